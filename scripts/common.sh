@@ -1,0 +1,30 @@
+#!/usr/bin/env bash
+# Installs what the build needs (only what is missing) and builds into build/.
+set -euo pipefail
+
+PACKAGES=(build-essential cmake pkg-config qt6-base-dev qt6-qpa-plugins libgl-dev
+          libgtest-dev libgmock-dev libbenchmark-dev libfftw3-dev fonts-liberation2)
+
+root_dir=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+build_dir="$root_dir/build"
+
+as_root() {
+    if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi
+}
+
+install_missing() {
+    local missing=()
+    for p in "${PACKAGES[@]}"; do
+        dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+    done
+    if [ ${#missing[@]} -gt 0 ]; then
+        echo "Installing: ${missing[*]}"
+        as_root apt-get update -qq
+        as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${missing[@]}"
+    fi
+}
+
+build_all() {
+    cmake -S "$root_dir" -B "$build_dir" -DCMAKE_BUILD_TYPE=Release
+    cmake --build "$build_dir" -j "$(nproc)"
+}

@@ -1,0 +1,9 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds everything (benchmarks included) and runs
+# the whole test suite.
+set -euo pipefail
+source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
+install_missing
+build_all
+export QT_QPA_PLATFORM=offscreen
+ctest --test-dir "$build_dir" --output-on-failure -j "$(nproc)"
