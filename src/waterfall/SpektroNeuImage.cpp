@@ -1,0 +1,69 @@
+#include "SpektroNeuImage.h"
+
+#include <algorithm>
+#include <cstring>
+
+TSpektroImage::TSpektroImage(QRgb Background) : Bg(Background) {}
+
+void TSpektroImage::Resize(int Width, int Height)
+{
+    Width = std::max(Width, 0);
+    Height = std::max(Height, 0);
+    if (Width == W && Height == H)
+        return;
+    QImage next;
+    if (Width > 0 && Height > 0) {
+        next = QImage(Width, 2 * Height, QImage::Format_RGB32);
+        next.fill(Bg);
+        const int keepW = Empty() ? 0 : std::min(W, Width);
+        const int keepH = Empty() ? 0 : std::min(H, Height);
+        for (int y = 0; y < keepH; ++y) {
+            std::memcpy(next.scanLine(y), Row(y), std::size_t(keepW) * 4);
+            std::memcpy(next.scanLine(y + Height), Row(y), std::size_t(keepW) * 4);
+        }
+    }
+    Buffer = std::move(next);
+    W = Width;
+    H = Height;
+    Head = 0;
+}
+
+void TSpektroImage::Fill(QRgb Colour)
+{
+    if (!Buffer.isNull())
+        Buffer.fill(Colour);
+}
+
+void TSpektroImage::ScrollUp()
+{
+    if (Empty())
+        return;
+    const std::uint32_t* oldBottom = Row(H - 1);
+    Head = (Head + 1) % H;
+    // The slot that becomes the bottom row held the discarded top row.
+    std::memmove(Row(H - 1), oldBottom, std::size_t(W) * 4);
+    CommitRows(H - 1, 1);
+}
+
+void TSpektroImage::CommitRows(int First, int Count)
+{
+    if (Empty())
+        return;
+    for (int y = std::max(First, 0); y < std::min(First + Count, H); ++y) {
+        const int phys = Head + y;
+        const int twin = phys >= H ? phys - H : phys + H;
+        std::memcpy(Buffer.scanLine(twin), Buffer.constScanLine(phys), std::size_t(W) * 4);
+    }
+}
+
+QImage TSpektroImage::PaintView()
+{
+    if (Empty())
+        return QImage();
+    return QImage(Buffer.scanLine(Head), W, H, Buffer.bytesPerLine(), QImage::Format_RGB32);
+}
+
+QImage TSpektroImage::Visible() const
+{
+    return Empty() ? QImage() : Buffer.copy(Window());
+}

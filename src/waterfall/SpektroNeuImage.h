@@ -1,0 +1,54 @@
+#pragma once
+
+#include <QImage>
+#include <QRect>
+#include <QRgb>
+#include <cstdint>
+
+// A 32-bit image (bytes blue, green, red, 0xff) whose rows scroll up without moving pixels.
+// Rows live twice in a buffer of double height, so the visible rows are always one
+// contiguous window of the buffer: scrolling moves the window and writes one row twice.
+class TSpektroImage
+{
+public:
+    explicit TSpektroImage(QRgb Background);
+
+    int Width() const { return W; }
+    // True while either side is 0: there are no pixels to touch.
+    bool Empty() const { return Buffer.isNull(); }
+    int Height() const { return H; }
+    QRgb Background() const { return Bg; }
+    void SetBackground(QRgb Background) { Bg = Background; }
+
+    // Keeps the old content anchored at the top-left corner; new area gets the background.
+    void Resize(int Width, int Height);
+    void Fill(QRgb Colour);
+
+    // Moves all rows up by one; the new bottom row starts as a copy of the previous one.
+    void ScrollUp();
+    std::uint32_t* Row(int Y)
+    {
+        return reinterpret_cast<std::uint32_t*>(Buffer.scanLine(Head + Y));
+    }
+    const std::uint32_t* Row(int Y) const
+    {
+        return reinterpret_cast<const std::uint32_t*>(Buffer.constScanLine(Head + Y));
+    }
+    // Must follow every write into rows First .. First + Count - 1.
+    void CommitRows(int First, int Count);
+
+    // For painting: the visible rows are Window() of Storage().
+    const QImage& Storage() const { return Buffer; }
+    QRect Window() const { return QRect(0, Head, W, H); }
+    // An image that draws straight into the visible rows (commit them afterwards).
+    QImage PaintView();
+    // A deep copy of the visible rows.
+    QImage Visible() const;
+
+private:
+    QImage Buffer;
+    QRgb Bg;
+    int W = 0;
+    int H = 0;
+    int Head = 0;
+};

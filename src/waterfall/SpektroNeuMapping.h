@@ -1,0 +1,66 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <span>
+
+// The waterfall's pure mappings: level to palette colour and level index to pixel column.
+// No Qt here, so they can be tested and reused without a widget.
+namespace quillex {
+
+inline constexpr int SpektroPaletteSize = 1280;
+inline constexpr int SpektroPaletteLast = SpektroPaletteSize - 1;
+inline constexpr std::uint8_t SpektroHighlightMask = 37;
+
+struct TBgr
+{
+    std::uint8_t Blue = 0;
+    std::uint8_t Green = 0;
+    std::uint8_t Red = 0;
+    friend bool operator==(const TBgr&, const TBgr&) = default;
+};
+
+// Black through blue, cyan, green and yellow to red, five segments of 256 entries.
+struct TSpektroPaletteTables
+{
+    std::array<std::uint8_t, SpektroPaletteSize> RedTable{};
+    std::array<std::uint8_t, SpektroPaletteSize> GreenTable{};
+    std::array<std::uint8_t, SpektroPaletteSize> BlueTable{};
+};
+const TSpektroPaletteTables& SpektroPalette();
+
+// A level in the waterfall's integer resolution: nearest integer, ties to even. NaN counts as
+// the lowest level and values beyond the int range are clamped, so no input is undefined.
+int RoundLevel(float Level);
+
+// Maps integer levels to palette entries for one ZMin..ZMax range. ZMin maps to entry 0 and
+// ZMax to the last entry. A range that is empty, reversed or not finite cannot be scaled, so
+// every level then shows entry 0 (black) rather than dividing by zero.
+class TLevelToColor
+{
+public:
+    TLevelToColor();
+    void SetRange(float ZMin, float ZMax);
+    bool RangeValid() const { return Valid; }
+
+    int PaletteIndex(int Level) const;
+    TBgr LevelToColor(int Level, std::uint8_t Mask) const;
+    // The same colour as a 32-bit 0xffRRGGBB pixel, whose bytes in memory on a little-endian
+    // machine are blue, green, red, 0xff.
+    std::uint32_t LevelToPixel(int Level, std::uint8_t Mask) const
+    {
+        return Pixels[PaletteIndex(Level)] ^ (Mask * 0x010101u);
+    }
+
+private:
+    std::array<std::uint32_t, SpektroPaletteSize> Pixels{};
+    long double Min = 0;
+    long double Factor = 0;
+    bool Valid = false;
+};
+
+// Column x of ColumnIndex gets the value index nearest to its proportional position between
+// Lo (first column) and Hi (last column), ties to even. A single column gets Lo.
+void MapColumns(std::span<std::int32_t> ColumnIndex, int Lo, int Hi);
+
+} // namespace quillex
