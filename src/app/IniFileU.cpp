@@ -1,0 +1,402 @@
+#include "IniFileU.h"
+
+#include <cerrno>
+#include <charconv>
+#include <climits>
+#include <cmath>
+#include <cstdint>
+#include <cstdlib>
+#include <fstream>
+#include <optional>
+#include <sstream>
+#include <utility>
+#include <vector>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+// One line of the file as stored; the line break is kept apart so a write
+// reproduces every untouched line byte for byte.
+struct TLine
+{
+    std::string Text;
+    bool CarriageReturn = false; // the line ends in "\r\n" (or "\r" at the end of the file)
+    bool LineFeed = false;       // false only for a last line without a break
+
+    std::string Break() const
+    {
+        return std::string(CarriageReturn ? "\r" : "") + (LineFeed ? "\n" : "");
+    }
+};
+
+struct TLocation
+{
+    bool SectionFound = false;
+    size_t InsertAt = 0; // where a missing key goes: after the section's last non-blank line
+    bool KeyFound = false;
+    size_t KeyLine = 0;
+    std::string Value;
+};
+
+bool IsBlank(char c)
+{
+    return c == ' ' || c == '\t' || c == '\v' || c == '\f';
+}
+
+std::string_view Trim(std::string_view s)
+{
+    while (!s.empty() && IsBlank(s.front()))
+        s.remove_prefix(1);
+    while (!s.empty() && IsBlank(s.back()))
+        s.remove_suffix(1);
+    return s;
+}
+
+char Lower(char c)
+{
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+bool SameName(std::string_view a, std::string_view b)
+{
+    if (a.size() != b.size())
+        return false;
+    for (size_t i = 0; i < a.size(); ++i)
+        if (Lower(a[i]) != Lower(b[i]))
+            return false;
+    return true;
+}
+
+constexpr std::string_view ByteOrderMark = "\xEF\xBB\xBF";
+
+// The file's bytes; empty for a missing file, nullopt for one that exists but
+// cannot be read (a write must not replace what it could not read).
+std::optional<std::string> ReadWholeFile(const std::string& FileName)
+{
+    std::ifstream in(FileName, std::ios::binary);
+    if (!in) {
+        struct stat info
+        {
+        };
+        if (stat(FileName.c_str(), &info) != 0 && errno == ENOENT)
+            return std::string();
+        return std::nullopt;
+    }
+    std::ostringstream content;
+    content << in.rdbuf();
+    if (in.bad())
+        return std::nullopt;
+    return content.str();
+}
+
+std::vector<TLine> SplitLines(const std::string& Content)
+{
+    std::vector<TLine> lines;
+    size_t start = 0;
+    // A byte-order mark in front of the first section is not part of its name.
+    if (Content.starts_with(ByteOrderMark))
+        start = ByteOrderMark.size();
+    while (start < Content.size()) {
+        const size_t end = Content.find('\n', start);
+        TLine line;
+        line.LineFeed = end != std::string::npos;
+        const size_t stop = line.LineFeed ? end : Content.size();
+        line.Text = Content.substr(start, stop - start);
+        start = stop + 1;
+        if (!line.Text.empty() && line.Text.back() == '\r') {
+            line.Text.pop_back();
+            line.CarriageReturn = true;
+        }
+        lines.push_back(std::move(line));
+    }
+    return lines;
+}
+
+std::vector<TLine> LinesOnDisk(const std::string& FileName)
+{
+    return SplitLines(ReadWholeFile(FileName).value_or(std::string()));
+}
+
+// The section name of a "[name]" line, or nullopt for any other line.
+std::optional<std::string_view> SectionName(std::string_view line)
+{
+    line = Trim(line);
+    if (line.empty() || line.front() != '[')
+        return std::nullopt;
+    const size_t close = line.find(']');
+    if (close == std::string_view::npos)
+        return std::nullopt;
+    return Trim(line.substr(1, close - 1));
+}
+
+// Splits "key = value"; false for comments and lines without "=".
+bool SplitKeyValue(std::string_view line, std::string_view& key, std::string_view& value)
+{
+    const std::string_view trimmed = Trim(line);
+    if (trimmed.empty() || trimmed.front() == ';')
+        return false;
+    const size_t eq = trimmed.find('=');
+    if (eq == std::string_view::npos)
+        return false;
+    key = Trim(trimmed.substr(0, eq));
+    value = Trim(trimmed.substr(eq + 1));
+    return !key.empty();
+}
+
+// Finds the first section of that name and the first such key in it.
+TLocation Locate(const std::vector<TLine>& lines, std::string_view Section, std::string_view Key)
+{
+    TLocation where;
+    bool inSection = false;
+    for (size_t i = 0; i < lines.size(); ++i) {
+        if (const auto name = SectionName(lines[i].Text)) {
+            if (where.SectionFound)
+                break;
+            inSection = SameName(*name, Section);
+            if (inSection) {
+                where.SectionFound = true;
+                where.InsertAt = i + 1;
+            }
+            continue;
+        }
+        if (!inSection)
+            continue;
+        if (!Trim(lines[i].Text).empty())
+            where.InsertAt = i + 1;
+        std::string_view key, value;
+        if (SplitKeyValue(lines[i].Text, key, value) && SameName(key, Key)) {
+            where.KeyFound = true;
+            where.KeyLine = i;
+            where.Value = std::string(value);
+            return where;
+        }
+    }
+    return where;
+}
+
+std::string StripQuotes(std::string value)
+{
+    if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
+        value.back() == value.front())
+        return value.substr(1, value.size() - 2);
+    return value;
+}
+
+std::optional<int> ParseInteger(std::string_view text)
+{
+    text = Trim(text);
+    if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
+        // Hexadecimal holds the 32 bits of the value, so 0xFFFFFFFF is -1.
+        uint32_t bits = 0;
+        const std::string_view digits = text.substr(2);
+        if (digits.size() > 8)
+            return std::nullopt;
+        const auto [end, ec] =
+            std::from_chars(digits.data(), digits.data() + digits.size(), bits, 16);
+        if (ec != std::errc() || end != digits.data() + digits.size())
+            return std::nullopt;
+        return static_cast<int32_t>(bits);
+    }
+    if (!text.empty() && text.front() == '+')
+        text.remove_prefix(1);
+    int value = 0;
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value, 10);
+    if (text.empty() || ec != std::errc() || end != text.data() + text.size())
+        return std::nullopt;
+    return value;
+}
+
+void CheckName(std::string_view name, bool isSection)
+{
+    if (Trim(name).empty())
+        throw std::invalid_argument("Profile file: empty section or key name");
+    for (char c : name) {
+        if (c == '\r' || c == '\n' || (isSection && c == ']') || (!isSection && c == '='))
+            throw std::invalid_argument("Profile file: invalid section or key name \"" +
+                                        std::string(name) + "\"");
+    }
+}
+
+std::string JoinLines(const std::vector<TLine>& lines)
+{
+    std::string out;
+    for (const TLine& line : lines)
+        out += line.Text + line.Break();
+    return out;
+}
+
+// The permissions a new file gets from open(2) with mode 0666.
+mode_t NewFileMode()
+{
+    const mode_t mask = umask(0);
+    umask(mask);
+    return 0666 & ~mask;
+}
+
+// Writes Content to a temporary file next to Target and renames it over
+// Target, so that Target is either the old or the new file, never a mix.
+bool ReplaceFile(const std::string& Target, const std::string& Content)
+{
+    std::string path = Target;
+    if (char* resolved = realpath(Target.c_str(), nullptr)) { // keep symbolic links intact
+        path = resolved;
+        std::free(resolved);
+    }
+    mode_t mode = NewFileMode();
+    struct stat old
+    {
+    };
+    if (stat(path.c_str(), &old) == 0)
+        mode = old.st_mode & 07777;
+
+    std::string temp = path + ".XXXXXX";
+    const int fd = mkstemp(temp.data());
+    if (fd < 0)
+        return false;
+    bool ok = fchmod(fd, mode) == 0;
+    size_t done = 0;
+    while (ok && done < Content.size()) {
+        const ssize_t n = write(fd, Content.data() + done, Content.size() - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        ok = n > 0;
+        if (ok)
+            done += static_cast<size_t>(n);
+    }
+    ok = ok && fsync(fd) == 0;
+    ok = close(fd) == 0 && ok;
+    ok = ok && rename(temp.c_str(), path.c_str()) == 0;
+    if (!ok)
+        unlink(temp.c_str());
+    return ok;
+}
+
+} // namespace
+
+EIniFileWriteError::EIniFileWriteError(const std::string& FileName)
+    : std::runtime_error("In " + FileName + " kann nicht geschrieben werden")
+{
+}
+
+TIniFile::TIniFile(std::string FileName) : FFileName(std::move(FileName)) {}
+
+const std::string& TIniFile::FileName() const
+{
+    return FFileName;
+}
+
+bool TIniFile::FileExists() const
+{
+    struct stat info
+    {
+    };
+    return stat(FFileName.c_str(), &info) == 0 && !S_ISDIR(info.st_mode);
+}
+
+std::string TIniFile::ReadString(std::string_view Section, std::string_view Key,
+                                 std::string_view Default) const
+{
+    const TLocation where = Locate(LinesOnDisk(FFileName), Section, Key);
+    if (!where.KeyFound)
+        return std::string(Default);
+    return StripQuotes(where.Value);
+}
+
+int TIniFile::ReadInteger(std::string_view Section, std::string_view Key, int Default) const
+{
+    const TLocation where = Locate(LinesOnDisk(FFileName), Section, Key);
+    if (!where.KeyFound)
+        return Default;
+    return ParseInteger(where.Value).value_or(Default);
+}
+
+double TIniFile::ReadFloat(std::string_view Section, std::string_view Key, double Default) const
+{
+    const TLocation where = Locate(LinesOnDisk(FFileName), Section, Key);
+    if (!where.KeyFound)
+        return Default;
+    std::string text(Trim(where.Value));
+    size_t separators = 0;
+    for (char& c : text) {
+        if (c == ',' || c == '.') {
+            c = '.';
+            ++separators;
+        }
+    }
+    // from_chars rejects a leading "+" but would accept "inf" and "nan".
+    std::string_view digits = text;
+    if (!digits.empty() && digits.front() == '+')
+        digits.remove_prefix(1);
+    if (digits.empty() || separators > 1)
+        return Default;
+    for (char c : digits)
+        if (!((c >= '0' && c <= '9') || c == '.' || c == '-' || c == 'e' || c == 'E' || c == '+'))
+            return Default;
+    double value = 0;
+    const auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), value);
+    if (ec != std::errc() || end != digits.data() + digits.size() || !std::isfinite(value))
+        return Default;
+    return value;
+}
+
+void TIniFile::WriteInteger(std::string_view Section, std::string_view Key, int Value)
+{
+    WriteString(Section, Key, std::to_string(Value));
+}
+
+void TIniFile::WriteString(std::string_view Section, std::string_view Key, std::string_view Value)
+{
+    CheckName(Section, true);
+    CheckName(Key, false);
+    if (Value.find_first_of("\r\n") != std::string_view::npos)
+        throw std::invalid_argument("Profile file: a value must not contain a line break");
+    Section = Trim(Section);
+    Key = Trim(Key);
+
+    const std::optional<std::string> content = ReadWholeFile(FFileName);
+    if (!content)
+        throw EIniFileWriteError(FFileName);
+    std::vector<TLine> lines = SplitLines(*content);
+    // New lines follow the file's own line breaks.
+    const bool crlf = !lines.empty() && lines.front().CarriageReturn;
+    const TLocation where = Locate(lines, Section, Key);
+    if (where.KeyFound) {
+        std::string_view key, value;
+        SplitKeyValue(lines[where.KeyLine].Text, key, value);
+        lines[where.KeyLine].Text = std::string(key) + "=" + std::string(Value);
+    } else {
+        if (!lines.empty())
+            lines.back().LineFeed = true;
+        const TLine entry{std::string(Key) + "=" + std::string(Value), crlf, true};
+        if (where.SectionFound) {
+            lines.insert(lines.begin() + static_cast<std::ptrdiff_t>(where.InsertAt), entry);
+        } else {
+            lines.push_back({"[" + std::string(Section) + "]", crlf, true});
+            lines.push_back(entry);
+        }
+    }
+    const std::string_view bom = content->starts_with(ByteOrderMark) ? ByteOrderMark : "";
+    if (!ReplaceFile(FFileName, std::string(bom) + JoinLines(lines)))
+        throw EIniFileWriteError(FFileName);
+}
+
+std::string FormatFixed(double v, int decimals, char decimalSeparator)
+{
+    decimals = decimals < 0 ? 0 : (decimals > 30 ? 30 : decimals);
+    char buffer[400];
+    const auto [end, ec] =
+        std::to_chars(buffer, buffer + sizeof buffer, v, std::chars_format::fixed, decimals);
+    if (ec != std::errc())
+        return {};
+    std::string text(buffer, end);
+    // A value that rounds to zero shows no sign: "-0.000" means nothing more.
+    if (text.front() == '-' && text.find_first_of("123456789") == std::string::npos)
+        text.erase(0, 1);
+    for (char& c : text)
+        if (c == '.')
+            c = decimalSeparator;
+    return text;
+}
