@@ -13,7 +13,7 @@ constexpr int64_t MSecsPerDay = 86400000;
 // Days from 1970-01-01 to the 1899-12-30 epoch.
 constexpr int64_t UnixEpochOffsetDays = 25569;
 // 0001-01-01 and 9999-12-31 relative to the epoch.
-constexpr double MinDateTime = -693593.0;
+constexpr double MinDateTime = -693593.0 - (MSecsPerDay - 1) / double(MSecsPerDay);
 constexpr double MaxDateTime = 2958465.0 + (MSecsPerDay - 1) / double(MSecsPerDay);
 
 // Days since 1970-01-01 of a proleptic Gregorian date; works for any year.

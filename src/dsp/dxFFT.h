@@ -1,0 +1,98 @@
+#pragma once
+
+#include "DXVector.h"
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+enum TDXLeakType : uint8_t { wnRectangle, wnHanning, wnHamming, wnBlackman, wnOwn };
+
+// Windows Data in place.
+using TDXLeakFunction = std::function<void(TDXVector& Data)>;
+
+// Real-input FFT: 2 * Size windowed samples in, Size bins out, Size = 2^Exponent.
+// Bin k lies at k * fs / (2 * Size); a sinusoid of amplitude A on a bin reads A there with
+// the rectangular window. Owns its tables and every vector created through it.
+class TDXFFT
+{
+public:
+    // Largest exponent whose input block (2 * Size samples) fits in a TDXVector.
+    static constexpr int MaxWorkingExponent = 26;
+
+    TDXFFT();
+    ~TDXFFT();
+    TDXFFT(const TDXFFT&) = delete;
+    TDXFFT& operator=(const TDXFFT&) = delete;
+
+    const std::string& Version() const { return FVersion; }
+    const std::string& Copyright() const { return FCopyright; }
+
+    int Exponent() const { return FExponent; }
+    // Accepts 1..31, other values are ignored. Above MaxWorkingExponent the tables stay empty
+    // and no transform runs.
+    void setExponent(int Value);
+    // 64 bits wide so that 2^31 (and 2 * Size) stay exact.
+    int64_t Size() const { return FSize; }
+
+    // Reads wnOwn only while an owner procedure is in force; otherwise falls back to
+    // wnRectangle.
+    TDXLeakType LeakFunction() const { return FLeakFunction; }
+    void setLeakFunction(TDXLeakType Value);
+    const TDXLeakFunction& OwnerLeakFunction() const { return FOwnerLeakFunction; }
+    // Stored only; it takes effect at the next window selection.
+    void setOwnerLeakFunction(TDXLeakFunction Value) { FOwnerLeakFunction = std::move(Value); }
+
+    // Sizes outside 0..DXVectorMaxCount give empty vectors. Returns null only if the vector
+    // object itself cannot be allocated.
+    TDXVector* CreateVector(int64_t Size);
+    // Destroys a vector created here; any other pointer (null, foreign, already freed) is
+    // left alone.
+    void FreeVector(TDXVector* V);
+    TDXComplexVector* CreateComplexVector(int64_t Size);
+    void FreeComplexVector(TDXComplexVector* V);
+
+    // Windows Input in place, then writes bins 0..Size-1 to Output: Real[0] is the signed
+    // mean of the windowed input, Real[k] (k >= 1) the magnitude of bin k, Imag[k] its
+    // imaginary part, or with Phase its angle atan2(Im, Re) in radians. Does nothing unless
+    // Input holds 2 * Size and both parts of Output hold Size elements.
+    void RealFFT(TDXVector* Input, TDXComplexVector* Output, bool Phase);
+    // In place. Forward: X[k] = (1/N) sum z[n] e^(+2 pi i n k / N); inverse: unscaled with the
+    // negative exponent. Does nothing unless both parts hold Size elements.
+    void ComplexFFT(TDXComplexVector* V, bool Inverse);
+
+    // sin / cos (pi * i / Size), i = 0..Size-1, and the coefficients of the window in force.
+    const TDXVector& CosTable() const { return *FCosTable; }
+    const TDXVector& SinTable() const { return *FSinTable; }
+    const TDXVector& Window() const { return *FWindow; }
+
+private:
+    void BuildTwiddles(int64_t N);
+    void SelectWindow(TDXLeakType Kind, int64_t L);
+    void ApplyWindow(TDXVector& Data) const;
+    bool Ready() const;
+    void Transform(float* Re, float* Im) const;
+    void Separate(float* Re, float* Im, bool Phase) const;
+
+    std::string FVersion = "7.0";
+    std::string FCopyright = "Copyright (c) Quillex signal processing components";
+    int FExponent = 0;
+    int64_t FSize = 0;
+    TDXLeakType FLeakFunction = wnRectangle;
+    std::vector<std::unique_ptr<TDXVector>> VectorList;
+    std::vector<std::unique_ptr<TDXComplexVector>> ComplexVectorList;
+    std::unique_ptr<TDXVector> FCosTable;
+    std::unique_ptr<TDXVector> FSinTable;
+    std::unique_ptr<TDXVector> FWindow;
+    TDXLeakFunction FOwnerLeakFunction;
+    TDXLeakFunction WindowProc;
+
+    // Faster forms of the tables, rebuilt with them: the bit-reversal permutation and, per
+    // butterfly stage of half-width h, the twiddles e^(i pi k / h) for k = 0..h-1 stored
+    // contiguously from index h - 1 so the inner loops run over consecutive memory.
+    std::vector<uint32_t> BitReverse;
+    std::vector<float> StageCos;
+    std::vector<float> StageSin;
+};
