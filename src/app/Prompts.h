@@ -1,0 +1,53 @@
+#pragma once
+
+#include <QString>
+
+class QWidget;
+
+// Every modal interaction of the main window goes through this interface, so that
+// tests can script the answers and read the texts.
+class TPrompts
+{
+public:
+    enum class TAnswer { Yes, No, Cancel };
+
+    virtual ~TPrompts() = default;
+
+    // A plain message box with an OK button (start-up failures).
+    virtual void ShowMessage(const QString& Text) = 0;
+    // The application's default error box for run-time errors.
+    virtual void ShowError(const QString& Text) = 0;
+    // A confirmation with Yes, No and Cancel; closing the box counts as Cancel.
+    virtual TAnswer AskYesNoCancel(const QString& Text) = 0;
+    // File dialogs; an empty result means cancelled.
+    virtual QString SaveFileName(const QString& InitialDir, const QString& DefaultExt,
+                                 const QString& Filter) = 0;
+    virtual QString OpenFileName(const QString& InitialDir, const QString& DefaultExt,
+                                 const QString& Filter) = 0;
+    // An information box with one OK button.
+    virtual void ShowInformation(const QString& Title, const QString& Text) = 0;
+};
+
+// The real prompts: Qt dialogs over the given parent window.
+class TQtPrompts : public TPrompts
+{
+public:
+    explicit TQtPrompts(QWidget* Parent = nullptr) : FParent(Parent) {}
+    void setParent(QWidget* Parent) { FParent = Parent; }
+
+    void ShowMessage(const QString& Text) override;
+    void ShowError(const QString& Text) override;
+    TAnswer AskYesNoCancel(const QString& Text) override;
+    QString SaveFileName(const QString& InitialDir, const QString& DefaultExt,
+                         const QString& Filter) override;
+    QString OpenFileName(const QString& InitialDir, const QString& DefaultExt,
+                         const QString& Filter) override;
+    void ShowInformation(const QString& Title, const QString& Text) override;
+
+private:
+    QWidget* FParent;
+};
+
+// The file-dialog filter in Qt's notation ("Spectral Data (*.spk);;...") from the
+// "Name|pattern|Name|pattern" notation the window uses.
+QString QtFileFilter(const QString& PipeFilter);

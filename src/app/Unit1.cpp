@@ -1,0 +1,266 @@
+#include "Unit1.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QRadioButton>
+#include <QScrollBar>
+#include <QSpinBox>
+#include <QSplitter>
+#include <QStatusBar>
+#include <QThread>
+#include <QTimer>
+#include <QToolButton>
+#include <QVBoxLayout>
+#include <utility>
+
+#include "SpektroNeu.h"
+#include "dxHisto.h"
+
+void SetPanelHeight(QWidget* Panel, int Height)
+{
+    Panel->setVisible(Height > 0);
+    if (Height > 0)
+        Panel->setFixedHeight(Height);
+}
+
+TForm1::TForm1(TPrompts& Prompts, TClock& Clock, QStringList Args, QWidget* Parent)
+    : QMainWindow(Parent), FFT(std::make_unique<TDXFFT>()), InitTimer(new QTimer(this)),
+      Timer1(new QTimer(this)), FPrompts(Prompts), FClock(Clock), FArgs(std::move(Args))
+{
+    OnTerminate = [](int Code) { QCoreApplication::exit(Code); };
+    AvgSpectrum.assign(SpectrumCapacity, 0.0f);
+    LevelSpectrum.assign(SpectrumCapacity, 0.0f);
+    ClearedSpectrum.assign(SpectrumCapacity, 1e-5f);
+    // Reserved once so that a bandwidth or size change never reallocates mid-run.
+    WaterfallLine.reserve(SpectrumCapacity);
+
+    FFT->setExponent(12);
+    FFT->setLeakFunction(wnHanning);
+    InitTimer->setObjectName(QStringLiteral("InitTimer"));
+    InitTimer->setInterval(100);
+    InitTimer->setSingleShot(true);
+    Timer1->setObjectName(QStringLiteral("Timer1"));
+
+    BuildLayout();
+    ConnectHandlers();
+    FormCreate();
+}
+
+TForm1::~TForm1()
+{
+    InitTimer->stop();
+    Timer1->stop();
+    if (FftInput != nullptr)
+        FFT->FreeVector(FftInput);
+    if (FftOutput != nullptr)
+        FFT->FreeComplexVector(FftOutput);
+}
+
+void TForm1::BuildLayout()
+{
+    setObjectName(QStringLiteral("Form1"));
+    QFont formFont(QStringLiteral("MS Sans Serif"));
+    formFont.setPixelSize(11);
+    setFont(formFont);
+    setGeometry(284, 135, 845, 752);
+
+    auto* central = new QWidget(this);
+    auto* row = new QHBoxLayout(central);
+    row->setContentsMargins(0, 0, 0, 0);
+    row->setSpacing(0);
+    row->addWidget(BuildDisplayPanel(), 1);
+    row->addWidget(BuildHistoControlPanel());
+    row->addWidget(BuildSettingsPanel());
+    setCentralWidget(central);
+    BuildStatusBar();
+}
+
+void TForm1::BuildStatusBar()
+{
+    StatusBar = new QStatusBar(this);
+    StatusBar->setObjectName(QStringLiteral("StatusBar"));
+    QFont font(QStringLiteral("Tahoma"));
+    font.setPixelSize(12);
+    StatusBar->setFont(font);
+    const std::array<int, 5> widths{250, 130, 130, 240, 50};
+    for (std::size_t i = 0; i < widths.size(); ++i) {
+        auto* panel = new QLabel(StatusBar);
+        panel->setObjectName(QStringLiteral("StatusPanel%1").arg(i));
+        panel->setFixedWidth(widths[i]);
+        panel->setFrameShape(QFrame::Panel);
+        panel->setFrameShadow(QFrame::Sunken);
+        StatusBar->addWidget(panel);
+        StatusPanels[i] = panel;
+    }
+    setStatusBar(StatusBar);
+}
+
+void TForm1::FormCreate()
+{
+    FrameRecordSize = 16392;
+    SetPanelHeight(PB, 0);
+    Reconfiguring = false;
+    ScanTicker = QStringLiteral(" ");
+    BtnPlayback->setChecked(false);
+    RBFast->setChecked(true);
+    InitTimer->start();
+}
+
+void TForm1::Terminate(const QString& Message)
+{
+    FPrompts.ShowMessage(Message);
+    Terminated = true;
+    ExitCode = 1;
+    hide();
+    if (OnTerminate)
+        OnTerminate(ExitCode);
+}
+
+void TForm1::InitTimerTimer()
+{
+    InitTimer->stop();
+    StartDir = QDir::currentPath();
+    if (!StartDir.endsWith(QLatin1Char('/')))
+        StartDir += QLatin1Char('/');
+
+    const bool bound = Receiver.BindReceiverLibrary(
+        [this](const std::string& Text) { FPrompts.ShowMessage(QString::fromStdString(Text)); });
+    if (!bound) {
+        Terminate(QStringLiteral("Perseus not found, terminating."));
+        return;
+    }
+    const uint32_t version = Receiver.ReceiverDllVersion();
+    setWindowTitle(QStringLiteral("DllVersion: %1.%2 - waiting for Perseus ...")
+                       .arg(version >> 16)
+                       .arg(version & 0xFFFFu));
+
+    DebugMode = !FArgs.isEmpty() && FArgs.first().trimmed().toUpper() == QLatin1String("DEBUG");
+    if (DebugMode) {
+        setWindowTitle(windowTitle() + QStringLiteral(" - Debug-Mode"));
+    } else {
+        if (!Receiver.ReceiverOpen()) {
+            Terminate(QStringLiteral("Perseus not found, terminating."));
+            return;
+        }
+        if (!Receiver.ReceiverFirmwareDownload()) {
+            Terminate(QStringLiteral("perseusds16v11.hex not found terminating."));
+            return;
+        }
+        const std::string fpga = Receiver.ReceiverFpgaConfig();
+        if (fpga != "OK") {
+            Terminate(QString::fromStdString(fpga) + QStringLiteral(", terminating."));
+            return;
+        }
+    }
+
+    LoadSettings();
+
+    const float centre = (Histo->ViewXCurrentMin() + Histo->ViewXCurrentMax()) / 2.0f;
+    const float half = static_cast<float>(HalfSpanKHz());
+    Histo->setViewXCurrentMin(centre - half);
+    Histo->setViewXCurrentMax(centre + half);
+
+    GBFilePos->setVisible(false);
+    BtnLoadFile->setEnabled(false);
+    SESpeedChange();
+    SEFftChange();
+    Receiver.ReceiverSetPreselector(10);
+    Receiver.ReceiverSetAcquisition(true);
+
+    // Debug mode keeps its mark in the title so that nobody mistakes the synthetic
+    // signal for the antenna.
+    setWindowTitle(DebugMode ? QStringLiteral("%1 - Debug-Mode").arg(QLatin1String(Title))
+                             : QString::fromLatin1(Title));
+    if (OffsetsEnabled) {
+        ShowOffsets();
+    } else {
+        FreqOffset = 0.0f;
+        LevelOffset = 0.0f;
+        SetPanelHeight(GBOffsets, 0);
+    }
+    ReselectBandwidth();
+}
+
+void TForm1::closeEvent(QCloseEvent* Event)
+{
+    // A start-up failure ends the program without asking and without saving.
+    if (Terminated) {
+        Event->accept();
+        return;
+    }
+    bool canClose = false;
+    Guard([this, &canClose] { canClose = FormCloseQuery(); });
+    if (!canClose) {
+        Event->ignore();
+        return;
+    }
+    Guard([this] { FormClose(); });
+    Event->accept();
+}
+
+bool TForm1::FormCloseQuery()
+{
+    // The full stop, not only the released button: a refused close must not leave
+    // Timer1 ticking with the button up.
+    if (BtnStartStop->isChecked()) {
+        BtnStartStop->setChecked(false);
+        BtnStartStopClick();
+    }
+    return SaveSettings();
+}
+
+void TForm1::FormClose()
+{
+    if (!DebugMode) {
+        Receiver.ReceiverSetAcquisition(false);
+        WaitMs(50);
+        Receiver.ReceiverClose();
+    }
+    if (BtnRecord->isChecked())
+        CloseSpkFile();
+    Receiver.ReleaseReceiverLibrary();
+}
+
+void TForm1::BtnStartStopClick()
+{
+    if (PlaybackMode) {
+        RunPlayback();
+    } else {
+        SESpeedChange();
+        if (RBSlow->isChecked())
+            NextLabelDue = FClock.Now();
+        if (BtnStartStop->isChecked() && BtnRecord->isChecked())
+            WriteRecordingHeader();
+        RunLive();
+    }
+    BtnPlayback->setEnabled(!BtnStartStop->isChecked());
+}
+
+void TForm1::WaitMs(int Ms)
+{
+    QElapsedTimer elapsed;
+    elapsed.start();
+    while (elapsed.elapsed() < Ms) {
+        QThread::msleep(1);
+        QCoreApplication::processEvents();
+    }
+}
+
+void TForm1::ShowException(const std::exception& E)
+{
+    FPrompts.ShowError(QString::fromUtf8(E.what()));
+}
+
+int TForm1::FftSize() const
+{
+    return FFT->Size();
+}

@@ -1,0 +1,249 @@
+#pragma once
+
+#include <QMainWindow>
+#include <QStringList>
+#include <array>
+#include <cstdint>
+#include <exception>
+#include <functional>
+#include <memory>
+#include <random>
+#include <vector>
+
+#include "Clock.h"
+#include "DXVector.h"
+#include "Prompts.h"
+#include "ReceiverAccess.h"
+#include "Stoppuhr.h"
+#include "Unit1RadioGroup.h"
+#include "dxFFT.h"
+
+class QCheckBox;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QProgressBar;
+class QRadioButton;
+class QScrollBar;
+class QSpinBox;
+class QSplitter;
+class QStatusBar;
+class QTimer;
+class QToolButton;
+class TDXHistograph;
+class TSpektroNeu;
+
+// The analyzer's only window: it owns the plot, the waterfall, the FFT, the receiver
+// access and every control, and runs the acquisition loop.
+class TForm1 : public QMainWindow
+{
+    Q_OBJECT
+public:
+    static constexpr int BlockSamples = 8192;
+    static constexpr int SpectrumCapacity = 8192;
+    static constexpr const char* Title = "Quillex V2.3";
+    static constexpr const char* SettingsFileName = "Quillex.ini";
+
+    // Args are the command-line arguments after the program name.
+    TForm1(TPrompts& Prompts, TClock& Clock, QStringList Args, QWidget* Parent = nullptr);
+    ~TForm1() override;
+
+    // Called instead of quitting the event loop when start-up fails; the default quits
+    // the application with the given status.
+    std::function<void(int ExitCode)> OnTerminate;
+    // Called after every processed frame (lets tests and benchmarks observe the loop).
+    std::function<void()> OnFrameProcessed;
+
+    // --- components (object names as in the layout) ---
+    QWidget* PnlHistoSpektro;
+    TDXHistograph* Histo;
+    TSpektroNeu* Spektro;
+    QProgressBar* PB;
+    QWidget* PnlScrollBarAbout;
+    QLabel* PnlCenter;
+    QScrollBar* SBFrq;
+    QWidget* PnlHistoControl;
+    QToolButton* BtnClearDisplay;
+    QToolButton* BtnCopy2ClpBrd;
+    QToolButton* BtnGrid;
+    QWidget* PnlRangeMin;
+    QLabel* LblRange;
+    QScrollBar* SBRange;
+    QLabel* LblMin;
+    QScrollBar* SBMin;
+    QLabel* PnlAbout;
+    QWidget* PnlSettings;
+    QSplitter* Splitter1;
+    TRadioGroup* RGFenster;
+    TRadioGroup* RGAtt;
+    TRadioGroup* RGBW;
+    QGroupBox* GBDisplay;
+    QSpinBox* SEFft;
+    QSpinBox* SEAvg;
+    QCheckBox* CBDither;
+    QCheckBox* CBPreamp;
+    QGroupBox* GBFilePos;
+    QLabel* LblMax;
+    QLabel* LblAkt;
+    QGroupBox* GBOffsets;
+    QLineEdit* EdtFrqOffset;
+    QLineEdit* EdtLevelOffset;
+    QCheckBox* CBInverted;
+    QGroupBox* GBSpeed;
+    QSpinBox* SESpeed;
+    QRadioButton* RBSync;
+    QRadioButton* RBFast;
+    QRadioButton* RBSlow;
+    QGroupBox* GBControl;
+    QToolButton* BtnPlayback;
+    QToolButton* BtnLoadFile;
+    QToolButton* BtnRecord;
+    QToolButton* BtnStartStop;
+    QStatusBar* StatusBar;
+    std::array<QLabel*, 5> StatusPanels;
+    std::unique_ptr<TDXFFT> FFT;
+    QTimer* InitTimer;
+    QTimer* Timer1;
+    TStoppUhr StoppUhr1;
+    TReceiverAccess Receiver;
+
+    // --- state ---
+    QString StartDir;
+    bool DebugMode = false;
+    float FreqOffset = 0.0f;
+    float LevelOffset = 0.0f;
+    bool OffsetsEnabled = false;
+    std::array<int16_t, BlockSamples> SampleBlock{};
+    std::vector<float> AvgSpectrum;
+    std::vector<float> LevelSpectrum;
+    std::vector<float> WaterfallLine;
+    TDXVector* FftInput = nullptr;
+    TDXComplexVector* FftOutput = nullptr;
+    int32_t ViewStartBin = 0;
+    bool Reconfiguring = false;
+    QString ScanTicker = QStringLiteral(" ");
+    int32_t FrameRecordSize = 0;
+    int32_t FileFrameCount = 0;
+    bool PlaybackMode = false;
+    QString PlaybackFileName;
+    double LabelInterval = 0.0;
+    double ScanInterval = 0.0;
+    double AvgFrameTime = 0.0;
+    double FrameStamp = 0.0;
+    double NextScanDue = 0.0;
+    double NextLabelDue = 0.0;
+    std::array<int32_t, 18> SettingsSnapshot{};
+    // Values handed to the plot by the clear button until the next frame.
+    std::vector<float> ClearedSpectrum;
+    // Start-up ended the program.
+    bool Terminated = false;
+    int ExitCode = 0;
+
+    // --- life cycle ---
+    void FormCreate();
+    void InitTimerTimer();
+    bool FormCloseQuery();
+    void FormClose();
+    void BtnStartStopClick();
+    void WaitMs(int Ms);
+
+    // --- acquisition loop ---
+    void Timer1Timer();
+    void StampFrame();
+    void ProcessFrame();
+    void RunLive();
+    void RunPlayback();
+
+    // --- receiver and analysis controls ---
+    void RGBWClick();
+    void SBFrqChange();
+    void RGAttClick();
+    void CBDitherClick();
+    void CBPreampClick();
+    void RGFensterClick();
+    void SEFftChange();
+    // Returns false when the key is discarded.
+    bool SEFftKeyPress(QWidget* Sender, QChar Key);
+    void SESpeedChange();
+    void RBFastClick();
+    void RBSlowClick();
+    void RBSyncClick();
+    void ReselectBandwidth();
+    void ApplyOffsetFields();
+
+    // --- recording and playback ---
+    void BtnRecordClick();
+    void BtnPlaybackClick();
+    void BtnLoadFileClick();
+    void PBMouseUp(int X);
+    void WriteRecordingHeader();
+    void WriteFrameRecord();
+    void ReadPlaybackFrame();
+    void CloseSpkFile();
+
+    // --- display controls and status bar ---
+    void SBMinChange();
+    void SBRangeChange();
+    void HistoYAxis(double Value, QString& Output);
+    void HistoXAxis(double Value, QString& Output);
+    void HistoCrossMove(QObject* Sender, float X, float Y, int Serie, int Index);
+    void PnlHistoControlResize();
+    void BtnClearDisplayClick();
+    void BtnCopy2ClpBrdClick();
+    void BtnGridClick();
+    void PnlAboutClick();
+    void SetStatusText(int Panel, const QString& Text);
+    QString StatusText(int Panel) const;
+
+    // --- settings ---
+    QString SettingsPath() const;
+    void LoadSettings();
+    bool SaveSettings();
+    std::array<int32_t, 18> CurrentSettings() const;
+
+    // Runs a handler; a run-time error it raises is shown once in the error box and
+    // goes no further (Qt's event loop does not carry exceptions).
+    template <class F> void Guard(F&& Handler)
+    {
+        try {
+            Handler();
+        } catch (const std::exception& e) {
+            ShowException(e);
+        }
+    }
+
+protected:
+    void closeEvent(QCloseEvent* Event) override;
+    bool eventFilter(QObject* Watched, QEvent* Event) override;
+
+private:
+    void BuildLayout();
+    QWidget* BuildDisplayPanel();
+    QWidget* BuildHistoControlPanel();
+    QWidget* BuildSettingsPanel();
+    void BuildStatusBar();
+    void ConfigureHisto();
+    void ConnectHandlers();
+    void Terminate(const QString& Message);
+    void ShowException(const std::exception& E);
+    void RunSyncLoop(bool Playback);
+    int FftSize() const;
+    int HalfSpanKHz() const;
+    void UpdateWaterfallGeometry();
+    void ShowOffsets();
+
+    TPrompts& FPrompts;
+    TClock& FClock;
+    QStringList FArgs;
+    std::mt19937 FDebugRandom;
+};
+
+// Control heights of 0 hide a panel, as the window's layout always did.
+void SetPanelHeight(QWidget* Panel, int Height);
+// A printf-style number with the locale's decimal separator.
+QString LocalFormat(const char* Format, double Value);
+// An offset typed or stored with "," or "." as separator; throws std::runtime_error
+// with the conversion message for anything else.
+double ParseOffset(const QString& Text);
+// The key filter of the numeric fields: digits, control keys, separators and minus.
+bool OffsetKeyPasses(QChar Key);

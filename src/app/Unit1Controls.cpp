@@ -1,0 +1,238 @@
+#include "Unit1.h"
+
+#include <QCheckBox>
+#include <QGroupBox>
+#include <QLineEdit>
+#include <QRadioButton>
+#include <QScrollBar>
+#include <QSpinBox>
+#include <QTimer>
+#include <algorithm>
+#include <cmath>
+#include <stdexcept>
+
+#include "DateTimeU.h"
+#include "FrameProcessor.h"
+#include "LabelSchedule.h"
+#include "dxHisto.h"
+
+namespace {
+
+constexpr int SpectrumKHz = 40000;
+
+// Grid step of the plot for each bandwidth item.
+constexpr float ViewXGaps[] = {250.0f, 500.0f, 1000.0f, 2000.0f};
+
+// Clears a flag when the scope ends, also on an error, so that ticks never stay inert.
+class TFlagGuard
+{
+public:
+    explicit TFlagGuard(bool& Flag) : FFlag(Flag) { FFlag = true; }
+    ~TFlagGuard() { FFlag = false; }
+    TFlagGuard(const TFlagGuard&) = delete;
+    TFlagGuard& operator=(const TFlagGuard&) = delete;
+
+private:
+    bool& FFlag;
+};
+
+} // namespace
+
+double ParseOffset(const QString& Text)
+{
+    // Either separator is accepted, so fractions can be typed whatever the locale.
+    QString normal = Text.trimmed();
+    normal.replace(QLatin1Char(','), QLatin1Char('.'));
+    bool ok = false;
+    const double value = normal.toDouble(&ok);
+    if (!ok || !std::isfinite(value))
+        throw std::runtime_error(
+            QStringLiteral("'%1' ist kein gültiger Gleitkommawert").arg(Text).toStdString());
+    return value;
+}
+
+bool OffsetKeyPasses(QChar Key)
+{
+    const char16_t code = Key.unicode();
+    return (code >= u'0' && code <= u'9') || code < 33 || code == u',' || code == u'.' ||
+           code == u'-';
+}
+
+int TForm1::HalfSpanKHz() const
+{
+    const int index = RGBW->ItemIndex();
+    // With no item selected the whole spectrum is the span.
+    if (index < 0)
+        return SpectrumKHz / 2;
+    bool ok = false;
+    const int mhz = RGBW->ItemText(index).left(2).trimmed().toInt(&ok);
+    if (!ok)
+        throw std::runtime_error(QStringLiteral("'%1' ist kein gültiger Integerwert")
+                                     .arg(RGBW->ItemText(index).left(2))
+                                     .toStdString());
+    return 500 * mhz;
+}
+
+void TForm1::UpdateWaterfallGeometry()
+{
+    const int n = FftSize();
+    const int index = RGBW->ItemIndex();
+    const int divisor = (index >= 0 && index <= 3) ? (1 << (3 - index)) : 1;
+    const auto length = static_cast<std::size_t>(n / divisor);
+    if (WaterfallLine.size() != length)
+        WaterfallLine.assign(length, 0.0f);
+    const int start =
+        quillex::RoundHalfEven(static_cast<double>(Histo->ViewXCurrentMin()) / SpectrumKHz * n);
+    ViewStartBin = std::clamp(start, 0, n - static_cast<int>(length));
+}
+
+void TForm1::RGBWClick()
+{
+    const int index = RGBW->ItemIndex();
+    if (index < 0)
+        return;
+    const float centre = (Histo->ViewXCurrentMin() + Histo->ViewXCurrentMax()) / 2.0f;
+    const int half = HalfSpanKHz();
+    Histo->setViewXCurrentMin(centre - static_cast<float>(half));
+    Histo->setViewXCurrentMax(centre + static_cast<float>(half));
+    if (index <= 3)
+        Histo->setViewXGap(ViewXGaps[index]);
+    SBFrq->setMinimum(half);
+    SBFrq->setMaximum(SpectrumKHz - half);
+    UpdateWaterfallGeometry();
+    SetStatusText(1, LocalFormat("Center: %0.2f MHz", SBFrq->value() / 1000.0));
+}
+
+void TForm1::SBFrqChange()
+{
+    const int half = HalfSpanKHz();
+    const int position = SBFrq->value();
+    Histo->setViewXCurrentMin(static_cast<float>(position - half));
+    Histo->setViewXCurrentMax(static_cast<float>(position + half));
+    UpdateWaterfallGeometry();
+    SetStatusText(1, LocalFormat("Center: %0.2f MHz", position / 1000.0));
+}
+
+void TForm1::RGAttClick()
+{
+    const int index = RGAtt->ItemIndex();
+    if (!DebugMode && index >= 0)
+        Receiver.ReceiverSetAttenuator(index);
+}
+
+void TForm1::CBDitherClick()
+{
+    Receiver.ReceiverSetDither(CBDither->isChecked());
+}
+
+void TForm1::CBPreampClick()
+{
+    Receiver.ReceiverSetPreamp(CBPreamp->isChecked());
+}
+
+void TForm1::RGFensterClick()
+{
+    static constexpr TDXLeakType windows[] = {wnRectangle, wnHanning, wnHamming, wnBlackman};
+    const int index = RGFenster->ItemIndex();
+    if (index >= 0 && index <= 3)
+        FFT->setLeakFunction(windows[index]);
+}
+
+void TForm1::SEFftChange()
+{
+    TFlagGuard reconfiguring(Reconfiguring);
+    WaitMs(50);
+    FFT->setExponent(SEFft->value());
+    const int n = FftSize();
+    SetStatusText(0, QStringLiteral("FFT: %1 Points").arg(n) +
+                         LocalFormat("    Resolution:%6.3f kHz", double(SpectrumKHz) / n));
+    if (FftInput != nullptr)
+        FFT->FreeVector(FftInput);
+    FftInput = FFT->CreateVector(2 * n);
+    if (FftOutput != nullptr)
+        FFT->FreeComplexVector(FftOutput);
+    FftOutput = FFT->CreateComplexVector(n);
+    UpdateWaterfallGeometry();
+}
+
+bool TForm1::SEFftKeyPress(QWidget* Sender, QChar Key)
+{
+    if (!OffsetKeyPasses(Key))
+        return false;
+    if (Key.unicode() == 13 && (Sender == EdtFrqOffset || Sender == EdtLevelOffset)) {
+        ApplyOffsetFields();
+        return false;
+    }
+    return true;
+}
+
+void TForm1::ApplyOffsetFields()
+{
+    FreqOffset = static_cast<float>(ParseOffset(EdtFrqOffset->text()));
+    LevelOffset = static_cast<float>(ParseOffset(EdtLevelOffset->text()));
+    ReselectBandwidth();
+}
+
+void TForm1::ReselectBandwidth()
+{
+    const int index = RGBW->ItemIndex();
+    if (index >= 3) {
+        RGBW->setItemIndex(index - 1);
+        RGBW->setItemIndex(index);
+    } else {
+        RGBW->setItemIndex(index + 1);
+        RGBW->setItemIndex(index);
+    }
+}
+
+void TForm1::SESpeedChange()
+{
+    if (SESpeed->cleanText().isEmpty())
+        return;
+    const int value = SESpeed->value();
+    if (value == 0) {
+        SESpeed->setValue(1);
+        return;
+    }
+    if ((RBFast->isChecked() && value > 100) || (RBSlow->isChecked() && value > 60)) {
+        SESpeed->setValue(RBFast->isChecked() ? 100 : 60);
+        return;
+    }
+    const double now = FClock.Now();
+    if (RBFast->isChecked()) {
+        Timer1->setInterval(1000 / value);
+        LabelInterval =
+            quillex::SecondsToDays(quillex::LabelIntervalSeconds(quillex::TPacing::Fast, value));
+        AvgFrameTime = 1000.0 / value;
+        NextLabelDue = quillex::FirstAlignedLabelDue(now, LabelInterval);
+    } else if (RBSlow->isChecked()) {
+        Timer1->setInterval(1000);
+        ScanInterval = quillex::SecondsToDays(value);
+        LabelInterval =
+            quillex::SecondsToDays(quillex::LabelIntervalSeconds(quillex::TPacing::Slow, value));
+        NextLabelDue = now + LabelInterval;
+        NextScanDue = now;
+    }
+}
+
+void TForm1::RBFastClick()
+{
+    GBSpeed->setTitle(QStringLiteral("Framerate"));
+    SESpeed->setMaximum(100);
+    SESpeedChange();
+    SetStatusText(4, QString());
+    SESpeed->setEnabled(!RBSync->isChecked());
+}
+
+void TForm1::RBSlowClick()
+{
+    GBSpeed->setTitle(QStringLiteral("Scaninterval [s]"));
+    SESpeed->setMaximum(60);
+    SESpeedChange();
+    SESpeed->setEnabled(!RBSync->isChecked());
+}
+
+void TForm1::RBSyncClick()
+{
+    SESpeed->setEnabled(!RBSync->isChecked());
+}

@@ -1,0 +1,114 @@
+#include "Unit1.h"
+
+#include <QLabel>
+#include <QLocale>
+#include <QScrollBar>
+#include <QToolButton>
+#include <algorithm>
+#include <cmath>
+
+#include "FrameProcessor.h"
+#include "ScreenshotU.h"
+#include "SpektroNeu.h"
+#include "dxHisto.h"
+
+QString LocalFormat(const char* Format, double Value)
+{
+    QString text = QString::asprintf(Format, Value);
+    const QString point = QLocale().decimalPoint();
+    if (point != QLatin1String("."))
+        text.replace(QLatin1Char('.'), point);
+    return text;
+}
+
+void TForm1::SetStatusText(int Panel, const QString& Text)
+{
+    QLabel* label = StatusPanels.at(static_cast<std::size_t>(Panel));
+    if (label->text() != Text)
+        label->setText(Text);
+}
+
+QString TForm1::StatusText(int Panel) const
+{
+    return StatusPanels.at(static_cast<std::size_t>(Panel))->text();
+}
+
+void TForm1::SBMinChange()
+{
+    Spektro->setZMin(static_cast<float>(-SBMin->value()));
+    SBRangeChange();
+    SBMin->setToolTip(LocalFormat("Min: %0.0fdBm", double(Spektro->ZMin()) + LevelOffset));
+}
+
+void TForm1::SBRangeChange()
+{
+    Spektro->setZMax(Spektro->ZMin() - static_cast<float>(SBRange->value()) + 40.0f);
+    SBRange->setToolTip(LocalFormat("Range: %0.0fdBm", double(Spektro->ZMin()) + LevelOffset) +
+                        LocalFormat(" %0.0fdBm", double(Spektro->ZMax()) + LevelOffset));
+}
+
+void TForm1::HistoYAxis(double Value, QString& Output)
+{
+    if (std::fabs(Value) <= 0.1)
+        Output = LocalFormat("[dBm] %2.0f", Value + LevelOffset);
+    else
+        Output = LocalFormat("%3.0f", Value + LevelOffset);
+}
+
+void TForm1::HistoXAxis(double Value, QString& Output)
+{
+    // As many decimals as the frequency offset needs, at most three.
+    const double offset = FreqOffset;
+    const char* format = "%0.3f";
+    if (quillex::RoundHalfEven(offset * 10.0) % 10 == 0)
+        format = "%0.1f";
+    else if (quillex::RoundHalfEven(offset * 100.0) % 10 == 0)
+        format = "%0.2f";
+    Output = LocalFormat(format, (offset * 1000.0 + Value) / 1000.0);
+}
+
+void TForm1::HistoCrossMove(QObject* /*Sender*/, float X, float /*Y*/, int /*Serie*/, int /*Index*/)
+{
+    SetStatusText(1, LocalFormat("Cursor: %0.3f MHz", (double(FreqOffset) * 1000.0 + X) / 1000.0));
+}
+
+void TForm1::PnlHistoControlResize()
+{
+    const int barLeft = 14;
+    const int barWidth = 17;
+    LblRange->move(LblRange->x(), 5);
+    LblMin->move(LblMin->x(), PnlRangeMin->height() * 50 / 100 + 2);
+    const int rangeHeight = LblMin->y() - LblRange->y() - 2 * LblMin->height() + 4;
+    SBRange->setGeometry(barLeft, LblRange->y() + LblRange->height() + 4, barWidth,
+                         std::max(0, rangeHeight));
+    SBMin->setGeometry(barLeft, LblMin->y() + LblMin->height() + 4, barWidth,
+                       std::max(0, rangeHeight));
+}
+
+void TForm1::BtnClearDisplayClick()
+{
+    Histo->SetSeriesData(ClearedSpectrum.data(), FftSize(), 1);
+    Spektro->Clear();
+}
+
+void TForm1::BtnCopy2ClpBrdClick()
+{
+    CopyWindowToClipboard(QStringLiteral("PnlHistoSpektro"), [this](int Ms) { WaitMs(Ms); });
+}
+
+void TForm1::BtnGridClick()
+{
+    Histo->setGridVisible(BtnGrid->isChecked() ? TDXHistographInt::grdBoth
+                                               : TDXHistographInt::grdNone);
+}
+
+void TForm1::PnlAboutClick()
+{
+    FPrompts.ShowInformation(
+        QString::fromLatin1(Title),
+        QStringLiteral("%1\n\nA wideband spectrum analyzer for the 0 .. 40 MHz receiver.\n\n"
+                       "This program comes without any warranty. Use it at your own risk; "
+                       "the authors are not liable for any damage it may cause.\n\n"
+                       "Thanks to everyone who tested it and reported faults.")
+            .arg(QLatin1String(Title)));
+}

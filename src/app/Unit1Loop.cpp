@@ -1,0 +1,147 @@
+#include "Unit1.h"
+
+#include <QCheckBox>
+#include <QCoreApplication>
+#include <QLabel>
+#include <QProgressBar>
+#include <QRadioButton>
+#include <QSpinBox>
+#include <QTimer>
+#include <QToolButton>
+#include <algorithm>
+#include <span>
+
+#include "DateTimeU.h"
+#include "FrameProcessor.h"
+#include "LabelSchedule.h"
+#include "SpektroNeu.h"
+#include "dxHisto.h"
+
+namespace {
+constexpr int TickerLimit = 10;
+const QString TimeLabelFormat = QStringLiteral("hh:nn:ss");
+} // namespace
+
+void TForm1::Timer1Timer()
+{
+    if (Reconfiguring)
+        return;
+    if (RBSlow->isChecked()) {
+        ScanTicker += QLatin1Char('*');
+        if (ScanTicker.size() > TickerLimit)
+            ScanTicker = QStringLiteral(" ");
+        SetStatusText(4, ScanTicker);
+    }
+
+    if (PlaybackMode)
+        ReadPlaybackFrame();
+    else if (DebugMode)
+        quillex::SynthesizeDebugBlock(SampleBlock.data(), 2 * FftSize(), FDebugRandom);
+    else
+        Receiver.ReceiverReadBlock(SampleBlock.data());
+
+    StampFrame();
+
+    if (RBSlow->isChecked()) {
+        const double now = FClock.Now();
+        if (quillex::IsDue(now, NextScanDue)) {
+            ProcessFrame();
+            NextScanDue = now + ScanInterval;
+        }
+    } else {
+        ProcessFrame();
+    }
+}
+
+void TForm1::StampFrame()
+{
+    if (PlaybackMode) {
+        if (FrameStamp > 0.0)
+            Spektro->AddTimeMark(TimeLabelFormat, FrameStamp);
+        return;
+    }
+    const double now = FClock.Now();
+    if (quillex::IsDue(now, NextLabelDue)) {
+        FrameStamp = now;
+        Spektro->AddTimeMark(TimeLabelFormat, FrameStamp);
+        NextLabelDue = FrameStamp + LabelInterval;
+    } else {
+        FrameStamp = 0.0;
+    }
+}
+
+void TForm1::ProcessFrame()
+{
+    const int n = FftSize();
+    // The vectors always follow the FFT size; a frame that would see them disagree is
+    // dropped rather than read past their ends.
+    if (FftInput == nullptr || FftOutput == nullptr || FftInput->Count != 2 * n ||
+        FftOutput->Real == nullptr || FftOutput->Real->Count != n)
+        return;
+
+    quillex::ScaleSamples(SampleBlock.data(), FftInput->Values, 2 * n);
+    FFT->RealFFT(FftInput, FftOutput, false);
+    quillex::AverageMagnitudes(FftOutput->Real->Values, AvgSpectrum.data(), n, SEAvg->value());
+    quillex::LevelsFromAverages(AvgSpectrum.data(), LevelSpectrum.data(), n,
+                                CBInverted->isChecked());
+    Histo->SetSeriesData(LevelSpectrum.data(), n, 1);
+
+    const int length = static_cast<int>(WaterfallLine.size());
+    const int start = std::clamp(ViewStartBin, 0, std::max(0, n - length));
+    std::copy_n(LevelSpectrum.begin() + start, std::min(length, n), WaterfallLine.begin());
+    if (!WaterfallLine.empty())
+        Spektro->AddLine(std::span<const float>(WaterfallLine));
+
+    if (BtnRecord->isChecked())
+        WriteFrameRecord();
+    if (OnFrameProcessed)
+        OnFrameProcessed();
+}
+
+void TForm1::RunLive()
+{
+    if (BtnStartStop->isChecked() && RBSync->isChecked()) {
+        RBFast->setEnabled(false);
+        RBSlow->setEnabled(false);
+        LabelInterval = quillex::SecondsToDays(1.0);
+        NextLabelDue = FClock.Now();
+        RunSyncLoop(false);
+    } else if (BtnStartStop->isChecked()) {
+        Timer1->start();
+        RBSync->setEnabled(false);
+        if (RBFast->isChecked())
+            RBSlow->setEnabled(false);
+        else
+            RBFast->setEnabled(false);
+        SetStatusText(2, QString());
+    } else {
+        Timer1->stop();
+        if (RBSync->isChecked())
+            SESpeedChange();
+        RBFast->setEnabled(true);
+        RBSlow->setEnabled(true);
+        RBSync->setEnabled(true);
+        if (BtnRecord->isChecked()) {
+            BtnRecord->setChecked(false);
+            BtnRecordClick();
+        }
+        SetStatusText(4, QString());
+    }
+}
+
+void TForm1::RunSyncLoop(bool Playback)
+{
+    // Frames run back to back; the event processing after each one keeps the window
+    // alive and delivers the click that ends the loop.
+    while (BtnStartStop->isChecked()) {
+        StoppUhr1.Start();
+        Timer1Timer();
+        QCoreApplication::processEvents();
+        const double t = StoppUhr1.Stop();
+        AvgFrameTime = (1000.0 * t + 31.0 * AvgFrameTime) / 32.0;
+        SetStatusText(2, QStringLiteral("%1 FramesPerSec")
+                             .arg(quillex::RoundHalfEven(1000.0 / (AvgFrameTime + 1.0))));
+        if (Playback)
+            LblAkt->setText(QStringLiteral("Pos: %1").arg(PB->value()));
+    }
+}

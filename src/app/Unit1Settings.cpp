@@ -1,0 +1,152 @@
+#include "Unit1.h"
+
+#include <QCheckBox>
+#include <QLineEdit>
+#include <QLocale>
+#include <QScrollBar>
+#include <QSpinBox>
+#include <cmath>
+
+#include "FrameProcessor.h"
+#include "IniFileU.h"
+
+namespace {
+
+const char* const Settings = "Settings";
+const char* const Form = "Form";
+const char* const Offsets = "Offsets";
+
+double FiniteOr0(double Value)
+{
+    return std::isfinite(Value) ? Value : 0.0;
+}
+
+char LocaleSeparator()
+{
+    const QString point = QLocale().decimalPoint();
+    return point == QLatin1String(",") ? ',' : '.';
+}
+
+} // namespace
+
+QString TForm1::SettingsPath() const
+{
+    return StartDir + QLatin1String(SettingsFileName);
+}
+
+void TForm1::LoadSettings()
+{
+    const TIniFile ini(SettingsPath().toStdString());
+    if (ini.FileExists()) {
+        RGFenster->setItemIndex(ini.ReadInteger(Settings, "FFTWindow", 1));
+        RGBW->setItemIndex(ini.ReadInteger(Settings, "BandWidth", 3));
+        SESpeed->setValue(ini.ReadInteger(Settings, "Speed", 40));
+        RGAtt->setItemIndex(ini.ReadInteger(Settings, "Att", 0));
+        SBMin->setValue(ini.ReadInteger(Settings, "MinLevel", 120));
+        SBRange->setValue(ini.ReadInteger(Settings, "Range", 120));
+        SEAvg->setValue(ini.ReadInteger(Settings, "Avg", 1));
+        SEFft->setValue(ini.ReadInteger(Settings, "FFT", 11));
+        SBFrq->setValue(ini.ReadInteger(Settings, "Freq", SBFrq->maximum() / 2));
+        const int width = ini.ReadInteger(Form, "Width", 880);
+        const int height = ini.ReadInteger(Form, "Height", 630);
+        resize(width, height);
+        const int top = ini.ReadInteger(Form, "Top", 100);
+        const int left = ini.ReadInteger(Form, "Left", 200);
+        move(left, top);
+        CBDither->setChecked(ini.ReadInteger(Settings, "Dither", 0) != 0);
+        CBPreamp->setChecked(ini.ReadInteger(Settings, "Preamp", 0) != 0);
+        FreqOffset = static_cast<float>(FiniteOr0(ini.ReadFloat(Offsets, "FreqMHz", 0.0)));
+        LevelOffset = static_cast<float>(FiniteOr0(ini.ReadFloat(Offsets, "LeveldB", 0.0)));
+        OffsetsEnabled = ini.ReadInteger(Offsets, "Enabled", 0) != 0;
+        CBInverted->setChecked(ini.ReadInteger(Offsets, "Inverted", 0) != 0);
+    } else {
+        RGFenster->setItemIndex(1);
+        RGBW->setItemIndex(3);
+        SESpeed->setValue(40);
+        RGAtt->setItemIndex(0);
+        SBMin->setValue(120);
+        SBRange->setValue(120);
+        SEAvg->setValue(1);
+        SEFft->setValue(11);
+        SBFrq->setValue(SBFrq->maximum() / 2);
+        CBDither->setChecked(false);
+        CBPreamp->setChecked(false);
+        FreqOffset = 0.0f;
+        LevelOffset = 0.0f;
+        OffsetsEnabled = false;
+        CBInverted->setChecked(false);
+    }
+    SettingsSnapshot = CurrentSettings();
+}
+
+std::array<int32_t, 18> TForm1::CurrentSettings() const
+{
+    return {RGFenster->ItemIndex(),
+            RGBW->ItemIndex(),
+            SESpeed->value(),
+            RGAtt->ItemIndex(),
+            SBMin->value(),
+            SBRange->value(),
+            SEAvg->value(),
+            SEFft->value(),
+            SBFrq->value(),
+            width(),
+            height(),
+            y(),
+            x(),
+            CBDither->isChecked() ? 1 : 0,
+            CBPreamp->isChecked() ? 1 : 0,
+            quillex::RoundHalfEven(double(FreqOffset) * 1000.0),
+            quillex::RoundHalfEven(double(LevelOffset) * 10.0),
+            CBInverted->isChecked() ? 1 : 0};
+}
+
+bool TForm1::SaveSettings()
+{
+    const std::array<int32_t, 18> current = CurrentSettings();
+    // The offsets count only while they are in force.
+    const std::size_t compared = OffsetsEnabled ? current.size() : 15;
+    bool changed = false;
+    for (std::size_t i = 0; i < compared; ++i)
+        changed = changed || current[i] != SettingsSnapshot[i];
+    if (!changed)
+        return true;
+
+    switch (FPrompts.AskYesNoCancel(QStringLiteral("Some Settings changed, save?"))) {
+    case TPrompts::TAnswer::Cancel:
+        return false;
+    case TPrompts::TAnswer::No:
+        return true;
+    case TPrompts::TAnswer::Yes:
+        break;
+    }
+    TIniFile ini(SettingsPath().toStdString());
+    ini.WriteInteger(Settings, "FFTWindow", current[0]);
+    ini.WriteInteger(Settings, "BandWidth", current[1]);
+    ini.WriteInteger(Settings, "Speed", current[2]);
+    ini.WriteInteger(Settings, "Att", current[3]);
+    ini.WriteInteger(Settings, "MinLevel", current[4]);
+    ini.WriteInteger(Settings, "Range", current[5]);
+    ini.WriteInteger(Settings, "Avg", current[6]);
+    ini.WriteInteger(Settings, "FFT", current[7]);
+    ini.WriteInteger(Settings, "Freq", current[8]);
+    ini.WriteInteger(Form, "Width", current[9]);
+    ini.WriteInteger(Form, "Height", current[10]);
+    ini.WriteInteger(Form, "Top", current[11]);
+    ini.WriteInteger(Form, "Left", current[12]);
+    ini.WriteInteger(Settings, "Dither", current[13]);
+    ini.WriteInteger(Settings, "Preamp", current[14]);
+    if (OffsetsEnabled) {
+        const char separator = LocaleSeparator();
+        ini.WriteString(Offsets, "FreqMHz", FormatFixed(FreqOffset, 3, separator));
+        ini.WriteString(Offsets, "LeveldB", FormatFixed(LevelOffset, 1, separator));
+        ini.WriteInteger(Offsets, "Inverted", current[17]);
+    }
+    return true;
+}
+
+void TForm1::ShowOffsets()
+{
+    EdtFrqOffset->setText(LocalFormat("%0.3f", FreqOffset));
+    EdtLevelOffset->setText(LocalFormat("%0.1f", LevelOffset));
+}
