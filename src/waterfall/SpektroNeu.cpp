@@ -31,6 +31,8 @@ TSpektroNeu::TSpektroNeu(QWidget* Owner)
     FWaveBox = new TSpektroArea(this, Wave, true);
     FRightBox = new TSpektroArea(this, Right, false);
     Colors.SetRange(FZMin, FZMax);
+    FTimeMarkFont = QFont(QStringLiteral("Arial"));
+    FTimeMarkFont.setPixelSize(11);
     setGeometry(50, 50, 200, 150);
     LayoutBoxes();
     ResizeBuffers();
@@ -195,9 +197,7 @@ void TSpektroNeu::AddTimeMark(const QString& Format, double Time)
         QPainter painter(&view);
         // Ten pixels crossing the axis line.
         painter.fillRect(QRect(w - AxisOffset - 4, h - 2, 10, 1), QColor(Black));
-        QFont font = this->font();
-        font.setPixelSize(11);
-        painter.setFont(font);
+        painter.setFont(FTimeMarkFont);
         painter.setPen(QColor(Black));
         painter.setBackgroundMode(Qt::OpaqueMode);
         painter.setBackground(QColor(MenuBarColour()));

@@ -3,6 +3,7 @@
 #include "SpektroNeuImage.h"
 #include "SpektroNeuMapping.h"
 
+#include <QFont>
 #include <QFrame>
 #include <QImage>
 #include <QString>
@@ -80,6 +81,8 @@ public:
     QWidget* LeftBox() const;
     QWidget* WaveBox() const;
     QWidget* RightBox() const;
+    // Time marks use the plot's label font, narrow enough that "hh:nn:ss" ends before the tick.
+    QFont TimeMarkFont() const { return FTimeMarkFont; }
     std::span<const std::int32_t> ColumnIndex() const { return FColumnIndex; }
     int MappedLo() const { return FMappedLo; }
     int MappedHi() const { return FMappedHi; }
@@ -109,6 +112,7 @@ private:
     TSpektroImage Wave;
     TSpektroImage Right;
     quillex::TLevelToColor Colors;
+    QFont FTimeMarkFont;
     std::vector<std::int32_t> FColumnIndex;
     int FMappedLo = 0;
     int FMappedHi = 0;
