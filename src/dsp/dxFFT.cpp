@@ -41,6 +41,21 @@ bool HoldsElements(const TDXComplexVector* V, int64_t N)
 // A window vector holds 2 * Size coefficients at most; longer ones are never used.
 constexpr int64_t MaxWindowLength = int64_t(2) << TDXFFT::MaxWorkingExponent;
 
+// One block of radix-2 butterflies: (r0, i0) and (r1, i1) are its lower and upper halves.
+void Butterflies(float* __restrict r0, float* __restrict i0, float* __restrict r1,
+                 float* __restrict i1, const float* __restrict c, const float* __restrict s,
+                 int32_t h)
+{
+    for (int32_t k = 0; k < h; ++k) {
+        const float tr = c[k] * r1[k] - s[k] * i1[k];
+        const float ti = c[k] * i1[k] + s[k] * r1[k];
+        r1[k] = r0[k] - tr;
+        i1[k] = i0[k] - ti;
+        r0[k] = r0[k] + tr;
+        i0[k] = i0[k] + ti;
+    }
+}
+
 } // namespace
 
 TDXFFT::TDXFFT()
@@ -208,22 +223,10 @@ void TDXFFT::Transform(float* Re, float* Im) const
         Im[b + 3] = bi - dr;
     }
     for (int32_t h = 4; h < n; h *= 2) {
-        const float* __restrict c = StageCos.data() + (h - 1);
-        const float* __restrict s = StageSin.data() + (h - 1);
-        for (int32_t b = 0; b < n; b += 2 * h) {
-            float* __restrict r0 = Re + b;
-            float* __restrict i0 = Im + b;
-            float* __restrict r1 = Re + b + h;
-            float* __restrict i1 = Im + b + h;
-            for (int32_t k = 0; k < h; ++k) {
-                const float tr = c[k] * r1[k] - s[k] * i1[k];
-                const float ti = c[k] * i1[k] + s[k] * r1[k];
-                r1[k] = r0[k] - tr;
-                i1[k] = i0[k] - ti;
-                r0[k] = r0[k] + tr;
-                i0[k] = i0[k] + ti;
-            }
-        }
+        const float* c = StageCos.data() + (h - 1);
+        const float* s = StageSin.data() + (h - 1);
+        for (int32_t b = 0; b < n; b += 2 * h)
+            Butterflies(Re + b, Im + b, Re + b + h, Im + b + h, c, s, h);
     }
 }
 
