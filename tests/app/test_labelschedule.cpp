@@ -1,0 +1,104 @@
+#include "LabelSchedule.h"
+
+#include "DateTimeU.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+#include <random>
+
+using namespace quillex;
+
+namespace {
+
+double At(int hour, int minute, int second, int msec = 0)
+{
+    return EncodeDateTime(2026, 12, 6, hour, minute, second, msec);
+}
+
+} // namespace
+
+TEST(LabelInterval, TableEdges)
+{
+    const struct
+    {
+        TPacing Pacing;
+        int Value;
+        double Seconds;
+    } cases[] = {
+        {TPacing::Fast, 100, 1},  {TPacing::Fast, 20, 1},   {TPacing::Fast, 19, 2},
+        {TPacing::Fast, 10, 2},   {TPacing::Fast, 9, 5},    {TPacing::Fast, 4, 5},
+        {TPacing::Fast, 3, 10},   {TPacing::Fast, 2, 10},   {TPacing::Fast, 1, 15},
+        {TPacing::Fast, 0, 15},   {TPacing::Fast, 500, 1},  {TPacing::Slow, 0, 15},
+        {TPacing::Slow, 1, 15},   {TPacing::Slow, 2, 30},   {TPacing::Slow, 3, 60},
+        {TPacing::Slow, 4, 120},  {TPacing::Slow, 7, 120},  {TPacing::Slow, 8, 300},
+        {TPacing::Slow, 15, 300}, {TPacing::Slow, 16, 600}, {TPacing::Slow, 60, 600},
+        {TPacing::Sync, 1, 1},    {TPacing::Sync, 100, 1},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(LabelIntervalSeconds(c.Pacing, c.Value), c.Seconds)
+            << "pacing " << static_cast<int>(c.Pacing) << " value " << c.Value;
+}
+
+TEST(LabelAlignment, SevenFramesPerSecondLabelsOnTheNextFiveSeconds)
+{
+    const double five = SecondsToDays(LabelIntervalSeconds(TPacing::Fast, 7));
+    EXPECT_DOUBLE_EQ(FirstAlignedLabelDue(At(10, 17, 23, 400), five), At(10, 17, 25));
+    EXPECT_DOUBLE_EQ(FirstAlignedLabelDue(At(10, 17, 25, 1), five), At(10, 17, 30));
+    EXPECT_DOUBLE_EQ(FirstAlignedLabelDue(At(10, 17, 57, 500), five), At(10, 18, 0));
+
+    // Exactly on a boundary: the label is due at once.
+    const double boundary = At(10, 17, 25);
+    EXPECT_EQ(FirstAlignedLabelDue(boundary, five), boundary);
+    EXPECT_TRUE(IsDue(boundary, FirstAlignedLabelDue(boundary, five)));
+    const double minute = At(10, 18, 0);
+    EXPECT_EQ(FirstAlignedLabelDue(minute, five), minute);
+}
+
+TEST(LabelAlignment, JustBeforeMidnightRollsIntoTheNextDay)
+{
+    const double nextMidnight = EncodeDateTime(2026, 12, 7, 0, 0, 0);
+    EXPECT_DOUBLE_EQ(FirstAlignedLabelDue(At(23, 59, 58), SecondsToDays(5)), nextMidnight);
+    EXPECT_DOUBLE_EQ(FirstAlignedLabelDue(At(23, 59, 59, 999), SecondsToDays(1)), nextMidnight);
+    EXPECT_DOUBLE_EQ(FirstAlignedLabelDue(At(23, 59, 50), SecondsToDays(15)), nextMidnight);
+    EXPECT_EQ(FirstAlignedLabelDue(nextMidnight, SecondsToDays(15)), nextMidnight);
+}
+
+// Over many moments: the label falls on a multiple of the interval past the
+// minute, not before now and less than one interval after it.
+TEST(LabelAlignment, AlignedWithinOneIntervalForAnyMoment)
+{
+    std::mt19937_64 rng(2026);
+    std::uniform_real_distribution<double> moment(36000.0, 47000.0);
+    for (int i = 0; i < 20000; ++i) {
+        const double now = moment(rng);
+        for (double seconds : {1.0, 2.0, 5.0, 10.0, 15.0}) {
+            const double due = FirstAlignedLabelDue(now, SecondsToDays(seconds));
+            const double ahead = (due - now) * 86400.0;
+            ASSERT_GE(ahead, -2e-6) << now;
+            ASSERT_LT(ahead, seconds) << now;
+            const double secondOfDay = (due - std::floor(now)) * 86400.0;
+            const double offGrid = std::remainder(secondOfDay, seconds);
+            ASSERT_TRUE(due == now || std::fabs(offGrid) < 1e-4)
+                << now << " " << seconds << " " << offGrid;
+        }
+    }
+}
+
+TEST(LabelAlignment, UnusableIntervalsReturnNowInsteadOfLooping)
+{
+    const double now = At(12, 0, 7);
+    EXPECT_EQ(FirstAlignedLabelDue(now, 0.0), now);
+    EXPECT_EQ(FirstAlignedLabelDue(now, -1.0), now);
+    EXPECT_EQ(FirstAlignedLabelDue(now, std::numeric_limits<double>::quiet_NaN()), now);
+    EXPECT_EQ(FirstAlignedLabelDue(now, std::numeric_limits<double>::infinity()), now);
+}
+
+TEST(LabelSchedule, DueAtOrAfterTheMoment)
+{
+    const double due = At(8, 0, 0);
+    EXPECT_TRUE(IsDue(due, due));
+    EXPECT_TRUE(IsDue(At(8, 0, 0, 1), due));
+    EXPECT_FALSE(IsDue(At(7, 59, 59, 999), due));
+}
