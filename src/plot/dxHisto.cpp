@@ -1,0 +1,3 @@
+#include "dxHisto.h"
+
+TDXHistograph::TDXHistograph(QWidget* parent) : TDXHistographInt(parent) {}

@@ -1,0 +1,385 @@
+#pragma once
+
+#include "dxColors.h"
+#include "dxSeriesPoints.h"
+
+#include <QFont>
+#include <QImage>
+#include <QList>
+#include <QRect>
+#include <QString>
+#include <QWidget>
+#include <array>
+#include <functional>
+#include <memory>
+#include <vector>
+
+class QPainter;
+class QTimer;
+class TDXCanvas;
+
+// Spectrum plot control: up to 16 curves in a framed plot area with titles, axes and grid.
+// Everything is drawn into a persistent RGB32 surface; paintEvent only copies it to the screen.
+class TDXHistographInt : public QWidget
+{
+    Q_OBJECT
+
+public:
+    enum TDXDataKind { dtData, dtDataXY, dtUpperRef, dtLowerRef };
+    Q_ENUM(TDXDataKind)
+    enum TDXMode { modeMeasure, modeLowerRef, modeUpperRef, modeZoom, modeCalculate };
+    Q_ENUM(TDXMode)
+    enum TDXGrdVisible { grdNone, grdHor, grdVer, grdBoth };
+    Q_ENUM(TDXGrdVisible)
+    enum TDXGrdScale { sclLinLin, sclLinLog, sclLogLin, sclLogLog };
+    Q_ENUM(TDXGrdScale)
+    enum TPenStyle { psSolid, psDash, psDot, psDashDot, psDashDotDot, psClear, psInsideFrame };
+    Q_ENUM(TPenStyle)
+    enum TBorderStyle { bsNone, bsSingle };
+    Q_ENUM(TBorderStyle)
+    // The six font objects, for their colours (QFont carries none).
+    enum TDXFontId { fiTitleTop, fiXAxis, fiYAxis, fiTitleBottom, fiTitleLeft, fiTitleRight };
+    Q_ENUM(TDXFontId)
+
+    struct TDXSeries
+    {
+        TDXDataKind Kind = dtData;
+        TPenStyle PenStyle = psSolid;
+        TColor LineColor = clBlack;
+        float* Data = nullptr;
+        int Count = 0;
+        bool Owned = false;
+        // Data holds Count (X, Y) pairs; only such data is drawn as dtDataXY, so switching a
+        // series' kind never reads past the caller's array.
+        bool Pairs = false;
+    };
+
+    static constexpr int MaxSeries = 16;
+    static constexpr int MaxPointBuffer = 16384;
+    static constexpr int MaxReferenceCount = 200000000;
+    static constexpr int TitleMargin = 10;
+    static constexpr int XLabelOffset = 5;
+
+    // clang-format off
+    Q_PROPERTY(QString Version READ Version WRITE setVersion)
+    Q_PROPERTY(QString Copyright READ Copyright WRITE setCopyright)
+    Q_PROPERTY(bool EnableUpdate READ EnableUpdate WRITE setEnableUpdate)
+    Q_PROPERTY(bool ShowToolBar READ ShowToolBar WRITE setShowToolBar)
+    Q_PROPERTY(bool ShowValueBar READ ShowValueBar WRITE setShowValueBar)
+    Q_PROPERTY(TColor GridColor READ GridColor WRITE setGridColor)
+    Q_PROPERTY(TColor BkColor READ BkColor WRITE setBkColor)
+    Q_PROPERTY(TDXGrdVisible GridVisible READ GridVisible WRITE setGridVisible)
+    Q_PROPERTY(TDXGrdScale GridScale READ GridScale WRITE setGridScale)
+    Q_PROPERTY(TPenStyle GridLineStyle READ GridLineStyle WRITE setGridLineStyle)
+    Q_PROPERTY(TBorderStyle BorderStyle READ BorderStyle WRITE setBorderStyle)
+    Q_PROPERTY(int GapRight READ GapRight WRITE setGapRight)
+    Q_PROPERTY(int GapLeft READ GapLeft WRITE setGapLeft)
+    Q_PROPERTY(int GapTop READ GapTop WRITE setGapTop)
+    Q_PROPERTY(int GapBottom READ GapBottom WRITE setGapBottom)
+    Q_PROPERTY(QString TitleRight READ TitleRight WRITE setTitleRight)
+    Q_PROPERTY(QString TitleLeft READ TitleLeft WRITE setTitleLeft)
+    Q_PROPERTY(QString TitleTop READ TitleTop WRITE setTitleTop)
+    Q_PROPERTY(QString TitleBottom READ TitleBottom WRITE setTitleBottom)
+    Q_PROPERTY(QFont FontTitleTop READ FontTitleTop WRITE setFontTitleTop)
+    Q_PROPERTY(QFont FontXAxis READ FontXAxis WRITE setFontXAxis)
+    Q_PROPERTY(QFont FontYAxis READ FontYAxis WRITE setFontYAxis)
+    Q_PROPERTY(QFont FontTitleBottom READ FontTitleBottom WRITE setFontTitleBottom)
+    Q_PROPERTY(QFont FontTitleLeft READ FontTitleLeft WRITE setFontTitleLeft)
+    Q_PROPERTY(QFont FontTitleRight READ FontTitleRight WRITE setFontTitleRight)
+    Q_PROPERTY(float ViewYMin READ ViewYMin WRITE setViewYMin)
+    Q_PROPERTY(float ViewYMax READ ViewYMax WRITE setViewYMax)
+    Q_PROPERTY(float ViewYGap READ ViewYGap WRITE setViewYGap)
+    Q_PROPERTY(int ViewYDecimals READ ViewYDecimals WRITE setViewYDecimals)
+    Q_PROPERTY(float ViewXNominalMin READ ViewXNominalMin WRITE setViewXNominalMin)
+    Q_PROPERTY(float ViewXNominalMax READ ViewXNominalMax WRITE setViewXNominalMax)
+    Q_PROPERTY(float ViewXCurrentMin READ ViewXCurrentMin WRITE setViewXCurrentMin)
+    Q_PROPERTY(float ViewXCurrentMax READ ViewXCurrentMax WRITE setViewXCurrentMax)
+    Q_PROPERTY(float ViewXGap READ ViewXGap WRITE setViewXGap)
+    Q_PROPERTY(int ViewXDecimals READ ViewXDecimals WRITE setViewXDecimals)
+    Q_PROPERTY(int SeriesNumber READ SeriesNumber WRITE setSeriesNumber)
+    Q_PROPERTY(int SeriesCurrent READ SeriesCurrent WRITE setSeriesCurrent)
+    Q_PROPERTY(TColor SeriesColor READ SeriesColor WRITE setSeriesColor)
+    Q_PROPERTY(TPenStyle SeriesLineStyle READ SeriesLineStyle WRITE setSeriesLineStyle)
+    Q_PROPERTY(TDXDataKind SeriesStyle READ SeriesStyle WRITE setSeriesStyle)
+    Q_PROPERTY(TDXMode Mode READ Mode WRITE setMode)
+    Q_PROPERTY(int ReferenceRubberWidth READ ReferenceRubberWidth WRITE setReferenceRubberWidth)
+    Q_PROPERTY(bool ShowValues READ ShowValues WRITE setShowValues)
+    Q_PROPERTY(bool ShowCross READ ShowCross WRITE setShowCross)
+    Q_PROPERTY(bool ReduceFlicker READ ReduceFlicker WRITE setReduceFlicker)
+    Q_PROPERTY(bool AutoScale READ AutoScale WRITE setAutoScale)
+    Q_PROPERTY(int TimerInterval READ TimerInterval WRITE setTimerInterval)
+    Q_PROPERTY(bool TimerEnabled READ TimerEnabled WRITE setTimerEnabled)
+    Q_PROPERTY(int PrintLineWidth READ PrintLineWidth WRITE setPrintLineWidth)
+    Q_PROPERTY(bool PrintCross READ PrintCross WRITE setPrintCross)
+    Q_PROPERTY(int PrintCrossWidth READ PrintCrossWidth WRITE setPrintCrossWidth)
+    Q_PROPERTY(bool ToolWindowsOnTop READ ToolWindowsOnTop WRITE setToolWindowsOnTop)
+    Q_PROPERTY(bool OwnerDrawXAxis READ OwnerDrawXAxis WRITE setOwnerDrawXAxis)
+    Q_PROPERTY(bool OwnerDrawYAxis READ OwnerDrawYAxis WRITE setOwnerDrawYAxis)
+    Q_PROPERTY(TColor Color READ Color WRITE setColor)
+    Q_PROPERTY(QList<int> Series READ Series WRITE setSeries)
+    // clang-format on
+
+    explicit TDXHistographInt(QWidget* parent = nullptr);
+    ~TDXHistographInt() override;
+
+    // Events, called only when set.
+    std::function<void(QObject* Sender, float X, float Y, int Serie, int Index)> OnCrossMove;
+    std::function<void(QObject* Sender, float X, float Y, int Serie, int Index)> OnReferenceMove;
+    std::function<void(QObject* Sender, int Serie1, int Serie2, float Value1X, float Value2X,
+                       float Value1Y, float Value2Y)>
+        OnCalculate;
+    std::function<void(QObject* Sender)> OnTimer;
+    std::function<void(double Value, QString& Output)> OnXAxis;
+    std::function<void(double Value, QString& Output)> OnYAxis;
+    std::function<void(QObject* Sender, QPainter& Canvas, bool Printing)> OnAfterPaint;
+
+    // Data in. dtData keeps the caller's pointer; reference kinds are copied.
+    void SetSeriesData(float* Data, int Count, int Series);
+    void AssignSeriesData(float* Data, int Count, int Series);
+    // Count (X, Y) pairs, X first; the pairs are copied and the series becomes dtDataXY.
+    void SetSeriesDataXY(const float* Pairs, int Count, int Series);
+    void AdjustPointBuffer();
+    int PointBufferCapacity() const { return static_cast<int>(m_pointBuffer.size()); }
+    const TDXSeries& SeriesRecord(int Series) const;
+
+    // View and scaling.
+    void RefreshData();
+    void ScaleOnce();
+    bool ComputeAutoScale();
+    void GetSeriesMinMax(int Series, float& Min, float& Max) const;
+    void UpdateLogXMapping();
+    void UpdateLogYMapping();
+    int LogXToPixel(double Value) const;
+    int LogYToPixel(double Value) const;
+
+    // Surface: renders the whole control now (paintEvent does this when the surface is stale).
+    void RenderNow();
+    const QImage& Surface() const { return m_surface; }
+    QRect PlotRect() const;
+    QRect TitleRect(TDXFontId Title) const;
+    QTimer* Timer() const { return m_timer; }
+
+    TColor FontColor(TDXFontId Id) const { return m_fontColors[Id]; }
+    void setFontColor(TDXFontId Id, TColor Value);
+
+    // Property accessors.
+    QString Version() const { return QStringLiteral("7.0"); }
+    void setVersion(const QString&) {}
+    QString Copyright() const;
+    void setCopyright(const QString&) {}
+    bool EnableUpdate() const { return m_enableUpdate; }
+    void setEnableUpdate(bool Value);
+    bool ShowToolBar() const { return m_showToolBar; }
+    void setShowToolBar(bool Value);
+    bool ShowValueBar() const { return m_showValueBar; }
+    void setShowValueBar(bool Value);
+    TColor GridColor() const { return m_gridColor; }
+    void setGridColor(TColor Value);
+    TColor BkColor() const { return m_bkColor; }
+    void setBkColor(TColor Value);
+    TDXGrdVisible GridVisible() const { return m_gridVisible; }
+    void setGridVisible(TDXGrdVisible Value);
+    TDXGrdScale GridScale() const { return m_gridScale; }
+    void setGridScale(TDXGrdScale Value);
+    TPenStyle GridLineStyle() const { return m_gridLineStyle; }
+    void setGridLineStyle(TPenStyle Value);
+    TBorderStyle BorderStyle() const { return m_borderStyle; }
+    void setBorderStyle(TBorderStyle Value);
+    int GapRight() const { return m_gapRight; }
+    void setGapRight(int Value);
+    int GapLeft() const { return m_gapLeft; }
+    void setGapLeft(int Value);
+    int GapTop() const { return m_gapTop; }
+    void setGapTop(int Value);
+    int GapBottom() const { return m_gapBottom; }
+    void setGapBottom(int Value);
+    QString TitleRight() const { return m_titleRight; }
+    void setTitleRight(const QString& Value);
+    QString TitleLeft() const { return m_titleLeft; }
+    void setTitleLeft(const QString& Value);
+    QString TitleTop() const { return m_titleTop; }
+    void setTitleTop(const QString& Value);
+    QString TitleBottom() const { return m_titleBottom; }
+    void setTitleBottom(const QString& Value);
+    QFont FontTitleTop() const { return m_fonts[fiTitleTop]; }
+    void setFontTitleTop(const QFont& Value);
+    QFont FontXAxis() const { return m_fonts[fiXAxis]; }
+    void setFontXAxis(const QFont& Value);
+    QFont FontYAxis() const { return m_fonts[fiYAxis]; }
+    void setFontYAxis(const QFont& Value);
+    QFont FontTitleBottom() const { return m_fonts[fiTitleBottom]; }
+    void setFontTitleBottom(const QFont& Value);
+    QFont FontTitleLeft() const { return m_fonts[fiTitleLeft]; }
+    void setFontTitleLeft(const QFont& Value);
+    QFont FontTitleRight() const { return m_fonts[fiTitleRight]; }
+    void setFontTitleRight(const QFont& Value);
+    float ViewYMin() const { return m_viewYMin; }
+    void setViewYMin(float Value);
+    float ViewYMax() const { return m_viewYMax; }
+    void setViewYMax(float Value);
+    float ViewYGap() const { return m_viewYGap; }
+    void setViewYGap(float Value);
+    int ViewYDecimals() const { return m_viewYDecimals; }
+    void setViewYDecimals(int Value);
+    float ViewXNominalMin() const { return m_viewXNominalMin; }
+    void setViewXNominalMin(float Value);
+    float ViewXNominalMax() const { return m_viewXNominalMax; }
+    void setViewXNominalMax(float Value);
+    float ViewXCurrentMin() const { return m_viewXCurrentMin; }
+    void setViewXCurrentMin(float Value);
+    float ViewXCurrentMax() const { return m_viewXCurrentMax; }
+    void setViewXCurrentMax(float Value);
+    float ViewXGap() const { return m_viewXGap; }
+    void setViewXGap(float Value);
+    int ViewXDecimals() const { return m_viewXDecimals; }
+    void setViewXDecimals(int Value);
+    int SeriesNumber() const { return m_seriesNumber; }
+    void setSeriesNumber(int Value);
+    int SeriesCurrent() const { return m_seriesCurrent; }
+    void setSeriesCurrent(int Value);
+    TColor SeriesColor() const;
+    void setSeriesColor(TColor Value);
+    TPenStyle SeriesLineStyle() const;
+    void setSeriesLineStyle(TPenStyle Value);
+    TDXDataKind SeriesStyle() const;
+    void setSeriesStyle(TDXDataKind Value);
+    TDXMode Mode() const { return m_mode; }
+    void setMode(TDXMode Value);
+    int ReferenceRubberWidth() const { return m_referenceRubberWidth; }
+    void setReferenceRubberWidth(int Value);
+    bool ShowValues() const { return m_showValues; }
+    void setShowValues(bool Value);
+    bool ShowCross() const { return m_showCross; }
+    void setShowCross(bool Value);
+    bool ReduceFlicker() const { return m_reduceFlicker; }
+    void setReduceFlicker(bool Value);
+    bool AutoScale() const { return m_autoScale; }
+    void setAutoScale(bool Value);
+    int TimerInterval() const { return m_timerInterval; }
+    void setTimerInterval(int Value);
+    bool TimerEnabled() const { return m_timerEnabled; }
+    void setTimerEnabled(bool Value);
+    int PrintLineWidth() const { return m_printLineWidth; }
+    void setPrintLineWidth(int Value) { m_printLineWidth = Value; }
+    bool PrintCross() const { return m_printCross; }
+    void setPrintCross(bool Value) { m_printCross = Value; }
+    int PrintCrossWidth() const { return m_printCrossWidth; }
+    void setPrintCrossWidth(int Value) { m_printCrossWidth = Value; }
+    bool ToolWindowsOnTop() const { return m_toolWindowsOnTop; }
+    void setToolWindowsOnTop(bool Value);
+    bool OwnerDrawXAxis() const { return m_ownerDrawXAxis; }
+    void setOwnerDrawXAxis(bool Value) { m_ownerDrawXAxis = Value; }
+    bool OwnerDrawYAxis() const { return m_ownerDrawYAxis; }
+    void setOwnerDrawYAxis(bool Value) { m_ownerDrawYAxis = Value; }
+    TColor Color() const { return m_color; }
+    void setColor(TColor Value);
+    // Stored list of (LineColor, PenStyle, Kind) triples for series 1..SeriesNumber.
+    QList<int> Series() const;
+    void setSeries(const QList<int>& Values);
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void changeEvent(QEvent* event) override;
+
+private:
+    bool IsLogX() const { return m_gridScale == sclLogLin || m_gridScale == sclLogLog; }
+    bool IsLogY() const { return m_gridScale == sclLinLog || m_gridScale == sclLogLog; }
+    bool SeriesAddressable() const;
+    void Invalidate();
+    void UpdateTimer();
+    void EnsureSurfaceSize();
+
+    // Paint path.
+    void Paint(const QRect& clip);
+    void DrawPlot(TDXCanvas& canvas);
+    void DrawTitles(TDXCanvas& canvas);
+    void DrawSideTitle(TDXCanvas& canvas, TDXFontId id, const QString& text, bool left);
+    void DrawYAxis(TDXCanvas& canvas, const dxplot::PlotBox& plot, bool labels);
+    void DrawXAxis(TDXCanvas& canvas, const dxplot::PlotBox& plot, bool labels);
+    QString AxisLabel(bool xAxis, double value, const std::string& pattern) const;
+    void DrawRangeError(TDXCanvas& canvas, const QString& text, int y);
+
+    // Series rendering.
+    void DrawSeries(TDXCanvas& canvas, const dxplot::PlotBox& plot);
+    void DrawDataSeries(TDXCanvas& canvas, const TDXSeries& series, const dxplot::PlotBox& plot,
+                        const QRect& area);
+    void DrawReferenceSeries(TDXCanvas& canvas, const TDXSeries& series,
+                             const dxplot::PlotBox& plot, const QRect& area);
+    void DrawEquidistant(TDXCanvas& canvas, const TDXSeries& series, const dxplot::PlotBox& plot,
+                         const QRect& area, int limit, bool decimate);
+    dxplot::ViewRange View() const;
+    void FreeSeriesData(int index);
+
+    // Published state.
+    bool m_enableUpdate = true;
+    bool m_showToolBar = false;
+    bool m_showValueBar = false;
+    TColor m_gridColor = clGray;
+    TColor m_bkColor = clBtnFace;
+    TColor m_color = clBtnFace;
+    TDXGrdVisible m_gridVisible = grdNone;
+    TDXGrdScale m_gridScale = sclLinLin;
+    TPenStyle m_gridLineStyle = psSolid;
+    TBorderStyle m_borderStyle = bsSingle;
+    int m_gapRight = 40;
+    int m_gapLeft = 70;
+    int m_gapTop = 40;
+    int m_gapBottom = 60;
+    QString m_titleRight, m_titleLeft, m_titleTop, m_titleBottom;
+    std::array<QFont, 6> m_fonts;
+    std::array<TColor, 6> m_fontColors{};
+    float m_viewYMin = 0.0f;
+    float m_viewYMax = 10.0f;
+    float m_viewYGap = 2.0f;
+    int m_viewYDecimals = 2;
+    float m_viewXNominalMin = 0.0f;
+    float m_viewXNominalMax = 10.0f;
+    float m_viewXCurrentMin = 0.0f;
+    float m_viewXCurrentMax = 10.0f;
+    float m_viewXGap = 2.0f;
+    int m_viewXDecimals = 2;
+    int m_seriesNumber = 1;
+    int m_seriesCurrent = 1;
+    TDXMode m_mode = modeMeasure;
+    int m_referenceRubberWidth = 30;
+    bool m_showValues = true;
+    bool m_showCross = true;
+    bool m_reduceFlicker = false;
+    bool m_autoScale = false;
+    int m_printLineWidth = 1;
+    bool m_printCross = false;
+    int m_printCrossWidth = 1;
+    bool m_toolWindowsOnTop = false;
+    bool m_ownerDrawXAxis = false;
+    bool m_ownerDrawYAxis = false;
+
+    // Internal state.
+    std::array<TDXSeries, MaxSeries> m_series{};
+    std::array<std::unique_ptr<float[]>, MaxSeries> m_ownedData;
+    std::vector<dxplot::Point> m_pointBuffer;
+    dxplot::LogMapping m_logX;
+    dxplot::LogMapping m_logY;
+    int m_lastPaintWidth = -1;
+    int m_lastPaintHeight = -1;
+    bool m_rotatedFontsPrepared = false;
+    std::array<QRect, 4> m_titleRects;
+    QTimer* m_timer = nullptr;
+    int m_timerInterval = 1000;
+    bool m_timerEnabled = false;
+    QImage m_surface;
+    bool m_surfaceStale = true;
+};
+
+using TDXDataKind = TDXHistographInt::TDXDataKind;
+using TDXMode = TDXHistographInt::TDXMode;
+using TDXGrdVisible = TDXHistographInt::TDXGrdVisible;
+using TDXGrdScale = TDXHistographInt::TDXGrdScale;
+using TPenStyle = TDXHistographInt::TPenStyle;
+using TBorderStyle = TDXHistographInt::TBorderStyle;
+using enum TDXHistographInt::TDXDataKind;
+using enum TDXHistographInt::TDXMode;
+using enum TDXHistographInt::TDXGrdVisible;
+using enum TDXHistographInt::TDXGrdScale;
+using enum TDXHistographInt::TPenStyle;
+using enum TDXHistographInt::TBorderStyle;

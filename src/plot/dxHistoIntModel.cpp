@@ -1,0 +1,335 @@
+// Construction, published properties and series storage of the plot control.
+
+#include "dxHistoInt.h"
+
+#include <QEvent>
+#include <QTimer>
+#include <algorithm>
+#include <new>
+
+namespace {
+
+template <class T> bool Change(T& field, const T& value)
+{
+    if (field == value)
+        return false;
+    field = value;
+    return true;
+}
+
+} // namespace
+
+TDXHistographInt::TDXHistographInt(QWidget* parent) : QWidget(parent)
+{
+    QFont f(QStringLiteral("Arial"));
+    f.setPixelSize(11);
+    setFont(f);
+    resize(270, 200);
+    setAttribute(Qt::WA_OpaquePaintEvent);
+    m_fonts.fill(font());
+    m_fontColors.fill(clWindowText);
+    m_titleRects.fill(QRect(-1, -1, 0, 0));
+    m_timer = new QTimer(this);
+    m_timer->setInterval(m_timerInterval);
+    connect(m_timer, &QTimer::timeout, this, [this] {
+        if (OnTimer)
+            OnTimer(m_timer);
+    });
+    AdjustPointBuffer();
+}
+
+TDXHistographInt::~TDXHistographInt() = default;
+
+void TDXHistographInt::Invalidate()
+{
+    m_surfaceStale = true;
+    update();
+}
+
+QString TDXHistographInt::Copyright() const
+{
+    return QStringLiteral("Quillex spectrum plot component");
+}
+
+void TDXHistographInt::setEnableUpdate(bool Value)
+{
+    if (Change(m_enableUpdate, Value) && Value)
+        Invalidate();
+}
+
+void TDXHistographInt::setShowToolBar(bool Value)
+{
+    m_showToolBar = Value;
+}
+
+void TDXHistographInt::setShowValueBar(bool Value)
+{
+    m_showValueBar = Value;
+}
+
+void TDXHistographInt::setToolWindowsOnTop(bool Value)
+{
+    m_toolWindowsOnTop = Value;
+}
+
+#define DX_REPAINT_SETTER(Name, Type, field)                                                       \
+    void TDXHistographInt::set##Name(Type Value)                                                   \
+    {                                                                                              \
+        if (Change(field, Value))                                                                  \
+            Invalidate();                                                                          \
+    }
+
+DX_REPAINT_SETTER(GridColor, TColor, m_gridColor)
+DX_REPAINT_SETTER(BkColor, TColor, m_bkColor)
+DX_REPAINT_SETTER(Color, TColor, m_color)
+DX_REPAINT_SETTER(GridVisible, TDXGrdVisible, m_gridVisible)
+DX_REPAINT_SETTER(GridLineStyle, TPenStyle, m_gridLineStyle)
+DX_REPAINT_SETTER(BorderStyle, TBorderStyle, m_borderStyle)
+DX_REPAINT_SETTER(GapRight, int, m_gapRight)
+DX_REPAINT_SETTER(GapLeft, int, m_gapLeft)
+DX_REPAINT_SETTER(GapTop, int, m_gapTop)
+DX_REPAINT_SETTER(GapBottom, int, m_gapBottom)
+DX_REPAINT_SETTER(TitleRight, const QString&, m_titleRight)
+DX_REPAINT_SETTER(TitleLeft, const QString&, m_titleLeft)
+DX_REPAINT_SETTER(TitleBottom, const QString&, m_titleBottom)
+DX_REPAINT_SETTER(Mode, TDXMode, m_mode)
+DX_REPAINT_SETTER(ShowValues, bool, m_showValues)
+DX_REPAINT_SETTER(ShowCross, bool, m_showCross)
+DX_REPAINT_SETTER(ReduceFlicker, bool, m_reduceFlicker)
+
+#undef DX_REPAINT_SETTER
+
+void TDXHistographInt::setTitleTop(const QString& Value)
+{
+    // The tool windows that show this title in their captions are not part of the control yet.
+    if (Change(m_titleTop, Value))
+        Invalidate();
+}
+
+void TDXHistographInt::setFontColor(TDXFontId Id, TColor Value)
+{
+    if (Change(m_fontColors[Id], Value))
+        Invalidate();
+}
+
+#define DX_FONT_SETTER(Name, id)                                                                   \
+    void TDXHistographInt::set##Name(const QFont& Value)                                           \
+    {                                                                                              \
+        if (Change(m_fonts[id], Value))                                                            \
+            Invalidate();                                                                          \
+    }
+
+DX_FONT_SETTER(FontTitleTop, fiTitleTop)
+DX_FONT_SETTER(FontXAxis, fiXAxis)
+DX_FONT_SETTER(FontYAxis, fiYAxis)
+DX_FONT_SETTER(FontTitleBottom, fiTitleBottom)
+DX_FONT_SETTER(FontTitleLeft, fiTitleLeft)
+DX_FONT_SETTER(FontTitleRight, fiTitleRight)
+
+#undef DX_FONT_SETTER
+
+void TDXHistographInt::changeEvent(QEvent* event)
+{
+    if (event->type() == QEvent::FontChange || event->type() == QEvent::PaletteChange)
+        Invalidate();
+    QWidget::changeEvent(event);
+}
+
+void TDXHistographInt::setSeriesNumber(int Value)
+{
+    if (Value >= 1 && Value <= MaxSeries && Change(m_seriesNumber, Value))
+        Invalidate();
+}
+
+void TDXHistographInt::setSeriesCurrent(int Value)
+{
+    if (Value >= 1 && Value <= MaxSeries && Change(m_seriesCurrent, Value))
+        Invalidate();
+}
+
+bool TDXHistographInt::SeriesAddressable() const
+{
+    return m_seriesCurrent >= 1 && m_seriesCurrent <= MaxSeries &&
+           m_seriesCurrent <= m_seriesNumber;
+}
+
+TColor TDXHistographInt::SeriesColor() const
+{
+    return SeriesAddressable() ? m_series[m_seriesCurrent - 1].LineColor : 0;
+}
+
+void TDXHistographInt::setSeriesColor(TColor Value)
+{
+    if (SeriesAddressable() && Change(m_series[m_seriesCurrent - 1].LineColor, Value))
+        Invalidate();
+}
+
+TPenStyle TDXHistographInt::SeriesLineStyle() const
+{
+    return m_series[SeriesAddressable() ? m_seriesCurrent - 1 : 0].PenStyle;
+}
+
+void TDXHistographInt::setSeriesLineStyle(TPenStyle Value)
+{
+    if (SeriesAddressable() && Change(m_series[m_seriesCurrent - 1].PenStyle, Value))
+        Invalidate();
+}
+
+TDXDataKind TDXHistographInt::SeriesStyle() const
+{
+    return m_series[SeriesAddressable() ? m_seriesCurrent - 1 : 0].Kind;
+}
+
+void TDXHistographInt::setSeriesStyle(TDXDataKind Value)
+{
+    if (SeriesAddressable() && Change(m_series[m_seriesCurrent - 1].Kind, Value))
+        Invalidate();
+}
+
+void TDXHistographInt::setReferenceRubberWidth(int Value)
+{
+    if (Value >= 1 && Change(m_referenceRubberWidth, Value))
+        Invalidate();
+}
+
+void TDXHistographInt::setTimerInterval(int Value)
+{
+    m_timerInterval = Value;
+    m_timer->setInterval(std::max(Value, 0));
+    UpdateTimer();
+}
+
+void TDXHistographInt::setTimerEnabled(bool Value)
+{
+    m_timerEnabled = Value;
+    UpdateTimer();
+}
+
+void TDXHistographInt::UpdateTimer()
+{
+    // An interval of 0 would fire continuously; such a timer stays idle instead.
+    if (m_timerEnabled && m_timerInterval > 0)
+        m_timer->start();
+    else
+        m_timer->stop();
+}
+
+QList<int> TDXHistographInt::Series() const
+{
+    QList<int> out;
+    for (int i = 0; i < m_seriesNumber; ++i)
+        out << m_series[i].LineColor << m_series[i].PenStyle << m_series[i].Kind;
+    return out;
+}
+
+void TDXHistographInt::setSeries(const QList<int>& Values)
+{
+    // Values fill series 1, 2, ... three at a time; triples beyond the table are ignored, and so
+    // are ordinals that name no pen style or kind.
+    const int n = std::min<qsizetype>(Values.size(), 3 * MaxSeries);
+    for (int i = 0; i < n; ++i) {
+        TDXSeries& s = m_series[i / 3];
+        const int v = Values[i];
+        switch (i % 3) {
+        case 0:
+            s.LineColor = v;
+            break;
+        case 1:
+            if (v >= psSolid && v <= psInsideFrame)
+                s.PenStyle = static_cast<TPenStyle>(v);
+            break;
+        default:
+            if (v >= dtData && v <= dtLowerRef)
+                s.Kind = static_cast<TDXDataKind>(v);
+            break;
+        }
+    }
+    Invalidate();
+}
+
+const TDXHistographInt::TDXSeries& TDXHistographInt::SeriesRecord(int Series) const
+{
+    static const TDXSeries empty{};
+    return Series >= 1 && Series <= MaxSeries ? m_series[Series - 1] : empty;
+}
+
+void TDXHistographInt::FreeSeriesData(int index)
+{
+    TDXSeries& s = m_series[index];
+    if (s.Owned)
+        m_ownedData[index].reset();
+    s.Data = nullptr;
+    s.Count = 0;
+    s.Owned = false;
+    s.Pairs = false;
+}
+
+void TDXHistographInt::AssignSeriesData(float* Data, int Count, int Series)
+{
+    if (Series < 1 || Series > MaxSeries || Series > m_seriesNumber)
+        return;
+    const int index = Series - 1;
+    FreeSeriesData(index);
+    TDXSeries& s = m_series[index];
+    switch (s.Kind) {
+    case dtData:
+        s.Data = Data;
+        s.Count = Count;
+        break;
+    case dtUpperRef:
+    case dtLowerRef:
+        if (Data && Count >= 1 && Count <= MaxReferenceCount) {
+            std::unique_ptr<float[]> copy(new (std::nothrow) float[Count]);
+            if (!copy)
+                break;
+            std::copy(Data, Data + Count, copy.get());
+            s.Data = copy.get();
+            s.Count = Count;
+            s.Owned = true;
+            m_ownedData[index] = std::move(copy);
+        }
+        break;
+    case dtDataXY:
+        break;
+    }
+}
+
+void TDXHistographInt::SetSeriesData(float* Data, int Count, int Series)
+{
+    AssignSeriesData(Data, Count, Series);
+    AdjustPointBuffer();
+    RefreshData();
+}
+
+void TDXHistographInt::SetSeriesDataXY(const float* Pairs, int Count, int Series)
+{
+    if (Series < 1 || Series > MaxSeries || Series > m_seriesNumber)
+        return;
+    const int index = Series - 1;
+    FreeSeriesData(index);
+    TDXSeries& s = m_series[index];
+    s.Kind = dtDataXY;
+    if (Pairs && Count >= 1 && Count <= MaxReferenceCount / 2) {
+        std::unique_ptr<float[]> copy(new (std::nothrow) float[2 * std::size_t(Count)]);
+        if (copy) {
+            std::copy(Pairs, Pairs + 2 * std::size_t(Count), copy.get());
+            s.Data = copy.get();
+            s.Count = Count;
+            s.Owned = true;
+            s.Pairs = true;
+            m_ownedData[index] = std::move(copy);
+        }
+    }
+    AdjustPointBuffer();
+    RefreshData();
+}
+
+void TDXHistographInt::AdjustPointBuffer()
+{
+    int wanted = 0;
+    for (int i = 0; i < m_seriesNumber; ++i)
+        wanted = std::max(wanted, m_series[i].Count);
+    wanted = std::min(wanted, MaxPointBuffer);
+    if (wanted > static_cast<int>(m_pointBuffer.size()))
+        m_pointBuffer.resize(wanted);
+}

@@ -1,0 +1,119 @@
+#include "dxRaster.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdlib>
+
+namespace dxplot {
+
+void FillRect(const RasterTarget& t, int left, int top, int right, int bottom, std::uint32_t c)
+{
+    left = std::max(left, t.ClipLeft);
+    top = std::max(top, t.ClipTop);
+    right = std::min(right, t.ClipRight);
+    bottom = std::min(bottom, t.ClipBottom);
+    if (left >= right || top >= bottom)
+        return;
+    for (int y = top; y < bottom; ++y)
+        std::fill(t.Bits + std::ptrdiff_t(y) * t.Stride + left,
+                  t.Bits + std::ptrdiff_t(y) * t.Stride + right, c);
+}
+
+namespace {
+
+using i64 = std::int64_t;
+
+// Smallest integer >= a / b for b > 0.
+i64 CeilDiv(i64 a, i64 b)
+{
+    return a >= 0 ? (a + b - 1) / b : -((-a) / b);
+}
+
+// Line stepping along a major axis: the minor offset of step t is round(t * dMinor / dMajor)
+// with halves rounded up. Steps 0 .. dMajor - 1 are drawn (the end pixel is not).
+// major0/minor0: start; sMaj/sMin: directions; [majLo, majHi] and [minLo, minHi] the clip.
+template <class Plot>
+void StepLine(int major0, int minor0, i64 dMaj, i64 dMin, int sMaj, int sMin, int majLo, int majHi,
+              int minLo, int minHi, Plot&& plot)
+{
+    // Step range inside the clip along the major axis.
+    i64 tLo, tHi;
+    if (sMaj > 0) {
+        tLo = std::max<i64>(0, i64(majLo) - major0);
+        tHi = std::min<i64>(dMaj - 1, i64(majHi) - major0);
+    } else {
+        tLo = std::max<i64>(0, i64(major0) - majHi);
+        tHi = std::min<i64>(dMaj - 1, i64(major0) - majLo);
+    }
+    // Offset range inside the clip along the minor axis.
+    i64 oLo, oHi;
+    if (sMin > 0) {
+        oLo = i64(minLo) - minor0;
+        oHi = i64(minHi) - minor0;
+    } else {
+        oLo = i64(minor0) - minHi;
+        oHi = i64(minor0) - minLo;
+    }
+    oLo = std::max<i64>(oLo, 0);
+    if (oHi < oLo)
+        return;
+    const i64 twoMaj = 2 * dMaj;
+    if (dMin == 0) {
+        if (oLo > 0)
+            return;
+    } else {
+        // offset(t) >= oLo  <=>  2 t dMin + dMaj >= 2 dMaj oLo
+        tLo = std::max(tLo, CeilDiv(twoMaj * oLo - dMaj, 2 * dMin));
+        // offset(t) <= oHi  <=>  2 t dMin + dMaj < 2 dMaj (oHi + 1)
+        tHi = std::min(tHi, CeilDiv(twoMaj * (oHi + 1) - dMaj, 2 * dMin) - 1);
+    }
+    if (tLo > tHi)
+        return;
+    const i64 num = 2 * tLo * dMin + dMaj;
+    i64 off = num / twoMaj;
+    i64 rem = num % twoMaj;
+    int maj = static_cast<int>(major0 + sMaj * tLo);
+    int min = static_cast<int>(minor0 + sMin * off);
+    for (i64 t = tLo; t <= tHi; ++t) {
+        plot(maj, min);
+        maj += sMaj;
+        rem += 2 * dMin;
+        if (rem >= twoMaj) {
+            rem -= twoMaj;
+            min += sMin;
+        }
+    }
+}
+
+} // namespace
+
+void DrawLine(const RasterTarget& t, int x0, int y0, int x1, int y1, std::uint32_t c)
+{
+    if (t.ClipLeft >= t.ClipRight || t.ClipTop >= t.ClipBottom)
+        return;
+    const i64 dx = i64(x1) - x0;
+    const i64 dy = i64(y1) - y0;
+    const i64 adx = std::llabs(dx);
+    const i64 ady = std::llabs(dy);
+    if (adx == 0 && ady == 0)
+        return;
+    const int sx = dx < 0 ? -1 : 1;
+    const int sy = dy < 0 ? -1 : 1;
+    std::uint32_t* bits = t.Bits;
+    const std::ptrdiff_t stride = t.Stride;
+    if (adx >= ady) {
+        StepLine(x0, y0, adx, ady, sx, sy, t.ClipLeft, t.ClipRight - 1, t.ClipTop, t.ClipBottom - 1,
+                 [&](int x, int y) { bits[y * stride + x] = c; });
+    } else {
+        StepLine(y0, x0, ady, adx, sy, sx, t.ClipTop, t.ClipBottom - 1, t.ClipLeft, t.ClipRight - 1,
+                 [&](int y, int x) { bits[y * stride + x] = c; });
+    }
+}
+
+void DrawPolyline(const RasterTarget& t, const Point* p, int count, std::uint32_t c)
+{
+    for (int i = 1; i < count; ++i)
+        DrawLine(t, p[i - 1].x, p[i - 1].y, p[i].x, p[i].y, c);
+}
+
+} // namespace dxplot

@@ -1,0 +1,24 @@
+#pragma once
+
+// Qt-free drawing of solid one-pixel lines straight into 32-bit pixel rows. Lines follow the
+// canvas rule that the end pixel is not set, so a polyline's vertices are drawn once.
+
+#include "dxSeriesPoints.h"
+
+#include <cstdint>
+
+namespace dxplot {
+
+struct RasterTarget
+{
+    std::uint32_t* Bits = nullptr;
+    int Stride = 0; // pixels per row
+    // Clip, right and bottom exclusive; must lie inside the image.
+    int ClipLeft = 0, ClipTop = 0, ClipRight = 0, ClipBottom = 0;
+};
+
+void FillRect(const RasterTarget& t, int left, int top, int right, int bottom, std::uint32_t c);
+void DrawLine(const RasterTarget& t, int x0, int y0, int x1, int y1, std::uint32_t c);
+void DrawPolyline(const RasterTarget& t, const Point* p, int count, std::uint32_t c);
+
+} // namespace dxplot

@@ -1,0 +1,201 @@
+#include "dxSeriesPoints.h"
+
+#include <algorithm>
+#include <climits>
+#include <cmath>
+
+namespace dxplot {
+
+void PointSink::Push(int x, int y)
+{
+    if (!Usable())
+        return;
+    if (m_count == m_capacity) {
+        m_out.Polyline(m_buf, m_count);
+        m_buf[0] = m_buf[m_count - 1];
+        m_count = 1;
+    }
+    m_buf[m_count++] = Point{x, y};
+}
+
+void PointSink::Finish()
+{
+    if (m_count >= 2)
+        m_out.Polyline(m_buf, m_count);
+    m_count = 0;
+}
+
+int SeriesMapping::YPixel(double v) const
+{
+    if (LogY)
+        return LogYMap.ToPixel(v);
+    if (v > YTopValue)
+        return -Limit;
+    if (!(v >= YBottomValue))
+        return Limit;
+    return TruncClamp(v * YScale + YOff, -Limit, Limit - 1) + 1;
+}
+
+int SeriesMapping::XPixelOfValue(double x) const
+{
+    if (LogX)
+        return LogXMap.ToPixel(x);
+    if (x < XLeftValue)
+        return -Limit;
+    if (!(x <= XRightValue))
+        return Limit;
+    return TruncClamp(x * XScale + XOff, -Limit, Limit);
+}
+
+int SeriesMapping::XPixelOfIndex(int i) const
+{
+    if (LogX)
+        return LogXMap.ToPixel(NominalMin + (i - 1) * Dx);
+    // Not clamped by rule, but a far zoom must not overflow the pixel type.
+    return TruncClamp(i * XScale + XOff, -Limit, Limit);
+}
+
+namespace {
+
+void SetY(SeriesMapping& m, const ViewRange& view, const PlotBox& plot, bool logY,
+          const LogMapping& ly)
+{
+    m.LogY = logY;
+    m.LogYMap = ly;
+    const double h = plot.Bottom - plot.Top;
+    const double range = view.YMax - view.YMin;
+    m.YScale = -h / range;
+    m.YOff = h * view.YMin / range + plot.Bottom;
+    m.YTopValue = (-m.Limit - m.YOff) / m.YScale;
+    m.YBottomValue = (m.Limit - m.YOff) / m.YScale;
+}
+
+} // namespace
+
+SeriesMapping MakeEquidistantMapping(const ViewRange& view, const PlotBox& plot, int count,
+                                     bool logX, bool logY, const LogMapping& lx,
+                                     const LogMapping& ly, int limit)
+{
+    SeriesMapping m;
+    m.Limit = limit;
+    m.LogX = logX;
+    m.LogXMap = lx;
+    m.NominalMin = view.NominalMin;
+    SetY(m, view, plot, logY, ly);
+    if (count < 2)
+        return m;
+    const double w = plot.Right - plot.Left;
+    const double cur = view.CurrentMax - view.CurrentMin;
+    const double nom = view.NominalMax - view.NominalMin;
+    m.Dx = nom / (count - 1);
+    m.XScale = nom * w / cur / (count - 1);
+    m.XOff = (view.NominalMin - view.CurrentMin) * w / cur + plot.Left - m.XScale;
+    return m;
+}
+
+SeriesMapping MakePairMapping(const ViewRange& view, const PlotBox& plot, bool logX, bool logY,
+                              const LogMapping& lx, const LogMapping& ly, int limit)
+{
+    SeriesMapping m;
+    m.Limit = limit;
+    m.LogX = logX;
+    m.LogXMap = lx;
+    SetY(m, view, plot, logY, ly);
+    const double w = plot.Right - plot.Left;
+    m.XScale = w / (view.CurrentMax - view.CurrentMin);
+    m.XOff = plot.Left - view.CurrentMin * m.XScale;
+    m.XLeftValue = (-limit - m.XOff) / m.XScale;
+    m.XRightValue = (limit - m.XOff) / m.XScale;
+    return m;
+}
+
+IndexRange VisibleIndexRange(const SeriesMapping& m, const ViewRange& view, int count, int clipLeft,
+                             int clipRight)
+{
+    // A single sample has no X step: there is no line to draw.
+    if (count < 2)
+        return {1, 0};
+    const double nom = view.NominalMax - view.NominalMin;
+    IndexRange r{1, count};
+    if (view.CurrentMin > view.NominalMin)
+        r.First = std::max(
+            1, TruncClamp((view.CurrentMin - view.NominalMin) / nom * count, INT_MIN, INT_MAX));
+    if (view.CurrentMax < view.NominalMax) {
+        const int t =
+            TruncClamp((view.CurrentMax - view.NominalMin) / nom * count, INT_MIN + 1, INT_MAX - 1);
+        r.Last = std::min(count, m.LogX ? t : t + 1);
+    }
+    double atLeft, atRight;
+    if (m.LogX) {
+        const double x0 = view.NominalMin - m.Dx;
+        atLeft = (m.LogXMap.ToValue(clipLeft) - x0) / m.Dx;
+        atRight = (m.LogXMap.ToValue(clipRight) - x0) / m.Dx;
+    } else {
+        atLeft = (clipLeft - m.XOff) / m.XScale;
+        atRight = (clipRight - m.XOff) / m.XScale;
+    }
+    const int fromClip = TruncClamp(atLeft, INT_MIN + 1, INT_MAX) - 1;
+    if (fromClip > r.First)
+        r.First = fromClip;
+    const int toClip = TruncClamp(atRight, INT_MIN, INT_MAX - 1) + 1;
+    if (toClip < r.Last)
+        r.Last = toClip;
+    return r;
+}
+
+void CollectPlain(const SeriesMapping& m, const float* data, IndexRange r, PointSink& sink)
+{
+    for (int i = r.First; i <= r.Last; ++i)
+        sink.Push(m.XPixelOfIndex(i), m.YPixel(data[i - 1]));
+}
+
+namespace {
+
+void CloseColumn(const SeriesMapping& m, int col, float lo, float hi, float start, PointSink& sink)
+{
+    if (start > lo && start <= hi) {
+        sink.Push(col, m.YPixel(hi));
+        sink.Push(col, m.YPixel(lo));
+    } else {
+        sink.Push(col, m.YPixel(lo));
+        sink.Push(col, m.YPixel(hi));
+    }
+}
+
+} // namespace
+
+void CollectDecimated(const SeriesMapping& m, const float* data, IndexRange r, PointSink& sink)
+{
+    if (r.First > r.Last)
+        return;
+    int col = m.XPixelOfIndex(r.First);
+    float lo = data[r.First - 1];
+    float hi = lo;
+    float start = lo;
+    bool openedByLast = false;
+    for (int i = r.First; i <= r.Last; ++i) {
+        const int c = m.XPixelOfIndex(i);
+        const float v = data[i - 1];
+        if (c == col) {
+            lo = std::min(lo, v);
+            hi = std::max(hi, v);
+            if (i != r.Last)
+                continue;
+        }
+        CloseColumn(m, col, lo, hi, start, sink);
+        openedByLast = c != col;
+        col = c;
+        lo = hi = start = v;
+    }
+    // The last sample may open a column of its own; without it the right edge stays empty.
+    if (openedByLast)
+        CloseColumn(m, col, lo, hi, start, sink);
+}
+
+void CollectPairs(const SeriesMapping& m, const float* pairs, int count, PointSink& sink)
+{
+    for (int j = 0; j < count; ++j)
+        sink.Push(m.XPixelOfValue(pairs[2 * j]), m.YPixel(pairs[2 * j + 1]));
+}
+
+} // namespace dxplot
