@@ -1,0 +1,78 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+// The receiver is reached only through its vendor's USB library, loaded at run
+// time. This class binds the library's entries and is the one way the rest of
+// the program talks to the receiver. It also keeps the control word sent
+// through Sio: bit 0 acquisition, bit 1 dither, bit 2 preamplifier.
+class TReceiverAccess
+{
+public:
+    static constexpr int SampleCount = 8192;
+    static constexpr int32_t BlockBytes = SampleCount * 2;
+
+    TReceiverAccess() = default;
+    ~TReceiverAccess();
+    TReceiverAccess(const TReceiverAccess&) = delete;
+    TReceiverAccess& operator=(const TReceiverAccess&) = delete;
+
+    // Loads the library and looks up its entries. On failure ShowMessage gets
+    // the reason, nothing stays loaded and the answer is false.
+    bool BindReceiverLibrary(const std::function<void(const std::string&)>& ShowMessage);
+    bool ReleaseReceiverLibrary();
+
+    uint32_t ReceiverDllVersion();
+    bool ReceiverOpen();
+    void ReceiverClose();
+    bool ReceiverFirmwareDownload();
+    std::string ReceiverFpgaConfig();
+    void ReceiverSetAcquisition(bool On);
+    void ReceiverSetDither(bool On);
+    void ReceiverSetPreamp(bool On);
+    void ReceiverSetAttenuator(int Step);
+    void ReceiverSetPreselector(int Index);
+    // Blocks until the library has delivered one block of SampleCount samples.
+    void ReceiverReadBlock(int16_t* Buffer);
+
+    uint32_t ControlWord() const { return ControlBits; }
+    bool IsBound() const { return Handle != nullptr; }
+
+    // The files tried in order: an explicit choice in QUILLEX_RECEIVER_LIBRARY is
+    // the only candidate; otherwise the program's folder, then the bare name for
+    // the system's search.
+    static std::vector<std::string> LibraryCandidates(const char* ExplicitPath,
+                                                      const std::string& ProgramFolder);
+    static std::string FpgaResultText(int32_t Code);
+
+private:
+    using GetDLLVersionFn = uint32_t (*)();
+    using OpenFn = int32_t (*)();
+    using CloseFn = int32_t (*)();
+    using FirmwareDownloadFn = int32_t (*)(const char* FileName);
+    using FpgaConfigFn = int32_t (*)(const char* BitStream, const void* DesignConstant);
+    using SioFn = int32_t (*)(void* ControlWord, int32_t ByteCount);
+    using SetAttenuatorFn = int32_t (*)(int32_t Step);
+    using SetPreselectorFn = int32_t (*)(int32_t Index);
+    using GetInputDataFn = int32_t (*)(void* Buffer, int32_t ByteCount);
+
+    void* LoadFirstCandidate();
+    void* Lookup(const char* Name) const;
+    void ClearEntries();
+    void SetControlBit(uint32_t Bit, bool On);
+
+    void* Handle = nullptr;
+    uint32_t ControlBits = 0;
+    GetDLLVersionFn GetDLLVersion = nullptr;
+    OpenFn Open = nullptr;
+    CloseFn Close = nullptr;
+    FirmwareDownloadFn FirmwareDownload = nullptr;
+    FpgaConfigFn FpgaConfig = nullptr;
+    SioFn Sio = nullptr;
+    SetAttenuatorFn SetAttenuator = nullptr;
+    SetPreselectorFn SetPreselector = nullptr;
+    GetInputDataFn GetInputData = nullptr;
+};

@@ -1,0 +1,158 @@
+#include "test_receiver_support.h"
+
+#include <array>
+
+using Lines = std::vector<std::string>;
+
+TEST(ReceiverLibraryCandidates, ExplicitChoiceIsTheOnlyOneElseProgramFolderThenSystem)
+{
+    EXPECT_EQ(TReceiverAccess::LibraryCandidates("/tmp/x/libother.so", "/opt/quillex"),
+              Lines{"/tmp/x/libother.so"});
+    const Lines usual{"/opt/quillex/libperseususb.so", "libperseususb.so"};
+    EXPECT_EQ(TReceiverAccess::LibraryCandidates(nullptr, "/opt/quillex"), usual);
+    EXPECT_EQ(TReceiverAccess::LibraryCandidates("", "/opt/quillex"), usual);
+    // Without a known program folder only the system search is left, never "./".
+    EXPECT_EQ(TReceiverAccess::LibraryCandidates(nullptr, ""), Lines{"libperseususb.so"});
+}
+
+using ReceiverAccess = SimulatedReceiverTest;
+
+TEST_F(ReceiverAccess, BindsTheLibraryNextToTheProgramAndReadsItsVersion)
+{
+    ASSERT_TRUE(Bind());
+    EXPECT_TRUE(Receiver.IsBound());
+    EXPECT_TRUE(Messages.empty());
+    EXPECT_EQ(Receiver.ControlWord(), 0u);
+    const uint32_t version = Receiver.ReceiverDllVersion();
+    EXPECT_EQ(version >> 16, 1u);
+    EXPECT_EQ(version & 0xFFFF, 5u);
+    EXPECT_EQ(TraceLines(), Lines{"GetDLLVersion"});
+}
+
+TEST_F(ReceiverAccess, RunSequenceSendsEachCallWithItsArguments)
+{
+    ASSERT_TRUE(Bind());
+    Receiver.ReceiverDllVersion();
+    ASSERT_TRUE(Receiver.ReceiverOpen());
+    ASSERT_TRUE(Receiver.ReceiverFirmwareDownload());
+    ASSERT_EQ(Receiver.ReceiverFpgaConfig(), "OK");
+    Receiver.ReceiverSetAttenuator(2);
+    Receiver.ReceiverSetDither(true);
+    Receiver.ReceiverSetPreamp(false);
+    Receiver.ReceiverSetPreselector(10);
+    Receiver.ReceiverSetAcquisition(true);
+    std::array<int16_t, TReceiverAccess::SampleCount> block{};
+    Receiver.ReceiverReadBlock(block.data());
+    Receiver.ReceiverSetAcquisition(false);
+    Receiver.ReceiverClose();
+    EXPECT_TRUE(Receiver.ReleaseReceiverLibrary());
+    EXPECT_FALSE(Receiver.IsBound());
+
+    const Lines expected{
+        "GetDLLVersion",
+        "Open",
+        "FirmwareDownload perseusds16v11.hex",
+        "FpgaConfig perseusds16v10",
+        "SetAttenuator 2",
+        "Sio 2 4",
+        "Sio 2 4",
+        "SetPreselector 10",
+        "Sio 3 4",
+        "GetInputData 16384",
+        "Sio 2 4",
+        "Close",
+    };
+    EXPECT_EQ(TraceLines(), expected);
+    int nonZero = 0;
+    for (int16_t sample : block)
+        nonZero += sample != 0;
+    EXPECT_GT(nonZero, TReceiverAccess::SampleCount / 2);
+}
+
+TEST_F(ReceiverAccess, DitherToggledWithPreampAndAcquisitionOnSendsSevenThenFive)
+{
+    ASSERT_TRUE(Bind());
+    Receiver.ReceiverSetAcquisition(true);
+    Receiver.ReceiverSetPreamp(true);
+    Receiver.ReceiverSetDither(true);
+    EXPECT_EQ(Receiver.ControlWord(), 7u);
+    Receiver.ReceiverSetDither(false);
+    EXPECT_EQ(Receiver.ControlWord(), 5u);
+    EXPECT_EQ(TraceLines(), (Lines{"Sio 1 4", "Sio 5 4", "Sio 7 4", "Sio 5 4"}));
+}
+
+TEST_F(ReceiverAccess, FpgaResultCodesMapToTheirTexts)
+{
+    const std::pair<const char*, const char*> cases[] = {
+        {"0", "OK"},
+        {"1", "FPGAConfig: File not found: perseusds16v10.sbs"},
+        {"2", "FPGAConfig: IO-Error"},
+        {"3", "FPGAConfig: BitStream not loaded"},
+        {"4", "FPGAConfig: unknown error"},
+        {"-7", "FPGAConfig: unknown error"},
+    };
+    ASSERT_TRUE(Bind());
+    ASSERT_TRUE(Receiver.ReceiverOpen());
+    ASSERT_TRUE(Receiver.ReceiverFirmwareDownload());
+    for (const auto& [code, text] : cases) {
+        setenv("QUILLEX_SIM_FPGA_RESULT", code, 1);
+        EXPECT_EQ(Receiver.ReceiverFpgaConfig(), text) << "code " << code;
+    }
+}
+
+TEST_F(ReceiverAccess, OpenAndFirmwareFailuresAreReported)
+{
+    ASSERT_TRUE(Bind());
+    setenv("QUILLEX_SIM_OPEN_FAIL", "1", 1);
+    EXPECT_FALSE(Receiver.ReceiverOpen());
+    unsetenv("QUILLEX_SIM_OPEN_FAIL");
+    ASSERT_TRUE(Receiver.ReceiverOpen());
+    setenv("QUILLEX_SIM_FIRMWARE_FAIL", "1", 1);
+    EXPECT_FALSE(Receiver.ReceiverFirmwareDownload());
+    unsetenv("QUILLEX_SIM_FIRMWARE_FAIL");
+    EXPECT_TRUE(Receiver.ReceiverFirmwareDownload());
+}
+
+TEST_F(ReceiverAccess, MissingLibraryIsReportedEvenWhenOneSitsNextToTheProgram)
+{
+    ASSERT_TRUE(Bind());
+    Receiver.ReceiverSetAcquisition(true);
+    setenv("QUILLEX_RECEIVER_LIBRARY", "/nonexistent/libperseususb.so", 1);
+    EXPECT_FALSE(Bind());
+    EXPECT_FALSE(Receiver.IsBound());
+    EXPECT_EQ(Messages, Lines{"Perseus-DLL not found, terminating."});
+    EXPECT_EQ(Receiver.ControlWord(), 0u);
+    EXPECT_FALSE(Receiver.ReleaseReceiverLibrary());
+}
+
+TEST_F(ReceiverAccess, LibraryLackingAnEntryIsRefusedAndNeverCalled)
+{
+    setenv("QUILLEX_RECEIVER_LIBRARY", BuiltLibrary("libperseususb_nosio.so").c_str(), 1);
+    EXPECT_FALSE(Bind());
+    EXPECT_FALSE(Receiver.IsBound());
+    EXPECT_EQ(Messages, Lines{"Perseus-DLL: entry \"Sio\" missing, terminating."});
+
+    // Every wrapper stays harmless on an unbound receiver.
+    std::array<int16_t, TReceiverAccess::SampleCount> block;
+    block.fill(0x1234);
+    Receiver.ReceiverSetAcquisition(true);
+    Receiver.ReceiverSetAttenuator(1);
+    Receiver.ReceiverSetPreselector(10);
+    Receiver.ReceiverReadBlock(block.data());
+    Receiver.ReceiverClose();
+    EXPECT_EQ(Receiver.ReceiverDllVersion(), 0u);
+    EXPECT_FALSE(Receiver.ReceiverOpen());
+    EXPECT_FALSE(Receiver.ReceiverFirmwareDownload());
+    EXPECT_NE(Receiver.ReceiverFpgaConfig(), "OK");
+    EXPECT_EQ(block[0], 0x1234);
+    EXPECT_TRUE(TraceLines().empty());
+}
+
+TEST_F(ReceiverAccess, LibraryWithoutOpenCountsAsOpened)
+{
+    setenv("QUILLEX_RECEIVER_LIBRARY", BuiltLibrary("libperseususb_noopen.so").c_str(), 1);
+    ASSERT_TRUE(Bind());
+    EXPECT_TRUE(Receiver.ReceiverOpen());
+    EXPECT_TRUE(Receiver.ReceiverFirmwareDownload());
+    EXPECT_EQ(TraceLines(), Lines{"FirmwareDownload perseusds16v11.hex"});
+}

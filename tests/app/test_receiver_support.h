@@ -1,0 +1,78 @@
+#pragma once
+
+#include "ReceiverAccess.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+// Binds the simulated receiver built next to this test program, with a fresh
+// call trace and no pacing unless a test asks for it.
+class SimulatedReceiverTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        for (const char* name : Variables)
+            unsetenv(name);
+        TracePath = ::testing::TempDir() + "quillex_trace_" + std::to_string(getpid()) + ".txt";
+        std::remove(TracePath.c_str());
+        setenv("QUILLEX_SIM_TRACE", TracePath.c_str(), 1);
+        setenv("QUILLEX_SIM_BLOCK_RATE", "0", 1);
+    }
+
+    void TearDown() override
+    {
+        Receiver.ReleaseReceiverLibrary();
+        for (const char* name : Variables)
+            unsetenv(name);
+        std::remove(TracePath.c_str());
+    }
+
+    static std::string BuiltLibrary(const std::string& file)
+    {
+        char path[4096];
+        const ssize_t length = readlink("/proc/self/exe", path, sizeof(path) - 1);
+        std::string exe(path, length > 0 ? length : 0);
+        return exe.substr(0, exe.rfind('/') + 1) + file;
+    }
+
+    bool Bind()
+    {
+        return Receiver.BindReceiverLibrary(
+            [this](const std::string& text) { Messages.push_back(text); });
+    }
+
+    // Binds and brings the receiver up as the start-up does, acquisition on.
+    void BringUp()
+    {
+        ASSERT_TRUE(Bind());
+        ASSERT_TRUE(Receiver.ReceiverOpen());
+        ASSERT_TRUE(Receiver.ReceiverFirmwareDownload());
+        ASSERT_EQ(Receiver.ReceiverFpgaConfig(), "OK");
+        Receiver.ReceiverSetPreselector(10);
+        Receiver.ReceiverSetAcquisition(true);
+    }
+
+    std::vector<std::string> TraceLines() const
+    {
+        std::vector<std::string> lines;
+        std::ifstream in(TracePath);
+        for (std::string line; std::getline(in, line);)
+            lines.push_back(line);
+        return lines;
+    }
+
+    static constexpr const char* Variables[] = {
+        "QUILLEX_RECEIVER_LIBRARY", "QUILLEX_SIM_OPEN_FAIL", "QUILLEX_SIM_FIRMWARE_FAIL",
+        "QUILLEX_SIM_FPGA_RESULT",  "QUILLEX_SIM_TRACE",     "QUILLEX_SIM_BLOCK_RATE",
+    };
+
+    TReceiverAccess Receiver;
+    std::vector<std::string> Messages;
+    std::string TracePath;
+};
