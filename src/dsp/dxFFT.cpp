@@ -56,6 +56,61 @@ void Butterflies(float* __restrict r0, float* __restrict i0, float* __restrict r
     }
 }
 
+// Two radix-2 stages (half-widths h and 2h) over one block of 4h points: quarter q of the
+// block is (rq, iq). The points stay in registers between the stages; the arithmetic is that
+// of the two stages done one after the other. (c1, s1) are the twiddles of stage h, (c2, s2)
+// those of stage 2h, whose upper half (c2 + h, s2 + h) serves the second pair.
+void ButterflyPairs(float* __restrict r0, float* __restrict i0, float* __restrict r1,
+                    float* __restrict i1, float* __restrict r2, float* __restrict i2,
+                    float* __restrict r3, float* __restrict i3, const float* __restrict c1,
+                    const float* __restrict s1, const float* __restrict c2,
+                    const float* __restrict s2, int32_t h)
+{
+    for (int32_t k = 0; k < h; ++k) {
+        float tr = c1[k] * r1[k] - s1[k] * i1[k];
+        float ti = c1[k] * i1[k] + s1[k] * r1[k];
+        const float a1r = r0[k] - tr, a1i = i0[k] - ti;
+        const float a0r = r0[k] + tr, a0i = i0[k] + ti;
+        tr = c1[k] * r3[k] - s1[k] * i3[k];
+        ti = c1[k] * i3[k] + s1[k] * r3[k];
+        const float a3r = r2[k] - tr, a3i = i2[k] - ti;
+        const float a2r = r2[k] + tr, a2i = i2[k] + ti;
+
+        tr = c2[k] * a2r - s2[k] * a2i;
+        ti = c2[k] * a2i + s2[k] * a2r;
+        r2[k] = a0r - tr;
+        i2[k] = a0i - ti;
+        r0[k] = a0r + tr;
+        i0[k] = a0i + ti;
+        tr = c2[k + h] * a3r - s2[k + h] * a3i;
+        ti = c2[k + h] * a3i + s2[k + h] * a3r;
+        r3[k] = a1r - tr;
+        i3[k] = a1i - ti;
+        r1[k] = a1r + tr;
+        i1[k] = a1i + ti;
+    }
+}
+
+// The first two radix-2 stages on four consecutive bit-reversed points: their twiddles are
+// 1 and i, so no multiplies are needed.
+inline void FirstTwoStages(float r0, float i0, float r1, float i1, float r2, float i2, float r3,
+                           float i3, float* __restrict Re, float* __restrict Im)
+{
+    const float ar = r0 + r1, ai = i0 + i1;
+    const float br = r0 - r1, bi = i0 - i1;
+    const float cr = r2 + r3, ci = i2 + i3;
+    const float dr = r2 - r3, di = i2 - i3;
+    Re[0] = ar + cr;
+    Im[0] = ai + ci;
+    Re[2] = ar - cr;
+    Im[2] = ai - ci;
+    // d * i = (-di, dr)
+    Re[1] = br - di;
+    Im[1] = bi + dr;
+    Re[3] = br + di;
+    Im[3] = bi - dr;
+}
+
 } // namespace
 
 TDXFFT::TDXFFT()
@@ -193,13 +248,10 @@ bool TDXFFT::Ready() const
            HoldsElements(FSinTable.get(), FSize) && BitReverse.size() == size_t(FSize);
 }
 
-// Unscaled in-place transform with the positive exponent on bit-reversed input. The first two
-// radix-2 stages have the twiddles 1 and i, so they are done together without multiplies;
-// every later stage walks its contiguous twiddles in the inner loop, which vectorises.
+// Unscaled in-place transform with the positive exponent on bit-reversed input.
 void TDXFFT::Transform(float* Re, float* Im) const
 {
-    const int32_t n = int32_t(FSize);
-    if (n == 2) {
+    if (FSize == 2) {
         const float r0 = Re[0], i0 = Im[0];
         Re[0] = r0 + Re[1];
         Im[0] = i0 + Im[1];
@@ -207,22 +259,28 @@ void TDXFFT::Transform(float* Re, float* Im) const
         Im[1] = i0 - Im[1];
         return;
     }
-    for (int32_t b = 0; b < n; b += 4) {
-        const float ar = Re[b] + Re[b + 1], ai = Im[b] + Im[b + 1];
-        const float br = Re[b] - Re[b + 1], bi = Im[b] - Im[b + 1];
-        const float cr = Re[b + 2] + Re[b + 3], ci = Im[b + 2] + Im[b + 3];
-        const float dr = Re[b + 2] - Re[b + 3], di = Im[b + 2] - Im[b + 3];
-        Re[b] = ar + cr;
-        Im[b] = ai + ci;
-        Re[b + 2] = ar - cr;
-        Im[b + 2] = ai - ci;
-        // d * i = (-di, dr)
-        Re[b + 1] = br - di;
-        Im[b + 1] = bi + dr;
-        Re[b + 3] = br + di;
-        Im[b + 3] = bi - dr;
+    for (int64_t b = 0; b < FSize; b += 4)
+        FirstTwoStages(Re[b], Im[b], Re[b + 1], Im[b + 1], Re[b + 2], Im[b + 2], Re[b + 3],
+                       Im[b + 3], Re + b, Im + b);
+    LaterStages(Re, Im);
+}
+
+// Every stage from half-width 4 on walks its contiguous twiddles in the inner loop, which
+// vectorises; stages go in pairs to halve the passes over the data.
+void TDXFFT::LaterStages(float* Re, float* Im) const
+{
+    const int32_t n = int32_t(FSize);
+    int32_t h = 4;
+    for (; 2 * h < n; h *= 4) {
+        const float* c1 = StageCos.data() + (h - 1);
+        const float* s1 = StageSin.data() + (h - 1);
+        const float* c2 = StageCos.data() + (2 * h - 1);
+        const float* s2 = StageSin.data() + (2 * h - 1);
+        for (int32_t b = 0; b < n; b += 4 * h)
+            ButterflyPairs(Re + b, Im + b, Re + b + h, Im + b + h, Re + b + 2 * h, Im + b + 2 * h,
+                           Re + b + 3 * h, Im + b + 3 * h, c1, s1, c2, s2, h);
     }
-    for (int32_t h = 4; h < n; h *= 2) {
+    if (h < n) {
         const float* c = StageCos.data() + (h - 1);
         const float* s = StageSin.data() + (h - 1);
         for (int32_t b = 0; b < n; b += 2 * h)
@@ -264,16 +322,32 @@ void TDXFFT::RealFFT(TDXVector* Input, TDXComplexVector* Output, bool Phase)
     SelectWindow(FLeakFunction, Input->Count);
     if (WindowProc)
         WindowProc(*Input);
-    // Pack sample pairs as complex values straight into bit-reversed order.
-    float* __restrict re = Output->Real->Values;
-    float* __restrict im = Output->Imag->Values;
-    const float* __restrict x = Input->Values;
-    const uint32_t* __restrict rev = BitReverse.data();
-    for (int32_t i = 0; i < int32_t(FSize); ++i) {
-        re[i] = x[2 * rev[i]];
-        im[i] = x[2 * rev[i] + 1];
+    float* re = Output->Real->Values;
+    float* im = Output->Imag->Values;
+    const float* x = Input->Values;
+    if (FSize == 2) {
+        for (int i = 0; i < 2; ++i) {
+            re[i] = x[2 * BitReverse[size_t(i)]];
+            im[i] = x[2 * BitReverse[size_t(i)] + 1];
+        }
+        Transform(re, im);
+    } else {
+        // Sample pairs are packed as complex values z[j] = x[2j] + i x[2j+1]. The first two
+        // stages combine z[r], z[r + N/2], z[r + N/4] and z[r + 3N/4], which bit reversal
+        // places at p .. p + 3 with p = rev(r); reading them in the order of r keeps the
+        // reads sequential instead of jumping across the block.
+        const int64_t q = FSize / 4;
+        const float* x0 = x;
+        const float* x1 = x + 2 * (2 * q);
+        const float* x2 = x + 2 * q;
+        const float* x3 = x + 2 * (3 * q);
+        for (int64_t r = 0; r < q; ++r) {
+            const uint32_t p = BitReverse[size_t(r)];
+            FirstTwoStages(x0[2 * r], x0[2 * r + 1], x1[2 * r], x1[2 * r + 1], x2[2 * r],
+                           x2[2 * r + 1], x3[2 * r], x3[2 * r + 1], re + p, im + p);
+        }
+        LaterStages(re, im);
     }
-    Transform(re, im);
     Separate(re, im, Phase);
 }
 

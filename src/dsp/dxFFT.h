@@ -74,6 +74,7 @@ private:
     void ApplyWindow(TDXVector& Data) const;
     bool Ready() const;
     void Transform(float* Re, float* Im) const;
+    void LaterStages(float* Re, float* Im) const;
     void Separate(float* Re, float* Im, bool Phase) const;
 
     std::string FVersion = "7.0";
