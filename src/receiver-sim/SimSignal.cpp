@@ -10,7 +10,7 @@ constexpr double Pi = 3.14159265358979323846;
 // Full scale in the level arithmetic: a sine of amplitude FullScale * 10^(dBm / 20)
 // reads dBm through a Hann window.
 constexpr double FullScale = 16384.0;
-constexpr float ConverterNoise = 1.5f; // rms, in counts
+constexpr float ConverterNoise = 1.2f; // rms, in counts
 constexpr float DitherNoise = 3.0f;    // rms, in counts
 constexpr int NoiseLength = 1 << 20;
 constexpr int WhiteLength = 1 << 18;
@@ -39,7 +39,8 @@ constexpr Band ShortWave[] = {
 };
 constexpr int MediumWaveGroups = 6;
 constexpr int ShortWaveGroups = 6;
-constexpr int SwitchedCarriers = 6;
+constexpr double SwitchedKHz[] = {3596.4,  4625.0,  8992.4,  14074.2,
+                                  27065.0, 27185.0, 28250.3, 34550.7};
 
 } // namespace
 
@@ -130,14 +131,14 @@ void SimSignal::BuildCarriers()
     for (const Band& band : ShortWave)
         placeStations(band, skyWave, next);
 
-    // Narrow utility carriers keyed on and off for seconds at a time.
-    for (int i = 0; i < SwitchedCarriers; ++i) {
+    // Narrow utility, amateur and citizens' band carriers keyed on and off for
+    // seconds at a time.
+    for (double kHz : SwitchedKHz) {
         Group g;
         g.OnPeriod = static_cast<float>(uniform(4.0, 25.0));
         g.OnFraction = static_cast<float>(uniform(0.3, 0.7));
         g.OnPhase = static_cast<float>(uniform(0.0, 1.0));
-        const int index = AddGroup(g);
-        AddCarrier(index, std::round(uniform(1800.0, 30000.0)) + 0.4, uniform(-80.0, -58.0));
+        AddCarrier(AddGroup(g), kHz, uniform(-82.0, -58.0));
     }
 }
 
@@ -152,8 +153,8 @@ void SimSignal::BuildNoise()
 
     // A flat galactic part plus two low-passed parts: static and man-made noise
     // that climbs below a few MHz.
-    const float flat = std::sqrt(0.6f);
-    const float low = std::sqrt(140.0f), mid = std::sqrt(8.0f);
+    const float flat = std::sqrt(0.3f);
+    const float low = std::sqrt(40.0f), mid = std::sqrt(6.0f);
     const float lowPole = static_cast<float>(2.0 * Pi * 0.4e6 / SampleRate);
     const float midPole = static_cast<float>(2.0 * Pi * 5.0e6 / SampleRate);
     float lowState = 0, midState = 0;
