@@ -181,7 +181,9 @@ void TSpektroNeu::PaintWaveRow(std::span<const float> Levels)
         row[x] = Colors.LevelToPixel(level, lit ? quillex::SpektroHighlightMask : 0);
     }
     Wave.CommitRows(bottom, 1);
-    FWaveBox->update();
+    // The rows already on screen move up inside the window surface, one block copy, and
+    // only the new row is copied from the image. Without an opaque area Qt repaints all.
+    FWaveBox->scroll(0, -1);
 }
 
 void TSpektroNeu::AddTimeMark(const QString& Format, double Time)

@@ -7,6 +7,8 @@ namespace quillex {
 
 namespace {
 
+constexpr long double MaxTableLevels = 65536;
+
 TSpektroPaletteTables BuildPalette()
 {
     TSpektroPaletteTables t;
@@ -68,6 +70,20 @@ void TLevelToColor::SetRange(float ZMin, float ZMax)
     Valid = std::isfinite(ZMin) && std::isfinite(ZMax) && hi > lo;
     Min = lo;
     Factor = Valid ? SpektroPaletteLast / (hi - lo) : 0.0L;
+
+    // Levels below floor(ZMin) - 1 and above ceil(ZMax) + 1 are clamped anyway.
+    LevelPixels.clear();
+    if (!Valid)
+        return;
+    const long double first = std::floor(lo) - 1;
+    const long double last = std::ceil(hi) + 1;
+    if (first < INT_MIN || last > INT_MAX || last - first > MaxTableLevels)
+        return;
+    TableLo = static_cast<int>(first);
+    TableHi = static_cast<int>(last);
+    LevelPixels.resize(std::size_t(TableHi - TableLo) + 1);
+    for (int level = TableLo; level <= TableHi; ++level)
+        LevelPixels[std::size_t(level - TableLo)] = Pixels[PaletteIndex(level)];
 }
 
 int TLevelToColor::PaletteIndex(int Level) const

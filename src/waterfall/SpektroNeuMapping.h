@@ -3,6 +3,7 @@
 #include <array>
 #include <cstdint>
 #include <span>
+#include <vector>
 
 // The waterfall's pure mappings: level to palette colour and level index to pixel column.
 // No Qt here, so they can be tested and reused without a widget.
@@ -49,11 +50,27 @@ public:
     // machine are blue, green, red, 0xff.
     std::uint32_t LevelToPixel(int Level, std::uint8_t Mask) const
     {
-        return Pixels[PaletteIndex(Level)] ^ (Mask * 0x010101u);
+        return Pixel(Level) ^ (Mask * 0x010101u);
     }
 
 private:
+    std::uint32_t Pixel(int Level) const
+    {
+        if (LevelPixels.empty())
+            return Pixels[PaletteIndex(Level)];
+        if (Level < TableLo)
+            return Pixels.front();
+        if (Level > TableHi)
+            return Pixels.back();
+        return LevelPixels[std::size_t(Level - TableLo)];
+    }
+
     std::array<std::uint32_t, SpektroPaletteSize> Pixels{};
+    // Pixels of every integer level from TableLo to TableHi, so a row costs one lookup per
+    // column; empty when the range is too wide for a table.
+    std::vector<std::uint32_t> LevelPixels;
+    int TableLo = 0;
+    int TableHi = 0;
     long double Min = 0;
     long double Factor = 0;
     bool Valid = false;

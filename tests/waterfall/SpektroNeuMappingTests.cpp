@@ -26,6 +26,11 @@ TLevelToColor Range(float ZMin, float ZMax)
     return c;
 }
 
+std::uint32_t PixelOf(TBgr C)
+{
+    return 0xff000000u | (std::uint32_t{C.Red} << 16) | (std::uint32_t{C.Green} << 8) | C.Blue;
+}
+
 // Nearest integer to Num / Den (Den > 0), ties to even, in exact integer arithmetic.
 long long NearestEven(long long Num, long long Den)
 {
@@ -92,6 +97,7 @@ TEST(LevelToColor, IsMonotonicAndHitsBothEndsForAnyValidRange)
         for (int level = lo - 5; level <= hi + 5; ++level) {
             const int p = c.PaletteIndex(level);
             ASSERT_GE(p, previous) << lo << ".." << hi << " at " << level;
+            ASSERT_EQ(c.LevelToPixel(level, 0), PixelOf(c.LevelToColor(level, 0))) << level;
             // Within a step the error of the scale is below half an entry.
             if (level >= lo && level <= hi) {
                 EXPECT_LE(std::fabs(p - (level - lo) * 1279.0 / (hi - lo)), 0.5 + 1e-9);
@@ -99,6 +105,15 @@ TEST(LevelToColor, IsMonotonicAndHitsBothEndsForAnyValidRange)
             previous = p;
         }
     }
+}
+
+TEST(LevelToColor, WideRangeWithoutTableGivesTheSamePixels)
+{
+    const TLevelToColor c = Range(-1e6f, 2e6f);
+    for (int level = -1000010; level <= 2000010; level += 997)
+        ASSERT_EQ(c.LevelToPixel(level, 37), PixelOf(c.LevelToColor(level, 37))) << level;
+    EXPECT_EQ(c.PaletteIndex(-1000000), 0);
+    EXPECT_EQ(c.PaletteIndex(2000000), SpektroPaletteLast);
 }
 
 TEST(LevelToColor, UnusableRangeShowsTheFirstEntryEverywhere)
