@@ -1,3 +1,5 @@
+#include "FrameProcessor.h"
+#include "dxFFT.h"
 #include "test_receiver_support.h"
 
 #include <array>
@@ -56,7 +58,7 @@ protected:
 
     double Level(double kHz) { return Levels({kHz})[0]; }
 
-    // Mean level of the bins (spacing of a 4096-bin spectrum) between two frequencies.
+    // Mean level of the bins of a count / 2 bin spectrum between two frequencies.
     double Floor(double lowKHz, double highKHz, int count = 8192)
     {
         std::vector<double> bins;
@@ -160,4 +162,33 @@ TEST_F(SimulatedReceiver, PacesBlocksOnASteadyScheduleWithoutCatchingUp)
     for (int i = 0; i < 4; ++i)
         Receiver.ReceiverReadBlock(block.data());
     EXPECT_GE(Clock::now() - resumed, std::chrono::milliseconds(14));
+}
+
+TEST_F(SimulatedReceiver, LevelsFitTheDisplayThroughTheProgramsSpectrumChain)
+{
+    BringUp();
+    TDXFFT fft;
+    fft.setExponent(11);
+    fft.setLeakFunction(wnHanning);
+    const int n = static_cast<int>(fft.Size());
+    TDXVector* input = fft.CreateVector(2 * n);
+    TDXComplexVector* output = fft.CreateComplexVector(n);
+    std::vector<float> average(n), levels(n);
+    Block block{};
+    for (int frame = 1; frame <= 8; ++frame) {
+        Receiver.ReceiverReadBlock(block.data());
+        quillex::ScaleSamples(block.data(), input->Values, 2 * n);
+        fft.RealFFT(input, output, false);
+        quillex::AverageMagnitudes(output->Real->Values, average.data(), n, frame);
+    }
+    quillex::LevelsFromAverages(average.data(), levels.data(), n, false);
+
+    EXPECT_NEAR(levels[n / 4], -50.0, 0.5); // the 10 MHz reference carrier
+    std::vector<float> sorted(levels.begin() + 1, levels.end());
+    std::sort(sorted.begin(), sorted.end());
+    EXPECT_GT(sorted.front(), -125.0);
+    EXPECT_GT(sorted[sorted.size() / 2], -115.0);
+    EXPECT_LT(sorted[sorted.size() / 2], -100.0);
+    EXPECT_GT(sorted.back(), -45.0);
+    EXPECT_LT(sorted.back(), -25.0);
 }
