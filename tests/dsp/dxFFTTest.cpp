@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cmath>
 #include <complex>
 #include <numbers>
 #include <random>
@@ -12,34 +11,15 @@ namespace {
 
 using cd = std::complex<double>;
 
-// Direct DFT in double precision with the component's scaling:
-// X[k] = (1/N) sum_n x[n] e^(+i pi n k / N) over the 2N samples.
-std::vector<cd> ReferenceRealSpectrum(const std::vector<float>& x)
+// Direct DFT in double precision: X[k] = (1/M) sum_n z[n] e^(+2 pi i n k / len), len = z.size().
+std::vector<cd> Dft(const std::vector<cd>& z, size_t bins, double m)
 {
-    const size_t twoN = x.size(), n = twoN / 2;
-    std::vector<cd> unit(twoN);
-    for (size_t i = 0; i < twoN; ++i)
-        unit[i] = std::polar(1.0, std::numbers::pi * double(i) / double(n));
-    std::vector<cd> out(n);
-    for (size_t k = 0; k < n; ++k) {
-        cd sum = 0;
-        for (size_t i = 0; i < twoN; ++i)
-            sum += double(x[i]) * unit[(i * k) % twoN];
-        out[k] = sum / double(n);
-    }
-    return out;
-}
-
-// Forward complex DFT, positive exponent, scaled by 1/N.
-std::vector<cd> ReferenceComplexSpectrum(const std::vector<cd>& z)
-{
-    const size_t n = z.size();
-    std::vector<cd> out(n);
-    for (size_t k = 0; k < n; ++k) {
-        cd sum = 0;
-        for (size_t i = 0; i < n; ++i)
-            sum += z[i] * std::polar(1.0, 2.0 * std::numbers::pi * double((i * k) % n) / double(n));
-        out[k] = sum / double(n);
+    std::vector<cd> out(bins);
+    for (size_t k = 0; k < bins; ++k) {
+        for (size_t n = 0; n < z.size(); ++n)
+            out[k] += z[n] * std::polar(1.0, 2 * std::numbers::pi * double(n * k % z.size()) /
+                                                 double(z.size()));
+        out[k] /= m;
     }
     return out;
 }
@@ -54,7 +34,7 @@ double RelativeRms(const std::vector<cd>& got, const std::vector<cd>& want)
     return std::sqrt(err / ref);
 }
 
-std::vector<float> RandomSamples(size_t count, unsigned seed)
+std::vector<float> Random(size_t count, unsigned seed)
 {
     std::mt19937 rng(seed);
     std::uniform_real_distribution<float> dist(-1000.0f, 1000.0f);
@@ -66,275 +46,193 @@ std::vector<float> RandomSamples(size_t count, unsigned seed)
 
 void Fill(TDXVector* v, const std::vector<float>& values)
 {
-    ASSERT_EQ(size_t(v->Count), values.size());
-    std::copy(values.begin(), values.end(), v->Values);
+    std::copy(values.begin(), values.begin() + v->Count, v->Values);
 }
 
-// Rounding error of a float FFT grows with log N; a wrong twiddle or index gives errors of
-// order 1e-1 and more.
+// Rounding in a float FFT grows with log N; a wrong twiddle or index gives 1e-1 and more.
 constexpr double FloatTolerance = 5e-6;
 
-TEST(RealFFTAccuracy, MatchesDirectTransformForEveryExponent)
+TEST(FFTAccuracy, RealFFTMatchesDirectTransformForEveryExponent)
 {
     for (int e = 1; e <= 13; ++e) {
         SCOPED_TRACE("exponent " + std::to_string(e));
         TDXFFT fft;
         fft.setExponent(e);
         const int n = int(fft.Size());
-        const auto samples = RandomSamples(size_t(2 * n), unsigned(e));
-        const auto want = ReferenceRealSpectrum(samples);
+        const auto samples = Random(size_t(2 * n), unsigned(e));
+        const auto want = Dft(std::vector<cd>(samples.begin(), samples.end()), size_t(n), n);
 
         TDXVector* in = fft.CreateVector(2 * n);
-        TDXComplexVector* out = fft.CreateComplexVector(n);
-        Fill(in, samples);
-        fft.RealFFT(in, out, false);
         TDXVector* inPhase = fft.CreateVector(2 * n);
+        TDXComplexVector* out = fft.CreateComplexVector(n);
         TDXComplexVector* outPhase = fft.CreateComplexVector(n);
+        Fill(in, samples);
         Fill(inPhase, samples);
+        fft.RealFFT(in, out, false);
         fft.RealFFT(inPhase, outPhase, true);
 
-        // Bin 0 is the signed mean; the other bins are magnitudes with the imaginary part
-        // (or, with Phase, the angle) beside them.
+        // Bin 0 is the signed mean of the 2N samples; bins k >= 1 carry the magnitude beside
+        // the imaginary part or, with Phase, the angle.
         EXPECT_NEAR(out->Real->Values[0], want[0].real() / 2, 1e-3);
         EXPECT_EQ(out->Imag->Values[0], 0.0f);
-        std::vector<cd> parts, partsWanted, fromPhase, wanted;
+        std::vector<cd> parts, partsWanted, fromPhase;
         for (int k = 1; k < n; ++k) {
-            const cd w = want[size_t(k)];
             parts.emplace_back(out->Real->Values[k], out->Imag->Values[k]);
-            partsWanted.emplace_back(std::abs(w), w.imag());
+            partsWanted.emplace_back(std::abs(want[size_t(k)]), want[size_t(k)].imag());
             fromPhase.push_back(
-                std::polar(double(outPhase->Real->Values[k]), double(outPhase->Imag->Values[k])));
-            wanted.push_back(w);
+                std::polar<double>(outPhase->Real->Values[k], outPhase->Imag->Values[k]));
         }
         EXPECT_LT(RelativeRms(parts, partsWanted), FloatTolerance);
-        EXPECT_LT(RelativeRms(fromPhase, wanted), FloatTolerance);
+        EXPECT_LT(RelativeRms(fromPhase, std::vector<cd>(want.begin() + 1, want.end())),
+                  FloatTolerance);
     }
 }
 
-TEST(ComplexFFTAccuracy, ForwardMatchesDirectTransformAndInverseRestoresInput)
+TEST(FFTAccuracy, ComplexFFTMatchesDirectTransformAndInverseRestoresInput)
 {
     for (int e = 1; e <= 11; ++e) {
         SCOPED_TRACE("exponent " + std::to_string(e));
         TDXFFT fft;
         fft.setExponent(e);
         const int n = int(fft.Size());
-        const auto re = RandomSamples(size_t(n), unsigned(100 + e));
-        const auto im = RandomSamples(size_t(n), unsigned(200 + e));
-        std::vector<cd> z;
-        for (size_t i = 0; i < re.size(); ++i)
-            z.emplace_back(re[i], im[i]);
-
         TDXComplexVector* v = fft.CreateComplexVector(n);
-        Fill(v->Real, re);
-        Fill(v->Imag, im);
-        fft.ComplexFFT(v, false);
+        Fill(v->Real, Random(size_t(n), unsigned(100 + e)));
+        Fill(v->Imag, Random(size_t(n), unsigned(200 + e)));
         const auto read = [&] {
-            std::vector<cd> got;
+            std::vector<cd> z;
             for (int i = 0; i < n; ++i)
-                got.emplace_back(v->Real->Values[i], v->Imag->Values[i]);
-            return got;
+                z.emplace_back(v->Real->Values[i], v->Imag->Values[i]);
+            return z;
         };
-        EXPECT_LT(RelativeRms(read(), ReferenceComplexSpectrum(z)), FloatTolerance);
-
-        // The forward transform carries the 1/N, the inverse is unscaled: the round trip
-        // gives the input back.
+        const auto input = read();
+        fft.ComplexFFT(v, false);
+        EXPECT_LT(RelativeRms(read(), Dft(input, size_t(n), n)), FloatTolerance);
+        // The forward transform carries the 1/N and the inverse is unscaled, so the round
+        // trip gives the input itself back.
         fft.ComplexFFT(v, true);
-        EXPECT_LT(RelativeRms(read(), z), FloatTolerance);
+        EXPECT_LT(RelativeRms(read(), input), FloatTolerance);
     }
 }
 
-TEST(RealFFTAccuracy, SinusoidOnABinReadsItsAmplitude)
+TEST(FFTAccuracy, SinusoidOnABinReadsItsAmplitudeOrHalfWithHann)
 {
     TDXFFT fft;
     fft.setExponent(12);
-    const int n = int(fft.Size());
+    const int n = 4096;
     const double amplitude = 3000.0;
+    TDXVector* in = fft.CreateVector(2 * n);
+    TDXComplexVector* out = fft.CreateComplexVector(n);
     for (int bin : {1, 100, 2048, 4095}) {
-        SCOPED_TRACE("bin " + std::to_string(bin));
         for (TDXLeakType kind : {wnRectangle, wnHanning}) {
+            SCOPED_TRACE("bin " + std::to_string(bin) + " window " + std::to_string(kind));
             fft.setLeakFunction(kind);
-            TDXVector* in = fft.CreateVector(2 * n);
-            TDXComplexVector* out = fft.CreateComplexVector(n);
             for (int i = 0; i < 2 * n; ++i)
                 in->Values[i] = float(amplitude * std::cos(std::numbers::pi * bin * i / n + 0.3));
             fft.RealFFT(in, out, false);
             const double expected = kind == wnRectangle ? amplitude : amplitude / 2;
             EXPECT_NEAR(out->Real->Values[bin], expected, expected * 1e-3);
-            // Away from the peak (and its Hann neighbours) the spectrum is empty.
-            const int other = (bin + n / 2) % n == 0 ? 1 : (bin + n / 2) % n;
-            EXPECT_LT(out->Real->Values[other], amplitude * 1e-4);
-            fft.FreeVector(in);
-            fft.FreeComplexVector(out);
+            const int far = bin > n / 2 ? bin - n / 2 : bin + n / 2 - 1;
+            EXPECT_LT(out->Real->Values[far], amplitude * 1e-4);
         }
     }
 }
 
-TEST(RealFFTAccuracy, ConstantInputIsAllInBinZero)
+TEST(Windows, CoefficientsHaveTheirEndPointsAndSymmetry)
 {
-    TDXFFT fft;
-    fft.setExponent(8);
-    TDXVector* in = fft.CreateVector(512);
-    TDXComplexVector* out = fft.CreateComplexVector(256);
-    std::fill(in->Values, in->Values + 512, -7.5f);
-    fft.RealFFT(in, out, false);
-    EXPECT_FLOAT_EQ(out->Real->Values[0], -7.5f);
-    for (int k = 1; k < 256; ++k)
-        EXPECT_LT(out->Real->Values[k], 1e-5f) << k;
-}
-
-TEST(WindowFunctions, CoefficientsHaveTheirEndPointsAndSymmetry)
-{
-    struct Case
-    {
-        TDXLeakType kind;
-        float end;
-        float centre;
-    };
-    for (const Case& c : {Case{wnHanning, 0.0f, 1.0f}, Case{wnHamming, 0.08f, 1.0f},
-                          Case{wnBlackman, 0.0f, 1.0f}}) {
-        SCOPED_TRACE(int(c.kind));
+    for (auto [kind, end] : {std::pair{wnHanning, 0.0f}, {wnHamming, 0.08f}, {wnBlackman, 0.0f}}) {
+        SCOPED_TRACE(int(kind));
         TDXFFT fft;
         fft.setExponent(9);
-        fft.setLeakFunction(c.kind);
+        fft.setLeakFunction(kind);
         const TDXVector& w = fft.Window();
         ASSERT_EQ(w.Count, 512);
-        EXPECT_NEAR(w.Values[0], c.end, 1e-6);
-        EXPECT_NEAR(w.Values[511], c.end, 1e-6);
-        // An even length has no centre sample; its two middle samples are just below 1.
-        EXPECT_NEAR(w.Values[255], c.centre, 1e-4);
-        for (int i = 0; i < 512; ++i) {
-            EXPECT_NEAR(w.Values[i], w.Values[511 - i], 1e-5) << i;
-            EXPECT_GE(w.Values[i], -1e-6f) << i;
-        }
+        EXPECT_NEAR(w.Values[0], end, 1e-6);
+        EXPECT_NEAR(w.Values[511], end, 1e-6);
+        EXPECT_NEAR(w.Values[255], 1.0f, 1e-4);
+        for (int i = 0; i < 512; ++i)
+            ASSERT_NEAR(w.Values[i], w.Values[511 - i], 1e-5) << i;
     }
 }
 
-TEST(WindowFunctions, InputComesBackWindowed)
-{
-    TDXFFT fft;
-    fft.setExponent(6);
-    fft.setLeakFunction(wnBlackman);
-    TDXVector* in = fft.CreateVector(128);
-    TDXComplexVector* out = fft.CreateComplexVector(64);
-    const auto samples = RandomSamples(128, 7);
-    Fill(in, samples);
-    fft.RealFFT(in, out, false);
-    ASSERT_EQ(fft.Window().Count, 128);
-    for (int i = 0; i < 128; ++i)
-        EXPECT_EQ(in->Values[i], samples[size_t(i)] * fft.Window().Values[i]) << i;
-}
-
-TEST(WindowFunctions, WindowFollowsInputLengthAtFirstTransformAfterExponentChange)
+TEST(Windows, RebuiltForTheInputLengthAtTheFirstTransformAndAppliedInPlace)
 {
     TDXFFT fft;
     fft.setLeakFunction(wnHanning);
-    fft.setExponent(12);
-    EXPECT_EQ(fft.Window().Count, 4096);
-    TDXVector* in = fft.CreateVector(8192);
-    TDXComplexVector* out = fft.CreateComplexVector(4096);
-    fft.RealFFT(in, out, false);
-    EXPECT_EQ(fft.Window().Count, 8192);
-    EXPECT_EQ(fft.LeakFunction(), wnHanning);
-    EXPECT_NEAR(fft.Window().Values[8191], 0.0f, 1e-6);
-
-    // Frames of the same size keep the coefficients.
-    const float* coefficients = fft.Window().Values;
-    fft.RealFFT(in, out, false);
-    EXPECT_EQ(fft.Window().Values, coefficients);
-}
-
-TEST(WindowFunctions, RewritingTheSameValuesRebuildsNothing)
-{
-    TDXFFT fft;
-    fft.setLeakFunction(wnHamming);
     const float* window = fft.Window().Values;
     const float* cosines = fft.CosTable().Values;
-    fft.setLeakFunction(wnHamming);
+    // Writing the values in force again rebuilds nothing.
+    fft.setLeakFunction(wnHanning);
     fft.setExponent(10);
     EXPECT_EQ(fft.Window().Values, window);
     EXPECT_EQ(fft.CosTable().Values, cosines);
 
-    fft.setExponent(11);
-    EXPECT_NE(fft.CosTable().Values, cosines);
-    EXPECT_EQ(fft.CosTable().Count, 2048);
-    EXPECT_EQ(fft.SinTable().Count, 2048);
-    EXPECT_FLOAT_EQ(fft.SinTable().Values[1024], 1.0f);
-    EXPECT_FLOAT_EQ(fft.CosTable().Values[0], 1.0f);
+    fft.setExponent(12);
+    EXPECT_EQ(fft.CosTable().Count, 4096);
+    EXPECT_FLOAT_EQ(fft.SinTable().Values[2048], 1.0f);
+    EXPECT_EQ(fft.Window().Count, 4096);
+    TDXVector* in = fft.CreateVector(8192);
+    TDXComplexVector* out = fft.CreateComplexVector(4096);
+    const auto samples = Random(8192, 7);
+    Fill(in, samples);
+    fft.RealFFT(in, out, false);
+    ASSERT_EQ(fft.Window().Count, 8192);
+    EXPECT_EQ(fft.LeakFunction(), wnHanning);
+    for (int i = 0; i < 8192; ++i)
+        ASSERT_EQ(in->Values[i], samples[size_t(i)] * fft.Window().Values[i]) << i;
+    // Later frames of the same size keep the coefficients.
+    window = fft.Window().Values;
+    fft.RealFFT(in, out, false);
+    EXPECT_EQ(fft.Window().Values, window);
 }
 
-TEST(WindowFunctions, OwnWindowNeedsAnOwnerProcedureAtSelection)
+TEST(Windows, OwnWindowNeedsAnOwnerProcedureWhenSelected)
 {
     TDXFFT fft;
     fft.setExponent(4);
     TDXVector* in = fft.CreateVector(32);
     TDXComplexVector* out = fft.CreateComplexVector(16);
-    int firstCalls = 0, secondCalls = 0;
-
+    int first = 0, second = 0;
     fft.setLeakFunction(wnOwn);
     EXPECT_EQ(fft.LeakFunction(), wnRectangle);
-
-    // Assigning the procedure later does not select it by itself.
-    fft.setOwnerLeakFunction([&](TDXVector& d) {
-        ++firstCalls;
-        d.Values[0] = 100.0f;
-    });
+    // Assigning the procedure afterwards does not select it.
+    fft.setOwnerLeakFunction([&](TDXVector& d) { d.Values[0] = float(++first * 32); });
     fft.RealFFT(in, out, false);
-    EXPECT_EQ(firstCalls, 0);
-    EXPECT_EQ(fft.LeakFunction(), wnRectangle);
+    EXPECT_EQ(first, 0);
 
     fft.setLeakFunction(wnOwn);
     EXPECT_EQ(fft.LeakFunction(), wnOwn);
     fft.RealFFT(in, out, false);
-    EXPECT_EQ(firstCalls, 1);
-    EXPECT_EQ(in->Values[0], 100.0f);
-    EXPECT_FLOAT_EQ(out->Real->Values[0], 100.0f / 32);
+    EXPECT_EQ(first, 1);
+    EXPECT_FLOAT_EQ(out->Real->Values[0], 1.0f);
 
-    // A replacement takes effect only at the next selection (here: a new input length).
-    fft.setOwnerLeakFunction([&](TDXVector&) { ++secondCalls; });
+    // A replacement takes effect at the next selection only, here a new input length.
+    fft.setOwnerLeakFunction([&](TDXVector&) { ++second; });
     fft.RealFFT(in, out, false);
-    EXPECT_EQ(firstCalls, 2);
     fft.setExponent(5);
-    TDXVector* in64 = fft.CreateVector(64);
-    TDXComplexVector* out32 = fft.CreateComplexVector(32);
-    fft.RealFFT(in64, out32, false);
-    EXPECT_EQ(secondCalls, 1);
-    EXPECT_EQ(firstCalls, 2);
-
-    fft.setLeakFunction(wnRectangle);
-    fft.RealFFT(in64, out32, false);
-    EXPECT_EQ(secondCalls, 1);
+    fft.RealFFT(fft.CreateVector(64), fft.CreateComplexVector(32), false);
+    EXPECT_EQ(first, 2);
+    EXPECT_EQ(second, 1);
 }
 
-TEST(SizeChecks, MismatchedVectorsAreLeftUntouched)
+TEST(Failures, MismatchedOrMissingVectorsAreLeftUntouched)
 {
     TDXFFT fft;
     fft.setExponent(5);
     fft.setLeakFunction(wnHanning);
-    const auto samples = RandomSamples(64, 3);
-
-    struct Case
-    {
-        int inCount, outCount;
-    };
-    for (const Case& c : {Case{32, 32}, Case{64, 16}, Case{63, 32}, Case{128, 64}}) {
-        SCOPED_TRACE(std::to_string(c.inCount) + "/" + std::to_string(c.outCount));
-        TDXVector* in = fft.CreateVector(c.inCount);
-        TDXComplexVector* out = fft.CreateComplexVector(c.outCount);
-        for (int i = 0; i < c.inCount; ++i)
-            in->Values[i] = samples[size_t(i) % samples.size()];
-        for (int i = 0; i < c.outCount; ++i)
-            out->Real->Values[i] = out->Imag->Values[i] = -1.0f;
+    for (auto [inCount, outCount] : {std::pair{32, 32}, {64, 16}, {63, 32}, {128, 64}}) {
+        SCOPED_TRACE(std::to_string(inCount) + "/" + std::to_string(outCount));
+        TDXVector* in = fft.CreateVector(inCount);
+        TDXComplexVector* out = fft.CreateComplexVector(outCount);
+        std::fill(in->Values, in->Values + inCount, 3.0f);
+        std::fill(out->Real->Values, out->Real->Values + outCount, -1.0f);
         fft.RealFFT(in, out, false);
-        if (c.outCount != 32)
+        if (outCount != 32)
             fft.ComplexFFT(out, false);
-        for (int i = 0; i < c.inCount; ++i)
-            ASSERT_EQ(in->Values[i], samples[size_t(i) % samples.size()]);
-        for (int i = 0; i < c.outCount; ++i)
-            ASSERT_TRUE(out->Real->Values[i] == -1.0f && out->Imag->Values[i] == -1.0f);
+        EXPECT_EQ(std::count(in->Values, in->Values + inCount, 3.0f), inCount);
+        EXPECT_EQ(std::count(out->Real->Values, out->Real->Values + outCount, -1.0f), outCount);
     }
     EXPECT_EQ(fft.Window().Count, 32);
-
-    // Null vectors and complex vectors whose parts came out empty are refused too.
+    // Complex vectors whose parts came out empty still report the requested Count.
     TDXComplexVector* empty = fft.CreateComplexVector(-1);
     fft.RealFFT(nullptr, nullptr, false);
     fft.RealFFT(fft.CreateVector(64), empty, false);
@@ -343,35 +241,25 @@ TEST(SizeChecks, MismatchedVectorsAreLeftUntouched)
     EXPECT_EQ(empty->Real->Count, 0);
 }
 
-TEST(Exponent, OutOfRangeValuesAreIgnored)
+TEST(Failures, ExponentsOutOfRangeAreIgnoredAndAbove26NoTransformRuns)
 {
     TDXFFT fft;
-    EXPECT_EQ(fft.Exponent(), 10);
-    EXPECT_EQ(fft.Size(), 1024);
-    EXPECT_EQ(fft.LeakFunction(), wnRectangle);
     EXPECT_EQ(fft.Version(), "7.0");
-    EXPECT_FALSE(fft.Copyright().empty());
-    for (int bad : {0, -1, 32, 1000}) {
+    EXPECT_EQ(fft.LeakFunction(), wnRectangle);
+    for (int bad : {0, -1, 32}) {
         fft.setExponent(bad);
         EXPECT_EQ(fft.Exponent(), 10);
         EXPECT_EQ(fft.Size(), 1024);
     }
-}
-
-TEST(Exponent, BeyondTheVectorLimitNoTransformRuns)
-{
-    TDXFFT fft;
     for (int e = 27; e <= 31; ++e) {
         SCOPED_TRACE(e);
         fft.setExponent(e);
-        EXPECT_EQ(fft.Exponent(), e);
         EXPECT_EQ(fft.Size(), int64_t(1) << e);
         EXPECT_EQ(fft.CosTable().Count, 0);
         EXPECT_EQ(fft.Window().Values, nullptr);
         TDXVector* in = fft.CreateVector(2 * fft.Size());
-        ASSERT_NE(in, nullptr);
         EXPECT_EQ(in->Count, 0);
-        // At 27 the output vector itself still fits, but the transform must not run.
+        // At 27 the output vector still fits, but nothing may run on it.
         TDXComplexVector* out = fft.CreateComplexVector(fft.Size());
         fft.RealFFT(in, out, true);
         if (out->Real->Count > 0) {
@@ -381,16 +269,15 @@ TEST(Exponent, BeyondTheVectorLimitNoTransformRuns)
         }
         fft.FreeComplexVector(out);
     }
-    // Coming back into range restores a working transform.
     fft.setExponent(3);
     TDXVector* in = fft.CreateVector(16);
-    TDXComplexVector* out = fft.CreateComplexVector(8);
     std::fill(in->Values, in->Values + 16, 2.0f);
+    TDXComplexVector* out = fft.CreateComplexVector(8);
     fft.RealFFT(in, out, false);
     EXPECT_FLOAT_EQ(out->Real->Values[0], 2.0f);
 }
 
-TEST(Factory, FreesOnlyItsOwnVectors)
+TEST(Factory, FreesOnlyItsOwnVectorsOnce)
 {
     TDXFFT fft;
     TDXVector foreign(8);
@@ -398,25 +285,19 @@ TEST(Factory, FreesOnlyItsOwnVectors)
     fft.FreeVector(&foreign);
     fft.FreeVector(nullptr);
     fft.FreeComplexVector(&foreignComplex);
-    fft.FreeComplexVector(nullptr);
     foreign.Values[7] = 1.0f;
     foreignComplex.Imag->Values[7] = 1.0f;
-    EXPECT_EQ(foreign.Count, 8);
-    EXPECT_EQ(foreignComplex.Real->Count, 8);
+    EXPECT_EQ(foreign.Count + foreignComplex.Real->Count, 16);
 
-    // Freed vectors leave the list, so a second free of the same pointer is harmless.
     TDXVector* own = fft.CreateVector(4);
     TDXComplexVector* ownComplex = fft.CreateComplexVector(4);
-    EXPECT_EQ(own->Count, 4);
-    EXPECT_EQ(ownComplex->Count, 4);
+    EXPECT_EQ(own->Count + ownComplex->Count, 8);
     fft.FreeVector(own);
     fft.FreeVector(own);
     fft.FreeComplexVector(ownComplex);
     fft.FreeComplexVector(ownComplex);
-
     EXPECT_EQ(fft.CreateVector(int64_t(DXVectorMaxCount) + 1)->Count, 0);
     EXPECT_EQ(fft.CreateVector(int64_t(1) << 32)->Count, 0);
-    EXPECT_EQ(fft.CreateComplexVector(-5)->Imag->Count, 0);
 }
 
 } // namespace
