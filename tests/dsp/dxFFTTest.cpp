@@ -11,14 +11,17 @@ namespace {
 
 using cd = std::complex<double>;
 
-// Direct DFT in double precision: X[k] = (1/M) sum_n z[n] e^(+2 pi i n k / len), len = z.size().
+// Direct DFT in double precision: X[k] = (1/m) sum_n z[n] e^(+2 pi i n k / len), len = z.size().
 std::vector<cd> Dft(const std::vector<cd>& z, size_t bins, double m)
 {
+    const size_t len = z.size();
+    std::vector<cd> unit(len);
+    for (size_t i = 0; i < len; ++i)
+        unit[i] = std::polar(1.0, 2 * std::numbers::pi * double(i) / double(len));
     std::vector<cd> out(bins);
     for (size_t k = 0; k < bins; ++k) {
-        for (size_t n = 0; n < z.size(); ++n)
-            out[k] += z[n] * std::polar(1.0, 2 * std::numbers::pi * double(n * k % z.size()) /
-                                                 double(z.size()));
+        for (size_t n = 0; n < len; ++n)
+            out[k] += z[n] * unit[n * k % len];
         out[k] /= m;
     }
     return out;
