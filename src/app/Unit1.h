@@ -14,6 +14,7 @@
 #include "DXVector.h"
 #include "Prompts.h"
 #include "ReceiverAccess.h"
+#include "SpkFile.h"
 #include "Stoppuhr.h"
 #include "Unit1RadioGroup.h"
 #include "dxFFT.h"
@@ -126,6 +127,12 @@ public:
     int32_t FileFrameCount = 0;
     bool PlaybackMode = false;
     QString PlaybackFileName;
+    // The open spectral data file: written while recording, read while playing back.
+    struct TSpkFile
+    {
+        quillex::TSpkWriter Writer;
+        quillex::TSpkReader Reader;
+    } SpkFile;
     double LabelInterval = 0.0;
     double ScanInterval = 0.0;
     double AvgFrameTime = 0.0;
@@ -178,7 +185,8 @@ public:
     void PBMouseUp(int X);
     void WriteRecordingHeader();
     void WriteFrameRecord();
-    void ReadPlaybackFrame();
+    // False when no whole frame was read (end of file): the tick then shows nothing.
+    bool ReadPlaybackFrame();
     void CloseSpkFile();
 
     // --- display controls and status bar ---
@@ -231,6 +239,12 @@ private:
     int HalfSpanKHz() const;
     void UpdateWaterfallGeometry();
     void ShowOffsets();
+    void LoadPlaybackFile(const QString& FileName);
+    void UnloadPlaybackFile();
+    void StopPlayback();
+    void RewindPlayback();
+    void SetFilePosition(int64_t Position);
+    void StopRecordingAfterError(const std::exception& E);
 
     TPrompts& FPrompts;
     TClock& FClock;

@@ -33,9 +33,10 @@ void TForm1::Timer1Timer()
         SetStatusText(4, ScanTicker);
     }
 
-    if (PlaybackMode)
-        ReadPlaybackFrame();
-    else if (DebugMode)
+    if (PlaybackMode) {
+        if (!ReadPlaybackFrame())
+            return;
+    } else if (DebugMode)
         quillex::SynthesizeDebugBlock(SampleBlock.data(), 2 * FftSize(), FDebugRandom);
     else
         Receiver.ReceiverReadBlock(SampleBlock.data());
