@@ -1,6 +1,7 @@
 #include "ReceiverAccess.h"
 
 #include <cstdlib>
+#include <utility>
 
 #ifdef _WIN32
 #include <windows.h>
@@ -157,8 +158,8 @@ bool TReceiverAccess::BindReceiverLibrary(
     SetPreselector = reinterpret_cast<SetPreselectorFn>(Lookup("SetPreselector"));
     GetInputData = reinterpret_cast<GetInputDataFn>(Lookup("GetInputData"));
 
-    // Open and Close may be absent; every other entry is called unguarded by the
-    // start-up and the acquisition loop, so a library without one is unusable.
+    // Open and Close may be absent. The program cannot work without any of the
+    // others, so a library lacking one is refused here rather than failing later.
     const std::pair<const char*, bool> required[] = {
         {"GetDLLVersion", GetDLLVersion != nullptr},
         {"FirmwareDownload", FirmwareDownload != nullptr},

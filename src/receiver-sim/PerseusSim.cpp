@@ -12,6 +12,7 @@
 #include "BlockPacer.h"
 #include "SimSignal.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdarg>
 #include <cstdint>
