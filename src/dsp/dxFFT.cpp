@@ -115,9 +115,9 @@ inline void FirstTwoStages(float r0, float i0, float r1, float i1, float r2, flo
 
 TDXFFT::TDXFFT()
 {
+    // Exponent 10 builds the tables and the rectangular window for 1024 points.
     FWindow = std::make_unique<TDXVector>(0);
     setExponent(10);
-    SelectWindow(wnRectangle, FSize);
 }
 
 TDXFFT::~TDXFFT() = default;
@@ -186,12 +186,9 @@ void TDXFFT::BuildTwiddles(int64_t N)
         StageSin = {};
         return;
     }
-    for (uint32_t i = 0; i < uint32_t(n); ++i) {
-        uint32_t r = 0;
-        for (int b = 0; b < FExponent; ++b)
-            r |= ((i >> b) & 1u) << (FExponent - 1 - b);
-        BitReverse[i] = r;
-    }
+    BitReverse[0] = 0;
+    for (uint32_t i = 1; i < uint32_t(n); ++i)
+        BitReverse[i] = (BitReverse[i >> 1] >> 1) | ((i & 1u) << (FExponent - 1));
     for (int32_t h = 1; h < n; h *= 2) {
         const int32_t stride = n / h;
         for (int32_t k = 0; k < h; ++k) {
@@ -320,8 +317,13 @@ void TDXFFT::RealFFT(TDXVector* Input, TDXComplexVector* Output, bool Phase)
     if (!Ready() || !HoldsElements(Input, 2 * FSize) || !HoldsElements(Output, FSize))
         return;
     SelectWindow(FLeakFunction, Input->Count);
-    if (WindowProc)
+    if (WindowProc) {
         WindowProc(*Input);
+        // An owner's window procedure is foreign code: it may have replaced the vector's
+        // storage or reconfigured this component.
+        if (!Ready() || !HoldsElements(Input, 2 * FSize) || !HoldsElements(Output, FSize))
+            return;
+    }
     float* re = Output->Real->Values;
     float* im = Output->Imag->Values;
     const float* x = Input->Values;

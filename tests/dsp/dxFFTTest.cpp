@@ -215,6 +215,15 @@ TEST(Windows, OwnWindowNeedsAnOwnerProcedureWhenSelected)
     fft.RealFFT(fft.CreateVector(64), fft.CreateComplexVector(32), false);
     EXPECT_EQ(first, 2);
     EXPECT_EQ(second, 1);
+
+    // A procedure that reconfigures the component ends the transform before it writes.
+    fft.setOwnerLeakFunction([&](TDXVector&) { fft.setExponent(6); });
+    fft.setLeakFunction(wnRectangle);
+    fft.setLeakFunction(wnOwn);
+    out = fft.CreateComplexVector(32);
+    out->Real->Values[0] = 9.0f;
+    fft.RealFFT(fft.CreateVector(64), out, false);
+    EXPECT_EQ(out->Real->Values[0], 9.0f);
 }
 
 TEST(Failures, MismatchedOrMissingVectorsAreLeftUntouched)
