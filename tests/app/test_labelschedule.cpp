@@ -19,26 +19,25 @@ double At(int hour, int minute, int second, int msec = 0)
 
 } // namespace
 
+// Each row: pacing, lowest and highest value of a band, seconds.
 TEST(LabelInterval, TableEdges)
 {
     const struct
     {
         TPacing Pacing;
-        int Value;
+        int Low, High;
         double Seconds;
-    } cases[] = {
-        {TPacing::Fast, 100, 1},  {TPacing::Fast, 20, 1},   {TPacing::Fast, 19, 2},
-        {TPacing::Fast, 10, 2},   {TPacing::Fast, 9, 5},    {TPacing::Fast, 4, 5},
-        {TPacing::Fast, 3, 10},   {TPacing::Fast, 2, 10},   {TPacing::Fast, 1, 15},
-        {TPacing::Fast, 0, 15},   {TPacing::Fast, 500, 1},  {TPacing::Slow, 0, 15},
-        {TPacing::Slow, 1, 15},   {TPacing::Slow, 2, 30},   {TPacing::Slow, 3, 60},
-        {TPacing::Slow, 4, 120},  {TPacing::Slow, 7, 120},  {TPacing::Slow, 8, 300},
-        {TPacing::Slow, 15, 300}, {TPacing::Slow, 16, 600}, {TPacing::Slow, 60, 600},
-        {TPacing::Sync, 1, 1},    {TPacing::Sync, 100, 1},
-    };
-    for (const auto& c : cases)
-        EXPECT_EQ(LabelIntervalSeconds(c.Pacing, c.Value), c.Seconds)
-            << "pacing " << static_cast<int>(c.Pacing) << " value " << c.Value;
+    } bands[] = {
+        {TPacing::Fast, 20, 100, 1}, {TPacing::Fast, 10, 19, 2},   {TPacing::Fast, 4, 9, 5},
+        {TPacing::Fast, 2, 3, 10},   {TPacing::Fast, 1, 1, 15},    {TPacing::Slow, 1, 1, 15},
+        {TPacing::Slow, 2, 2, 30},   {TPacing::Slow, 3, 3, 60},    {TPacing::Slow, 4, 7, 120},
+        {TPacing::Slow, 8, 15, 300}, {TPacing::Slow, 16, 60, 600}, {TPacing::Sync, 1, 100, 1}};
+    for (const auto& b : bands) {
+        EXPECT_EQ(LabelIntervalSeconds(b.Pacing, b.Low), b.Seconds) << b.Low;
+        EXPECT_EQ(LabelIntervalSeconds(b.Pacing, b.High), b.Seconds) << b.High;
+    }
+    EXPECT_EQ(LabelIntervalSeconds(TPacing::Fast, 0), 15);
+    EXPECT_EQ(LabelIntervalSeconds(TPacing::Fast, 500), 1);
 }
 
 TEST(LabelAlignment, SevenFramesPerSecondLabelsOnTheNextFiveSeconds)
@@ -86,19 +85,14 @@ TEST(LabelAlignment, AlignedWithinOneIntervalForAnyMoment)
     }
 }
 
-TEST(LabelAlignment, UnusableIntervalsReturnNowInsteadOfLooping)
+TEST(LabelAlignment, DueMomentsAndUnusableIntervals)
 {
     const double now = At(12, 0, 7);
+    EXPECT_TRUE(IsDue(now, now));
+    EXPECT_TRUE(IsDue(At(12, 0, 7, 1), now));
+    EXPECT_FALSE(IsDue(At(12, 0, 6, 999), now));
+    // No endless stepping for intervals that never advance.
     EXPECT_EQ(FirstAlignedLabelDue(now, 0.0), now);
     EXPECT_EQ(FirstAlignedLabelDue(now, -1.0), now);
     EXPECT_EQ(FirstAlignedLabelDue(now, std::numeric_limits<double>::quiet_NaN()), now);
-    EXPECT_EQ(FirstAlignedLabelDue(now, std::numeric_limits<double>::infinity()), now);
-}
-
-TEST(LabelSchedule, DueAtOrAfterTheMoment)
-{
-    const double due = At(8, 0, 0);
-    EXPECT_TRUE(IsDue(due, due));
-    EXPECT_TRUE(IsDue(At(8, 0, 0, 1), due));
-    EXPECT_FALSE(IsDue(At(7, 59, 59, 999), due));
 }

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cmath>
 #include <csignal>
 #include <cstring>
 #include <filesystem>
@@ -29,111 +28,91 @@ protected:
         std::string pattern = (std::filesystem::temp_directory_path() / "spk-XXXXXX").string();
         ASSERT_NE(mkdtemp(pattern.data()), nullptr);
         Dir = pattern;
+        Path = (Dir / "run.spk").string();
     }
     void TearDown() override { std::filesystem::remove_all(Dir); }
 
-    std::string PathOf(const std::string& name) const { return (Dir / name).string(); }
-
-    static std::vector<uint8_t> Bytes(const std::string& path)
+    std::vector<uint8_t> Bytes() const
     {
-        std::ifstream in(path, std::ios::binary);
+        std::ifstream in(Path, std::ios::binary);
         return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
     }
-
-    static std::vector<int16_t> Block(int seed)
+    void Put(const std::vector<uint8_t>& bytes) const
     {
-        std::vector<int16_t> block(SampleBlockSamples);
-        for (int i = 0; i < SampleBlockSamples; ++i)
-            block[i] = static_cast<int16_t>((i * 7919 + seed * 104729) % 65536 - 32768);
-        return block;
+        std::ofstream(Path, std::ios::binary)
+            .write(reinterpret_cast<const char*>(bytes.data()), bytes.size());
     }
 
     std::filesystem::path Dir;
+    std::string Path;
 };
 
-std::vector<uint8_t> HeaderBytes(double freq, double level, bool inverted, char separator)
+std::vector<int16_t> Block(int seed)
+{
+    std::vector<int16_t> block(SampleBlockSamples);
+    for (int i = 0; i < SampleBlockSamples; ++i)
+        block[i] = static_cast<int16_t>((i * 7919 + seed * 104729) % 65536 - 32768);
+    return block;
+}
+
+std::string HeaderText(double freq, double level, bool inverted, char separator)
 {
     static uint8_t record[FrameRecordSize];
     FormatOffsetsHeader(freq, level, inverted, separator, record);
-    return {record, record + FrameRecordSize};
+    EXPECT_TRUE(
+        std::all_of(record + 28, record + FrameRecordSize, [](uint8_t b) { return b == 0; }));
+    return {record, record + 28};
+}
+
+TOffsetsHeader Parse(const std::string& text)
+{
+    std::vector<uint8_t> record(FrameRecordSize, 0);
+    std::copy(text.begin(), text.end(), record.begin());
+    const auto header = ParseOffsetsHeader(record.data(), record.size());
+    if (!header)
+        throw std::logic_error("not a header: " + text);
+    return *header;
 }
 
 } // namespace
 
-TEST(SpkHeader, GoldenBytesOfAnInvertedHeader)
+TEST(SpkHeader, GoldenTextsAndRoundTrip)
 {
-    const std::vector<uint8_t> record = HeaderBytes(0.5, 12.5, true, '.');
-    const std::string text = "Offsets:      -0.500    12.5";
-    ASSERT_EQ(record.size(), static_cast<size_t>(FrameRecordSize));
-    EXPECT_EQ(std::string(record.begin(), record.begin() + text.size()), text);
-    for (size_t i = text.size(); i < record.size(); ++i)
-        ASSERT_EQ(record[i], 0) << "byte " << i;
+    EXPECT_EQ(HeaderText(0.5, 12.5, true, '.'), "Offsets:      -0.500    12.5");
+    const TOffsetsHeader inverted = Parse("Offsets:      -0.500    12.5");
+    EXPECT_EQ(inverted.FreqOffset, 0.5);
+    EXPECT_EQ(inverted.LevelOffset, 12.5);
+    EXPECT_TRUE(inverted.Inverted);
 
-    const auto header = ParseOffsetsHeader(record.data(), record.size());
-    ASSERT_TRUE(header.has_value());
-    EXPECT_DOUBLE_EQ(header->FreqOffset, 0.5);
-    EXPECT_DOUBLE_EQ(header->LevelOffset, 12.5);
-    EXPECT_TRUE(header->Inverted);
-}
+    EXPECT_EQ(HeaderText(1234.5678, -7.25, false, ','), "Offsets:    1234,568    -7,2");
+    const TOffsetsHeader comma = Parse("Offsets:    1234,568    -7,2");
+    EXPECT_EQ(comma.FreqOffset, 1234.568);
+    EXPECT_EQ(comma.LevelOffset, -7.2);
+    EXPECT_FALSE(comma.Inverted);
 
-TEST(SpkHeader, SeparatorSignAndRoundTrip)
-{
-    const std::vector<uint8_t> comma = HeaderBytes(1234.5678, -7.25, false, ',');
-    EXPECT_EQ(std::string(comma.begin(), comma.begin() + 28), "Offsets:    1234,568    -7,2");
-    const auto fromComma = ParseOffsetsHeader(comma.data(), comma.size());
-    ASSERT_TRUE(fromComma);
-    EXPECT_DOUBLE_EQ(fromComma->FreqOffset, 1234.568);
-    EXPECT_DOUBLE_EQ(fromComma->LevelOffset, -7.2);
-    EXPECT_FALSE(fromComma->Inverted);
+    // An inverted zero offset cannot be told from the header.
+    EXPECT_EQ(HeaderText(0.0, 0.0, true, '.'), "Offsets:       0.000     0.0");
+    EXPECT_EQ(HeaderText(9999999.999, -99999.9, true, '.'), "Offsets:-9999999.999-99999.9");
 
-    // An inverted zero offset cannot be told from the header: it reads back as not inverted.
-    const std::vector<uint8_t> zero = HeaderBytes(0.0, 0.0, true, '.');
-    EXPECT_EQ(std::string(zero.begin(), zero.begin() + 28), "Offsets:       0.000     0.0");
-    EXPECT_FALSE(ParseOffsetsHeader(zero.data(), zero.size())->Inverted);
-
-    // The widest values that still fit their fields keep every digit.
-    const std::vector<uint8_t> wide = HeaderBytes(9999999.999, -99999.9, true, '.');
-    EXPECT_EQ(std::string(wide.begin(), wide.begin() + 28), "Offsets:-9999999.999-99999.9");
-}
-
-TEST(SpkHeader, OffsetsThatDoNotFitAreRefusedNotCut)
-{
+    // Texts wider than their fields would be cut into other numbers.
     uint8_t record[FrameRecordSize];
-    EXPECT_NO_THROW(FormatOffsetsHeader(99999999.0, 0, false, '.', record));
     EXPECT_THROW(FormatOffsetsHeader(99999999.0, 0, true, '.', record), ESpkFormatError);
-    EXPECT_THROW(FormatOffsetsHeader(1e9, 0, false, '.', record), ESpkFormatError);
     EXPECT_THROW(FormatOffsetsHeader(0, -100000.0, false, '.', record), ESpkFormatError);
     EXPECT_THROW(
         FormatOffsetsHeader(std::numeric_limits<double>::quiet_NaN(), 0, false, '.', record),
         ESpkFormatError);
-    EXPECT_THROW(
-        FormatOffsetsHeader(0, std::numeric_limits<double>::infinity(), false, '.', record),
-        ESpkFormatError);
 }
 
-TEST(SpkHeader, RecordsThatAreNotHeadersOrHoldGarbage)
+TEST(SpkHeader, OtherRecordsAndGarbageTexts)
 {
     std::vector<uint8_t> record(FrameRecordSize, 0);
     EXPECT_FALSE(ParseOffsetsHeader(record.data(), record.size()));
-    const std::string tag = "Offsets:";
-    EXPECT_FALSE(ParseOffsetsHeader(reinterpret_cast<const uint8_t*>(tag.data()), 7));
-
-    std::memcpy(record.data(), "Offsets:  not a number    12.5", 30);
-    EXPECT_THROW(ParseOffsetsHeader(record.data(), record.size()), ESpkFormatError);
-    std::memcpy(record.data(), "Offsets:       0.500    1x.5", 28);
-    EXPECT_THROW(ParseOffsetsHeader(record.data(), record.size()), ESpkFormatError);
-    std::memcpy(record.data(), "Offsets:             ", 20);
-    EXPECT_THROW(ParseOffsetsHeader(record.data(), record.size()), ESpkFormatError);
     std::memcpy(record.data(), "Offsets:       0.500    12.5", 28);
+    EXPECT_FALSE(ParseOffsetsHeader(record.data(), 7));
     EXPECT_THROW(ParseOffsetsHeader(record.data(), 20), ESpkFormatError);
-    EXPECT_TRUE(ParseOffsetsHeader(record.data(), 28));
-    try {
-        std::memcpy(record.data(), "Offsets:         inf    12.5", 28);
-        ParseOffsetsHeader(record.data(), record.size());
-        ADD_FAILURE() << "inf accepted as an offset";
-    } catch (const ESpkFormatError& e) {
-        EXPECT_NE(std::string(e.what()).find("frequency"), std::string::npos) << e.what();
-    }
+    for (const char* text : {"Offsets:  not a number    12.5", "Offsets:       0.500    1x.5",
+                             "Offsets:                    ", "Offsets:         inf    12.5"})
+        EXPECT_THROW(Parse(text), ESpkFormatError) << text;
 }
 
 TEST_F(SpkFileTest, GoldenBytesOfADataRecord)
@@ -143,136 +122,104 @@ TEST_F(SpkFileTest, GoldenBytesOfADataRecord)
     block[1] = -2;
     block[8191] = 0x1234;
     TSpkWriter writer;
-    writer.Create(PathOf("golden.spk"));
+    writer.Create(Path);
     writer.AppendRecord(45000.5, block.data());
     writer.Close();
 
-    const std::vector<uint8_t> bytes = Bytes(PathOf("golden.spk"));
-    ASSERT_EQ(bytes.size(), static_cast<size_t>(FrameRecordSize));
-    const uint8_t stamp[8] = {0x00, 0x00, 0x00, 0x00, 0x10, 0xf9, 0xe5, 0x40};
-    EXPECT_EQ(std::vector<uint8_t>(bytes.begin(), bytes.begin() + 8),
-              std::vector<uint8_t>(stamp, stamp + 8));
-    EXPECT_EQ(bytes[8], 0x01);
-    EXPECT_EQ(bytes[9], 0x00);
-    EXPECT_EQ(bytes[10], 0xfe);
-    EXPECT_EQ(bytes[11], 0xff);
-    EXPECT_EQ(bytes[FrameRecordSize - 2], 0x34);
-    EXPECT_EQ(bytes[FrameRecordSize - 1], 0x12);
-    for (int i = 12; i < FrameRecordSize - 2; ++i)
-        ASSERT_EQ(bytes[i], 0) << "byte " << i;
+    std::vector<uint8_t> expected(FrameRecordSize, 0);
+    const uint8_t head[] = {0x00, 0x00, 0x00, 0x00, 0x10, 0xf9, 0xe5, 0x40, 0x01, 0x00, 0xfe, 0xff};
+    std::copy(std::begin(head), std::end(head), expected.begin());
+    expected[FrameRecordSize - 2] = 0x34;
+    expected[FrameRecordSize - 1] = 0x12;
+    EXPECT_EQ(Bytes(), expected);
 }
 
 TEST_F(SpkFileTest, WriteThenReadBackWithHeaderAndSeek)
 {
-    const std::string path = PathOf("run.spk");
     TSpkWriter writer;
-    writer.Create(path);
+    writer.Create(Path);
     writer.AppendHeader(0.25, -3.0, true, ',');
     for (int k = 1; k <= 4; ++k)
         writer.AppendRecord(k == 2 ? 0.0 : 46000.0 + k, Block(k).data());
     EXPECT_EQ(writer.RecordCount(), 5);
     writer.Close();
-    EXPECT_FALSE(writer.IsOpen());
 
     TSpkReader reader;
-    reader.Open(path);
-    EXPECT_EQ(reader.ByteSize(), 5 * FrameRecordSize);
+    reader.Open(Path);
     EXPECT_EQ(reader.RecordCount(), 5);
     std::vector<uint8_t> raw(FrameRecordSize);
-    ASSERT_EQ(reader.ReadRaw(raw.data()), static_cast<size_t>(FrameRecordSize));
+    ASSERT_EQ(reader.ReadRaw(raw.data()), raw.size());
     const auto header = ParseOffsetsHeader(raw.data(), raw.size());
-    ASSERT_TRUE(header);
-    EXPECT_DOUBLE_EQ(header->FreqOffset, 0.25);
-    EXPECT_DOUBLE_EQ(header->LevelOffset, -3.0);
-    EXPECT_TRUE(header->Inverted);
+    ASSERT_TRUE(header && header->Inverted);
+    EXPECT_EQ(header->FreqOffset, 0.25);
 
     std::vector<int16_t> block(SampleBlockSamples);
     double stamp = -1;
     for (int k = 1; k <= 4; ++k) {
         EXPECT_EQ(reader.Position(), k);
-        EXPECT_FALSE(reader.AtEnd());
         ASSERT_EQ(reader.ReadRecord(stamp, block.data()), TSpkReadResult::Full);
         EXPECT_EQ(stamp, k == 2 ? 0.0 : 46000.0 + k);
         EXPECT_EQ(block, Block(k)) << "record " << k;
     }
     EXPECT_TRUE(reader.AtEnd());
     EXPECT_EQ(reader.ReadRecord(stamp, block.data()), TSpkReadResult::End);
-
-    // Rewinding and jumping keep reading whole, aligned records.
     reader.Seek(3);
     ASSERT_EQ(reader.ReadRecord(stamp, block.data()), TSpkReadResult::Full);
     EXPECT_EQ(block, Block(3));
-    reader.Seek(1);
-    ASSERT_EQ(reader.ReadRecord(stamp, block.data()), TSpkReadResult::Full);
-    EXPECT_EQ(block, Block(1));
     reader.Seek(9);
     EXPECT_EQ(reader.ReadRecord(stamp, block.data()), TSpkReadResult::End);
     EXPECT_THROW(reader.Seek(-1), ESpkReadError);
 
-    // Creating again replaces the old recording.
-    writer.Create(path);
+    writer.Create(Path); // replaces the old recording
     writer.Close();
-    EXPECT_TRUE(Bytes(path).empty());
+    EXPECT_TRUE(Bytes().empty());
 }
 
 TEST_F(SpkFileTest, TrailingPartialRecordsCountToNearestAndReadShort)
 {
-    const std::string path = PathOf("partial.spk");
-    const std::vector<int16_t> full = Block(5);
+    std::vector<uint8_t> record(FrameRecordSize);
+    EncodeDataRecord(46001.0, Block(5).data(), record.data());
     const auto make = [&](int records, int extra) {
-        std::ofstream out(path, std::ios::binary | std::ios::trunc);
-        std::vector<uint8_t> record(FrameRecordSize);
-        EncodeDataRecord(46001.0, full.data(), record.data());
+        std::vector<uint8_t> bytes;
         for (int k = 0; k < records; ++k)
-            out.write(reinterpret_cast<const char*>(record.data()), FrameRecordSize);
-        out.write(reinterpret_cast<const char*>(record.data()), extra);
+            bytes.insert(bytes.end(), record.begin(), record.end());
+        bytes.insert(bytes.end(), record.begin(), record.begin() + extra);
+        Put(bytes);
     };
-    const struct
-    {
-        int Records, Extra, Count;
-    } cases[] = {{3, 0, 3},
-                 {2, 100, 2},
-                 {2, 9000, 3},
-                 {2, FrameRecordSize / 2, 2},
-                 {1, FrameRecordSize / 2, 2},
-                 {0, 0, 0}};
+    const int half = FrameRecordSize / 2;
+    const int cases[][3] = {{2, 100, 2}, {2, 9000, 3}, {2, half, 2}, {1, half, 2}, {0, 0, 0}};
     TSpkReader reader;
     for (const auto& c : cases) {
-        make(c.Records, c.Extra);
-        reader.Open(path);
-        EXPECT_EQ(reader.RecordCount(), c.Count)
-            << c.Records << " records + " << c.Extra << " bytes";
+        make(c[0], c[1]);
+        reader.Open(Path);
+        EXPECT_EQ(reader.RecordCount(), c[2]) << c[0] << " records + " << c[1] << " bytes";
     }
 
     make(1, 1000);
-    reader.Open(path);
+    reader.Open(Path);
     std::vector<int16_t> block(SampleBlockSamples, 77);
     double stamp = 0;
     ASSERT_EQ(reader.ReadRecord(stamp, block.data()), TSpkReadResult::Full);
     ASSERT_EQ(reader.ReadRecord(stamp, block.data()), TSpkReadResult::Short);
     EXPECT_EQ(stamp, 46001.0);
     const int samplesRead = (1000 - StampBytes) / 2;
+    const std::vector<int16_t> full = Block(5);
     EXPECT_TRUE(std::equal(block.begin(), block.begin() + samplesRead, full.begin()));
     EXPECT_TRUE(
         std::all_of(block.begin() + samplesRead, block.end(), [](int16_t v) { return v == 0; }));
-    EXPECT_TRUE(reader.AtEnd());
-    EXPECT_EQ(reader.Position(), 2);
     EXPECT_EQ(reader.ReadRecord(stamp, block.data()), TSpkReadResult::End);
 
     make(0, 5); // not even a whole stamp
-    reader.Open(path);
-    stamp = 1;
+    reader.Open(Path);
     EXPECT_EQ(reader.ReadRecord(stamp, block.data()), TSpkReadResult::Short);
     EXPECT_EQ(stamp, 0.0);
 }
 
-TEST_F(SpkFileTest, FilesBeyondFourGibibytes)
+TEST_F(SpkFileTest, SparseFileBeyondFourGibibytes)
 {
-    const std::string path = PathOf("big.spk");
     const int64_t records = (int64_t{1} << 32) / FrameRecordSize + 100;
     const int64_t size = records * FrameRecordSize;
-    ASSERT_GT(size, int64_t{1} << 32);
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    const int fd = ::open(Path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     ASSERT_GE(fd, 0);
     ASSERT_EQ(::ftruncate(fd, size), 0);
     std::vector<uint8_t> record(FrameRecordSize);
@@ -282,40 +229,34 @@ TEST_F(SpkFileTest, FilesBeyondFourGibibytes)
     ::close(fd);
 
     TSpkReader reader;
-    reader.Open(path);
+    reader.Open(Path);
     EXPECT_EQ(reader.ByteSize(), size);
     EXPECT_EQ(reader.RecordCount(), records);
-    reader.Seek(records - 1);
-    EXPECT_EQ(reader.Position(), records - 1);
-    std::vector<int16_t> block(SampleBlockSamples);
-    double stamp = 0;
-    ASSERT_EQ(reader.ReadRecord(stamp, block.data()), TSpkReadResult::Full);
-    EXPECT_EQ(stamp, 46002.5);
-    EXPECT_EQ(block, Block(9));
-    EXPECT_TRUE(reader.AtEnd());
-    EXPECT_EQ(reader.ReadRecord(stamp, block.data()), TSpkReadResult::End);
     reader.Seek(records - 2);
+    std::vector<int16_t> block(SampleBlockSamples);
+    double stamp = -1;
     ASSERT_EQ(reader.ReadRecord(stamp, block.data()), TSpkReadResult::Full);
     EXPECT_EQ(stamp, 0.0);
     ASSERT_EQ(reader.ReadRecord(stamp, block.data()), TSpkReadResult::Full);
     EXPECT_EQ(stamp, 46002.5);
+    EXPECT_EQ(block, Block(9));
+    EXPECT_EQ(reader.ReadRecord(stamp, block.data()), TSpkReadResult::End);
 }
 
-// A full disk, imitated by a file size limit, must leave every whole record
-// and none of the broken one, and must be reported.
+// A full disk, imitated by a file size limit in a child process: every whole
+// record stays, none of the broken one, and the failure is reported.
 TEST_F(SpkFileTest, WriteFailureKeepsWholeRecordsOnly)
 {
-    const std::string path = PathOf("limited.spk");
     const pid_t child = fork();
     ASSERT_GE(child, 0);
     if (child == 0) {
         std::signal(SIGXFSZ, SIG_IGN);
-        const rlimit limit{2 * FrameRecordSize + FrameRecordSize / 2,
-                           2 * FrameRecordSize + FrameRecordSize / 2};
+        const rlim_t bytes = 2 * FrameRecordSize + FrameRecordSize / 2;
+        const rlimit limit{bytes, bytes};
         if (setrlimit(RLIMIT_FSIZE, &limit) != 0)
             _exit(10);
         TSpkWriter writer;
-        writer.Create(path);
+        writer.Create(Path);
         int written = 0;
         try {
             for (; written < 10; ++written)
@@ -323,55 +264,48 @@ TEST_F(SpkFileTest, WriteFailureKeepsWholeRecordsOnly)
             _exit(11);
         } catch (const ESpkWriteError& e) {
             const std::string message = e.what();
-            if (message.find(path) == std::string::npos ||
+            if (message.find(Path) == std::string::npos ||
                 message.find(std::strerror(EFBIG)) == std::string::npos)
                 _exit(12);
         }
-        if (written != 2 || writer.IsOpen() || writer.RecordCount() != 2)
+        if (written != 2 || writer.IsOpen())
             _exit(13);
         try {
             writer.AppendRecord(0, Block(0).data());
             _exit(14);
         } catch (const ESpkWriteError&) {
+            _exit(0);
         }
-        _exit(0);
     }
     int status = 0;
     ASSERT_EQ(waitpid(child, &status, 0), child);
     ASSERT_TRUE(WIFEXITED(status));
     ASSERT_EQ(WEXITSTATUS(status), 0);
 
-    const std::vector<uint8_t> bytes = Bytes(path);
+    const std::vector<uint8_t> bytes = Bytes();
     ASSERT_EQ(bytes.size(), static_cast<size_t>(2 * FrameRecordSize));
     std::vector<int16_t> block(SampleBlockSamples);
     double stamp = 0;
-    for (int k = 0; k < 2; ++k) {
-        DecodeDataRecord(bytes.data() + k * FrameRecordSize, stamp, block.data());
-        EXPECT_EQ(stamp, 46003.0 + k);
-        EXPECT_EQ(block, Block(k));
-    }
+    DecodeDataRecord(bytes.data() + FrameRecordSize, stamp, block.data());
+    EXPECT_EQ(stamp, 46004.0);
+    EXPECT_EQ(block, Block(1));
 }
 
 TEST_F(SpkFileTest, OpenAndCreateErrorsNameTheFileAndReason)
 {
     TSpkReader reader;
-    const std::string missing = PathOf("missing.spk");
     try {
-        reader.Open(missing);
+        reader.Open(Path);
         ADD_FAILURE() << "opened a missing file";
     } catch (const ESpkReadError& e) {
-        EXPECT_NE(std::string(e.what()).find(missing), std::string::npos) << e.what();
-        EXPECT_NE(std::string(e.what()).find(std::strerror(ENOENT)), std::string::npos) << e.what();
+        EXPECT_EQ(std::string(e.what()), "Cannot open " + Path + ": " + std::strerror(ENOENT));
     }
-    EXPECT_FALSE(reader.IsOpen());
     EXPECT_THROW(reader.Open(Dir.string()), ESpkReadError);
     double stamp = 0;
     std::vector<int16_t> block(SampleBlockSamples);
     EXPECT_THROW(reader.ReadRecord(stamp, block.data()), ESpkReadError);
-    EXPECT_THROW(reader.Seek(0), ESpkReadError);
 
     TSpkWriter writer;
-    EXPECT_THROW(writer.Create(PathOf("no/such/folder.spk")), ESpkWriteError);
-    EXPECT_FALSE(writer.IsOpen());
+    EXPECT_THROW(writer.Create((Dir / "no" / "run.spk").string()), ESpkWriteError);
     EXPECT_THROW(writer.AppendRecord(0, block.data()), ESpkWriteError);
 }
