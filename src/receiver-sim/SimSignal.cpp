@@ -37,8 +37,8 @@ constexpr Band ShortWave[] = {
     {17480, 17900, 5, 6, -55, -90}, {18900, 19020, 5, 2, -65, -90},
     {21450, 21850, 5, 5, -60, -92}, {25670, 26100, 5, 2, -70, -92},
 };
-constexpr int MediumWaveGroups = 6;
-constexpr int ShortWaveGroups = 6;
+constexpr int GroundWaveGroups = 6;
+constexpr int SkyWaveGroups = 6;
 constexpr double SwitchedKHz[] = {3596.4,  4625.0,  8992.4,  14074.2,
                                   27065.0, 27185.0, 28250.3, 34550.7};
 
@@ -122,11 +122,11 @@ void SimSignal::BuildCarriers()
         }
     };
 
-    const auto groundWave = broadcastGroups(MediumWaveGroups, 0.1f, 20.0f);
+    const auto groundWave = broadcastGroups(GroundWaveGroups, 0.1f, 20.0f);
     size_t next = 0;
     placeStations(LongWave, groundWave, next);
     placeStations(MediumWave, groundWave, next);
-    const auto skyWave = broadcastGroups(ShortWaveGroups, 0.6f, 6.0f);
+    const auto skyWave = broadcastGroups(SkyWaveGroups, 0.6f, 6.0f);
     next = 0;
     for (const Band& band : ShortWave)
         placeStations(band, skyWave, next);
