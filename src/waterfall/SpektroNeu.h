@@ -38,7 +38,8 @@ public:
     void setXMin(int Value) { FXMin = Value; }
     int XMax() const { return FXMax; }
     void setXMax(int Value) { FXMax = Value; }
-    // New levels scale applies to rows added afterwards; nothing already drawn changes.
+    // A new level scale applies to rows added afterwards; nothing already drawn changes.
+    // While ZMax is not above ZMin every level shows as black.
     float ZMin() const { return FZMin; }
     void setZMin(float Value);
     float ZMax() const { return FZMax; }
@@ -48,6 +49,8 @@ public:
     void setGapLeft(int Value);
     int GapRight() const { return FGapRight; }
     void setGapRight(int Value);
+    // On: the areas are copied to the screen without erasing first, and new rows scroll the
+    // shown ones instead of repainting the whole waterfall.
     bool NoFlicker() const { return FNoFlicker; }
     void setNoFlicker(bool Value);
     // Inclusive range of waterfall columns drawn highlighted (colour bytes XOR 37).
