@@ -200,7 +200,7 @@ std::optional<int> ParseInteger(std::string_view text)
             return std::nullopt;
         return static_cast<int32_t>(bits);
     }
-    if (!text.empty() && text.front() == '+')
+    if (text.size() > 1 && text[0] == '+' && text[1] != '-')
         text.remove_prefix(1);
     int value = 0;
     const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value, 10);
@@ -228,12 +228,18 @@ std::string JoinLines(const std::vector<TLine>& lines)
     return out;
 }
 
-// The permissions a new file gets from open(2) with mode 0666.
+// The permissions a new file gets from open(2) with mode 0666. The mask is
+// read from /proc rather than set and restored with umask(), which would
+// briefly change it for every thread of the program.
 mode_t NewFileMode()
 {
-    const mode_t mask = umask(0);
-    umask(mask);
-    return 0666 & ~mask;
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.rfind("Umask:", 0) == 0)
+            return 0666 & ~static_cast<mode_t>(std::strtoul(line.c_str() + 6, nullptr, 8));
+    }
+    return 0644;
 }
 
 // Writes Content to a temporary file next to Target and renames it over
@@ -328,7 +334,7 @@ double TIniFile::ReadFloat(std::string_view Section, std::string_view Key, doubl
     }
     // from_chars rejects a leading "+" but would accept "inf" and "nan".
     std::string_view digits = text;
-    if (!digits.empty() && digits.front() == '+')
+    if (digits.size() > 1 && digits[0] == '+' && digits[1] != '-')
         digits.remove_prefix(1);
     if (digits.empty() || separators > 1)
         return Default;

@@ -14,6 +14,8 @@
 
 namespace quillex {
 
+static_assert(sizeof(off_t) >= 8, "recordings beyond 2 GiB need 64-bit file offsets");
+
 namespace {
 
 constexpr std::string_view HeaderTag = "Offsets:";

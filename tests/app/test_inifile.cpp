@@ -11,6 +11,7 @@
 #include <random>
 
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -76,7 +77,8 @@ TEST_F(IniFileTest, NumbersAndTheirDefaults)
                                                     {"", 0},
                                                     {"0x", 0},
                                                     {"1.5", 0},
-                                                    {"0x-1", 0}};
+                                                    {"0x-1", 0},
+                                                    {"+-3", 0}};
     TIniFile ini(Path);
     for (const auto& [text, value] : integers) {
         Put(std::string("[S]\nK=") + text + "\n");
@@ -85,7 +87,7 @@ TEST_F(IniFileTest, NumbersAndTheirDefaults)
     const std::pair<const char*, double> floats[] = {
         {"0,500", 0.5},  {"-12.5", -12.5}, {"+3,25", 3.25}, {"1e3", 1000.0},
         {"", -1.0},      {"1.2,3", -1.0},  {"inf", -1.0},   {"nan", -1.0},
-        {"1e999", -1.0}, {"-", -1.0},      {"0.5x", -1.0}};
+        {"1e999", -1.0}, {"-", -1.0},      {"0.5x", -1.0},  {"+-1", -1.0}};
     for (const auto& [text, value] : floats) {
         Put(std::string("[Offsets]\nFreqMHz=") + text + "\n");
         EXPECT_EQ(ini.ReadFloat("Offsets", "FreqMHz", -1.0), value) << '"' << text << '"';
@@ -106,6 +108,10 @@ TEST_F(IniFileTest, WritesUpdateInPlaceAndKeepEverythingElse)
     std::remove(Path.c_str()); // a missing file is created
     ini.WriteInteger("Settings", "Att", 2);
     EXPECT_EQ(Content(), "[Settings]\nAtt=2\n");
+    const mode_t mask = umask(022);
+    umask(mask);
+    EXPECT_EQ(std::filesystem::status(Path).permissions(),
+              static_cast<std::filesystem::perms>(0666 & ~mask));
     Put("[Settings]\nAtt=2"); // a last line without a break gets one
     ini.WriteInteger("Settings", "Dither", 1);
     EXPECT_EQ(Content(), "[Settings]\nAtt=2\nDither=1\n");
