@@ -155,6 +155,8 @@ public:
     // Surface: renders the whole control now (paintEvent does this when the surface is stale).
     void RenderNow();
     const QImage& Surface() const { return m_surface; }
+    // True while a full repaint is pending (a property changed since the last render).
+    bool RepaintPending() const { return m_surfaceStale; }
     QRect PlotRect() const;
     QRect TitleRect(TDXFontId Title) const;
     QTimer* Timer() const { return m_timer; }
@@ -288,6 +290,7 @@ private:
     bool SeriesAddressable() const;
     void Invalidate();
     void UpdateTimer();
+    void SetFont(TDXFontId Id, const QFont& Value);
     void EnsureSurfaceSize();
 
     // Paint path.
@@ -363,6 +366,7 @@ private:
     int m_lastPaintWidth = -1;
     int m_lastPaintHeight = -1;
     bool m_rotatedFontsPrepared = false;
+    std::array<bool, 6> m_fontSet{};
     std::array<QRect, 4> m_titleRects;
     QTimer* m_timer = nullptr;
     int m_timerInterval = 1000;

@@ -72,37 +72,119 @@ void TDXHistographInt::setToolWindowsOnTop(bool Value)
     m_toolWindowsOnTop = Value;
 }
 
-#define DX_REPAINT_SETTER(Name, Type, field)                                                       \
-    void TDXHistographInt::set##Name(Type Value)                                                   \
-    {                                                                                              \
-        if (Change(field, Value))                                                                  \
-            Invalidate();                                                                          \
-    }
+void TDXHistographInt::setGridColor(TColor Value)
+{
+    if (Change(m_gridColor, Value))
+        Invalidate();
+}
 
-DX_REPAINT_SETTER(GridColor, TColor, m_gridColor)
-DX_REPAINT_SETTER(BkColor, TColor, m_bkColor)
-DX_REPAINT_SETTER(Color, TColor, m_color)
-DX_REPAINT_SETTER(GridVisible, TDXGrdVisible, m_gridVisible)
-DX_REPAINT_SETTER(GridLineStyle, TPenStyle, m_gridLineStyle)
-DX_REPAINT_SETTER(BorderStyle, TBorderStyle, m_borderStyle)
-DX_REPAINT_SETTER(GapRight, int, m_gapRight)
-DX_REPAINT_SETTER(GapLeft, int, m_gapLeft)
-DX_REPAINT_SETTER(GapTop, int, m_gapTop)
-DX_REPAINT_SETTER(GapBottom, int, m_gapBottom)
-DX_REPAINT_SETTER(TitleRight, const QString&, m_titleRight)
-DX_REPAINT_SETTER(TitleLeft, const QString&, m_titleLeft)
-DX_REPAINT_SETTER(TitleBottom, const QString&, m_titleBottom)
-DX_REPAINT_SETTER(Mode, TDXMode, m_mode)
-DX_REPAINT_SETTER(ShowValues, bool, m_showValues)
-DX_REPAINT_SETTER(ShowCross, bool, m_showCross)
-DX_REPAINT_SETTER(ReduceFlicker, bool, m_reduceFlicker)
+void TDXHistographInt::setBkColor(TColor Value)
+{
+    if (Change(m_bkColor, Value))
+        Invalidate();
+}
 
-#undef DX_REPAINT_SETTER
+void TDXHistographInt::setColor(TColor Value)
+{
+    if (Change(m_color, Value))
+        Invalidate();
+}
+
+void TDXHistographInt::setGridVisible(TDXGrdVisible Value)
+{
+    if (Change(m_gridVisible, Value))
+        Invalidate();
+}
+
+void TDXHistographInt::setGridLineStyle(TPenStyle Value)
+{
+    if (Change(m_gridLineStyle, Value))
+        Invalidate();
+}
+
+void TDXHistographInt::setBorderStyle(TBorderStyle Value)
+{
+    if (Change(m_borderStyle, Value))
+        Invalidate();
+}
+
+void TDXHistographInt::setGapRight(int Value)
+{
+    if (Change(m_gapRight, Value))
+        Invalidate();
+}
+
+void TDXHistographInt::setGapLeft(int Value)
+{
+    if (Change(m_gapLeft, Value))
+        Invalidate();
+}
+
+void TDXHistographInt::setGapTop(int Value)
+{
+    if (Change(m_gapTop, Value))
+        Invalidate();
+}
+
+void TDXHistographInt::setGapBottom(int Value)
+{
+    if (Change(m_gapBottom, Value))
+        Invalidate();
+}
+
+void TDXHistographInt::setTitleRight(const QString& Value)
+{
+    if (Change(m_titleRight, Value))
+        Invalidate();
+}
+
+void TDXHistographInt::setTitleLeft(const QString& Value)
+{
+    if (Change(m_titleLeft, Value))
+        Invalidate();
+}
+
+void TDXHistographInt::setTitleBottom(const QString& Value)
+{
+    if (Change(m_titleBottom, Value))
+        Invalidate();
+}
+
+void TDXHistographInt::setMode(TDXMode Value)
+{
+    if (Change(m_mode, Value))
+        Invalidate();
+}
+
+void TDXHistographInt::setShowValues(bool Value)
+{
+    if (Change(m_showValues, Value))
+        Invalidate();
+}
+
+void TDXHistographInt::setShowCross(bool Value)
+{
+    if (Change(m_showCross, Value))
+        Invalidate();
+}
+
+void TDXHistographInt::setReduceFlicker(bool Value)
+{
+    if (Change(m_reduceFlicker, Value))
+        Invalidate();
+}
 
 void TDXHistographInt::setTitleTop(const QString& Value)
 {
     // The tool windows that show this title in their captions are not part of the control yet.
     if (Change(m_titleTop, Value))
+        Invalidate();
+}
+
+void TDXHistographInt::SetFont(TDXFontId Id, const QFont& Value)
+{
+    m_fontSet[Id] = true;
+    if (Change(m_fonts[Id], Value))
         Invalidate();
 }
 
@@ -112,21 +194,35 @@ void TDXHistographInt::setFontColor(TDXFontId Id, TColor Value)
         Invalidate();
 }
 
-#define DX_FONT_SETTER(Name, id)                                                                   \
-    void TDXHistographInt::set##Name(const QFont& Value)                                           \
-    {                                                                                              \
-        if (Change(m_fonts[id], Value))                                                            \
-            Invalidate();                                                                          \
-    }
+void TDXHistographInt::setFontTitleTop(const QFont& Value)
+{
+    SetFont(fiTitleTop, Value);
+}
 
-DX_FONT_SETTER(FontTitleTop, fiTitleTop)
-DX_FONT_SETTER(FontXAxis, fiXAxis)
-DX_FONT_SETTER(FontYAxis, fiYAxis)
-DX_FONT_SETTER(FontTitleBottom, fiTitleBottom)
-DX_FONT_SETTER(FontTitleLeft, fiTitleLeft)
-DX_FONT_SETTER(FontTitleRight, fiTitleRight)
+void TDXHistographInt::setFontXAxis(const QFont& Value)
+{
+    SetFont(fiXAxis, Value);
+}
 
-#undef DX_FONT_SETTER
+void TDXHistographInt::setFontYAxis(const QFont& Value)
+{
+    SetFont(fiYAxis, Value);
+}
+
+void TDXHistographInt::setFontTitleBottom(const QFont& Value)
+{
+    SetFont(fiTitleBottom, Value);
+}
+
+void TDXHistographInt::setFontTitleLeft(const QFont& Value)
+{
+    SetFont(fiTitleLeft, Value);
+}
+
+void TDXHistographInt::setFontTitleRight(const QFont& Value)
+{
+    SetFont(fiTitleRight, Value);
+}
 
 void TDXHistographInt::changeEvent(QEvent* event)
 {

@@ -116,8 +116,11 @@ void TDXHistographInt::DrawRangeError(TDXCanvas& canvas, const QString& text, in
 void TDXHistographInt::DrawPlot(TDXCanvas& canvas)
 {
     if (!m_rotatedFontsPrepared) {
-        // The side titles start out like the control's font, keeping their own faces.
+        // The side titles start out like the control's font, keeping their own faces; a font
+        // given explicitly before the first paint is kept as given.
         for (TDXFontId id : {fiTitleLeft, fiTitleRight}) {
+            if (m_fontSet[id])
+                continue;
             QFont f = font();
             f.setFamily(m_fonts[id].family());
             m_fonts[id] = f;

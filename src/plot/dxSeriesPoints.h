@@ -13,6 +13,7 @@ struct Point
 {
     std::int32_t x;
     std::int32_t y;
+    friend bool operator==(const Point&, const Point&) = default;
 };
 
 // Receives finished polylines.

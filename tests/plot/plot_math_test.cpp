@@ -1,0 +1,172 @@
+#include "dxPlotMath.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <vector>
+
+using namespace dxplot;
+
+TEST(PatternFormat, WritesTheDocumentedExamples)
+{
+    struct Case
+    {
+        const char* pattern;
+        double value;
+        const char* text;
+    };
+    const Case cases[] = {
+        {"0.00", 2.5, "2.50"},
+        {"0", 2.4, "2"},
+        {"0", -2.6, "-3"},
+        {"#.##E-00", 12000, "1.2E04"},
+        {"#E+00", 1000, "1E+03"},
+        {"#E+00", 0.001, "1E-03"},
+        {"#.##E-00", -0.0004, "-4E-04"},
+        {"#.##E-00", 0.000123, "1.23E-04"},
+        {"0.0", -0.04, "0.0"},
+        {"0", 0.0, "0"},
+        {"#.##E-00", 0.0, "0E00"},
+        {"#E+00", 1e-5, "1E-05"},
+        {"0.000", 1234.5678, "1234.568"},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(FormatFloatPattern(c.pattern, c.value), c.text)
+            << c.pattern << " with " << c.value;
+}
+
+TEST(PatternFormat, GeneralFormatKeepsSmallDecadesWithoutExponent)
+{
+    EXPECT_EQ(FormatGeneral4(0.001), "0.001");
+    EXPECT_EQ(FormatGeneral4(0.1), "0.1");
+    EXPECT_EQ(FormatGeneral4(1), "1");
+    EXPECT_EQ(FormatGeneral4(1000), "1000");
+}
+
+TEST(PatternFormat, AxisPatternSwitchesToExponentForWideOrTinyRanges)
+{
+    EXPECT_EQ(LinearAxisPattern(-0.0004, 0.0004, 2), "#.##E-00");
+    EXPECT_EQ(LinearAxisPattern(0, 100000, 2), "#.##E-00");
+    EXPECT_EQ(LinearAxisPattern(-100000, 0, 0), "#.##E-00");
+    EXPECT_EQ(LinearAxisPattern(-140, 0, 0), "0");
+    EXPECT_EQ(LinearAxisPattern(0, 10, 2), "0.00");
+}
+
+TEST(LinearTicks, FirstTickTruncatesTowardZero)
+{
+    EXPECT_DOUBLE_EQ((LinearAxis{-145, 0, 25, 200}.FirstTick()), -125);
+    EXPECT_DOUBLE_EQ((LinearAxis{12, 40, 5, 200}.FirstTick()), 15);
+    EXPECT_DOUBLE_EQ((LinearAxis{-140, 0, 10, 200}.FirstTick()), -140);
+}
+
+TEST(LinearTicks, GapGrowsUntilStepsAreTenPixelsApart)
+{
+    EXPECT_DOUBLE_EQ((LinearAxis{-140, 0, 10, 100}.EnlargedGap()), 14);
+    EXPECT_DOUBLE_EQ((LinearAxis{-140, 0, 10, 200}.EnlargedGap()), 10);
+}
+
+TEST(LinearTicks, PixelOffsetsAndLabelStepsFollowTheGrid)
+{
+    const LinearAxis ax{-140, 0, 10, 218};
+    EXPECT_EQ(ax.Offset(-140), 0);
+    EXPECT_EQ(ax.Offset(0), 218);
+    EXPECT_EQ(ax.StepPixels(), 15);
+    // Labels at least 26 pixels apart: every second grid step.
+    EXPECT_DOUBLE_EQ(ax.LabelStep(26), 20);
+    EXPECT_DOUBLE_EQ(ax.LabelStep(10), 10);
+    // A degenerate step width cannot loop forever.
+    EXPECT_GT((LinearAxis{0, 1e9, 1e-9, 1}.LabelStep(30)), 0);
+}
+
+TEST(LogAxis, MappingPutsTheLimitsOnTheEdges)
+{
+    LogMapping y;
+    ASSERT_TRUE(UpdateLogYMapping(y, 1, 1000, 10, 210));
+    EXPECT_EQ(y.ToPixel(1), 209);
+    EXPECT_NEAR(y.ToPixel(1000), 10, 1);
+    // Non-positive values sit at 1e-30, far below the plot.
+    EXPECT_GT(y.ToPixel(0), 1000);
+    EXPECT_EQ(y.ToPixel(-5), y.ToPixel(0));
+    EXPECT_EQ(y.ToPixel(NAN), 0);
+    LogMapping unchanged = y;
+    EXPECT_FALSE(UpdateLogYMapping(unchanged, 0, 10, 10, 210));
+    EXPECT_EQ(unchanged.Factor, y.Factor);
+
+    LogMapping x;
+    ASSERT_TRUE(UpdateLogXMapping(x, 10, 1000, 1, 10000, 50, 450));
+    EXPECT_NEAR(x.ToPixel(10), 50, 1);
+    EXPECT_NEAR(x.ToPixel(100), 250, 1);
+    EXPECT_FALSE(UpdateLogXMapping(x, 10, 1000, 0, 10000, 50, 450));
+}
+
+TEST(LogAxis, GridFallsOnOneToNineTimesEachDecade)
+{
+    std::vector<double> values;
+    ForEachLogGridValue(1, 1000, [&](double v) { values.push_back(v); });
+    ASSERT_EQ(values.size(), 27u);
+    for (int i = 0; i < 27; ++i)
+        EXPECT_NEAR(values[i], (i % 9 + 1) * std::pow(10.0, i / 9), 1e-9);
+    EXPECT_EQ(CeilDecade(1), 0);
+    EXPECT_EQ(FloorDecade(1000), 3);
+    EXPECT_EQ(CeilDecade(0.00001f), -5);
+
+    values.clear();
+    ForEachLogGridValue(25, 400, [&](double v) { values.push_back(v); });
+    ASSERT_FALSE(values.empty());
+    EXPECT_NEAR(values.front(), 30, 1e-9);
+    EXPECT_NEAR(values.back(), 300, 1e-9);
+}
+
+TEST(AutoScaleRule, RescalesOnlyOutsideTheViewOrBelowFortyPercent)
+{
+    EXPECT_FALSE(NeedsRescale(-130, -60, -140, 0));
+    EXPECT_TRUE(NeedsRescale(-150, -60, -140, 0));
+    EXPECT_TRUE(NeedsRescale(-130, 10, -140, 0));
+    EXPECT_FALSE(NeedsRescale(-80, -80, -140, 0)); // zero range
+    // Exactly 40 percent stays, slightly less rescales.
+    EXPECT_FALSE(NeedsRescale(-100, -44, -140, 0));
+    EXPECT_TRUE(NeedsRescale(-100, -44.01f, -140, 0));
+}
+
+TEST(AutoScaleRule, RoundedSpansOfTheExamples)
+{
+    struct Case
+    {
+        float gmin, gmax, min, max, gap;
+    };
+    const Case cases[] = {
+        {-130, -60, -145, -45, 25},
+        {0.2f, 0.5f, 0.1f, 0.6f, 0.125f},
+        {-100, -99.5f, -100, -99.5f, 0.125f},
+        {0, 1, -0.5f, 1.5f, 0.5f},
+        {10, 13, 9, 14, 1.25f},
+    };
+    for (const Case& c : cases) {
+        const auto v = RoundedView(c.gmin, c.gmax);
+        ASSERT_TRUE(v.has_value());
+        EXPECT_NEAR(v->Min, c.min, 1e-5) << c.gmin << ".." << c.gmax;
+        EXPECT_NEAR(v->Max, c.max, 1e-5) << c.gmin << ".." << c.gmax;
+        EXPECT_NEAR(v->Gap, c.gap, 1e-6) << c.gmin << ".." << c.gmax;
+    }
+    EXPECT_FALSE(RoundedView(-80, -80).has_value());
+    EXPECT_FALSE(RoundedView(0, INFINITY).has_value());
+}
+
+TEST(AutoScaleRule, SpanIsAlwaysTwoFiveOrTenTimesAPowerAndCoversTheData)
+{
+    for (double r = 1e-6; r < 1e7; r *= 1.37) {
+        const float lo = static_cast<float>(-0.37 * r);
+        const float hi = static_cast<float>(0.63 * r);
+        const auto v = RoundedView(lo, hi);
+        ASSERT_TRUE(v.has_value());
+        const double span = double(v->Max) - v->Min;
+        const double e = std::floor(std::log10(span) + 1e-9);
+        const double m = span / std::pow(10.0, e);
+        EXPECT_TRUE(std::fabs(m - 1) < 1e-3 || std::fabs(m - 2) < 1e-3 || std::fabs(m - 5) < 1e-3 ||
+                    std::fabs(m - 10) < 1e-3)
+            << "range " << r << " span " << span;
+        EXPECT_GE(span, (hi - lo) * (1 - 1e-5));
+        EXPECT_LT(span, (hi - lo) * 10.001);
+        EXPECT_NEAR(v->Gap, span / 4, span * 1e-5);
+    }
+}

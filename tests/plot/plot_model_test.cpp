@@ -1,0 +1,186 @@
+#include "dxHisto.h"
+
+#include <QEventLoop>
+#include <QTimer>
+#include <gtest/gtest.h>
+
+#include <vector>
+
+TEST(PlotModel, DefaultsAsPublished)
+{
+    TDXHistograph h;
+    EXPECT_EQ(h.Version(), "7.0");
+    h.setVersion("9");
+    EXPECT_EQ(h.Version(), "7.0");
+    EXPECT_TRUE(h.EnableUpdate());
+    EXPECT_EQ(h.GridColor(), clGray);
+    EXPECT_EQ(h.BkColor(), clBtnFace);
+    EXPECT_EQ(h.GridVisible(), grdNone);
+    EXPECT_EQ(h.GridScale(), sclLinLin);
+    EXPECT_EQ(h.BorderStyle(), bsSingle);
+    EXPECT_EQ(h.GapLeft(), 70);
+    EXPECT_EQ(h.GapRight(), 40);
+    EXPECT_EQ(h.GapTop(), 40);
+    EXPECT_EQ(h.GapBottom(), 60);
+    EXPECT_EQ(h.ViewYMax(), 10.0f);
+    EXPECT_EQ(h.ViewXGap(), 2.0f);
+    EXPECT_EQ(h.ViewYDecimals(), 2);
+    EXPECT_EQ(h.SeriesNumber(), 1);
+    EXPECT_EQ(h.Mode(), modeMeasure);
+    EXPECT_EQ(h.ReferenceRubberWidth(), 30);
+    EXPECT_TRUE(h.ShowCross());
+    EXPECT_EQ(h.TimerInterval(), 1000);
+    EXPECT_FALSE(h.TimerEnabled());
+    EXPECT_TRUE(h.AutoConfig());
+    EXPECT_EQ(h.FontXAxis().family(), "Arial");
+    EXPECT_EQ(h.size(), QSize(270, 200));
+    EXPECT_EQ(h.TitleRect(TDXHistographInt::fiTitleTop), QRect(-1, -1, 0, 0));
+    // Published properties are reachable by name, as a stored layout sets them.
+    EXPECT_TRUE(h.setProperty("GapLeft", 60));
+    EXPECT_EQ(h.GapLeft(), 60);
+    EXPECT_TRUE(h.setProperty("GridVisible", QVariant::fromValue(grdBoth)));
+    EXPECT_EQ(h.GridVisible(), grdBoth);
+}
+
+TEST(PlotModel, SettersRepaintOnlyOnChangeAndIgnoreInvalidValues)
+{
+    TDXHistographInt h;
+    h.RenderNow();
+    ASSERT_FALSE(h.RepaintPending());
+    h.setGridColor(clGray);
+    h.setGapLeft(70);
+    h.setViewYMax(10);
+    h.setTitleTop(QString());
+    EXPECT_FALSE(h.RepaintPending());
+    h.setViewYGap(0);
+    h.setViewXGap(-1);
+    h.setSeriesNumber(17);
+    h.setSeriesCurrent(0);
+    h.setReferenceRubberWidth(0);
+    EXPECT_FALSE(h.RepaintPending());
+    EXPECT_EQ(h.ViewYGap(), 2.0f);
+    EXPECT_EQ(h.SeriesNumber(), 1);
+    EXPECT_EQ(h.ReferenceRubberWidth(), 30);
+    h.setGapLeft(50);
+    EXPECT_TRUE(h.RepaintPending());
+}
+
+TEST(PlotModel, CurrentSeriesPropertiesAddressOnlyExistingSeries)
+{
+    TDXHistographInt h;
+    h.setSeriesNumber(2);
+    h.setSeriesCurrent(2);
+    h.setSeriesColor(clRed);
+    h.setSeriesLineStyle(psDot);
+    EXPECT_EQ(h.SeriesRecord(2).LineColor, clRed);
+    EXPECT_EQ(h.SeriesRecord(2).PenStyle, psDot);
+    h.setSeriesCurrent(3);
+    EXPECT_EQ(h.SeriesColor(), 0);
+    EXPECT_EQ(h.SeriesLineStyle(), psSolid); // series 1's
+    h.setSeriesColor(clWhite);
+    EXPECT_EQ(h.SeriesRecord(3).LineColor, clBlack);
+}
+
+TEST(PlotModel, DataSeriesReferencesAndReferenceSeriesCopy)
+{
+    TDXHistographInt h;
+    h.setSeriesNumber(2);
+    std::vector<float> a = {1, 2, 3};
+    h.SetSeriesData(a.data(), 3, 1);
+    EXPECT_EQ(h.SeriesRecord(1).Data, a.data());
+    EXPECT_FALSE(h.SeriesRecord(1).Owned);
+
+    h.setSeriesCurrent(2);
+    h.setSeriesStyle(dtUpperRef);
+    h.SetSeriesData(a.data(), 3, 2);
+    const auto& ref = h.SeriesRecord(2);
+    ASSERT_TRUE(ref.Owned);
+    EXPECT_NE(ref.Data, a.data());
+    a[0] = 99;
+    EXPECT_EQ(ref.Data[0], 1.0f);
+    h.SetSeriesData(a.data(), 0, 2);
+    EXPECT_EQ(h.SeriesRecord(2).Data, nullptr);
+    EXPECT_EQ(h.SeriesRecord(2).Count, 0);
+
+    // Series 3 does not exist while SeriesNumber is 2.
+    h.SetSeriesData(a.data(), 3, 3);
+    EXPECT_EQ(h.SeriesRecord(3).Data, nullptr);
+}
+
+TEST(PlotModel, PairDataIsCopiedAndKindChangesNeverReadPastIt)
+{
+    TDXHistographInt h;
+    std::vector<float> xy = {0, 1, 5, 2, 10, 3};
+    h.SetSeriesDataXY(xy.data(), 3, 1);
+    EXPECT_EQ(h.SeriesRecord(1).Kind, dtDataXY);
+    EXPECT_EQ(h.SeriesRecord(1).Count, 3);
+    float lo, hi;
+    h.GetSeriesMinMax(1, lo, hi);
+    EXPECT_EQ(lo, 1.0f);
+    EXPECT_EQ(hi, 3.0f);
+    // A plain array under a dtDataXY kind holds no pairs: it is not read as pairs.
+    std::vector<float> plain = {4, 5};
+    h.setSeriesStyle(dtData);
+    h.SetSeriesData(plain.data(), 2, 1);
+    h.setSeriesStyle(dtDataXY);
+    h.GetSeriesMinMax(1, lo, hi);
+    EXPECT_EQ(lo, 0.0f);
+    EXPECT_EQ(hi, 0.0f);
+    h.RenderNow();
+}
+
+TEST(PlotModel, PointBufferGrowsToTheLongestSeriesCappedAndNeverShrinks)
+{
+    TDXHistographInt h;
+    h.setSeriesNumber(3);
+    std::vector<float> a(100), b(20000), c(5);
+    h.SetSeriesData(a.data(), 100, 1);
+    EXPECT_EQ(h.PointBufferCapacity(), 100);
+    h.SetSeriesData(b.data(), 20000, 2);
+    h.SetSeriesData(c.data(), 5, 3);
+    EXPECT_EQ(h.PointBufferCapacity(), 16384);
+    h.SetSeriesData(b.data(), 8000, 2);
+    EXPECT_EQ(h.PointBufferCapacity(), 16384);
+}
+
+TEST(PlotModel, StoredSeriesListRoundTripsAndIgnoresExtraTriples)
+{
+    TDXHistographInt h;
+    h.setSeries({50688, 0, 0});
+    EXPECT_EQ(h.SeriesRecord(1).LineColor, 50688);
+    EXPECT_EQ(h.Series(), (QList<int>{50688, 0, 0}));
+
+    QList<int> many;
+    for (int i = 0; i < 20; ++i)
+        many << i << (i % 5) << (i % 4);
+    h.setSeries(many);
+    h.setSeriesNumber(16);
+    const QList<int> back = h.Series();
+    ASSERT_EQ(back.size(), 48);
+    EXPECT_EQ(back, many.mid(0, 48));
+    EXPECT_EQ(h.SeriesRecord(16).LineColor, 15);
+    // Ordinals outside the enumerations are not stored.
+    h.setSeries({1, 42, -3});
+    EXPECT_EQ(h.SeriesRecord(1).PenStyle, psSolid);
+    EXPECT_EQ(h.SeriesRecord(1).Kind, dtData);
+}
+
+TEST(PlotModel, InternalTimerFiresOnTimerWithItselfAsSender)
+{
+    TDXHistographInt h;
+    int ticks = 0;
+    QObject* sender = nullptr;
+    h.OnTimer = [&](QObject* s) {
+        ++ticks;
+        sender = s;
+    };
+    h.setTimerInterval(5);
+    h.setTimerEnabled(true);
+    QEventLoop loop;
+    QTimer::singleShot(60, &loop, &QEventLoop::quit);
+    loop.exec();
+    EXPECT_GT(ticks, 0);
+    EXPECT_EQ(sender, h.Timer());
+    h.setTimerInterval(0);
+    EXPECT_FALSE(h.Timer()->isActive());
+}

@@ -1,0 +1,345 @@
+#include "dxHisto.h"
+#include "dxSeriesPoints.h"
+
+#include <QFontMetrics>
+#include <QPainter>
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <vector>
+
+namespace {
+
+QRgb Rgb(TColor c)
+{
+    return ColorToQColor(c).rgb();
+}
+
+// The main window's plot: 845 x 248, gaps 60/0/10/20, black background, -140 .. 0.1 dBm.
+void MainWindowSetup(TDXHistographInt& h)
+{
+    h.resize(845, 248);
+    h.setColor(clMenuBar);
+    h.setBkColor(clBlack);
+    h.setGapLeft(60);
+    h.setGapRight(0);
+    h.setGapTop(10);
+    h.setGapBottom(20);
+    h.setViewYMin(-140);
+    h.setViewYMax(0.1f);
+    h.setViewYGap(10);
+    h.setViewYDecimals(0);
+    h.setViewXNominalMax(40000);
+    h.setViewXCurrentMax(40000);
+    h.setViewXDecimals(0);
+    h.setSeries({50688, 0, 0});
+}
+
+dxplot::SeriesMapping MappingOf(const TDXHistographInt& h, int count)
+{
+    const dxplot::ViewRange view{h.ViewXNominalMin(), h.ViewXNominalMax(), h.ViewXCurrentMin(),
+                                 h.ViewXCurrentMax(), h.ViewYMin(),        h.ViewYMax()};
+    const dxplot::PlotBox box{h.GapLeft(), h.GapTop(), h.width() - h.GapRight(),
+                              h.height() - h.GapBottom()};
+    return dxplot::MakeEquidistantMapping(view, box, count, false, false, {}, {}, 3000000);
+}
+
+// Pixels of `c` in column x between rows y0 and y1 (inclusive).
+int CountInColumn(const QImage& img, int x, int y0, int y1, QRgb c)
+{
+    int n = 0;
+    for (int y = y0; y <= y1; ++y)
+        n += img.pixel(x, y) == c;
+    return n;
+}
+
+} // namespace
+
+TEST(PlotPaint, RangeErrorsFillRedAndWriteTheirTextAtTheirPlaces)
+{
+    struct Case
+    {
+        bool xError;
+        const char* text;
+        int y;
+    };
+    for (const Case& c : {Case{true, "Range-Error in ViewX-Properties", 10},
+                          Case{false, "Range-Error in ViewY-Properties", 20}}) {
+        TDXHistographInt h;
+        h.resize(300, 200);
+        if (c.xError) {
+            h.setGridScale(sclLogLin); // minimum 0 on a logarithmic X axis
+        } else {
+            h.setViewYMax(0); // equal limits
+        }
+        h.RenderNow();
+        const QImage& img = h.Surface();
+        const QFontMetrics fm(h.font());
+        const QRect text(10, c.y, fm.horizontalAdvance(c.text), fm.height());
+        int inked = 0;
+        for (int y = 0; y < img.height(); ++y)
+            for (int x = 0; x < img.width(); ++x) {
+                const bool red = img.pixel(x, y) == qRgb(255, 0, 0);
+                if (!text.contains(x, y))
+                    ASSERT_TRUE(red) << c.text << " at " << x << "," << y;
+                else
+                    inked += !red;
+            }
+        EXPECT_GT(inked, 20) << c.text;
+    }
+}
+
+TEST(PlotPaint, RaisedControlFrameAndSunkenPlotFrame)
+{
+    TDXHistographInt h;
+    const TColor face = 100 | (120 << 8) | (140 << 16);
+    h.setColor(face);
+    h.setBkColor(clBlack);
+    h.RenderNow();
+    const QImage& img = h.Surface();
+    const QRgb light = qRgb(125, 150, 175), dark = qRgb(75, 90, 105);
+    const int w = h.width(), ht = h.height();
+    EXPECT_EQ(img.pixel(0, 50), light);
+    EXPECT_EQ(img.pixel(50, 0), light);
+    EXPECT_EQ(img.pixel(w - 1, 50), dark);
+    EXPECT_EQ(img.pixel(50, ht - 1), dark);
+    EXPECT_EQ(img.pixel(20, 20), Rgb(face));
+    const int l = h.GapLeft(), t = h.GapTop(), r = w - h.GapRight(), b = ht - h.GapBottom();
+    EXPECT_EQ(img.pixel(l - 1, 101), dark); // between two Y tick marks
+    EXPECT_EQ(img.pixel(150, t - 1), dark);
+    EXPECT_EQ(img.pixel(r, 100), light);
+    EXPECT_EQ(img.pixel(150, b + 1), light);
+    EXPECT_EQ(img.pixel(l, t), Rgb(clBlack));
+    EXPECT_EQ(img.pixel(r - 1, b), Rgb(clBlack));
+}
+
+TEST(PlotPaint, DecimatedColumnSpansItsExtremesAndIsDrawnInTheRightOrder)
+{
+    for (bool maxFirst : {false, true}) {
+        TDXHistographInt h;
+        MainWindowSetup(h);
+        const int n = 4096;
+        std::vector<float> d(n, -100.0f);
+        const auto m = MappingOf(h, n);
+        // All samples of one column in the middle of the plot.
+        const int col = m.XPixelOfIndex(2000);
+        std::vector<int> in;
+        for (int i = 1; i <= n; ++i)
+            if (m.XPixelOfIndex(i) == col)
+                in.push_back(i);
+        ASSERT_GE(in.size(), 3u);
+        d[in[maxFirst ? 0 : 1] - 1] = -30.0f;
+        h.SetSeriesData(d.data(), n, 1);
+        const QImage& img = h.Surface();
+        const QRgb green = Rgb(50688);
+        const int top = m.YPixel(-30.0f), base = m.YPixel(-100.0f);
+        // The column covers the whole run from the peak to the baseline.
+        EXPECT_EQ(img.pixel(col, top), green);
+        EXPECT_EQ(img.pixel(col, top - 1), Rgb(clBlack));
+        EXPECT_EQ(CountInColumn(img, col, top, base - 1, green), base - top);
+        // The steep flank lies on the side the column was entered (max first) or left from.
+        const int before = CountInColumn(img, col - 1, top, base - 2, green);
+        const int after = CountInColumn(img, col + 1, top, base - 2, green);
+        EXPECT_GT(maxFirst ? before : after, 10) << "max first: " << maxFirst;
+        EXPECT_EQ(maxFirst ? after : before, 0) << "max first: " << maxFirst;
+    }
+}
+
+TEST(PlotPaint, LastColumnReachesTheRightEdge)
+{
+    TDXHistographInt h;
+    MainWindowSetup(h);
+    std::vector<float> d(4096, -70.0f);
+    h.SetSeriesData(d.data(), 4096, 1);
+    const int y = MappingOf(h, 4096).YPixel(-70.0f);
+    EXPECT_EQ(h.Surface().pixel(h.width() - 2, y), Rgb(50688));
+}
+
+TEST(PlotPaint, ClampedValuesLeaveThePlotInTheirDirection)
+{
+    TDXHistographInt h;
+    MainWindowSetup(h);
+    std::vector<float> d(11, -100.0f);
+    d[5] = 1e30f;
+    h.SetSeriesData(d.data(), 11, 1);
+    const auto m = MappingOf(h, 11);
+    const QImage& img = h.Surface();
+    const QRgb green = Rgb(50688);
+    const int t = h.GapTop();
+    int topHits = 0;
+    for (int x = m.XPixelOfIndex(5); x <= m.XPixelOfIndex(7); ++x)
+        topHits += img.pixel(x, t) == green;
+    EXPECT_GE(topHits, 1);
+    // Nothing wraps around to the bottom of the plot.
+    const int b = h.height() - h.GapBottom() - 1;
+    for (int x = h.GapLeft(); x < h.width(); ++x)
+        ASSERT_NE(img.pixel(x, b), green) << x;
+
+    // A pair far right of the view draws towards the right edge at its level.
+    TDXHistographInt p;
+    MainWindowSetup(p);
+    const float xy[] = {20000, -100, 1e30f, -100};
+    p.SetSeriesDataXY(xy, 2, 1);
+    const int y = MappingOf(p, 2).YPixel(-100.0f);
+    EXPECT_EQ(p.Surface().pixel(p.width() - 1, y), green);
+    EXPECT_EQ(p.Surface().pixel(p.width() / 4, y), Rgb(clBlack));
+}
+
+TEST(PlotPaint, LogarithmicGridOnOneToNineTimesEachDecade)
+{
+    TDXHistographInt h;
+    h.resize(400, 300);
+    h.setBkColor(clBlack);
+    h.setGridColor(clYellow);
+    h.setGridScale(sclLinLog);
+    h.setViewYMin(1);
+    h.setViewYMax(1000);
+    h.setGridVisible(grdHor);
+    std::vector<double> labels;
+    h.setOwnerDrawYAxis(true);
+    h.OnYAxis = [&](double v, QString& out) {
+        labels.push_back(v);
+        out = QString::number(v);
+    };
+    h.RenderNow();
+    const QImage& img = h.Surface();
+    const int x = h.GapLeft() + 5;
+    for (int e = 0; e < 3; ++e)
+        for (int k = 1; k <= 9; ++k) {
+            const double v = k * std::pow(10.0, e);
+            EXPECT_EQ(img.pixel(x, h.LogYToPixel(v)), Rgb(clYellow)) << v;
+        }
+    // No line at the maximum: the top row stays background, the frame above stays frame.
+    EXPECT_EQ(img.pixel(x, h.GapTop()), Rgb(clBlack));
+    EXPECT_NE(img.pixel(x, h.GapTop() - 1), Rgb(clYellow));
+    EXPECT_EQ(img.pixel(x, (h.LogYToPixel(1) + h.LogYToPixel(2)) / 2), Rgb(clBlack));
+    EXPECT_EQ(labels, (std::vector<double>{1, 10, 100, 1000}));
+}
+
+TEST(PlotPaint, LabelPatternsMatchWhatAnOwnerDrawnAxisWouldWrite)
+{
+    struct Case
+    {
+        TDXGrdScale scale;
+        float min, max;
+        const char* pattern;
+    };
+    for (const Case& c :
+         {Case{sclLinLog, 0.00001f, 10, "#E+00"}, Case{sclLinLin, -0.0004f, 0.0004f, "#.##E-00"},
+          Case{sclLinLin, -140, 0, "0.00"}}) {
+        auto render = [&](bool owner) {
+            TDXHistographInt h;
+            h.resize(400, 300);
+            h.setGridScale(c.scale);
+            h.setViewYMin(c.min);
+            h.setViewYMax(c.max);
+            h.setViewYGap((c.max - c.min) / 5);
+            h.setOwnerDrawYAxis(true);
+            if (owner)
+                h.OnYAxis = [&](double v, QString& out) {
+                    out = QString::fromStdString(dxplot::FormatFloatPattern(c.pattern, v));
+                };
+            h.RenderNow();
+            return h.Surface().copy();
+        };
+        // Owner drawing switched on without a handler falls back to the pattern.
+        EXPECT_TRUE(render(false) == render(true)) << c.pattern;
+    }
+}
+
+TEST(PlotPaint, GapGrowsWhenGridStepsWouldBeCloserThanTenPixels)
+{
+    for (int plotHeight : {100, 200}) {
+        TDXHistographInt h;
+        h.resize(300, 40 + 60 + plotHeight);
+        h.setViewYMin(-140);
+        h.setViewYMax(0);
+        h.setViewYGap(10);
+        std::vector<double> labels;
+        h.setOwnerDrawYAxis(true);
+        h.OnYAxis = [&](double v, QString& out) {
+            labels.push_back(v);
+            out = "x";
+        };
+        h.RenderNow();
+        EXPECT_FLOAT_EQ(h.ViewYGap(), plotHeight == 100 ? 14 : 10);
+        ASSERT_FALSE(labels.empty());
+        EXPECT_DOUBLE_EQ(labels.front(), -140);
+    }
+    TDXHistographInt h;
+    h.setViewYMin(-145);
+    h.setViewYMax(0);
+    h.setViewYGap(25);
+    double first = 1;
+    h.setOwnerDrawYAxis(true);
+    h.OnYAxis = [&](double v, QString&) {
+        if (first > 0)
+            first = v;
+    };
+    h.RenderNow();
+    EXPECT_DOUBLE_EQ(first, -125);
+}
+
+TEST(PlotPaint, RefreshRedrawsOnlyThePlotArea)
+{
+    TDXHistographInt h;
+    MainWindowSetup(h);
+    int paints = 0;
+    h.OnAfterPaint = [&](QObject* sender, QPainter& canvas, bool printing) {
+        EXPECT_EQ(sender, &h);
+        EXPECT_FALSE(printing);
+        if (paints++ == 0) {
+            canvas.setClipping(false);
+            canvas.fillRect(QRect(2, 2, 5, 5), Qt::magenta);
+        }
+    };
+    std::vector<float> d(4096, -100.0f);
+    h.SetSeriesData(d.data(), 4096, 1);
+    std::fill(d.begin(), d.end(), -50.0f);
+    h.SetSeriesData(d.data(), 4096, 1);
+    EXPECT_EQ(paints, 2);
+    // The margin keeps what the first paint left there; the new curve is in the plot.
+    EXPECT_EQ(h.Surface().pixel(4, 4), qRgb(255, 0, 255));
+    const auto m = MappingOf(h, 4096);
+    EXPECT_EQ(h.Surface().pixel(400, m.YPixel(-50.0f)), Rgb(50688));
+    EXPECT_EQ(h.Surface().pixel(400, m.YPixel(-100.0f)), Rgb(clBlack));
+
+    // With updates disabled nothing is painted at all.
+    h.setEnableUpdate(false);
+    h.SetSeriesData(d.data(), 4096, 1);
+    EXPECT_EQ(paints, 2);
+}
+
+TEST(PlotPaint, TitlesAreDrawnWhereTheirRectanglesSay)
+{
+    TDXHistographInt h;
+    h.resize(400, 300);
+    h.setTitleTop("Spectrum");
+    h.setTitleLeft("Level");
+    QFont bold = h.FontTitleLeft();
+    bold.setBold(true);
+    bold.setItalic(true);
+    h.setFontTitleLeft(bold);
+    h.setFontColor(TDXHistographInt::fiTitleLeft, clRed);
+    h.RenderNow();
+    const QFontMetrics fm(h.FontTitleTop());
+    const int tw = fm.horizontalAdvance("Spectrum");
+    EXPECT_EQ(h.TitleRect(TDXHistographInt::fiTitleTop), QRect(200 - tw / 2, 10, tw, fm.height()));
+    const QRect left = h.TitleRect(TDXHistographInt::fiTitleLeft);
+    EXPECT_EQ(left.left(), 10);
+    EXPECT_LT(left.width(), left.height()); // runs upward
+    // Reddish (anti-aliased) ink only inside the recorded rectangle of the left title.
+    auto inked = [&](const QRect& r) {
+        int n = 0;
+        for (int y = r.top(); y <= r.bottom(); ++y)
+            for (int x = r.left(); x <= r.right(); ++x) {
+                const QColor c = h.Surface().pixelColor(x, y);
+                n += c.red() > 150 && c.green() < 100 && c.blue() < 100;
+            }
+        return n;
+    };
+    EXPECT_GT(inked(left), 20);
+    EXPECT_EQ(inked(QRect(0, 0, 400, 300)), inked(left));
+    // The font set before the first paint keeps its weight.
+    EXPECT_TRUE(h.FontTitleLeft().bold());
+}

@@ -1,0 +1,95 @@
+#include "dxRaster.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <random>
+#include <vector>
+
+using namespace dxplot;
+
+namespace {
+
+constexpr int W = 64;
+constexpr int H = 48;
+constexpr std::uint32_t Bg = 0x11111111;
+constexpr std::uint32_t Ink = 0xFFFFFFFF;
+
+struct Image
+{
+    std::vector<std::uint32_t> px = std::vector<std::uint32_t>(W * H, Bg);
+    RasterTarget Target(int l, int t, int r, int b)
+    {
+        return RasterTarget{px.data(), W, l, t, r, b};
+    }
+};
+
+// Walks every step of the line without any clipping arithmetic and keeps what lies in the clip.
+void ReferenceLine(Image& img, int l, int t, int r, int b, long long x0, long long y0, long long x1,
+                   long long y1)
+{
+    const long long adx = std::llabs(x1 - x0), ady = std::llabs(y1 - y0);
+    const int sx = x1 < x0 ? -1 : 1, sy = y1 < y0 ? -1 : 1;
+    const long long steps = std::max(adx, ady);
+    for (long long s = 0; s < steps; ++s) {
+        long long x, y;
+        if (adx >= ady) {
+            x = x0 + sx * s;
+            y = y0 + sy * ((2 * s * ady + adx) / (2 * adx));
+        } else {
+            y = y0 + sy * s;
+            x = x0 + sx * ((2 * s * adx + ady) / (2 * ady));
+        }
+        if (x >= l && x < r && y >= t && y < b)
+            img.px[y * W + x] = Ink;
+    }
+}
+
+} // namespace
+
+TEST(RasterLine, MatchesAnUnclippedWalkForRandomLinesAndClips)
+{
+    std::mt19937 rng(7);
+    std::uniform_int_distribution<int> near(-80, 140);
+    std::uniform_int_distribution<int> far(-3000000, 3000000);
+    for (int n = 0; n < 4000; ++n) {
+        const int l = near(rng) & 31, t = near(rng) & 15;
+        const int r = l + (near(rng) & 31), b = t + (near(rng) & 31);
+        const bool wide = n % 200 == 0;
+        const int x0 = wide ? far(rng) : near(rng), y0 = near(rng);
+        const int x1 = near(rng), y1 = wide ? far(rng) : near(rng);
+        Image got, want;
+        DrawLine(got.Target(l, t, std::min(r, W), std::min(b, H)), x0, y0, x1, y1, Ink);
+        ReferenceLine(want, l, t, std::min(r, W), std::min(b, H), x0, y0, x1, y1);
+        ASSERT_EQ(got.px, want.px) << "line " << x0 << "," << y0 << " -> " << x1 << "," << y1
+                                   << " clip " << l << "," << t << "," << r << "," << b;
+    }
+}
+
+TEST(RasterLine, EndPixelIsNotSetButPolylineVerticesAre)
+{
+    Image img;
+    const RasterTarget t = img.Target(0, 0, W, H);
+    DrawLine(t, 2, 3, 9, 3, Ink);
+    EXPECT_EQ(img.px[3 * W + 2], Ink);
+    EXPECT_EQ(img.px[3 * W + 8], Ink);
+    EXPECT_EQ(img.px[3 * W + 9], Bg);
+
+    Image poly;
+    const Point pts[] = {{5, 5}, {5, 20}, {30, 20}, {30, 10}};
+    DrawPolyline(poly.Target(0, 0, W, H), pts, 4, Ink);
+    EXPECT_EQ(poly.px[20 * W + 5], Ink);  // inner vertex
+    EXPECT_EQ(poly.px[20 * W + 30], Ink); // inner vertex
+    EXPECT_EQ(poly.px[10 * W + 30], Bg);  // last point
+    EXPECT_EQ(poly.px[11 * W + 30], Ink);
+}
+
+TEST(RasterFill, StaysInsideTheClip)
+{
+    Image img;
+    FillRect(img.Target(10, 10, 20, 15), -5, -5, 100, 12, Ink);
+    for (int y = 0; y < H; ++y)
+        for (int x = 0; x < W; ++x)
+            EXPECT_EQ(img.px[y * W + x], (x >= 10 && x < 20 && y >= 10 && y < 12) ? Ink : Bg)
+                << x << "," << y;
+}
