@@ -52,16 +52,74 @@ inline float LevelOf(float a)
     return std::bit_cast<float>((std::bit_cast<int32_t>(level) & ~infinite) | (bits & infinite));
 }
 
+inline void AverageLoop(const float* Magnitudes, float* Avg, int N, int A)
+{
+    A = std::clamp(A, 1, 64);
+    if (A == 1) {
+        for (int k = 0; k < N; ++k)
+            Avg[k] = std::fabs(Magnitudes[k]);
+        return;
+    }
+    // Single precision with a reciprocal keeps this loop at a quarter of the
+    // cost of double division; the result stays within two float steps of the
+    // exact quotient, a millionth of a decibel.
+    const float keep = static_cast<float>(A - 1);
+    const float reciprocal = 1.0f / static_cast<float>(A);
+    for (int k = 0; k < N; ++k)
+        Avg[k] = (keep * Avg[k] + std::fabs(Magnitudes[k])) * reciprocal;
+}
+
+inline void LevelsLoop(const float* Avg, float* Levels, int N, bool Inverted)
+{
+    if (Inverted) {
+        for (int k = 0; k < N; ++k)
+            Levels[k] = LevelOf(Avg[N - 1 - k]);
+    } else {
+        for (int k = 0; k < N; ++k)
+            Levels[k] = LevelOf(Avg[k]);
+    }
+}
+
 } // namespace
 
-// Averaging and levels are the costliest per-frame arithmetic after the FFT: where
-// the processor has AVX2 and FMA, second copies of them run twice as wide.
-// The choice is made once at load time, never with -march=native.
-#if defined(__x86_64__) && defined(__GNUC__) && defined(__linux__)
-#define QX_WIDE_VECTOR_CLONES __attribute__((target_clones("arch=x86-64-v3", "default")))
+// The wide builds are compiled for AVX2 with FMA by a function attribute and
+// chosen at run time, so the program still runs on any x86-64 (no -march).
+#if defined(__x86_64__) && defined(__GNUC__)
+#define QX_WIDE_TARGET __attribute__((target("arch=x86-64-v3")))
+
+bool WideLoopsSupported()
+{
+    static const bool supported = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
+    return supported;
+}
 #else
-#define QX_WIDE_VECTOR_CLONES
+#define QX_WIDE_TARGET
+
+bool WideLoopsSupported()
+{
+    return false;
+}
 #endif
+
+void AverageMagnitudesPortable(const float* Magnitudes, float* Avg, int N, int A)
+{
+    AverageLoop(Magnitudes, Avg, N, A);
+}
+
+QX_WIDE_TARGET void AverageMagnitudesWide(const float* Magnitudes, float* Avg, int N, int A)
+{
+    AverageLoop(Magnitudes, Avg, N, A);
+}
+
+void LevelsFromAveragesPortable(const float* Avg, float* Levels, int N, bool Inverted)
+{
+    LevelsLoop(Avg, Levels, N, Inverted);
+}
+
+QX_WIDE_TARGET void LevelsFromAveragesWide(const float* Avg, float* Levels, int N, bool Inverted)
+{
+    LevelsLoop(Avg, Levels, N, Inverted);
+}
 
 int RoundHalfEven(double v)
 {
@@ -85,32 +143,20 @@ void ScaleSamples(const int16_t* Block, float* FftInput, int Count)
         FftInput[i] = static_cast<float>(2 * static_cast<int>(Block[i]));
 }
 
-QX_WIDE_VECTOR_CLONES void AverageMagnitudes(const float* Magnitudes, float* Avg, int N, int A)
+void AverageMagnitudes(const float* Magnitudes, float* Avg, int N, int A)
 {
-    A = std::clamp(A, 1, 64);
-    if (A == 1) {
-        for (int k = 0; k < N; ++k)
-            Avg[k] = std::fabs(Magnitudes[k]);
-        return;
-    }
-    // Single precision with a reciprocal keeps this loop at a quarter of the
-    // cost of double division; the result stays within two float steps of the
-    // exact quotient, a millionth of a decibel.
-    const float keep = static_cast<float>(A - 1);
-    const float reciprocal = 1.0f / static_cast<float>(A);
-    for (int k = 0; k < N; ++k)
-        Avg[k] = (keep * Avg[k] + std::fabs(Magnitudes[k])) * reciprocal;
+    if (WideLoopsSupported())
+        AverageMagnitudesWide(Magnitudes, Avg, N, A);
+    else
+        AverageMagnitudesPortable(Magnitudes, Avg, N, A);
 }
 
-QX_WIDE_VECTOR_CLONES void LevelsFromAverages(const float* Avg, float* Levels, int N, bool Inverted)
+void LevelsFromAverages(const float* Avg, float* Levels, int N, bool Inverted)
 {
-    if (Inverted) {
-        for (int k = 0; k < N; ++k)
-            Levels[k] = LevelOf(Avg[N - 1 - k]);
-    } else {
-        for (int k = 0; k < N; ++k)
-            Levels[k] = LevelOf(Avg[k]);
-    }
+    if (WideLoopsSupported())
+        LevelsFromAveragesWide(Avg, Levels, N, Inverted);
+    else
+        LevelsFromAveragesPortable(Avg, Levels, N, Inverted);
 }
 
 void SynthesizeDebugBlock(int16_t* Block, int Count, std::mt19937& Rng)

@@ -15,6 +15,21 @@ using namespace quillex;
 
 namespace {
 
+using TLevels = void (*)(const float*, float*, int, bool);
+using TAverage = void (*)(const float*, float*, int, int);
+
+// Both builds of the bin loops where this processor can run them, and the
+// choice the program makes.
+std::vector<std::pair<TLevels, TAverage>> Builds()
+{
+    std::vector<std::pair<TLevels, TAverage>> builds = {
+        {LevelsFromAveragesPortable, AverageMagnitudesPortable},
+        {LevelsFromAverages, AverageMagnitudes}};
+    if (WideLoopsSupported())
+        builds.emplace_back(LevelsFromAveragesWide, AverageMagnitudesWide);
+    return builds;
+}
+
 double ExactLevel(float avg)
 {
     return 20.0 * std::log10(static_cast<double>(avg) / 16384.0 + 1e-9);
@@ -32,72 +47,76 @@ TEST(FrameLevels, FastLogarithmStaysWithinAThousandthDecibel)
     for (int e = -149; e <= 127; ++e)
         for (int i = 0; i < 50; ++i)
             inputs.push_back(std::ldexp(i == 0 ? 1.0f : mantissa(rng), e));
-    std::vector<float> levels(inputs.size());
-    LevelsFromAverages(inputs.data(), levels.data(), static_cast<int>(inputs.size()), false);
-    for (size_t i = 0; i < inputs.size(); ++i)
-        ASSERT_NEAR(levels[i], ExactLevel(inputs[i]), 0.001) << "avg " << inputs[i];
+    for (const auto& [levelsOf, average] : Builds()) {
+        std::vector<float> levels(inputs.size());
+        levelsOf(inputs.data(), levels.data(), static_cast<int>(inputs.size()), false);
+        for (size_t i = 0; i < inputs.size(); ++i)
+            ASSERT_NEAR(levels[i], ExactLevel(inputs[i]), 0.001) << "avg " << inputs[i];
+    }
 }
 
 // Lengths around every vector width cover the loop tails; bad inputs still
 // give every bin a value.
 TEST(FrameLevels, MirroringAndValuesOutsideTheFormula)
 {
+    const float inf = std::numeric_limits<float>::infinity();
+    const std::vector<float> odd = {0.0f, std::numeric_limits<float>::quiet_NaN(), -1.0f, 16384.0f,
+                                    inf};
+    const std::vector<float> oddLevels = {-180.0f, -180.0f, -180.0f, 0.0f, inf};
     std::mt19937 rng(11);
     std::uniform_real_distribution<float> value(0.0f, 1e6f);
-    for (int n = 1; n <= 41; ++n) {
-        std::vector<float> avg(n);
-        for (float& v : avg)
-            v = value(rng);
-        std::vector<float> straight(n + 1, 999.0f), mirrored(n + 1, 999.0f);
-        LevelsFromAverages(avg.data(), straight.data(), n, false);
-        LevelsFromAverages(avg.data(), mirrored.data(), n, true);
-        for (int k = 0; k < n; ++k)
-            ASSERT_EQ(mirrored[k], straight[n - 1 - k]) << "n " << n << " k " << k;
-        EXPECT_EQ(straight[n], 999.0f);
-        EXPECT_EQ(mirrored[n], 999.0f);
+    for (const auto& [levelsOf, average] : Builds()) {
+        for (int n = 1; n <= 41; ++n) {
+            std::vector<float> avg(n);
+            for (float& v : avg)
+                v = value(rng);
+            std::vector<float> straight(n + 1, 999.0f), mirrored(n + 1, 999.0f);
+            levelsOf(avg.data(), straight.data(), n, false);
+            levelsOf(avg.data(), mirrored.data(), n, true);
+            for (int k = 0; k < n; ++k)
+                ASSERT_EQ(mirrored[k], straight[n - 1 - k]) << "n " << n << " k " << k;
+            EXPECT_EQ(straight[n], 999.0f);
+            EXPECT_EQ(mirrored[n], 999.0f);
+        }
+        std::vector<float> levels(odd.size(), 123.0f);
+        levelsOf(odd.data(), levels.data(), 5, false);
+        for (size_t k = 0; k < odd.size(); ++k)
+            EXPECT_TRUE(levels[k] == oddLevels[k] || std::fabs(levels[k] - oddLevels[k]) < 0.001)
+                << odd[k];
     }
-
-    const float inf = std::numeric_limits<float>::infinity();
-    const std::vector<float> avg = {0.0f, std::numeric_limits<float>::quiet_NaN(), -1.0f, 16384.0f,
-                                    inf};
-    std::vector<float> levels(avg.size(), 123.0f);
-    LevelsFromAverages(avg.data(), levels.data(), 5, false);
-    EXPECT_NEAR(levels[0], -180.0, 0.001);
-    EXPECT_NEAR(levels[1], -180.0, 0.001);
-    EXPECT_NEAR(levels[2], -180.0, 0.001);
-    EXPECT_NEAR(levels[3], 0.0, 0.001);
-    EXPECT_EQ(levels[4], inf);
 }
 
 TEST(FrameAveraging, RunningAverageOfMagnitudes)
 {
     std::mt19937 rng(3);
     std::uniform_real_distribution<float> value(-5e4f, 5e4f);
-    for (int a : {1, 2, 7, 63, 64}) {
-        std::vector<float> avg(37, 0.0f), mags(37);
-        for (int frame = 0; frame < 5; ++frame) {
-            std::vector<long double> expected(avg.size());
-            for (size_t k = 0; k < avg.size(); ++k) {
-                mags[k] = value(rng);
-                expected[k] = ((a - 1.0L) * avg[k] + std::fabs(mags[k])) / a;
+    for (const auto& [levelsOf, average] : Builds()) {
+        for (int a : {1, 2, 7, 63, 64}) {
+            std::vector<float> avg(37, 0.0f), mags(37);
+            for (int frame = 0; frame < 5; ++frame) {
+                std::vector<long double> expected(avg.size());
+                for (size_t k = 0; k < avg.size(); ++k) {
+                    mags[k] = value(rng);
+                    expected[k] = ((a - 1.0L) * avg[k] + std::fabs(mags[k])) / a;
+                }
+                average(mags.data(), avg.data(), 37, a);
+                for (size_t k = 0; k < avg.size(); ++k)
+                    ASSERT_NEAR(avg[k], expected[k], expected[k] * 4 * FLT_EPSILON)
+                        << "A " << a << " bin " << k;
             }
-            AverageMagnitudes(mags.data(), avg.data(), 37, a);
-            for (size_t k = 0; k < avg.size(); ++k)
-                ASSERT_NEAR(avg[k], expected[k], expected[k] * 4 * FLT_EPSILON)
-                    << "A " << a << " bin " << k;
         }
-    }
 
-    // Bin 0 holds a signed mean: its magnitude counts. 64 moves each bin a
-    // 64th of the way; factors outside 1..64 are limited.
-    const std::vector<float> mags = {-640.0f, 64.0f};
-    std::vector<float> avg = {0.0f, 128.0f};
-    AverageMagnitudes(mags.data(), avg.data(), 2, 64);
-    EXPECT_EQ(avg, (std::vector<float>{10.0f, 127.0f}));
-    AverageMagnitudes(mags.data(), avg.data(), 2, 1000);
-    EXPECT_EQ(avg[0], 10.0f + 630.0f / 64);
-    AverageMagnitudes(mags.data(), avg.data(), 2, 0);
-    EXPECT_EQ(avg, (std::vector<float>{640.0f, 64.0f}));
+        // Bin 0 holds a signed mean: its magnitude counts. 64 moves each bin
+        // a 64th of the way; factors outside 1..64 are limited.
+        const std::vector<float> mags = {-640.0f, 64.0f};
+        std::vector<float> avg = {0.0f, 128.0f};
+        average(mags.data(), avg.data(), 2, 64);
+        EXPECT_EQ(avg, (std::vector<float>{10.0f, 127.0f}));
+        average(mags.data(), avg.data(), 2, 1000);
+        EXPECT_EQ(avg[0], 10.0f + 630.0f / 64);
+        average(mags.data(), avg.data(), 2, 0);
+        EXPECT_EQ(avg, (std::vector<float>{640.0f, 64.0f}));
+    }
 }
 
 TEST(FrameSamples, ScaleDoublesOnlyTheRequestedSamples)
