@@ -1,0 +1,126 @@
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QRadioButton>
+#include <QSpinBox>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QToolButton>
+#include <benchmark/benchmark.h>
+#include <cstdlib>
+#include <memory>
+#include <sys/resource.h>
+
+#include "Clock.h"
+#include "Prompts.h"
+#include "Unit1.h"
+
+namespace {
+
+// No dialogs during a benchmark: questions are answered "No".
+class TSilentPrompts : public TPrompts
+{
+public:
+    void ShowMessage(const QString&) override {}
+    void ShowError(const QString&) override {}
+    TAnswer AskYesNoCancel(const QString&) override { return TAnswer::No; }
+    QString SaveFileName(const QString&, const QString&, const QString&) override { return {}; }
+    QString OpenFileName(const QString&, const QString&, const QString&) override { return {}; }
+    void ShowInformation(const QString&, const QString&) override {}
+};
+
+TSystemClock Clock;
+TSilentPrompts Prompts;
+
+// One window for all benchmarks, started in an empty folder at its designed size with
+// N = 4096.
+TForm1& Window()
+{
+    static QTemporaryDir dir;
+    static std::unique_ptr<TForm1> form;
+    if (!form) {
+        QDir::setCurrent(dir.path());
+        form = std::make_unique<TForm1>(Prompts, Clock, QStringList{});
+        form->InitTimerTimer();
+        form->SEFft->setValue(12);
+        form->show();
+        QApplication::processEvents();
+    }
+    return *form;
+}
+
+double ProcessCpuSeconds()
+{
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+           static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) * 1e-6;
+}
+
+// Sync pacing with the receiver unpaced: frames back to back through the real loop; each
+// iteration runs 200 frames.
+void BM_SyncLoop(benchmark::State& State)
+{
+    setenv("QUILLEX_SIM_BLOCK_RATE", "0", 1);
+    TForm1& form = Window();
+    form.RBSync->setChecked(true);
+    int64_t frames = 0;
+    int64_t stopAt = 0;
+    form.OnFrameProcessed = [&] {
+        if (++frames >= stopAt)
+            form.BtnStartStop->setChecked(false); // the loop ends after this frame
+    };
+    for (auto _ : State) {
+        stopAt = frames + 200;
+        form.BtnStartStop->click();
+    }
+    form.OnFrameProcessed = nullptr;
+    State.SetItemsProcessed(frames);
+    State.counters["frames_per_s"] =
+        benchmark::Counter(static_cast<double>(frames), benchmark::Counter::kIsRate);
+}
+BENCHMARK(BM_SyncLoop)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// Fast scan at 100 frames per second with the receiver at its normal block rate: each
+// iteration runs the event loop for one second; cpu_percent is the share of one core.
+void BM_FastScan100(benchmark::State& State)
+{
+    unsetenv("QUILLEX_SIM_BLOCK_RATE");
+    TForm1& form = Window();
+    form.RBFast->setChecked(true);
+    form.SESpeed->setValue(100);
+    int64_t frames = 0;
+    form.OnFrameProcessed = [&] { ++frames; };
+    form.BtnStartStop->click();
+    double cpu = 0.0;
+    double wall = 0.0;
+    for (auto _ : State) {
+        const double cpu0 = ProcessCpuSeconds();
+        QElapsedTimer elapsed;
+        elapsed.start();
+        QEventLoop loop;
+        QTimer::singleShot(1000, &loop, &QEventLoop::quit);
+        loop.exec();
+        wall += elapsed.nsecsElapsed() * 1e-9;
+        cpu += ProcessCpuSeconds() - cpu0;
+    }
+    form.BtnStartStop->click();
+    form.OnFrameProcessed = nullptr;
+    State.counters["cpu_percent"] = 100.0 * cpu / wall;
+    State.counters["frames_per_s"] = static_cast<double>(frames) / wall;
+}
+BENCHMARK(BM_FastScan100)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(5);
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}

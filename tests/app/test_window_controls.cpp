@@ -1,0 +1,160 @@
+#include "test_window_support.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QLineEdit>
+#include <QRadioButton>
+#include <QScrollBar>
+#include <QSpinBox>
+#include <QToolButton>
+
+#include "SpektroNeu.h"
+#include "dxHisto.h"
+
+TEST_F(WindowTest, BandwidthTableSetsGapScrollRangeAndLineLength)
+{
+    Start();
+    Form->SEFft->setValue(12);
+    struct Row
+    {
+        int Index;
+        float Gap;
+        int Min, Max;
+        std::size_t Length;
+    };
+    for (const Row& r : {Row{0, 250, 2500, 37500, 512}, Row{1, 500, 5000, 35000, 1024},
+                         Row{2, 1000, 10000, 30000, 2048}, Row{3, 2000, 20000, 20000, 4096}}) {
+        Form->RGBW->setItemIndex(r.Index);
+        EXPECT_EQ(Form->Histo->ViewXGap(), r.Gap) << r.Index;
+        EXPECT_EQ(Form->SBFrq->minimum(), r.Min) << r.Index;
+        EXPECT_EQ(Form->SBFrq->maximum(), r.Max) << r.Index;
+        EXPECT_EQ(Form->WaterfallLine.size(), r.Length) << r.Index;
+        const int n = 4096;
+        EXPECT_GE(Form->ViewStartBin, 0);
+        EXPECT_LE(Form->ViewStartBin, n - static_cast<int>(r.Length));
+        EXPECT_EQ(Form->Histo->ViewXCurrentMax() - Form->Histo->ViewXCurrentMin(), 2.0f * (r.Min))
+            << r.Index;
+    }
+}
+
+TEST_F(WindowTest, CentreFollowsTheBandwidthLimits)
+{
+    Start();
+    Form->RGBW->setItemIndex(0);
+    Form->SBFrq->setValue(2500);
+    EXPECT_EQ(Form->StatusText(1), QStringLiteral("Center: 2.50 MHz"));
+    EXPECT_EQ(Form->Histo->ViewXCurrentMin(), 0.0f);
+    Form->RGBW->setItemIndex(3); // the only position at 40 MHz is 20000
+    EXPECT_EQ(Form->SBFrq->value(), 20000);
+    EXPECT_EQ(Form->Histo->ViewXCurrentMin(), 0.0f);
+    EXPECT_EQ(Form->Histo->ViewXCurrentMax(), 40000.0f);
+
+    // Re-selecting 20 MHz at centre 10000 passes through 40 MHz and lands at 20000.
+    Form->RGBW->setItemIndex(2);
+    Form->SBFrq->setValue(10000);
+    Form->ReselectBandwidth();
+    EXPECT_EQ(Form->RGBW->ItemIndex(), 2);
+    EXPECT_EQ(Form->SBFrq->value(), 20000);
+    EXPECT_EQ(Form->Histo->ViewXCurrentMin(), 10000.0f);
+}
+
+TEST_F(WindowTest, ReceiverControlsReachTheReceiver)
+{
+    Start();
+    const int before = static_cast<int>(Trace().size());
+    Form->RGAtt->setItemIndex(3);
+    Form->CBPreamp->setChecked(true);
+    Form->CBDither->setChecked(true);
+    Form->CBDither->setChecked(false);
+    EXPECT_EQ(Trace().mid(before),
+              (QStringList{QStringLiteral("SetAttenuator 3"), QStringLiteral("Sio 5 4"),
+                           QStringLiteral("Sio 7 4"), QStringLiteral("Sio 5 4")}));
+    Form->RGFenster->setItemIndex(3);
+    EXPECT_EQ(Form->FFT->LeakFunction(), wnBlackman);
+}
+
+TEST_F(WindowTest, KeyFilterPassesBothSeparatorsAndEnterAppliesOffsets)
+{
+    Start();
+    Form->EdtFrqOffset->clear();
+    TypeText(Form->EdtFrqOffset, QStringLiteral("-0x,5a.2"));
+    EXPECT_EQ(Form->EdtFrqOffset->text(), QStringLiteral("-0,5.2"));
+    TypeText(Form->SEAvg, QStringLiteral("q"));
+    EXPECT_EQ(Form->SEAvg->value(), 1);
+
+    for (const auto& [freq, level, wantFreq, wantLevel] :
+         {std::tuple{"0,5", "10", 0.5f, 10.0f}, std::tuple{"-1.25", "-3,5", -1.25f, -3.5f}}) {
+        Form->EdtFrqOffset->setText(QString::fromLatin1(freq));
+        Form->EdtLevelOffset->setText(QString::fromLatin1(level));
+        PressKey(Form->EdtLevelOffset, Qt::Key_Return, QStringLiteral("\r"));
+        EXPECT_EQ(Form->FreqOffset, wantFreq);
+        EXPECT_EQ(Form->LevelOffset, wantLevel);
+    }
+    EXPECT_TRUE(Prompts.Errors.isEmpty());
+
+    // A bad level text is reported once; the new frequency offset stays in force.
+    Form->EdtFrqOffset->setText(QStringLiteral("2"));
+    Form->EdtLevelOffset->setText(QStringLiteral("--"));
+    PressKey(Form->EdtFrqOffset, Qt::Key_Enter, QStringLiteral("\r"));
+    EXPECT_EQ(Prompts.Errors.size(), 1);
+    EXPECT_EQ(Form->FreqOffset, 2.0f);
+    EXPECT_EQ(Form->LevelOffset, -3.5f);
+}
+
+TEST_F(WindowTest, LevelScaleBarsSetTheWaterfallRangeAndHints)
+{
+    Start();
+    Form->LevelOffset = 5.0f;
+    Form->SBMin->setValue(140);
+    Form->SBRange->setValue(-100);
+    EXPECT_EQ(Form->Spektro->ZMin(), -140.0f);
+    EXPECT_EQ(Form->Spektro->ZMax(), 0.0f);
+    EXPECT_EQ(Form->SBMin->toolTip(), QStringLiteral("Min: -135dBm"));
+    EXPECT_EQ(Form->SBRange->toolTip(), QStringLiteral("Range: -135dBm 5dBm"));
+}
+
+TEST_F(WindowTest, AxisLabelsAndCursorCarryTheOffsets)
+{
+    Start();
+    QString text;
+    Form->LevelOffset = 10.0f;
+    Form->HistoYAxis(0.0, text);
+    EXPECT_EQ(text, QStringLiteral("[dBm] 10"));
+    Form->HistoYAxis(-50.0, text);
+    EXPECT_EQ(text, QStringLiteral("-40"));
+
+    for (const auto& [offset, label] : {std::pair{0.0f, "20.0"}, std::pair{0.5f, "20.50"},
+                                        std::pair{0.25f, "20.250"}, std::pair{-1.0f, "19.0"}}) {
+        Form->FreqOffset = offset;
+        Form->HistoXAxis(20000.0, text);
+        EXPECT_EQ(text, QLatin1String(label)) << offset;
+    }
+    Form->FreqOffset = 0.5f;
+    Form->HistoCrossMove(Form->Histo, 14200.0f, -80.0f, 1, 100);
+    EXPECT_EQ(Form->StatusText(1), QStringLiteral("Cursor: 14.700 MHz"));
+}
+
+TEST_F(WindowTest, DisplayButtons)
+{
+    Start();
+    Form->show();
+    Form->BtnGrid->click();
+    EXPECT_EQ(Form->Histo->GridVisible(), TDXHistographInt::grdBoth);
+    Form->BtnGrid->click();
+    EXPECT_EQ(Form->Histo->GridVisible(), TDXHistographInt::grdNone);
+
+    Form->Timer1Timer();
+    Form->BtnClearDisplay->click();
+    const QImage wave = Form->Spektro->WaveImage();
+    EXPECT_EQ(wave.pixelColor(wave.width() / 2, wave.height() - 1), QColor(Qt::black));
+
+    QApplication::clipboard()->clear();
+    Form->BtnCopy2ClpBrd->click();
+    EXPECT_EQ(QApplication::clipboard()->image().size(), Form->PnlHistoSpektro->size());
+
+    Form->resize(Form->width(), Form->height() + 40);
+    QApplication::processEvents();
+    // Both bars share the height left between the two labels.
+    EXPECT_EQ(Form->SBRange->height(), Form->SBMin->height());
+    EXPECT_EQ(Form->LblMin->y(), Form->PnlRangeMin->height() * 50 / 100 + 2);
+}

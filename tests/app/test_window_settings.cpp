@@ -1,0 +1,135 @@
+#include "test_window_support.h"
+
+#include <QCheckBox>
+#include <QLineEdit>
+#include <QScrollBar>
+#include <QSpinBox>
+
+TEST_F(WindowTest, SettingsRoundTripThroughTheFile)
+{
+    Start();
+    Form->RGFenster->setItemIndex(2);
+    Form->RGBW->setItemIndex(1);
+    Form->SBFrq->setValue(12340);
+    Form->SESpeed->setValue(25);
+    Form->RGAtt->setItemIndex(2);
+    Form->SBMin->setValue(100);
+    Form->SBRange->setValue(-30);
+    Form->SEAvg->setValue(8);
+    Form->SEFft->setValue(12);
+    Form->CBPreamp->setChecked(true);
+    Form->resize(900, 700);
+    Form->move(150, 90);
+    const auto saved = Form->CurrentSettings();
+    Prompts.Answers = {TPrompts::TAnswer::Yes};
+    ASSERT_TRUE(CloseWindow());
+    EXPECT_EQ(Prompts.Questions, QStringList{QStringLiteral("Some Settings changed, save?")});
+    EXPECT_FALSE(ReadIni().contains(QStringLiteral("[Offsets]"), Qt::CaseInsensitive));
+
+    Start();
+    EXPECT_EQ(Form->CurrentSettings(), saved);
+    EXPECT_TRUE(Trace().contains(QStringLiteral("SetAttenuator 2")));
+    EXPECT_EQ(Form->RGBW->ItemIndex(), 1);
+    EXPECT_EQ(Form->SBFrq->value(), 12340);
+    ASSERT_TRUE(CloseWindow());
+    EXPECT_EQ(Prompts.Questions.size(), 1); // unchanged: no second question
+}
+
+TEST_F(WindowTest, GarbageAndMissingKeysFallBackToTheirDefaults)
+{
+    WriteIni(QStringLiteral("[Settings]\nFFTWindow=abc\nBandWidth=0\nSpeed=\nAtt=0x2\n"
+                            "MinLevel=1e3\nRange=120\nFFT=zz\nDither=1\n"
+                            "[Form]\nWidth=wide\n[Offsets]\nFreqMHz=foo\nLeveldB=2,5\n"
+                            "Enabled=1\nInverted=x\n"));
+    Start();
+    EXPECT_TRUE(Prompts.Errors.isEmpty());
+    EXPECT_EQ(Form->RGFenster->ItemIndex(), 1);
+    EXPECT_EQ(Form->RGBW->ItemIndex(), 0);
+    EXPECT_EQ(Form->SESpeed->value(), 40);
+    EXPECT_EQ(Form->RGAtt->ItemIndex(), 2);
+    EXPECT_EQ(Form->SBMin->value(), 120);
+    EXPECT_EQ(Form->SBRange->value(), 0); // 120 is limited by the bar
+    EXPECT_EQ(Form->SEFft->value(), 11);
+    EXPECT_EQ(Form->SBFrq->value(), 18750); // half of the 5 MHz maximum 37500
+    EXPECT_TRUE(Form->CBDither->isChecked());
+    EXPECT_FALSE(Form->CBInverted->isChecked());
+    EXPECT_EQ(Form->FreqOffset, 0.0f);
+    EXPECT_EQ(Form->LevelOffset, 2.5f);
+    EXPECT_TRUE(Form->GBOffsets->isVisibleTo(Form.get()));
+    EXPECT_EQ(Form->EdtLevelOffset->text(), QStringLiteral("2.5"));
+    EXPECT_EQ(Form->Receiver.ControlWord(), 3u);
+}
+
+TEST_F(WindowTest, FreqDefaultAtFullBandwidthIsRaisedToTheOnlyPosition)
+{
+    WriteIni(QStringLiteral("[Settings]\nBandWidth=3\n"));
+    Start();
+    EXPECT_EQ(Form->SBFrq->value(), 20000);
+    EXPECT_EQ(Form->SBRange->value(), 0); // no Range key at all
+}
+
+TEST_F(WindowTest, OffsetsCountAtStoredPrecisionOnlyWhileEnabled)
+{
+    WriteIni(QStringLiteral("[Offsets]\nFreqMHz=1,2341\nLeveldB=0.0\nEnabled=1\n"));
+    Start();
+    ASSERT_EQ(Form->FreqOffset, 1.2341f);
+    Form->FreqOffset = 1.2344f;
+    EXPECT_TRUE(CloseWindow()); // 1234 both times: no question
+    EXPECT_TRUE(Prompts.Questions.isEmpty());
+
+    Start();
+    Form->FreqOffset = 1.2346f;
+    Form->OffsetsEnabled = false; // offsets out of force: changes do not count
+    Form->CBInverted->setChecked(true);
+    EXPECT_TRUE(CloseWindow());
+    EXPECT_TRUE(Prompts.Questions.isEmpty());
+
+    Start();
+    Form->FreqOffset = 1.2346f;
+    Prompts.Answers = {TPrompts::TAnswer::Yes};
+    EXPECT_TRUE(CloseWindow());
+    EXPECT_EQ(Prompts.Questions.size(), 1);
+    EXPECT_TRUE(ReadIni().contains(QStringLiteral("FreqMHz=1.235")));
+}
+
+TEST_F(WindowTest, OffsetsWrittenWithACommaReadBackElsewhere)
+{
+    WriteIni(QStringLiteral("[Offsets]\nEnabled=1\n"));
+    QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
+    Start();
+    Form->EdtFrqOffset->setText(QStringLiteral("0.75"));
+    Form->EdtLevelOffset->setText(QStringLiteral("-12,5"));
+    Form->ApplyOffsetFields();
+    Prompts.Answers = {TPrompts::TAnswer::Yes};
+    ASSERT_TRUE(CloseWindow());
+    EXPECT_TRUE(ReadIni().contains(QStringLiteral("FreqMHz=0,750")));
+
+    QLocale::setDefault(QLocale::c());
+    Start();
+    EXPECT_EQ(Form->FreqOffset, 0.75f);
+    EXPECT_EQ(Form->LevelOffset, -12.5f);
+    EXPECT_EQ(Form->EdtFrqOffset->text(), QStringLiteral("0.750"));
+}
+
+TEST_F(WindowTest, MovingTheWindowCountsAsAChangeAndNoDiscardsIt)
+{
+    Start();
+    Form->move(Form->x() + 1, Form->y());
+    Prompts.Answers = {TPrompts::TAnswer::No};
+    EXPECT_TRUE(CloseWindow());
+    EXPECT_EQ(Prompts.Questions.size(), 1);
+    EXPECT_FALSE(QFile::exists(IniPath()));
+}
+
+TEST_F(WindowTest, WriteErrorIsReportedAndKeepsTheWindowOpen)
+{
+    Start();
+    Form->SEAvg->setValue(4);
+    Form->StartDir = Dir.filePath(QStringLiteral("missing/folder/"));
+    Prompts.Answers = {TPrompts::TAnswer::Yes};
+    EXPECT_FALSE(CloseWindow());
+    ASSERT_EQ(Prompts.Errors.size(), 1);
+    EXPECT_EQ(Prompts.Errors[0],
+              QStringLiteral("In %1 kann nicht geschrieben werden").arg(Form->SettingsPath()));
+    EXPECT_FALSE(Trace().contains(QStringLiteral("Close")));
+}

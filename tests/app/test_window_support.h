@@ -1,0 +1,160 @@
+#pragma once
+
+#include <QCheckBox>
+#include <QCoreApplication>
+#include <QDir>
+#include <QEventLoop>
+#include <QFile>
+#include <QGroupBox>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QLocale>
+#include <QProgressBar>
+#include <QRadioButton>
+#include <QScrollBar>
+#include <QSpinBox>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QToolButton>
+#include <deque>
+#include <functional>
+#include <gtest/gtest.h>
+#include <memory>
+#include <stdlib.h>
+
+#include "Clock.h"
+#include "DateTimeU.h"
+#include "Prompts.h"
+#include "Unit1.h"
+
+// Key presses as the user types them, through the widget's event filters.
+inline void PressKey(QWidget* Target, int Key, const QString& Text)
+{
+    QKeyEvent press(QEvent::KeyPress, Key, Qt::NoModifier, Text);
+    QCoreApplication::sendEvent(Target, &press);
+    QKeyEvent release(QEvent::KeyRelease, Key, Qt::NoModifier, Text);
+    QCoreApplication::sendEvent(Target, &release);
+}
+
+inline void TypeText(QWidget* Target, const QString& Text)
+{
+    for (QChar c : Text)
+        PressKey(Target, c.toUpper().unicode(), QString(c));
+}
+
+// Runs the event loop for a while, so that timers fire.
+inline void RunEvents(int Ms)
+{
+    QEventLoop loop;
+    QTimer::singleShot(Ms, &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
+// A clock the test sets; starts at a fixed local moment.
+class TFakeClock : public TClock
+{
+public:
+    double Value = quillex::EncodeDateTime(2026, 12, 6, 10, 0, 0);
+    double Now() const override { return Value; }
+    void Advance(double Seconds) { Value += Seconds / 86400.0; }
+};
+
+// Prompts that record every text and answer from a script (Cancel when it runs dry).
+class TScriptedPrompts : public TPrompts
+{
+public:
+    QStringList Messages, Errors, Questions, Information;
+    std::deque<TAnswer> Answers;
+    std::function<void()> OnQuestion;
+
+    void ShowMessage(const QString& Text) override { Messages << Text; }
+    void ShowError(const QString& Text) override { Errors << Text; }
+    TAnswer AskYesNoCancel(const QString& Text) override
+    {
+        Questions << Text;
+        if (OnQuestion)
+            OnQuestion();
+        if (Answers.empty())
+            return TAnswer::Cancel;
+        const TAnswer answer = Answers.front();
+        Answers.pop_front();
+        return answer;
+    }
+    QString SaveFileName(const QString&, const QString&, const QString&) override { return {}; }
+    QString OpenFileName(const QString&, const QString&, const QString&) override { return {}; }
+    void ShowInformation(const QString& Title, const QString&) override { Information << Title; }
+};
+
+// A window started in a fresh folder against the simulated receiver (unpaced, traced).
+class WindowTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        QLocale::setDefault(QLocale::c());
+        for (const char* name : SimVariables)
+            unsetenv(name);
+        ASSERT_TRUE(Dir.isValid());
+        OldDir = QDir::currentPath();
+        QDir::setCurrent(Dir.path());
+        TracePath = Dir.filePath(QStringLiteral("trace.txt"));
+        setenv("QUILLEX_SIM_TRACE", TracePath.toLocal8Bit().constData(), 1);
+        setenv("QUILLEX_SIM_BLOCK_RATE", "0", 1);
+    }
+
+    void TearDown() override
+    {
+        Form.reset();
+        QDir::setCurrent(OldDir);
+        for (const char* name : SimVariables)
+            unsetenv(name);
+        QLocale::setDefault(QLocale::c());
+    }
+
+    // Creates the window and runs the start-up tick at once instead of after 100 ms.
+    void Start(const QStringList& Args = {})
+    {
+        Form = std::make_unique<TForm1>(Prompts, Clock, Args);
+        Form->OnTerminate = [this](int Code) { TerminatedWith = Code; };
+        Form->InitTimerTimer();
+    }
+
+    // The close the user triggers; true when the window accepted it.
+    bool CloseWindow() { return Form->close(); }
+
+    QStringList Trace() const
+    {
+        QFile file(TracePath);
+        if (!file.open(QIODevice::ReadOnly))
+            return {};
+        return QString::fromLocal8Bit(file.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    }
+
+    QString IniPath() const { return Dir.filePath(QStringLiteral("Quillex.ini")); }
+
+    void WriteIni(const QString& Text) const
+    {
+        QFile file(IniPath());
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        file.write(Text.toUtf8());
+    }
+
+    QString ReadIni() const
+    {
+        QFile file(IniPath());
+        return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+    }
+
+    static constexpr const char* SimVariables[] = {
+        "QUILLEX_RECEIVER_LIBRARY", "QUILLEX_SIM_OPEN_FAIL", "QUILLEX_SIM_FIRMWARE_FAIL",
+        "QUILLEX_SIM_FPGA_RESULT",  "QUILLEX_SIM_TRACE",     "QUILLEX_SIM_BLOCK_RATE"};
+
+    QTemporaryDir Dir;
+    QString OldDir;
+    QString TracePath;
+    TFakeClock Clock;
+    TScriptedPrompts Prompts;
+    std::unique_ptr<TForm1> Form;
+    int TerminatedWith = 0;
+};
