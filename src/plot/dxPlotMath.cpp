@@ -7,17 +7,6 @@
 
 namespace dxplot {
 
-int TruncClamp(double v, int lo, int hi)
-{
-    if (std::isnan(v))
-        return std::clamp(0, lo, hi);
-    if (v <= lo)
-        return lo;
-    if (v >= hi)
-        return hi;
-    return static_cast<int>(v);
-}
-
 namespace {
 
 struct PatternParts

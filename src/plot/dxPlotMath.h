@@ -10,7 +10,7 @@
 namespace dxplot {
 
 // Truncates toward zero and clamps to lo..hi; NaN gives 0 (clamped), so no undefined cast.
-int TruncClamp(double v, int lo, int hi);
+inline int TruncClamp(double v, int lo, int hi);
 
 // Pattern formatter for labels: "0" digit always shown, "#" digit shown when significant,
 // "." decimal point, "E-00"/"E+00" exponent with at least as many digits as zeros (sign only

@@ -4,6 +4,15 @@
 
 namespace dxplot {
 
+inline int TruncClamp(double v, int lo, int hi)
+{
+    if (v >= lo && v <= hi)
+        return static_cast<int>(v);
+    if (std::isnan(v))
+        return 0 < lo ? lo : (0 > hi ? hi : 0);
+    return v < lo ? lo : hi;
+}
+
 template <class F> void ForEachLogGridValue(float vmin, float vmax, F&& f)
 {
     if (!(vmin > 0.0f) || !(vmax > vmin))

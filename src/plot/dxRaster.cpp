@@ -32,9 +32,10 @@ i64 CeilDiv(i64 a, i64 b)
 // Line stepping along a major axis: the minor offset of step t is round(t * dMinor / dMajor)
 // with halves rounded up. Steps 0 .. dMajor - 1 are drawn (the end pixel is not).
 // major0/minor0: start; sMaj/sMin: directions; [majLo, majHi] and [minLo, minHi] the clip.
-template <class Plot>
+// step(major, minor, pixels, remainder, twoMajor, twoMinor) draws the visible part.
+template <class Step>
 void StepLine(int major0, int minor0, i64 dMaj, i64 dMin, int sMaj, int sMin, int majLo, int majHi,
-              int minLo, int minHi, Plot&& plot)
+              int minLo, int minHi, Step&& step)
 {
     // Step range inside the clip along the major axis.
     i64 tLo, tHi;
@@ -70,19 +71,11 @@ void StepLine(int major0, int minor0, i64 dMaj, i64 dMin, int sMaj, int sMin, in
     if (tLo > tHi)
         return;
     const i64 num = 2 * tLo * dMin + dMaj;
-    i64 off = num / twoMaj;
+    const i64 off = num / twoMaj;
     i64 rem = num % twoMaj;
-    int maj = static_cast<int>(major0 + sMaj * tLo);
-    int min = static_cast<int>(minor0 + sMin * off);
-    for (i64 t = tLo; t <= tHi; ++t) {
-        plot(maj, min);
-        maj += sMaj;
-        rem += 2 * dMin;
-        if (rem >= twoMaj) {
-            rem -= twoMaj;
-            min += sMin;
-        }
-    }
+    const int maj = static_cast<int>(major0 + sMaj * tLo);
+    const int min = static_cast<int>(minor0 + sMin * off);
+    step(maj, min, static_cast<int>(tHi - tLo + 1), rem, twoMaj, 2 * dMin);
 }
 
 } // namespace
@@ -99,14 +92,43 @@ void DrawLine(const RasterTarget& t, int x0, int y0, int x1, int y1, std::uint32
         return;
     const int sx = dx < 0 ? -1 : 1;
     const int sy = dy < 0 ? -1 : 1;
-    std::uint32_t* bits = t.Bits;
+    std::uint32_t* const bits = t.Bits;
     const std::ptrdiff_t stride = t.Stride;
+    // Pixel pointer walks: one step along the major axis, a minor step when the remainder
+    // overflows. Vertical runs (the bulk of a decimated curve) never take the minor branch.
     if (adx >= ady) {
         StepLine(x0, y0, adx, ady, sx, sy, t.ClipLeft, t.ClipRight - 1, t.ClipTop, t.ClipBottom - 1,
-                 [&](int x, int y) { bits[y * stride + x] = c; });
+                 [&](int x, int y, int n, i64 rem, i64 twoMaj, i64 twoMin) {
+                     std::uint32_t* p = bits + y * stride + x;
+                     const std::ptrdiff_t minorStep = sy * stride;
+                     for (; n > 0; --n, p += sx) {
+                         *p = c;
+                         rem += twoMin;
+                         if (rem >= twoMaj) {
+                             rem -= twoMaj;
+                             p += minorStep;
+                         }
+                     }
+                 });
     } else {
         StepLine(y0, x0, ady, adx, sy, sx, t.ClipTop, t.ClipBottom - 1, t.ClipLeft, t.ClipRight - 1,
-                 [&](int y, int x) { bits[y * stride + x] = c; });
+                 [&](int y, int x, int n, i64 rem, i64 twoMaj, i64 twoMin) {
+                     std::uint32_t* p = bits + y * stride + x;
+                     const std::ptrdiff_t majorStep = sy * stride;
+                     if (twoMin == 0) {
+                         for (; n > 0; --n, p += majorStep)
+                             *p = c;
+                         return;
+                     }
+                     for (; n > 0; --n, p += majorStep) {
+                         *p = c;
+                         rem += twoMin;
+                         if (rem >= twoMaj) {
+                             rem -= twoMaj;
+                             p += sx;
+                         }
+                     }
+                 });
     }
 }
 

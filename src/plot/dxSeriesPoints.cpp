@@ -25,17 +25,6 @@ void PointSink::Finish()
     m_count = 0;
 }
 
-int SeriesMapping::YPixel(double v) const
-{
-    if (LogY)
-        return LogYMap.ToPixel(v);
-    if (v > YTopValue)
-        return -Limit;
-    if (!(v >= YBottomValue))
-        return Limit;
-    return TruncClamp(v * YScale + YOff, -Limit, Limit - 1) + 1;
-}
-
 int SeriesMapping::XPixelOfValue(double x) const
 {
     if (LogX)
@@ -45,14 +34,6 @@ int SeriesMapping::XPixelOfValue(double x) const
     if (!(x <= XRightValue))
         return Limit;
     return TruncClamp(x * XScale + XOff, -Limit, Limit);
-}
-
-int SeriesMapping::XPixelOfIndex(int i) const
-{
-    if (LogX)
-        return LogXMap.ToPixel(NominalMin + (i - 1) * Dx);
-    // Not clamped by rule, but a far zoom must not overflow the pixel type.
-    return TruncClamp(i * XScale + XOff, -Limit, Limit);
 }
 
 namespace {

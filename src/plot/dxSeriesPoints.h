@@ -73,6 +73,26 @@ struct SeriesMapping
     int XPixelOfIndex(int i) const; // i from 1
 };
 
+// Inline: called once per sample on the per-frame path.
+inline int SeriesMapping::YPixel(double v) const
+{
+    if (LogY)
+        return LogYMap.ToPixel(v);
+    if (v > YTopValue)
+        return -Limit;
+    if (!(v >= YBottomValue))
+        return Limit;
+    return TruncClamp(v * YScale + YOff, -Limit, Limit - 1) + 1;
+}
+
+inline int SeriesMapping::XPixelOfIndex(int i) const
+{
+    if (LogX)
+        return LogXMap.ToPixel(NominalMin + (i - 1) * Dx);
+    // Not clamped by rule, but a far zoom must not overflow the pixel type.
+    return TruncClamp(i * XScale + XOff, -Limit, Limit);
+}
+
 struct PlotBox
 {
     int Left, Top, Right, Bottom;
