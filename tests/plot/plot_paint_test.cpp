@@ -185,6 +185,36 @@ TEST(PlotPaint, ClampedValuesLeaveThePlotInTheirDirection)
     EXPECT_EQ(p.Surface().pixel(p.width() / 4, y), Rgb(clBlack));
 }
 
+TEST(PlotPaint, CurveVerticesSitWhereEachScaleCombinationMapsThem)
+{
+    for (TDXGrdScale scale : {sclLinLin, sclLinLog, sclLogLin, sclLogLog}) {
+        TDXHistographInt h;
+        h.resize(400, 300);
+        h.setBkColor(clBlack);
+        h.setSeries({clWhite, 0, 0});
+        h.setViewXNominalMin(1);
+        h.setViewXNominalMax(9);
+        h.setViewXCurrentMin(1);
+        h.setViewXCurrentMax(9);
+        h.setViewYMin(1);
+        h.setViewYMax(1000);
+        h.setGridScale(scale);
+        std::vector<float> d(9);
+        for (int i = 1; i <= 9; ++i)
+            d[i - 1] = std::pow(2.0f, float(i));
+        h.SetSeriesData(d.data(), 9, 1);
+        const bool logX = scale == sclLogLin || scale == sclLogLog;
+        const bool logY = scale == sclLinLog || scale == sclLogLog;
+        const auto m = MappingOf(h, 9);
+        // Interior vertices above the bottom row (a linear Y pixel is one below the edge).
+        for (int i = 4; i <= 8; ++i) {
+            const int x = logX ? h.LogXToPixel(i) : m.XPixelOfIndex(i);
+            const int y = logY ? h.LogYToPixel(d[i - 1]) : m.YPixel(d[i - 1]);
+            EXPECT_EQ(h.Surface().pixel(x, y), Rgb(clWhite)) << "scale " << scale << " i " << i;
+        }
+    }
+}
+
 TEST(PlotPaint, LogarithmicGridOnOneToNineTimesEachDecade)
 {
     TDXHistographInt h;
