@@ -5,6 +5,7 @@
 #include <QPainter>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <vector>
 
@@ -338,6 +339,26 @@ TEST(PlotPaint, RefreshRedrawsOnlyThePlotArea)
     h.setEnableUpdate(false);
     h.SetSeriesData(d.data(), 4096, 1);
     EXPECT_EQ(paints, 2);
+}
+
+TEST(PlotPaint, RefreshGivesTheSameImageAsAFullRender)
+{
+    TDXHistograph h;
+    MainWindowSetup(h);
+    h.setGridVisible(grdBoth);
+    h.setGridLineStyle(psDot);
+    h.setTitleTop("Overlapping the plot area");
+    h.setOwnerDrawYAxis(true);
+    h.OnYAxis = [](double v, QString& out) { out = QString::number(v); };
+    std::vector<float> d(4096);
+    for (int i = 0; i < 4096; ++i)
+        d[i] = -100.0f + 40.0f * std::sin(i * 0.01f);
+    h.SetSeriesData(d.data(), 4096, 1);
+    std::reverse(d.begin(), d.end());
+    h.SetSeriesData(d.data(), 4096, 1);
+    const QImage refreshed = h.Surface().copy();
+    h.RenderNow();
+    EXPECT_TRUE(refreshed == h.Surface());
 }
 
 TEST(PlotPaint, TitlesAreDrawnWhereTheirRectanglesSay)
