@@ -198,34 +198,34 @@ TEST_F(RecordingTest, RecordsGoldenBytesAndHeaderReadsBackInAnyLocale)
     EXPECT_EQ(Form->EdtLevelOffset->text(), QStringLiteral("-3.5"));
 }
 
-TEST_F(RecordingTest, PlaybackModeSwitchesTheControlsBackAndForth)
+// The load dialog pauses a running playback; a chosen file stops it as Stop would, so
+// that the pacing buttons and Playback are usable again.
+TEST_F(RecordingTest, LoadingStopsPlaybackAndLeavingPlaybackClosesTheFile)
 {
     StartWindow();
-    Form->BtnPlayback->click();
-    EXPECT_TRUE(Form->PlaybackMode);
-    EXPECT_TRUE(Form->RBFast->isChecked());
-    EXPECT_TRUE(Form->RBSlow->isHidden());
-    EXPECT_FALSE(Form->BtnStartStop->isEnabled());
-    EXPECT_FALSE(Form->BtnRecord->isEnabled());
-    EXPECT_TRUE(Form->BtnLoadFile->isEnabled());
-    EXPECT_FALSE(Form->GBFilePos->isHidden());
-    EXPECT_EQ(Form->PB->height(), 18);
-    EXPECT_EQ(Form->RBSync->text(), QStringLiteral("Harddisk sync"));
-
-    WriteFile(Path("a.spk"), {HeaderRecord("       2.000", "     1.0"), DataRecord(0, 1)});
+    WriteFile(Path("a.spk"), {HeaderRecord("       2.000", "     1.0"), DataRecord(0, 1),
+                              DataRecord(0, 2), DataRecord(0, 3)});
     EnterPlaybackAndLoad(Path("a.spk"));
     EXPECT_EQ(Form->StatusText(3), QStringLiteral("File: a.spk"));
+    EXPECT_EQ(Form->RBSync->text(), QStringLiteral("Harddisk sync"));
+    Form->BtnStartStop->click();
+    bool timerDuringDialog = true;
+    Files.OnDialog = [&] { timerDuringDialog = Form->Timer1->isActive(); };
+    Form->BtnLoadFile->click(); // cancelled: playing on
+    EXPECT_FALSE(timerDuringDialog);
+    EXPECT_TRUE(Form->Timer1->isActive() && Form->BtnStartStop->isChecked());
+    Files.Names.push_back(Path("a.spk"));
+    Form->BtnLoadFile->click();
+    EXPECT_FALSE(Form->Timer1->isActive() || Form->BtnStartStop->isChecked());
+    EXPECT_TRUE(Form->RBSync->isEnabled() && Form->BtnPlayback->isEnabled());
     EXPECT_TRUE(Form->BtnStartStop->isEnabled());
+
     Form->BtnPlayback->click();
-    EXPECT_FALSE(Form->PlaybackMode);
     EXPECT_FALSE(Form->SpkFile.Reader.IsOpen());
     EXPECT_TRUE(Form->PlaybackFileName.isEmpty());
     EXPECT_EQ(Form->StatusText(3), QString());
-    EXPECT_EQ(Form->LblMax->text(), QString());
     EXPECT_EQ(Form->RBSync->text(), QStringLiteral("Perseus sync"));
-    EXPECT_TRUE(Form->RBSlow->isEnabled() && !Form->RBSlow->isHidden());
     EXPECT_TRUE(Form->PB->isHidden());
-    EXPECT_TRUE(Form->BtnRecord->isEnabled() && !Form->BtnLoadFile->isEnabled());
 }
 
 TEST_F(RecordingTest, ThreeRecordFilePlaysRecordsOneAndTwoThenRewinds)
