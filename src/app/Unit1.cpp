@@ -112,6 +112,9 @@ void TForm1::FormCreate()
     ScanTicker = QStringLiteral(" ");
     BtnPlayback->setChecked(false);
     RBFast->setChecked(true);
+    // Until the receiver is up, a click could reach an unbound library or vectors that
+    // do not exist yet.
+    centralWidget()->setEnabled(false);
     InitTimer->start();
 }
 
@@ -188,6 +191,7 @@ void TForm1::InitTimerTimer()
         SetPanelHeight(GBOffsets, 0);
     }
     ReselectBandwidth();
+    centralWidget()->setEnabled(true);
 }
 
 void TForm1::closeEvent(QCloseEvent* Event)

@@ -8,6 +8,7 @@
 #include <functional>
 #include <memory>
 #include <random>
+#include <stdexcept>
 #include <vector>
 
 #include "Clock.h"
@@ -217,6 +218,8 @@ public:
             Handler();
         } catch (const std::exception& e) {
             ShowException(e);
+        } catch (...) {
+            ShowException(std::runtime_error("Unknown error"));
         }
     }
 

@@ -165,3 +165,16 @@ TEST_F(WindowTest, CloseDuringSyncLoopEndsTheLoopBeforeTheQuestion)
     EXPECT_FALSE(runningAtQuestion);
     EXPECT_EQ(Trace().last(), QStringLiteral("Close"));
 }
+
+TEST_F(WindowTest, ControlsWaitForTheStartupTick)
+{
+    Form = std::make_unique<TForm1>(Prompts, Clock, QStringList{});
+    Form->BtnStartStop->click(); // too early: ignored
+    EXPECT_FALSE(Form->BtnStartStop->isChecked());
+    EXPECT_TRUE(Trace().isEmpty());
+    EXPECT_EQ(Form->GBSpeed->title(), QStringLiteral("Framerate")); // fast scan from creation
+    RunEvents(300);                                                 // the 100 ms start-up tick
+    EXPECT_FALSE(Form->InitTimer->isActive());
+    EXPECT_TRUE(Trace().contains(QStringLiteral("Sio 1 4")));
+    EXPECT_TRUE(Form->BtnStartStop->isEnabled());
+}
