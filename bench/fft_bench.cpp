@@ -27,12 +27,6 @@ std::vector<float> Samples(size_t count)
     return v;
 }
 
-inline float Magnitude(float re, float im)
-{
-    const double r = re, i = im;
-    return float(std::sqrt(r * r + i * i));
-}
-
 // FFTW's unscaled r2c with the same scaling and magnitudes as RealFFT's output.
 class FftwReference
 {
@@ -54,8 +48,10 @@ public:
         fftwf_execute(plan);
         const float scale = 1.0f / float(n);
         mags[0] = out[0][0] * 0.5f * scale;
-        for (int k = 1; k < n; ++k)
-            mags[size_t(k)] = Magnitude(out[k][0] * scale, out[k][1] * scale);
+        for (int k = 1; k < n; ++k) {
+            const float re = out[k][0] * scale, im = out[k][1] * scale;
+            mags[size_t(k)] = std::sqrt(re * re + im * im);
+        }
     }
     int n;
     float* in;

@@ -1,6 +1,7 @@
 #include "dxFFT.h"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <new>
 #include <numbers>
@@ -355,23 +356,9 @@ void TDXFFT::RealFFT(TDXVector* Input, TDXComplexVector* Output, bool Phase)
 
 namespace {
 
-inline float Magnitude(float re, float im)
-{
-    const double r = re, i = im;
-    return float(std::sqrt(r * r + i * i));
-}
-
-// Writes bin (re, im) as its magnitude and either its imaginary part or its angle.
-template <bool Phase> inline void StoreBin(float& OutRe, float& OutIm, float re, float im)
-{
-    OutIm = Phase ? float(std::atan2(double(im), double(re))) : im;
-    OutRe = Magnitude(re, im);
-}
-
-// Splits the half-length complex spectrum Z into bins 0..N-1 of the 2N-point real spectrum
-// and turns them into magnitudes. The forward 1/N scaling is a power of two, so folding it
-// into the final halving gives the same floats as scaling first.
-template <bool Phase>
+// Splits the half-length complex spectrum Z into bins 0..N-1 of the 2N-point real spectrum,
+// in place. The forward 1/N scaling is a power of two, so folding it into the final halving
+// gives the same floats as scaling first.
 void SeparateBins(float* Re, float* Im, int32_t n, const float* __restrict c,
                   const float* __restrict sn)
 {
@@ -393,23 +380,68 @@ void SeparateBins(float* Re, float* Im, int32_t n, const float* __restrict c,
         const float a = rk + rm, b = rk - rm, d = ik + im, e = ik - im;
         const float t1 = b * s - d * c[k];
         const float t2 = b * c[k] + d * s;
-        StoreBin<Phase>(lowRe[k], lowIm[k], (a - t1) * scale, (e - t2) * scale);
-        StoreBin<Phase>(highRe[-k], highIm[-k], (a + t1) * scale, (-e - t2) * scale);
+        lowRe[k] = (a - t1) * scale;
+        highRe[-k] = (a + t1) * scale;
+        lowIm[k] = (e - t2) * scale;
+        highIm[-k] = (-e - t2) * scale;
     }
     // At k = N/2 both halves meet (b = e = 0); the second pair of results is the one that
     // stays.
     const float a = Re[half] + Re[half], d = Im[half] + Im[half];
     const float t1 = -(d * c[half]);
     const float t2 = d * -sn[half];
-    StoreBin<Phase>(Re[half], Im[half], (a + t1) * scale, -t2 * scale);
+    Re[half] = (a + t1) * scale;
+    Im[half] = -t2 * scale;
+}
+
+float ExactMagnitude(float re, float im)
+{
+    const double r = re, i = im;
+    return float(std::sqrt(r * r + i * i));
+}
+
+// Re[k] := |Re[k] + i Im[k]|. Single precision is within an ulp of the exact value while the
+// squared magnitude stays a normal float; blocks with any square outside that range (tiny,
+// huge, zero or NaN) are redone in double precision from the untouched inputs.
+void Magnitudes(float* __restrict Re, const float* __restrict Im, int32_t count)
+{
+    constexpr int32_t Block = 256;
+    // Non-negative floats order like their bit patterns, which compare without branches.
+    constexpr uint32_t Lowest = std::bit_cast<uint32_t>(1e-36f);
+    constexpr uint32_t Range = std::bit_cast<uint32_t>(1e37f) - Lowest;
+    float mags[Block];
+    for (int32_t start = 0; start < count; start += Block) {
+        const int32_t len = std::min(Block, count - start);
+        const float* re = Re + start;
+        const float* im = Im + start;
+        uint32_t outside = 0;
+        for (int32_t k = 0; k < len; ++k) {
+            const float sq = re[k] * re[k] + im[k] * im[k];
+            outside |= uint32_t(std::bit_cast<uint32_t>(sq) - Lowest > Range);
+            mags[k] = std::sqrt(sq);
+        }
+        if (outside == 0) {
+            std::copy(mags, mags + len, Re + start);
+        } else {
+            for (int32_t k = 0; k < len; ++k)
+                Re[start + k] = ExactMagnitude(re[k], im[k]);
+        }
+    }
 }
 
 } // namespace
 
 void TDXFFT::Separate(float* Re, float* Im, bool Phase) const
 {
-    if (Phase)
-        SeparateBins<true>(Re, Im, int32_t(FSize), FCosTable->Values, FSinTable->Values);
-    else
-        SeparateBins<false>(Re, Im, int32_t(FSize), FCosTable->Values, FSinTable->Values);
+    const int32_t n = int32_t(FSize);
+    SeparateBins(Re, Im, n, FCosTable->Values, FSinTable->Values);
+    if (!Phase) {
+        Magnitudes(Re + 1, Im + 1, n - 1);
+        return;
+    }
+    for (int32_t k = 1; k < n; ++k) {
+        const float magnitude = ExactMagnitude(Re[k], Im[k]);
+        Im[k] = float(std::atan2(double(Im[k]), double(Re[k])));
+        Re[k] = magnitude;
+    }
 }
