@@ -291,6 +291,7 @@ private:
     void Invalidate();
     void UpdateTimer();
     void SetFont(TDXFontId Id, const QFont& Value);
+    void RepairLogXLimits();
     void EnsureSurfaceSize();
 
     // Paint path.

@@ -28,12 +28,8 @@ void TDXHistographInt::setViewXCurrentMin(float Value)
         return;
     m_viewXCurrentMin = Value;
     if (IsLogX()) {
-        if (m_autoScale) {
-            if (m_viewXCurrentMax <= 0.0f)
-                m_viewXCurrentMax = 0.1f;
-            if (m_viewXCurrentMin <= 0.0f)
-                m_viewXCurrentMin = m_viewXCurrentMax / 100.0f;
-        }
+        if (m_autoScale)
+            RepairLogXLimits();
         UpdateLogXMapping();
     }
     Invalidate();
@@ -45,15 +41,20 @@ void TDXHistographInt::setViewXCurrentMax(float Value)
         return;
     m_viewXCurrentMax = Value;
     if (IsLogX()) {
-        if (m_autoScale) {
-            if (m_viewXCurrentMax <= 0.0f)
-                m_viewXCurrentMax = 0.1f;
-            if (m_viewXCurrentMin <= 0.0f)
-                m_viewXCurrentMin = m_viewXCurrentMax / 100.0f;
-        }
+        if (m_autoScale)
+            RepairLogXLimits();
         UpdateLogXMapping();
     }
     Invalidate();
+}
+
+void TDXHistographInt::RepairLogXLimits()
+{
+    // While scaling automatically, a logarithmic X axis gets usable limits instead of an error.
+    if (m_viewXCurrentMax <= 0.0f)
+        m_viewXCurrentMax = 0.1f;
+    if (m_viewXCurrentMin <= 0.0f)
+        m_viewXCurrentMin = m_viewXCurrentMax / 100.0f;
 }
 
 void TDXHistographInt::setViewXGap(float Value)
@@ -130,12 +131,8 @@ void TDXHistographInt::setGridScale(TDXGrdScale Value)
         UpdateLogYMapping();
     }
     if (IsLogX()) {
-        if (m_autoScale) {
-            if (m_viewXCurrentMax <= 0.0f)
-                m_viewXCurrentMax = 0.1f;
-            if (m_viewXCurrentMin <= 0.0f)
-                m_viewXCurrentMin = m_viewXCurrentMax / 100.0f;
-        }
+        if (m_autoScale)
+            RepairLogXLimits();
         UpdateLogXMapping();
     }
     Invalidate();
