@@ -6,6 +6,10 @@
 #include <new>
 #include <numbers>
 
+#if defined(__SSE2__)
+#include <xmmintrin.h>
+#endif
+
 namespace {
 
 template <typename T> T* Append(std::vector<std::unique_ptr<T>>& List, int64_t Size)
@@ -110,6 +114,55 @@ inline void FirstTwoStages(float r0, float i0, float r1, float i1, float r2, flo
     Im[1] = bi + dr;
     Re[3] = br + di;
     Im[3] = bi - dr;
+}
+
+// Packs the 4q real samples x as complex pairs in bit-reversed order and runs the first two
+// stages on them. Group r reads z[r], z[r + 2q], z[r + q] and z[r + 3q] and writes the four
+// points at rev(r).
+void PackFirstTwoStages(const float* x, float* Re, float* Im, const uint32_t* rev, int64_t q)
+{
+    const float* x0 = x;
+    const float* x1 = x + 4 * q;
+    const float* x2 = x + 2 * q;
+    const float* x3 = x + 6 * q;
+    int64_t r = 0;
+#if defined(__SSE2__)
+    // Four groups at a time: split pairs into real and imaginary vectors, do the butterflies
+    // across the groups, then transpose so each group's four points are stored together.
+    const auto load = [](const float* p, __m128& re, __m128& im) {
+        const __m128 lo = _mm_loadu_ps(p), hi = _mm_loadu_ps(p + 4);
+        re = _mm_shuffle_ps(lo, hi, _MM_SHUFFLE(2, 0, 2, 0));
+        im = _mm_shuffle_ps(lo, hi, _MM_SHUFFLE(3, 1, 3, 1));
+    };
+    for (; r + 4 <= q; r += 4) {
+        __m128 r0, i0, r1, i1, r2, i2, r3, i3;
+        load(x0 + 2 * r, r0, i0);
+        load(x1 + 2 * r, r1, i1);
+        load(x2 + 2 * r, r2, i2);
+        load(x3 + 2 * r, r3, i3);
+        const __m128 ar = _mm_add_ps(r0, r1), ai = _mm_add_ps(i0, i1);
+        const __m128 br = _mm_sub_ps(r0, r1), bi = _mm_sub_ps(i0, i1);
+        const __m128 cr = _mm_add_ps(r2, r3), ci = _mm_add_ps(i2, i3);
+        const __m128 dr = _mm_sub_ps(r2, r3), di = _mm_sub_ps(i2, i3);
+        __m128 o0r = _mm_add_ps(ar, cr), o0i = _mm_add_ps(ai, ci);
+        __m128 o2r = _mm_sub_ps(ar, cr), o2i = _mm_sub_ps(ai, ci);
+        __m128 o1r = _mm_sub_ps(br, di), o1i = _mm_add_ps(bi, dr);
+        __m128 o3r = _mm_add_ps(br, di), o3i = _mm_sub_ps(bi, dr);
+        _MM_TRANSPOSE4_PS(o0r, o1r, o2r, o3r);
+        _MM_TRANSPOSE4_PS(o0i, o1i, o2i, o3i);
+        _mm_storeu_ps(Re + rev[r], o0r);
+        _mm_storeu_ps(Im + rev[r], o0i);
+        _mm_storeu_ps(Re + rev[r + 1], o1r);
+        _mm_storeu_ps(Im + rev[r + 1], o1i);
+        _mm_storeu_ps(Re + rev[r + 2], o2r);
+        _mm_storeu_ps(Im + rev[r + 2], o2i);
+        _mm_storeu_ps(Re + rev[r + 3], o3r);
+        _mm_storeu_ps(Im + rev[r + 3], o3i);
+    }
+#endif
+    for (; r < q; ++r)
+        FirstTwoStages(x0[2 * r], x0[2 * r + 1], x1[2 * r], x1[2 * r + 1], x2[2 * r], x2[2 * r + 1],
+                       x3[2 * r], x3[2 * r + 1], Re + rev[r], Im + rev[r]);
 }
 
 } // namespace
@@ -339,16 +392,7 @@ void TDXFFT::RealFFT(TDXVector* Input, TDXComplexVector* Output, bool Phase)
         // stages combine z[r], z[r + N/2], z[r + N/4] and z[r + 3N/4], which bit reversal
         // places at p .. p + 3 with p = rev(r); reading them in the order of r keeps the
         // reads sequential instead of jumping across the block.
-        const int64_t q = FSize / 4;
-        const float* x0 = x;
-        const float* x1 = x + 2 * (2 * q);
-        const float* x2 = x + 2 * q;
-        const float* x3 = x + 2 * (3 * q);
-        for (int64_t r = 0; r < q; ++r) {
-            const uint32_t p = BitReverse[size_t(r)];
-            FirstTwoStages(x0[2 * r], x0[2 * r + 1], x1[2 * r], x1[2 * r + 1], x2[2 * r],
-                           x2[2 * r + 1], x3[2 * r], x3[2 * r + 1], re + p, im + p);
-        }
+        PackFirstTwoStages(x, re, im, BitReverse.data(), FSize / 4);
         LaterStages(re, im);
     }
     Separate(re, im, Phase);
