@@ -364,8 +364,6 @@ private:
     std::vector<dxplot::Point> m_pointBuffer;
     dxplot::LogMapping m_logX;
     dxplot::LogMapping m_logY;
-    int m_lastPaintWidth = -1;
-    int m_lastPaintHeight = -1;
     bool m_rotatedFontsPrepared = false;
     std::array<bool, 6> m_fontSet{};
     std::array<QRect, 4> m_titleRects;

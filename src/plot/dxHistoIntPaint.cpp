@@ -129,14 +129,12 @@ void TDXHistographInt::DrawPlot(TDXCanvas& canvas)
     }
     const int w = width();
     const int h = height();
-    if (w != m_lastPaintWidth || h != m_lastPaintHeight) {
-        if (IsLogY())
-            UpdateLogYMapping();
-        if (IsLogX())
-            UpdateLogXMapping();
-        m_lastPaintWidth = w;
-        m_lastPaintHeight = h;
-    }
+    // The logarithmic mappings depend on the gaps as well as on size and view, and no gap
+    // setter renews them: renew them on every paint (a few logarithms).
+    if (IsLogY())
+        UpdateLogYMapping();
+    if (IsLogX())
+        UpdateLogXMapping();
 
     // Margins, only where the clip reaches beyond the (one pixel larger) plot area.
     const QRect& clip = canvas.Clip();

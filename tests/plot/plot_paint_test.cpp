@@ -247,6 +247,24 @@ TEST(PlotPaint, LogarithmicGridOnOneToNineTimesEachDecade)
     EXPECT_EQ(labels, (std::vector<double>{1, 10, 100, 1000}));
 }
 
+TEST(PlotPaint, LogarithmicMappingFollowsGapChanges)
+{
+    TDXHistographInt h;
+    h.resize(400, 300);
+    h.setGridScale(sclLogLog);
+    h.setViewXNominalMin(1);
+    h.setViewXCurrentMin(1);
+    h.setViewYMin(1);
+    h.setViewYMax(1000);
+    h.RenderNow();
+    h.setGapTop(80);
+    h.setGapLeft(20);
+    h.RenderNow();
+    EXPECT_NEAR(h.LogYToPixel(1000), 80, 1);
+    EXPECT_EQ(h.LogYToPixel(1), h.height() - h.GapBottom() - 1);
+    EXPECT_NEAR(h.LogXToPixel(1), 20, 1);
+}
+
 TEST(PlotPaint, LabelPatternsMatchWhatAnOwnerDrawnAxisWouldWrite)
 {
     struct Case
