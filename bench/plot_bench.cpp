@@ -110,6 +110,26 @@ void BM_RefreshData_MainWindowGrid(benchmark::State& state)
 }
 BENCHMARK(BM_RefreshData_MainWindowGrid)->Unit(benchmark::kMicrosecond);
 
+// Shown on screen: RefreshData plus Qt's update and the paintEvent copy of the plot area.
+void BM_RefreshData_ShownAndFlushed(benchmark::State& state)
+{
+    TDXHistograph h;
+    Configure(h);
+    h.show();
+    QApplication::processEvents();
+    auto a = Spectrum(4096, 1);
+    auto b = Spectrum(4096, 2);
+    h.SetSeriesData(a.data(), 4096, 1);
+    QApplication::processEvents();
+    bool flip = false;
+    for (auto _ : state) {
+        flip = !flip;
+        h.SetSeriesData(flip ? b.data() : a.data(), 4096, 1);
+        QApplication::processEvents();
+    }
+}
+BENCHMARK(BM_RefreshData_ShownAndFlushed)->Unit(benchmark::kMicrosecond);
+
 // The QPainter path for styled pens, for comparison with the solid-pen path.
 void BM_RefreshData_DashedPen(benchmark::State& state)
 {
