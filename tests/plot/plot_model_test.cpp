@@ -15,6 +15,10 @@ TEST(PlotModel, ReadOnlyVersionAndPropertiesByName)
     EXPECT_EQ(h.FontXAxis().family(), "Arial");
     EXPECT_EQ(h.TitleRect(TDXHistographInt::fiTitleTop), QRect(-1, -1, 0, 0));
     // Published properties are reachable by name, as a stored layout sets them.
+    EXPECT_TRUE(h.setProperty("BkColor", clBlack));
+    EXPECT_EQ(h.BkColor(), clBlack);
+    EXPECT_TRUE(h.setProperty("ViewYMin", -140.0f));
+    EXPECT_EQ(h.property("ViewYMin").toFloat(), -140.0f);
     EXPECT_TRUE(h.setProperty("GapLeft", 60));
     EXPECT_EQ(h.GapLeft(), 60);
     EXPECT_TRUE(h.setProperty("GridVisible", QVariant::fromValue(grdBoth)));
