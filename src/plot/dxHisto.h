@@ -2,8 +2,8 @@
 
 #include "dxHistoInt.h"
 
-// The plot as placed on forms. A measure source may configure and feed it; until a source is
-// linked it is fed through the series data of the core.
+// The plot as placed on forms: the core, fed through its series data, plus the setting that
+// decides how far a measure source's configuration may reshape the view.
 class TDXHistograph : public TDXHistographInt
 {
     Q_OBJECT
@@ -12,7 +12,7 @@ class TDXHistograph : public TDXHistographInt
 public:
     explicit TDXHistograph(QWidget* parent = nullptr);
 
-    // A new source configuration also sets the visible view, gaps and series count.
+    // True: a new source configuration also sets the visible view, gaps and series count.
     bool AutoConfig() const { return m_autoConfig; }
     void setAutoConfig(bool Value) { m_autoConfig = Value; }
 

@@ -176,7 +176,6 @@ void TDXHistographInt::setReduceFlicker(bool Value)
 
 void TDXHistographInt::setTitleTop(const QString& Value)
 {
-    // The tool windows that show this title in their captions are not part of the control yet.
     if (Change(m_titleTop, Value))
         Invalidate();
 }
