@@ -82,12 +82,12 @@ void TDXHistographInt::Paint(const QRect& clip)
 {
     if (!m_enableUpdate || m_surface.isNull())
         return;
-    if (m_autoScale && IsLogY() && (m_viewYMax <= 0.0f || m_viewYMin <= 0.0f)) {
+    // While scaling, a logarithmic Y axis gets usable limits instead of the range error.
+    if (m_autoScale && IsLogY()) {
         if (m_viewYMax <= 0.0f)
             m_viewYMax = 0.1f;
         if (m_viewYMin <= 0.0f)
             m_viewYMin = m_viewYMax / 100.0f;
-        UpdateLogYMapping();
     }
     TDXCanvas canvas(m_surface, clip);
     const bool xOk = m_viewXNominalMin < m_viewXNominalMax &&
