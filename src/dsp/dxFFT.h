@@ -55,9 +55,10 @@ public:
     void FreeComplexVector(TDXComplexVector* V);
 
     // Windows Input in place, then writes bins 0..Size-1 to Output: Real[0] is the signed
-    // mean of the windowed input, Real[k] (k >= 1) the magnitude of bin k, Imag[k] its
-    // imaginary part, or with Phase its angle atan2(Im, Re) in radians. Does nothing unless
-    // Input holds 2 * Size and both parts of Output hold Size elements.
+    // mean of the windowed input x; for k >= 1, bin k = (1/Size) sum x[n] e^(+i pi n k / Size)
+    // gives Real[k] its magnitude and Imag[k] its imaginary part or, with Phase, its angle
+    // atan2(Im, Re) in radians. Does nothing unless Input holds 2 * Size and both parts of
+    // Output hold Size elements.
     void RealFFT(TDXVector* Input, TDXComplexVector* Output, bool Phase);
     // In place. Forward: X[k] = (1/N) sum z[n] e^(+2 pi i n k / N); inverse: unscaled with the
     // negative exponent. Does nothing unless both parts hold Size elements.
