@@ -409,6 +409,23 @@ TEST_F(RecordingTest, WriteFailureStopsTheRecordingOnceAndKeepsWholeRecords)
     EXPECT_TRUE(Form->BtnPlayback->isEnabled());
 }
 
+// Writing on into a removed file fails nowhere, yet keeps nothing: it ends the recording.
+TEST_F(RecordingTest, RemovingTheFileWhileRecordingStopsTheRecordingOnce)
+{
+    StartWindow();
+    Record(Path("gone.spk"));
+    Form->BtnStartStop->click();
+    Form->Timer1Timer();
+    ASSERT_TRUE(QFile::remove(Path("gone.spk")));
+    Form->Timer1Timer();
+    Form->Timer1Timer();
+    EXPECT_EQ(Stamps.size(), 3u);
+    ASSERT_EQ(Files.Errors.size(), 1);
+    EXPECT_TRUE(Files.Errors[0].contains(QStringLiteral("gone.spk was removed")));
+    EXPECT_FALSE(Form->BtnRecord->isChecked());
+    EXPECT_TRUE(Form->BtnStartStop->isChecked());
+}
+
 TEST_F(RecordingTest, ClosingWhileRecordingLeavesWholeRecords)
 {
     StartWindow();
