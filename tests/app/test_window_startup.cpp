@@ -37,6 +37,7 @@ TEST_F(WindowTest, StartupBringsTheReceiverUpInOrderAndShowsTheTitle)
 
 struct StartupFailure
 {
+    const char* Name;
     const char* Variable;
     const char* Value;
     const char* Message;
@@ -66,15 +67,20 @@ TEST_P(WindowStartupFailure, ShowsItsMessageAndEndsWithoutQueryOrSave)
 
 INSTANTIATE_TEST_SUITE_P(
     EachStep, WindowStartupFailure,
-    ::testing::Values(
-        StartupFailure{"QUILLEX_SIM_OPEN_FAIL", "1", "Perseus not found, terminating.", "Open"},
-        StartupFailure{"QUILLEX_SIM_FIRMWARE_FAIL", "1",
-                       "perseusds16v11.hex not found terminating.",
-                       "FirmwareDownload perseusds16v11.hex"},
-        StartupFailure{"QUILLEX_SIM_FPGA_RESULT", "2", "FPGAConfig: IO-Error, terminating.",
-                       "FpgaConfig perseusds16v10"},
-        StartupFailure{"QUILLEX_SIM_FPGA_RESULT", "7", "FPGAConfig: unknown error, terminating.",
-                       "FpgaConfig perseusds16v10"}));
+    ::testing::Values(StartupFailure{"Open", "QUILLEX_SIM_OPEN_FAIL", "1",
+                                     "Perseus not found, terminating.", "Open"},
+                      StartupFailure{"Firmware", "QUILLEX_SIM_FIRMWARE_FAIL", "1",
+                                     "perseusds16v11.hex not found terminating.",
+                                     "FirmwareDownload perseusds16v11.hex"},
+                      StartupFailure{"FpgaIoError", "QUILLEX_SIM_FPGA_RESULT", "2",
+                                     "FPGAConfig: IO-Error, terminating.",
+                                     "FpgaConfig perseusds16v10"},
+                      StartupFailure{"FpgaUnknown", "QUILLEX_SIM_FPGA_RESULT", "7",
+                                     "FPGAConfig: unknown error, terminating.",
+                                     "FpgaConfig perseusds16v10"}),
+    [](const ::testing::TestParamInfo<StartupFailure>& Info) {
+        return std::string(Info.param.Name);
+    });
 
 TEST_F(WindowTest, MissingLibraryShowsBothMessages)
 {
