@@ -50,7 +50,7 @@ QSpinBox* SpinEdit(QWidget* Parent, const char* Name, int Min, int Max, int Valu
 QVBoxLayout* Column(QWidget* Owner)
 {
     auto* column = new QVBoxLayout(Owner);
-    column->setContentsMargins(4, 2, 4, 2);
+    column->setContentsMargins(2, 1, 2, 1);
     column->setSpacing(1);
     return column;
 }

@@ -10,8 +10,10 @@ TRadioGroup::TRadioGroup(const QString& Caption, const QStringList& Items, int C
     : QGroupBox(Caption, Parent), FGroup(new QButtonGroup(this))
 {
     auto* grid = new QGridLayout(this);
-    grid->setContentsMargins(4, 2, 4, 2);
-    grid->setSpacing(1);
+    // The settings panel is narrow: two columns must fit in it without clipping.
+    grid->setContentsMargins(2, 1, 0, 1);
+    grid->setHorizontalSpacing(0);
+    grid->setVerticalSpacing(0);
     const int rows = (static_cast<int>(Items.size()) + Columns - 1) / Columns;
     for (int i = 0; i < Items.size(); ++i) {
         auto* button = new QRadioButton(Items[i], this);
