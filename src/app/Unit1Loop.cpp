@@ -36,10 +36,11 @@ void TForm1::Timer1Timer()
     if (PlaybackMode) {
         if (!ReadPlaybackFrame())
             return;
-    } else if (DebugMode)
+    } else if (DebugMode) {
         quillex::SynthesizeDebugBlock(SampleBlock.data(), 2 * FftSize(), FDebugRandom);
-    else
+    } else {
         Receiver.ReceiverReadBlock(SampleBlock.data());
+    }
 
     StampFrame();
 
