@@ -45,6 +45,13 @@ QImage Shown(const QWidget* Area)
     return surface->copy(QRect(Area->mapTo(Area->window(), QPoint(0, 0)), Area->size()));
 }
 
+// Screen updates go through the platform's update timer, so one round of event processing
+// may leave a repaint pending; wait until every requested paint has reached the surface.
+void Settle()
+{
+    QTest::qWait(30);
+}
+
 std::vector<float> Line(std::size_t N, float Level)
 {
     return std::vector<float>(N, Level);
@@ -205,10 +212,10 @@ TEST_F(Waterfall, TimeMarkShowsWithTheNextLineThenScrollsUp)
     // Lines before the mark, so that it later shows from the other half of the row ring.
     for (int i = 0; i < 20; ++i)
         S.AddLine(Line(8, -90));
-    QApplication::processEvents();
+    Settle();
     const QImage shownBefore = Shown(S.LeftBox());
     S.AddTimeMark("hh:nn:ss", 46000.5);
-    QApplication::processEvents();
+    Settle();
     EXPECT_EQ(Shown(S.LeftBox()), shownBefore);
     const QImage marked = S.LeftImage();
     // A ten-pixel tick across the axis, two rows above the bottom.
@@ -229,7 +236,7 @@ TEST_F(Waterfall, TimeMarkShowsWithTheNextLineThenScrollsUp)
     const int lines = 25;
     for (int i = 0; i < lines; ++i)
         S.AddLine(Line(8, -90));
-    QApplication::processEvents();
+    Settle();
     const QImage moved = S.LeftImage();
     EXPECT_EQ(Shown(S.LeftBox()), moved);
     for (int y = WaveH - 12; y < WaveH - 1; ++y)
@@ -278,7 +285,7 @@ TEST_F(Waterfall, WindowSurfaceShowsTheImages)
             if (i == 30)
                 S.Clear();
         }
-        QApplication::processEvents();
+        Settle();
         EXPECT_EQ(Shown(S.WaveBox()), S.WaveImage()) << noFlicker;
         EXPECT_EQ(Shown(S.LeftBox()), S.LeftImage()) << noFlicker;
     }
