@@ -7,11 +7,11 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cstdio>
+#include <fstream>
 
 namespace {
 
-TEST(Vectors, SizesAndZeroFill)
+TEST(Vectors, SizesLimitsAndZeroFill)
 {
     for (int32_t size : {0, -1, DXVectorMaxCount + 1, INT32_MIN}) {
         TDXVector v(size);
@@ -22,44 +22,34 @@ TEST(Vectors, SizesAndZeroFill)
     EXPECT_EQ(std::count(v.Values, v.Values + 1000, 0.0f), 1000);
 
     TDXComplexVector c(5);
-    EXPECT_EQ(c.Count, 5);
-    EXPECT_TRUE(c.Real->Count == 5 && c.Imag->Count == 5 && c.Real->Values != c.Imag->Values);
+    EXPECT_TRUE(c.Count == 5 && c.Real->Count == 5 && c.Imag->Count == 5);
+    EXPECT_NE(c.Real->Values, c.Imag->Values);
     // An impossible size still reports what was asked for; the parts are empty.
     TDXComplexVector bad(-3);
     EXPECT_EQ(bad.Count, -3);
     EXPECT_TRUE(bad.Real->Count == 0 && bad.Imag->Values == nullptr);
-}
-
-TEST(Vectors, TheLimitItselfIsAccepted)
-{
-    // Zeroed pages are only mapped, not touched, so this costs no real memory.
-    TDXVector v(DXVectorMaxCount);
-    if (v.Values == nullptr)
+    // The limit itself is accepted; its zeroed pages are only mapped, so it costs no memory.
+    TDXVector limit(DXVectorMaxCount);
+    if (limit.Values == nullptr)
         GTEST_SKIP() << "not enough address space for the largest vector";
-    EXPECT_EQ(v.Count, DXVectorMaxCount);
-    EXPECT_EQ(v.Values[DXVectorMaxCount - 1], 0.0f);
+    EXPECT_EQ(limit.Count, DXVectorMaxCount);
+    EXPECT_EQ(limit.Values[DXVectorMaxCount - 1], 0.0f);
 }
 
 // Caps the address space a little above its current use, so large allocations fail.
-class AddressSpaceLimit
+struct AddressSpaceLimit
 {
-public:
     explicit AddressSpaceLimit(rlim_t headroom)
     {
-        unsigned long pages = 0;
-        if (FILE* f = std::fopen("/proc/self/statm", "r")) {
-            active = std::fscanf(f, "%lu", &pages) == 1;
-            std::fclose(f);
-        }
-        getrlimit(RLIMIT_AS, &saved);
-        rlimit limited = saved;
-        limited.rlim_cur = rlim_t(pages) * rlim_t(sysconf(_SC_PAGESIZE)) + headroom;
+        std::ifstream statm("/proc/self/statm");
+        rlim_t pages = 0;
+        rlimit limited{};
+        active = bool(statm >> pages) && getrlimit(RLIMIT_AS, &saved) == 0;
+        limited = {pages * rlim_t(sysconf(_SC_PAGESIZE)) + headroom, saved.rlim_max};
         active = active && setrlimit(RLIMIT_AS, &limited) == 0;
     }
     ~AddressSpaceLimit() { setrlimit(RLIMIT_AS, &saved); }
     bool active = false;
-
-private:
     rlimit saved{};
 };
 
@@ -77,8 +67,7 @@ TEST(Vectors, OutOfMemoryGivesEmptyVectorsAndNoTransform)
         ASSERT_TRUE(limit.active);
         TDXVector big(100'000'000);
         TDXComplexVector bigComplex(100'000'000);
-        // The tables for 2^24 points cannot be allocated now.
-        fft.setExponent(24);
+        fft.setExponent(24); // its tables cannot be allocated now
         counts[0] = big.Count;
         counts[1] = bigComplex.Real != nullptr ? bigComplex.Real->Count : 0;
         counts[2] = fft.CosTable().Count;
@@ -88,6 +77,29 @@ TEST(Vectors, OutOfMemoryGivesEmptyVectorsAndNoTransform)
     EXPECT_EQ(counts[0] + counts[1] + counts[2], 0);
     EXPECT_EQ(in->Values[0], 5.0f);
     EXPECT_EQ(out->Real->Values[0], 0.0f);
+}
+
+// Only vectors this component created are freed, each once; foreign ones stay usable.
+TEST(Vectors, FactoryFreesOnlyItsOwnVectorsOnce)
+{
+    TDXFFT fft;
+    TDXVector foreign(8);
+    TDXComplexVector foreignComplex(8);
+    fft.FreeVector(&foreign);
+    fft.FreeVector(nullptr);
+    fft.FreeComplexVector(&foreignComplex);
+    foreign.Values[7] = 1.0f;
+    foreignComplex.Imag->Values[7] = 1.0f;
+    EXPECT_EQ(foreign.Count + foreignComplex.Real->Count, 16);
+
+    TDXVector* own = fft.CreateVector(4);
+    TDXComplexVector* ownComplex = fft.CreateComplexVector(4);
+    fft.FreeVector(own);
+    fft.FreeVector(own);
+    fft.FreeComplexVector(ownComplex);
+    fft.FreeComplexVector(ownComplex);
+    // Sizes are checked before narrowing to 32 bits.
+    EXPECT_EQ(fft.CreateVector((int64_t(1) << 32) + 8)->Count, 0);
 }
 
 } // namespace
