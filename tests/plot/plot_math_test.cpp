@@ -2,49 +2,32 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cmath>
+#include <string>
 #include <vector>
 
 using namespace dxplot;
 
-TEST(PatternFormat, WritesTheDocumentedExamples)
+TEST(PatternFormat, KnownPatternsGeneralFormatAndAxisPatternChoice)
 {
-    struct Case
-    {
-        const char* pattern;
-        double value;
-        const char* text;
-    };
-    const Case cases[] = {
-        {"0.00", 2.5, "2.50"},
-        {"0", 2.4, "2"},
-        {"0", -2.6, "-3"},
-        {"#.##E-00", 12000, "1.2E04"},
-        {"#E+00", 1000, "1E+03"},
-        {"#E+00", 0.001, "1E-03"},
-        {"#.##E-00", -0.0004, "-4E-04"},
-        {"#.##E-00", 0.000123, "1.23E-04"},
-        {"0.0", -0.04, "0.0"},
-        {"0", 0.0, "0"},
-        {"#.##E-00", 0.0, "0E00"},
-        {"#E+00", 1e-5, "1E-05"},
-        {"0.000", 1234.5678, "1234.568"},
-    };
-    for (const Case& c : cases)
-        EXPECT_EQ(FormatFloatPattern(c.pattern, c.value), c.text)
-            << c.pattern << " with " << c.value;
-}
-
-TEST(PatternFormat, GeneralFormatKeepsSmallDecadesWithoutExponent)
-{
+    EXPECT_EQ(FormatFloatPattern("0.00", 2.5), "2.50");
+    EXPECT_EQ(FormatFloatPattern("0", 2.4), "2");
+    EXPECT_EQ(FormatFloatPattern("0", -2.6), "-3");
+    EXPECT_EQ(FormatFloatPattern("#.##E-00", 12000), "1.2E04");
+    EXPECT_EQ(FormatFloatPattern("#E+00", 1000), "1E+03");
+    EXPECT_EQ(FormatFloatPattern("#E+00", 0.001), "1E-03");
+    EXPECT_EQ(FormatFloatPattern("#.##E-00", -0.0004), "-4E-04");
+    EXPECT_EQ(FormatFloatPattern("#.##E-00", 0.000123), "1.23E-04");
+    EXPECT_EQ(FormatFloatPattern("0.0", -0.04), "0.0");
+    EXPECT_EQ(FormatFloatPattern("0", 0.0), "0");
+    EXPECT_EQ(FormatFloatPattern("#.##E-00", 0.0), "0E00");
+    EXPECT_EQ(FormatFloatPattern("#E+00", 1e-5), "1E-05");
+    EXPECT_EQ(FormatFloatPattern("0.000", 1234.5678), "1234.568");
+    // Small decades keep their plain form.
     EXPECT_EQ(FormatGeneral4(0.001), "0.001");
-    EXPECT_EQ(FormatGeneral4(0.1), "0.1");
-    EXPECT_EQ(FormatGeneral4(1), "1");
     EXPECT_EQ(FormatGeneral4(1000), "1000");
-}
-
-TEST(PatternFormat, AxisPatternSwitchesToExponentForWideOrTinyRanges)
-{
+    // Wide or tiny ranges switch to an exponent.
     EXPECT_EQ(LinearAxisPattern(-0.0004, 0.0004, 2), "#.##E-00");
     EXPECT_EQ(LinearAxisPattern(0, 100000, 2), "#.##E-00");
     EXPECT_EQ(LinearAxisPattern(-100000, 0, 0), "#.##E-00");
@@ -52,21 +35,15 @@ TEST(PatternFormat, AxisPatternSwitchesToExponentForWideOrTinyRanges)
     EXPECT_EQ(LinearAxisPattern(0, 10, 2), "0.00");
 }
 
-TEST(LinearTicks, FirstTickTruncatesTowardZero)
+TEST(LinearTicks, FirstTickGapEnlargementOffsetsAndLabelSteps)
 {
+    // The first tick truncates toward zero.
     EXPECT_DOUBLE_EQ((LinearAxis{-145, 0, 25, 200}.FirstTick()), -125);
     EXPECT_DOUBLE_EQ((LinearAxis{12, 40, 5, 200}.FirstTick()), 15);
     EXPECT_DOUBLE_EQ((LinearAxis{-140, 0, 10, 200}.FirstTick()), -140);
-}
-
-TEST(LinearTicks, GapGrowsUntilStepsAreTenPixelsApart)
-{
+    // The gap grows until steps are at least ten pixels apart.
     EXPECT_DOUBLE_EQ((LinearAxis{-140, 0, 10, 100}.EnlargedGap()), 14);
     EXPECT_DOUBLE_EQ((LinearAxis{-140, 0, 10, 200}.EnlargedGap()), 10);
-}
-
-TEST(LinearTicks, PixelOffsetsAndLabelStepsFollowTheGrid)
-{
     const LinearAxis ax{-140, 0, 10, 218};
     EXPECT_EQ(ax.Offset(-140), 0);
     EXPECT_EQ(ax.Offset(0), 218);
@@ -78,7 +55,7 @@ TEST(LinearTicks, PixelOffsetsAndLabelStepsFollowTheGrid)
     EXPECT_GT((LinearAxis{0, 1e9, 1e-9, 1}.LabelStep(30)), 0);
 }
 
-TEST(LogAxis, MappingPutsTheLimitsOnTheEdges)
+TEST(LogAxis, MappingPutsTheLimitsOnTheEdgesAndGridOnEachDecade)
 {
     LogMapping y;
     ASSERT_TRUE(UpdateLogYMapping(y, 1, 1000, 10, 210));
@@ -97,10 +74,7 @@ TEST(LogAxis, MappingPutsTheLimitsOnTheEdges)
     EXPECT_NEAR(x.ToPixel(10), 50, 1);
     EXPECT_NEAR(x.ToPixel(100), 250, 1);
     EXPECT_FALSE(UpdateLogXMapping(x, 10, 1000, 0, 10000, 50, 450));
-}
-
-TEST(LogAxis, GridFallsOnOneToNineTimesEachDecade)
-{
+    // The grid falls on 1..9 times each decade.
     std::vector<double> values;
     ForEachLogGridValue(1, 1000, [&](double v) { values.push_back(v); });
     ASSERT_EQ(values.size(), 27u);
@@ -117,7 +91,7 @@ TEST(LogAxis, GridFallsOnOneToNineTimesEachDecade)
     EXPECT_NEAR(values.back(), 300, 1e-9);
 }
 
-TEST(AutoScaleRule, RescalesOnlyOutsideTheViewOrBelowFortyPercent)
+TEST(AutoScaleRule, RescalesOutsideTheViewOrBelowFortyPercentToRoundedSpans)
 {
     EXPECT_FALSE(NeedsRescale(-130, -60, -140, 0));
     EXPECT_TRUE(NeedsRescale(-150, -60, -140, 0));
@@ -126,27 +100,19 @@ TEST(AutoScaleRule, RescalesOnlyOutsideTheViewOrBelowFortyPercent)
     // Exactly 40 percent stays, slightly less rescales.
     EXPECT_FALSE(NeedsRescale(-100, -44, -140, 0));
     EXPECT_TRUE(NeedsRescale(-100, -44.01f, -140, 0));
-}
-
-TEST(AutoScaleRule, RoundedSpansOfTheExamples)
-{
-    struct Case
-    {
-        float gmin, gmax, min, max, gap;
-    };
-    const Case cases[] = {
-        {-130, -60, -145, -45, 25},
-        {0.2f, 0.5f, 0.1f, 0.6f, 0.125f},
-        {-100, -99.5f, -100, -99.5f, 0.125f},
-        {0, 1, -0.5f, 1.5f, 0.5f},
-        {10, 13, 9, 14, 1.25f},
-    };
-    for (const Case& c : cases) {
-        const auto v = RoundedView(c.gmin, c.gmax);
+    // Rounded spans of known cases.
+    const std::array<float, 5> cases[] = {{-130, -60, -145, -45, 25},
+                                          {0.2f, 0.5f, 0.1f, 0.6f, 0.125f},
+                                          {-100, -99.5f, -100, -99.5f, 0.125f},
+                                          {0, 1, -0.5f, 1.5f, 0.5f},
+                                          {10, 13, 9, 14, 1.25f}};
+    for (const auto& [gmin, gmax, min, max, gap] : cases) {
+        SCOPED_TRACE(std::to_string(gmin) + ".." + std::to_string(gmax));
+        const auto v = RoundedView(gmin, gmax);
         ASSERT_TRUE(v.has_value());
-        EXPECT_NEAR(v->Min, c.min, 1e-5) << c.gmin << ".." << c.gmax;
-        EXPECT_NEAR(v->Max, c.max, 1e-5) << c.gmin << ".." << c.gmax;
-        EXPECT_NEAR(v->Gap, c.gap, 1e-6) << c.gmin << ".." << c.gmax;
+        EXPECT_NEAR(v->Min, min, 1e-5);
+        EXPECT_NEAR(v->Max, max, 1e-5);
+        EXPECT_NEAR(v->Gap, gap, 1e-6);
     }
     EXPECT_FALSE(RoundedView(-80, -80).has_value());
     EXPECT_FALSE(RoundedView(0, INFINITY).has_value());

@@ -17,6 +17,7 @@ std::vector<float> Ramp(float from, float to, int n = 100)
 struct ScaledPlot : ::testing::Test
 {
     TDXHistographInt h;
+    std::vector<float> data; // the plot keeps a pointer to it
     void SetUp() override
     {
         h.resize(400, 300);
@@ -25,68 +26,58 @@ struct ScaledPlot : ::testing::Test
         h.setViewYGap(10);
         h.RenderNow();
     }
+    void Show(std::vector<float> d)
+    {
+        data = std::move(d);
+        h.SetSeriesData(data.data(), int(data.size()), 1);
+    }
+    void ExpectView(float min, float max, float gap)
+    {
+        EXPECT_NEAR(h.ViewYMin(), min, 1e-6);
+        EXPECT_NEAR(h.ViewYMax(), max, 1e-6);
+        EXPECT_NEAR(h.ViewYGap(), gap, 1e-7);
+    }
 };
 
 } // namespace
 
-TEST_F(ScaledPlot, DataFillingEnoughOfTheViewLeavesItAlone)
+TEST_F(ScaledPlot, WellFilledOrFlatDataKeepsTheViewNarrowDataIsRescaledWithAFullRepaint)
 {
-    auto d = Ramp(-130, -60);
-    h.SetSeriesData(d.data(), 100, 1);
+    Show(Ramp(-130, -60));
     h.setAutoScale(true);
-    EXPECT_EQ(h.ViewYMin(), -140.0f);
-    EXPECT_EQ(h.ViewYMax(), 0.0f);
-    auto flat = Ramp(-80, -80);
-    h.SetSeriesData(flat.data(), 100, 1);
-    EXPECT_EQ(h.ViewYMin(), -140.0f);
-    EXPECT_EQ(h.ViewYGap(), 10.0f);
+    ExpectView(-140, 0, 10);
+    Show(Ramp(-80, -80));
+    ExpectView(-140, 0, 10);
+    Show(Ramp(-100, -99.5f));
+    ExpectView(-100, -99.5f, 0.125f);
+    EXPECT_TRUE(h.RepaintPending());
 }
 
-TEST_F(ScaledPlot, NarrowDataGetsACentredRoundedViewAndAFullRepaint)
+TEST_F(ScaledPlot, ScaleOnceScalesWithoutSwitchingAutoScaleOn)
 {
-    h.setAutoScale(true);
-    auto d = Ramp(-100, -99.5f);
-    h.SetSeriesData(d.data(), 100, 1);
-    EXPECT_FLOAT_EQ(h.ViewYMin(), -100);
-    EXPECT_FLOAT_EQ(h.ViewYMax(), -99.5f);
-    EXPECT_FLOAT_EQ(h.ViewYGap(), 0.125f);
-    EXPECT_TRUE(h.RepaintPending());
+    Show(Ramp(0.2f, 0.5f));
+    h.ScaleOnce();
+    EXPECT_FALSE(h.AutoScale());
+    ExpectView(0.1f, 0.6f, 0.125f);
 }
 
 TEST_F(ScaledPlot, AnEmptySecondSeriesPullsTheRangeToZero)
 {
     h.setSeriesNumber(2);
     h.setViewYMax(-100);
-    auto d = Ramp(-130, -60);
-    h.SetSeriesData(d.data(), 100, 1);
+    Show(Ramp(-130, -60));
     ASSERT_TRUE(h.ComputeAutoScale());
-    EXPECT_FLOAT_EQ(h.ViewYMin(), -165);
-    EXPECT_FLOAT_EQ(h.ViewYMax(), 35);
-    EXPECT_FLOAT_EQ(h.ViewYGap(), 50);
+    ExpectView(-165, 35, 50);
 }
 
 TEST_F(ScaledPlot, MinimumSetWhileScalingWinsOverTheScaledOne)
 {
-    auto d = Ramp(-130, -60);
-    h.SetSeriesData(d.data(), 100, 1);
+    Show(Ramp(-130, -60));
     h.setViewYMax(-100);
     h.setAutoScale(true); // scales to -145 .. -45, step 25
     h.setViewYMax(-100);
     h.setViewYMin(-150);
-    EXPECT_EQ(h.ViewYMin(), -150.0f);
-    EXPECT_FLOAT_EQ(h.ViewYMax(), -45);
-    EXPECT_FLOAT_EQ(h.ViewYGap(), 25);
-}
-
-TEST_F(ScaledPlot, ScaleOnceScalesWithoutSwitchingAutoScaleOn)
-{
-    auto d = Ramp(0.2f, 0.5f);
-    h.SetSeriesData(d.data(), 100, 1);
-    h.ScaleOnce();
-    EXPECT_FALSE(h.AutoScale());
-    EXPECT_NEAR(h.ViewYMin(), 0.1f, 1e-6);
-    EXPECT_NEAR(h.ViewYMax(), 0.6f, 1e-6);
-    EXPECT_NEAR(h.ViewYGap(), 0.125f, 1e-7);
+    ExpectView(-150, -45, 25);
 }
 
 TEST_F(ScaledPlot, LogarithmicAxesRepairNonPositiveLimitsOnlyWhileScaling)
@@ -95,7 +86,6 @@ TEST_F(ScaledPlot, LogarithmicAxesRepairNonPositiveLimitsOnlyWhileScaling)
     h.setGridScale(sclLogLin);
     h.RenderNow();
     EXPECT_EQ(h.ViewXCurrentMin(), 0.0f);
-
     h.setAutoScale(true);
     h.setViewXCurrentMax(1000);
     EXPECT_FLOAT_EQ(h.ViewXCurrentMin(), 10);
@@ -105,8 +95,7 @@ TEST_F(ScaledPlot, LogarithmicAxesRepairNonPositiveLimitsOnlyWhileScaling)
 
 TEST_F(ScaledPlot, ZeroRangeOnALogarithmicAxisKeepsTheView)
 {
-    auto flat = Ramp(5, 5);
-    h.SetSeriesData(flat.data(), 100, 1);
+    Show(Ramp(5, 5));
     h.setGridScale(sclLinLog);
     h.setViewYMin(-1);
     h.setViewYMax(10);
@@ -123,11 +112,8 @@ TEST_F(ScaledPlot, SeriesMinMaxCoversAllValuesOrZeroWhenEmpty)
 {
     float lo = 1, hi = 1;
     h.GetSeriesMinMax(1, lo, hi);
-    EXPECT_EQ(lo, 0.0f);
-    EXPECT_EQ(hi, 0.0f);
-    std::vector<float> d = {3, -7, 12, 0.5f};
-    h.SetSeriesData(d.data(), 4, 1);
+    EXPECT_TRUE(lo == 0.0f && hi == 0.0f);
+    Show({3, -7, 12, 0.5f});
     h.GetSeriesMinMax(1, lo, hi);
-    EXPECT_EQ(lo, -7.0f);
-    EXPECT_EQ(hi, 12.0f);
+    EXPECT_TRUE(lo == -7.0f && hi == 12.0f) << lo << " " << hi;
 }
