@@ -2,8 +2,6 @@
 
 #include <array>
 
-using Lines = std::vector<std::string>;
-
 TEST(ReceiverLibraryCandidates, ExplicitChoiceIsTheOnlyOneElseProgramFolderThenSystem)
 {
     EXPECT_EQ(TReceiverAccess::LibraryCandidates("/tmp/x/libother.so", "/opt/quillex"),
@@ -17,22 +15,11 @@ TEST(ReceiverLibraryCandidates, ExplicitChoiceIsTheOnlyOneElseProgramFolderThenS
 
 using ReceiverAccess = SimulatedReceiverTest;
 
-TEST_F(ReceiverAccess, BindsTheLibraryNextToTheProgramAndReadsItsVersion)
+TEST_F(ReceiverAccess, VersionAndRunSequenceSendEachCallWithItsArguments)
 {
     ASSERT_TRUE(Bind());
-    EXPECT_TRUE(Receiver.IsBound());
     EXPECT_TRUE(Messages.empty());
-    EXPECT_EQ(Receiver.ControlWord(), 0u);
-    const uint32_t version = Receiver.ReceiverDllVersion();
-    EXPECT_EQ(version >> 16, 1u);
-    EXPECT_EQ(version & 0xFFFF, 5u);
-    EXPECT_EQ(TraceLines(), Lines{"GetDLLVersion"});
-}
-
-TEST_F(ReceiverAccess, RunSequenceSendsEachCallWithItsArguments)
-{
-    ASSERT_TRUE(Bind());
-    Receiver.ReceiverDllVersion();
+    EXPECT_EQ(Receiver.ReceiverDllVersion(), (1u << 16) | 5u); // the simulator's 1.5
     ASSERT_TRUE(Receiver.ReceiverOpen());
     ASSERT_TRUE(Receiver.ReceiverFirmwareDownload());
     ASSERT_EQ(Receiver.ReceiverFpgaConfig(), "OK");
@@ -47,26 +34,12 @@ TEST_F(ReceiverAccess, RunSequenceSendsEachCallWithItsArguments)
     Receiver.ReceiverClose();
     EXPECT_TRUE(Receiver.ReleaseReceiverLibrary());
     EXPECT_FALSE(Receiver.IsBound());
-
-    const Lines expected{
-        "GetDLLVersion",
-        "Open",
-        "FirmwareDownload perseusds16v11.hex",
-        "FpgaConfig perseusds16v10",
-        "SetAttenuator 2",
-        "Sio 2 4",
-        "Sio 2 4",
-        "SetPreselector 10",
-        "Sio 3 4",
-        "GetInputData 16384",
-        "Sio 2 4",
-        "Close",
-    };
-    EXPECT_EQ(TraceLines(), expected);
-    int nonZero = 0;
-    for (int16_t sample : block)
-        nonZero += sample != 0;
-    EXPECT_GT(nonZero, TReceiverAccess::SampleCount / 2);
+    EXPECT_EQ(TraceLines(),
+              (Lines{"GetDLLVersion", "Open", "FirmwareDownload perseusds16v11.hex",
+                     "FpgaConfig perseusds16v10", "SetAttenuator 2", "Sio 2 4", "Sio 2 4",
+                     "SetPreselector 10", "Sio 3 4", "GetInputData 16384", "Sio 2 4", "Close"}));
+    EXPECT_GT(std::count_if(block.begin(), block.end(), [](int16_t v) { return v != 0; }),
+              TReceiverAccess::SampleCount / 2);
 }
 
 TEST_F(ReceiverAccess, DitherToggledWithPreampAndAcquisitionOnSendsSevenThenFive)
@@ -89,8 +62,7 @@ TEST_F(ReceiverAccess, FpgaResultCodesMapToTheirTexts)
         {"2", "FPGAConfig: IO-Error"},
         {"3", "FPGAConfig: BitStream not loaded"},
         {"4", "FPGAConfig: unknown error"},
-        {"-7", "FPGAConfig: unknown error"},
-    };
+        {"-7", "FPGAConfig: unknown error"}};
     ASSERT_TRUE(Bind());
     ASSERT_TRUE(Receiver.ReceiverOpen());
     ASSERT_TRUE(Receiver.ReceiverFirmwareDownload());
@@ -98,19 +70,6 @@ TEST_F(ReceiverAccess, FpgaResultCodesMapToTheirTexts)
         setenv("QUILLEX_SIM_FPGA_RESULT", code, 1);
         EXPECT_EQ(Receiver.ReceiverFpgaConfig(), text) << "code " << code;
     }
-}
-
-TEST_F(ReceiverAccess, OpenAndFirmwareFailuresAreReported)
-{
-    ASSERT_TRUE(Bind());
-    setenv("QUILLEX_SIM_OPEN_FAIL", "1", 1);
-    EXPECT_FALSE(Receiver.ReceiverOpen());
-    unsetenv("QUILLEX_SIM_OPEN_FAIL");
-    ASSERT_TRUE(Receiver.ReceiverOpen());
-    setenv("QUILLEX_SIM_FIRMWARE_FAIL", "1", 1);
-    EXPECT_FALSE(Receiver.ReceiverFirmwareDownload());
-    unsetenv("QUILLEX_SIM_FIRMWARE_FAIL");
-    EXPECT_TRUE(Receiver.ReceiverFirmwareDownload());
 }
 
 TEST_F(ReceiverAccess, MissingLibraryIsReportedEvenWhenOneSitsNextToTheProgram)
@@ -127,7 +86,7 @@ TEST_F(ReceiverAccess, MissingLibraryIsReportedEvenWhenOneSitsNextToTheProgram)
 
 TEST_F(ReceiverAccess, LibraryLackingAnEntryIsRefusedAndNeverCalled)
 {
-    setenv("QUILLEX_RECEIVER_LIBRARY", BuiltLibrary("libperseususb_nosio.so").c_str(), 1);
+    UseBuiltLibrary("libperseususb_nosio.so");
     EXPECT_FALSE(Bind());
     EXPECT_FALSE(Receiver.IsBound());
     EXPECT_EQ(Messages, Lines{"Perseus-DLL: entry \"Sio\" missing, terminating."});
@@ -141,8 +100,7 @@ TEST_F(ReceiverAccess, LibraryLackingAnEntryIsRefusedAndNeverCalled)
     Receiver.ReceiverReadBlock(block.data());
     Receiver.ReceiverClose();
     EXPECT_EQ(Receiver.ReceiverDllVersion(), 0u);
-    EXPECT_FALSE(Receiver.ReceiverOpen());
-    EXPECT_FALSE(Receiver.ReceiverFirmwareDownload());
+    EXPECT_FALSE(Receiver.ReceiverOpen() || Receiver.ReceiverFirmwareDownload());
     EXPECT_NE(Receiver.ReceiverFpgaConfig(), "OK");
     EXPECT_EQ(block[0], 0x1234);
     EXPECT_TRUE(TraceLines().empty());
@@ -150,7 +108,7 @@ TEST_F(ReceiverAccess, LibraryLackingAnEntryIsRefusedAndNeverCalled)
 
 TEST_F(ReceiverAccess, LibraryWithoutOpenCountsAsOpened)
 {
-    setenv("QUILLEX_RECEIVER_LIBRARY", BuiltLibrary("libperseususb_noopen.so").c_str(), 1);
+    UseBuiltLibrary("libperseususb_noopen.so");
     ASSERT_TRUE(Bind());
     EXPECT_TRUE(Receiver.ReceiverOpen());
     EXPECT_TRUE(Receiver.ReceiverFirmwareDownload());

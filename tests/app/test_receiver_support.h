@@ -10,6 +10,8 @@
 #include <unistd.h>
 #include <vector>
 
+using Lines = std::vector<std::string>;
+
 // Binds the simulated receiver built next to this test program, with a fresh
 // call trace and no pacing unless a test asks for it.
 class SimulatedReceiverTest : public ::testing::Test
@@ -17,8 +19,7 @@ class SimulatedReceiverTest : public ::testing::Test
 protected:
     void SetUp() override
     {
-        for (const char* name : Variables)
-            unsetenv(name);
+        ClearVariables();
         TracePath = ::testing::TempDir() + "quillex_trace_" + std::to_string(getpid()) + ".txt";
         std::remove(TracePath.c_str());
         setenv("QUILLEX_SIM_TRACE", TracePath.c_str(), 1);
@@ -28,17 +29,25 @@ protected:
     void TearDown() override
     {
         Receiver.ReleaseReceiverLibrary();
-        for (const char* name : Variables)
-            unsetenv(name);
+        ClearVariables();
         std::remove(TracePath.c_str());
     }
 
-    static std::string BuiltLibrary(const std::string& file)
+    static void ClearVariables()
+    {
+        for (const char* name :
+             {"QUILLEX_RECEIVER_LIBRARY", "QUILLEX_SIM_OPEN_FAIL", "QUILLEX_SIM_FIRMWARE_FAIL",
+              "QUILLEX_SIM_FPGA_RESULT", "QUILLEX_SIM_TRACE", "QUILLEX_SIM_BLOCK_RATE"})
+            unsetenv(name);
+    }
+
+    // Points the binding at a simulator variant built next to this program.
+    static void UseBuiltLibrary(const std::string& file)
     {
         char path[4096];
         const ssize_t length = readlink("/proc/self/exe", path, sizeof(path) - 1);
-        std::string exe(path, length > 0 ? length : 0);
-        return exe.substr(0, exe.rfind('/') + 1) + file;
+        const std::string exe(path, length > 0 ? length : 0);
+        setenv("QUILLEX_RECEIVER_LIBRARY", (exe.substr(0, exe.rfind('/') + 1) + file).c_str(), 1);
     }
 
     bool Bind()
@@ -58,21 +67,16 @@ protected:
         Receiver.ReceiverSetAcquisition(true);
     }
 
-    std::vector<std::string> TraceLines() const
+    Lines TraceLines() const
     {
-        std::vector<std::string> lines;
+        Lines lines;
         std::ifstream in(TracePath);
         for (std::string line; std::getline(in, line);)
             lines.push_back(line);
         return lines;
     }
 
-    static constexpr const char* Variables[] = {
-        "QUILLEX_RECEIVER_LIBRARY", "QUILLEX_SIM_OPEN_FAIL", "QUILLEX_SIM_FIRMWARE_FAIL",
-        "QUILLEX_SIM_FPGA_RESULT",  "QUILLEX_SIM_TRACE",     "QUILLEX_SIM_BLOCK_RATE",
-    };
-
     TReceiverAccess Receiver;
-    std::vector<std::string> Messages;
+    Lines Messages;
     std::string TracePath;
 };
