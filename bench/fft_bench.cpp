@@ -2,21 +2,19 @@
 // plain float magnitude loop scaled the same way, on the same input, for 2^8..2^12 bins.
 // Run with
 //   fft_bench --benchmark_repetitions=5 --benchmark_report_aggregates_only=true
+#include "AllocCounter.h"
 #include "dxFFT.h"
 
 #include <benchmark/benchmark.h>
 #include <fftw3.h>
 
-#include <atomic>
 #include <cmath>
-#include <cstdlib>
-#include <new>
 #include <random>
 #include <vector>
 
 namespace {
 
-std::atomic<long> Allocations{0};
+using quillex::bench::AllocationCount;
 
 std::vector<float> Samples(size_t count)
 {
@@ -87,13 +85,13 @@ void BM_RealFFT(benchmark::State& state)
         return;
     }
 
-    const long before = Allocations.load();
+    const long long before = AllocationCount();
     for (auto _ : state) {
         fft.RealFFT(in, out, false);
         benchmark::DoNotOptimize(out->Real->Values);
         benchmark::ClobberMemory();
     }
-    state.counters["allocs"] = double(Allocations.load() - before);
+    state.counters["allocs"] = double(AllocationCount() - before);
 }
 
 void BM_Fftw(benchmark::State& state)
@@ -133,26 +131,5 @@ BENCHMARK(BM_Fftw)->DenseRange(8, 12)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_RealFFTHann)->Arg(12)->Unit(benchmark::kMicrosecond);
 
 } // namespace
-
-// Counts allocations so the benchmark shows the transform allocates nothing per call.
-// GCC pairs the inlined free() below with new-expressions and warns; the pairing is right.
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
-void* operator new(size_t size)
-{
-    Allocations.fetch_add(1, std::memory_order_relaxed);
-    if (void* p = std::malloc(size ? size : 1))
-        return p;
-    throw std::bad_alloc();
-}
-void operator delete(void* p) noexcept
-{
-    std::free(p);
-}
-void operator delete(void* p, size_t) noexcept
-{
-    std::free(p);
-}
-#pragma GCC diagnostic pop
 
 BENCHMARK_MAIN();

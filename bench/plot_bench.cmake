@@ -1,3 +1,2 @@
-add_executable(plot_bench ${CMAKE_CURRENT_LIST_DIR}/plot_bench.cpp)
-target_link_libraries(plot_bench PRIVATE qx_plot benchmark::benchmark)
-quillex_warnings(plot_bench)
+# Per-frame cost of the spectrum plot: RefreshData on the main window's plot.
+quillex_benchmark(plot_bench qx_plot qx_bench_qt qx_bench_alloc)

@@ -1,43 +1,19 @@
 // Per-frame cost of the spectrum plot: RefreshData on the main window's plot.
 
+#include "AllocCounter.h"
+#include "QtBenchSupport.h"
 #include "dxHisto.h"
 
 #include <QApplication>
 #include <benchmark/benchmark.h>
 
-#include <atomic>
 #include <cmath>
-#include <cstdlib>
-#include <new>
 #include <random>
 #include <vector>
 
 namespace {
 
-std::atomic<long> g_allocations{0};
-
-} // namespace
-
-// Counts heap allocations, so the benchmark can show that a refresh allocates nothing.
-void* operator new(std::size_t n)
-{
-    g_allocations.fetch_add(1, std::memory_order_relaxed);
-    if (void* p = std::malloc(n ? n : 1))
-        return p;
-    throw std::bad_alloc();
-}
-
-void operator delete(void* p) noexcept
-{
-    std::free(p);
-}
-
-void operator delete(void* p, std::size_t) noexcept
-{
-    std::free(p);
-}
-
-namespace {
+using quillex::bench::AllocationCount;
 
 // The main window's plot: 845 x 248, gaps 60/0/10/20, one green dtData series.
 void Configure(TDXHistographInt& h)
@@ -79,14 +55,14 @@ void RunRefresh(benchmark::State& state, TDXHistographInt& h)
     h.SetSeriesData(a.data(), 4096, 1);
     h.RenderNow();
     bool flip = false;
-    long allocs = 0;
+    long long allocs = 0;
     for (auto _ : state) {
         // Alternate two frames so every call draws a different curve.
         flip = !flip;
         h.AssignSeriesData(flip ? b.data() : a.data(), 4096, 1);
-        const long before = g_allocations.load(std::memory_order_relaxed);
+        const long long before = AllocationCount();
         h.RefreshData();
-        allocs += g_allocations.load(std::memory_order_relaxed) - before;
+        allocs += AllocationCount() - before;
         benchmark::DoNotOptimize(h.Surface().constBits());
     }
     state.counters["allocs_per_call"] =
@@ -115,8 +91,7 @@ void BM_RefreshData_ShownAndFlushed(benchmark::State& state)
 {
     TDXHistograph h;
     Configure(h);
-    h.show();
-    QApplication::processEvents();
+    quillex::bench::ShowAndSettle(h);
     auto a = Spectrum(4096, 1);
     auto b = Spectrum(4096, 2);
     h.SetSeriesData(a.data(), 4096, 1);
@@ -160,16 +135,3 @@ void BM_RenderNow_MainWindow(benchmark::State& state)
 BENCHMARK(BM_RenderNow_MainWindow)->Unit(benchmark::kMicrosecond);
 
 } // namespace
-
-int main(int argc, char** argv)
-{
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv))
-        return 1;
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}

@@ -1,39 +1,17 @@
+#include "AllocCounter.h"
+#include "QtBenchSupport.h"
 #include "SpektroNeu.h"
 
 #include <QApplication>
 #include <benchmark/benchmark.h>
 
-#include <atomic>
 #include <cmath>
 #include <cstdlib>
-#include <new>
 #include <vector>
 
-// Counts every heap allocation of the process, so a benchmark can show that a line
-// allocates nothing.
 namespace {
-std::atomic<long long> Allocations{0};
-}
 
-void* operator new(std::size_t Size)
-{
-    Allocations.fetch_add(1, std::memory_order_relaxed);
-    if (void* p = std::malloc(Size ? Size : 1))
-        return p;
-    throw std::bad_alloc();
-}
-
-void operator delete(void* P) noexcept
-{
-    std::free(P);
-}
-
-void operator delete(void* P, std::size_t) noexcept
-{
-    std::free(P);
-}
-
-namespace {
+using quillex::bench::AllocationCount;
 
 // The main window's waterfall: about 785 x 420 pixels of waterfall under a 60-pixel margin.
 constexpr int WaveWidth = 785;
@@ -52,8 +30,7 @@ struct MainWindowWaterfall
         Spektro.setZMax(-40);
         Spektro.setNoFlicker(NoFlicker);
         Spektro.resize(WaveWidth + 60 + 2, WaveHeight + 2);
-        Spektro.show();
-        QApplication::processEvents();
+        quillex::bench::ShowAndSettle(Spektro);
         Spektro.setVisible(Shown);
         // A few different noisy spectra, so colours change from line to line.
         std::srand(1);
@@ -69,7 +46,6 @@ struct MainWindowWaterfall
     }
 };
 
-// AddLine alone: the row into the image and the rows on screen moved up by one.
 // Guards the figures against measuring a control that never got its size.
 bool Sized(benchmark::State& State, const TSpektroNeu& Spektro)
 {
@@ -79,19 +55,29 @@ bool Sized(benchmark::State& State, const TSpektroNeu& Spektro)
     return false;
 }
 
-void BM_AddLine(benchmark::State& State)
+// Adds the prepared lines in turn, one per iteration; with Settle the event loop runs after
+// each line, the way an acquisition tick ends.
+template <bool Settle> void AddLines(benchmark::State& State, MainWindowWaterfall& w)
 {
-    MainWindowWaterfall w(true);
     if (!Sized(State, w.Spektro))
         return;
     std::size_t l = 0;
-    const long long before = Allocations.load();
+    const long long before = AllocationCount();
     for (auto _ : State) {
         w.Spektro.AddLine(w.Lines[l]);
+        if constexpr (Settle)
+            QApplication::processEvents();
         l = (l + 1) % w.Lines.size();
     }
     State.counters["allocs_per_line"] =
-        double(Allocations.load() - before) / double(State.iterations());
+        double(AllocationCount() - before) / double(State.iterations());
+}
+
+// AddLine alone: the row into the image and the rows on screen moved up by one.
+void BM_AddLine(benchmark::State& State)
+{
+    MainWindowWaterfall w(true);
+    AddLines<false>(State, w);
     QApplication::processEvents();
 }
 BENCHMARK(BM_AddLine);
@@ -100,48 +86,18 @@ BENCHMARK(BM_AddLine);
 void BM_AddLineImagesOnly(benchmark::State& State)
 {
     MainWindowWaterfall w(true, false);
-    if (!Sized(State, w.Spektro))
-        return;
-    std::size_t l = 0;
-    const long long before = Allocations.load();
-    for (auto _ : State) {
-        w.Spektro.AddLine(w.Lines[l]);
-        l = (l + 1) % w.Lines.size();
-    }
-    State.counters["allocs_per_line"] =
-        double(Allocations.load() - before) / double(State.iterations());
+    AddLines<false>(State, w);
 }
 BENCHMARK(BM_AddLineImagesOnly);
 
 // One line as the user sees it: added, then painted into the window surface by the event
-// loop, the way an acquisition tick ends. Argument 1: NoFlicker on (the main window's
-// setting); 0: off, where every line repaints the whole area from the image.
+// loop. Argument 1: NoFlicker on (the main window's setting); 0: off, where every line
+// repaints the whole area from the image.
 void BM_AddLineToScreen(benchmark::State& State)
 {
     MainWindowWaterfall w(State.range(0) != 0);
-    if (!Sized(State, w.Spektro))
-        return;
-    std::size_t l = 0;
-    const long long before = Allocations.load();
-    for (auto _ : State) {
-        w.Spektro.AddLine(w.Lines[l]);
-        QApplication::processEvents();
-        l = (l + 1) % w.Lines.size();
-    }
-    State.counters["allocs_per_line"] =
-        double(Allocations.load() - before) / double(State.iterations());
+    AddLines<true>(State, w);
 }
 BENCHMARK(BM_AddLineToScreen)->Arg(1)->Arg(0);
 
 } // namespace
-
-int main(int argc, char** argv)
-{
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}
