@@ -36,42 +36,42 @@ void ExactLevels(const float* Avg, float* Levels, int N)
         Levels[k] = static_cast<float>(20.0 * std::log10(Avg[k] / 16384.0 + 1e-9));
 }
 
-void BM_AverageAndExactLog10(benchmark::State& state)
+// One frame per iteration: Frame averages the magnitudes and converts them to levels.
+template <class TFrame> void RunFrames(benchmark::State& state, TFrame Frame)
 {
     TFrameData data;
     for (auto _ : state) {
-        AverageMagnitudes(data.Magnitudes.data(), data.Avg.data(), Bins, Averaging);
-        ExactLevels(data.Avg.data(), data.Levels.data(), Bins);
+        Frame(data);
         benchmark::DoNotOptimize(data.Levels.data());
         benchmark::ClobberMemory();
     }
     state.SetItemsProcessed(state.iterations() * Bins);
 }
 
+void BM_AverageAndExactLog10(benchmark::State& state)
+{
+    RunFrames(state, [](TFrameData& data) {
+        AverageMagnitudes(data.Magnitudes.data(), data.Avg.data(), Bins, Averaging);
+        ExactLevels(data.Avg.data(), data.Levels.data(), Bins);
+    });
+}
+
 void BM_AverageAndFastLevels(benchmark::State& state)
 {
-    TFrameData data;
     const bool inverted = state.range(0) != 0;
-    for (auto _ : state) {
+    RunFrames(state, [inverted](TFrameData& data) {
         AverageMagnitudes(data.Magnitudes.data(), data.Avg.data(), Bins, Averaging);
         LevelsFromAverages(data.Avg.data(), data.Levels.data(), Bins, inverted);
-        benchmark::DoNotOptimize(data.Levels.data());
-        benchmark::ClobberMemory();
-    }
-    state.SetItemsProcessed(state.iterations() * Bins);
+    });
 }
 
 // The build that runs on processors without AVX2 and FMA.
 void BM_AverageAndFastLevelsPortable(benchmark::State& state)
 {
-    TFrameData data;
-    for (auto _ : state) {
+    RunFrames(state, [](TFrameData& data) {
         AverageMagnitudesPortable(data.Magnitudes.data(), data.Avg.data(), Bins, Averaging);
         LevelsFromAveragesPortable(data.Avg.data(), data.Levels.data(), Bins, false);
-        benchmark::DoNotOptimize(data.Levels.data());
-        benchmark::ClobberMemory();
-    }
-    state.SetItemsProcessed(state.iterations() * Bins);
+    });
 }
 
 void BM_AverageOnly(benchmark::State& state)
