@@ -1,40 +1,26 @@
-#include <QApplication>
+#include "BenchWindow.h"
+#include "Clock.h"
+
 #include <QDir>
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QRadioButton>
-#include <QSpinBox>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QToolButton>
 #include <benchmark/benchmark.h>
+
 #include <cstdlib>
 #include <memory>
 #include <sys/resource.h>
 
-#include "Clock.h"
-#include "Prompts.h"
-#include "Unit1.h"
-
 namespace {
 
-// No dialogs during a benchmark: questions are answered "No".
-class TSilentPrompts : public TPrompts
-{
-public:
-    void ShowMessage(const QString&) override {}
-    void ShowError(const QString&) override {}
-    TAnswer AskYesNoCancel(const QString&) override { return TAnswer::No; }
-    QString SaveFileName(const QString&, const QString&, const QString&) override { return {}; }
-    QString OpenFileName(const QString&, const QString&, const QString&) override { return {}; }
-    void ShowInformation(const QString&, const QString&) override {}
-};
-
 TSystemClock Clock;
-TSilentPrompts Prompts;
+quillex::bench::TBenchPrompts Prompts;
 
 // One window for all benchmarks, started in an empty folder at its designed size with
-// N = 4096.
+// N = 4096. It is destroyed before the QApplication, which its widgets need.
 TForm1& Window()
 {
     static QTemporaryDir dir;
@@ -42,10 +28,8 @@ TForm1& Window()
     if (!form) {
         QDir::setCurrent(dir.path());
         form = std::make_unique<TForm1>(Prompts, Clock, QStringList{});
-        form->InitTimerTimer();
-        form->SEFft->setValue(12);
-        form->show();
-        QApplication::processEvents();
+        quillex::bench::StartWindow(*form);
+        quillex::bench::AtBenchmarksEnd([] { form.reset(); });
     }
     return *form;
 }
@@ -113,14 +97,3 @@ void BM_FastScan100(benchmark::State& State)
 BENCHMARK(BM_FastScan100)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(5);
 
 } // namespace
-
-int main(int argc, char** argv)
-{
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}

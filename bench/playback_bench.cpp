@@ -1,7 +1,9 @@
-#include <QApplication>
+#include "BenchWindow.h"
+#include "Clock.h"
+#include "SpkFile.h"
+
 #include <QDir>
 #include <QRadioButton>
-#include <QSpinBox>
 #include <QTemporaryDir>
 #include <QToolButton>
 #include <benchmark/benchmark.h>
@@ -10,28 +12,9 @@
 #include <random>
 #include <vector>
 
-#include "Clock.h"
-#include "Prompts.h"
-#include "SpkFile.h"
-#include "Unit1.h"
-
 namespace {
 
 constexpr int FileFrames = 1000;
-
-// Answers the open dialog with the recorded file; everything else is declined.
-class TBenchPrompts : public TPrompts
-{
-public:
-    QString File;
-    void ShowMessage(const QString&) override {}
-    void ShowError(const QString& Text) override { Errors << Text; }
-    TAnswer AskYesNoCancel(const QString&) override { return TAnswer::No; }
-    QString SaveFileName(const QString&, const QString&, const QString&) override { return {}; }
-    QString OpenFileName(const QString&, const QString&, const QString&) override { return File; }
-    void ShowInformation(const QString&, const QString&) override {}
-    QStringList Errors;
-};
 
 // A recording of an antenna-like signal: noise plus a few carriers.
 void WriteRecording(const std::string& Path)
@@ -71,12 +54,10 @@ void BM_HarddiskSyncPlayback(benchmark::State& state)
     // A fresh folder, so that no settings file changes the defaults.
     const QString oldDir = QDir::currentPath();
     QDir::setCurrent(file.Dir.path());
-    TBenchPrompts prompts;
+    quillex::bench::TBenchPrompts prompts;
     TSystemClock clock;
     TForm1 form(prompts, clock, {QStringLiteral("DEBUG")});
-    form.InitTimerTimer();
-    form.show();
-    form.SEFft->setValue(12);
+    quillex::bench::StartWindow(form);
     form.BtnPlayback->click();
     prompts.File = QString::fromStdString(file.Path);
     form.BtnLoadFile->click();
@@ -119,16 +100,3 @@ void BM_ReadRecordsSequentially(benchmark::State& state)
 BENCHMARK(BM_ReadRecordsSequentially);
 
 } // namespace
-
-int main(int argc, char** argv)
-{
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv))
-        return 1;
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}
