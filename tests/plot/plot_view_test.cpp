@@ -107,13 +107,3 @@ TEST_F(ScaledPlot, ZeroRangeOnALogarithmicAxisKeepsTheView)
     h.RenderNow();
     EXPECT_FLOAT_EQ(h.ViewYMin(), 0.1f);
 }
-
-TEST_F(ScaledPlot, SeriesMinMaxCoversAllValuesOrZeroWhenEmpty)
-{
-    float lo = 1, hi = 1;
-    h.GetSeriesMinMax(1, lo, hi);
-    EXPECT_TRUE(lo == 0.0f && hi == 0.0f);
-    Show({3, -7, 12, 0.5f});
-    h.GetSeriesMinMax(1, lo, hi);
-    EXPECT_TRUE(lo == -7.0f && hi == 12.0f) << lo << " " << hi;
-}
