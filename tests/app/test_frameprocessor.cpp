@@ -30,11 +30,6 @@ std::vector<std::pair<TLevels, TAverage>> Builds()
     return builds;
 }
 
-double ExactLevel(float avg)
-{
-    return 20.0 * std::log10(static_cast<double>(avg) / 16384.0 + 1e-9);
-}
-
 } // namespace
 
 // Every octave from the smallest denormal to the largest float, with random
@@ -51,7 +46,8 @@ TEST(FrameLevels, FastLogarithmStaysWithinAThousandthDecibel)
         std::vector<float> levels(inputs.size());
         levelsOf(inputs.data(), levels.data(), static_cast<int>(inputs.size()), false);
         for (size_t i = 0; i < inputs.size(); ++i)
-            ASSERT_NEAR(levels[i], ExactLevel(inputs[i]), 0.001) << "avg " << inputs[i];
+            ASSERT_NEAR(levels[i], 20.0 * std::log10(double(inputs[i]) / 16384.0 + 1e-9), 0.001)
+                << "avg " << inputs[i];
     }
 }
 
@@ -68,15 +64,13 @@ TEST(FrameLevels, MirroringAndValuesOutsideTheFormula)
     for (const auto& [levelsOf, average] : Builds()) {
         for (int n = 1; n <= 41; ++n) {
             std::vector<float> avg(n);
-            for (float& v : avg)
-                v = value(rng);
+            std::generate(avg.begin(), avg.end(), [&] { return value(rng); });
             std::vector<float> straight(n + 1, 999.0f), mirrored(n + 1, 999.0f);
             levelsOf(avg.data(), straight.data(), n, false);
             levelsOf(avg.data(), mirrored.data(), n, true);
             for (int k = 0; k < n; ++k)
                 ASSERT_EQ(mirrored[k], straight[n - 1 - k]) << "n " << n << " k " << k;
-            EXPECT_EQ(straight[n], 999.0f);
-            EXPECT_EQ(mirrored[n], 999.0f);
+            EXPECT_TRUE(straight[n] == 999.0f && mirrored[n] == 999.0f) << "wrote past n " << n;
         }
         std::vector<float> levels(odd.size(), 123.0f);
         levelsOf(odd.data(), levels.data(), 5, false);
@@ -86,6 +80,8 @@ TEST(FrameLevels, MirroringAndValuesOutsideTheFormula)
     }
 }
 
+// Signed magnitudes (bin 0 holds a signed mean) count by their size; factors outside
+// 1..64 are limited.
 TEST(FrameAveraging, RunningAverageOfMagnitudes)
 {
     std::mt19937 rng(3);
@@ -105,15 +101,10 @@ TEST(FrameAveraging, RunningAverageOfMagnitudes)
                         << "A " << a << " bin " << k;
             }
         }
-
-        // Bin 0 holds a signed mean: its magnitude counts. 64 moves each bin
-        // a 64th of the way; factors outside 1..64 are limited.
         const std::vector<float> mags = {-640.0f, 64.0f};
         std::vector<float> avg = {0.0f, 128.0f};
-        average(mags.data(), avg.data(), 2, 64);
-        EXPECT_EQ(avg, (std::vector<float>{10.0f, 127.0f}));
         average(mags.data(), avg.data(), 2, 1000);
-        EXPECT_EQ(avg[0], 10.0f + 630.0f / 64);
+        EXPECT_EQ(avg, (std::vector<float>{10.0f, 127.0f}));
         average(mags.data(), avg.data(), 2, 0);
         EXPECT_EQ(avg, (std::vector<float>{640.0f, 64.0f}));
     }
@@ -135,8 +126,7 @@ TEST(FrameRounding, TiesGoToEvenAndExtremesAreClamped)
         const double v = i % 2 ? value(rng) : std::floor(value(rng)) + 0.5;
         ASSERT_EQ(RoundHalfEven(v), static_cast<int>(std::nearbyint(v))) << v;
     }
-    EXPECT_EQ(RoundHalfEven(-2.5), -2);
-    EXPECT_EQ(RoundHalfEven(0.49999999999999994), 0);
+    EXPECT_EQ(RoundHalfEven(0.49999999999999994), 0); // adding 0.5 would round it up
     EXPECT_EQ(RoundHalfEven(std::numeric_limits<double>::quiet_NaN()), 0);
     EXPECT_EQ(RoundHalfEven(1e300), INT_MAX);
     EXPECT_EQ(RoundHalfEven(-std::numeric_limits<double>::infinity()), INT_MIN);
@@ -152,13 +142,11 @@ TEST(FrameDebugSignal, SineWithIntegerNoiseAndUntouchedTail)
     for (int i = 1; i <= 512; ++i) {
         const double noise =
             block[i - 1] - (std::sin(i * 2.0 * std::numbers::pi / 7.6543) * 327.68 - 82.0);
-        ASSERT_GE(noise, -0.5) << i;
-        ASSERT_LE(noise, 163.5) << i;
+        ASSERT_TRUE(noise >= -0.5 && noise <= 163.5) << i;
         lowest = std::min(lowest, RoundHalfEven(noise));
         highest = std::max(highest, RoundHalfEven(noise));
     }
-    EXPECT_LE(lowest, 5);
-    EXPECT_GE(highest, 158);
+    EXPECT_TRUE(lowest <= 5 && highest >= 158);
     EXPECT_TRUE(std::all_of(block.begin() + 512, block.end(), [](int16_t v) { return v == 4321; }));
     std::vector<int16_t> next(512);
     SynthesizeDebugBlock(next.data(), 512, rng);

@@ -1,46 +1,13 @@
 #include "IniFileU.h"
-
-#include <gtest/gtest.h>
+#include "test_file_support.h"
 
 #include <algorithm>
-#include <csignal>
 #include <cstdio>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <random>
 
-#include <sys/resource.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-namespace {
-
-class IniFileTest : public ::testing::Test
-{
-protected:
-    void SetUp() override
-    {
-        std::string pattern = (std::filesystem::temp_directory_path() / "ini-XXXXXX").string();
-        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-        Dir = pattern;
-        Path = (Dir / "Quillex.ini").string();
-    }
-    void TearDown() override { std::filesystem::remove_all(Dir); }
-
-    void Put(const std::string& content) const { std::ofstream(Path, std::ios::binary) << content; }
-    std::string Content() const
-    {
-        std::ifstream in(Path, std::ios::binary);
-        return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-    }
-
-    std::filesystem::path Dir;
-    std::string Path;
-};
-
-} // namespace
+using IniFileTest = TempFileTest;
 
 TEST_F(IniFileTest, ReadsFollowProfileFileRules)
 {
@@ -64,34 +31,31 @@ TEST_F(IniFileTest, ReadsFollowProfileFileRules)
     EXPECT_EQ(ini.ReadInteger("Settings", "FFT", 11), 11);
 }
 
+// Texts that are not a whole number in range give the caller's default.
 TEST_F(IniFileTest, NumbersAndTheirDefaults)
 {
-    const std::pair<const char*, int> integers[] = {{"-7", -7},
-                                                    {"+5", 5},
-                                                    {"0XfF", 255},
-                                                    {"0xFFFFFFFF", -1},
-                                                    {"-2147483648", INT32_MIN},
-                                                    {"2147483648", 0},
-                                                    {"0x100000000", 0},
-                                                    {"12abc", 0},
-                                                    {"", 0},
-                                                    {"0x", 0},
-                                                    {"1.5", 0},
-                                                    {"0x-1", 0},
-                                                    {"+-3", 0}};
     TIniFile ini(Path);
-    for (const auto& [text, value] : integers) {
+    const auto integer = [&](const char* text) {
         Put(std::string("[S]\nK=") + text + "\n");
-        EXPECT_EQ(ini.ReadInteger("S", "K", 0), value) << '"' << text << '"';
-    }
-    const std::pair<const char*, double> floats[] = {
-        {"0,500", 0.5},  {"-12.5", -12.5}, {"+3,25", 3.25}, {"1e3", 1000.0},
-        {"", -1.0},      {"1.2,3", -1.0},  {"inf", -1.0},   {"nan", -1.0},
-        {"1e999", -1.0}, {"-", -1.0},      {"0.5x", -1.0},  {"+-1", -1.0}};
-    for (const auto& [text, value] : floats) {
+        return ini.ReadInteger("S", "K", -99);
+    };
+    const std::pair<const char*, int> integers[] = {
+        {"-7", -7}, {"+5", 5}, {"0XfF", 255}, {"0xFFFFFFFF", -1}, {"-2147483648", INT32_MIN}};
+    for (const auto& [text, value] : integers)
+        EXPECT_EQ(integer(text), value) << '"' << text << '"';
+    for (const char* text : {"2147483648", "0x100000000", "12abc", "", "0x", "1.5", "0x-1", "+-3"})
+        EXPECT_EQ(integer(text), -99) << '"' << text << '"';
+
+    const auto real = [&](const char* text) {
         Put(std::string("[Offsets]\nFreqMHz=") + text + "\n");
-        EXPECT_EQ(ini.ReadFloat("Offsets", "FreqMHz", -1.0), value) << '"' << text << '"';
-    }
+        return ini.ReadFloat("Offsets", "FreqMHz", -1.0);
+    };
+    const std::pair<const char*, double> floats[] = {
+        {"0,500", 0.5}, {"-12.5", -12.5}, {"+3,25", 3.25}, {"1e3", 1000.0}};
+    for (const auto& [text, value] : floats)
+        EXPECT_EQ(real(text), value) << '"' << text << '"';
+    for (const char* text : {"", "1.2,3", "inf", "nan", "1e999", "-", "0.5x", "+-1"})
+        EXPECT_EQ(real(text), -1.0) << '"' << text << '"';
 }
 
 TEST_F(IniFileTest, WritesUpdateInPlaceAndKeepEverythingElse)
@@ -133,27 +97,19 @@ TEST_F(IniFileTest, FailedWriteReportsAndLeavesTheOldFileIntact)
                   "In " + unreachable.FileName() + " kann nicht geschrieben werden");
     }
 
-    // A full disk, imitated by a file size limit: the write fails as a whole.
+    // On a full disk the write fails as a whole.
     const std::string original = "[Settings]\nFFT=11\n" + std::string(4000, ';') + "\n";
     Put(original);
-    const pid_t child = fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        std::signal(SIGXFSZ, SIG_IGN);
-        const rlimit limit{2048, 2048};
-        if (setrlimit(RLIMIT_FSIZE, &limit) != 0)
-            _exit(10);
-        try {
-            TIniFile(Path).WriteInteger("Settings", "FFT", 12);
-        } catch (const EIniFileWriteError&) {
-            _exit(0);
-        }
-        _exit(11);
-    }
-    int status = 0;
-    ASSERT_EQ(waitpid(child, &status, 0), child);
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_EQ(WithFileSizeLimit(2048,
+                                [&] {
+                                    try {
+                                        TIniFile(Path).WriteInteger("Settings", "FFT", 12);
+                                    } catch (const EIniFileWriteError&) {
+                                        return 0;
+                                    }
+                                    return 1;
+                                }),
+              0);
     EXPECT_EQ(Content(), original);
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(Dir), {}), 1)
         << "temporary file left behind";

@@ -29,36 +29,28 @@ TEST(LabelInterval, TableEdges)
         double Seconds;
     } bands[] = {
         {TPacing::Fast, 20, 100, 1}, {TPacing::Fast, 10, 19, 2},   {TPacing::Fast, 4, 9, 5},
-        {TPacing::Fast, 2, 3, 10},   {TPacing::Fast, 1, 1, 15},    {TPacing::Slow, 1, 1, 15},
+        {TPacing::Fast, 2, 3, 10},   {TPacing::Fast, 0, 1, 15},    {TPacing::Slow, 1, 1, 15},
         {TPacing::Slow, 2, 2, 30},   {TPacing::Slow, 3, 3, 60},    {TPacing::Slow, 4, 7, 120},
-        {TPacing::Slow, 8, 15, 300}, {TPacing::Slow, 16, 60, 600}, {TPacing::Sync, 1, 100, 1}};
+        {TPacing::Slow, 8, 15, 300}, {TPacing::Slow, 16, 60, 600}, {TPacing::Sync, 1, 100, 1},
+        {TPacing::Fast, 101, 500, 1}};
     for (const auto& b : bands) {
         EXPECT_EQ(LabelIntervalSeconds(b.Pacing, b.Low), b.Seconds) << b.Low;
         EXPECT_EQ(LabelIntervalSeconds(b.Pacing, b.High), b.Seconds) << b.High;
     }
-    EXPECT_EQ(LabelIntervalSeconds(TPacing::Fast, 0), 15);
-    EXPECT_EQ(LabelIntervalSeconds(TPacing::Fast, 500), 1);
 }
 
-TEST(LabelAlignment, SevenFramesPerSecondLabelsOnTheNextFiveSeconds)
+// Seven frames per second label every five seconds; on a boundary the label is due
+// at once; just before midnight the next label falls on the next day.
+TEST(LabelAlignment, NextBoundaryOfTheInterval)
 {
     const double five = SecondsToDays(LabelIntervalSeconds(TPacing::Fast, 7));
     EXPECT_DOUBLE_EQ(FirstAlignedLabelDue(At(10, 17, 23, 400), five), At(10, 17, 25));
-    EXPECT_DOUBLE_EQ(FirstAlignedLabelDue(At(10, 17, 25, 1), five), At(10, 17, 30));
     EXPECT_DOUBLE_EQ(FirstAlignedLabelDue(At(10, 17, 57, 500), five), At(10, 18, 0));
-
-    // Exactly on a boundary: the label is due at once.
     const double boundary = At(10, 17, 25);
     EXPECT_EQ(FirstAlignedLabelDue(boundary, five), boundary);
     EXPECT_TRUE(IsDue(boundary, FirstAlignedLabelDue(boundary, five)));
-    const double minute = At(10, 18, 0);
-    EXPECT_EQ(FirstAlignedLabelDue(minute, five), minute);
-}
 
-TEST(LabelAlignment, JustBeforeMidnightRollsIntoTheNextDay)
-{
     const double nextMidnight = EncodeDateTime(2026, 12, 7, 0, 0, 0);
-    EXPECT_DOUBLE_EQ(FirstAlignedLabelDue(At(23, 59, 58), SecondsToDays(5)), nextMidnight);
     EXPECT_DOUBLE_EQ(FirstAlignedLabelDue(At(23, 59, 59, 999), SecondsToDays(1)), nextMidnight);
     EXPECT_DOUBLE_EQ(FirstAlignedLabelDue(At(23, 59, 50), SecondsToDays(15)), nextMidnight);
     EXPECT_EQ(FirstAlignedLabelDue(nextMidnight, SecondsToDays(15)), nextMidnight);
@@ -78,8 +70,8 @@ TEST(LabelAlignment, AlignedWithinOneIntervalForAnyMoment)
             ASSERT_GE(ahead, -2e-6) << now;
             ASSERT_LT(ahead, seconds) << now;
             const double secondOfDay = (due - std::floor(now)) * 86400.0;
-            const double offGrid = std::remainder(secondOfDay, seconds);
-            ASSERT_LT(std::fabs(offGrid), 1e-4) << now << " " << seconds;
+            ASSERT_LT(std::fabs(std::remainder(secondOfDay, seconds)), 1e-4)
+                << now << " " << seconds;
         }
     }
 }
@@ -87,11 +79,9 @@ TEST(LabelAlignment, AlignedWithinOneIntervalForAnyMoment)
 TEST(LabelAlignment, DueMomentsAndUnusableIntervals)
 {
     const double now = At(12, 0, 7);
-    EXPECT_TRUE(IsDue(now, now));
     EXPECT_TRUE(IsDue(At(12, 0, 7, 1), now));
     EXPECT_FALSE(IsDue(At(12, 0, 6, 999), now));
     // No endless stepping for intervals that never advance.
-    EXPECT_EQ(FirstAlignedLabelDue(now, 0.0), now);
-    EXPECT_EQ(FirstAlignedLabelDue(now, -1.0), now);
-    EXPECT_EQ(FirstAlignedLabelDue(now, std::numeric_limits<double>::quiet_NaN()), now);
+    for (double interval : {0.0, -1.0, std::numeric_limits<double>::quiet_NaN()})
+        EXPECT_EQ(FirstAlignedLabelDue(now, interval), now) << interval;
 }

@@ -1,50 +1,29 @@
 #include "SpkFile.h"
-
-#include <gtest/gtest.h>
+#include "test_file_support.h"
 
 #include <algorithm>
-#include <csignal>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <limits>
 #include <vector>
 
 #include <fcntl.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 using namespace quillex;
 
 namespace {
 
-class SpkFileTest : public ::testing::Test
+class SpkFileTest : public TempFileTest
 {
 protected:
-    void SetUp() override
-    {
-        std::string pattern = (std::filesystem::temp_directory_path() / "spk-XXXXXX").string();
-        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-        Dir = pattern;
-        Path = (Dir / "run.spk").string();
-    }
-    void TearDown() override { std::filesystem::remove_all(Dir); }
-
     std::vector<uint8_t> Bytes() const
     {
-        std::ifstream in(Path, std::ios::binary);
-        return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+        const std::string content = Content();
+        return {content.begin(), content.end()};
     }
     void Put(const std::vector<uint8_t>& bytes) const
     {
-        std::ofstream(Path, std::ios::binary)
-            .write(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+        TempFileTest::Put({bytes.begin(), bytes.end()});
     }
-
-    std::filesystem::path Dir;
-    std::string Path;
 };
 
 std::vector<int16_t> Block(int seed)
@@ -76,31 +55,34 @@ TOffsetsHeader Parse(const std::string& text)
 
 } // namespace
 
+// Golden texts; each parses back to values that format to the same text. An inverted
+// zero offset cannot be told from the header.
 TEST(SpkHeader, GoldenTextsAndRoundTrip)
 {
-    EXPECT_EQ(HeaderText(0.5, 12.5, true, '.'), "Offsets:      -0.500    12.5");
+    const struct
+    {
+        double Freq, Level;
+        bool Inverted;
+        char Separator;
+        const char* Text;
+    } cases[] = {{0.5, 12.5, true, '.', "Offsets:      -0.500    12.5"},
+                 {1234.5678, -7.25, false, ',', "Offsets:    1234,568    -7,2"},
+                 {0.0, 0.0, true, '.', "Offsets:       0.000     0.0"},
+                 {9999999.999, -99999.9, true, '.', "Offsets:-9999999.999-99999.9"}};
+    for (const auto& c : cases) {
+        EXPECT_EQ(HeaderText(c.Freq, c.Level, c.Inverted, c.Separator), c.Text);
+        const TOffsetsHeader back = Parse(c.Text);
+        EXPECT_EQ(HeaderText(back.FreqOffset, back.LevelOffset, back.Inverted, c.Separator),
+                  c.Text);
+    }
     const TOffsetsHeader inverted = Parse("Offsets:      -0.500    12.5");
-    EXPECT_EQ(inverted.FreqOffset, 0.5);
-    EXPECT_EQ(inverted.LevelOffset, 12.5);
-    EXPECT_TRUE(inverted.Inverted);
-
-    EXPECT_EQ(HeaderText(1234.5678, -7.25, false, ','), "Offsets:    1234,568    -7,2");
-    const TOffsetsHeader comma = Parse("Offsets:    1234,568    -7,2");
-    EXPECT_EQ(comma.FreqOffset, 1234.568);
-    EXPECT_EQ(comma.LevelOffset, -7.2);
-    EXPECT_FALSE(comma.Inverted);
-
-    // An inverted zero offset cannot be told from the header.
-    EXPECT_EQ(HeaderText(0.0, 0.0, true, '.'), "Offsets:       0.000     0.0");
-    EXPECT_EQ(HeaderText(9999999.999, -99999.9, true, '.'), "Offsets:-9999999.999-99999.9");
+    EXPECT_TRUE(inverted.FreqOffset == 0.5 && inverted.LevelOffset == 12.5 && inverted.Inverted);
 
     // Texts wider than their fields would be cut into other numbers.
     uint8_t record[FrameRecordSize];
-    EXPECT_THROW(FormatOffsetsHeader(99999999.0, 0, true, '.', record), ESpkFormatError);
-    EXPECT_THROW(FormatOffsetsHeader(0, -100000.0, false, '.', record), ESpkFormatError);
-    EXPECT_THROW(
-        FormatOffsetsHeader(std::numeric_limits<double>::quiet_NaN(), 0, false, '.', record),
-        ESpkFormatError);
+    for (const auto& [freq, level] : {std::pair{99999999.0, 0.0}, std::pair{0.0, -100000.0},
+                                      std::pair{std::numeric_limits<double>::quiet_NaN(), 0.0}})
+        EXPECT_THROW(FormatOffsetsHeader(freq, level, true, '.', record), ESpkFormatError) << freq;
 }
 
 TEST(SpkHeader, OtherRecordsAndGarbageTexts)
@@ -150,22 +132,17 @@ TEST_F(SpkFileTest, WriteThenReadBackWithHeaderAndSeek)
     std::vector<uint8_t> raw(FrameRecordSize);
     ASSERT_EQ(reader.ReadRaw(raw.data()), raw.size());
     const auto header = ParseOffsetsHeader(raw.data(), raw.size());
-    ASSERT_TRUE(header && header->Inverted);
-    EXPECT_EQ(header->FreqOffset, 0.25);
-
+    EXPECT_TRUE(header && header->Inverted && header->FreqOffset == 0.25);
     std::vector<int16_t> block(SampleBlockSamples);
     double stamp = -1;
-    for (int k = 1; k <= 4; ++k) {
+    for (int k : {1, 2, 3, 4, 3}) {
+        if (k == 3 && reader.AtEnd())
+            reader.Seek(3);
         EXPECT_EQ(reader.Position(), k);
         ASSERT_EQ(reader.ReadRecord(stamp, block.data()), TSpkReadResult::Full);
         EXPECT_EQ(stamp, k == 2 ? 0.0 : 46000.0 + k);
         EXPECT_EQ(block, Block(k)) << "record " << k;
     }
-    EXPECT_TRUE(reader.AtEnd());
-    EXPECT_EQ(reader.ReadRecord(stamp, block.data()), TSpkReadResult::End);
-    reader.Seek(3);
-    ASSERT_EQ(reader.ReadRecord(stamp, block.data()), TSpkReadResult::Full);
-    EXPECT_EQ(block, Block(3));
     reader.Seek(9);
     EXPECT_EQ(reader.ReadRecord(stamp, block.data()), TSpkReadResult::End);
     EXPECT_THROW(reader.Seek(-1), ESpkReadError);
@@ -175,6 +152,7 @@ TEST_F(SpkFileTest, WriteThenReadBackWithHeaderAndSeek)
     EXPECT_TRUE(Bytes().empty());
 }
 
+// Sizes count to the nearest record; a trailing partial record reads short, zero-filled.
 TEST_F(SpkFileTest, TrailingPartialRecordsCountToNearestAndReadShort)
 {
     std::vector<uint8_t> record(FrameRecordSize);
@@ -202,11 +180,9 @@ TEST_F(SpkFileTest, TrailingPartialRecordsCountToNearestAndReadShort)
     ASSERT_EQ(reader.ReadRecord(stamp, block.data()), TSpkReadResult::Full);
     ASSERT_EQ(reader.ReadRecord(stamp, block.data()), TSpkReadResult::Short);
     EXPECT_EQ(stamp, 46001.0);
-    const int samplesRead = (1000 - StampBytes) / 2;
-    const std::vector<int16_t> full = Block(5);
-    EXPECT_TRUE(std::equal(block.begin(), block.begin() + samplesRead, full.begin()));
-    EXPECT_TRUE(
-        std::all_of(block.begin() + samplesRead, block.end(), [](int16_t v) { return v == 0; }));
+    std::vector<int16_t> expected = Block(5);
+    std::fill(expected.begin() + (1000 - StampBytes) / 2, expected.end(), 0);
+    EXPECT_EQ(block, expected);
     EXPECT_EQ(reader.ReadRecord(stamp, block.data()), TSpkReadResult::End);
 
     make(0, 5); // not even a whole stamp
@@ -247,40 +223,30 @@ TEST_F(SpkFileTest, SparseFileBeyondFourGibibytes)
 // record stays, none of the broken one, and the failure is reported.
 TEST_F(SpkFileTest, WriteFailureKeepsWholeRecordsOnly)
 {
-    const pid_t child = fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        std::signal(SIGXFSZ, SIG_IGN);
-        const rlim_t bytes = 2 * FrameRecordSize + FrameRecordSize / 2;
-        const rlimit limit{bytes, bytes};
-        if (setrlimit(RLIMIT_FSIZE, &limit) != 0)
-            _exit(10);
+    const int result = WithFileSizeLimit(2 * FrameRecordSize + FrameRecordSize / 2, [&] {
         TSpkWriter writer;
         writer.Create(Path);
         int written = 0;
         try {
             for (; written < 10; ++written)
                 writer.AppendRecord(46003.0 + written, Block(written).data());
-            _exit(11);
+            return 1;
         } catch (const ESpkWriteError& e) {
             const std::string message = e.what();
             if (message.find(Path) == std::string::npos ||
                 message.find(std::strerror(EFBIG)) == std::string::npos)
-                _exit(12);
+                return 2;
         }
         if (written != 2 || writer.IsOpen())
-            _exit(13);
+            return 3;
         try {
             writer.AppendRecord(0, Block(0).data());
-            _exit(14);
+            return 4;
         } catch (const ESpkWriteError&) {
-            _exit(0);
+            return 0;
         }
-    }
-    int status = 0;
-    ASSERT_EQ(waitpid(child, &status, 0), child);
-    ASSERT_TRUE(WIFEXITED(status));
-    ASSERT_EQ(WEXITSTATUS(status), 0);
+    });
+    ASSERT_EQ(result, 0);
 
     const std::vector<uint8_t> bytes = Bytes();
     ASSERT_EQ(bytes.size(), static_cast<size_t>(2 * FrameRecordSize));
