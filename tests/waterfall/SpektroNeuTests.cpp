@@ -25,17 +25,19 @@ TBgr Pixel(const QImage& Image, int X, int Y)
     return {p[0], p[1], p[2]};
 }
 
-bool RowIs(const QImage& Image, int Y, QRgb Colour, int Width = -1)
+bool RowIs(const QImage& Image, int Y, QRgb Colour)
 {
-    for (int x = 0; x < (Width < 0 ? Image.width() : Width); ++x)
+    for (int x = 0; x < Image.width(); ++x)
         if (Image.pixel(x, Y) != Colour)
             return false;
     return true;
 }
 
-// What the window surface shows of an area.
+// What the window surface shows of an area, once every requested paint has passed the
+// platform's update timer.
 QImage Shown(const QWidget* Area)
 {
+    QTest::qWait(30);
     const auto* surface =
         dynamic_cast<const QImage*>(Area->window()->backingStore()->paintDevice());
     if (surface == nullptr) {
@@ -43,13 +45,6 @@ QImage Shown(const QWidget* Area)
         return QImage();
     }
     return surface->copy(QRect(Area->mapTo(Area->window(), QPoint(0, 0)), Area->size()));
-}
-
-// Screen updates go through the platform's update timer, so one round of event processing
-// may leave a repaint pending; wait until every requested paint has reached the surface.
-void Settle()
-{
-    QTest::qWait(30);
 }
 
 std::vector<float> Line(std::size_t N, float Level)
@@ -83,30 +78,7 @@ struct Waterfall : ::testing::Test
 
 } // namespace
 
-TEST_F(Waterfall, AreasAndImagesFollowGapsAndSize)
-{
-    EXPECT_EQ(S.LeftBox()->geometry(), QRect(1, 1, 60, WaveH));
-    EXPECT_EQ(S.WaveBox()->geometry(), QRect(61, 1, WaveW, WaveH));
-    EXPECT_EQ(S.WaveImage().size(), QSize(WaveW, WaveH));
-    EXPECT_TRUE(RowIs(S.WaveImage(), 0, Black));
-    EXPECT_TRUE(RowIs(S.LeftImage(), WaveH - 1, Menu()));
-
-    S.setGapRight(20);
-    S.setGapLeft(-5);
-    EXPECT_EQ(S.GapLeft(), 60);
-    EXPECT_EQ(S.WaveImage().width(), WaveW - 20);
-    EXPECT_EQ(S.ColumnIndex().size(), std::size_t(WaveW - 20));
-    EXPECT_EQ(S.RightImage().size(), QSize(20, WaveH));
-    EXPECT_TRUE(RowIs(S.RightImage(), 0, Menu()));
-
-    // Margins wider than the control leave no waterfall, and drawing still does no harm.
-    S.setGapLeft(5000);
-    EXPECT_EQ(S.WaveImage().width(), 0);
-    S.AddLine(Line(16, -90));
-    S.AddTimeMark("hh:nn:ss", 46000.5);
-}
-
-TEST_F(Waterfall, LineColoursColumnsThroughTheMapAndScrollsUp)
+TEST_F(Waterfall, LineColoursColumnsThroughTheMapScrollsUpAndHighlights)
 {
     std::vector<float> ramp(4096);
     for (std::size_t i = 0; i < ramp.size(); ++i)
@@ -119,7 +91,6 @@ TEST_F(Waterfall, LineColoursColumnsThroughTheMapAndScrollsUp)
         ASSERT_EQ(Pixel(img, x, WaveH - 2), Colour(quillex::RoundLevel(v), x == 0)) << x;
         ASSERT_EQ(Pixel(img, x, WaveH - 1), Colour(-100, x == 0)) << x;
     }
-    EXPECT_EQ(S.ColumnIndex()[1], 7);
     EXPECT_EQ(Pixel(img, WaveW - 1, WaveH - 2), (TBgr{0, 0, 255}));
     EXPECT_TRUE(RowIs(img, WaveH - 3, Black));
 
@@ -128,10 +99,8 @@ TEST_F(Waterfall, LineColoursColumnsThroughTheMapAndScrollsUp)
     EXPECT_EQ(Bottom(1), Colour(-90));
     EXPECT_EQ(Bottom(WaveW - 1), Colour(-88));
     EXPECT_NE(Colour(-90), Colour(-89));
-}
 
-TEST_F(Waterfall, HighlightRangeIsInclusiveAndEmptyWhenReversed)
-{
+    // The highlighted columns are inclusive; a reversed range lights none.
     S.setHighlightMin(3);
     S.setHighlightMax(5);
     S.AddLine(Line(100, -100));
@@ -153,27 +122,18 @@ TEST_F(Waterfall, NewLineLengthRebuildsTheMapBeforeDrawing)
     S.AddLine(ramp);
     EXPECT_EQ(S.MappedHi(), 9);
     EXPECT_EQ(Bottom(WaveW - 1), Colour(-50));
-    // The middle column sits at 4.5 and takes the even value 4.
-    EXPECT_EQ(Bottom(WaveW / 2), Colour(-100));
     S.AddLine(Line(1, -60));
     for (int x = 1; x < WaveW; ++x)
         ASSERT_EQ(Bottom(x), Colour(-60)) << x;
 }
 
-TEST_F(Waterfall, NothingIsPaintedWithoutLevelsRowsOrAUsableScale)
+TEST_F(Waterfall, NothingIsPaintedWithoutLevelsRowsOrColumns)
 {
     S.AddLine(Line(4096, -60));
     const QImage before = S.WaveImage();
     S.AddLine(std::span<const float>());
     EXPECT_EQ(S.WaveImage(), before);
     EXPECT_EQ(S.MappedHi(), 4095);
-
-    // A reversed scale paints black, not garbage.
-    S.setZMax(-140);
-    S.setZMin(-40);
-    S.AddLine(std::vector<float>{-200.0f, -90.0f, 0.0f, 1e30f});
-    for (int x = 1; x < WaveW; ++x)
-        ASSERT_EQ(S.WaveImage().pixel(x, WaveH - 1), Black) << x;
 
     // One row high: the map still follows the line, nothing is drawn.
     S.resize(S.width(), 3);
@@ -182,6 +142,11 @@ TEST_F(Waterfall, NothingIsPaintedWithoutLevelsRowsOrAUsableScale)
     S.AddLine(Line(20, -40));
     EXPECT_EQ(S.MappedHi(), 19);
     EXPECT_EQ(S.WaveImage(), flat);
+    // Margins wider than the control leave no waterfall, and drawing still does no harm.
+    S.setGapLeft(5000);
+    EXPECT_EQ(S.WaveImage().width(), 0);
+    S.AddLine(Line(16, -90));
+    S.AddTimeMark("hh:nn:ss", 46000.5);
 }
 
 TEST_F(Waterfall, ClearThenOneLineShowsOneRowAboveBlack)
@@ -212,10 +177,8 @@ TEST_F(Waterfall, TimeMarkShowsWithTheNextLineThenScrollsUp)
     // Lines before the mark, so that it later shows from the other half of the row ring.
     for (int i = 0; i < 20; ++i)
         S.AddLine(Line(8, -90));
-    Settle();
     const QImage shownBefore = Shown(S.LeftBox());
     S.AddTimeMark("hh:nn:ss", 46000.5);
-    Settle();
     EXPECT_EQ(Shown(S.LeftBox()), shownBefore);
     const QImage marked = S.LeftImage();
     // A ten-pixel tick across the axis, two rows above the bottom.
@@ -236,7 +199,6 @@ TEST_F(Waterfall, TimeMarkShowsWithTheNextLineThenScrollsUp)
     const int lines = 25;
     for (int i = 0; i < lines; ++i)
         S.AddLine(Line(8, -90));
-    Settle();
     const QImage moved = S.LeftImage();
     EXPECT_EQ(Shown(S.LeftBox()), moved);
     for (int y = WaveH - 12; y < WaveH - 1; ++y)
@@ -274,6 +236,8 @@ TEST_F(Waterfall, ResizeKeepsTopLeftAndCutsNewestRowsWhenLower)
 // whole, across lines with and without event processing, time marks and clearing.
 TEST_F(Waterfall, WindowSurfaceShowsTheImages)
 {
+    EXPECT_EQ(S.LeftBox()->geometry(), QRect(1, 1, 60, WaveH));
+    EXPECT_EQ(S.WaveBox()->geometry(), QRect(61, 1, WaveW, WaveH));
     for (bool noFlicker : {true, false}) {
         S.setNoFlicker(noFlicker);
         for (int i = 0; i < 60; ++i) {
@@ -285,7 +249,6 @@ TEST_F(Waterfall, WindowSurfaceShowsTheImages)
             if (i == 30)
                 S.Clear();
         }
-        Settle();
         EXPECT_EQ(Shown(S.WaveBox()), S.WaveImage()) << noFlicker;
         EXPECT_EQ(Shown(S.LeftBox()), S.LeftImage()) << noFlicker;
     }
