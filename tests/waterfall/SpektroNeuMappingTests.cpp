@@ -1,9 +1,12 @@
+#include "SpektroNeuImage.h"
 #include "SpektroNeuMapping.h"
 
+#include <QPainter>
 #include <gtest/gtest.h>
 
 #include <climits>
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <random>
 #include <vector>
@@ -32,7 +35,7 @@ TLevelToColor Range(float ZMin, float ZMax)
 
 } // namespace
 
-TEST(SpektroPalette, RunsBlackBlueCyanGreenYellowRedInSingleSteps)
+TEST(LevelToColor, PaletteStepsScaleEndsClampingAndUnusableRanges)
 {
     const TBgr knots[] = {{0, 0, 0}, {255, 0, 0}, {255, 255, 0}, {0, 255, 0}, {0, 255, 255}};
     for (int k = 0; k < 5; ++k)
@@ -45,10 +48,8 @@ TEST(SpektroPalette, RunsBlackBlueCyanGreenYellowRedInSingleSteps)
             std::abs(a.Blue - b.Blue) + std::abs(a.Green - b.Green) + std::abs(a.Red - b.Red);
         EXPECT_EQ(moved, p % 256 == 0 ? 0 : 1) << "entry " << p;
     }
-}
 
-TEST(LevelToColor, MapsTheScaleEndsRoundsAndClamps)
-{
+    // Scale ends, clamping and the highlight mask on -140 .. -40.
     const TLevelToColor c = Range(-140, -40);
     for (int level : {INT_MIN, -500, -140})
         EXPECT_EQ(c.LevelToColor(level, 0), (TBgr{0, 0, 0})) << level;
@@ -59,11 +60,21 @@ TEST(LevelToColor, MapsTheScaleEndsRoundsAndClamps)
     EXPECT_EQ(c.LevelToColor(-100, SpektroHighlightMask), (TBgr{255 ^ 37, 255 ^ 37, 37}));
     EXPECT_EQ(c.LevelToPixel(-100, SpektroHighlightMask), 0xff25dadau);
 
-    EXPECT_EQ(RoundLevel(-89.5f), -90);
-    EXPECT_EQ(RoundLevel(-88.5f), -88);
     EXPECT_EQ(RoundLevel(std::numeric_limits<float>::quiet_NaN()), INT_MIN);
     EXPECT_EQ(RoundLevel(-std::numeric_limits<float>::infinity()), INT_MIN);
     EXPECT_EQ(RoundLevel(3e9f), INT_MAX);
+
+    // A range that is empty, reversed or not finite shows the first entry everywhere.
+    const float inf = std::numeric_limits<float>::infinity();
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    const float ranges[][2] = {{0, 0},      {-40, -40}, {-40, -140}, {nan, -40},
+                               {-140, nan}, {-inf, 0},  {-140, inf}};
+    for (const auto& r : ranges) {
+        const TLevelToColor u = Range(r[0], r[1]);
+        for (int level : {INT_MIN, -140, -90, -40, INT_MAX})
+            EXPECT_EQ(u.PaletteIndex(level), 0) << r[0] << ".." << r[1] << " at " << level;
+        EXPECT_EQ(u.LevelToColor(-90, SpektroHighlightMask), (TBgr{37, 37, 37}));
+    }
 }
 
 // Random ranges, and one too wide for the level table: the index never falls, reaches both
@@ -88,20 +99,6 @@ TEST(LevelToColor, IsMonotonicAndHitsBothEndsForAnyValidRange)
             }
             previous = p;
         }
-    }
-}
-
-TEST(LevelToColor, UnusableRangeShowsTheFirstEntryEverywhere)
-{
-    const float inf = std::numeric_limits<float>::infinity();
-    const float nan = std::numeric_limits<float>::quiet_NaN();
-    const float ranges[][2] = {{0, 0},      {-40, -40}, {-40, -140}, {nan, -40},
-                               {-140, nan}, {-inf, 0},  {-140, inf}};
-    for (const auto& r : ranges) {
-        const TLevelToColor c = Range(r[0], r[1]);
-        for (int level : {INT_MIN, -140, -90, -40, INT_MAX})
-            EXPECT_EQ(c.PaletteIndex(level), 0) << r[0] << ".." << r[1] << " at " << level;
-        EXPECT_EQ(c.LevelToColor(-90, SpektroHighlightMask), (TBgr{37, 37, 37}));
     }
 }
 
@@ -130,4 +127,50 @@ TEST(MapColumns, EachColumnShowsTheNearestValue)
     MapColumns(map, 3, 4095);
     EXPECT_EQ(map[0], 3);
     MapColumns(std::span<std::int32_t>(), 0, 4095);
+}
+
+// The row ring against a plain image that really moves its rows, over random sequences of
+// scrolling, row writes, painting and resizing.
+TEST(SpektroImage, BehavesLikeAnImageThatMovesItsRows)
+{
+    const QRgb bg = 0xff102030u;
+    std::mt19937 rng(3);
+    TSpektroImage ring(bg);
+    QImage plain;
+    auto resize = [&](int w, int h) {
+        ring.Resize(w, h);
+        QImage next(w, h, QImage::Format_RGB32);
+        next.fill(bg);
+        QPainter(&next).drawImage(0, 0, plain);
+        plain = next;
+    };
+    resize(7, 5);
+    for (int step = 0; step < 3000; ++step) {
+        const int h = ring.Height();
+        switch (rng() % 8) {
+        case 0:
+            resize(1 + int(rng() % 9), 1 + int(rng() % 9));
+            break;
+        case 1: { // paint a dot through the view, as the time marks do
+            const int y = int(rng() % unsigned(h));
+            QImage view = ring.PaintView();
+            QPainter(&view).fillRect(0, y, 1, 1, QColor(0xff00ff00u));
+            ring.CommitRows(y, 1);
+            plain.setPixel(0, y, 0xff00ff00u);
+            break;
+        }
+        default: { // scroll and write the bottom row
+            ring.ScrollUp();
+            std::memmove(plain.bits(), plain.constScanLine(1),
+                         std::size_t(plain.bytesPerLine()) * (h - 1));
+            const QRgb c = 0xff000000u | rng() % 0xffffffu;
+            const int x = int(rng() % unsigned(ring.Width()));
+            ring.Row(h - 1)[x] = c;
+            ring.CommitRows(h - 1, 1);
+            plain.setPixel(x, h - 1, c);
+        }
+        }
+        ASSERT_EQ(ring.Visible(), plain) << "step " << step;
+        ASSERT_EQ(ring.Storage().copy(ring.Window()), plain) << "step " << step;
+    }
 }
