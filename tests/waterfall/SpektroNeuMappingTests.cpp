@@ -105,11 +105,7 @@ TEST(LevelToColor, IsMonotonicAndHitsBothEndsForAnyValidRange)
 // Against exact integer arithmetic: nearest value index, ties to even.
 TEST(MapColumns, EachColumnShowsTheNearestValue)
 {
-    std::vector<std::int32_t> map(591);
-    MapColumns(map, 0, 4095);
-    EXPECT_EQ(map[0], 0);
-    EXPECT_EQ(map[1], 7);
-    EXPECT_EQ(map[590], 4095);
+    std::vector<std::int32_t> map;
     for (long long w : {2, 3, 7, 64, 591, 785, 1000})
         for (long long lo : {0, 5})
             for (long long n : {1, 2, 3, 10, 591, 1024, 4096}) {
@@ -147,19 +143,16 @@ TEST(SpektroImage, BehavesLikeAnImageThatMovesItsRows)
     resize(7, 5);
     for (int step = 0; step < 3000; ++step) {
         const int h = ring.Height();
-        switch (rng() % 8) {
-        case 0:
+        const unsigned kind = rng() % 8;
+        if (kind == 0) {
             resize(1 + int(rng() % 9), 1 + int(rng() % 9));
-            break;
-        case 1: { // paint a dot through the view, as the time marks do
+        } else if (kind == 1) { // paint a dot through the view, as the time marks do
             const int y = int(rng() % unsigned(h));
             QImage view = ring.PaintView();
             QPainter(&view).fillRect(0, y, 1, 1, QColor(0xff00ff00u));
             ring.CommitRows(y, 1);
             plain.setPixel(0, y, 0xff00ff00u);
-            break;
-        }
-        default: { // scroll and write the bottom row
+        } else { // scroll and write the bottom row
             ring.ScrollUp();
             std::memmove(plain.bits(), plain.constScanLine(1),
                          std::size_t(plain.bytesPerLine()) * (h - 1));
@@ -168,7 +161,6 @@ TEST(SpektroImage, BehavesLikeAnImageThatMovesItsRows)
             ring.Row(h - 1)[x] = c;
             ring.CommitRows(h - 1, 1);
             plain.setPixel(x, h - 1, c);
-        }
         }
         ASSERT_EQ(ring.Visible(), plain) << "step " << step;
         ASSERT_EQ(ring.Storage().copy(ring.Window()), plain) << "step " << step;

@@ -116,10 +116,7 @@ TEST_F(Waterfall, NewLineLengthRebuildsTheMapAndEmptyInputsPaintNothing)
 {
     S.AddLine(Line(4096, -140));
     EXPECT_EQ(S.ColumnIndex().back(), 4095);
-    std::vector<float> ramp(10);
-    for (int i = 0; i < 10; ++i)
-        ramp[std::size_t(i)] = -140.0f + 10.0f * float(i);
-    S.AddLine(ramp);
+    S.AddLine(std::vector<float>{-140, -130, -120, -110, -100, -90, -80, -70, -60, -50});
     EXPECT_EQ(S.MappedHi(), 9);
     EXPECT_EQ(Bottom(WaveW - 1), Colour(-50));
     S.AddLine(Line(1, -60));
