@@ -11,7 +11,7 @@
 
 namespace {
 
-TEST(Vectors, SizesLimitsAndZeroFill)
+TEST(Vectors, SizesLimitsZeroFillAndFactory)
 {
     for (int32_t size : {0, -1, DXVectorMaxCount + 1, INT32_MIN}) {
         TDXVector v(size);
@@ -28,6 +28,25 @@ TEST(Vectors, SizesLimitsAndZeroFill)
     TDXComplexVector bad(-3);
     EXPECT_EQ(bad.Count, -3);
     EXPECT_TRUE(bad.Real->Count == 0 && bad.Imag->Values == nullptr);
+    // The factory frees only vectors it created, each once; foreign ones stay usable.
+    TDXFFT fft;
+    TDXVector foreign(8);
+    TDXComplexVector foreignComplex(8);
+    fft.FreeVector(&foreign);
+    fft.FreeVector(nullptr);
+    fft.FreeComplexVector(&foreignComplex);
+    foreign.Values[7] = 1.0f;
+    foreignComplex.Imag->Values[7] = 1.0f;
+    EXPECT_EQ(foreign.Count + foreignComplex.Real->Count, 16);
+
+    TDXVector* own = fft.CreateVector(4);
+    TDXComplexVector* ownComplex = fft.CreateComplexVector(4);
+    fft.FreeVector(own);
+    fft.FreeVector(own);
+    fft.FreeComplexVector(ownComplex);
+    fft.FreeComplexVector(ownComplex);
+    // Sizes are checked before narrowing to 32 bits.
+    EXPECT_EQ(fft.CreateVector((int64_t(1) << 32) + 8)->Count, 0);
     // The limit itself is accepted; its zeroed pages are only mapped, so it costs no memory.
     TDXVector limit(DXVectorMaxCount);
     if (limit.Values == nullptr)
@@ -77,29 +96,6 @@ TEST(Vectors, OutOfMemoryGivesEmptyVectorsAndNoTransform)
     EXPECT_EQ(counts[0] + counts[1] + counts[2], 0);
     EXPECT_EQ(in->Values[0], 5.0f);
     EXPECT_EQ(out->Real->Values[0], 0.0f);
-}
-
-// Only vectors this component created are freed, each once; foreign ones stay usable.
-TEST(Vectors, FactoryFreesOnlyItsOwnVectorsOnce)
-{
-    TDXFFT fft;
-    TDXVector foreign(8);
-    TDXComplexVector foreignComplex(8);
-    fft.FreeVector(&foreign);
-    fft.FreeVector(nullptr);
-    fft.FreeComplexVector(&foreignComplex);
-    foreign.Values[7] = 1.0f;
-    foreignComplex.Imag->Values[7] = 1.0f;
-    EXPECT_EQ(foreign.Count + foreignComplex.Real->Count, 16);
-
-    TDXVector* own = fft.CreateVector(4);
-    TDXComplexVector* ownComplex = fft.CreateComplexVector(4);
-    fft.FreeVector(own);
-    fft.FreeVector(own);
-    fft.FreeComplexVector(ownComplex);
-    fft.FreeComplexVector(ownComplex);
-    // Sizes are checked before narrowing to 32 bits.
-    EXPECT_EQ(fft.CreateVector((int64_t(1) << 32) + 8)->Count, 0);
 }
 
 } // namespace
