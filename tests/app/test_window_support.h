@@ -1,7 +1,7 @@
 #pragma once
 
+#include <QApplication>
 #include <QCheckBox>
-#include <QCoreApplication>
 #include <QDir>
 #include <QEventLoop>
 #include <QFile>
@@ -37,12 +37,6 @@ inline void PressKey(QWidget* Target, int Key, const QString& Text)
     QCoreApplication::sendEvent(Target, &release);
 }
 
-inline void TypeText(QWidget* Target, const QString& Text)
-{
-    for (QChar c : Text)
-        PressKey(Target, c.toUpper().unicode(), QString(c));
-}
-
 // Runs the event loop for a while, so that timers fire.
 inline void RunEvents(int Ms)
 {
@@ -60,13 +54,15 @@ public:
     void Advance(double Seconds) { Value += Seconds / 86400.0; }
 };
 
-// Prompts that record every text and answer from a script (Cancel when it runs dry).
+// Prompts that record every text and answer from scripts: Cancel, and an empty file
+// name (a cancelled dialog), when a script runs dry.
 class TScriptedPrompts : public TPrompts
 {
 public:
     QStringList Messages, Errors, Questions, Information;
     std::deque<TAnswer> Answers;
-    std::function<void()> OnQuestion;
+    std::deque<QString> Names;
+    std::function<void()> OnQuestion, OnDialog;
 
     void ShowMessage(const QString& Text) override { Messages << Text; }
     void ShowError(const QString& Text) override { Errors << Text; }
@@ -75,15 +71,31 @@ public:
         Questions << Text;
         if (OnQuestion)
             OnQuestion();
-        if (Answers.empty())
-            return TAnswer::Cancel;
-        const TAnswer answer = Answers.front();
-        Answers.pop_front();
-        return answer;
+        return Answers.empty() ? TAnswer::Cancel : Pop(Answers);
     }
-    QString SaveFileName(const QString&, const QString&, const QString&) override { return {}; }
-    QString OpenFileName(const QString&, const QString&, const QString&) override { return {}; }
+    QString SaveFileName(const QString&, const QString&, const QString&) override
+    {
+        return Dialog();
+    }
+    QString OpenFileName(const QString&, const QString&, const QString&) override
+    {
+        return Dialog();
+    }
     void ShowInformation(const QString& Title, const QString&) override { Information << Title; }
+
+private:
+    template <typename T> static T Pop(std::deque<T>& Script)
+    {
+        T next = Script.front();
+        Script.pop_front();
+        return next;
+    }
+    QString Dialog()
+    {
+        if (OnDialog)
+            OnDialog();
+        return Names.empty() ? QString() : Pop(Names);
+    }
 };
 
 // A window started in a fresh folder against the simulated receiver (unpaced, traced).
@@ -93,8 +105,7 @@ protected:
     void SetUp() override
     {
         QLocale::setDefault(QLocale::c());
-        for (const char* name : SimVariables)
-            unsetenv(name);
+        ClearVariables();
         ASSERT_TRUE(Dir.isValid());
         OldDir = QDir::currentPath();
         QDir::setCurrent(Dir.path());
@@ -107,9 +118,16 @@ protected:
     {
         Form.reset();
         QDir::setCurrent(OldDir);
-        for (const char* name : SimVariables)
-            unsetenv(name);
+        ClearVariables();
         QLocale::setDefault(QLocale::c());
+    }
+
+    static void ClearVariables()
+    {
+        for (const char* name :
+             {"QUILLEX_RECEIVER_LIBRARY", "QUILLEX_SIM_OPEN_FAIL", "QUILLEX_SIM_FIRMWARE_FAIL",
+              "QUILLEX_SIM_FPGA_RESULT", "QUILLEX_SIM_TRACE", "QUILLEX_SIM_BLOCK_RATE"})
+            unsetenv(name);
     }
 
     // Creates the window and runs the start-up tick at once instead of after 100 ms.
@@ -130,6 +148,10 @@ protected:
             return {};
         return QString::fromLocal8Bit(file.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
     }
+    int Reads() const
+    {
+        return static_cast<int>(Trace().filter(QStringLiteral("GetInputData")).size());
+    }
 
     QString IniPath() const { return Dir.filePath(QStringLiteral("Quillex.ini")); }
 
@@ -145,10 +167,6 @@ protected:
         QFile file(IniPath());
         return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
     }
-
-    static constexpr const char* SimVariables[] = {
-        "QUILLEX_RECEIVER_LIBRARY", "QUILLEX_SIM_OPEN_FAIL", "QUILLEX_SIM_FIRMWARE_FAIL",
-        "QUILLEX_SIM_FPGA_RESULT",  "QUILLEX_SIM_TRACE",     "QUILLEX_SIM_BLOCK_RATE"};
 
     QTemporaryDir Dir;
     QString OldDir;
