@@ -46,7 +46,7 @@ TEST(FFTAccuracy, RealAndComplexMatchDirectTransformForEveryExponent)
         TDXFFT fft;
         fft.setExponent(e);
         const int n = int(fft.Size());
-        std::mt19937 rng(unsigned(e));
+        std::mt19937 rng{unsigned(e)};
         std::uniform_real_distribution<float> dist(-1000.0f, 1000.0f);
         std::vector<float> samples(size_t(2 * n));
         for (auto& v : samples)
