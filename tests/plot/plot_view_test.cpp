@@ -61,16 +61,7 @@ TEST_F(ScaledPlot, ScaleOnceScalesWithoutSwitchingAutoScaleOn)
     ExpectView(0.1f, 0.6f, 0.125f);
 }
 
-TEST_F(ScaledPlot, AnEmptySecondSeriesPullsTheRangeToZero)
-{
-    h.setSeriesNumber(2);
-    h.setViewYMax(-100);
-    Show(Ramp(-130, -60));
-    ASSERT_TRUE(h.ComputeAutoScale());
-    ExpectView(-165, 35, 50);
-}
-
-TEST_F(ScaledPlot, MinimumSetWhileScalingWinsOverTheScaledOne)
+TEST_F(ScaledPlot, MinimumSetWhileScalingWinsAndAnEmptySeriesCountsAsZero)
 {
     Show(Ramp(-130, -60));
     h.setViewYMax(-100);
@@ -78,9 +69,13 @@ TEST_F(ScaledPlot, MinimumSetWhileScalingWinsOverTheScaledOne)
     h.setViewYMax(-100);
     h.setViewYMin(-150);
     ExpectView(-150, -45, 25);
+    // An empty second series pulls the range to zero.
+    h.setSeriesNumber(2);
+    ASSERT_TRUE(h.ComputeAutoScale());
+    ExpectView(-165, 35, 50);
 }
 
-TEST_F(ScaledPlot, LogarithmicAxesRepairNonPositiveLimitsOnlyWhileScaling)
+TEST_F(ScaledPlot, LogarithmicAxesRepairLimitsOnlyWhileScalingAndKeepAZeroRangeView)
 {
     h.setViewXCurrentMin(0);
     h.setGridScale(sclLogLin);
@@ -91,10 +86,9 @@ TEST_F(ScaledPlot, LogarithmicAxesRepairNonPositiveLimitsOnlyWhileScaling)
     EXPECT_FLOAT_EQ(h.ViewXCurrentMin(), 10);
     h.setViewXCurrentMin(-5);
     EXPECT_FLOAT_EQ(h.ViewXCurrentMin(), 10);
-}
 
-TEST_F(ScaledPlot, ZeroRangeOnALogarithmicAxisKeepsTheView)
-{
+    // A zero data range on a logarithmic Y axis keeps the view.
+    h.setAutoScale(false);
     Show(Ramp(5, 5));
     h.setGridScale(sclLinLog);
     h.setViewYMin(-1);
