@@ -142,28 +142,7 @@ TEST_F(Waterfall, NewLineLengthRebuildsTheMapAndEmptyInputsPaintNothing)
     S.AddTimeMark("hh:nn:ss", 46000.5);
 }
 
-TEST_F(Waterfall, ClearThenOneLineShowsOneRowAboveBlack)
-{
-    for (int i = 0; i < 5; ++i)
-        S.AddLine(Line(64, -70));
-    S.AddTimeMark("hh:nn:ss", 46000.5);
-    S.Clear();
-    EXPECT_TRUE(AreaIs(S.WaveImage(), Rows(0, WaveH), Black));
-    EXPECT_TRUE(AreaIs(S.LeftImage(), Rows(0, WaveH), Menu));
-
-    S.AddLine(Line(64, -70));
-    EXPECT_EQ(Bottom(10), Colour(-70));
-    EXPECT_TRUE(AreaIs(S.WaveImage(), Rows(0, WaveH - 1), Black));
-    // The time axis: one pixel ten pixels left of the waterfall, none in a narrow margin.
-    EXPECT_EQ(S.LeftImage().pixel(50, WaveH - 1), Black);
-    EXPECT_EQ(S.LeftImage().pixel(49, WaveH - 1), Menu);
-    EXPECT_EQ(S.LeftImage().pixel(50, WaveH - 2), Menu);
-    S.setGapLeft(9);
-    S.AddLine(Line(64, -70));
-    EXPECT_TRUE(AreaIs(S.LeftImage(), Rows(WaveH - 1), Menu));
-}
-
-TEST_F(Waterfall, TimeMarkShowsWithTheNextLineThenScrollsUp)
+TEST_F(Waterfall, TimeMarkShowsWithTheNextLineScrollsUpAndGoesWithClear)
 {
     // Lines before the mark, so that it later shows from the other half of the row ring.
     for (int i = 0; i < 20; ++i)
@@ -187,9 +166,23 @@ TEST_F(Waterfall, TimeMarkShowsWithTheNextLineThenScrollsUp)
         S.AddLine(Line(8, -90));
     const QImage moved = S.LeftImage();
     EXPECT_EQ(Shown(S.LeftBox()), moved);
-    for (int y = WaveH - 12; y < WaveH - 1; ++y)
-        for (int x = 0; x < 60; ++x)
-            ASSERT_EQ(moved.pixel(x, y - lines), marked.pixel(x, y)) << x << "," << y;
+    EXPECT_EQ(moved.copy(0, WaveH - 12 - lines, 60, 11), marked.copy(0, WaveH - 12, 60, 11));
+
+    // Clear, then one line: one row above black, and the time axis pixel beside it.
+    S.Clear();
+    EXPECT_TRUE(AreaIs(S.WaveImage(), Rows(0, WaveH), Black));
+    EXPECT_TRUE(AreaIs(S.LeftImage(), Rows(0, WaveH), Menu));
+
+    S.AddLine(Line(64, -70));
+    EXPECT_EQ(Bottom(10), Colour(-70));
+    EXPECT_TRUE(AreaIs(S.WaveImage(), Rows(0, WaveH - 1), Black));
+    // The time axis: one pixel ten pixels left of the waterfall, none in a narrow margin.
+    EXPECT_EQ(S.LeftImage().pixel(50, WaveH - 1), Black);
+    EXPECT_EQ(S.LeftImage().pixel(49, WaveH - 1), Menu);
+    EXPECT_EQ(S.LeftImage().pixel(50, WaveH - 2), Menu);
+    S.setGapLeft(9);
+    S.AddLine(Line(64, -70));
+    EXPECT_TRUE(AreaIs(S.LeftImage(), Rows(WaveH - 1), Menu));
 }
 
 TEST_F(Waterfall, ResizeKeepsTopLeftAndCutsNewestRowsWhenLower)
