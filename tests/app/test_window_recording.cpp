@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include "FrameProcessor.h"
+#include "SpkFile.h"
 
 namespace {
 
@@ -104,16 +105,13 @@ TEST_F(RecordingTest, CancelledRecordDialogLeavesNoFileAndTheTimerAsBefore)
     Prompts.OnDialog = [&] { timerDuringDialog = Form->Timer1->isActive(); };
     Form->BtnRecord->click();
     EXPECT_FALSE(timerDuringDialog);
-    EXPECT_FALSE(Form->BtnRecord->isChecked());
-    EXPECT_TRUE(Form->Timer1->isActive());
+    EXPECT_EQ(Flags(), QStringLiteral("run timer - - -"));
     EXPECT_EQ(Form->StatusText(3), QString());
     EXPECT_TRUE(QDir(Dir.path()).entryList({QStringLiteral("*.spk")}).isEmpty());
-
     Form->BtnStartStop->click();
     Record(Path("no/such/folder.spk"));
     EXPECT_EQ(Prompts.Errors.size(), 1);
-    EXPECT_FALSE(Form->BtnRecord->isChecked());
-    EXPECT_TRUE(Form->BtnPlayback->isEnabled());
+    EXPECT_EQ(Flags(), QStringLiteral("- - - sync playback"));
 }
 
 // The header and a data record, byte for byte, with the machine's separator; and the
@@ -127,29 +125,22 @@ TEST_F(RecordingTest, RecordsGoldenBytesAndHeaderReadsBackInAnyLocale)
     Form->CBInverted->setChecked(true);
     Record(Path("golden.spk"));
     EXPECT_EQ(Form->StatusText(3), QStringLiteral("Record to golden.spk"));
-    EXPECT_FALSE(Form->BtnPlayback->isEnabled());
     Form->BtnStartStop->click();
     Form->Timer1Timer();
-    const auto block = Form->SampleBlock;
-    const double stamp = Form->FrameStamp;
-    ASSERT_GT(stamp, 0.0);
-    Form->BtnStartStop->click(); // stopping releases Record and closes the file
-    EXPECT_FALSE(Form->BtnRecord->isChecked());
-
+    EXPECT_EQ(Flags(), QStringLiteral("run timer record - -"));
     Bytes expected = HeaderRecord("      -0,500", "    -3,5");
     expected.resize(2 * RecordSize);
-    std::memcpy(expected.data() + RecordSize, &stamp, 8);
-    for (int i = 0; i < TForm1::BlockSamples; ++i) {
-        expected[RecordSize + 8 + 2 * i] = static_cast<uint8_t>(block[i] & 0xFF);
-        expected[RecordSize + 9 + 2 * i] = static_cast<uint8_t>((block[i] >> 8) & 0xFF);
-    }
+    quillex::EncodeDataRecord(Form->FrameStamp, Form->SampleBlock.data(),
+                              expected.data() + RecordSize);
+    ASSERT_GT(Form->FrameStamp, 0.0);
+    Form->BtnStartStop->click(); // stopping releases Record and closes the file
+    EXPECT_EQ(Flags(), QStringLiteral("- - - sync playback"));
     EXPECT_TRUE(ReadFile(Path("golden.spk")) == expected);
 
     QLocale::setDefault(QLocale::c());
     Form->CBInverted->setChecked(false);
     Load(Path("golden.spk"));
-    EXPECT_EQ(Form->FreqOffset, 0.5f);
-    EXPECT_EQ(Form->LevelOffset, -3.5f);
+    EXPECT_TRUE(Form->FreqOffset == 0.5f && Form->LevelOffset == -3.5f);
     EXPECT_TRUE(Form->CBInverted->isChecked());
     EXPECT_TRUE(Form->OffsetsEnabled && !Form->GBOffsets->isHidden());
     EXPECT_EQ(Form->EdtFrqOffset->text(), QStringLiteral("0.500"));
@@ -160,8 +151,7 @@ TEST_F(RecordingTest, RecordsGoldenBytesAndHeaderReadsBackInAnyLocale)
 TEST_F(RecordingTest, LoadingStopsPlaybackAndLeavingPlaybackClosesTheFile)
 {
     StartWindow();
-    WriteFile(Path("a.spk"), {{0, HeaderRecord("       2.000", "     1.0")}, {3, DataRecord(0, 3)}},
-              4 * RecordSize);
+    WriteFile(Path("a.spk"), {{3, DataRecord(0, 3)}}, 4 * RecordSize);
     Load(Path("a.spk"));
     EXPECT_EQ(Form->StatusText(3), QStringLiteral("File: a.spk"));
     EXPECT_EQ(Form->RBSync->text(), QStringLiteral("Harddisk sync"));
@@ -170,15 +160,11 @@ TEST_F(RecordingTest, LoadingStopsPlaybackAndLeavingPlaybackClosesTheFile)
     Prompts.OnDialog = [&] { timerDuringDialog = Form->Timer1->isActive(); };
     Form->BtnLoadFile->click(); // cancelled: playing on
     EXPECT_FALSE(timerDuringDialog);
-    EXPECT_TRUE(Form->Timer1->isActive() && Form->BtnStartStop->isChecked());
-    Prompts.Names.push_back(Path("a.spk"));
-    Form->BtnLoadFile->click();
-    EXPECT_FALSE(Form->Timer1->isActive() || Form->BtnStartStop->isChecked());
-    EXPECT_TRUE(Form->RBSync->isEnabled() && Form->BtnPlayback->isEnabled());
-
+    EXPECT_EQ(Flags(), QStringLiteral("run timer - - -"));
+    Load(Path("a.spk"));
+    EXPECT_EQ(Flags(), QStringLiteral("- - - sync playback"));
     Form->BtnPlayback->click();
     EXPECT_FALSE(Form->SpkFile.Reader.IsOpen());
-    EXPECT_EQ(Form->StatusText(3), QString());
     EXPECT_EQ(Form->RBSync->text(), QStringLiteral("Perseus sync"));
     EXPECT_TRUE(Form->PB->isHidden());
 }
@@ -189,55 +175,29 @@ TEST_F(RecordingTest, ThreeRecordFilePlaysRecordsOneAndTwoThenRewinds)
 {
     StartWindow();
     WriteFile(Path("three.spk"),
-              {{0, HeaderRecord("       0.000", "     0.0")},
-               {1, DataRecord(46000.25, 1)},
-               {2, DataRecord(0, 2)}},
+              {{0, HeaderRecord("       0.000", "     0.0")}, {1, DataRecord(46000.25, 1)}},
               3 * RecordSize);
     Load(Path("three.spk"));
     EXPECT_EQ(Form->LblMax->text(), QStringLiteral("Max: 3"));
-    EXPECT_EQ(Form->PB->value(), 1);
     Form->BtnStartStop->click();
-    EXPECT_FALSE(Form->RBSync->isEnabled());
     Form->Timer1Timer();
     EXPECT_EQ(Form->LblAkt->text(), QStringLiteral("Pos: 2"));
     Form->Timer1Timer();
     EXPECT_EQ(Stamps, (std::vector<double>{46000.25, 0.0}));
-    EXPECT_FALSE(Form->BtnStartStop->isChecked() || Form->Timer1->isActive());
-    EXPECT_TRUE(Form->RBSync->isEnabled() && Form->BtnPlayback->isEnabled());
+    EXPECT_EQ(Flags(), QStringLiteral("- - - sync playback"));
     EXPECT_EQ(Form->PB->value(), 1);
 
-    Stamps.clear();
     Form->RBSync->setChecked(true);
     Form->BtnStartStop->click(); // the loop ends at the end of the file
-    EXPECT_EQ(Stamps, (std::vector<double>{46000.25, 0.0}));
-    EXPECT_FALSE(Form->BtnStartStop->isChecked());
+    EXPECT_EQ(Stamps, (std::vector<double>{46000.25, 0.0, 46000.25, 0.0}));
+    EXPECT_EQ(Flags(), QStringLiteral("- - - sync playback"));
     EXPECT_EQ(Form->LblAkt->text(), QStringLiteral("Pos: 1"));
     EXPECT_TRUE(Form->StatusText(2).endsWith(QStringLiteral(" FramesPerSec")));
 }
 
-// A file without header clears and hides the previous file's offsets; of 2.6 records
-// (counted as 3) the short third is no frame.
-TEST_F(RecordingTest, ForeignFileLoadsWithoutOffsetsAndItsShortTailIsNotShown)
-{
-    StartWindow();
-    WriteFile(Path("header.spk"), {{0, HeaderRecord("      -1.500", "    10.0")}}, 2 * RecordSize);
-    Load(Path("header.spk"));
-    ASSERT_TRUE(Form->OffsetsEnabled);
-    WriteFile(Path("foreign.dat"), {{0, DataRecord(1.0, 1)}, {1, DataRecord(2.0, 2)}},
-              RecordSize * 26 / 10);
-    Load(Path("foreign.dat"));
-    EXPECT_EQ(Form->LblMax->text(), QStringLiteral("Max: 3"));
-    EXPECT_FALSE(Form->OffsetsEnabled);
-    EXPECT_TRUE(Form->GBOffsets->isHidden());
-    EXPECT_TRUE(Form->FreqOffset == 0.0f && Form->LevelOffset == 0.0f);
-    EXPECT_FALSE(Form->CBInverted->isChecked());
-    Form->RBSync->setChecked(true);
-    Form->BtnStartStop->click();
-    EXPECT_EQ(Stamps, std::vector<double>{2.0});
-    EXPECT_FALSE(Form->BtnStartStop->isChecked());
-}
-
-TEST_F(RecordingTest, CorruptHeaderLoadsNothingAndSetsNothing)
+// A corrupt header loads nothing and changes nothing; a file without header clears and
+// hides the offsets, and of its 2.6 records (counted as 3) the short third is no frame.
+TEST_F(RecordingTest, CorruptAndForeignFiles)
 {
     StartWindow();
     WriteFile(Path("good.spk"), {{0, HeaderRecord("       2.000", "     1.0")}}, 2 * RecordSize);
@@ -245,13 +205,21 @@ TEST_F(RecordingTest, CorruptHeaderLoadsNothingAndSetsNothing)
     WriteFile(Path("bad.spk"), {{0, HeaderRecord("    2.0 MHz ", "     1.0")}}, 2 * RecordSize);
     Load(Path("bad.spk"));
     ASSERT_EQ(Prompts.Errors.size(), 1);
-    EXPECT_TRUE(Prompts.Errors[0].contains(QStringLiteral("bad.spk")))
-        << Prompts.Errors[0].toStdString();
-    EXPECT_TRUE(Form->PlaybackMode);
-    EXPECT_FALSE(Form->SpkFile.Reader.IsOpen());
+    EXPECT_TRUE(Prompts.Errors[0].contains(QStringLiteral("bad.spk")));
+    EXPECT_TRUE(Form->PlaybackMode && !Form->SpkFile.Reader.IsOpen());
     EXPECT_FALSE(Form->BtnStartStop->isEnabled());
     EXPECT_EQ(Form->LblMax->text(), QString());
-    EXPECT_EQ(Form->FreqOffset, 2.0f); // the previous file's, untouched
+    EXPECT_TRUE(Form->FreqOffset == 2.0f && Form->OffsetsEnabled);
+
+    WriteFile(Path("foreign.dat"), {{0, DataRecord(1.0, 1)}, {1, DataRecord(2.0, 2)}},
+              RecordSize * 26 / 10);
+    Load(Path("foreign.dat"));
+    EXPECT_EQ(Form->LblMax->text(), QStringLiteral("Max: 3"));
+    EXPECT_FALSE(Form->OffsetsEnabled || Form->GBOffsets->isVisible());
+    EXPECT_TRUE(Form->FreqOffset == 0.0f && Form->LevelOffset == 0.0f);
+    Form->RBSync->setChecked(true);
+    Form->BtnStartStop->click();
+    EXPECT_EQ(Stamps, std::vector<double>{2.0});
 }
 
 // A release in the middle of the bar jumps to record 500 of 1000; outside the bar it
@@ -259,10 +227,8 @@ TEST_F(RecordingTest, CorruptHeaderLoadsNothingAndSetsNothing)
 TEST_F(RecordingTest, PositionBarJumpsProportionallyAndStaysOnTheBar)
 {
     StartWindow();
-    const QString file = Path("thousand.spk");
-    WriteFile(file, {{0, HeaderRecord("       0.000", "     0.0")}, {500, DataRecord(46001.5, 5)}},
-              1000L * RecordSize);
-    Load(file);
+    WriteFile(Path("1000.spk"), {{500, DataRecord(46001.5, 5)}}, 1000L * RecordSize);
+    Load(Path("1000.spk"));
     Form->PB->setFixedWidth(400);
     const QPointF at(200, 5);
     QMouseEvent release(QEvent::MouseButtonRelease, at, Form->PB->mapToGlobal(at), Qt::LeftButton,
@@ -274,8 +240,7 @@ TEST_F(RecordingTest, PositionBarJumpsProportionallyAndStaysOnTheBar)
     EXPECT_EQ(Stamps, std::vector<double>{46001.5});
     EXPECT_EQ(Form->LblAkt->text(), QStringLiteral("Pos: 501"));
     Form->PBMouseUp(-30);
-    EXPECT_EQ(Form->PB->value(), 1);
-    EXPECT_EQ(Form->SpkFile.Reader.Position(), 1);
+    EXPECT_TRUE(Form->PB->value() == 1 && Form->SpkFile.Reader.Position() == 1);
     Form->PBMouseUp(900);
     EXPECT_EQ(Form->PB->value(), 1000);
 }
@@ -284,14 +249,13 @@ TEST_F(RecordingTest, PositionBarJumpsProportionallyAndStaysOnTheBar)
 TEST_F(RecordingTest, FilesBeyondFourGibibytesSeekAndPlayToTheEnd)
 {
     StartWindow();
-    const QString file = Path("big.spk");
     const int64_t records = (int64_t{1} << 32) / RecordSize + 40;
     const int64_t position = quillex::RoundHalfEven(double(records) / 400 * 399);
-    WriteFile(file,
+    WriteFile(Path("big.spk"),
               {{position, DataRecord(double(position), 3)},
                {records - 1, DataRecord(double(records - 1), 3)}},
               records * RecordSize);
-    Load(file);
+    Load(Path("big.spk"));
     ASSERT_EQ(Form->LblMax->text(), QStringLiteral("Max: %1").arg(records));
     Form->PB->setFixedWidth(400);
     Form->PBMouseUp(399);
@@ -300,8 +264,7 @@ TEST_F(RecordingTest, FilesBeyondFourGibibytesSeekAndPlayToTheEnd)
     Form->RBSync->setChecked(true);
     Form->BtnStartStop->click();
     ASSERT_EQ(static_cast<int64_t>(Stamps.size()), records - position);
-    EXPECT_EQ(Stamps.front(), double(position));
-    EXPECT_EQ(Stamps.back(), double(records - 1));
+    EXPECT_TRUE(Stamps.front() == position && Stamps.back() == records - 1);
 }
 
 TEST_F(RecordingTest, RecordedFramesPlayBackToTheSameLevels)
@@ -309,10 +272,8 @@ TEST_F(RecordingTest, RecordedFramesPlayBackToTheSameLevels)
     StartWindow({}); // the simulated receiver's full blocks
     Record(Path("round.spk"));
     Form->BtnStartStop->click();
-    for (int i = 0; i < 6; ++i) {
+    for (int i = 0; i < 6; ++i, Clock.Advance(2.0))
         Form->Timer1Timer();
-        Clock.Advance(2.0);
-    }
     Form->BtnStartStop->click();
     const auto recordedLevels = std::exchange(Levels, {});
     const auto recordedStamps = std::exchange(Stamps, {});
@@ -341,12 +302,10 @@ TEST_F(RecordingTest, WriteFailureStopsTheRecordingOnceAndKeepsWholeRecords)
         Form->Timer1Timer();
     setrlimit(RLIMIT_FSIZE, &old);
     std::signal(SIGXFSZ, oldHandler);
-
     EXPECT_EQ(Stamps.size(), 5u);
-    ASSERT_EQ(Prompts.Errors.size(), 1);
-    EXPECT_TRUE(Prompts.Errors[0].startsWith(QStringLiteral("Recording stopped")));
-    EXPECT_FALSE(Form->BtnRecord->isChecked());
-    EXPECT_TRUE(Form->BtnStartStop->isChecked());
+    EXPECT_EQ(Prompts.Errors.filter(QStringLiteral("Recording stopped")).size(), 1);
+    EXPECT_EQ(Flags(), QStringLiteral("run timer - - -"));
+    EXPECT_EQ(Form->StatusText(3), QString());
     EXPECT_EQ(ReadFile(Path("full.spk")).size(), 3u * RecordSize);
     Form->BtnStartStop->click();
     EXPECT_EQ(Prompts.Errors.size(), 1);
@@ -363,9 +322,9 @@ TEST_F(RecordingTest, RemovingTheFileWhileRecordingStopsTheRecordingOnce)
     Form->Timer1Timer();
     Form->Timer1Timer();
     EXPECT_EQ(Stamps.size(), 3u);
-    EXPECT_EQ(Prompts.Errors.filter(QStringLiteral("gone.spk was removed")).size(), 1);
-    EXPECT_FALSE(Form->BtnRecord->isChecked());
-    EXPECT_TRUE(Form->BtnStartStop->isChecked());
+    ASSERT_EQ(Prompts.Errors.size(), 1);
+    EXPECT_TRUE(Prompts.Errors[0].contains(QStringLiteral("gone.spk was removed")));
+    EXPECT_EQ(Flags(), QStringLiteral("run timer - - -"));
 }
 
 TEST_F(RecordingTest, ClosingWhileRecordingLeavesWholeRecords)
@@ -374,13 +333,12 @@ TEST_F(RecordingTest, ClosingWhileRecordingLeavesWholeRecords)
     Prompts.Answers.push_back(TPrompts::TAnswer::No);
     Record(Path("closed.spk"));
     Form->RBSync->setChecked(true);
-    int frames = 0;
-    Form->OnFrameProcessed = [&] {
-        if (++frames == 20)
+    Form->OnFrameProcessed = [this] {
+        if (Stamps.emplace_back(), Stamps.size() == 20)
             QTimer::singleShot(0, Form.get(), [this] { Form->close(); });
     };
     Form->BtnStartStop->click();
-    EXPECT_EQ(frames, 20); // the close ended the loop at once
+    EXPECT_EQ(Stamps.size(), 20u); // the close ended the loop at once
     EXPECT_FALSE(Form->SpkFile.Writer.IsOpen());
     EXPECT_EQ(ReadFile(Path("closed.spk")).size(), 21u * RecordSize);
 }

@@ -33,44 +33,30 @@ TEST_F(WindowTest, StartupBringsTheReceiverUpInOrderAndCleanCloseShutsItDown)
 // without a question or a settings file.
 TEST_F(WindowTest, EachStartupFailureShowsItsMessageAndEndsWithoutQueryOrSave)
 {
-    const QString missing = Dir.filePath(QStringLiteral("none.so"));
-    const struct
-    {
-        const char* Variable;
-        QByteArray Value;
-        QStringList Messages;
-        QString LastCall;
-    } failures[] = {
-        {"QUILLEX_SIM_OPEN_FAIL", "1", {QStringLiteral("Perseus not found, terminating.")}, "Open"},
-        {"QUILLEX_SIM_FIRMWARE_FAIL",
-         "1",
-         {QStringLiteral("perseusds16v11.hex not found terminating.")},
-         BringUp[2]},
-        {"QUILLEX_SIM_FPGA_RESULT",
-         "2",
-         {QStringLiteral("FPGAConfig: IO-Error, terminating.")},
-         BringUp[3]},
-        {"QUILLEX_SIM_FPGA_RESULT",
-         "7",
-         {QStringLiteral("FPGAConfig: unknown error, terminating.")},
-         BringUp[3]},
-        {"QUILLEX_RECEIVER_LIBRARY",
-         missing.toLocal8Bit(),
-         {QStringLiteral("Perseus-DLL not found, terminating."),
-          QStringLiteral("Perseus not found, terminating.")},
-         QString()}};
-    for (const auto& f : failures) {
-        SCOPED_TRACE(f.Messages.join(u' ').toStdString());
+    const QByteArray missing = Dir.filePath(QStringLiteral("none.so")).toLocal8Bit();
+    const char* const failures[][4] = {
+        // variable, value, messages, last call
+        {"QUILLEX_SIM_OPEN_FAIL", "1", "Perseus not found, terminating.", "Open"},
+        {"QUILLEX_SIM_FIRMWARE_FAIL", "1", "perseusds16v11.hex not found terminating.",
+         "FirmwareDownload perseusds16v11.hex"},
+        {"QUILLEX_SIM_FPGA_RESULT", "2", "FPGAConfig: IO-Error, terminating.",
+         "FpgaConfig perseusds16v10"},
+        {"QUILLEX_SIM_FPGA_RESULT", "7", "FPGAConfig: unknown error, terminating.",
+         "FpgaConfig perseusds16v10"},
+        {"QUILLEX_RECEIVER_LIBRARY", missing.constData(),
+         "Perseus-DLL not found, terminating.|Perseus not found, terminating.", ""}};
+    for (const auto& [variable, value, messages, lastCall] : failures) {
+        SCOPED_TRACE(messages);
         QFile::remove(TracePath);
         Prompts = {};
         TerminatedWith = 0;
-        setenv(f.Variable, f.Value.constData(), 1);
+        setenv(variable, value, 1);
         Start();
-        unsetenv(f.Variable);
-        EXPECT_EQ(Prompts.Messages, f.Messages);
+        unsetenv(variable);
+        EXPECT_EQ(Prompts.Messages, QString::fromLatin1(messages).split(u'|'));
         EXPECT_TRUE(Form->Terminated);
         EXPECT_EQ(TerminatedWith, 1);
-        EXPECT_EQ(Trace().value(Trace().size() - 1), f.LastCall);
+        EXPECT_EQ(Trace().value(Trace().size() - 1), QLatin1String(lastCall));
         Form->SESpeed->setValue(3); // a change that would ask
         EXPECT_TRUE(CloseWindow());
         EXPECT_TRUE(Prompts.Questions.isEmpty());

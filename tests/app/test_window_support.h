@@ -59,19 +59,23 @@ public:
 class TScriptedPrompts : public TPrompts
 {
 public:
-    QStringList Messages, Errors, Questions, Information;
+    QStringList Messages, Errors, Questions;
     std::deque<TAnswer> Answers;
     std::deque<QString> Names;
     std::function<void()> OnQuestion, OnDialog;
 
     void ShowMessage(const QString& Text) override { Messages << Text; }
     void ShowError(const QString& Text) override { Errors << Text; }
+    void ShowInformation(const QString& Title, const QString&) override { Messages << Title; }
     TAnswer AskYesNoCancel(const QString& Text) override
     {
         Questions << Text;
         if (OnQuestion)
             OnQuestion();
-        return Answers.empty() ? TAnswer::Cancel : Pop(Answers);
+        const TAnswer answer = Answers.empty() ? TAnswer::Cancel : Answers.front();
+        if (!Answers.empty())
+            Answers.pop_front();
+        return answer;
     }
     QString SaveFileName(const QString&, const QString&, const QString&) override
     {
@@ -81,20 +85,14 @@ public:
     {
         return Dialog();
     }
-    void ShowInformation(const QString& Title, const QString&) override { Information << Title; }
-
-private:
-    template <typename T> static T Pop(std::deque<T>& Script)
-    {
-        T next = Script.front();
-        Script.pop_front();
-        return next;
-    }
     QString Dialog()
     {
         if (OnDialog)
             OnDialog();
-        return Names.empty() ? QString() : Pop(Names);
+        const QString name = Names.empty() ? QString() : Names.front();
+        if (!Names.empty())
+            Names.pop_front();
+        return name;
     }
 };
 
@@ -141,12 +139,24 @@ protected:
     // The close the user triggers; true when the window accepted it.
     bool CloseWindow() { return Form->close(); }
 
+    // The run state at a glance: each flag's name when it is on, "-" when it is off.
+    QString Flags() const
+    {
+        QStringList text;
+        for (const auto& [name, on] : {std::pair{"run", Form->BtnStartStop->isChecked()},
+                                       std::pair{"timer", Form->Timer1->isActive()},
+                                       std::pair{"record", Form->BtnRecord->isChecked()},
+                                       std::pair{"sync", Form->RBSync->isEnabled()},
+                                       std::pair{"playback", Form->BtnPlayback->isEnabled()}})
+            text << QString::fromLatin1(on ? name : "-");
+        return text.join(u' ');
+    }
+
     QStringList Trace() const
     {
         QFile file(TracePath);
-        if (!file.open(QIODevice::ReadOnly))
-            return {};
-        return QString::fromLocal8Bit(file.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+        file.open(QIODevice::ReadOnly);
+        return QString::fromLocal8Bit(file.readAll()).split(u'\n', Qt::SkipEmptyParts);
     }
     int Reads() const
     {
