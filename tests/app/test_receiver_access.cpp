@@ -1,6 +1,9 @@
+#include "Stoppuhr.h"
 #include "test_receiver_support.h"
 
 #include <array>
+#include <chrono>
+#include <thread>
 
 TEST(ReceiverLibraryCandidates, ExplicitChoiceIsTheOnlyOneElseProgramFolderThenSystem)
 {
@@ -113,4 +116,32 @@ TEST_F(ReceiverAccess, LibraryWithoutOpenCountsAsOpened)
     EXPECT_TRUE(Receiver.ReceiverOpen());
     EXPECT_TRUE(Receiver.ReceiverFirmwareDownload());
     EXPECT_EQ(TraceLines(), Lines{"FirmwareDownload perseusds16v11.hex"});
+}
+
+TEST(Stoppuhr, StopWithoutStartMeasuresFromCounterOrigin)
+{
+    TStoppUhr watch;
+    EXPECT_EQ(watch.StartCount, 0);
+    const double elapsed = watch.Stop();
+    EXPECT_GT(watch.StopCount, 0);
+    EXPECT_DOUBLE_EQ(elapsed, static_cast<double>(watch.StopCount) / 1e9);
+}
+
+// Stop right after Start is tiny and non-negative; later Stops keep measuring from the
+// same Start, and a new Start begins a new interval.
+TEST(Stoppuhr, IntervalsFromTheLastStart)
+{
+    TStoppUhr watch;
+    watch.Start();
+    const double tiny = watch.Stop();
+    EXPECT_GE(tiny, 0.0);
+    EXPECT_LT(tiny, 1e-3);
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    const double first = watch.Stop();
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    const double second = watch.Stop();
+    EXPECT_GE(first, 0.005);
+    EXPECT_GE(second - first, 0.005);
+    watch.Start();
+    EXPECT_LT(watch.Stop(), 0.005);
 }
