@@ -11,12 +11,8 @@
 TEST(PlotModel, PropertiesByNameAndStoredSeriesList)
 {
     TDXHistograph h;
-    EXPECT_TRUE(h.setProperty("BkColor", clBlack));
-    EXPECT_EQ(h.BkColor(), clBlack);
     EXPECT_TRUE(h.setProperty("ViewYMin", -140.0f));
-    EXPECT_EQ(h.property("ViewYMin").toFloat(), -140.0f);
-    EXPECT_TRUE(h.setProperty("GapLeft", 60));
-    EXPECT_EQ(h.GapLeft(), 60);
+    EXPECT_EQ(h.ViewYMin(), -140.0f);
     EXPECT_TRUE(h.setProperty("GridVisible", QVariant::fromValue(grdBoth)));
     EXPECT_EQ(h.GridVisible(), grdBoth);
     EXPECT_TRUE(h.setProperty("Series", QVariant::fromValue(QList<int>{50688, 0, 0})));

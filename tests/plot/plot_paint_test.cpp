@@ -30,10 +30,8 @@ void MainWindowSetup(TDXHistographInt& h)
     h.setViewYMin(-140);
     h.setViewYMax(0.1f);
     h.setViewYGap(10);
-    h.setViewYDecimals(0);
     h.setViewXNominalMax(40000);
     h.setViewXCurrentMax(40000);
-    h.setViewXDecimals(0);
     h.setSeries({50688, 0, 0});
 }
 
