@@ -55,23 +55,6 @@ TEST(Vectors, SizesLimitsZeroFillAndFactory)
     EXPECT_EQ(limit.Values[DXVectorMaxCount - 1], 0.0f);
 }
 
-// Caps the address space a little above its current use, so large allocations fail.
-struct AddressSpaceLimit
-{
-    explicit AddressSpaceLimit(rlim_t headroom)
-    {
-        std::ifstream statm("/proc/self/statm");
-        rlim_t pages = 0;
-        rlimit limited{};
-        active = bool(statm >> pages) && getrlimit(RLIMIT_AS, &saved) == 0;
-        limited = {pages * rlim_t(sysconf(_SC_PAGESIZE)) + headroom, saved.rlim_max};
-        active = active && setrlimit(RLIMIT_AS, &limited) == 0;
-    }
-    ~AddressSpaceLimit() { setrlimit(RLIMIT_AS, &saved); }
-    bool active = false;
-    rlimit saved{};
-};
-
 TEST(Vectors, OutOfMemoryGivesEmptyVectorsAndNoTransform)
 {
     TDXFFT fft;
@@ -80,19 +63,22 @@ TEST(Vectors, OutOfMemoryGivesEmptyVectorsAndNoTransform)
     TDXComplexVector* out = fft.CreateComplexVector(int64_t(1) << 24);
     ASSERT_EQ(in->Count, 2 << 24);
     in->Values[0] = 5.0f;
-    int32_t counts[3] = {-1, -1, -1};
-    {
-        AddressSpaceLimit limit(16u << 20);
-        ASSERT_TRUE(limit.active);
-        TDXVector big(100'000'000);
-        TDXComplexVector bigComplex(100'000'000);
-        fft.setExponent(24); // its tables cannot be allocated now
-        counts[0] = big.Count;
-        counts[1] = bigComplex.Real != nullptr ? bigComplex.Real->Count : 0;
-        counts[2] = fft.CosTable().Count;
-        fft.RealFFT(in, out, false);
-        fft.ComplexFFT(out, false);
-    }
+    // Cap the address space a little above its current use, so large allocations fail; no
+    // assertion runs under the cap since a failing one would itself need memory.
+    std::ifstream statm("/proc/self/statm");
+    rlim_t pages = 0;
+    rlimit saved{};
+    ASSERT_TRUE(statm >> pages && getrlimit(RLIMIT_AS, &saved) == 0);
+    const rlimit capped{pages * rlim_t(sysconf(_SC_PAGESIZE)) + (16u << 20), saved.rlim_max};
+    ASSERT_EQ(setrlimit(RLIMIT_AS, &capped), 0);
+    TDXVector big(100'000'000);
+    TDXComplexVector bigComplex(100'000'000);
+    fft.setExponent(24); // its tables cannot be allocated now
+    const int32_t counts[3] = {big.Count, bigComplex.Real != nullptr ? bigComplex.Real->Count : 0,
+                               fft.CosTable().Count};
+    fft.RealFFT(in, out, false);
+    fft.ComplexFFT(out, false);
+    setrlimit(RLIMIT_AS, &saved);
     EXPECT_EQ(counts[0] + counts[1] + counts[2], 0);
     EXPECT_EQ(in->Values[0], 5.0f);
     EXPECT_EQ(out->Real->Values[0], 0.0f);
