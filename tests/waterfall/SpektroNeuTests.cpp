@@ -135,6 +135,12 @@ TEST_F(Waterfall, NewLineLengthRebuildsTheMapAndEmptyInputsPaintNothing)
     S.AddLine(Line(20, -40));
     EXPECT_EQ(S.MappedHi(), 19);
     EXPECT_EQ(S.WaveImage(), flat);
+    // A right margin narrows the waterfall and its map; a negative margin is refused.
+    S.setGapRight(20);
+    S.setGapLeft(-5);
+    EXPECT_EQ(S.GapLeft(), 60);
+    EXPECT_EQ(S.ColumnIndex().size(), std::size_t(WaveW - 20));
+    EXPECT_EQ(S.RightImage().size(), QSize(20, 1));
     // Margins wider than the control leave no waterfall, and drawing still does no harm.
     S.setGapLeft(5000);
     EXPECT_EQ(S.WaveImage().width(), 0);
