@@ -5,13 +5,33 @@
 #include <csignal>
 #include <filesystem>
 #include <fstream>
-#include <functional>
 #include <iterator>
 #include <string>
 
 #include <sys/resource.h>
-#include <sys/wait.h>
 #include <unistd.h>
+
+// Imitates a full disk while it lives: files cannot grow past Bytes.
+class TFullDisk
+{
+public:
+    explicit TFullDisk(rlim_t Bytes) : OldHandler(std::signal(SIGXFSZ, SIG_IGN))
+    {
+        getrlimit(RLIMIT_FSIZE, &Old);
+        rlimit limit = Old;
+        limit.rlim_cur = Bytes;
+        EXPECT_EQ(setrlimit(RLIMIT_FSIZE, &limit), 0);
+    }
+    ~TFullDisk()
+    {
+        setrlimit(RLIMIT_FSIZE, &Old);
+        std::signal(SIGXFSZ, OldHandler);
+    }
+
+private:
+    void (*OldHandler)(int);
+    rlimit Old{};
+};
 
 // A fresh folder per test and one file in it, read and written whole.
 class TempFileTest : public ::testing::Test
@@ -36,19 +56,3 @@ protected:
     std::filesystem::path Dir;
     std::string Path;
 };
-
-// Runs Body in a child process whose files cannot grow past Bytes, as on a full disk;
-// returns Body's result, or -1 when the child did not end normally.
-inline int WithFileSizeLimit(rlim_t Bytes, const std::function<int()>& Body)
-{
-    const pid_t child = fork();
-    if (child == 0) {
-        std::signal(SIGXFSZ, SIG_IGN);
-        const rlimit limit{Bytes, Bytes};
-        _exit(setrlimit(RLIMIT_FSIZE, &limit) == 0 ? Body() : 100);
-    }
-    int status = 0;
-    if (child < 0 || waitpid(child, &status, 0) != child || !WIFEXITED(status))
-        return -1;
-    return WEXITSTATUS(status);
-}

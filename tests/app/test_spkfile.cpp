@@ -6,25 +6,10 @@
 #include <limits>
 #include <vector>
 
-#include <fcntl.h>
-
 using namespace quillex;
+using SpkFileTest = TempFileTest;
 
 namespace {
-
-class SpkFileTest : public TempFileTest
-{
-protected:
-    std::vector<uint8_t> Bytes() const
-    {
-        const std::string content = Content();
-        return {content.begin(), content.end()};
-    }
-    void Put(const std::vector<uint8_t>& bytes) const
-    {
-        TempFileTest::Put({bytes.begin(), bytes.end()});
-    }
-};
 
 std::vector<int16_t> Block(int seed)
 {
@@ -32,6 +17,14 @@ std::vector<int16_t> Block(int seed)
     for (int i = 0; i < SampleBlockSamples; ++i)
         block[i] = static_cast<int16_t>((i * 7919 + seed * 104729) % 65536 - 32768);
     return block;
+}
+
+// The bytes of a data record.
+std::string Record(double stamp, int seed)
+{
+    std::string record(FrameRecordSize, '\0');
+    EncodeDataRecord(stamp, Block(seed).data(), reinterpret_cast<uint8_t*>(record.data()));
+    return record;
 }
 
 std::string HeaderText(double freq, double level, bool inverted, char separator)
@@ -107,13 +100,10 @@ TEST_F(SpkFileTest, GoldenBytesOfADataRecord)
     writer.Create(Path);
     writer.AppendRecord(45000.5, block.data());
     writer.Close();
-
-    std::vector<uint8_t> expected(FrameRecordSize, 0);
-    const uint8_t head[] = {0x00, 0x00, 0x00, 0x00, 0x10, 0xf9, 0xe5, 0x40, 0x01, 0x00, 0xfe, 0xff};
-    std::copy(std::begin(head), std::end(head), expected.begin());
-    expected[FrameRecordSize - 2] = 0x34;
-    expected[FrameRecordSize - 1] = 0x12;
-    EXPECT_EQ(Bytes(), expected);
+    std::string expected(FrameRecordSize, '\0');
+    expected.replace(0, 12, "\x00\x00\x00\x00\x10\xf9\xe5\x40\x01\x00\xfe\xff", 12);
+    expected.replace(FrameRecordSize - 2, 2, "\x34\x12");
+    EXPECT_TRUE(Content() == expected);
 }
 
 TEST_F(SpkFileTest, WriteThenReadBackWithHeaderAndSeek)
@@ -149,31 +139,23 @@ TEST_F(SpkFileTest, WriteThenReadBackWithHeaderAndSeek)
 
     writer.Create(Path); // replaces the old recording
     writer.Close();
-    EXPECT_TRUE(Bytes().empty());
+    EXPECT_TRUE(Content().empty());
 }
 
 // Sizes count to the nearest record; a trailing partial record reads short, zero-filled.
 TEST_F(SpkFileTest, TrailingPartialRecordsCountToNearestAndReadShort)
 {
-    std::vector<uint8_t> record(FrameRecordSize);
-    EncodeDataRecord(46001.0, Block(5).data(), record.data());
-    const auto make = [&](int records, int extra) {
-        std::vector<uint8_t> bytes;
-        for (int k = 0; k < records; ++k)
-            bytes.insert(bytes.end(), record.begin(), record.end());
-        bytes.insert(bytes.end(), record.begin(), record.begin() + extra);
-        Put(bytes);
-    };
+    const std::string record = Record(46001.0, 5);
     const int half = FrameRecordSize / 2;
     const int cases[][3] = {{2, 100, 2}, {2, 9000, 3}, {2, half, 2}, {1, half, 2}, {0, 0, 0}};
     TSpkReader reader;
-    for (const auto& c : cases) {
-        make(c[0], c[1]);
+    for (const auto& [records, extra, count] : cases) {
+        Put((record + record + record).substr(0, records * FrameRecordSize + extra));
         reader.Open(Path);
-        EXPECT_EQ(reader.RecordCount(), c[2]) << c[0] << " records + " << c[1] << " bytes";
+        EXPECT_EQ(reader.RecordCount(), count) << records << " records + " << extra << " bytes";
     }
 
-    make(1, 1000);
+    Put(record + record.substr(0, 1000));
     reader.Open(Path);
     std::vector<int16_t> block(SampleBlockSamples, 77);
     double stamp = 0;
@@ -185,7 +167,7 @@ TEST_F(SpkFileTest, TrailingPartialRecordsCountToNearestAndReadShort)
     EXPECT_EQ(block, expected);
     EXPECT_EQ(reader.ReadRecord(stamp, block.data()), TSpkReadResult::End);
 
-    make(0, 5); // not even a whole stamp
+    Put(record.substr(0, 5)); // not even a whole stamp
     reader.Open(Path);
     EXPECT_EQ(reader.ReadRecord(stamp, block.data()), TSpkReadResult::Short);
     EXPECT_EQ(stamp, 0.0);
@@ -195,14 +177,11 @@ TEST_F(SpkFileTest, SparseFileBeyondFourGibibytes)
 {
     const int64_t records = (int64_t{1} << 32) / FrameRecordSize + 100;
     const int64_t size = records * FrameRecordSize;
-    const int fd = ::open(Path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    ASSERT_GE(fd, 0);
-    ASSERT_EQ(::ftruncate(fd, size), 0);
-    std::vector<uint8_t> record(FrameRecordSize);
-    EncodeDataRecord(46002.5, Block(9).data(), record.data());
-    ASSERT_EQ(::pwrite(fd, record.data(), FrameRecordSize, size - FrameRecordSize),
-              FrameRecordSize);
-    ::close(fd);
+    Put("");
+    std::filesystem::resize_file(Path, size);
+    std::fstream(Path, std::ios::in | std::ios::out | std::ios::binary)
+            .seekp(size - FrameRecordSize)
+        << Record(46002.5, 9);
 
     TSpkReader reader;
     reader.Open(Path);
@@ -219,42 +198,25 @@ TEST_F(SpkFileTest, SparseFileBeyondFourGibibytes)
     EXPECT_EQ(reader.ReadRecord(stamp, block.data()), TSpkReadResult::End);
 }
 
-// A full disk, imitated by a file size limit in a child process: every whole
-// record stays, none of the broken one, and the failure is reported.
+// On a full disk every whole record stays, none of the broken one, and the failure is
+// reported with the file and the system's reason.
 TEST_F(SpkFileTest, WriteFailureKeepsWholeRecordsOnly)
 {
-    const int result = WithFileSizeLimit(2 * FrameRecordSize + FrameRecordSize / 2, [&] {
-        TSpkWriter writer;
-        writer.Create(Path);
-        int written = 0;
-        try {
-            for (; written < 10; ++written)
-                writer.AppendRecord(46003.0 + written, Block(written).data());
-            return 1;
-        } catch (const ESpkWriteError& e) {
-            const std::string message = e.what();
-            if (message.find(Path) == std::string::npos ||
-                message.find(std::strerror(EFBIG)) == std::string::npos)
-                return 2;
-        }
-        if (written != 2 || writer.IsOpen())
-            return 3;
-        try {
-            writer.AppendRecord(0, Block(0).data());
-            return 4;
-        } catch (const ESpkWriteError&) {
-            return 0;
-        }
-    });
-    ASSERT_EQ(result, 0);
-
-    const std::vector<uint8_t> bytes = Bytes();
-    ASSERT_EQ(bytes.size(), static_cast<size_t>(2 * FrameRecordSize));
-    std::vector<int16_t> block(SampleBlockSamples);
-    double stamp = 0;
-    DecodeDataRecord(bytes.data() + FrameRecordSize, stamp, block.data());
-    EXPECT_EQ(stamp, 46004.0);
-    EXPECT_EQ(block, Block(1));
+    TSpkWriter writer;
+    writer.Create(Path);
+    int written = 0;
+    try {
+        const TFullDisk full(2 * FrameRecordSize + FrameRecordSize / 2);
+        for (; written < 10; ++written)
+            writer.AppendRecord(46003.0 + written, Block(written).data());
+    } catch (const ESpkWriteError& e) {
+        EXPECT_NE(std::string(e.what()).find(Path + ": " + std::strerror(EFBIG)), std::string::npos)
+            << e.what();
+    }
+    EXPECT_EQ(written, 2);
+    EXPECT_FALSE(writer.IsOpen());
+    EXPECT_THROW(writer.AppendRecord(0, Block(0).data()), ESpkWriteError);
+    EXPECT_TRUE(Content() == Record(46003.0, 0) + Record(46004.0, 1));
 }
 
 TEST_F(SpkFileTest, OpenAndCreateErrorsNameTheFileAndReason)
@@ -270,7 +232,6 @@ TEST_F(SpkFileTest, OpenAndCreateErrorsNameTheFileAndReason)
     double stamp = 0;
     std::vector<int16_t> block(SampleBlockSamples);
     EXPECT_THROW(reader.ReadRecord(stamp, block.data()), ESpkReadError);
-
     TSpkWriter writer;
     EXPECT_THROW(writer.Create((Dir / "no" / "run.spk").string()), ESpkWriteError);
     EXPECT_THROW(writer.AppendRecord(0, block.data()), ESpkWriteError);
