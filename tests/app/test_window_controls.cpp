@@ -35,7 +35,7 @@ TEST_F(WindowTest, CentreFollowsTheBandwidthLimits)
     Start();
     Form->RGBW->setItemIndex(0);
     Form->SBFrq->setValue(2500);
-    EXPECT_EQ(Form->StatusText(1), QStringLiteral("Center: 2.50 MHz"));
+    EXPECT_EQ(Form->StatusText(1), "Center: 2.50 MHz");
     EXPECT_EQ(Form->Histo->ViewXCurrentMin(), 0.0f);
     Form->RGBW->setItemIndex(3); // the only position at 40 MHz is 20000
     EXPECT_EQ(Form->SBFrq->value(), 20000);
@@ -59,8 +59,7 @@ TEST_F(WindowTest, ReceiverAndWindowControlsTakeEffect)
     Form->CBDither->setChecked(true);
     Form->CBDither->setChecked(false);
     EXPECT_EQ(Trace().mid(before),
-              (QStringList{QStringLiteral("SetAttenuator 3"), QStringLiteral("Sio 5 4"),
-                           QStringLiteral("Sio 7 4"), QStringLiteral("Sio 5 4")}));
+              (QStringList{"SetAttenuator 3", "Sio 5 4", "Sio 7 4", "Sio 5 4"}));
     Form->RGFenster->setItemIndex(3);
     EXPECT_EQ(Form->FFT->LeakFunction(), wnBlackman);
 
@@ -69,8 +68,8 @@ TEST_F(WindowTest, ReceiverAndWindowControlsTakeEffect)
     Form->SBRange->setValue(-100);
     EXPECT_EQ(Form->Spektro->ZMin(), -140.0f);
     EXPECT_EQ(Form->Spektro->ZMax(), 0.0f);
-    EXPECT_EQ(Form->SBMin->toolTip(), QStringLiteral("Min: -135dBm"));
-    EXPECT_EQ(Form->SBRange->toolTip(), QStringLiteral("Range: -135dBm 5dBm"));
+    EXPECT_EQ(Form->SBMin->toolTip(), "Min: -135dBm");
+    EXPECT_EQ(Form->SBRange->toolTip(), "Range: -135dBm 5dBm");
 }
 
 // Typed keys pass digits, sign and both separators; Enter applies both offsets, and a
@@ -79,19 +78,19 @@ TEST_F(WindowTest, KeyFilterPassesBothSeparatorsAndEnterAppliesOffsets)
 {
     Start();
     Form->EdtFrqOffset->clear();
-    for (QChar c : QStringLiteral("-0x,5a.2"))
+    for (QChar c : "-0x,5a.2")
         PressKey(Form->EdtFrqOffset, c.toUpper().unicode(), QString(c));
-    EXPECT_EQ(Form->EdtFrqOffset->text(), QStringLiteral("-0,5.2"));
+    EXPECT_EQ(Form->EdtFrqOffset->text(), "-0,5.2");
 
-    Form->EdtFrqOffset->setText(QStringLiteral("-1.25"));
-    Form->EdtLevelOffset->setText(QStringLiteral("-3,5"));
-    PressKey(Form->EdtLevelOffset, Qt::Key_Return, QStringLiteral("\r"));
+    Form->EdtFrqOffset->setText("-1.25");
+    Form->EdtLevelOffset->setText("-3,5");
+    PressKey(Form->EdtLevelOffset, Qt::Key_Return, "\r");
     EXPECT_EQ(Form->FreqOffset, -1.25f);
     EXPECT_EQ(Form->LevelOffset, -3.5f);
     EXPECT_TRUE(Prompts.Errors.isEmpty());
-    Form->EdtFrqOffset->setText(QStringLiteral("2"));
-    Form->EdtLevelOffset->setText(QStringLiteral("--"));
-    PressKey(Form->EdtFrqOffset, Qt::Key_Enter, QStringLiteral("\r"));
+    Form->EdtFrqOffset->setText("2");
+    Form->EdtLevelOffset->setText("--");
+    PressKey(Form->EdtFrqOffset, Qt::Key_Enter, "\r");
     EXPECT_EQ(Prompts.Errors.size(), 1);
     EXPECT_EQ(Form->FreqOffset, 2.0f);
     EXPECT_EQ(Form->LevelOffset, -3.5f);
@@ -103,7 +102,7 @@ TEST_F(WindowTest, AxisLabelsAndCursorCarryTheOffsets)
     QString text;
     Form->LevelOffset = 10.0f;
     Form->HistoYAxis(-50.0, text);
-    EXPECT_EQ(text, QStringLiteral("-40"));
+    EXPECT_EQ(text, "-40");
     for (const auto& [offset, label] : {std::pair{0.0f, "20.0"}, std::pair{0.5f, "20.50"},
                                         std::pair{0.25f, "20.250"}, std::pair{-1.0f, "19.0"}}) {
         Form->FreqOffset = offset;
@@ -111,7 +110,7 @@ TEST_F(WindowTest, AxisLabelsAndCursorCarryTheOffsets)
         EXPECT_EQ(text, QLatin1String(label)) << offset;
     }
     Form->HistoCrossMove(Form->Histo, 14200.0f, -80.0f, 1, 100);
-    EXPECT_EQ(Form->StatusText(1), QStringLiteral("Cursor: 13.200 MHz"));
+    EXPECT_EQ(Form->StatusText(1), "Cursor: 13.200 MHz");
 }
 
 TEST_F(WindowTest, DisplayButtons)

@@ -63,7 +63,7 @@ Bytes ReadFile(const QString& File)
 class RecordingTest : public WindowTest
 {
 protected:
-    void StartWindow(const QStringList& Args = {QStringLiteral("DEBUG")})
+    void StartWindow(const QStringList& Args = {"DEBUG"})
     {
         Start(Args);
         Form->OnFrameProcessed = [this] {
@@ -105,13 +105,13 @@ TEST_F(RecordingTest, CancelledRecordDialogLeavesNoFileAndTheTimerAsBefore)
     Prompts.OnDialog = [&] { timerDuringDialog = Form->Timer1->isActive(); };
     Form->BtnRecord->click();
     EXPECT_FALSE(timerDuringDialog);
-    EXPECT_EQ(Flags(), QStringLiteral("run timer - - -"));
+    EXPECT_EQ(Flags(), "run timer - - -");
     EXPECT_EQ(Form->StatusText(3), QString());
-    EXPECT_TRUE(QDir(Dir.path()).entryList({QStringLiteral("*.spk")}).isEmpty());
+    EXPECT_TRUE(QDir(Dir.path()).entryList({"*.spk"}).isEmpty());
     Form->BtnStartStop->click();
     Record(Path("no/such/folder.spk"));
     EXPECT_EQ(Prompts.Errors.size(), 1);
-    EXPECT_EQ(Flags(), QStringLiteral("- - - sync playback"));
+    EXPECT_EQ(Flags(), "- - - sync playback");
 }
 
 // The header and a data record, byte for byte, with the machine's separator; and the
@@ -124,17 +124,17 @@ TEST_F(RecordingTest, RecordsGoldenBytesAndHeaderReadsBackInAnyLocale)
     Form->LevelOffset = -3.5f;
     Form->CBInverted->setChecked(true);
     Record(Path("golden.spk"));
-    EXPECT_EQ(Form->StatusText(3), QStringLiteral("Record to golden.spk"));
+    EXPECT_EQ(Form->StatusText(3), "Record to golden.spk");
     Form->BtnStartStop->click();
     Form->Timer1Timer();
-    EXPECT_EQ(Flags(), QStringLiteral("run timer record - -"));
+    EXPECT_EQ(Flags(), "run timer record - -");
     Bytes expected = HeaderRecord("      -0,500", "    -3,5");
     expected.resize(2 * RecordSize);
     quillex::EncodeDataRecord(Form->FrameStamp, Form->SampleBlock.data(),
                               expected.data() + RecordSize);
     ASSERT_GT(Form->FrameStamp, 0.0);
     Form->BtnStartStop->click(); // stopping releases Record and closes the file
-    EXPECT_EQ(Flags(), QStringLiteral("- - - sync playback"));
+    EXPECT_EQ(Flags(), "- - - sync playback");
     EXPECT_TRUE(ReadFile(Path("golden.spk")) == expected);
 
     QLocale::setDefault(QLocale::c());
@@ -143,7 +143,7 @@ TEST_F(RecordingTest, RecordsGoldenBytesAndHeaderReadsBackInAnyLocale)
     EXPECT_TRUE(Form->FreqOffset == 0.5f && Form->LevelOffset == -3.5f);
     EXPECT_TRUE(Form->CBInverted->isChecked());
     EXPECT_TRUE(Form->OffsetsEnabled && !Form->GBOffsets->isHidden());
-    EXPECT_EQ(Form->EdtFrqOffset->text(), QStringLiteral("0.500"));
+    EXPECT_EQ(Form->EdtFrqOffset->text(), "0.500");
 }
 
 // The load dialog pauses a running playback; a chosen file stops it as Stop would;
@@ -153,19 +153,19 @@ TEST_F(RecordingTest, LoadingStopsPlaybackAndLeavingPlaybackClosesTheFile)
     StartWindow();
     WriteFile(Path("a.spk"), {{3, DataRecord(0, 3)}}, 4 * RecordSize);
     Load(Path("a.spk"));
-    EXPECT_EQ(Form->StatusText(3), QStringLiteral("File: a.spk"));
-    EXPECT_EQ(Form->RBSync->text(), QStringLiteral("Harddisk sync"));
+    EXPECT_EQ(Form->StatusText(3), "File: a.spk");
+    EXPECT_EQ(Form->RBSync->text(), "Harddisk sync");
     Form->BtnStartStop->click();
     bool timerDuringDialog = true;
     Prompts.OnDialog = [&] { timerDuringDialog = Form->Timer1->isActive(); };
     Form->BtnLoadFile->click(); // cancelled: playing on
     EXPECT_FALSE(timerDuringDialog);
-    EXPECT_EQ(Flags(), QStringLiteral("run timer - - -"));
+    EXPECT_EQ(Flags(), "run timer - - -");
     Load(Path("a.spk"));
-    EXPECT_EQ(Flags(), QStringLiteral("- - - sync playback"));
+    EXPECT_EQ(Flags(), "- - - sync playback");
     Form->BtnPlayback->click();
     EXPECT_FALSE(Form->SpkFile.Reader.IsOpen());
-    EXPECT_EQ(Form->RBSync->text(), QStringLiteral("Perseus sync"));
+    EXPECT_EQ(Form->RBSync->text(), "Perseus sync");
     EXPECT_TRUE(Form->PB->isHidden());
 }
 
@@ -178,21 +178,21 @@ TEST_F(RecordingTest, ThreeRecordFilePlaysRecordsOneAndTwoThenRewinds)
               {{0, HeaderRecord("       0.000", "     0.0")}, {1, DataRecord(46000.25, 1)}},
               3 * RecordSize);
     Load(Path("three.spk"));
-    EXPECT_EQ(Form->LblMax->text(), QStringLiteral("Max: 3"));
+    EXPECT_EQ(Form->LblMax->text(), "Max: 3");
     Form->BtnStartStop->click();
     Form->Timer1Timer();
-    EXPECT_EQ(Form->LblAkt->text(), QStringLiteral("Pos: 2"));
+    EXPECT_EQ(Form->LblAkt->text(), "Pos: 2");
     Form->Timer1Timer();
     EXPECT_EQ(Stamps, (std::vector<double>{46000.25, 0.0}));
-    EXPECT_EQ(Flags(), QStringLiteral("- - - sync playback"));
+    EXPECT_EQ(Flags(), "- - - sync playback");
     EXPECT_EQ(Form->PB->value(), 1);
 
     Form->RBSync->setChecked(true);
     Form->BtnStartStop->click(); // the loop ends at the end of the file
     EXPECT_EQ(Stamps, (std::vector<double>{46000.25, 0.0, 46000.25, 0.0}));
-    EXPECT_EQ(Flags(), QStringLiteral("- - - sync playback"));
-    EXPECT_EQ(Form->LblAkt->text(), QStringLiteral("Pos: 1"));
-    EXPECT_TRUE(Form->StatusText(2).endsWith(QStringLiteral(" FramesPerSec")));
+    EXPECT_EQ(Flags(), "- - - sync playback");
+    EXPECT_EQ(Form->LblAkt->text(), "Pos: 1");
+    EXPECT_TRUE(Form->StatusText(2).endsWith(" FramesPerSec"));
 }
 
 // A corrupt header loads nothing and changes nothing; a file without header clears and
@@ -205,7 +205,7 @@ TEST_F(RecordingTest, CorruptAndForeignFiles)
     WriteFile(Path("bad.spk"), {{0, HeaderRecord("    2.0 MHz ", "     1.0")}}, 2 * RecordSize);
     Load(Path("bad.spk"));
     ASSERT_EQ(Prompts.Errors.size(), 1);
-    EXPECT_TRUE(Prompts.Errors[0].contains(QStringLiteral("bad.spk")));
+    EXPECT_TRUE(Prompts.Errors[0].contains("bad.spk"));
     EXPECT_TRUE(Form->PlaybackMode && !Form->SpkFile.Reader.IsOpen());
     EXPECT_FALSE(Form->BtnStartStop->isEnabled());
     EXPECT_EQ(Form->LblMax->text(), QString());
@@ -214,7 +214,7 @@ TEST_F(RecordingTest, CorruptAndForeignFiles)
     WriteFile(Path("foreign.dat"), {{0, DataRecord(1.0, 1)}, {1, DataRecord(2.0, 2)}},
               RecordSize * 26 / 10);
     Load(Path("foreign.dat"));
-    EXPECT_EQ(Form->LblMax->text(), QStringLiteral("Max: 3"));
+    EXPECT_EQ(Form->LblMax->text(), "Max: 3");
     EXPECT_FALSE(Form->OffsetsEnabled || Form->GBOffsets->isVisible());
     EXPECT_TRUE(Form->FreqOffset == 0.0f && Form->LevelOffset == 0.0f);
     Form->RBSync->setChecked(true);
@@ -238,7 +238,7 @@ TEST_F(RecordingTest, PositionBarJumpsProportionallyAndStaysOnTheBar)
     Form->BtnStartStop->click();
     Form->Timer1Timer();
     EXPECT_EQ(Stamps, std::vector<double>{46001.5});
-    EXPECT_EQ(Form->LblAkt->text(), QStringLiteral("Pos: 501"));
+    EXPECT_EQ(Form->LblAkt->text(), "Pos: 501");
     Form->PBMouseUp(-30);
     EXPECT_TRUE(Form->PB->value() == 1 && Form->SpkFile.Reader.Position() == 1);
     Form->PBMouseUp(900);
@@ -256,7 +256,7 @@ TEST_F(RecordingTest, FilesBeyondFourGibibytesSeekAndPlayToTheEnd)
                {records - 1, DataRecord(double(records - 1), 3)}},
               records * RecordSize);
     Load(Path("big.spk"));
-    ASSERT_EQ(Form->LblMax->text(), QStringLiteral("Max: %1").arg(records));
+    ASSERT_EQ(Form->LblMax->text(), "Max: " + QString::number(records));
     Form->PB->setFixedWidth(400);
     Form->PBMouseUp(399);
     ASSERT_EQ(Form->PB->value(), position);
@@ -303,8 +303,8 @@ TEST_F(RecordingTest, WriteFailureStopsTheRecordingOnceAndKeepsWholeRecords)
     setrlimit(RLIMIT_FSIZE, &old);
     std::signal(SIGXFSZ, oldHandler);
     EXPECT_EQ(Stamps.size(), 5u);
-    EXPECT_EQ(Prompts.Errors.filter(QStringLiteral("Recording stopped")).size(), 1);
-    EXPECT_EQ(Flags(), QStringLiteral("run timer - - -"));
+    EXPECT_EQ(Prompts.Errors.filter("Recording stopped").size(), 1);
+    EXPECT_EQ(Flags(), "run timer - - -");
     EXPECT_EQ(Form->StatusText(3), QString());
     EXPECT_EQ(ReadFile(Path("full.spk")).size(), 3u * RecordSize);
     Form->BtnStartStop->click();
@@ -323,8 +323,8 @@ TEST_F(RecordingTest, RemovingTheFileWhileRecordingStopsTheRecordingOnce)
     Form->Timer1Timer();
     EXPECT_EQ(Stamps.size(), 3u);
     ASSERT_EQ(Prompts.Errors.size(), 1);
-    EXPECT_TRUE(Prompts.Errors[0].contains(QStringLiteral("gone.spk was removed")));
-    EXPECT_EQ(Flags(), QStringLiteral("run timer - - -"));
+    EXPECT_TRUE(Prompts.Errors[0].contains("gone.spk was removed"));
+    EXPECT_EQ(Flags(), "run timer - - -");
 }
 
 TEST_F(RecordingTest, ClosingWhileRecordingLeavesWholeRecords)

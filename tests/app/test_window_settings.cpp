@@ -18,12 +18,12 @@ TEST_F(WindowTest, SettingsRoundTripThroughTheFile)
     const auto saved = Form->CurrentSettings();
     Prompts.Answers = {TPrompts::TAnswer::Yes};
     ASSERT_TRUE(CloseWindow());
-    EXPECT_EQ(Prompts.Questions, QStringList{QStringLiteral("Some Settings changed, save?")});
-    EXPECT_FALSE(ReadIni().contains(QStringLiteral("[Offsets]"), Qt::CaseInsensitive));
+    EXPECT_EQ(Prompts.Questions, QStringList{"Some Settings changed, save?"});
+    EXPECT_FALSE(ReadIni().contains("[Offsets]", Qt::CaseInsensitive));
 
     Start();
     EXPECT_EQ(Form->CurrentSettings(), saved);
-    EXPECT_TRUE(Trace().contains(QStringLiteral("SetAttenuator 2")));
+    EXPECT_TRUE(Trace().contains("SetAttenuator 2"));
     EXPECT_EQ(Form->SBFrq->value(), 12340);
     ASSERT_TRUE(CloseWindow());
     EXPECT_EQ(Prompts.Questions.size(), 1); // unchanged: no second question
@@ -49,10 +49,10 @@ TEST_F(WindowTest, GarbageAndMissingKeysFallBackToTheirDefaults)
     EXPECT_EQ(Form->FreqOffset, 0.0f);
     EXPECT_EQ(Form->LevelOffset, 2.5f);
     EXPECT_TRUE(Form->GBOffsets->isVisibleTo(Form.get()));
-    EXPECT_EQ(Form->EdtLevelOffset->text(), QStringLiteral("2.5"));
+    EXPECT_EQ(Form->EdtLevelOffset->text(), "2.5");
     EXPECT_EQ(Form->Receiver.ControlWord(), 3u); // dither and acquisition
 
-    WriteIni(QStringLiteral("[Settings]\nBandWidth=3\n"));
+    WriteIni("[Settings]\nBandWidth=3\n");
     Start();
     EXPECT_EQ(Form->SBFrq->value(), 20000); // the only position at full bandwidth
 }
@@ -61,7 +61,7 @@ TEST_F(WindowTest, GarbageAndMissingKeysFallBackToTheirDefaults)
 // not), and only while enabled.
 TEST_F(WindowTest, OffsetsCountAtStoredPrecisionOnlyWhileEnabled)
 {
-    WriteIni(QStringLiteral("[Offsets]\nFreqMHz=1,2341\nLeveldB=0.0\nEnabled=1\n"));
+    WriteIni("[Offsets]\nFreqMHz=1,2341\nLeveldB=0.0\nEnabled=1\n");
     Start();
     ASSERT_EQ(Form->FreqOffset, 1.2341f);
     Form->FreqOffset = 1.2344f;
@@ -78,37 +78,36 @@ TEST_F(WindowTest, OffsetsCountAtStoredPrecisionOnlyWhileEnabled)
     Prompts.Answers = {TPrompts::TAnswer::Yes};
     EXPECT_TRUE(CloseWindow());
     EXPECT_EQ(Prompts.Questions.size(), 1);
-    EXPECT_TRUE(ReadIni().contains(QStringLiteral("FreqMHz=1.235")));
+    EXPECT_TRUE(ReadIni().contains("FreqMHz=1.235"));
 }
 
 TEST_F(WindowTest, OffsetsWrittenWithACommaReadBackElsewhere)
 {
-    WriteIni(QStringLiteral("[Offsets]\nEnabled=1\n"));
+    WriteIni("[Offsets]\nEnabled=1\n");
     QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
     Start();
-    Form->EdtFrqOffset->setText(QStringLiteral("0.75"));
-    Form->EdtLevelOffset->setText(QStringLiteral("-12,5"));
+    Form->EdtFrqOffset->setText("0.75");
+    Form->EdtLevelOffset->setText("-12,5");
     Form->ApplyOffsetFields();
     Prompts.Answers = {TPrompts::TAnswer::Yes};
     ASSERT_TRUE(CloseWindow());
-    EXPECT_TRUE(ReadIni().contains(QStringLiteral("FreqMHz=0,750")));
+    EXPECT_TRUE(ReadIni().contains("FreqMHz=0,750"));
 
     QLocale::setDefault(QLocale::c());
     Start();
     EXPECT_EQ(Form->FreqOffset, 0.75f);
     EXPECT_EQ(Form->LevelOffset, -12.5f);
-    EXPECT_EQ(Form->EdtFrqOffset->text(), QStringLiteral("0.750"));
+    EXPECT_EQ(Form->EdtFrqOffset->text(), "0.750");
 }
 
 TEST_F(WindowTest, WriteErrorIsReportedAndKeepsTheWindowOpen)
 {
     Start();
     Form->SEAvg->setValue(4);
-    Form->StartDir = Dir.filePath(QStringLiteral("missing/folder/"));
+    Form->StartDir = Dir.filePath("missing/folder/");
     Prompts.Answers = {TPrompts::TAnswer::Yes};
     EXPECT_FALSE(CloseWindow());
     EXPECT_EQ(Prompts.Errors,
-              QStringList{
-                  QStringLiteral("In %1 kann nicht geschrieben werden").arg(Form->SettingsPath())});
-    EXPECT_FALSE(Trace().contains(QStringLiteral("Close")));
+              QStringList{"In " + Form->SettingsPath() + " kann nicht geschrieben werden"});
+    EXPECT_FALSE(Trace().contains("Close"));
 }

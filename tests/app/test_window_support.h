@@ -28,6 +28,12 @@
 #include "Prompts.h"
 #include "Unit1.h"
 
+// Readable failure messages.
+inline void PrintTo(const QString& Text, std::ostream* Out)
+{
+    *Out << '"' << Text.toStdString() << '"';
+}
+
 // Key presses as the user types them, through the widget's event filters.
 inline void PressKey(QWidget* Target, int Key, const QString& Text)
 {
@@ -158,6 +164,7 @@ protected:
         file.open(QIODevice::ReadOnly);
         return QString::fromLocal8Bit(file.readAll()).split(u'\n', Qt::SkipEmptyParts);
     }
+    QString Calls() const { return Trace().join(u','); }
     int Reads() const
     {
         return static_cast<int>(Trace().filter(QStringLiteral("GetInputData")).size());
