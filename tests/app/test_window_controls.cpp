@@ -1,7 +1,5 @@
 #include "test_window_support.h"
 
-#include <QClipboard>
-
 #include "SpektroNeu.h"
 #include "dxHisto.h"
 

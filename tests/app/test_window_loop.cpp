@@ -1,6 +1,5 @@
 #include "test_window_support.h"
 
-#include <QRegularExpression>
 #include <cmath>
 #include <vector>
 

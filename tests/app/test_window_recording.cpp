@@ -1,17 +1,11 @@
 #include "test_window_support.h"
 
-#include <QMouseEvent>
-#include <csignal>
-#include <cstring>
-#include <fstream>
-#include <iterator>
-#include <vector>
-
-#include <sys/resource.h>
-#include <unistd.h>
-
 #include "FrameProcessor.h"
 #include "SpkFile.h"
+#include "test_file_support.h"
+
+#include <cstring>
+#include <vector>
 
 namespace {
 
@@ -292,16 +286,11 @@ TEST_F(RecordingTest, WriteFailureStopsTheRecordingOnceAndKeepsWholeRecords)
     StartWindow();
     Record(Path("full.spk"));
     Form->BtnStartStop->click(); // header
-    rlimit old{};
-    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
-    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-    rlimit limit = old;
-    limit.rlim_cur = 3 * RecordSize + RecordSize / 2;
-    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limit), 0);
-    for (int i = 0; i < 5; ++i)
-        Form->Timer1Timer();
-    setrlimit(RLIMIT_FSIZE, &old);
-    std::signal(SIGXFSZ, oldHandler);
+    {
+        const TFullDisk full(3 * RecordSize + RecordSize / 2);
+        for (int i = 0; i < 5; ++i)
+            Form->Timer1Timer();
+    }
     EXPECT_EQ(Stamps.size(), 5u);
     EXPECT_EQ(Prompts.Errors.filter("Recording stopped").size(), 1);
     EXPECT_EQ(Flags(), "run timer - - -");

@@ -1,27 +1,10 @@
 #pragma once
 
-#include <QApplication>
-#include <QCheckBox>
-#include <QDir>
-#include <QEventLoop>
-#include <QFile>
-#include <QGroupBox>
-#include <QKeyEvent>
-#include <QLabel>
-#include <QLineEdit>
-#include <QLocale>
-#include <QProgressBar>
-#include <QRadioButton>
-#include <QScrollBar>
-#include <QSpinBox>
-#include <QTemporaryDir>
-#include <QTimer>
-#include <QToolButton>
+#include <QtWidgets>
 #include <deque>
 #include <functional>
 #include <gtest/gtest.h>
 #include <memory>
-#include <stdlib.h>
 
 #include "Clock.h"
 #include "DateTimeU.h"

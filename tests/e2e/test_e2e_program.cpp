@@ -1,8 +1,4 @@
-#include <QDeadlineTimer>
-#include <QFile>
-#include <QProcess>
-#include <QTemporaryDir>
-#include <QThread>
+#include <QtCore>
 #include <gtest/gtest.h>
 
 // Starts the program offscreen in an empty folder, waits for the receiver to be up, then
