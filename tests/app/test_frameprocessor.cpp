@@ -1,4 +1,6 @@
+#include "DateTimeU.h"
 #include "FrameProcessor.h"
+#include "LabelSchedule.h"
 
 #include <gtest/gtest.h>
 
@@ -51,14 +53,10 @@ TEST(FrameLevels, FastLogarithmStaysWithinAThousandthDecibel)
     }
 }
 
-// Lengths around every vector width cover the loop tails; bad inputs still
-// give every bin a value.
+// Lengths around every vector width cover the loop tails; bad inputs still give every
+// bin a value.
 TEST(FrameLevels, MirroringAndValuesOutsideTheFormula)
 {
-    const float inf = std::numeric_limits<float>::infinity();
-    const std::vector<float> odd = {0.0f, std::numeric_limits<float>::quiet_NaN(), -1.0f, 16384.0f,
-                                    inf};
-    const std::vector<float> oddLevels = {-180.0f, -180.0f, -180.0f, 0.0f, inf};
     std::mt19937 rng(11);
     std::uniform_real_distribution<float> value(0.0f, 1e6f);
     for (const auto& [levelsOf, average] : Builds()) {
@@ -68,15 +66,16 @@ TEST(FrameLevels, MirroringAndValuesOutsideTheFormula)
             std::vector<float> straight(n + 1, 999.0f), mirrored(n + 1, 999.0f);
             levelsOf(avg.data(), straight.data(), n, false);
             levelsOf(avg.data(), mirrored.data(), n, true);
-            for (int k = 0; k < n; ++k)
-                ASSERT_EQ(mirrored[k], straight[n - 1 - k]) << "n " << n << " k " << k;
-            EXPECT_TRUE(straight[n] == 999.0f && mirrored[n] == 999.0f) << "wrote past n " << n;
+            std::reverse(mirrored.begin(), mirrored.begin() + n);
+            ASSERT_EQ(mirrored, straight) << "n " << n;
+            ASSERT_EQ(straight[n], 999.0f) << "wrote past n " << n;
         }
-        std::vector<float> levels(odd.size(), 123.0f);
-        levelsOf(odd.data(), levels.data(), 5, false);
-        for (size_t k = 0; k < odd.size(); ++k)
-            EXPECT_TRUE(levels[k] == oddLevels[k] || std::fabs(levels[k] - oddLevels[k]) < 0.001)
-                << odd[k];
+        const float odd[] = {std::numeric_limits<float>::quiet_NaN(), -1.0f,
+                             std::numeric_limits<float>::infinity()};
+        float levels[3];
+        levelsOf(odd, levels, 3, false);
+        EXPECT_TRUE(std::fabs(levels[0] + 180) < 1e-3 && std::fabs(levels[1] + 180) < 1e-3 &&
+                    levels[2] == odd[2]);
     }
 }
 
@@ -132,23 +131,95 @@ TEST(FrameRounding, TiesGoToEvenAndExtremesAreClamped)
     EXPECT_EQ(RoundHalfEven(-std::numeric_limits<double>::infinity()), INT_MIN);
 }
 
-// Each sample is the sine wave plus a whole number of noise steps 0..163.
+// Each sample is the sine wave plus a whole number of noise steps 0..163, fresh per frame;
+// samples past the count stay untouched.
 TEST(FrameDebugSignal, SineWithIntegerNoiseAndUntouchedTail)
 {
-    std::vector<int16_t> block(8192, 4321);
+    std::vector<int16_t> block(8192, 4321), next(512);
     std::mt19937 rng(1);
     SynthesizeDebugBlock(block.data(), 512, rng);
-    int lowest = INT_MAX, highest = INT_MIN;
-    for (int i = 1; i <= 512; ++i) {
-        const double noise =
-            block[i - 1] - (std::sin(i * 2.0 * std::numbers::pi / 7.6543) * 327.68 - 82.0);
-        ASSERT_TRUE(noise >= -0.5 && noise <= 163.5) << i;
-        lowest = std::min(lowest, RoundHalfEven(noise));
-        highest = std::max(highest, RoundHalfEven(noise));
-    }
-    EXPECT_TRUE(lowest <= 5 && highest >= 158);
-    EXPECT_TRUE(std::all_of(block.begin() + 512, block.end(), [](int16_t v) { return v == 4321; }));
-    std::vector<int16_t> next(512);
     SynthesizeDebugBlock(next.data(), 512, rng);
-    EXPECT_FALSE(std::equal(next.begin(), next.end(), block.begin())); // fresh noise per frame
+    std::vector<int> noise;
+    for (int i = 1; i <= 512; ++i) {
+        const double step =
+            block[i - 1] - (std::sin(i * 2.0 * std::numbers::pi / 7.6543) * 327.68 - 82.0);
+        ASSERT_TRUE(step >= -0.5 && step <= 163.5) << i;
+        noise.push_back(RoundHalfEven(step));
+    }
+    EXPECT_TRUE(*std::min_element(noise.begin(), noise.end()) <= 5 &&
+                *std::max_element(noise.begin(), noise.end()) >= 158);
+    EXPECT_EQ(std::count(block.begin() + 512, block.end(), 4321), 8192 - 512);
+    EXPECT_FALSE(std::equal(next.begin(), next.end(), block.begin()));
+}
+
+static double At(int hour, int minute, int second, int msec = 0)
+{
+    return EncodeDateTime(2026, 12, 6, hour, minute, second, msec);
+}
+
+// Each row: pacing, lowest and highest value of a band, seconds.
+TEST(LabelInterval, TableEdges)
+{
+    const struct
+    {
+        TPacing Pacing;
+        int Low, High;
+        double Seconds;
+    } bands[] = {
+        {TPacing::Fast, 20, 100, 1}, {TPacing::Fast, 10, 19, 2},   {TPacing::Fast, 4, 9, 5},
+        {TPacing::Fast, 2, 3, 10},   {TPacing::Fast, 0, 1, 15},    {TPacing::Slow, 1, 1, 15},
+        {TPacing::Slow, 2, 2, 30},   {TPacing::Slow, 3, 3, 60},    {TPacing::Slow, 4, 7, 120},
+        {TPacing::Slow, 8, 15, 300}, {TPacing::Slow, 16, 60, 600}, {TPacing::Sync, 1, 100, 1},
+        {TPacing::Fast, 101, 500, 1}};
+    for (const auto& b : bands) {
+        EXPECT_EQ(LabelIntervalSeconds(b.Pacing, b.Low), b.Seconds) << b.Low;
+        EXPECT_EQ(LabelIntervalSeconds(b.Pacing, b.High), b.Seconds) << b.High;
+    }
+}
+
+// Seven frames per second label every five seconds; on a boundary the label is due
+// at once; just before midnight the next label falls on the next day.
+TEST(LabelAlignment, NextBoundaryOfTheInterval)
+{
+    const double five = SecondsToDays(LabelIntervalSeconds(TPacing::Fast, 7));
+    EXPECT_DOUBLE_EQ(FirstAlignedLabelDue(At(10, 17, 23, 400), five), At(10, 17, 25));
+    EXPECT_DOUBLE_EQ(FirstAlignedLabelDue(At(10, 17, 57, 500), five), At(10, 18, 0));
+    const double boundary = At(10, 17, 25);
+    EXPECT_EQ(FirstAlignedLabelDue(boundary, five), boundary);
+    EXPECT_TRUE(IsDue(boundary, FirstAlignedLabelDue(boundary, five)));
+
+    const double nextMidnight = EncodeDateTime(2026, 12, 7, 0, 0, 0);
+    EXPECT_DOUBLE_EQ(FirstAlignedLabelDue(At(23, 59, 59, 999), SecondsToDays(1)), nextMidnight);
+    EXPECT_DOUBLE_EQ(FirstAlignedLabelDue(At(23, 59, 50), SecondsToDays(15)), nextMidnight);
+    EXPECT_EQ(FirstAlignedLabelDue(nextMidnight, SecondsToDays(15)), nextMidnight);
+}
+
+// Over many moments: the label falls on a multiple of the interval past the
+// minute, not before now and less than one interval after it.
+TEST(LabelAlignment, AlignedWithinOneIntervalForAnyMoment)
+{
+    std::mt19937_64 rng(2026);
+    std::uniform_real_distribution<double> moment(36000.0, 47000.0);
+    for (int i = 0; i < 20000; ++i) {
+        const double now = moment(rng);
+        for (double seconds : {1.0, 2.0, 5.0, 10.0, 15.0}) {
+            const double due = FirstAlignedLabelDue(now, SecondsToDays(seconds));
+            const double ahead = (due - now) * 86400.0;
+            ASSERT_GE(ahead, -2e-6) << now;
+            ASSERT_LT(ahead, seconds) << now;
+            const double secondOfDay = (due - std::floor(now)) * 86400.0;
+            ASSERT_LT(std::fabs(std::remainder(secondOfDay, seconds)), 1e-4)
+                << now << " " << seconds;
+        }
+    }
+}
+
+TEST(LabelAlignment, DueMomentsAndUnusableIntervals)
+{
+    const double now = At(12, 0, 7);
+    EXPECT_TRUE(IsDue(At(12, 0, 7, 1), now));
+    EXPECT_FALSE(IsDue(At(12, 0, 6, 999), now));
+    // No endless stepping for intervals that never advance.
+    for (double interval : {0.0, -1.0, std::numeric_limits<double>::quiet_NaN()})
+        EXPECT_EQ(FirstAlignedLabelDue(now, interval), now) << interval;
 }
