@@ -12,9 +12,9 @@
 #include "Unit1.h"
 
 // Readable failure messages.
-inline void PrintTo(const QString& Text, std::ostream* Out)
+inline std::ostream& operator<<(std::ostream& Out, const QString& Text)
 {
-    *Out << '"' << Text.toStdString() << '"';
+    return Out << '"' << Text.toStdString() << '"';
 }
 
 // Key presses as the user types them, through the widget's event filters.
