@@ -109,25 +109,6 @@ TEST_F(WindowTest, FastScanLabelsFallOnMinuteAlignedMoments)
     EXPECT_NEAR(Form->NextLabelDue, at(10, 100), 1e-9);
 }
 
-TEST_F(WindowTest, SyncLoopRunsUntilTheStopClickAndShowsTheRate)
-{
-    Start();
-    Form->RBSync->setChecked(true);
-    EXPECT_FALSE(Form->SESpeed->isEnabled());
-    int frames = 0;
-    bool pacingLocked = true;
-    Form->OnFrameProcessed = [&] {
-        pacingLocked = pacingLocked && !Form->RBFast->isEnabled() && !Form->RBSlow->isEnabled();
-        if (++frames == 30)
-            QTimer::singleShot(0, Form->BtnStartStop, [this] { Form->BtnStartStop->click(); });
-    };
-    Form->BtnStartStop->click();
-    EXPECT_TRUE(frames >= 30 && frames < 1000 && frames == Reads()) << frames;
-    EXPECT_TRUE(pacingLocked);
-    EXPECT_TRUE(!Form->BtnStartStop->isChecked() && Form->RBFast->isEnabled());
-    EXPECT_TRUE(Form->StatusText(2).contains(QRegularExpression("^\\d+ FramesPerSec$")));
-}
-
 // Frames never see a half-changed size, and none is processed inside the change.
 TEST_F(WindowTest, FftSizeChangeWhileRunningNeverMixesSizes)
 {

@@ -88,22 +88,35 @@ TEST_F(WindowTest, RefusedCloseLeavesAStoppedProgram)
     EXPECT_EQ(Prompts.Questions.size(), 2);
 }
 
-// Moving the window counts as a change; No discards it.
-TEST_F(WindowTest, CloseDuringSyncLoopEndsTheLoopBeforeTheQuestion)
+// The sync loop runs until Stop with the pacing locked and shows the rate; a close during
+// it ends the loop before the question. Moving the window counts as a change; No discards it.
+TEST_F(WindowTest, SyncLoopEndsOnStopAndOnCloseBeforeTheQuestion)
 {
     Start();
     Form->RBSync->setChecked(true);
-    Form->move(Form->x() + 10, Form->y());
+    EXPECT_FALSE(Form->SESpeed->isEnabled());
     int frames = 0;
+    bool pacingLocked = true;
+    std::function<void()> atFrame30 = [this] { Form->BtnStartStop->click(); };
     Form->OnFrameProcessed = [&] {
-        if (++frames == 5)
-            QTimer::singleShot(0, Form.get(), [this] { Form->close(); });
+        pacingLocked = pacingLocked && !Form->RBFast->isEnabled() && !Form->RBSlow->isEnabled();
+        if (++frames == 30)
+            QTimer::singleShot(0, Form.get(), atFrame30);
     };
+    Form->BtnStartStop->click(); // returns when the loop has ended
+    EXPECT_TRUE(frames >= 30 && frames < 1000 && frames == Reads()) << frames;
+    EXPECT_TRUE(pacingLocked && Form->RBFast->isEnabled());
+    EXPECT_EQ(Flags(), "- - - sync playback");
+    EXPECT_TRUE(Form->StatusText(2).contains(QRegularExpression("^\\d+ FramesPerSec$")));
+
+    Form->move(Form->x() + 10, Form->y());
+    frames = 0;
+    atFrame30 = [this] { Form->close(); };
     bool runningAtQuestion = true;
     Prompts.OnQuestion = [&] { runningAtQuestion = Form->BtnStartStop->isChecked(); };
     Prompts.Answers = {TPrompts::TAnswer::No};
-    Form->BtnStartStop->click(); // returns when the loop has ended
-    EXPECT_TRUE(frames >= 5 && frames < 1000) << frames;
+    Form->BtnStartStop->click();
+    EXPECT_TRUE(frames >= 30 && frames < 1000) << frames;
     EXPECT_FALSE(runningAtQuestion);
     EXPECT_EQ(Prompts.Questions.size(), 1);
     EXPECT_FALSE(QFile::exists(IniPath()));
