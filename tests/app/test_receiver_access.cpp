@@ -21,7 +21,6 @@ using ReceiverAccess = SimulatedReceiverTest;
 TEST_F(ReceiverAccess, VersionAndRunSequenceSendEachCallWithItsArguments)
 {
     ASSERT_TRUE(Bind());
-    EXPECT_TRUE(Messages.empty());
     EXPECT_EQ(Receiver.ReceiverDllVersion(), (1u << 16) | 5u); // the simulator's 1.5
     ASSERT_TRUE(Receiver.ReceiverOpen());
     ASSERT_TRUE(Receiver.ReceiverFirmwareDownload());
@@ -51,9 +50,7 @@ TEST_F(ReceiverAccess, DitherToggledWithPreampAndAcquisitionOnSendsSevenThenFive
     Receiver.ReceiverSetAcquisition(true);
     Receiver.ReceiverSetPreamp(true);
     Receiver.ReceiverSetDither(true);
-    EXPECT_EQ(Receiver.ControlWord(), 7u);
     Receiver.ReceiverSetDither(false);
-    EXPECT_EQ(Receiver.ControlWord(), 5u);
     EXPECT_EQ(TraceLines(), (Lines{"Sio 1 4", "Sio 5 4", "Sio 7 4", "Sio 5 4"}));
 }
 
@@ -121,9 +118,8 @@ TEST_F(ReceiverAccess, LibraryWithoutOpenCountsAsOpened)
 TEST(Stoppuhr, StopWithoutStartMeasuresFromCounterOrigin)
 {
     TStoppUhr watch;
-    EXPECT_EQ(watch.StartCount, 0);
     const double elapsed = watch.Stop();
-    EXPECT_GT(watch.StopCount, 0);
+    EXPECT_TRUE(watch.StartCount == 0 && watch.StopCount > 0);
     EXPECT_DOUBLE_EQ(elapsed, static_cast<double>(watch.StopCount) / 1e9);
 }
 
@@ -134,8 +130,7 @@ TEST(Stoppuhr, IntervalsFromTheLastStart)
     TStoppUhr watch;
     watch.Start();
     const double tiny = watch.Stop();
-    EXPECT_GE(tiny, 0.0);
-    EXPECT_LT(tiny, 1e-3);
+    EXPECT_TRUE(tiny >= 0.0 && tiny < 1e-3) << tiny;
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
     const double first = watch.Stop();
     std::this_thread::sleep_for(std::chrono::milliseconds(5));

@@ -47,8 +47,8 @@ protected:
 };
 
 // The 10 MHz reference carrier follows attenuator (a step it lacks is ignored) and preamp;
-// the floor rises toward low frequencies and with dither; medium wave is busy; all of it
-// within the displayed level range.
+// the floor rises toward low frequencies and with dither; all of it within the displayed
+// level range.
 TEST_F(SimulatedReceiver, SpectrumFitsTheDisplay)
 {
     BringUp();
@@ -68,18 +68,6 @@ TEST_F(SimulatedReceiver, SpectrumFitsTheDisplay)
     std::sort(levels.begin() + 1, levels.end());
     EXPECT_GT(levels[1], -125.0);
     EXPECT_TRUE(levels.back() > -45.0 && levels.back() < -25.0) << levels.back();
-
-    levels = Spectrum(12);
-    const double floor = Mean(levels, 1700, 1800);
-    int stations = 0;
-    float loudest = -200;
-    for (int kHz = 531; kHz <= 1602; kHz += 9) { // the channel raster
-        const float level = levels[std::lround(kHz * 4096 / 40000.0)];
-        stations += level > floor + 10;
-        loudest = std::max(loudest, level);
-    }
-    EXPECT_GE(stations, 20);
-    EXPECT_TRUE(loudest > -50.0 && loudest < -25.0) << loudest;
 
     Receiver.ReceiverSetDither(true);
     const double dithered = Mean(Spectrum(11, 4), 36000, 39000);
