@@ -106,38 +106,28 @@ TEST_F(SpkFileTest, GoldenBytesOfADataRecord)
     EXPECT_TRUE(Content() == expected);
 }
 
-TEST_F(SpkFileTest, WriteThenReadBackWithHeaderAndSeek)
+// Whole recordings are written and played back through the window's tests; here the
+// edges: seeking before the start fails, past the end reads nothing, and Create replaces.
+TEST_F(SpkFileTest, SeekEdgesAndCreateReplaces)
 {
     TSpkWriter writer;
     writer.Create(Path);
     writer.AppendHeader(0.25, -3.0, true, ',');
-    for (int k = 1; k <= 4; ++k)
-        writer.AppendRecord(k == 2 ? 0.0 : 46000.0 + k, Block(k).data());
-    EXPECT_EQ(writer.RecordCount(), 5);
+    writer.AppendRecord(46001.0, Block(1).data());
+    writer.AppendRecord(0.0, Block(2).data());
+    EXPECT_EQ(writer.RecordCount(), 3);
     writer.Close();
-
     TSpkReader reader;
     reader.Open(Path);
-    EXPECT_EQ(reader.RecordCount(), 5);
-    std::vector<uint8_t> raw(FrameRecordSize);
-    ASSERT_EQ(reader.ReadRaw(raw.data()), raw.size());
-    const auto header = ParseOffsetsHeader(raw.data(), raw.size());
-    EXPECT_TRUE(header && header->Inverted && header->FreqOffset == 0.25);
+    reader.Seek(2);
     std::vector<int16_t> block(SampleBlockSamples);
     double stamp = -1;
-    for (int k : {1, 2, 3, 4, 3}) {
-        if (k == 3 && reader.AtEnd())
-            reader.Seek(3);
-        EXPECT_EQ(reader.Position(), k);
-        ASSERT_EQ(reader.ReadRecord(stamp, block.data()), TSpkReadResult::Full);
-        EXPECT_EQ(stamp, k == 2 ? 0.0 : 46000.0 + k);
-        EXPECT_EQ(block, Block(k)) << "record " << k;
-    }
+    ASSERT_EQ(reader.ReadRecord(stamp, block.data()), TSpkReadResult::Full);
+    EXPECT_TRUE(stamp == 0.0 && block == Block(2) && reader.AtEnd());
     reader.Seek(9);
     EXPECT_EQ(reader.ReadRecord(stamp, block.data()), TSpkReadResult::End);
     EXPECT_THROW(reader.Seek(-1), ESpkReadError);
-
-    writer.Create(Path); // replaces the old recording
+    writer.Create(Path);
     writer.Close();
     EXPECT_TRUE(Content().empty());
 }
@@ -219,20 +209,18 @@ TEST_F(SpkFileTest, WriteFailureKeepsWholeRecordsOnly)
     EXPECT_TRUE(Content() == Record(46003.0, 0) + Record(46004.0, 1));
 }
 
-TEST_F(SpkFileTest, OpenAndCreateErrorsNameTheFileAndReason)
+// The creation failure is checked where the window records.
+TEST_F(SpkFileTest, OpenErrorsNameTheFileAndReason)
 {
     TSpkReader reader;
+    EXPECT_THROW(reader.Open(Dir.string()), ESpkReadError);
     try {
         reader.Open(Path);
         ADD_FAILURE() << "opened a missing file";
     } catch (const ESpkReadError& e) {
         EXPECT_EQ(std::string(e.what()), "Cannot open " + Path + ": " + std::strerror(ENOENT));
     }
-    EXPECT_THROW(reader.Open(Dir.string()), ESpkReadError);
     double stamp = 0;
     std::vector<int16_t> block(SampleBlockSamples);
     EXPECT_THROW(reader.ReadRecord(stamp, block.data()), ESpkReadError);
-    TSpkWriter writer;
-    EXPECT_THROW(writer.Create((Dir / "no" / "run.spk").string()), ESpkWriteError);
-    EXPECT_THROW(writer.AppendRecord(0, block.data()), ESpkWriteError);
 }
