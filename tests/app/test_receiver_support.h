@@ -12,6 +12,15 @@
 
 using Lines = std::vector<std::string>;
 
+// Clears the simulator's settings: it then runs paced, untraced and without faults.
+inline void ClearSimulatorVariables()
+{
+    for (const char* name :
+         {"QUILLEX_RECEIVER_LIBRARY", "QUILLEX_SIM_OPEN_FAIL", "QUILLEX_SIM_FIRMWARE_FAIL",
+          "QUILLEX_SIM_FPGA_RESULT", "QUILLEX_SIM_TRACE", "QUILLEX_SIM_BLOCK_RATE"})
+        unsetenv(name);
+}
+
 // Binds the simulated receiver built next to this test program, with a fresh
 // call trace and no pacing unless a test asks for it.
 class SimulatedReceiverTest : public ::testing::Test
@@ -19,7 +28,7 @@ class SimulatedReceiverTest : public ::testing::Test
 protected:
     void SetUp() override
     {
-        ClearVariables();
+        ClearSimulatorVariables();
         TracePath = ::testing::TempDir() + "quillex_trace_" + std::to_string(getpid()) + ".txt";
         std::remove(TracePath.c_str());
         setenv("QUILLEX_SIM_TRACE", TracePath.c_str(), 1);
@@ -29,16 +38,8 @@ protected:
     void TearDown() override
     {
         Receiver.ReleaseReceiverLibrary();
-        ClearVariables();
+        ClearSimulatorVariables();
         std::remove(TracePath.c_str());
-    }
-
-    static void ClearVariables()
-    {
-        for (const char* name :
-             {"QUILLEX_RECEIVER_LIBRARY", "QUILLEX_SIM_OPEN_FAIL", "QUILLEX_SIM_FIRMWARE_FAIL",
-              "QUILLEX_SIM_FPGA_RESULT", "QUILLEX_SIM_TRACE", "QUILLEX_SIM_BLOCK_RATE"})
-            unsetenv(name);
     }
 
     // Points the binding at a simulator variant built next to this program.

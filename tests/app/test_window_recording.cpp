@@ -116,9 +116,7 @@ TEST_F(RecordingTest, RecordThenPlayBackGoldenBytesAndSameLevelsInAnyLocale)
     EXPECT_EQ(Flags(), "run timer record - -");
     Form->BtnStartStop->click(); // stopping releases Record and closes the file
     EXPECT_EQ(Flags(), "- - - sync playback");
-    QFile file(Path("golden.spk"));
-    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
-    EXPECT_TRUE(file.readAll().left(2 * RecordSize).toStdString() == expected);
+    EXPECT_TRUE(ReadAll(Path("golden.spk")).left(2 * RecordSize).toStdString() == expected);
     const auto recordedLevels = std::exchange(Levels, {});
     const auto recordedStamps = std::exchange(Stamps, {});
     ASSERT_TRUE(recordedStamps.size() == 6 && recordedStamps[0] > 0);

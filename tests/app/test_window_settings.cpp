@@ -32,10 +32,10 @@ TEST_F(WindowTest, SettingsRoundTripThroughTheFile)
 // "Range" 120 is limited by the bar; a missing "Freq" is half the largest centre.
 TEST_F(WindowTest, GarbageAndMissingKeysFallBackToTheirDefaults)
 {
-    WriteIni(QStringLiteral("[Settings]\nFFTWindow=abc\nBandWidth=0\nSpeed=\nAtt=0x2\n"
-                            "MinLevel=1e3\nRange=120\nFFT=zz\nDither=1\n"
-                            "[Form]\nWidth=wide\n[Offsets]\nFreqMHz=foo\nLeveldB=2,5\n"
-                            "Enabled=1\nInverted=x\n"));
+    WriteIni(("[Settings]\nFFTWindow=abc\nBandWidth=0\nSpeed=\nAtt=0x2\n"
+              "MinLevel=1e3\nRange=120\nFFT=zz\nDither=1\n"
+              "[Form]\nWidth=wide\n[Offsets]\nFreqMHz=foo\nLeveldB=2,5\n"
+              "Enabled=1\nInverted=x\n"));
     Start();
     EXPECT_TRUE(Prompts.Errors.isEmpty());
     EXPECT_EQ(Form->RGFenster->ItemIndex(), 1);

@@ -10,6 +10,7 @@
 #include "DateTimeU.h"
 #include "Prompts.h"
 #include "Unit1.h"
+#include "test_receiver_support.h"
 
 // Readable failure messages.
 inline std::ostream& operator<<(std::ostream& Out, const QString& Text)
@@ -61,27 +62,25 @@ public:
         Questions << Text;
         if (OnQuestion)
             OnQuestion();
-        const TAnswer answer = Answers.empty() ? TAnswer::Cancel : Answers.front();
-        if (!Answers.empty())
-            Answers.pop_front();
-        return answer;
+        return Next(Answers, TAnswer::Cancel);
     }
-    QString SaveFileName(const QString&, const QString&, const QString&) override
+    QString SaveFileName(const QString&, const QString&, const QString&) override { return Dlg(); }
+    QString OpenFileName(const QString&, const QString&, const QString&) override { return Dlg(); }
+
+private:
+    template <typename T> static T Next(std::deque<T>& Script, T Otherwise)
     {
-        return Dialog();
+        if (Script.empty())
+            return Otherwise;
+        T next = Script.front();
+        Script.pop_front();
+        return next;
     }
-    QString OpenFileName(const QString&, const QString&, const QString&) override
-    {
-        return Dialog();
-    }
-    QString Dialog()
+    QString Dlg()
     {
         if (OnDialog)
             OnDialog();
-        const QString name = Names.empty() ? QString() : Names.front();
-        if (!Names.empty())
-            Names.pop_front();
-        return name;
+        return Next(Names, QString());
     }
 };
 
@@ -92,7 +91,7 @@ protected:
     void SetUp() override
     {
         QLocale::setDefault(QLocale::c());
-        ClearVariables();
+        ClearSimulatorVariables();
         ASSERT_TRUE(Dir.isValid());
         OldDir = QDir::currentPath();
         QDir::setCurrent(Dir.path());
@@ -105,16 +104,8 @@ protected:
     {
         Form.reset();
         QDir::setCurrent(OldDir);
-        ClearVariables();
+        ClearSimulatorVariables();
         QLocale::setDefault(QLocale::c());
-    }
-
-    static void ClearVariables()
-    {
-        for (const char* name :
-             {"QUILLEX_RECEIVER_LIBRARY", "QUILLEX_SIM_OPEN_FAIL", "QUILLEX_SIM_FIRMWARE_FAIL",
-              "QUILLEX_SIM_FPGA_RESULT", "QUILLEX_SIM_TRACE", "QUILLEX_SIM_BLOCK_RATE"})
-            unsetenv(name);
     }
 
     // Creates the window and runs the start-up tick at once instead of after 100 ms.
@@ -141,11 +132,15 @@ protected:
         return text.join(u' ');
     }
 
+    static QByteArray ReadAll(const QString& Path)
+    {
+        QFile file(Path);
+        file.open(QIODevice::ReadOnly);
+        return file.readAll();
+    }
     QStringList Trace() const
     {
-        QFile file(TracePath);
-        file.open(QIODevice::ReadOnly);
-        return QString::fromLocal8Bit(file.readAll()).split(u'\n', Qt::SkipEmptyParts);
+        return QString(ReadAll(TracePath)).split('\n', Qt::SkipEmptyParts);
     }
     QString Calls() const { return Trace().join(u','); }
     int Reads() const
@@ -155,18 +150,8 @@ protected:
 
     QString IniPath() const { return Dir.filePath(QStringLiteral("Quillex.ini")); }
 
-    void WriteIni(const QString& Text) const
-    {
-        QFile file(IniPath());
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        file.write(Text.toUtf8());
-    }
-
-    QString ReadIni() const
-    {
-        QFile file(IniPath());
-        return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
-    }
+    void WriteIni(const char* Text) const { std::ofstream(IniPath().toStdString()) << Text; }
+    QString ReadIni() const { return ReadAll(IniPath()); }
 
     QTemporaryDir Dir;
     QString OldDir;
