@@ -47,12 +47,8 @@ TEST_F(WindowTest, FrameLevelsAndMirroring)
         Form->SampleBlock[i] = static_cast<int16_t>((i * 7919) % 30000 - 15000);
     Form->ProcessFrame();
     EXPECT_EQ(Levels(*Form), clean);
-}
 
-// The waterfall gets the visible slice of levels; averaging 64 moves each bin a 64th.
-TEST_F(WindowTest, WaterfallSliceAndAveraging)
-{
-    Start();
+    // The waterfall gets the visible slice of levels; averaging 64 moves each bin a 64th.
     Form->SEFft->setValue(12);
     Form->RGBW->setItemIndex(1); // 10 MHz around 20000 kHz: bins 1536..2559
     FillTone(*Form, 1600, 4000);

@@ -1,18 +1,26 @@
 #include "test_window_support.h"
 
-// Settings load sends the attenuator before preselector and acquisition bit; an
-// unchanged close asks nothing, saves nothing and shuts the receiver down.
-TEST_F(WindowTest, StartupBringsTheReceiverUpInOrderAndCleanCloseShutsItDown)
+// Settings load sends the attenuator before preselector and acquisition bit. Cancel at
+// close stops the program but keeps it open and unsaved; No then closes it, switching
+// acquisition off and closing the receiver.
+TEST_F(WindowTest, StartupOrderAndTheCloseQuestion)
 {
     Start();
-    EXPECT_TRUE(Prompts.Messages.isEmpty());
-    EXPECT_FALSE(Form->Terminated);
+    EXPECT_TRUE(Prompts.Messages.isEmpty() && !Form->Terminated);
     EXPECT_EQ(Form->windowTitle(), "Quillex V2.3");
     EXPECT_EQ(Form->StatusText(0), "FFT: 2048 Points    Resolution:19.531 kHz");
     EXPECT_EQ(Form->StatusText(1), "Center: 20.00 MHz");
-    EXPECT_FALSE(Form->BtnStartStop->isChecked()); // nothing runs until Start
+    EXPECT_EQ(Flags(), "- - - sync playback"); // nothing runs until Start
+    Form->SESpeed->setValue(50);
+    Form->BtnStartStop->click(); // fast scan: Timer1 runs
+    ASSERT_EQ(Flags(), "run timer - - -");
+    EXPECT_FALSE(CloseWindow()); // the script answers Cancel
+    EXPECT_EQ(Prompts.Questions, QStringList{"Some Settings changed, save?"});
+    EXPECT_EQ(Flags(), "- - - sync playback");
+    EXPECT_FALSE(Trace().contains("Close"));
+    Prompts.Answers = {TPrompts::TAnswer::No};
     EXPECT_TRUE(CloseWindow());
-    EXPECT_TRUE(Prompts.Questions.isEmpty());
+    EXPECT_EQ(Prompts.Questions.size(), 2);
     EXPECT_FALSE(QFile::exists(IniPath()));
     EXPECT_EQ(Calls(), "GetDLLVersion,Open,FirmwareDownload perseusds16v11.hex,FpgaConfig "
                        "perseusds16v10,SetAttenuator 0,SetPreselector 10,Sio 1 4,Sio 0 4,Close");
@@ -70,22 +78,6 @@ TEST_F(WindowTest, DebugArgumentSkipsReceiverBringUpButKeepsControlWord)
     Start({"DEBUGGER"});
     EXPECT_FALSE(Form->DebugMode);
     EXPECT_TRUE(Trace().contains("Open"));
-}
-
-// Cancel stops the program but keeps it open, unsaved, and asks again next time.
-TEST_F(WindowTest, RefusedCloseLeavesAStoppedProgram)
-{
-    Start();
-    Form->SESpeed->setValue(50);
-    Form->BtnStartStop->click(); // fast scan: Timer1 runs
-    ASSERT_EQ(Flags(), "run timer - - -");
-    EXPECT_FALSE(CloseWindow()); // the script answers Cancel
-    EXPECT_EQ(Prompts.Questions, QStringList{"Some Settings changed, save?"});
-    EXPECT_EQ(Flags(), "- - - sync playback");
-    EXPECT_FALSE(QFile::exists(IniPath()));
-    EXPECT_FALSE(Trace().contains("Close"));
-    EXPECT_FALSE(CloseWindow());
-    EXPECT_EQ(Prompts.Questions.size(), 2);
 }
 
 // The sync loop runs until Stop with the pacing locked and shows the rate; a close during

@@ -135,8 +135,7 @@ protected:
     static QByteArray ReadAll(const QString& Path)
     {
         QFile file(Path);
-        file.open(QIODevice::ReadOnly);
-        return file.readAll();
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
     }
     QStringList Trace() const
     {
