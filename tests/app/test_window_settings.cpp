@@ -16,9 +16,16 @@ TEST_F(WindowTest, SettingsRoundTripThroughTheFile)
     Form->resize(900, 700);
     Form->move(150, 90);
     const auto saved = Form->CurrentSettings();
-    Prompts.Answers = {TPrompts::TAnswer::Yes};
+    const QString startDir = Form->StartDir;
+    Form->StartDir = Dir.filePath("missing/folder/"); // a write error keeps the window open
+    Prompts.Answers = {TPrompts::TAnswer::Yes, TPrompts::TAnswer::Yes};
+    EXPECT_FALSE(CloseWindow());
+    EXPECT_EQ(Prompts.Errors,
+              QStringList{"In " + Form->SettingsPath() + " kann nicht geschrieben werden"});
+    EXPECT_FALSE(Trace().contains("Close"));
+    Form->StartDir = startDir;
     ASSERT_TRUE(CloseWindow());
-    EXPECT_EQ(Prompts.Questions, QStringList{"Some Settings changed, save?"});
+    EXPECT_EQ(Prompts.Questions, QStringList(2, "Some Settings changed, save?"));
     EXPECT_FALSE(ReadIni().contains("[Offsets]", Qt::CaseInsensitive));
 
     Start();
@@ -26,7 +33,7 @@ TEST_F(WindowTest, SettingsRoundTripThroughTheFile)
     EXPECT_TRUE(Trace().contains("SetAttenuator 2"));
     EXPECT_EQ(Form->SBFrq->value(), 12340);
     ASSERT_TRUE(CloseWindow());
-    EXPECT_EQ(Prompts.Questions.size(), 1); // unchanged: no second question
+    EXPECT_EQ(Prompts.Questions.size(), 2); // unchanged: no further question
 }
 
 // "Range" 120 is limited by the bar; a missing "Freq" is half the largest centre.
@@ -86,16 +93,4 @@ TEST_F(WindowTest, OffsetsCountAtStoredPrecisionOnlyWhileEnabled)
     Start();
     EXPECT_TRUE(Form->FreqOffset == 1.235f && Form->LevelOffset == -12.5f);
     EXPECT_EQ(Form->EdtFrqOffset->text(), "1.235");
-}
-
-TEST_F(WindowTest, WriteErrorIsReportedAndKeepsTheWindowOpen)
-{
-    Start();
-    Form->SEAvg->setValue(4);
-    Form->StartDir = Dir.filePath("missing/folder/");
-    Prompts.Answers = {TPrompts::TAnswer::Yes};
-    EXPECT_FALSE(CloseWindow());
-    EXPECT_EQ(Prompts.Errors,
-              QStringList{"In " + Form->SettingsPath() + " kann nicht geschrieben werden"});
-    EXPECT_FALSE(Trace().contains("Close"));
 }
