@@ -56,16 +56,13 @@ TEST_F(ReceiverAccess, DitherToggledWithPreampAndAcquisitionOnSendsSevenThenFive
 
 TEST_F(ReceiverAccess, FpgaResultCodesMapToTheirTexts)
 {
-    const std::pair<const char*, const char*> cases[] = {
-        {"0", "OK"},
-        {"1", "FPGAConfig: File not found: perseusds16v10.sbs"},
-        {"2", "FPGAConfig: IO-Error"},
-        {"3", "FPGAConfig: BitStream not loaded"},
-        {"4", "FPGAConfig: unknown error"},
-        {"-7", "FPGAConfig: unknown error"}};
-    ASSERT_TRUE(Bind());
-    ASSERT_TRUE(Receiver.ReceiverOpen());
-    ASSERT_TRUE(Receiver.ReceiverFirmwareDownload());
+    const char* const cases[][2] = {{"0", "OK"},
+                                    {"1", "FPGAConfig: File not found: perseusds16v10.sbs"},
+                                    {"2", "FPGAConfig: IO-Error"},
+                                    {"3", "FPGAConfig: BitStream not loaded"},
+                                    {"4", "FPGAConfig: unknown error"},
+                                    {"-7", "FPGAConfig: unknown error"}};
+    ASSERT_TRUE(Bind() && Receiver.ReceiverOpen() && Receiver.ReceiverFirmwareDownload());
     for (const auto& [code, text] : cases) {
         setenv("QUILLEX_SIM_FPGA_RESULT", code, 1);
         EXPECT_EQ(Receiver.ReceiverFpgaConfig(), text) << "code " << code;
@@ -77,8 +74,7 @@ TEST_F(ReceiverAccess, MissingLibraryIsReportedEvenWhenOneSitsNextToTheProgram)
     ASSERT_TRUE(Bind());
     Receiver.ReceiverSetAcquisition(true);
     setenv("QUILLEX_RECEIVER_LIBRARY", "/nonexistent/libperseususb.so", 1);
-    EXPECT_FALSE(Bind());
-    EXPECT_FALSE(Receiver.IsBound());
+    EXPECT_FALSE(Bind() || Receiver.IsBound());
     EXPECT_EQ(Messages, Lines{"Perseus-DLL not found, terminating."});
     EXPECT_EQ(Receiver.ControlWord(), 0u);
     EXPECT_FALSE(Receiver.ReleaseReceiverLibrary());
@@ -87,8 +83,7 @@ TEST_F(ReceiverAccess, MissingLibraryIsReportedEvenWhenOneSitsNextToTheProgram)
 TEST_F(ReceiverAccess, LibraryLackingAnEntryIsRefusedAndNeverCalled)
 {
     UseBuiltLibrary("libperseususb_nosio.so");
-    EXPECT_FALSE(Bind());
-    EXPECT_FALSE(Receiver.IsBound());
+    EXPECT_FALSE(Bind() || Receiver.IsBound());
     EXPECT_EQ(Messages, Lines{"Perseus-DLL: entry \"Sio\" missing, terminating."});
 
     // Every wrapper stays harmless on an unbound receiver.
