@@ -18,9 +18,6 @@ TEST(Program, StartsInOrderAndShutsTheReceiverDownCleanly)
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
     env.insert(QStringLiteral("QUILLEX_SIM_TRACE"), trace.fileName());
-    for (const char* name : {"QUILLEX_RECEIVER_LIBRARY", "QUILLEX_SIM_OPEN_FAIL",
-                             "QUILLEX_SIM_FIRMWARE_FAIL", "QUILLEX_SIM_FPGA_RESULT"})
-        env.remove(QString::fromLatin1(name));
     QProcess program;
     program.setProcessEnvironment(env);
     program.setWorkingDirectory(dir.path());
