@@ -15,21 +15,16 @@
 class TFullDisk
 {
 public:
-    explicit TFullDisk(rlim_t Bytes) : OldHandler(std::signal(SIGXFSZ, SIG_IGN))
+    explicit TFullDisk(rlim_t Bytes)
     {
+        std::signal(SIGXFSZ, SIG_IGN); // a failing write, not a killed test program
         getrlimit(RLIMIT_FSIZE, &Old);
-        rlimit limit = Old;
-        limit.rlim_cur = Bytes;
+        const rlimit limit{Bytes, Old.rlim_max};
         EXPECT_EQ(setrlimit(RLIMIT_FSIZE, &limit), 0);
     }
-    ~TFullDisk()
-    {
-        setrlimit(RLIMIT_FSIZE, &Old);
-        std::signal(SIGXFSZ, OldHandler);
-    }
+    ~TFullDisk() { setrlimit(RLIMIT_FSIZE, &Old); }
 
 private:
-    void (*OldHandler)(int);
     rlimit Old{};
 };
 

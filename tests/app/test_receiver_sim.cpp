@@ -51,7 +51,9 @@ protected:
 // level range.
 TEST_F(SimulatedReceiver, SpectrumFitsTheDisplay)
 {
-    BringUp();
+    ASSERT_TRUE(Bind() && Receiver.ReceiverOpen() && Receiver.ReceiverFirmwareDownload());
+    ASSERT_EQ(Receiver.ReceiverFpgaConfig(), "OK");
+    Receiver.ReceiverSetAcquisition(true);
     for (int step : {0, 1, 2, 3, 9}) {
         Receiver.ReceiverSetAttenuator(step);
         EXPECT_NEAR(Spectrum()[512], -50.0 - 10 * std::min(step, 3), 0.5) << "step " << step;
@@ -82,8 +84,7 @@ TEST_F(SimulatedReceiver, DeliversOnlyWhileStreamingAtASteadyPace)
     Block block;
     block.fill(0x1234);
     Receiver.ReceiverReadBlock(block.data()); // not opened yet
-    ASSERT_TRUE(Receiver.ReceiverOpen());
-    ASSERT_TRUE(Receiver.ReceiverFirmwareDownload());
+    ASSERT_TRUE(Receiver.ReceiverOpen() && Receiver.ReceiverFirmwareDownload());
     ASSERT_EQ(Receiver.ReceiverFpgaConfig(), "OK");
     Receiver.ReceiverReadBlock(block.data()); // acquisition still off
     EXPECT_EQ(std::count(block.begin(), block.end(), 0x1234), TReceiverAccess::SampleCount);

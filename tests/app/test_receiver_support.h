@@ -57,17 +57,6 @@ protected:
             [this](const std::string& text) { Messages.push_back(text); });
     }
 
-    // Binds and brings the receiver up as the start-up does, acquisition on.
-    void BringUp()
-    {
-        ASSERT_TRUE(Bind());
-        ASSERT_TRUE(Receiver.ReceiverOpen());
-        ASSERT_TRUE(Receiver.ReceiverFirmwareDownload());
-        ASSERT_EQ(Receiver.ReceiverFpgaConfig(), "OK");
-        Receiver.ReceiverSetPreselector(10);
-        Receiver.ReceiverSetAcquisition(true);
-    }
-
     Lines TraceLines() const
     {
         Lines lines;

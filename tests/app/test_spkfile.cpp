@@ -52,21 +52,15 @@ TOffsetsHeader Parse(const std::string& text)
 // zero offset cannot be told from the header.
 TEST(SpkHeader, GoldenTextsAndRoundTrip)
 {
-    const struct
-    {
-        double Freq, Level;
-        bool Inverted;
-        char Separator;
-        const char* Text;
-    } cases[] = {{0.5, 12.5, true, '.', "Offsets:      -0.500    12.5"},
-                 {1234.5678, -7.25, false, ',', "Offsets:    1234,568    -7,2"},
-                 {0.0, 0.0, true, '.', "Offsets:       0.000     0.0"},
-                 {9999999.999, -99999.9, true, '.', "Offsets:-9999999.999-99999.9"}};
-    for (const auto& c : cases) {
-        EXPECT_EQ(HeaderText(c.Freq, c.Level, c.Inverted, c.Separator), c.Text);
-        const TOffsetsHeader back = Parse(c.Text);
-        EXPECT_EQ(HeaderText(back.FreqOffset, back.LevelOffset, back.Inverted, c.Separator),
-                  c.Text);
+    const std::tuple<double, double, bool, char, std::string> cases[] = {
+        {0.5, 12.5, true, '.', "Offsets:      -0.500    12.5"},
+        {1234.5678, -7.25, false, ',', "Offsets:    1234,568    -7,2"},
+        {0.0, 0.0, true, '.', "Offsets:       0.000     0.0"},
+        {9999999.999, -99999.9, true, '.', "Offsets:-9999999.999-99999.9"}};
+    for (const auto& [freq, level, inverted, separator, text] : cases) {
+        EXPECT_EQ(HeaderText(freq, level, inverted, separator), text);
+        const TOffsetsHeader back = Parse(text);
+        EXPECT_EQ(HeaderText(back.FreqOffset, back.LevelOffset, back.Inverted, separator), text);
     }
     const TOffsetsHeader inverted = Parse("Offsets:      -0.500    12.5");
     EXPECT_TRUE(inverted.FreqOffset == 0.5 && inverted.LevelOffset == 12.5 && inverted.Inverted);
