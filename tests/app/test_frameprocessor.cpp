@@ -168,7 +168,8 @@ TEST(LabelInterval, TableEdges)
 }
 
 // Seven frames per second label every five seconds; on a boundary the label is due
-// at once; just before midnight the next label falls on the next day.
+// at once; just before midnight the next label falls on the next day; a label is due
+// from its moment on.
 TEST(LabelAlignment, NextBoundaryOfTheInterval)
 {
     const double five = SecondsToDays(LabelIntervalSeconds(TPacing::Fast, 7));
@@ -178,6 +179,11 @@ TEST(LabelAlignment, NextBoundaryOfTheInterval)
     EXPECT_EQ(FirstAlignedLabelDue(boundary, five), boundary);
     EXPECT_DOUBLE_EQ(FirstAlignedLabelDue(At(23, 59, 59, 999), SecondsToDays(1)),
                      EncodeDateTime(2026, 12, 7, 0, 0, 0));
+    EXPECT_TRUE(IsDue(At(10, 17, 25, 1), boundary));
+    EXPECT_FALSE(IsDue(At(10, 17, 24, 999), boundary));
+    // No endless stepping for intervals that never advance.
+    for (double interval : {0.0, -1.0, std::numeric_limits<double>::quiet_NaN()})
+        EXPECT_EQ(FirstAlignedLabelDue(boundary, interval), boundary) << interval;
 }
 
 // Over many moments: the label falls on a multiple of the interval past the
@@ -198,14 +204,4 @@ TEST(LabelAlignment, AlignedWithinOneIntervalForAnyMoment)
                 << now << " " << seconds;
         }
     }
-}
-
-TEST(LabelAlignment, DueMomentsAndUnusableIntervals)
-{
-    const double now = At(12, 0, 7);
-    EXPECT_TRUE(IsDue(At(12, 0, 7, 1), now));
-    EXPECT_FALSE(IsDue(At(12, 0, 6, 999), now));
-    // No endless stepping for intervals that never advance.
-    for (double interval : {0.0, -1.0, std::numeric_limits<double>::quiet_NaN()})
-        EXPECT_EQ(FirstAlignedLabelDue(now, interval), now) << interval;
 }
