@@ -46,39 +46,11 @@ protected:
     }
 };
 
-// The 10 MHz reference carrier follows attenuator (a step it lacks is ignored) and preamp;
-// the floor rises toward low frequencies and with dither; all of it within the displayed
-// level range.
-TEST_F(SimulatedReceiver, SpectrumFitsTheDisplay)
-{
-    ASSERT_TRUE(Bind() && Receiver.ReceiverOpen() && Receiver.ReceiverFirmwareDownload());
-    ASSERT_EQ(Receiver.ReceiverFpgaConfig(), "OK");
-    Receiver.ReceiverSetAcquisition(true);
-    for (int step : {0, 1, 2, 3, 9}) {
-        Receiver.ReceiverSetAttenuator(step);
-        EXPECT_NEAR(Spectrum()[512], -50.0 - 10 * std::min(step, 3), 0.5) << "step " << step;
-    }
-    Receiver.ReceiverSetAttenuator(0);
-    Receiver.ReceiverSetPreamp(true);
-    EXPECT_NEAR(Spectrum()[512], -40.0, 0.5);
-    Receiver.ReceiverSetPreamp(false);
-
-    std::vector<float> levels = Spectrum(11, 4);
-    const double high = Mean(levels, 36000, 39000), low = Mean(levels, 300, 500);
-    EXPECT_TRUE(high > -115.0 && high < -100.0) << high;
-    EXPECT_TRUE(low > high + 6.0 && low < -85.0) << low;
-    std::sort(levels.begin() + 1, levels.end());
-    EXPECT_GT(levels[1], -125.0);
-    EXPECT_TRUE(levels.back() > -45.0 && levels.back() < -25.0) << levels.back();
-
-    Receiver.ReceiverSetDither(true);
-    const double dithered = Mean(Spectrum(11, 4), 36000, 39000);
-    EXPECT_TRUE(dithered > high + 4.0 && dithered < high + 12.0) << dithered;
-}
-
-// Blocks come only while open with acquisition on, at the set rate, and after a long
-// pause still one period apart instead of catching up.
-TEST_F(SimulatedReceiver, DeliversOnlyWhileStreamingAtASteadyPace)
+// Blocks come only while open with acquisition on. The 10 MHz reference carrier follows
+// attenuator (a step it lacks is ignored) and preamp; the floor rises toward low
+// frequencies and with dither; all of it within the displayed level range. Paced, blocks
+// come at the set rate, and after a long pause still one period apart, not catching up.
+TEST_F(SimulatedReceiver, StreamsLevelsThatFitTheDisplayAtASteadyPace)
 {
     ASSERT_TRUE(Bind());
     Block block;
@@ -91,6 +63,25 @@ TEST_F(SimulatedReceiver, DeliversOnlyWhileStreamingAtASteadyPace)
     Receiver.ReceiverSetAcquisition(true);
     Receiver.ReceiverReadBlock(block.data());
     EXPECT_LT(std::count(block.begin(), block.end(), 0x1234), 10);
+
+    for (int step : {0, 1, 2, 3, 9}) {
+        Receiver.ReceiverSetAttenuator(step);
+        EXPECT_NEAR(Spectrum()[512], -50.0 - 10 * std::min(step, 3), 0.5) << "step " << step;
+    }
+    Receiver.ReceiverSetAttenuator(0);
+    Receiver.ReceiverSetPreamp(true);
+    EXPECT_NEAR(Spectrum()[512], -40.0, 0.5);
+    Receiver.ReceiverSetPreamp(false);
+    std::vector<float> levels = Spectrum(11, 4);
+    const double high = Mean(levels, 36000, 39000), low = Mean(levels, 300, 500);
+    EXPECT_TRUE(high > -115.0 && high < -100.0) << high;
+    EXPECT_TRUE(low > high + 6.0 && low < -85.0) << low;
+    std::sort(levels.begin() + 1, levels.end());
+    EXPECT_GT(levels[1], -125.0);
+    EXPECT_TRUE(levels.back() > -45.0 && levels.back() < -25.0) << levels.back();
+    Receiver.ReceiverSetDither(true);
+    const double dithered = Mean(Spectrum(11, 4), 36000, 39000);
+    EXPECT_TRUE(dithered > high + 4.0 && dithered < high + 12.0) << dithered;
 
     setenv("QUILLEX_SIM_BLOCK_RATE", "200", 1);
     const auto elapsed = [&](int blocks) {

@@ -26,11 +26,8 @@ TEST_F(WindowTest, BandwidthTableSetsGapScrollRangeAndLineLength)
         EXPECT_TRUE(Form->ViewStartBin >= 0 && Form->ViewStartBin <= 4096 - int(r.Length));
         EXPECT_EQ(Form->Histo->ViewXCurrentMax() - Form->Histo->ViewXCurrentMin(), 2.0f * r.Min);
     }
-}
 
-TEST_F(WindowTest, CentreFollowsTheBandwidthLimits)
-{
-    Start();
+    // The centre follows the bandwidth's limits.
     Form->RGBW->setItemIndex(0);
     Form->SBFrq->setValue(2500);
     EXPECT_EQ(Form->StatusText(1), "Center: 2.50 MHz");
