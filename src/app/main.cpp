@@ -19,7 +19,9 @@ void OnTerminateSignal(int)
 }
 
 // A termination request (logout, kill) closes the window the normal way, so the
-// receiver is switched off and closed before the program ends.
+// receiver is switched off and closed before the program ends. The handler is used
+// once: a second request ends the program at once, so an unanswered dialog (a start-up
+// message, the save question) cannot keep it alive.
 void CloseOnTerminateSignal(TForm1& Window)
 {
     if (::socketpair(AF_UNIX, SOCK_STREAM, 0, TerminateSignalPipe) != 0)
@@ -33,7 +35,7 @@ void CloseOnTerminateSignal(TForm1& Window)
     struct sigaction action = {};
     action.sa_handler = OnTerminateSignal;
     sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESTART;
+    action.sa_flags = SA_RESTART | SA_RESETHAND;
     ::sigaction(SIGTERM, &action, nullptr);
     ::sigaction(SIGINT, &action, nullptr);
 }
