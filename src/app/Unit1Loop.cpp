@@ -13,6 +13,7 @@
 
 #include "DateTimeU.h"
 #include "FrameProcessor.h"
+#include "FrameSpectrum.h"
 #include "LabelSchedule.h"
 #include "SpektroNeu.h"
 #include "dxHisto.h"
@@ -76,13 +77,9 @@ void TForm1::ProcessFrame()
 {
     const int n = FftSize();
     // The vectors always follow the FFT size; a frame that would see them disagree is
-    // dropped rather than read past their ends.
-    if (FftInput == nullptr || FftOutput == nullptr || FftInput->Count != 2 * n ||
-        FftOutput->Real == nullptr || FftOutput->Real->Count != n)
+    // dropped rather than read past their ends. The export tool transforms the same way.
+    if (!quillex::TransformBlock(SampleBlock.data(), *FFT, FftInput, FftOutput))
         return;
-
-    quillex::ScaleSamples(SampleBlock.data(), FftInput->Values, 2 * n);
-    FFT->RealFFT(FftInput, FftOutput, false);
     quillex::AverageMagnitudes(FftOutput->Real->Values, AvgSpectrum.data(), n, SEAvg->value());
     quillex::LevelsFromAverages(AvgSpectrum.data(), LevelSpectrum.data(), n,
                                 CBInverted->isChecked());

@@ -1,0 +1,17 @@
+#pragma once
+
+#include <cstdint>
+
+class TDXFFT;
+class TDXVector;
+class TDXComplexVector;
+
+namespace quillex {
+
+// The first half of a frame's arithmetic, shared by the window and the export tool:
+// Input[i] = 2 * Block[i] for the first 2N samples, then the windowed real FFT, which
+// leaves the magnitudes in Output->Real. Returns false, doing nothing, when the vectors
+// do not fit the FFT's size (N bins, 2N inputs).
+bool TransformBlock(const int16_t* Block, TDXFFT& FFT, TDXVector* Input, TDXComplexVector* Output);
+
+} // namespace quillex

@@ -1,0 +1,255 @@
+#include "ExportOptions.h"
+
+#include "ExportError.h"
+#include "FrameProcessor.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <functional>
+#include <map>
+
+namespace quillex {
+
+namespace {
+
+constexpr int SpectrumKHz = 40000;
+
+[[noreturn]] void Fail(const std::string& Message)
+{
+    throw TExportError(TExitCode::Usage, Message);
+}
+
+int64_t ParseInteger(const std::string& Name, const std::string& Text, int64_t Lo, int64_t Hi)
+{
+    int64_t value = 0;
+    const char* end = Text.data() + Text.size();
+    const auto [stop, ec] = std::from_chars(Text.data(), end, value);
+    if (Text.empty() || ec != std::errc() || stop != end)
+        Fail(Name + " needs a whole number, not \"" + Text + "\"");
+    if (value < Lo || value > Hi)
+        Fail(Name + " " + Text + " is out of range (" + std::to_string(Lo) + " .. " +
+             std::to_string(Hi) + ")");
+    return value;
+}
+
+// Numbers always with "." whatever the locale, so scripts work everywhere.
+double ParseNumber(const std::string& Name, const std::string& Text, double Lo, double Hi)
+{
+    double value = 0;
+    const char* begin = Text.data();
+    const char* end = Text.data() + Text.size();
+    if (begin != end && *begin == '+')
+        ++begin;
+    const auto [stop, ec] = std::from_chars(begin, end, value);
+    if (begin == end || ec != std::errc() || stop != end || !std::isfinite(value))
+        Fail(Name + " needs a number, not \"" + Text + "\"");
+    if (value < Lo || value > Hi) {
+        char range[64];
+        std::snprintf(range, sizeof range, " is out of range (%g .. %g)", Lo, Hi);
+        Fail(Name + " " + Text + range);
+    }
+    return value;
+}
+
+template <typename T>
+T ParseChoice(const std::string& Name, const std::string& Text,
+              const std::vector<std::pair<std::string, T>>& Choices)
+{
+    std::string names;
+    for (const auto& [text, value] : Choices) {
+        if (text == Text)
+            return value;
+        names += (names.empty() ? "" : "|") + text;
+    }
+    Fail(Name + " must be one of " + names + ", not \"" + Text + "\"");
+}
+
+} // namespace
+
+TSpan SpanOf(const TSpectrumSettings& Settings)
+{
+    TSpan span;
+    span.N = 1 << Settings.Exponent;
+    const int index = Settings.SpanMHz == 5    ? 0
+                      : Settings.SpanMHz == 10 ? 1
+                      : Settings.SpanMHz == 20 ? 2
+                                               : 3;
+    span.Length = span.N / (1 << (3 - index));
+    const int half = 500 * Settings.SpanMHz;
+    // The window keeps its view start as a float in kHz.
+    const float viewMin = static_cast<float>(Settings.CentreKHz - half);
+    const int start = RoundHalfEven(static_cast<double>(viewMin) / SpectrumKHz * span.N);
+    span.StartBin = std::clamp(start, 0, span.N - span.Length);
+    return span;
+}
+
+TExportOptions ParseExportArguments(const std::vector<std::string>& Args)
+{
+    TExportOptions o;
+    std::optional<double> centreMHz;
+    bool minGiven = false;
+    using Handler = std::function<void(const std::string& Name, const std::string& Value)>;
+    const std::map<std::string, Handler> valued = {
+        {"--png", [&](auto&, auto& v) { o.Png = v; }},
+        {"--csv", [&](auto&, auto& v) { o.Csv = v; }},
+        {"--fft-exponent",
+         [&](auto& n, auto& v) { o.Spectrum.Exponent = int(ParseInteger(n, v, 8, 12)); }},
+        {"--window",
+         [&](auto& n, auto& v) {
+             o.Spectrum.Window = ParseChoice<TDXLeakType>(n, v,
+                                                          {{"rect", wnRectangle},
+                                                           {"hann", wnHanning},
+                                                           {"hamming", wnHamming},
+                                                           {"blackman", wnBlackman}});
+         }},
+        {"--average",
+         [&](auto& n, auto& v) { o.Spectrum.Average = int(ParseInteger(n, v, 1, 64)); }},
+        {"--span-mhz",
+         [&](auto& n, auto& v) {
+             o.Spectrum.SpanMHz =
+                 ParseChoice<int>(n, v, {{"5", 5}, {"10", 10}, {"20", 20}, {"40", 40}});
+         }},
+        {"--centre-mhz", [&](auto& n, auto& v) { centreMHz = ParseNumber(n, v, 0.0, 40.0); }},
+        {"--first", [&](auto& n, auto& v) { o.First = ParseInteger(n, v, 0, INT64_MAX); }},
+        {"--last", [&](auto& n, auto& v) { o.Last = ParseInteger(n, v, 0, INT64_MAX); }},
+        {"--fold", [&](auto& n, auto& v) { o.Fold = ParseInteger(n, v, 1, 100'000'000); }},
+        {"--fold-mode",
+         [&](auto& n, auto& v) {
+             o.FoldMode =
+                 ParseChoice<TFoldMode>(n, v, {{"max", TFoldMode::Max}, {"mean", TFoldMode::Mean}});
+         }},
+        {"--inverted",
+         [&](auto& n, auto& v) {
+             o.Inverted = ParseChoice<bool>(n, v, {{"yes", true}, {"no", false}});
+         }},
+        {"--min-dbm",
+         [&](auto& n, auto& v) {
+             o.MinDbm = float(ParseNumber(n, v, -200.0, 100.0));
+             minGiven = true;
+         }},
+        {"--max-dbm",
+         [&](auto& n, auto& v) { o.MaxDbm = float(ParseNumber(n, v, -200.0, 100.0)); }},
+        {"--threads", [&](auto& n, auto& v) { o.Threads = int(ParseInteger(n, v, 1, 64)); }},
+    };
+
+    for (size_t i = 0; i < Args.size(); ++i) {
+        std::string arg = Args[i];
+        if (arg == "--help" || arg == "-h") {
+            o.Help = true;
+            return o;
+        }
+        if (arg == "--quiet" || arg == "-q") {
+            o.Quiet = true;
+            continue;
+        }
+        if (arg.size() < 2 || arg[0] != '-' || arg == "-") {
+            if (!o.Input.empty())
+                Fail("only one recording can be exported at a time (\"" + o.Input + "\" and \"" +
+                     arg + "\")");
+            o.Input = arg;
+            continue;
+        }
+        std::string value;
+        bool inlineValue = false;
+        if (const size_t eq = arg.find('='); eq != std::string::npos) {
+            value = arg.substr(eq + 1);
+            arg.resize(eq);
+            inlineValue = true;
+        }
+        if (arg == "--center-mhz")
+            arg = "--centre-mhz";
+        const auto handler = valued.find(arg);
+        if (handler == valued.end())
+            Fail("unknown option " + arg + " (see --help)");
+        if (!inlineValue) {
+            if (i + 1 >= Args.size())
+                Fail(arg + " needs a value");
+            value = Args[++i];
+        }
+        handler->second(arg, value);
+    }
+
+    if (o.Input.empty())
+        Fail("no recording given (see --help)");
+    if (o.Png.empty() && o.Csv.empty())
+        Fail("nothing to do: give --png FILE and/or --csv FILE");
+    if (!o.Png.empty() && o.Png == o.Csv)
+        Fail("--png and --csv name the same file");
+    const int half = 500 * o.Spectrum.SpanMHz;
+    if (centreMHz) {
+        const double kHz = std::round(*centreMHz * 1000.0);
+        if (kHz < half || kHz > 40000 - half) {
+            char text[128];
+            std::snprintf(text, sizeof text,
+                          "--centre-mhz %g is out of range for a %d MHz span (%g .. %g)",
+                          *centreMHz, o.Spectrum.SpanMHz, half / 1000.0, (40000 - half) / 1000.0);
+            Fail(text);
+        }
+        o.Spectrum.CentreKHz = static_cast<int>(kHz);
+    }
+    if (o.First && o.Last && *o.First > *o.Last)
+        Fail("--first " + std::to_string(*o.First) + " lies after --last " +
+             std::to_string(*o.Last));
+    if (!(o.MinDbm < o.MaxDbm))
+        Fail(std::string(minGiven ? "--min-dbm" : "--max-dbm") +
+             " leaves no level range: the minimum must lie below the maximum");
+    return o;
+}
+
+std::string ExportHelpText()
+{
+    return R"(Usage: quillex-export RECORDING.spk [--png FILE] [--csv FILE] [options]
+
+Turns a recording of raw frames into a waterfall image and/or a table of levels,
+with the same processing as the analyzer window.
+
+Outputs (at least one):
+  --png FILE            waterfall image: one pixel row per output row, newest at the
+                        bottom, time axis on the left, frequency axis (MHz, with the
+                        recording's offset) at the bottom, and a colour scale
+  --csv FILE            levels in dBm: time stamp (ISO 8601, local time as recorded,
+                        empty when the row's frames carried none), frame index, then one
+                        column per bin of the span; the header holds each column's
+                        frequency in MHz. Decimal point always "."
+
+Processing (the window's names, ranges and defaults):
+  --fft-exponent 8..12  N = 2^exponent bins (default 11)
+  --window NAME         rect, hann, hamming or blackman (default hann)
+  --average 1..64       running average over frames (default 1)
+  --span-mhz 5|10|20|40 span shown (default 40)
+  --centre-mhz F        centre of the span in MHz, without the offset (default 20)
+  --inverted yes|no     mirror the spectrum (default: as the recording's header says)
+
+Rows:
+  --first K, --last K   first and last frame (record index in the file; default: all)
+  --fold N              N consecutive frames make one output row (default 1; for --png
+                        the smallest N that keeps the image at most 16384 rows)
+  --fold-mode max|mean  each bin's maximum (default), or the dBm of the mean magnitude
+
+Image:
+  --min-dbm L, --max-dbm L  levels shown black and red (default -120 and -80, the
+                        window's level bars); the scale's labels add the level offset
+
+Other:
+  --threads N           transform threads (default: one per core)
+  --quiet               no progress and no notes on stderr
+  --help                this text
+
+Progress (percentage, frames per second, time left) goes to stderr when it is a terminal.
+Outputs are written under a temporary name and renamed when complete, so a failed run
+leaves no partial file.
+
+Exit codes:
+  0  success
+  1  unexpected failure (e.g. out of memory)
+  2  bad command line: unknown option, missing or out-of-range value
+  3  the recording cannot be opened or read
+  4  not a usable recording: shorter than one record, corrupt header, no frames
+  5  an output file cannot be written
+  130 interrupted
+)";
+}
+
+} // namespace quillex

@@ -1,0 +1,60 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "dxFFT.h"
+
+namespace quillex {
+
+enum class TFoldMode { Max, Mean };
+
+// The spectrum settings, with the window's names, ranges and defaults.
+struct TSpectrumSettings
+{
+    int Exponent = 11;              // N = 2^Exponent bins, 8 .. 12
+    TDXLeakType Window = wnHanning; // rect, hann, hamming, blackman
+    int Average = 1;                // 1 .. 64
+    int SpanMHz = 40;               // 5, 10, 20 or 40
+    int CentreKHz = 20000;          // the window's centre scroll bar position
+    bool Inverted = false;          // mirrored spectrum
+};
+
+// The slice of the N bins that the span shows, by the window's rule: N / D bins from
+// round((centre - half span) / 40000 * N), kept inside the spectrum.
+struct TSpan
+{
+    int N = 0;
+    int StartBin = 0;
+    int Length = 0;
+};
+TSpan SpanOf(const TSpectrumSettings& Settings);
+
+struct TExportOptions
+{
+    std::string Input;
+    std::string Png;
+    std::string Csv;
+    TSpectrumSettings Spectrum;
+    std::optional<int64_t> First, Last;
+    std::optional<int64_t> Fold;
+    TFoldMode FoldMode = TFoldMode::Max;
+    std::optional<bool> Inverted; // overrides the file's header
+    float MinDbm = -120.0f;       // the window's level bars at their defaults
+    float MaxDbm = -80.0f;
+    int Threads = 0; // 0: one per core
+    bool Quiet = false;
+    bool Help = false;
+};
+
+// Parses the arguments after the program name; throws TExportError (Usage) with a
+// one-line message naming the option.
+TExportOptions ParseExportArguments(const std::vector<std::string>& Args);
+std::string ExportHelpText();
+
+// The largest number of image rows before the PNG is folded by default.
+inline constexpr int64_t MaxDefaultImageRows = 16384;
+
+} // namespace quillex

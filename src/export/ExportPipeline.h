@@ -1,0 +1,48 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+
+#include "ExportOptions.h"
+
+namespace quillex {
+
+class TSpkRecordFile;
+
+// One output row: Frames consecutive frames from FirstFrame on, folded bin by bin.
+struct TOutputRow
+{
+    int64_t Index = 0;      // 0 for the first row
+    int64_t FirstFrame = 0; // record index in the file
+    int64_t Frames = 0;
+    double Stamp = 0;              // the first time label among its frames, 0 when none
+    const float* Levels = nullptr; // the span's levels in dBm, SpanOf().Length values
+};
+
+struct TPipelineSettings
+{
+    TSpectrumSettings Spectrum;
+    int64_t First = 0; // record indexes, inclusive
+    int64_t Last = 0;
+    int64_t Fold = 1;
+    TFoldMode FoldMode = TFoldMode::Max;
+    int Threads = 1;
+};
+
+// A frame stamp counts as a time label when it is a date-time of years 1 .. 9999 after
+// the epoch; 0 (and anything that is no date) means none.
+bool IsFrameStamp(double Stamp);
+
+// Rows the frames First .. Last make with Fold frames per row (the last may hold fewer).
+int64_t OutputRowCount(int64_t First, int64_t Last, int64_t Fold);
+
+// Runs every frame First .. Last of the file through the window's arithmetic (scaling,
+// windowed FFT, averaging from zeros, dBm, mirroring) and hands the folded rows to Row in
+// order, on the calling thread. The transforms run on Settings.Threads threads, each
+// with its own FFT; memory is a few hundred frames, whatever the file's size. Progress
+// (frames done) is reported after each batch. Throws ESpkReadError on a read error.
+void RunPipeline(const TSpkRecordFile& File, const TPipelineSettings& Settings,
+                 const std::function<void(const TOutputRow&)>& Row,
+                 const std::function<void(int64_t Done)>& Progress = {});
+
+} // namespace quillex

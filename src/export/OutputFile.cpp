@@ -1,0 +1,167 @@
+#include "OutputFile.h"
+
+#include "ExportError.h"
+
+#include <array>
+#include <atomic>
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace quillex {
+
+namespace {
+
+constexpr size_t StreamBufferSize = 1 << 20;
+
+// The temporary names the interrupt handler removes: fixed storage, since a signal
+// handler may only call async-signal-safe functions.
+constexpr int MaxOutputs = 4;
+std::array<std::array<char, 4096>, MaxOutputs> PendingNames{};
+std::array<std::atomic<bool>, MaxOutputs> PendingUsed{};
+
+int Register(const std::string& Name)
+{
+    if (Name.size() >= PendingNames[0].size())
+        return -1;
+    for (int i = 0; i < MaxOutputs; ++i) {
+        if (PendingUsed[i].load())
+            continue;
+        std::memcpy(PendingNames[i].data(), Name.c_str(), Name.size() + 1);
+        PendingUsed[i].store(true);
+        return i;
+    }
+    return -1;
+}
+
+void Unregister(const std::string& Name)
+{
+    for (int i = 0; i < MaxOutputs; ++i)
+        if (PendingUsed[i].load() && Name == PendingNames[i].data())
+            PendingUsed[i].store(false);
+}
+
+extern "C" void OnInterrupt(int)
+{
+    for (int i = 0; i < MaxOutputs; ++i)
+        if (PendingUsed[i].load())
+            ::unlink(PendingNames[i].data());
+    static const char text[] = "quillex-export: interrupted; no output written\n";
+    [[maybe_unused]] const ssize_t n = ::write(2, text, sizeof text - 1);
+    ::_exit(static_cast<int>(TExitCode::Interrupted));
+}
+
+} // namespace
+
+void RemoveOutputsOnInterrupt()
+{
+    struct sigaction action
+    {
+    };
+    action.sa_handler = OnInterrupt;
+    sigemptyset(&action.sa_mask);
+    for (int signal : {SIGINT, SIGTERM, SIGHUP})
+        ::sigaction(signal, &action, nullptr);
+}
+
+TOutputFile::TOutputFile(const std::string& Target) : FTarget(Target)
+{
+    const size_t slash = Target.find_last_of('/');
+    const std::string folder =
+        slash == std::string::npos ? std::string() : Target.substr(0, slash + 1);
+    const std::string name = slash == std::string::npos ? Target : Target.substr(slash + 1);
+    if (name.empty() || name == "." || name == "..")
+        throw TExportError(TExitCode::OutputFile, "Cannot write " + Target + ": not a file name");
+    struct stat info
+    {
+    };
+    if (::stat(Target.c_str(), &info) == 0 && S_ISDIR(info.st_mode))
+        throw TExportError(TExitCode::OutputFile,
+                           "Cannot write " + Target + ": " + std::strerror(EISDIR));
+    std::string pattern = folder + "." + name + ".part-XXXXXX";
+    FFd = ::mkstemp(pattern.data());
+    if (FFd < 0)
+        throw TExportError(TExitCode::OutputFile,
+                           "Cannot write " + Target + ": " + std::strerror(errno));
+    FTemporary = pattern;
+    Register(FTemporary);
+    // mkstemp makes the file private; the result gets the usual permissions.
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    ::fchmod(FFd, 0666 & ~mask);
+}
+
+TOutputFile::~TOutputFile()
+{
+    Discard();
+}
+
+std::FILE* TOutputFile::Stream()
+{
+    if (FStream == nullptr && FFd >= 0) {
+        FStream = ::fdopen(FFd, "wb");
+        if (FStream == nullptr)
+            Fail(errno);
+        std::setvbuf(FStream, nullptr, _IOFBF, StreamBufferSize);
+    }
+    return FStream;
+}
+
+void TOutputFile::Fail(int Error)
+{
+    Discard();
+    throw TExportError(TExitCode::OutputFile,
+                       "Cannot write " + FTarget + ": " + std::strerror(Error));
+}
+
+void TOutputFile::Commit()
+{
+    if (FDone)
+        return;
+    int error = 0;
+    if (FStream != nullptr) {
+        if (std::fflush(FStream) != 0 || std::ferror(FStream))
+            error = errno != 0 ? errno : EIO;
+        if (error == 0 && ::fsync(::fileno(FStream)) != 0 && errno != EINVAL)
+            error = errno;
+        if (std::fclose(FStream) != 0 && error == 0)
+            error = errno;
+        FStream = nullptr;
+        FFd = -1;
+    } else if (FFd >= 0) {
+        if (::fsync(FFd) != 0 && errno != EINVAL)
+            error = errno;
+        if (::close(FFd) != 0 && error == 0)
+            error = errno;
+        FFd = -1;
+    }
+    if (error == 0 && ::rename(FTemporary.c_str(), FTarget.c_str()) != 0)
+        error = errno;
+    if (error != 0)
+        Fail(error);
+    Unregister(FTemporary);
+    FDone = true;
+}
+
+void TOutputFile::Discard()
+{
+    if (FDone)
+        return;
+    if (FStream != nullptr)
+        std::fclose(FStream);
+    else if (FFd >= 0)
+        ::close(FFd);
+    FStream = nullptr;
+    FFd = -1;
+    if (!FTemporary.empty()) {
+        ::unlink(FTemporary.c_str());
+        Unregister(FTemporary);
+    }
+    FDone = true;
+}
+
+} // namespace quillex

@@ -1,0 +1,43 @@
+#pragma once
+
+#include <cstdio>
+#include <string>
+
+namespace quillex {
+
+// An output written under a temporary name in the target's folder and renamed to the
+// target only by Commit, so a failed or interrupted export never leaves a partial file.
+// Destroyed without Commit, the temporary file is removed.
+class TOutputFile
+{
+public:
+    // Creates the temporary file; throws TExportError (OutputFile) when the folder
+    // cannot take it.
+    explicit TOutputFile(const std::string& Target);
+    ~TOutputFile();
+    TOutputFile(const TOutputFile&) = delete;
+    TOutputFile& operator=(const TOutputFile&) = delete;
+
+    const std::string& Target() const { return FTarget; }
+    const std::string& TemporaryName() const { return FTemporary; }
+    // A buffered stream on the temporary file (opened on first use).
+    std::FILE* Stream();
+    // Flushes, closes and renames; throws TExportError (OutputFile) with the reason.
+    void Commit();
+    void Discard();
+
+private:
+    [[noreturn]] void Fail(int Error);
+
+    std::string FTarget;
+    std::string FTemporary;
+    int FFd = -1;
+    std::FILE* FStream = nullptr;
+    bool FDone = false;
+};
+
+// Removes every temporary output still open and ends the program with the interrupt's
+// exit code when SIGINT, SIGTERM or SIGHUP arrives.
+void RemoveOutputsOnInterrupt();
+
+} // namespace quillex
