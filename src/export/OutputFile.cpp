@@ -79,9 +79,21 @@ TOutputFile::TOutputFile(const std::string& Target) : FTarget(Target)
     struct stat info
     {
     };
-    if (::stat(Target.c_str(), &info) == 0 && S_ISDIR(info.st_mode))
+    const bool exists = ::stat(Target.c_str(), &info) == 0;
+    if (exists && S_ISDIR(info.st_mode))
         throw TExportError(TExitCode::OutputFile,
                            "Cannot write " + Target + ": " + std::strerror(EISDIR));
+    if (exists && !S_ISREG(info.st_mode)) {
+        // A device or a pipe (/dev/stdout, a FIFO) is written in place: renaming a file
+        // over it would replace the device itself.
+        FFd = ::open(Target.c_str(), O_WRONLY | O_CLOEXEC);
+        if (FFd < 0)
+            throw TExportError(TExitCode::OutputFile,
+                               "Cannot write " + Target + ": " + std::strerror(errno));
+        FTemporary = Target;
+        FDirect = true;
+        return;
+    }
     std::string pattern = folder + "." + name + ".part-XXXXXX";
     FFd = ::mkstemp(pattern.data());
     if (FFd < 0)
@@ -126,20 +138,20 @@ void TOutputFile::Commit()
     if (FStream != nullptr) {
         if (std::fflush(FStream) != 0 || std::ferror(FStream))
             error = errno != 0 ? errno : EIO;
-        if (error == 0 && ::fsync(::fileno(FStream)) != 0 && errno != EINVAL)
+        if (error == 0 && !FDirect && ::fsync(::fileno(FStream)) != 0)
             error = errno;
         if (std::fclose(FStream) != 0 && error == 0)
             error = errno;
         FStream = nullptr;
         FFd = -1;
     } else if (FFd >= 0) {
-        if (::fsync(FFd) != 0 && errno != EINVAL)
+        if (!FDirect && ::fsync(FFd) != 0)
             error = errno;
         if (::close(FFd) != 0 && error == 0)
             error = errno;
         FFd = -1;
     }
-    if (error == 0 && ::rename(FTemporary.c_str(), FTarget.c_str()) != 0)
+    if (error == 0 && !FDirect && ::rename(FTemporary.c_str(), FTarget.c_str()) != 0)
         error = errno;
     if (error != 0)
         Fail(error);
@@ -157,7 +169,7 @@ void TOutputFile::Discard()
         ::close(FFd);
     FStream = nullptr;
     FFd = -1;
-    if (!FTemporary.empty()) {
+    if (!FTemporary.empty() && !FDirect) {
         ::unlink(FTemporary.c_str());
         Unregister(FTemporary);
     }

@@ -7,7 +7,8 @@ namespace quillex {
 
 // An output written under a temporary name in the target's folder and renamed to the
 // target only by Commit, so a failed or interrupted export never leaves a partial file.
-// Destroyed without Commit, the temporary file is removed.
+// Destroyed without Commit, the temporary file is removed. A target that is a device or
+// a pipe (/dev/stdout) is written in place instead.
 class TOutputFile
 {
 public:
@@ -34,6 +35,7 @@ private:
     int FFd = -1;
     std::FILE* FStream = nullptr;
     bool FDone = false;
+    bool FDirect = false; // the target is a device or pipe, written in place
 };
 
 // Removes every temporary output still open and ends the program with the interrupt's

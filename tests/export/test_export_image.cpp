@@ -1,0 +1,175 @@
+#include "test_export_support.h"
+
+#include "ExportImage.h"
+
+#include <QTemporaryDir>
+#include <filesystem>
+
+namespace {
+
+class ExportImageTest : public ::testing::Test
+{
+protected:
+    void SetUp() override { ASSERT_TRUE(Dir.isValid()); }
+    QString Path(const char* Name) const { return Dir.filePath(QString::fromLatin1(Name)); }
+    QTemporaryDir Dir;
+};
+
+// Columns of Row whose pixels are the palette's last entry (pure red: at or above the
+// level scale's maximum), relative to the waterfall's left edge.
+std::vector<int> RedColumns(const QImage& Image, const QRect& Fall, int Row)
+{
+    std::vector<int> columns;
+    for (int x = 0; x < Fall.width(); ++x)
+        if (Image.pixel(Fall.left() + x, Fall.top() + Row) == qRgb(255, 0, 0))
+            columns.push_back(x);
+    return columns;
+}
+
+} // namespace
+
+// 600 frames folded by 8 give 75 rows. With a Hann window a carrier on a bin reads its
+// amplitude there (the factor 2 of the scaling against the window's gain of one half),
+// 20*log10(8192/16384) = -6 dBm, and 6 dB less on the neighbouring bins; with the scale
+// ending at -9 dBm only the carrier's own column is red. Its x is its bin less the span's
+// first bin, mirrored (N-1-bin) when the spectrum is inverted.
+TEST_F(ExportImageTest, HeightAfterFoldingAndCarrierColumns)
+{
+    TRecordingSpec spec;
+    spec.N = 512;
+    spec.Frames = 600;
+    spec.Carriers = {{200, 8192.0}, {300, 8192.0, 300}};
+    WriteBytes(Path("c.spk"), MakeRecordingBytes(spec));
+
+    for (const bool inverted : {false, true}) {
+        SCOPED_TRACE(inverted ? "inverted" : "upright");
+        const TRun run =
+            RunExport({Path("c.spk"), "--png", Path("c.png"), "--fft-exponent", "9", "--span-mhz",
+                       "20", "--centre-mhz", "15", "--fold", "8", "--min-dbm", "-200", "--max-dbm",
+                       "-9", "--inverted", inverted ? "yes" : "no"});
+        ASSERT_EQ(run.Code, 0) << run.Err.toStdString();
+        EXPECT_EQ(run.Err, "");
+        const QImage image(Path("c.png"));
+        ASSERT_FALSE(image.isNull());
+        const QRect fall = WaterfallRect(image);
+        EXPECT_EQ(fall.height(), 75); // ceil(600 / 8)
+        EXPECT_EQ(fall.width(), 256);
+
+        const int start = SpanStart(512, 20, 15000);
+        const auto x = [&](int Bin) { return (inverted ? 511 - Bin : Bin) - start; };
+        EXPECT_EQ(RedColumns(image, fall, 10), std::vector<int>{x(200)});
+        // Row 37 holds frames 296 .. 303: the second carrier is on in some, and the
+        // maximum keeps it.
+        std::vector<int> both{x(200), x(300)};
+        std::sort(both.begin(), both.end());
+        EXPECT_EQ(RedColumns(image, fall, 37), both);
+        EXPECT_EQ(RedColumns(image, fall, 74), both);
+    }
+
+    // Without --fold, a PNG of more than 16384 frames is folded to at most that many rows,
+    // and stderr says so. The recording grown by zero frames (sparse, no disk) serves.
+    std::filesystem::resize_file(Path("c.spk").toStdString(),
+                                 16385 * int64_t{quillex::FrameRecordSize});
+    std::filesystem::rename(Path("c.spk").toStdString(), Path("long.spk").toStdString());
+    const TRun run = RunExport(
+        {Path("long.spk"), "--png", Path("long.png"), "--fft-exponent", "8", "--min-dbm", "-200"});
+    ASSERT_EQ(run.Code, 0) << run.Err.toStdString();
+    EXPECT_TRUE(run.Err.contains("folding 2 frames")) << run.Err.toStdString();
+    EXPECT_EQ(WaterfallRect(QImage(Path("long.png"))).height(), 8193);
+}
+
+// A time label sits on the row of each stamped frame: its text's ink spans that row, one
+// line high; the first label and the first one past midnight carry a second line with
+// the date. Labels that would overlap are left out.
+TEST_F(ExportImageTest, TimeLabelsWhereTheStampsAre)
+{
+    TRecordingSpec spec;
+    spec.N = 256;
+    spec.Frames = 300;
+    const double start = quillex::EncodeDateTime(2026, 12, 6, 23, 59, 57);
+    // Labels every 50 frames, one second apart, and one 2 frames after the first (too
+    // close to show).
+    spec.Stamp = [&](int64_t f) {
+        return f % 50 == 0 || f == 2 ? start + double(f / 50) / 86400.0 : 0.0;
+    };
+    WriteBytes(Path("t.spk"), MakeRecordingBytes(spec));
+    const TRun run = RunExport({Path("t.spk"), "--png", Path("t.png"), "--fft-exponent", "8",
+                                "--span-mhz", "5", "--min-dbm", "-200"});
+    ASSERT_EQ(run.Code, 0) << run.Err.toStdString();
+    const QImage image(Path("t.png"));
+    const QRect fall = WaterfallRect(image);
+    ASSERT_EQ(fall.height(), 300);
+
+    // Rows of the left margin holding text ink, grouped into labels. The axis line and
+    // its ticks (the columns next to the waterfall) are not text.
+    const int h = QFontMetrics(quillex::TExportImage::LabelFont()).height();
+    std::vector<std::pair<int, int>> inked; // first and last row of each label
+    for (int y = fall.top() - h; y < fall.bottom() - h; ++y) {
+        bool ink = false;
+        for (int x = 0; x < fall.left() - 10 && !ink; ++x)
+            ink = qGray(image.pixel(x, y)) < 128;
+        if (!ink)
+            continue;
+        if (!inked.empty() && y <= inked.back().second + h / 2)
+            inked.back().second = y;
+        else
+            inked.push_back({y, y});
+    }
+    // Stamped rows 0, 50, ... 250; midnight is crossed at row 150 (00:00:00).
+    ASSERT_EQ(inked.size(), 6u);
+    for (size_t i = 0; i < inked.size(); ++i) {
+        SCOPED_TRACE(i);
+        const int row = fall.top() + 50 * int(i);
+        const bool dated = i == 0 || i == 3;
+        EXPECT_GE(row, inked[i].first);
+        EXPECT_LE(row - inked[i].first, h);
+        const int lines = dated ? 2 : 1;
+        EXPECT_LT(inked[i].second - inked[i].first, lines * h);
+        EXPECT_GT(inked[i].second - inked[i].first, (lines - 1) * h);
+    }
+}
+
+// Max-folding keeps a burst that lasts a single frame: each folded row is the bin-wise
+// maximum of its frames' unfolded rows, and the burst's level survives. Mean-folding
+// gives the dBm of the mean magnitude.
+TEST_F(ExportImageTest, FoldingKeepsASingleFrameBurst)
+{
+    TRecordingSpec spec;
+    spec.N = 256;
+    spec.Frames = 45;
+    spec.Carriers = {{40, 2000.0}, {90, 12000.0, 21, 21}};
+    WriteBytes(Path("b.spk"), MakeRecordingBytes(spec));
+    const QStringList common{Path("b.spk"), "--fft-exponent", "8", "--average", "3"};
+    ASSERT_EQ(RunExport(common + QStringList{"--csv", Path("1.csv")}).Code, 0);
+    ASSERT_EQ(RunExport(common + QStringList{"--csv", Path("max.csv"), "--fold", "10"}).Code, 0);
+    ASSERT_EQ(RunExport(common + QStringList{"--csv", Path("mean.csv"), "--fold", "10",
+                                             "--fold-mode", "mean"})
+                  .Code,
+              0);
+    const auto single = ReadCsv(Path("1.csv"));
+    const auto max = ReadCsv(Path("max.csv"));
+    const auto mean = ReadCsv(Path("mean.csv"));
+    ASSERT_EQ(single.size(), 46u);
+    ASSERT_EQ(max.size(), 1u + 5u); // 45 frames, the last row holds 5
+    ASSERT_EQ(mean.size(), 1u + 5u);
+    for (size_t r = 0; r < 5; ++r) {
+        EXPECT_EQ(max[r + 1][1], std::to_string(10 * r));
+        const auto folded = RowLevels(max[r + 1]);
+        const auto averaged = RowLevels(mean[r + 1]);
+        for (size_t k = 0; k < folded.size(); ++k) {
+            float highest = -1e9f;
+            double magnitude = 0;
+            const size_t frames = std::min<size_t>(10, 45 - 10 * r);
+            for (size_t f = 10 * r; f < 10 * r + frames; ++f) {
+                const float level = RowLevels(single[f + 1])[k];
+                highest = std::max(highest, level);
+                magnitude += std::pow(10.0, level / 20.0) / double(frames);
+            }
+            ASSERT_NEAR(folded[k], highest, 1e-4) << r << " " << k;
+            ASSERT_NEAR(averaged[k], 20 * std::log10(magnitude), 0.01) << r << " " << k;
+        }
+    }
+    // The burst in frame 21 stands out in row 2 only.
+    EXPECT_GT(RowLevels(max[3])[90], RowLevels(max[2])[90] + 40);
+    EXPECT_GT(RowLevels(max[3])[90], RowLevels(mean[3])[90] + 8);
+}

@@ -1,0 +1,178 @@
+#pragma once
+
+#include <QtGui>
+#include <charconv>
+#include <cmath>
+#include <cstdint>
+#include <fstream>
+#include <functional>
+#include <gtest/gtest.h>
+#include <numbers>
+#include <string>
+#include <vector>
+
+#include "DateTimeU.h"
+#include "SpkFile.h"
+
+// Readable failure messages.
+inline void PrintTo(const QString& Text, std::ostream* Out)
+{
+    *Out << '"' << Text.toStdString() << '"';
+}
+
+// A recording with known content: carriers exactly on bins of an N-bin spectrum (the
+// sample rate is 2N samples per N bins), each switched on for a range of frames, a
+// little deterministic noise, and a time label on chosen frames. Frames are numbered by
+// record, so behind a header the first frame is 1.
+struct TCarrier
+{
+    int Bin;
+    double Amplitude; // in sample units
+    int64_t From = 0, To = INT64_MAX;
+};
+
+struct TRecordingSpec
+{
+    int N = 1024;
+    int64_t Frames = 64;
+    std::vector<TCarrier> Carriers;
+    std::function<double(int64_t Frame)> Stamp = [](int64_t) { return 0.0; };
+    std::string Header; // "Offsets:..." text, or empty for none
+};
+
+inline std::string MakeRecordingBytes(const TRecordingSpec& Spec)
+{
+    std::string bytes;
+    if (!Spec.Header.empty()) {
+        bytes = Spec.Header;
+        bytes.resize(quillex::FrameRecordSize, '\0');
+    }
+    std::vector<int16_t> block(quillex::SampleBlockSamples);
+    std::string record(quillex::FrameRecordSize, '\0');
+    uint32_t noise = 12345;
+    // Frames are numbered by their record in the file, the header being record 0.
+    const int64_t first = Spec.Header.empty() ? 0 : 1;
+    for (int64_t f = first; f < first + Spec.Frames; ++f) {
+        for (int i = 0; i < quillex::SampleBlockSamples; ++i) {
+            noise = noise * 1664525u + 1013904223u;
+            double v = double(int(noise >> 24) - 128) / 4.0; // +-32
+            for (const TCarrier& c : Spec.Carriers)
+                if (f >= c.From && f <= c.To)
+                    v += c.Amplitude * std::cos(std::numbers::pi * c.Bin * i / Spec.N);
+            block[size_t(i)] = static_cast<int16_t>(std::lround(v));
+        }
+        quillex::EncodeDataRecord(Spec.Stamp(f), block.data(),
+                                  reinterpret_cast<uint8_t*>(record.data()));
+        bytes += record;
+    }
+    return bytes;
+}
+
+inline void WriteBytes(const QString& Path, const std::string& Bytes)
+{
+    std::ofstream(Path.toStdString(), std::ios::binary) << Bytes;
+}
+
+// The export program itself, as a user runs it.
+struct TRun
+{
+    int Code = -1;
+    QString Err;
+};
+
+inline TRun RunExport(const QStringList& Args, const std::function<void()>& ChildSetup = {})
+{
+    QProcess process;
+    if (ChildSetup)
+        process.setChildProcessModifier(ChildSetup);
+    process.start(QStringLiteral(QUILLEX_EXPORT_PATH), Args);
+    process.waitForFinished(120000);
+    TRun run;
+    run.Code = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    run.Err = QString::fromLocal8Bit(process.readAllStandardError());
+    return run;
+}
+
+// A CSV line split at commas.
+inline std::vector<std::string> SplitCsv(const std::string& Line)
+{
+    std::vector<std::string> cells;
+    size_t from = 0;
+    for (;;) {
+        const size_t comma = Line.find(',', from);
+        cells.push_back(Line.substr(from, comma - from));
+        if (comma == std::string::npos)
+            return cells;
+        from = comma + 1;
+    }
+}
+
+inline std::vector<std::vector<std::string>> ReadCsv(const QString& Path)
+{
+    std::ifstream in(Path.toStdString());
+    std::vector<std::vector<std::string>> lines;
+    for (std::string line; std::getline(in, line);)
+        lines.push_back(SplitCsv(line));
+    return lines;
+}
+
+inline float ParseFloat(const std::string& Text)
+{
+    float v = std::nanf("");
+    std::from_chars(Text.data(), Text.data() + Text.size(), v);
+    return v;
+}
+
+// Levels of a CSV row (the cells after time and frame).
+inline std::vector<float> RowLevels(const std::vector<std::string>& Cells)
+{
+    std::vector<float> levels;
+    for (size_t i = 2; i < Cells.size(); ++i)
+        levels.push_back(ParseFloat(Cells[i]));
+    return levels;
+}
+
+// The window's span rule: N / D bins from round((centre - half) / 40000 * N), kept inside.
+inline int SpanStart(int N, int SpanMHz, int CentreKHz)
+{
+    const int length = N * SpanMHz / 40;
+    const double start = std::nearbyint(double(CentreKHz - 500 * SpanMHz) / 40000.0 * N);
+    return std::clamp(int(start), 0, N - length);
+}
+
+// Waterfall pixels are palette colours, and no palette colour but black is grey; text,
+// axes and margins are black, grey or white.
+inline bool Coloured(QRgb Pixel)
+{
+    return !(qRed(Pixel) == qGreen(Pixel) && qGreen(Pixel) == qBlue(Pixel));
+}
+
+// The waterfall's rectangle found from its pixels: the longest vertical run of coloured
+// pixels in the image's middle column of the waterfall, and the coloured run of its
+// middle row.
+inline QRect WaterfallRect(const QImage& Image)
+{
+    int bestTop = 0, bestLength = 0, bestX = 0;
+    for (int x = 0; x < Image.width(); x += 3) {
+        int run = 0;
+        for (int y = 0; y <= Image.height(); ++y) {
+            if (y < Image.height() && Coloured(Image.pixel(x, y))) {
+                ++run;
+                continue;
+            }
+            if (run > bestLength) {
+                bestLength = run;
+                bestTop = y - run;
+                bestX = x;
+            }
+            run = 0;
+        }
+    }
+    const int y = bestTop + bestLength / 2;
+    int left = bestX, right = bestX;
+    while (left > 0 && Coloured(Image.pixel(left - 1, y)))
+        --left;
+    while (right + 1 < Image.width() && Coloured(Image.pixel(right + 1, y)))
+        ++right;
+    return QRect(left, bestTop, right - left + 1, bestLength);
+}

@@ -1,0 +1,57 @@
+#include "test_export_support.h"
+
+#include "ExportPipeline.h"
+#include "ImageLayout.h"
+
+using namespace quillex;
+
+// Ticks sit on the column of their bin, the step is the smallest whose labels keep
+// apart, and the labels carry the offset with the decimals the window would use.
+TEST(ExportLayout, FrequencyTicks)
+{
+    const auto width = [](const std::string& S) { return int(S.size()) * 7; };
+    // 4096 bins over 40 MHz: 0.1024 pixels per kHz; "40.0" is 28 pixels, so with a gap of
+    // 12 a tick needs 40 pixels: 500 kHz (51 pixels) is the smallest step that fits.
+    TSpan full{4096, 0, 4096};
+    auto ticks = FrequencyTicks(full, 0.0, width, 12);
+    ASSERT_EQ(ticks.size(), 80u); // 0 .. 39500 kHz; 40000 lies past the last bin
+    EXPECT_EQ(ticks[1].X, 51);    // 500 * 4096 / 40000 = 51.2, truncated
+    EXPECT_EQ(ticks[1].Text, "0.5");
+    EXPECT_EQ(ticks[79].X, 4044);
+
+    // 512 bins from bin 1000 (9765.625 kHz): offset 0.25 needs three decimals, so a label
+    // is 42 + 12 pixels and the step 1000 kHz; the first tick is the first multiple of it
+    // inside the span, on the column of bin 1024.
+    TSpan narrow{4096, 1000, 512};
+    ticks = FrequencyTicks(narrow, 0.25, width, 12);
+    ASSERT_EQ(ticks.size(), 5u); // 10 .. 14 MHz
+    EXPECT_EQ(ticks[0].Text, "10.250");
+    EXPECT_EQ(ticks[0].X, 24);
+    EXPECT_EQ(ticks[1].X, 126); // 11000 * 4096 / 40000 - 1000 = 126.4
+    EXPECT_EQ(FrequencyDecimals(0.5, 1000), 2);
+    EXPECT_EQ(FrequencyDecimals(0.0, 25), 3);
+}
+
+// Labels keep apart, and the date shows on the first label and the first one shown after
+// the date changes, even when the label at midnight itself had to be left out.
+TEST(ExportLayout, TimeLabels)
+{
+    const double day = EncodeDateTime(2026, 12, 6, 23, 59, 58);
+    const std::vector<std::pair<int64_t, double>> stamps = {{0, day},
+                                                            {20, day + 1 / 86400.0},
+                                                            {34, day + 1.5 / 86400.0},
+                                                            {40, day + 2 / 86400.0},
+                                                            {52, day + 3 / 86400.0},
+                                                            {70, day + 4 / 86400.0},
+                                                            {80, day + 5 / 86400.0}};
+    // Line height 12, gap 3: a label spans row - 6 .. row + 6 (+12 with a date).
+    const auto labels = PlaceTimeLabels(stamps, 12, 3);
+    std::vector<std::tuple<int64_t, bool>> shown;
+    for (const auto& l : labels)
+        shown.emplace_back(l.Row, l.ShowDate);
+    const std::vector<std::tuple<int64_t, bool>> expected = {
+        {0, true}, {34, false}, {52, true}, {80, false}};
+    EXPECT_EQ(shown, expected);
+    EXPECT_EQ(OutputRowCount(1, 45, 10), 5);
+    EXPECT_EQ(OutputRowCount(0, 39, 10), 4);
+}
