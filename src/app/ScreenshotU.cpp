@@ -42,15 +42,22 @@ QWidget* FindWindowByText(const QString& Text)
     return found;
 }
 
-bool CopyWindowToClipboard(const QString& Text, const std::function<void(int)>& WaitMs)
+QImage GrabWindowByText(const QString& Text, const std::function<void(int)>& WaitMs)
 {
     QWidget* target = FindWindowByText(Text);
     if (target == nullptr)
-        return false;
+        return {};
     target->window()->raise();
     if (WaitMs)
         WaitMs(100);
-    const QImage image = target->grab().toImage();
+    return target->grab().toImage();
+}
+
+bool CopyWindowToClipboard(const QString& Text, const std::function<void(int)>& WaitMs)
+{
+    const QImage image = GrabWindowByText(Text, WaitMs);
+    if (image.isNull())
+        return false;
     QGuiApplication::clipboard()->setImage(image);
     return true;
 }

@@ -20,6 +20,7 @@
 #include "Unit1RadioGroup.h"
 #include "dxFFT.h"
 
+class QAction;
 class QCheckBox;
 class QGroupBox;
 class QLabel;
@@ -67,6 +68,8 @@ public:
     QWidget* PnlHistoControl;
     QToolButton* BtnClearDisplay;
     QToolButton* BtnCopy2ClpBrd;
+    // "Save display as PNG": in the copy button's context menu, with its shortcut.
+    QAction* ActSaveDisplay;
     QToolButton* BtnGrid;
     QWidget* PnlRangeMin;
     QLabel* LblRange;
@@ -202,6 +205,8 @@ public:
     void PnlHistoControlResize();
     void BtnClearDisplayClick();
     void BtnCopy2ClpBrdClick();
+    // Saves the same picture as the copy to a PNG file chosen in a save dialog.
+    void SaveDisplayClick();
     void BtnGridClick();
     void PnlAboutClick();
     void SetStatusText(int Panel, const QString& Text);

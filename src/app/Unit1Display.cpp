@@ -1,7 +1,9 @@
 #include "Unit1.h"
 
+#include <QImage>
 #include <QLabel>
 #include <QLocale>
+#include <QSaveFile>
 #include <QScrollBar>
 #include <QToolButton>
 #include <algorithm>
@@ -94,6 +96,22 @@ void TForm1::BtnClearDisplayClick()
 void TForm1::BtnCopy2ClpBrdClick()
 {
     CopyWindowToClipboard(QStringLiteral("PnlHistoSpektro"), [this](int Ms) { WaitMs(Ms); });
+}
+
+void TForm1::SaveDisplayClick()
+{
+    // The picture is taken first: what the user saw when asking, without the dialog.
+    const QImage image =
+        GrabWindowByText(QStringLiteral("PnlHistoSpektro"), [this](int Ms) { WaitMs(Ms); });
+    const QString name = FPrompts.SaveFileName(StartDir, QStringLiteral("png"),
+                                               QStringLiteral("PNG Image|*.png|All Files|*.*"));
+    if (name.isEmpty() || image.isNull())
+        return;
+    // Written under a temporary name and renamed, so a failure leaves no broken file.
+    QSaveFile file(name);
+    if (!file.open(QIODevice::WriteOnly) || !image.save(&file, "PNG") || !file.commit())
+        FPrompts.ShowError(
+            QStringLiteral("Cannot save the display to %1: %2").arg(name, file.errorString()));
 }
 
 void TForm1::BtnGridClick()

@@ -1,5 +1,6 @@
 #include "Unit1.h"
 
+#include <QAction>
 #include <QCheckBox>
 #include <QEvent>
 #include <QGroupBox>
@@ -169,8 +170,17 @@ QWidget* TForm1::BuildHistoControlPanel()
     };
     BtnClearDisplay = square("BtnClearDisplay", QStringLiteral("Clear Display"), false);
     BtnClearDisplay->setText(QStringLiteral("C"));
-    BtnCopy2ClpBrd = square("BtnCopy2ClpBrd", QStringLiteral("Display-->Clipboard"), false);
+    BtnCopy2ClpBrd = square("BtnCopy2ClpBrd",
+                            QStringLiteral("Display-->Clipboard\n"
+                                           "Right click or Ctrl+S: save the display as PNG"),
+                            false);
     BtnCopy2ClpBrd->setText(QStringLiteral("Cp"));
+    ActSaveDisplay = new QAction(QStringLiteral("Save Display as PNG..."), this);
+    ActSaveDisplay->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_S));
+    ActSaveDisplay->setShortcutContext(Qt::WindowShortcut);
+    addAction(ActSaveDisplay);
+    BtnCopy2ClpBrd->addAction(ActSaveDisplay);
+    BtnCopy2ClpBrd->setContextMenuPolicy(Qt::ActionsContextMenu);
     BtnGrid = square("BtnGrid", QStringLiteral("Grid Lines"), true);
     BtnGrid->setText(QStringLiteral("#"));
     for (QToolButton* b : {BtnClearDisplay, BtnCopy2ClpBrd, BtnGrid})
@@ -320,6 +330,7 @@ void TForm1::ConnectHandlers()
     connect(BtnLoadFile, &QToolButton::clicked, this, on(&TForm1::BtnLoadFileClick));
     connect(BtnClearDisplay, &QToolButton::clicked, this, on(&TForm1::BtnClearDisplayClick));
     connect(BtnCopy2ClpBrd, &QToolButton::clicked, this, on(&TForm1::BtnCopy2ClpBrdClick));
+    connect(ActSaveDisplay, &QAction::triggered, this, on(&TForm1::SaveDisplayClick));
     connect(BtnGrid, &QToolButton::clicked, this, on(&TForm1::BtnGridClick));
 
     connect(RGBW, &TRadioGroup::Click, this, on(&TForm1::RGBWClick));

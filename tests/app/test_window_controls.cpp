@@ -1,5 +1,7 @@
 #include "test_window_support.h"
 
+#include <QTest>
+
 #include "SpektroNeu.h"
 #include "dxHisto.h"
 
@@ -106,5 +108,25 @@ TEST_F(WindowTest, DisplayButtons)
     EXPECT_EQ(wave.pixelColor(wave.width() / 2, wave.height() - 1), QColor(Qt::black));
     QApplication::clipboard()->clear();
     Form->BtnCopy2ClpBrd->click();
-    EXPECT_EQ(QApplication::clipboard()->image().size(), Form->PnlHistoSpektro->size());
+    const QImage copied = QApplication::clipboard()->image();
+    EXPECT_EQ(copied.size(), Form->PnlHistoSpektro->size());
+
+    // Ctrl+S saves the same picture as PNG; the copy button's context menu offers it
+    // too. A cancelled dialog writes nothing; a failed write gives one message.
+    Form->activateWindow();
+    Prompts.Names.push_back(Dir.filePath("display.png"));
+    QTest::keyClick(Form.get(), Qt::Key_S, Qt::ControlModifier);
+    const QImage saved(Dir.filePath("display.png"));
+    EXPECT_EQ(saved.size(), copied.size());
+    EXPECT_TRUE(saved.convertToFormat(QImage::Format_RGB32) ==
+                copied.convertToFormat(QImage::Format_RGB32));
+    const QList<QAction*> menu = Form->BtnCopy2ClpBrd->actions();
+    ASSERT_EQ(menu.size(), 1);
+    EXPECT_EQ(Form->BtnCopy2ClpBrd->contextMenuPolicy(), Qt::ActionsContextMenu);
+    menu[0]->trigger(); // cancelled
+    Prompts.Names.push_back(Dir.filePath("no/such/folder/display.png"));
+    menu[0]->trigger();
+    EXPECT_EQ(QDir(Dir.path()).entryList({"*.png"}), QStringList{"display.png"});
+    ASSERT_EQ(Prompts.Errors.size(), 1);
+    EXPECT_TRUE(Prompts.Errors[0].contains("no/such/folder/display.png")) << Prompts.Errors[0];
 }
