@@ -3,6 +3,7 @@
 #include <QFont>
 #include <QImage>
 #include <cstdint>
+#include <cstdio>
 #include <string>
 #include <utility>
 #include <vector>
@@ -60,5 +61,8 @@ private:
     int FAxisY = 0, FScaleY = 0;
     std::vector<std::pair<int64_t, double>> FStamps;
 };
+
+// Writes Image as an 8-bit RGB PNG; false on an error (errno tells which).
+bool WritePng(const QImage& Image, std::FILE* Out);
 
 } // namespace quillex
