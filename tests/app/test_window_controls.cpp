@@ -116,7 +116,9 @@ TEST_F(WindowTest, DisplayButtons)
     Form->activateWindow();
     Prompts.Names.push_back(Dir.filePath("display.png"));
     QTest::keyClick(Form.get(), Qt::Key_S, Qt::ControlModifier);
-    const QImage saved(Dir.filePath("display.png"));
+    QImageReader reader(Dir.filePath("display.png"));
+    EXPECT_EQ(reader.format(), "png");
+    const QImage saved = reader.read();
     EXPECT_EQ(saved.size(), copied.size());
     EXPECT_TRUE(saved.convertToFormat(QImage::Format_RGB32) ==
                 copied.convertToFormat(QImage::Format_RGB32));
