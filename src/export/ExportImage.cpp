@@ -4,6 +4,7 @@
 #include "ExportError.h"
 #include "ImageLayout.h"
 
+#include <QFile>
 #include <QFontMetrics>
 #include <QPainter>
 #include <algorithm>
@@ -12,8 +13,12 @@
 #include <cstdio>
 #include <cstring>
 
+#ifdef QUILLEX_WITH_LIBPNG
 #include <png.h>
 #include <zlib.h>
+#else
+#include <QImageWriter>
+#endif
 
 namespace quillex {
 
@@ -180,6 +185,7 @@ void TExportImage::Save(const std::string& Path) const
                                std::strerror(written ? errno : (error != 0 ? error : EIO)));
 }
 
+#ifdef QUILLEX_WITH_LIBPNG
 bool WritePng(const QImage& Image, std::FILE* Out)
 {
     if (Image.format() != QImage::Format_RGB888)
@@ -212,5 +218,16 @@ bool WritePng(const QImage& Image, std::FILE* Out)
     png_destroy_write_struct(&png, &info);
     return std::ferror(Out) == 0;
 }
+#else
+bool WritePng(const QImage& Image, std::FILE* Out)
+{
+    QFile file;
+    if (!file.open(Out, QIODevice::WriteOnly))
+        return false;
+    QImageWriter writer(&file, "png");
+    writer.setQuality(85); // zlib level 1
+    return writer.write(Image) && file.flush();
+}
+#endif
 
 } // namespace quillex
