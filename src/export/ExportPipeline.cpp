@@ -24,8 +24,7 @@ constexpr int BatchFrames = 256;
 constexpr int FramesPerTask = 8;
 constexpr int BinsPerTask = 512;
 constexpr size_t RecordSamples = FrameRecordSize / 2;
-// Years 1 .. 9999 as days since 1899-12-30.
-constexpr double FirstDay = -693593.0;
+// The end of year 9999 in days since 1899-12-30.
 constexpr double LastDay = 2958466.0;
 
 // What one thread transforms with: its own FFT and vectors, and a read buffer.
@@ -46,7 +45,7 @@ struct TThreadState
 
 bool IsFrameStamp(double Stamp)
 {
-    return Stamp != 0.0 && Stamp >= FirstDay && Stamp < LastDay;
+    return Stamp > 0.0 && Stamp < LastDay;
 }
 
 int64_t OutputRowCount(int64_t First, int64_t Last, int64_t Fold)

@@ -29,8 +29,8 @@ struct TPipelineSettings
     int Threads = 1;
 };
 
-// A frame stamp counts as a time label when it is a date-time of years 1 .. 9999 after
-// the epoch; 0 (and anything that is no date) means none.
+// A frame stamp counts as a time label when it is positive, as in the window's playback,
+// and a date before the year 10000; 0 (and NaN) means none.
 bool IsFrameStamp(double Stamp);
 
 // Rows the frames First .. Last make with Fold frames per row (the last may hold fewer).
