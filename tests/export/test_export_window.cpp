@@ -32,7 +32,8 @@ protected:
 // Two carriers, one switched on halfway, in an inverted recording with an offset: the
 // table holds, frame by frame and bin by bin, exactly the levels the window shows for the
 // same settings (averaging over 4, Hamming, a 10 MHz span off centre), and its header the
-// frequencies the window labels (offset added, mirrored data, not mirrored labels).
+// frequencies the window labels (offset added, mirrored data, not mirrored labels). The
+// same without averaging.
 TEST_F(ExportAgainstWindow, CsvLevelsEqualTheWindowsLevels)
 {
     TRecordingSpec spec;
@@ -83,4 +84,18 @@ TEST_F(ExportAgainstWindow, CsvLevelsEqualTheWindowsLevels)
     EXPECT_EQ(table[1][0], "");
     EXPECT_EQ(table[10][0], "2026-12-06T23:59:59.000"); // frame 10
     EXPECT_EQ(table[20][0], "2026-12-07T00:00:00.000"); // frame 20, past midnight
+
+    // Without averaging (each frame taken to levels by the thread that transforms it):
+    // N = 2048, rectangle window, a 5 MHz span around 14 MHz, in a fresh window.
+    const auto plain = PlayInWindow(file, 11, 1, 0, 0, 14000);
+    ASSERT_EQ(RunExport({file, "--csv", csv, "--fft-exponent", "11", "--window", "rect",
+                         "--span-mhz", "5", "--centre-mhz", "14"})
+                  .Code,
+              0);
+    const auto plainTable = ReadCsv(csv);
+    ASSERT_EQ(plain.size(), 40u);
+    ASSERT_EQ(plainTable.size(), 1u + 40u);
+    ASSERT_EQ(plainTable[0].size(), 2u + 256u);
+    for (size_t r = 0; r < plain.size(); ++r)
+        EXPECT_TRUE(RowLevels(plainTable[r + 1]) == plain[r]) << "frame " << r + 1;
 }
