@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <cmath>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -70,6 +71,8 @@ const View Views[] = {
      {0, 10, 2, 0}, {1, 10000, 1, 0}, 11, Odd},
     {"logarithmic X between decades", 480, 300, 70, 40, 40, 60, sclLogLin, grdVer,
      {2, 900, 1, 0}, {-100, 0, 20, 0}, 11, clBtnFace},
+    {"logarithmic X over general decades", 560, 300, 70, 40, 40, 60, sclLogLin, grdNone,
+     {0.001f, 5000, 1, 0}, {-100, 0, 20, 0}, 11, Odd},
     {"logarithmic X up to 1E+04", 480, 300, 70, 40, 40, 60, sclLogLin, grdBoth,
      {1, 10000, 1, 0}, {-100, 0, 20, 0}, 11, Muted},
     {"both logarithmic", 480, 320, 70, 40, 40, 60, sclLogLog, grdBoth,
@@ -394,6 +397,68 @@ TEST(PlotAxisLayout, FrameLabelsTicksAndGridMatchTheLayoutRulesInEveryView)
         }
         if (!IsLogY(v.Scale)) {
             EXPECT_FLOAT_EQ(h.ViewYGap(), want.YGap);
+        }
+    }
+}
+
+// Equidistant curves longer than twice the plot width are reduced to a minimum and maximum per
+// pixel column. A spike in the middle of a column shows which way was taken: a reduced column
+// ends on its maximum and drops from there into the next column; the full curve returns to
+// the baseline inside the column.
+TEST(PlotCurveDecimation, StartsJustAboveTwiceThePlotWidth)
+{
+    struct Geometry
+    {
+        int Width, GapLeft, GapRight;
+    };
+    for (const Geometry g : {Geometry{400, 70, 40}, Geometry{400, 50, 90}}) {
+        const int plotWidth = g.Width - g.GapLeft - g.GapRight;
+        for (const int n : {2 * plotWidth, 2 * plotWidth + 1}) {
+            const bool reduced = n > 2 * plotWidth;
+            SCOPED_TRACE("plot width " + std::to_string(plotWidth) + ", " + std::to_string(n) +
+                         " values");
+            TDXHistographInt h;
+            h.resize(g.Width, 300);
+            h.setGapLeft(g.GapLeft);
+            h.setGapRight(g.GapRight);
+            h.setBkColor(clBlack);
+            h.setSeries({clWhite, 0, 0});
+            // Four times the nominal range in view: about eight samples per column.
+            h.setViewXNominalMin(0);
+            h.setViewXNominalMax(1);
+            h.setViewXCurrentMin(0);
+            h.setViewXCurrentMax(4);
+            h.setViewYMin(-120);
+            h.setViewYMax(0);
+            h.RenderNow();
+
+            const int l = g.GapLeft, t = h.GapTop(), b = 300 - h.GapBottom();
+            const double xScale = 1.0 * plotWidth / 4 / (n - 1);
+            const double xOff = l - xScale;
+            auto x = [&](int i) { return Trunc(i * xScale + xOff); };
+            const double yScale = -(b - t) / 120.0, yOff = (b - t) * -120.0 / 120.0 + b;
+            auto y = [&](double v) { return Trunc(v * yScale + yOff) + 1; };
+            int s = n / 2;
+            while (!(x(s - 1) == x(s) && x(s + 1) == x(s)))
+                ++s;
+            std::vector<float> d(n, -100.0f);
+            d[s - 1] = -20.0f;
+            h.SetSeriesData(d.data(), n, 1);
+
+            const QImage& img = h.Surface();
+            const QRgb white = qRgb(255, 255, 255);
+            const int c = x(s), top = y(-20), base = y(-100);
+            int spike = 0, drop = 0;
+            for (int row = top; row <= base; ++row)
+                spike += img.pixel(c, row) == white;
+            for (int row = top + 1; row <= base - 2; ++row)
+                drop += img.pixel(c + 1, row) == white;
+            EXPECT_EQ(spike, base - top + 1);
+            if (reduced) {
+                EXPECT_GE(drop, (base - top) / 3);
+            } else {
+                EXPECT_EQ(drop, 0);
+            }
         }
     }
 }
