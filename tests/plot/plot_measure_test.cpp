@@ -214,6 +214,7 @@ TEST(PlotSource, BlocksFillAtMostSixteenSeriesSkipEmptyEntriesAndNeverShrinkTheB
     }
     EXPECT_EQ(h.SeriesRecord(1).Data[0], -120);
     EXPECT_EQ(h.PointBufferCapacity(), 25);
+    EXPECT_EQ(h.BufferLength(), 25); // sized for the channels shown, not the 20th
     // The data spans -120 .. -85 (range 35): span 50 centred, step 12.5.
     EXPECT_FLOAT_EQ(h.ViewYMin(), (-120 - 85) / 2.0f - 25);
     EXPECT_FLOAT_EQ(h.ViewYGap(), 12.5f);
