@@ -8,6 +8,7 @@
 #include <QApplication>
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <cmath>
 #include <random>
 #include <vector>
@@ -104,6 +105,18 @@ void BM_DataArrived_MainWindow(benchmark::State& state)
         benchmark::Counter(double(allocs) / double(state.iterations()));
 }
 BENCHMARK(BM_DataArrived_MainWindow)->Unit(benchmark::kMicrosecond);
+
+// The copy alone, the yardstick for what DataArrived may add to RefreshData.
+void BM_CopyChannel4096(benchmark::State& state)
+{
+    auto a = Spectrum(4096, 1);
+    std::vector<float> buffer(4096);
+    for (auto _ : state) {
+        std::copy_n(a.data(), 4096, buffer.data());
+        benchmark::ClobberMemory();
+    }
+}
+BENCHMARK(BM_CopyChannel4096)->Unit(benchmark::kMicrosecond);
 
 void BM_RefreshData_MainWindowGrid(benchmark::State& state)
 {
