@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cstdint>
 #include <vector>
 
@@ -109,6 +110,19 @@ TEST(MeasureLink, DestructionInEitherOrderLeavesNoPointerBehind)
     }
 }
 
+namespace {
+
+// What a configuration may set: nominal X, current X, X step, Y range, Y step, series count.
+using View = std::array<float, 9>;
+View ViewOf(const TDXHistograph& h)
+{
+    return {h.ViewXNominalMin(), h.ViewXNominalMax(), h.ViewXCurrentMin(),
+            h.ViewXCurrentMax(), h.ViewXGap(),        h.ViewYMin(),
+            h.ViewYMax(),        h.ViewYGap(),        float(h.SeriesNumber())};
+}
+
+} // namespace
+
 TEST(PlotSource, ConfigurationKeepsGridDivisionsAndAutoConfigOffMovesOnlyTheNominalRange)
 {
     TDXHistograph h;
@@ -119,15 +133,7 @@ TEST(PlotSource, ConfigurationKeepsGridDivisionsAndAutoConfigOffMovesOnlyTheNomi
     TestSource s;
     s.Config = {1000, 3000, 20, -120, -20};
     h.setMeasureSource(&s);
-    EXPECT_EQ(h.ViewXNominalMin(), 1000);
-    EXPECT_EQ(h.ViewXNominalMax(), 4000);
-    EXPECT_EQ(h.ViewXCurrentMin(), 1000);
-    EXPECT_EQ(h.ViewXCurrentMax(), 4000);
-    EXPECT_FLOAT_EQ(h.ViewXGap(), 3000.0f / 2);
-    EXPECT_EQ(h.ViewYMin(), -120);
-    EXPECT_EQ(h.ViewYMax(), -20);
-    EXPECT_FLOAT_EQ(h.ViewYGap(), 100.0f / 4);
-    EXPECT_EQ(h.SeriesNumber(), 16);
+    EXPECT_EQ(ViewOf(h), (View{1000, 4000, 1000, 4000, 3000.0f / 2, -120, -20, 100.0f / 4, 16}));
     EXPECT_TRUE(h.EnableUpdate());
 
     h.setAutoConfig(false);
@@ -135,21 +141,14 @@ TEST(PlotSource, ConfigurationKeepsGridDivisionsAndAutoConfigOffMovesOnlyTheNomi
     TestSource s2;
     s2.Config = {0, 500, 3, -50, 50};
     h.setMeasureSource(&s2);
-    EXPECT_EQ(h.ViewXNominalMin(), 0);
-    EXPECT_EQ(h.ViewXNominalMax(), 500);
-    EXPECT_EQ(h.ViewXCurrentMax(), 4000);
-    EXPECT_FLOAT_EQ(h.ViewXGap(), 1500);
-    EXPECT_EQ(h.ViewYMin(), -120);
-    EXPECT_EQ(h.SeriesNumber(), 16);
+    EXPECT_EQ(ViewOf(h), (View{0, 500, 1000, 4000, 1500, -120, -20, 25, 16}));
     EXPECT_FALSE(h.EnableUpdate());
 
     // 500 / 1500 rounds to 0 divisions, taken as 1; equal Y limits leave the Y view alone.
     h.setAutoConfig(true);
     s2.Config = {100, 200, 2, 5, 5};
     s2.Reconfigure();
-    EXPECT_FLOAT_EQ(h.ViewXGap(), 200);
-    EXPECT_FLOAT_EQ(h.ViewYGap(), 25);
-    EXPECT_EQ(h.SeriesNumber(), 2);
+    EXPECT_EQ(ViewOf(h), (View{100, 300, 100, 300, 200, -120, -20, 25, 2}));
 
     // No channels or no span: ignored, even before the capabilities are looked at.
     s2.SetCaps(0);
