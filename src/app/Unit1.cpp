@@ -7,11 +7,13 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QGroupBox>
+#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QRadioButton>
+#include <QScreen>
 #include <QScrollBar>
 #include <QSpinBox>
 #include <QSplitter>
@@ -91,11 +93,11 @@ void TForm1::BuildStatusBar()
     QFont font(QStringLiteral("Tahoma"));
     font.setPixelSize(12);
     StatusBar->setFont(font);
-    const std::array<int, 5> widths{250, 130, 130, 240, 50};
+    const auto& widths = StatusPanelWidths;
     for (std::size_t i = 0; i < widths.size(); ++i) {
         auto* panel = new QLabel(StatusBar);
         panel->setObjectName(QStringLiteral("StatusPanel%1").arg(i));
-        panel->setFixedWidth(widths[i]);
+        panel->setMinimumWidth(widths[i]);
         panel->setFrameShape(QFrame::Panel);
         panel->setFrameShadow(QFrame::Sunken);
         StatusBar->addWidget(panel);
@@ -166,6 +168,7 @@ void TForm1::InitTimerTimer()
     }
 
     LoadSettings();
+    KeepWindowOnScreen();
 
     const float centre = (Histo->ViewXCurrentMin() + Histo->ViewXCurrentMax()) / 2.0f;
     const float half = static_cast<float>(HalfSpanKHz());
@@ -186,18 +189,41 @@ void TForm1::InitTimerTimer()
     if (OffsetsEnabled) {
         ShowOffsets();
     } else {
+        // No mirrored spectrum without the box that undoes it.
         FreqOffset = 0.0f;
         LevelOffset = 0.0f;
+        CBInverted->setChecked(false);
         SetPanelHeight(GBOffsets, 0);
     }
+    // The waterfall's scale follows the level bars from the start, not from their first move.
+    SBMinChange();
     ReselectBandwidth();
+    // Taken once every control is settled, so that start-up's own corrections never
+    // count as the user's changes.
+    SettingsSnapshot = CurrentSettings();
+    SettingsLoaded = true;
     centralWidget()->setEnabled(true);
+}
+
+void TForm1::KeepWindowOnScreen()
+{
+    const QRect frame = frameGeometry();
+    const QList<QScreen*> screens = QGuiApplication::screens();
+    if (screens.isEmpty())
+        return;
+    for (const QScreen* screen : screens)
+        if (screen->availableGeometry().intersects(frame))
+            return;
+    // Saved on a screen that is gone: shown where it can be reached again.
+    move(QGuiApplication::primaryScreen()->availableGeometry().topLeft());
 }
 
 void TForm1::closeEvent(QCloseEvent* Event)
 {
-    // A start-up failure ends the program without asking and without saving.
-    if (Terminated) {
+    // A start-up failure ends the program without asking and without saving; before
+    // the settings are loaded there is nothing to save either.
+    if (Terminated || !SettingsLoaded) {
+        InitTimer->stop();
         Event->accept();
         return;
     }
@@ -236,6 +262,8 @@ void TForm1::FormClose()
 
 void TForm1::BtnStartStopClick()
 {
+    // Off before the run starts: a sync loop returns only when it has ended.
+    BtnPlayback->setEnabled(!BtnStartStop->isChecked());
     if (PlaybackMode) {
         RunPlayback();
     } else {
