@@ -22,6 +22,7 @@
 #include <QTimer>
 #include <QToolButton>
 #include <QVBoxLayout>
+#include <algorithm>
 #include <utility>
 
 #include "SpektroNeu.h"
@@ -93,13 +94,29 @@ void TForm1::BuildStatusBar()
     QFont font(QStringLiteral("Tahoma"));
     font.setPixelSize(12);
     StatusBar->setFont(font);
-    const auto& widths = StatusPanelWidths;
-    for (std::size_t i = 0; i < widths.size(); ++i) {
+    // The longest text each panel shows (a file name has no such bound).
+    std::array<QStringList, 5> longest;
+    for (int n = 256; n <= 4096; n *= 2)
+        longest[0] << QStringLiteral("FFT: %1 Points").arg(n) +
+                          LocalFormat("    Resolution:%6.3f kHz", 40000.0 / n);
+    longest[1] << LocalFormat("Center: %0.2f MHz", 37.5) << LocalFormat("Cursor: %0.3f MHz", 40.0);
+    longest[2] << QStringLiteral("1000 FramesPerSec");
+    longest[4] << QStringLiteral(" *********");
+    for (std::size_t i = 0; i < StatusPanelWidths.size(); ++i) {
         auto* panel = new QLabel(StatusBar);
         panel->setObjectName(QStringLiteral("StatusPanel%1").arg(i));
-        panel->setMinimumWidth(widths[i]);
         panel->setFrameShape(QFrame::Panel);
         panel->setFrameShadow(QFrame::Sunken);
+        // The designed widths assume a narrow font; a panel is as wide as its longest
+        // text needs in the font actually used, from the start, so the window does not
+        // grow while it runs.
+        int width = StatusPanelWidths[i];
+        for (const QString& text : longest[i]) {
+            panel->setText(text);
+            width = std::max(width, panel->sizeHint().width());
+        }
+        panel->clear();
+        panel->setMinimumWidth(width);
         StatusBar->addWidget(panel);
         StatusPanels[i] = panel;
     }

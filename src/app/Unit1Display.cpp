@@ -27,16 +27,15 @@ void TForm1::SetStatusText(int Panel, const QString& Text)
     if (label->text() == Text)
         return;
     label->setText(Text);
-    // The designed widths assume a narrow font: a panel widens when its text needs more
-    // in the font actually used. A file name may be long: its panel keeps the designed
-    // width as the least and shows the whole name as a hint.
+    // A text longer than the panel was made for (offsets with many digits) widens it. A
+    // file name may be long: its panel keeps the designed width as the least and shows
+    // the whole name as a hint.
     if (Panel == FileStatusPanel) {
         label->setToolTip(Text);
         return;
     }
-    const int needed =
-        std::max(StatusPanelWidths.at(static_cast<std::size_t>(Panel)), label->sizeHint().width());
-    if (label->minimumWidth() != needed)
+    const int needed = label->sizeHint().width();
+    if (label->minimumWidth() < needed)
         label->setMinimumWidth(needed);
 }
 

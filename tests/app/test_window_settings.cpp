@@ -141,21 +141,25 @@ TEST_F(WindowTest, CloseBeforeTheSettingsAreLoadedNeitherAsksNorWrites)
     EXPECT_EQ(ReadIni(), user);
 }
 
-// Values start-up has to correct (an unusable bandwidth, a centre outside its range, a
-// window position off every screen) are settled before the snapshot, so a close without
-// the user's changes asks nothing. An unusable bandwidth reads as the whole spectrum.
+// Values start-up has to correct (an unusable bandwidth, a centre outside its range or
+// moved by the re-selection of the bandwidth, a window position off every screen) are
+// settled before the snapshot, so a close without the user's changes asks nothing. An
+// unusable bandwidth reads as the whole spectrum.
 TEST_F(WindowTest, StartupCorrectionsDoNotCountAsChanges)
 {
-    for (const char* bandwidth : {"-1", "7"}) {
-        SCOPED_TRACE(bandwidth);
-        const std::string text = std::string("[Settings]\nBandWidth=") + bandwidth +
-                                 "\nFreq=1000\n[Form]\nLeft=-5000\nTop=-5000\n";
+    for (const char* settings :
+         {"BandWidth=-1\nFreq=1000\n", "BandWidth=7\nFreq=1000\n", "BandWidth=2\nFreq=10000\n"}) {
+        SCOPED_TRACE(settings);
+        const std::string text =
+            std::string("[Settings]\n") + settings + "[Form]\nLeft=-5000\nTop=-5000\n";
         WriteIni(text.c_str());
-        Start();
-        EXPECT_EQ(Form->RGBW->ItemIndex(), 3);
+        Form = std::make_unique<TForm1>(Prompts, Clock, QStringList{});
+        Form->show(); // as the program does: the window is up before the start-up tick
+        Form->InitTimerTimer();
+        RunEvents(20);
+        EXPECT_EQ(Form->RGBW->ItemIndex(), text.find("=2") != std::string::npos ? 2 : 3);
         EXPECT_EQ(Form->SBFrq->value(), 20000);
-        EXPECT_TRUE(Form->Histo->ViewXCurrentMin() == 0.0f &&
-                    Form->Histo->ViewXCurrentMax() == 40000.0f);
+        EXPECT_EQ(Form->Histo->ViewXCurrentMin() + Form->Histo->ViewXCurrentMax(), 40000.0f);
         const QRect frame = Form->frameGeometry();
         EXPECT_TRUE(QGuiApplication::primaryScreen()->availableGeometry().intersects(frame))
             << frame.x() << "," << frame.y();
