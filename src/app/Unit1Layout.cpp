@@ -176,12 +176,11 @@ QWidget* TForm1::BuildHistoControlPanel()
     BtnClearDisplay = square("BtnClearDisplay", QStringLiteral("Clear Display"), false);
     BtnClearDisplay->setText(QStringLiteral("C"));
     BtnClearDisplay->setIcon(DisplayIcon(TDisplayIcon::Clear));
-    BtnCopy2ClpBrd = square("BtnCopy2ClpBrd",
-                            QStringLiteral("Display-->Clipboard\n"
-                                           "Right click or Ctrl+S: save the display as PNG"),
-                            false);
+    BtnCopy2ClpBrd = square("BtnCopy2ClpBrd", QStringLiteral("Display-->Clipboard"), false);
     BtnCopy2ClpBrd->setText(QStringLiteral("Cp"));
     BtnCopy2ClpBrd->setIcon(DisplayIcon(TDisplayIcon::Copy));
+    // The hint keeps its text; saving is offered by the button's context menu, which also
+    // shows the shortcut.
     ActSaveDisplay = new QAction(QStringLiteral("Save Display as PNG..."), this);
     ActSaveDisplay->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_S));
     ActSaveDisplay->setShortcutContext(Qt::WindowShortcut);
