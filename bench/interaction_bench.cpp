@@ -113,8 +113,9 @@ void BM_EventLoopPass_Idle(benchmark::State& state)
 }
 BENCHMARK(BM_EventLoopPass_Idle)->Unit(benchmark::kMicrosecond);
 
-// (b) One move of a bend of a 4096-sample reference curve, rubber width 30.
-void ReferenceBend(benchmark::State& state, bool showValues)
+// (b) One move of a bend of a 4096-sample reference curve, rubber width 30, with Qt's screen
+// update of the strip (and of the value box) unless `flush` is false.
+void ReferenceBend(benchmark::State& state, bool showValues, bool flush = true)
 {
     TDXHistograph h;
     Configure(h);
@@ -140,7 +141,8 @@ void ReferenceBend(benchmark::State& state, bool showValues)
         const long long before = AllocationCount();
         QApplication::sendEvent(&h, moves[++i % moves.size()].get());
         allocs += AllocationCount() - before;
-        QApplication::processEvents();
+        if (flush)
+            QApplication::processEvents();
     }
     state.counters["allocs_per_move"] = double(allocs) / double(state.iterations());
     QMouseEvent release(QEvent::MouseButtonRelease, QPointF(420, 120),
@@ -154,6 +156,12 @@ void BM_ReferenceBendMove_ValueBox(benchmark::State& state)
     ReferenceBend(state, true);
 }
 BENCHMARK(BM_ReferenceBendMove_ValueBox)->Unit(benchmark::kMicrosecond);
+
+void BM_ReferenceBendMove_ValueBoxIntoSurface(benchmark::State& state)
+{
+    ReferenceBend(state, true, false);
+}
+BENCHMARK(BM_ReferenceBendMove_ValueBoxIntoSurface)->Unit(benchmark::kMicrosecond);
 
 void BM_ReferenceBendMove_Event(benchmark::State& state)
 {

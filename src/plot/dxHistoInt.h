@@ -8,6 +8,7 @@
 #include <QImage>
 #include <QList>
 #include <QRect>
+#include <QSize>
 #include <QString>
 #include <QWidget>
 #include <array>
@@ -483,6 +484,7 @@ private:
     std::vector<float> m_refBuffer;
     TDXSeries m_refPen;
     QRect m_refClip;
+    QSize m_readoutSize; // value box of a bend, measured at its first move
     TFormCalculateBar* m_valueBar = nullptr;
 };
 

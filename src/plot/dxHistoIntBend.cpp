@@ -29,6 +29,7 @@ void TDXHistographInt::StartBend(int x, int y)
         return;
     m_refSerie = found;
     m_refDragActive = true;
+    m_readoutSize = QSize();
     m_refCurveShown = false;
     m_refBuffer.assign(series->Data, series->Data + n);
     m_refPen = TDXSeries{series->Kind, series->PenStyle, series->LineColor, nullptr, n, false};

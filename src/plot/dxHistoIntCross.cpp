@@ -274,9 +274,14 @@ void TDXHistographInt::ShowValueReadout(const QFont& font, float y, float x)
     const QString text =
         QStringLiteral("X=") + QString::fromStdString(dxplot::FormatReadout(x, point)) +
         QStringLiteral(" Y=") + QString::fromStdString(dxplot::FormatReadout(y, point));
-    const QFontMetrics fm(font);
-    const int w = fm.horizontalAdvance(QStringLiteral("X=#.##E-00 Y=#.##E-00")) + 20;
-    const int h = fm.height() + 20;
+    // The box's size depends on the font alone; measured once per bend.
+    if (m_readoutSize.isEmpty()) {
+        const QFontMetrics fm(font);
+        m_readoutSize = QSize(fm.horizontalAdvance(QStringLiteral("X=#.##E-00 Y=#.##E-00")) + 20,
+                              fm.height() + 20);
+    }
+    const int w = m_readoutSize.width();
+    const int h = m_readoutSize.height();
     const int ht = height();
     // Corners (1, Height - 1) and (w, Height - h), right and bottom edges exclusive.
     const QRect box(QPoint(1, ht - h), QPoint(w - 1, ht - 2));
