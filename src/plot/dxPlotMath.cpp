@@ -191,8 +191,8 @@ bool UpdateLogYMapping(LogMapping& m, float vmin, float vmax, int top, int botto
 {
     if (!(vmin > 0.0f && vmin < vmax))
         return false;
-    // The offset is taken from the stored (rounded) factor, so that the minimum maps onto
-    // bottom - 1 with the factor actually used; the unrounded one can miss it by a pixel.
+    // The offset comes from the stored (rounded) factor, the one the pixels are computed
+    // with; the unrounded factor put the minimum of a 1E-04..1 axis a pixel above bottom - 1.
     m.Factor =
         static_cast<float>(-(bottom - top - 1) / (std::log(double(vmax)) - std::log(double(vmin))));
     m.Offset = static_cast<float>(bottom - double(m.Factor) * std::log(double(vmin)) - 1);
@@ -204,7 +204,7 @@ bool UpdateLogXMapping(LogMapping& m, float curMin, float curMax, float nomMin, 
 {
     if (!(curMin > 0.0f && curMin < curMax && nomMin > 0.0f && nomMin < nomMax))
         return false;
-    // As for Y: the minimum lands on the left edge, not on the frame beside it.
+    // As for Y; the unrounded factor put a 0.01 minimum on the frame left of the plot.
     m.Factor =
         static_cast<float>((right - left) / (std::log(double(curMax)) - std::log(double(curMin))));
     m.Offset = static_cast<float>(left - double(m.Factor) * std::log(double(curMin)));

@@ -8,6 +8,9 @@
 TEST_F(WindowTest, BandwidthTableSetsGapScrollRangeAndLineLength)
 {
     Start();
+    // The plot is fed directly: no source, and none could reshape the view.
+    EXPECT_EQ(Form->Histo->MeasureSource(), nullptr);
+    EXPECT_FALSE(Form->Histo->AutoConfig());
     Form->SEFft->setValue(12);
     struct Row
     {

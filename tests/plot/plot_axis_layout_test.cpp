@@ -13,6 +13,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -46,14 +47,17 @@ const View Views[] = {
     // The main window's plot: no right gap, Y a little over zero.
     {"main window", 845, 248, 60, 10, 0, 20, sclLinLin, grdBoth,
      {0, 40000, 5000, 0}, {-140, 0.1f, 10, 0}, 11, clBtnFace},
-    {"symmetric X, two Y decimals", 400, 300, 70, 40, 40, 60, sclLinLin, grdBoth,
+    {"symmetric X, two Y decimals", 411, 300, 70, 40, 40, 60, sclLinLin, grdBoth,
      {-5, 5, 1, 1}, {0, 10, 2, 2}, 11, Odd},
     {"gaps enlarged to ten pixels", 300, 200, 70, 40, 40, 60, sclLinLin, grdBoth,
      {0, 1000, 10, 1}, {-140, 0, 10, 0}, 11, Muted},
     {"large font spreads labels", 420, 320, 80, 30, 40, 60, sclLinLin, grdHor,
      {0, 100, 5, 0}, {-50, 50, 5, 0}, 18, Odd},
     {"first ticks truncate toward zero", 500, 260, 70, 30, 40, 50, sclLinLin, grdVer,
-     {12, 40, 5, 3}, {-145, -45, 25, 1}, 11, clBtnFace},
+     {12, 40, 5, 3}, {-145, -45, 25, 1}, 13, clBtnFace},
+    // Ten times the step count truncates to exactly the axis length: the gaps are kept.
+    {"gaps just wide enough", 300, 200, 70, 40, 40, 60, sclLinLin, grdBoth,
+     {0, 1895, 100, 0}, {0, 100, 9.95f, 1}, 11, Muted},
     {"tiny Y range and large negative X use exponents", 500, 300, 80, 30, 50, 60, sclLinLin,
      grdBoth, {-200000, -20000, 50000, 2}, {0.0001f, 0.0009f, 0.0002f, 2}, 11, Muted},
     {"exponents from -100000 and up to 100000", 520, 300, 80, 30, 50, 60, sclLinLin, grdNone,
@@ -196,6 +200,9 @@ QFont AxisFont(int px)
     return f;
 }
 
+// Text of an owner-drawn label; empty: the axis pattern.
+using LabelText = std::function<QString(double)>;
+
 // The picture the control should paint for a view without series; also gives the grid steps
 // the linear axes end up with.
 struct Picture
@@ -204,7 +211,7 @@ struct Picture
     float XGap = 0, YGap = 0;
 };
 
-Picture Expected(const View& v)
+Picture Expected(const View& v, const LabelText& owner = {})
 {
     Picture out;
     const int W = v.Width, H = v.Height;
@@ -258,8 +265,10 @@ Picture Expected(const View& v)
         m.Offset = static_cast<float>(b - double(m.Factor) * std::log(double(v.Y.Min)) - 1);
         const int dmin = static_cast<int>(std::ceil(std::log10(v.Y.Min)));
         const int dmax = static_cast<int>(std::floor(std::log10(v.Y.Max)));
-        for (int e = dmin; e <= dmax; ++e)
-            yLabel(DecadeText(e, dmin < -3 || dmax > 3), m(std::pow(10.0, e)));
+        for (int e = dmin; e <= dmax; ++e) {
+            const double val = std::pow(10.0, e);
+            yLabel(owner ? owner(val) : DecadeText(e, dmin < -3 || dmax > 3), m(val));
+        }
         if (hor)
             LogGrid(v.Y.Min, v.Y.Max, [&](double g) { hline(l, r, m(g), grid); });
     } else {
@@ -279,7 +288,7 @@ Picture Expected(const View& v)
         const int offset = Trunc(h * double(v.Y.Min) / range);
         auto y = [&](double val) { return b - Trunc(h * val / range) + offset; };
         for (double val = first; val <= v.Y.Max; val += labelStep)
-            yLabel(LinearText(val, v.Y), y(val));
+            yLabel(owner ? owner(val) : LinearText(val, v.Y), y(val));
         if (hor) {
             for (double val = first; val < v.Y.Max; val += gap)
                 hline(l, r, y(val), grid);
@@ -298,8 +307,10 @@ Picture Expected(const View& v)
         m.Offset = static_cast<float>(l - double(m.Factor) * std::log(double(v.X.Min)));
         const int dmin = static_cast<int>(std::ceil(std::log10(v.X.Min)));
         const int dmax = static_cast<int>(std::floor(std::log10(v.X.Max)));
-        for (int e = dmin; e <= dmax; ++e)
-            xLabel(DecadeText(e, dmin < -3 || dmax > 3), m(std::pow(10.0, e)));
+        for (int e = dmin; e <= dmax; ++e) {
+            const double val = std::pow(10.0, e);
+            xLabel(owner ? owner(val) : DecadeText(e, dmin < -3 || dmax > 3), m(val));
+        }
         if (ver)
             LogGrid(v.X.Min, v.X.Max, [&](double g) { vline(m(g), t, b, grid); });
     } else {
@@ -321,7 +332,7 @@ Picture Expected(const View& v)
         const int offset = Trunc(w * double(v.X.Min) / range);
         auto x = [&](double val) { return Trunc(w * val / range) + l - offset; };
         for (double val = first; val <= v.X.Max; val += labelStep)
-            xLabel(LinearText(val, v.X), x(val));
+            xLabel(owner ? owner(val) : LinearText(val, v.X), x(val));
         if (ver) {
             for (double val = first; val < v.X.Max; val += gap)
                 vline(x(val), t, b, grid);
@@ -399,6 +410,28 @@ TEST(PlotAxisLayout, FrameLabelsTicksAndGridMatchTheLayoutRulesInEveryView)
         if (!IsLogY(v.Scale)) {
             EXPECT_FLOAT_EQ(h.ViewYGap(), want.YGap);
         }
+    }
+}
+
+// Owner-drawn labels take their texts from the handlers; the X label spacing is still measured
+// on the pattern's widest text.
+TEST(PlotAxisLayout, OwnerDrawnLabelsKeepThePatternSpacing)
+{
+    const LabelText owner = [](double v) { return "<" + QString::number(v, 'g', 6) + ">"; };
+    for (const View& v : Views) {
+        if (v.Name != std::string("symmetric X, two Y decimals") &&
+            v.Name != std::string("gaps enlarged to ten pixels") &&
+            v.Name != std::string("both logarithmic"))
+            continue;
+        SCOPED_TRACE(v.Name);
+        TDXHistographInt h;
+        Apply(h, v);
+        h.setOwnerDrawXAxis(true);
+        h.setOwnerDrawYAxis(true);
+        h.OnXAxis = [&](double val, QString& out) { out = owner(val); };
+        h.OnYAxis = h.OnXAxis;
+        h.RenderNow();
+        EXPECT_TRUE(SamePicture(h.Surface(), Expected(v, owner).Image));
     }
 }
 
