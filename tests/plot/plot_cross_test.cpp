@@ -4,6 +4,7 @@
 #include <QPaintEvent>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <random>
 #include <vector>
@@ -298,9 +299,10 @@ TEST(PlotCross, BorderAndGapBoundaryRules)
     }
 }
 
-// Equal vertical distances go to the lower series number, equal distances of pairs to the
-// lower sample index; only a strictly nearer candidate replaces the one found first.
-TEST(PlotCross, TiesGoToTheLowerSeriesAndTheLowerSample)
+// Without any data there is no cross and no event, and a second series is found even when the
+// first has none. Equal vertical distances go to the lower series number, equally far pairs to
+// the lower index; only a strictly nearer candidate replaces the one found first.
+TEST(PlotCross, NoDataAndTiesBetweenSeries)
 {
     TDXHistographInt h;
     Layout(h, 300, 200, 50, 20, 30, 40);
@@ -309,37 +311,6 @@ TEST(PlotCross, TiesGoToTheLowerSeriesAndTheLowerSample)
     h.setViewXNominalMax(220);
     h.setViewXCurrentMax(220);
     h.setSeriesNumber(2);
-    std::vector<CrossEvent> events;
-    Record(h, events);
-    // The pointer row 90 reads 160 - 90 = 70.
-    for (auto [v1, v2, want] : {std::tuple{75.f, 65.f, 1}, std::tuple{65.f, 75.f, 1},
-                                std::tuple{75.f, 74.f, 2}, std::tuple{80.f, 66.f, 2}}) {
-        std::vector<float> a(221, v1), b(221, v2);
-        h.SetSeriesData(a.data(), 221, 1);
-        h.SetSeriesData(b.data(), 221, 2);
-        Move(h, 150, 90);
-        ASSERT_FALSE(events.empty());
-        EXPECT_EQ(events.back().Serie, want) << v1 << " " << v2;
-    }
-    // Pairs: (100, 60) and (100, 80) are equally far from (100, 70); the first wins, and an
-    // equally far pair of series 2 does not replace it.
-    const float p1[] = {0, 0, 100, 60, 100, 80};
-    const float p2[] = {100, 80};
-    h.SetSeriesDataXY(p1, 3, 1);
-    h.SetSeriesDataXY(p2, 1, 2);
-    Move(h, 150, 90);
-    EXPECT_EQ(events.back().Serie, 1);
-    EXPECT_EQ(events.back().Index, 2);
-    EXPECT_EQ(events.back().Y, 60.0f);
-}
-
-// Without any data there is no cross and no event; a second series with data is found even
-// when the first has none.
-TEST(PlotCross, NoDataGivesNoCrossAndNoEvent)
-{
-    TDXHistographInt h;
-    Layout(h, 300, 200, 50, 20, 30, 40);
-    h.setSeriesNumber(2);
     h.RenderNow();
     const QImage clean = h.Surface().copy();
     std::vector<CrossEvent> events;
@@ -347,12 +318,28 @@ TEST(PlotCross, NoDataGivesNoCrossAndNoEvent)
     Move(h, 150, 90);
     EXPECT_TRUE(events.empty());
     EXPECT_TRUE(h.Surface() == clean);
-    EXPECT_FALSE(h.CrossSlot(TDXHistographInt::MeasureSlot).Drawn);
-    std::vector<float> d(50, 3.0f);
-    h.SetSeriesData(d.data(), 50, 2);
+    std::vector<float> b(221, 3.0f);
+    h.SetSeriesData(b.data(), 221, 2);
     Move(h, 150, 90);
     ASSERT_EQ(events.size(), 1u);
     EXPECT_EQ(events.back().Serie, 2);
+    // The pointer row 90 reads 160 - 90 = 70.
+    for (auto [v1, v2, want] : {std::tuple{75.f, 65.f, 1}, std::tuple{65.f, 75.f, 1},
+                                std::tuple{75.f, 74.f, 2}, std::tuple{80.f, 66.f, 2}}) {
+        std::vector<float> a(221, v1);
+        std::fill(b.begin(), b.end(), v2);
+        h.SetSeriesData(a.data(), 221, 1);
+        Move(h, 150, 90);
+        EXPECT_EQ(events.back().Serie, want) << v1 << " " << v2;
+    }
+    // (100, 60) and (100, 80) are equally far from (100, 70), and so is series 2's pair.
+    const float p1[] = {0, 0, 100, 60, 100, 80};
+    const float p2[] = {100, 80};
+    h.SetSeriesDataXY(p1, 3, 1);
+    h.SetSeriesDataXY(p2, 1, 2);
+    Move(h, 150, 90);
+    EXPECT_EQ(events.back().Serie, 1);
+    EXPECT_EQ(events.back().Index, 2);
 }
 
 // Each repaint re-places a resting cross on the new data and reports it again; in other modes
