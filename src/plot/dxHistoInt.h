@@ -156,7 +156,7 @@ public:
     };
     static constexpr int CrossSlots = 3;
     static constexpr int MeasureSlot = 2;
-    const TDXCrossSlot& CrossSlot(int K) const { return m_slots[K]; }
+    const TDXCrossSlot& CrossSlot(int K) const { return m_slots[K >= 0 && K < CrossSlots ? K : 0]; }
 
     struct TDXNearest
     {

@@ -72,16 +72,20 @@ void TDXHistographInt::MoveBend(int y)
         return static_cast<float>(logY ? orig * (f * w + 1.0) : orig + delta * w);
     };
     const float grabbedValue = bent(m_grabbed);
+    // The old curve goes before the value box is drawn over it, so the box never holds half
+    // of an inverted curve. (One canvas at a time: a styled pen opens a painter.)
+    if (m_refCurveShown) {
+        TDXCanvas canvas(m_surface, m_refClip);
+        DrawBendCurve(canvas);
+        m_refCurveShown = false;
+    }
+    for (int i = m_first; i <= m_last; ++i)
+        m_refBuffer[i - 1] = bent(i);
     if (m_showValues)
         ShowValueReadout(font(), grabbedValue, m_grabbedX);
     else if (OnReferenceMove)
         OnReferenceMove(this, m_grabbedX, grabbedValue, m_refSerie, m_grabbed);
-
     TDXCanvas canvas(m_surface, m_refClip);
-    if (m_refCurveShown)
-        DrawBendCurve(canvas);
-    for (int i = m_first; i <= m_last; ++i)
-        m_refBuffer[i - 1] = bent(i);
     DrawBendCurve(canvas);
     m_refCurveShown = true;
     MarkDirty(m_refClip);
