@@ -381,8 +381,8 @@ private:
     void DrawCrossLines(TDXCanvas& canvas, int px, TColor color, int py);
     void PlaceCross(TDXCanvas& canvas, int mx, int my, bool eraseFirst, int k);
     void EraseCross(TDXCanvas& canvas, int k);
-    void NotifyCross(int index);
-    void UpdateValueBar();
+    void NotifyCross(int k, int index);
+    void UpdateValueBar(int k);
     void PaintOverlays(TDXCanvas& canvas, bool crosses);
     void MarkDirty(const QRect& r);
     void FlushDirty();

@@ -158,7 +158,7 @@ void TDXHistographInt::PlaceCross(TDXCanvas& canvas, int mx, int my, bool eraseF
     slot.Serie = n.Serie;
     DrawCrossLines(canvas, slot.PixelX, slot.Color, slot.PixelY);
     m_slotShown[k] = true;
-    NotifyCross(n.Index);
+    NotifyCross(k, n.Index);
 }
 
 void TDXHistographInt::EraseCross(TDXCanvas& canvas, int k)
@@ -170,10 +170,10 @@ void TDXHistographInt::EraseCross(TDXCanvas& canvas, int k)
     slot.Drawn = false;
 }
 
-void TDXHistographInt::NotifyCross(int index)
+void TDXHistographInt::NotifyCross(int k, int index)
 {
     if (m_mode == modeMeasure) {
-        const TDXCrossSlot& s = m_slots[MeasureSlot];
+        const TDXCrossSlot& s = m_slots[k];
         if (OnCrossMove)
             OnCrossMove(this, s.ValueX, s.ValueY, s.Serie, index);
     } else if (m_mode == modeCalculate) {
@@ -183,16 +183,16 @@ void TDXHistographInt::NotifyCross(int index)
     } else {
         return;
     }
-    UpdateValueBar();
+    UpdateValueBar(k);
 }
 
-void TDXHistographInt::UpdateValueBar()
+void TDXHistographInt::UpdateValueBar(int k)
 {
     if (!m_valueBar || !m_valueBar->isVisible())
         return;
     TFormCalculateBar& bar = *m_valueBar;
     if (m_mode == modeMeasure) {
-        const TDXCrossSlot& s = m_slots[MeasureSlot];
+        const TDXCrossSlot& s = m_slots[k];
         bar.Series1->setText(QString::number(s.Serie));
         bar.X1->setText(Value4(s.ValueX));
         bar.Y1->setText(Value4(s.ValueY));
