@@ -341,6 +341,29 @@ TEST_F(ModePlot, BendFollowsTheRubberProfileAndIsWrittenBackOnce)
     EXPECT_EQ(ref[160], 60.0f);
 }
 
+// On a logarithmic Y axis the bend scales the samples: dragging up by a quarter of the rows of
+// a 1..1000 axis multiplies the grabbed sample by about 1000^(1/4), weighted.
+TEST_F(ModePlot, BendOnALogarithmicAxisScalesTheSamples)
+{
+    h.setGridScale(sclLinLog);
+    h.setViewYMin(1);
+    h.setViewYMax(1000);
+    h.setSeriesStyle(dtLowerRef);
+    std::vector<float> ref(321, 10.0f);
+    h.SetSeriesData(ref.data(), 321, 1);
+    h.setMode(modeLowerRef);
+    h.RenderNow();
+    Press(h, Qt::LeftButton, 150, 200);
+    Move(h, 150, 140, Qt::LeftButton);
+    Release(h, Qt::LeftButton, 150, 140);
+    // Factor of the mapping: ViewYMin on the last plot row, ViewYMax on the first.
+    const float factor = float(-(260 - 20 - 1) / (std::log(1000.0) - std::log(1.0)));
+    const double f = float(std::exp((140 - 200) / double(factor)) - 1);
+    EXPECT_NEAR(h.SeriesRecord(1).Data[100], 10 * (f * Weight(16, 30) + 1), 1e-3);
+    EXPECT_NEAR(h.SeriesRecord(1).Data[99], 10 * (f * Weight(15, 30) + 1), 1e-3);
+    EXPECT_EQ(h.SeriesRecord(1).Data[120], 10.0f);
+}
+
 // A bend needs a reference curve of at least two samples: without one the plot falls back to
 // measuring; one sample refuses the bend and keeps the mode.
 TEST_F(ModePlot, BendWithoutAUsableReferenceCurve)
