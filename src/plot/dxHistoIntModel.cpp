@@ -26,6 +26,8 @@ TDXHistographInt::TDXHistographInt(QWidget* parent) : QWidget(parent)
     setFont(f);
     resize(270, 200);
     setAttribute(Qt::WA_OpaquePaintEvent);
+    // Colours dragged from a colour grid recolour the element they are dropped on.
+    setAcceptDrops(true);
     m_fonts.fill(font());
     m_fontColors.fill(clWindowText);
     m_titleRects.fill(QRect(-1, -1, 0, 0));
