@@ -87,12 +87,22 @@ void TDXCanvas::Line(int x0, int y0, int x1, int y1, TColor c, TPenStyle style)
     if (style == psClear)
         return;
     if (IsSolid(style)) {
-        dxplot::DrawLine(Raster(m_clip), x0, y0, x1, y1, Pixel(c));
+        if (m_notXor)
+            dxplot::NotXorLine(Raster(m_clip), x0, y0, x1, y1, Pixel(c));
+        else
+            dxplot::DrawLine(Raster(m_clip), x0, y0, x1, y1, Pixel(c));
         return;
     }
     QPainter& p = Painter();
     p.setPen(StyledPen(c, style));
+    p.setCompositionMode(m_notXor ? QPainter::RasterOp_NotSourceXorDestination
+                                  : QPainter::CompositionMode_SourceOver);
     p.drawLine(x0, y0, x1, y1);
+}
+
+void TDXCanvas::FocusRect(const QRect& r)
+{
+    dxplot::InvertFocusRect(Raster(m_clip), r.left(), r.top(), r.right() + 1, r.bottom() + 1);
 }
 
 void TDXCanvas::Polyline(const dxplot::Point* pts, int count, TColor c, TPenStyle style,
@@ -101,13 +111,18 @@ void TDXCanvas::Polyline(const dxplot::Point* pts, int count, TColor c, TPenStyl
     if (style == psClear || count < 2)
         return;
     if (IsSolid(style)) {
-        dxplot::DrawPolyline(Raster(area), pts, count, Pixel(c));
+        if (m_notXor)
+            dxplot::NotXorPolyline(Raster(area), pts, count, Pixel(c));
+        else
+            dxplot::DrawPolyline(Raster(area), pts, count, Pixel(c));
         return;
     }
     QPainter& p = Painter();
     p.save();
     p.setClipRect(area, Qt::IntersectClip);
     p.setPen(StyledPen(c, style));
+    if (m_notXor)
+        p.setCompositionMode(QPainter::RasterOp_NotSourceXorDestination);
     // Converted in joined chunks on the stack: no allocation for long curves.
     constexpr int chunk = 512;
     QPoint tmp[chunk];

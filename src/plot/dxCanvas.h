@@ -24,6 +24,11 @@ public:
     void Polyline(const dxplot::Point* p, int count, TColor c, TPenStyle style, const QRect& area);
     void Text(int x, int y, const QString& text, const QFont& font, TColor c);
 
+    // Lines and polylines with the inverting pen (drawing twice erases) instead of copying.
+    void SetNotXor(bool On) { m_notXor = On; }
+    // Dotted inverted outline (the zoom band), limited to the clip.
+    void FocusRect(const QRect& r);
+
     static std::uint32_t Pixel(TColor c);
 
 private:
@@ -32,4 +37,5 @@ private:
     QImage& m_surface;
     QRect m_clip;
     std::optional<QPainter> m_painter;
+    bool m_notXor = false;
 };

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "dxColors.h"
+#include "dxCrossMath.h"
 #include "dxSeriesPoints.h"
 
 #include <QFont>
@@ -18,6 +19,7 @@
 class QPainter;
 class QTimer;
 class TDXCanvas;
+class TFormCalculateBar;
 
 // Spectrum plot control: up to 16 curves in a framed plot area with titles, axes and grid.
 // Everything is drawn into a persistent RGB32 surface; paintEvent only copies it to the screen.
@@ -133,6 +135,57 @@ public:
     std::function<void(double Value, QString& Output)> OnXAxis;
     std::function<void(double Value, QString& Output)> OnYAxis;
     std::function<void(QObject* Sender, QPainter& Canvas, bool Printing)> OnAfterPaint;
+    // Mouse messages the plot passes on (zoom, bends and calculate presses keep theirs).
+    std::function<void(QObject* Sender, Qt::MouseButton Button, Qt::KeyboardModifiers Shift, int X,
+                       int Y)>
+        OnMouseDown;
+    std::function<void(QObject* Sender, Qt::KeyboardModifiers Shift, int X, int Y)> OnMouseMove;
+    std::function<void(QObject* Sender, Qt::MouseButton Button, Qt::KeyboardModifiers Shift, int X,
+                       int Y)>
+        OnMouseUp;
+
+    // Cross slots: 0 and 1 are the two crosses of modeCalculate, 2 the cross of modeMeasure.
+    struct TDXCrossSlot
+    {
+        bool Drawn = false; // live: re-placed at its mouse position on every paint
+        int MouseX = 0, MouseY = 0;
+        int PixelX = 0, PixelY = 0;
+        TColor Color = 0;
+        float ValueX = 0, ValueY = 0;
+        int Serie = 0;
+    };
+    static constexpr int CrossSlots = 3;
+    static constexpr int MeasureSlot = 2;
+    const TDXCrossSlot& CrossSlot(int K) const { return m_slots[K]; }
+
+    struct TDXNearest
+    {
+        int Serie = -1;
+        int Index = -1;
+        float ValueX = 0, ValueY = 0;
+    };
+    // Hit tests in client pixels (the plot rectangle is bounds-inclusive).
+    float PixelToX(int Px) const;
+    float PixelToY(int Py) const;
+    int XToPixel(float X) const;
+    int YToPixel(float Y) const;
+    dxplot::Snap SnapIndex(int Series, int Px) const;
+    TDXNearest FindNearestPoint(int Px, int Py) const;
+    // Places cross slot K at the data point nearest (Mx, My) and reports it by Mode.
+    void DrawCrossAt(int Mx, int My, bool EraseFirst, int K);
+
+    // Zoom state, for the tool bar and tests: the view before the first zoom while zoomed.
+    struct TDXSavedView
+    {
+        float YMin = 0, YMax = 0, XCurrentMin = 0, XCurrentMax = 0, XGap = 0, YGap = 0;
+    };
+    bool Zoomed() const { return m_zoomed; }
+    bool BandActive() const { return m_bandActive; }
+    const TDXSavedView& SavedView() const { return m_savedView; }
+    bool RefDragActive() const { return m_refDragActive; }
+
+    // The value bar window (created hidden with the plot, owned by it).
+    TFormCalculateBar* ValueBar() const { return m_valueBar; }
 
     // Data in. dtData keeps the caller's pointer; reference kinds are copied.
     void SetSeriesData(float* Data, int Count, int Series);
@@ -174,7 +227,8 @@ public:
     void setEnableUpdate(bool Value);
     bool ShowToolBar() const { return m_showToolBar; }
     void setShowToolBar(bool Value);
-    bool ShowValueBar() const { return m_showValueBar; }
+    // Reads the window's visibility, so a bar closed by its close box reads False.
+    bool ShowValueBar() const;
     void setShowValueBar(bool Value);
     TColor GridColor() const { return m_gridColor; }
     void setGridColor(TColor Value);
@@ -268,7 +322,8 @@ public:
     void setPrintCross(bool Value) { m_printCross = Value; }
     int PrintCrossWidth() const { return m_printCrossWidth; }
     void setPrintCrossWidth(int Value) { m_printCrossWidth = Value; }
-    bool ToolWindowsOnTop() const { return m_toolWindowsOnTop; }
+    // Stay-on-top style of the value bar (the tool bar is always on top).
+    bool ToolWindowsOnTop() const;
     void setToolWindowsOnTop(bool Value);
     bool OwnerDrawXAxis() const { return m_ownerDrawXAxis; }
     void setOwnerDrawXAxis(bool Value) { m_ownerDrawXAxis = Value; }
@@ -339,6 +394,10 @@ protected:
     void paintEvent(QPaintEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     void changeEvent(QEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void leaveEvent(QEvent* event) override;
 
 private:
     bool IsLogX() const { return m_gridScale == sclLogLin || m_gridScale == sclLogLog; }
@@ -371,10 +430,36 @@ private:
     dxplot::ViewRange View() const;
     void FreeSeriesData(int index);
 
+    // Interaction (cross, modes, bend): drawn with an inverting raster op into the surface, then
+    // only the touched strips go to the screen.
+    dxplot::CrossGeometry Geometry() const;
+    void DrawCrossLines(TDXCanvas& canvas, int px, TColor color, int py);
+    void PlaceCross(TDXCanvas& canvas, int mx, int my, bool eraseFirst, int k);
+    void EraseCross(TDXCanvas& canvas, int k);
+    void NotifyCross(int index);
+    void UpdateValueBar();
+    void PaintOverlays(TDXCanvas& canvas, bool crosses);
+    void MarkDirty(const QRect& r);
+    void FlushDirty();
+    void MeasureTracking(int x, int y);
+    void CalculateFollow(int x, int y);
+    bool ZoomBandActive() const;
+    void DrawBand(TDXCanvas& canvas);
+    void StartBand(int x, int y);
+    void MoveBand(int x, int y);
+    void EndBand();
+    void UndoZoom();
+    void StartBend(int x, int y);
+    void MoveBend(int y);
+    void EndBend();
+    void DrawBendCurve(TDXCanvas& canvas);
+    void ShowValueReadout(const QFont& font, float y, float x);
+    void CreateValueBar();
+
     // Published state.
     bool m_enableUpdate = true;
     bool m_showToolBar = false;
-    bool m_showValueBar = false;
+    mutable bool m_showValueBar = false;
     TColor m_gridColor = clGray;
     TColor m_bkColor = clBtnFace;
     TColor m_color = clBtnFace;
@@ -410,7 +495,6 @@ private:
     int m_printLineWidth = 1;
     bool m_printCross = false;
     int m_printCrossWidth = 1;
-    bool m_toolWindowsOnTop = false;
     bool m_ownerDrawXAxis = false;
     bool m_ownerDrawYAxis = false;
 
@@ -428,6 +512,34 @@ private:
     bool m_timerEnabled = false;
     QImage m_surface;
     bool m_surfaceStale = true;
+
+    // Interaction state.
+    std::array<TDXCrossSlot, CrossSlots> m_slots{};
+    std::array<bool, CrossSlots> m_slotShown{}; // its lines are in the surface now
+    TDXCanvas* m_paintCanvas = nullptr;         // set while a paint runs
+    static constexpr int MaxDirty = 8;
+    std::array<QRect, MaxDirty> m_dirty;
+    int m_dirtyCount = 0;
+    Qt::MouseButton m_lastButton = Qt::NoButton;
+    bool m_buttonDown = false;
+    bool m_bandActive = false;
+    bool m_bandShown = false;
+    QRect m_bandRect; // left/top = press point, right/bottom = pointer (may be unnormalised)
+    bool m_zoomed = false;
+    TDXSavedView m_savedView;
+    bool m_refDragActive = false;
+    bool m_refCurveShown = false;
+    int m_refSerie = 0;
+    int m_downX = 0, m_downY = 0;
+    int m_grabbed = 0;
+    float m_grabbedX = 0;
+    int m_rubberWidth = 0;
+    int m_first = 0, m_last = 0, m_weightOffset = 0;
+    std::vector<float> m_weights;
+    std::vector<float> m_refBuffer;
+    TDXSeries m_refPen;
+    QRect m_refClip;
+    TFormCalculateBar* m_valueBar = nullptr;
 };
 
 using TDXDataKind = TDXHistographInt::TDXDataKind;

@@ -1,6 +1,7 @@
 // Construction, published properties and series storage of the plot control.
 
 #include "dxHistoInt.h"
+#include "dx_Eca.h"
 
 #include <QEvent>
 #include <QTimer>
@@ -38,6 +39,9 @@ TDXHistographInt::TDXHistographInt(QWidget* parent) : QWidget(parent)
             OnTimer(m_timer);
     });
     AdjustPointBuffer();
+    // The cross follows the pointer without a button; leaving the widget erases it.
+    setMouseTracking(true);
+    CreateValueBar();
 }
 
 TDXHistographInt::~TDXHistographInt() = default;
@@ -62,16 +66,6 @@ void TDXHistographInt::setEnableUpdate(bool Value)
 void TDXHistographInt::setShowToolBar(bool Value)
 {
     m_showToolBar = Value;
-}
-
-void TDXHistographInt::setShowValueBar(bool Value)
-{
-    m_showValueBar = Value;
-}
-
-void TDXHistographInt::setToolWindowsOnTop(bool Value)
-{
-    m_toolWindowsOnTop = Value;
 }
 
 void TDXHistographInt::setGridColor(TColor Value)
@@ -152,12 +146,6 @@ void TDXHistographInt::setTitleBottom(const QString& Value)
         Invalidate();
 }
 
-void TDXHistographInt::setMode(TDXMode Value)
-{
-    if (Change(m_mode, Value))
-        Invalidate();
-}
-
 void TDXHistographInt::setShowValues(bool Value)
 {
     if (Change(m_showValues, Value))
@@ -178,8 +166,11 @@ void TDXHistographInt::setReduceFlicker(bool Value)
 
 void TDXHistographInt::setTitleTop(const QString& Value)
 {
-    if (Change(m_titleTop, Value))
-        Invalidate();
+    if (!Change(m_titleTop, Value))
+        return;
+    if (m_valueBar)
+        m_valueBar->setWindowTitle(QStringLiteral("Display: ") + Value);
+    Invalidate();
 }
 
 void TDXHistographInt::SetFont(TDXFontId Id, const QFont& Value)

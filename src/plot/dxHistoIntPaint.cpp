@@ -68,8 +68,10 @@ void TDXHistographInt::paintEvent(QPaintEvent* event)
 {
     if (m_surfaceStale || m_surface.size() != size())
         RenderNow();
+    // Crosses and bands update thin strips: copy each, not their bounding box.
     QPainter p(this);
-    p.drawImage(event->rect(), m_surface, event->rect());
+    for (const QRect& r : event->region())
+        p.drawImage(r, m_surface, r);
 }
 
 void TDXHistographInt::resizeEvent(QResizeEvent* event)
@@ -82,6 +84,11 @@ void TDXHistographInt::Paint(const QRect& clip)
 {
     if (!m_enableUpdate || m_surface.isNull())
         return;
+    // A cross handler that asks for a repaint gets it with the next paint event.
+    if (m_paintCanvas) {
+        Invalidate();
+        return;
+    }
     // While scaling, a logarithmic Y axis gets usable limits instead of the range error.
     if (m_autoScale && IsLogY()) {
         if (m_viewYMax <= 0.0f)
@@ -90,21 +97,31 @@ void TDXHistographInt::Paint(const QRect& clip)
             m_viewYMin = m_viewYMax / 100.0f;
     }
     TDXCanvas canvas(m_surface, clip);
+    m_paintCanvas = &canvas;
+    struct Done
+    {
+        TDXCanvas*& Canvas;
+        ~Done() { Canvas = nullptr; }
+    } done{m_paintCanvas};
     const bool xOk = m_viewXNominalMin < m_viewXNominalMax &&
                      m_viewXCurrentMin < m_viewXCurrentMax &&
                      (!IsLogX() || (m_viewXNominalMin > 0.0f && m_viewXCurrentMin > 0.0f));
     if (!xOk) {
         DrawRangeError(canvas, QStringLiteral("Range-Error in ViewX-Properties"), 10);
+        PaintOverlays(canvas, false);
         return;
     }
     const bool yOk = m_viewYMin < m_viewYMax && (!IsLogY() || m_viewYMin > 0.0f);
     if (!yOk) {
         DrawRangeError(canvas, QStringLiteral("Range-Error in ViewY-Properties"), 20);
+        PaintOverlays(canvas, false);
         return;
     }
     DrawPlot(canvas);
     if (OnAfterPaint)
         OnAfterPaint(this, canvas.Painter(), false);
+    // Every paint re-places the live crosses on the current data and reports them again.
+    PaintOverlays(canvas, true);
 }
 
 void TDXHistographInt::DrawRangeError(TDXCanvas& canvas, const QString& text, int y)

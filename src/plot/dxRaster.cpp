@@ -80,7 +80,10 @@ void StepLine(int major0, int minor0, i64 dMaj, i64 dMin, int sMaj, int sMin, in
 
 } // namespace
 
-void DrawLine(const RasterTarget& t, int x0, int y0, int x1, int y1, std::uint32_t c)
+namespace {
+
+// Walks the pixels of a line (end pixel excluded) inside the clip and applies `put` to each.
+template <class Put> void WalkLine(const RasterTarget& t, int x0, int y0, int x1, int y1, Put&& put)
 {
     if (t.ClipLeft >= t.ClipRight || t.ClipTop >= t.ClipBottom)
         return;
@@ -102,7 +105,7 @@ void DrawLine(const RasterTarget& t, int x0, int y0, int x1, int y1, std::uint32
                      std::uint32_t* p = bits + y * stride + x;
                      const std::ptrdiff_t minorStep = sy * stride;
                      for (; n > 0; --n, p += sx) {
-                         *p = c;
+                         put(*p);
                          rem += twoMin;
                          if (rem >= twoMaj) {
                              rem -= twoMaj;
@@ -117,11 +120,11 @@ void DrawLine(const RasterTarget& t, int x0, int y0, int x1, int y1, std::uint32
                      const std::ptrdiff_t majorStep = sy * stride;
                      if (twoMin == 0) {
                          for (; n > 0; --n, p += majorStep)
-                             *p = c;
+                             put(*p);
                          return;
                      }
                      for (; n > 0; --n, p += majorStep) {
-                         *p = c;
+                         put(*p);
                          rem += twoMin;
                          if (rem >= twoMaj) {
                              rem -= twoMaj;
@@ -132,10 +135,52 @@ void DrawLine(const RasterTarget& t, int x0, int y0, int x1, int y1, std::uint32
     }
 }
 
+} // namespace
+
+void DrawLine(const RasterTarget& t, int x0, int y0, int x1, int y1, std::uint32_t c)
+{
+    WalkLine(t, x0, y0, x1, y1, [c](std::uint32_t& p) { p = c; });
+}
+
+void NotXorLine(const RasterTarget& t, int x0, int y0, int x1, int y1, std::uint32_t c)
+{
+    WalkLine(t, x0, y0, x1, y1, [c](std::uint32_t& p) { p = NotXorPixel(p, c); });
+}
+
 void DrawPolyline(const RasterTarget& t, const Point* p, int count, std::uint32_t c)
 {
     for (int i = 1; i < count; ++i)
         DrawLine(t, p[i - 1].x, p[i - 1].y, p[i].x, p[i].y, c);
+}
+
+void NotXorPolyline(const RasterTarget& t, const Point* p, int count, std::uint32_t c)
+{
+    for (int i = 1; i < count; ++i)
+        NotXorLine(t, p[i - 1].x, p[i - 1].y, p[i].x, p[i].y, c);
+}
+
+void InvertFocusRect(const RasterTarget& t, int left, int top, int right, int bottom)
+{
+    if (left >= right || top >= bottom)
+        return;
+    // Every other pixel of the outline, on the screen's checkerboard, each exactly once.
+    auto dot = [&](int x, int y) {
+        if (((x + y) & 1) != 0 || x < t.ClipLeft || x >= t.ClipRight || y < t.ClipTop ||
+            y >= t.ClipBottom)
+            return;
+        std::uint32_t& p = t.Bits[std::ptrdiff_t(y) * t.Stride + x];
+        p ^= 0x00FFFFFFu;
+    };
+    for (int x = left; x < right; ++x) {
+        dot(x, top);
+        if (bottom - 1 > top)
+            dot(x, bottom - 1);
+    }
+    for (int y = top + 1; y < bottom - 1; ++y) {
+        dot(left, y);
+        if (right - 1 > left)
+            dot(right - 1, y);
+    }
 }
 
 } // namespace dxplot

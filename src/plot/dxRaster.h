@@ -21,4 +21,16 @@ void FillRect(const RasterTarget& t, int left, int top, int right, int bottom, s
 void DrawLine(const RasterTarget& t, int x0, int y0, int x1, int y1, std::uint32_t c);
 void DrawPolyline(const RasterTarget& t, const Point* p, int count, std::uint32_t c);
 
+// Inverting pen: each pixel becomes NOT(pen XOR pixel), colour bits only, so drawing the same
+// line twice restores the pixels exactly.
+constexpr std::uint32_t NotXorPixel(std::uint32_t pixel, std::uint32_t pen)
+{
+    return (~(pixel ^ pen) & 0x00FFFFFFu) | (pixel & 0xFF000000u);
+}
+void NotXorLine(const RasterTarget& t, int x0, int y0, int x1, int y1, std::uint32_t c);
+void NotXorPolyline(const RasterTarget& t, const Point* p, int count, std::uint32_t c);
+// Dotted outline of (left, top, right, bottom), right and bottom exclusive, inverted; an empty
+// rectangle draws nothing. Drawing it twice restores the pixels.
+void InvertFocusRect(const RasterTarget& t, int left, int top, int right, int bottom);
+
 } // namespace dxplot
