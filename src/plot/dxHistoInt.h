@@ -372,15 +372,6 @@ protected:
     void dropEvent(QDropEvent* event) override;
 
 private:
-    struct TDXCurveHit
-    {
-        int Serie = -1;
-        double ValueX = 0;
-        double ValueY = 0;
-    };
-    TDXCurveHit NearestCurvePoint(int X, int Y) const;
-    int ValueToPixelX(double X) const;
-    int ValueToPixelY(double Y) const;
     void RestorePreview();
     void ResetPreview();
 

@@ -24,102 +24,7 @@ bool YViewUsable(float vmin, float vmax, bool logY)
     return vmin < vmax && (!logY || vmin > 0.0f);
 }
 
-// Nearest sample index 1..n of an equidistant series for a fractional index (ties to even).
-int ClampedIndex(double fractional, int n)
-{
-    if (!std::isfinite(fractional))
-        return fractional > 0 ? n : 1;
-    const double r = std::nearbyint(fractional);
-    return r < 1.0 ? 1 : (r > n ? n : static_cast<int>(r));
-}
-
 } // namespace
-
-int TDXHistographInt::ValueToPixelX(double X) const
-{
-    if (IsLogX())
-        return LogXToPixel(X);
-    const double plotW = width() - m_gapLeft - m_gapRight;
-    return dxplot::TruncClamp((X - m_viewXCurrentMin) * plotW /
-                                      (double(m_viewXCurrentMax) - m_viewXCurrentMin) +
-                                  m_gapLeft,
-                              -3000000, 3000000);
-}
-
-int TDXHistographInt::ValueToPixelY(double Y) const
-{
-    if (IsLogY())
-        return LogYToPixel(Y);
-    const double plotH = height() - m_gapTop - m_gapBottom;
-    return dxplot::TruncClamp((m_viewYMin - Y) * plotH / (double(m_viewYMax) - m_viewYMin) +
-                                  (height() - m_gapBottom),
-                              -3000000, 3000000) +
-           1;
-}
-
-TDXHistographInt::TDXCurveHit TDXHistographInt::NearestCurvePoint(int X, int Y) const
-{
-    TDXCurveHit hit;
-    const double plotW = width() - m_gapLeft - m_gapRight;
-    const double plotH = height() - m_gapTop - m_gapBottom;
-    const double xRange = double(m_viewXCurrentMax) - m_viewXCurrentMin;
-    const double nomRange = double(m_viewXNominalMax) - m_viewXNominalMin;
-    const double pointerX =
-        IsLogX() ? m_logX.ToValue(X) : m_viewXCurrentMin + xRange * (X - m_gapLeft) / plotW;
-    const double pointerY = IsLogY() ? m_logY.ToValue(Y)
-                                     : m_viewYMin + (double(m_viewYMax) - m_viewYMin) *
-                                                        (height() - Y - m_gapBottom) / plotH;
-    // Equidistant series: the sample whose X is nearest the pointer, as single-precision
-    // arithmetic of pixels per sample.
-    auto snap = [&](int n, double& valueX) {
-        if (n <= 1) {
-            valueX = m_viewXNominalMin;
-            return 1;
-        }
-        int index;
-        if (IsLogX()) {
-            const float step = static_cast<float>(nomRange / (n - 1));
-            const float base = m_viewXNominalMin - step;
-            index = ClampedIndex((pointerX - base) / step, n);
-            valueX = index * double(step) + base;
-        } else {
-            const float step = static_cast<float>(nomRange * plotW / xRange / (n - 1));
-            const float origin = static_cast<float>(
-                (double(m_viewXNominalMin) - m_viewXCurrentMin) * plotW / xRange + m_gapLeft -
-                step);
-            index = ClampedIndex((X - double(origin)) / step, n);
-            valueX = nomRange * (index - 1) / (n - 1) + m_viewXNominalMin;
-        }
-        return index;
-    };
-    double best = 1e38;
-    for (int s = 1; s <= m_seriesNumber; ++s) {
-        const TDXSeries& series = m_series[s - 1];
-        if (!series.Data || series.Count < 1)
-            continue;
-        if (series.Kind == dtDataXY) {
-            if (!series.Pairs)
-                continue;
-            for (int k = 0; k < series.Count; ++k) {
-                const double dx = series.Data[2 * k] - pointerX;
-                const double dy = series.Data[2 * k + 1] - pointerY;
-                const double d = dx * dx + dy * dy;
-                if (d < best) {
-                    best = d;
-                    hit = {s, series.Data[2 * k], series.Data[2 * k + 1]};
-                }
-            }
-            continue;
-        }
-        double valueX = 0;
-        const int index = snap(series.Count, valueX);
-        const double valueY = series.Data[index - 1];
-        // Only the vertical distance decides between equidistant series; ties keep the lower.
-        if (hit.Serie < 0 || std::fabs(valueY - pointerY) < std::fabs(hit.ValueY - pointerY))
-            hit = {s, valueX, valueY};
-    }
-    return hit;
-}
 
 std::optional<int> TDXHistographInt::VerticalGridDistance(int X) const
 {
@@ -182,10 +87,10 @@ TDXHistographInt::TDXElementHit TDXHistographInt::HitTestElement(int X, int Y) c
         const bool viewOk = XViewUsable(m_viewXNominalMin, m_viewXNominalMax, m_viewXCurrentMin,
                                         m_viewXCurrentMax, IsLogX()) &&
                             YViewUsable(m_viewYMin, m_viewYMax, IsLogY());
-        const TDXCurveHit curve = viewOk ? NearestCurvePoint(X, Y) : TDXCurveHit{};
+        const TDXNearest curve = viewOk ? FindNearestPoint(X, Y) : TDXNearest{};
         if (curve.Serie > 0) {
-            const double dx = ValueToPixelX(curve.ValueX) - X;
-            const double dy = ValueToPixelY(curve.ValueY) - Y;
+            const double dx = double(XToPixel(curve.ValueX)) - X;
+            const double dy = double(YToPixel(curve.ValueY)) - Y;
             best = std::sqrt(dx * dx + dy * dy);
             hit = {elSeries, m_series[curve.Serie - 1].LineColor, curve.Serie};
         }
