@@ -20,6 +20,7 @@ class QPainter;
 class QTimer;
 class TDXCanvas;
 class TFormCalculateBar;
+class TFormToolBar;
 
 // Spectrum plot control: up to 16 curves in a framed plot area with titles, axes and grid.
 // Everything is drawn into a persistent RGB32 surface; paintEvent only copies it to the screen.
@@ -365,6 +366,10 @@ public:
     // Element shown in the dragged colour while a drag passes over the plot (elNone: none).
     int PreviewElement() const { return m_previewElement; }
 
+    // --- tool bar (dx_Etb) ---
+    // The tool bar window: created hidden by the first change of ShowToolBar, owned by the plot.
+    TFormToolBar* ToolBar() const { return m_toolBar; }
+
 protected:
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dragMoveEvent(QDragMoveEvent* event) override;
@@ -380,6 +385,7 @@ private:
     TColor m_previewOldColor = clWhite;
     // Colour of the drag in progress, read once when it enters.
     std::optional<TColor> m_dragColor;
+    TFormToolBar* m_toolBar = nullptr;
 
 protected:
     void paintEvent(QPaintEvent* event) override;
