@@ -4,8 +4,10 @@
 #include "dx_Efg.h"
 #include "dx_Eft.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QFocusEvent>
 #include <QImage>
 #include <QLineEdit>
 #include <QLocale>
