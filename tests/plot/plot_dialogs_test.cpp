@@ -200,6 +200,13 @@ TEST(PlotDialogs, GridDialogPreviewsLiveCancelRestoresOkKeeps)
     QTest::mouseClick(d.OKButton, Qt::LeftButton);
     EXPECT_EQ(h.GridVisible(), grdBoth);
     EXPECT_EQ(h.GridScale(), sclLinLog);
+
+    // A partial grid again, the box still checked from the last opening.
+    h.setGridVisible(grdVer);
+    d.show();
+    EXPECT_EQ(h.GridVisible(), grdBoth);
+    d.reject();
+    EXPECT_EQ(h.GridVisible(), grdVer);
 }
 
 // Each list item is white with a black outline and a line across its middle in its pen
