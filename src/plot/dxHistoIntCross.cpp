@@ -241,6 +241,8 @@ void TDXHistographInt::PaintOverlays(TDXCanvas& canvas, bool crosses)
     // outside the clip it is still there.
     if (ZoomBandActive() && m_bandShown)
         DrawBand(canvas);
+    else
+        m_bandShown = false; // the paint has taken it away
     if (m_refDragActive && m_refCurveShown)
         DrawBendCurve(canvas);
 }

@@ -191,9 +191,11 @@ bool UpdateLogYMapping(LogMapping& m, float vmin, float vmax, int top, int botto
 {
     if (!(vmin > 0.0f && vmin < vmax))
         return false;
-    const double f = -(bottom - top - 1) / (std::log(double(vmax)) - std::log(double(vmin)));
-    m.Factor = static_cast<float>(f);
-    m.Offset = static_cast<float>(bottom - f * std::log(double(vmin)) - 1);
+    // The offset is taken from the stored (rounded) factor, so that the minimum maps onto
+    // bottom - 1 with the factor actually used; the unrounded one can miss it by a pixel.
+    m.Factor =
+        static_cast<float>(-(bottom - top - 1) / (std::log(double(vmax)) - std::log(double(vmin))));
+    m.Offset = static_cast<float>(bottom - double(m.Factor) * std::log(double(vmin)) - 1);
     return true;
 }
 
@@ -202,9 +204,10 @@ bool UpdateLogXMapping(LogMapping& m, float curMin, float curMax, float nomMin, 
 {
     if (!(curMin > 0.0f && curMin < curMax && nomMin > 0.0f && nomMin < nomMax))
         return false;
-    const double f = (right - left) / (std::log(double(curMax)) - std::log(double(curMin)));
-    m.Factor = static_cast<float>(f);
-    m.Offset = static_cast<float>(left - f * std::log(double(curMin)));
+    // As for Y: the minimum lands on the left edge, not on the frame beside it.
+    m.Factor =
+        static_cast<float>((right - left) / (std::log(double(curMax)) - std::log(double(curMin))));
+    m.Offset = static_cast<float>(left - double(m.Factor) * std::log(double(curMin)));
     return true;
 }
 

@@ -1,0 +1,392 @@
+#include "dxHisto.h"
+#include "plot_interaction_support.h"
+
+#include <QPaintEvent>
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <random>
+#include <vector>
+
+using namespace plottest;
+
+namespace {
+
+// The main window's plot: 845 x 248, gaps 60/10/0/20, -140 .. 0.1 dBm over 0 .. 40000 kHz.
+void MainWindowPlot(TDXHistographInt& h)
+{
+    Layout(h, 845, 248, 60, 10, 0, 20);
+    h.setViewYMin(-140);
+    h.setViewYMax(0.1f);
+    h.setViewYGap(10);
+    h.setViewXNominalMax(40000);
+    h.setViewXCurrentMax(40000);
+    h.setSeries({50688, 0, 0});
+}
+
+std::vector<float> Noise(int n, unsigned seed, float lo, float hi)
+{
+    std::mt19937 rng(seed);
+    std::uniform_real_distribution<float> u(lo, hi);
+    std::vector<float> d(n);
+    for (float& v : d)
+        v = u(rng);
+    return d;
+}
+
+// The pixel a not-XOR pen of colour `pen` leaves on `under`.
+QRgb NotXor(QRgb under, QRgb pen)
+{
+    return 0xFF000000u | (~(under ^ pen) & 0x00FFFFFFu);
+}
+
+// `img` must equal `clean` except for a cross at (px, py): a horizontal line across the plot
+// and a vertical one down it, each only strictly inside the gaps; where they meet the pixel is
+// inverted twice.
+void ExpectCross(const QImage& img, const QImage& clean, const TDXHistographInt& h, int px, int py,
+                 QRgb pen)
+{
+    const int l = h.GapLeft(), t = h.GapTop(), r = h.width() - h.GapRight(),
+              b = h.height() - h.GapBottom();
+    const bool hor = t < py && py < b, ver = l < px && px < r;
+    int wrong = 0;
+    for (int y = 0; y < img.height(); ++y)
+        for (int x = 0; x < img.width(); ++x) {
+            const bool onH = hor && y == py && x >= l && x < r;
+            const bool onV = ver && x == px && y >= t && y < b;
+            const QRgb c = clean.pixel(x, y);
+            const QRgb want = onH != onV ? NotXor(c, pen) : c;
+            wrong += img.pixel(x, y) != want;
+        }
+    EXPECT_EQ(wrong, 0) << "cross at " << px << "," << py;
+}
+
+int LinearYPixel(const TDXHistographInt& h, float y)
+{
+    const int plotH = h.height() - h.GapTop() - h.GapBottom();
+    return int(std::trunc((double(h.ViewYMin()) - y) * plotH /
+                              (double(h.ViewYMax()) - h.ViewYMin()) +
+                          (h.height() - h.GapBottom()))) +
+           1;
+}
+
+int LinearXPixel(const TDXHistographInt& h, float x)
+{
+    const int plotW = h.width() - h.GapLeft() - h.GapRight();
+    return int(std::trunc((double(x) - h.ViewXCurrentMin()) * plotW /
+                              (double(h.ViewXCurrentMax()) - h.ViewXCurrentMin()) +
+                          h.GapLeft()));
+}
+
+} // namespace
+
+// Property: over random views, sizes and data, on linear and logarithmic axes, the cross reports
+// the sample nearest the pointer in X of whichever series lies nearest in Y at that sample.
+TEST(PlotCross, SnapsToTheNearestSampleOfTheNearestSeriesOnRandomViews)
+{
+    int checked = 0, skipped = 0;
+    for (int trial = 0; trial < 48; ++trial) {
+        std::mt19937 rng(trial);
+        auto u = [&](double a, double b) {
+            return std::uniform_real_distribution<double>(a, b)(rng);
+        };
+        auto ui = [&](int a, int b) { return std::uniform_int_distribution<int>(a, b)(rng); };
+        const bool logX = trial % 2, logY = (trial / 2) % 2;
+        TDXHistographInt h;
+        const int w = ui(200, 900), ht = ui(150, 400);
+        const int gl = ui(0, 80), gt = ui(0, 40), gr = ui(0, 60), gb = ui(0, 40);
+        Layout(h, w, ht, gl, gt, gr, gb);
+        h.setGridScale(logX ? (logY ? sclLogLog : sclLogLin) : (logY ? sclLinLog : sclLinLin));
+        float nmin, nmax, cmin, cmax, ymin, ymax;
+        if (logX) {
+            nmin = float(u(0.5, 100));
+            nmax = float(nmin * u(2, 1000));
+            cmin = float(nmin * u(0.5, 3));
+            cmax = float(cmin * u(1.5, 50));
+        } else {
+            nmin = float(u(-1000, 1000));
+            const double span = u(1, 5000);
+            nmax = float(nmin + span);
+            cmin = float(nmin + u(-0.2, 0.8) * span);
+            cmax = float(cmin + u(0.05, 0.6) * span);
+        }
+        if (logY) {
+            ymin = float(u(0.01, 1));
+            ymax = float(ymin * u(10, 1e4));
+        } else {
+            ymin = float(u(-200, 0));
+            ymax = float(ymin + u(1, 200));
+        }
+        h.setViewXNominalMin(nmin);
+        h.setViewXNominalMax(nmax);
+        h.setViewXCurrentMin(cmin);
+        h.setViewXCurrentMax(cmax);
+        h.setViewYMin(ymin);
+        h.setViewYMax(ymax);
+        h.setSeriesNumber(2);
+        std::vector<float> data[2];
+        for (int s = 0; s < 2; ++s) {
+            data[s] = Noise(ui(2, 3000), 100 * trial + s, ymin, ymax);
+            h.SetSeriesData(data[s].data(), int(data[s].size()), s + 1);
+        }
+        h.RenderNow();
+        std::vector<CrossEvent> events;
+        Record(h, events);
+
+        // The pointer's values by the axis rules.
+        const int l = gl, r = w - gr, t = gt, b = ht - gb;
+        const float fx = float((r - l) / (std::log(double(cmax)) - std::log(double(cmin))));
+        const float ox = float(l - double(fx) * std::log(double(cmin)));
+        const float fy = float(-(b - t - 1) / (std::log(double(ymax)) - std::log(double(ymin))));
+        const float oy = float(b - double(fy) * std::log(double(ymin)) - 1);
+        for (int k = 0; k < 30; ++k) {
+            const int px = ui(l, r), py = ui(t, b);
+            const double x = logX ? std::exp((px - double(ox)) / fx)
+                                  : cmin + (double(cmax) - cmin) * (px - l) / (r - l);
+            const double ty = logY ? std::exp((py - double(oy)) / fy)
+                                   : ymin + (double(ymax) - ymin) * (ht - py - gb) / (b - t);
+            int index[2];
+            bool tie = false;
+            for (int s = 0; s < 2; ++s) {
+                const int n = int(data[s].size());
+                const double spacing = (double(nmax) - nmin) / (n - 1);
+                double best = 1e300, second = 1e300;
+                for (int i = 1; i <= n; ++i) {
+                    const double d = std::fabs(nmin + spacing * (i - 1) - x);
+                    if (d < best) {
+                        second = best;
+                        best = d;
+                        index[s] = i;
+                    } else if (d < second) {
+                        second = d;
+                    }
+                }
+                tie |= second - best < 1e-3 * spacing;
+            }
+            const double d0 = std::fabs(data[0][index[0] - 1] - ty);
+            const double d1 = std::fabs(data[1][index[1] - 1] - ty);
+            tie |= std::fabs(d0 - d1) < 1e-4 * (double(ymax) - ymin);
+            if (tie) {
+                ++skipped;
+                continue;
+            }
+            const int serie = d1 < d0 ? 2 : 1;
+            const int n = int(data[serie - 1].size());
+            const double sampleX = nmin + (double(nmax) - nmin) * (index[serie - 1] - 1) / (n - 1);
+            events.clear();
+            Move(h, px, py);
+            ASSERT_EQ(events.size(), 1u) << "trial " << trial;
+            const CrossEvent& e = events.back();
+            EXPECT_EQ(e.Serie, serie) << "trial " << trial << " at " << px << "," << py;
+            EXPECT_EQ(e.Index, index[serie - 1]) << "trial " << trial << " at " << px;
+            EXPECT_NEAR(e.X, sampleX, 1e-5 * (std::fabs(sampleX) + nmax - nmin)) << trial;
+            EXPECT_EQ(e.Y, data[serie - 1][index[serie - 1] - 1]) << "trial " << trial;
+            ++checked;
+        }
+    }
+    EXPECT_GT(checked, 1300);
+    EXPECT_LT(skipped, checked / 20);
+}
+
+// A cross follows the pointer with the inverting pen; leaving the plot rectangle or the widget
+// restores the surface bit for bit, and only thin strips reach the screen.
+TEST(PlotCross, CrossIsDrawnWithTheInvertingPenAndErasedBitForBit)
+{
+    TDXHistograph h;
+    MainWindowPlot(h);
+    auto data = Noise(4096, 7, -120, -20);
+    h.SetSeriesData(data.data(), 4096, 1);
+    h.show();
+    QApplication::processEvents();
+    h.RenderNow();
+    const QImage clean = h.Surface().copy();
+    std::vector<CrossEvent> events;
+    Record(h, events);
+    const QRgb green = qRgb(0, 198, 0);
+    for (auto [x, y] : {std::pair{400, 100}, std::pair{401, 100}, std::pair{700, 200}}) {
+        Move(h, x, y);
+        ASSERT_FALSE(events.empty());
+        ExpectCross(h.Surface(), clean, h, LinearXPixel(h, events.back().X),
+                    LinearYPixel(h, events.back().Y), green);
+    }
+    EXPECT_EQ(events.size(), 3u);
+    // Leaving the plot rectangle (one pixel left of it) erases; so does leaving the widget.
+    Move(h, h.GapLeft() - 1, 100);
+    EXPECT_TRUE(h.Surface() == clean);
+    EXPECT_FALSE(h.CrossSlot(TDXHistographInt::MeasureSlot).Drawn);
+    Move(h, 500, 50);
+    EXPECT_FALSE(h.Surface() == clean);
+    Leave(h);
+    EXPECT_TRUE(h.Surface() == clean);
+    EXPECT_EQ(events.size(), 4u);
+
+    // The screen gets the changed strips only: one move repaints four one-pixel lines at most.
+    struct Spy : QObject
+    {
+        QRegion painted;
+        bool eventFilter(QObject*, QEvent* e) override
+        {
+            if (e->type() == QEvent::Paint)
+                painted += static_cast<QPaintEvent*>(e)->region();
+            return false;
+        }
+    } spy;
+    Move(h, 300, 60);
+    QApplication::processEvents();
+    h.installEventFilter(&spy);
+    Move(h, 310, 120);
+    QApplication::processEvents();
+    h.removeEventFilter(&spy);
+    long area = 0;
+    for (const QRect& r : spy.painted)
+        area += long(r.width()) * r.height();
+    const int plotW = h.width() - h.GapLeft() - h.GapRight();
+    const int plotH = h.height() - h.GapTop() - h.GapBottom();
+    EXPECT_GT(area, 0);
+    EXPECT_LE(area, 2L * (plotW + plotH));
+}
+
+// The rectangle's border counts as inside; a line lying on a gap boundary is not drawn; a
+// pointer beyond the first or last sample snaps to it; one sample is always the one.
+TEST(PlotCross, BorderAndGapBoundaryRules)
+{
+    TDXHistographInt h;
+    Layout(h, 300, 200, 50, 20, 30, 40); // plot (50, 20) .. (270, 160), 220 x 140
+    h.setViewYMin(0);
+    h.setViewYMax(140); // one unit per pixel row
+    h.setViewXNominalMax(220);
+    h.setViewXCurrentMax(220); // sample i at X = i - 1, pixel column 50 + X
+    std::vector<float> d(221, 70.0f);
+    d.front() = 141; // maps to the top gap row 20
+    d.back() = 1;    // maps to the bottom gap row 160
+    d[110] = 2;      // maps to row 159, just inside
+    h.SetSeriesData(d.data(), 221, 1);
+    h.RenderNow();
+    const QImage clean = h.Surface().copy();
+    std::vector<CrossEvent> events;
+    Record(h, events);
+
+    for (auto [x, y] :
+         {std::pair{50, 20}, std::pair{270, 160}, std::pair{50, 160}, std::pair{270, 20}}) {
+        Move(h, x, y);
+        ASSERT_EQ(events.size(), 1u) << x << "," << y;
+        // Corners snap to the end samples, whose lines lie on the gap boundaries.
+        EXPECT_EQ(events.back().Index, x == 50 ? 1 : 221);
+        EXPECT_TRUE(h.Surface() == clean) << x << "," << y;
+        events.clear();
+    }
+    for (auto [x, y] :
+         {std::pair{49, 100}, std::pair{100, 19}, std::pair{271, 100}, std::pair{100, 161}}) {
+        Move(h, x, y);
+        EXPECT_TRUE(events.empty()) << x << "," << y;
+    }
+    Move(h, 160, 100);
+    ASSERT_EQ(events.size(), 1u);
+    EXPECT_EQ(events.back().Index, 111);
+    ExpectCross(h.Surface(), clean, h, 160, 159, qRgb(0, 0, 0) | 0xFF000000u);
+
+    // A single sample: any column snaps to it, at the nominal minimum.
+    float one = 30;
+    h.SetSeriesData(&one, 1, 1);
+    events.clear();
+    for (int x : {50, 160, 270}) {
+        Move(h, x, 60);
+        ASSERT_FALSE(events.empty());
+        EXPECT_EQ(events.back().Index, 1);
+        EXPECT_EQ(events.back().X, 0.0f);
+        EXPECT_EQ(events.back().Y, 30.0f);
+    }
+}
+
+// Equal vertical distances go to the lower series number, equal distances of pairs to the
+// lower sample index; only a strictly nearer candidate replaces the one found first.
+TEST(PlotCross, TiesGoToTheLowerSeriesAndTheLowerSample)
+{
+    TDXHistographInt h;
+    Layout(h, 300, 200, 50, 20, 30, 40);
+    h.setViewYMin(0);
+    h.setViewYMax(140);
+    h.setViewXNominalMax(220);
+    h.setViewXCurrentMax(220);
+    h.setSeriesNumber(2);
+    std::vector<CrossEvent> events;
+    Record(h, events);
+    // The pointer row 90 reads 160 - 90 = 70.
+    for (auto [v1, v2, want] : {std::tuple{75.f, 65.f, 1}, std::tuple{65.f, 75.f, 1},
+                                std::tuple{75.f, 74.f, 2}, std::tuple{80.f, 66.f, 2}}) {
+        std::vector<float> a(221, v1), b(221, v2);
+        h.SetSeriesData(a.data(), 221, 1);
+        h.SetSeriesData(b.data(), 221, 2);
+        Move(h, 150, 90);
+        ASSERT_FALSE(events.empty());
+        EXPECT_EQ(events.back().Serie, want) << v1 << " " << v2;
+    }
+    // Pairs: (100, 60) and (100, 80) are equally far from (100, 70); the first wins, and an
+    // equally far pair of series 2 does not replace it.
+    const float p1[] = {0, 0, 100, 60, 100, 80};
+    const float p2[] = {100, 80};
+    h.SetSeriesDataXY(p1, 3, 1);
+    h.SetSeriesDataXY(p2, 1, 2);
+    Move(h, 150, 90);
+    EXPECT_EQ(events.back().Serie, 1);
+    EXPECT_EQ(events.back().Index, 2);
+    EXPECT_EQ(events.back().Y, 60.0f);
+}
+
+// Without any data there is no cross and no event; a second series with data is found even
+// when the first has none.
+TEST(PlotCross, NoDataGivesNoCrossAndNoEvent)
+{
+    TDXHistographInt h;
+    Layout(h, 300, 200, 50, 20, 30, 40);
+    h.setSeriesNumber(2);
+    h.RenderNow();
+    const QImage clean = h.Surface().copy();
+    std::vector<CrossEvent> events;
+    Record(h, events);
+    Move(h, 150, 90);
+    EXPECT_TRUE(events.empty());
+    EXPECT_TRUE(h.Surface() == clean);
+    EXPECT_FALSE(h.CrossSlot(TDXHistographInt::MeasureSlot).Drawn);
+    std::vector<float> d(50, 3.0f);
+    h.SetSeriesData(d.data(), 50, 2);
+    Move(h, 150, 90);
+    ASSERT_EQ(events.size(), 1u);
+    EXPECT_EQ(events.back().Serie, 2);
+}
+
+// Each repaint re-places a resting cross on the new data and reports it again; in other modes
+// the measure cross is still drawn but reports nothing.
+TEST(PlotCross, EveryRepaintReplacesTheRestingCrossAndReportsAgain)
+{
+    TDXHistographInt h, reference;
+    MainWindowPlot(h);
+    MainWindowPlot(reference);
+    auto a = Noise(4096, 1, -120, -20);
+    auto b = Noise(4096, 2, -120, -20);
+    h.SetSeriesData(a.data(), 4096, 1);
+    h.RenderNow();
+    std::vector<CrossEvent> events;
+    Record(h, events);
+    Move(h, 420, 120);
+    ASSERT_EQ(events.size(), 1u);
+    const int index = events[0].Index;
+    EXPECT_EQ(events[0].Y, a[index - 1]);
+    for (int frame = 0; frame < 3; ++frame) {
+        const auto& d = frame % 2 ? a : b;
+        h.SetSeriesData(const_cast<float*>(d.data()), 4096, 1);
+        ASSERT_EQ(events.size(), size_t(frame) + 2);
+        EXPECT_EQ(events.back().Index, index);
+        EXPECT_EQ(events.back().Y, d[index - 1]);
+        reference.SetSeriesData(const_cast<float*>(d.data()), 4096, 1);
+        reference.RenderNow();
+        ExpectCross(h.Surface(), reference.Surface(), h, LinearXPixel(h, events.back().X),
+                    LinearYPixel(h, events.back().Y), qRgb(0, 198, 0));
+    }
+    h.setMode(modeZoom);
+    h.RenderNow();
+    EXPECT_EQ(events.size(), 4u);
+    EXPECT_TRUE(h.CrossSlot(TDXHistographInt::MeasureSlot).Drawn);
+    reference.RenderNow();
+    EXPECT_FALSE(h.Surface() == reference.Surface());
+}

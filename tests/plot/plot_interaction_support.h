@@ -1,0 +1,64 @@
+#pragma once
+
+// Shared helpers of the plot interaction tests: real mouse events sent to the control and a
+// record of the cross notifications.
+
+#include "dxHistoInt.h"
+
+#include <QApplication>
+#include <QMouseEvent>
+#include <QTest>
+#include <vector>
+
+namespace plottest {
+
+inline void Move(QWidget& w, int x, int y, Qt::MouseButtons held = Qt::NoButton)
+{
+    const QPointF p(x, y);
+    QMouseEvent e(QEvent::MouseMove, p, w.mapToGlobal(p), Qt::NoButton, held, Qt::NoModifier);
+    QApplication::sendEvent(&w, &e);
+}
+
+inline void Press(QWidget& w, Qt::MouseButton b, int x, int y)
+{
+    QTest::mousePress(&w, b, Qt::NoModifier, QPoint(x, y));
+}
+
+inline void Release(QWidget& w, Qt::MouseButton b, int x, int y)
+{
+    QTest::mouseRelease(&w, b, Qt::NoModifier, QPoint(x, y));
+}
+
+inline void Leave(QWidget& w)
+{
+    QEvent e(QEvent::Leave);
+    QApplication::sendEvent(&w, &e);
+}
+
+struct CrossEvent
+{
+    float X, Y;
+    int Serie, Index;
+};
+
+// Records every OnCrossMove of the plot.
+inline std::vector<CrossEvent>& Record(TDXHistographInt& h, std::vector<CrossEvent>& events)
+{
+    h.OnCrossMove = [&events](QObject*, float X, float Y, int Serie, int Index) {
+        events.push_back({X, Y, Serie, Index});
+    };
+    return events;
+}
+
+// Plot of the given size and gaps on black, Y from ymin to ymax, X 0..xmax.
+inline void Layout(TDXHistographInt& h, int w, int ht, int gl, int gt, int gr, int gb)
+{
+    h.resize(w, ht);
+    h.setBkColor(clBlack);
+    h.setGapLeft(gl);
+    h.setGapTop(gt);
+    h.setGapRight(gr);
+    h.setGapBottom(gb);
+}
+
+} // namespace plottest
