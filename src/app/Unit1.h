@@ -31,6 +31,8 @@ class QScrollBar;
 class QSpinBox;
 class QSplitter;
 class QStatusBar;
+class QAction;
+class QMenu;
 class QTimer;
 class QToolButton;
 class TDXHistograph;
@@ -81,6 +83,10 @@ public:
     QLabel* LblMin;
     QScrollBar* SBMin;
     QLabel* PnlAbout;
+    // The plot's tool windows, reached by a context menu on the plot and by shortcuts.
+    QMenu* HistoMenu;
+    QAction* ActToolBar;
+    QAction* ActValueBar;
     QWidget* PnlSettings;
     QSplitter* Splitter1;
     TRadioGroup* RGFenster;
@@ -215,6 +221,9 @@ public:
     void SaveDisplayClick();
     void BtnGridClick();
     void PnlAboutClick();
+    QString AboutText() const;
+    QString PlotToolsHint() const;
+    void HistoContextMenu(const QPoint& Pos);
     void SetStatusText(int Panel, const QString& Text);
     QString StatusText(int Panel) const;
 
@@ -249,6 +258,7 @@ private:
     void BuildStatusBar();
     void FitSettingsPanel();
     void ConfigureHisto();
+    void BuildPlotToolsMenu();
     void ConnectHandlers();
     void Terminate(const QString& Message);
     void ShowException(const std::exception& E);

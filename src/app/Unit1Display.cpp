@@ -133,11 +133,15 @@ void TForm1::BtnGridClick()
 
 void TForm1::PnlAboutClick()
 {
-    FPrompts.ShowInformation(
-        QString::fromLatin1(Title),
-        QStringLiteral("%1\n\nA wideband spectrum analyzer for the 0 .. 40 MHz receiver.\n\n"
-                       "This program comes without any warranty. Use it at your own risk; "
-                       "the authors are not liable for any damage it may cause.\n\n"
-                       "Thanks to everyone who tested it and reported faults.")
-            .arg(QLatin1String(Title)));
+    FPrompts.ShowInformation(QString::fromLatin1(Title), AboutText());
+}
+
+QString TForm1::AboutText() const
+{
+    return QStringLiteral("%1\n\nA wideband spectrum analyzer for the 0 .. 40 MHz receiver.\n\n"
+                          "%2\n\n"
+                          "This program comes without any warranty. Use it at your own risk; "
+                          "the authors are not liable for any damage it may cause.\n\n"
+                          "Thanks to everyone who tested it and reported faults.")
+        .arg(QLatin1String(Title), PlotToolsHint());
 }

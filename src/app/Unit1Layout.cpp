@@ -72,6 +72,7 @@ QWidget* TForm1::BuildDisplayPanel()
     Histo = Named(new TDXHistograph(PnlHistoSpektro), "Histo");
     Histo->setFixedHeight(248);
     ConfigureHisto();
+    BuildPlotToolsMenu();
     column->addWidget(Histo);
 
     Spektro = Named(new TSpektroNeu(PnlHistoSpektro), "Spektro");

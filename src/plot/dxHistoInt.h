@@ -14,12 +14,14 @@
 #include <array>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <vector>
 
 class QPainter;
 class QTimer;
 class TDXCanvas;
 class TFormCalculateBar;
+class TFormToolBar;
 
 // Spectrum plot control: up to 16 curves in a framed plot area with titles, axes and grid.
 // Everything is drawn into a persistent RGB32 surface; paintEvent only copies it to the screen.
@@ -334,6 +336,57 @@ public:
     // Stored list of (LineColor, PenStyle, Kind) triples for series 1..SeriesNumber.
     QList<int> Series() const;
     void setSeries(const QList<int>& Values);
+
+    // --- colour drag and drop (dxHistoIntDrag.cpp) ---
+    // Element codes of HitTestElement.
+    enum TDXElement {
+        elNone,
+        elSeries,
+        elGrid,
+        elBackground,
+        elTitleLeft,
+        elTitleRight,
+        elTitleTop,
+        elTitleBottom,
+        elYAxis,
+        elXAxis,
+        elControl
+    };
+    struct TDXElementHit
+    {
+        int Code = elNone;
+        TColor OldColor = clWhite;
+        int Sub = -1; // series number for elSeries
+    };
+    // The element under a client point, with its current colour.
+    TDXElementHit HitTestElement(int X, int Y) const;
+    void SetElementColor(int Code, int Sub, TColor Color);
+    // Pixel distance to the nearest drawn vertical / horizontal grid line; none without lines.
+    std::optional<int> VerticalGridDistance(int X) const;
+    std::optional<int> HorizontalGridDistance(int Y) const;
+    // Element shown in the dragged colour while a drag passes over the plot (elNone: none).
+    int PreviewElement() const { return m_previewElement; }
+
+    // --- tool bar (dx_Etb) ---
+    // The tool bar window: created hidden by the first change of ShowToolBar, owned by the plot.
+    TFormToolBar* ToolBar() const { return m_toolBar; }
+
+protected:
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dragMoveEvent(QDragMoveEvent* event) override;
+    void dragLeaveEvent(QDragLeaveEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
+
+private:
+    void RestorePreview();
+    void ResetPreview();
+
+    int m_previewElement = elNone;
+    int m_previewSub = -1;
+    TColor m_previewOldColor = clWhite;
+    // Colour of the drag in progress, read once when it enters.
+    std::optional<TColor> m_dragColor;
+    TFormToolBar* m_toolBar = nullptr;
 
 protected:
     void paintEvent(QPaintEvent* event) override;

@@ -2,6 +2,7 @@
 
 #include "dxHistoInt.h"
 #include "dx_Eca.h"
+#include "dx_Etb.h"
 
 #include <QEvent>
 #include <QTimer>
@@ -27,6 +28,8 @@ TDXHistographInt::TDXHistographInt(QWidget* parent) : QWidget(parent)
     setFont(f);
     resize(270, 200);
     setAttribute(Qt::WA_OpaquePaintEvent);
+    // Colours dragged from a colour grid recolour the element they are dropped on.
+    setAcceptDrops(true);
     m_fonts.fill(font());
     m_fontColors.fill(clWindowText);
     m_titleRects.fill(QRect(-1, -1, 0, 0));
@@ -63,7 +66,19 @@ void TDXHistographInt::setEnableUpdate(bool Value)
 
 void TDXHistographInt::setShowToolBar(bool Value)
 {
+    if (Value == m_showToolBar)
+        return;
+    if (!m_toolBar) {
+        m_toolBar = new TFormToolBar(this);
+        m_toolBar->SetHisto(this);
+    }
     m_showToolBar = Value;
+    if (Value) {
+        m_toolBar->setWindowTitle(QStringLiteral("Tools: ") + m_titleTop);
+        m_toolBar->show();
+    } else {
+        m_toolBar->hide();
+    }
 }
 
 void TDXHistographInt::setGridColor(TColor Value)
@@ -168,6 +183,8 @@ void TDXHistographInt::setTitleTop(const QString& Value)
         return;
     if (m_valueBar)
         m_valueBar->setWindowTitle(QStringLiteral("Display: ") + Value);
+    if (m_toolBar)
+        m_toolBar->setWindowTitle(QStringLiteral("Tools: ") + Value);
     Invalidate();
 }
 

@@ -1,0 +1,55 @@
+#pragma once
+
+#include "dxHistoInt.h"
+
+#include <QComboBox>
+#include <QDialog>
+
+class QCheckBox;
+class QPushButton;
+
+// Drop-down list of the seven pen styles, each item drawn as a line in its style.
+class TLineStyleBox : public QComboBox
+{
+    Q_OBJECT
+
+public:
+    static constexpr int ItemHeight = 16;
+
+    explicit TLineStyleBox(QWidget* parent = nullptr);
+
+    // One item: white with a black outline and a line in the style `Style` across the middle.
+    static void DrawItem(QPainter& Painter, const QRect& Rect, int Style);
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+};
+
+// Grid visibility, axis scaling and grid line style of a plot, previewed live; Cancel or the
+// close box write back what the plot had when the dialog was shown.
+class TFormGrid : public QDialog
+{
+    Q_OBJECT
+
+public:
+    explicit TFormGrid(QWidget* parent = nullptr);
+
+    void SetHisto(TDXHistographInt* Histo) { m_histo = Histo; }
+
+    QCheckBox* CBGridVisible;
+    QComboBox* CBScale;
+    TLineStyleBox* CBLineStyle;
+    QPushButton* OKButton;
+    QPushButton* CancelButton;
+
+    void done(int Result) override;
+
+protected:
+    void showEvent(QShowEvent* event) override;
+
+private:
+    TDXHistographInt* m_histo = nullptr;
+    TPenStyle m_savedLineStyle = psSolid;
+    TDXGrdVisible m_savedVisible = grdNone;
+    TDXGrdScale m_savedScale = sclLinLin;
+};

@@ -1,0 +1,97 @@
+#include "test_window_support.h"
+
+#include <QTest>
+
+#include "dxHisto.h"
+#include "dx_Eca.h"
+#include "dx_Etb.h"
+
+namespace {
+
+void OpenContextMenu(QWidget* Plot, QPoint At)
+{
+    QContextMenuEvent event(QContextMenuEvent::Mouse, At, Plot->mapToGlobal(At));
+    QCoreApplication::sendEvent(Plot, &event);
+}
+
+} // namespace
+
+// The plot's tool bar and value bar are reached from the main window by their shortcuts and by
+// a context menu on the plot, and the About box says how; none of it touches the settings.
+TEST_F(WindowTest, PlotToolWindowsReachedByShortcutsAndContextMenu)
+{
+    Start();
+    Form->show();
+    Form->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(Form.get()));
+    const auto settings = Form->CurrentSettings();
+    TDXHistograph* plot = Form->Histo;
+    EXPECT_FALSE(plot->ShowToolBar());
+
+    QTest::keyClick(Form.get(), Qt::Key_T, Qt::ControlModifier);
+    ASSERT_TRUE(plot->ShowToolBar());
+    ASSERT_NE(plot->ToolBar(), nullptr);
+    EXPECT_TRUE(plot->ToolBar()->isVisible());
+    Form->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(Form.get()));
+    QTest::keyClick(Form.get(), Qt::Key_V, Qt::ControlModifier | Qt::ShiftModifier);
+    EXPECT_TRUE(plot->ShowValueBar());
+    Form->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(Form.get()));
+    QTest::keyClick(Form.get(), Qt::Key_T, Qt::ControlModifier);
+    EXPECT_FALSE(plot->ShowToolBar());
+    EXPECT_FALSE(plot->ToolBar()->isVisible());
+
+    // The menu shows which windows are open; a window closed by its own close box reads closed.
+    plot->ValueBar()->close();
+    OpenContextMenu(plot, QPoint(300, 100));
+    ASSERT_TRUE(Form->HistoMenu->isVisible());
+    EXPECT_FALSE(Form->ActToolBar->isChecked());
+    EXPECT_FALSE(Form->ActValueBar->isChecked());
+    Form->ActToolBar->trigger();
+    Form->HistoMenu->close();
+    EXPECT_TRUE(plot->ToolBar()->isVisible());
+    plot->ToolBar()->close();
+    EXPECT_FALSE(plot->ShowToolBar());
+    OpenContextMenu(plot, QPoint(300, 100));
+    ASSERT_TRUE(Form->HistoMenu->isVisible());
+    EXPECT_FALSE(Form->ActToolBar->isChecked());
+    Form->HistoMenu->close();
+
+    const QString about = Form->AboutText();
+    EXPECT_TRUE(about.contains(Form->ActToolBar->shortcut().toString(QKeySequence::NativeText)));
+    EXPECT_TRUE(about.contains(Form->ActValueBar->shortcut().toString(QKeySequence::NativeText)));
+    EXPECT_TRUE(about.contains(QStringLiteral("right-click")));
+    EXPECT_EQ(Form->CurrentSettings(), settings);
+}
+
+// In zoom and calculate mode the right button keeps its meaning: a right click undoes a zoom,
+// places the second cross, and no menu opens.
+TEST_F(WindowTest, PlotRightClicksOfTheModesWin)
+{
+    Start();
+    Form->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(Form.get()));
+    TDXHistograph* plot = Form->Histo;
+    plot->setMode(modeZoom);
+    const float xMin = plot->ViewXCurrentMin(), xMax = plot->ViewXCurrentMax();
+    QTest::mousePress(plot, Qt::LeftButton, {}, QPoint(200, 50));
+    QTest::mouseMove(plot, QPoint(400, 150));
+    QTest::mouseRelease(plot, Qt::LeftButton, {}, QPoint(400, 150));
+    ASSERT_TRUE(plot->Zoomed());
+    QTest::mousePress(plot, Qt::RightButton, {}, QPoint(300, 100));
+    OpenContextMenu(plot, QPoint(300, 100));
+    QTest::mouseRelease(plot, Qt::RightButton, {}, QPoint(300, 100));
+    EXPECT_FALSE(Form->HistoMenu->isVisible());
+    EXPECT_FALSE(plot->Zoomed());
+    EXPECT_EQ(plot->ViewXCurrentMin(), xMin);
+    EXPECT_EQ(plot->ViewXCurrentMax(), xMax);
+
+    plot->setMode(modeCalculate);
+    OpenContextMenu(plot, QPoint(300, 100));
+    EXPECT_FALSE(Form->HistoMenu->isVisible());
+    plot->setMode(modeMeasure);
+    OpenContextMenu(plot, QPoint(300, 100));
+    EXPECT_TRUE(Form->HistoMenu->isVisible());
+    Form->HistoMenu->close();
+}

@@ -1,0 +1,340 @@
+#include "dxHistoInt.h"
+#include "dxNumberText.h"
+#include "dx_Efa.h"
+#include "dx_Efg.h"
+#include "dx_Eft.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFocusEvent>
+#include <QImage>
+#include <QLineEdit>
+#include <QLocale>
+#include <QPainter>
+#include <QPushButton>
+#include <QSpinBox>
+#include <QTest>
+#include <gtest/gtest.h>
+
+namespace {
+
+// Every property the three dialogs can touch, to compare a plot before and after.
+struct Snapshot
+{
+    QString titles[4];
+    QFont fonts[6];
+    TColor colors[6];
+    TPenStyle lineStyle;
+    TDXGrdVisible visible;
+    TDXGrdScale scale;
+    float view[8];
+    int decimals[2];
+
+    explicit Snapshot(const TDXHistographInt& h)
+        : titles{h.TitleBottom(), h.TitleTop(), h.TitleLeft(), h.TitleRight()},
+          fonts{h.FontTitleTop(),    h.FontXAxis(),     h.FontYAxis(),
+                h.FontTitleBottom(), h.FontTitleLeft(), h.FontTitleRight()},
+          lineStyle(h.GridLineStyle()), visible(h.GridVisible()),
+          scale(h.GridScale()), view{h.ViewXNominalMin(), h.ViewXNominalMax(), h.ViewXCurrentMin(),
+                                     h.ViewXCurrentMax(), h.ViewXGap(),        h.ViewYMin(),
+                                     h.ViewYMax(),        h.ViewYGap()},
+          decimals{h.ViewXDecimals(), h.ViewYDecimals()}
+    {
+        for (int i = 0; i < 6; ++i)
+            colors[i] = h.FontColor(static_cast<TDXHistographInt::TDXFontId>(i));
+    }
+    bool operator==(const Snapshot& o) const
+    {
+        for (int i = 0; i < 4; ++i)
+            if (titles[i] != o.titles[i])
+                return false;
+        for (int i = 0; i < 6; ++i)
+            if (fonts[i] != o.fonts[i] || colors[i] != o.colors[i])
+                return false;
+        for (int i = 0; i < 8; ++i)
+            if (view[i] != o.view[i])
+                return false;
+        return lineStyle == o.lineStyle && visible == o.visible && scale == o.scale &&
+               decimals[0] == o.decimals[0] && decimals[1] == o.decimals[1];
+    }
+};
+
+// A plot away from every default, so a restore to defaults would show.
+void Customise(TDXHistographInt& h)
+{
+    h.setTitleTop(QStringLiteral("Spectrum"));
+    h.setTitleLeft(QStringLiteral("dBm"));
+    h.setGridVisible(grdHor);
+    h.setGridLineStyle(psDot);
+    h.setGridScale(sclLinLin);
+    h.setViewXNominalMin(100.0f);
+    h.setViewXNominalMax(900.0f);
+    h.setViewXCurrentMin(200.0f);
+    h.setViewXCurrentMax(800.0f);
+    h.setViewXGap(50.0f);
+    h.setViewYMin(-140.0f);
+    h.setViewYMax(0.5f);
+    h.setViewYGap(10.0f);
+    h.setViewXDecimals(1);
+    h.setViewYDecimals(3);
+    QFont f(QStringLiteral("Arial"));
+    f.setPixelSize(13);
+    h.setFontTitleLeft(f);
+    h.setFontColor(TDXHistographInt::fiTitleTop, clNavy);
+}
+
+void Finish(QLineEdit* edit)
+{
+    // Leaving the edit: the focus goes elsewhere.
+    QFocusEvent out(QEvent::FocusOut, Qt::TabFocusReason);
+    edit->setModified(true);
+    QApplication::sendEvent(edit, &out);
+}
+
+void Type(QLineEdit* edit, const QString& text)
+{
+    edit->selectAll();
+    QTest::keyClicks(edit, text);
+}
+
+} // namespace
+
+// Typing in the title edits changes the plot at every keystroke; fonts come from the font
+// chooser (scalable faces only for the rotated side titles) and a cancelled choice changes
+// nothing; Cancel writes back exactly what the plot had, OK keeps the edits.
+TEST(PlotDialogs, TitleDialogPreviewsLiveCancelRestoresOkKeeps)
+{
+    TDXHistographInt h;
+    Customise(h);
+    const Snapshot before(h);
+    TFormTitle d;
+    d.SetHisto(&h);
+    std::vector<bool> scalableAsked;
+    bool chooserAccepts = true;
+    d.FontChooser = [&](QFont& font, bool scalableOnly) {
+        scalableAsked.push_back(scalableOnly);
+        font.setPixelSize(font.pixelSize() + 7);
+        font.setBold(true);
+        return chooserAccepts;
+    };
+    for (bool cancel : {true, false}) {
+        SCOPED_TRACE(cancel);
+        d.show();
+        EXPECT_EQ(d.ETop->text(), QStringLiteral("Spectrum"));
+        EXPECT_EQ(d.ELeft->text(), QStringLiteral("dBm"));
+        d.ETop->end(false);
+        QTest::keyClicks(d.ETop, QStringLiteral(" A"));
+        EXPECT_EQ(h.TitleTop(), QStringLiteral("Spectrum A"));
+        Type(d.EBottom, QStringLiteral("MHz"));
+        EXPECT_EQ(h.TitleBottom(), QStringLiteral("MHz"));
+        Type(d.ERight, QStringLiteral("r"));
+        EXPECT_EQ(h.TitleRight(), QStringLiteral("r"));
+        scalableAsked.clear();
+        for (QPushButton* b : {d.ButtonBottom, d.ButtonTop, d.ButtonLeft, d.ButtonRight,
+                               d.ButtonXAxis, d.ButtonYAxis})
+            QTest::mouseClick(b, Qt::LeftButton);
+        EXPECT_EQ(scalableAsked, (std::vector<bool>{false, false, true, true, false, false}));
+        EXPECT_TRUE(h.FontTitleLeft().bold());
+        EXPECT_EQ(h.FontTitleLeft().pixelSize(), 20);
+        EXPECT_TRUE(h.FontYAxis().bold());
+        chooserAccepts = false;
+        QTest::mouseClick(d.ButtonXAxis, Qt::LeftButton);
+        EXPECT_EQ(h.FontXAxis().pixelSize(), before.fonts[1].pixelSize() + 7);
+        chooserAccepts = true;
+        // Colours of fonts are part of what is saved (they travel with the font objects).
+        h.setFontColor(TDXHistographInt::fiTitleTop, clRed);
+        if (cancel) {
+            QTest::mouseClick(d.CancelButton, Qt::LeftButton);
+            EXPECT_TRUE(Snapshot(h) == before);
+        } else {
+            QTest::mouseClick(d.OKButton, Qt::LeftButton);
+            EXPECT_EQ(h.TitleTop(), QStringLiteral("Spectrum A"));
+            EXPECT_EQ(h.FontColor(TDXHistographInt::fiTitleTop), clRed);
+            EXPECT_TRUE(h.FontTitleLeft().bold());
+        }
+        EXPECT_FALSE(d.isVisible());
+    }
+    // The close box counts as Cancel.
+    const Snapshot kept(h);
+    d.show();
+    Type(d.ELeft, QStringLiteral("gone"));
+    d.close();
+    EXPECT_TRUE(Snapshot(h) == kept);
+}
+
+// Opening the grid dialog shows a partial grid as the full grid (the box has one state);
+// scaling and line style apply at once; Cancel and the close box restore, OK keeps.
+TEST(PlotDialogs, GridDialogPreviewsLiveCancelRestoresOkKeeps)
+{
+    TDXHistographInt h;
+    Customise(h);
+    const Snapshot before(h);
+    TFormGrid d;
+    d.SetHisto(&h);
+    d.show();
+    EXPECT_TRUE(d.CBGridVisible->isChecked());
+    EXPECT_EQ(h.GridVisible(), grdBoth);
+    EXPECT_EQ(d.CBLineStyle->currentIndex(), int(psDot));
+    EXPECT_EQ(d.CBScale->currentIndex(), int(sclLinLin));
+    d.CBScale->setCurrentIndex(3);
+    EXPECT_EQ(h.GridScale(), sclLogLog);
+    d.CBLineStyle->setCurrentIndex(3);
+    EXPECT_EQ(h.GridLineStyle(), psDashDot);
+    QTest::mouseClick(d.CBGridVisible, Qt::LeftButton);
+    EXPECT_EQ(h.GridVisible(), grdNone);
+    QTest::mouseClick(d.CancelButton, Qt::LeftButton);
+    EXPECT_TRUE(Snapshot(h) == before);
+    EXPECT_EQ(h.GridVisible(), grdHor);
+
+    d.show();
+    d.CBLineStyle->setCurrentIndex(1);
+    d.close();
+    EXPECT_TRUE(Snapshot(h) == before);
+
+    h.setGridVisible(grdNone);
+    d.show();
+    EXPECT_FALSE(d.CBGridVisible->isChecked());
+    QTest::mouseClick(d.CBGridVisible, Qt::LeftButton);
+    d.CBScale->setCurrentIndex(1);
+    QTest::mouseClick(d.OKButton, Qt::LeftButton);
+    EXPECT_EQ(h.GridVisible(), grdBoth);
+    EXPECT_EQ(h.GridScale(), sclLinLog);
+
+    // A partial grid again, the box still checked from the last opening.
+    h.setGridVisible(grdVer);
+    d.show();
+    EXPECT_EQ(h.GridVisible(), grdBoth);
+    d.reject();
+    EXPECT_EQ(h.GridVisible(), grdVer);
+}
+
+// Each list item is white with a black outline and a line across its middle in its pen
+// style: solid and inside-frame unbroken, the dashed styles broken with dots shorter than
+// dashes, clear with no line at all.
+TEST(PlotDialogs, LineStyleListDrawsEachPenStyle)
+{
+    const QRect item(0, 0, 150, 16);
+    const int y = item.height() / 2;
+    std::vector<int> inked(7), runs(7), longest(7);
+    for (int style = 0; style < 7; ++style) {
+        QImage img(item.size(), QImage::Format_RGB32);
+        img.fill(Qt::red);
+        {
+            QPainter p(&img);
+            TLineStyleBox::DrawItem(p, item, style);
+        }
+        EXPECT_EQ(img.pixel(0, 0) & 0xFFFFFF, 0u);
+        EXPECT_EQ(img.pixel(149, 15) & 0xFFFFFF, 0u);
+        EXPECT_EQ(img.pixel(75, 4) & 0xFFFFFF, 0xFFFFFFu);
+        int run = 0;
+        for (int x = 1; x < 149; ++x) {
+            const bool black = (img.pixel(x, y) & 0xFFFFFF) == 0;
+            inked[style] += black;
+            run = black ? run + 1 : 0;
+            longest[style] = std::max(longest[style], run);
+            runs[style] += black && run == 1;
+        }
+    }
+    EXPECT_EQ(inked[psSolid], 148);
+    EXPECT_EQ(inked[psInsideFrame], 148);
+    EXPECT_EQ(inked[psClear], 0);
+    for (int s : {psDash, psDot, psDashDot, psDashDotDot}) {
+        EXPECT_GT(runs[s], 2) << s;
+        EXPECT_LT(inked[s], 148) << s;
+    }
+    EXPECT_GT(longest[psDash], longest[psDot]);
+    EXPECT_GT(runs[psDashDotDot], runs[psDashDot]);
+    EXPECT_GT(runs[psDot], runs[psDash]);
+}
+
+// The axis edits show the values in 7 significant digits; a number typed with ',' or '.' is
+// applied when the edit is left (X minimum and maximum move nominal and current together);
+// a non-number shows the current value again and changes nothing; the decimals follow the
+// up-downs; Cancel writes back exactly the saved values, OK keeps them.
+TEST(PlotDialogs, AxisDialogAppliesNumbersRestoresNonNumbersAndCancels)
+{
+    TDXHistographInt h;
+    Customise(h);
+    const Snapshot before(h);
+    TFormAxis d;
+    d.SetHisto(&h);
+    const QString pt = QLocale().decimalPoint();
+    d.show();
+    EXPECT_EQ(d.EXMin->text(), QStringLiteral("100"));
+    EXPECT_EQ(d.EYMax->text(), QStringLiteral("0") + pt + QStringLiteral("5"));
+    EXPECT_EQ(d.EXDecimals->value(), 1);
+    EXPECT_EQ(d.EYDecimals->value(), 3);
+
+    Type(d.EXMin, QStringLiteral("150,25"));
+    Finish(d.EXMin);
+    EXPECT_EQ(h.ViewXNominalMin(), 150.25f);
+    EXPECT_EQ(h.ViewXCurrentMin(), 150.25f);
+    Type(d.EXMax, QStringLiteral(" 850.5 "));
+    QTest::keyClick(d.EXMax, Qt::Key_Return);
+    EXPECT_EQ(h.ViewXNominalMax(), 850.5f);
+    EXPECT_EQ(h.ViewXCurrentMax(), 850.5f);
+    Type(d.EYMin, QStringLiteral("-1e2"));
+    Finish(d.EYMin);
+    EXPECT_EQ(h.ViewYMin(), -100.0f);
+
+    for (const QString& junk : {QStringLiteral("ten"), QStringLiteral("5,0,0"), QString(),
+                                QStringLiteral("1e99"), QStringLiteral("inf")}) {
+        SCOPED_TRACE(junk.toStdString());
+        Type(d.EXGap, junk);
+        if (junk.isEmpty())
+            QTest::keyClick(d.EXGap, Qt::Key_Backspace);
+        Finish(d.EXGap);
+        EXPECT_EQ(h.ViewXGap(), 50.0f);
+        EXPECT_EQ(d.EXGap->text(), QStringLiteral("50"));
+    }
+    Type(d.EYGap, QStringLiteral("x"));
+    Finish(d.EYGap);
+    EXPECT_EQ(d.EYGap->text(), QStringLiteral("10"));
+    EXPECT_EQ(h.ViewYGap(), 10.0f);
+
+    d.EXDecimals->stepUp();
+    d.EYDecimals->setValue(0);
+    EXPECT_EQ(h.ViewXDecimals(), 2);
+    EXPECT_EQ(h.ViewYDecimals(), 0);
+    d.EYDecimals->setValue(250);
+    EXPECT_EQ(h.ViewYDecimals(), 100);
+
+    QTest::mouseClick(d.Cancel, Qt::LeftButton);
+    EXPECT_TRUE(Snapshot(h) == before);
+
+    d.show();
+    Type(d.EYMax, QStringLiteral("3.25"));
+    Finish(d.EYMax);
+    QTest::mouseClick(d.OKButton, Qt::LeftButton);
+    EXPECT_EQ(h.ViewYMax(), 3.25f);
+    EXPECT_EQ(h.ViewXNominalMin(), 100.0f);
+}
+
+// Seven significant digits: fixed notation while the integer part has at most seven digits
+// and the magnitude is at least 0.00001, scientific otherwise, trailing zeros dropped;
+// reading accepts either separator and nothing else.
+TEST(PlotDialogs, SevenDigitTextsAndTypedNumbers)
+{
+    using dxplot::FormatGeneral;
+    EXPECT_EQ(FormatGeneral(0, 7, ','), "0");
+    EXPECT_EQ(FormatGeneral(40000, 7, ','), "40000");
+    EXPECT_EQ(FormatGeneral(-140, 7, '.'), "-140");
+    EXPECT_EQ(FormatGeneral(0.1f, 7, ','), "0,1");
+    EXPECT_EQ(FormatGeneral(1234567.4, 7, '.'), "1234567");
+    EXPECT_EQ(FormatGeneral(9999999.5, 7, '.'), "1E7");
+    EXPECT_EQ(FormatGeneral(12345678, 7, '.'), "1.234568E7");
+    EXPECT_EQ(FormatGeneral(0.00001, 7, '.'), "0.00001");
+    EXPECT_EQ(FormatGeneral(0.0000099, 7, '.'), "9.9E-6");
+    EXPECT_EQ(FormatGeneral(-0.000123456789, 7, ','), "-0,0001234568");
+    EXPECT_EQ(FormatGeneral(2.5e-12, 7, '.'), "2.5E-12");
+
+    using dxplot::ParseDecimal;
+    EXPECT_EQ(ParseDecimal("1,5"), 1.5);
+    EXPECT_EQ(ParseDecimal(" -2.25 "), -2.25);
+    EXPECT_EQ(ParseDecimal("+3"), 3.0);
+    EXPECT_EQ(ParseDecimal("1.5E-6"), 1.5e-6);
+    for (const char* bad :
+         {"", " ", "1,5,", "1.2.3", "abc", "0x10", "inf", "nan", "1e400", "+-1", "--1", "1 2"})
+        EXPECT_FALSE(ParseDecimal(bad)) << bad;
+}

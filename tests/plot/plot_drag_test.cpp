@@ -1,0 +1,335 @@
+#include "dxColorhis.h"
+#include "dxHistoInt.h"
+
+#include <QApplication>
+#include <QDragEnterEvent>
+#include <QFontMetrics>
+#include <QMimeData>
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <cmath>
+#include <memory>
+#include <vector>
+
+namespace {
+
+constexpr TColor Curve1 = 0x00C600, Curve2 = 0x0000C0, Grid = 0x123456, Back = 0x101010,
+                 Margin = 0x607080, Dragged = clFuchsia;
+
+// A 400 x 300 plot with the default gaps: plot area x 70..360, y 40..240 (PlotW 290,
+// PlotH 200); samples one pixel apart so a curve's points sit on whole pixels.
+struct DragPlot
+{
+    TDXHistographInt h;
+    std::vector<float> flat1 = std::vector<float>(291, 5.0f);
+    std::vector<float> flat2 = std::vector<float>(291, 2.0f);
+    std::unique_ptr<QMimeData> colour = ColorMimeData(Dragged);
+
+    DragPlot()
+    {
+        h.resize(400, 300);
+        h.setViewXNominalMin(0);
+        h.setViewXNominalMax(290);
+        h.setViewXCurrentMin(0);
+        h.setViewXCurrentMax(290);
+        h.setViewYMin(0);
+        h.setViewYMax(10);
+        h.setGridColor(Grid);
+        h.setBkColor(Back);
+        h.setColor(Margin);
+        h.setSeriesColor(Curve1);
+    }
+    void TwoCurves()
+    {
+        h.setSeriesNumber(2);
+        h.setSeriesCurrent(2);
+        h.setSeriesColor(Curve2);
+        h.SetSeriesData(flat1.data(), 291, 1);
+        h.SetSeriesData(flat2.data(), 291, 2);
+    }
+    // Pixel row of a value on the linear Y axis, from the plot's value-to-pixel rule.
+    static int RowOf(double v) { return int(std::trunc((0.0 - v) * 200 / 10.0 + 240)) + 1; }
+
+    bool Enter(const QMimeData* data, QPoint at)
+    {
+        QDragEnterEvent e(at, Qt::CopyAction, data, Qt::LeftButton, {});
+        QApplication::sendEvent(&h, &e);
+        return e.isAccepted();
+    }
+    void Move(QPoint at)
+    {
+        QDragMoveEvent e(at, Qt::CopyAction, colour.get(), Qt::LeftButton, {});
+        QApplication::sendEvent(&h, &e);
+    }
+    void Leave()
+    {
+        QDragLeaveEvent e;
+        QApplication::sendEvent(&h, &e);
+    }
+    void Drop(QPoint at)
+    {
+        QDropEvent e(QPointF(at), Qt::CopyAction, colour.get(), Qt::LeftButton, {});
+        QApplication::sendEvent(&h, &e);
+    }
+    QRgb Pixel(int x, int y) const { return h.Surface().pixel(x, y) & 0xFFFFFF; }
+};
+
+QRgb Rgb(TColor c)
+{
+    return ColorToQColor(c).rgb() & 0xFFFFFF;
+}
+
+} // namespace
+
+// Over a curve, then the background, then out of the plot: each element shows the dragged
+// colour while under the pointer and gets its own colour back when the pointer moves on; in
+// the end nothing has changed. Moves that stay on one element repaint nothing.
+TEST(PlotDrag, PreviewFollowsPointerAndLeavingRestoresEverything)
+{
+    DragPlot p;
+    p.TwoCurves();
+    p.h.RenderNow();
+    const int y1 = DragPlot::RowOf(5.0);
+    ASSERT_EQ(p.Pixel(150, y1), Rgb(Curve1));
+    ASSERT_TRUE(p.Enter(p.colour.get(), QPoint(150, y1 - 30)));
+
+    p.Move(QPoint(150, y1 - 2));
+    EXPECT_EQ(p.h.PreviewElement(), TDXHistographInt::elSeries);
+    EXPECT_EQ(p.h.SeriesRecord(1).LineColor, Dragged);
+    EXPECT_EQ(p.h.SeriesRecord(2).LineColor, Curve2);
+    ASSERT_TRUE(p.h.RepaintPending());
+    p.h.RenderNow();
+    EXPECT_EQ(p.Pixel(150, y1), Rgb(Dragged));
+    p.Move(QPoint(152, y1 + 1));
+    EXPECT_FALSE(p.h.RepaintPending());
+
+    p.Move(QPoint(150, y1 - 30));
+    EXPECT_EQ(p.h.PreviewElement(), TDXHistographInt::elBackground);
+    EXPECT_EQ(p.h.SeriesRecord(1).LineColor, Curve1);
+    EXPECT_EQ(p.h.BkColor(), Dragged);
+    p.h.RenderNow();
+    EXPECT_EQ(p.Pixel(150, y1 - 30), Rgb(Dragged));
+    p.Move(QPoint(100, 60));
+    EXPECT_FALSE(p.h.RepaintPending());
+
+    p.Leave();
+    EXPECT_EQ(p.h.PreviewElement(), TDXHistographInt::elNone);
+    EXPECT_EQ(p.h.BkColor(), Back);
+    EXPECT_EQ(p.h.SeriesRecord(1).LineColor, Curve1);
+    EXPECT_EQ(p.h.GridColor(), Grid);
+    EXPECT_EQ(p.h.Color(), Margin);
+    p.h.RenderNow();
+    EXPECT_EQ(p.Pixel(150, y1 - 30), Rgb(Back));
+    EXPECT_EQ(p.Pixel(150, y1), Rgb(Curve1));
+}
+
+// Dropping on the previewed curve keeps its preview colour; moving from one curve to the
+// other switches the preview first, and the drop then colours only the second.
+TEST(PlotDrag, DropKeepsThePreviewedElementOnly)
+{
+    DragPlot p;
+    p.TwoCurves();
+    p.h.RenderNow();
+    const int y1 = DragPlot::RowOf(5.0), y2 = DragPlot::RowOf(2.0);
+    ASSERT_TRUE(p.Enter(p.colour.get(), QPoint(200, y1)));
+    p.Move(QPoint(200, y1));
+    p.Drop(QPoint(201, y1 + 1));
+    EXPECT_EQ(p.h.SeriesRecord(1).LineColor, Dragged);
+    EXPECT_EQ(p.h.PreviewElement(), TDXHistographInt::elNone);
+
+    p.h.setSeriesCurrent(1);
+    p.h.setSeriesColor(Curve1);
+    p.colour = ColorMimeData(clYellow);
+    ASSERT_TRUE(p.Enter(p.colour.get(), QPoint(200, y1)));
+    p.Move(QPoint(200, y1));
+    EXPECT_EQ(p.h.SeriesRecord(1).LineColor, clYellow);
+    p.Move(QPoint(200, y2 - 1));
+    EXPECT_EQ(p.h.SeriesRecord(1).LineColor, Curve1);
+    EXPECT_EQ(p.h.SeriesRecord(2).LineColor, clYellow);
+    p.Drop(QPoint(200, y2));
+    EXPECT_EQ(p.h.SeriesRecord(1).LineColor, Curve1);
+    EXPECT_EQ(p.h.SeriesRecord(2).LineColor, clYellow);
+    // A drop without a preceding move on that element colours what lies under the drop.
+    ASSERT_TRUE(p.Enter(p.colour.get(), QPoint(5, 5)));
+    p.Drop(QPoint(5, 5));
+    EXPECT_EQ(p.h.Color(), clYellow);
+    EXPECT_EQ(p.h.BkColor(), Back);
+}
+
+// Only colour grids' drags are taken: other data is refused and changes nothing.
+TEST(PlotDrag, ForeignDragsAreRefused)
+{
+    DragPlot p;
+    p.TwoCurves();
+    QMimeData text;
+    text.setText(QStringLiteral("16711935"));
+    EXPECT_FALSE(p.Enter(&text, QPoint(150, 100)));
+    QDragMoveEvent move(QPoint(150, 100), Qt::CopyAction, &text, Qt::LeftButton, {});
+    QApplication::sendEvent(&p.h, &move);
+    QDropEvent drop(QPointF(150, 100), Qt::CopyAction, &text, Qt::LeftButton, {});
+    QApplication::sendEvent(&p.h, &drop);
+    EXPECT_EQ(p.h.BkColor(), Back);
+    EXPECT_EQ(p.h.PreviewElement(), TDXHistographInt::elNone);
+}
+
+// Inside the plot a curve or grid line at most 3 pixels away is hit (the nearer one wins),
+// anything farther is the background, and without data and grid everything is background.
+// The 10-pixel strips beside and below the plot are the axis labels, titles are hit only
+// where they were painted, the rest is the control.
+TEST(PlotDrag, HitTestRectanglesStripsAndThreePixelRule)
+{
+    DragPlot p;
+    using H = TDXHistographInt;
+    for (QPoint at : {QPoint(70, 40), QPoint(360, 240), QPoint(215, 140)})
+        EXPECT_EQ(p.h.HitTestElement(at.x(), at.y()).Code, H::elBackground) << at.x();
+    EXPECT_EQ(p.h.HitTestElement(200, 100).OldColor, Back);
+
+    p.h.SetSeriesData(p.flat1.data(), 291, 1);
+    const int y1 = DragPlot::RowOf(5.0);
+    EXPECT_EQ(p.h.HitTestElement(123, y1 + 3).Code, H::elSeries);
+    EXPECT_EQ(p.h.HitTestElement(123, y1 - 3).Sub, 1);
+    EXPECT_EQ(p.h.HitTestElement(123, y1 - 3).OldColor, Curve1);
+    EXPECT_EQ(p.h.HitTestElement(123, y1 + 4).Code, H::elBackground);
+    EXPECT_EQ(p.h.HitTestElement(123, y1 - 4).Code, H::elBackground);
+
+    // Grid lines every 2 units: rows 240 - trunc(200 * v / 10) for v = 0, 2, ..., 8.
+    p.h.setGridVisible(grdHor);
+    const int gridRow = 240 - 200 * 6 / 10;
+    EXPECT_EQ(p.h.HitTestElement(200, gridRow + 3).Code, H::elGrid);
+    EXPECT_EQ(p.h.HitTestElement(200, gridRow + 3).OldColor, Grid);
+    EXPECT_EQ(p.h.HitTestElement(200, gridRow - 4).Code, H::elBackground);
+    // A curve at 4 lies on row 161, next to the line of 4 on row 160: the nearer one wins.
+    std::fill(p.flat1.begin(), p.flat1.end(), 4.0f);
+    p.h.SetSeriesData(p.flat1.data(), 291, 1);
+    const int y4 = DragPlot::RowOf(4.0), line4 = 240 - 200 * 4 / 10;
+    ASSERT_EQ(y4, line4 + 1);
+    EXPECT_EQ(p.h.HitTestElement(200, y4).Code, H::elSeries);
+    EXPECT_EQ(p.h.HitTestElement(200, y4 + 1).Code, H::elSeries);
+    EXPECT_EQ(p.h.HitTestElement(200, y4 + 2).Code, H::elSeries);
+    EXPECT_EQ(p.h.HitTestElement(200, line4).Code, H::elGrid);
+    EXPECT_EQ(p.h.HitTestElement(200, line4 - 3).Code, H::elGrid);
+
+    // Strips: 10 pixels left of the plot (rows of the plot area), 10 below it.
+    EXPECT_EQ(p.h.HitTestElement(60, 40).Code, H::elYAxis);
+    EXPECT_EQ(p.h.HitTestElement(69, 240).Code, H::elYAxis);
+    EXPECT_EQ(p.h.HitTestElement(59, 100).Code, H::elControl);
+    EXPECT_EQ(p.h.HitTestElement(65, 241).Code, H::elControl);
+    EXPECT_EQ(p.h.HitTestElement(65, 39).Code, H::elControl);
+    EXPECT_EQ(p.h.HitTestElement(70, 241).Code, H::elXAxis);
+    EXPECT_EQ(p.h.HitTestElement(360, 250).Code, H::elXAxis);
+    EXPECT_EQ(p.h.HitTestElement(200, 251).Code, H::elControl);
+    EXPECT_EQ(p.h.HitTestElement(361, 100).Code, H::elControl);
+    EXPECT_EQ(p.h.HitTestElement(361, 100).OldColor, Margin);
+}
+
+// Each title is hit only once it has been painted, at the place the layout puts it, and a
+// drop recolours that title's own font; the axis strips recolour the axis fonts.
+TEST(PlotDrag, TitlesAreHitWherePaintedAndDropsColourTheirFonts)
+{
+    DragPlot p;
+    p.h.setTitleTop(QStringLiteral("Top title"));
+    p.h.setTitleBottom(QStringLiteral("Bottom title"));
+    p.h.setTitleLeft(QStringLiteral("Left title"));
+    p.h.setTitleRight(QStringLiteral("Right title"));
+    const QFontMetrics top(p.h.FontTitleTop()), bottom(p.h.FontTitleBottom());
+    const QPoint topAt(200 - top.horizontalAdvance(QStringLiteral("Top title")) / 2 + 2, 12);
+    const QPoint bottomAt(200, 300 - bottom.height() - 10 + 2);
+    const QPoint leftAt(12, 150), rightAt(400 - 12, 150);
+    using H = TDXHistographInt;
+    for (QPoint at : {topAt, bottomAt, leftAt, rightAt})
+        EXPECT_EQ(p.h.HitTestElement(at.x(), at.y()).Code, H::elControl);
+    p.h.RenderNow();
+
+    struct Case
+    {
+        QPoint at;
+        int code;
+        H::TDXFontId font;
+    } const cases[] = {
+        {topAt, H::elTitleTop, H::fiTitleTop},     {bottomAt, H::elTitleBottom, H::fiTitleBottom},
+        {leftAt, H::elTitleLeft, H::fiTitleLeft},  {rightAt, H::elTitleRight, H::fiTitleRight},
+        {QPoint(65, 100), H::elYAxis, H::fiYAxis}, {QPoint(100, 245), H::elXAxis, H::fiXAxis}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.code);
+        p.h.setFontColor(c.font, clNavy);
+        const H::TDXElementHit hit = p.h.HitTestElement(c.at.x(), c.at.y());
+        EXPECT_EQ(hit.Code, c.code);
+        EXPECT_EQ(hit.OldColor, clNavy);
+        ASSERT_TRUE(p.Enter(p.colour.get(), c.at));
+        p.Move(c.at);
+        p.Drop(c.at);
+        EXPECT_EQ(p.h.FontColor(c.font), Dragged);
+    }
+    EXPECT_EQ(p.h.Color(), Margin);
+    EXPECT_EQ(p.h.BkColor(), Back);
+}
+
+namespace {
+
+// Nearest grid line found the slow way: the columns (or rows) of the painted control that
+// carry the grid colour at three unevenly spaced places (tick marks never cover all three).
+int PaintedDistance(const QImage& img, bool vertical, int at)
+{
+    int best = INT_MAX;
+    const int n = vertical ? img.width() : img.height();
+    const int across[3] = {vertical ? 101 : 101, vertical ? 150 : 200, vertical ? 203 : 303};
+    for (int i = 0; i < n; ++i) {
+        bool line = true;
+        for (int a : across)
+            line = line && ((vertical ? img.pixel(i, a) : img.pixel(a, i)) & 0xFFFFFF) == Rgb(Grid);
+        if (line)
+            best = std::min(best, std::abs(i - at));
+    }
+    return best;
+}
+
+} // namespace
+
+// The distances to the nearest vertical and horizontal grid line equal those found by
+// scanning the painted plot, on linear axes with awkward steps and on logarithmic axes.
+TEST(PlotDrag, GridDistancesMatchPaintedLines)
+{
+    struct View
+    {
+        TDXGrdScale scale;
+        float xMin, xMax, xGap, yMin, yMax, yGap;
+    } const views[] = {
+        {sclLinLin, 0, 290, 10, 0, 10, 2},           {sclLinLin, -13.7f, 41.3f, 3.3f, -145, -45, 7},
+        {sclLinLin, 0, 40000, 5000, -140, 0.1f, 10}, {sclLinLin, 0, 100, 0.5f, 0, 1, 0.001f},
+        {sclLogLog, 1, 1000, 1, 0.01f, 50, 1},       {sclLogLin, 3, 70, 1, -7, 9, 1.5f}};
+    for (const View& v : views) {
+        SCOPED_TRACE(v.xMin);
+        DragPlot p;
+        p.h.setGridScale(v.scale);
+        p.h.setViewXNominalMin(v.xMin);
+        p.h.setViewXNominalMax(v.xMax);
+        p.h.setViewXCurrentMin(v.xMin);
+        p.h.setViewXCurrentMax(v.xMax);
+        p.h.setViewXGap(v.xGap);
+        p.h.setViewYMin(v.yMin);
+        p.h.setViewYMax(v.yMax);
+        p.h.setViewYGap(v.yGap);
+        EXPECT_FALSE(p.h.VerticalGridDistance(100));
+        EXPECT_FALSE(p.h.HorizontalGridDistance(100));
+
+        p.h.setGridVisible(grdVer);
+        p.h.RenderNow();
+        EXPECT_FALSE(p.h.HorizontalGridDistance(100));
+        const QImage vertical = p.h.Surface().copy();
+        for (int x = 70; x <= 360; ++x) {
+            const auto d = p.h.VerticalGridDistance(x);
+            ASSERT_TRUE(d) << x;
+            ASSERT_EQ(*d, PaintedDistance(vertical, true, x)) << x;
+        }
+        p.h.setGridVisible(grdHor);
+        p.h.RenderNow();
+        EXPECT_FALSE(p.h.VerticalGridDistance(100));
+        const QImage horizontal = p.h.Surface().copy();
+        for (int y = 40; y <= 240; ++y) {
+            const auto d = p.h.HorizontalGridDistance(y);
+            ASSERT_TRUE(d) << y;
+            ASSERT_EQ(*d, PaintedDistance(horizontal, false, y)) << y;
+        }
+    }
+}

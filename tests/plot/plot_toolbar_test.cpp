@@ -1,0 +1,250 @@
+#include "dxColorhis.h"
+#include "dxHistoInt.h"
+#include "dx_Eca.h"
+#include "dx_Efa.h"
+#include "dx_Efg.h"
+#include "dx_Eft.h"
+#include "dx_Etb.h"
+
+#include <QApplication>
+#include <QButtonGroup>
+#include <QDropEvent>
+#include <QLineEdit>
+#include <QMimeData>
+#include <QTest>
+#include <QTimer>
+#include <QToolButton>
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <vector>
+
+namespace {
+
+struct ToolPlot
+{
+    TDXHistographInt h;
+    std::vector<float> data;
+
+    ToolPlot()
+    {
+        h.resize(400, 300);
+        h.setViewXNominalMax(100);
+        h.setViewXCurrentMax(100);
+        h.setViewYMin(-140);
+        h.setViewYMax(0);
+        h.setViewYGap(10);
+        for (int i = 0; i < 101; ++i)
+            data.push_back(-130.0f + 70.0f * (i % 7) / 6.0f);
+        h.SetSeriesData(data.data(), int(data.size()), 1);
+        h.setTitleTop(QStringLiteral("Spectrum"));
+        h.show();
+        EXPECT_TRUE(QTest::qWaitForWindowExposed(&h));
+    }
+    TFormToolBar* Bar()
+    {
+        h.setShowToolBar(true);
+        return h.ToolBar();
+    }
+};
+
+// Lets the event loop run until `done` holds or about two seconds have passed.
+bool WaitFor(const std::function<bool()>& done)
+{
+    for (int i = 0; i < 200 && !done(); ++i)
+        QTest::qWait(10);
+    return done();
+}
+
+} // namespace
+
+// The tool bar exists only once asked for, is a stay-on-top tool window captioned with the
+// plot's top title, and its close box switches the plot's ShowToolBar off.
+TEST(PlotToolBar, ShownOnRequestCaptionedAndClosedByItsCloseBox)
+{
+    ToolPlot p;
+    EXPECT_EQ(p.h.ToolBar(), nullptr);
+    EXPECT_FALSE(p.h.ShowToolBar());
+    TFormToolBar* bar = p.Bar();
+    ASSERT_NE(bar, nullptr);
+    EXPECT_TRUE(bar->isVisible());
+    EXPECT_TRUE(bar->isWindow());
+    EXPECT_TRUE(bar->windowFlags().testFlag(Qt::WindowStaysOnTopHint));
+    EXPECT_EQ(bar->windowType(), Qt::Tool);
+    EXPECT_EQ(bar->windowTitle(), QStringLiteral("Tools: Spectrum"));
+    p.h.setTitleTop(QStringLiteral("Band 2"));
+    EXPECT_EQ(bar->windowTitle(), QStringLiteral("Tools: Band 2"));
+
+    bar->close();
+    EXPECT_FALSE(p.h.ShowToolBar());
+    EXPECT_FALSE(bar->isVisible());
+    p.h.setShowToolBar(true);
+    EXPECT_EQ(p.h.ToolBar(), bar);
+    EXPECT_TRUE(bar->isVisible());
+    p.h.setShowToolBar(false);
+    EXPECT_FALSE(bar->isVisible());
+    EXPECT_EQ(p.h.ToolBar(), bar);
+    // Its timer keeps running while it is hidden.
+    EXPECT_TRUE(bar->Timer1->isActive());
+    EXPECT_EQ(bar->Timer1->interval(), 1000);
+}
+
+// Changes made elsewhere reach the buttons at the next tick of the tool bar's timer, also while
+// it is hidden: a mode set in code, the fallback to measure mode when a reference bend finds no
+// reference curve, the hair cross and auto scale flags, and a value bar closed by its close box.
+TEST(PlotToolBar, TimerTickMirrorsThePlotOnTheButtons)
+{
+    ToolPlot p;
+    TFormToolBar* bar = p.Bar();
+    EXPECT_TRUE(bar->BModeMeasure->isChecked());
+    bar->Timer1->setInterval(20);
+    p.h.setShowToolBar(false);
+
+    p.h.setMode(modeZoom);
+    EXPECT_TRUE(WaitFor([&] { return bar->BModeZoom->isChecked(); }));
+    EXPECT_FALSE(bar->BModeMeasure->isChecked());
+    p.h.setShowCross(false);
+    p.h.setAutoScale(true);
+    EXPECT_TRUE(WaitFor([&] { return !bar->BShowCross->isChecked(); }));
+    EXPECT_TRUE(WaitFor([&] { return bar->BAutoScale->isChecked(); }));
+
+    p.h.setMode(modeLowerRef);
+    EXPECT_TRUE(WaitFor([&] { return bar->BModeLowerRef->isChecked(); }));
+    QTest::mousePress(&p.h, Qt::LeftButton, {}, QPoint(200, 150));
+    QTest::mouseRelease(&p.h, Qt::LeftButton, {}, QPoint(200, 150));
+    EXPECT_EQ(p.h.Mode(), modeMeasure);
+    EXPECT_TRUE(WaitFor([&] { return bar->BModeMeasure->isChecked(); }));
+
+    p.h.setShowToolBar(true);
+    QTest::mouseClick(bar->BValueBar, Qt::LeftButton);
+    EXPECT_TRUE(p.h.ShowValueBar());
+    ASSERT_NE(p.h.ValueBar(), nullptr);
+    p.h.ValueBar()->close();
+    EXPECT_TRUE(bar->BValueBar->isChecked());
+    EXPECT_TRUE(WaitFor([&] { return !bar->BValueBar->isChecked(); }));
+    // A tick presses buttons without running their actions.
+    EXPECT_FALSE(p.h.ShowValueBar());
+    EXPECT_EQ(p.h.Mode(), modeMeasure);
+}
+
+// Clicks run the actions: the mode buttons are exclusive and a pressed one stays down when
+// clicked again; hair cross, auto scale and value bar follow their buttons; capture scales
+// once to the data.
+TEST(PlotToolBar, ButtonClicksDriveThePlot)
+{
+    ToolPlot p;
+    TFormToolBar* bar = p.Bar();
+    bar->Timer1->stop();
+    const std::pair<QToolButton*, TDXMode> modes[] = {{bar->BModeZoom, modeZoom},
+                                                      {bar->BModeLowerRef, modeLowerRef},
+                                                      {bar->BModeUpperRef, modeUpperRef},
+                                                      {bar->BModeCalculate, modeCalculate},
+                                                      {bar->BModeMeasure, modeMeasure}};
+    for (const auto& [button, mode] : modes) {
+        QTest::mouseClick(button, Qt::LeftButton);
+        EXPECT_EQ(p.h.Mode(), mode);
+        QTest::mouseClick(button, Qt::LeftButton);
+        EXPECT_TRUE(button->isChecked());
+        EXPECT_EQ(p.h.Mode(), mode);
+        EXPECT_EQ(bar->ModeGroup->checkedButton(), button);
+    }
+    QTest::mouseClick(bar->BShowCross, Qt::LeftButton);
+    EXPECT_FALSE(p.h.ShowCross());
+    QTest::mouseClick(bar->BShowCross, Qt::LeftButton);
+    EXPECT_TRUE(p.h.ShowCross());
+    QTest::mouseClick(bar->BValueBar, Qt::LeftButton);
+    EXPECT_TRUE(p.h.ShowValueBar());
+    QTest::mouseClick(bar->BValueBar, Qt::LeftButton);
+    EXPECT_FALSE(p.h.ShowValueBar());
+
+    // Data from -130 to -60 fill less than 40 % of a view of -200 .. 0: capture sets a span of
+    // 100 centred on the data.
+    p.h.setViewYMin(-200);
+    QTest::mouseClick(bar->BCapture, Qt::LeftButton);
+    EXPECT_FLOAT_EQ(p.h.ViewYMin(), -145.0f);
+    EXPECT_FLOAT_EQ(p.h.ViewYMax(), -45.0f);
+    EXPECT_FALSE(p.h.AutoScale());
+    QTest::mouseClick(bar->BAutoScale, Qt::LeftButton);
+    EXPECT_TRUE(p.h.AutoScale());
+}
+
+// The dialog buttons open their dialog modally on the tool bar's plot.
+TEST(PlotToolBar, DialogButtonsOpenTheirDialogsOnThePlot)
+{
+    ToolPlot p;
+    TFormToolBar* bar = p.Bar();
+    const std::pair<QToolButton*, QDialog*> cases[] = {
+        {bar->BTitle, bar->FormTitle}, {bar->BGrid, bar->FormGrid}, {bar->BView, bar->FormAxis}};
+    for (const auto& [button, dialog] : cases) {
+        QWidget* modal = nullptr;
+        QDialog* shown = dialog;
+        QTimer::singleShot(0, [&modal, shown] {
+            modal = QApplication::activeModalWidget();
+            shown->reject();
+        });
+        QTest::mouseClick(button, Qt::LeftButton);
+        EXPECT_EQ(modal, dialog);
+    }
+    QTimer::singleShot(0, [bar] {
+        EXPECT_EQ(bar->FormTitle->ETop->text(), QStringLiteral("Spectrum"));
+        EXPECT_EQ(bar->FormAxis->EYMin->text(), QStringLiteral("-140"));
+        bar->FormTitle->reject();
+    });
+    QTest::mouseClick(bar->BTitle, Qt::LeftButton);
+}
+
+// The tool bar's grid is one row of 16 cells of 20 x 16 without marks; a colour picked there
+// and dropped on the plot's background recolours it.
+TEST(PlotToolBar, ColourGridDragsOntoThePlot)
+{
+    ToolPlot p;
+    TFormToolBar* bar = p.Bar();
+    TColorGridHisto* grid = bar->ColorGridHisto1;
+    EXPECT_EQ(grid->GridOrdering(), TColorGridHisto::go16x1);
+    EXPECT_EQ(grid->geometry(), QRect(8, 32, 320, 16));
+    EXPECT_FALSE(grid->ForegroundEnabled());
+    EXPECT_FALSE(grid->BackgroundEnabled());
+    std::unique_ptr<QMimeData> dragged;
+    grid->DragStarter = [&](std::unique_ptr<QMimeData> data) { dragged = std::move(data); };
+    QTest::mousePress(grid, Qt::LeftButton, {}, QPoint(12 * 20 + 10, 8));
+    ASSERT_TRUE(dragged);
+    QDragEnterEvent enter(QPoint(100, 60), Qt::CopyAction, dragged.get(), Qt::LeftButton, {});
+    QApplication::sendEvent(&p.h, &enter);
+    QDropEvent drop(QPointF(100, 60), Qt::CopyAction, dragged.get(), Qt::LeftButton, {});
+    QApplication::sendEvent(&p.h, &drop);
+    EXPECT_EQ(p.h.BkColor(), 0xFF0000); // blue, the classic colour of cell 12
+}
+
+// Each button shows its own glyph, drawn afresh at the size asked for: at twice the size the
+// inked area grows about fourfold instead of being a blown-up copy.
+TEST(PlotToolBar, GlyphsAreDistinctAndDrawnAtEverySize)
+{
+    ToolPlot p;
+    TFormToolBar* bar = p.Bar();
+    const QToolButton* buttons[] = {bar->BShowCross,   bar->BModeZoom,      bar->BModeLowerRef,
+                                    bar->BModeMeasure, bar->BModeCalculate, bar->BModeUpperRef,
+                                    bar->BAutoScale,   bar->BCapture,       bar->BValueBar,
+                                    bar->BTitle,       bar->BGrid,          bar->BView};
+    std::vector<QImage> small;
+    for (const QToolButton* b : buttons) {
+        SCOPED_TRACE(b->objectName().toStdString());
+        EXPECT_FALSE(b->toolTip().isEmpty());
+        const QImage s = b->icon().pixmap(QSize(24, 24)).toImage();
+        const QImage l = b->icon().pixmap(QSize(96, 96)).toImage();
+        ASSERT_EQ(l.size(), QSize(96, 96));
+        auto inked = [](const QImage& img) {
+            int n = 0;
+            for (int y = 0; y < img.height(); ++y)
+                for (int x = 0; x < img.width(); ++x)
+                    n += qAlpha(img.pixel(x, y)) > 128;
+            return n;
+        };
+        const int a = inked(s), b4 = inked(l);
+        EXPECT_GT(a, 10);
+        EXPECT_GT(b4, 10 * a);
+        EXPECT_LT(b4, 24 * a);
+        for (const QImage& other : small)
+            EXPECT_NE(other, s);
+        small.push_back(s);
+    }
+}
