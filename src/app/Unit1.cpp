@@ -196,8 +196,9 @@ void TForm1::InitTimerTimer()
 
 void TForm1::closeEvent(QCloseEvent* Event)
 {
-    // A start-up failure ends the program without asking and without saving.
-    if (Terminated) {
+    // A start-up failure ends the program without asking and without saving; so does a
+    // close after the close steps have run.
+    if (Terminated || Ending) {
         Event->accept();
         return;
     }
@@ -224,6 +225,8 @@ bool TForm1::FormCloseQuery()
 
 void TForm1::FormClose()
 {
+    if (std::exchange(Ending, true))
+        return;
     if (!DebugMode) {
         Receiver.ReceiverSetAcquisition(false);
         WaitMs(50);
@@ -232,6 +235,20 @@ void TForm1::FormClose()
     if (BtnRecord->isChecked())
         CloseSpkFile();
     Receiver.ReleaseReceiverLibrary();
+}
+
+void TForm1::EndWithoutQuestions()
+{
+    // A start-up failure ends without the close steps, as it always did.
+    if (!Terminated && !Ending) {
+        if (BtnStartStop->isChecked()) {
+            BtnStartStop->setChecked(false);
+            Guard([this] { BtnStartStopClick(); });
+        }
+        Guard([this] { FormClose(); });
+    }
+    hide();
+    QCoreApplication::exit(ExitCode);
 }
 
 void TForm1::BtnStartStopClick()

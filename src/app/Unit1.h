@@ -148,6 +148,8 @@ public:
     std::vector<float> ClearedSpectrum;
     // Start-up ended the program.
     bool Terminated = false;
+    // The close steps (FormClose) have begun.
+    bool Ending = false;
     int ExitCode = 0;
 
     // --- life cycle ---
@@ -155,6 +157,11 @@ public:
     void InitTimerTimer();
     bool FormCloseQuery();
     void FormClose();
+    // Ends at once without questions (a repeated termination request, or the event loop
+    // ended by other means): stops a run, then the steps of FormClose (acquisition off,
+    // receiver closed, recording closed), then leaves the event loop. The steps run once
+    // per program, whichever path reaches them first.
+    void EndWithoutQuestions();
     void BtnStartStopClick();
     void WaitMs(int Ms);
 
