@@ -144,6 +144,8 @@ public:
     double NextScanDue = 0.0;
     double NextLabelDue = 0.0;
     std::array<int32_t, 18> SettingsSnapshot{};
+    // The settings file is too large to be one: read in part, never written.
+    bool SettingsFileTooLarge = false;
     // Values handed to the plot by the clear button until the next frame.
     std::vector<float> ClearedSpectrum;
     // Start-up ended the program.
