@@ -1,4 +1,5 @@
-// Per-frame cost of the spectrum plot: RefreshData on the main window's plot.
+// Per-frame cost of the spectrum plot: RefreshData on the main window's plot, and the same frame
+// arriving through the measure-source path.
 
 #include "AllocCounter.h"
 #include "QtBenchSupport.h"
@@ -7,6 +8,7 @@
 #include <QApplication>
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <cmath>
 #include <random>
 #include <vector>
@@ -76,6 +78,45 @@ void BM_RefreshData_MainWindow(benchmark::State& state)
     RunRefresh(state, h);
 }
 BENCHMARK(BM_RefreshData_MainWindow)->Unit(benchmark::kMicrosecond);
+
+// The same frame arriving from a measure source: the copy into the plot's channel buffer, then
+// AdjustPointBuffer and RefreshData.
+void BM_DataArrived_MainWindow(benchmark::State& state)
+{
+    TDXHistograph h;
+    Configure(h);
+    auto a = Spectrum(4096, 1);
+    auto b = Spectrum(4096, 2);
+    TDXMSDataBlock block{};
+    block.Channels[0] = {a.data(), 4096};
+    h.DataArrived(h.Link(), &block);
+    h.RenderNow();
+    bool flip = false;
+    long long allocs = 0;
+    for (auto _ : state) {
+        flip = !flip;
+        block.Channels[0].Data = flip ? b.data() : a.data();
+        const long long before = AllocationCount();
+        h.DataArrived(h.Link(), &block);
+        allocs += AllocationCount() - before;
+        benchmark::DoNotOptimize(h.Surface().constBits());
+    }
+    state.counters["allocs_per_call"] =
+        benchmark::Counter(double(allocs) / double(state.iterations()));
+}
+BENCHMARK(BM_DataArrived_MainWindow)->Unit(benchmark::kMicrosecond);
+
+// The copy alone, the yardstick for what DataArrived may add to RefreshData.
+void BM_CopyChannel4096(benchmark::State& state)
+{
+    auto a = Spectrum(4096, 1);
+    std::vector<float> buffer(4096);
+    for (auto _ : state) {
+        std::copy_n(a.data(), 4096, buffer.data());
+        benchmark::ClobberMemory();
+    }
+}
+BENCHMARK(BM_CopyChannel4096)->Unit(benchmark::kMicrosecond);
 
 void BM_RefreshData_MainWindowGrid(benchmark::State& state)
 {

@@ -7,11 +7,13 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QGroupBox>
+#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QRadioButton>
+#include <QScreen>
 #include <QScrollBar>
 #include <QSpinBox>
 #include <QSplitter>
@@ -20,6 +22,7 @@
 #include <QTimer>
 #include <QToolButton>
 #include <QVBoxLayout>
+#include <algorithm>
 #include <utility>
 
 #include "SpektroNeu.h"
@@ -91,13 +94,29 @@ void TForm1::BuildStatusBar()
     QFont font(QStringLiteral("Tahoma"));
     font.setPixelSize(12);
     StatusBar->setFont(font);
-    const std::array<int, 5> widths{250, 130, 130, 240, 50};
-    for (std::size_t i = 0; i < widths.size(); ++i) {
+    // The longest text each panel shows (a file name has no such bound).
+    std::array<QStringList, 5> longest;
+    for (int n = 256; n <= 4096; n *= 2)
+        longest[0] << QStringLiteral("FFT: %1 Points").arg(n) +
+                          LocalFormat("    Resolution:%6.3f kHz", 40000.0 / n);
+    longest[1] << LocalFormat("Center: %0.2f MHz", 37.5) << LocalFormat("Cursor: %0.3f MHz", 40.0);
+    longest[2] << QStringLiteral("1000 FramesPerSec");
+    longest[4] << QStringLiteral(" *********");
+    for (std::size_t i = 0; i < StatusPanelWidths.size(); ++i) {
         auto* panel = new QLabel(StatusBar);
         panel->setObjectName(QStringLiteral("StatusPanel%1").arg(i));
-        panel->setFixedWidth(widths[i]);
         panel->setFrameShape(QFrame::Panel);
         panel->setFrameShadow(QFrame::Sunken);
+        // The designed widths assume a narrow font; a panel is as wide as its longest
+        // text needs in the font actually used, from the start, so the window does not
+        // grow while it runs.
+        int width = StatusPanelWidths[i];
+        for (const QString& text : longest[i]) {
+            panel->setText(text);
+            width = std::max(width, panel->sizeHint().width());
+        }
+        panel->clear();
+        panel->setMinimumWidth(width);
         StatusBar->addWidget(panel);
         StatusPanels[i] = panel;
     }
@@ -166,6 +185,7 @@ void TForm1::InitTimerTimer()
     }
 
     LoadSettings();
+    KeepWindowOnScreen();
 
     const float centre = (Histo->ViewXCurrentMin() + Histo->ViewXCurrentMax()) / 2.0f;
     const float half = static_cast<float>(HalfSpanKHz());
@@ -186,19 +206,42 @@ void TForm1::InitTimerTimer()
     if (OffsetsEnabled) {
         ShowOffsets();
     } else {
+        // No mirrored spectrum without the box that undoes it.
         FreqOffset = 0.0f;
         LevelOffset = 0.0f;
+        CBInverted->setChecked(false);
         SetPanelHeight(GBOffsets, 0);
     }
+    // The waterfall's scale follows the level bars from the start, not from their first move.
+    SBMinChange();
     ReselectBandwidth();
+    // Taken once every control is settled, so that start-up's own corrections never
+    // count as the user's changes.
+    SettingsSnapshot = CurrentSettings();
+    SettingsLoaded = true;
     centralWidget()->setEnabled(true);
+}
+
+void TForm1::KeepWindowOnScreen()
+{
+    const QRect frame = frameGeometry();
+    const QList<QScreen*> screens = QGuiApplication::screens();
+    if (screens.isEmpty())
+        return;
+    for (const QScreen* screen : screens)
+        if (screen->availableGeometry().intersects(frame))
+            return;
+    // Saved on a screen that is gone: shown where it can be reached again.
+    move(QGuiApplication::primaryScreen()->availableGeometry().topLeft());
 }
 
 void TForm1::closeEvent(QCloseEvent* Event)
 {
-    // A start-up failure ends the program without asking and without saving; so does a
-    // close after the close steps have run.
-    if (Terminated || Ending) {
+    // A start-up failure ends the program without asking and without saving; before
+    // the settings are loaded there is nothing to save either, and after the close
+    // steps have run there is nothing left to do.
+    if (Terminated || Ending || !SettingsLoaded) {
+        InitTimer->stop();
         Event->accept();
         return;
     }
@@ -253,6 +296,8 @@ void TForm1::EndWithoutQuestions()
 
 void TForm1::BtnStartStopClick()
 {
+    // Off before the run starts: a sync loop returns only when it has ended.
+    BtnPlayback->setEnabled(!BtnStartStop->isChecked());
     if (PlaybackMode) {
         RunPlayback();
     } else {

@@ -45,6 +45,10 @@ public:
     static constexpr int SpectrumCapacity = 8192;
     static constexpr const char* Title = "Quillex V2.3";
     static constexpr const char* SettingsFileName = "Quillex.ini";
+    static constexpr int SettingsPanelWidth = 137;
+    // Designed widths of the status panels; a panel widens when its text needs more.
+    static constexpr std::array<int, 5> StatusPanelWidths{250, 130, 130, 240, 50};
+    static constexpr int FileStatusPanel = 3;
 
     // Args are the command-line arguments after the program name.
     TForm1(TPrompts& Prompts, TClock& Clock, QStringList Args, QWidget* Parent = nullptr);
@@ -144,6 +148,8 @@ public:
     double NextScanDue = 0.0;
     double NextLabelDue = 0.0;
     std::array<int32_t, 18> SettingsSnapshot{};
+    // The snapshot is taken: from here on a close may ask to save.
+    bool SettingsLoaded = false;
     // The settings file is too large to be one: read in part, never written.
     bool SettingsFileTooLarge = false;
     // Values handed to the plot by the clear button until the next frame.
@@ -245,6 +251,7 @@ private:
     QWidget* BuildHistoControlPanel();
     QWidget* BuildSettingsPanel();
     void BuildStatusBar();
+    void FitSettingsPanel();
     void ConfigureHisto();
     void ConnectHandlers();
     void Terminate(const QString& Message);
@@ -254,6 +261,7 @@ private:
     int HalfSpanKHz() const;
     void UpdateWaterfallGeometry();
     void ShowOffsets();
+    void KeepWindowOnScreen();
     void LoadPlaybackFile(const QString& FileName);
     void UnloadPlaybackFile();
     void StopPlayback();

@@ -89,14 +89,17 @@ void TForm1::UpdateWaterfallGeometry()
 void TForm1::RGBWClick()
 {
     const int index = RGBW->ItemIndex();
-    if (index < 0)
+    // Plot, waterfall and scroll bar read an unusable index alike, as the whole spectrum;
+    // the group shows that item too.
+    if (index < 0 || index > 3) {
+        RGBW->setItemIndex(3);
         return;
+    }
     const float centre = (Histo->ViewXCurrentMin() + Histo->ViewXCurrentMax()) / 2.0f;
     const int half = HalfSpanKHz();
     Histo->setViewXCurrentMin(centre - static_cast<float>(half));
     Histo->setViewXCurrentMax(centre + static_cast<float>(half));
-    if (index <= 3)
-        Histo->setViewXGap(ViewXGaps[index]);
+    Histo->setViewXGap(ViewXGaps[index]);
     SBFrq->setMinimum(half);
     SBFrq->setMaximum(SpectrumKHz - half);
     UpdateWaterfallGeometry();

@@ -24,8 +24,19 @@ QString LocalFormat(const char* Format, double Value)
 void TForm1::SetStatusText(int Panel, const QString& Text)
 {
     QLabel* label = StatusPanels.at(static_cast<std::size_t>(Panel));
-    if (label->text() != Text)
-        label->setText(Text);
+    if (label->text() == Text)
+        return;
+    label->setText(Text);
+    // A text longer than the panel was made for (offsets with many digits) widens it. A
+    // file name may be long: its panel keeps the designed width as the least and shows
+    // the whole name as a hint.
+    if (Panel == FileStatusPanel) {
+        label->setToolTip(Text);
+        return;
+    }
+    const int needed = label->sizeHint().width();
+    if (label->minimumWidth() < needed)
+        label->setMinimumWidth(needed);
 }
 
 QString TForm1::StatusText(int Panel) const

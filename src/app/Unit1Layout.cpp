@@ -16,7 +16,9 @@
 #include <QTimer>
 #include <QToolButton>
 #include <QVBoxLayout>
+#include <algorithm>
 
+#include "DisplayIcons.h"
 #include "SpektroNeu.h"
 #include "dxColors.h"
 #include "dxHisto.h"
@@ -165,14 +167,20 @@ QWidget* TForm1::BuildHistoControlPanel()
         button->setFixedSize(33, 33);
         button->setToolTip(Hint);
         button->setCheckable(Toggle);
+        // The text stays as the button's name; the icon is what shows.
+        button->setToolButtonStyle(Qt::ToolButtonIconOnly);
+        button->setIconSize(QSize(24, 24));
         return button;
     };
     BtnClearDisplay = square("BtnClearDisplay", QStringLiteral("Clear Display"), false);
     BtnClearDisplay->setText(QStringLiteral("C"));
+    BtnClearDisplay->setIcon(DisplayIcon(TDisplayIcon::Clear));
     BtnCopy2ClpBrd = square("BtnCopy2ClpBrd", QStringLiteral("Display-->Clipboard"), false);
     BtnCopy2ClpBrd->setText(QStringLiteral("Cp"));
+    BtnCopy2ClpBrd->setIcon(DisplayIcon(TDisplayIcon::Copy));
     BtnGrid = square("BtnGrid", QStringLiteral("Grid Lines"), true);
     BtnGrid->setText(QStringLiteral("#"));
+    BtnGrid->setIcon(DisplayIcon(TDisplayIcon::Grid));
     for (QToolButton* b : {BtnClearDisplay, BtnCopy2ClpBrd, BtnGrid})
         column->addWidget(b, 0, Qt::AlignHCenter);
 
@@ -208,7 +216,8 @@ QWidget* TForm1::BuildHistoControlPanel()
 QWidget* TForm1::BuildSettingsPanel()
 {
     PnlSettings = Named(new QWidget(this), "PnlSettings");
-    PnlSettings->setFixedWidth(137);
+    PnlSettings->setFixedWidth(SettingsPanelWidth);
+    PnlSettings->installEventFilter(this);
     auto* outer = new QVBoxLayout(PnlSettings);
     outer->setContentsMargins(0, 0, 0, 0);
     Splitter1 = Named(new QSplitter(Qt::Vertical, PnlSettings), "Splitter1");
@@ -301,7 +310,17 @@ QWidget* TForm1::BuildSettingsPanel()
 
     Splitter1->setStretchFactor(0, 0);
     Splitter1->setStretchFactor(1, 1);
+    FitSettingsPanel();
     return PnlSettings;
+}
+
+void TForm1::FitSettingsPanel()
+{
+    // The designed width assumes a narrow font: a caption or title that needs more in the
+    // font actually used widens the panel rather than being cut.
+    const int needed = std::max(SettingsPanelWidth, Splitter1->minimumSizeHint().width());
+    if (PnlSettings->width() != needed || PnlSettings->minimumWidth() != needed)
+        PnlSettings->setFixedWidth(needed);
 }
 
 void TForm1::ConnectHandlers()
@@ -373,6 +392,10 @@ bool TForm1::eventFilter(QObject* Watched, QEvent* Event)
     case QEvent::Resize:
         if (Watched == PnlRangeMin)
             Guard([this] { PnlHistoControlResize(); });
+        break;
+    case QEvent::LayoutRequest:
+        if (Watched == PnlSettings)
+            FitSettingsPanel();
         break;
     default:
         break;

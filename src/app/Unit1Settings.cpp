@@ -45,7 +45,10 @@ void TForm1::LoadSettings()
                                  .arg(TIniFile::MaxFileSize));
     if (ini.FileExists()) {
         RGFenster->setItemIndex(ini.ReadInteger(Settings, "FFTWindow", 1));
-        RGBW->setItemIndex(ini.ReadInteger(Settings, "BandWidth", 3));
+        // No item would leave the views without a span: an unusable index reads as the
+        // default, the whole spectrum.
+        const int bandwidth = ini.ReadInteger(Settings, "BandWidth", 3);
+        RGBW->setItemIndex(bandwidth >= 0 && bandwidth <= 3 ? bandwidth : 3);
         SESpeed->setValue(ini.ReadInteger(Settings, "Speed", 40));
         RGAtt->setItemIndex(ini.ReadInteger(Settings, "Att", 0));
         SBMin->setValue(ini.ReadInteger(Settings, "MinLevel", 120));
@@ -82,7 +85,6 @@ void TForm1::LoadSettings()
         OffsetsEnabled = false;
         CBInverted->setChecked(false);
     }
-    SettingsSnapshot = CurrentSettings();
 }
 
 std::array<int32_t, 18> TForm1::CurrentSettings() const

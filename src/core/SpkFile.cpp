@@ -23,6 +23,10 @@ constexpr size_t FreqTextOffset = 8;
 constexpr size_t FreqTextSize = 12;
 constexpr size_t LevelTextOffset = FreqTextOffset + FreqTextSize;
 constexpr size_t LevelTextSize = 8;
+// In the reserved zero bytes after the level: "Inverted:" and '0' or '1'. Files without it
+// read as they always did.
+constexpr size_t MarkOffset = LevelTextOffset + LevelTextSize;
+constexpr std::string_view InversionMark = "Inverted:";
 constexpr size_t StreamBufferSize = 1 << 20;
 
 std::string SystemReason(int error)
@@ -44,28 +48,47 @@ uint64_t LoadLittleEndian64(const uint8_t* in)
     return v;
 }
 
-// "%<width>.<decimals>f" right-aligned with the given separator; throws when
-// the text is wider than the field, since a cut text would be another number.
-void FormatField(double v, int decimals, char separator, size_t width, const char* what,
-                 uint8_t* out)
+// v as "%.<decimals>f" with a point; a zero shows no sign, so that an inverted zero
+// offset never passes for a negative one. Throws when v is not finite.
+std::string FixedText(double v, int decimals, const char* what)
 {
     char text[64];
-    auto [end, ec] = std::to_chars(text, text + sizeof text, v, std::chars_format::fixed, decimals);
-    if (!std::isfinite(v) || ec != std::errc() || static_cast<size_t>(end - text) > width)
+    const auto [end, ec] =
+        std::to_chars(text, text + sizeof text, v, std::chars_format::fixed, decimals);
+    if (!std::isfinite(v) || ec != std::errc())
         throw ESpkFormatError(std::string("The ") + what +
                               " offset does not fit the header of the recording file");
-    const size_t length = static_cast<size_t>(end - text);
-    std::string_view digits(text, length);
-    // A zero shows no sign, so that an inverted zero offset reads back as not inverted.
-    const bool negativeZero =
-        digits.front() == '-' && digits.find_first_of("123456789") == std::string_view::npos;
-    std::memset(out, ' ', width);
-    if (negativeZero)
+    std::string_view digits(text, static_cast<size_t>(end - text));
+    if (digits.front() == '-' && digits.find_first_of("123456789") == std::string_view::npos)
         digits.remove_prefix(1);
+    return std::string(digits);
+}
+
+// Right-aligns the text in its field with the given separator; throws when it is wider
+// than the field, since a cut text would be another number.
+void PlaceField(const std::string& digits, char separator, size_t width, const char* what,
+                uint8_t* out)
+{
+    if (digits.size() > width)
+        throw ESpkFormatError(std::string("The ") + what +
+                              " offset does not fit the header of the recording file");
+    std::memset(out, ' ', width);
     std::memcpy(out + width - digits.size(), digits.data(), digits.size());
     for (size_t i = 0; i < width; ++i)
         if (out[i] == '.')
             out[i] = static_cast<uint8_t>(separator);
+}
+
+// At most Limit characters of a file's bytes, fit for a message: anything but printable
+// ASCII shows as '?', and a longer text is cut with "...".
+std::string PrintableExcerpt(std::string_view bytes, size_t limit)
+{
+    std::string text;
+    for (const char c : bytes.substr(0, limit))
+        text += (c >= 0x20 && c < 0x7f) ? c : '?';
+    if (bytes.size() > limit)
+        text += "...";
+    return text;
 }
 
 double ParseField(const uint8_t* text, size_t size, const char* what)
@@ -86,7 +109,8 @@ double ParseField(const uint8_t* text, size_t size, const char* what)
     const auto [stop, ec] = std::from_chars(begin, end, value, std::chars_format::fixed);
     if (begin == end || !plainNumber || ec != std::errc() || stop != end)
         throw ESpkFormatError(std::string("The header of the recording file holds no valid ") +
-                              what + " offset (\"" + digits + "\")");
+                              what + " offset (\"" + PrintableExcerpt(digits, FreqTextSize) +
+                              "\")");
     return value;
 }
 
@@ -120,14 +144,30 @@ void DecodeDataRecord(const uint8_t* Record, double& Stamp, int16_t* Block)
 
 namespace {
 
+bool IsZeroText(const std::string& digits)
+{
+    return digits.find_first_of("123456789") == std::string::npos;
+}
+
 void FormatOffsetsHeaderInto(double FreqOffset, double LevelOffset, bool Inverted,
                              char DecimalSeparator, uint8_t* Record)
 {
     std::memset(Record, 0, FrameRecordSize);
     std::memcpy(Record, HeaderTag.data(), HeaderTag.size());
-    FormatField(Inverted ? -FreqOffset : FreqOffset, 3, DecimalSeparator, FreqTextSize, "frequency",
-                Record + FreqTextOffset);
-    FormatField(LevelOffset, 1, DecimalSeparator, LevelTextSize, "level", Record + LevelTextOffset);
+    const std::string freq = FixedText(FreqOffset, 3, "frequency");
+    // A negated offset means "inverted". Where that reading is unambiguous the header is
+    // written as it always was, so every reader reads it alike; a negative offset or an
+    // inverted zero keeps its own sign and carries the inversion in the mark instead.
+    const bool needsMark = freq.front() == '-' || (Inverted && IsZeroText(freq));
+    const std::string stored =
+        Inverted && !needsMark ? FixedText(-FreqOffset, 3, "frequency") : freq;
+    PlaceField(stored, DecimalSeparator, FreqTextSize, "frequency", Record + FreqTextOffset);
+    PlaceField(FixedText(LevelOffset, 1, "level"), DecimalSeparator, LevelTextSize, "level",
+               Record + LevelTextOffset);
+    if (needsMark) {
+        std::memcpy(Record + MarkOffset, InversionMark.data(), InversionMark.size());
+        Record[MarkOffset + InversionMark.size()] = Inverted ? '1' : '0';
+    }
 }
 
 } // namespace
@@ -146,6 +186,11 @@ std::optional<TOffsetsHeader> ParseOffsetsHeader(const uint8_t* Record, size_t S
         throw ESpkFormatError("The header of the recording file is cut short");
     const double freq = ParseField(Record + FreqTextOffset, FreqTextSize, "frequency");
     const double level = ParseField(Record + LevelTextOffset, LevelTextSize, "level");
+    const uint8_t* mark = Record + MarkOffset;
+    const uint8_t flag = Size > MarkOffset + InversionMark.size() ? mark[InversionMark.size()] : 0;
+    if ((flag == '0' || flag == '1') &&
+        std::memcmp(mark, InversionMark.data(), InversionMark.size()) == 0)
+        return TOffsetsHeader{freq, level, flag == '1'};
     return TOffsetsHeader{std::fabs(freq), level, freq < 0};
 }
 

@@ -14,7 +14,10 @@
 // followed by the raw block of 8192 signed 16-bit samples. An optional
 // header record 0 holds "Offsets:", the frequency offset as "%12.3f"
 // (negated when the spectrum was inverted), the level offset as "%8.1f"
-// and zero bytes. Record k always starts at byte k * 16392. All offsets
+// and zero bytes. A negative offset, or an inverted zero offset, cannot be
+// told that way: such a header stores the offset with its own sign and
+// marks the inversion explicitly in the zero bytes ("Inverted:0" or
+// "Inverted:1" at byte 28). Record k always starts at byte k * 16392. All offsets
 // are 64-bit, so files beyond 4 GiB work.
 namespace quillex {
 
@@ -58,15 +61,16 @@ void FormatOffsetsHeader(double FreqOffset, double LevelOffset, bool Inverted,
 
 struct TOffsetsHeader
 {
-    double FreqOffset;  // |stored value|, MHz
+    double FreqOffset;  // MHz, with its sign
     double LevelOffset; // dB
-    bool Inverted;      // the stored frequency offset was negative
+    bool Inverted;      // the mark's flag, or without a mark: the stored offset was negative
 };
 
 // nullopt when the record does not start with "Offsets:"; throws
 // ESpkFormatError with a clear message when it does but its texts are not
-// numbers (or the record is too short to hold them). Reads "." or "," as
-// the decimal separator.
+// numbers (or the record is too short to hold them); the message shows only
+// printable characters of the file. Reads "." or "," as the decimal
+// separator.
 std::optional<TOffsetsHeader> ParseOffsetsHeader(const uint8_t* Record, size_t Size);
 
 // Appends records to a new file. Each record goes to the file with one

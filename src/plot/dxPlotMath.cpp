@@ -191,9 +191,11 @@ bool UpdateLogYMapping(LogMapping& m, float vmin, float vmax, int top, int botto
 {
     if (!(vmin > 0.0f && vmin < vmax))
         return false;
-    const double f = -(bottom - top - 1) / (std::log(double(vmax)) - std::log(double(vmin)));
-    m.Factor = static_cast<float>(f);
-    m.Offset = static_cast<float>(bottom - f * std::log(double(vmin)) - 1);
+    // The offset comes from the stored (rounded) factor, the one the pixels are computed
+    // with; the unrounded factor put the minimum of a 1E-04..1 axis a pixel above bottom - 1.
+    m.Factor =
+        static_cast<float>(-(bottom - top - 1) / (std::log(double(vmax)) - std::log(double(vmin))));
+    m.Offset = static_cast<float>(bottom - double(m.Factor) * std::log(double(vmin)) - 1);
     return true;
 }
 
@@ -202,9 +204,10 @@ bool UpdateLogXMapping(LogMapping& m, float curMin, float curMax, float nomMin, 
 {
     if (!(curMin > 0.0f && curMin < curMax && nomMin > 0.0f && nomMin < nomMax))
         return false;
-    const double f = (right - left) / (std::log(double(curMax)) - std::log(double(curMin)));
-    m.Factor = static_cast<float>(f);
-    m.Offset = static_cast<float>(left - f * std::log(double(curMin)));
+    // As for Y; the unrounded factor put a 0.01 minimum on the frame left of the plot.
+    m.Factor =
+        static_cast<float>((right - left) / (std::log(double(curMax)) - std::log(double(curMin))));
+    m.Offset = static_cast<float>(left - double(m.Factor) * std::log(double(curMin)));
     return true;
 }
 

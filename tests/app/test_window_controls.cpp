@@ -3,11 +3,30 @@
 #include "SpektroNeu.h"
 #include "dxHisto.h"
 
+// Plot, waterfall slice and scroll bar describe one span: the scroll bar's least centre
+// is the half span, the plot spans twice that around the centre, and the waterfall's
+// bins cover the same kHz.
+static void ExpectViewsAgree(const TForm1& Form)
+{
+    const double half = Form.SBFrq->minimum();
+    const double centre = Form.SBFrq->value();
+    const double n = Form.FFT->Size();
+    EXPECT_EQ(Form.SBFrq->maximum(), 40000 - half);
+    EXPECT_EQ(Form.Histo->ViewXCurrentMin(), centre - half);
+    EXPECT_EQ(Form.Histo->ViewXCurrentMax(), centre + half);
+    const double binKHz = 40000.0 / n;
+    EXPECT_NEAR(Form.ViewStartBin * binKHz, centre - half, binKHz / 2);
+    EXPECT_EQ(Form.WaterfallLine.size() * binKHz, 2 * half);
+}
+
 // Each bandwidth sets the axis gap, the centre's scroll range and the waterfall line;
 // the view always spans twice the lowest centre.
 TEST_F(WindowTest, BandwidthTableSetsGapScrollRangeAndLineLength)
 {
     Start();
+    // The plot is fed directly: no source, and none could reshape the view.
+    EXPECT_EQ(Form->Histo->MeasureSource(), nullptr);
+    EXPECT_FALSE(Form->Histo->AutoConfig());
     Form->SEFft->setValue(12);
     struct Row
     {
@@ -19,6 +38,8 @@ TEST_F(WindowTest, BandwidthTableSetsGapScrollRangeAndLineLength)
     for (const Row& r : {Row{0, 250, 2500, 37500, 512}, Row{1, 500, 5000, 35000, 1024},
                          Row{2, 1000, 10000, 30000, 2048}, Row{3, 2000, 20000, 20000, 4096}}) {
         Form->RGBW->setItemIndex(r.Index);
+        Form->SBFrq->setValue(Form->SBFrq->value() + 4000);
+        ExpectViewsAgree(*Form);
         EXPECT_EQ(Form->Histo->ViewXGap(), r.Gap) << r.Index;
         EXPECT_EQ(Form->SBFrq->minimum(), r.Min) << r.Index;
         EXPECT_EQ(Form->SBFrq->maximum(), r.Max) << r.Index;
@@ -35,6 +56,14 @@ TEST_F(WindowTest, BandwidthTableSetsGapScrollRangeAndLineLength)
     Form->RGBW->setItemIndex(3); // the only position at 40 MHz is 20000
     EXPECT_EQ(Form->SBFrq->value(), 20000);
     EXPECT_EQ(Form->Histo->ViewXCurrentMax(), 40000.0f);
+
+    // An unusable index reads as the whole spectrum in every view, and the group shows it.
+    Form->RGBW->setItemIndex(0);
+    Form->SBFrq->setValue(2500);
+    Form->RGBW->setItemIndex(-1);
+    EXPECT_EQ(Form->RGBW->ItemIndex(), 3);
+    ExpectViewsAgree(*Form);
+    EXPECT_EQ(Form->SBFrq->minimum(), 20000);
 
     // Re-selecting 20 MHz at centre 10000 passes through 40 MHz and lands at 20000.
     Form->RGBW->setItemIndex(2);
@@ -55,6 +84,10 @@ TEST_F(WindowTest, ControlsAndOffsetsTakeEffect)
     EXPECT_TRUE(Calls().endsWith("Sio 1 4,SetAttenuator 3,Sio 5 4")) << Calls();
     Form->RGFenster->setItemIndex(3);
     EXPECT_EQ(Form->FFT->LeakFunction(), wnBlackman);
+    // The scale follows the bars from the start: ZMin = -Min, ZMax = ZMin - Range + 40.
+    const float zMin = -float(Form->SBMin->value());
+    EXPECT_EQ(Form->Spektro->ZMin(), zMin);
+    EXPECT_EQ(Form->Spektro->ZMax(), zMin - float(Form->SBRange->value()) + 40.0f);
     Form->LevelOffset = 5.0f;
     Form->SBMin->setValue(140);
     Form->SBRange->setValue(-100);
@@ -107,4 +140,96 @@ TEST_F(WindowTest, DisplayButtons)
     QApplication::clipboard()->clear();
     Form->BtnCopy2ClpBrd->click();
     EXPECT_EQ(QApplication::clipboard()->image().size(), Form->PnlHistoSpektro->size());
+}
+
+// Every caption fits in the font actually used, even in the narrowest window: a status
+// panel is as wide as its longest text from the start (so the window does not grow while
+// it runs), never narrower than designed, and the settings panel widens for its captions.
+TEST_F(WindowTest, TextsAreNotCutInTheFontUsed)
+{
+    Start();
+    Form->show();
+    const auto settle = [] {
+        for (int i = 0; i < 3; ++i)
+            QCoreApplication::processEvents();
+    };
+    const std::array<int, 5> designed{250, 130, 130, 240, 50};
+    const auto expectFits = [&](int Panel) {
+        QLabel* label = Form->StatusPanels[Panel];
+        const int text = label->fontMetrics().horizontalAdvance(label->text());
+        EXPECT_GE(label->contentsRect().width(), text) << label->text();
+        EXPECT_GE(label->width(), designed[Panel]) << label->text();
+    };
+    Form->resize(1, Form->height()); // as narrow as the window goes
+    settle();
+    const int narrowest = Form->width();
+    Form->RBSlow->setChecked(true);
+    for (int exponent = 8; exponent <= 12; ++exponent) {
+        Form->SEFft->setValue(exponent);
+        Form->Timer1Timer(); // the ticker grows
+        Form->Timer1Timer();
+        settle();
+        expectFits(0);
+        expectFits(4);
+    }
+    Form->HistoCrossMove(Form->Histo, 39999.0f, 0.0f, 1, 0);
+    settle();
+    expectFits(1);
+    EXPECT_EQ(Form->width(), narrowest);
+
+    // A larger font widens a panel with the text written in it.
+    QFont larger = Form->StatusBar->font();
+    larger.setPixelSize(18);
+    Form->StatusBar->setFont(larger);
+    Form->SEFft->setValue(11);
+    settle();
+    expectFits(0);
+
+    // Captions of the settings panel, with the offsets shown and the slow-scan title.
+    SetPanelHeight(Form->GBOffsets, 91);
+    settle();
+    EXPECT_GE(Form->PnlSettings->width(), 137);
+    for (QWidget* w : Form->PnlSettings->findChildren<QWidget*>()) {
+        const bool caption = qobject_cast<QLabel*>(w) || qobject_cast<QAbstractButton*>(w) ||
+                             qobject_cast<QGroupBox*>(w);
+        if (caption && w->isVisible()) {
+            EXPECT_GE(w->width(), w->minimumSizeHint().width()) << w->objectName();
+        }
+    }
+}
+
+// The display buttons show pictures drawn for the pixel size asked, with their hints.
+TEST_F(WindowTest, DisplayButtonsShowSharpIcons)
+{
+    Start();
+    const std::tuple<QToolButton*, const char*> buttons[] = {
+        {Form->BtnClearDisplay, "Clear Display"},
+        {Form->BtnCopy2ClpBrd, "Display-->Clipboard"},
+        {Form->BtnGrid, "Grid Lines"}};
+    std::vector<QImage> pictures;
+    for (const auto& [button, hint] : buttons) {
+        SCOPED_TRACE(hint);
+        EXPECT_EQ(button->toolTip(), hint);
+        EXPECT_EQ(button->toolButtonStyle(), Qt::ToolButtonIconOnly);
+        const QIcon icon = button->icon();
+        ASSERT_FALSE(icon.isNull());
+        for (const qreal scale : {1.0, 2.0, 3.0}) {
+            const QPixmap pixmap = icon.pixmap(QSize(24, 24), scale);
+            const int side = static_cast<int>(24 * scale);
+            // Drawn at the device size, not a small picture blown up.
+            EXPECT_EQ(pixmap.size(), QSize(side, side)) << scale;
+            EXPECT_EQ(pixmap.devicePixelRatio(), scale);
+            const QImage image = pixmap.toImage();
+            int opaque = 0;
+            for (int y = 0; y < image.height(); ++y)
+                for (int x = 0; x < image.width(); ++x)
+                    opaque += qAlpha(image.pixel(x, y)) > 128;
+            // The picture fills a similar share of the square at every scale.
+            EXPECT_GT(opaque, side * side / 8) << scale;
+            if (scale == 1.0)
+                pictures.push_back(image);
+        }
+    }
+    EXPECT_TRUE(pictures[0] != pictures[1] && pictures[1] != pictures[2] &&
+                pictures[0] != pictures[2]);
 }

@@ -2,8 +2,10 @@
 
 #include "FrameProcessor.h"
 #include "SpkFile.h"
+#include "dxHisto.h"
 #include "test_file_support.h"
 
+#include <cmath>
 #include <cstring>
 #include <vector>
 
@@ -46,6 +48,8 @@ protected:
     {
         Start(Args);
         Form->OnFrameProcessed = [this] {
+            PlaybackSwitchable = PlaybackSwitchable || (Form->BtnStartStop->isChecked() &&
+                                                        Form->BtnPlayback->isEnabled());
             Stamps.push_back(Form->FrameStamp);
             Levels.emplace_back(Form->LevelSpectrum.begin(),
                                 Form->LevelSpectrum.begin() + Form->FFT->Size());
@@ -70,6 +74,8 @@ protected:
 
     std::vector<double> Stamps;
     std::vector<std::vector<float>> Levels;
+    // Playback could be switched while a run went on.
+    bool PlaybackSwitchable = false;
 };
 
 } // namespace
@@ -159,6 +165,7 @@ TEST_F(RecordingTest, ThreeRecordFilePlaysRecordsOneAndTwoThenRewinds)
     EXPECT_EQ(Flags(), "- - - sync playback");
     EXPECT_EQ(Form->LblAkt->text(), "Pos: 1");
     EXPECT_TRUE(Form->StatusText(2).endsWith(" FramesPerSec"));
+    EXPECT_FALSE(PlaybackSwitchable); // in either pacing
 
     Form->RBFast->setChecked(true);
     Form->BtnStartStop->click();
@@ -180,13 +187,18 @@ TEST_F(RecordingTest, ThreeRecordFilePlaysRecordsOneAndTwoThenRewinds)
 TEST_F(RecordingTest, CorruptAndForeignFiles)
 {
     StartWindow();
-    WriteFile(Path("good.spk"), {{0, HeaderRecord("Offsets:       2.000     1.0")}},
+    WriteFile(Path("good.spk"), {{0, HeaderRecord("Offsets:      -2.000     1.0")}},
               2 * RecordSize);
     Load(Path("good.spk"));
-    WriteFile(Path("bad.spk"), {{0, HeaderRecord("Offsets:    2.0 MHz      1.0")}}, 2 * RecordSize);
+    ASSERT_TRUE(Form->CBInverted->isChecked());
+    WriteFile(Path("bad.spk"), {{0, HeaderRecord("Offsets:\x1b[2J\a2.0 \xe2\x82\xac\n    1.0")}},
+              2 * RecordSize);
     Load(Path("bad.spk"));
     ASSERT_EQ(Prompts.Errors.size(), 1);
     EXPECT_TRUE(Prompts.Errors[0].contains("bad.spk"));
+    // Only printable characters of the file reach the message.
+    EXPECT_TRUE(Prompts.Errors[0].contains("\"?[2J?2.0 ???\"")) << Prompts.Errors[0];
+    EXPECT_FALSE(Prompts.Errors[0].contains(QRegularExpression("[^\\x20-\\x7e]")));
     EXPECT_TRUE(Form->PlaybackMode && !Form->SpkFile.Reader.IsOpen());
     EXPECT_FALSE(Form->BtnStartStop->isEnabled());
     EXPECT_EQ(Form->LblMax->text(), QString());
@@ -198,6 +210,7 @@ TEST_F(RecordingTest, CorruptAndForeignFiles)
     EXPECT_EQ(Form->LblMax->text(), "Max: 3");
     EXPECT_FALSE(Form->OffsetsEnabled || Form->GBOffsets->isVisible());
     EXPECT_TRUE(Form->FreqOffset == 0.0f && Form->LevelOffset == 0.0f);
+    EXPECT_FALSE(Form->CBInverted->isChecked());
     Form->RBSync->setChecked(true);
     Form->BtnStartStop->click();
     EXPECT_EQ(Stamps, std::vector<double>{2.0});
@@ -288,4 +301,143 @@ TEST_F(RecordingTest, ClosingWhileRecordingLeavesWholeRecords)
     EXPECT_EQ(Stamps.size(), 20u); // the close ended the loop at once
     EXPECT_FALSE(Form->SpkFile.Writer.IsOpen());
     EXPECT_EQ(QFileInfo(Path("closed.spk")).size(), 21 * RecordSize);
+}
+
+// The frequency offset and the inversion come back from a recording for either sign of
+// the offset, zero included: the offsets, the box, the axis labels and the same levels.
+TEST_F(RecordingTest, OffsetSignAndInversionSurvivePlayback)
+{
+    StartWindow();
+    for (const float offset : {0.5f, -0.5f, 0.0f})
+        for (const bool inverted : {false, true}) {
+            SCOPED_TRACE(std::to_string(offset) + (inverted ? " inverted" : ""));
+            Form->FreqOffset = offset;
+            Form->LevelOffset = -2.5f;
+            Form->CBInverted->setChecked(inverted);
+            Record(Path("offsets.spk"));
+            Form->BtnStartStop->click(); // the header goes first
+            Form->Timer1Timer();
+            Form->Timer1Timer();
+            Form->BtnStartStop->click();
+            const auto recorded = std::exchange(Levels, {});
+            ASSERT_EQ(recorded.size(), 2u);
+
+            Form->FreqOffset = 7.0f;
+            Form->CBInverted->setChecked(!inverted);
+            Load(Path("offsets.spk"));
+            EXPECT_EQ(Form->FreqOffset, offset);
+            EXPECT_EQ(Form->LevelOffset, -2.5f);
+            EXPECT_EQ(Form->CBInverted->isChecked(), inverted);
+            EXPECT_EQ(Form->EdtFrqOffset->text(), QString::asprintf("%.3f", double(offset)));
+            QString label;
+            Form->HistoXAxis(20000.0, label);
+            EXPECT_EQ(label, QString::asprintf(offset == 0 ? "%.1f" : "%.2f", 20.0 + offset));
+            Form->RBSync->setChecked(true);
+            Form->BtnStartStop->click(); // plays both frames
+            EXPECT_TRUE(Levels == recorded);
+            Levels.clear();
+            Form->RBFast->setChecked(true);
+            Form->BtnPlayback->click(); // back to live
+        }
+}
+
+// Blocks of known content, played from a file made here, show the levels the processing
+// rule gives, worked out independently: with the samples doubled and windowed,
+// X[k] = (1/N) sum over n < 2N of x[n] e^(i pi n k / N) (bin 0: the mean of x), and the
+// level is 20 log10(|X[k]| / 16384 + 1e-9) dBm. Checked for every window on silence, a
+// sine of amplitude 8192 (0 dBm unwindowed), a full-scale sine and full-scale DC.
+TEST_F(RecordingTest, KnownBlocksShowTheLevelsOfTheRule)
+{
+    StartWindow();
+    const int n = 1024;
+    Form->SEFft->setValue(10);
+    ASSERT_EQ(Form->FFT->Size(), n);
+    const int samples = 2 * n;
+
+    const auto sine = [&](int Bin, double Amplitude) {
+        std::vector<int16_t> block(TForm1::BlockSamples, 0);
+        for (int i = 0; i < samples; ++i)
+            block[i] = static_cast<int16_t>(std::lround(Amplitude * std::sin(M_PI * Bin * i / n)));
+        return block;
+    };
+    const std::vector<std::vector<int16_t>> blocks = {
+        std::vector<int16_t>(TForm1::BlockSamples, 0), sine(200, 8192), sine(333, 32767),
+        std::vector<int16_t>(TForm1::BlockSamples, -32768)};
+    // Record 0 (no header here) is never played, so the blocks follow a blank one.
+    std::string file(RecordSize, '\0');
+    for (const auto& block : blocks) {
+        std::string record(RecordSize, '\0'); // stamp 0.0: all zero bytes
+        for (int i = 0; i < TForm1::BlockSamples; ++i) {
+            const auto v = static_cast<uint16_t>(block[i]);
+            record[8 + 2 * i] = static_cast<char>(v & 0xFF);
+            record[9 + 2 * i] = static_cast<char>(v >> 8);
+        }
+        file += record;
+    }
+    std::ofstream(Path("known.spk").toStdString(), std::ios::binary) << file;
+
+    std::vector<double> cosTable(samples), sinTable(samples);
+    for (int i = 0; i < samples; ++i) {
+        cosTable[i] = std::cos(M_PI * i / n);
+        sinTable[i] = std::sin(M_PI * i / n);
+    }
+    const auto expectedLevels = [&](const std::vector<int16_t>& Block, int Window) {
+        std::vector<double> x(samples);
+        for (int i = 0; i < samples; ++i) {
+            const double a = 2 * M_PI * i / (samples - 1);
+            const double w[] = {1.0, 0.5 - 0.5 * std::cos(a), 0.54 - 0.46 * std::cos(a),
+                                0.42 - 0.5 * std::cos(a) + 0.08 * std::cos(2 * a)};
+            x[i] = 2.0 * Block[i] * w[Window];
+        }
+        std::vector<double> levels(n);
+        for (int k = 0; k < n; ++k) {
+            double re = 0, im = 0;
+            for (int i = 0; i < samples; ++i) {
+                const int at = static_cast<int>((int64_t(i) * k) % samples);
+                re += x[i] * cosTable[at];
+                im += x[i] * sinTable[at];
+            }
+            const double magnitude = k == 0 ? std::fabs(re) / samples : std::hypot(re, im) / n;
+            levels[k] = 20 * std::log10(magnitude / 16384 + 1e-9);
+        }
+        return levels;
+    };
+
+    std::vector<std::vector<float>> shown;
+    Form->OnFrameProcessed = [&] {
+        const auto& series = Form->Histo->SeriesRecord(1);
+        shown.emplace_back(series.Data, series.Data + series.Count);
+    };
+    // The peak through each window's coherent gain, as the textbook gives it.
+    const double gains[] = {1.0, 0.5, 0.54, 0.42};
+    for (int window = 0; window < 4; ++window) {
+        SCOPED_TRACE(window);
+        Form->RGFenster->setItemIndex(window);
+        shown.clear();
+        Load(Path("known.spk"));
+        Form->RBSync->setChecked(true);
+        Form->BtnStartStop->click();
+        ASSERT_EQ(shown.size(), blocks.size());
+        for (std::size_t b = 0; b < blocks.size(); ++b) {
+            const std::vector<double> expected = expectedLevels(blocks[b], window);
+            ASSERT_EQ(shown[b].size(), std::size_t(n));
+            int far = 0;
+            for (int k = 0; k < n; ++k) {
+                if (expected[k] > -90) {
+                    ASSERT_NEAR(shown[b][k], expected[k], 0.02) << "block " << b << " bin " << k;
+                } else {
+                    ASSERT_LT(shown[b][k], -80.0f) << "block " << b << " bin " << k;
+                    ++far;
+                }
+            }
+            EXPECT_GT(far, n / 2) << "block " << b;
+        }
+        for (float level : shown[0])
+            ASSERT_NEAR(level, -180.0, 0.001);
+        const double gain = 20 * std::log10(gains[window]);
+        EXPECT_NEAR(shown[1][200], 20 * std::log10(2 * 8192 / 16384.0) + gain, 0.05);
+        EXPECT_NEAR(shown[2][333], 20 * std::log10(2 * 32767 / 16384.0) + gain, 0.05);
+        EXPECT_NEAR(shown[3][0], 20 * std::log10(2 * 32768 / 16384.0) + gain, 0.05);
+        Form->RBFast->setChecked(true);
+    }
 }

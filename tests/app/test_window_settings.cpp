@@ -1,5 +1,7 @@
 #include "test_window_support.h"
 
+#include "dxHisto.h"
+
 TEST_F(WindowTest, SettingsRoundTripThroughTheFile)
 {
     Start();
@@ -93,4 +95,76 @@ TEST_F(WindowTest, OffsetsCountAtStoredPrecisionOnlyWhileEnabled)
     Start();
     EXPECT_TRUE(Form->FreqOffset == 1.235f && Form->LevelOffset == -12.5f);
     EXPECT_EQ(Form->EdtFrqOffset->text(), "1.235");
+}
+
+// "Inverted" is in force only together with the offsets: stored without "Enabled" it is
+// cleared, so no mirrored spectrum shows without the box that undoes it.
+TEST_F(WindowTest, InvertedIsClearedWhileTheOffsetsAreHidden)
+{
+    WriteIni("[Offsets]\nFreqMHz=1.5\nInverted=1\n");
+    Start();
+    EXPECT_TRUE(Form->GBOffsets->isHidden());
+    EXPECT_FALSE(Form->CBInverted->isChecked());
+    EXPECT_EQ(Form->FreqOffset, 0.0f);
+    EXPECT_TRUE(CloseWindow());
+    EXPECT_TRUE(Prompts.Questions.isEmpty());
+
+    WriteIni("[Offsets]\nFreqMHz=1.5\nInverted=1\nEnabled=1\n");
+    Start();
+    EXPECT_FALSE(Form->GBOffsets->isHidden());
+    EXPECT_TRUE(Form->CBInverted->isChecked());
+}
+
+// Before the settings are loaded there is nothing to save: a close then (before the
+// start-up tick, or from a termination request while a start-up failure is shown)
+// neither asks nor writes.
+TEST_F(WindowTest, CloseBeforeTheSettingsAreLoadedNeitherAsksNorWrites)
+{
+    const char* const user = "[Settings]\nFFTWindow=3\nBandWidth=1\nAtt=2\n";
+    WriteIni(user);
+    Prompts.Answers = {TPrompts::TAnswer::Yes, TPrompts::TAnswer::Yes};
+    Form = std::make_unique<TForm1>(Prompts, Clock, QStringList{});
+    Form->OnTerminate = [this](int Code) { TerminatedWith = Code; };
+    EXPECT_TRUE(CloseWindow());
+    EXPECT_FALSE(Form->InitTimer->isActive()); // start-up does not run after the close
+    RunEvents(150);
+    EXPECT_TRUE(Trace().isEmpty());
+
+    bool closed = false;
+    Prompts.OnMessage = [&] { closed = Form->close(); };
+    setenv("QUILLEX_SIM_OPEN_FAIL", "1", 1);
+    Start();
+    unsetenv("QUILLEX_SIM_OPEN_FAIL");
+    EXPECT_TRUE(closed);
+    EXPECT_EQ(TerminatedWith, 1);
+    EXPECT_TRUE(Prompts.Questions.isEmpty());
+    EXPECT_EQ(ReadIni(), user);
+}
+
+// Values start-up has to correct (an unusable bandwidth, a centre outside its range or
+// moved by the re-selection of the bandwidth, a window position off every screen) are
+// settled before the snapshot, so a close without the user's changes asks nothing. An
+// unusable bandwidth reads as the whole spectrum.
+TEST_F(WindowTest, StartupCorrectionsDoNotCountAsChanges)
+{
+    for (const char* settings :
+         {"BandWidth=-1\nFreq=1000\n", "BandWidth=7\nFreq=1000\n", "BandWidth=2\nFreq=10000\n"}) {
+        SCOPED_TRACE(settings);
+        const std::string text =
+            std::string("[Settings]\n") + settings + "[Form]\nLeft=-5000\nTop=-5000\n";
+        WriteIni(text.c_str());
+        Form = std::make_unique<TForm1>(Prompts, Clock, QStringList{});
+        Form->show(); // as the program does: the window is up before the start-up tick
+        Form->InitTimerTimer();
+        RunEvents(20);
+        EXPECT_EQ(Form->RGBW->ItemIndex(), text.find("=2") != std::string::npos ? 2 : 3);
+        EXPECT_EQ(Form->SBFrq->value(), 20000);
+        EXPECT_EQ(Form->Histo->ViewXCurrentMin() + Form->Histo->ViewXCurrentMax(), 40000.0f);
+        const QRect frame = Form->frameGeometry();
+        EXPECT_TRUE(QGuiApplication::primaryScreen()->availableGeometry().intersects(frame))
+            << frame.x() << "," << frame.y();
+        EXPECT_TRUE(CloseWindow());
+        EXPECT_TRUE(Prompts.Questions.isEmpty());
+        EXPECT_EQ(ReadIni().toStdString(), text);
+    }
 }

@@ -98,7 +98,8 @@ TEST_F(WindowTest, SyncLoopEndsOnStopAndOnCloseBeforeTheQuestion)
     bool pacingLocked = true;
     std::function<void()> atFrame30 = [this] { Form->BtnStartStop->click(); };
     Form->OnFrameProcessed = [&] {
-        pacingLocked = pacingLocked && !Form->RBFast->isEnabled() && !Form->RBSlow->isEnabled();
+        pacingLocked = pacingLocked && !Form->RBFast->isEnabled() && !Form->RBSlow->isEnabled() &&
+                       !Form->BtnPlayback->isEnabled();
         if (++frames == 30)
             QTimer::singleShot(0, Form.get(), atFrame30);
     };

@@ -54,7 +54,14 @@ public:
     std::deque<QString> Names;
     std::function<void()> OnQuestion, OnDialog;
 
-    void ShowMessage(const QString& Text) override { Messages << Text; }
+    std::function<void()> OnMessage;
+
+    void ShowMessage(const QString& Text) override
+    {
+        Messages << Text;
+        if (OnMessage)
+            OnMessage();
+    }
     void ShowError(const QString& Text) override { Errors << Text; }
     void ShowInformation(const QString& Title, const QString&) override { Messages << Title; }
     TAnswer AskYesNoCancel(const QString& Text) override

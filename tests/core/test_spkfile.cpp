@@ -2,6 +2,7 @@
 #include "test_file_support.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <limits>
 #include <vector>
@@ -27,12 +28,21 @@ std::string Record(double stamp, int seed)
     return record;
 }
 
-std::string HeaderText(double freq, double level, bool inverted, char separator)
+// The 28 text bytes of a header; Tail receives what follows them up to the first of the
+// trailing zero bytes.
+std::string HeaderText(double freq, double level, bool inverted, char separator,
+                       std::string* tail = nullptr)
 {
     static uint8_t record[FrameRecordSize];
     FormatOffsetsHeader(freq, level, inverted, separator, record);
-    EXPECT_TRUE(
-        std::all_of(record + 28, record + FrameRecordSize, [](uint8_t b) { return b == 0; }));
+    size_t end = FrameRecordSize;
+    while (end > 28 && record[end - 1] == 0)
+        --end;
+    const std::string rest(record + 28, record + end);
+    if (tail != nullptr)
+        *tail = rest;
+    else
+        EXPECT_EQ(rest, "") << "unexpected bytes after the level text";
     return {record, record + 28};
 }
 
@@ -48,14 +58,14 @@ TOffsetsHeader Parse(const std::string& text)
 
 } // namespace
 
-// Golden texts; each parses back to values that format to the same text. An inverted
-// zero offset cannot be told from the header.
+// Golden texts; each parses back to values that format to the same text.
 TEST(SpkHeader, GoldenTextsAndRoundTrip)
 {
     const std::tuple<double, double, bool, char, std::string> cases[] = {
         {0.5, 12.5, true, '.', "Offsets:      -0.500    12.5"},
         {1234.5678, -7.25, false, ',', "Offsets:    1234,568    -7,2"},
-        {0.0, 0.0, true, '.', "Offsets:       0.000     0.0"},
+        {0.0, 0.0, false, '.', "Offsets:       0.000     0.0"},
+        {-0.0004, 0.0, false, '.', "Offsets:       0.000     0.0"},
         {9999999.999, -99999.9, true, '.', "Offsets:-9999999.999-99999.9"}};
     for (const auto& [freq, level, inverted, separator, text] : cases) {
         EXPECT_EQ(HeaderText(freq, level, inverted, separator), text);
@@ -72,6 +82,38 @@ TEST(SpkHeader, GoldenTextsAndRoundTrip)
         EXPECT_THROW(FormatOffsetsHeader(freq, level, true, '.', record), ESpkFormatError) << freq;
 }
 
+// Every sign of the offset with and without inversion reads back as recorded. Where a
+// negated offset tells the inversion, the header is the plain one of old; a negative
+// offset or an inverted zero stores the offset as it is and marks the inversion after
+// the level text, which older files lack: without it the old reading holds.
+TEST(SpkHeader, SignAndInversionRoundTrip)
+{
+    for (const double freq : {1.5, -1.5, 0.0, -250.125})
+        for (const bool inverted : {false, true}) {
+            SCOPED_TRACE(std::to_string(freq) + (inverted ? " inverted" : ""));
+            const bool plain = freq > 0 || (freq == 0 && !inverted);
+            char text[32];
+            std::snprintf(text, sizeof text, "Offsets:%12.3f%8.1f",
+                          plain && inverted ? -freq : freq + 0.0, -3.0);
+            std::string tail;
+            EXPECT_EQ(HeaderText(freq, -3.0, inverted, '.', &tail), text);
+            EXPECT_EQ(tail, plain ? "" : std::string("Inverted:") + (inverted ? '1' : '0'));
+            const TOffsetsHeader back = Parse(text + tail);
+            EXPECT_TRUE(back.FreqOffset == freq && back.Inverted == inverted &&
+                        back.LevelOffset == -3)
+                << back.FreqOffset << " " << back.Inverted;
+        }
+    for (const auto& [text, freq, inverted] :
+         {std::tuple{"Offsets:      -1.500    -3.0", 1.5, true},
+          std::tuple{"Offsets:      -1.500    -3.0Inverted:", 1.5, true},
+          std::tuple{"Offsets:      -1.500    -3.0Inverted:x", 1.5, true},
+          std::tuple{"Offsets:      -1.500    -3.0inverted:0", 1.5, true},
+          std::tuple{"Offsets:       1.500    -3.0Inverted:1", 1.5, true}}) {
+        const TOffsetsHeader back = Parse(text);
+        EXPECT_TRUE(back.FreqOffset == freq && back.Inverted == inverted) << text;
+    }
+}
+
 TEST(SpkHeader, OtherRecordsAndGarbageTexts)
 {
     std::vector<uint8_t> record(FrameRecordSize, 0);
@@ -82,6 +124,20 @@ TEST(SpkHeader, OtherRecordsAndGarbageTexts)
     for (const char* text : {"Offsets:  not a number    12.5", "Offsets:       0.500    1x.5",
                              "Offsets:                    ", "Offsets:         inf    12.5"})
         EXPECT_THROW(Parse(text), ESpkFormatError) << text;
+
+    // The message quotes the field, but only what can be shown of it.
+    std::memcpy(record.data() + 8, "\x01\xff\n\x1b[2J\t7\xc3\xa9", 12);
+    try {
+        ParseOffsetsHeader(record.data(), record.size());
+        ADD_FAILURE() << "a field of control bytes parsed";
+    } catch (const ESpkFormatError& e) {
+        const std::string message = e.what();
+        EXPECT_TRUE(std::all_of(message.begin(), message.end(), [](char c) {
+            return c >= 0x20 && c < 0x7f;
+        })) << message;
+        EXPECT_NE(message.find("(\"????[2J?7??\")"), std::string::npos) << message;
+        EXPECT_LT(message.size(), 100u);
+    }
 }
 
 TEST_F(SpkFileTest, GoldenBytesOfADataRecord)

@@ -1,0 +1,123 @@
+#include "DisplayIcons.h"
+
+#include <QIconEngine>
+#include <QPainter>
+#include <QPainterPath>
+#include <QPixmap>
+#include <algorithm>
+
+namespace {
+
+// Shapes are laid out on a 24 x 24 grid and scaled to the target, never a bitmap scaled.
+constexpr double DesignSize = 24.0;
+
+const QColor Ink(32, 32, 32);
+const QColor Trace(0, 150, 0);
+const QColor Cross(200, 30, 30);
+const QColor Board(176, 128, 64);
+
+void DrawTrace(QPainter& P, double Left, double Right, double Base)
+{
+    QPainterPath path;
+    const double step = (Right - Left) / 6.0;
+    const double heights[] = {0.5, 1.5, 0.8, 5.0, 1.2, 2.2, 0.6};
+    path.moveTo(Left, Base - heights[0]);
+    for (int i = 1; i < 7; ++i)
+        path.lineTo(Left + i * step, Base - heights[i]);
+    P.drawPath(path);
+}
+
+void DrawClear(QPainter& P, bool Enabled)
+{
+    P.setPen(QPen(Enabled ? Ink : Qt::gray, 1.5));
+    P.setBrush(Qt::black);
+    P.drawRect(QRectF(2.5, 3.5, 19, 14));
+    P.setBrush(Qt::NoBrush);
+    P.setPen(QPen(Enabled ? Trace : Qt::gray, 1.2));
+    DrawTrace(P, 4, 20, 15);
+    // The cross says the picture goes away.
+    P.setPen(QPen(Enabled ? Cross : Qt::darkGray, 2.5, Qt::SolidLine, Qt::RoundCap));
+    P.drawLine(QPointF(12, 12), QPointF(21, 21));
+    P.drawLine(QPointF(21, 12), QPointF(12, 21));
+}
+
+void DrawCopy(QPainter& P, bool Enabled)
+{
+    P.setPen(QPen(Enabled ? Ink : Qt::gray, 1.5));
+    P.setBrush(Enabled ? Board : QColor(Qt::lightGray));
+    P.drawRoundedRect(QRectF(4, 3.5, 16, 19), 1.5, 1.5);
+    P.setBrush(Qt::white);
+    P.drawRect(QRectF(6.5, 6.5, 11, 13.5));
+    P.setBrush(Enabled ? Ink : QColor(Qt::gray));
+    P.drawRoundedRect(QRectF(8.5, 1.5, 7, 4), 1, 1);
+    P.setBrush(Qt::NoBrush);
+    P.setPen(QPen(Enabled ? Trace : Qt::gray, 1.2));
+    DrawTrace(P, 7.5, 16.5, 17.5);
+}
+
+void DrawGrid(QPainter& P, bool Enabled)
+{
+    P.setPen(QPen(Enabled ? Ink : Qt::gray, 1.5));
+    P.setBrush(Qt::NoBrush);
+    P.drawRect(QRectF(2.5, 2.5, 19, 19));
+    P.setPen(QPen(Enabled ? Ink : Qt::gray, 1.0));
+    for (const double at : {8.83, 15.17}) {
+        P.drawLine(QPointF(at, 2.5), QPointF(at, 21.5));
+        P.drawLine(QPointF(2.5, at), QPointF(21.5, at));
+    }
+}
+
+class TDisplayIconEngine : public QIconEngine
+{
+public:
+    explicit TDisplayIconEngine(TDisplayIcon Kind) : FKind(Kind) {}
+
+    void paint(QPainter* Painter, const QRect& Rect, QIcon::Mode Mode, QIcon::State) override
+    {
+        const double side = std::min(Rect.width(), Rect.height());
+        if (side <= 0)
+            return;
+        Painter->save();
+        Painter->setRenderHint(QPainter::Antialiasing);
+        Painter->translate(Rect.x() + (Rect.width() - side) / 2.0,
+                           Rect.y() + (Rect.height() - side) / 2.0);
+        Painter->scale(side / DesignSize, side / DesignSize);
+        const bool enabled = Mode != QIcon::Disabled;
+        switch (FKind) {
+        case TDisplayIcon::Clear:
+            DrawClear(*Painter, enabled);
+            break;
+        case TDisplayIcon::Copy:
+            DrawCopy(*Painter, enabled);
+            break;
+        case TDisplayIcon::Grid:
+            DrawGrid(*Painter, enabled);
+            break;
+        }
+        Painter->restore();
+    }
+
+    // Qt asks for the size in device pixels when the screen is scaled.
+    QPixmap pixmap(const QSize& Size, QIcon::Mode Mode, QIcon::State State) override
+    {
+        QPixmap picture(Size);
+        picture.fill(Qt::transparent);
+        QPainter painter(&picture);
+        paint(&painter, QRect(QPoint(0, 0), Size), Mode, State);
+        return picture;
+    }
+
+    QSize actualSize(const QSize& Size, QIcon::Mode, QIcon::State) override { return Size; }
+    QIconEngine* clone() const override { return new TDisplayIconEngine(FKind); }
+    QString key() const override { return QStringLiteral("TDisplayIconEngine"); }
+
+private:
+    TDisplayIcon FKind;
+};
+
+} // namespace
+
+QIcon DisplayIcon(TDisplayIcon Kind)
+{
+    return QIcon(new TDisplayIconEngine(Kind));
+}

@@ -1,0 +1,497 @@
+// The plot's frame, axes, labels, tick marks and grid, compared pixel for pixel with a picture
+// this test draws itself from the layout rules: plot area from the gaps, 3-D edges from the
+// scaled face colour, linear and logarithmic tick positions, label texts, spacing and placement.
+
+#include "dxHistoInt.h"
+
+#include <QApplication>
+#include <QFontMetrics>
+#include <QPainter>
+#include <QPalette>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace {
+
+struct Axis
+{
+    float Min, Max, Gap;
+    int Decimals;
+};
+
+struct View
+{
+    const char* Name;
+    int Width, Height;
+    int GapLeft, GapTop, GapRight, GapBottom;
+    TDXGrdScale Scale;
+    TDXGrdVisible Grid;
+    Axis X, Y;
+    int FontPx;
+    TColor Face;
+};
+
+constexpr TColor Odd = 101 | (103 << 8) | (220 << 16); // parts round both ways, blue caps
+constexpr TColor Muted = 41 | (173 << 8) | (95 << 16); // no cap at all
+constexpr TColor TextInk = clNavy;
+constexpr TColor GridInk = clYellow;
+
+// clang-format off
+const View Views[] = {
+    // The main window's plot: no right gap, Y a little over zero.
+    {"main window", 845, 248, 60, 10, 0, 20, sclLinLin, grdBoth,
+     {0, 40000, 5000, 0}, {-140, 0.1f, 10, 0}, 11, clBtnFace},
+    {"symmetric X, two Y decimals", 411, 300, 70, 40, 40, 60, sclLinLin, grdBoth,
+     {-5, 5, 1, 1}, {0, 10, 2, 2}, 11, Odd},
+    {"gaps enlarged to ten pixels", 300, 200, 70, 40, 40, 60, sclLinLin, grdBoth,
+     {0, 1000, 10, 1}, {-140, 0, 10, 0}, 11, Muted},
+    {"large font spreads labels", 420, 320, 80, 30, 40, 60, sclLinLin, grdHor,
+     {0, 100, 5, 0}, {-50, 50, 5, 0}, 18, Odd},
+    {"first ticks truncate toward zero", 500, 260, 70, 30, 40, 50, sclLinLin, grdVer,
+     {12, 40, 5, 3}, {-145, -45, 25, 1}, 13, clBtnFace},
+    // Ten times the step count truncates to exactly the axis length: the gaps are kept.
+    {"gaps just wide enough", 300, 200, 70, 40, 40, 60, sclLinLin, grdBoth,
+     {0, 1895, 100, 0}, {0, 100, 9.95f, 1}, 11, Muted},
+    {"tiny Y range and large negative X use exponents", 500, 300, 80, 30, 50, 60, sclLinLin,
+     grdBoth, {-200000, -20000, 50000, 2}, {0.0001f, 0.0009f, 0.0002f, 2}, 11, Muted},
+    {"exponents from -100000 and up to 100000", 520, 300, 80, 30, 50, 60, sclLinLin, grdNone,
+     {10000, 100000, 30000, 0}, {-100000, -10000, 30000, 0}, 11, Odd},
+    {"plain numbers just inside the exponent limits", 560, 300, 80, 30, 50, 60, sclLinLin,
+     grdNone, {10000, 99990, 30000, 1}, {-99990, -10000, 30000, 0}, 11, Odd},
+    {"decades 1 to 1000", 400, 300, 70, 40, 40, 60, sclLinLog, grdHor,
+     {0, 10, 2, 0}, {1, 1000, 1, 0}, 11, clBtnFace},
+    {"decades down to 1E-05", 400, 300, 70, 40, 40, 60, sclLinLog, grdBoth,
+     {0, 10, 2, 0}, {0.00001f, 10, 1, 0}, 11, Muted},
+    {"general decades 0.001 to 1000", 400, 360, 70, 40, 40, 60, sclLinLog, grdHor,
+     {0, 10, 2, 0}, {0.001f, 1000, 1, 0}, 11, Odd},
+    {"decade 1E-04 switches to exponents", 400, 300, 70, 40, 40, 60, sclLinLog, grdNone,
+     {0, 10, 2, 0}, {0.0001f, 1, 1, 0}, 11, Odd},
+    {"decade 1E+04 switches to exponents", 400, 300, 70, 40, 40, 60, sclLinLog, grdNone,
+     {0, 10, 2, 0}, {1, 10000, 1, 0}, 11, Odd},
+    {"logarithmic X between decades", 480, 300, 70, 40, 40, 60, sclLogLin, grdVer,
+     {2, 900, 1, 0}, {-100, 0, 20, 0}, 11, clBtnFace},
+    {"logarithmic X over general decades", 560, 300, 70, 40, 40, 60, sclLogLin, grdNone,
+     {0.001f, 5000, 1, 0}, {-100, 0, 20, 0}, 11, Odd},
+    {"logarithmic X up to 1E+04", 480, 300, 70, 40, 40, 60, sclLogLin, grdBoth,
+     {1, 10000, 1, 0}, {-100, 0, 20, 0}, 11, Muted},
+    {"both logarithmic", 480, 320, 70, 40, 40, 60, sclLogLog, grdBoth,
+     {0.01f, 100, 1, 0}, {5, 50000, 1, 0}, 11, Odd},
+};
+// clang-format on
+
+bool IsLogX(TDXGrdScale s)
+{
+    return s == sclLogLin || s == sclLogLog;
+}
+
+bool IsLogY(TDXGrdScale s)
+{
+    return s == sclLinLog || s == sclLogLog;
+}
+
+int Trunc(double v)
+{
+    return static_cast<int>(std::trunc(v));
+}
+
+QColor Resolve(TColor c)
+{
+    if (c == clBtnFace)
+        return QApplication::palette().color(QPalette::Button);
+    return QColor(c & 0xFF, (c >> 8) & 0xFF, (c >> 16) & 0xFF);
+}
+
+// Each part times the factor, rounded to nearest, at most 255.
+QColor Scaled(const QColor& c, double f)
+{
+    auto part = [f](int v) { return static_cast<int>(std::min(255L, std::lround(v * f))); };
+    return QColor(part(c.red()), part(c.green()), part(c.blue()));
+}
+
+bool HasSignificantDigit(const QString& s)
+{
+    return std::any_of(s.begin(), s.end(), [](QChar c) { return c >= '1' && c <= '9'; });
+}
+
+// "0" or "0.00..": fixed decimals; a minus only when a digit shows.
+QString FixedText(double v, int decimals)
+{
+    const QString s = QString::number(std::fabs(v), 'f', decimals);
+    return v < 0 && HasSignificantDigit(s) ? "-" + s : s;
+}
+
+QString ExponentDigits(int e)
+{
+    return QString::number(std::abs(e)).rightJustified(2, '0');
+}
+
+// "#.##E-00": one leading digit, up to two decimals, exponent of two digits signed when negative.
+QString ScientificText(double v)
+{
+    int e = static_cast<int>(std::floor(std::log10(std::fabs(v))));
+    double m = std::round(std::fabs(v) / std::pow(10.0, e) * 100) / 100;
+    if (m >= 10) {
+        m /= 10;
+        ++e;
+    }
+    QString s = QString::number(m, 'f', 2);
+    while (s.endsWith('0'))
+        s.chop(1);
+    if (s.endsWith('.'))
+        s.chop(1);
+    return (v < 0 ? "-" : "") + s + "E" + (e < 0 ? "-" : "") + ExponentDigits(e);
+}
+
+QString LinearText(double v, const Axis& a)
+{
+    if (a.Min <= -100000 || a.Max >= 100000 || double(a.Max) - a.Min < 0.001)
+        return ScientificText(v);
+    return FixedText(v, std::max(a.Decimals, 0));
+}
+
+// "#E+00" beyond the decades -3..3, else the plain decimal form (0.001 .. 1000).
+QString DecadeText(int e, bool scientific)
+{
+    if (scientific)
+        return QString("1E") + (e < 0 ? "-" : "+") + ExponentDigits(e);
+    return e >= 0 ? "1" + QString(e, '0') : "0." + QString(-e - 1, '0') + "1";
+}
+
+// Natural-log mapping with 32-bit coefficients, truncated and clamped to +-30000.
+struct LogMap
+{
+    float Factor = 0, Offset = 0;
+    int operator()(double v) const
+    {
+        const double p = std::log(std::max(v, 1e-30)) * Factor + Offset;
+        return Trunc(std::clamp(p, -30000.0, 30000.0));
+    }
+};
+
+// Calls line(value) on 1..9 times each power of ten from the minimum while below the maximum.
+template <class F> void LogGrid(float min, float max, F&& line)
+{
+    const float lmin = std::log10(min);
+    const int d = static_cast<int>(std::floor(lmin));
+    int m = Trunc(std::pow(10.0, double(lmin) - d));
+    double p = std::pow(10.0, d);
+    auto next = [&] {
+        if (++m == 10) {
+            m = 1;
+            p *= 10;
+        }
+    };
+    while (m * p < min)
+        next();
+    for (int n = 0; n < 1000 && m * p < max; ++n, next())
+        line(m * p);
+}
+
+QFont AxisFont(int px)
+{
+    QFont f(QStringLiteral("Arial"));
+    f.setPixelSize(px);
+    return f;
+}
+
+// Text of an owner-drawn label; empty: the axis pattern.
+using LabelText = std::function<QString(double)>;
+
+// The picture the control should paint for a view without series; also gives the grid steps
+// the linear axes end up with.
+struct Picture
+{
+    QImage Image;
+    float XGap = 0, YGap = 0;
+};
+
+Picture Expected(const View& v, const LabelText& owner = {})
+{
+    Picture out;
+    const int W = v.Width, H = v.Height;
+    const int l = v.GapLeft, t = v.GapTop, r = W - v.GapRight, b = H - v.GapBottom;
+    const QColor face = Resolve(v.Face), light = Scaled(face, 1.25), dark = Scaled(face, 0.75);
+    const QColor grid = Resolve(GridInk), ink = Resolve(TextInk), bk(0, 0, 0);
+    out.Image = QImage(W, H, QImage::Format_RGB32);
+    out.Image.fill(face);
+    QPainter p(&out.Image);
+    auto dot = [&](int x, int y, const QColor& c) { p.fillRect(x, y, 1, 1, c); };
+    // Lines leave out their end pixel.
+    auto hline = [&](int x0, int x1, int y, const QColor& c) {
+        for (int x = x0; x != x1; x += x1 > x0 ? 1 : -1)
+            dot(x, y, c);
+    };
+    auto vline = [&](int x, int y0, int y1, const QColor& c) {
+        for (int y = y0; y != y1; y += y1 > y0 ? 1 : -1)
+            dot(x, y, c);
+    };
+    // Raised control edge (corners are not compared), plot area one pixel larger, sunken frame.
+    hline(1, W - 1, 0, light);
+    vline(0, 1, H - 1, light);
+    hline(1, W - 1, H - 1, dark);
+    vline(W - 1, 1, H - 1, dark);
+    p.fillRect(QRect(QPoint(l, t), QPoint(r, b)), bk);
+    vline(l - 1, b + 1, t - 1, dark);
+    hline(l - 1, r, t - 1, dark);
+    vline(r, t - 1, b + 1, light);
+    hline(r, l - 1, b + 1, light);
+
+    const QFont font = AxisFont(v.FontPx);
+    const QFontMetrics fm(font);
+    p.setFont(font);
+    p.setPen(ink);
+    auto text = [&](int x, int y, const QString& s) {
+        p.drawText(x, y + p.fontMetrics().ascent(), s);
+    };
+    const int th = fm.height();
+
+    // Y: labels right-aligned ten pixels left of the plot, centred on two-pixel ticks.
+    auto yLabel = [&](const QString& s, int y) {
+        text(l - fm.horizontalAdvance(s) - 10, y - th / 2, s);
+        hline(l - 2, l, y, grid);
+    };
+    const bool hor = v.Grid == grdHor || v.Grid == grdBoth;
+    const bool ver = v.Grid == grdVer || v.Grid == grdBoth;
+    if (IsLogY(v.Scale)) {
+        LogMap m;
+        m.Factor = static_cast<float>(-(b - t - 1) /
+                                      (std::log(double(v.Y.Max)) - std::log(double(v.Y.Min))));
+        m.Offset = static_cast<float>(b - double(m.Factor) * std::log(double(v.Y.Min)) - 1);
+        const int dmin = static_cast<int>(std::ceil(std::log10(v.Y.Min)));
+        const int dmax = static_cast<int>(std::floor(std::log10(v.Y.Max)));
+        for (int e = dmin; e <= dmax; ++e) {
+            const double val = std::pow(10.0, e);
+            yLabel(owner ? owner(val) : DecadeText(e, dmin < -3 || dmax > 3), m(val));
+        }
+        if (hor)
+            LogGrid(v.Y.Min, v.Y.Max, [&](double g) { hline(l, r, m(g), grid); });
+    } else {
+        const int h = b - t;
+        const double range = double(v.Y.Max) - v.Y.Min;
+        out.YGap = v.Y.Gap;
+        if (h < Trunc(range * 10 / out.YGap))
+            out.YGap = static_cast<float>(range * 10 / h);
+        const double gap = out.YGap;
+        double first = std::trunc(v.Y.Min / gap) * gap;
+        if (first < v.Y.Min)
+            first += gap;
+        const int stepPx = Trunc(h * gap / range);
+        double labelStep = gap;
+        for (int px = stepPx; px < 2 * th; px += stepPx)
+            labelStep += gap;
+        const int offset = Trunc(h * double(v.Y.Min) / range);
+        auto y = [&](double val) { return b - Trunc(h * val / range) + offset; };
+        for (double val = first; val <= v.Y.Max; val += labelStep)
+            yLabel(owner ? owner(val) : LinearText(val, v.Y), y(val));
+        if (hor) {
+            for (double val = first; val < v.Y.Max; val += gap)
+                hline(l, r, y(val), grid);
+        }
+    }
+
+    // X: labels five pixels below the plot, centred on two-pixel ticks under the frame.
+    auto xLabel = [&](const QString& s, int x) {
+        text(x - fm.horizontalAdvance(s) / 2, b + 5, s);
+        vline(x, b + 1, b + 3, grid);
+    };
+    if (IsLogX(v.Scale)) {
+        LogMap m;
+        m.Factor =
+            static_cast<float>((r - l) / (std::log(double(v.X.Max)) - std::log(double(v.X.Min))));
+        m.Offset = static_cast<float>(l - double(m.Factor) * std::log(double(v.X.Min)));
+        const int dmin = static_cast<int>(std::ceil(std::log10(v.X.Min)));
+        const int dmax = static_cast<int>(std::floor(std::log10(v.X.Max)));
+        for (int e = dmin; e <= dmax; ++e) {
+            const double val = std::pow(10.0, e);
+            xLabel(owner ? owner(val) : DecadeText(e, dmin < -3 || dmax > 3), m(val));
+        }
+        if (ver)
+            LogGrid(v.X.Min, v.X.Max, [&](double g) { vline(m(g), t, b, grid); });
+    } else {
+        const int w = r - l - 1;
+        const double range = double(v.X.Max) - v.X.Min;
+        out.XGap = v.X.Gap;
+        if (w < Trunc(range * 10 / out.XGap))
+            out.XGap = static_cast<float>(range * 10 / w);
+        const double gap = out.XGap;
+        double first = std::trunc(v.X.Min / gap) * gap;
+        if (first < v.X.Min)
+            first += gap;
+        const int stepPx = Trunc(w * gap / range);
+        const float widest = std::fabs(v.X.Max) > std::fabs(v.X.Min) ? v.X.Max : v.X.Min;
+        const int tw = fm.horizontalAdvance(LinearText(widest, v.X) + "-");
+        double labelStep = gap;
+        for (int px = stepPx; tw + 10 > px; px += stepPx)
+            labelStep += gap;
+        const int offset = Trunc(w * double(v.X.Min) / range);
+        auto x = [&](double val) { return Trunc(w * val / range) + l - offset; };
+        for (double val = first; val <= v.X.Max; val += labelStep)
+            xLabel(owner ? owner(val) : LinearText(val, v.X), x(val));
+        if (ver) {
+            for (double val = first; val < v.X.Max; val += gap)
+                vline(x(val), t, b, grid);
+        }
+    }
+    return out;
+}
+
+void Apply(TDXHistographInt& h, const View& v)
+{
+    h.resize(v.Width, v.Height);
+    h.setGapLeft(v.GapLeft);
+    h.setGapTop(v.GapTop);
+    h.setGapRight(v.GapRight);
+    h.setGapBottom(v.GapBottom);
+    h.setColor(v.Face);
+    h.setBkColor(clBlack);
+    h.setGridColor(GridInk);
+    h.setGridVisible(v.Grid);
+    h.setFontXAxis(AxisFont(v.FontPx));
+    h.setFontYAxis(AxisFont(v.FontPx));
+    h.setFontColor(TDXHistographInt::fiXAxis, TextInk);
+    h.setFontColor(TDXHistographInt::fiYAxis, TextInk);
+    h.setViewXNominalMin(v.X.Min);
+    h.setViewXNominalMax(v.X.Max);
+    h.setViewXCurrentMin(v.X.Min);
+    h.setViewXCurrentMax(v.X.Max);
+    h.setViewXGap(v.X.Gap);
+    h.setViewXDecimals(v.X.Decimals);
+    h.setViewYMin(v.Y.Min);
+    h.setViewYMax(v.Y.Max);
+    h.setViewYGap(v.Y.Gap);
+    h.setViewYDecimals(v.Y.Decimals);
+    h.setGridScale(v.Scale);
+}
+
+// Same pixels apart from the four corners of the control edge; otherwise where they differ.
+::testing::AssertionResult SamePicture(const QImage& got, const QImage& want)
+{
+    if (got.size() != want.size())
+        return ::testing::AssertionFailure() << "sizes differ";
+    const int W = got.width(), H = got.height();
+    int n = 0, x0 = W, y0 = H, x1 = -1, y1 = -1;
+    std::string firsts;
+    for (int y = 0; y < H; ++y)
+        for (int x = 0; x < W; ++x) {
+            if ((x == 0 || x == W - 1) && (y == 0 || y == H - 1))
+                continue;
+            if (got.pixel(x, y) == want.pixel(x, y))
+                continue;
+            if (++n <= 5)
+                firsts += " (" + std::to_string(x) + "," + std::to_string(y) + ")";
+            x0 = std::min(x0, x), y0 = std::min(y0, y), x1 = std::max(x1, x), y1 = std::max(y1, y);
+        }
+    if (n == 0)
+        return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << n << " pixels differ in x " << x0 << ".." << x1
+                                         << ", y " << y0 << ".." << y1 << "; first at" << firsts;
+}
+
+} // namespace
+
+TEST(PlotAxisLayout, FrameLabelsTicksAndGridMatchTheLayoutRulesInEveryView)
+{
+    for (const View& v : Views) {
+        SCOPED_TRACE(v.Name);
+        TDXHistographInt h;
+        Apply(h, v);
+        h.RenderNow();
+        const Picture want = Expected(v);
+        EXPECT_TRUE(SamePicture(h.Surface(), want.Image));
+        if (!IsLogX(v.Scale)) {
+            EXPECT_FLOAT_EQ(h.ViewXGap(), want.XGap);
+        }
+        if (!IsLogY(v.Scale)) {
+            EXPECT_FLOAT_EQ(h.ViewYGap(), want.YGap);
+        }
+    }
+}
+
+// Owner-drawn labels take their texts from the handlers; the X label spacing is still measured
+// on the pattern's widest text.
+TEST(PlotAxisLayout, OwnerDrawnLabelsKeepThePatternSpacing)
+{
+    const LabelText owner = [](double v) { return "<" + QString::number(v, 'g', 6) + ">"; };
+    for (const View& v : Views) {
+        if (v.Name != std::string("symmetric X, two Y decimals") &&
+            v.Name != std::string("gaps enlarged to ten pixels") &&
+            v.Name != std::string("both logarithmic"))
+            continue;
+        SCOPED_TRACE(v.Name);
+        TDXHistographInt h;
+        Apply(h, v);
+        h.setOwnerDrawXAxis(true);
+        h.setOwnerDrawYAxis(true);
+        h.OnXAxis = [&](double val, QString& out) { out = owner(val); };
+        h.OnYAxis = h.OnXAxis;
+        h.RenderNow();
+        EXPECT_TRUE(SamePicture(h.Surface(), Expected(v, owner).Image));
+    }
+}
+
+// Equidistant curves longer than twice the plot width are reduced to a minimum and maximum per
+// pixel column. A spike in the middle of a column shows which way was taken: a reduced column
+// ends on its maximum and drops from there into the next column; the full curve returns to
+// the baseline inside the column.
+TEST(PlotCurveDecimation, StartsJustAboveTwiceThePlotWidth)
+{
+    struct Geometry
+    {
+        int Width, GapLeft, GapRight;
+    };
+    for (const Geometry g : {Geometry{400, 70, 40}, Geometry{400, 50, 90}}) {
+        const int plotWidth = g.Width - g.GapLeft - g.GapRight;
+        for (const int n : {2 * plotWidth, 2 * plotWidth + 1}) {
+            const bool reduced = n > 2 * plotWidth;
+            SCOPED_TRACE("plot width " + std::to_string(plotWidth) + ", " + std::to_string(n) +
+                         " values");
+            TDXHistographInt h;
+            h.resize(g.Width, 300);
+            h.setGapLeft(g.GapLeft);
+            h.setGapRight(g.GapRight);
+            h.setBkColor(clBlack);
+            h.setSeries({clWhite, 0, 0});
+            // Four times the nominal range in view: about eight samples per column.
+            h.setViewXNominalMin(0);
+            h.setViewXNominalMax(1);
+            h.setViewXCurrentMin(0);
+            h.setViewXCurrentMax(4);
+            h.setViewYMin(-120);
+            h.setViewYMax(0);
+            h.RenderNow();
+
+            const int l = g.GapLeft, t = h.GapTop(), b = 300 - h.GapBottom();
+            const double xScale = 1.0 * plotWidth / 4 / (n - 1);
+            const double xOff = l - xScale;
+            auto x = [&](int i) { return Trunc(i * xScale + xOff); };
+            const double yScale = -(b - t) / 120.0, yOff = (b - t) * -120.0 / 120.0 + b;
+            auto y = [&](double v) { return Trunc(v * yScale + yOff) + 1; };
+            int s = n / 2;
+            while (!(x(s - 1) == x(s) && x(s + 1) == x(s)))
+                ++s;
+            std::vector<float> d(n, -100.0f);
+            d[s - 1] = -20.0f;
+            h.SetSeriesData(d.data(), n, 1);
+
+            const QImage& img = h.Surface();
+            const QRgb white = qRgb(255, 255, 255);
+            const int c = x(s), top = y(-20), base = y(-100);
+            int spike = 0, drop = 0;
+            for (int row = top; row <= base; ++row)
+                spike += img.pixel(c, row) == white;
+            for (int row = top + 1; row <= base - 2; ++row)
+                drop += img.pixel(c + 1, row) == white;
+            EXPECT_EQ(spike, base - top + 1);
+            if (reduced) {
+                EXPECT_GE(drop, (base - top) / 3);
+            } else {
+                EXPECT_EQ(drop, 0);
+            }
+        }
+    }
+}

@@ -1,0 +1,248 @@
+#include "dxHisto.h"
+#include "measure_test_source.h"
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cstdint>
+#include <vector>
+
+using Links = std::vector<TDXMeasureLink*>;
+using Marks = std::vector<std::uintptr_t>;
+constexpr std::uintptr_t kActive = ~std::uintptr_t(0);
+
+TEST(MeasureLink, AttachOrderMarksRemovalAndNotifyOnlyWhileAttached)
+{
+    TestSource s, t;
+    TDXMeasureLink a(nullptr), b(nullptr), c(nullptr);
+    int notified = 0;
+    a.OnConfigChange = [&](TDXMeasureLink* l) {
+        EXPECT_EQ(l->Source(), &s);
+        ++notified;
+    };
+    a.SetSource(&s);
+    b.SetSource(&s);
+    c.SetSource(&s);
+    EXPECT_EQ(notified, 1);
+    EXPECT_EQ(s.Links(), (Links{&a, &b, &c}));
+    EXPECT_EQ(s.ActiveMarks(), (Marks{0, 0, 0}));
+    s.SetLinkActive(&b, true);
+    EXPECT_TRUE(s.IsLinkActive(&b));
+    EXPECT_EQ(s.RemoveLink(&a), 0);
+    EXPECT_EQ(a.Source(), nullptr);
+    EXPECT_EQ(notified, 1);                          // detaching does not reach the consumer
+    EXPECT_EQ(s.ActiveMarks(), (Marks{kActive, 0})); // marks follow their links
+    a.Notify();
+    EXPECT_EQ(notified, 1);
+    // A link that is not attached: negative position, no failure, nothing changes.
+    EXPECT_LT(s.RemoveLink(&a), 0);
+    s.SetLinkActive(&a, true);
+    EXPECT_FALSE(s.IsLinkActive(&a));
+    // A link moved to another source, or added there directly, leaves the first list; removing
+    // it through a source it is not attached to leaves it where it is.
+    c.SetSource(&t);
+    t.AddLink(&b);
+    EXPECT_TRUE(s.Links().empty());
+    EXPECT_EQ(t.Links(), (Links{&c, &b}));
+    EXPECT_LT(s.RemoveLink(&c), 0);
+    EXPECT_EQ(c.Source(), &t);
+}
+
+TEST(MeasureLink, LoopsThroughFiltersLeaveTheConsumerWithoutASourceAndRaiseNothing)
+{
+    TestSource src;
+    TestFilter f1, f2, f3;
+    f1.setMeasureSource(&src);
+    f2.setMeasureSource(&f1);
+    f3.setMeasureSource(&f2);
+    f1.setMeasureSource(&f3); // f3 reads from f2, which reads from f1
+    EXPECT_EQ(f1.MeasureSource(), nullptr);
+    EXPECT_TRUE(src.Links().empty());
+    EXPECT_TRUE(f3.Links().empty());
+    f2.setMeasureSource(&f2);
+    EXPECT_EQ(f2.MeasureSource(), nullptr);
+
+    // Two filters reading from each other (their links belong to other objects), then a plot
+    // given one of them: the chain never ends, so it is refused like a loop.
+    QObject x, y;
+    TestFilter p(&x), q(&y);
+    p.setMeasureSource(&q);
+    q.setMeasureSource(&p);
+    ASSERT_EQ(q.MeasureSource(), &p);
+    TDXHistograph h;
+    EXPECT_NO_THROW(h.setMeasureSource(&p));
+    EXPECT_EQ(h.MeasureSource(), nullptr);
+    EXPECT_EQ(p.Links().size(), 1u);
+    f3.setMeasureSource(&src);
+    h.setMeasureSource(&f3);
+    EXPECT_EQ(h.MeasureSource(), &f3);
+}
+
+TEST(MeasureLink, DestructionInEitherOrderLeavesNoPointerBehind)
+{
+    TestBlock data({{1, 2, 3}});
+    {
+        auto* s = new TestSource;
+        TDXHistograph h;
+        h.setMeasureSource(s);
+        delete s;
+        EXPECT_EQ(h.MeasureSource(), nullptr);
+    }
+    {
+        TestSource s;
+        TDXMeasureLink other(nullptr);
+        auto* h = new TDXHistograph;
+        h->setMeasureSource(&s);
+        other.SetSource(&s);
+        delete h;
+        EXPECT_EQ(s.Links(), (Links{&other}));
+        s.Deliver(data.block);
+    }
+    {
+        TestSource s;
+        auto* f = new TestFilter;
+        f->setMeasureSource(&s);
+        TDXHistograph h;
+        h.setMeasureSource(f);
+        delete f;
+        EXPECT_TRUE(s.Links().empty());
+        EXPECT_EQ(h.MeasureSource(), nullptr);
+    }
+}
+
+namespace {
+
+// What a configuration may set: nominal X, current X, X step, Y range, Y step, series count.
+using View = std::array<float, 9>;
+View ViewOf(const TDXHistograph& h)
+{
+    return {h.ViewXNominalMin(), h.ViewXNominalMax(), h.ViewXCurrentMin(),
+            h.ViewXCurrentMax(), h.ViewXGap(),        h.ViewYMin(),
+            h.ViewYMax(),        h.ViewYGap(),        float(h.SeriesNumber())};
+}
+
+} // namespace
+
+TEST(PlotSource, ConfigurationKeepsGridDivisionsAndAutoConfigOffMovesOnlyTheNominalRange)
+{
+    TDXHistograph h;
+    h.setViewXNominalMax(10);
+    h.setViewXGap(4); // 2.5 divisions: ties to even give 2
+    h.setViewYMax(7);
+    h.setViewYGap(2); // 3.5 divisions give 4
+    TestSource s;
+    s.Config = {1000, 3000, 20, -120, -20};
+    h.setMeasureSource(&s);
+    EXPECT_EQ(ViewOf(h), (View{1000, 4000, 1000, 4000, 3000.0f / 2, -120, -20, 100.0f / 4, 16}));
+    EXPECT_TRUE(h.EnableUpdate());
+
+    h.setAutoConfig(false);
+    h.setEnableUpdate(false);
+    TestSource s2;
+    s2.Config = {0, 500, 3, -50, 50};
+    h.setMeasureSource(&s2);
+    EXPECT_EQ(ViewOf(h), (View{0, 500, 1000, 4000, 1500, -120, -20, 25, 16}));
+    EXPECT_FALSE(h.EnableUpdate());
+
+    // 500 / 1500 rounds to 0 divisions, taken as 1; equal Y limits leave the Y view alone.
+    h.setAutoConfig(true);
+    s2.Config = {100, 200, 2, 5, 5};
+    s2.Reconfigure();
+    EXPECT_EQ(ViewOf(h), (View{100, 300, 100, 300, 200, -120, -20, 25, 2}));
+
+    // No channels or no span: ignored, even before the capabilities are looked at.
+    s2.SetCaps(0);
+    for (TDXMSConfiguration c : {TDXMSConfiguration{7, 0, 3, 0, 1}, {7, 70, 0, 0, 1}}) {
+        s2.Config = c;
+        EXPECT_NO_THROW(s2.Reconfigure());
+        EXPECT_EQ(h.ViewXNominalMin(), 100);
+        EXPECT_EQ(h.MeasureSource(), &s2);
+    }
+}
+
+TEST(PlotSource, IncompatibleSourceIsDetachedBeforeTheAssignerGetsTheException)
+{
+    TDXHistograph h;
+    TestSource good;
+    const std::uint8_t caps[] = {0, TDXMeasureSource::capSingleValues,
+                                 TDXMeasureSource::capContinuous |
+                                     TDXMeasureSource::capSingleValues};
+    for (std::uint8_t c : caps) {
+        EXPECT_TRUE(h.setProperty("MeasureSource", QVariant::fromValue<TDXMeasureSource*>(&good)));
+        TestSource bad(c);
+        bad.Config = {5, 5, 1, 0, 1};
+        try {
+            h.setMeasureSource(&bad);
+            ADD_FAILURE() << "no exception for capabilities " << int(c);
+        } catch (const EDXMSIncompatibleSource& e) {
+            EXPECT_STREQ(e.what(),
+                         "Histograph needs continuous operation and no individual values.");
+        }
+        EXPECT_EQ(h.MeasureSource(), nullptr);
+        EXPECT_TRUE(bad.Links().empty());
+        EXPECT_TRUE(good.Links().empty());
+        EXPECT_EQ(h.ViewXNominalMin(), 0);
+    }
+    // A source that turns incompatible by itself has no assigner to catch anything.
+    h.setMeasureSource(&good);
+    good.SetCaps(TDXMeasureSource::capContinuous | TDXMeasureSource::capSingleValues);
+    EXPECT_NO_THROW(good.Reconfigure());
+    EXPECT_EQ(h.MeasureSource(), nullptr);
+}
+
+TEST(PlotSource, BlocksFillAtMostSixteenSeriesSkipEmptyEntriesAndNeverShrinkTheBuffers)
+{
+    TDXHistograph h;
+    h.resize(400, 300);
+    TestSource s;
+    s.Config.ChannelCount = 20;
+    h.setMeasureSource(&s);
+    h.setAutoScale(true);
+    std::vector<std::vector<float>> twenty(20);
+    for (int i = 0; i < 20; ++i)
+        twenty[i].assign(10 + i, -100.0f + i);
+    TestBlock b20(twenty);
+    twenty[0][0] = -120; // -120 .. -81 from the channels that count (the 20th would add -81)
+    TestBlock b20low(twenty);
+    s.Deliver(b20low.block);
+    b20low.channels[0][0] = 0; // copied, so later changes are not shown
+    for (int series = 1; series <= 16; ++series) {
+        const auto& r = h.SeriesRecord(series);
+        ASSERT_EQ(r.Count, 10 + series - 1);
+        EXPECT_EQ(r.Data[r.Count - 1], -100.0f + series - 1);
+    }
+    EXPECT_EQ(h.SeriesRecord(1).Data[0], -120);
+    EXPECT_EQ(h.PointBufferCapacity(), 25);
+    EXPECT_EQ(h.BufferLength(), 25); // sized for the channels shown, not the 20th
+    // The data spans -120 .. -85 (range 35): span 50 centred, step 12.5.
+    EXPECT_FLOAT_EQ(h.ViewYMin(), (-120 - 85) / 2.0f - 25);
+    EXPECT_FLOAT_EQ(h.ViewYGap(), 12.5f);
+
+    const int length = h.BufferLength();
+    const float* buffer1 = h.ChannelBuffer(0);
+    TestBlock sparse({{1, 1}, {}, {}, {}, {2, 2, 2}});
+    sparse.block.Channels[1] = {nullptr, 50};
+    sparse.block.Channels[2] = {sparse.channels[0].data(), 0};
+    s.Deliver(sparse.block);
+    EXPECT_EQ(h.SeriesRecord(1).Count, 2);
+    EXPECT_EQ(h.SeriesRecord(2).Count, 3);
+    EXPECT_EQ(h.SeriesRecord(2).Data[0], 2);
+    EXPECT_EQ(h.SeriesRecord(3).Count, 12); // from the earlier block
+    EXPECT_EQ(h.BufferLength(), length);
+    EXPECT_EQ(h.ChannelBuffer(0), buffer1);
+
+    // A longer block grows the buffers; series it does not refill keep showing their data.
+    s.Deliver(TestBlock({std::vector<float>(100, -90)}).block);
+    EXPECT_EQ(h.BufferLength(), 100);
+    EXPECT_EQ(h.SeriesRecord(1).Count, 100);
+    EXPECT_EQ(h.SeriesRecord(2).Data[2], 2);
+    EXPECT_EQ(h.SeriesRecord(16).Data[24], -85);
+    h.RenderNow();
+    s.Deliver(b20.block);
+
+    // A block without a filled channel changes nothing.
+    const float yMin = h.ViewYMin();
+    s.Deliver(TestBlock({{}, {}}).block);
+    EXPECT_EQ(h.SeriesRecord(1).Count, 10);
+    EXPECT_EQ(h.ViewYMin(), yMin);
+}
