@@ -238,8 +238,9 @@ void TForm1::KeepWindowOnScreen()
 void TForm1::closeEvent(QCloseEvent* Event)
 {
     // A start-up failure ends the program without asking and without saving; before
-    // the settings are loaded there is nothing to save either.
-    if (Terminated || !SettingsLoaded) {
+    // the settings are loaded there is nothing to save either, and after the close
+    // steps have run there is nothing left to do.
+    if (Terminated || Ending || !SettingsLoaded) {
         InitTimer->stop();
         Event->accept();
         return;
@@ -267,6 +268,8 @@ bool TForm1::FormCloseQuery()
 
 void TForm1::FormClose()
 {
+    if (std::exchange(Ending, true))
+        return;
     if (!DebugMode) {
         Receiver.ReceiverSetAcquisition(false);
         WaitMs(50);
@@ -275,6 +278,20 @@ void TForm1::FormClose()
     if (BtnRecord->isChecked())
         CloseSpkFile();
     Receiver.ReleaseReceiverLibrary();
+}
+
+void TForm1::EndWithoutQuestions()
+{
+    // A start-up failure ends without the close steps, as it always did.
+    if (!Terminated && !Ending) {
+        if (BtnStartStop->isChecked()) {
+            BtnStartStop->setChecked(false);
+            Guard([this] { BtnStartStopClick(); });
+        }
+        Guard([this] { FormClose(); });
+    }
+    hide();
+    QCoreApplication::exit(ExitCode);
 }
 
 void TForm1::BtnStartStopClick()

@@ -159,10 +159,14 @@ public:
     std::array<int32_t, 18> SettingsSnapshot{};
     // The snapshot is taken: from here on a close may ask to save.
     bool SettingsLoaded = false;
+    // The settings file is too large to be one: read in part, never written.
+    bool SettingsFileTooLarge = false;
     // Values handed to the plot by the clear button until the next frame.
     std::vector<float> ClearedSpectrum;
     // Start-up ended the program.
     bool Terminated = false;
+    // The close steps (FormClose) have begun.
+    bool Ending = false;
     int ExitCode = 0;
 
     // --- life cycle ---
@@ -170,6 +174,11 @@ public:
     void InitTimerTimer();
     bool FormCloseQuery();
     void FormClose();
+    // Ends at once without questions (a repeated termination request, or the event loop
+    // ended by other means): stops a run, then the steps of FormClose (acquisition off,
+    // receiver closed, recording closed), then leaves the event loop. The steps run once
+    // per program, whichever path reaches them first.
+    void EndWithoutQuestions();
     void BtnStartStopClick();
     void WaitMs(int Ms);
 

@@ -37,6 +37,12 @@ QString TForm1::SettingsPath() const
 void TForm1::LoadSettings()
 {
     const TIniFile ini(SettingsPath().toStdString());
+    SettingsFileTooLarge = ini.FileExists() && ini.TooLarge();
+    if (SettingsFileTooLarge)
+        FPrompts.ShowMessage(QStringLiteral("%1 is larger than %2 bytes: only its beginning is "
+                                            "read, and changed settings are not saved to it.")
+                                 .arg(SettingsPath())
+                                 .arg(TIniFile::MaxFileSize));
     if (ini.FileExists()) {
         RGFenster->setItemIndex(ini.ReadInteger(Settings, "FFTWindow", 1));
         // No item would leave the views without a span: an unusable index reads as the
@@ -111,7 +117,8 @@ bool TForm1::SaveSettings()
     bool changed = false;
     for (std::size_t i = 0; i < compared; ++i)
         changed = changed || current[i] != SettingsSnapshot[i];
-    if (!changed)
+    // Nothing is offered that cannot be saved; the user was told at start-up.
+    if (!changed || SettingsFileTooLarge)
         return true;
 
     switch (FPrompts.AskYesNoCancel(QStringLiteral("Some Settings changed, save?"))) {

@@ -1,5 +1,7 @@
 #include "IniFileU.h"
 
+#include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <charconv>
 #include <climits>
@@ -8,7 +10,6 @@
 #include <cstdlib>
 #include <fstream>
 #include <optional>
-#include <sstream>
 #include <utility>
 #include <vector>
 
@@ -18,19 +19,9 @@
 
 namespace {
 
-// One line of the file as stored; the line break is kept apart so a write
-// reproduces every untouched line byte for byte.
-struct TLine
-{
-    std::string Text;
-    bool CarriageReturn = false; // the line ends in "\r\n" (or "\r" at the end of the file)
-    bool LineFeed = false;       // false only for a last line without a break
+using TLine = TIniFile::TLine;
 
-    std::string Break() const
-    {
-        return std::string(CarriageReturn ? "\r" : "") + (LineFeed ? "\n" : "");
-    }
-};
+std::atomic<uint64_t> Parses{0};
 
 struct TLocation
 {
@@ -72,39 +63,63 @@ bool SameName(std::string_view a, std::string_view b)
 
 constexpr std::string_view ByteOrderMark = "\xEF\xBB\xBF";
 
-// The file's bytes; empty for a missing file, nullopt for one that exists but
-// cannot be read (a write must not replace what it could not read).
-std::optional<std::string> ReadWholeFile(const std::string& FileName)
+// Up to Limit bytes of the file, and whether there were more; empty for a
+// missing file, nullopt for one that exists but cannot be read (a write must
+// not replace what it could not read).
+std::optional<std::string> ReadFileStart(const std::string& FileName, size_t Limit, bool& More)
 {
-    std::ifstream in(FileName, std::ios::binary);
-    if (!in) {
-        struct stat info
-        {
-        };
-        if (stat(FileName.c_str(), &info) != 0 && errno == ENOENT)
-            return std::string();
+    More = false;
+    const int fd = ::open(FileName.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return errno == ENOENT ? std::optional<std::string>(std::string()) : std::nullopt;
+    struct stat info
+    {
+    };
+    if (::fstat(fd, &info) != 0 || S_ISDIR(info.st_mode)) {
+        ::close(fd);
         return std::nullopt;
     }
-    std::ostringstream content;
-    content << in.rdbuf();
-    if (in.bad())
+    // One byte past the limit tells a file of exactly Limit bytes from a larger one.
+    const size_t wanted = Limit + 1;
+    std::string content(std::min(static_cast<size_t>(std::max<off_t>(info.st_size, 0)), Limit) + 1,
+                        '\0');
+    size_t done = 0;
+    bool ok = true;
+    while (done < wanted) {
+        if (done == content.size()) // the file grew since fstat
+            content.resize(std::min(2 * content.size(), wanted));
+        const ssize_t n = ::read(fd, content.data() + done, content.size() - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            ok = n == 0;
+            break;
+        }
+        done += static_cast<size_t>(n);
+    }
+    ::close(fd);
+    if (!ok)
         return std::nullopt;
-    return content.str();
+    More = done > Limit;
+    content.resize(std::min(done, Limit));
+    if (More) { // only whole lines count: a cut line could read as another value
+        const size_t lastBreak = content.find_last_of('\n');
+        content.resize(lastBreak == std::string::npos ? 0 : lastBreak + 1);
+    }
+    content.shrink_to_fit();
+    return content;
 }
 
-std::vector<TLine> SplitLines(const std::string& Content)
+std::vector<TLine> SplitLines(std::string_view Content)
 {
     std::vector<TLine> lines;
     size_t start = 0;
-    // A byte-order mark in front of the first section is not part of its name.
-    if (Content.starts_with(ByteOrderMark))
-        start = ByteOrderMark.size();
     while (start < Content.size()) {
         const size_t end = Content.find('\n', start);
         TLine line;
-        line.LineFeed = end != std::string::npos;
+        line.LineFeed = end != std::string_view::npos;
         const size_t stop = line.LineFeed ? end : Content.size();
-        line.Text = Content.substr(start, stop - start);
+        line.Text = std::string(Content.substr(start, stop - start));
         start = stop + 1;
         if (!line.Text.empty() && line.Text.back() == '\r') {
             line.Text.pop_back();
@@ -113,11 +128,6 @@ std::vector<TLine> SplitLines(const std::string& Content)
         lines.push_back(std::move(line));
     }
     return lines;
-}
-
-std::vector<TLine> LinesOnDisk(const std::string& FileName)
-{
-    return SplitLines(ReadWholeFile(FileName).value_or(std::string()));
 }
 
 // The section name of a "[name]" line, or nullopt for any other line.
@@ -222,9 +232,18 @@ void CheckName(std::string_view name, bool isSection)
 
 std::string JoinLines(const std::vector<TLine>& lines)
 {
-    std::string out;
+    size_t size = 0;
     for (const TLine& line : lines)
-        out += line.Text + line.Break();
+        size += line.Text.size() + 2;
+    std::string out;
+    out.reserve(size);
+    for (const TLine& line : lines) {
+        out += line.Text;
+        if (line.CarriageReturn)
+            out += '\r';
+        if (line.LineFeed)
+            out += '\n';
+    }
     return out;
 }
 
@@ -305,7 +324,7 @@ bool TIniFile::FileExists() const
 std::string TIniFile::ReadString(std::string_view Section, std::string_view Key,
                                  std::string_view Default) const
 {
-    const TLocation where = Locate(LinesOnDisk(FFileName), Section, Key);
+    const TLocation where = Locate(Content().Lines, Section, Key);
     if (!where.KeyFound)
         return std::string(Default);
     return StripQuotes(where.Value);
@@ -313,7 +332,7 @@ std::string TIniFile::ReadString(std::string_view Section, std::string_view Key,
 
 int TIniFile::ReadInteger(std::string_view Section, std::string_view Key, int Default) const
 {
-    const TLocation where = Locate(LinesOnDisk(FFileName), Section, Key);
+    const TLocation where = Locate(Content().Lines, Section, Key);
     if (!where.KeyFound)
         return Default;
     return ParseInteger(where.Value).value_or(Default);
@@ -321,7 +340,7 @@ int TIniFile::ReadInteger(std::string_view Section, std::string_view Key, int De
 
 double TIniFile::ReadFloat(std::string_view Section, std::string_view Key, double Default) const
 {
-    const TLocation where = Locate(LinesOnDisk(FFileName), Section, Key);
+    const TLocation where = Locate(Content().Lines, Section, Key);
     if (!where.KeyFound)
         return Default;
     std::string text(Trim(where.Value));
@@ -362,10 +381,10 @@ void TIniFile::WriteString(std::string_view Section, std::string_view Key, std::
     Section = Trim(Section);
     Key = Trim(Key);
 
-    const std::optional<std::string> content = ReadWholeFile(FFileName);
-    if (!content)
+    const TContent& content = Content();
+    if (!content.Readable || content.TooLarge)
         throw EIniFileWriteError(FFileName);
-    std::vector<TLine> lines = SplitLines(*content);
+    std::vector<TLine> lines = content.Lines;
     // New lines follow the file's own line breaks.
     const bool crlf = !lines.empty() && lines.front().CarriageReturn;
     const TLocation where = Locate(lines, Section, Key);
@@ -380,13 +399,45 @@ void TIniFile::WriteString(std::string_view Section, std::string_view Key, std::
         if (where.SectionFound) {
             lines.insert(lines.begin() + static_cast<std::ptrdiff_t>(where.InsertAt), entry);
         } else {
-            lines.push_back({"[" + std::string(Section) + "]", crlf, true});
+            std::string header(1, '[');
+            header.append(Section).push_back(']');
+            lines.push_back({std::move(header), crlf, true});
             lines.push_back(entry);
         }
     }
-    const std::string_view bom = content->starts_with(ByteOrderMark) ? ByteOrderMark : "";
+    const std::string_view bom = content.ByteOrderMark ? ByteOrderMark : "";
     if (!ReplaceFile(FFileName, std::string(bom) + JoinLines(lines)))
         throw EIniFileWriteError(FFileName);
+    FContent->Lines = std::move(lines);
+}
+
+bool TIniFile::TooLarge() const
+{
+    return Content().TooLarge;
+}
+
+uint64_t TIniFile::ParseCount()
+{
+    return Parses.load();
+}
+
+const TIniFile::TContent& TIniFile::Content() const
+{
+    if (FContent)
+        return *FContent;
+    ++Parses;
+    TContent content;
+    const std::optional<std::string> bytes =
+        ReadFileStart(FFileName, MaxFileSize, content.TooLarge);
+    content.Readable = bytes.has_value();
+    std::string_view text = bytes ? std::string_view(*bytes) : std::string_view();
+    // A byte-order mark in front of the first section is not part of its name.
+    content.ByteOrderMark = text.starts_with(ByteOrderMark);
+    if (content.ByteOrderMark)
+        text.remove_prefix(ByteOrderMark.size());
+    content.Lines = SplitLines(text);
+    FContent = std::move(content);
+    return *FContent;
 }
 
 std::string FormatFixed(double v, int decimals, char decimalSeparator)

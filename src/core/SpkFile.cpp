@@ -356,17 +356,18 @@ void TSpkReader::Seek(int64_t Record)
     const int64_t offset = Record * FrameRecordSize;
     if (::fseeko(FFile, static_cast<off_t>(offset), SEEK_SET) != 0)
         throw ESpkReadError("Cannot position " + FFileName + ": " + SystemReason(errno));
-    FOffset = offset;
+    FOffset = static_cast<uint64_t>(offset);
 }
 
 int64_t TSpkReader::Position() const
 {
-    return (FOffset + FrameRecordSize - 1) / FrameRecordSize;
+    // Rounded up by the remainder, not by adding a record first, which could overflow.
+    return static_cast<int64_t>(FOffset / FrameRecordSize + (FOffset % FrameRecordSize != 0));
 }
 
 bool TSpkReader::AtEnd() const
 {
-    return FOffset >= FByteSize;
+    return FOffset >= static_cast<uint64_t>(FByteSize);
 }
 
 size_t TSpkReader::ReadRaw(uint8_t* Record)
@@ -383,7 +384,7 @@ size_t TSpkReader::ReadRaw(uint8_t* Record)
         std::clearerr(FFile); // a file that grows later can be read on
         std::memset(Record + n, 0, FrameRecordSize - n);
     }
-    FOffset += static_cast<int64_t>(n);
+    FOffset += n;
     return n;
 }
 

@@ -151,7 +151,9 @@ private:
     std::FILE* FFile = nullptr;
     std::string FFileName;
     int64_t FByteSize = 0;
-    int64_t FOffset = 0;
+    // Unsigned: reading the last record whose start fits an off_t moves the offset
+    // past INT64_MAX.
+    uint64_t FOffset = 0;
     std::unique_ptr<uint8_t[]> FRecord;
     std::unique_ptr<char[]> FStreamBuffer;
 };

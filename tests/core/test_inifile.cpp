@@ -24,20 +24,78 @@ TEST_F(IniFileTest, ReadsFollowProfileFileRules)
     EXPECT_EQ(ini.ReadInteger("Form", "FFT", -1), -1);     // keys belong to their section
     EXPECT_EQ(ini.ReadInteger("Settings", "Avg", -1), -1); // only the first section counts
 
-    Put("[Settings]\nFFT=8\n"); // each read sees the file as it is now
-    EXPECT_EQ(ini.ReadInteger("Settings", "FFT", -1), 8);
+    Put("[Settings]\nFFT=8\n"); // an object reads the file once; a new one sees the change
+    EXPECT_EQ(ini.ReadInteger("Settings", "FFT", -1), 12);
+    EXPECT_EQ(TIniFile(Path).ReadInteger("Settings", "FFT", -1), 8);
     std::remove(Path.c_str());
     EXPECT_FALSE(ini.FileExists());
-    EXPECT_EQ(ini.ReadInteger("Settings", "FFT", 11), 11);
+    EXPECT_EQ(TIniFile(Path).ReadInteger("Settings", "FFT", 11), 11);
+}
+
+// Loading every setting and saving every setting each parse the file once, whatever its size.
+TEST_F(IniFileTest, OneParsePerLoadAndPerSave)
+{
+    std::string text = "[Settings]\n";
+    for (int i = 0; i < 2000; ++i)
+        text += "Key" + std::to_string(i) + "=" + std::to_string(i) + "\n";
+    Put(text);
+    const uint64_t before = TIniFile::ParseCount();
+    {
+        const TIniFile ini(Path);
+        for (int i = 0; i < 2000; i += 7)
+            ASSERT_EQ(ini.ReadInteger("settings", "key" + std::to_string(i), -1), i);
+        EXPECT_EQ(ini.ReadString("Form", "Width", "none"), "none");
+    }
+    EXPECT_EQ(TIniFile::ParseCount() - before, 1u);
+    {
+        TIniFile ini(Path);
+        for (int i = 0; i < 20; ++i)
+            ini.WriteInteger("Settings", "Key" + std::to_string(i), -i);
+        ini.WriteInteger("Form", "Width", 900);
+        EXPECT_EQ(ini.ReadInteger("Settings", "Key19", 0), -19); // reads see the object's writes
+    }
+    EXPECT_EQ(TIniFile::ParseCount() - before, 2u);
+    const TIniFile after(Path);
+    EXPECT_EQ(after.ReadInteger("Settings", "Key19", 0), -19);
+    EXPECT_EQ(after.ReadInteger("Settings", "Key1999", 0), 1999);
+    EXPECT_EQ(after.ReadInteger("Form", "Width", 0), 900);
+}
+
+// A file beyond the size of any settings file is read up to the last whole line within the
+// limit and is never rewritten, so none of its lines can be lost.
+TEST_F(IniFileTest, OversizedFileIsReadInPartAndNeverWritten)
+{
+    const size_t limit = TIniFile::MaxFileSize;
+    const std::string head = "[Settings]\r\nSpeed=77\r\n";
+    std::string filler;
+    while (head.size() + filler.size() + 12 < limit)
+        filler += "; padding\r\n"; // 11 bytes a line
+    // The key straddles the limit: its line is cut, so it must not count.
+    const std::string atLimit = "Avg=12345678901234567890\r\n";
+    const std::string text = head + filler + atLimit + "[Form]\r\nWidth=900\r\n";
+    ASSERT_LT(head.size() + filler.size(), limit);
+    ASSERT_GT(head.size() + filler.size() + atLimit.size(), limit);
+    Put(text);
+    TIniFile ini(Path);
+    EXPECT_TRUE(ini.TooLarge());
+    EXPECT_EQ(ini.ReadInteger("Settings", "Speed", -1), 77);
+    EXPECT_EQ(ini.ReadString("Settings", "Avg", "missing"), "missing");
+    EXPECT_EQ(ini.ReadInteger("Form", "Width", -1), -1);
+    EXPECT_THROW(ini.WriteInteger("Settings", "Speed", 5), EIniFileWriteError);
+    EXPECT_THROW(TIniFile(Path).WriteInteger("Form", "Width", 5), EIniFileWriteError);
+    EXPECT_TRUE(Content() == text);
+
+    Put(std::string(limit - 9, ';') + "\n[S]\nK=1\n"); // exactly at the limit: a settings file
+    EXPECT_FALSE(TIniFile(Path).TooLarge());
+    EXPECT_EQ(TIniFile(Path).ReadInteger("S", "K", -1), 1);
 }
 
 // Texts that are not a whole number in range give the caller's default.
 TEST_F(IniFileTest, NumbersAndTheirDefaults)
 {
-    TIniFile ini(Path);
     const auto integer = [&](const char* text) {
         Put(std::string("[S]\nK=") + text + "\n");
-        return ini.ReadInteger("S", "K", -99);
+        return TIniFile(Path).ReadInteger("S", "K", -99);
     };
     const std::pair<const char*, int> integers[] = {
         {"-7", -7}, {"+5", 5}, {"0XfF", 255}, {"0xFFFFFFFF", -1}, {"-2147483648", INT32_MIN}};
@@ -48,7 +106,7 @@ TEST_F(IniFileTest, NumbersAndTheirDefaults)
 
     const auto real = [&](const char* text) {
         Put(std::string("[Offsets]\nFreqMHz=") + text + "\n");
-        return ini.ReadFloat("Offsets", "FreqMHz", -1.0);
+        return TIniFile(Path).ReadFloat("Offsets", "FreqMHz", -1.0);
     };
     const std::pair<const char*, double> floats[] = {
         {"0,500", 0.5}, {"-12.5", -12.5}, {"+3,25", 3.25}, {"1e3", 1000.0}};
@@ -70,14 +128,14 @@ TEST_F(IniFileTest, WritesUpdateInPlaceAndKeepEverythingElse)
                          "[Offsets]\r\nEnabled=1\r\nFreqMHz=0,500\r\n[Form]\r\nWidth=880\r\n");
 
     std::remove(Path.c_str()); // a missing file is created
-    ini.WriteInteger("Settings", "Att", 2);
+    TIniFile(Path).WriteInteger("Settings", "Att", 2);
     EXPECT_EQ(Content(), "[Settings]\nAtt=2\n");
     const mode_t mask = umask(022);
     umask(mask);
     EXPECT_EQ(std::filesystem::status(Path).permissions(),
               static_cast<std::filesystem::perms>(0666 & ~mask));
     Put("[Settings]\nAtt=2"); // a last line without a break gets one
-    ini.WriteInteger("Settings", "Dither", 1);
+    TIniFile(Path).WriteInteger("Settings", "Dither", 1);
     EXPECT_EQ(Content(), "[Settings]\nAtt=2\nDither=1\n");
 
     EXPECT_THROW(ini.WriteString("Settings", "Key", "two\nlines"), std::invalid_argument);
@@ -112,15 +170,16 @@ TEST_F(IniFileTest, GarbageFilesStayReadableAndWritable)
     const std::string pieces[] = {
         "[",        "]",     "=",  "\n",   "\r\n",      "\r", ";", " ", std::string(1, '\0'),
         "Settings", "Speed", "0x", "\xff", "[Settings", "=12"};
-    TIniFile ini(Path);
     for (int round = 0; round < 60; ++round) {
         std::string garbage;
         for (int i = static_cast<int>(rng() % 60); i > 0; --i)
             garbage += pieces[rng() % std::size(pieces)];
         Put(garbage);
+        TIniFile ini(Path);
         (void)ini.ReadFloat("Settings", "Speed", 0.0);
         ini.WriteInteger("Settings", "Speed", round);
-        ASSERT_EQ(ini.ReadInteger("Settings", "Speed", -1), round) << "after garbage " << round;
+        ASSERT_EQ(TIniFile(Path).ReadInteger("Settings", "Speed", -1), round)
+            << "after garbage " << round;
     }
 }
 

@@ -182,6 +182,27 @@ TEST_F(SpkFileTest, SeekEdgesAndCreateReplaces)
     EXPECT_TRUE(Content().empty());
 }
 
+// A device that accepts every offset stands in for a file system reporting huge sizes:
+// positions stay exact up to the last record whose start fits a file offset.
+TEST(SpkReaderPositions, ExactAtTheLargestRecordIndexes)
+{
+    const int64_t last = std::numeric_limits<int64_t>::max() / FrameRecordSize;
+    TSpkReader reader;
+    reader.Open("/dev/zero");
+    std::vector<int16_t> block(SampleBlockSamples, 1);
+    double stamp = -1;
+    for (const int64_t record : {int64_t{0}, int64_t{1}, last - 1, last}) {
+        reader.Seek(record);
+        EXPECT_EQ(reader.Position(), record);
+        ASSERT_EQ(reader.ReadRecord(stamp, block.data()), TSpkReadResult::Full) << record;
+        EXPECT_EQ(reader.Position(), record + 1);
+    }
+    EXPECT_TRUE(stamp == 0.0 && block == std::vector<int16_t>(SampleBlockSamples, 0));
+    for (const int64_t record : {last + 1, std::numeric_limits<int64_t>::max()})
+        EXPECT_THROW(reader.Seek(record), ESpkReadError) << record;
+    EXPECT_EQ(reader.Position(), last + 1); // a refused seek leaves the position alone
+}
+
 // Sizes count to the nearest record; a trailing partial record reads short, zero-filled.
 TEST_F(SpkFileTest, TrailingPartialRecordsCountToNearestAndReadShort)
 {

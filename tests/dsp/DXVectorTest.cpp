@@ -9,6 +9,20 @@
 #include <algorithm>
 #include <fstream>
 
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define QUILLEX_ADDRESS_SANITIZER 1
+#endif
+#endif
+#if defined(__SANITIZE_ADDRESS__) || defined(QUILLEX_ADDRESS_SANITIZER)
+// Under AddressSanitizer a failed allocation must give null, as it does without it, or the
+// out-of-memory test below would end the program instead of checking the vectors.
+extern "C" const char* __asan_default_options()
+{
+    return "allocator_may_return_null=1";
+}
+#endif
+
 namespace {
 
 TEST(Vectors, SizesLimitsZeroFillAndFactory)

@@ -1,0 +1,31 @@
+#pragma once
+
+#include <QObject>
+
+#include "TerminationRequests.h"
+
+class QSocketNotifier;
+class TForm1;
+
+// Turns SIGTERM, SIGINT and SIGHUP into requests to end, handled on the window's thread:
+// the first request closes the window the normal way (the save question included); any
+// later one ends at once without questions (TForm1::EndWithoutQuestions), which still
+// switches the receiver off and closes a recording. The handlers stay installed, so no
+// signal can end the program past these steps. One object per process, created after
+// the window and destroyed before it.
+class TTerminationSignals : public QObject
+{
+public:
+    explicit TTerminationSignals(TForm1& Window);
+    ~TTerminationSignals() override;
+
+    // False when the signals could not be routed (the system's default actions stay).
+    bool Installed() const { return FNotifier != nullptr; }
+
+private:
+    void ReadRequests();
+
+    TForm1& FWindow;
+    QSocketNotifier* FNotifier = nullptr;
+    TTerminationRequests FRequests;
+};

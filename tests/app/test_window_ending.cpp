@@ -1,0 +1,108 @@
+#include "test_window_support.h"
+
+#include "IniFileU.h"
+#include "TerminationRequests.h"
+
+#include <tuple>
+
+namespace {
+
+constexpr qint64 RecordSize = 16392;
+constexpr int64_t Ms = 1'000'000;
+
+} // namespace
+
+// Signals within the window of a request's first signal are that request; the first one
+// later starts the next, from which the window is measured again.
+TEST(TerminationRequests, SignalsCloseTogetherCountOnce)
+{
+    const int64_t window = TTerminationRequests::SameRequestNs;
+    TTerminationRequests requests;
+    const std::tuple<int64_t, int, const char*> arrivals[] = {
+        {1000 * Ms, 1, "the first signal"},
+        {1000 * Ms + 1, 0, "its twin to the process group"},
+        {1000 * Ms + window - 1, 0, "still within the window"},
+        {1000 * Ms + window, 2, "the window has passed"},
+        {1000 * Ms + window + window / 2, 0, "within the second request's window"},
+        {1000 * Ms + 3 * window, 3, "a third request"},
+    };
+    for (const auto& [ns, expected, what] : arrivals)
+        EXPECT_EQ(requests.Arrived(ns), expected) << what;
+    EXPECT_EQ(requests.Count(), 3);
+}
+
+// Ending without questions in the middle of a sync-paced recording: the run stops, the
+// file keeps its header and whole frames, the receiver is switched off and closed, and
+// nothing is asked or saved even with a changed setting; later closes do nothing more.
+TEST_F(WindowTest, EndingWithoutQuestionsStillStopsRecordsAndClosesTheReceiver)
+{
+    Start();
+    const QString file = Dir.filePath(QStringLiteral("ended.spk"));
+    Form->CBDither->click(); // a changed setting: a normal close would ask
+    Prompts.Names.push_back(file);
+    Form->BtnRecord->click();
+    Form->RBSync->setChecked(true);
+    int frames = 0;
+    Form->OnFrameProcessed = [&] {
+        if (++frames == 5)
+            QTimer::singleShot(0, Form.get(), [this] { Form->EndWithoutQuestions(); });
+    };
+    Form->BtnStartStop->click(); // returns when the loop ends
+    EXPECT_EQ(frames, 5);
+    EXPECT_EQ(Flags(), "- - - sync playback");
+    EXPECT_FALSE(Form->SpkFile.Writer.IsOpen());
+    EXPECT_EQ(QFileInfo(file).size(), (1 + frames) * RecordSize); // the header and each frame
+    EXPECT_TRUE(ReadAll(file).startsWith("Offsets:"));
+    const QStringList calls = Trace();
+    ASSERT_GE(calls.size(), 2);
+    // Acquisition on with dither (1 + 2), then off with dither kept, then the close.
+    EXPECT_EQ(calls.mid(calls.size() - 2).join(u','), QStringLiteral("Sio 2 4,Close"));
+
+    const qsizetype callCount = calls.size();
+    Form->EndWithoutQuestions();
+    EXPECT_TRUE(CloseWindow());
+    EXPECT_EQ(Trace().size(), callCount);
+    EXPECT_TRUE(Prompts.Questions.isEmpty());
+    EXPECT_FALSE(QFile::exists(IniPath()));
+}
+
+// A settings file far beyond any real one is read only up to the size limit, with one
+// message and one parse, and is never rewritten, whatever the user changes.
+TEST_F(WindowTest, OversizedSettingsFileIsReadInPartAndNeverRewritten)
+{
+    std::string text = "[Settings]\nAvg=7\nFFT=9\n";
+    const std::string filler = "; a line of padding that some program kept appending\n";
+    while (text.size() < 3 * TIniFile::MaxFileSize)
+        text += filler;
+    text += "[Form]\nWidth=900\n";
+    std::ofstream(IniPath().toStdString(), std::ios::binary) << text;
+
+    const uint64_t parses = TIniFile::ParseCount();
+    Start();
+    EXPECT_EQ(TIniFile::ParseCount() - parses, 1u);
+    ASSERT_EQ(Prompts.Messages.size(), 1);
+    EXPECT_TRUE(Prompts.Messages[0].contains(IniPath()));
+    EXPECT_EQ(Form->SEAvg->value(), 7);
+    EXPECT_EQ(Form->SEFft->value(), 9);
+    EXPECT_NE(Form->width(), 900); // beyond the limit: not read
+
+    Form->SEAvg->setValue(3);
+    EXPECT_TRUE(CloseWindow());
+    EXPECT_TRUE(Prompts.Questions.isEmpty());
+    EXPECT_TRUE(ReadAll(IniPath()) == QByteArray::fromStdString(text));
+}
+
+// A settings file of ordinary size costs one parse to load and one to save.
+TEST_F(WindowTest, SettingsLoadAndSaveParseTheFileOnceEach)
+{
+    WriteIni("[Settings]\nAvg=7\n[Form]\nWidth=900\n");
+    const uint64_t parses = TIniFile::ParseCount();
+    Start();
+    EXPECT_EQ(TIniFile::ParseCount() - parses, 1u);
+    EXPECT_TRUE(Prompts.Messages.isEmpty());
+    Form->SEAvg->setValue(3);
+    Prompts.Answers.push_back(TPrompts::TAnswer::Yes);
+    EXPECT_TRUE(CloseWindow());
+    EXPECT_EQ(TIniFile::ParseCount() - parses, 2u);
+    EXPECT_EQ(TIniFile(IniPath().toStdString()).ReadInteger("Settings", "Avg", 0), 3);
+}

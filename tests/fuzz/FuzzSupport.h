@@ -1,0 +1,84 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include <unistd.h>
+
+// A check inside a fuzz target: a failure prints its reason and aborts, which the fuzzer
+// and the replay runner both count as a found fault.
+#define FUZZ_CHECK(condition, what)                                                                \
+    do {                                                                                           \
+        if (!(condition)) {                                                                        \
+            std::fprintf(stderr, "%s:%d: check failed: %s (%s)\n", __FILE__, __LINE__, #condition, \
+                         what);                                                                    \
+            std::abort();                                                                          \
+        }                                                                                          \
+    } while (false)
+
+// One file in a folder of its own (in memory where the system offers one), opened by the
+// units under test exactly as they open the user's files; rewritten for each input.
+class TScratchFile
+{
+public:
+    explicit TScratchFile(const char* Name)
+    {
+        const char* base = std::getenv("TMPDIR");
+        std::string pattern = std::string(::access("/dev/shm", W_OK) == 0 ? "/dev/shm"
+                                          : base && *base                 ? base
+                                                                          : "/tmp") +
+                              "/quillex-fuzz-XXXXXX";
+        FUZZ_CHECK(::mkdtemp(pattern.data()) != nullptr, "mkdtemp");
+        FFolder = pattern;
+        FPath = FFolder + "/" + Name;
+    }
+    ~TScratchFile()
+    {
+        ::unlink(FPath.c_str());
+        ::rmdir(FFolder.c_str());
+    }
+    TScratchFile(const TScratchFile&) = delete;
+    TScratchFile& operator=(const TScratchFile&) = delete;
+
+    const std::string& Path() const { return FPath; }
+
+    void Put(const uint8_t* Data, size_t Size)
+    {
+        std::FILE* f = std::fopen(FPath.c_str(), "wb");
+        FUZZ_CHECK(f != nullptr, "create the scratch file");
+        FUZZ_CHECK(Size == 0 || std::fwrite(Data, 1, Size, f) == Size, "write the scratch file");
+        FUZZ_CHECK(std::fclose(f) == 0, "close the scratch file");
+    }
+
+private:
+    std::string FFolder;
+    std::string FPath;
+};
+
+// Deterministic choices drawn from the input itself (splitmix64 seeded with its FNV-1a
+// hash), so that every input is a plain file and still drives its own sequence of calls.
+class TChoices
+{
+public:
+    TChoices(const uint8_t* Data, size_t Size)
+    {
+        FState = 1469598103934665603ull;
+        for (size_t i = 0; i < Size; ++i)
+            FState = (FState ^ Data[i]) * 1099511628211ull;
+    }
+    uint64_t Next()
+    {
+        uint64_t z = (FState += 0x9E3779B97F4A7C15ull);
+        z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
+        z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
+        return z ^ (z >> 31);
+    }
+    // 0 .. Bound - 1 (Bound > 0).
+    uint64_t Below(uint64_t Bound) { return Next() % Bound; }
+
+private:
+    uint64_t FState;
+};

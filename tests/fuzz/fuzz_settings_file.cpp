@@ -1,0 +1,109 @@
+// The settings file fed with arbitrary bytes: every key the window reads is read with its
+// type, then one key the window saves is written and the file read again; the written key
+// must read back as written and every other key as before.
+#include <cmath>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "FuzzSupport.h"
+#include "IniFileU.h"
+
+namespace {
+
+enum class TType { Integer, Float };
+
+struct TKey
+{
+    const char* Section;
+    const char* Name;
+    TType Type;
+    bool Saved; // "Enabled" is only ever added by hand
+};
+
+// The window's keys in the order it reads them.
+const TKey Keys[] = {
+    {"Settings", "FFTWindow", TType::Integer, true},
+    {"Settings", "BandWidth", TType::Integer, true},
+    {"Settings", "Speed", TType::Integer, true},
+    {"Settings", "Att", TType::Integer, true},
+    {"Settings", "MinLevel", TType::Integer, true},
+    {"Settings", "Range", TType::Integer, true},
+    {"Settings", "Avg", TType::Integer, true},
+    {"Settings", "FFT", TType::Integer, true},
+    {"Settings", "Freq", TType::Integer, true},
+    {"Form", "Width", TType::Integer, true},
+    {"Form", "Height", TType::Integer, true},
+    {"Form", "Top", TType::Integer, true},
+    {"Form", "Left", TType::Integer, true},
+    {"Settings", "Dither", TType::Integer, true},
+    {"Settings", "Preamp", TType::Integer, true},
+    {"Offsets", "FreqMHz", TType::Float, true},
+    {"Offsets", "LeveldB", TType::Float, true},
+    {"Offsets", "Enabled", TType::Integer, false},
+    {"Offsets", "Inverted", TType::Integer, true},
+};
+constexpr size_t KeyCount = sizeof Keys / sizeof Keys[0];
+
+// A default no file can produce, so a missing key is told from any stored value.
+constexpr int MissingInteger = -1234567;
+
+std::vector<double> ReadAll(const TIniFile& Ini)
+{
+    std::vector<double> values;
+    for (const TKey& key : Keys) {
+        if (key.Type == TType::Integer) {
+            values.push_back(Ini.ReadInteger(key.Section, key.Name, MissingInteger));
+        } else {
+            const double v = Ini.ReadFloat(key.Section, key.Name, -0.5);
+            FUZZ_CHECK(std::isfinite(v), key.Name);
+            values.push_back(v);
+        }
+    }
+    return values;
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size)
+{
+    static TScratchFile file("Quillex.ini");
+    file.Put(Data, Size);
+    TChoices choose(Data, Size);
+
+    const std::vector<double> before = ReadAll(TIniFile(file.Path()));
+
+    size_t index = choose.Below(KeyCount);
+    while (!Keys[index].Saved)
+        index = choose.Below(KeyCount);
+    const TKey& key = Keys[index];
+    double written = 0.0;
+    {
+        TIniFile ini(file.Path());
+        if (key.Type == TType::Integer) {
+            const auto value = static_cast<int32_t>(choose.Next());
+            ini.WriteInteger(key.Section, key.Name, value);
+            written = value;
+        } else {
+            // What the window stores: a fixed-point text with the locale's separator.
+            const int decimals = key.Name[0] == 'F' ? 3 : 1;
+            const double value = static_cast<double>(static_cast<int32_t>(choose.Next())) / 1000.0;
+            const std::string text = FormatFixed(value, decimals, choose.Below(2) ? ',' : '.');
+            ini.WriteString(key.Section, key.Name, text);
+            std::string point = text;
+            for (char& c : point)
+                if (c == ',')
+                    c = '.';
+            written = std::strtod(point.c_str(), nullptr);
+        }
+    }
+
+    const std::vector<double> after = ReadAll(TIniFile(file.Path()));
+    for (size_t i = 0; i < KeyCount; ++i) {
+        if (i == index)
+            FUZZ_CHECK(after[i] == written, Keys[i].Name);
+        else
+            FUZZ_CHECK(after[i] == before[i], Keys[i].Name);
+    }
+    return 0;
+}

@@ -1,0 +1,171 @@
+// The recording reader fed with arbitrary files: the header is parsed as the window's load
+// does, then records are read and sought in an order drawn from the input, and every byte,
+// stamp, sample, position and end flag is compared with what the file holds.
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <vector>
+
+#include "FuzzSupport.h"
+#include "SpkFile.h"
+
+using namespace quillex;
+
+namespace {
+
+struct TModel
+{
+    const uint8_t* Data;
+    size_t Size;
+    uint64_t Offset = 0; // where the reader must be
+
+    // The bytes of one read from Offset: up to a record, the rest of the file at its end.
+    size_t Expected(std::vector<uint8_t>& Record) const
+    {
+        std::fill(Record.begin(), Record.end(), 0);
+        if (Offset >= Size)
+            return 0;
+        const size_t n = std::min<uint64_t>(FrameRecordSize, Size - Offset);
+        std::memcpy(Record.data(), Data + Offset, n);
+        return n;
+    }
+};
+
+void CheckPlace(const TSpkReader& Reader, const TModel& Model)
+{
+    const uint64_t whole = Model.Offset / FrameRecordSize;
+    const uint64_t position = whole + (Model.Offset % FrameRecordSize != 0 ? 1 : 0);
+    FUZZ_CHECK(Reader.Position() == static_cast<int64_t>(position), "position");
+    FUZZ_CHECK(Reader.AtEnd() == (Model.Offset >= Model.Size), "end flag");
+}
+
+void ReadRecordAndCompare(TSpkReader& Reader, TModel& Model, std::vector<uint8_t>& Expected)
+{
+    const size_t n = Model.Expected(Expected);
+    double stamp = -1.0;
+    std::vector<int16_t> block(SampleBlockSamples, 0x5A5A);
+    const TSpkReadResult result = Reader.ReadRecord(stamp, block.data());
+    if (n == 0) {
+        FUZZ_CHECK(result == TSpkReadResult::End, "end of file");
+        return;
+    }
+    FUZZ_CHECK(result ==
+                   (n == size_t(FrameRecordSize) ? TSpkReadResult::Full : TSpkReadResult::Short),
+               "read result");
+    // The stamp is the first 8 bytes, little-endian; a stamp cut short counts as none.
+    uint64_t bits = 0;
+    for (int i = 7; i >= 0; --i)
+        bits = (bits << 8) | Expected[size_t(i)];
+    double expectedStamp = 0.0;
+    if (n >= size_t(StampBytes))
+        std::memcpy(&expectedStamp, &bits, sizeof expectedStamp);
+    FUZZ_CHECK(std::memcmp(&stamp, &expectedStamp, sizeof stamp) == 0, "stamp bits");
+    for (int i = 0; i < SampleBlockSamples; ++i) {
+        const auto lo = Expected[size_t(StampBytes + 2 * i)];
+        const auto hi = Expected[size_t(StampBytes + 2 * i + 1)];
+        FUZZ_CHECK(block[size_t(i)] == static_cast<int16_t>(lo | (hi << 8)), "sample");
+    }
+    Model.Offset += n;
+}
+
+void ReadRawAndCompare(TSpkReader& Reader, TModel& Model, std::vector<uint8_t>& Expected)
+{
+    const size_t n = Model.Expected(Expected);
+    std::vector<uint8_t> got(FrameRecordSize, 0xA5);
+    FUZZ_CHECK(Reader.ReadRaw(got.data()) == n, "raw byte count");
+    FUZZ_CHECK(got == Expected, "raw bytes (missing ones zero)");
+    Model.Offset += n;
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size)
+{
+    static TScratchFile file("input.spk");
+    file.Put(Data, Size);
+    TChoices choose(Data, Size);
+
+    TSpkReader reader;
+    reader.Open(file.Path());
+    FUZZ_CHECK(reader.ByteSize() == static_cast<int64_t>(Size), "size");
+    // The record count rounds the size to the nearest record, ties to even.
+    const int64_t whole = int64_t(Size / FrameRecordSize);
+    const int64_t rest = int64_t(Size % FrameRecordSize);
+    const int64_t count =
+        whole +
+        ((2 * rest > FrameRecordSize || (2 * rest == FrameRecordSize && whole % 2)) ? 1 : 0);
+    FUZZ_CHECK(reader.RecordCount() == count, "record count");
+
+    // Loading: the first record, then its header if it has one.
+    TModel model{Data, Size};
+    std::vector<uint8_t> expected(FrameRecordSize);
+    std::vector<uint8_t> first(FrameRecordSize);
+    const size_t firstBytes = reader.ReadRaw(first.data());
+    FUZZ_CHECK(firstBytes == model.Expected(expected) && first == expected, "first record");
+    model.Offset += firstBytes;
+    try {
+        if (const auto header = ParseOffsetsHeader(first.data(), firstBytes)) {
+            FUZZ_CHECK(std::isfinite(header->FreqOffset) && header->FreqOffset >= 0.0,
+                       "frequency offset");
+            FUZZ_CHECK(std::isfinite(header->LevelOffset), "level offset");
+            FUZZ_CHECK(std::memcmp(Data, "Offsets:", 8) == 0, "header tag");
+        }
+    } catch (const ESpkFormatError&) {
+        FUZZ_CHECK(firstBytes >= 8 && std::memcmp(Data, "Offsets:", 8) == 0,
+                   "only a tagged record can be a bad header");
+    }
+    CheckPlace(reader, model);
+
+    // Playing: reads and seeks (within the file, past its end, at the largest records).
+    const int64_t last = std::numeric_limits<int64_t>::max() / FrameRecordSize;
+    for (int step = 0; step < 12; ++step) {
+        switch (choose.Below(5)) {
+        case 0:
+        case 1:
+            try {
+                if (choose.Below(2))
+                    ReadRecordAndCompare(reader, model, expected);
+                else
+                    ReadRawAndCompare(reader, model, expected);
+            } catch (const ESpkReadError&) {
+                // The system refuses reads whose end would pass the largest file offset;
+                // that may only happen far beyond the file's end.
+                FUZZ_CHECK(model.Offset >
+                               uint64_t(std::numeric_limits<int64_t>::max()) - (uint64_t(1) << 21),
+                           "read error inside the file");
+            }
+            break;
+        case 2: {
+            const int64_t record = int64_t(choose.Below(uint64_t(count) + 3));
+            reader.Seek(record);
+            model.Offset = uint64_t(record) * FrameRecordSize;
+            break;
+        }
+        case 3: {
+            // File systems with a smaller largest offset refuse these seeks, which is fine.
+            const int64_t record = last - int64_t(choose.Below(3));
+            try {
+                reader.Seek(record);
+                model.Offset = uint64_t(record) * FrameRecordSize;
+            } catch (const ESpkReadError&) {
+            }
+            break;
+        }
+        default: {
+            const int64_t bad = choose.Below(2) ? -1 - int64_t(choose.Below(1000)) : last + 1;
+            const uint64_t before = model.Offset;
+            bool refused = false;
+            try {
+                reader.Seek(bad);
+            } catch (const ESpkReadError&) {
+                refused = true;
+            }
+            FUZZ_CHECK(refused && model.Offset == before, "a seek outside the file's range");
+            break;
+        }
+        }
+        CheckPlace(reader, model);
+    }
+    return 0;
+}
