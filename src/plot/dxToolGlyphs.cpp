@@ -6,6 +6,7 @@
 #include <QPixmap>
 #include <algorithm>
 #include <cmath>
+#include <utility>
 
 namespace {
 
@@ -131,25 +132,29 @@ void DrawGlyph(QPainter& p, TToolGlyph g)
     }
 }
 
-class GlyphEngine : public QIconEngine
+class VectorIconEngine : public QIconEngine
 {
 public:
-    explicit GlyphEngine(TToolGlyph g) : m_glyph(g) {}
+    explicit VectorIconEngine(std::function<void(QPainter&, QIcon::Mode)> Draw)
+        : m_draw(std::move(Draw))
+    {
+    }
 
     void paint(QPainter* painter, const QRect& rect, QIcon::Mode mode, QIcon::State) override
     {
+        const double side = std::min(rect.width(), rect.height());
+        if (side <= 0)
+            return;
         painter->save();
         painter->setRenderHint(QPainter::Antialiasing);
-        const double side = std::min(rect.width(), rect.height());
         painter->translate(rect.x() + (rect.width() - side) / 2.0,
                            rect.y() + (rect.height() - side) / 2.0);
         painter->scale(side / 24.0, side / 24.0);
-        if (mode == QIcon::Disabled)
-            painter->setOpacity(0.35);
-        DrawGlyph(*painter, m_glyph);
+        m_draw(*painter, mode);
         painter->restore();
     }
 
+    // Qt asks for the size in device pixels when the screen is scaled.
     QPixmap pixmap(const QSize& size, QIcon::Mode mode, QIcon::State state) override
     {
         QPixmap pm(size);
@@ -159,15 +164,24 @@ public:
         return pm;
     }
 
-    QIconEngine* clone() const override { return new GlyphEngine(m_glyph); }
+    QIconEngine* clone() const override { return new VectorIconEngine(m_draw); }
 
 private:
-    TToolGlyph m_glyph;
+    std::function<void(QPainter&, QIcon::Mode)> m_draw;
 };
 
 } // namespace
 
+QIcon VectorIcon(std::function<void(QPainter&, QIcon::Mode)> Draw)
+{
+    return QIcon(new VectorIconEngine(std::move(Draw)));
+}
+
 QIcon ToolGlyphIcon(TToolGlyph Glyph)
 {
-    return QIcon(new GlyphEngine(Glyph));
+    return VectorIcon([Glyph](QPainter& p, QIcon::Mode mode) {
+        if (mode == QIcon::Disabled)
+            p.setOpacity(0.35);
+        DrawGlyph(p, Glyph);
+    });
 }
