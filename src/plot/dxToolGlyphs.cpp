@@ -38,6 +38,12 @@ void DrawGlyph(QPainter& p, TToolGlyph g)
         p.drawLine(to, to - 3 * d + 2.5 * n);
         p.drawLine(to, to - 3 * d - 2.5 * n);
     };
+    // Arrows from the middle of a and b out to both.
+    auto doubleArrow = [&](QPointF a, QPointF b) {
+        const QPointF middle = (a + b) / 2;
+        arrow(middle, a);
+        arrow(middle, b);
+    };
     switch (g) {
     case TToolGlyph::HairCross:
         pen(Ink, 1.6);
@@ -77,23 +83,20 @@ void DrawGlyph(QPainter& p, TToolGlyph g)
         p.drawLine(QPointF(5, 3), QPointF(5, 21));
         p.drawLine(QPointF(19, 3), QPointF(19, 21));
         pen(Accent, 1.6);
-        arrow(QPointF(12, 12), QPointF(6.5, 12));
-        arrow(QPointF(12, 12), QPointF(17.5, 12));
+        doubleArrow(QPointF(6.5, 12), QPointF(17.5, 12));
         break;
     case TToolGlyph::AutoScale:
         pen(CurveInk, 1.8);
         wave(0);
         pen(Accent, 1.6);
-        arrow(QPointF(21, 12), QPointF(21, 2.5));
-        arrow(QPointF(21, 12), QPointF(21, 21.5));
+        doubleArrow(QPointF(21, 2.5), QPointF(21, 21.5));
         break;
     case TToolGlyph::Capture:
         pen(Ink, 1.6);
         p.drawLine(QPointF(4, 3), QPointF(20, 3));
         p.drawLine(QPointF(4, 21), QPointF(20, 21));
         pen(Accent, 1.8);
-        arrow(QPointF(12, 12), QPointF(12, 5));
-        arrow(QPointF(12, 12), QPointF(12, 19));
+        doubleArrow(QPointF(12, 5), QPointF(12, 19));
         break;
     case TToolGlyph::ValueBar:
         pen(Ink, 1.5);
