@@ -235,7 +235,8 @@ TEST(PlotPaint, LabelPatternsMatchWhatAnOwnerDrawnAxisWouldWrite)
     for (auto [scale, min, max, pattern] : {std::tuple{sclLinLog, 0.00001f, 10.0f, "#E+00"},
                                             std::tuple{sclLinLin, -0.0004f, 0.0004f, "#.##E-00"},
                                             std::tuple{sclLinLin, -140.0f, 0.0f, "0.00"}}) {
-        auto render = [&](bool owner) {
+        // Copies of the bindings: clang 14 lets no lambda capture a structured binding.
+        auto render = [scale = scale, min = min, max = max, pattern = pattern](bool owner) {
             TDXHistographInt h;
             h.resize(400, 300);
             h.setGridScale(scale);
