@@ -2,6 +2,7 @@
 // one hit test, no repaint.
 
 #include "AllocCounter.h"
+#include "MainWindowPlot.h"
 #include "QtBenchSupport.h"
 #include "dxColorhis.h"
 #include "dxHisto.h"
@@ -11,7 +12,6 @@
 #include <QMimeData>
 #include <benchmark/benchmark.h>
 
-#include <random>
 #include <string>
 #include <vector>
 
@@ -19,34 +19,11 @@ namespace {
 
 using quillex::bench::AllocationCount;
 
-// The main window's plot: 845 x 248, gaps 60/0/10/20, one green dtData series, grid on.
+// The main window's plot with the grid on.
 void Configure(TDXHistographInt& h)
 {
-    h.resize(845, 248);
-    h.setColor(clMenuBar);
-    h.setBkColor(clBlack);
-    h.setGapLeft(60);
-    h.setGapRight(0);
-    h.setGapTop(10);
-    h.setGapBottom(20);
-    h.setViewYMin(-140);
-    h.setViewYMax(0.1f);
-    h.setViewYGap(10);
-    h.setViewXNominalMax(40000);
-    h.setViewXCurrentMax(40000);
-    h.setViewXGap(5000);
-    h.setSeries({50688, 0, 0});
+    quillex::bench::ConfigureMainWindowPlot(h);
     h.setGridVisible(grdBoth);
-}
-
-std::vector<float> Spectrum(int n)
-{
-    std::mt19937 rng(1);
-    std::normal_distribution<float> noise(0.0f, 3.0f);
-    std::vector<float> d(n);
-    for (int i = 0; i < n; ++i)
-        d[i] = -110.0f + noise(rng) + (i % 61 == 0 ? 50.0f : 0.0f);
-    return d;
 }
 
 // Moves that stay on one element: over the background (away from curve and grid lines) or along
@@ -55,7 +32,7 @@ void RunMoves(benchmark::State& state, QPoint a, QPoint b, int expected)
 {
     TDXHistograph h;
     Configure(h);
-    auto data = Spectrum(4096);
+    auto data = quillex::bench::NoisySpectrum(4096, 1);
     h.SetSeriesData(data.data(), 4096, 1);
     quillex::bench::ShowAndSettle(h);
     const auto mime = ColorMimeData(clRed);
@@ -99,7 +76,7 @@ void BM_DragMove_SameCurve(benchmark::State& state)
     // Pointer on the curve's points at two neighbouring columns of the same series.
     TDXHistograph probe;
     Configure(probe);
-    auto data = Spectrum(4096);
+    auto data = quillex::bench::NoisySpectrum(4096, 1);
     probe.SetSeriesData(data.data(), 4096, 1);
     auto onCurve = [&](int x) {
         const auto n = probe.FindNearestPoint(x, 150);

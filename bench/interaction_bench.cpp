@@ -1,6 +1,7 @@
 // Plot interaction costs on the main window's plot (845 x 248, one 4096-value series).
 
 #include "AllocCounter.h"
+#include "MainWindowPlot.h"
 #include "QtBenchSupport.h"
 #include "dxHisto.h"
 
@@ -9,55 +10,42 @@
 #include <benchmark/benchmark.h>
 
 #include <memory>
-#include <random>
 #include <vector>
 
 namespace {
 
 using quillex::bench::AllocationCount;
+using quillex::bench::ConfigureMainWindowPlot;
+using quillex::bench::NoisySpectrum;
 
-void Configure(TDXHistographInt& h)
-{
-    h.resize(845, 248);
-    h.setColor(clMenuBar);
-    h.setBkColor(clBlack);
-    h.setGapLeft(60);
-    h.setGapRight(0);
-    h.setGapTop(10);
-    h.setGapBottom(20);
-    h.setViewYMin(-140);
-    h.setViewYMax(0.1f);
-    h.setViewYGap(10);
-    h.setViewYDecimals(0);
-    h.setViewXNominalMax(40000);
-    h.setViewXCurrentMax(40000);
-    h.setViewXGap(5000);
-    h.setViewXDecimals(0);
-    h.setSeries({50688, 0, 0});
-    h.setReduceFlicker(true);
-}
+using MoveList = std::vector<std::unique_ptr<QMouseEvent>>;
 
-std::vector<float> Spectrum(int n, unsigned seed)
+// Count pointer moves to the points At(0) .. At(Count - 1), built before measuring.
+template <typename PointAt> MoveList Moves(QWidget& w, int count, Qt::MouseButtons held, PointAt at)
 {
-    std::mt19937 rng(seed);
-    std::normal_distribution<float> noise(0.0f, 3.0f);
-    std::vector<float> d(n);
-    for (int i = 0; i < n; ++i)
-        d[i] = -110.0f + noise(rng) + (i % 61 == 0 ? 50.0f : 0.0f);
-    return d;
-}
-
-// Pointer positions sweeping the plot, built before measuring.
-std::vector<std::unique_ptr<QMouseEvent>> Moves(QWidget& w, int count, Qt::MouseButtons held,
-                                                int yFrom, int yTo)
-{
-    std::vector<std::unique_ptr<QMouseEvent>> out;
+    MoveList out;
     for (int i = 0; i < count; ++i) {
-        const QPointF p(70 + (i * 7) % 760, yFrom + (i * 3) % (yTo - yFrom));
+        const QPointF p = at(i);
         out.push_back(std::make_unique<QMouseEvent>(QEvent::MouseMove, p, w.mapToGlobal(p),
                                                     Qt::NoButton, held, Qt::NoModifier));
     }
     return out;
+}
+
+// Sends the moves in turn, one per iteration, with Qt's screen update after each unless
+// `flush` is false; reports the allocations of the control's handling per move.
+void TimeMoves(benchmark::State& state, QWidget& w, const MoveList& moves, bool flush)
+{
+    std::size_t i = 0;
+    long long allocs = 0;
+    for (auto _ : state) {
+        const long long before = AllocationCount();
+        QApplication::sendEvent(&w, moves[++i % moves.size()].get());
+        allocs += AllocationCount() - before;
+        if (flush)
+            QApplication::processEvents();
+    }
+    state.counters["allocs_per_move"] = double(allocs) / double(state.iterations());
 }
 
 // (a) One measure-mode move. Into the surface: erase, re-snap and draw (a hidden control skips
@@ -65,8 +53,8 @@ std::vector<std::unique_ptr<QMouseEvent>> Moves(QWidget& w, int count, Qt::Mouse
 void MeasureMove(benchmark::State& state, bool shown)
 {
     TDXHistograph h;
-    Configure(h);
-    auto data = Spectrum(4096, 1);
+    ConfigureMainWindowPlot(h);
+    auto data = NoisySpectrum(4096, 1);
     h.SetSeriesData(data.data(), 4096, 1);
     if (shown)
         quillex::bench::ShowAndSettle(h);
@@ -74,39 +62,22 @@ void MeasureMove(benchmark::State& state, bool shown)
         h.RenderNow();
     int events = 0;
     h.OnCrossMove = [&](QObject*, float, float, int, int) { ++events; };
-    auto moves = Moves(h, 512, Qt::NoButton, 15, 220);
+    // Sweeping the plot area.
+    const auto moves = Moves(h, 512, Qt::NoButton,
+                             [](int i) { return QPointF(70 + (i * 7) % 760, 15 + (i * 3) % 205); });
     QApplication::sendEvent(&h, moves[0].get());
     QApplication::processEvents();
-    std::size_t i = 0;
-    long long allocs = 0;
-    for (auto _ : state) {
-        const long long before = AllocationCount();
-        QApplication::sendEvent(&h, moves[++i % moves.size()].get());
-        allocs += AllocationCount() - before;
-        if (shown)
-            QApplication::processEvents();
-    }
-    state.counters["allocs_per_move"] = double(allocs) / double(state.iterations());
+    TimeMoves(state, h, moves, shown);
     benchmark::DoNotOptimize(events);
 }
-
-void BM_MeasureMove_Surface(benchmark::State& state)
-{
-    MeasureMove(state, false);
-}
-BENCHMARK(BM_MeasureMove_Surface)->Unit(benchmark::kMicrosecond);
-
-void BM_MeasureMove_WithScreenUpdate(benchmark::State& state)
-{
-    MeasureMove(state, true);
-}
-BENCHMARK(BM_MeasureMove_WithScreenUpdate)->Unit(benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(MeasureMove, Surface, false)->Unit(benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(MeasureMove, WithScreenUpdate, true)->Unit(benchmark::kMicrosecond);
 
 // Baseline of the screen-update figure: one pass of Qt's event loop with nothing to paint.
 void BM_EventLoopPass_Idle(benchmark::State& state)
 {
     TDXHistograph h;
-    Configure(h);
+    ConfigureMainWindowPlot(h);
     quillex::bench::ShowAndSettle(h);
     for (auto _ : state)
         QApplication::processEvents();
@@ -115,67 +86,40 @@ BENCHMARK(BM_EventLoopPass_Idle)->Unit(benchmark::kMicrosecond);
 
 // (b) One move of a bend of a 4096-sample reference curve, rubber width 30, with Qt's screen
 // update of the strip (and of the value box) unless `flush` is false.
-void ReferenceBend(benchmark::State& state, bool showValues, bool flush = true)
+void ReferenceBend(benchmark::State& state, bool showValues, bool flush)
 {
     TDXHistograph h;
-    Configure(h);
+    ConfigureMainWindowPlot(h);
     h.setSeriesStyle(dtUpperRef);
     h.setShowValues(showValues);
-    auto data = Spectrum(4096, 2);
+    auto data = NoisySpectrum(4096, 2);
     h.SetSeriesData(data.data(), 4096, 1);
     h.setMode(modeUpperRef);
     quillex::bench::ShowAndSettle(h);
     h.OnReferenceMove = [](QObject*, float, float, int, int) {};
-    QMouseEvent press(QEvent::MouseButtonPress, QPointF(420, 120), h.mapToGlobal(QPointF(420, 120)),
-                      Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
+    const QPointF grip(420, 120);
+    QMouseEvent press(QEvent::MouseButtonPress, grip, h.mapToGlobal(grip), Qt::LeftButton,
+                      Qt::LeftButton, Qt::NoModifier);
     QApplication::sendEvent(&h, &press);
-    std::vector<std::unique_ptr<QMouseEvent>> moves;
-    for (int k = 0; k < 64; ++k) {
-        const QPointF p(420, 40 + (k * 5) % 180);
-        moves.push_back(std::make_unique<QMouseEvent>(
-            QEvent::MouseMove, p, h.mapToGlobal(p), Qt::NoButton, Qt::LeftButton, Qt::NoModifier));
-    }
-    std::size_t i = 0;
-    long long allocs = 0;
-    for (auto _ : state) {
-        const long long before = AllocationCount();
-        QApplication::sendEvent(&h, moves[++i % moves.size()].get());
-        allocs += AllocationCount() - before;
-        if (flush)
-            QApplication::processEvents();
-    }
-    state.counters["allocs_per_move"] = double(allocs) / double(state.iterations());
-    QMouseEvent release(QEvent::MouseButtonRelease, QPointF(420, 120),
-                        h.mapToGlobal(QPointF(420, 120)), Qt::LeftButton, Qt::NoButton,
-                        Qt::NoModifier);
+    // Up and down the grip's column.
+    const auto moves =
+        Moves(h, 64, Qt::LeftButton, [](int k) { return QPointF(420, 40 + (k * 5) % 180); });
+    TimeMoves(state, h, moves, flush);
+    QMouseEvent release(QEvent::MouseButtonRelease, grip, h.mapToGlobal(grip), Qt::LeftButton,
+                        Qt::NoButton, Qt::NoModifier);
     QApplication::sendEvent(&h, &release);
 }
-
-void BM_ReferenceBendMove_ValueBox(benchmark::State& state)
-{
-    ReferenceBend(state, true);
-}
-BENCHMARK(BM_ReferenceBendMove_ValueBox)->Unit(benchmark::kMicrosecond);
-
-void BM_ReferenceBendMove_ValueBoxIntoSurface(benchmark::State& state)
-{
-    ReferenceBend(state, true, false);
-}
-BENCHMARK(BM_ReferenceBendMove_ValueBoxIntoSurface)->Unit(benchmark::kMicrosecond);
-
-void BM_ReferenceBendMove_Event(benchmark::State& state)
-{
-    ReferenceBend(state, false);
-}
-BENCHMARK(BM_ReferenceBendMove_Event)->Unit(benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(ReferenceBend, ValueBox, true, true)->Unit(benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(ReferenceBend, ValueBoxIntoSurface, true, false)->Unit(benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(ReferenceBend, Event, false, true)->Unit(benchmark::kMicrosecond);
 
 // (c) RefreshData with a resting cross: the repaint re-snaps, redraws and reports it.
 void RefreshWithCross(benchmark::State& state, bool cross)
 {
     TDXHistograph h;
-    Configure(h);
-    auto a = Spectrum(4096, 1);
-    auto b = Spectrum(4096, 2);
+    ConfigureMainWindowPlot(h);
+    auto a = NoisySpectrum(4096, 1);
+    auto b = NoisySpectrum(4096, 2);
     h.SetSeriesData(a.data(), 4096, 1);
     h.RenderNow();
     int events = 0;
@@ -185,30 +129,10 @@ void RefreshWithCross(benchmark::State& state, bool cross)
                          Qt::NoButton, Qt::NoModifier);
         QApplication::sendEvent(&h, &move);
     }
-    bool flip = false;
-    long long allocs = 0;
-    for (auto _ : state) {
-        flip = !flip;
-        h.AssignSeriesData(flip ? b.data() : a.data(), 4096, 1);
-        const long long before = AllocationCount();
-        h.RefreshData();
-        allocs += AllocationCount() - before;
-        benchmark::DoNotOptimize(h.Surface().constBits());
-    }
-    state.counters["allocs_per_call"] = double(allocs) / double(state.iterations());
+    quillex::bench::TimeRefreshData(state, h, a, b);
     state.counters["events_per_call"] = double(events) / double(state.iterations());
 }
-
-void BM_RefreshData_CrossShown(benchmark::State& state)
-{
-    RefreshWithCross(state, true);
-}
-BENCHMARK(BM_RefreshData_CrossShown)->Unit(benchmark::kMicrosecond);
-
-void BM_RefreshData_NoCross(benchmark::State& state)
-{
-    RefreshWithCross(state, false);
-}
-BENCHMARK(BM_RefreshData_NoCross)->Unit(benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(RefreshWithCross, CrossShown, true)->Unit(benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(RefreshWithCross, NoCross, false)->Unit(benchmark::kMicrosecond);
 
 } // namespace

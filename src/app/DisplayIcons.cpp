@@ -1,15 +1,11 @@
 #include "DisplayIcons.h"
 
-#include <QIconEngine>
+#include "dxToolGlyphs.h"
+
 #include <QPainter>
 #include <QPainterPath>
-#include <QPixmap>
-#include <algorithm>
 
 namespace {
-
-// Shapes are laid out on a 24 x 24 grid and scaled to the target, never a bitmap scaled.
-constexpr double DesignSize = 24.0;
 
 const QColor Ink(32, 32, 32);
 const QColor Trace(0, 150, 0);
@@ -67,57 +63,22 @@ void DrawGrid(QPainter& P, bool Enabled)
     }
 }
 
-class TDisplayIconEngine : public QIconEngine
-{
-public:
-    explicit TDisplayIconEngine(TDisplayIcon Kind) : FKind(Kind) {}
-
-    void paint(QPainter* Painter, const QRect& Rect, QIcon::Mode Mode, QIcon::State) override
-    {
-        const double side = std::min(Rect.width(), Rect.height());
-        if (side <= 0)
-            return;
-        Painter->save();
-        Painter->setRenderHint(QPainter::Antialiasing);
-        Painter->translate(Rect.x() + (Rect.width() - side) / 2.0,
-                           Rect.y() + (Rect.height() - side) / 2.0);
-        Painter->scale(side / DesignSize, side / DesignSize);
-        const bool enabled = Mode != QIcon::Disabled;
-        switch (FKind) {
-        case TDisplayIcon::Clear:
-            DrawClear(*Painter, enabled);
-            break;
-        case TDisplayIcon::Copy:
-            DrawCopy(*Painter, enabled);
-            break;
-        case TDisplayIcon::Grid:
-            DrawGrid(*Painter, enabled);
-            break;
-        }
-        Painter->restore();
-    }
-
-    // Qt asks for the size in device pixels when the screen is scaled.
-    QPixmap pixmap(const QSize& Size, QIcon::Mode Mode, QIcon::State State) override
-    {
-        QPixmap picture(Size);
-        picture.fill(Qt::transparent);
-        QPainter painter(&picture);
-        paint(&painter, QRect(QPoint(0, 0), Size), Mode, State);
-        return picture;
-    }
-
-    QSize actualSize(const QSize& Size, QIcon::Mode, QIcon::State) override { return Size; }
-    QIconEngine* clone() const override { return new TDisplayIconEngine(FKind); }
-    QString key() const override { return QStringLiteral("TDisplayIconEngine"); }
-
-private:
-    TDisplayIcon FKind;
-};
-
 } // namespace
 
 QIcon DisplayIcon(TDisplayIcon Kind)
 {
-    return QIcon(new TDisplayIconEngine(Kind));
+    return VectorIcon([Kind](QPainter& P, QIcon::Mode Mode) {
+        const bool enabled = Mode != QIcon::Disabled;
+        switch (Kind) {
+        case TDisplayIcon::Clear:
+            DrawClear(P, enabled);
+            break;
+        case TDisplayIcon::Copy:
+            DrawCopy(P, enabled);
+            break;
+        case TDisplayIcon::Grid:
+            DrawGrid(P, enabled);
+            break;
+        }
+    });
 }

@@ -5,5 +5,6 @@
 // The pictures of the display buttons beside the plot.
 enum class TDisplayIcon { Clear, Copy, Grid };
 
-// Drawn in code at whatever pixel size Qt asks for, so they stay sharp at every scale.
+// Drawn in code (the plot's vector icons) at whatever pixel size Qt asks for, so they stay sharp
+// at every scale.
 QIcon DisplayIcon(TDisplayIcon Kind);

@@ -6,6 +6,7 @@
 #include <QPixmap>
 #include <algorithm>
 #include <cmath>
+#include <utility>
 
 namespace {
 
@@ -36,6 +37,12 @@ void DrawGlyph(QPainter& p, TToolGlyph g)
         const QPointF n(-d.y(), d.x());
         p.drawLine(to, to - 3 * d + 2.5 * n);
         p.drawLine(to, to - 3 * d - 2.5 * n);
+    };
+    // Arrows from the middle of a and b out to both.
+    auto doubleArrow = [&](QPointF a, QPointF b) {
+        const QPointF middle = (a + b) / 2;
+        arrow(middle, a);
+        arrow(middle, b);
     };
     switch (g) {
     case TToolGlyph::HairCross:
@@ -76,23 +83,20 @@ void DrawGlyph(QPainter& p, TToolGlyph g)
         p.drawLine(QPointF(5, 3), QPointF(5, 21));
         p.drawLine(QPointF(19, 3), QPointF(19, 21));
         pen(Accent, 1.6);
-        arrow(QPointF(12, 12), QPointF(6.5, 12));
-        arrow(QPointF(12, 12), QPointF(17.5, 12));
+        doubleArrow(QPointF(6.5, 12), QPointF(17.5, 12));
         break;
     case TToolGlyph::AutoScale:
         pen(CurveInk, 1.8);
         wave(0);
         pen(Accent, 1.6);
-        arrow(QPointF(21, 12), QPointF(21, 2.5));
-        arrow(QPointF(21, 12), QPointF(21, 21.5));
+        doubleArrow(QPointF(21, 2.5), QPointF(21, 21.5));
         break;
     case TToolGlyph::Capture:
         pen(Ink, 1.6);
         p.drawLine(QPointF(4, 3), QPointF(20, 3));
         p.drawLine(QPointF(4, 21), QPointF(20, 21));
         pen(Accent, 1.8);
-        arrow(QPointF(12, 12), QPointF(12, 5));
-        arrow(QPointF(12, 12), QPointF(12, 19));
+        doubleArrow(QPointF(12, 5), QPointF(12, 19));
         break;
     case TToolGlyph::ValueBar:
         pen(Ink, 1.5);
@@ -131,25 +135,29 @@ void DrawGlyph(QPainter& p, TToolGlyph g)
     }
 }
 
-class GlyphEngine : public QIconEngine
+class VectorIconEngine : public QIconEngine
 {
 public:
-    explicit GlyphEngine(TToolGlyph g) : m_glyph(g) {}
+    explicit VectorIconEngine(std::function<void(QPainter&, QIcon::Mode)> Draw)
+        : m_draw(std::move(Draw))
+    {
+    }
 
     void paint(QPainter* painter, const QRect& rect, QIcon::Mode mode, QIcon::State) override
     {
+        const double side = std::min(rect.width(), rect.height());
+        if (side <= 0)
+            return;
         painter->save();
         painter->setRenderHint(QPainter::Antialiasing);
-        const double side = std::min(rect.width(), rect.height());
         painter->translate(rect.x() + (rect.width() - side) / 2.0,
                            rect.y() + (rect.height() - side) / 2.0);
         painter->scale(side / 24.0, side / 24.0);
-        if (mode == QIcon::Disabled)
-            painter->setOpacity(0.35);
-        DrawGlyph(*painter, m_glyph);
+        m_draw(*painter, mode);
         painter->restore();
     }
 
+    // Qt asks for the size in device pixels when the screen is scaled.
     QPixmap pixmap(const QSize& size, QIcon::Mode mode, QIcon::State state) override
     {
         QPixmap pm(size);
@@ -159,15 +167,24 @@ public:
         return pm;
     }
 
-    QIconEngine* clone() const override { return new GlyphEngine(m_glyph); }
+    QIconEngine* clone() const override { return new VectorIconEngine(m_draw); }
 
 private:
-    TToolGlyph m_glyph;
+    std::function<void(QPainter&, QIcon::Mode)> m_draw;
 };
 
 } // namespace
 
+QIcon VectorIcon(std::function<void(QPainter&, QIcon::Mode)> Draw)
+{
+    return QIcon(new VectorIconEngine(std::move(Draw)));
+}
+
 QIcon ToolGlyphIcon(TToolGlyph Glyph)
 {
-    return QIcon(new GlyphEngine(Glyph));
+    return VectorIcon([Glyph](QPainter& p, QIcon::Mode mode) {
+        if (mode == QIcon::Disabled)
+            p.setOpacity(0.35);
+        DrawGlyph(p, Glyph);
+    });
 }

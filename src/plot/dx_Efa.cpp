@@ -31,7 +31,7 @@ QSpinBox* DecimalsUpDown(QWidget* parent, const char* spinName, const char* edit
 
 } // namespace
 
-TFormAxis::TFormAxis(QWidget* parent) : QDialog(parent)
+TFormAxis::TFormAxis(QWidget* parent) : TPlotDialog(parent)
 {
     setObjectName(QStringLiteral("FormAxis"));
     setWindowTitle(QStringLiteral("Axis definition"));
@@ -63,15 +63,11 @@ TFormAxis::TFormAxis(QWidget* parent) : QDialog(parent)
     EYDecimals = DecimalsUpDown(yBox, "EYDecimals", "Edit1");
     Edit1 = EYDecimals->findChild<QLineEdit*>();
 
-    Cancel = new QPushButton(QStringLiteral("Cancel"), this);
+    Cancel = CloseButton(QStringLiteral("Cancel"), QRect(8, 296, 89, 25), false);
     Cancel->setObjectName(QStringLiteral("Cancel"));
-    Cancel->setGeometry(8, 296, 89, 25);
     Cancel->setAutoDefault(false);
-    OKButton = new QPushButton(QStringLiteral("OK"), this);
-    OKButton->setGeometry(120, 296, 89, 25);
+    OKButton = CloseButton(QStringLiteral("OK"), QRect(120, 296, 89, 25), true);
     OKButton->setAutoDefault(false);
-    connect(OKButton, &QPushButton::clicked, this, &QDialog::accept);
-    connect(Cancel, &QPushButton::clicked, this, &QDialog::reject);
 
     for (EditId id : {eXMin, eXMax, eXGap, eYMin, eYMax, eYGap})
         connect(Edit(id), &QLineEdit::editingFinished, this, [this, id] { ApplyEdit(id); });
@@ -153,46 +149,40 @@ void TFormAxis::ApplyEdit(EditId Id)
     }
 }
 
-void TFormAxis::showEvent(QShowEvent* event)
+void TFormAxis::Load()
 {
-    if (m_histo) {
-        // Filling the fields must not write anything back before the values are saved.
-        const QSignalBlocker bx(EXDecimals), by(EYDecimals);
-        EXMin->setText(ValueText(m_histo->ViewXNominalMin()));
-        EXMax->setText(ValueText(m_histo->ViewXNominalMax()));
-        EXGap->setText(ValueText(m_histo->ViewXGap()));
-        EXDecimals->setValue(m_histo->ViewXDecimals());
-        EYMin->setText(ValueText(m_histo->ViewYMin()));
-        EYMax->setText(ValueText(m_histo->ViewYMax()));
-        EYGap->setText(ValueText(m_histo->ViewYGap()));
-        EYDecimals->setValue(m_histo->ViewYDecimals());
-        m_saved.XNominalMin = m_histo->ViewXNominalMin();
-        m_saved.XNominalMax = m_histo->ViewXNominalMax();
-        m_saved.XGap = m_histo->ViewXGap();
-        m_saved.XCurrentMin = m_histo->ViewXCurrentMin();
-        m_saved.XCurrentMax = m_histo->ViewXCurrentMax();
-        m_saved.YMin = m_histo->ViewYMin();
-        m_saved.YMax = m_histo->ViewYMax();
-        m_saved.YGap = m_histo->ViewYGap();
-        m_saved.XDecimals = m_histo->ViewXDecimals();
-        m_saved.YDecimals = m_histo->ViewYDecimals();
-    }
-    QDialog::showEvent(event);
+    // Filling the fields must not write anything back before the values are saved.
+    const QSignalBlocker bx(EXDecimals), by(EYDecimals);
+    EXMin->setText(ValueText(m_histo->ViewXNominalMin()));
+    EXMax->setText(ValueText(m_histo->ViewXNominalMax()));
+    EXGap->setText(ValueText(m_histo->ViewXGap()));
+    EXDecimals->setValue(m_histo->ViewXDecimals());
+    EYMin->setText(ValueText(m_histo->ViewYMin()));
+    EYMax->setText(ValueText(m_histo->ViewYMax()));
+    EYGap->setText(ValueText(m_histo->ViewYGap()));
+    EYDecimals->setValue(m_histo->ViewYDecimals());
+    m_saved.XNominalMin = m_histo->ViewXNominalMin();
+    m_saved.XNominalMax = m_histo->ViewXNominalMax();
+    m_saved.XGap = m_histo->ViewXGap();
+    m_saved.XCurrentMin = m_histo->ViewXCurrentMin();
+    m_saved.XCurrentMax = m_histo->ViewXCurrentMax();
+    m_saved.YMin = m_histo->ViewYMin();
+    m_saved.YMax = m_histo->ViewYMax();
+    m_saved.YGap = m_histo->ViewYGap();
+    m_saved.XDecimals = m_histo->ViewXDecimals();
+    m_saved.YDecimals = m_histo->ViewYDecimals();
 }
 
-void TFormAxis::done(int Result)
+void TFormAxis::Restore()
 {
-    if (Result == QDialog::Rejected && m_histo) {
-        m_histo->setViewXNominalMin(m_saved.XNominalMin);
-        m_histo->setViewXCurrentMin(m_saved.XCurrentMin);
-        m_histo->setViewXNominalMax(m_saved.XNominalMax);
-        m_histo->setViewXCurrentMax(m_saved.XCurrentMax);
-        m_histo->setViewXGap(m_saved.XGap);
-        m_histo->setViewXDecimals(m_saved.XDecimals);
-        m_histo->setViewYMin(m_saved.YMin);
-        m_histo->setViewYMax(m_saved.YMax);
-        m_histo->setViewYGap(m_saved.YGap);
-        m_histo->setViewYDecimals(m_saved.YDecimals);
-    }
-    QDialog::done(Result);
+    m_histo->setViewXNominalMin(m_saved.XNominalMin);
+    m_histo->setViewXCurrentMin(m_saved.XCurrentMin);
+    m_histo->setViewXNominalMax(m_saved.XNominalMax);
+    m_histo->setViewXCurrentMax(m_saved.XCurrentMax);
+    m_histo->setViewXGap(m_saved.XGap);
+    m_histo->setViewXDecimals(m_saved.XDecimals);
+    m_histo->setViewYMin(m_saved.YMin);
+    m_histo->setViewYMax(m_saved.YMax);
+    m_histo->setViewYGap(m_saved.YGap);
+    m_histo->setViewYDecimals(m_saved.YDecimals);
 }

@@ -1,24 +1,19 @@
 #pragma once
 
-#include "dxHistoInt.h"
-
-#include <QDialog>
+#include "dxPlotDialog.h"
 
 class QLineEdit;
 class QPushButton;
 class QSpinBox;
 
 // View ranges, grid steps and label decimals of a plot. A number is applied when its edit is
-// left (either ',' or '.' as separator); any other text shows the current value again. Cancel or
-// the close box write back what the plot had when the dialog was shown.
-class TFormAxis : public QDialog
+// left (either ',' or '.' as separator); any other text shows the current value again.
+class TFormAxis : public TPlotDialog
 {
     Q_OBJECT
 
 public:
     explicit TFormAxis(QWidget* parent = nullptr);
-
-    void SetHisto(TDXHistographInt* Histo) { m_histo = Histo; }
 
     // The 7-digit text an edit shows for a value, with the locale's decimal separator.
     static QString ValueText(double Value);
@@ -36,10 +31,9 @@ public:
     QPushButton* OKButton;
     QPushButton* Cancel;
 
-    void done(int Result) override;
-
 protected:
-    void showEvent(QShowEvent* event) override;
+    void Load() override;
+    void Restore() override;
 
 private:
     enum EditId { eXMin, eXMax, eXGap, eYMin, eYMax, eYGap };
@@ -47,7 +41,6 @@ private:
     float CurrentValue(EditId Id) const;
     QLineEdit* Edit(EditId Id) const;
 
-    TDXHistographInt* m_histo = nullptr;
     struct Saved
     {
         float XNominalMin = 0, XNominalMax = 0, XGap = 0, XCurrentMin = 0, XCurrentMax = 0;

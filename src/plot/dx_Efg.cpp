@@ -79,7 +79,7 @@ void TLineStyleBox::paintEvent(QPaintEvent*)
         DrawItem(p, field.adjusted(1, 1, -1, -1), currentIndex());
 }
 
-TFormGrid::TFormGrid(QWidget* parent) : QDialog(parent)
+TFormGrid::TFormGrid(QWidget* parent) : TPlotDialog(parent)
 {
     setObjectName(QStringLiteral("FormGrid"));
     setWindowTitle(QStringLiteral("Grid"));
@@ -103,14 +103,10 @@ TFormGrid::TFormGrid(QWidget* parent) : QDialog(parent)
     CBLineStyle->setObjectName(QStringLiteral("CBLineStyle"));
     CBLineStyle->setGeometry(16, 112, 153, 22);
 
-    CancelButton = new QPushButton(QStringLiteral("Cancel"), this);
-    CancelButton->setGeometry(8, 160, 89, 25);
+    CancelButton = CloseButton(QStringLiteral("Cancel"), QRect(8, 160, 89, 25), false);
     CancelButton->setAutoDefault(false);
-    OKButton = new QPushButton(QStringLiteral("OK"), this);
-    OKButton->setGeometry(104, 159, 89, 25);
+    OKButton = CloseButton(QStringLiteral("OK"), QRect(104, 159, 89, 25), true);
     OKButton->setDefault(true);
-    connect(OKButton, &QPushButton::clicked, this, &QDialog::accept);
-    connect(CancelButton, &QPushButton::clicked, this, &QDialog::reject);
 
     connect(CBGridVisible, &QCheckBox::toggled, this, [this](bool checked) {
         if (m_histo)
@@ -126,29 +122,23 @@ TFormGrid::TFormGrid(QWidget* parent) : QDialog(parent)
     });
 }
 
-void TFormGrid::showEvent(QShowEvent* event)
+void TFormGrid::Load()
 {
-    if (m_histo) {
-        m_savedLineStyle = m_histo->GridLineStyle();
-        m_savedVisible = m_histo->GridVisible();
-        m_savedScale = m_histo->GridScale();
-        CBScale->setCurrentIndex(m_histo->GridScale());
-        CBLineStyle->setCurrentIndex(m_histo->GridLineStyle());
-        // The box has one state for all grids: opening the dialog shows a partial grid as the
-        // full grid, which Cancel takes back.
-        const bool visible = m_histo->GridVisible() != grdNone;
-        CBGridVisible->setChecked(visible);
-        m_histo->setGridVisible(visible ? grdBoth : grdNone);
-    }
-    QDialog::showEvent(event);
+    m_savedLineStyle = m_histo->GridLineStyle();
+    m_savedVisible = m_histo->GridVisible();
+    m_savedScale = m_histo->GridScale();
+    CBScale->setCurrentIndex(m_histo->GridScale());
+    CBLineStyle->setCurrentIndex(m_histo->GridLineStyle());
+    // The box has one state for all grids: opening the dialog shows a partial grid as the full
+    // grid, which Cancel takes back.
+    const bool visible = m_histo->GridVisible() != grdNone;
+    CBGridVisible->setChecked(visible);
+    m_histo->setGridVisible(visible ? grdBoth : grdNone);
 }
 
-void TFormGrid::done(int Result)
+void TFormGrid::Restore()
 {
-    if (Result == QDialog::Rejected && m_histo) {
-        m_histo->setGridLineStyle(m_savedLineStyle);
-        m_histo->setGridVisible(m_savedVisible);
-        m_histo->setGridScale(m_savedScale);
-    }
-    QDialog::done(Result);
+    m_histo->setGridLineStyle(m_savedLineStyle);
+    m_histo->setGridVisible(m_savedVisible);
+    m_histo->setGridScale(m_savedScale);
 }

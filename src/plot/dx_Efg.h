@@ -1,9 +1,8 @@
 #pragma once
 
-#include "dxHistoInt.h"
+#include "dxPlotDialog.h"
 
 #include <QComboBox>
-#include <QDialog>
 
 class QCheckBox;
 class QPushButton;
@@ -25,16 +24,13 @@ protected:
     void paintEvent(QPaintEvent* event) override;
 };
 
-// Grid visibility, axis scaling and grid line style of a plot, previewed live; Cancel or the
-// close box write back what the plot had when the dialog was shown.
-class TFormGrid : public QDialog
+// Grid visibility, axis scaling and grid line style of a plot, previewed live.
+class TFormGrid : public TPlotDialog
 {
     Q_OBJECT
 
 public:
     explicit TFormGrid(QWidget* parent = nullptr);
-
-    void SetHisto(TDXHistographInt* Histo) { m_histo = Histo; }
 
     QCheckBox* CBGridVisible;
     QComboBox* CBScale;
@@ -42,13 +38,11 @@ public:
     QPushButton* OKButton;
     QPushButton* CancelButton;
 
-    void done(int Result) override;
-
 protected:
-    void showEvent(QShowEvent* event) override;
+    void Load() override;
+    void Restore() override;
 
 private:
-    TDXHistographInt* m_histo = nullptr;
     TPenStyle m_savedLineStyle = psSolid;
     TDXGrdVisible m_savedVisible = grdNone;
     TDXGrdScale m_savedScale = sclLinLin;

@@ -8,7 +8,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 
-TFormTitle::TFormTitle(QWidget* parent) : QDialog(parent)
+TFormTitle::TFormTitle(QWidget* parent) : TPlotDialog(parent)
 {
     setObjectName(QStringLiteral("FormTitle"));
     setWindowTitle(QStringLiteral("Labeling"));
@@ -36,12 +36,8 @@ TFormTitle::TFormTitle(QWidget* parent) : QDialog(parent)
     row(116, "X-axis:", nullptr, &ButtonXAxis, "", "ButtonXAxis");
     row(140, "Y-axis:", nullptr, &ButtonYAxis, "", "ButtonYAxis");
 
-    OKButton = new QPushButton(QStringLiteral("OK"), this);
-    OKButton->setGeometry(232, 184, 89, 25);
-    CancelButton = new QPushButton(QStringLiteral("Cancel"), this);
-    CancelButton->setGeometry(8, 184, 89, 25);
-    connect(OKButton, &QPushButton::clicked, this, &QDialog::accept);
-    connect(CancelButton, &QPushButton::clicked, this, &QDialog::reject);
+    OKButton = CloseButton(QStringLiteral("OK"), QRect(232, 184, 89, 25), true);
+    CancelButton = CloseButton(QStringLiteral("Cancel"), QRect(8, 184, 89, 25), false);
 
     auto title = [this](QLineEdit* edit, void (TDXHistographInt::*setter)(const QString&)) {
         connect(edit, &QLineEdit::textChanged, this, [this, setter](const QString& text) {
@@ -66,21 +62,18 @@ TFormTitle::TFormTitle(QWidget* parent) : QDialog(parent)
     font(ButtonYAxis, TDXHistographInt::fiYAxis, false);
 }
 
-void TFormTitle::showEvent(QShowEvent* event)
+void TFormTitle::Load()
 {
-    if (m_histo) {
-        m_savedTitles = {m_histo->TitleBottom(), m_histo->TitleTop(), m_histo->TitleLeft(),
-                         m_histo->TitleRight()};
-        for (int id = 0; id < 6; ++id) {
-            m_savedFonts[id] = FontOf(static_cast<FontId>(id));
-            m_savedColors[id] = m_histo->FontColor(static_cast<FontId>(id));
-        }
-        ELeft->setText(m_histo->TitleLeft());
-        ERight->setText(m_histo->TitleRight());
-        ETop->setText(m_histo->TitleTop());
-        EBottom->setText(m_histo->TitleBottom());
+    m_savedTitles = {m_histo->TitleBottom(), m_histo->TitleTop(), m_histo->TitleLeft(),
+                     m_histo->TitleRight()};
+    for (int id = 0; id < 6; ++id) {
+        m_savedFonts[id] = FontOf(static_cast<FontId>(id));
+        m_savedColors[id] = m_histo->FontColor(static_cast<FontId>(id));
     }
-    QDialog::showEvent(event);
+    ELeft->setText(m_histo->TitleLeft());
+    ERight->setText(m_histo->TitleRight());
+    ETop->setText(m_histo->TitleTop());
+    EBottom->setText(m_histo->TitleBottom());
 }
 
 QFont TFormTitle::FontOf(FontId Id) const
@@ -145,19 +138,16 @@ void TFormTitle::ChooseFont(FontId Id, bool ScalableOnly)
         SetFont(Id, font);
 }
 
-void TFormTitle::done(int Result)
+void TFormTitle::Restore()
 {
-    if (Result == QDialog::Rejected && m_histo) {
-        m_histo->setTitleBottom(m_savedTitles[0]);
-        m_histo->setTitleTop(m_savedTitles[1]);
-        m_histo->setTitleLeft(m_savedTitles[2]);
-        m_histo->setTitleRight(m_savedTitles[3]);
-        for (FontId id : {TDXHistographInt::fiTitleBottom, TDXHistographInt::fiTitleTop,
-                          TDXHistographInt::fiTitleLeft, TDXHistographInt::fiTitleRight,
-                          TDXHistographInt::fiXAxis, TDXHistographInt::fiYAxis}) {
-            SetFont(id, m_savedFonts[id]);
-            m_histo->setFontColor(id, m_savedColors[id]);
-        }
+    m_histo->setTitleBottom(m_savedTitles[0]);
+    m_histo->setTitleTop(m_savedTitles[1]);
+    m_histo->setTitleLeft(m_savedTitles[2]);
+    m_histo->setTitleRight(m_savedTitles[3]);
+    for (FontId id : {TDXHistographInt::fiTitleBottom, TDXHistographInt::fiTitleTop,
+                      TDXHistographInt::fiTitleLeft, TDXHistographInt::fiTitleRight,
+                      TDXHistographInt::fiXAxis, TDXHistographInt::fiYAxis}) {
+        SetFont(id, m_savedFonts[id]);
+        m_histo->setFontColor(id, m_savedColors[id]);
     }
-    QDialog::done(Result);
 }

@@ -1,24 +1,20 @@
 #pragma once
 
-#include "dxHistoInt.h"
+#include "dxPlotDialog.h"
 
-#include <QDialog>
 #include <array>
 #include <functional>
 
 class QLineEdit;
 class QPushButton;
 
-// Titles and fonts of a plot. Every edit reaches the plot at once; Cancel or the close box
-// write back what the plot had when the dialog was shown.
-class TFormTitle : public QDialog
+// Titles and fonts of a plot. Every edit reaches the plot at once.
+class TFormTitle : public TPlotDialog
 {
     Q_OBJECT
 
 public:
     explicit TFormTitle(QWidget* parent = nullptr);
-
-    void SetHisto(TDXHistographInt* Histo) { m_histo = Histo; }
 
     // Lets the user pick a font starting from `Font`; false when cancelled. ScalableOnly offers
     // only scalable fonts (the rotated side titles). Empty: the platform's font dialog.
@@ -37,10 +33,9 @@ public:
     QPushButton* OKButton;
     QPushButton* CancelButton;
 
-    void done(int Result) override;
-
 protected:
-    void showEvent(QShowEvent* event) override;
+    void Load() override;
+    void Restore() override;
 
 private:
     using FontId = TDXHistographInt::TDXFontId;
@@ -48,7 +43,6 @@ private:
     QFont FontOf(FontId Id) const;
     void SetFont(FontId Id, const QFont& Font);
 
-    TDXHistographInt* m_histo = nullptr;
     std::array<QString, 4> m_savedTitles; // bottom, top, left, right
     std::array<QFont, 6> m_savedFonts;    // by font id
     std::array<TColor, 6> m_savedColors;

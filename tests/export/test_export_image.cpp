@@ -2,18 +2,11 @@
 
 #include "ExportImage.h"
 
-#include <QTemporaryDir>
 #include <filesystem>
 
 namespace {
 
-class ExportImageTest : public ::testing::Test
-{
-protected:
-    void SetUp() override { ASSERT_TRUE(Dir.isValid()); }
-    QString Path(const char* Name) const { return Dir.filePath(QString::fromLatin1(Name)); }
-    QTemporaryDir Dir;
-};
+using ExportImageTest = ExportFolderTest;
 
 // Columns of Row whose pixels are the palette's last entry (pure red: at or above the
 // level scale's maximum), relative to the waterfall's left edge.
@@ -35,11 +28,9 @@ std::vector<int> RedColumns(const QImage& Image, const QRect& Fall, int Row)
 // first bin, mirrored (N-1-bin) when the spectrum is inverted.
 TEST_F(ExportImageTest, HeightAfterFoldingAndCarrierColumns)
 {
-    TRecordingSpec spec;
-    spec.N = 512;
-    spec.Frames = 600;
-    spec.Carriers = {{200, 8192.0}, {300, 8192.0, 300}};
-    WriteBytes(Path("c.spk"), MakeRecordingBytes(spec));
+    WriteBytes(Path("c.spk"),
+               MakeRecordingBytes(
+                   {.N = 512, .Frames = 600, .Carriers = {{200, 8192.0}, {300, 8192.0, 300}}}));
 
     for (const bool inverted : {false, true}) {
         SCOPED_TRACE(inverted ? "inverted" : "upright");
@@ -83,16 +74,13 @@ TEST_F(ExportImageTest, HeightAfterFoldingAndCarrierColumns)
 // the date. Labels that would overlap are left out.
 TEST_F(ExportImageTest, TimeLabelsWhereTheStampsAre)
 {
-    TRecordingSpec spec;
-    spec.N = 256;
-    spec.Frames = 300;
     const double start = quillex::EncodeDateTime(2026, 12, 6, 23, 59, 57);
     // Labels every 50 frames, one second apart, and one 2 frames after the first (too
     // close to show).
-    spec.Stamp = [&](int64_t f) {
+    const auto stamp = [&](int64_t f) {
         return f % 50 == 0 || f == 2 ? start + double(f / 50) / 86400.0 : 0.0;
     };
-    WriteBytes(Path("t.spk"), MakeRecordingBytes(spec));
+    WriteBytes(Path("t.spk"), MakeRecordingBytes({.N = 256, .Frames = 300, .Stamp = stamp}));
     const TRun run = RunExport({Path("t.spk"), "--png", Path("t.png"), "--fft-exponent", "8",
                                 "--span-mhz", "5", "--min-dbm", "-200"});
     ASSERT_EQ(run.Code, 0) << run.Err.toStdString();
@@ -135,11 +123,9 @@ TEST_F(ExportImageTest, TimeLabelsWhereTheStampsAre)
 // alone are folded by the threads that transform them, in parts of rows).
 TEST_F(ExportImageTest, FoldingKeepsASingleFrameBurst)
 {
-    TRecordingSpec spec;
-    spec.N = 256;
-    spec.Frames = 45;
-    spec.Carriers = {{40, 2000.0}, {90, 12000.0, 21, 21}};
-    WriteBytes(Path("b.spk"), MakeRecordingBytes(spec));
+    WriteBytes(Path("b.spk"),
+               MakeRecordingBytes(
+                   {.N = 256, .Frames = 45, .Carriers = {{40, 2000.0}, {90, 12000.0, 21, 21}}}));
     for (const auto& [average, fold] :
          {std::pair{"3", 10}, std::pair{"1", 10}, std::pair{"1", 4}}) {
         SCOPED_TRACE(std::string("average ") + average + ", fold " + std::to_string(fold));

@@ -1,6 +1,5 @@
 #include "test_export_support.h"
 
-#include <QTemporaryDir>
 #include <csignal>
 #include <filesystem>
 #include <sys/resource.h>
@@ -9,20 +8,16 @@
 
 namespace {
 
-class ExportProgramTest : public ::testing::Test
+class ExportProgramTest : public ExportFolderTest
 {
 protected:
     void SetUp() override
     {
-        ASSERT_TRUE(Dir.isValid());
-        TRecordingSpec spec;
-        spec.N = 256;
-        spec.Frames = 12;
-        spec.Header = "Offsets:       1.250    -3.0";
-        Good = MakeRecordingBytes(spec);
+        ExportFolderTest::SetUp();
+        Good =
+            MakeRecordingBytes({.N = 256, .Frames = 12, .Header = "Offsets:       1.250    -3.0"});
         WriteBytes(Path("good.spk"), Good);
     }
-    QString Path(const char* Name) const { return Dir.filePath(QString::fromLatin1(Name)); }
     // Every file in the folder but the recordings the test made.
     QStringList Outputs() const
     {
@@ -31,7 +26,6 @@ protected:
         return names;
     }
 
-    QTemporaryDir Dir;
     std::string Good;
 };
 

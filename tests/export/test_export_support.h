@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QTemporaryDir>
 #include <QtGui>
 #include <charconv>
 #include <cmath>
@@ -31,37 +32,37 @@ struct TCarrier
     int64_t From = 0, To = INT64_MAX;
 };
 
-struct TRecordingSpec
+struct TRecordingPlan
 {
     int N = 1024;
     int64_t Frames = 64;
-    std::vector<TCarrier> Carriers;
+    std::vector<TCarrier> Carriers{};
     std::function<double(int64_t Frame)> Stamp = [](int64_t) { return 0.0; };
-    std::string Header; // "Offsets:..." text, or empty for none
+    std::string Header{}; // "Offsets:..." text, or empty for none
 };
 
-inline std::string MakeRecordingBytes(const TRecordingSpec& Spec)
+inline std::string MakeRecordingBytes(const TRecordingPlan& Plan)
 {
     std::string bytes;
-    if (!Spec.Header.empty()) {
-        bytes = Spec.Header;
+    if (!Plan.Header.empty()) {
+        bytes = Plan.Header;
         bytes.resize(quillex::FrameRecordSize, '\0');
     }
     std::vector<int16_t> block(quillex::SampleBlockSamples);
     std::string record(quillex::FrameRecordSize, '\0');
     uint32_t noise = 12345;
     // Frames are numbered by their record in the file, the header being record 0.
-    const int64_t first = Spec.Header.empty() ? 0 : 1;
-    for (int64_t f = first; f < first + Spec.Frames; ++f) {
+    const int64_t first = Plan.Header.empty() ? 0 : 1;
+    for (int64_t f = first; f < first + Plan.Frames; ++f) {
         for (int i = 0; i < quillex::SampleBlockSamples; ++i) {
             noise = noise * 1664525u + 1013904223u;
             double v = double(int(noise >> 24) - 128) / 4.0; // +-32
-            for (const TCarrier& c : Spec.Carriers)
+            for (const TCarrier& c : Plan.Carriers)
                 if (f >= c.From && f <= c.To)
-                    v += c.Amplitude * std::cos(std::numbers::pi * c.Bin * i / Spec.N);
+                    v += c.Amplitude * std::cos(std::numbers::pi * c.Bin * i / Plan.N);
             block[size_t(i)] = static_cast<int16_t>(std::lround(v));
         }
-        quillex::EncodeDataRecord(Spec.Stamp(f), block.data(),
+        quillex::EncodeDataRecord(Plan.Stamp(f), block.data(),
                                   reinterpret_cast<uint8_t*>(record.data()));
         bytes += record;
     }
@@ -72,6 +73,15 @@ inline void WriteBytes(const QString& Path, const std::string& Bytes)
 {
     std::ofstream(Path.toStdString(), std::ios::binary) << Bytes;
 }
+
+// Tests that write recordings and exports into a folder of their own.
+class ExportFolderTest : public ::testing::Test
+{
+protected:
+    void SetUp() override { ASSERT_TRUE(Dir.isValid()); }
+    QString Path(const char* Name) const { return Dir.filePath(QString::fromLatin1(Name)); }
+    QTemporaryDir Dir;
+};
 
 // The export program itself, as a user runs it.
 struct TRun

@@ -36,17 +36,16 @@ protected:
 // same without averaging.
 TEST_F(ExportAgainstWindow, CsvLevelsEqualTheWindowsLevels)
 {
-    TRecordingSpec spec;
-    spec.N = 1024;
-    spec.Frames = 40;
-    spec.Carriers = {{700, 6000.0}, {760, 3000.0, 20}};
-    spec.Header = "Offsets:      -0.500     2.0";
-    spec.Stamp = [](int64_t f) {
+    const auto stamp = [](int64_t f) {
         return f % 10 == 0 ? quillex::EncodeDateTime(2026, 12, 6, 23, 59, 58) + f / 10 / 86400.0
                            : 0.0;
     };
     const QString file = Dir.filePath("carriers.spk");
-    WriteBytes(file, MakeRecordingBytes(spec));
+    WriteBytes(file, MakeRecordingBytes({.N = 1024,
+                                         .Frames = 40,
+                                         .Carriers = {{700, 6000.0}, {760, 3000.0, 20}},
+                                         .Stamp = stamp,
+                                         .Header = "Offsets:      -0.500     2.0"}));
 
     const auto window = PlayInWindow(file, 10, 4, 2, 1, 12000);
     ASSERT_TRUE(Form->CBInverted->isChecked());

@@ -13,18 +13,6 @@ using namespace plottest;
 
 namespace {
 
-// The main window's plot: 845 x 248, gaps 60/10/0/20, -140 .. 0.1 dBm over 0 .. 40000 kHz.
-void MainWindowPlot(TDXHistographInt& h)
-{
-    Layout(h, 845, 248, 60, 10, 0, 20);
-    h.setViewYMin(-140);
-    h.setViewYMax(0.1f);
-    h.setViewYGap(10);
-    h.setViewXNominalMax(40000);
-    h.setViewXCurrentMax(40000);
-    h.setSeries({50688, 0, 0});
-}
-
 std::vector<float> Noise(int n, unsigned seed, float lo, float hi)
 {
     std::mt19937 rng(seed);

@@ -1,7 +1,7 @@
 #pragma once
 
-// Shared helpers of the plot interaction tests: real mouse events sent to the control and a
-// record of the cross notifications.
+// Shared helpers of the plot tests: real mouse events sent to the control, a record of the
+// cross notifications and the plot layouts the tests use.
 
 #include "dxHistoInt.h"
 
@@ -59,6 +59,19 @@ inline void Layout(TDXHistographInt& h, int w, int ht, int gl, int gt, int gr, i
     h.setGapTop(gt);
     h.setGapRight(gr);
     h.setGapBottom(gb);
+}
+
+// The main window's plot: 845 x 248 on black, gaps 60/10/0/20 (left, top, right, bottom),
+// -140 .. 0.1 dBm over 0 .. 40000 kHz, one green series.
+inline void MainWindowPlot(TDXHistographInt& h)
+{
+    Layout(h, 845, 248, 60, 10, 0, 20);
+    h.setViewYMin(-140);
+    h.setViewYMax(0.1f);
+    h.setViewYGap(10);
+    h.setViewXNominalMax(40000);
+    h.setViewXCurrentMax(40000);
+    h.setSeries({50688, 0, 0});
 }
 
 } // namespace plottest

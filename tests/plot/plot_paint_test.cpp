@@ -1,5 +1,6 @@
 #include "dxHisto.h"
 #include "dxSeriesPoints.h"
+#include "plot_interaction_support.h"
 
 #include <QFontMetrics>
 #include <QPainter>
@@ -17,22 +18,11 @@ QRgb Rgb(TColor c)
     return ColorToQColor(c).rgb();
 }
 
-// The main window's plot: 845 x 248, gaps 60/0/10/20, black background, -140 .. 0.1 dBm.
+// The main window's plot with its frame in the menu bar's colour.
 void MainWindowSetup(TDXHistographInt& h)
 {
-    h.resize(845, 248);
+    plottest::MainWindowPlot(h);
     h.setColor(clMenuBar);
-    h.setBkColor(clBlack);
-    h.setGapLeft(60);
-    h.setGapRight(0);
-    h.setGapTop(10);
-    h.setGapBottom(20);
-    h.setViewYMin(-140);
-    h.setViewYMax(0.1f);
-    h.setViewYGap(10);
-    h.setViewXNominalMax(40000);
-    h.setViewXCurrentMax(40000);
-    h.setSeries({50688, 0, 0});
 }
 
 dxplot::SeriesMapping MappingOf(const TDXHistographInt& h, int count)
