@@ -155,6 +155,10 @@ void TForm1::SEFftChange()
     if (FftOutput != nullptr)
         FFT->FreeComplexVector(FftOutput);
     FftOutput = FFT->CreateComplexVector(n);
+    // The plot spreads its n samples evenly from the nominal minimum to the nominal maximum;
+    // bin k lies at k * 40000 / n kHz, so the last one is a bin below 40000. With 40000 as
+    // maximum the cursor read a carrier on bin 512 of 2048 at 10.005 instead of 10.000 MHz.
+    Histo->setViewXNominalMax(static_cast<float>(SpectrumKHz - double(SpectrumKHz) / n));
     UpdateWaterfallGeometry();
 }
 

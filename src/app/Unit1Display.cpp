@@ -70,14 +70,23 @@ void TForm1::HistoYAxis(double Value, QString& Output)
 
 void TForm1::HistoXAxis(double Value, QString& Output)
 {
-    // As many decimals as the frequency offset needs, at most three.
+    // As many decimals as the frequency offset needs, at most three; and as many as the
+    // label itself needs, since a zoomed (or wide) plot puts labels between tenths of a
+    // MHz, which one decimal would show twice ("9.8 9.8 9.9").
     const double offset = FreqOffset;
-    const char* format = "%0.3f";
+    const double mhz = (offset * 1000.0 + Value) / 1000.0;
+    const auto decimalsFor = [](double MHz) {
+        const double kHz = std::nearbyint(MHz * 1000.0);
+        return std::fmod(kHz, 100.0) == 0.0 ? 1 : std::fmod(kHz, 10.0) == 0.0 ? 2 : 3;
+    };
+    int decimals = 3;
     if (quillex::RoundHalfEven(offset * 10.0) % 10 == 0)
-        format = "%0.1f";
+        decimals = 1;
     else if (quillex::RoundHalfEven(offset * 100.0) % 10 == 0)
-        format = "%0.2f";
-    Output = LocalFormat(format, (offset * 1000.0 + Value) / 1000.0);
+        decimals = 2;
+    decimals = std::max(decimals, decimalsFor(mhz));
+    const char* const formats[] = {"%0.1f", "%0.2f", "%0.3f"};
+    Output = LocalFormat(formats[decimals - 1], mhz);
 }
 
 void TForm1::HistoCrossMove(QObject* /*Sender*/, float X, float /*Y*/, int /*Serie*/, int /*Index*/)

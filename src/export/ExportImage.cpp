@@ -133,7 +133,11 @@ void TExportImage::DrawFrequencyAxis(QPainter& P)
         FSettings.Span, FSettings.FreqOffsetMHz,
         [&](const std::string& S) { return metrics.horizontalAdvance(Text(S)); }, FrequencyGap);
     const int textTop = FAxisY + TickLength + LabelGap;
+    // The unit ends before the first label, which a wide offset ("1234.567") pushes
+    // left of the waterfall.
+    int unitRight = FLeft - TickLength - LabelGap - 1;
     int freeFrom = 0;
+    bool labelled = false;
     for (const TFrequencyTick& tick : ticks) {
         const int x = FLeft + tick.X;
         P.drawLine(x, FAxisY + 1, x, FAxisY + TickLength);
@@ -143,11 +147,13 @@ void TExportImage::DrawFrequencyAxis(QPainter& P)
         if (left < freeFrom) // a span too narrow for every label keeps the first ones
             continue;
         P.drawText(left, textTop, w, FLineHeight, Qt::AlignLeft | Qt::AlignTop, text);
+        if (!labelled)
+            unitRight = std::min(unitRight, left - LabelGap);
+        labelled = true;
         freeFrom = left + w + LabelGap;
     }
     const QString unit = QStringLiteral("MHz");
-    P.drawText(0, textTop, FLeft - TickLength - LabelGap - 1, FLineHeight,
-               Qt::AlignRight | Qt::AlignTop, unit);
+    P.drawText(0, textTop, unitRight, FLineHeight, Qt::AlignRight | Qt::AlignTop, unit);
 }
 
 void TExportImage::DrawColourScale(QPainter& P)

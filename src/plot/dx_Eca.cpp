@@ -1,10 +1,13 @@
 #include "dx_Eca.h"
 
+#include <QFontMetrics>
 #include <QFrame>
 #include <QGroupBox>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QScreen>
+#include <algorithm>
+#include <initializer_list>
 
 namespace {
 
@@ -51,6 +54,21 @@ QGroupBox* Group(QWidget* parent, const char* name, const QString& title, const 
     return box;
 }
 
+// Widens the value labels of a box to Needed pixels, and the box with them; returns by how
+// much the box grew.
+int WidenValues(QGroupBox* box, std::initializer_list<QLabel*> values, int Needed)
+{
+    int grow = 0;
+    for (QLabel* label : values)
+        grow = std::max(grow, Needed - label->width());
+    if (grow == 0)
+        return 0;
+    for (QLabel* label : values)
+        label->resize(label->width() + grow, label->height());
+    box->resize(box->width() + grow, box->height());
+    return grow;
+}
+
 } // namespace
 
 TFormCalculateBar::TFormCalculateBar(QWidget* parent)
@@ -95,9 +113,28 @@ TFormCalculateBar::TFormCalculateBar(QWidget* parent)
     Label16 = Delta(GroupBox3, "Label16", 8, 48);
     Label22 = Place(GroupBox3, "Label22", QStringLiteral("Y:"), 19, 53, 0, true);
     deltay = Place(GroupBox3, "deltay", zero, 56, 53, 41);
+    FitValueTexts(panel);
 
     if (const QScreen* screen = QGuiApplication::primaryScreen())
         move(screen->availableGeometry().center() - rect().center());
+}
+
+void TFormCalculateBar::FitValueTexts(QWidget* Panel)
+{
+    // The designed widths suit the designed face only; in a wider one "0.00005988" or
+    // "1.667E+04" would lose their ends and read as other numbers. The widest text four
+    // significant digits can give must fit, so the boxes (and the bar) grow where needed.
+    const QFontMetrics fm(X1->font());
+    int needed = 0;
+    for (const char* widest : {"-0.00008888", "-8.888E-88"})
+        needed = std::max(needed, fm.horizontalAdvance(QString::fromLatin1(widest)) + 1);
+    int shift = WidenValues(GroupBox1, {X1, Y1}, needed);
+    GroupBox2->move(GroupBox2->x() + shift, GroupBox2->y());
+    shift += WidenValues(GroupBox2, {X2, Y2}, needed);
+    GroupBox3->move(GroupBox3->x() + shift, GroupBox3->y());
+    shift += WidenValues(GroupBox3, {invdeltax, deltax, deltay}, needed);
+    setFixedSize(width() + shift, height());
+    Panel->setGeometry(rect());
 }
 
 void TFormCalculateBar::SetCalculateLabelsEnabled(bool Enabled)

@@ -27,4 +27,8 @@ public:
     QLabel *Label13, *Label15, *Label16, *Label17, *Label18, *Label19, *Label22;
     QLabel *Series1, *X1, *Y1, *Series2, *X2, *Y2;
     QLabel *invdeltax, *deltax, *deltay;
+
+private:
+    // Grows the value labels, their boxes and the bar until every value text fits.
+    void FitValueTexts(QWidget* Panel);
 };

@@ -3,6 +3,7 @@
 #include "dx_Eft.h"
 
 #include <QFontDialog>
+#include <QFontInfo>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -132,6 +133,9 @@ void TFormTitle::ChooseFont(FontId Id, bool ScalableOnly)
         QFontDialog::FontDialogOptions options;
         if (ScalableOnly)
             options |= QFontDialog::ScalableFonts;
+        // The dialog lists real families, not aliases such as "Arial": it starts from the
+        // face that is drawn, so that OK without a choice keeps the font's look.
+        font.setFamily(QFontInfo(font).family());
         font = QFontDialog::getFont(&ok, font, this, QStringLiteral("Font"), options);
     }
     if (ok)

@@ -1,6 +1,8 @@
 #include "test_window_support.h"
 
 #include <QTest>
+#include <tuple>
+#include <vector>
 
 #include "SpektroNeu.h"
 #include "dxHisto.h"
@@ -107,6 +109,50 @@ TEST_F(WindowTest, ControlsAndOffsetsTakeEffect)
     }
     Form->HistoCrossMove(Form->Histo, 14200.0f, -80.0f, 1, 100);
     EXPECT_EQ(Form->StatusText(1), "Cursor: 13.200 MHz");
+}
+
+// Labels of a view narrower than the bandwidth's (a zoom of the plot, or a window wide enough
+// for a label per grid line) fall between tenths of a MHz: each shows its own frequency to
+// the kHz, so that no two read the same. The offset still sets the fewest decimals.
+TEST_F(WindowTest, FrequencyLabelsBetweenTenthsShowTheirKilohertz)
+{
+    Start();
+    Form->show();
+    std::vector<std::pair<double, QString>> labels;
+    const auto format = Form->Histo->OnXAxis;
+    Form->Histo->OnXAxis = [&](double Value, QString& Output) {
+        format(Value, Output);
+        labels.emplace_back(Value, Output);
+    };
+    for (const float offset : {0.0f, 0.5f}) {
+        SCOPED_TRACE(offset);
+        Form->FreqOffset = offset;
+        // A band from 9.8 to 10.25 MHz, its grid gap scaled with the span as a zoom does.
+        labels.clear();
+        Form->Histo->setViewXCurrentMin(9800.0f);
+        Form->Histo->setViewXCurrentMax(10250.0f);
+        Form->Histo->setViewXGap(2000.0f * 450.0f / 40000.0f);
+        Form->Histo->RenderNow();
+        ASSERT_GE(labels.size(), 3u);
+        for (std::size_t i = 0; i < labels.size(); ++i) {
+            const double mhz = (offset * 1000.0 + labels[i].first) / 1000.0;
+            bool number = false;
+            EXPECT_NEAR(labels[i].second.toDouble(&number), mhz, 0.0005) << labels[i].second;
+            EXPECT_TRUE(number) << labels[i].second;
+            if (i > 0) {
+                EXPECT_NE(labels[i].second, labels[i - 1].second);
+            }
+        }
+    }
+    QString text;
+    for (const auto& [offset, kHz, label] :
+         {std::tuple{0.0f, 17250.0, "17.25"}, std::tuple{0.0f, 9875.0, "9.875"},
+          std::tuple{0.0f, 17500.0, "17.5"}, std::tuple{0.5f, 17000.0, "17.50"},
+          std::tuple{0.25f, 17000.0, "17.250"}}) {
+        Form->FreqOffset = offset;
+        Form->HistoXAxis(kHz, text);
+        EXPECT_EQ(text, label) << offset << " " << kHz;
+    }
 }
 
 // Typed keys pass digits, sign and both separators; Enter applies both offsets, and a

@@ -3,6 +3,7 @@
 #include "dxHisto.h"
 
 #include <QMouseEvent>
+#include <cmath>
 
 namespace {
 
@@ -49,8 +50,16 @@ TEST_F(WindowTest, CursorReadoutFollowsLiveDataUnderARestingPointer)
         return h.ViewXCurrentMin() +
                (h.ViewXCurrentMax() - h.ViewXCurrentMin()) * double(x - h.GapLeft()) / plotW;
     };
-    const double halfBin = 40000.0 / (Form->FFT->Size() - 1) / 2 + 1e-3;
+    // Bin k lies at k * 40000 / N kHz, so the cursor reads a carrier on a bin at its own
+    // frequency (the last bin is 40000 / N below 40000, not at it).
+    const double binKHz = 40000.0 / Form->FFT->Size();
+    const auto onABin = [&] {
+        const double k = lastX / binKHz;
+        EXPECT_NEAR(k, std::nearbyint(k), 1e-3) << lastX;
+    };
+    const double halfBin = binKHz / 2 + 1e-3;
     EXPECT_NEAR(lastX, underPointer(), halfBin);
+    onABin();
     for (int frame = 1; frame <= 5; ++frame) {
         Form->Timer1Timer();
         EXPECT_EQ(events, 1 + frame);
@@ -63,6 +72,11 @@ TEST_F(WindowTest, CursorReadoutFollowsLiveDataUnderARestingPointer)
     QApplication::processEvents();
     EXPECT_EQ(Form->StatusText(1), cursorText());
     EXPECT_NEAR(lastX, underPointer(), halfBin);
+    onABin();
+    // The right edge of the whole spectrum snaps to the last bin.
+    Form->RGBW->setItemIndex(3);
+    MovePointer(h, h.width() - h.GapRight(), h.height() / 2);
+    EXPECT_FLOAT_EQ(lastX, float(40000.0 - binKHz));
     // Leaving the plot erases the cross; frames leave the read-out alone from then on.
     const int before = events;
     QEvent leave(QEvent::Leave);

@@ -169,3 +169,41 @@ TEST_F(ExportImageTest, FoldingKeepsASingleFrameBurst)
         }
     }
 }
+
+// The frequency axis's unit stays clear of its first label, however wide the offset makes
+// it: "1234.567" centred on the span's first column reaches far to the left of it, and the
+// unit "MHz" moves left to leave a gap rather than running into it.
+TEST_F(ExportImageTest, FrequencyUnitClearOfTheFirstLabel)
+{
+    TRecordingSpec spec;
+    spec.N = 256;
+    spec.Frames = 20;
+    spec.Header = "Offsets:    1234.567     0.0";
+    WriteBytes(Path("o.spk"), MakeRecordingBytes(spec));
+    const TRun run = RunExport({Path("o.spk"), "--png", Path("o.png"), "--fft-exponent", "8"});
+    ASSERT_EQ(run.Code, 0) << run.Err.toStdString();
+    const QImage image(Path("o.png"));
+    const QRect fall = WaterfallRect(image);
+    ASSERT_EQ(fall.height(), 20);
+
+    // The labels' row, below the axis line and its 6-pixel ticks and above the colour scale.
+    const QFontMetrics metrics(quillex::TExportImage::LabelFont());
+    const int labelLeft = fall.left() - metrics.horizontalAdvance("1234.567") / 2;
+    int firstInk = -1, lastInk = -1, labelInk = 0;
+    for (int y = fall.bottom() + 8; y < fall.bottom() + 12 + metrics.height(); ++y)
+        for (int x = 0; x < fall.left(); ++x) {
+            if (qGray(image.pixel(x, y)) >= 128)
+                continue;
+            if (x >= labelLeft) {
+                ++labelInk;
+                continue;
+            }
+            firstInk = firstInk < 0 ? x : std::min(firstInk, x);
+            lastInk = std::max(lastInk, x);
+        }
+    EXPECT_GT(labelInk, 0); // the first label is shown
+    ASSERT_GE(firstInk, 0);
+    // The whole unit lies left of the label, with the labels' gap of 3 blank columns between.
+    EXPECT_GE(lastInk - firstInk + 1, metrics.horizontalAdvance("MHz") - 4);
+    EXPECT_LT(lastInk, labelLeft - 3);
+}

@@ -15,6 +15,7 @@
 #include <QPushButton>
 #include <QSpinBox>
 #include <QTest>
+#include <QTimer>
 #include <gtest/gtest.h>
 
 namespace {
@@ -165,6 +166,44 @@ TEST(PlotDialogs, TitleDialogPreviewsLiveCancelRestoresOkKeeps)
 
 // Opening the grid dialog shows a partial grid as the full grid (the box has one state);
 // scaling and line style apply at once; Cancel and the close box restore, OK keeps.
+// The real font dialog, confirmed without a choice, keeps the face and size that are drawn,
+// also for a family given by an alias ("Arial", as the main window sets it) that the
+// dialog's list of families does not hold.
+TEST(PlotDialogs, FontDialogConfirmedUnchangedKeepsTheDrawnFont)
+{
+    TDXHistographInt h;
+    QFont arial(QStringLiteral("Arial"));
+    arial.setPixelSize(11);
+    h.setFontXAxis(arial);
+    h.setFontTitleLeft(arial);
+    const QFontInfo before(h.FontXAxis());
+    TFormTitle d;
+    d.SetHisto(&h);
+    d.show();
+    for (QPushButton* button : {d.ButtonXAxis, d.ButtonLeft}) {
+        SCOPED_TRACE(button->objectName().toStdString());
+        bool confirmed = false;
+        QTimer::singleShot(0, [&] {
+            if (QWidget* dialog = QApplication::activeModalWidget(); dialog && dialog != &d) {
+                if (auto* fonts = qobject_cast<QDialog*>(dialog)) {
+                    fonts->accept();
+                    confirmed = true;
+                }
+            }
+        });
+        QTest::mouseClick(button, Qt::LeftButton);
+        ASSERT_TRUE(confirmed);
+    }
+    for (const QFont& font : {h.FontXAxis(), h.FontTitleLeft()}) {
+        const QFontInfo after(font);
+        EXPECT_EQ(after.family().toStdString(), before.family().toStdString());
+        EXPECT_EQ(after.pixelSize(), before.pixelSize());
+        EXPECT_EQ(after.bold(), before.bold());
+        EXPECT_EQ(after.italic(), before.italic());
+    }
+    d.reject();
+}
+
 TEST(PlotDialogs, GridDialogPreviewsLiveCancelRestoresOkKeeps)
 {
     TDXHistographInt h;

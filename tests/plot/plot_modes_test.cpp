@@ -256,10 +256,16 @@ TEST_F(ModePlot, ValueBarLayoutAndSwitches)
     TFormCalculateBar& bar = *h.ValueBar();
     EXPECT_FALSE(bar.isVisible());
     EXPECT_FALSE(h.ShowValueBar());
-    EXPECT_EQ(bar.size(), QSize(329, 87));
+    // As designed, only wider where the face in use needs it (see the next test).
+    EXPECT_EQ(bar.height(), 87);
+    EXPECT_GE(bar.width(), 329);
     EXPECT_EQ(bar.windowTitle(), "Display: ");
-    EXPECT_EQ(bar.GroupBox3->geometry(), QRect(216, 8, 105, 73));
-    EXPECT_EQ(bar.X1->geometry(), QRect(24, 32, 65, bar.X1->height()));
+    EXPECT_EQ(bar.GroupBox1->geometry().topLeft(), QPoint(8, 8));
+    EXPECT_EQ(bar.GroupBox3->height(), 73);
+    EXPECT_GE(bar.GroupBox3->width(), 105);
+    EXPECT_EQ(bar.width() - 1 - bar.GroupBox3->geometry().right(), 329 - 216 - 105);
+    EXPECT_EQ(bar.X1->pos(), QPoint(24, 32));
+    EXPECT_GE(bar.X1->width(), 65);
     EXPECT_EQ(bar.Label19->text(), QString(QChar(0x0394)));
 
     h.setTitleTop("Spectrum");
@@ -280,6 +286,46 @@ TEST_F(ModePlot, ValueBarLayoutAndSwitches)
     Move(h, 150, 100);
     EXPECT_EQ(bar.X1->text(), "100");
     EXPECT_EQ(bar.Y1->text(), "50");
+}
+
+// Long readouts (a small inverse difference, a small negative level, a difference in
+// scientific notation) are shown whole: each value label is wide enough for its text in its
+// own font, lies inside its group box, and the boxes lie side by side inside the bar.
+TEST_F(ModePlot, ValueBarShowsLongValuesWhole)
+{
+    // 321 samples over 0 .. 32000: sample i at X = 100 (i - 1), one pixel per sample.
+    h.setViewXNominalMax(32000);
+    h.setViewXCurrentMax(32000);
+    std::fill(data.begin(), data.end(), -1.234e-5f);
+    h.SetSeriesData(data.data(), 321, 1);
+    h.setMode(modeCalculate);
+    h.setShowValueBar(true);
+    TFormCalculateBar& bar = *h.ValueBar();
+    Press(h, Qt::LeftButton, 50, 100); // sample 1, X = 0
+    Release(h, Qt::LeftButton, 50, 100);
+    Press(h, Qt::RightButton, 50 + 167, 100); // sample 168, X = 16700
+    Release(h, Qt::RightButton, 50 + 167, 100);
+    EXPECT_EQ(bar.deltax->text(), "1.67E+04");
+    EXPECT_EQ(bar.invdeltax->text(), "0.00005988"); // 1 / 16700 to four digits
+    EXPECT_EQ(bar.Y1->text(), "-0.00001234");
+
+    for (QLabel* label : {bar.X1, bar.Y1, bar.X2, bar.Y2, bar.deltax, bar.deltay, bar.invdeltax}) {
+        SCOPED_TRACE(label->objectName().toStdString());
+        const QFontMetrics fm(label->font());
+        EXPECT_LE(fm.horizontalAdvance(label->text()), label->contentsRect().width());
+        // The widest text four digits can give: sign, "0.0000" and four digits.
+        EXPECT_LE(fm.horizontalAdvance(QStringLiteral("-0.00008888")),
+                  label->contentsRect().width());
+        EXPECT_TRUE(label->parentWidget()->rect().contains(label->geometry()));
+    }
+    const QRect boxes[] = {bar.GroupBox1->geometry(), bar.GroupBox2->geometry(),
+                           bar.GroupBox3->geometry()};
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_TRUE(bar.rect().contains(boxes[i])) << i;
+        if (i > 0) {
+            EXPECT_LT(boxes[i - 1].right(), boxes[i].left()) << i;
+        }
+    }
 }
 
 // Bending: the grabbed sample follows the pointer by its weight in the bell profile, which stays
