@@ -175,11 +175,9 @@ TEST_F(ExportImageTest, FoldingKeepsASingleFrameBurst)
 // unit "MHz" moves left to leave a gap rather than running into it.
 TEST_F(ExportImageTest, FrequencyUnitClearOfTheFirstLabel)
 {
-    TRecordingSpec spec;
-    spec.N = 256;
-    spec.Frames = 20;
-    spec.Header = "Offsets:    1234.567     0.0";
-    WriteBytes(Path("o.spk"), MakeRecordingBytes(spec));
+    WriteBytes(
+        Path("o.spk"),
+        MakeRecordingBytes({.N = 256, .Frames = 20, .Header = "Offsets:    1234.567     0.0"}));
     const TRun run = RunExport({Path("o.spk"), "--png", Path("o.png"), "--fft-exponent", "8"});
     ASSERT_EQ(run.Code, 0) << run.Err.toStdString();
     const QImage image(Path("o.png"));
