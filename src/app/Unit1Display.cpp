@@ -62,10 +62,18 @@ void TForm1::SBRangeChange()
 
 void TForm1::HistoYAxis(double Value, QString& Output)
 {
-    if (std::fabs(Value) <= 0.1)
-        Output = LocalFormat("[dBm] %2.0f", Value + LevelOffset);
-    else
-        Output = LocalFormat("%3.0f", Value + LevelOffset);
+    const double level = Value + LevelOffset;
+    if (std::fabs(Value) <= 0.1) {
+        Output = LocalFormat("[dBm] %2.0f", level);
+        return;
+    }
+    // Whole levels as they always were; a zoomed axis puts labels between whole dB, which
+    // no decimals would show twice ("-32 -32 -33"), so those get the digits they need.
+    const double centi = std::nearbyint(level * 100.0);
+    const char* format = std::fmod(centi, 100.0) == 0.0  ? "%3.0f"
+                         : std::fmod(centi, 10.0) == 0.0 ? "%0.1f"
+                                                         : "%0.2f";
+    Output = LocalFormat(format, level);
 }
 
 void TForm1::HistoXAxis(double Value, QString& Output)

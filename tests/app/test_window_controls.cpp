@@ -114,7 +114,7 @@ TEST_F(WindowTest, ControlsAndOffsetsTakeEffect)
 // Labels of a view narrower than the bandwidth's (a zoom of the plot, or a window wide enough
 // for a label per grid line) fall between tenths of a MHz: each shows its own frequency to
 // the kHz, so that no two read the same. The offset still sets the fewest decimals.
-TEST_F(WindowTest, FrequencyLabelsBetweenTenthsShowTheirKilohertz)
+TEST_F(WindowTest, ZoomedAxisLabelsShowTheDigitsTheyNeed)
 {
     Start();
     Form->show();
@@ -153,6 +153,17 @@ TEST_F(WindowTest, FrequencyLabelsBetweenTenthsShowTheirKilohertz)
         Form->HistoXAxis(kHz, text);
         EXPECT_EQ(text, label) << offset << " " << kHz;
     }
+    // Levels likewise: whole dB as before, a zoomed level axis with the digits it needs.
+    Form->LevelOffset = 0.0;
+    for (const auto& [dbm, label] :
+         {std::pair{-45.0, "-45"}, std::pair{-7.0, " -7"}, std::pair{-32.5, "-32.5"},
+          std::pair{-32.25, "-32.25"}, std::pair{-32.4999999, "-32.5"}}) {
+        Form->HistoYAxis(dbm, text);
+        EXPECT_EQ(text, label) << dbm;
+    }
+    Form->LevelOffset = 0.5;
+    Form->HistoYAxis(-120.0, text);
+    EXPECT_EQ(text, "-119.5");
 }
 
 // Typed keys pass digits, sign and both separators; Enter applies both offsets, and a
