@@ -95,6 +95,8 @@ void TForm1::RGBWClick()
         RGBW->setItemIndex(3);
         return;
     }
+    // A zoomed plot shows a part of the old span; the new span replaces the zoom.
+    Histo->LeaveZoom();
     const float centre = (Histo->ViewXCurrentMin() + Histo->ViewXCurrentMax()) / 2.0f;
     const int half = HalfSpanKHz();
     Histo->setViewXCurrentMin(centre - static_cast<float>(half));
@@ -108,6 +110,7 @@ void TForm1::RGBWClick()
 
 void TForm1::SBFrqChange()
 {
+    Histo->LeaveZoom();
     const int half = HalfSpanKHz();
     const int position = SBFrq->value();
     Histo->setViewXCurrentMin(static_cast<float>(position - half));

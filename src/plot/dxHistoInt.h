@@ -182,6 +182,14 @@ public:
         float YMin = 0, YMax = 0, XCurrentMin = 0, XCurrentMax = 0, XGap = 0, YGap = 0;
     };
     bool Zoomed() const { return m_zoomed; }
+    // Back to the view before the first zoom, as the right button does in zoom mode. A
+    // program that sets a new span calls it first, so that a later undo cannot bring back a
+    // span the program has left.
+    void LeaveZoom()
+    {
+        if (m_zoomed)
+            UndoZoom();
+    }
     bool BandActive() const { return m_bandActive; }
     const TDXSavedView& SavedView() const { return m_savedView; }
     bool RefDragActive() const { return m_refDragActive; }

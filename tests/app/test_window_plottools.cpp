@@ -95,3 +95,38 @@ TEST_F(WindowTest, PlotRightClicksOfTheModesWin)
     EXPECT_TRUE(Form->HistoMenu->isVisible());
     Form->HistoMenu->close();
 }
+
+// A zoom is a part of the span on show. Moving the centre or choosing another bandwidth
+// replaces it, so plot, waterfall and scroll bar agree again and undo has nothing to bring back.
+TEST_F(WindowTest, NewSpanReplacesTheZoom)
+{
+    Start();
+    Form->show();
+    TDXHistograph* plot = Form->Histo;
+    plot->setMode(modeZoom);
+    const auto zoom = [&] {
+        const int y = plot->height() / 2;
+        QTest::mousePress(plot, Qt::LeftButton, {}, QPoint(200, y - 20));
+        QTest::mouseMove(plot, QPoint(400, y + 20));
+        QTest::mouseRelease(plot, Qt::LeftButton, {}, QPoint(400, y + 20));
+        ASSERT_TRUE(plot->Zoomed());
+    };
+    const auto agrees = [&](int HalfKHz) {
+        EXPECT_FALSE(plot->Zoomed());
+        EXPECT_FLOAT_EQ(plot->ViewXCurrentMin(), float(Form->SBFrq->value() - HalfKHz));
+        EXPECT_FLOAT_EQ(plot->ViewXCurrentMax(), float(Form->SBFrq->value() + HalfKHz));
+    };
+    Form->RGBW->setItemIndex(1); // 10 MHz
+    Form->SBFrq->setValue(15000);
+    zoom();
+    Form->SBFrq->setValue(20000);
+    agrees(5000);
+    const auto view = std::pair(plot->ViewXCurrentMin(), plot->ViewXCurrentMax());
+    QTest::mouseClick(plot, Qt::RightButton, {}, QPoint(300, plot->height() / 2));
+    EXPECT_EQ(std::pair(plot->ViewXCurrentMin(), plot->ViewXCurrentMax()), view);
+
+    zoom();
+    Form->RGBW->setItemIndex(2); // 20 MHz around the same centre
+    EXPECT_EQ(Form->SBFrq->value(), 20000);
+    agrees(10000);
+}
