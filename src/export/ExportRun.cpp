@@ -222,7 +222,7 @@ void Export(const TExportOptions& O, std::ostream& Err, bool ShowProgress)
     }
     if (image) {
         image->Finish();
-        image->Save(pngFile->TemporaryName());
+        image->Save(pngFile->TemporaryName(), settings.Threads);
     }
     // Only when every output is complete does any of them get its name.
     if (csvFile)
