@@ -2,6 +2,11 @@
 
 #include "ExportPipeline.h"
 #include "ImageLayout.h"
+#include "SpkRecordFile.h"
+
+#include <algorithm>
+#include <cctype>
+#include <fstream>
 
 using namespace quillex;
 
@@ -54,4 +59,55 @@ TEST(ExportLayout, TimeLabels)
     EXPECT_EQ(shown, expected);
     EXPECT_EQ(OutputRowCount(1, 45, 10), 5);
     EXPECT_EQ(OutputRowCount(0, 39, 10), 4);
+}
+
+namespace {
+
+// Resident kilobytes of this process's mapping of Path (0 when it has none).
+long MappedKilobytes(const std::string& Path)
+{
+    std::ifstream smaps("/proc/self/smaps");
+    bool inMapping = false;
+    long total = 0;
+    for (std::string line; std::getline(smaps, line);) {
+        if (!line.empty() && std::isxdigit(static_cast<unsigned char>(line[0])) &&
+            line.find(' ') < line.find(':'))
+            inMapping = line.size() >= Path.size() &&
+                        line.compare(line.size() - Path.size(), Path.size(), Path) == 0;
+        else if (inMapping && line.rfind("Rss:", 0) == 0)
+            total += std::stol(line.substr(4));
+    }
+    return total;
+}
+
+} // namespace
+
+// The pipeline reads the recording where it is mapped, but gives the pages it is done
+// with back as it goes: the process never holds more than a few batches of the file.
+TEST(ExportPipeline, HoldsLittleOfAMappedRecording)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const std::string path = dir.filePath(QStringLiteral("long.spk")).toStdString();
+    const int64_t frames = 1600;
+    WriteBytes(QString::fromStdString(path),
+               MakeRecordingBytes({.N = 256, .Frames = frames, .Carriers = {{40, 1000.0}}}));
+    TSpkRecordFile file;
+    file.Open(path);
+    ASSERT_TRUE(file.Mapped());
+    TPipelineSettings settings;
+    settings.Spectrum.Exponent = 8;
+    settings.Last = frames - 1;
+    settings.Threads = 2;
+    long most = 0;
+    int64_t rows = 0;
+    RunPipeline(
+        file, settings, [&](const TOutputRow&) { ++rows; },
+        [&](int64_t) { most = std::max(most, MappedKilobytes(path)); });
+    EXPECT_EQ(rows, frames);
+    const long fileKilobytes = long(frames) * FrameRecordSize / 1024;
+    EXPECT_LT(most, fileKilobytes / 4);
+    // It is the mapping that is measured: read whole, it is resident.
+    file.MappedRecords(0, frames);
+    EXPECT_GT(MappedKilobytes(path), fileKilobytes * 9 / 10);
 }
