@@ -28,7 +28,7 @@ constexpr const char* Program = "quillex-export: ";
 // Taller images are refused: viewers cannot show them and memory would follow.
 constexpr int64_t MaxImageRows = 65536;
 // Levels of rows held while the image is laid out, at most.
-constexpr size_t MaxEarlyBytes = 32 << 20;
+constexpr size_t MaxEarlyBytes = 8 << 20;
 
 const char* WindowName(TDXLeakType Window)
 {
