@@ -2,10 +2,15 @@
 
 #include "ExportPipeline.h"
 #include "ImageLayout.h"
+#include "OutputFile.h"
 #include "SpkRecordFile.h"
 
 #include <algorithm>
 #include <cctype>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
 #include <fstream>
 
 using namespace quillex;
@@ -110,4 +115,36 @@ TEST(ExportPipeline, HoldsLittleOfAMappedRecording)
     // It is the mapping that is measured: read whole, it is resident.
     file.MappedRecords(0, frames);
     EXPECT_GT(MappedKilobytes(path), fileKilobytes * 9 / 10);
+}
+
+// A mapped recording cut short between the check of its pages and their read faults;
+// the export then ends with the input file's exit code (3) and a message, and leaves no
+// output behind, as on an interrupt.
+TEST(ExportOutputDeathTest, ReadFaultOnACutRecordingRemovesOutputsAndSaysWhy)
+{
+    // Forked, not run again, so that the child writes into this test's folder.
+    GTEST_FLAG_SET(death_test_style, "fast");
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const std::string recording = dir.filePath(QStringLiteral("cut.spk")).toStdString();
+    const std::string target = dir.filePath(QStringLiteral("out.png")).toStdString();
+    std::ofstream(recording, std::ios::binary).close();
+    std::filesystem::resize_file(recording, 20 * FrameRecordSize);
+    EXPECT_EXIT(
+        {
+            RemoveOutputsOnInterrupt();
+            TOutputFile out(target);
+            std::fputs("part of an image", out.Stream());
+            std::fflush(out.Stream());
+            TSpkRecordFile file;
+            file.Open(recording);
+            const volatile uint8_t* last = file.MappedRecords(19, 1);
+            std::filesystem::resize_file(recording, FrameRecordSize);
+            const uint8_t byte = last[0];
+            std::fprintf(stderr, "read %d without a fault\n", byte);
+            std::exit(0);
+        },
+        ::testing::ExitedWithCode(3), "recording could not be read any more");
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden),
+              QStringList{QStringLiteral("cut.spk")});
 }
