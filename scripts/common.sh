@@ -3,7 +3,7 @@
 set -euo pipefail
 
 PACKAGES=(build-essential cmake pkg-config qt6-base-dev qt6-qpa-plugins libgl-dev
-          libgtest-dev libgmock-dev libbenchmark-dev libfftw3-dev fonts-liberation2 libpng-dev)
+          libgtest-dev libgmock-dev libbenchmark-dev libfftw3-dev fonts-liberation2 zlib1g-dev)
 # The reliability checks of .ci/run: clang with its sanitizer and fuzzer run-time
 # libraries, and the symbolizer that turns their reports into file names and lines.
 CHECK_PACKAGES=(clang libclang-rt-14-dev llvm-14)

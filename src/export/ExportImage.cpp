@@ -9,13 +9,12 @@
 #include <QPainter>
 #include <algorithm>
 #include <cerrno>
-#include <csetjmp>
 #include <cstdio>
 #include <cstring>
 
-#ifdef QUILLEX_WITH_LIBPNG
-#include <png.h>
-#include <zlib.h>
+#ifdef QUILLEX_WITH_ZLIB
+#include "PngWriter.h"
+#include "Workers.h"
 #else
 #include <QImageWriter>
 #endif
@@ -177,13 +176,13 @@ void TExportImage::DrawColourScale(QPainter& P)
     P.drawText(x, FScaleY, metrics.horizontalAdvance(high), FLineHeight, Qt::AlignLeft, high);
 }
 
-void TExportImage::Save(const std::string& Path) const
+void TExportImage::Save(const std::string& Path, int Threads) const
 {
     std::FILE* out = std::fopen(Path.c_str(), "wb");
     if (out == nullptr)
         throw TExportError(TExitCode::OutputFile,
                            "Cannot write " + Path + ": " + std::strerror(errno));
-    const bool written = WritePng(FImage, out);
+    const bool written = WritePng(FImage, out, Threads);
     const int error = errno;
     if (std::fclose(out) != 0 || !written)
         throw TExportError(TExitCode::OutputFile,
@@ -191,41 +190,17 @@ void TExportImage::Save(const std::string& Path) const
                                std::strerror(written ? errno : (error != 0 ? error : EIO)));
 }
 
-#ifdef QUILLEX_WITH_LIBPNG
-bool WritePng(const QImage& Image, std::FILE* Out)
+#ifdef QUILLEX_WITH_ZLIB
+bool WritePng(const QImage& Image, std::FILE* Out, int Threads)
 {
     if (Image.format() != QImage::Format_RGB888)
-        return WritePng(Image.convertToFormat(QImage::Format_RGB888), Out);
-    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
-    png_infop info = png ? png_create_info_struct(png) : nullptr;
-    if (info == nullptr) {
-        png_destroy_write_struct(&png, nullptr);
-        return false;
-    }
-    // libpng reports errors by a long jump; nothing here needs unwinding.
-    if (setjmp(png_jmpbuf(png))) {
-        png_destroy_write_struct(&png, &info);
-        return false;
-    }
-    png_init_io(png, Out);
-    png_set_IHDR(png, info, png_uint_32(Image.width()), png_uint_32(Image.height()), 8,
-                 PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
-                 PNG_FILTER_TYPE_DEFAULT);
-    // The fastest zlib level and one fixed filter: the waterfall's noise compresses
-    // little anyway, and the default search over five filters per row costs more than
-    // the transforms of all its frames.
-    png_set_compression_level(png, 1);
-    png_set_compression_strategy(png, Z_RLE);
-    png_set_filter(png, PNG_FILTER_TYPE_BASE, PNG_FILTER_SUB);
-    png_write_info(png, info);
-    for (int y = 0; y < Image.height(); ++y)
-        png_write_row(png, Image.constScanLine(y));
-    png_write_end(png, info);
-    png_destroy_write_struct(&png, &info);
-    return std::ferror(Out) == 0;
+        return WritePng(Image.convertToFormat(QImage::Format_RGB888), Out, Threads);
+    TWorkers workers(Threads);
+    return WritePngStrips({Image.constBits(), Image.width(), Image.height(), Image.bytesPerLine()},
+                          workers, Out);
 }
 #else
-bool WritePng(const QImage& Image, std::FILE* Out)
+bool WritePng(const QImage& Image, std::FILE* Out, int)
 {
     QFile file;
     if (!file.open(Out, QIODevice::WriteOnly))

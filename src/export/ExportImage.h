@@ -38,8 +38,9 @@ public:
     void AddRow(const TOutputRow& Row);
     // Draws axes, labels, title and scale; once, after the last row.
     void Finish();
-    // Writes the PNG to Path (replacing it); throws TExportError (OutputFile).
-    void Save(const std::string& Path) const;
+    // Writes the PNG to Path (replacing it), compressed on Threads threads; throws
+    // TExportError (OutputFile).
+    void Save(const std::string& Path, int Threads = 1) const;
 
     const QImage& Image() const { return FImage; }
     int WaterfallLeft() const { return FLeft; }
@@ -62,7 +63,8 @@ private:
     std::vector<std::pair<int64_t, double>> FStamps;
 };
 
-// Writes Image as an 8-bit RGB PNG; false on an error (errno tells which).
-bool WritePng(const QImage& Image, std::FILE* Out);
+// Writes Image as an 8-bit RGB PNG, compressed on Threads threads (counting the calling
+// one); false on an error (errno tells which).
+bool WritePng(const QImage& Image, std::FILE* Out, int Threads = 1);
 
 } // namespace quillex

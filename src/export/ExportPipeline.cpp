@@ -172,11 +172,18 @@ void RunPipeline(const TSpkRecordFile& File, const TPipelineSettings& Settings,
         workers.Run(int(chunks.size()), [&](int Task, int Thread) {
             TThreadState& s = *threads[size_t(Thread)];
             const TChunk& c = chunks[size_t(Task)];
-            File.ReadRecords(batchFirst + c.First, c.Frames,
-                             reinterpret_cast<uint8_t*>(s.Records.data()));
+            // Records are transformed where the mapped file holds them; read otherwise.
+            const uint8_t* records = File.MappedRecords(batchFirst + c.First, c.Frames);
+            if (records == nullptr) {
+                File.ReadRecords(batchFirst + c.First, c.Frames,
+                                 reinterpret_cast<uint8_t*>(s.Records.data()));
+                records = reinterpret_cast<const uint8_t*>(s.Records.data());
+            }
             for (int f = 0; f < c.Frames; ++f) {
                 const int frame = c.First + f;
-                const int16_t* record = s.Records.data() + size_t(f) * RecordSamples;
+                // Records are 16392 bytes, so in a page-aligned map every one is 2-aligned.
+                const int16_t* record =
+                    reinterpret_cast<const int16_t*>(records) + size_t(f) * RecordSamples;
                 const int16_t* block = record + StampBytes / 2;
                 if constexpr (std::endian::native == std::endian::little) {
                     std::memcpy(&stamps[size_t(frame)], record, sizeof(double));
@@ -264,6 +271,9 @@ void RunPipeline(const TSpkRecordFile& File, const TPipelineSettings& Settings,
             row.Levels = rows.data() + size_t(r) * length;
             Row(row);
         }
+        // The batch's mapped pages are done with: the process holds a few batches of the
+        // file, never all of it.
+        File.ReleaseBefore(batchFirst + count);
         if (Progress)
             Progress(batchFirst + count - Settings.First);
     }

@@ -11,10 +11,12 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <future>
 #include <memory>
 #include <new>
 #include <optional>
 #include <thread>
+#include <vector>
 
 #include <sys/stat.h>
 
@@ -25,6 +27,8 @@ namespace {
 constexpr const char* Program = "quillex-export: ";
 // Taller images are refused: viewers cannot show them and memory would follow.
 constexpr int64_t MaxImageRows = 65536;
+// Levels of rows held while the image is laid out, at most.
+constexpr size_t MaxEarlyBytes = 8 << 20;
 
 const char* WindowName(TDXLeakType Window)
 {
@@ -144,7 +148,8 @@ int64_t Resolve(const std::optional<int64_t>& Value, int64_t Default, const char
     return *Value;
 }
 
-void Export(const TExportOptions& O, std::ostream& Err, bool ShowProgress)
+void Export(const TExportOptions& O, std::ostream& Err, bool ShowProgress,
+            const std::function<void()>& StartGui)
 {
     TInput in;
     OpenInput(O, in, Err);
@@ -181,9 +186,9 @@ void Export(const TExportOptions& O, std::ostream& Err, bool ShowProgress)
     std::unique_ptr<TOutputFile> pngFile, csvFile;
     std::unique_ptr<TExportImage> image;
     std::optional<TCsvWriter> csv;
+    TImageSettings is;
     if (!O.Png.empty()) {
         pngFile = std::make_unique<TOutputFile>(O.Png);
-        TImageSettings is;
         is.Span = span;
         is.Rows = rows;
         is.ZMin = O.MinDbm;
@@ -199,30 +204,84 @@ void Export(const TExportOptions& O, std::ostream& Err, bool ShowProgress)
             (long long)settings.Last, (long long)settings.Fold,
             O.FoldMode == TFoldMode::Max ? "max" : "mean");
         is.Title = title;
-        image = std::make_unique<TExportImage>(is);
     }
     if (!O.Csv.empty()) {
         csvFile = std::make_unique<TOutputFile>(O.Csv);
         csv.emplace(csvFile->Stream(), O.Csv, span, freqOffset);
     }
 
+    // The frames are transformed on another thread from the start, while this one starts
+    // the GUI and lays out the image (fonts take a tenth of a short export); rows done
+    // before that wait in memory.
+    std::promise<void> imagePromise;
+    std::shared_future<void> imageReady = imagePromise.get_future().share();
+    std::exception_ptr pipelineError;
     TProgress progress(Err, ShowProgress && !O.Quiet, frames);
+    std::thread pipeline([&] {
+        // Rows done before the image is laid out wait here, up to a bound.
+        std::vector<TOutputRow> early;
+        std::vector<float> earlyLevels;
+        bool shown = O.Png.empty();
+        const auto showEarlyRows = [&] {
+            imageReady.get(); // rethrows the image's failure
+            for (size_t r = 0; r < early.size(); ++r) {
+                early[r].Levels = earlyLevels.data() + r * size_t(span.Length);
+                image->AddRow(early[r]);
+            }
+            early = {};
+            earlyLevels = {};
+            shown = true;
+        };
+        try {
+            RunPipeline(
+                in.File, settings,
+                [&](const TOutputRow& Row) {
+                    if (csv)
+                        csv->WriteRow(Row);
+                    if (!shown &&
+                        (earlyLevels.size() * sizeof(float) >= MaxEarlyBytes ||
+                         imageReady.wait_for(std::chrono::seconds(0)) == std::future_status::ready))
+                        showEarlyRows();
+                    if (shown) {
+                        if (image)
+                            image->AddRow(Row);
+                        return;
+                    }
+                    early.push_back(Row);
+                    earlyLevels.insert(earlyLevels.end(), Row.Levels, Row.Levels + span.Length);
+                },
+                [&](int64_t Done) { progress.Update(Done); });
+            if (!shown)
+                showEarlyRows();
+        } catch (...) {
+            pipelineError = std::current_exception();
+        }
+    });
+    std::exception_ptr imageError;
     try {
-        RunPipeline(
-            in.File, settings,
-            [&](const TOutputRow& Row) {
-                if (image)
-                    image->AddRow(Row);
-                if (csv)
-                    csv->WriteRow(Row);
-            },
-            [&](int64_t Done) { progress.Update(Done); });
-    } catch (const ESpkError& e) {
-        throw TExportError(TExitCode::InputFile, e.what());
+        if (!O.Png.empty()) {
+            if (StartGui)
+                StartGui();
+            image = std::make_unique<TExportImage>(is);
+        }
+        imagePromise.set_value();
+    } catch (...) {
+        imageError = std::current_exception();
+        imagePromise.set_exception(imageError);
+    }
+    pipeline.join();
+    if (imageError)
+        std::rethrow_exception(imageError);
+    if (pipelineError) {
+        try {
+            std::rethrow_exception(pipelineError);
+        } catch (const ESpkError& e) {
+            throw TExportError(TExitCode::InputFile, e.what());
+        }
     }
     if (image) {
         image->Finish();
-        image->Save(pngFile->TemporaryName());
+        image->Save(pngFile->TemporaryName(), settings.Threads);
     }
     // Only when every output is complete does any of them get its name.
     if (csvFile)
@@ -233,10 +292,11 @@ void Export(const TExportOptions& O, std::ostream& Err, bool ShowProgress)
 
 } // namespace
 
-int RunExport(const TExportOptions& Options, std::ostream& Err, bool Progress)
+int RunExport(const TExportOptions& Options, std::ostream& Err, bool Progress,
+              const std::function<void()>& StartGui)
 {
     try {
-        Export(Options, Err, Progress);
+        Export(Options, Err, Progress, StartGui);
         return 0;
     } catch (const TExportError& e) {
         Err << Program << e.what() << '\n';

@@ -57,6 +57,19 @@ extern "C" void OnInterrupt(int)
 
 } // namespace
 
+// A fault on reading the mapped recording: the file was cut short (or failed to read)
+// between the check of its pages and the read. The outputs would be incomplete.
+extern "C" void OnReadFault(int)
+{
+    for (int i = 0; i < MaxOutputs; ++i)
+        if (PendingUsed[i].load())
+            ::unlink(PendingNames[i].data());
+    static const char text[] = "quillex-export: the recording could not be read any more (it was "
+                               "cut short or failed while being read); no output written\n";
+    [[maybe_unused]] const ssize_t n = ::write(2, text, sizeof text - 1);
+    ::_exit(static_cast<int>(TExitCode::InputFile));
+}
+
 void RemoveOutputsOnInterrupt()
 {
     struct sigaction action
@@ -66,6 +79,8 @@ void RemoveOutputsOnInterrupt()
     sigemptyset(&action.sa_mask);
     for (int signal : {SIGINT, SIGTERM, SIGHUP})
         ::sigaction(signal, &action, nullptr);
+    action.sa_handler = OnReadFault;
+    ::sigaction(SIGBUS, &action, nullptr);
 }
 
 TOutputFile::TOutputFile(const std::string& Target) : FTarget(Target)

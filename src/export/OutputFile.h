@@ -39,7 +39,8 @@ private:
 };
 
 // Removes every temporary output still open and ends the program with the interrupt's
-// exit code when SIGINT, SIGTERM or SIGHUP arrives.
+// exit code when SIGINT, SIGTERM or SIGHUP arrives, and with the input file's exit code,
+// saying so, when reading the mapped recording faults (SIGBUS: it was cut short).
 void RemoveOutputsOnInterrupt();
 
 } // namespace quillex

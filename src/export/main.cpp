@@ -41,10 +41,8 @@ int main(int argc, char** argv)
     // Text in the image needs fonts, which come with a GUI application; the offscreen
     // platform needs no display.
     std::unique_ptr<QGuiApplication> app;
-    if (!options.Png.empty()) {
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-        qInstallMessageHandler(QuietQtMessages);
-        app = std::make_unique<QGuiApplication>(argc, argv);
-    }
-    return RunExport(options, std::cerr, ::isatty(2) != 0);
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    qInstallMessageHandler(QuietQtMessages);
+    return RunExport(options, std::cerr, ::isatty(2) != 0,
+                     [&] { app = std::make_unique<QGuiApplication>(argc, argv); });
 }

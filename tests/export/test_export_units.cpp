@@ -2,6 +2,16 @@
 
 #include "ExportPipeline.h"
 #include "ImageLayout.h"
+#include "OutputFile.h"
+#include "SpkRecordFile.h"
+
+#include <algorithm>
+#include <cctype>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
 
 using namespace quillex;
 
@@ -54,4 +64,87 @@ TEST(ExportLayout, TimeLabels)
     EXPECT_EQ(shown, expected);
     EXPECT_EQ(OutputRowCount(1, 45, 10), 5);
     EXPECT_EQ(OutputRowCount(0, 39, 10), 4);
+}
+
+namespace {
+
+// Resident kilobytes of this process's mapping of Path (0 when it has none).
+long MappedKilobytes(const std::string& Path)
+{
+    std::ifstream smaps("/proc/self/smaps");
+    bool inMapping = false;
+    long total = 0;
+    for (std::string line; std::getline(smaps, line);) {
+        if (!line.empty() && std::isxdigit(static_cast<unsigned char>(line[0])) &&
+            line.find(' ') < line.find(':'))
+            inMapping = line.size() >= Path.size() &&
+                        line.compare(line.size() - Path.size(), Path.size(), Path) == 0;
+        else if (inMapping && line.rfind("Rss:", 0) == 0)
+            total += std::stol(line.substr(4));
+    }
+    return total;
+}
+
+} // namespace
+
+// The pipeline reads the recording where it is mapped, but gives the pages it is done
+// with back as it goes: the process never holds more than a few batches of the file.
+TEST(ExportPipeline, HoldsLittleOfAMappedRecording)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const std::string path = dir.filePath(QStringLiteral("long.spk")).toStdString();
+    const int64_t frames = 1600;
+    WriteBytes(QString::fromStdString(path),
+               MakeRecordingBytes({.N = 256, .Frames = frames, .Carriers = {{40, 1000.0}}}));
+    TSpkRecordFile file;
+    file.Open(path);
+    ASSERT_TRUE(file.Mapped());
+    TPipelineSettings settings;
+    settings.Spectrum.Exponent = 8;
+    settings.Last = frames - 1;
+    settings.Threads = 2;
+    long most = 0;
+    int64_t rows = 0;
+    RunPipeline(
+        file, settings, [&](const TOutputRow&) { ++rows; },
+        [&](int64_t) { most = std::max(most, MappedKilobytes(path)); });
+    EXPECT_EQ(rows, frames);
+    const long fileKilobytes = long(frames) * FrameRecordSize / 1024;
+    EXPECT_LT(most, fileKilobytes / 4);
+    // It is the mapping that is measured: read whole, it is resident.
+    file.MappedRecords(0, frames);
+    EXPECT_GT(MappedKilobytes(path), fileKilobytes * 9 / 10);
+}
+
+// A mapped recording cut short between the check of its pages and their read faults;
+// the export then ends with the input file's exit code (3) and a message, and leaves no
+// output behind, as on an interrupt.
+TEST(ExportOutputDeathTest, ReadFaultOnACutRecordingRemovesOutputsAndSaysWhy)
+{
+    // Forked, not run again, so that the child writes into this test's folder.
+    GTEST_FLAG_SET(death_test_style, "fast");
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const std::string recording = dir.filePath(QStringLiteral("cut.spk")).toStdString();
+    const std::string target = dir.filePath(QStringLiteral("out.png")).toStdString();
+    std::ofstream(recording, std::ios::binary).close();
+    std::filesystem::resize_file(recording, 20 * FrameRecordSize);
+    EXPECT_EXIT(
+        {
+            RemoveOutputsOnInterrupt();
+            TOutputFile out(target);
+            std::fputs("part of an image", out.Stream());
+            std::fflush(out.Stream());
+            TSpkRecordFile file;
+            file.Open(recording);
+            const volatile uint8_t* last = file.MappedRecords(19, 1);
+            std::filesystem::resize_file(recording, FrameRecordSize);
+            const uint8_t byte = last[0];
+            std::fprintf(stderr, "read %d without a fault\n", byte);
+            std::exit(0);
+        },
+        ::testing::ExitedWithCode(3), "recording could not be read any more");
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden),
+              QStringList{QStringLiteral("cut.spk")});
 }

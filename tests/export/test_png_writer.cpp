@@ -1,0 +1,166 @@
+// The strip-parallel PNG writer against the format's own rules: every chunk's CRC, the
+// IDAT bytes as one zlib stream (its checksum included), each row's "Sub" filter undone by
+// hand, and Qt's reader, all giving back exactly the pixels written.
+#ifdef QUILLEX_WITH_ZLIB // the writer exists only with zlib
+#include "PngWriter.h"
+#include "Workers.h"
+
+#include <QImage>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+#include <zlib.h>
+
+#include <cstdio>
+#include <random>
+#include <string>
+#include <vector>
+
+using namespace quillex;
+
+namespace {
+
+uint32_t BigEndian(const uint8_t* P)
+{
+    return uint32_t(P[0]) << 24 | uint32_t(P[1]) << 16 | uint32_t(P[2]) << 8 | P[3];
+}
+
+std::vector<uint8_t> ReadAll(const std::string& Path)
+{
+    std::vector<uint8_t> bytes;
+    if (std::FILE* f = std::fopen(Path.c_str(), "rb")) {
+        uint8_t buffer[65536];
+        for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, f)) > 0;)
+            bytes.insert(bytes.end(), buffer, buffer + n);
+        std::fclose(f);
+    }
+    return bytes;
+}
+
+// Noise with runs and flat stretches, so that both literals and run matches occur.
+QImage TestImage(int Width, int Height, unsigned Seed)
+{
+    QImage image(Width, Height, QImage::Format_RGB888);
+    std::mt19937 random(Seed);
+    for (int y = 0; y < Height; ++y) {
+        uchar* line = image.scanLine(y);
+        for (int i = 0; i < 3 * Width; ++i)
+            line[i] = (i / 30 + y) % 3 == 0 ? uchar(y) : uchar(random());
+    }
+    return image;
+}
+
+// The pixels a PNG file holds, decoded by the rules: chunks checked by their CRCs, the
+// IDAT data inflated as one zlib stream, the "Sub" filter undone. Fails the test (and
+// returns an empty image) where the file breaks a rule.
+QImage DecodeByHand(const std::vector<uint8_t>& File)
+{
+    static const uint8_t signature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n'};
+    EXPECT_GE(File.size(), 8u);
+    if (File.size() < 8 || !std::equal(signature, signature + 8, File.begin())) {
+        ADD_FAILURE() << "no PNG signature";
+        return {};
+    }
+    std::vector<std::string> types;
+    std::vector<uint8_t> idat;
+    int width = 0, height = 0;
+    for (size_t p = 8; p + 12 <= File.size();) {
+        const uint32_t length = BigEndian(&File[p]);
+        const std::string type(File.begin() + ptrdiff_t(p) + 4, File.begin() + ptrdiff_t(p) + 8);
+        if (p + 12 + length > File.size()) {
+            ADD_FAILURE() << "chunk " << type << " runs past the file's end";
+            return {};
+        }
+        const uint8_t* data = &File[p + 8];
+        const uLong crc = crc32(crc32(0, &File[p + 4], 4), data, length);
+        EXPECT_EQ(crc, BigEndian(data + length)) << "CRC of chunk " << types.size() << " " << type;
+        if (type == "IHDR") {
+            EXPECT_EQ(length, 13u);
+            width = int(BigEndian(data));
+            height = int(BigEndian(data + 4));
+            EXPECT_EQ(std::vector<uint8_t>(data + 8, data + 13),
+                      (std::vector<uint8_t>{8, 2, 0, 0, 0}));
+        } else if (type == "IDAT") {
+            idat.insert(idat.end(), data, data + length);
+        }
+        if (types.empty() || types.back() != type)
+            types.push_back(type);
+        p += 12 + length;
+    }
+    EXPECT_EQ(types, (std::vector<std::string>{"IHDR", "IDAT", "IEND"}));
+    const size_t rowBytes = 1 + 3 * size_t(width);
+    std::vector<uint8_t> raw(rowBytes * size_t(height) + 1); // one more: must stay unused
+    uLongf rawLength = uLongf(raw.size());
+    // uncompress checks the zlib header and the Adler-32 of the whole stream.
+    const int rc = uncompress(raw.data(), &rawLength, idat.data(), uLong(idat.size()));
+    EXPECT_EQ(rc, Z_OK);
+    EXPECT_EQ(rawLength, rowBytes * size_t(height));
+    if (rc != Z_OK || rawLength != rowBytes * size_t(height))
+        return {};
+    QImage image(width, height, QImage::Format_RGB888);
+    for (int y = 0; y < height; ++y) {
+        const uint8_t* in = raw.data() + size_t(y) * rowBytes;
+        EXPECT_EQ(in[0], 1) << "filter of row " << y;
+        uchar* out = image.scanLine(y);
+        for (size_t i = 0; i < 3 * size_t(width); ++i)
+            out[i] = uchar(in[1 + i] + (i >= 3 ? out[i - 3] : 0));
+    }
+    return image;
+}
+
+} // namespace
+
+TEST(PngWriterTest, DecodesToTheImageForSizesStripsAndThreads)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const std::string path = dir.filePath(QStringLiteral("p.png")).toStdString();
+    struct TCase
+    {
+        int Width, Height, Strips, Threads;
+    };
+    // One pixel, one row, more strips than rows, strips that do not divide the rows, more
+    // strips than a round holds (4 per thread), and the writer's own choice on a tall
+    // image that needs several strips; widths whose rows Qt pads to whole words.
+    for (const TCase c : {TCase{1, 1, 1, 1}, TCase{257, 1, 4, 2}, TCase{5, 3, 10, 2},
+                          TCase{101, 50, 7, 2}, TCase{64, 40, 13, 1}, TCase{33, 29, 29, 3},
+                          TCase{1000, 300, 0, 2}, TCase{1000, 300, 1, 2}}) {
+        SCOPED_TRACE(std::to_string(c.Width) + " x " + std::to_string(c.Height) + ", " +
+                     std::to_string(c.Strips) + " strips, " + std::to_string(c.Threads) +
+                     " threads");
+        const QImage image = TestImage(c.Width, c.Height, unsigned(c.Width * 7 + c.Height));
+        TWorkers workers(c.Threads);
+        std::FILE* out = std::fopen(path.c_str(), "wb");
+        ASSERT_NE(out, nullptr);
+        const bool written =
+            WritePngStrips({image.constBits(), image.width(), image.height(), image.bytesPerLine()},
+                           workers, out, c.Strips);
+        EXPECT_EQ(std::fclose(out), 0);
+        ASSERT_TRUE(written);
+
+        EXPECT_EQ(DecodeByHand(ReadAll(path)), image);
+        QImage loaded;
+        ASSERT_TRUE(loaded.load(QString::fromStdString(path), "png"));
+        EXPECT_EQ(loaded.convertToFormat(QImage::Format_RGB888), image);
+    }
+}
+
+TEST(PngWriterTest, ReportsWriteErrorsAndEmptyImages)
+{
+    const QImage image = TestImage(300, 200, 1);
+    TWorkers workers(2);
+    if (std::FILE* full = std::fopen("/dev/full", "wb")) {
+        errno = 0;
+        EXPECT_FALSE(
+            WritePngStrips({image.constBits(), image.width(), image.height(), image.bytesPerLine()},
+                           workers, full));
+        EXPECT_EQ(errno, ENOSPC);
+        std::fclose(full);
+    }
+    std::FILE* sink = std::tmpfile();
+    ASSERT_NE(sink, nullptr);
+    EXPECT_FALSE(WritePngStrips({image.constBits(), 0, 10, image.bytesPerLine()}, workers, sink));
+    EXPECT_FALSE(WritePngStrips({image.constBits(), 10, 0, image.bytesPerLine()}, workers, sink));
+    std::fclose(sink);
+}
+
+#endif
