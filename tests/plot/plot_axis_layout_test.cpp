@@ -3,6 +3,7 @@
 // scaled face colour, linear and logarithmic tick positions, label texts, spacing and placement.
 
 #include "dxHistoInt.h"
+#include "plot_interaction_support.h"
 
 #include <QApplication>
 #include <QFontMetrics>
@@ -174,6 +175,36 @@ struct LogMap
     }
 };
 
+// The log map that puts min on pixel from and max on pixel to, less shift.
+LogMap MapLog(float min, float max, int from, int to, int shift = 0)
+{
+    LogMap m;
+    m.Factor = static_cast<float>((to - from) / (std::log(double(max)) - std::log(double(min))));
+    m.Offset = static_cast<float>(from - double(m.Factor) * std::log(double(min)) - shift);
+    return m;
+}
+
+// Linear ticks: the step widened until ten steps per pixel fit the axis length, the first
+// tick the first multiple of the step at or above the minimum, the step's width in pixels.
+struct LinearTicks
+{
+    double Gap, First;
+    int StepPx;
+};
+
+LinearTicks Ticks(const Axis& a, int length, float& gapOut)
+{
+    const double range = double(a.Max) - a.Min;
+    gapOut = a.Gap;
+    if (length < Trunc(range * 10 / gapOut))
+        gapOut = static_cast<float>(range * 10 / length);
+    const double gap = gapOut;
+    double first = std::trunc(a.Min / gap) * gap;
+    if (first < a.Min)
+        first += gap;
+    return {gap, first, Trunc(length * gap / range)};
+}
+
 // Calls line(value) on 1..9 times each power of ten from the minimum while below the maximum.
 template <class F> void LogGrid(float min, float max, F&& line)
 {
@@ -259,10 +290,7 @@ Picture Expected(const View& v, const LabelText& owner = {})
     const bool hor = v.Grid == grdHor || v.Grid == grdBoth;
     const bool ver = v.Grid == grdVer || v.Grid == grdBoth;
     if (IsLogY(v.Scale)) {
-        LogMap m;
-        m.Factor = static_cast<float>(-(b - t - 1) /
-                                      (std::log(double(v.Y.Max)) - std::log(double(v.Y.Min))));
-        m.Offset = static_cast<float>(b - double(m.Factor) * std::log(double(v.Y.Min)) - 1);
+        const LogMap m = MapLog(v.Y.Min, v.Y.Max, b, t + 1, 1);
         const int dmin = static_cast<int>(std::ceil(std::log10(v.Y.Min)));
         const int dmax = static_cast<int>(std::floor(std::log10(v.Y.Max)));
         for (int e = dmin; e <= dmax; ++e) {
@@ -274,25 +302,16 @@ Picture Expected(const View& v, const LabelText& owner = {})
     } else {
         const int h = b - t;
         const double range = double(v.Y.Max) - v.Y.Min;
-        out.YGap = v.Y.Gap;
-        if (h < Trunc(range * 10 / out.YGap))
-            out.YGap = static_cast<float>(range * 10 / h);
-        const double gap = out.YGap;
-        double first = std::trunc(v.Y.Min / gap) * gap;
-        if (first < v.Y.Min)
-            first += gap;
-        const int stepPx = Trunc(h * gap / range);
-        double labelStep = gap;
-        for (int px = stepPx; px < 2 * th; px += stepPx)
-            labelStep += gap;
+        const LinearTicks k = Ticks(v.Y, h, out.YGap);
+        double labelStep = k.Gap;
+        for (int px = k.StepPx; px < 2 * th; px += k.StepPx)
+            labelStep += k.Gap;
         const int offset = Trunc(h * double(v.Y.Min) / range);
         auto y = [&](double val) { return b - Trunc(h * val / range) + offset; };
-        for (double val = first; val <= v.Y.Max; val += labelStep)
+        for (double val = k.First; val <= v.Y.Max; val += labelStep)
             yLabel(owner ? owner(val) : LinearText(val, v.Y), y(val));
-        if (hor) {
-            for (double val = first; val < v.Y.Max; val += gap)
-                hline(l, r, y(val), grid);
-        }
+        for (double val = k.First; hor && val < v.Y.Max; val += k.Gap)
+            hline(l, r, y(val), grid);
     }
 
     // X: labels five pixels below the plot, centred on two-pixel ticks under the frame.
@@ -301,10 +320,7 @@ Picture Expected(const View& v, const LabelText& owner = {})
         vline(x, b + 1, b + 3, grid);
     };
     if (IsLogX(v.Scale)) {
-        LogMap m;
-        m.Factor =
-            static_cast<float>((r - l) / (std::log(double(v.X.Max)) - std::log(double(v.X.Min))));
-        m.Offset = static_cast<float>(l - double(m.Factor) * std::log(double(v.X.Min)));
+        const LogMap m = MapLog(v.X.Min, v.X.Max, l, r);
         const int dmin = static_cast<int>(std::ceil(std::log10(v.X.Min)));
         const int dmax = static_cast<int>(std::floor(std::log10(v.X.Max)));
         for (int e = dmin; e <= dmax; ++e) {
@@ -316,27 +332,18 @@ Picture Expected(const View& v, const LabelText& owner = {})
     } else {
         const int w = r - l - 1;
         const double range = double(v.X.Max) - v.X.Min;
-        out.XGap = v.X.Gap;
-        if (w < Trunc(range * 10 / out.XGap))
-            out.XGap = static_cast<float>(range * 10 / w);
-        const double gap = out.XGap;
-        double first = std::trunc(v.X.Min / gap) * gap;
-        if (first < v.X.Min)
-            first += gap;
-        const int stepPx = Trunc(w * gap / range);
+        const LinearTicks k = Ticks(v.X, w, out.XGap);
         const float widest = std::fabs(v.X.Max) > std::fabs(v.X.Min) ? v.X.Max : v.X.Min;
         const int tw = fm.horizontalAdvance(LinearText(widest, v.X) + "-");
-        double labelStep = gap;
-        for (int px = stepPx; tw + 10 > px; px += stepPx)
-            labelStep += gap;
+        double labelStep = k.Gap;
+        for (int px = k.StepPx; tw + 10 > px; px += k.StepPx)
+            labelStep += k.Gap;
         const int offset = Trunc(w * double(v.X.Min) / range);
         auto x = [&](double val) { return Trunc(w * val / range) + l - offset; };
-        for (double val = first; val <= v.X.Max; val += labelStep)
+        for (double val = k.First; val <= v.X.Max; val += labelStep)
             xLabel(owner ? owner(val) : LinearText(val, v.X), x(val));
-        if (ver) {
-            for (double val = first; val < v.X.Max; val += gap)
-                vline(x(val), t, b, grid);
-        }
+        for (double val = k.First; ver && val < v.X.Max; val += k.Gap)
+            vline(x(val), t, b, grid);
     }
     return out;
 }
@@ -356,14 +363,10 @@ void Apply(TDXHistographInt& h, const View& v)
     h.setFontYAxis(AxisFont(v.FontPx));
     h.setFontColor(TDXHistographInt::fiXAxis, TextInk);
     h.setFontColor(TDXHistographInt::fiYAxis, TextInk);
-    h.setViewXNominalMin(v.X.Min);
-    h.setViewXNominalMax(v.X.Max);
-    h.setViewXCurrentMin(v.X.Min);
-    h.setViewXCurrentMax(v.X.Max);
+    plottest::SetX(h, v.X.Min, v.X.Max);
     h.setViewXGap(v.X.Gap);
     h.setViewXDecimals(v.X.Decimals);
-    h.setViewYMin(v.Y.Min);
-    h.setViewYMax(v.Y.Max);
+    plottest::SetY(h, v.Y.Min, v.Y.Max);
     h.setViewYGap(v.Y.Gap);
     h.setViewYDecimals(v.Y.Decimals);
     h.setGridScale(v.Scale);
@@ -452,16 +455,9 @@ TEST(PlotAxisLayout, RestingCrossIsTheOnlyAdditionAndEveryPaintReplacesIt)
         const int l = v.GapLeft, t = v.GapTop, r = v.Width - v.GapRight, b = v.Height - v.GapBottom;
         // The middle sample's column by the X rule; the pointer rests on it.
         const double mid = (double(v.X.Min) + v.X.Max) / 2;
-        int px;
-        if (IsLogX(v.Scale)) {
-            LogMap m;
-            m.Factor = static_cast<float>((r - l) /
-                                          (std::log(double(v.X.Max)) - std::log(double(v.X.Min))));
-            m.Offset = static_cast<float>(l - double(m.Factor) * std::log(double(v.X.Min)));
-            px = m(mid);
-        } else {
-            px = Trunc((mid - v.X.Min) * (r - l) / (double(v.X.Max) - v.X.Min) + l);
-        }
+        const int px = IsLogX(v.Scale)
+                           ? MapLog(v.X.Min, v.X.Max, l, r)(mid)
+                           : Trunc((mid - v.X.Min) * (r - l) / (double(v.X.Max) - v.X.Min) + l);
         int events = 0;
         h.OnCrossMove = [&](QObject*, float, float, int, int Index) {
             ++events;
@@ -498,18 +494,12 @@ TEST(PlotCurveDecimation, StartsJustAboveTwiceThePlotWidth)
             SCOPED_TRACE("plot width " + std::to_string(plotWidth) + ", " + std::to_string(n) +
                          " values");
             TDXHistographInt h;
-            h.resize(g.Width, 300);
-            h.setGapLeft(g.GapLeft);
-            h.setGapRight(g.GapRight);
-            h.setBkColor(clBlack);
+            plottest::Layout(h, g.Width, 300, g.GapLeft, h.GapTop(), g.GapRight, h.GapBottom());
             h.setSeries({clWhite, 0, 0});
             // Four times the nominal range in view: about eight samples per column.
-            h.setViewXNominalMin(0);
-            h.setViewXNominalMax(1);
-            h.setViewXCurrentMin(0);
+            plottest::SetX(h, 0, 1);
             h.setViewXCurrentMax(4);
-            h.setViewYMin(-120);
-            h.setViewYMax(0);
+            plottest::SetY(h, -120, 0);
             h.RenderNow();
 
             const int l = g.GapLeft, t = h.GapTop(), b = 300 - h.GapBottom();

@@ -1,5 +1,6 @@
 #include "dxColorhis.h"
 #include "dxHistoInt.h"
+#include "plot_interaction_support.h"
 
 #include <QApplication>
 #include <QDragEnterEvent>
@@ -29,12 +30,8 @@ struct DragPlot
     DragPlot()
     {
         h.resize(400, 300);
-        h.setViewXNominalMin(0);
-        h.setViewXNominalMax(290);
-        h.setViewXCurrentMin(0);
-        h.setViewXCurrentMax(290);
-        h.setViewYMin(0);
-        h.setViewYMax(10);
+        plottest::SetX(h, 0, 290);
+        plottest::SetY(h, 0, 10);
         h.setGridColor(Grid);
         h.setBkColor(Back);
         h.setColor(Margin);
@@ -302,34 +299,28 @@ TEST(PlotDrag, GridDistancesMatchPaintedLines)
         SCOPED_TRACE(v.xMin);
         DragPlot p;
         p.h.setGridScale(v.scale);
-        p.h.setViewXNominalMin(v.xMin);
-        p.h.setViewXNominalMax(v.xMax);
-        p.h.setViewXCurrentMin(v.xMin);
-        p.h.setViewXCurrentMax(v.xMax);
+        plottest::SetX(p.h, v.xMin, v.xMax);
         p.h.setViewXGap(v.xGap);
-        p.h.setViewYMin(v.yMin);
-        p.h.setViewYMax(v.yMax);
+        plottest::SetY(p.h, v.yMin, v.yMax);
         p.h.setViewYGap(v.yGap);
         EXPECT_FALSE(p.h.VerticalGridDistance(100));
         EXPECT_FALSE(p.h.HorizontalGridDistance(100));
-
-        p.h.setGridVisible(grdVer);
-        p.h.RenderNow();
-        EXPECT_FALSE(p.h.HorizontalGridDistance(100));
-        const QImage vertical = p.h.Surface().copy();
-        for (int x = 70; x <= 360; ++x) {
-            const auto d = p.h.VerticalGridDistance(x);
-            ASSERT_TRUE(d) << x;
-            ASSERT_EQ(*d, PaintedDistance(vertical, true, x)) << x;
-        }
-        p.h.setGridVisible(grdHor);
-        p.h.RenderNow();
-        EXPECT_FALSE(p.h.VerticalGridDistance(100));
-        const QImage horizontal = p.h.Surface().copy();
-        for (int y = 40; y <= 240; ++y) {
-            const auto d = p.h.HorizontalGridDistance(y);
-            ASSERT_TRUE(d) << y;
-            ASSERT_EQ(*d, PaintedDistance(horizontal, false, y)) << y;
+        // Each grid direction alone; the other one then has no distance.
+        for (const bool vertical : {true, false}) {
+            SCOPED_TRACE(vertical ? "vertical" : "horizontal");
+            p.h.setGridVisible(vertical ? grdVer : grdHor);
+            p.h.RenderNow();
+            const auto distance = [&](int at) {
+                return vertical ? p.h.VerticalGridDistance(at) : p.h.HorizontalGridDistance(at);
+            };
+            EXPECT_FALSE(vertical ? p.h.HorizontalGridDistance(100)
+                                  : p.h.VerticalGridDistance(100));
+            const QImage painted = p.h.Surface().copy();
+            for (int at = vertical ? 70 : 40; at <= (vertical ? 360 : 240); ++at) {
+                const auto d = distance(at);
+                ASSERT_TRUE(d) << at;
+                ASSERT_EQ(*d, PaintedDistance(painted, vertical, at)) << at;
+            }
         }
     }
 }

@@ -29,6 +29,12 @@ inline void Release(QWidget& w, Qt::MouseButton b, int x, int y)
     QTest::mouseRelease(&w, b, Qt::NoModifier, QPoint(x, y));
 }
 
+inline void Click(QWidget& w, Qt::MouseButton b, int x, int y)
+{
+    Press(w, b, x, y);
+    Release(w, b, x, y);
+}
+
 inline void Leave(QWidget& w)
 {
     QEvent e(QEvent::Leave);
@@ -59,6 +65,21 @@ inline void Layout(TDXHistographInt& h, int w, int ht, int gl, int gt, int gr, i
     h.setGapTop(gt);
     h.setGapRight(gr);
     h.setGapBottom(gb);
+}
+
+// X from min to max at its nominal extent (not zoomed); Y from min to max.
+inline void SetX(TDXHistographInt& h, float min, float max)
+{
+    h.setViewXNominalMin(min);
+    h.setViewXNominalMax(max);
+    h.setViewXCurrentMin(min);
+    h.setViewXCurrentMax(max);
+}
+
+inline void SetY(TDXHistographInt& h, float min, float max)
+{
+    h.setViewYMin(min);
+    h.setViewYMax(max);
 }
 
 // The main window's plot: 845 x 248 on black, gaps 60/10/0/20 (left, top, right, bottom),

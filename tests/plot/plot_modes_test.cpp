@@ -20,17 +20,19 @@ struct ModePlot : ::testing::Test
     std::vector<float> data = std::vector<float>(321, 50.0f);
     int downs = 0, moves = 0, ups = 0;
 
+    void Configure(TDXHistographInt& p)
+    {
+        Layout(p, 400, 300, 50, 20, 30, 40);
+        SetY(p, 0, 120);
+        p.setViewYGap(20);
+        SetX(p, 0, 320);
+        p.setViewXGap(40);
+        p.SetSeriesData(data.data(), 321, 1);
+        p.RenderNow();
+    }
     void SetUp() override
     {
-        Layout(h, 400, 300, 50, 20, 30, 40);
-        h.setViewYMin(0);
-        h.setViewYMax(120);
-        h.setViewYGap(20);
-        h.setViewXNominalMax(320);
-        h.setViewXCurrentMax(320);
-        h.setViewXGap(40);
-        h.SetSeriesData(data.data(), 321, 1);
-        h.RenderNow();
+        Configure(h);
         h.OnMouseDown = [this](QObject*, Qt::MouseButton, Qt::KeyboardModifiers, int, int) {
             ++downs;
         };
@@ -98,14 +100,7 @@ TEST_F(ModePlot, ZoomThenUndoRestoresTheViewExactly)
     Move(h, 250, 150, Qt::LeftButton);
     // The band's dotted outline is in the surface while dragging, and it survives new data.
     TDXHistographInt clean;
-    Layout(clean, 400, 300, 50, 20, 30, 40);
-    clean.setViewYMax(120);
-    clean.setViewYGap(20);
-    clean.setViewXGap(40);
-    clean.setViewXNominalMax(320);
-    clean.setViewXCurrentMax(320);
-    clean.SetSeriesData(data.data(), 321, 1);
-    clean.RenderNow();
+    Configure(clean);
     // Every other pixel of the outline of (250, 150) .. (289, 199), on the checkerboard.
     int dots = 0;
     for (int y = 150; y <= 199; ++y)
@@ -133,14 +128,12 @@ TEST_F(ModePlot, ZoomThenUndoRestoresTheViewExactly)
     h.RenderNow();
     Drag(Qt::LeftButton, QPoint(100, 100), QPoint(200, 180));
     EXPECT_NE(View(), before);
-    Press(h, Qt::RightButton, 10, 10);
-    Release(h, Qt::RightButton, 10, 10);
+    Click(h, Qt::RightButton, 10, 10);
     EXPECT_EQ(View(), before);
     EXPECT_FALSE(h.Zoomed());
     // Without a zoom a right click changes nothing.
     h.setViewXGap(33);
-    Press(h, Qt::RightButton, 10, 10);
-    Release(h, Qt::RightButton, 10, 10);
+    Click(h, Qt::RightButton, 10, 10);
     EXPECT_FLOAT_EQ(h.ViewXGap(), 33);
 }
 
@@ -157,19 +150,13 @@ TEST_F(ModePlot, AbandonedBandsLeaveTheView)
     EXPECT_FALSE(h.Zoomed());
     EXPECT_TRUE(h.Surface() == clean);
     // Far from the origin, one pixel of X is tiny: (319 * x1 / (x2 - x1)) exceeds 32760.
-    h.setViewXNominalMin(100000);
-    h.setViewXNominalMax(100320);
-    h.setViewXCurrentMin(100000);
-    h.setViewXCurrentMax(100320);
+    SetX(h, 100000, 100320);
     h.RenderNow();
     const auto far = View();
     Drag(Qt::LeftButton, QPoint(100, 100), QPoint(300, 200));
     EXPECT_EQ(View(), far);
     // A tiny Y span with the old grid step: 240 * 20 / span exceeds 32760.
-    h.setViewXNominalMin(0);
-    h.setViewXNominalMax(320);
-    h.setViewXCurrentMin(0);
-    h.setViewXCurrentMax(320);
+    SetX(h, 0, 320);
     h.setViewYMax(0.01f);
     h.RenderNow();
     const auto flat = View();
@@ -200,8 +187,7 @@ TEST_F(ModePlot, CalculateReadoutsIncludingTheUndefinedInverse)
     TFormCalculateBar& bar = *h.ValueBar();
     EXPECT_TRUE(bar.X2->isEnabled());
     // Only cross 1: the second reports zeros.
-    Press(h, Qt::LeftButton, 150, 100); // sample 101 at X = 100, Y = 50
-    Release(h, Qt::LeftButton, 150, 100);
+    Click(h, Qt::LeftButton, 150, 100); // sample 101 at X = 100, Y = 50
     ASSERT_FALSE(calcs.empty());
     const Calc first = calcs.front();
     EXPECT_EQ(first.s1, 1);
@@ -212,8 +198,7 @@ TEST_F(ModePlot, CalculateReadoutsIncludingTheUndefinedInverse)
     EXPECT_EQ(ups, 1);
     EXPECT_EQ(downs, 0);
     // Cross 2 at X = 12.5 (column 62 rounds 12 -> sample 13 at X = 12, Y = 6).
-    Press(h, Qt::RightButton, 62, 250);
-    Release(h, Qt::RightButton, 62, 250);
+    Click(h, Qt::RightButton, 62, 250);
     const Calc both = calcs.back();
     EXPECT_EQ(both.s2, 1);
     EXPECT_EQ(both.x2, 12.0f);
@@ -270,7 +255,6 @@ TEST_F(ModePlot, ValueBarLayoutAndSwitches)
 
     h.setTitleTop("Spectrum");
     h.setShowValueBar(true);
-    EXPECT_TRUE(h.ShowValueBar());
     EXPECT_EQ(bar.windowTitle(), "Display: Spectrum");
     EXPECT_FALSE(bar.X2->isEnabled()); // measure mode
     // Closing with the close box is noticed, and the bar can be shown again.
@@ -278,9 +262,7 @@ TEST_F(ModePlot, ValueBarLayoutAndSwitches)
     EXPECT_FALSE(h.ShowValueBar());
     h.setShowValueBar(true);
     EXPECT_TRUE(bar.isVisible());
-    EXPECT_FALSE(h.ToolWindowsOnTop());
-    h.setToolWindowsOnTop(true);
-    EXPECT_TRUE(h.ToolWindowsOnTop());
+    h.setToolWindowsOnTop(true); // new window flags must not hide the bar
     EXPECT_TRUE(bar.isVisible());
     // Measure mode writes cross 1's labels.
     Move(h, 150, 100);
@@ -294,17 +276,14 @@ TEST_F(ModePlot, ValueBarLayoutAndSwitches)
 TEST_F(ModePlot, ValueBarShowsLongValuesWhole)
 {
     // 321 samples over 0 .. 32000: sample i at X = 100 (i - 1), one pixel per sample.
-    h.setViewXNominalMax(32000);
-    h.setViewXCurrentMax(32000);
+    SetX(h, 0, 32000);
     std::fill(data.begin(), data.end(), -1.234e-5f);
     h.SetSeriesData(data.data(), 321, 1);
     h.setMode(modeCalculate);
     h.setShowValueBar(true);
     TFormCalculateBar& bar = *h.ValueBar();
-    Press(h, Qt::LeftButton, 50, 100); // sample 1, X = 0
-    Release(h, Qt::LeftButton, 50, 100);
-    Press(h, Qt::RightButton, 50 + 167, 100); // sample 168, X = 16700
-    Release(h, Qt::RightButton, 50 + 167, 100);
+    Click(h, Qt::LeftButton, 50, 100);        // sample 1, X = 0
+    Click(h, Qt::RightButton, 50 + 167, 100); // sample 168, X = 16700
     EXPECT_EQ(bar.deltax->text(), "1.67E+04");
     EXPECT_EQ(bar.invdeltax->text(), "0.00005988"); // 1 / 16700 to four digits
     EXPECT_EQ(bar.Y1->text(), "-0.00001234");
@@ -392,8 +371,7 @@ TEST_F(ModePlot, BendFollowsTheRubberProfileAndIsWrittenBackOnce)
 TEST_F(ModePlot, BendOnALogarithmicAxisScalesTheSamples)
 {
     h.setGridScale(sclLinLog);
-    h.setViewYMin(1);
-    h.setViewYMax(1000);
+    SetY(h, 1, 1000);
     h.setSeriesStyle(dtLowerRef);
     std::vector<float> ref(321, 10.0f);
     h.SetSeriesData(ref.data(), 321, 1);
@@ -415,8 +393,7 @@ TEST_F(ModePlot, BendOnALogarithmicAxisScalesTheSamples)
 TEST_F(ModePlot, BendWithoutAUsableReferenceCurve)
 {
     h.setMode(modeLowerRef);
-    Press(h, Qt::LeftButton, 150, 100);
-    Release(h, Qt::LeftButton, 150, 100);
+    Click(h, Qt::LeftButton, 150, 100);
     EXPECT_FALSE(h.RefDragActive());
     EXPECT_EQ(h.Mode(), modeMeasure);
     h.setSeriesStyle(dtLowerRef);
@@ -431,8 +408,7 @@ TEST_F(ModePlot, BendWithoutAUsableReferenceCurve)
     EXPECT_EQ(h.Mode(), modeLowerRef);
     EXPECT_EQ(h.SeriesRecord(1).Data[0], 5.0f);
     // Outside the plot rectangle the press is passed on.
-    Press(h, Qt::LeftButton, 10, 10);
-    Release(h, Qt::LeftButton, 10, 10);
+    Click(h, Qt::LeftButton, 10, 10);
     EXPECT_EQ(downs, 1);
 }
 
