@@ -50,6 +50,15 @@ void ExpectCross(const QImage& img, const QImage& clean, const TDXHistographInt&
     EXPECT_EQ(wrong, 0) << "cross at " << px << "," << py;
 }
 
+// 300 x 200, plot (50, 20) .. (270, 160), 220 x 140: one unit per pixel row over 0 .. 140,
+// sample i at X = i - 1 on pixel column 50 + X.
+void SmallPlot(TDXHistographInt& h)
+{
+    Layout(h, 300, 200, 50, 20, 30, 40);
+    SetY(h, 0, 140);
+    SetX(h, 0, 220);
+}
+
 int LinearYPixel(const TDXHistographInt& h, float y)
 {
     const int plotH = h.height() - h.GapTop() - h.GapBottom();
@@ -110,8 +119,7 @@ TEST(PlotCross, SnapsToTheNearestSampleOfTheNearestSeriesOnRandomViews)
         h.setViewXNominalMax(nmax);
         h.setViewXCurrentMin(cmin);
         h.setViewXCurrentMax(cmax);
-        h.setViewYMin(ymin);
-        h.setViewYMax(ymax);
+        SetY(h, ymin, ymax);
         h.setSeriesNumber(2);
         std::vector<float> data[2];
         for (int s = 0; s < 2; ++s) {
@@ -240,11 +248,7 @@ TEST(PlotCross, CrossIsDrawnWithTheInvertingPenAndErasedBitForBit)
 TEST(PlotCross, BorderAndGapBoundaryRules)
 {
     TDXHistographInt h;
-    Layout(h, 300, 200, 50, 20, 30, 40); // plot (50, 20) .. (270, 160), 220 x 140
-    h.setViewYMin(0);
-    h.setViewYMax(140); // one unit per pixel row
-    h.setViewXNominalMax(220);
-    h.setViewXCurrentMax(220); // sample i at X = i - 1, pixel column 50 + X
+    SmallPlot(h);
     std::vector<float> d(221, 70.0f);
     d.front() = 141; // maps to the top gap row 20
     d.back() = 1;    // maps to the bottom gap row 160
@@ -293,11 +297,7 @@ TEST(PlotCross, BorderAndGapBoundaryRules)
 TEST(PlotCross, NoDataAndTiesBetweenSeries)
 {
     TDXHistographInt h;
-    Layout(h, 300, 200, 50, 20, 30, 40);
-    h.setViewYMin(0);
-    h.setViewYMax(140);
-    h.setViewXNominalMax(220);
-    h.setViewXCurrentMax(220);
+    SmallPlot(h);
     h.setSeriesNumber(2);
     h.RenderNow();
     const QImage clean = h.Surface().copy();

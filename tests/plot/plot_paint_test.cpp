@@ -39,12 +39,8 @@ void LogPlot(TDXHistographInt& h, TDXGrdScale scale)
 {
     h.resize(400, 300);
     h.setBkColor(clBlack);
-    h.setViewXNominalMin(1);
-    h.setViewXNominalMax(9);
-    h.setViewXCurrentMin(1);
-    h.setViewXCurrentMax(9);
-    h.setViewYMin(1);
-    h.setViewYMax(1000);
+    plottest::SetX(h, 1, 9);
+    plottest::SetY(h, 1, 1000);
     h.setGridScale(scale);
 }
 
@@ -83,30 +79,6 @@ TEST(PlotPaint, RangeErrorsFillRedAndWriteTheirTextAtTheirPlaces)
             }
         EXPECT_GT(inked, 20) << what;
     }
-}
-
-TEST(PlotPaint, RaisedControlFrameAndSunkenPlotFrame)
-{
-    TDXHistographInt h;
-    const TColor face = 100 | (120 << 8) | (140 << 16);
-    h.setColor(face);
-    h.setBkColor(clBlack);
-    h.RenderNow();
-    const QImage& img = h.Surface();
-    const QRgb light = qRgb(125, 150, 175), dark = qRgb(75, 90, 105);
-    const int w = h.width(), ht = h.height();
-    EXPECT_EQ(img.pixel(0, 50), light);
-    EXPECT_EQ(img.pixel(50, 0), light);
-    EXPECT_EQ(img.pixel(w - 1, 50), dark);
-    EXPECT_EQ(img.pixel(50, ht - 1), dark);
-    EXPECT_EQ(img.pixel(20, 20), Rgb(face));
-    const int l = h.GapLeft(), t = h.GapTop(), r = w - h.GapRight(), b = ht - h.GapBottom();
-    EXPECT_EQ(img.pixel(l - 1, 101), dark); // between two Y tick marks
-    EXPECT_EQ(img.pixel(150, t - 1), dark);
-    EXPECT_EQ(img.pixel(r, 100), light);
-    EXPECT_EQ(img.pixel(150, b + 1), light);
-    EXPECT_EQ(img.pixel(l, t), Rgb(clBlack));
-    EXPECT_EQ(img.pixel(r - 1, b), Rgb(clBlack));
 }
 
 TEST(PlotPaint, DecimatedColumnSpansItsExtremesInTheRightOrderUpToTheLastColumn)
@@ -240,8 +212,7 @@ TEST(PlotPaint, LabelPatternsMatchWhatAnOwnerDrawnAxisWouldWrite)
             TDXHistographInt h;
             h.resize(400, 300);
             h.setGridScale(scale);
-            h.setViewYMin(min);
-            h.setViewYMax(max);
+            plottest::SetY(h, min, max);
             h.setViewYGap((max - min) / 5);
             h.setOwnerDrawYAxis(true);
             if (owner)
@@ -253,27 +224,6 @@ TEST(PlotPaint, LabelPatternsMatchWhatAnOwnerDrawnAxisWouldWrite)
         };
         EXPECT_TRUE(render(false) == render(true)) << pattern;
     }
-}
-
-// The enlarged gap is stored back and the labels follow it.
-TEST(PlotPaint, GapGrowsWhenGridStepsWouldBeCloserThanTenPixels)
-{
-    TDXHistographInt h;
-    h.resize(300, 200);
-    h.setViewYMin(-140);
-    h.setViewYMax(0);
-    h.setViewYGap(10);
-    std::vector<double> labels;
-    h.setOwnerDrawYAxis(true);
-    h.OnYAxis = [&](double v, QString& out) {
-        labels.push_back(v);
-        out = "x";
-    };
-    h.RenderNow();
-    EXPECT_FLOAT_EQ(h.ViewYGap(), 14);
-    ASSERT_GE(labels.size(), 2u);
-    EXPECT_DOUBLE_EQ(labels[0], -140);
-    EXPECT_EQ(std::fmod(labels[1] - labels[0], 14.0), 0.0);
 }
 
 TEST(PlotPaint, RefreshRepaintsOnlyThePlotAreaAndMatchesAFullRender)
