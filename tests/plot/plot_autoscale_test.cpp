@@ -2,6 +2,7 @@
 // through the control; expected views are worked out here from the scaling rule.
 
 #include "dxHistoInt.h"
+#include "plot_interaction_support.h"
 
 #include <gtest/gtest.h>
 
@@ -111,8 +112,7 @@ TEST(PlotAutoScale, NewDataRescalesOnlyWhenItLeavesOrUnderfillsTheView)
         SCOPED_TRACE(c.What);
         TDXHistographInt h;
         h.resize(400, 300);
-        h.setViewYMin(c.Start.Min);
-        h.setViewYMax(c.Start.Max);
+        plottest::SetY(h, c.Start.Min, c.Start.Max);
         h.setViewYGap(c.Start.Gap);
         if (c.EmptySecondSeries)
             h.setSeriesNumber(2);
@@ -152,8 +152,7 @@ TEST(PlotAutoScale, LogarithmicYLimitsAreRepairedOnlyWhileScaling)
             SCOPED_TRACE(std::string(c.What) + (scaling ? ", scaling" : ", fixed"));
             TDXHistographInt h;
             h.resize(400, 300);
-            h.setViewYMin(c.Min);
-            h.setViewYMax(c.Max);
+            plottest::SetY(h, c.Min, c.Max);
             h.setGridScale(sclLinLog);
             std::vector<float> data = c.Data;
             if (!data.empty())
@@ -213,9 +212,7 @@ TEST(PlotAutoScale, LogarithmicXLimitsAreRepairedOnlyWhileScaling)
             // ... and so does setting them while it is logarithmic.
             TDXHistographInt g;
             g.resize(400, 300);
-            g.setViewXNominalMin(1);
-            g.setViewXNominalMax(10000);
-            g.setViewXCurrentMin(1);
+            plottest::SetX(g, 1, 10000);
             g.setViewXCurrentMax(20000);
             g.setGridScale(sclLogLin);
             g.setAutoScale(scaling);
