@@ -5,6 +5,7 @@
 #include "dx_Efg.h"
 #include "dx_Eft.h"
 #include "dx_Etb.h"
+#include "plot_interaction_support.h"
 
 #include <QApplication>
 #include <QButtonGroup>
@@ -29,10 +30,8 @@ struct ToolPlot
     ToolPlot()
     {
         h.resize(400, 300);
-        h.setViewXNominalMax(100);
-        h.setViewXCurrentMax(100);
-        h.setViewYMin(-140);
-        h.setViewYMax(0);
+        plottest::SetX(h, 0, 100);
+        plottest::SetY(h, -140, 0);
         h.setViewYGap(10);
         for (int i = 0; i < 101; ++i)
             data.push_back(-130.0f + 70.0f * (i % 7) / 6.0f);
@@ -148,14 +147,13 @@ TEST(PlotToolBar, ButtonClicksDriveThePlot)
         EXPECT_EQ(p.h.Mode(), mode);
         EXPECT_EQ(bar->ModeGroup->checkedButton(), button);
     }
-    QTest::mouseClick(bar->BShowCross, Qt::LeftButton);
-    EXPECT_FALSE(p.h.ShowCross());
-    QTest::mouseClick(bar->BShowCross, Qt::LeftButton);
-    EXPECT_TRUE(p.h.ShowCross());
-    QTest::mouseClick(bar->BValueBar, Qt::LeftButton);
-    EXPECT_TRUE(p.h.ShowValueBar());
-    QTest::mouseClick(bar->BValueBar, Qt::LeftButton);
-    EXPECT_FALSE(p.h.ShowValueBar());
+    // Each click toggles: the cross starts shown, the value bar hidden.
+    for (const bool expected : {false, true}) {
+        QTest::mouseClick(bar->BShowCross, Qt::LeftButton);
+        EXPECT_EQ(p.h.ShowCross(), expected);
+        QTest::mouseClick(bar->BValueBar, Qt::LeftButton);
+        EXPECT_EQ(p.h.ShowValueBar(), !expected);
+    }
 
     // Data from -130 to -60 fill less than 40 % of a view of -200 .. 0: capture sets a span of
     // 100 centred on the data.
