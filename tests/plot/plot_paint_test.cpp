@@ -167,32 +167,13 @@ TEST(PlotPaint, CurveVerticesSitWhereEachScaleCombinationMapsThem)
     }
 }
 
-TEST(PlotPaint, LogarithmicGridOnOneToNineTimesEachDecadeFollowingGapChanges)
+// The logarithmic mapping of a plot already painted follows later gap changes (the grid and
+// labels themselves are compared pixel for pixel in the axis layout pictures).
+TEST(PlotPaint, LogarithmicMappingFollowsGapChanges)
 {
     TDXHistographInt h;
     LogPlot(h, sclLogLog);
-    h.setGridColor(clYellow);
-    h.setGridVisible(grdHor);
-    std::vector<double> labels;
-    h.setOwnerDrawYAxis(true);
-    h.OnYAxis = [&](double v, QString& out) {
-        labels.push_back(v);
-        out = QString::number(v);
-    };
     h.RenderNow();
-    const QImage& img = h.Surface();
-    const int x = h.GapLeft() + 5;
-    for (int e = 0; e < 3; ++e)
-        for (int k = 1; k <= 9; ++k) {
-            const double v = k * std::pow(10.0, e);
-            EXPECT_EQ(img.pixel(x, h.LogYToPixel(v)), Rgb(clYellow)) << v;
-        }
-    // No line at the maximum: the top row stays background, the frame above stays frame.
-    EXPECT_EQ(img.pixel(x, h.GapTop()), Rgb(clBlack));
-    EXPECT_NE(img.pixel(x, h.GapTop() - 1), Rgb(clYellow));
-    EXPECT_EQ(img.pixel(x, (h.LogYToPixel(1) + h.LogYToPixel(2)) / 2), Rgb(clBlack));
-    EXPECT_EQ(labels, (std::vector<double>{1, 10, 100, 1000}));
-    // The mapping follows gap changes.
     h.setGapTop(80);
     h.setGapLeft(20);
     h.RenderNow();
