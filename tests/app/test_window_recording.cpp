@@ -66,6 +66,13 @@ protected:
         Form->BtnLoadFile->click();
     }
 
+    // Plays the loaded file synchronously: the loop returns at the file's end.
+    void PlaySync()
+    {
+        Form->RBSync->setChecked(true);
+        Form->BtnStartStop->click();
+    }
+
     void Record(const QString& File)
     {
         Prompts.Names.push_back(File);
@@ -134,8 +141,7 @@ TEST_F(RecordingTest, RecordThenPlayBackGoldenBytesAndSameLevelsInAnyLocale)
     EXPECT_TRUE(Form->CBInverted->isChecked() && Form->OffsetsEnabled);
     EXPECT_FALSE(Form->GBOffsets->isHidden());
     EXPECT_EQ(Form->EdtFrqOffset->text(), "0.500");
-    Form->RBSync->setChecked(true);
-    Form->BtnStartStop->click();
+    PlaySync();
     EXPECT_EQ(Stamps, recordedStamps);
     EXPECT_TRUE(Levels == recordedLevels);
 }
@@ -159,8 +165,7 @@ TEST_F(RecordingTest, ThreeRecordFilePlaysRecordsOneAndTwoThenRewinds)
     EXPECT_EQ(Flags(), "- - - sync playback");
     EXPECT_EQ(Form->PB->value(), 1);
 
-    Form->RBSync->setChecked(true);
-    Form->BtnStartStop->click(); // the loop ends at the end of the file
+    PlaySync(); // the loop ends at the end of the file
     EXPECT_EQ(Stamps, (std::vector<double>{46000.25, 0.0, 46000.25, 0.0}));
     EXPECT_EQ(Flags(), "- - - sync playback");
     EXPECT_EQ(Form->LblAkt->text(), "Pos: 1");
@@ -211,8 +216,7 @@ TEST_F(RecordingTest, CorruptAndForeignFiles)
     EXPECT_FALSE(Form->OffsetsEnabled || Form->GBOffsets->isVisible());
     EXPECT_TRUE(Form->FreqOffset == 0.0f && Form->LevelOffset == 0.0f);
     EXPECT_FALSE(Form->CBInverted->isChecked());
-    Form->RBSync->setChecked(true);
-    Form->BtnStartStop->click();
+    PlaySync();
     EXPECT_EQ(Stamps, std::vector<double>{2.0});
 }
 
@@ -252,8 +256,7 @@ TEST_F(RecordingTest, PositionBarJumpsProportionallyAndStaysOnTheBar)
     Form->PBMouseUp(399);
     ASSERT_EQ(Form->PB->value(), position);
     Form->SEFft->setValue(8);
-    Form->RBSync->setChecked(true);
-    Form->BtnStartStop->click();
+    PlaySync();
     ASSERT_EQ(static_cast<int64_t>(Stamps.size()), records - position);
     EXPECT_TRUE(Stamps.front() == position && Stamps.back() == records - 1);
 }
@@ -332,8 +335,7 @@ TEST_F(RecordingTest, OffsetSignAndInversionSurvivePlayback)
             QString label;
             Form->HistoXAxis(20000.0, label);
             EXPECT_EQ(label, QString::asprintf(offset == 0 ? "%.1f" : "%.2f", 20.0 + offset));
-            Form->RBSync->setChecked(true);
-            Form->BtnStartStop->click(); // plays both frames
+            PlaySync(); // plays both frames
             EXPECT_TRUE(Levels == recorded);
             Levels.clear();
             Form->RBFast->setChecked(true);
@@ -415,8 +417,7 @@ TEST_F(RecordingTest, KnownBlocksShowTheLevelsOfTheRule)
         Form->RGFenster->setItemIndex(window);
         shown.clear();
         Load(Path("known.spk"));
-        Form->RBSync->setChecked(true);
-        Form->BtnStartStop->click();
+        PlaySync();
         ASSERT_EQ(shown.size(), blocks.size());
         for (std::size_t b = 0; b < blocks.size(); ++b) {
             const std::vector<double> expected = expectedLevels(blocks[b], window);
