@@ -237,29 +237,30 @@ float ExactMagnitude(float re, float im)
 
 // Re[k] := |Re[k] + i Im[k]|. Single precision is within an ulp of the exact value while the
 // squared magnitude stays a normal float; blocks with any square outside that range (tiny,
-// huge, zero or NaN) are redone in double precision from the untouched inputs.
+// huge, zero or NaN) are done in double precision instead. Each block is checked first and
+// then written in place: the block is still in the L1 cache for the second pass, which is
+// cheaper than keeping the results aside and copying them back.
 QX_LOOP_BODY void Magnitudes(float* __restrict Re, const float* __restrict Im, int32_t count)
 {
     constexpr int32_t Block = 256;
     // Non-negative floats order like their bit patterns, which compare without branches.
     constexpr uint32_t Lowest = std::bit_cast<uint32_t>(1e-36f);
     constexpr uint32_t Range = std::bit_cast<uint32_t>(1e37f) - Lowest;
-    float mags[Block];
     for (int32_t start = 0; start < count; start += Block) {
         const int32_t len = std::min(Block, count - start);
-        const float* re = Re + start;
-        const float* im = Im + start;
+        float* __restrict re = Re + start;
+        const float* __restrict im = Im + start;
         uint32_t outside = 0;
         for (int32_t k = 0; k < len; ++k) {
             const float sq = re[k] * re[k] + im[k] * im[k];
             outside |= uint32_t(std::bit_cast<uint32_t>(sq) - Lowest > Range);
-            mags[k] = std::sqrt(sq);
         }
         if (outside == 0) {
-            std::copy(mags, mags + len, Re + start);
+            for (int32_t k = 0; k < len; ++k)
+                re[k] = std::sqrt(re[k] * re[k] + im[k] * im[k]);
         } else {
             for (int32_t k = 0; k < len; ++k)
-                Re[start + k] = ExactMagnitude(re[k], im[k]);
+                re[k] = ExactMagnitude(re[k], im[k]);
         }
     }
 }
