@@ -276,6 +276,14 @@ QX_LOOP_BODY void LaterStagesBody(float* Re, float* Im, const float* StageCos,
         const float* s1 = StageSin + (h - 1);
         const float* c2 = StageCos + (2 * h - 1);
         const float* s2 = StageSin + (2 * h - 1);
+        // The first pair's blocks are a single vector of four wide; a constant width lets the
+        // compiler drop the loop and its remainder handling there.
+        if (h == 4) {
+            for (int32_t b = 0; b < n; b += 16)
+                ButterflyPairs(Re + b, Im + b, Re + b + 4, Im + b + 4, Re + b + 8, Im + b + 8,
+                               Re + b + 12, Im + b + 12, c1, s1, c2, s2, 4);
+            continue;
+        }
         for (int32_t b = 0; b < n; b += 4 * h)
             ButterflyPairs(Re + b, Im + b, Re + b + h, Im + b + h, Re + b + 2 * h, Im + b + 2 * h,
                            Re + b + 3 * h, Im + b + 3 * h, c1, s1, c2, s2, h);
