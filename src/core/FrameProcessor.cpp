@@ -69,6 +69,12 @@ inline void AverageLoop(const float* Magnitudes, float* Avg, int N, int A)
         Avg[k] = (keep * Avg[k] + std::fabs(Magnitudes[k])) * reciprocal;
 }
 
+inline void ScaleLoop(const int16_t* Block, float* FftInput, int Count)
+{
+    for (int i = 0; i < Count; ++i)
+        FftInput[i] = static_cast<float>(2 * static_cast<int>(Block[i]));
+}
+
 inline void LevelsLoop(const float* Avg, float* Levels, int N, bool Inverted)
 {
     if (Inverted) {
@@ -121,6 +127,16 @@ QX_WIDE_TARGET void LevelsFromAveragesWide(const float* Avg, float* Levels, int 
     LevelsLoop(Avg, Levels, N, Inverted);
 }
 
+void ScaleSamplesPortable(const int16_t* Block, float* FftInput, int Count)
+{
+    ScaleLoop(Block, FftInput, Count);
+}
+
+QX_WIDE_TARGET void ScaleSamplesWide(const int16_t* Block, float* FftInput, int Count)
+{
+    ScaleLoop(Block, FftInput, Count);
+}
+
 int RoundHalfEven(double v)
 {
     if (std::isnan(v))
@@ -139,8 +155,10 @@ int RoundHalfEven(double v)
 
 void ScaleSamples(const int16_t* Block, float* FftInput, int Count)
 {
-    for (int i = 0; i < Count; ++i)
-        FftInput[i] = static_cast<float>(2 * static_cast<int>(Block[i]));
+    if (WideLoopsSupported())
+        ScaleSamplesWide(Block, FftInput, Count);
+    else
+        ScaleSamplesPortable(Block, FftInput, Count);
 }
 
 void AverageMagnitudes(const float* Magnitudes, float* Avg, int N, int A)

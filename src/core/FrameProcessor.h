@@ -29,10 +29,12 @@ void LevelsFromAverages(const float* Avg, float* Levels, int N, bool Inverted);
 // for i = 1 .. Count, r drawn uniformly from 0 .. 163 for every sample.
 void SynthesizeDebugBlock(int16_t* Block, int Count, std::mt19937& Rng);
 
-// The two builds behind AverageMagnitudes and LevelsFromAverages: portable
+// The two builds behind ScaleSamples, AverageMagnitudes and LevelsFromAverages: portable
 // SSE2, and AVX2 with FMA (twice as wide), which the public functions use when
 // WideLoopsSupported(). Public so that tests can check both builds.
 bool WideLoopsSupported();
+void ScaleSamplesPortable(const int16_t* Block, float* FftInput, int Count);
+void ScaleSamplesWide(const int16_t* Block, float* FftInput, int Count);
 void AverageMagnitudesPortable(const float* Magnitudes, float* Avg, int N, int A);
 void AverageMagnitudesWide(const float* Magnitudes, float* Avg, int N, int A);
 void LevelsFromAveragesPortable(const float* Avg, float* Levels, int N, bool Inverted);

@@ -10,6 +10,20 @@
 #include <xmmintrin.h>
 #endif
 
+// The hot loops have one source, inlined into two builds: baseline x86-64 and AVX2 with FMA,
+// the latter compiled by a function attribute and chosen at run time so that the program
+// still runs on any x86-64. A component keeps its choice, so one machine always gives the
+// same floats (the live window and the exporter run the same code).
+#if defined(__x86_64__) && defined(__GNUC__)
+#define QX_LOOP_BODY __attribute__((always_inline)) inline
+#define QX_WIDE_TARGET __attribute__((target("arch=x86-64-v3")))
+#define QX_HAS_WIDE_BUILD 1
+#else
+#define QX_LOOP_BODY inline
+#define QX_WIDE_TARGET
+#define QX_HAS_WIDE_BUILD 0
+#endif
+
 namespace {
 
 template <typename T> T* Append(std::vector<std::unique_ptr<T>>& List, int64_t Size)
@@ -46,10 +60,21 @@ bool HoldsElements(const TDXComplexVector* V, int64_t N)
 // A window vector holds 2 * Size coefficients at most; longer ones are never used.
 constexpr int64_t MaxWindowLength = int64_t(2) << TDXFFT::MaxWorkingExponent;
 
+// What the transform loops read besides the data: the component's tables for Size bins.
+struct TDXFFTTables
+{
+    const uint32_t* BitReverse;
+    const float* StageCos;
+    const float* StageSin;
+    const float* Cos;
+    const float* Sin;
+    int32_t Size;
+};
+
 // One block of radix-2 butterflies: (r0, i0) and (r1, i1) are its lower and upper halves.
-void Butterflies(float* __restrict r0, float* __restrict i0, float* __restrict r1,
-                 float* __restrict i1, const float* __restrict c, const float* __restrict s,
-                 int32_t h)
+QX_LOOP_BODY void Butterflies(float* __restrict r0, float* __restrict i0, float* __restrict r1,
+                              float* __restrict i1, const float* __restrict c,
+                              const float* __restrict s, int32_t h)
 {
     for (int32_t k = 0; k < h; ++k) {
         const float tr = c[k] * r1[k] - s[k] * i1[k];
@@ -65,11 +90,11 @@ void Butterflies(float* __restrict r0, float* __restrict i0, float* __restrict r
 // block is (rq, iq). The points stay in registers between the stages; the arithmetic is that
 // of the two stages done one after the other. (c1, s1) are the twiddles of stage h, (c2, s2)
 // those of stage 2h, whose upper half (c2 + h, s2 + h) serves the second pair.
-void ButterflyPairs(float* __restrict r0, float* __restrict i0, float* __restrict r1,
-                    float* __restrict i1, float* __restrict r2, float* __restrict i2,
-                    float* __restrict r3, float* __restrict i3, const float* __restrict c1,
-                    const float* __restrict s1, const float* __restrict c2,
-                    const float* __restrict s2, int32_t h)
+QX_LOOP_BODY void ButterflyPairs(float* __restrict r0, float* __restrict i0, float* __restrict r1,
+                                 float* __restrict i1, float* __restrict r2, float* __restrict i2,
+                                 float* __restrict r3, float* __restrict i3,
+                                 const float* __restrict c1, const float* __restrict s1,
+                                 const float* __restrict c2, const float* __restrict s2, int32_t h)
 {
     for (int32_t k = 0; k < h; ++k) {
         float tr = c1[k] * r1[k] - s1[k] * i1[k];
@@ -98,8 +123,8 @@ void ButterflyPairs(float* __restrict r0, float* __restrict i0, float* __restric
 
 // The first two radix-2 stages on four consecutive bit-reversed points: their twiddles are
 // 1 and i, so no multiplies are needed.
-inline void FirstTwoStages(float r0, float i0, float r1, float i1, float r2, float i2, float r3,
-                           float i3, float* __restrict Re, float* __restrict Im)
+QX_LOOP_BODY void FirstTwoStages(float r0, float i0, float r1, float i1, float r2, float i2,
+                                 float r3, float i3, float* __restrict Re, float* __restrict Im)
 {
     const float ar = r0 + r1, ai = i0 + i1;
     const float br = r0 - r1, bi = i0 - i1;
@@ -119,7 +144,8 @@ inline void FirstTwoStages(float r0, float i0, float r1, float i1, float r2, flo
 // Packs the 4q real samples x as complex pairs in bit-reversed order and runs the first two
 // stages on them. Group r reads z[r], z[r + 2q], z[r + q] and z[r + 3q] and writes the four
 // points at rev(r).
-void PackFirstTwoStages(const float* x, float* Re, float* Im, const uint32_t* rev, int64_t q)
+QX_LOOP_BODY void PackFirstTwoStages(const float* x, float* Re, float* Im, const uint32_t* rev,
+                                     int64_t q)
 {
     const float* x0 = x;
     const float* x1 = x + 4 * q;
@@ -165,9 +191,187 @@ void PackFirstTwoStages(const float* x, float* Re, float* Im, const uint32_t* re
                        x3[2 * r], x3[2 * r + 1], Re + rev[r], Im + rev[r]);
 }
 
+// Splits the half-length complex spectrum Z into bins 0..N-1 of the 2N-point real spectrum,
+// in place. The forward 1/N scaling is a power of two, so folding it into the final halving
+// gives the same floats as scaling first.
+QX_LOOP_BODY void SeparateBins(float* Re, float* Im, int32_t n, const float* __restrict c,
+                               const float* __restrict sn)
+{
+    const int32_t half = n / 2;
+    const float scale = float(0.5 / double(n));
+
+    Re[0] = (Re[0] + Im[0]) * scale;
+    Im[0] = 0.0f;
+
+    // Bins k and N - k are computed together; the two halves do not overlap below N/2.
+    float* __restrict lowRe = Re;
+    float* __restrict lowIm = Im;
+    float* __restrict highRe = Re + n;
+    float* __restrict highIm = Im + n;
+    for (int32_t k = 1; k < half; ++k) {
+        const float rk = lowRe[k], rm = highRe[-k];
+        const float ik = lowIm[k], im = highIm[-k];
+        const float s = -sn[k];
+        const float a = rk + rm, b = rk - rm, d = ik + im, e = ik - im;
+        const float t1 = b * s - d * c[k];
+        const float t2 = b * c[k] + d * s;
+        lowRe[k] = (a - t1) * scale;
+        highRe[-k] = (a + t1) * scale;
+        lowIm[k] = (e - t2) * scale;
+        highIm[-k] = (-e - t2) * scale;
+    }
+    // At k = N/2 both halves meet (b = e = 0); the second pair of results is the one that
+    // stays.
+    const float a = Re[half] + Re[half], d = Im[half] + Im[half];
+    const float t1 = -(d * c[half]);
+    const float t2 = d * -sn[half];
+    Re[half] = (a + t1) * scale;
+    Im[half] = -t2 * scale;
+}
+
+float ExactMagnitude(float re, float im)
+{
+    const double r = re, i = im;
+    return float(std::sqrt(r * r + i * i));
+}
+
+// Re[k] := |Re[k] + i Im[k]|. Single precision is within an ulp of the exact value while the
+// squared magnitude stays a normal float; blocks with any square outside that range (tiny,
+// huge, zero or NaN) are done in double precision instead. Each block is checked first and
+// then written in place: the block is still in the L1 cache for the second pass, which is
+// cheaper than keeping the results aside and copying them back.
+QX_LOOP_BODY void Magnitudes(float* __restrict Re, const float* __restrict Im, int32_t count)
+{
+    constexpr int32_t Block = 256;
+    // Non-negative floats order like their bit patterns, which compare without branches.
+    constexpr uint32_t Lowest = std::bit_cast<uint32_t>(1e-36f);
+    constexpr uint32_t Range = std::bit_cast<uint32_t>(1e37f) - Lowest;
+    for (int32_t start = 0; start < count; start += Block) {
+        const int32_t len = std::min(Block, count - start);
+        float* __restrict re = Re + start;
+        const float* __restrict im = Im + start;
+        uint32_t outside = 0;
+        for (int32_t k = 0; k < len; ++k) {
+            const float sq = re[k] * re[k] + im[k] * im[k];
+            outside |= uint32_t(std::bit_cast<uint32_t>(sq) - Lowest > Range);
+        }
+        if (outside == 0) {
+            for (int32_t k = 0; k < len; ++k)
+                re[k] = std::sqrt(re[k] * re[k] + im[k] * im[k]);
+        } else {
+            for (int32_t k = 0; k < len; ++k)
+                re[k] = ExactMagnitude(re[k], im[k]);
+        }
+    }
+}
+
+// Every stage from half-width 4 on walks its contiguous twiddles in the inner loop, which
+// vectorises; stages go in pairs to halve the passes over the data.
+QX_LOOP_BODY void LaterStagesBody(float* Re, float* Im, const float* StageCos,
+                                  const float* StageSin, int32_t n)
+{
+    int32_t h = 4;
+    for (; 2 * h < n; h *= 4) {
+        const float* c1 = StageCos + (h - 1);
+        const float* s1 = StageSin + (h - 1);
+        const float* c2 = StageCos + (2 * h - 1);
+        const float* s2 = StageSin + (2 * h - 1);
+        // The first pair's blocks are a single vector of four wide; a constant width lets the
+        // compiler drop the loop and its remainder handling there.
+        if (h == 4) {
+            for (int32_t b = 0; b < n; b += 16)
+                ButterflyPairs(Re + b, Im + b, Re + b + 4, Im + b + 4, Re + b + 8, Im + b + 8,
+                               Re + b + 12, Im + b + 12, c1, s1, c2, s2, 4);
+            continue;
+        }
+        for (int32_t b = 0; b < n; b += 4 * h)
+            ButterflyPairs(Re + b, Im + b, Re + b + h, Im + b + h, Re + b + 2 * h, Im + b + 2 * h,
+                           Re + b + 3 * h, Im + b + 3 * h, c1, s1, c2, s2, h);
+    }
+    if (h < n) {
+        const float* c = StageCos + (h - 1);
+        const float* s = StageSin + (h - 1);
+        for (int32_t b = 0; b < n; b += 2 * h)
+            Butterflies(Re + b, Im + b, Re + b + h, Im + b + h, c, s, h);
+    }
+}
+
+QX_LOOP_BODY void WindowBody(float* __restrict x, const float* __restrict w, int32_t count)
+{
+    for (int32_t i = 0; i < count; ++i)
+        x[i] *= w[i];
+}
+
+// RealFFT from the packing of the windowed samples x (n >= 4 bins) to the separated bins
+// and, unless the caller wants phases, the magnitudes.
+QX_LOOP_BODY void SpectrumBody(const TDXFFTTables& t, const float* x, float* Re, float* Im,
+                               bool magnitudes)
+{
+    PackFirstTwoStages(x, Re, Im, t.BitReverse, t.Size / 4);
+    LaterStagesBody(Re, Im, t.StageCos, t.StageSin, t.Size);
+    SeparateBins(Re, Im, t.Size, t.Cos, t.Sin);
+    if (magnitudes)
+        Magnitudes(Re + 1, Im + 1, t.Size - 1);
+}
+
+void WindowBaseline(float* x, const float* w, int32_t count)
+{
+    WindowBody(x, w, count);
+}
+
+void LaterStagesBaseline(float* Re, float* Im, const float* c, const float* s, int32_t n)
+{
+    LaterStagesBody(Re, Im, c, s, n);
+}
+
+void SpectrumBaseline(const TDXFFTTables& t, const float* x, float* Re, float* Im, bool mags)
+{
+    SpectrumBody(t, x, Re, Im, mags);
+}
+
+QX_WIDE_TARGET void WindowWide(float* x, const float* w, int32_t count)
+{
+    WindowBody(x, w, count);
+}
+
+QX_WIDE_TARGET void LaterStagesWide(float* Re, float* Im, const float* c, const float* s, int32_t n)
+{
+    LaterStagesBody(Re, Im, c, s, n);
+}
+
+QX_WIDE_TARGET void SpectrumWide(const TDXFFTTables& t, const float* x, float* Re, float* Im,
+                                 bool mags)
+{
+    SpectrumBody(t, x, Re, Im, mags);
+}
+
 } // namespace
 
-TDXFFT::TDXFFT()
+struct TDXFFTLoops
+{
+    void (*Window)(float* x, const float* w, int32_t count);
+    void (*LaterStages)(float* Re, float* Im, const float* c, const float* s, int32_t n);
+    void (*Spectrum)(const TDXFFTTables& t, const float* x, float* Re, float* Im, bool mags);
+};
+
+namespace {
+
+constexpr TDXFFTLoops BaselineLoops{WindowBaseline, LaterStagesBaseline, SpectrumBaseline};
+constexpr TDXFFTLoops WideLoopSet{WindowWide, LaterStagesWide, SpectrumWide};
+
+} // namespace
+
+bool TDXFFT::WideLoopsSupported()
+{
+#if QX_HAS_WIDE_BUILD
+    static const bool supported = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
+    return supported;
+#else
+    return false;
+#endif
+}
+
+TDXFFT::TDXFFT() : FLoops(WideLoopsSupported() ? &WideLoopSet : &BaselineLoops)
 {
     // Exponent 10 builds the tables and the rectangular window for 1024 points.
     FWindow = std::make_unique<TDXVector>(0);
@@ -175,6 +379,16 @@ TDXFFT::TDXFFT()
 }
 
 TDXFFT::~TDXFFT() = default;
+
+bool TDXFFT::WideLoops() const
+{
+    return FLoops == &WideLoopSet;
+}
+
+void TDXFFT::setWideLoops(bool Enabled)
+{
+    FLoops = Enabled && WideLoopsSupported() ? &WideLoopSet : &BaselineLoops;
+}
 
 void TDXFFT::setExponent(int Value)
 {
@@ -287,10 +501,7 @@ void TDXFFT::ApplyWindow(TDXVector& Data) const
 {
     if (Data.Values == nullptr || FWindow->Values == nullptr || FWindow->Count < Data.Count)
         return;
-    float* __restrict x = Data.Values;
-    const float* __restrict w = FWindow->Values;
-    for (int32_t i = 0; i < Data.Count; ++i)
-        x[i] *= w[i];
+    FLoops->Window(Data.Values, FWindow->Values, Data.Count);
 }
 
 bool TDXFFT::Ready() const
@@ -316,27 +527,9 @@ void TDXFFT::Transform(float* Re, float* Im) const
     LaterStages(Re, Im);
 }
 
-// Every stage from half-width 4 on walks its contiguous twiddles in the inner loop, which
-// vectorises; stages go in pairs to halve the passes over the data.
 void TDXFFT::LaterStages(float* Re, float* Im) const
 {
-    const int32_t n = int32_t(FSize);
-    int32_t h = 4;
-    for (; 2 * h < n; h *= 4) {
-        const float* c1 = StageCos.data() + (h - 1);
-        const float* s1 = StageSin.data() + (h - 1);
-        const float* c2 = StageCos.data() + (2 * h - 1);
-        const float* s2 = StageSin.data() + (2 * h - 1);
-        for (int32_t b = 0; b < n; b += 4 * h)
-            ButterflyPairs(Re + b, Im + b, Re + b + h, Im + b + h, Re + b + 2 * h, Im + b + 2 * h,
-                           Re + b + 3 * h, Im + b + 3 * h, c1, s1, c2, s2, h);
-    }
-    if (h < n) {
-        const float* c = StageCos.data() + (h - 1);
-        const float* s = StageSin.data() + (h - 1);
-        for (int32_t b = 0; b < n; b += 2 * h)
-            Butterflies(Re + b, Im + b, Re + b + h, Im + b + h, c, s, h);
-    }
+    FLoops->LaterStages(Re, Im, StageCos.data(), StageSin.data(), int32_t(FSize));
 }
 
 void TDXFFT::ComplexFFT(TDXComplexVector* V, bool Inverse)
@@ -387,103 +580,25 @@ void TDXFFT::RealFFT(TDXVector* Input, TDXComplexVector* Output, bool Phase)
             im[i] = x[2 * BitReverse[size_t(i)] + 1];
         }
         Transform(re, im);
+        SeparateBins(re, im, 2, FCosTable->Values, FSinTable->Values);
+        if (!Phase)
+            Magnitudes(re + 1, im + 1, 1);
     } else {
         // Sample pairs are packed as complex values z[j] = x[2j] + i x[2j+1]. The first two
         // stages combine z[r], z[r + N/2], z[r + N/4] and z[r + 3N/4], which bit reversal
         // places at p .. p + 3 with p = rev(r); reading them in the order of r keeps the
         // reads sequential instead of jumping across the block.
-        PackFirstTwoStages(x, re, im, BitReverse.data(), FSize / 4);
-        LaterStages(re, im);
+        const TDXFFTTables tables{BitReverse.data(), StageCos.data(),   StageSin.data(),
+                                  FCosTable->Values, FSinTable->Values, int32_t(FSize)};
+        FLoops->Spectrum(tables, x, re, im, !Phase);
     }
-    Separate(re, im, Phase);
+    if (Phase)
+        Phases(re, im);
 }
 
-namespace {
-
-// Splits the half-length complex spectrum Z into bins 0..N-1 of the 2N-point real spectrum,
-// in place. The forward 1/N scaling is a power of two, so folding it into the final halving
-// gives the same floats as scaling first.
-void SeparateBins(float* Re, float* Im, int32_t n, const float* __restrict c,
-                  const float* __restrict sn)
+void TDXFFT::Phases(float* Re, float* Im) const
 {
-    const int32_t half = n / 2;
-    const float scale = float(0.5 / double(n));
-
-    Re[0] = (Re[0] + Im[0]) * scale;
-    Im[0] = 0.0f;
-
-    // Bins k and N - k are computed together; the two halves do not overlap below N/2.
-    float* __restrict lowRe = Re;
-    float* __restrict lowIm = Im;
-    float* __restrict highRe = Re + n;
-    float* __restrict highIm = Im + n;
-    for (int32_t k = 1; k < half; ++k) {
-        const float rk = lowRe[k], rm = highRe[-k];
-        const float ik = lowIm[k], im = highIm[-k];
-        const float s = -sn[k];
-        const float a = rk + rm, b = rk - rm, d = ik + im, e = ik - im;
-        const float t1 = b * s - d * c[k];
-        const float t2 = b * c[k] + d * s;
-        lowRe[k] = (a - t1) * scale;
-        highRe[-k] = (a + t1) * scale;
-        lowIm[k] = (e - t2) * scale;
-        highIm[-k] = (-e - t2) * scale;
-    }
-    // At k = N/2 both halves meet (b = e = 0); the second pair of results is the one that
-    // stays.
-    const float a = Re[half] + Re[half], d = Im[half] + Im[half];
-    const float t1 = -(d * c[half]);
-    const float t2 = d * -sn[half];
-    Re[half] = (a + t1) * scale;
-    Im[half] = -t2 * scale;
-}
-
-float ExactMagnitude(float re, float im)
-{
-    const double r = re, i = im;
-    return float(std::sqrt(r * r + i * i));
-}
-
-// Re[k] := |Re[k] + i Im[k]|. Single precision is within an ulp of the exact value while the
-// squared magnitude stays a normal float; blocks with any square outside that range (tiny,
-// huge, zero or NaN) are redone in double precision from the untouched inputs.
-void Magnitudes(float* __restrict Re, const float* __restrict Im, int32_t count)
-{
-    constexpr int32_t Block = 256;
-    // Non-negative floats order like their bit patterns, which compare without branches.
-    constexpr uint32_t Lowest = std::bit_cast<uint32_t>(1e-36f);
-    constexpr uint32_t Range = std::bit_cast<uint32_t>(1e37f) - Lowest;
-    float mags[Block];
-    for (int32_t start = 0; start < count; start += Block) {
-        const int32_t len = std::min(Block, count - start);
-        const float* re = Re + start;
-        const float* im = Im + start;
-        uint32_t outside = 0;
-        for (int32_t k = 0; k < len; ++k) {
-            const float sq = re[k] * re[k] + im[k] * im[k];
-            outside |= uint32_t(std::bit_cast<uint32_t>(sq) - Lowest > Range);
-            mags[k] = std::sqrt(sq);
-        }
-        if (outside == 0) {
-            std::copy(mags, mags + len, Re + start);
-        } else {
-            for (int32_t k = 0; k < len; ++k)
-                Re[start + k] = ExactMagnitude(re[k], im[k]);
-        }
-    }
-}
-
-} // namespace
-
-void TDXFFT::Separate(float* Re, float* Im, bool Phase) const
-{
-    const int32_t n = int32_t(FSize);
-    SeparateBins(Re, Im, n, FCosTable->Values, FSinTable->Values);
-    if (!Phase) {
-        Magnitudes(Re + 1, Im + 1, n - 1);
-        return;
-    }
-    for (int32_t k = 1; k < n; ++k) {
+    for (int32_t k = 1; k < int32_t(FSize); ++k) {
         const float magnitude = ExactMagnitude(Re[k], Im[k]);
         Im[k] = float(std::atan2(double(Im[k]), double(Re[k])));
         Re[k] = magnitude;

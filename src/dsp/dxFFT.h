@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+struct TDXFFTLoops;
+
 enum TDXLeakType : uint8_t { wnRectangle, wnHanning, wnHamming, wnBlackman, wnOwn };
 
 // Windows Data in place.
@@ -69,6 +71,13 @@ public:
     const TDXVector& SinTable() const { return *FSinTable; }
     const TDXVector& Window() const { return *FWindow; }
 
+    // The transform loops exist in a baseline x86-64 build and an AVX2 + FMA build. A new
+    // component uses the wide one where WideLoopsSupported(); the choice then stays, so the
+    // same input always gives the same floats. Enabling it where unsupported is ignored.
+    static bool WideLoopsSupported();
+    bool WideLoops() const;
+    void setWideLoops(bool Enabled);
+
 private:
     void BuildTwiddles(int64_t N);
     void SelectWindow(TDXLeakType Kind, int64_t L);
@@ -76,7 +85,7 @@ private:
     bool Ready() const;
     void Transform(float* Re, float* Im) const;
     void LaterStages(float* Re, float* Im) const;
-    void Separate(float* Re, float* Im, bool Phase) const;
+    void Phases(float* Re, float* Im) const;
 
     std::string FVersion = "7.0";
     std::string FCopyright = "Copyright (c) Quillex signal processing components";
@@ -90,6 +99,7 @@ private:
     std::unique_ptr<TDXVector> FWindow;
     TDXLeakFunction FOwnerLeakFunction;
     TDXLeakFunction WindowProc;
+    const TDXFFTLoops* FLoops;
 
     // Faster forms of the tables, rebuilt with them: the bit-reversal permutation and, per
     // butterfly stage of half-width h, the twiddles e^(i pi k / h) for k = 0..h-1 stored

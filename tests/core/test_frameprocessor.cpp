@@ -109,12 +109,26 @@ TEST(FrameAveraging, RunningAverageOfMagnitudes)
     }
 }
 
+// Every build, at lengths around each vector width so the loop tails run too.
 TEST(FrameSamples, ScaleDoublesOnlyTheRequestedSamples)
 {
-    const std::vector<int16_t> block = {-32768, 32767, 0, -1, 5, 7};
-    std::vector<float> input(6, -1.0f);
-    ScaleSamples(block.data(), input.data(), 5);
-    EXPECT_EQ(input, (std::vector<float>{-65536.0f, 65534.0f, 0.0f, -2.0f, 10.0f, -1.0f}));
+    using TScale = void (*)(const int16_t*, float*, int);
+    std::vector<TScale> builds = {ScaleSamplesPortable, ScaleSamples};
+    if (WideLoopsSupported())
+        builds.push_back(ScaleSamplesWide);
+    std::mt19937 rng(3);
+    std::uniform_int_distribution<int> sample(-32768, 32767);
+    std::vector<int16_t> block = {-32768, 32767, 0, -1, 5};
+    while (block.size() < 80)
+        block.push_back(static_cast<int16_t>(sample(rng)));
+    for (size_t b = 0; b < builds.size(); ++b)
+        for (int count = 0; count <= 70; ++count) {
+            std::vector<float> input(block.size(), -1.0f);
+            builds[b](block.data(), input.data(), count);
+            for (int i = 0; i < static_cast<int>(block.size()); ++i)
+                ASSERT_EQ(input[size_t(i)], i < count ? 2.0 * block[size_t(i)] : -1.0)
+                    << "build " << b << " count " << count << " sample " << i;
+        }
 }
 
 TEST(FrameRounding, TiesGoToEvenAndExtremesAreClamped)

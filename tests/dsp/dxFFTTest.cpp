@@ -5,6 +5,7 @@
 #include <complex>
 #include <numbers>
 #include <random>
+#include <string>
 #include <vector>
 
 namespace {
@@ -36,115 +37,193 @@ double RelativeRms(const std::vector<cd>& got, const std::vector<cd>& want)
     return std::sqrt(err / ref);
 }
 
+// Each build of the transform loops this processor can run: baseline always, wide where
+// the processor has AVX2 and FMA. Each test runs every build so a fault in either shows.
+std::vector<bool> Builds()
+{
+    if (TDXFFT::WideLoopsSupported())
+        return {false, true};
+    return {false};
+}
+
+std::string BuildName(bool wide)
+{
+    return wide ? "wide loops" : "baseline loops";
+}
+
 // Rounding in a float FFT grows with log N; a wrong twiddle or index gives 1e-1 and more.
 constexpr double FloatTolerance = 5e-6;
 
 TEST(FFTAccuracy, RealAndComplexMatchDirectTransformForEveryExponent)
 {
-    for (int e = 1; e <= 13; ++e) {
-        SCOPED_TRACE("exponent " + std::to_string(e));
-        TDXFFT fft;
-        fft.setExponent(e);
-        const int n = int(fft.Size());
-        std::mt19937 rng{unsigned(e)};
-        std::uniform_real_distribution<float> dist(-1000.0f, 1000.0f);
-        std::vector<float> samples(size_t(2 * n));
-        for (auto& v : samples)
-            v = dist(rng);
-        const auto want = Dft(std::vector<cd>(samples.begin(), samples.end()), size_t(n), n);
-        TDXVector* in = fft.CreateVector(2 * n);
-        TDXComplexVector* out = fft.CreateComplexVector(n);
-        // Tiny and huge inputs have squared magnitudes outside the float range.
-        for (float scale : {1.0f, 1e-30f, 1e30f})
-            for (bool phase : {false, true}) {
-                SCOPED_TRACE(std::to_string(scale) + (phase ? " phase" : ""));
-                for (int i = 0; i < 2 * n; ++i)
-                    in->Values[i] = samples[size_t(i)] * scale;
-                fft.RealFFT(in, out, phase);
-                // Bin 0 is the signed mean of the 2N samples; bins k >= 1 carry the magnitude
-                // beside the imaginary part or, with Phase, the angle.
-                EXPECT_NEAR(out->Real->Values[0] / scale, want[0].real() / 2, 1e-3);
-                EXPECT_EQ(out->Imag->Values[0], 0.0f);
-                std::vector<cd> got, wanted;
-                for (int k = 1; k < n; ++k) {
-                    const cd w = want[size_t(k)] * double(scale);
-                    const float re = out->Real->Values[k], im = out->Imag->Values[k];
-                    got.push_back(phase ? std::polar<double>(re, im) : cd(re, im));
-                    wanted.push_back(phase ? w : cd(std::abs(w), w.imag()));
+    for (bool wide : Builds())
+        for (int e = 1; e <= 13; ++e) {
+            SCOPED_TRACE(BuildName(wide) + ", exponent " + std::to_string(e));
+            TDXFFT fft;
+            fft.setWideLoops(wide);
+            ASSERT_EQ(fft.WideLoops(), wide);
+            fft.setExponent(e);
+            const int n = int(fft.Size());
+            std::mt19937 rng{unsigned(e)};
+            std::uniform_real_distribution<float> dist(-1000.0f, 1000.0f);
+            std::vector<float> samples(size_t(2 * n));
+            for (auto& v : samples)
+                v = dist(rng);
+            const auto want = Dft(std::vector<cd>(samples.begin(), samples.end()), size_t(n), n);
+            TDXVector* in = fft.CreateVector(2 * n);
+            TDXComplexVector* out = fft.CreateComplexVector(n);
+            // Tiny and huge inputs have squared magnitudes outside the float range.
+            for (float scale : {1.0f, 1e-30f, 1e30f})
+                for (bool phase : {false, true}) {
+                    SCOPED_TRACE(std::to_string(scale) + (phase ? " phase" : ""));
+                    for (int i = 0; i < 2 * n; ++i)
+                        in->Values[i] = samples[size_t(i)] * scale;
+                    fft.RealFFT(in, out, phase);
+                    // Bin 0 is the signed mean of the 2N samples; bins k >= 1 carry the magnitude
+                    // beside the imaginary part or, with Phase, the angle.
+                    EXPECT_NEAR(out->Real->Values[0] / scale, want[0].real() / 2, 1e-3);
+                    EXPECT_EQ(out->Imag->Values[0], 0.0f);
+                    std::vector<cd> got, wanted;
+                    for (int k = 1; k < n; ++k) {
+                        const cd w = want[size_t(k)] * double(scale);
+                        const float re = out->Real->Values[k], im = out->Imag->Values[k];
+                        got.push_back(phase ? std::polar<double>(re, im) : cd(re, im));
+                        wanted.push_back(phase ? w : cd(std::abs(w), w.imag()));
+                    }
+                    EXPECT_LT(RelativeRms(got, wanted), FloatTolerance);
                 }
-                EXPECT_LT(RelativeRms(got, wanted), FloatTolerance);
-            }
 
-        // Complex: the forward transform carries the 1/N, the unscaled inverse restores the input.
-        std::vector<cd> input;
-        for (int i = 0; i < n; ++i) {
-            out->Real->Values[i] = samples[size_t(i)];
-            out->Imag->Values[i] = samples[size_t(n + i)];
-            input.emplace_back(samples[size_t(i)], samples[size_t(n + i)]);
+            // Complex: the forward transform carries the 1/N, the unscaled inverse restores the
+            // input.
+            std::vector<cd> input;
+            for (int i = 0; i < n; ++i) {
+                out->Real->Values[i] = samples[size_t(i)];
+                out->Imag->Values[i] = samples[size_t(n + i)];
+                input.emplace_back(samples[size_t(i)], samples[size_t(n + i)]);
+            }
+            const auto read = [&] {
+                std::vector<cd> z;
+                for (int i = 0; i < n; ++i)
+                    z.emplace_back(out->Real->Values[i], out->Imag->Values[i]);
+                return z;
+            };
+            fft.ComplexFFT(out, false);
+            EXPECT_LT(RelativeRms(read(), Dft(input, size_t(n), n)), FloatTolerance);
+            fft.ComplexFFT(out, true);
+            EXPECT_LT(RelativeRms(read(), input), FloatTolerance);
         }
-        const auto read = [&] {
-            std::vector<cd> z;
-            for (int i = 0; i < n; ++i)
-                z.emplace_back(out->Real->Values[i], out->Imag->Values[i]);
-            return z;
-        };
-        fft.ComplexFFT(out, false);
-        EXPECT_LT(RelativeRms(read(), Dft(input, size_t(n), n)), FloatTolerance);
-        fft.ComplexFFT(out, true);
-        EXPECT_LT(RelativeRms(read(), input), FloatTolerance);
-    }
 }
 
 TEST(FFTAccuracy, SinusoidOnABinReadsItsAmplitudeOrHalfWithHann)
 {
-    TDXFFT fft;
-    fft.setExponent(12);
-    const int n = 4096;
-    const double amplitude = 3000.0;
-    TDXVector* in = fft.CreateVector(2 * n);
-    TDXComplexVector* out = fft.CreateComplexVector(n);
-    for (int bin : {1, 100, 2048, 4095})
-        for (TDXLeakType kind : {wnRectangle, wnHanning}) {
-            SCOPED_TRACE("bin " + std::to_string(bin) + " window " + std::to_string(kind));
-            fft.setLeakFunction(kind);
-            for (int i = 0; i < 2 * n; ++i)
-                in->Values[i] = float(amplitude * std::cos(std::numbers::pi * bin * i / n + 0.3));
-            fft.RealFFT(in, out, false);
-            const double expected = kind == wnRectangle ? amplitude : amplitude / 2;
-            EXPECT_NEAR(out->Real->Values[bin], expected, expected * 1e-3);
-            const int far = bin > n / 2 ? bin - n / 2 : bin + n / 2 - 1;
-            EXPECT_LT(out->Real->Values[far], amplitude * 1e-4);
-        }
+    for (bool wide : Builds()) {
+        SCOPED_TRACE(BuildName(wide));
+        TDXFFT fft;
+        fft.setWideLoops(wide);
+        fft.setExponent(12);
+        const int n = 4096;
+        const double amplitude = 3000.0;
+        TDXVector* in = fft.CreateVector(2 * n);
+        TDXComplexVector* out = fft.CreateComplexVector(n);
+        for (int bin : {1, 100, 2048, 4095})
+            for (TDXLeakType kind : {wnRectangle, wnHanning}) {
+                SCOPED_TRACE("bin " + std::to_string(bin) + " window " + std::to_string(kind));
+                fft.setLeakFunction(kind);
+                for (int i = 0; i < 2 * n; ++i)
+                    in->Values[i] =
+                        float(amplitude * std::cos(std::numbers::pi * bin * i / n + 0.3));
+                fft.RealFFT(in, out, false);
+                const double expected = kind == wnRectangle ? amplitude : amplitude / 2;
+                EXPECT_NEAR(out->Real->Values[bin], expected, expected * 1e-3);
+                const int far = bin > n / 2 ? bin - n / 2 : bin + n / 2 - 1;
+                EXPECT_LT(out->Real->Values[far], amplitude * 1e-4);
+            }
+    }
 }
 
 TEST(Windows, EndPointsSymmetryAndRebuildForTheInputLengthAtTheFirstTransform)
 {
-    for (auto [kind, end] : {std::pair{wnHanning, 0.0f}, {wnHamming, 0.08f}, {wnBlackman, 0.0f}}) {
-        SCOPED_TRACE(int(kind));
-        TDXFFT fft;
-        fft.setExponent(9);
-        fft.setLeakFunction(kind);
-        const TDXVector& w = fft.Window();
-        ASSERT_EQ(w.Count, 512);
-        EXPECT_NEAR(w.Values[0], end, 1e-6);
-        EXPECT_NEAR(w.Values[511], end, 1e-6);
-        EXPECT_NEAR(w.Values[255], 1.0f, 1e-4);
-        for (int i = 0; i < 512; ++i)
-            ASSERT_NEAR(w.Values[i], w.Values[511 - i], 1e-5) << i;
-        // The first transform fits the window to its 2N inputs and applies it in place.
-        TDXVector* in = fft.CreateVector(1024);
-        TDXComplexVector* out = fft.CreateComplexVector(512);
-        for (int i = 0; i < 1024; ++i)
-            in->Values[i] = float(i % 17) - 8.0f;
-        fft.RealFFT(in, out, false);
-        ASSERT_EQ(fft.Window().Count, 1024);
-        for (int i = 0; i < 1024; ++i)
-            ASSERT_EQ(in->Values[i], (float(i % 17) - 8.0f) * fft.Window().Values[i]) << i;
-        // Later frames, and selecting the same window again, keep the coefficients.
-        const float* kept = fft.Window().Values;
-        fft.setLeakFunction(kind);
-        fft.RealFFT(in, out, false);
-        EXPECT_EQ(fft.Window().Values, kept);
+    for (bool wide : Builds())
+        for (auto [kind, end] :
+             {std::pair{wnHanning, 0.0f}, {wnHamming, 0.08f}, {wnBlackman, 0.0f}}) {
+            SCOPED_TRACE(BuildName(wide) + ", window " + std::to_string(int(kind)));
+            TDXFFT fft;
+            fft.setWideLoops(wide);
+            fft.setExponent(9);
+            fft.setLeakFunction(kind);
+            const TDXVector& w = fft.Window();
+            ASSERT_EQ(w.Count, 512);
+            EXPECT_NEAR(w.Values[0], end, 1e-6);
+            EXPECT_NEAR(w.Values[511], end, 1e-6);
+            EXPECT_NEAR(w.Values[255], 1.0f, 1e-4);
+            for (int i = 0; i < 512; ++i)
+                ASSERT_NEAR(w.Values[i], w.Values[511 - i], 1e-5) << i;
+            // The first transform fits the window to its 2N inputs and applies it in place.
+            TDXVector* in = fft.CreateVector(1024);
+            TDXComplexVector* out = fft.CreateComplexVector(512);
+            for (int i = 0; i < 1024; ++i)
+                in->Values[i] = float(i % 17) - 8.0f;
+            fft.RealFFT(in, out, false);
+            ASSERT_EQ(fft.Window().Count, 1024);
+            for (int i = 0; i < 1024; ++i)
+                ASSERT_EQ(in->Values[i], (float(i % 17) - 8.0f) * fft.Window().Values[i]) << i;
+            // Later frames, and selecting the same window again, keep the coefficients.
+            const float* kept = fft.Window().Values;
+            fft.setLeakFunction(kind);
+            fft.RealFFT(in, out, false);
+            EXPECT_EQ(fft.Window().Values, kept);
+        }
+}
+
+// The build is chosen once per component and kept, so repeated frames of the same input give
+// the same floats; both builds agree to float rounding.
+TEST(FFTBuilds, ChosenOnceKeptAcrossExponentsAndRepeatable)
+{
+    TDXFFT fft;
+    EXPECT_EQ(fft.WideLoops(), TDXFFT::WideLoopsSupported());
+    fft.setWideLoops(true);
+    EXPECT_EQ(fft.WideLoops(), TDXFFT::WideLoopsSupported());
+    fft.setExponent(11);
+    EXPECT_EQ(fft.WideLoops(), TDXFFT::WideLoopsSupported());
+    fft.setWideLoops(false);
+    fft.setExponent(12);
+    EXPECT_FALSE(fft.WideLoops());
+
+    const int n = 4096;
+    std::mt19937 rng{99};
+    std::uniform_int_distribution<int> dist(-32768, 32767);
+    std::vector<float> samples(size_t(2 * n));
+    for (auto& v : samples)
+        v = 2.0f * float(dist(rng));
+    std::vector<std::vector<float>> results;
+    for (bool wide : Builds()) {
+        SCOPED_TRACE(BuildName(wide));
+        TDXFFT one;
+        one.setWideLoops(wide);
+        one.setExponent(12);
+        one.setLeakFunction(wnHanning);
+        TDXVector* in = one.CreateVector(2 * n);
+        TDXComplexVector* out = one.CreateComplexVector(n);
+        std::vector<float> first;
+        for (int frame = 0; frame < 3; ++frame) {
+            std::copy(samples.begin(), samples.end(), in->Values);
+            one.RealFFT(in, out, false);
+            std::vector<float> mags(out->Real->Values, out->Real->Values + n);
+            if (frame == 0)
+                first = mags;
+            else
+                ASSERT_EQ(mags, first) << "frame " << frame;
+        }
+        results.push_back(first);
+    }
+    if (results.size() == 2) {
+        double err = 0, ref = 0;
+        for (int k = 0; k < n; ++k) {
+            const double d = double(results[0][size_t(k)]) - results[1][size_t(k)];
+            err += d * d;
+            ref += double(results[0][size_t(k)]) * results[0][size_t(k)];
+        }
+        EXPECT_LT(std::sqrt(err / ref), FloatTolerance);
     }
 }
 
