@@ -18,11 +18,17 @@ namespace quillex {
 
 namespace {
 
-// Frames per batch and per task: a batch's magnitudes stay in the caches' reach, and a
-// task of a few frames costs far more than handing it out.
+// Frames per batch and per task: a batch's magnitudes (averaged runs) stay in the caches'
+// reach; frames that stand alone leave only rows, and longer batches leave the threads
+// less often waiting for the last task of one. A task of a few frames costs far more
+// than handing it out.
 constexpr int BatchFrames = 256;
+constexpr int IndependentBatchFrames = 1024;
 constexpr int FramesPerTask = 8;
 constexpr int BinsPerTask = 512;
+// Longest rows a task takes whole: the transforming threads then finish them, and the
+// calling thread only hands them on.
+constexpr int MaxRowFrames = 32;
 constexpr size_t RecordSamples = FrameRecordSize / 2;
 // The end of year 9999 in days since 1899-12-30.
 constexpr double LastDay = 2958466.0;
@@ -96,6 +102,24 @@ struct TChunk
 
 } // namespace
 
+namespace {
+
+// What one batch leaves for the calling thread: per frame its stamp; per task its part
+// of a row (frames that stand alone, rows longer than a task) or per frame its
+// magnitudes (averaged runs); the levels of the rows it completes.
+struct TBatch
+{
+    int64_t First = 0;
+    int Count = 0;
+    std::vector<TChunk> Chunks;
+    std::vector<double> Stamps;
+    std::vector<float> Magnitudes;
+    std::vector<float> Partials;
+    std::vector<float> Rows;
+};
+
+} // namespace
+
 void RunPipeline(const TSpkRecordFile& File, const TPipelineSettings& Settings,
                  const std::function<void(const TOutputRow&)>& Row,
                  const std::function<void(int64_t)>& Progress)
@@ -111,9 +135,18 @@ void RunPipeline(const TSpkRecordFile& File, const TPipelineSettings& Settings,
     // Without averaging every frame stands alone, and a task can take its frames all the
     // way to levels; averaging runs along the frames and is split by bins instead.
     const bool independent = Settings.Spectrum.Average <= 1;
-    const bool wholeRows = independent && fold <= FramesPerTask;
-    // Batches of whole rows, when tasks take whole rows.
-    const int batchFrames = wholeRows ? BatchFrames / int(fold) * int(fold) : BatchFrames;
+    const bool wholeRows = independent && fold <= MaxRowFrames;
+    // A task's frames: whole rows where it takes them.
+    const int taskFrames =
+        wholeRows ? std::max(1, FramesPerTask / int(fold)) * int(fold) : FramesPerTask;
+    const int batchFrames = wholeRows
+                                ? std::max(1, IndependentBatchFrames / taskFrames) * taskFrames
+                                : (independent ? IndependentBatchFrames : BatchFrames);
+    // Rows a batch completes: one per Fold frames, one more where it starts inside a row
+    // and one where the last row is short.
+    const size_t rowCapacity = size_t(std::min<int64_t>(batchFrames, batchFrames / fold + 2));
+    // Tasks of a batch in parts of rows: a row boundary may cut one more.
+    const size_t chunkCapacity = size_t(batchFrames / FramesPerTask) + rowCapacity;
 
     TWorkers workers(Settings.Threads);
     std::vector<std::unique_ptr<TThreadState>> threads;
@@ -123,107 +156,126 @@ void RunPipeline(const TSpkRecordFile& File, const TPipelineSettings& Settings,
         state->FFT.setLeakFunction(Settings.Spectrum.Window);
         state->Input = state->FFT.CreateVector(2 * n);
         state->Output = state->FFT.CreateComplexVector(n);
-        state->Records.resize(size_t(FramesPerTask) * RecordSamples);
+        state->Records.resize(size_t(taskFrames) * RecordSamples);
         state->Block.resize(SampleBlockSamples);
         state->Average.resize(size_t(length));
         state->Fold.resize(size_t(length));
         threads.push_back(std::move(state));
     }
 
-    // Per batch: magnitudes (averaged runs) or chunk folds (independent frames), stamps,
-    // and the rows it completes (at most one per frame).
-    std::vector<float> magnitudes(independent ? 0 : size_t(batchFrames) * length);
-    std::vector<float> partials(independent ? size_t(batchFrames) * length : 0);
-    std::vector<double> stamps(static_cast<size_t>(batchFrames));
-    std::vector<float> rows(size_t(batchFrames) * length);
+    // Two batches: the threads transform the next while the calling thread hands on the
+    // rows of the last, so neither waits for the other.
+    TBatch batches[2];
+    for (TBatch& b : batches) {
+        b.Chunks.reserve(chunkCapacity);
+        b.Stamps.resize(size_t(batchFrames));
+        b.Magnitudes.resize(independent ? 0 : size_t(batchFrames) * length);
+        b.Partials.resize(independent && !wholeRows ? chunkCapacity * length : 0);
+        b.Rows.resize(rowCapacity * length);
+    }
     std::vector<TOutputRow> rowInfo(static_cast<size_t>(batchFrames));
     std::vector<int> rowOfFrame(static_cast<size_t>(batchFrames));
-    std::vector<TChunk> chunks;
-    chunks.reserve(static_cast<size_t>(batchFrames));
     // Carried from batch to batch: the window's averages (from zeros) and the open fold.
     std::vector<float> averages(length, 0.0f);
     std::vector<float> folded(length, 0.0f);
 
-    TOutputRow pending;
-    pending.FirstFrame = Settings.First;
-    for (int64_t batchFirst = Settings.First; batchFirst <= Settings.Last;
-         batchFirst += batchFrames) {
-        const int count =
-            static_cast<int>(std::min<int64_t>(batchFrames, Settings.Last - batchFirst + 1));
-        // Frames of the batch before the first row boundary in it.
-        const int64_t intoRow = (batchFirst - Settings.First) % fold;
-
-        chunks.clear();
-        for (int f = 0; f < count;) {
+    // Splits the batch from First into tasks.
+    const auto plan = [&](TBatch& B, int64_t First) {
+        B.First = First;
+        B.Count = static_cast<int>(std::min<int64_t>(batchFrames, Settings.Last - First + 1));
+        const int64_t intoRow = (First - Settings.First) % fold;
+        B.Chunks.clear();
+        for (int f = 0; f < B.Count;) {
             TChunk c;
             c.First = f;
             if (wholeRows) {
-                c.Frames = std::min(count - f, FramesPerTask / int(fold) * int(fold));
+                c.Frames = std::min(B.Count - f, taskFrames);
                 c.WholeRows = true;
                 c.FirstSlot = f / int(fold);
             } else {
                 const int64_t toBoundary = fold - (intoRow + f) % fold;
-                c.Frames = int(std::min<int64_t>({FramesPerTask, count - f, toBoundary}));
+                c.Frames = int(std::min<int64_t>({FramesPerTask, B.Count - f, toBoundary}));
             }
-            chunks.push_back(c);
+            B.Chunks.push_back(c);
             f += c.Frames;
         }
+    };
 
-        workers.Run(int(chunks.size()), [&](int Task, int Thread) {
-            TThreadState& s = *threads[size_t(Thread)];
-            const TChunk& c = chunks[size_t(Task)];
-            // Records are transformed where the mapped file holds them; read otherwise.
-            const uint8_t* records = File.MappedRecords(batchFirst + c.First, c.Frames);
-            if (records == nullptr) {
-                File.ReadRecords(batchFirst + c.First, c.Frames,
-                                 reinterpret_cast<uint8_t*>(s.Records.data()));
-                records = reinterpret_cast<const uint8_t*>(s.Records.data());
+    TBatch* batch = nullptr; // the batch the tasks below work on
+    const std::function<void(int, int)> transform = [&](int Task, int Thread) {
+        TBatch& b = *batch;
+        TThreadState& s = *threads[size_t(Thread)];
+        const TChunk& c = b.Chunks[size_t(Task)];
+        // Records are transformed where the mapped file holds them; read otherwise.
+        const uint8_t* records = File.MappedRecords(b.First + c.First, c.Frames);
+        if (records == nullptr) {
+            File.ReadRecords(b.First + c.First, c.Frames,
+                             reinterpret_cast<uint8_t*>(s.Records.data()));
+            records = reinterpret_cast<const uint8_t*>(s.Records.data());
+        }
+        for (int f = 0; f < c.Frames; ++f) {
+            const int frame = c.First + f;
+            // Records are 16392 bytes, so in a page-aligned map every one is 2-aligned.
+            const int16_t* record =
+                reinterpret_cast<const int16_t*>(records) + size_t(f) * RecordSamples;
+            const int16_t* block = record + StampBytes / 2;
+            // The next record is fetched while this one is transformed: the transform
+            // waits on nothing, and a page boundary stops the processor's own fetching.
+            if (f + 1 < c.Frames)
+                for (size_t byte = 0; byte < FrameRecordSize; byte += 64)
+                    __builtin_prefetch(reinterpret_cast<const char*>(record + RecordSamples) +
+                                       byte);
+            if constexpr (std::endian::native == std::endian::little) {
+                std::memcpy(&b.Stamps[size_t(frame)], record, sizeof(double));
+            } else {
+                DecodeDataRecord(reinterpret_cast<const uint8_t*>(record), b.Stamps[size_t(frame)],
+                                 s.Block.data());
+                block = s.Block.data();
             }
-            for (int f = 0; f < c.Frames; ++f) {
-                const int frame = c.First + f;
-                // Records are 16392 bytes, so in a page-aligned map every one is 2-aligned.
-                const int16_t* record =
-                    reinterpret_cast<const int16_t*>(records) + size_t(f) * RecordSamples;
-                const int16_t* block = record + StampBytes / 2;
-                if constexpr (std::endian::native == std::endian::little) {
-                    std::memcpy(&stamps[size_t(frame)], record, sizeof(double));
-                } else {
-                    DecodeDataRecord(reinterpret_cast<const uint8_t*>(record),
-                                     stamps[size_t(frame)], s.Block.data());
-                    block = s.Block.data();
-                }
-                TransformBlock(block, s.FFT, s.Input, s.Output);
-                const float* m = s.Output->Real->Values + lo;
-                if (!independent) {
-                    std::copy_n(m, length, magnitudes.begin() + ptrdiff_t(frame) * length);
-                    continue;
-                }
-                AverageMagnitudes(m, s.Average.data(), length, 1);
-                if (!c.WholeRows) {
-                    FoldInto(partials.data() + size_t(Task) * length, s.Average.data(), length,
-                             mode, f == 0);
-                    continue;
-                }
-                const int inRow = f % int(fold);
-                FoldInto(s.Fold.data(), s.Average.data(), length, mode, inRow == 0);
-                if (inRow == int(fold) - 1 || f == c.Frames - 1)
-                    FinishFold(s.Fold.data(), inRow + 1, length, mode, inverted,
-                               rows.data() + size_t(c.FirstSlot + f / int(fold)) * length);
+            TransformBlock(block, s.FFT, s.Input, s.Output);
+            const float* m = s.Output->Real->Values + lo;
+            if (!independent) {
+                std::copy_n(m, length, b.Magnitudes.begin() + ptrdiff_t(frame) * length);
+                continue;
             }
-        });
+            AverageMagnitudes(m, s.Average.data(), length, 1);
+            if (!c.WholeRows) {
+                FoldInto(b.Partials.data() + size_t(Task) * length, s.Average.data(), length, mode,
+                         f == 0);
+                continue;
+            }
+            const int inRow = f % int(fold);
+            FoldInto(s.Fold.data(), s.Average.data(), length, mode, inRow == 0);
+            if (inRow == int(fold) - 1 || f == c.Frames - 1)
+                FinishFold(s.Fold.data(), inRow + 1, length, mode, inverted,
+                           b.Rows.data() + size_t(c.FirstSlot + f / int(fold)) * length);
+        }
+        // The task's mapped pages are done with: the process holds the records being
+        // transformed, never the whole file.
+        File.Release(b.First + c.First, c.Frames);
+    };
+
+    TOutputRow pending;
+    pending.FirstFrame = Settings.First;
+    plan(batches[0], Settings.First);
+    batch = &batches[0];
+    workers.Run(int(batches[0].Chunks.size()), transform);
+    for (int current = 0;; current ^= 1) {
+        TBatch& b = batches[current];
+        const int64_t intoRow = (b.First - Settings.First) % fold;
 
         // Row bookkeeping, in frame order.
         int completed = 0;
         std::fill(rowOfFrame.begin(), rowOfFrame.end(), -1);
-        for (int f = 0; f < count; ++f) {
-            const int64_t frame = batchFirst + f;
+        for (int f = 0; f < b.Count; ++f) {
+            const int64_t frame = b.First + f;
             if (pending.Frames == 0) {
                 pending.FirstFrame = frame;
                 pending.Stamp = 0;
             }
             ++pending.Frames;
-            if (pending.Stamp == 0 && IsFrameStamp(stamps[size_t(f)]))
-                pending.Stamp = stamps[size_t(f)];
+            if (pending.Stamp == 0 && IsFrameStamp(b.Stamps[size_t(f)]))
+                pending.Stamp = b.Stamps[size_t(f)];
             if (pending.Frames == fold || frame == Settings.Last) {
                 rowInfo[size_t(completed)] = pending;
                 rowOfFrame[size_t(f)] = completed++;
@@ -234,48 +286,67 @@ void RunPipeline(const TSpkRecordFile& File, const TPipelineSettings& Settings,
 
         if (independent && !wholeRows) {
             // Parts of rows, combined in frame order.
-            for (size_t c = 0; c < chunks.size(); ++c) {
-                const TChunk& chunk = chunks[c];
+            for (size_t c = 0; c < b.Chunks.size(); ++c) {
+                const TChunk& chunk = b.Chunks[c];
                 const int64_t inRow = (intoRow + chunk.First) % fold;
-                FoldInto(folded.data(), partials.data() + c * length, length, mode, inRow == 0);
+                FoldInto(folded.data(), b.Partials.data() + c * length, length, mode, inRow == 0);
                 const int slot = rowOfFrame[size_t(chunk.First + chunk.Frames - 1)];
                 if (slot >= 0)
                     FinishFold(folded.data(), rowInfo[size_t(slot)].Frames, length, mode, inverted,
-                               rows.data() + size_t(slot) * length);
+                               b.Rows.data() + size_t(slot) * length);
             }
         } else if (!independent) {
             const int binTasks = (length + BinsPerTask - 1) / BinsPerTask;
             workers.Run(binTasks, [&](int Task, int) {
                 const int a = Task * BinsPerTask;
-                const int b = std::min(length, a + BinsPerTask);
+                const int e = std::min(length, a + BinsPerTask);
                 float* avg = averages.data() + a;
                 float* acc = folded.data() + a;
                 int64_t inRow = intoRow;
-                for (int f = 0; f < count; ++f) {
-                    AverageMagnitudes(magnitudes.data() + size_t(f) * length + a, avg, b - a,
+                for (int f = 0; f < b.Count; ++f) {
+                    AverageMagnitudes(b.Magnitudes.data() + size_t(f) * length + a, avg, e - a,
                                       Settings.Spectrum.Average);
-                    FoldInto(acc, avg, b - a, mode, inRow == 0);
+                    FoldInto(acc, avg, e - a, mode, inRow == 0);
                     ++inRow;
                     const int slot = rowOfFrame[size_t(f)];
                     if (slot < 0)
                         continue;
-                    FinishFold(acc, inRow, b - a, mode, inverted,
-                               rows.data() + size_t(slot) * length + (inverted ? length - b : a));
+                    FinishFold(acc, inRow, e - a, mode, inverted,
+                               b.Rows.data() + size_t(slot) * length + (inverted ? length - e : a));
                     inRow = 0;
                 }
             });
         }
 
-        for (int r = 0; r < completed; ++r) {
-            TOutputRow row = rowInfo[size_t(r)];
-            row.Levels = rows.data() + size_t(r) * length;
-            Row(row);
+        const int64_t next = b.First + b.Count;
+        const bool more = next <= Settings.Last;
+        if (more) {
+            plan(batches[current ^ 1], next);
+            batch = &batches[current ^ 1];
+            workers.Start(int(batch->Chunks.size()), transform);
         }
-        // The batch's mapped pages are done with: the process holds a few batches of the
-        // file, never all of it.
-        File.ReleaseBefore(batchFirst + count);
-        if (Progress)
-            Progress(batchFirst + count - Settings.First);
+        try {
+            for (int r = 0; r < completed; ++r) {
+                TOutputRow row = rowInfo[size_t(r)];
+                row.Levels = b.Rows.data() + size_t(r) * length;
+                Row(row);
+            }
+            if (Progress)
+                Progress(next - Settings.First);
+        } catch (...) {
+            // The threads still work on the next batch, which reads this function's state.
+            if (more)
+                try {
+                    workers.Finish();
+                } catch (...) { // the first failure is the one to report
+                }
+            throw;
+        }
+        if (!more)
+            break;
+        workers.Finish();
+        // Pages the tasks shared with their neighbours.
+        File.ReleaseBefore(next);
     }
 }
 

@@ -23,6 +23,12 @@ TWorkers::~TWorkers()
 
 void TWorkers::Run(int Tasks, const std::function<void(int, int)>& Task)
 {
+    Start(Tasks, Task);
+    Finish();
+}
+
+void TWorkers::Start(int Tasks, const std::function<void(int, int)>& Task)
+{
     {
         std::lock_guard lock(FMutex);
         FTask = &Task;
@@ -33,6 +39,10 @@ void TWorkers::Run(int Tasks, const std::function<void(int, int)>& Task)
         ++FGeneration;
     }
     FWake.notify_all();
+}
+
+void TWorkers::Finish()
+{
     TakeTasks(0);
     std::unique_lock lock(FMutex);
     FDone.wait(lock, [this] { return FBusy == 0; });

@@ -28,6 +28,13 @@ public:
     // exception a task throws is rethrown here after the others have finished.
     void Run(int Tasks, const std::function<void(int Task, int Thread)>& Task);
 
+    // Run in two halves, so that the calling thread can do other work while the team
+    // starts: Start hands the tasks to the other threads and returns at once; Finish
+    // takes the calling thread into the remaining tasks and returns (or rethrows) as Run
+    // does. Task must live until Finish returns; every Start is followed by a Finish.
+    void Start(int Tasks, const std::function<void(int Task, int Thread)>& Task);
+    void Finish();
+
 private:
     void Work(int Thread);
     void TakeTasks(int Thread);

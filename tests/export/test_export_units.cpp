@@ -117,6 +117,103 @@ TEST(ExportPipeline, HoldsLittleOfAMappedRecording)
     EXPECT_GT(MappedKilobytes(path), fileKilobytes * 9 / 10);
 }
 
+namespace {
+
+struct TCollectedRow
+{
+    TOutputRow Row;
+    std::vector<float> Levels;
+};
+
+std::vector<TCollectedRow> CollectRows(const TSpkRecordFile& File, const TPipelineSettings& S)
+{
+    std::vector<TCollectedRow> rows;
+    RunPipeline(File, S, [&](const TOutputRow& Row) {
+        const int length = SpanOf(S.Spectrum).Length;
+        rows.push_back({Row, std::vector<float>(Row.Levels, Row.Levels + length)});
+    });
+    return rows;
+}
+
+} // namespace
+
+// Long enough for several batches, and started off a row boundary: every folded row,
+// whole rows done by one thread or parts of rows combined, averaged or not, read mapped
+// or copied, holds what its frames give one by one on a single thread.
+TEST(ExportPipeline, RowsAcrossBatchesHoldWhatTheirFramesGiveOneByOne)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const std::string path = dir.filePath(QStringLiteral("long.spk")).toStdString();
+    const int64_t frames = 2600;
+    const auto stamp = [](int64_t f) { return f % 97 == 5 ? 46000.0 + double(f) / 86400 : 0.0; };
+    WriteBytes(QString::fromStdString(path),
+               MakeRecordingBytes({.N = 256,
+                                   .Frames = frames,
+                                   .Carriers = {{40, 1000.0}, {90, 8000.0, 1500, 1500}},
+                                   .Stamp = stamp}));
+    TSpkRecordFile mapped, copied;
+    mapped.Open(path);
+    copied.Open(path, false);
+    ASSERT_TRUE(mapped.Mapped());
+
+    struct TCase
+    {
+        int Average;
+        int64_t Fold;
+        TFoldMode Mode;
+        int64_t First;
+        bool Mapped = true;
+    };
+    for (const TCase& c : {TCase{1, 20, TFoldMode::Max, 5}, TCase{1, 20, TFoldMode::Max, 5, false},
+                           TCase{1, 45, TFoldMode::Max, 5}, TCase{1, 700, TFoldMode::Mean, 3},
+                           TCase{3, 7, TFoldMode::Max, 5}, TCase{3, 1, TFoldMode::Max, 0}}) {
+        SCOPED_TRACE("average " + std::to_string(c.Average) + ", fold " + std::to_string(c.Fold) +
+                     (c.Mapped ? "" : ", copied"));
+        TPipelineSettings one;
+        one.Spectrum.Exponent = 8;
+        one.Spectrum.Average = c.Average;
+        one.First = c.First;
+        one.Last = frames - 1;
+        const auto single = CollectRows(mapped, one);
+        ASSERT_EQ(int64_t(single.size()), frames - c.First);
+
+        TPipelineSettings folded = one;
+        folded.Fold = c.Fold;
+        folded.FoldMode = c.Mode;
+        folded.Threads = 2;
+        const auto rows = CollectRows(c.Mapped ? mapped : copied, folded);
+        const int64_t count = frames - c.First;
+        ASSERT_EQ(int64_t(rows.size()), (count + c.Fold - 1) / c.Fold);
+        for (size_t r = 0; r < rows.size(); ++r) {
+            const TOutputRow& row = rows[r].Row;
+            const int64_t first = c.First + int64_t(r) * c.Fold;
+            const int64_t n = std::min(c.Fold, frames - first);
+            ASSERT_EQ(row.Index, int64_t(r));
+            ASSERT_EQ(row.FirstFrame, first);
+            ASSERT_EQ(row.Frames, n);
+            double firstStamp = 0;
+            for (int64_t f = first; f < first + n && firstStamp == 0; ++f)
+                firstStamp = stamp(f);
+            ASSERT_EQ(row.Stamp, firstStamp) << "row " << r;
+            for (size_t k = 0; k < rows[r].Levels.size(); ++k) {
+                float highest = -1e9f;
+                double magnitude = 0;
+                for (int64_t f = first; f < first + n; ++f) {
+                    const float level = single[size_t(f - c.First)].Levels[k];
+                    highest = std::max(highest, level);
+                    magnitude += std::pow(10.0, level / 20.0) / double(n);
+                }
+                if (c.Mode == TFoldMode::Max)
+                    ASSERT_NEAR(rows[r].Levels[k], highest, 1e-4) << "row " << r << ", bin " << k;
+                else
+                    ASSERT_NEAR(rows[r].Levels[k], 20 * std::log10(magnitude), 0.01)
+                        << "row " << r << ", bin " << k;
+            }
+        }
+    }
+}
+
 // A mapped recording cut short between the check of its pages and their read faults;
 // the export then ends with the input file's exit code (3) and a message, and leaves no
 // output behind, as on an interrupt.
