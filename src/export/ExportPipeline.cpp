@@ -219,12 +219,6 @@ void RunPipeline(const TSpkRecordFile& File, const TPipelineSettings& Settings,
             const int16_t* record =
                 reinterpret_cast<const int16_t*>(records) + size_t(f) * RecordSamples;
             const int16_t* block = record + StampBytes / 2;
-            // The next record is fetched while this one is transformed: the transform
-            // waits on nothing, and a page boundary stops the processor's own fetching.
-            if (f + 1 < c.Frames)
-                for (size_t byte = 0; byte < FrameRecordSize; byte += 64)
-                    __builtin_prefetch(reinterpret_cast<const char*>(record + RecordSamples) +
-                                       byte);
             if constexpr (std::endian::native == std::endian::little) {
                 std::memcpy(&b.Stamps[size_t(frame)], record, sizeof(double));
             } else {
