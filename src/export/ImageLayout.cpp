@@ -52,16 +52,21 @@ std::vector<TFrequencyTick> FrequencyTicks(const TSpan& Span, double FreqOffsetM
     for (const int step : TickSteps) {
         ticks.clear();
         const int decimals = FrequencyDecimals(FreqOffsetMHz, step);
-        int widest = 0;
         for (int64_t f = (firstKHz + step - 1) / step * step; f <= lastKHz; f += step) {
             TFrequencyTick tick;
             tick.X =
                 static_cast<int>((f * Span.N - int64_t(Span.StartBin) * SpectrumKHz) / SpectrumKHz);
             tick.Text = Fixed((FreqOffsetMHz * 1000.0 + double(f)) / 1000.0, decimals);
-            widest = std::max(widest, TextWidth(tick.Text));
             ticks.push_back(std::move(tick));
         }
-        if (ticks.size() < 2 || int64_t(step) * Span.N / SpectrumKHz >= widest + MinGap)
+        // A step fits when its widest label and the gap do; measuring stops at the first
+        // label that does not, since text measurement is slow and the smallest steps of a
+        // wide span have thousands of labels.
+        const int64_t spacing = int64_t(step) * Span.N / SpectrumKHz;
+        if (ticks.size() < 2 ||
+            std::all_of(ticks.begin(), ticks.end(), [&](const TFrequencyTick& T) {
+                return TextWidth(T.Text) + MinGap <= spacing;
+            }))
             return ticks;
     }
     return ticks;

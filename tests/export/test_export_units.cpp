@@ -29,6 +29,24 @@ TEST(ExportLayout, FrequencyTicks)
     EXPECT_EQ(ticks[1].Text, "0.5");
     EXPECT_EQ(ticks[79].X, 4044);
 
+    // Every label of a step must fit, not only the first: labels from 10 MHz on are wide
+    // (30 pixels), so 200 kHz (20 pixels) and 250 kHz (25) fail on them and 500 kHz is
+    // chosen again. Steps that fail stop being measured at their first misfit.
+    int measured = 0;
+    const auto wideFromTen = [&](const std::string& S) {
+        ++measured;
+        return std::stod(S) >= 10.0 ? 30 : 1;
+    };
+    ticks = FrequencyTicks(full, 0.0, wideFromTen, 12);
+    ASSERT_EQ(ticks.size(), 80u);
+    EXPECT_EQ(ticks[1].Text, "0.5");
+    EXPECT_LT(measured, 1000); // the 10 kHz step alone has 4000 labels
+    // A label and its gap exactly as wide as the step's 51 pixels still fit.
+    EXPECT_EQ(FrequencyTicks(
+                  full, 0.0, [](const std::string&) { return 39; }, 12)
+                  .size(),
+              80u);
+
     // 512 bins from bin 1000 (9765.625 kHz): offset 0.25 needs three decimals, so a label
     // is 42 + 12 pixels and the step 1000 kHz; the first tick is the first multiple of it
     // inside the span, on the column of bin 1024.
