@@ -19,11 +19,12 @@ namespace quillex {
 namespace {
 
 // Frames per batch and per task: a batch's magnitudes (averaged runs) stay in the caches'
-// reach; frames that stand alone leave only rows, and longer batches leave the threads
-// less often waiting for the last task of one. A task of a few frames costs far more
-// than handing it out.
+// reach; frames that stand alone leave only their rows, of which a batch holds at most
+// BatchRows, and longer batches leave the threads less often waiting for the last task
+// of one. A task of a few frames costs far more than handing it out.
 constexpr int BatchFrames = 256;
 constexpr int IndependentBatchFrames = 1024;
+constexpr int BatchRows = 256;
 constexpr int FramesPerTask = 8;
 constexpr int BinsPerTask = 512;
 // Longest rows a task takes whole: the transforming threads then finish them, and the
@@ -139,9 +140,9 @@ void RunPipeline(const TSpkRecordFile& File, const TPipelineSettings& Settings,
     // A task's frames: whole rows where it takes them.
     const int taskFrames =
         wholeRows ? std::max(1, FramesPerTask / int(fold)) * int(fold) : FramesPerTask;
-    const int batchFrames = wholeRows
-                                ? std::max(1, IndependentBatchFrames / taskFrames) * taskFrames
-                                : (independent ? IndependentBatchFrames : BatchFrames);
+    const int64_t longest = std::min<int64_t>(IndependentBatchFrames, BatchRows * fold);
+    const int batchFrames = wholeRows ? std::max(1, int(longest) / taskFrames) * taskFrames
+                                      : (independent ? IndependentBatchFrames : BatchFrames);
     // Rows a batch completes: one per Fold frames, one more where it starts inside a row
     // and one where the last row is short.
     const size_t rowCapacity = size_t(std::min<int64_t>(batchFrames, batchFrames / fold + 2));
