@@ -86,7 +86,7 @@ void TExportImage::AddRow(const TOutputRow& Row)
         return;
     uchar* line = FImage.scanLine(FTop + static_cast<int>(Row.Index)) + 3 * FLeft;
     for (int x = 0; x < FSettings.Span.Length; ++x) {
-        const uint32_t pixel = FColours.LevelToPixel(RoundLevel(Row.Levels[x]), 0);
+        const uint32_t pixel = FColours.LevelToPixel(RoundLevelFast(Row.Levels[x]), 0);
         line[3 * x] = static_cast<uchar>(pixel >> 16);
         line[3 * x + 1] = static_cast<uchar>(pixel >> 8);
         line[3 * x + 2] = static_cast<uchar>(pixel);

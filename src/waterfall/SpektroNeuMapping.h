@@ -33,6 +33,16 @@ const TSpektroPaletteTables& SpektroPalette();
 // A level in the waterfall's integer resolution: nearest integer, ties to even. NaN counts as
 // the lowest level and values beyond the int range are clamped, so no input is undefined.
 int RoundLevel(float Level);
+// RoundLevel for levels within +-2^22, inline for the per-column loops: adding and taking
+// away 1.5 * 2^23 rounds to an integer, ties to even (the default rounding, as lrint's).
+inline int RoundLevelFast(float Level)
+{
+    constexpr float Limit = 4194304.0f;  // 2^22
+    constexpr float Shift = 12582912.0f; // 1.5 * 2^23: sums lie in [2^23, 2^24), spacing 1
+    if (Level > -Limit && Level < Limit)
+        return static_cast<int>((Level + Shift) - Shift);
+    return RoundLevel(Level);
+}
 
 // Maps integer levels to palette entries for one ZMin..ZMax range. ZMin maps to entry 0 and
 // ZMax to the last entry. A range that is empty, reversed or not finite cannot be scaled, so

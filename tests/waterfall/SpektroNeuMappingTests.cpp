@@ -63,6 +63,23 @@ TEST(LevelToColor, PaletteStepsScaleEndsClampingAndUnusableRanges)
     EXPECT_EQ(RoundLevel(std::numeric_limits<float>::quiet_NaN()), INT_MIN);
     EXPECT_EQ(RoundLevel(-std::numeric_limits<float>::infinity()), INT_MIN);
     EXPECT_EQ(RoundLevel(3e9f), INT_MAX);
+    // Nearest integer, ties to even, inside and at the edges of the inline path's range.
+    const std::pair<float, int> rounded[] = {{-100.5f, -100},
+                                             {-101.5f, -102},
+                                             {2.5f, 2},
+                                             {-0.5f, 0},
+                                             {-99.75f, -100},
+                                             {0.49999997f, 0},
+                                             {4194303.5f, 4194304},
+                                             {-4194303.5f, -4194304},
+                                             {4194305.0f, 4194305},
+                                             {-1e7f, -10000000}};
+    for (const auto& [level, expected] : rounded) {
+        EXPECT_EQ(RoundLevel(level), expected) << level;
+        EXPECT_EQ(RoundLevelFast(level), expected) << level;
+    }
+    EXPECT_EQ(RoundLevelFast(std::numeric_limits<float>::quiet_NaN()), INT_MIN);
+    EXPECT_EQ(RoundLevelFast(3e9f), INT_MAX);
 
     // A range that is empty, reversed or not finite shows the first entry everywhere.
     const float inf = std::numeric_limits<float>::infinity();
