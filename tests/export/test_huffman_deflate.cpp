@@ -20,12 +20,17 @@ namespace {
 
 using TBytes = std::vector<uint8_t>;
 
+// The encoder's output, which must stay within the bound: the bytes behind it are checked.
 TBytes Deflate(const TBytes& In, bool Last)
 {
-    TBytes out(HuffmanDeflateBound(In.size()));
+    const size_t bound = HuffmanDeflateBound(In.size());
+    constexpr size_t guard = 8192;
+    TBytes out(bound + guard, 0xa5);
     const size_t n = HuffmanDeflate(In.data(), In.size(), Last, out.data());
-    EXPECT_LE(n, out.size());
-    out.resize(std::min(n, out.size()));
+    EXPECT_LE(n, bound);
+    EXPECT_EQ(size_t(std::count(out.begin() + ptrdiff_t(bound), out.end(), 0xa5)), guard)
+        << "written past the bound";
+    out.resize(std::min(n, bound));
     return out;
 }
 
