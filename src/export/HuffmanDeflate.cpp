@@ -13,7 +13,7 @@ static_assert(std::endian::native == std::endian::little,
               "the bit writer stores its accumulator as little-endian bytes");
 
 constexpr int EndOfBlock = 256;
-constexpr int LiteralCodes = 257; // the bytes and the end of block; no lengths
+constexpr int LiteralCodes = 257; // the bytes and the end of block; no match lengths
 constexpr int DistanceCodes = 2;  // unused, but strict decoders want a complete code
 constexpr int CodeLengths = LiteralCodes + DistanceCodes;
 constexpr int MaxBits = 15;
