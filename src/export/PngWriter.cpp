@@ -1,5 +1,6 @@
 #include "PngWriter.h"
 
+#include "HuffmanDeflate.h"
 #include "Workers.h"
 
 #include <zlib.h>
@@ -34,30 +35,16 @@ void PutBigEndian(uint8_t* P, uint32_t Value)
     P[3] = uint8_t(Value);
 }
 
-// A thread's deflate state and filter buffer, kept from strip to strip.
-struct TCoder
-{
-    z_stream Stream{};
-    bool Ready = false;
-    std::vector<uint8_t> Filtered;
-    TCoder() = default;
-    TCoder(const TCoder&) = delete;
-    TCoder& operator=(const TCoder&) = delete;
-    ~TCoder()
-    {
-        if (Ready)
-            deflateEnd(&Stream);
-    }
-};
-
-// One strip's part of the stream, with what joining it needs.
+// One strip's part of the stream, with what joining it needs; its buffer is kept for the
+// strips of later rounds and not cleared before the encoder writes it.
 struct TPiece
 {
-    std::vector<uint8_t> Data; // the zlib header first in the first strip
-    uLong Adler = 0;           // of the strip's filtered bytes
+    std::unique_ptr<uint8_t[]> Data; // the zlib header first in the first strip
+    size_t Capacity = 0;
+    size_t Size = 0;
+    uLong Adler = 0; // of the strip's filtered bytes
     size_t Filtered = 0;
     uLong Crc = 0; // of "IDAT" and Data
-    bool Ok = false;
 };
 
 // Rows First .. First+Rows-1, each behind its filter byte, every byte less the same
@@ -73,39 +60,6 @@ void FilterRows(const TRgbPixels& Image, int First, int Rows, uint8_t* Out)
             Out[i] = uint8_t(in[i] - in[i - 3]);
         Out += rowBytes;
     }
-}
-
-// Deflates Size bytes into Out behind its first Offset bytes as raw deflate blocks: the
-// last strip ends the stream, the others end on a byte boundary with an unfinished block
-// so that the next strip's blocks may follow them directly.
-bool DeflateStrip(TCoder& C, const uint8_t* In, size_t Size, bool Last, std::vector<uint8_t>& Out,
-                  size_t Offset)
-{
-    if (!C.Ready) {
-        if (deflateInit2(&C.Stream, 1, Z_DEFLATED, -MAX_WBITS, 8, Z_RLE) != Z_OK)
-            return false;
-        C.Ready = true;
-    } else if (deflateReset(&C.Stream) != Z_OK) {
-        return false;
-    }
-    C.Stream.next_in = const_cast<Bytef*>(In);
-    C.Stream.avail_in = static_cast<uInt>(Size);
-    const int flush = Last ? Z_FINISH : Z_SYNC_FLUSH;
-    size_t used = Offset;
-    Out.resize(Offset + deflateBound(&C.Stream, uLong(Size)) + 16);
-    for (;;) {
-        C.Stream.next_out = Out.data() + used;
-        C.Stream.avail_out = static_cast<uInt>(Out.size() - used);
-        const int rc = deflate(&C.Stream, flush);
-        used = Out.size() - C.Stream.avail_out;
-        if (rc == Z_STREAM_END || (rc == Z_OK && !Last && C.Stream.avail_out != 0))
-            break;
-        if (rc != Z_OK && rc != Z_BUF_ERROR)
-            return false;
-        Out.resize(Out.size() * 2); // the flush needs more room than foreseen
-    }
-    Out.resize(used);
-    return true;
 }
 
 bool Put(std::FILE* Out, const void* Data, size_t Size)
@@ -156,9 +110,7 @@ bool WritePngStrips(const TRgbPixels& Image, TWorkers& Workers, std::FILE* Out, 
     if (!Put(Out, Signature, sizeof Signature) || !PutChunk(Out, "IHDR", header, sizeof header))
         return false;
 
-    std::vector<std::unique_ptr<TCoder>> coders;
-    for (int t = 0; t < Workers.Threads(); ++t)
-        coders.push_back(std::make_unique<TCoder>());
+    std::vector<std::vector<uint8_t>> filtered(size_t(Workers.Threads()));
     const int round = StripsPerThread * Workers.Threads();
     std::vector<TPiece> pieces(size_t(std::min(round, strips)));
     uLong adler = adler32(0, nullptr, 0);
@@ -168,37 +120,38 @@ bool WritePngStrips(const TRgbPixels& Image, TWorkers& Workers, std::FILE* Out, 
             const int strip = first + Task;
             const int row = strip * stripRows;
             const int rows = std::min(stripRows, Image.Height - row);
-            TCoder& coder = *coders[size_t(Thread)];
+            std::vector<uint8_t>& rowBuffer = filtered[size_t(Thread)];
             TPiece& piece = pieces[size_t(Task)];
             piece.Filtered = size_t(rows) * rowBytes;
-            coder.Filtered.resize(piece.Filtered);
-            FilterRows(Image, row, rows, coder.Filtered.data());
-            piece.Adler =
-                adler32(adler32(0, nullptr, 0), coder.Filtered.data(), uInt(piece.Filtered));
-            piece.Data.assign(ZlibHeader, ZlibHeader + (strip == 0 ? sizeof ZlibHeader : 0));
-            piece.Ok = DeflateStrip(coder, coder.Filtered.data(), piece.Filtered,
-                                    strip == strips - 1, piece.Data, piece.Data.size());
+            rowBuffer.resize(piece.Filtered);
+            FilterRows(Image, row, rows, rowBuffer.data());
+            piece.Adler = adler32(adler32(0, nullptr, 0), rowBuffer.data(), uInt(piece.Filtered));
+            const size_t head = strip == 0 ? sizeof ZlibHeader : 0;
+            const size_t room = head + HuffmanDeflateBound(piece.Filtered);
+            if (piece.Capacity < room) {
+                piece.Data = std::make_unique_for_overwrite<uint8_t[]>(room);
+                piece.Capacity = room;
+            }
+            std::copy_n(ZlibHeader, head, piece.Data.get());
+            piece.Size = head + HuffmanDeflate(rowBuffer.data(), piece.Filtered,
+                                               strip == strips - 1, piece.Data.get() + head);
             static constexpr uint8_t Type[4] = {'I', 'D', 'A', 'T'};
-            piece.Crc = crc32(crc32(0, Type, 4), piece.Data.data(), uInt(piece.Data.size()));
+            piece.Crc = crc32(crc32(0, Type, 4), piece.Data.get(), uInt(piece.Size));
         });
         // In order: each strip its own chunk; the last carries the stream's checksum.
         for (int i = 0; i < count; ++i) {
             const TPiece& piece = pieces[size_t(i)];
-            if (!piece.Ok) {
-                errno = ENOMEM;
-                return false;
-            }
             adler = adler32_combine(adler, piece.Adler, z_off_t(piece.Filtered));
             const bool last = first + i == strips - 1;
             uint8_t trailer[4];
             PutBigEndian(trailer, uint32_t(adler));
             const size_t extra = last ? sizeof trailer : 0;
             uint8_t head[8];
-            PutBigEndian(head, uint32_t(piece.Data.size() + extra));
+            PutBigEndian(head, uint32_t(piece.Size + extra));
             std::copy_n("IDAT", 4, head + 4);
             uint8_t crc[4];
             PutBigEndian(crc, uint32_t(crc32(piece.Crc, trailer, uInt(extra))));
-            if (!Put(Out, head, 8) || !Put(Out, piece.Data.data(), piece.Data.size()) ||
+            if (!Put(Out, head, 8) || !Put(Out, piece.Data.get(), piece.Size) ||
                 !Put(Out, trailer, extra) || !Put(Out, crc, 4))
                 return false;
         }

@@ -20,10 +20,10 @@ struct TRgbPixels
 
 // Writes Image as a PNG (8-bit RGB, no interlace, every row with the "Sub" filter),
 // compressed on Workers' threads: the rows are cut into strips, each deflated on its own
-// (zlib level 1, run-length matches, which suits waterfall noise and loses nothing by the
-// cut) and the pieces joined into one zlib stream. Strips 0 chooses by size; more strips
-// than rows are fewer. Memory beyond the image is a few strips per thread. False on an
-// error (errno tells which).
+// (Huffman-coded literals, which suit waterfall noise and lose nothing by the cut) and the
+// pieces joined into one zlib stream. Strips 0 chooses by size; more strips than rows are
+// fewer. Memory beyond the image is a few strips per thread. False on an error (errno
+// tells which).
 bool WritePngStrips(const TRgbPixels& Image, TWorkers& Workers, std::FILE* Out, int Strips = 0);
 
 } // namespace quillex

@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <random>
 #include <string>
+#include <utility>
 #include <vector>
 
 using namespace quillex;
@@ -141,6 +142,40 @@ TEST(PngWriterTest, DecodesToTheImageForSizesStripsAndThreads)
         QImage loaded;
         ASSERT_TRUE(loaded.load(QString::fromStdString(path), "png"));
         EXPECT_EQ(loaded.convertToFormat(QImage::Format_RGB888), image);
+    }
+}
+
+TEST(PngWriterTest, DecodesFlatAndNoiseImages)
+{
+    // One colour (rows of nearly one filtered byte value: the smallest codes) and pure noise
+    // (which no code shortens, so it is stored), both over several blocks per strip.
+    QImage flat(700, 60, QImage::Format_RGB888);
+    flat.fill(QColor(10, 200, 30));
+    QImage noise(700, 60, QImage::Format_RGB888);
+    std::mt19937 random(9);
+    for (int y = 0; y < noise.height(); ++y)
+        for (int i = 0; i < 3 * noise.width(); ++i)
+            noise.scanLine(y)[i] = uchar(random());
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const std::string path = dir.filePath(QStringLiteral("p.png")).toStdString();
+    TWorkers workers(2);
+    // Literals alone cost at least a bit a byte; stored blocks a few bytes each.
+    const size_t pixelBytes = 700 * 60 * 3;
+    for (const auto& [image, most] : {std::pair{flat, pixelBytes / 7}, {noise, pixelBytes + 500}}) {
+        std::FILE* out = std::fopen(path.c_str(), "wb");
+        ASSERT_NE(out, nullptr);
+        const bool written =
+            WritePngStrips({image.constBits(), image.width(), image.height(), image.bytesPerLine()},
+                           workers, out, 2);
+        EXPECT_EQ(std::fclose(out), 0);
+        ASSERT_TRUE(written);
+        const std::vector<uint8_t> file = ReadAll(path);
+        EXPECT_EQ(DecodeByHand(file), image);
+        QImage loaded;
+        ASSERT_TRUE(loaded.load(QString::fromStdString(path), "png"));
+        EXPECT_EQ(loaded.convertToFormat(QImage::Format_RGB888), image);
+        EXPECT_LT(file.size(), most);
     }
 }
 
