@@ -135,17 +135,6 @@ void TSpkRecordFile::ReleaseBefore(int64_t End) const
     FReleased = end;
 }
 
-void TSpkRecordFile::Release(int64_t First, int64_t Count) const
-{
-    if (FMap == nullptr || First < 0 || Count <= 0 || First > WholeRecords() - Count)
-        return;
-    const size_t page = PageSize();
-    const size_t start = (size_t(First) * FrameRecordSize + page - 1) / page * page;
-    const size_t end = size_t(First + Count) * FrameRecordSize / page * page;
-    if (start < end)
-        ::madvise(const_cast<uint8_t*>(FMap) + start, end - start, MADV_DONTNEED);
-}
-
 void TSpkRecordFile::ReadRecords(int64_t First, int64_t Count, uint8_t* Buffer) const
 {
     CheckRange(First, Count);

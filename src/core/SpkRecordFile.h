@@ -40,9 +40,6 @@ public:
     // the page cache). Records there may still be read, at the cost of mapping them again.
     // Call from one thread at a time.
     void ReleaseBefore(int64_t End) const;
-    // Gives back the mapped pages that lie wholly within Count records from First on (a
-    // page shared with a neighbour stays for ReleaseBefore). Safe from several threads.
-    void Release(int64_t First, int64_t Count) const;
     bool Mapped() const { return FMap != nullptr; }
 
 private:

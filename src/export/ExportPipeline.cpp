@@ -245,9 +245,6 @@ void RunPipeline(const TSpkRecordFile& File, const TPipelineSettings& Settings,
                 FinishFold(s.Fold.data(), inRow + 1, length, mode, inverted,
                            b.Rows.data() + size_t(c.FirstSlot + f / int(fold)) * length);
         }
-        // The task's mapped pages are done with: the process holds the records being
-        // transformed, never the whole file.
-        File.Release(b.First + c.First, c.Frames);
     };
 
     TOutputRow pending;
@@ -255,6 +252,10 @@ void RunPipeline(const TSpkRecordFile& File, const TPipelineSettings& Settings,
     plan(batches[0], Settings.First);
     batch = &batches[0];
     workers.Run(int(batches[0].Chunks.size()), transform);
+    // A transformed batch's mapped pages are done with (its stamps are kept): the process
+    // holds the batch in work, never the whole file. Given back a batch at a time, since
+    // every give-back interrupts the other threads to drop the pages from their view.
+    File.ReleaseBefore(batches[0].First + batches[0].Count);
     for (int current = 0;; current ^= 1) {
         TBatch& b = batches[current];
         const int64_t intoRow = (b.First - Settings.First) % fold;
@@ -340,8 +341,7 @@ void RunPipeline(const TSpkRecordFile& File, const TPipelineSettings& Settings,
         if (!more)
             break;
         workers.Finish();
-        // Pages the tasks shared with their neighbours.
-        File.ReleaseBefore(next);
+        File.ReleaseBefore(batch->First + batch->Count);
     }
 }
 
