@@ -1,6 +1,5 @@
 #include "FrameSpectrum.h"
 
-#include "FrameProcessor.h"
 #include "dxFFT.h"
 
 namespace quillex {
@@ -12,9 +11,9 @@ bool TransformBlock(const int16_t* Block, TDXFFT& FFT, TDXVector* Input, TDXComp
         Input->Count != 2 * n || Output->Real == nullptr || Output->Real->Count != n ||
         Output->Imag == nullptr || Output->Imag->Count != n)
         return false;
-    ScaleSamples(Block, Input->Values, static_cast<int>(2 * n));
-    FFT.RealFFT(Input, Output, false);
-    return true;
+    // The samples are scaled and windowed inside the transform: the same floats as scaling
+    // into Input and transforming that, two passes over memory fewer.
+    return FFT.RealFFTOfSamples(Block, Output, false);
 }
 
 } // namespace quillex

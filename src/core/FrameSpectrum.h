@@ -8,10 +8,11 @@ class TDXComplexVector;
 
 namespace quillex {
 
-// The first half of a frame's arithmetic, shared by the window and the export tool:
-// Input[i] = 2 * Block[i] for the first 2N samples, then the windowed real FFT, which
-// leaves the magnitudes in Output->Real. Returns false, doing nothing, when the vectors
-// do not fit the FFT's size (N bins, 2N inputs).
+// The first half of a frame's arithmetic, shared by the window and the export tool: the
+// windowed real FFT of x[i] = 2 * Block[i] for the first 2N samples, which leaves the
+// magnitudes in Output->Real. Input is not written (the FFT reads the samples directly) but
+// must still fit, so callers keep one vector set per size. Returns false, doing nothing,
+// when the vectors do not fit the FFT's size (N bins, 2N inputs).
 bool TransformBlock(const int16_t* Block, TDXFFT& FFT, TDXVector* Input, TDXComplexVector* Output);
 
 } // namespace quillex

@@ -7,22 +7,41 @@
 #include <numbers>
 
 #if defined(__SSE2__)
-#include <xmmintrin.h>
+#include <emmintrin.h>
 #endif
 
-// The hot loops have one source, inlined into two builds: baseline x86-64 and AVX2 with FMA,
-// the latter compiled by a function attribute and chosen at run time so that the program
-// still runs on any x86-64. A component keeps its choice, so one machine always gives the
-// same floats (the live window and the exporter run the same code).
+// The hot loops have one source, inlined into three builds: baseline x86-64, AVX2 with FMA,
+// and AVX-512, the latter two compiled by a function attribute and chosen at run time so that
+// the program still runs on any x86-64. A component keeps its choice, so one machine always
+// gives the same floats (the live window and the exporter run the same code).
 #if defined(__x86_64__) && defined(__GNUC__)
 #define QX_LOOP_BODY __attribute__((always_inline)) inline
 #define QX_WIDE_TARGET __attribute__((target("arch=x86-64-v3")))
+// gcc keeps to 256-bit vectors for x86-64-v4 unless told otherwise; clang takes no vector
+// width in the attribute (it would ignore the whole attribute) and picks its own.
+#if defined(__clang__)
+#define QX_AVX512_TARGET __attribute__((target("arch=x86-64-v4")))
+#else
+#define QX_AVX512_TARGET __attribute__((target("arch=x86-64-v4,prefer-vector-width=512")))
+#endif
 #define QX_HAS_WIDE_BUILD 1
 #else
 #define QX_LOOP_BODY inline
 #define QX_WIDE_TARGET
+#define QX_AVX512_TARGET
 #define QX_HAS_WIDE_BUILD 0
 #endif
+
+// What the transform loops read besides the data: the component's tables for Size bins.
+struct TDXFFTTables
+{
+    const uint32_t* BitReverse;
+    const float* StageCos;
+    const float* StageSin;
+    const float* Cos;
+    const float* Sin;
+    int32_t Size;
+};
 
 namespace {
 
@@ -59,17 +78,6 @@ bool HoldsElements(const TDXComplexVector* V, int64_t N)
 
 // A window vector holds 2 * Size coefficients at most; longer ones are never used.
 constexpr int64_t MaxWindowLength = int64_t(2) << TDXFFT::MaxWorkingExponent;
-
-// What the transform loops read besides the data: the component's tables for Size bins.
-struct TDXFFTTables
-{
-    const uint32_t* BitReverse;
-    const float* StageCos;
-    const float* StageSin;
-    const float* Cos;
-    const float* Sin;
-    int32_t Size;
-};
 
 // One block of radix-2 butterflies: (r0, i0) and (r1, i1) are its lower and upper halves.
 QX_LOOP_BODY void Butterflies(float* __restrict r0, float* __restrict i0, float* __restrict r1,
@@ -141,22 +149,83 @@ QX_LOOP_BODY void FirstTwoStages(float r0, float i0, float r1, float i1, float r
     Im[3] = bi - dr;
 }
 
+// Keeps a product from being fused into a following addition, so a windowed sample is rounded
+// on its own exactly as when the window is applied to a stored vector first.
+template <typename T> QX_LOOP_BODY T Rounded(T v)
+{
+#if defined(__GNUC__) && defined(__SSE2__)
+    asm("" : "+x"(v));
+#endif
+    return v;
+}
+
+// Where PackFirstTwoStages reads its real input from: At(i) is sample i as a float and, with
+// SSE2, Load8(i, lo, hi) gives samples i..i+3 and i+4..i+7.
+struct FloatSamples
+{
+    const float* x;
+    float At(int64_t i) const { return x[i]; }
+#if defined(__SSE2__)
+    void Load8(int64_t i, __m128& lo, __m128& hi) const
+    {
+        lo = _mm_loadu_ps(x + i);
+        hi = _mm_loadu_ps(x + i + 4);
+    }
+#endif
+};
+
+// Raw 16-bit samples s, read as float(2 * s) (exact).
+struct ScaledSamples
+{
+    const int16_t* s;
+    float At(int64_t i) const { return float(2 * int(s[i])); }
+#if defined(__SSE2__)
+    void Load8(int64_t i, __m128& lo, __m128& hi) const
+    {
+        // Each sample lands in the upper half of a 32-bit lane over a zero lower half; the
+        // arithmetic shift by 15 then leaves 2 * s with its sign.
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i));
+        const __m128i zero = _mm_setzero_si128();
+        lo = _mm_cvtepi32_ps(_mm_srai_epi32(_mm_unpacklo_epi16(zero, v), 15));
+        hi = _mm_cvtepi32_ps(_mm_srai_epi32(_mm_unpackhi_epi16(zero, v), 15));
+    }
+#endif
+};
+
+// Raw samples, scaled, then multiplied by the window coefficients w.
+struct WindowedSamples
+{
+    const int16_t* s;
+    const float* w;
+    float At(int64_t i) const { return Rounded(float(2 * int(s[i])) * w[i]); }
+#if defined(__SSE2__)
+    void Load8(int64_t i, __m128& lo, __m128& hi) const
+    {
+        ScaledSamples{s}.Load8(i, lo, hi);
+        lo = Rounded(_mm_mul_ps(lo, _mm_loadu_ps(w + i)));
+        hi = Rounded(_mm_mul_ps(hi, _mm_loadu_ps(w + i + 4)));
+    }
+#endif
+};
+
 // Packs the 4q real samples x as complex pairs in bit-reversed order and runs the first two
 // stages on them. Group r reads z[r], z[r + 2q], z[r + q] and z[r + 3q] and writes the four
 // points at rev(r).
-QX_LOOP_BODY void PackFirstTwoStages(const float* x, float* Re, float* Im, const uint32_t* rev,
+template <typename Source>
+QX_LOOP_BODY void PackFirstTwoStages(const Source& x, float* Re, float* Im, const uint32_t* rev,
                                      int64_t q)
 {
-    const float* x0 = x;
-    const float* x1 = x + 4 * q;
-    const float* x2 = x + 2 * q;
-    const float* x3 = x + 6 * q;
+    const int64_t x0 = 0;
+    const int64_t x1 = 4 * q;
+    const int64_t x2 = 2 * q;
+    const int64_t x3 = 6 * q;
     int64_t r = 0;
 #if defined(__SSE2__)
     // Four groups at a time: split pairs into real and imaginary vectors, do the butterflies
     // across the groups, then transpose so each group's four points are stored together.
-    const auto load = [](const float* p, __m128& re, __m128& im) {
-        const __m128 lo = _mm_loadu_ps(p), hi = _mm_loadu_ps(p + 4);
+    const auto load = [&x](int64_t i, __m128& re, __m128& im) {
+        __m128 lo, hi;
+        x.Load8(i, lo, hi);
         re = _mm_shuffle_ps(lo, hi, _MM_SHUFFLE(2, 0, 2, 0));
         im = _mm_shuffle_ps(lo, hi, _MM_SHUFFLE(3, 1, 3, 1));
     };
@@ -187,8 +256,9 @@ QX_LOOP_BODY void PackFirstTwoStages(const float* x, float* Re, float* Im, const
     }
 #endif
     for (; r < q; ++r)
-        FirstTwoStages(x0[2 * r], x0[2 * r + 1], x1[2 * r], x1[2 * r + 1], x2[2 * r], x2[2 * r + 1],
-                       x3[2 * r], x3[2 * r + 1], Re + rev[r], Im + rev[r]);
+        FirstTwoStages(x.At(x0 + 2 * r), x.At(x0 + 2 * r + 1), x.At(x1 + 2 * r),
+                       x.At(x1 + 2 * r + 1), x.At(x2 + 2 * r), x.At(x2 + 2 * r + 1),
+                       x.At(x3 + 2 * r), x.At(x3 + 2 * r + 1), Re + rev[r], Im + rev[r]);
 }
 
 // Splits the half-length complex spectrum Z into bins 0..N-1 of the 2N-point real spectrum,
@@ -302,48 +372,61 @@ QX_LOOP_BODY void WindowBody(float* __restrict x, const float* __restrict w, int
         x[i] *= w[i];
 }
 
-// RealFFT from the packing of the windowed samples x (n >= 4 bins) to the separated bins
-// and, unless the caller wants phases, the magnitudes.
-QX_LOOP_BODY void SpectrumBody(const TDXFFTTables& t, const float* x, float* Re, float* Im,
-                               bool magnitudes)
+// RealFFT after the packing and first two stages (n >= 4 bins): the later stages, the
+// separated bins and, unless the caller wants phases, the magnitudes.
+QX_LOOP_BODY void AfterPackBody(const TDXFFTTables& t, float* Re, float* Im, bool magnitudes)
 {
-    PackFirstTwoStages(x, Re, Im, t.BitReverse, t.Size / 4);
     LaterStagesBody(Re, Im, t.StageCos, t.StageSin, t.Size);
     SeparateBins(Re, Im, t.Size, t.Cos, t.Sin);
     if (magnitudes)
         Magnitudes(Re + 1, Im + 1, t.Size - 1);
 }
 
-void WindowBaseline(float* x, const float* w, int32_t count)
+// RealFFT from the packing of the windowed samples x.
+QX_LOOP_BODY void SpectrumBody(const TDXFFTTables& t, const float* x, float* Re, float* Im,
+                               bool magnitudes)
 {
-    WindowBody(x, w, count);
+    PackFirstTwoStages(FloatSamples{x}, Re, Im, t.BitReverse, t.Size / 4);
+    AfterPackBody(t, Re, Im, magnitudes);
 }
 
-void LaterStagesBaseline(float* Re, float* Im, const float* c, const float* s, int32_t n)
+// RealFFT of the raw samples s, scaled and (unless w is null) windowed while they are packed.
+QX_LOOP_BODY void SampleSpectrumBody(const TDXFFTTables& t, const int16_t* s, const float* w,
+                                     float* Re, float* Im, bool magnitudes)
 {
-    LaterStagesBody(Re, Im, c, s, n);
+    if (w != nullptr)
+        PackFirstTwoStages(WindowedSamples{s, w}, Re, Im, t.BitReverse, t.Size / 4);
+    else
+        PackFirstTwoStages(ScaledSamples{s}, Re, Im, t.BitReverse, t.Size / 4);
+    AfterPackBody(t, Re, Im, magnitudes);
 }
 
-void SpectrumBaseline(const TDXFFTTables& t, const float* x, float* Re, float* Im, bool mags)
-{
-    SpectrumBody(t, x, Re, Im, mags);
-}
+// One build of the loops: the bodies above inlined into functions compiled for TARGET.
+#define QX_LOOP_BUILD(NAME, TARGET)                                                                \
+    TARGET void Window##NAME(float* x, const float* w, int32_t count)                              \
+    {                                                                                              \
+        WindowBody(x, w, count);                                                                   \
+    }                                                                                              \
+    TARGET void LaterStages##NAME(float* Re, float* Im, const float* c, const float* s, int32_t n) \
+    {                                                                                              \
+        LaterStagesBody(Re, Im, c, s, n);                                                          \
+    }                                                                                              \
+    TARGET void Spectrum##NAME(const TDXFFTTables& t, const float* x, float* Re, float* Im,        \
+                               bool mags)                                                          \
+    {                                                                                              \
+        SpectrumBody(t, x, Re, Im, mags);                                                          \
+    }                                                                                              \
+    TARGET void SampleSpectrum##NAME(const TDXFFTTables& t, const int16_t* s, const float* w,      \
+                                     float* Re, float* Im, bool mags)                              \
+    {                                                                                              \
+        SampleSpectrumBody(t, s, w, Re, Im, mags);                                                 \
+    }
 
-QX_WIDE_TARGET void WindowWide(float* x, const float* w, int32_t count)
-{
-    WindowBody(x, w, count);
-}
-
-QX_WIDE_TARGET void LaterStagesWide(float* Re, float* Im, const float* c, const float* s, int32_t n)
-{
-    LaterStagesBody(Re, Im, c, s, n);
-}
-
-QX_WIDE_TARGET void SpectrumWide(const TDXFFTTables& t, const float* x, float* Re, float* Im,
-                                 bool mags)
-{
-    SpectrumBody(t, x, Re, Im, mags);
-}
+QX_LOOP_BUILD(Baseline, )
+#if QX_HAS_WIDE_BUILD
+QX_LOOP_BUILD(Wide, QX_WIDE_TARGET)
+QX_LOOP_BUILD(Avx512, QX_AVX512_TARGET)
+#endif
 
 } // namespace
 
@@ -352,26 +435,68 @@ struct TDXFFTLoops
     void (*Window)(float* x, const float* w, int32_t count);
     void (*LaterStages)(float* Re, float* Im, const float* c, const float* s, int32_t n);
     void (*Spectrum)(const TDXFFTTables& t, const float* x, float* Re, float* Im, bool mags);
+    void (*SampleSpectrum)(const TDXFFTTables& t, const int16_t* s, const float* w, float* Re,
+                           float* Im, bool mags);
 };
 
 namespace {
 
-constexpr TDXFFTLoops BaselineLoops{WindowBaseline, LaterStagesBaseline, SpectrumBaseline};
-constexpr TDXFFTLoops WideLoopSet{WindowWide, LaterStagesWide, SpectrumWide};
+constexpr TDXFFTLoops BaselineLoops{WindowBaseline, LaterStagesBaseline, SpectrumBaseline,
+                                    SampleSpectrumBaseline};
+#if QX_HAS_WIDE_BUILD
+constexpr TDXFFTLoops WideLoopSet{WindowWide, LaterStagesWide, SpectrumWide, SampleSpectrumWide};
+constexpr TDXFFTLoops Avx512LoopSet{WindowAvx512, LaterStagesAvx512, SpectrumAvx512,
+                                    SampleSpectrumAvx512};
+#endif
+
+const TDXFFTLoops& LoopsOf(TDXLoopBuild Build)
+{
+#if QX_HAS_WIDE_BUILD
+    if (Build == TDXLoopBuild::Avx512)
+        return Avx512LoopSet;
+    if (Build == TDXLoopBuild::Wide)
+        return WideLoopSet;
+#endif
+    return BaselineLoops;
+}
 
 } // namespace
 
-bool TDXFFT::WideLoopsSupported()
+bool TDXFFT::LoopBuildSupported(TDXLoopBuild Build)
 {
 #if QX_HAS_WIDE_BUILD
-    static const bool supported = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
-    return supported;
-#else
+    static const bool wide = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
+    static const bool avx512 =
+        wide && __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512vl") &&
+        __builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512dq");
+    switch (Build) {
+    case TDXLoopBuild::Baseline:
+        return true;
+    case TDXLoopBuild::Wide:
+        return wide;
+    case TDXLoopBuild::Avx512:
+        return avx512;
+    }
     return false;
+#else
+    return Build == TDXLoopBuild::Baseline;
 #endif
 }
 
-TDXFFT::TDXFFT() : FLoops(WideLoopsSupported() ? &WideLoopSet : &BaselineLoops)
+TDXLoopBuild TDXFFT::FastestLoopBuild()
+{
+    for (TDXLoopBuild b : {TDXLoopBuild::Avx512, TDXLoopBuild::Wide})
+        if (LoopBuildSupported(b))
+            return b;
+    return TDXLoopBuild::Baseline;
+}
+
+bool TDXFFT::WideLoopsSupported()
+{
+    return LoopBuildSupported(TDXLoopBuild::Wide);
+}
+
+TDXFFT::TDXFFT() : FLoopBuild(FastestLoopBuild()), FLoops(&LoopsOf(FLoopBuild))
 {
     // Exponent 10 builds the tables and the rectangular window for 1024 points.
     FWindow = std::make_unique<TDXVector>(0);
@@ -382,12 +507,20 @@ TDXFFT::~TDXFFT() = default;
 
 bool TDXFFT::WideLoops() const
 {
-    return FLoops == &WideLoopSet;
+    return FLoopBuild != TDXLoopBuild::Baseline;
 }
 
 void TDXFFT::setWideLoops(bool Enabled)
 {
-    FLoops = Enabled && WideLoopsSupported() ? &WideLoopSet : &BaselineLoops;
+    setLoopBuild(Enabled ? FastestLoopBuild() : TDXLoopBuild::Baseline);
+}
+
+void TDXFFT::setLoopBuild(TDXLoopBuild Build)
+{
+    while (!LoopBuildSupported(Build))
+        Build = TDXLoopBuild(uint8_t(Build) - 1);
+    FLoopBuild = Build;
+    FLoops = &LoopsOf(Build);
 }
 
 void TDXFFT::setExponent(int Value)
@@ -561,15 +694,20 @@ void TDXFFT::ComplexFFT(TDXComplexVector* V, bool Inverse)
 
 void TDXFFT::RealFFT(TDXVector* Input, TDXComplexVector* Output, bool Phase)
 {
+    WindowedRealFFT(Input, Output, Phase);
+}
+
+bool TDXFFT::WindowedRealFFT(TDXVector* Input, TDXComplexVector* Output, bool Phase)
+{
     if (!Ready() || !HoldsElements(Input, 2 * FSize) || !HoldsElements(Output, FSize))
-        return;
+        return false;
     SelectWindow(FLeakFunction, Input->Count);
     if (WindowProc) {
         WindowProc(*Input);
         // An owner's window procedure is foreign code: it may have replaced the vector's
         // storage or reconfigured this component.
         if (!Ready() || !HoldsElements(Input, 2 * FSize) || !HoldsElements(Output, FSize))
-            return;
+            return false;
     }
     float* re = Output->Real->Values;
     float* im = Output->Imag->Values;
@@ -588,12 +726,51 @@ void TDXFFT::RealFFT(TDXVector* Input, TDXComplexVector* Output, bool Phase)
         // stages combine z[r], z[r + N/2], z[r + N/4] and z[r + 3N/4], which bit reversal
         // places at p .. p + 3 with p = rev(r); reading them in the order of r keeps the
         // reads sequential instead of jumping across the block.
-        const TDXFFTTables tables{BitReverse.data(), StageCos.data(),   StageSin.data(),
-                                  FCosTable->Values, FSinTable->Values, int32_t(FSize)};
-        FLoops->Spectrum(tables, x, re, im, !Phase);
+        FLoops->Spectrum(Tables(), x, re, im, !Phase);
     }
     if (Phase)
         Phases(re, im);
+    return true;
+}
+
+bool TDXFFT::RealFFTOfSamples(const int16_t* Samples, TDXComplexVector* Output, bool Phase)
+{
+    if (Samples == nullptr || !Ready() || !HoldsElements(Output, FSize))
+        return false;
+    const int64_t count = 2 * FSize;
+    SelectWindow(FLeakFunction, count);
+    // The built-in windows are applied while packing, as ApplyWindow would have done; a
+    // window vector that could not be had is skipped there as well.
+    const bool builtIn =
+        FLeakFunction == wnHanning || FLeakFunction == wnHamming || FLeakFunction == wnBlackman;
+    if (FSize > 2 && (builtIn || !WindowProc)) {
+        const float* w = builtIn && FWindow->Values != nullptr && FWindow->Count >= count
+                             ? FWindow->Values
+                             : nullptr;
+        FLoops->SampleSpectrum(Tables(), Samples, w, Output->Real->Values, Output->Imag->Values,
+                               !Phase);
+        if (Phase)
+            Phases(Output->Real->Values, Output->Imag->Values);
+        return true;
+    }
+    // An owner's window procedure needs the samples in a vector, and two bins take the
+    // special path; both go the ordinary way through the scratch vector.
+    if (!HoldsElements(FSampleScratch.get(), count)) {
+        FSampleScratch.reset();
+        FSampleScratch = std::make_unique<TDXVector>(int32_t(count));
+        if (!HoldsElements(FSampleScratch.get(), count))
+            return false;
+    }
+    float* x = FSampleScratch->Values;
+    for (int64_t i = 0; i < count; ++i)
+        x[i] = float(2 * int(Samples[i]));
+    return WindowedRealFFT(FSampleScratch.get(), Output, Phase);
+}
+
+TDXFFTTables TDXFFT::Tables() const
+{
+    return TDXFFTTables{BitReverse.data(), StageCos.data(),   StageSin.data(),
+                        FCosTable->Values, FSinTable->Values, int32_t(FSize)};
 }
 
 void TDXFFT::Phases(float* Re, float* Im) const

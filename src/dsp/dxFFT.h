@@ -9,8 +9,13 @@
 #include <vector>
 
 struct TDXFFTLoops;
+struct TDXFFTTables;
 
 enum TDXLeakType : uint8_t { wnRectangle, wnHanning, wnHamming, wnBlackman, wnOwn };
+
+// Builds of the transform loops, narrowest first: baseline x86-64, AVX2 with FMA, and
+// AVX-512 (F, VL, BW and DQ).
+enum class TDXLoopBuild : uint8_t { Baseline, Wide, Avx512 };
 
 // Windows Data in place.
 using TDXLeakFunction = std::function<void(TDXVector& Data)>;
@@ -62,6 +67,13 @@ public:
     // atan2(Im, Re) in radians. Does nothing unless Input holds 2 * Size and both parts of
     // Output hold Size elements.
     void RealFFT(TDXVector* Input, TDXComplexVector* Output, bool Phase);
+    // RealFFT of the input x[i] = float(2 * Samples[i]), i = 0..2*Size-1, bit for bit, without
+    // that input vector: the samples are scaled and windowed as they are packed, which saves
+    // two passes over memory per frame. An owner's window procedure (and Size 2) still takes
+    // the ordinary path through a scratch vector of this component, allocated when the size
+    // changes. Returns false, doing nothing, unless Samples is non-null, both parts of Output
+    // hold Size elements and the tables are built (or when an owner's procedure stopped it).
+    bool RealFFTOfSamples(const int16_t* Samples, TDXComplexVector* Output, bool Phase);
     // In place. Forward: X[k] = (1/N) sum z[n] e^(+2 pi i n k / N); inverse: unscaled with the
     // negative exponent. Does nothing unless both parts hold Size elements.
     void ComplexFFT(TDXComplexVector* V, bool Inverse);
@@ -71,9 +83,15 @@ public:
     const TDXVector& SinTable() const { return *FSinTable; }
     const TDXVector& Window() const { return *FWindow; }
 
-    // The transform loops exist in a baseline x86-64 build and an AVX2 + FMA build. A new
-    // component uses the wide one where WideLoopsSupported(); the choice then stays, so the
-    // same input always gives the same floats. Enabling it where unsupported is ignored.
+    // The transform loops exist in a baseline x86-64 build, an AVX2 + FMA build ("wide") and
+    // an AVX-512 build. A new component uses FastestLoopBuild(); the choice then stays, so the
+    // same input always gives the same floats. The builds agree to float rounding, not bit for
+    // bit. Selecting a build the processor lacks selects the widest supported one below it.
+    static bool LoopBuildSupported(TDXLoopBuild Build);
+    static TDXLoopBuild FastestLoopBuild();
+    TDXLoopBuild LoopBuild() const { return FLoopBuild; }
+    void setLoopBuild(TDXLoopBuild Build);
+    // Wide means any build beyond the baseline; enabling selects FastestLoopBuild().
     static bool WideLoopsSupported();
     bool WideLoops() const;
     void setWideLoops(bool Enabled);
@@ -83,6 +101,8 @@ private:
     void SelectWindow(TDXLeakType Kind, int64_t L);
     void ApplyWindow(TDXVector& Data) const;
     bool Ready() const;
+    bool WindowedRealFFT(TDXVector* Input, TDXComplexVector* Output, bool Phase);
+    TDXFFTTables Tables() const;
     void Transform(float* Re, float* Im) const;
     void LaterStages(float* Re, float* Im) const;
     void Phases(float* Re, float* Im) const;
@@ -99,7 +119,10 @@ private:
     std::unique_ptr<TDXVector> FWindow;
     TDXLeakFunction FOwnerLeakFunction;
     TDXLeakFunction WindowProc;
+    TDXLoopBuild FLoopBuild;
     const TDXFFTLoops* FLoops;
+    // Input of RealFFTOfSamples where it cannot fuse; created on first need.
+    std::unique_ptr<TDXVector> FSampleScratch;
 
     // Faster forms of the tables, rebuilt with them: the bit-reversal permutation and, per
     // butterfly stage of half-width h, the twiddles e^(i pi k / h) for k = 0..h-1 stored

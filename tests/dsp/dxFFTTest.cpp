@@ -37,18 +37,21 @@ double RelativeRms(const std::vector<cd>& got, const std::vector<cd>& want)
     return std::sqrt(err / ref);
 }
 
-// Each build of the transform loops this processor can run: baseline always, wide where
-// the processor has AVX2 and FMA. Each test runs every build so a fault in either shows.
-std::vector<bool> Builds()
+// Each build of the transform loops this processor can run: baseline always, wide and AVX-512
+// where the processor has them. Each test runs every build so a fault in any shows.
+std::vector<TDXLoopBuild> Builds()
 {
-    if (TDXFFT::WideLoopsSupported())
-        return {false, true};
-    return {false};
+    std::vector<TDXLoopBuild> builds;
+    for (TDXLoopBuild b : {TDXLoopBuild::Baseline, TDXLoopBuild::Wide, TDXLoopBuild::Avx512})
+        if (TDXFFT::LoopBuildSupported(b))
+            builds.push_back(b);
+    return builds;
 }
 
-std::string BuildName(bool wide)
+std::string BuildName(TDXLoopBuild build)
 {
-    return wide ? "wide loops" : "baseline loops";
+    const char* names[] = {"baseline loops", "wide loops", "AVX-512 loops"};
+    return names[int(build)];
 }
 
 // Rounding in a float FFT grows with log N; a wrong twiddle or index gives 1e-1 and more.
@@ -56,12 +59,12 @@ constexpr double FloatTolerance = 5e-6;
 
 TEST(FFTAccuracy, RealAndComplexMatchDirectTransformForEveryExponent)
 {
-    for (bool wide : Builds())
+    for (TDXLoopBuild build : Builds())
         for (int e = 1; e <= 13; ++e) {
-            SCOPED_TRACE(BuildName(wide) + ", exponent " + std::to_string(e));
+            SCOPED_TRACE(BuildName(build) + ", exponent " + std::to_string(e));
             TDXFFT fft;
-            fft.setWideLoops(wide);
-            ASSERT_EQ(fft.WideLoops(), wide);
+            fft.setLoopBuild(build);
+            ASSERT_EQ(fft.LoopBuild(), build);
             fft.setExponent(e);
             const int n = int(fft.Size());
             std::mt19937 rng{unsigned(e)};
@@ -116,10 +119,10 @@ TEST(FFTAccuracy, RealAndComplexMatchDirectTransformForEveryExponent)
 
 TEST(FFTAccuracy, SinusoidOnABinReadsItsAmplitudeOrHalfWithHann)
 {
-    for (bool wide : Builds()) {
-        SCOPED_TRACE(BuildName(wide));
+    for (TDXLoopBuild build : Builds()) {
+        SCOPED_TRACE(BuildName(build));
         TDXFFT fft;
-        fft.setWideLoops(wide);
+        fft.setLoopBuild(build);
         fft.setExponent(12);
         const int n = 4096;
         const double amplitude = 3000.0;
@@ -143,12 +146,12 @@ TEST(FFTAccuracy, SinusoidOnABinReadsItsAmplitudeOrHalfWithHann)
 
 TEST(Windows, EndPointsSymmetryAndRebuildForTheInputLengthAtTheFirstTransform)
 {
-    for (bool wide : Builds())
+    for (TDXLoopBuild build : Builds())
         for (auto [kind, end] :
              {std::pair{wnHanning, 0.0f}, {wnHamming, 0.08f}, {wnBlackman, 0.0f}}) {
-            SCOPED_TRACE(BuildName(wide) + ", window " + std::to_string(int(kind)));
+            SCOPED_TRACE(BuildName(build) + ", window " + std::to_string(int(kind)));
             TDXFFT fft;
-            fft.setWideLoops(wide);
+            fft.setLoopBuild(build);
             fft.setExponent(9);
             fft.setLeakFunction(kind);
             const TDXVector& w = fft.Window();
@@ -176,18 +179,30 @@ TEST(Windows, EndPointsSymmetryAndRebuildForTheInputLengthAtTheFirstTransform)
 }
 
 // The build is chosen once per component and kept, so repeated frames of the same input give
-// the same floats; both builds agree to float rounding.
+// the same floats; all builds agree to float rounding.
 TEST(FFTBuilds, ChosenOnceKeptAcrossExponentsAndRepeatable)
 {
+    // The widest build the processor has is the default, and "wide" means any build beyond the
+    // baseline.
+    const TDXLoopBuild fastest = Builds().back();
+    EXPECT_EQ(TDXFFT::FastestLoopBuild(), fastest);
     TDXFFT fft;
-    EXPECT_EQ(fft.WideLoops(), TDXFFT::WideLoopsSupported());
-    fft.setWideLoops(true);
-    EXPECT_EQ(fft.WideLoops(), TDXFFT::WideLoopsSupported());
-    fft.setExponent(11);
+    EXPECT_EQ(fft.LoopBuild(), fastest);
     EXPECT_EQ(fft.WideLoops(), TDXFFT::WideLoopsSupported());
     fft.setWideLoops(false);
+    EXPECT_EQ(fft.LoopBuild(), TDXLoopBuild::Baseline);
+    fft.setWideLoops(true);
+    EXPECT_EQ(fft.LoopBuild(), fastest);
+    fft.setExponent(11);
+    EXPECT_EQ(fft.LoopBuild(), fastest);
+    // A build the processor lacks gives the widest one below it.
+    fft.setLoopBuild(TDXLoopBuild::Avx512);
+    EXPECT_EQ(fft.LoopBuild(), fastest);
+    fft.setLoopBuild(TDXLoopBuild::Wide);
+    EXPECT_EQ(fft.LoopBuild(),
+              TDXFFT::WideLoopsSupported() ? TDXLoopBuild::Wide : TDXLoopBuild::Baseline);
     fft.setExponent(12);
-    EXPECT_FALSE(fft.WideLoops());
+    EXPECT_NE(fft.LoopBuild(), TDXLoopBuild::Avx512);
 
     const int n = 4096;
     std::mt19937 rng{99};
@@ -196,10 +211,10 @@ TEST(FFTBuilds, ChosenOnceKeptAcrossExponentsAndRepeatable)
     for (auto& v : samples)
         v = 2.0f * float(dist(rng));
     std::vector<std::vector<float>> results;
-    for (bool wide : Builds()) {
-        SCOPED_TRACE(BuildName(wide));
+    for (TDXLoopBuild build : Builds()) {
+        SCOPED_TRACE(BuildName(build));
         TDXFFT one;
-        one.setWideLoops(wide);
+        one.setLoopBuild(build);
         one.setExponent(12);
         one.setLeakFunction(wnHanning);
         TDXVector* in = one.CreateVector(2 * n);
@@ -216,15 +231,108 @@ TEST(FFTBuilds, ChosenOnceKeptAcrossExponentsAndRepeatable)
         }
         results.push_back(first);
     }
-    if (results.size() == 2) {
+    for (size_t b = 1; b < results.size(); ++b) {
         double err = 0, ref = 0;
         for (int k = 0; k < n; ++k) {
-            const double d = double(results[0][size_t(k)]) - results[1][size_t(k)];
+            const double d = double(results[0][size_t(k)]) - results[b][size_t(k)];
             err += d * d;
             ref += double(results[0][size_t(k)]) * results[0][size_t(k)];
         }
-        EXPECT_LT(std::sqrt(err / ref), FloatTolerance);
+        EXPECT_LT(std::sqrt(err / ref), FloatTolerance) << BuildName(Builds()[b]);
     }
+}
+
+// Transforming raw samples directly gives exactly the floats of scaling them into a vector
+// (x = 2 * s) and transforming that, for every window, size, output form and build.
+TEST(SampleTransform, SameFloatsAsTheScaledVector)
+{
+    for (TDXLoopBuild build : Builds())
+        for (int e = 1; e <= 13; ++e) {
+            const int n = 1 << e;
+            std::mt19937 rng{unsigned(e)};
+            std::uniform_int_distribution<int> dist(-32768, 32767);
+            // Exactly 2N samples, so a read past the block shows under the address sanitizer;
+            // full scale at both ends and where each quarter of the block starts.
+            std::vector<int16_t> samples(size_t(2 * n));
+            for (auto& v : samples)
+                v = int16_t(dist(rng));
+            for (int i : {0, n / 2, n, 3 * n / 2})
+                samples[size_t(i)] = -32768;
+            samples.back() = 32767;
+            samples[size_t(n - 1)] = 32767;
+            for (TDXLeakType kind : {wnRectangle, wnHanning, wnHamming, wnBlackman})
+                for (bool phase : {false, true}) {
+                    SCOPED_TRACE(BuildName(build) + ", exponent " + std::to_string(e) +
+                                 ", window " + std::to_string(int(kind)) +
+                                 (phase ? ", phase" : ""));
+                    TDXFFT fft;
+                    fft.setLoopBuild(build);
+                    fft.setExponent(e);
+                    fft.setLeakFunction(kind);
+                    TDXComplexVector* fused = fft.CreateComplexVector(n);
+                    // The first call also fits the window to the 2N samples.
+                    ASSERT_TRUE(fft.RealFFTOfSamples(samples.data(), fused, phase));
+                    TDXVector* in = fft.CreateVector(2 * n);
+                    for (int i = 0; i < 2 * n; ++i)
+                        in->Values[i] = float(2 * int(samples[size_t(i)]));
+                    TDXComplexVector* plain = fft.CreateComplexVector(n);
+                    fft.RealFFT(in, plain, phase);
+                    for (int k = 0; k < n; ++k) {
+                        ASSERT_EQ(fused->Real->Values[k], plain->Real->Values[k]) << "bin " << k;
+                        ASSERT_EQ(fused->Imag->Values[k], plain->Imag->Values[k]) << "bin " << k;
+                    }
+                }
+        }
+}
+
+// An owner's window procedure sees the scaled samples in a vector that is kept from frame to
+// frame and replaced only when the size changes; the result is that of the vector path.
+TEST(SampleTransform, OwnerWindowGoesThroughAKeptVector)
+{
+    TDXFFT fft;
+    fft.setExponent(5);
+    std::vector<const float*> seen;
+    fft.setOwnerLeakFunction([&](TDXVector& d) {
+        seen.push_back(d.Values);
+        for (int i = 0; i < d.Count; ++i)
+            d.Values[i] *= float(i % 3);
+    });
+    fft.setLeakFunction(wnOwn);
+    std::vector<int16_t> samples(128);
+    for (size_t i = 0; i < samples.size(); ++i)
+        samples[i] = int16_t(int(i * 37 % 101) - 50);
+    TDXComplexVector* fused = fft.CreateComplexVector(32);
+    TDXComplexVector* plain = fft.CreateComplexVector(32);
+    TDXVector* in = fft.CreateVector(64);
+    for (int i = 0; i < 64; ++i)
+        in->Values[i] = float(2 * samples[size_t(i)]) * float(i % 3);
+    fft.setLeakFunction(wnRectangle);
+    fft.RealFFT(in, plain, true);
+    fft.setLeakFunction(wnOwn);
+    for (int frame = 0; frame < 2; ++frame)
+        ASSERT_TRUE(fft.RealFFTOfSamples(samples.data(), fused, true));
+    ASSERT_EQ(seen.size(), 2u);
+    EXPECT_EQ(seen[0], seen[1]);
+    for (int k = 0; k < 32; ++k) {
+        EXPECT_EQ(fused->Real->Values[k], plain->Real->Values[k]) << k;
+        EXPECT_EQ(fused->Imag->Values[k], plain->Imag->Values[k]) << k;
+    }
+    fft.setExponent(6);
+    TDXComplexVector* wider = fft.CreateComplexVector(64);
+    ASSERT_TRUE(fft.RealFFTOfSamples(samples.data(), wider, false));
+    ASSERT_EQ(seen.size(), 3u);
+    EXPECT_NE(seen[2], seen[1]);
+
+    // Bad arguments, or a procedure that reconfigures the component, leave the output alone.
+    wider->Real->Values[3] = 7.0f;
+    EXPECT_FALSE(fft.RealFFTOfSamples(nullptr, wider, false));
+    EXPECT_FALSE(fft.RealFFTOfSamples(samples.data(), fused, false));
+    EXPECT_FALSE(fft.RealFFTOfSamples(samples.data(), nullptr, false));
+    fft.setOwnerLeakFunction([&](TDXVector&) { fft.setExponent(4); });
+    fft.setLeakFunction(wnRectangle);
+    fft.setLeakFunction(wnOwn);
+    EXPECT_FALSE(fft.RealFFTOfSamples(samples.data(), wider, false));
+    EXPECT_EQ(wider->Real->Values[3], 7.0f);
 }
 
 TEST(Windows, OwnWindowNeedsAnOwnerProcedureWhenSelected)
