@@ -1,9 +1,12 @@
 // Per-frame transform cost: RealFFT (which includes the magnitudes) against FFTW's r2c plus a
-// plain float magnitude loop scaled the same way, on the same input, for 2^8..2^12 bins; and
-// RealFFT's baseline build, which processors without AVX2 run.
+// plain float magnitude loop scaled the same way, on the same input, for 2^8..2^12 bins; each
+// build of RealFFT's loops (baseline x86-64, AVX2 + FMA, AVX-512); and a frame from raw
+// samples with the Hann window, scaled into a vector first or fused into the transform.
 // Run with
 //   fft_bench --benchmark_repetitions=5 --benchmark_report_aggregates_only=true
+// (add --benchmark_enable_random_interleaving=true to compare builds under changing load).
 #include "AllocCounter.h"
+#include "FrameProcessor.h"
 #include "dxFFT.h"
 
 #include <benchmark/benchmark.h>
@@ -17,14 +20,36 @@ namespace {
 
 using quillex::bench::AllocationCount;
 
-std::vector<float> Samples(size_t count)
+std::vector<int16_t> RawSamples(size_t count)
 {
     std::mt19937 rng(12345);
     std::uniform_int_distribution<int> dist(-32768, 32767);
-    std::vector<float> v(count);
+    std::vector<int16_t> v(count);
     for (auto& s : v)
-        s = 2.0f * float(dist(rng));
+        s = int16_t(dist(rng));
     return v;
+}
+
+std::vector<float> Samples(size_t count)
+{
+    const auto raw = RawSamples(count);
+    std::vector<float> v(count);
+    for (size_t i = 0; i < count; ++i)
+        v[i] = 2.0f * float(raw[i]);
+    return v;
+}
+
+// Selects build state.range(1) (0 baseline, 1 AVX2 + FMA, 2 AVX-512); false, with the
+// benchmark skipped, where the processor lacks it.
+bool SelectBuild(benchmark::State& state, TDXFFT& fft)
+{
+    const auto build = TDXLoopBuild(state.range(1));
+    if (!TDXFFT::LoopBuildSupported(build)) {
+        state.SkipWithError("loop build not supported here");
+        return false;
+    }
+    fft.setLoopBuild(build);
+    return true;
 }
 
 // FFTW's unscaled r2c with the same scaling and magnitudes as RealFFT's output.
@@ -60,13 +85,12 @@ public:
     fftwf_plan plan;
 };
 
-// The build the program picks for this processor or, forced, the baseline x86-64 build,
-// which is what processors without AVX2 and FMA run.
-void RealFFTLoop(benchmark::State& state, bool forceBaseline)
+// The build the program picks for this processor or, with a second argument, the given one.
+void BM_RealFFT(benchmark::State& state)
 {
     TDXFFT fft;
-    if (forceBaseline)
-        fft.setWideLoops(false);
+    if (state.range(1) >= 0 && !SelectBuild(state, fft))
+        return;
     fft.setExponent(int(state.range(0)));
     const int n = int(fft.Size());
     TDXVector* in = fft.CreateVector(2 * n);
@@ -97,16 +121,6 @@ void RealFFTLoop(benchmark::State& state, bool forceBaseline)
         benchmark::ClobberMemory();
     }
     state.counters["allocs"] = double(AllocationCount() - before);
-}
-
-void BM_RealFFT(benchmark::State& state)
-{
-    RealFFTLoop(state, false);
-}
-
-void BM_RealFFTBaseline(benchmark::State& state)
-{
-    RealFFTLoop(state, true);
 }
 
 void BM_Fftw(benchmark::State& state)
@@ -141,10 +155,65 @@ void BM_RealFFTHann(benchmark::State& state)
     }
 }
 
-BENCHMARK(BM_RealFFT)->DenseRange(8, 12)->Unit(benchmark::kMicrosecond);
+// A frame as the program gets it, 2N raw samples, to magnitudes with the Hann window: scaled
+// into a float vector (ScaleSamples) that RealFFT windows in place, as before the fused path.
+void BM_HannScaledVector(benchmark::State& state)
+{
+    TDXFFT fft;
+    if (!SelectBuild(state, fft))
+        return;
+    fft.setExponent(int(state.range(0)));
+    fft.setLeakFunction(wnHanning);
+    const int n = int(fft.Size());
+    TDXVector* in = fft.CreateVector(2 * n);
+    TDXComplexVector* out = fft.CreateComplexVector(n);
+    const auto samples = RawSamples(size_t(2 * n));
+    for (auto _ : state) {
+        quillex::ScaleSamples(samples.data(), in->Values, 2 * n);
+        fft.RealFFT(in, out, false);
+        benchmark::DoNotOptimize(out->Real->Values);
+        benchmark::ClobberMemory();
+    }
+}
+
+// The same frame through RealFFTOfSamples, which scales and windows while packing.
+void BM_HannFused(benchmark::State& state)
+{
+    TDXFFT fft;
+    if (!SelectBuild(state, fft))
+        return;
+    fft.setExponent(int(state.range(0)));
+    fft.setLeakFunction(wnHanning);
+    const int n = int(fft.Size());
+    TDXComplexVector* out = fft.CreateComplexVector(n);
+    const auto samples = RawSamples(size_t(2 * n));
+    // The first call fits the window to the 2N samples.
+    fft.RealFFTOfSamples(samples.data(), out, false);
+    const long long before = AllocationCount();
+    for (auto _ : state) {
+        fft.RealFFTOfSamples(samples.data(), out, false);
+        benchmark::DoNotOptimize(out->Real->Values);
+        benchmark::ClobberMemory();
+    }
+    state.counters["allocs"] = double(AllocationCount() - before);
+}
+
+void ExponentAndBuilds(benchmark::internal::Benchmark* b)
+{
+    b->ArgNames({"exp", "build"});
+    for (int build = 0; build <= 2; ++build)
+        b->Args({12, build});
+}
+
+BENCHMARK(BM_RealFFT)
+    ->ArgNames({"exp", "build"})
+    ->ArgsProduct({benchmark::CreateDenseRange(8, 12, 1), {-1}})
+    ->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_Fftw)->DenseRange(8, 12)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_RealFFTHann)->Arg(12)->Unit(benchmark::kMicrosecond);
-BENCHMARK(BM_RealFFTBaseline)->Arg(8)->Arg(12)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_RealFFT)->Apply(ExponentAndBuilds)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_HannScaledVector)->Apply(ExponentAndBuilds)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_HannFused)->Apply(ExponentAndBuilds)->Unit(benchmark::kMicrosecond);
 
 } // namespace
 
