@@ -756,7 +756,6 @@ bool TDXFFT::RealFFTOfSamples(const int16_t* Samples, TDXComplexVector* Output, 
     // An owner's window procedure needs the samples in a vector, and two bins take the
     // special path; both go the ordinary way through the scratch vector.
     if (!HoldsElements(FSampleScratch.get(), count)) {
-        FSampleScratch.reset();
         FSampleScratch = std::make_unique<TDXVector>(int32_t(count));
         if (!HoldsElements(FSampleScratch.get(), count))
             return false;
