@@ -164,9 +164,9 @@ template <typename T> QX_LOOP_BODY T Rounded(T v)
 struct FloatSamples
 {
     const float* x;
-    float At(int64_t i) const { return x[i]; }
+    QX_LOOP_BODY float At(int64_t i) const { return x[i]; }
 #if defined(__SSE2__)
-    void Load8(int64_t i, __m128& lo, __m128& hi) const
+    QX_LOOP_BODY void Load8(int64_t i, __m128& lo, __m128& hi) const
     {
         lo = _mm_loadu_ps(x + i);
         hi = _mm_loadu_ps(x + i + 4);
@@ -178,9 +178,9 @@ struct FloatSamples
 struct ScaledSamples
 {
     const int16_t* s;
-    float At(int64_t i) const { return float(2 * int(s[i])); }
+    QX_LOOP_BODY float At(int64_t i) const { return float(2 * int(s[i])); }
 #if defined(__SSE2__)
-    void Load8(int64_t i, __m128& lo, __m128& hi) const
+    QX_LOOP_BODY void Load8(int64_t i, __m128& lo, __m128& hi) const
     {
         // Each sample lands in the upper half of a 32-bit lane over a zero lower half; the
         // arithmetic shift by 15 then leaves 2 * s with its sign.
@@ -197,9 +197,9 @@ struct WindowedSamples
 {
     const int16_t* s;
     const float* w;
-    float At(int64_t i) const { return Rounded(float(2 * int(s[i])) * w[i]); }
+    QX_LOOP_BODY float At(int64_t i) const { return Rounded(float(2 * int(s[i])) * w[i]); }
 #if defined(__SSE2__)
-    void Load8(int64_t i, __m128& lo, __m128& hi) const
+    QX_LOOP_BODY void Load8(int64_t i, __m128& lo, __m128& hi) const
     {
         ScaledSamples{s}.Load8(i, lo, hi);
         lo = Rounded(_mm_mul_ps(lo, _mm_loadu_ps(w + i)));
