@@ -9,6 +9,9 @@
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
+#if defined(__x86_64__) && defined(__GNUC__)
+#include <immintrin.h>
+#endif
 
 // The hot loops have one source, inlined into three builds: baseline x86-64, AVX2 with FMA,
 // and AVX-512, the latter two compiled by a function attribute and chosen at run time so that
@@ -335,8 +338,64 @@ QX_LOOP_BODY void Magnitudes(float* __restrict Re, const float* __restrict Im, i
     }
 }
 
+#if QX_HAS_WIDE_BUILD
+// _mm512_permutexvar_ps with every lane written, spelled with a mask because gcc 12 warns
+// about the undefined source inside the unmasked one.
+QX_AVX512_TARGET inline __m512 PermuteLanes(__m512i Index, __m512 X)
+{
+    return _mm512_mask_permutexvar_ps(X, __mmask16(0xFFFF), Index, X);
+}
+
+// The stages of half-widths 4 and 8 with one 16-point block per 512-bit vector: each quarter
+// of the vector meets its partner by a lane permutation, and a sign vector turns r0 + t and
+// r0 - t into one multiply-add. Same arithmetic as ButterflyPairs with h = 4, four times as
+// wide.
+QX_AVX512_TARGET void FirstPairAvx512(float* Re, float* Im, const float* c1, const float* s1,
+                                      const float* c2, const float* s2, int32_t n)
+{
+    // Twiddles per lane: stage 4 repeats its four for each pair of quarters, stage 8 its
+    // eight.
+    float w[4][16];
+    for (int i = 0; i < 16; ++i) {
+        w[0][i] = c1[i % 4];
+        w[1][i] = s1[i % 4];
+        w[2][i] = c2[i % 8];
+        w[3][i] = s2[i % 8];
+    }
+    const __m512 tc1 = _mm512_loadu_ps(w[0]), ts1 = _mm512_loadu_ps(w[1]);
+    const __m512 tc2 = _mm512_loadu_ps(w[2]), ts2 = _mm512_loadu_ps(w[3]);
+    // Quarters 0..3 of a block: + - + - for stage 4, + + - - for stage 8.
+    const __m512 sign1 = _mm512_setr_ps(1, 1, 1, 1, -1, -1, -1, -1, 1, 1, 1, 1, -1, -1, -1, -1);
+    const __m512 sign2 = _mm512_setr_ps(1, 1, 1, 1, 1, 1, 1, 1, -1, -1, -1, -1, -1, -1, -1, -1);
+    // Lower and upper partner of each quarter: (0, 1) and (2, 3), then (0, 2) and (1, 3).
+    const __m512i low1 = _mm512_setr_epi32(0, 1, 2, 3, 0, 1, 2, 3, 8, 9, 10, 11, 8, 9, 10, 11);
+    const __m512i high1 = _mm512_setr_epi32(4, 5, 6, 7, 4, 5, 6, 7, 12, 13, 14, 15, 12, 13, 14, 15);
+    const __m512i low2 = _mm512_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7, 0, 1, 2, 3, 4, 5, 6, 7);
+    const __m512i high2 =
+        _mm512_setr_epi32(8, 9, 10, 11, 12, 13, 14, 15, 8, 9, 10, 11, 12, 13, 14, 15);
+    for (int32_t b = 0; b < n; b += 16) {
+        const __m512 xr = _mm512_loadu_ps(Re + b), xi = _mm512_loadu_ps(Im + b);
+        __m512 ar = PermuteLanes(low1, xr), ai = PermuteLanes(low1, xi);
+        __m512 br = PermuteLanes(high1, xr), bi = PermuteLanes(high1, xi);
+        __m512 tr = _mm512_fmsub_ps(tc1, br, _mm512_mul_ps(ts1, bi));
+        __m512 ti = _mm512_fmadd_ps(tc1, bi, _mm512_mul_ps(ts1, br));
+        const __m512 yr = _mm512_fmadd_ps(sign1, tr, ar);
+        const __m512 yi = _mm512_fmadd_ps(sign1, ti, ai);
+        ar = PermuteLanes(low2, yr);
+        ai = PermuteLanes(low2, yi);
+        br = PermuteLanes(high2, yr);
+        bi = PermuteLanes(high2, yi);
+        tr = _mm512_fmsub_ps(tc2, br, _mm512_mul_ps(ts2, bi));
+        ti = _mm512_fmadd_ps(tc2, bi, _mm512_mul_ps(ts2, br));
+        _mm512_storeu_ps(Re + b, _mm512_fmadd_ps(sign2, tr, ar));
+        _mm512_storeu_ps(Im + b, _mm512_fmadd_ps(sign2, ti, ai));
+    }
+}
+#endif
+
 // Every stage from half-width 4 on walks its contiguous twiddles in the inner loop, which
 // vectorises; stages go in pairs to halve the passes over the data.
+template <bool Avx512>
 QX_LOOP_BODY void LaterStagesBody(float* Re, float* Im, const float* StageCos,
                                   const float* StageSin, int32_t n)
 {
@@ -349,6 +408,12 @@ QX_LOOP_BODY void LaterStagesBody(float* Re, float* Im, const float* StageCos,
         // The first pair's blocks are a single vector of four wide; a constant width lets the
         // compiler drop the loop and its remainder handling there.
         if (h == 4) {
+#if QX_HAS_WIDE_BUILD
+            if constexpr (Avx512) {
+                FirstPairAvx512(Re, Im, c1, s1, c2, s2, n);
+                continue;
+            }
+#endif
             for (int32_t b = 0; b < n; b += 16)
                 ButterflyPairs(Re + b, Im + b, Re + b + 4, Im + b + 4, Re + b + 8, Im + b + 8,
                                Re + b + 12, Im + b + 12, c1, s1, c2, s2, 4);
@@ -374,23 +439,26 @@ QX_LOOP_BODY void WindowBody(float* __restrict x, const float* __restrict w, int
 
 // RealFFT after the packing and first two stages (n >= 4 bins): the later stages, the
 // separated bins and, unless the caller wants phases, the magnitudes.
+template <bool Avx512>
 QX_LOOP_BODY void AfterPackBody(const TDXFFTTables& t, float* Re, float* Im, bool magnitudes)
 {
-    LaterStagesBody(Re, Im, t.StageCos, t.StageSin, t.Size);
+    LaterStagesBody<Avx512>(Re, Im, t.StageCos, t.StageSin, t.Size);
     SeparateBins(Re, Im, t.Size, t.Cos, t.Sin);
     if (magnitudes)
         Magnitudes(Re + 1, Im + 1, t.Size - 1);
 }
 
 // RealFFT from the packing of the windowed samples x.
+template <bool Avx512>
 QX_LOOP_BODY void SpectrumBody(const TDXFFTTables& t, const float* x, float* Re, float* Im,
                                bool magnitudes)
 {
     PackFirstTwoStages(FloatSamples{x}, Re, Im, t.BitReverse, t.Size / 4);
-    AfterPackBody(t, Re, Im, magnitudes);
+    AfterPackBody<Avx512>(t, Re, Im, magnitudes);
 }
 
 // RealFFT of the raw samples s, scaled and (unless w is null) windowed while they are packed.
+template <bool Avx512>
 QX_LOOP_BODY void SampleSpectrumBody(const TDXFFTTables& t, const int16_t* s, const float* w,
                                      float* Re, float* Im, bool magnitudes)
 {
@@ -398,34 +466,35 @@ QX_LOOP_BODY void SampleSpectrumBody(const TDXFFTTables& t, const int16_t* s, co
         PackFirstTwoStages(WindowedSamples{s, w}, Re, Im, t.BitReverse, t.Size / 4);
     else
         PackFirstTwoStages(ScaledSamples{s}, Re, Im, t.BitReverse, t.Size / 4);
-    AfterPackBody(t, Re, Im, magnitudes);
+    AfterPackBody<Avx512>(t, Re, Im, magnitudes);
 }
 
-// One build of the loops: the bodies above inlined into functions compiled for TARGET.
-#define QX_LOOP_BUILD(NAME, TARGET)                                                                \
+// One build of the loops: the bodies above inlined into functions compiled for TARGET;
+// AVX512 selects the kernels written for that build.
+#define QX_LOOP_BUILD(NAME, TARGET, AVX512)                                                        \
     TARGET void Window##NAME(float* x, const float* w, int32_t count)                              \
     {                                                                                              \
         WindowBody(x, w, count);                                                                   \
     }                                                                                              \
     TARGET void LaterStages##NAME(float* Re, float* Im, const float* c, const float* s, int32_t n) \
     {                                                                                              \
-        LaterStagesBody(Re, Im, c, s, n);                                                          \
+        LaterStagesBody<AVX512>(Re, Im, c, s, n);                                                  \
     }                                                                                              \
     TARGET void Spectrum##NAME(const TDXFFTTables& t, const float* x, float* Re, float* Im,        \
                                bool mags)                                                          \
     {                                                                                              \
-        SpectrumBody(t, x, Re, Im, mags);                                                          \
+        SpectrumBody<AVX512>(t, x, Re, Im, mags);                                                  \
     }                                                                                              \
     TARGET void SampleSpectrum##NAME(const TDXFFTTables& t, const int16_t* s, const float* w,      \
                                      float* Re, float* Im, bool mags)                              \
     {                                                                                              \
-        SampleSpectrumBody(t, s, w, Re, Im, mags);                                                 \
+        SampleSpectrumBody<AVX512>(t, s, w, Re, Im, mags);                                         \
     }
 
-QX_LOOP_BUILD(Baseline, )
+QX_LOOP_BUILD(Baseline, , false)
 #if QX_HAS_WIDE_BUILD
-QX_LOOP_BUILD(Wide, QX_WIDE_TARGET)
-QX_LOOP_BUILD(Avx512, QX_AVX512_TARGET)
+QX_LOOP_BUILD(Wide, QX_WIDE_TARGET, false)
+QX_LOOP_BUILD(Avx512, QX_AVX512_TARGET, true)
 #endif
 
 } // namespace
