@@ -186,6 +186,15 @@ TEST(FFTBuilds, ChosenOnceKeptAcrossExponentsAndRepeatable)
     // baseline.
     const TDXLoopBuild fastest = Builds().back();
     EXPECT_EQ(TDXFFT::FastestLoopBuild(), fastest);
+#if defined(__x86_64__) && defined(__GNUC__)
+    const bool avx2 = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
+    const bool avx512 = avx2 && __builtin_cpu_supports("avx512f") &&
+                        __builtin_cpu_supports("avx512vl") && __builtin_cpu_supports("avx512bw") &&
+                        __builtin_cpu_supports("avx512dq");
+    EXPECT_EQ(fastest, avx512 ? TDXLoopBuild::Avx512
+                       : avx2 ? TDXLoopBuild::Wide
+                              : TDXLoopBuild::Baseline);
+#endif
     TDXFFT fft;
     EXPECT_EQ(fft.LoopBuild(), fastest);
     EXPECT_EQ(fft.WideLoops(), TDXFFT::WideLoopsSupported());
