@@ -5,7 +5,7 @@
 
 Records FRAMES frames of the simulated receiver with build/bin/make_recording (once; the
 file is kept in DIR), reads it once so that it sits in the page cache, then runs, in turn
-and REPETITIONS times each, under /usr/bin/time -v:
+and REPETITIONS times each, timing each run by the clock and the child's resource usage:
   - quillex-export FILE --png OUT --fft-exponent 12 --fold 20   (1000 rows)
   - quillex-export FILE --png OUT --fft-exponent 12             (default folding: 2)
   - bench/numpy_yardstick.py FILE 12                            (Debian's python3-numpy)
@@ -14,28 +14,25 @@ and prints the medians of wall time, frames per second, CPU time and peak memory
 """
 import argparse
 import os
-import re
 import statistics
 import subprocess
 import sys
+import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 
 
 def timed(command):
-    """Runs command under /usr/bin/time -v; returns (wall s, cpu s, peak MB)."""
-    result = subprocess.run(["/usr/bin/time", "-v"] + command, capture_output=True, text=True)
-    if result.returncode != 0:
-        sys.exit(f"failed: {' '.join(command)}\n{result.stderr}")
-    text = result.stderr
-    clock = re.search(r"Elapsed \(wall clock\) time \(h:mm:ss or m:ss\): (\S+)", text).group(1)
-    wall = 0.0
-    for part in clock.split(":"):
-        wall = wall * 60 + float(part)
-    user = float(re.search(r"User time \(seconds\): (\S+)", text).group(1))
-    system = float(re.search(r"System time \(seconds\): (\S+)", text).group(1))
-    peak = int(re.search(r"Maximum resident set size \(kbytes\): (\d+)", text).group(1)) / 1024
-    return wall, user + system, peak
+    """Runs command; returns (wall s, cpu s, peak MB) from the clock and the child's rusage."""
+    start = time.perf_counter()
+    child = subprocess.Popen(command, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+    _, status, usage = os.wait4(child.pid, 0)
+    wall = time.perf_counter() - start
+    error = child.stderr.read().decode(errors="replace")
+    child.stderr.close()
+    if os.waitstatus_to_exitcode(status) != 0:
+        sys.exit(f"failed: {' '.join(command)}\n{error}")
+    return wall, usage.ru_utime + usage.ru_stime, usage.ru_maxrss / 1024
 
 
 def main():
@@ -80,7 +77,7 @@ def main():
         cpu = statistics.median(v[1] for v in values)
         peak = statistics.median(v[2] for v in values)
         medians[name] = wall
-        print(f"| {name} | {wall:.2f} | {args.frames / wall:,.0f} | {cpu:.2f} | {peak:.0f} |")
+        print(f"| {name} | {wall:.3f} | {args.frames / wall:,.0f} | {cpu:.3f} | {peak:.0f} |")
     yardstick = medians["numpy yardstick (scale, Hann, rfft, magnitude, dBm)"]
     first = next(iter(medians.values()))
     print(f"numpy / export (fold 20), wall: {yardstick / first:.1f}x")
