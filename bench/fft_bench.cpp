@@ -136,25 +136,6 @@ void BM_Fftw(benchmark::State& state)
     }
 }
 
-// The program's setting: the Hann window applied in place each frame, so the input is
-// refilled as the acquisition loop does.
-void BM_RealFFTHann(benchmark::State& state)
-{
-    TDXFFT fft;
-    fft.setExponent(int(state.range(0)));
-    fft.setLeakFunction(wnHanning);
-    const int n = int(fft.Size());
-    TDXVector* in = fft.CreateVector(2 * n);
-    TDXComplexVector* out = fft.CreateComplexVector(n);
-    const auto samples = Samples(size_t(2 * n));
-    for (auto _ : state) {
-        std::copy(samples.begin(), samples.end(), in->Values);
-        fft.RealFFT(in, out, false);
-        benchmark::DoNotOptimize(out->Real->Values);
-        benchmark::ClobberMemory();
-    }
-}
-
 // A frame as the program gets it, 2N raw samples, to magnitudes with the Hann window: scaled
 // into a float vector (ScaleSamples) that RealFFT windows in place, as before the fused path.
 void BM_HannScaledVector(benchmark::State& state)
@@ -210,7 +191,6 @@ BENCHMARK(BM_RealFFT)
     ->ArgsProduct({benchmark::CreateDenseRange(8, 12, 1), {-1}})
     ->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_Fftw)->DenseRange(8, 12)->Unit(benchmark::kMicrosecond);
-BENCHMARK(BM_RealFFTHann)->Arg(12)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_RealFFT)->Apply(ExponentAndBuilds)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_HannScaledVector)->Apply(ExponentAndBuilds)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_HannFused)->Apply(ExponentAndBuilds)->Unit(benchmark::kMicrosecond);
