@@ -176,7 +176,8 @@ void TSpektroNeu::PaintWaveRow(std::span<const float> Levels)
     std::uint32_t* row = Wave.Row(bottom);
     const int width = Wave.Width();
     for (int x = 0; x < width; ++x) {
-        const int level = quillex::RoundLevelFast(Levels[std::size_t(FColumnIndex[std::size_t(x)])]);
+        const int level =
+            quillex::RoundLevelFast(Levels[std::size_t(FColumnIndex[std::size_t(x)])]);
         const bool lit = FHighlightMin <= x && x <= FHighlightMax;
         row[x] = Colors.LevelToPixel(level, lit ? quillex::SpektroHighlightMask : 0);
     }
