@@ -136,9 +136,10 @@ void BM_Fftw(benchmark::State& state)
     }
 }
 
-// A frame as the program gets it, 2N raw samples, to magnitudes with the Hann window: scaled
-// into a float vector (ScaleSamples) that RealFFT windows in place, as before the fused path.
-void BM_HannScaledVector(benchmark::State& state)
+// A frame as the program gets it, 2N raw samples, to magnitudes with the Hann window: either
+// scaled into a float vector (ScaleSamples) that RealFFT windows in place, as before the fused
+// path, or through RealFFTOfSamples, which scales and windows while packing.
+void HannFrame(benchmark::State& state, bool Fused)
 {
     TDXFFT fft;
     if (!SelectBuild(state, fft))
@@ -149,34 +150,32 @@ void BM_HannScaledVector(benchmark::State& state)
     TDXVector* in = fft.CreateVector(2 * n);
     TDXComplexVector* out = fft.CreateComplexVector(n);
     const auto samples = RawSamples(size_t(2 * n));
-    for (auto _ : state) {
-        quillex::ScaleSamples(samples.data(), in->Values, 2 * n);
-        fft.RealFFT(in, out, false);
-        benchmark::DoNotOptimize(out->Real->Values);
-        benchmark::ClobberMemory();
-    }
-}
-
-// The same frame through RealFFTOfSamples, which scales and windows while packing.
-void BM_HannFused(benchmark::State& state)
-{
-    TDXFFT fft;
-    if (!SelectBuild(state, fft))
-        return;
-    fft.setExponent(int(state.range(0)));
-    fft.setLeakFunction(wnHanning);
-    const int n = int(fft.Size());
-    TDXComplexVector* out = fft.CreateComplexVector(n);
-    const auto samples = RawSamples(size_t(2 * n));
-    // The first call fits the window to the 2N samples.
-    fft.RealFFTOfSamples(samples.data(), out, false);
+    const auto frame = [&] {
+        if (Fused) {
+            fft.RealFFTOfSamples(samples.data(), out, false);
+        } else {
+            quillex::ScaleSamples(samples.data(), in->Values, 2 * n);
+            fft.RealFFT(in, out, false);
+        }
+    };
+    frame(); // the first call fits the window to the 2N samples
     const long long before = AllocationCount();
     for (auto _ : state) {
-        fft.RealFFTOfSamples(samples.data(), out, false);
+        frame();
         benchmark::DoNotOptimize(out->Real->Values);
         benchmark::ClobberMemory();
     }
     state.counters["allocs"] = double(AllocationCount() - before);
+}
+
+void BM_HannScaledVector(benchmark::State& state)
+{
+    HannFrame(state, false);
+}
+
+void BM_HannFused(benchmark::State& state)
+{
+    HannFrame(state, true);
 }
 
 void ExponentAndBuilds(benchmark::internal::Benchmark* b)
