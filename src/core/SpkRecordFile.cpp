@@ -65,7 +65,6 @@ void TSpkRecordFile::Close()
     if (FMap != nullptr)
         ::munmap(const_cast<uint8_t*>(FMap), size_t(FByteSize));
     FMap = nullptr;
-    FReleased = 0;
     if (FFd >= 0)
         ::close(FFd);
     FFd = -1;
@@ -123,16 +122,15 @@ const uint8_t* TSpkRecordFile::MappedRecords(int64_t First, int64_t Count) const
     return FMap + offset;
 }
 
-void TSpkRecordFile::ReleaseBefore(int64_t End) const
+void TSpkRecordFile::Release(int64_t First, int64_t End) const
 {
-    if (FMap == nullptr || End <= 0)
+    End = std::min(End, WholeRecords());
+    if (FMap == nullptr || First < 0 || End <= First)
         return;
-    const size_t end =
-        size_t(std::min(End, WholeRecords())) * FrameRecordSize / PageSize() * PageSize();
-    if (end <= FReleased)
-        return;
-    ::madvise(const_cast<uint8_t*>(FMap) + FReleased, end - FReleased, MADV_DONTNEED);
-    FReleased = end;
+    const size_t start = size_t(First) * FrameRecordSize / PageSize() * PageSize();
+    const size_t end = size_t(End) * FrameRecordSize / PageSize() * PageSize();
+    if (start < end)
+        ::madvise(const_cast<uint8_t*>(FMap) + start, end - start, MADV_DONTNEED);
 }
 
 void TSpkRecordFile::ReadRecords(int64_t First, int64_t Count, uint8_t* Buffer) const

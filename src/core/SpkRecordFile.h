@@ -35,11 +35,11 @@ public:
     // when the file is not mapped (then ReadRecords serves). Throws ESpkReadError as
     // ReadRecords does, also when the file has become shorter than they need.
     const uint8_t* MappedRecords(int64_t First, int64_t Count) const;
-    // Gives back the mapped pages of the records before End, which their reader is done
+    // Gives back the mapped pages of the records First .. End-1, which their reader is done
     // with, so that the process does not hold the whole file as it goes (the pages stay in
-    // the page cache). Records there may still be read, at the cost of mapping them again.
-    // Call from one thread at a time.
-    void ReleaseBefore(int64_t End) const;
+    // the page cache); a page shared with record End stays. Records there may still be read,
+    // at the cost of mapping them again, and given back again.
+    void Release(int64_t First, int64_t End) const;
     bool Mapped() const { return FMap != nullptr; }
 
 private:
@@ -48,7 +48,6 @@ private:
 
     int FFd = -1;
     const uint8_t* FMap = nullptr;
-    mutable size_t FReleased = 0; // bytes from the start given back
     std::string FFileName;
     int64_t FByteSize = 0;
 };

@@ -255,7 +255,7 @@ void RunPipeline(const TSpkRecordFile& File, const TPipelineSettings& Settings,
     // A transformed batch's mapped pages are done with (its stamps are kept): the process
     // holds the batch in work, never the whole file. Given back a batch at a time, since
     // every give-back interrupts the other threads to drop the pages from their view.
-    File.ReleaseBefore(batches[0].First + batches[0].Count);
+    File.Release(batches[0].First, batches[0].First + batches[0].Count);
     for (int current = 0;; current ^= 1) {
         TBatch& b = batches[current];
         const int64_t intoRow = (b.First - Settings.First) % fold;
@@ -341,7 +341,7 @@ void RunPipeline(const TSpkRecordFile& File, const TPipelineSettings& Settings,
         if (!more)
             break;
         workers.Finish();
-        File.ReleaseBefore(batch->First + batch->Count);
+        File.Release(batch->First, batch->First + batch->Count);
     }
 }
 

@@ -59,8 +59,9 @@ TEST_F(SpkRecordFileTest, MappedAndReadRecordsAgreeAndSurviveTheirRelease)
             EXPECT_TRUE(AreRecords(mapped, 2, 4));
         }
         // Given back, the records read the same again, mapped or copied.
-        file.ReleaseBefore(5);
-        file.ReleaseBefore(3); // behind what is given back already: nothing
+        file.Release(0, 5);
+        file.Release(2, 3);
+        file.Release(7, 20); // past the last record: up to it
         if (map) {
             EXPECT_TRUE(AreRecords(file.MappedRecords(0, 9), 0, 9));
         }
