@@ -17,9 +17,12 @@ void TSpektroImage::Resize(int Width, int Height)
         next.fill(Bg);
         const int keepW = Empty() ? 0 : std::min(W, Width);
         const int keepH = Empty() ? 0 : std::min(H, Height);
+        const std::size_t to = std::size_t(Width - keepW) * 4;
         for (int y = 0; y < keepH; ++y) {
-            std::memcpy(next.scanLine(y), Row(y), std::size_t(keepW) * 4);
-            std::memcpy(next.scanLine(y + Height), Row(y), std::size_t(keepW) * 4);
+            const std::uint32_t* from = Row(H - keepH + y) + (W - keepW);
+            const int row = Height - keepH + y;
+            std::memcpy(next.scanLine(row) + to, from, std::size_t(keepW) * 4);
+            std::memcpy(next.scanLine(row + Height) + to, from, std::size_t(keepW) * 4);
         }
     }
     Buffer = std::move(next);

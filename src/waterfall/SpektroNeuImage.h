@@ -20,7 +20,8 @@ public:
     QRgb Background() const { return Bg; }
     void SetBackground(QRgb Background) { Bg = Background; }
 
-    // Keeps the old content anchored at the top-left corner; new area gets the background.
+    // Keeps the old content anchored at the bottom-right corner, where the newest rows and
+    // the margin's time axis are; new area gets the background.
     void Resize(int Width, int Height);
     void Fill(QRgb Colour);
 

@@ -156,7 +156,8 @@ TEST(SpektroImage, BehavesLikeAnImageThatMovesItsRows)
         ring.Resize(w, h);
         QImage next(w, h, QImage::Format_RGB32);
         next.fill(bg);
-        QPainter(&next).drawImage(0, 0, plain);
+        // The newest rows and the right edge stay where they are.
+        QPainter(&next).drawImage(w - plain.width(), h - plain.height(), plain);
         plain = next;
     };
     resize(7, 5);
