@@ -141,22 +141,28 @@ void TSpektroNeu::ResizeBuffers()
 // every step of a drag.
 void TSpektroNeu::RescaleWaveRows(int Width, int Height)
 {
-    if (Width == Wave.Width() && Height == Wave.Height())
+    const bool sameWidth = Width == Wave.Width();
+    if (sameWidth && Height == Wave.Height())
         return;
-    Wave.Resize(Width, Height);
+    // At the same width the rows keep their columns: only the oldest go or black comes on top.
+    Wave.Resize(Width, Height, sameWidth);
     WaveRows.Reserve(Wave.Width(), Wave.Height());
-    if (Wave.Empty())
+    if (sameWidth || Wave.Empty())
         return;
     const int rows = WaveRows.Size();
     std::vector<std::int32_t> source(std::size_t(Wave.Width()));
     std::size_t mappedFrom = 0;
     for (int age = 0; age < rows; ++age) {
         const std::span<const std::uint32_t> from = WaveRows.Newest(age);
+        std::uint32_t* to = Wave.Row(Wave.Height() - 1 - age);
+        if (from.size() == source.size()) {
+            std::copy(from.begin(), from.end(), to);
+            continue;
+        }
         if (from.size() != mappedFrom) {
             quillex::MapColumns(source, 0, int(from.size()) - 1);
             mappedFrom = from.size();
         }
-        std::uint32_t* to = Wave.Row(Wave.Height() - 1 - age);
         for (std::size_t x = 0; x < source.size(); ++x)
             to[x] = from[std::size_t(source[x])];
     }

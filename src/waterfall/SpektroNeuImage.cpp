@@ -5,7 +5,7 @@
 
 TSpektroImage::TSpektroImage(QRgb Background) : Bg(Background) {}
 
-void TSpektroImage::Resize(int Width, int Height)
+void TSpektroImage::Resize(int Width, int Height, bool Keep)
 {
     Width = std::max(Width, 0);
     Height = std::max(Height, 0);
@@ -15,8 +15,8 @@ void TSpektroImage::Resize(int Width, int Height)
     if (Width > 0 && Height > 0) {
         next = QImage(Width, 2 * Height, QImage::Format_RGB32);
         next.fill(Bg);
-        const int keepW = Empty() ? 0 : std::min(W, Width);
-        const int keepH = Empty() ? 0 : std::min(H, Height);
+        const int keepW = Empty() || !Keep ? 0 : std::min(W, Width);
+        const int keepH = Empty() || !Keep ? 0 : std::min(H, Height);
         const std::size_t to = std::size_t(Width - keepW) * 4;
         for (int y = 0; y < keepH; ++y) {
             const std::uint32_t* from = Row(H - keepH + y) + (W - keepW);

@@ -11,7 +11,7 @@ class TSpektroRows
 {
 public:
     // Room for Height rows of up to Width pixels; keeps the newest rows that fit. Allocates
-    // only when the height changes or the width grows.
+    // only when the height or the width grows beyond the room so far.
     void Reserve(int Width, int Height);
     // Stores a row (at most the reserved width), dropping the oldest when full.
     void Push(std::span<const std::uint32_t> Row);
@@ -25,7 +25,8 @@ private:
     std::vector<std::uint32_t> Pixels;
     std::vector<int> Widths;
     int Stride = 0;
-    int Capacity = 0;
+    int Slots = 0;
+    int Limit = 0; // rows kept, at most Slots
     int First = 0; // slot of the oldest row
     int Count = 0;
 };
