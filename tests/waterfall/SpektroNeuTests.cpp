@@ -267,9 +267,11 @@ TEST_F(WaterfallResize, KeepsTheNewestRowsAtTheBottomAlignedWithTheAxis)
     ExpectRows(25, "higher");
     AddRows(3);
     ExpectRows(28, "higher, new rows");
+    ResizeWave(301, 60);
+    ExpectRows(28, "wider, black above");
     // A drag: many one-pixel steps with lines in between. Each row is scaled from what was
     // painted, so the steps do not add up.
-    for (int w = 301; w <= 450; ++w) {
+    for (int w = 302; w <= 450; ++w) {
         ResizeWave(w, 60);
         if (w % 7 == 0)
             AddRows(1);
