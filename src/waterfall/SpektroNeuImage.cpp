@@ -15,8 +15,9 @@ void TSpektroImage::Resize(int Width, int Height, bool Keep)
     if (Width > 0 && Height > 0) {
         next = QImage(Width, 2 * Height, QImage::Format_RGB32);
         next.fill(Bg);
-        const int keepW = Empty() || !Keep ? 0 : std::min(W, Width);
-        const int keepH = Empty() || !Keep ? 0 : std::min(H, Height);
+        const bool keep = Keep && !Empty();
+        const int keepW = keep ? std::min(W, Width) : 0;
+        const int keepH = keep ? std::min(H, Height) : 0;
         const std::size_t to = std::size_t(Width - keepW) * 4;
         for (int y = 0; y < keepH; ++y) {
             const std::uint32_t* from = Row(H - keepH + y) + (W - keepW);
