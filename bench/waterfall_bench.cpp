@@ -100,4 +100,27 @@ void BM_AddLineToScreen(benchmark::State& State)
 }
 BENCHMARK(BM_AddLineToScreen)->Arg(1)->Arg(0);
 
+// One step of a drag of the window edge over a full waterfall: the control one pixel wider or
+// narrower (argument 0) or higher or lower (argument 1), every row scaled again from its
+// painted pixels. With the event loop run, so Qt's repaint of the areas counts too.
+void BM_ResizeStep(benchmark::State& State)
+{
+    MainWindowWaterfall w(true);
+    if (!Sized(State, w.Spektro))
+        return;
+    for (int i = 0; i < WaveHeight; ++i)
+        w.Spektro.AddLine(w.Lines[std::size_t(i) % w.Lines.size()]);
+    const QSize size = w.Spektro.size();
+    const QSize step = State.range(0) == 0 ? QSize(1, 0) : QSize(0, 1);
+    bool grown = false;
+    for (auto _ : State) {
+        grown = !grown;
+        w.Spektro.resize(grown ? size + step : size);
+        QApplication::processEvents();
+    }
+    if (w.Spektro.WaveImage().pixel(WaveWidth / 2, WaveHeight - 1) == 0xff000000u)
+        State.SkipWithError("the rows did not survive the resizes");
+}
+BENCHMARK(BM_ResizeStep)->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond);
+
 } // namespace

@@ -125,7 +125,7 @@ void TSpektroNeu::ResizeBuffers()
     Left.SetBackground(menu);
     Right.SetBackground(menu);
     Left.Resize(FLeftBox->width(), FLeftBox->height());
-    Wave.Resize(FWaveBox->width(), FWaveBox->height());
+    RescaleWaveRows(FWaveBox->width(), FWaveBox->height());
     Right.Resize(FRightBox->width(), FRightBox->height());
     FLeftBox->update();
     FWaveBox->update();
@@ -133,6 +133,40 @@ void TSpektroNeu::ResizeBuffers()
     FColumnIndex.resize(std::size_t(Wave.Width()), 0);
     if (FMappedLo != 0 || FMappedHi != 0)
         quillex::MapColumns(FColumnIndex, FMappedLo, FMappedHi);
+}
+
+// The newest rows stay at the bottom, where the scrolling puts them, and every row is scaled
+// from the width it was painted with by the same rule that maps values to columns, so its
+// carriers keep their places on the frequency axis. Nearest column, no smoothing: this runs on
+// every step of a drag.
+void TSpektroNeu::RescaleWaveRows(int Width, int Height)
+{
+    const bool sameWidth = Width == Wave.Width();
+    if (sameWidth && Height == Wave.Height())
+        return;
+    // At the same width the rows keep their columns: only the oldest go or black comes on top.
+    Wave.Resize(Width, Height, sameWidth);
+    WaveRows.Reserve(Wave.Width(), Wave.Height());
+    if (sameWidth || Wave.Empty())
+        return;
+    const int rows = WaveRows.Size();
+    std::vector<std::int32_t> source(std::size_t(Wave.Width()));
+    std::size_t mappedFrom = 0;
+    for (int age = 0; age < rows; ++age) {
+        const std::span<const std::uint32_t> from = WaveRows.Newest(age);
+        std::uint32_t* to = Wave.Row(Wave.Height() - 1 - age);
+        if (from.size() == source.size()) {
+            std::copy(from.begin(), from.end(), to);
+            continue;
+        }
+        if (from.size() != mappedFrom) {
+            quillex::MapColumns(source, 0, int(from.size()) - 1);
+            mappedFrom = from.size();
+        }
+        for (std::size_t x = 0; x < source.size(); ++x)
+            to[x] = from[std::size_t(source[x])];
+    }
+    Wave.CommitRows(Wave.Height() - rows, rows);
 }
 
 void TSpektroNeu::AddLine(std::span<const float> Levels)
@@ -182,6 +216,7 @@ void TSpektroNeu::PaintWaveRow(std::span<const float> Levels)
         row[x] = Colors.LevelToPixel(level, lit ? quillex::SpektroHighlightMask : 0);
     }
     Wave.CommitRows(bottom, 1);
+    WaveRows.Push({row, std::size_t(width)});
     // The rows already on screen move up inside the window surface, one block copy, and
     // only the new row is copied from the image. Without an opaque area Qt repaints all.
     FWaveBox->scroll(0, -1);
@@ -215,6 +250,7 @@ void TSpektroNeu::Clear()
     Left.SetBackground(menu);
     Left.Fill(menu);
     Wave.Fill(Black);
+    WaveRows.Clear();
     FLeftBox->update();
     FWaveBox->update();
 }

@@ -2,6 +2,7 @@
 
 #include "SpektroNeuImage.h"
 #include "SpektroNeuMapping.h"
+#include "SpektroNeuRows.h"
 
 #include <QFont>
 #include <QFrame>
@@ -66,7 +67,8 @@ public:
     void AddTimeMark(const QString& Format, double Time);
     // Erases the waterfall and the left margin.
     void Clear();
-    // Gives the images the sizes of their areas; run on every resize and gap change.
+    // Gives the images the sizes of their areas; run on every resize and gap change. The
+    // newest rows stay at the bottom and the margin's time marks stay beside their rows.
     void ResizeBuffers();
 
     // Mouse actions in the waterfall area, with that area as sender and in its coordinates.
@@ -97,6 +99,7 @@ private:
     void LayoutBoxes();
     void ScrollLeftMargin();
     void PaintWaveRow(std::span<const float> Levels);
+    void RescaleWaveRows(int Width, int Height);
 
     int FXMin = 0;
     int FXMax = 0;
@@ -114,6 +117,7 @@ private:
     TSpektroImage Left;
     TSpektroImage Wave;
     TSpektroImage Right;
+    TSpektroRows WaveRows;
     quillex::TLevelToColor Colors;
     QFont FTimeMarkFont;
     std::vector<std::int32_t> FColumnIndex;

@@ -5,7 +5,7 @@
 
 TSpektroImage::TSpektroImage(QRgb Background) : Bg(Background) {}
 
-void TSpektroImage::Resize(int Width, int Height)
+void TSpektroImage::Resize(int Width, int Height, bool Keep)
 {
     Width = std::max(Width, 0);
     Height = std::max(Height, 0);
@@ -15,11 +15,15 @@ void TSpektroImage::Resize(int Width, int Height)
     if (Width > 0 && Height > 0) {
         next = QImage(Width, 2 * Height, QImage::Format_RGB32);
         next.fill(Bg);
-        const int keepW = Empty() ? 0 : std::min(W, Width);
-        const int keepH = Empty() ? 0 : std::min(H, Height);
+        const bool keep = Keep && !Empty();
+        const int keepW = keep ? std::min(W, Width) : 0;
+        const int keepH = keep ? std::min(H, Height) : 0;
+        const std::size_t to = std::size_t(Width - keepW) * 4;
         for (int y = 0; y < keepH; ++y) {
-            std::memcpy(next.scanLine(y), Row(y), std::size_t(keepW) * 4);
-            std::memcpy(next.scanLine(y + Height), Row(y), std::size_t(keepW) * 4);
+            const std::uint32_t* from = Row(H - keepH + y) + (W - keepW);
+            const int row = Height - keepH + y;
+            std::memcpy(next.scanLine(row) + to, from, std::size_t(keepW) * 4);
+            std::memcpy(next.scanLine(row + Height) + to, from, std::size_t(keepW) * 4);
         }
     }
     Buffer = std::move(next);

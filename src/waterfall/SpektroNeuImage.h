@@ -20,8 +20,10 @@ public:
     QRgb Background() const { return Bg; }
     void SetBackground(QRgb Background) { Bg = Background; }
 
-    // Keeps the old content anchored at the top-left corner; new area gets the background.
-    void Resize(int Width, int Height);
+    // Keeps the old content anchored at the bottom-right corner, where the newest rows and
+    // the margin's time axis are; new area gets the background. Without Keep the whole image
+    // starts as background.
+    void Resize(int Width, int Height, bool Keep = true);
     void Fill(QRgb Colour);
 
     // Moves all rows up by one; the new bottom row starts as a copy of the previous one.

@@ -1,5 +1,6 @@
 #include "SpektroNeuImage.h"
 #include "SpektroNeuMapping.h"
+#include "SpektroNeuRows.h"
 
 #include <QPainter>
 #include <gtest/gtest.h>
@@ -7,6 +8,7 @@
 #include <climits>
 #include <cmath>
 #include <cstring>
+#include <deque>
 #include <limits>
 #include <random>
 #include <vector>
@@ -154,7 +156,8 @@ TEST(SpektroImage, BehavesLikeAnImageThatMovesItsRows)
         ring.Resize(w, h);
         QImage next(w, h, QImage::Format_RGB32);
         next.fill(bg);
-        QPainter(&next).drawImage(0, 0, plain);
+        // The newest rows and the right edge stay where they are.
+        QPainter(&next).drawImage(w - plain.width(), h - plain.height(), plain);
         plain = next;
     };
     resize(7, 5);
@@ -182,4 +185,41 @@ TEST(SpektroImage, BehavesLikeAnImageThatMovesItsRows)
         ASSERT_EQ(ring.Visible(), plain) << "step " << step;
         ASSERT_EQ(ring.Storage().copy(ring.Window()), plain) << "step " << step;
     }
+}
+
+// The painted rows against a plain list of rows, over random pushes of rows of many widths and
+// changes of the room, which must keep the newest rows whole whatever widths they have.
+TEST(SpektroRows, KeepsTheNewestRowsAtTheirOwnWidths)
+{
+    std::mt19937 rng(5);
+    TSpektroRows rows;
+    std::deque<std::vector<std::uint32_t>> plain;
+    int width = 0, height = 0;
+    for (int step = 0; step < 2000; ++step) {
+        if (rng() % 6 == 0) {
+            width = int(rng() % 12);
+            height = int(rng() % 7);
+            rows.Reserve(width, height);
+            while (int(plain.size()) > height)
+                plain.pop_front();
+        } else if (width > 0) {
+            std::vector<std::uint32_t> row(1 + rng() % unsigned(width));
+            for (auto& pixel : row)
+                pixel = rng();
+            rows.Push(row);
+            if (height > 0)
+                plain.push_back(row);
+            if (int(plain.size()) > height)
+                plain.pop_front();
+        }
+        ASSERT_EQ(rows.Size(), int(plain.size())) << "step " << step;
+        for (int age = 0; age < rows.Size(); ++age) {
+            const auto row = rows.Newest(age);
+            ASSERT_EQ(std::vector<std::uint32_t>(row.begin(), row.end()),
+                      plain[plain.size() - 1 - std::size_t(age)])
+                << "step " << step << " age " << age;
+        }
+    }
+    rows.Clear();
+    EXPECT_EQ(rows.Size(), 0);
 }

@@ -6,6 +6,7 @@
 #include <QTest>
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <vector>
 
 namespace {
@@ -191,29 +192,123 @@ TEST_F(Waterfall, TimeMarkShowsWithTheNextLineScrollsUpAndGoesWithClear)
     EXPECT_TRUE(AreaIs(S.LeftImage(), Rows(WaveH - 1), Menu));
 }
 
-TEST_F(Waterfall, ResizeKeepsTopLeftAndCutsNewestRowsWhenLower)
+// Rows of 100 values, all at one level except value 67, which is red. At the widths used here
+// every value spans at least two columns, so narrowing a row by nearest columns keeps it.
+// Every row gets its own level, so the rows can be told apart after a resize.
+struct WaterfallResize : Waterfall
 {
-    for (int i = 0; i < WaveH; ++i)
-        S.AddLine(Line(32, -140.0f + 2.0f * float(i)));
-    const QImage before = S.WaveImage();
+    static constexpr int Values = 100;
+    static constexpr int Mark = 67;
+    int Added = 0;
 
-    S.resize(S.width(), WaveH - 10 + 2);
-    const QImage lower = S.WaveImage();
-    EXPECT_EQ(lower, before.copy(0, 0, WaveW, WaveH - 10));
+    WaterfallResize() { S.setHighlightMin(1); } // no highlighted column
+    static int RowLevel(int Row) { return -139 + Row % 90; }
+    void AddRows(int N)
+    {
+        for (int i = 0; i < N; ++i, ++Added) {
+            std::vector<float> levels = Line(Values, float(RowLevel(Added)));
+            levels[Mark] = -40;
+            S.AddLine(levels);
+        }
+    }
+    void ResizeWave(int W, int H) { S.resize(W + 60 + 2, H + 2); }
+    // Middle of the red columns of row Y, or -1 without any.
+    static double MarkAt(const QImage& Image, int Y)
+    {
+        int first = -1, last = -1;
+        for (int x = 0; x < Image.width(); ++x)
+            if (Image.pixel(x, Y) == 0xffff0000u) {
+                first = first < 0 ? x : first;
+                last = x;
+            }
+        return first < 0 ? -1 : (first + last) / 2.0;
+    }
+    // The bottom Count rows are the newest rows in order, each with its mark within one
+    // column of where the newest row shows it, and black is above them.
+    void ExpectRows(int Count, const std::string& What)
+    {
+        SCOPED_TRACE(What);
+        const QImage img = S.WaveImage();
+        const int w = img.width(), h = img.height();
+        ASSERT_GE(h, Count);
+        // A row painted at this width shows the mark in the columns x whose nearest value
+        // index (Values - 1) * x / (w - 1) is the mark.
+        int first = -1, last = -1;
+        for (int x = 0; x < w; ++x)
+            if (std::lrint(double(Values - 1) * x / (w - 1)) == Mark) {
+                first = first < 0 ? x : first;
+                last = x;
+            }
+        const double fresh = (first + last) / 2.0;
+        for (int age = 0; age < Count; ++age) {
+            const int y = h - 1 - age;
+            ASSERT_EQ(img.pixel(0, y), Colour(RowLevel(Added - 1 - age))) << "age " << age;
+            ASSERT_NEAR(MarkAt(img, y), fresh, 1.0) << "age " << age;
+        }
+        if (h > Count) {
+            EXPECT_TRUE(AreaIs(img, Rows(0, h - Count), Black));
+        }
+    }
+};
 
-    S.resize(S.width() + 30, WaveH + 2);
-    const QImage higher = S.WaveImage();
-    ASSERT_EQ(higher.size(), QSize(WaveW + 30, WaveH));
-    EXPECT_EQ(higher.copy(0, 0, WaveW, WaveH - 10), lower);
-    EXPECT_TRUE(AreaIs(higher, Rows(WaveH - 10, 10), Black));
-    EXPECT_TRUE(AreaIs(higher, QRect(WaveW, 0, 30, WaveH), Black));
+TEST_F(WaterfallResize, KeepsTheNewestRowsAtTheBottomAlignedWithTheAxis)
+{
+    AddRows(WaveH);
+    ResizeWave(800, WaveH);
+    ExpectRows(WaveH, "wider");
+    AddRows(5);
+    ExpectRows(WaveH, "wider, new rows");
+    ResizeWave(300, WaveH);
+    ExpectRows(WaveH, "narrower");
+    AddRows(5);
+    ResizeWave(300, 25);
+    ExpectRows(25, "lower");
+    ResizeWave(300, 60);
+    ExpectRows(25, "higher");
+    AddRows(3);
+    ExpectRows(28, "higher, new rows");
+    ResizeWave(301, 60);
+    ExpectRows(28, "wider, black above");
+    // A drag: many one-pixel steps with lines in between. Each row is scaled from what was
+    // painted, so the steps do not add up.
+    for (int w = 302; w <= 450; ++w) {
+        ResizeWave(w, 60);
+        if (w % 7 == 0)
+            AddRows(1);
+    }
+    for (int w = 449; w >= 250; --w)
+        ResizeWave(w, 60 - (450 - w) / 10);
+    ExpectRows(40, "dragged");
+    // Cleared rows do not come back.
+    S.Clear();
+    ResizeWave(WaveW, WaveH);
+    EXPECT_TRUE(AreaIs(S.WaveImage(), Rows(0, WaveH), Black));
     // The map follows the new width at once.
-    ASSERT_EQ(S.ColumnIndex().size(), std::size_t(WaveW + 30));
-    EXPECT_EQ(S.ColumnIndex().back(), 31);
+    ASSERT_EQ(S.ColumnIndex().size(), std::size_t(WaveW));
+    EXPECT_EQ(S.ColumnIndex().back(), Values - 1);
+}
 
-    S.AddLine(Line(32, -40));
-    EXPECT_EQ(Bottom(100), 0xffff0000u);
-    EXPECT_EQ(S.WaveImage().copy(0, 0, WaveW, WaveH - 11), lower.copy(0, 1, WaveW, WaveH - 11));
+// The time marks move with their rows, and the time axis stays beside the waterfall.
+TEST_F(WaterfallResize, TimeMarksStayWithTheirRows)
+{
+    AddRows(10);
+    S.AddTimeMark("hh:nn:ss", 46000.5);
+    AddRows(10);
+    const QImage before = S.LeftImage();
+    ResizeWave(WaveW, 25);
+    EXPECT_EQ(S.LeftImage(), before.copy(0, WaveH - 25, 60, 25));
+    ResizeWave(WaveW, 50);
+    const QImage higher = S.LeftImage();
+    EXPECT_EQ(higher.copy(0, 25, 60, 25), before.copy(0, WaveH - 25, 60, 25));
+    EXPECT_TRUE(AreaIs(higher, Rows(0, 25), Menu));
+    // A wider margin puts new space on its left: the axis stays 10 pixels left of the waterfall.
+    S.setGapLeft(80);
+    const QImage wider = S.LeftImage();
+    EXPECT_EQ(wider.copy(20, 25, 60, 25), before.copy(0, WaveH - 25, 60, 25));
+    EXPECT_TRUE(AreaIs(wider, QRect(0, 0, 20, 50), Menu));
+    S.AddLine(Line(Values, -90));
+    EXPECT_EQ(S.LeftImage().pixel(70, 49), Black);
+    EXPECT_EQ(S.LeftImage().pixel(70, 48), Black);
 }
 
 // The window must show the images, whether rows are moved on screen (NoFlicker) or repainted
