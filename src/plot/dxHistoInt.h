@@ -2,6 +2,7 @@
 
 #include "dxColors.h"
 #include "dxCrossMath.h"
+#include "dxDeviceScale.h"
 #include "dxSeriesPoints.h"
 
 #include <QFont>
@@ -24,7 +25,8 @@ class TFormCalculateBar;
 class TFormToolBar;
 
 // Spectrum plot control: up to 16 curves in a framed plot area with titles, axes and grid.
-// Everything is drawn into a persistent RGB32 surface; paintEvent only copies it to the screen.
+// Everything is drawn into a persistent RGB32 surface at the screen's device pixel ratio (layout
+// and hit tests stay in logical pixels); paintEvent only copies it to the screen.
 class TDXHistographInt : public QWidget
 {
     Q_OBJECT
@@ -218,7 +220,12 @@ public:
 
     // Surface: renders the whole control now (paintEvent does this when the surface is stale).
     void RenderNow();
+    // Device pixels, carrying the ratio they were drawn at (QImage::devicePixelRatio).
     const QImage& Surface() const { return m_surface; }
+    // Device pixels per logical pixel of the surface: the screen's unless set. Setting a ratio
+    // draws at that ratio whatever the screen (for measuring and tests); 0 follows the screen.
+    qreal SurfaceRatio() const;
+    void SetSurfaceRatio(qreal Ratio);
     // True while a full repaint is pending (a property changed since the last render).
     bool RepaintPending() const { return m_surfaceStale; }
     QRect PlotRect() const;
@@ -413,6 +420,7 @@ private:
     void UpdateTimer();
     void SetFont(TDXFontId Id, const QFont& Value);
     void RepairLogXLimits();
+    bool SurfaceFits() const;
     void EnsureSurfaceSize();
 
     // Paint path.
@@ -517,6 +525,8 @@ private:
     int m_timerInterval = 1000;
     bool m_timerEnabled = false;
     QImage m_surface;
+    dxplot::DeviceScale m_scale; // of m_surface
+    qreal m_ratioOverride = 0;
     bool m_surfaceStale = true;
 
     // Interaction state.

@@ -59,7 +59,7 @@ void TDXHistographInt::mousePressEvent(QMouseEvent* event)
         return;
     }
     if (m_mode == modeCalculate && (button == Qt::LeftButton || button == Qt::RightButton)) {
-        TDXCanvas canvas(m_surface, rect());
+        TDXCanvas canvas(m_surface, m_scale, rect());
         PlaceCross(canvas, p.x(), p.y(), true, button == Qt::LeftButton ? 0 : 1);
         FlushDirty();
         return;
@@ -111,7 +111,7 @@ void TDXHistographInt::mouseReleaseEvent(QMouseEvent* event)
 
 void TDXHistographInt::CalculateFollow(int x, int y)
 {
-    TDXCanvas canvas(m_surface, rect());
+    TDXCanvas canvas(m_surface, m_scale, rect());
     // A cross never placed comes in at its stored position (0, 0 at first).
     for (int k : {0, 1})
         if (!m_slots[k].Drawn)
@@ -141,7 +141,7 @@ void TDXHistographInt::DrawBand(TDXCanvas& canvas)
 
 void TDXHistographInt::StartBand(int x, int y)
 {
-    TDXCanvas canvas(m_surface, rect());
+    TDXCanvas canvas(m_surface, m_scale, rect());
     if (m_bandShown)
         DrawBand(canvas);
     m_bandRect.setCoords(x, y, x, y);
@@ -153,7 +153,7 @@ void TDXHistographInt::StartBand(int x, int y)
 
 void TDXHistographInt::MoveBand(int x, int y)
 {
-    TDXCanvas canvas(m_surface, rect());
+    TDXCanvas canvas(m_surface, m_scale, rect());
     if (m_bandShown)
         DrawBand(canvas);
     m_bandRect.setRight(x);
@@ -167,7 +167,7 @@ void TDXHistographInt::EndBand()
 {
     m_bandActive = false;
     if (m_bandShown) {
-        TDXCanvas canvas(m_surface, rect());
+        TDXCanvas canvas(m_surface, m_scale, rect());
         DrawBand(canvas);
         m_bandShown = false;
         FlushDirty();

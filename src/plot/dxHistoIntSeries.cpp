@@ -17,7 +17,7 @@ public:
     }
     void Polyline(const dxplot::Point* points, int count) override
     {
-        m_canvas.Polyline(points, count, m_color, m_style, m_area);
+        m_canvas.DevicePolyline(points, count, m_color, m_style, m_area);
     }
 
 private:
@@ -63,7 +63,9 @@ void TDXHistographInt::DrawDataSeries(TDXCanvas& canvas, const TDXSeries& series
     if (!Drawable(series))
         return;
     if (series.Kind != dtDataXY) {
-        const bool decimate = series.Count > 2 * (width() - m_gapLeft - m_gapRight);
+        // Two points per device column at most: the curve keeps the screen's detail.
+        const int columns = m_scale.X(width() - m_gapRight) - m_scale.X(m_gapLeft);
+        const bool decimate = series.Count > 2 * columns;
         DrawEquidistant(canvas, series, plot, area, DataLimit, decimate);
         return;
     }
@@ -71,8 +73,8 @@ void TDXHistographInt::DrawDataSeries(TDXCanvas& canvas, const TDXSeries& series
         return;
     CanvasPolyline out(canvas, series.LineColor, series.PenStyle, area);
     dxplot::PointSink sink(m_pointBuffer.data(), PointBufferCapacity(), out);
-    const auto map =
-        dxplot::MakePairMapping(View(), plot, IsLogX(), IsLogY(), m_logX, m_logY, DataLimit);
+    const auto map = dxplot::MakePairMapping(View(), plot, IsLogX(), IsLogY(), m_logX, m_logY,
+                                             DataLimit, m_scale.Ratio);
     dxplot::CollectPairs(map, series.Data, series.Count, sink);
     sink.Finish();
 }
@@ -92,9 +94,10 @@ void TDXHistographInt::DrawEquidistant(TDXCanvas& canvas, const TDXSeries& serie
     dxplot::PointSink sink(m_pointBuffer.data(), PointBufferCapacity(), out);
     const dxplot::ViewRange view = View();
     const auto map = dxplot::MakeEquidistantMapping(view, plot, series.Count, IsLogX(), IsLogY(),
-                                                    m_logX, m_logY, limit);
+                                                    m_logX, m_logY, limit, m_scale.Ratio);
+    const QRect columns = canvas.DeviceRect(area);
     const auto range =
-        dxplot::VisibleIndexRange(map, view, series.Count, area.left(), area.right() + 1);
+        dxplot::VisibleIndexRange(map, view, series.Count, columns.left(), columns.right() + 1);
     if (decimate)
         dxplot::CollectDecimated(map, series.Data, range, sink);
     else

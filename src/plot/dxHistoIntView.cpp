@@ -167,7 +167,7 @@ void TDXHistographInt::RefreshData()
     }
     if (!m_enableUpdate)
         return;
-    if (m_surfaceStale || m_surface.size() != size()) {
+    if (m_surfaceStale || !SurfaceFits()) {
         RenderNow();
         update();
         return;

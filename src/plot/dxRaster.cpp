@@ -159,28 +159,36 @@ void NotXorPolyline(const RasterTarget& t, const Point* p, int count, std::uint3
         NotXorLine(t, p[i - 1].x, p[i - 1].y, p[i].x, p[i].y, c);
 }
 
-void InvertFocusRect(const RasterTarget& t, int left, int top, int right, int bottom)
+void InvertFocusRect(const RasterTarget& t, int left, int top, int right, int bottom, int dot)
 {
-    if (left >= right || top >= bottom)
+    if (left >= right || top >= bottom || dot < 1)
         return;
-    // Every other pixel of the outline, on the screen's checkerboard, each exactly once.
-    auto dot = [&](int x, int y) {
-        if (((x + y) & 1) != 0 || x < t.ClipLeft || x >= t.ClipRight || y < t.ClipTop ||
-            y >= t.ClipBottom)
-            return;
-        std::uint32_t& p = t.Bits[std::ptrdiff_t(y) * t.Stride + x];
-        p ^= 0x00FFFFFFu;
+    // Every other square of the outline, on the screen's checkerboard.
+    auto invert = [&](int x0, int y0, int x1, int y1) {
+        x0 = std::max(x0, t.ClipLeft);
+        y0 = std::max(y0, t.ClipTop);
+        x1 = std::min(x1, t.ClipRight);
+        y1 = std::min(y1, t.ClipBottom);
+        for (int y = y0; y < y1; ++y) {
+            std::uint32_t* row = t.Bits + std::ptrdiff_t(y) * t.Stride;
+            for (int x = x0; x < x1; ++x)
+                if (((x / dot + y / dot) & 1) == 0)
+                    row[x] ^= 0x00FFFFFFu;
+        }
     };
-    for (int x = left; x < right; ++x) {
-        dot(x, top);
-        if (bottom - 1 > top)
-            dot(x, bottom - 1);
-    }
-    for (int y = top + 1; y < bottom - 1; ++y) {
-        dot(left, y);
-        if (right - 1 > left)
-            dot(right - 1, y);
-    }
+    // Bands that would overlap become one, so no pixel is inverted twice.
+    const bool twoRows = bottom - top >= 2 * dot;
+    const bool twoColumns = right - left >= 2 * dot;
+    const int topEnd = twoRows ? top + dot : bottom;
+    invert(left, top, right, topEnd);
+    if (twoRows)
+        invert(left, bottom - dot, right, bottom);
+    const int innerTop = topEnd;
+    const int innerBottom = twoRows ? bottom - dot : bottom;
+    const int leftEnd = twoColumns ? left + dot : right;
+    invert(left, innerTop, leftEnd, innerBottom);
+    if (twoColumns)
+        invert(right - dot, innerTop, right, innerBottom);
 }
 
 } // namespace dxplot

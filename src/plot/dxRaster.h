@@ -30,7 +30,9 @@ constexpr std::uint32_t NotXorPixel(std::uint32_t pixel, std::uint32_t pen)
 void NotXorLine(const RasterTarget& t, int x0, int y0, int x1, int y1, std::uint32_t c);
 void NotXorPolyline(const RasterTarget& t, const Point* p, int count, std::uint32_t c);
 // Dotted outline of (left, top, right, bottom), right and bottom exclusive, inverted; an empty
-// rectangle draws nothing. Drawing it twice restores the pixels.
-void InvertFocusRect(const RasterTarget& t, int left, int top, int right, int bottom);
+// rectangle draws nothing. The outline is `dot` pixels thick and its dots are dot x dot squares
+// on a checkerboard of that size (one logical pixel on a high-density surface). Every pixel is
+// inverted at most once, so drawing it twice restores the pixels.
+void InvertFocusRect(const RasterTarget& t, int left, int top, int right, int bottom, int dot = 1);
 
 } // namespace dxplot

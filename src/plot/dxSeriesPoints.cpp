@@ -28,7 +28,7 @@ void PointSink::Finish()
 int SeriesMapping::XPixelOfValue(double x) const
 {
     if (LogX)
-        return LogXMap.ToPixel(x);
+        return LogXMap.ToPixel(x, Scale);
     if (x < XLeftValue)
         return -Limit;
     if (!(x <= XRightValue))
@@ -45,8 +45,11 @@ void SetY(SeriesMapping& m, const ViewRange& view, const PlotBox& plot, bool log
     m.LogYMap = ly;
     const double h = plot.Bottom - plot.Top;
     const double range = view.YMax - view.YMin;
-    m.YScale = -h / range;
-    m.YOff = h * view.YMin / range + plot.Bottom;
+    const double s = m.Scale;
+    m.YScale = -h / range * s;
+    // A value lands one logical pixel below its truncated position: at scale s that is
+    // trunc(s * (y + 1)), written so that YPixel's "+ 1" stays and scale 1 is the plain rule.
+    m.YOff = (h * view.YMin / range + plot.Bottom) * s + (s - 1.0);
     m.YTopValue = (-m.Limit - m.YOff) / m.YScale;
     m.YBottomValue = (m.Limit - m.YOff) / m.YScale;
 }
@@ -55,10 +58,11 @@ void SetY(SeriesMapping& m, const ViewRange& view, const PlotBox& plot, bool log
 
 SeriesMapping MakeEquidistantMapping(const ViewRange& view, const PlotBox& plot, int count,
                                      bool logX, bool logY, const LogMapping& lx,
-                                     const LogMapping& ly, int limit)
+                                     const LogMapping& ly, int limit, double scale)
 {
     SeriesMapping m;
     m.Limit = limit;
+    m.Scale = scale;
     m.LogX = logX;
     m.LogXMap = lx;
     m.NominalMin = view.NominalMin;
@@ -69,22 +73,25 @@ SeriesMapping MakeEquidistantMapping(const ViewRange& view, const PlotBox& plot,
     const double cur = view.CurrentMax - view.CurrentMin;
     const double nom = view.NominalMax - view.NominalMin;
     m.Dx = nom / (count - 1);
-    m.XScale = nom * w / cur / (count - 1);
-    m.XOff = (view.NominalMin - view.CurrentMin) * w / cur + plot.Left - m.XScale;
+    const double xScale = nom * w / cur / (count - 1);
+    m.XScale = xScale * scale;
+    m.XOff = ((view.NominalMin - view.CurrentMin) * w / cur + plot.Left - xScale) * scale;
     return m;
 }
 
 SeriesMapping MakePairMapping(const ViewRange& view, const PlotBox& plot, bool logX, bool logY,
-                              const LogMapping& lx, const LogMapping& ly, int limit)
+                              const LogMapping& lx, const LogMapping& ly, int limit, double scale)
 {
     SeriesMapping m;
     m.Limit = limit;
+    m.Scale = scale;
     m.LogX = logX;
     m.LogXMap = lx;
     SetY(m, view, plot, logY, ly);
     const double w = plot.Right - plot.Left;
-    m.XScale = w / (view.CurrentMax - view.CurrentMin);
-    m.XOff = plot.Left - view.CurrentMin * m.XScale;
+    const double xScale = w / (view.CurrentMax - view.CurrentMin);
+    m.XScale = xScale * scale;
+    m.XOff = (plot.Left - view.CurrentMin * xScale) * scale;
     m.XLeftValue = (-limit - m.XOff) / m.XScale;
     m.XRightValue = (limit - m.XOff) / m.XScale;
     return m;
@@ -109,8 +116,8 @@ IndexRange VisibleIndexRange(const SeriesMapping& m, const ViewRange& view, int 
     double atLeft, atRight;
     if (m.LogX) {
         const double x0 = view.NominalMin - m.Dx;
-        atLeft = (m.LogXMap.ToValue(clipLeft) - x0) / m.Dx;
-        atRight = (m.LogXMap.ToValue(clipRight) - x0) / m.Dx;
+        atLeft = (m.LogXMap.ToValue(clipLeft / m.Scale) - x0) / m.Dx;
+        atRight = (m.LogXMap.ToValue(clipRight / m.Scale) - x0) / m.Dx;
     } else {
         atLeft = (clipLeft - m.XOff) / m.XScale;
         atRight = (clipRight - m.XOff) / m.XScale;
