@@ -191,6 +191,10 @@ public:
             UndoZoom();
     }
     bool BandActive() const { return m_bandActive; }
+    // Ends a press whose release went to another window (a menu the press opened takes it):
+    // a bend is written back as the release would have done, and later moves count as moves
+    // without a button.
+    void EndPress();
     const TDXSavedView& SavedView() const { return m_savedView; }
     bool RefDragActive() const { return m_refDragActive; }
 

@@ -14,6 +14,13 @@ void OpenContextMenu(QWidget* Plot, QPoint At)
     QCoreApplication::sendEvent(Plot, &event);
 }
 
+// A point of a widget in its window's coordinates: input sent there takes the window system's
+// path (a right press opens the context menu, an open menu takes the input).
+QPoint InWindow(const QWidget* Widget, QPoint At)
+{
+    return Widget->mapTo(Widget->window(), At);
+}
+
 } // namespace
 
 // The plot's tool bar and value bar are reached from the main window by their shortcuts and by
@@ -94,6 +101,80 @@ TEST_F(WindowTest, PlotRightClicksOfTheModesWin)
     OpenContextMenu(plot, QPoint(300, 100));
     EXPECT_TRUE(Form->HistoMenu->isVisible());
     Form->HistoMenu->close();
+}
+
+// The plot's menu takes the release of the right press that opened it. However the menu
+// closes, the plot holds no button afterwards: in calculate mode mere moves place no cross and
+// report nothing, and a real click places cross 1 as ever. A bend cut short by the menu ends.
+TEST_F(WindowTest, PlotMenuEndsThePressThatOpenedIt)
+{
+    Start();
+    Form->show();
+    Form->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(Form.get()));
+    TDXHistograph* plot = Form->Histo;
+    QWindow* window = Form->windowHandle();
+    Form->BtnClearDisplay->click(); // a flat curve for the crosses to snap to
+    int calculations = 0;
+    plot->OnCalculate = [&](QObject*, int, int, float, float, float, float) { ++calculations; };
+    const QPoint at(300, 100);
+    const auto openMenu = [&](Qt::MouseButtons Held) {
+        QTest::mousePress(window, Qt::RightButton, {}, InWindow(plot, at));
+        ASSERT_TRUE(Form->HistoMenu->isVisible());
+        if (!(Held & Qt::RightButton))
+            QTest::mouseRelease(window, Qt::RightButton, {}, InWindow(plot, at));
+        ASSERT_TRUE(Form->HistoMenu->isVisible());
+    };
+
+    for (const char* route : {"Escape", "item", "click elsewhere"}) {
+        SCOPED_TRACE(route);
+        plot->setMode(modeMeasure);
+        openMenu(Qt::NoButton);
+        const std::string how = route;
+        if (how == "Escape") {
+            QTest::keyClick(Form->HistoMenu, Qt::Key_Escape);
+        } else if (how == "item") {
+            const QRect item = Form->HistoMenu->actionGeometry(Form->ActValueBar);
+            QTest::mouseClick(Form->HistoMenu->windowHandle(), Qt::LeftButton, {}, item.center());
+            EXPECT_TRUE(plot->ShowValueBar());
+            plot->setShowValueBar(false);
+        } else {
+            QTest::mouseClick(window, Qt::LeftButton, {}, InWindow(Form->StatusBar, QPoint(5, 5)));
+        }
+        ASSERT_FALSE(Form->HistoMenu->isVisible());
+
+        plot->setMode(modeCalculate);
+        for (const QPoint p : {QPoint(200, 80), QPoint(400, 120), QPoint(450, 60)})
+            QTest::mouseMove(window, InWindow(plot, p));
+        EXPECT_EQ(calculations, 0);
+        EXPECT_FALSE(plot->CrossSlot(0).Drawn);
+        EXPECT_FALSE(plot->CrossSlot(1).Drawn);
+        QTest::mouseClick(window, Qt::LeftButton, {}, InWindow(plot, QPoint(400, 120)));
+        EXPECT_GT(calculations, 0);
+        EXPECT_TRUE(plot->CrossSlot(0).Drawn);
+        EXPECT_EQ(plot->CrossSlot(0).MouseX, 400);
+        QTest::mouseMove(window, InWindow(plot, QPoint(200, 80)));
+        EXPECT_EQ(plot->CrossSlot(0).MouseX, 400);
+        calculations = 0;
+    }
+
+    // A bend of an upper reference curve, its left button still held, when a right press opens
+    // the menu: closing the menu ends the bend, and later moves leave the curve alone.
+    std::vector<float> reference(Form->FFT->Size(), -60.0f);
+    plot->setSeriesNumber(2);
+    plot->setSeriesCurrent(2);
+    plot->setSeriesStyle(dtUpperRef);
+    plot->SetSeriesData(reference.data(), int(reference.size()), 2);
+    plot->setMode(modeUpperRef);
+    QTest::mousePress(window, Qt::LeftButton, {}, InWindow(plot, at));
+    ASSERT_TRUE(plot->RefDragActive());
+    openMenu(Qt::LeftButton);
+    QTest::keyClick(Form->HistoMenu, Qt::Key_Escape);
+    EXPECT_FALSE(plot->RefDragActive());
+    const TDXHistographInt::TDXSeries& curve = plot->SeriesRecord(2);
+    const std::vector<float> after(curve.Data, curve.Data + curve.Count);
+    QTest::mouseMove(window, InWindow(plot, at - QPoint(0, 40)));
+    EXPECT_EQ(std::vector<float>(curve.Data, curve.Data + curve.Count), after);
 }
 
 // A zoom is a part of the span on show. Moving the centre or choosing another bandwidth
