@@ -16,7 +16,9 @@
 #include <QSpinBox>
 #include <QTest>
 #include <QTimer>
+#include <functional>
 #include <gtest/gtest.h>
+#include <tuple>
 
 namespace {
 
@@ -164,8 +166,6 @@ TEST(PlotDialogs, TitleDialogPreviewsLiveCancelRestoresOkKeeps)
     EXPECT_TRUE(Snapshot(h) == kept);
 }
 
-// Opening the grid dialog shows a partial grid as the full grid (the box has one state);
-// scaling and line style apply at once; Cancel and the close box restore, OK keeps.
 // The real font dialog, confirmed without a choice, keeps the face and size that are drawn,
 // also for a family given by an alias ("Arial", as the main window sets it) that the
 // dialog's list of families does not hold.
@@ -204,6 +204,8 @@ TEST(PlotDialogs, FontDialogConfirmedUnchangedKeepsTheDrawnFont)
     d.reject();
 }
 
+// Opening the grid dialog shows a partial grid as the full grid (the box has one state);
+// scaling and line style apply at once; Cancel and the close box restore, OK keeps.
 TEST(PlotDialogs, GridDialogPreviewsLiveCancelRestoresOkKeeps)
 {
     TDXHistographInt h;
@@ -348,6 +350,65 @@ TEST(PlotDialogs, AxisDialogAppliesNumbersRestoresNonNumbersAndCancels)
     QTest::mouseClick(d.OKButton, Qt::LeftButton);
     EXPECT_EQ(h.ViewYMax(), 3.25f);
     EXPECT_EQ(h.ViewXNominalMin(), 100.0f);
+}
+
+// Cancel, Escape and the close box each leave the plot as it was when the dialog opened, also
+// with text still in an edit: a number being typed in an axis edit (its edit is left only as
+// the dialog goes), a title half typed, a grid changed. Reopening shows the plot's values.
+TEST(PlotDialogs, EveryCancelRouteRestoresWithTextStillInAnEdit)
+{
+    TDXHistographInt h;
+    Customise(h);
+    const Snapshot before(h);
+    TFormTitle title;
+    TFormGrid grid;
+    TFormAxis axis;
+    // Each dialog's changes; the edit returned keeps the focus with its text not yet applied.
+    const std::tuple<TPlotDialog*, QPushButton*, std::function<QLineEdit*()>> dialogs[] = {
+        {&title, title.CancelButton,
+         [&] {
+             h.setFontColor(TDXHistographInt::fiTitleTop, clRed);
+             return title.ETop;
+         }},
+        {&grid, grid.CancelButton,
+         [&] {
+             grid.CBScale->setCurrentIndex(2);
+             return nullptr;
+         }},
+        {&axis, axis.Cancel, [&] {
+             Type(axis.EYMin, QStringLiteral("-90"));
+             Finish(axis.EYMin);
+             EXPECT_EQ(h.ViewYMin(), -90.0f);
+             return axis.EXGap;
+         }}};
+    for (const char* route : {"Cancel", "Escape", "close box"}) {
+        for (const auto& [dialog, cancel, change] : dialogs) {
+            SCOPED_TRACE(std::string(route) + " " + dialog->objectName().toStdString());
+            dialog->SetHisto(&h);
+            dialog->show();
+            dialog->activateWindow();
+            ASSERT_TRUE(QTest::qWaitForWindowActive(dialog));
+            if (QLineEdit* edit = change()) {
+                edit->setFocus();
+                Type(edit, QStringLiteral("5"));
+                ASSERT_TRUE(edit->hasFocus());
+            }
+            const std::string how = route;
+            if (how == "Cancel")
+                QTest::mouseClick(cancel, Qt::LeftButton);
+            else if (how == "Escape")
+                QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
+            else
+                dialog->close();
+            QApplication::processEvents();
+            EXPECT_FALSE(dialog->isVisible());
+            EXPECT_TRUE(Snapshot(h) == before);
+            EXPECT_EQ(h.ViewXGap(), 50.0f);
+        }
+    }
+    axis.show();
+    EXPECT_EQ(axis.EXGap->text(), QStringLiteral("50"));
+    axis.reject();
 }
 
 // Seven significant digits: fixed notation while the integer part has at most seven digits
