@@ -166,9 +166,39 @@ TEST(Program, SignalsToProgramAndGroupTogetherEndOnceAndCleanly)
     EXPECT_FALSE(QFile::exists(run.Path(QStringLiteral("Quillex.ini"))));
 }
 
-// With a changed setting the first request shows the save question and waits for the
-// user; a later request ends the program without the question, yet after the receiver
-// steps, and saves nothing.
+// SIGTERM comes from the system, which waits for no answer: even with a changed setting the
+// program asks nothing and leaves the settings file as it is, yet switches the receiver off,
+// closes it and keeps the recording whole.
+TEST(Program, TerminationSignalEndsWithoutTheQuestion)
+{
+    TProgramRun run;
+    const QByteArray settings = "[Settings]\r\nAvg=3\r\n";
+    QFile ini(run.Path(QStringLiteral("Quillex.ini")));
+    ASSERT_TRUE(ini.open(QIODevice::WriteOnly));
+    ini.write(settings);
+    ini.close();
+    const QString recording = run.Path(QStringLiteral("run.spk"));
+    run.Env.insert(QStringLiteral("QUILLEX_DRIVER_RECORDING"), recording);
+    run.Env.insert(QStringLiteral("QUILLEX_DRIVER_CHANGE"), QStringLiteral("1"));
+    run.Start(QStringLiteral(QUILLEX_RECORDING_DRIVER));
+    ASSERT_TRUE(run.WaitFor([&] { return FileSize(recording) >= 3 * RecordBytes; }))
+        << run.Program.readAllStandardError().data();
+
+    ::kill(static_cast<pid_t>(run.Program.processId()), SIGTERM);
+    ASSERT_TRUE(run.Program.waitForFinished(10000)) << "it waits for an answer";
+    EXPECT_EQ(run.Program.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(run.Program.exitCode(), 0);
+    const QStringList calls = run.Calls();
+    EXPECT_TRUE(EndsWithAcquisitionOffThenClose(calls))
+        << calls.mid(calls.size() - 4).join(u',').toStdString();
+    EXPECT_EQ(FileSize(recording) % RecordBytes, 0);
+    ASSERT_TRUE(ini.open(QIODevice::ReadOnly));
+    EXPECT_EQ(ini.readAll(), settings);
+}
+
+// With a changed setting a first SIGINT shows the save question and waits for the user;
+// a later request ends the program without the question, yet after the receiver steps,
+// and saves nothing.
 TEST(Program, ALaterRequestSkipsTheQuestionButNotTheReceiverSteps)
 {
     TProgramRun run;
