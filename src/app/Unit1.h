@@ -229,6 +229,7 @@ public:
     // Saves the same picture as the copy to a PNG file chosen in a save dialog.
     void SaveDisplayClick();
     void BtnGridClick();
+    void HistoGridVisibleChange();
     void PnlAboutClick();
     QString AboutText() const;
     QString PlotToolsHint() const;

@@ -134,6 +134,8 @@ public:
                        float Value1Y, float Value2Y)>
         OnCalculate;
     std::function<void(QObject* Sender)> OnTimer;
+    // GridVisible changed, whoever changed it (the grid dialog, a program).
+    std::function<void(QObject* Sender)> OnGridVisibleChange;
     std::function<void(double Value, QString& Output)> OnXAxis;
     std::function<void(double Value, QString& Output)> OnYAxis;
     std::function<void(QObject* Sender, QPainter& Canvas, bool Printing)> OnAfterPaint;

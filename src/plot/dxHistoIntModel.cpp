@@ -101,8 +101,11 @@ void TDXHistographInt::setColor(TColor Value)
 
 void TDXHistographInt::setGridVisible(TDXGrdVisible Value)
 {
-    if (Change(m_gridVisible, Value))
-        Invalidate();
+    if (!Change(m_gridVisible, Value))
+        return;
+    Invalidate();
+    if (OnGridVisibleChange)
+        OnGridVisibleChange(this);
 }
 
 void TDXHistographInt::setGridLineStyle(TPenStyle Value)

@@ -4,6 +4,7 @@
 
 #include "dxHisto.h"
 #include "dx_Eca.h"
+#include "dx_Efg.h"
 #include "dx_Etb.h"
 
 namespace {
@@ -175,6 +176,35 @@ TEST_F(WindowTest, PlotMenuEndsThePressThatOpenedIt)
     const std::vector<float> after(curve.Data, curve.Data + curve.Count);
     QTest::mouseMove(window, InWindow(plot, at - QPoint(0, 40)));
     EXPECT_EQ(std::vector<float>(curve.Data, curve.Data + curve.Count), after);
+}
+
+// The grid button shows the plot's grid whatever changed it: the button itself, the grid
+// dialog (its Cancel too), or a partial grid set in code.
+TEST_F(WindowTest, GridButtonFollowsThePlotsGrid)
+{
+    Start();
+    TDXHistograph* plot = Form->Histo;
+    Form->BtnGrid->click();
+    EXPECT_EQ(plot->GridVisible(), grdBoth);
+    plot->setShowToolBar(true);
+    TFormGrid* dialog = plot->ToolBar()->FormGrid;
+    dialog->show();
+    dialog->CBGridVisible->click();
+    EXPECT_FALSE(Form->BtnGrid->isChecked());
+    dialog->OKButton->click();
+    EXPECT_EQ(plot->GridVisible(), grdNone);
+    EXPECT_FALSE(Form->BtnGrid->isChecked());
+    dialog->show();
+    dialog->CBGridVisible->click();
+    EXPECT_TRUE(Form->BtnGrid->isChecked());
+    dialog->CancelButton->click();
+    EXPECT_FALSE(Form->BtnGrid->isChecked());
+
+    plot->setGridVisible(grdHor);
+    EXPECT_TRUE(Form->BtnGrid->isChecked());
+    EXPECT_EQ(plot->GridVisible(), grdHor); // shown, not widened to both
+    Form->BtnGrid->click();
+    EXPECT_EQ(plot->GridVisible(), grdNone);
 }
 
 // A zoom is a part of the span on show. Moving the centre or choosing another bandwidth
