@@ -467,6 +467,7 @@ private:
     void DrawBendCurve(TDXCanvas& canvas);
     void ShowValueReadout(const QFont& font, float y, float x);
     void CreateValueBar();
+    void KeepValueBarClearOfToolBar();
 
     // Published state.
     bool m_enableUpdate = true;

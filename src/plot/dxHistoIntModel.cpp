@@ -76,6 +76,7 @@ void TDXHistographInt::setShowToolBar(bool Value)
     if (Value) {
         m_toolBar->setWindowTitle(QStringLiteral("Tools: ") + m_titleTop);
         m_toolBar->show();
+        KeepValueBarClearOfToolBar();
     } else {
         m_toolBar->hide();
     }

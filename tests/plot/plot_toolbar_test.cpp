@@ -12,6 +12,7 @@
 #include <QDropEvent>
 #include <QLineEdit>
 #include <QMimeData>
+#include <QScreen>
 #include <QTest>
 #include <QTimer>
 #include <QToolButton>
@@ -91,6 +92,48 @@ TEST(PlotToolBar, ShownOnRequestCaptionedAndClosedByItsCloseBox)
 // Changes made elsewhere reach the buttons at the next tick of the tool bar's timer, also while
 // it is hidden: a mode set in code, the fallback to measure mode when a reference bend finds no
 // reference curve, the hair cross and auto scale flags, and a value bar closed by its close box.
+// The value bar opens where it leaves the tool bar uncovered: just below it, or just above it
+// where the screen ends below, on the screen either way; also when the tool bar opens second.
+// A place that covers nothing is kept.
+TEST(PlotToolBar, ValueBarOpensClearOfTheToolBar)
+{
+    ToolPlot p;
+    TFormToolBar* tools = p.Bar();
+    TFormCalculateBar* values = p.h.ValueBar();
+    const QRect area = tools->screen()->availableGeometry();
+    const auto apart = [&](const char* Where) {
+        SCOPED_TRACE(Where);
+        const QRect t = tools->frameGeometry(), v = values->frameGeometry();
+        EXPECT_FALSE(t.intersects(v));
+        EXPECT_TRUE(area.contains(t));
+        EXPECT_TRUE(area.contains(v));
+        EXPECT_EQ(v.left(), t.left());
+        // Adjoining: at most a few pixels of frame estimate between them.
+        const int gap = v.top() > t.bottom() ? v.top() - t.bottom() : t.top() - v.bottom();
+        EXPECT_TRUE(gap >= 1 && gap <= 4) << gap;
+        return v.top() > t.bottom();
+    };
+    p.h.setShowValueBar(true);
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(values));
+    EXPECT_TRUE(apart("below"));
+
+    p.h.setShowValueBar(false);
+    tools->move(tools->x(), area.bottom() - tools->frameGeometry().height() - 20);
+    values->move(tools->pos());
+    p.h.setShowValueBar(true);
+    EXPECT_FALSE(apart("above, the screen ending below"));
+
+    p.h.setShowToolBar(false);
+    p.h.setShowValueBar(false);
+    const QPoint elsewhere = area.topLeft() + QPoint(10, 10);
+    values->move(elsewhere);
+    p.h.setShowValueBar(true);
+    EXPECT_EQ(values->pos(), elsewhere);
+    values->move(tools->pos());
+    p.h.setShowToolBar(true);
+    apart("tool bar opened over the value bar");
+}
+
 TEST(PlotToolBar, TimerTickMirrorsThePlotOnTheButtons)
 {
     ToolPlot p;
