@@ -123,12 +123,12 @@ TEST(PlotToolBar, ValueBarOpensClearOfTheToolBar)
     p.h.setShowValueBar(true);
     EXPECT_FALSE(apart("above, the screen ending below"));
 
-    p.h.setShowToolBar(false);
     p.h.setShowValueBar(false);
     const QPoint elsewhere = area.topLeft() + QPoint(10, 10);
     values->move(elsewhere);
     p.h.setShowValueBar(true);
     EXPECT_EQ(values->pos(), elsewhere);
+    p.h.setShowToolBar(false);
     values->move(tools->pos());
     p.h.setShowToolBar(true);
     apart("tool bar opened over the value bar");
