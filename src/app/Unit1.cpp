@@ -298,6 +298,9 @@ void TForm1::BtnStartStopClick()
 {
     // Off before the run starts: a sync loop returns only when it has ended.
     BtnPlayback->setEnabled(!BtnStartStop->isChecked());
+    // No run shows the frame rate of an earlier one; a sync loop writes its own.
+    if (BtnStartStop->isChecked())
+        SetStatusText(2, QString());
     if (PlaybackMode) {
         RunPlayback();
     } else {

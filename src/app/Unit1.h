@@ -174,10 +174,10 @@ public:
     void InitTimerTimer();
     bool FormCloseQuery();
     void FormClose();
-    // Ends at once without questions (a repeated termination request, or the event loop
-    // ended by other means): stops a run, then the steps of FormClose (acquisition off,
-    // receiver closed, recording closed), then leaves the event loop. The steps run once
-    // per program, whichever path reaches them first.
+    // Ends at once without questions (SIGTERM, a repeated termination request, or the event
+    // loop ended by other means); the settings file stays as it is: stops a run, then the steps of
+    // FormClose (acquisition off, receiver closed, recording closed), then leaves the event loop.
+    // The steps run once per program, whichever path reaches them first.
     void EndWithoutQuestions();
     void BtnStartStopClick();
     void WaitMs(int Ms);
@@ -229,6 +229,7 @@ public:
     // Saves the same picture as the copy to a PNG file chosen in a save dialog.
     void SaveDisplayClick();
     void BtnGridClick();
+    void HistoGridVisibleChange();
     void PnlAboutClick();
     QString AboutText() const;
     QString PlotToolsHint() const;
