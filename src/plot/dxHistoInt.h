@@ -428,6 +428,8 @@ private:
     void RepairLogXLimits();
     bool SurfaceFits() const;
     void EnsureSurfaceSize();
+    // Asks Qt to repaint the screen pixels of the surface's logical rectangle r.
+    void UpdateScreen(const QRect& r);
 
     // Paint path.
     void Paint(const QRect& clip);

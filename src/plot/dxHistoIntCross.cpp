@@ -229,7 +229,7 @@ void TDXHistographInt::MarkDirty(const QRect& r)
 void TDXHistographInt::FlushDirty()
 {
     for (int i = 0; i < m_dirtyCount; ++i)
-        update(m_dirty[i]);
+        UpdateScreen(m_dirty[i]);
     m_dirtyCount = 0;
 }
 

@@ -87,6 +87,17 @@ void TDXHistographInt::RenderNow()
     Paint(rect());
 }
 
+void TDXHistographInt::UpdateScreen(const QRect& r)
+{
+    // At a fractional ratio Qt rounds a logical rectangle's edges to device pixels, which may
+    // leave out the first device pixel the surface gives a logical pixel: a pixel more on each
+    // side brings it in.
+    if (m_scale.Ratio == std::floor(m_scale.Ratio))
+        update(r);
+    else
+        update(r.adjusted(-1, -1, 1, 1));
+}
+
 void TDXHistographInt::paintEvent(QPaintEvent* event)
 {
     if (m_surfaceStale || !SurfaceFits())

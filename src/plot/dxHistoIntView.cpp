@@ -176,7 +176,7 @@ void TDXHistographInt::RefreshData()
     const QRect clip(QPoint(m_gapLeft, m_gapTop),
                      QPoint(width() - m_gapRight, height() - m_gapBottom));
     Paint(clip);
-    update(clip);
+    UpdateScreen(clip);
 }
 
 void TDXHistographInt::ScaleOnce()
