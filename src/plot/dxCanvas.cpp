@@ -216,6 +216,12 @@ void TDXCanvas::DevicePolyline(const dxplot::Point* pts, int count, TColor c, TP
     p.restore();
 }
 
+void TDXCanvas::DevicePolyline(const dxplot::Point* pts, int count, TColor c, const QRect& area,
+                               dxplot::CurveSweep& sweep)
+{
+    sweep.Polyline(Raster(DeviceRect(area)), pts, count, Pixel(c));
+}
+
 void TDXCanvas::Text(int x, int y, const QString& text, const QFont& font, TColor c)
 {
     QPainter& p = Painter();

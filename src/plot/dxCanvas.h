@@ -1,5 +1,6 @@
 #pragma once
 
+#include "dxColumnSpans.h"
 #include "dxDeviceScale.h"
 #include "dxHistoInt.h"
 #include "dxRaster.h"
@@ -43,8 +44,13 @@ public:
 
     static std::uint32_t Pixel(TColor c);
 
-private:
+    // A solid polyline of device points over the previous frame's curves (dxplot::CurveSweep).
+    void DevicePolyline(const dxplot::Point* p, int count, TColor c, const QRect& area,
+                        dxplot::CurveSweep& sweep);
+    // Direct access to the device pixels of a device rectangle, limited to the clip.
     dxplot::RasterTarget Raster(const QRect& deviceArea) const;
+
+private:
     void SolidLine(int x0, int y0, int x1, int y1, std::uint32_t c);
     void StyledLine(int x0, int y0, int x1, int y1, TColor c, TPenStyle style);
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "dxColors.h"
+#include "dxColumnSpans.h"
 #include "dxCrossMath.h"
 #include "dxDeviceScale.h"
 #include "dxSeriesPoints.h"
@@ -234,6 +235,8 @@ public:
     void SetSurfaceRatio(qreal Ratio);
     // True while a full repaint is pending (a property changed since the last render).
     bool RepaintPending() const { return m_surfaceStale; }
+    // The last RefreshData put back and drew only the curves' pixels, not the whole plot area.
+    bool RefreshedCurvesOnly() const { return m_refreshedCurvesOnly; }
     QRect PlotRect() const;
     QRect TitleRect(TDXFontId Title) const;
     QTimer* Timer() const { return m_timer; }
@@ -443,6 +446,10 @@ private:
 
     // Series rendering.
     void DrawSeries(TDXCanvas& canvas, const dxplot::PlotBox& plot);
+    // New data on an unchanged plot: the curves' pixels go back to the background and the
+    // curves are drawn anew, instead of the whole plot area. False when that cannot be done.
+    bool RefreshCurves();
+    void KeepBackground(const QRect& device);
     void DrawDataSeries(TDXCanvas& canvas, const TDXSeries& series, const dxplot::PlotBox& plot,
                         const QRect& area);
     void DrawReferenceSeries(TDXCanvas& canvas, const TDXSeries& series,
@@ -535,6 +542,16 @@ private:
     bool m_timerEnabled = false;
     QImage m_surface;
     dxplot::DeviceScale m_scale; // of m_surface
+    // The plot area's device pixels without the curves, as the last full paint left them, and
+    // the rows the curves have covered since in each column.
+    dxplot::ColumnBackground m_background;
+    QRect m_backgroundRect;
+    bool m_backgroundValid = false;
+    dxplot::ColumnSpans m_curveSpans;
+    dxplot::ColumnSpans m_previousSpans;
+    dxplot::ColumnSpans* m_recording = nullptr; // set while a paint draws the curves
+    dxplot::CurveSweep* m_sweep = nullptr;      // set while new data is drawn over the old
+    bool m_refreshedCurvesOnly = false;
     qreal m_ratioOverride = 0;
     bool m_surfaceStale = true;
 

@@ -76,6 +76,7 @@ void TDXHistographInt::EnsureSurfaceSize()
     m_surface.setDevicePixelRatio(m_scale.Ratio);
     m_surface.fill(ColorToQColor(m_color));
     m_surfaceStale = true;
+    m_backgroundValid = false;
 }
 
 void TDXHistographInt::RenderNow()
@@ -146,6 +147,7 @@ void TDXHistographInt::Paint(const QRect& clip)
     }
     TDXCanvas canvas(m_surface, m_scale, clip);
     m_paintCanvas = &canvas;
+    m_backgroundValid = false;
     struct Done
     {
         TDXCanvas*& Canvas;
@@ -242,8 +244,17 @@ void TDXHistographInt::DrawPlot(TDXCanvas& canvas)
     const bool labels = !Edges(pl, pt, pr, pb).contains(clip);
     DrawYAxis(canvas, plot, labels);
     DrawXAxis(canvas, plot, labels);
-    if (plotNonEmpty && clip.intersects(Edges(l, t, r, b)))
+    const QRect area = Edges(l, t, r, b);
+    if (plotNonEmpty && clip.intersects(area)) {
+        // The area without the curves is kept, and what the curves cover recorded, so that new
+        // data can put back just those pixels (RefreshCurves).
+        const bool keep = clip.contains(area);
+        if (keep)
+            KeepBackground(canvas.DeviceRect(area));
+        m_recording = keep ? &m_curveSpans : nullptr;
         DrawSeries(canvas, plot);
+        m_recording = nullptr;
+    }
 }
 
 void TDXHistographInt::DrawTitles(TDXCanvas& canvas)

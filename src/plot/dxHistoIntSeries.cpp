@@ -3,6 +3,8 @@
 #include "dxCanvas.h"
 #include "dxHistoInt.h"
 
+#include <algorithm>
+
 namespace {
 
 constexpr int DataLimit = 3000000;
@@ -11,13 +13,23 @@ constexpr int ReferenceLimit = 30000;
 class CanvasPolyline final : public dxplot::PolylineOutput
 {
 public:
-    CanvasPolyline(TDXCanvas& canvas, TColor color, TPenStyle style, const QRect& area)
-        : m_canvas(canvas), m_color(color), m_style(style), m_area(area)
+    // With `spans` the lines are recorded; with `sweep` they are drawn over the last frame's.
+    CanvasPolyline(TDXCanvas& canvas, TColor color, TPenStyle style, const QRect& area,
+                   dxplot::ColumnSpans* spans, dxplot::CurveSweep* sweep)
+        : m_canvas(canvas), m_color(color), m_style(style), m_area(area), m_spans(spans),
+          m_sweep(sweep)
     {
     }
     void Polyline(const dxplot::Point* points, int count) override
     {
+        if (m_sweep) {
+            if (m_style != psClear)
+                m_canvas.DevicePolyline(points, count, m_color, m_area, *m_sweep);
+            return;
+        }
         m_canvas.DevicePolyline(points, count, m_color, m_style, m_area);
+        if (m_spans)
+            m_spans->AddPolyline(points, count);
     }
 
 private:
@@ -25,7 +37,14 @@ private:
     TColor m_color;
     TPenStyle m_style;
     QRect m_area;
+    dxplot::ColumnSpans* m_spans;
+    dxplot::CurveSweep* m_sweep;
 };
+
+bool SolidOrClear(TPenStyle s)
+{
+    return s == psSolid || s == psInsideFrame || s == psClear;
+}
 
 bool Drawable(const TDXHistographInt::TDXSeries& s)
 {
@@ -71,7 +90,7 @@ void TDXHistographInt::DrawDataSeries(TDXCanvas& canvas, const TDXSeries& series
     }
     if (!series.Pairs)
         return;
-    CanvasPolyline out(canvas, series.LineColor, series.PenStyle, area);
+    CanvasPolyline out(canvas, series.LineColor, series.PenStyle, area, m_recording, m_sweep);
     dxplot::PointSink sink(m_pointBuffer.data(), PointBufferCapacity(), out);
     const auto map = dxplot::MakePairMapping(View(), plot, IsLogX(), IsLogY(), m_logX, m_logY,
                                              DataLimit, m_scale.Ratio);
@@ -90,7 +109,7 @@ void TDXHistographInt::DrawEquidistant(TDXCanvas& canvas, const TDXSeries& serie
                                        const dxplot::PlotBox& plot, const QRect& area, int limit,
                                        bool decimate)
 {
-    CanvasPolyline out(canvas, series.LineColor, series.PenStyle, area);
+    CanvasPolyline out(canvas, series.LineColor, series.PenStyle, area, m_recording, m_sweep);
     dxplot::PointSink sink(m_pointBuffer.data(), PointBufferCapacity(), out);
     const dxplot::ViewRange view = View();
     const auto map = dxplot::MakeEquidistantMapping(view, plot, series.Count, IsLogX(), IsLogY(),
@@ -103,4 +122,51 @@ void TDXHistographInt::DrawEquidistant(TDXCanvas& canvas, const TDXSeries& serie
     else
         dxplot::CollectPlain(map, series.Data, range, sink);
     sink.Finish();
+}
+
+void TDXHistographInt::KeepBackground(const QRect& device)
+{
+    // Sized at the first full paint and when the plot area grows, never per frame.
+    m_background.Keep(reinterpret_cast<const std::uint32_t*>(m_surface.constBits()),
+                      static_cast<int>(m_surface.bytesPerLine() / 4), device.left(), device.top(),
+                      device.width(), device.height());
+    m_backgroundRect = device;
+    m_curveSpans.Reset(device.left(), device.width());
+    m_previousSpans.Reset(device.left(), device.width());
+    m_backgroundValid = true;
+}
+
+bool TDXHistographInt::RefreshCurves()
+{
+    // Anything else drawn over the curves, or curves whose pixels the spans do not bound (a
+    // styled pen goes through Qt's painter), takes the full repaint of the plot area.
+    if (!m_backgroundValid || m_surfaceStale || !SurfaceFits() || m_paintCanvas || OnAfterPaint ||
+        (ZoomBandActive() && m_bandShown) || (m_refDragActive && m_refCurveShown))
+        return false;
+    for (int i = 0; i < m_seriesNumber; ++i)
+        if (!SolidOrClear(m_series[i].PenStyle))
+            return false;
+    const dxplot::PlotBox plot{m_gapLeft, m_gapTop, width() - m_gapRight, height() - m_gapBottom};
+    TDXCanvas canvas(m_surface, m_scale, PlotRect());
+    m_paintCanvas = &canvas;
+    struct Done
+    {
+        TDXCanvas*& Canvas;
+        ~Done() { Canvas = nullptr; }
+    } done{m_paintCanvas};
+    // The crosses are inverted over the curves: off first, then placed anew on the new data.
+    for (int k = 0; k < CrossSlots; ++k)
+        if (m_slotShown[k])
+            DrawCrossLines(canvas, m_slots[k].PixelX, m_slots[k].Color, m_slots[k].PixelY);
+    m_slotShown.fill(false);
+    std::swap(m_curveSpans, m_previousSpans);
+    m_curveSpans.Reset(m_backgroundRect.left(), m_backgroundRect.width());
+    dxplot::CurveSweep sweep(m_previousSpans, m_curveSpans, canvas.Raster(m_backgroundRect),
+                             m_background);
+    m_sweep = &sweep;
+    DrawSeries(canvas, plot);
+    m_sweep = nullptr;
+    sweep.Finish();
+    PaintOverlays(canvas, true);
+    return true;
 }

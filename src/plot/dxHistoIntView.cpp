@@ -161,6 +161,7 @@ int TDXHistographInt::LogYToPixel(double Value) const
 
 void TDXHistographInt::RefreshData()
 {
+    m_refreshedCurvesOnly = false;
     if (m_autoScale && ComputeAutoScale()) {
         Invalidate();
         return;
@@ -172,11 +173,16 @@ void TDXHistographInt::RefreshData()
         update();
         return;
     }
-    // Only the curves and the plot background change with new data.
-    const QRect clip(QPoint(m_gapLeft, m_gapTop),
-                     QPoint(width() - m_gapRight, height() - m_gapBottom));
-    Paint(clip);
-    UpdateScreen(clip);
+    // Only the curves change with new data: their pixels, or else the plot area.
+    m_refreshedCurvesOnly = RefreshCurves();
+    if (m_refreshedCurvesOnly) {
+        UpdateScreen(PlotRect());
+    } else {
+        const QRect clip(QPoint(m_gapLeft, m_gapTop),
+                         QPoint(width() - m_gapRight, height() - m_gapBottom));
+        Paint(clip);
+        UpdateScreen(clip);
+    }
 }
 
 void TDXHistographInt::ScaleOnce()

@@ -82,6 +82,32 @@ void StepLine(int major0, int minor0, i64 dMaj, i64 dMin, int sMaj, int sMin, in
 
 namespace {
 
+// `n` pixels from (x, y) along y in direction sy, inside the clip.
+template <class Put> void ColumnRun(const RasterTarget& t, int x, i64 y, i64 n, int sy, Put&& put)
+{
+    if (n <= 0 || x < t.ClipLeft || x >= t.ClipRight)
+        return;
+    const i64 lo = std::max<i64>(sy > 0 ? y : y - n + 1, t.ClipTop);
+    const i64 hi = std::min<i64>(sy > 0 ? y + n - 1 : y, t.ClipBottom - 1);
+    // The stride in a local: stores through the pixel pointer could alias the target.
+    const std::ptrdiff_t stride = t.Stride;
+    std::uint32_t* p = t.Bits + std::ptrdiff_t(lo) * stride + x;
+    for (i64 r = lo; r <= hi; ++r, p += stride)
+        put(*p);
+}
+
+// `n` pixels from (x, y) along x in direction sx, inside the clip.
+template <class Put> void RowRun(const RasterTarget& t, i64 x, int y, i64 n, int sx, Put&& put)
+{
+    if (n <= 0 || y < t.ClipTop || y >= t.ClipBottom)
+        return;
+    const i64 lo = std::max<i64>(sx > 0 ? x : x - n + 1, t.ClipLeft);
+    const i64 hi = std::min<i64>(sx > 0 ? x + n - 1 : x, t.ClipRight - 1);
+    std::uint32_t* p = t.Bits + std::ptrdiff_t(y) * t.Stride;
+    for (i64 c = lo; c <= hi; ++c)
+        put(p[c]);
+}
+
 // Walks the pixels of a line (end pixel excluded) inside the clip and applies `put` to each.
 template <class Put> void WalkLine(const RasterTarget& t, int x0, int y0, int x1, int y1, Put&& put)
 {
@@ -95,6 +121,29 @@ template <class Put> void WalkLine(const RasterTarget& t, int x0, int y0, int x1
         return;
     const int sx = dx < 0 ? -1 : 1;
     const int sy = dy < 0 ? -1 : 1;
+    // A decimated curve is vertical runs joined by steps of one column: those, and lines along
+    // an axis, are one or two straight runs (the first half of a one-column step stays in its
+    // column, rounding halves up), with no stepping arithmetic.
+    if (adx == 0) {
+        ColumnRun(t, x0, y0, ady, sy, put);
+        return;
+    }
+    if (ady == 0) {
+        RowRun(t, x0, y0, adx, sx, put);
+        return;
+    }
+    if (adx == 1 && ady > 1) {
+        const i64 first = (ady + 1) / 2;
+        ColumnRun(t, x0, y0, first, sy, put);
+        ColumnRun(t, x1, y0 + sy * first, ady - first, sy, put);
+        return;
+    }
+    if (ady == 1 && adx > 1) {
+        const i64 first = (adx + 1) / 2;
+        RowRun(t, x0, y0, first, sx, put);
+        RowRun(t, x0 + sx * first, y1, adx - first, sx, put);
+        return;
+    }
     std::uint32_t* const bits = t.Bits;
     const std::ptrdiff_t stride = t.Stride;
     // Pixel pointer walks: one step along the major axis, a minor step when the remainder

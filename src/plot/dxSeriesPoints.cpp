@@ -152,17 +152,19 @@ void CloseColumn(const SeriesMapping& m, int col, float lo, float hi, float star
 
 } // namespace
 
-void CollectDecimated(const SeriesMapping& m, const float* data, IndexRange r, PointSink& sink)
+namespace {
+
+template <class Column>
+void Decimate(const SeriesMapping& m, const float* data, IndexRange r, PointSink& sink,
+              Column&& column)
 {
-    if (r.First > r.Last)
-        return;
-    int col = m.XPixelOfIndex(r.First);
+    int col = column(r.First);
     float lo = data[r.First - 1];
     float hi = lo;
     float start = lo;
     bool openedByLast = false;
     for (int i = r.First; i <= r.Last; ++i) {
-        const int c = m.XPixelOfIndex(i);
+        const int c = column(i);
         const float v = data[i - 1];
         if (c == col) {
             lo = std::min(lo, v);
@@ -178,6 +180,22 @@ void CollectDecimated(const SeriesMapping& m, const float* data, IndexRange r, P
     // The last sample may open a column of its own; without it the right edge stays empty.
     if (openedByLast)
         CloseColumn(m, col, lo, hi, start, sink);
+}
+
+} // namespace
+
+void CollectDecimated(const SeriesMapping& m, const float* data, IndexRange r, PointSink& sink)
+{
+    if (r.First > r.Last)
+        return;
+    // A linear X rises with the index: when both ends are inside the pixel limits, every sample
+    // is, and the per-frame loop needs no clamping.
+    const double first = r.First * m.XScale + m.XOff, last = r.Last * m.XScale + m.XOff;
+    if (!m.LogX && first >= -m.Limit && first <= m.Limit && last >= -m.Limit && last <= m.Limit) {
+        Decimate(m, data, r, sink, [&m](int i) { return static_cast<int>(i * m.XScale + m.XOff); });
+        return;
+    }
+    Decimate(m, data, r, sink, [&m](int i) { return m.XPixelOfIndex(i); });
 }
 
 void CollectPairs(const SeriesMapping& m, const float* pairs, int count, PointSink& sink)

@@ -536,6 +536,27 @@ TEST(PlotHighDensity, RangeErrorIsDrawnAtDeviceResolution)
     }
 }
 
+// New data puts back only the old curves' device pixels and draws the new ones: each refresh
+// equals the full drawing at this ratio, with a hair cross resting on the curve.
+TEST(PlotHighDensity, CurvesOnlyRefreshesEqualFullRenders)
+{
+    TDXHistograph h, full;
+    for (TDXHistograph* p : {&h, &full}) {
+        GridPlot(*p);
+        Move(*p, 400, 120);
+    }
+    int curvesOnly = 0;
+    for (int f = 0; f < 12; ++f) {
+        auto data = Noise(f % 5 == 4 ? 700 : 4096, 20 + f, -130, -30);
+        for (TDXHistograph* p : {&h, &full})
+            p->SetSeriesData(data.data(), int(data.size()), 1);
+        full.RenderNow();
+        curvesOnly += h.RefreshedCurvesOnly();
+        ASSERT_EQ(Differing(h.Surface(), full.Surface()), 0) << "frame " << f;
+    }
+    EXPECT_GE(curvesOnly, 10);
+}
+
 // A ratio set on the control draws at that ratio whatever the screen; 0 follows the screen
 // again. Each change of ratio draws the whole control anew.
 TEST(PlotHighDensity, ASetRatioOverridesTheScreen)

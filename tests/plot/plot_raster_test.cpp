@@ -66,6 +66,30 @@ TEST(RasterLine, MatchesAnUnclippedWalkForRandomLinesAndClips)
     }
 }
 
+// Lines along an axis and steps of one column or row (a decimated curve is made of them) take
+// short cuts: they must draw what the walk draws, clipped or not, in every direction.
+TEST(RasterLine, RunsAndOneStepLinesMatchTheWalk)
+{
+    std::mt19937 rng(13);
+    std::uniform_int_distribution<int> near(-80, 140), step(-1, 1);
+    for (int n = 0; n < 4000; ++n) {
+        const int l = near(rng) & 31, t = near(rng) & 15;
+        const int r = l + (near(rng) & 31), b = t + (near(rng) & 31);
+        int x0 = near(rng), y0 = near(rng), x1 = near(rng), y1 = near(rng);
+        if (n % 2 == 0)
+            x1 = x0 + step(rng);
+        else
+            y1 = y0 + step(rng);
+        if (n % 97 == 0)
+            y1 = n % 194 == 0 ? 3000000 : -3000000;
+        Image got, want;
+        DrawLine(got.Target(l, t, std::min(r, W), std::min(b, H)), x0, y0, x1, y1, Ink);
+        ReferenceLine(want, l, t, std::min(r, W), std::min(b, H), x0, y0, x1, y1);
+        ASSERT_EQ(got.px, want.px) << "line " << x0 << "," << y0 << " -> " << x1 << "," << y1
+                                   << " clip " << l << "," << t << "," << r << "," << b;
+    }
+}
+
 // Inner polyline vertices are drawn, the last point is not; fills stay inside the clip.
 TEST(RasterShapes, PolylineVerticesAndFillClip)
 {
