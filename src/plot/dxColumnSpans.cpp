@@ -45,6 +45,20 @@ void ColumnSpans::AddSlanted(int x0, int y0, int x1, int y1)
     }
 }
 
+bool ColumnSpans::Rows(int& top, int& bottom) const
+{
+    int t = INT_MAX, b = INT_MIN;
+    for (int c = 0; c < m_width; ++c) {
+        t = std::min(t, m_top[c]);
+        b = std::max(b, m_bottom[c]);
+    }
+    if (t > b)
+        return false;
+    top = t;
+    bottom = b;
+    return true;
+}
+
 void ColumnSpans::AddPolyline(const Point* p, int count)
 {
     for (int i = 1; i < count; ++i)

@@ -56,6 +56,8 @@ public:
             AddSlanted(x0, y0, x1, y1);
     }
     void AddPolyline(const Point* p, int count);
+    // The rows all spans cover together; false when there are none.
+    bool Rows(int& top, int& bottom) const;
     // Copies the spanned pixels of columns first .. last inside the target's clip (which must lie
     // inside the background's area) from the background.
     void Restore(const RasterTarget& t, const ColumnBackground& background, int first = -(1 << 30),

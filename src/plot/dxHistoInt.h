@@ -463,6 +463,8 @@ private:
     // only the touched strips go to the screen.
     dxplot::CrossGeometry Geometry() const;
     void DrawCrossLines(TDXCanvas& canvas, int px, TColor color, int py);
+    // Asks for the screen update of a cross's lines.
+    void MarkCrossLines(int px, int py);
     void PlaceCross(TDXCanvas& canvas, int mx, int my, bool eraseFirst, int k);
     void EraseCross(TDXCanvas& canvas, int k);
     void NotifyCross(int k, int index);

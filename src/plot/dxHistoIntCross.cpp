@@ -119,15 +119,21 @@ void TDXHistographInt::DrawCrossLines(TDXCanvas& canvas, int px, TColor color, i
 {
     const int l = m_gapLeft, t = m_gapTop, r = width() - m_gapRight, b = height() - m_gapBottom;
     canvas.SetNotXor(true);
-    if (t < py && py < b) {
+    if (t < py && py < b)
         canvas.Line(l, py, r, py, color, psSolid);
-        MarkDirty(QRect(l, py, r - l, 1));
-    }
-    if (l < px && px < r) {
+    if (l < px && px < r)
         canvas.Line(px, t, px, b, color, psSolid);
-        MarkDirty(QRect(px, t, 1, b - t));
-    }
     canvas.SetNotXor(false);
+    MarkCrossLines(px, py);
+}
+
+void TDXHistographInt::MarkCrossLines(int px, int py)
+{
+    const int l = m_gapLeft, t = m_gapTop, r = width() - m_gapRight, b = height() - m_gapBottom;
+    if (t < py && py < b)
+        MarkDirty(QRect(l, py, r - l, 1));
+    if (l < px && px < r)
+        MarkDirty(QRect(px, t, 1, b - t));
 }
 
 void TDXHistographInt::DrawCrossAt(int Mx, int My, bool EraseFirst, int K)

@@ -4,6 +4,8 @@
 #include "dxHistoInt.h"
 
 #include <algorithm>
+#include <array>
+#include <cmath>
 
 namespace {
 
@@ -147,26 +149,51 @@ bool TDXHistographInt::RefreshCurves()
         if (!SolidOrClear(m_series[i].PenStyle))
             return false;
     const dxplot::PlotBox plot{m_gapLeft, m_gapTop, width() - m_gapRight, height() - m_gapBottom};
-    TDXCanvas canvas(m_surface, m_scale, PlotRect());
-    m_paintCanvas = &canvas;
-    struct Done
+    const std::array<TDXCrossSlot, CrossSlots> slotsBefore = m_slots;
+    const std::array<bool, CrossSlots> shownBefore = m_slotShown;
     {
-        TDXCanvas*& Canvas;
-        ~Done() { Canvas = nullptr; }
-    } done{m_paintCanvas};
-    // The crosses are inverted over the curves: off first, then placed anew on the new data.
-    for (int k = 0; k < CrossSlots; ++k)
+        TDXCanvas canvas(m_surface, m_scale, PlotRect());
+        m_paintCanvas = &canvas;
+        struct Done
+        {
+            TDXCanvas*& Canvas;
+            ~Done() { Canvas = nullptr; }
+        } done{m_paintCanvas};
+        // The crosses are inverted over the curves: off first, placed anew on the new data.
+        for (int k = 0; k < CrossSlots; ++k)
+            if (m_slotShown[k])
+                DrawCrossLines(canvas, m_slots[k].PixelX, m_slots[k].Color, m_slots[k].PixelY);
+        m_slotShown.fill(false);
+        std::swap(m_curveSpans, m_previousSpans);
+        m_curveSpans.Reset(m_backgroundRect.left(), m_backgroundRect.width());
+        dxplot::CurveSweep sweep(m_previousSpans, m_curveSpans, canvas.Raster(m_backgroundRect),
+                                 m_background);
+        m_sweep = &sweep;
+        DrawSeries(canvas, plot);
+        m_sweep = nullptr;
+        sweep.Finish();
+        PaintOverlays(canvas, true);
+    }
+    // To the screen: the rows the old and the new curves cover, and the crosses' lines.
+    int top = 0, bottom = -1, newTop = 0, newBottom = -1;
+    m_previousSpans.Rows(top, bottom);
+    if (m_curveSpans.Rows(newTop, newBottom)) {
+        top = bottom < top ? newTop : std::min(top, newTop);
+        bottom = std::max(bottom, newBottom);
+    }
+    top = std::max(top, m_backgroundRect.top());
+    bottom = std::min(bottom, m_backgroundRect.bottom());
+    if (top <= bottom) {
+        const qreal r = m_scale.Ratio;
+        MarkDirty(QRect(QPoint(m_gapLeft, int(std::floor(top / r))),
+                        QPoint(width() - m_gapRight - 1, int(std::ceil((bottom + 1) / r)) - 1))
+                      .intersected(PlotRect()));
+    }
+    for (int k = 0; k < CrossSlots; ++k) {
+        if (shownBefore[k])
+            MarkCrossLines(slotsBefore[k].PixelX, slotsBefore[k].PixelY);
         if (m_slotShown[k])
-            DrawCrossLines(canvas, m_slots[k].PixelX, m_slots[k].Color, m_slots[k].PixelY);
-    m_slotShown.fill(false);
-    std::swap(m_curveSpans, m_previousSpans);
-    m_curveSpans.Reset(m_backgroundRect.left(), m_backgroundRect.width());
-    dxplot::CurveSweep sweep(m_previousSpans, m_curveSpans, canvas.Raster(m_backgroundRect),
-                             m_background);
-    m_sweep = &sweep;
-    DrawSeries(canvas, plot);
-    m_sweep = nullptr;
-    sweep.Finish();
-    PaintOverlays(canvas, true);
+            MarkCrossLines(m_slots[k].PixelX, m_slots[k].PixelY);
+    }
     return true;
 }

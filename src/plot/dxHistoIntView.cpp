@@ -176,7 +176,7 @@ void TDXHistographInt::RefreshData()
     // Only the curves change with new data: their pixels, or else the plot area.
     m_refreshedCurvesOnly = RefreshCurves();
     if (m_refreshedCurvesOnly) {
-        UpdateScreen(PlotRect());
+        FlushDirty();
     } else {
         const QRect clip(QPoint(m_gapLeft, m_gapTop),
                          QPoint(width() - m_gapRight, height() - m_gapBottom));

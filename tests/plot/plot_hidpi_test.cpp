@@ -178,32 +178,46 @@ TEST(PlotHighDensity, SurfaceReachesTheScreenPixelForPixel)
     EXPECT_EQ(s.devicePixelRatio(), Ratio());
     EXPECT_EQ(Differing(h.grab().toImage(), s), 0);
 
-    // A cross move: Qt repaints the regions the control asks for. Repainting those regions
-    // into a picture that shows every pixel painted (the rest stays magenta), each device
-    // pixel the move changed is painted, and each painted pixel is the surface's.
-    PaintRegions paints;
-    h.installEventFilter(&paints);
-    const QImage before = s.copy();
-    Move(h, 333, 101);
-    QApplication::processEvents();
-    ASSERT_FALSE(paints.Region.isEmpty());
-    QPixmap shot(s.size());
-    shot.setDevicePixelRatio(Ratio());
-    shot.fill(Qt::magenta);
-    for (const QRect& r : paints.Region)
-        h.render(&shot, r.topLeft(), QRegion(r), QWidget::DrawChildren);
-    const QImage img = shot.toImage().convertToFormat(QImage::Format_RGB32);
-    int changed = 0, missed = 0, wrong = 0;
-    for (int y = 0; y < img.height(); ++y)
-        for (int x = 0; x < img.width(); ++x) {
-            const bool painted = img.pixel(x, y) != 0xFFFF00FFu;
-            changed += s.pixel(x, y) != before.pixel(x, y);
-            missed += s.pixel(x, y) != before.pixel(x, y) && !painted;
-            wrong += painted && img.pixel(x, y) != s.pixel(x, y);
+    // A cross move, then new data under the resting cross: Qt repaints the regions the control
+    // asks for. Repainting those regions into a picture that shows every pixel painted (the
+    // rest stays magenta), each device pixel that changed is painted, and each painted pixel is
+    // the surface's.
+    auto next = Noise(4096, 2, -125, -45);
+    for (int step = 0; step < 2; ++step) {
+        PaintRegions paints;
+        h.installEventFilter(&paints);
+        const QImage before = s.copy();
+        if (step == 0)
+            Move(h, 333, 101);
+        else
+            h.SetSeriesData(next.data(), 4096, 1);
+        QApplication::processEvents();
+        h.removeEventFilter(&paints);
+        ASSERT_FALSE(paints.Region.isEmpty());
+        QPixmap shot(s.size());
+        shot.setDevicePixelRatio(Ratio());
+        shot.fill(Qt::magenta);
+        for (const QRect& r : paints.Region)
+            h.render(&shot, r.topLeft(), QRegion(r), QWidget::DrawChildren);
+        const QImage img = shot.toImage().convertToFormat(QImage::Format_RGB32);
+        int changed = 0, missed = 0, wrong = 0, painted = 0;
+        for (int y = 0; y < img.height(); ++y)
+            for (int x = 0; x < img.width(); ++x) {
+                const bool repainted = img.pixel(x, y) != 0xFFFF00FFu;
+                changed += s.pixel(x, y) != before.pixel(x, y);
+                missed += s.pixel(x, y) != before.pixel(x, y) && !repainted;
+                wrong += repainted && img.pixel(x, y) != s.pixel(x, y);
+                painted += repainted;
+            }
+        EXPECT_GT(changed, 0) << step;
+        EXPECT_EQ(missed, 0) << step;
+        EXPECT_EQ(wrong, 0) << step;
+        // New data repaints the rows its curves reach, not the whole plot area.
+        if (step == 1) {
+            EXPECT_TRUE(h.RefreshedCurvesOnly());
+            EXPECT_LT(painted, s.width() * s.height() * 2 / 3);
         }
-    EXPECT_GT(changed, 0);
-    EXPECT_EQ(missed, 0);
-    EXPECT_EQ(wrong, 0);
+    }
 }
 
 // Grid lines, tick marks and the frame are whole device pixels, one logical pixel wide, at
