@@ -521,6 +521,40 @@ TEST(PlotHighDensity, ZoomBandIsDottedInLogicalPixelsAndErasesExactly)
     EXPECT_EQ(Differing(h.Surface(), clean), 0);
 }
 
+// A reference curve being bent is drawn inverted inside the strip of its samples: moving to the
+// same place again leaves every device pixel as it was (the old curve erased exactly, the new
+// one drawn alike), and nothing outside the strip and the value box changes.
+TEST(PlotHighDensity, BentCurveIsInvertedInsideItsStripAndErasesExactly)
+{
+    TDXHistograph h;
+    GridPlot(h);
+    h.setSeriesStyle(dtUpperRef);
+    auto ref = Noise(785, 4, -90, -70);
+    h.SetSeriesData(ref.data(), 785, 1);
+    h.setMode(modeUpperRef);
+    h.setShowValues(false);
+    h.RenderNow();
+    const QImage clean = h.Surface().copy();
+    Press(h, Qt::LeftButton, 300, 120);
+    ASSERT_TRUE(h.RefDragActive());
+    Move(h, 300, 90, Qt::LeftButton);
+    const QImage bent = h.Surface().copy();
+    Move(h, 300, 60, Qt::LeftButton);
+    Move(h, 300, 90, Qt::LeftButton);
+    EXPECT_EQ(Differing(h.Surface(), bent), 0);
+    // 30 samples around the grabbed one, one logical pixel per sample here.
+    const QRect strip(QPoint(Dev(300 - 16), Dev(h.GapTop())),
+                      QPoint(Dev(300 + 16) - 1, Dev(h.height() - h.GapBottom()) - 1));
+    int outside = 0, inside = 0;
+    for (int y = 0; y < clean.height(); ++y)
+        for (int x = 0; x < clean.width(); ++x)
+            if (bent.pixel(x, y) != clean.pixel(x, y))
+                (strip.contains(x, y) ? inside : outside)++;
+    EXPECT_EQ(outside, 0);
+    EXPECT_GT(inside, 0);
+    Release(h, Qt::LeftButton, 300, 90);
+}
+
 // The range error fills every device pixel red but for its text, which is drawn at device
 // resolution too.
 TEST(PlotHighDensity, RangeErrorIsDrawnAtDeviceResolution)
@@ -588,6 +622,8 @@ TEST(PlotHighDensity, ASetRatioOverridesTheScreen)
         EXPECT_EQ(h.Surface().devicePixelRatio(), want);
         EXPECT_EQ(h.Surface().size(),
                   QSize(int(std::lround(845 * want)), int(std::lround(248 * want))));
+        // With no gap on the right the plot area reaches the surface's last device column.
+        EXPECT_EQ(h.Surface().pixel(h.Surface().width() - 1, int(std::floor(15 * want))), Black);
         // The frame's dark bottom line, its last pixel at the control's last logical pixel.
         const auto at = [&](int k) { return int(std::floor(k * want + 1e-9)); };
         EXPECT_EQ(h.Surface().pixel(at(844), at(247)) & 0xFFFFFF,
