@@ -36,11 +36,15 @@ Pixels Background(std::mt19937& rng)
     for (int y = 0; y < H; ++y)
         for (int x = 0; x < W; ++x)
             b.px[y * W + x] = 0xFF000000u | (y % 11 == 0 ? 0x808080u : 0u);
+    std::uniform_int_distribution<int> column(0, W - 1), row(0, H - 1);
     for (int n = 0; n < 6; ++n) {
-        const int x = std::uniform_int_distribution<int>(0, W - 1)(rng);
+        const int x = column(rng);
         for (int y = 0; y < H; ++y)
             b.px[y * W + x] = 0xFF000000u | std::uint32_t(any(rng) * 0x111111);
     }
+    // Columns that differ from the others in one pixel only (a dot of a glyph).
+    for (int n = 0; n < 4; ++n)
+        b.px[row(rng) * W + column(rng)] = 0xFFFFFFFFu;
     return b;
 }
 

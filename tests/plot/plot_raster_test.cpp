@@ -90,6 +90,40 @@ TEST(RasterLine, RunsAndOneStepLinesMatchTheWalk)
     }
 }
 
+// The zoom band's dotted outline, `dot` pixels thick with dot x dot squares on their
+// checkerboard: exactly the outline's pixels on the checkerboard are inverted, once, so a second
+// drawing restores the picture, for any size and clip (thin bands included).
+TEST(RasterFocusRect, InvertsTheOutlineCheckerboardOnce)
+{
+    std::mt19937 rng(17);
+    std::uniform_int_distribution<int> pos(-5, 60), len(0, 12), dotSize(1, 3);
+    for (int n = 0; n < 3000; ++n) {
+        const int left = pos(rng), top = pos(rng) % 44;
+        const int right = left + len(rng), bottom = top + len(rng);
+        const int dot = dotSize(rng);
+        const int cl = n % 3, ct = n % 5, cr = W - n % 4, cb = H - n % 6;
+        Image got;
+        for (std::size_t i = 0; i < got.px.size(); ++i)
+            got.px[i] = std::uint32_t(i * 2654435761u);
+        const Image original = got;
+        InvertFocusRect(got.Target(cl, ct, cr, cb), left, top, right, bottom, dot);
+        for (int y = 0; y < H; ++y)
+            for (int x = 0; x < W; ++x) {
+                const bool inside = x >= left && x < right && y >= top && y < bottom;
+                const bool outline = inside && (x < left + dot || x >= right - dot ||
+                                                y < top + dot || y >= bottom - dot);
+                const bool dotted = outline && ((x / dot + y / dot) & 1) == 0;
+                const bool clipped = x >= cl && x < cr && y >= ct && y < cb;
+                const std::uint32_t c = original.px[y * W + x];
+                ASSERT_EQ(got.px[y * W + x], dotted && clipped ? c ^ 0x00FFFFFFu : c)
+                    << x << "," << y << " in " << left << "," << top << " .. " << right << ","
+                    << bottom << " dot " << dot;
+            }
+        InvertFocusRect(got.Target(cl, ct, cr, cb), left, top, right, bottom, dot);
+        ASSERT_EQ(got.px, original.px);
+    }
+}
+
 // Inner polyline vertices are drawn, the last point is not; fills stay inside the clip.
 TEST(RasterShapes, PolylineVerticesAndFillClip)
 {
