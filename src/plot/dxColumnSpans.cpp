@@ -75,6 +75,8 @@ void ColumnSpans::Restore(const RasterTarget& t, const ColumnBackground& backgro
         const int c = x - m_left;
         const int top = std::max(m_top[c], t.ClipTop);
         const int bottom = std::min(m_bottom[c], t.ClipBottom - 1);
+        if (top > bottom)
+            continue;
         const std::uint32_t* from = background.Column(x) + (top - background.Top());
         std::uint32_t* to = t.Bits + top * stride + x;
         for (int y = top; y <= bottom; ++y, to += stride)

@@ -89,6 +89,8 @@ template <class Put> void ColumnRun(const RasterTarget& t, int x, i64 y, i64 n, 
         return;
     const i64 lo = std::max<i64>(sy > 0 ? y : y - n + 1, t.ClipTop);
     const i64 hi = std::min<i64>(sy > 0 ? y + n - 1 : y, t.ClipBottom - 1);
+    if (lo > hi)
+        return;
     // The stride in a local: stores through the pixel pointer could alias the target.
     const std::ptrdiff_t stride = t.Stride;
     std::uint32_t* p = t.Bits + std::ptrdiff_t(lo) * stride + x;
@@ -103,6 +105,8 @@ template <class Put> void RowRun(const RasterTarget& t, i64 x, int y, i64 n, int
         return;
     const i64 lo = std::max<i64>(sx > 0 ? x : x - n + 1, t.ClipLeft);
     const i64 hi = std::min<i64>(sx > 0 ? x + n - 1 : x, t.ClipRight - 1);
+    if (lo > hi)
+        return;
     std::uint32_t* p = t.Bits + std::ptrdiff_t(y) * t.Stride;
     for (i64 c = lo; c <= hi; ++c)
         put(p[c]);
