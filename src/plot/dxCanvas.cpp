@@ -43,10 +43,12 @@ QPen StyledPen(TColor c, TPenStyle style, int width, qreal dashScale)
 
 } // namespace
 
-TDXCanvas::TDXCanvas(QImage& surface, const dxplot::DeviceScale& scale, const QRect& clip)
+TDXCanvas::TDXCanvas(QImage& surface, const dxplot::DeviceScale& scale, const QRect& clip,
+                     QImage* deviceView)
     : m_surface(surface), m_scale(scale),
       m_clip(clip.intersected(QRect(0, 0, scale.LogicalWidth, scale.LogicalHeight))),
-      m_deviceClip(DeviceRect(m_clip).intersected(surface.rect()))
+      m_deviceClip(DeviceRect(m_clip).intersected(surface.rect())),
+      m_deviceView(deviceView ? deviceView : &m_ownView)
 {
 }
 
@@ -59,9 +61,14 @@ QRect TDXCanvas::DeviceRect(const QRect& r) const
 QPainter& TDXCanvas::Painter()
 {
     if (!m_painter) {
-        m_deviceView = QImage(m_surface.bits(), m_surface.width(), m_surface.height(),
-                              m_surface.bytesPerLine(), m_surface.format());
-        m_painter.emplace(&m_deviceView);
+        // A view made for other pixels (a surface since replaced or detached) is made anew.
+        uchar* const bits = m_surface.bits();
+        QImage& view = *m_deviceView;
+        if (view.constBits() != bits || view.size() != m_surface.size() ||
+            view.bytesPerLine() != m_surface.bytesPerLine())
+            view = QImage(bits, m_surface.width(), m_surface.height(), m_surface.bytesPerLine(),
+                          m_surface.format());
+        m_painter.emplace(&view);
         m_painter->setClipRect(m_deviceClip);
         m_painter->setTransform(QTransform::fromScale(m_scale.Ratio, m_scale.Ratio));
     }

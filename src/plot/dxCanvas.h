@@ -18,8 +18,11 @@
 class TDXCanvas
 {
 public:
-    // `clip` in logical pixels; the surface is Scale's device size.
-    TDXCanvas(QImage& surface, const dxplot::DeviceScale& scale, const QRect& clip);
+    // `clip` in logical pixels; the surface is Scale's device size. `deviceView` may hold the
+    // painter's view of the surface from canvas to canvas, so that Qt's paint engine for it is
+    // made once rather than at every paint that draws text.
+    TDXCanvas(QImage& surface, const dxplot::DeviceScale& scale, const QRect& clip,
+              QImage* deviceView = nullptr);
 
     const QRect& Clip() const { return m_clip; }
     const dxplot::DeviceScale& Scale() const { return m_scale; }
@@ -60,7 +63,8 @@ private:
     QRect m_deviceClip; // its device pixels
     // The surface's pixels seen at ratio 1: the painter draws in device pixels on it and
     // scales to logical coordinates itself, so clips and styled lines land on whole pixels.
-    QImage m_deviceView;
+    QImage m_ownView;
+    QImage* m_deviceView;
     std::optional<QPainter> m_painter;
     bool m_notXor = false;
 };

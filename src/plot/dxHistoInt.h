@@ -544,6 +544,7 @@ private:
     bool m_timerEnabled = false;
     QImage m_surface;
     dxplot::DeviceScale m_scale; // of m_surface
+    QImage m_deviceView;         // the canvases' painter view of m_surface
     // The plot area's device pixels without the curves, as the last full paint left them, and
     // the rows the curves have covered since in each column.
     dxplot::ColumnBackground m_background;

@@ -144,7 +144,7 @@ void TDXHistographInt::DrawCrossAt(int Mx, int My, bool EraseFirst, int K)
         PlaceCross(*m_paintCanvas, Mx, My, EraseFirst, K);
         return;
     }
-    TDXCanvas canvas(m_surface, m_scale, rect());
+    TDXCanvas canvas(m_surface, m_scale, rect(), &m_deviceView);
     PlaceCross(canvas, Mx, My, EraseFirst, K);
     FlushDirty();
 }
@@ -261,7 +261,7 @@ void TDXHistographInt::MeasureTracking(int x, int y)
 {
     if (m_mode != modeMeasure || !m_showCross)
         return;
-    TDXCanvas canvas(m_surface, m_scale, rect());
+    TDXCanvas canvas(m_surface, m_scale, rect(), &m_deviceView);
     if (Geometry().InPlot(x, y))
         PlaceCross(canvas, x, y, true, MeasureSlot);
     else if (m_slots[MeasureSlot].Drawn)
@@ -271,7 +271,7 @@ void TDXHistographInt::MeasureTracking(int x, int y)
 void TDXHistographInt::leaveEvent(QEvent* event)
 {
     if (m_mode == modeMeasure && m_showCross && m_slots[MeasureSlot].Drawn) {
-        TDXCanvas canvas(m_surface, m_scale, rect());
+        TDXCanvas canvas(m_surface, m_scale, rect(), &m_deviceView);
         EraseCross(canvas, MeasureSlot);
         FlushDirty();
     }
@@ -295,7 +295,7 @@ void TDXHistographInt::ShowValueReadout(const QFont& font, float y, float x)
     const int ht = height();
     // Corners (1, Height - 1) and (w, Height - h), right and bottom edges exclusive.
     const QRect box(QPoint(1, ht - h), QPoint(w - 1, ht - 2));
-    TDXCanvas canvas(m_surface, m_scale, rect());
+    TDXCanvas canvas(m_surface, m_scale, rect(), &m_deviceView);
     canvas.FillRect(box, m_color);
     canvas.Line(box.left(), box.top(), box.right(), box.top(), m_gridColor, psSolid);
     canvas.Line(box.right(), box.top(), box.right(), box.bottom(), m_gridColor, psSolid);

@@ -145,7 +145,7 @@ void TDXHistographInt::Paint(const QRect& clip)
         if (m_viewYMin <= 0.0f)
             m_viewYMin = m_viewYMax / 100.0f;
     }
-    TDXCanvas canvas(m_surface, m_scale, clip);
+    TDXCanvas canvas(m_surface, m_scale, clip, &m_deviceView);
     m_paintCanvas = &canvas;
     m_backgroundValid = false;
     struct Done

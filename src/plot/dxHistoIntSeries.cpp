@@ -152,7 +152,7 @@ bool TDXHistographInt::RefreshCurves()
     const std::array<TDXCrossSlot, CrossSlots> slotsBefore = m_slots;
     const std::array<bool, CrossSlots> shownBefore = m_slotShown;
     {
-        TDXCanvas canvas(m_surface, m_scale, PlotRect());
+        TDXCanvas canvas(m_surface, m_scale, PlotRect(), &m_deviceView);
         m_paintCanvas = &canvas;
         struct Done
         {

@@ -605,6 +605,25 @@ TEST(PlotHighDensity, CurvesOnlyRefreshesEqualFullRenders)
     EXPECT_GE(curvesOnly, 10);
 }
 
+// A picture of the surface that someone keeps (the copy and the grab share its pixels until
+// either changes) is never drawn into: text and lines go to the plot's own pixels.
+TEST(PlotHighDensity, AKeptPictureOfTheSurfaceStaysAsItWas)
+{
+    TDXHistograph h;
+    GridPlot(h);
+    h.setGapTop(40);
+    h.setTitleTop("First");
+    h.RenderNow();
+    const QImage kept = h.Surface();
+    const QImage deep = kept.copy();
+    h.setTitleTop("Second, longer");
+    h.RenderNow();
+    auto data = Noise(4096, 30, -120, -40);
+    h.SetSeriesData(data.data(), 4096, 1);
+    EXPECT_TRUE(kept == deep);
+    EXPECT_FALSE(h.Surface() == deep);
+}
+
 // A ratio set on the control draws at that ratio whatever the screen; 0 follows the screen
 // again. Each change of ratio draws the whole control anew.
 TEST(PlotHighDensity, ASetRatioOverridesTheScreen)
