@@ -154,11 +154,29 @@ void CurveSweep::RestoreTo(int x)
 
 void CurveSweep::Polyline(const RasterTarget& t, const Point* p, int count, std::uint32_t c)
 {
+    const int lastColumn = m_restore.ClipRight - 1;
     for (int i = 1; i < count; ++i) {
         const Point a = p[i - 1], b = p[i];
-        RestoreTo(std::min(std::max(a.x, b.x), m_restore.ClipRight - 1));
-        DrawLine(t, a.x, a.y, b.x, b.y, c);
-        m_next.AddLine(a.x, a.y, b.x, b.y);
+        const int right = std::max(a.x, b.x);
+        if (right >= m_done)
+            RestoreTo(std::min(right, lastColumn));
+        // The curve's own shapes inline: a column, and a step of one column whose first half
+        // (halves rounding up) stays in its column, as DrawLine draws them.
+        const int dy = b.y - a.y;
+        if (a.x == b.x) {
+            DrawColumn(t, a.x, a.y, b.y, c);
+            m_next.AddColumn(a.x, a.y, b.y);
+        } else if (std::abs(b.x - a.x) == 1 && std::abs(dy) > 1 && std::abs(dy) < (1 << 30)) {
+            const int half = (std::abs(dy) + 1) / 2;
+            const int mid = a.y + (dy > 0 ? half : -half);
+            DrawColumn(t, a.x, a.y, mid, c);
+            DrawColumn(t, b.x, mid, b.y, c);
+            m_next.AddColumn(a.x, a.y, mid - (dy > 0 ? 1 : -1));
+            m_next.AddColumn(b.x, mid, b.y);
+        } else {
+            DrawLine(t, a.x, a.y, b.x, b.y, c);
+            m_next.AddLine(a.x, a.y, b.x, b.y);
+        }
     }
 }
 

@@ -56,14 +56,7 @@ public:
             AddSlanted(x0, y0, x1, y1);
     }
     void AddPolyline(const Point* p, int count);
-    // The rows all spans cover together; false when there are none.
-    bool Rows(int& top, int& bottom) const;
-    // Copies the spanned pixels of columns first .. last inside the target's clip (which must lie
-    // inside the background's area) from the background.
-    void Restore(const RasterTarget& t, const ColumnBackground& background, int first = -(1 << 30),
-                 int last = 1 << 30) const;
-
-private:
+    // Rows y0 .. y1 (either order) of column x.
     void AddColumn(int x, int y0, int y1)
     {
         const int c = x - m_left;
@@ -72,6 +65,14 @@ private:
         m_top[c] = std::min(m_top[c], std::min(y0, y1));
         m_bottom[c] = std::max(m_bottom[c], std::max(y0, y1));
     }
+    // The rows all spans cover together; false when there are none.
+    bool Rows(int& top, int& bottom) const;
+    // Copies the spanned pixels of columns first .. last inside the target's clip (which must lie
+    // inside the background's area) from the background.
+    void Restore(const RasterTarget& t, const ColumnBackground& background, int first = -(1 << 30),
+                 int last = 1 << 30) const;
+
+private:
     void AddSlanted(int x0, int y0, int x1, int y1);
 
     int m_left = 0;
