@@ -38,15 +38,21 @@ void TSpektroImage::Fill(QRgb Colour)
         Buffer.fill(Colour);
 }
 
-void TSpektroImage::ScrollUp()
+void TSpektroImage::ScrollUp(int Rows, bool Carry)
 {
-    if (Empty())
+    Rows = std::min(Rows, H);
+    if (Empty() || Rows <= 0)
         return;
     const std::uint32_t* oldBottom = Row(H - 1);
-    Head = (Head + 1) % H;
-    // The slot that becomes the bottom row held the discarded top row.
-    std::memmove(Row(H - 1), oldBottom, std::size_t(W) * 4);
-    CommitRows(H - 1, 1);
+    Head = (Head + Rows) % H;
+    if (!Carry)
+        return;
+    // The slots that become the bottom rows held the discarded top rows; the old bottom row
+    // is not among them unless every row is replaced, and then it is the last of them.
+    for (int y = H - Rows; y < H; ++y)
+        if (Row(y) != oldBottom)
+            std::memcpy(Row(y), oldBottom, std::size_t(W) * 4);
+    CommitRows(H - Rows, Rows);
 }
 
 void TSpektroImage::CommitRows(int First, int Count)

@@ -121,6 +121,69 @@ TEST(LevelToColor, IsMonotonicAndHitsBothEndsForAnyValidRange)
     }
 }
 
+// A whole row at once gives each column the pixel of its rounded level, for levels inside,
+// beyond and between the ends, halves, NaN and infinities, and for ranges too wide for a table.
+TEST(LevelToColor, FillRowColoursEachColumnAsItsLevel)
+{
+    std::mt19937 rng(11);
+    const float inf = std::numeric_limits<float>::infinity();
+    std::vector<float> levels = {std::numeric_limits<float>::quiet_NaN(), -inf, inf, -1e30f, 1e30f};
+    for (int i = 0; i < 3000; ++i)
+        levels.push_back(float(int(rng() % 4000) - 2000) / 8.0f); // halves and eighths
+    std::vector<std::int32_t> columns(levels.size() * 2);
+    for (std::size_t x = 0; x < columns.size(); ++x)
+        columns[x] = std::int32_t(rng() % levels.size());
+    const float ranges[][2] = {{-140, -40},   {-120.5f, -80.25f},   {3, 4},
+                               {-1e7f, 1e7f}, {-5e6f, -5e6f + 100}, {0, 0}};
+    for (const auto& r : ranges) {
+        const TLevelToColor c = Range(r[0], r[1]);
+        std::vector<std::uint32_t> row(columns.size());
+        c.FillRow(levels.data(), columns, row.data());
+        for (std::size_t x = 0; x < columns.size(); ++x) {
+            const float v = levels[std::size_t(columns[x])];
+            // The colour by the rule: round half to even (NaN lowest, clamped to int), then
+            // the nearest entry on the scale.
+            const int level = std::isnan(v)  ? INT_MIN
+                              : v <= -2.2e9f ? INT_MIN
+                              : v >= 2.2e9f  ? INT_MAX
+                                             : int(std::nearbyint(v));
+            ASSERT_EQ(row[x], PixelOf(c.LevelToColor(level, 0)))
+                << r[0] << ".." << r[1] << " level " << v;
+        }
+    }
+}
+
+// Device pixels: lengths to the nearest pixel, lines never thinner than one pixel nor blurred,
+// and rows that keep one logical pixel on average.
+TEST(DevicePixels, LengthsLinesAndRowHeights)
+{
+    EXPECT_EQ(DeviceLength(60, 1.0), 60);
+    EXPECT_EQ(DeviceLength(60, 1.25), 75);
+    EXPECT_EQ(DeviceLength(785, 1.5), 1178);
+    EXPECT_EQ(DeviceLength(785, 2.0), 1570);
+    EXPECT_EQ(DeviceLineWidth(1.0), 1);
+    EXPECT_EQ(DeviceLineWidth(1.25), 1);
+    EXPECT_EQ(DeviceLineWidth(1.5), 2);
+    EXPECT_EQ(DeviceLineWidth(2.0), 2);
+    EXPECT_EQ(DeviceLineWidth(0.5), 1);
+    for (double ratio : {0.5, 1.0, 1.25, 1.5, 1.75, 2.0, 3.0}) {
+        const double step = std::max(ratio, 1.0);
+        std::int64_t sum = 0;
+        for (std::int64_t n = 0; n < 1000; ++n) {
+            const int h = RowHeight(n, ratio);
+            ASSERT_TRUE(h == int(std::floor(step)) || h == int(std::ceil(step)))
+                << ratio << " " << n;
+            sum += h;
+            // Rows 0 .. n end where n + 1 logical pixels end, to the device pixel below.
+            ASSERT_EQ(sum, std::int64_t(std::floor(double(n + 1) * step))) << ratio << " " << n;
+            ASSERT_EQ(RowEdge(n + 1, ratio) - RowEdge(n, ratio), h);
+        }
+    }
+    // Late in a long run as early.
+    EXPECT_EQ(RowHeight(4000000000LL, 2.0), 2);
+    EXPECT_EQ(RowHeight(4000000001LL, 1.5) + RowHeight(4000000002LL, 1.5), 3);
+}
+
 // Against exact integer arithmetic: nearest value index, ties to even.
 TEST(MapColumns, EachColumnShowsTheNearestValue)
 {
@@ -172,6 +235,28 @@ TEST(SpektroImage, BehavesLikeAnImageThatMovesItsRows)
             QPainter(&view).fillRect(0, y, 1, 1, QColor(0xff00ff00u));
             ring.CommitRows(y, 1);
             plain.setPixel(0, y, 0xff00ff00u);
+        } else if (kind == 2) { // scroll several rows, carrying the bottom row, as the margin
+            const int n = 1 + int(rng() % 12);
+            ring.ScrollUp(n, true);
+            const int moved = std::min(n, h);
+            QImage next = plain.copy(0, moved, plain.width(), h);
+            for (int y = h - moved; y < h; ++y)
+                std::memcpy(next.scanLine(y), plain.constScanLine(h - 1),
+                            std::size_t(plain.bytesPerLine()));
+            plain = next;
+        } else if (kind == 3) { // scroll several rows and paint them all, as the waterfall
+            const int n = 1 + int(rng() % 3);
+            ring.ScrollUp(n, false);
+            const int moved = std::min(n, h);
+            QImage next = plain.copy(0, moved, plain.width(), h);
+            const QRgb c = 0xff000000u | rng() % 0xffffffu;
+            for (int y = h - moved; y < h; ++y)
+                for (int x = 0; x < ring.Width(); ++x) {
+                    ring.Row(y)[x] = c;
+                    next.setPixel(x, y, c);
+                }
+            ring.CommitRows(h - moved, moved);
+            plain = next;
         } else { // scroll and write the bottom row
             ring.ScrollUp();
             std::memmove(plain.bits(), plain.constScanLine(1),
