@@ -1,4 +1,5 @@
 #include "SpektroNeu.h"
+#include "SpektroNeuLegend.h"
 
 #include <QApplication>
 #include <QBackingStore>
@@ -349,6 +350,41 @@ TEST_F(WaterfallOnScreen, MovedToAnotherScreenDrawsForItsPixels)
         S.AddLine(Flat(64, -60));
     EXPECT_TRUE(SamePixels(Shown(S.WaveBox(), 1.5), S.WaveImage()));
     EXPECT_TRUE(SamePixels(Shown(S.LeftBox(), 1.5), S.LeftImage()));
+}
+
+// The scale beside the waterfall: its bar one level per device row, its ticks one logical pixel
+// (two device rows) thick, its texts drawn at the device pixels.
+TEST(LegendOnScreen, DrawnAtDevicePixels)
+{
+    TSpektroLegend legend;
+    const QFontMetrics metrics(legend.LabelFont());
+    legend.resize(legend.NeededWidth(), metrics.height() + 100);
+    legend.move(ScreenOfRatio(2)->geometry().topLeft() + QPoint(20, 20));
+    legend.show();
+    legend.windowHandle()->setScreen(ScreenOfRatio(2));
+    QCoreApplication::processEvents();
+    legend.SetScale(-120, -80, 0);
+    const QImage p = legend.Picture();
+    ASSERT_EQ(p.size(), 2 * legend.size());
+    const int top = 2 * metrics.height(), rows = p.height() - top;
+    const QRgb ink = QApplication::palette().color(QPalette::WindowText).rgb();
+    const QRgb bg = QApplication::palette().color(QPalette::Window).rgb();
+    for (int row = 0; row < rows; ++row) {
+        const double level = -80.0 - 40.0 * row / (rows - 1);
+        const long double entry = std::nearbyint((std::nearbyint(level) + 120) * (1279.0L / 40));
+        const QRgb want = PaletteEntry(int(std::clamp<long double>(entry, 0, 1279)));
+        ASSERT_TRUE(AreaIs(p, QRect(0, top + row, 20, 1), want)) << row;
+        ASSERT_TRUE(p.pixel(20, top + row) == bg || p.pixel(20, top + row) == ink) << row;
+    }
+    ASSERT_GE(legend.Ticks().size(), 3u);
+    const int row = legend.Ticks()[1].Row;
+    EXPECT_TRUE(AreaIs(p, QRect(20, row, 6, 2), ink));
+    EXPECT_TRUE(AreaIs(p, QRect(20, row - 1, 6, 1), bg));
+    EXPECT_TRUE(AreaIs(p, QRect(20, row + 2, 6, 1), bg));
+    const QRect text = InkBounds(p, QRect(30, row - 14, p.width() - 30, 28), bg);
+    EXPECT_GT(text.height(), 2 * metrics.capHeight() - 3);
+    EXPECT_GT(MixedBlocks(p, text), text.width() / 2);
+    EXPECT_TRUE(SamePixels(legend.grab().toImage(), p));
 }
 
 int main(int argc, char** argv)

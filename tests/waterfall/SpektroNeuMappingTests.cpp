@@ -1,6 +1,7 @@
 #include "SpektroNeuImage.h"
 #include "SpektroNeuMapping.h"
 #include "SpektroNeuRows.h"
+#include "SpektroNeuScale.h"
 
 #include <QPainter>
 #include <gtest/gtest.h>
@@ -307,4 +308,25 @@ TEST(SpektroRows, KeepsTheNewestRowsAtTheirOwnWidths)
     }
     rows.Clear();
     EXPECT_EQ(rows.Size(), 0);
+}
+
+// Scales that cannot be divided still give their ends, and nothing else goes wrong.
+TEST(LegendTicks, DegenerateScales)
+{
+    const auto rows = [](const std::vector<TLegendTick>& Ticks) {
+        std::vector<int> r;
+        for (const auto& t : Ticks)
+            r.push_back(t.Row);
+        return r;
+    };
+    EXPECT_EQ(rows(LegendTicks(-120, -80, 0, 1, 18, 24)), (std::vector<int>{0, 0}));
+    EXPECT_EQ(LegendTicks(-80, -80, 0, 200, 18, 24).size(), 1u);
+    EXPECT_EQ(LegendTicks(-80, -120, 0, 200, 18, 24).size(), 1u);
+    EXPECT_TRUE(LegendTicks(std::nan(""), -80, 0, 200, 18, 24).empty());
+    EXPECT_TRUE(LegendTicks(-120, -80, 0, 0, 18, 24).empty());
+    // Too little room for any label between the ends.
+    EXPECT_EQ(rows(LegendTicks(-120, -80, 0, 30, 18, 24)), (std::vector<int>{0, 29}));
+    EXPECT_EQ(LegendLevel(0, 1, -120, -80), -120);
+    EXPECT_EQ(LegendLevel(0, 5, -120, -80), -80);
+    EXPECT_EQ(LegendLevel(4, 5, -120, -80), -120);
 }
