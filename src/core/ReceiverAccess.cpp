@@ -26,7 +26,7 @@ constexpr char PathDelimiter = '/';
 // Where an installed program keeps the simulated receiver, relative to the program's
 // folder's parent (the install prefix): off the system's library path, so only this
 // program finds it, and after everything else.
-constexpr const char* PrivateLibraryFolder = "lib/quillex";
+constexpr const char* PrivateLibraryFolder = QUILLEX_PRIVATE_LIBRARY_DIR;
 // Exported by the simulated receiver only.
 constexpr const char* SimulatorMark = "QuillexSimulatedReceiver";
 

@@ -49,8 +49,8 @@ public:
     // The files tried in order: an explicit choice in QUILLEX_RECEIVER_LIBRARY is
     // the only candidate; otherwise the program's folder, then the bare name for
     // the system's search, and last the private folder <program folder>/../lib/quillex
-    // where an installed program keeps the simulator, so that it never hides a real
-    // library.
+    // (lib/<multiarch>/quillex where the platform has one) where an installed program
+    // keeps the simulator, so that it never hides a real library.
     static std::vector<std::string> LibraryCandidates(const char* ExplicitPath,
                                                       const std::string& ProgramFolder);
     static std::string FpgaResultText(int32_t Code);

@@ -9,13 +9,16 @@ TEST(ReceiverLibraryCandidates, ExplicitChoiceElseProgramFolderSystemThenPrivate
 {
     EXPECT_EQ(TReceiverAccess::LibraryCandidates("/tmp/x/libother.so", "/opt/quillex/bin"),
               Lines{"/tmp/x/libother.so"});
+    // The private folder is configured per platform: lib/quillex or lib/<multiarch>/quillex.
+    const std::string privateDir = QUILLEX_PRIVATE_LIBRARY_DIR;
+    ASSERT_TRUE(privateDir.starts_with("lib/") && privateDir.ends_with("/quillex")) << privateDir;
     const Lines usual{"/opt/quillex/bin/libperseususb.so", "libperseususb.so",
-                      "/opt/quillex/lib/quillex/libperseususb.so"};
+                      "/opt/quillex/" + privateDir + "/libperseususb.so"};
     EXPECT_EQ(TReceiverAccess::LibraryCandidates(nullptr, "/opt/quillex/bin"), usual);
     EXPECT_EQ(TReceiverAccess::LibraryCandidates("", "/opt/quillex/bin"), usual);
-    EXPECT_EQ(
-        TReceiverAccess::LibraryCandidates(nullptr, "/bin"),
-        (Lines{"/bin/libperseususb.so", "libperseususb.so", "/lib/quillex/libperseususb.so"}));
+    EXPECT_EQ(TReceiverAccess::LibraryCandidates(nullptr, "/bin"),
+              (Lines{"/bin/libperseususb.so", "libperseususb.so",
+                     "/" + privateDir + "/libperseususb.so"}));
     // Without a known program folder only the system search is left, never "./".
     EXPECT_EQ(TReceiverAccess::LibraryCandidates(nullptr, ""), Lines{"libperseususb.so"});
 }

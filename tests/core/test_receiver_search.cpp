@@ -1,7 +1,7 @@
 // Where the receiver library is found, tried on a scratch install: a copy of a program
 // that binds the library as the window does lies in <prefix>/bin, and libraries of the
 // same name lie where the search looks (the program's folder, a folder of the system's
-// search, the private folder <prefix>/lib/quillex) and where it must not (the working
+// search, the private folder <prefix>/lib/.../quillex) and where it must not (the working
 // folder). The real receiver's library is played by a build of the simulator without
 // its mark.
 #include <gtest/gtest.h>
@@ -60,7 +60,8 @@ protected:
     std::string SystemSearch() const { return "LD_LIBRARY_PATH=" + (Root / System).string(); }
 
     fs::path Root;
-    inline static const fs::path Bin = "prefix/bin", Private = "prefix/lib/quillex",
+    inline static const fs::path Bin = "prefix/bin",
+                                 Private = fs::path("prefix") / QUILLEX_PRIVATE_LIBRARY_DIR,
                                  System = "system", Work = "work";
 };
 
@@ -73,7 +74,7 @@ TEST_F(ReceiverSearch, ProgramFolderThenSystemThenPrivateFolder)
     Remove(Bin);
     // An installed receiver library wins over the simulator in the private folder.
     EXPECT_EQ(Found(SystemSearch()), "system receiver");
-    EXPECT_EQ(Found(""), "prefix/lib/quillex simulated");
+    EXPECT_EQ(Found(""), Private.string() + " simulated");
     // A simulator beside the program, as in the build folder, still says what it is.
     Place(QUILLEX_SIMULATOR, Bin);
     EXPECT_EQ(Found(SystemSearch()), "prefix/bin simulated");
@@ -102,7 +103,7 @@ TEST_F(ReceiverSearch, LinkedProgramFindsItsOwnPrivateFolder)
     fs::create_directories(Root / "links");
     fs::create_symlink(Root / Bin / "quillex", Root / "links" / "quillex");
     Place(QUILLEX_UNMARKED, "links");
-    EXPECT_EQ(Found("", "links/quillex"), "prefix/lib/quillex simulated");
+    EXPECT_EQ(Found("", "links/quillex"), Private.string() + " simulated");
 }
 
 } // namespace

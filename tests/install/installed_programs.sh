@@ -47,7 +47,10 @@ same() {
 
 # --- where the files lie
 bin=$prefix/bin
-simulator=$prefix/lib/quillex/libperseususb.so
+# The simulator's private folder: in Debian's multiarch library folder where there is one.
+multiarch=$(dpkg-architecture -qDEB_HOST_MULTIARCH 2>/dev/null || true)
+private=lib/${multiarch:+$multiarch/}quillex
+simulator=$prefix/$private/libperseususb.so
 desktop=$prefix/share/applications/quillex.desktop
 icon=$prefix/share/icons/hicolor/scalable/apps/quillex.svg
 man1=$prefix/share/man/man1
@@ -63,7 +66,7 @@ check "the simulator is not in the system's library cache" \
     bash -c "! /sbin/ldconfig -p | grep -q libperseususb"
 if [ $# -lt 2 ]; then
     same "files of a fresh install" \
-        "bin/quillex bin/quillex-export lib/quillex/libperseususb.so share/applications/quillex.desktop share/icons/hicolor/scalable/apps/quillex.svg share/man/man1/quillex-export.1.gz share/man/man1/quillex.1.gz" \
+        "bin/quillex bin/quillex-export $private/libperseususb.so share/applications/quillex.desktop share/icons/hicolor/scalable/apps/quillex.svg share/man/man1/quillex-export.1.gz share/man/man1/quillex.1.gz" \
         "$(cd "$prefix" && find . -type f -o -type l | sed 's|^\./||' | LC_ALL=C sort | tr '\n' ' ' | sed 's/ $//')"
 fi
 for file in "$bin/quillex" "$bin/quillex-export" "$simulator"; do
