@@ -71,6 +71,13 @@ TEST_F(WindowTest, SimulatedReceiverIsNamedInTitleAndStatusBar)
     Start();
     unsetenv("QUILLEX_SIM_OPEN_FAIL");
     EXPECT_EQ(captionAtFailure, "DllVersion: 1.5 - waiting for Perseus ... - simulated receiver");
+    // No library, no claim.
+    setenv("QUILLEX_RECEIVER_LIBRARY", Dir.filePath("none.so").toLocal8Bit().constData(), 1);
+    Start();
+    unsetenv("QUILLEX_RECEIVER_LIBRARY");
+    Form->show();
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(Form->LblSimulatedReceiver->isVisible());
 
     Start();
     Form->show();
