@@ -116,6 +116,8 @@ public:
     QToolButton* BtnStartStop;
     QStatusBar* StatusBar;
     std::array<QLabel*, 5> StatusPanels;
+    // At the status bar's right end while the simulated receiver is bound.
+    QLabel* LblSimulatedReceiver;
     std::unique_ptr<TDXFFT> FFT;
     QTimer* InitTimer;
     QTimer* Timer1;
@@ -271,6 +273,8 @@ private:
     void BuildPlotToolsMenu();
     void ConnectHandlers();
     void Terminate(const QString& Message);
+    void ShowSimulatorNotice();
+    QString WithSimulatorNotice(const QString& Caption) const;
     void ShowException(const std::exception& E);
     void RunSyncLoop(bool Playback);
     int FftSize() const;
