@@ -14,8 +14,8 @@ int RunProgram(TQtPrompts& Prompts, const std::function<void(TForm1&)>& Shown)
     args.removeFirst();
     TForm1 window(Prompts, clock, args);
     Prompts.setParent(&window);
-    // A termination request (logout, kill, Ctrl+C) closes the window the normal way, so the
-    // receiver is switched off and closed before the program ends.
+    // A termination request (logout, kill, Ctrl+C) switches the receiver off and closes it
+    // before the program ends.
     const TTerminationSignals terminationSignals(window);
     window.show();
     if (Shown)

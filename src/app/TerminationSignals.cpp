@@ -17,15 +17,22 @@ constexpr int Signals[] = {SIGTERM, SIGINT, SIGHUP};
 // [0] is written by the handler, [1] read by the window's thread.
 int SignalPipe[2] = {-1, -1};
 
+struct TSignalNote
+{
+    int64_t ArrivalNs;
+    int32_t Signal;
+    int32_t Unused;
+};
+
 // Sends the arrival time, so that signals are grouped by when they came, not by when
 // the window's thread got round to reading them.
-void OnTerminationSignal(int)
+void OnTerminationSignal(int Signal)
 {
     const int savedErrno = errno;
     timespec now{};
     ::clock_gettime(CLOCK_MONOTONIC, &now);
-    const int64_t ns = int64_t(now.tv_sec) * 1'000'000'000 + now.tv_nsec;
-    [[maybe_unused]] const auto written = ::write(SignalPipe[0], &ns, sizeof ns);
+    const TSignalNote note{int64_t(now.tv_sec) * 1'000'000'000 + now.tv_nsec, Signal, 0};
+    [[maybe_unused]] const auto written = ::write(SignalPipe[0], &note, sizeof note);
     errno = savedErrno;
 }
 
@@ -70,11 +77,16 @@ TTerminationSignals::~TTerminationSignals()
 void TTerminationSignals::ReadRequests()
 {
     int newest = 0;
-    int64_t ns = 0;
-    while (::read(SignalPipe[1], &ns, sizeof ns) == sizeof ns)
-        newest = std::max(newest, FRequests.Arrived(ns));
-    if (newest == 1)
-        FWindow.close();
-    else if (newest > 1)
+    bool terminate = false;
+    TSignalNote note{};
+    while (::read(SignalPipe[1], &note, sizeof note) == sizeof note) {
+        newest = std::max(newest, FRequests.Arrived(note.ArrivalNs));
+        terminate = terminate || note.Signal == SIGTERM;
+    }
+    // SIGTERM comes from the system (a service manager, a logout, a time limit), which
+    // waits for no answer and kills the program after its timeout.
+    if (terminate || newest > 1)
         FWindow.EndWithoutQuestions();
+    else if (newest == 1)
+        FWindow.close();
 }

@@ -116,6 +116,8 @@ public:
     QToolButton* BtnStartStop;
     QStatusBar* StatusBar;
     std::array<QLabel*, 5> StatusPanels;
+    // At the status bar's right end while the simulated receiver is bound.
+    QLabel* LblSimulatedReceiver;
     std::unique_ptr<TDXFFT> FFT;
     QTimer* InitTimer;
     QTimer* Timer1;
@@ -174,10 +176,10 @@ public:
     void InitTimerTimer();
     bool FormCloseQuery();
     void FormClose();
-    // Ends at once without questions (a repeated termination request, or the event loop
-    // ended by other means): stops a run, then the steps of FormClose (acquisition off,
-    // receiver closed, recording closed), then leaves the event loop. The steps run once
-    // per program, whichever path reaches them first.
+    // Ends at once without questions (SIGTERM, a repeated termination request, or the event
+    // loop ended by other means); the settings file stays as it is: stops a run, then the steps of
+    // FormClose (acquisition off, receiver closed, recording closed), then leaves the event loop.
+    // The steps run once per program, whichever path reaches them first.
     void EndWithoutQuestions();
     void BtnStartStopClick();
     void WaitMs(int Ms);
@@ -229,6 +231,7 @@ public:
     // Saves the same picture as the copy to a PNG file chosen in a save dialog.
     void SaveDisplayClick();
     void BtnGridClick();
+    void HistoGridVisibleChange();
     void PnlAboutClick();
     QString AboutText() const;
     QString PlotToolsHint() const;
@@ -270,6 +273,8 @@ private:
     void BuildPlotToolsMenu();
     void ConnectHandlers();
     void Terminate(const QString& Message);
+    void ShowSimulatorNotice();
+    QString WithSimulatorNotice(const QString& Caption) const;
     void ShowException(const std::exception& E);
     void RunSyncLoop(bool Playback);
     int FftSize() const;

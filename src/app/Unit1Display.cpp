@@ -148,6 +148,12 @@ void TForm1::BtnGridClick()
                                                : TDXHistographInt::grdNone);
 }
 
+void TForm1::HistoGridVisibleChange()
+{
+    // The button shows whether a grid is drawn, whatever set it; a partial grid counts.
+    BtnGrid->setChecked(Histo->GridVisible() != TDXHistographInt::grdNone);
+}
+
 void TForm1::PnlAboutClick()
 {
     FPrompts.ShowInformation(QString::fromLatin1(Title), AboutText());

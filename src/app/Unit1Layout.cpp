@@ -351,6 +351,7 @@ void TForm1::ConnectHandlers()
     connect(BtnCopy2ClpBrd, &QToolButton::clicked, this, on(&TForm1::BtnCopy2ClpBrdClick));
     connect(ActSaveDisplay, &QAction::triggered, this, on(&TForm1::SaveDisplayClick));
     connect(BtnGrid, &QToolButton::clicked, this, on(&TForm1::BtnGridClick));
+    Histo->OnGridVisibleChange = [this](QObject*) { HistoGridVisibleChange(); };
 
     connect(RGBW, &TRadioGroup::Click, this, on(&TForm1::RGBWClick));
     connect(RGAtt, &TRadioGroup::Click, this, on(&TForm1::RGAttClick));

@@ -112,7 +112,6 @@ void TForm1::RunLive()
             RBSlow->setEnabled(false);
         else
             RBFast->setEnabled(false);
-        SetStatusText(2, QString());
     } else {
         Timer1->stop();
         if (RBSync->isChecked())

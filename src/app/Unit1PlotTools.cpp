@@ -37,6 +37,8 @@ void TForm1::BuildPlotToolsMenu()
         ActToolBar->setChecked(Histo->ShowToolBar());
         ActValueBar->setChecked(Histo->ShowValueBar());
     });
+    // The menu takes the release of the press that opened it, however it closes.
+    connect(HistoMenu, &QMenu::aboutToHide, Histo, &TDXHistographInt::EndPress);
     Histo->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(Histo, &QWidget::customContextMenuRequested, this,
             [this](const QPoint& Pos) { Guard([this, Pos] { HistoContextMenu(Pos); }); });

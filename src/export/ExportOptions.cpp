@@ -140,6 +140,10 @@ TExportOptions ParseExportArguments(const std::vector<std::string>& Args)
             o.Help = true;
             return o;
         }
+        if (arg == "--version") {
+            o.Version = true;
+            return o;
+        }
         if (arg == "--quiet" || arg == "-q") {
             o.Quiet = true;
             continue;
@@ -236,6 +240,7 @@ Other:
   --threads N           transform threads (default: one per core)
   --quiet               no progress and no notes on stderr
   --help                this text
+  --version             the program's name and version
 
 Progress (percentage, frames per second, time left) goes to stderr when it is a terminal.
 Outputs are written under a temporary name and renamed when complete, so a failed run

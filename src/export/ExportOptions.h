@@ -47,6 +47,7 @@ struct TExportOptions
     int Threads = 0; // 0: one per core
     bool Quiet = false;
     bool Help = false;
+    bool Version = false;
 };
 
 // Parses the arguments after the program name; throws TExportError (Usage) with a

@@ -134,6 +134,8 @@ public:
                        float Value1Y, float Value2Y)>
         OnCalculate;
     std::function<void(QObject* Sender)> OnTimer;
+    // GridVisible changed, whoever changed it (the grid dialog, a program).
+    std::function<void(QObject* Sender)> OnGridVisibleChange;
     std::function<void(double Value, QString& Output)> OnXAxis;
     std::function<void(double Value, QString& Output)> OnYAxis;
     std::function<void(QObject* Sender, QPainter& Canvas, bool Printing)> OnAfterPaint;
@@ -191,6 +193,10 @@ public:
             UndoZoom();
     }
     bool BandActive() const { return m_bandActive; }
+    // Ends a press whose release went to another window (a menu the press opened takes it):
+    // a bend is written back as the release would have done, and later moves count as moves
+    // without a button.
+    void EndPress();
     const TDXSavedView& SavedView() const { return m_savedView; }
     bool RefDragActive() const { return m_refDragActive; }
 
@@ -461,6 +467,7 @@ private:
     void DrawBendCurve(TDXCanvas& canvas);
     void ShowValueReadout(const QFont& font, float y, float x);
     void CreateValueBar();
+    void KeepValueBarClearOfToolBar();
 
     // Published state.
     bool m_enableUpdate = true;

@@ -4,10 +4,14 @@
 #include "dxCanvas.h"
 #include "dxHistoInt.h"
 #include "dx_Eca.h"
+#include "dx_Etb.h"
 
 #include <QFontMetrics>
 #include <QLabel>
 #include <QLocale>
+#include <QScreen>
+#include <QStyle>
+#include <algorithm>
 #include <cmath>
 
 namespace {
@@ -317,12 +321,57 @@ void TDXHistographInt::setShowValueBar(bool Value)
     CreateValueBar();
     m_showValueBar = Value;
     if (Value) {
+        KeepValueBarClearOfToolBar();
         m_valueBar->show();
         m_valueBar->setWindowTitle(QStringLiteral("Display: ") + m_titleTop);
         m_valueBar->SetCalculateLabelsEnabled(m_mode != modeMeasure);
     } else {
         m_valueBar->hide();
     }
+}
+
+namespace {
+
+// Frame of a tool window: as the window system tells it once the window is framed; until then
+// that of the other tool window, or else a title bar of the style's height.
+QMargins ToolFrame(const QWidget* Window, const QWidget* Other)
+{
+    for (const QWidget* w : {Window, Other}) {
+        const QRect outer = w->frameGeometry(), inner = w->geometry();
+        if (outer != inner)
+            return QMargins(inner.left() - outer.left(), inner.top() - outer.top(),
+                            outer.right() - inner.right(), outer.bottom() - inner.bottom());
+    }
+    return QMargins(0, Window->style()->pixelMetric(QStyle::PM_TitleBarHeight, nullptr, Window), 0,
+                    0);
+}
+
+QRect OuterRect(const QWidget* Window, const QMargins& Frame)
+{
+    return QRect(Window->pos(), Window->size().grownBy(Frame));
+}
+
+} // namespace
+
+void TDXHistographInt::KeepValueBarClearOfToolBar()
+{
+    // Both tool windows open centred: the value bar goes just below the tool bar, or just
+    // above it where the screen ends, so that neither hides the other. A place the user
+    // chose that covers nothing is kept.
+    if (!m_valueBar || !m_toolBar || !m_toolBar->isVisible())
+        return;
+    const QRect tools = OuterRect(m_toolBar, ToolFrame(m_toolBar, m_valueBar));
+    const QRect bar = OuterRect(m_valueBar, ToolFrame(m_valueBar, m_toolBar));
+    if (!tools.intersects(bar))
+        return;
+    const QRect area = m_toolBar->screen()->availableGeometry();
+    int y = tools.bottom() + 1;
+    if (y + bar.height() > area.bottom() + 1)
+        y = tools.top() - bar.height();
+    y = std::clamp(y, area.top(), std::max(area.top(), area.bottom() + 1 - bar.height()));
+    const int x = std::clamp(tools.left(), area.left(),
+                             std::max(area.left(), area.right() + 1 - bar.width()));
+    m_valueBar->move(x, y);
 }
 
 bool TDXHistographInt::ToolWindowsOnTop() const

@@ -76,6 +76,7 @@ void TDXHistographInt::setShowToolBar(bool Value)
     if (Value) {
         m_toolBar->setWindowTitle(QStringLiteral("Tools: ") + m_titleTop);
         m_toolBar->show();
+        KeepValueBarClearOfToolBar();
     } else {
         m_toolBar->hide();
     }
@@ -101,8 +102,11 @@ void TDXHistographInt::setColor(TColor Value)
 
 void TDXHistographInt::setGridVisible(TDXGrdVisible Value)
 {
-    if (Change(m_gridVisible, Value))
-        Invalidate();
+    if (!Change(m_gridVisible, Value))
+        return;
+    Invalidate();
+    if (OnGridVisibleChange)
+        OnGridVisibleChange(this);
 }
 
 void TDXHistographInt::setGridLineStyle(TPenStyle Value)

@@ -109,6 +109,13 @@ void TDXHistographInt::mouseReleaseEvent(QMouseEvent* event)
     m_buttonDown = false;
 }
 
+void TDXHistographInt::EndPress()
+{
+    if (m_refDragActive)
+        EndBend();
+    m_buttonDown = false;
+}
+
 void TDXHistographInt::CalculateFollow(int x, int y)
 {
     TDXCanvas canvas(m_surface, rect());

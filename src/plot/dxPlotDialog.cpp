@@ -4,6 +4,7 @@
 
 void TPlotDialog::showEvent(QShowEvent* event)
 {
+    m_rejected = false;
     if (m_histo)
         Load();
     QDialog::showEvent(event);
@@ -11,7 +12,8 @@ void TPlotDialog::showEvent(QShowEvent* event)
 
 void TPlotDialog::done(int Result)
 {
-    if (Result == QDialog::Rejected && m_histo)
+    m_rejected = Result == QDialog::Rejected;
+    if (m_rejected && m_histo)
         Restore();
     QDialog::done(Result);
 }

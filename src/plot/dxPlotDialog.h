@@ -29,4 +29,7 @@ protected:
     QPushButton* CloseButton(const QString& Text, const QRect& Geometry, bool Accepts);
 
     TDXHistographInt* m_histo = nullptr;
+    // Rejected and not shown again since: closing takes the focus from an edit, and what it
+    // applies then would land after the restore.
+    bool m_rejected = false;
 };

@@ -115,7 +115,7 @@ float TFormAxis::CurrentValue(EditId Id) const
 
 void TFormAxis::ApplyEdit(EditId Id)
 {
-    if (!m_histo)
+    if (!m_histo || m_rejected)
         return;
     const auto parsed = dxplot::ParseDecimal(Edit(Id)->text().toStdString());
     // The properties are single precision: a number beyond its range counts as no number.

@@ -4,6 +4,7 @@
 
 #include "dxHisto.h"
 #include "dx_Eca.h"
+#include "dx_Efg.h"
 #include "dx_Etb.h"
 
 namespace {
@@ -12,6 +13,13 @@ void OpenContextMenu(QWidget* Plot, QPoint At)
 {
     QContextMenuEvent event(QContextMenuEvent::Mouse, At, Plot->mapToGlobal(At));
     QCoreApplication::sendEvent(Plot, &event);
+}
+
+// A point of a widget in its window's coordinates: input sent there takes the window system's
+// path (a right press opens the context menu, an open menu takes the input).
+QPoint InWindow(const QWidget* Widget, QPoint At)
+{
+    return Widget->mapTo(Widget->window(), At);
 }
 
 } // namespace
@@ -94,6 +102,81 @@ TEST_F(WindowTest, PlotRightClicksOfTheModesWin)
     OpenContextMenu(plot, QPoint(300, 100));
     EXPECT_TRUE(Form->HistoMenu->isVisible());
     Form->HistoMenu->close();
+}
+
+// The plot's menu takes the release of the right press that opened it. However the menu
+// closes, the plot holds no button afterwards: in calculate mode mere moves place no cross and
+// report nothing, and a real click places cross 1 as ever. A bend cut short by the menu ends.
+TEST_F(WindowTest, PlotMenuEndsThePressThatOpenedIt)
+{
+    Start();
+    Form->show();
+    Form->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(Form.get()));
+    TDXHistograph* plot = Form->Histo;
+    QWindow* window = Form->windowHandle();
+    QMenu* menu = Form->HistoMenu;
+    Form->BtnClearDisplay->click(); // a flat curve for the crosses to snap to
+    int calculations = 0;
+    plot->OnCalculate = [&](QObject*, int, int, float, float, float, float) { ++calculations; };
+    const QPoint at = InWindow(plot, QPoint(300, 100));
+    const std::pair<const char*, std::function<void()>> closes[] = {
+        {"Escape", [&] { QTest::keyClick(menu, Qt::Key_Escape); }},
+        {"item",
+         [&] {
+             const QPoint item = menu->actionGeometry(Form->ActValueBar).center();
+             QTest::mouseClick(menu->windowHandle(), Qt::LeftButton, {}, item);
+         }},
+        {"click elsewhere", [&] {
+             QTest::mouseClick(window, Qt::LeftButton, {}, InWindow(Form->StatusBar, {5, 5}));
+         }}};
+    for (const auto& [route, close] : closes) {
+        SCOPED_TRACE(route);
+        plot->setMode(modeMeasure);
+        QTest::mousePress(window, Qt::RightButton, {}, at);
+        QTest::mouseRelease(window, Qt::RightButton, {}, at);
+        ASSERT_TRUE(menu->isVisible());
+        close();
+        ASSERT_FALSE(menu->isVisible());
+        plot->setMode(modeCalculate);
+        for (const QPoint p : {QPoint(200, 80), QPoint(400, 120)})
+            QTest::mouseMove(window, InWindow(plot, p));
+        EXPECT_EQ(calculations, 0);
+        EXPECT_FALSE(plot->CrossSlot(0).Drawn || plot->CrossSlot(1).Drawn);
+        QTest::mouseClick(window, Qt::LeftButton, {}, InWindow(plot, QPoint(400, 120)));
+        EXPECT_TRUE(plot->CrossSlot(0).Drawn && plot->CrossSlot(0).MouseX == 400);
+        calculations = 0;
+    }
+
+    std::vector<float> reference(64, -60.0f);
+    plot->setSeriesNumber(2);
+    plot->setSeriesCurrent(2);
+    plot->setSeriesStyle(dtUpperRef);
+    plot->SetSeriesData(reference.data(), int(reference.size()), 2);
+    plot->setMode(modeUpperRef);
+    QTest::mousePress(window, Qt::LeftButton, {}, at);
+    ASSERT_TRUE(plot->RefDragActive());
+    QTest::mousePress(window, Qt::RightButton, {}, at);
+    QTest::keyClick(menu, Qt::Key_Escape);
+    EXPECT_FALSE(plot->RefDragActive());
+}
+
+// The grid button shows the plot's grid whatever changed it: the grid dialog (its Cancel
+// too), or a partial grid set in code, which the button shows without widening it.
+TEST_F(WindowTest, GridButtonFollowsThePlotsGrid)
+{
+    Start();
+    TDXHistograph* plot = Form->Histo;
+    plot->setShowToolBar(true);
+    TFormGrid* dialog = plot->ToolBar()->FormGrid;
+    dialog->show();
+    dialog->CBGridVisible->click();
+    EXPECT_TRUE(Form->BtnGrid->isChecked());
+    dialog->CancelButton->click();
+    EXPECT_FALSE(Form->BtnGrid->isChecked());
+    plot->setGridVisible(grdHor);
+    EXPECT_TRUE(Form->BtnGrid->isChecked());
+    EXPECT_EQ(plot->GridVisible(), grdHor);
 }
 
 // A zoom is a part of the span on show. Moving the centre or choosing another bandwidth

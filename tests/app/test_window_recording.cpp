@@ -174,6 +174,7 @@ TEST_F(RecordingTest, ThreeRecordFilePlaysRecordsOneAndTwoThenRewinds)
 
     Form->RBFast->setChecked(true);
     Form->BtnStartStop->click();
+    EXPECT_EQ(Form->StatusText(2), QString()); // not the rate of the sync run
     bool timerDuringDialog = true;
     Prompts.OnDialog = [&] { timerDuringDialog = Form->Timer1->isActive(); };
     Form->BtnLoadFile->click(); // cancelled: playing on

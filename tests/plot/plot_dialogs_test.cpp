@@ -17,6 +17,7 @@
 #include <QTest>
 #include <QTimer>
 #include <gtest/gtest.h>
+#include <tuple>
 
 namespace {
 
@@ -164,8 +165,6 @@ TEST(PlotDialogs, TitleDialogPreviewsLiveCancelRestoresOkKeeps)
     EXPECT_TRUE(Snapshot(h) == kept);
 }
 
-// Opening the grid dialog shows a partial grid as the full grid (the box has one state);
-// scaling and line style apply at once; Cancel and the close box restore, OK keeps.
 // The real font dialog, confirmed without a choice, keeps the face and size that are drawn,
 // also for a family given by an alias ("Arial", as the main window sets it) that the
 // dialog's list of families does not hold.
@@ -204,6 +203,8 @@ TEST(PlotDialogs, FontDialogConfirmedUnchangedKeepsTheDrawnFont)
     d.reject();
 }
 
+// Opening the grid dialog shows a partial grid as the full grid (the box has one state);
+// scaling and line style apply at once; Cancel and the close box restore, OK keeps.
 TEST(PlotDialogs, GridDialogPreviewsLiveCancelRestoresOkKeeps)
 {
     TDXHistographInt h;
@@ -348,6 +349,53 @@ TEST(PlotDialogs, AxisDialogAppliesNumbersRestoresNonNumbersAndCancels)
     QTest::mouseClick(d.OKButton, Qt::LeftButton);
     EXPECT_EQ(h.ViewYMax(), 3.25f);
     EXPECT_EQ(h.ViewXNominalMin(), 100.0f);
+}
+
+// Cancel, Escape and the close box each leave the plot as it was when the dialog opened, also
+// with text still in an edit: a number being typed in an axis edit (left only as the dialog
+// goes, or told later still), beside one applied; a title half typed; a grid changed.
+TEST(PlotDialogs, EveryCancelRouteRestoresWithTextStillInAnEdit)
+{
+    TDXHistographInt h;
+    Customise(h);
+    const Snapshot before(h);
+    TFormTitle title;
+    TFormGrid grid;
+    TFormAxis axis;
+    const std::tuple<TPlotDialog*, QPushButton*, QLineEdit*> dialogs[] = {
+        {&title, title.CancelButton, title.ETop},
+        {&grid, grid.CancelButton, nullptr},
+        {&axis, axis.Cancel, axis.EXGap}};
+    for (const std::string route : {"Cancel", "Escape", "close box"}) {
+        for (const auto& [dialog, cancel, edit] : dialogs) {
+            SCOPED_TRACE(route + " " + dialog->objectName().toStdString());
+            dialog->SetHisto(&h);
+            dialog->show();
+            dialog->activateWindow();
+            ASSERT_TRUE(QTest::qWaitForWindowActive(dialog));
+            if (dialog == &grid)
+                grid.CBScale->setCurrentIndex(2);
+            if (dialog == &axis) {
+                Type(axis.EYMin, QStringLiteral("-90"));
+                Finish(axis.EYMin);
+            }
+            if (edit) {
+                edit->setFocus();
+                Type(edit, QStringLiteral("5"));
+            }
+            if (route == "Cancel")
+                QTest::mouseClick(cancel, Qt::LeftButton);
+            else if (route == "Escape")
+                QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
+            else
+                dialog->close();
+            QApplication::processEvents();
+            if (edit)
+                emit edit->editingFinished();
+            EXPECT_FALSE(dialog->isVisible());
+            EXPECT_TRUE(Snapshot(h) == before);
+        }
+    }
 }
 
 // Seven significant digits: fixed notation while the integer part has at most seven digits

@@ -12,6 +12,7 @@
 #include <QDropEvent>
 #include <QLineEdit>
 #include <QMimeData>
+#include <QScreen>
 #include <QTest>
 #include <QTimer>
 #include <QToolButton>
@@ -91,6 +92,44 @@ TEST(PlotToolBar, ShownOnRequestCaptionedAndClosedByItsCloseBox)
 // Changes made elsewhere reach the buttons at the next tick of the tool bar's timer, also while
 // it is hidden: a mode set in code, the fallback to measure mode when a reference bend finds no
 // reference curve, the hair cross and auto scale flags, and a value bar closed by its close box.
+// The value bar opens where it leaves the tool bar uncovered: just below it, or just above it
+// where the screen ends below, on the screen either way; also when the tool bar opens second.
+// A place that covers nothing is kept.
+TEST(PlotToolBar, ValueBarOpensClearOfTheToolBar)
+{
+    ToolPlot p;
+    TFormToolBar* tools = p.Bar();
+    TFormCalculateBar* values = p.h.ValueBar();
+    const QRect area = tools->screen()->availableGeometry();
+    // True below the tool bar, false above it; adjoining either way (a few pixels of frame
+    // estimate between them at most), never overlapping, on the screen.
+    const auto below = [&] {
+        const QRect t = tools->frameGeometry(), v = values->frameGeometry();
+        const int gap = v.top() > t.bottom() ? v.top() - t.bottom() : t.top() - v.bottom();
+        EXPECT_TRUE(!t.intersects(v) && gap <= 4 && v.left() == t.left()) << gap;
+        EXPECT_TRUE(area.contains(v));
+        return v.top() > t.bottom();
+    };
+    p.h.setShowValueBar(true);
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(values));
+    EXPECT_TRUE(below());
+    p.h.setShowValueBar(false);
+    tools->move(tools->x(), area.bottom() - tools->frameGeometry().height() - 20);
+    values->move(tools->pos());
+    p.h.setShowValueBar(true);
+    EXPECT_FALSE(below());
+
+    p.h.setShowValueBar(false);
+    const QPoint elsewhere = area.topLeft() + QPoint(10, 10);
+    values->move(elsewhere);
+    p.h.setShowValueBar(true);
+    EXPECT_EQ(values->pos(), elsewhere);
+    p.h.setShowToolBar(false);
+    values->move(tools->pos());
+    p.h.setShowToolBar(true);
+    EXPECT_FALSE(below());
+}
+
 TEST(PlotToolBar, TimerTickMirrorsThePlotOnTheButtons)
 {
     ToolPlot p;
