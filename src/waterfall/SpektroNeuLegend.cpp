@@ -9,8 +9,9 @@
 
 namespace {
 
-// Labels at least this many lines apart; two from the ends, whose texts stand inside the bar.
-constexpr double LabelSpacingLines = 1.5;
+// Labels at least this many lines apart, and two from the ends, whose texts stand inside the
+// bar.
+constexpr double LabelSpacingLines = 2.5;
 constexpr double EndSpacingLines = 2.0;
 // From the bar's right edge to the text.
 constexpr int TextGap = TSpektroLegend::TickLength + 2;

@@ -83,7 +83,7 @@ TEST_F(Legend, BarShowsThePaletteFromTheLowerToTheUpperLevel)
 
 TEST_F(Legend, LabelsShowTheBarsValuesWithTheOffsetAndRoundStepsBetween)
 {
-    const int spacing = int(Metrics.height() * 1.5), ends = Metrics.height() * 2;
+    const int spacing = int(Metrics.height() * 2.5), ends = Metrics.height() * 2;
     for (const auto& [zmin, zmax, offset] :
          {std::tuple{-120.0f, -80.0f, 0.0f}, std::tuple{-120.0f, -80.0f, 3.5f},
           std::tuple{-140.0f, 0.0f, -10.0f}, std::tuple{-60.0f, 80.0f, 0.0f}}) {
