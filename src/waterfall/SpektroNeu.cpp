@@ -228,11 +228,11 @@ void TSpektroNeu::RescaleWaveRows(int Width, int Height, bool Relayout)
         return;
     // At the same width the rows keep their columns: only the oldest go or black comes on top.
     const bool keep = sameWidth && !Relayout;
-    Wave.Resize(Width, Height, keep);
+    // Every row is painted below, and black above the rows: no need to blank it all first.
+    Wave.Resize(Width, Height, keep, false);
     WaveRows.Reserve(Wave.Width(), FRowsKept);
     if (keep || Wave.Empty())
         return;
-    Wave.Fill(Black);
     std::vector<std::int32_t> source(std::size_t(Wave.Width()));
     std::size_t mappedFrom = 0;
     int bottom = Wave.Height();
@@ -254,7 +254,9 @@ void TSpektroNeu::RescaleWaveRows(int Width, int Height, bool Relayout)
             std::copy_n(to, source.size(), Wave.Row(y));
         bottom = top;
     }
-    Wave.CommitRows(0, Wave.Height());
+    const int first = std::max(bottom, 0);
+    Wave.CommitRows(first, Wave.Height() - first);
+    Wave.FillRows(0, first);
 }
 
 void TSpektroNeu::AddLine(std::span<const float> Levels)
@@ -327,8 +329,11 @@ void TSpektroNeu::PaintWaveRow(std::span<const float> Levels, int Rows)
     Colors.FillRow(Levels.data(), FColumnIndex, row);
     // The highlighted columns are logical columns: all their device columns are lit.
     const std::uint32_t lit = quillex::SpektroHighlightMask * 0x010101u;
-    const int litEnd = std::min(Device(std::min(FHighlightMax, INT_MAX / 4) + 1), width);
-    for (int x = std::max(Device(std::max(FHighlightMin, -1)), 0); x < litEnd; ++x)
+    const auto column = [this](int Logical) {
+        return Device(std::clamp(Logical, -1, INT_MAX / 8));
+    };
+    const int litEnd = std::min(column(std::min(FHighlightMax, INT_MAX / 8) + 1), width);
+    for (int x = std::max(column(FHighlightMin), 0); x < litEnd; ++x)
         row[x] ^= lit;
     for (std::size_t i = 0; i < FPendingMarks.size(); ++i)
         DrawMarkLine(row, width, FPendingMarks[i].Colour, int(i));

@@ -23,8 +23,11 @@ public:
 
     // Keeps the old content anchored at the bottom-right corner, where the newest rows and
     // the margin's time axis are; new area gets the background. Without Keep the whole image
-    // starts as background.
-    void Resize(int Width, int Height, bool Keep = true);
+    // starts as background, or, when the caller paints every row itself (Blank false), with
+    // pixels left undefined.
+    void Resize(int Width, int Height, bool Keep = true, bool Blank = true);
+    // Fills rows First .. First + Count - 1 with the background and commits them.
+    void FillRows(int First, int Count);
     void Fill(QRgb Colour);
 
     // Moves all rows up by Rows (at most the height). With Carry the new bottom rows start as
