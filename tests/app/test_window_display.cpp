@@ -294,7 +294,11 @@ TEST_F(DisplayTest, RecordingProgressAndLowDiskWarning)
     Form->SESpeed->setValue(40);
     Form->BtnStartStop->click(); // the header goes first
     Form->Timer1->stop();
-    for (int i = 0; i < 3320; ++i)
+    for (int i = 0; i < 3; ++i)
+        Frame(0.025);
+    Form->RecordStatusTick(); // the header and three records: 65568 bytes
+    EXPECT_EQ(Form->StatusText(3), "Record to rec.spk  00:00:00  3 frames  0.1 MB");
+    for (int i = 3; i < 3320; ++i)
         Frame(0.025);
     Clock.Advance(0.1);
     Form->RecordStatusTick();
