@@ -185,9 +185,9 @@ void TSpektroNeu::ResizeImages(bool Relayout)
     Right.SetBackground(menu);
     Left.Resize(Device(FLeftBox->width()), Device(FLeftBox->height()), !Relayout);
     const int height = Device(FWaveBox->height());
-    // The rows that can be seen, a partly shown one at the top included.
-    const double rowScale = std::max(FRatio, 1.0);
-    FRowsKept = static_cast<int>(std::ceil(height / rowScale)) + (IsWhole(rowScale) ? 0 : 1);
+    // The rows that can be seen, a partly shown one at the top included: any k rows take at
+    // least floor(k * ratio) device rows.
+    FRowsKept = static_cast<int>(std::ceil(height / std::max(FRatio, 1.0)));
     RescaleWaveRows(Device(FWaveBox->width()), height, Relayout);
     Right.Resize(Device(FRightBox->width()), Device(FRightBox->height()), !Relayout);
     if (Relayout) {

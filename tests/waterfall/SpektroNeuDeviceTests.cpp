@@ -292,6 +292,11 @@ TEST_F(WaterfallOnScreen, WindowSurfaceShowsTheImages)
             if (i == 30)
                 S.Clear();
         }
+        // A label drawn with the last row, with no time mark after it.
+        S.AddMark("seek", QColor(Magenta));
+        S.AddLine(Flat(300, -90));
+        QApplication::processEvents();
+        S.AddLine(Flat(300, -90));
         EXPECT_TRUE(SamePixels(Shown(S.WaveBox(), 2), S.WaveImage())) << noFlicker;
         EXPECT_TRUE(SamePixels(Shown(S.LeftBox(), 2), S.LeftImage())) << noFlicker;
     }
@@ -346,6 +351,7 @@ TEST_F(WaterfallOnScreen, MovedToAnotherScreenDrawsForItsPixels)
         bottom -= height;
     }
     EXPECT_EQ(S.RowDeviceHeight(0) + S.RowDeviceHeight(1), 3);
+
     for (int i = 0; i < 5; ++i)
         S.AddLine(Flat(64, -60));
     EXPECT_TRUE(SamePixels(Shown(S.WaveBox(), 1.5), S.WaveImage()));
