@@ -324,6 +324,14 @@ TEST(LegendTicks, DegenerateScales)
     EXPECT_EQ(LegendTicks(-80, -120, 0, 200, 18, 24).size(), 1u);
     EXPECT_TRUE(LegendTicks(std::nan(""), -80, 0, 200, 18, 24).empty());
     EXPECT_TRUE(LegendTicks(-120, -80, 0, 0, 18, 24).empty());
+    // One row per dB: steps of 5 dB are 5 rows apart; labels exactly 10 rows from an end stay.
+    EXPECT_EQ(rows(LegendTicks(-120, -80, 0, 41, 5, 10)),
+              (std::vector<int>{0, 10, 15, 20, 25, 30, 40}));
+    // The offset moves the round numbers: shown -77 .. -117, labels at -80, -85, ...
+    std::vector<double> shown;
+    for (const auto& t : LegendTicks(-120, -80, 3, 41, 5, 10))
+        shown.push_back(t.Shown);
+    EXPECT_EQ(shown, (std::vector<double>{-77, -90, -95, -100, -105, -117}));
     // Too little room for any label between the ends.
     EXPECT_EQ(rows(LegendTicks(-120, -80, 0, 30, 18, 24)), (std::vector<int>{0, 29}));
     EXPECT_EQ(LegendLevel(0, 1, -120, -80), -120);
