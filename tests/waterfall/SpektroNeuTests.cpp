@@ -1,4 +1,5 @@
 #include "SpektroNeu.h"
+#include "SpektroNeuLegend.h"
 
 #include <QApplication>
 #include <QBackingStore>
@@ -365,185 +366,140 @@ TEST_F(Waterfall, MouseActionsComeFromTheWaterfallAreaInItsCoordinates)
     S.OnMouseDown = nullptr;
     QTest::mousePress(S.WaveBox(), Qt::LeftButton, Qt::NoModifier, QPoint(1, 1));
 }
-// Marks: a dashed line across their row, a label on their colour in the margin above it, and
-// none at all in a steady run.
-struct WaterfallMarks : Waterfall
+// Marks at their rows: the line across the row, the label above it on the mark's colour (on a
+// time mark written for the row, under the labels of earlier marks at the row), none in a
+// steady run; a label that would cover another is left out, a time text under a label goes
+// whole; marks move with their rows through a resize and go with Clear.
+TEST_F(Waterfall, MarksLineTheirRowsAndLabelTheMargin)
 {
-    static constexpr QRgb Magenta = 0xffff00ffu;
-    QFontMetrics Metrics{S.TimeMarkFont()};
-    static constexpr int Room = 60 - 10 - 4 - 4; // left of the tick, less the padding
-
-    WaterfallMarks() { S.resize(WaveW + 62, 200 + 2); }
-    int H() const { return S.WaveImage().height(); }
-    void Lines(int N, float Level = -100)
-    {
+    constexpr QRgb Magenta = 0xffff00ffu;
+    const QFontMetrics metrics(S.TimeMarkFont());
+    S.resize(WaveW + 62, 202);
+    const int h = 200;
+    const auto lines = [&](int N) {
         for (int i = 0; i < N; ++i)
-            S.AddLine(Line(64, Level));
-    }
-    // The label's box when its bottom edge is at Bottom: text padded by 2, one line per part
-    // that does not fit beside the previous ones.
-    QRect Box(const QString& Label, int Bottom) const
-    {
-        QStringList lines;
-        for (const QString& part : Label.split(", ")) {
-            if (!lines.isEmpty() && Metrics.horizontalAdvance(lines.back() + ", " + part) <= Room)
-                lines.back() += ", " + part;
+            S.AddLine(Line(64, -100));
+    };
+    // The box of a label whose bottom edge is at Bottom, its parts on lines as wide as the
+    // room left of the tick (60 - 10 - 4) allows, less the padding of two on either side.
+    const auto box = [&](const QString& Label, int Bottom) {
+        QStringList parts = Label.split(", "), rows;
+        for (const QString& part : parts)
+            if (!rows.isEmpty() && metrics.horizontalAdvance(rows.back() + ", " + part) <= 42)
+                rows.back() += ", " + part;
             else
-                lines << part;
-        }
+                rows << part;
         int width = 0;
-        for (int i = 0; i < lines.size(); ++i)
-            width = std::max(
-                width, Metrics.horizontalAdvance(lines[i] + (i + 1 < lines.size() ? "," : "")));
-        const int height = int(lines.size()) * Metrics.height() + 2;
+        for (int i = 0; i < rows.size(); ++i)
+            width = std::max(width,
+                             metrics.horizontalAdvance(rows[i] + (i + 1 < rows.size() ? "," : "")));
+        const int height = int(rows.size()) * metrics.height() + 2;
         return QRect(0, Bottom - height, width + 4, height);
-    }
-    bool BoxShown(const QRect& Box, QRgb Colour) const
-    {
+    };
+    const auto shown = [&](const QRect& Box, QRgb Colour) {
         const QImage left = S.LeftImage();
-        for (const QPoint p : {Box.topLeft(), Box.topRight(), Box.bottomLeft(), Box.bottomRight()})
-            if (left.pixel(p) != Colour)
-                return false;
-        return left.pixel(Box.right() + 1, Box.center().y()) != Colour &&
-               left.pixel(Box.left(), Box.top() - 1) != Colour &&
-               left.pixel(Box.left(), Box.bottom() + 1) != Colour;
-    }
-    int RowsWith(const QImage& Image, QRgb Colour) const
-    {
+        return AreaIs(left, QRect(Box.left(), Box.top(), Box.width(), 1), Colour) &&
+               AreaIs(left, QRect(Box.left(), Box.bottom(), Box.width(), 1), Colour) &&
+               left.pixel(Box.right() + 1, Box.center().y()) != Colour &&
+               left.pixel(Box.left(), Box.top() - 1) != Colour;
+    };
+    const auto magentaRows = [&] {
         int rows = 0;
-        for (int y = 0; y < Image.height(); ++y)
-            for (int x = 0; x < Image.width(); ++x)
-                if (Image.pixel(x, y) == Colour) {
-                    ++rows;
-                    break;
-                }
+        for (const QImage& image : {S.WaveImage(), S.LeftImage()})
+            for (int y = 0; y < image.height(); ++y)
+                for (int x = 0; x < image.width(); ++x)
+                    if (image.pixel(x, y) == Magenta) {
+                        ++rows;
+                        break;
+                    }
         return rows;
-    }
-};
-
-TEST_F(WaterfallMarks, LineAcrossTheRowLabelAboveItNoneInASteadyRun)
-{
+    };
+    const auto bottom = [&](int X) { return S.WaveImage().pixel(X, h - 1); };
     for (int i = 0; i < 30; ++i) {
         if (i % 10 == 0)
             S.AddTimeMark("hh:nn:ss", 46000.5 + i / 86400.0);
         S.AddLine(Line(64, -140.0f + float(i)));
     }
     EXPECT_TRUE(S.Marks().empty());
-    EXPECT_EQ(RowsWith(S.WaveImage(), Magenta) + RowsWith(S.LeftImage(), Magenta), 0);
+    EXPECT_EQ(magentaRows(), 0);
 
-    // A time mark and a mark for the same row, as a frame after a pause has them.
     S.AddTimeMark("hh:nn:ss", 46000.6);
     S.AddMark("seek", QColor(Magenta));
-    S.AddLine(Line(64, -100));
-    const QImage wave = S.WaveImage();
-    for (int x = 0; x < wave.width(); ++x)
-        ASSERT_EQ(wave.pixel(x, H() - 1), x % 8 < 4 ? Magenta : Colour(-100, x == 0)) << x;
-    EXPECT_EQ(RowsWith(wave, Magenta), 1);
-    ASSERT_EQ(S.Marks().size(), 1u);
-    EXPECT_EQ(S.Marks()[0].Age, 0);
-    EXPECT_EQ(S.Marks()[0].Label, "seek");
-    EXPECT_EQ(S.Marks()[0].Colour, QColor(Magenta));
-    // The label stands on the time mark's text, which ends at the top of the row.
-    const QRect seek = Box("seek", H() - 1 - 12);
-    EXPECT_TRUE(BoxShown(seek, Magenta));
-    const QImage left = S.LeftImage();
-    EXPECT_FALSE(AreaIs(left, QRect(0, H() - 13, 40, 10), Menu)) << "the time text";
-    EXPECT_TRUE(AreaIs(left, QRect(0, H() - 1, 40, 1), Menu));
-
-    // Two marks at one row stack their labels, the first at the bottom; white on dark colours,
-    // black on light ones.
-    Lines(40);
+    lines(1);
+    for (int x = 0; x < WaveW; ++x)
+        ASSERT_EQ(bottom(x), x % 8 < 4 ? Magenta : Colour(-100, x == 0)) << x;
+    EXPECT_TRUE(shown(box("seek", h - 1 - 12), Magenta));
+    EXPECT_FALSE(AreaIs(S.LeftImage(), QRect(0, h - 13, 40, 10), Menu)) << "the time text";
+    // Two marks at one row: the first label at the bottom, the line taken in turns.
+    lines(40);
     S.AddMark("span", QColor(Magenta));
     S.AddMark("limit", QColor(Qt::yellow));
-    Lines(1);
-    const QRect span = Box("span", H() - 1);
-    EXPECT_TRUE(BoxShown(span, Magenta));
-    EXPECT_TRUE(BoxShown(Box("limit", span.top()), 0xffffff00u));
-    // Text ink: light on magenta (its green rises), dark on yellow (its red falls).
-    int light = 0, dark = 0;
-    const QImage labels = S.LeftImage();
-    const QRect limit = Box("limit", span.top());
-    for (int y = 0; y < labels.height(); ++y)
-        for (int x = 0; x < labels.width(); ++x) {
-            light += span.contains(x, y) && qGreen(labels.pixel(x, y)) > 0x80;
-            dark += limit.contains(x, y) && qRed(labels.pixel(x, y)) < 0x80;
-        }
-    EXPECT_GT(light, 10);
-    EXPECT_GT(dark, 10);
-    // A mark on the next row would cover them: its line is drawn, its label is not.
-    S.AddMark("centre", QColor(Magenta));
-    Lines(1);
-    ASSERT_EQ(S.Marks().size(), 4u);
-    EXPECT_FALSE(S.Marks()[3].LabelShown);
-    EXPECT_TRUE(S.Marks()[1].LabelShown && S.Marks()[2].LabelShown);
-    EXPECT_EQ(S.WaveImage().pixel(0, H() - 1), Magenta);
-    EXPECT_EQ(S.WaveImage().pixel(4, H() - 1), Colour(-100));
-    // Two marks at one row share its line, dash by dash.
-    EXPECT_EQ(S.WaveImage().pixel(0, H() - 2), Magenta);
-    EXPECT_EQ(S.WaveImage().pixel(4, H() - 2), 0xffffff00u);
-    EXPECT_EQ(S.WaveImage().pixel(0, H() - 3), Colour(-100, true));
-    std::vector<int> ages;
+    lines(1);
+    const QRect span = box("span", h - 1);
+    EXPECT_TRUE(shown(span, Magenta) && shown(box("limit", span.top()), 0xffffff00u));
+    EXPECT_EQ(bottom(0), Magenta);
+    EXPECT_EQ(bottom(4), 0xffffff00u);
+    S.AddMark("centre", QColor(Magenta)); // would cover them
+    lines(1);
+    std::vector<std::pair<int, bool>> marks;
     for (const auto& mark : S.Marks())
-        ages.push_back(mark.Age);
-    EXPECT_EQ(ages, (std::vector<int>{42, 1, 1, 0}));
-}
+        marks.push_back({mark.Age, mark.LabelShown});
+    EXPECT_EQ(marks,
+              (std::vector<std::pair<int, bool>>{{42, true}, {1, true}, {1, true}, {0, false}}));
+    EXPECT_EQ(bottom(0), Magenta);
 
-TEST_F(WaterfallMarks, LongLabelsWrapBetweenPartsAndTimeTextsGiveWay)
-{
-    Lines(30);
-    const QString label = "gap 30 s, FFT, window";
-    S.AddMark(label, QColor(Magenta));
-    Lines(1);
-    const QRect box = Box(label, H() - 1);
-    ASSERT_GT(box.height(), Metrics.height() + 2) << "the label fits one line: no wrap tested";
-    EXPECT_TRUE(BoxShown(box, Magenta));
-    // A time mark whose text would meet the label keeps its tick but not its text.
-    Lines(4);
+    // A long label wraps between its parts; a time text that would meet it is left out, its
+    // tick is not; an earlier time text under a new label goes whole.
+    lines(40);
+    S.AddMark("gap 30 s, FFT, window", QColor(Magenta));
+    lines(1);
+    const QRect wrapped = box("gap 30 s, FFT, window", h - 1);
+    ASSERT_GT(wrapped.height(), metrics.height() + 2);
+    EXPECT_TRUE(shown(wrapped, Magenta));
+    lines(4);
     const QImage before = S.LeftImage();
     S.AddTimeMark("hh:nn:ss", 46000.5);
-    const QImage after = S.LeftImage();
-    EXPECT_EQ(after.copy(0, 0, 45, H()), before.copy(0, 0, 45, H()));
-    EXPECT_EQ(after.pixel(47, H() - 2), Black);
-    // An earlier time text under a new label goes whole, not in part.
-    Lines(60);
+    EXPECT_EQ(S.LeftImage().copy(0, 0, 45, h), before.copy(0, 0, 45, h));
+    EXPECT_EQ(S.LeftImage().pixel(47, h - 2), Black);
+    lines(60);
     S.AddTimeMark("hh:nn:ss", 46000.5);
-    Lines(6);
-    const QImage timed = S.LeftImage();
-    EXPECT_FALSE(AreaIs(timed, QRect(0, H() - 18, 40, 10), Menu));
+    lines(6);
     S.AddMark("file", QColor(Magenta));
-    Lines(1);
-    const QRect file = Box("file", H() - 1);
-    EXPECT_TRUE(BoxShown(file, Magenta));
-    const QImage erased = S.LeftImage();
-    EXPECT_TRUE(AreaIs(erased, QRect(file.right() + 1, H() - 19, 45 - file.right() - 1, 13), Menu));
-    EXPECT_EQ(erased.pixel(47, H() - 9), Black) << "the time tick stays";
+    lines(1);
+    const QRect file = box("file", h - 1);
+    EXPECT_TRUE(shown(file, Magenta));
+    EXPECT_TRUE(
+        AreaIs(S.LeftImage(), QRect(file.right() + 1, h - 19, 45 - file.right() - 1, 13), Menu));
+    EXPECT_EQ(S.LeftImage().pixel(47, h - 9), Black);
+
+    // Wider and lower: the mark keeps its row, its line and its label.
+    lines(10);
+    S.resize(WaveW + 62 + 100, 152);
+    EXPECT_EQ(S.Marks().back().Age, 10);
+    EXPECT_EQ(S.WaveImage().pixel(0, 150 - 11), Magenta);
+    EXPECT_TRUE(shown(file.translated(0, -10 - 50), Magenta));
+    // Scrolled out, or cleared with a mark still waiting for its row: gone.
+    lines(150);
+    EXPECT_TRUE(S.Marks().empty());
+    S.AddMark("live", QColor(Magenta));
+    S.Clear();
+    lines(1);
+    EXPECT_TRUE(S.Marks().empty());
+    EXPECT_EQ(magentaRows(), 0);
 }
 
-// Marks scroll with their rows, come along when the control is resized the way the rows do,
-// and go with Clear or when their rows scroll out.
-TEST_F(WaterfallMarks, MarksMoveWithTheirRows)
+// Labels of a wide level offset need more room: the legend's width grows and stays.
+TEST(LegendWidth, GrowsForWiderLabelsOnly)
 {
-    Lines(20);
-    S.AddMark("gap 10 s", QColor(Magenta));
-    Lines(1);
-    Lines(10);
-    const QRect label = Box("gap 10 s", H() - 1 - 10);
-    EXPECT_TRUE(BoxShown(label, Magenta));
-    S.resize(WaveW + 62 + 100, 150 + 2);
-    const int h = H();
-    EXPECT_EQ(S.Marks()[0].Age, 10);
-    EXPECT_EQ(RowsWith(S.WaveImage(), Magenta), 1);
-    EXPECT_EQ(S.WaveImage().pixel(0, h - 11), Magenta);
-    EXPECT_TRUE(BoxShown(label.translated(0, h - 200), Magenta));
-    // A pending mark goes with Clear, as the shown ones do.
-    S.AddMark("file", QColor(Magenta));
-    S.Clear();
-    Lines(1);
-    EXPECT_TRUE(S.Marks().empty());
-    EXPECT_EQ(RowsWith(S.WaveImage(), Magenta) + RowsWith(S.LeftImage(), Magenta), 0);
-    S.AddMark("live", QColor(Magenta));
-    Lines(h);
-    EXPECT_EQ(S.Marks().size(), 1u);
-    Lines(2);
-    EXPECT_TRUE(S.Marks().empty());
+    TSpektroLegend legend;
+    const QFontMetrics metrics(legend.LabelFont());
+    const int first = legend.NeededWidth();
+    EXPECT_GE(first, TSpektroLegend::BarWidth + 5 + metrics.horizontalAdvance("-140"));
+    legend.SetScale(-140, 0, -1000);
+    EXPECT_GE(legend.NeededWidth(),
+              TSpektroLegend::BarWidth + 5 + metrics.horizontalAdvance("-1140"));
+    const int wide = legend.NeededWidth();
+    legend.SetScale(-140, 0, 0);
+    EXPECT_EQ(legend.NeededWidth(), wide);
+    EXPECT_GT(wide, first);
 }
