@@ -272,6 +272,9 @@ TEST(LegendOnScreen, ColoursAndLabelsByTheRules)
         const QRect text = Ink(p, QRect(30, row - 14, p.width() - 30, 28), bg, &mixed);
         EXPECT_GT(text.height(), 2 * metrics.capHeight() - 3);
         EXPECT_GT(mixed, text.width() / 2);
+        // The ends' texts stand inside the bar's height.
+        const QRect last = Ink(p, QRect(30, p.height() - 28, p.width() - 30, 28), bg, &mixed);
+        EXPECT_GT(last.height(), 2 * metrics.capHeight() - 3);
     }
     EXPECT_EQ(Opaque(legend.grab().toImage()), Opaque(legend.Picture()));
 }

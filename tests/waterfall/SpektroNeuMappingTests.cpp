@@ -128,7 +128,13 @@ TEST(LevelToColor, FillRowColoursEachColumnAsItsLevel)
 {
     std::mt19937 rng(11);
     const float inf = std::numeric_limits<float>::infinity();
-    std::vector<float> levels = {std::numeric_limits<float>::quiet_NaN(), -inf, inf, -1e30f, 1e30f};
+    std::vector<float> levels = {std::numeric_limits<float>::quiet_NaN(),
+                                 -inf,
+                                 inf,
+                                 -1e30f,
+                                 1e30f,
+                                 2147483648.0f,
+                                 -2147483648.0f};
     for (int i = 0; i < 3000; ++i)
         levels.push_back(float(int(rng() % 4000) - 2000) / 8.0f);
     std::vector<std::int32_t> columns(6000);
@@ -144,9 +150,9 @@ TEST(LevelToColor, FillRowColoursEachColumnAsItsLevel)
         c.FillRow(levels.data(), columns, row.data());
         for (std::size_t x = 0; x < columns.size(); ++x) {
             const float v = levels[std::size_t(columns[x])];
-            const int level = std::isnan(v) || v <= -2.2e9f ? INT_MIN
-                              : v >= 2.2e9f                 ? INT_MAX
-                                                            : int(std::nearbyint(v));
+            const int level = std::isnan(v) || v <= -2.147483648e9f ? INT_MIN
+                              : v >= 2.147483648e9f                 ? INT_MAX
+                                                                    : int(std::nearbyint(v));
             ASSERT_EQ(row[x], PixelOf(c.LevelToColor(level, 0))) << r.first << " level " << v;
         }
     }
@@ -307,6 +313,9 @@ TEST(LegendTicks, EndsAndRoundStepsOfTheShownLevel)
               (T{{-80, 0}, {-90, 10}, {-95, 15}, {-100, 20}, {-105, 25}, {-110, 30}, {-120, 40}}));
     EXPECT_EQ(ticks(-120, -80, 3, 41),
               (T{{-77, 0}, {-90, 13}, {-95, 18}, {-100, 23}, {-105, 28}, {-117, 40}}));
+    EXPECT_EQ(
+        ticks(-120, -80, -10, 41),
+        (T{{-90, 0}, {-100, 10}, {-105, 15}, {-110, 20}, {-115, 25}, {-120, 30}, {-130, 40}}));
     EXPECT_EQ(ticks(-120, -80, 0, 30), (T{{-80, 0}, {-100, 15}, {-120, 29}})); // 0.725 rows per dB
     EXPECT_EQ(ticks(-120, -80, 0, 1), (T{{-80, 0}, {-120, 0}}));
     EXPECT_EQ(ticks(-80, -120, 0, 200).size(), 1u);
