@@ -3,6 +3,7 @@
 #include "FrameProcessor.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 #include <limits>
 
@@ -16,9 +17,20 @@ constexpr double GridStep = 1.0 / GridScale;
 // in vector registers.
 constexpr double RoundingBias = 6755399441055744.0;
 
+// Condition ? A : B with bit masks: the compiler keeps float conditionals as branches, which
+// stop the loop from vectorising.
+inline float Select(bool Condition, float A, float B)
+{
+    const int32_t mask = -static_cast<int32_t>(Condition);
+    return std::bit_cast<float>((std::bit_cast<int32_t>(A) & mask) |
+                                (std::bit_cast<int32_t>(B) & ~mask));
+}
+
+// NaN and negative values give 0.
 inline float Sanitized(float M)
 {
-    return M > 0.0f ? std::min(M, THoldTraces::MaxMagnitude) : 0.0f;
+    M = Select(M > 0.0f, M, 0.0f);
+    return Select(M < THoldTraces::MaxMagnitude, M, THoldTraces::MaxMagnitude);
 }
 
 inline double OnGrid(float M)
@@ -36,8 +48,8 @@ inline void HoldLoop(const float* __restrict Magnitudes, float* __restrict Slot,
         const double leaving = Full ? OnGrid(Slot[k]) : 0.0;
         Sum[k] += OnGrid(m) - leaving;
         Slot[k] = m;
-        Max[k] = std::max(Max[k], m);
-        Min[k] = std::min(Min[k], m);
+        Max[k] = Select(m > Max[k], m, Max[k]);
+        Min[k] = Select(m < Min[k], m, Min[k]);
         Average[k] = float(Sum[k] * Scale);
     }
 }
