@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
-#include <numbers>
 #include <optional>
 
 namespace quillex {
@@ -22,7 +21,8 @@ constexpr double MirrorPrior = 3e-4;
 // A mirror weaker than this, relative to the tone, moves no bin by a thousandth of a dB.
 constexpr double NegligibleMirror = 1e-6;
 constexpr int FitIterations = 6;
-// Offsets from the largest bin below which the side of the tone is not settled by the bins.
+// Offsets from the largest bin below which the side of the tone may not be settled by the
+// bins.
 constexpr double AmbiguousOffset = 0.25;
 
 struct TBins
@@ -79,12 +79,28 @@ struct TNeighbourhood
     int Lo, Hi;
 };
 
+// The kernel values of the tone (A) and its mirror (B) at bins K+Lo..K+Hi for a tone at
+// offset Offset from K, with their slopes in the offset; index j - Lo.
+struct TTerms
+{
+    double A[2 * Reach + 1], DA[2 * Reach + 1], B[2 * Reach + 1], DB[2 * Reach + 1];
+    TTerms(const TWindowKernel& Kernel, int K, double Offset, int Lo, int Hi)
+    {
+        for (int j = Lo; j <= Hi; ++j) {
+            Kernel.Evaluate(j - Offset, A[j - Lo], DA[j - Lo]);
+            DA[j - Lo] = -DA[j - Lo];
+        }
+        Kernel.EvaluateRun(2 * K + Lo + Offset, Hi - Lo + 1, B, DB);
+    }
+};
+
 // Sum of squared residuals of bins K+Lo..K+Hi (and the prior) for a fit.
 double FitCost(const TWindowKernel& Kernel, const TNeighbourhood& B, int Lo, int Hi, const TFit& F)
 {
+    const TTerms t(Kernel, B.K, F.Offset, Lo, Hi);
     double cost = 0;
     for (int j = Lo; j <= Hi; ++j) {
-        const double a = Kernel(j - F.Offset), b = Kernel(2 * B.K + j + F.Offset);
+        const double a = t.A[j - Lo], b = t.B[j - Lo];
         const double q = std::sqrt(std::max(0.0, a * a + b * b + 2 * F.Phase * a * b));
         const double r = F.Magnitude * q - B.M[j + Reach];
         cost += r * r;
@@ -93,23 +109,21 @@ double FitCost(const TWindowKernel& Kernel, const TNeighbourhood& B, int Lo, int
     return cost + p * p;
 }
 
-// Gauss-Newton over (magnitude, offset, phase term) for the three bins from Fit, which it
+// Gauss-Newton over (magnitude, offset, phase term) for bins K+Lo..K+Hi from Fit, which it
 // replaces by the result. Returns the result's cost, infinity when it ran away.
 double FitWithMirror(const TWindowKernel& Kernel, const TNeighbourhood& B, int Lo, int Hi,
                      TFit& Fit)
 {
-    const int K = B.K;
     TFit& f = Fit;
     for (int it = 0; it < FitIterations; ++it) {
         double jtj[3][3] = {}, jtr[3] = {};
+        const TTerms t(Kernel, B.K, f.Offset, Lo, Hi);
         for (int j = Lo; j <= Hi; ++j) {
-            double a, da, b, db;
-            Kernel.Evaluate(j - f.Offset, a, da);
-            Kernel.Evaluate(2 * K + j + f.Offset, b, db);
+            const double a = t.A[j - Lo], da = t.DA[j - Lo], b = t.B[j - Lo], db = t.DB[j - Lo];
             const double q = std::sqrt(std::max(1e-300, a * a + b * b + 2 * f.Phase * a * b));
             const double r = f.Magnitude * q - B.M[j + Reach];
             const double row[3] = {
-                q, f.Magnitude * (-(a + f.Phase * b) * da + (b + f.Phase * a) * db) / q,
+                q, f.Magnitude * ((a + f.Phase * b) * da + (b + f.Phase * a) * db) / q,
                 f.Magnitude * a * b / q};
             for (int x = 0; x < 3; ++x) {
                 jtr[x] += row[x] * r;
@@ -176,26 +190,28 @@ TPeak Interpolate(const TWindowKernel& Kernel, const float* Magnitudes, int N, i
     const double ratio = std::min(m[1 + side] / m[1], 1.0);
     TFit fit{0, side * OffsetFromRatio(Kernel, ratio), 0};
     // Least squares over the three bins for the magnitude of a lone tone.
+    const TTerms t(Kernel, K, fit.Offset, -1, 1);
     double num = 0, den = 0, mirror = 0;
-    for (int j = -1; j <= 1; ++j) {
-        const double a = std::fabs(Kernel(j - fit.Offset));
-        num += a * m[j + 1];
-        den += a * a;
-        mirror = std::max(mirror, std::fabs(Kernel(2 * K + j + fit.Offset)));
+    for (int j = 0; j < 3; ++j) {
+        num += std::fabs(t.A[j]) * m[j];
+        den += t.A[j] * t.A[j];
+        mirror = std::max(mirror, std::fabs(t.B[j]));
     }
     fit.Magnitude = num / den;
     if (mirror > NegligibleMirror) {
-        // Close to a bin the mirror can outweigh the difference between the neighbours, so the
-        // tone may lie on the side of the smaller one. Three bins then fit two tones equally
-        // well; the bins beyond tell them apart.
+        // Where the mirror can outweigh the difference between the neighbours, the tone may
+        // lie on the side of the smaller one. Three bins then fit two tones equally well; the
+        // bins beyond tell them apart.
+        const bool ambiguous = std::fabs(fit.Offset) < AmbiguousOffset &&
+                               4 * mirror * fit.Magnitude > std::fabs(m[2] - m[0]);
+        const int lo = ambiguous ? b.Lo : -1, hi = ambiguous ? b.Hi : 1;
         TFit tries[2] = {fit, {fit.Magnitude, -fit.Offset, 0}};
-        const int starts = std::fabs(fit.Offset) < AmbiguousOffset ? 2 : 1;
         TFit best = fit;
-        double bestCost = FitCost(Kernel, b, b.Lo, b.Hi, fit);
-        for (int i = 0; i < starts; ++i) {
-            if (!std::isfinite(FitWithMirror(Kernel, b, -1, 1, tries[i])))
-                continue;
-            const double cost = FitCost(Kernel, b, b.Lo, b.Hi, tries[i]);
+        double bestCost = FitCost(Kernel, b, lo, hi, fit);
+        for (int i = 0; i < (ambiguous ? 2 : 1); ++i) {
+            double cost = FitWithMirror(Kernel, b, -1, 1, tries[i]);
+            if (ambiguous && std::isfinite(cost))
+                cost = FitCost(Kernel, b, lo, hi, tries[i]);
             if (cost < bestCost)
                 best = tries[i], bestCost = cost;
         }
@@ -238,18 +254,19 @@ struct TPeakTest
 {
     explicit TPeakTest(const TPeakRules& Rules)
         : Fall(float(std::pow(10.0, -Rules.ExcursionDb / 20.0))),
-          Floor(float(std::pow(10.0, Rules.FloorMarginDb / 10.0) / std::numbers::ln2)),
-          Bins(Rules.ExcursionBins)
+          Floor(float(std::pow(10.0, Rules.FloorMarginDb / 10.0))), Bins(Rules.ExcursionBins)
     {
     }
     float Fall;  // magnitude ratio the spectrum must fall to
-    float Floor; // power ratio above the surroundings' median power
+    float Floor; // power ratio above the noise around
     int Bins;
 };
 
-// The median power of the surroundings of bin K (bin 0, which holds the mean of the samples,
-// left out); the median, unlike the mean, ignores a strong neighbour on one side. -1 when
-// there are none.
+// The mean noise power around bin K: the mean power of its surroundings, leaving out the
+// bins above four times the mean of the rest, so that a strong neighbour on one side, with its
+// skirts, does not count. Noise power in a bin follows an exponential distribution, of which
+// the values up to four times the mean average 0.925 of it. Bin 0, which holds the mean of the
+// samples, is left out; -1 when no bin is left.
 float SurroundingPower(const float* Magnitudes, int N, int K)
 {
     float power[2 * FloorWidth];
@@ -261,8 +278,26 @@ float SurroundingPower(const float* Magnitudes, int N, int K)
         power[n++] = Magnitudes[j] * Magnitudes[j];
     if (n == 0)
         return -1.0f;
-    std::nth_element(power, power + n / 2, power + n);
-    return power[n / 2];
+    // Each pass drops the bins above four times the mean of those kept; a neighbour's bins
+    // fall away from the strongest down, in a few passes.
+    float limit = std::numeric_limits<float>::infinity(), mean = 0;
+    for (int pass = 0; pass < 6; ++pass) {
+        float sum = 0, highest = 0;
+        int count = 0;
+        for (int i = 0; i < n; ++i) {
+            const bool in = power[i] <= limit;
+            sum += in ? power[i] : 0.0f;
+            highest = in && power[i] > highest ? power[i] : highest;
+            count += in;
+        }
+        if (count == 0)
+            break;
+        mean = sum / float(count);
+        limit = 4.0f * mean;
+        if (highest <= limit)
+            break;
+    }
+    return mean / 0.925f;
 }
 
 bool IsPeakAt(const float* Magnitudes, int N, int K, const TPeakTest& Test)
@@ -308,6 +343,54 @@ bool IsPeak(const float* Magnitudes, int N, int K, const TPeakRules& Rules)
     return IsPeakAt(Magnitudes, N, K, TPeakTest(Rules));
 }
 
+struct TPeakSearch::TSelection
+{
+    const float* Magnitudes;
+    int N;
+    const TWindowKernel* Kernel; // null: no interpolation
+    double Reach;                // largest interpolated magnitude per magnitude of the bin
+    TPeakTest Test;
+    double MinMagnitude;
+    int Count;
+    TPeak* Peaks;
+    int Found = 0;
+};
+
+namespace {
+
+// Strongest bin first; of equal bins the lower. A function object, so that sorting inlines it.
+struct TStronger
+{
+    bool operator()(const TPeakSearch::TCandidate& A, const TPeakSearch::TCandidate& B) const
+    {
+        return A.Raw > B.Raw || (A.Raw == B.Raw && A.Bin < B.Bin);
+    }
+};
+constexpr TStronger Stronger;
+
+} // namespace
+
+bool TPeakSearch::Examine(TSelection& S, TCandidate C)
+{
+    const double weakest = S.Found == S.Count ? S.Peaks[S.Count - 1].Magnitude : S.MinMagnitude;
+    if (C.Raw * S.Reach < weakest)
+        return false;
+    if (!IsPeakAt(S.Magnitudes, S.N, C.Bin, S.Test))
+        return true;
+    const TPeak p = S.Kernel ? Interpolate(*S.Kernel, S.Magnitudes, S.N, C.Bin)
+                             : TPeak{double(C.Bin), double(C.Raw)};
+    const auto before = [&p](const TPeak& q) {
+        return p.Magnitude > q.Magnitude || (p.Magnitude == q.Magnitude && p.Bin < q.Bin);
+    };
+    if (!(p.Magnitude >= S.MinMagnitude) || (S.Found == S.Count && !before(S.Peaks[S.Count - 1])))
+        return true;
+    int i = S.Found < S.Count ? S.Found++ : S.Count - 1;
+    for (; i > 0 && before(S.Peaks[i - 1]); --i)
+        S.Peaks[i] = S.Peaks[i - 1];
+    S.Peaks[i] = p;
+    return true;
+}
+
 int TPeakSearch::Strongest(const float* Magnitudes, int N, TDXLeakType Window, int First, int Last,
                            double MinMagnitude, int Count, TPeak* Peaks)
 {
@@ -322,54 +405,41 @@ int TPeakSearch::Strongest(const float* Magnitudes, int N, TDXLeakType Window, i
     // mirror and noise may add a little), so a bin that far below the weakest peak wanted
     // cannot make the list.
     const double reach = kernel ? kernel->ScallopGain() * 1.05 : 1.0;
-    const TPeakTest test(Rules);
-
-    // Local maxima that could reach MinMagnitude; no two are neighbours.
-    if (FCandidates.size() < size_t(Last - First + 2) / 2)
-        FCandidates.resize(size_t(Last - First + 2) / 2);
+    TSelection sel{Magnitudes, N, kernel, reach, TPeakTest(Rules), MinMagnitude, Count, Peaks};
     const float floor = float(MinMagnitude / reach);
-    size_t candidates = 0;
+
+    // First the strongest few local maxima, held in order; once there are enough of them,
+    // a bin below the weakest is passed over at the cost of one comparison.
+    const size_t few = size_t(std::max(2 * Count, 16));
+    if (FFew.size() < few)
+        FFew.resize(few);
+    size_t held = 0;
     for (int k = First; k <= Last; ++k) {
         const float m = Magnitudes[k];
-        if (m > Magnitudes[k - 1] && m >= Magnitudes[k + 1] && m >= floor)
-            FCandidates[candidates++] = {k, m};
+        if (!(m >= floor) || (held == few && !(m > FFew[few - 1].Raw)))
+            continue;
+        if (!(m > Magnitudes[k - 1] && m >= Magnitudes[k + 1]))
+            continue;
+        size_t i = held < few ? held++ : few - 1;
+        for (; i > 0 && FFew[i - 1].Raw < m; --i)
+            FFew[i] = FFew[i - 1];
+        FFew[i] = {k, m};
     }
+    for (size_t c = 0; c < held; ++c)
+        if (!Examine(sel, FFew[c]))
+            return sel.Found;
+    if (held < few)
+        return sel.Found; // every local maximum above the floor has been examined
 
-    // Strongest bins first, sorted a growing chunk at a time: usually the first chunk holds
-    // every peak wanted, and the rest is never sorted.
-    const auto stronger = [](const TCandidate& a, const TCandidate& b) {
-        return a.Raw > b.Raw || (a.Raw == b.Raw && a.Bin < b.Bin);
-    };
-    const auto begin = FCandidates.begin();
-    int found = 0;
-    for (size_t pos = 0, chunk = size_t(std::max(2 * Count, 16)); pos < candidates;
-         pos += chunk, chunk *= 2) {
-        const size_t end = std::min(candidates, pos + chunk);
-        if (end < candidates)
-            std::nth_element(begin + ptrdiff_t(pos), begin + ptrdiff_t(end),
-                             begin + ptrdiff_t(candidates), stronger);
-        std::sort(begin + ptrdiff_t(pos), begin + ptrdiff_t(end), stronger);
-        for (size_t c = pos; c < end; ++c) {
-            const TCandidate cand = FCandidates[c];
-            const double weakest = found == Count ? Peaks[Count - 1].Magnitude : MinMagnitude;
-            if (cand.Raw * reach < weakest)
-                return found;
-            if (!IsPeakAt(Magnitudes, N, cand.Bin, test))
-                continue;
-            const TPeak p = kernel ? Interpolate(*kernel, Magnitudes, N, cand.Bin)
-                                   : TPeak{double(cand.Bin), double(cand.Raw)};
-            const auto before = [&p](const TPeak& q) {
-                return p.Magnitude > q.Magnitude || (p.Magnitude == q.Magnitude && p.Bin < q.Bin);
-            };
-            if (!(p.Magnitude >= MinMagnitude) || (found == Count && !before(Peaks[Count - 1])))
-                continue;
-            int i = found < Count ? found++ : Count - 1;
-            for (; i > 0 && before(Peaks[i - 1]); --i)
-                Peaks[i] = Peaks[i - 1];
-            Peaks[i] = p;
-        }
+    // Too few of them were peaks (noise, mostly): every other local maximum may be one, and
+    // the weakest in the list rises as it fills.
+    const TCandidate last = FFew[few - 1];
+    for (int k = First; k <= Last; ++k) {
+        const float m = Magnitudes[k];
+        if (m >= floor && m > Magnitudes[k - 1] && m >= Magnitudes[k + 1] && Stronger(last, {k, m}))
+            Examine(sel, {k, m});
     }
-    return found;
+    return sel.Found;
 }
 
 namespace {

@@ -33,11 +33,12 @@ double MagnitudeFromLevel(double Dbm);
 
 // What counts as a peak: a local maximum (above its left neighbour, not below its right one,
 // so a tone halfway between two equal bins gives one peak)
-// - whose power stands FloorMarginDb above the noise around it, taken as the median power of
-//   the bins 3..18 away on both sides (beyond every window's main lobe; the median ignores a
-//   strong neighbour on one side) over ln 2, which is the mean power of noise. This keeps the
+// - whose power stands FloorMarginDb above the mean noise power around it, taken from the bins
+//   3..18 away on both sides (beyond every window's main lobe), leaving out bins above four
+//   times their mean, so that a strong neighbour on one side does not count. This keeps the
 //   bumps of a noise floor from counting: on noise alone, at 4096 bins and without averaging,
-//   about one frame in seven shows one such bump 12 dB up, and with averaging none;
+//   one frame in fifty (rect) to one in five (Blackman) shows one such bump 12 dB up, and
+//   with averaging none;
 // - from which the spectrum falls at least ExcursionDb on each side, within ExcursionBins
 //   bins and before any bin rises above it. This keeps the ripples on a carrier's top and
 //   skirts from counting as peaks of their own. The ends of the spectrum count as a fall.
@@ -64,13 +65,20 @@ public:
     int Strongest(const float* Magnitudes, int N, TDXLeakType Window, int First, int Last,
                   double MinMagnitude, int Count, TPeak* Peaks);
 
-private:
+    // A local maximum and its magnitude.
     struct TCandidate
     {
         int Bin;
         float Raw;
     };
-    std::vector<TCandidate> FCandidates;
+
+private:
+    struct TSelection;
+    // Takes a candidate into the list if it is a peak strong enough; false when a candidate
+    // this weak cannot make the list.
+    static bool Examine(TSelection& S, TCandidate C);
+
+    std::vector<TCandidate> FFew;
 };
 
 // The nearest peak strictly left (lower bins) or right of Position, among local maxima in

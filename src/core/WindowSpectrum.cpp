@@ -1,5 +1,6 @@
 #include "WindowSpectrum.h"
 
+#include <algorithm>
 #include <bit>
 #include <cmath>
 #include <memory>
@@ -65,6 +66,8 @@ TWindowKernel::TWindowKernel(TDXLeakType Window, int N)
         FSinShiftL[m] = std::sin(Pi * FShift[m] / FLength);
         FCosShiftL[m] = std::cos(Pi * FShift[m] / FLength);
     }
+    FSinStepL = std::sin(Pi / FLength);
+    FCosStepL = std::cos(Pi / FLength);
     double slope;
     Exact(0.0, FGain, slope);
     double half;
@@ -89,58 +92,98 @@ void TWindowKernel::Exact(double V, double& Value, double& Slope) const
     }
 }
 
-void TWindowKernel::Far(double V, double& Value, double& Slope) const
+void TWindowKernel::Far(double S, double C, double Sl, double Cl, double& Value,
+                        double& Slope) const
 {
-    const double s = std::sin(Pi * V), c = std::cos(Pi * V);
-    const double sl = std::sin(Pi * V / FLength), cl = std::cos(Pi * V / FLength);
     Value = 0;
     Slope = 0;
     for (int m = 0; m < FTerms; ++m) {
         const double w = m == 0 ? FCoef[0] : 0.5 * FCoef[m];
         const double ss = FSinShift[m], cs = FCosShift[m];
         const double ssl = FSinShiftL[m], csl = FCosShiftL[m];
-        const TDirichlet plus = Dirichlet(FLength, s * cs + c * ss, c * cs - s * ss,
-                                          sl * csl + cl * ssl, cl * csl - sl * ssl);
+        const TDirichlet plus = Dirichlet(FLength, S * cs + C * ss, C * cs - S * ss,
+                                          Sl * csl + Cl * ssl, Cl * csl - Sl * ssl);
         Value += w * plus.Value;
         Slope += w * plus.Slope;
         if (m > 0) {
-            const TDirichlet minus = Dirichlet(FLength, s * cs - c * ss, c * cs + s * ss,
-                                               sl * csl - cl * ssl, cl * csl + sl * ssl);
+            const TDirichlet minus = Dirichlet(FLength, S * cs - C * ss, C * cs + S * ss,
+                                               Sl * csl - Cl * ssl, Cl * csl + Sl * ssl);
             Value += w * minus.Value;
             Slope += w * minus.Slope;
         }
     }
+    Value /= FGain;
+    Slope /= FGain;
+}
+
+// Cubic Hermite interpolation of the table at |V| <= TableEnd.
+void TWindowKernel::Tabled(double V, double& Value, double& Slope) const
+{
+    constexpr double step = TableEnd / TableSteps;
+    const double t = std::fabs(V) / step;
+    const int i = std::min(int(t), TableSteps - 1);
+    const double x = t - i;
+    const double x2 = x * x, x3 = x2 * x;
+    const double p0 = FValue[size_t(i)], p1 = FValue[size_t(i) + 1];
+    const double m0 = FSlope[size_t(i)] * step, m1 = FSlope[size_t(i) + 1] * step;
+    Value = (2 * x3 - 3 * x2 + 1) * p0 + (x3 - 2 * x2 + x) * m0 + (3 * x2 - 2 * x3) * p1 +
+            (x3 - x2) * m1;
+    Slope =
+        ((6 * x2 - 6 * x) * (p0 - p1) + (3 * x2 - 4 * x + 1) * m0 + (3 * x2 - 2 * x) * m1) / step;
+    if (V < 0)
+        Slope = -Slope;
 }
 
 void TWindowKernel::Evaluate(double V, double& Value, double& Slope) const
 {
-    // R(V + L) = -R(V): fold V into [-L/2, L/2].
-    const double turns = std::nearbyint(V / FLength);
-    double v = V - turns * FLength;
-    const double sign = std::fmod(turns, 2.0) == 0.0 ? 1.0 : -1.0;
-    const double a = std::fabs(v);
-    if (FTabulated && a <= TableEnd) {
-        constexpr double step = TableEnd / TableSteps;
-        const double t = a / step;
-        const int i = std::min(int(t), TableSteps - 1);
-        const double x = t - i;
-        const double x2 = x * x, x3 = x2 * x;
-        const double p0 = FValue[size_t(i)], p1 = FValue[size_t(i) + 1];
-        const double m0 = FSlope[size_t(i)] * step, m1 = FSlope[size_t(i) + 1] * step;
-        Value = (2 * x3 - 3 * x2 + 1) * p0 + (x3 - 2 * x2 + x) * m0 + (3 * x2 - 2 * x3) * p1 +
-                (x3 - x2) * m1;
-        Slope = ((6 * x2 - 6 * x) * (p0 - p1) + (3 * x2 - 4 * x + 1) * m0 + (3 * x2 - 2 * x) * m1) /
-                step;
-        Value *= sign;
-        Slope *= v < 0 ? -sign : sign;
+    if (FTabulated && std::fabs(V) <= TableEnd) {
+        Tabled(V, Value, Slope);
         return;
     }
-    if (a >= TableEnd)
-        Far(v, Value, Slope);
-    else
+    // R(V + L) = -R(V): fold V into [-L/2, L/2].
+    const double turns = std::nearbyint(V / FLength);
+    const double v = V - turns * FLength;
+    const double sign = std::fmod(turns, 2.0) == 0.0 ? 1.0 : -1.0;
+    if (FTabulated && std::fabs(v) <= TableEnd) {
+        Tabled(v, Value, Slope);
+    } else if (std::fabs(v) >= TableEnd) {
+        Far(std::sin(Pi * v), std::cos(Pi * v), std::sin(Pi * v / FLength),
+            std::cos(Pi * v / FLength), Value, Slope);
+    } else {
         Exact(v, Value, Slope);
-    Value *= sign / FGain;
-    Slope *= sign / FGain;
+        Value /= FGain;
+        Slope /= FGain;
+    }
+    Value *= sign;
+    Slope *= sign;
+}
+
+void TWindowKernel::EvaluateRun(double V, int Count, double* Values, double* Slopes) const
+{
+    Count = std::min(Count, MaxRun);
+    const double turns = std::nearbyint((V + 0.5 * (Count - 1)) / FLength);
+    const double v = V - turns * FLength;
+    // Every point of the run must stay clear of the kernels' centres (at multiples of L) for
+    // angle addition.
+    if (std::min(std::fabs(v), std::fabs(v + Count - 1)) < TableEnd || (v < 0 && v + Count > 1) ||
+        FLength < 2 * (Count + TableEnd)) {
+        for (int j = 0; j < Count; ++j)
+            Evaluate(V + j, Values[j], Slopes[j]);
+        return;
+    }
+    const double sign = std::fmod(turns, 2.0) == 0.0 ? 1.0 : -1.0;
+    double s = std::sin(Pi * v), c = std::cos(Pi * v);
+    double sl = std::sin(Pi * v / FLength), cl = std::cos(Pi * v / FLength);
+    for (int j = 0; j < Count; ++j) {
+        Far(s, c, sl, cl, Values[j], Slopes[j]);
+        Values[j] *= sign;
+        Slopes[j] *= sign;
+        // One bin on: pi v turns by pi, pi v / L by pi / L.
+        s = -s, c = -c;
+        const double next = sl * FCosStepL + cl * FSinStepL;
+        cl = cl * FCosStepL - sl * FSinStepL;
+        sl = next;
+    }
 }
 
 double TWindowKernel::operator()(double V) const

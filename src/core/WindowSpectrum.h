@@ -25,24 +25,31 @@ public:
     // R(V) / R(0) and its slope; V in bins, any value (R(V + 2N) = -R(V)).
     void Evaluate(double V, double& Value, double& Slope) const;
     double operator()(double V) const;
+    // Evaluate at V, V+1, ..., V+Count-1 (Count <= MaxRun) into Values and Slopes: far from
+    // the peak (a tone's mirror) one sine/cosine pair serves the whole run.
+    static constexpr int MaxRun = 16;
+    void EvaluateRun(double V, int Count, double* Values, double* Slopes) const;
     // R(0): the sum of the coefficients, which scales a tone on a bin.
     double Gain() const { return FGain; }
     // Largest factor by which a tone's bins fall short of its on-bin magnitude, its offset
     // being at most half a bin: 1 / (R(1/2) / R(0)).
     double ScallopGain() const { return FScallopGain; }
 
-    // R(V) / R(0) tabulated over 0 <= V <= TableEnd for fast lookups near a peak; the
-    // cached kernels have it. Beyond TableEnd the closed form costs two sine/cosine pairs.
-    static constexpr double TableEnd = 4.0;
-    static constexpr int TableSteps = 256;
+    // R(V) / R(0) tabulated over 0 <= V <= TableEnd, in steps of 1/64, for fast lookups
+    // near a peak; the cached kernels have it. Beyond TableEnd the closed form costs two
+    // sine/cosine pairs.
+    static constexpr double TableEnd = 6.0;
+    static constexpr int TableSteps = 384;
     void Tabulate();
     bool Tabulated() const { return FTabulated; }
 
 private:
     // The exact closed form, unnormalised, careful near the kernels' own centres.
     void Exact(double V, double& Value, double& Slope) const;
-    // The same for |V| well away from every kernel's centre, by angle addition.
-    void Far(double V, double& Value, double& Slope) const;
+    // The same for |V| well away from every kernel's centre, by angle addition from the sine
+    // and cosine of pi V and of pi V / 2N.
+    void Far(double S, double C, double Sl, double Cl, double& Value, double& Slope) const;
+    void Tabled(double V, double& Value, double& Slope) const;
 
     TDXLeakType FWindow;
     int FBins;
@@ -56,6 +63,7 @@ private:
     double FCosShift[3] = {1, 1, 1};
     double FSinShiftL[3] = {0, 0, 0};
     double FCosShiftL[3] = {1, 1, 1};
+    double FSinStepL = 0, FCosStepL = 1; // of pi / 2N
     double FGain = 1;
     double FScallopGain = 1;
     bool FTabulated = false;
