@@ -18,17 +18,12 @@ constexpr double LevelFloor = 1e-9;
 // Where the mirror is too weak to be seen in three bins, this keeps its phase from wandering
 // with noise; where it matters it is outweighed by the bins many times over.
 constexpr double MirrorPrior = 3e-4;
-// A mirror weaker than this, relative to the tone, moves no bin by a thousandth of a dB.
+// A mirror weaker than this, relative to the tone, moves no bin by 0.0001 dB.
 constexpr double NegligibleMirror = 1e-6;
 constexpr int FitIterations = 6;
 // Offsets from the largest bin below which the side of the tone may not be settled by the
 // bins.
 constexpr double AmbiguousOffset = 0.25;
-
-struct TBins
-{
-    double Lo, Mid, Hi; // bins K-1, K, K+1
-};
 
 // The offset u in 0..1/2 of a lone tone from its largest bin, the next largest bin being
 // Ratio times the largest: R(1-u) / R(u) = Ratio, which rises monotonically with u.

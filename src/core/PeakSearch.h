@@ -53,7 +53,8 @@ struct TPeakRules
 bool IsPeak(const float* Magnitudes, int N, int K, const TPeakRules& Rules = {});
 
 // The strongest peaks of a range of bins. Keeps its working storage between frames, so a frame
-// allocates nothing once the first search at the largest N and count has run.
+// allocates nothing once the first search with the largest count has run; one object per
+// thread.
 class TPeakSearch
 {
 public:
