@@ -176,11 +176,14 @@ TPeak Interpolate(const TWindowKernel& Kernel, const float* Magnitudes, int N, i
     // Bin 0 holds the mean of the windowed samples, half the scale of the other bins and
     // shifted by any DC offset: it serves only as the left neighbour of bin 1.
     TNeighbourhood b{K, {}, std::max(-Reach, std::min(1 - K, -1)), std::min(Reach, N - 1 - K)};
-    for (int j = b.Lo; j <= b.Hi; ++j)
-        b.M[j + Reach] = std::fabs(double(Magnitudes[K + j])) * (K + j == 0 ? 2.0 : 1.0);
+    // A bin that is not a finite magnitude counts as empty.
+    for (int j = b.Lo; j <= b.Hi; ++j) {
+        const double v = std::fabs(double(Magnitudes[K + j])) * (K + j == 0 ? 2.0 : 1.0);
+        b.M[j + Reach] = std::isfinite(v) ? v : 0.0;
+    }
     const double* m = b.M + Reach - 1; // bins K-1..K+1
-    if (!(m[1] > 0) || !std::isfinite(m[1]))
-        return {double(K), m[1] > 0 ? m[1] : 0.0};
+    if (!(m[1] > 0))
+        return {double(K), std::fabs(double(Magnitudes[K])) > 0 ? double(Magnitudes[K]) : 0.0};
     const int side = m[2] > m[0] ? 1 : -1;
     const double ratio = std::min(m[1 + side] / m[1], 1.0);
     TFit fit{0, side * OffsetFromRatio(Kernel, ratio), 0};

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <numbers>
 #include <random>
 #include <string>
@@ -241,6 +242,12 @@ TEST(PeakInterpolation, EdgesAndUnknownWindows)
     EXPECT_EQ(InterpolatePeak(m.data(), 6, 5, wnHanning).Magnitude, 3);
     EXPECT_EQ(InterpolatePeak(m.data(), 6, 6, wnHanning).Magnitude, 0);
     EXPECT_EQ(InterpolatePeak(m.data(), 6, -1, wnHanning).Magnitude, 0);
+    // Bins that are no magnitudes leave a finite reading.
+    std::vector<float> broken = {1, 2, 3, std::nanf(""), 9, -std::numeric_limits<float>::infinity(),
+                                 1, 1};
+    const TPeak b = InterpolatePeak(broken.data(), 8, 4, wnHanning);
+    EXPECT_TRUE(std::isfinite(b.Bin) && std::isfinite(b.Magnitude) && b.Magnitude > 0);
+    EXPECT_NEAR(b.Bin, 4, 0.5);
     std::vector<float> silent(16, 0.0f);
     EXPECT_EQ(InterpolatePeak(silent.data(), 16, 8, wnHanning).Magnitude, 0);
     EXPECT_EQ(InterpolatePeak(silent.data(), 16, 8, wnHanning).Bin, 8);
