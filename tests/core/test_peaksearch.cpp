@@ -279,26 +279,40 @@ TEST(WindowKernel, MatchesTheSumOverTheFftsCoefficients)
             const TWindowKernel* cached = CachedWindowKernel(window, n);
             const TWindowKernel exact(window, n);
             ASSERT_NE(cached, nullptr);
-            for (double v : {0.0, 0.25, -0.5, 1.0, 1.0 + 1.0 / (2 * n - 1), 2.0005, 3.7, 4.2, -17.3,
-                             100.25, n - 0.5, 2.0 * n - 10.2, 3.0 * n + 0.4}) {
-                double r = 0, r0 = 0;
+            // R(v) / R(0) and its slope summed over the coefficients.
+            const auto direct = [&](double v, double& value, double& slope) {
+                double r = 0, r0 = 0, dr = 0;
                 for (int i = 0; i < 2 * n; ++i) {
                     const double c = window == wnRectangle ? 1.0 : w.Values[i];
-                    r += c * std::cos(Pi * (i - n + 0.5) * v / n);
+                    const double f = Pi * (i - n + 0.5) / n;
+                    r += c * std::cos(f * v);
+                    dr -= c * f * std::sin(f * v);
                     r0 += c;
                 }
-                EXPECT_NEAR((*cached)(v), r / r0, 2e-7) << window << " " << n << " v " << v;
-                EXPECT_NEAR(exact(v), r / r0, 2e-7) << window << " " << n << " v " << v;
+                value = r / r0;
+                slope = dr / r0;
+            };
+            const double centre = 1.0 + 1.0 / (2 * n - 1); // of the first cosine's kernel
+            for (double v : {0.0, 0.25, -0.5, 1.0, centre, 2.0005, 3.7, 4.2, 5.995, -17.3, 100.25,
+                             n - 0.5, 2.0 * n - 10.2, 3.0 * n + 0.4}) {
+                double r, dr, value, slope;
+                direct(v, r, dr);
+                cached->Evaluate(v, value, slope);
+                EXPECT_NEAR(value, r, 2e-7) << window << " " << n << " v " << v;
+                EXPECT_NEAR(slope, dr, 1e-5) << window << " " << n << " v " << v;
+                exact.Evaluate(v, value, slope);
+                EXPECT_NEAR(value, r, 2e-7) << window << " " << n << " v " << v;
+                EXPECT_NEAR(slope, dr, 1e-5) << window << " " << n << " v " << v;
             }
-            // Runs of bins (a tone's mirror) give what the bins give one by one, slopes too.
-            for (double v : {-4.5, 9.3, n - 3.7, 2.0 * n - 12.2}) {
+            // Runs of bins (a tone's mirror), also one that ends on a kernel's centre.
+            for (double v : {-4.5, 9.3, n - 3.7, 2.0 * n - 12.2, -8 - centre}) {
                 double values[9], slopes[9];
                 cached->EvaluateRun(v, 9, values, slopes);
                 for (int j = 0; j < 9; ++j) {
-                    double value, slope;
-                    exact.Evaluate(v + j, value, slope);
-                    EXPECT_NEAR(values[j], value, 1e-8) << window << " v " << v << " j " << j;
-                    EXPECT_NEAR(slopes[j], slope, 1e-6) << window << " v " << v << " j " << j;
+                    double r, dr;
+                    direct(v + j, r, dr);
+                    EXPECT_NEAR(values[j], r, 2e-7) << window << " v " << v << " j " << j;
+                    EXPECT_NEAR(slopes[j], dr, 1e-5) << window << " v " << v << " j " << j;
                 }
             }
         }
@@ -375,11 +389,11 @@ TEST_F(TSixTones, StrongestFirstAboveTheMinimumAndInsideTheRange)
 }
 
 // The ranking is by the tones' levels, not by their largest bins: a tone halfway between bins
-// reads 1.4 dB low there (Hann), so a tone 1 dB stronger shows a lower bin than one on a bin.
+// reads 1.4 dB low there (Hann), so a tone 0.3 dB stronger shows a lower bin than one on a bin.
 TEST(PeakSearchOrder, StrongestByInterpolatedLevel)
 {
     TToneFrames frames(10, wnHanning);
-    const auto& m = frames.Run({{300, 4000, 0.4}, {500.5, 4000 * std::pow(10, 1 / 20.0), 1.1}});
+    const auto& m = frames.Run({{300, 4000, 0.4}, {500.5, 4000 * std::pow(10, 0.3 / 20.0), 1.1}});
     ASSERT_LT(m[500], m[300]);
     TPeakSearch search;
     TPeak peak;
@@ -462,6 +476,11 @@ TEST(PeakSearchOrder, NextPeakSkipsEqualPeaksAndFindsCloseOnes)
     EXPECT_EQ(p.Bin, 238);
     // From the 240 peak at the 238 peak's level, nothing left of it is lower.
     EXPECT_FALSE(NextPeakLeft(m.data(), 300, wnOwn, 240, 30, 0, 299, p));
+    // The range ends left of the marker: the search starts at its end.
+    ASSERT_TRUE(NextPeakLeft(m.data(), 300, wnOwn, 240, 50.5, 0, 220, p));
+    EXPECT_EQ(p.Bin, 200);
+    ASSERT_TRUE(NextPeakRight(m.data(), 300, wnOwn, 100, 50.5, 220, 299, p));
+    EXPECT_EQ(p.Bin, 238);
 }
 
 TEST(PeakRules, FloorExcursionPlateausAndReach)
@@ -482,6 +501,12 @@ TEST(PeakRules, FloorExcursionPlateausAndReach)
     // A bump of the floor 2.3 dB high: no peak, unless neither height nor fall is asked for.
     EXPECT_FALSE(IsPeak(m.data(), n, 100));
     EXPECT_TRUE(IsPeak(m.data(), n, 100, {0.0, 1.0, 32}));
+    // On a floor three times as high, 11 dB up is not enough, 14 dB is.
+    std::fill(m.begin() + 54, m.begin() + 96, 3.0f);
+    m[70] = 3 * std::pow(10.0f, 11 / 20.0f);
+    m[85] = 3 * std::pow(10.0f, 14 / 20.0f);
+    EXPECT_FALSE(IsPeak(m.data(), n, 70));
+    EXPECT_TRUE(IsPeak(m.data(), n, 85));
     // 26 dB above the floor counts, beside a neighbour 34 dB stronger five bins away.
     EXPECT_TRUE(IsPeak(m.data(), n, 155));
     EXPECT_TRUE(IsPeak(m.data(), n, 150));
@@ -489,12 +514,17 @@ TEST(PeakRules, FloorExcursionPlateausAndReach)
     // Two equal bins give one peak, the first.
     EXPECT_TRUE(IsPeak(m.data(), n, 30));
     EXPECT_FALSE(IsPeak(m.data(), n, 31));
-    // A fall that comes only after the reach does not count.
-    std::vector<float> wide(120, 1.0f);
-    for (int k = 5; k <= 75; ++k)
-        wide[size_t(k)] = 60.0f - float(std::abs(k - 40)) * 0.5f;
-    EXPECT_FALSE(IsPeak(wide.data(), 120, 40, {-10.0, 6.0, 32}));
-    EXPECT_TRUE(IsPeak(wide.data(), 120, 40, {-10.0, 6.0, 40}));
+    // A fall that comes only after the reach does not count: a shoulder on one side, then the
+    // floor 32 or 33 bins from the peak.
+    for (int side : {-1, 1})
+        for (int fall : {32, 33}) {
+            std::vector<float> wide(120, 1.0f);
+            wide[60] = 60;
+            for (int d = 1; d < fall; ++d)
+                wide[size_t(60 + side * d)] = 40;
+            EXPECT_EQ(IsPeak(wide.data(), 120, 60, {-10.0, 6.0, 32}), fall == 32)
+                << side << " " << fall;
+        }
     // The ends of the spectrum count as a fall; the end bins themselves are never peaks.
     std::vector<float> edge = {5, 6, 9, 8.5f, 1, 1};
     EXPECT_TRUE(IsPeak(edge.data(), 6, 2));
