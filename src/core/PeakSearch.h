@@ -20,8 +20,9 @@ struct TPeak
 // The tone around the local maximum at physical bin K (1 <= K <= N-2) of Magnitudes.
 // The window's own spectrum is fitted to bins K-1..K+1, its mirror image at the negative
 // frequency included (a real tone always has one, and near the band edges or with the
-// rectangular window it shifts the bins by more than the accuracy wanted). A neighbouring tone
-// still leaks in through the window's side lobes; that cannot be taken out from magnitudes.
+// rectangular and Hamming windows it shifts the bins by more than the accuracy wanted); where
+// the mirror leaves open on which side of bin K the tone lies, bins K-4..K+4 decide. A neighbouring
+// tone still leaks in through the window's side lobes; that cannot be taken out from magnitudes.
 // wnOwn has no known spectrum: the bin itself is returned, as are K outside 1..N-2 (magnitude
 // 0 when K is outside the spectrum).
 TPeak InterpolatePeak(const float* Magnitudes, int N, int K, TDXLeakType Window);
@@ -37,8 +38,8 @@ double MagnitudeFromLevel(double Dbm);
 //   3..18 away on both sides (beyond every window's main lobe), leaving out bins above four
 //   times their mean, so that a strong neighbour on one side does not count. This keeps the
 //   bumps of a noise floor from counting: on noise alone, at 4096 bins and without averaging,
-//   one frame in fifty (rect) to one in five (Blackman) shows one such bump 12 dB up, and
-//   with averaging none;
+//   about one frame in fifty (rect) to one in five (Blackman) shows one such bump 12 dB up,
+//   and with averaging over 8 frames none;
 // - from which the spectrum falls at least ExcursionDb on each side, within ExcursionBins
 //   bins and before any bin rises above it. This keeps the ripples on a carrier's top and
 //   skirts from counting as peaks of their own. The ends of the spectrum count as a fall.
@@ -82,9 +83,9 @@ private:
     std::vector<TCandidate> FFew;
 };
 
-// The nearest peak strictly left (lower bins) or right of Position, among local maxima in
-// First..Last, whose interpolated magnitude is below Magnitude. False, Peak untouched, when
-// there is none.
+// The nearest peak more than half a bin left (lower bins) or right of Position (within half a
+// bin lies the marker's own tone), among local maxima in First..Last, whose interpolated
+// magnitude is below Magnitude. False, Peak untouched, when there is none.
 bool NextPeakLeft(const float* Magnitudes, int N, TDXLeakType Window, double Position,
                   double Magnitude, int First, int Last, TPeak& Peak, const TPeakRules& Rules = {});
 bool NextPeakRight(const float* Magnitudes, int N, TDXLeakType Window, double Position,
