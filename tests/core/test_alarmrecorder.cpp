@@ -148,17 +148,18 @@ TEST_F(AlarmRecorderTest, AnAlarmWithinThePostSecondsExtendsTheFileALaterOneStar
     EXPECT_EQ(FramesIn(NameAt(52), Settings), Range(32, 62));
     EXPECT_EQ(FileCount(), 2u);
 
-    // An alarm in the very first frame has no frames before it; a short ring gives what it
-    // holds; the end of a run closes the file and forgets the frames before it.
+    // The end of a run closes the file and forgets the frames before it: played again from
+    // frame 70, the alarm there has no frames before it. A short ring gives what it holds.
     Recorder.Finish();
-    Recorder.Ring().SetLength(5);
-    Feed(200, 260, [](int i) { return i == 200 || i == 250; });
-    Recorder.Finish();
-    EXPECT_EQ(FramesIn(NameAt(200), Settings), Range(200, 210));
-    EXPECT_EQ(FramesIn(NameAt(250), Settings), Range(245, 260));
-    Feed(300, 300, [](int) { return true; });
+    Feed(70, 80, [](int i) { return i == 70; });
     Recorder.Stop();
-    EXPECT_EQ(FramesIn(NameAt(300), Settings), Range(300, 300));
+    EXPECT_EQ(FramesIn(NameAt(70), Settings), Range(70, 80));
+    Recorder.Start(Settings);
+    Recorder.Ring().SetLength(5);
+    Feed(200, 260, [](int i) { return i == 250; });
+    Recorder.Finish();
+    EXPECT_EQ(FramesIn(NameAt(250), Settings), Range(245, 260));
+    EXPECT_EQ(FileCount(), 4u);
 }
 
 TEST_F(AlarmRecorderTest, NeverReplacesAFile)
@@ -196,12 +197,14 @@ TEST_F(AlarmRecorderTest, AWriteFailureStopsRecordingOnceAndKeepsWhatWasWritten)
 
 TEST_F(AlarmRecorderTest, AFileThatCannotBeMadeOrHoldsNoFrameIsReportedAndNotLeft)
 {
-    {
-        TFullDisk disk(1000); // not even the header fits
+    // Not even the header fits; the header but no frame.
+    for (const rlim_t room : {rlim_t(1000), rlim_t(FrameRecordSize + 1000)}) {
+        Recorder.Start(Settings);
+        TFullDisk disk(room);
         Feed(0, 10, [](int) { return false; });
         EXPECT_THROW(Feed(11, 11, [](int) { return true; }), EAlarmRecordError);
+        EXPECT_EQ(FileCount(), 0u) << room;
     }
-    EXPECT_EQ(FileCount(), 0u);
 
     Settings.Folder = (Dir / "gone").string();
     Recorder.Start(Settings);

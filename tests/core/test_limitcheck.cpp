@@ -148,6 +148,24 @@ TEST(LimitCheck, TiesGoToTheLowestBinAndUncoveredBinsAreNeverBeyond)
     EXPECT_EQ(r[TLimitKind::Upper].Bin, 100);
     EXPECT_FALSE(r[TLimitKind::Lower].Beyond);
 
+    // A lower limit on two carriers, none between them: only their bins count.
+    limits.Upper = TLimitCurve();
+    limits.Lower = TLimitCurve({{5, None}, {5.5, -100}, {6, -100}, {6.5, None}, {30, None},
+                                {30.5, -100}, {31, -100}, {31.5, None}});
+    check.Set(limits, {512, 0, 0, false});
+    EXPECT_TRUE(check.Covers(TLimitKind::Lower));
+    // Bins 71 .. 76 and 391 .. 396 lie under the limit's two parts; the rest are silent.
+    std::fill(m.begin(), m.end(), 0.0f);
+    std::fill(m.begin() + 71, m.begin() + 77, Magnitude(-90));
+    std::fill(m.begin() + 391, m.begin() + 397, Magnitude(-90));
+    EXPECT_FALSE(check.Check(m.data()).AnyBeyond());
+    for (const int dip : {71, 393, 396}) {
+        const float was = m[dip];
+        m[dip] = Magnitude(-101);
+        EXPECT_EQ(check.Check(m.data())[TLimitKind::Lower].Bin, dip);
+        m[dip] = was;
+    }
+
     // Limits set nowhere: nothing is ever beyond, even a silent or a full-scale spectrum.
     check.Set(TLimits{}, {512, 0, 0, false});
     EXPECT_FALSE(check.Covers(TLimitKind::Upper));

@@ -211,12 +211,38 @@ TEST(LimitCurve, BendsAtTheEdgesOverGapsAndWithoutChange)
         EXPECT_NEAR(bent.LevelAt(45), after[255], 1e-4);
     }
 
+    // Two bumps with an unmoved bin between them: that bin keeps the curve's own level, and
+    // the curve's points next to the bend (on a neighbouring bin, between bins) stay.
+    const double w = 40.0 / 256;
+    const TLimitCurve pointed({{0, -60},
+                               {59.5 * w, -61},
+                               {60 * w, -62},
+                               {60.5 * w, -62.5},
+                               {69 * w, -66},
+                               {69.25 * w, -67},
+                               {200 * w, -80}});
+    ResampleCurve(pointed, grid, before.data());
+    std::vector<float> twice = before;
+    twice[61] += 1.0f;
+    twice[62] += 2.0f;
+    twice[66] -= 1.0f;
+    twice[67] -= 2.0f;
+    twice[68] -= 1.0f;
+    const TLimitCurve bumped = BendCurve(pointed, grid, before.data(), twice.data());
+    for (const double f : {64 * w, 65 * w})
+        EXPECT_EQ(bumped.LevelAt(f), pointed.LevelAt(f)) << f;
+    for (const TLimitPoint& p : pointed.Points())
+        EXPECT_EQ(bumped.LevelAt(p.MHz), p.Dbm) << p.MHz;
+    std::vector<float> again(256);
+    ResampleCurve(bumped, grid, again.data());
+    for (int d = 0; d < 256; ++d)
+        EXPECT_NEAR(again[d], twice[d], 1e-4) << d;
+
     // Bins without a limit stay without one; the limit on either side takes the bend.
     const TLimitCurve gapped({{5, -40}, {10, -40}, {10.5, None}, {20, None}, {20.5, -40}});
     ResampleCurve(gapped, grid, before.data());
     const std::vector<float> after = Bent(before, 96, 80, 6.0f);
     const TLimitCurve bent = BendCurve(gapped, grid, before.data(), after.data());
-    std::vector<float> again(256);
     ResampleCurve(bent, grid, again.data());
     for (int d = 0; d < 256; ++d) {
         if (std::isnan(after[d]))
