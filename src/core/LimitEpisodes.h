@@ -23,8 +23,9 @@
 //
 // The worst point of a frame, for the kind's worst bin K (the largest excess of a bin's level
 // over the curve at that bin, the lowest bin on a tie):
-// - Upper, when 1 <= K <= N-2 and K is a local maximum of the magnitudes (at least as large
-//   as both neighbours): the tone there, interpolated (InterpolatePeak with the window in
+// - Upper, when 1 <= K <= N-2 and K is a local maximum of the magnitudes as the peak search
+//   has it (above its left neighbour, not below its right one; of two equal bins, K is the
+//   lower one either way): the tone there, interpolated (InterpolatePeak with the window in
 //   use): frequency of the interpolated position as displayed, level LevelFromMagnitude of
 //   its magnitude plus the level offset, and excess = that level minus the curve's level
 //   at that frequency, from the curve itself (not its resampling). This counts only when the
