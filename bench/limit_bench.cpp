@@ -1,6 +1,7 @@
 #include "AllocCounter.h"
 #include "FrameRing.h"
 #include "LimitCheck.h"
+#include "LimitEpisodes.h"
 #include "SpkFile.h"
 
 #include <benchmark/benchmark.h>
@@ -67,6 +68,33 @@ void BM_LimitCheck(benchmark::State& state)
     state.counters["beyond"] = double(beyond) / double(state.iterations());
 }
 BENCHMARK(BM_LimitCheck)->ArgName("inverted")->Arg(0)->Arg(1);
+
+// The check and the episodes it feeds, as the window and the exporter run them per frame at
+// 100 frames/s: a quarter of the frames are beyond the upper limit, each with its tone
+// interpolated for the worst point, and with a hold-off of 20 ms each of them is an episode
+// that starts and ends.
+void BM_LimitCheckAndEpisodes(benchmark::State& state)
+{
+    const auto spectra = Spectra();
+    TLimitCheck check;
+    check.Set(Limits(), {Bins, 0.0, 0.0, false});
+    TLimitEpisodes episodes;
+    episodes.SetHoldOffSeconds(0.02);
+    int64_t frame = 0;
+    int ended = 0;
+    const long long before = AllocationCount();
+    for (auto _ : state) {
+        const float* m = spectra[frame % Frames].data();
+        const TLimitStep& step =
+            episodes.Frame(check, check.Check(m), m, frame, 46000.0 + double(frame) / 8.64e6);
+        ended += step.EndedCount;
+        benchmark::DoNotOptimize(&step);
+        ++frame;
+    }
+    state.counters["allocs"] = double(AllocationCount() - before);
+    state.counters["episodes"] = double(ended) / double(state.iterations());
+}
+BENCHMARK(BM_LimitCheckAndEpisodes);
 
 // The same check through the build for processors without AVX2.
 void BM_LimitCheckPortableLoop(benchmark::State& state)
