@@ -260,7 +260,7 @@ TEST(LimitFile, ReadsPointsWithEmptyFieldsAsNoLimit)
 {
     const TLimits limits = ParseLimits("\xEF\xBB\xBFMHz,upper_dBm,lower_dBm\r\n"
                                        "1.5, -40 ,\r\n"
-                                       "\r\n"
+                                       " \t \r\n"
                                        "2.25,+3e1,-90.5\n"
                                        "7,,-88\n",
                                        "limits.csv");

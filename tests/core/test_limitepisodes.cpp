@@ -133,6 +133,13 @@ TEST(LimitEpisodes, EachKindStartsAndEndsOnItsOwnAfterTheHoldOff)
     ExpectEpisode(tight[0], 5, TLimitKind::Upper, 3, 4);
     ExpectEpisode(tight[1], 7, TLimitKind::Upper, 6, 6);
 
+    // The end of a run ends both kinds' episodes.
+    const std::vector<TEnded> both = RunFrames(
+        episodes, 3, [](int i) { return i == 2; }, [](int i) { return i >= 1; });
+    ASSERT_EQ(both.size(), 2u);
+    ExpectEpisode(both[0], 3, TLimitKind::Upper, 2, 2);
+    ExpectEpisode(both[1], 3, TLimitKind::Lower, 1, 2);
+
     EXPECT_FALSE(episodes.SetHoldOffSeconds(-1));
     EXPECT_FALSE(episodes.SetHoldOffSeconds(std::numeric_limits<double>::quiet_NaN()));
     EXPECT_EQ(episodes.HoldOffSeconds(), 0);
@@ -182,7 +189,57 @@ TEST(LimitEpisodes, TheWorstPointOfAnUpperLimitIsTheInterpolatedTone)
             EXPECT_DOUBLE_EQ(edge.MHz, binMHz);
             EXPECT_NEAR(edge.Dbm, Level(m[k]) + 2.0, 1e-6);
             EXPECT_NEAR(edge.ExcessDb, Level(m[k]) + 2.0 + 40, 1e-4);
+
+            // A limit that climbs steeply from the bin towards the interpolated frequency
+            // puts the tone under it there: the bin again, which is beyond the limit.
+            const double climb = mhz > binMHz ? 1e-6 : -1e-6;
+            limits.Upper = TLimitCurve(
+                climb > 0 ? std::vector<TLimitPoint>{{binMHz, -40}, {binMHz + climb, 40}}
+                          : std::vector<TLimitPoint>{{binMHz + climb, 40}, {binMHz, -40}});
+            check.Set(limits, grid);
+            const TLimitWorst steep =
+                LimitWorstPoint(check, check.Check(m.data()), TLimitKind::Upper, m.data(), window);
+            EXPECT_DOUBLE_EQ(steep.MHz, binMHz);
+            EXPECT_NEAR(steep.ExcessDb, Level(m[k]) + 2.0 + 40, 1e-4);
         }
+}
+
+TEST(LimitEpisodes, AToneJustAboveTheLimitAndToneHalfwayBetweenTwoBins)
+{
+    const int n = 1024;
+    const double binWidth = 40.0 / n;
+    const TLimitGrid grid{n, 0.0, 0.0, false};
+    TLimitCheck check;
+    TLimits limits;
+
+    // Half a dB above the limit: interpolated, although the bin itself is less than that.
+    const std::vector<float> m = ToneMagnitudes(10, wnHanning, 400.1, 3000);
+    const double level = Level(ToneMagnitudes(10, wnHanning, 400, 3000)[400]);
+    limits.Upper = FlatCurve(level - 0.5);
+    check.Set(limits, grid);
+    const TLimitWorst just =
+        LimitWorstPoint(check, check.Check(m.data()), TLimitKind::Upper, m.data(), wnHanning);
+    EXPECT_NEAR(just.MHz, 400.1 * binWidth, 0.01 * binWidth);
+    EXPECT_NEAR(just.ExcessDb, 0.5, 0.02);
+
+    // Two equal bins 200 and 201, as a tone halfway between them shows: under a flat limit
+    // the lower is the worst bin and the tone's peak; under a limit falling with frequency
+    // the upper one is worst, which is no peak, so it is the worst point itself.
+    std::vector<float> pair(n, 0.0f);
+    pair[199] = pair[202] = 1000.0f;
+    pair[200] = pair[201] = 3000.0f;
+    limits.Upper = FlatCurve(-40);
+    check.Set(limits, grid);
+    const TLimitWorst halfway =
+        LimitWorstPoint(check, check.Check(pair.data()), TLimitKind::Upper, pair.data(), wnHanning);
+    EXPECT_NEAR(halfway.MHz, 200.5 * binWidth, 0.01 * binWidth);
+    EXPECT_GT(halfway.Dbm, Level(3000));
+    limits.Upper = TLimitCurve({{0, -40}, {40, -80}});
+    check.Set(limits, grid);
+    const TLimitWorst falling =
+        LimitWorstPoint(check, check.Check(pair.data()), TLimitKind::Upper, pair.data(), wnHanning);
+    EXPECT_DOUBLE_EQ(falling.MHz, 201 * binWidth);
+    EXPECT_NEAR(falling.Dbm, Level(3000), 1e-6);
 }
 
 TEST(LimitEpisodes, OtherWorstPointsAreTheBinItself)

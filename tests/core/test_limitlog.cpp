@@ -52,10 +52,13 @@ TEST_F(LimitEventLogTest, AppendsWholeLinesToItsOwnFilesOnly)
     EXPECT_EQ(Content(), Header + "x\n" + LimitLogLine(Episode(2, TLimitKind::Lower)));
     log.Close();
 
-    Put("MHz,upper_dBm,lower_dBm\n1,-40,\n");
-    EXPECT_THROW(log.Open(Path), ELimitLogError);
-    EXPECT_FALSE(log.IsOpen());
-    EXPECT_EQ(Content(), "MHz,upper_dBm,lower_dBm\n1,-40,\n");
+    // Other files are refused and left as they are, however short.
+    for (const std::string other : {"MHz,upper_dBm,lower_dBm\n1,-40,\n", "x"}) {
+        Put(other);
+        EXPECT_THROW(log.Open(Path), ELimitLogError);
+        EXPECT_FALSE(log.IsOpen());
+        EXPECT_EQ(Content(), other);
+    }
     EXPECT_THROW(log.Open((Dir / "none" / "log.csv").string()), ELimitLogError);
 }
 
