@@ -13,10 +13,21 @@ namespace {
 
 const double None = std::numeric_limits<double>::quiet_NaN();
 
-// 10 MHz -50, 12 MHz -40, 14 MHz no limit, 16 MHz -30, 18 MHz -20.
+// 10 MHz -50, 12 MHz -40, 14 MHz no limit, 16 MHz -30, 18 MHz -20, and what it says at f,
+// written out from the rule.
 TLimitCurve Stepped()
 {
     return TLimitCurve({{10, -50}, {12, -40}, {14, None}, {16, -30}, {18, -20}});
+}
+double SteppedLevel(double f)
+{
+    if (f <= 10)
+        return -50;
+    if (f <= 12)
+        return -50 + 10 * (f - 10) / 2;
+    if (f < 16)
+        return None;
+    return f <= 18 ? -30 + 10 * (f - 16) / 2 : -20;
 }
 
 // The displayed frequency of displayed bin d, written out from the axis rule.
@@ -25,12 +36,22 @@ double BinMHz(int d, int n, double offsetMHz)
     return offsetMHz + d * 40.0 / n;
 }
 
-void ExpectLevel(double expected, double actual, const std::string& where)
+void ExpectLevel(double expected, double actual, const std::string& where, double tol = 1e-9)
 {
     if (std::isnan(expected))
         EXPECT_TRUE(std::isnan(actual)) << where << ": " << actual;
     else
-        EXPECT_NEAR(actual, expected, 1e-9) << where;
+        EXPECT_NEAR(actual, expected, tol) << where;
+}
+
+// The curve resampled onto the grid matches Expected, bin for bin.
+void ExpectResampled(const TLimitCurve& curve, const TLimitGrid& grid,
+                     const std::vector<float>& expected)
+{
+    std::vector<float> out(grid.N);
+    ResampleCurve(curve, grid, out.data());
+    for (int d = 0; d < grid.N; ++d)
+        ExpectLevel(expected[d], out[d], "bin " + std::to_string(d), 1e-4);
 }
 
 } // namespace
@@ -38,18 +59,16 @@ void ExpectLevel(double expected, double actual, const std::string& where)
 TEST(LimitCurve, LinearBetweenPointsFlatBeyondTheEndsNoneAcrossAGap)
 {
     const TLimitCurve curve = Stepped();
-    const std::pair<double, double> cases[] = {
-        {0, -50},   {9.999, -50}, {10, -50}, {11, -45}, {11.5, -42.5}, {12, -40}, {13, None},
-        {14, None}, {15.9, None}, {16, -30}, {17, -25}, {18, -20},     {25, -20}};
-    for (const auto& [mhz, level] : cases)
-        ExpectLevel(level, curve.LevelAt(mhz), "at " + std::to_string(mhz) + " MHz");
+    for (double f = -5; f <= 25; f += 0.125)
+        ExpectLevel(SteppedLevel(f), curve.LevelAt(f), "at " + std::to_string(f) + " MHz");
+    // Just short of a point after a gap.
+    ExpectLevel(None, curve.LevelAt(15.999), "before 16 MHz");
 
     // An end point without a level sets none beyond it.
     const TLimitCurve open({{5, None}, {6, -10}, {7, -20}, {8, None}});
-    ExpectLevel(None, open.LevelAt(1), "before");
-    ExpectLevel(-15, open.LevelAt(6.5), "between");
-    ExpectLevel(None, open.LevelAt(7.5), "towards the end");
-    ExpectLevel(None, open.LevelAt(30), "after");
+    const std::pair<double, double> cases[] = {{1, None}, {6.5, -15}, {7.5, None}, {30, None}};
+    for (const auto& [f, level] : cases)
+        ExpectLevel(level, open.LevelAt(f), "open curve at " + std::to_string(f));
 
     EXPECT_TRUE(TLimitCurve().Empty());
     EXPECT_TRUE(std::isnan(TLimitCurve().LevelAt(3)));
@@ -72,25 +91,10 @@ TEST(LimitCurve, ResamplesOntoEveryDisplayedBinOnThePlotsScale)
 {
     // The mirroring does not enter: the plot's bins rise in displayed frequency either way.
     for (const bool inverted : {false, true}) {
-        const TLimitGrid grid{256, 3.5, 12.0, inverted};
-        std::vector<float> out(256);
-        ResampleCurve(Stepped(), grid, out.data());
-        for (int d = 0; d < 256; ++d) {
-            const double f = BinMHz(d, 256, 3.5);
-            double level = None;
-            if (f <= 10)
-                level = -50;
-            else if (f <= 12)
-                level = -50 + 10 * (f - 10) / 2;
-            else if (f >= 16 && f <= 18)
-                level = -30 + 10 * (f - 16) / 2;
-            else if (f > 18)
-                level = -20;
-            if (std::isnan(level))
-                EXPECT_TRUE(std::isnan(out[d])) << "bin " << d;
-            else
-                EXPECT_NEAR(out[d], level - 12.0, 1e-4) << "bin " << d;
-        }
+        std::vector<float> expected(256);
+        for (int d = 0; d < 256; ++d)
+            expected[d] = float(SteppedLevel(BinMHz(d, 256, 3.5)) - 12.0);
+        ExpectResampled(Stepped(), {256, 3.5, 12.0, inverted}, expected);
     }
 }
 
@@ -106,19 +110,9 @@ TEST(LimitCurve, FromTraceIsTheTracePlusOffsetsAtItsBins)
     ASSERT_EQ(curve.Points().size(), 100u);
     for (int i = 0; i < 100; ++i) {
         EXPECT_DOUBLE_EQ(curve.Points()[i].MHz, BinMHz(200 + i, 512, -1.25));
-        if (i == 40 || i == 41)
-            EXPECT_TRUE(std::isnan(curve.Points()[i].Dbm)) << i;
-        else
-            EXPECT_DOUBLE_EQ(curve.Points()[i].Dbm, double(levels[i]) + 7.0 + 6.0) << i;
+        ExpectLevel(i == 40 || i == 41 ? None : double(levels[i]) + 7.0 + 6.0,
+                    curve.Points()[i].Dbm, "point " + std::to_string(i));
     }
-    // Back on the same grid, the trace shows again, offset by 6 dB, at its own bins; beyond
-    // them it is flat.
-    std::vector<float> out(512);
-    ResampleCurve(curve, grid, out.data());
-    EXPECT_FLOAT_EQ(out[250], levels[50] + 6.0f);
-    EXPECT_FLOAT_EQ(out[10], levels[0] + 6.0f);
-    EXPECT_FLOAT_EQ(out[500], levels[99] + 6.0f);
-    EXPECT_TRUE(std::isnan(out[240]));
 }
 
 // A bend as the plot makes one: a bell of Height dB around bin Centre, Width bins wide.
@@ -127,67 +121,34 @@ std::vector<float> Bent(const std::vector<float>& before, int centre, int width,
     std::vector<float> after = before;
     for (int i = 0; i < width; ++i) {
         const int d = centre - width / 2 + i;
-        if (d < 0 || d >= int(after.size()))
-            continue;
         const double t = i - width / 2.0;
-        after[d] += height * float(std::exp(-12 * t * t / (width * width)));
+        if (d >= 0 && d < int(after.size()))
+            after[d] += height * float(std::exp(-12 * t * t / (width * width)));
     }
     return after;
 }
 
 TEST(LimitCurve, ABendIsWrittenBackAndStaysPutWhenTheGridChanges)
 {
-    const TLimitCurve curve = Stepped();
     const TLimitGrid grid{1024, 2.0, -3.0, false};
     std::vector<float> before(1024);
-    ResampleCurve(curve, grid, before.data());
+    ResampleCurve(Stepped(), grid, before.data());
     // Bins 210 .. 239 lie between 10.2 and 11.35 MHz, on the rising part.
     const std::vector<float> after = Bent(before, 225, 30, 8.0f);
-    const TLimitCurve bent = BendCurve(curve, grid, before.data(), after.data());
+    const TLimitCurve bent = BendCurve(Stepped(), grid, before.data(), after.data());
+    ExpectResampled(bent, grid, after);
 
-    std::vector<float> again(1024);
-    ResampleCurve(bent, grid, again.data());
-    for (int d = 0; d < 1024; ++d) {
-        if (std::isnan(after[d]))
-            EXPECT_TRUE(std::isnan(again[d])) << d;
-        else
-            EXPECT_NEAR(again[d], after[d], 1e-4) << d;
-    }
-    // The curve's own points outside the bend are kept as they were.
-    for (const TLimitPoint& p : curve.Points()) {
-        if (p.MHz > BinMHz(209, 1024, 2.0) && p.MHz < BinMHz(240, 1024, 2.0))
-            continue;
-        const auto& points = bent.Points();
-        const auto it = std::find_if(points.begin(), points.end(),
-                                     [&](const TLimitPoint& q) { return q.MHz == p.MHz; });
-        ASSERT_NE(it, points.end()) << p.MHz;
-        ExpectLevel(p.Dbm, it->Dbm, "point at " + std::to_string(p.MHz));
-    }
-
-    // Four times as many bins and another frequency offset: where the bend's bins were, the
-    // bend shows; far from it, the curve as it was.
+    // Four times as many bins, mirrored, and another frequency offset: where the bend's bins
+    // were, the bend shows; away from them, the curve as it was.
     const double fineOffset = 2.0 - 10 * 40.0 / 4096;
-    const TLimitGrid fine{4096, fineOffset, -3.0, true};
     std::vector<float> shown(4096);
-    ResampleCurve(bent, fine, shown.data());
-    for (int d = 0; 4 * d + 10 < 4096; ++d) {
-        const double f = BinMHz(d, 1024, 2.0);
-        const int e = 4 * d + 10;
-        ASSERT_NEAR(BinMHz(e, 4096, fineOffset), f, 1e-9);
-        if (std::isnan(after[d]))
-            EXPECT_TRUE(std::isnan(shown[e])) << d;
-        else
-            EXPECT_NEAR(shown[e], after[d], 1e-4) << d;
-    }
+    ResampleCurve(bent, {4096, fineOffset, -3.0, true}, shown.data());
     for (int e = 0; e < 4096; ++e) {
         const double f = BinMHz(e, 4096, fineOffset);
-        if (f > BinMHz(209, 1024, 2.0) && f < BinMHz(240, 1024, 2.0))
-            continue;
-        const double level = curve.LevelAt(f);
-        if (std::isnan(level))
-            EXPECT_TRUE(std::isnan(shown[e])) << e;
-        else
-            EXPECT_NEAR(shown[e], level + 3.0, 1e-4) << e;
+        if (e >= 10 && (e - 10) % 4 == 0)
+            ExpectLevel(after[(e - 10) / 4], shown[e], "fine bin " + std::to_string(e), 1e-4);
+        else if (f < BinMHz(209, 1024, 2.0) || f > BinMHz(240, 1024, 2.0))
+            ExpectLevel(SteppedLevel(f) + 3.0, shown[e], "fine bin " + std::to_string(e), 1e-4);
     }
 }
 
@@ -202,10 +163,7 @@ TEST(LimitCurve, BendsAtTheEdgesOverGapsAndWithoutChange)
     for (const int centre : {0, 255}) {
         const std::vector<float> after = Bent(before, centre, 30, -5.0f);
         const TLimitCurve bent = BendCurve(flat, grid, before.data(), after.data());
-        std::vector<float> again(256);
-        ResampleCurve(bent, grid, again.data());
-        for (int d = 0; d < 256; ++d)
-            EXPECT_NEAR(again[d], after[d], 1e-4) << "centre " << centre << ", bin " << d;
+        ExpectResampled(bent, grid, after);
         // Beyond the spectrum the curve still ends flat at its first and last level.
         EXPECT_NEAR(bent.LevelAt(-5), after[0], 1e-4);
         EXPECT_NEAR(bent.LevelAt(45), after[255], 1e-4);
@@ -223,33 +181,21 @@ TEST(LimitCurve, BendsAtTheEdgesOverGapsAndWithoutChange)
                                {200 * w, -80}});
     ResampleCurve(pointed, grid, before.data());
     std::vector<float> twice = before;
-    twice[61] += 1.0f;
-    twice[62] += 2.0f;
-    twice[66] -= 1.0f;
-    twice[67] -= 2.0f;
-    twice[68] -= 1.0f;
+    const std::pair<int, float> moves[] = {{61, 1}, {62, 2}, {66, -1}, {67, -2}, {68, -1}};
+    for (const auto& [d, dB] : moves)
+        twice[d] += dB;
     const TLimitCurve bumped = BendCurve(pointed, grid, before.data(), twice.data());
     for (const double f : {64 * w, 65 * w})
         EXPECT_EQ(bumped.LevelAt(f), pointed.LevelAt(f)) << f;
     for (const TLimitPoint& p : pointed.Points())
         EXPECT_EQ(bumped.LevelAt(p.MHz), p.Dbm) << p.MHz;
-    std::vector<float> again(256);
-    ResampleCurve(bumped, grid, again.data());
-    for (int d = 0; d < 256; ++d)
-        EXPECT_NEAR(again[d], twice[d], 1e-4) << d;
+    ExpectResampled(bumped, grid, twice);
 
     // Bins without a limit stay without one; the limit on either side takes the bend.
     const TLimitCurve gapped({{5, -40}, {10, -40}, {10.5, None}, {20, None}, {20.5, -40}});
     ResampleCurve(gapped, grid, before.data());
     const std::vector<float> after = Bent(before, 96, 80, 6.0f);
-    const TLimitCurve bent = BendCurve(gapped, grid, before.data(), after.data());
-    ResampleCurve(bent, grid, again.data());
-    for (int d = 0; d < 256; ++d) {
-        if (std::isnan(after[d]))
-            EXPECT_TRUE(std::isnan(again[d])) << d;
-        else
-            EXPECT_NEAR(again[d], after[d], 1e-4) << d;
-    }
+    ExpectResampled(BendCurve(gapped, grid, before.data(), after.data()), grid, after);
 }
 
 // ---- The limits file ----
