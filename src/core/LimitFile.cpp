@@ -28,15 +28,17 @@ std::string_view Trim(std::string_view s)
     return s.substr(first, s.find_last_not_of(" \t") - first + 1);
 }
 
-// A finite decimal number with "." as point, or nullopt-like failure (returns false).
+// A finite decimal number with "." as point and at most one sign; false for anything else.
 bool ParseNumber(std::string_view text, double& value)
 {
-    if (!text.empty() && text.front() == '+')
+    if (!text.empty() && text.front() == '+') {
         text.remove_prefix(1);
-    if (text.empty() || text.front() == '+')
-        return false;
+        if (!text.empty() && text.front() == '-')
+            return false;
+    }
     const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
-    return ec == std::errc() && end == text.data() + text.size() && std::isfinite(value);
+    return !text.empty() && ec == std::errc() && end == text.data() + text.size() &&
+           std::isfinite(value);
 }
 
 [[noreturn]] void Fail(const std::string& Name, size_t Line, const std::string& What)

@@ -241,6 +241,8 @@ TEST(LimitFile, NamesTheLineThatDoesNotParse)
         {head + "1,,inf\n", "Line 2 of f.csv: "},
         {head + "1,1e999,\n", "Line 2 of f.csv: "},
         {head + "1,--4,\n", "Line 2 of f.csv: "},
+        {head + "1,+-4,\n", "Line 2 of f.csv: "},
+        {head + "1,++4,\n", "Line 2 of f.csv: "},
         {head + "1,0x10,\n", "Line 2 of f.csv: "},
         {head + "1,-40,-50 dB\n", "Line 2 of f.csv: "},
     };
