@@ -31,8 +31,6 @@ constexpr int BinsPerTask = 512;
 // calling thread only hands them on.
 constexpr int MaxRowFrames = 32;
 constexpr size_t RecordSamples = FrameRecordSize / 2;
-// The end of year 9999 in days since 1899-12-30.
-constexpr double LastDay = 2958466.0;
 
 // What one thread transforms with: its own FFT and vectors, and a read buffer.
 struct TThreadState
@@ -49,11 +47,6 @@ struct TThreadState
 };
 
 } // namespace
-
-bool IsFrameStamp(double Stamp)
-{
-    return Stamp > 0.0 && Stamp < LastDay;
-}
 
 int64_t OutputRowCount(int64_t First, int64_t Last, int64_t Fold)
 {
@@ -123,7 +116,7 @@ struct TBatch
 
 void RunPipeline(const TSpkRecordFile& File, const TPipelineSettings& Settings,
                  const std::function<void(const TOutputRow&)>& Row,
-                 const std::function<void(int64_t)>& Progress)
+                 const std::function<void(int64_t)>& Progress, const TFrameStamps& Frames)
 {
     const TSpan span = SpanOf(Settings.Spectrum);
     const int n = span.N;
@@ -322,6 +315,8 @@ void RunPipeline(const TSpkRecordFile& File, const TPipelineSettings& Settings,
             workers.Start(int(batch->Chunks.size()), transform);
         }
         try {
+            if (Frames)
+                Frames(b.First, b.Count, b.Stamps.data());
             for (int r = 0; r < completed; ++r) {
                 TOutputRow row = rowInfo[size_t(r)];
                 row.Levels = b.Rows.data() + size_t(r) * length;

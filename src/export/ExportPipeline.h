@@ -4,6 +4,7 @@
 #include <functional>
 
 #include "ExportOptions.h"
+#include "FrameTimes.h"
 
 namespace quillex {
 
@@ -29,20 +30,22 @@ struct TPipelineSettings
     int Threads = 1;
 };
 
-// A frame stamp counts as a time label when it is positive, as in the window's playback,
-// and a date before the year 10000; 0 (and NaN) means none.
-bool IsFrameStamp(double Stamp);
-
 // Rows the frames First .. Last make with Fold frames per row (the last may hold fewer).
 int64_t OutputRowCount(int64_t First, int64_t Last, int64_t Fold);
+
+// The stamps of Count consecutive frames from First on, as the transforms read them.
+using TFrameStamps = std::function<void(int64_t First, int Count, const double* Stamps)>;
 
 // Runs every frame First .. Last of the file through the window's arithmetic (scaling,
 // windowed FFT, averaging from zeros, dBm, mirroring) and hands the folded rows to Row in
 // order, on the calling thread. The transforms run on Settings.Threads threads, each
 // with its own FFT; memory is a few hundred frames, whatever the file's size. Progress
-// (frames done) is reported after each batch. Throws ESpkReadError on a read error.
+// (frames done) is reported after each batch. Frames, when given, gets the stamps of
+// every frame in order, on the calling thread, before the rows they complete. Throws
+// ESpkReadError on a read error.
 void RunPipeline(const TSpkRecordFile& File, const TPipelineSettings& Settings,
                  const std::function<void(const TOutputRow&)>& Row,
-                 const std::function<void(int64_t Done)>& Progress = {});
+                 const std::function<void(int64_t Done)>& Progress = {},
+                 const TFrameStamps& Frames = {});
 
 } // namespace quillex
