@@ -209,10 +209,10 @@ Outputs (at least one):
   --png FILE            waterfall image: one pixel row per output row, newest at the
                         bottom, time axis on the left, frequency axis (MHz, with the
                         recording's offset) at the bottom, and a colour scale
-  --csv FILE            levels in dBm: time stamp (ISO 8601, local time as recorded,
-                        empty when the row's frames carried none), frame index, then one
-                        column per bin of the span; the header holds each column's
-                        frequency in MHz. Decimal point always "."
+  --csv FILE            levels in dBm, a line per row: time (ISO 8601, local time as
+                        recorded), stamped (1 or 0), frame index, then one column per
+                        bin of the span; the header holds each column's frequency in
+                        MHz. Decimal point always "." (times: see below)
 
 Processing (the window's names, ranges and defaults):
   --fft-exponent 8..12  N = 2^exponent bins (default 11)
@@ -237,6 +237,16 @@ Other:
   --quiet               no progress and no notes on stderr
   --help                this text
 
+Times in the table: a frame that carries a stamp (the recorder stamps about one frame a
+second) has its own; between two stamped frames the time runs linearly with the frame
+index; before the first and after the last stamp it goes on at the pace of the nearest
+two. A row's time is that of its first frame, the one in the frame column; stamped is 1
+when that frame carries the time as its stamp, 0 when the time is derived (with --fold
+also when only a later frame of the row carries a stamp). A recording with fewer than two
+stamps leaves the time empty (with one, all rows but the stamped frame's).
+
+Each option may be given once. A file without a header whose stamps are not all 0 or
+dates from 1990 to 2100 is probably no recording: a warning names the first such record.
 Progress (percentage, frames per second, time left) goes to stderr when it is a terminal.
 Outputs are written under a temporary name and renamed when complete, so a failed run
 leaves no partial file.

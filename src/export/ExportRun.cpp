@@ -4,6 +4,7 @@
 #include "ExportError.h"
 #include "ExportImage.h"
 #include "ExportPipeline.h"
+#include "FrameTimes.h"
 #include "OutputFile.h"
 #include "SpkFile.h"
 #include "SpkRecordFile.h"
@@ -81,6 +82,14 @@ public:
         FErr << text << std::flush;
         FShown = true;
     }
+    // A line of its own, below the progress shown so far.
+    void Say(const std::string& Line)
+    {
+        if (FShown)
+            FErr << '\n';
+        FShown = false;
+        FErr << Line << '\n' << std::flush;
+    }
     ~TProgress()
     {
         if (FShown)
@@ -95,6 +104,15 @@ private:
     std::chrono::steady_clock::time_point FStart = std::chrono::steady_clock::now();
     std::chrono::steady_clock::time_point FLast{};
 };
+
+std::string StampWarning(const std::string& Input, int64_t Record, double Stamp)
+{
+    char text[64];
+    std::snprintf(text, sizeof text, "%.17g", Stamp);
+    return std::string(Program) + "warning: " + Input +
+           " is probably no recording: it has no header, and the stamp of record " +
+           std::to_string(Record) + " (" + text + ") is neither 0 nor a date from 1990 to 2100";
+}
 
 struct TInput
 {
@@ -205,10 +223,24 @@ void Export(const TExportOptions& O, std::ostream& Err, bool ShowProgress,
             O.FoldMode == TFoldMode::Max ? "max" : "mean");
         is.Title = title;
     }
+    // Every row of the table gets a time from the recording's stamps: those of the frames
+    // transformed are handed in, the few beyond them read on their own.
+    std::unique_ptr<TSpkStampReader> stampReader;
+    std::optional<TFrameTimes> times;
     if (!O.Csv.empty()) {
+        try {
+            stampReader = std::make_unique<TSpkStampReader>(O.Input);
+        } catch (const ESpkError& e) {
+            throw TExportError(TExitCode::InputFile, e.what());
+        }
+        times.emplace(in.FirstFrame, in.LastFrame,
+                      [&read = *stampReader](int64_t Frame) { return read(Frame); });
         csvFile = std::make_unique<TOutputFile>(O.Csv);
         csv.emplace(csvFile->Stream(), O.Csv, span, freqOffset);
     }
+    // A file without a header is taken for a recording on trust; a stamp the program
+    // would never write says it probably is none.
+    bool checkStamps = !in.Header && !O.Quiet;
 
     // The frames are transformed on another thread from the start, while this one starts
     // the GUI and lays out the image (fonts take a tenth of a short export); rows done
@@ -236,8 +268,11 @@ void Export(const TExportOptions& O, std::ostream& Err, bool ShowProgress,
             RunPipeline(
                 in.File, settings,
                 [&](const TOutputRow& Row) {
-                    if (csv)
-                        csv->WriteRow(Row);
+                    if (csv) {
+                        csv->WriteRow(Row, times->TimeOf(Row.FirstFrame),
+                                      times->Stamped(Row.FirstFrame));
+                        times->Forget(Row.FirstFrame);
+                    }
                     if (!shown &&
                         (earlyLevels.size() * sizeof(float) >= MaxEarlyBytes ||
                          imageReady.wait_for(std::chrono::seconds(0)) == std::future_status::ready))
@@ -250,7 +285,16 @@ void Export(const TExportOptions& O, std::ostream& Err, bool ShowProgress,
                     early.push_back(Row);
                     earlyLevels.insert(earlyLevels.end(), Row.Levels, Row.Levels + span.Length);
                 },
-                [&](int64_t Done) { progress.Update(Done); });
+                [&](int64_t Done) { progress.Update(Done); },
+                [&](int64_t First, int Count, const double* Stamps) {
+                    if (times)
+                        times->Note(First, Stamps, Count);
+                    for (int f = 0; checkStamps && f < Count; ++f)
+                        if (!IsPlausibleStamp(Stamps[f])) {
+                            progress.Say(StampWarning(O.Input, First + f, Stamps[f]));
+                            checkStamps = false;
+                        }
+                });
             if (!shown)
                 showEarlyRows();
         } catch (...) {

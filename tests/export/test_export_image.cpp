@@ -145,7 +145,7 @@ TEST_F(ExportImageTest, FoldingKeepsASingleFrameBurst)
         ASSERT_EQ(max.size(), 1 + rows);
         ASSERT_EQ(mean.size(), 1 + rows);
         for (size_t r = 0; r < rows; ++r) {
-            EXPECT_EQ(max[r + 1][1], std::to_string(fold * r));
+            EXPECT_EQ(max[r + 1][2], std::to_string(fold * r));
             const auto folded = RowLevels(max[r + 1]);
             const auto averaged = RowLevels(mean[r + 1]);
             const size_t first = fold * r;
