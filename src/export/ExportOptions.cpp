@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <functional>
 #include <map>
+#include <set>
 
 namespace quillex {
 
@@ -134,6 +135,12 @@ TExportOptions ParseExportArguments(const std::vector<std::string>& Args)
         {"--threads", [&](auto& n, auto& v) { o.Threads = int(ParseInteger(n, v, 1, 64)); }},
     };
 
+    // An option given twice is refused rather than one of its values taken unseen.
+    std::set<std::string> given;
+    const auto once = [&](const std::string& Name) {
+        if (!given.insert(Name).second)
+            Fail(Name + " is given twice");
+    };
     for (size_t i = 0; i < Args.size(); ++i) {
         std::string arg = Args[i];
         if (arg == "--help" || arg == "-h") {
@@ -141,6 +148,7 @@ TExportOptions ParseExportArguments(const std::vector<std::string>& Args)
             return o;
         }
         if (arg == "--quiet" || arg == "-q") {
+            once("--quiet");
             o.Quiet = true;
             continue;
         }
@@ -163,6 +171,7 @@ TExportOptions ParseExportArguments(const std::vector<std::string>& Args)
         const auto handler = valued.find(arg);
         if (handler == valued.end())
             Fail("unknown option " + arg + " (see --help)");
+        once(arg);
         if (!inlineValue) {
             if (i + 1 >= Args.size())
                 Fail(arg + " needs a value");
@@ -254,7 +263,8 @@ leaves no partial file.
 Exit codes:
   0  success
   1  unexpected failure (e.g. out of memory)
-  2  bad command line: unknown option, missing or out-of-range value
+  2  bad command line: unknown option, an option given twice,
+     missing or out-of-range value
   3  the recording cannot be opened or read
   4  not a usable recording: shorter than one record, corrupt header, no frames
   5  an output file cannot be written
