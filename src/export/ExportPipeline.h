@@ -33,19 +33,22 @@ struct TPipelineSettings
 // Rows the frames First .. Last make with Fold frames per row (the last may hold fewer).
 int64_t OutputRowCount(int64_t First, int64_t Last, int64_t Fold);
 
-// The stamps of Count consecutive frames from First on, as the transforms read them.
-using TFrameStamps = std::function<void(int64_t First, int Count, const double* Stamps)>;
+// What the pipeline hands on, on the calling thread and in frame order: the stamps of each
+// batch of frames as the transforms read them, then the rows those frames complete, then
+// the frames done so far.
+struct TPipelineOutput
+{
+    std::function<void(int64_t First, int Count, const double* Stamps)> Frames;
+    std::function<void(const TOutputRow&)> Row;
+    std::function<void(int64_t Done)> Progress;
+};
 
 // Runs every frame First .. Last of the file through the window's arithmetic (scaling,
-// windowed FFT, averaging from zeros, dBm, mirroring) and hands the folded rows to Row in
-// order, on the calling thread. The transforms run on Settings.Threads threads, each
-// with its own FFT; memory is a few hundred frames, whatever the file's size. Progress
-// (frames done) is reported after each batch. Frames, when given, gets the stamps of
-// every frame in order, on the calling thread, before the rows they complete. Throws
-// ESpkReadError on a read error.
+// windowed FFT, averaging from zeros, dBm, mirroring), folds them into rows and hands
+// those on to Output. The transforms run on Settings.Threads threads, each with its own
+// FFT; memory is a few hundred frames, whatever the file's size. Throws ESpkReadError on
+// a read error, and passes on what Output's functions throw.
 void RunPipeline(const TSpkRecordFile& File, const TPipelineSettings& Settings,
-                 const std::function<void(const TOutputRow&)>& Row,
-                 const std::function<void(int64_t Done)>& Progress = {},
-                 const TFrameStamps& Frames = {});
+                 const TPipelineOutput& Output);
 
 } // namespace quillex

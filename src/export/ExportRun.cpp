@@ -265,36 +265,39 @@ void Export(const TExportOptions& O, std::ostream& Err, bool ShowProgress,
             shown = true;
         };
         try {
-            RunPipeline(
-                in.File, settings,
-                [&](const TOutputRow& Row) {
-                    if (csv) {
-                        csv->WriteRow(Row, times->TimeOf(Row.FirstFrame),
-                                      times->Stamped(Row.FirstFrame));
-                        times->Forget(Row.FirstFrame);
-                    }
-                    if (!shown &&
-                        (earlyLevels.size() * sizeof(float) >= MaxEarlyBytes ||
-                         imageReady.wait_for(std::chrono::seconds(0)) == std::future_status::ready))
-                        showEarlyRows();
-                    if (shown) {
-                        if (image)
-                            image->AddRow(Row);
-                        return;
-                    }
-                    early.push_back(Row);
-                    earlyLevels.insert(earlyLevels.end(), Row.Levels, Row.Levels + span.Length);
-                },
-                [&](int64_t Done) { progress.Update(Done); },
-                [&](int64_t First, int Count, const double* Stamps) {
-                    if (times)
-                        times->Note(First, Stamps, Count);
-                    for (int f = 0; checkStamps && f < Count; ++f)
-                        if (!IsPlausibleStamp(Stamps[f])) {
-                            progress.Say(StampWarning(O.Input, First + f, Stamps[f]));
-                            checkStamps = false;
-                        }
-                });
+            RunPipeline(in.File, settings,
+                        {.Frames =
+                             [&](int64_t First, int Count, const double* Stamps) {
+                                 if (times)
+                                     times->Note(First, Stamps, Count);
+                                 for (int f = 0; checkStamps && f < Count; ++f)
+                                     if (!IsPlausibleStamp(Stamps[f])) {
+                                         progress.Say(StampWarning(O.Input, First + f, Stamps[f]));
+                                         checkStamps = false;
+                                     }
+                             },
+                         .Row =
+                             [&](const TOutputRow& Row) {
+                                 if (csv) {
+                                     csv->WriteRow(Row, times->TimeOf(Row.FirstFrame),
+                                                   times->Stamped(Row.FirstFrame));
+                                     times->Forget(Row.FirstFrame);
+                                 }
+                                 if (!shown &&
+                                     (earlyLevels.size() * sizeof(float) >= MaxEarlyBytes ||
+                                      imageReady.wait_for(std::chrono::seconds(0)) ==
+                                          std::future_status::ready))
+                                     showEarlyRows();
+                                 if (shown) {
+                                     if (image)
+                                         image->AddRow(Row);
+                                     return;
+                                 }
+                                 early.push_back(Row);
+                                 earlyLevels.insert(earlyLevels.end(), Row.Levels,
+                                                    Row.Levels + span.Length);
+                             },
+                         .Progress = [&](int64_t Done) { progress.Update(Done); }});
             if (!shown)
                 showEarlyRows();
         } catch (...) {

@@ -126,13 +126,13 @@ std::vector<TCollectedRow> CollectRows(const TSpkRecordFile& File, const TPipeli
                                        const std::function<void(int64_t)>& Progress = {})
 {
     std::vector<TCollectedRow> rows;
-    RunPipeline(
-        File, S,
-        [&](const TOutputRow& Row) {
-            const int length = SpanOf(S.Spectrum).Length;
-            rows.push_back({Row, std::vector<float>(Row.Levels, Row.Levels + length)});
-        },
-        Progress);
+    const int length = SpanOf(S.Spectrum).Length;
+    TPipelineOutput out;
+    out.Row = [&](const TOutputRow& Row) {
+        rows.push_back({Row, std::vector<float>(Row.Levels, Row.Levels + length)});
+    };
+    out.Progress = Progress;
+    RunPipeline(File, S, out);
     return rows;
 }
 
