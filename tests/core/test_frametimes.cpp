@@ -96,8 +96,9 @@ void ExpectTimes(TFrameTimes& Times, const TRecordingStamps& R, int64_t Frame)
 
 } // namespace
 
-// Every frame's time, for recordings with no stamp, one, two and many, asked in order and
-// at random, with the stamps read as needed or handed in as a reader of the records would.
+// Every frame's time, for recordings with no stamp, one, two and many, asked in order, at
+// random and with steps, with the stamps read as needed or handed in as a reader of the records
+// would.
 TEST(FrameTimes, EveryFrameFollowsTheRuleOverTheRecordingsStamps)
 {
     std::mt19937 random(20261206);
@@ -135,6 +136,13 @@ TEST(FrameTimes, EveryFrameFollowsTheRuleOverTheRecordingsStamps)
             TFrameTimes times(r.First, r.Last(), r.Reader());
             for (int n = 0; n < 200; ++n)
                 ExpectTimes(times, r, r.First + int64_t(random() % r.Stamps.size()));
+        }
+        // Skipping a frame each time (just past the known frames), and backwards.
+        for (const int stride : {2, -3}) {
+            TFrameTimes times(r.First, r.Last(), r.Reader());
+            for (int64_t f = stride > 0 ? r.First : r.Last(); f >= r.First && f <= r.Last();
+                 f += stride)
+                ExpectTimes(times, r, f);
         }
         {
             // Handed in by batches and forgotten behind, as the export does.
