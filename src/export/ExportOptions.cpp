@@ -106,8 +106,10 @@ const std::map<std::string, THandler>& ValuedOptions()
     static const std::map<std::string, THandler> options = {
         {"--png", [](TParse& P, TText, TText V) { P.O.Png = V; }},
         {"--csv", [](TParse& P, TText, TText V) { P.O.Csv = V; }},
-        {"--fft-exponent", [](TParse& P, TText N,
-                              TText V) { P.O.Spectrum.Exponent = int(ParseInteger(N, V, 8, 12)); }},
+        {"--fft-exponent",
+         [](TParse& P, TText N, TText V) {
+             P.O.Spectrum.Exponent = static_cast<int>(ParseInteger(N, V, 8, 12));
+         }},
         {"--window",
          [](TParse& P, TText N, TText V) {
              P.O.Spectrum.Window = ParseChoice<TDXLeakType>(N, V,
@@ -116,8 +118,10 @@ const std::map<std::string, THandler>& ValuedOptions()
                                                              {"hamming", wnHamming},
                                                              {"blackman", wnBlackman}});
          }},
-        {"--average", [](TParse& P, TText N,
-                         TText V) { P.O.Spectrum.Average = int(ParseInteger(N, V, 1, 64)); }},
+        {"--average",
+         [](TParse& P, TText N, TText V) {
+             P.O.Spectrum.Average = static_cast<int>(ParseInteger(N, V, 1, 64));
+         }},
         {"--span-mhz",
          [](TParse& P, TText N, TText V) {
              P.O.Spectrum.SpanMHz =
