@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdio>
+#include <optional>
 #include <string>
 
 #include "ExportOptions.h"
@@ -8,14 +9,16 @@
 
 namespace quillex {
 
-// The level table: a header line "time,frame,<MHz>,..." and one line per output row.
-// Numbers are written without the locale (decimal point "."); levels as the shortest
+// The level table: a header line "time,stamped,frame,<MHz>,..." and one line per output
+// row. Numbers are written without the locale (decimal point "."); levels as the shortest
 // text that reads back as the same float, so a script sees the program's own numbers.
 class TCsvWriter
 {
 public:
     TCsvWriter(std::FILE* Out, const std::string& Name, const TSpan& Span, double FreqOffsetMHz);
-    void WriteRow(const TOutputRow& Row);
+    // Time is the time of the row's first frame (empty when none), Stamped whether that
+    // frame carries it as its stamp.
+    void WriteRow(const TOutputRow& Row, std::optional<double> Time, bool Stamped);
 
 private:
     void Put(const char* Text, size_t Size);
