@@ -1,6 +1,5 @@
 #include "CsvWriter.h"
 
-#include "DateTimeU.h"
 #include "ExportError.h"
 
 #include <charconv>
@@ -22,11 +21,6 @@ std::string ColumnFrequencyText(int Bin, int N, double FreqOffsetMHz)
     if (s.back() == '.')
         s.pop_back();
     return s == "-0" ? "0" : s;
-}
-
-std::string IsoStampText(double Stamp)
-{
-    return FormatDateTime("yyyy-mm-ddThh:nn:ss.zzz", Stamp);
 }
 
 TCsvWriter::TCsvWriter(std::FILE* Out, const std::string& Name, const TSpan& Span,

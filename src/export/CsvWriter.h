@@ -6,6 +6,7 @@
 
 #include "ExportOptions.h"
 #include "ExportPipeline.h"
+#include "StampText.h"
 
 namespace quillex {
 
@@ -31,7 +32,5 @@ private:
 // Column frequency as the window labels it: (offset * 1000 + bin * 40000 / N) / 1000 MHz,
 // in at most 9 decimals without trailing zeros.
 std::string ColumnFrequencyText(int Bin, int N, double FreqOffsetMHz);
-// "yyyy-mm-ddThh:nn:ss.zzz", local time as recorded.
-std::string IsoStampText(double Stamp);
 
 } // namespace quillex
