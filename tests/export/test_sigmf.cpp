@@ -2,6 +2,7 @@
 
 #include "LocalTimeToUtc.h"
 #include "SigmfExport.h"
+#include "SpkRecordFile.h"
 
 #include <csignal>
 #include <fcntl.h>
@@ -160,6 +161,7 @@ TEST_F(SigmfProgramTest, RoundTripAgainstTheRecording)
     EXPECT_EQ(global["quillex:frequency_offset"].toDouble(), 500000.0);
     EXPECT_EQ(global["quillex:level_offset"].toDouble(), -3.0);
     EXPECT_EQ(global["quillex:inverted"], QJsonValue(true));
+    EXPECT_EQ(global["quillex:first_record"].toInteger(), 3);
     EXPECT_EQ(meta["annotations"].toArray().size(), 0);
     const QJsonArray captures = meta["captures"].toArray();
     ASSERT_EQ(captures.size(), 143);
@@ -183,6 +185,7 @@ TEST_F(SigmfProgramTest, RoundTripAgainstTheRecording)
     EXPECT_EQ(bare["captures"].toArray().size(), 150);
     EXPECT_EQ(bare["global"]["quillex:frequency_offset"].toDouble(-1), 0.0);
     EXPECT_EQ(bare["global"]["quillex:inverted"], QJsonValue(false));
+    EXPECT_EQ(bare["global"]["quillex:first_record"].toInteger(-1), 0);
 }
 
 // A failure leaves neither file; names that would clash with another output or the
@@ -198,7 +201,8 @@ TEST_F(SigmfProgramTest, FailuresLeaveNoFiles)
     EXPECT_EQ(full.Code, 5) << full.Err.toStdString();
     EXPECT_TRUE(full.Err.contains("out.sigmf-data")) << full.Err.toStdString();
     ASSERT_TRUE(QFile::link("/dev/full", Path("full.sigmf-meta")));
-    const TRun meta = RunExport({rec, "--sigmf", Path("full")});
+    // A short metadata fails only when it is flushed, after the samples are complete.
+    const TRun meta = RunExport({rec, "--sigmf", Path("full"), "--last", "20"});
     EXPECT_EQ(meta.Code, 5) << meta.Err.toStdString();
     EXPECT_TRUE(meta.Err.contains("full.sigmf-meta")) << meta.Err.toStdString();
     QFile::remove(Path("full.sigmf-meta"));
@@ -227,4 +231,19 @@ TEST_F(SigmfProgramTest, FailuresLeaveNoFiles)
     ::close(reader);
     EXPECT_EQ(process.exitCode(), 130);
     EXPECT_EQ(Files(), QStringList{"rec.spk"}); // a pipe is no file
+}
+
+// A recording read without a mapping gives the same files.
+TEST_F(SigmfProgramTest, UnmappedRecordingGivesTheSameFiles)
+{
+    ASSERT_EQ(RunExport({Path("rec.spk"), "--sigmf", Path("mapped"), "--first", "2"}).Code, 0);
+    TSpkRecordFile file;
+    file.Open(Path("rec.spk").toStdString(), false);
+    ASSERT_FALSE(file.Mapped());
+    TSigmfExport sigmf(Path("read").toStdString());
+    const auto header = ParseOffsetsHeader(reinterpret_cast<const uint8_t*>(Bytes.data()), 16392);
+    sigmf.Write({file, Path("rec.spk").toStdString(), header, 2, 150}, {}, {});
+    sigmf.Commit();
+    EXPECT_EQ(ReadAll(Path("read.sigmf-data")), ReadAll(Path("mapped.sigmf-data")));
+    EXPECT_EQ(ReadAll(Path("read.sigmf-meta")), ReadAll(Path("mapped.sigmf-meta")));
 }
