@@ -5,11 +5,8 @@
 #include "SpkRecordFile.h"
 
 #include <csignal>
-#include <fcntl.h>
 #include <map>
 #include <sys/resource.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 using namespace quillex;
 
@@ -44,21 +41,19 @@ std::string Utc(double Local, TLocalToUtc& Converter)
     return UtcIsoText(Converter.Convert(Local));
 }
 
-QJsonObject ReadJson(const QString& Path)
-{
-    QFile file(Path);
-    file.open(QIODevice::ReadOnly);
-    QJsonParseError error{};
-    const QJsonDocument doc = QJsonDocument::fromJson(file.readAll(), &error);
-    EXPECT_EQ(error.error, QJsonParseError::NoError) << error.errorString().toStdString();
-    return doc.object();
-}
-
 QByteArray ReadAll(const QString& Path)
 {
     QFile file(Path);
     file.open(QIODevice::ReadOnly);
     return file.readAll();
+}
+
+QJsonObject ReadJson(const QString& Path)
+{
+    QJsonParseError error{};
+    const QJsonDocument doc = QJsonDocument::fromJson(ReadAll(Path), &error);
+    EXPECT_EQ(error.error, QJsonParseError::NoError) << error.errorString().toStdString();
+    return doc.object();
 }
 
 } // namespace
@@ -189,7 +184,7 @@ TEST_F(SigmfProgramTest, RoundTripAgainstTheRecording)
 }
 
 // A failure leaves neither file; names that would clash with another output or the
-// recording are refused before anything is written; an interrupt removes every output.
+// recording are refused before anything is written.
 TEST_F(SigmfProgramTest, FailuresLeaveNoFiles)
 {
     const QString rec = Path("rec.spk");
@@ -215,22 +210,6 @@ TEST_F(SigmfProgramTest, FailuresLeaveNoFiles)
         EXPECT_EQ(RunExport(args).Code, 2) << args.join(' ').toStdString();
     QFile::remove(Path("rec.sigmf-data"));
     EXPECT_EQ(Files(), QStringList{"rec.spk"});
-
-    // A pipe nobody reads holds the export inside the data file.
-    const std::string fifo = Path("pipe.sigmf-data").toStdString();
-    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
-    const int reader = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
-    QProcess process;
-    process.start(QStringLiteral(QUILLEX_EXPORT_PATH),
-                  {rec, "--sigmf", Path("pipe"), "--csv", Path("t.csv")});
-    for (int i = 0; i < 500 && Files().filter(".part-").size() < 2; ++i)
-        QThread::msleep(10);
-    EXPECT_EQ(Files().filter(".part-").size(), 2) << Files().join(' ').toStdString();
-    ::kill(pid_t(process.processId()), SIGINT);
-    process.waitForFinished();
-    ::close(reader);
-    EXPECT_EQ(process.exitCode(), 130);
-    EXPECT_EQ(Files(), QStringList{"rec.spk"}); // a pipe is no file
 }
 
 // A recording read without a mapping gives the same files.
