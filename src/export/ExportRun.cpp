@@ -6,6 +6,7 @@
 #include "ExportPipeline.h"
 #include "FrameTimes.h"
 #include "OutputFile.h"
+#include "SigmfExport.h"
 #include "SpkFile.h"
 #include "SpkRecordFile.h"
 
@@ -192,6 +193,10 @@ void CheckOutputs(const TExportOptions& O, const TPipelineSettings& S)
     for (const std::string* out : {&O.Png, &O.Csv})
         if (!out->empty() && SameFile(*out, O.Input))
             throw TExportError(TExitCode::Usage, *out + " is the recording itself");
+    if (!O.Sigmf.empty())
+        for (const std::string& out : {SigmfNames(O.Sigmf).Data, SigmfNames(O.Sigmf).Meta})
+            if (SameFile(out, O.Input))
+                throw TExportError(TExitCode::Usage, out + " is the recording itself");
 }
 
 TImageSettings ImageSettings(const TExportOptions& O, const TInput& In, const TPipelineSettings& S)
@@ -383,7 +388,13 @@ void Export(const TExportOptions& O, std::ostream& Err, bool ShowProgress,
     std::optional<TTable> table;
     if (!O.Csv.empty())
         table.emplace(O, in, SpanOf(settings.Spectrum));
-    TProgress progress(Err, ShowProgress && !O.Quiet, settings.Last - settings.First + 1);
+    // The SigMF files take the raw frames: a pass of their own, with no transform.
+    std::optional<TSigmfExport> sigmf;
+    if (!O.Sigmf.empty())
+        sigmf.emplace(O.Sigmf);
+    const bool spectra = pngFile || table;
+    const int64_t frames = settings.Last - settings.First + 1;
+    TProgress progress(Err, ShowProgress && !O.Quiet, frames * (int(spectra) + int(bool(sigmf))));
     TStampCheck check(O, in, progress);
 
     // The frames are transformed on another thread from the start, while this one starts
@@ -396,7 +407,8 @@ void Export(const TExportOptions& O, std::ostream& Err, bool ShowProgress,
     std::exception_ptr transformError;
     std::thread transform([&] {
         try {
-            RunPipeline(in.File, settings, OutputTo(check, table, imageRows, progress));
+            if (spectra)
+                RunPipeline(in.File, settings, OutputTo(check, table, imageRows, progress));
             if (imageRows)
                 imageRows->Flush();
         } catch (...) {
@@ -419,11 +431,20 @@ void Export(const TExportOptions& O, std::ostream& Err, bool ShowProgress,
         image->Finish();
         image->Save(pngFile->TemporaryName(), settings.Threads);
     }
+    if (sigmf)
+        sigmf->Write(
+            {in.File, O.Input, in.Header, settings.First, settings.Last},
+            [&](int64_t First, int Count, const double* Stamps) {
+                check.Frames(First, Count, Stamps);
+            },
+            [&](int64_t Done) { progress.Update((spectra ? frames : 0) + Done); });
     // Only when every output is complete does any of them get its name.
     if (table)
         table->Commit();
     if (pngFile)
         pngFile->Commit();
+    if (sigmf)
+        sigmf->Commit();
 }
 
 } // namespace
