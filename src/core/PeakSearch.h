@@ -54,7 +54,7 @@ struct TPeakRules
 bool IsPeak(const float* Magnitudes, int N, int K, const TPeakRules& Rules = {});
 
 // The strongest peaks of a range of bins. Keeps its working storage between frames, so a frame
-// allocates nothing once the first search with the largest count has run; one object per
+// allocates nothing once a search with the largest spectrum and count has run; one object per
 // thread.
 class TPeakSearch
 {
@@ -74,13 +74,43 @@ public:
         float Raw;
     };
 
+    // What bounds the interpolated magnitude of a peak from its bins, for one window and size.
+    // The search passes over a local maximum whose bound lies below the weakest peak it needs.
+    struct TBounds
+    {
+        TDXLeakType Window = wnOwn;
+        int N = 0;
+        double Near = 0;   // least norm of the kernel over three bins, tone within 1/2 bin
+        double Far = 0;    // the same, tone within a bin (where the mirror's fit may take it)
+        double Spread = 0; // greatest sum of squares of the kernel over nine bins
+        // Per bin, a bound on the kernel at the tone's mirror; infinite where there is none
+        // and every peak is interpolated.
+        std::vector<double> Mirror;
+        int BoundFirst = 1; // the bins where it is finite
+        int BoundLast = 0;
+        int ZoneFirst = 1; // bins far enough from the band edges for one bound to serve
+        int ZoneLast = 0;
+        double Reach = 0;     // bound per largest magnitude of bins K-4..K+4, in the zone
+        double EdgeReach = 0; // the same for the other bins with a bound
+        int QuietFirst = 1;   // bins whose mirror is too weak to be fitted (Hann, Blackman)
+        int QuietLast = 0;
+        double QuietReach = 0; // bound per largest magnitude of bins K-1..K+1, quiet bins
+        // R(1 - u) / R(u) and |R(1 + u)| / R(u) over a grid of offsets u from 0 to 1/2, and
+        // how far the latter may stray from its grid points within a step.
+        std::vector<double> Rising, Falling;
+        double FallingSlope = 0;
+    };
+
 private:
     struct TSelection;
-    // Takes a candidate into the list if it is a peak strong enough; false when a candidate
-    // this weak cannot make the list.
-    static bool Examine(TSelection& S, TCandidate C);
+    void Examine(TSelection& S, int K);
+    void ExamineRest(TSelection& S, TCandidate Last);
+    void ExamineDense(TSelection& S, TCandidate Last);
 
     std::vector<TCandidate> FFew;
+    std::vector<int> FFoundBins; // the local maximum of each peak found, for equal peaks
+    std::vector<float> FPower, FSums, FWork;
+    TBounds FBounds;
 };
 
 // The nearest peak more than half a bin left (lower bins) or right of Position (within half a

@@ -568,3 +568,236 @@ TEST(PeakTracking, FollowsADriftingToneAndKeepsItsOwn)
     ASSERT_TRUE(TrackPeak(gone.data(), frames.N, wnBlackman, 697.5, p));
     EXPECT_NEAR(p.Bin, 700, 0.01);
 }
+
+namespace {
+
+// The plain search the fast one has to match bit for bit: every local maximum the peak rules
+// take, interpolated (bins as they stand without a known window), strongest first; equal
+// magnitudes by position, then by bin.
+struct TPlainPeak
+{
+    int Bin;
+    TPeak Peak;
+};
+
+std::vector<TPlainPeak> AllPeaks(const std::vector<float>& M, TDXLeakType Window,
+                                 const TPeakRules& Rules)
+{
+    const int n = int(M.size());
+    const bool interpolated = Window >= wnRectangle && Window <= wnBlackman;
+    std::vector<TPlainPeak> peaks;
+    for (int k = 1; k <= n - 2; ++k)
+        if (IsPeak(M.data(), n, k, Rules))
+            peaks.push_back({k, interpolated ? InterpolatePeak(M.data(), n, k, Window)
+                                             : TPeak{double(k), double(M[size_t(k)])}});
+    return peaks;
+}
+
+std::vector<TPeak> PlainStrongest(const std::vector<TPlainPeak>& All, int First, int Last,
+                                  double Min, int Count)
+{
+    std::vector<TPeak> kept;
+    for (const TPlainPeak& p : All)
+        if (p.Bin >= First && p.Bin <= Last && p.Peak.Magnitude >= Min)
+            kept.push_back(p.Peak);
+    std::stable_sort(kept.begin(), kept.end(), [](const TPeak& A, const TPeak& B) {
+        return A.Magnitude > B.Magnitude || (A.Magnitude == B.Magnitude && A.Bin < B.Bin);
+    });
+    kept.resize(std::min(kept.size(), size_t(std::max(Count, 0))));
+    return kept;
+}
+
+struct TSpectrum
+{
+    std::vector<float> M;
+    std::vector<TDXLeakType> Windows; // those to search it with
+    std::string What;
+};
+
+// Spectra through the program's arithmetic: receiver noise alone, averaged over 8 frames, under
+// carriers from 10 to 80 dB up anywhere in the band (the band edges and close pairs included),
+// and on a floor falling 50 dB across the band.
+std::vector<TSpectrum> MadeSpectra(int Exponent, TDXLeakType Window, std::mt19937& Rng)
+{
+    TToneFrames frames(Exponent, Window);
+    const int n = frames.N;
+    std::uniform_real_distribution<double> unit(0, 1);
+    const auto carriers = [&](int Count) {
+        std::vector<TTone> tones;
+        for (int c = 0; c < Count; ++c) {
+            const double bin = c % 7 == 6 && !tones.empty() ? tones.back().Bin + 2 + 6 * unit(Rng)
+                                                            : 0.5 + (n - 1) * unit(Rng);
+            tones.push_back({std::min(bin, n - 0.5), 0.3 * std::pow(10, (10 + 70 * unit(Rng)) / 20),
+                             6.28 * unit(Rng)});
+        }
+        return tones;
+    };
+    std::vector<TSpectrum> spectra;
+    spectra.push_back({frames.Run({}, 3, &Rng), {Window}, "noise"});
+    std::vector<float> mean(size_t(n), 0.0f);
+    for (int f = 0; f < 8; ++f) {
+        const auto& m = frames.Run({}, 3, &Rng);
+        for (int k = 0; k < n; ++k)
+            mean[size_t(k)] += m[size_t(k)] / 8;
+    }
+    spectra.push_back({mean, {Window}, "averaged noise"});
+    for (int count : {1, 5, 40})
+        spectra.push_back(
+            {frames.Run(carriers(count), 3, &Rng), {Window}, std::to_string(count) + " carriers"});
+    std::vector<float> sloped = frames.Run(carriers(8), 3, &Rng);
+    for (int k = 0; k < n; ++k)
+        sloped[size_t(k)] *= float(std::pow(10, -2.5 * k / n));
+    spectra.push_back({sloped, {Window}, "sloped floor"});
+    return spectra;
+}
+
+// Shapes no window makes, searched with every window: a flat top of two to five bins among five
+// shapes of tones halfway between bins a little higher (the flat top's fit may come out above
+// theirs), exact copies of a hill (equal peaks), single-bin spikes, steps, a comb and empty
+// stretches, over a noise floor.
+TSpectrum DrawnSpectrum(int N, std::mt19937& Rng)
+{
+    std::uniform_real_distribution<double> unit(0, 1);
+    std::vector<float> m(static_cast<size_t>(N));
+    for (float& v : m)
+        v = float(std::sqrt(-std::log(1 - unit(Rng)))); // Rayleigh, mean power 1
+    const auto at = [&](int K) -> float& { return m[size_t(std::clamp(K, 0, N - 1))]; };
+    const auto somewhere = [&] { return 1 + int((N - 2) * unit(Rng)); };
+    std::vector<float> copy;
+    for (int h = 0, hills = 3 + N / 200; h < hills; ++h) {
+        const int k = somewhere();
+        const float top = float(std::pow(10, (15 + 40 * unit(Rng)) / 20));
+        switch (h % 5) {
+        case 0: // a flat top and the tones
+            for (int j = 0, w = 2 + h % 4; j < w; ++j)
+                at(k + j) = top * (j == 0 ? 0.999f : 1.0f);
+            for (int t = 0; t < 5; ++t) {
+                const int c = somewhere();
+                at(c) = at(c + 1) = top * 1.06f;
+                at(c - 1) = at(c + 2) = top * 0.2f;
+            }
+            break;
+        case 1: // a spike
+            at(k) = top;
+            break;
+        case 2: // a step down
+            for (int j = 0; j < 40; ++j)
+                at(k + j) *= top / 4;
+            break;
+        case 3: // copies of one hill
+            if (copy.empty())
+                copy = {top / 5, top / 2, top, top * 0.7f, top / 6};
+            for (size_t j = 0; j < copy.size(); ++j)
+                at(k + int(j)) = copy[j];
+            break;
+        default: // a comb, then nothing
+            for (int j = 0; j < 24; ++j)
+                at(k + j) = j % 3 ? 0.0f : top;
+            for (int j = 24; j < 60; ++j)
+                at(k + j) = 0;
+            break;
+        }
+    }
+    return {m,
+            {wnRectangle, wnHanning, wnHamming, wnBlackman, wnOwn},
+            "drawn, " + std::to_string(N) + " bins"};
+}
+
+// The searches each spectrum gets: the whole band and parts of it, the band edges, a range
+// beyond the spectrum, a minimum magnitude amid the peaks', counts from 1 to 40.
+struct TQuery
+{
+    int First, Last;
+    double Min;
+    int Count;
+};
+
+std::vector<TQuery> Queries(int N, const std::vector<TPlainPeak>& All, std::mt19937& Rng)
+{
+    std::vector<double> magnitudes;
+    for (const TPlainPeak& p : All)
+        magnitudes.push_back(p.Peak.Magnitude);
+    std::sort(magnitudes.begin(), magnitudes.end());
+    const double middle = magnitudes.empty() ? 1.0 : magnitudes[magnitudes.size() / 2];
+    std::uniform_int_distribution<int> bin(0, N - 1);
+    const int a = bin(Rng), b = bin(Rng);
+    return {{0, N - 1, 0, 1},
+            {0, N - 1, 0, 5},
+            {-10, N + 10, -1, 40},
+            {0, N - 1, middle, 5},
+            {std::min(a, b), std::max(a, b), 0, 3},
+            {0, 30, 0, 2},
+            {N - 31, N - 1, 0, 2},
+            {0, N - 1, middle, 1},
+            {N / 3, N / 3 + 50, 0, 16}};
+}
+
+std::string Describe(const TSpectrum& S, TDXLeakType Window, const TQuery& Q)
+{
+    return S.What + ", window " + std::to_string(Window) + ", bins " + std::to_string(Q.First) +
+           ".." + std::to_string(Q.Last) + ", min " + std::to_string(Q.Min) + ", count " +
+           std::to_string(Q.Count);
+}
+
+// Runs every query on the spectrum with Search and compares; false at the first difference.
+bool MatchesPlainSearch(TPeakSearch& Search, const TSpectrum& S, TDXLeakType Window,
+                        std::mt19937& Rng)
+{
+    const int n = int(S.M.size());
+    const auto all = AllPeaks(S.M, Window, Search.Rules);
+    for (const TQuery& q : Queries(n, all, Rng)) {
+        const auto want = PlainStrongest(all, q.First, q.Last, q.Min, q.Count);
+        std::vector<TPeak> got(size_t(q.Count), TPeak{-7, -7});
+        const int found =
+            Search.Strongest(S.M.data(), n, Window, q.First, q.Last, q.Min, q.Count, got.data());
+        bool same = found == int(want.size());
+        for (size_t i = 0; same && i < want.size(); ++i)
+            same = got[i].Bin == want[i].Bin && got[i].Magnitude == want[i].Magnitude;
+        if (!same) {
+            ADD_FAILURE() << Describe(S, Window, q) << ": found " << found << ", plain "
+                          << want.size() << (want.empty() ? "" : ", plain first at ")
+                          << (want.empty() ? 0.0 : want[0].Bin);
+            return false;
+        }
+    }
+    return true;
+}
+
+} // namespace
+
+// The search skips most local maxima on bounds of what they could become: it has to find
+// exactly what looking at every one of them finds, for any spectrum, window, range, minimum
+// and count, and with other rules.
+TEST(PeakSearchOrder, SameAsLookingAtEveryLocalMaximum)
+{
+    std::mt19937 rng(19);
+    TPeakSearch search; // one object throughout, as a thread keeps it
+    int cases = 0;
+    for (int exponent : {8, 10, 12})
+        for (TDXLeakType window : Windows)
+            for (int round = 0; round < 2; ++round)
+                for (const TSpectrum& s : MadeSpectra(exponent, window, rng)) {
+                    ASSERT_TRUE(MatchesPlainSearch(search, s, window, rng));
+                    ++cases;
+                }
+    for (int n : {64, 300, 1000, 2048})
+        for (int round = 0; round < 3; ++round) {
+            const TSpectrum s = DrawnSpectrum(n, rng);
+            for (TDXLeakType window : s.Windows) {
+                ASSERT_TRUE(MatchesPlainSearch(search, s, window, rng));
+                ++cases;
+            }
+        }
+    // Looser and stricter rules: many peaks in noise, or a floor test that rarely decides.
+    std::mt19937 rules(23);
+    for (const TPeakRules r :
+         {TPeakRules{3.0, 3.0, 8}, TPeakRules{-20.0, 6.0, 32}, TPeakRules{40.0, 1.0, 64}}) {
+        search.Rules = r;
+        for (TDXLeakType window : {wnHanning, wnRectangle})
+            for (const TSpectrum& s : MadeSpectra(10, window, rules)) {
+                ASSERT_TRUE(MatchesPlainSearch(search, s, window, rules));
+                ++cases;
+            }
+    }
+    EXPECT_GE(cases, 240);
+}
