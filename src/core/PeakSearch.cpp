@@ -593,6 +593,10 @@ void BuildBounds(const TWindowKernel& Kernel, TPeakSearch::TBounds& B)
         B.Rising.clear();
     const double g = Kernel.ScallopGain();
     B.FallingSlope = std::numbers::pi * (g + g * g) * 1.01 * 0.5 / steps / 2;
+    // The distance of the three bins from the point above is at most the largest of them times
+    // this (both ratios are at most 1 up to the table's largest |R(1 + u)| / R(u)).
+    const double falling = *std::max_element(B.Falling.begin(), B.Falling.end()) + B.FallingSlope;
+    B.Spill = std::sqrt(1 + std::max(1.0, falling) * std::max(1.0, falling));
 }
 
 // A bin's magnitude as the fit takes it.
@@ -627,27 +631,37 @@ double BoundFromNineBins(const TPeakSearch::TBounds& B, const float* Magnitudes,
                     (std::sqrt(cost) + std::sqrt(Three)) / (B.Far - std::sqrt(3.0) * Envelope));
 }
 
-// From the bins alone. Where the mirror may be fitted, the lone tone's residual over the three
-// bins is at most their distance from (m1 / R(u)) (|R(1 + u)|, R(u), R(1 - u)), u the offset:
-// the ratio of the two largest bins places u between two points of the table, and with it the
-// ratios R(1 - u) / R(u) and |R(1 + u)| / R(u).
-double BoundFromBins(const TPeakSearch::TBounds& B, const float* Magnitudes, int K)
+// Whether the local maximum at bin K certainly stays below Weakest (> 0), from its bins alone.
+// Where the mirror may be fitted, the lone tone's residual over the three bins is at most their
+// distance from (m1 / R(u)) (|R(1 + u)|, R(u), R(1 - u)), u the offset: the ratio of the two
+// largest bins places u between two points of the table, and with it the ratios R(1 - u) / R(u)
+// and |R(1 + u)| / R(u); at most Spill times the largest bin in any case. Squares and the
+// largest bin spare the roots where they settle it.
+bool BelowFromBins(const TPeakSearch::TBounds& B, const float* Magnitudes, int K, double Weakest)
 {
     const bool quiet = Quiet(B, K);
     const double envelope = MirrorAt(B, K);
     if (!quiet && !std::isfinite(envelope))
-        return Infinity;
+        return false;
     const double l = FitMagnitude(Magnitudes, K - 1), c = FitMagnitude(Magnitudes, K),
                  r = FitMagnitude(Magnitudes, K + 1);
     if (!(c > 0))
-        return Infinity;
-    const double three = l * l + c * c + r * r, lone = std::sqrt(three) / B.Near;
+        return false;
+    const double three = l * l + c * c + r * r;
+    const double near = Weakest * B.Near / (1 + BoundSlack);
     if (quiet)
-        return Sure(lone);
+        return three < near * near;
     // The fit takes nine bins where the mirror may outweigh the difference of the neighbours.
-    const double mirror = std::sqrt(3.0) * envelope;
-    if (B.Rising.empty() || !(std::fabs(r - l) > 4 * envelope * lone))
-        return Sure(BoundFromNineBins(B, Magnitudes, K, three, lone, envelope));
+    if (B.Rising.empty() ||
+        !((r - l) * (r - l) * B.Near * B.Near > 16 * envelope * envelope * three)) {
+        const double lone = std::sqrt(three) / B.Near;
+        return Sure(BoundFromNineBins(B, Magnitudes, K, three, lone, envelope)) < Weakest;
+    }
+    const double root3 = std::sqrt(3.0), mirror = root3 * envelope;
+    const double reach =
+        std::max(root3 / B.Near, (B.Spill + mirror / B.Near * root3 + root3) / (B.Far - mirror));
+    if (Sure(reach * std::max({l, c, r})) < Weakest)
+        return true;
     const double side = std::max(l, r), other = std::min(l, r);
     const double ratio = std::min(side / c, 1.0);
     const auto& rising = B.Rising;
@@ -666,7 +680,9 @@ double BoundFromBins(const TPeakSearch::TBounds& B, const float* Magnitudes, int
     const double toOther = far(other, std::min(B.Falling[i], B.Falling[j]) - margin,
                                std::max(B.Falling[i], B.Falling[j]) + margin);
     const double residual = std::sqrt(toSide * toSide + toOther * toOther);
-    return Sure(std::max(lone, (residual + lone * mirror + std::sqrt(three)) / (B.Far - mirror)));
+    const double lone = std::sqrt(three) / B.Near;
+    return Sure(std::max(lone, (residual + lone * mirror + std::sqrt(three)) / (B.Far - mirror))) <
+           Weakest;
 }
 
 // Once the lone tone is fitted.
@@ -771,33 +787,43 @@ int HotBins(const float* Magnitudes, int First, int Last, float Least)
     return hot;
 }
 
-// The level for the quick test of the floor rule, half the mean of Power[Lo..Hi] up to Cap0,
-// with every bin's sum of kept powers over the FloorWidth bins from it in Sums (Fours as
-// scratch). Cap 0 when there is none.
-TFloorLevel SurroundingSums(const float* Power, float Cap0, int Lo, int Hi, float Floor,
-                            float* Fours, float* Sums)
+// The mean of Power[Lo..Hi] up to Cap.
+double MeanUpTo(const float* Power, int Lo, int Hi, float Cap)
 {
     const TLanes one = {1, 1, 1, 1};
-    TLanes sum = {}, count = {};
+    TLanes sum0 = {}, sum1 = {}, count0 = {}, count1 = {};
     int j = Lo;
-    for (; j + 3 <= Hi; j += 4) {
-        const TLanes v = Load(Power + j);
-        const TLaneMask in = v <= Cap0;
-        sum += TLanes(TLaneMask(v) & in);
-        count += TLanes(TLaneMask(one) & in);
+    for (; j + 7 <= Hi; j += 8) {
+        const TLanes v0 = Load(Power + j), v1 = Load(Power + j + 4);
+        const TLaneMask in0 = v0 <= Cap, in1 = v1 <= Cap;
+        sum0 += TLanes(TLaneMask(v0) & in0);
+        sum1 += TLanes(TLaneMask(v1) & in1);
+        count0 += TLanes(TLaneMask(one) & in0);
+        count1 += TLanes(TLaneMask(one) & in1);
     }
+    const TLanes sum = sum0 + sum1, count = count0 + count1;
     double total = (sum[0] + sum[1]) + (sum[2] + sum[3]);
     double n = (count[0] + count[1]) + (count[2] + count[3]);
     for (; j <= Hi; ++j)
-        if (Power[j] <= Cap0)
+        if (Power[j] <= Cap)
             total += Power[j], n += 1;
-    const double mean = total / n;
-    if (!(n > 0 && mean > 0 && std::isfinite(mean)))
+    return total / n;
+}
+
+// The level for the quick test of the floor rule over Power[Lo..Hi]: half its mean power up to
+// Cap, with every bin's sum of kept powers over the FloorWidth bins from it in Sums (Fours as
+// scratch). Cap 0 when there is none.
+TFloorLevel SurroundingSums(const float* Power, float Cap, int Lo, int Hi, float Floor,
+                            float* Fours, float* Sums)
+{
+    const double mean = MeanUpTo(Power, Lo, Hi, Cap);
+    if (!(mean > 0 && std::isfinite(mean)))
         return {0, 0, 0};
     const TFloorLevel level = FloorLevel(mean / 2, Floor);
     if (!(level.Cap > 0 && std::isfinite(level.Cap)))
         return {0, 0, 0};
-    for (j = Lo; j + 3 <= Hi; j += 4) {
+    int j = Lo;
+    for (; j + 3 <= Hi; j += 4) {
         const TLanes kept = Kept(Load(Power + j), level);
         std::memcpy(Sums + j, &kept, sizeof kept);
     }
@@ -858,7 +884,7 @@ void TPeakSearch::Examine(TSelection& S, int K)
     const float* m = S.Magnitudes;
     // No bound falls below 0; without a kernel a peak's magnitude is its bin's.
     const bool prune = S.Weakest() > 0;
-    if (prune && (S.Kernel ? BoundFromBins(*S.Bounds, m, K) : double(m[K])) < S.Weakest())
+    if (prune && (S.Kernel ? BelowFromBins(*S.Bounds, m, K, S.Weakest()) : m[K] < S.Weakest()))
         return;
     if (S.FloorTest && K - FloorGuard - FloorWidth + 1 >= 1 &&
         K + FloorGuard + FloorWidth - 1 <= S.N - 1) {
@@ -968,7 +994,7 @@ void TPeakSearch::ExamineRest(TSelection& S, TCandidate Last)
     const float mirrorLeast = FloatBelow(weakest / (kernel ? b.Reach : 1.0));
     const float edgeLeast = FloatBelow(weakest / (kernel ? b.EdgeReach : 1.0));
     const float quietLeast = FloatBelow(weakest / (kernel ? b.QuietReach : 1.0));
-    if (S.Found < S.Count || !(mirrorLeast > 0) ||
+    if (!(mirrorLeast > 0) ||
         8 * HotBins(m, S.First - 1, S.Last + 1, mirrorLeast) > S.Last - S.First + 3) {
         ExamineDense(S, Last);
         return;
@@ -1020,9 +1046,9 @@ void TPeakSearch::ExamineRest(TSelection& S, TCandidate Last)
 }
 
 // Every local maximum of the range below Last. In the interior the powers' sums over every
-// bin's surroundings are formed at once, at a level of half the mean noise power, which
-// settles the floor rule for nearly every local maximum of a noise floor without a look at it
-// alone.
+// bin's surroundings are formed at once, a segment at a time at a level of half the segment's
+// mean power up to Last's, which settles the floor rule for nearly every local maximum of a
+// noise floor, sloping or not, without a look at it alone.
 void TPeakSearch::ExamineDense(TSelection& S, TCandidate Last)
 {
     const float* m = S.Magnitudes;
@@ -1031,41 +1057,45 @@ void TPeakSearch::ExamineDense(TSelection& S, TCandidate Last)
             Examine(S, K);
     };
     constexpr int Side = FloorGuard + FloorWidth - 1; // the surroundings reach this far
+    constexpr int Segment = 512;
     const int a = std::max(S.First, Side + 1), b = std::min(S.Last, S.N - 1 - Side);
     for (int k = S.First; k <= std::min(S.Last, a - 1); ++k)
         if (IsLocalMaximum(m, k))
             consider(k);
     if (a <= b) {
-        const int lo = a - Side, hi = b + Side;
         if (FPower.size() < size_t(S.N)) {
             FPower.resize(size_t(S.N));
             FSums.resize(size_t(S.N));
             FWork.resize(size_t(S.N));
         }
         float* power = FPower.data();
-        for (int j = lo; j <= hi; ++j)
-            power[j] = m[j] * m[j];
-        const TFloorLevel level = S.FloorTest
-                                      ? SurroundingSums(power, Last.Raw * Last.Raw, lo, hi,
-                                                        S.Test.Floor, FSums.data(), FWork.data())
-                                      : TFloorLevel{0, 0, 0};
-        const float below = FloatBelow(level.Power);
         const float* sums = FWork.data();
+        for (int j = a - Side; j <= b + Side; ++j)
+            power[j] = m[j] * m[j];
         S.Power = power;
-        int k = a;
-        for (; k + 3 <= b; k += 4) {
-            const TLanes v = Load(m + k);
-            TLaneMask flag = (v > Load(m + k - 1)) & (v >= Load(m + k + 1));
-            if (level.Cap > 0)
-                flag &= ~((Load(sums + k - Side) + Load(sums + k + FloorGuard) > 0) &
-                          (Load(power + k) <= below));
-            for (unsigned lanes = LaneBits(flag); lanes; lanes &= lanes - 1)
-                consider(k + std::countr_zero(lanes));
+        for (int first = a; first <= b; first += Segment) {
+            const int last = std::min(b, first + Segment - 1);
+            const TFloorLevel level =
+                S.FloorTest ? SurroundingSums(power, Last.Raw * Last.Raw, first - Side, last + Side,
+                                              S.Test.Floor, FSums.data(), FWork.data())
+                            : TFloorLevel{0, 0, 0};
+            const float below = FloatBelow(level.Power);
+            int k = first;
+            for (; k + 3 <= last; k += 4) {
+                const TLanes v = Load(m + k);
+                TLaneMask flag = (v > Load(m + k - 1)) & (v >= Load(m + k + 1));
+                if (level.Cap > 0)
+                    flag &= ~((Load(sums + k - Side) + Load(sums + k + FloorGuard) > 0) &
+                              (Load(power + k) <= below));
+                for (unsigned lanes = LaneBits(flag); lanes; lanes &= lanes - 1)
+                    consider(k + std::countr_zero(lanes));
+            }
+            for (; k <= last; ++k)
+                if (IsLocalMaximum(m, k) &&
+                    !(level.Cap > 0 && sums[k - Side] + sums[k + FloorGuard] > 0 &&
+                      power[k] <= below))
+                    consider(k);
         }
-        for (; k <= b; ++k)
-            if (IsLocalMaximum(m, k) &&
-                !(level.Cap > 0 && sums[k - Side] + sums[k + FloorGuard] > 0 && power[k] <= below))
-                consider(k);
         S.Power = nullptr;
     }
     for (int k = std::max(a, b + 1); k <= S.Last; ++k)

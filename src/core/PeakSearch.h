@@ -99,6 +99,7 @@ public:
         // how far the latter may stray from its grid points within a step.
         std::vector<double> Rising, Falling;
         double FallingSlope = 0;
+        double Spill = 0; // the lone tone's residual per largest of bins K-1..K+1
     };
 
 private:
