@@ -514,6 +514,8 @@ double KernelSquares(const TWindowKernel& Kernel, int From, int To, double Span,
 // Envelope.
 double ReachOf(const TPeakSearch::TBounds& B, double Envelope)
 {
+    if (!std::isfinite(Envelope))
+        return Infinity;
     const double root3 = std::sqrt(3.0);
     const double spread = B.Spread + 9 * Envelope * Envelope;
     return Sure(std::max(root3 / B.Near, (std::sqrt(3 * spread / (B.Near * B.Near) + 9) + root3) /
@@ -531,34 +533,42 @@ void BuildBounds(const TWindowKernel& Kernel, TPeakSearch::TBounds& B)
     // tone, or whose nine neighbours leave the spectrum, have no bound; in the zone, where it
     // stays below a hundredth, the zone's largest serves all.
     const double root3 = std::sqrt(3.0);
-    B.Mirror.assign(size_t(n), Infinity);
-    const auto edge = [&](int K) {
+    const auto envelope = [&](int K) {
         const double e = MirrorEnvelope(Kernel, K);
-        if (root3 * e < 0.5 * B.Far)
-            B.Mirror[size_t(K)] = e;
-        return root3 * e <= 0.01 * B.Far;
+        return K > Reach && K < n - 1 - Reach + 1 && root3 * e < 0.5 * B.Far ? e : Infinity;
     };
-    int first = Reach + 1, last = n - 1 - Reach;
-    while (first <= last && !edge(first))
-        ++first;
-    while (last >= first && !edge(last))
-        --last;
+    const auto inZone = [&](double E) { return root3 * E <= 0.01 * B.Far; };
+    B.LowMirror.assign(size_t(std::min(n, Reach + 1)), Infinity);
+    int first = Reach + 1;
+    for (; first <= n - 1 - Reach; ++first) {
+        const double e = envelope(first);
+        if (inZone(e))
+            break;
+        B.LowMirror.push_back(e);
+    }
+    B.HighMirror.assign(size_t(std::min(n, Reach)), Infinity);
+    int last = n - 1 - Reach;
+    for (; last >= first; --last) {
+        const double e = envelope(last);
+        if (inZone(e))
+            break;
+        B.HighMirror.push_back(e);
+    }
     B.ZoneFirst = first;
     B.ZoneLast = last;
+    B.ZoneMirror = first <= last ? std::max(envelope(first), envelope(last)) : Infinity;
     B.BoundFirst = Reach + 1;
-    while (B.BoundFirst < n && !std::isfinite(B.Mirror[size_t(B.BoundFirst)]))
+    while (B.BoundFirst < first && !std::isfinite(B.LowMirror[size_t(B.BoundFirst)]))
         ++B.BoundFirst;
     B.BoundLast = n - 1 - Reach;
-    while (B.BoundLast >= 0 && !std::isfinite(B.Mirror[size_t(B.BoundLast)]))
+    while (B.BoundLast > last && !std::isfinite(B.HighMirror[size_t(n - 1 - B.BoundLast)]))
         --B.BoundLast;
-    if (first <= last)
-        std::fill(B.Mirror.begin() + first, B.Mirror.begin() + last + 1,
-                  std::max(B.Mirror[size_t(first)], B.Mirror[size_t(last)]));
-    B.Reach = first <= last ? ReachOf(B, B.Mirror[size_t(first)]) : Infinity;
+    B.Reach = ReachOf(B, B.ZoneMirror);
     double edges = 0;
-    for (const double e : B.Mirror)
-        if (std::isfinite(e))
-            edges = std::max(edges, e);
+    for (const auto* side : {&B.LowMirror, &B.HighMirror})
+        for (const double e : *side)
+            if (std::isfinite(e))
+                edges = std::max(edges, e);
     B.EdgeReach = ReachOf(B, edges);
     // With Hann and Blackman the mirror of a tone away from the band edges stays below what
     // the fit takes into account: the lone tone's magnitude is the result.
@@ -568,7 +578,9 @@ void BuildBounds(const TWindowKernel& Kernel, TPeakSearch::TBounds& B)
         const auto quiet = [&](int K) {
             return CancellingMirror(Kernel, K) <= NegligibleMirror / 2;
         };
-        int qFirst = 2, qLast = n - 2; // bin 1's bound would take bin 0 doubled
+        // From bin 2: the search's look for bins near the weakest peak takes bin 0 as it stands,
+        // where the fit doubles it.
+        int qFirst = 2, qLast = n - 2;
         while (qFirst <= qLast && !quiet(qFirst))
             ++qFirst;
         while (qLast >= qFirst && !quiet(qLast))
@@ -594,9 +606,10 @@ void BuildBounds(const TWindowKernel& Kernel, TPeakSearch::TBounds& B)
     const double g = Kernel.ScallopGain();
     B.FallingSlope = std::numbers::pi * (g + g * g) * 1.01 * 0.5 / steps / 2;
     // The distance of the three bins from the point above is at most the largest of them times
-    // this (both ratios are at most 1 up to the table's largest |R(1 + u)| / R(u)).
-    const double falling = *std::max_element(B.Falling.begin(), B.Falling.end()) + B.FallingSlope;
-    B.Spill = std::sqrt(1 + std::max(1.0, falling) * std::max(1.0, falling));
+    // this: R(1 - u) / R(u) lies in 0..1, |R(1 + u)| / R(u) within FallingSlope of the table.
+    const double falling =
+        std::max(1.0, *std::max_element(B.Falling.begin(), B.Falling.end())) + B.FallingSlope;
+    B.Spill = std::sqrt(1 + falling * falling);
 }
 
 // A bin's magnitude as the fit takes it.
@@ -614,7 +627,11 @@ bool Quiet(const TPeakSearch::TBounds& B, int K)
 // The mirror's envelope at K, infinite where there is no bound.
 double MirrorAt(const TPeakSearch::TBounds& B, int K)
 {
-    return B.Mirror[size_t(K)];
+    if (K < B.ZoneFirst)
+        return B.LowMirror[size_t(K)];
+    if (K > B.ZoneLast)
+        return B.HighMirror[size_t(B.N - 1 - K)];
+    return B.ZoneMirror;
 }
 
 // The bound of the mirror's fit from the lone tone's residual over bins K-4..K+4 at worst.
@@ -627,8 +644,8 @@ double BoundFromNineBins(const TPeakSearch::TBounds& B, const float* Magnitudes,
         nine += l * l + r * r;
     }
     const double cost = Lone * Lone * (B.Spread + 9 * Envelope * Envelope) + nine;
-    return std::max(Lone,
-                    (std::sqrt(cost) + std::sqrt(Three)) / (B.Far - std::sqrt(3.0) * Envelope));
+    return std::max((std::sqrt(cost) + std::sqrt(Three)) / (B.Far - std::sqrt(3.0) * Envelope),
+                    Lone);
 }
 
 // Whether the local maximum at bin K certainly stays below Weakest (> 0), from its bins alone.
@@ -681,7 +698,7 @@ bool BelowFromBins(const TPeakSearch::TBounds& B, const float* Magnitudes, int K
                                std::max(B.Falling[i], B.Falling[j]) + margin);
     const double residual = std::sqrt(toSide * toSide + toOther * toOther);
     const double lone = std::sqrt(three) / B.Near;
-    return Sure(std::max(lone, (residual + lone * mirror + std::sqrt(three)) / (B.Far - mirror))) <
+    return Sure(std::max((residual + lone * mirror + std::sqrt(three)) / (B.Far - mirror), lone)) <
            Weakest;
 }
 
@@ -691,8 +708,8 @@ double BoundFromFit(const TPeakSearch::TBounds& B, const TFirstFit& F)
     const double envelope = MirrorAt(B, F.B.K);
     if (!std::isfinite(envelope))
         return Infinity;
-    return Sure(std::max(F.Fit.Magnitude,
-                         (std::sqrt(F.Cost) + F.Norm) / (B.Far - std::sqrt(3.0) * envelope)));
+    return Sure(std::max((std::sqrt(F.Cost) + F.Norm) / (B.Far - std::sqrt(3.0) * envelope),
+                         F.Fit.Magnitude));
 }
 
 // ---- A necessary condition for the floor rule ----
@@ -711,9 +728,13 @@ struct TFloorLevel
     double Power; // where the test holds, a local maximum up to this power is no peak
 };
 
+// Cap 0 (no test) where it would come out of the range of normal floats, whose rounding the
+// margins rely on.
 TFloorLevel FloorLevel(double X, float Floor)
 {
     const float cap = float(4 * X);
+    if (!(cap >= 1e-30f && std::isfinite(cap)))
+        return {0, 0, 0};
     const double x = double(cap) / 4;
     return {cap, float(x * (1 + 1e-3)), x * double(Floor) / 0.925 * (1 + 5e-4)};
 }
@@ -754,6 +775,8 @@ TLanes Kept(TLanes Power, const TFloorLevel& Level)
 template <bool Square> bool MayClearFloor(const float* Values, int K, float PeakPower, float Floor)
 {
     const TFloorLevel level = FloorLevel(double(PeakPower) * 0.925 / Floor, Floor);
+    if (!(level.Cap > 0))
+        return true;
     TLanes sum0 = {}, sum1 = {};
     for (const float* v : {Values + K - FloorGuard - FloorWidth + 1, Values + K + FloorGuard})
         for (int i = 0; i < FloorWidth; i += 8) {
@@ -820,8 +843,8 @@ TFloorLevel SurroundingSums(const float* Power, float Cap, int Lo, int Hi, float
     if (!(mean > 0 && std::isfinite(mean)))
         return {0, 0, 0};
     const TFloorLevel level = FloorLevel(mean / 2, Floor);
-    if (!(level.Cap > 0 && std::isfinite(level.Cap)))
-        return {0, 0, 0};
+    if (!(level.Cap > 0))
+        return level;
     int j = Lo;
     for (; j + 3 <= Hi; j += 4) {
         const TLanes kept = Kept(Load(Power + j), level);

@@ -83,13 +83,15 @@ public:
         double Near = 0;   // least norm of the kernel over three bins, tone within 1/2 bin
         double Far = 0;    // the same, tone within a bin (where the mirror's fit may take it)
         double Spread = 0; // greatest sum of squares of the kernel over nine bins
-        // Per bin, a bound on the kernel at the tone's mirror; infinite where there is none
-        // and every peak is interpolated.
-        std::vector<double> Mirror;
+        // A bound on the kernel at a tone's mirror: one for the zone (bins far enough from the
+        // band edges), per bin below and above it (by distance from the band edge), infinite
+        // where there is none and every peak is interpolated.
+        int ZoneFirst = 1;
+        int ZoneLast = 0;
+        double ZoneMirror = 0;
+        std::vector<double> LowMirror, HighMirror;
         int BoundFirst = 1; // the bins where it is finite
         int BoundLast = 0;
-        int ZoneFirst = 1; // bins far enough from the band edges for one bound to serve
-        int ZoneLast = 0;
         double Reach = 0;     // bound per largest magnitude of bins K-4..K+4, in the zone
         double EdgeReach = 0; // the same for the other bins with a bound
         int QuietFirst = 1;   // bins whose mirror is too weak to be fitted (Hann, Blackman)

@@ -7,11 +7,13 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <limits>
 #include <numbers>
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 using namespace quillex;
@@ -654,8 +656,8 @@ std::vector<TSpectrum> MadeSpectra(int Exponent, TDXLeakType Window, std::mt1993
 // Shapes no window makes, searched with every window: a flat top of two to five bins among five
 // shapes of tones halfway between bins a little higher (the flat top's fit may come out above
 // theirs), exact copies of a hill (equal peaks), single-bin spikes, steps, a comb and empty
-// stretches, over a noise floor.
-TSpectrum DrawnSpectrum(int N, std::mt19937& Rng)
+// stretches, over a noise floor; Damaged: some bins not finite or negative.
+TSpectrum DrawnSpectrum(int N, std::mt19937& Rng, bool Damaged = false)
 {
     std::uniform_real_distribution<double> unit(0, 1);
     std::vector<float> m(static_cast<size_t>(N));
@@ -698,9 +700,13 @@ TSpectrum DrawnSpectrum(int N, std::mt19937& Rng)
             break;
         }
     }
+    const float odd[] = {std::numeric_limits<float>::quiet_NaN(),
+                         std::numeric_limits<float>::infinity(), -3, -1e4f};
+    for (int i = 0; Damaged && i < N / 50; ++i)
+        at(somewhere()) = odd[i % 4];
     return {m,
             {wnRectangle, wnHanning, wnHamming, wnBlackman, wnOwn},
-            "drawn, " + std::to_string(N) + " bins"};
+            std::string(Damaged ? "damaged, " : "drawn, ") + std::to_string(N) + " bins"};
 }
 
 // The searches each spectrum gets: the whole band and parts of it, the band edges, a range
@@ -781,8 +787,8 @@ TEST(PeakSearchOrder, SameAsLookingAtEveryLocalMaximum)
                     ++cases;
                 }
     for (int n : {64, 300, 1000, 2048})
-        for (int round = 0; round < 3; ++round) {
-            const TSpectrum s = DrawnSpectrum(n, rng);
+        for (int round = 0; round < 4; ++round) {
+            const TSpectrum s = DrawnSpectrum(n, rng, round == 3);
             for (TDXLeakType window : s.Windows) {
                 ASSERT_TRUE(MatchesPlainSearch(search, s, window, rng));
                 ++cases;
@@ -799,5 +805,74 @@ TEST(PeakSearchOrder, SameAsLookingAtEveryLocalMaximum)
                 ++cases;
             }
     }
-    EXPECT_GE(cases, 240);
+    EXPECT_GE(cases, 260);
+}
+
+// A flat top of three bins reads higher than five tones halfway between bins whose two bins are
+// each higher than the flat top's: the flat top comes first. With Hann, R(v) = sin(pi v) /
+// (pi v (1 - v^2)) far from the band edges, the fit of three bins m around offset 1/2 gives
+// (R(3/2) m-1 + R(1/2) (m0 + m1)) / (R(3/2)^2 + 2 R(1/2)^2).
+TEST(PeakSearchOrder, FlatTopAboveHigherBins)
+{
+    const auto hann = [](double V) { return std::sin(Pi * V) / (Pi * V * (1 - V * V)); };
+    const auto fit = [&](double Low, double High) {
+        const double a = hann(1.5), b = hann(0.5);
+        return (a * Low + b * 2 * High) / (a * a + 2 * b * b);
+    };
+    std::vector<float> m(4096, 0.1f);
+    for (int k : {500, 900, 1300, 1700, 2100}) {
+        m[size_t(k) - 1] = m[size_t(k) + 2] = 1.8f;
+        m[size_t(k)] = m[size_t(k) + 1] = 10.6f;
+    }
+    m[3000] = 9.99f;
+    m[3001] = m[3002] = 10;
+    TPeakSearch search;
+    TPeak peaks[5];
+    ASSERT_EQ(search.Strongest(m.data(), 4096, wnHanning, 0, 4095, 0, 5, peaks), 5);
+    EXPECT_NEAR(peaks[0].Bin, 3001.5, 1e-3);
+    EXPECT_NEAR(peaks[0].Magnitude, fit(9.99, 10), 0.01);
+    EXPECT_NEAR(peaks[1].Magnitude, fit(1.8, 10.6), 0.01);
+    EXPECT_GT(peaks[0].Magnitude, peaks[1].Magnitude);
+}
+
+// One search object per thread, as the exporter keeps them: each finds what one search alone
+// finds, while the others search other windows and sizes at the same time.
+TEST(PeakSearchOrder, SearchesOnThreadsKeepToThemselves)
+{
+    std::mt19937 rng(5);
+    std::vector<std::pair<TSpectrum, TDXLeakType>> spectra;
+    for (int exponent : {8, 11})
+        for (TDXLeakType window : Windows)
+            for (TSpectrum& s : MadeSpectra(exponent, window, rng))
+                spectra.push_back({std::move(s), window});
+    std::vector<std::vector<TPeak>> want;
+    TPeakSearch alone;
+    for (const auto& [s, window] : spectra) {
+        std::vector<TPeak> peaks(5);
+        peaks.resize(size_t(alone.Strongest(s.M.data(), int(s.M.size()), window, 0,
+                                            int(s.M.size()) - 1, 0, 5, peaks.data())));
+        want.push_back(peaks);
+    }
+    std::atomic<int> differences = 0;
+    const auto run = [&](size_t Start) {
+        TPeakSearch own;
+        for (int round = 0; round < 10; ++round)
+            for (size_t i = 0; i < spectra.size(); ++i) {
+                const size_t j = (i + Start) % spectra.size();
+                const auto& [s, window] = spectra[j];
+                TPeak peaks[5];
+                const int found = own.Strongest(s.M.data(), int(s.M.size()), window, 0,
+                                                int(s.M.size()) - 1, 0, 5, peaks);
+                bool same = found == int(want[j].size());
+                for (int p = 0; same && p < found; ++p)
+                    same = peaks[p].Bin == want[j][size_t(p)].Bin &&
+                           peaks[p].Magnitude == want[j][size_t(p)].Magnitude;
+                differences += !same;
+            }
+    };
+    std::thread first(run, 0), second(run, spectra.size() / 2);
+    run(spectra.size() / 3);
+    first.join();
+    second.join();
+    EXPECT_EQ(differences, 0);
 }
