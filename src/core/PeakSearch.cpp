@@ -874,7 +874,6 @@ struct TPeakSearch::TSelection
     double MinMagnitude;
     int Count;
     TPeak* Peaks;
-    int* Bins;
     int Found = 0;
 
     // Below this a peak cannot make the list.
@@ -932,21 +931,15 @@ void TPeakSearch::Examine(TSelection& S, int K)
         else
             p = FitMirror(kernel, f);
     }
-    // Equal magnitudes at equal positions (from different local maxima) keep the bins' order.
-    const auto before = [&](int i) {
-        const TPeak& q = S.Peaks[i];
-        return p.Magnitude > q.Magnitude ||
-               (p.Magnitude == q.Magnitude && (p.Bin < q.Bin || (p.Bin == q.Bin && K < S.Bins[i])));
+    const auto before = [&p](const TPeak& q) {
+        return p.Magnitude > q.Magnitude || (p.Magnitude == q.Magnitude && p.Bin < q.Bin);
     };
-    if (!(p.Magnitude >= S.MinMagnitude) || (S.Found == S.Count && !before(S.Count - 1)))
+    if (!(p.Magnitude >= S.MinMagnitude) || (S.Found == S.Count && !before(S.Peaks[S.Count - 1])))
         return;
     int i = S.Found < S.Count ? S.Found++ : S.Count - 1;
-    for (; i > 0 && before(i - 1); --i) {
+    for (; i > 0 && before(S.Peaks[i - 1]); --i)
         S.Peaks[i] = S.Peaks[i - 1];
-        S.Bins[i] = S.Bins[i - 1];
-    }
     S.Peaks[i] = p;
-    S.Bins[i] = K;
 }
 
 int TPeakSearch::Strongest(const float* Magnitudes, int N, TDXLeakType Window, int First, int Last,
@@ -963,12 +956,10 @@ int TPeakSearch::Strongest(const float* Magnitudes, int N, TDXLeakType Window, i
     const TWindowKernel* kernel = known ? KernelFor(Window, N, local) : nullptr;
     if (kernel && (FBounds.Window != Window || FBounds.N != N))
         BuildBounds(*kernel, FBounds);
-    if (FFoundBins.size() < size_t(Count))
-        FFoundBins.resize(size_t(Count));
     const TPeakTest test(Rules);
     const bool floorTest = test.Floor > 0 && std::isfinite(test.Floor);
-    TSelection sel{Magnitudes, N,    kernel,       &FBounds, test,  floorTest,        nullptr,
-                   First,      Last, MinMagnitude, Count,    Peaks, FFoundBins.data()};
+    TSelection sel{Magnitudes, N,     kernel, &FBounds,     test,  floorTest,
+                   nullptr,    First, Last,   MinMagnitude, Count, Peaks};
 
     // First the strongest few local maxima, held in order: their peaks usually set the weakest
     // peak wanted, which most other local maxima then cannot reach.

@@ -111,7 +111,6 @@ private:
     void ExamineDense(TSelection& S, TCandidate Last);
 
     std::vector<TCandidate> FFew;
-    std::vector<int> FFoundBins; // the local maximum of each peak found, for equal peaks
     std::vector<float> FPower, FSums, FWork;
     TBounds FBounds;
 };

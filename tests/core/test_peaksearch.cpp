@@ -575,7 +575,7 @@ namespace {
 
 // The plain search the fast one has to match bit for bit: every local maximum the peak rules
 // take, interpolated (bins as they stand without a known window), strongest first; equal
-// magnitudes by position, then by bin.
+// magnitudes by position.
 struct TPlainPeak
 {
     int Bin;
@@ -766,6 +766,18 @@ bool MatchesPlainSearch(TPeakSearch& Search, const TSpectrum& S, TDXLeakType Win
             return false;
         }
     }
+    // Each peak alone, with its own magnitude as the minimum: whatever the search skips on what
+    // a local maximum could become, it must not skip one that becomes exactly that.
+    for (const TPlainPeak& p : all) {
+        TPeak got{-7, -7};
+        const int found = Search.Strongest(S.M.data(), n, Window, p.Bin - 1, p.Bin + 1,
+                                           p.Peak.Magnitude, 1, &got);
+        if (found != 1 || got.Bin != p.Peak.Bin || got.Magnitude != p.Peak.Magnitude) {
+            ADD_FAILURE() << S.What << ", window " << Window << ": the peak at " << p.Peak.Bin
+                          << " alone, found " << found;
+            return false;
+        }
+    }
     return true;
 }
 
@@ -875,4 +887,108 @@ TEST(PeakSearchOrder, SearchesOnThreadsKeepToThemselves)
     first.join();
     second.join();
     EXPECT_EQ(differences, 0);
+}
+
+namespace {
+
+// The single-bin peaks placed by Spike standing above the floor rule's margin (12 dB over the
+// mean power 3..18 bins away, over 0.925, for a floor smooth enough to leave none of them out)
+// must be found, those below not.
+class TMarginPeaks
+{
+public:
+    explicit TMarginPeaks(std::vector<float> Floor) : M(std::move(Floor)) {}
+
+    void Spike(int K, double Factor)
+    {
+        double around = 0;
+        for (int j = 3; j <= 18; ++j)
+            around += double(M[size_t(K - j)]) * M[size_t(K - j)] +
+                      double(M[size_t(K + j)]) * M[size_t(K + j)];
+        M[size_t(K)] = float(std::sqrt(std::pow(10, 1.2) * around / 32 / 0.925 * Factor));
+        if (Factor > 1)
+            Want.push_back(K);
+    }
+
+    void Check(TPeakSearch& Search, const std::string& What)
+    {
+        ASSERT_GT(Want.size(), 4u) << What;
+        // Room for a few more than there are: not so many that the search looks at every local
+        // maximum of the floor on its own.
+        const int n = int(M.size()), count = int(Want.size()) + 8;
+        std::vector<TPeak> peaks(static_cast<size_t>(count));
+        const int found = Search.Strongest(M.data(), n, wnOwn, 0, n - 1, 0, count, peaks.data());
+        std::vector<double> got, want(Want.begin(), Want.end());
+        for (int i = 0; i < found; ++i)
+            got.push_back(peaks[size_t(i)].Bin);
+        std::sort(got.begin(), got.end());
+        EXPECT_EQ(got, want) << What;
+    }
+
+    std::vector<float> M;
+
+private:
+    std::vector<int> Want;
+};
+
+} // namespace
+
+// Peaks within 0.3 % (or 3 %) of the margin, on rippled floors rising and falling by up to 16
+// times within 512 bins, and in pockets of the floor about half as strong as the floor around
+// them, which puts the pockets near half its mean power, the level at which the search rules
+// out most local maxima of a noise floor all at once.
+TEST(PeakSearchOrder, PeaksAtTheFloorMargin)
+{
+    std::mt19937 rng(31);
+    std::uniform_real_distribution<double> unit(0, 1);
+    const double factors[] = {0.997, 1.003, 0.97, 1.03};
+    const auto factor = [&] { return factors[size_t(4 * unit(rng))]; };
+    constexpr int n = 4096;
+    TPeakSearch search;
+    for (int round = 0; round < 12; ++round) {
+        std::vector<float> floor(n);
+        double level = 1;
+        for (int s = 0; s < n; s += 512) {
+            const double next = std::pow(4.0, 2 * unit(rng) - 1);
+            for (int k = s; k < s + 512; ++k)
+                floor[size_t(k)] = float(std::sqrt(level * std::pow(next / level, (k - s) / 512.0) *
+                                                   (1 + 0.05 * (k % 2))));
+            level = next;
+        }
+        TMarginPeaks peaks(floor);
+        for (int k = 30 + int(10 * unit(rng)); k < n - 30; k += 40 + int(8 * unit(rng)))
+            peaks.Spike(k, factor());
+        peaks.Check(search, "sloping floor, round " + std::to_string(round));
+    }
+    for (int round = 0; round < 40; ++round) {
+        // Away from the pockets a strong rippled stretch holds more local maxima than the search
+        // looks at first, none of them a peak, so that the pockets' peaks come after them.
+        const double high = 2.1 * (0.95 + 0.08 * unit(rng));
+        std::vector<float> floor(n);
+        for (int k = 0; k < n; ++k)
+            floor[size_t(k)] =
+                float(std::sqrt((k > 20 && k < 220 ? 30 : high) * (1 + 0.05 * (k % 2))));
+        TMarginPeaks peaks(floor);
+        for (int k = 600; k < n - 200; k += 128) {
+            for (int j = -18; j <= 18; ++j)
+                peaks.M[size_t(k + j)] = float(std::sqrt(0.8 + 0.4 * unit(rng)));
+            peaks.Spike(k, unit(rng) < 0.5 ? 0.997 : 1.003);
+        }
+        peaks.Check(search, "pockets, round " + std::to_string(round));
+    }
+}
+
+// A range holds at most every other bin as a local maximum, and each of them may be a peak.
+TEST(PeakSearchOrder, AsManyPeaksAsTheRangeHolds)
+{
+    std::vector<float> m(64);
+    for (size_t k = 0; k < m.size(); ++k)
+        m[k] = k % 2 ? 100.0f : 1.0f;
+    TPeakSearch search;
+    search.Rules = {-20.0, 6.0, 8};
+    TPeak peaks[40];
+    EXPECT_EQ(search.Strongest(m.data(), 64, wnOwn, 21, 25, 0, 40, peaks), 3);
+    EXPECT_EQ(search.Strongest(m.data(), 64, wnOwn, 20, 26, 0, 40, peaks), 3);
+    EXPECT_EQ(search.Strongest(m.data(), 64, wnOwn, 21, 21, 0, 40, peaks), 1);
+    EXPECT_EQ(search.Strongest(m.data(), 64, wnOwn, 1, 62, 0, 40, peaks), 31);
 }
