@@ -188,7 +188,6 @@ struct TFirstFit
     bool Ambiguous; // both sides of bin K are tried
     int Lo, Hi;     // bins whose cost decides
     double Cost;    // the lone tone's cost over Lo..Hi: the mirror's fit must beat it
-    double Norm;    // root of the sum of squares of bins K-1..K+1
 };
 
 // The neighbourhood of bin K and the tone's offset from the ratio of its two largest bins.
@@ -204,7 +203,6 @@ void ToneOffset(const TWindowKernel& Kernel, const float* Magnitudes, int N, int
         b.M[j + Reach] = std::isfinite(v) ? v : 0.0;
     }
     const double* m = b.M + Reach - 1; // bins K-1..K+1
-    F.Norm = std::sqrt(m[0] * m[0] + m[1] * m[1] + m[2] * m[2]);
     F.Final = !(m[1] > 0);
     if (F.Final) {
         F.Fit = {std::fabs(double(Magnitudes[K])) > 0 ? double(Magnitudes[K]) : 0.0, 0, 0};
@@ -224,21 +222,23 @@ void FitLoneTone(const TWindowKernel& Kernel, TFirstFit& F, bool Quiet)
     const TNeighbourhood& b = F.B;
     const double* m = b.M + Reach - 1; // bins K-1..K+1
     TFit& fit = F.Fit;
-    double num = 0, den = 0, mirror = 0;
-    std::optional<TTerms> t;
+    double num = 0, den = 0;
     if (Quiet) {
         for (int j = 0; j < 3; ++j) {
             const double a = Kernel(j - 1 - fit.Offset);
             num += std::fabs(a) * m[j];
             den += a * a;
         }
-    } else {
-        t.emplace(Kernel, b.K, fit.Offset, -1, 1);
-        for (int j = 0; j < 3; ++j) {
-            num += std::fabs(t->A[j]) * m[j];
-            den += t->A[j] * t->A[j];
-            mirror = std::max(mirror, std::fabs(t->B[j]));
-        }
+        fit.Magnitude = num / den;
+        F.Final = true;
+        return;
+    }
+    const TTerms t(Kernel, b.K, fit.Offset, -1, 1);
+    double mirror = 0;
+    for (int j = 0; j < 3; ++j) {
+        num += std::fabs(t.A[j]) * m[j];
+        den += t.A[j] * t.A[j];
+        mirror = std::max(mirror, std::fabs(t.B[j]));
     }
     fit.Magnitude = num / den;
     F.Final = !(mirror > NegligibleMirror);
@@ -251,7 +251,7 @@ void FitLoneTone(const TWindowKernel& Kernel, TFirstFit& F, bool Quiet)
                   4 * mirror * fit.Magnitude > std::fabs(m[2] - m[0]);
     F.Lo = F.Ambiguous ? b.Lo : -1;
     F.Hi = F.Ambiguous ? b.Hi : 1;
-    F.Cost = F.Ambiguous ? FitCost(Kernel, b, F.Lo, F.Hi, fit) : FitCost(*t, b, -1, 1, fit);
+    F.Cost = F.Ambiguous ? FitCost(Kernel, b, F.Lo, F.Hi, fit) : FitCost(t, b, -1, 1, fit);
 }
 
 // The fit with the tone's mirror, from the lone tone's: kept where it fits the bins better.
@@ -708,7 +708,9 @@ double BoundFromFit(const TPeakSearch::TBounds& B, const TFirstFit& F)
     const double envelope = MirrorAt(B, F.B.K);
     if (!std::isfinite(envelope))
         return Infinity;
-    return Sure(std::max((std::sqrt(F.Cost) + F.Norm) / (B.Far - std::sqrt(3.0) * envelope),
+    const double* m = F.B.M + Reach - 1;
+    const double norm = std::sqrt(m[0] * m[0] + m[1] * m[1] + m[2] * m[2]);
+    return Sure(std::max((std::sqrt(F.Cost) + norm) / (B.Far - std::sqrt(3.0) * envelope),
                          F.Fit.Magnitude));
 }
 

@@ -53,9 +53,12 @@ struct TPeakRules
 // True when bin K is a local maximum that counts as a peak (false outside 1..N-2).
 bool IsPeak(const float* Magnitudes, int N, int K, const TPeakRules& Rules = {});
 
-// The strongest peaks of a range of bins. Keeps its working storage between frames, so a frame
-// allocates nothing once a search with the largest spectrum and count has run; one object per
-// thread.
+// The strongest peaks of a range of bins: exactly what examining every local maximum by the rules
+// above and interpolating every peak would give, at a fraction of the cost, since a local maximum
+// is passed over only where a proven bound shows it cannot make the list or cannot be a peak.
+// Keeps its working storage between frames, so a frame allocates nothing once a search with the
+// largest spectrum and count has run; the first search with a window and size works out its
+// bounds (about 0.1 ms at the FFT's sizes). One object per thread: objects share nothing.
 class TPeakSearch
 {
 public:
@@ -74,8 +77,8 @@ public:
         float Raw;
     };
 
-    // What bounds the interpolated magnitude of a peak from its bins, for one window and size.
-    // The search passes over a local maximum whose bound lies below the weakest peak it needs.
+    // What bounds the interpolated magnitude of a peak from its bins, for one window and size
+    // (the search's own working data, public only for its helpers).
     struct TBounds
     {
         TDXLeakType Window = wnOwn;
