@@ -3,7 +3,10 @@
 set -euo pipefail
 
 PACKAGES=(build-essential cmake pkg-config qt6-base-dev qt6-qpa-plugins libgl-dev
-          libgtest-dev libgmock-dev libbenchmark-dev libfftw3-dev fonts-liberation2 zlib1g-dev)
+          libgtest-dev libgmock-dev libbenchmark-dev libfftw3-dev fonts-liberation2 zlib1g-dev
+          # The Debian package (dpkg-shlibdeps and file for cpack's dependencies) and the
+          # install check (checkers of the desktop entry, the icon and the manual pages).
+          dpkg-dev file desktop-file-utils libxml2-utils groff-base)
 # The reliability checks of .ci/run: clang with its sanitizer and fuzzer run-time
 # libraries, and the symbolizer that turns their reports into file names and lines.
 CHECK_PACKAGES=(clang libclang-rt-14-dev llvm-14)

@@ -23,6 +23,7 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 #include <algorithm>
+#include <cstdio>
 #include <utility>
 
 #include "SpektroNeu.h"
@@ -52,6 +53,10 @@ TForm1::TForm1(TPrompts& Prompts, TClock& Clock, QStringList Args, QWidget* Pare
     InitTimer->setInterval(100);
     InitTimer->setSingleShot(true);
     Timer1->setObjectName(QStringLiteral("Timer1"));
+    RecordStatusTimer = new QTimer(this);
+    RecordStatusTimer->setObjectName(QStringLiteral("RecordStatusTimer"));
+    RecordStatusTimer->setInterval(1000);
+    FreeDiskBytes = DefaultFreeDiskBytes;
 
     BuildLayout();
     ConnectHandlers();
@@ -85,6 +90,7 @@ void TForm1::BuildLayout()
     row->addWidget(BuildSettingsPanel());
     setCentralWidget(central);
     BuildStatusBar();
+    resize(width() + LegendExtraWidth(), height());
 }
 
 void TForm1::BuildStatusBar()
@@ -120,6 +126,14 @@ void TForm1::BuildStatusBar()
         StatusBar->addWidget(panel);
         StatusPanels[i] = panel;
     }
+    // The simulator's signal must never pass for the antenna's: a notice that stands out
+    // from the panels, shown once the bound library turns out to be the simulator.
+    LblSimulatedReceiver = new QLabel(QStringLiteral("simulated receiver"), StatusBar);
+    LblSimulatedReceiver->setObjectName(QStringLiteral("LblSimulatedReceiver"));
+    LblSimulatedReceiver->setStyleSheet(QStringLiteral(
+        "QLabel { background: #ffd000; color: black; font-weight: bold; padding: 0 6px; }"));
+    LblSimulatedReceiver->hide();
+    StatusBar->addPermanentWidget(LblSimulatedReceiver);
     setStatusBar(StatusBar);
 }
 
@@ -147,6 +161,26 @@ void TForm1::Terminate(const QString& Message)
         OnTerminate(ExitCode);
 }
 
+void TForm1::ShowSimulatorNotice()
+{
+    const bool simulated = Receiver.IsSimulated();
+    LblSimulatedReceiver->setVisible(simulated);
+    if (!simulated)
+        return;
+    const QString path = QString::fromStdString(Receiver.LibraryPath());
+    LblSimulatedReceiver->setToolTip(
+        QStringLiteral("The samples come from the simulated receiver library %1, not from a "
+                       "receiver.")
+            .arg(path));
+    // Someone who starts the program from a terminal reads it there too.
+    std::fprintf(stderr, "quillex: simulated receiver: %s\n", path.toLocal8Bit().constData());
+}
+
+QString TForm1::WithSimulatorNotice(const QString& Caption) const
+{
+    return Receiver.IsSimulated() ? Caption + QStringLiteral(" - simulated receiver") : Caption;
+}
+
 void TForm1::InitTimerTimer()
 {
     InitTimer->stop();
@@ -160,15 +194,17 @@ void TForm1::InitTimerTimer()
         Terminate(QStringLiteral("Perseus not found, terminating."));
         return;
     }
+    ShowSimulatorNotice();
     const uint32_t version = Receiver.ReceiverDllVersion();
-    setWindowTitle(QStringLiteral("DllVersion: %1.%2 - waiting for Perseus ...")
-                       .arg(version >> 16)
-                       .arg(version & 0xFFFFu));
+    QString caption = QStringLiteral("DllVersion: %1.%2 - waiting for Perseus ...")
+                          .arg(version >> 16)
+                          .arg(version & 0xFFFFu);
 
     DebugMode = !FArgs.isEmpty() && FArgs.first().trimmed().toUpper() == QLatin1String("DEBUG");
-    if (DebugMode) {
-        setWindowTitle(windowTitle() + QStringLiteral(" - Debug-Mode"));
-    } else {
+    if (DebugMode)
+        caption += QStringLiteral(" - Debug-Mode");
+    setWindowTitle(WithSimulatorNotice(caption));
+    if (!DebugMode) {
         if (!Receiver.ReceiverOpen()) {
             Terminate(QStringLiteral("Perseus not found, terminating."));
             return;
@@ -201,8 +237,9 @@ void TForm1::InitTimerTimer()
 
     // Debug mode keeps its mark in the title so that nobody mistakes the synthetic
     // signal for the antenna.
-    setWindowTitle(DebugMode ? QStringLiteral("%1 - Debug-Mode").arg(QLatin1String(Title))
-                             : QString::fromLatin1(Title));
+    setWindowTitle(
+        WithSimulatorNotice(DebugMode ? QStringLiteral("%1 - Debug-Mode").arg(QLatin1String(Title))
+                                      : QString::fromLatin1(Title)));
     if (OffsetsEnabled) {
         ShowOffsets();
     } else {

@@ -1,5 +1,7 @@
 #include "IniFileU.h"
 
+#include "ReplaceFile.h"
+
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
@@ -247,58 +249,6 @@ std::string JoinLines(const std::vector<TLine>& lines)
     return out;
 }
 
-// The permissions a new file gets from open(2) with mode 0666. The mask is
-// read from /proc rather than set and restored with umask(), which would
-// briefly change it for every thread of the program.
-mode_t NewFileMode()
-{
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line)) {
-        if (line.rfind("Umask:", 0) == 0)
-            return 0666 & ~static_cast<mode_t>(std::strtoul(line.c_str() + 6, nullptr, 8));
-    }
-    return 0644;
-}
-
-// Writes Content to a temporary file next to Target and renames it over
-// Target, so that Target is either the old or the new file, never a mix.
-bool ReplaceFile(const std::string& Target, const std::string& Content)
-{
-    std::string path = Target;
-    if (char* resolved = realpath(Target.c_str(), nullptr)) { // keep symbolic links intact
-        path = resolved;
-        std::free(resolved);
-    }
-    mode_t mode = NewFileMode();
-    struct stat old
-    {
-    };
-    if (stat(path.c_str(), &old) == 0)
-        mode = old.st_mode & 07777;
-
-    std::string temp = path + ".XXXXXX";
-    const int fd = mkstemp(temp.data());
-    if (fd < 0)
-        return false;
-    bool ok = fchmod(fd, mode) == 0;
-    size_t done = 0;
-    while (ok && done < Content.size()) {
-        const ssize_t n = write(fd, Content.data() + done, Content.size() - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        ok = n > 0;
-        if (ok)
-            done += static_cast<size_t>(n);
-    }
-    ok = ok && fsync(fd) == 0;
-    ok = close(fd) == 0 && ok;
-    ok = ok && rename(temp.c_str(), path.c_str()) == 0;
-    if (!ok)
-        unlink(temp.c_str());
-    return ok;
-}
-
 } // namespace
 
 EIniFileWriteError::EIniFileWriteError(const std::string& FileName)
@@ -406,7 +356,7 @@ void TIniFile::WriteString(std::string_view Section, std::string_view Key, std::
         }
     }
     const std::string_view bom = content.ByteOrderMark ? ByteOrderMark : "";
-    if (!ReplaceFile(FFileName, std::string(bom) + JoinLines(lines)))
+    if (quillex::ReplaceFile(FFileName, std::string(bom) + JoinLines(lines)))
         throw EIniFileWriteError(FFileName);
     FContent->Lines = std::move(lines);
 }

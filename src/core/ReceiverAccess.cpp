@@ -1,5 +1,6 @@
 #include "ReceiverAccess.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <utility>
 
@@ -8,6 +9,7 @@
 #else
 #include <dlfcn.h>
 #include <limits.h>
+#include <link.h>
 #include <unistd.h>
 #endif
 
@@ -20,6 +22,13 @@ constexpr char PathDelimiter = '\\';
 constexpr const char* LibraryFileName = "libperseususb.so";
 constexpr char PathDelimiter = '/';
 #endif
+
+// Where an installed program keeps the simulated receiver, relative to the program's
+// folder's parent (the install prefix): off the system's library path, so only this
+// program finds it, and after everything else.
+constexpr const char* PrivateLibraryFolder = QUILLEX_PRIVATE_LIBRARY_DIR;
+// Exported by the simulated receiver only.
+constexpr const char* SimulatorMark = "QuillexSimulatedReceiver";
 
 constexpr const char* FirmwareFile = "perseusds16v11.hex";
 constexpr const char* BitStreamName = "perseusds16v10";
@@ -58,6 +67,20 @@ void* OpenLibrary(const std::string& path)
 #endif
 }
 
+std::string LoadedFrom(void* handle)
+{
+#ifdef _WIN32
+    char path[MAX_PATH];
+    const DWORD length = GetModuleFileNameA(reinterpret_cast<HMODULE>(handle), path, MAX_PATH);
+    return std::string(path, length < MAX_PATH ? length : 0);
+#else
+    const link_map* map = nullptr;
+    if (dlinfo(handle, RTLD_DI_LINKMAP, &map) != 0 || !map || !map->l_name)
+        return {};
+    return map->l_name;
+#endif
+}
+
 bool CloseLibrary(void* handle)
 {
 #ifdef _WIN32
@@ -83,6 +106,14 @@ std::vector<std::string> TReceiverAccess::LibraryCandidates(const char* Explicit
     if (!ProgramFolder.empty())
         candidates.push_back(ProgramFolder + PathDelimiter + LibraryFileName);
     candidates.emplace_back(LibraryFileName);
+    // The parent is taken by name: the program's folder is the resolved location of the
+    // program, so a relocated or symlinked install still finds its own folder.
+    const auto slash = ProgramFolder.rfind(PathDelimiter);
+    if (slash != std::string::npos) {
+        std::string folder = ProgramFolder.substr(0, slash + 1) + PrivateLibraryFolder;
+        std::replace(folder.begin(), folder.end(), '/', PathDelimiter);
+        candidates.push_back(folder + PathDelimiter + LibraryFileName);
+    }
     return candidates;
 }
 
@@ -147,6 +178,8 @@ bool TReceiverAccess::BindReceiverLibrary(
         tell("Perseus-DLL not found, terminating.");
         return false;
     }
+    Simulated = Lookup(SimulatorMark) != nullptr;
+    LoadedPath = LoadedFrom(Handle);
 
     GetDLLVersion = reinterpret_cast<GetDLLVersionFn>(Lookup("GetDLLVersion"));
     Open = reinterpret_cast<OpenFn>(Lookup("Open"));
@@ -182,6 +215,8 @@ bool TReceiverAccess::BindReceiverLibrary(
 bool TReceiverAccess::ReleaseReceiverLibrary()
 {
     ClearEntries();
+    Simulated = false;
+    LoadedPath.clear();
     if (!Handle)
         return false;
     const bool freed = CloseLibrary(Handle);

@@ -40,10 +40,17 @@ public:
 
     uint32_t ControlWord() const { return ControlBits; }
     bool IsBound() const { return Handle != nullptr; }
+    // True when the bound library is the simulated receiver, which exports an entry the
+    // real library lacks, so that nobody takes its signal for the antenna's.
+    bool IsSimulated() const { return Simulated; }
+    // The file the bound library was loaded from; empty when none is bound.
+    const std::string& LibraryPath() const { return LoadedPath; }
 
     // The files tried in order: an explicit choice in QUILLEX_RECEIVER_LIBRARY is
     // the only candidate; otherwise the program's folder, then the bare name for
-    // the system's search.
+    // the system's search, and last the private folder <program folder>/../lib/quillex
+    // (lib/<multiarch>/quillex where the platform has one) where an installed program
+    // keeps the simulator, so that it never hides a real library.
     static std::vector<std::string> LibraryCandidates(const char* ExplicitPath,
                                                       const std::string& ProgramFolder);
     static std::string FpgaResultText(int32_t Code);
@@ -65,6 +72,8 @@ private:
     void SetControlBit(uint32_t Bit, bool On);
 
     void* Handle = nullptr;
+    bool Simulated = false;
+    std::string LoadedPath;
     uint32_t ControlBits = 0;
     GetDLLVersionFn GetDLLVersion = nullptr;
     OpenFn Open = nullptr;

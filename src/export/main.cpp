@@ -37,6 +37,10 @@ int main(int argc, char** argv)
         std::cout << ExportHelpText();
         return 0;
     }
+    if (options.Version) {
+        std::cout << "quillex-export " QUILLEX_VERSION "\n";
+        return 0;
+    }
     RemoveOutputsOnInterrupt();
     // Text in the image needs fonts, which come with a GUI application; the offscreen
     // platform needs no display.

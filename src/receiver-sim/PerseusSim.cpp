@@ -7,7 +7,8 @@
 //   QUILLEX_SIM_TRACE=<file>       append one line per call with its arguments
 //   QUILLEX_SIM_BLOCK_RATE=<n>     blocks per second GetInputData delivers (0: unpaced)
 // Like the device, it delivers samples only once opened, loaded with firmware
-// and bitstream, and with acquisition switched on.
+// and bitstream, and with acquisition switched on. A tenth entry, which the real
+// library lacks, tells the program that it talks to a simulation.
 
 #include "BlockPacer.h"
 #include "SimSignal.h"
@@ -117,6 +118,13 @@ const char* Printable(const char* text)
 }
 
 } // namespace
+
+#ifndef QX_SIM_UNMARKED
+QX_SIM_ENTRY int32_t QuillexSimulatedReceiver()
+{
+    return 1;
+}
+#endif
 
 QX_SIM_ENTRY uint32_t GetDLLVersion()
 {

@@ -7,7 +7,7 @@ TEST_F(WindowTest, StartupOrderAndTheCloseQuestion)
 {
     Start();
     EXPECT_TRUE(Prompts.Messages.isEmpty() && !Form->Terminated);
-    EXPECT_EQ(Form->windowTitle(), "Quillex V2.3");
+    EXPECT_EQ(Form->windowTitle(), "Quillex V2.3 - simulated receiver");
     EXPECT_EQ(Form->StatusText(0), "FFT: 2048 Points    Resolution:19.531 kHz");
     EXPECT_EQ(Form->StatusText(1), "Center: 20.00 MHz");
     EXPECT_EQ(Flags(), "- - - sync playback"); // nothing runs until Start
@@ -60,6 +60,48 @@ TEST_F(WindowTest, EachStartupFailureShowsItsMessageAndEndsWithoutQueryOrSave)
     }
 }
 
+// The simulator names itself in the title, from the first caption on, and at the status
+// bar's end, in full; the receiver's own library (played by the simulator without its
+// mark) leaves both as they were.
+TEST_F(WindowTest, SimulatedReceiverIsNamedInTitleAndStatusBar)
+{
+    QString captionAtFailure;
+    Prompts.OnMessage = [&] { captionAtFailure = Form->windowTitle(); };
+    setenv("QUILLEX_SIM_OPEN_FAIL", "1", 1);
+    Start();
+    unsetenv("QUILLEX_SIM_OPEN_FAIL");
+    EXPECT_EQ(captionAtFailure, "DllVersion: 1.5 - waiting for Perseus ... - simulated receiver");
+    // No library, no claim.
+    setenv("QUILLEX_RECEIVER_LIBRARY", Dir.filePath("none.so").toLocal8Bit().constData(), 1);
+    Start();
+    unsetenv("QUILLEX_RECEIVER_LIBRARY");
+    Form->show();
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(Form->LblSimulatedReceiver->isVisible());
+
+    Start();
+    Form->show();
+    QCoreApplication::processEvents();
+    const QLabel* notice = Form->LblSimulatedReceiver;
+    EXPECT_EQ(Form->windowTitle(), "Quillex V2.3 - simulated receiver");
+    EXPECT_TRUE(notice->isVisible());
+    EXPECT_EQ(notice->text(), "simulated receiver");
+    EXPECT_GE(notice->contentsRect().width(),
+              notice->fontMetrics().horizontalAdvance(notice->text()));
+    const QRect onBar(notice->mapTo(Form->StatusBar, QPoint(0, 0)), notice->size());
+    EXPECT_TRUE(Form->StatusBar->rect().contains(onBar)) << onBar.x() << " " << onBar.width();
+    EXPECT_TRUE(notice->toolTip().contains(QStringLiteral("/libperseususb.so")));
+
+    setenv("QUILLEX_RECEIVER_LIBRARY", QUILLEX_UNMARKED, 1);
+    Start();
+    Form->show();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(Form->windowTitle(), "Quillex V2.3");
+    EXPECT_FALSE(Form->LblSimulatedReceiver->isVisible());
+    Start({"debug"});
+    EXPECT_EQ(Form->windowTitle(), "Quillex V2.3 - Debug-Mode");
+}
+
 // Controls wait for the start-up tick. Debug mode skips exactly the receiver bring-up,
 // the attenuator and the close; frames come from the synthetic signal. A longer first
 // argument starts normally.
@@ -73,7 +115,7 @@ TEST_F(WindowTest, DebugArgumentSkipsReceiverBringUpButKeepsControlWord)
     EXPECT_FALSE(Form->InitTimer->isActive());
     EXPECT_TRUE(Form->BtnStartStop->isEnabled());
     EXPECT_TRUE(Form->DebugMode);
-    EXPECT_EQ(Form->windowTitle(), "Quillex V2.3 - Debug-Mode");
+    EXPECT_EQ(Form->windowTitle(), "Quillex V2.3 - Debug-Mode - simulated receiver");
     Form->RGAtt->setItemIndex(2);
     Form->CBDither->setChecked(true);
     Form->CBPreamp->setChecked(true);

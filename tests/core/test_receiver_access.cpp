@@ -5,13 +5,20 @@
 #include <chrono>
 #include <thread>
 
-TEST(ReceiverLibraryCandidates, ExplicitChoiceIsTheOnlyOneElseProgramFolderThenSystem)
+TEST(ReceiverLibraryCandidates, ExplicitChoiceElseProgramFolderSystemThenPrivateFolder)
 {
-    EXPECT_EQ(TReceiverAccess::LibraryCandidates("/tmp/x/libother.so", "/opt/quillex"),
+    EXPECT_EQ(TReceiverAccess::LibraryCandidates("/tmp/x/libother.so", "/opt/quillex/bin"),
               Lines{"/tmp/x/libother.so"});
-    const Lines usual{"/opt/quillex/libperseususb.so", "libperseususb.so"};
-    EXPECT_EQ(TReceiverAccess::LibraryCandidates(nullptr, "/opt/quillex"), usual);
-    EXPECT_EQ(TReceiverAccess::LibraryCandidates("", "/opt/quillex"), usual);
+    // The private folder is configured per platform: lib/quillex or lib/<multiarch>/quillex.
+    const std::string privateDir = QUILLEX_PRIVATE_LIBRARY_DIR;
+    ASSERT_TRUE(privateDir.starts_with("lib/") && privateDir.ends_with("/quillex")) << privateDir;
+    const Lines usual{"/opt/quillex/bin/libperseususb.so", "libperseususb.so",
+                      "/opt/quillex/" + privateDir + "/libperseususb.so"};
+    EXPECT_EQ(TReceiverAccess::LibraryCandidates(nullptr, "/opt/quillex/bin"), usual);
+    EXPECT_EQ(TReceiverAccess::LibraryCandidates("", "/opt/quillex/bin"), usual);
+    EXPECT_EQ(TReceiverAccess::LibraryCandidates(nullptr, "/bin"),
+              (Lines{"/bin/libperseususb.so", "libperseususb.so",
+                     "/" + privateDir + "/libperseususb.so"}));
     // Without a known program folder only the system search is left, never "./".
     EXPECT_EQ(TReceiverAccess::LibraryCandidates(nullptr, ""), Lines{"libperseususb.so"});
 }
@@ -78,6 +85,35 @@ TEST_F(ReceiverAccess, MissingLibraryIsReportedEvenWhenOneSitsNextToTheProgram)
     EXPECT_EQ(Messages, Lines{"Perseus-DLL not found, terminating."});
     EXPECT_EQ(Receiver.ControlWord(), 0u);
     EXPECT_FALSE(Receiver.ReleaseReceiverLibrary());
+}
+
+// The simulator is told apart by its mark; the real library (here the simulator built
+// without the mark) is not, and nothing of a former binding survives a failed one.
+TEST_F(ReceiverAccess, SimulatorIsRecognisedByItsMark)
+{
+    char exe[4096];
+    const ssize_t length = readlink("/proc/self/exe", exe, sizeof(exe) - 1);
+    std::string folder(exe, length > 0 ? length : 0);
+    folder.resize(folder.rfind('/') + 1);
+    ASSERT_TRUE(Bind());
+    EXPECT_TRUE(Receiver.IsSimulated());
+    EXPECT_EQ(Receiver.LibraryPath(), folder + "libperseususb.so");
+
+    UseBuiltLibrary("libperseususb_unmarked.so");
+    ASSERT_TRUE(Bind());
+    EXPECT_FALSE(Receiver.IsSimulated());
+    EXPECT_EQ(Receiver.LibraryPath(), folder + "libperseususb_unmarked.so");
+
+    UseBuiltLibrary("libperseususb.so");
+    ASSERT_TRUE(Bind() && Receiver.IsSimulated());
+    setenv("QUILLEX_RECEIVER_LIBRARY", "/nonexistent/libperseususb.so", 1);
+    EXPECT_FALSE(Bind() || Receiver.IsSimulated());
+    EXPECT_EQ(Receiver.LibraryPath(), "");
+    UseBuiltLibrary("libperseususb.so");
+    ASSERT_TRUE(Bind());
+    Receiver.ReleaseReceiverLibrary();
+    EXPECT_FALSE(Receiver.IsSimulated());
+    EXPECT_EQ(Receiver.LibraryPath(), "");
 }
 
 TEST_F(ReceiverAccess, LibrariesLackingAnEntry)

@@ -1,0 +1,218 @@
+#include "FrameProcessor.h"
+#include "LimitCheck.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <random>
+#include <vector>
+
+using namespace quillex;
+
+namespace {
+
+const double None = std::numeric_limits<double>::quiet_NaN();
+
+// The program's level of a magnitude, and the magnitude of a level, written out.
+double Level(double m)
+{
+    return 20 * std::log10(m / 16384 + 1e-9);
+}
+float Magnitude(double level)
+{
+    return static_cast<float>(16384 * (std::pow(10.0, level / 20) - 1e-9));
+}
+
+struct TSetup
+{
+    TLimitGrid Grid;
+    // Upper: rising by 0.5 dB per MHz from -60 dBm at the offset (the spectrum's lowest
+    // displayed frequency). Lower: -120 dBm from 10 to 12 MHz above the offset, none elsewhere.
+    TLimits Limits;
+    double UpperAt(double mhz) const { return -60 + 0.5 * (mhz - Grid.FreqOffsetMHz); }
+    double LowerAt(double mhz) const
+    {
+        const double above = mhz - Grid.FreqOffsetMHz;
+        return above >= 10 && above <= 12 ? -120 : None;
+    }
+    double MHzOfPhysical(int k) const
+    {
+        const int d = Grid.Inverted ? Grid.N - 1 - k : k;
+        return Grid.FreqOffsetMHz + d * 40.0 / Grid.N;
+    }
+
+    explicit TSetup(TLimitGrid grid) : Grid(grid)
+    {
+        const double f0 = grid.FreqOffsetMHz;
+        Limits.Upper = TLimitCurve({{f0, -60}, {f0 + 40, -40}});
+        Limits.Lower =
+            TLimitCurve({{f0 + 9, None}, {f0 + 10, -120}, {f0 + 12, -120}, {f0 + 13, None}});
+    }
+};
+
+// Noise around -110 dBm; up to three bins within 3 dB of the upper limit.
+std::vector<float> Spectrum(const TSetup& s, std::mt19937& rng)
+{
+    std::exponential_distribution<double> noise(1.0);
+    std::uniform_int_distribution<int> bin(0, s.Grid.N - 1);
+    std::vector<float> m(s.Grid.N);
+    for (int k = 0; k < s.Grid.N; ++k)
+        m[k] = Magnitude(-110 - s.Grid.LevelOffsetDb + 5 * std::log10(noise(rng) + 1e-3));
+    const int pushed = std::uniform_int_distribution<int>(0, 3)(rng);
+    for (int i = 0; i < pushed; ++i) {
+        const int k = bin(rng);
+        m[k] = Magnitude(s.UpperAt(s.MHzOfPhysical(k)) - s.Grid.LevelOffsetDb +
+                         std::uniform_real_distribution<double>(-3, 3)(rng));
+    }
+    return m;
+}
+
+} // namespace
+
+TEST(LimitCheck, FindsTheBinsBeyondEachLimitAndTheWorstOne)
+{
+    std::mt19937 rng(7);
+    int beyondFrames[2] = {0, 0};
+    for (const int n : {256, 1024, 4096})
+        for (const bool inverted : {false, true}) {
+            const TSetup s(TLimitGrid{n, inverted ? 7.5 : -2.0, inverted ? -12.0 : 3.0, inverted});
+            TLimitCheck check;
+            check.Set(s.Limits, s.Grid);
+            EXPECT_TRUE(check.Covers(TLimitKind::Upper));
+            EXPECT_TRUE(check.Covers(TLimitKind::Lower));
+            std::vector<uint8_t> mask(n);
+            for (int frame = 0; frame < 20; ++frame) {
+                const std::vector<float> m = Spectrum(s, rng);
+                const TLimitFrame& r = check.Check(m.data());
+                check.BeyondMask(mask.data());
+                // The largest excess per kind, and where (a spectrum of random levels has no
+                // ties to speak of).
+                double best[2] = {-1e300, -1e300};
+                int bestBin[2] = {-1, -1};
+                for (int k = 0; k < n; ++k) {
+                    const double level = Level(m[k]) + s.Grid.LevelOffsetDb;
+                    const double f = s.MHzOfPhysical(k);
+                    const double excess[2] = {level - s.UpperAt(f), s.LowerAt(f) - level};
+                    const int bits = mask[inverted ? n - 1 - k : k];
+                    for (int kind = 0; kind < 2; ++kind) {
+                        if (std::fabs(excess[kind]) > 1e-4 || std::isnan(excess[kind])) {
+                            EXPECT_EQ((bits >> kind) & 1, excess[kind] > 0 ? 1 : 0)
+                                << "kind " << kind << ", bin " << k << ", excess " << excess[kind];
+                        }
+                        if (excess[kind] > best[kind]) {
+                            best[kind] = excess[kind];
+                            bestBin[kind] = k;
+                        }
+                    }
+                }
+                for (int kind = 0; kind < 2; ++kind) {
+                    const TLimitKindResult& got = r.Kinds[kind];
+                    ASSERT_EQ(got.Beyond, best[kind] > 0) << "kind " << kind;
+                    if (!got.Beyond)
+                        continue;
+                    ++beyondFrames[kind];
+                    EXPECT_EQ(got.Bin, bestBin[kind]) << "kind " << kind;
+                    const double excess = 20 * std::log10(double(got.Ratio));
+                    EXPECT_NEAR(kind == 0 ? excess : -excess, best[kind], 1e-4);
+                }
+            }
+        }
+    // The spectra cross both limits often enough, and not always.
+    EXPECT_GT(beyondFrames[0], 20);
+    EXPECT_LT(beyondFrames[0], 120);
+    EXPECT_GT(beyondFrames[1], 20);
+}
+
+TEST(LimitCheck, TiesGoToTheLowestBinAndUncoveredBinsAreNeverBeyond)
+{
+    TLimits limits;
+    limits.Upper = FlatCurve(-50);
+    TLimitCheck check;
+    check.Set(limits, {512, 0, 0, false});
+    EXPECT_FALSE(check.Covers(TLimitKind::Lower));
+    std::vector<float> m(512, 0.0f);
+    m[300] = m[100] = m[400] = Magnitude(-40);
+    const TLimitFrame& r = check.Check(m.data());
+    EXPECT_TRUE(r[TLimitKind::Upper].Beyond);
+    EXPECT_EQ(r[TLimitKind::Upper].Bin, 100);
+    EXPECT_FALSE(r[TLimitKind::Lower].Beyond);
+
+    // A lower limit on two carriers, none between them: only their bins count.
+    limits.Upper = TLimitCurve();
+    limits.Lower = TLimitCurve({{5, None},
+                                {5.5, -100},
+                                {6, -100},
+                                {6.5, None},
+                                {30, None},
+                                {30.5, -100},
+                                {31, -100},
+                                {31.5, None}});
+    check.Set(limits, {512, 0, 0, false});
+    EXPECT_TRUE(check.Covers(TLimitKind::Lower));
+    // Bins 71 .. 76 and 391 .. 396 lie under the limit's two parts; the rest are silent.
+    std::fill(m.begin(), m.end(), 0.0f);
+    std::fill(m.begin() + 71, m.begin() + 77, Magnitude(-90));
+    std::fill(m.begin() + 391, m.begin() + 397, Magnitude(-90));
+    EXPECT_FALSE(check.Check(m.data()).AnyBeyond());
+    for (const int dip : {71, 393, 396}) {
+        const float was = m[dip];
+        m[dip] = Magnitude(-101);
+        EXPECT_EQ(check.Check(m.data())[TLimitKind::Lower].Bin, dip);
+        m[dip] = was;
+    }
+
+    // Limits set nowhere: nothing is ever beyond, even a silent or a full-scale spectrum.
+    check.Set(TLimits{}, {512, 0, 0, false});
+    EXPECT_FALSE(check.Covers(TLimitKind::Upper));
+    for (const float level : {0.0f, 5e8f}) {
+        std::fill(m.begin(), m.end(), level);
+        EXPECT_FALSE(check.Check(m.data()).AnyBeyond());
+    }
+}
+
+TEST(LimitCheck, LimitsFarOutsideTheLevelsStillSayTheRightSide)
+{
+    std::vector<float> silent(256, 0.0f); // -180 dBm everywhere
+    std::vector<float> loud(256, 5e8f);   // about +90 dBm
+    const std::pair<double, double> cases[] = {{-300, 1000}, {-1e6, 1e6}};
+    for (const auto& [low, high] : cases) {
+        TLimitCheck check;
+        TLimits limits;
+        limits.Upper = FlatCurve(low);
+        limits.Lower = FlatCurve(high);
+        check.Set(limits, {256, 0, 0, false});
+        EXPECT_TRUE(check.Check(silent.data())[TLimitKind::Upper].Beyond) << low;
+        EXPECT_TRUE(check.Check(loud.data())[TLimitKind::Lower].Beyond) << high;
+        limits.Upper = FlatCurve(high);
+        limits.Lower = FlatCurve(low);
+        check.Set(limits, {256, 0, 0, false});
+        EXPECT_FALSE(check.Check(loud.data())[TLimitKind::Upper].Beyond) << high;
+        EXPECT_FALSE(check.Check(silent.data())[TLimitKind::Lower].Beyond) << low;
+    }
+}
+
+TEST(LimitCheck, BothBuildsOfTheLoopAgree)
+{
+    if (!WideLoopsSupported())
+        GTEST_SKIP() << "no AVX2 here";
+    std::mt19937 rng(11);
+    std::uniform_real_distribution<float> u(0.0f, 2.0f);
+    std::vector<float> a(4096), b(4096), m(4096), r1(4096), r2(4096);
+    for (std::vector<float>* v : {&a, &b, &m})
+        for (float& x : *v)
+            x = u(rng);
+    for (const auto& [first, last] : {std::pair{0, 4095}, std::pair{17, 3000}, std::pair{5, 5}})
+        for (const bool upper : {true, false}) {
+            const float e1 =
+                LimitRatiosPortable(a.data(), b.data(), m.data(), r1.data(), first, last, upper);
+            const float e2 =
+                LimitRatiosWide(a.data(), b.data(), m.data(), r2.data(), first, last, upper);
+            const auto range = std::minmax_element(r1.begin() + first, r1.begin() + last + 1);
+            EXPECT_EQ(e1, upper ? *range.second : *range.first);
+            EXPECT_NEAR(e2, e1, 1e-6f);
+            for (int k = first; k <= last; ++k)
+                ASSERT_NEAR(r2[k], a[k] * m[k] + b[k], 1e-6f) << k;
+        }
+}

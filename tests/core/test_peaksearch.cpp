@@ -1,0 +1,994 @@
+#include "FrameProcessor.h"
+#include "FrameSpectrum.h"
+#include "PeakSearch.h"
+#include "WindowSpectrum.h"
+#include "dxFFT.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cmath>
+#include <limits>
+#include <numbers>
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
+using namespace quillex;
+
+namespace {
+
+constexpr double Pi = std::numbers::pi;
+constexpr TDXLeakType Windows[] = {wnRectangle, wnHanning, wnHamming, wnBlackman};
+
+// The window's coefficient w[n] of 2N by its textbook formula.
+double Coefficient(TDXLeakType Window, int n, int L)
+{
+    const double x = 2 * Pi * n / (L - 1);
+    switch (Window) {
+    case wnHanning:
+        return 0.5 - 0.5 * std::cos(x);
+    case wnHamming:
+        return 0.54 - 0.46 * std::cos(x);
+    case wnBlackman:
+        return 0.42 - 0.5 * std::cos(x) + 0.08 * std::cos(2 * x);
+    default:
+        return 1.0;
+    }
+}
+
+double CoefficientSum(TDXLeakType Window, int N, double* Squares = nullptr)
+{
+    double sum = 0, squares = 0;
+    for (int n = 0; n < 2 * N; ++n) {
+        const double w = Coefficient(Window, n, 2 * N);
+        sum += w;
+        squares += w * w;
+    }
+    if (Squares)
+        *Squares = squares;
+    return sum;
+}
+
+struct TTone
+{
+    double Bin;       // fractional bin position
+    double Amplitude; // in samples
+    double Phase;
+};
+
+// Frames of synthesized tones through the program's own arithmetic: 16-bit samples, the
+// windowed FFT of 2N of them and the averaging (over one frame).
+class TToneFrames
+{
+public:
+    TToneFrames(int Exponent, TDXLeakType Window) : FWindow(Window)
+    {
+        FFT.setExponent(Exponent);
+        FFT.setLeakFunction(Window);
+        N = int(FFT.Size());
+        FInput = FFT.CreateVector(2 * N);
+        FOutput = FFT.CreateComplexVector(N);
+        FAverage.assign(size_t(N), 0.0f);
+    }
+
+    const std::vector<float>& Run(const std::vector<TTone>& Tones, double NoiseSigma = 0,
+                                  std::mt19937* Rng = nullptr)
+    {
+        std::vector<int16_t> block(8192);
+        std::normal_distribution<double> noise(0.0, NoiseSigma > 0 ? NoiseSigma : 1.0);
+        for (int n = 0; n < 8192; ++n) {
+            double v = 0;
+            for (const TTone& t : Tones)
+                v += t.Amplitude * std::cos(Pi * t.Bin * n / N + t.Phase);
+            if (NoiseSigma > 0)
+                v += noise(*Rng);
+            block[size_t(n)] = int16_t(std::clamp(std::lround(v), -32768L, 32767L));
+        }
+        EXPECT_TRUE(TransformBlock(block.data(), FFT, FInput, FOutput));
+        AverageMagnitudes(FOutput->Real->Values, FAverage.data(), N, 1);
+        return FAverage;
+    }
+
+    // What a bin shows for a tone of this amplitude lying exactly on it: a * sum(w) / N.
+    double OnBin(double Amplitude) const { return Amplitude * CoefficientSum(FWindow, N) / N; }
+
+    // The sample noise that puts the noise in a bin 60 dB below the tone's on-bin magnitude.
+    double NoiseSixtyDbBelow(double Amplitude) const
+    {
+        double squares;
+        const double sum = CoefficientSum(FWindow, N, &squares);
+        return 1e-3 * Amplitude * sum / (2 * std::sqrt(squares));
+    }
+
+    TDXFFT FFT;
+    int N = 0;
+
+private:
+    TDXLeakType FWindow;
+    TDXVector* FInput = nullptr;
+    TDXComplexVector* FOutput = nullptr;
+    std::vector<float> FAverage;
+};
+
+// The largest bin next to a tone's position.
+int LargestBinNear(const std::vector<float>& M, double Bin)
+{
+    const int k = int(std::lround(Bin));
+    int best = k;
+    for (int j = k - 1; j <= k + 1; ++j)
+        if (M[size_t(j)] > M[size_t(best)])
+            best = j;
+    return best;
+}
+
+double Db(double Ratio)
+{
+    return 20 * std::log10(Ratio);
+}
+
+struct TWorst
+{
+    double Bin = 0, Level = 0;
+    std::string Where;
+    void Take(const TPeak& P, double Bin, double Magnitude, const std::string& Case)
+    {
+        const double b = std::fabs(P.Bin - Bin), l = std::fabs(Db(P.Magnitude / Magnitude));
+        if (b > this->Bin || l > Level)
+            Where = Case;
+        this->Bin = std::max(this->Bin, b);
+        Level = std::max(Level, l);
+    }
+};
+
+// Lone tones 5 bins from either band edge and in the middle, every offset from -0.5 to +0.5
+// bin from their nearest bin, four phases.
+TWorst SweepLoneTones(int Exponent, TDXLeakType Window, bool Noise)
+{
+    TToneFrames frames(Exponent, Window);
+    const int n = frames.N;
+    const double amplitude = 8000;
+    const double expected = frames.OnBin(amplitude);
+    std::mt19937 rng(uint32_t(Exponent * 10 + Window));
+    TWorst worst;
+    for (double centre : {5.5, n / 2.0, n - 5.5})
+        for (int step = -10; step <= 10; ++step)
+            for (int phase = 0; phase < 4; ++phase) {
+                const double bin = centre + 0.05 * step;
+                const auto& m = frames.Run({{bin, amplitude, 0.3 + phase * Pi / 4}},
+                                           Noise ? frames.NoiseSixtyDbBelow(amplitude) : 0, &rng);
+                const TPeak p = InterpolatePeak(m.data(), n, LargestBinNear(m, bin), Window);
+                worst.Take(p, bin, expected,
+                           "bin " + std::to_string(bin) + " phase " + std::to_string(phase));
+            }
+    return worst;
+}
+
+} // namespace
+
+// The expectation itself: a tone exactly on a bin reads a * sum(w) / N through the program's
+// arithmetic (which the peak's magnitude is measured against).
+TEST(PeakInterpolation, OnBinMagnitudeIsTheCoefficientSum)
+{
+    for (TDXLeakType window : Windows)
+        for (int e : {8, 12}) {
+            TToneFrames frames(e, window);
+            const auto& m = frames.Run({{100, 8000, 1.0}});
+            EXPECT_NEAR(Db(m[100] / frames.OnBin(8000)), 0, 0.002) << window << " " << e;
+        }
+}
+
+// The targets are 0.01 bin and 0.02 dB; the fit of the window's spectrum and the tone's mirror
+// does ten times better, and holding it to that shows a model error that the targets would let
+// pass.
+TEST(PeakInterpolation, LoneTonesWithinAHundredthBinAndTwoHundredthsDb)
+{
+    for (TDXLeakType window : Windows)
+        for (int e = 8; e <= 12; ++e) {
+            const TWorst w = SweepLoneTones(e, window, false);
+            EXPECT_LE(w.Bin, 0.001) << "window " << window << " exponent " << e << " " << w.Where;
+            EXPECT_LE(w.Level, 0.002) << "window " << window << " exponent " << e << " " << w.Where;
+        }
+}
+
+TEST(PeakInterpolation, LoneTonesInNoiseSixtyDbDown)
+{
+    for (TDXLeakType window : Windows)
+        for (int e : {8, 12}) {
+            const TWorst w = SweepLoneTones(e, window, true);
+            EXPECT_LE(w.Bin, 0.03) << "window " << window << " exponent " << e << " " << w.Where;
+            EXPECT_LE(w.Level, 0.08) << "window " << window << " exponent " << e << " " << w.Where;
+        }
+}
+
+// A second tone of the same amplitude leaks into the bins through the window's side lobes,
+// which magnitudes cannot undo: the distance from which each window keeps the targets.
+TEST(PeakInterpolation, ToneBesideAnEqualTone)
+{
+    struct TCase
+    {
+        TDXLeakType Window;
+        int Exponent;
+        double Distance;
+    };
+    for (const TCase c : {TCase{wnHanning, 8, 5}, TCase{wnHanning, 12, 5}, TCase{wnBlackman, 8, 5},
+                          TCase{wnBlackman, 12, 5}, TCase{wnHamming, 8, 5}, TCase{wnHamming, 12, 7},
+                          TCase{wnRectangle, 12, 200}}) {
+        TToneFrames frames(c.Exponent, c.Window);
+        const double expected = frames.OnBin(8000);
+        TWorst worst;
+        for (int step = -10; step <= 10; ++step)
+            for (int phase = 0; phase < 6; ++phase)
+                for (int side : {-1, 1}) {
+                    const double bin = frames.N / 2 + 0.05 * step;
+                    const double other = bin + side * (c.Distance + 0.3 * (phase % 3));
+                    const auto& m =
+                        frames.Run({{bin, 8000, 0.3 + phase}, {other, 8000, 1.1 * phase}});
+                    const TPeak p =
+                        InterpolatePeak(m.data(), frames.N, LargestBinNear(m, bin), c.Window);
+                    worst.Take(p, bin, expected, "bin " + std::to_string(bin));
+                }
+        EXPECT_LE(worst.Bin, 0.01) << c.Window << " " << c.Exponent << " " << worst.Where;
+        EXPECT_LE(worst.Level, 0.02) << c.Window << " " << c.Exponent << " " << worst.Where;
+    }
+}
+
+TEST(PeakInterpolation, EdgesAndUnknownWindows)
+{
+    std::vector<float> m = {1, 5, 9, 4, 2, 3};
+    const TPeak own = InterpolatePeak(m.data(), 6, 2, wnOwn);
+    EXPECT_EQ(own.Bin, 2);
+    EXPECT_EQ(own.Magnitude, 9);
+    EXPECT_EQ(InterpolatePeak(m.data(), 6, 5, wnHanning).Magnitude, 3);
+    EXPECT_EQ(InterpolatePeak(m.data(), 6, 6, wnHanning).Magnitude, 0);
+    EXPECT_EQ(InterpolatePeak(m.data(), 6, -1, wnHanning).Magnitude, 0);
+    // Bins that are no magnitudes leave a finite reading.
+    std::vector<float> broken = {1, 2, 3, std::nanf(""), 9, -std::numeric_limits<float>::infinity(),
+                                 1, 1};
+    const TPeak b = InterpolatePeak(broken.data(), 8, 4, wnHanning);
+    EXPECT_TRUE(std::isfinite(b.Bin) && std::isfinite(b.Magnitude) && b.Magnitude > 0);
+    EXPECT_NEAR(b.Bin, 4, 0.5);
+    std::vector<float> silent(16, 0.0f);
+    EXPECT_EQ(InterpolatePeak(silent.data(), 16, 8, wnHanning).Magnitude, 0);
+    EXPECT_EQ(InterpolatePeak(silent.data(), 16, 8, wnHanning).Bin, 8);
+}
+
+TEST(PeakLevels, LevelAndMagnitudeConvertExactly)
+{
+    for (double m : {0.0, 1e-3, 1.0, 16384.0, 131072.0}) {
+        EXPECT_DOUBLE_EQ(LevelFromMagnitude(m), 20 * std::log10(m / 16384 + 1e-9));
+        EXPECT_NEAR(MagnitudeFromLevel(LevelFromMagnitude(m)), m, 1e-9 * (m + 1));
+    }
+    EXPECT_EQ(MagnitudeFromLevel(-200), 0);
+}
+
+// The closed form of the window's spectrum against its definition summed over the
+// coefficients the FFT actually uses, near the peak, across the kernels' own centres, far out
+// and beyond N, where the spectrum folds.
+TEST(WindowKernel, MatchesTheSumOverTheFftsCoefficients)
+{
+    for (TDXLeakType window : Windows)
+        for (int e : {8, 11}) {
+            TToneFrames frames(e, window);
+            frames.Run({{10, 1, 0}}); // builds the window for 2N inputs
+            const int n = frames.N;
+            const TDXVector& w = frames.FFT.Window();
+            if (window != wnRectangle) {
+                ASSERT_EQ(w.Count, 2 * n);
+            }
+            const TWindowKernel* cached = CachedWindowKernel(window, n);
+            const TWindowKernel exact(window, n);
+            ASSERT_NE(cached, nullptr);
+            // R(v) / R(0) and its slope summed over the coefficients.
+            const auto direct = [&](double v, double& value, double& slope) {
+                double r = 0, r0 = 0, dr = 0;
+                for (int i = 0; i < 2 * n; ++i) {
+                    const double c = window == wnRectangle ? 1.0 : w.Values[i];
+                    const double f = Pi * (i - n + 0.5) / n;
+                    r += c * std::cos(f * v);
+                    dr -= c * f * std::sin(f * v);
+                    r0 += c;
+                }
+                value = r / r0;
+                slope = dr / r0;
+            };
+            const double centre = 1.0 + 1.0 / (2 * n - 1); // of the first cosine's kernel
+            for (double v : {0.0, 0.25, -0.5, 1.0, centre, 2.0005, 3.7, 4.2, 5.995, -17.3, 100.25,
+                             n - 0.5, 2.0 * n - 10.2, 3.0 * n + 0.4}) {
+                double r, dr, value, slope;
+                direct(v, r, dr);
+                cached->Evaluate(v, value, slope);
+                EXPECT_NEAR(value, r, 2e-7) << window << " " << n << " v " << v;
+                EXPECT_NEAR(slope, dr, 1e-5) << window << " " << n << " v " << v;
+                exact.Evaluate(v, value, slope);
+                EXPECT_NEAR(value, r, 2e-7) << window << " " << n << " v " << v;
+                EXPECT_NEAR(slope, dr, 1e-5) << window << " " << n << " v " << v;
+            }
+            // Runs of bins (a tone's mirror), also one that ends on a kernel's centre.
+            for (double v : {-4.5, 9.3, n - 3.7, 2.0 * n - 12.2, -8 - centre}) {
+                double values[9], slopes[9];
+                cached->EvaluateRun(v, 9, values, slopes);
+                for (int j = 0; j < 9; ++j) {
+                    double r, dr;
+                    direct(v + j, r, dr);
+                    EXPECT_NEAR(values[j], r, 2e-7) << window << " v " << v << " j " << j;
+                    EXPECT_NEAR(slopes[j], dr, 1e-5) << window << " v " << v << " j " << j;
+                }
+            }
+        }
+}
+
+TEST(ResolutionBandwidth, EquivalentNoiseBandwidthOfTheFftsWindow)
+{
+    TDXFFT fft;
+    fft.setExponent(11);
+    fft.setLeakFunction(wnHanning);
+    EXPECT_NEAR(ResolutionBandwidthKHz(fft), 29.3, 0.05);
+    for (TDXLeakType window : Windows)
+        for (int e : {8, 12}) {
+            TToneFrames frames(e, window);
+            frames.Run({{10, 1, 0}});
+            double squares;
+            const double sum = CoefficientSum(window, frames.N, &squares);
+            const double bins = 2 * frames.N * squares / (sum * sum);
+            EXPECT_NEAR(ResolutionBandwidthKHz(frames.FFT), bins * 40000.0 / frames.N,
+                        1e-5 * bins * 40000.0 / frames.N)
+                << window << " " << e;
+        }
+    fft.setOwnerLeakFunction([](TDXVector&) {});
+    fft.setLeakFunction(wnOwn);
+    EXPECT_TRUE(std::isnan(ResolutionBandwidthKHz(fft)));
+}
+
+namespace {
+
+// Six tones of distinct levels over a noise floor about 100 dB below the strongest, Hann,
+// 1024 bins.
+struct TSixTones : ::testing::Test
+{
+    TToneFrames Frames{10, wnHanning};
+    std::vector<TTone> Tones = {{100.3, 1000, 0.1}, {200.7, 8000, 0.7}, {300.1, 4000, 1.3},
+                                {400.5, 2000, 2.1}, {500.25, 500, 2.9}, {600.9, 16000, 0.4}};
+    std::vector<float> M;
+    void SetUp() override
+    {
+        std::mt19937 rng(3);
+        M = Frames.Run(Tones, 0.3, &rng);
+    }
+    TPeak Expected(size_t I) const { return {Tones[I].Bin, Frames.OnBin(Tones[I].Amplitude)}; }
+};
+
+void ExpectPeak(const TPeak& Got, const TPeak& Want)
+{
+    EXPECT_NEAR(Got.Bin, Want.Bin, 0.01);
+    EXPECT_NEAR(Db(Got.Magnitude / Want.Magnitude), 0, 0.02) << "at " << Want.Bin;
+}
+
+} // namespace
+
+TEST_F(TSixTones, StrongestFirstAboveTheMinimumAndInsideTheRange)
+{
+    TPeakSearch search;
+    TPeak peaks[10];
+    ASSERT_EQ(search.Strongest(M.data(), Frames.N, wnHanning, 0, Frames.N - 1, 0, 5, peaks), 5);
+    const size_t order[] = {5, 1, 2, 3, 0};
+    for (int i = 0; i < 5; ++i)
+        ExpectPeak(peaks[i], Expected(order[i]));
+
+    // Between the 1000 and 2000 tones' levels: four peaks, however many are asked for.
+    const double floor = Frames.OnBin(1500);
+    ASSERT_EQ(search.Strongest(M.data(), Frames.N, wnHanning, 0, Frames.N - 1, floor, 10, peaks),
+              4);
+    ExpectPeak(peaks[3], Expected(3));
+
+    // The range holds the local maxima of the tones at 200.7 (bin 201) and 300.1 only.
+    ASSERT_EQ(search.Strongest(M.data(), Frames.N, wnHanning, 201, 300, floor, 10, peaks), 2);
+    ExpectPeak(peaks[0], Expected(1));
+    ExpectPeak(peaks[1], Expected(2));
+    EXPECT_EQ(search.Strongest(M.data(), Frames.N, wnHanning, 202, 299, floor, 10, peaks), 0);
+}
+
+// The ranking is by the tones' levels, not by their largest bins: a tone halfway between bins
+// reads 1.4 dB low there (Hann), so a tone 0.3 dB stronger shows a lower bin than one on a bin.
+TEST(PeakSearchOrder, StrongestByInterpolatedLevel)
+{
+    TToneFrames frames(10, wnHanning);
+    const auto& m = frames.Run({{300, 4000, 0.4}, {500.5, 4000 * std::pow(10, 0.3 / 20.0), 1.1}});
+    ASSERT_LT(m[500], m[300]);
+    TPeakSearch search;
+    TPeak peak;
+    ASSERT_EQ(search.Strongest(m.data(), frames.N, wnHanning, 0, frames.N - 1, 0, 1, &peak), 1);
+    EXPECT_NEAR(peak.Bin, 500.5, 0.01);
+}
+
+TEST_F(TSixTones, NextPeakLeftAndRightTakeTheNearestLowerPeak)
+{
+    TPeak p;
+    const double m200 = Frames.OnBin(8000), m300 = Frames.OnBin(4000);
+    ASSERT_TRUE(NextPeakRight(M.data(), Frames.N, wnHanning, 200.7, m200, 0, Frames.N - 1, p));
+    ExpectPeak(p, Expected(2));
+    ASSERT_TRUE(NextPeakLeft(M.data(), Frames.N, wnHanning, 200.7, m200, 0, Frames.N - 1, p));
+    ExpectPeak(p, Expected(0));
+    // From the 4000 tone, the 8000 tone on the left is higher, and so is nothing further left
+    // lower than 4000 but the 1000 tone.
+    ASSERT_TRUE(NextPeakLeft(M.data(), Frames.N, wnHanning, 300.1, m300, 0, Frames.N - 1, p));
+    ExpectPeak(p, Expected(0));
+    // Right of 400.5 the 500 tone is lower, the 16000 one is not.
+    ASSERT_TRUE(NextPeakRight(M.data(), Frames.N, wnHanning, 400.5, Frames.OnBin(2000), 0,
+                              Frames.N - 1, p));
+    ExpectPeak(p, Expected(4));
+    // The skirts fall steadily into the floor: no peak right of the strongest tone up to bin
+    // 620, none left of the weakest from bin 95, and the marker stays.
+    p = {-1, -1};
+    EXPECT_FALSE(
+        NextPeakRight(M.data(), Frames.N, wnHanning, 600.9, Frames.OnBin(16000), 0, 620, p));
+    EXPECT_FALSE(
+        NextPeakLeft(M.data(), Frames.N, wnHanning, 100.3, Frames.OnBin(1000), 95, 110, p));
+    EXPECT_EQ(p.Bin, -1);
+}
+
+// More local maxima than the search first holds stand above the real peaks: a band of
+// rippling noise, 30 dB up, none of whose bumps is a peak. The tones below it are still found.
+TEST(PeakSearchOrder, PeaksBelowManyStrongerRipples)
+{
+    std::vector<float> m(2048, 1.0f);
+    std::mt19937 rng(9);
+    std::uniform_real_distribution<float> ripple(0.9f, 1.1f);
+    for (float& v : m)
+        v *= ripple(rng);
+    for (int k = 600; k < 800; ++k)
+        m[size_t(k)] = 30 * ripple(rng);
+    const int tones[] = {1500, 200, 1200};
+    const float levels[] = {12, 20, 16};
+    for (int i = 0; i < 3; ++i) {
+        m[size_t(tones[i])] = levels[i];
+        m[size_t(tones[i]) - 1] = m[size_t(tones[i]) + 1] = levels[i] / 3;
+    }
+    TPeakSearch search;
+    TPeak peaks[5];
+    ASSERT_EQ(search.Strongest(m.data(), 2048, wnOwn, 0, 2047, 0, 5, peaks), 3);
+    EXPECT_EQ(peaks[0].Bin, 200);
+    EXPECT_EQ(peaks[1].Bin, 1200);
+    EXPECT_EQ(peaks[2].Bin, 1500);
+    EXPECT_EQ(peaks[0].Magnitude, 20);
+    // Two wanted: the weakest tone is passed over.
+    ASSERT_EQ(search.Strongest(m.data(), 2048, wnOwn, 0, 2047, 0, 2, peaks), 2);
+    EXPECT_EQ(peaks[1].Bin, 1200);
+    // The range clips to the spectrum.
+    ASSERT_EQ(search.Strongest(m.data(), 2048, wnOwn, -100, 5000, 13, 5, peaks), 2);
+    EXPECT_EQ(search.Strongest(m.data(), 2048, wnOwn, 1300, 1200, 0, 5, peaks), 0);
+}
+
+// Bins as peaks stand (no interpolation with wnOwn): an equal peak is not lower, and a peak
+// two bins away is the nearest.
+TEST(PeakSearchOrder, NextPeakSkipsEqualPeaksAndFindsCloseOnes)
+{
+    std::vector<float> m(300, 1.0f);
+    for (int k : {100, 200, 240}) {
+        m[size_t(k)] = 50;
+        m[size_t(k) - 1] = m[size_t(k) + 1] = 10;
+    }
+    m[238] = 30;
+    m[239] = 8;
+    TPeak p;
+    EXPECT_FALSE(NextPeakRight(m.data(), 300, wnOwn, 100, 50, 0, 230, p));
+    ASSERT_TRUE(NextPeakLeft(m.data(), 300, wnOwn, 240, 50.5, 0, 299, p));
+    EXPECT_EQ(p.Bin, 238);
+    // From the 240 peak at the 238 peak's level, nothing left of it is lower.
+    EXPECT_FALSE(NextPeakLeft(m.data(), 300, wnOwn, 240, 30, 0, 299, p));
+    // The range ends left of the marker: the search starts at its end.
+    ASSERT_TRUE(NextPeakLeft(m.data(), 300, wnOwn, 240, 50.5, 0, 220, p));
+    EXPECT_EQ(p.Bin, 200);
+    ASSERT_TRUE(NextPeakRight(m.data(), 300, wnOwn, 100, 50.5, 220, 299, p));
+    EXPECT_EQ(p.Bin, 238);
+}
+
+TEST(PeakRules, FloorExcursionPlateausAndReach)
+{
+    std::vector<float> m(200, 1.0f);
+    const float carrier[] = {10, 40, 80, 79, 81, 40, 10};
+    std::copy(std::begin(carrier), std::end(carrier), m.begin() + 47);
+    m[100] = 1.3f;
+    m[30] = m[31] = 50;
+    m[149] = m[151] = 300;
+    m[150] = 1000;
+    m[154] = m[156] = 5;
+    m[155] = 20;
+    const int n = int(m.size());
+    // A carrier with a ripple on its top: 79 is not 6 dB below 80 before 81 rises above it.
+    EXPECT_FALSE(IsPeak(m.data(), n, 49));
+    EXPECT_TRUE(IsPeak(m.data(), n, 51));
+    // A bump of the floor 2.3 dB high: no peak, unless neither height nor fall is asked for.
+    EXPECT_FALSE(IsPeak(m.data(), n, 100));
+    EXPECT_TRUE(IsPeak(m.data(), n, 100, {0.0, 1.0, 32}));
+    // On a floor three times as high, 11 dB up is not enough, 14 dB is.
+    std::fill(m.begin() + 54, m.begin() + 96, 3.0f);
+    m[70] = 3 * std::pow(10.0f, 11 / 20.0f);
+    m[85] = 3 * std::pow(10.0f, 14 / 20.0f);
+    EXPECT_FALSE(IsPeak(m.data(), n, 70));
+    EXPECT_TRUE(IsPeak(m.data(), n, 85));
+    // 26 dB above the floor counts, beside a neighbour 34 dB stronger five bins away.
+    EXPECT_TRUE(IsPeak(m.data(), n, 155));
+    EXPECT_TRUE(IsPeak(m.data(), n, 150));
+    EXPECT_FALSE(IsPeak(m.data(), n, 155, {26.5, 6.0, 32}));
+    // Two equal bins give one peak, the first.
+    EXPECT_TRUE(IsPeak(m.data(), n, 30));
+    EXPECT_FALSE(IsPeak(m.data(), n, 31));
+    // A fall that comes only after the reach does not count: a shoulder on one side, then the
+    // floor 32 or 33 bins from the peak.
+    for (int side : {-1, 1})
+        for (int fall : {32, 33}) {
+            std::vector<float> wide(120, 1.0f);
+            wide[60] = 60;
+            for (int d = 1; d < fall; ++d)
+                wide[size_t(60 + side * d)] = 40;
+            EXPECT_EQ(IsPeak(wide.data(), 120, 60, {-10.0, 6.0, 32}), fall == 32)
+                << side << " " << fall;
+        }
+    // The ends of the spectrum count as a fall; the end bins themselves are never peaks.
+    std::vector<float> edge = {5, 6, 9, 8.5f, 1, 1};
+    EXPECT_TRUE(IsPeak(edge.data(), 6, 2));
+    EXPECT_FALSE(IsPeak(edge.data(), 6, 0));
+    EXPECT_FALSE(IsPeak(edge.data(), 6, 5));
+}
+
+TEST(PeakTracking, FollowsADriftingToneAndKeepsItsOwn)
+{
+    TToneFrames frames(10, wnBlackman);
+    double position = 300.2;
+    // A stronger tone four bins beyond the radius stays out of reach.
+    for (int frame = 1; frame <= 12; ++frame) {
+        const double bin = 300.2 + 0.45 * frame;
+        const auto& m = frames.Run({{bin, 3000, frame * 0.7}, {bin + 7, 12000, frame * 1.9}});
+        TPeak p;
+        ASSERT_TRUE(TrackPeak(m.data(), frames.N, wnBlackman, position, p)) << frame;
+        EXPECT_NEAR(p.Bin, bin, 0.01) << frame;
+        EXPECT_NEAR(Db(p.Magnitude / frames.OnBin(3000)), 0, 0.02) << frame;
+        position = p.Bin;
+    }
+    // A jump of almost the radius, either way.
+    for (double jump : {2.95, -2.95}) {
+        const auto& m = frames.Run({{position + jump, 3000, 0.5}});
+        TPeak p;
+        ASSERT_TRUE(TrackPeak(m.data(), frames.N, wnBlackman, position, p)) << jump;
+        EXPECT_NEAR(p.Bin, position + jump, 0.01);
+        position = p.Bin;
+    }
+    // Within the radius the higher of two peaks wins.
+    const auto& two = frames.Run({{500, 3000, 0}, {502.8, 6000, 1}});
+    TPeak p;
+    ASSERT_TRUE(TrackPeak(two.data(), frames.N, wnBlackman, 500.1, p));
+    EXPECT_NEAR(p.Bin, 502.8, 0.1);
+    // A tone that moved further than the radius is lost and the marker stays: the tone's side
+    // lobes within reach stand no higher than the side lobes around them.
+    const auto& gone = frames.Run({{700, 3000, 0}});
+    p = {-1, -1};
+    EXPECT_FALSE(TrackPeak(gone.data(), frames.N, wnBlackman, 696.5, p));
+    EXPECT_EQ(p.Bin, -1);
+    ASSERT_TRUE(TrackPeak(gone.data(), frames.N, wnBlackman, 697.5, p));
+    EXPECT_NEAR(p.Bin, 700, 0.01);
+}
+
+namespace {
+
+// The plain search the fast one has to match bit for bit: every local maximum the peak rules
+// take, interpolated (bins as they stand without a known window), strongest first; equal
+// magnitudes by position.
+struct TPlainPeak
+{
+    int Bin;
+    TPeak Peak;
+};
+
+std::vector<TPlainPeak> AllPeaks(const std::vector<float>& M, TDXLeakType Window,
+                                 const TPeakRules& Rules)
+{
+    const int n = int(M.size());
+    const bool interpolated = Window >= wnRectangle && Window <= wnBlackman;
+    std::vector<TPlainPeak> peaks;
+    for (int k = 1; k <= n - 2; ++k)
+        if (IsPeak(M.data(), n, k, Rules))
+            peaks.push_back({k, interpolated ? InterpolatePeak(M.data(), n, k, Window)
+                                             : TPeak{double(k), double(M[size_t(k)])}});
+    return peaks;
+}
+
+std::vector<TPeak> PlainStrongest(const std::vector<TPlainPeak>& All, int First, int Last,
+                                  double Min, int Count)
+{
+    std::vector<TPeak> kept;
+    for (const TPlainPeak& p : All)
+        if (p.Bin >= First && p.Bin <= Last && p.Peak.Magnitude >= Min)
+            kept.push_back(p.Peak);
+    std::stable_sort(kept.begin(), kept.end(), [](const TPeak& A, const TPeak& B) {
+        return A.Magnitude > B.Magnitude || (A.Magnitude == B.Magnitude && A.Bin < B.Bin);
+    });
+    kept.resize(std::min(kept.size(), size_t(std::max(Count, 0))));
+    return kept;
+}
+
+struct TSpectrum
+{
+    std::vector<float> M;
+    std::vector<TDXLeakType> Windows; // those to search it with
+    std::string What;
+};
+
+// Spectra through the program's arithmetic: receiver noise alone, averaged over 8 frames, under
+// carriers from 10 to 80 dB up anywhere in the band (the band edges and close pairs included),
+// and on a floor falling 50 dB across the band.
+std::vector<TSpectrum> MadeSpectra(int Exponent, TDXLeakType Window, std::mt19937& Rng)
+{
+    TToneFrames frames(Exponent, Window);
+    const int n = frames.N;
+    std::uniform_real_distribution<double> unit(0, 1);
+    const auto carriers = [&](int Count) {
+        std::vector<TTone> tones;
+        for (int c = 0; c < Count; ++c) {
+            const double bin = c % 7 == 6 && !tones.empty() ? tones.back().Bin + 2 + 6 * unit(Rng)
+                                                            : 0.5 + (n - 1) * unit(Rng);
+            tones.push_back({std::min(bin, n - 0.5), 0.3 * std::pow(10, (10 + 70 * unit(Rng)) / 20),
+                             6.28 * unit(Rng)});
+        }
+        return tones;
+    };
+    std::vector<TSpectrum> spectra;
+    spectra.push_back({frames.Run({}, 3, &Rng), {Window}, "noise"});
+    std::vector<float> mean(size_t(n), 0.0f);
+    for (int f = 0; f < 8; ++f) {
+        const auto& m = frames.Run({}, 3, &Rng);
+        for (int k = 0; k < n; ++k)
+            mean[size_t(k)] += m[size_t(k)] / 8;
+    }
+    spectra.push_back({mean, {Window}, "averaged noise"});
+    for (int count : {1, 5, 40})
+        spectra.push_back(
+            {frames.Run(carriers(count), 3, &Rng), {Window}, std::to_string(count) + " carriers"});
+    std::vector<float> sloped = frames.Run(carriers(8), 3, &Rng);
+    for (int k = 0; k < n; ++k)
+        sloped[size_t(k)] *= float(std::pow(10, -2.5 * k / n));
+    spectra.push_back({sloped, {Window}, "sloped floor"});
+    return spectra;
+}
+
+// Shapes no window makes, searched with every window: a flat top of two to five bins among five
+// shapes of tones halfway between bins a little higher (the flat top's fit may come out above
+// theirs), exact copies of a hill (equal peaks), single-bin spikes, steps, a comb and empty
+// stretches, over a noise floor; Damaged: some bins not finite or negative.
+TSpectrum DrawnSpectrum(int N, std::mt19937& Rng, bool Damaged = false)
+{
+    std::uniform_real_distribution<double> unit(0, 1);
+    std::vector<float> m(static_cast<size_t>(N));
+    for (float& v : m)
+        v = float(std::sqrt(-std::log(1 - unit(Rng)))); // Rayleigh, mean power 1
+    const auto at = [&](int K) -> float& { return m[size_t(std::clamp(K, 0, N - 1))]; };
+    const auto somewhere = [&] { return 1 + int((N - 2) * unit(Rng)); };
+    std::vector<float> copy;
+    for (int h = 0, hills = 3 + N / 200; h < hills; ++h) {
+        const int k = somewhere();
+        const float top = float(std::pow(10, (15 + 40 * unit(Rng)) / 20));
+        switch (h % 5) {
+        case 0: // a flat top and the tones
+            for (int j = 0, w = 2 + h % 4; j < w; ++j)
+                at(k + j) = top * (j == 0 ? 0.999f : 1.0f);
+            for (int t = 0; t < 5; ++t) {
+                const int c = somewhere();
+                at(c) = at(c + 1) = top * 1.06f;
+                at(c - 1) = at(c + 2) = top * 0.2f;
+            }
+            break;
+        case 1: // a spike
+            at(k) = top;
+            break;
+        case 2: // a step down
+            for (int j = 0; j < 40; ++j)
+                at(k + j) *= top / 4;
+            break;
+        case 3: // copies of one hill
+            if (copy.empty())
+                copy = {top / 5, top / 2, top, top * 0.7f, top / 6};
+            for (size_t j = 0; j < copy.size(); ++j)
+                at(k + int(j)) = copy[j];
+            break;
+        default: // a comb, then nothing
+            for (int j = 0; j < 24; ++j)
+                at(k + j) = j % 3 ? 0.0f : top;
+            for (int j = 24; j < 60; ++j)
+                at(k + j) = 0;
+            break;
+        }
+    }
+    const float odd[] = {std::numeric_limits<float>::quiet_NaN(),
+                         std::numeric_limits<float>::infinity(), -3, -1e4f};
+    for (int i = 0; Damaged && i < N / 50; ++i)
+        at(somewhere()) = odd[i % 4];
+    return {m,
+            {wnRectangle, wnHanning, wnHamming, wnBlackman, wnOwn},
+            std::string(Damaged ? "damaged, " : "drawn, ") + std::to_string(N) + " bins"};
+}
+
+// The searches each spectrum gets: the whole band and parts of it, the band edges, a range
+// beyond the spectrum, a minimum magnitude amid the peaks', counts from 1 to 40.
+struct TQuery
+{
+    int First, Last;
+    double Min;
+    int Count;
+};
+
+std::vector<TQuery> Queries(int N, const std::vector<TPlainPeak>& All, std::mt19937& Rng)
+{
+    std::vector<double> magnitudes;
+    for (const TPlainPeak& p : All)
+        magnitudes.push_back(p.Peak.Magnitude);
+    std::sort(magnitudes.begin(), magnitudes.end());
+    const double middle = magnitudes.empty() ? 1.0 : magnitudes[magnitudes.size() / 2];
+    std::uniform_int_distribution<int> bin(0, N - 1);
+    const int a = bin(Rng), b = bin(Rng);
+    return {{0, N - 1, 0, 1},
+            {0, N - 1, 0, 5},
+            {-10, N + 10, -1, 40},
+            {0, N - 1, middle, 5},
+            {std::min(a, b), std::max(a, b), 0, 3},
+            {0, 30, 0, 2},
+            {N - 31, N - 1, 0, 2},
+            {0, N - 1, middle, 1},
+            {N / 3, N / 3 + 50, 0, 16}};
+}
+
+std::string Describe(const TSpectrum& S, TDXLeakType Window, const TQuery& Q)
+{
+    return S.What + ", window " + std::to_string(Window) + ", bins " + std::to_string(Q.First) +
+           ".." + std::to_string(Q.Last) + ", min " + std::to_string(Q.Min) + ", count " +
+           std::to_string(Q.Count);
+}
+
+// Runs every query on the spectrum with Search and compares; false at the first difference.
+bool MatchesPlainSearch(TPeakSearch& Search, const TSpectrum& S, TDXLeakType Window,
+                        std::mt19937& Rng)
+{
+    const int n = int(S.M.size());
+    const auto all = AllPeaks(S.M, Window, Search.Rules);
+    for (const TQuery& q : Queries(n, all, Rng)) {
+        const auto want = PlainStrongest(all, q.First, q.Last, q.Min, q.Count);
+        std::vector<TPeak> got(size_t(q.Count), TPeak{-7, -7});
+        const int found =
+            Search.Strongest(S.M.data(), n, Window, q.First, q.Last, q.Min, q.Count, got.data());
+        bool same = found == int(want.size());
+        for (size_t i = 0; same && i < want.size(); ++i)
+            same = got[i].Bin == want[i].Bin && got[i].Magnitude == want[i].Magnitude;
+        if (!same) {
+            ADD_FAILURE() << Describe(S, Window, q) << ": found " << found << ", plain "
+                          << want.size() << (want.empty() ? "" : ", plain first at ")
+                          << (want.empty() ? 0.0 : want[0].Bin);
+            return false;
+        }
+    }
+    // Each peak alone, with its own magnitude as the minimum: whatever the search skips on what
+    // a local maximum could become, it must not skip one that becomes exactly that.
+    for (const TPlainPeak& p : all) {
+        TPeak got{-7, -7};
+        const int found = Search.Strongest(S.M.data(), n, Window, p.Bin - 1, p.Bin + 1,
+                                           p.Peak.Magnitude, 1, &got);
+        if (found != 1 || got.Bin != p.Peak.Bin || got.Magnitude != p.Peak.Magnitude) {
+            ADD_FAILURE() << S.What << ", window " << Window << ": the peak at " << p.Peak.Bin
+                          << " alone, found " << found;
+            return false;
+        }
+    }
+    return true;
+}
+
+} // namespace
+
+// The search skips most local maxima on bounds of what they could become: it has to find
+// exactly what looking at every one of them finds, for any spectrum, window, range, minimum
+// and count, and with other rules.
+TEST(PeakSearchOrder, SameAsLookingAtEveryLocalMaximum)
+{
+    std::mt19937 rng(19);
+    TPeakSearch search; // one object throughout, as a thread keeps it
+    int cases = 0;
+    for (int exponent : {8, 10, 12})
+        for (TDXLeakType window : Windows)
+            for (int round = 0; round < 2; ++round)
+                for (const TSpectrum& s : MadeSpectra(exponent, window, rng)) {
+                    ASSERT_TRUE(MatchesPlainSearch(search, s, window, rng));
+                    ++cases;
+                }
+    for (int n : {64, 300, 1000, 2048})
+        for (int round = 0; round < 4; ++round) {
+            const TSpectrum s = DrawnSpectrum(n, rng, round == 3);
+            for (TDXLeakType window : s.Windows) {
+                ASSERT_TRUE(MatchesPlainSearch(search, s, window, rng));
+                ++cases;
+            }
+        }
+    // Looser and stricter rules: many peaks in noise, or a floor test that rarely decides.
+    std::mt19937 rules(23);
+    for (const TPeakRules r :
+         {TPeakRules{3.0, 3.0, 8}, TPeakRules{-20.0, 6.0, 32}, TPeakRules{40.0, 1.0, 64}}) {
+        search.Rules = r;
+        for (TDXLeakType window : {wnHanning, wnRectangle})
+            for (const TSpectrum& s : MadeSpectra(10, window, rules)) {
+                ASSERT_TRUE(MatchesPlainSearch(search, s, window, rules));
+                ++cases;
+            }
+    }
+    EXPECT_GE(cases, 260);
+}
+
+// A flat top of three bins reads higher than five tones halfway between bins whose two bins are
+// each higher than the flat top's: the flat top comes first. With Hann, R(v) = sin(pi v) /
+// (pi v (1 - v^2)) far from the band edges, the fit of three bins m around offset 1/2 gives
+// (R(3/2) m-1 + R(1/2) (m0 + m1)) / (R(3/2)^2 + 2 R(1/2)^2).
+TEST(PeakSearchOrder, FlatTopAboveHigherBins)
+{
+    const auto hann = [](double V) { return std::sin(Pi * V) / (Pi * V * (1 - V * V)); };
+    const auto fit = [&](double Low, double High) {
+        const double a = hann(1.5), b = hann(0.5);
+        return (a * Low + b * 2 * High) / (a * a + 2 * b * b);
+    };
+    std::vector<float> m(4096, 0.1f);
+    for (int k : {500, 900, 1300, 1700, 2100}) {
+        m[size_t(k) - 1] = m[size_t(k) + 2] = 1.8f;
+        m[size_t(k)] = m[size_t(k) + 1] = 10.6f;
+    }
+    m[3000] = 9.99f;
+    m[3001] = m[3002] = 10;
+    TPeakSearch search;
+    TPeak peaks[5];
+    ASSERT_EQ(search.Strongest(m.data(), 4096, wnHanning, 0, 4095, 0, 5, peaks), 5);
+    EXPECT_NEAR(peaks[0].Bin, 3001.5, 1e-3);
+    EXPECT_NEAR(peaks[0].Magnitude, fit(9.99, 10), 0.01);
+    EXPECT_NEAR(peaks[1].Magnitude, fit(1.8, 10.6), 0.01);
+    EXPECT_GT(peaks[0].Magnitude, peaks[1].Magnitude);
+}
+
+// One search object per thread, as the exporter keeps them: each finds what one search alone
+// finds, while the others search other windows and sizes at the same time.
+TEST(PeakSearchOrder, SearchesOnThreadsKeepToThemselves)
+{
+    std::mt19937 rng(5);
+    std::vector<std::pair<TSpectrum, TDXLeakType>> spectra;
+    for (int exponent : {8, 11})
+        for (TDXLeakType window : Windows)
+            for (TSpectrum& s : MadeSpectra(exponent, window, rng))
+                spectra.push_back({std::move(s), window});
+    std::vector<std::vector<TPeak>> want;
+    TPeakSearch alone;
+    for (const auto& [s, window] : spectra) {
+        std::vector<TPeak> peaks(5);
+        peaks.resize(size_t(alone.Strongest(s.M.data(), int(s.M.size()), window, 0,
+                                            int(s.M.size()) - 1, 0, 5, peaks.data())));
+        want.push_back(peaks);
+    }
+    std::atomic<int> differences = 0;
+    const auto run = [&](size_t Start) {
+        TPeakSearch own;
+        for (int round = 0; round < 10; ++round)
+            for (size_t i = 0; i < spectra.size(); ++i) {
+                const size_t j = (i + Start) % spectra.size();
+                const auto& [s, window] = spectra[j];
+                TPeak peaks[5];
+                const int found = own.Strongest(s.M.data(), int(s.M.size()), window, 0,
+                                                int(s.M.size()) - 1, 0, 5, peaks);
+                bool same = found == int(want[j].size());
+                for (int p = 0; same && p < found; ++p)
+                    same = peaks[p].Bin == want[j][size_t(p)].Bin &&
+                           peaks[p].Magnitude == want[j][size_t(p)].Magnitude;
+                differences += !same;
+            }
+    };
+    std::thread first(run, 0), second(run, spectra.size() / 2);
+    run(spectra.size() / 3);
+    first.join();
+    second.join();
+    EXPECT_EQ(differences, 0);
+}
+
+namespace {
+
+// The single-bin peaks placed by Spike standing above the floor rule's margin (12 dB over the
+// mean power 3..18 bins away, over 0.925, for a floor smooth enough to leave none of them out)
+// must be found, those below not.
+class TMarginPeaks
+{
+public:
+    explicit TMarginPeaks(std::vector<float> Floor) : M(std::move(Floor)) {}
+
+    void Spike(int K, double Factor)
+    {
+        double around = 0;
+        for (int j = 3; j <= 18; ++j)
+            around += double(M[size_t(K - j)]) * M[size_t(K - j)] +
+                      double(M[size_t(K + j)]) * M[size_t(K + j)];
+        M[size_t(K)] = float(std::sqrt(std::pow(10, 1.2) * around / 32 / 0.925 * Factor));
+        if (Factor > 1)
+            Want.push_back(K);
+    }
+
+    void Check(TPeakSearch& Search, const std::string& What)
+    {
+        ASSERT_GT(Want.size(), 4u) << What;
+        // Room for a few more than there are: not so many that the search looks at every local
+        // maximum of the floor on its own.
+        const int n = int(M.size()), count = int(Want.size()) + 8;
+        std::vector<TPeak> peaks(static_cast<size_t>(count));
+        const int found = Search.Strongest(M.data(), n, wnOwn, 0, n - 1, 0, count, peaks.data());
+        std::vector<double> got, want(Want.begin(), Want.end());
+        for (int i = 0; i < found; ++i)
+            got.push_back(peaks[size_t(i)].Bin);
+        std::sort(got.begin(), got.end());
+        EXPECT_EQ(got, want) << What;
+    }
+
+    std::vector<float> M;
+
+private:
+    std::vector<int> Want;
+};
+
+} // namespace
+
+// Peaks within 0.3 % (or 3 %) of the margin, on rippled floors rising and falling by up to 16
+// times within 512 bins, and in pockets of the floor about half as strong as the floor around
+// them, which puts the pockets near half its mean power, the level at which the search rules
+// out most local maxima of a noise floor all at once.
+TEST(PeakSearchOrder, PeaksAtTheFloorMargin)
+{
+    std::mt19937 rng(31);
+    std::uniform_real_distribution<double> unit(0, 1);
+    const double factors[] = {0.997, 1.003, 0.97, 1.03};
+    const auto factor = [&] { return factors[size_t(4 * unit(rng))]; };
+    constexpr int n = 4096;
+    TPeakSearch search;
+    for (int round = 0; round < 12; ++round) {
+        std::vector<float> floor(n);
+        double level = 1;
+        for (int s = 0; s < n; s += 512) {
+            const double next = std::pow(4.0, 2 * unit(rng) - 1);
+            for (int k = s; k < s + 512; ++k)
+                floor[size_t(k)] = float(std::sqrt(level * std::pow(next / level, (k - s) / 512.0) *
+                                                   (1 + 0.05 * (k % 2))));
+            level = next;
+        }
+        TMarginPeaks peaks(floor);
+        for (int k = 30 + int(10 * unit(rng)); k < n - 30; k += 40 + int(8 * unit(rng)))
+            peaks.Spike(k, factor());
+        peaks.Check(search, "sloping floor, round " + std::to_string(round));
+    }
+    for (int round = 0; round < 40; ++round) {
+        // Away from the pockets a strong rippled stretch holds more local maxima than the search
+        // looks at first, none of them a peak, so that the pockets' peaks come after them.
+        const double high = 2.1 * (0.95 + 0.08 * unit(rng));
+        std::vector<float> floor(n);
+        for (int k = 0; k < n; ++k)
+            floor[size_t(k)] =
+                float(std::sqrt((k > 20 && k < 220 ? 30 : high) * (1 + 0.05 * (k % 2))));
+        TMarginPeaks peaks(floor);
+        for (int k = 600; k < n - 200; k += 128) {
+            for (int j = -18; j <= 18; ++j)
+                peaks.M[size_t(k + j)] = float(std::sqrt(0.8 + 0.4 * unit(rng)));
+            peaks.Spike(k, unit(rng) < 0.5 ? 0.997 : 1.003);
+        }
+        peaks.Check(search, "pockets, round " + std::to_string(round));
+    }
+}
+
+// A range holds at most every other bin as a local maximum, and each of them may be a peak.
+TEST(PeakSearchOrder, AsManyPeaksAsTheRangeHolds)
+{
+    std::vector<float> m(64);
+    for (size_t k = 0; k < m.size(); ++k)
+        m[k] = k % 2 ? 100.0f : 1.0f;
+    TPeakSearch search;
+    search.Rules = {-20.0, 6.0, 8};
+    TPeak peaks[40];
+    EXPECT_EQ(search.Strongest(m.data(), 64, wnOwn, 21, 25, 0, 40, peaks), 3);
+    EXPECT_EQ(search.Strongest(m.data(), 64, wnOwn, 20, 26, 0, 40, peaks), 3);
+    EXPECT_EQ(search.Strongest(m.data(), 64, wnOwn, 21, 21, 0, 40, peaks), 1);
+    EXPECT_EQ(search.Strongest(m.data(), 64, wnOwn, 1, 62, 0, 40, peaks), 31);
+}
