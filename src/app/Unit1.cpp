@@ -140,8 +140,8 @@ void TForm1::BuildStatusBar()
     // from the panels, shown once the bound library turns out to be the simulator.
     LblSimulatedReceiver = new QLabel(QStringLiteral("simulated receiver"), StatusBar);
     LblSimulatedReceiver->setObjectName(QStringLiteral("LblSimulatedReceiver"));
-    LblSimulatedReceiver->setStyleSheet(QStringLiteral(
-        "QLabel { background: #ffd000; color: black; padding: 0 3px; }"));
+    LblSimulatedReceiver->setStyleSheet(
+        QStringLiteral("QLabel { background: #ffd000; color: black; padding: 0 3px; }"));
     // In the window's own smaller font, so that the notice fits beside the designed panels.
     LblSimulatedReceiver->setFont(this->font());
     LblSimulatedReceiver->hide();
