@@ -21,6 +21,7 @@
 
 #include "DisplayIcons.h"
 #include "SpektroNeu.h"
+#include "Unit1Markers.h"
 #include "dxColors.h"
 #include "dxHisto.h"
 
@@ -74,6 +75,7 @@ QWidget* TForm1::BuildDisplayPanel()
     ConfigureHisto();
     BuildPlotToolsMenu();
     column->addWidget(Histo);
+    column->addWidget(Measure->BuildReadout(PnlHistoSpektro));
 
     Spektro = Named(new TSpektroNeu(PnlHistoSpektro), "Spektro");
     Spektro->setZMin(-140.0f);
@@ -267,6 +269,7 @@ QWidget* TForm1::BuildSettingsPanel()
     for (QWidget* w : {static_cast<QWidget*>(RGFenster), static_cast<QWidget*>(RGAtt),
                        static_cast<QWidget*>(RGBW), static_cast<QWidget*>(GBDisplay)})
         topColumn->addWidget(w);
+    topColumn->addWidget(Measure->BuildTracesGroup(top));
     topColumn->addStretch(1);
 
     auto* bottom = new QWidget(Splitter1);
