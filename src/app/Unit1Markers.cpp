@@ -227,6 +227,8 @@ void TMeasureTools::CheckConfiguration()
             m.Bin = std::clamp(m.Bin * now.N / FConfiguration.N, 0.0, double(now.N - 1));
     FConfiguration = now;
     FConfigurationKnown = true;
+    const double rbw = quillex::ResolutionBandwidthKHz(*FForm.FFT);
+    FRbwText = std::isfinite(rbw) ? QStringLiteral("RBW ") + Fixed("", 1, rbw, "kHz") : QString();
     if (HoldsRunning())
         FHolds.Configure(now.N, SEAverageFrames->value());
     else
@@ -503,9 +505,8 @@ QStringList TMeasureTools::ReadoutTexts() const
         texts << QStringLiteral("M2-M1 ") +
                      Fixed("+", std::max(decimals - 3, 0), (mhz[1] - mhz[0]) * 1000.0, "kHz") +
                      QStringLiteral("  ") + Fixed("+", 2, dbm[1] - dbm[0], "dB");
-    const double rbw = quillex::ResolutionBandwidthKHz(*FForm.FFT);
-    if (std::isfinite(rbw))
-        texts << QStringLiteral("RBW ") + Fixed("", 1, rbw, "kHz");
+    if (!FRbwText.isEmpty())
+        texts << FRbwText;
     return texts;
 }
 

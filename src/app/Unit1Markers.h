@@ -140,5 +140,8 @@ private:
     std::array<std::vector<float>, 3> FHoldLevels;
     TConfiguration FConfiguration;
     bool FConfigurationKnown = false;
+    // The resolution bandwidth's text, made when the FFT's size or window changes (measuring
+    // the window's coefficients every frame would cost more than the markers themselves).
+    QString FRbwText;
     std::array<int, 5> FSnapshot{};
 };

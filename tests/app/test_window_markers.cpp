@@ -317,8 +317,9 @@ TEST_F(MarkerTest, KeysPlaceMarkersUnlessATextFieldHasTheFocus)
         press(field, Qt::Key_P, Qt::ShiftModifier);
         press(field, Qt::Key_Right, Qt::ControlModifier);
         // The field moved its cursor by a word.
-        if (field == Form->EdtFrqOffset)
+        if (field == Form->EdtFrqOffset) {
             EXPECT_GT(Form->EdtFrqOffset->cursorPosition(), 0);
+        }
         press(field, Qt::Key_Left, Qt::ControlModifier | Qt::ShiftModifier);
         press(field, Qt::Key_Right, Qt::ControlModifier | Qt::ShiftModifier);
         EXPECT_FALSE(M().MarkerPlaced(1));
