@@ -192,6 +192,12 @@ TEST_F(MarkerTest, PeakPutsMarkerOneOnTheStrongestToneOfTheSpan)
     Form->RGBW->setItemIndex(3);
     M().ActPeak->trigger();
     EXPECT_NEAR(MarkerMHz(1, h), ShownMHz(Outside.MHz, h), 0.01 * BinMHz);
+    // A new FFT size keeps the marker's frequency; the read-out has the digits of the new bins.
+    Form->SEFft->setValue(11);
+    EXPECT_NEAR(M().MarkerBin(1) * 40.0 / 2048, Outside.MHz, 0.01 * BinMHz);
+    EXPECT_TRUE(
+        Readout()[0].startsWith(QString::asprintf("M1 %.3f MHz  ", ShownMHz(Outside.MHz, h))))
+        << Readout()[0];
 
     M().ActMarkersOff->trigger();
     EXPECT_FALSE(M().Readout->isVisibleTo(Form.get()));
@@ -233,6 +239,9 @@ TEST_F(MarkerTest, NextPeaksGoToTheNearestLowerPeakOnThatSideOfTheDisplay)
             moves += expected.MHz != at.MHz;
             at = expected;
             ASSERT_NEAR(MarkerMHz(1, h), ShownMHz(at.MHz, h), 0.01 * BinMHz) << "move " << moves;
+            // The plot marks it where the axis shows the tone (the axis adds the offset).
+            ASSERT_NEAR(Form->Histo->Marker(1).X, (ShownMHz(at.MHz, h) - h.FreqOffset) * 1000,
+                        0.01 * BinMHz * 1000);
         }
         EXPECT_GE(moves, 2); // the sequence went somewhere, and stayed somewhere
         EXPECT_FALSE(M().MarkerPlaced(2));
@@ -292,6 +301,37 @@ TEST_F(MarkerTest, MarkerFollowsItsPeakFromFrameToFrame)
     ASSERT_EQ(followed.size(), at.size());
     for (size_t f = 0; f < at.size(); ++f)
         EXPECT_NEAR(followed[f], at[f], 0.01 * BinMHz) << "frame " << f;
+}
+
+// A weak carrier alone in noise stands out by no rule of the peak search (8 dB over the noise
+// around it, where a peak needs 12), yet it is the highest point of the span: "Peak" takes it,
+// and the marker stays with it frame after frame rather than wandering off into the noise.
+TEST_F(MarkerTest, WeakCarrierAloneStillTakesTheMarker)
+{
+    StartWindow();
+    Form->SEAvg->setValue(16);
+    std::mt19937 rng(11);
+    const TTone weak{14.61234, 7.0};
+    std::vector<std::vector<int16_t>> blocks;
+    for (int f = 0; f < 40; ++f)
+        blocks.push_back(ToneBlock({weak}, 100.0, &rng));
+    Write(Path("weak.spk"), blocks);
+    std::vector<double> followed;
+    Form->OnFrameProcessed = [&] {
+        if (followed.size() == 20 || (followed.size() > 20 && !M().MarkerPlaced(1))) {
+            M().ActPeak->trigger();
+            EXPECT_TRUE(M().MarkerPlaced(1));
+        }
+        followed.push_back(M().MarkerPlaced(1) ? M().MarkerBin(1) * BinMHz : 0.0);
+    };
+    Play(Path("weak.spk"));
+    ASSERT_EQ(followed.size(), blocks.size());
+    for (size_t f = 20; f < followed.size(); ++f)
+        ASSERT_NEAR(followed[f], weak.MHz, 0.5 * BinMHz) << "frame " << f;
+    // It reads the carrier's level, which the noise raises by about half a dB here.
+    const QStringList parts = Readout()[0].split(' ', Qt::SkipEmptyParts);
+    ASSERT_EQ(parts.size(), 5);
+    EXPECT_NEAR(parts[3].toDouble(), OnBinDbm(weak.Amplitude), 1.5);
 }
 
 // The keys act while the window is active, and not while a text field has the focus: there
@@ -598,6 +638,8 @@ TEST_F(MarkerTest, ReadoutFitsAtTheLeastWindowWidth)
     const QFontMetrics fm(M().Readout->font());
     const int texts = M().Readout->TextLeft(3) + fm.horizontalAdvance(Readout()[3]);
     EXPECT_GE(M().Readout->width(), texts);
+    // It asks for that room itself, so no window size can cut it.
+    EXPECT_GE(M().Readout->minimumSizeHint().width(), texts);
     // The group fits the designed panel inside its column's margins.
     EXPECT_LE(M().GBTraces->minimumSizeHint().width(), TForm1::SettingsPanelWidth - 4);
 }
