@@ -11,19 +11,18 @@ using namespace quillex;
 // worked cases, then the rule's two sides for every power-of-two size.
 TEST(MarkerPosition, FrequencyDecimalsResolveATenthOfABin)
 {
-    // Bins of 156.25, 78.125, 39.06, 19.53 and 9.77 kHz: a tenth is 15.6 kHz (0.01 MHz fits,
-    // 0.1 does not), 7.8, 3.9 and 1.95 kHz (0.001 MHz fits), 0.98 kHz (1 kHz is too coarse).
+    // A tenth of a bin is 15.6 kHz at N = 256 (0.01 MHz fits, 0.1 does not), 1.95 kHz at 2048
+    // (0.001 MHz fits), 0.98 kHz at 4096 (1 kHz is too coarse).
     EXPECT_EQ(MarkerFrequencyDecimals(256), 2);
-    EXPECT_EQ(MarkerFrequencyDecimals(512), 3);
-    EXPECT_EQ(MarkerFrequencyDecimals(1024), 3);
     EXPECT_EQ(MarkerFrequencyDecimals(2048), 3);
     EXPECT_EQ(MarkerFrequencyDecimals(4096), 4);
     for (int n = 1; n <= (1 << 20); n *= 2) {
         const int d = MarkerFrequencyDecimals(n);
         const double tenthKHz = 40000.0 / n / 10;
         EXPECT_LE(1000 * std::pow(10.0, -d), tenthKHz) << n;
-        if (d > 0)
+        if (d > 0) {
             EXPECT_GT(1000 * std::pow(10.0, 1 - d), tenthKHz) << n;
+        }
     }
 }
 
@@ -45,9 +44,7 @@ TEST(MarkerPosition, PhysicalBinsOfAView)
     r = PhysicalBinsInView(-500, 50000, 256, true);
     EXPECT_EQ(r.First, 0);
     EXPECT_EQ(r.Last, 255);
-    // Between two bins, or reversed: nothing.
-    EXPECT_LT(PhysicalBinsInView(10001, 10009, 4096, false).Last,
-              PhysicalBinsInView(10001, 10009, 4096, false).First);
+    // Reversed: nothing.
     EXPECT_LT(PhysicalBinsInView(300, 200, 4096, true).Last,
               PhysicalBinsInView(300, 200, 4096, true).First);
 
