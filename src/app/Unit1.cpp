@@ -54,6 +54,10 @@ TForm1::TForm1(TPrompts& Prompts, TClock& Clock, QStringList Args, QWidget* Pare
     InitTimer->setInterval(100);
     InitTimer->setSingleShot(true);
     Timer1->setObjectName(QStringLiteral("Timer1"));
+    RecordStatusTimer = new QTimer(this);
+    RecordStatusTimer->setObjectName(QStringLiteral("RecordStatusTimer"));
+    RecordStatusTimer->setInterval(1000);
+    FreeDiskBytes = DefaultFreeDiskBytes;
 
     BuildLayout();
     ConnectHandlers();
@@ -89,6 +93,7 @@ void TForm1::BuildLayout()
     row->addWidget(BuildSettingsPanel());
     setCentralWidget(central);
     BuildStatusBar();
+    resize(width() + LegendExtraWidth(), height());
 }
 
 void TForm1::BuildStatusBar()

@@ -21,6 +21,7 @@
 
 #include "DisplayIcons.h"
 #include "SpektroNeu.h"
+#include "SpektroNeuLegend.h"
 #include "Unit1Markers.h"
 #include "dxColors.h"
 #include "dxHisto.h"
@@ -87,6 +88,9 @@ QWidget* TForm1::BuildDisplayPanel()
     Spektro->setHighlightMin(0);
     Spektro->setHighlightMax(0);
     column->addWidget(Spektro, 1);
+    // The level legend follows the waterfall's rows.
+    Spektro->installEventFilter(this);
+    Spektro->WaveBox()->installEventFilter(this);
 
     PB = Named(new QProgressBar(PnlHistoSpektro), "PB");
     PB->setToolTip(QStringLiteral("Click to change Fileposition"));
@@ -161,7 +165,7 @@ void TForm1::ConfigureHisto()
 QWidget* TForm1::BuildHistoControlPanel()
 {
     PnlHistoControl = Named(new QWidget(this), "PnlHistoControl");
-    PnlHistoControl->setFixedWidth(46);
+    PnlHistoControl->setFixedWidth(HistoControlPanelWidth);
     auto* column = new QVBoxLayout(PnlHistoControl);
     column->setContentsMargins(0, 0, 0, 0);
     column->setSpacing(0);
@@ -213,6 +217,7 @@ QWidget* TForm1::BuildHistoControlPanel()
         l->adjustSize();
         l->move(4, l->y());
     }
+    Legend = Named(new TSpektroLegend(PnlRangeMin), "Legend");
     column->addWidget(PnlRangeMin, 1);
 
     PnlAbout = Named(new QLabel(QStringLiteral("About"), PnlHistoControl), "PnlAbout");
@@ -222,6 +227,7 @@ QWidget* TForm1::BuildHistoControlPanel()
     PnlAbout->setStyleSheet(QStringLiteral("background-color: #A6CAF0; font-weight: bold;"));
     PnlAbout->installEventFilter(this);
     column->addWidget(PnlAbout);
+    UpdateLegend();
     return PnlHistoControl;
 }
 
@@ -346,6 +352,7 @@ void TForm1::ConnectHandlers()
 
     connect(InitTimer, &QTimer::timeout, this, on(&TForm1::InitTimerTimer));
     connect(Timer1, &QTimer::timeout, this, on(&TForm1::Timer1Timer));
+    connect(RecordStatusTimer, &QTimer::timeout, this, on(&TForm1::RecordStatusTick));
     connect(BtnStartStop, &QToolButton::clicked, this, on(&TForm1::BtnStartStopClick));
     connect(BtnRecord, &QToolButton::clicked, this, on(&TForm1::BtnRecordClick));
     connect(BtnPlayback, &QToolButton::clicked, this, on(&TForm1::BtnPlaybackClick));
@@ -407,6 +414,12 @@ bool TForm1::eventFilter(QObject* Watched, QEvent* Event)
     case QEvent::Resize:
         if (Watched == PnlRangeMin)
             Guard([this] { PnlHistoControlResize(); });
+        if (Watched == PnlRangeMin || Watched == Spektro->WaveBox())
+            PlaceLegend();
+        break;
+    case QEvent::Move:
+        if (Watched == Spektro)
+            PlaceLegend();
         break;
     case QEvent::LayoutRequest:
         if (Watched == PnlSettings)

@@ -1,6 +1,5 @@
 #include "CsvWriter.h"
 
-#include "DateTimeU.h"
 #include "ExportError.h"
 
 #include <charconv>
@@ -24,16 +23,11 @@ std::string ColumnFrequencyText(int Bin, int N, double FreqOffsetMHz)
     return s == "-0" ? "0" : s;
 }
 
-std::string IsoStampText(double Stamp)
-{
-    return FormatDateTime("yyyy-mm-ddThh:nn:ss.zzz", Stamp);
-}
-
 TCsvWriter::TCsvWriter(std::FILE* Out, const std::string& Name, const TSpan& Span,
                        double FreqOffsetMHz)
     : FOut(Out), FName(Name), FLength(Span.Length)
 {
-    FLine = "time,frame";
+    FLine = "time,stamped,frame";
     for (int j = 0; j < Span.Length; ++j) {
         FLine += ',';
         FLine += ColumnFrequencyText(Span.StartBin + j, Span.N, FreqOffsetMHz);
@@ -43,12 +37,12 @@ TCsvWriter::TCsvWriter(std::FILE* Out, const std::string& Name, const TSpan& Spa
     FLine.reserve(size_t(FLength) * 16 + 64);
 }
 
-void TCsvWriter::WriteRow(const TOutputRow& Row)
+void TCsvWriter::WriteRow(const TOutputRow& Row, std::optional<double> Time, bool Stamped)
 {
     FLine.clear();
-    if (Row.Stamp != 0)
-        FLine += IsoStampText(Row.Stamp);
-    FLine += ',';
+    if (Time)
+        FLine += IsoStampText(*Time);
+    FLine += Stamped ? ",1," : ",0,";
     FLine += std::to_string(Row.FirstFrame);
     char text[32];
     for (int j = 0; j < FLength; ++j) {

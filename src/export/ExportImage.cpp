@@ -58,7 +58,10 @@ TExportImage::TExportImage(const TImageSettings& Settings) : FSettings(Settings)
     const int timeWidth = std::max(metrics.horizontalAdvance(QStringLiteral("00:00:00")),
                                    metrics.horizontalAdvance(QStringLiteral("0000-00-00")));
     FLeft = Pad + timeWidth + LabelGap + TickLength + 1;
-    FTop = Pad + FLineHeight + Pad + FLineHeight;
+    // A dated time label ends above the frequency axis's unit (see DrawTimeAxis); an image
+    // of a few rows moves its waterfall down to leave room above for it.
+    FTop = Pad + FLineHeight + Pad + FLineHeight +
+           std::max(0, FLineHeight + LabelGap - Pad - TickLength - static_cast<int>(Settings.Rows));
     const auto ticks = FrequencyTicks(
         Settings.Span, Settings.FreqOffsetMHz,
         [&](const std::string& S) { return metrics.horizontalAdvance(Text(S)); }, FrequencyGap);
@@ -112,10 +115,12 @@ void TExportImage::DrawTimeAxis(QPainter& P)
     const int axisX = FLeft - 1;
     P.drawLine(axisX, FTop, axisX, FAxisY - 1);
     const int textRight = axisX - TickLength - LabelGap;
-    for (const TTimeLabel& label : PlaceTimeLabels(FStamps, FLineHeight, LabelGap)) {
+    // Labels end a gap above the frequency axis's labels, whose unit stands in this margin.
+    const int64_t bottom = FSettings.Rows + TickLength;
+    for (const TTimeLabel& label : PlaceTimeLabels(FStamps, FLineHeight, LabelGap, bottom)) {
         const int row = FTop + static_cast<int>(label.Row);
         P.drawLine(axisX - TickLength, row, axisX - 1, row);
-        const int top = FTop + static_cast<int>(TimeLabelTop(label.Row, FLineHeight));
+        const int top = FTop + static_cast<int>(label.Top);
         P.drawText(0, top, textRight, FLineHeight, Qt::AlignRight | Qt::AlignTop,
                    Text(FormatDateTime("hh:nn:ss", label.Stamp)));
         if (label.ShowDate)

@@ -2,13 +2,14 @@
 
 #include "ExportError.h"
 #include "FrameProcessor.h"
+#include "SigmfExport.h"
 
 #include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
-#include <functional>
 #include <map>
+#include <set>
 
 namespace quillex {
 
@@ -85,138 +86,222 @@ TSpan SpanOf(const TSpectrumSettings& Settings)
     return span;
 }
 
-TExportOptions ParseExportArguments(const std::vector<std::string>& Args)
+namespace {
+
+// The command line as it is read: the options, and what can be checked only once all of
+// them are known.
+struct TParse
 {
-    TExportOptions o;
-    std::optional<double> centreMHz;
-    bool minGiven = false;
-    using Handler = std::function<void(const std::string& Name, const std::string& Value)>;
-    const std::map<std::string, Handler> valued = {
-        {"--png", [&](auto&, auto& v) { o.Png = v; }},
-        {"--csv", [&](auto&, auto& v) { o.Csv = v; }},
+    TExportOptions O;
+    std::optional<double> CentreMHz;
+    bool MinGiven = false;
+    std::set<std::string> Given;
+};
+
+using TText = const std::string&;
+using THandler = void (*)(TParse& P, TText Name, TText Value);
+
+// The options that take a value, by name.
+const std::map<std::string, THandler>& ValuedOptions()
+{
+    static const std::map<std::string, THandler> options = {
+        {"--png", [](TParse& P, TText, TText V) { P.O.Png = V; }},
+        {"--csv", [](TParse& P, TText, TText V) { P.O.Csv = V; }},
+        {"--sigmf",
+         [](TParse& P, TText N, TText V) {
+             if (V.empty() || V.back() == '/')
+                 Fail(N + " needs a file name to put .sigmf-data and .sigmf-meta after, not \"" +
+                      V + "\"");
+             P.O.Sigmf = V;
+         }},
         {"--fft-exponent",
-         [&](auto& n, auto& v) { o.Spectrum.Exponent = int(ParseInteger(n, v, 8, 12)); }},
+         [](TParse& P, TText N, TText V) {
+             P.O.Spectrum.Exponent = static_cast<int>(ParseInteger(N, V, 8, 12));
+         }},
         {"--window",
-         [&](auto& n, auto& v) {
-             o.Spectrum.Window = ParseChoice<TDXLeakType>(n, v,
-                                                          {{"rect", wnRectangle},
-                                                           {"hann", wnHanning},
-                                                           {"hamming", wnHamming},
-                                                           {"blackman", wnBlackman}});
+         [](TParse& P, TText N, TText V) {
+             P.O.Spectrum.Window = ParseChoice<TDXLeakType>(N, V,
+                                                            {{"rect", wnRectangle},
+                                                             {"hann", wnHanning},
+                                                             {"hamming", wnHamming},
+                                                             {"blackman", wnBlackman}});
          }},
         {"--average",
-         [&](auto& n, auto& v) { o.Spectrum.Average = int(ParseInteger(n, v, 1, 64)); }},
-        {"--span-mhz",
-         [&](auto& n, auto& v) {
-             o.Spectrum.SpanMHz =
-                 ParseChoice<int>(n, v, {{"5", 5}, {"10", 10}, {"20", 20}, {"40", 40}});
+         [](TParse& P, TText N, TText V) {
+             P.O.Spectrum.Average = static_cast<int>(ParseInteger(N, V, 1, 64));
          }},
-        {"--centre-mhz", [&](auto& n, auto& v) { centreMHz = ParseNumber(n, v, 0.0, 40.0); }},
-        {"--first", [&](auto& n, auto& v) { o.First = ParseInteger(n, v, 0, INT64_MAX); }},
-        {"--last", [&](auto& n, auto& v) { o.Last = ParseInteger(n, v, 0, INT64_MAX); }},
-        {"--fold", [&](auto& n, auto& v) { o.Fold = ParseInteger(n, v, 1, 100'000'000); }},
+        {"--span-mhz",
+         [](TParse& P, TText N, TText V) {
+             P.O.Spectrum.SpanMHz =
+                 ParseChoice<int>(N, V, {{"5", 5}, {"10", 10}, {"20", 20}, {"40", 40}});
+         }},
+        {"--centre-mhz",
+         [](TParse& P, TText N, TText V) { P.CentreMHz = ParseNumber(N, V, 0.0, 40.0); }},
+        {"--first",
+         [](TParse& P, TText N, TText V) { P.O.First = ParseInteger(N, V, 0, INT64_MAX); }},
+        {"--last",
+         [](TParse& P, TText N, TText V) { P.O.Last = ParseInteger(N, V, 0, INT64_MAX); }},
+        {"--fold",
+         [](TParse& P, TText N, TText V) { P.O.Fold = ParseInteger(N, V, 1, 100'000'000); }},
         {"--fold-mode",
-         [&](auto& n, auto& v) {
-             o.FoldMode =
-                 ParseChoice<TFoldMode>(n, v, {{"max", TFoldMode::Max}, {"mean", TFoldMode::Mean}});
+         [](TParse& P, TText N, TText V) {
+             P.O.FoldMode =
+                 ParseChoice<TFoldMode>(N, V, {{"max", TFoldMode::Max}, {"mean", TFoldMode::Mean}});
          }},
         {"--inverted",
-         [&](auto& n, auto& v) {
-             o.Inverted = ParseChoice<bool>(n, v, {{"yes", true}, {"no", false}});
+         [](TParse& P, TText N, TText V) {
+             P.O.Inverted = ParseChoice<bool>(N, V, {{"yes", true}, {"no", false}});
          }},
         {"--min-dbm",
-         [&](auto& n, auto& v) {
-             o.MinDbm = float(ParseNumber(n, v, -200.0, 100.0));
-             minGiven = true;
+         [](TParse& P, TText N, TText V) {
+             P.O.MinDbm = float(ParseNumber(N, V, -200.0, 100.0));
+             P.MinGiven = true;
          }},
         {"--max-dbm",
-         [&](auto& n, auto& v) { o.MaxDbm = float(ParseNumber(n, v, -200.0, 100.0)); }},
-        {"--threads", [&](auto& n, auto& v) { o.Threads = int(ParseInteger(n, v, 1, 64)); }},
+         [](TParse& P, TText N, TText V) { P.O.MaxDbm = float(ParseNumber(N, V, -200.0, 100.0)); }},
+        {"--threads",
+         [](TParse& P, TText N, TText V) { P.O.Threads = int(ParseInteger(N, V, 1, 64)); }},
     };
+    return options;
+}
 
-    for (size_t i = 0; i < Args.size(); ++i) {
-        std::string arg = Args[i];
-        if (arg == "--help" || arg == "-h") {
-            o.Help = true;
-            return o;
-        }
-        if (arg == "--version") {
-            o.Version = true;
-            return o;
-        }
-        if (arg == "--quiet" || arg == "-q") {
-            o.Quiet = true;
-            continue;
-        }
-        if (arg.size() < 2 || arg[0] != '-' || arg == "-") {
-            if (!o.Input.empty())
-                Fail("only one recording can be exported at a time (\"" + o.Input + "\" and \"" +
-                     arg + "\")");
-            o.Input = arg;
-            continue;
-        }
-        std::string value;
-        bool inlineValue = false;
-        if (const size_t eq = arg.find('='); eq != std::string::npos) {
-            value = arg.substr(eq + 1);
-            arg.resize(eq);
-            inlineValue = true;
-        }
-        if (arg == "--center-mhz")
-            arg = "--centre-mhz";
-        const auto handler = valued.find(arg);
-        if (handler == valued.end())
-            Fail("unknown option " + arg + " (see --help)");
-        if (!inlineValue) {
-            if (i + 1 >= Args.size())
-                Fail(arg + " needs a value");
-            value = Args[++i];
-        }
-        handler->second(arg, value);
+// An option given twice is refused rather than one of its values taken unseen.
+void Once(TParse& P, const std::string& Name)
+{
+    if (!P.Given.insert(Name).second)
+        Fail(Name + " is given twice");
+}
+
+void TakeRecording(TParse& P, const std::string& Arg)
+{
+    if (!P.O.Input.empty())
+        Fail("only one recording can be exported at a time (\"" + P.O.Input + "\" and \"" + Arg +
+             "\")");
+    P.O.Input = Arg;
+}
+
+// "--name value" (I moves on to the value) or "--name=value".
+void TakeValued(TParse& P, const std::vector<std::string>& Args, size_t& I)
+{
+    std::string name = Args[I];
+    std::string value;
+    const size_t eq = name.find('=');
+    if (eq != std::string::npos) {
+        value = name.substr(eq + 1);
+        name.resize(eq);
     }
+    if (name == "--center-mhz")
+        name = "--centre-mhz";
+    const auto handler = ValuedOptions().find(name);
+    if (handler == ValuedOptions().end())
+        Fail("unknown option " + name + " (see --help)");
+    Once(P, name);
+    if (eq == std::string::npos) {
+        if (I + 1 >= Args.size())
+            Fail(name + " needs a value");
+        value = Args[++I];
+    }
+    handler->second(P, name, value);
+}
 
+// The centre in kHz, where the span fits around it.
+void TakeCentre(TParse& P)
+{
+    if (!P.CentreMHz)
+        return;
+    const int half = 500 * P.O.Spectrum.SpanMHz;
+    const double kHz = std::round(*P.CentreMHz * 1000.0);
+    if (kHz < half || kHz > 40000 - half) {
+        char text[128];
+        std::snprintf(text, sizeof text,
+                      "--centre-mhz %g is out of range for a %d MHz span (%g .. %g)", *P.CentreMHz,
+                      P.O.Spectrum.SpanMHz, half / 1000.0, (40000 - half) / 1000.0);
+        Fail(text);
+    }
+    P.O.Spectrum.CentreKHz = static_cast<int>(kHz);
+}
+
+// Two outputs of one name would leave only the one renamed last.
+void CheckSigmfNames(const TExportOptions& O)
+{
+    if (O.Sigmf.empty())
+        return;
+    const TSigmfNames sigmf = SigmfNames(O.Sigmf);
+    for (const auto& [name, out] : {std::pair{"--png", &O.Png}, std::pair{"--csv", &O.Csv}})
+        if (*out == sigmf.Data || *out == sigmf.Meta)
+            Fail(std::string(name) + " names a file that --sigmf writes (" + *out + ")");
+}
+
+// What the options must make together.
+void CheckTogether(TParse& P)
+{
+    const TExportOptions& o = P.O;
     if (o.Input.empty())
         Fail("no recording given (see --help)");
-    if (o.Png.empty() && o.Csv.empty())
-        Fail("nothing to do: give --png FILE and/or --csv FILE");
+    if (o.Png.empty() && o.Csv.empty() && o.Sigmf.empty())
+        Fail("nothing to do: give --png FILE, --csv FILE and/or --sigmf BASE");
     if (!o.Png.empty() && o.Png == o.Csv)
         Fail("--png and --csv name the same file");
-    const int half = 500 * o.Spectrum.SpanMHz;
-    if (centreMHz) {
-        const double kHz = std::round(*centreMHz * 1000.0);
-        if (kHz < half || kHz > 40000 - half) {
-            char text[128];
-            std::snprintf(text, sizeof text,
-                          "--centre-mhz %g is out of range for a %d MHz span (%g .. %g)",
-                          *centreMHz, o.Spectrum.SpanMHz, half / 1000.0, (40000 - half) / 1000.0);
-            Fail(text);
-        }
-        o.Spectrum.CentreKHz = static_cast<int>(kHz);
-    }
+    CheckSigmfNames(o);
+    TakeCentre(P);
     if (o.First && o.Last && *o.First > *o.Last)
         Fail("--first " + std::to_string(*o.First) + " lies after --last " +
              std::to_string(*o.Last));
     if (!(o.MinDbm < o.MaxDbm))
-        Fail(std::string(minGiven ? "--min-dbm" : "--max-dbm") +
+        Fail(std::string(P.MinGiven ? "--min-dbm" : "--max-dbm") +
              " leaves no level range: the minimum must lie below the maximum");
-    return o;
+}
+
+} // namespace
+
+TExportOptions ParseExportArguments(const std::vector<std::string>& Args)
+{
+    TParse p;
+    for (size_t i = 0; i < Args.size(); ++i) {
+        const std::string& arg = Args[i];
+        if (arg == "--help" || arg == "-h") {
+            p.O.Help = true;
+            return p.O;
+        }
+        if (arg == "--version") {
+            p.O.Version = true;
+            return p.O;
+        }
+        if (arg == "--quiet" || arg == "-q") {
+            Once(p, "--quiet");
+            p.O.Quiet = true;
+        } else if (arg.size() < 2 || arg[0] != '-' || arg == "-") {
+            TakeRecording(p, arg);
+        } else {
+            TakeValued(p, Args, i);
+        }
+    }
+    CheckTogether(p);
+    return p.O;
 }
 
 std::string ExportHelpText()
 {
-    return R"(Usage: quillex-export RECORDING.spk [--png FILE] [--csv FILE] [options]
+    return R"(Usage: quillex-export RECORDING.spk [--png FILE] [--csv FILE] [--sigmf BASE] [options]
 
 Turns a recording of raw frames into a waterfall image and/or a table of levels,
-with the same processing as the analyzer window.
+with the same processing as the analyzer window, and/or copies its frames into a
+SigMF recording for other signal-processing tools.
 
 Outputs (at least one):
   --png FILE            waterfall image: one pixel row per output row, newest at the
                         bottom, time axis on the left, frequency axis (MHz, with the
                         recording's offset) at the bottom, and a colour scale
-  --csv FILE            levels in dBm: time stamp (ISO 8601, local time as recorded,
-                        empty when the row's frames carried none), frame index, then one
-                        column per bin of the span; the header holds each column's
-                        frequency in MHz. Decimal point always "."
+  --csv FILE            levels in dBm, a line per row: time (ISO 8601, local time as
+                        recorded), stamped (1 or 0), frame index, then one column per
+                        bin of the span; the header holds each column's frequency in
+                        MHz. Decimal point always "." (times: see below)
+  --sigmf BASE          the frames' raw samples as a SigMF recording: BASE.sigmf-data
+                        (little-endian 16-bit real samples at 80 MHz, ri16_le, 8192 a
+                        frame) and BASE.sigmf-meta (JSON: a capture per frame, with its
+                        stamp as UTC by this machine's time zone; the header's offsets
+                        and inversion under "quillex:"). Takes only --first and --last;
+                        the spectrum options concern --png and --csv
 
 Processing (the window's names, ranges and defaults):
   --fft-exponent 8..12  N = 2^exponent bins (default 11)
@@ -242,6 +327,16 @@ Other:
   --help                this text
   --version             the program's name and version
 
+Times in the table: a frame that carries a stamp (the recorder stamps about one frame a
+second) has its own; between two stamped frames the time runs linearly with the frame
+index; before the first and after the last stamp it goes on at the pace of the nearest
+two. A row's time is that of its first frame, the one in the frame column; stamped is 1
+when that frame carries the time as its stamp, 0 when the time is derived (with --fold
+also when only a later frame of the row carries a stamp). A recording with fewer than two
+stamps leaves the time empty (with one, all rows but the stamped frame's).
+
+Each option may be given once. A file without a header whose stamps are not all 0 or
+dates from 1990 to 2100 is probably no recording: a warning names the first such record.
 Progress (percentage, frames per second, time left) goes to stderr when it is a terminal.
 Outputs are written under a temporary name and renamed when complete, so a failed run
 leaves no partial file.
@@ -249,7 +344,8 @@ leaves no partial file.
 Exit codes:
   0  success
   1  unexpected failure (e.g. out of memory)
-  2  bad command line: unknown option, missing or out-of-range value
+  2  bad command line: unknown option, an option given twice,
+     missing or out-of-range value
   3  the recording cannot be opened or read
   4  not a usable recording: shorter than one record, corrupt header, no frames
   5  an output file cannot be written

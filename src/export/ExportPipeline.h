@@ -4,6 +4,7 @@
 #include <functional>
 
 #include "ExportOptions.h"
+#include "FrameTimes.h"
 
 namespace quillex {
 
@@ -29,20 +30,25 @@ struct TPipelineSettings
     int Threads = 1;
 };
 
-// A frame stamp counts as a time label when it is positive, as in the window's playback,
-// and a date before the year 10000; 0 (and NaN) means none.
-bool IsFrameStamp(double Stamp);
-
 // Rows the frames First .. Last make with Fold frames per row (the last may hold fewer).
 int64_t OutputRowCount(int64_t First, int64_t Last, int64_t Fold);
 
+// What the pipeline hands on, on the calling thread and in frame order: the stamps of each
+// batch of frames as the transforms read them, then the rows those frames complete, then
+// the frames done so far.
+struct TPipelineOutput
+{
+    std::function<void(int64_t First, int Count, const double* Stamps)> Frames;
+    std::function<void(const TOutputRow&)> Row;
+    std::function<void(int64_t Done)> Progress;
+};
+
 // Runs every frame First .. Last of the file through the window's arithmetic (scaling,
-// windowed FFT, averaging from zeros, dBm, mirroring) and hands the folded rows to Row in
-// order, on the calling thread. The transforms run on Settings.Threads threads, each
-// with its own FFT; memory is a few hundred frames, whatever the file's size. Progress
-// (frames done) is reported after each batch. Throws ESpkReadError on a read error.
+// windowed FFT, averaging from zeros, dBm, mirroring), folds them into rows and hands
+// those on to Output. The transforms run on Settings.Threads threads, each with its own
+// FFT; memory is a few hundred frames, whatever the file's size. Throws ESpkReadError on
+// a read error, and passes on what Output's functions throw.
 void RunPipeline(const TSpkRecordFile& File, const TPipelineSettings& Settings,
-                 const std::function<void(const TOutputRow&)>& Row,
-                 const std::function<void(int64_t Done)>& Progress = {});
+                 const TPipelineOutput& Output);
 
 } // namespace quillex

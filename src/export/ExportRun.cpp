@@ -4,7 +4,9 @@
 #include "ExportError.h"
 #include "ExportImage.h"
 #include "ExportPipeline.h"
+#include "FrameTimes.h"
 #include "OutputFile.h"
+#include "SigmfExport.h"
 #include "SpkFile.h"
 #include "SpkRecordFile.h"
 
@@ -81,6 +83,14 @@ public:
         FErr << text << std::flush;
         FShown = true;
     }
+    // A line of its own, below the progress shown so far.
+    void Say(const std::string& Line)
+    {
+        if (FShown)
+            FErr << '\n';
+        FShown = false;
+        FErr << Line << '\n' << std::flush;
+    }
     ~TProgress()
     {
         if (FShown)
@@ -148,31 +158,34 @@ int64_t Resolve(const std::optional<int64_t>& Value, int64_t Default, const char
     return *Value;
 }
 
-void Export(const TExportOptions& O, std::ostream& Err, bool ShowProgress,
-            const std::function<void()>& StartGui)
+// The pipeline's settings from the options and the recording; says when the image is
+// folded by default.
+TPipelineSettings PipelineSettings(const TExportOptions& O, const TInput& In, std::ostream& Err)
 {
-    TInput in;
-    OpenInput(O, in, Err);
-
-    TPipelineSettings settings;
-    settings.Spectrum = O.Spectrum;
-    settings.Spectrum.Inverted = O.Inverted.value_or(in.Header && in.Header->Inverted);
-    settings.First = Resolve(O.First, in.FirstFrame, "--first", in);
-    settings.Last = Resolve(O.Last, in.LastFrame, "--last", in);
-    if (settings.First > settings.Last)
+    TPipelineSettings s;
+    s.Spectrum = O.Spectrum;
+    s.Spectrum.Inverted = O.Inverted.value_or(In.Header && In.Header->Inverted);
+    s.First = Resolve(O.First, In.FirstFrame, "--first", In);
+    s.Last = Resolve(O.Last, In.LastFrame, "--last", In);
+    if (s.First > s.Last)
         throw TExportError(TExitCode::Usage, "--first lies after --last");
-    const int64_t frames = settings.Last - settings.First + 1;
-    settings.Fold = O.Fold.value_or(1);
+    const int64_t frames = s.Last - s.First + 1;
+    s.Fold = O.Fold.value_or(1);
     if (!O.Fold && !O.Png.empty() && frames > MaxDefaultImageRows) {
-        settings.Fold = (frames + MaxDefaultImageRows - 1) / MaxDefaultImageRows;
+        s.Fold = (frames + MaxDefaultImageRows - 1) / MaxDefaultImageRows;
         if (!O.Quiet)
-            Err << Program << "folding " << settings.Fold << " frames into each row to keep the "
+            Err << Program << "folding " << s.Fold << " frames into each row to keep the "
                 << "image at most " << MaxDefaultImageRows << " rows (--fold sets it)\n";
     }
-    settings.FoldMode = O.FoldMode;
-    settings.Threads =
-        O.Threads > 0 ? O.Threads : int(std::max(1u, std::thread::hardware_concurrency()));
-    const int64_t rows = OutputRowCount(settings.First, settings.Last, settings.Fold);
+    s.FoldMode = O.FoldMode;
+    s.Threads = O.Threads > 0 ? O.Threads : int(std::max(1u, std::thread::hardware_concurrency()));
+    return s;
+}
+
+// Refuses outputs that cannot be made: an image too tall, an output that is the recording.
+void CheckOutputs(const TExportOptions& O, const TPipelineSettings& S)
+{
+    const int64_t rows = OutputRowCount(S.First, S.Last, S.Fold);
     if (!O.Png.empty() && rows > MaxImageRows)
         throw TExportError(TExitCode::Usage, "the image would have " + std::to_string(rows) +
                                                  " rows (at most " + std::to_string(MaxImageRows) +
@@ -180,101 +193,236 @@ void Export(const TExportOptions& O, std::ostream& Err, bool ShowProgress,
     for (const std::string* out : {&O.Png, &O.Csv})
         if (!out->empty() && SameFile(*out, O.Input))
             throw TExportError(TExitCode::Usage, *out + " is the recording itself");
+    if (!O.Sigmf.empty())
+        for (const std::string& out : {SigmfNames(O.Sigmf).Data, SigmfNames(O.Sigmf).Meta})
+            if (SameFile(out, O.Input))
+                throw TExportError(TExitCode::Usage, out + " is the recording itself");
+}
 
-    const TSpan span = SpanOf(settings.Spectrum);
-    const double freqOffset = in.Header ? in.Header->FreqOffset : 0.0;
-    std::unique_ptr<TOutputFile> pngFile, csvFile;
-    std::unique_ptr<TExportImage> image;
-    std::optional<TCsvWriter> csv;
+TImageSettings ImageSettings(const TExportOptions& O, const TInput& In, const TPipelineSettings& S)
+{
     TImageSettings is;
-    if (!O.Png.empty()) {
-        pngFile = std::make_unique<TOutputFile>(O.Png);
-        is.Span = span;
-        is.Rows = rows;
-        is.ZMin = O.MinDbm;
-        is.ZMax = O.MaxDbm;
-        is.LevelOffset = in.Header ? in.Header->LevelOffset : 0.0;
-        is.FreqOffsetMHz = freqOffset;
-        char title[256];
-        std::snprintf(
-            title, sizeof title,
-            "%s   FFT %d points, %s, average %d%s   frames %lld .. %lld, %lld per row (%s)",
-            BaseName(O.Input).c_str(), span.N, WindowName(O.Spectrum.Window), O.Spectrum.Average,
-            settings.Spectrum.Inverted ? ", inverted" : "", (long long)settings.First,
-            (long long)settings.Last, (long long)settings.Fold,
-            O.FoldMode == TFoldMode::Max ? "max" : "mean");
-        is.Title = title;
+    is.Span = SpanOf(S.Spectrum);
+    is.Rows = OutputRowCount(S.First, S.Last, S.Fold);
+    is.ZMin = O.MinDbm;
+    is.ZMax = O.MaxDbm;
+    is.LevelOffset = In.Header ? In.Header->LevelOffset : 0.0;
+    is.FreqOffsetMHz = In.Header ? In.Header->FreqOffset : 0.0;
+    char title[256];
+    std::snprintf(title, sizeof title,
+                  "%s   FFT %d points, %s, average %d%s   frames %lld .. %lld, %lld per row (%s)",
+                  BaseName(O.Input).c_str(), is.Span.N, WindowName(O.Spectrum.Window),
+                  O.Spectrum.Average, S.Spectrum.Inverted ? ", inverted" : "", (long long)S.First,
+                  (long long)S.Last, (long long)S.Fold,
+                  O.FoldMode == TFoldMode::Max ? "max" : "mean");
+    is.Title = title;
+    return is;
+}
+
+TSpkStampReader OpenStamps(const std::string& Input)
+{
+    try {
+        return TSpkStampReader(Input);
+    } catch (const ESpkError& e) {
+        throw TExportError(TExitCode::InputFile, e.what());
     }
-    if (!O.Csv.empty()) {
-        csvFile = std::make_unique<TOutputFile>(O.Csv);
-        csv.emplace(csvFile->Stream(), O.Csv, span, freqOffset);
+}
+
+// The level table. Every row gets the time of its first frame from the recording's
+// stamps: those of the frames transformed are handed in, the few beyond them read here.
+class TTable
+{
+public:
+    TTable(const TExportOptions& O, const TInput& In, const TSpan& Span)
+        : FStamps(OpenStamps(O.Input)),
+          FTimes(In.FirstFrame, In.LastFrame, [this](int64_t Frame) { return FStamps(Frame); }),
+          FFile(O.Csv),
+          FWriter(FFile.Stream(), O.Csv, Span, In.Header ? In.Header->FreqOffset : 0.0)
+    {
+    }
+    void Note(int64_t First, int Count, const double* Stamps) { FTimes.Note(First, Stamps, Count); }
+    void Add(const TOutputRow& Row)
+    {
+        FWriter.WriteRow(Row, FTimes.TimeOf(Row.FirstFrame), FTimes.Stamped(Row.FirstFrame));
+        FTimes.Forget(Row.FirstFrame);
+    }
+    void Commit() { FFile.Commit(); }
+
+private:
+    TSpkStampReader FStamps;
+    TFrameTimes FTimes;
+    TOutputFile FFile;
+    TCsvWriter FWriter;
+};
+
+// Rows for the image, which is laid out on another thread while the first rows are done:
+// until it is ready they wait here, up to a bound.
+class TImageRows
+{
+public:
+    TImageRows(std::shared_future<void> Ready, const std::unique_ptr<TExportImage>& Image,
+               int Length)
+        : FReady(std::move(Ready)), FImage(Image), FLength(size_t(Length))
+    {
+    }
+    void Add(const TOutputRow& Row)
+    {
+        if (!FShown && (FEarlyLevels.size() * sizeof(float) >= MaxEarlyBytes ||
+                        FReady.wait_for(std::chrono::seconds(0)) == std::future_status::ready))
+            Flush();
+        if (FShown) {
+            FImage->AddRow(Row);
+            return;
+        }
+        FEarly.push_back(Row);
+        FEarlyLevels.insert(FEarlyLevels.end(), Row.Levels, Row.Levels + FLength);
+    }
+    // Waits for the image (rethrowing its failure) and gives it the rows that waited.
+    void Flush()
+    {
+        if (FShown)
+            return;
+        FReady.get();
+        for (size_t r = 0; r < FEarly.size(); ++r) {
+            FEarly[r].Levels = FEarlyLevels.data() + r * FLength;
+            FImage->AddRow(FEarly[r]);
+        }
+        FEarly = {};
+        FEarlyLevels = {};
+        FShown = true;
     }
 
-    // The frames are transformed on another thread from the start, while this one starts
-    // the GUI and lays out the image (fonts take a tenth of a short export); rows done
-    // before that wait in memory.
-    std::promise<void> imagePromise;
-    std::shared_future<void> imageReady = imagePromise.get_future().share();
-    std::exception_ptr pipelineError;
-    TProgress progress(Err, ShowProgress && !O.Quiet, frames);
-    std::thread pipeline([&] {
-        // Rows done before the image is laid out wait here, up to a bound.
-        std::vector<TOutputRow> early;
-        std::vector<float> earlyLevels;
-        bool shown = O.Png.empty();
-        const auto showEarlyRows = [&] {
-            imageReady.get(); // rethrows the image's failure
-            for (size_t r = 0; r < early.size(); ++r) {
-                early[r].Levels = earlyLevels.data() + r * size_t(span.Length);
-                image->AddRow(early[r]);
+private:
+    std::shared_future<void> FReady;
+    const std::unique_ptr<TExportImage>& FImage;
+    size_t FLength;
+    bool FShown = false;
+    std::vector<TOutputRow> FEarly;
+    std::vector<float> FEarlyLevels;
+};
+
+// A file without a header is taken for a recording on trust; a stamp the program would
+// never write says it probably is none. Said once, for the first such record.
+class TStampCheck
+{
+public:
+    TStampCheck(const TExportOptions& O, const TInput& In, TProgress& Progress)
+        : FOn(!In.Header && !O.Quiet), FInput(O.Input), FProgress(Progress)
+    {
+    }
+    void Frames(int64_t First, int Count, const double* Stamps)
+    {
+        for (int f = 0; FOn && f < Count; ++f)
+            if (!IsPlausibleStamp(Stamps[f])) {
+                char text[64];
+                std::snprintf(text, sizeof text, "%.17g", Stamps[f]);
+                FProgress.Say(std::string(Program) + "warning: " + FInput +
+                              " is probably no recording: it has no header, and the stamp of "
+                              "record " +
+                              std::to_string(First + f) + " (" + text +
+                              ") is neither 0 nor a date from 1990 to 2100");
+                FOn = false;
             }
-            early = {};
-            earlyLevels = {};
-            shown = true;
-        };
-        try {
-            RunPipeline(
-                in.File, settings,
-                [&](const TOutputRow& Row) {
-                    if (csv)
-                        csv->WriteRow(Row);
-                    if (!shown &&
-                        (earlyLevels.size() * sizeof(float) >= MaxEarlyBytes ||
-                         imageReady.wait_for(std::chrono::seconds(0)) == std::future_status::ready))
-                        showEarlyRows();
-                    if (shown) {
-                        if (image)
-                            image->AddRow(Row);
-                        return;
-                    }
-                    early.push_back(Row);
-                    earlyLevels.insert(earlyLevels.end(), Row.Levels, Row.Levels + span.Length);
-                },
-                [&](int64_t Done) { progress.Update(Done); });
-            if (!shown)
-                showEarlyRows();
-        } catch (...) {
-            pipelineError = std::current_exception();
-        }
-    });
-    std::exception_ptr imageError;
+    }
+
+private:
+    bool FOn;
+    std::string FInput;
+    TProgress& FProgress;
+};
+
+// Where the pipeline's frames and rows go.
+TPipelineOutput OutputTo(TStampCheck& Check, std::optional<TTable>& Table,
+                         std::optional<TImageRows>& Image, TProgress& Progress)
+{
+    TPipelineOutput out;
+    out.Frames = [&](int64_t First, int Count, const double* Stamps) {
+        if (Table)
+            Table->Note(First, Count, Stamps);
+        Check.Frames(First, Count, Stamps);
+    };
+    out.Row = [&](const TOutputRow& Row) {
+        if (Table)
+            Table->Add(Row);
+        if (Image)
+            Image->Add(Row);
+    };
+    out.Progress = [&](int64_t Done) { Progress.Update(Done); };
+    return out;
+}
+
+// Starts the GUI and lays out the image, telling the rows waiting for it through Ready;
+// returns its failure, which they get too.
+std::exception_ptr LayOutImage(const std::function<void()>& StartGui,
+                               const TImageSettings* Settings, std::unique_ptr<TExportImage>& Image,
+                               std::promise<void>& Ready)
+{
     try {
-        if (!O.Png.empty()) {
+        if (Settings) {
             if (StartGui)
                 StartGui();
-            image = std::make_unique<TExportImage>(is);
+            Image = std::make_unique<TExportImage>(*Settings);
         }
-        imagePromise.set_value();
+        Ready.set_value();
+        return nullptr;
     } catch (...) {
-        imageError = std::current_exception();
-        imagePromise.set_exception(imageError);
+        const std::exception_ptr error = std::current_exception();
+        Ready.set_exception(error);
+        return error;
     }
-    pipeline.join();
-    if (imageError)
-        std::rethrow_exception(imageError);
-    if (pipelineError) {
+}
+
+void Export(const TExportOptions& O, std::ostream& Err, bool ShowProgress,
+            const std::function<void()>& StartGui)
+{
+    TInput in;
+    OpenInput(O, in, Err);
+    const TPipelineSettings settings = PipelineSettings(O, in, Err);
+    CheckOutputs(O, settings);
+    std::unique_ptr<TOutputFile> pngFile;
+    std::optional<TImageSettings> imageSettings;
+    if (!O.Png.empty()) {
+        pngFile = std::make_unique<TOutputFile>(O.Png);
+        imageSettings = ImageSettings(O, in, settings);
+    }
+    std::optional<TTable> table;
+    if (!O.Csv.empty())
+        table.emplace(O, in, SpanOf(settings.Spectrum));
+    // The SigMF files take the raw frames: a pass of their own, with no transform.
+    std::optional<TSigmfExport> sigmf;
+    if (!O.Sigmf.empty())
+        sigmf.emplace(O.Sigmf);
+    const bool spectra = pngFile || table;
+    const int64_t frames = settings.Last - settings.First + 1;
+    TProgress progress(Err, ShowProgress && !O.Quiet, frames * (int(spectra) + int(bool(sigmf))));
+    TStampCheck check(O, in, progress);
+
+    // The frames are transformed on another thread from the start, while this one starts
+    // the GUI and lays out the image (fonts take a tenth of a short export).
+    std::promise<void> laidOut;
+    std::unique_ptr<TExportImage> image;
+    std::optional<TImageRows> imageRows;
+    if (pngFile)
+        imageRows.emplace(laidOut.get_future().share(), image, SpanOf(settings.Spectrum).Length);
+    std::exception_ptr transformError;
+    std::thread transform([&] {
         try {
-            std::rethrow_exception(pipelineError);
+            if (spectra)
+                RunPipeline(in.File, settings, OutputTo(check, table, imageRows, progress));
+            if (imageRows)
+                imageRows->Flush();
+        } catch (...) {
+            transformError = std::current_exception();
+        }
+    });
+    const std::exception_ptr layoutError =
+        LayOutImage(StartGui, imageSettings ? &*imageSettings : nullptr, image, laidOut);
+    transform.join();
+    if (layoutError)
+        std::rethrow_exception(layoutError);
+    if (transformError) {
+        try {
+            std::rethrow_exception(transformError);
         } catch (const ESpkError& e) {
             throw TExportError(TExitCode::InputFile, e.what());
         }
@@ -283,11 +431,20 @@ void Export(const TExportOptions& O, std::ostream& Err, bool ShowProgress,
         image->Finish();
         image->Save(pngFile->TemporaryName(), settings.Threads);
     }
+    if (sigmf)
+        sigmf->Write(
+            {in.File, O.Input, in.Header, settings.First, settings.Last},
+            [&](int64_t First, int Count, const double* Stamps) {
+                check.Frames(First, Count, Stamps);
+            },
+            [&](int64_t Done) { progress.Update((spectra ? frames : 0) + Done); });
     // Only when every output is complete does any of them get its name.
-    if (csvFile)
-        csvFile->Commit();
+    if (table)
+        table->Commit();
     if (pngFile)
         pngFile->Commit();
+    if (sigmf)
+        sigmf->Commit();
 }
 
 } // namespace

@@ -78,7 +78,7 @@ int64_t TimeLabelTop(int64_t Row, int LineHeight)
 }
 
 std::vector<TTimeLabel> PlaceTimeLabels(const std::vector<std::pair<int64_t, double>>& Stamps,
-                                        int LineHeight, int Gap)
+                                        int LineHeight, int Gap, int64_t Bottom)
 {
     std::vector<TTimeLabel> labels;
     int64_t freeFrom = INT64_MIN / 2;
@@ -86,12 +86,13 @@ std::vector<TTimeLabel> PlaceTimeLabels(const std::vector<std::pair<int64_t, dou
     for (const auto& [row, stamp] : Stamps) {
         const int64_t day = DayOf(stamp);
         const bool showDate = day != shownDay;
-        const int64_t top = TimeLabelTop(row, LineHeight);
+        const int64_t height = LineHeight * (showDate ? 2 : 1);
+        const int64_t top = std::min(TimeLabelTop(row, LineHeight), Bottom - height);
         if (top < freeFrom)
             continue;
-        labels.push_back({row, stamp, showDate});
+        labels.push_back({row, top, stamp, showDate});
         shownDay = day;
-        freeFrom = top + LineHeight * (showDate ? 2 : 1) + Gap;
+        freeFrom = top + height + Gap;
     }
     return labels;
 }

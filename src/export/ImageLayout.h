@@ -34,15 +34,18 @@ std::vector<TFrequencyTick> FrequencyTicks(const TSpan& Span, double FreqOffsetM
 struct TTimeLabel
 {
     int64_t Row = 0;
+    int64_t Top = 0; // of the label's box, relative to the waterfall's first row
     double Stamp = 0;
     bool ShowDate = false; // a second line with the date
 };
 
 // Labels for the stamped rows (in row order), "hh:nn:ss" centred on the row: a label
 // that would come closer than Gap pixels to the one above is left out. The first label
-// and the first one after the date changes (crossing midnight) carry the date.
+// and the first one after the date changes (crossing midnight) carry the date. A label
+// that would reach below Bottom (where the frequency axis's unit stands) is moved up to
+// end there: in a short image the date under the first label would run into the unit.
 std::vector<TTimeLabel> PlaceTimeLabels(const std::vector<std::pair<int64_t, double>>& Stamps,
-                                        int LineHeight, int Gap);
+                                        int LineHeight, int Gap, int64_t Bottom);
 // Top of a label's box relative to the waterfall's first row.
 int64_t TimeLabelTop(int64_t Row, int LineHeight);
 

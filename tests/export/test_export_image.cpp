@@ -2,6 +2,7 @@
 
 #include "ExportImage.h"
 
+#include <climits>
 #include <filesystem>
 
 namespace {
@@ -145,7 +146,7 @@ TEST_F(ExportImageTest, FoldingKeepsASingleFrameBurst)
         ASSERT_EQ(max.size(), 1 + rows);
         ASSERT_EQ(mean.size(), 1 + rows);
         for (size_t r = 0; r < rows; ++r) {
-            EXPECT_EQ(max[r + 1][1], std::to_string(fold * r));
+            EXPECT_EQ(max[r + 1][2], std::to_string(fold * r));
             const auto folded = RowLevels(max[r + 1]);
             const auto averaged = RowLevels(mean[r + 1]);
             const size_t first = fold * r;
@@ -204,4 +205,77 @@ TEST_F(ExportImageTest, FrequencyUnitClearOfTheFirstLabel)
     // The whole unit lies left of the label, with the labels' gap of 3 blank columns between.
     EXPECT_GE(lastInk - firstInk + 1, metrics.horizontalAdvance("MHz") - 4);
     EXPECT_LT(lastInk, labelLeft - 3);
+}
+
+// The time axis's labels stay clear of the frequency axis's unit in the same margin: in an
+// image of a few rows the date under the first label would reach down to the unit, and so
+// would a dated label on the last row of a taller one (past midnight). Every label keeps a
+// gap of 3 blank rows above the unit's line, and the top one stays clear of the title.
+TEST_F(ExportImageTest, TimeLabelsClearOfTheFrequencyUnit)
+{
+    const double evening = quillex::EncodeDateTime(2026, 12, 6, 23, 59, 59);
+    const QFontMetrics metrics(quillex::TExportImage::LabelFont());
+    const int h = metrics.height();
+    for (const int frames : {1, 3, 12, 60}) {
+        SCOPED_TRACE(std::to_string(frames) + " rows");
+        // One stamp on the first frame; in the tallest image another on the last, dated.
+        const auto stamp = [&](int64_t f) {
+            return f == 0 ? evening : f == 59 ? evening + 2 / 86400.0 : 0.0;
+        };
+        WriteBytes(Path("s.spk"), MakeRecordingBytes({.N = 256, .Frames = frames, .Stamp = stamp}));
+        // The first frequency label stands right of the waterfall's left edge.
+        const TRun run = RunExport({Path("s.spk"), "--png", Path("s.png"), "--fft-exponent", "8",
+                                    "--span-mhz", "20", "--centre-mhz", "15.1"});
+        ASSERT_EQ(run.Code, 0) << run.Err.toStdString();
+        const QImage image(Path("s.png"));
+        // The waterfall is the first coloured row and those below it (a waterfall shorter
+        // than the colour scale would not be found by its height).
+        int top = -1, left = 0;
+        for (int y = 0; y < image.height() && top < 0; ++y)
+            for (int x = 0; x < image.width() && top < 0; ++x)
+                if (Coloured(image.pixel(x, y))) {
+                    top = y;
+                    left = x;
+                }
+        const QRect fall(left, top, 256, frames);
+        ASSERT_TRUE(Coloured(image.pixel(left, fall.bottom())));
+        ASSERT_FALSE(Coloured(image.pixel(left, fall.bottom() + 1)));
+
+        // Ink left of the axis's ticks in rows Y0 .. Y1-1: its first and last row and column.
+        struct TInk
+        {
+            int Top = INT_MAX, Bottom = -1, Left = INT_MAX, Right = -1;
+        };
+        const auto ink = [&](int Y0, int Y1) {
+            TInk found;
+            for (int y = std::max(0, Y0); y < std::min(Y1, image.height()); ++y)
+                for (int x = 0; x < fall.left() - 7; ++x)
+                    if (qGray(image.pixel(x, y)) < 128) {
+                        found = {std::min(found.Top, y), y, std::min(found.Left, x),
+                                 std::max(found.Right, x)};
+                    }
+            return found;
+        };
+        // The unit's line starts below the axis line, its 6-pixel ticks and a gap of 3; the
+        // lowest label's line (digits stand on its baseline, the font's descent below them)
+        // ends 3 rows above it, and on the unit's line there is only the unit.
+        const int unitTop = fall.bottom() + 1 + 6 + 3;
+        EXPECT_LE(ink(fall.top() - h, unitTop).Bottom + 1 + metrics.descent(), unitTop - 3);
+        const TInk unit = ink(unitTop, unitTop + h);
+        EXPECT_GE(unit.Bottom, 0);
+        EXPECT_LE(unit.Right - unit.Left + 1, metrics.horizontalAdvance("MHz"));
+        // The title's line of ink ends 3 blank rows or more above the first label's.
+        int titleBottom = ink(0, image.height()).Top;
+        while (ink(titleBottom + 1, titleBottom + 2).Bottom >= 0)
+            ++titleBottom;
+        const TInk labels = ink(titleBottom + 1, unitTop - 3);
+        EXPECT_GE(labels.Top - titleBottom, 4);
+        // The first label shows its time and date: two lines, the date's width.
+        const TInk first = ink(labels.Top, labels.Top + 2 * h);
+        EXPECT_GT(first.Bottom - first.Top, h);
+        EXPECT_GT(first.Right - first.Left, metrics.horizontalAdvance("2026-12-06") - 4);
+        if (frames == 60) { // and the last one as well
+            EXPECT_GT(ink(fall.bottom() - h, unitTop - 3).Bottom - (fall.bottom() - h), h);
+        }
+    }
 }

@@ -63,6 +63,10 @@ TEST_F(ExportProgramTest, BadInputGivesItsExitCodeAndNoOutput)
         {QStringList{good, "--min-dbm", "-50", "--max-dbm", "-60"} + outputs, 2, "--min-dbm"},
         {QStringList{good, "--min-dbm", "abc"} + outputs, 2, "\"abc\""},
         {QStringList{good, "--frobnicate"} + outputs, 2, "--frobnicate"},
+        {QStringList{good, "--png", Path("a.png")} + outputs, 2, "--png is given twice"},
+        {QStringList{good, "--fold=2", "--fold", "2"} + outputs, 2, "--fold is given twice"},
+        {QStringList{good, "--centre-mhz", "9", "--center-mhz=9"} + outputs, 2, "--centre-mhz"},
+        {QStringList{good, "-q", "--quiet"} + outputs, 2, "--quiet is given twice"},
         {QStringList{good, "--png"}, 2, "--png needs a value"},
         {QStringList{good}, 2, "nothing to do"},
         {outputs, 2, "no recording"},
@@ -103,11 +107,11 @@ TEST_F(ExportProgramTest, PartialRecordsHeaderlessFilesAndFrameRange)
         << run.Err.toStdString();
     auto table = ReadCsv(Path("p.csv"));
     ASSERT_EQ(table.size(), 1u + 12u);
-    EXPECT_EQ(table.back()[1], "12");
+    EXPECT_EQ(table.back()[2], "12");
     // The header's offset is in the column frequencies: 1.25 MHz + bin * 40 / 2048 MHz
     // (exponent 11 by default).
-    EXPECT_EQ(table[0][2], "1.25");
-    EXPECT_EQ(table[0][3], "1.26953125");
+    EXPECT_EQ(table[0][3], "1.25");
+    EXPECT_EQ(table[0][4], "1.26953125");
 
     WriteBytes(Path("bare.spk"), Good.substr(16392));
     run = RunExport(
@@ -116,19 +120,118 @@ TEST_F(ExportProgramTest, PartialRecordsHeaderlessFilesAndFrameRange)
     EXPECT_EQ(run.Err, "");
     table = ReadCsv(Path("b.csv"));
     ASSERT_EQ(table.size(), 1u + 3u);
-    EXPECT_EQ(table[1][1], "3");
-    EXPECT_EQ(table[3][1], "5");
-    EXPECT_EQ(table[0][2], "0");
+    EXPECT_EQ(table[0][1], "stamped");
+    EXPECT_EQ(table[1][0], ""); // no stamp in the recording: no time
+    EXPECT_EQ(table[1][1], "0");
+    EXPECT_EQ(table[1][2], "3");
+    EXPECT_EQ(table[3][2], "5");
+    EXPECT_EQ(table[0][3], "0");
 
     QProcess help;
     help.start(QStringLiteral(QUILLEX_EXPORT_PATH), {"--help"});
     help.waitForFinished();
     EXPECT_EQ(help.exitCode(), 0);
     const QString text = help.readAllStandardOutput();
-    for (const char* option : {"--png", "--csv", "--fft-exponent", "--window", "--average",
-                               "--span-mhz", "--centre-mhz", "--first", "--last", "--fold",
-                               "--fold-mode", "--min-dbm", "--max-dbm", "--quiet", "  5  "})
+    for (const char* option :
+         {"--png", "--csv", "--fft-exponent", "--window", "--average", "--span-mhz", "--centre-mhz",
+          "--first", "--last", "--fold", "--fold-mode", "--min-dbm", "--max-dbm", "--quiet",
+          "--sigmf", "  5  "})
         EXPECT_TRUE(text.contains(option)) << option;
+}
+
+// Every row of the table has a time: a stamped frame its stamp, the others by frame index
+// between the stamps around them, or at the pace of the nearest two before the first and
+// after the last. Stamps lie in different batches of the transforms (a thousand frames),
+// at a different pace between each pair. A folded row has the time of its first frame and
+// is marked stamped only when that frame carries the stamp.
+TEST_F(ExportProgramTest, CsvGivesEveryRowATime)
+{
+    // Frame and milliseconds after 10:00:30.000 of the stamped frames; the pace is 20 ms a
+    // frame up to frame 600, then 10 ms, then 40 ms.
+    const std::vector<std::pair<int64_t, int64_t>> stamps = {
+        {5, 0}, {600, 11900}, {1501, 20910}, {2050, 42870}};
+    const double ten = quillex::EncodeDateTime(2026, 12, 6, 10, 0, 30);
+    const auto stampOf = [&](int64_t f) {
+        for (const auto& [frame, ms] : stamps)
+            if (frame == f)
+                return ten + double(ms) / 86400000.0;
+        return 0.0;
+    };
+    const auto expectedMs = [&](int64_t f) {
+        size_t i = 1;
+        while (i + 1 < stamps.size() && stamps[i].first < f)
+            ++i;
+        const auto [a, ta] = stamps[i - 1];
+        const auto [b, tb] = stamps[i];
+        return ta + (f - a) * (tb - ta) / (b - a); // whole milliseconds per frame here
+    };
+    const auto text = [](int64_t Ms) {
+        Ms += 30000;
+        char t[32];
+        std::snprintf(t, sizeof t, "2026-12-06T10:%02d:%02d.%03d", int(Ms / 60000),
+                      int(Ms / 1000 % 60), int(Ms % 1000));
+        return std::string(t);
+    };
+    const int64_t frames = 2100;
+    WriteBytes(Path("times.spk"), MakeRecordingBytes({.N = 256,
+                                                      .Frames = frames,
+                                                      .Stamp = stampOf,
+                                                      .Header = "Offsets:       0.000     0.0"}));
+    const QStringList common{Path("times.spk"), "--fft-exponent", "8", "--span-mhz", "5"};
+    ASSERT_EQ(RunExport(common + QStringList{"--csv", Path("all.csv")}).Code, 0);
+    ASSERT_EQ(RunExport(common + QStringList{"--csv", Path("fold.csv"), "--first", "3", "--last",
+                                             "2099", "--fold", "7"})
+                  .Code,
+              0);
+    const auto all = ReadCsv(Path("all.csv"));
+    ASSERT_EQ(all.size(), size_t(1 + frames));
+    for (int64_t f = 1; f <= frames; ++f) {
+        const auto& row = all[size_t(f)];
+        ASSERT_EQ(row[0], text(expectedMs(f))) << "frame " << f;
+        ASSERT_EQ(row[1], stampOf(f) != 0 ? "1" : "0") << "frame " << f;
+        ASSERT_EQ(row[2], std::to_string(f));
+    }
+    const auto folded = ReadCsv(Path("fold.csv"));
+    ASSERT_EQ(folded.size(), 1u + 300u); // 2097 frames, 7 a row
+    int marked = 0;
+    for (size_t r = 1; r < folded.size(); ++r) {
+        const int64_t first = 3 + 7 * int64_t(r - 1);
+        ASSERT_EQ(folded[r][0], text(expectedMs(first))) << "row " << r;
+        ASSERT_EQ(folded[r][1], stampOf(first) != 0 ? "1" : "0") << "row " << r;
+        marked += folded[r][1] == "1";
+    }
+    EXPECT_EQ(marked, 1); // frame 1501 begins row 214; the other stamps lie inside rows
+}
+
+// A file without a header whose stamps are not all 0 or dates from 1990 to 2100 is
+// exported with one warning naming the first such record; with a header or with --quiet
+// there is none.
+TEST_F(ExportProgramTest, StrangeStampsWithoutHeaderGetOneWarning)
+{
+    // Record 1 holds a sound date; 2, 3 and 4 do not (just before 1990, negative, 2101).
+    const std::vector<double> stamps = {0.0,
+                                        quillex::EncodeDateTime(2026, 12, 6, 1, 2, 3),
+                                        quillex::EncodeDateTime(1989, 12, 31, 23, 59, 59, 999),
+                                        -1.0,
+                                        quillex::EncodeDateTime(2101, 1, 1, 0, 0, 0),
+                                        0.0};
+    for (const bool header : {false, true})
+        WriteBytes(Path(header ? "headed.spk" : "bare.spk"),
+                   MakeRecordingBytes(
+                       {.N = 256,
+                        .Frames = 6,
+                        .Stamp = [&](int64_t f) { return stamps[size_t(f - (header ? 1 : 0))]; },
+                        .Header = header ? "Offsets:       0.000     0.0" : ""}));
+    const QStringList out{"--csv", Path("out.csv")};
+    const TRun run = RunExport(QStringList{Path("bare.spk")} + out);
+    EXPECT_EQ(run.Code, 0);
+    EXPECT_EQ(run.Err.count('\n'), 1) << run.Err.toStdString();
+    EXPECT_TRUE(run.Err.contains("warning") && run.Err.contains("record 2 "))
+        << run.Err.toStdString();
+    const TRun headed = RunExport(QStringList{Path("headed.spk")} + out);
+    EXPECT_EQ(headed.Code, 0);
+    EXPECT_EQ(headed.Err, "");
+    EXPECT_EQ(RunExport(QStringList{Path("bare.spk"), "--quiet"} + out).Err, "");
 }
 
 // A pipe as the target is written in place, not replaced by a file; a recording beyond
@@ -172,9 +275,13 @@ TEST_F(ExportProgramTest, PipesAndFilesBeyondFourGiB)
     EXPECT_EQ(far.Code, 0) << far.Err.toStdString();
     const auto table = ReadCsv(Path("far.csv"));
     ASSERT_EQ(table.size(), 3u);
-    EXPECT_EQ(table[1][0], ""); // a hole of zeros: no stamp, and -180 dBm everywhere
-    EXPECT_NEAR(ParseFloat(table[1][5]), -180.0f, 0.001f);
+    // A hole of zeros: no stamp, and -180 dBm everywhere; with the recording's only stamp
+    // on the last frame, no other frame has a time.
+    EXPECT_EQ(table[1][0], "");
+    EXPECT_EQ(table[1][1], "0");
+    EXPECT_NEAR(ParseFloat(table[1][6]), -180.0f, 0.001f);
     EXPECT_EQ(table[2][0], "2026-12-06T12:34:56.789");
-    EXPECT_EQ(table[2][1], last.toStdString());
+    EXPECT_EQ(table[2][1], "1");
+    EXPECT_EQ(table[2][2], last.toStdString());
     std::filesystem::remove(big);
 }

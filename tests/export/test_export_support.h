@@ -133,11 +133,11 @@ inline float ParseFloat(const std::string& Text)
     return v;
 }
 
-// Levels of a CSV row (the cells after time and frame).
+// Levels of a CSV row (the cells after time, stamped and frame).
 inline std::vector<float> RowLevels(const std::vector<std::string>& Cells)
 {
     std::vector<float> levels;
-    for (size_t i = 2; i < Cells.size(); ++i)
+    for (size_t i = 3; i < Cells.size(); ++i)
         levels.push_back(ParseFloat(Cells[i]));
     return levels;
 }

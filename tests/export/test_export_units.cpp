@@ -61,25 +61,34 @@ TEST(ExportLayout, FrequencyTicks)
 }
 
 // Labels keep apart, and the date shows on the first label and the first one shown after
-// the date changes, even when the label at midnight itself had to be left out.
+// the date changes, even when the label at midnight itself had to be left out. A label
+// that would reach below the bottom limit (the frequency axis's unit) moves up to end
+// there, and is left out when that brings it too close to the one above.
 TEST(ExportLayout, TimeLabels)
 {
     const double day = EncodeDateTime(2026, 12, 6, 23, 59, 58);
-    const std::vector<std::pair<int64_t, double>> stamps = {{0, day},
-                                                            {20, day + 1 / 86400.0},
-                                                            {34, day + 1.5 / 86400.0},
-                                                            {40, day + 2 / 86400.0},
-                                                            {52, day + 3 / 86400.0},
-                                                            {70, day + 4 / 86400.0},
-                                                            {80, day + 5 / 86400.0}};
-    // Line height 12, gap 3: a label spans row - 6 .. row + 6 (+12 with a date).
-    const auto labels = PlaceTimeLabels(stamps, 12, 3);
-    std::vector<std::tuple<int64_t, bool>> shown;
-    for (const auto& l : labels)
-        shown.emplace_back(l.Row, l.ShowDate);
-    const std::vector<std::tuple<int64_t, bool>> expected = {
-        {0, true}, {34, false}, {52, true}, {80, false}};
-    EXPECT_EQ(shown, expected);
+    const auto second = [&](double S) { return day + S / 86400.0; };
+    const auto place = [](const std::vector<std::pair<int64_t, double>>& Stamps, int64_t Bottom) {
+        std::vector<std::tuple<int64_t, int64_t, bool>> shown;
+        for (const auto& l : PlaceTimeLabels(Stamps, 12, 3, Bottom))
+            shown.emplace_back(l.Row, l.Top, l.ShowDate);
+        return shown;
+    };
+    using TShown = std::vector<std::tuple<int64_t, int64_t, bool>>;
+    // Line height 12, gap 3: a label spans row - 6 .. row + 6 (+12 with a date). 81 rows,
+    // the unit 6 rows below the last: the last label ends at 86, just above it.
+    const std::vector<std::pair<int64_t, double>> stamps = {
+        {0, day},        {20, second(1)}, {34, second(1.5)}, {40, second(2)},
+        {52, second(3)}, {70, second(4)}, {80, second(5)}};
+    EXPECT_EQ(place(stamps, 87),
+              (TShown{{0, -6, true}, {34, 28, false}, {52, 46, true}, {80, 74, false}}));
+    // Dated at the last row: 24 high, it ends at the limit.
+    EXPECT_EQ(place({{0, day}, {80, second(3)}}, 87), (TShown{{0, -6, true}, {80, 63, true}}));
+    // An image of three rows: the first label with its date ends at 9 instead of 18.
+    EXPECT_EQ(place({{0, day}, {2, second(3)}}, 9), (TShown{{0, -15, true}}));
+    // Moved up closer than the gap to the one above (which ends at 18), a label is left out.
+    EXPECT_EQ(place({{0, day}, {30, second(1)}}, 33), (TShown{{0, -6, true}, {30, 21, false}}));
+    EXPECT_EQ(place({{0, day}, {30, second(1)}}, 32), (TShown{{0, -6, true}}));
     EXPECT_EQ(OutputRowCount(1, 45, 10), 5);
     EXPECT_EQ(OutputRowCount(0, 39, 10), 4);
 }
@@ -117,13 +126,13 @@ std::vector<TCollectedRow> CollectRows(const TSpkRecordFile& File, const TPipeli
                                        const std::function<void(int64_t)>& Progress = {})
 {
     std::vector<TCollectedRow> rows;
-    RunPipeline(
-        File, S,
-        [&](const TOutputRow& Row) {
-            const int length = SpanOf(S.Spectrum).Length;
-            rows.push_back({Row, std::vector<float>(Row.Levels, Row.Levels + length)});
-        },
-        Progress);
+    const int length = SpanOf(S.Spectrum).Length;
+    TPipelineOutput out;
+    out.Row = [&](const TOutputRow& Row) {
+        rows.push_back({Row, std::vector<float>(Row.Levels, Row.Levels + length)});
+    };
+    out.Progress = Progress;
+    RunPipeline(File, S, out);
     return rows;
 }
 
@@ -212,6 +221,37 @@ TEST(ExportPipeline, RowsAcrossBatchesHoldWhatTheirFramesGiveOneByOne)
     // It is the mapping that is measured: read whole, it is resident.
     mapped.MappedRecords(0, frames);
     EXPECT_GT(MappedKilobytes(path), long(frames) * FrameRecordSize / 1024 * 9 / 10);
+}
+
+// Mirrored over the whole spectrum, column k holds what column N-1-k holds upright, on
+// every path: frames taken to levels whole or in parts of rows, and averaged runs split
+// into ranges of 512 bins (here two of them).
+TEST(ExportPipeline, MirroredRowsAreTheUprightOnesReversed)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const std::string path = dir.filePath(QStringLiteral("m.spk")).toStdString();
+    WriteBytes(QString::fromStdString(path),
+               MakeRecordingBytes({.N = 1024, .Frames = 90, .Carriers = {{100, 3000.0}}}));
+    TSpkRecordFile file;
+    file.Open(path);
+    for (const auto& [average, fold] : {std::pair{1, 1}, std::pair{1, 40}, std::pair{3, 7}}) {
+        SCOPED_TRACE("average " + std::to_string(average) + ", fold " + std::to_string(fold));
+        TPipelineSettings s;
+        s.Spectrum.Exponent = 10;
+        s.Spectrum.Average = average;
+        s.Last = 89;
+        s.Fold = fold;
+        s.Threads = 2;
+        const auto upright = CollectRows(file, s);
+        s.Spectrum.Inverted = true;
+        const auto mirrored = CollectRows(file, s);
+        ASSERT_EQ(upright.size(), mirrored.size());
+        for (size_t r = 0; r < upright.size(); ++r) {
+            std::vector<float> reversed(upright[r].Levels.rbegin(), upright[r].Levels.rend());
+            ASSERT_EQ(mirrored[r].Levels, reversed) << "row " << r;
+        }
+    }
 }
 
 // A mapped recording cut short between the check of its pages and their read faults;

@@ -60,14 +60,14 @@ TEST_F(ExportAgainstWindow, CsvLevelsEqualTheWindowsLevels)
     ASSERT_EQ(table.size(), 1u + 40u);
 
     const int start = SpanStart(1024, 10, 12000);
-    ASSERT_EQ(table[0].size(), 2u + 256u);
+    ASSERT_EQ(table[0].size(), 3u + 256u);
     EXPECT_EQ(table[0][0], "time");
     for (int j : {0, 1, 255}) {
         const double mhz = 0.5 + (start + j) * 40.0 / 1024;
-        EXPECT_NEAR(std::stod(table[0][size_t(2 + j)]), mhz, 1e-9) << j;
+        EXPECT_NEAR(std::stod(table[0][size_t(3 + j)]), mhz, 1e-9) << j;
     }
     for (size_t r = 0; r < window.size(); ++r) {
-        EXPECT_EQ(table[r + 1][1], std::to_string(r + 1));
+        EXPECT_EQ(table[r + 1][2], std::to_string(r + 1));
         EXPECT_TRUE(RowLevels(table[r + 1]) == window[r]) << "frame " << r + 1;
     }
     // The carriers are where the mirrored spectrum puts them, the second from frame 20 on.
@@ -79,8 +79,9 @@ TEST_F(ExportAgainstWindow, CsvLevelsEqualTheWindowsLevels)
     const auto late = RowLevels(table[36]);
     EXPECT_GT(late[size_t(1023 - 760 - start)],
               RowLevels(table[6])[size_t(1023 - 760 - start)] + 30);
-    // Stamps: ISO 8601, local time as recorded, on the frames that carried one.
-    EXPECT_EQ(table[1][0], "");
+    // Times: ISO 8601, local time as recorded; frames 10, 20, ... carry a stamp a second
+    // apart, the others get a tenth of a second per frame.
+    EXPECT_EQ(table[1][0], "2026-12-06T23:59:58.100");
     EXPECT_EQ(table[10][0], "2026-12-06T23:59:59.000"); // frame 10
     EXPECT_EQ(table[20][0], "2026-12-07T00:00:00.000"); // frame 20, past midnight
 
@@ -94,7 +95,7 @@ TEST_F(ExportAgainstWindow, CsvLevelsEqualTheWindowsLevels)
     const auto plainTable = ReadCsv(csv);
     ASSERT_EQ(plain.size(), 40u);
     ASSERT_EQ(plainTable.size(), 1u + 40u);
-    ASSERT_EQ(plainTable[0].size(), 2u + 256u);
+    ASSERT_EQ(plainTable[0].size(), 3u + 256u);
     for (size_t r = 0; r < plain.size(); ++r)
         EXPECT_TRUE(RowLevels(plainTable[r + 1]) == plain[r]) << "frame " << r + 1;
 }

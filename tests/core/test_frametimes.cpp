@@ -1,0 +1,237 @@
+#include "DateTimeU.h"
+#include "FrameTimes.h"
+#include "SpkFile.h"
+
+#include <cmath>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <optional>
+#include <random>
+#include <vector>
+
+using namespace quillex;
+
+namespace {
+
+// Stamps of a recording whose frames start at First; 0 where a frame has none. Reads are
+// counted, and a read outside the recording fails the test.
+struct TRecordingStamps
+{
+    int64_t First = 1;
+    std::vector<double> Stamps;
+    int64_t Reads = 0;
+
+    int64_t Last() const { return First + int64_t(Stamps.size()) - 1; }
+    double At(int64_t Frame) const { return Stamps[size_t(Frame - First)]; }
+    TFrameTimes::TStampReader Reader()
+    {
+        return [this](int64_t Frame) {
+            ++Reads;
+            EXPECT_TRUE(Frame >= First && Frame <= Last()) << "read of frame " << Frame;
+            return Frame >= First && Frame <= Last() ? At(Frame) : 0.0;
+        };
+    }
+};
+
+bool Marks(double Stamp)
+{
+    return Stamp > 0 && Stamp < 2958466.0; // before the year 10000
+}
+
+// The rule written out over the whole recording: the stamps around the frame, or the
+// nearest two when it lies before the first or after the last.
+std::optional<double> ExpectedTime(const TRecordingStamps& R, int64_t Frame)
+{
+    std::vector<int64_t> stamped;
+    for (int64_t f = R.First; f <= R.Last(); ++f)
+        if (Marks(R.At(f)))
+            stamped.push_back(f);
+    if (std::find(stamped.begin(), stamped.end(), Frame) != stamped.end())
+        return R.At(Frame);
+    if (stamped.size() < 2)
+        return std::nullopt;
+    int64_t a = stamped[0], b = stamped[1];
+    if (Frame > stamped.back()) {
+        a = stamped[stamped.size() - 2];
+        b = stamped.back();
+    } else if (Frame > stamped[0]) {
+        for (size_t i = 1; i < stamped.size(); ++i)
+            if (stamped[i] > Frame) {
+                a = stamped[i - 1];
+                b = stamped[i];
+                break;
+            }
+    }
+    const double span = double(b - a);
+    return R.At(a) * double(b - Frame) / span + R.At(b) * double(Frame - a) / span;
+}
+
+TRecordingStamps RandomStamps(std::mt19937& Random, int Frames, int EveryOther)
+{
+    TRecordingStamps r;
+    r.First = 1;
+    double t = EncodeDateTime(2026, 12, 6, 23, 59, 0);
+    for (int f = 0; f < Frames; ++f) {
+        t += SecondsToDays(0.025);
+        const unsigned pick = Random() % unsigned(EveryOther);
+        // Now and then a stamp that marks nothing: negative, NaN, past the year 9999.
+        const double odd[] = {-3.5, std::nan(""), 3.0e6};
+        r.Stamps.push_back(pick == 0 ? t : pick == 1 ? odd[Random() % 3] : 0.0);
+    }
+    return r;
+}
+
+void ExpectTimes(TFrameTimes& Times, const TRecordingStamps& R, int64_t Frame)
+{
+    const auto expected = ExpectedTime(R, Frame);
+    const auto time = Times.TimeOf(Frame);
+    ASSERT_EQ(time.has_value(), expected.has_value()) << "frame " << Frame;
+    if (expected) {
+        ASSERT_NEAR(*time, *expected, 1e-10) << "frame " << Frame; // 10 microseconds
+    }
+    ASSERT_EQ(Times.Stamped(Frame), Marks(R.At(Frame))) << "frame " << Frame;
+}
+
+} // namespace
+
+// Every frame's time, for recordings with no stamp, one, two and many, asked in order, at
+// random and with steps, with the stamps read as needed or handed in as a reader of the records
+// would.
+TEST(FrameTimes, EveryFrameFollowsTheRuleOverTheRecordingsStamps)
+{
+    std::mt19937 random(20261206);
+    std::vector<TRecordingStamps> recordings;
+    for (const int every : {3, 40, 400})
+        recordings.push_back(RandomStamps(random, 1000, every));
+    TRecordingStamps none;
+    none.Stamps.assign(50, 0.0);
+    recordings.push_back(none);
+    TRecordingStamps one = none;
+    one.Stamps[20] = EncodeDateTime(2026, 1, 2, 3, 4, 5);
+    recordings.push_back(one);
+    TRecordingStamps two = one;
+    two.Stamps[30] = one.Stamps[20] + SecondsToDays(1);
+    recordings.push_back(two);
+    // Frames numbered from 0 (no header), stamps running backwards (a clock set back).
+    TRecordingStamps back = RandomStamps(random, 300, 20);
+    back.First = 0;
+    for (double& s : back.Stamps)
+        if (Marks(s))
+            s = EncodeDateTime(2030, 1, 1, 0, 0, 0) - s / 1000;
+    recordings.push_back(back);
+
+    for (size_t i = 0; i < recordings.size(); ++i) {
+        SCOPED_TRACE("recording " + std::to_string(i));
+        TRecordingStamps& r = recordings[i];
+        {
+            TFrameTimes times(r.First, r.Last(), r.Reader());
+            for (int64_t f = r.First; f <= r.Last(); ++f)
+                ExpectTimes(times, r, f);
+            EXPECT_FALSE(times.TimeOf(r.First - 1));
+            EXPECT_FALSE(times.TimeOf(r.Last() + 1));
+        }
+        {
+            TFrameTimes times(r.First, r.Last(), r.Reader());
+            for (int n = 0; n < 200; ++n)
+                ExpectTimes(times, r, r.First + int64_t(random() % r.Stamps.size()));
+        }
+        // Skipping a frame each time (just past the known frames), and backwards.
+        for (const int stride : {2, -3}) {
+            TFrameTimes times(r.First, r.Last(), r.Reader());
+            for (int64_t f = stride > 0 ? r.First : r.Last(); f >= r.First && f <= r.Last();
+                 f += stride)
+                ExpectTimes(times, r, f);
+        }
+        {
+            // Handed in by batches and forgotten behind, as the export does.
+            TFrameTimes times(r.First, r.Last(), r.Reader());
+            for (int64_t f = r.First; f <= r.Last(); f += 64) {
+                const int64_t count = std::min<int64_t>(64, r.Last() - f + 1);
+                times.Note(f, &r.Stamps[size_t(f - r.First)], count);
+                for (int64_t g = f; g < f + count; ++g) {
+                    ExpectTimes(times, r, g);
+                    times.Forget(g);
+                }
+            }
+        }
+    }
+}
+
+// Reading stays cheap: with the records' stamps handed in, only the frames up to the next
+// stamp beyond them are read; without any stamp in the recording, going through it in
+// order reads every frame once, not once for every frame asked.
+TEST(FrameTimes, ReadsOnlyWhatTheHandedInStampsLackAndEachFrameOnce)
+{
+    TRecordingStamps r;
+    r.First = 1;
+    const double start = EncodeDateTime(2026, 12, 6, 12, 0, 0);
+    for (int f = 0; f < 4000; ++f)
+        r.Stamps.push_back(f % 40 == 7 ? start + SecondsToDays(f / 40) : 0.0);
+    TFrameTimes times(r.First, r.Last(), r.Reader());
+    for (int64_t f = r.First; f <= r.Last(); f += 1000) {
+        times.Note(f, &r.Stamps[size_t(f - r.First)], 1000);
+        for (int64_t g = f; g < f + 1000; ++g) {
+            ASSERT_TRUE(times.TimeOf(g).has_value());
+            times.Forget(g);
+        }
+    }
+    // Before each later batch is handed in, its frames up to its first stamp (its 8th
+    // frame) are read, for the last rows of the batch before it.
+    EXPECT_EQ(r.Reads, 3 * 8);
+    EXPECT_EQ(times.StampsRead(), r.Reads);
+    // Frames asked again behind the forgotten ones are read again, and still right.
+    EXPECT_NEAR(*times.TimeOf(1 + 7 + 20), start + SecondsToDays(0.5), 1e-10);
+
+    TRecordingStamps none;
+    none.Stamps.assign(3000, 0.0);
+    TFrameTimes blank(none.First, none.Last(), none.Reader());
+    for (int64_t f = none.First; f <= none.Last(); ++f) {
+        ASSERT_FALSE(blank.TimeOf(f).has_value());
+        blank.Forget(f);
+    }
+    EXPECT_EQ(none.Reads, 3000);
+}
+
+// What a recording's stamp may be; the stamp's bytes are little-endian.
+TEST(FrameTimes, PlausibleStampsAndTheirBytes)
+{
+    EXPECT_TRUE(IsPlausibleStamp(0.0));
+    EXPECT_TRUE(IsPlausibleStamp(EncodeDateTime(1990, 1, 1, 0, 0, 0)));
+    EXPECT_TRUE(IsPlausibleStamp(EncodeDateTime(2100, 12, 31, 23, 59, 59, 999)));
+    EXPECT_FALSE(IsPlausibleStamp(EncodeDateTime(1989, 12, 31, 23, 59, 59, 999)));
+    EXPECT_FALSE(IsPlausibleStamp(EncodeDateTime(2101, 1, 1, 0, 0, 0)));
+    EXPECT_FALSE(IsPlausibleStamp(-0.5));
+    EXPECT_FALSE(IsPlausibleStamp(std::nan("")));
+    EXPECT_FALSE(IsPlausibleStamp(1e-300));
+
+    // 46000.5 = 0x40E6761000000000.
+    const uint8_t bytes[8] = {0x00, 0x00, 0x00, 0x00, 0x10, 0x76, 0xE6, 0x40};
+    EXPECT_EQ(RecordStamp(bytes), 46000.5);
+}
+
+// Stamps are read from the file's records at their offsets; past its end is an error.
+TEST(FrameTimes, StampReaderReadsEachRecordsFirstBytes)
+{
+    const std::string path =
+        (std::filesystem::temp_directory_path() / "quillex_frametimes.spk").string();
+    {
+        std::ofstream out(path, std::ios::binary);
+        std::vector<char> record(FrameRecordSize, '\x5a');
+        for (int r = 0; r < 3; ++r) {
+            const double stamp = 45000.0 + r;
+            std::memcpy(record.data(), &stamp, sizeof stamp);
+            out.write(record.data(), FrameRecordSize);
+        }
+        out.write(record.data(), 4); // a partial record: its stamp is cut off
+    }
+    TSpkStampReader read(path);
+    EXPECT_EQ(read(0), 45000.0);
+    EXPECT_EQ(read(2), 45002.0);
+    EXPECT_EQ(read(1), 45001.0);
+    EXPECT_THROW(read(3), ESpkReadError);
+    EXPECT_THROW(read(40), ESpkReadError);
+    std::filesystem::remove(path);
+    EXPECT_THROW(TSpkStampReader(path + ".missing"), ESpkReadError);
+}
