@@ -23,10 +23,11 @@
 
 namespace {
 
-// The settings of a first start, with the window at a size that shows the plot well and the
-// FFT fine enough to separate the simulator's carriers.
-constexpr const char* Settings = "[Form]\nLeft=0\nTop=0\nWidth=1000\nHeight=700\n"
-                                 "[Settings]\nFFT=12\nAvg=4\n";
+// A first start's settings but for a window size that shows the plot well, a 10 MHz span
+// around the centre, an FFT fine enough to separate the simulator's carriers, and max hold.
+constexpr const char* Settings = "[Form]\nLeft=0\nTop=0\nWidth=1000\nHeight=800\n"
+                                 "[Settings]\nFFT=12\nAvg=4\nBandWidth=1\n"
+                                 "[Traces]\nMaxHold=1\n";
 
 bool Save(const QImage& Image, const QString& Path)
 {
@@ -76,7 +77,8 @@ int main(int argc, char** argv)
     }
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Quillex"));
-    const QDir out(QString::fromLocal8Bit(argv[1]));
+    // Taken as absolute now: the current folder changes below.
+    const QDir out(QDir(QString::fromLocal8Bit(argv[1])).absolutePath());
     // A folder of its own, so the pictures show a first start and no settings file is touched.
     const QTemporaryDir home;
     QFile ini(home.filePath(QStringLiteral("Quillex.ini")));
@@ -96,7 +98,7 @@ int main(int argc, char** argv)
     const int programStatus = RunProgram(prompts, [&](TForm1& Window) {
         RunSteps({
             {600, [&] { Window.BtnStartStop->click(); }},
-            {2500, [&] { QTest::keyClick(&Window, Qt::Key_P); }},
+            {12000, [&] { QTest::keyClick(&Window, Qt::Key_P); }},
             {1500,
              [&] {
                  shot(Window.grab().toImage(), "main-window.png");
