@@ -1,9 +1,11 @@
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 
 #include <unistd.h>
@@ -58,16 +60,20 @@ private:
     std::string FPath;
 };
 
-// Deterministic choices drawn from the input itself (splitmix64 seeded with its FNV-1a
-// hash), so that every input is a plain file and still drives its own sequence of calls.
+// Deterministic choices drawn from the input itself (splitmix64 seeded with an FNV-1a
+// hash of its 8-byte words), so that every input is a plain file and still drives its own
+// sequence of calls. Word by word, since the fuzzer traces every comparison of a loop.
 class TChoices
 {
 public:
     TChoices(const uint8_t* Data, size_t Size)
     {
-        FState = 1469598103934665603ull;
-        for (size_t i = 0; i < Size; ++i)
-            FState = (FState ^ Data[i]) * 1099511628211ull;
+        FState = 1469598103934665603ull ^ Size;
+        for (size_t i = 0; i < Size; i += 8) {
+            uint64_t word = 0;
+            std::memcpy(&word, Data + i, std::min<size_t>(8, Size - i));
+            FState = (FState ^ word) * 1099511628211ull;
+        }
     }
     uint64_t Next()
     {
