@@ -153,7 +153,10 @@ TCommand DrawCommand(TInputBytes& In, const TScratchFolder& Folder)
         Add(c, In, "--span-mhz", std::to_string(c.SpanMHz));
     }
     if (In.Below(3) == 0) {
-        const int kHz = int(In.Below(40001));
+        // Anywhere, or at an end of the centres that the span leaves.
+        const int half = 500 * c.SpanMHz;
+        const int ends[] = {half - 1, half, 40000 - half, 40000 - half + 1};
+        const int kHz = In.Flag() ? int(In.Below(40001)) : ends[In.Below(4)];
         c.CentreKHz = kHz;
         char text[32];
         if (kHz % 1000 == 0 && In.Flag())
@@ -476,13 +479,44 @@ void CheckTable(const std::string& Path, const TCommand& C, const TRecording& R,
     }
 }
 
+// The waterfall's rows in the image, one pixel row each. The frequency axis below them is
+// a black line of exactly the span's columns, starting one pixel right of the time axis, a
+// black line that spans exactly their height (the corner between the two stays blank).
+// Waterfall rows that are black up to their last column look alike (a time tick left of the
+// axis rising from the pixel before them), but all lie above the axis: the lowest such line
+// is the axis. Nothing below it (labels, the colour scale) is a black line of a power of two.
+int64_t WaterfallRows(const QImage& Image, int Columns)
+{
+    const QImage rgb = Image.convertToFormat(QImage::Format_RGB888);
+    const int width = rgb.width();
+    auto black = [&](int X, int Y) {
+        const uchar* p = rgb.constScanLine(Y) + 3 * X;
+        return p[0] == 0 && p[1] == 0 && p[2] == 0;
+    };
+    for (int y = rgb.height() - 1; y > 0; --y) {
+        for (int x = 1; x + Columns <= width; ++x) {
+            if (black(x - 1, y) || !black(x, y))
+                continue;
+            int run = 1;
+            while (x + run < width && black(x + run, y))
+                ++run;
+            int rows = 0;
+            while (y - 1 - rows >= 0 && black(x - 1, y - 1 - rows))
+                ++rows;
+            if (run == Columns && rows > 0)
+                return rows;
+            x += run;
+        }
+    }
+    return -1;
+}
+
 void CheckImage(const std::string& Path, const TCommand& C, const TExpectedRows& Rows)
 {
     const QImage image(QString::fromStdString(Path), "PNG");
     FUZZ_CHECK(!image.isNull(), "a PNG that a decoder reads");
     const int columns = (1 << C.Exponent) / (40 / C.SpanMHz);
-    FUZZ_CHECK(image.width() > columns && image.height() > Rows.Count(),
-               "an image with room for the waterfall");
+    FUZZ_CHECK(WaterfallRows(image, columns) == Rows.Count(), "an image row per output row");
 }
 
 void CheckSigmf(const TScratchFolder& Folder, const TRecording& R, const TExpectedRows& Rows)
