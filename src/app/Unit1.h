@@ -29,6 +29,7 @@ class QLabel;
 class QLineEdit;
 class QProgressBar;
 class QRadioButton;
+class QScrollArea;
 class QScrollBar;
 class QSpinBox;
 class QSplitter;
@@ -95,6 +96,9 @@ public:
     QAction* ActToolBar;
     QAction* ActValueBar;
     QWidget* PnlSettings;
+    // Scrolls the settings panel's controls where the window is shorter than they need, so
+    // the window fits a small or high-density screen.
+    QScrollArea* ScrollSettings = nullptr;
     QSplitter* Splitter1;
     TRadioGroup* RGFenster;
     TRadioGroup* RGAtt;
