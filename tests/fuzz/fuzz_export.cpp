@@ -117,6 +117,113 @@ void Add(TCommand& C, TInputBytes& In, const std::string& Name, const std::strin
     }
 }
 
+// What a run writes, each output checked in CheckSuccess.
+void DrawOutputPaths(TCommand& C, TInputBytes& In, const TScratchFolder& Folder)
+{
+    if (C.Png)
+        Add(C, In, "--png", Folder.PathOf("out.png"));
+    if (C.Csv)
+        Add(C, In, "--csv", Folder.PathOf("out.csv"));
+    if (C.Sigmf)
+        Add(C, In, "--sigmf", Folder.PathOf("out"));
+}
+
+// How frames become spectra.
+void DrawTransform(TCommand& C, TInputBytes& In)
+{
+    // Mostly small transforms, so that an input takes a few milliseconds.
+    if (In.Below(8) != 0) {
+        static const int exponents[] = {8, 8, 8, 9, 9, 10, 11, 12};
+        C.Exponent = exponents[In.Below(8)];
+        Add(C, In, "--fft-exponent", std::to_string(C.Exponent));
+    }
+    if (In.Flag()) {
+        static const char* const windows[] = {"rect", "hann", "hamming", "blackman"};
+        Add(C, In, "--window", windows[In.Below(4)]);
+    }
+    if (In.Flag()) {
+        static const int averages[] = {1, 2, 3, 8, 64};
+        Add(C, In, "--average", std::to_string(averages[In.Below(5)]));
+    }
+    if (In.Flag()) {
+        static const int spans[] = {5, 10, 20, 40};
+        C.SpanMHz = spans[In.Below(4)];
+        Add(C, In, "--span-mhz", std::to_string(C.SpanMHz));
+    }
+    if (In.Below(3) == 0) {
+        // Anywhere, or at an end of the centres that the span leaves.
+        const int half = 500 * C.SpanMHz;
+        const int ends[] = {half - 1, half, 40000 - half, 40000 - half + 1};
+        const int kHz = In.Flag() ? int(In.Below(40001)) : ends[In.Below(4)];
+        C.CentreKHz = kHz;
+        char text[32];
+        if (kHz % 1000 == 0 && In.Flag())
+            std::snprintf(text, sizeof text, "%d", kHz / 1000);
+        else
+            std::snprintf(text, sizeof text, "%d.%03d", kHz / 1000, kHz % 1000);
+        Add(C, In, In.Flag() ? "--centre-mhz" : "--center-mhz", text);
+    }
+}
+
+// Which frames, and how they make rows.
+void DrawFrames(TCommand& C, TInputBytes& In)
+{
+    if (In.Below(3) == 0) {
+        C.First = In.Below(6);
+        Add(C, In, "--first", std::to_string(*C.First));
+    }
+    if (In.Below(3) == 0) {
+        C.Last = In.Below(6);
+        Add(C, In, "--last", std::to_string(*C.Last));
+    }
+    switch (In.Below(6)) {
+    case 3:
+        C.Fold = 1 + In.Below(4);
+        break;
+    case 4:
+        C.Fold = 2;
+        break;
+    case 5:
+        C.Fold = 100'000'000;
+        break;
+    default:
+        break;
+    }
+    if (C.Fold)
+        Add(C, In, "--fold", std::to_string(*C.Fold));
+    if (const uint32_t mode = In.Below(3))
+        Add(C, In, "--fold-mode", mode == 1 ? "max" : "mean");
+}
+
+// How rows look: mirrored or not, and the image's level range.
+void DrawRowLook(TCommand& C, TInputBytes& In)
+{
+    if (const uint32_t inverted = In.Below(3))
+        Add(C, In, "--inverted", inverted == 1 ? "yes" : "no");
+    if (In.Below(4) == 0) {
+        C.MinDbm = -200 + int(In.Below(301));
+        Add(C, In, "--min-dbm", std::to_string(C.MinDbm));
+    }
+    if (In.Below(4) == 0) {
+        C.MaxDbm = -200 + int(In.Below(301));
+        Add(C, In, "--max-dbm", std::to_string(C.MaxDbm));
+    }
+}
+
+// How the program runs and what it says.
+void DrawRun(TCommand& C, TInputBytes& In)
+{
+    if (In.Below(3) != 0)
+        Add(C, In, "--threads", std::to_string(1 + In.Below(2)));
+    C.Quiet = In.Flag();
+    if (C.Quiet)
+        C.Args.push_back(In.Flag() ? "-q" : "--quiet");
+    C.Progress = In.Flag();
+}
+
+// The options group by group, in the order the input's bytes are taken (a seed's meaning
+// depends on it). An option the exporter gains joins the group it belongs to, its effect
+// checked beside the others' in CheckSuccess.
 TCommand DrawCommand(TInputBytes& In, const TScratchFolder& Folder)
 {
     TCommand c;
@@ -127,85 +234,11 @@ TCommand DrawCommand(TInputBytes& In, const TScratchFolder& Folder)
     const bool inputFirst = In.Flag();
     if (inputFirst)
         c.Args.push_back(Folder.PathOf(Recording));
-    if (c.Png)
-        Add(c, In, "--png", Folder.PathOf("out.png"));
-    if (c.Csv)
-        Add(c, In, "--csv", Folder.PathOf("out.csv"));
-    if (c.Sigmf)
-        Add(c, In, "--sigmf", Folder.PathOf("out"));
-    // Mostly small transforms, so that an input takes a few milliseconds.
-    if (In.Below(8) != 0) {
-        static const int exponents[] = {8, 8, 8, 9, 9, 10, 11, 12};
-        c.Exponent = exponents[In.Below(8)];
-        Add(c, In, "--fft-exponent", std::to_string(c.Exponent));
-    }
-    if (In.Flag()) {
-        static const char* const windows[] = {"rect", "hann", "hamming", "blackman"};
-        Add(c, In, "--window", windows[In.Below(4)]);
-    }
-    if (In.Flag()) {
-        static const int averages[] = {1, 2, 3, 8, 64};
-        Add(c, In, "--average", std::to_string(averages[In.Below(5)]));
-    }
-    if (In.Flag()) {
-        static const int spans[] = {5, 10, 20, 40};
-        c.SpanMHz = spans[In.Below(4)];
-        Add(c, In, "--span-mhz", std::to_string(c.SpanMHz));
-    }
-    if (In.Below(3) == 0) {
-        // Anywhere, or at an end of the centres that the span leaves.
-        const int half = 500 * c.SpanMHz;
-        const int ends[] = {half - 1, half, 40000 - half, 40000 - half + 1};
-        const int kHz = In.Flag() ? int(In.Below(40001)) : ends[In.Below(4)];
-        c.CentreKHz = kHz;
-        char text[32];
-        if (kHz % 1000 == 0 && In.Flag())
-            std::snprintf(text, sizeof text, "%d", kHz / 1000);
-        else
-            std::snprintf(text, sizeof text, "%d.%03d", kHz / 1000, kHz % 1000);
-        Add(c, In, In.Flag() ? "--centre-mhz" : "--center-mhz", text);
-    }
-    if (In.Below(3) == 0) {
-        c.First = In.Below(6);
-        Add(c, In, "--first", std::to_string(*c.First));
-    }
-    if (In.Below(3) == 0) {
-        c.Last = In.Below(6);
-        Add(c, In, "--last", std::to_string(*c.Last));
-    }
-    switch (In.Below(6)) {
-    case 3:
-        c.Fold = 1 + In.Below(4);
-        break;
-    case 4:
-        c.Fold = 2;
-        break;
-    case 5:
-        c.Fold = 100'000'000;
-        break;
-    default:
-        break;
-    }
-    if (c.Fold)
-        Add(c, In, "--fold", std::to_string(*c.Fold));
-    if (const uint32_t mode = In.Below(3))
-        Add(c, In, "--fold-mode", mode == 1 ? "max" : "mean");
-    if (const uint32_t inverted = In.Below(3))
-        Add(c, In, "--inverted", inverted == 1 ? "yes" : "no");
-    if (In.Below(4) == 0) {
-        c.MinDbm = -200 + int(In.Below(301));
-        Add(c, In, "--min-dbm", std::to_string(c.MinDbm));
-    }
-    if (In.Below(4) == 0) {
-        c.MaxDbm = -200 + int(In.Below(301));
-        Add(c, In, "--max-dbm", std::to_string(c.MaxDbm));
-    }
-    if (In.Below(3) != 0)
-        Add(c, In, "--threads", std::to_string(1 + In.Below(2)));
-    c.Quiet = In.Flag();
-    if (c.Quiet)
-        c.Args.push_back(In.Flag() ? "-q" : "--quiet");
-    c.Progress = In.Flag();
+    DrawOutputPaths(c, In, Folder);
+    DrawTransform(c, In);
+    DrawFrames(c, In);
+    DrawRowLook(c, In);
+    DrawRun(c, In);
     if (!inputFirst)
         c.Args.push_back(Folder.PathOf(Recording));
     return c;
