@@ -52,8 +52,7 @@ TPeakTable::TPeakTable(const std::string& Target, const TSettings& Settings, TFr
     const TSpan& span = Settings.Span;
     FFirst = Settings.Inverted ? span.N - span.StartBin - span.Length : span.StartBin;
     FLast = FFirst + span.Length - 1;
-    // Slightly below the threshold: whether a peak is at or above it is decided on its level.
-    FMinMagnitude = MagnitudeFromLevel(Settings.MinDbm) * (1.0 - 1e-12);
+    FMinMagnitude = MagnitudeFromLevel(Settings.MinDbm);
     for (int t = 0; t < std::max(1, Settings.Threads); ++t) {
         auto thread = std::make_unique<TThread>();
         thread->Spectrum.assign(size_t(span.N), 0.0f);
@@ -73,15 +72,11 @@ void TPeakTable::Measure(int Thread, const TOutputRow& Row, std::byte* Result)
 {
     TThread& t = *FThreads[size_t(Thread)];
     std::copy_n(Row.Magnitudes, Row.MagnitudeBins, t.Spectrum.begin() + Row.MagnitudeFirstBin);
-    const int found =
+    const int64_t found =
         t.Search.Strongest(t.Spectrum.data(), FSettings.Span.N, FSettings.Window, FFirst, FLast,
                            FMinMagnitude, FSettings.Count, t.Peaks.data());
-    // Strongest first: those below the threshold are the last ones.
-    int64_t kept = 0;
-    while (kept < found && LevelFromMagnitude(t.Peaks[size_t(kept)].Magnitude) >= FSettings.MinDbm)
-        ++kept;
-    std::memcpy(Result, &kept, sizeof kept);
-    std::memcpy(Result + PeakCountBytes, t.Peaks.data(), size_t(kept) * sizeof(TPeak));
+    std::memcpy(Result, &found, sizeof found);
+    std::memcpy(Result + PeakCountBytes, t.Peaks.data(), size_t(found) * sizeof(TPeak));
 }
 
 void TPeakTable::Add(const TOutputRow& Row)

@@ -452,6 +452,12 @@ TEST_F(ExportMeasureTest, BadLimitsOptionsAndRecordingsWithoutTimes)
                                    .Frames = 30,
                                    .Carriers = {{50.5, 2000, 5, 6}, {50.5, 2000, 9, 9}},
                                    .Header = "Offsets:       0.000     0.0"}));
+    // One stamp, on the first frame: only that frame has a time.
+    WriteBytes(Path("one.spk"),
+               MakeRecordingBytes({.N = 256,
+                                   .Frames = 30,
+                                   .Stamp = [](int64_t f) { return f == 1 ? 46000.0 : 0.0; },
+                                   .Header = "Offsets:       0.000     0.0"}));
     WriteBytes(Path("limits.csv"), "MHz,upper_dBm,lower_dBm\n0,-40,\n");
     WriteBytes(Path("falling.csv"), "MHz,upper_dBm,lower_dBm\n5,-40,\n\n7,-40,\n6,-40,\n");
     WriteBytes(Path("header.csv"), "MHz,upper,lower\n5,-40,\n");
@@ -473,6 +479,7 @@ TEST_F(ExportMeasureTest, BadLimitsOptionsAndRecordingsWithoutTimes)
         {{rec, "--limits", Path("header.csv"), "--events", Path("ev.csv")}, 6, "Line 1 of"},
         {{rec, "--limits", Path("gone.csv"), "--events", Path("ev.csv")}, 6, "gone.csv"},
         {QStringList{rec, "--csv", Path("l.csv")} + scan, 4, "fewer than two stamped frames"},
+        {QStringList{Path("one.spk")} + scan, 4, "fewer than two stamped frames"},
     };
     for (const auto& [args, code, text] : cases) {
         SCOPED_TRACE(args.join(' ').toStdString());
@@ -482,7 +489,7 @@ TEST_F(ExportMeasureTest, BadLimitsOptionsAndRecordingsWithoutTimes)
         EXPECT_TRUE(run.Err.startsWith("quillex-export: ") && run.Err.contains(text))
             << run.Err.toStdString();
         EXPECT_EQ(QDir(Dir.path()).entryList(QDir::Files | QDir::Hidden),
-                  (QStringList{"falling.csv", "header.csv", "limits.csv", "rec.spk"}));
+                  (QStringList{"falling.csv", "header.csv", "limits.csv", "one.spk", "rec.spk"}));
     }
 
     // With a hold-off of 0 an episode ends at its first frame within the limits.
