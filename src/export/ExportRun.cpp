@@ -230,19 +230,14 @@ TSpkStampReader OpenStamps(const std::string& Input)
 
 // The times of the frames, for every output that shows them: the stamps of the frames
 // transformed are handed in, the few beyond them read here.
-class TTimeline
+struct TTimeline
 {
-public:
     TTimeline(const TExportOptions& O, const TInput& In)
-        : FStamps(OpenStamps(O.Input)),
-          Times(In.FirstFrame, In.LastFrame, [this](int64_t Frame) { return FStamps(Frame); })
+        : Stamps(OpenStamps(O.Input)),
+          Times(In.FirstFrame, In.LastFrame, [this](int64_t Frame) { return Stamps(Frame); })
     {
     }
-
-private:
-    TSpkStampReader FStamps;
-
-public:
+    TSpkStampReader Stamps;
     TFrameTimes Times;
 };
 
