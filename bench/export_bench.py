@@ -15,10 +15,11 @@ and REPETITIONS times each, timing each run by the clock and the child's resourc
   - bench/numpy_yardstick.py FILE 12                            (Debian's python3-numpy)
 and prints the medians of wall time, frames per second, CPU time and peak memory
 (maximum resident set size), the yardstick's time over the export's, and what --peaks
-adds to the CPU time. --only SUBSTRING runs only the runs whose names contain it.
+adds to the CPU time. --only REGEX runs only the runs whose names it matches.
 """
 import argparse
 import os
+import re
 import statistics
 import subprocess
 import sys
@@ -75,7 +76,7 @@ def main():
         "numpy yardstick (scale, Hann, rfft, magnitude, dBm)":
             ["/usr/bin/python3", os.path.join(HERE, "numpy_yardstick.py"), recording, "12"],
     }
-    runs = {name: command for name, command in runs.items() if args.only in name}
+    runs = {name: command for name, command in runs.items() if re.search(args.only, name)}
     results = {name: [] for name in runs}
     for _ in range(args.repetitions):
         for name, command in runs.items():
