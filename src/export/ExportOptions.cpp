@@ -2,6 +2,7 @@
 
 #include "ExportError.h"
 #include "FrameProcessor.h"
+#include "SigmfExport.h"
 
 #include <algorithm>
 #include <charconv>
@@ -106,6 +107,13 @@ const std::map<std::string, THandler>& ValuedOptions()
     static const std::map<std::string, THandler> options = {
         {"--png", [](TParse& P, TText, TText V) { P.O.Png = V; }},
         {"--csv", [](TParse& P, TText, TText V) { P.O.Csv = V; }},
+        {"--sigmf",
+         [](TParse& P, TText N, TText V) {
+             if (V.empty() || V.back() == '/')
+                 Fail(N + " needs a file name to put .sigmf-data and .sigmf-meta after, not \"" +
+                      V + "\"");
+             P.O.Sigmf = V;
+         }},
         {"--fft-exponent",
          [](TParse& P, TText N, TText V) {
              P.O.Spectrum.Exponent = static_cast<int>(ParseInteger(N, V, 8, 12));
@@ -249,6 +257,19 @@ void CheckMeasurements(const TParse& P)
     }
 }
 
+// Two outputs of one name would leave only the one renamed last.
+void CheckSigmfNames(const TExportOptions& O)
+{
+    if (O.Sigmf.empty())
+        return;
+    const TSigmfNames sigmf = SigmfNames(O.Sigmf);
+    for (const auto& [name, out] :
+         {std::pair{"--png", &O.Png}, std::pair{"--csv", &O.Csv}, std::pair{"--peaks", &O.Peaks},
+          std::pair{"--events", &O.Events}})
+        if (*out == sigmf.Data || *out == sigmf.Meta)
+            Fail(std::string(name) + " names a file that --sigmf writes (" + *out + ")");
+}
+
 // What the options must make together.
 void CheckTogether(TParse& P)
 {
@@ -256,9 +277,10 @@ void CheckTogether(TParse& P)
     if (o.Input.empty())
         Fail("no recording given (see --help)");
     CheckMeasurements(P);
-    if (o.Png.empty() && o.Csv.empty() && o.Peaks.empty() && o.Events.empty())
-        Fail("nothing to do: give --png FILE, --csv FILE, --peaks FILE and/or --limits FILE "
-             "--events FILE");
+    if (o.Png.empty() && o.Csv.empty() && o.Sigmf.empty() && o.Peaks.empty() && o.Events.empty())
+        Fail("nothing to do: give --png FILE, --csv FILE, --sigmf BASE, --peaks FILE and/or "
+             "--limits FILE --events FILE");
+    CheckSigmfNames(o);
     TakeCentre(P);
     if (o.First && o.Last && *o.First > *o.Last)
         Fail("--first " + std::to_string(*o.First) + " lies after --last " +
@@ -298,12 +320,14 @@ TExportOptions ParseExportArguments(const std::vector<std::string>& Args)
 
 std::string ExportHelpText()
 {
-    return R"(Usage: quillex-export RECORDING.spk [--png FILE] [--csv FILE] [options]
+    return R"(Usage: quillex-export RECORDING.spk [--png FILE] [--csv FILE] [--sigmf BASE]
+                      [--peaks FILE] [--limits LIMITS --events FILE] [options]
 
-Turns a recording of raw frames into a waterfall image and/or a table of levels,
-with the same processing as the analyzer window.
+Turns a recording of raw frames into a waterfall image, tables of levels and peaks
+and/or a list of limit episodes, with the same processing as the analyzer window,
+and/or copies its frames into a SigMF recording for other signal-processing tools.
 
-Outputs (at least one):
+Outputs (at least one, or one under Measurements):
   --png FILE            waterfall image: one pixel row per output row, newest at the
                         bottom, time axis on the left, frequency axis (MHz, with the
                         recording's offset) at the bottom, and a colour scale
@@ -311,6 +335,12 @@ Outputs (at least one):
                         recorded), stamped (1 or 0), frame index, then one column per
                         bin of the span; the header holds each column's frequency in
                         MHz. Decimal point always "." (times: see below)
+  --sigmf BASE          the frames' raw samples as a SigMF recording: BASE.sigmf-data
+                        (little-endian 16-bit real samples at 80 MHz, ri16_le, 8192 a
+                        frame) and BASE.sigmf-meta (JSON: a capture per frame, with its
+                        stamp as UTC by this machine's time zone; the header's offsets
+                        and inversion under "quillex:"). Takes only --first and --last;
+                        the spectrum options concern --png and --csv
 
 Processing (the window's names, ranges and defaults):
   --fft-exponent 8..12  N = 2^exponent bins (default 11)
@@ -330,7 +360,7 @@ Image:
   --min-dbm L, --max-dbm L  levels shown black and red (default -120 and -80, the
                         window's level bars); the scale's labels add the level offset
 
-Measurements (the window's markers and limit alarms):
+Measurements (outputs too, with the window's markers and limit alarms):
   --peaks FILE          peak table: per row its strongest peaks inside the span,
                         strongest first, a line each: time,stamped,frame (as in the
                         level table),rank,MHz,dBm. MHz: the interpolated frequency with

@@ -37,6 +37,7 @@ struct TExportOptions
     std::string Input;
     std::string Png;
     std::string Csv;
+    std::string Sigmf; // the base of BASE.sigmf-data and BASE.sigmf-meta
     TSpectrumSettings Spectrum;
     std::optional<int64_t> First, Last;
     std::optional<int64_t> Fold;

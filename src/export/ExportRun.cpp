@@ -8,6 +8,7 @@
 #include "FrameTimes.h"
 #include "LimitFile.h"
 #include "OutputFile.h"
+#include "SigmfExport.h"
 #include "SpkFile.h"
 #include "SpkRecordFile.h"
 
@@ -197,6 +198,10 @@ void CheckOutputs(const TExportOptions& O, const TPipelineSettings& S)
         if (!out->empty() && !O.Limits.empty() && SameFile(*out, O.Limits))
             throw TExportError(TExitCode::Usage, *out + " is the limits file");
     }
+    if (!O.Sigmf.empty())
+        for (const std::string& out : {SigmfNames(O.Sigmf).Data, SigmfNames(O.Sigmf).Meta})
+            if (SameFile(out, O.Input))
+                throw TExportError(TExitCode::Usage, out + " is the recording itself");
 }
 
 TImageSettings ImageSettings(const TExportOptions& O, const TInput& In, const TPipelineSettings& S)
@@ -473,7 +478,13 @@ void Export(const TExportOptions& O, std::ostream& Err, bool ShowProgress,
         outs.Peaks.emplace(O.Peaks, *peakSettings, outs.Timeline->Times);
     if (eventSettings)
         outs.Events.emplace(O.Events, *eventSettings, outs.Timeline->Times);
-    TProgress progress(Err, ShowProgress && !O.Quiet, settings.Last - settings.First + 1);
+    // The SigMF files take the raw frames: a pass of their own, with no transform.
+    std::optional<TSigmfExport> sigmf;
+    if (!O.Sigmf.empty())
+        sigmf.emplace(O.Sigmf);
+    const bool spectra = pngFile || outs.Table || outs.Peaks || outs.Events;
+    const int64_t frames = settings.Last - settings.First + 1;
+    TProgress progress(Err, ShowProgress && !O.Quiet, frames * (int(spectra) + int(bool(sigmf))));
     TStampCheck check(O, in, progress);
 
     // The frames are transformed on another thread from the start, while this one starts
@@ -485,7 +496,8 @@ void Export(const TExportOptions& O, std::ostream& Err, bool ShowProgress,
     std::exception_ptr transformError;
     std::thread transform([&] {
         try {
-            RunPipeline(in.File, settings, OutputTo(check, outs, progress));
+            if (spectra)
+                RunPipeline(in.File, settings, OutputTo(check, outs, progress));
             if (outs.Events)
                 outs.Events->Finish();
             if (outs.Image)
@@ -510,6 +522,13 @@ void Export(const TExportOptions& O, std::ostream& Err, bool ShowProgress,
         image->Finish();
         image->Save(pngFile->TemporaryName(), settings.Threads);
     }
+    if (sigmf)
+        sigmf->Write(
+            {in.File, O.Input, in.Header, settings.First, settings.Last},
+            [&](int64_t First, int Count, const double* Stamps) {
+                check.Frames(First, Count, Stamps);
+            },
+            [&](int64_t Done) { progress.Update((spectra ? frames : 0) + Done); });
     // Only when every output is complete does any of them get its name.
     if (outs.Table)
         outs.Table->Commit();
@@ -519,6 +538,8 @@ void Export(const TExportOptions& O, std::ostream& Err, bool ShowProgress,
         outs.Events->Commit();
     if (pngFile)
         pngFile->Commit();
+    if (sigmf)
+        sigmf->Commit();
 }
 
 } // namespace

@@ -19,8 +19,8 @@ namespace {
 constexpr size_t StreamBufferSize = 1 << 20;
 
 // The temporary names the interrupt handler removes: fixed storage, since a signal
-// handler may only call async-signal-safe functions.
-constexpr int MaxOutputs = 4;
+// handler may only call async-signal-safe functions. Room for every output one run makes.
+constexpr int MaxOutputs = 8;
 std::array<std::array<char, 4096>, MaxOutputs> PendingNames{};
 std::array<std::atomic<bool>, MaxOutputs> PendingUsed{};
 

@@ -132,9 +132,10 @@ TEST_F(ExportProgramTest, PartialRecordsHeaderlessFilesAndFrameRange)
     help.waitForFinished();
     EXPECT_EQ(help.exitCode(), 0);
     const QString text = help.readAllStandardOutput();
-    for (const char* option : {"--png", "--csv", "--fft-exponent", "--window", "--average",
-                               "--span-mhz", "--centre-mhz", "--first", "--last", "--fold",
-                               "--fold-mode", "--min-dbm", "--max-dbm", "--quiet", "  5  "})
+    for (const char* option :
+         {"--png", "--csv", "--fft-exponent", "--window", "--average", "--span-mhz", "--centre-mhz",
+          "--first", "--last", "--fold", "--fold-mode", "--min-dbm", "--max-dbm", "--quiet",
+          "--sigmf", "  5  "})
         EXPECT_TRUE(text.contains(option)) << option;
 }
 

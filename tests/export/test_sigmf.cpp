@@ -1,0 +1,228 @@
+#include "test_export_support.h"
+
+#include "LocalTimeToUtc.h"
+#include "SigmfExport.h"
+#include "SpkRecordFile.h"
+
+#include <csignal>
+#include <map>
+#include <sys/resource.h>
+
+using namespace quillex;
+
+namespace {
+
+// Berlin's rules, written out so that no zone database is needed.
+constexpr const char* Berlin = "CET-1CEST,M3.5.0,M10.5.0/3";
+
+// TZ for the life of the object.
+class TZone
+{
+public:
+    explicit TZone(const char* Zone)
+    {
+        if (const char* old = std::getenv("TZ"))
+            FOld = old;
+        ::setenv("TZ", Zone, 1);
+        ::tzset();
+    }
+    ~TZone()
+    {
+        FOld ? ::setenv("TZ", FOld->c_str(), 1) : ::unsetenv("TZ");
+        ::tzset();
+    }
+
+private:
+    std::optional<std::string> FOld;
+};
+
+std::string Utc(double Local, TLocalToUtc& Converter)
+{
+    return UtcIsoText(Converter.Convert(Local));
+}
+
+QByteArray ReadAll(const QString& Path)
+{
+    QFile file(Path);
+    file.open(QIODevice::ReadOnly);
+    return file.readAll();
+}
+
+QJsonObject ReadJson(const QString& Path)
+{
+    QJsonParseError error{};
+    const QJsonDocument doc = QJsonDocument::fromJson(ReadAll(Path), &error);
+    EXPECT_EQ(error.error, QJsonParseError::NoError) << error.errorString().toStdString();
+    return doc.object();
+}
+
+} // namespace
+
+// Berlin is UTC+1 in winter and UTC+2 in summer. The hour skipped in March takes the
+// winter offset; the hour repeated in October is the summer one at first, the winter one
+// once the clock has gone back, judged by the time before.
+TEST(SigmfTime, LocalStampsBecomeUtcByTheZone)
+{
+    const TZone zone(Berlin);
+    TLocalToUtc c;
+    EXPECT_EQ(Utc(EncodeDateTime(2026, 7, 1, 14, 0, 0, 250), c), "2026-07-01T12:00:00.250Z");
+    EXPECT_EQ(Utc(EncodeDateTime(2026, 1, 10, 0, 30, 5), c), "2026-01-09T23:30:05.000Z");
+    EXPECT_EQ(Utc(EncodeDateTime(2026, 3, 29, 2, 30, 0), c), "2026-03-29T01:30:00.000Z");
+    EXPECT_EQ(Utc(EncodeDateTime(2026, 3, 29, 3, 0, 0), c), "2026-03-29T01:00:00.000Z");
+
+    TLocalToUtc night;
+    EXPECT_EQ(Utc(EncodeDateTime(2026, 10, 25, 1, 59, 59), night), "2026-10-24T23:59:59.000Z");
+    EXPECT_EQ(Utc(EncodeDateTime(2026, 10, 25, 2, 0, 0), night), "2026-10-25T00:00:00.000Z");
+    EXPECT_EQ(Utc(EncodeDateTime(2026, 10, 25, 2, 59, 59), night), "2026-10-25T00:59:59.000Z");
+    EXPECT_EQ(Utc(EncodeDateTime(2026, 10, 25, 2, 0, 0, 500), night), "2026-10-25T01:00:00.500Z");
+    EXPECT_EQ(Utc(EncodeDateTime(2026, 10, 25, 2, 45, 0), night), "2026-10-25T01:45:00.000Z");
+    EXPECT_EQ(Utc(EncodeDateTime(2026, 10, 25, 3, 0, 0), night), "2026-10-25T02:00:00.000Z");
+    TLocalToUtc fresh; // nothing before: the first of the two
+    EXPECT_EQ(Utc(EncodeDateTime(2026, 10, 25, 2, 45, 0), fresh), "2026-10-25T00:45:00.000Z");
+}
+
+// Whatever a file name holds, the metadata stays valid JSON and reads back as the name,
+// bytes that are no UTF-8 as U+FFFD.
+TEST(SigmfText, JsonStringsReadBack)
+{
+    const std::vector<std::pair<std::string, QString>> cases = {
+        {"a \"b\" \\c\n\t\x01", QString::fromUtf8("a \"b\" \\c\n\t\x01")},
+        {"Fr\xc3\xa9quence \xe2\x82\xac \xf0\x9f\x93\xbb", QString::fromUtf8("Fréquence € 📻")},
+        {"x\xff\xc3(\xe2\x82 \xed\xa0\x80\xc0\xaf",
+         QString::fromUtf8("x\uFFFD\uFFFD(\uFFFD\uFFFD "
+                           "\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD")},
+    };
+    for (const auto& [text, expected] : cases) {
+        const std::string json = "{\"k\": " + JsonString(text) + "}";
+        QJsonParseError error{};
+        const QJsonDocument doc = QJsonDocument::fromJson(QByteArray::fromStdString(json), &error);
+        ASSERT_EQ(error.error, QJsonParseError::NoError) << json;
+        EXPECT_EQ(doc.object()["k"].toString(), expected) << json;
+    }
+}
+
+class SigmfProgramTest : public ExportFolderTest
+{
+protected:
+    void SetUp() override
+    {
+        ExportFolderTest::SetUp();
+        // Inverted (negated offset), level offset -3; a summer and a winter stamp in batches
+        // of their own, and one on the first frame exported.
+        Bytes = MakeRecordingBytes({.N = 256,
+                                    .Frames = 150,
+                                    .Stamp = [](int64_t f) { return StampOf(f); },
+                                    .Header = "Offsets:      -0.500    -3.0"});
+        WriteBytes(Path("rec.spk"), Bytes);
+    }
+    static double StampOf(int64_t Frame)
+    {
+        return Frame == 3     ? EncodeDateTime(2026, 7, 1, 14, 0, 0, 250)
+               : Frame == 70  ? EncodeDateTime(2026, 7, 1, 14, 0, 1, 5)
+               : Frame == 140 ? EncodeDateTime(2026, 1, 10, 8, 30, 5)
+                              : 0.0;
+    }
+    QStringList Files() const { return QDir(Dir.path()).entryList(QDir::Files | QDir::Hidden); }
+
+    std::string Bytes;
+};
+
+// The data file holds the chosen frames' samples as recorded; the metadata holds the
+// header's offsets, a capture per frame 8192 samples apart and the stamps in UTC. A table
+// of the same run shares --first and --last.
+TEST_F(SigmfProgramTest, RoundTripAgainstTheRecording)
+{
+    const TZone zone(Berlin);
+    const TRun run = RunExport({Path("rec.spk"), "--sigmf", Path("out"), "--csv", Path("t.csv"),
+                                "--first", "3", "--last", "145"});
+    ASSERT_EQ(run.Code, 0) << run.Err.toStdString();
+    EXPECT_EQ(ReadCsv(Path("t.csv")).size(), 1u + 143u);
+
+    const QByteArray data = ReadAll(Path("out.sigmf-data"));
+    ASSERT_EQ(data.size(), 143 * 16384);
+    for (int64_t f = 3; f <= 145; ++f)
+        ASSERT_EQ(data.mid((f - 3) * 16384, 16384),
+                  QByteArray::fromStdString(Bytes.substr(size_t(f) * 16392 + 8, 16384)))
+            << "frame " << f;
+
+    const QJsonObject meta = ReadJson(Path("out.sigmf-meta"));
+    const QJsonObject global = meta["global"].toObject();
+    EXPECT_EQ(global["core:datatype"].toString(), "ri16_le");
+    EXPECT_EQ(global["core:sample_rate"].toDouble(), 80e6);
+    EXPECT_TRUE(global["core:version"].toString().startsWith("1."));
+    EXPECT_TRUE(global["core:description"].toString().contains("rec.spk"));
+    EXPECT_EQ(global["core:recorder"].toString(), "Quillex");
+    EXPECT_EQ(global["core:extensions"].toArray()[0].toObject()["name"].toString(), "quillex");
+    EXPECT_EQ(global["quillex:frequency_offset"].toDouble(), 500000.0);
+    EXPECT_EQ(global["quillex:level_offset"].toDouble(), -3.0);
+    EXPECT_EQ(global["quillex:inverted"], QJsonValue(true));
+    EXPECT_EQ(global["quillex:first_record"].toInteger(), 3);
+    EXPECT_EQ(meta["annotations"].toArray().size(), 0);
+    const QJsonArray captures = meta["captures"].toArray();
+    ASSERT_EQ(captures.size(), 143);
+    const std::map<int64_t, QString> times = {{3, "2026-07-01T12:00:00.250Z"},
+                                              {70, "2026-07-01T12:00:01.005Z"},
+                                              {140, "2026-01-10T07:30:05.000Z"}};
+    for (int i = 0; i < captures.size(); ++i) {
+        const QJsonObject capture = captures[i].toObject();
+        EXPECT_EQ(capture["core:sample_start"].toInteger(), int64_t(i) * 8192);
+        const auto time = times.find(3 + i);
+        EXPECT_EQ(capture["core:datetime"].toString(), time == times.end() ? "" : time->second)
+            << "frame " << 3 + i;
+    }
+
+    // Without a header, record 0 is the first frame and there are no offsets.
+    WriteBytes(Path("bare.spk"), Bytes.substr(16392));
+    ASSERT_EQ(RunExport({Path("bare.spk"), "--sigmf", Path("bare.sigmf-meta")}).Code, 0);
+    EXPECT_EQ(ReadAll(Path("bare.sigmf-data")).left(16384),
+              QByteArray::fromStdString(Bytes.substr(16392 + 8, 16384)));
+    const QJsonObject bare = ReadJson(Path("bare.sigmf-meta"));
+    EXPECT_EQ(bare["captures"].toArray().size(), 150);
+    EXPECT_EQ(bare["global"]["quillex:frequency_offset"].toDouble(-1), 0.0);
+    EXPECT_EQ(bare["global"]["quillex:inverted"], QJsonValue(false));
+    EXPECT_EQ(bare["global"]["quillex:first_record"].toInteger(-1), 0);
+}
+
+// A failure leaves neither file; names that would clash with another output or the
+// recording are refused before anything is written.
+TEST_F(SigmfProgramTest, FailuresLeaveNoFiles)
+{
+    const QString rec = Path("rec.spk");
+    const TRun full = RunExport({rec, "--sigmf", Path("out")}, [] {
+        std::signal(SIGXFSZ, SIG_IGN);
+        const rlimit limit{100000, 100000};
+        setrlimit(RLIMIT_FSIZE, &limit);
+    });
+    EXPECT_EQ(full.Code, 5) << full.Err.toStdString();
+    EXPECT_TRUE(full.Err.contains("out.sigmf-data")) << full.Err.toStdString();
+    ASSERT_TRUE(QFile::link("/dev/full", Path("full.sigmf-meta")));
+    // A short metadata fails only when it is flushed, after the samples are complete.
+    const TRun meta = RunExport({rec, "--sigmf", Path("full"), "--last", "20"});
+    EXPECT_EQ(meta.Code, 5) << meta.Err.toStdString();
+    EXPECT_TRUE(meta.Err.contains("full.sigmf-meta")) << meta.Err.toStdString();
+    QFile::remove(Path("full.sigmf-meta"));
+    QFile::copy(rec, Path("rec.sigmf-data"));
+    for (const QStringList& args :
+         {QStringList{rec, "--sigmf", Path("a"), "--csv", Path("a.sigmf-data")},
+          QStringList{rec, "--sigmf", Path("a"), "--png", Path("a.sigmf-meta")},
+          QStringList{rec, "--sigmf", ""}, QStringList{rec, "--sigmf", Dir.path() + "/"},
+          QStringList{Path("rec.sigmf-data"), "--sigmf", Path("rec")}})
+        EXPECT_EQ(RunExport(args).Code, 2) << args.join(' ').toStdString();
+    QFile::remove(Path("rec.sigmf-data"));
+    EXPECT_EQ(Files(), QStringList{"rec.spk"});
+}
+
+// A recording read without a mapping gives the same files.
+TEST_F(SigmfProgramTest, UnmappedRecordingGivesTheSameFiles)
+{
+    ASSERT_EQ(RunExport({Path("rec.spk"), "--sigmf", Path("mapped"), "--first", "2"}).Code, 0);
+    TSpkRecordFile file;
+    file.Open(Path("rec.spk").toStdString(), false);
+    ASSERT_FALSE(file.Mapped());
+    TSigmfExport sigmf(Path("read").toStdString());
+    const auto header = ParseOffsetsHeader(reinterpret_cast<const uint8_t*>(Bytes.data()), 16392);
+    sigmf.Write({file, Path("rec.spk").toStdString(), header, 2, 150}, {}, {});
+    sigmf.Commit();
+    EXPECT_EQ(ReadAll(Path("read.sigmf-data")), ReadAll(Path("mapped.sigmf-data")));
+    EXPECT_EQ(ReadAll(Path("read.sigmf-meta")), ReadAll(Path("mapped.sigmf-meta")));
+}
