@@ -1,5 +1,6 @@
 #include "BenchWindow.h"
 #include "Clock.h"
+#include "SpektroNeu.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -13,6 +14,7 @@
 #include <cstdlib>
 #include <memory>
 #include <sys/resource.h>
+#include <vector>
 
 namespace {
 
@@ -65,6 +67,26 @@ void BM_SyncLoop(benchmark::State& State)
         benchmark::Counter(static_cast<double>(frames), benchmark::Counter::kIsRate);
 }
 BENCHMARK(BM_SyncLoop)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// What every waterfall row costs the window for the marks where the picture jumps: the row's
+// state read from the controls and compared with the last row's. Nothing changes between the
+// calls, as in a steady run: no mark may come of it.
+void BM_RowJumpCheck(benchmark::State& State)
+{
+    TForm1& form = Window();
+    form.RBFast->setChecked(true);
+    // A mark asked for shows with the next row.
+    const std::vector<float> row(64, -100.0f);
+    form.MarkWaterfallJump();
+    form.Spektro->AddLine(row);
+    const std::size_t marks = form.Spektro->Marks().size();
+    for (auto _ : State)
+        form.MarkWaterfallJump();
+    form.Spektro->AddLine(row);
+    if (form.Spektro->Marks().size() != marks)
+        State.SkipWithError("a steady run got a mark");
+}
+BENCHMARK(BM_RowJumpCheck);
 
 // Fast scan at 100 frames per second with the receiver at its normal block rate: each
 // iteration runs the event loop for one second; cpu_percent is the share of one core.

@@ -46,10 +46,12 @@ struct MainWindowWaterfall
     }
 };
 
-// Guards the figures against measuring a control that never got its size.
+// Guards the figures against measuring a control that never got its size. The images hold
+// device pixels: run with QT_SCALE_FACTOR=2 for the figures at device pixel ratio 2.
 bool Sized(benchmark::State& State, const TSpektroNeu& Spektro)
 {
-    if (Spektro.WaveImage().size() == QSize(WaveWidth, WaveHeight))
+    State.counters["ratio"] = Spektro.Ratio();
+    if (Spektro.WaveImage().deviceIndependentSize() == QSizeF(WaveWidth, WaveHeight))
         return true;
     State.SkipWithError("the waterfall did not get the main window's size");
     return false;
@@ -118,7 +120,8 @@ void BM_ResizeStep(benchmark::State& State)
         w.Spektro.resize(grown ? size + step : size);
         QApplication::processEvents();
     }
-    if (w.Spektro.WaveImage().pixel(WaveWidth / 2, WaveHeight - 1) == 0xff000000u)
+    const QImage wave = w.Spektro.WaveImage();
+    if (wave.pixel(wave.width() / 2, wave.height() - 1) == 0xff000000u)
         State.SkipWithError("the rows did not survive the resizes");
 }
 BENCHMARK(BM_ResizeStep)->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond);

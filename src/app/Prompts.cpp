@@ -68,3 +68,13 @@ void TQtPrompts::ShowInformation(const QString& Title, const QString& Text)
 {
     QMessageBox::information(FParent, Title, Text);
 }
+
+void TQtPrompts::ShowWarning(const QString& Text)
+{
+    // Not modal: a sync loop runs on while the box is open.
+    auto* box = new QMessageBox(QMessageBox::Warning, QApplication::applicationName(), Text,
+                                QMessageBox::Ok, FParent);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setModal(false);
+    box->show();
+}

@@ -26,6 +26,9 @@ public:
                                  const QString& Filter) = 0;
     // An information box with one OK button.
     virtual void ShowInformation(const QString& Title, const QString& Text) = 0;
+    // A warning that must not hold up the acquisition (a recording fills the disk): the
+    // window goes on while it is shown. Without a box of its own, a plain message.
+    virtual void ShowWarning(const QString& Text) { ShowMessage(Text); }
 };
 
 // The real prompts: Qt dialogs over the given parent window.
@@ -43,6 +46,7 @@ public:
     QString OpenFileName(const QString& InitialDir, const QString& DefaultExt,
                          const QString& Filter) override;
     void ShowInformation(const QString& Title, const QString& Text) override;
+    void ShowWarning(const QString& Text) override;
 
 private:
     QWidget* FParent;

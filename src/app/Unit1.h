@@ -15,18 +15,21 @@
 #include "DXVector.h"
 #include "Prompts.h"
 #include "ReceiverAccess.h"
+#include "RowJumps.h"
 #include "SpkFile.h"
 #include "Stoppuhr.h"
 #include "Unit1RadioGroup.h"
 #include "dxFFT.h"
 
 class QAction;
+class QImage;
 class QCheckBox;
 class QGroupBox;
 class QLabel;
 class QLineEdit;
 class QProgressBar;
 class QRadioButton;
+class QScrollArea;
 class QScrollBar;
 class QSpinBox;
 class QSplitter;
@@ -37,6 +40,7 @@ class QTimer;
 class QToolButton;
 class TDXHistograph;
 class TSpektroNeu;
+class TSpektroLegend;
 
 // The analyzer's only window: it owns the plot, the waterfall, the FFT, the receiver
 // access and every control, and runs the acquisition loop.
@@ -49,6 +53,8 @@ public:
     static constexpr const char* Title = "Quillex V2.3";
     static constexpr const char* SettingsFileName = "Quillex.ini";
     static constexpr int SettingsPanelWidth = 137;
+    // The level-bar panel as designed; the level legend widens it.
+    static constexpr int HistoControlPanelWidth = 46;
     // Designed widths of the status panels; a panel widens when its text needs more.
     static constexpr std::array<int, 5> StatusPanelWidths{250, 130, 130, 240, 50};
     static constexpr int FileStatusPanel = 3;
@@ -82,12 +88,17 @@ public:
     QScrollBar* SBRange;
     QLabel* LblMin;
     QScrollBar* SBMin;
+    // The waterfall's colour scale beside the level bars, its bar beside the waterfall's rows.
+    TSpektroLegend* Legend = nullptr;
     QLabel* PnlAbout;
     // The plot's tool windows, reached by a context menu on the plot and by shortcuts.
     QMenu* HistoMenu;
     QAction* ActToolBar;
     QAction* ActValueBar;
     QWidget* PnlSettings;
+    // Scrolls the settings panel's controls where the window is shorter than they need, so
+    // the window fits a small or high-density screen.
+    QScrollArea* ScrollSettings = nullptr;
     QSplitter* Splitter1;
     TRadioGroup* RGFenster;
     TRadioGroup* RGAtt;
@@ -165,6 +176,20 @@ public:
     bool SettingsFileTooLarge = false;
     // Values handed to the plot by the clear button until the next frame.
     std::vector<float> ClearedSpectrum;
+    // Where the waterfall's picture jumps: the rows followed so far, the file loaded (a new
+    // number per load), the record index of the frame just read and the clock at the frame
+    // just taken.
+    quillex::TJumpTracker RowJumps;
+    int64_t PlaybackFileId = 0;
+    int64_t PlaybackRecord = 0;
+    double FrameTime = 0.0;
+    // Recording progress: renewed once a second while recording.
+    QTimer* RecordStatusTimer;
+    double RecordStart = 0.0;
+    int64_t RecordFrames = 0;
+    bool DiskSpaceWarned = false;
+    // Bytes free on the disk holding a path, -1 when unknown; replaceable for tests.
+    std::function<int64_t(const QString& Path)> FreeDiskBytes;
     // Start-up ended the program.
     bool Terminated = false;
     // The close steps (FormClose) have begun.
@@ -238,6 +263,24 @@ public:
     void HistoContextMenu(const QPoint& Pos);
     void SetStatusText(int Panel, const QString& Text);
     QString StatusText(int Panel) const;
+    // The display panel as the copy and the saved PNG show it: plot, waterfall and, beside
+    // the waterfall, the level legend.
+    QImage DisplayPicture();
+    // The legend follows the level bars and the level offset.
+    void UpdateLegend();
+    void PlaceLegend();
+    // How much wider the legend makes the window than designed, so that plot and waterfall
+    // keep their designed widths in a window of the default size.
+    int LegendExtraWidth() const;
+
+    // --- marks where the waterfall's picture jumps ---
+    quillex::TRowState WaterfallRowState() const;
+    void MarkWaterfallJump();
+
+    // --- recording progress ---
+    void StartRecordStatus();
+    void RecordStatusTick();
+    QString RecordStatusText() const;
 
     // --- settings ---
     QString SettingsPath() const;
@@ -305,3 +348,5 @@ QString LocalFormat(const char* Format, double Value);
 double ParseOffset(const QString& Text);
 // The key filter of the numeric fields: digits, control keys, separators and minus.
 bool OffsetKeyPasses(QChar Key);
+// Bytes free on the disk holding Path (QStorageInfo), -1 when unknown.
+int64_t DefaultFreeDiskBytes(const QString& Path);

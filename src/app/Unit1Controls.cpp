@@ -181,6 +181,7 @@ void TForm1::ApplyOffsetFields()
     FreqOffset = static_cast<float>(ParseOffset(EdtFrqOffset->text()));
     LevelOffset = static_cast<float>(ParseOffset(EdtLevelOffset->text()));
     ReselectBandwidth();
+    UpdateLegend();
 }
 
 void TForm1::ReselectBandwidth()

@@ -1,5 +1,7 @@
 #include "Unit1.h"
 
+#include <QClipboard>
+#include <QGuiApplication>
 #include <QImage>
 #include <QLabel>
 #include <QLocale>
@@ -10,7 +12,6 @@
 #include <cmath>
 
 #include "FrameProcessor.h"
-#include "ScreenshotU.h"
 #include "SpektroNeu.h"
 #include "dxHisto.h"
 
@@ -58,6 +59,7 @@ void TForm1::SBRangeChange()
     Spektro->setZMax(Spektro->ZMin() - static_cast<float>(SBRange->value()) + 40.0f);
     SBRange->setToolTip(LocalFormat("Range: %0.0fdBm", double(Spektro->ZMin()) + LevelOffset) +
                         LocalFormat(" %0.0fdBm", double(Spektro->ZMax()) + LevelOffset));
+    UpdateLegend();
 }
 
 void TForm1::HistoYAxis(double Value, QString& Output)
@@ -119,18 +121,21 @@ void TForm1::BtnClearDisplayClick()
 {
     Histo->SetSeriesData(ClearedSpectrum.data(), FftSize(), 1);
     Spektro->Clear();
+    // The rows before are gone: the next row jumps from nothing.
+    RowJumps.Reset();
 }
 
 void TForm1::BtnCopy2ClpBrdClick()
 {
-    CopyWindowToClipboard(QStringLiteral("PnlHistoSpektro"), [this](int Ms) { WaitMs(Ms); });
+    const QImage picture = DisplayPicture();
+    if (!picture.isNull())
+        QGuiApplication::clipboard()->setImage(picture);
 }
 
 void TForm1::SaveDisplayClick()
 {
     // The picture is taken first: what the user saw when asking, without the dialog.
-    const QImage image =
-        GrabWindowByText(QStringLiteral("PnlHistoSpektro"), [this](int Ms) { WaitMs(Ms); });
+    const QImage image = DisplayPicture();
     const QString name = FPrompts.SaveFileName(StartDir, QStringLiteral("png"),
                                                QStringLiteral("PNG Image|*.png|All Files|*.*"));
     if (name.isEmpty() || image.isNull())

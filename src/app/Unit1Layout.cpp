@@ -11,6 +11,7 @@
 #include <QMouseEvent>
 #include <QProgressBar>
 #include <QRadioButton>
+#include <QScrollArea>
 #include <QScrollBar>
 #include <QSpinBox>
 #include <QSplitter>
@@ -21,6 +22,7 @@
 
 #include "DisplayIcons.h"
 #include "SpektroNeu.h"
+#include "SpektroNeuLegend.h"
 #include "dxColors.h"
 #include "dxHisto.h"
 
@@ -85,6 +87,9 @@ QWidget* TForm1::BuildDisplayPanel()
     Spektro->setHighlightMin(0);
     Spektro->setHighlightMax(0);
     column->addWidget(Spektro, 1);
+    // The level legend follows the waterfall's rows.
+    Spektro->installEventFilter(this);
+    Spektro->WaveBox()->installEventFilter(this);
 
     PB = Named(new QProgressBar(PnlHistoSpektro), "PB");
     PB->setToolTip(QStringLiteral("Click to change Fileposition"));
@@ -159,7 +164,7 @@ void TForm1::ConfigureHisto()
 QWidget* TForm1::BuildHistoControlPanel()
 {
     PnlHistoControl = Named(new QWidget(this), "PnlHistoControl");
-    PnlHistoControl->setFixedWidth(46);
+    PnlHistoControl->setFixedWidth(HistoControlPanelWidth);
     auto* column = new QVBoxLayout(PnlHistoControl);
     column->setContentsMargins(0, 0, 0, 0);
     column->setSpacing(0);
@@ -211,6 +216,7 @@ QWidget* TForm1::BuildHistoControlPanel()
         l->adjustSize();
         l->move(4, l->y());
     }
+    Legend = Named(new TSpektroLegend(PnlRangeMin), "Legend");
     column->addWidget(PnlRangeMin, 1);
 
     PnlAbout = Named(new QLabel(QStringLiteral("About"), PnlHistoControl), "PnlAbout");
@@ -220,6 +226,7 @@ QWidget* TForm1::BuildHistoControlPanel()
     PnlAbout->setStyleSheet(QStringLiteral("background-color: #A6CAF0; font-weight: bold;"));
     PnlAbout->installEventFilter(this);
     column->addWidget(PnlAbout);
+    UpdateLegend();
     return PnlHistoControl;
 }
 
@@ -230,10 +237,16 @@ QWidget* TForm1::BuildSettingsPanel()
     PnlSettings->installEventFilter(this);
     auto* outer = new QVBoxLayout(PnlSettings);
     outer->setContentsMargins(0, 0, 0, 0);
-    Splitter1 = Named(new QSplitter(Qt::Vertical, PnlSettings), "Splitter1");
+    ScrollSettings = Named(new QScrollArea(PnlSettings), "ScrollSettings");
+    ScrollSettings->setFrameShape(QFrame::NoFrame);
+    ScrollSettings->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    // The controls fill the panel's height where it has room for them and scroll where not.
+    ScrollSettings->setWidgetResizable(true);
+    ScrollSettings->verticalScrollBar()->installEventFilter(this);
+    outer->addWidget(ScrollSettings);
+    Splitter1 = Named(new QSplitter(Qt::Vertical), "Splitter1");
     Splitter1->setHandleWidth(5);
     Splitter1->setChildrenCollapsible(false);
-    outer->addWidget(Splitter1);
 
     auto* top = new QWidget(Splitter1);
     auto* topColumn = Column(top);
@@ -320,6 +333,7 @@ QWidget* TForm1::BuildSettingsPanel()
 
     Splitter1->setStretchFactor(0, 0);
     Splitter1->setStretchFactor(1, 1);
+    ScrollSettings->setWidget(Splitter1);
     FitSettingsPanel();
     return PnlSettings;
 }
@@ -327,8 +341,11 @@ QWidget* TForm1::BuildSettingsPanel()
 void TForm1::FitSettingsPanel()
 {
     // The designed width assumes a narrow font: a caption or title that needs more in the
-    // font actually used widens the panel rather than being cut.
-    const int needed = std::max(SettingsPanelWidth, Splitter1->minimumSizeHint().width());
+    // font actually used widens the panel rather than being cut. A scroll bar, when the window
+    // is too short for the controls, gets room of its own beside them.
+    const QScrollBar* bar = ScrollSettings->verticalScrollBar();
+    const int scroll = bar->isVisibleTo(ScrollSettings) ? bar->sizeHint().width() : 0;
+    const int needed = std::max(SettingsPanelWidth, Splitter1->minimumSizeHint().width() + scroll);
     if (PnlSettings->width() != needed || PnlSettings->minimumWidth() != needed)
         PnlSettings->setFixedWidth(needed);
 }
@@ -343,6 +360,7 @@ void TForm1::ConnectHandlers()
 
     connect(InitTimer, &QTimer::timeout, this, on(&TForm1::InitTimerTimer));
     connect(Timer1, &QTimer::timeout, this, on(&TForm1::Timer1Timer));
+    connect(RecordStatusTimer, &QTimer::timeout, this, on(&TForm1::RecordStatusTick));
     connect(BtnStartStop, &QToolButton::clicked, this, on(&TForm1::BtnStartStopClick));
     connect(BtnRecord, &QToolButton::clicked, this, on(&TForm1::BtnRecordClick));
     connect(BtnPlayback, &QToolButton::clicked, this, on(&TForm1::BtnPlaybackClick));
@@ -404,9 +422,20 @@ bool TForm1::eventFilter(QObject* Watched, QEvent* Event)
     case QEvent::Resize:
         if (Watched == PnlRangeMin)
             Guard([this] { PnlHistoControlResize(); });
+        if (Watched == PnlRangeMin || Watched == Spektro->WaveBox())
+            PlaceLegend();
+        break;
+    case QEvent::Move:
+        if (Watched == Spektro)
+            PlaceLegend();
         break;
     case QEvent::LayoutRequest:
         if (Watched == PnlSettings)
+            FitSettingsPanel();
+        break;
+    case QEvent::Show:
+    case QEvent::Hide:
+        if (ScrollSettings && Watched == ScrollSettings->verticalScrollBar())
             FitSettingsPanel();
         break;
     default:

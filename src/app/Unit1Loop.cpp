@@ -64,6 +64,7 @@ void TForm1::StampFrame()
         return;
     }
     const double now = FClock.Now();
+    FrameTime = now;
     if (quillex::IsDue(now, NextLabelDue)) {
         FrameStamp = now;
         Spektro->AddTimeMark(TimeLabelFormat, FrameStamp);
@@ -88,8 +89,10 @@ void TForm1::ProcessFrame()
     const int length = static_cast<int>(WaterfallLine.size());
     const int start = std::clamp(ViewStartBin, 0, std::max(0, n - length));
     std::copy_n(LevelSpectrum.begin() + start, std::min(length, n), WaterfallLine.begin());
-    if (!WaterfallLine.empty())
+    if (!WaterfallLine.empty()) {
+        MarkWaterfallJump();
         Spektro->AddLine(std::span<const float>(WaterfallLine));
+    }
 
     if (BtnRecord->isChecked())
         WriteFrameRecord();

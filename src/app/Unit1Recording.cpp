@@ -95,6 +95,7 @@ void TForm1::BtnRecordClick()
                 throw;
             }
             SetStatusText(3, QStringLiteral("Record to ") + WithoutFolder(name));
+            StartRecordStatus();
         }
     } else {
         SetStatusText(3, QString());
@@ -119,6 +120,8 @@ void TForm1::WriteFrameRecord()
 {
     try {
         SpkFile.Writer.AppendRecord(FrameStamp, SampleBlock.data());
+        if (RecordFrames++ == 0)
+            RecordStart = FClock.Now();
         // Writing on into a removed file reports no error, yet nothing of it stays.
         struct stat info
         {
@@ -240,6 +243,7 @@ void TForm1::LoadPlaybackFile(const QString& FileName)
                                  ": the file holds too many frames");
     }
     PlaybackFileName = FileName;
+    ++PlaybackFileId;
     SetStatusText(3, QStringLiteral("File: ") + WithoutFolder(FileName));
     FileFrameCount = static_cast<int32_t>(count);
     LblMax->setText(QStringLiteral("Max: %1").arg(FileFrameCount));
@@ -327,6 +331,7 @@ bool TForm1::ReadPlaybackFrame()
     }
     const bool whole = result == quillex::TSpkReadResult::Full;
     if (whole) {
+        PlaybackRecord = reader.Position() - 1;
         SetFilePosition(reader.Position());
         LblAkt->setText(QStringLiteral("Pos: %1").arg(PB->value()));
     }

@@ -56,7 +56,7 @@ void TForm1::LoadSettings()
         SEAvg->setValue(ini.ReadInteger(Settings, "Avg", 1));
         SEFft->setValue(ini.ReadInteger(Settings, "FFT", 11));
         SBFrq->setValue(ini.ReadInteger(Settings, "Freq", SBFrq->maximum() / 2));
-        const int width = ini.ReadInteger(Form, "Width", 880);
+        const int width = ini.ReadInteger(Form, "Width", 880 + LegendExtraWidth());
         const int height = ini.ReadInteger(Form, "Height", 630);
         resize(width, height);
         const int top = ini.ReadInteger(Form, "Top", 100);

@@ -4,11 +4,15 @@
 #include "SpektroNeuMapping.h"
 #include "SpektroNeuRows.h"
 
+#include <QColor>
 #include <QFont>
 #include <QFrame>
 #include <QImage>
+#include <QRect>
 #include <QString>
+#include <QStringList>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <span>
 #include <vector>
@@ -18,6 +22,10 @@ class TSpektroArea;
 // The scrolling spectrogram: every AddLine paints one row of colour-coded levels at the
 // bottom and moves the earlier rows up. A left margin carries a time axis with time marks and
 // a right margin is kept free, so the waterfall columns line up with the plot above it.
+//
+// Sizes and positions are logical pixels as everywhere in the window; the images hold the
+// screen's device pixels, so rows, marks and texts are as sharp as the screen allows. A row is
+// one logical pixel high on average (RowEdge says how many device rows each takes).
 class TSpektroNeu : public QFrame
 {
     Q_OBJECT
@@ -32,6 +40,9 @@ class TSpektroNeu : public QFrame
     Q_PROPERTY(int HighlightMax READ HighlightMax WRITE setHighlightMax)
 
 public:
+    // The time axis runs this many pixels left of the waterfall.
+    static constexpr int AxisOffset = 10;
+
     explicit TSpektroNeu(QWidget* Owner = nullptr);
     ~TSpektroNeu() override;
 
@@ -65,11 +76,32 @@ public:
     // Writes Time (days since 1899-12-30, local) formatted by Format at the bottom of the left
     // margin; it shows with the next AddLine and then scrolls up with the rows.
     void AddTimeMark(const QString& Format, double Time);
-    // Erases the waterfall and the left margin.
+    // Marks the next row that AddLine adds: a dashed line in Colour across the waterfall and
+    // Label on Colour in the left margin, just above the line (above a time mark written for
+    // the same row). Parts of Label separated by ", " go on lines of their own when the label
+    // is wider than the margin. Several marks at one row stack their labels; a label that would
+    // cover the previous mark's label is left out (the line is still drawn). Labels are never
+    // confused with time marks: those are black text without a box.
+    void AddMark(const QString& Label, const QColor& Colour);
+    // A mark on a row still kept: Age 0 is the newest row.
+    struct TMarkInfo
+    {
+        int Age = 0;
+        QString Label;
+        QColor Colour;
+        bool LabelShown = false;
+    };
+    std::vector<TMarkInfo> Marks() const;
+    // Erases the waterfall, the left margin and the marks.
     void Clear();
     // Gives the images the sizes of their areas; run on every resize and gap change. The
     // newest rows stay at the bottom and the margin's time marks stay beside their rows.
     void ResizeBuffers();
+    // The device pixel ratio the images are drawn for (the screen's, followed on a change).
+    double Ratio() const { return FRatio; }
+    // Device rows of the row of the given age: top row and height, in the waterfall image.
+    int RowTop(int Age) const;
+    int RowDeviceHeight(int Age) const;
 
     // Mouse actions in the waterfall area, with that area as sender and in its coordinates.
     std::function<void(QObject*Sender, Qt::MouseButton Button, Qt::KeyboardModifiers Shift, int X,
@@ -79,10 +111,10 @@ public:
     std::function<void(QObject* Sender)> OnDblClick;
 
     // Read access for copying the display and for tests. The images are deep copies of
-    // what is shown; their pixels are 0xffRRGGBB.
-    QImage LeftImage() const { return Left.Visible(); }
-    QImage WaveImage() const { return Wave.Visible(); }
-    QImage RightImage() const { return Right.Visible(); }
+    // what is shown, in device pixels with the ratio set; their pixels are 0xffRRGGBB.
+    QImage LeftImage() const { return WithRatio(Left.Visible()); }
+    QImage WaveImage() const { return WithRatio(Wave.Visible()); }
+    QImage RightImage() const { return WithRatio(Right.Visible()); }
     QWidget* LeftBox() const;
     QWidget* WaveBox() const;
     QWidget* RightBox() const;
@@ -94,12 +126,43 @@ public:
 
 protected:
     void resizeEvent(QResizeEvent* Event) override;
+    void showEvent(QShowEvent* Event) override;
+    bool event(QEvent* Event) override;
 
 private:
+    // What the left margin shows beside the rows, kept so that it can be drawn again at
+    // another device pixel ratio: time marks (Colour invalid) and labels of marks.
+    struct TMarginItem
+    {
+        bool IsMark = false;
+        std::int64_t Row = 0; // time mark: the newest row when it was written; mark: its row
+        QString Text;
+        QColor Colour;
+        bool Shown = true; // the text or label is drawn
+    };
+
+    QImage WithRatio(QImage Image) const;
+    int Device(int Logical) const;
     void LayoutBoxes();
-    void ScrollLeftMargin();
-    void PaintWaveRow(std::span<const float> Levels);
-    void RescaleWaveRows(int Width, int Height);
+    void ScrollLeftMargin(int Rows);
+    void PaintWaveRow(std::span<const float> Levels, int Rows);
+    void ResizeImages(bool Relayout);
+    void RescaleWaveRows(int Width, int Height, bool Relayout);
+    bool TakeScreenRatio();
+    void UpdateArea(QWidget* Box, bool Scrolled);
+    int RowsKept() const;
+    std::int64_t RowBottom(std::int64_t Row) const;
+    void DrawTimeMark(std::size_t Index);
+    QRect TimeTextBox(const TMarginItem& Item) const;
+    bool NearbyLabelMeets(std::size_t Index, const QRect& Box) const;
+    bool DrawMarkLabel(std::size_t Index);
+    void DrawMarkLine(std::uint32_t* Row, int Width, const QColor& Colour, int Turn) const;
+    void DrawPendingMarks();
+    void DrawAxis(int First, int Count);
+    void RedrawMargin();
+    void ForgetOldMarginItems();
+    QStringList LabelLines(const QString& Label) const;
+    QRect LabelBox(std::size_t Index, const QStringList& Lines) const;
 
     int FXMin = 0;
     int FXMax = 0;
@@ -123,4 +186,16 @@ private:
     std::vector<std::int32_t> FColumnIndex;
     int FMappedLo = 0;
     int FMappedHi = 0;
+    double FRatio = 1.0;
+    // Rows painted so far: the next row's number in the endless strip RowEdge measures.
+    std::int64_t FRows = 0;
+    // The first row after the last Clear, and how many rows the images can show.
+    std::int64_t FFirstRow = 0;
+    int FRowsKept = 0;
+    // Time marks and mark labels beside rows still kept, oldest first.
+    std::deque<TMarginItem> FMarginItems;
+    // Marks waiting for the next row.
+    std::vector<TMarginItem> FPendingMarks;
+    // Something was drawn into the margin since the last row: its area must be repainted.
+    bool FMarginDrawn = false;
 };

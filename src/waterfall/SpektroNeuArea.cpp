@@ -14,13 +14,18 @@ TSpektroArea::TSpektroArea(TSpektroNeu* Owner, const TSpektroImage& Image, bool 
     setMouseTracking(RoutesMouse);
 }
 
+// The image holds device pixels: the dirty part is copied 1:1 onto the screen's pixels.
 void TSpektroArea::paintEvent(QPaintEvent* Event)
 {
-    const QRect dirty = Event->rect() & QRect(0, 0, Image.Width(), Image.Height());
-    if (Image.Empty() || dirty.isEmpty())
+    const double ratio = Control->Ratio();
+    const QRectF dirty(Event->rect());
+    const QRect device = QRectF(dirty.topLeft() * ratio, dirty.size() * ratio).toAlignedRect() &
+                         QRect(0, 0, Image.Width(), Image.Height());
+    if (Image.Empty() || device.isEmpty())
         return;
     QPainter painter(this);
-    painter.drawImage(dirty.topLeft(), Image.Storage(), dirty.translated(Image.Window().topLeft()));
+    const QRectF target(QPointF(device.topLeft()) / ratio, QSizeF(device.size()) / ratio);
+    painter.drawImage(target, Image.Storage(), device.translated(Image.Window().topLeft()));
 }
 
 void TSpektroArea::mousePressEvent(QMouseEvent* Event)

@@ -5,7 +5,7 @@
 
 TSpektroImage::TSpektroImage(QRgb Background) : Bg(Background) {}
 
-void TSpektroImage::Resize(int Width, int Height, bool Keep)
+void TSpektroImage::Resize(int Width, int Height, bool Keep, bool Blank)
 {
     Width = std::max(Width, 0);
     Height = std::max(Height, 0);
@@ -14,16 +14,20 @@ void TSpektroImage::Resize(int Width, int Height, bool Keep)
     QImage next;
     if (Width > 0 && Height > 0) {
         next = QImage(Width, 2 * Height, QImage::Format_RGB32);
-        next.fill(Bg);
         const bool keep = Keep && !Empty();
         const int keepW = keep ? std::min(W, Width) : 0;
         const int keepH = keep ? std::min(H, Height) : 0;
-        const std::size_t to = std::size_t(Width - keepW) * 4;
-        for (int y = 0; y < keepH; ++y) {
-            const std::uint32_t* from = Row(H - keepH + y) + (W - keepW);
-            const int row = Height - keepH + y;
-            std::memcpy(next.scanLine(row) + to, from, std::size_t(keepW) * 4);
-            std::memcpy(next.scanLine(row + Height) + to, from, std::size_t(keepW) * 4);
+        // Each row once: background where nothing is kept, then the kept pixels.
+        for (int row = 0; row < Height && (keep || Blank); ++row) {
+            const bool kept = row >= Height - keepH;
+            const int fill = kept ? Width - keepW : Width;
+            for (int half : {row, row + Height}) {
+                auto* to = reinterpret_cast<std::uint32_t*>(next.scanLine(half));
+                std::fill_n(to, fill, Bg);
+                if (kept)
+                    std::memcpy(to + fill, Row(H - Height + row) + (W - keepW),
+                                std::size_t(keepW) * 4);
+            }
         }
     }
     Buffer = std::move(next);
@@ -32,21 +36,36 @@ void TSpektroImage::Resize(int Width, int Height, bool Keep)
     Head = 0;
 }
 
+void TSpektroImage::FillRows(int First, int Count)
+{
+    if (Empty())
+        return;
+    for (int y = std::max(First, 0); y < std::min(First + Count, H); ++y)
+        std::fill_n(Row(y), W, Bg);
+    CommitRows(First, Count);
+}
+
 void TSpektroImage::Fill(QRgb Colour)
 {
     if (!Buffer.isNull())
         Buffer.fill(Colour);
 }
 
-void TSpektroImage::ScrollUp()
+void TSpektroImage::ScrollUp(int Rows, bool Carry)
 {
-    if (Empty())
+    Rows = std::min(Rows, H);
+    if (Empty() || Rows <= 0)
         return;
     const std::uint32_t* oldBottom = Row(H - 1);
-    Head = (Head + 1) % H;
-    // The slot that becomes the bottom row held the discarded top row.
-    std::memmove(Row(H - 1), oldBottom, std::size_t(W) * 4);
-    CommitRows(H - 1, 1);
+    Head = (Head + Rows) % H;
+    if (!Carry)
+        return;
+    // The slots that become the bottom rows held the discarded top rows; the old bottom row
+    // is not among them unless every row is replaced, and then it is the last of them.
+    for (int y = H - Rows; y < H; ++y)
+        if (Row(y) != oldBottom)
+            std::memcpy(Row(y), oldBottom, std::size_t(W) * 4);
+    CommitRows(H - Rows, Rows);
 }
 
 void TSpektroImage::CommitRows(int First, int Count)

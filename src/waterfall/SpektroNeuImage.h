@@ -5,7 +5,8 @@
 #include <QRgb>
 #include <cstdint>
 
-// A 32-bit image (bytes blue, green, red, 0xff) whose rows scroll up without moving pixels.
+// A 32-bit image (bytes blue, green, red, 0xff) whose rows scroll up without moving pixels. Its
+// sizes are device pixels; the control decides how many of them a logical pixel takes.
 // Rows live twice in a buffer of double height, so the visible rows are always one
 // contiguous window of the buffer: scrolling moves the window and writes one row twice.
 class TSpektroImage
@@ -22,12 +23,17 @@ public:
 
     // Keeps the old content anchored at the bottom-right corner, where the newest rows and
     // the margin's time axis are; new area gets the background. Without Keep the whole image
-    // starts as background.
-    void Resize(int Width, int Height, bool Keep = true);
+    // starts as background, or, when the caller paints every row itself (Blank false), with
+    // pixels left undefined.
+    void Resize(int Width, int Height, bool Keep = true, bool Blank = true);
+    // Fills rows First .. First + Count - 1 with the background and commits them.
+    void FillRows(int First, int Count);
     void Fill(QRgb Colour);
 
-    // Moves all rows up by one; the new bottom row starts as a copy of the previous one.
-    void ScrollUp();
+    // Moves all rows up by Rows (at most the height). With Carry the new bottom rows start as
+    // copies of the previous bottom row and are committed; without, they hold stale pixels that
+    // the caller overwrites and commits.
+    void ScrollUp(int Rows = 1, bool Carry = true);
     std::uint32_t* Row(int Y)
     {
         return reinterpret_cast<std::uint32_t*>(Buffer.scanLine(Head + Y));

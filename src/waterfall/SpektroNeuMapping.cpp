@@ -108,6 +108,33 @@ TBgr TLevelToColor::LevelToColor(int Level, std::uint8_t Mask) const
             static_cast<std::uint8_t>(t.RedTable[p] ^ Mask)};
 }
 
+void TLevelToColor::FillRow(const float* Levels, std::span<const std::int32_t> Columns,
+                            std::uint32_t* Row) const
+{
+    const std::size_t width = Columns.size();
+    const std::int32_t* __restrict columns = Columns.data();
+    std::uint32_t* __restrict row = Row;
+    constexpr int Limit = 4194304; // 2^22: where the rounding of RoundLevelFast holds
+    if (LevelPixels.empty() || TableLo <= -Limit || TableHi >= Limit) {
+        for (std::size_t x = 0; x < width; ++x)
+            row[x] = Pixel(RoundLevel(Levels[columns[x]]));
+        return;
+    }
+    // The table covers every level from TableLo to TableHi and the levels beyond get its end
+    // pixels, so clamping first gives the same pixel, without a branch per column. NaN fails
+    // the first comparison and counts as the lowest level, as RoundLevel has it.
+    const std::uint32_t* __restrict table = LevelPixels.data();
+    const float lo = static_cast<float>(TableLo);
+    const float hi = static_cast<float>(TableHi);
+    constexpr float Shift = 12582912.0f; // 1.5 * 2^23, as in RoundLevelFast
+    for (std::size_t x = 0; x < width; ++x) {
+        float v = Levels[columns[x]];
+        v = v > lo ? v : lo;
+        v = v < hi ? v : hi;
+        row[x] = table[static_cast<int>((v + Shift) - Shift) - TableLo];
+    }
+}
+
 void MapColumns(std::span<std::int32_t> ColumnIndex, int Lo, int Hi)
 {
     const std::size_t w = ColumnIndex.size();

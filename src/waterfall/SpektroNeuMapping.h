@@ -1,6 +1,8 @@
 #pragma once
 
+#include <algorithm>
 #include <array>
+#include <cmath>
 #include <cstdint>
 #include <span>
 #include <vector>
@@ -62,6 +64,10 @@ public:
     {
         return Pixel(Level) ^ (Mask * 0x010101u);
     }
+    // One waterfall row without highlighting: column x gets the pixel of the level
+    // Levels[Columns[x]] rounded as RoundLevel does. Every index must lie within Levels.
+    void FillRow(const float* Levels, std::span<const std::int32_t> Columns,
+                 std::uint32_t* Row) const;
 
 private:
     std::uint32_t Pixel(int Level) const
@@ -85,6 +91,31 @@ private:
     long double Factor = 0;
     bool Valid = false;
 };
+
+// Device pixels at a device pixel ratio (the screen's pixels per logical pixel). The layout is
+// worked out in logical pixels; these turn its lengths into whole device pixels.
+// A logical length or position from an edge: the nearest whole number of device pixels.
+inline int DeviceLength(int Logical, double Ratio)
+{
+    return static_cast<int>(std::lround(Logical * Ratio));
+}
+// A line one logical pixel wide: whole device pixels, never none, so it is never blurred.
+inline int DeviceLineWidth(double Ratio)
+{
+    return std::max(1, static_cast<int>(std::lround(Ratio)));
+}
+// Rows of the waterfall are one logical pixel high on average: row n of an endless strip starts
+// at device row RowEdge(n) and ends before RowEdge(n + 1). At a fractional ratio some rows take
+// one device row more than others, and every row keeps its height while it scrolls. Below a ratio
+// of 1 every row takes one device row.
+inline std::int64_t RowEdge(std::int64_t Row, double Ratio)
+{
+    return static_cast<std::int64_t>(std::floor(static_cast<double>(Row) * std::max(Ratio, 1.0)));
+}
+inline int RowHeight(std::int64_t Row, double Ratio)
+{
+    return static_cast<int>(RowEdge(Row + 1, Ratio) - RowEdge(Row, Ratio));
+}
 
 // Column x of ColumnIndex gets the value index nearest to its proportional position between
 // Lo (first column) and Hi (last column), ties to even. A single column gets Lo.

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "SpektroNeu.h"
+#include "SpektroNeuLegend.h"
 #include "dxHisto.h"
 
 // Plot, waterfall slice and scroll bar describe one span: the scroll bar's least centre
@@ -185,7 +186,7 @@ TEST_F(WindowTest, KeyFilterPassesBothSeparatorsAndEnterAppliesOffsets)
     EXPECT_TRUE(Form->FreqOffset == 2.0f && Form->LevelOffset == -3.5f);
 }
 
-// Clear empties the waterfall; the copy holds the plot panel.
+// Clear empties the waterfall; the copy holds the plot panel and the level legend.
 TEST_F(WindowTest, DisplayButtons)
 {
     Start();
@@ -197,7 +198,7 @@ TEST_F(WindowTest, DisplayButtons)
     QApplication::clipboard()->clear();
     Form->BtnCopy2ClpBrd->click();
     const QImage copied = QApplication::clipboard()->image();
-    EXPECT_EQ(copied.size(), Form->PnlHistoSpektro->size());
+    EXPECT_EQ(copied.size(), Form->PnlHistoSpektro->size() + QSize(4 + Form->Legend->width(), 0));
 
     // Ctrl+S saves the same picture as PNG; the copy button's context menu offers it
     // too. A cancelled dialog writes nothing; a failed write gives one message.

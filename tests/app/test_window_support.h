@@ -49,7 +49,7 @@ public:
 class TScriptedPrompts : public TPrompts
 {
 public:
-    QStringList Messages, Errors, Questions;
+    QStringList Messages, Errors, Questions, Warnings;
     std::deque<TAnswer> Answers;
     std::deque<QString> Names;
     std::function<void()> OnQuestion, OnDialog;
@@ -64,6 +64,7 @@ public:
     }
     void ShowError(const QString& Text) override { Errors << Text; }
     void ShowInformation(const QString& Title, const QString&) override { Messages << Title; }
+    void ShowWarning(const QString& Text) override { Warnings << Text; }
     TAnswer AskYesNoCancel(const QString& Text) override
     {
         Questions << Text;

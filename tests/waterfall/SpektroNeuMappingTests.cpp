@@ -1,6 +1,7 @@
 #include "SpektroNeuImage.h"
 #include "SpektroNeuMapping.h"
 #include "SpektroNeuRows.h"
+#include "SpektroNeuScale.h"
 
 #include <QPainter>
 #include <gtest/gtest.h>
@@ -121,6 +122,56 @@ TEST(LevelToColor, IsMonotonicAndHitsBothEndsForAnyValidRange)
     }
 }
 
+// A whole row at once: each column the pixel of its rounded level, for levels inside, beyond
+// and between the ends, halves, NaN and infinities, and for ranges too wide for a table.
+TEST(LevelToColor, FillRowColoursEachColumnAsItsLevel)
+{
+    std::mt19937 rng(11);
+    const float inf = std::numeric_limits<float>::infinity();
+    std::vector<float> levels = {std::numeric_limits<float>::quiet_NaN(),
+                                 -inf,
+                                 inf,
+                                 -1e30f,
+                                 1e30f,
+                                 2147483648.0f,
+                                 -2147483648.0f};
+    for (int i = 0; i < 3000; ++i)
+        levels.push_back(float(int(rng() % 4000) - 2000) / 8.0f);
+    std::vector<std::int32_t> columns(6000);
+    for (auto& c : columns)
+        c = std::int32_t(rng() % levels.size());
+    for (const auto& r : {std::pair{-140.0f, -40.0f},
+                          {-120.5f, -80.25f},
+                          {-1e7f, 1e7f},
+                          {-5e6f, -5e6f + 100},
+                          {0.0f, 0.0f}}) {
+        const TLevelToColor c = Range(r.first, r.second);
+        std::vector<std::uint32_t> row(columns.size());
+        c.FillRow(levels.data(), columns, row.data());
+        for (std::size_t x = 0; x < columns.size(); ++x) {
+            const float v = levels[std::size_t(columns[x])];
+            const int level = std::isnan(v) || v <= -2.147483648e9f ? INT_MIN
+                              : v >= 2.147483648e9f                 ? INT_MAX
+                                                                    : int(std::nearbyint(v));
+            ASSERT_EQ(row[x], PixelOf(c.LevelToColor(level, 0))) << r.first << " level " << v;
+        }
+    }
+}
+
+// Lines never thinner than one device pixel; rows one logical pixel high on average: rows
+// 0 .. n end where n + 1 logical pixels end, at least one device row each.
+TEST(DevicePixels, LineWidthsAndRowHeights)
+{
+    EXPECT_EQ(DeviceLineWidth(0.5) * 100 + DeviceLineWidth(1.25) * 10 + DeviceLineWidth(1.5), 112);
+    for (double ratio : {0.5, 1.0, 1.25, 1.5, 2.0}) {
+        std::int64_t sum = 0;
+        for (std::int64_t n = 0; n < 1000; ++n) {
+            sum += RowHeight(n, ratio);
+            ASSERT_EQ(sum, std::int64_t(std::floor(double(n + 1) * std::max(ratio, 1.0)))) << ratio;
+        }
+    }
+}
+
 // Against exact integer arithmetic: nearest value index, ties to even.
 TEST(MapColumns, EachColumnShowsTheNearestValue)
 {
@@ -172,6 +223,28 @@ TEST(SpektroImage, BehavesLikeAnImageThatMovesItsRows)
             QPainter(&view).fillRect(0, y, 1, 1, QColor(0xff00ff00u));
             ring.CommitRows(y, 1);
             plain.setPixel(0, y, 0xff00ff00u);
+        } else if (kind == 2) { // scroll several rows, carrying the bottom row, as the margin
+            const int n = 1 + int(rng() % 12);
+            ring.ScrollUp(n, true);
+            const int moved = std::min(n, h);
+            QImage next = plain.copy(0, moved, plain.width(), h);
+            for (int y = h - moved; y < h; ++y)
+                std::memcpy(next.scanLine(y), plain.constScanLine(h - 1),
+                            std::size_t(plain.bytesPerLine()));
+            plain = next;
+        } else if (kind == 3) { // scroll several rows and paint them all, as the waterfall
+            const int n = 1 + int(rng() % 3);
+            ring.ScrollUp(n, false);
+            const int moved = std::min(n, h);
+            QImage next = plain.copy(0, moved, plain.width(), h);
+            const QRgb c = 0xff000000u | rng() % 0xffffffu;
+            for (int y = h - moved; y < h; ++y)
+                for (int x = 0; x < ring.Width(); ++x) {
+                    ring.Row(y)[x] = c;
+                    next.setPixel(x, y, c);
+                }
+            ring.CommitRows(h - moved, moved);
+            plain = next;
         } else { // scroll and write the bottom row
             ring.ScrollUp();
             std::memmove(plain.bits(), plain.constScanLine(1),
@@ -222,4 +295,33 @@ TEST(SpektroRows, KeepsTheNewestRowsAtTheirOwnWidths)
     }
     rows.Clear();
     EXPECT_EQ(rows.Size(), 0);
+}
+
+// The legend's labels: the ends, round steps of the shown level between them, none too near
+// an end; scales that cannot be divided still give their ends.
+TEST(LegendTicks, EndsAndRoundStepsOfTheShownLevel)
+{
+    const auto ticks = [](double ZMin, double ZMax, double Offset, int Rows) {
+        std::vector<std::pair<double, int>> t;
+        for (const auto& tick : LegendTicks(ZMin, ZMax, Offset, Rows, 5, 10))
+            t.push_back({tick.Shown, tick.Row});
+        return t;
+    };
+    using T = std::vector<std::pair<double, int>>;
+    // One row per dB: steps of 5 dB, 5 rows apart; exactly 10 rows from an end still counts.
+    EXPECT_EQ(ticks(-120, -80, 0, 41),
+              (T{{-80, 0}, {-90, 10}, {-95, 15}, {-100, 20}, {-105, 25}, {-110, 30}, {-120, 40}}));
+    EXPECT_EQ(ticks(-120, -80, 3, 41),
+              (T{{-77, 0}, {-90, 13}, {-95, 18}, {-100, 23}, {-105, 28}, {-117, 40}}));
+    EXPECT_EQ(
+        ticks(-120, -80, -10, 41),
+        (T{{-90, 0}, {-100, 10}, {-105, 15}, {-110, 20}, {-115, 25}, {-120, 30}, {-130, 40}}));
+    EXPECT_EQ(ticks(-120, -80, 0, 30), (T{{-80, 0}, {-100, 15}, {-120, 29}})); // 0.725 rows per dB
+    EXPECT_EQ(ticks(-120, -80, 0, 1), (T{{-80, 0}, {-120, 0}}));
+    EXPECT_EQ(ticks(-80, -120, 0, 200).size(), 1u);
+    EXPECT_TRUE(ticks(std::nan(""), -80, 0, 200).empty());
+    EXPECT_TRUE(ticks(-120, -80, 0, 0).empty());
+    EXPECT_EQ(LegendLevel(0, 5, -120, -80), -80);
+    EXPECT_EQ(LegendLevel(4, 5, -120, -80), -120);
+    EXPECT_EQ(LegendLevel(0, 1, -120, -80), -120);
 }

@@ -1,4 +1,5 @@
 #include "SpektroNeu.h"
+#include "SpektroNeuLegend.h"
 
 #include <QApplication>
 #include <QBackingStore>
@@ -364,4 +365,125 @@ TEST_F(Waterfall, MouseActionsComeFromTheWaterfallAreaInItsCoordinates)
 
     S.OnMouseDown = nullptr;
     QTest::mousePress(S.WaveBox(), Qt::LeftButton, Qt::NoModifier, QPoint(1, 1));
+}
+// Marks at their rows: the line across the row, the label above it on the mark's colour (on a
+// time mark written for the row, under the labels of earlier marks at the row), none in a
+// steady run; a label that would cover another is left out, a time text under a label goes
+// whole; marks move with their rows through a resize and go with Clear.
+TEST_F(Waterfall, MarksLineTheirRowsAndLabelTheMargin)
+{
+    constexpr QRgb Magenta = 0xffff00ffu;
+    const QFontMetrics metrics(S.TimeMarkFont());
+    S.resize(WaveW + 62, 202);
+    const int h = 200;
+    const auto lines = [&](int N) {
+        for (int i = 0; i < N; ++i)
+            S.AddLine(Line(64, -100));
+    };
+    // The box of a label whose bottom edge is at Bottom, its parts on lines as wide as the
+    // room left of the tick (60 - 10 - 4) allows, less the padding of two on either side.
+    const auto box = [&](const QString& Label, int Bottom) {
+        QStringList parts = Label.split(", "), rows;
+        for (const QString& part : parts)
+            if (!rows.isEmpty() && metrics.horizontalAdvance(rows.back() + ", " + part) <= 42)
+                rows.back() += ", " + part;
+            else
+                rows << part;
+        int width = 0;
+        for (int i = 0; i < rows.size(); ++i)
+            width = std::max(width,
+                             metrics.horizontalAdvance(rows[i] + (i + 1 < rows.size() ? "," : "")));
+        const int height = int(rows.size()) * metrics.height() + 2;
+        return QRect(0, Bottom - height, width + 4, height);
+    };
+    const auto shown = [&](const QRect& Box, QRgb Colour) {
+        const QImage left = S.LeftImage();
+        return AreaIs(left, QRect(Box.left(), Box.top(), Box.width(), 1), Colour) &&
+               AreaIs(left, QRect(Box.left(), Box.bottom(), Box.width(), 1), Colour) &&
+               left.pixel(Box.right() + 1, Box.center().y()) != Colour &&
+               left.pixel(Box.left(), Box.top() - 1) != Colour;
+    };
+    const auto bottom = [&](int X) { return S.WaveImage().pixel(X, h - 1); };
+    for (int i = 0; i < 30; ++i) {
+        if (i % 10 == 0)
+            S.AddTimeMark("hh:nn:ss", 46000.5 + i / 86400.0);
+        S.AddLine(Line(64, -140.0f + float(i)));
+    }
+    EXPECT_TRUE(S.Marks().empty());
+    S.AddMark("seek", QColor(Magenta));
+    lines(1);
+    for (int x = 0; x < WaveW; ++x)
+        ASSERT_EQ(bottom(x), x % 8 < 4 ? Magenta : Colour(-100, x == 0)) << x;
+    // Two marks at one row: the first label at the bottom, the line taken in turns.
+    lines(40);
+    S.AddMark("span", QColor(Magenta));
+    S.AddMark("limit", QColor(Qt::yellow));
+    lines(1);
+    const QRect span = box("span", h - 1);
+    EXPECT_TRUE(shown(span, Magenta) && shown(box("limit", span.top()), 0xffffff00u));
+    EXPECT_EQ(bottom(0), Magenta);
+    EXPECT_EQ(bottom(4), 0xffffff00u);
+    S.AddMark("centre", QColor(Magenta)); // would cover them
+    lines(1);
+    std::vector<std::pair<int, bool>> marks;
+    for (const auto& mark : S.Marks())
+        marks.push_back({mark.Age, mark.LabelShown});
+    EXPECT_EQ(marks,
+              (std::vector<std::pair<int, bool>>{{42, true}, {1, true}, {1, true}, {0, false}}));
+    EXPECT_EQ(bottom(0), Magenta);
+
+    // A long label wraps between its parts; a time text that would meet it is left out, its
+    // tick is not; an earlier time text under a new label goes whole.
+    lines(40);
+    S.AddMark("gap 30 s, FFT, window", QColor(Magenta));
+    lines(1);
+    const QRect wrapped = box("gap 30 s, FFT, window", h - 1);
+    ASSERT_GT(wrapped.height(), metrics.height() + 2);
+    EXPECT_TRUE(shown(wrapped, Magenta));
+    lines(4);
+    const QImage before = S.LeftImage();
+    S.AddTimeMark("hh:nn:ss", 46000.5);
+    EXPECT_EQ(S.LeftImage().copy(0, 0, 45, h), before.copy(0, 0, 45, h));
+    EXPECT_EQ(S.LeftImage().pixel(47, h - 2), Black);
+    lines(60);
+    S.AddTimeMark("hh:nn:ss", 46000.5);
+    lines(6);
+    S.AddMark("file", QColor(Magenta));
+    lines(1);
+    const QRect file = box("file", h - 1);
+    EXPECT_TRUE(shown(file, Magenta));
+    EXPECT_TRUE(
+        AreaIs(S.LeftImage(), QRect(file.right() + 1, h - 19, 45 - file.right() - 1, 13), Menu));
+    EXPECT_EQ(S.LeftImage().pixel(47, h - 9), Black);
+
+    // Wider and lower: the mark keeps its row, its line and its label.
+    lines(10);
+    S.resize(WaveW + 62 + 100, 152);
+    EXPECT_EQ(S.Marks().back().Age, 10);
+    EXPECT_EQ(S.WaveImage().pixel(0, 150 - 11), Magenta);
+    EXPECT_TRUE(shown(file.translated(0, -10 - 50), Magenta));
+    // Scrolled out, or cleared with a mark still waiting for its row: gone.
+    lines(150);
+    EXPECT_TRUE(S.Marks().empty());
+    S.AddMark("live", QColor(Magenta));
+    S.Clear();
+    lines(1);
+    EXPECT_TRUE(S.Marks().empty());
+    EXPECT_EQ(S.WaveImage().pixel(0, 149), Colour(-100, true));
+}
+
+// Labels of a wide level offset need more room: the legend's width grows and stays.
+TEST(LegendWidth, GrowsForWiderLabelsOnly)
+{
+    TSpektroLegend legend;
+    const QFontMetrics metrics(legend.LabelFont());
+    const int first = legend.NeededWidth();
+    EXPECT_GE(first, TSpektroLegend::BarWidth + 5 + metrics.horizontalAdvance("-140"));
+    legend.SetScale(-140, 0, -1000);
+    EXPECT_GE(legend.NeededWidth(),
+              TSpektroLegend::BarWidth + 5 + metrics.horizontalAdvance("-1140"));
+    const int wide = legend.NeededWidth();
+    legend.SetScale(-140, 0, 0);
+    EXPECT_EQ(legend.NeededWidth(), wide);
+    EXPECT_GT(wide, first);
 }

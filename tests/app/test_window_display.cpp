@@ -1,0 +1,254 @@
+#include "test_window_support.h"
+
+#include "SpektroNeu.h"
+#include "SpektroNeuLegend.h"
+#include "SpkFile.h"
+#include "dxHisto.h"
+
+#include <vector>
+
+// The level legend beside the waterfall, the marks where the waterfall's picture jumps, and
+// the recording's progress, in the running window.
+
+namespace {
+
+class DisplayTest : public WindowTest
+{
+protected:
+    void SetUp() override
+    {
+        WindowTest::SetUp();
+        Start({"DEBUG"});
+        Form->show();
+        QCoreApplication::processEvents();
+    }
+    // Starts or stops a run; the frames then come from the test, with the test's clock.
+    void StartStop()
+    {
+        Form->BtnStartStop->click();
+        Form->Timer1->stop();
+    }
+    void Frame(double Seconds = 0.02)
+    {
+        Clock.Advance(Seconds);
+        Form->Timer1Timer();
+    }
+    // The marks as "label@age".
+    QStringList Marks() const
+    {
+        QStringList list;
+        for (const auto& mark : Form->Spektro->Marks())
+            list << QStringLiteral("%1@%2").arg(mark.Label).arg(mark.Age);
+        return list;
+    }
+    // Frames at the pace of fast scan at 50 frames/s: no new mark among them.
+    void Steady(int Frames)
+    {
+        const qsizetype before = Marks().size();
+        for (int i = 0; i < Frames; ++i)
+            Frame();
+        EXPECT_EQ(Marks().size(), before) << Marks().join(", ").toStdString();
+    }
+    QRect InWindow(const QWidget* W) const
+    {
+        return QRect(W->mapTo(Form.get(), QPoint(0, 0)), W->size());
+    }
+};
+
+} // namespace
+
+// Beside the bars, its colour bar beside the waterfall's rows, in a panel wider by it; plot and
+// waterfall keep their shared edges. It follows the bars and the offset at once.
+TEST_F(DisplayTest, LegendBesideTheWaterfallFollowsTheBars)
+{
+    TSpektroLegend* legend = Form->Legend;
+    const QRect bar = InWindow(legend).adjusted(0, legend->CaptionHeight(), 0, 0);
+    EXPECT_EQ(bar.top(), InWindow(Form->Spektro->WaveBox()).top());
+    EXPECT_EQ(bar.bottom(), InWindow(Form->Spektro->WaveBox()).bottom());
+    EXPECT_TRUE(InWindow(Form->PnlRangeMin).contains(InWindow(legend)));
+    EXPECT_GT(InWindow(legend).left(), InWindow(Form->SBMin).right());
+    EXPECT_EQ(Form->SBMin->geometry(), QRect(14, Form->SBMin->y(), 17, Form->SBMin->height()));
+    const int extra = Form->PnlHistoControl->width() - TForm1::HistoControlPanelWidth;
+    EXPECT_GT(extra, 0);
+    EXPECT_GE(Form->width(), 880 + extra); // the default size, wider by the legend
+    EXPECT_EQ(InWindow(Form->Histo).left(), InWindow(Form->Spektro).left());
+    EXPECT_EQ(InWindow(Form->Histo).right(), InWindow(Form->Spektro).right());
+
+    Form->LevelOffset = 10;
+    Form->SBMin->setValue(100);
+    Form->SBRange->setValue(-20);
+    EXPECT_TRUE(legend->ZMin() == -100.0f && legend->ZMax() == -40.0f);
+    const QStringList hint = Form->SBRange->toolTip().split(' '); // "Range: -90dBm -30dBm"
+    ASSERT_EQ(hint.size(), 3);
+    EXPECT_EQ(TSpektroLegend::LabelText(legend->Ticks().back().Shown) + "dBm", hint[1]);
+    EXPECT_EQ(TSpektroLegend::LabelText(legend->Ticks().front().Shown) + "dBm", hint[2]);
+    Form->EdtLevelOffset->setText("-5");
+    Form->EdtFrqOffset->setText("0");
+    PressKey(Form->EdtLevelOffset, Qt::Key_Enter, "\r");
+    EXPECT_EQ(TSpektroLegend::LabelText(legend->Ticks().front().Shown), "-45");
+    SetPanelHeight(Form->PB, 18); // a lower waterfall
+    QCoreApplication::processEvents();
+    EXPECT_EQ(InWindow(legend).bottom(), InWindow(Form->Spektro->WaveBox()).bottom());
+}
+
+// The copy and the saved picture: the display panel and the legend beside it, at its place.
+TEST_F(DisplayTest, PictureHoldsTheLegend)
+{
+    Frame();
+    QApplication::clipboard()->clear();
+    Form->BtnCopy2ClpBrd->click();
+    const QImage copied = QApplication::clipboard()->image().convertToFormat(QImage::Format_RGB32);
+    const QImage panel =
+        Form->PnlHistoSpektro->grab().toImage().convertToFormat(QImage::Format_RGB32);
+    const QImage legend = Form->Legend->grab().toImage().convertToFormat(QImage::Format_RGB32);
+    ASSERT_EQ(copied.size(), QSize(panel.width() + 4 + legend.width(), panel.height()));
+    EXPECT_TRUE(copied.copy(panel.rect()) == panel);
+    const int top = InWindow(Form->Legend).top() - InWindow(Form->PnlHistoSpektro).top();
+    EXPECT_TRUE(copied.copy(panel.width() + 4, top, legend.width(), legend.height()) == legend);
+    Prompts.Names.push_back(Dir.filePath("display.png"));
+    Form->SaveDisplayClick();
+    EXPECT_TRUE(QImage(Dir.filePath("display.png")).convertToFormat(QImage::Format_RGB32) ==
+                copied);
+}
+
+// Every kind of jump in a live run gives one mark at the first row after it, none after.
+TEST_F(DisplayTest, EachLiveJumpMarksItsRowOnce)
+{
+    Form->SESpeed->setValue(50);
+    StartStop();
+    Steady(30);
+    EXPECT_TRUE(Marks().isEmpty());
+    const std::pair<const char*, std::function<void()>> changes[] = {
+        {"gap 10 s", [&] { Clock.Advance(10); }},
+        {"span", [&] { Form->RGBW->setItemIndex(1); }},
+        {"centre", [&] { Form->SBFrq->setValue(15000); }},
+        {"FFT", [&] { Form->SEFft->setValue(10); }},
+        {"window", [&] { Form->RGFenster->setItemIndex(0); }},
+        {"offset",
+         [&] {
+             Form->EdtFrqOffset->setText("0,5");
+             Form->EdtLevelOffset->setText("0");
+             PressKey(Form->EdtFrqOffset, Qt::Key_Enter, "\r");
+         }},
+        {"mirror", [&] { Form->CBInverted->setChecked(true); }},
+        {"span, FFT", [&] { Form->SEFft->setValue(12), Form->RGBW->setItemIndex(2); }},
+        // A file dialog (Record, cancelled) pauses the run; so does Stop and Start.
+        {"gap 4.0 s",
+         [&] {
+             Prompts.OnDialog = [&] { Clock.Advance(4); };
+             Form->BtnRecord->click();
+             Form->Timer1->stop();
+         }},
+        {"gap 2 min", [&] { StartStop(), Clock.Advance(125), StartStop(); }},
+    };
+    for (const auto& [label, change] : changes) {
+        change();
+        Frame();
+        ASSERT_EQ(Marks().size() > 0 ? Marks().back() : QString(),
+                  QStringLiteral("%1@0").arg(label));
+        Steady(20);
+    }
+    EXPECT_EQ(Marks().size(), int(std::size(changes)));
+    // The mark's line is on its row, twenty rows up; the rows beside it have none.
+    const QImage wave = Form->Spektro->WaveImage();
+    int dashes = 0;
+    for (int x = 0; x < wave.width(); ++x) {
+        dashes += wave.pixel(x, wave.height() - 21) == 0xffff00ffu;
+        ASSERT_NE(wave.pixel(x, wave.height() - 20), 0xffff00ffu) << x;
+    }
+    EXPECT_GT(dashes, wave.width() / 3);
+    // After Clear the next row has nothing above it to jump from.
+    Form->BtnClearDisplay->click();
+    Form->SEFft->setValue(9);
+    Steady(5);
+    EXPECT_TRUE(Marks().isEmpty());
+}
+
+// Playback: a file after live rows, a seek, playing on after a pause (no mark), playing again
+// from the start after the end, and live again.
+TEST_F(DisplayTest, PlaybackJumpsAtFilesAndSeeksOnly)
+{
+    {
+        quillex::TSpkWriter writer;
+        writer.Create(Dir.filePath("rec.spk").toStdString());
+        const std::vector<int16_t> block(TForm1::BlockSamples, 3);
+        for (int i = 0; i < 200; ++i)
+            writer.AppendRecord(0.0, block.data());
+    }
+    Form->SESpeed->setValue(50);
+    StartStop();
+    Steady(10);
+    StartStop();
+    Form->BtnPlayback->click();
+    Prompts.Names.push_back(Dir.filePath("rec.spk"));
+    Form->BtnLoadFile->click();
+    StartStop();
+    Frame();
+    Form->PBMouseUp(Form->PB->width() / 2);
+    Frame();
+    EXPECT_EQ(Marks(), (QStringList{"file@1", "seek@0"}));
+    StartStop();
+    Clock.Advance(600);
+    StartStop();
+    while (Form->BtnStartStop->isChecked())
+        Frame();
+    StartStop();
+    Frame();
+    // The seek went to record 100: records 100 .. 199 played, then record 1 again.
+    EXPECT_EQ(Marks(), (QStringList{"file@101", "seek@100", "seek@0"}));
+    StartStop();
+    Form->BtnPlayback->click();
+    StartStop();
+    Frame();
+    EXPECT_EQ(Marks().back(), "live@0");
+}
+
+// While recording: elapsed time since the first frame, frames, size with the header, renewed
+// once a second; one warning when the disk has less than 1 GB left; a long name shortened.
+TEST_F(DisplayTest, RecordingProgressAndLowDiskWarning)
+{
+    int64_t free = 5000000000;
+    QString asked;
+    Form->FreeDiskBytes = [&](const QString& Path) { return asked = Path, free; };
+    const auto status = [&] {
+        Form->RecordStatusTick();
+        return Form->StatusText(3);
+    };
+    Prompts.Names.push_back(Dir.filePath("rec.spk"));
+    Form->BtnRecord->click();
+    EXPECT_TRUE(Form->RecordStatusTimer->isActive());
+    EXPECT_EQ(Form->RecordStatusTimer->interval(), 1000);
+    EXPECT_EQ(status(), "Record to rec.spk  00:00:00  0 frames  0.0 MB");
+    EXPECT_EQ(asked, Dir.filePath("rec.spk"));
+    Form->SESpeed->setValue(40);
+    StartStop(); // the header goes first
+    for (int i = 0; i < 3; ++i)
+        Frame(0.025);
+    EXPECT_EQ(status(), "Record to rec.spk  00:00:00  3 frames  0.1 MB"); // 4 x 16392 bytes
+    for (int i = 3; i < 3320; ++i)
+        Frame(0.025);
+    Clock.Advance(0.1);
+    const QString size = QString::asprintf("%.1f", 3321 * 16392 / 1e6);
+    EXPECT_EQ(status(), "Record to rec.spk  00:01:23  3320 frames  " + size + " MB");
+    EXPECT_TRUE(Prompts.Warnings.isEmpty());
+    Clock.Advance(3600);
+    free = 999999999;
+    EXPECT_EQ(status(), "Record to rec.spk  01:01:23  3320 frames  " + size + " MB");
+    status();
+    ASSERT_EQ(Prompts.Warnings.size(), 1);
+    EXPECT_TRUE(Prompts.Warnings[0].contains("rec.spk") &&
+                Prompts.Warnings[0].contains("less than 1 GB"));
+    StartStop(); // ends the recording and its renewals
+    EXPECT_EQ(status(), QString());
+    EXPECT_FALSE(Form->RecordStatusTimer->isActive());
+
+    const QString name = "a-recording-with-a-name-of-forty-six-chars.spk";
+    Prompts.Names.push_back(Dir.filePath(name));
+    Form->BtnRecord->click();
+    StartStop();
+    Frame();
+    const QString progress = QString::asprintf("  00:00:00  1 frame  %.1f MB", 2 * 16392 / 1e6);
+    EXPECT_EQ(status(), "Record to " + name.left(16) + QChar(0x2026) + name.right(15) + progress);
+    EXPECT_EQ(Form->StatusPanels[3]->toolTip(), "Record to " + name + progress);
+    EXPECT_EQ(Prompts.Warnings.size(), 2); // once per recording
+}

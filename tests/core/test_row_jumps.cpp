@@ -1,0 +1,116 @@
+#include "RowJumps.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+#include <string>
+
+using namespace quillex;
+
+namespace {
+
+TRowState LiveRow(double Time, double Period)
+{
+    TRowState row;
+    row.Time = Time;
+    row.FramePeriod = Period;
+    row.SpanKHz = 40000;
+    row.CentreKHz = 20000;
+    row.FftSize = 2048;
+    row.Window = 1;
+    return row;
+}
+
+TRowState FileRow(std::int64_t File, std::int64_t Record, double Time = 0)
+{
+    TRowState row = LiveRow(Time, 0.01);
+    row.Source = TRowSource::File;
+    row.FileId = File;
+    row.Record = Record;
+    return row;
+}
+
+std::string Label(const TRowState& Before, const TRowState& After)
+{
+    return JumpLabel(FindJump(Before, After));
+}
+
+} // namespace
+
+// A steady run never jumps, however its frames jitter within three periods, at any pacing; a
+// file played on record by record neither, whatever the clock did meanwhile.
+TEST(RowJumps, SteadyRunsNeverJump)
+{
+    std::mt19937 rng(1);
+    for (double period : {1.0 / 150, 0.01, 1.0, 60.0}) {
+        TJumpTracker tracker;
+        double t = 1000;
+        for (int i = 0; i < 2000; ++i) {
+            t += period * (0.5 + 2.5 * (rng() % 1000) / 1000.0);
+            ASSERT_FALSE(tracker.Next(LiveRow(t, period))) << period << " row " << i;
+        }
+    }
+    TJumpTracker tracker;
+    for (int i = 1; i < 200; ++i)
+        ASSERT_FALSE(tracker.Next(FileRow(7, i, 1e6 * (i % 3)))) << i;
+}
+
+TEST(RowJumps, TimeSourcesAndFiles)
+{
+    const double period = 0.125; // binary fractions: the boundary is exact
+    EXPECT_EQ(Label(LiveRow(10, period), LiveRow(10.375, period)), "");
+    const TJump gap = FindJump(LiveRow(10, period), LiveRow(10.375001, period));
+    EXPECT_EQ(gap.Reasons, unsigned(JumpGap));
+    EXPECT_NEAR(gap.GapSeconds, 0.375, 1e-5);
+    EXPECT_EQ(Label(LiveRow(10, 0.01), LiveRow(20, 0.01)), "gap 10 s");
+    // A change of pacing does not hide a pause: the faster pacing counts.
+    EXPECT_EQ(Label(LiveRow(0, 0.01), LiveRow(100, 60)), "gap 100 s");
+    EXPECT_EQ(Label(LiveRow(0, 60), LiveRow(100, 0.01)), "gap 100 s");
+    EXPECT_EQ(Label(LiveRow(0, 60), LiveRow(150, 60)), "");
+    EXPECT_EQ(Label(LiveRow(3600, 0.01), LiveRow(0, 0.01)), "clock");
+    EXPECT_EQ(Label(LiveRow(3600, 0.01), LiveRow(3599.98, 0.01)), "");
+    EXPECT_FALSE(FindJump(LiveRow(0, 0), LiveRow(1e6, 0))); // no period known
+    EXPECT_EQ(Label(LiveRow(5, 0.01), FileRow(1, 1, 1e6)), "file");
+    EXPECT_EQ(Label(FileRow(1, 40), LiveRow(5, 0.01)), "live");
+    EXPECT_EQ(Label(FileRow(1, 40), FileRow(1, 42)), "seek");
+    EXPECT_EQ(Label(FileRow(1, 999), FileRow(1, 1)), "seek"); // played again from the start
+    EXPECT_EQ(Label(FileRow(1, 40), FileRow(2, 41)), "file");
+}
+
+// Each part of the frequency mapping has its word; several at one row make one label in a
+// fixed order.
+TEST(RowJumps, EachChangeOfTheMappingNamesItself)
+{
+    const TRowState before = LiveRow(0, 0.01);
+    const std::pair<void (*)(TRowState&), std::string> changes[] = {
+        {[](TRowState& r) { r.SpanKHz = 5000; }, "span"},
+        {[](TRowState& r) { r.CentreKHz = 7100; }, "centre"},
+        {[](TRowState& r) { r.FftSize = 4096; }, "FFT"},
+        {[](TRowState& r) { r.Window = 3; }, "window"},
+        {[](TRowState& r) { r.FreqOffset = 0.5; }, "offset"},
+        {[](TRowState& r) { r.LevelOffset = -3; }, "offset"},
+        {[](TRowState& r) { r.Inverted = true; }, "mirror"},
+    };
+    for (const auto& [change, word] : changes) {
+        TRowState after = LiveRow(0.01, 0.01);
+        change(after);
+        EXPECT_EQ(Label(before, after), word);
+    }
+    TRowState after = LiveRow(12, 0.01);
+    after.FftSize = 512;
+    after.SpanKHz = 10000;
+    after.CentreKHz = 15000;
+    after.Inverted = true;
+    EXPECT_EQ(Label(before, after), "gap 12 s, span, centre, FFT, mirror");
+    after.Source = TRowSource::File;
+    EXPECT_EQ(Label(before, after), "file, span, centre, FFT, mirror");
+}
+
+TEST(RowJumps, GapTextsStayShort)
+{
+    const std::pair<double, std::string> texts[] = {
+        {0.25, "250 ms"}, {0.9996, "1.0 s"}, {2.5, "2.5 s"},    {9.96, "10 s"}, {59.4, "59 s"},
+        {119.6, "2 min"}, {300, "5 min"},    {7169, "119 min"}, {7171, "2 h"},  {3 * 3600, "3 h"}};
+    for (const auto& [seconds, text] : texts)
+        EXPECT_EQ(GapText(seconds), text) << seconds;
+}
