@@ -51,7 +51,7 @@ public:
     void Measure(int Thread, const TOutputRow& Row, std::byte* Result);
     // In row order: the row's lines.
     void Add(const TOutputRow& Row);
-    void Commit() { FFile.Commit(); }
+    TOutputFile& Output() { return FFile; }
 
 private:
     struct TThread
@@ -101,7 +101,7 @@ public:
     void Frames(int64_t First, int Count, const std::byte* Results);
     // Ends the open episodes.
     void Finish();
-    void Commit() { FFile.Commit(); }
+    TOutputFile& Output() { return FFile; }
 
 private:
     void Write(const TLimitStep& Step);

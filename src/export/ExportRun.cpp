@@ -259,7 +259,7 @@ public:
     {
         FWriter.WriteRow(Row, FTimes.TimeOf(Row.FirstFrame), FTimes.Stamped(Row.FirstFrame));
     }
-    void Commit() { FFile.Commit(); }
+    TOutputFile& Output() { return FFile; }
 
 private:
     TFrameTimes& FTimes;
@@ -530,16 +530,18 @@ void Export(const TExportOptions& O, std::ostream& Err, bool ShowProgress,
             },
             [&](int64_t Done) { progress.Update((spectra ? frames : 0) + Done); });
     // Only when every output is complete does any of them get its name.
+    std::vector<TOutputFile*> files;
     if (outs.Table)
-        outs.Table->Commit();
+        files.push_back(&outs.Table->Output());
     if (outs.Peaks)
-        outs.Peaks->Commit();
+        files.push_back(&outs.Peaks->Output());
     if (outs.Events)
-        outs.Events->Commit();
+        files.push_back(&outs.Events->Output());
     if (pngFile)
-        pngFile->Commit();
+        files.push_back(pngFile.get());
     if (sigmf)
-        sigmf->Commit();
+        files.insert(files.end(), {&sigmf->Data(), &sigmf->Meta()});
+    CommitAll(files);
 }
 
 } // namespace
