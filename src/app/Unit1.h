@@ -173,6 +173,10 @@ public:
     double NextScanDue = 0.0;
     double NextLabelDue = 0.0;
     std::array<int32_t, 18> SettingsSnapshot{};
+    // The offsets as the settings file holds them (in the snapshot's units), whether in
+    // force or not: start-up hides offsets that are not enabled, but a close compares with
+    // the file.
+    std::array<int32_t, 3> StoredOffsets{};
     // The snapshot is taken: from here on a close may ask to save.
     bool SettingsLoaded = false;
     // The settings file is too large to be one: read in part, never written.
@@ -327,6 +331,7 @@ private:
     int HalfSpanKHz() const;
     void UpdateWaterfallGeometry();
     void ShowOffsets();
+    void SizeFrequencyPanel();
     void KeepWindowOnScreen();
     void LoadPlaybackFile(const QString& FileName);
     void UnloadPlaybackFile();

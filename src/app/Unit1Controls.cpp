@@ -182,6 +182,7 @@ void TForm1::ApplyOffsetFields()
 {
     FreqOffset = static_cast<float>(ParseOffset(EdtFrqOffset->text()));
     LevelOffset = static_cast<float>(ParseOffset(EdtLevelOffset->text()));
+    SizeFrequencyPanel();
     ReselectBandwidth();
     UpdateLegend();
 }
