@@ -151,6 +151,9 @@ public:
     TDXVector* FftInput = nullptr;
     TDXComplexVector* FftOutput = nullptr;
     int32_t ViewStartBin = 0;
+    // The span the waterfall shows (the plot's view outside a zoom), kHz.
+    float WaterfallMinKHz = 0.0f;
+    float WaterfallMaxKHz = 40000.0f;
     bool Reconfiguring = false;
     QString ScanTicker = QStringLiteral(" ");
     int32_t FrameRecordSize = 0;
@@ -330,6 +333,7 @@ private:
     int FftSize() const;
     int HalfSpanKHz() const;
     void UpdateWaterfallGeometry();
+    void UpdateWaterfallAxis();
     void ShowOffsets();
     void SizeFrequencyPanel();
     void KeepWindowOnScreen();
