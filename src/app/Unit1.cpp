@@ -111,12 +111,12 @@ void TForm1::BuildStatusBar()
     auto* panelRow = new QHBoxLayout(panels);
     panelRow->setContentsMargins(0, 0, 0, 0);
     panelRow->setSpacing(2);
-    // The longest text each panel shows (a file name has no such bound).
+    // The longest text each panel shows (a file name has no such bound; the frequency
+    // panel's depends on the offsets: SizeFrequencyPanel).
     std::array<QStringList, 5> longest;
     for (int n = 256; n <= 4096; n *= 2)
         longest[0] << QStringLiteral("FFT: %1 Points").arg(n) +
                           LocalFormat("    Resolution:%6.3f kHz", 40000.0 / n);
-    longest[1] << LocalFormat("Center: %0.2f MHz", 37.5) << LocalFormat("Cursor: %0.3f MHz", 40.0);
     longest[2] << QStringLiteral("1000 FramesPerSec");
     longest[4] << QStringLiteral(" *********");
     for (std::size_t i = 0; i < StatusPanelWidths.size(); ++i) {
@@ -137,6 +137,7 @@ void TForm1::BuildStatusBar()
         panelRow->addWidget(panel);
         StatusPanels[i] = panel;
     }
+    SizeFrequencyPanel();
     panelRow->addStretch(1);
     StatusBar->addWidget(panels, 1);
     // The simulator's signal must never pass for the antenna's: a notice that stands out
@@ -150,6 +151,26 @@ void TForm1::BuildStatusBar()
     LblSimulatedReceiver->hide();
     StatusBar->addPermanentWidget(LblSimulatedReceiver);
     setStatusBar(StatusBar);
+}
+
+// The frequency panel is as wide as its longest text with the offset in force and the one the
+// settings file holds, so that the pointer's read-out never widens the window (which would
+// then count as the user's change); only a new offset may.
+void TForm1::SizeFrequencyPanel()
+{
+    QLabel* panel = StatusPanels[1];
+    const QString shown = panel->text();
+    int width = StatusPanelWidths[1];
+    QStringList texts{LocalFormat("Center: %0.2f MHz", 40.0)};
+    for (const double offset : {double(FreqOffset), StoredOffsets[0] / 1000.0})
+        for (const double mhz : {offset, offset + 40.0})
+            texts << LocalFormat("Cursor: %0.3f MHz", mhz);
+    for (const QString& text : texts) {
+        panel->setText(text);
+        width = std::max(width, panel->sizeHint().width());
+    }
+    panel->setText(shown);
+    panel->setMinimumWidth(width);
 }
 
 void TForm1::FormCreate()
@@ -267,9 +288,15 @@ void TForm1::InitTimerTimer()
     // The waterfall's scale follows the level bars from the start, not from their first move.
     SBMinChange();
     ReselectBandwidth();
+    SizeFrequencyPanel();
+    // A panel sized for the offsets may widen the window: before the snapshot. The width
+    // passes up three layouts (panels, status bar, window), each with an event of its own.
+    for (int depth = 0; depth < 3; ++depth)
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
     // Taken once every control is settled, so that start-up's own corrections never
-    // count as the user's changes.
+    // count as the user's changes; but the offsets compare with what the file holds.
     SettingsSnapshot = CurrentSettings();
+    std::copy(StoredOffsets.begin(), StoredOffsets.end(), SettingsSnapshot.end() - 3);
     SettingsLoaded = true;
     centralWidget()->setEnabled(true);
 }

@@ -151,6 +151,9 @@ public:
     TDXVector* FftInput = nullptr;
     TDXComplexVector* FftOutput = nullptr;
     int32_t ViewStartBin = 0;
+    // The span the waterfall shows (the plot's view outside a zoom), kHz.
+    float WaterfallMinKHz = 0.0f;
+    float WaterfallMaxKHz = 40000.0f;
     bool Reconfiguring = false;
     QString ScanTicker = QStringLiteral(" ");
     int32_t FrameRecordSize = 0;
@@ -173,6 +176,10 @@ public:
     double NextScanDue = 0.0;
     double NextLabelDue = 0.0;
     std::array<int32_t, 18> SettingsSnapshot{};
+    // The offsets as the settings file holds them (in the snapshot's units), whether in
+    // force or not: start-up hides offsets that are not enabled, but a close compares with
+    // the file.
+    std::array<int32_t, 3> StoredOffsets{};
     // The snapshot is taken: from here on a close may ask to save.
     bool SettingsLoaded = false;
     // The settings file is too large to be one: read in part, never written.
@@ -326,7 +333,9 @@ private:
     int FftSize() const;
     int HalfSpanKHz() const;
     void UpdateWaterfallGeometry();
+    void UpdateWaterfallAxis();
     void ShowOffsets();
+    void SizeFrequencyPanel();
     void KeepWindowOnScreen();
     void LoadPlaybackFile(const QString& FileName);
     void UnloadPlaybackFile();

@@ -14,6 +14,7 @@
 #include "DateTimeU.h"
 #include "FrameProcessor.h"
 #include "LabelSchedule.h"
+#include "SpektroNeu.h"
 #include "Unit1Markers.h"
 #include "dxHisto.h"
 
@@ -85,7 +86,27 @@ void TForm1::UpdateWaterfallGeometry()
     const int start =
         quillex::RoundHalfEven(static_cast<double>(Histo->ViewXCurrentMin()) / SpectrumKHz * n);
     ViewStartBin = std::clamp(start, 0, n - static_cast<int>(length));
+    WaterfallMinKHz = Histo->ViewXCurrentMin();
+    WaterfallMaxKHz = Histo->ViewXCurrentMax();
+    UpdateWaterfallAxis();
     Measure->ViewChanged();
+}
+
+// The waterfall's columns show the bins the plot shows at the same x: its line's bins are
+// placed on the plot's frequency axis, which runs a bin further than the last one and starts
+// where the plot area does, not where the waterfall area does.
+void TForm1::UpdateWaterfallAxis()
+{
+    const int plotWidth = Histo->width() - Histo->GapLeft() - Histo->GapRight();
+    const double spanKHz = double(WaterfallMaxKHz) - WaterfallMinKHz;
+    if (plotWidth <= 0 || !(spanKHz > 0.0))
+        return;
+    const double binKHz = double(SpectrumKHz) / FftSize();
+    const int plotLeft = Histo->mapTo(this, QPoint(Histo->GapLeft(), 0)).x();
+    const int waveLeft = Spektro->WaveBox()->mapTo(this, QPoint(0, 0)).x();
+    const double kHzPerPixel = spanKHz / plotWidth;
+    const double leftKHz = WaterfallMinKHz + (waveLeft - plotLeft) * kHzPerPixel;
+    Spektro->SetValueAxis(leftKHz / binKHz - ViewStartBin, kHzPerPixel / binKHz);
 }
 
 void TForm1::RGBWClick()
@@ -182,6 +203,7 @@ void TForm1::ApplyOffsetFields()
 {
     FreqOffset = static_cast<float>(ParseOffset(EdtFrqOffset->text()));
     LevelOffset = static_cast<float>(ParseOffset(EdtLevelOffset->text()));
+    SizeFrequencyPanel();
     ReselectBandwidth();
     UpdateLegend();
 }

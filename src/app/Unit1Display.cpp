@@ -31,9 +31,10 @@ void TForm1::SetStatusText(int Panel, const QString& Text)
     if (label->text() == Text)
         return;
     label->setText(Text);
-    // A text longer than the panel was made for (offsets with many digits) widens it. A
-    // file name may be long: its panel keeps the designed width as the least and shows
-    // the whole name as a hint.
+    // The panels are sized beforehand for every text they show (SizeFrequencyPanel for the
+    // offsets), since a panel that widens widens a window at its least width. Only a font
+    // other than the one they were sized in widens one here. A file name may be long: its
+    // panel keeps the designed width as the least and shows the whole name as a hint.
     if (Panel == FileStatusPanel) {
         label->setToolTip(Text);
         return;

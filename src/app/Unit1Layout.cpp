@@ -92,6 +92,8 @@ QWidget* TForm1::BuildDisplayPanel()
     // The level legend follows the waterfall's rows.
     Spektro->installEventFilter(this);
     Spektro->WaveBox()->installEventFilter(this);
+    // The waterfall's columns follow the plot's frequency axis.
+    Histo->installEventFilter(this);
 
     PB = Named(new QProgressBar(PnlHistoSpektro), "PB");
     PB->setToolTip(QStringLiteral("Click to change Fileposition"));
@@ -427,10 +429,14 @@ bool TForm1::eventFilter(QObject* Watched, QEvent* Event)
             Guard([this] { PnlHistoControlResize(); });
         if (Watched == PnlRangeMin || Watched == Spektro->WaveBox())
             PlaceLegend();
+        if (Watched == Histo || Watched == Spektro->WaveBox())
+            UpdateWaterfallAxis();
         break;
     case QEvent::Move:
         if (Watched == Spektro)
             PlaceLegend();
+        if (Watched == Histo || Watched == Spektro || Watched == Spektro->WaveBox())
+            UpdateWaterfallAxis();
         break;
     case QEvent::LayoutRequest:
         if (Watched == PnlSettings)

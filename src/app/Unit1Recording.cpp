@@ -266,6 +266,7 @@ void TForm1::LoadPlaybackFile(const QString& FileName)
     }
     // The hidden edits follow too, so nothing stale comes back with them.
     ShowOffsets();
+    SizeFrequencyPanel();
     ReselectBandwidth();
     SBMinChange();
 }

@@ -86,6 +86,9 @@ void TForm1::LoadSettings()
         OffsetsEnabled = false;
         CBInverted->setChecked(false);
     }
+    StoredOffsets = {quillex::RoundHalfEven(double(FreqOffset) * 1000.0),
+                     quillex::RoundHalfEven(double(LevelOffset) * 10.0),
+                     CBInverted->isChecked() ? 1 : 0};
     Measure->LoadSettings(ini.FileExists() ? &ini : nullptr);
 }
 

@@ -199,6 +199,26 @@ void TSpektroNeu::ResizeImages(bool Relayout)
     FRightBox->update();
     FColumnIndex.resize(std::size_t(Wave.Width()), 0);
     if (FMappedLo != 0 || FMappedHi != 0)
+        MapValueColumns();
+}
+
+void TSpektroNeu::SetValueAxis(double Origin, double PerPixel)
+{
+    if (!std::isfinite(Origin) || !std::isfinite(PerPixel))
+        Origin = PerPixel = 0.0;
+    if (Origin == FAxisOrigin && PerPixel == FAxisPerPixel)
+        return;
+    FAxisOrigin = Origin;
+    FAxisPerPixel = PerPixel;
+    if (FMappedLo != 0 || FMappedHi != 0)
+        MapValueColumns();
+}
+
+void TSpektroNeu::MapValueColumns()
+{
+    if (FAxisPerPixel > 0.0)
+        quillex::MapColumnsOnAxis(FColumnIndex, FMappedHi + 1, FAxisOrigin, FAxisPerPixel / FRatio);
+    else
         quillex::MapColumns(FColumnIndex, FMappedLo, FMappedHi);
 }
 
@@ -266,9 +286,9 @@ void TSpektroNeu::AddLine(std::span<const float> Levels)
         return;
     const int last = int(Levels.size()) - 1;
     if (FMappedLo != 0 || FMappedHi != last) {
-        quillex::MapColumns(FColumnIndex, 0, last);
         FMappedLo = 0;
         FMappedHi = last;
+        MapValueColumns();
     }
     if (FWaveBox->height() <= 1)
         return;

@@ -120,6 +120,11 @@ public:
     QWidget* RightBox() const;
     // Time marks use the plot's label font, narrow enough that "hh:nn:ss" ends before the tick.
     QFont TimeMarkFont() const { return FTimeMarkFont; }
+    // The values' places on a frequency axis shared with the plot above: value index Origin
+    // at the waterfall area's left edge, PerPixel indices per logical pixel. Each column then
+    // shows the value nearest to it on that axis. PerPixel <= 0 (the default) spreads the
+    // values from the first column to the last instead.
+    void SetValueAxis(double Origin, double PerPixel);
     std::span<const std::int32_t> ColumnIndex() const { return FColumnIndex; }
     int MappedLo() const { return FMappedLo; }
     int MappedHi() const { return FMappedHi; }
@@ -147,6 +152,7 @@ private:
     void ScrollLeftMargin(int Rows);
     void PaintWaveRow(std::span<const float> Levels, int Rows);
     void ResizeImages(bool Relayout);
+    void MapValueColumns();
     void RescaleWaveRows(int Width, int Height, bool Relayout);
     bool TakeScreenRatio();
     void UpdateArea(QWidget* Box, bool Scrolled);
@@ -186,6 +192,8 @@ private:
     std::vector<std::int32_t> FColumnIndex;
     int FMappedLo = 0;
     int FMappedHi = 0;
+    double FAxisOrigin = 0.0;
+    double FAxisPerPixel = 0.0;
     double FRatio = 1.0;
     // Rows painted so far: the next row's number in the endless strip RowEdge measures.
     std::int64_t FRows = 0;

@@ -150,4 +150,16 @@ void MapColumns(std::span<std::int32_t> ColumnIndex, int Lo, int Hi)
     }
 }
 
+void MapColumnsOnAxis(std::span<std::int32_t> ColumnIndex, int Count, double Origin,
+                      double PerColumn)
+{
+    const double last = std::max(Count - 1, 0);
+    for (std::size_t x = 0; x < ColumnIndex.size(); ++x) {
+        const double at = Origin + (static_cast<double>(x) + 0.5) * PerColumn;
+        // Clamped before rounding: a far origin must not overflow the conversion; NaN gives 0.
+        const double inside = at > last ? last : (at >= 0.0 ? at : 0.0);
+        ColumnIndex[x] = static_cast<std::int32_t>(std::lrint(inside));
+    }
+}
+
 } // namespace quillex

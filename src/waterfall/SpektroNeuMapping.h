@@ -121,4 +121,12 @@ inline int RowHeight(std::int64_t Row, double Ratio)
 // Lo (first column) and Hi (last column), ties to even. A single column gets Lo.
 void MapColumns(std::span<std::int32_t> ColumnIndex, int Lo, int Hi);
 
+// Columns on a value axis shared with another view (a plot above): value index Origin lies at
+// the left edge of column 0 and PerColumn indices pass per column. Column x gets the index
+// nearest to its centre, Origin + (x + 0.5) * PerColumn, clamped to 0 .. Count - 1, so each
+// value fills the columns nearer to it than to its neighbours and the edge values fill the
+// rest. Count < 1 maps every column to 0.
+void MapColumnsOnAxis(std::span<std::int32_t> ColumnIndex, int Count, double Origin,
+                      double PerColumn);
+
 } // namespace quillex

@@ -443,3 +443,24 @@ TEST_F(RecordingTest, KnownBlocksShowTheLevelsOfTheRule)
         Form->RBFast->setChecked(true);
     }
 }
+
+// A close compares the offsets with what the settings file holds, also when start-up hid
+// them: a recording whose header holds the stored 1.5 MHz changes nothing, one of 0 MHz does.
+TEST_F(RecordingTest, OffsetsFromARecordingCompareWithTheSettingsFile)
+{
+    for (const auto& [header, asks] : {std::pair{"Offsets:       1.500     0.0", false},
+                                       std::pair{"Offsets:       0.000     0.0", true}}) {
+        SCOPED_TRACE(header);
+        WriteIni("[Offsets]\nFreqMHz=1.500\nLeveldB=0.0\nInverted=0\n");
+        WriteFile(Path("r.spk"), {{0, HeaderRecord(header)}, {1, DataRecord(0, 1)}},
+                  2 * RecordSize);
+        StartWindow();
+        Load(Path("r.spk"));
+        Prompts.Questions.clear();
+        Prompts.Answers.push_back(TPrompts::TAnswer::No);
+        EXPECT_TRUE(CloseWindow());
+        EXPECT_EQ(Prompts.Questions.size(), asks ? 1 : 0);
+        Form.reset();
+        Prompts.Answers.clear();
+    }
+}

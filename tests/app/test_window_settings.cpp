@@ -168,3 +168,27 @@ TEST_F(WindowTest, StartupCorrectionsDoNotCountAsChanges)
         EXPECT_EQ(ReadIni().toStdString(), text);
     }
 }
+
+// The pointer's read-out with a large offset in force ("Cursor: 164.999 MHz" is longer than any
+// text without one) fits its panel as it is: a window at its least width stays as wide, and a
+// close without the user's changes asks nothing.
+TEST_F(WindowTest, CursorTextWithAnOffsetNeverWidensTheWindow)
+{
+    WriteIni("[Form]\nWidth=300\n[Offsets]\nFreqMHz=125.000\nLeveldB=0.0\nEnabled=1\n");
+    Form = std::make_unique<TForm1>(Prompts, Clock, QStringList{});
+    Form->show();
+    Form->InitTimerTimer();
+    RunEvents(20);
+    const int width = Form->width();
+    QLabel* panel = Form->findChild<QLabel*>(QStringLiteral("StatusPanel1"));
+    ASSERT_NE(panel, nullptr);
+    for (const float x : {0.0f, 39999.0f}) {
+        Form->HistoCrossMove(nullptr, x, 0, 0, 0);
+        RunEvents(20);
+        EXPECT_GE(panel->width(), QFontMetrics(panel->font()).horizontalAdvance(panel->text()));
+    }
+    EXPECT_EQ(Form->StatusText(1), "Cursor: 164.999 MHz");
+    EXPECT_EQ(Form->width(), width);
+    EXPECT_TRUE(CloseWindow());
+    EXPECT_TRUE(Prompts.Questions.isEmpty());
+}

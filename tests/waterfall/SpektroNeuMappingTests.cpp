@@ -12,6 +12,7 @@
 #include <deque>
 #include <limits>
 #include <random>
+#include <tuple>
 #include <vector>
 
 using namespace quillex;
@@ -193,6 +194,36 @@ TEST(MapColumns, EachColumnShowsTheNearestValue)
     MapColumns(map, 3, 4095);
     EXPECT_EQ(map[0], 3);
     MapColumns(std::span<std::int32_t>(), 0, 4095);
+}
+
+// On a shared axis: each column shows the value whose place is nearest to the column's
+// centre, found by search; values beside the columns fill the edges; no axis is unsafe.
+TEST(MapColumns, OnAnAxisEachColumnShowsTheValueNearestItsCentre)
+{
+    std::vector<std::int32_t> map;
+    for (const auto& [w, n, origin, per] : std::vector<std::tuple<int, int, double, double>>{
+             {900, 256, 0.0, 256.0 / 900}, // a column wider than a bin: cells of 3.5 columns
+             {900, 32, -0.3, 32.0 / 900},  // bins beside the first column's edge
+             {700, 4096, 2.65, 4096.0 / 700},
+             {65, 8, 5.5, 0.25}}) {
+        map.assign(std::size_t(w), -1);
+        MapColumnsOnAxis(map, n, origin, per);
+        for (int x = 0; x < w; ++x) {
+            const double centre = origin + (x + 0.5) * per;
+            int best = 0;
+            for (int k = 1; k < n; ++k)
+                if (std::fabs(k - centre) < std::fabs(best - centre))
+                    best = k;
+            ASSERT_EQ(map[std::size_t(x)], best) << w << " " << n << " " << x;
+        }
+    }
+    map.assign(4, -1);
+    MapColumnsOnAxis(map, 10, 1e300, 1.0);
+    EXPECT_EQ(map, std::vector<std::int32_t>(4, 9));
+    MapColumnsOnAxis(map, 10, std::nan(""), 1.0);
+    EXPECT_EQ(map, std::vector<std::int32_t>(4, 0));
+    MapColumnsOnAxis(map, 0, 3.0, 1.0);
+    EXPECT_EQ(map, std::vector<std::int32_t>(4, 0));
 }
 
 // The row ring against a plain image that really moves its rows, over random sequences of
