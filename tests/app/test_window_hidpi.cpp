@@ -9,8 +9,10 @@
 
 namespace {
 
-// The tallest window a 1080-line screen at scale 2 holds with a title bar and a panel.
+// The tallest window a 1080-line screen at scale 2 holds with a title bar and a panel, and
+// the widest a 1920-pixel screen holds.
 constexpr int ScreenFitHeight = 520;
+constexpr int ScreenFitWidth = 1920 / 2;
 
 bool IsControl(const QWidget* w)
 {
@@ -32,6 +34,9 @@ TEST_F(WindowTest, FitsAFullHdScreenAtScaleTwoWithEveryControlReachable)
     QApplication::processEvents();
     EXPECT_LE(Form->minimumSizeHint().height(), ScreenFitHeight);
     EXPECT_LE(Form->minimumSize().height(), ScreenFitHeight);
+    // With the simulator's notice beside the status panels.
+    ASSERT_TRUE(Form->LblSimulatedReceiver->isVisible());
+    EXPECT_LE(Form->minimumSizeHint().width(), ScreenFitWidth);
     const int tallWidth = Form->PnlSettings->width();
 
     Form->resize(Form->width(), ScreenFitHeight);
