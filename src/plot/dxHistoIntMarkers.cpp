@@ -79,8 +79,7 @@ void TDXHistographInt::DrawMarkers(TDXCanvas& canvas)
     const QFontMetrics fm(font);
     const int above = int(TriangleHeight) + NumberGap + fm.height();
     const dxplot::CrossGeometry g = Geometry();
-    const QRect plot(QPoint(m_gapLeft, m_gapTop),
-                     QPoint(width() - m_gapRight - 1, height() - m_gapBottom - 1));
+    const QRect plot = PlotRect();
     for (int i = 0; i < MaxMarkers; ++i) {
         const TDXMarker& m = m_markers[i];
         if (!m.Shown)
@@ -101,9 +100,21 @@ void TDXHistographInt::DrawMarkers(TDXCanvas& canvas)
         const QString number = QString::number(i + 1);
         p.setFont(font);
         p.setPen(color);
-        const double textLeft = tip.X - fm.horizontalAdvance(number) / 2.0;
+        const double textWidth = fm.horizontalAdvance(number);
         const double baseline = tip.Y - TriangleHeight - NumberGap - fm.descent();
-        p.drawText(QPointF(textLeft, baseline), number);
+        p.drawText(QPointF(tip.X - textWidth / 2.0, baseline), number);
         p.restore();
+        // New data puts back only the pixels the curves covered (RefreshCurves): the mark's are
+        // added to them, so that it is taken off with the curves when it moves.
+        if (m_backgroundValid) {
+            const double half = std::max(HalfWidth, textWidth / 2.0) + 1.0;
+            const QRect box(
+                QPoint(int(std::floor(tip.X - half)), int(std::floor(tip.Y - above)) - 1),
+                QPoint(int(std::ceil(tip.X + half)), int(std::ceil(tip.Y)) + 1));
+            const QRect device =
+                canvas.DeviceRect(box.intersected(plot)).intersected(m_backgroundRect);
+            for (int x = device.left(); x <= device.right(); ++x)
+                m_curveSpans.AddColumn(x, device.top(), device.bottom());
+        }
     }
 }

@@ -147,3 +147,24 @@ TEST_F(PlotMarkers, HairCrossOverAMarkErasesCleanly)
     EXPECT_EQ(Plot.Surface(), clean);
     EXPECT_FALSE(Pixels(clean, Green, Plot.rect()).isEmpty());
 }
+
+// New data puts back only the pixels the curves and the marks covered: a mark moving with the
+// data leaves no trace, at device pixel ratios 1 and 2 alike.
+TEST_F(PlotMarkers, MovingMarkLeavesNoTrace)
+{
+    for (qreal ratio : {1.0, 2.0}) {
+        Plot.SetSurfaceRatio(ratio);
+        Plot.SetMarker(1, 500.0f, -30.0f, clWhite);
+        Plot.RenderNow();
+        for (float x : {900.0f, 2000.0f, 3000.0f}) {
+            Plot.SetMarker(1, x, -40.0f - x / 100, clWhite);
+            Plot.SetMarker(2, x - 700, -100.0f, clFuchsia);
+            Plot.SetSeriesData(Curve.data(), int(Curve.size()), 1);
+            ASSERT_TRUE(Plot.RefreshedCurvesOnly());
+        }
+        const QImage refreshed = Plot.Surface().copy();
+        Plot.RenderNow();
+        EXPECT_EQ(refreshed, Plot.Surface()) << ratio;
+        Plot.HideMarker(2);
+    }
+}
