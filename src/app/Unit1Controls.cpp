@@ -14,6 +14,7 @@
 #include "DateTimeU.h"
 #include "FrameProcessor.h"
 #include "LabelSchedule.h"
+#include "Unit1Limits.h"
 #include "Unit1Markers.h"
 #include "dxHisto.h"
 
@@ -86,6 +87,7 @@ void TForm1::UpdateWaterfallGeometry()
         quillex::RoundHalfEven(static_cast<double>(Histo->ViewXCurrentMin()) / SpectrumKHz * n);
     ViewStartBin = std::clamp(start, 0, n - static_cast<int>(length));
     Measure->ViewChanged();
+    Limits->ViewChanged();
 }
 
 void TForm1::RGBWClick()
@@ -146,14 +148,20 @@ void TForm1::RGFensterClick()
         FFT->setLeakFunction(windows[index]);
 }
 
+QString TForm1::FftStatusText() const
+{
+    const int n = FftSize();
+    return QStringLiteral("FFT: %1 Points").arg(n) +
+           LocalFormat("    Resolution:%6.3f kHz", double(SpectrumKHz) / n);
+}
+
 void TForm1::SEFftChange()
 {
     TFlagGuard reconfiguring(Reconfiguring);
     WaitMs(50);
     FFT->setExponent(SEFft->value());
     const int n = FftSize();
-    SetStatusText(0, QStringLiteral("FFT: %1 Points").arg(n) +
-                         LocalFormat("    Resolution:%6.3f kHz", double(SpectrumKHz) / n));
+    SetStatusText(0, FftStatusText());
     if (FftInput != nullptr)
         FFT->FreeVector(FftInput);
     FftInput = FFT->CreateVector(2 * n);

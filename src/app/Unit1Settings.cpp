@@ -9,6 +9,7 @@
 
 #include "FrameProcessor.h"
 #include "IniFileU.h"
+#include "Unit1Limits.h"
 #include "Unit1Markers.h"
 
 namespace {
@@ -87,6 +88,7 @@ void TForm1::LoadSettings()
         CBInverted->setChecked(false);
     }
     Measure->LoadSettings(ini.FileExists() ? &ini : nullptr);
+    Limits->LoadSettings(ini.FileExists() ? &ini : nullptr);
 }
 
 std::array<int32_t, 18> TForm1::CurrentSettings() const
@@ -119,7 +121,7 @@ bool TForm1::SaveSettings()
     bool changed = false;
     for (std::size_t i = 0; i < compared; ++i)
         changed = changed || current[i] != SettingsSnapshot[i];
-    changed = changed || Measure->SettingsChanged();
+    changed = changed || Measure->SettingsChanged() || Limits->SettingsChanged();
     // Nothing is offered that cannot be saved; the user was told at start-up.
     if (!changed || SettingsFileTooLarge)
         return true;
@@ -155,6 +157,7 @@ bool TForm1::SaveSettings()
         ini.WriteInteger(Offsets, "Inverted", current[17]);
     }
     Measure->SaveSettings(ini);
+    Limits->SaveSettings(ini);
     return true;
 }
 
