@@ -283,8 +283,16 @@ QWidget* TForm1::BuildAnalysisGroups()
     for (QWidget* w : {static_cast<QWidget*>(RGFenster), static_cast<QWidget*>(RGAtt),
                        static_cast<QWidget*>(RGBW), static_cast<QWidget*>(BuildDisplayGroup(top))})
         topColumn->addWidget(w);
-    topColumn->addWidget(Measure->BuildTracesGroup(top));
-    topColumn->addWidget(Limits->BuildLimitsGroup(top));
+    QGroupBox* traces = Measure->BuildTracesGroup(top);
+    // "Limits" beside "Clear": the panel has no row to spare.
+    auto* tracesColumn = static_cast<QVBoxLayout*>(traces->layout());
+    tracesColumn->removeWidget(Measure->BtnClearTraces);
+    auto* buttons = new QHBoxLayout;
+    buttons->setSpacing(1);
+    buttons->addWidget(Measure->BtnClearTraces);
+    buttons->addWidget(Limits->BuildLimitsButton(traces));
+    tracesColumn->addLayout(buttons);
+    topColumn->addWidget(traces);
     topColumn->addStretch(1);
     return top;
 }

@@ -12,6 +12,8 @@
 #include <QLabel>
 #include <QMenu>
 #include <QStatusBar>
+#include <QToolButton>
+#include <QWidgetAction>
 #include <cmath>
 #include <stdexcept>
 
@@ -102,9 +104,26 @@ void TLimitTools::BuildMenu()
     menu->addAction(ActLoadLimits);
 }
 
-QGroupBox* TLimitTools::BuildLimitsGroup(QWidget* Parent)
+QToolButton* TLimitTools::BuildLimitsButton(QWidget* Parent)
 {
-    GBLimits = new QGroupBox(QStringLiteral("Limits"), Parent);
+    BtnLimits = new QToolButton(Parent);
+    BtnLimits->setObjectName(QStringLiteral("BtnLimits"));
+    BtnLimits->setText(QStringLiteral("Limits"));
+    BtnLimits->setToolTip(QStringLiteral("Limit offsets, hold-off, event log, record on alarm"));
+    BtnLimits->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+    BtnLimits->setPopupMode(QToolButton::InstantPopup);
+    auto* menu = new QMenu(BtnLimits);
+    menu->setObjectName(QStringLiteral("LimitsMenu"));
+    auto* group = new QWidgetAction(menu);
+    group->setDefaultWidget(BuildLimitsGroup());
+    menu->addAction(group);
+    BtnLimits->setMenu(menu);
+    return BtnLimits;
+}
+
+QGroupBox* TLimitTools::BuildLimitsGroup()
+{
+    GBLimits = new QGroupBox(QStringLiteral("Limits"));
     GBLimits->setObjectName(QStringLiteral("GBLimits"));
     auto* grid = new QGridLayout(GBLimits);
     grid->setContentsMargins(2, 1, 2, 1);

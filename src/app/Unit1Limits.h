@@ -18,6 +18,7 @@ class QAction;
 class QCheckBox;
 class QDoubleSpinBox;
 class QGroupBox;
+class QToolButton;
 class QWidget;
 class TForm1;
 class TIniFile;
@@ -44,9 +45,10 @@ public:
     TLimitTools& operator=(const TLimitTools&) = delete;
 
     // Built with the window's layout: the plot's limit series and context menu items (after the
-    // markers'), and the "Limits" group of the settings panel.
+    // markers'), and the "Limits" button of the settings panel, whose pop-up holds the
+    // "Limits" group (the panel has no height to spare for it).
     void BuildMenu();
-    QGroupBox* BuildLimitsGroup(QWidget* Parent);
+    QToolButton* BuildLimitsButton(QWidget* Parent);
 
     // --- curves ---
     void FromTraceClick(quillex::TLimitKind Kind);
@@ -84,6 +86,7 @@ public:
     bool SettingsChanged() const;
 
     // --- controls ---
+    QToolButton* BtnLimits = nullptr;
     QGroupBox* GBLimits = nullptr;
     QDoubleSpinBox* SEUpperOffset = nullptr;
     QDoubleSpinBox* SELowerOffset = nullptr;
@@ -114,6 +117,7 @@ private:
     // New curves (or a new grid): the check resampled, the plot's reference curves anew.
     void SetLimits(const quillex::TLimits& Limits);
     void ShowCurves();
+    QGroupBox* BuildLimitsGroup();
     void ReferenceBent(int Series);
     void NoReference(TDXHistographInt::TDXMode Mode);
     void Repaint();
