@@ -21,14 +21,14 @@ constexpr int Frames = 45; // records 1..45 behind the header, 0.1 s apart
 const double Base = quillex::EncodeDateTime(2026, 12, 6, 10, 0, 0);
 
 // Tones at sample rate 80 MHz (x[n] = A cos(pi f n / 40 + phase)), with a fixed noise floor.
-std::vector<int16_t> Block(double BurstAmplitude)
+std::vector<int16_t> Block(double BurstAmplitude, double CarrierAmplitude = 20)
 {
     static const double BurstMHz = 14.25043, CarrierMHz = 12.0;
     std::mt19937 rng(5); // the same floor in every frame
     std::normal_distribution<double> noise(0.0, 3.0);
     std::vector<int16_t> block(TForm1::BlockSamples);
     for (int n = 0; n < TForm1::BlockSamples; ++n) {
-        const double v = 20 * std::cos(std::numbers::pi * CarrierMHz * n / 40.0) +
+        const double v = CarrierAmplitude * std::cos(std::numbers::pi * CarrierMHz * n / 40.0) +
                          BurstAmplitude * std::cos(std::numbers::pi * BurstMHz * n / 40.0 + 0.7) +
                          noise(rng);
         block[size_t(n)] = int16_t(std::lround(v));
@@ -93,11 +93,15 @@ protected:
     // Header, then Frames records stamped 0.1 s apart; Burst false keeps every frame quiet.
     void Write(const QString& File, bool Burst)
     {
+        WriteBlocks(File, [Burst](int F) { return Block(Burst ? BurstAt(F) : 0); });
+    }
+    void WriteBlocks(const QString& File, const std::function<std::vector<int16_t>(int)>& Of)
+    {
         uint8_t record[quillex::FrameRecordSize];
         quillex::FormatOffsetsHeader(FreqOffset, LevelOffset, false, '.', record);
         std::string bytes(reinterpret_cast<const char*>(record), sizeof record);
         for (int f = 1; f <= Frames; ++f) {
-            quillex::EncodeDataRecord(StampOf(f), Block(Burst ? BurstAt(f) : 0).data(), record);
+            quillex::EncodeDataRecord(StampOf(f), Of(f).data(), record);
             bytes.append(reinterpret_cast<const char*>(record), sizeof record);
         }
         std::ofstream(File.toStdString(), std::ios::binary) << bytes;
@@ -236,6 +240,73 @@ TEST_F(LimitTest, EpisodesOfBurstsOverAFlatLimit)
     for (const auto& mark : Form->Spektro->Marks())
         marks += mark.Label == "upper limit";
     EXPECT_EQ(marks, 2);
+}
+
+// A lower limit over the 12 MHz carrier's two bins only: the carrier gone (frames 5-8) is a
+// lower episode, whose status shows how far below the limit the worst bin is, with a minus
+// sign. A burst above the upper limit meanwhile (frame 7) is an episode of its own; the
+// status keeps the larger excess of the two, and the log has each with its own frames.
+TEST_F(LimitTest, LowerEpisodeBesideAnUpperOne)
+{
+    StartWindow();
+    const auto block = [](int F) { return Block(F == 7 ? 3000 : 0, F >= 5 && F <= 8 ? 0 : 20); };
+    WriteBlocks(Path("gap.spk"), block);
+    std::ofstream(Path("limits.csv").toStdString())
+        << "MHz,upper_dBm,lower_dBm\n12.40,-30,\n12.49,-30,-60\n12.51,-30,-60\n12.60,-30,\n";
+    Prompts.Names.push_back(Path("limits.csv"));
+    L().ActLoadLimits->trigger();
+    LogTo(Path("events.csv"));
+    QMap<int64_t, QString> status;
+    QMap<int64_t, std::vector<float>> levels;
+    Form->OnFrameProcessed = [&] {
+        status[Form->PlaybackRecord] = Form->StatusText(0);
+        levels[Form->PlaybackRecord].assign(Form->LevelSpectrum.begin(),
+                                            Form->LevelSpectrum.begin() + N);
+    };
+    Play(Path("gap.spk"));
+    Form->OnFrameProcessed = nullptr;
+
+    // The bins from 12.49 to 12.51 MHz as displayed; the carrier keeps them near -48 dBm.
+    std::vector<int> watched;
+    for (int d = 0; d < N; ++d)
+        if (FreqOffset + d * BinMHz >= 12.49 && FreqOffset + d * BinMHz <= 12.51)
+            watched.push_back(d);
+    ASSERT_EQ(watched.size(), 2u);
+    const auto lowest = [&](int64_t Frame) {
+        int worst = watched[0];
+        for (int d : watched)
+            if (levels[Frame][size_t(d)] < levels[Frame][size_t(worst)])
+                worst = d;
+        return worst;
+    };
+    const auto expectBelow = [&](int64_t Frame, int64_t WorstFrame) {
+        SCOPED_TRACE(Frame);
+        const QString text = status[Frame];
+        const int d = lowest(WorstFrame);
+        const double below = levels[WorstFrame][size_t(d)] + LevelOffset - -60.0;
+        ASSERT_TRUE(text.startsWith("LIMIT -")) << text;
+        EXPECT_NEAR(text.mid(6, text.indexOf(' ', 6) - 6).toDouble(), below, 0.051) << text;
+        EXPECT_TRUE(text.endsWith(QString::asprintf("@ %.4f MHz", FreqOffset + d * BinMHz)))
+            << text;
+    };
+    EXPECT_EQ(status[4], Form->FftStatusText());
+    expectBelow(5, 5);
+    // The burst's excess (about 25 dB) is less than the gap's (about 40 dB).
+    int64_t worstFrame = 5;
+    for (int64_t f = 6; f <= 8; ++f) {
+        if (levels[f][size_t(lowest(f))] < levels[worstFrame][size_t(lowest(worstFrame))])
+            worstFrame = f;
+        expectBelow(f, worstFrame);
+    }
+    expectBelow(17, worstFrame); // 1 s after frame 8 is frame 18
+    EXPECT_EQ(status[18], Form->FftStatusText());
+
+    const QStringList log = Lines(Path("events.csv"));
+    ASSERT_EQ(log.size(), 3) << log.join('\n');
+    // In the order they end: the upper one a second after frame 7, the lower after frame 8.
+    EXPECT_EQ(log[1].split(',').mid(2, 3), QStringList({"7", "7", "upper"}));
+    EXPECT_EQ(log[2].split(',').mid(2, 3), QStringList({"5", "8", "lower"}));
+    ExpectWorst(log[1].split(','), 3000, -30.0);
 }
 
 // A bend in the upper-reference mode goes into the curve's frequency definition: it stays at its
