@@ -9,6 +9,7 @@
 #include "SpektroNeu.h"
 #include "SpkFile.h"
 #include "Unit1Limits.h"
+#include "Unit1Markers.h"
 #include "dxHisto.h"
 #include "test_file_support.h"
 
@@ -178,6 +179,39 @@ TEST_F(LimitTest, LimitFromTrace)
         const double mhz = FreqOffset + d * BinMHz, level = Quiet[size_t(d)] + LevelOffset;
         EXPECT_NEAR(limits.Upper.LevelAt(mhz), level + 7.5, 1e-3) << d;
         EXPECT_NEAR(limits.Lower.LevelAt(mhz), level - 3, 1e-3) << d;
+    }
+}
+
+// While the max (min) hold is shown, a limit from the trace follows the hold, not the last
+// frame.
+TEST_F(LimitTest, LimitFromTheHolds)
+{
+    StartWindow();
+    // The last frame neither the highest nor the lowest at the burst's bin.
+    WriteBlocks(Path("bursts.spk"), [](int F) {
+        return Block(F == 20 ? 3000 : F == 45 ? 1000 : 0);
+    });
+    const int burst = int(14.25043 / BinMHz);
+    const double mhz = FreqOffset + burst * BinMHz;
+    // One hold shown at a time: that side follows it, the other the last frame.
+    for (bool max : {true, false}) {
+        SCOPED_TRACE(max ? "max hold" : "min hold");
+        Form->Measure->CBMaxHold->setChecked(max);
+        Form->Measure->CBMinHold->setChecked(!max);
+        std::vector<float> levels;
+        Form->OnFrameProcessed = [&] { levels.push_back(Form->LevelSpectrum[size_t(burst)]); };
+        Play(Path("bursts.spk"));
+        Form->OnFrameProcessed = nullptr;
+        ASSERT_EQ(levels.size(), size_t(Frames));
+        L().ActUpperFromTrace->trigger();
+        L().ActLowerFromTrace->trigger();
+        const double high = *std::max_element(levels.begin(), levels.end()) + LevelOffset;
+        const double low = *std::min_element(levels.begin(), levels.end()) + LevelOffset;
+        const double last = levels.back() + LevelOffset;
+        ASSERT_GT(high, last + 6);
+        ASSERT_LT(low, last - 6);
+        EXPECT_NEAR(L().Limits().Upper.LevelAt(mhz), (max ? high : last) + 6, 2e-3);
+        EXPECT_NEAR(L().Limits().Lower.LevelAt(mhz), (max ? last : low) - 6, 2e-3);
     }
 }
 
