@@ -396,6 +396,14 @@ TEST_F(LimitTest, BendWrittenBackSurvivesFftSizeAndSpan)
 TEST_F(LimitTest, SaveLoadAndTheSettingsKey)
 {
     StartWindow();
+    // Without a settings file: the defaults.
+    const auto values = [this] {
+        return std::vector<double>{L().SEUpperOffset->value(), L().SELowerOffset->value(),
+                                   L().SEHoldOff->value(), L().SEPreSeconds->value(),
+                                   L().SEPostSeconds->value()};
+    };
+    EXPECT_EQ(values(), (std::vector<double>{6, 6, 1, 5, 5}));
+    EXPECT_FALSE(L().CBEventLog->isChecked() || L().CBRecordOnAlarm->isChecked());
     Prompts.Numbers.push_back(-35.5);
     L().ActFlatLimit->trigger();
     Form->Histo->setMode(modeLowerRef);
@@ -419,6 +427,12 @@ TEST_F(LimitTest, SaveLoadAndTheSettingsKey)
     EXPECT_TRUE(L().Limits().Upper == made.Upper && L().Limits().Lower == made.Lower);
     EXPECT_EQ(L().LimitsFile(), Path("limits.csv"));
 
+    L().SEUpperOffset->setValue(7.5);
+    L().SELowerOffset->setValue(4.5);
+    L().SEHoldOff->setValue(2.25);
+    LogTo(Path("events.csv"));
+    RecordTo(Path("alarms"), 3, 8);
+
     Prompts.Answers.push_back(TPrompts::TAnswer::Yes);
     ASSERT_TRUE(CloseWindow());
     EXPECT_TRUE(ReadIni().contains("File=" + Path("limits.csv"))) << ReadIni();
@@ -428,6 +442,15 @@ TEST_F(LimitTest, SaveLoadAndTheSettingsKey)
     EXPECT_TRUE(Prompts.Messages.isEmpty()) << Prompts.Messages.join('\n');
     EXPECT_TRUE(L().Limits().Upper == made.Upper && L().Limits().Lower == made.Lower);
     EXPECT_EQ(Form->Histo->SeriesRecord(TLimitTools::UpperSeries).Count, N);
+    EXPECT_EQ(values(), (std::vector<double>{7.5, 4.5, 2.25, 3, 8}));
+    EXPECT_TRUE(L().CBEventLog->isChecked());
+    EXPECT_EQ(L().EventLogFile(), Path("events.csv"));
+    EXPECT_TRUE(L().CBRecordOnAlarm->isChecked());
+    EXPECT_TRUE(L().Recorder().Active());
+    EXPECT_EQ(L().AlarmFolder(), Path("alarms"));
+    // The log opened again for appending keeps its one header.
+    EXPECT_EQ(Lines(Path("events.csv")),
+              QStringList{"start,end,first_frame,last_frame,kind,MHz,dBm,excess_dB"});
 
     Form.reset();
     QFile::remove(Path("limits.csv"));
