@@ -71,11 +71,12 @@ double TLimitTools::FrameTime()
 
 void TLimitTools::FrameProcessed()
 {
+    // Live frames are numbered from the run's start, whether or not a limit watched them.
+    const int64_t index = FForm.PlaybackMode ? FForm.PlaybackRecord : FLiveFrame++;
     const bool open = FEpisodes.IsOpen(TLimitKind::Upper) || FEpisodes.IsOpen(TLimitKind::Lower);
     if (Limits().Upper.Empty() && Limits().Lower.Empty() && !open && !FWarningShown)
         return;
     ViewChanged();
-    const int64_t index = FForm.PlaybackMode ? FForm.PlaybackRecord : FLiveFrame++;
     const double time = FrameTime();
     const float* magnitudes = FForm.AvgSpectrum.data();
     const quillex::TLimitFrame& frame = FCheck.Check(magnitudes);
@@ -91,6 +92,7 @@ void TLimitTools::FrameProcessed()
 void TLimitTools::RunStarted()
 {
     FLastTime = 0;
+    FLiveFrame = 0;
     // The recordings' headers carry the offsets in force when the run starts.
     if (CBRecordOnAlarm->isChecked() && !StartRecorder())
         CBRecordOnAlarm->setChecked(false);

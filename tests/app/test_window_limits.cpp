@@ -343,6 +343,38 @@ TEST_F(LimitTest, LowerEpisodeBesideAnUpperOne)
     ExpectWorst(log[1].split(','), 3000, -30.0);
 }
 
+// Live, frames are numbered from the start of each run (those before a limit existed too)
+// and timed by the clock; stopping the run ends the open episode.
+TEST_F(LimitTest, LiveEpisodesCountFramesFromTheRunsStart)
+{
+    StartWindow();
+    if (Form->BtnStartStop->isChecked())
+        Form->BtnStartStop->click();
+    LogTo(Path("events.csv"));
+    const auto run = [this](int Quiet, int Watched) {
+        Form->BtnStartStop->click();
+        for (int f = 0; f < Quiet + Watched; ++f) {
+            if (f == Quiet) {
+                Prompts.Numbers.push_back(-300.0); // every bin above it
+                L().ActFlatLimit->trigger();
+            }
+            Clock.Advance(0.1);
+            Form->Timer1Timer();
+        }
+        Form->BtnStartStop->click();
+        L().ActClearLimits->trigger();
+    };
+    ASSERT_EQ(Clock.Value, Base); // 10:00:00, each tick 0.1 s later
+    run(2, 4);
+    run(0, 3);
+    const QStringList log = Lines(Path("events.csv"));
+    ASSERT_EQ(log.size(), 3) << log.join('\n');
+    EXPECT_EQ(
+        log[1].split(',').mid(0, 5),
+        QStringList({"2026-12-06T10:00:00.300", "2026-12-06T10:00:00.600", "2", "5", "upper"}));
+    EXPECT_EQ(log[2].split(',').mid(2, 3), QStringList({"0", "2", "upper"}));
+}
+
 // A bend in the upper-reference mode goes into the curve's frequency definition: it stays at its
 // frequency through a new FFT size and span. Without a lower curve the lower-reference mode
 // says what to do.
