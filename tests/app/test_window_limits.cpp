@@ -547,3 +547,26 @@ TEST_F(LimitTest, WriteFailureStopsRecordingOnAlarmOnly)
     EXPECT_EQ(ReadAll(Path("alarms") + "/" + files[0]).size(), 5 * quillex::FrameRecordSize);
     EXPECT_EQ(Lines(Path("events.csv")).size(), 3);
 }
+
+// The event log's disk fills: one message, the log turned off with whole lines only, and the
+// alarms go on.
+TEST_F(LimitTest, EventLogWriteFailureTurnsTheLogOff)
+{
+    StartWindow();
+    UpperFromQuietTrace();
+    LogTo(Path("events.csv"));
+    const qint64 header = QFileInfo(Path("events.csv")).size();
+    Write(Path("bursts.spk"), true);
+    int alarmFrames = 0;
+    Form->OnFrameProcessed = [&] { alarmFrames += Form->StatusText(0).startsWith("LIMIT"); };
+    {
+        const TFullDisk full(header + 20);
+        Play(Path("bursts.spk"));
+    }
+    Form->OnFrameProcessed = nullptr;
+    EXPECT_EQ(Prompts.Warnings.size(), 1) << Prompts.Warnings.join('\n');
+    EXPECT_FALSE(L().CBEventLog->isChecked());
+    EXPECT_EQ(QFileInfo(Path("events.csv")).size(), header);
+    // Both episodes shown: frames 11-27 (until the hold-off after 18 passes) and 41-45.
+    EXPECT_EQ(alarmFrames, 17 + 5);
+}
