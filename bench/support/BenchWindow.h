@@ -22,6 +22,8 @@ public:
     TAnswer AskYesNoCancel(const QString&) override { return TAnswer::No; }
     QString SaveFileName(const QString&, const QString&, const QString&) override { return {}; }
     QString OpenFileName(const QString&, const QString&, const QString&) override { return File; }
+    QString FolderName(const QString&) override { return {}; }
+    std::optional<double> AskNumber(const QString&, double) override { return std::nullopt; }
     void ShowInformation(const QString&, const QString&) override {}
 };
 

@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QFileDialog>
+#include <QInputDialog>
 #include <QMessageBox>
 #include <QPushButton>
 
@@ -62,6 +63,19 @@ QString TQtPrompts::OpenFileName(const QString& InitialDir, const QString& Defau
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
         return {};
     return dialog.selectedFiles().constFirst();
+}
+
+QString TQtPrompts::FolderName(const QString& InitialDir)
+{
+    return QFileDialog::getExistingDirectory(FParent, QString(), InitialDir);
+}
+
+std::optional<double> TQtPrompts::AskNumber(const QString& Label, double Value)
+{
+    bool ok = false;
+    const double number = QInputDialog::getDouble(FParent, QApplication::applicationName(), Label,
+                                                  Value, -1000.0, 1000.0, 1, &ok);
+    return ok ? std::optional<double>(number) : std::nullopt;
 }
 
 void TQtPrompts::ShowInformation(const QString& Title, const QString& Text)

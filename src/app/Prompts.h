@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <optional>
 
 class QWidget;
 
@@ -24,6 +25,10 @@ public:
                                  const QString& Filter) = 0;
     virtual QString OpenFileName(const QString& InitialDir, const QString& DefaultExt,
                                  const QString& Filter) = 0;
+    // A folder to pick; empty means cancelled.
+    virtual QString FolderName(const QString& InitialDir) = 0;
+    // A number to type, starting from Value; none when cancelled.
+    virtual std::optional<double> AskNumber(const QString& Label, double Value) = 0;
     // An information box with one OK button.
     virtual void ShowInformation(const QString& Title, const QString& Text) = 0;
     // A warning that must not hold up the acquisition (a recording fills the disk): the
@@ -45,6 +50,8 @@ public:
                          const QString& Filter) override;
     QString OpenFileName(const QString& InitialDir, const QString& DefaultExt,
                          const QString& Filter) override;
+    QString FolderName(const QString& InitialDir) override;
+    std::optional<double> AskNumber(const QString& Label, double Value) override;
     void ShowInformation(const QString& Title, const QString& Text) override;
     void ShowWarning(const QString& Text) override;
 

@@ -27,6 +27,7 @@
 #include <utility>
 
 #include "SpektroNeu.h"
+#include "Unit1Limits.h"
 #include "Unit1Markers.h"
 #include "dxHisto.h"
 
@@ -62,6 +63,8 @@ TForm1::TForm1(TPrompts& Prompts, TClock& Clock, QStringList Args, QWidget* Pare
     BuildLayout();
     ConnectHandlers();
     Measure->Connect();
+    connect(CBInverted, &QCheckBox::toggled, this,
+            [this] { Guard([this] { Limits->ViewChanged(); }); });
     FormCreate();
 }
 
@@ -83,6 +86,7 @@ void TForm1::BuildLayout()
     setFont(formFont);
     setGeometry(284, 135, 845, 752);
     Measure = std::make_unique<TMeasureTools>(*this);
+    Limits = std::make_unique<TLimitTools>(*this);
 
     auto* central = new QWidget(this);
     auto* row = new QHBoxLayout(central);
@@ -380,6 +384,10 @@ void TForm1::BtnStartStopClick()
     // No run shows the frame rate of an earlier one; a sync loop writes its own.
     if (BtnStartStop->isChecked())
         SetStatusText(2, QString());
+    if (BtnStartStop->isChecked())
+        Limits->RunStarted();
+    else if (!InTick)
+        Limits->RunEnded();
     if (PlaybackMode) {
         RunPlayback();
     } else {

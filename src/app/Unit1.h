@@ -39,6 +39,7 @@ class QMenu;
 class QTimer;
 class QToolButton;
 class TDXHistograph;
+class TLimitTools;
 class TMeasureTools;
 class TSpektroNeu;
 class TSpektroLegend;
@@ -132,6 +133,8 @@ public:
     QLabel* LblSimulatedReceiver;
     // Markers and hold traces (Unit1Markers.cpp).
     std::unique_ptr<TMeasureTools> Measure;
+    // Limit curves and alarms (Unit1Limits.cpp, Unit1Alarms.cpp).
+    std::unique_ptr<TLimitTools> Limits;
     std::unique_ptr<TDXFFT> FFT;
     QTimer* InitTimer;
     QTimer* Timer1;
@@ -200,6 +203,8 @@ public:
     bool DiskSpaceWarned = false;
     // Bytes free on the disk holding a path, -1 when unknown; replaceable for tests.
     std::function<int64_t(const QString& Path)> FreeDiskBytes;
+    // A tick of the acquisition loop is under way.
+    bool InTick = false;
     // Start-up ended the program.
     bool Terminated = false;
     // The close steps (FormClose) have begun.
@@ -221,6 +226,8 @@ public:
 
     // --- acquisition loop ---
     void Timer1Timer();
+    // One frame of the tick: read or received, stamped and processed.
+    void TakeFrame();
     void StampFrame();
     void ProcessFrame();
     void RunLive();
@@ -272,6 +279,8 @@ public:
     QString PlotToolsHint() const;
     void HistoContextMenu(const QPoint& Pos);
     void SetStatusText(int Panel, const QString& Text);
+    // The first panel's text: the FFT's size and resolution.
+    QString FftStatusText() const;
     QString StatusText(int Panel) const;
     // The display panel as the copy and the saved PNG show it: plot, waterfall and, beside
     // the waterfall, the level legend.
@@ -298,6 +307,8 @@ public:
     bool SaveSettings();
     std::array<int32_t, 18> CurrentSettings() const;
 
+    TPrompts& Prompts() const { return FPrompts; }
+
     // Runs a handler; a run-time error it raises is shown once in the error box and
     // goes no further (Qt's event loop does not carry exceptions).
     template <class F> void Guard(F&& Handler)
@@ -320,6 +331,12 @@ private:
     QWidget* BuildDisplayPanel();
     QWidget* BuildHistoControlPanel();
     QWidget* BuildSettingsPanel();
+    QWidget* BuildAnalysisGroups();
+    QWidget* BuildRunGroups();
+    QGroupBox* BuildDisplayGroup(QWidget* Parent);
+    QGroupBox* BuildOffsetsGroup(QWidget* Parent);
+    QGroupBox* BuildSpeedGroup(QWidget* Parent);
+    QGroupBox* BuildControlGroup(QWidget* Parent);
     void BuildStatusBar();
     void FitSettingsPanel();
     void ConfigureHisto();
@@ -360,5 +377,7 @@ QString LocalFormat(const char* Format, double Value);
 double ParseOffset(const QString& Text);
 // The key filter of the numeric fields: digits, control keys, separators and minus.
 bool OffsetKeyPasses(QChar Key);
+// The decimal separator of the machine's locale, for the offsets headers of recordings.
+char SystemDecimalSeparator();
 // Bytes free on the disk holding Path (QStorageInfo), -1 when unknown.
 int64_t DefaultFreeDiskBytes(const QString& Path);

@@ -15,6 +15,7 @@
 #include "FrameProcessor.h"
 #include "LabelSchedule.h"
 #include "SpektroNeu.h"
+#include "Unit1Limits.h"
 #include "Unit1Markers.h"
 #include "dxHisto.h"
 
@@ -90,6 +91,7 @@ void TForm1::UpdateWaterfallGeometry()
     WaterfallMaxKHz = Histo->ViewXCurrentMax();
     UpdateWaterfallAxis();
     Measure->ViewChanged();
+    Limits->ViewChanged();
 }
 
 // The waterfall's columns show the bins the plot shows at the same x: its line's bins are
@@ -167,14 +169,20 @@ void TForm1::RGFensterClick()
         FFT->setLeakFunction(windows[index]);
 }
 
+QString TForm1::FftStatusText() const
+{
+    const int n = FftSize();
+    return QStringLiteral("FFT: %1 Points").arg(n) +
+           LocalFormat("    Resolution:%6.3f kHz", double(SpectrumKHz) / n);
+}
+
 void TForm1::SEFftChange()
 {
     TFlagGuard reconfiguring(Reconfiguring);
     WaitMs(50);
     FFT->setExponent(SEFft->value());
     const int n = FftSize();
-    SetStatusText(0, QStringLiteral("FFT: %1 Points").arg(n) +
-                         LocalFormat("    Resolution:%6.3f kHz", double(SpectrumKHz) / n));
+    SetStatusText(0, FftStatusText());
     if (FftInput != nullptr)
         FFT->FreeVector(FftInput);
     FftInput = FFT->CreateVector(2 * n);

@@ -23,6 +23,7 @@
 #include "DisplayIcons.h"
 #include "SpektroNeu.h"
 #include "SpektroNeuLegend.h"
+#include "Unit1Limits.h"
 #include "Unit1Markers.h"
 #include "dxColors.h"
 #include "dxHisto.h"
@@ -78,6 +79,7 @@ QWidget* TForm1::BuildDisplayPanel()
     BuildPlotToolsMenu();
     column->addWidget(Histo);
     column->addWidget(Measure->BuildReadout(PnlHistoSpektro));
+    Limits->BuildMenu();
 
     Spektro = Named(new TSpektroNeu(PnlHistoSpektro), "Spektro");
     Spektro->setZMin(-140.0f);
@@ -251,8 +253,19 @@ QWidget* TForm1::BuildSettingsPanel()
     Splitter1 = Named(new QSplitter(Qt::Vertical), "Splitter1");
     Splitter1->setHandleWidth(5);
     Splitter1->setChildrenCollapsible(false);
+    Splitter1->addWidget(BuildAnalysisGroups());
+    Splitter1->addWidget(BuildRunGroups());
+    Splitter1->setStretchFactor(0, 0);
+    Splitter1->setStretchFactor(1, 1);
+    ScrollSettings->setWidget(Splitter1);
+    FitSettingsPanel();
+    return PnlSettings;
+}
 
-    auto* top = new QWidget(Splitter1);
+// The splitter's upper part: how the spectrum is analysed and measured.
+QWidget* TForm1::BuildAnalysisGroups()
+{
+    auto* top = new QWidget;
     auto* topColumn = Column(top);
     RGFenster = Named(new TRadioGroup(QStringLiteral("FFT-Windowfunction"),
                                       {QStringLiteral("Rect"), QStringLiteral("Hann"),
@@ -269,7 +282,26 @@ QWidget* TForm1::BuildSettingsPanel()
                                   QStringLiteral("20 MHz"), QStringLiteral("40 MHz")},
                                  2, top),
                  "RGBW");
-    GBDisplay = Named(new QGroupBox(top), "GBDisplay");
+    for (QWidget* w : {static_cast<QWidget*>(RGFenster), static_cast<QWidget*>(RGAtt),
+                       static_cast<QWidget*>(RGBW), static_cast<QWidget*>(BuildDisplayGroup(top))})
+        topColumn->addWidget(w);
+    QGroupBox* traces = Measure->BuildTracesGroup(top);
+    // "Limits" beside "Clear": the panel has no row to spare.
+    auto* tracesColumn = static_cast<QVBoxLayout*>(traces->layout());
+    tracesColumn->removeWidget(Measure->BtnClearTraces);
+    auto* buttons = new QHBoxLayout;
+    buttons->setSpacing(1);
+    buttons->addWidget(Measure->BtnClearTraces);
+    buttons->addWidget(Limits->BuildLimitsButton(traces));
+    tracesColumn->addLayout(buttons);
+    topColumn->addWidget(traces);
+    topColumn->addStretch(1);
+    return top;
+}
+
+QGroupBox* TForm1::BuildDisplayGroup(QWidget* Parent)
+{
+    GBDisplay = Named(new QGroupBox(Parent), "GBDisplay");
     auto* display = Column(GBDisplay);
     display->addWidget(new QLabel(QStringLiteral("FFT Exponent"), GBDisplay));
     SEFft = SpinEdit(GBDisplay, "SEFft", 8, 12, 11);
@@ -281,13 +313,13 @@ QWidget* TForm1::BuildSettingsPanel()
     CBPreamp = Named(new QCheckBox(QStringLiteral("Preamp"), GBDisplay), "CBPreamp");
     display->addWidget(CBDither);
     display->addWidget(CBPreamp);
-    for (QWidget* w : {static_cast<QWidget*>(RGFenster), static_cast<QWidget*>(RGAtt),
-                       static_cast<QWidget*>(RGBW), static_cast<QWidget*>(GBDisplay)})
-        topColumn->addWidget(w);
-    topColumn->addWidget(Measure->BuildTracesGroup(top));
-    topColumn->addStretch(1);
+    return GBDisplay;
+}
 
-    auto* bottom = new QWidget(Splitter1);
+// The splitter's lower part: the file position, the offsets and how the run goes.
+QWidget* TForm1::BuildRunGroups()
+{
+    auto* bottom = new QWidget;
     auto* bottomColumn = Column(bottom);
     bottomColumn->addStretch(1);
     GBFilePos = Named(new QGroupBox(QStringLiteral("Fileposition"), bottom), "GBFilePos");
@@ -297,8 +329,15 @@ QWidget* TForm1::BuildSettingsPanel()
     filePos->addWidget(LblMax);
     filePos->addWidget(LblAkt);
     bottomColumn->addWidget(GBFilePos);
+    bottomColumn->addWidget(BuildOffsetsGroup(bottom));
+    bottomColumn->addWidget(BuildSpeedGroup(bottom));
+    bottomColumn->addWidget(BuildControlGroup(bottom));
+    return bottom;
+}
 
-    GBOffsets = Named(new QGroupBox(QStringLiteral("Offsets"), bottom), "GBOffsets");
+QGroupBox* TForm1::BuildOffsetsGroup(QWidget* Parent)
+{
+    GBOffsets = Named(new QGroupBox(QStringLiteral("Offsets"), Parent), "GBOffsets");
     GBOffsets->setFixedHeight(91);
     auto* offsets = new QGridLayout(GBOffsets);
     offsets->setContentsMargins(4, 2, 4, 2);
@@ -311,9 +350,12 @@ QWidget* TForm1::BuildSettingsPanel()
     offsets->addWidget(EdtLevelOffset, 1, 1);
     CBInverted = Named(new QCheckBox(QStringLiteral("inverted"), GBOffsets), "CBInverted");
     offsets->addWidget(CBInverted, 2, 0, 1, 2);
-    bottomColumn->addWidget(GBOffsets);
+    return GBOffsets;
+}
 
-    GBSpeed = Named(new QGroupBox(QStringLiteral("Framerate (Fps]"), bottom), "GBSpeed");
+QGroupBox* TForm1::BuildSpeedGroup(QWidget* Parent)
+{
+    GBSpeed = Named(new QGroupBox(QStringLiteral("Framerate (Fps]"), Parent), "GBSpeed");
     auto* speed = Column(GBSpeed);
     SESpeed = SpinEdit(GBSpeed, "SESpeed", 1, 100, 100);
     SESpeed->setToolTip(QStringLiteral("Max depends on your hardware"));
@@ -323,9 +365,12 @@ QWidget* TForm1::BuildSettingsPanel()
     RBSlow = Named(new QRadioButton(QStringLiteral("Slow scan"), GBSpeed), "RBSlow");
     for (QRadioButton* rb : {RBSync, RBFast, RBSlow})
         speed->addWidget(rb);
-    bottomColumn->addWidget(GBSpeed);
+    return GBSpeed;
+}
 
-    GBControl = Named(new QGroupBox(bottom), "GBControl");
+QGroupBox* TForm1::BuildControlGroup(QWidget* Parent)
+{
+    GBControl = Named(new QGroupBox(Parent), "GBControl");
     auto* control = Column(GBControl);
     BtnPlayback = SpeedButton(GBControl, "BtnPlayback", QStringLiteral("Playback"), true);
     BtnLoadFile = SpeedButton(GBControl, "BtnLoadFile", QStringLiteral("Load File"), false);
@@ -334,13 +379,7 @@ QWidget* TForm1::BuildSettingsPanel()
     BtnStartStop->setFixedHeight(30);
     for (QToolButton* b : {BtnPlayback, BtnLoadFile, BtnRecord, BtnStartStop})
         control->addWidget(b);
-    bottomColumn->addWidget(GBControl);
-
-    Splitter1->setStretchFactor(0, 0);
-    Splitter1->setStretchFactor(1, 1);
-    ScrollSettings->setWidget(Splitter1);
-    FitSettingsPanel();
-    return PnlSettings;
+    return GBControl;
 }
 
 void TForm1::FitSettingsPanel()

@@ -16,6 +16,7 @@
 #include "FrameSpectrum.h"
 #include "LabelSchedule.h"
 #include "SpektroNeu.h"
+#include "Unit1Limits.h"
 #include "Unit1Markers.h"
 #include "dxHisto.h"
 
@@ -28,6 +29,23 @@ void TForm1::Timer1Timer()
 {
     if (Reconfiguring)
         return;
+    {
+        // A playback stops at its end before its last frame is shown: the run's episodes end
+        // after that frame, as they do after every tick of a stopped run.
+        struct TTick
+        {
+            bool& Flag;
+            explicit TTick(bool& F) : Flag(F) { Flag = true; }
+            ~TTick() { Flag = false; }
+        } tick(InTick);
+        TakeFrame();
+    }
+    if (!BtnStartStop->isChecked())
+        Limits->RunEnded();
+}
+
+void TForm1::TakeFrame()
+{
     if (RBSlow->isChecked()) {
         ScanTicker += QLatin1Char('*');
         if (ScanTicker.size() > TickerLimit)
@@ -86,6 +104,7 @@ void TForm1::ProcessFrame()
     quillex::LevelsFromAverages(AvgSpectrum.data(), LevelSpectrum.data(), n,
                                 CBInverted->isChecked());
     Measure->FrameProcessed();
+    Limits->FrameProcessed();
     Histo->SetSeriesData(LevelSpectrum.data(), n, 1);
 
     const int length = static_cast<int>(WaterfallLine.size());

@@ -19,6 +19,7 @@
 #include "MarkerPosition.h"
 #include "MarkerReadout.h"
 #include "Unit1.h"
+#include "Unit1Limits.h"
 #include "WindowSpectrum.h"
 #include "dxHisto.h"
 
@@ -434,7 +435,12 @@ void TMeasureTools::ShowHoldTraces()
     for (int s = MaxSeries; s <= AverageSeries; ++s)
         if (boxes[s - MaxSeries]->isChecked())
             highest = s;
-    histo->setSeriesNumber(highest);
+    // The limits' series lie above the holds': the holds not shown then get no data.
+    const int limits = FForm.Limits->HighestSeries();
+    histo->setSeriesNumber(std::max(highest, limits));
+    if (limits > highest)
+        for (int s = std::max(highest + 1, MaxSeries); s <= AverageSeries; ++s)
+            histo->AssignSeriesData(nullptr, 0, s);
     if (highest == 1)
         return;
     // Only the span (and the view, should it reach beyond) is converted to levels: the plot

@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "FrameProcessor.h"
+#include "Unit1Limits.h"
 
 #include <sys/stat.h>
 
@@ -38,16 +39,6 @@ QString WithoutFolder(const QString& Path)
 std::string NativePath(const QString& Path)
 {
     return QFile::encodeName(Path).toStdString();
-}
-
-// The header numbers carry the separator of the machine that records, so the file
-// reads naturally there; the reader accepts either separator.
-char SystemDecimalSeparator()
-{
-    const QString point = QLocale().decimalPoint();
-    if (point.size() == 1 && point.front().unicode() < 0x80)
-        return static_cast<char>(point.front().unicode());
-    return '.';
 }
 
 // Stops Timer1 while a modal dialog is open and restores it however the handler ends.
@@ -104,6 +95,14 @@ void TForm1::BtnRecordClick()
     BtnPlayback->setEnabled(!BtnRecord->isChecked() && !BtnStartStop->isChecked());
     if (!BtnRecord->isChecked())
         SpkFile.Writer.Close();
+}
+
+char SystemDecimalSeparator()
+{
+    const QString point = QLocale().decimalPoint();
+    if (point.size() == 1 && point.front().unicode() < 0x80)
+        return static_cast<char>(point.front().unicode());
+    return '.';
 }
 
 void TForm1::WriteRecordingHeader()
@@ -267,6 +266,7 @@ void TForm1::LoadPlaybackFile(const QString& FileName)
     // The hidden edits follow too, so nothing stale comes back with them.
     ShowOffsets();
     SizeFrequencyPanel();
+    Limits->PlaybackLoaded(FileName, header ? 1 : 0, count - 1);
     ReselectBandwidth();
     SBMinChange();
 }

@@ -9,6 +9,7 @@
 
 #include "FrameProcessor.h"
 #include "IniFileU.h"
+#include "Unit1Limits.h"
 #include "Unit1Markers.h"
 
 namespace {
@@ -90,6 +91,7 @@ void TForm1::LoadSettings()
                      quillex::RoundHalfEven(double(LevelOffset) * 10.0),
                      CBInverted->isChecked() ? 1 : 0};
     Measure->LoadSettings(ini.FileExists() ? &ini : nullptr);
+    Limits->LoadSettings(ini.FileExists() ? &ini : nullptr);
 }
 
 std::array<int32_t, 18> TForm1::CurrentSettings() const
@@ -122,7 +124,7 @@ bool TForm1::SaveSettings()
     bool changed = false;
     for (std::size_t i = 0; i < compared; ++i)
         changed = changed || current[i] != SettingsSnapshot[i];
-    changed = changed || Measure->SettingsChanged();
+    changed = changed || Measure->SettingsChanged() || Limits->SettingsChanged();
     // Nothing is offered that cannot be saved; the user was told at start-up.
     if (!changed || SettingsFileTooLarge)
         return true;
@@ -158,6 +160,7 @@ bool TForm1::SaveSettings()
         ini.WriteInteger(Offsets, "Inverted", current[17]);
     }
     Measure->SaveSettings(ini);
+    Limits->SaveSettings(ini);
     return true;
 }
 

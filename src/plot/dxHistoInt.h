@@ -133,6 +133,11 @@ public:
     // Events, called only when set.
     std::function<void(QObject* Sender, float X, float Y, int Serie, int Index)> OnCrossMove;
     std::function<void(QObject* Sender, float X, float Y, int Serie, int Index)> OnReferenceMove;
+    // A bend has ended and its curve is written back into the series.
+    std::function<void(QObject* Sender, int Serie)> OnReferenceBent;
+    // A press in a reference mode found no curve of that kind to bend (the plot is back in
+    // measure mode); Mode is the reference mode it was in.
+    std::function<void(QObject* Sender, TDXMode Mode)> OnNoReference;
     std::function<void(QObject* Sender, int Serie1, int Serie2, float Value1X, float Value2X,
                        float Value1Y, float Value2Y)>
         OnCalculate;

@@ -20,7 +20,10 @@ void TDXHistographInt::StartBend(int x, int y)
     const TDXSeries* series = found ? &m_series[found - 1] : nullptr;
     if (!series || !series->Data || series->Count <= 0 || series->Count >= MaxReferenceCount) {
         // Nothing to bend: back to measuring, without the setter's repaint.
+        const TDXMode was = m_mode;
         m_mode = modeMeasure;
+        if (OnNoReference)
+            OnNoReference(this, was);
         return;
     }
     // A single sample has no step along X to bend around.
@@ -113,7 +116,8 @@ void TDXHistographInt::EndBend()
     m_refCurveShown = false;
     const int index = m_refSerie - 1;
     TDXSeries& s = m_series[index];
-    if (s.Data && s.Count == static_cast<int>(m_refBuffer.size())) {
+    const bool written = s.Data && s.Count == static_cast<int>(m_refBuffer.size());
+    if (written) {
         // The bent curve is the plot's own: a caller's array is never written to.
         if (!s.Owned) {
             std::unique_ptr<float[]> copy(new float[s.Count]);
@@ -129,4 +133,7 @@ void TDXHistographInt::EndBend()
     std::vector<float>().swap(m_weights);
     m_slots[MeasureSlot].Drawn = false;
     Invalidate();
+    // Last: the handler may give the series new data.
+    if (written && OnReferenceBent)
+        OnReferenceBent(this, m_refSerie);
 }

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <climits>
 #include <cmath>
+#include <limits>
 
 namespace dxplot {
 
@@ -133,14 +134,22 @@ IndexRange VisibleIndexRange(const SeriesMapping& m, const ViewRange& view, int 
 
 void CollectPlain(const SeriesMapping& m, const float* data, IndexRange r, PointSink& sink)
 {
-    for (int i = r.First; i <= r.Last; ++i)
-        sink.Push(m.XPixelOfIndex(i), m.YPixel(data[i - 1]));
+    for (int i = r.First; i <= r.Last; ++i) {
+        if (std::isnan(data[i - 1]))
+            sink.Break();
+        else
+            sink.Push(m.XPixelOfIndex(i), m.YPixel(data[i - 1]));
+    }
 }
 
 namespace {
 
 void CloseColumn(const SeriesMapping& m, int col, float lo, float hi, float start, PointSink& sink)
 {
+    if (lo > hi) { // NaN alone
+        sink.Break();
+        return;
+    }
     if (start > lo && start <= hi) {
         sink.Push(col, m.YPixel(hi));
         sink.Push(col, m.YPixel(lo));
@@ -154,14 +163,26 @@ void CloseColumn(const SeriesMapping& m, int col, float lo, float hi, float star
 
 namespace {
 
+// A column starts empty when its first sample is NaN: min and max then skip NaN samples, since
+// every comparison with NaN is false.
+inline void OpenColumn(float v, float& lo, float& hi, float& start)
+{
+    start = v;
+    if (std::isnan(v)) {
+        lo = std::numeric_limits<float>::infinity();
+        hi = -lo;
+    } else {
+        lo = hi = v;
+    }
+}
+
 template <class Column>
 void Decimate(const SeriesMapping& m, const float* data, IndexRange r, PointSink& sink,
               Column&& column)
 {
     int col = column(r.First);
-    float lo = data[r.First - 1];
-    float hi = lo;
-    float start = lo;
+    float lo, hi, start;
+    OpenColumn(data[r.First - 1], lo, hi, start);
     bool openedByLast = false;
     for (int i = r.First; i <= r.Last; ++i) {
         const int c = column(i);
@@ -175,7 +196,7 @@ void Decimate(const SeriesMapping& m, const float* data, IndexRange r, PointSink
         CloseColumn(m, col, lo, hi, start, sink);
         openedByLast = c != col;
         col = c;
-        lo = hi = start = v;
+        OpenColumn(v, lo, hi, start);
     }
     // The last sample may open a column of its own; without it the right edge stays empty.
     if (openedByLast)

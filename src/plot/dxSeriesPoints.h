@@ -38,6 +38,8 @@ public:
     void Push(int x, int y);
     // Draws what is left (nothing when fewer than two points are pending).
     void Finish();
+    // A gap: the points so far end their line and the next point starts a new one.
+    void Break() { Finish(); }
     bool Usable() const { return m_capacity >= 2; }
 
 private:
@@ -120,9 +122,11 @@ struct IndexRange
 IndexRange VisibleIndexRange(const SeriesMapping& m, const ViewRange& view, int count, int clipLeft,
                              int clipRight);
 
+// A NaN sample is no value: the line breaks there (a limit that watches some bins only).
 void CollectPlain(const SeriesMapping& m, const float* data, IndexRange r, PointSink& sink);
 // One (min, max) pair per pixel column, drawn maximum first when the column did not start at
-// its minimum; the last column is included.
+// its minimum; the last column is included. NaN samples are left out; a column of NaN alone
+// breaks the line.
 void CollectDecimated(const SeriesMapping& m, const float* data, IndexRange r, PointSink& sink);
 void CollectPairs(const SeriesMapping& m, const float* pairs, int count, PointSink& sink);
 

@@ -52,6 +52,7 @@ public:
     QStringList Messages, Errors, Questions, Warnings;
     std::deque<TAnswer> Answers;
     std::deque<QString> Names;
+    std::deque<double> Numbers;
     std::function<void()> OnQuestion, OnDialog;
 
     std::function<void()> OnMessage;
@@ -74,6 +75,16 @@ public:
     }
     QString SaveFileName(const QString&, const QString&, const QString&) override { return Dlg(); }
     QString OpenFileName(const QString&, const QString&, const QString&) override { return Dlg(); }
+    QString FolderName(const QString&) override { return Dlg(); }
+    std::optional<double> AskNumber(const QString& Label, double) override
+    {
+        Questions << Label;
+        if (Numbers.empty())
+            return std::nullopt;
+        const double number = Numbers.front();
+        Numbers.pop_front();
+        return number;
+    }
 
 private:
     template <typename T> static T Next(std::deque<T>& Script, T Otherwise)

@@ -175,3 +175,54 @@ TEST(DeviceMapping, SamplesLandOnTheDevicePixelsOfTheirLogicalPositions)
                 << s << " " << v;
     }
 }
+
+// NaN is no value: plain samples break the line there; decimated columns leave NaN out, and a
+// column of NaN alone breaks the line.
+TEST(Decimation, NaNBreaksTheLine)
+{
+    const float nan = std::nanf("");
+    const PlotBox box{0, 0, 100, 100};
+    const ViewRange view = Linear(100, 100);
+    {
+        const std::vector<float> d{10, 20, nan, nan, 30, 40, 50, nan, 60};
+        const auto m =
+            MakeEquidistantMapping(view, box, int(d.size()), false, false, {}, {}, 3000000);
+        std::vector<Point> buf(16);
+        Recorder rec;
+        PointSink sink(buf.data(), 16, rec);
+        CollectPlain(m, d.data(), {1, int(d.size())}, sink);
+        sink.Finish();
+        ASSERT_EQ(rec.lines.size(), 2); // the lone 60 has no line of its own
+        EXPECT_EQ(rec.lines[0].size(), 2);
+        EXPECT_EQ(rec.lines[1].size(), 3);
+        EXPECT_EQ(rec.lines[1][0].y, m.YPixel(30));
+    }
+    {
+        // 400 samples on 100 columns: four a column. Column 10 is all NaN, column 20 starts with
+        // NaN and holds 70 and 80.
+        std::vector<float> d(400, 50);
+        for (int i = 40; i < 44; ++i)
+            d[size_t(i)] = nan;
+        d[80] = nan;
+        d[81] = 70;
+        d[82] = 80;
+        d[83] = nan;
+        const auto m =
+            MakeEquidistantMapping(view, box, int(d.size()), false, false, {}, {}, 3000000);
+        std::vector<Point> buf(1024);
+        Recorder rec;
+        PointSink sink(buf.data(), 1024, rec);
+        CollectDecimated(m, d.data(), {1, int(d.size())}, sink);
+        sink.Finish();
+        ASSERT_EQ(rec.lines.size(), 2);
+        int lo = 1 << 30, hi = -(1 << 30);
+        for (const auto& line : rec.lines)
+            for (const Point& p : line)
+                if (p.y != m.YPixel(50)) {
+                    lo = std::min(lo, p.y);
+                    hi = std::max(hi, p.y);
+                }
+        EXPECT_EQ(lo, m.YPixel(80));
+        EXPECT_EQ(hi, m.YPixel(70));
+    }
+}

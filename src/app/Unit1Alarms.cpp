@@ -1,0 +1,309 @@
+// Limit alarms of the main window: each processed frame against the curves, its episodes in
+// the status bar, the trace and the waterfall, the event log and recording on alarm.
+
+#include "Unit1Limits.h"
+
+#include <QCheckBox>
+#include <QDoubleSpinBox>
+#include <QFileInfo>
+#include <QLabel>
+#include <QStatusBar>
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+#include "MarkerPosition.h"
+#include "SpektroNeu.h"
+#include "Unit1.h"
+#include "dxHisto.h"
+
+using quillex::TLimitKind;
+
+namespace {
+
+constexpr double SecondsPerDay = 86400.0;
+// Limit marks share the trace's warning colour.
+const QColor LimitMarkColour(0xff, 0x00, 0x00);
+const QString AlarmStyle = QStringLiteral("QLabel { background: #ff4040; color: white; }");
+const QString EventLogFilter = QStringLiteral("Event log (*.csv)|*.csv|All files|*");
+
+} // namespace
+
+void TLimitTools::PlaybackLoaded(const QString& FileName, int64_t First, int64_t Last)
+{
+    FTimes.reset();
+    FStamps.reset();
+    FTimed = -1;
+    if (Last < First)
+        return;
+    try {
+        FStamps = std::make_unique<quillex::TSpkStampReader>(FileName.toStdString());
+    } catch (const std::exception&) {
+        return; // the frames then have no times, as when the file has no stamps
+    }
+    quillex::TSpkStampReader* stamps = FStamps.get();
+    FTimes = std::make_unique<quillex::TFrameTimes>(
+        First, Last, [stamps](int64_t Frame) { return (*stamps)(Frame); });
+    // Every frame has a time exactly when two have: the first and one more.
+    try {
+        FTimed = FTimes->TimeOf(First) && FTimes->TimeOf(Last > First ? First + 1 : First) ? 1 : 0;
+    } catch (const std::exception&) {
+        FTimed = 0;
+    }
+}
+
+double TLimitTools::FrameTime()
+{
+    if (!FForm.PlaybackMode)
+        return FForm.FrameTime;
+    // Frames of a recording without times count as one moment, as in the exporter.
+    if (!FTimes || FTimed != 1)
+        return 0.0;
+    try {
+        const double time = FTimes->TimeOf(FForm.PlaybackRecord).value_or(0.0);
+        FTimes->Forget(FForm.PlaybackRecord);
+        return time;
+    } catch (const std::exception&) {
+        FTimed = 0;
+        return 0.0;
+    }
+}
+
+void TLimitTools::FrameProcessed()
+{
+    // Live frames are numbered from the run's start, whether or not a limit watched them.
+    const int64_t index = FForm.PlaybackMode ? FForm.PlaybackRecord : FLiveFrame++;
+    const bool open = FEpisodes.IsOpen(TLimitKind::Upper) || FEpisodes.IsOpen(TLimitKind::Lower);
+    if (Limits().Upper.Empty() && Limits().Lower.Empty() && !open && !FWarningShown)
+        return;
+    ViewChanged();
+    const double time = FrameTime();
+    const float* magnitudes = FForm.AvgSpectrum.data();
+    const quillex::TLimitFrame& frame = FCheck.Check(magnitudes);
+    FEpisodes.SetWindow(FForm.FFT->LeakFunction());
+    const quillex::TLimitStep& step = FEpisodes.Frame(FCheck, frame, magnitudes, index, time);
+    Record(time, frame.AnyBeyond());
+    Log(step);
+    MarkStarts(step);
+    ShowBeyond(frame.AnyBeyond());
+    ShowAlarm();
+}
+
+void TLimitTools::RunStarted()
+{
+    FLastTime = 0;
+    FLiveFrame = 0;
+    // The recordings' headers carry the offsets in force when the run starts.
+    if (CBRecordOnAlarm->isChecked() && !StartRecorder())
+        CBRecordOnAlarm->setChecked(false);
+}
+
+void TLimitTools::RunEnded()
+{
+    Log(FEpisodes.Finish());
+    try {
+        FRecorder.Finish();
+    } catch (const quillex::EAlarmRecordError& e) {
+        CBRecordOnAlarm->setChecked(false);
+        FForm.Prompts().ShowWarning(QString::fromStdString(e.what()));
+    }
+    FLastTime = 0;
+    ShowBeyond(false);
+    ShowAlarm();
+}
+
+void TLimitTools::KeepRingLength(double Time)
+{
+    if (FLastTime > 0 && Time > FLastTime) {
+        const double dt = (Time - FLastTime) * SecondsPerDay;
+        FFramePeriod = FFramePeriod > 0 ? FFramePeriod + (dt - FFramePeriod) / 8 : dt;
+    }
+    FLastTime = Time;
+    if (FFramePeriod <= 0 || FRecorder.Recording())
+        return;
+    // Whole steps of 16 frames, grown at once and shrunk only to half: a frame rate that
+    // wavers does not reallocate the ring (which drops what it holds).
+    const double frames = std::ceil(SEPreSeconds->value() / FFramePeriod) + 2;
+    const int wanted = std::min(MaxRingFrames, (int(std::min(frames, 1e6)) + 15) / 16 * 16);
+    quillex::TFrameRing& ring = FRecorder.Ring();
+    if (wanted > ring.Length() || 2 * wanted < ring.Length()) {
+        try {
+            ring.SetLength(wanted);
+        } catch (const std::bad_alloc&) {
+            // The ring keeps its length: fewer seconds before an alarm, nothing else lost.
+        }
+    }
+}
+
+void TLimitTools::Record(double Time, bool Beyond)
+{
+    if (!FRecorder.Active())
+        return;
+    KeepRingLength(Time);
+    try {
+        FRecorder.Frame(FForm.FrameStamp, Time, FForm.SampleBlock.data(), Beyond);
+    } catch (const quillex::EAlarmRecordError& e) {
+        // Once: the recorder is off now; alarms and the log go on.
+        CBRecordOnAlarm->setChecked(false);
+        FForm.Prompts().ShowWarning(QString::fromStdString(e.what()));
+    }
+}
+
+void TLimitTools::Log(const quillex::TLimitStep& Step)
+{
+    for (int e = 0; e < Step.EndedCount && FLog.IsOpen(); ++e) {
+        try {
+            FLog.Append(Step.Ended[size_t(e)]);
+        } catch (const quillex::ELimitLogError& error) {
+            FLog.Close();
+            CBEventLog->setChecked(false);
+            FForm.Prompts().ShowWarning(QString::fromStdString(error.what()));
+        }
+    }
+}
+
+void TLimitTools::MarkStarts(const quillex::TLimitStep& Step)
+{
+    for (TLimitKind kind : {TLimitKind::Upper, TLimitKind::Lower})
+        if (Step.Started[int(kind)])
+            FForm.Spektro->AddMark(kind == TLimitKind::Upper ? QStringLiteral("upper limit")
+                                                             : QStringLiteral("lower limit"),
+                                   LimitMarkColour);
+}
+
+void TLimitTools::ShowBeyond(bool Any)
+{
+    TDXHistograph* histo = FForm.Histo;
+    if (!Any) {
+        if (FWarningShown && histo->SeriesNumber() >= WarningSeries)
+            histo->AssignSeriesData(nullptr, 0, WarningSeries);
+        FWarningShown = false;
+        return;
+    }
+    // The trace where it is beyond a curve and one bin on either side, so that a single bin
+    // beyond shows as the spike it is.
+    const int n = FCheck.Grid().N;
+    uint8_t* mask = FMask.data();
+    FCheck.BeyondMask(mask);
+    const float* levels = FForm.LevelSpectrum.data();
+    float* warning = FWarning.data();
+    const float none = std::numeric_limits<float>::quiet_NaN();
+    for (int d = 0; d < n; ++d) {
+        const bool near =
+            mask[d] != 0 || (d > 0 && mask[d - 1] != 0) || (d + 1 < n && mask[d + 1] != 0);
+        warning[d] = near ? levels[d] : none;
+    }
+    if (histo->SeriesNumber() < WarningSeries)
+        histo->setSeriesNumber(WarningSeries);
+    histo->AssignSeriesData(warning, n, WarningSeries);
+    FWarningShown = true;
+}
+
+QString TLimitTools::AlarmText() const
+{
+    if (!FAlarmShown)
+        return {};
+    const int decimals = quillex::MarkerFrequencyDecimals(FCheck.Grid().N);
+    const double excess =
+        FAlarmKind == TLimitKind::Upper ? FAlarmWorst.ExcessDb : -FAlarmWorst.ExcessDb;
+    const std::string mhz = "%0." + std::to_string(decimals) + "f MHz";
+    return LocalFormat("LIMIT %+0.1f dB @ ", excess) + LocalFormat(mhz.c_str(), FAlarmWorst.MHz);
+}
+
+void TLimitTools::ShowAlarm()
+{
+    QLabel* panel = FForm.StatusPanels[0];
+    const bool upper = FEpisodes.IsOpen(TLimitKind::Upper);
+    const bool lower = FEpisodes.IsOpen(TLimitKind::Lower);
+    if (!upper && !lower) {
+        if (FAlarmShown) {
+            FAlarmShown = false;
+            panel->setStyleSheet(QString());
+            FForm.SetStatusText(0, FForm.FftStatusText());
+        }
+        return;
+    }
+    // The larger excess of the open episodes; each is the worst of its frames so far.
+    TLimitKind kind = upper ? TLimitKind::Upper : TLimitKind::Lower;
+    if (upper && lower &&
+        FEpisodes.Current(TLimitKind::Lower).Worst.ExcessDb >
+            FEpisodes.Current(TLimitKind::Upper).Worst.ExcessDb)
+        kind = TLimitKind::Lower;
+    const quillex::TLimitWorst& worst = FEpisodes.Current(kind).Worst;
+    // Formatted only when it changes: most frames of an episode do not make it worse.
+    if (FAlarmShown && kind == FAlarmKind && worst.MHz == FAlarmWorst.MHz &&
+        worst.ExcessDb == FAlarmWorst.ExcessDb)
+        return;
+    if (!FAlarmShown)
+        panel->setStyleSheet(AlarmStyle);
+    FAlarmShown = true;
+    FAlarmKind = kind;
+    FAlarmWorst = worst;
+    FForm.SetStatusText(0, AlarmText());
+}
+
+void TLimitTools::EventLogToggled(bool On)
+{
+    if (!On) {
+        FLog.Close();
+        return;
+    }
+    const QString name = FForm.Prompts().SaveFileName(
+        FEventLogFile.isEmpty() ? FForm.StartDir : QFileInfo(FEventLogFile).path(),
+        QStringLiteral("csv"), EventLogFilter);
+    if (!name.isEmpty())
+        FEventLogFile = name;
+    CBEventLog->setChecked(!name.isEmpty() && OpenEventLog());
+}
+
+bool TLimitTools::OpenEventLog()
+{
+    try {
+        FLog.Open(FEventLogFile.toStdString());
+        return true;
+    } catch (const quillex::ELimitLogError& e) {
+        FForm.Prompts().ShowMessage(QString::fromStdString(e.what()));
+        return false;
+    }
+}
+
+void TLimitTools::RecordOnAlarmToggled(bool On)
+{
+    if (!On) {
+        try {
+            FRecorder.Stop();
+        } catch (const quillex::EAlarmRecordError& e) {
+            FForm.Prompts().ShowWarning(QString::fromStdString(e.what()));
+        }
+        return;
+    }
+    const QString folder =
+        FForm.Prompts().FolderName(FAlarmFolder.isEmpty() ? FForm.StartDir : FAlarmFolder);
+    if (!folder.isEmpty())
+        FAlarmFolder = folder;
+    CBRecordOnAlarm->setChecked(!folder.isEmpty() && StartRecorder());
+}
+
+bool TLimitTools::StartRecorder()
+{
+    if (!QFileInfo(FAlarmFolder).isDir()) {
+        FForm.Prompts().ShowMessage(
+            QStringLiteral("Record on alarm: the folder %1 does not exist.").arg(FAlarmFolder));
+        return false;
+    }
+    FRecorder.Start(RecorderSettings());
+    return true;
+}
+
+quillex::TAlarmRecordingSettings TLimitTools::RecorderSettings() const
+{
+    quillex::TAlarmRecordingSettings s;
+    s.Folder = FAlarmFolder.toStdString();
+    s.PreSeconds = SEPreSeconds->value();
+    s.PostSeconds = SEPostSeconds->value();
+    s.FreqOffset = FForm.FreqOffset;
+    s.LevelOffset = FForm.LevelOffset;
+    s.Inverted = FForm.CBInverted->isChecked();
+    s.DecimalSeparator = SystemDecimalSeparator();
+    return s;
+}

@@ -1,0 +1,162 @@
+#pragma once
+
+#include <QString>
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "AlarmRecorder.h"
+#include "FrameTimes.h"
+#include "LimitCheck.h"
+#include "LimitEpisodes.h"
+#include "LimitEventLog.h"
+#include "dxColors.h"
+#include "dxHistoInt.h"
+
+class QAction;
+class QCheckBox;
+class QDoubleSpinBox;
+class QGroupBox;
+class QToolButton;
+class QWidget;
+class TForm1;
+class TIniFile;
+
+// The window's limit lines and alarms: an upper and a lower limit curve over frequency as
+// displayed, shown and bent as the plot's reference curves; every processed frame checked
+// against them, its episodes in the status bar, the trace, the waterfall's margin, an event
+// log and, when asked, recordings of their own. The arithmetic and the files are the core's.
+class TLimitTools
+{
+public:
+    static constexpr const char* SettingsSection = "Limits";
+    // Plot series: the two reference curves, then the trace's parts beyond them.
+    static constexpr int UpperSeries = 5, LowerSeries = 6, WarningSeries = 7;
+    static constexpr TColor UpperColor = clLime, LowerColor = clLime, WarningColor = clRed;
+    static constexpr double DefaultOffsetDb = 6.0;
+    static constexpr double DefaultPreSeconds = 5.0, DefaultPostSeconds = 5.0;
+    // 64 MB of frames at most before an alarm.
+    static constexpr int MaxRingFrames = 4096;
+
+    explicit TLimitTools(TForm1& Form);
+    ~TLimitTools();
+    TLimitTools(const TLimitTools&) = delete;
+    TLimitTools& operator=(const TLimitTools&) = delete;
+
+    // Built with the window's layout: the plot's limit series and context menu items (after the
+    // markers'), and the "Limits" button of the settings panel, whose pop-up holds the
+    // "Limits" group (the panel has no height to spare for it).
+    void BuildMenu();
+    QToolButton* BuildLimitsButton(QWidget* Parent);
+
+    // --- curves ---
+    void FromTraceClick(quillex::TLimitKind Kind);
+    void FlatLimitClick();
+    void ClearLimitsClick();
+    void SaveLimitsClick();
+    void LoadLimitsClick();
+    // Reads a limits file; false, with one message and the curves as they were, when it cannot.
+    bool LoadLimitsFile(const QString& FileName);
+    const quillex::TLimits& Limits() const { return FCheck.Limits(); }
+    const QString& LimitsFile() const { return FLimitsFile; }
+    // The highest plot series the limits use, 1 without curves.
+    int HighestSeries() const;
+    // The FFT size, the offsets or the mirroring may have changed: the curves are resampled.
+    void ViewChanged();
+
+    // --- alarms, every processed frame (Unit1Alarms.cpp) ---
+    // With the new averages in place and before the plot and waterfall get the frame.
+    void FrameProcessed();
+    void RunStarted();
+    // The end of a run or of a recording: open episodes end and are logged.
+    void RunEnded();
+    void PlaybackLoaded(const QString& FileName, int64_t First, int64_t Last);
+    const quillex::TLimitEpisodes& Episodes() const { return FEpisodes; }
+    // The status text of the open episode's worst point, empty while none is open.
+    QString AlarmText() const;
+    const quillex::TAlarmRecorder& Recorder() const { return FRecorder; }
+    const QString& EventLogFile() const { return FEventLogFile; }
+    const QString& AlarmFolder() const { return FAlarmFolder; }
+    QString KeysHint() const;
+
+    // --- settings: the section "Limits" (Ini null: no file) ---
+    void LoadSettings(const TIniFile* Ini);
+    void SaveSettings(TIniFile& Ini) const;
+    bool SettingsChanged() const;
+
+    // --- controls ---
+    QToolButton* BtnLimits = nullptr;
+    QGroupBox* GBLimits = nullptr;
+    QDoubleSpinBox* SEUpperOffset = nullptr;
+    QDoubleSpinBox* SELowerOffset = nullptr;
+    QDoubleSpinBox* SEHoldOff = nullptr;
+    QCheckBox* CBEventLog = nullptr;
+    QCheckBox* CBRecordOnAlarm = nullptr;
+    QDoubleSpinBox* SEPreSeconds = nullptr;
+    QDoubleSpinBox* SEPostSeconds = nullptr;
+    QAction* ActUpperFromTrace = nullptr;
+    QAction* ActLowerFromTrace = nullptr;
+    QAction* ActFlatLimit = nullptr;
+    QAction* ActClearLimits = nullptr;
+    QAction* ActSaveLimits = nullptr;
+    QAction* ActLoadLimits = nullptr;
+
+private:
+    struct TSettings
+    {
+        QString LimitsFile, EventLogFile, AlarmFolder;
+        bool EventLog = false, RecordOnAlarm = false;
+        double UpperOffset = DefaultOffsetDb, LowerOffset = DefaultOffsetDb;
+        double HoldOff = quillex::TLimitEpisodes::DefaultHoldOffSeconds;
+        double Pre = DefaultPreSeconds, Post = DefaultPostSeconds;
+        bool operator==(const TSettings&) const = default;
+    };
+
+    quillex::TLimitGrid CurrentGrid() const;
+    // New curves (or a new grid): the check resampled, the plot's reference curves anew.
+    void SetLimits(const quillex::TLimits& Limits);
+    void ShowCurves();
+    QGroupBox* BuildLimitsGroup();
+    void ReferenceBent(int Series);
+    void NoReference(TDXHistographInt::TDXMode Mode);
+    void Repaint();
+    void EventLogToggled(bool On);
+    void RecordOnAlarmToggled(bool On);
+    bool OpenEventLog();
+    bool StartRecorder();
+    quillex::TAlarmRecordingSettings RecorderSettings() const;
+    TSettings CurrentSettings() const;
+
+    // Unit1Alarms.cpp
+    double FrameTime();
+    void KeepRingLength(double Time);
+    void Record(double Time, bool Beyond);
+    void Log(const quillex::TLimitStep& Step);
+    void MarkStarts(const quillex::TLimitStep& Step);
+    void ShowBeyond(bool Any);
+    void ShowAlarm();
+
+    TForm1& FForm;
+    quillex::TLimitCheck FCheck;
+    quillex::TLimitEpisodes FEpisodes;
+    quillex::TLimitEventLog FLog;
+    quillex::TAlarmRecorder FRecorder;
+    QString FLimitsFile, FEventLogFile, FAlarmFolder;
+    TSettings FSnapshot;
+    // The trace's levels where it is beyond a curve (NaN elsewhere), and the check's mask.
+    std::vector<float> FWarning;
+    std::vector<uint8_t> FMask;
+    bool FWarningShown = false;
+    // The frames of the recording played back, for their times as the exporter has them.
+    std::unique_ptr<quillex::TSpkStampReader> FStamps;
+    std::unique_ptr<quillex::TFrameTimes> FTimes;
+    int FTimed = -1; // unknown until the first frame played
+    int64_t FLiveFrame = 0;
+    // Seconds between frames (averaged) and the last frame's time, for the ring's length.
+    double FFramePeriod = 0, FLastTime = 0;
+    // What the status panel shows: the episode's worst point as last formatted.
+    bool FAlarmShown = false;
+    quillex::TLimitWorst FAlarmWorst;
+    quillex::TLimitKind FAlarmKind = quillex::TLimitKind::Upper;
+};

@@ -1,0 +1,572 @@
+#include "test_window_support.h"
+
+#include <QTest>
+#include <cmath>
+#include <numbers>
+#include <random>
+
+#include "LimitCurve.h"
+#include "SpektroNeu.h"
+#include "SpkFile.h"
+#include "Unit1Limits.h"
+#include "Unit1Markers.h"
+#include "dxHisto.h"
+#include "test_file_support.h"
+
+namespace {
+
+constexpr int N = 4096;
+constexpr double BinMHz = 40.0 / N;
+constexpr double FreqOffset = 0.5, LevelOffset = 10.0;
+constexpr int Frames = 45; // records 1..45 behind the header, 0.1 s apart
+const double Base = quillex::EncodeDateTime(2026, 12, 6, 10, 0, 0);
+
+// Tones at sample rate 80 MHz (x[n] = A cos(pi f n / 40 + phase)), with a fixed noise floor.
+std::vector<int16_t> Block(double BurstAmplitude, double CarrierAmplitude = 20)
+{
+    static const double BurstMHz = 14.25043, CarrierMHz = 12.0;
+    std::mt19937 rng(5); // the same floor in every frame
+    std::normal_distribution<double> noise(0.0, 3.0);
+    std::vector<int16_t> block(TForm1::BlockSamples);
+    for (int n = 0; n < TForm1::BlockSamples; ++n) {
+        const double v = CarrierAmplitude * std::cos(std::numbers::pi * CarrierMHz * n / 40.0) +
+                         BurstAmplitude * std::cos(std::numbers::pi * BurstMHz * n / 40.0 + 0.7) +
+                         noise(rng);
+        block[size_t(n)] = int16_t(std::lround(v));
+    }
+    return block;
+}
+
+// Bursts: frames 11-13 and 18 (a gap shorter than the 1 s hold-off), then 41-42.
+double BurstAt(int Frame)
+{
+    switch (Frame) {
+    case 11:
+        return 1000;
+    case 12:
+        return 3000;
+    case 13:
+        return 2000;
+    case 18:
+        return 1500;
+    case 41:
+        return 800;
+    case 42:
+        return 900;
+    default:
+        return 0;
+    }
+}
+
+double StampOf(int Frame)
+{
+    return Base + Frame * 0.1 / 86400.0;
+}
+
+QString IsoText(int Frame)
+{
+    return QDateTime(QDate(2026, 12, 6), QTime(10, 0, 0))
+        .addMSecs(Frame * 100)
+        .toString(QStringLiteral("yyyy-MM-ddThh:mm:ss.zzz"));
+}
+
+// A tone of amplitude A lying on a bin, Hann over 2N samples: A * sum(w) / N, in dBm.
+double OnBinDbm(double Amplitude)
+{
+    double sum = 0;
+    for (int n = 0; n < 2 * N; ++n)
+        sum += 0.5 - 0.5 * std::cos(2 * std::numbers::pi * n / (2 * N - 1));
+    return 20 * std::log10(Amplitude * sum / N / 16384 + 1e-9);
+}
+
+class LimitTest : public WindowTest
+{
+protected:
+    void StartWindow()
+    {
+        Start({"DEBUG"});
+        Form->SEFft->setValue(12);
+        ASSERT_EQ(Form->FFT->Size(), N);
+    }
+    QString Path(const char* Name) const { return Dir.filePath(QString::fromLatin1(Name)); }
+    TLimitTools& L() const { return *Form->Limits; }
+
+    // Header, then Frames records stamped 0.1 s apart; Burst false keeps every frame quiet.
+    void Write(const QString& File, bool Burst)
+    {
+        WriteBlocks(File, [Burst](int F) { return Block(Burst ? BurstAt(F) : 0); });
+    }
+    void WriteBlocks(const QString& File, const std::function<std::vector<int16_t>(int)>& Of)
+    {
+        uint8_t record[quillex::FrameRecordSize];
+        quillex::FormatOffsetsHeader(FreqOffset, LevelOffset, false, '.', record);
+        std::string bytes(reinterpret_cast<const char*>(record), sizeof record);
+        for (int f = 1; f <= Frames; ++f) {
+            quillex::EncodeDataRecord(StampOf(f), Of(f).data(), record);
+            bytes.append(reinterpret_cast<const char*>(record), sizeof record);
+        }
+        std::ofstream(File.toStdString(), std::ios::binary) << bytes;
+    }
+
+    void Play(const QString& File)
+    {
+        if (!Form->BtnPlayback->isChecked())
+            Form->BtnPlayback->click();
+        Prompts.Names.push_back(File);
+        Form->BtnLoadFile->click();
+        Form->RBSync->setChecked(true);
+        Form->BtnStartStop->click();
+        ASSERT_FALSE(Form->BtnStartStop->isChecked());
+    }
+
+    // The upper limit 6 dB over the quiet trace; the quiet trace's levels (plot scale) kept.
+    void UpperFromQuietTrace()
+    {
+        Write(Path("quiet.spk"), false);
+        Play(Path("quiet.spk"));
+        Quiet.assign(Form->LevelSpectrum.begin(), Form->LevelSpectrum.begin() + N);
+        L().ActUpperFromTrace->trigger();
+    }
+
+    void LogTo(const QString& File)
+    {
+        Prompts.Names.push_back(File);
+        L().CBEventLog->click();
+        ASSERT_TRUE(L().CBEventLog->isChecked());
+    }
+
+    void RecordTo(const QString& Folder, double Pre, double Post)
+    {
+        QDir().mkpath(Folder);
+        L().SEPreSeconds->setValue(Pre);
+        L().SEPostSeconds->setValue(Post);
+        Prompts.Names.push_back(Folder);
+        L().CBRecordOnAlarm->click();
+        ASSERT_TRUE(L().CBRecordOnAlarm->isChecked());
+    }
+
+    static QStringList Lines(const QString& File)
+    {
+        return QString(ReadAll(File)).split('\n', Qt::SkipEmptyParts);
+    }
+
+    std::vector<float> Quiet;
+};
+
+// The burst's worst point as the log writes it: interpolated frequency, its level and its
+// excess over the curve there.
+void ExpectWorst(const QStringList& Fields, double Amplitude, double CurveDbm)
+{
+    const double mhz = FreqOffset + 14.25043, dbm = OnBinDbm(Amplitude) + LevelOffset;
+    EXPECT_NEAR(Fields.value(5).toDouble(), mhz, 0.0002);
+    EXPECT_NEAR(Fields.value(6).toDouble(), dbm, 0.02);
+    EXPECT_NEAR(Fields.value(7).toDouble(), dbm - CurveDbm, 0.05);
+}
+
+} // namespace
+
+// A limit made from the trace lies the offset above it at every bin's frequency.
+TEST_F(LimitTest, LimitFromTrace)
+{
+    StartWindow();
+    L().SEUpperOffset->setValue(7.5);
+    L().SELowerOffset->setValue(3);
+    Form->Histo->setMode(modeLowerRef); // has no say for these
+    UpperFromQuietTrace();
+    L().ActLowerFromTrace->trigger();
+    const quillex::TLimits& limits = L().Limits();
+    for (int d : {0, 1, 1228, 1229, 2000, N - 1}) {
+        const double mhz = FreqOffset + d * BinMHz, level = Quiet[size_t(d)] + LevelOffset;
+        EXPECT_NEAR(limits.Upper.LevelAt(mhz), level + 7.5, 1e-3) << d;
+        EXPECT_NEAR(limits.Lower.LevelAt(mhz), level - 3, 1e-3) << d;
+    }
+}
+
+// While the max (min) hold is shown, a limit from the trace follows the hold, not the last
+// frame.
+TEST_F(LimitTest, LimitFromTheHolds)
+{
+    StartWindow();
+    // The last frame neither the highest nor the lowest at the burst's bin.
+    WriteBlocks(Path("bursts.spk"), [](int F) {
+        return Block(F == 20 ? 3000 : F == 45 ? 1000 : 0);
+    });
+    const int burst = int(14.25043 / BinMHz);
+    const double mhz = FreqOffset + burst * BinMHz;
+    // One hold shown at a time: that side follows it, the other the last frame.
+    for (bool max : {true, false}) {
+        SCOPED_TRACE(max ? "max hold" : "min hold");
+        Form->Measure->CBMaxHold->setChecked(max);
+        Form->Measure->CBMinHold->setChecked(!max);
+        std::vector<float> levels;
+        Form->OnFrameProcessed = [&] { levels.push_back(Form->LevelSpectrum[size_t(burst)]); };
+        Play(Path("bursts.spk"));
+        Form->OnFrameProcessed = nullptr;
+        ASSERT_EQ(levels.size(), size_t(Frames));
+        L().ActUpperFromTrace->trigger();
+        L().ActLowerFromTrace->trigger();
+        const double high = *std::max_element(levels.begin(), levels.end()) + LevelOffset;
+        const double low = *std::min_element(levels.begin(), levels.end()) + LevelOffset;
+        const double last = levels.back() + LevelOffset;
+        ASSERT_GT(high, last + 6);
+        ASSERT_LT(low, last - 6);
+        EXPECT_NEAR(L().Limits().Upper.LevelAt(mhz), (max ? high : last) + 6, 2e-3);
+        EXPECT_NEAR(L().Limits().Lower.LevelAt(mhz), (max ? last : low) - 6, 2e-3);
+    }
+}
+
+// Bursts above a flat limit give two episodes (a gap shorter than the hold-off joins, a longer
+// one parts), logged with their frames, times and worst points, shown in the status bar, the
+// trace's warning colour and the waterfall's margin while they last.
+TEST_F(LimitTest, EpisodesOfBurstsOverAFlatLimit)
+{
+    StartWindow();
+    Write(Path("quiet.spk"), false);
+    Play(Path("quiet.spk")); // the recording's offsets in force
+    Prompts.Numbers.push_back(-30.0);
+    L().ActFlatLimit->trigger();
+    LogTo(Path("events.csv"));
+
+    Write(Path("bursts.spk"), true);
+    QMap<int64_t, QString> status;
+    QMap<int64_t, int> warning;
+    Form->OnFrameProcessed = [&] {
+        status[Form->PlaybackRecord] = Form->StatusText(0);
+        const auto& series = Form->Histo->SeriesRecord(TLimitTools::WarningSeries);
+        warning[Form->PlaybackRecord] =
+            Form->Histo->SeriesNumber() >= TLimitTools::WarningSeries ? series.Count : 0;
+    };
+    Play(Path("bursts.spk"));
+    Form->OnFrameProcessed = nullptr;
+
+    const QStringList log = Lines(Path("events.csv"));
+    ASSERT_EQ(log.size(), 3) << log.join('\n');
+    EXPECT_EQ(log[0], "start,end,first_frame,last_frame,kind,MHz,dBm,excess_dB");
+    const double burstMHz = FreqOffset + 14.25043;
+    const struct
+    {
+        int First, Last;
+        double Worst;
+    } episodes[] = {{11, 18, 3000}, {41, 42, 900}};
+    for (int e = 0; e < 2; ++e) {
+        SCOPED_TRACE(e);
+        const QStringList fields = log[e + 1].split(',');
+        ASSERT_EQ(fields.size(), 8);
+        EXPECT_EQ(fields.mid(0, 5),
+                  QStringList({IsoText(episodes[e].First), IsoText(episodes[e].Last),
+                               QString::number(episodes[e].First),
+                               QString::number(episodes[e].Last), "upper"}));
+        ExpectWorst(fields, episodes[e].Worst, -30.0);
+    }
+
+    // The status panel: the worst so far while an episode is open (it ends once the hold-off
+    // has passed, at frame 28, 1 s after frame 18), the FFT's text again after.
+    const double worst = OnBinDbm(3000) + LevelOffset + 30.0;
+    EXPECT_EQ(status[12], QString::asprintf("LIMIT %+.1f dB @ %.4f MHz", worst, burstMHz));
+    EXPECT_EQ(status[27], status[12]);
+    EXPECT_EQ(status[28], Form->FftStatusText());
+    EXPECT_TRUE(status[41].startsWith("LIMIT +")) << status[41];
+    // Warning colour on the frames beyond the limit only.
+    for (int f = 1; f <= Frames; ++f)
+        EXPECT_EQ(warning[f] > 0, BurstAt(f) > 0) << f;
+    // A mark in the waterfall's margin where each episode starts.
+    int marks = 0;
+    for (const auto& mark : Form->Spektro->Marks())
+        marks += mark.Label == "upper limit";
+    EXPECT_EQ(marks, 2);
+}
+
+// A lower limit over the 12 MHz carrier's two bins only: the carrier gone (frames 5-8) is a
+// lower episode, whose status shows how far below the limit the worst bin is, with a minus
+// sign. A burst above the upper limit meanwhile (frame 7) is an episode of its own; the
+// status keeps the larger excess of the two, and the log has each with its own frames.
+TEST_F(LimitTest, LowerEpisodeBesideAnUpperOne)
+{
+    StartWindow();
+    const auto block = [](int F) { return Block(F == 7 ? 3000 : 0, F >= 5 && F <= 8 ? 0 : 20); };
+    WriteBlocks(Path("gap.spk"), block);
+    std::ofstream(Path("limits.csv").toStdString())
+        << "MHz,upper_dBm,lower_dBm\n12.40,-30,\n12.49,-30,-60\n12.51,-30,-60\n12.60,-30,\n";
+    Prompts.Names.push_back(Path("limits.csv"));
+    L().ActLoadLimits->trigger();
+    LogTo(Path("events.csv"));
+    QMap<int64_t, QString> status;
+    QMap<int64_t, std::vector<float>> levels;
+    Form->OnFrameProcessed = [&] {
+        status[Form->PlaybackRecord] = Form->StatusText(0);
+        levels[Form->PlaybackRecord].assign(Form->LevelSpectrum.begin(),
+                                            Form->LevelSpectrum.begin() + N);
+    };
+    Play(Path("gap.spk"));
+    Form->OnFrameProcessed = nullptr;
+
+    // The bins from 12.49 to 12.51 MHz as displayed; the carrier keeps them near -48 dBm.
+    std::vector<int> watched;
+    for (int d = 0; d < N; ++d)
+        if (FreqOffset + d * BinMHz >= 12.49 && FreqOffset + d * BinMHz <= 12.51)
+            watched.push_back(d);
+    ASSERT_EQ(watched.size(), 2u);
+    const auto lowest = [&](int64_t Frame) {
+        int worst = watched[0];
+        for (int d : watched)
+            if (levels[Frame][size_t(d)] < levels[Frame][size_t(worst)])
+                worst = d;
+        return worst;
+    };
+    const auto expectBelow = [&](int64_t Frame, int64_t WorstFrame) {
+        SCOPED_TRACE(Frame);
+        const QString text = status[Frame];
+        const int d = lowest(WorstFrame);
+        const double below = levels[WorstFrame][size_t(d)] + LevelOffset - -60.0;
+        ASSERT_TRUE(text.startsWith("LIMIT -")) << text;
+        EXPECT_NEAR(text.mid(6, text.indexOf(' ', 6) - 6).toDouble(), below, 0.051) << text;
+        EXPECT_TRUE(text.endsWith(QString::asprintf("@ %.4f MHz", FreqOffset + d * BinMHz)))
+            << text;
+    };
+    EXPECT_EQ(status[4], Form->FftStatusText());
+    expectBelow(5, 5);
+    // The burst's excess (about 25 dB) is less than the gap's (about 40 dB).
+    int64_t worstFrame = 5;
+    for (int64_t f = 6; f <= 8; ++f) {
+        if (levels[f][size_t(lowest(f))] < levels[worstFrame][size_t(lowest(worstFrame))])
+            worstFrame = f;
+        expectBelow(f, worstFrame);
+    }
+    expectBelow(17, worstFrame); // 1 s after frame 8 is frame 18
+    EXPECT_EQ(status[18], Form->FftStatusText());
+
+    const QStringList log = Lines(Path("events.csv"));
+    ASSERT_EQ(log.size(), 3) << log.join('\n');
+    // In the order they end: the upper one a second after frame 7, the lower after frame 8.
+    EXPECT_EQ(log[1].split(',').mid(2, 3), QStringList({"7", "7", "upper"}));
+    EXPECT_EQ(log[2].split(',').mid(2, 3), QStringList({"5", "8", "lower"}));
+    ExpectWorst(log[1].split(','), 3000, -30.0);
+}
+
+// Live, frames are numbered from the start of each run (those before a limit existed too)
+// and timed by the clock; stopping the run ends the open episode.
+TEST_F(LimitTest, LiveEpisodesCountFramesFromTheRunsStart)
+{
+    StartWindow();
+    if (Form->BtnStartStop->isChecked())
+        Form->BtnStartStop->click();
+    LogTo(Path("events.csv"));
+    const auto run = [this](int Quiet, int Watched) {
+        Form->BtnStartStop->click();
+        for (int f = 0; f < Quiet + Watched; ++f) {
+            if (f == Quiet) {
+                Prompts.Numbers.push_back(-300.0); // every bin above it
+                L().ActFlatLimit->trigger();
+            }
+            Clock.Advance(0.1);
+            Form->Timer1Timer();
+        }
+        Form->BtnStartStop->click();
+        L().ActClearLimits->trigger();
+    };
+    ASSERT_EQ(Clock.Value, Base); // 10:00:00, each tick 0.1 s later
+    run(2, 4);
+    run(0, 3);
+    const QStringList log = Lines(Path("events.csv"));
+    ASSERT_EQ(log.size(), 3) << log.join('\n');
+    EXPECT_EQ(
+        log[1].split(',').mid(0, 5),
+        QStringList({"2026-12-06T10:00:00.300", "2026-12-06T10:00:00.600", "2", "5", "upper"}));
+    EXPECT_EQ(log[2].split(',').mid(2, 3), QStringList({"0", "2", "upper"}));
+}
+
+// A bend in the upper-reference mode goes into the curve's frequency definition: it stays at its
+// frequency through a new FFT size and span. Without a lower curve the lower-reference mode
+// says what to do.
+TEST_F(LimitTest, BendWrittenBackSurvivesFftSizeAndSpan)
+{
+    StartWindow();
+    Prompts.Numbers.push_back(-40.0);
+    L().ActFlatLimit->trigger();
+    ASSERT_FALSE(L().Limits().Upper.Empty());
+    TDXHistograph* histo = Form->Histo;
+    Form->RGBW->setItemIndex(3);
+    histo->setMode(modeUpperRef);
+    const auto& series = histo->SeriesRecord(TLimitTools::UpperSeries);
+    ASSERT_EQ(series.Count, N);
+    const std::vector<float> before(series.Data, series.Data + N);
+    const int x = histo->XToPixel(float(20.0 * 1000)), y = histo->PlotRect().center().y();
+    QTest::mousePress(histo, Qt::LeftButton, {}, QPoint(x, y));
+    QTest::mouseMove(histo, QPoint(x, y - 40));
+    QTest::mouseRelease(histo, Qt::LeftButton, {}, QPoint(x, y - 40));
+
+    const auto& bent = histo->SeriesRecord(TLimitTools::UpperSeries);
+    ASSERT_EQ(bent.Count, N);
+    int top = 0;
+    for (int d = 0; d < N; ++d)
+        if (bent.Data[d] - before[size_t(d)] > bent.Data[top] - before[size_t(top)])
+            top = d;
+    top -= top % 2; // a bin that the half-size FFT has too
+    const float raised = bent.Data[top];
+    ASSERT_GT(raised, before[size_t(top)] + 5);
+    const double mhz = Form->FreqOffset + top * BinMHz;
+    EXPECT_NEAR(L().Limits().Upper.LevelAt(mhz), raised + Form->LevelOffset, 1e-3);
+    EXPECT_NEAR(L().Limits().Upper.LevelAt(mhz + 10), -40.0, 1e-9);
+
+    Form->SEFft->setValue(11);
+    const auto& resampled = histo->SeriesRecord(TLimitTools::UpperSeries);
+    ASSERT_EQ(resampled.Count, N / 2);
+    EXPECT_NEAR(resampled.Data[top / 2], raised, 1e-3);
+    Form->RGBW->setItemIndex(1);
+    EXPECT_NEAR(histo->SeriesRecord(TLimitTools::UpperSeries).Data[top / 2], raised, 1e-3);
+
+    histo->setMode(modeLowerRef);
+    QTest::mousePress(histo, Qt::LeftButton, {}, QPoint(x, y));
+    QTest::mouseRelease(histo, Qt::LeftButton, {}, QPoint(x, y));
+    EXPECT_EQ(Form->StatusBar->currentMessage(), "no lower limit: make one from the trace first");
+    EXPECT_EQ(histo->Mode(), modeMeasure);
+}
+
+// Saved limits load back the same; a file that does not parse gets one message naming the line
+// and changes nothing. The last file is remembered in the settings and loaded at start-up; one
+// that has gone gives one message and no curves.
+TEST_F(LimitTest, SaveLoadAndTheSettingsKey)
+{
+    StartWindow();
+    // Without a settings file: the defaults.
+    const auto values = [this] {
+        return std::vector<double>{L().SEUpperOffset->value(), L().SELowerOffset->value(),
+                                   L().SEHoldOff->value(), L().SEPreSeconds->value(),
+                                   L().SEPostSeconds->value()};
+    };
+    EXPECT_EQ(values(), (std::vector<double>{6, 6, 1, 5, 5}));
+    EXPECT_FALSE(L().CBEventLog->isChecked() || L().CBRecordOnAlarm->isChecked());
+    Prompts.Numbers.push_back(-35.5);
+    L().ActFlatLimit->trigger();
+    Form->Histo->setMode(modeLowerRef);
+    Prompts.Numbers.push_back(-90.0);
+    L().ActFlatLimit->trigger();
+    const quillex::TLimits made = L().Limits();
+    ASSERT_FALSE(made.Upper.Empty() || made.Lower.Empty());
+    Prompts.Names.push_back(Path("limits.csv"));
+    L().ActSaveLimits->trigger();
+    L().ActClearLimits->trigger();
+    EXPECT_TRUE(L().Limits().Upper.Empty() && L().Limits().Lower.Empty());
+    Prompts.Names.push_back(Path("limits.csv"));
+    L().ActLoadLimits->trigger();
+    EXPECT_TRUE(L().Limits().Upper == made.Upper && L().Limits().Lower == made.Lower);
+
+    std::ofstream(Path("bad.csv").toStdString()) << "MHz,upper_dBm,lower_dBm\n1,-50,\n0.5,-40,\n";
+    Prompts.Names.push_back(Path("bad.csv"));
+    L().ActLoadLimits->trigger();
+    ASSERT_EQ(Prompts.Messages.size(), 1);
+    EXPECT_TRUE(Prompts.Messages[0].contains("3")) << Prompts.Messages[0];
+    EXPECT_TRUE(L().Limits().Upper == made.Upper && L().Limits().Lower == made.Lower);
+    EXPECT_EQ(L().LimitsFile(), Path("limits.csv"));
+
+    L().SEUpperOffset->setValue(7.5);
+    L().SELowerOffset->setValue(4.5);
+    L().SEHoldOff->setValue(2.25);
+    LogTo(Path("events.csv"));
+    RecordTo(Path("alarms"), 3, 8);
+
+    Prompts.Answers.push_back(TPrompts::TAnswer::Yes);
+    ASSERT_TRUE(CloseWindow());
+    EXPECT_TRUE(ReadIni().contains("File=" + Path("limits.csv"))) << ReadIni();
+    Form.reset();
+    Prompts.Messages.clear();
+    StartWindow();
+    EXPECT_TRUE(Prompts.Messages.isEmpty()) << Prompts.Messages.join('\n');
+    EXPECT_TRUE(L().Limits().Upper == made.Upper && L().Limits().Lower == made.Lower);
+    EXPECT_EQ(Form->Histo->SeriesRecord(TLimitTools::UpperSeries).Count, N);
+    EXPECT_EQ(values(), (std::vector<double>{7.5, 4.5, 2.25, 3, 8}));
+    EXPECT_TRUE(L().CBEventLog->isChecked());
+    EXPECT_EQ(L().EventLogFile(), Path("events.csv"));
+    EXPECT_TRUE(L().CBRecordOnAlarm->isChecked());
+    EXPECT_TRUE(L().Recorder().Active());
+    EXPECT_EQ(L().AlarmFolder(), Path("alarms"));
+    // The log opened again for appending keeps its one header.
+    EXPECT_EQ(Lines(Path("events.csv")),
+              QStringList{"start,end,first_frame,last_frame,kind,MHz,dBm,excess_dB"});
+
+    Form.reset();
+    QFile::remove(Path("limits.csv"));
+    StartWindow();
+    ASSERT_EQ(Prompts.Messages.size(), 1);
+    EXPECT_TRUE(Prompts.Messages[0].contains(Path("limits.csv")));
+    EXPECT_TRUE(L().Limits().Upper.Empty() && L().Limits().Lower.Empty());
+}
+
+// Each episode gets a recording of its own: the frames of the seconds before its first frame
+// beyond the limit (held in memory), its frames and those of the seconds after, each with its
+// stamp and samples.
+TEST_F(LimitTest, RecordingOnAlarmHoldsTheFramesAround)
+{
+    StartWindow();
+    UpperFromQuietTrace();
+    RecordTo(Path("alarms"), 0.45, 0.55);
+    Write(Path("bursts.spk"), true);
+    Play(Path("bursts.spk"));
+    EXPECT_TRUE(Prompts.Warnings.isEmpty()) << Prompts.Warnings.join('\n');
+
+    const QStringList files = QDir(Path("alarms")).entryList({"*.spk"}, QDir::Files, QDir::Name);
+    ASSERT_EQ(files.size(), 2) << files.join(',');
+    EXPECT_EQ(files[0], "limit_2026-12-06_10-00-01.100.spk");
+    // 0.45 s before frame 11 reaches back to frame 7, 0.55 s after frame 18 to 23; the
+    // recording's end closes the second.
+    const std::pair<int, int> expected[] = {{7, 23}, {37, 45}};
+    for (int i = 0; i < 2; ++i) {
+        SCOPED_TRACE(files[i]);
+        const QByteArray bytes = ReadAll(Path("alarms") + "/" + files[i]);
+        const auto [first, last] = expected[i];
+        ASSERT_EQ(bytes.size(), (last - first + 2) * quillex::FrameRecordSize);
+        for (int f = first; f <= last; ++f) {
+            double stamp = 0;
+            std::vector<int16_t> samples(TForm1::BlockSamples);
+            quillex::DecodeDataRecord(reinterpret_cast<const uint8_t*>(bytes.constData()) +
+                                          (f - first + 1) * quillex::FrameRecordSize,
+                                      stamp, samples.data());
+            EXPECT_EQ(stamp, StampOf(f)) << f;
+            EXPECT_TRUE(samples == Block(BurstAt(f))) << f;
+        }
+    }
+}
+
+// A write failure stops recording on alarm with one message and leaves whole records; the
+// alarms and their log go on.
+TEST_F(LimitTest, WriteFailureStopsRecordingOnAlarmOnly)
+{
+    StartWindow();
+    UpperFromQuietTrace();
+    LogTo(Path("events.csv"));
+    RecordTo(Path("alarms"), 0.45, 0.55);
+    Write(Path("bursts.spk"), true);
+    {
+        const TFullDisk full(5 * quillex::FrameRecordSize + 100);
+        Play(Path("bursts.spk"));
+    }
+    EXPECT_EQ(Prompts.Warnings.size(), 1) << Prompts.Warnings.join('\n');
+    EXPECT_FALSE(L().CBRecordOnAlarm->isChecked());
+    const QStringList files = QDir(Path("alarms")).entryList({"*.spk"}, QDir::Files);
+    ASSERT_EQ(files.size(), 1);
+    EXPECT_EQ(ReadAll(Path("alarms") + "/" + files[0]).size(), 5 * quillex::FrameRecordSize);
+    EXPECT_EQ(Lines(Path("events.csv")).size(), 3);
+}
+
+// The event log's disk fills: one message, the log turned off with whole lines only, and the
+// alarms go on.
+TEST_F(LimitTest, EventLogWriteFailureTurnsTheLogOff)
+{
+    StartWindow();
+    UpperFromQuietTrace();
+    LogTo(Path("events.csv"));
+    const qint64 header = QFileInfo(Path("events.csv")).size();
+    Write(Path("bursts.spk"), true);
+    int alarmFrames = 0;
+    Form->OnFrameProcessed = [&] { alarmFrames += Form->StatusText(0).startsWith("LIMIT"); };
+    {
+        const TFullDisk full(header + 20);
+        Play(Path("bursts.spk"));
+    }
+    Form->OnFrameProcessed = nullptr;
+    EXPECT_EQ(Prompts.Warnings.size(), 1) << Prompts.Warnings.join('\n');
+    EXPECT_FALSE(L().CBEventLog->isChecked());
+    EXPECT_EQ(QFileInfo(Path("events.csv")).size(), header);
+    // Both episodes shown: frames 11-27 (until the hold-off after 18 passes) and 41-45.
+    EXPECT_EQ(alarmFrames, 17 + 5);
+}
