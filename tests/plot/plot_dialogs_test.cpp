@@ -3,12 +3,16 @@
 #include "dx_Efa.h"
 #include "dx_Efg.h"
 #include "dx_Eft.h"
+#include "dx_Etb.h"
 
+#include <QAbstractItemView>
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFocusEvent>
+#include <QGroupBox>
 #include <QImage>
+#include <QLabel>
 #include <QLineEdit>
 #include <QLocale>
 #include <QPainter>
@@ -16,6 +20,7 @@
 #include <QSpinBox>
 #include <QTest>
 #include <QTimer>
+#include <QToolButton>
 #include <gtest/gtest.h>
 #include <tuple>
 
@@ -217,6 +222,11 @@ TEST(PlotDialogs, GridDialogPreviewsLiveCancelRestoresOkKeeps)
     EXPECT_EQ(h.GridVisible(), grdBoth);
     EXPECT_EQ(d.CBLineStyle->currentIndex(), int(psDot));
     EXPECT_EQ(d.CBScale->currentIndex(), int(sclLinLin));
+    // Items "1" to "7", 16 pixels high, one per pen style.
+    ASSERT_EQ(d.CBLineStyle->count(), 7);
+    for (int i = 0; i < 7; ++i)
+        EXPECT_EQ(d.CBLineStyle->itemText(i), QString::number(i + 1));
+    EXPECT_EQ(d.CBLineStyle->view()->sizeHintForRow(6), 16);
     d.CBScale->setCurrentIndex(3);
     EXPECT_EQ(h.GridScale(), sclLogLog);
     d.CBLineStyle->setCurrentIndex(3);
@@ -299,10 +309,15 @@ TEST(PlotDialogs, AxisDialogAppliesNumbersRestoresNonNumbersAndCancels)
     const Snapshot before(h);
     TFormAxis d;
     d.SetHisto(&h);
-    const QString pt = QLocale().decimalPoint();
+    // The edits show the locale's separator.
+    struct Locale
+    {
+        Locale() { QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany)); }
+        ~Locale() { QLocale::setDefault(QLocale::c()); }
+    } german;
     d.show();
     EXPECT_EQ(d.EXMin->text(), QStringLiteral("100"));
-    EXPECT_EQ(d.EYMax->text(), QStringLiteral("0") + pt + QStringLiteral("5"));
+    EXPECT_EQ(d.EYMax->text(), QStringLiteral("0,5"));
     EXPECT_EQ(d.EXDecimals->value(), 1);
     EXPECT_EQ(d.EYDecimals->value(), 3);
 
@@ -424,4 +439,104 @@ TEST(PlotDialogs, SevenDigitTextsAndTypedNumbers)
     for (const char* bad :
          {"", " ", "1,5,", "1.2.3", "abc", "0x10", "inf", "nan", "1e400", "+-1", "--1", "1 2"})
         EXPECT_FALSE(ParseDecimal(bad)) << bad;
+}
+
+// Where the forms put their controls (client coordinates of each control's parent), and the
+// tool bar's buttons, 25 x 25 at top 3.
+TEST(PlotDialogs, ControlsSitWhereTheFormsPutThem)
+{
+    TFormTitle title;
+    TFormGrid grid;
+    TFormAxis axis;
+    TFormToolBar bar;
+    const auto label = [](QWidget& parent, const char* text) {
+        for (QLabel* l : parent.findChildren<QLabel*>())
+            if (l->text() == QLatin1String(text))
+                return static_cast<QWidget*>(l);
+        ADD_FAILURE() << text;
+        return static_cast<QWidget*>(&parent);
+    };
+    const auto box = [](QWidget& parent, const char* caption) {
+        for (QGroupBox* b : parent.findChildren<QGroupBox*>())
+            if (b->title() == QLatin1String(caption))
+                return static_cast<QWidget*>(b);
+        ADD_FAILURE() << caption;
+        return static_cast<QWidget*>(&parent);
+    };
+    // A width or height of -1: not fixed by the form.
+    std::vector<std::pair<QWidget*, QRect>> expected = {
+        {&title, {0, 0, 329, 215}},
+        {box(title, "Labeling"), {8, 8, 313, 169}},
+        {title.OKButton, {232, 184, 89, 25}},
+        {title.CancelButton, {8, 184, 89, 25}},
+        {&grid, {0, 0, 201, 193}},
+        {box(grid, "Grid"), {8, 8, 185, 145}},
+        {grid.CBGridVisible, {16, 24, -1, -1}},
+        {label(grid, "Scaling"), {16, 48, -1, -1}},
+        {grid.CBScale, {16, 64, 153, -1}},
+        {label(grid, "Linestyle"), {16, 96, -1, -1}},
+        {grid.CBLineStyle, {16, 112, 153, -1}},
+        {grid.CancelButton, {8, 160, 89, 25}},
+        {grid.OKButton, {104, 159, 89, 25}},
+        {&axis, {0, 0, 217, 327}},
+        {box(axis, "X-Axis"), {8, 8, 201, 137}},
+        {box(axis, "Y-axis"), {8, 152, 201, 137}},
+        {axis.Cancel, {8, 296, 89, 25}},
+        {axis.OKButton, {120, 296, 89, 25}},
+        {&bar, {0, 0, 337, 54}},
+    };
+    const QPushButton* fontButtons[] = {title.ButtonBottom, title.ButtonTop,   title.ButtonLeft,
+                                        title.ButtonRight,  title.ButtonXAxis, title.ButtonYAxis};
+    const QLineEdit* titleEdits[] = {title.EBottom, title.ETop, title.ELeft, title.ERight};
+    const char* rows[] = {"bottom:", "top:", "left:", "right:", "X-axis:", "Y-axis:"};
+    for (int i = 0; i < 6; ++i) {
+        const int top = 20 + 24 * i;
+        expected.push_back({const_cast<QPushButton*>(fontButtons[i]), {248, top, 57, 21}});
+        if (i < 4)
+            expected.push_back({const_cast<QLineEdit*>(titleEdits[i]), {56, top, 185, -1}});
+        QWidget* l = label(title, rows[i]);
+        EXPECT_EQ(l->x(), 8) << rows[i];
+        // The row's text sits within the row's edit height.
+        EXPECT_GE(l->y(), top) << rows[i];
+        EXPECT_LE(l->geometry().bottom(), top + 20) << rows[i];
+    }
+    for (int g = 0; g < 2; ++g) {
+        QWidget* group = box(axis, g ? "Y-axis" : "X-Axis");
+        QLineEdit* edits[] = {g ? axis.EYMin : axis.EXMin, g ? axis.EYMax : axis.EXMax,
+                              g ? axis.EYGap : axis.EXGap};
+        const char* labels[] = {"Min", "Max", "Distance", "Decimals"};
+        for (int i = 0; i < 4; ++i) {
+            QWidget* l = label(*group, labels[i]);
+            expected.push_back({l, {16, i < 3 ? 32 + 24 * i : 105, -1, -1}});
+        }
+        for (int i = 0; i < 3; ++i)
+            expected.push_back({edits[i], {88, 30 + 24 * i, 97, -1}});
+        // The read-only number (85 wide) and its up-down at 173 make one spin box.
+        QSpinBox* spin = g ? axis.EYDecimals : axis.EXDecimals;
+        expected.push_back({spin, {88, 104, -1, -1}});
+        EXPECT_GT(spin->geometry().right(), 173);
+        EXPECT_LE(spin->geometry().right(), 185 + 8);
+        EXPECT_EQ(spin->parentWidget(), group);
+    }
+    const int lefts[] = {8, 40, 64, 88, 112, 136, 168, 192, 224, 256, 280, 304};
+    const QToolButton* buttons[] = {bar.BShowCross,   bar.BModeZoom,      bar.BModeLowerRef,
+                                    bar.BModeMeasure, bar.BModeCalculate, bar.BModeUpperRef,
+                                    bar.BAutoScale,   bar.BCapture,       bar.BValueBar,
+                                    bar.BTitle,       bar.BGrid,          bar.BView};
+    for (int i = 0; i < 12; ++i)
+        expected.push_back({const_cast<QToolButton*>(buttons[i]), {lefts[i], 3, 25, 25}});
+    for (const auto& [widget, want] : expected) {
+        const QRect got =
+            widget->isWindow() ? QRect(QPoint(0, 0), widget->size()) : widget->geometry();
+        SCOPED_TRACE(widget->objectName().toStdString() + " " +
+                     widget->property("text").toString().toStdString());
+        EXPECT_EQ(got.topLeft(), want.topLeft());
+        if (want.width() >= 0)
+            EXPECT_EQ(got.width(), want.width());
+        if (want.height() >= 0)
+            EXPECT_EQ(got.height(), want.height());
+        // Nothing pokes out of its group or window.
+        if (!widget->isWindow())
+            EXPECT_TRUE(widget->parentWidget()->rect().contains(got));
+    }
 }
