@@ -41,18 +41,6 @@ struct ScaledPlot : ::testing::Test
 
 } // namespace
 
-TEST_F(ScaledPlot, WellFilledOrFlatDataKeepsTheViewNarrowDataIsRescaledWithAFullRepaint)
-{
-    Show(Ramp(-130, -60));
-    h.setAutoScale(true);
-    ExpectView(-140, 0, 10);
-    Show(Ramp(-80, -80));
-    ExpectView(-140, 0, 10);
-    Show(Ramp(-100, -99.5f));
-    ExpectView(-100, -99.5f, 0.125f);
-    EXPECT_TRUE(h.RepaintPending());
-}
-
 TEST_F(ScaledPlot, ScaleOnceScalesWithoutSwitchingAutoScaleOn)
 {
     Show(Ramp(0.2f, 0.5f));
