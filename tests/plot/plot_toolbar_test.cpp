@@ -1,5 +1,6 @@
 #include "dxColorhis.h"
 #include "dxHistoInt.h"
+#include "dxToolGlyphs.h"
 #include "dx_Eca.h"
 #include "dx_Efa.h"
 #include "dx_Efg.h"
@@ -18,6 +19,7 @@
 #include <QToolButton>
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <functional>
 #include <vector>
 
@@ -284,4 +286,30 @@ TEST(PlotToolBar, GlyphsAreDistinctAndDrawnAtEverySize)
             EXPECT_NE(other, s);
         small.push_back(s);
     }
+}
+
+// Glyphs of a symmetric design are their own mirror images at any size: the hair cross, the
+// grid and the capture arrows both ways, the measure bars and the title's T left to right.
+TEST(PlotToolBar, SymmetricGlyphsAreTheirOwnMirrorImages)
+{
+    const std::pair<TToolGlyph, bool> cases[] = {{TToolGlyph::HairCross, true},
+                                                 {TToolGlyph::Grid, true},
+                                                 {TToolGlyph::Capture, true},
+                                                 {TToolGlyph::Calculate, false},
+                                                 {TToolGlyph::Title, false}};
+    for (const auto& [glyph, upDown] : cases)
+        for (int side : {24, 48}) {
+            SCOPED_TRACE(int(glyph));
+            const QImage img = ToolGlyphIcon(glyph).pixmap(QSize(side, side)).toImage();
+            int asymmetric = 0;
+            for (int y = 0; y < side; ++y)
+                for (int x = 0; x < side; ++x) {
+                    const int a = qAlpha(img.pixel(x, y));
+                    asymmetric += std::abs(a - qAlpha(img.pixel(side - 1 - x, y))) > 48;
+                    if (upDown)
+                        asymmetric += std::abs(a - qAlpha(img.pixel(x, side - 1 - y))) > 48;
+                }
+            // A few corner pixels where strokes overlap may round differently.
+            EXPECT_LE(asymmetric, 6) << side;
+        }
 }
