@@ -10,9 +10,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFocusEvent>
-#include <QGroupBox>
 #include <QImage>
-#include <QLabel>
 #include <QLineEdit>
 #include <QLocale>
 #include <QPainter>
@@ -20,8 +18,8 @@
 #include <QSpinBox>
 #include <QTest>
 #include <QTimer>
-#include <QToolButton>
 #include <gtest/gtest.h>
+#include <string>
 #include <tuple>
 
 namespace {
@@ -441,99 +439,76 @@ TEST(PlotDialogs, SevenDigitTextsAndTypedNumbers)
         EXPECT_FALSE(ParseDecimal(bad)) << bad;
 }
 
-// Where the forms put their controls (client coordinates of each control's parent), and the
-// tool bar's buttons, 25 x 25 at top 3.
+// Where the forms put their controls, in the client area of the group box or window holding
+// them; a width or height of -1 is not fixed by the form.
 TEST(PlotDialogs, ControlsSitWhereTheFormsPutThem)
 {
     TFormTitle title;
     TFormGrid grid;
     TFormAxis axis;
     TFormToolBar bar;
-    const auto label = [](QWidget& parent, const char* text) {
-        for (QLabel* l : parent.findChildren<QLabel*>())
-            if (l->text() == QLatin1String(text))
-                return static_cast<QWidget*>(l);
-        ADD_FAILURE() << text;
-        return static_cast<QWidget*>(&parent);
+    // The child of `parent` with this object name, caption or text.
+    const auto find = [](QWidget* parent, const std::string& key) {
+        for (QWidget* w : parent->findChildren<QWidget*>())
+            for (const char* p : {"objectName", "title", "text"})
+                if (w->property(p).toString().toStdString() == key)
+                    return w;
+        ADD_FAILURE() << key;
+        return parent;
     };
-    const auto box = [](QWidget& parent, const char* caption) {
-        for (QGroupBox* b : parent.findChildren<QGroupBox*>())
-            if (b->title() == QLatin1String(caption))
-                return static_cast<QWidget*>(b);
-        ADD_FAILURE() << caption;
-        return static_cast<QWidget*>(&parent);
+    QWidget* xBox = find(&axis, "X-Axis");
+    QWidget* yBox = find(&axis, "Y-axis");
+    std::vector<std::tuple<QWidget*, std::string, QRect>> expected = {
+        {&title, "Labeling", {8, 8, 313, 169}},     {&title, "OK", {232, 184, 89, 25}},
+        {&title, "Cancel", {8, 184, 89, 25}},       {&grid, "Grid", {8, 8, 185, 145}},
+        {&grid, "CBGridVisible", {16, 24, -1, -1}}, {&grid, "Scaling", {16, 48, -1, -1}},
+        {&grid, "CBScale", {16, 64, 153, -1}},      {&grid, "Linestyle", {16, 96, -1, -1}},
+        {&grid, "CBLineStyle", {16, 112, 153, -1}}, {&grid, "Cancel", {8, 160, 89, 25}},
+        {&grid, "OK", {104, 159, 89, 25}},          {&axis, "X-Axis", {8, 8, 201, 137}},
+        {&axis, "Y-axis", {8, 152, 201, 137}},      {&axis, "Cancel", {8, 296, 89, 25}},
+        {&axis, "OK", {120, 296, 89, 25}},          {&bar, "ColorGridHisto1", {8, 32, 320, 16}},
     };
-    // A width or height of -1: not fixed by the form.
-    std::vector<std::pair<QWidget*, QRect>> expected = {
-        {&title, {0, 0, 329, 215}},
-        {box(title, "Labeling"), {8, 8, 313, 169}},
-        {title.OKButton, {232, 184, 89, 25}},
-        {title.CancelButton, {8, 184, 89, 25}},
-        {&grid, {0, 0, 201, 193}},
-        {box(grid, "Grid"), {8, 8, 185, 145}},
-        {grid.CBGridVisible, {16, 24, -1, -1}},
-        {label(grid, "Scaling"), {16, 48, -1, -1}},
-        {grid.CBScale, {16, 64, 153, -1}},
-        {label(grid, "Linestyle"), {16, 96, -1, -1}},
-        {grid.CBLineStyle, {16, 112, 153, -1}},
-        {grid.CancelButton, {8, 160, 89, 25}},
-        {grid.OKButton, {104, 159, 89, 25}},
-        {&axis, {0, 0, 217, 327}},
-        {box(axis, "X-Axis"), {8, 8, 201, 137}},
-        {box(axis, "Y-axis"), {8, 152, 201, 137}},
-        {axis.Cancel, {8, 296, 89, 25}},
-        {axis.OKButton, {120, 296, 89, 25}},
-        {&bar, {0, 0, 337, 54}},
-    };
-    QPushButton* const fontButtons[] = {title.ButtonBottom, title.ButtonTop,   title.ButtonLeft,
-                                        title.ButtonRight,  title.ButtonXAxis, title.ButtonYAxis};
-    QLineEdit* const titleEdits[] = {title.EBottom, title.ETop, title.ELeft, title.ERight};
-    const char* rows[] = {"bottom:", "top:", "left:", "right:", "X-axis:", "Y-axis:"};
+    const char* rows[] = {"Bottom", "Top", "Left", "Right", "XAxis", "YAxis"};
+    const char* labels[] = {"bottom:", "top:", "left:", "right:", "X-axis:", "Y-axis:"};
     for (int i = 0; i < 6; ++i) {
         const int top = 20 + 24 * i;
-        expected.push_back({fontButtons[i], {248, top, 57, 21}});
+        expected.push_back({&title, std::string("Button") + rows[i], {248, top, 57, 21}});
         if (i < 4)
-            expected.push_back({titleEdits[i], {56, top, 185, -1}});
-        QWidget* l = label(title, rows[i]);
-        EXPECT_EQ(l->x(), 8) << rows[i];
-        // The row's text sits within the row's edit height.
-        EXPECT_GE(l->y(), top) << rows[i];
-        EXPECT_LE(l->geometry().bottom(), top + 20) << rows[i];
+            expected.push_back({&title, std::string("E") + rows[i], {56, top, 185, -1}});
+        // A row's label sits at left 8 within the row's edit height.
+        const QRect label = find(&title, labels[i])->geometry();
+        EXPECT_TRUE(label.left() == 8 && label.top() >= top && label.bottom() <= top + 20) << i;
     }
+    const char* axisLabels[] = {"Min", "Max", "Distance", "Decimals"};
+    const char* axisEdits[] = {"EXMin", "EXMax", "EXGap", "EYMin", "EYMax", "EYGap"};
     for (int g = 0; g < 2; ++g) {
-        QWidget* group = box(axis, g ? "Y-axis" : "X-Axis");
-        QLineEdit* edits[] = {g ? axis.EYMin : axis.EXMin, g ? axis.EYMax : axis.EXMax,
-                              g ? axis.EYGap : axis.EXGap};
-        const char* labels[] = {"Min", "Max", "Distance", "Decimals"};
-        for (int i = 0; i < 4; ++i) {
-            QWidget* l = label(*group, labels[i]);
-            expected.push_back({l, {16, i < 3 ? 32 + 24 * i : 105, -1, -1}});
-        }
+        QWidget* box = g ? yBox : xBox;
+        for (int i = 0; i < 4; ++i)
+            expected.push_back({box, axisLabels[i], {16, i < 3 ? 32 + 24 * i : 105, -1, -1}});
         for (int i = 0; i < 3; ++i)
-            expected.push_back({edits[i], {88, 30 + 24 * i, 97, -1}});
-        // The read-only number (85 wide) and its up-down at 173 make one spin box.
-        QSpinBox* spin = g ? axis.EYDecimals : axis.EXDecimals;
-        expected.push_back({spin, {88, 104, -1, -1}});
-        EXPECT_GT(spin->geometry().right(), 173);
-        EXPECT_LE(spin->geometry().right(), 185 + 8);
-        EXPECT_EQ(spin->parentWidget(), group);
+            expected.push_back({box, axisEdits[3 * g + i], {88, 30 + 24 * i, 97, -1}});
+        // The read-only number at 88 (85 wide) and its up-down at 173 make one spin box.
+        const QRect spin = find(box, g ? "EYDecimals" : "EXDecimals")->geometry();
+        EXPECT_TRUE(spin.topLeft() == QPoint(88, 104) && spin.right() > 173 && spin.right() < 193);
     }
+    const char* buttons[] = {"BShowCross",     "BModeZoom",     "BModeLowerRef", "BModeMeasure",
+                             "BModeCalculate", "BModeUpperRef", "BAutoScale",    "BCapture",
+                             "BValueBar",      "BTitle",        "BGrid",         "BView"};
     const int lefts[] = {8, 40, 64, 88, 112, 136, 168, 192, 224, 256, 280, 304};
-    QToolButton* const buttons[] = {bar.BShowCross,   bar.BModeZoom,      bar.BModeLowerRef,
-                                    bar.BModeMeasure, bar.BModeCalculate, bar.BModeUpperRef,
-                                    bar.BAutoScale,   bar.BCapture,       bar.BValueBar,
-                                    bar.BTitle,       bar.BGrid,          bar.BView};
     for (int i = 0; i < 12; ++i)
-        expected.push_back({buttons[i], {lefts[i], 3, 25, 25}});
-    for (const auto& [widget, want] : expected) {
-        const QRect got =
-            widget->isWindow() ? QRect(QPoint(0, 0), widget->size()) : widget->geometry();
-        SCOPED_TRACE(widget->objectName().toStdString() + " " +
-                     widget->property("text").toString().toStdString());
+        expected.push_back({&bar, buttons[i], {lefts[i], 3, 25, 25}});
+    for (const auto& [parent, key, want] : expected) {
+        SCOPED_TRACE(key);
+        const QRect got = find(parent, key)->geometry();
         EXPECT_EQ(got.topLeft(), want.topLeft());
         EXPECT_EQ(want.width() < 0 ? -1 : got.width(), want.width());
         EXPECT_EQ(want.height() < 0 ? -1 : got.height(), want.height());
         // Nothing pokes out of its group or window.
-        EXPECT_TRUE(widget->isWindow() || widget->parentWidget()->rect().contains(got));
+        EXPECT_TRUE(find(parent, key)->parentWidget()->rect().contains(got));
     }
+    for (const auto& [window, size] : {std::pair<QWidget*, QSize>{&title, {329, 215}},
+                                       {&grid, {201, 193}},
+                                       {&axis, {217, 327}},
+                                       {&bar, {337, 54}}})
+        EXPECT_EQ(window->size(), size);
 }
