@@ -249,8 +249,22 @@ TEST_F(ModePlot, ValueBarLayoutAndSwitches)
     EXPECT_EQ(bar.GroupBox3->height(), 73);
     EXPECT_GE(bar.GroupBox3->width(), 105);
     EXPECT_EQ(bar.width() - 1 - bar.GroupBox3->geometry().right(), 329 - 216 - 105);
-    EXPECT_EQ(bar.X1->pos(), QPoint(24, 32));
-    EXPECT_GE(bar.X1->width(), 65);
+    // Every label where the form puts it in its group box; value boxes may be wider.
+    const std::pair<QLabel*, QPoint> places[] = {
+        {bar.Label3, {8, 16}},     {bar.Series1, {48, 16}}, {bar.Label1, {8, 32}},
+        {bar.X1, {24, 32}},        {bar.Label2, {8, 48}},   {bar.Y1, {24, 48}},
+        {bar.Label9, {8, 16}},     {bar.Series2, {48, 16}}, {bar.Label7, {8, 32}},
+        {bar.X2, {24, 32}},        {bar.Label8, {8, 48}},   {bar.Y2, {24, 48}},
+        {bar.Label18, {11, 21}},   {bar.Label19, {26, 16}}, {bar.Label17, {38, 21}},
+        {bar.invdeltax, {56, 21}}, {bar.Label15, {8, 32}},  {bar.Label13, {19, 37}},
+        {bar.deltax, {56, 37}},    {bar.Label16, {8, 48}},  {bar.Label22, {19, 53}},
+        {bar.deltay, {56, 53}}};
+    for (const auto& [label, at] : places)
+        EXPECT_EQ(label->pos(), at) << label->objectName().toStdString();
+    for (QLabel* value : {bar.X1, bar.Y1, bar.X2, bar.Y2})
+        EXPECT_GE(value->width(), 65);
+    for (QLabel* value : {bar.invdeltax, bar.deltax, bar.deltay})
+        EXPECT_GE(value->width(), 41);
     EXPECT_EQ(bar.Label19->text(), QString(QChar(0x0394)));
 
     h.setTitleTop("Spectrum");
