@@ -327,10 +327,11 @@ TEST_F(ModePlot, BendFollowsTheRubberProfileAndIsWrittenBackOnce)
 {
     h.setSeriesNumber(2);
     h.setSeriesCurrent(2);
-    h.setSeriesStyle(dtUpperRef);
     h.setSeriesColor(clYellow);
+    // Handed in as plain data, then made a reference curve: the plot holds the caller's array.
     std::vector<float> ref(321, 60.0f);
     h.SetSeriesData(ref.data(), 321, 2);
+    h.setSeriesStyle(dtUpperRef);
     h.setMode(modeUpperRef);
     h.RenderNow();
     const QImage clean = h.Surface().copy();
