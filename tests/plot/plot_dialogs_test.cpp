@@ -245,7 +245,9 @@ TEST(PlotDialogs, GridDialogPreviewsLiveCancelRestoresOkKeeps)
     EXPECT_FALSE(d.CBGridVisible->isChecked());
     QTest::mouseClick(d.CBGridVisible, Qt::LeftButton);
     d.CBScale->setCurrentIndex(1);
-    QTest::mouseClick(d.OKButton, Qt::LeftButton);
+    // OK is the default button: Return keeps the changes.
+    QTest::keyClick(d.CBGridVisible, Qt::Key_Return);
+    EXPECT_EQ(d.result(), QDialog::Accepted);
     EXPECT_EQ(h.GridVisible(), grdBoth);
     EXPECT_EQ(h.GridScale(), sclLinLog);
 
@@ -294,6 +296,22 @@ TEST(PlotDialogs, LineStyleListDrawsEachPenStyle)
     EXPECT_GT(longest[psDash], longest[psDot]);
     EXPECT_GT(runs[psDashDotDot], runs[psDashDot]);
     EXPECT_GT(runs[psDot], runs[psDash]);
+
+    // The closed list shows the chosen item, the first one too: the solid line and the item's
+    // outline, where the clear style shows the outline alone.
+    TLineStyleBox box;
+    box.resize(153, 22);
+    const auto black = [&box](int style) {
+        box.setCurrentIndex(style);
+        const QImage shot = box.grab().toImage();
+        int n = 0;
+        for (int y = 0; y < shot.height(); ++y)
+            for (int x = 0; x < shot.width(); ++x)
+                n += (shot.pixel(x, y) & 0xFFFFFF) == 0;
+        return n;
+    };
+    EXPECT_GT(black(psClear), 200);
+    EXPECT_GT(black(psSolid), black(psClear) + 100);
 }
 
 // The axis edits show the values in 7 significant digits; a number typed with ',' or '.' is
