@@ -106,8 +106,8 @@ TShape ShapeOf(const TPipelineSettings& Settings, const TPipelineOutput& Output)
     s.BatchFrames = s.WholeRows ? std::max(1, int(longest) / s.TaskFrames) * s.TaskFrames
                                 : (s.Independent ? IndependentBatchFrames : BatchFrames);
     // A short export takes batches no longer than its frames, whose buffers are made whole.
-    const int64_t frames = std::max<int64_t>(1, Settings.Last - Settings.First + 1);
-    s.BatchFrames = int(std::min<int64_t>(s.BatchFrames, (frames + s.TaskFrames - 1) /
+    const int64_t exported = std::max<int64_t>(1, Settings.Last - Settings.First + 1);
+    s.BatchFrames = int(std::min<int64_t>(s.BatchFrames, (exported + s.TaskFrames - 1) /
                                                              s.TaskFrames * s.TaskFrames));
     // One row per Fold frames, one more where a batch starts inside a row and one where
     // the last row is short.
