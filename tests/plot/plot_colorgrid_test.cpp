@@ -233,4 +233,17 @@ TEST(ColorGrid, MarksFollowKeysAndNotifyOnlyWhenEnabled)
     // Other keys leave the selection alone.
     QTest::keyClick(g.grid, Qt::Key_X);
     EXPECT_EQ(g.grid->Selection(), 2);
+
+    // Both marks on one cell read "FB"; with the background mark off the cell shows "F" alone,
+    // and with both off no letter at all. Green (0, 128, 0) takes purple letters.
+    g.grid->setForegroundIndex(2);
+    g.grid->setBackgroundIndex(2);
+    g.grid->setBackgroundEnabled(true);
+    const int both = inked(2, 0xFF00FF);
+    g.grid->setBackgroundEnabled(false);
+    const int alone = inked(2, 0xFF00FF);
+    EXPECT_GT(alone, 3);
+    EXPECT_GT(both, alone + 3);
+    g.grid->setForegroundEnabled(false);
+    EXPECT_EQ(inked(2, 0xFF00FF), 0);
 }

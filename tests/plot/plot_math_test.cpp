@@ -1,3 +1,5 @@
+#include "dxColors.h"
+#include "dxDeviceScale.h"
 #include "dxPlotMath.h"
 
 #include <gtest/gtest.h>
@@ -103,4 +105,43 @@ TEST(AutoScaleRule, SpanIsAlwaysTwoFiveOrTenTimesAPowerAndCoversTheData)
     }
     EXPECT_FALSE(RoundedView(-80, -80).has_value());
     EXPECT_FALSE(RoundedView(0, INFINITY).has_value());
+}
+
+// Logical pixel k starts at device pixel floor(k * ratio); the far edges land on the rounded
+// device size, and positions past them stay past them, one device pixel per logical one.
+TEST(DeviceScale, LogicalEdgesCoverTheSurfaceAndStayInOrderPastIt)
+{
+    for (double ratio : {1.0, 1.25, 1.5, 2.0}) {
+        SCOPED_TRACE(ratio);
+        const auto s = DeviceScale::For(101, 37, ratio);
+        EXPECT_EQ(s.DeviceWidth, int(std::lround(101 * ratio)));
+        EXPECT_EQ(s.DeviceHeight, int(std::lround(37 * ratio)));
+        EXPECT_EQ(s.LineWidth(), ratio < 2 ? 1 : 2);
+        for (int k = 0; k < 101; ++k)
+            ASSERT_EQ(s.X(k), int(std::floor(k * ratio))) << k;
+        for (int k = 0; k < 37; ++k)
+            ASSERT_EQ(s.Y(k), int(std::floor(k * ratio))) << k;
+        for (int j = 0; j <= 3; ++j) {
+            EXPECT_EQ(s.X(101 + j), s.DeviceWidth + j);
+            EXPECT_EQ(s.Y(37 + j), s.DeviceHeight + j);
+        }
+        EXPECT_EQ(s.At(10.5), int(std::floor(10.5 * ratio)));
+        EXPECT_EQ(s.At(1e300), 1000000000);
+        EXPECT_EQ(s.At(-1e300), -1000000000);
+    }
+    EXPECT_EQ(DeviceScale::For(10, 10, 0).Ratio, 1.0);
+}
+
+// Stored colours keep red in the low byte: every colour survives the trip through QColor.
+TEST(Colors, StoredValuesRoundTripThroughQColor)
+{
+    EXPECT_EQ(QColorToColor(QColor(255, 0, 0)), clRed);
+    EXPECT_EQ(QColorToColor(QColor(0, 255, 0)), clLime);
+    EXPECT_EQ(QColorToColor(QColor(0, 0, 255)), clBlue);
+    for (int r : {0, 1, 127, 255})
+        for (int g : {0, 3, 128, 255})
+            for (int b : {0, 64, 254}) {
+                const QColor q(r, g, b);
+                EXPECT_EQ(ColorToQColor(QColorToColor(q)), q) << r << " " << g << " " << b;
+            }
 }

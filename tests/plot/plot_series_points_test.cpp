@@ -136,6 +136,12 @@ TEST(PairChunks, FortyThousandPairsAreThreeJoinedPolylines)
     for (std::size_t k = 1; k < rec.lines.size(); ++k)
         EXPECT_TRUE(rec.lines[k].front() == rec.lines[k - 1].back());
     EXPECT_EQ(rec.Joined().size(), 40000u);
+    // A single pair is no line at all.
+    Recorder single;
+    PointSink one(buf.data(), 16384, single);
+    CollectPairs(m, xy.data(), 1, one);
+    one.Finish();
+    EXPECT_TRUE(single.lines.empty());
 }
 
 // On a surface of s device pixels per logical one, a sample lands on the device pixel of its

@@ -290,18 +290,21 @@ TEST(PlotToolBar, GlyphsAreDistinctDrawnAtEverySizeAndSymmetricByDesign)
                                                      {TToolGlyph::Capture, true},
                                                      {TToolGlyph::Calculate, false},
                                                      {TToolGlyph::Title, false}};
+    // In a rectangle that is not square the glyph is centred, so the symmetry holds there too.
     for (const auto& [glyph, upDown] : symmetric)
-        for (int side : {24, 48}) {
-            const QImage img = ToolGlyphIcon(glyph).pixmap(QSize(side, side)).toImage();
+        for (QSize size : {QSize(24, 24), QSize(48, 48), QSize(56, 32), QSize(30, 54)}) {
+            const QImage img = ToolGlyphIcon(glyph).pixmap(size).toImage();
+            ASSERT_EQ(img.size(), size);
+            const int w = size.width(), h = size.height();
             int asymmetric = 0;
-            for (int y = 0; y < side; ++y)
-                for (int x = 0; x < side; ++x) {
+            for (int y = 0; y < h; ++y)
+                for (int x = 0; x < w; ++x) {
                     const int a = qAlpha(img.pixel(x, y));
-                    asymmetric += std::abs(a - qAlpha(img.pixel(side - 1 - x, y))) > 48;
+                    asymmetric += std::abs(a - qAlpha(img.pixel(w - 1 - x, y))) > 48;
                     if (upDown)
-                        asymmetric += std::abs(a - qAlpha(img.pixel(x, side - 1 - y))) > 48;
+                        asymmetric += std::abs(a - qAlpha(img.pixel(x, h - 1 - y))) > 48;
                 }
             // A few corner pixels where strokes overlap may round differently.
-            EXPECT_LE(asymmetric, 6) << int(glyph) << " at " << side;
+            EXPECT_LE(asymmetric, 6) << int(glyph) << " at " << w << "x" << h;
         }
 }
