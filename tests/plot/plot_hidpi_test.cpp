@@ -9,7 +9,6 @@
 #include "plot_interaction_support.h"
 
 #include <QFontMetrics>
-#include <QLabel>
 #include <QPaintEvent>
 #include <QPainter>
 #include <gtest/gtest.h>
@@ -312,9 +311,8 @@ TEST(PlotHighDensity, LinesAreOneLogicalPixelWideWithoutBlur)
 }
 
 // Titles and labels are laid out in logical pixels and drawn at device resolution: the ink
-// sits in the logical text box times the ratio, glyph edges have the screen's detail (blocks of
-// the ratio's size are not uniform, as they would be in a blown-up picture), and the glyphs are
-// those a standard label draws in the same font.
+// sits in the logical text box times the ratio, and glyph edges have the screen's detail (blocks
+// of the ratio's size are not uniform, as they would be in a blown-up picture).
 TEST(PlotHighDensity, TextIsSharpAndWhereTheLayoutPutsIt)
 {
     TDXHistograph h;
@@ -346,23 +344,6 @@ TEST(PlotHighDensity, TextIsSharpAndWhereTheLayoutPutsIt)
     EXPECT_LE(ink.left() - box.left(), Dev(3));
     EXPECT_LE(box.right() - ink.right(), Dev(3));
     EXPECT_GE(ink.height(), Dev(tight.height()) - 2);
-
-    // The same text in a standard label at the same ratio: the same glyph pixels.
-    QLabel label(title);
-    label.setFont(font);
-    label.setAutoFillBackground(true);
-    QPalette pal = label.palette();
-    pal.setColor(QPalette::Window, Qt::white);
-    pal.setColor(QPalette::WindowText, Qt::black);
-    label.setPalette(pal);
-    label.adjustSize();
-    const QImage labelImage = label.grab().toImage().convertToFormat(QImage::Format_RGB32);
-    const QRect labelInk = Ink(labelImage, labelImage.rect(), 0xFFFFFFFFu);
-    EXPECT_LE(std::abs(labelInk.width() - ink.width()), WholeRatio() ? 0 : 1);
-    EXPECT_EQ(labelInk.height(), ink.height());
-    if (WholeRatio()) {
-        EXPECT_EQ(Differing(labelImage.copy(labelInk), s.copy(ink)), 0);
-    }
 
     if (!WholeRatio())
         return;
@@ -553,35 +534,6 @@ TEST(PlotHighDensity, BentCurveIsInvertedInsideItsStripAndErasesExactly)
     EXPECT_EQ(outside, 0);
     EXPECT_GT(inside, 0);
     Release(h, Qt::LeftButton, 300, 90);
-}
-
-// The range error fills every device pixel red but for its text, which is drawn at device
-// resolution too.
-TEST(PlotHighDensity, RangeErrorIsDrawnAtDeviceResolution)
-{
-    TDXHistographInt h;
-    h.resize(300, 200);
-    h.setViewYMax(0);
-    h.RenderNow();
-    const QImage& s = h.Surface();
-    ASSERT_EQ(s.size(), QSize(int(std::lround(300 * Ratio())), int(std::lround(200 * Ratio()))));
-    const QString text = QStringLiteral("Range-Error in ViewY-Properties");
-    const QFontMetrics fm(h.font());
-    // The text's box, with a logical pixel to spare for glyphs reaching past their advance.
-    const QRect box(QPoint(Dev(9), Dev(19)),
-                    QPoint(Dev(11 + fm.horizontalAdvance(text)) - 1, Dev(21 + fm.height()) - 1));
-    int outside = 0;
-    for (int y = 0; y < s.height(); ++y)
-        for (int x = 0; x < s.width(); ++x)
-            outside += !box.contains(x, y) && s.pixel(x, y) != qRgb(255, 0, 0);
-    EXPECT_EQ(outside, 0);
-    const QRect ink = Ink(s, box, qRgb(255, 0, 0));
-    ASSERT_FALSE(ink.isEmpty());
-    EXPECT_GE(ink.width(), Dev(fm.horizontalAdvance(text)) - Dev(3));
-    if (WholeRatio()) {
-        const auto [inked, mixed] = InkBlocks(s, ink, qRgb(255, 0, 0), int(Ratio()));
-        EXPECT_GT(mixed, inked / 3) << inked;
-    }
 }
 
 // New data puts back only the old curves' device pixels and draws the new ones: each refresh

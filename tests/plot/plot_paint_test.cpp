@@ -81,6 +81,28 @@ TEST(PlotPaint, RangeErrorsFillRedAndWriteTheirTextAtTheirPlaces)
     }
 }
 
+// A control no larger than its gaps in one direction has no plot area: no grid, tick marks or
+// labels, only the margins, the control's border and the background.
+TEST(PlotPaint, NoPlotAreaLeavesOnlyTheBackground)
+{
+    for (const bool flat : {false, true}) {
+        TDXHistographInt h;
+        h.setGridVisible(grdBoth);
+        h.setColor(clSilver);
+        h.setBkColor(clNavy);
+        h.resize(flat ? 300 : h.GapLeft() + h.GapRight(), flat ? h.GapTop() + h.GapBottom() : 200);
+        h.RenderNow();
+        const QRgb allowed[] = {qRgb(192, 192, 192), qRgb(240, 240, 240), qRgb(144, 144, 144),
+                                qRgb(0, 0, 128)};
+        const QImage& img = h.Surface();
+        int drawn = 0;
+        for (int y = 0; y < img.height(); ++y)
+            for (int x = 0; x < img.width(); ++x)
+                drawn += std::count(std::begin(allowed), std::end(allowed), img.pixel(x, y)) == 0;
+        EXPECT_EQ(drawn, 0) << (flat ? "flat" : "narrow");
+    }
+}
+
 TEST(PlotPaint, DecimatedColumnSpansItsExtremesInTheRightOrderUpToTheLastColumn)
 {
     for (bool maxFirst : {false, true}) {
