@@ -307,4 +307,16 @@ TEST(PlotToolBar, GlyphsAreDistinctDrawnAtEverySizeAndSymmetricByDesign)
             // A few corner pixels where strokes overlap may round differently.
             EXPECT_LE(asymmetric, 6) << int(glyph) << " at " << w << "x" << h;
         }
+    // The magnifier's plus sits in the middle of its lens (centre 10, 10 of 24), arms alike.
+    const QImage zoom = ToolGlyphIcon(TToolGlyph::Zoom).pixmap(QSize(48, 48)).toImage();
+    QRect plus;
+    for (int y = 0; y < 48; ++y)
+        for (int x = 0; x < 48; ++x) {
+            const QRgb c = zoom.pixel(x, y);
+            if (qAlpha(c) > 128 && qBlue(c) > qRed(c) + 60)
+                plus |= QRect(x, y, 1, 1);
+        }
+    EXPECT_EQ(plus.width(), plus.height());
+    EXPECT_NEAR(plus.left() + plus.width() / 2.0, 20, 1);
+    EXPECT_NEAR(plus.top() + plus.height() / 2.0, 20, 1);
 }
