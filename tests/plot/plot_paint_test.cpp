@@ -57,13 +57,24 @@ int CountInColumn(const QImage& img, int x, int y0, int y1, QRgb c)
 
 TEST(PlotPaint, RangeErrorsFillRedAndWriteTheirTextAtTheirPlaces)
 {
-    // X: minimum 0 on a logarithmic axis; Y: equal limits.
-    for (const char* what :
-         {"Range-Error in ViewX-Properties", "Range-Error in ViewY-Properties"}) {
-        const bool xError = what[15] == 'X';
+    // X: minimum 0 on a logarithmic axis, nominal or current limits equal; Y: equal limits,
+    // minimum 0 on a logarithmic axis.
+    using Set = void (*)(TDXHistographInt&);
+    const std::pair<bool, Set> cases[] = {
+        {true, [](TDXHistographInt& h) { h.setGridScale(sclLogLin); }},
+        {true, [](TDXHistographInt& h) { h.setViewXCurrentMax(h.ViewXCurrentMin()); }},
+        {true, [](TDXHistographInt& h) { h.setViewXNominalMax(h.ViewXNominalMin()); }},
+        {false, [](TDXHistographInt& h) { h.setViewYMax(h.ViewYMin()); }},
+        {false, [](TDXHistographInt& h) {
+             h.setViewYMin(0);
+             h.setGridScale(sclLinLog);
+         }}};
+    for (const auto& [xError, set] : cases) {
+        const char* what =
+            xError ? "Range-Error in ViewX-Properties" : "Range-Error in ViewY-Properties";
         TDXHistographInt h;
         h.resize(300, 200);
-        xError ? h.setGridScale(sclLogLin) : h.setViewYMax(0);
+        set(h);
         h.RenderNow();
         const QImage& img = h.Surface();
         const QFontMetrics fm(h.font());
