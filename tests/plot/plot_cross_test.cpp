@@ -414,4 +414,8 @@ TEST(PlotCross, EveryRepaintReplacesTheRestingCrossAndReportsAgain)
     EXPECT_TRUE(h.CrossSlot(TDXHistographInt::MeasureSlot).Drawn);
     reference.RenderNow();
     EXPECT_FALSE(h.Surface() == reference.Surface());
+    // Leaving the control in another mode leaves that cross where it is.
+    const QImage zoomed = h.Surface().copy();
+    Leave(h);
+    EXPECT_TRUE(h.Surface() == zoomed);
 }
