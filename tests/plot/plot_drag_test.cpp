@@ -189,10 +189,12 @@ TEST(PlotDrag, HitTestRectanglesStripsAndThreePixelRule)
     for (QPoint at : {QPoint(70, 40), QPoint(360, 240), QPoint(215, 140)})
         EXPECT_EQ(p.h.HitTestElement(at.x(), at.y()).Code, H::elBackground) << at.x();
     EXPECT_EQ(p.h.HitTestElement(200, 100).OldColor, Back);
-    // A plot squeezed to no width draws no grid, so none is hit.
+    // A plot squeezed to no width draws no grid, so none is hit; one pixel wide, it has one.
     p.h.setGridVisible(grdHor);
     p.h.resize(110, 300);
     EXPECT_EQ(p.h.HitTestElement(70, 240 - 200 * 6 / 10).Code, H::elBackground);
+    p.h.resize(111, 300);
+    EXPECT_EQ(p.h.HitTestElement(70, 240 - 200 * 6 / 10).Code, H::elGrid);
     p.h.resize(400, 300);
     p.h.setGridVisible(grdNone);
 
