@@ -1,3 +1,5 @@
+#include "dxCanvas.h"
+#include "dxDeviceScale.h"
 #include "dxHisto.h"
 #include "dxSeriesPoints.h"
 #include "plot_interaction_support.h"
@@ -111,6 +113,38 @@ TEST(PlotPaint, NoPlotAreaLeavesOnlyTheBackground)
             for (int x = 0; x < img.width(); ++x)
                 drawn += std::count(std::begin(allowed), std::end(allowed), img.pixel(x, y)) == 0;
         EXPECT_EQ(drawn, 0) << (flat ? "flat" : "narrow");
+    }
+}
+
+// On a denser surface a line along an axis covers the device pixels of its logical pixels, from
+// the first one towards the end one (left out), in either direction, the whole part of the
+// ratio wide.
+TEST(PlotCanvas, AxisLinesCoverTheDevicePixelsOfTheirLogicalPixelsEitherWay)
+{
+    for (const double ratio : {1.5, 2.0, 3.0}) {
+        const auto scale = dxplot::DeviceScale::For(40, 40, ratio);
+        QImage img(scale.DeviceWidth, scale.DeviceHeight, QImage::Format_RGB32);
+        img.fill(Qt::black);
+        TDXCanvas canvas(img, scale, QRect(0, 0, 40, 40));
+        canvas.Line(10, 30, 10, 5, clWhite, psSolid); // up: rows 6 .. 30
+        canvas.Line(20, 5, 20, 30, clWhite, psSolid); // down: rows 5 .. 29
+        canvas.Line(35, 2, 5, 2, clWhite, psSolid);   // left: columns 6 .. 35
+        canvas.Line(5, 37, 35, 37, clWhite, psSolid); // right: columns 5 .. 34
+        const auto dev = [ratio](int k) { return int(std::floor(k * ratio)); };
+        const int w = int(std::floor(ratio));
+        const auto in = [&](int d, int fromLogical, int toLogical) {
+            return d >= dev(fromLogical) && d < dev(toLogical + 1);
+        };
+        int wrong = 0;
+        for (int y = 0; y < img.height(); ++y)
+            for (int x = 0; x < img.width(); ++x) {
+                const bool white = (x >= dev(10) && x < dev(10) + w && in(y, 6, 30)) ||
+                                   (x >= dev(20) && x < dev(20) + w && in(y, 5, 29)) ||
+                                   (y >= dev(2) && y < dev(2) + w && in(x, 6, 35)) ||
+                                   (y >= dev(37) && y < dev(37) + w && in(x, 5, 34));
+                wrong += (img.pixel(x, y) == qRgb(255, 255, 255)) != white;
+            }
+        EXPECT_EQ(wrong, 0) << ratio;
     }
 }
 
