@@ -188,6 +188,16 @@ TEST(ColorGrid, CellPaintingWithAndWithoutCtl3DAndFocusFrame)
         EXPECT_EQ(g.Pixel(x + 19, 15), 0u) << cell;
         EXPECT_EQ(g.Pixel(x + 1, 1), ClassicRgb(cell) & 0xFFFFFF) << cell;
     }
+    // Focused without Ctl3D: the outline inverted and, two pixels in, a ring in the colour
+    // opposite to the cell's (cyan on red).
+    g.grid->setSelection(9);
+    QApplication::sendEvent(g.grid, &in);
+    EXPECT_EQ(g.Pixel(180, 0), 0xFFFFFFu);
+    EXPECT_EQ(g.Pixel(181, 1), 0xFF0000u);
+    for (const QPoint ring : {QPoint(182, 2), QPoint(182, 8), QPoint(197, 13), QPoint(190, 2)})
+        EXPECT_EQ(g.Pixel(ring.x(), ring.y()), 0x00FFFFu) << ring.x() << "," << ring.y();
+    EXPECT_EQ(g.Pixel(183, 3), 0xFF0000u);
+    EXPECT_EQ(g.Pixel(196, 12), 0xFF0000u);
 }
 
 // F and B put the marks on the selected cell and announce it; a disabled mark stays where it

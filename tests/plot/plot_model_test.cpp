@@ -82,6 +82,11 @@ TEST(PlotModel, DataSeriesReferencesReferenceSeriesCopyAndMinMaxCoversAll)
     EXPECT_FALSE(h.SeriesRecord(1).Owned);
     h.GetSeriesMinMax(1, lo, hi);
     EXPECT_TRUE(lo == -7.0f && hi == 12.0f) << lo << " " << hi;
+    // A count without an array: nothing is read.
+    h.SetSeriesData(nullptr, 3, 1);
+    h.GetSeriesMinMax(1, lo, hi);
+    EXPECT_TRUE(lo == 0.0f && hi == 0.0f) << lo << " " << hi;
+    h.SetSeriesData(a.data(), 3, 1);
 
     h.setSeriesCurrent(2);
     h.setSeriesStyle(dtUpperRef);
