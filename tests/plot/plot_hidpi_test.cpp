@@ -402,23 +402,6 @@ TEST(PlotHighDensity, TraceHasTheDetailOfTheDeviceColumns)
     EXPECT_EQ(s.pixel(away, floor), Green);
     EXPECT_NE(s.pixel(away, floor - 1), Green);
     EXPECT_NE(s.pixel(away, floor + 1), Green);
-
-    if (!WholeRatio())
-        return;
-    // Noise: the device columns of one logical pixel differ (no blown-up blocks).
-    auto noise = Noise(4096, 7, -120, -40);
-    h.SetSeriesData(noise.data(), 4096, 1);
-    const int k = int(Ratio());
-    int differing = 0, columns = 0;
-    for (int lx = h.GapLeft(); lx < h.width() - h.GapRight(); ++lx) {
-        ++columns;
-        for (int y = Dev(h.GapTop()); y < Dev(h.height() - h.GapBottom()); ++y)
-            if ((s.pixel(lx * k, y) == Green) != (s.pixel(lx * k + 1, y) == Green)) {
-                ++differing;
-                break;
-            }
-    }
-    EXPECT_GT(differing, columns / 2);
 }
 
 // A hair cross is two lines one logical pixel wide at the snapped point's logical pixel; its
@@ -534,27 +517,6 @@ TEST(PlotHighDensity, BentCurveIsInvertedInsideItsStripAndErasesExactly)
     EXPECT_EQ(outside, 0);
     EXPECT_GT(inside, 0);
     Release(h, Qt::LeftButton, 300, 90);
-}
-
-// New data puts back only the old curves' device pixels and draws the new ones: each refresh
-// equals the full drawing at this ratio, with a hair cross resting on the curve.
-TEST(PlotHighDensity, CurvesOnlyRefreshesEqualFullRenders)
-{
-    TDXHistograph h, full;
-    for (TDXHistograph* p : {&h, &full}) {
-        GridPlot(*p);
-        Move(*p, 400, 120);
-    }
-    int curvesOnly = 0;
-    for (int f = 0; f < 12; ++f) {
-        auto data = Noise(f % 5 == 4 ? 700 : 4096, 20 + f, -130, -30);
-        for (TDXHistograph* p : {&h, &full})
-            p->SetSeriesData(data.data(), int(data.size()), 1);
-        full.RenderNow();
-        curvesOnly += h.RefreshedCurvesOnly();
-        ASSERT_EQ(Differing(h.Surface(), full.Surface()), 0) << "frame " << f;
-    }
-    EXPECT_GE(curvesOnly, 10);
 }
 
 // A picture of the surface that someone keeps (the copy and the grab share its pixels until
