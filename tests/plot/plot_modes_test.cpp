@@ -1,6 +1,7 @@
 #include "dx_Eca.h"
 #include "plot_interaction_support.h"
 
+#include <QFontMetrics>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLocale>
@@ -357,6 +358,20 @@ TEST_F(ModePlot, BendFollowsTheRubberProfileAndIsWrittenBackOnce)
             EXPECT_EQ(moved.back().Index, 161);
             EXPECT_EQ(moved.back().X, 160.0f);
             EXPECT_NEAR(moved.back().Y, 60 + 30 * Weight(16, 30), 1e-4);
+        }
+        if (grab == 1) {
+            // The value box in the bottom left corner, as wide as the widest readout plus 20
+            // and as high as a line plus 20, outlined in the grid colour.
+            const QFontMetrics fm(h.font());
+            const int w = fm.horizontalAdvance(QStringLiteral("X=#.##E-00 Y=#.##E-00")) + 20;
+            const int top = 300 - fm.height() - 20;
+            const QRgb grid = ColorToQColor(h.GridColor()).rgb(), back = h.Surface().pixel(2, 297);
+            EXPECT_NE(grid, back);
+            for (const QPoint at : {QPoint(1, top), QPoint(w - 1, top), QPoint(w - 1, 298),
+                                    QPoint(1, 298), QPoint(w / 2, top), QPoint(w - 1, 290)})
+                EXPECT_EQ(h.Surface().pixel(at), grid) << at.x() << "," << at.y();
+            for (const QPoint at : {QPoint(w, 290), QPoint(w / 2, top - 1), QPoint(w / 2, 299)})
+                EXPECT_NE(h.Surface().pixel(at), grid) << at.x() << "," << at.y();
         }
         // The bend is drawn into the plot strip only; the series stays until the release.
         EXPECT_FALSE(h.Surface() == clean);
