@@ -198,6 +198,12 @@ TEST(ColorGrid, CellPaintingWithAndWithoutCtl3DAndFocusFrame)
         EXPECT_EQ(g.Pixel(ring.x(), ring.y()), 0x00FFFFu) << ring.x() << "," << ring.y();
     EXPECT_EQ(g.Pixel(183, 3), 0xFF0000u);
     EXPECT_EQ(g.Pixel(196, 12), 0xFF0000u);
+    // Cells too low for the ring have none.
+    g.grid->resize(320, 4);
+    QApplication::sendEvent(g.grid, &in);
+    EXPECT_EQ(g.Pixel(190, 0), 0xFFFFFFu);
+    EXPECT_EQ(g.Pixel(190, 1), 0xFF0000u);
+    EXPECT_EQ(g.Pixel(190, 2), 0xFF0000u);
 }
 
 // F and B put the marks on the selected cell and announce it; a disabled mark stays where it
