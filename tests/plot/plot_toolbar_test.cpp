@@ -130,6 +130,16 @@ TEST(PlotToolBar, ValueBarOpensClearOfTheToolBar)
     values->move(tools->pos());
     p.h.setShowToolBar(true);
     EXPECT_FALSE(below());
+
+    // Where the value bar just fits below the tool bar it goes there; a pixel lower, above.
+    for (const int lower : {0, 1}) {
+        p.h.setShowValueBar(false);
+        tools->move(tools->x(), area.bottom() + 1 - tools->frameGeometry().height() -
+                                    values->frameGeometry().height() + lower);
+        values->move(tools->pos());
+        p.h.setShowValueBar(true);
+        EXPECT_EQ(below(), lower == 0);
+    }
 }
 
 TEST(PlotToolBar, TimerTickMirrorsThePlotOnTheButtons)
