@@ -111,6 +111,11 @@ TEST(Clamping, FarValuesKeepTheirDirection)
     EXPECT_EQ(m.XPixelOfValue(1e30f), 3000000);
     EXPECT_EQ(m.XPixelOfValue(-1e30f), -3000000);
     EXPECT_EQ(m.XPixelOfValue(5), 50);
+    // Zoomed to 2 .. 6 on a plot from 10 to 110: 25 pixels a unit from the left edge.
+    const auto zoomed =
+        MakePairMapping({0, 10, 2, 6, -140, 0}, {10, 0, 110, 100}, false, false, {}, {}, 3000000);
+    EXPECT_EQ(zoomed.XPixelOfValue(3), 35);
+    EXPECT_EQ(zoomed.XPixelOfValue(5.5), 97);
     const auto ref = MakeEquidistantMapping(view, box, 11, false, false, {}, {}, 30000);
     EXPECT_EQ(ref.YPixel(1e30f), -30000);
     // Inside the view a level lands one row below its truncated offset from the top.
