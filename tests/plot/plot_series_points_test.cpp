@@ -116,6 +116,11 @@ TEST(Clamping, FarValuesKeepTheirDirection)
         MakePairMapping({0, 10, 2, 6, -140, 0}, {10, 0, 110, 100}, false, false, {}, {}, 3000000);
     EXPECT_EQ(zoomed.XPixelOfValue(3), 35);
     EXPECT_EQ(zoomed.XPixelOfValue(5.5), 97);
+    // On a surface of 1.5 device pixels a logical one: device column floor(1.5 * x).
+    const auto dense = MakePairMapping({0, 10, 2, 6, -140, 0}, {10, 0, 110, 100}, false, false, {},
+                                       {}, 3000000, 1.5);
+    EXPECT_EQ(dense.XPixelOfValue(3), 52);
+    EXPECT_EQ(dense.XPixelOfValue(5.5), 146);
     const auto ref = MakeEquidistantMapping(view, box, 11, false, false, {}, {}, 30000);
     EXPECT_EQ(ref.YPixel(1e30f), -30000);
     // Inside the view a level lands one row below its truncated offset from the top.
