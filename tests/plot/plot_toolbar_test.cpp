@@ -140,6 +140,12 @@ TEST(PlotToolBar, ValueBarOpensClearOfTheToolBar)
         p.h.setShowValueBar(true);
         EXPECT_EQ(below(), lower == 0);
     }
+    // A tool bar reaching past the screen's right edge: the value bar ends at that edge.
+    p.h.setShowValueBar(false);
+    tools->move(area.right() + 11 - values->frameGeometry().width(), area.top() + 40);
+    values->move(tools->pos());
+    p.h.setShowValueBar(true);
+    EXPECT_EQ(values->frameGeometry().right(), area.right());
 }
 
 TEST(PlotToolBar, TimerTickMirrorsThePlotOnTheButtons)
