@@ -195,6 +195,12 @@ TEST(PlotDrag, HitTestRectanglesStripsAndThreePixelRule)
     EXPECT_EQ(p.h.HitTestElement(70, 240 - 200 * 6 / 10).Code, H::elBackground);
     p.h.resize(111, 300);
     EXPECT_EQ(p.h.HitTestElement(70, 240 - 200 * 6 / 10).Code, H::elGrid);
+    // The same for the vertical lines of a plot squeezed to no height (the line of 0 at 70).
+    p.h.setGridVisible(grdVer);
+    p.h.resize(400, 100);
+    EXPECT_EQ(p.h.HitTestElement(70, 40).Code, H::elBackground);
+    p.h.resize(400, 101);
+    EXPECT_EQ(p.h.HitTestElement(70, 40).Code, H::elGrid);
     p.h.resize(400, 300);
     p.h.setGridVisible(grdNone);
 

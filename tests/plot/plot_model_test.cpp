@@ -115,6 +115,11 @@ TEST(PlotModel, PairDataIsCopiedKindChangesNeverReadPastItAndPointBufferIsCapped
     float lo, hi;
     h.GetSeriesMinMax(1, lo, hi);
     EXPECT_TRUE(lo == 1.0f && hi == 3.0f) << lo << " " << hi;
+    // Pairs for series that do not exist change nothing.
+    for (int series : {0, 2, 17})
+        h.SetSeriesDataXY(xy.data(), 1, series);
+    EXPECT_EQ(h.SeriesRecord(1).Count, 3);
+    EXPECT_EQ(h.SeriesRecord(2).Data, nullptr);
     // A plain array under a dtDataXY kind holds no pairs: it is not read as pairs.
     std::vector<float> plain = {4, 5};
     h.setSeriesStyle(dtData);

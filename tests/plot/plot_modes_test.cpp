@@ -232,6 +232,7 @@ TEST_F(ModePlot, UnplacedCrossComesInAtTheTopLeftWhenTheOtherIsDragged)
     h.setMode(modeCalculate);
     Press(h, Qt::RightButton, 200, 100);
     Move(h, 210, 100, Qt::RightButton);
+    EXPECT_TRUE(h.CrossSlot(0).Drawn);
     EXPECT_EQ(h.CrossSlot(0).ValueX, 0.0f);
     EXPECT_EQ(h.CrossSlot(1).ValueX, 160.0f);
 }
