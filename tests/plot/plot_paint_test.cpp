@@ -148,6 +148,22 @@ TEST(PlotCanvas, AxisLinesCoverTheDevicePixelsOfTheirLogicalPixelsEitherWay)
     }
 }
 
+// The plot area's last row shows a curve: 1 on an axis of 0 .. 120 over 240 rows lies at row
+// trunc(260 - 2) + 1 = 259 of the plot (20 .. 259).
+TEST(PlotPaint, CurvesReachTheLastRowOfThePlot)
+{
+    TDXHistographInt h;
+    plottest::Layout(h, 400, 300, 50, 20, 30, 40);
+    plottest::SetY(h, 0, 120);
+    plottest::SetX(h, 0, 320);
+    h.setSeries({clWhite, 0, 0});
+    std::vector<float> d(321, 1.0f);
+    h.SetSeriesData(d.data(), 321, 1);
+    const QImage& img = h.Surface();
+    for (int x = 51; x < 369; ++x)
+        ASSERT_EQ(img.pixel(x, 259), qRgb(255, 255, 255)) << x;
+}
+
 TEST(PlotPaint, DecimatedColumnSpansItsExtremesInTheRightOrderUpToTheLastColumn)
 {
     for (bool maxFirst : {false, true}) {
