@@ -39,6 +39,9 @@ TEST(PlotModel, SettersRepaintOnlyOnChangeIgnoreInvalidValuesAndMissingSeries)
     TDXHistographInt h;
     h.RenderNow();
     ASSERT_FALSE(h.RepaintPending());
+    int gridChanges = 0;
+    h.OnGridVisibleChange = [&](QObject*) { ++gridChanges; };
+    h.setGridVisible(h.GridVisible());
     h.setGridColor(clGray);
     h.setGapLeft(70);
     h.setViewYMax(10);
@@ -52,8 +55,11 @@ TEST(PlotModel, SettersRepaintOnlyOnChangeIgnoreInvalidValuesAndMissingSeries)
     EXPECT_EQ(h.ViewYGap(), 2.0f);
     EXPECT_EQ(h.SeriesNumber(), 1);
     EXPECT_EQ(h.ReferenceRubberWidth(), 30);
+    EXPECT_EQ(gridChanges, 0);
     h.setGapLeft(50);
     EXPECT_TRUE(h.RepaintPending());
+    h.setGridVisible(grdHor);
+    EXPECT_EQ(gridChanges, 1);
 
     // Current-series properties address only existing series.
     h.setSeriesNumber(2);

@@ -290,44 +290,6 @@ TEST(PlotPaint, LabelPatternsMatchWhatAnOwnerDrawnAxisWouldWrite)
     }
 }
 
-TEST(PlotPaint, RefreshRepaintsOnlyThePlotAreaAndMatchesAFullRender)
-{
-    TDXHistograph h;
-    MainWindowSetup(h);
-    h.setGridVisible(grdBoth);
-    h.setGridLineStyle(psDot);
-    h.setTitleTop("Overlapping the plot area");
-    h.setOwnerDrawYAxis(true);
-    h.OnYAxis = [](double v, QString& out) { out = QString::number(v); };
-    int paints = 0;
-    h.OnAfterPaint = [&](QObject* sender, QPainter& canvas, bool printing) {
-        EXPECT_EQ(sender, &h);
-        EXPECT_FALSE(printing);
-        if (paints++ == 0) {
-            canvas.setClipping(false);
-            canvas.fillRect(QRect(2, 2, 5, 5), Qt::magenta);
-        }
-    };
-    std::vector<float> d(4096);
-    for (int i = 0; i < 4096; ++i)
-        d[i] = -100.0f + 40.0f * std::sin(i * 0.01f);
-    h.SetSeriesData(d.data(), 4096, 1);
-    std::reverse(d.begin(), d.end());
-    h.SetSeriesData(d.data(), 4096, 1);
-    EXPECT_EQ(paints, 2);
-    // The margin keeps what the first paint left there; the plot area equals a full render.
-    EXPECT_EQ(h.Surface().pixel(4, 4), qRgb(255, 0, 255));
-    const QRect plot(QPoint(h.GapLeft(), h.GapTop()),
-                     QPoint(h.width() - h.GapRight() - 1, h.height() - h.GapBottom()));
-    const QImage refreshed = h.Surface().copy(plot);
-    h.RenderNow();
-    EXPECT_TRUE(refreshed == h.Surface().copy(plot));
-    // With updates disabled nothing is painted at all.
-    h.setEnableUpdate(false);
-    h.SetSeriesData(d.data(), 4096, 1);
-    EXPECT_EQ(paints, 3);
-}
-
 TEST(PlotPaint, TitlesAreDrawnWhereTheirRectanglesSay)
 {
     TDXHistographInt h;
