@@ -96,6 +96,10 @@ TEST(VisibleRange, ATenthOfTheViewVisitsATenthOfTheSamplesAndOneSampleNone)
     EXPECT_LE(half.First, 20000);
     EXPECT_GE(half.First, 19999);
     EXPECT_EQ(half.Last, r.Last);
+    // A view reaching far to the left of the data still starts at the first sample.
+    const ViewRange wide = {0, 40000, -1e15, 40000, -140, 0};
+    const auto far = MakeEquidistantMapping(wide, box, n, false, false, {}, {}, 3000000);
+    EXPECT_EQ(VisibleIndexRange(far, wide, n, 0, 800).First, 1);
     // A single sample draws nothing and does not divide by zero.
     const auto one = MakeEquidistantMapping(Linear(10, 10), box, 1, false, false, {}, {}, 3000000);
     const IndexRange none = VisibleIndexRange(one, Linear(10, 10), 1, 0, 800);
