@@ -188,6 +188,22 @@ TEST(ColorGrid, CellPaintingWithAndWithoutCtl3DAndFocusFrame)
         EXPECT_EQ(g.Pixel(x + 19, 15), 0u) << cell;
         EXPECT_EQ(g.Pixel(x + 1, 1), ClassicRgb(cell) & 0xFFFFFF) << cell;
     }
+    // Focused without Ctl3D: the outline inverted and, two pixels in, a ring in the colour
+    // opposite to the cell's (cyan on red).
+    g.grid->setSelection(9);
+    QApplication::sendEvent(g.grid, &in);
+    EXPECT_EQ(g.Pixel(180, 0), 0xFFFFFFu);
+    EXPECT_EQ(g.Pixel(181, 1), 0xFF0000u);
+    for (const QPoint ring : {QPoint(182, 2), QPoint(182, 8), QPoint(197, 13), QPoint(190, 2)})
+        EXPECT_EQ(g.Pixel(ring.x(), ring.y()), 0x00FFFFu) << ring.x() << "," << ring.y();
+    EXPECT_EQ(g.Pixel(183, 3), 0xFF0000u);
+    EXPECT_EQ(g.Pixel(196, 12), 0xFF0000u);
+    // Cells too low for the ring have none.
+    g.grid->resize(320, 4);
+    QApplication::sendEvent(g.grid, &in);
+    EXPECT_EQ(g.Pixel(190, 0), 0xFFFFFFu);
+    EXPECT_EQ(g.Pixel(190, 1), 0xFF0000u);
+    EXPECT_EQ(g.Pixel(190, 2), 0xFF0000u);
 }
 
 // F and B put the marks on the selected cell and announce it; a disabled mark stays where it
@@ -233,4 +249,17 @@ TEST(ColorGrid, MarksFollowKeysAndNotifyOnlyWhenEnabled)
     // Other keys leave the selection alone.
     QTest::keyClick(g.grid, Qt::Key_X);
     EXPECT_EQ(g.grid->Selection(), 2);
+
+    // Both marks on one cell read "FB"; with the background mark off the cell shows "F" alone,
+    // and with both off no letter at all. Green (0, 128, 0) takes purple letters.
+    g.grid->setForegroundIndex(2);
+    g.grid->setBackgroundIndex(2);
+    g.grid->setBackgroundEnabled(true);
+    const int both = inked(2, 0xFF00FF);
+    g.grid->setBackgroundEnabled(false);
+    const int alone = inked(2, 0xFF00FF);
+    EXPECT_GT(alone, 3);
+    EXPECT_GT(both, alone + 3);
+    g.grid->setForegroundEnabled(false);
+    EXPECT_EQ(inked(2, 0xFF00FF), 0);
 }

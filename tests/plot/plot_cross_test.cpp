@@ -320,14 +320,64 @@ TEST(PlotCross, NoDataAndTiesBetweenSeries)
         Move(h, 150, 90);
         EXPECT_EQ(events.back().Serie, want) << v1 << " " << v2;
     }
-    // (100, 60) and (100, 80) are equally far from (100, 70), and so is series 2's pair.
-    const float p1[] = {0, 0, 100, 60, 100, 80};
-    const float p2[] = {100, 80};
-    h.SetSeriesDataXY(p1, 3, 1);
-    h.SetSeriesDataXY(p2, 1, 2);
-    Move(h, 150, 90);
+}
+
+// (X, Y) pairs compete on the distance in value units with every pair of every such series, an
+// equidistant series on its vertical distance at the snapped sample; on equal distances the
+// pair found first stays.
+TEST(PlotCross, PairSeriesSnapToThePairNearestInValueUnits)
+{
+    TDXHistographInt h;
+    SmallPlot(h); // pointer (px, py) reads X = px - 50, Y = 160 - py
+    h.setSeriesNumber(3);
+    std::mt19937 rng(5);
+    std::uniform_int_distribution<int> u(0, 140);
+    std::vector<float> pairs[2];
+    for (int s = 0; s < 2; ++s) {
+        for (int k = 0; k < 40; ++k)
+            pairs[s].insert(pairs[s].end(), {float(u(rng)) + 40, float(u(rng))});
+        h.SetSeriesDataXY(pairs[s].data(), 40, s + 1);
+    }
+    // Ties at (120, 70): pair 3 of series 1 equals pair 5 of series 2, pair 7 of series 1
+    // mirrors it.
+    pairs[1][8] = pairs[0][4] = 120, pairs[1][9] = pairs[0][5] = 71;
+    pairs[0][12] = 120, pairs[0][13] = 69;
+    h.SetSeriesDataXY(pairs[0].data(), 40, 1);
+    h.SetSeriesDataXY(pairs[1].data(), 40, 2);
+    std::vector<float> flat(221, 500.0f); // far above every pointer: never the nearest
+    h.SetSeriesData(flat.data(), 221, 3);
+    h.RenderNow();
+    std::vector<CrossEvent> events;
+    Record(h, events);
+    int checked = 0;
+    for (int py = 21; py < 160; py += 3)
+        for (int px = 51; px < 270; px += 7) {
+            const double tx = px - 50, ty = 160 - py;
+            double best = 1e300;
+            int serie = 0, index = 0;
+            for (int s = 0; s < 2; ++s)
+                for (int k = 0; k < 40; ++k) {
+                    const double dx = pairs[s][2 * k] - tx, dy = pairs[s][2 * k + 1] - ty;
+                    if (dx * dx + dy * dy < best)
+                        best = dx * dx + dy * dy, serie = s + 1, index = k + 1;
+                }
+            events.clear();
+            Move(h, px, py);
+            ASSERT_EQ(events.size(), 1u);
+            EXPECT_EQ(events.back().Serie, serie) << px << "," << py;
+            EXPECT_EQ(events.back().Index, index) << px << "," << py;
+            EXPECT_EQ(events.back().X, pairs[serie - 1][2 * index - 2]);
+            EXPECT_EQ(events.back().Y, pairs[serie - 1][2 * index - 1]);
+            ++checked;
+        }
+    EXPECT_GT(checked, 1000);
+    Move(h, 170, 90);
     EXPECT_EQ(events.back().Serie, 1);
-    EXPECT_EQ(events.back().Index, 2);
+    EXPECT_EQ(events.back().Index, 3);
+    // An equidistant series nearer in Y than the nearest pair wins.
+    std::fill(flat.begin(), flat.end(), 70.5f);
+    Move(h, 170, 90);
+    EXPECT_EQ(events.back().Serie, 3);
 }
 
 // Each repaint re-places a resting cross on the new data and reports it again; in other modes
@@ -364,4 +414,8 @@ TEST(PlotCross, EveryRepaintReplacesTheRestingCrossAndReportsAgain)
     EXPECT_TRUE(h.CrossSlot(TDXHistographInt::MeasureSlot).Drawn);
     reference.RenderNow();
     EXPECT_FALSE(h.Surface() == reference.Surface());
+    // Leaving the control in another mode leaves that cross where it is.
+    const QImage zoomed = h.Surface().copy();
+    Leave(h);
+    EXPECT_TRUE(h.Surface() == zoomed);
 }

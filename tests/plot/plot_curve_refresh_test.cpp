@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <random>
 #include <vector>
@@ -69,6 +70,32 @@ std::vector<dxplot::Point> Curve(std::mt19937& rng, bool free)
 
 } // namespace
 
+// The span of a column, and those of a step of one column over more than one row, hold the
+// pixels the line drawing puts there and no more: a new frame puts back no pixel in vain.
+TEST(ColumnSpans, ColumnsAndOneColumnStepsSpanExactlyTheirPixels)
+{
+    std::mt19937 rng(4);
+    std::uniform_int_distribution<int> col(1, W - 2), row(0, H - 1), step(-1, 1);
+    Pixels white;
+    std::fill(white.px.begin(), white.px.end(), 0xFFFFFFFFu);
+    dxplot::ColumnBackground background;
+    background.Keep(white.px.data(), W, 0, 0, W, H);
+    const QRect all(0, 0, W, H);
+    for (int k = 0; k < 500; ++k) {
+        const int x0 = col(rng), y0 = row(rng), x1 = x0 + step(rng), y1 = row(rng);
+        if (x1 != x0 && std::abs(y1 - y0) <= 1)
+            continue; // a diagonal pixel pair or a row: its bounding box is taken
+        Pixels drawn, restored;
+        dxplot::DrawLine(drawn.Target(all), x0, y0, x1, y1, 0xFFFFFFFFu);
+        drawn.px[y1 * W + x1] = 0xFFFFFFFFu; // the end pixel, which the line leaves out
+        dxplot::ColumnSpans spans;
+        spans.Reset(0, W);
+        spans.AddLine(x0, y0, x1, y1);
+        spans.Restore(restored.Target(all), background);
+        ASSERT_EQ(restored.px, drawn.px) << x0 << "," << y0 << " to " << x1 << "," << y1;
+    }
+}
+
 TEST(CurveSweep, DrawingOverOldCurvesGivesWhatAFreshDrawingGives)
 {
     std::mt19937 rng(11);
@@ -97,14 +124,22 @@ TEST(CurveSweep, DrawingOverOldCurvesGivesWhatAFreshDrawingGives)
             next.Reset(area.left(), area.width());
             dxplot::CurveSweep sweep(previous, next, screen.Target(area), kept);
             Pixels fresh = background;
+            dxplot::ColumnSpans recorded;
+            recorded.Reset(area.left(), area.width());
             // Two curves per frame, the second a free one now and then.
             for (int n = 0; n < 2; ++n) {
                 const auto c = Curve(rng, n == 1 && (round + frame) % 3 == 0);
                 sweep.Polyline(screen.Target(area), c.data(), int(c.size()), ink + n);
                 dxplot::DrawPolyline(fresh.Target(area), c.data(), int(c.size()), ink + n);
+                recorded.AddPolyline(c.data(), int(c.size()));
             }
             sweep.Finish();
             ASSERT_EQ(screen.px, fresh.px) << "round " << round << " frame " << frame;
+            // The sweep notes for the next frame the spans that recording the curves gives.
+            Pixels swept, plain;
+            next.Restore(swept.Target(area), kept);
+            recorded.Restore(plain.Target(area), kept);
+            ASSERT_EQ(swept.px, plain.px) << "round " << round << " frame " << frame;
             std::swap(previous, next);
         }
     }

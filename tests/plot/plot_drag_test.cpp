@@ -152,6 +152,14 @@ TEST(PlotDrag, DropKeepsThePreviewedElementOnly)
     p.Drop(QPoint(5, 5));
     EXPECT_EQ(p.h.Color(), clYellow);
     EXPECT_EQ(p.h.BkColor(), Back);
+    // Also when another curve was previewed: that one gets its colour back.
+    p.h.setSeriesCurrent(2);
+    p.h.setSeriesColor(Curve2);
+    ASSERT_TRUE(p.Enter(p.colour.get(), QPoint(200, y2)));
+    p.Move(QPoint(200, y2));
+    p.Drop(QPoint(200, y1));
+    EXPECT_EQ(p.h.SeriesRecord(1).LineColor, clYellow);
+    EXPECT_EQ(p.h.SeriesRecord(2).LineColor, Curve2);
 }
 
 // Only colour grids' drags are taken: other data is refused and changes nothing.
@@ -181,6 +189,20 @@ TEST(PlotDrag, HitTestRectanglesStripsAndThreePixelRule)
     for (QPoint at : {QPoint(70, 40), QPoint(360, 240), QPoint(215, 140)})
         EXPECT_EQ(p.h.HitTestElement(at.x(), at.y()).Code, H::elBackground) << at.x();
     EXPECT_EQ(p.h.HitTestElement(200, 100).OldColor, Back);
+    // A plot squeezed to no width draws no grid, so none is hit; one pixel wide, it has one.
+    p.h.setGridVisible(grdHor);
+    p.h.resize(110, 300);
+    EXPECT_EQ(p.h.HitTestElement(70, 240 - 200 * 6 / 10).Code, H::elBackground);
+    p.h.resize(111, 300);
+    EXPECT_EQ(p.h.HitTestElement(70, 240 - 200 * 6 / 10).Code, H::elGrid);
+    // The same for the vertical lines of a plot squeezed to no height (the line of 0 at 70).
+    p.h.setGridVisible(grdVer);
+    p.h.resize(400, 100);
+    EXPECT_EQ(p.h.HitTestElement(70, 40).Code, H::elBackground);
+    p.h.resize(400, 101);
+    EXPECT_EQ(p.h.HitTestElement(70, 40).Code, H::elGrid);
+    p.h.resize(400, 300);
+    p.h.setGridVisible(grdNone);
 
     p.h.SetSeriesData(p.flat1.data(), 291, 1);
     const int y1 = DragPlot::RowOf(5.0);

@@ -1,8 +1,9 @@
+#include "dxColors.h"
+#include "dxDeviceScale.h"
 #include "dxPlotMath.h"
 
 #include <gtest/gtest.h>
 
-#include <array>
 #include <cmath>
 #include <string>
 #include <vector>
@@ -85,27 +86,6 @@ TEST(LogAxis, MappingPutsTheLimitsOnTheEdgesAndGridOnEachDecade)
     EXPECT_NEAR(values.back(), 300, 1e-9);
 }
 
-TEST(AutoScaleRule, RescalesOutsideTheViewOrBelowFortyPercentToRoundedSpans)
-{
-    // When to rescale (outside, under 40 percent, flat) is checked case by case through the
-    // control against the rule; here the rounded spans of known cases.
-    const std::array<float, 5> cases[] = {{-130, -60, -145, -45, 25},
-                                          {0.2f, 0.5f, 0.1f, 0.6f, 0.125f},
-                                          {-100, -99.5f, -100, -99.5f, 0.125f},
-                                          {0, 1, -0.5f, 1.5f, 0.5f},
-                                          {10, 13, 9, 14, 1.25f}};
-    for (const auto& [gmin, gmax, min, max, gap] : cases) {
-        SCOPED_TRACE(std::to_string(gmin) + ".." + std::to_string(gmax));
-        const auto v = RoundedView(gmin, gmax);
-        ASSERT_TRUE(v.has_value());
-        EXPECT_NEAR(v->Min, min, 1e-5);
-        EXPECT_NEAR(v->Max, max, 1e-5);
-        EXPECT_NEAR(v->Gap, gap, 1e-6);
-    }
-    EXPECT_FALSE(RoundedView(-80, -80).has_value());
-    EXPECT_FALSE(RoundedView(0, INFINITY).has_value());
-}
-
 TEST(AutoScaleRule, SpanIsAlwaysTwoFiveOrTenTimesAPowerAndCoversTheData)
 {
     for (double r = 1e-6; r < 1e7; r *= 1.37) {
@@ -123,4 +103,45 @@ TEST(AutoScaleRule, SpanIsAlwaysTwoFiveOrTenTimesAPowerAndCoversTheData)
         EXPECT_LT(span, (hi - lo) * 10.001);
         EXPECT_NEAR(v->Gap, span / 4, span * 1e-5);
     }
+    EXPECT_FALSE(RoundedView(-80, -80).has_value());
+    EXPECT_FALSE(RoundedView(0, INFINITY).has_value());
+}
+
+// Logical pixel k starts at device pixel floor(k * ratio); the far edges land on the rounded
+// device size, and positions past them stay past them, one device pixel per logical one.
+TEST(DeviceScale, LogicalEdgesCoverTheSurfaceAndStayInOrderPastIt)
+{
+    for (double ratio : {1.0, 1.25, 1.5, 2.0}) {
+        SCOPED_TRACE(ratio);
+        const auto s = DeviceScale::For(101, 37, ratio);
+        EXPECT_EQ(s.DeviceWidth, int(std::lround(101 * ratio)));
+        EXPECT_EQ(s.DeviceHeight, int(std::lround(37 * ratio)));
+        EXPECT_EQ(s.LineWidth(), ratio < 2 ? 1 : 2);
+        for (int k = 0; k < 101; ++k)
+            ASSERT_EQ(s.X(k), int(std::floor(k * ratio))) << k;
+        for (int k = 0; k < 37; ++k)
+            ASSERT_EQ(s.Y(k), int(std::floor(k * ratio))) << k;
+        for (int j = 0; j <= 3; ++j) {
+            EXPECT_EQ(s.X(101 + j), s.DeviceWidth + j);
+            EXPECT_EQ(s.Y(37 + j), s.DeviceHeight + j);
+        }
+        EXPECT_EQ(s.At(10.5), int(std::floor(10.5 * ratio)));
+        EXPECT_EQ(s.At(1e300), 1000000000);
+        EXPECT_EQ(s.At(-1e300), -1000000000);
+    }
+    EXPECT_EQ(DeviceScale::For(10, 10, 0).Ratio, 1.0);
+}
+
+// Stored colours keep red in the low byte: every colour survives the trip through QColor.
+TEST(Colors, StoredValuesRoundTripThroughQColor)
+{
+    EXPECT_EQ(QColorToColor(QColor(255, 0, 0)), clRed);
+    EXPECT_EQ(QColorToColor(QColor(0, 255, 0)), clLime);
+    EXPECT_EQ(QColorToColor(QColor(0, 0, 255)), clBlue);
+    for (int r : {0, 1, 127, 255})
+        for (int g : {0, 3, 128, 255})
+            for (int b : {0, 64, 254}) {
+                const QColor q(r, g, b);
+                EXPECT_EQ(ColorToQColor(QColorToColor(q)), q) << r << " " << g << " " << b;
+            }
 }

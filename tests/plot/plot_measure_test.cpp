@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <vector>
@@ -32,6 +33,8 @@ TEST(MeasureLink, AttachOrderMarksRemovalAndNotifyOnlyWhileAttached)
     EXPECT_EQ(a.Source(), nullptr);
     EXPECT_EQ(notified, 1);                          // detaching does not reach the consumer
     EXPECT_EQ(s.ActiveMarks(), (Marks{kActive, 0})); // marks follow their links
+    EXPECT_TRUE(s.IsLinkActive(&b));                 // now the first link
+    EXPECT_FALSE(s.IsLinkActive(&c));
     a.Notify();
     EXPECT_EQ(notified, 1);
     // A link that is not attached: negative position, no failure, nothing changes.
@@ -236,7 +239,8 @@ TEST(PlotSource, BlocksFillAtMostSixteenSeriesSkipEmptyEntriesAndNeverShrinkTheB
     EXPECT_EQ(h.BufferLength(), 100);
     EXPECT_EQ(h.SeriesRecord(1).Count, 100);
     EXPECT_EQ(h.SeriesRecord(2).Data[2], 2);
-    EXPECT_EQ(h.SeriesRecord(16).Data[24], -85);
+    const auto& last = h.SeriesRecord(16);
+    EXPECT_EQ(std::count(last.Data, last.Data + last.Count, -85.0f), 25);
     h.RenderNow();
     s.Deliver(b20.block);
 

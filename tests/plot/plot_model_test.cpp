@@ -39,6 +39,9 @@ TEST(PlotModel, SettersRepaintOnlyOnChangeIgnoreInvalidValuesAndMissingSeries)
     TDXHistographInt h;
     h.RenderNow();
     ASSERT_FALSE(h.RepaintPending());
+    int gridChanges = 0;
+    h.OnGridVisibleChange = [&](QObject*) { ++gridChanges; };
+    h.setGridVisible(h.GridVisible());
     h.setGridColor(clGray);
     h.setGapLeft(70);
     h.setViewYMax(10);
@@ -52,8 +55,11 @@ TEST(PlotModel, SettersRepaintOnlyOnChangeIgnoreInvalidValuesAndMissingSeries)
     EXPECT_EQ(h.ViewYGap(), 2.0f);
     EXPECT_EQ(h.SeriesNumber(), 1);
     EXPECT_EQ(h.ReferenceRubberWidth(), 30);
+    EXPECT_EQ(gridChanges, 0);
     h.setGapLeft(50);
     EXPECT_TRUE(h.RepaintPending());
+    h.setGridVisible(grdHor);
+    EXPECT_EQ(gridChanges, 1);
 
     // Current-series properties address only existing series.
     h.setSeriesNumber(2);
@@ -82,6 +88,11 @@ TEST(PlotModel, DataSeriesReferencesReferenceSeriesCopyAndMinMaxCoversAll)
     EXPECT_FALSE(h.SeriesRecord(1).Owned);
     h.GetSeriesMinMax(1, lo, hi);
     EXPECT_TRUE(lo == -7.0f && hi == 12.0f) << lo << " " << hi;
+    // A count without an array: nothing is read.
+    h.SetSeriesData(nullptr, 3, 1);
+    h.GetSeriesMinMax(1, lo, hi);
+    EXPECT_TRUE(lo == 0.0f && hi == 0.0f) << lo << " " << hi;
+    h.SetSeriesData(a.data(), 3, 1);
 
     h.setSeriesCurrent(2);
     h.setSeriesStyle(dtUpperRef);
@@ -110,6 +121,11 @@ TEST(PlotModel, PairDataIsCopiedKindChangesNeverReadPastItAndPointBufferIsCapped
     float lo, hi;
     h.GetSeriesMinMax(1, lo, hi);
     EXPECT_TRUE(lo == 1.0f && hi == 3.0f) << lo << " " << hi;
+    // Pairs for series that do not exist change nothing.
+    for (int series : {0, 2, 17})
+        h.SetSeriesDataXY(xy.data(), 1, series);
+    EXPECT_EQ(h.SeriesRecord(1).Count, 3);
+    EXPECT_EQ(h.SeriesRecord(2).Data, nullptr);
     // A plain array under a dtDataXY kind holds no pairs: it is not read as pairs.
     std::vector<float> plain = {4, 5};
     h.setSeriesStyle(dtData);

@@ -1,6 +1,7 @@
 #include "dx_Eca.h"
 #include "plot_interaction_support.h"
 
+#include <QFontMetrics>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLocale>
@@ -231,6 +232,7 @@ TEST_F(ModePlot, UnplacedCrossComesInAtTheTopLeftWhenTheOtherIsDragged)
     h.setMode(modeCalculate);
     Press(h, Qt::RightButton, 200, 100);
     Move(h, 210, 100, Qt::RightButton);
+    EXPECT_TRUE(h.CrossSlot(0).Drawn);
     EXPECT_EQ(h.CrossSlot(0).ValueX, 0.0f);
     EXPECT_EQ(h.CrossSlot(1).ValueX, 160.0f);
 }
@@ -249,8 +251,22 @@ TEST_F(ModePlot, ValueBarLayoutAndSwitches)
     EXPECT_EQ(bar.GroupBox3->height(), 73);
     EXPECT_GE(bar.GroupBox3->width(), 105);
     EXPECT_EQ(bar.width() - 1 - bar.GroupBox3->geometry().right(), 329 - 216 - 105);
-    EXPECT_EQ(bar.X1->pos(), QPoint(24, 32));
-    EXPECT_GE(bar.X1->width(), 65);
+    // Every label where the form puts it in its group box; value boxes may be wider.
+    const std::pair<QLabel*, QPoint> places[] = {
+        {bar.Label3, {8, 16}},     {bar.Series1, {48, 16}}, {bar.Label1, {8, 32}},
+        {bar.X1, {24, 32}},        {bar.Label2, {8, 48}},   {bar.Y1, {24, 48}},
+        {bar.Label9, {8, 16}},     {bar.Series2, {48, 16}}, {bar.Label7, {8, 32}},
+        {bar.X2, {24, 32}},        {bar.Label8, {8, 48}},   {bar.Y2, {24, 48}},
+        {bar.Label18, {11, 21}},   {bar.Label19, {26, 16}}, {bar.Label17, {38, 21}},
+        {bar.invdeltax, {56, 21}}, {bar.Label15, {8, 32}},  {bar.Label13, {19, 37}},
+        {bar.deltax, {56, 37}},    {bar.Label16, {8, 48}},  {bar.Label22, {19, 53}},
+        {bar.deltay, {56, 53}}};
+    for (const auto& [label, at] : places)
+        EXPECT_EQ(label->pos(), at) << label->objectName().toStdString();
+    for (QLabel* value : {bar.X1, bar.Y1, bar.X2, bar.Y2})
+        EXPECT_GE(value->width(), 65);
+    for (QLabel* value : {bar.invdeltax, bar.deltax, bar.deltay})
+        EXPECT_GE(value->width(), 41);
     EXPECT_EQ(bar.Label19->text(), QString(QChar(0x0394)));
 
     h.setTitleTop("Spectrum");
@@ -313,10 +329,11 @@ TEST_F(ModePlot, BendFollowsTheRubberProfileAndIsWrittenBackOnce)
 {
     h.setSeriesNumber(2);
     h.setSeriesCurrent(2);
-    h.setSeriesStyle(dtUpperRef);
     h.setSeriesColor(clYellow);
+    // Handed in as plain data, then made a reference curve: the plot holds the caller's array.
     std::vector<float> ref(321, 60.0f);
     h.SetSeriesData(ref.data(), 321, 2);
+    h.setSeriesStyle(dtUpperRef);
     h.setMode(modeUpperRef);
     h.RenderNow();
     const QImage clean = h.Surface().copy();
@@ -342,6 +359,20 @@ TEST_F(ModePlot, BendFollowsTheRubberProfileAndIsWrittenBackOnce)
             EXPECT_EQ(moved.back().Index, 161);
             EXPECT_EQ(moved.back().X, 160.0f);
             EXPECT_NEAR(moved.back().Y, 60 + 30 * Weight(16, 30), 1e-4);
+        }
+        if (grab == 1) {
+            // The value box in the bottom left corner, as wide as the widest readout plus 20
+            // and as high as a line plus 20, outlined in the grid colour.
+            const QFontMetrics fm(h.font());
+            const int w = fm.horizontalAdvance(QStringLiteral("X=#.##E-00 Y=#.##E-00")) + 20;
+            const int top = 300 - fm.height() - 20;
+            const QRgb grid = ColorToQColor(h.GridColor()).rgb(), back = h.Surface().pixel(2, 297);
+            EXPECT_NE(grid, back);
+            for (const QPoint at : {QPoint(1, top), QPoint(w - 1, top), QPoint(w - 1, 298),
+                                    QPoint(1, 298), QPoint(w / 2, top), QPoint(w - 1, 290)})
+                EXPECT_EQ(h.Surface().pixel(at), grid) << at.x() << "," << at.y();
+            for (const QPoint at : {QPoint(w, 290), QPoint(w / 2, top - 1), QPoint(w / 2, 299)})
+                EXPECT_NE(h.Surface().pixel(at), grid) << at.x() << "," << at.y();
         }
         // The bend is drawn into the plot strip only; the series stays until the release.
         EXPECT_FALSE(h.Surface() == clean);

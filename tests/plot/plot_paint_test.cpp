@@ -1,3 +1,5 @@
+#include "dxCanvas.h"
+#include "dxDeviceScale.h"
 #include "dxHisto.h"
 #include "dxSeriesPoints.h"
 #include "plot_interaction_support.h"
@@ -57,13 +59,24 @@ int CountInColumn(const QImage& img, int x, int y0, int y1, QRgb c)
 
 TEST(PlotPaint, RangeErrorsFillRedAndWriteTheirTextAtTheirPlaces)
 {
-    // X: minimum 0 on a logarithmic axis; Y: equal limits.
-    for (const char* what :
-         {"Range-Error in ViewX-Properties", "Range-Error in ViewY-Properties"}) {
-        const bool xError = what[15] == 'X';
+    // X: minimum 0 on a logarithmic axis, nominal or current limits equal; Y: equal limits,
+    // minimum 0 on a logarithmic axis.
+    using Set = void (*)(TDXHistographInt&);
+    const std::pair<bool, Set> cases[] = {
+        {true, [](TDXHistographInt& h) { h.setGridScale(sclLogLin); }},
+        {true, [](TDXHistographInt& h) { h.setViewXCurrentMax(h.ViewXCurrentMin()); }},
+        {true, [](TDXHistographInt& h) { h.setViewXNominalMax(h.ViewXNominalMin()); }},
+        {false, [](TDXHistographInt& h) { h.setViewYMax(h.ViewYMin()); }},
+        {false, [](TDXHistographInt& h) {
+             h.setViewYMin(0);
+             h.setGridScale(sclLinLog);
+         }}};
+    for (const auto& [xError, set] : cases) {
+        const char* what =
+            xError ? "Range-Error in ViewX-Properties" : "Range-Error in ViewY-Properties";
         TDXHistographInt h;
         h.resize(300, 200);
-        xError ? h.setGridScale(sclLogLin) : h.setViewYMax(0);
+        set(h);
         h.RenderNow();
         const QImage& img = h.Surface();
         const QFontMetrics fm(h.font());
@@ -79,6 +92,76 @@ TEST(PlotPaint, RangeErrorsFillRedAndWriteTheirTextAtTheirPlaces)
             }
         EXPECT_GT(inked, 20) << what;
     }
+}
+
+// A control no larger than its gaps in one direction has no plot area: no grid, tick marks or
+// labels, only the margins, the control's border and the background.
+TEST(PlotPaint, NoPlotAreaLeavesOnlyTheBackground)
+{
+    for (const bool flat : {false, true}) {
+        TDXHistographInt h;
+        h.setGridVisible(grdBoth);
+        h.setColor(clSilver);
+        h.setBkColor(clNavy);
+        h.resize(flat ? 300 : h.GapLeft() + h.GapRight(), flat ? h.GapTop() + h.GapBottom() : 200);
+        h.RenderNow();
+        const QRgb allowed[] = {qRgb(192, 192, 192), qRgb(240, 240, 240), qRgb(144, 144, 144),
+                                qRgb(0, 0, 128)};
+        const QImage& img = h.Surface();
+        int drawn = 0;
+        for (int y = 0; y < img.height(); ++y)
+            for (int x = 0; x < img.width(); ++x)
+                drawn += std::count(std::begin(allowed), std::end(allowed), img.pixel(x, y)) == 0;
+        EXPECT_EQ(drawn, 0) << (flat ? "flat" : "narrow");
+    }
+}
+
+// On a denser surface a line along an axis covers the device pixels of its logical pixels, from
+// the first one towards the end one (left out), in either direction, the whole part of the
+// ratio wide.
+TEST(PlotCanvas, AxisLinesCoverTheDevicePixelsOfTheirLogicalPixelsEitherWay)
+{
+    for (const double ratio : {1.5, 2.0, 3.0}) {
+        const auto scale = dxplot::DeviceScale::For(40, 40, ratio);
+        QImage img(scale.DeviceWidth, scale.DeviceHeight, QImage::Format_RGB32);
+        img.fill(Qt::black);
+        TDXCanvas canvas(img, scale, QRect(0, 0, 40, 40));
+        canvas.Line(10, 30, 10, 5, clWhite, psSolid); // up: rows 6 .. 30
+        canvas.Line(20, 5, 20, 30, clWhite, psSolid); // down: rows 5 .. 29
+        canvas.Line(35, 2, 5, 2, clWhite, psSolid);   // left: columns 6 .. 35
+        canvas.Line(5, 37, 35, 37, clWhite, psSolid); // right: columns 5 .. 34
+        const auto dev = [ratio](int k) { return int(std::floor(k * ratio)); };
+        const int w = int(std::floor(ratio));
+        const auto in = [&](int d, int fromLogical, int toLogical) {
+            return d >= dev(fromLogical) && d < dev(toLogical + 1);
+        };
+        int wrong = 0;
+        for (int y = 0; y < img.height(); ++y)
+            for (int x = 0; x < img.width(); ++x) {
+                const bool white = (x >= dev(10) && x < dev(10) + w && in(y, 6, 30)) ||
+                                   (x >= dev(20) && x < dev(20) + w && in(y, 5, 29)) ||
+                                   (y >= dev(2) && y < dev(2) + w && in(x, 6, 35)) ||
+                                   (y >= dev(37) && y < dev(37) + w && in(x, 5, 34));
+                wrong += (img.pixel(x, y) == qRgb(255, 255, 255)) != white;
+            }
+        EXPECT_EQ(wrong, 0) << ratio;
+    }
+}
+
+// The plot area's last row shows a curve: 1 on an axis of 0 .. 120 over 240 rows lies at row
+// trunc(260 - 2) + 1 = 259 of the plot (20 .. 259).
+TEST(PlotPaint, CurvesReachTheLastRowOfThePlot)
+{
+    TDXHistographInt h;
+    plottest::Layout(h, 400, 300, 50, 20, 30, 40);
+    plottest::SetY(h, 0, 120);
+    plottest::SetX(h, 0, 320);
+    h.setSeries({clWhite, 0, 0});
+    std::vector<float> d(321, 1.0f);
+    h.SetSeriesData(d.data(), 321, 1);
+    const QImage& img = h.Surface();
+    for (int x = 51; x < 369; ++x)
+        ASSERT_EQ(img.pixel(x, 259), qRgb(255, 255, 255)) << x;
 }
 
 TEST(PlotPaint, DecimatedColumnSpansItsExtremesInTheRightOrderUpToTheLastColumn)
@@ -205,44 +288,6 @@ TEST(PlotPaint, LabelPatternsMatchWhatAnOwnerDrawnAxisWouldWrite)
         };
         EXPECT_TRUE(render(false) == render(true)) << pattern;
     }
-}
-
-TEST(PlotPaint, RefreshRepaintsOnlyThePlotAreaAndMatchesAFullRender)
-{
-    TDXHistograph h;
-    MainWindowSetup(h);
-    h.setGridVisible(grdBoth);
-    h.setGridLineStyle(psDot);
-    h.setTitleTop("Overlapping the plot area");
-    h.setOwnerDrawYAxis(true);
-    h.OnYAxis = [](double v, QString& out) { out = QString::number(v); };
-    int paints = 0;
-    h.OnAfterPaint = [&](QObject* sender, QPainter& canvas, bool printing) {
-        EXPECT_EQ(sender, &h);
-        EXPECT_FALSE(printing);
-        if (paints++ == 0) {
-            canvas.setClipping(false);
-            canvas.fillRect(QRect(2, 2, 5, 5), Qt::magenta);
-        }
-    };
-    std::vector<float> d(4096);
-    for (int i = 0; i < 4096; ++i)
-        d[i] = -100.0f + 40.0f * std::sin(i * 0.01f);
-    h.SetSeriesData(d.data(), 4096, 1);
-    std::reverse(d.begin(), d.end());
-    h.SetSeriesData(d.data(), 4096, 1);
-    EXPECT_EQ(paints, 2);
-    // The margin keeps what the first paint left there; the plot area equals a full render.
-    EXPECT_EQ(h.Surface().pixel(4, 4), qRgb(255, 0, 255));
-    const QRect plot(QPoint(h.GapLeft(), h.GapTop()),
-                     QPoint(h.width() - h.GapRight() - 1, h.height() - h.GapBottom()));
-    const QImage refreshed = h.Surface().copy(plot);
-    h.RenderNow();
-    EXPECT_TRUE(refreshed == h.Surface().copy(plot));
-    // With updates disabled nothing is painted at all.
-    h.setEnableUpdate(false);
-    h.SetSeriesData(d.data(), 4096, 1);
-    EXPECT_EQ(paints, 3);
 }
 
 TEST(PlotPaint, TitlesAreDrawnWhereTheirRectanglesSay)

@@ -90,10 +90,16 @@ TEST(VisibleRange, ATenthOfTheViewVisitsATenthOfTheSamplesAndOneSampleNone)
     EXPECT_GE(r.First, 17999);
     EXPECT_GE(r.Last, 22001);
     EXPECT_LE(r.Last, 22003);
-    // A clip over the right half cuts the range further.
+    // A clip over the right half cuts the range further, keeping the sample left of its edge
+    // (sample 20001 lies on column 400) for the line into it.
     const IndexRange half = VisibleIndexRange(m, view, n, 400, 800);
-    EXPECT_NEAR(half.First, 20000, 2);
+    EXPECT_LE(half.First, 20000);
+    EXPECT_GE(half.First, 19999);
     EXPECT_EQ(half.Last, r.Last);
+    // A view reaching far to the left of the data still starts at the first sample.
+    const ViewRange wide = {0, 40000, -1e15, 40000, -140, 0};
+    const auto far = MakeEquidistantMapping(wide, box, n, false, false, {}, {}, 3000000);
+    EXPECT_EQ(VisibleIndexRange(far, wide, n, 0, 800).First, 1);
     // A single sample draws nothing and does not divide by zero.
     const auto one = MakeEquidistantMapping(Linear(10, 10), box, 1, false, false, {}, {}, 3000000);
     const IndexRange none = VisibleIndexRange(one, Linear(10, 10), 1, 0, 800);
@@ -111,6 +117,16 @@ TEST(Clamping, FarValuesKeepTheirDirection)
     EXPECT_EQ(m.XPixelOfValue(1e30f), 3000000);
     EXPECT_EQ(m.XPixelOfValue(-1e30f), -3000000);
     EXPECT_EQ(m.XPixelOfValue(5), 50);
+    // Zoomed to 2 .. 6 on a plot from 10 to 110: 25 pixels a unit from the left edge.
+    const auto zoomed =
+        MakePairMapping({0, 10, 2, 6, -140, 0}, {10, 0, 110, 100}, false, false, {}, {}, 3000000);
+    EXPECT_EQ(zoomed.XPixelOfValue(3), 35);
+    EXPECT_EQ(zoomed.XPixelOfValue(5.5), 97);
+    // On a surface of 1.5 device pixels a logical one: device column floor(1.5 * x).
+    const auto dense = MakePairMapping({0, 10, 2, 6, -140, 0}, {10, 0, 110, 100}, false, false, {},
+                                       {}, 3000000, 1.5);
+    EXPECT_EQ(dense.XPixelOfValue(3), 52);
+    EXPECT_EQ(dense.XPixelOfValue(5.5), 146);
     const auto ref = MakeEquidistantMapping(view, box, 11, false, false, {}, {}, 30000);
     EXPECT_EQ(ref.YPixel(1e30f), -30000);
     // Inside the view a level lands one row below its truncated offset from the top.
@@ -136,6 +152,12 @@ TEST(PairChunks, FortyThousandPairsAreThreeJoinedPolylines)
     for (std::size_t k = 1; k < rec.lines.size(); ++k)
         EXPECT_TRUE(rec.lines[k].front() == rec.lines[k - 1].back());
     EXPECT_EQ(rec.Joined().size(), 40000u);
+    // A single pair is no line at all.
+    Recorder single;
+    PointSink one(buf.data(), 16384, single);
+    CollectPairs(m, xy.data(), 1, one);
+    one.Finish();
+    EXPECT_TRUE(single.lines.empty());
 }
 
 // On a surface of s device pixels per logical one, a sample lands on the device pixel of its

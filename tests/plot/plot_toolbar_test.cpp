@@ -1,5 +1,6 @@
 #include "dxColorhis.h"
 #include "dxHistoInt.h"
+#include "dxToolGlyphs.h"
 #include "dx_Eca.h"
 #include "dx_Efa.h"
 #include "dx_Efg.h"
@@ -18,6 +19,7 @@
 #include <QToolButton>
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <functional>
 #include <vector>
 
@@ -128,6 +130,22 @@ TEST(PlotToolBar, ValueBarOpensClearOfTheToolBar)
     values->move(tools->pos());
     p.h.setShowToolBar(true);
     EXPECT_FALSE(below());
+
+    // Where the value bar just fits below the tool bar it goes there; a pixel lower, above.
+    for (const int lower : {0, 1}) {
+        p.h.setShowValueBar(false);
+        tools->move(tools->x(), area.bottom() + 1 - tools->frameGeometry().height() -
+                                    values->frameGeometry().height() + lower);
+        values->move(tools->pos());
+        p.h.setShowValueBar(true);
+        EXPECT_EQ(below(), lower == 0);
+    }
+    // A tool bar reaching past the screen's right edge: the value bar ends at that edge.
+    p.h.setShowValueBar(false);
+    tools->move(area.right() + 11 - values->frameGeometry().width(), area.top() + 40);
+    values->move(tools->pos());
+    p.h.setShowValueBar(true);
+    EXPECT_EQ(values->frameGeometry().right(), area.right());
 }
 
 TEST(PlotToolBar, TimerTickMirrorsThePlotOnTheButtons)
@@ -238,7 +256,6 @@ TEST(PlotToolBar, ColourGridDragsOntoThePlot)
     TFormToolBar* bar = p.Bar();
     TColorGridHisto* grid = bar->ColorGridHisto1;
     EXPECT_EQ(grid->GridOrdering(), TColorGridHisto::go16x1);
-    EXPECT_EQ(grid->geometry(), QRect(8, 32, 320, 16));
     EXPECT_FALSE(grid->ForegroundEnabled());
     EXPECT_FALSE(grid->BackgroundEnabled());
     std::unique_ptr<QMimeData> dragged;
@@ -252,9 +269,11 @@ TEST(PlotToolBar, ColourGridDragsOntoThePlot)
     EXPECT_EQ(p.h.BkColor(), 0xFF0000); // blue, the classic colour of cell 12
 }
 
-// Each button shows its own glyph, drawn afresh at the size asked for: at twice the size the
-// inked area grows about fourfold instead of being a blown-up copy.
-TEST(PlotToolBar, GlyphsAreDistinctAndDrawnAtEverySize)
+// Each button shows its own glyph, drawn afresh at the size asked for: at four times the size
+// the inked area grows about sixteenfold instead of being a blown-up copy. Glyphs of a
+// symmetric design are their own mirror images: the hair cross, the grid and the capture
+// arrows both ways, the measure bars and the title's T left to right.
+TEST(PlotToolBar, GlyphsAreDistinctDrawnAtEverySizeAndSymmetricByDesign)
 {
     ToolPlot p;
     TFormToolBar* bar = p.Bar();
@@ -262,26 +281,58 @@ TEST(PlotToolBar, GlyphsAreDistinctAndDrawnAtEverySize)
                                     bar->BModeMeasure, bar->BModeCalculate, bar->BModeUpperRef,
                                     bar->BAutoScale,   bar->BCapture,       bar->BValueBar,
                                     bar->BTitle,       bar->BGrid,          bar->BView};
+    const auto inked = [](const QImage& img) {
+        int n = 0;
+        for (int y = 0; y < img.height(); ++y)
+            for (int x = 0; x < img.width(); ++x)
+                n += qAlpha(img.pixel(x, y)) > 128;
+        return n;
+    };
     std::vector<QImage> small;
     for (const QToolButton* b : buttons) {
         SCOPED_TRACE(b->objectName().toStdString());
-        EXPECT_FALSE(b->toolTip().isEmpty());
         const QImage s = b->icon().pixmap(QSize(24, 24)).toImage();
         const QImage l = b->icon().pixmap(QSize(96, 96)).toImage();
         ASSERT_EQ(l.size(), QSize(96, 96));
-        auto inked = [](const QImage& img) {
-            int n = 0;
-            for (int y = 0; y < img.height(); ++y)
-                for (int x = 0; x < img.width(); ++x)
-                    n += qAlpha(img.pixel(x, y)) > 128;
-            return n;
-        };
-        const int a = inked(s), b4 = inked(l);
-        EXPECT_GT(a, 10);
-        EXPECT_GT(b4, 10 * a);
-        EXPECT_LT(b4, 24 * a);
+        EXPECT_GT(inked(s), 10);
+        EXPECT_GT(inked(l), 10 * inked(s));
+        EXPECT_LT(inked(l), 24 * inked(s));
         for (const QImage& other : small)
             EXPECT_NE(other, s);
         small.push_back(s);
     }
+    const std::pair<TToolGlyph, bool> symmetric[] = {{TToolGlyph::HairCross, true},
+                                                     {TToolGlyph::Grid, true},
+                                                     {TToolGlyph::Capture, true},
+                                                     {TToolGlyph::Calculate, false},
+                                                     {TToolGlyph::Title, false}};
+    // In a rectangle that is not square the glyph is centred, so the symmetry holds there too.
+    for (const auto& [glyph, upDown] : symmetric)
+        for (QSize size : {QSize(24, 24), QSize(48, 48), QSize(56, 32), QSize(30, 54)}) {
+            const QImage img = ToolGlyphIcon(glyph).pixmap(size).toImage();
+            ASSERT_EQ(img.size(), size);
+            const int w = size.width(), h = size.height();
+            int asymmetric = 0;
+            for (int y = 0; y < h; ++y)
+                for (int x = 0; x < w; ++x) {
+                    const int a = qAlpha(img.pixel(x, y));
+                    asymmetric += std::abs(a - qAlpha(img.pixel(w - 1 - x, y))) > 48;
+                    if (upDown)
+                        asymmetric += std::abs(a - qAlpha(img.pixel(x, h - 1 - y))) > 48;
+                }
+            // A few corner pixels where strokes overlap may round differently.
+            EXPECT_LE(asymmetric, 6) << int(glyph) << " at " << w << "x" << h;
+        }
+    // The magnifier's plus sits in the middle of its lens (centre 10, 10 of 24), arms alike.
+    const QImage zoom = ToolGlyphIcon(TToolGlyph::Zoom).pixmap(QSize(48, 48)).toImage();
+    QRect plus;
+    for (int y = 0; y < 48; ++y)
+        for (int x = 0; x < 48; ++x) {
+            const QRgb c = zoom.pixel(x, y);
+            if (qAlpha(c) > 128 && qBlue(c) > qRed(c) + 60)
+                plus |= QRect(x, y, 1, 1);
+        }
+    EXPECT_EQ(plus.width(), plus.height());
+    EXPECT_NEAR(plus.left() + plus.width() / 2.0, 20, 1);
+    EXPECT_NEAR(plus.top() + plus.height() / 2.0, 20, 1);
 }
