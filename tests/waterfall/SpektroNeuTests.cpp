@@ -1,5 +1,6 @@
 #include "SpektroNeu.h"
 #include "SpektroNeuLegend.h"
+#include "waterfall_rules.h"
 
 #include <QApplication>
 #include <QBackingStore>
@@ -13,15 +14,6 @@
 namespace {
 
 constexpr QRgb Black = 0xff000000u;
-
-// Whether every pixel of the area, clipped to the image, has the colour.
-bool AreaIs(const QImage& Image, QRect Area, QRgb Colour)
-{
-    Area &= Image.rect();
-    QImage want(Area.size(), Image.format());
-    want.fill(Colour);
-    return Image.copy(Area) == want;
-}
 
 // Rows Y .. Y + N - 1 across the whole image.
 QRect Rows(int Y, int N = 1)
@@ -137,12 +129,16 @@ TEST_F(Waterfall, NewLineLengthRebuildsTheMapAndEmptyInputsPaintNothing)
     S.AddLine(Line(20, -40));
     EXPECT_EQ(S.MappedHi(), 19);
     EXPECT_EQ(S.WaveImage(), flat);
-    // A right margin narrows the waterfall and its map; a negative margin is refused.
+    // A right margin narrows the waterfall and its map; a negative margin is refused, none is
+    // allowed.
     S.setGapRight(20);
     S.setGapLeft(-5);
     EXPECT_EQ(S.GapLeft(), 60);
     EXPECT_EQ(S.ColumnIndex().size(), std::size_t(WaveW - 20));
     EXPECT_EQ(S.RightImage().size(), QSize(20, 1));
+    S.setGapLeft(0);
+    S.setGapRight(0);
+    EXPECT_EQ(S.ColumnIndex().size(), std::size_t(WaveW + 60));
     // Margins wider than the control leave no waterfall, and drawing still does no harm.
     S.setGapLeft(5000);
     EXPECT_EQ(S.WaveImage().width(), 0);
