@@ -2,6 +2,7 @@
 #include "FrameTimes.h"
 #include "SpkFile.h"
 
+#include <cerrno>
 #include <cmath>
 #include <cstring>
 #include <filesystem>
@@ -230,6 +231,7 @@ TEST(FrameTimes, StampReaderReadsEachRecordsFirstBytes)
     EXPECT_EQ(read(0), 45000.0);
     EXPECT_EQ(read(2), 45002.0);
     EXPECT_EQ(read(1), 45001.0);
+    errno = EINTR; // left by an interrupted call: the end of the file still ends the read
     EXPECT_THROW(read(3), ESpkReadError);
     EXPECT_THROW(read(40), ESpkReadError);
     std::filesystem::remove(path);

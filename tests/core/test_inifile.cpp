@@ -2,7 +2,9 @@
 #include "test_file_support.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <random>
 
 #include <sys/stat.h>
@@ -95,6 +97,7 @@ TEST_F(IniFileTest, NumbersAndTheirDefaults)
 {
     const auto integer = [&](const char* text) {
         Put(std::string("[S]\nK=") + text + "\n");
+        errno = EINTR; // as an interrupted call may leave it: only a failed read is repeated
         return TIniFile(Path).ReadInteger("S", "K", -99);
     };
     const std::pair<const char*, int> integers[] = {
@@ -108,10 +111,27 @@ TEST_F(IniFileTest, NumbersAndTheirDefaults)
         Put(std::string("[Offsets]\nFreqMHz=") + text + "\n");
         return TIniFile(Path).ReadFloat("Offsets", "FreqMHz", -1.0);
     };
-    const std::pair<const char*, double> floats[] = {
-        {"0,500", 0.5}, {"-12.5", -12.5}, {"+3,25", 3.25}, {"1e3", 1000.0}};
-    for (const auto& [text, value] : floats)
-        EXPECT_EQ(real(text), value) << '"' << text << '"';
+    // Decimal numbers with either separator and signs where they may stand read as strtod
+    // reads them with a point.
+    std::mt19937 rng(12);
+    const char* signs[] = {"", "+", "-"};
+    for (int i = 0; i < 400; ++i) {
+        std::string text = signs[rng() % 3];
+        for (unsigned digits = 1 + rng() % 4; digits > 0; --digits)
+            text += char('0' + rng() % 10);
+        if (rng() % 2) {
+            text += rng() % 2 ? '.' : ',';
+            text += std::to_string(rng() % 1000);
+        }
+        if (rng() % 2) {
+            text += rng() % 2 ? 'e' : 'E';
+            text += signs[rng() % 3];
+            text += std::to_string(rng() % 40);
+        }
+        std::string point = text;
+        std::replace(point.begin(), point.end(), ',', '.');
+        EXPECT_EQ(real(text.c_str()), std::strtod(point.c_str(), nullptr)) << '"' << text << '"';
+    }
     for (const char* text : {"", "1.2,3", "inf", "nan", "1e999", "-", "0.5x", "+-1"})
         EXPECT_EQ(real(text), -1.0) << '"' << text << '"';
 }
@@ -120,6 +140,7 @@ TEST_F(IniFileTest, WritesUpdateInPlaceAndKeepEverythingElse)
 {
     Put("; by hand\r\n[Settings]\r\nfft=11\r\nAvg=3\r\n\r\n[Offsets]\r\nEnabled=1\r\n");
     TIniFile ini(Path);
+    errno = EINTR; // left by an interrupted call: only a failed write is repeated
     ini.WriteInteger("SETTINGS", "FFT", 12);
     ini.WriteString("Settings", "Speed", "40");
     ini.WriteString("Form", "Width", "880");
