@@ -158,7 +158,8 @@ TEST_F(OnScreen, RowsColumnsAxisAndMarksTakeDevicePixels)
 }
 
 // The window shows the images 1:1 on its device pixels, rows moved on screen (NoFlicker) or
-// repainted whole, across lines, time marks, marks and clearing, a label drawn last included.
+// repainted whole, across lines, time marks, marks and clearing, and right after a line that
+// showed a new time mark or label.
 TEST_F(OnScreen, WindowSurfaceShowsTheImages)
 {
     Show(2);
@@ -175,12 +176,15 @@ TEST_F(OnScreen, WindowSurfaceShowsTheImages)
             if (i == 30)
                 S.Clear();
         }
-        S.AddMark("seek", QColor(Magenta));
-        S.AddLine(Flat(-90));
-        QApplication::processEvents();
-        S.AddLine(Flat(-90));
-        EXPECT_EQ(Shown(S.WaveBox(), 2), Opaque(S.WaveImage())) << noFlicker;
-        EXPECT_EQ(Shown(S.LeftBox(), 2), Opaque(S.LeftImage())) << noFlicker;
+        for (bool label : {false, true}) {
+            if (label)
+                S.AddMark("seek", QColor(Magenta));
+            else
+                S.AddTimeMark("hh:nn:ss", 46001.5);
+            S.AddLine(Flat(-90));
+            EXPECT_EQ(Shown(S.WaveBox(), 2), Opaque(S.WaveImage())) << noFlicker;
+            EXPECT_EQ(Shown(S.LeftBox(), 2), Opaque(S.LeftImage())) << noFlicker << label;
+        }
     }
 }
 

@@ -74,6 +74,8 @@ struct Waterfall : ::testing::Test
 
 TEST_F(Waterfall, LineColoursColumnsThroughTheMapScrollsUpAndHighlights)
 {
+    EXPECT_EQ(S.LeftBox()->geometry(), QRect(1, 1, 60, WaveH));
+    EXPECT_EQ(S.WaveBox()->geometry(), QRect(61, 1, WaveW, WaveH));
     std::vector<float> ramp(4096);
     for (std::size_t i = 0; i < ramp.size(); ++i)
         ramp[i] = -140.0f + 100.0f * float(i) / 4095.0f;
@@ -306,28 +308,6 @@ TEST_F(WaterfallResize, TimeMarksStayWithTheirRows)
     S.AddLine(Line(Values, -90));
     EXPECT_EQ(S.LeftImage().pixel(70, 49), Black);
     EXPECT_EQ(S.LeftImage().pixel(70, 48), Black);
-}
-
-// The window must show the images, whether rows are moved on screen (NoFlicker) or repainted
-// whole, across lines with and without event processing, time marks and clearing.
-TEST_F(Waterfall, WindowSurfaceShowsTheImages)
-{
-    EXPECT_EQ(S.LeftBox()->geometry(), QRect(1, 1, 60, WaveH));
-    EXPECT_EQ(S.WaveBox()->geometry(), QRect(61, 1, WaveW, WaveH));
-    for (bool noFlicker : {true, false}) {
-        S.setNoFlicker(noFlicker);
-        for (int i = 0; i < 60; ++i) {
-            S.AddLine(Line(300, -140.0f + float((i * 7) % 100)));
-            if (i % 9 == 0)
-                S.AddTimeMark("hh:nn:ss", 46000.5 + i / 86400.0);
-            if (i % 4 == 0)
-                QApplication::processEvents();
-            if (i == 30)
-                S.Clear();
-        }
-        EXPECT_EQ(Shown(S.WaveBox()), S.WaveImage()) << noFlicker;
-        EXPECT_EQ(Shown(S.LeftBox()), S.LeftImage()) << noFlicker;
-    }
 }
 
 TEST_F(Waterfall, MouseActionsComeFromTheWaterfallAreaInItsCoordinates)
