@@ -117,17 +117,12 @@ TEST_F(IniFileTest, NumbersAndTheirDefaults)
     const char* signs[] = {"", "+", "-"};
     for (int i = 0; i < 400; ++i) {
         std::string text = signs[rng() % 3];
-        for (unsigned digits = 1 + rng() % 4; digits > 0; --digits)
-            text += char('0' + rng() % 10);
-        if (rng() % 2) {
-            text += rng() % 2 ? '.' : ',';
-            text += std::to_string(rng() % 1000);
-        }
-        if (rng() % 2) {
-            text += rng() % 2 ? 'e' : 'E';
-            text += signs[rng() % 3];
-            text += std::to_string(rng() % 40);
-        }
+        text += std::to_string(rng() % 100000 >> rng() % 17); // 1 to 5 digits
+        if (rng() % 2)
+            text += std::string(rng() % 2 ? "." : ",") + std::to_string(rng() % 1000);
+        if (rng() % 2)
+            text +=
+                std::string(rng() % 2 ? "e" : "E") + signs[rng() % 3] + std::to_string(rng() % 40);
         std::string point = text;
         std::replace(point.begin(), point.end(), ',', '.');
         EXPECT_EQ(real(text.c_str()), std::strtod(point.c_str(), nullptr)) << '"' << text << '"';

@@ -532,16 +532,13 @@ TEST(PeakRules, ShapeOverRandomSpectra)
             const float peak = m[size_t(k)];
             bool want = k >= 1 && k <= n - 2 && peak > m[size_t(k - 1)] && peak >= m[size_t(k + 1)];
             for (int side : {-1, 1}) {
-                bool fell = k + side * bins <= 0 || k + side * bins >= n - 1;
-                for (int j = k + side; want && j >= 0 && j < n && std::abs(j - k) <= bins;
+                bool fell = false;
+                for (int j = k + side; want && !fell && j >= 0 && j < n && std::abs(j - k) <= bins;
                      j += side) {
-                    if (m[size_t(j)] <= peak * fall) {
-                        fell = true;
-                        break;
-                    }
-                    want = m[size_t(j)] < peak || (side > 0 && m[size_t(j)] == peak);
+                    fell = m[size_t(j)] <= peak * fall;
+                    want = fell || m[size_t(j)] < peak || (side > 0 && m[size_t(j)] == peak);
                 }
-                want = want && fell;
+                want = want && (fell || k + side * bins <= 0 || k + side * bins >= n - 1);
             }
             ASSERT_EQ(IsPeak(m.data(), n, k, {-1000.0, excursion, bins}), want)
                 << "trial " << trial << " bin " << k;
