@@ -6,6 +6,7 @@
 #include <numbers>
 #include <random>
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace {
@@ -352,6 +353,34 @@ TEST(Windows, OwnWindowNeedsAnOwnerProcedureWhenSelected)
     }
 }
 
+// The transforms write the bins they have and nothing past them: the vectors borrow their
+// storage from buffers that hold a guard value after it.
+TEST(Failures, TransformsWriteNothingPastTheirVectors)
+{
+    for (int e : {1, 2, 3, 4, 9})
+        for (TDXLeakType kind : {wnRectangle, wnHanning})
+            for (bool phase : {false, true}) {
+                TDXFFT fft;
+                fft.setExponent(e);
+                fft.setLeakFunction(kind);
+                const int n = 1 << e;
+                std::vector<float> in(size_t(2 * n + 1), 1.0f), re(size_t(n + 1)), im(re);
+                const std::vector<int16_t> samples(size_t(2 * n), 9);
+                in.back() = re.back() = im.back() = -7.0f;
+                TDXVector input(0);
+                TDXComplexVector output(0);
+                std::tie(input.Values, input.Count) = std::pair{in.data(), 2 * n};
+                std::tie(output.Real->Values, output.Real->Count) = std::pair{re.data(), n};
+                std::tie(output.Imag->Values, output.Imag->Count) = std::pair{im.data(), n};
+                fft.RealFFT(&input, &output, phase);
+                EXPECT_TRUE(fft.RealFFTOfSamples(samples.data(), &output, phase));
+                fft.ComplexFFT(&output, phase);
+                EXPECT_TRUE(in.back() == -7.0f && re.back() == -7.0f && im.back() == -7.0f)
+                    << "exponent " << e << " window " << int(kind) << " phase " << phase;
+                input.Values = output.Real->Values = output.Imag->Values = nullptr;
+            }
+}
+
 TEST(Failures, BadVectorsOrExponentsLeaveEverythingUntouched)
 {
     TDXFFT fft;
@@ -364,8 +393,11 @@ TEST(Failures, BadVectorsOrExponentsLeaveEverythingUntouched)
         std::fill(in->Values, in->Values + inCount, 3.0f);
         std::fill(out->Real->Values, out->Real->Values + outCount, -1.0f);
         fft.RealFFT(in, out, false);
-        if (outCount != 32)
+        if (outCount != 32) {
             fft.ComplexFFT(out, false);
+            const std::vector<int16_t> samples(64, 5);
+            EXPECT_FALSE(fft.RealFFTOfSamples(samples.data(), out, false));
+        }
         EXPECT_EQ(std::count(in->Values, in->Values + inCount, 3.0f), inCount);
         EXPECT_EQ(std::count(out->Real->Values, out->Real->Values + outCount, -1.0f), outCount);
     }
