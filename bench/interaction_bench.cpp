@@ -1,4 +1,5 @@
-// Plot interaction costs on the main window's plot (845 x 248, one 4096-value series).
+// Plot interaction costs on the main window's plot (845 x 248, one 4096-value series). Run under
+// QT_SCALE_FACTOR=2 for a high-density screen; the Ratio2 case draws at ratio 2 on any screen.
 
 #include "AllocCounter.h"
 #include "MainWindowPlot.h"
@@ -50,10 +51,11 @@ void TimeMoves(benchmark::State& state, QWidget& w, const MoveList& moves, bool 
 
 // (a) One measure-mode move. Into the surface: erase, re-snap and draw (a hidden control skips
 // Qt's update). With the screen update: shown, and Qt paints the changed strips after each move.
-void MeasureMove(benchmark::State& state, bool shown)
+void MeasureMove(benchmark::State& state, bool shown, qreal ratio)
 {
     TDXHistograph h;
     ConfigureMainWindowPlot(h);
+    h.SetSurfaceRatio(ratio);
     auto data = NoisySpectrum(4096, 1);
     h.SetSeriesData(data.data(), 4096, 1);
     if (shown)
@@ -70,8 +72,9 @@ void MeasureMove(benchmark::State& state, bool shown)
     TimeMoves(state, h, moves, shown);
     benchmark::DoNotOptimize(events);
 }
-BENCHMARK_CAPTURE(MeasureMove, Surface, false)->Unit(benchmark::kMicrosecond);
-BENCHMARK_CAPTURE(MeasureMove, WithScreenUpdate, true)->Unit(benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(MeasureMove, Surface, false, 0.0)->Unit(benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(MeasureMove, SurfaceRatio2, false, 2.0)->Unit(benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(MeasureMove, WithScreenUpdate, true, 0.0)->Unit(benchmark::kMicrosecond);
 
 // Baseline of the screen-update figure: one pass of Qt's event loop with nothing to paint.
 void BM_EventLoopPass_Idle(benchmark::State& state)

@@ -21,8 +21,10 @@ constexpr int Bins = 1 << Exponent;
 
 // Magnitudes of frames through the program's arithmetic: a noise floor (the receiver's own,
 // without averaging, the roughest case for the peak rules) under 40 carriers from 10 to 70 dB
-// above it, or the floor alone. Each frame has its own noise and carrier phases.
-std::vector<std::vector<float>> Frames(TDXLeakType Window, int Count, bool Carriers)
+// above it, or the floor alone, level or falling by Slope dB across the band (as behind a
+// receiver's filter). Each frame has its own noise and carrier phases.
+std::vector<std::vector<float>> Frames(TDXLeakType Window, int Count, bool Carriers,
+                                       double Slope = 0)
 {
     TDXFFT fft;
     fft.setExponent(Exponent);
@@ -52,6 +54,8 @@ std::vector<std::vector<float>> Frames(TDXLeakType Window, int Count, bool Carri
         TransformBlock(block.data(), fft, in, out);
         frames.emplace_back(size_t(Bins));
         AverageMagnitudes(out->Real->Values, frames.back().data(), Bins, 1);
+        for (int k = 0; k < Bins; ++k)
+            frames.back()[size_t(k)] *= float(std::pow(10, -Slope / 20 * k / Bins));
     }
     return frames;
 }
@@ -75,10 +79,10 @@ void BM_HoldTraces(benchmark::State& state)
 }
 
 // The 5 strongest peaks of the whole span, interpolated, as "Peak" and the peak table need them.
-void StrongestPeaks(benchmark::State& state, bool Carriers)
+void StrongestPeaks(benchmark::State& state, bool Carriers, double Slope = 0)
 {
     const auto window = TDXLeakType(state.range(0));
-    const auto frames = Frames(window, 8, Carriers);
+    const auto frames = Frames(window, 8, Carriers, Slope);
     TPeakSearch search;
     TPeak peaks[5];
     size_t f = 0;
@@ -99,10 +103,16 @@ void BM_StrongestPeaks(benchmark::State& state)
     StrongestPeaks(state, true);
 }
 
-// Noise alone: no peak stands out, so every local maximum is looked at.
+// Noise alone: no peak stands out, so every local maximum has to be ruled out.
 void BM_StrongestPeaksNoiseOnly(benchmark::State& state)
 {
     StrongestPeaks(state, false);
+}
+
+// Noise falling by 40 dB across the band.
+void BM_StrongestPeaksSlopingNoise(benchmark::State& state)
+{
+    StrongestPeaks(state, false, 40);
 }
 
 // A marker following the strongest carrier frame by frame.
@@ -136,6 +146,7 @@ void Windows(benchmark::internal::Benchmark* b)
 BENCHMARK(BM_HoldTraces)->ArgName("K")->Arg(10)->Arg(100)->Arg(1000)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_StrongestPeaks)->Apply(Windows)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_StrongestPeaksNoiseOnly)->Apply(Windows)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_StrongestPeaksSlopingNoise)->Apply(Windows)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_TrackPeak)->Apply(Windows)->Unit(benchmark::kMicrosecond);
 
 } // namespace

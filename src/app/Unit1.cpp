@@ -27,6 +27,7 @@
 #include <utility>
 
 #include "SpektroNeu.h"
+#include "Unit1Markers.h"
 #include "dxHisto.h"
 
 void SetPanelHeight(QWidget* Panel, int Height)
@@ -60,6 +61,7 @@ TForm1::TForm1(TPrompts& Prompts, TClock& Clock, QStringList Args, QWidget* Pare
 
     BuildLayout();
     ConnectHandlers();
+    Measure->Connect();
     FormCreate();
 }
 
@@ -80,6 +82,7 @@ void TForm1::BuildLayout()
     formFont.setPixelSize(11);
     setFont(formFont);
     setGeometry(284, 135, 845, 752);
+    Measure = std::make_unique<TMeasureTools>(*this);
 
     auto* central = new QWidget(this);
     auto* row = new QHBoxLayout(central);
@@ -100,6 +103,14 @@ void TForm1::BuildStatusBar()
     QFont font(QStringLiteral("Tahoma"));
     font.setPixelSize(12);
     StatusBar->setFont(font);
+    // The panels sit side by side in a row of their own: the status bar's own spacing
+    // between widgets and its size grip would take the room the simulator's notice needs
+    // to keep the window within a 960-pixel-wide screen (1920 pixels at scale 2).
+    StatusBar->setSizeGripEnabled(false);
+    auto* panels = new QWidget(StatusBar);
+    auto* panelRow = new QHBoxLayout(panels);
+    panelRow->setContentsMargins(0, 0, 0, 0);
+    panelRow->setSpacing(2);
     // The longest text each panel shows (a file name has no such bound).
     std::array<QStringList, 5> longest;
     for (int n = 256; n <= 4096; n *= 2)
@@ -109,7 +120,7 @@ void TForm1::BuildStatusBar()
     longest[2] << QStringLiteral("1000 FramesPerSec");
     longest[4] << QStringLiteral(" *********");
     for (std::size_t i = 0; i < StatusPanelWidths.size(); ++i) {
-        auto* panel = new QLabel(StatusBar);
+        auto* panel = new QLabel(panels);
         panel->setObjectName(QStringLiteral("StatusPanel%1").arg(i));
         panel->setFrameShape(QFrame::Panel);
         panel->setFrameShadow(QFrame::Sunken);
@@ -123,15 +134,19 @@ void TForm1::BuildStatusBar()
         }
         panel->clear();
         panel->setMinimumWidth(width);
-        StatusBar->addWidget(panel);
+        panelRow->addWidget(panel);
         StatusPanels[i] = panel;
     }
+    panelRow->addStretch(1);
+    StatusBar->addWidget(panels, 1);
     // The simulator's signal must never pass for the antenna's: a notice that stands out
     // from the panels, shown once the bound library turns out to be the simulator.
     LblSimulatedReceiver = new QLabel(QStringLiteral("simulated receiver"), StatusBar);
     LblSimulatedReceiver->setObjectName(QStringLiteral("LblSimulatedReceiver"));
-    LblSimulatedReceiver->setStyleSheet(QStringLiteral(
-        "QLabel { background: #ffd000; color: black; font-weight: bold; padding: 0 6px; }"));
+    LblSimulatedReceiver->setStyleSheet(
+        QStringLiteral("QLabel { background: #ffd000; color: black; padding: 0 3px; }"));
+    // In the window's own smaller font, so that the notice fits beside the designed panels.
+    LblSimulatedReceiver->setFont(this->font());
     LblSimulatedReceiver->hide();
     StatusBar->addPermanentWidget(LblSimulatedReceiver);
     setStatusBar(StatusBar);

@@ -29,6 +29,7 @@ class QLabel;
 class QLineEdit;
 class QProgressBar;
 class QRadioButton;
+class QScrollArea;
 class QScrollBar;
 class QSpinBox;
 class QSplitter;
@@ -38,6 +39,7 @@ class QMenu;
 class QTimer;
 class QToolButton;
 class TDXHistograph;
+class TMeasureTools;
 class TSpektroNeu;
 class TSpektroLegend;
 
@@ -95,6 +97,9 @@ public:
     QAction* ActToolBar;
     QAction* ActValueBar;
     QWidget* PnlSettings;
+    // Scrolls the settings panel's controls where the window is shorter than they need, so
+    // the window fits a small or high-density screen.
+    QScrollArea* ScrollSettings = nullptr;
     QSplitter* Splitter1;
     TRadioGroup* RGFenster;
     TRadioGroup* RGAtt;
@@ -125,6 +130,8 @@ public:
     std::array<QLabel*, 5> StatusPanels;
     // At the status bar's right end while the simulated receiver is bound.
     QLabel* LblSimulatedReceiver;
+    // Markers and hold traces (Unit1Markers.cpp).
+    std::unique_ptr<TMeasureTools> Measure;
     std::unique_ptr<TDXFFT> FFT;
     QTimer* InitTimer;
     QTimer* Timer1;

@@ -11,6 +11,7 @@
 #include <QMouseEvent>
 #include <QProgressBar>
 #include <QRadioButton>
+#include <QScrollArea>
 #include <QScrollBar>
 #include <QSpinBox>
 #include <QSplitter>
@@ -22,6 +23,7 @@
 #include "DisplayIcons.h"
 #include "SpektroNeu.h"
 #include "SpektroNeuLegend.h"
+#include "Unit1Markers.h"
 #include "dxColors.h"
 #include "dxHisto.h"
 
@@ -75,6 +77,7 @@ QWidget* TForm1::BuildDisplayPanel()
     ConfigureHisto();
     BuildPlotToolsMenu();
     column->addWidget(Histo);
+    column->addWidget(Measure->BuildReadout(PnlHistoSpektro));
 
     Spektro = Named(new TSpektroNeu(PnlHistoSpektro), "Spektro");
     Spektro->setZMin(-140.0f);
@@ -236,10 +239,16 @@ QWidget* TForm1::BuildSettingsPanel()
     PnlSettings->installEventFilter(this);
     auto* outer = new QVBoxLayout(PnlSettings);
     outer->setContentsMargins(0, 0, 0, 0);
-    Splitter1 = Named(new QSplitter(Qt::Vertical, PnlSettings), "Splitter1");
+    ScrollSettings = Named(new QScrollArea(PnlSettings), "ScrollSettings");
+    ScrollSettings->setFrameShape(QFrame::NoFrame);
+    ScrollSettings->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    // The controls fill the panel's height where it has room for them and scroll where not.
+    ScrollSettings->setWidgetResizable(true);
+    ScrollSettings->verticalScrollBar()->installEventFilter(this);
+    outer->addWidget(ScrollSettings);
+    Splitter1 = Named(new QSplitter(Qt::Vertical), "Splitter1");
     Splitter1->setHandleWidth(5);
     Splitter1->setChildrenCollapsible(false);
-    outer->addWidget(Splitter1);
 
     auto* top = new QWidget(Splitter1);
     auto* topColumn = Column(top);
@@ -273,6 +282,7 @@ QWidget* TForm1::BuildSettingsPanel()
     for (QWidget* w : {static_cast<QWidget*>(RGFenster), static_cast<QWidget*>(RGAtt),
                        static_cast<QWidget*>(RGBW), static_cast<QWidget*>(GBDisplay)})
         topColumn->addWidget(w);
+    topColumn->addWidget(Measure->BuildTracesGroup(top));
     topColumn->addStretch(1);
 
     auto* bottom = new QWidget(Splitter1);
@@ -326,6 +336,7 @@ QWidget* TForm1::BuildSettingsPanel()
 
     Splitter1->setStretchFactor(0, 0);
     Splitter1->setStretchFactor(1, 1);
+    ScrollSettings->setWidget(Splitter1);
     FitSettingsPanel();
     return PnlSettings;
 }
@@ -333,8 +344,11 @@ QWidget* TForm1::BuildSettingsPanel()
 void TForm1::FitSettingsPanel()
 {
     // The designed width assumes a narrow font: a caption or title that needs more in the
-    // font actually used widens the panel rather than being cut.
-    const int needed = std::max(SettingsPanelWidth, Splitter1->minimumSizeHint().width());
+    // font actually used widens the panel rather than being cut. A scroll bar, when the window
+    // is too short for the controls, gets room of its own beside them.
+    const QScrollBar* bar = ScrollSettings->verticalScrollBar();
+    const int scroll = bar->isVisibleTo(ScrollSettings) ? bar->sizeHint().width() : 0;
+    const int needed = std::max(SettingsPanelWidth, Splitter1->minimumSizeHint().width() + scroll);
     if (PnlSettings->width() != needed || PnlSettings->minimumWidth() != needed)
         PnlSettings->setFixedWidth(needed);
 }
@@ -420,6 +434,11 @@ bool TForm1::eventFilter(QObject* Watched, QEvent* Event)
         break;
     case QEvent::LayoutRequest:
         if (Watched == PnlSettings)
+            FitSettingsPanel();
+        break;
+    case QEvent::Show:
+    case QEvent::Hide:
+        if (ScrollSettings && Watched == ScrollSettings->verticalScrollBar())
             FitSettingsPanel();
         break;
     default:

@@ -2,6 +2,7 @@
 
 #include <QPen>
 #include <algorithm>
+#include <cstdlib>
 
 namespace {
 
@@ -10,43 +11,66 @@ bool IsSolid(TPenStyle s)
     return s == psSolid || s == psInsideFrame;
 }
 
-QPen StyledPen(TColor c, TPenStyle style)
+// `width` in device pixels; dash lengths (in pen widths) are stretched by `dashScale`.
+QPen StyledPen(TColor c, TPenStyle style, int width, qreal dashScale)
 {
     QPen pen(ColorToQColor(c));
-    pen.setWidth(1);
+    pen.setWidth(width);
     pen.setCapStyle(Qt::FlatCap);
     // Dash lengths of the classic one-pixel cosmetic pens.
+    QList<qreal> dashes;
     switch (style) {
     case psDash:
-        pen.setDashPattern({18, 6});
+        dashes = {18, 6};
         break;
     case psDot:
-        pen.setDashPattern({3, 3});
+        dashes = {3, 3};
         break;
     case psDashDot:
-        pen.setDashPattern({9, 6, 3, 6});
+        dashes = {9, 6, 3, 6};
         break;
     case psDashDotDot:
-        pen.setDashPattern({9, 3, 3, 3, 3, 3});
+        dashes = {9, 3, 3, 3, 3, 3};
         break;
     default:
-        break;
+        return pen;
     }
+    for (qreal& d : dashes)
+        d *= dashScale;
+    pen.setDashPattern(dashes);
     return pen;
 }
 
 } // namespace
 
-TDXCanvas::TDXCanvas(QImage& surface, const QRect& clip)
-    : m_surface(surface), m_clip(clip.intersected(surface.rect()))
+TDXCanvas::TDXCanvas(QImage& surface, const dxplot::DeviceScale& scale, const QRect& clip,
+                     QImage* deviceView)
+    : m_surface(surface), m_scale(scale),
+      m_clip(clip.intersected(QRect(0, 0, scale.LogicalWidth, scale.LogicalHeight))),
+      m_deviceClip(DeviceRect(m_clip).intersected(surface.rect())),
+      m_deviceView(deviceView ? deviceView : &m_ownView)
 {
+}
+
+QRect TDXCanvas::DeviceRect(const QRect& r) const
+{
+    return QRect(QPoint(m_scale.X(r.left()), m_scale.Y(r.top())),
+                 QPoint(m_scale.X(r.right() + 1) - 1, m_scale.Y(r.bottom() + 1) - 1));
 }
 
 QPainter& TDXCanvas::Painter()
 {
     if (!m_painter) {
-        m_painter.emplace(&m_surface);
-        m_painter->setClipRect(m_clip);
+        // A view made for other pixels (a surface since replaced or detached) is made anew.
+        uchar* const bits = m_surface.bits();
+        QImage& view = *m_deviceView;
+        if (view.constBits() != bits || view.size() != m_surface.size() ||
+            view.bytesPerLine() != m_surface.bytesPerLine())
+            view = QImage(bits, m_surface.width(), m_surface.height(), m_surface.bytesPerLine(),
+                          m_surface.format());
+        m_painter.emplace(&view);
+        m_painter->setClipRect(m_deviceClip);
+        m_painter->setTransform(QTransform::fromScale(m_scale.Ratio, m_scale.Ratio));
     }
     return *m_painter;
 }
@@ -59,9 +83,9 @@ std::uint32_t TDXCanvas::Pixel(TColor c)
     return ColorToQColor(c).rgb();
 }
 
-dxplot::RasterTarget TDXCanvas::Raster(const QRect& area) const
+dxplot::RasterTarget TDXCanvas::Raster(const QRect& deviceArea) const
 {
-    const QRect r = area.intersected(m_clip);
+    const QRect r = deviceArea.intersected(m_deviceClip);
     dxplot::RasterTarget t;
     // The painter (if open) writes into the same pixels; no detach happens as the surface is
     // not shared while painting.
@@ -76,51 +100,115 @@ dxplot::RasterTarget TDXCanvas::Raster(const QRect& area) const
 
 void TDXCanvas::FillRect(const QRect& r, TColor c)
 {
-    const QRect a = r.intersected(m_clip);
+    const QRect a = DeviceRect(r.intersected(m_clip));
     if (a.isEmpty())
         return;
-    dxplot::FillRect(Raster(m_clip), a.left(), a.top(), a.right() + 1, a.bottom() + 1, Pixel(c));
+    dxplot::FillRect(Raster(m_deviceClip), a.left(), a.top(), a.right() + 1, a.bottom() + 1,
+                     Pixel(c));
 }
 
 void TDXCanvas::Line(int x0, int y0, int x1, int y1, TColor c, TPenStyle style)
 {
     if (style == psClear)
         return;
-    if (IsSolid(style)) {
+    if (IsSolid(style))
+        SolidLine(x0, y0, x1, y1, Pixel(c));
+    else
+        StyledLine(x0, y0, x1, y1, c, style);
+}
+
+void TDXCanvas::SolidLine(int x0, int y0, int x1, int y1, std::uint32_t c)
+{
+    const dxplot::RasterTarget t = Raster(m_deviceClip);
+    auto line = [&](int a0, int b0, int a1, int b1) {
         if (m_notXor)
-            dxplot::NotXorLine(Raster(m_clip), x0, y0, x1, y1, Pixel(c));
+            dxplot::NotXorLine(t, a0, b0, a1, b1, c);
         else
-            dxplot::DrawLine(Raster(m_clip), x0, y0, x1, y1, Pixel(c));
+            dxplot::DrawLine(t, a0, b0, a1, b1, c);
+    };
+    if (m_scale.Ratio == 1.0) {
+        line(x0, y0, x1, y1);
         return;
     }
+    const int w = m_scale.LineWidth();
+    if (y0 == y1 && x0 != x1) {
+        // The logical pixels first .. last, each to its device columns, w rows deep.
+        const int first = x1 > x0 ? x0 : x1 + 1;
+        const int last = x1 > x0 ? x1 - 1 : x0;
+        const int left = m_scale.X(first), right = m_scale.X(last + 1);
+        for (int y = m_scale.Y(y0), n = 0; n < w; ++y, ++n)
+            line(left, y, right, y);
+        return;
+    }
+    if (x0 == x1 && y0 != y1) {
+        const int first = y1 > y0 ? y0 : y1 + 1;
+        const int last = y1 > y0 ? y1 - 1 : y0;
+        const int top = m_scale.Y(first), bottom = m_scale.Y(last + 1);
+        for (int x = m_scale.X(x0), n = 0; n < w; ++x, ++n)
+            line(x, top, x, bottom);
+        return;
+    }
+    // A slanted line: w copies side by side across its minor axis never share a pixel, so the
+    // inverting pen still erases it on the second drawing.
+    const int dx0 = m_scale.X(x0), dy0 = m_scale.Y(y0);
+    const int dx1 = m_scale.X(x1), dy1 = m_scale.Y(y1);
+    const bool shallow = std::abs(dx1 - dx0) >= std::abs(dy1 - dy0);
+    for (int n = 0; n < w; ++n)
+        line(dx0 + (shallow ? 0 : n), dy0 + (shallow ? n : 0), dx1 + (shallow ? 0 : n),
+             dy1 + (shallow ? n : 0));
+}
+
+void TDXCanvas::StyledLine(int x0, int y0, int x1, int y1, TColor c, TPenStyle style)
+{
     QPainter& p = Painter();
-    p.setPen(StyledPen(c, style));
-    p.setCompositionMode(m_notXor ? QPainter::RasterOp_NotSourceXorDestination
-                                  : QPainter::CompositionMode_SourceOver);
-    p.drawLine(x0, y0, x1, y1);
+    const QPainter::CompositionMode mode = m_notXor ? QPainter::RasterOp_NotSourceXorDestination
+                                                    : QPainter::CompositionMode_SourceOver;
+    if (m_scale.Ratio == 1.0) {
+        p.setPen(StyledPen(c, style, 1, 1.0));
+        p.setCompositionMode(mode);
+        p.drawLine(x0, y0, x1, y1);
+        return;
+    }
+    // In device pixels, w wide: an aliased pen of even width straddles its line, one of odd
+    // width lies below and right of it, so half the width down puts it on the logical pixel.
+    const int w = m_scale.LineWidth();
+    const int ox = x0 == x1 || y0 != y1 ? w / 2 : 0;
+    const int oy = y0 == y1 || x0 != x1 ? w / 2 : 0;
+    p.save();
+    p.resetTransform();
+    p.setPen(StyledPen(c, style, w, 1.0));
+    p.setCompositionMode(mode);
+    p.drawLine(m_scale.X(x0) + ox, m_scale.Y(y0) + oy, m_scale.X(x1) + ox, m_scale.Y(y1) + oy);
+    p.restore();
 }
 
 void TDXCanvas::FocusRect(const QRect& r)
 {
-    dxplot::InvertFocusRect(Raster(m_clip), r.left(), r.top(), r.right() + 1, r.bottom() + 1);
+    // The outline of the logical rectangle's border pixels, one logical pixel thick.
+    const int w = m_scale.LineWidth();
+    dxplot::InvertFocusRect(Raster(m_deviceClip), m_scale.X(r.left()), m_scale.Y(r.top()),
+                            m_scale.X(r.right()) + w, m_scale.Y(r.bottom()) + w, w);
 }
 
-void TDXCanvas::Polyline(const dxplot::Point* pts, int count, TColor c, TPenStyle style,
-                         const QRect& area)
+void TDXCanvas::DevicePolyline(const dxplot::Point* pts, int count, TColor c, TPenStyle style,
+                               const QRect& area)
 {
     if (style == psClear || count < 2)
         return;
+    const QRect deviceArea = DeviceRect(area);
     if (IsSolid(style)) {
         if (m_notXor)
-            dxplot::NotXorPolyline(Raster(area), pts, count, Pixel(c));
+            dxplot::NotXorPolyline(Raster(deviceArea), pts, count, Pixel(c));
         else
-            dxplot::DrawPolyline(Raster(area), pts, count, Pixel(c));
+            dxplot::DrawPolyline(Raster(deviceArea), pts, count, Pixel(c));
         return;
     }
     QPainter& p = Painter();
     p.save();
-    p.setClipRect(area, Qt::IntersectClip);
-    p.setPen(StyledPen(c, style));
+    p.resetTransform();
+    p.setClipRect(deviceArea, Qt::IntersectClip);
+    // One device pixel wide, with dashes as long as at ratio 1 in logical pixels.
+    p.setPen(StyledPen(c, style, 1, m_scale.Ratio));
     if (m_notXor)
         p.setCompositionMode(QPainter::RasterOp_NotSourceXorDestination);
     // Converted in joined chunks on the stack: no allocation for long curves.
@@ -133,6 +221,12 @@ void TDXCanvas::Polyline(const dxplot::Point* pts, int count, TColor c, TPenStyl
         p.drawPolyline(tmp, n);
     }
     p.restore();
+}
+
+void TDXCanvas::DevicePolyline(const dxplot::Point* pts, int count, TColor c, const QRect& area,
+                               dxplot::CurveSweep& sweep)
+{
+    sweep.Polyline(Raster(DeviceRect(area)), pts, count, Pixel(c));
 }
 
 void TDXCanvas::Text(int x, int y, const QString& text, const QFont& font, TColor c)

@@ -1,7 +1,9 @@
 #pragma once
 
 #include "dxColors.h"
+#include "dxColumnSpans.h"
 #include "dxCrossMath.h"
+#include "dxDeviceScale.h"
 #include "dxSeriesPoints.h"
 
 #include <QFont>
@@ -24,7 +26,8 @@ class TFormCalculateBar;
 class TFormToolBar;
 
 // Spectrum plot control: up to 16 curves in a framed plot area with titles, axes and grid.
-// Everything is drawn into a persistent RGB32 surface; paintEvent only copies it to the screen.
+// Everything is drawn into a persistent RGB32 surface at the screen's device pixel ratio (layout
+// and hit tests stay in logical pixels); paintEvent only copies it to the screen.
 class TDXHistographInt : public QWidget
 {
     Q_OBJECT
@@ -224,9 +227,16 @@ public:
 
     // Surface: renders the whole control now (paintEvent does this when the surface is stale).
     void RenderNow();
+    // Device pixels, carrying the ratio they were drawn at (QImage::devicePixelRatio).
     const QImage& Surface() const { return m_surface; }
+    // Device pixels per logical pixel of the surface: the screen's unless set. Setting a ratio
+    // draws at that ratio whatever the screen (for measuring and tests); 0 follows the screen.
+    qreal SurfaceRatio() const;
+    void SetSurfaceRatio(qreal Ratio);
     // True while a full repaint is pending (a property changed since the last render).
     bool RepaintPending() const { return m_surfaceStale; }
+    // The last RefreshData put back and drew only the curves' pixels, not the whole plot area.
+    bool RefreshedCurvesOnly() const { return m_refreshedCurvesOnly; }
     QRect PlotRect() const;
     QRect TitleRect(TDXFontId Title) const;
     QTimer* Timer() const { return m_timer; }
@@ -381,6 +391,22 @@ public:
     // Element shown in the dragged colour while a drag passes over the plot (elNone: none).
     int PreviewElement() const { return m_previewElement; }
 
+    // --- measuring markers (dxHistoIntMarkers.cpp) ---
+    // A marker is a small numbered mark at a point of the plot, in axis values. The program
+    // places it; every paint draws it over the curves (before the crosses), so a marker that
+    // moves with each new frame costs no paint of its own. Setting one does not repaint.
+    struct TDXMarker
+    {
+        bool Shown = false;
+        float X = 0, Y = 0;
+        TColor Color = clWhite;
+    };
+    static constexpr int MaxMarkers = 2;
+    // Number 1..MaxMarkers; other numbers are ignored.
+    void SetMarker(int Number, float X, float Y, TColor Color);
+    void HideMarker(int Number);
+    const TDXMarker& Marker(int Number) const;
+
     // --- tool bar (dx_Etb) ---
     // The tool bar window: created hidden by the first change of ShowToolBar, owned by the plot.
     TFormToolBar* ToolBar() const { return m_toolBar; }
@@ -419,7 +445,10 @@ private:
     void UpdateTimer();
     void SetFont(TDXFontId Id, const QFont& Value);
     void RepairLogXLimits();
+    bool SurfaceFits() const;
     void EnsureSurfaceSize();
+    // Asks Qt to repaint the screen pixels of the surface's logical rectangle r.
+    void UpdateScreen(const QRect& r);
 
     // Paint path.
     void Paint(const QRect& clip);
@@ -433,6 +462,10 @@ private:
 
     // Series rendering.
     void DrawSeries(TDXCanvas& canvas, const dxplot::PlotBox& plot);
+    // New data on an unchanged plot: the curves' pixels go back to the background and the
+    // curves are drawn anew, instead of the whole plot area. False when that cannot be done.
+    bool RefreshCurves();
+    void KeepBackground(const QRect& device);
     void DrawDataSeries(TDXCanvas& canvas, const TDXSeries& series, const dxplot::PlotBox& plot,
                         const QRect& area);
     void DrawReferenceSeries(TDXCanvas& canvas, const TDXSeries& series,
@@ -446,11 +479,14 @@ private:
     // only the touched strips go to the screen.
     dxplot::CrossGeometry Geometry() const;
     void DrawCrossLines(TDXCanvas& canvas, int px, TColor color, int py);
+    // Asks for the screen update of a cross's lines.
+    void MarkCrossLines(int px, int py);
     void PlaceCross(TDXCanvas& canvas, int mx, int my, bool eraseFirst, int k);
     void EraseCross(TDXCanvas& canvas, int k);
     void NotifyCross(int k, int index);
     void UpdateValueBar(int k);
     void PaintOverlays(TDXCanvas& canvas, bool crosses);
+    void DrawMarkers(TDXCanvas& canvas);
     void MarkDirty(const QRect& r);
     void FlushDirty();
     void MeasureTracking(int x, int y);
@@ -524,6 +560,19 @@ private:
     int m_timerInterval = 1000;
     bool m_timerEnabled = false;
     QImage m_surface;
+    dxplot::DeviceScale m_scale; // of m_surface
+    QImage m_deviceView;         // the canvases' painter view of m_surface
+    // The plot area's device pixels without the curves, as the last full paint left them, and
+    // the rows the curves have covered since in each column.
+    dxplot::ColumnBackground m_background;
+    QRect m_backgroundRect;
+    bool m_backgroundValid = false;
+    dxplot::ColumnSpans m_curveSpans;
+    dxplot::ColumnSpans m_previousSpans;
+    dxplot::ColumnSpans* m_recording = nullptr; // set while a paint draws the curves
+    dxplot::CurveSweep* m_sweep = nullptr;      // set while new data is drawn over the old
+    bool m_refreshedCurvesOnly = false;
+    qreal m_ratioOverride = 0;
     bool m_surfaceStale = true;
 
     // Interaction state.
@@ -554,6 +603,7 @@ private:
     QRect m_refClip;
     QSize m_readoutSize; // value box of a bend, measured at its first move
     TFormCalculateBar* m_valueBar = nullptr;
+    std::array<TDXMarker, MaxMarkers> m_markers{};
 };
 
 using TDXDataKind = TDXHistographInt::TDXDataKind;

@@ -75,7 +75,7 @@ void TDXHistographInt::MoveBend(int y)
     // The old curve goes before the value box is drawn over it, so the box never holds half
     // of an inverted curve. (One canvas at a time: a styled pen opens a painter.)
     if (m_refCurveShown) {
-        TDXCanvas canvas(m_surface, m_refClip);
+        TDXCanvas canvas(m_surface, m_scale, m_refClip, &m_deviceView);
         DrawBendCurve(canvas);
         m_refCurveShown = false;
     }
@@ -85,7 +85,7 @@ void TDXHistographInt::MoveBend(int y)
         ShowValueReadout(font(), grabbedValue, m_grabbedX);
     else if (OnReferenceMove)
         OnReferenceMove(this, m_grabbedX, grabbedValue, m_refSerie, m_grabbed);
-    TDXCanvas canvas(m_surface, m_refClip);
+    TDXCanvas canvas(m_surface, m_scale, m_refClip, &m_deviceView);
     DrawBendCurve(canvas);
     m_refCurveShown = true;
     MarkDirty(m_refClip);

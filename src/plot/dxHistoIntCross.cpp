@@ -119,15 +119,21 @@ void TDXHistographInt::DrawCrossLines(TDXCanvas& canvas, int px, TColor color, i
 {
     const int l = m_gapLeft, t = m_gapTop, r = width() - m_gapRight, b = height() - m_gapBottom;
     canvas.SetNotXor(true);
-    if (t < py && py < b) {
+    if (t < py && py < b)
         canvas.Line(l, py, r, py, color, psSolid);
-        MarkDirty(QRect(l, py, r - l, 1));
-    }
-    if (l < px && px < r) {
+    if (l < px && px < r)
         canvas.Line(px, t, px, b, color, psSolid);
-        MarkDirty(QRect(px, t, 1, b - t));
-    }
     canvas.SetNotXor(false);
+    MarkCrossLines(px, py);
+}
+
+void TDXHistographInt::MarkCrossLines(int px, int py)
+{
+    const int l = m_gapLeft, t = m_gapTop, r = width() - m_gapRight, b = height() - m_gapBottom;
+    if (t < py && py < b)
+        MarkDirty(QRect(l, py, r - l, 1));
+    if (l < px && px < r)
+        MarkDirty(QRect(px, t, 1, b - t));
 }
 
 void TDXHistographInt::DrawCrossAt(int Mx, int My, bool EraseFirst, int K)
@@ -138,7 +144,7 @@ void TDXHistographInt::DrawCrossAt(int Mx, int My, bool EraseFirst, int K)
         PlaceCross(*m_paintCanvas, Mx, My, EraseFirst, K);
         return;
     }
-    TDXCanvas canvas(m_surface, rect());
+    TDXCanvas canvas(m_surface, m_scale, rect(), &m_deviceView);
     PlaceCross(canvas, Mx, My, EraseFirst, K);
     FlushDirty();
 }
@@ -229,18 +235,21 @@ void TDXHistographInt::MarkDirty(const QRect& r)
 void TDXHistographInt::FlushDirty()
 {
     for (int i = 0; i < m_dirtyCount; ++i)
-        update(m_dirty[i]);
+        UpdateScreen(m_dirty[i]);
     m_dirtyCount = 0;
 }
 
 void TDXHistographInt::PaintOverlays(TDXCanvas& canvas, bool crosses)
 {
-    // The paint has just redrawn the plot area: no cross is in it any more.
+    // The paint has just redrawn the plot area: no cross is in it any more. Markers go under
+    // the crosses, which are erased by drawing them again.
     m_slotShown.fill(false);
-    if (crosses)
+    if (crosses) {
+        DrawMarkers(canvas);
         for (int k = 0; k < CrossSlots; ++k)
             if (m_slots[k].Drawn)
                 PlaceCross(canvas, m_slots[k].MouseX, m_slots[k].MouseY, false, k);
+    }
     // A band or bent curve drawn before stays consistent: inside the clip it is drawn anew,
     // outside the clip it is still there.
     if (ZoomBandActive() && m_bandShown)
@@ -255,7 +264,7 @@ void TDXHistographInt::MeasureTracking(int x, int y)
 {
     if (m_mode != modeMeasure || !m_showCross)
         return;
-    TDXCanvas canvas(m_surface, rect());
+    TDXCanvas canvas(m_surface, m_scale, rect(), &m_deviceView);
     if (Geometry().InPlot(x, y))
         PlaceCross(canvas, x, y, true, MeasureSlot);
     else if (m_slots[MeasureSlot].Drawn)
@@ -265,7 +274,7 @@ void TDXHistographInt::MeasureTracking(int x, int y)
 void TDXHistographInt::leaveEvent(QEvent* event)
 {
     if (m_mode == modeMeasure && m_showCross && m_slots[MeasureSlot].Drawn) {
-        TDXCanvas canvas(m_surface, rect());
+        TDXCanvas canvas(m_surface, m_scale, rect(), &m_deviceView);
         EraseCross(canvas, MeasureSlot);
         FlushDirty();
     }
@@ -289,7 +298,7 @@ void TDXHistographInt::ShowValueReadout(const QFont& font, float y, float x)
     const int ht = height();
     // Corners (1, Height - 1) and (w, Height - h), right and bottom edges exclusive.
     const QRect box(QPoint(1, ht - h), QPoint(w - 1, ht - 2));
-    TDXCanvas canvas(m_surface, rect());
+    TDXCanvas canvas(m_surface, m_scale, rect(), &m_deviceView);
     canvas.FillRect(box, m_color);
     canvas.Line(box.left(), box.top(), box.right(), box.top(), m_gridColor, psSolid);
     canvas.Line(box.right(), box.top(), box.right(), box.bottom(), m_gridColor, psSolid);

@@ -50,6 +50,7 @@ TDXHistographInt::~TDXHistographInt() = default;
 void TDXHistographInt::Invalidate()
 {
     m_surfaceStale = true;
+    m_backgroundValid = false;
     update();
 }
 

@@ -59,7 +59,7 @@ void TDXHistographInt::mousePressEvent(QMouseEvent* event)
         return;
     }
     if (m_mode == modeCalculate && (button == Qt::LeftButton || button == Qt::RightButton)) {
-        TDXCanvas canvas(m_surface, rect());
+        TDXCanvas canvas(m_surface, m_scale, rect(), &m_deviceView);
         PlaceCross(canvas, p.x(), p.y(), true, button == Qt::LeftButton ? 0 : 1);
         FlushDirty();
         return;
@@ -118,7 +118,7 @@ void TDXHistographInt::EndPress()
 
 void TDXHistographInt::CalculateFollow(int x, int y)
 {
-    TDXCanvas canvas(m_surface, rect());
+    TDXCanvas canvas(m_surface, m_scale, rect(), &m_deviceView);
     // A cross never placed comes in at its stored position (0, 0 at first).
     for (int k : {0, 1})
         if (!m_slots[k].Drawn)
@@ -148,7 +148,7 @@ void TDXHistographInt::DrawBand(TDXCanvas& canvas)
 
 void TDXHistographInt::StartBand(int x, int y)
 {
-    TDXCanvas canvas(m_surface, rect());
+    TDXCanvas canvas(m_surface, m_scale, rect(), &m_deviceView);
     if (m_bandShown)
         DrawBand(canvas);
     m_bandRect.setCoords(x, y, x, y);
@@ -160,7 +160,7 @@ void TDXHistographInt::StartBand(int x, int y)
 
 void TDXHistographInt::MoveBand(int x, int y)
 {
-    TDXCanvas canvas(m_surface, rect());
+    TDXCanvas canvas(m_surface, m_scale, rect(), &m_deviceView);
     if (m_bandShown)
         DrawBand(canvas);
     m_bandRect.setRight(x);
@@ -174,7 +174,7 @@ void TDXHistographInt::EndBand()
 {
     m_bandActive = false;
     if (m_bandShown) {
-        TDXCanvas canvas(m_surface, rect());
+        TDXCanvas canvas(m_surface, m_scale, rect(), &m_deviceView);
         DrawBand(canvas);
         m_bandShown = false;
         FlushDirty();

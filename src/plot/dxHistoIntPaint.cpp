@@ -46,13 +46,37 @@ QRect TDXHistographInt::TitleRect(TDXFontId Title) const
     return i < 0 ? QRect(-1, -1, 0, 0) : m_titleRects[i];
 }
 
+qreal TDXHistographInt::SurfaceRatio() const
+{
+    return m_ratioOverride > 0 ? m_ratioOverride : devicePixelRatioF();
+}
+
+void TDXHistographInt::SetSurfaceRatio(qreal Ratio)
+{
+    if (Ratio == m_ratioOverride)
+        return;
+    m_ratioOverride = Ratio > 0 ? Ratio : 0;
+    Invalidate();
+}
+
+bool TDXHistographInt::SurfaceFits() const
+{
+    const qreal ratio = SurfaceRatio();
+    return m_scale.Ratio == ratio && m_scale.LogicalWidth == width() &&
+           m_scale.LogicalHeight == height() && !m_surface.isNull();
+}
+
 void TDXHistographInt::EnsureSurfaceSize()
 {
-    if (m_surface.size() == size())
+    // A new size or a move to a screen of another density draws everything anew.
+    if (SurfaceFits())
         return;
-    m_surface = QImage(size(), QImage::Format_RGB32);
+    m_scale = dxplot::DeviceScale::For(width(), height(), SurfaceRatio());
+    m_surface = QImage(m_scale.DeviceWidth, m_scale.DeviceHeight, QImage::Format_RGB32);
+    m_surface.setDevicePixelRatio(m_scale.Ratio);
     m_surface.fill(ColorToQColor(m_color));
     m_surfaceStale = true;
+    m_backgroundValid = false;
 }
 
 void TDXHistographInt::RenderNow()
@@ -64,16 +88,38 @@ void TDXHistographInt::RenderNow()
     Paint(rect());
 }
 
+void TDXHistographInt::UpdateScreen(const QRect& r)
+{
+    // At a fractional ratio Qt rounds a logical rectangle's edges to device pixels, which may
+    // leave out the first device pixel the surface gives a logical pixel: a pixel more on each
+    // side brings it in.
+    if (m_scale.Ratio == std::floor(m_scale.Ratio))
+        update(r);
+    else
+        update(r.adjusted(-1, -1, 1, 1));
+}
+
 void TDXHistographInt::paintEvent(QPaintEvent* event)
 {
-    if (m_surfaceStale || m_surface.size() != size())
+    if (m_surfaceStale || !SurfaceFits())
         RenderNow();
     // Crosses and bands update thin strips: copy each, not their bounding box. Each copy is
     // clipped to its own rectangle: under the whole region as clip Qt copies far more slowly.
+    // The device pixels go over one to one: a whole number of them, reaching at least to the
+    // rectangle's edges at a fractional ratio, placed at their own logical position.
+    const qreal s = m_scale.Ratio;
+    const QRect all = m_surface.rect();
     QPainter p(this);
     for (const QRect& r : event->region()) {
+        const QRect d = QRect(QPoint(int(std::floor(r.left() * s)), int(std::floor(r.top() * s))),
+                              QPoint(int(std::ceil((r.right() + 1) * s)) - 1,
+                                     int(std::ceil((r.bottom() + 1) * s)) - 1))
+                            .intersected(all);
+        if (d.isEmpty())
+            continue;
         p.setClipRect(r);
-        p.drawImage(r, m_surface, r);
+        p.drawImage(QRectF(d.x() / s, d.y() / s, d.width() / s, d.height() / s), m_surface,
+                    QRectF(d));
     }
 }
 
@@ -99,8 +145,9 @@ void TDXHistographInt::Paint(const QRect& clip)
         if (m_viewYMin <= 0.0f)
             m_viewYMin = m_viewYMax / 100.0f;
     }
-    TDXCanvas canvas(m_surface, clip);
+    TDXCanvas canvas(m_surface, m_scale, clip, &m_deviceView);
     m_paintCanvas = &canvas;
+    m_backgroundValid = false;
     struct Done
     {
         TDXCanvas*& Canvas;
@@ -197,8 +244,17 @@ void TDXHistographInt::DrawPlot(TDXCanvas& canvas)
     const bool labels = !Edges(pl, pt, pr, pb).contains(clip);
     DrawYAxis(canvas, plot, labels);
     DrawXAxis(canvas, plot, labels);
-    if (plotNonEmpty && clip.intersects(Edges(l, t, r, b)))
+    const QRect area = Edges(l, t, r, b);
+    if (plotNonEmpty && clip.intersects(area)) {
+        // The area without the curves is kept, and what the curves cover recorded, so that new
+        // data can put back just those pixels (RefreshCurves).
+        const bool keep = clip.contains(area);
+        if (keep)
+            KeepBackground(canvas.DeviceRect(area));
+        m_recording = keep ? &m_curveSpans : nullptr;
         DrawSeries(canvas, plot);
+        m_recording = nullptr;
+    }
 }
 
 void TDXHistographInt::DrawTitles(TDXCanvas& canvas)

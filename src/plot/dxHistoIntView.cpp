@@ -161,22 +161,28 @@ int TDXHistographInt::LogYToPixel(double Value) const
 
 void TDXHistographInt::RefreshData()
 {
+    m_refreshedCurvesOnly = false;
     if (m_autoScale && ComputeAutoScale()) {
         Invalidate();
         return;
     }
     if (!m_enableUpdate)
         return;
-    if (m_surfaceStale || m_surface.size() != size()) {
+    if (m_surfaceStale || !SurfaceFits()) {
         RenderNow();
         update();
         return;
     }
-    // Only the curves and the plot background change with new data.
-    const QRect clip(QPoint(m_gapLeft, m_gapTop),
-                     QPoint(width() - m_gapRight, height() - m_gapBottom));
-    Paint(clip);
-    update(clip);
+    // Only the curves change with new data: their pixels, or else the plot area.
+    m_refreshedCurvesOnly = RefreshCurves();
+    if (m_refreshedCurvesOnly) {
+        FlushDirty();
+    } else {
+        const QRect clip(QPoint(m_gapLeft, m_gapTop),
+                         QPoint(width() - m_gapRight, height() - m_gapBottom));
+        Paint(clip);
+        UpdateScreen(clip);
+    }
 }
 
 void TDXHistographInt::ScaleOnce()

@@ -174,12 +174,19 @@ int LinearAxis::Offset(double v) const
 
 int LogMapping::ToPixel(double v) const
 {
+    return ToPixel(v, 1.0);
+}
+
+int LogMapping::ToPixel(double v, double scale) const
+{
     if (v <= 1e-30)
         v = 1e-30;
-    const double r = std::log(v) * Factor + Offset;
+    const double r = (std::log(v) * Factor + Offset) * scale;
     if (!std::isfinite(r))
         return 0;
-    return TruncClamp(r, -30000, 30000);
+    // The clamp keeps its meaning in logical pixels.
+    const int limit = static_cast<int>(30000 * scale);
+    return TruncClamp(r, -limit, limit);
 }
 
 double LogMapping::ToValue(double pixel) const

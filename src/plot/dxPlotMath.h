@@ -48,6 +48,8 @@ struct LogMapping
     float Offset = 0.0f;
 
     int ToPixel(double v) const;
+    // Device pixel at `scale` device pixels per logical one.
+    int ToPixel(double v, double scale) const;
     // Inverse (for clip-based index cuts).
     double ToValue(double pixel) const;
 };

@@ -82,6 +82,36 @@ void StepLine(int major0, int minor0, i64 dMaj, i64 dMin, int sMaj, int sMin, in
 
 namespace {
 
+// `n` pixels from (x, y) along y in direction sy, inside the clip.
+template <class Put> void ColumnRun(const RasterTarget& t, int x, i64 y, i64 n, int sy, Put&& put)
+{
+    if (n <= 0 || x < t.ClipLeft || x >= t.ClipRight)
+        return;
+    const i64 lo = std::max<i64>(sy > 0 ? y : y - n + 1, t.ClipTop);
+    const i64 hi = std::min<i64>(sy > 0 ? y + n - 1 : y, t.ClipBottom - 1);
+    if (lo > hi)
+        return;
+    // The stride in a local: stores through the pixel pointer could alias the target.
+    const std::ptrdiff_t stride = t.Stride;
+    std::uint32_t* p = t.Bits + std::ptrdiff_t(lo) * stride + x;
+    for (i64 r = lo; r <= hi; ++r, p += stride)
+        put(*p);
+}
+
+// `n` pixels from (x, y) along x in direction sx, inside the clip.
+template <class Put> void RowRun(const RasterTarget& t, i64 x, int y, i64 n, int sx, Put&& put)
+{
+    if (n <= 0 || y < t.ClipTop || y >= t.ClipBottom)
+        return;
+    const i64 lo = std::max<i64>(sx > 0 ? x : x - n + 1, t.ClipLeft);
+    const i64 hi = std::min<i64>(sx > 0 ? x + n - 1 : x, t.ClipRight - 1);
+    if (lo > hi)
+        return;
+    std::uint32_t* p = t.Bits + std::ptrdiff_t(y) * t.Stride;
+    for (i64 c = lo; c <= hi; ++c)
+        put(p[c]);
+}
+
 // Walks the pixels of a line (end pixel excluded) inside the clip and applies `put` to each.
 template <class Put> void WalkLine(const RasterTarget& t, int x0, int y0, int x1, int y1, Put&& put)
 {
@@ -95,6 +125,29 @@ template <class Put> void WalkLine(const RasterTarget& t, int x0, int y0, int x1
         return;
     const int sx = dx < 0 ? -1 : 1;
     const int sy = dy < 0 ? -1 : 1;
+    // A decimated curve is vertical runs joined by steps of one column: those, and lines along
+    // an axis, are one or two straight runs (the first half of a one-column step stays in its
+    // column, rounding halves up), with no stepping arithmetic.
+    if (adx == 0) {
+        ColumnRun(t, x0, y0, ady, sy, put);
+        return;
+    }
+    if (ady == 0) {
+        RowRun(t, x0, y0, adx, sx, put);
+        return;
+    }
+    if (adx == 1 && ady > 1) {
+        const i64 first = (ady + 1) / 2;
+        ColumnRun(t, x0, y0, first, sy, put);
+        ColumnRun(t, x1, y0 + sy * first, ady - first, sy, put);
+        return;
+    }
+    if (ady == 1 && adx > 1) {
+        const i64 first = (adx + 1) / 2;
+        RowRun(t, x0, y0, first, sx, put);
+        RowRun(t, x0 + sx * first, y1, adx - first, sx, put);
+        return;
+    }
     std::uint32_t* const bits = t.Bits;
     const std::ptrdiff_t stride = t.Stride;
     // Pixel pointer walks: one step along the major axis, a minor step when the remainder
@@ -159,28 +212,36 @@ void NotXorPolyline(const RasterTarget& t, const Point* p, int count, std::uint3
         NotXorLine(t, p[i - 1].x, p[i - 1].y, p[i].x, p[i].y, c);
 }
 
-void InvertFocusRect(const RasterTarget& t, int left, int top, int right, int bottom)
+void InvertFocusRect(const RasterTarget& t, int left, int top, int right, int bottom, int dot)
 {
-    if (left >= right || top >= bottom)
+    if (left >= right || top >= bottom || dot < 1)
         return;
-    // Every other pixel of the outline, on the screen's checkerboard, each exactly once.
-    auto dot = [&](int x, int y) {
-        if (((x + y) & 1) != 0 || x < t.ClipLeft || x >= t.ClipRight || y < t.ClipTop ||
-            y >= t.ClipBottom)
-            return;
-        std::uint32_t& p = t.Bits[std::ptrdiff_t(y) * t.Stride + x];
-        p ^= 0x00FFFFFFu;
+    // Every other square of the outline, on the screen's checkerboard.
+    auto invert = [&](int x0, int y0, int x1, int y1) {
+        x0 = std::max(x0, t.ClipLeft);
+        y0 = std::max(y0, t.ClipTop);
+        x1 = std::min(x1, t.ClipRight);
+        y1 = std::min(y1, t.ClipBottom);
+        for (int y = y0; y < y1; ++y) {
+            std::uint32_t* row = t.Bits + std::ptrdiff_t(y) * t.Stride;
+            for (int x = x0; x < x1; ++x)
+                if (((x / dot + y / dot) & 1) == 0)
+                    row[x] ^= 0x00FFFFFFu;
+        }
     };
-    for (int x = left; x < right; ++x) {
-        dot(x, top);
-        if (bottom - 1 > top)
-            dot(x, bottom - 1);
-    }
-    for (int y = top + 1; y < bottom - 1; ++y) {
-        dot(left, y);
-        if (right - 1 > left)
-            dot(right - 1, y);
-    }
+    // Bands that would overlap become one, so no pixel is inverted twice.
+    const bool twoRows = bottom - top >= 2 * dot;
+    const bool twoColumns = right - left >= 2 * dot;
+    const int topEnd = twoRows ? top + dot : bottom;
+    invert(left, top, right, topEnd);
+    if (twoRows)
+        invert(left, bottom - dot, right, bottom);
+    const int innerTop = topEnd;
+    const int innerBottom = twoRows ? bottom - dot : bottom;
+    const int leftEnd = twoColumns ? left + dot : right;
+    invert(left, innerTop, leftEnd, innerBottom);
+    if (twoColumns)
+        invert(right - dot, innerTop, right, innerBottom);
 }
 
 } // namespace dxplot

@@ -5,6 +5,8 @@
 
 #include "dxSeriesPoints.h"
 
+#include <algorithm>
+#include <cstddef>
 #include <cstdint>
 
 namespace dxplot {
@@ -18,6 +20,22 @@ struct RasterTarget
 };
 
 void FillRect(const RasterTarget& t, int left, int top, int right, int bottom, std::uint32_t c);
+
+// Pixels from (x, y0) towards (x, y1), the end pixel excluded, inside the clip: the vertical
+// line DrawLine draws, inline for the per-frame curve.
+inline void DrawColumn(const RasterTarget& t, int x, int y0, int y1, std::uint32_t c)
+{
+    if (x < t.ClipLeft || x >= t.ClipRight || y0 == y1)
+        return;
+    const int lo = std::max(y1 > y0 ? y0 : y1 + 1, t.ClipTop);
+    const int hi = std::min(y1 > y0 ? y1 - 1 : y0, t.ClipBottom - 1);
+    if (lo > hi)
+        return;
+    const std::ptrdiff_t stride = t.Stride;
+    std::uint32_t* p = t.Bits + lo * stride + x;
+    for (int y = lo; y <= hi; ++y, p += stride)
+        *p = c;
+}
 void DrawLine(const RasterTarget& t, int x0, int y0, int x1, int y1, std::uint32_t c);
 void DrawPolyline(const RasterTarget& t, const Point* p, int count, std::uint32_t c);
 
@@ -30,7 +48,9 @@ constexpr std::uint32_t NotXorPixel(std::uint32_t pixel, std::uint32_t pen)
 void NotXorLine(const RasterTarget& t, int x0, int y0, int x1, int y1, std::uint32_t c);
 void NotXorPolyline(const RasterTarget& t, const Point* p, int count, std::uint32_t c);
 // Dotted outline of (left, top, right, bottom), right and bottom exclusive, inverted; an empty
-// rectangle draws nothing. Drawing it twice restores the pixels.
-void InvertFocusRect(const RasterTarget& t, int left, int top, int right, int bottom);
+// rectangle draws nothing. The outline is `dot` pixels thick and its dots are dot x dot squares
+// on a checkerboard of that size (one logical pixel on a high-density surface). Every pixel is
+// inverted at most once, so drawing it twice restores the pixels.
+void InvertFocusRect(const RasterTarget& t, int left, int top, int right, int bottom, int dot = 1);
 
 } // namespace dxplot

@@ -28,7 +28,7 @@ void PointSink::Finish()
 int SeriesMapping::XPixelOfValue(double x) const
 {
     if (LogX)
-        return LogXMap.ToPixel(x);
+        return LogXMap.ToPixel(x, Scale);
     if (x < XLeftValue)
         return -Limit;
     if (!(x <= XRightValue))
@@ -45,8 +45,11 @@ void SetY(SeriesMapping& m, const ViewRange& view, const PlotBox& plot, bool log
     m.LogYMap = ly;
     const double h = plot.Bottom - plot.Top;
     const double range = view.YMax - view.YMin;
-    m.YScale = -h / range;
-    m.YOff = h * view.YMin / range + plot.Bottom;
+    const double s = m.Scale;
+    m.YScale = -h / range * s;
+    // A value lands one logical pixel below its truncated position: at scale s that is
+    // trunc(s * (y + 1)), written so that YPixel's "+ 1" stays and scale 1 is the plain rule.
+    m.YOff = (h * view.YMin / range + plot.Bottom) * s + (s - 1.0);
     m.YTopValue = (-m.Limit - m.YOff) / m.YScale;
     m.YBottomValue = (m.Limit - m.YOff) / m.YScale;
 }
@@ -55,10 +58,11 @@ void SetY(SeriesMapping& m, const ViewRange& view, const PlotBox& plot, bool log
 
 SeriesMapping MakeEquidistantMapping(const ViewRange& view, const PlotBox& plot, int count,
                                      bool logX, bool logY, const LogMapping& lx,
-                                     const LogMapping& ly, int limit)
+                                     const LogMapping& ly, int limit, double scale)
 {
     SeriesMapping m;
     m.Limit = limit;
+    m.Scale = scale;
     m.LogX = logX;
     m.LogXMap = lx;
     m.NominalMin = view.NominalMin;
@@ -69,22 +73,25 @@ SeriesMapping MakeEquidistantMapping(const ViewRange& view, const PlotBox& plot,
     const double cur = view.CurrentMax - view.CurrentMin;
     const double nom = view.NominalMax - view.NominalMin;
     m.Dx = nom / (count - 1);
-    m.XScale = nom * w / cur / (count - 1);
-    m.XOff = (view.NominalMin - view.CurrentMin) * w / cur + plot.Left - m.XScale;
+    const double xScale = nom * w / cur / (count - 1);
+    m.XScale = xScale * scale;
+    m.XOff = ((view.NominalMin - view.CurrentMin) * w / cur + plot.Left - xScale) * scale;
     return m;
 }
 
 SeriesMapping MakePairMapping(const ViewRange& view, const PlotBox& plot, bool logX, bool logY,
-                              const LogMapping& lx, const LogMapping& ly, int limit)
+                              const LogMapping& lx, const LogMapping& ly, int limit, double scale)
 {
     SeriesMapping m;
     m.Limit = limit;
+    m.Scale = scale;
     m.LogX = logX;
     m.LogXMap = lx;
     SetY(m, view, plot, logY, ly);
     const double w = plot.Right - plot.Left;
-    m.XScale = w / (view.CurrentMax - view.CurrentMin);
-    m.XOff = plot.Left - view.CurrentMin * m.XScale;
+    const double xScale = w / (view.CurrentMax - view.CurrentMin);
+    m.XScale = xScale * scale;
+    m.XOff = (plot.Left - view.CurrentMin * xScale) * scale;
     m.XLeftValue = (-limit - m.XOff) / m.XScale;
     m.XRightValue = (limit - m.XOff) / m.XScale;
     return m;
@@ -109,8 +116,8 @@ IndexRange VisibleIndexRange(const SeriesMapping& m, const ViewRange& view, int 
     double atLeft, atRight;
     if (m.LogX) {
         const double x0 = view.NominalMin - m.Dx;
-        atLeft = (m.LogXMap.ToValue(clipLeft) - x0) / m.Dx;
-        atRight = (m.LogXMap.ToValue(clipRight) - x0) / m.Dx;
+        atLeft = (m.LogXMap.ToValue(clipLeft / m.Scale) - x0) / m.Dx;
+        atRight = (m.LogXMap.ToValue(clipRight / m.Scale) - x0) / m.Dx;
     } else {
         atLeft = (clipLeft - m.XOff) / m.XScale;
         atRight = (clipRight - m.XOff) / m.XScale;
@@ -145,17 +152,19 @@ void CloseColumn(const SeriesMapping& m, int col, float lo, float hi, float star
 
 } // namespace
 
-void CollectDecimated(const SeriesMapping& m, const float* data, IndexRange r, PointSink& sink)
+namespace {
+
+template <class Column>
+void Decimate(const SeriesMapping& m, const float* data, IndexRange r, PointSink& sink,
+              Column&& column)
 {
-    if (r.First > r.Last)
-        return;
-    int col = m.XPixelOfIndex(r.First);
+    int col = column(r.First);
     float lo = data[r.First - 1];
     float hi = lo;
     float start = lo;
     bool openedByLast = false;
     for (int i = r.First; i <= r.Last; ++i) {
-        const int c = m.XPixelOfIndex(i);
+        const int c = column(i);
         const float v = data[i - 1];
         if (c == col) {
             lo = std::min(lo, v);
@@ -171,6 +180,22 @@ void CollectDecimated(const SeriesMapping& m, const float* data, IndexRange r, P
     // The last sample may open a column of its own; without it the right edge stays empty.
     if (openedByLast)
         CloseColumn(m, col, lo, hi, start, sink);
+}
+
+} // namespace
+
+void CollectDecimated(const SeriesMapping& m, const float* data, IndexRange r, PointSink& sink)
+{
+    if (r.First > r.Last)
+        return;
+    // A linear X rises with the index: when both ends are inside the pixel limits, every sample
+    // is, and the per-frame loop needs no clamping.
+    const double first = r.First * m.XScale + m.XOff, last = r.Last * m.XScale + m.XOff;
+    if (!m.LogX && first >= -m.Limit && first <= m.Limit && last >= -m.Limit && last <= m.Limit) {
+        Decimate(m, data, r, sink, [&m](int i) { return static_cast<int>(i * m.XScale + m.XOff); });
+        return;
+    }
+    Decimate(m, data, r, sink, [&m](int i) { return m.XPixelOfIndex(i); });
 }
 
 void CollectPairs(const SeriesMapping& m, const float* pairs, int count, PointSink& sink)

@@ -54,7 +54,9 @@ struct ViewRange
     double YMin, YMax;
 };
 
-// Pixel mapping of one series inside a plot rectangle (left, top, right, bottom).
+// Pixel mapping of one series inside a plot rectangle (left, top, right, bottom). The plot
+// rectangle is in logical pixels; the pixels produced are device pixels, Scale per logical one,
+// so that a curve keeps the detail of a high-density screen.
 struct SeriesMapping
 {
     bool LogX = false;
@@ -66,6 +68,7 @@ struct SeriesMapping
     double YTopValue = 0, YBottomValue = 0; // values that map to -Limit / +Limit
     double XLeftValue = 0, XRightValue = 0; // same for pair X values
     double NominalMin = 0;
+    double Scale = 1.0;
     int Limit = 3000000;
 
     int YPixel(double v) const;
@@ -77,7 +80,7 @@ struct SeriesMapping
 inline int SeriesMapping::YPixel(double v) const
 {
     if (LogY)
-        return LogYMap.ToPixel(v);
+        return LogYMap.ToPixel(v, Scale);
     if (v > YTopValue)
         return -Limit;
     if (!(v >= YBottomValue))
@@ -88,7 +91,7 @@ inline int SeriesMapping::YPixel(double v) const
 inline int SeriesMapping::XPixelOfIndex(int i) const
 {
     if (LogX)
-        return LogXMap.ToPixel(NominalMin + (i - 1) * Dx);
+        return LogXMap.ToPixel(NominalMin + (i - 1) * Dx, Scale);
     // Not clamped by rule, but a far zoom must not overflow the pixel type.
     return TruncClamp(i * XScale + XOff, -Limit, Limit);
 }
@@ -98,11 +101,13 @@ struct PlotBox
     int Left, Top, Right, Bottom;
 };
 
+// `scale` is the number of device pixels per logical pixel of the plot box and the log mappings.
 SeriesMapping MakeEquidistantMapping(const ViewRange& view, const PlotBox& plot, int count,
                                      bool logX, bool logY, const LogMapping& lx,
-                                     const LogMapping& ly, int limit);
+                                     const LogMapping& ly, int limit, double scale = 1.0);
 SeriesMapping MakePairMapping(const ViewRange& view, const PlotBox& plot, bool logX, bool logY,
-                              const LogMapping& lx, const LogMapping& ly, int limit);
+                              const LogMapping& lx, const LogMapping& ly, int limit,
+                              double scale = 1.0);
 
 struct IndexRange
 {
@@ -110,7 +115,8 @@ struct IndexRange
     int Last;
 };
 
-// 1-based range of samples that can reach the clip columns clipLeft..clipRight (right exclusive).
+// 1-based range of samples that can reach the device clip columns clipLeft..clipRight (right
+// exclusive).
 IndexRange VisibleIndexRange(const SeriesMapping& m, const ViewRange& view, int count, int clipLeft,
                              int clipRight);
 

@@ -46,11 +46,15 @@ void TLineStyleBox::DrawItem(QPainter& Painter, const QRect& Rect, int Style)
 {
     if (Rect.width() <= 0 || Rect.height() <= 0)
         return;
-    // The line goes through the plot's own canvas, so the list shows the dashes the plot draws.
-    QImage item(Rect.size(), QImage::Format_RGB32);
+    // The line goes through the plot's own canvas, so the list shows the dashes the plot draws,
+    // at the target's pixel density as the plot does.
+    const qreal ratio = Painter.device() ? Painter.device()->devicePixelRatio() : 1.0;
+    const dxplot::DeviceScale scale = dxplot::DeviceScale::For(Rect.width(), Rect.height(), ratio);
+    QImage item(scale.DeviceWidth, scale.DeviceHeight, QImage::Format_RGB32);
+    item.setDevicePixelRatio(scale.Ratio);
     const QRect local(QPoint(0, 0), Rect.size());
     {
-        TDXCanvas canvas(item, local);
+        TDXCanvas canvas(item, scale, local);
         canvas.FillRect(local, clWhite);
         const int r = local.width() - 1, b = local.height() - 1;
         canvas.Line(0, 0, r, 0, clBlack, psSolid);

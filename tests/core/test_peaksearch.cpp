@@ -7,11 +7,13 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <limits>
 #include <numbers>
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 using namespace quillex;
@@ -581,4 +583,426 @@ TEST(PeakTracking, FollowsADriftingToneAndKeepsItsOwn)
     EXPECT_EQ(p.Bin, -1);
     ASSERT_TRUE(TrackPeak(gone.data(), frames.N, wnBlackman, 697.5, p));
     EXPECT_NEAR(p.Bin, 700, 0.01);
+}
+
+namespace {
+
+// The plain search the fast one has to match bit for bit: every local maximum the peak rules
+// take, interpolated (bins as they stand without a known window), strongest first; equal
+// magnitudes by position.
+struct TPlainPeak
+{
+    int Bin;
+    TPeak Peak;
+};
+
+std::vector<TPlainPeak> AllPeaks(const std::vector<float>& M, TDXLeakType Window,
+                                 const TPeakRules& Rules)
+{
+    const int n = int(M.size());
+    const bool interpolated = Window >= wnRectangle && Window <= wnBlackman;
+    std::vector<TPlainPeak> peaks;
+    for (int k = 1; k <= n - 2; ++k)
+        if (IsPeak(M.data(), n, k, Rules))
+            peaks.push_back({k, interpolated ? InterpolatePeak(M.data(), n, k, Window)
+                                             : TPeak{double(k), double(M[size_t(k)])}});
+    return peaks;
+}
+
+std::vector<TPeak> PlainStrongest(const std::vector<TPlainPeak>& All, int First, int Last,
+                                  double Min, int Count)
+{
+    std::vector<TPeak> kept;
+    for (const TPlainPeak& p : All)
+        if (p.Bin >= First && p.Bin <= Last && p.Peak.Magnitude >= Min)
+            kept.push_back(p.Peak);
+    std::stable_sort(kept.begin(), kept.end(), [](const TPeak& A, const TPeak& B) {
+        return A.Magnitude > B.Magnitude || (A.Magnitude == B.Magnitude && A.Bin < B.Bin);
+    });
+    kept.resize(std::min(kept.size(), size_t(std::max(Count, 0))));
+    return kept;
+}
+
+struct TSpectrum
+{
+    std::vector<float> M;
+    std::vector<TDXLeakType> Windows; // those to search it with
+    std::string What;
+};
+
+// Spectra through the program's arithmetic: receiver noise alone, averaged over 8 frames, under
+// carriers from 10 to 80 dB up anywhere in the band (the band edges and close pairs included),
+// and on a floor falling 50 dB across the band.
+std::vector<TSpectrum> MadeSpectra(int Exponent, TDXLeakType Window, std::mt19937& Rng)
+{
+    TToneFrames frames(Exponent, Window);
+    const int n = frames.N;
+    std::uniform_real_distribution<double> unit(0, 1);
+    const auto carriers = [&](int Count) {
+        std::vector<TTone> tones;
+        for (int c = 0; c < Count; ++c) {
+            const double bin = c % 7 == 6 && !tones.empty() ? tones.back().Bin + 2 + 6 * unit(Rng)
+                                                            : 0.5 + (n - 1) * unit(Rng);
+            tones.push_back({std::min(bin, n - 0.5), 0.3 * std::pow(10, (10 + 70 * unit(Rng)) / 20),
+                             6.28 * unit(Rng)});
+        }
+        return tones;
+    };
+    std::vector<TSpectrum> spectra;
+    spectra.push_back({frames.Run({}, 3, &Rng), {Window}, "noise"});
+    std::vector<float> mean(size_t(n), 0.0f);
+    for (int f = 0; f < 8; ++f) {
+        const auto& m = frames.Run({}, 3, &Rng);
+        for (int k = 0; k < n; ++k)
+            mean[size_t(k)] += m[size_t(k)] / 8;
+    }
+    spectra.push_back({mean, {Window}, "averaged noise"});
+    for (int count : {1, 5, 40})
+        spectra.push_back(
+            {frames.Run(carriers(count), 3, &Rng), {Window}, std::to_string(count) + " carriers"});
+    std::vector<float> sloped = frames.Run(carriers(8), 3, &Rng);
+    for (int k = 0; k < n; ++k)
+        sloped[size_t(k)] *= float(std::pow(10, -2.5 * k / n));
+    spectra.push_back({sloped, {Window}, "sloped floor"});
+    return spectra;
+}
+
+// Shapes no window makes, searched with every window: a flat top of two to five bins among five
+// shapes of tones halfway between bins a little higher (the flat top's fit may come out above
+// theirs), exact copies of a hill (equal peaks), single-bin spikes, steps, a comb and empty
+// stretches, over a noise floor; Damaged: some bins not finite or negative.
+TSpectrum DrawnSpectrum(int N, std::mt19937& Rng, bool Damaged = false)
+{
+    std::uniform_real_distribution<double> unit(0, 1);
+    std::vector<float> m(static_cast<size_t>(N));
+    for (float& v : m)
+        v = float(std::sqrt(-std::log(1 - unit(Rng)))); // Rayleigh, mean power 1
+    const auto at = [&](int K) -> float& { return m[size_t(std::clamp(K, 0, N - 1))]; };
+    const auto somewhere = [&] { return 1 + int((N - 2) * unit(Rng)); };
+    std::vector<float> copy;
+    for (int h = 0, hills = 3 + N / 200; h < hills; ++h) {
+        const int k = somewhere();
+        const float top = float(std::pow(10, (15 + 40 * unit(Rng)) / 20));
+        switch (h % 5) {
+        case 0: // a flat top and the tones
+            for (int j = 0, w = 2 + h % 4; j < w; ++j)
+                at(k + j) = top * (j == 0 ? 0.999f : 1.0f);
+            for (int t = 0; t < 5; ++t) {
+                const int c = somewhere();
+                at(c) = at(c + 1) = top * 1.06f;
+                at(c - 1) = at(c + 2) = top * 0.2f;
+            }
+            break;
+        case 1: // a spike
+            at(k) = top;
+            break;
+        case 2: // a step down
+            for (int j = 0; j < 40; ++j)
+                at(k + j) *= top / 4;
+            break;
+        case 3: // copies of one hill
+            if (copy.empty())
+                copy = {top / 5, top / 2, top, top * 0.7f, top / 6};
+            for (size_t j = 0; j < copy.size(); ++j)
+                at(k + int(j)) = copy[j];
+            break;
+        default: // a comb, then nothing
+            for (int j = 0; j < 24; ++j)
+                at(k + j) = j % 3 ? 0.0f : top;
+            for (int j = 24; j < 60; ++j)
+                at(k + j) = 0;
+            break;
+        }
+    }
+    const float odd[] = {std::numeric_limits<float>::quiet_NaN(),
+                         std::numeric_limits<float>::infinity(), -3, -1e4f};
+    for (int i = 0; Damaged && i < N / 50; ++i)
+        at(somewhere()) = odd[i % 4];
+    return {m,
+            {wnRectangle, wnHanning, wnHamming, wnBlackman, wnOwn},
+            std::string(Damaged ? "damaged, " : "drawn, ") + std::to_string(N) + " bins"};
+}
+
+// The searches each spectrum gets: the whole band and parts of it, the band edges, a range
+// beyond the spectrum, a minimum magnitude amid the peaks', counts from 1 to 40.
+struct TQuery
+{
+    int First, Last;
+    double Min;
+    int Count;
+};
+
+std::vector<TQuery> Queries(int N, const std::vector<TPlainPeak>& All, std::mt19937& Rng)
+{
+    std::vector<double> magnitudes;
+    for (const TPlainPeak& p : All)
+        magnitudes.push_back(p.Peak.Magnitude);
+    std::sort(magnitudes.begin(), magnitudes.end());
+    const double middle = magnitudes.empty() ? 1.0 : magnitudes[magnitudes.size() / 2];
+    std::uniform_int_distribution<int> bin(0, N - 1);
+    const int a = bin(Rng), b = bin(Rng);
+    return {{0, N - 1, 0, 1},
+            {0, N - 1, 0, 5},
+            {-10, N + 10, -1, 40},
+            {0, N - 1, middle, 5},
+            {std::min(a, b), std::max(a, b), 0, 3},
+            {0, 30, 0, 2},
+            {N - 31, N - 1, 0, 2},
+            {0, N - 1, middle, 1},
+            {N / 3, N / 3 + 50, 0, 16}};
+}
+
+std::string Describe(const TSpectrum& S, TDXLeakType Window, const TQuery& Q)
+{
+    return S.What + ", window " + std::to_string(Window) + ", bins " + std::to_string(Q.First) +
+           ".." + std::to_string(Q.Last) + ", min " + std::to_string(Q.Min) + ", count " +
+           std::to_string(Q.Count);
+}
+
+// Runs every query on the spectrum with Search and compares; false at the first difference.
+bool MatchesPlainSearch(TPeakSearch& Search, const TSpectrum& S, TDXLeakType Window,
+                        std::mt19937& Rng)
+{
+    const int n = int(S.M.size());
+    const auto all = AllPeaks(S.M, Window, Search.Rules);
+    for (const TQuery& q : Queries(n, all, Rng)) {
+        const auto want = PlainStrongest(all, q.First, q.Last, q.Min, q.Count);
+        std::vector<TPeak> got(size_t(q.Count), TPeak{-7, -7});
+        const int found =
+            Search.Strongest(S.M.data(), n, Window, q.First, q.Last, q.Min, q.Count, got.data());
+        bool same = found == int(want.size());
+        for (size_t i = 0; same && i < want.size(); ++i)
+            same = got[i].Bin == want[i].Bin && got[i].Magnitude == want[i].Magnitude;
+        if (!same) {
+            ADD_FAILURE() << Describe(S, Window, q) << ": found " << found << ", plain "
+                          << want.size() << (want.empty() ? "" : ", plain first at ")
+                          << (want.empty() ? 0.0 : want[0].Bin);
+            return false;
+        }
+    }
+    // Each peak alone, with its own magnitude as the minimum: whatever the search skips on what
+    // a local maximum could become, it must not skip one that becomes exactly that.
+    for (const TPlainPeak& p : all) {
+        TPeak got{-7, -7};
+        const int found = Search.Strongest(S.M.data(), n, Window, p.Bin - 1, p.Bin + 1,
+                                           p.Peak.Magnitude, 1, &got);
+        if (found != 1 || got.Bin != p.Peak.Bin || got.Magnitude != p.Peak.Magnitude) {
+            ADD_FAILURE() << S.What << ", window " << Window << ": the peak at " << p.Peak.Bin
+                          << " alone, found " << found;
+            return false;
+        }
+    }
+    return true;
+}
+
+} // namespace
+
+// The search skips most local maxima on bounds of what they could become: it has to find
+// exactly what looking at every one of them finds, for any spectrum, window, range, minimum
+// and count, and with other rules.
+TEST(PeakSearchOrder, SameAsLookingAtEveryLocalMaximum)
+{
+    std::mt19937 rng(19);
+    TPeakSearch search; // one object throughout, as a thread keeps it
+    int cases = 0;
+    for (int exponent : {8, 10, 12})
+        for (TDXLeakType window : Windows)
+            for (int round = 0; round < 2; ++round)
+                for (const TSpectrum& s : MadeSpectra(exponent, window, rng)) {
+                    ASSERT_TRUE(MatchesPlainSearch(search, s, window, rng));
+                    ++cases;
+                }
+    for (int n : {64, 300, 1000, 2048})
+        for (int round = 0; round < 4; ++round) {
+            const TSpectrum s = DrawnSpectrum(n, rng, round == 3);
+            for (TDXLeakType window : s.Windows) {
+                ASSERT_TRUE(MatchesPlainSearch(search, s, window, rng));
+                ++cases;
+            }
+        }
+    // Looser and stricter rules: many peaks in noise, or a floor test that rarely decides.
+    std::mt19937 rules(23);
+    for (const TPeakRules r :
+         {TPeakRules{3.0, 3.0, 8}, TPeakRules{-20.0, 6.0, 32}, TPeakRules{40.0, 1.0, 64}}) {
+        search.Rules = r;
+        for (TDXLeakType window : {wnHanning, wnRectangle})
+            for (const TSpectrum& s : MadeSpectra(10, window, rules)) {
+                ASSERT_TRUE(MatchesPlainSearch(search, s, window, rules));
+                ++cases;
+            }
+    }
+    EXPECT_GE(cases, 260);
+}
+
+// A flat top of three bins reads higher than five tones halfway between bins whose two bins are
+// each higher than the flat top's: the flat top comes first. With Hann, R(v) = sin(pi v) /
+// (pi v (1 - v^2)) far from the band edges, the fit of three bins m around offset 1/2 gives
+// (R(3/2) m-1 + R(1/2) (m0 + m1)) / (R(3/2)^2 + 2 R(1/2)^2).
+TEST(PeakSearchOrder, FlatTopAboveHigherBins)
+{
+    const auto hann = [](double V) { return std::sin(Pi * V) / (Pi * V * (1 - V * V)); };
+    const auto fit = [&](double Low, double High) {
+        const double a = hann(1.5), b = hann(0.5);
+        return (a * Low + b * 2 * High) / (a * a + 2 * b * b);
+    };
+    std::vector<float> m(4096, 0.1f);
+    for (int k : {500, 900, 1300, 1700, 2100}) {
+        m[size_t(k) - 1] = m[size_t(k) + 2] = 1.8f;
+        m[size_t(k)] = m[size_t(k) + 1] = 10.6f;
+    }
+    m[3000] = 9.99f;
+    m[3001] = m[3002] = 10;
+    TPeakSearch search;
+    TPeak peaks[5];
+    ASSERT_EQ(search.Strongest(m.data(), 4096, wnHanning, 0, 4095, 0, 5, peaks), 5);
+    EXPECT_NEAR(peaks[0].Bin, 3001.5, 1e-3);
+    EXPECT_NEAR(peaks[0].Magnitude, fit(9.99, 10), 0.01);
+    EXPECT_NEAR(peaks[1].Magnitude, fit(1.8, 10.6), 0.01);
+    EXPECT_GT(peaks[0].Magnitude, peaks[1].Magnitude);
+}
+
+// One search object per thread, as the exporter keeps them: each finds what one search alone
+// finds, while the others search other windows and sizes at the same time.
+TEST(PeakSearchOrder, SearchesOnThreadsKeepToThemselves)
+{
+    std::mt19937 rng(5);
+    std::vector<std::pair<TSpectrum, TDXLeakType>> spectra;
+    for (int exponent : {8, 11})
+        for (TDXLeakType window : Windows)
+            for (TSpectrum& s : MadeSpectra(exponent, window, rng))
+                spectra.push_back({std::move(s), window});
+    std::vector<std::vector<TPeak>> want;
+    TPeakSearch alone;
+    for (const auto& [s, window] : spectra) {
+        std::vector<TPeak> peaks(5);
+        peaks.resize(size_t(alone.Strongest(s.M.data(), int(s.M.size()), window, 0,
+                                            int(s.M.size()) - 1, 0, 5, peaks.data())));
+        want.push_back(peaks);
+    }
+    std::atomic<int> differences = 0;
+    const auto run = [&](size_t Start) {
+        TPeakSearch own;
+        for (int round = 0; round < 10; ++round)
+            for (size_t i = 0; i < spectra.size(); ++i) {
+                const size_t j = (i + Start) % spectra.size();
+                const auto& [s, window] = spectra[j];
+                TPeak peaks[5];
+                const int found = own.Strongest(s.M.data(), int(s.M.size()), window, 0,
+                                                int(s.M.size()) - 1, 0, 5, peaks);
+                bool same = found == int(want[j].size());
+                for (int p = 0; same && p < found; ++p)
+                    same = peaks[p].Bin == want[j][size_t(p)].Bin &&
+                           peaks[p].Magnitude == want[j][size_t(p)].Magnitude;
+                differences += !same;
+            }
+    };
+    std::thread first(run, 0), second(run, spectra.size() / 2);
+    run(spectra.size() / 3);
+    first.join();
+    second.join();
+    EXPECT_EQ(differences, 0);
+}
+
+namespace {
+
+// The single-bin peaks placed by Spike standing above the floor rule's margin (12 dB over the
+// mean power 3..18 bins away, over 0.925, for a floor smooth enough to leave none of them out)
+// must be found, those below not.
+class TMarginPeaks
+{
+public:
+    explicit TMarginPeaks(std::vector<float> Floor) : M(std::move(Floor)) {}
+
+    void Spike(int K, double Factor)
+    {
+        double around = 0;
+        for (int j = 3; j <= 18; ++j)
+            around += double(M[size_t(K - j)]) * M[size_t(K - j)] +
+                      double(M[size_t(K + j)]) * M[size_t(K + j)];
+        M[size_t(K)] = float(std::sqrt(std::pow(10, 1.2) * around / 32 / 0.925 * Factor));
+        if (Factor > 1)
+            Want.push_back(K);
+    }
+
+    void Check(TPeakSearch& Search, const std::string& What)
+    {
+        ASSERT_GT(Want.size(), 4u) << What;
+        // Room for a few more than there are: not so many that the search looks at every local
+        // maximum of the floor on its own.
+        const int n = int(M.size()), count = int(Want.size()) + 8;
+        std::vector<TPeak> peaks(static_cast<size_t>(count));
+        const int found = Search.Strongest(M.data(), n, wnOwn, 0, n - 1, 0, count, peaks.data());
+        std::vector<double> got, want(Want.begin(), Want.end());
+        for (int i = 0; i < found; ++i)
+            got.push_back(peaks[size_t(i)].Bin);
+        std::sort(got.begin(), got.end());
+        EXPECT_EQ(got, want) << What;
+    }
+
+    std::vector<float> M;
+
+private:
+    std::vector<int> Want;
+};
+
+} // namespace
+
+// Peaks within 0.3 % (or 3 %) of the margin, on rippled floors rising and falling by up to 16
+// times within 512 bins, and in pockets of the floor about half as strong as the floor around
+// them, which puts the pockets near half its mean power, the level at which the search rules
+// out most local maxima of a noise floor all at once.
+TEST(PeakSearchOrder, PeaksAtTheFloorMargin)
+{
+    std::mt19937 rng(31);
+    std::uniform_real_distribution<double> unit(0, 1);
+    const double factors[] = {0.997, 1.003, 0.97, 1.03};
+    const auto factor = [&] { return factors[size_t(4 * unit(rng))]; };
+    constexpr int n = 4096;
+    TPeakSearch search;
+    for (int round = 0; round < 12; ++round) {
+        std::vector<float> floor(n);
+        double level = 1;
+        for (int s = 0; s < n; s += 512) {
+            const double next = std::pow(4.0, 2 * unit(rng) - 1);
+            for (int k = s; k < s + 512; ++k)
+                floor[size_t(k)] = float(std::sqrt(level * std::pow(next / level, (k - s) / 512.0) *
+                                                   (1 + 0.05 * (k % 2))));
+            level = next;
+        }
+        TMarginPeaks peaks(floor);
+        for (int k = 30 + int(10 * unit(rng)); k < n - 30; k += 40 + int(8 * unit(rng)))
+            peaks.Spike(k, factor());
+        peaks.Check(search, "sloping floor, round " + std::to_string(round));
+    }
+    for (int round = 0; round < 40; ++round) {
+        // Away from the pockets a strong rippled stretch holds more local maxima than the search
+        // looks at first, none of them a peak, so that the pockets' peaks come after them.
+        const double high = 2.1 * (0.95 + 0.08 * unit(rng));
+        std::vector<float> floor(n);
+        for (int k = 0; k < n; ++k)
+            floor[size_t(k)] =
+                float(std::sqrt((k > 20 && k < 220 ? 30 : high) * (1 + 0.05 * (k % 2))));
+        TMarginPeaks peaks(floor);
+        for (int k = 600; k < n - 200; k += 128) {
+            for (int j = -18; j <= 18; ++j)
+                peaks.M[size_t(k + j)] = float(std::sqrt(0.8 + 0.4 * unit(rng)));
+            peaks.Spike(k, unit(rng) < 0.5 ? 0.997 : 1.003);
+        }
+        peaks.Check(search, "pockets, round " + std::to_string(round));
+    }
+}
+
+// A range holds at most every other bin as a local maximum, and each of them may be a peak.
+TEST(PeakSearchOrder, AsManyPeaksAsTheRangeHolds)
+{
+    std::vector<float> m(64);
+    for (size_t k = 0; k < m.size(); ++k)
+        m[k] = k % 2 ? 100.0f : 1.0f;
+    TPeakSearch search;
+    search.Rules = {-20.0, 6.0, 8};
+    TPeak peaks[40];
+    EXPECT_EQ(search.Strongest(m.data(), 64, wnOwn, 21, 25, 0, 40, peaks), 3);
+    EXPECT_EQ(search.Strongest(m.data(), 64, wnOwn, 20, 26, 0, 40, peaks), 3);
+    EXPECT_EQ(search.Strongest(m.data(), 64, wnOwn, 21, 21, 0, 40, peaks), 1);
+    EXPECT_EQ(search.Strongest(m.data(), 64, wnOwn, 1, 62, 0, 40, peaks), 31);
 }

@@ -66,6 +66,64 @@ TEST(RasterLine, MatchesAnUnclippedWalkForRandomLinesAndClips)
     }
 }
 
+// Lines along an axis and steps of one column or row (a decimated curve is made of them) take
+// short cuts: they must draw what the walk draws, clipped or not, in every direction.
+TEST(RasterLine, RunsAndOneStepLinesMatchTheWalk)
+{
+    std::mt19937 rng(13);
+    std::uniform_int_distribution<int> near(-80, 140), step(-1, 1);
+    for (int n = 0; n < 4000; ++n) {
+        const int l = near(rng) & 31, t = near(rng) & 15;
+        const int r = l + (near(rng) & 31), b = t + (near(rng) & 31);
+        int x0 = near(rng), y0 = near(rng), x1 = near(rng), y1 = near(rng);
+        if (n % 2 == 0)
+            x1 = x0 + step(rng);
+        else
+            y1 = y0 + step(rng);
+        if (n % 97 == 0)
+            y1 = n % 194 == 0 ? 3000000 : -3000000;
+        Image got, want;
+        DrawLine(got.Target(l, t, std::min(r, W), std::min(b, H)), x0, y0, x1, y1, Ink);
+        ReferenceLine(want, l, t, std::min(r, W), std::min(b, H), x0, y0, x1, y1);
+        ASSERT_EQ(got.px, want.px) << "line " << x0 << "," << y0 << " -> " << x1 << "," << y1
+                                   << " clip " << l << "," << t << "," << r << "," << b;
+    }
+}
+
+// The zoom band's dotted outline, `dot` pixels thick with dot x dot squares on their
+// checkerboard: exactly the outline's pixels on the checkerboard are inverted, once, so a second
+// drawing restores the picture, for any size and clip (thin bands included).
+TEST(RasterFocusRect, InvertsTheOutlineCheckerboardOnce)
+{
+    std::mt19937 rng(17);
+    std::uniform_int_distribution<int> pos(-5, 60), len(0, 12), dotSize(1, 3);
+    for (int n = 0; n < 3000; ++n) {
+        const int left = pos(rng), top = pos(rng) % 44;
+        const int right = left + len(rng), bottom = top + len(rng);
+        const int dot = dotSize(rng);
+        const int cl = n % 3, ct = n % 5, cr = W - n % 4, cb = H - n % 6;
+        Image got;
+        for (std::size_t i = 0; i < got.px.size(); ++i)
+            got.px[i] = std::uint32_t(i * 2654435761u);
+        const Image original = got;
+        InvertFocusRect(got.Target(cl, ct, cr, cb), left, top, right, bottom, dot);
+        for (int y = 0; y < H; ++y)
+            for (int x = 0; x < W; ++x) {
+                const bool inside = x >= left && x < right && y >= top && y < bottom;
+                const bool outline = inside && (x < left + dot || x >= right - dot ||
+                                                y < top + dot || y >= bottom - dot);
+                const bool dotted = outline && ((x / dot + y / dot) & 1) == 0;
+                const bool clipped = x >= cl && x < cr && y >= ct && y < cb;
+                const std::uint32_t c = original.px[y * W + x];
+                ASSERT_EQ(got.px[y * W + x], dotted && clipped ? c ^ 0x00FFFFFFu : c)
+                    << x << "," << y << " in " << left << "," << top << " .. " << right << ","
+                    << bottom << " dot " << dot;
+            }
+        InvertFocusRect(got.Target(cl, ct, cr, cb), left, top, right, bottom, dot);
+        ASSERT_EQ(got.px, original.px);
+    }
+}
+
 // Inner polyline vertices are drawn, the last point is not; fills stay inside the clip.
 TEST(RasterShapes, PolylineVerticesAndFillClip)
 {

@@ -137,3 +137,41 @@ TEST(PairChunks, FortyThousandPairsAreThreeJoinedPolylines)
         EXPECT_TRUE(rec.lines[k].front() == rec.lines[k - 1].back());
     EXPECT_EQ(rec.Joined().size(), 40000u);
 }
+
+// On a surface of s device pixels per logical one, a sample lands on the device pixel of its
+// fractional logical position: column floor(s * x), row floor(s * (y + 1)) (a level is drawn
+// one logical row below its truncated position); on logarithmic axes floor(s * position). At
+// s = 1 that is the logical rule itself.
+TEST(DeviceMapping, SamplesLandOnTheDevicePixelsOfTheirLogicalPositions)
+{
+    std::mt19937 rng(21);
+    std::uniform_real_distribution<float> level(-139, -1);
+    const PlotBox box{61, 13, 806, 227};
+    const ViewRange view{0, 40000, 3000, 31000, -140, 0.1f};
+    const int n = 4096;
+    for (double s : {1.0, 1.25, 1.5, 2.0, 3.0}) {
+        const auto m = MakeEquidistantMapping(view, box, n, false, false, {}, {}, 3000000, s);
+        const double w = box.Right - box.Left, h = box.Bottom - box.Top;
+        const double xs = 40000.0 * w / 28000.0 / (n - 1);
+        const double xo = (0.0 - 3000.0) * w / 28000.0 + box.Left - xs;
+        const double ys = -h / 140.1, yo = h * -140.0 / 140.1 + box.Bottom;
+        for (int k = 0; k < 500; ++k) {
+            // Samples inside the view (3000 .. 31000 of 0 .. 40000).
+            const int i = 310 + int(rng() % 2860);
+            const float v = level(rng);
+            const double x = i * xs + xo;
+            const double y = v * ys + yo;
+            ASSERT_EQ(m.XPixelOfIndex(i), int(std::floor(s * x + 1e-9))) << s << " " << i;
+            ASSERT_EQ(m.YPixel(v), int(std::floor(s * (y + 1) + 1e-9))) << s << " " << v;
+            if (s == 1.0) {
+                ASSERT_EQ(m.YPixel(v), int(std::trunc(y)) + 1);
+            }
+        }
+        LogMapping log;
+        ASSERT_TRUE(UpdateLogYMapping(log, 1e-12f, 1.0f, box.Top, box.Bottom));
+        for (double v : {1e-12, 3.3e-9, 1e-5, 0.5, 1.0})
+            EXPECT_EQ(log.ToPixel(v, s),
+                      int(std::trunc(s * (std::log(v) * log.Factor + log.Offset))))
+                << s << " " << v;
+    }
+}
