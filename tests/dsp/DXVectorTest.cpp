@@ -53,12 +53,17 @@ TEST(Vectors, SizesLimitsZeroFillAndFactory)
     foreignComplex.Imag->Values[7] = 1.0f;
     EXPECT_EQ(foreign.Count + foreignComplex.Real->Count, 16);
 
+    // Freeing one of its vectors, even twice, leaves the others whole.
+    TDXVector* kept = fft.CreateVector(4);
+    TDXComplexVector* keptComplex = fft.CreateComplexVector(4);
     TDXVector* own = fft.CreateVector(4);
     TDXComplexVector* ownComplex = fft.CreateComplexVector(4);
     fft.FreeVector(own);
     fft.FreeVector(own);
     fft.FreeComplexVector(ownComplex);
     fft.FreeComplexVector(ownComplex);
+    kept->Values[3] = keptComplex->Imag->Values[3] = 2.0f;
+    EXPECT_TRUE(kept->Count == 4 && keptComplex->Count == 4 && keptComplex->Real->Count == 4);
     // Sizes are checked before narrowing to 32 bits.
     EXPECT_EQ(fft.CreateVector((int64_t(1) << 32) + 8)->Count, 0);
     // The limit itself is accepted; its zeroed pages are only mapped, so it costs no memory.
