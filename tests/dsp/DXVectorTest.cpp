@@ -82,6 +82,12 @@ TEST(Vectors, OutOfMemoryGivesEmptyVectorsAndNoTransform)
     TDXComplexVector* out = fft.CreateComplexVector(int64_t(1) << 24);
     ASSERT_EQ(in->Count, 2 << 24);
     in->Values[0] = 5.0f;
+    // An owner's window needs a scratch vector of 2N samples, made at the first transform.
+    TDXFFT owned;
+    owned.setExponent(23);
+    owned.setOwnerLeakFunction([](TDXVector&) {});
+    owned.setLeakFunction(wnOwn);
+    TDXComplexVector* ownedOut = owned.CreateComplexVector(1 << 23);
     // Cap the address space a little above its current use, so large allocations fail; no
     // assertion runs under the cap since a failing one would itself need memory.
     std::ifstream statm("/proc/self/statm");
@@ -97,8 +103,11 @@ TEST(Vectors, OutOfMemoryGivesEmptyVectorsAndNoTransform)
                                fft.CosTable().Count};
     fft.RealFFT(in, out, false);
     fft.ComplexFFT(out, false);
+    const bool scratchless =
+        owned.RealFFTOfSamples(reinterpret_cast<const int16_t*>(in->Values), ownedOut, false);
     setrlimit(RLIMIT_AS, &saved);
     EXPECT_EQ(counts[0] + counts[1] + counts[2], 0);
+    EXPECT_FALSE(scratchless);
     EXPECT_EQ(in->Values[0], 5.0f);
     EXPECT_EQ(out->Real->Values[0], 0.0f);
 }

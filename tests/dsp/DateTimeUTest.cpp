@@ -24,6 +24,7 @@ TEST(DateTime, EncodesDaysSinceTheEpochFormatsAndRoundTrips)
     EXPECT_EQ(Full(-1.25), "1899-12-29 06:00:00.000");
     // Overflowing fields carry like a calendar.
     EXPECT_EQ(EncodeDateTime(2023, 13, 1, 0, 0, 0), EncodeDateTime(2024, 1, 1, 0, 0, 0));
+    EXPECT_EQ(EncodeDateTime(1, -11, 1, 0, 0, 0), EncodeDateTime(1, 1, 1, 0, 0, 0) - 366); // leap
     EXPECT_EQ(EncodeDateTime(2024, 1, 1, 0, 0, -1), EncodeDateTime(2023, 12, 31, 23, 59, 59));
 
     const double t = EncodeDateTime(2007, 3, 9, 4, 5, 6, 7);
