@@ -159,7 +159,7 @@ TEST(Windows, CoefficientsAndRebuildForTheInputLengthAtTheFirstTransform)
 }
 
 // The build is chosen once per component and kept, so repeated frames of the same input give
-// the same floats; all builds agree to float rounding.
+// the same floats.
 TEST(FFTBuilds, ChosenOnceKeptAcrossExponentsAndRepeatable)
 {
     // The widest build the processor has is the default, and "wide" means any build beyond the
@@ -194,7 +194,6 @@ TEST(FFTBuilds, ChosenOnceKeptAcrossExponentsAndRepeatable)
     std::vector<float> samples(size_t(2 * n));
     for (auto& v : samples)
         v = 2.0f * float(dist(rng));
-    std::vector<std::vector<float>> results;
     for (TDXLoopBuild build : Builds()) {
         SCOPED_TRACE(BuildName(build));
         TDXFFT one;
@@ -213,16 +212,6 @@ TEST(FFTBuilds, ChosenOnceKeptAcrossExponentsAndRepeatable)
             else
                 ASSERT_EQ(mags, first) << "frame " << frame;
         }
-        results.push_back(first);
-    }
-    for (size_t b = 1; b < results.size(); ++b) {
-        double err = 0, ref = 0;
-        for (int k = 0; k < n; ++k) {
-            const double d = double(results[0][size_t(k)]) - results[b][size_t(k)];
-            err += d * d;
-            ref += double(results[0][size_t(k)]) * results[0][size_t(k)];
-        }
-        EXPECT_LT(std::sqrt(err / ref), FloatTolerance) << BuildName(Builds()[b]);
     }
 }
 
