@@ -10,6 +10,8 @@
 #include <gtest/gtest.h>
 #include <optional>
 #include <random>
+#include <sys/mman.h>
+#include <unistd.h>
 #include <vector>
 
 using namespace quillex;
@@ -207,9 +209,15 @@ TEST(FrameTimes, PlausibleStampsAndTheirBytes)
     EXPECT_FALSE(IsPlausibleStamp(std::nan("")));
     EXPECT_FALSE(IsPlausibleStamp(1e-300));
 
-    // 46000.5 = 0x40E6761000000000.
+    // 46000.5 = 0x40E6761000000000, read from its 8 bytes alone: they end a readable page.
+    const long page = sysconf(_SC_PAGESIZE);
+    auto* pages = static_cast<uint8_t*>(mmap(nullptr, size_t(2 * page), PROT_READ | PROT_WRITE,
+                                             MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
+    ASSERT_TRUE(pages != MAP_FAILED && mprotect(pages + page, size_t(page), PROT_NONE) == 0);
     const uint8_t bytes[8] = {0x00, 0x00, 0x00, 0x00, 0x10, 0x76, 0xE6, 0x40};
-    EXPECT_EQ(RecordStamp(bytes), 46000.5);
+    std::memcpy(pages + page - 8, bytes, 8);
+    EXPECT_EQ(RecordStamp(pages + page - 8), 46000.5);
+    munmap(pages, size_t(2 * page));
 }
 
 // Stamps are read from the file's records at their offsets; past its end is an error.
