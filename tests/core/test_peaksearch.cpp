@@ -442,6 +442,23 @@ TEST(PeakSearchOrder, PeaksBelowManyStrongerRipples)
     // The range clips to the spectrum.
     ASSERT_EQ(search.Strongest(m.data(), 2048, wnOwn, -100, 5000, 13, 5, peaks), 2);
     EXPECT_EQ(search.Strongest(m.data(), 2048, wnOwn, 1300, 1200, 0, 5, peaks), 0);
+
+    // With Hann: a tone halfway between bins whose bins stand below the ripples' reads higher
+    // (47 / R(1/2), R(3/2) = 0.2 R(1/2)) than a tone on a bin of 50; in the middle of the band
+    // or near its edge, at the range's end too.
+    for (int k : {1698, 2009}) {
+        std::vector<float> h(2048, 1.0f);
+        for (int j = 600; j < 660; ++j)
+            h[size_t(j)] = j % 2 ? 40.0f : 48.0f;
+        h[1000] = 50;
+        h[999] = h[1001] = 25;
+        h[size_t(k)] = h[size_t(k) + 1] = 47;
+        h[size_t(k) - 1] = h[size_t(k) + 2] = 9.4f;
+        for (int last : {k + 1, k + 30}) {
+            ASSERT_EQ(search.Strongest(h.data(), 2048, wnHanning, 500, last, 0, 1, peaks), 1);
+            EXPECT_NEAR(peaks[0].Bin, k + 0.5, 0.05) << last;
+        }
+    }
 }
 
 // Bins as peaks stand (no interpolation with wnOwn): an equal peak is not lower, and a peak
