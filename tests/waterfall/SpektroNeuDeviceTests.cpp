@@ -205,7 +205,7 @@ TEST_F(OnScreen, MovedToAnotherScreenDrawsForItsPixels)
                 s->AddMark(i % 2 ? "gap 12 s" : "span, FFT", QColor(Magenta));
             s->AddLine(Flat(-140.0f + float((i * 3) % 100)));
             // Time marks close together, the oldest partly above the top edge.
-            if (i % 3 == 2)
+            if (i % 3 == 1)
                 s->AddTimeMark("hh:nn:ss", 46000.5 + i / 86400.0);
         }
     S.windowHandle()->setScreen(ScreenOfRatio(1));

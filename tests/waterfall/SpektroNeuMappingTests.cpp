@@ -311,7 +311,9 @@ TEST(LegendTicks, EndsAndRoundStepsOfTheShownLevel)
     EXPECT_EQ(ticks(-120, -80, 0, 30), (T{{-80, 0}, {-100, 15}, {-120, 29}})); // 0.725 rows per dB
     EXPECT_EQ(ticks(-120, -80, 0, 1), (T{{-80, 0}, {-120, 0}}));
     EXPECT_EQ(ticks(-80, -120, 0, 200).size(), 1u);
-    EXPECT_TRUE(ticks(std::nan(""), -80, 0, 200).empty());
+    for (double bad : {std::nan(""), double(INFINITY)})
+        EXPECT_TRUE(ticks(bad, -80, 0, 200).empty() && ticks(-120, bad, 0, 200).empty() &&
+                    ticks(-120, -80, bad, 200).empty());
     EXPECT_TRUE(ticks(-120, -80, 0, 0).empty());
     EXPECT_EQ(LegendLevel(0, 5, -120, -80), -80);
     EXPECT_EQ(LegendLevel(4, 5, -120, -80), -120);
