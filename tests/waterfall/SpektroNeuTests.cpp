@@ -446,6 +446,22 @@ TEST_F(Waterfall, MarksLineTheirRowsAndLabelTheMargin)
     lines(1);
     EXPECT_TRUE(S.Marks().empty());
     EXPECT_EQ(S.WaveImage().pixel(0, 149), Colour(-100, true));
+
+    // Label texts in black on colours brighter than half white (luma 299 R + 587 G + 114 B
+    // over 128000), else in white.
+    for (const auto& [colour, ink] :
+         {std::pair{QColor(4, 210, 31), 0xffffffffu}, std::pair{QColor(5, 210, 31), Black}}) {
+        S.AddMark("WWW", colour);
+        lines(1);
+        const QRect b = box("WWW", 149);
+        EXPECT_FALSE(AreaIs(S.LeftImage(), b, colour.rgb())) << colour.name().toStdString();
+        for (int y = b.top(); y <= b.bottom(); ++y)
+            for (int x = b.left(); x <= b.right(); ++x)
+                if (const QRgb p = S.LeftImage().pixel(x, y); p != colour.rgb()) {
+                    ASSERT_EQ(qGray(p) > qGray(colour.rgb()), ink != Black) << x << "," << y;
+                }
+        lines(100);
+    }
 }
 
 // Labels of a wide level offset need more room: the legend's width grows and stays.
