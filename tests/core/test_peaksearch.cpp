@@ -158,18 +158,6 @@ TWorst SweepLoneTones(int Exponent, TDXLeakType Window)
 
 } // namespace
 
-// The expectation itself: a tone exactly on a bin reads a * sum(w) / N through the program's
-// arithmetic (which the peak's magnitude is measured against).
-TEST(PeakInterpolation, OnBinMagnitudeIsTheCoefficientSum)
-{
-    for (TDXLeakType window : Windows)
-        for (int e : {8, 12}) {
-            TToneFrames frames(e, window);
-            const auto& m = frames.Run({{100, 8000, 1.0}});
-            EXPECT_NEAR(Db(m[100] / frames.OnBin(8000)), 0, 0.002) << window << " " << e;
-        }
-}
-
 // The targets are 0.01 bin and 0.02 dB; the fit of the window's spectrum and the tone's mirror
 // does ten times better, and holding it to that shows a model error that the targets would let
 // pass.
@@ -371,19 +359,6 @@ TEST_F(TSixTones, StrongestFirstAboveTheMinimumAndInsideTheRange)
     // The 4000 tone's peak left in the list from before does not keep out a weaker one.
     ASSERT_EQ(search.Strongest(M.data(), Frames.N, wnHanning, 0, 150, 0, 2, peaks), 1);
     ExpectPeak(peaks[0], Expected(0));
-}
-
-// The ranking is by the tones' levels, not by their largest bins: a tone halfway between bins
-// reads 1.4 dB low there (Hann), so a tone 0.3 dB stronger shows a lower bin than one on a bin.
-TEST(PeakSearchOrder, StrongestByInterpolatedLevel)
-{
-    TToneFrames frames(10, wnHanning);
-    const auto& m = frames.Run({{300, 4000, 0.4}, {500.5, 4000 * std::pow(10, 0.3 / 20.0), 1.1}});
-    ASSERT_LT(m[500], m[300]);
-    TPeakSearch search;
-    TPeak peak;
-    ASSERT_EQ(search.Strongest(m.data(), frames.N, wnHanning, 0, frames.N - 1, 0, 1, &peak), 1);
-    EXPECT_NEAR(peak.Bin, 500.5, 0.01);
 }
 
 TEST_F(TSixTones, NextPeakLeftAndRightTakeTheNearestLowerPeak)
