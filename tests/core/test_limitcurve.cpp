@@ -245,6 +245,11 @@ TEST(LimitFile, NamesTheLineThatDoesNotParse)
         {head + "1,++4,\n", "Line 2 of f.csv: "},
         {head + "1,0x10,\n", "Line 2 of f.csv: "},
         {head + "1,-40,-50 dB\n", "Line 2 of f.csv: the lower level \"-50 dB\" is not"},
+        // A long field is quoted to its first 24 characters.
+        {head + "1,-40,-50 dB per MHz above the\n",
+         "Line 2 of f.csv: the lower level \"-50 dB per MHz above the\" is not"},
+        {head + "1,-40,-50 dB per MHz above the line\n",
+         "Line 2 of f.csv: the lower level \"-50 dB per MHz above the...\" is not"},
     };
     for (const auto& [text, start] : cases) {
         try {
