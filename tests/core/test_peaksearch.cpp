@@ -171,6 +171,32 @@ TEST(PeakInterpolation, LoneTonesWithinAHundredthBinAndTwoHundredthsDb)
         }
 }
 
+// Peaks do not depend on the scale of the levels: a spectrum scaled by a power of two (exact
+// in floats) gives the same positions and the magnitudes scaled, also near the band edges,
+// where the tone's mirror is fitted as well.
+TEST(PeakInterpolation, ScaledSpectrumScalesThePeaks)
+{
+    for (TDXLeakType window : Windows) {
+        TToneFrames frames(9, window);
+        const int n = frames.N;
+        for (double bin : {1.3, 2.5, 3.8, n / 2.0 + 0.2, n - 3.4, n - 2.6})
+            for (int phase = 0; phase < 3; ++phase) {
+                const std::vector<float> m = frames.Run({{bin, 8000, 0.4 + phase}});
+                const int k = LargestBinNear(m, bin);
+                const TPeak p = InterpolatePeak(m.data(), n, k, window);
+                for (double scale : {0x1p-40, 0x1p-12, 0x1p+30}) {
+                    std::vector<float> s(m);
+                    for (float& v : s)
+                        v = float(v * scale);
+                    const TPeak q = InterpolatePeak(s.data(), n, k, window);
+                    EXPECT_NEAR(q.Bin, p.Bin, 1e-12 * n) << window << " bin " << bin;
+                    EXPECT_NEAR(q.Magnitude / scale, p.Magnitude, 1e-12 * p.Magnitude)
+                        << window << " bin " << bin << " scale " << scale;
+                }
+            }
+    }
+}
+
 // A second tone of the same amplitude leaks into the bins through the window's side lobes,
 // which magnitudes cannot undo: the distance from which each window keeps the targets.
 TEST(PeakInterpolation, ToneBesideAnEqualTone)
@@ -209,6 +235,7 @@ TEST(PeakInterpolation, EdgesAndUnknownWindows)
     const TPeak own = InterpolatePeak(m.data(), 6, 2, wnOwn);
     EXPECT_EQ(own.Bin, 2);
     EXPECT_EQ(own.Magnitude, 9);
+    EXPECT_EQ(InterpolatePeak(m.data(), 6, 0, wnHanning).Magnitude, 1);
     EXPECT_EQ(InterpolatePeak(m.data(), 6, 5, wnHanning).Magnitude, 3);
     EXPECT_EQ(InterpolatePeak(m.data(), 6, 6, wnHanning).Magnitude, 0);
     EXPECT_EQ(InterpolatePeak(m.data(), 6, -1, wnHanning).Magnitude, 0);
