@@ -228,6 +228,15 @@ TEST_F(OnScreen, MovedToAnotherScreenDrawsForItsPixels)
         S.AddLine(Flat(-60));
     EXPECT_EQ(Shown(S.WaveBox(), 1.5), Opaque(S.WaveImage()));
     EXPECT_EQ(Shown(S.LeftBox(), 1.5), Opaque(S.LeftImage()));
+    // Cleared and moved back: the axis starts at the first line after the clear.
+    for (TSpektroNeu* s : {&S, &native}) {
+        s->Clear();
+        for (int i = 0; i < 3; ++i)
+            s->AddLine(Flat(-90));
+    }
+    S.windowHandle()->setScreen(ScreenOfRatio(1));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(S.LeftImage(), native.LeftImage());
 }
 
 // The level legend at ratio 2: one level per device row from the upper level at the top to
