@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <random>
+#include <thread>
 
 #include <sys/stat.h>
 
@@ -143,13 +144,14 @@ TEST_F(IniFileTest, WritesUpdateInPlaceAndKeepEverythingElse)
     EXPECT_EQ(Content(), "; by hand\r\n[Settings]\r\nfft=12\r\nAvg=3\r\nSpeed=40\r\n\r\n"
                          "[Offsets]\r\nEnabled=1\r\nFreqMHz=0,500\r\n[Form]\r\nWidth=880\r\n");
 
-    std::remove(Path.c_str()); // a missing file is created
+    // A missing file is created, with what the user's umask leaves of read and write for all.
+    std::remove(Path.c_str());
+    const mode_t mask = umask(027);
     TIniFile(Path).WriteInteger("Settings", "Att", 2);
-    EXPECT_EQ(Content(), "[Settings]\nAtt=2\n");
-    const mode_t mask = umask(022);
     umask(mask);
+    EXPECT_EQ(Content(), "[Settings]\nAtt=2\n");
     EXPECT_EQ(std::filesystem::status(Path).permissions(),
-              static_cast<std::filesystem::perms>(0666 & ~mask));
+              static_cast<std::filesystem::perms>(0640));
     Put("[Settings]\nAtt=2"); // a last line without a break gets one
     TIniFile(Path).WriteInteger("Settings", "Dither", 1);
     EXPECT_EQ(Content(), "[Settings]\nAtt=2\nDither=1\n");
@@ -215,4 +217,16 @@ TEST(FormatFixed, MatchesPrintfWithTheChosenSeparator)
         ASSERT_EQ(FormatFixed(v, i % 4, ','), text) << v;
     }
     EXPECT_EQ(FormatFixed(-0.0001, 3, '.'), "0.000");
+}
+
+// Settings handed over through a pipe, whose size nothing tells beforehand, are read whole.
+TEST_F(IniFileTest, SettingsFromAPipeAreReadWhole)
+{
+    ASSERT_EQ(mkfifo(Path.c_str(), 0600), 0);
+    std::string text = "[Settings]\n";
+    for (int i = 0; i < 300; ++i)
+        text += "Key" + std::to_string(i) + "=" + std::to_string(7 * i) + "\n";
+    std::thread writer([&] { std::ofstream(Path) << text; });
+    EXPECT_EQ(TIniFile(Path).ReadInteger("Settings", "Key299", -1), 7 * 299);
+    writer.join();
 }

@@ -126,7 +126,10 @@ TEST(SpkHeader, OtherRecordsAndGarbageTexts)
         EXPECT_THROW(Parse(text), ESpkFormatError) << text;
 
     // The message quotes the field, but only what can be shown of it.
-    std::memcpy(record.data() + 8, "\x01\xff\n\x1b[2J\t7\xc3\xa9", 12);
+    std::memcpy(record.data() + 8,
+                "\x01\xff\n\x1b[2J\x7f"
+                "7\xc3\xa9",
+                12);
     try {
         ParseOffsetsHeader(record.data(), record.size());
         ADD_FAILURE() << "a field of control bytes parsed";
