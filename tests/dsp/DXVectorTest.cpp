@@ -31,6 +31,7 @@ TEST(Vectors, SizesLimitsZeroFillAndFactory)
         TDXVector v(size);
         EXPECT_TRUE(v.Count == 0 && v.Values == nullptr) << size;
     }
+    EXPECT_EQ(TDXVector(1).Count, 1); // the smallest
     TDXVector v(1000);
     ASSERT_EQ(v.Count, 1000);
     EXPECT_EQ(std::count(v.Values, v.Values + 1000, 0.0f), 1000);
