@@ -332,6 +332,9 @@ TEST(ResolutionBandwidth, EquivalentNoiseBandwidthOfTheFftsWindow)
                         1e-5 * bins * 40000.0 / frames.N)
                 << window << " " << e;
         }
+    // Only the coefficients given count: a rectangle of eight is one bin wide.
+    const float rectangle[9] = {1, 1, 1, 1, 1, 1, 1, 1, std::nanf("")};
+    EXPECT_EQ(EquivalentNoiseBandwidthBins(rectangle, 8), 1.0);
     fft.setOwnerLeakFunction([](TDXVector&) {});
     fft.setLeakFunction(wnOwn);
     EXPECT_TRUE(std::isnan(ResolutionBandwidthKHz(fft)));
@@ -723,7 +726,8 @@ TSpectrum DrawnSpectrum(int N, std::mt19937& Rng, bool Damaged = false)
 }
 
 // The searches each spectrum gets: the whole band and parts of it, the band edges, a range
-// beyond the spectrum, a minimum magnitude amid the peaks', counts from 1 to 40.
+// beyond the spectrum, ranges that end or start on a peak, a minimum magnitude amid the peaks',
+// counts from 1 to 40.
 struct TQuery
 {
     int First, Last;
@@ -740,7 +744,10 @@ std::vector<TQuery> Queries(int N, const std::vector<TPlainPeak>& All, std::mt19
     const double middle = magnitudes.empty() ? 1.0 : magnitudes[magnitudes.size() / 2];
     std::uniform_int_distribution<int> bin(0, N - 1);
     const int a = bin(Rng), b = bin(Rng);
-    return {{0, N - 1, 0, 1},
+    const int edge = All.empty() ? N / 2 : All[All.size() / 2].Bin;
+    return {{0, edge, 0, 40},
+            {edge, N - 1, 0, 40},
+            {0, N - 1, 0, 1},
             {0, N - 1, 0, 5},
             {-10, N + 10, -1, 40},
             {0, N - 1, middle, 5},
