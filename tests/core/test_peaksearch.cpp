@@ -135,7 +135,7 @@ struct TWorst
     }
 };
 
-// Lone tones 5 bins from either band edge and in the middle, every offset from -0.5 to +0.5
+// Lone tones 2 and 5 bins from either band edge and in the middle, every offset from -0.5 to +0.5
 // bin from their nearest bin, four phases.
 TWorst SweepLoneTones(int Exponent, TDXLeakType Window)
 {
@@ -144,7 +144,7 @@ TWorst SweepLoneTones(int Exponent, TDXLeakType Window)
     const double amplitude = 8000;
     const double expected = frames.OnBin(amplitude);
     TWorst worst;
-    for (double centre : {5.5, n / 2.0, n - 5.5})
+    for (double centre : {2.5, 5.5, n / 2.0, n - 5.5, n - 2.5})
         for (int step = -10; step <= 10; ++step)
             for (int phase = 0; phase < 4; ++phase) {
                 const double bin = centre + 0.05 * step;
