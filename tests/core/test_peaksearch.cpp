@@ -1012,3 +1012,28 @@ TEST(PeakSearchOrder, AsManyPeaksAsTheRangeHolds)
     EXPECT_EQ(search.Strongest(m.data(), 64, wnOwn, 21, 21, 0, 40, peaks), 1);
     EXPECT_EQ(search.Strongest(m.data(), 64, wnOwn, 1, 62, 0, 40, peaks), 31);
 }
+
+// One peak under a band of rippling noise whose local maxima, none of them a peak, stand above
+// it, placed on every bin outside the band: found wherever it lies, however the search
+// divides the band.
+TEST(PeakSearchOrder, APeakOnAnyBin)
+{
+    std::mt19937 rng(41);
+    std::uniform_real_distribution<float> ripple(0.9f, 1.1f);
+    constexpr int n = 2048;
+    std::vector<float> m(n);
+    for (int k = 0; k < n; ++k)
+        m[size_t(k)] = (k >= 100 && k < 300 ? 30.0f : 1.0f) * ripple(rng);
+    TPeakSearch search;
+    int missed = 0;
+    for (int k = 1; k <= n - 2; ++k) {
+        if (k >= 80 && k < 320)
+            continue;
+        const float before = m[size_t(k)];
+        m[size_t(k)] = 10;
+        TPeak peak{-7, -7};
+        missed += search.Strongest(m.data(), n, wnOwn, 0, n - 1, 0, 1, &peak) != 1 || peak.Bin != k;
+        m[size_t(k)] = before;
+    }
+    EXPECT_EQ(missed, 0);
+}
