@@ -122,7 +122,11 @@ double FitWithMirror(const TWindowKernel& Kernel, const TNeighbourhood& B, int L
         const TTerms t(Kernel, B.K, f.Offset, Lo, Hi);
         for (int j = Lo; j <= Hi; ++j) {
             const double a = t.A[j - Lo], da = t.DA[j - Lo], b = t.B[j - Lo], db = t.DB[j - Lo];
-            const double q = std::sqrt(std::max(1e-300, a * a + b * b + 2 * f.Phase * a * b));
+            // Where tone and mirror cancel in a bin the slope in the phase term, a b / q, has no
+            // bound; kept within a millionth of the bin's terms it stays far from overflow at
+            // any level, so the fit does not depend on the spectrum's scale.
+            const double floor = std::max(1e-300, 1e-12 * (a * a + b * b));
+            const double q = std::sqrt(std::max(floor, a * a + b * b + 2 * f.Phase * a * b));
             const double r = f.Magnitude * q - B.M[j + Reach];
             const double row[3] = {
                 q, f.Magnitude * ((a + f.Phase * b) * da + (b + f.Phase * a) * db) / q,

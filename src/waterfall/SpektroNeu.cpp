@@ -321,20 +321,20 @@ void TSpektroNeu::ScrollLeftMargin(int Rows)
     if (Left.Empty())
         return;
     Left.ScrollUp(Rows, true);
-    const int rows = std::min(Rows, Left.Height());
-    DrawAxis(Left.Height() - rows, rows);
+    DrawAxis(Left.Height() - Rows);
 }
 
-void TSpektroNeu::DrawAxis(int First, int Count)
+// The axis runs from device row First (or the top) to the bottom edge.
+void TSpektroNeu::DrawAxis(int First)
 {
     if (FLeftBox->width() < AxisOffset || Left.Empty())
         return;
     const int x = Left.Width() - Device(AxisOffset);
     const int width = std::min(quillex::DeviceLineWidth(FRatio), Left.Width() - x);
-    const int end = std::min(First + Count, Left.Height());
-    for (int y = std::max(First, 0); y < end; ++y)
+    First = std::max(First, 0);
+    for (int y = First; y < Left.Height(); ++y)
         std::fill_n(Left.Row(y) + x, width, Black);
-    Left.CommitRows(First, Count);
+    Left.CommitRows(First, Left.Height() - First);
 }
 
 void TSpektroNeu::PaintWaveRow(std::span<const float> Levels, int Rows)

@@ -164,7 +164,7 @@ private:
     bool DrawMarkLabel(std::size_t Index);
     void DrawMarkLine(std::uint32_t* Row, int Width, const QColor& Colour, int Turn) const;
     void DrawPendingMarks();
-    void DrawAxis(int First, int Count);
+    void DrawAxis(int First);
     void RedrawMargin();
     void ForgetOldMarginItems();
     QStringList LabelLines(const QString& Label) const;

@@ -256,7 +256,7 @@ void TSpektroNeu::RedrawMargin()
     ForgetOldMarginItems();
     const std::int64_t first = std::max(FFirstRow, FRows - FRowsKept);
     const int top = static_cast<int>(std::max<std::int64_t>(RowBottom(first - 1), 0));
-    DrawAxis(top, Left.Height() - top);
+    DrawAxis(top);
     for (std::size_t i = 0; i < FMarginItems.size(); ++i) {
         if (FMarginItems[i].IsMark)
             FMarginItems[i].Shown = DrawMarkLabel(i);

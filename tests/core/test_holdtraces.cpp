@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <deque>
 #include <limits>
 #include <random>
 #include <vector>
@@ -26,74 +27,57 @@ TFrames RandomFrames(int Count, int N, uint32_t Seed)
     return frames;
 }
 
-// Max, min and mean of frames First..Last-1 per bin, computed directly.
-void ExpectTraces(const THoldTraces& H, const TFrames& Frames, size_t HoldFrom, size_t MeanFrom,
-                  size_t End)
-{
-    for (int k = 0; k < H.Bins(); ++k) {
-        float mx = 0, mn = std::numeric_limits<float>::infinity();
-        for (size_t f = HoldFrom; f < End; ++f) {
-            mx = std::max(mx, Frames[f][size_t(k)]);
-            mn = std::min(mn, Frames[f][size_t(k)]);
-        }
-        double sum = 0;
-        for (size_t f = MeanFrom; f < End; ++f)
-            sum += Frames[f][size_t(k)];
-        ASSERT_EQ(H.Max()[k], mx) << "bin " << k;
-        ASSERT_EQ(H.Min()[k], mn) << "bin " << k;
-        ASSERT_NEAR(H.Average()[k], sum / double(End - MeanFrom),
-                    1e-6 * sum / double(End - MeanFrom))
-            << "bin " << k << " frames " << MeanFrom << ".." << End;
-    }
-}
-
 } // namespace
 
-// Max, min and the mean of the last K frames, while the ring fills, wraps several times, and
-// across an odd bin count that leaves a tail after the vector loops.
-TEST(HoldTraces, MaxMinAndMeanOfTheLastFrames)
+// Random frames, depth changes and clears against a plain model: max and min of the frames
+// since the last clear, the mean of the newest frames kept, as many as the depth allows (a
+// smaller depth drops the oldest for good), everything 0 before a first frame. 37 bins leave a
+// tail after the vector loops.
+TEST(HoldTraces, FollowAPlainModelThroughDepthChangesAndClears)
 {
-    const int n = 37, depth = 5;
-    const TFrames frames = RandomFrames(23, n, 1);
+    const int n = 37;
+    std::mt19937 rng(1);
     THoldTraces h;
-    h.Configure(n, depth);
-    for (size_t f = 0; f < frames.size(); ++f) {
-        h.Add(frames[f].data());
-        ExpectTraces(h, frames, 0, f + 1 > depth ? f + 1 - depth : 0, f + 1);
-        EXPECT_EQ(h.AveragedFrames(), std::min<int>(int(f) + 1, depth));
+    h.Configure(n, 5);
+    size_t depth = 5;
+    int frames = 0;
+    std::deque<std::vector<float>> kept;
+    std::vector<float> mx(n, 0.0f), mn(n, 0.0f);
+    for (int step = 0; step < 600; ++step) {
+        const unsigned op = rng() % 16;
+        if (op == 0) {
+            const int asked = int(rng() % 12); // below 2 counts as 2
+            h.SetDepth(asked);
+            depth = size_t(std::max(asked, 2));
+        } else if (op == 1) {
+            h.Clear();
+            frames = 0;
+            kept.clear();
+        } else {
+            const std::vector<float> frame = RandomFrames(1, n, rng())[0];
+            h.Add(frame.data());
+            for (size_t k = 0; k < frame.size(); ++k) {
+                mx[k] = frames == 0 ? frame[k] : std::max(mx[k], frame[k]);
+                mn[k] = frames == 0 ? frame[k] : std::min(mn[k], frame[k]);
+            }
+            ++frames;
+            kept.push_back(frame);
+        }
+        while (kept.size() > depth)
+            kept.pop_front();
+        ASSERT_EQ(h.Frames(), frames);
+        ASSERT_EQ(h.AveragedFrames(), int(kept.size()));
+        for (int k = 0; k < n; ++k) {
+            double sum = 0;
+            for (const auto& f : kept)
+                sum += f[size_t(k)];
+            const double mean = kept.empty() ? 0 : sum / double(kept.size());
+            ASSERT_EQ(h.Max()[k], frames == 0 ? 0 : mx[size_t(k)]) << "step " << step;
+            ASSERT_EQ(h.Min()[k], frames == 0 ? 0 : mn[size_t(k)]) << "step " << step;
+            ASSERT_NEAR(h.Average()[k], mean, 1e-6 * mean) << "step " << step;
+        }
     }
-    EXPECT_EQ(h.Frames(), 23);
-}
-
-TEST(HoldTraces, ClearAndDepthChanges)
-{
-    const int n = 16;
-    const TFrames frames = RandomFrames(30, n, 2);
-    THoldTraces h;
-    h.Configure(n, 10);
-    for (size_t f = 0; f < 14; ++f)
-        h.Add(frames[f].data());
-    // Fewer frames: the newest 4 remain in the mean; max and min keep all 14.
-    h.SetDepth(4);
-    ExpectTraces(h, frames, 0, 10, 14);
-    h.Add(frames[14].data());
-    ExpectTraces(h, frames, 0, 11, 15);
-    // More frames than kept: the mean grows again from the 4 kept.
-    h.SetDepth(8);
-    EXPECT_EQ(h.AveragedFrames(), 4);
-    for (size_t f = 15; f < 20; ++f)
-        h.Add(frames[f].data());
-    ExpectTraces(h, frames, 0, 12, 20);
-    h.Clear();
-    EXPECT_EQ(h.Frames(), 0);
-    for (int k = 0; k < n; ++k)
-        ASSERT_EQ(h.Max()[k] + h.Min()[k] + h.Average()[k], 0.0f);
-    for (size_t f = 20; f < 30; ++f)
-        h.Add(frames[f].data());
-    ExpectTraces(h, frames, 20, 22, 30);
-    // Depths outside 2..1000 are limited.
-    h.SetDepth(1);
-    EXPECT_EQ(h.Depth(), 2);
+    // Depths above 1000 are limited.
     h.Configure(n, 5000);
     EXPECT_EQ(h.Depth(), 1000);
 }
@@ -174,4 +158,5 @@ TEST(HoldTraces, LevelsOfADisplayedRange)
     EXPECT_FALSE(h.Levels(THoldTrace::Min, levels.data(), 50, 20, false));
     EXPECT_FALSE(h.Levels(THoldTrace::Min, levels.data(), -1, 20, false));
     EXPECT_TRUE(h.Levels(THoldTrace::Average, levels.data(), 44, 20, true));
+    EXPECT_TRUE(h.Levels(THoldTrace::Average, levels.data(), n, 0, false)); // an empty range
 }

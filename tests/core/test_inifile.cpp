@@ -2,8 +2,11 @@
 #include "test_file_support.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <random>
+#include <thread>
 
 #include <sys/stat.h>
 
@@ -95,6 +98,7 @@ TEST_F(IniFileTest, NumbersAndTheirDefaults)
 {
     const auto integer = [&](const char* text) {
         Put(std::string("[S]\nK=") + text + "\n");
+        errno = EINTR; // as an interrupted call may leave it: only a failed read is repeated
         return TIniFile(Path).ReadInteger("S", "K", -99);
     };
     const std::pair<const char*, int> integers[] = {
@@ -108,10 +112,22 @@ TEST_F(IniFileTest, NumbersAndTheirDefaults)
         Put(std::string("[Offsets]\nFreqMHz=") + text + "\n");
         return TIniFile(Path).ReadFloat("Offsets", "FreqMHz", -1.0);
     };
-    const std::pair<const char*, double> floats[] = {
-        {"0,500", 0.5}, {"-12.5", -12.5}, {"+3,25", 3.25}, {"1e3", 1000.0}};
-    for (const auto& [text, value] : floats)
-        EXPECT_EQ(real(text), value) << '"' << text << '"';
+    // Decimal numbers with either separator and signs where they may stand read as strtod
+    // reads them with a point.
+    std::mt19937 rng(12);
+    const char* signs[] = {"", "+", "-"};
+    for (int i = 0; i < 400; ++i) {
+        std::string text = signs[rng() % 3];
+        text += std::to_string(rng() % 100000 >> rng() % 17); // 1 to 5 digits
+        if (rng() % 2)
+            text += std::string(rng() % 2 ? "." : ",") + std::to_string(rng() % 1000);
+        if (rng() % 2)
+            text +=
+                std::string(rng() % 2 ? "e" : "E") + signs[rng() % 3] + std::to_string(rng() % 40);
+        std::string point = text;
+        std::replace(point.begin(), point.end(), ',', '.');
+        EXPECT_EQ(real(text.c_str()), std::strtod(point.c_str(), nullptr)) << '"' << text << '"';
+    }
     for (const char* text : {"", "1.2,3", "inf", "nan", "1e999", "-", "0.5x", "+-1"})
         EXPECT_EQ(real(text), -1.0) << '"' << text << '"';
 }
@@ -120,6 +136,7 @@ TEST_F(IniFileTest, WritesUpdateInPlaceAndKeepEverythingElse)
 {
     Put("; by hand\r\n[Settings]\r\nfft=11\r\nAvg=3\r\n\r\n[Offsets]\r\nEnabled=1\r\n");
     TIniFile ini(Path);
+    errno = EINTR; // left by an interrupted call: only a failed write is repeated
     ini.WriteInteger("SETTINGS", "FFT", 12);
     ini.WriteString("Settings", "Speed", "40");
     ini.WriteString("Form", "Width", "880");
@@ -127,13 +144,14 @@ TEST_F(IniFileTest, WritesUpdateInPlaceAndKeepEverythingElse)
     EXPECT_EQ(Content(), "; by hand\r\n[Settings]\r\nfft=12\r\nAvg=3\r\nSpeed=40\r\n\r\n"
                          "[Offsets]\r\nEnabled=1\r\nFreqMHz=0,500\r\n[Form]\r\nWidth=880\r\n");
 
-    std::remove(Path.c_str()); // a missing file is created
+    // A missing file is created, with what the user's umask leaves of read and write for all.
+    std::remove(Path.c_str());
+    const mode_t mask = umask(027);
     TIniFile(Path).WriteInteger("Settings", "Att", 2);
-    EXPECT_EQ(Content(), "[Settings]\nAtt=2\n");
-    const mode_t mask = umask(022);
     umask(mask);
+    EXPECT_EQ(Content(), "[Settings]\nAtt=2\n");
     EXPECT_EQ(std::filesystem::status(Path).permissions(),
-              static_cast<std::filesystem::perms>(0666 & ~mask));
+              static_cast<std::filesystem::perms>(0640));
     Put("[Settings]\nAtt=2"); // a last line without a break gets one
     TIniFile(Path).WriteInteger("Settings", "Dither", 1);
     EXPECT_EQ(Content(), "[Settings]\nAtt=2\nDither=1\n");
@@ -199,4 +217,16 @@ TEST(FormatFixed, MatchesPrintfWithTheChosenSeparator)
         ASSERT_EQ(FormatFixed(v, i % 4, ','), text) << v;
     }
     EXPECT_EQ(FormatFixed(-0.0001, 3, '.'), "0.000");
+}
+
+// Settings handed over through a pipe, whose size nothing tells beforehand, are read whole.
+TEST_F(IniFileTest, SettingsFromAPipeAreReadWhole)
+{
+    ASSERT_EQ(mkfifo(Path.c_str(), 0600), 0);
+    std::string text = "[Settings]\n";
+    for (int i = 0; i < 300; ++i)
+        text += "Key" + std::to_string(i) + "=" + std::to_string(7 * i) + "\n";
+    std::thread writer([&] { std::ofstream(Path) << text; });
+    EXPECT_EQ(TIniFile(Path).ReadInteger("Settings", "Key299", -1), 7 * 299);
+    writer.join();
 }

@@ -82,11 +82,12 @@ TEST(LimitCheck, FindsTheBinsBeyondEachLimitAndTheWorstOne)
             check.Set(s.Limits, s.Grid);
             EXPECT_TRUE(check.Covers(TLimitKind::Upper));
             EXPECT_TRUE(check.Covers(TLimitKind::Lower));
-            std::vector<uint8_t> mask(n);
+            std::vector<uint8_t> mask(n + 1, 0xa5); // one byte past the bins, not to be touched
             for (int frame = 0; frame < 20; ++frame) {
                 const std::vector<float> m = Spectrum(s, rng);
                 const TLimitFrame& r = check.Check(m.data());
                 check.BeyondMask(mask.data());
+                ASSERT_EQ(mask[size_t(n)], 0xa5) << "written past the bins";
                 // The largest excess per kind, and where (a spectrum of random levels has no
                 // ties to speak of).
                 double best[2] = {-1e300, -1e300};

@@ -230,8 +230,8 @@ TEST(LimitFile, NamesTheLineThatDoesNotParse)
         {"", "Line 1 of f.csv: "},
         {"MHz;upper_dBm;lower_dBm\n1;2;3\n", "Line 1 of f.csv: "},
         {"\n\nfreq,upper,lower\n", "Line 3 of f.csv: "},
-        {head + "1,-40,\n2,-4O,\n", "Line 3 of f.csv: "},
-        {head + "1,-40,\nx,-40,\n", "Line 3 of f.csv: "},
+        {head + "1,-40,\n2,-4O,\n", "Line 3 of f.csv: the upper level \"-4O\" is not a number"},
+        {head + "1,-40,\nx,-40,\n", "Line 3 of f.csv: the frequency \"x\" is not"},
         {head + "1,-40,\n,-40,\n", "Line 3 of f.csv: "},
         {head + "1,-40,\n3,-40,\n\n2,-40,\n", "Line 5 of f.csv: "},
         {head + "1,-40,\n1,-45,\n", "Line 3 of f.csv: "},
@@ -244,7 +244,12 @@ TEST(LimitFile, NamesTheLineThatDoesNotParse)
         {head + "1,+-4,\n", "Line 2 of f.csv: "},
         {head + "1,++4,\n", "Line 2 of f.csv: "},
         {head + "1,0x10,\n", "Line 2 of f.csv: "},
-        {head + "1,-40,-50 dB\n", "Line 2 of f.csv: "},
+        {head + "1,-40,-50 dB\n", "Line 2 of f.csv: the lower level \"-50 dB\" is not"},
+        // A long field is quoted to its first 24 characters.
+        {head + "1,-40,-50 dB per MHz above the\n",
+         "Line 2 of f.csv: the lower level \"-50 dB per MHz above the\" is not"},
+        {head + "1,-40,-50 dB per MHz above the line\n",
+         "Line 2 of f.csv: the lower level \"-50 dB per MHz above the...\" is not"},
     };
     for (const auto& [text, start] : cases) {
         try {

@@ -27,7 +27,7 @@ TEST(MarkerPosition, FrequencyDecimalsResolveATenthOfABin)
 }
 
 // The bins whose displayed frequency lies in a view, bounds included, in physical order:
-// mirrored ranges when inverted.
+// mirrored ranges when inverted; the frequency a bin shows at, after an offset.
 TEST(MarkerPosition, PhysicalBinsOfAView)
 {
     // 12..17 MHz at 9.765625 kHz a bin: displayed bins 1229 (12001.95 kHz) to 1740.
@@ -60,6 +60,8 @@ TEST(MarkerPosition, PhysicalBinsOfAView)
         const TBinRange b = PhysicalBinsInView(lo, hi, n, inverted);
         const auto shownKHz = [&](int k) { return (inverted ? n - 1 - k : k) * 40000.0 / n; };
         const auto inside = [&](int k) { return shownKHz(k) >= lo && shownKHz(k) <= hi; };
+        ASSERT_NEAR(DisplayedMHz(DisplayedBin(b.First + 0.25, n, inverted), n, -1.5),
+                    shownKHz(b.First) / 1000 + (inverted ? -0.25 : 0.25) * 40 / n - 1.5, 1e-9);
         for (int k = b.First; k <= b.Last; ++k)
             ASSERT_TRUE(inside(k)) << trial << " bin " << k;
         ASSERT_TRUE(b.First <= 0 || !inside(b.First - 1)) << trial;

@@ -143,14 +143,6 @@ TEST_F(ReceiverAccess, LibrariesLackingAnEntry)
     EXPECT_EQ(TraceLines(), Lines{"FirmwareDownload perseusds16v11.hex"});
 }
 
-TEST(Stoppuhr, StopWithoutStartMeasuresFromCounterOrigin)
-{
-    TStoppUhr watch;
-    const double elapsed = watch.Stop();
-    EXPECT_TRUE(watch.StartCount == 0 && watch.StopCount > 0);
-    EXPECT_DOUBLE_EQ(elapsed, static_cast<double>(watch.StopCount) / 1e9);
-}
-
 // Stop right after Start is tiny and non-negative; later Stops keep measuring from the
 // same Start, and a new Start begins a new interval.
 TEST(Stoppuhr, IntervalsFromTheLastStart)

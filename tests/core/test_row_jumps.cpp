@@ -109,8 +109,9 @@ TEST(RowJumps, EachChangeOfTheMappingNamesItself)
 TEST(RowJumps, GapTextsStayShort)
 {
     const std::pair<double, std::string> texts[] = {
-        {0.25, "250 ms"}, {0.9996, "1.0 s"}, {2.5, "2.5 s"},    {9.96, "10 s"}, {59.4, "59 s"},
-        {119.6, "2 min"}, {300, "5 min"},    {7169, "119 min"}, {7171, "2 h"},  {3 * 3600, "3 h"}};
+        {0.25, "250 ms"}, {0.9996, "1.0 s"}, {2.5, "2.5 s"}, {9.96, "10 s"},
+        {59.4, "59 s"},   {119.6, "2 min"},  {300, "5 min"}, {7169, "119 min"},
+        {7171, "2 h"},    {3 * 3600, "3 h"}, {9001, "3 h"}};
     for (const auto& [seconds, text] : texts)
         EXPECT_EQ(GapText(seconds), text) << seconds;
 }

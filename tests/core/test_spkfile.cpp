@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 #include <limits>
+#include <optional>
 #include <vector>
 
 using namespace quillex;
@@ -112,6 +113,12 @@ TEST(SpkHeader, SignAndInversionRoundTrip)
         const TOffsetsHeader back = Parse(text);
         EXPECT_TRUE(back.FreqOffset == freq && back.Inverted == inverted) << text;
     }
+    // A record that ends before the mark's flag has no mark: the flag past its end is not read.
+    std::vector<uint8_t> cut(FrameRecordSize, 0);
+    std::memcpy(cut.data(), "Offsets:      -1.500    -3.0Inverted:0", 38);
+    const std::optional<TOffsetsHeader> head = ParseOffsetsHeader(cut.data(), 37);
+    ASSERT_TRUE(head);
+    EXPECT_TRUE(head->FreqOffset == 1.5 && head->Inverted);
 }
 
 TEST(SpkHeader, OtherRecordsAndGarbageTexts)
@@ -126,7 +133,10 @@ TEST(SpkHeader, OtherRecordsAndGarbageTexts)
         EXPECT_THROW(Parse(text), ESpkFormatError) << text;
 
     // The message quotes the field, but only what can be shown of it.
-    std::memcpy(record.data() + 8, "\x01\xff\n\x1b[2J\t7\xc3\xa9", 12);
+    std::memcpy(record.data() + 8,
+                "\x01\xff\n\x1b[2J\x7f"
+                "7\xc3\xa9",
+                12);
     try {
         ParseOffsetsHeader(record.data(), record.size());
         ADD_FAILURE() << "a field of control bytes parsed";

@@ -31,6 +31,7 @@ TEST(Vectors, SizesLimitsZeroFillAndFactory)
         TDXVector v(size);
         EXPECT_TRUE(v.Count == 0 && v.Values == nullptr) << size;
     }
+    EXPECT_EQ(TDXVector(1).Count, 1); // the smallest
     TDXVector v(1000);
     ASSERT_EQ(v.Count, 1000);
     EXPECT_EQ(std::count(v.Values, v.Values + 1000, 0.0f), 1000);
@@ -53,12 +54,17 @@ TEST(Vectors, SizesLimitsZeroFillAndFactory)
     foreignComplex.Imag->Values[7] = 1.0f;
     EXPECT_EQ(foreign.Count + foreignComplex.Real->Count, 16);
 
+    // Freeing one of its vectors, even twice, leaves the others whole.
+    TDXVector* kept = fft.CreateVector(4);
+    TDXComplexVector* keptComplex = fft.CreateComplexVector(4);
     TDXVector* own = fft.CreateVector(4);
     TDXComplexVector* ownComplex = fft.CreateComplexVector(4);
     fft.FreeVector(own);
     fft.FreeVector(own);
     fft.FreeComplexVector(ownComplex);
     fft.FreeComplexVector(ownComplex);
+    kept->Values[3] = keptComplex->Imag->Values[3] = 2.0f;
+    EXPECT_TRUE(kept->Count == 4 && keptComplex->Count == 4 && keptComplex->Real->Count == 4);
     // Sizes are checked before narrowing to 32 bits.
     EXPECT_EQ(fft.CreateVector((int64_t(1) << 32) + 8)->Count, 0);
     // The limit itself is accepted; its zeroed pages are only mapped, so it costs no memory.
@@ -77,6 +83,12 @@ TEST(Vectors, OutOfMemoryGivesEmptyVectorsAndNoTransform)
     TDXComplexVector* out = fft.CreateComplexVector(int64_t(1) << 24);
     ASSERT_EQ(in->Count, 2 << 24);
     in->Values[0] = 5.0f;
+    // An owner's window needs a scratch vector of 2N samples, made at the first transform.
+    TDXFFT owned;
+    owned.setExponent(23);
+    owned.setOwnerLeakFunction([](TDXVector&) {});
+    owned.setLeakFunction(wnOwn);
+    TDXComplexVector* ownedOut = owned.CreateComplexVector(1 << 23);
     // Cap the address space a little above its current use, so large allocations fail; no
     // assertion runs under the cap since a failing one would itself need memory.
     std::ifstream statm("/proc/self/statm");
@@ -92,8 +104,11 @@ TEST(Vectors, OutOfMemoryGivesEmptyVectorsAndNoTransform)
                                fft.CosTable().Count};
     fft.RealFFT(in, out, false);
     fft.ComplexFFT(out, false);
+    const bool scratchless =
+        owned.RealFFTOfSamples(reinterpret_cast<const int16_t*>(in->Values), ownedOut, false);
     setrlimit(RLIMIT_AS, &saved);
     EXPECT_EQ(counts[0] + counts[1] + counts[2], 0);
+    EXPECT_FALSE(scratchless);
     EXPECT_EQ(in->Values[0], 5.0f);
     EXPECT_EQ(out->Real->Values[0], 0.0f);
 }

@@ -158,7 +158,8 @@ TEST_F(OnScreen, RowsColumnsAxisAndMarksTakeDevicePixels)
 }
 
 // The window shows the images 1:1 on its device pixels, rows moved on screen (NoFlicker) or
-// repainted whole, across lines, time marks, marks and clearing, a label drawn last included.
+// repainted whole, across lines, time marks, marks and clearing, and right after a line that
+// showed a new time mark or label.
 TEST_F(OnScreen, WindowSurfaceShowsTheImages)
 {
     Show(2);
@@ -175,12 +176,15 @@ TEST_F(OnScreen, WindowSurfaceShowsTheImages)
             if (i == 30)
                 S.Clear();
         }
-        S.AddMark("seek", QColor(Magenta));
-        S.AddLine(Flat(-90));
-        QApplication::processEvents();
-        S.AddLine(Flat(-90));
-        EXPECT_EQ(Shown(S.WaveBox(), 2), Opaque(S.WaveImage())) << noFlicker;
-        EXPECT_EQ(Shown(S.LeftBox(), 2), Opaque(S.LeftImage())) << noFlicker;
+        for (bool label : {false, true}) {
+            if (label)
+                S.AddMark("seek", QColor(Magenta));
+            else
+                S.AddTimeMark("hh:nn:ss", 46001.5);
+            S.AddLine(Flat(-90));
+            EXPECT_EQ(Shown(S.WaveBox(), 2), Opaque(S.WaveImage())) << noFlicker;
+            EXPECT_EQ(Shown(S.LeftBox(), 2), Opaque(S.LeftImage())) << noFlicker << label;
+        }
     }
 }
 
@@ -200,7 +204,8 @@ TEST_F(OnScreen, MovedToAnotherScreenDrawsForItsPixels)
             if (i % 25 == 3)
                 s->AddMark(i % 2 ? "gap 12 s" : "span, FFT", QColor(Magenta));
             s->AddLine(Flat(-140.0f + float((i * 3) % 100)));
-            if (i % 20 == 0)
+            // Time marks close together, the oldest partly above the top edge.
+            if (i % 3 == 1)
                 s->AddTimeMark("hh:nn:ss", 46000.5 + i / 86400.0);
         }
     S.windowHandle()->setScreen(ScreenOfRatio(1));
@@ -223,6 +228,15 @@ TEST_F(OnScreen, MovedToAnotherScreenDrawsForItsPixels)
         S.AddLine(Flat(-60));
     EXPECT_EQ(Shown(S.WaveBox(), 1.5), Opaque(S.WaveImage()));
     EXPECT_EQ(Shown(S.LeftBox(), 1.5), Opaque(S.LeftImage()));
+    // Cleared and moved back: the axis starts at the first line after the clear.
+    for (TSpektroNeu* s : {&S, &native}) {
+        s->Clear();
+        for (int i = 0; i < 3; ++i)
+            s->AddLine(Flat(-90));
+    }
+    S.windowHandle()->setScreen(ScreenOfRatio(1));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(S.LeftImage(), native.LeftImage());
 }
 
 // The level legend at ratio 2: one level per device row from the upper level at the top to
@@ -236,8 +250,9 @@ TEST(LegendOnScreen, ColoursAndLabelsByTheRules)
     PutOn(legend, 2);
     const QRgb ink = QApplication::palette().color(QPalette::WindowText).rgb();
     const QRgb bg = QApplication::palette().color(QPalette::Window).rgb();
+    // The offset alone changes, then the range alone: each redraws.
     for (const auto& [zmin, zmax, offset] :
-         {std::tuple{-120.0, -80.0, 0.0}, std::tuple{-140.0, 0.0, 3.5}}) {
+         {std::tuple{-120.0, -80.0, 3.5}, std::tuple{-140.0, 0.0, 3.5}}) {
         SCOPED_TRACE(testing::Message() << zmin << ".." << zmax << " +" << offset);
         legend.SetScale(float(zmin), float(zmax), float(offset));
         const QImage p = legend.Picture();

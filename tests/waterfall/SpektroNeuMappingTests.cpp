@@ -2,6 +2,7 @@
 #include "SpektroNeuMapping.h"
 #include "SpektroNeuRows.h"
 #include "SpektroNeuScale.h"
+#include "waterfall_rules.h"
 
 #include <QPainter>
 #include <gtest/gtest.h>
@@ -41,17 +42,8 @@ TLevelToColor Range(float ZMin, float ZMax)
 
 TEST(LevelToColor, PaletteStepsScaleEndsClampingAndUnusableRanges)
 {
-    const TBgr knots[] = {{0, 0, 0}, {255, 0, 0}, {255, 255, 0}, {0, 255, 0}, {0, 255, 255}};
-    for (int k = 0; k < 5; ++k)
-        EXPECT_EQ(Entry(k == 0 ? 0 : 256 * k - 1), knots[k]) << k;
-    EXPECT_EQ(Entry(1279), (TBgr{0, 0, 255}));
-    // Neighbours differ by one in one channel, except where a segment starts a step further.
-    for (int p = 1; p < SpektroPaletteSize; ++p) {
-        const TBgr a = Entry(p - 1), b = Entry(p);
-        const int moved =
-            std::abs(a.Blue - b.Blue) + std::abs(a.Green - b.Green) + std::abs(a.Red - b.Red);
-        EXPECT_EQ(moved, p % 256 == 0 ? 0 : 1) << "entry " << p;
-    }
+    for (int p = 0; p < SpektroPaletteSize; ++p)
+        ASSERT_EQ(PixelOf(Entry(p)), PaletteEntry(p)) << "entry " << p;
 
     // Scale ends, clamping and the highlight mask on -140 .. -40.
     const TLevelToColor c = Range(-140, -40);
@@ -350,7 +342,9 @@ TEST(LegendTicks, EndsAndRoundStepsOfTheShownLevel)
     EXPECT_EQ(ticks(-120, -80, 0, 30), (T{{-80, 0}, {-100, 15}, {-120, 29}})); // 0.725 rows per dB
     EXPECT_EQ(ticks(-120, -80, 0, 1), (T{{-80, 0}, {-120, 0}}));
     EXPECT_EQ(ticks(-80, -120, 0, 200).size(), 1u);
-    EXPECT_TRUE(ticks(std::nan(""), -80, 0, 200).empty());
+    for (double bad : {std::nan(""), double(INFINITY)})
+        EXPECT_TRUE(ticks(bad, -80, 0, 200).empty() && ticks(-120, bad, 0, 200).empty() &&
+                    ticks(-120, -80, bad, 200).empty());
     EXPECT_TRUE(ticks(-120, -80, 0, 0).empty());
     EXPECT_EQ(LegendLevel(0, 5, -120, -80), -80);
     EXPECT_EQ(LegendLevel(4, 5, -120, -80), -120);

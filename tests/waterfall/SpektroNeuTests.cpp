@@ -1,5 +1,6 @@
 #include "SpektroNeu.h"
 #include "SpektroNeuLegend.h"
+#include "waterfall_rules.h"
 
 #include <QApplication>
 #include <QBackingStore>
@@ -13,15 +14,6 @@
 namespace {
 
 constexpr QRgb Black = 0xff000000u;
-
-// Whether every pixel of the area, clipped to the image, has the colour.
-bool AreaIs(const QImage& Image, QRect Area, QRgb Colour)
-{
-    Area &= Image.rect();
-    QImage want(Area.size(), Image.format());
-    want.fill(Colour);
-    return Image.copy(Area) == want;
-}
 
 // Rows Y .. Y + N - 1 across the whole image.
 QRect Rows(int Y, int N = 1)
@@ -82,6 +74,8 @@ struct Waterfall : ::testing::Test
 
 TEST_F(Waterfall, LineColoursColumnsThroughTheMapScrollsUpAndHighlights)
 {
+    EXPECT_EQ(S.LeftBox()->geometry(), QRect(1, 1, 60, WaveH));
+    EXPECT_EQ(S.WaveBox()->geometry(), QRect(61, 1, WaveW, WaveH));
     std::vector<float> ramp(4096);
     for (std::size_t i = 0; i < ramp.size(); ++i)
         ramp[i] = -140.0f + 100.0f * float(i) / 4095.0f;
@@ -137,12 +131,16 @@ TEST_F(Waterfall, NewLineLengthRebuildsTheMapAndEmptyInputsPaintNothing)
     S.AddLine(Line(20, -40));
     EXPECT_EQ(S.MappedHi(), 19);
     EXPECT_EQ(S.WaveImage(), flat);
-    // A right margin narrows the waterfall and its map; a negative margin is refused.
+    // A right margin narrows the waterfall and its map; a negative margin is refused, none is
+    // allowed.
     S.setGapRight(20);
     S.setGapLeft(-5);
     EXPECT_EQ(S.GapLeft(), 60);
     EXPECT_EQ(S.ColumnIndex().size(), std::size_t(WaveW - 20));
     EXPECT_EQ(S.RightImage().size(), QSize(20, 1));
+    S.setGapLeft(0);
+    S.setGapRight(0);
+    EXPECT_EQ(S.ColumnIndex().size(), std::size_t(WaveW + 60));
     // Margins wider than the control leave no waterfall, and drawing still does no harm.
     S.setGapLeft(5000);
     EXPECT_EQ(S.WaveImage().width(), 0);
@@ -312,28 +310,6 @@ TEST_F(WaterfallResize, TimeMarksStayWithTheirRows)
     EXPECT_EQ(S.LeftImage().pixel(70, 48), Black);
 }
 
-// The window must show the images, whether rows are moved on screen (NoFlicker) or repainted
-// whole, across lines with and without event processing, time marks and clearing.
-TEST_F(Waterfall, WindowSurfaceShowsTheImages)
-{
-    EXPECT_EQ(S.LeftBox()->geometry(), QRect(1, 1, 60, WaveH));
-    EXPECT_EQ(S.WaveBox()->geometry(), QRect(61, 1, WaveW, WaveH));
-    for (bool noFlicker : {true, false}) {
-        S.setNoFlicker(noFlicker);
-        for (int i = 0; i < 60; ++i) {
-            S.AddLine(Line(300, -140.0f + float((i * 7) % 100)));
-            if (i % 9 == 0)
-                S.AddTimeMark("hh:nn:ss", 46000.5 + i / 86400.0);
-            if (i % 4 == 0)
-                QApplication::processEvents();
-            if (i == 30)
-                S.Clear();
-        }
-        EXPECT_EQ(Shown(S.WaveBox()), S.WaveImage()) << noFlicker;
-        EXPECT_EQ(Shown(S.LeftBox()), S.LeftImage()) << noFlicker;
-    }
-}
-
 TEST_F(Waterfall, MouseActionsComeFromTheWaterfallAreaInItsCoordinates)
 {
     QStringList seen;
@@ -470,6 +446,22 @@ TEST_F(Waterfall, MarksLineTheirRowsAndLabelTheMargin)
     lines(1);
     EXPECT_TRUE(S.Marks().empty());
     EXPECT_EQ(S.WaveImage().pixel(0, 149), Colour(-100, true));
+
+    // Label texts in black on colours brighter than half white (luma 299 R + 587 G + 114 B
+    // over 128000), else in white.
+    for (const auto& [colour, ink] :
+         {std::pair{QColor(4, 210, 31), 0xffffffffu}, std::pair{QColor(5, 210, 31), Black}}) {
+        S.AddMark("WWW", colour);
+        lines(1);
+        const QRect b = box("WWW", 149);
+        EXPECT_FALSE(AreaIs(S.LeftImage(), b, colour.rgb())) << colour.name().toStdString();
+        for (int y = b.top(); y <= b.bottom(); ++y)
+            for (int x = b.left(); x <= b.right(); ++x)
+                if (const QRgb p = S.LeftImage().pixel(x, y); p != colour.rgb()) {
+                    ASSERT_EQ(qGray(p) > qGray(colour.rgb()), ink != Black) << x << "," << y;
+                }
+        lines(100);
+    }
 }
 
 // Labels of a wide level offset need more room: the legend's width grows and stays.
