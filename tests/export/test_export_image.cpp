@@ -1,9 +1,11 @@
 #include "test_export_support.h"
 
 #include "ExportImage.h"
+#include "SpektroNeuMapping.h"
 
 #include <climits>
 #include <filesystem>
+#include <map>
 
 namespace {
 
@@ -18,6 +20,32 @@ std::vector<int> RedColumns(const QImage& Image, const QRect& Fall, int Row)
         if (Image.pixel(Fall.left() + x, Fall.top() + Row) == qRgb(255, 0, 0))
             columns.push_back(x);
     return columns;
+}
+
+// Below the waterfall, a bar of the palette's colours from its darkest to red, left to
+// right: the longest run of a row's palette colours (but grey ones) has them in order.
+bool HasColourScale(const QImage& Image, const QRect& Fall)
+{
+    const quillex::TSpektroPaletteTables& palette = quillex::SpektroPalette();
+    std::map<QRgb, int> entry;
+    for (int p = 0; p <= quillex::SpektroPaletteLast; ++p)
+        entry.emplace(qRgb(palette.RedTable[p], palette.GreenTable[p], palette.BlueTable[p]), p);
+    std::vector<int> longest;
+    for (int y = Fall.bottom() + 1; y < Image.height(); ++y) {
+        std::vector<int> run;
+        for (int x = 0; x <= Image.width(); ++x) {
+            const QRgb pixel = x < Image.width() ? Image.pixel(x, y) : qRgb(0, 0, 0);
+            if (Coloured(pixel) && entry.count(pixel)) {
+                run.push_back(entry[pixel]);
+                continue;
+            }
+            if (run.size() > longest.size())
+                longest = run;
+            run.clear();
+        }
+    }
+    return longest.size() >= 200 && std::is_sorted(longest.begin(), longest.end()) &&
+           longest.back() == quillex::SpektroPaletteLast;
 }
 
 } // namespace
@@ -56,6 +84,7 @@ TEST_F(ExportImageTest, HeightAfterFoldingAndCarrierColumns)
         std::sort(both.begin(), both.end());
         EXPECT_EQ(RedColumns(image, fall, 37), both);
         EXPECT_EQ(RedColumns(image, fall, 74), both);
+        EXPECT_TRUE(HasColourScale(image, fall));
     }
 
     // Without --fold, a PNG of more than 16384 frames is folded to at most that many rows,
