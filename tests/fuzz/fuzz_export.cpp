@@ -300,21 +300,25 @@ std::optional<std::string> DrawLimitsText(TInputBytes& In, bool& Valid)
     }
     const std::string eol = In.Flag() ? "\r\n" : "\n";
     std::string text = In.Flag() ? "\xEF\xBB\xBF" : "";
-    text += "MHz,upper_dBm,lower_dBm" + eol;
-    const auto level = [&In]() -> std::string {
+    text += "MHz,upper_dBm,lower_dBm";
+    text += eol;
+    // A field of its own: a level, or none at times.
+    const auto addLevel = [&In, &text]() {
+        text += ',';
         if (In.Below(3) == 0)
-            return "";
+            return;
         char number[16];
         std::snprintf(number, sizeof number, "%.1f", -200.0 + In.Below(3001) / 10.0);
-        return number;
+        text += number;
     };
     double mhz = -1.0 + In.Below(4200) / 100.0;
     for (uint32_t p = 0, points = 1 + In.Below(4); p < points; ++p) {
         char number[16];
         std::snprintf(number, sizeof number, "%.2f", mhz);
         text += number;
-        text += "," + level();
-        text += "," + level() + eol;
+        addLevel();
+        addLevel();
+        text += eol;
         if (In.Below(4) == 0)
             text += eol;
         mhz += 0.01 + In.Below(2000) / 100.0;
