@@ -23,15 +23,17 @@ std::vector<int> RedColumns(const QImage& Image, const QRect& Fall, int Row)
 }
 
 // Below the waterfall, a bar of the palette's colours from its darkest to red, left to
-// right: the longest run of a row's palette colours (but grey ones) has them in order.
+// right: rows that hold the same run of palette colours (but grey ones) at the same place,
+// in the palette's order.
 bool HasColourScale(const QImage& Image, const QRect& Fall)
 {
     const quillex::TSpektroPaletteTables& palette = quillex::SpektroPalette();
     std::map<QRgb, int> entry;
     for (int p = 0; p <= quillex::SpektroPaletteLast; ++p)
         entry.emplace(qRgb(palette.RedTable[p], palette.GreenTable[p], palette.BlueTable[p]), p);
-    std::vector<int> longest;
+    std::map<std::pair<int, std::vector<int>>, int> rows; // a row's longest run: its rows
     for (int y = Fall.bottom() + 1; y < Image.height(); ++y) {
+        std::pair<int, std::vector<int>> longest;
         std::vector<int> run;
         for (int x = 0; x <= Image.width(); ++x) {
             const QRgb pixel = x < Image.width() ? Image.pixel(x, y) : qRgb(0, 0, 0);
@@ -39,13 +41,18 @@ bool HasColourScale(const QImage& Image, const QRect& Fall)
                 run.push_back(entry[pixel]);
                 continue;
             }
-            if (run.size() > longest.size())
-                longest = run;
+            if (run.size() > longest.second.size())
+                longest = {x - int(run.size()), run};
             run.clear();
         }
+        ++rows[longest];
     }
-    return longest.size() >= 200 && std::is_sorted(longest.begin(), longest.end()) &&
-           longest.back() == quillex::SpektroPaletteLast;
+    for (const auto& [run, count] : rows)
+        if (count >= 5 && run.second.size() >= 200 &&
+            std::is_sorted(run.second.begin(), run.second.end()) &&
+            run.second.back() == quillex::SpektroPaletteLast)
+            return true;
+    return false;
 }
 
 } // namespace
