@@ -1,5 +1,6 @@
 #include "test_export_support.h"
 
+#include "ExportRun.h"
 #include "LocalTimeToUtc.h"
 #include "SigmfExport.h"
 #include "SpkRecordFile.h"
@@ -181,6 +182,27 @@ TEST_F(SigmfProgramTest, RoundTripAgainstTheRecording)
     EXPECT_EQ(bare["global"]["quillex:frequency_offset"].toDouble(-1), 0.0);
     EXPECT_EQ(bare["global"]["quillex:inverted"], QJsonValue(false));
     EXPECT_EQ(bare["global"]["quillex:first_record"].toInteger(-1), 0);
+}
+
+// Progress counts the table's pass and the copy's as one run: the percentages shown never
+// go back, and the last says the whole run is done.
+TEST_F(SigmfProgramTest, ProgressCoversTheTableAndTheCopy)
+{
+    std::ostringstream err;
+    const int code = quillex::RunExport(
+        ParseExportArguments({Path("rec.spk").toStdString(), "--sigmf", Path("p").toStdString(),
+                              "--csv", Path("p.csv").toStdString(), "--first", "20"}),
+        err, true);
+    ASSERT_EQ(code, 0) << err.str();
+    std::vector<int> shown;
+    std::istringstream lines(err.str());
+    for (std::string part; std::getline(lines, part, '\r');)
+        if (!part.empty())
+            shown.push_back(std::stoi(part));
+    ASSERT_FALSE(shown.empty()) << err.str();
+    EXPECT_TRUE(std::is_sorted(shown.begin(), shown.end())) << err.str();
+    EXPECT_EQ(shown.back(), 100) << err.str();
+    EXPECT_EQ(err.str().back(), '\n');
 }
 
 // A failure leaves neither file; names that would clash with another output or the
