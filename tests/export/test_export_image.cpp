@@ -282,6 +282,26 @@ TEST_F(ExportImageTest, TimeLabelsClearOfTheFrequencyUnit)
         const TInk first = ink(labels.Top, labels.Top + 2 * h);
         EXPECT_GT(first.Bottom - first.Top, h);
         EXPECT_GT(first.Right - first.Left, metrics.horizontalAdvance("2026-12-06") - 4);
+        // The time labels and the unit are right-aligned on one column, 3 blank columns
+        // left of the time axis's 6-pixel ticks: ink ends where the same text, drawn
+        // alone right-aligned, ends.
+        const int textEnd = fall.left() - 1 - 6 - 3; // first column past the text
+        const auto inkEnd = [&](const char* Text) {
+            QImage alone(200, h, QImage::Format_RGB32);
+            alone.fill(Qt::white);
+            QPainter p(&alone);
+            p.setFont(quillex::TExportImage::LabelFont());
+            p.drawText(QRect(0, 0, 200, h), Qt::AlignRight | Qt::AlignTop, Text);
+            p.end();
+            int last = -1;
+            for (int x = 0; x < 200; ++x)
+                for (int y = 0; y < h; ++y)
+                    last = qGray(alone.pixel(x, y)) < 128 ? x : last;
+            return textEnd - (200 - last);
+        };
+        EXPECT_EQ(unit.Right, inkEnd("MHz"));
+        EXPECT_EQ(ink(labels.Top, labels.Top + h - 3).Right, inkEnd("23:59:59"));
+        EXPECT_EQ(first.Right, std::max(inkEnd("23:59:59"), inkEnd("2026-12-06")));
         if (frames == 60) { // and the last one as well
             EXPECT_GT(ink(fall.bottom() - h, unitTop - 3).Bottom - (fall.bottom() - h), h);
         }
