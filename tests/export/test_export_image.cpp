@@ -76,6 +76,13 @@ TEST_F(ExportImageTest, HeightAfterFoldingAndCarrierColumns)
     ASSERT_EQ(rest.Code, 0) << rest.Err.toStdString();
     EXPECT_FALSE(rest.Err.contains("folding")) << rest.Err.toStdString();
     EXPECT_EQ(WaterfallRect(QImage(Path("rest.png"))).height(), 16384);
+    // The last 20 frames: 20 rows, in an image of the same margins.
+    ASSERT_EQ(RunExport({Path("long.spk"), "--png", Path("end.png"), "--fft-exponent", "8",
+                         "--min-dbm", "-200", "--first", "16365"})
+                  .Code,
+              0);
+    EXPECT_EQ(WaterfallRect(QImage(Path("end.png"))).height(), 20);
+    EXPECT_EQ(QImage(Path("end.png")).height() - 20, QImage(Path("rest.png")).height() - 16384);
 }
 
 // A time label sits on the row of each stamped frame: its text's ink spans that row, one
@@ -224,7 +231,8 @@ TEST_F(ExportImageTest, TimeLabelsClearOfTheFrequencyUnit)
     const double evening = quillex::EncodeDateTime(2026, 12, 6, 23, 59, 59);
     const QFontMetrics metrics(quillex::TExportImage::LabelFont());
     const int h = metrics.height();
-    for (const int frames : {1, 3, 12, 60}) {
+    int tallTop = -1; // the waterfall's top in the tallest image
+    for (const int frames : {60, 12, 3, 1}) {
         SCOPED_TRACE(std::to_string(frames) + " rows");
         // One stamp on the first frame; in the tallest image another on the last, dated.
         const auto stamp = [&](int64_t f) {
@@ -246,6 +254,9 @@ TEST_F(ExportImageTest, TimeLabelsClearOfTheFrequencyUnit)
                     left = x;
                 }
         const QRect fall(left, top, 256, frames);
+        // Only an image too short for the first label's two lines moves its waterfall down.
+        tallTop = tallTop < 0 ? top : tallTop;
+        EXPECT_EQ(top > tallTop, frames < 12);
         ASSERT_TRUE(Coloured(image.pixel(left, fall.bottom())));
         ASSERT_FALSE(Coloured(image.pixel(left, fall.bottom() + 1)));
 

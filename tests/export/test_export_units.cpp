@@ -58,7 +58,10 @@ TEST(ExportLayout, FrequencyTicks)
     EXPECT_EQ(ticks[0].Text, "10.250");
     EXPECT_EQ(ticks[0].X, 24);
     EXPECT_EQ(ticks[1].X, 126); // 11000 * 4096 / 40000 - 1000 = 126.4
-    EXPECT_EQ(FrequencyDecimals(0.5, 1000), 2);
+    // A label shows one decimal more than the offset needs: whole, tenths, finer.
+    for (const auto& [offset, decimals] :
+         {std::pair{2.0, 1}, {0.5, 2}, {0.9, 2}, {1.8, 2}, {0.45, 3}})
+        EXPECT_EQ(FrequencyDecimals(offset, 1000), decimals) << offset;
     EXPECT_EQ(FrequencyDecimals(0.0, 25), 3);
 }
 

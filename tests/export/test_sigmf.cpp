@@ -80,6 +80,13 @@ TEST(SigmfTime, LocalStampsBecomeUtcByTheZone)
     EXPECT_EQ(Utc(EncodeDateTime(2026, 10, 25, 3, 0, 0), night), "2026-10-25T02:00:00.000Z");
     TLocalToUtc fresh; // nothing before: the first of the two
     EXPECT_EQ(Utc(EncodeDateTime(2026, 10, 25, 2, 45, 0), fresh), "2026-10-25T00:45:00.000Z");
+    // A clock set back by its time service, up to a minute, stays in the summer hour;
+    // further back, the hour has been repeated.
+    TLocalToUtc stepped;
+    EXPECT_EQ(Utc(EncodeDateTime(2026, 10, 25, 2, 30, 0), stepped), "2026-10-25T00:30:00.000Z");
+    EXPECT_EQ(Utc(EncodeDateTime(2026, 10, 25, 2, 29, 0), stepped), "2026-10-25T00:29:00.000Z");
+    EXPECT_EQ(Utc(EncodeDateTime(2026, 10, 25, 2, 27, 59, 999), stepped),
+              "2026-10-25T01:27:59.999Z");
 }
 
 // Whatever a file name holds, the metadata stays valid JSON and reads back as the name,
