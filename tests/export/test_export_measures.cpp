@@ -501,6 +501,15 @@ TEST_F(ExportMeasureTest, BadLimitsOptionsAndRecordingsWithoutTimes)
     EXPECT_EQ(events[0].LastFrame, 6);
     EXPECT_EQ(events[1].FirstFrame, 9);
     EXPECT_EQ(events[1].LastFrame, 9);
+
+    // Two stamps give every frame a time: the last of two frames scanned alone has one.
+    WriteBytes(Path("two.spk"),
+               MakeRecordingBytes({.N = 256,
+                                   .Frames = 2,
+                                   .Stamp = [](int64_t f) { return 46000.0 + double(f) / 86400; },
+                                   .Header = "Offsets:       0.000     0.0"}));
+    const TRun last = RunExport(QStringList{Path("two.spk"), "--first", "2"} + scan);
+    EXPECT_EQ(last.Code, 0) << last.Err.toStdString();
 }
 
 namespace {
