@@ -160,9 +160,7 @@ void TLimitEvents::Frames(int64_t First, int Count, const std::byte* Results)
         const int64_t frame = First + f;
         // Without times every frame counts as at the same moment, which no log line shows.
         const double time = FTimed ? FTimes.TimeOf(frame).value_or(0.0) : 0.0;
-        const TLimitStep& step = FEpisodes.Frame(summary, frame, time);
-        if (step.EndedCount > 0)
-            Write(step);
+        Write(FEpisodes.Frame(summary, frame, time));
     }
 }
 

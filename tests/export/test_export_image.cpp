@@ -1,9 +1,11 @@
 #include "test_export_support.h"
 
 #include "ExportImage.h"
+#include "SpektroNeuMapping.h"
 
 #include <climits>
 #include <filesystem>
+#include <map>
 
 namespace {
 
@@ -68,6 +70,19 @@ TEST_F(ExportImageTest, HeightAfterFoldingAndCarrierColumns)
     ASSERT_EQ(run.Code, 0) << run.Err.toStdString();
     EXPECT_TRUE(run.Err.contains("folding 2 frames")) << run.Err.toStdString();
     EXPECT_EQ(WaterfallRect(QImage(Path("long.png"))).height(), 8193);
+    // From the second frame on, 16384 frames are left: one row each.
+    const TRun rest = RunExport({Path("long.spk"), "--png", Path("rest.png"), "--fft-exponent", "8",
+                                 "--min-dbm", "-200", "--first", "1"});
+    ASSERT_EQ(rest.Code, 0) << rest.Err.toStdString();
+    EXPECT_FALSE(rest.Err.contains("folding")) << rest.Err.toStdString();
+    EXPECT_EQ(WaterfallRect(QImage(Path("rest.png"))).height(), 16384);
+    // The last 20 frames: 20 rows, in an image of the same margins.
+    ASSERT_EQ(RunExport({Path("long.spk"), "--png", Path("end.png"), "--fft-exponent", "8",
+                         "--min-dbm", "-200", "--first", "16365"})
+                  .Code,
+              0);
+    EXPECT_EQ(WaterfallRect(QImage(Path("end.png"))).height(), 20);
+    EXPECT_EQ(QImage(Path("end.png")).height() - 20, QImage(Path("rest.png")).height() - 16384);
 }
 
 // A time label sits on the row of each stamped frame: its text's ink spans that row, one
@@ -216,7 +231,8 @@ TEST_F(ExportImageTest, TimeLabelsClearOfTheFrequencyUnit)
     const double evening = quillex::EncodeDateTime(2026, 12, 6, 23, 59, 59);
     const QFontMetrics metrics(quillex::TExportImage::LabelFont());
     const int h = metrics.height();
-    for (const int frames : {1, 3, 12, 60}) {
+    int tallTop = -1; // the waterfall's top in the tallest image
+    for (const int frames : {60, 12, 3, 1}) {
         SCOPED_TRACE(std::to_string(frames) + " rows");
         // One stamp on the first frame; in the tallest image another on the last, dated.
         const auto stamp = [&](int64_t f) {
@@ -238,6 +254,9 @@ TEST_F(ExportImageTest, TimeLabelsClearOfTheFrequencyUnit)
                     left = x;
                 }
         const QRect fall(left, top, 256, frames);
+        // Only an image too short for the first label's two lines moves its waterfall down.
+        tallTop = tallTop < 0 ? top : tallTop;
+        EXPECT_EQ(top > tallTop, frames < 12);
         ASSERT_TRUE(Coloured(image.pixel(left, fall.bottom())));
         ASSERT_FALSE(Coloured(image.pixel(left, fall.bottom() + 1)));
 
@@ -274,8 +293,112 @@ TEST_F(ExportImageTest, TimeLabelsClearOfTheFrequencyUnit)
         const TInk first = ink(labels.Top, labels.Top + 2 * h);
         EXPECT_GT(first.Bottom - first.Top, h);
         EXPECT_GT(first.Right - first.Left, metrics.horizontalAdvance("2026-12-06") - 4);
+        // The time labels and the unit are right-aligned on one column, 3 blank columns
+        // left of the time axis's 6-pixel ticks: ink ends where the same text, drawn
+        // alone right-aligned, ends.
+        const int textEnd = fall.left() - 1 - 6 - 3; // first column past the text
+        const auto inkEnd = [&](const char* Text) {
+            QImage alone(200, h, QImage::Format_RGB32);
+            alone.fill(Qt::white);
+            QPainter p(&alone);
+            p.setFont(quillex::TExportImage::LabelFont());
+            p.drawText(QRect(0, 0, 200, h), Qt::AlignRight | Qt::AlignTop, Text);
+            p.end();
+            int last = -1;
+            for (int x = 0; x < 200; ++x)
+                for (int y = 0; y < h; ++y)
+                    last = qGray(alone.pixel(x, y)) < 128 ? x : last;
+            return textEnd - (200 - last);
+        };
+        EXPECT_EQ(unit.Right, inkEnd("MHz"));
+        EXPECT_EQ(ink(labels.Top, labels.Top + h - 3).Right, inkEnd("23:59:59"));
+        EXPECT_EQ(first.Right, std::max(inkEnd("23:59:59"), inkEnd("2026-12-06")));
         if (frames == 60) { // and the last one as well
             EXPECT_GT(ink(fall.bottom() - h, unitTop - 3).Bottom - (fall.bottom() - h), h);
         }
     }
+}
+
+// The colour scale: its bar framed by a black line one pixel round it, its ends labelled
+// with the levels of the scale's ends moved by the recording's level offset. The image
+// ends in a blank margin, the frequency label at the span's last column whole inside it.
+TEST_F(ExportImageTest, ColourScaleAndRightMargin)
+{
+    WriteBytes(
+        Path("o.spk"),
+        MakeRecordingBytes({.N = 1024, .Frames = 30, .Header = "Offsets:    1000.0     25.0"}));
+    const TRun run =
+        RunExport({Path("o.spk"), "--png", Path("o.png"), "--fft-exponent", "10", "--span-mhz",
+                   "20", "--centre-mhz", "10.04", "--min-dbm", "-130", "--max-dbm", "-70"});
+    ASSERT_EQ(run.Code, 0) << run.Err.toStdString();
+    const QImage image = QImage(Path("o.png")).convertToFormat(QImage::Format_RGB32);
+    const QRect fall = WaterfallRect(image);
+    ASSERT_EQ(fall.height(), 30);
+
+    // The bar: the rows below the waterfall with a long run of colours, red at its right end.
+    int top = -1, bottom = -1, right = -1;
+    for (int y = fall.bottom() + 1; y < image.height(); ++y) {
+        int coloured = 0, last = -1;
+        for (int x = 0; x < image.width(); ++x)
+            if (Coloured(image.pixel(x, y)))
+                ++coloured, last = x;
+        if (coloured < 200)
+            continue;
+        top = top < 0 ? y : top;
+        bottom = y;
+        right = last;
+    }
+    ASSERT_GE(top, 0);
+    // Its 256 columns run through the palette in order, from its first entry to red.
+    const quillex::TSpektroPaletteTables& palette = quillex::SpektroPalette();
+    std::map<QRgb, int> entry;
+    for (int p = quillex::SpektroPaletteLast; p >= 0; --p)
+        entry[qRgb(palette.RedTable[p], palette.GreenTable[p], palette.BlueTable[p])] = p;
+    const int left = right - 255;
+    std::vector<int> entries;
+    for (int x = left; x <= right; ++x)
+        entries.push_back(entry.count(image.pixel(x, top)) ? entry[image.pixel(x, top)] : -1);
+    EXPECT_EQ(entries.front(), 0);
+    EXPECT_EQ(entries.back(), quillex::SpektroPaletteLast);
+    EXPECT_TRUE(std::is_sorted(entries.begin(), entries.end()));
+    int framed = 0; // black pixels of the frame
+    for (int x = left - 1; x <= right + 1; ++x)
+        framed += (image.pixel(x, top - 1) == qRgb(0, 0, 0)) +
+                  (image.pixel(x, bottom + 1) == qRgb(0, 0, 0));
+    for (int y = top; y <= bottom; ++y)
+        framed += (image.pixel(left - 1, y) == qRgb(0, 0, 0)) +
+                  (image.pixel(right + 1, y) == qRgb(0, 0, 0));
+    EXPECT_EQ(framed, 2 * (256 + 2) + 2 * (bottom - top + 1));
+
+    // A label's ink matches the text drawn alone in the labels' font.
+    const QFont font = quillex::TExportImage::LabelFont();
+    const int h = QFontMetrics(font).height();
+    const auto ink = [](const QImage& Image, QRect Area) {
+        Area &= Image.rect();
+        QRect box;
+        for (int y = Area.top(); y <= Area.bottom(); ++y)
+            for (int x = Area.left(); x <= Area.right(); ++x)
+                if (Image.pixel(x, y) != qRgb(255, 255, 255))
+                    box |= QRect(x, y, 1, 1);
+        return Image.copy(box);
+    };
+    const auto drawn = [&](const QString& Text) {
+        QImage alone(200, 2 * h, QImage::Format_RGB32);
+        alone.fill(Qt::white);
+        QPainter p(&alone);
+        p.setFont(font);
+        p.drawText(10, 10, Text);
+        p.end();
+        return ink(alone, alone.rect());
+    };
+    EXPECT_EQ(ink(image, QRect(0, top - 4, left - 2, h + 4)), drawn("-105 dBm"));
+    EXPECT_EQ(ink(image, QRect(right + 2, top - 4, image.width() - right - 2, h + 4)),
+              drawn("-45 dBm"));
+
+    // Nothing in the last columns; the labels' row reaches close to them.
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = image.width() - 4; x < image.width(); ++x)
+            ASSERT_EQ(image.pixel(x, y), qRgb(255, 255, 255)) << x << "," << y;
+    const QImage labels = ink(image, QRect(fall.right() - 40, fall.bottom() + 8, 80, h));
+    EXPECT_GT(labels.width(), 30);
 }

@@ -1,5 +1,7 @@
 #include "test_export_support.h"
 
+#include "ExportError.h"
+#include "ExportOptions.h"
 #include "ExportPipeline.h"
 #include "ImageLayout.h"
 #include "OutputFile.h"
@@ -56,7 +58,10 @@ TEST(ExportLayout, FrequencyTicks)
     EXPECT_EQ(ticks[0].Text, "10.250");
     EXPECT_EQ(ticks[0].X, 24);
     EXPECT_EQ(ticks[1].X, 126); // 11000 * 4096 / 40000 - 1000 = 126.4
-    EXPECT_EQ(FrequencyDecimals(0.5, 1000), 2);
+    // A label shows one decimal more than the offset needs: whole, tenths, finer.
+    for (const auto& [offset, decimals] :
+         {std::pair{2.0, 1}, {0.5, 2}, {0.9, 2}, {1.8, 2}, {0.45, 3}})
+        EXPECT_EQ(FrequencyDecimals(offset, 1000), decimals) << offset;
     EXPECT_EQ(FrequencyDecimals(0.0, 25), 3);
 }
 
@@ -91,6 +96,51 @@ TEST(ExportLayout, TimeLabels)
     EXPECT_EQ(place({{0, day}, {30, second(1)}}, 32), (TShown{{0, -6, true}}));
     EXPECT_EQ(OutputRowCount(1, 45, 10), 5);
     EXPECT_EQ(OutputRowCount(0, 39, 10), 4);
+}
+
+// Each ranged option takes both ends of the range --help gives and refuses a step beyond
+// either, saying so; the centre's range is the span's.
+TEST(ExportOptions, RangesEndWhereTheHelpSays)
+{
+    const auto refusal = [](const std::vector<std::string>& Args) -> std::string {
+        std::vector<std::string> all{"in.spk",   "--csv", "out.csv",  "--peaks", "p.csv",
+                                     "--limits", "l.csv", "--events", "e.csv"};
+        all.insert(all.end(), Args.begin(), Args.end());
+        try {
+            ParseExportArguments(all);
+            return "";
+        } catch (const TExportError& e) {
+            EXPECT_EQ(e.Code(), TExitCode::Usage);
+            return e.what();
+        }
+    };
+    struct TRange
+    {
+        std::vector<std::string> Option; // and what it needs beside it
+        const char *Lo, *Hi, *BelowLo, *AboveHi;
+    };
+    for (const TRange& r :
+         {TRange{{"--fft-exponent"}, "8", "12", "7", "13"},
+          TRange{{"--average"}, "1", "64", "0", "65"},
+          TRange{{"--fold"}, "1", "100000000", "0", "100000001"},
+          TRange{{"--threads"}, "1", "64", "0", "65"},
+          TRange{{"--peak-count"}, "1", "100", "0", "101"},
+          TRange{{"--peak-min-dbm"}, "-200", "100", "-200.5", "100.5"},
+          TRange{{"--min-dbm"}, "-200", "100", "-200.5", "100.5"},
+          TRange{{"--max-dbm"}, "-200", "100", "-200.5", "100.5"},
+          TRange{{"--hold-off-s"}, "0", "86400", "-0.5", "86400.5"},
+          TRange{{"--span-mhz", "5", "--centre-mhz"}, "2.5", "37.5", "2.499", "37.501"},
+          TRange{{"--span-mhz", "20", "--centre-mhz"}, "10", "30", "9.999", "30.001"}}) {
+        for (const char* value : {r.Lo, r.Hi, r.BelowLo, r.AboveHi}) {
+            std::vector<std::string> args = r.Option;
+            args.push_back(value);
+            const std::string said = refusal(args);
+            SCOPED_TRACE(args.back() + ": " + said);
+            const bool inside = value == r.Lo || value == r.Hi;
+            EXPECT_EQ(said.find("out of range") == std::string::npos, inside);
+            EXPECT_TRUE(said.empty() || said.find(r.Option.back()) != std::string::npos);
+        }
+    }
 }
 
 namespace {

@@ -145,6 +145,12 @@ TEST(HuffmanDeflateTest, RoundTripsThroughZlib)
         // Noise is stored rather than coded, so nothing grows by more than its headers.
         EXPECT_LE(deflated.size(), input.size() + 5 * (input.size() / 65535 + 2));
     }
+    // Near noise, where coding gains about what its code costs, a block never takes more
+    // than storing it would: 5 bytes of header, and a byte that its bits may not fill.
+    for (int spread = 20; spread <= 400; spread += 4) {
+        const TBytes input = Skewed(3000, spread, unsigned(spread));
+        EXPECT_LE(Deflate(input, true).size(), input.size() + 6) << "spread " << spread;
+    }
 }
 
 TEST(HuffmanDeflateTest, StripsJoinIntoOneStream)

@@ -1,5 +1,6 @@
 #include "test_export_support.h"
 
+#include "ExportRun.h"
 #include "LocalTimeToUtc.h"
 #include "SigmfExport.h"
 #include "SpkRecordFile.h"
@@ -79,6 +80,13 @@ TEST(SigmfTime, LocalStampsBecomeUtcByTheZone)
     EXPECT_EQ(Utc(EncodeDateTime(2026, 10, 25, 3, 0, 0), night), "2026-10-25T02:00:00.000Z");
     TLocalToUtc fresh; // nothing before: the first of the two
     EXPECT_EQ(Utc(EncodeDateTime(2026, 10, 25, 2, 45, 0), fresh), "2026-10-25T00:45:00.000Z");
+    // A clock set back by its time service, up to a minute, stays in the summer hour;
+    // further back, the hour has been repeated.
+    TLocalToUtc stepped;
+    EXPECT_EQ(Utc(EncodeDateTime(2026, 10, 25, 2, 30, 0), stepped), "2026-10-25T00:30:00.000Z");
+    EXPECT_EQ(Utc(EncodeDateTime(2026, 10, 25, 2, 29, 0), stepped), "2026-10-25T00:29:00.000Z");
+    EXPECT_EQ(Utc(EncodeDateTime(2026, 10, 25, 2, 27, 59, 999), stepped),
+              "2026-10-25T01:27:59.999Z");
 }
 
 // Whatever a file name holds, the metadata stays valid JSON and reads back as the name,
@@ -181,6 +189,27 @@ TEST_F(SigmfProgramTest, RoundTripAgainstTheRecording)
     EXPECT_EQ(bare["global"]["quillex:frequency_offset"].toDouble(-1), 0.0);
     EXPECT_EQ(bare["global"]["quillex:inverted"], QJsonValue(false));
     EXPECT_EQ(bare["global"]["quillex:first_record"].toInteger(-1), 0);
+}
+
+// Progress counts the table's pass and the copy's as one run: the percentages shown never
+// go back, and the last says the whole run is done.
+TEST_F(SigmfProgramTest, ProgressCoversTheTableAndTheCopy)
+{
+    std::ostringstream err;
+    const int code = quillex::RunExport(
+        ParseExportArguments({Path("rec.spk").toStdString(), "--sigmf", Path("p").toStdString(),
+                              "--csv", Path("p.csv").toStdString(), "--first", "20"}),
+        err, true);
+    ASSERT_EQ(code, 0) << err.str();
+    std::vector<int> shown;
+    std::istringstream lines(err.str());
+    for (std::string part; std::getline(lines, part, '\r');)
+        if (!part.empty())
+            shown.push_back(std::stoi(part));
+    ASSERT_FALSE(shown.empty()) << err.str();
+    EXPECT_TRUE(std::is_sorted(shown.begin(), shown.end())) << err.str();
+    EXPECT_EQ(shown.back(), 100) << err.str();
+    EXPECT_EQ(err.str().back(), '\n');
 }
 
 // A failure leaves neither file; names that would clash with another output or the

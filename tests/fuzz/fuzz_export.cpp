@@ -4,7 +4,8 @@
 // recording and the options call for. A successful run leaves exactly the outputs asked for:
 // a table with one row per fold of frames, each with its frame, stamp flag and time, and every
 // level finite, no lower than the floor and no higher than a 16-bit frame can reach; an image
-// that a PNG decoder reads; the SigMF samples byte for byte. A failed run leaves no file.
+// that a PNG decoder reads; the SigMF samples byte for byte; a peak table of ranked peaks
+// inside the span; an events file of well-formed episodes. A failed run leaves no file.
 #include <QFontDatabase>
 #include <QGuiApplication>
 #include <QImage>
@@ -48,6 +49,7 @@ constexpr int BlockSamples = 8192;
 constexpr int Success = 0;
 constexpr int Usage = 2;
 constexpr int InputFormat = 4;
+constexpr int LimitsFile = 6;
 // Levels: 20 log10(m / 16384 + 1e-9) dBm. Silence gives the floor; the loudest bin of a
 // frame, full-scale samples doubled (65536) through a window of at most 1 with the FFT's
 // 1/N over 2N samples, is 131072, so 20 log10(8).
@@ -102,9 +104,19 @@ struct TCommand
     int MinDbm = -120, MaxDbm = -80;
     bool Quiet = false;
     bool Progress = false;
+    // The measurements.
+    bool Peaks = false;
+    std::optional<int> PeakCount;
+    std::optional<int> PeakMinDbm;
+    bool Events = false;
+    std::optional<std::string> LimitsText; // none: no such file
+    bool LimitsValid = false;
+    double HoldOffS = 1.0;
+    bool MeasureUsage = false; // a measurement option out of range or without its own
 };
 
 const char* const Recording = "in.spk";
+const char* const LimitsName = "limits.csv";
 
 // Options as a user types them: "--name value" or "--name=value".
 void Add(TCommand& C, TInputBytes& In, const std::string& Name, const std::string& Value)
@@ -223,7 +235,8 @@ void DrawRun(TCommand& C, TInputBytes& In)
 
 // The options group by group, in the order the input's bytes are taken (a seed's meaning
 // depends on it). An option the exporter gains joins the group it belongs to, its effect
-// checked beside the others' in CheckSuccess.
+// checked beside the others' in CheckSuccess; the measurements come after the recording
+// (DrawMeasurements).
 TCommand DrawCommand(TInputBytes& In, const TScratchFolder& Folder)
 {
     TCommand c;
@@ -242,6 +255,112 @@ TCommand DrawCommand(TInputBytes& In, const TScratchFolder& Folder)
     if (!inputFirst)
         c.Args.push_back(Folder.PathOf(Recording));
     return c;
+}
+
+// The peak table: sometimes its options without it, which they need.
+void DrawPeaks(TCommand& C, TInputBytes& In, const TScratchFolder& Folder)
+{
+    C.Peaks = In.Below(3) == 0;
+    if (C.Peaks)
+        Add(C, In, "--peaks", Folder.PathOf("peaks.csv"));
+    if (In.Below(C.Peaks ? 2 : 32) == 0) {
+        static const int counts[] = {1, 2, 3, 4, 5, 8, 20, 100, 0, 101};
+        C.PeakCount = counts[In.Below(10)];
+        C.MeasureUsage |= !C.Peaks || *C.PeakCount < 1 || *C.PeakCount > 100;
+        Add(C, In, "--peak-count", std::to_string(*C.PeakCount));
+    }
+    if (In.Below(C.Peaks ? 2 : 32) == 0) {
+        C.PeakMinDbm = -200 + int(In.Below(301));
+        C.MeasureUsage |= !C.Peaks;
+        Add(C, In, "--peak-min-dbm", std::to_string(*C.PeakMinDbm));
+    }
+}
+
+// The text of a limits file: a header (with a byte order mark, CRLF or blank lines at
+// times) and a few points with rising frequencies, either level missing at times; or a
+// file that is none.
+std::optional<std::string> DrawLimitsText(TInputBytes& In, bool& Valid)
+{
+    Valid = false;
+    switch (In.Below(16)) {
+    case 0:
+        return std::nullopt;
+    case 1:
+        return std::string();
+    case 2:
+        return std::string("MHz,upper,lower\n5,-40,\n");
+    case 3:
+        return std::string("MHz,upper_dBm,lower_dBm\n5,-40,\n5,-30,\n");
+    case 4:
+        return std::string("MHz,upper_dBm,lower_dBm\n5,-40\n");
+    case 5:
+        return std::string("MHz,upper_dBm,lower_dBm\n5,nan,\n");
+    default:
+        break;
+    }
+    const std::string eol = In.Flag() ? "\r\n" : "\n";
+    std::string text = In.Flag() ? "\xEF\xBB\xBF" : "";
+    text += "MHz,upper_dBm,lower_dBm";
+    text += eol;
+    // A field of its own: a level, or none at times.
+    const auto addLevel = [&In, &text]() {
+        text += ',';
+        if (In.Below(3) == 0)
+            return;
+        char number[16];
+        std::snprintf(number, sizeof number, "%.1f", -200.0 + In.Below(3001) / 10.0);
+        text += number;
+    };
+    double mhz = -1.0 + In.Below(4200) / 100.0;
+    for (uint32_t p = 0, points = 1 + In.Below(4); p < points; ++p) {
+        char number[16];
+        std::snprintf(number, sizeof number, "%.2f", mhz);
+        text += number;
+        addLevel();
+        addLevel();
+        text += eol;
+        if (In.Below(4) == 0)
+            text += eol;
+        mhz += 0.01 + In.Below(2000) / 100.0;
+    }
+    // Any byte made a letter leaves no limits file: no header, a field that is no number
+    // or a line of the wrong number of fields.
+    if (In.Below(8) == 0) {
+        text[In.Below(uint32_t(text.size()))] = 'x';
+        return text;
+    }
+    Valid = true;
+    return text;
+}
+
+// The limit scan: --limits and --events, or sometimes one without the other.
+void DrawLimitScan(TCommand& C, TInputBytes& In, const TScratchFolder& Folder)
+{
+    const uint32_t scan = In.Below(24);
+    const bool limits = scan <= 8;
+    C.Events = scan < 8 || scan == 9;
+    C.MeasureUsage |= limits != C.Events;
+    if (limits)
+        Add(C, In, "--limits", Folder.PathOf(LimitsName));
+    if (C.Events)
+        Add(C, In, "--events", Folder.PathOf("events.csv"));
+    if (In.Below(limits ? 2 : 32) == 0) {
+        static const char* const holdOffs[] = {"0", "0", "0.05", "1", "2.5", "86400", "-1"};
+        const char* text = holdOffs[In.Below(7)];
+        C.HoldOffS = std::strtod(text, nullptr);
+        C.MeasureUsage |= !limits || C.HoldOffS < 0;
+        Add(C, In, "--hold-off-s", text);
+    }
+    if (limits)
+        C.LimitsText = DrawLimitsText(In, C.LimitsValid);
+}
+
+// Drawn after the recording, so that the seeds from before these options keep their
+// recording and the rest of their command.
+void DrawMeasurements(TCommand& C, TInputBytes& In, const TScratchFolder& Folder)
+{
+    DrawPeaks(C, In, Folder);
+    DrawLimitScan(C, In, Folder);
 }
 
 // ---- The recording ----
@@ -402,9 +521,26 @@ TRecording DrawRecording(TInputBytes& In)
 
 // ---- What must come out ----
 
+int Stamps(const TRecording& R)
+{
+    int stamps = 0;
+    for (int64_t f = R.FirstFrame; f <= R.LastFrame; ++f)
+        stamps += IsStamp(R.Stamps[size_t(f)]);
+    return stamps;
+}
+
+// Every frame has a time with two stamps in the recording, or a stamp on its only frame.
+bool FramesTimed(const TRecording& R)
+{
+    const int stamps = Stamps(R);
+    return stamps >= 2 || (stamps == 1 && R.FirstFrame == R.LastFrame);
+}
+
 // The exit code the options and the recording call for.
 int ExpectedExit(const TCommand& C, const TRecording& R)
 {
+    if (C.MeasureUsage)
+        return Usage;
     if (C.CentreKHz) {
         const int half = 500 * C.SpanMHz;
         if (*C.CentreKHz < half || *C.CentreKHz > 40000 - half)
@@ -419,6 +555,10 @@ int ExpectedExit(const TCommand& C, const TRecording& R)
             return Usage;
     if (C.First.value_or(R.FirstFrame) > C.Last.value_or(R.LastFrame))
         return Usage;
+    if (C.Events && !C.LimitsValid)
+        return LimitsFile;
+    if (C.Events && C.HoldOffS > 0 && !FramesTimed(R))
+        return InputFormat;
     return Success;
 }
 
@@ -442,14 +582,64 @@ std::string ReadFile(const std::string& Path)
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
+std::vector<std::string> Lines(const std::string& Text)
+{
+    std::vector<std::string> lines;
+    std::istringstream in(Text);
+    for (std::string line; std::getline(in, line);)
+        lines.push_back(line);
+    return lines;
+}
+
 struct TExpectedRows
 {
     int64_t First = 0, Last = 0, Fold = 1;
     int64_t Count() const { return (Last - First + 1 + Fold - 1) / Fold; }
 };
 
-// The header's frequencies: the span's N / (40 / span) bins from the bin nearest to the
-// view's start (ties to even), kept inside the spectrum; each offset + bin * 40 / N MHz.
+size_t SpanColumns(const TCommand& C)
+{
+    return size_t(1 << C.Exponent) / size_t(40 / C.SpanMHz);
+}
+
+// The span's first bin: the one nearest to the view's start (ties to even), kept inside the
+// spectrum.
+double SpanFirst(const TCommand& C)
+{
+    const int n = 1 << C.Exponent;
+    const int centre = C.CentreKHz.value_or(20000);
+    const double start = std::nearbyint(double(centre - 500 * C.SpanMHz) / 40000.0 * n);
+    return std::clamp(start, 0.0, double(n - int(SpanColumns(C))));
+}
+
+// A number as the program writes it; with Decimals, exactly that many.
+std::optional<double> ParseNumber(const std::string& Text, int Decimals = -1)
+{
+    double value = 0;
+    const auto [end, ec] = std::from_chars(Text.data(), Text.data() + Text.size(), value);
+    if (ec != std::errc() || end != Text.data() + Text.size() || !std::isfinite(value))
+        return std::nullopt;
+    const size_t point = Text.find('.');
+    if (Decimals >= 0 &&
+        (point == std::string::npos || Text.size() - point - 1 != size_t(Decimals)))
+        return std::nullopt;
+    return value;
+}
+
+// A row's time, stamp flag and first frame, as the level table and the peak table show
+// them: with no stamp no frame has a time; with one, only the stamped frame.
+void CheckRowStart(const std::vector<std::string>& Fields, const TRecording& R, int64_t Frame)
+{
+    FUZZ_CHECK(Fields[2] == std::to_string(Frame), "a row's first frame");
+    const bool stamped = IsStamp(R.Stamps[size_t(Frame)]);
+    FUZZ_CHECK(Fields[1] == (stamped ? "1" : "0"), "a row's stamp flag");
+    const int stamps = Stamps(R);
+    const bool timed = stamps >= 2 || (stamps == 1 && stamped);
+    FUZZ_CHECK(Fields[0].empty() != timed, "a row's time");
+}
+
+// The header's frequencies: the span's N / (40 / span) bins from its first; each
+// offset + bin * 40 / N MHz.
 void CheckTableHeader(const std::vector<std::string>& Fields, const TCommand& C,
                       const TRecording& R, size_t Columns)
 {
@@ -457,9 +647,7 @@ void CheckTableHeader(const std::vector<std::string>& Fields, const TCommand& C,
                    Fields[2] == "frame",
                "table header");
     const int n = 1 << C.Exponent;
-    const int centre = C.CentreKHz.value_or(20000);
-    const double start = std::nearbyint(double(centre - 500 * C.SpanMHz) / 40000.0 * n);
-    const double first = std::clamp(start, 0.0, double(n - int(Columns)));
+    const double first = SpanFirst(C);
     for (size_t j = 0; j < Columns; ++j) {
         const std::string& text = Fields[3 + j];
         double mhz = 0;
@@ -474,28 +662,17 @@ void CheckTableHeader(const std::vector<std::string>& Fields, const TCommand& C,
 void CheckTable(const std::string& Path, const TCommand& C, const TRecording& R,
                 const TExpectedRows& Rows)
 {
-    std::istringstream table(ReadFile(Path));
-    std::vector<std::string> lines;
-    for (std::string line; std::getline(table, line);)
-        lines.push_back(line);
+    const std::vector<std::string> lines = Lines(ReadFile(Path));
     FUZZ_CHECK(int64_t(lines.size()) == 1 + Rows.Count(), "a table row per fold of frames");
-    const size_t columns = size_t(1 << C.Exponent) / size_t(40 / C.SpanMHz);
+    const size_t columns = SpanColumns(C);
     CheckTableHeader(Split(lines[0]), C, R, columns);
 
-    int stamps = 0;
-    for (int64_t f = R.FirstFrame; f <= R.LastFrame; ++f)
-        stamps += IsStamp(R.Stamps[size_t(f)]);
     bool silent = true; // every frame so far, from the first exported
     for (int64_t i = 0; i < Rows.Count(); ++i) {
         const std::vector<std::string> fields = Split(lines[size_t(1 + i)]);
         FUZZ_CHECK(fields.size() == 3 + columns, "fields of a row");
         const int64_t frame = Rows.First + i * Rows.Fold;
-        FUZZ_CHECK(fields[2] == std::to_string(frame), "a row's first frame");
-        const bool stamped = IsStamp(R.Stamps[size_t(frame)]);
-        FUZZ_CHECK(fields[1] == (stamped ? "1" : "0"), "a row's stamp flag");
-        // With no stamp no frame has a time; with one, only the stamped frame.
-        const bool timed = stamps >= 2 || (stamps == 1 && stamped);
-        FUZZ_CHECK(fields[0].empty() != timed, "a row's time");
+        CheckRowStart(fields, R, frame);
         for (int64_t f = frame; f < std::min(frame + Rows.Fold, Rows.Last + 1); ++f)
             silent = silent && R.Silent[size_t(f)];
         for (size_t j = 0; j < columns; ++j) {
@@ -544,6 +721,75 @@ int64_t WaterfallRows(const QImage& Image, int Columns)
     return -1;
 }
 
+// Per row its strongest peaks, ranked from 1, strongest first, no more than asked for and
+// none below the level asked for, each inside the span (its interpolated frequency up to half
+// a bin beyond it); none while every frame so far is silent.
+void CheckPeaks(const std::string& Path, const TCommand& C, const TRecording& R,
+                const TExpectedRows& Rows)
+{
+    const std::vector<std::string> lines = Lines(ReadFile(Path));
+    FUZZ_CHECK(!lines.empty() && lines[0] == "time,stamped,frame,rank,MHz,dBm",
+               "peak table header");
+    const double binMHz = 40.0 / (1 << C.Exponent);
+    const double lowMHz = R.FreqOffsetMHz + (SpanFirst(C) - 0.5) * binMHz - 1e-6;
+    const double highMHz = lowMHz + double(SpanColumns(C)) * binMHz + 2e-6;
+    const double minDbm = C.PeakMinDbm.value_or(C.MinDbm) - 0.005 - 1e-6;
+    int64_t silentTo = Rows.First; // the frames before it are silent
+    while (silentTo <= Rows.Last && R.Silent[size_t(silentTo)])
+        ++silentTo;
+    int64_t previous = -1;
+    int rank = 0;
+    double previousDbm = 0;
+    for (size_t i = 1; i < lines.size(); ++i) {
+        const std::vector<std::string> fields = Split(lines[i]);
+        FUZZ_CHECK(fields.size() == 6, "fields of a peak");
+        int64_t frame = -1;
+        std::from_chars(fields[2].data(), fields[2].data() + fields[2].size(), frame);
+        FUZZ_CHECK(frame >= std::max(previous, Rows.First) && frame <= Rows.Last &&
+                       (frame - Rows.First) % Rows.Fold == 0,
+                   "peaks of the rows in order");
+        CheckRowStart(fields, R, frame);
+        FUZZ_CHECK(std::min(frame + Rows.Fold, Rows.Last + 1) > silentTo, "no peak in silence");
+        rank = frame == previous ? rank + 1 : 1;
+        FUZZ_CHECK(fields[3] == std::to_string(rank) && rank <= C.PeakCount.value_or(5),
+                   "ranks from 1, as many as asked for");
+        const std::optional<double> mhz = ParseNumber(fields[4], 6);
+        FUZZ_CHECK(mhz && *mhz >= lowMHz && *mhz <= highMHz, "a peak's frequency in the span");
+        const std::optional<double> dbm = ParseNumber(fields[5], 2);
+        FUZZ_CHECK(dbm && *dbm >= minDbm, "a peak's level, at least the least asked for");
+        FUZZ_CHECK(rank == 1 || *dbm <= previousDbm, "the strongest first");
+        previous = frame;
+        previousDbm = *dbm;
+    }
+}
+
+// The window's event log: an episode a line, its frames among those exported (every frame
+// checked, whatever the fold), its times when the frames have any, its kind, its worst
+// point and a positive excess.
+void CheckEvents(const std::string& Path, const TRecording& R, const TExpectedRows& Rows)
+{
+    const std::vector<std::string> lines = Lines(ReadFile(Path));
+    FUZZ_CHECK(!lines.empty() &&
+                   lines[0] == "start,end,first_frame,last_frame,kind,MHz,dBm,excess_dB",
+               "events header");
+    const bool timed = FramesTimed(R);
+    for (size_t i = 1; i < lines.size(); ++i) {
+        const std::vector<std::string> fields = Split(lines[i]);
+        FUZZ_CHECK(fields.size() == 8, "fields of an episode");
+        FUZZ_CHECK(fields[0].empty() != timed && fields[1].empty() != timed, "an episode's times");
+        int64_t first = -1, last = -1;
+        std::from_chars(fields[2].data(), fields[2].data() + fields[2].size(), first);
+        std::from_chars(fields[3].data(), fields[3].data() + fields[3].size(), last);
+        FUZZ_CHECK(Rows.First <= first && first <= last && last <= Rows.Last,
+                   "an episode's frames among those exported");
+        FUZZ_CHECK(fields[4] == "upper" || fields[4] == "lower", "an episode's kind");
+        const std::optional<double> excess = ParseNumber(fields[7], 2);
+        FUZZ_CHECK(ParseNumber(fields[5], 6) && ParseNumber(fields[6], 2) && excess &&
+                       *excess >= 0.0,
+                   "an episode's worst point");
+    }
+}
+
 void CheckImage(const std::string& Path, const TCommand& C, const TExpectedRows& Rows)
 {
     const QImage image(QString::fromStdString(Path), "PNG");
@@ -570,20 +816,21 @@ void CheckSigmf(const TScratchFolder& Folder, const TRecording& R, const TExpect
     FUZZ_CHECK(captures == frames, "a SigMF capture per frame");
 }
 
-std::vector<std::string> Lines(const std::string& Text)
+// The files the run is given: the recording and the limits file.
+std::vector<std::string> Inputs(const TCommand& C)
 {
-    std::vector<std::string> lines;
-    std::istringstream in(Text);
-    for (std::string line; std::getline(in, line);)
-        lines.push_back(line);
-    return lines;
+    std::vector<std::string> names{Recording};
+    if (C.LimitsText)
+        names.push_back(LimitsName);
+    return names;
 }
 
 void CheckFailure(const TScratchFolder& Folder, const TCommand& C, bool Parsed,
                   const std::string& Err)
 {
-    FUZZ_CHECK(Folder.Files() == std::vector<std::string>{Recording},
-               "a failed export leaves no file");
+    std::vector<std::string> inputs = Inputs(C);
+    std::sort(inputs.begin(), inputs.end());
+    FUZZ_CHECK(Folder.Files() == inputs, "a failed export leaves no file");
     if (!Parsed) // the program says a bad command line itself
         return;
     const std::vector<std::string> lines = Lines(Err);
@@ -595,7 +842,11 @@ void CheckFailure(const TScratchFolder& Folder, const TCommand& C, bool Parsed,
 void CheckSuccess(const TScratchFolder& Folder, const TCommand& C, const TRecording& R,
                   const std::string& Err)
 {
-    std::vector<std::string> expected{Recording};
+    std::vector<std::string> expected = Inputs(C);
+    if (C.Peaks)
+        expected.push_back("peaks.csv");
+    if (C.Events)
+        expected.push_back("events.csv");
     if (C.Png)
         expected.push_back("out.png");
     if (C.Csv)
@@ -620,6 +871,10 @@ void CheckSuccess(const TScratchFolder& Folder, const TCommand& C, const TRecord
         CheckImage(Folder.PathOf("out.png"), C, rows);
     if (C.Sigmf)
         CheckSigmf(Folder, R, rows);
+    if (C.Peaks)
+        CheckPeaks(Folder.PathOf("peaks.csv"), C, R, rows);
+    if (C.Events)
+        CheckEvents(Folder.PathOf("events.csv"), R, rows);
 }
 
 void QuietQt(QtMsgType, const QMessageLogContext&, const QString&) {}
@@ -646,7 +901,7 @@ void StartGui()
     QFontDatabase::families();
 }
 
-void WriteFile(const std::string& Path, const std::vector<uint8_t>& Bytes)
+template <typename TBytes> void WriteFile(const std::string& Path, const TBytes& Bytes)
 {
     std::FILE* f = std::fopen(Path.c_str(), "wb");
     FUZZ_CHECK(f != nullptr, "create the recording");
@@ -662,9 +917,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size)
     static TScratchFolder folder;
     folder.Clear();
     TInputBytes in(Data, Size);
-    const TCommand command = DrawCommand(in, folder);
+    TCommand command = DrawCommand(in, folder);
     const TRecording recording = DrawRecording(in);
+    DrawMeasurements(command, in, folder);
     WriteFile(folder.PathOf(Recording), recording.Bytes);
+    if (command.LimitsText)
+        WriteFile(folder.PathOf(LimitsName), *command.LimitsText);
 
     std::ostringstream err;
     int code = -1;
