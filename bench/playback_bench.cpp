@@ -1,7 +1,9 @@
 #include "BenchWindow.h"
 #include "Clock.h"
 #include "SpkFile.h"
+#include "Unit1Markers.h"
 
+#include <QCheckBox>
 #include <QDir>
 #include <QRadioButton>
 #include <QTemporaryDir>
@@ -62,6 +64,8 @@ void BM_HarddiskSyncPlayback(benchmark::State& state)
     prompts.File = QString::fromStdString(file.Path);
     form.BtnLoadFile->click();
     form.RBSync->setChecked(true);
+    // With max hold: the hold takes every frame and shows as a second curve.
+    form.Measure->CBMaxHold->setChecked(state.range(0) != 0);
     int64_t frames = 0;
     form.OnFrameProcessed = [&frames] { ++frames; };
     if (!form.BtnStartStop->isEnabled() || form.FFT->Size() != 4096) {
@@ -81,7 +85,12 @@ void BM_HarddiskSyncPlayback(benchmark::State& state)
     form.hide();
     QDir::setCurrent(oldDir);
 }
-BENCHMARK(BM_HarddiskSyncPlayback)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_HarddiskSyncPlayback)
+    ->ArgName("max_hold")
+    ->Arg(0)
+    ->Arg(1)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 
 // The reading alone: the share of a playback frame that goes to the file.
 void BM_ReadRecordsSequentially(benchmark::State& state)

@@ -27,6 +27,7 @@
 #include <utility>
 
 #include "SpektroNeu.h"
+#include "Unit1Markers.h"
 #include "dxHisto.h"
 
 void SetPanelHeight(QWidget* Panel, int Height)
@@ -60,6 +61,7 @@ TForm1::TForm1(TPrompts& Prompts, TClock& Clock, QStringList Args, QWidget* Pare
 
     BuildLayout();
     ConnectHandlers();
+    Measure->Connect();
     FormCreate();
 }
 
@@ -80,6 +82,7 @@ void TForm1::BuildLayout()
     formFont.setPixelSize(11);
     setFont(formFont);
     setGeometry(284, 135, 845, 752);
+    Measure = std::make_unique<TMeasureTools>(*this);
 
     auto* central = new QWidget(this);
     auto* row = new QHBoxLayout(central);

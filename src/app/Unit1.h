@@ -39,6 +39,7 @@ class QMenu;
 class QTimer;
 class QToolButton;
 class TDXHistograph;
+class TMeasureTools;
 class TSpektroNeu;
 class TSpektroLegend;
 
@@ -129,6 +130,8 @@ public:
     std::array<QLabel*, 5> StatusPanels;
     // At the status bar's right end while the simulated receiver is bound.
     QLabel* LblSimulatedReceiver;
+    // Markers and hold traces (Unit1Markers.cpp).
+    std::unique_ptr<TMeasureTools> Measure;
     std::unique_ptr<TDXFFT> FFT;
     QTimer* InitTimer;
     QTimer* Timer1;

@@ -14,6 +14,7 @@
 #include "DateTimeU.h"
 #include "FrameProcessor.h"
 #include "LabelSchedule.h"
+#include "Unit1Markers.h"
 #include "dxHisto.h"
 
 namespace {
@@ -84,6 +85,7 @@ void TForm1::UpdateWaterfallGeometry()
     const int start =
         quillex::RoundHalfEven(static_cast<double>(Histo->ViewXCurrentMin()) / SpectrumKHz * n);
     ViewStartBin = std::clamp(start, 0, n - static_cast<int>(length));
+    Measure->ViewChanged();
 }
 
 void TForm1::RGBWClick()

@@ -13,6 +13,7 @@
 
 #include "FrameProcessor.h"
 #include "SpektroNeu.h"
+#include "Unit1Markers.h"
 #include "dxHisto.h"
 
 QString LocalFormat(const char* Format, double Value)
@@ -167,9 +168,9 @@ void TForm1::PnlAboutClick()
 QString TForm1::AboutText() const
 {
     return QStringLiteral("%1\n\nA wideband spectrum analyzer for the 0 .. 40 MHz receiver.\n\n"
-                          "%2\n\n"
+                          "%2\n\n%3\n\n"
                           "This program comes without any warranty. Use it at your own risk; "
                           "the authors are not liable for any damage it may cause.\n\n"
                           "Thanks to everyone who tested it and reported faults.")
-        .arg(QLatin1String(Title), PlotToolsHint());
+        .arg(QLatin1String(Title), PlotToolsHint(), Measure->KeysHint());
 }

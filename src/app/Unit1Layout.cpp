@@ -23,6 +23,7 @@
 #include "DisplayIcons.h"
 #include "SpektroNeu.h"
 #include "SpektroNeuLegend.h"
+#include "Unit1Markers.h"
 #include "dxColors.h"
 #include "dxHisto.h"
 
@@ -76,6 +77,7 @@ QWidget* TForm1::BuildDisplayPanel()
     ConfigureHisto();
     BuildPlotToolsMenu();
     column->addWidget(Histo);
+    column->addWidget(Measure->BuildReadout(PnlHistoSpektro));
 
     Spektro = Named(new TSpektroNeu(PnlHistoSpektro), "Spektro");
     Spektro->setZMin(-140.0f);
@@ -280,6 +282,7 @@ QWidget* TForm1::BuildSettingsPanel()
     for (QWidget* w : {static_cast<QWidget*>(RGFenster), static_cast<QWidget*>(RGAtt),
                        static_cast<QWidget*>(RGBW), static_cast<QWidget*>(GBDisplay)})
         topColumn->addWidget(w);
+    topColumn->addWidget(Measure->BuildTracesGroup(top));
     topColumn->addStretch(1);
 
     auto* bottom = new QWidget(Splitter1);

@@ -16,6 +16,7 @@
 #include "FrameSpectrum.h"
 #include "LabelSchedule.h"
 #include "SpektroNeu.h"
+#include "Unit1Markers.h"
 #include "dxHisto.h"
 
 namespace {
@@ -84,6 +85,7 @@ void TForm1::ProcessFrame()
     quillex::AverageMagnitudes(FftOutput->Real->Values, AvgSpectrum.data(), n, SEAvg->value());
     quillex::LevelsFromAverages(AvgSpectrum.data(), LevelSpectrum.data(), n,
                                 CBInverted->isChecked());
+    Measure->FrameProcessed();
     Histo->SetSeriesData(LevelSpectrum.data(), n, 1);
 
     const int length = static_cast<int>(WaterfallLine.size());

@@ -9,6 +9,7 @@
 
 #include "FrameProcessor.h"
 #include "IniFileU.h"
+#include "Unit1Markers.h"
 
 namespace {
 
@@ -85,6 +86,7 @@ void TForm1::LoadSettings()
         OffsetsEnabled = false;
         CBInverted->setChecked(false);
     }
+    Measure->LoadSettings(ini.FileExists() ? &ini : nullptr);
 }
 
 std::array<int32_t, 18> TForm1::CurrentSettings() const
@@ -117,6 +119,7 @@ bool TForm1::SaveSettings()
     bool changed = false;
     for (std::size_t i = 0; i < compared; ++i)
         changed = changed || current[i] != SettingsSnapshot[i];
+    changed = changed || Measure->SettingsChanged();
     // Nothing is offered that cannot be saved; the user was told at start-up.
     if (!changed || SettingsFileTooLarge)
         return true;
@@ -151,6 +154,7 @@ bool TForm1::SaveSettings()
         ini.WriteString(Offsets, "LeveldB", FormatFixed(LevelOffset, 1, separator));
         ini.WriteInteger(Offsets, "Inverted", current[17]);
     }
+    Measure->SaveSettings(ini);
     return true;
 }
 

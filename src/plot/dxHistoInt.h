@@ -391,6 +391,22 @@ public:
     // Element shown in the dragged colour while a drag passes over the plot (elNone: none).
     int PreviewElement() const { return m_previewElement; }
 
+    // --- measuring markers (dxHistoIntMarkers.cpp) ---
+    // A marker is a small numbered mark at a point of the plot, in axis values. The program
+    // places it; every paint draws it over the curves (before the crosses), so a marker that
+    // moves with each new frame costs no paint of its own. Setting one does not repaint.
+    struct TDXMarker
+    {
+        bool Shown = false;
+        float X = 0, Y = 0;
+        TColor Color = clWhite;
+    };
+    static constexpr int MaxMarkers = 2;
+    // Number 1..MaxMarkers; other numbers are ignored.
+    void SetMarker(int Number, float X, float Y, TColor Color);
+    void HideMarker(int Number);
+    const TDXMarker& Marker(int Number) const;
+
     // --- tool bar (dx_Etb) ---
     // The tool bar window: created hidden by the first change of ShowToolBar, owned by the plot.
     TFormToolBar* ToolBar() const { return m_toolBar; }
@@ -470,6 +486,7 @@ private:
     void NotifyCross(int k, int index);
     void UpdateValueBar(int k);
     void PaintOverlays(TDXCanvas& canvas, bool crosses);
+    void DrawMarkers(TDXCanvas& canvas);
     void MarkDirty(const QRect& r);
     void FlushDirty();
     void MeasureTracking(int x, int y);
@@ -586,6 +603,7 @@ private:
     QRect m_refClip;
     QSize m_readoutSize; // value box of a bend, measured at its first move
     TFormCalculateBar* m_valueBar = nullptr;
+    std::array<TDXMarker, MaxMarkers> m_markers{};
 };
 
 using TDXDataKind = TDXHistographInt::TDXDataKind;

@@ -241,12 +241,15 @@ void TDXHistographInt::FlushDirty()
 
 void TDXHistographInt::PaintOverlays(TDXCanvas& canvas, bool crosses)
 {
-    // The paint has just redrawn the plot area: no cross is in it any more.
+    // The paint has just redrawn the plot area: no cross is in it any more. Markers go under
+    // the crosses, which are erased by drawing them again.
     m_slotShown.fill(false);
-    if (crosses)
+    if (crosses) {
+        DrawMarkers(canvas);
         for (int k = 0; k < CrossSlots; ++k)
             if (m_slots[k].Drawn)
                 PlaceCross(canvas, m_slots[k].MouseX, m_slots[k].MouseY, false, k);
+    }
     // A band or bent curve drawn before stays consistent: inside the clip it is drawn anew,
     // outside the clip it is still there.
     if (ZoomBandActive() && m_bandShown)

@@ -42,6 +42,11 @@ const TKey Keys[] = {
     {"Offsets", "LeveldB", TType::Float, true},
     {"Offsets", "Enabled", TType::Integer, false},
     {"Offsets", "Inverted", TType::Integer, true},
+    {"Traces", "MaxHold", TType::Integer, true},
+    {"Traces", "MinHold", TType::Integer, true},
+    {"Traces", "Average", TType::Integer, true},
+    {"Traces", "AverageFrames", TType::Integer, true},
+    {"Traces", "MarkerTrace", TType::Integer, true},
 };
 constexpr size_t KeyCount = sizeof Keys / sizeof Keys[0];
 

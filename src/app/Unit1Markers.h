@@ -1,0 +1,147 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <array>
+#include <vector>
+
+#include "HoldTraces.h"
+#include "PeakSearch.h"
+#include "dxColors.h"
+#include "dxFFT.h"
+
+class QAction;
+class QCheckBox;
+class QComboBox;
+class QGroupBox;
+class QSpinBox;
+class QToolButton;
+class QWidget;
+class TForm1;
+class TIniFile;
+class TMarkerReadout;
+
+// The window's measuring tools: two markers that sit on peaks of a chosen trace and follow
+// them from frame to frame, their read-out line, and the max hold, min hold and average traces
+// shown as extra plot series. Everything is computed on the averaged magnitudes of the whole
+// spectrum in physical bins; only what is shown is mirrored, offset and cut to the span.
+class TMeasureTools
+{
+public:
+    // The traces a marker can sit on, in the order of the marker's choice box.
+    enum TTrace { trLive, trMax, trMin, trAverage };
+    static constexpr int MarkerCount = 2;
+    static constexpr int DefaultAverageFrames = 10;
+    static constexpr const char* SettingsSection = "Traces";
+    // Plot series of the hold traces (the live trace is series 1).
+    static constexpr int MaxSeries = 2, MinSeries = 3, AverageSeries = 4;
+    static constexpr std::array<TColor, MarkerCount> MarkerColors{clWhite, clFuchsia};
+    static constexpr TColor MaxColor = clYellow, MinColor = clAqua, AverageColor = 0x0080FF;
+
+    explicit TMeasureTools(TForm1& Form);
+    ~TMeasureTools();
+    TMeasureTools(const TMeasureTools&) = delete;
+    TMeasureTools& operator=(const TMeasureTools&) = delete;
+
+    // Parts of the window, built with its layout: the read-out line (under the plot), the
+    // "Traces" group of the settings panel, the marker items of the plot's context menu.
+    QWidget* BuildReadout(QWidget* Parent);
+    QGroupBox* BuildTracesGroup(QWidget* Parent);
+    // Shortcuts and the signals of the window's own controls; after the window's handlers are
+    // connected, so that a change is seen once they have applied it.
+    void Connect();
+
+    // Every processed frame, with the new averages in place and before the plot is given the
+    // frame: the holds take the frame, the markers follow their peaks.
+    void FrameProcessed();
+    // The span, the FFT size or the offsets may have changed.
+    void ViewChanged();
+
+    // Marker Number (1 or 2) to the highest peak of the chosen trace inside the visible span.
+    void PeakClick(int Number);
+    // Marker Number to the nearest lower peak on the display's left or right.
+    void NextPeakClick(int Number, bool Left);
+    void MarkersOffClick();
+    void ClearTracesClick();
+
+    bool MarkerPlaced(int Number) const;
+    // Physical (fractional) bin of a placed marker.
+    double MarkerBin(int Number) const;
+    // The read-out's texts: "M1 ...", "M2 ...", "M2-M1 ..." for what is placed, then "RBW ...".
+    QStringList ReadoutTexts() const;
+    TTrace MarkerTrace() const;
+    // How the markers are reached, for the About box.
+    QString KeysHint() const;
+    const quillex::THoldTraces& Holds() const { return FHolds; }
+
+    // The section "Traces" of the settings file (Ini null: no file). Takes its own snapshot,
+    // against which SettingsChanged compares.
+    void LoadSettings(const TIniFile* Ini);
+    void SaveSettings(TIniFile& Ini) const;
+    bool SettingsChanged() const;
+
+    // --- controls ---
+    QGroupBox* GBTraces = nullptr;
+    QCheckBox* CBMaxHold = nullptr;
+    QCheckBox* CBMinHold = nullptr;
+    QCheckBox* CBAverage = nullptr;
+    QSpinBox* SEAverageFrames = nullptr;
+    QComboBox* CBMarkerTrace = nullptr;
+    QToolButton* BtnClearTraces = nullptr;
+    TMarkerReadout* Readout = nullptr;
+    QAction* ActPeak = nullptr;
+    QAction* ActNextPeakLeft = nullptr;
+    QAction* ActNextPeakRight = nullptr;
+    QAction* ActPeak2 = nullptr;
+    QAction* ActNextPeakLeft2 = nullptr;
+    QAction* ActNextPeakRight2 = nullptr;
+    QAction* ActMarkersOff = nullptr;
+
+private:
+    struct TMarker
+    {
+        bool Placed = false;
+        double Bin = 0;       // physical, fractional
+        double Magnitude = 0; // on the averaged-magnitude scale
+    };
+    // What the holds were gathered under; any change clears them.
+    struct TConfiguration
+    {
+        int N = 0;
+        TDXLeakType Window = wnHanning;
+        int Averaging = 1;
+        bool Inverted = false;
+        float FreqOffset = 0, LevelOffset = 0;
+        bool operator==(const TConfiguration&) const = default;
+    };
+
+    // The FFT's bin count now.
+    int Bins() const;
+    void BuildMenu();
+    TConfiguration CurrentConfiguration() const;
+    void CheckConfiguration();
+    bool HoldsRunning() const;
+    void TracesSwitched();
+    void MarkerTraceChosen();
+    const float* TraceMagnitudes() const;
+    // Physical bins shown by the plot now.
+    void VisibleBins(int& First, int& Last) const;
+    void Place(int Number, const quillex::TPeak& Peak);
+    void Follow(TMarker& Marker, const float* Magnitudes);
+    void ShowHoldTraces();
+    void ShowMarkers();
+    void Repaint();
+    std::array<int, 5> CurrentSettings() const;
+
+    TForm1& FForm;
+    std::array<TMarker, MarkerCount> FMarkers;
+    quillex::THoldTraces FHolds;
+    quillex::TPeakSearch FSearch;
+    std::array<std::vector<float>, 3> FHoldLevels;
+    TConfiguration FConfiguration;
+    bool FConfigurationKnown = false;
+    // The resolution bandwidth's text, made when the FFT's size or window changes (measuring
+    // the window's coefficients every frame would cost more than the markers themselves).
+    QString FRbwText;
+    std::array<int, 5> FSnapshot{};
+};

@@ -1,0 +1,522 @@
+#include "test_window_support.h"
+
+#include <QTest>
+#include <cmath>
+#include <numbers>
+#include <optional>
+#include <random>
+
+#include "IniFileU.h"
+#include "MarkerReadout.h"
+#include "SpkFile.h"
+#include "Unit1Markers.h"
+#include "dxHisto.h"
+
+namespace {
+
+// Exponent 12: a frame transforms all 8192 samples of a block into 4096 bins of 9.765625 kHz.
+constexpr int N = 4096;
+constexpr double BinMHz = 40.0 / N;
+
+struct TTone
+{
+    double MHz;
+    double Amplitude; // in samples
+    double Phase = 0.7;
+};
+
+// The samples of tones at sample rate 80 MHz: x[n] = sum A cos(pi f n / 40 + phase), f in MHz,
+// so a tone of f MHz lies at bin f * N / 40.
+std::vector<int16_t> ToneBlock(const std::vector<TTone>& Tones, double Noise = 0,
+                               std::mt19937* Rng = nullptr)
+{
+    std::vector<int16_t> block(TForm1::BlockSamples);
+    std::normal_distribution<double> noise(0.0, 1.0);
+    for (int n = 0; n < TForm1::BlockSamples; ++n) {
+        double v = 0;
+        for (const TTone& t : Tones)
+            v += t.Amplitude * std::cos(std::numbers::pi * t.MHz * n / 40.0 + t.Phase);
+        if (Noise > 0)
+            v += Noise * noise(*Rng);
+        block[size_t(n)] = int16_t(std::clamp(std::lround(v), -32768L, 32767L));
+    }
+    return block;
+}
+
+struct THeader
+{
+    double FreqOffset = 0, LevelOffset = 0;
+    bool Inverted = false;
+};
+
+// Hann over 2N samples, w[n] = 0.5 - 0.5 cos(2 pi n / (2N - 1)): the sums of w and w^2.
+double HannSum(int Power)
+{
+    double sum = 0;
+    for (int n = 0; n < 2 * N; ++n)
+        sum += std::pow(0.5 - 0.5 * std::cos(2 * std::numbers::pi * n / (2 * N - 1)), Power);
+    return sum;
+}
+
+// What a bin shows for a tone of amplitude A lying on it, A * sum(w) / N, in dBm.
+double OnBinDbm(double Amplitude)
+{
+    return 20 * std::log10(Amplitude * HannSum(1) / N / 16384 + 1e-9);
+}
+
+// Where a tone shows on the axis: mirrored about the last bin when inverted, offset added.
+double ShownMHz(double MHz, const THeader& H)
+{
+    const double bin = MHz / BinMHz;
+    return H.FreqOffset + (H.Inverted ? N - 1 - bin : bin) * BinMHz;
+}
+
+// The printed value lies well inside its last digit, so the estimator's tiny error (a few
+// thousandths of a bin, a thousandth of a dB) cannot flip it.
+void ExpectClearOfRounding(double Value, int Decimals)
+{
+    const double scaled = std::fabs(Value) * std::pow(10.0, Decimals);
+    EXPECT_GT(std::fabs(scaled - std::floor(scaled) - 0.5), 0.1) << Value << ": other tones";
+}
+
+// A marker's read-out from its tone: four decimals of a MHz at N = 4096 (0.1 kHz is the coarsest
+// digit within a tenth of the 9.77 kHz bin), two of a dB.
+QString MarkerText(int Number, const TTone& Tone, const THeader& H)
+{
+    const double mhz = ShownMHz(Tone.MHz, H), dbm = OnBinDbm(Tone.Amplitude) + H.LevelOffset;
+    ExpectClearOfRounding(mhz, 4);
+    ExpectClearOfRounding(dbm, 2);
+    return QString::asprintf("M%d %.4f MHz  %.2f dBm", Number, mhz, dbm);
+}
+
+// Hann's resolution bandwidth, its equivalent noise bandwidth: 2N sum(w^2) / sum(w)^2 bins.
+QString RbwText()
+{
+    const double bins = 2 * N * HannSum(2) / std::pow(HannSum(1), 2);
+    return QString::asprintf("RBW %.1f kHz", bins * 40000.0 / N);
+}
+
+// A 5 MHz span around 14.5 MHz holds four tones; a stronger one lies outside it.
+const TTone Left{13.90061, 1500}, Strongest{14.25043, 3000}, Right{14.37543, 800},
+    Far{15.10021, 400}, Outside{20.3, 8000};
+const std::vector<TTone> Tones{Left, Strongest, Right, Far, Outside};
+
+class MarkerTest : public WindowTest
+{
+protected:
+    void StartWindow(const char* Ini = nullptr)
+    {
+        if (Ini)
+            WriteIni(Ini);
+        Start({"DEBUG"});
+        Form->SEFft->setValue(12);
+        ASSERT_EQ(Form->FFT->Size(), N);
+    }
+
+    QString Path(const char* Name) const { return Dir.filePath(QString::fromLatin1(Name)); }
+
+    // A recording of the blocks; without a header, record 0 is a blank one (never played).
+    void Write(const QString& File, const std::vector<std::vector<int16_t>>& Blocks,
+               std::optional<THeader> Header = std::nullopt)
+    {
+        std::string bytes(size_t(quillex::FrameRecordSize), '\0');
+        if (Header) {
+            uint8_t record[quillex::FrameRecordSize];
+            quillex::FormatOffsetsHeader(Header->FreqOffset, Header->LevelOffset, Header->Inverted,
+                                         '.', record);
+            bytes.assign(reinterpret_cast<const char*>(record), sizeof record);
+        }
+        for (const auto& block : Blocks) {
+            std::string record(size_t(quillex::FrameRecordSize), '\0');
+            quillex::EncodeDataRecord(0.0, block.data(), reinterpret_cast<uint8_t*>(record.data()));
+            bytes += record;
+        }
+        std::ofstream(File.toStdString(), std::ios::binary) << bytes;
+    }
+
+    // Loads a recording and plays it in "Harddisk sync", which returns at its end; then shows
+    // the span given (loading re-selects the bandwidth).
+    void Play(const QString& File, int CentreKHz = 14500)
+    {
+        if (!Form->BtnPlayback->isChecked())
+            Form->BtnPlayback->click();
+        Prompts.Names.push_back(File);
+        Form->BtnLoadFile->click();
+        Form->RGBW->setItemIndex(0);
+        Form->SBFrq->setValue(CentreKHz);
+        Form->RBSync->setChecked(true);
+        Form->BtnStartStop->click();
+        ASSERT_FALSE(Form->BtnStartStop->isChecked());
+    }
+
+    void PlayTones(const THeader& H, int CentreKHz = 14500)
+    {
+        Write(Path("tones.spk"), {ToneBlock(Tones), ToneBlock(Tones)}, H);
+        Play(Path("tones.spk"), CentreKHz);
+    }
+
+    TMeasureTools& M() const { return *Form->Measure; }
+    QStringList Readout() const { return M().Readout->Texts(); }
+    // Displayed MHz of a marker, from its physical bin.
+    double MarkerMHz(int Number, const THeader& H) const
+    {
+        const double bin = M().MarkerBin(Number);
+        return H.FreqOffset + (H.Inverted ? N - 1 - bin : bin) * BinMHz;
+    }
+};
+
+} // namespace
+
+// "Peak" takes the strongest tone inside the span (not the stronger one outside it) with its
+// interpolated frequency and on-bin level, both offsets added; "Next peak left/right" go to the
+// nearest lower peak on that side of the display (mirrored: the spectrum's other side) and stay
+// where there is none; marker 2 the same, with the difference. The plot marks them there.
+TEST_F(MarkerTest, PeakNextPeaksAndTheDelta)
+{
+    StartWindow();
+    for (bool inverted : {false, true}) {
+        SCOPED_TRACE(inverted);
+        const THeader h{1.25, 10.0, inverted};
+        PlayTones(h, inverted ? 25500 : 14500); // mirrored, the tones show around 25.5 MHz
+        M().ActMarkersOff->trigger();
+        EXPECT_FALSE(M().Readout->isVisibleTo(Form.get()));
+        M().ActNextPeakRight->trigger(); // without a marker: "Peak"
+        EXPECT_EQ(Readout(), QStringList({MarkerText(1, Strongest, h), RbwText()}));
+        EXPECT_TRUE(M().Readout->isVisibleTo(Form.get()));
+        EXPECT_NEAR(Form->Histo->Marker(1).Y, OnBinDbm(Strongest.Amplitude), 0.01);
+
+        // The rule over the tones' displayed frequencies.
+        const auto next = [&](const TTone& From, bool ToLeft) {
+            const TTone* best = &From;
+            const auto distance = [&](const TTone& T) {
+                return ShownMHz(T.MHz, h) - ShownMHz(From.MHz, h);
+            };
+            for (const TTone& t : {Left, Strongest, Right, Far})
+                if (t.Amplitude < From.Amplitude && (ToLeft ? distance(t) < 0 : distance(t) > 0) &&
+                    (best == &From || std::fabs(distance(t)) < std::fabs(distance(*best))))
+                    best = &t;
+            return *best;
+        };
+        TTone at = Strongest;
+        int moves = 0;
+        for (bool left : {true, true, false, false, false, true}) {
+            (left ? M().ActNextPeakLeft : M().ActNextPeakRight)->trigger();
+            const TTone expected = next(at, left);
+            moves += expected.MHz != at.MHz;
+            at = expected;
+            ASSERT_NEAR(MarkerMHz(1, h), ShownMHz(at.MHz, h), 0.01 * BinMHz) << "move " << moves;
+            ASSERT_NEAR(Form->Histo->Marker(1).X, (ShownMHz(at.MHz, h) - h.FreqOffset) * 1000,
+                        0.01 * BinMHz * 1000); // the axis adds the offset
+        }
+        EXPECT_GE(moves, 2);
+
+        M().ActPeak->trigger();
+        M().ActPeak2->trigger();
+        EXPECT_EQ(Readout().value(2), "M2-M1 +0.0 kHz  +0.00 dB");
+        for (const TTone& to : {Right, Left}) {
+            M().ActPeak2->trigger();
+            (ShownMHz(to.MHz, h) < ShownMHz(Strongest.MHz, h) ? M().ActNextPeakLeft2
+                                                              : M().ActNextPeakRight2)
+                ->trigger();
+            const double kHz = (ShownMHz(to.MHz, h) - ShownMHz(Strongest.MHz, h)) * 1000;
+            const double db = OnBinDbm(to.Amplitude) - OnBinDbm(Strongest.Amplitude);
+            ExpectClearOfRounding(kHz, 1);
+            ExpectClearOfRounding(db, 2);
+            EXPECT_EQ(
+                Readout(),
+                QStringList({MarkerText(1, Strongest, h), MarkerText(2, to, h),
+                             QString::asprintf("M2-M1 %+.1f kHz  %+.2f dB", kHz, db), RbwText()}));
+            EXPECT_TRUE(Form->Histo->Marker(2).Shown);
+        }
+        if (!inverted) {
+            EXPECT_EQ(Readout().value(2), "M2-M1 -349.8 kHz  -6.02 dB");
+        }
+    }
+    // The whole spectrum in view: the tone at 20.3 MHz is the highest. A new FFT size keeps the
+    // marker's frequency, read with the digits of the new bins.
+    Form->CBInverted->setChecked(false);
+    Form->RGBW->setItemIndex(3);
+    M().ActPeak->trigger();
+    Form->SEFft->setValue(11);
+    EXPECT_NEAR(M().MarkerBin(1) * 40.0 / 2048, Outside.MHz, 0.01 * BinMHz);
+    EXPECT_TRUE(Readout().value(0).startsWith("M1 21.550 MHz  ")) << Readout().value(0);
+    M().ActMarkersOff->trigger();
+    EXPECT_FALSE(Form->Histo->Marker(1).Shown || Form->Histo->Marker(2).Shown);
+}
+
+// A marker follows a drifting tone, which a stronger tone 6 bins away does not take from it;
+// a weak carrier alone in noise (8 dB over it, where a peak by the search's rules needs 12)
+// still takes "Peak", and its marker stays on it rather than wandering off into the noise.
+TEST_F(MarkerTest, MarkersFollowTheirTones)
+{
+    StartWindow();
+    std::mt19937 rng(11);
+    const TTone weak{14.61234, 7.0};
+    std::vector<std::vector<int16_t>> blocks;
+    for (int f = 0; f < 8; ++f)
+        blocks.push_back(ToneBlock(
+            {{Strongest.MHz + 0.45 * f * BinMHz, 2000}, {Strongest.MHz + 9.6 * BinMHz, 6000}}));
+    for (int f = 0; f < 40; ++f)
+        blocks.push_back(ToneBlock({weak}, 100.0, &rng));
+    Write(Path("follow.spk"), blocks);
+    std::vector<double> followed;
+    Form->OnFrameProcessed = [&] {
+        const size_t frame = followed.size();
+        if (frame == 0) {
+            M().ActPeak->trigger(); // the stronger tone: then down to the drifting one
+            M().ActNextPeakLeft->trigger();
+        } else if (frame == 8) {
+            Form->SEAvg->setValue(16);
+        } else if (frame == 28) {
+            M().ActPeak->trigger();
+        }
+        followed.push_back(M().MarkerBin(1) * BinMHz);
+    };
+    Play(Path("follow.spk"));
+    ASSERT_EQ(followed.size(), blocks.size());
+    for (size_t f = 0; f < 8; ++f)
+        EXPECT_NEAR(followed[f], Strongest.MHz + 0.45 * f * BinMHz, 0.01 * BinMHz) << f;
+    for (size_t f = 28; f < followed.size(); ++f)
+        ASSERT_NEAR(followed[f], weak.MHz, 0.5 * BinMHz) << "frame " << f;
+    // It reads the carrier's level, which the noise raises by about half a dB here.
+    EXPECT_NEAR(Readout().value(0).split(' ', Qt::SkipEmptyParts).value(3).toDouble(),
+                OnBinDbm(weak.Amplitude), 1.5);
+}
+
+// The keys act while the window is active, and not while a text field has the focus: there
+// the field takes P and Ctrl+arrows as it always did. The About box names them.
+TEST_F(MarkerTest, KeysPlaceMarkersUnlessATextFieldHasTheFocus)
+{
+    StartWindow("[Offsets]\nEnabled=1\n");
+    PlayTones({});
+    Form->show();
+    Form->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(Form.get()));
+    const auto press = [](QWidget* Target, int Key, Qt::KeyboardModifiers Modifiers) {
+        Target->setFocus();
+        QTest::keyClick(Target, Qt::Key(Key), Modifiers);
+    };
+    const QString text = Form->EdtFrqOffset->text();
+    for (QWidget* field :
+         {static_cast<QWidget*>(Form->EdtFrqOffset), static_cast<QWidget*>(Form->SEAvg)}) {
+        Form->EdtFrqOffset->setCursorPosition(0);
+        press(field, Qt::Key_P, Qt::NoModifier);
+        press(field, Qt::Key_P, Qt::ShiftModifier);
+        press(field, Qt::Key_Right, Qt::ControlModifier);
+        EXPECT_EQ(Form->EdtFrqOffset->cursorPosition() > 0, field == Form->EdtFrqOffset);
+        press(field, Qt::Key_Left, Qt::ControlModifier | Qt::ShiftModifier);
+    }
+    EXPECT_FALSE(M().MarkerPlaced(1) || M().MarkerPlaced(2));
+    EXPECT_EQ(Form->EdtFrqOffset->text(), text);
+    EXPECT_EQ(Form->SEAvg->value(), 1);
+
+    const auto at = [&](int Number) { return M().MarkerBin(Number) * BinMHz; };
+    QWidget* button = Form->BtnStartStop;
+    press(button, Qt::Key_P, Qt::NoModifier);
+    EXPECT_NEAR(at(1), Strongest.MHz, 0.01 * BinMHz);
+    press(button, Qt::Key_Left, Qt::ControlModifier);
+    EXPECT_NEAR(at(1), Left.MHz, 0.01 * BinMHz);
+    press(button, Qt::Key_Right, Qt::ControlModifier);
+    EXPECT_NEAR(at(1), Right.MHz, 0.01 * BinMHz);
+    press(button, Qt::Key_P, Qt::ShiftModifier);
+    EXPECT_NEAR(at(2), Strongest.MHz, 0.01 * BinMHz);
+    press(button, Qt::Key_Left, Qt::ControlModifier | Qt::ShiftModifier);
+    EXPECT_NEAR(at(2), Left.MHz, 0.01 * BinMHz);
+    press(button, Qt::Key_Right, Qt::ControlModifier | Qt::ShiftModifier);
+    EXPECT_NEAR(at(2), Right.MHz, 0.01 * BinMHz);
+    EXPECT_NEAR(at(1), Right.MHz, 0.01 * BinMHz);
+
+    for (const char* key : {"P puts marker 1", "Ctrl+Left", "Ctrl+Right", "Shift+P"})
+        EXPECT_TRUE(Form->AboutText().contains(QLatin1String(key))) << key;
+    EXPECT_TRUE(Form->HistoMenu->actions().contains(M().ActPeak));
+}
+
+// The hold traces are the per-bin maximum, minimum and mean of the last K frames' magnitudes,
+// shown over the span (mirrored when inverted). A change of span keeps them; one of FFT size,
+// window, averaging, offsets or mirroring clears them, as do "Clear" and switching them off.
+TEST_F(MarkerTest, HoldTraces)
+{
+    StartWindow();
+    std::mt19937 rng(7);
+    std::vector<std::vector<int16_t>> blocks;
+    for (int f = 0; f < 9; ++f)
+        blocks.push_back(ToneBlock(
+            {{14.2 + 0.01 * f, 500.0 + 300 * (f % 4)}, {16.0, 900.0 * (f == 3)}}, 40.0, &rng));
+    const size_t depth = 4;
+    for (QCheckBox* box : {M().CBMaxHold, M().CBMinHold, M().CBAverage})
+        box->setChecked(true);
+    M().SEAverageFrames->setValue(int(depth));
+    std::vector<std::vector<float>> frames;
+    Form->OnFrameProcessed = [&] {
+        frames.emplace_back(Form->AvgSpectrum.begin(), Form->AvgSpectrum.begin() + N);
+    };
+    for (bool inverted : {false, true}) {
+        SCOPED_TRACE(inverted);
+        const THeader h{0.0, 0.0, inverted};
+        Write(Path("holds.spk"), blocks, h);
+        frames.clear();
+        Play(Path("holds.spk"), inverted ? 25000 : 15000); // a new mirroring clears them first
+        ASSERT_EQ(M().Holds().Frames(), int64_t(frames.size()));
+        const auto check = [&] {
+            for (int series = 2; series <= 4; ++series) {
+                const auto& s = Form->Histo->SeriesRecord(series);
+                ASSERT_EQ(s.Count, N);
+                for (int d = Form->ViewStartBin;
+                     d < Form->ViewStartBin + int(Form->WaterfallLine.size()); ++d) {
+                    const size_t k = size_t(inverted ? N - 1 - d : d);
+                    double max = 0, min = 1e30, sum = 0;
+                    for (size_t f = 0; f < frames.size(); ++f) {
+                        max = std::max(max, double(frames[f][k]));
+                        min = std::min(min, double(frames[f][k]));
+                        sum += f + depth >= frames.size() ? frames[f][k] : 0.0;
+                    }
+                    const double value[] = {max, min, sum / depth};
+                    ASSERT_NEAR(s.Data[d], 20 * std::log10(value[series - 2] / 16384 + 1e-9), 0.002)
+                        << "series " << series << " bin " << d;
+                }
+            }
+        };
+        check();
+        Form->SBFrq->setValue(inverted ? 24000 : 16000);
+        check();
+        Form->RGBW->setItemIndex(2);
+        check();
+        // The hair cross snaps to them: high over the burst at 16 MHz the maximum is nearest.
+        const auto near = Form->Histo->FindNearestPoint(
+            Form->Histo->XToPixel(float(ShownMHz(16.0, h) * 1000)), Form->Histo->YToPixel(-10));
+        EXPECT_EQ(near.Serie, TMeasureTools::MaxSeries);
+    }
+
+    Form->BtnPlayback->click(); // live: each tick a synthetic frame
+    const std::vector<std::pair<const char*, std::function<void()>>> clears = {
+        {"FFT size", [&] { Form->SEFft->setValue(11); }},
+        {"window", [&] { Form->RGFenster->setItemIndex(3); }},
+        {"averaging", [&] { Form->SEAvg->setValue(4); }},
+        {"offsets",
+         [&] {
+             Form->EdtLevelOffset->setText("-7");
+             Form->ApplyOffsetFields();
+         }},
+        {"inversion", [&] { Form->CBInverted->setChecked(false); }},
+        {"Clear", [&] { M().BtnClearTraces->click(); }},
+        {"all off", [&] {
+             for (QCheckBox* box : {M().CBMaxHold, M().CBMinHold, M().CBAverage})
+                 box->setChecked(!box->isChecked());
+             M().CBMaxHold->setChecked(true);
+         }}};
+    for (const auto& [what, clear] : clears) {
+        SCOPED_TRACE(what);
+        Form->Timer1Timer();
+        Form->Timer1Timer();
+        ASSERT_GE(M().Holds().Frames(), 2);
+        clear();
+        EXPECT_EQ(M().Holds().Frames(), 0);
+        EXPECT_EQ(Form->Histo->SeriesRecord(TMeasureTools::MaxSeries).Count, 0);
+        Form->Timer1Timer();
+        EXPECT_EQ(Form->Histo->SeriesRecord(TMeasureTools::MaxSeries).Count, Form->FFT->Size());
+    }
+    M().SEAverageFrames->setValue(3); // a new depth keeps them
+    EXPECT_EQ(M().Holds().Frames(), 1);
+}
+
+// The markers can sit on a hold trace: the maximum holds a burst the live trace has lost, the
+// minimum lacks the tones one frame lacked. Choosing a trace switches it on; switching it off
+// puts the markers back on the live trace.
+TEST_F(MarkerTest, MarkersSitOnTheChosenTrace)
+{
+    StartWindow();
+    const TTone burst{15.6021, 5000};
+    Write(Path("burst.spk"),
+          {ToneBlock(Tones), ToneBlock({Left, Strongest, burst}), ToneBlock(Tones)});
+    M().CBMarkerTrace->setCurrentIndex(TMeasureTools::trMax);
+    EXPECT_TRUE(M().CBMaxHold->isChecked());
+    M().CBMinHold->setChecked(true);
+    Play(Path("burst.spk"));
+    M().ActPeak->trigger();
+    EXPECT_EQ(Readout().value(0), MarkerText(1, burst, {}));
+    M().CBMaxHold->setChecked(false);
+    EXPECT_EQ(M().MarkerTrace(), TMeasureTools::trLive);
+    M().ActPeak->trigger();
+    EXPECT_EQ(Readout().value(0), MarkerText(1, Strongest, {}));
+    M().CBMarkerTrace->setCurrentIndex(TMeasureTools::trMin);
+    M().ActNextPeakRight->trigger();
+    EXPECT_NEAR(M().MarkerBin(1) * BinMHz, Strongest.MHz, 0.01 * BinMHz);
+    M().CBMarkerTrace->setCurrentIndex(TMeasureTools::trLive);
+    M().ActNextPeakRight->trigger();
+    EXPECT_NEAR(M().MarkerBin(1) * BinMHz, Right.MHz, 0.01 * BinMHz);
+}
+
+// The switches, the depth and the markers' trace are kept in a section of their own; a file
+// from before them loads as it did and asks nothing when nothing changed, while a change of
+// any of them asks.
+TEST_F(MarkerTest, TraceSettingsRoundTripAndOlderFilesLoadUnchanged)
+{
+    const char* old = "[Settings]\r\nFFTWindow=2\r\nBandWidth=1\r\nFFT=12\r\nFreq=12000\r\n"
+                      "[Form]\r\nWidth=900\r\nHeight=700\r\nTop=50\r\nLeft=60\r\n";
+    StartWindow(old);
+    const auto current = [&] {
+        return std::vector<int>{M().CBMaxHold->isChecked(), M().CBMinHold->isChecked(),
+                                M().CBAverage->isChecked(), M().SEAverageFrames->value(),
+                                M().MarkerTrace()};
+    };
+    EXPECT_EQ(current(), std::vector<int>({0, 0, 0, TMeasureTools::DefaultAverageFrames, 0}));
+    ASSERT_TRUE(CloseWindow());
+    EXPECT_TRUE(Prompts.Questions.isEmpty());
+    EXPECT_EQ(ReadIni(), QString::fromLatin1(old));
+
+    for (int change = 0; change < 5; ++change) {
+        Start({"DEBUG"});
+        QCheckBox* boxes[] = {M().CBMaxHold, M().CBMinHold, M().CBAverage};
+        if (change < 3)
+            boxes[change]->setChecked(true);
+        else if (change == 3)
+            M().SEAverageFrames->setValue(37);
+        else
+            M().CBMarkerTrace->setCurrentIndex(TMeasureTools::trAverage);
+        Prompts.Answers = {TPrompts::TAnswer::Yes};
+        ASSERT_TRUE(CloseWindow());
+        EXPECT_EQ(Prompts.Questions.size(), change + 1);
+    }
+    Start({"DEBUG"});
+    EXPECT_EQ(current(), std::vector<int>({1, 1, 1, 37, TMeasureTools::trAverage}));
+    const TIniFile ini(IniPath().toStdString());
+    EXPECT_EQ(ini.ReadInteger("Traces", "AverageFrames", 0), 37);
+    EXPECT_EQ(ini.ReadInteger("Traces", "MarkerTrace", 0), 3);
+    ASSERT_TRUE(CloseWindow());
+    EXPECT_EQ(Prompts.Questions.size(), 5);
+
+    WriteIni("[Traces]\nMaxHold=x\nAverageFrames=100000\nMarkerTrace=7\n");
+    Start({"DEBUG"});
+    EXPECT_EQ(current(), std::vector<int>({0, 0, 0, 1000, TMeasureTools::trLive}));
+}
+
+// The read-out line is never cut: with both markers, the delta and a long frequency offset it
+// asks for the room its texts need and gets it at the window's least width. Neither it nor the
+// "Traces" group widens the window: it stays within 960 pixels (a 1920 pixel screen at scale 2)
+// and the group fits the designed settings panel.
+TEST_F(MarkerTest, ReadoutFitsAtTheLeastWindowWidth)
+{
+    StartWindow();
+    Form->show();
+    QCoreApplication::processEvents();
+    const int leastBefore = Form->minimumSizeHint().width();
+    PlayTones({});
+    Form->FreqOffset = -12345.678f;
+    Form->LevelOffset = -120.0f;
+    Form->ReselectBandwidth();
+    M().ActPeak->trigger();
+    M().ActPeak2->trigger();
+    M().ActNextPeakLeft2->trigger();
+    ASSERT_EQ(Readout().size(), 4);
+    EXPECT_TRUE(Readout().value(0).startsWith("M1 -12331.4"));
+    // The new room reaches the window through posted layout requests.
+    Form->resize(Form->minimumSizeHint());
+    QCoreApplication::processEvents();
+    EXPECT_EQ(Form->minimumSizeHint().width(), leastBefore);
+    EXPECT_LE(Form->minimumSizeHint().width(), 960);
+    const int texts = M().Readout->TextLeft(3) +
+                      QFontMetrics(M().Readout->font()).horizontalAdvance(Readout().value(3));
+    EXPECT_GE(M().Readout->minimumSizeHint().width(), texts);
+    EXPECT_GE(M().Readout->width(), texts);
+    EXPECT_LE(M().GBTraces->minimumSizeHint().width(), TForm1::SettingsPanelWidth - 4);
+}

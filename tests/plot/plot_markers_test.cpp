@@ -1,0 +1,170 @@
+#include "dxHisto.h"
+#include "plot_interaction_support.h"
+
+#include <QFontMetrics>
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <vector>
+
+using namespace plottest;
+
+namespace {
+
+constexpr QRgb White = 0xFFFFFFFFu;
+constexpr QRgb Green = 0xFF00C000u;
+
+// Where two images differ: their bounding box (empty when they are equal).
+QRect Difference(const QImage& A, const QImage& B)
+{
+    QRect box;
+    for (int y = 0; y < A.height(); ++y)
+        for (int x = 0; x < A.width(); ++x)
+            if (A.pixel(x, y) != B.pixel(x, y))
+                box |= QRect(x, y, 1, 1);
+    return box;
+}
+
+// Where the marks of one colour lie in the surface: their bounding box (empty when none).
+QRect Pixels(const QImage& Image, QRgb Color, const QRect& Within)
+{
+    QRect box;
+    for (int y = Within.top(); y <= Within.bottom(); ++y)
+        for (int x = Within.left(); x <= Within.right(); ++x)
+            if (Image.pixel(x, y) == Color)
+                box |= QRect(x, y, 1, 1);
+    return box;
+}
+
+// 400 x 220, plot (40, 20) .. (380, 190): X 0..3400 over 340 pixels, Y -140..0 over 170 rows;
+// a flat green curve at -120 under the marks.
+class PlotMarkers : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        Layout(Plot, 400, 220, 40, 20, 20, 30);
+        SetX(Plot, 0, 3400);
+        SetY(Plot, -140, 0);
+        Plot.setSeriesColor(0x00C000);
+        Curve.assign(341, -120.0f);
+        Plot.SetSeriesData(Curve.data(), int(Curve.size()), 1);
+    }
+
+    // The rule: the tip stands where the curves put the point, the column holding X and the
+    // top edge of the row holding Y, in fractional pixels.
+    double TipX(double X) const { return 40 + X * 340 / 3400; }
+    double TipY(double Y) const { return (-140 - Y) * 170 / 140 + 190 + 1; }
+
+    // Inside the plot area (the frame's light edge is white too).
+    QRect Marks(QRgb Color = White) const
+    {
+        return Pixels(Plot.Surface(), Color, QRect(40, 20, 340, 170));
+    }
+
+    TDXHistographInt Plot;
+    std::vector<float> Curve;
+};
+
+} // namespace
+
+// A marker is a triangle pointing down at its point with its number above it, drawn with the
+// next paint, in its own colour; each marker at its own place.
+TEST_F(PlotMarkers, MarkStandsOnItsPointWithItsNumberAbove)
+{
+    Plot.RenderNow();
+    const QImage clean = Plot.Surface().copy();
+    Plot.SetMarker(1, 1234.5f, -60.0f, clWhite);
+    EXPECT_TRUE(Marks().isEmpty()); // setting it does not paint
+    Plot.RefreshData();
+    const QRect mark = Marks();
+    ASSERT_FALSE(mark.isEmpty());
+    const double tx = TipX(1234.5), ty = TipY(-60);
+    // The triangle's lowest pixels touch the tip (a sharp tip fills a pixel or so above its
+    // point), its middle is the tip's column.
+    EXPECT_NEAR(mark.bottom() + 1, ty, 2.0);
+    const QRect low = Pixels(Plot.Surface(), White, QRect(40, mark.bottom() - 1, 340, 2));
+    EXPECT_NEAR((low.left() + low.right() + 1) / 2.0, tx, 1.0);
+    // Eight pixels wide at its top, seven high, and the digit above it, narrower.
+    EXPECT_NEAR(mark.width(), 8, 1);
+    EXPECT_NEAR(mark.height(), 7, 2);
+    const QFontMetrics fm(Plot.FontXAxis());
+    const QRect all = Difference(clean, Plot.Surface());
+    EXPECT_EQ(all.bottom(), mark.bottom());
+    EXPECT_NEAR(all.top(), ty - 7 - 1 - fm.ascent(), 3);
+    const QRect digit = Difference(clean, Plot.Surface()).intersected(QRect(0, 0, 400, mark.top()));
+    EXPECT_GT(digit.height(), fm.ascent() / 2);
+    EXPECT_LT(digit.width(), 8);
+    EXPECT_NEAR(digit.center().x(), tx, 2.0);
+
+    Plot.SetMarker(2, 2500.0f, -20.0f, clFuchsia);
+    Plot.RefreshData();
+    const QRect second = Marks(0xFFFF00FFu);
+    ASSERT_FALSE(second.isEmpty());
+    EXPECT_NEAR(second.bottom() + 1, TipY(-20), 2.0);
+    EXPECT_EQ(Marks(), mark);
+
+    Plot.HideMarker(1);
+    Plot.RefreshData();
+    EXPECT_TRUE(Marks().isEmpty());
+    EXPECT_FALSE(Marks(0xFFFF00FFu).isEmpty());
+}
+
+// A point beyond the plot's levels is marked at the plot's edge, whole; a point outside the
+// X range is not marked.
+TEST_F(PlotMarkers, MarksStayInsideThePlot)
+{
+    for (float y : {30.0f, -500.0f}) {
+        Plot.SetMarker(1, 100.0f, y, clWhite);
+        Plot.RenderNow();
+        const QRect mark = Marks();
+        ASSERT_FALSE(mark.isEmpty()) << y;
+        EXPECT_GE(mark.top(), 20);
+        EXPECT_GE(mark.bottom(), y > 0 ? 20 : 188);
+        EXPECT_NEAR(mark.left() + mark.width() / 2.0, TipX(100), 1.0);
+    }
+    for (float x : {-15.0f, 3415.0f}) { // half a mark beyond either edge
+        Plot.SetMarker(1, x, -60.0f, clWhite);
+        Plot.RenderNow();
+        EXPECT_TRUE(Marks().isEmpty()) << x;
+    }
+}
+
+// The marks lie under the hair cross: a cross resting over a mark through the per-frame
+// repaints and then moved away leaves the mark exactly as drawn.
+TEST_F(PlotMarkers, HairCrossOverAMarkErasesCleanly)
+{
+    Plot.SetMarker(1, 1500.0f, -119.0f, clWhite);
+    Plot.RenderNow();
+    const QImage clean = Plot.Surface().copy();
+    const int tx = int(TipX(1500)), ty = int(TipY(-119));
+    Plot.DrawCrossAt(tx, ty - 3, true, TDXHistographInt::MeasureSlot);
+    ASSERT_TRUE(Plot.CrossSlot(TDXHistographInt::MeasureSlot).Drawn);
+    EXPECT_NE(Plot.Surface(), clean);
+    for (int frame = 0; frame < 3; ++frame)
+        Plot.SetSeriesData(Curve.data(), int(Curve.size()), 1);
+    Leave(Plot);
+    EXPECT_EQ(Plot.Surface(), clean);
+    EXPECT_FALSE(Pixels(clean, Green, Plot.rect()).isEmpty());
+}
+
+// New data puts back only the pixels the curves and the marks covered: a mark moving with the
+// data leaves no trace, at device pixel ratios 1 and 2 alike.
+TEST_F(PlotMarkers, MovingMarkLeavesNoTrace)
+{
+    for (qreal ratio : {1.0, 2.0}) {
+        Plot.SetSurfaceRatio(ratio);
+        Plot.SetMarker(1, 500.0f, -30.0f, clWhite);
+        Plot.RenderNow();
+        for (float x : {900.0f, 2000.0f, 3000.0f}) {
+            Plot.SetMarker(1, x, -40.0f - x / 100, clWhite);
+            Plot.SetMarker(2, x - 700, -100.0f, clFuchsia);
+            Plot.SetSeriesData(Curve.data(), int(Curve.size()), 1);
+            ASSERT_TRUE(Plot.RefreshedCurvesOnly());
+        }
+        const QImage refreshed = Plot.Surface().copy();
+        Plot.RenderNow();
+        EXPECT_EQ(refreshed, Plot.Surface()) << ratio;
+        Plot.HideMarker(2);
+    }
+}
