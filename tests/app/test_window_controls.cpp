@@ -444,7 +444,8 @@ TEST_F(WindowTest, DesignedLayout)
             ExpectInsideAndApart(g);
         }
     };
-    expectOrdered(top, {Form->RGFenster, Form->RGAtt, Form->RGBW, Form->GBDisplay});
+    expectOrdered(top, {Form->RGFenster, Form->RGAtt, Form->RGBW, Form->GBDisplay,
+                        Form->findChild<QGroupBox*>("GBTraces")});
     EXPECT_LT(Form->RGFenster->y(), 5);
     expectOrdered(bottom, {Form->GBOffsets, Form->GBSpeed, Form->GBControl});
     EXPECT_GT(Form->GBOffsets->y(), bottom->height() - Form->GBControl->geometry().bottom());
