@@ -428,6 +428,18 @@ TEST_F(WindowTest, DesignedLayout)
     }
     EXPECT_EQ(Form->PnlAbout->height(), 21);
     ExpectStacked(control, {Form->PnlRangeMin, Form->PnlAbout}, y);
+    // The level bars, one above the other in one column, share the height left by their labels.
+    const QLabel* range = Form->LblRange;
+    const QLabel* least = Form->LblMin;
+    for (const int height : {700, 560}) {
+        Form->resize(Form->width(), height);
+        RunEvents(50);
+        EXPECT_EQ(range->y(), 5);
+        EXPECT_EQ(least->y(), Form->PnlRangeMin->height() * 50 / 100 + 2);
+        const int bar = least->y() - range->y() - 2 * least->height() + 4;
+        EXPECT_EQ(Form->SBRange->geometry(), QRect(14, range->y() + range->height() + 4, 17, bar));
+        EXPECT_EQ(Form->SBMin->geometry(), QRect(14, least->y() + least->height() + 4, 17, bar));
+    }
 
     // The settings: the scroll area fills the panel, the two parts of the splitter are 5 apart,
     // the top groups from the top down, the bottom groups at the bottom.
@@ -452,13 +464,26 @@ TEST_F(WindowTest, DesignedLayout)
     EXPECT_EQ(Form->GBOffsets->height(), 91);
     EXPECT_EQ(Form->BtnStartStop->height(), 30);
     // Two columns, filled top to bottom.
-    for (const TRadioGroup* group : {Form->RGFenster, Form->RGAtt, Form->RGBW}) {
+    for (TRadioGroup* group : {Form->RGFenster, Form->RGAtt, Form->RGBW}) {
         const auto items = group->findChildren<QRadioButton*>();
         ASSERT_EQ(items.size(), 4);
         EXPECT_TRUE(items[0]->x() == items[1]->x() && items[1]->y() > items[0]->y());
         EXPECT_TRUE(items[2]->y() == items[0]->y() && items[2]->x() > items[0]->geometry().right());
         EXPECT_TRUE(items[3]->x() == items[2]->x() && items[3]->y() == items[1]->y());
+        if (group == Form->RGBW)
+            continue; // it always has a span
+        for (int index = -1; index < 4; ++index) {
+            group->setItemIndex(index);
+            for (int i = 0; i < 4; ++i)
+                EXPECT_EQ(items[i]->isChecked(), i == index) << index;
+        }
     }
+    // Offsets: labels and the check box on one left edge, the edits right of the labels.
+    const auto labels = Form->GBOffsets->findChildren<QLabel*>();
+    ASSERT_EQ(labels.size(), 2);
+    EXPECT_TRUE(labels[1]->x() == labels[0]->x() && Form->CBInverted->x() == labels[0]->x());
+    EXPECT_EQ(Form->EdtLevelOffset->x(), Form->EdtFrqOffset->x());
+    EXPECT_GT(Form->EdtFrqOffset->x(), labels[0]->geometry().right());
 
     // The ranges the controls accept.
     Form->BtnPlayback->click();

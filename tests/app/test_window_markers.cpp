@@ -514,8 +514,14 @@ TEST_F(MarkerTest, ReadoutFitsAtTheLeastWindowWidth)
     QCoreApplication::processEvents();
     EXPECT_EQ(Form->minimumSizeHint().width(), leastBefore);
     EXPECT_LE(Form->minimumSizeHint().width(), 960);
-    const int texts = M().Readout->TextLeft(3) +
-                      QFontMetrics(M().Readout->font()).horizontalAdvance(Readout().value(3));
+    // Side by side, four spaces apart.
+    const QFontMetrics fm(M().Readout->font());
+    const int gap = 4 * fm.horizontalAdvance(QLatin1Char(' '));
+    int texts = M().Readout->TextLeft(0);
+    for (int i = 0; i < 4; ++i) {
+        EXPECT_EQ(M().Readout->TextLeft(i), texts) << i;
+        texts += fm.horizontalAdvance(Readout().value(i)) + (i < 3 ? gap : 0);
+    }
     EXPECT_GE(M().Readout->minimumSizeHint().width(), texts);
     EXPECT_GE(M().Readout->width(), texts);
     EXPECT_LE(M().GBTraces->minimumSizeHint().width(), TForm1::SettingsPanelWidth - 4);
