@@ -7,13 +7,19 @@ Records FRAMES frames of the simulated receiver with build/bin/make_recording (o
 file is kept in DIR), reads it once so that it sits in the page cache, then runs, in turn
 and REPETITIONS times each, timing each run by the clock and the child's resource usage:
   - quillex-export FILE --png OUT --fft-exponent 12 --fold 20   (1000 rows)
+  - the same with --peaks PEAKS                                 (the rows' 5 strongest peaks)
   - quillex-export FILE --png OUT --fft-exponent 12             (default folding: 2)
+  - quillex-export FILE --limits LIMITS --events EVENTS --fft-exponent 12
+                                       (every frame checked; the limit lies below the
+                                        strongest carriers, so every frame is beyond it)
   - bench/numpy_yardstick.py FILE 12                            (Debian's python3-numpy)
 and prints the medians of wall time, frames per second, CPU time and peak memory
-(maximum resident set size), and the yardstick's time over the export's.
+(maximum resident set size), the yardstick's time over the export's, and what --peaks
+adds to the CPU time. --only REGEX runs only the runs whose names it matches.
 """
 import argparse
 import os
+import re
 import statistics
 import subprocess
 import sys
@@ -41,6 +47,7 @@ def main():
     parser.add_argument("--frames", type=int, default=20000)
     parser.add_argument("--repetitions", type=int, default=5)
     parser.add_argument("--dir", default="/tmp/quillex-export-bench")
+    parser.add_argument("--only", default="")
     args = parser.parse_args()
 
     os.makedirs(args.dir, exist_ok=True)
@@ -53,14 +60,23 @@ def main():
             pass
     export = os.path.join(args.bin, "quillex-export")
     out = os.path.join(args.dir, "out.png")
+    limits = os.path.join(args.dir, "limits.csv")
+    with open(limits, "w") as f:
+        f.write("MHz,upper_dBm,lower_dBm\n0,-50,\n40,-50,\n")
+    fold20 = [export, recording, "--png", out, "--fft-exponent", "12", "--fold", "20", "--quiet"]
     runs = {
-        "quillex-export --png, --fft-exponent 12 --fold 20":
-            [export, recording, "--png", out, "--fft-exponent", "12", "--fold", "20", "--quiet"],
+        "quillex-export --png, --fft-exponent 12 --fold 20": fold20,
+        "quillex-export --png, --fft-exponent 12 --fold 20 --peaks":
+            fold20 + ["--peaks", os.path.join(args.dir, "peaks.csv")],
         "quillex-export --png, --fft-exponent 12 (default fold 2)":
             [export, recording, "--png", out, "--fft-exponent", "12", "--quiet"],
+        "quillex-export --limits --events, --fft-exponent 12":
+            [export, recording, "--limits", limits, "--events",
+             os.path.join(args.dir, "events.csv"), "--fft-exponent", "12", "--quiet"],
         "numpy yardstick (scale, Hann, rfft, magnitude, dBm)":
             ["/usr/bin/python3", os.path.join(HERE, "numpy_yardstick.py"), recording, "12"],
     }
+    runs = {name: command for name, command in runs.items() if re.search(args.only, name)}
     results = {name: [] for name in runs}
     for _ in range(args.repetitions):
         for name, command in runs.items():
@@ -72,15 +88,21 @@ def main():
     print("| run | wall s | frames/s | CPU s | peak MB |")
     print("|---|---|---|---|---|")
     medians = {}
+    cpus = {}
     for name, values in results.items():
         wall = statistics.median(v[0] for v in values)
         cpu = statistics.median(v[1] for v in values)
         peak = statistics.median(v[2] for v in values)
         medians[name] = wall
+        cpus[name] = cpu
         print(f"| {name} | {wall:.3f} | {args.frames / wall:,.0f} | {cpu:.3f} | {peak:.0f} |")
-    yardstick = medians["numpy yardstick (scale, Hann, rfft, magnitude, dBm)"]
-    first = next(iter(medians.values()))
-    print(f"numpy / export (fold 20), wall: {yardstick / first:.1f}x")
+    names = list(runs)
+    yardstick = "numpy yardstick (scale, Hann, rfft, magnitude, dBm)"
+    if yardstick in medians and names[0] != yardstick:
+        print(f"numpy / export ({names[0]}), wall: {medians[yardstick] / medians[names[0]]:.1f}x")
+    fold20, peaks = names[0], names[0] + " --peaks"
+    if peaks in cpus:
+        print(f"--peaks adds {100 * (cpus[peaks] / cpus[fold20] - 1):+.1f} % CPU time")
 
 
 if __name__ == "__main__":

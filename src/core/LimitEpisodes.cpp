@@ -44,6 +44,19 @@ TLimitWorst LimitWorstPoint(const TLimitCheck& Check, const TLimitFrame& Frame, 
     return {mhz, level, excess};
 }
 
+TLimitFrameSummary SummarizeLimitFrame(const TLimitCheck& Check, const TLimitFrame& Frame,
+                                       const float* Magnitudes, TDXLeakType Window)
+{
+    TLimitFrameSummary summary;
+    for (int kind = 0; kind < 2; ++kind) {
+        summary.Beyond[kind] = Frame.Kinds[kind].Beyond;
+        if (summary.Beyond[kind])
+            summary.Worst[kind] =
+                LimitWorstPoint(Check, Frame, TLimitKind(kind), Magnitudes, Window);
+    }
+    return summary;
+}
+
 bool TLimitEpisodes::SetHoldOffSeconds(double Seconds)
 {
     if (!(Seconds >= 0) || !std::isfinite(Seconds))
@@ -55,17 +68,22 @@ bool TLimitEpisodes::SetHoldOffSeconds(double Seconds)
 const TLimitStep& TLimitEpisodes::Frame(const TLimitCheck& Check, const TLimitFrame& Result,
                                         const float* Magnitudes, int64_t Index, double Time)
 {
+    return Frame(SummarizeLimitFrame(Check, Result, Magnitudes, FWindow), Index, Time);
+}
+
+const TLimitStep& TLimitEpisodes::Frame(const TLimitFrameSummary& Summary, int64_t Index,
+                                        double Time)
+{
     FStep = {};
     for (int kind = 0; kind < 2; ++kind) {
         TLimitEpisode& episode = FCurrent[kind];
-        if (!Result.Kinds[kind].Beyond) {
+        if (!Summary.Beyond[kind]) {
             if (FOpen[kind] &&
                 (Time - episode.End) * SecondsPerDay >= FHoldOff - HoldOffSlackSeconds)
                 End(kind);
             continue;
         }
-        const TLimitWorst worst =
-            LimitWorstPoint(Check, Result, TLimitKind(kind), Magnitudes, FWindow);
+        const TLimitWorst& worst = Summary.Worst[kind];
         if (!FOpen[kind]) {
             FOpen[kind] = true;
             FStep.Started[kind] = true;

@@ -50,6 +50,17 @@ struct TLimitWorst
 TLimitWorst LimitWorstPoint(const TLimitCheck& Check, const TLimitFrame& Frame, TLimitKind Kind,
                             const float* Magnitudes, TDXLeakType Window);
 
+// All the episodes need of one frame: per kind whether it is beyond the limit and, if so, its
+// worst point. The magnitudes are needed only here, so frames can be summarised on other
+// threads than the one that follows the episodes, which then sees them in frame order.
+struct TLimitFrameSummary
+{
+    bool Beyond[2] = {false, false};
+    TLimitWorst Worst[2];
+};
+TLimitFrameSummary SummarizeLimitFrame(const TLimitCheck& Check, const TLimitFrame& Frame,
+                                       const float* Magnitudes, TDXLeakType Window);
+
 struct TLimitEpisode
 {
     TLimitKind Kind = TLimitKind::Upper;
@@ -82,6 +93,8 @@ public:
     // One frame: Result is Check's result for Magnitudes. Allocates nothing.
     const TLimitStep& Frame(const TLimitCheck& Check, const TLimitFrame& Result,
                             const float* Magnitudes, int64_t Index, double Time);
+    // The same for a frame summarised with SummarizeLimitFrame.
+    const TLimitStep& Frame(const TLimitFrameSummary& Summary, int64_t Index, double Time);
     // Ends the open episodes.
     const TLimitStep& Finish();
 

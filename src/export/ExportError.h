@@ -13,6 +13,7 @@ enum class TExitCode : int {
     InputFile = 3,   // the recording cannot be opened or read
     InputFormat = 4, // not a recording: shorter than one record, corrupt header, no frames
     OutputFile = 5,  // an output file cannot be written
+    LimitsFile = 6,  // the limits file cannot be read or is none
     Interrupted = 130
 };
 

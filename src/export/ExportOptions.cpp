@@ -159,6 +159,15 @@ const std::map<std::string, THandler>& ValuedOptions()
          }},
         {"--max-dbm",
          [](TParse& P, TText N, TText V) { P.O.MaxDbm = float(ParseNumber(N, V, -200.0, 100.0)); }},
+        {"--peaks", [](TParse& P, TText, TText V) { P.O.Peaks = V; }},
+        {"--peak-count",
+         [](TParse& P, TText N, TText V) { P.O.PeakCount = int(ParseInteger(N, V, 1, 100)); }},
+        {"--peak-min-dbm",
+         [](TParse& P, TText N, TText V) { P.O.PeakMinDbm = ParseNumber(N, V, -200.0, 100.0); }},
+        {"--limits", [](TParse& P, TText, TText V) { P.O.Limits = V; }},
+        {"--events", [](TParse& P, TText, TText V) { P.O.Events = V; }},
+        {"--hold-off-s",
+         [](TParse& P, TText N, TText V) { P.O.HoldOffSeconds = ParseNumber(N, V, 0.0, 86400.0); }},
         {"--threads",
          [](TParse& P, TText N, TText V) { P.O.Threads = int(ParseInteger(N, V, 1, 64)); }},
     };
@@ -221,13 +230,42 @@ void TakeCentre(TParse& P)
     P.O.Spectrum.CentreKHz = static_cast<int>(kHz);
 }
 
+// Options that only mean something beside another one, and outputs that are one file.
+void CheckMeasurements(const TParse& P)
+{
+    const auto needs = [&P](const char* Option, const char* Needed) {
+        if (P.Given.count(Option) != 0 && P.Given.count(Needed) == 0)
+            Fail(std::string(Option) + " needs " + Needed + " FILE");
+    };
+    needs("--peak-count", "--peaks");
+    needs("--peak-min-dbm", "--peaks");
+    needs("--limits", "--events");
+    needs("--events", "--limits");
+    needs("--hold-off-s", "--limits");
+    const TExportOptions& o = P.O;
+    const std::pair<const char*, const std::string*> outputs[] = {
+        {"--png", &o.Png}, {"--csv", &o.Csv}, {"--peaks", &o.Peaks}, {"--events", &o.Events}};
+    for (size_t i = 0; i < std::size(outputs); ++i) {
+        if (outputs[i].second->empty())
+            continue;
+        if (*outputs[i].second == o.Limits)
+            Fail(std::string(outputs[i].first) + " names the limits file");
+        for (size_t j = i + 1; j < std::size(outputs); ++j)
+            if (*outputs[i].second == *outputs[j].second)
+                Fail(std::string(outputs[i].first) + " and " + outputs[j].first +
+                     " name the same file");
+    }
+}
+
 // Two outputs of one name would leave only the one renamed last.
 void CheckSigmfNames(const TExportOptions& O)
 {
     if (O.Sigmf.empty())
         return;
     const TSigmfNames sigmf = SigmfNames(O.Sigmf);
-    for (const auto& [name, out] : {std::pair{"--png", &O.Png}, std::pair{"--csv", &O.Csv}})
+    for (const auto& [name, out] :
+         {std::pair{"--png", &O.Png}, std::pair{"--csv", &O.Csv}, std::pair{"--peaks", &O.Peaks},
+          std::pair{"--events", &O.Events}})
         if (*out == sigmf.Data || *out == sigmf.Meta)
             Fail(std::string(name) + " names a file that --sigmf writes (" + *out + ")");
 }
@@ -238,10 +276,10 @@ void CheckTogether(TParse& P)
     const TExportOptions& o = P.O;
     if (o.Input.empty())
         Fail("no recording given (see --help)");
-    if (o.Png.empty() && o.Csv.empty() && o.Sigmf.empty())
-        Fail("nothing to do: give --png FILE, --csv FILE and/or --sigmf BASE");
-    if (!o.Png.empty() && o.Png == o.Csv)
-        Fail("--png and --csv name the same file");
+    CheckMeasurements(P);
+    if (o.Png.empty() && o.Csv.empty() && o.Sigmf.empty() && o.Peaks.empty() && o.Events.empty())
+        Fail("nothing to do: give --png FILE, --csv FILE, --sigmf BASE, --peaks FILE and/or "
+             "--limits FILE --events FILE");
     CheckSigmfNames(o);
     TakeCentre(P);
     if (o.First && o.Last && *o.First > *o.Last)
@@ -282,13 +320,14 @@ TExportOptions ParseExportArguments(const std::vector<std::string>& Args)
 
 std::string ExportHelpText()
 {
-    return R"(Usage: quillex-export RECORDING.spk [--png FILE] [--csv FILE] [--sigmf BASE] [options]
+    return R"(Usage: quillex-export RECORDING.spk [--png FILE] [--csv FILE] [--sigmf BASE]
+                      [--peaks FILE] [--limits LIMITS --events FILE] [options]
 
-Turns a recording of raw frames into a waterfall image and/or a table of levels,
-with the same processing as the analyzer window, and/or copies its frames into a
-SigMF recording for other signal-processing tools.
+Turns a recording of raw frames into a waterfall image, tables of levels and peaks
+and/or a list of limit episodes, with the same processing as the analyzer window,
+and/or copies its frames into a SigMF recording for other signal-processing tools.
 
-Outputs (at least one):
+Outputs (at least one, or one under Measurements):
   --png FILE            waterfall image: one pixel row per output row, newest at the
                         bottom, time axis on the left, frequency axis (MHz, with the
                         recording's offset) at the bottom, and a colour scale
@@ -321,6 +360,24 @@ Image:
   --min-dbm L, --max-dbm L  levels shown black and red (default -120 and -80, the
                         window's level bars); the scale's labels add the level offset
 
+Measurements (outputs too, with the window's markers and limit alarms):
+  --peaks FILE          peak table: per row its strongest peaks inside the span,
+                        strongest first, a line each: time,stamped,frame (as in the
+                        level table),rank,MHz,dBm. MHz: the interpolated frequency with
+                        the recording's offset (mirrored when the spectrum is), six
+                        decimals; dBm: the interpolated level (scalloping removed),
+                        without the level offset, two decimals
+  --peak-count N        at most N peaks per row (1..100, default 5)
+  --peak-min-dbm L      only peaks at or above L dBm (default: --min-dbm's value)
+  --limits FILE         limits to check every frame against (no folding), over the
+                        whole spectrum: CSV "MHz,upper_dBm,lower_dBm", levels as
+                        displayed (with the level offset), as the window saves them
+  --events FILE         where the limit episodes go, a line each, as the window's
+                        event log: start,end,first_frame,last_frame,kind,MHz,dBm,
+                        excess_dB (needs --limits, and --limits needs it)
+  --hold-off-s S        an episode ends when S seconds pass without a frame beyond
+                        its limit (default 1; frame times as in the level table)
+
 Other:
   --threads N           transform threads (default: one per core)
   --quiet               no progress and no notes on stderr
@@ -333,7 +390,8 @@ index; before the first and after the last stamp it goes on at the pace of the n
 two. A row's time is that of its first frame, the one in the frame column; stamped is 1
 when that frame carries the time as its stamp, 0 when the time is derived (with --fold
 also when only a later frame of the row carries a stamp). A recording with fewer than two
-stamps leaves the time empty (with one, all rows but the stamped frame's).
+stamps leaves the time empty (with one, all rows but the stamped frame's); its limit
+episodes have no times either, and need --hold-off-s 0.
 
 Each option may be given once. A file without a header whose stamps are not all 0 or
 dates from 1990 to 2100 is probably no recording: a warning names the first such record.
@@ -349,6 +407,7 @@ Exit codes:
   3  the recording cannot be opened or read
   4  not a usable recording: shorter than one record, corrupt header, no frames
   5  an output file cannot be written
+  6  the limits file cannot be read or is no limits file (the message names the line)
   130 interrupted
 )";
 }

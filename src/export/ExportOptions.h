@@ -45,6 +45,13 @@ struct TExportOptions
     std::optional<bool> Inverted; // overrides the file's header
     float MinDbm = -120.0f;       // the window's level bars at their defaults
     float MaxDbm = -80.0f;
+    // Measurements: the rows' peaks, and the frames' limit episodes.
+    std::string Peaks;
+    int PeakCount = 5;
+    std::optional<double> PeakMinDbm; // default: MinDbm
+    std::string Limits;
+    std::string Events;
+    double HoldOffSeconds = 1.0;
     int Threads = 0; // 0: one per core
     bool Quiet = false;
     bool Help = false;

@@ -35,6 +35,7 @@ constexpr int IndependentBatchFrames = 1024;
 constexpr int BatchRows = 256;
 constexpr int FramesPerTask = 8;
 constexpr int BinsPerTask = 512;
+constexpr int RowsPerTask = 4;
 // Longest rows a task takes whole: the transforming threads then finish them, and the
 // calling thread only hands them on.
 constexpr int MaxRowFrames = 32;
@@ -43,8 +44,22 @@ constexpr size_t RecordSamples = FrameRecordSize / 2;
 // How a run's work is cut, fixed for the run.
 struct TShape
 {
-    int Length = 0;   // columns of a row: the span's bins
-    int FirstBin = 0; // the bin of the averages behind column 0 (the last column, mirrored)
+    int Length = 0; // columns of a row: the span's bins
+    // The bins averaged: physical bins AvgFirst .. AvgFirst + AvgLength - 1. Those folded, or
+    // the whole spectrum when every frame is measured.
+    int AvgFirst = 0;
+    int AvgLength = 0;
+    // The bins folded: FoldLength of the averaged from FoldOffset on, the span and its
+    // margins; the span's begin SpanOffset bins into them (the last column, mirrored).
+    int FoldOffset = 0;
+    int FoldLength = 0;
+    int SpanOffset = 0;
+    bool Rows = false;          // rows are wanted at all
+    bool RowMagnitudes = false; // and keep their folded magnitudes
+    bool MeasuresFrames = false;
+    bool MeasuresRows = false;
+    size_t FrameResult = 0; // bytes of a frame's measurement
+    size_t RowResult = 0;   // bytes of a row's measurement
     bool Inverted = false;
     TFoldMode Mode = TFoldMode::Max;
     int64_t Fold = 1;
@@ -59,14 +74,28 @@ struct TShape
     size_t ChunkCapacity = 0; // tasks of a batch, at most
 };
 
-TShape ShapeOf(const TPipelineSettings& Settings)
+TShape ShapeOf(const TPipelineSettings& Settings, const TPipelineOutput& Output)
 {
     const TSpan span = SpanOf(Settings.Spectrum);
     TShape s;
     s.Length = span.Length;
     s.Inverted = Settings.Spectrum.Inverted;
     // Mirrored, column k comes from bin N-1-(StartBin+k).
-    s.FirstBin = s.Inverted ? span.N - span.StartBin - span.Length : span.StartBin;
+    const int spanFirst = s.Inverted ? span.N - span.StartBin - span.Length : span.StartBin;
+    const int margin = std::clamp(Settings.MarginBins, 0, span.N);
+    const int foldFirst = std::max(0, spanFirst - margin);
+    s.FoldLength = std::min(span.N, spanFirst + span.Length + margin) - foldFirst;
+    s.SpanOffset = spanFirst - foldFirst;
+    const bool frames = bool(Output.MeasureFrame);
+    s.AvgFirst = frames ? 0 : foldFirst;
+    s.AvgLength = frames ? span.N : s.FoldLength;
+    s.FoldOffset = foldFirst - s.AvgFirst;
+    s.Rows = bool(Output.Row);
+    s.RowMagnitudes = s.Rows && Settings.RowMagnitudes;
+    s.MeasuresFrames = frames;
+    s.MeasuresRows = s.Rows && Output.MeasureRow;
+    s.FrameResult = frames ? Output.FrameResultBytes : 0;
+    s.RowResult = s.MeasuresRows ? Output.RowResultBytes : 0;
     s.Mode = Settings.FoldMode;
     s.Fold = std::max<int64_t>(1, Settings.Fold);
     s.Independent = Settings.Spectrum.Average <= 1;
@@ -76,6 +105,10 @@ TShape ShapeOf(const TPipelineSettings& Settings)
     const int64_t longest = std::min<int64_t>(IndependentBatchFrames, BatchRows * s.Fold);
     s.BatchFrames = s.WholeRows ? std::max(1, int(longest) / s.TaskFrames) * s.TaskFrames
                                 : (s.Independent ? IndependentBatchFrames : BatchFrames);
+    // A short export takes batches no longer than its frames, whose buffers are made whole.
+    const int64_t exported = std::max<int64_t>(1, Settings.Last - Settings.First + 1);
+    s.BatchFrames = int(std::min<int64_t>(s.BatchFrames, (exported + s.TaskFrames - 1) /
+                                                             s.TaskFrames * s.TaskFrames));
     // One row per Fold frames, one more where a batch starts inside a row and one where
     // the last row is short.
     s.RowCapacity = size_t(std::min<int64_t>(s.BatchFrames, s.BatchFrames / s.Fold + 2));
@@ -108,9 +141,9 @@ struct TChunk
     int FirstSlot = 0; // the first row's place among the rows the batch completes
 };
 
-// One batch of frames on its way: per frame its stamp; per task its part of a row
-// (frames that stand alone, rows longer than a task) or per frame its magnitudes
-// (averaged runs); the rows it completes, with their levels.
+// One batch of frames on its way: per frame its stamp and measurement; per task its part
+// of a row (frames that stand alone, rows longer than a task) or per frame its magnitudes
+// (averaged runs); the rows it completes, with their levels, magnitudes and measurements.
 struct TBatch
 {
     int64_t First = 0;
@@ -123,6 +156,9 @@ struct TBatch
     std::vector<TOutputRow> RowInfo; // the rows it completes
     std::vector<int> RowOfFrame;     // the row a frame completes, or -1
     std::vector<float> Rows;         // their levels
+    std::vector<float> RowMagnitudes;
+    std::vector<std::byte> FrameResults;
+    std::vector<std::byte> RowResults;
 };
 
 // Starts (First), widens or adds to a fold of the rows' magnitudes.
@@ -145,8 +181,9 @@ void FoldInto(float* Acc, const float* Values, int Length, TFoldMode Mode, bool 
 class TPipeline
 {
 public:
-    TPipeline(const TSpkRecordFile& File, const TPipelineSettings& Settings);
-    void Run(const TPipelineOutput& Output);
+    TPipeline(const TSpkRecordFile& File, const TPipelineSettings& Settings,
+              const TPipelineOutput& Output);
+    void Run();
 
 private:
     // Planning.
@@ -164,11 +201,16 @@ private:
     void CombineParts(TBatch& B);
     void AverageAndFold(TBatch& B, int Task);
     void FinishRow(TBatch& B, int Slot, float* Acc, int64_t Frames, int Begin, int End) const;
+    // Measuring, on the team's threads.
+    void MeasureFrames(TBatch& B, int Task, int Thread);
+    void MeasureRows(TBatch& B);
+    TOutputRow RowOf(const TBatch& B, int Slot) const;
     // Handing on.
-    void HandOn(const TBatch& B, const TPipelineOutput& Output) const;
+    void HandOn(const TBatch& B) const;
 
     const TSpkRecordFile& FFile;
     const TPipelineSettings FSettings;
+    const TPipelineOutput& FOutput;
     const TShape FShape;
     std::vector<std::unique_ptr<TThreadState>> FThreads;
     TBatch FBatches[2];
@@ -184,14 +226,17 @@ private:
     TWorkers FWorkers;
 };
 
-TPipeline::TPipeline(const TSpkRecordFile& File, const TPipelineSettings& Settings)
-    : FFile(File), FSettings(Settings), FShape(ShapeOf(Settings)),
-      FAverages(size_t(FShape.Length), 0.0f), FFolded(size_t(FShape.Length), 0.0f),
+TPipeline::TPipeline(const TSpkRecordFile& File, const TPipelineSettings& Settings,
+                     const TPipelineOutput& Output)
+    : FFile(File), FSettings(Settings), FOutput(Output), FShape(ShapeOf(Settings, Output)),
+      FAverages(size_t(FShape.AvgLength), 0.0f), FFolded(size_t(FShape.FoldLength), 0.0f),
       FTransform([this](int Task, int Thread) { Transform(*FTransforming, Task, Thread); }),
       FWorkers(Settings.Threads)
 {
     const int n = SpanOf(Settings.Spectrum).N;
     const size_t length = size_t(FShape.Length);
+    const size_t averaged = size_t(FShape.AvgLength);
+    const size_t folded = size_t(FShape.FoldLength);
     for (int t = 0; t < FWorkers.Threads(); ++t) {
         auto state = std::make_unique<TThreadState>();
         state->FFT.setExponent(Settings.Spectrum.Exponent);
@@ -200,25 +245,28 @@ TPipeline::TPipeline(const TSpkRecordFile& File, const TPipelineSettings& Settin
         state->Output = state->FFT.CreateComplexVector(n);
         state->Records.resize(size_t(FShape.TaskFrames) * RecordSamples);
         state->Block.resize(SampleBlockSamples);
-        state->Average.resize(length);
-        state->Fold.resize(length);
+        state->Average.resize(averaged);
+        state->Fold.resize(folded);
         FThreads.push_back(std::move(state));
     }
     const size_t frames = size_t(FShape.BatchFrames);
     for (TBatch& b : FBatches) {
         b.Chunks.reserve(FShape.ChunkCapacity);
         b.Stamps.resize(frames);
-        b.Magnitudes.resize(FShape.Independent ? 0 : frames * length);
-        b.Partials.resize(FShape.Independent && !FShape.WholeRows ? FShape.ChunkCapacity * length
+        b.Magnitudes.resize(FShape.Independent ? 0 : frames * averaged);
+        b.Partials.resize(FShape.Independent && !FShape.WholeRows ? FShape.ChunkCapacity * folded
                                                                   : 0);
         b.RowInfo.resize(frames);
         b.RowOfFrame.resize(frames);
         b.Rows.resize(FShape.RowCapacity * length);
+        b.RowMagnitudes.resize(FShape.RowMagnitudes ? FShape.RowCapacity * folded : 0);
+        b.FrameResults.resize(frames * FShape.FrameResult);
+        b.RowResults.resize(FShape.RowCapacity * FShape.RowResult);
     }
     FPending.FirstFrame = Settings.First;
 }
 
-void TPipeline::Run(const TPipelineOutput& Output)
+void TPipeline::Run()
 {
     TBatch* current = &FBatches[0];
     Plan(*current, FSettings.First);
@@ -227,6 +275,7 @@ void TPipeline::Run(const TPipelineOutput& Output)
     for (;;) {
         CloseRows(*current);
         CombineRows(*current);
+        MeasureRows(*current);
         TBatch* next = current == &FBatches[0] ? &FBatches[1] : &FBatches[0];
         const int64_t end = current->First + current->Count;
         const bool more = end <= FSettings.Last;
@@ -234,7 +283,7 @@ void TPipeline::Run(const TPipelineOutput& Output)
             Plan(*next, end);
             StartTransform(*next);
         }
-        HandOn(*current, Output);
+        HandOn(*current);
         if (!more)
             return;
         FinishTransform(*next);
@@ -286,22 +335,28 @@ void TPipeline::Transform(TBatch& B, int Task, int Thread)
 {
     TThreadState& s = *FThreads[size_t(Thread)];
     const TChunk& c = B.Chunks[size_t(Task)];
-    const int length = FShape.Length;
+    const int averaged = FShape.AvgLength;
+    const int folded = FShape.FoldLength;
     const int16_t* records = RecordsOf(B.First + c.First, c.Frames, s);
     for (int f = 0; f < c.Frames; ++f) {
         const int frame = c.First + f;
         const float* m =
             TransformRecord(records + size_t(f) * RecordSamples, B.Stamps[size_t(frame)], s);
         if (!FShape.Independent) {
-            std::copy_n(m, length, B.Magnitudes.begin() + ptrdiff_t(frame) * length);
+            std::copy_n(m, averaged, B.Magnitudes.begin() + ptrdiff_t(frame) * averaged);
             continue;
         }
-        AverageMagnitudes(m, s.Average.data(), length, 1);
+        AverageMagnitudes(m, s.Average.data(), averaged, 1);
+        if (FShape.MeasuresFrames)
+            FOutput.MeasureFrame(Thread, B.First + frame, s.Average.data(),
+                                 B.FrameResults.data() + size_t(frame) * FShape.FrameResult);
+        if (!FShape.Rows)
+            continue;
         if (c.WholeRows)
             FoldWholeRows(B, c, f, s);
         else
-            FoldInto(B.Partials.data() + size_t(Task) * length, s.Average.data(), length,
-                     FShape.Mode, f == 0);
+            FoldInto(B.Partials.data() + size_t(Task) * folded,
+                     s.Average.data() + FShape.FoldOffset, folded, FShape.Mode, f == 0);
     }
 }
 
@@ -329,7 +384,7 @@ const float* TPipeline::TransformRecord(const int16_t* Record, double& Stamp, TT
         block = S.Block.data();
     }
     TransformBlock(block, S.FFT, S.Input, S.Output);
-    return S.Output->Real->Values + FShape.FirstBin;
+    return S.Output->Real->Values + FShape.AvgFirst;
 }
 
 // Frame (of the task's frames) into the row the task folds, which it finishes itself.
@@ -337,9 +392,10 @@ void TPipeline::FoldWholeRows(TBatch& B, const TChunk& C, int Frame, TThreadStat
 {
     const int fold = int(FShape.Fold);
     const int inRow = Frame % fold;
-    FoldInto(S.Fold.data(), S.Average.data(), FShape.Length, FShape.Mode, inRow == 0);
+    FoldInto(S.Fold.data(), S.Average.data() + FShape.FoldOffset, FShape.FoldLength, FShape.Mode,
+             inRow == 0);
     if (inRow == fold - 1 || Frame == C.Frames - 1)
-        FinishRow(B, C.FirstSlot + Frame / fold, S.Fold.data(), inRow + 1, 0, FShape.Length);
+        FinishRow(B, C.FirstSlot + Frame / fold, S.Fold.data(), inRow + 1, 0, FShape.FoldLength);
 }
 
 // Row bookkeeping, in frame order: which frame completes which row, and the rows' frames
@@ -367,13 +423,17 @@ void TPipeline::CloseRows(TBatch& B)
 }
 
 // Rows the transforming tasks did not finish: parts of rows are combined here, averaged
-// frames are averaged and folded by the team, a range of bins each.
+// frames are averaged and folded by the team, a range of bins each, and then measured,
+// a run of frames each.
 void TPipeline::CombineRows(TBatch& B)
 {
     if (!FShape.Independent) {
-        const int tasks = (FShape.Length + BinsPerTask - 1) / BinsPerTask;
+        const int tasks = (FShape.AvgLength + BinsPerTask - 1) / BinsPerTask;
         FWorkers.Run(tasks, [&](int Task, int) { AverageAndFold(B, Task); });
-    } else if (!FShape.WholeRows) {
+        if (FShape.MeasuresFrames)
+            FWorkers.Run((B.Count + FramesPerTask - 1) / FramesPerTask,
+                         [&](int Task, int Thread) { MeasureFrames(B, Task, Thread); });
+    } else if (!FShape.WholeRows && FShape.Rows) {
         CombineParts(B);
     }
 }
@@ -381,7 +441,7 @@ void TPipeline::CombineRows(TBatch& B)
 // Parts of rows, combined in frame order.
 void TPipeline::CombineParts(TBatch& B)
 {
-    const int length = FShape.Length;
+    const int length = FShape.FoldLength;
     const int64_t intoRow = (B.First - FSettings.First) % FShape.Fold;
     for (size_t c = 0; c < B.Chunks.size(); ++c) {
         const TChunk& chunk = B.Chunks[c];
@@ -394,55 +454,110 @@ void TPipeline::CombineParts(TBatch& B)
 }
 
 // The window's running average along the batch's frames, and the fold of its results,
-// over one range of bins.
+// over one range of bins. Frames to be measured get their averages back in place of their
+// magnitudes.
 void TPipeline::AverageAndFold(TBatch& B, int Task)
 {
     const int a = Task * BinsPerTask;
-    const int e = std::min(FShape.Length, a + BinsPerTask);
+    const int e = std::min(FShape.AvgLength, a + BinsPerTask);
+    // The folded part of these bins, Begin .. End-1 of the folded.
+    const int begin = std::clamp(a - FShape.FoldOffset, 0, FShape.FoldLength);
+    const int end = std::clamp(e - FShape.FoldOffset, 0, FShape.FoldLength);
+    const bool folds = FShape.Rows && begin < end;
+    const bool keep = FShape.MeasuresFrames;
     float* avg = FAverages.data() + a;
-    float* acc = FFolded.data() + a;
+    const float* fromAvg = avg + (begin + FShape.FoldOffset - a);
+    float* acc = FFolded.data() + begin;
     int64_t inRow = (B.First - FSettings.First) % FShape.Fold;
     for (int f = 0; f < B.Count; ++f) {
-        AverageMagnitudes(B.Magnitudes.data() + size_t(f) * FShape.Length + a, avg, e - a,
-                          FSettings.Spectrum.Average);
-        FoldInto(acc, avg, e - a, FShape.Mode, inRow == 0);
+        float* m = B.Magnitudes.data() + size_t(f) * FShape.AvgLength + a;
+        AverageMagnitudes(m, avg, e - a, FSettings.Spectrum.Average);
+        if (keep)
+            std::copy_n(avg, e - a, m);
+        if (folds)
+            FoldInto(acc, fromAvg, end - begin, FShape.Mode, inRow == 0);
         ++inRow;
         const int slot = B.RowOfFrame[size_t(f)];
         if (slot < 0)
             continue;
-        FinishRow(B, slot, acc, inRow, a, e);
+        if (folds)
+            FinishRow(B, slot, acc, inRow, begin, end);
         inRow = 0;
     }
 }
 
-// The fold of row Slot over the bins Begin .. End-1 (Acc) of Frames frames, to levels: a
-// mean fold divides by its frames, and mirrored, those bins land on columns
-// Length-End .. Length-Begin-1.
+// The fold of row Slot over the folded bins Begin .. End-1 (Acc) of Frames frames: a mean
+// fold divides by its frames; the magnitudes are kept where wanted, and the span's part
+// goes to levels. Mirrored, span bins From .. To-1 land on columns Length-To ..
+// Length-From-1.
 void TPipeline::FinishRow(TBatch& B, int Slot, float* Acc, int64_t Frames, int Begin, int End) const
 {
-    const int length = End - Begin;
     if (FShape.Mode == TFoldMode::Mean && Frames > 1) {
         const float share = 1.0f / static_cast<float>(Frames);
-        for (int k = 0; k < length; ++k)
+        for (int k = 0; k < End - Begin; ++k)
             Acc[k] *= share;
     }
+    if (FShape.RowMagnitudes)
+        std::copy(Acc, Acc + (End - Begin),
+                  B.RowMagnitudes.begin() + ptrdiff_t(size_t(Slot) * FShape.FoldLength + Begin));
+    const int from = std::max(Begin, FShape.SpanOffset) - FShape.SpanOffset;
+    const int to = std::min(End, FShape.SpanOffset + FShape.Length) - FShape.SpanOffset;
+    if (from >= to)
+        return;
     float* row = B.Rows.data() + size_t(Slot) * FShape.Length +
-                 (FShape.Inverted ? FShape.Length - End : Begin);
-    LevelsFromAverages(Acc, row, length, FShape.Inverted);
+                 (FShape.Inverted ? FShape.Length - to : from);
+    LevelsFromAverages(Acc + (from + FShape.SpanOffset - Begin), row, to - from, FShape.Inverted);
 }
 
-void TPipeline::HandOn(const TBatch& B, const TPipelineOutput& Output) const
+void TPipeline::MeasureFrames(TBatch& B, int Task, int Thread)
 {
-    if (Output.Frames)
-        Output.Frames(B.First, B.Count, B.Stamps.data());
-    if (Output.Row)
-        for (int r = 0; r < B.Completed; ++r) {
-            TOutputRow row = B.RowInfo[size_t(r)];
-            row.Levels = B.Rows.data() + size_t(r) * FShape.Length;
-            Output.Row(row);
-        }
-    if (Output.Progress)
-        Output.Progress(B.First + B.Count - FSettings.First);
+    const int first = Task * FramesPerTask;
+    const int end = std::min(B.Count, first + FramesPerTask);
+    for (int f = first; f < end; ++f)
+        FOutput.MeasureFrame(Thread, B.First + f,
+                             B.Magnitudes.data() + size_t(f) * FShape.AvgLength,
+                             B.FrameResults.data() + size_t(f) * FShape.FrameResult);
+}
+
+// The batch's rows are complete here, whichever path made them: the team measures them,
+// a few rows a task.
+void TPipeline::MeasureRows(TBatch& B)
+{
+    if (!FShape.MeasuresRows || B.Completed == 0)
+        return;
+    FWorkers.Run((B.Completed + RowsPerTask - 1) / RowsPerTask, [&](int Task, int Thread) {
+        const int end = std::min(B.Completed, (Task + 1) * RowsPerTask);
+        for (int r = Task * RowsPerTask; r < end; ++r)
+            FOutput.MeasureRow(Thread, RowOf(B, r),
+                               B.RowResults.data() + size_t(r) * FShape.RowResult);
+    });
+}
+
+TOutputRow TPipeline::RowOf(const TBatch& B, int Slot) const
+{
+    TOutputRow row = B.RowInfo[size_t(Slot)];
+    row.Levels = B.Rows.data() + size_t(Slot) * FShape.Length;
+    if (FShape.RowMagnitudes) {
+        row.Magnitudes = B.RowMagnitudes.data() + size_t(Slot) * FShape.FoldLength;
+        row.MagnitudeFirstBin = FShape.AvgFirst + FShape.FoldOffset;
+        row.MagnitudeBins = FShape.FoldLength;
+    }
+    if (FShape.MeasuresRows)
+        row.Result = B.RowResults.data() + size_t(Slot) * FShape.RowResult;
+    return row;
+}
+
+void TPipeline::HandOn(const TBatch& B) const
+{
+    if (FOutput.Frames)
+        FOutput.Frames(B.First, B.Count, B.Stamps.data());
+    if (FShape.MeasuresFrames && FOutput.FramesMeasured)
+        FOutput.FramesMeasured(B.First, B.Count, B.FrameResults.data());
+    if (FShape.Rows)
+        for (int r = 0; r < B.Completed; ++r)
+            FOutput.Row(RowOf(B, r));
+    if (FOutput.Progress)
+        FOutput.Progress(B.First + B.Count - FSettings.First);
 }
 
 } // namespace
@@ -450,7 +565,7 @@ void TPipeline::HandOn(const TBatch& B, const TPipelineOutput& Output) const
 void RunPipeline(const TSpkRecordFile& File, const TPipelineSettings& Settings,
                  const TPipelineOutput& Output)
 {
-    TPipeline(File, Settings).Run(Output);
+    TPipeline(File, Settings, Output).Run();
 }
 
 } // namespace quillex

@@ -3,8 +3,10 @@
 #include "CsvWriter.h"
 #include "ExportError.h"
 #include "ExportImage.h"
+#include "ExportMeasures.h"
 #include "ExportPipeline.h"
 #include "FrameTimes.h"
+#include "LimitFile.h"
 #include "OutputFile.h"
 #include "SigmfExport.h"
 #include "SpkFile.h"
@@ -190,9 +192,12 @@ void CheckOutputs(const TExportOptions& O, const TPipelineSettings& S)
         throw TExportError(TExitCode::Usage, "the image would have " + std::to_string(rows) +
                                                  " rows (at most " + std::to_string(MaxImageRows) +
                                                  "); give a larger --fold");
-    for (const std::string* out : {&O.Png, &O.Csv})
+    for (const std::string* out : {&O.Png, &O.Csv, &O.Peaks, &O.Events}) {
         if (!out->empty() && SameFile(*out, O.Input))
             throw TExportError(TExitCode::Usage, *out + " is the recording itself");
+        if (!out->empty() && !O.Limits.empty() && SameFile(*out, O.Limits))
+            throw TExportError(TExitCode::Usage, *out + " is the limits file");
+    }
     if (!O.Sigmf.empty())
         for (const std::string& out : {SigmfNames(O.Sigmf).Data, SigmfNames(O.Sigmf).Meta})
             if (SameFile(out, O.Input))
@@ -228,29 +233,36 @@ TSpkStampReader OpenStamps(const std::string& Input)
     }
 }
 
-// The level table. Every row gets the time of its first frame from the recording's
-// stamps: those of the frames transformed are handed in, the few beyond them read here.
+// The times of the frames, for every output that shows them: the stamps of the frames
+// transformed are handed in, the few beyond them read here.
+struct TTimeline
+{
+    TTimeline(const TExportOptions& O, const TInput& In)
+        : Stamps(OpenStamps(O.Input)),
+          Times(In.FirstFrame, In.LastFrame, [this](int64_t Frame) { return Stamps(Frame); })
+    {
+    }
+    TSpkStampReader Stamps;
+    TFrameTimes Times;
+};
+
+// The level table. Every row gets the time of its first frame.
 class TTable
 {
 public:
-    TTable(const TExportOptions& O, const TInput& In, const TSpan& Span)
-        : FStamps(OpenStamps(O.Input)),
-          FTimes(In.FirstFrame, In.LastFrame, [this](int64_t Frame) { return FStamps(Frame); }),
-          FFile(O.Csv),
+    TTable(const TExportOptions& O, const TInput& In, const TSpan& Span, TFrameTimes& Times)
+        : FTimes(Times), FFile(O.Csv),
           FWriter(FFile.Stream(), O.Csv, Span, In.Header ? In.Header->FreqOffset : 0.0)
     {
     }
-    void Note(int64_t First, int Count, const double* Stamps) { FTimes.Note(First, Stamps, Count); }
     void Add(const TOutputRow& Row)
     {
         FWriter.WriteRow(Row, FTimes.TimeOf(Row.FirstFrame), FTimes.Stamped(Row.FirstFrame));
-        FTimes.Forget(Row.FirstFrame);
     }
-    void Commit() { FFile.Commit(); }
+    TOutputFile& Output() { return FFile; }
 
 private:
-    TSpkStampReader FStamps;
-    TFrameTimes FTimes;
+    TFrameTimes& FTimes;
     TOutputFile FFile;
     TCsvWriter FWriter;
 };
@@ -331,24 +343,93 @@ private:
     TProgress& FProgress;
 };
 
-// Where the pipeline's frames and rows go.
-TPipelineOutput OutputTo(TStampCheck& Check, std::optional<TTable>& Table,
-                         std::optional<TImageRows>& Image, TProgress& Progress)
+// The outputs of one export.
+struct TOutputs
+{
+    std::optional<TTimeline> Timeline;
+    std::optional<TTable> Table;
+    std::optional<TImageRows> Image;
+    std::optional<TPeakTable> Peaks;
+    std::optional<TLimitEvents> Events;
+};
+
+// Where the pipeline's frames and rows go. What is known of the frame times goes once no
+// output needs it: rows come in order, as do the frames checked against the limits.
+TPipelineOutput OutputTo(TStampCheck& Check, TOutputs& Outs, TProgress& Progress)
 {
     TPipelineOutput out;
     out.Frames = [&](int64_t First, int Count, const double* Stamps) {
-        if (Table)
-            Table->Note(First, Count, Stamps);
+        if (Outs.Timeline)
+            Outs.Timeline->Times.Note(First, Stamps, Count);
         Check.Frames(First, Count, Stamps);
     };
-    out.Row = [&](const TOutputRow& Row) {
-        if (Table)
-            Table->Add(Row);
-        if (Image)
-            Image->Add(Row);
-    };
+    const bool timedRows = Outs.Table || Outs.Peaks;
+    if (timedRows || Outs.Image)
+        out.Row = [&Outs, timedRows](const TOutputRow& Row) {
+            if (Outs.Table)
+                Outs.Table->Add(Row);
+            if (Outs.Peaks)
+                Outs.Peaks->Add(Row);
+            if (Outs.Image)
+                Outs.Image->Add(Row);
+            if (timedRows)
+                Outs.Timeline->Times.Forget(Row.FirstFrame);
+        };
+    if (Outs.Peaks) {
+        out.MeasureRow = [&Outs](int Thread, const TOutputRow& Row, std::byte* Result) {
+            Outs.Peaks->Measure(Thread, Row, Result);
+        };
+        out.RowResultBytes = Outs.Peaks->ResultBytes();
+    }
+    if (Outs.Events) {
+        out.MeasureFrame = [&Outs](int Thread, int64_t, const float* Magnitudes,
+                                   std::byte* Result) {
+            Outs.Events->Measure(Thread, Magnitudes, Result);
+        };
+        out.FrameResultBytes = Outs.Events->ResultBytes();
+        out.FramesMeasured = [&Outs, timedRows](int64_t First, int Count,
+                                                const std::byte* Results) {
+            Outs.Events->Frames(First, Count, Results);
+            if (!timedRows)
+                Outs.Timeline->Times.Forget(First + Count - 1);
+        };
+    }
     out.Progress = [&](int64_t Done) { Progress.Update(Done); };
     return out;
+}
+
+// The peak table's and the limit scan's settings; the rows keep the magnitudes the peak
+// search needs. Throws TExportError (LimitsFile) for a limits file that cannot be read.
+void MeasureSettings(const TExportOptions& O, const TInput& In, TPipelineSettings& S,
+                     std::optional<TPeakTable::TSettings>& Peaks,
+                     std::optional<TLimitEvents::TSettings>& Events)
+{
+    const double freqOffset = In.Header ? In.Header->FreqOffset : 0.0;
+    if (!O.Peaks.empty()) {
+        S.MarginBins = TPeakTable::MarginBins();
+        S.RowMagnitudes = true;
+        Peaks = TPeakTable::TSettings{SpanOf(S.Spectrum), S.Spectrum.Inverted,
+                                      freqOffset,         S.Spectrum.Window,
+                                      O.PeakCount,        O.PeakMinDbm.value_or(O.MinDbm),
+                                      S.Threads};
+    }
+    if (!O.Events.empty()) {
+        TLimitEvents::TSettings e;
+        try {
+            e.Limits = ReadLimitsFile(O.Limits);
+        } catch (const ELimitFileError& error) {
+            throw TExportError(TExitCode::LimitsFile, error.what());
+        }
+        e.Grid = {SpanOf(S.Spectrum).N, freqOffset, In.Header ? In.Header->LevelOffset : 0.0,
+                  S.Spectrum.Inverted};
+        e.Window = S.Spectrum.Window;
+        e.HoldOffSeconds = O.HoldOffSeconds;
+        e.Threads = S.Threads;
+        e.Input = O.Input;
+        e.RecordingFirst = In.FirstFrame;
+        e.RecordingLast = In.LastFrame;
+        Events = std::move(e);
+    }
 }
 
 // Starts the GUI and lays out the image, telling the rows waiting for it through Ready;
@@ -377,22 +458,31 @@ void Export(const TExportOptions& O, std::ostream& Err, bool ShowProgress,
 {
     TInput in;
     OpenInput(O, in, Err);
-    const TPipelineSettings settings = PipelineSettings(O, in, Err);
+    TPipelineSettings settings = PipelineSettings(O, in, Err);
     CheckOutputs(O, settings);
+    std::optional<TPeakTable::TSettings> peakSettings;
+    std::optional<TLimitEvents::TSettings> eventSettings;
+    MeasureSettings(O, in, settings, peakSettings, eventSettings);
     std::unique_ptr<TOutputFile> pngFile;
     std::optional<TImageSettings> imageSettings;
     if (!O.Png.empty()) {
         pngFile = std::make_unique<TOutputFile>(O.Png);
         imageSettings = ImageSettings(O, in, settings);
     }
-    std::optional<TTable> table;
+    TOutputs outs;
+    if (!O.Csv.empty() || peakSettings || eventSettings)
+        outs.Timeline.emplace(O, in);
     if (!O.Csv.empty())
-        table.emplace(O, in, SpanOf(settings.Spectrum));
+        outs.Table.emplace(O, in, SpanOf(settings.Spectrum), outs.Timeline->Times);
+    if (peakSettings)
+        outs.Peaks.emplace(O.Peaks, *peakSettings, outs.Timeline->Times);
+    if (eventSettings)
+        outs.Events.emplace(O.Events, *eventSettings, outs.Timeline->Times);
     // The SigMF files take the raw frames: a pass of their own, with no transform.
     std::optional<TSigmfExport> sigmf;
     if (!O.Sigmf.empty())
         sigmf.emplace(O.Sigmf);
-    const bool spectra = pngFile || table;
+    const bool spectra = pngFile || outs.Table || outs.Peaks || outs.Events;
     const int64_t frames = settings.Last - settings.First + 1;
     TProgress progress(Err, ShowProgress && !O.Quiet, frames * (int(spectra) + int(bool(sigmf))));
     TStampCheck check(O, in, progress);
@@ -401,16 +491,17 @@ void Export(const TExportOptions& O, std::ostream& Err, bool ShowProgress,
     // the GUI and lays out the image (fonts take a tenth of a short export).
     std::promise<void> laidOut;
     std::unique_ptr<TExportImage> image;
-    std::optional<TImageRows> imageRows;
     if (pngFile)
-        imageRows.emplace(laidOut.get_future().share(), image, SpanOf(settings.Spectrum).Length);
+        outs.Image.emplace(laidOut.get_future().share(), image, SpanOf(settings.Spectrum).Length);
     std::exception_ptr transformError;
     std::thread transform([&] {
         try {
             if (spectra)
-                RunPipeline(in.File, settings, OutputTo(check, table, imageRows, progress));
-            if (imageRows)
-                imageRows->Flush();
+                RunPipeline(in.File, settings, OutputTo(check, outs, progress));
+            if (outs.Events)
+                outs.Events->Finish();
+            if (outs.Image)
+                outs.Image->Flush();
         } catch (...) {
             transformError = std::current_exception();
         }
@@ -439,12 +530,18 @@ void Export(const TExportOptions& O, std::ostream& Err, bool ShowProgress,
             },
             [&](int64_t Done) { progress.Update((spectra ? frames : 0) + Done); });
     // Only when every output is complete does any of them get its name.
-    if (table)
-        table->Commit();
+    std::vector<TOutputFile*> files;
+    if (outs.Table)
+        files.push_back(&outs.Table->Output());
+    if (outs.Peaks)
+        files.push_back(&outs.Peaks->Output());
+    if (outs.Events)
+        files.push_back(&outs.Events->Output());
     if (pngFile)
-        pngFile->Commit();
+        files.push_back(pngFile.get());
     if (sigmf)
-        sigmf->Commit();
+        files.insert(files.end(), {&sigmf->Data(), &sigmf->Meta()});
+    CommitAll(files);
 }
 
 } // namespace

@@ -129,11 +129,14 @@ TOutputFile::~TOutputFile()
 
 std::FILE* TOutputFile::Stream()
 {
-    if (FStream == nullptr && FFd >= 0) {
+    if (FStream == nullptr && FFd >= 0 && !FClosed) {
         FStream = ::fdopen(FFd, "wb");
         if (FStream == nullptr)
             Fail(errno);
-        std::setvbuf(FStream, nullptr, _IOFBF, StreamBufferSize);
+        // Without a buffer of its own, the C library would ignore the size and take 4 KB.
+        FBuffer = std::make_unique<char[]>(StreamBufferSize);
+        if (std::setvbuf(FStream, FBuffer.get(), _IOFBF, StreamBufferSize) != 0)
+            Fail(errno != 0 ? errno : ENOMEM);
     }
     return FStream;
 }
@@ -145,9 +148,9 @@ void TOutputFile::Fail(int Error)
                        "Cannot write " + FTarget + ": " + std::strerror(Error));
 }
 
-void TOutputFile::Commit()
+void TOutputFile::Close()
 {
-    if (FDone)
+    if (FDone || FClosed)
         return;
     int error = 0;
     if (FStream != nullptr) {
@@ -166,11 +169,21 @@ void TOutputFile::Commit()
             error = errno;
         FFd = -1;
     }
-    if (error == 0 && !FDirect && ::rename(FTemporary.c_str(), FTarget.c_str()) != 0)
-        error = errno;
+    FBuffer.reset();
+    FClosed = true;
     if (error != 0)
         Fail(error);
+}
+
+void TOutputFile::Commit()
+{
+    if (FDone)
+        return;
+    Close();
+    if (!FDirect && ::rename(FTemporary.c_str(), FTarget.c_str()) != 0)
+        Fail(errno);
     Unregister(FTemporary);
+    FNamed = !FDirect;
     FDone = true;
 }
 
@@ -184,11 +197,35 @@ void TOutputFile::Discard()
         ::close(FFd);
     FStream = nullptr;
     FFd = -1;
+    FBuffer.reset();
     if (!FTemporary.empty() && !FDirect) {
         ::unlink(FTemporary.c_str());
         Unregister(FTemporary);
     }
     FDone = true;
+}
+
+void TOutputFile::Withdraw()
+{
+    if (FNamed)
+        ::unlink(FTarget.c_str());
+    FNamed = false;
+}
+
+void CommitAll(std::span<TOutputFile* const> Files)
+{
+    try {
+        for (TOutputFile* file : Files)
+            file->Close();
+        for (TOutputFile* file : Files)
+            file->Commit();
+    } catch (...) {
+        for (TOutputFile* file : Files) {
+            file->Withdraw();
+            file->Discard();
+        }
+        throw;
+    }
 }
 
 } // namespace quillex

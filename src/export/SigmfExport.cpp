@@ -6,6 +6,7 @@
 #include "SpkRecordFile.h"
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <charconv>
 #include <cmath>
@@ -207,8 +208,7 @@ void TSigmfExport::Write(const TSigmfSource& Source, const TFramesSeen& Frames,
 
 void TSigmfExport::Commit()
 {
-    FData.Commit();
-    FMeta.Commit();
+    CommitAll(std::array{&FData, &FMeta});
 }
 
 } // namespace quillex

@@ -52,8 +52,10 @@ public:
     // Throws TExportError: InputFile when the recording cannot be read, OutputFile when a
     // file cannot be written (then neither is left).
     void Write(const TSigmfSource& Source, const TFramesSeen& Frames, const TProgress& Progress);
-    // Renames both to their names.
+    // Renames both to their names, or neither.
     void Commit();
+    TOutputFile& Data() { return FData; }
+    TOutputFile& Meta() { return FMeta; }
 
 private:
     void WriteGlobal(const TSigmfSource& Source);

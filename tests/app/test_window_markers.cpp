@@ -187,15 +187,16 @@ TEST_F(MarkerTest, PeakNextPeaksAndTheDelta)
 
         // The rule over the tones' displayed frequencies.
         const auto next = [&](const TTone& From, bool ToLeft) {
-            const TTone* best = &From;
+            // Copies: the braced list's tones live only as long as the loop.
+            TTone best = From;
             const auto distance = [&](const TTone& T) {
                 return ShownMHz(T.MHz, h) - ShownMHz(From.MHz, h);
             };
             for (const TTone& t : {Left, Strongest, Right, Far})
                 if (t.Amplitude < From.Amplitude && (ToLeft ? distance(t) < 0 : distance(t) > 0) &&
-                    (best == &From || std::fabs(distance(t)) < std::fabs(distance(*best))))
-                    best = &t;
-            return *best;
+                    (best.MHz == From.MHz || std::fabs(distance(t)) < std::fabs(distance(best))))
+                    best = t;
+            return best;
         };
         TTone at = Strongest;
         int moves = 0;

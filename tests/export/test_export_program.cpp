@@ -2,9 +2,13 @@
 
 #include <csignal>
 #include <filesystem>
+#include <sstream>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <thread>
+
+#include "ExportRun.h"
+#include "OutputFile.h"
 
 namespace {
 
@@ -284,4 +288,62 @@ TEST_F(ExportProgramTest, PipesAndFilesBeyondFourGiB)
     EXPECT_EQ(table[2][1], "1");
     EXPECT_EQ(table[2][2], last.toStdString());
     std::filesystem::remove(big);
+}
+
+// An output's stream holds a megabyte before it writes, and what it holds reaches the file
+// whole; outputs are named only together, after every one of them is written, so when one
+// fails at its last flush or its rename, none is left, neither named nor temporary.
+TEST_F(ExportProgramTest, OutputsAreBufferedAndNamedOnlyWhenAllAreComplete)
+{
+    {
+        quillex::TOutputFile out(Path("big.bin").toStdString());
+        const std::string chunk(1000, 'x');
+        for (int i = 0; i < 900; ++i)
+            ASSERT_EQ(std::fwrite(chunk.data(), 1, chunk.size(), out.Stream()), chunk.size());
+        // 900 kB written, nothing of it on disk yet.
+        EXPECT_EQ(QFileInfo(QString::fromStdString(out.TemporaryName())).size(), 0);
+        for (int i = 0; i < 600; ++i)
+            std::fwrite(chunk.data(), 1, chunk.size(), out.Stream());
+        out.Commit();
+    }
+    EXPECT_EQ(QFileInfo(Path("big.bin")).size(), 1500000);
+    QFile::remove(Path("big.bin"));
+
+    // The events file is a device that is full: its header fails only when flushed, after
+    // the level table and the peak table are complete. The table of an earlier run is kept.
+    WriteBytes(Path("limits.csv"), "MHz,upper_dBm,lower_dBm\n0,-200,\n40,-200,\n");
+    WriteBytes(Path("out.csv"), "an earlier table\n");
+    ASSERT_TRUE(QFile::link("/dev/full", Path("full.csv")));
+    const TRun full = RunExport({Path("good.spk"), "--csv", Path("out.csv"), "--peaks",
+                                 Path("peaks.csv"), "--limits", Path("limits.csv"), "--events",
+                                 Path("full.csv"), "--hold-off-s", "0", "--fft-exponent", "8"});
+    EXPECT_EQ(full.Code, 5) << full.Err.toStdString();
+    EXPECT_TRUE(full.Err.contains("full.csv") && full.Err.contains("No space left"))
+        << full.Err.toStdString();
+    EXPECT_EQ(Outputs(), (QStringList{"full.csv", "limits.csv", "out.csv"}));
+    QFile earlier(Path("out.csv"));
+    ASSERT_TRUE(earlier.open(QIODevice::ReadOnly));
+    EXPECT_EQ(earlier.readAll(), "an earlier table\n");
+    earlier.close();
+    QFile::remove(Path("full.csv"));
+    QFile::remove(Path("out.csv"));
+
+    // The image's name turns into a folder while the export runs: its rename fails after
+    // the tables' and the SigMF files' are done, and those are taken back.
+    const auto options = quillex::ParseExportArguments(
+        {Path("good.spk").toStdString(), "--csv", Path("out.csv").toStdString(), "--png",
+         Path("out.png").toStdString(), "--sigmf", Path("raw").toStdString(), "--peaks",
+         Path("peaks.csv").toStdString(), "--fft-exponent", "8", "--quiet"});
+    std::ostringstream err;
+    const int code = quillex::RunExport(options, err, false,
+                                        [&] { ASSERT_TRUE(QDir(Dir.path()).mkdir("out.png")); });
+    EXPECT_EQ(code, 5);
+    EXPECT_NE(err.str().find("out.png: Is a directory"), std::string::npos) << err.str();
+    EXPECT_EQ(Outputs(), QStringList{"limits.csv"});
+    ASSERT_TRUE(QDir(Dir.path()).rmdir("out.png"));
+
+    // The same export otherwise names all of them.
+    EXPECT_EQ(quillex::RunExport(options, err, false), 0) << err.str();
+    EXPECT_EQ(Outputs(), (QStringList{"limits.csv", "out.csv", "out.png", "peaks.csv",
+                                      "raw.sigmf-data", "raw.sigmf-meta"}));
 }

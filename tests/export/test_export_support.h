@@ -21,13 +21,13 @@ inline void PrintTo(const QString& Text, std::ostream* Out)
     *Out << '"' << Text.toStdString() << '"';
 }
 
-// A recording with known content: carriers exactly on bins of an N-bin spectrum (the
+// A recording with known content: carriers on (or between) bins of an N-bin spectrum (the
 // sample rate is 2N samples per N bins), each switched on for a range of frames, a
 // little deterministic noise, and a time label on chosen frames. Frames are numbered by
 // record, so behind a header the first frame is 1.
 struct TCarrier
 {
-    int Bin;
+    double Bin;       // fractional for a tone between bins
     double Amplitude; // in sample units
     int64_t From = 0, To = INT64_MAX;
 };

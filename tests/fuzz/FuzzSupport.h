@@ -1,11 +1,15 @@
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
+#include <vector>
 
+#include <dirent.h>
 #include <unistd.h>
 
 // A check inside a fuzz target: a failure prints its reason and aborts, which the fuzzer
@@ -18,6 +22,55 @@
             std::abort();                                                                          \
         }                                                                                          \
     } while (false)
+
+// A folder of its own (in memory where the system offers one) for the files of one input,
+// emptied between inputs.
+class TScratchFolder
+{
+public:
+    TScratchFolder()
+    {
+        const char* base = std::getenv("TMPDIR");
+        std::string pattern = std::string(::access("/dev/shm", W_OK) == 0 ? "/dev/shm"
+                                          : base && *base                 ? base
+                                                                          : "/tmp") +
+                              "/quillex-fuzz-XXXXXX";
+        FUZZ_CHECK(::mkdtemp(pattern.data()) != nullptr, "mkdtemp");
+        FPath = pattern;
+    }
+    ~TScratchFolder()
+    {
+        Clear();
+        ::rmdir(FPath.c_str());
+    }
+    TScratchFolder(const TScratchFolder&) = delete;
+    TScratchFolder& operator=(const TScratchFolder&) = delete;
+
+    const std::string& Path() const { return FPath; }
+    std::string PathOf(const std::string& Name) const { return FPath + "/" + Name; }
+
+    // The names of the files in it, sorted.
+    std::vector<std::string> Files() const
+    {
+        std::vector<std::string> names;
+        DIR* dir = ::opendir(FPath.c_str());
+        FUZZ_CHECK(dir != nullptr, "open the scratch folder");
+        while (const dirent* entry = ::readdir(dir))
+            if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0)
+                names.emplace_back(entry->d_name);
+        ::closedir(dir);
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+    void Clear() const
+    {
+        for (const std::string& name : Files())
+            ::unlink(PathOf(name).c_str());
+    }
+
+private:
+    std::string FPath;
+};
 
 // One file in a folder of its own (in memory where the system offers one), opened by the
 // units under test exactly as they open the user's files; rewritten for each input.
@@ -58,16 +111,20 @@ private:
     std::string FPath;
 };
 
-// Deterministic choices drawn from the input itself (splitmix64 seeded with its FNV-1a
-// hash), so that every input is a plain file and still drives its own sequence of calls.
+// Deterministic choices drawn from the input itself (splitmix64 seeded with an FNV-1a
+// hash of its 8-byte words), so that every input is a plain file and still drives its own
+// sequence of calls. Word by word, since the fuzzer traces every comparison of a loop.
 class TChoices
 {
 public:
     TChoices(const uint8_t* Data, size_t Size)
     {
-        FState = 1469598103934665603ull;
-        for (size_t i = 0; i < Size; ++i)
-            FState = (FState ^ Data[i]) * 1099511628211ull;
+        FState = 1469598103934665603ull ^ Size;
+        for (size_t i = 0; i < Size; i += 8) {
+            uint64_t word = 0;
+            std::memcpy(&word, Data + i, std::min<size_t>(8, Size - i));
+            FState = (FState ^ word) * 1099511628211ull;
+        }
     }
     uint64_t Next()
     {

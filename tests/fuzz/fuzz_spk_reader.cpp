@@ -2,6 +2,7 @@
 // does, then records are read and sought in an order drawn from the input, and every byte,
 // stamp, sample, position and end flag is compared with what the file holds.
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -23,11 +24,10 @@ struct TModel
     // The bytes of one read from Offset: up to a record, the rest of the file at its end.
     size_t Expected(std::vector<uint8_t>& Record) const
     {
-        std::fill(Record.begin(), Record.end(), 0);
-        if (Offset >= Size)
-            return 0;
-        const size_t n = std::min<uint64_t>(FrameRecordSize, Size - Offset);
-        std::memcpy(Record.data(), Data + Offset, n);
+        const size_t n = Offset >= Size ? 0 : std::min<uint64_t>(FrameRecordSize, Size - Offset);
+        if (n > 0)
+            std::memcpy(Record.data(), Data + Offset, n);
+        std::memset(Record.data() + n, 0, FrameRecordSize - n);
         return n;
     }
 };
@@ -40,12 +40,33 @@ void CheckPlace(const TSpkReader& Reader, const TModel& Model)
     FUZZ_CHECK(Reader.AtEnd() == (Model.Offset >= Model.Size), "end flag");
 }
 
-void ReadRecordAndCompare(TSpkReader& Reader, TModel& Model, std::vector<uint8_t>& Expected)
+// Buffers kept from input to input: allocating them anew costs more than a read.
+struct TBuffers
 {
-    const size_t n = Model.Expected(Expected);
+    std::vector<uint8_t> Expected = std::vector<uint8_t>(FrameRecordSize);
+    std::vector<uint8_t> Got = std::vector<uint8_t>(FrameRecordSize);
+    std::vector<int16_t> Block = std::vector<int16_t>(SampleBlockSamples);
+    std::vector<int16_t> ExpectedBlock = std::vector<int16_t>(SampleBlockSamples);
+};
+
+// The samples of a record: 16-bit little-endian from byte 8 on.
+void ExpectedSamples(const std::vector<uint8_t>& Record, std::vector<int16_t>& Samples)
+{
+    if constexpr (std::endian::native == std::endian::little) {
+        std::memcpy(Samples.data(), Record.data() + StampBytes, SampleBlockBytes);
+    } else {
+        for (int i = 0; i < SampleBlockSamples; ++i)
+            Samples[size_t(i)] = static_cast<int16_t>(
+                Record[size_t(StampBytes + 2 * i)] | (Record[size_t(StampBytes + 2 * i + 1)] << 8));
+    }
+}
+
+void ReadRecordAndCompare(TSpkReader& Reader, TModel& Model, TBuffers& B)
+{
+    const size_t n = Model.Expected(B.Expected);
     double stamp = -1.0;
-    std::vector<int16_t> block(SampleBlockSamples, 0x5A5A);
-    const TSpkReadResult result = Reader.ReadRecord(stamp, block.data());
+    std::memset(B.Block.data(), 0x5A, SampleBlockBytes);
+    const TSpkReadResult result = Reader.ReadRecord(stamp, B.Block.data());
     if (n == 0) {
         FUZZ_CHECK(result == TSpkReadResult::End, "end of file");
         return;
@@ -56,25 +77,22 @@ void ReadRecordAndCompare(TSpkReader& Reader, TModel& Model, std::vector<uint8_t
     // The stamp is the first 8 bytes, little-endian; a stamp cut short counts as none.
     uint64_t bits = 0;
     for (int i = 7; i >= 0; --i)
-        bits = (bits << 8) | Expected[size_t(i)];
+        bits = (bits << 8) | B.Expected[size_t(i)];
     double expectedStamp = 0.0;
     if (n >= size_t(StampBytes))
         std::memcpy(&expectedStamp, &bits, sizeof expectedStamp);
     FUZZ_CHECK(std::memcmp(&stamp, &expectedStamp, sizeof stamp) == 0, "stamp bits");
-    for (int i = 0; i < SampleBlockSamples; ++i) {
-        const auto lo = Expected[size_t(StampBytes + 2 * i)];
-        const auto hi = Expected[size_t(StampBytes + 2 * i + 1)];
-        FUZZ_CHECK(block[size_t(i)] == static_cast<int16_t>(lo | (hi << 8)), "sample");
-    }
+    ExpectedSamples(B.Expected, B.ExpectedBlock);
+    FUZZ_CHECK(B.Block == B.ExpectedBlock, "samples (missing ones zero)");
     Model.Offset += n;
 }
 
-void ReadRawAndCompare(TSpkReader& Reader, TModel& Model, std::vector<uint8_t>& Expected)
+void ReadRawAndCompare(TSpkReader& Reader, TModel& Model, TBuffers& B)
 {
-    const size_t n = Model.Expected(Expected);
-    std::vector<uint8_t> got(FrameRecordSize, 0xA5);
-    FUZZ_CHECK(Reader.ReadRaw(got.data()) == n, "raw byte count");
-    FUZZ_CHECK(got == Expected, "raw bytes (missing ones zero)");
+    const size_t n = Model.Expected(B.Expected);
+    std::memset(B.Got.data(), 0xA5, B.Got.size());
+    FUZZ_CHECK(Reader.ReadRaw(B.Got.data()) == n, "raw byte count");
+    FUZZ_CHECK(B.Got == B.Expected, "raw bytes (missing ones zero)");
     Model.Offset += n;
 }
 
@@ -86,7 +104,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size)
     file.Put(Data, Size);
     TChoices choose(Data, Size);
 
-    TSpkReader reader;
+    // One reader for every input, opened again for each, as the window keeps one for
+    // every file it plays.
+    static TSpkReader reader;
+    static TBuffers buffers;
     reader.Open(file.Path());
     FUZZ_CHECK(reader.ByteSize() == static_cast<int64_t>(Size), "size");
     // The record count rounds the size to the nearest record, ties to even.
@@ -99,10 +120,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size)
 
     // Loading: the first record, then its header if it has one.
     TModel model{Data, Size};
-    std::vector<uint8_t> expected(FrameRecordSize);
-    std::vector<uint8_t> first(FrameRecordSize);
+    std::vector<uint8_t>& first = buffers.Got;
+    std::memset(first.data(), 0xA5, first.size());
     const size_t firstBytes = reader.ReadRaw(first.data());
-    FUZZ_CHECK(firstBytes == model.Expected(expected) && first == expected, "first record");
+    FUZZ_CHECK(firstBytes == model.Expected(buffers.Expected) && first == buffers.Expected,
+               "first record");
     model.Offset += firstBytes;
     try {
         if (const auto header = ParseOffsetsHeader(first.data(), firstBytes)) {
@@ -125,9 +147,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size)
         case 1:
             try {
                 if (choose.Below(2))
-                    ReadRecordAndCompare(reader, model, expected);
+                    ReadRecordAndCompare(reader, model, buffers);
                 else
-                    ReadRawAndCompare(reader, model, expected);
+                    ReadRawAndCompare(reader, model, buffers);
             } catch (const ESpkReadError&) {
                 // The system refuses reads whose end would pass the largest file offset;
                 // that may only happen far beyond the file's end.

@@ -95,8 +95,12 @@ help=$("$bin/quillex-export" --help)
 page=$(zcat "$man1/quillex-export.1.gz" | sed 's/\\-/-/g')
 options=$(grep -oE -- '--[a-z][a-z-]*' <<<"$help" | sort -u)
 check "--help lists options" test -n "$options"
+# Each option heads an entry of its own (a .B or .BI line), as a whole word: --fold-mode
+# alone does not describe --fold.
+entries=$(grep -E '^\.BI? ' <<<"$page")
 for option in $options; do
-    check "quillex-export.1 describes $option" grep -qF -- "$option" <<<"$page"
+    check "quillex-export.1 describes $option" \
+        grep -qE -- "(^|[^a-z-])$option([^a-z-]|\$)" <<<"$entries"
 done
 codes=$(sed -n '/^Exit codes:/,$p' <<<"$help" | grep -oE '^ +[0-9]+ ' | tr -d ' ')
 check "--help lists exit codes" test -n "$codes"
