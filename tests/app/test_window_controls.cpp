@@ -236,6 +236,14 @@ TEST_F(WindowTest, TextsAreNotCutInTheFontUsed)
     settle();
     expectFits(1);
     EXPECT_EQ(Form->width(), narrowest);
+    // Side by side from the bar's left, 2 apart, each the row's full height.
+    int left = 0;
+    for (const QLabel* panel : Form->StatusPanels) {
+        EXPECT_EQ(panel->geometry(),
+                  QRect(left, 0, panel->width(), panel->parentWidget()->height()))
+            << panel->objectName();
+        left += panel->width() + 2;
+    }
 
     // A larger font widens a panel with the text written in it.
     QFont larger = Form->StatusBar->font();
@@ -472,10 +480,13 @@ TEST_F(WindowTest, DesignedLayout)
         EXPECT_TRUE(items[3]->x() == items[2]->x() && items[3]->y() == items[1]->y());
         if (group == Form->RGBW)
             continue; // it always has a span
-        for (int index = -1; index < 4; ++index) {
+        // Exactly the chosen item is checked; an index beyond the items means the nearest end.
+        for (const int index : {-3, 0, 3, -1, 1, 6, 2, 4}) {
             group->setItemIndex(index);
+            const int chosen = index < 0 ? -1 : std::min(index, 3);
+            EXPECT_EQ(group->ItemIndex(), chosen) << index;
             for (int i = 0; i < 4; ++i)
-                EXPECT_EQ(items[i]->isChecked(), i == index) << index;
+                EXPECT_EQ(items[i]->isChecked(), i == chosen) << index;
         }
     }
     // Offsets: labels and the check box on one left edge, the edits right of the labels.

@@ -241,6 +241,12 @@ TEST_F(MarkerTest, PeakNextPeaksAndTheDelta)
     Form->SEFft->setValue(11);
     EXPECT_NEAR(M().MarkerBin(1) * 40.0 / 2048, Outside.MHz, 0.01 * BinMHz);
     EXPECT_TRUE(Readout().value(0).startsWith("M1 21.550 MHz  ")) << Readout().value(0);
+    // Three decimals of a MHz: the difference in whole kHz.
+    M().ActPeak2->trigger();
+    EXPECT_TRUE(QRegularExpression("^M2-M1 [+-]\\d+ kHz  [+-]\\d+\\.\\d\\d dB$")
+                    .match(Readout().value(2))
+                    .hasMatch())
+        << Readout().value(2);
     M().ActMarkersOff->trigger();
     EXPECT_FALSE(Form->Histo->Marker(1).Shown || Form->Histo->Marker(2).Shown);
 }
