@@ -521,15 +521,60 @@ TEST_F(MarkerTest, ReadoutFitsAtTheLeastWindowWidth)
     QCoreApplication::processEvents();
     EXPECT_EQ(Form->minimumSizeHint().width(), leastBefore);
     EXPECT_LE(Form->minimumSizeHint().width(), 960);
-    // Side by side, four spaces apart.
     const QFontMetrics fm(M().Readout->font());
-    const int gap = 4 * fm.horizontalAdvance(QLatin1Char(' '));
-    int texts = M().Readout->TextLeft(0);
-    for (int i = 0; i < 4; ++i) {
-        EXPECT_EQ(M().Readout->TextLeft(i), texts) << i;
-        texts += fm.horizontalAdvance(Readout().value(i)) + (i < 3 ? gap : 0);
-    }
-    EXPECT_GE(M().Readout->minimumSizeHint().width(), texts);
-    EXPECT_GE(M().Readout->width(), texts);
+    EXPECT_GE(M().Readout->width(), fm.horizontalAdvance(M().Readout->Text()));
     EXPECT_LE(M().GBTraces->minimumSizeHint().width(), TForm1::SettingsPanelWidth - 4);
+}
+
+// The read-out draws its texts side by side, 4 pixels in from its edges and four spaces apart,
+// in a line one text's height plus 2. It widens for longer texts but not back (no jitter with
+// the digits), and a new font sizes it afresh.
+TEST(MarkerReadout, TextsSideBySideAndTheWidthTheyNeed)
+{
+    TMarkerReadout readout;
+    QFont font = readout.font();
+    font.setPixelSize(13);
+    readout.setFont(font);
+    const QStringList texts{"M1", "M2-M1", "RBW"};
+    readout.SetTexts(texts);
+    EXPECT_EQ(readout.Text(), "M1    M2-M1    RBW");
+    const auto expectedLefts = [&] {
+        const QFontMetrics fm(readout.font());
+        std::vector<int> lefts{4};
+        for (const QString& t : texts)
+            lefts.push_back(lefts.back() + fm.horizontalAdvance(t) +
+                            4 * fm.horizontalAdvance(QLatin1Char(' ')));
+        return lefts; // the last entry: where a further text would start
+    };
+    const auto lefts = expectedLefts();
+    const QFontMetrics fm(font);
+    const int width = lefts[2] + fm.horizontalAdvance(texts[2]) + 4;
+    EXPECT_EQ(readout.sizeHint(), QSize(width, fm.height() + 2));
+
+    // Ink starts where each text does: after a run of blank columns wider than a space.
+    readout.resize(readout.sizeHint());
+    QImage image(readout.size(), QImage::Format_ARGB32);
+    image.fill(Qt::white);
+    readout.render(&image);
+    std::vector<int> starts;
+    int blank = width;
+    for (int x = 0; x < image.width(); ++x) {
+        bool ink = false;
+        for (int y = 0; y < image.height(); ++y)
+            ink = ink || qGray(image.pixel(x, y)) < 128;
+        if (ink && blank > 2 * fm.horizontalAdvance(QLatin1Char(' ')))
+            starts.push_back(x);
+        blank = ink ? 0 : blank + 1;
+    }
+    ASSERT_EQ(starts.size(), 3u);
+    for (int i = 0; i < 3; ++i)
+        EXPECT_NEAR(starts[size_t(i)], lefts[size_t(i)] + 1, 1) << texts[i];
+
+    readout.SetTexts({"M1"});
+    EXPECT_EQ(readout.sizeHint().width(), width);
+    font.setPixelSize(20);
+    readout.setFont(font);
+    const QFontMetrics larger(font);
+    EXPECT_EQ(readout.sizeHint(),
+              QSize(4 + larger.horizontalAdvance("M1") + 4, larger.height() + 2));
 }

@@ -86,9 +86,13 @@ TEST_F(WindowTest, NoFileAndAnEmptyFileStartWithTheSameControls)
     const int legend = expectDefaults({845, 752}, {284, 135});
     EXPECT_GT(legend, 0);
 
-    WriteIni("[Settings]\nUnknown=1\n");
-    Start();
-    EXPECT_EQ(expectDefaults({880, 630}, {200, 100}), legend);
+    // A bandwidth beyond the table reads as the whole spectrum too.
+    for (const char* ini :
+         {"[Settings]\nUnknown=1\n", "[Settings]\nBandWidth=-1\n", "[Settings]\nBandWidth=4\n"}) {
+        WriteIni(ini);
+        Start();
+        EXPECT_EQ(expectDefaults({880, 630}, {200, 100}), legend) << ini;
+    }
     EXPECT_TRUE(Prompts.Errors.isEmpty());
 }
 
