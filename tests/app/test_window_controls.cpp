@@ -169,6 +169,11 @@ TEST_F(WindowTest, KeyFilterPassesBothSeparatorsAndEnterAppliesOffsets)
     for (QChar c : "-0x,5a.2")
         PressKey(Form->EdtFrqOffset, c.toUpper().unicode(), QString(c));
     EXPECT_EQ(Form->EdtFrqOffset->text(), "-0,5.2");
+    // Digits, both separators, the minus and the keys up to space pass; nothing else.
+    for (char16_t c = 0; c < 128; ++c)
+        EXPECT_EQ(OffsetKeyPasses(QChar(c)),
+                  (c >= u'0' && c <= u'9') || c <= u' ' || c == u',' || c == u'.' || c == u'-')
+            << int(c);
     Form->EdtFrqOffset->setText("-1.25");
     Form->EdtLevelOffset->setText("-3,5");
     PressKey(Form->EdtLevelOffset, Qt::Key_Return, "\r");
@@ -478,6 +483,10 @@ TEST_F(WindowTest, DesignedLayout)
         EXPECT_TRUE(items[0]->x() == items[1]->x() && items[1]->y() > items[0]->y());
         EXPECT_TRUE(items[2]->y() == items[0]->y() && items[2]->x() > items[0]->geometry().right());
         EXPECT_TRUE(items[3]->x() == items[2]->x() && items[3]->y() == items[1]->y());
+        // Tight in the frame: 2 pixels from its left, 1 from its title and its bottom.
+        const QRect inside = group->contentsRect();
+        EXPECT_EQ(items[0]->pos(), inside.topLeft() + QPoint(2, 1));
+        EXPECT_EQ(items[1]->geometry().bottom(), inside.bottom() - 1);
         if (group == Form->RGBW)
             continue; // it always has a span
         // Exactly the chosen item is checked; an index beyond the items means the nearest end.
