@@ -2,6 +2,46 @@
 
 #include <QTest>
 
+// The real question, answered by a hand on the box once it is up (first of all tests: a window
+// that ends the program leaves every later dialog's event loop returning at once), returns the
+// button pressed; Escape cancels. The file dialogs' filters come from "name|pattern" pairs.
+TEST(QtPrompts, QuestionReturnsTheButtonPressedAndFiltersAreQtStyle)
+{
+    EXPECT_EQ(QtFileFilter("Spectral Data|*.spk|All files|*.*|odd"),
+              "Spectral Data (*.spk);;All files (*.*)");
+    // Acts on the dialog at every tick until the call that opened it returns; gives up after 5 s.
+    const auto answering = [](std::function<void(QWidget*)> Act, auto Call) {
+        QTimer poll;
+        int ticks = 0;
+        QObject::connect(&poll, &QTimer::timeout, [&] {
+            if (QWidget* dialog = QApplication::activeModalWidget()) {
+                if (++ticks < 250)
+                    return Act(dialog);
+                ADD_FAILURE() << "the dialog stayed open";
+                qobject_cast<QDialog*>(dialog)->reject();
+            }
+        });
+        poll.start(20);
+        return Call();
+    };
+    TQtPrompts prompts;
+    const auto press = [&](const char* Button) {
+        return answering(
+            [Button](QWidget* Box) {
+                for (QPushButton* b : Box->findChildren<QPushButton*>())
+                    if (b->text() == QLatin1String(Button))
+                        b->click();
+            },
+            [&] { return prompts.AskYesNoCancel("Save?"); });
+    };
+    EXPECT_EQ(press("&Ja"), TPrompts::TAnswer::Yes);
+    EXPECT_EQ(press("&Nein"), TPrompts::TAnswer::No);
+    EXPECT_EQ(press("Abbrechen"), TPrompts::TAnswer::Cancel);
+    EXPECT_EQ(answering([](QWidget* Box) { QTest::keyClick(Box, Qt::Key_Escape); },
+                        [&] { return prompts.AskYesNoCancel("Save?"); }),
+              TPrompts::TAnswer::Cancel);
+}
+
 // Settings load sends the attenuator before preselector and acquisition bit. Cancel at
 // close stops the program but keeps it open and unsaved; No then closes it, switching
 // acquisition off and closing the receiver.
@@ -170,63 +210,4 @@ TEST_F(WindowTest, SyncLoopEndsOnStopAndOnCloseBeforeTheQuestion)
     EXPECT_EQ(Prompts.Questions.size(), 1);
     EXPECT_FALSE(QFile::exists(IniPath()));
     EXPECT_EQ(Trace().last(), "Close");
-}
-
-// The real prompts, answered by a hand on the dialog once it is up: the question returns the
-// button pressed (Escape cancels), the file dialogs the file chosen (the default extension
-// added) or nothing, their filters from "name|pattern" pairs.
-TEST(QtPrompts, QuestionAndFileDialogsReturnWhatTheUserChose)
-{
-    EXPECT_EQ(QtFileFilter("Spectral Data|*.spk|All files|*.*|odd"),
-              "Spectral Data (*.spk);;All files (*.*)");
-    const auto whenUp = [](std::function<void(QWidget*)> Act) {
-        auto* poll = new QTimer;
-        QObject::connect(poll, &QTimer::timeout, [poll, Act] {
-            if (QWidget* dialog = QApplication::activeModalWidget()) {
-                poll->deleteLater();
-                poll->stop();
-                Act(dialog);
-            }
-        });
-        poll->start(10);
-    };
-    TQtPrompts prompts;
-    const auto press = [&](const char* Button) {
-        whenUp([Button](QWidget* Box) {
-            for (QPushButton* b : Box->findChildren<QPushButton*>())
-                if (b->text() == QLatin1String(Button))
-                    b->click();
-        });
-        return prompts.AskYesNoCancel("Save?");
-    };
-    EXPECT_EQ(press("&Ja"), TPrompts::TAnswer::Yes);
-    EXPECT_EQ(press("&Nein"), TPrompts::TAnswer::No);
-    EXPECT_EQ(press("Abbrechen"), TPrompts::TAnswer::Cancel);
-    whenUp([](QWidget* Box) { QTest::keyClick(Box, Qt::Key_Escape); });
-    EXPECT_EQ(prompts.AskYesNoCancel("Save?"), TPrompts::TAnswer::Cancel);
-
-    QTemporaryDir dir;
-    const auto choose = [&](const QString& Name) {
-        whenUp([Name](QWidget* Dialog) {
-            auto* files = qobject_cast<QFileDialog*>(Dialog);
-            ASSERT_NE(files, nullptr);
-            EXPECT_EQ(files->nameFilters(),
-                      QStringList({"Spectral Data (*.spk)", "All files (*.*)"}));
-            if (Name.isEmpty())
-                return files->reject();
-            files->selectFile(Name);
-            static_cast<QDialog*>(files)->accept(); // as the Open or Save button does
-        });
-    };
-    choose("take");
-    EXPECT_EQ(prompts.SaveFileName(dir.path(), "spk", "Spectral Data|*.spk|All files|*.*"),
-              dir.filePath("take.spk"));
-    choose("");
-    EXPECT_EQ(prompts.SaveFileName(dir.path(), "spk", "Spectral Data|*.spk|All files|*.*"), "");
-    QFile(dir.filePath("old.spk")).open(QIODevice::WriteOnly);
-    choose("old.spk");
-    EXPECT_EQ(prompts.OpenFileName(dir.path(), "spk", "Spectral Data|*.spk|All files|*.*"),
-              dir.filePath("old.spk"));
-    choose("");
-    EXPECT_EQ(prompts.OpenFileName(dir.path(), "spk", "Spectral Data|*.spk|All files|*.*"), "");
 }
