@@ -290,6 +290,28 @@ TEST_F(MarkerTest, MarkersFollowTheirTones)
                 OnBinDbm(weak.Amplitude), 1.5);
 }
 
+// A marker whose tone has gone, with no peak near it, stays on its bin and reads the trace's
+// level there: here the far skirt of a tone 30 bins away, falling steadily (rectangular window).
+TEST_F(MarkerTest, AMarkerWhoseToneHasGoneReadsTheLevelOfItsBin)
+{
+    StartWindow();
+    Form->RGFenster->setItemIndex(0);
+    const TTone away{Strongest.MHz + 30.5 * BinMHz, 8000};
+    Write(Path("gone.spk"), {ToneBlock({Strongest}), ToneBlock({away}), ToneBlock({away})});
+    int frame = 0;
+    Form->OnFrameProcessed = [&] {
+        if (frame++ == 0)
+            M().ActPeak->trigger();
+    };
+    Play(Path("gone.spk"));
+    ASSERT_EQ(frame, 3);
+    const int k = int(std::lround(M().MarkerBin(1)));
+    EXPECT_EQ(k, int(std::lround(Strongest.MHz / BinMHz)));
+    const double level = Readout().value(0).split(' ', Qt::SkipEmptyParts).value(3).toDouble();
+    EXPECT_NEAR(level, Form->LevelSpectrum[size_t(k)], 0.006);
+    EXPECT_LT(Form->LevelSpectrum[size_t(k)], Form->LevelSpectrum[size_t(k + 1)]);
+}
+
 // The keys act while the window is active, and not while a text field has the focus: there
 // the field takes P and Ctrl+arrows as it always did. The About box names them.
 TEST_F(MarkerTest, KeysPlaceMarkersUnlessATextFieldHasTheFocus)
