@@ -158,6 +158,9 @@ TEST_F(WindowTest, ZoomedAxisLabelsShowTheDigitsTheyNeed)
     Form->LevelOffset = 0.5;
     Form->HistoYAxis(-120.0, text);
     EXPECT_EQ(text, "-119.5");
+    // The label at the scale's top (0 dB, as drawn) names the unit.
+    Form->HistoYAxis(0.05, text);
+    EXPECT_EQ(text, "[dBm]  1");
 }
 
 // Typed keys pass digits, sign and both separators; Enter applies both offsets, and a

@@ -374,6 +374,10 @@ TEST_F(MarkerTest, HoldTraces)
     const size_t depth = 4;
     for (QCheckBox* box : {M().CBMaxHold, M().CBMinHold, M().CBAverage})
         box->setChecked(true);
+    // Maximum yellow, minimum cyan, average orange (colours as 0xBBGGRR).
+    const TColor colours[] = {0x00FFFF, 0xFFFF00, 0x0080FF};
+    for (int series = 2; series <= 4; ++series)
+        EXPECT_EQ(Form->Histo->SeriesRecord(series).LineColor, colours[series - 2]) << series;
     M().SEAverageFrames->setValue(int(depth));
     std::vector<std::vector<float>> frames;
     // The last frames come while the plot shows a part of the span (zoomed): they still reach
