@@ -109,6 +109,9 @@ TEST_F(RecordingTest, CancelledRecordDialogLeavesNoFileAndTheTimerAsBefore)
     WriteFile(Path("a.spk"), {{0, DataRecord(1.0, 1)}}, RecordSize);
     Load(Path("a.spk"));
     EXPECT_EQ(Form->StatusText(3), "File: a.spk");
+    Form->RBSync->setChecked(true);
+    Form->RBFast->setChecked(true); // the pacing leaves the file's name alone
+    EXPECT_EQ(Form->StatusText(3), "File: a.spk");
     Form->BtnLoadFile->click();
     EXPECT_EQ(Form->StatusText(3), QString());
 }
