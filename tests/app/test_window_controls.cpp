@@ -1,6 +1,6 @@
 #include "test_window_support.h"
 
-#include <QTest>
+#include <map>
 #include <tuple>
 #include <vector>
 
@@ -85,8 +85,11 @@ TEST_F(WindowTest, ControlsAndOffsetsTakeEffect)
     Form->RGAtt->setItemIndex(3);
     Form->CBPreamp->setChecked(true);
     EXPECT_TRUE(Calls().endsWith("Sio 1 4,SetAttenuator 3,Sio 5 4")) << Calls();
-    Form->RGFenster->setItemIndex(3);
-    EXPECT_EQ(Form->FFT->LeakFunction(), wnBlackman);
+    for (const auto& [item, window] : {std::pair{0, wnRectangle}, std::pair{1, wnHanning},
+                                       std::pair{2, wnHamming}, std::pair{3, wnBlackman}}) {
+        Form->RGFenster->setItemIndex(item);
+        EXPECT_EQ(Form->FFT->LeakFunction(), window) << item;
+    }
     // The scale follows the bars from the start: ZMin = -Min, ZMax = ZMin - Range + 40.
     const float zMin = -float(Form->SBMin->value());
     EXPECT_EQ(Form->Spektro->ZMin(), zMin);
@@ -97,15 +100,7 @@ TEST_F(WindowTest, ControlsAndOffsetsTakeEffect)
     EXPECT_TRUE(Form->Spektro->ZMin() == -140.0f && Form->Spektro->ZMax() == 0.0f);
     EXPECT_EQ(Form->SBMin->toolTip() + "|" + Form->SBRange->toolTip(),
               "Min: -135dBm|Range: -135dBm 5dBm");
-    QString text;
-    Form->HistoYAxis(-50.0, text);
-    EXPECT_EQ(text, "-45");
-    for (const auto& [offset, label] : {std::pair{0.0f, "20.0"}, std::pair{0.5f, "20.50"},
-                                        std::pair{0.25f, "20.250"}, std::pair{-1.0f, "19.0"}}) {
-        Form->FreqOffset = offset;
-        Form->HistoXAxis(20000.0, text);
-        EXPECT_EQ(text, label) << offset;
-    }
+    Form->FreqOffset = -1.0f;
     Form->HistoCrossMove(Form->Histo, 14200.0f, -80.0f, 1, 100);
     EXPECT_EQ(Form->StatusText(1), "Cursor: 13.200 MHz");
 }
@@ -147,7 +142,7 @@ TEST_F(WindowTest, ZoomedAxisLabelsShowTheDigitsTheyNeed)
     for (const auto& [offset, kHz, label] :
          {std::tuple{0.0f, 17250.0, "17.25"}, std::tuple{0.0f, 9875.0, "9.875"},
           std::tuple{0.0f, 17500.0, "17.5"}, std::tuple{0.5f, 17000.0, "17.50"},
-          std::tuple{0.25f, 17000.0, "17.250"}}) {
+          std::tuple{0.25f, 17000.0, "17.250"}, std::tuple{-1.0f, 20000.0, "19.0"}}) {
         Form->FreqOffset = offset;
         Form->HistoXAxis(kHz, text);
         EXPECT_EQ(text, label) << offset << " " << kHz;
@@ -163,6 +158,9 @@ TEST_F(WindowTest, ZoomedAxisLabelsShowTheDigitsTheyNeed)
     Form->LevelOffset = 0.5;
     Form->HistoYAxis(-120.0, text);
     EXPECT_EQ(text, "-119.5");
+    // The label at the scale's top (0 dB, as drawn) names the unit.
+    Form->HistoYAxis(0.05, text);
+    EXPECT_EQ(text, "[dBm]  1");
 }
 
 // Typed keys pass digits, sign and both separators; Enter applies both offsets, and a
@@ -174,6 +172,11 @@ TEST_F(WindowTest, KeyFilterPassesBothSeparatorsAndEnterAppliesOffsets)
     for (QChar c : "-0x,5a.2")
         PressKey(Form->EdtFrqOffset, c.toUpper().unicode(), QString(c));
     EXPECT_EQ(Form->EdtFrqOffset->text(), "-0,5.2");
+    // Digits, both separators, the minus and the keys up to space pass; nothing else.
+    for (char16_t c = 0; c < 128; ++c)
+        EXPECT_EQ(OffsetKeyPasses(QChar(c)),
+                  (c >= u'0' && c <= u'9') || c <= u' ' || c == u',' || c == u'.' || c == u'-')
+            << int(c);
     Form->EdtFrqOffset->setText("-1.25");
     Form->EdtLevelOffset->setText("-3,5");
     PressKey(Form->EdtLevelOffset, Qt::Key_Return, "\r");
@@ -186,7 +189,8 @@ TEST_F(WindowTest, KeyFilterPassesBothSeparatorsAndEnterAppliesOffsets)
     EXPECT_TRUE(Form->FreqOffset == 2.0f && Form->LevelOffset == -3.5f);
 }
 
-// Clear empties the waterfall; the copy holds the plot panel and the level legend.
+// Clear empties the waterfall. The copy button's context menu offers saving: a cancelled
+// dialog writes nothing; a failed write gives one message.
 TEST_F(WindowTest, DisplayButtons)
 {
     Start();
@@ -195,29 +199,13 @@ TEST_F(WindowTest, DisplayButtons)
     Form->BtnClearDisplay->click();
     const QImage wave = Form->Spektro->WaveImage();
     EXPECT_EQ(wave.pixelColor(wave.width() / 2, wave.height() - 1), QColor(Qt::black));
-    QApplication::clipboard()->clear();
-    Form->BtnCopy2ClpBrd->click();
-    const QImage copied = QApplication::clipboard()->image();
-    EXPECT_EQ(copied.size(), Form->PnlHistoSpektro->size() + QSize(4 + Form->Legend->width(), 0));
-
-    // Ctrl+S saves the same picture as PNG; the copy button's context menu offers it
-    // too. A cancelled dialog writes nothing; a failed write gives one message.
-    Form->activateWindow();
-    Prompts.Names.push_back(Dir.filePath("display.png"));
-    QTest::keyClick(Form.get(), Qt::Key_S, Qt::ControlModifier);
-    QImageReader reader(Dir.filePath("display.png"));
-    EXPECT_EQ(reader.format(), "png");
-    const QImage saved = reader.read();
-    EXPECT_EQ(saved.size(), copied.size());
-    EXPECT_TRUE(saved.convertToFormat(QImage::Format_RGB32) ==
-                copied.convertToFormat(QImage::Format_RGB32));
     const QList<QAction*> menu = Form->BtnCopy2ClpBrd->actions();
     ASSERT_EQ(menu.size(), 1);
     EXPECT_EQ(Form->BtnCopy2ClpBrd->contextMenuPolicy(), Qt::ActionsContextMenu);
     menu[0]->trigger(); // cancelled
     Prompts.Names.push_back(Dir.filePath("no/such/folder/display.png"));
     menu[0]->trigger();
-    EXPECT_EQ(QDir(Dir.path()).entryList({"*.png"}), QStringList{"display.png"});
+    EXPECT_TRUE(QDir(Dir.path()).entryList({"*.png"}).isEmpty());
     ASSERT_EQ(Prompts.Errors.size(), 1);
     EXPECT_TRUE(Prompts.Errors[0].contains("no/such/folder/display.png")) << Prompts.Errors[0];
 }
@@ -256,6 +244,14 @@ TEST_F(WindowTest, TextsAreNotCutInTheFontUsed)
     settle();
     expectFits(1);
     EXPECT_EQ(Form->width(), narrowest);
+    // Side by side from the bar's left, 2 apart, each the row's full height.
+    int left = 0;
+    for (const QLabel* panel : Form->StatusPanels) {
+        EXPECT_EQ(panel->geometry(),
+                  QRect(left, 0, panel->width(), panel->parentWidget()->height()))
+            << panel->objectName();
+        left += panel->width() + 2;
+    }
 
     // A larger font widens a panel with the text written in it.
     QFont larger = Form->StatusBar->font();
@@ -278,38 +274,281 @@ TEST_F(WindowTest, TextsAreNotCutInTheFontUsed)
     }
 }
 
-// The display buttons show pictures drawn for the pixel size asked, with their hints.
-TEST_F(WindowTest, DisplayButtonsShowSharpIcons)
+// The display buttons' pictures: drawn at the device size asked, each distinct and in the
+// colours of what it shows (a screen with a trace under a red cross, a clipboard with a sheet
+// and a trace, a grid in ink), all grey when disabled.
+TEST_F(WindowTest, DisplayButtonsShowTheirOwnPictures)
 {
     Start();
-    const std::tuple<QToolButton*, const char*> buttons[] = {
-        {Form->BtnClearDisplay, "Clear Display"},
-        {Form->BtnCopy2ClpBrd, "Display-->Clipboard"},
-        {Form->BtnGrid, "Grid Lines"}};
+    // The picture's colours, each matched closely, so that edges blended with what lies
+    // below count as none.
+    const auto kind = [](QRgb Pixel) {
+        const std::pair<char, QColor> named[] = {
+            {'k', QColor(0, 0, 0)},   {'i', QColor(32, 32, 32)},  {'w', QColor(255, 255, 255)},
+            {'G', QColor(0, 150, 0)}, {'R', QColor(200, 30, 30)}, {'B', QColor(176, 128, 64)}};
+        for (const auto& [c, colour] : named)
+            if (qAlpha(Pixel) > 240 && std::abs(qRed(Pixel) - colour.red()) <= 12 &&
+                std::abs(qGreen(Pixel) - colour.green()) <= 12 &&
+                std::abs(qBlue(Pixel) - colour.blue()) <= 12)
+                return c;
+        return ' ';
+    };
+    // Colours each picture holds ('B' the clipboard's board), and none other.
+    const std::tuple<QToolButton*, const char*, QString> buttons[] = {
+        {Form->BtnClearDisplay, "Clear Display", "kiRG"},
+        {Form->BtnCopy2ClpBrd, "Display-->Clipboard", "iwGB"},
+        {Form->BtnGrid, "Grid Lines", "i"}};
     std::vector<QImage> pictures;
-    for (const auto& [button, hint] : buttons) {
+    for (const auto& [button, hint, colours] : buttons) {
         SCOPED_TRACE(hint);
         EXPECT_EQ(button->toolTip(), hint);
         EXPECT_EQ(button->toolButtonStyle(), Qt::ToolButtonIconOnly);
-        const QIcon icon = button->icon();
-        ASSERT_FALSE(icon.isNull());
-        for (const qreal scale : {1.0, 2.0, 3.0}) {
-            const QPixmap pixmap = icon.pixmap(QSize(24, 24), scale);
-            const int side = static_cast<int>(24 * scale);
-            // Drawn at the device size, not a small picture blown up.
-            EXPECT_EQ(pixmap.size(), QSize(side, side)) << scale;
+        for (const qreal scale : {1.0, 2.0}) {
+            const QPixmap pixmap = button->icon().pixmap(QSize(24, 24), scale);
+            EXPECT_EQ(pixmap.size(), QSize(24, 24) * scale);
             EXPECT_EQ(pixmap.devicePixelRatio(), scale);
-            const QImage image = pixmap.toImage();
-            int opaque = 0;
-            for (int y = 0; y < image.height(); ++y)
-                for (int x = 0; x < image.width(); ++x)
-                    opaque += qAlpha(image.pixel(x, y)) > 128;
-            // The picture fills a similar share of the square at every scale.
-            EXPECT_GT(opaque, side * side / 8) << scale;
-            if (scale == 1.0)
-                pictures.push_back(image);
         }
+        const QImage image = button->icon().pixmap(QSize(96, 96)).toImage();
+        const QImage grey = button->icon().pixmap(QSize(96, 96), QIcon::Disabled).toImage();
+        std::map<char, int> count;
+        int opaque = 0, coloured = 0;
+        for (int y = 0; y < 96; ++y)
+            for (int x = 0; x < 96; ++x) {
+                opaque += qAlpha(image.pixel(x, y)) > 128;
+                ++count[kind(image.pixel(x, y))];
+                const QColor g = QColor::fromRgba(grey.pixel(x, y));
+                coloured += g.alpha() > 128 && g.hsvSaturation() > 40;
+            }
+        EXPECT_GT(opaque, 96 * 96 / 8);
+        QString seen;
+        for (const auto& [c, n] : count)
+            if (c != ' ' && n >= 20)
+                seen += QChar(c);
+        QString expected = colours;
+        std::sort(expected.begin(), expected.end());
+        EXPECT_EQ(seen, expected);
+        EXPECT_EQ(coloured, 0);
+        pictures.push_back(image);
     }
     EXPECT_TRUE(pictures[0] != pictures[1] && pictures[1] != pictures[2] &&
                 pictures[0] != pictures[2]);
+
+    // The grid: a square frame in thirds, across the middle of the picture either way.
+    for (const bool across : {true, false}) {
+        std::vector<double> lines; // centres of the lines crossed
+        int start = -1;
+        for (int t = 0; t <= 96; ++t) {
+            const bool ink = t < 96 && qAlpha(across ? pictures[2].pixel(t, 48)
+                                                     : pictures[2].pixel(48, t)) > 128;
+            if (ink && start < 0)
+                start = t;
+            if (!ink && start >= 0)
+                lines.push_back((start + t - 1) / 2.0), start = -1;
+        }
+        ASSERT_EQ(lines.size(), 4u) << across;
+        for (std::size_t i = 1; i < 4; ++i)
+            EXPECT_NEAR(lines[i] - lines[i - 1], (lines[3] - lines[0]) / 3.0, 1.0) << across;
+        EXPECT_NEAR(lines[0] + lines[3], 96, 2) << across;
+    }
+    // The cross of Clear is as wide as high and mirrors onto itself.
+    QRect cross;
+    for (int y = 0; y < 96; ++y)
+        for (int x = 0; x < 96; ++x)
+            if (kind(pictures[0].pixel(x, y)) == 'R')
+                cross |= QRect(x, y, 1, 1);
+    EXPECT_NEAR(cross.width(), cross.height(), 2);
+    int red = 0, unmatched = 0;
+    for (int y = cross.top(); y <= cross.bottom(); ++y)
+        for (int x = cross.left(); x <= cross.right(); ++x)
+            if (kind(pictures[0].pixel(x, y)) == 'R') {
+                ++red;
+                unmatched += kind(pictures[0].pixel(cross.left() + cross.right() - x, y)) != 'R';
+            }
+    EXPECT_LT(unmatched, red / 20) << unmatched << " of " << red;
+}
+
+namespace {
+
+QRect In(const QWidget* W, const QWidget* Owner)
+{
+    return QRect(W->mapTo(Owner, QPoint(0, 0)), W->size());
+}
+
+// Parts one below the other from Top to the owner's bottom, each as wide as the owner, with
+// neither gap nor overlap.
+void ExpectStacked(const QWidget* Owner, std::initializer_list<const QWidget*> Parts, int Top = 0)
+{
+    for (const QWidget* w : Parts) {
+        EXPECT_EQ(In(w, Owner), QRect(0, Top, Owner->width(), w->height())) << w->objectName();
+        Top += w->height();
+    }
+    EXPECT_EQ(Top, Owner->height()) << Owner->objectName();
+}
+
+// The visible controls of a group lie inside its frame, below its title, at no less than
+// their least size, and none covers another.
+void ExpectInsideAndApart(const QWidget* Group)
+{
+    std::vector<QRect> placed;
+    for (const QWidget* w : Group->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+        if (!w->isVisibleTo(Group))
+            continue;
+        const QRect r = w->geometry();
+        EXPECT_TRUE(Group->contentsRect().contains(r))
+            << w->objectName() << " in " << Group->objectName();
+        EXPECT_GE(w->height(), w->minimumSizeHint().height()) << w->objectName();
+        for (const QRect& other : placed)
+            EXPECT_FALSE(r.intersects(other)) << w->objectName() << " in " << Group->objectName();
+        placed.push_back(r);
+    }
+}
+
+} // namespace
+
+// The window as designed: the parts of each panel tile it, fixed sizes and ranges hold, the
+// settings panel's groups keep their order and their controls, and the plot and waterfall
+// share their gaps.
+TEST_F(WindowTest, DesignedLayout)
+{
+    WriteIni("[Offsets]\nEnabled=1\n");
+    Start();
+    Form->show();
+    RunEvents(100); // the layouts settle
+    const QWidget* central = Form->centralWidget();
+    int x = 0;
+    for (const QWidget* w : {Form->PnlHistoSpektro, Form->PnlHistoControl, Form->PnlSettings}) {
+        EXPECT_EQ(In(w, central), QRect(x, 0, w->width(), central->height())) << w->objectName();
+        x += w->width();
+    }
+    EXPECT_EQ(x, central->width());
+
+    EXPECT_EQ(Form->Histo->height(), 248);
+    EXPECT_EQ(Form->PnlScrollBarAbout->height(), 22);
+    EXPECT_FALSE(Form->PB->isVisible()); // until playback
+    ExpectStacked(Form->PnlHistoSpektro, {Form->Histo, Form->Spektro, Form->PnlScrollBarAbout});
+    Form->BtnPlayback->click();
+    RunEvents(100);
+    EXPECT_EQ(Form->PB->height(), 18);
+    ExpectStacked(Form->PnlHistoSpektro,
+                  {Form->Histo, Form->Spektro, Form->PB, Form->PnlScrollBarAbout});
+    EXPECT_EQ(Form->PnlCenter->geometry(), QRect(0, 0, 60, 22));
+    EXPECT_TRUE(Form->SBFrq->x() == 60 &&
+                Form->SBFrq->geometry().right() == Form->PnlScrollBarAbout->width() - 1);
+
+    const QWidget* control = Form->PnlHistoControl;
+    int y = 0;
+    for (const QToolButton* b : {Form->BtnClearDisplay, Form->BtnCopy2ClpBrd, Form->BtnGrid}) {
+        EXPECT_EQ(b->geometry(), QRect((control->width() - 33) / 2, y, 33, 33)) << b->objectName();
+        EXPECT_EQ(b->iconSize(), QSize(24, 24));
+        y += 33;
+    }
+    EXPECT_EQ(Form->PnlAbout->height(), 21);
+    ExpectStacked(control, {Form->PnlRangeMin, Form->PnlAbout}, y);
+    // The level bars, one above the other in one column, share the height left by their labels.
+    const QLabel* range = Form->LblRange;
+    const QLabel* least = Form->LblMin;
+    for (const int height : {700, 560}) {
+        Form->resize(Form->width(), height);
+        RunEvents(50);
+        EXPECT_EQ(range->y(), 5);
+        EXPECT_EQ(least->y(), Form->PnlRangeMin->height() * 50 / 100 + 2);
+        const int bar = least->y() - range->y() - 2 * least->height() + 4;
+        EXPECT_EQ(Form->SBRange->geometry(), QRect(14, range->y() + range->height() + 4, 17, bar));
+        EXPECT_EQ(Form->SBMin->geometry(), QRect(14, least->y() + least->height() + 4, 17, bar));
+    }
+
+    // The settings: the scroll area fills the panel, the two parts of the splitter are 5 apart,
+    // the top groups from the top down, the bottom groups at the bottom.
+    EXPECT_EQ(In(Form->ScrollSettings, Form->PnlSettings), Form->PnlSettings->rect());
+    const QWidget* top = Form->Splitter1->widget(0);
+    const QWidget* bottom = Form->Splitter1->widget(1);
+    EXPECT_EQ(bottom->y() - top->geometry().bottom() - 1, 5);
+    const auto expectOrdered = [](const QWidget* Part, std::initializer_list<QWidget*> Groups) {
+        int below = -1;
+        for (const QWidget* g : Groups) {
+            EXPECT_TRUE(Part->rect().contains(g->geometry())) << g->objectName();
+            EXPECT_GT(g->y(), below) << g->objectName();
+            below = g->geometry().bottom();
+            ExpectInsideAndApart(g);
+        }
+    };
+    expectOrdered(top, {Form->RGFenster, Form->RGAtt, Form->RGBW, Form->GBDisplay,
+                        Form->findChild<QGroupBox*>("GBTraces")});
+    EXPECT_LT(Form->RGFenster->y(), 5);
+    expectOrdered(bottom, {Form->GBOffsets, Form->GBSpeed, Form->GBControl});
+    EXPECT_GT(Form->GBOffsets->y(), bottom->height() - Form->GBControl->geometry().bottom());
+    EXPECT_EQ(Form->GBOffsets->height(), 91);
+    EXPECT_EQ(Form->BtnStartStop->height(), 30);
+    // Two columns, filled top to bottom.
+    for (TRadioGroup* group : {Form->RGFenster, Form->RGAtt, Form->RGBW}) {
+        const auto items = group->findChildren<QRadioButton*>();
+        ASSERT_EQ(items.size(), 4);
+        EXPECT_TRUE(items[0]->x() == items[1]->x() && items[1]->y() > items[0]->y());
+        EXPECT_TRUE(items[2]->y() == items[0]->y() && items[2]->x() > items[0]->geometry().right());
+        EXPECT_TRUE(items[3]->x() == items[2]->x() && items[3]->y() == items[1]->y());
+        // Tight in the frame: 2 pixels from its left, 1 from its title and its bottom.
+        const QRect inside = group->contentsRect();
+        EXPECT_EQ(items[0]->pos(), inside.topLeft() + QPoint(2, 1));
+        EXPECT_EQ(items[1]->geometry().bottom(), inside.bottom() - 1);
+        if (group == Form->RGBW)
+            continue; // it always has a span
+        // Exactly the chosen item is checked; an index beyond the items means the nearest end.
+        for (const int index : {-3, 0, 3, -1, 1, 6, 2, 4}) {
+            group->setItemIndex(index);
+            const int chosen = index < 0 ? -1 : std::min(index, 3);
+            EXPECT_EQ(group->ItemIndex(), chosen) << index;
+            for (int i = 0; i < 4; ++i)
+                EXPECT_EQ(items[i]->isChecked(), i == chosen) << index;
+        }
+    }
+    // Offsets: labels and the check box on one left edge, the edits right of the labels.
+    const auto labels = Form->GBOffsets->findChildren<QLabel*>();
+    ASSERT_EQ(labels.size(), 2);
+    EXPECT_TRUE(labels[1]->x() == labels[0]->x() && Form->CBInverted->x() == labels[0]->x());
+    EXPECT_EQ(Form->EdtLevelOffset->x(), Form->EdtFrqOffset->x());
+    EXPECT_GT(Form->EdtFrqOffset->x(), labels[0]->geometry().right());
+
+    // The ranges the controls accept.
+    Form->BtnPlayback->click();
+    const auto expectRange = [](auto* Control, int Min, int Max) {
+        Control->setValue(Min - 1);
+        EXPECT_EQ(Control->value(), Min) << Control->objectName();
+        Control->setValue(Max + 1);
+        EXPECT_EQ(Control->value(), Max) << Control->objectName();
+    };
+    expectRange(Form->SEFft, 8, 12);
+    expectRange(Form->SEAvg, 1, 64);
+    expectRange(Form->SESpeed, 1, 100);
+    Form->RBSlow->setChecked(true);
+    expectRange(Form->SESpeed, 1, 60);
+    expectRange(Form->SBMin, 20, 140);
+    expectRange(Form->SBRange, -100, 0);
+    Form->RGBW->setItemIndex(0);
+    Form->SBFrq->setValue(10000);
+    Form->SBFrq->triggerAction(QAbstractSlider::SliderSingleStepAdd);
+    EXPECT_EQ(Form->SBFrq->value(), 10010);
+    Form->SBFrq->triggerAction(QAbstractSlider::SliderPageStepSub);
+    EXPECT_EQ(Form->SBFrq->value(), 9010);
+
+    // Plot and waterfall: the same gaps, so their columns line up; the designed scales.
+    const TDXHistograph* histo = Form->Histo;
+    EXPECT_TRUE(histo->GapLeft() == 60 && histo->GapRight() == 0 && histo->GapTop() == 10 &&
+                histo->GapBottom() == 20);
+    EXPECT_TRUE(Form->Spektro->GapLeft() == 60 && Form->Spektro->GapRight() == 0);
+    EXPECT_TRUE(histo->ViewYMin() == -140.0f && histo->ViewYMax() == 0.1f &&
+                histo->ViewYGap() == 10.0f && histo->ViewYDecimals() == 0 &&
+                histo->ViewXDecimals() == 0);
+    EXPECT_TRUE(histo->SeriesNumber() == 1 && histo->SeriesColor() == 50688u &&
+                histo->BkColor() == 0u && histo->ReduceFlicker() && histo->OwnerDrawXAxis() &&
+                histo->OwnerDrawYAxis());
+    EXPECT_TRUE(Form->Spektro->NoFlicker() && Form->Spektro->XMin() == 0 &&
+                Form->Spektro->XMax() == 0 && Form->Spektro->HighlightMin() == 0 &&
+                Form->Spektro->HighlightMax() == 0);
+    for (const auto& [font, family, pixels] :
+         {std::tuple{Form->font(), "MS Sans Serif", 11}, std::tuple{histo->font(), "Arial", 11},
+          std::tuple{histo->FontXAxis(), "Arial", 11},
+          std::tuple{Form->StatusBar->font(), "Tahoma", 12}}) {
+        EXPECT_EQ(font.family(), family);
+        EXPECT_EQ(font.pixelSize(), pixels) << family;
+    }
 }

@@ -233,14 +233,16 @@ TEST_F(DisplayTest, RecordingProgressAndLowDiskWarning)
     Clock.Advance(0.1);
     const QString size = QString::asprintf("%.1f", 3321 * 16392 / 1e6);
     EXPECT_EQ(status(), "Record to rec.spk  00:01:23  3320 frames  " + size + " MB");
+    free = 1000000000; // not less than 1 GB
+    status();
     EXPECT_TRUE(Prompts.Warnings.isEmpty());
     Clock.Advance(3600);
-    free = 999999999;
+    free = 456000000;
     EXPECT_EQ(status(), "Record to rec.spk  01:01:23  3320 frames  " + size + " MB");
     status();
     ASSERT_EQ(Prompts.Warnings.size(), 1);
-    EXPECT_TRUE(Prompts.Warnings[0].contains("rec.spk") &&
-                Prompts.Warnings[0].contains("less than 1 GB"));
+    EXPECT_EQ(Prompts.Warnings[0],
+              "The disk holding rec.spk has less than 1 GB left (0.46 GB free).");
     StartStop(); // ends the recording and its renewals
     EXPECT_EQ(status(), QString());
     EXPECT_FALSE(Form->RecordStatusTimer->isActive());

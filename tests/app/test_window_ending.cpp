@@ -91,18 +91,3 @@ TEST_F(WindowTest, OversizedSettingsFileIsReadInPartAndNeverRewritten)
     EXPECT_TRUE(Prompts.Questions.isEmpty());
     EXPECT_TRUE(ReadAll(IniPath()) == QByteArray::fromStdString(text));
 }
-
-// A settings file of ordinary size costs one parse to load and one to save.
-TEST_F(WindowTest, SettingsLoadAndSaveParseTheFileOnceEach)
-{
-    WriteIni("[Settings]\nAvg=7\n[Form]\nWidth=900\n");
-    const uint64_t parses = TIniFile::ParseCount();
-    Start();
-    EXPECT_EQ(TIniFile::ParseCount() - parses, 1u);
-    EXPECT_TRUE(Prompts.Messages.isEmpty());
-    Form->SEAvg->setValue(3);
-    Prompts.Answers.push_back(TPrompts::TAnswer::Yes);
-    EXPECT_TRUE(CloseWindow());
-    EXPECT_EQ(TIniFile::ParseCount() - parses, 2u);
-    EXPECT_EQ(TIniFile(IniPath().toStdString()).ReadInteger("Settings", "Avg", 0), 3);
-}

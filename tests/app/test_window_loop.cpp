@@ -130,3 +130,47 @@ TEST_F(WindowTest, FftSizeChangeWhileRunningNeverMixesSizes)
     EXPECT_GT(frames, 4);
     EXPECT_EQ(duringChange + mismatched, 0);
 }
+
+// The pacing choice sets the speed's meaning and bound; while running, only the chosen
+// pacing stays selectable, and stopping frees all three again.
+TEST_F(WindowTest, PacingChoicesWhileRunningAndStopped)
+{
+    Start();
+    const auto enabled = [&] {
+        QString text;
+        for (const QRadioButton* b : {Form->RBSync, Form->RBFast, Form->RBSlow})
+            text += b->isEnabled() ? '1' : '0';
+        return text;
+    };
+    Form->RBFast->setChecked(true);
+    Form->SESpeed->setValue(80);
+    EXPECT_EQ(Form->GBSpeed->title(), "Framerate");
+    EXPECT_EQ(Form->Timer1->interval(), 1000 / 80);
+    Form->BtnStartStop->click();
+    EXPECT_EQ(enabled(), "010");
+    Form->BtnStartStop->click();
+    EXPECT_EQ(enabled(), "111");
+
+    Form->RBSlow->setChecked(true);
+    EXPECT_EQ(Form->GBSpeed->title(), "Scaninterval [s]");
+    EXPECT_EQ(Form->SESpeed->value(), 60);
+    EXPECT_EQ(Form->Timer1->interval(), 1000);
+    Form->BtnStartStop->click();
+    EXPECT_EQ(enabled(), "001");
+    Form->BtnStartStop->click();
+    EXPECT_EQ(enabled(), "111");
+    Form->RBFast->setChecked(true);
+    EXPECT_EQ(Form->SESpeed->value(), 60); // within the frame rate's bound: kept
+    EXPECT_EQ(Form->Timer1->interval(), 1000 / 60);
+
+    // Playback has no slow scan; leaving it brings it back.
+    Form->RBSlow->setChecked(true);
+    Form->BtnPlayback->click();
+    EXPECT_TRUE(Form->RBFast->isChecked());
+    EXPECT_FALSE(Form->RBSlow->isVisibleTo(Form.get()) || Form->RBSlow->isEnabled());
+    EXPECT_FALSE(Form->BtnStartStop->isEnabled());
+    Form->BtnPlayback->click();
+    EXPECT_TRUE(Form->RBSlow->isVisibleTo(Form.get()) && Form->RBSlow->isEnabled());
+    EXPECT_TRUE(Form->BtnStartStop->isEnabled());
+    EXPECT_FALSE(Form->PB->isVisibleTo(Form.get()));
+}

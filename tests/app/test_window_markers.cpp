@@ -241,6 +241,12 @@ TEST_F(MarkerTest, PeakNextPeaksAndTheDelta)
     Form->SEFft->setValue(11);
     EXPECT_NEAR(M().MarkerBin(1) * 40.0 / 2048, Outside.MHz, 0.01 * BinMHz);
     EXPECT_TRUE(Readout().value(0).startsWith("M1 21.550 MHz  ")) << Readout().value(0);
+    // Three decimals of a MHz: the difference in whole kHz.
+    M().ActPeak2->trigger();
+    EXPECT_TRUE(QRegularExpression("^M2-M1 [+-]\\d+ kHz  [+-]\\d+\\.\\d\\d dB$")
+                    .match(Readout().value(2))
+                    .hasMatch())
+        << Readout().value(2);
     M().ActMarkersOff->trigger();
     EXPECT_FALSE(Form->Histo->Marker(1).Shown || Form->Histo->Marker(2).Shown);
 }
@@ -282,6 +288,28 @@ TEST_F(MarkerTest, MarkersFollowTheirTones)
     // It reads the carrier's level, which the noise raises by about half a dB here.
     EXPECT_NEAR(Readout().value(0).split(' ', Qt::SkipEmptyParts).value(3).toDouble(),
                 OnBinDbm(weak.Amplitude), 1.5);
+}
+
+// A marker whose tone has gone, with no peak near it, stays on its bin and reads the trace's
+// level there: here the far skirt of a tone 30 bins away, falling steadily (rectangular window).
+TEST_F(MarkerTest, AMarkerWhoseToneHasGoneReadsTheLevelOfItsBin)
+{
+    StartWindow();
+    Form->RGFenster->setItemIndex(0);
+    const TTone away{Strongest.MHz + 30.5 * BinMHz, 8000};
+    Write(Path("gone.spk"), {ToneBlock({Strongest}), ToneBlock({away}), ToneBlock({away})});
+    int frame = 0;
+    Form->OnFrameProcessed = [&] {
+        if (frame++ == 0)
+            M().ActPeak->trigger();
+    };
+    Play(Path("gone.spk"));
+    ASSERT_EQ(frame, 3);
+    const int k = int(std::lround(M().MarkerBin(1)));
+    EXPECT_EQ(k, int(std::lround(Strongest.MHz / BinMHz)));
+    const double level = Readout().value(0).split(' ', Qt::SkipEmptyParts).value(3).toDouble();
+    EXPECT_NEAR(level, Form->LevelSpectrum[size_t(k)], 0.006);
+    EXPECT_LT(Form->LevelSpectrum[size_t(k)], Form->LevelSpectrum[size_t(k + 1)]);
 }
 
 // The keys act while the window is active, and not while a text field has the focus: there
@@ -346,10 +374,23 @@ TEST_F(MarkerTest, HoldTraces)
     const size_t depth = 4;
     for (QCheckBox* box : {M().CBMaxHold, M().CBMinHold, M().CBAverage})
         box->setChecked(true);
+    // Maximum yellow, minimum cyan, average orange (colours as 0xBBGGRR).
+    const TColor colours[] = {0x00FFFF, 0xFFFF00, 0x0080FF};
+    for (int series = 2; series <= 4; ++series)
+        EXPECT_EQ(Form->Histo->SeriesRecord(series).LineColor, colours[series - 2]) << series;
     M().SEAverageFrames->setValue(int(depth));
     std::vector<std::vector<float>> frames;
+    // The last frames come while the plot shows a part of the span (zoomed): they still reach
+    // the whole span, which shows once the zoom is undone.
+    const auto view = [&](float HalfKHz) {
+        const float centre = float(Form->SBFrq->value());
+        Form->Histo->setViewXCurrentMin(centre - HalfKHz);
+        Form->Histo->setViewXCurrentMax(centre + HalfKHz);
+    };
     Form->OnFrameProcessed = [&] {
         frames.emplace_back(Form->AvgSpectrum.begin(), Form->AvgSpectrum.begin() + N);
+        if (frames.size() == 5)
+            view(400);
     };
     for (bool inverted : {false, true}) {
         SCOPED_TRACE(inverted);
@@ -358,6 +399,7 @@ TEST_F(MarkerTest, HoldTraces)
         frames.clear();
         Play(Path("holds.spk"), inverted ? 25000 : 15000); // a new mirroring clears them first
         ASSERT_EQ(M().Holds().Frames(), int64_t(frames.size()));
+        view(2500);
         const auto check = [&] {
             for (int series = 2; series <= 4; ++series) {
                 const auto& s = Form->Histo->SeriesRecord(series);
@@ -515,9 +557,60 @@ TEST_F(MarkerTest, ReadoutFitsAtTheLeastWindowWidth)
     QCoreApplication::processEvents();
     EXPECT_EQ(Form->minimumSizeHint().width(), leastBefore);
     EXPECT_LE(Form->minimumSizeHint().width(), 960);
-    const int texts = M().Readout->TextLeft(3) +
-                      QFontMetrics(M().Readout->font()).horizontalAdvance(Readout().value(3));
-    EXPECT_GE(M().Readout->minimumSizeHint().width(), texts);
-    EXPECT_GE(M().Readout->width(), texts);
+    const QFontMetrics fm(M().Readout->font());
+    EXPECT_GE(M().Readout->width(), fm.horizontalAdvance(M().Readout->Text()));
     EXPECT_LE(M().GBTraces->minimumSizeHint().width(), TForm1::SettingsPanelWidth - 4);
+}
+
+// The read-out draws its texts side by side, 4 pixels in from its edges and four spaces apart,
+// in a line one text's height plus 2. It widens for longer texts but not back (no jitter with
+// the digits), and a new font sizes it afresh.
+TEST(MarkerReadout, TextsSideBySideAndTheWidthTheyNeed)
+{
+    TMarkerReadout readout;
+    QFont font = readout.font();
+    font.setPixelSize(13);
+    readout.setFont(font);
+    const QStringList texts{"M1", "M2-M1", "RBW"};
+    readout.SetTexts(texts);
+    EXPECT_EQ(readout.Text(), "M1    M2-M1    RBW");
+    const auto expectedLefts = [&] {
+        const QFontMetrics fm(readout.font());
+        std::vector<int> lefts{4};
+        for (const QString& t : texts)
+            lefts.push_back(lefts.back() + fm.horizontalAdvance(t) +
+                            4 * fm.horizontalAdvance(QLatin1Char(' ')));
+        return lefts; // the last entry: where a further text would start
+    };
+    const auto lefts = expectedLefts();
+    const QFontMetrics fm(font);
+    const int width = lefts[2] + fm.horizontalAdvance(texts[2]) + 4;
+    EXPECT_EQ(readout.sizeHint(), QSize(width, fm.height() + 2));
+
+    // Ink starts where each text does: after a run of blank columns wider than a space.
+    readout.resize(readout.sizeHint());
+    QImage image(readout.size(), QImage::Format_ARGB32);
+    image.fill(Qt::white);
+    readout.render(&image);
+    std::vector<int> starts;
+    int blank = width;
+    for (int x = 0; x < image.width(); ++x) {
+        bool ink = false;
+        for (int y = 0; y < image.height(); ++y)
+            ink = ink || qGray(image.pixel(x, y)) < 128;
+        if (ink && blank > 2 * fm.horizontalAdvance(QLatin1Char(' ')))
+            starts.push_back(x);
+        blank = ink ? 0 : blank + 1;
+    }
+    ASSERT_EQ(starts.size(), 3u);
+    for (int i = 0; i < 3; ++i)
+        EXPECT_NEAR(starts[size_t(i)], lefts[size_t(i)] + 1, 1) << texts[i];
+
+    readout.SetTexts({"M1"});
+    EXPECT_EQ(readout.sizeHint().width(), width);
+    font.setPixelSize(20);
+    readout.setFont(font);
+    const QFontMetrics larger(font);
+    EXPECT_EQ(readout.sizeHint(),
+              QSize(4 + larger.horizontalAdvance("M1") + 4, larger.height() + 2));
 }

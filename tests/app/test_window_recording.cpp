@@ -104,6 +104,16 @@ TEST_F(RecordingTest, CancelledRecordDialogLeavesNoFileAndTheTimerAsBefore)
     Record(Path("no/such/folder.spk"));
     EXPECT_EQ(Prompts.Errors.size(), 1);
     EXPECT_EQ(Flags(), "- - - sync playback");
+
+    // A cancelled open dialog clears the file panel.
+    WriteFile(Path("a.spk"), {{0, DataRecord(1.0, 1)}}, RecordSize);
+    Load(Path("a.spk"));
+    EXPECT_EQ(Form->StatusText(3), "File: a.spk");
+    Form->RBSync->setChecked(true);
+    Form->RBFast->setChecked(true); // the pacing leaves the file's name alone
+    EXPECT_EQ(Form->StatusText(3), "File: a.spk");
+    Form->BtnLoadFile->click();
+    EXPECT_EQ(Form->StatusText(3), QString());
 }
 
 // Recorded with the machine's comma: the header and a data record byte for byte. Played

@@ -66,6 +66,36 @@ TEST_F(WindowTest, GarbageAndMissingKeysFallBackToTheirDefaults)
     EXPECT_EQ(Form->SBFrq->value(), 20000); // the only position at full bandwidth
 }
 
+// Without a settings file and with one that holds none of the keys, the controls start alike;
+// the window takes its designed size without a file and the saved size's default with one.
+TEST_F(WindowTest, NoFileAndAnEmptyFileStartWithTheSameControls)
+{
+    // Window, bandwidth, speed, attenuator, least level, range (its bar ends at 0), average,
+    // FFT exponent, centre (the only one at full bandwidth), then dither, preamp, offsets.
+    const std::vector<int32_t> controls{1, 3, 40, 0, 120, 0, 1, 11, 20000};
+    const std::vector<int32_t> switches{0, 0, 0, 0, 0};
+    const auto expectDefaults = [&](QSize Size, QPoint At) {
+        const auto s = Form->CurrentSettings();
+        EXPECT_EQ(std::vector<int32_t>(s.begin(), s.begin() + 9), controls);
+        EXPECT_EQ(std::vector<int32_t>(s.begin() + 13, s.end()), switches);
+        EXPECT_EQ(Form->pos(), At);
+        EXPECT_EQ(Form->height(), Size.height());
+        return Form->width() - Size.width(); // the legend's room
+    };
+    Start();
+    const int legend = expectDefaults({845, 752}, {284, 135});
+    EXPECT_GT(legend, 0);
+
+    // A bandwidth beyond the table reads as the whole spectrum too.
+    for (const char* ini :
+         {"[Settings]\nUnknown=1\n", "[Settings]\nBandWidth=-1\n", "[Settings]\nBandWidth=4\n"}) {
+        WriteIni(ini);
+        Start();
+        EXPECT_EQ(expectDefaults({880, 630}, {200, 100}), legend) << ini;
+    }
+    EXPECT_TRUE(Prompts.Errors.isEmpty());
+}
+
 // Offsets count at their stored precision (1.2341 and 1.2344 are both 1.234, 1.2346 is
 // not), and only while enabled; written with the machine's comma, read back elsewhere.
 TEST_F(WindowTest, OffsetsCountAtStoredPrecisionOnlyWhileEnabled)
