@@ -271,34 +271,7 @@ TEST_F(DisplayTest, WaterfallColumnsShowTheBinsThePlotShowsAbove)
         Form->SEFft->setValue(Exponent);
         QCoreApplication::processEvents();
         Frame();
-        const double binKHz = 40000.0 / (1 << Exponent);
-        const int length = (1 << Exponent) >> (3 - Span);
-        const int first = Form->ViewStartBin;
-        // Where the plot draws the line's bin j, in window pixels.
-        const auto plotX = [&](int j) {
-            const int x = Form->Histo->XToPixel(float((first + j) * binKHz));
-            return Form->Histo->mapTo(Form.get(), QPoint(x, 0)).x();
-        };
-        const std::span<const std::int32_t> shown = Form->Spektro->ColumnIndex();
-        const int waveLeft = InWindow(Form->Spektro->WaveBox()).left();
-        ASSERT_GT(shown.size(), 100u);
-        int worst = 0;
-        for (std::size_t c = 0; c < shown.size(); ++c) {
-            const int j = shown[c], x = waveLeft + int(c);
-            ASSERT_TRUE(j >= 0 && j < length) << c;
-            // Nearer to bin j's place than to its neighbours' (the edge bins fill the rest).
-            const int left = j > 0 ? (plotX(j - 1) + plotX(j)) / 2 : INT_MIN / 2;
-            const int right = j < length - 1 ? (plotX(j) + plotX(j + 1) + 1) / 2 : INT_MAX / 2;
-            worst = std::max({worst, left - x, x - right});
-        }
-        // And below each bin's place in the plot a column shows it or a bin the plot draws
-        // within a pixel of it.
-        for (int j = 0; j < length; ++j) {
-            const int c = plotX(j) - waveLeft;
-            if (c >= 0 && c < int(shown.size()))
-                worst = std::max(worst, std::abs(plotX(shown[std::size_t(c)]) - plotX(j)));
-        }
-        EXPECT_LE(worst, 1);
+        EXPECT_LE(WaterfallOffPlot(*Form, (1 << Exponent) >> (3 - Span)), 1.0);
     };
     for (int span = 0; span <= 3; ++span)
         for (int exponent = 8; exponent <= 12; ++exponent)

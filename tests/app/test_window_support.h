@@ -1,15 +1,20 @@
 #pragma once
 
 #include <QtWidgets>
+#include <algorithm>
+#include <cmath>
 #include <deque>
 #include <functional>
 #include <gtest/gtest.h>
 #include <memory>
+#include <span>
 
 #include "Clock.h"
 #include "DateTimeU.h"
 #include "Prompts.h"
+#include "SpektroNeu.h"
 #include "Unit1.h"
+#include "dxHisto.h"
 #include "test_receiver_support.h"
 
 // Readable failure messages.
@@ -33,6 +38,40 @@ inline void RunEvents(int Ms)
     QEventLoop loop;
     QTimer::singleShot(Ms, &loop, &QEventLoop::quit);
     loop.exec();
+}
+
+// How far, in logical pixels, the waterfall's columns stray from the bins the plot shows at the
+// same x, Length being the waterfall line's bins: each column must lie between the midpoints of
+// its bin's place in the plot and its neighbours' places (the edge bins fill the rest), and the
+// column under each bin's place must show a bin the plot draws within a pixel of it.
+inline double WaterfallOffPlot(TForm1& Form, int Length)
+{
+    const double binKHz = 40000.0 / Form.FFT->Size();
+    const int first = Form.ViewStartBin;
+    // The centre of the pixel where the plot draws the line's bin j, in the window.
+    const auto place = [&](int j) {
+        const int x = Form.Histo->XToPixel(float((first + j) * binKHz));
+        return Form.Histo->mapTo(&Form, QPoint(x, 0)).x() + 0.5;
+    };
+    const std::span<const std::int32_t> shown = Form.Spektro->ColumnIndex();
+    const double ratio = Form.Spektro->Ratio();
+    const int waveLeft = Form.Spektro->WaveBox()->mapTo(&Form, QPoint(0, 0)).x();
+    double worst = 0;
+    for (std::size_t c = 0; c < shown.size(); ++c) {
+        const int j = shown[c];
+        if (j < 0 || j >= Length)
+            return HUGE_VAL;
+        const double x = waveLeft + (double(c) + 0.5) / ratio;
+        const double left = j > 0 ? (place(j - 1) + place(j)) / 2 : -HUGE_VAL;
+        const double right = j < Length - 1 ? (place(j) + place(j + 1)) / 2 : HUGE_VAL;
+        worst = std::max({worst, left - x, x - right});
+    }
+    for (int j = 0; j < Length; ++j) {
+        const auto c = static_cast<std::ptrdiff_t>(std::floor((place(j) - waveLeft) * ratio));
+        if (c >= 0 && c < std::ssize(shown))
+            worst = std::max(worst, std::fabs(place(shown[std::size_t(c)]) - place(j)));
+    }
+    return worst;
 }
 
 // A clock the test sets; starts at a fixed local moment.
