@@ -3,7 +3,6 @@
 #include "StampText.h"
 
 #include <cerrno>
-#include <charconv>
 #include <cmath>
 #include <cstring>
 
@@ -16,19 +15,6 @@ namespace quillex {
 namespace {
 
 constexpr const char* HeaderText = "start,end,first_frame,last_frame,kind,MHz,dBm,excess_dB";
-
-void AppendFixed(std::string& Out, double Value, int Decimals)
-{
-    char text[64];
-    const auto [end, ec] =
-        std::to_chars(text, text + sizeof text, Value, std::chars_format::fixed, Decimals);
-    std::string_view digits(text, ec == std::errc() ? size_t(end - text) : 0);
-    // A value that rounds to zero shows no sign.
-    if (!digits.empty() && digits.front() == '-' &&
-        digits.find_first_of("123456789") == std::string_view::npos)
-        digits.remove_prefix(1);
-    Out += digits;
-}
 
 void AppendTime(std::string& Out, double Time)
 {

@@ -6,7 +6,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <charconv>
 #include <cstring>
 
 namespace quillex {
@@ -17,20 +16,6 @@ namespace {
 constexpr int NoiseReachBins = 18;
 // A row's result: the number of peaks found, then the peaks.
 constexpr size_t PeakCountBytes = sizeof(int64_t);
-
-// Value with Decimals decimals and "." whatever the locale; a value that rounds to zero
-// shows no sign.
-void AppendFixed(std::string& Out, double Value, int Decimals)
-{
-    char text[64];
-    const auto [end, ec] =
-        std::to_chars(text, text + sizeof text, Value, std::chars_format::fixed, Decimals);
-    std::string_view digits(text, ec == std::errc() ? size_t(end - text) : 0);
-    if (!digits.empty() && digits.front() == '-' &&
-        digits.find_first_of("123456789") == std::string_view::npos)
-        digits.remove_prefix(1);
-    Out += digits;
-}
 
 void PutText(std::FILE* Out, const std::string& Name, const std::string& Text)
 {

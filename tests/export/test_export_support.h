@@ -103,6 +103,16 @@ inline TRun RunExport(const QStringList& Args, const std::function<void()>& Chil
     return run;
 }
 
+// A failed run as the program reports one: the exit code and one line on stderr, prefixed with
+// the program's name, that says Text.
+inline void ExpectFailure(const TRun& Run, int Code, const QString& Text)
+{
+    EXPECT_EQ(Run.Code, Code);
+    EXPECT_EQ(Run.Err.count('\n'), 1) << Run.Err.toStdString();
+    EXPECT_TRUE(Run.Err.startsWith("quillex-export: ") && Run.Err.contains(Text))
+        << Run.Err.toStdString();
+}
+
 // A CSV line split at commas.
 inline std::vector<std::string> SplitCsv(const std::string& Line)
 {

@@ -77,22 +77,7 @@ private:
 class TScratchFile
 {
 public:
-    explicit TScratchFile(const char* Name)
-    {
-        const char* base = std::getenv("TMPDIR");
-        std::string pattern = std::string(::access("/dev/shm", W_OK) == 0 ? "/dev/shm"
-                                          : base && *base                 ? base
-                                                                          : "/tmp") +
-                              "/quillex-fuzz-XXXXXX";
-        FUZZ_CHECK(::mkdtemp(pattern.data()) != nullptr, "mkdtemp");
-        FFolder = pattern;
-        FPath = FFolder + "/" + Name;
-    }
-    ~TScratchFile()
-    {
-        ::unlink(FPath.c_str());
-        ::rmdir(FFolder.c_str());
-    }
+    explicit TScratchFile(const char* Name) : FPath(FFolder.PathOf(Name)) {}
     TScratchFile(const TScratchFile&) = delete;
     TScratchFile& operator=(const TScratchFile&) = delete;
 
@@ -107,7 +92,7 @@ public:
     }
 
 private:
-    std::string FFolder;
+    TScratchFolder FFolder; // removes the file with itself
     std::string FPath;
 };
 
