@@ -148,6 +148,34 @@ TEST_F(Waterfall, NewLineLengthRebuildsTheMapAndEmptyInputsPaintNothing)
     S.AddTimeMark("hh:nn:ss", 46000.5);
 }
 
+// On a value axis (value 10.25 at the left edge, 8 values per 100 pixels) the columns show the
+// nearest value, the last one up to the right edge; an axis that is not finite spreads the
+// values from the first column to the last again, and a resize keeps the axis.
+TEST_F(Waterfall, ValueAxisPlacesTheValuesAndFallsBackWhenNotFinite)
+{
+    const auto expectAxis = [&] {
+        const auto map = S.ColumnIndex();
+        for (std::size_t x = 0; x < map.size(); ++x)
+            ASSERT_EQ(map[x], std::min(63L, std::lround(10.25 + (x + 0.5) * 0.08))) << x;
+    };
+    S.SetValueAxis(10.25, 0.08);
+    S.AddLine(Line(64, -90));
+    expectAxis();
+    EXPECT_EQ(S.ColumnIndex().back(), 57);
+    S.SetValueAxis(10.25, 0.2);
+    EXPECT_EQ(S.ColumnIndex().back(), 63);
+    S.SetValueAxis(10.25, 0.08);
+    S.resize(S.width() - 100, S.height());
+    expectAxis();
+    for (const auto& [origin, per] : {std::pair{10.25, HUGE_VAL}, {std::nan(""), 0.08}}) {
+        S.SetValueAxis(origin, per);
+        EXPECT_EQ(S.ColumnIndex().front(), 0);
+        EXPECT_EQ(S.ColumnIndex().back(), 63);
+        EXPECT_EQ(S.ColumnIndex()[S.ColumnIndex().size() / 2], 32);
+        S.SetValueAxis(10.25, 0.08);
+    }
+}
+
 TEST_F(Waterfall, TimeMarkShowsWithTheNextLineScrollsUpAndGoesWithClear)
 {
     // Lines before the mark, so that it later shows from the other half of the row ring.
