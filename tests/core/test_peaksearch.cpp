@@ -415,82 +415,6 @@ TEST_F(TSixTones, NextPeakLeftAndRightTakeTheNearestLowerPeak)
     EXPECT_EQ(p.Bin, -1);
 }
 
-// More local maxima than the search first holds stand above the real peaks: a band of
-// rippling noise, 30 dB up, none of whose bumps is a peak. The tones below it are still found.
-TEST(PeakSearchOrder, PeaksBelowManyStrongerRipples)
-{
-    std::vector<float> m(2048, 1.0f);
-    std::mt19937 rng(9);
-    std::uniform_real_distribution<float> ripple(0.9f, 1.1f);
-    for (float& v : m)
-        v *= ripple(rng);
-    for (int k = 600; k < 800; ++k)
-        m[size_t(k)] = 30 * ripple(rng);
-    const int tones[] = {1500, 200, 1200};
-    const float levels[] = {12, 20, 16};
-    for (int i = 0; i < 3; ++i) {
-        m[size_t(tones[i])] = levels[i];
-        m[size_t(tones[i]) - 1] = m[size_t(tones[i]) + 1] = levels[i] / 3;
-    }
-    TPeakSearch search;
-    TPeak peaks[5];
-    ASSERT_EQ(search.Strongest(m.data(), 2048, wnOwn, 0, 2047, 0, 5, peaks), 3);
-    EXPECT_EQ(peaks[0].Bin, 200);
-    EXPECT_EQ(peaks[1].Bin, 1200);
-    EXPECT_EQ(peaks[2].Bin, 1500);
-    EXPECT_EQ(peaks[0].Magnitude, 20);
-    // Two wanted: the weakest tone is passed over.
-    ASSERT_EQ(search.Strongest(m.data(), 2048, wnOwn, 0, 2047, 0, 2, peaks), 2);
-    EXPECT_EQ(peaks[1].Bin, 1200);
-    // The range clips to the spectrum.
-    ASSERT_EQ(search.Strongest(m.data(), 2048, wnOwn, -100, 5000, 13, 5, peaks), 2);
-    EXPECT_EQ(search.Strongest(m.data(), 2048, wnOwn, 1300, 1200, 0, 5, peaks), 0);
-
-    // With Hann: a tone halfway between bins whose bins stand below the ripples' reads higher
-    // (47 / R(1/2), R(3/2) = 0.2 R(1/2)) than a tone on a bin of 50; in the middle of the band
-    // or near its edge, at the range's end too.
-    for (int k : {1698, 2009}) {
-        std::vector<float> h(2048, 1.0f);
-        for (int j = 600; j < 660; ++j)
-            h[size_t(j)] = j % 2 ? 40.0f : 48.0f;
-        h[1000] = 50;
-        h[999] = h[1001] = 25;
-        h[size_t(k)] = h[size_t(k) + 1] = 47;
-        h[size_t(k) - 1] = h[size_t(k) + 2] = 9.4f;
-        for (int last : {k + 1, k + 30}) {
-            ASSERT_EQ(search.Strongest(h.data(), 2048, wnHanning, 500, last, 0, 1, peaks), 1);
-            EXPECT_NEAR(peaks[0].Bin, k + 0.5, 0.05) << last;
-        }
-    }
-}
-
-// Bins as peaks stand (no interpolation with wnOwn): an equal peak is not lower, and a peak
-// two bins away is the nearest.
-TEST(PeakSearchOrder, NextPeakSkipsEqualPeaksAndFindsCloseOnes)
-{
-    std::vector<float> m(300, 1.0f);
-    for (int k : {100, 200, 240}) {
-        m[size_t(k)] = 50;
-        m[size_t(k) - 1] = m[size_t(k) + 1] = 10;
-    }
-    m[238] = 30;
-    m[239] = 8;
-    TPeak p;
-    EXPECT_FALSE(NextPeakRight(m.data(), 300, wnOwn, 100, 50, 0, 230, p));
-    ASSERT_TRUE(NextPeakLeft(m.data(), 300, wnOwn, 240, 50.5, 0, 299, p));
-    EXPECT_EQ(p.Bin, 238);
-    // From the 240 peak at the 238 peak's level, nothing left of it is lower.
-    EXPECT_FALSE(NextPeakLeft(m.data(), 300, wnOwn, 240, 30, 0, 299, p));
-    // The range ends left of the marker: the search starts at its end.
-    ASSERT_TRUE(NextPeakLeft(m.data(), 300, wnOwn, 240, 50.5, 0, 220, p));
-    EXPECT_EQ(p.Bin, 200);
-    ASSERT_TRUE(NextPeakRight(m.data(), 300, wnOwn, 100, 50.5, 220, 299, p));
-    EXPECT_EQ(p.Bin, 238);
-    // A peak exactly half a bin away is the marker's own.
-    ASSERT_TRUE(NextPeakLeft(m.data(), 300, wnOwn, 238.5, 50.5, 0, 299, p));
-    EXPECT_EQ(p.Bin, 200);
-}
-
 // The rules read plainly, over random spectra of a few levels, so that plateaus, ties and
 // shallow dips abound: a bin above its left neighbour and not below its right one, from which
 // the spectrum falls to the excursion within the given bins on each side before it rises above
@@ -666,8 +590,8 @@ std::vector<TSpectrum> MadeSpectra(int Exponent, TDXLeakType Window, std::mt1993
 
 // Shapes no window makes, searched with every window: a flat top of two to five bins among five
 // shapes of tones halfway between bins a little higher (the flat top's fit may come out above
-// theirs), exact copies of a hill (equal peaks), single-bin spikes, steps, a comb and empty
-// stretches, over a noise floor; Damaged: some bins not finite or negative.
+// theirs), exact copies of a hill (equal peaks), single-bin spikes, steps, bands of ripples, a
+// comb and empty stretches, over a noise floor; Damaged: some bins not finite or negative.
 TSpectrum DrawnSpectrum(int N, std::mt19937& Rng, bool Damaged = false)
 {
     std::uniform_real_distribution<double> unit(0, 1);
@@ -680,7 +604,7 @@ TSpectrum DrawnSpectrum(int N, std::mt19937& Rng, bool Damaged = false)
     for (int h = 0, hills = 3 + N / 200; h < hills; ++h) {
         const int k = somewhere();
         const float top = float(std::pow(10, (15 + 40 * unit(Rng)) / 20));
-        switch (h % 5) {
+        switch (h % 6) {
         case 0: // a flat top and the tones
             for (int j = 0, w = 2 + h % 4; j < w; ++j)
                 at(k + j) = top * (j == 0 ? 0.999f : 1.0f);
@@ -703,6 +627,10 @@ TSpectrum DrawnSpectrum(int N, std::mt19937& Rng, bool Damaged = false)
             for (size_t j = 0; j < copy.size(); ++j)
                 at(k + int(j)) = copy[j];
             break;
+        case 4: // a band of ripples, more local maxima than the search first holds, no peak
+            for (int j = 0; j < 200; ++j)
+                at(k + j) = top * float(0.9 + 0.2 * unit(Rng));
+            break;
         default: // a comb, then nothing
             for (int j = 0; j < 24; ++j)
                 at(k + j) = j % 3 ? 0.0f : top;
@@ -720,9 +648,59 @@ TSpectrum DrawnSpectrum(int N, std::mt19937& Rng, bool Damaged = false)
             std::string(Damaged ? "damaged, " : "drawn, ") + std::to_string(N) + " bins"};
 }
 
+// Noiseless tones computed exactly, 0 to 80 dB up, near the band edges and inside, on and
+// between bins, where the bounds on what a local maximum can become are at their tightest.
+TSpectrum ExactSpectrum(TDXLeakType Window, std::mt19937& Rng)
+{
+    constexpr int n = 256;
+    std::uniform_real_distribution<double> unit(0, 1);
+    std::vector<TTone> tones;
+    for (double bin : {1.5, 2.5, 4.0, 7.5, 60.5, 61.0, 128.25, n - 7.5, n - 4.0, n - 2.5, n - 1.5})
+        tones.push_back({bin + (unit(Rng) < 0.5 ? 0.0 : 0.1 * unit(Rng)),
+                         std::pow(10, 4 * unit(Rng)), 6.28 * unit(Rng)});
+    return {ExactBins(Window, n, tones), {Window}, "exact tones"};
+}
+
+// Single-bin peaks within 0.3 % (or 3 %) of the floor rule's margin: on a rippled floor rising
+// and falling by up to 16 times within 512 bins, or in pockets about half as strong as the
+// floor around them (near half its mean power, where the search rules out most local maxima of
+// a noise floor all at once) beside a strong rippled stretch.
+TSpectrum MarginSpectrum(bool Pockets, std::mt19937& Rng)
+{
+    constexpr int n = 4096;
+    std::uniform_real_distribution<double> unit(0, 1);
+    std::vector<float> m(n);
+    const double high = 2.1 * (0.95 + 0.08 * unit(Rng));
+    double level = 1, next = 1;
+    for (int k = 0; k < n; ++k) {
+        if (k % 512 == 0)
+            level = next, next = std::pow(4.0, 2 * unit(Rng) - 1);
+        const double floor = Pockets ? (k > 20 && k < 220 ? 30 : high)
+                                     : level * std::pow(next / level, (k % 512) / 512.0);
+        m[size_t(k)] = float(std::sqrt(floor * (1 + 0.05 * (k % 2))));
+    }
+    const auto spike = [&](int K, double Factor) {
+        double around = 0;
+        for (int j = 3; j <= 18; ++j)
+            around += double(m[size_t(K - j)]) * m[size_t(K - j)] +
+                      double(m[size_t(K + j)]) * m[size_t(K + j)];
+        m[size_t(K)] = float(std::sqrt(std::pow(10, 1.2) * around / 32 / 0.925 * Factor));
+    };
+    const double factors[] = {0.997, 1.003, 0.97, 1.03};
+    for (int k = 600; Pockets && k < n - 200; k += 128) {
+        for (int j = -18; j <= 18; ++j)
+            m[size_t(k + j)] = float(std::sqrt(0.8 + 0.4 * unit(Rng)));
+        spike(k, factors[Rng() % 2]);
+    }
+    for (int k = 30 + int(10 * unit(Rng)); !Pockets && k < n - 30; k += 40 + int(8 * unit(Rng)))
+        spike(k, factors[Rng() % 4]);
+    return {m, Pockets ? std::vector{wnOwn} : std::vector{wnOwn, wnHanning},
+            Pockets ? "pockets" : "margin"};
+}
+
 // The searches each spectrum gets: the whole band and parts of it, the band edges, a range
 // beyond the spectrum, ranges that end or start on a peak, a minimum magnitude amid the peaks',
-// counts from 1 to 40.
+// counts from 1 to 40, and room for a few more than there are, so that the list never fills.
 struct TQuery
 {
     int First, Last;
@@ -750,7 +728,8 @@ std::vector<TQuery> Queries(int N, const std::vector<TPlainPeak>& All, std::mt19
             {0, 30, 0, 2},
             {N - 31, N - 1, 0, 2},
             {0, N - 1, middle, 1},
-            {N / 3, N / 3 + 50, 0, 16}};
+            {N / 3, N / 3 + 50, 0, 16},
+            {0, N - 1, 0, int(All.size()) + 8}};
 }
 
 std::string Describe(const TSpectrum& S, TDXLeakType Window, const TQuery& Q)
@@ -758,6 +737,56 @@ std::string Describe(const TSpectrum& S, TDXLeakType Window, const TQuery& Q)
     return S.What + ", window " + std::to_string(Window) + ", bins " + std::to_string(Q.First) +
            ".." + std::to_string(Q.Last) + ", min " + std::to_string(Q.Min) + ", count " +
            std::to_string(Q.Count);
+}
+
+// The marker's steps read plainly from the same peaks, from positions on, between and half
+// way between bins: the nearest local maximum left (right) of the position's bin in First..Last
+// that is a peak below the marker's magnitude and more than half a bin away; the highest peak
+// within a radius. False at the first difference.
+bool MatchesPlainSteps(const TSpectrum& S, TDXLeakType Window, const std::vector<TPlainPeak>& All,
+                       const TPeakRules& Rules, std::mt19937& Rng)
+{
+    const int n = int(S.M.size());
+    std::vector<TPeak> peaks; // as the steps interpolate them
+    for (const TPlainPeak& p : All)
+        peaks.push_back(InterpolatePeak(S.M.data(), n, p.Bin, Window));
+    std::uniform_int_distribution<int> bin(-2, n + 1);
+    for (int i = 0; i < 12; ++i) {
+        const double position = bin(Rng) + 0.25 * (i % 3), radius = i % 4 == 3 ? 0.75 : 3.0;
+        const double magnitude = peaks.empty() ? 1.0 : peaks[Rng() % peaks.size()].Magnitude;
+        const int first = i % 2 ? bin(Rng) : -5, last = i % 2 ? bin(Rng) : n + 5;
+        const long centre = std::lround(position);
+        const TPeak* want[3] = {};
+        for (size_t j = 0; j < All.size(); ++j) {
+            const TPeak& p = peaks[j];
+            const int k = All[j].Bin;
+            const bool step = k >= first && k <= last && p.Magnitude < magnitude;
+            if (step && k < centre && p.Bin < position - 0.5)
+                want[0] = &p;
+            if (step && k > centre && p.Bin > position + 0.5 && !want[1])
+                want[1] = &p;
+            if (std::fabs(p.Bin - position) <= radius &&
+                (!want[2] || p.Magnitude > want[2]->Magnitude))
+                want[2] = &p;
+        }
+        for (int kind = 0; kind < 3; ++kind) {
+            TPeak got{-7, -7};
+            const float* m = S.M.data();
+            const bool found =
+                kind == 0 ? NextPeakLeft(m, n, Window, position, magnitude, first, last, got, Rules)
+                : kind == 1
+                    ? NextPeakRight(m, n, Window, position, magnitude, first, last, got, Rules)
+                    : TrackPeak(m, n, Window, position, got, radius, Rules);
+            if (found != (want[kind] != nullptr) ||
+                (found && (got.Bin != want[kind]->Bin || got.Magnitude != want[kind]->Magnitude))) {
+                ADD_FAILURE() << S.What << ", window " << Window << ", step " << kind << " from "
+                              << position << " in " << first << ".." << last << ": found " << found
+                              << " at " << got.Bin;
+                return false;
+            }
+        }
+    }
+    return true;
 }
 
 // Runs every query on the spectrum with Search and compares; false at the first difference.
@@ -793,7 +822,7 @@ bool MatchesPlainSearch(TPeakSearch& Search, const TSpectrum& S, TDXLeakType Win
             return false;
         }
     }
-    return true;
+    return MatchesPlainSteps(S, Window, all, Search.Rules, Rng);
 }
 
 } // namespace
@@ -831,35 +860,23 @@ TEST(PeakSearchOrder, SameAsLookingAtEveryLocalMaximum)
                 ASSERT_TRUE(MatchesPlainSearch(search, s, window, rules));
                 ++cases;
             }
+        // Every other bin a local maximum, each of them a peak where no floor is asked for.
+        std::vector<float> comb(64);
+        for (size_t k = 0; k < comb.size(); ++k)
+            comb[k] = k % 2 ? 100.0f : 1.0f;
+        ASSERT_TRUE(MatchesPlainSearch(search, {comb, {}, "comb"}, wnOwn, rules));
     }
-    EXPECT_GE(cases, 260);
-}
-
-// A flat top of three bins reads higher than five tones halfway between bins whose two bins are
-// each higher than the flat top's: the flat top comes first. With Hann, R(v) = sin(pi v) /
-// (pi v (1 - v^2)) far from the band edges, the fit of three bins m around offset 1/2 gives
-// (R(3/2) m-1 + R(1/2) (m0 + m1)) / (R(3/2)^2 + 2 R(1/2)^2).
-TEST(PeakSearchOrder, FlatTopAboveHigherBins)
-{
-    const auto hann = [](double V) { return std::sin(Pi * V) / (Pi * V * (1 - V * V)); };
-    const auto fit = [&](double Low, double High) {
-        const double a = hann(1.5), b = hann(0.5);
-        return (a * Low + b * 2 * High) / (a * a + 2 * b * b);
-    };
-    std::vector<float> m(4096, 0.1f);
-    for (int k : {500, 900, 1300, 1700, 2100}) {
-        m[size_t(k) - 1] = m[size_t(k) + 2] = 1.8f;
-        m[size_t(k)] = m[size_t(k) + 1] = 10.6f;
+    search.Rules = {};
+    for (int round = 0; round < 52; ++round) {
+        for (TDXLeakType window : Windows)
+            ASSERT_TRUE(round % 4 ||
+                        MatchesPlainSearch(search, ExactSpectrum(window, rng), window, rng));
+        const TSpectrum s = MarginSpectrum(round >= 12, rng);
+        for (TDXLeakType window : s.Windows)
+            ASSERT_TRUE(MatchesPlainSearch(search, s, window, rng));
+        cases += 1;
     }
-    m[3000] = 9.99f;
-    m[3001] = m[3002] = 10;
-    TPeakSearch search;
-    TPeak peaks[5];
-    ASSERT_EQ(search.Strongest(m.data(), 4096, wnHanning, 0, 4095, 0, 5, peaks), 5);
-    EXPECT_NEAR(peaks[0].Bin, 3001.5, 1e-3);
-    EXPECT_NEAR(peaks[0].Magnitude, fit(9.99, 10), 0.01);
-    EXPECT_NEAR(peaks[1].Magnitude, fit(1.8, 10.6), 0.01);
-    EXPECT_GT(peaks[0].Magnitude, peaks[1].Magnitude);
+    EXPECT_GE(cases, 300);
 }
 
 // One search object per thread, as the exporter keeps them: each finds what one search alone
@@ -902,110 +919,6 @@ TEST(PeakSearchOrder, SearchesOnThreadsKeepToThemselves)
     first.join();
     second.join();
     EXPECT_EQ(differences, 0);
-}
-
-namespace {
-
-// The single-bin peaks placed by Spike standing above the floor rule's margin (12 dB over the
-// mean power 3..18 bins away, over 0.925, for a floor smooth enough to leave none of them out)
-// must be found, those below not.
-class TMarginPeaks
-{
-public:
-    explicit TMarginPeaks(std::vector<float> Floor) : M(std::move(Floor)) {}
-
-    void Spike(int K, double Factor)
-    {
-        double around = 0;
-        for (int j = 3; j <= 18; ++j)
-            around += double(M[size_t(K - j)]) * M[size_t(K - j)] +
-                      double(M[size_t(K + j)]) * M[size_t(K + j)];
-        M[size_t(K)] = float(std::sqrt(std::pow(10, 1.2) * around / 32 / 0.925 * Factor));
-        if (Factor > 1)
-            Want.push_back(K);
-    }
-
-    void Check(TPeakSearch& Search, const std::string& What)
-    {
-        ASSERT_GT(Want.size(), 4u) << What;
-        // Room for a few more than there are: not so many that the search looks at every local
-        // maximum of the floor on its own.
-        const int n = int(M.size()), count = int(Want.size()) + 8;
-        std::vector<TPeak> peaks(static_cast<size_t>(count));
-        const int found = Search.Strongest(M.data(), n, wnOwn, 0, n - 1, 0, count, peaks.data());
-        std::vector<double> got, want(Want.begin(), Want.end());
-        for (int i = 0; i < found; ++i)
-            got.push_back(peaks[size_t(i)].Bin);
-        std::sort(got.begin(), got.end());
-        EXPECT_EQ(got, want) << What;
-    }
-
-    std::vector<float> M;
-
-private:
-    std::vector<int> Want;
-};
-
-} // namespace
-
-// Peaks within 0.3 % (or 3 %) of the margin, on rippled floors rising and falling by up to 16
-// times within 512 bins, and in pockets of the floor about half as strong as the floor around
-// them, which puts the pockets near half its mean power, the level at which the search rules
-// out most local maxima of a noise floor all at once.
-TEST(PeakSearchOrder, PeaksAtTheFloorMargin)
-{
-    std::mt19937 rng(31);
-    std::uniform_real_distribution<double> unit(0, 1);
-    const double factors[] = {0.997, 1.003, 0.97, 1.03};
-    const auto factor = [&] { return factors[size_t(4 * unit(rng))]; };
-    constexpr int n = 4096;
-    TPeakSearch search;
-    for (int round = 0; round < 12; ++round) {
-        std::vector<float> floor(n);
-        double level = 1;
-        for (int s = 0; s < n; s += 512) {
-            const double next = std::pow(4.0, 2 * unit(rng) - 1);
-            for (int k = s; k < s + 512; ++k)
-                floor[size_t(k)] = float(std::sqrt(level * std::pow(next / level, (k - s) / 512.0) *
-                                                   (1 + 0.05 * (k % 2))));
-            level = next;
-        }
-        TMarginPeaks peaks(floor);
-        for (int k = 30 + int(10 * unit(rng)); k < n - 30; k += 40 + int(8 * unit(rng)))
-            peaks.Spike(k, factor());
-        peaks.Check(search, "sloping floor, round " + std::to_string(round));
-    }
-    for (int round = 0; round < 40; ++round) {
-        // Away from the pockets a strong rippled stretch holds more local maxima than the search
-        // looks at first, none of them a peak, so that the pockets' peaks come after them.
-        const double high = 2.1 * (0.95 + 0.08 * unit(rng));
-        std::vector<float> floor(n);
-        for (int k = 0; k < n; ++k)
-            floor[size_t(k)] =
-                float(std::sqrt((k > 20 && k < 220 ? 30 : high) * (1 + 0.05 * (k % 2))));
-        TMarginPeaks peaks(floor);
-        for (int k = 600; k < n - 200; k += 128) {
-            for (int j = -18; j <= 18; ++j)
-                peaks.M[size_t(k + j)] = float(std::sqrt(0.8 + 0.4 * unit(rng)));
-            peaks.Spike(k, unit(rng) < 0.5 ? 0.997 : 1.003);
-        }
-        peaks.Check(search, "pockets, round " + std::to_string(round));
-    }
-}
-
-// A range holds at most every other bin as a local maximum, and each of them may be a peak.
-TEST(PeakSearchOrder, AsManyPeaksAsTheRangeHolds)
-{
-    std::vector<float> m(64);
-    for (size_t k = 0; k < m.size(); ++k)
-        m[k] = k % 2 ? 100.0f : 1.0f;
-    TPeakSearch search;
-    search.Rules = {-20.0, 6.0, 8};
-    TPeak peaks[40];
-    EXPECT_EQ(search.Strongest(m.data(), 64, wnOwn, 21, 25, 0, 40, peaks), 3);
-    EXPECT_EQ(search.Strongest(m.data(), 64, wnOwn, 20, 26, 0, 40, peaks), 3);
-    EXPECT_EQ(search.Strongest(m.data(), 64, wnOwn, 21, 21, 0, 40, peaks), 1);
-    EXPECT_EQ(search.Strongest(m.data(), 64, wnOwn, 1, 62, 0, 40, peaks), 31);
 }
 
 // One peak under a band of rippling noise whose local maxima, none of them a peak, stand above
