@@ -66,7 +66,7 @@ struct TTone
 class TToneFrames
 {
 public:
-    TToneFrames(int Exponent, TDXLeakType Window) : FWindow(Window)
+    TToneFrames(int Exponent, TDXLeakType Window)
     {
         FFT.setExponent(Exponent);
         FFT.setLeakFunction(Window);
@@ -94,14 +94,10 @@ public:
         return FAverage;
     }
 
-    // What a bin shows for a tone of this amplitude lying exactly on it: a * sum(w) / N.
-    double OnBin(double Amplitude) const { return Amplitude * CoefficientSum(FWindow, N) / N; }
-
     TDXFFT FFT;
     int N = 0;
 
 private:
-    TDXLeakType FWindow;
     TDXVector* FInput = nullptr;
     TDXComplexVector* FOutput = nullptr;
     std::vector<float> FAverage;
@@ -116,11 +112,6 @@ int LargestBinNear(const std::vector<float>& M, double Bin)
         if (M[size_t(j)] > M[size_t(best)])
             best = j;
     return best;
-}
-
-double Db(double Ratio)
-{
-    return 20 * std::log10(Ratio);
 }
 
 // Magnitudes of tones computed directly in double: the discrete Fourier transform of the
@@ -221,7 +212,7 @@ TEST(PeakInterpolation, ToneBesideAnEqualTone)
                                   k - 2, k + 2);
                     const TPeak p = InterpolatePeak(m.data(), n, LargestBinNear(m, bin), c.Window);
                     ASSERT_NEAR(p.Bin, bin, 0.01) << c.Window << " " << n << " " << other;
-                    ASSERT_NEAR(Db(p.Magnitude / onBin), 0, 0.02)
+                    ASSERT_NEAR(20 * std::log10(p.Magnitude / onBin), 0, 0.02)
                         << c.Window << " " << n << " " << other;
                 }
     }
@@ -338,83 +329,6 @@ TEST(ResolutionBandwidth, EquivalentNoiseBandwidthOfTheFftsWindow)
     EXPECT_TRUE(std::isnan(ResolutionBandwidthKHz(fft)));
 }
 
-namespace {
-
-// Six tones of distinct levels over a noise floor about 100 dB below the strongest, Hann,
-// 1024 bins.
-struct TSixTones : ::testing::Test
-{
-    TToneFrames Frames{10, wnHanning};
-    std::vector<TTone> Tones = {{100.3, 1000, 0.1}, {200.7, 8000, 0.7}, {300.1, 4000, 1.3},
-                                {400.5, 2000, 2.1}, {500.25, 500, 2.9}, {600.9, 16000, 0.4}};
-    std::vector<float> M;
-    void SetUp() override
-    {
-        std::mt19937 rng(3);
-        M = Frames.Run(Tones, 0.3, &rng);
-    }
-    TPeak Expected(size_t I) const { return {Tones[I].Bin, Frames.OnBin(Tones[I].Amplitude)}; }
-};
-
-void ExpectPeak(const TPeak& Got, const TPeak& Want)
-{
-    EXPECT_NEAR(Got.Bin, Want.Bin, 0.01);
-    EXPECT_NEAR(Db(Got.Magnitude / Want.Magnitude), 0, 0.02) << "at " << Want.Bin;
-}
-
-} // namespace
-
-TEST_F(TSixTones, StrongestFirstAboveTheMinimumAndInsideTheRange)
-{
-    TPeakSearch search;
-    TPeak peaks[10];
-    ASSERT_EQ(search.Strongest(M.data(), Frames.N, wnHanning, 0, Frames.N - 1, 0, 5, peaks), 5);
-    const size_t order[] = {5, 1, 2, 3, 0};
-    for (int i = 0; i < 5; ++i)
-        ExpectPeak(peaks[i], Expected(order[i]));
-
-    // Between the 1000 and 2000 tones' levels: four peaks, however many are asked for.
-    const double floor = Frames.OnBin(1500);
-    ASSERT_EQ(search.Strongest(M.data(), Frames.N, wnHanning, 0, Frames.N - 1, floor, 10, peaks),
-              4);
-    ExpectPeak(peaks[3], Expected(3));
-
-    // The range holds the local maxima of the tones at 200.7 (bin 201) and 300.1 only.
-    ASSERT_EQ(search.Strongest(M.data(), Frames.N, wnHanning, 201, 300, floor, 10, peaks), 2);
-    ExpectPeak(peaks[0], Expected(1));
-    ExpectPeak(peaks[1], Expected(2));
-    EXPECT_EQ(search.Strongest(M.data(), Frames.N, wnHanning, 202, 299, floor, 10, peaks), 0);
-    // The 4000 tone's peak left in the list from before does not keep out a weaker one.
-    ASSERT_EQ(search.Strongest(M.data(), Frames.N, wnHanning, 0, 150, 0, 2, peaks), 1);
-    ExpectPeak(peaks[0], Expected(0));
-}
-
-TEST_F(TSixTones, NextPeakLeftAndRightTakeTheNearestLowerPeak)
-{
-    TPeak p;
-    const double m200 = Frames.OnBin(8000), m300 = Frames.OnBin(4000);
-    ASSERT_TRUE(NextPeakRight(M.data(), Frames.N, wnHanning, 200.7, m200, 0, Frames.N - 1, p));
-    ExpectPeak(p, Expected(2));
-    ASSERT_TRUE(NextPeakLeft(M.data(), Frames.N, wnHanning, 200.7, m200, 0, Frames.N - 1, p));
-    ExpectPeak(p, Expected(0));
-    // From the 4000 tone, the 8000 tone on the left is higher, and so is nothing further left
-    // lower than 4000 but the 1000 tone.
-    ASSERT_TRUE(NextPeakLeft(M.data(), Frames.N, wnHanning, 300.1, m300, 0, Frames.N - 1, p));
-    ExpectPeak(p, Expected(0));
-    // Right of 400.5 the 500 tone is lower, the 16000 one is not.
-    ASSERT_TRUE(NextPeakRight(M.data(), Frames.N, wnHanning, 400.5, Frames.OnBin(2000), 0,
-                              Frames.N - 1, p));
-    ExpectPeak(p, Expected(4));
-    // The skirts fall steadily into the floor: no peak right of the strongest tone up to bin
-    // 620, none left of the weakest from bin 95, and the marker stays.
-    p = {-1, -1};
-    EXPECT_FALSE(
-        NextPeakRight(M.data(), Frames.N, wnHanning, 600.9, Frames.OnBin(16000), 0, 620, p));
-    EXPECT_FALSE(
-        NextPeakLeft(M.data(), Frames.N, wnHanning, 100.3, Frames.OnBin(1000), 95, 110, p));
-    EXPECT_EQ(p.Bin, -1);
-}
-
 // The rules read plainly, over random spectra of a few levels, so that plateaus, ties and
 // shallow dips abound: a bin above its left neighbour and not below its right one, from which
 // the spectrum falls to the excursion within the given bins on each side before it rises above
@@ -467,43 +381,6 @@ TEST(PeakRules, ShapeAndFloorOverRandomSpectra)
                 << "trial " << trial << " bin " << k;
         }
     }
-}
-
-TEST(PeakTracking, FollowsADriftingToneAndKeepsItsOwn)
-{
-    TToneFrames frames(10, wnBlackman);
-    double position = 300.2;
-    // A stronger tone four bins beyond the radius stays out of reach.
-    for (int frame = 1; frame <= 12; ++frame) {
-        const double bin = 300.2 + 0.45 * frame;
-        const auto& m = frames.Run({{bin, 3000, frame * 0.7}, {bin + 7, 12000, frame * 1.9}});
-        TPeak p;
-        ASSERT_TRUE(TrackPeak(m.data(), frames.N, wnBlackman, position, p)) << frame;
-        EXPECT_NEAR(p.Bin, bin, 0.01) << frame;
-        EXPECT_NEAR(Db(p.Magnitude / frames.OnBin(3000)), 0, 0.02) << frame;
-        position = p.Bin;
-    }
-    // A jump of almost the radius, either way.
-    for (double jump : {2.95, -2.95}) {
-        const auto& m = frames.Run({{position + jump, 3000, 0.5}});
-        TPeak p;
-        ASSERT_TRUE(TrackPeak(m.data(), frames.N, wnBlackman, position, p)) << jump;
-        EXPECT_NEAR(p.Bin, position + jump, 0.01);
-        position = p.Bin;
-    }
-    // Within the radius the higher of two peaks wins.
-    const auto& two = frames.Run({{500, 3000, 0}, {502.8, 6000, 1}});
-    TPeak p;
-    ASSERT_TRUE(TrackPeak(two.data(), frames.N, wnBlackman, 500.1, p));
-    EXPECT_NEAR(p.Bin, 502.8, 0.1);
-    // A tone that moved further than the radius is lost and the marker stays: the tone's side
-    // lobes within reach stand no higher than the side lobes around them.
-    const auto& gone = frames.Run({{700, 3000, 0}});
-    p = {-1, -1};
-    EXPECT_FALSE(TrackPeak(gone.data(), frames.N, wnBlackman, 696.5, p));
-    EXPECT_EQ(p.Bin, -1);
-    ASSERT_TRUE(TrackPeak(gone.data(), frames.N, wnBlackman, 697.5, p));
-    EXPECT_NEAR(p.Bin, 700, 0.01);
 }
 
 namespace {
