@@ -537,7 +537,7 @@ TSpectrum ExactSpectrum(TDXLeakType Window, std::mt19937& Rng)
     return {ExactBins(Window, n, tones), {Window}, "exact tones"};
 }
 
-// Single-bin peaks within 0.3 % (or 3 %) of the floor rule's margin: on a rippled floor rising
+// Single-bin peaks within 0.05 % (or 3 %) of the floor rule's margin: on a rippled floor rising
 // and falling by up to 16 times within 512 bins, or in pockets about half as strong as the
 // floor around them (near half its mean power, where the search rules out most local maxima of
 // a noise floor all at once) beside a strong rippled stretch.
@@ -562,7 +562,7 @@ TSpectrum MarginSpectrum(bool Pockets, std::mt19937& Rng)
                       double(m[size_t(K + j)]) * m[size_t(K + j)];
         m[size_t(K)] = float(std::sqrt(std::pow(10, 1.2) * around / 32 / 0.925 * Factor));
     };
-    const double factors[] = {0.997, 1.003, 0.97, 1.03};
+    const double factors[] = {0.9995, 1.0005, 0.97, 1.03};
     for (int k = 600; Pockets && k < n - 200; k += 128) {
         for (int j = -18; j <= 18; ++j)
             m[size_t(k + j)] = float(std::sqrt(0.8 + 0.4 * unit(Rng)));
