@@ -32,8 +32,10 @@ TEST_F(IniFileTest, ReadsFollowProfileFileRules)
     Put("[Settings]\nFFT=8\n"); // an object reads the file once; a new one sees the change
     EXPECT_EQ(ini.ReadInteger("Settings", "FFT", -1), 12);
     EXPECT_EQ(TIniFile(Path).ReadInteger("Settings", "FFT", -1), 8);
+    EXPECT_TRUE(ini.FileExists());
     std::remove(Path.c_str());
     EXPECT_FALSE(ini.FileExists());
+    EXPECT_FALSE(TIniFile(Dir.string()).FileExists()); // a folder is no settings file
     EXPECT_EQ(TIniFile(Path).ReadInteger("Settings", "FFT", 11), 11);
 }
 
