@@ -524,14 +524,16 @@ TSpectrum DrawnSpectrum(int N, std::mt19937& Rng, bool Damaged = false)
             std::string(Damaged ? "damaged, " : "drawn, ") + std::to_string(N) + " bins"};
 }
 
-// Noiseless tones computed exactly, 0 to 80 dB up, near the band edges and inside, on and
-// between bins, where the bounds on what a local maximum can become are at their tightest.
+// Noiseless tones computed exactly, 0 to 80 dB up, on and between bins, near the band edges,
+// where the mirror fades out and inside: where the bounds on what a local maximum can become
+// are at their tightest, and where the mirror stops counting.
 TSpectrum ExactSpectrum(TDXLeakType Window, std::mt19937& Rng)
 {
     constexpr int n = 256;
     std::uniform_real_distribution<double> unit(0, 1);
     std::vector<TTone> tones;
-    for (double bin : {1.5, 2.5, 4.0, 7.5, 60.5, 61.0, 128.25, n - 7.5, n - 4.0, n - 2.5, n - 1.5})
+    for (double bin : {1.5, 2.5, 4.0, 7.5, 12.5, 20.5, 30.3, 45.5, 61.0, 128.25, n - 45.5, n - 30.3,
+                       n - 20.5, n - 12.5, n - 4.0, n - 2.5, n - 1.5})
         tones.push_back({bin + (unit(Rng) < 0.5 ? 0.0 : 0.1 * unit(Rng)),
                          std::pow(10, 4 * unit(Rng)), 6.28 * unit(Rng)});
     return {ExactBins(Window, n, tones), {Window}, "exact tones"};
