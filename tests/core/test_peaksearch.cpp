@@ -713,8 +713,8 @@ TEST(PeakSearchOrder, SameAsLookingAtEveryLocalMaximum)
     std::mt19937 rng(19);
     TPeakSearch search; // one object throughout, as a thread keeps it
     int cases = 0;
-    for (int exponent : {8, 10, 12})
-        for (TDXLeakType window : Windows)
+    for (TDXLeakType window : Windows) // the same window at other sizes: new bounds
+        for (int exponent : {8, 10, 12})
             for (int round = 0; round < 2; ++round)
                 for (const TSpectrum& s : MadeSpectra(exponent, window, rng)) {
                     ASSERT_TRUE(MatchesPlainSearch(search, s, window, rng));
