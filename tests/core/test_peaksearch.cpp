@@ -539,6 +539,24 @@ TSpectrum ExactSpectrum(TDXLeakType Window, std::mt19937& Rng)
     return {ExactBins(Window, n, tones), {Window}, "exact tones"};
 }
 
+// Tones halfway between bins whose bins stand below a band of ripples (more local maxima than
+// the search first holds, none a peak) while their fits stand above them and above a tone on a
+// bin, inside the band and near both its edges.
+TSpectrum RippleSpectrum(std::mt19937& Rng)
+{
+    constexpr int n = 2048;
+    std::vector<float> m(n, 1.0f);
+    for (int j = 600; j < 660; ++j)
+        m[size_t(j)] = j % 2 ? 40.0f : 48.0f;
+    m[1000] = 50;
+    m[999] = m[1001] = 25;
+    for (const int k : {6 + int(Rng() % 24), n - 8 - int(Rng() % 24), 1700}) {
+        m[size_t(k)] = m[size_t(k) + 1] = 47;
+        m[size_t(k) - 1] = m[size_t(k) + 2] = 9.4f;
+    }
+    return {m, {wnRectangle, wnHanning, wnHamming, wnBlackman}, "halfway tones below ripples"};
+}
+
 // Single-bin peaks within 0.05 % (or 3 %) of the floor rule's margin: on a rippled floor rising
 // and falling by up to 16 times within 512 bins, or in pockets about half as strong as the
 // floor around them (near half its mean power, where the search rules out most local maxima of
@@ -749,6 +767,8 @@ TEST(PeakSearchOrder, SameAsLookingAtEveryLocalMaximum)
         for (TDXLeakType window : Windows)
             ASSERT_TRUE(round % 4 ||
                         MatchesPlainSearch(search, ExactSpectrum(window, rng), window, rng));
+        for (TDXLeakType window : Windows)
+            ASSERT_TRUE(round % 4 || MatchesPlainSearch(search, RippleSpectrum(rng), window, rng));
         const TSpectrum s = MarginSpectrum(round >= 12, rng);
         for (TDXLeakType window : s.Windows)
             ASSERT_TRUE(MatchesPlainSearch(search, s, window, rng));
