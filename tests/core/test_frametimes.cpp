@@ -117,6 +117,10 @@ TEST(FrameTimes, EveryFrameFollowsTheRuleOverTheRecordingsStamps)
     TRecordingStamps two = one;
     two.Stamps[30] = one.Stamps[20] + SecondsToDays(1);
     recordings.push_back(two);
+    TRecordingStamps ends = none; // the first and the last frame stamped
+    ends.Stamps.front() = one.Stamps[20];
+    ends.Stamps.back() = one.Stamps[20] + SecondsToDays(2);
+    recordings.push_back(ends);
     // Frames numbered from 0 (no header), stamps running backwards (a clock set back).
     TRecordingStamps back = RandomStamps(random, 300, 20);
     back.First = 0;

@@ -158,5 +158,6 @@ TEST(HoldTraces, LevelsOfADisplayedRange)
     EXPECT_FALSE(h.Levels(THoldTrace::Min, levels.data(), 50, 20, false));
     EXPECT_FALSE(h.Levels(THoldTrace::Min, levels.data(), -1, 20, false));
     EXPECT_TRUE(h.Levels(THoldTrace::Average, levels.data(), 44, 20, true));
+    EXPECT_TRUE(h.Levels(THoldTrace::Average, levels.data(), 0, 20, false));
     EXPECT_TRUE(h.Levels(THoldTrace::Average, levels.data(), n, 0, false)); // an empty range
 }

@@ -16,7 +16,8 @@ TEST_F(IniFileTest, ReadsFollowProfileFileRules)
 {
     Put("\xEF\xBB\xBF[settings]\r\n; FFT=1\r\n  fft window = 2 "
         "\r\nFFT=12\r\nfft=9\r\nName=\"quoted text\"\r\n"
-        "Empty=\r\n[Form]\r\nWidth=900\r\n[SETTINGS]\r\nAvg=7\r\n");
+        "Empty=\r\n[Form]\r\nWidth=900\r\n[SETTINGS]\r\nAvg=7\r\n"
+        "[ABCDEFGHIJKLMNOPQRSTUVWXYZ]\r\nabcdefghijklmnopqrstuvwxyz=26\r\n");
     TIniFile ini(Path);
     EXPECT_EQ(ini.ReadInteger("Settings", "FFT Window", -1), 2);
     EXPECT_EQ(ini.ReadInteger("SETTINGS", "fft", -1), 12); // first key wins, comment ignored
@@ -26,12 +27,15 @@ TEST_F(IniFileTest, ReadsFollowProfileFileRules)
     EXPECT_EQ(ini.ReadInteger("form", "WIDTH", 0), 900);
     EXPECT_EQ(ini.ReadInteger("Form", "FFT", -1), -1);     // keys belong to their section
     EXPECT_EQ(ini.ReadInteger("Settings", "Avg", -1), -1); // only the first section counts
+    EXPECT_EQ(ini.ReadInteger("abcdefghijklmnopqrstuvwxyz", "ABCDEFGHIJKLMNOPQRSTUVWXYZ", -1), 26);
 
     Put("[Settings]\nFFT=8\n"); // an object reads the file once; a new one sees the change
     EXPECT_EQ(ini.ReadInteger("Settings", "FFT", -1), 12);
     EXPECT_EQ(TIniFile(Path).ReadInteger("Settings", "FFT", -1), 8);
+    EXPECT_TRUE(ini.FileExists());
     std::remove(Path.c_str());
     EXPECT_FALSE(ini.FileExists());
+    EXPECT_FALSE(TIniFile(Dir.string()).FileExists()); // a folder is no settings file
     EXPECT_EQ(TIniFile(Path).ReadInteger("Settings", "FFT", 11), 11);
 }
 

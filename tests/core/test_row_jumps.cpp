@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <random>
 #include <string>
 
@@ -106,12 +107,25 @@ TEST(RowJumps, EachChangeOfTheMappingNamesItself)
     EXPECT_EQ(Label(before, after), "file, span, centre, FFT, mirror");
 }
 
+// Each unit up to where its rounded text would reach the next unit's: at the boundaries that
+// are exact in binary, 119.5 s and 119.5 min, the next unit already.
 TEST(RowJumps, GapTextsStayShort)
 {
-    const std::pair<double, std::string> texts[] = {
-        {0.25, "250 ms"}, {0.9996, "1.0 s"}, {2.5, "2.5 s"}, {9.96, "10 s"},
-        {59.4, "59 s"},   {119.6, "2 min"},  {300, "5 min"}, {7169, "119 min"},
-        {7171, "2 h"},    {3 * 3600, "3 h"}, {9001, "3 h"}};
-    for (const auto& [seconds, text] : texts)
-        EXPECT_EQ(GapText(seconds), text) << seconds;
+    const auto text = [](const char* Format, double V) {
+        char s[32];
+        std::snprintf(s, sizeof s, Format, V);
+        return std::string(s);
+    };
+    for (double s : {0.25, 0.9994, 0.9996, 2.5, 9.94, 9.96, 59.4, 119.49, 119.5, 300.0, 7169.9,
+                     7170.0, 9001.0, 1e6}) {
+        // The next unit's text, and the number at which a unit's text goes over to it.
+        const std::pair<std::string, double> units[] = {{text("%.1f s", s), 1000},
+                                                        {text("%.0f s", s), 10},
+                                                        {text("%.0f min", s / 60), 120},
+                                                        {text("%.0f h", s / 3600), 120}};
+        std::string want = text("%.0f ms", s * 1000);
+        for (size_t u = 0; u < std::size(units) && std::stod(want) >= units[u].second; ++u)
+            want = units[u].first;
+        EXPECT_EQ(GapText(s), want) << s;
+    }
 }

@@ -72,6 +72,7 @@ TEST_F(SpkRecordFileTest, MappedAndReadRecordsAgreeAndSurviveTheirRelease)
         EXPECT_THROW(file.ReadRecords(8, 2, buffer.data()), ESpkReadError);
         EXPECT_THROW(file.MappedRecords(9, 1), ESpkReadError);
         EXPECT_THROW(file.MappedRecords(-1, 1), ESpkReadError);
+        EXPECT_THROW(file.MappedRecords(2, -1), ESpkReadError);
         EXPECT_NO_THROW(file.MappedRecords(9, 0));
     }
 }
