@@ -18,10 +18,13 @@
 #include <QSpinBox>
 #include <QTest>
 #include <QTimer>
+#include <algorithm>
+#include <functional>
 #include <gtest/gtest.h>
 #include <set>
 #include <string>
 #include <tuple>
+#include <vector>
 
 namespace {
 
@@ -382,6 +385,88 @@ TEST(PlotDialogs, AxisDialogAppliesNumbersRestoresNonNumbersAndCancels)
     QTest::mouseClick(d.OKButton, Qt::LeftButton);
     EXPECT_EQ(h.ViewYMax(), 3.25f);
     EXPECT_EQ(h.ViewXNominalMin(), 100.0f);
+}
+
+// Every field of the three dialogs reaches the plot alone (nothing else changes) over its whole
+// range, and shows the plot's value when the dialog opens; Cancel then puts everything back.
+TEST(PlotDialogs, EveryFieldReachesThePlotAloneOverItsRange)
+{
+    TDXHistographInt h;
+    Customise(h);
+    const Snapshot before(h);
+    TFormTitle title;
+    TFormGrid grid;
+    TFormAxis axis;
+    // The snapshot with one change made by `change`, compared with the plot's.
+    const auto only = [&h](const Snapshot& from, const std::function<void(Snapshot&)>& change) {
+        Snapshot want = from;
+        change(want);
+        return Snapshot(h) == want;
+    };
+    title.SetHisto(&h);
+    title.show();
+    QLineEdit* titleEdits[] = {title.EBottom, title.ETop, title.ELeft, title.ERight};
+    for (int i = 0; i < 4; ++i) {
+        const Snapshot from(h);
+        Type(titleEdits[i], QStringLiteral("T%1").arg(i));
+        EXPECT_TRUE(only(from, [i](Snapshot& s) { s.titles[i] = QStringLiteral("T%1").arg(i); }))
+            << i;
+    }
+    title.reject();
+    EXPECT_TRUE(Snapshot(h) == before);
+
+    grid.SetHisto(&h);
+    for (int scale : {3, 0, 2, 1, 0}) {
+        h.setGridScale(static_cast<TDXGrdScale>(3 - scale));
+        const Snapshot opened(h);
+        grid.show();
+        EXPECT_EQ(grid.CBScale->currentIndex(), 3 - scale);
+        const Snapshot from(h);
+        grid.CBScale->setCurrentIndex(scale);
+        EXPECT_TRUE(only(from, [scale](Snapshot& s) { s.scale = TDXGrdScale(scale); })) << scale;
+        grid.reject();
+        EXPECT_TRUE(Snapshot(h) == opened);
+    }
+    for (int style : {6, 0, 5, 1, 4, 2, 3, 0}) {
+        h.setGridLineStyle(static_cast<TPenStyle>(6 - style));
+        const Snapshot opened(h);
+        grid.show();
+        EXPECT_EQ(grid.CBLineStyle->currentIndex(), 6 - style);
+        const Snapshot from(h);
+        grid.CBLineStyle->setCurrentIndex(style);
+        EXPECT_TRUE(only(from, [style](Snapshot& s) { s.lineStyle = TPenStyle(style); })) << style;
+        grid.reject();
+        EXPECT_TRUE(Snapshot(h) == opened);
+    }
+
+    // The X limits move nominal and current together.
+    h.setGridScale(before.scale);
+    h.setGridLineStyle(before.lineStyle);
+    ASSERT_TRUE(Snapshot(h) == before);
+    axis.SetHisto(&h);
+    axis.show();
+    const std::tuple<QLineEdit*, const char*, float, std::vector<int>> edits[] = {
+        {axis.EXMin, "150", 150, {0, 2}}, {axis.EXMax, "850", 850, {1, 3}},
+        {axis.EXGap, "25", 25, {4}},      {axis.EYMin, "-120", -120, {5}},
+        {axis.EYMax, "0.25", 0.25f, {6}}, {axis.EYGap, "5", 5, {7}}};
+    for (const auto& [edit, text, value, fields] : edits) {
+        const Snapshot from(h);
+        Type(edit, QString::fromLatin1(text));
+        Finish(edit);
+        EXPECT_TRUE(only(from, [&](Snapshot& s) {
+            for (int f : fields)
+                s.view[f] = value;
+        })) << text;
+    }
+    for (int g = 0; g < 2; ++g)
+        for (int v : {0, 100, 101, -1, 7}) {
+            const Snapshot from(h);
+            (g ? axis.EYDecimals : axis.EXDecimals)->setValue(v);
+            EXPECT_TRUE(only(from, [&](Snapshot& s) { s.decimals[g] = std::clamp(v, 0, 100); }))
+                << g << " " << v;
+        }
+    axis.reject();
+    EXPECT_TRUE(Snapshot(h) == before);
 }
 
 // Cancel, Escape and the close box each leave the plot as it was when the dialog opened, also
