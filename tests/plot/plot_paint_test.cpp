@@ -1,7 +1,6 @@
 #include "dxCanvas.h"
 #include "dxDeviceScale.h"
 #include "dxHisto.h"
-#include "dxSeriesPoints.h"
 #include "plot_interaction_support.h"
 
 #include <QFontMetrics>
@@ -12,50 +11,6 @@
 #include <cmath>
 #include <tuple>
 #include <vector>
-
-namespace {
-
-QRgb Rgb(TColor c)
-{
-    return ColorToQColor(c).rgb();
-}
-
-// The main window's plot with its frame in the menu bar's colour.
-void MainWindowSetup(TDXHistographInt& h)
-{
-    plottest::MainWindowPlot(h);
-    h.setColor(clMenuBar);
-}
-
-dxplot::SeriesMapping MappingOf(const TDXHistographInt& h, int count)
-{
-    const dxplot::ViewRange view{h.ViewXNominalMin(), h.ViewXNominalMax(), h.ViewXCurrentMin(),
-                                 h.ViewXCurrentMax(), h.ViewYMin(),        h.ViewYMax()};
-    const dxplot::PlotBox box{h.GapLeft(), h.GapTop(), h.width() - h.GapRight(),
-                              h.height() - h.GapBottom()};
-    return dxplot::MakeEquidistantMapping(view, box, count, false, false, {}, {}, 3000000);
-}
-
-// A 400 x 300 plot on black over 1..9 by 1..1000.
-void LogPlot(TDXHistographInt& h, TDXGrdScale scale)
-{
-    h.resize(400, 300);
-    h.setBkColor(clBlack);
-    plottest::SetX(h, 1, 9);
-    plottest::SetY(h, 1, 1000);
-    h.setGridScale(scale);
-}
-
-// Pixels of `c` in column x between rows y0 and y1 (inclusive).
-int CountInColumn(const QImage& img, int x, int y0, int y1, QRgb c)
-{
-    int n = 0;
-    for (int y = y0; y <= y1; ++y)
-        n += img.pixel(x, y) == c;
-    return n;
-}
-
-} // namespace
 
 TEST(PlotPaint, RangeErrorsFillRedAndWriteTheirTextAtTheirPlaces)
 {
@@ -164,98 +119,15 @@ TEST(PlotPaint, CurvesReachTheLastRowOfThePlot)
         ASSERT_EQ(img.pixel(x, 259), qRgb(255, 255, 255)) << x;
 }
 
-TEST(PlotPaint, DecimatedColumnSpansItsExtremesInTheRightOrderUpToTheLastColumn)
-{
-    for (bool maxFirst : {false, true}) {
-        TDXHistographInt h;
-        MainWindowSetup(h);
-        const int n = 4096;
-        std::vector<float> d(n, -100.0f);
-        const auto m = MappingOf(h, n);
-        // All samples of one column in the middle of the plot.
-        const int col = m.XPixelOfIndex(2000);
-        std::vector<int> in;
-        for (int i = 1; i <= n; ++i)
-            if (m.XPixelOfIndex(i) == col)
-                in.push_back(i);
-        ASSERT_GE(in.size(), 3u);
-        d[in[maxFirst ? 0 : 1] - 1] = -30.0f;
-        h.SetSeriesData(d.data(), n, 1);
-        const QImage& img = h.Surface();
-        const QRgb green = Rgb(50688);
-        const int top = m.YPixel(-30.0f), base = m.YPixel(-100.0f);
-        // The column covers the whole run from the peak to the baseline.
-        EXPECT_EQ(img.pixel(col, top), green);
-        EXPECT_EQ(img.pixel(col, top - 1), Rgb(clBlack));
-        EXPECT_EQ(CountInColumn(img, col, top, base - 1, green), base - top);
-        // The steep flank lies on the side the column was entered (max first) or left from.
-        const int before = CountInColumn(img, col - 1, top, base - 2, green);
-        const int after = CountInColumn(img, col + 1, top, base - 2, green);
-        EXPECT_GT(maxFirst ? before : after, 10) << "max first: " << maxFirst;
-        EXPECT_EQ(maxFirst ? after : before, 0) << "max first: " << maxFirst;
-        // The last column reaches the right edge.
-        EXPECT_EQ(img.pixel(h.width() - 2, base), green);
-    }
-}
-
-TEST(PlotPaint, ClampedValuesLeaveThePlotInTheirDirection)
-{
-    TDXHistographInt h;
-    MainWindowSetup(h);
-    std::vector<float> d(11, -100.0f);
-    d[5] = 1e30f;
-    h.SetSeriesData(d.data(), 11, 1);
-    const auto m = MappingOf(h, 11);
-    const QImage& img = h.Surface();
-    const QRgb green = Rgb(50688);
-    const int t = h.GapTop();
-    int topHits = 0;
-    for (int x = m.XPixelOfIndex(5); x <= m.XPixelOfIndex(7); ++x)
-        topHits += img.pixel(x, t) == green;
-    EXPECT_GE(topHits, 1);
-    // Nothing wraps around to the bottom of the plot.
-    const int b = h.height() - h.GapBottom() - 1;
-    for (int x = h.GapLeft(); x < h.width(); ++x)
-        ASSERT_NE(img.pixel(x, b), green) << x;
-
-    // A pair far right of the view draws towards the right edge at its level.
-    TDXHistographInt p;
-    MainWindowSetup(p);
-    const float xy[] = {20000, -100, 1e30f, -100};
-    p.SetSeriesDataXY(xy, 2, 1);
-    const int y = MappingOf(p, 2).YPixel(-100.0f);
-    EXPECT_EQ(p.Surface().pixel(p.width() - 1, y), green);
-    EXPECT_EQ(p.Surface().pixel(p.width() / 4, y), Rgb(clBlack));
-}
-
-TEST(PlotPaint, CurveVerticesSitWhereEachScaleCombinationMapsThem)
-{
-    for (TDXGrdScale scale : {sclLinLin, sclLinLog, sclLogLin, sclLogLog}) {
-        TDXHistographInt h;
-        LogPlot(h, scale);
-        h.setSeries({clWhite, 0, 0});
-        std::vector<float> d(9);
-        for (int i = 1; i <= 9; ++i)
-            d[i - 1] = std::pow(2.0f, float(i));
-        h.SetSeriesData(d.data(), 9, 1);
-        const bool logX = scale == sclLogLin || scale == sclLogLog;
-        const bool logY = scale == sclLinLog || scale == sclLogLog;
-        const auto m = MappingOf(h, 9);
-        // Interior vertices above the bottom row (a linear Y pixel is one below the edge).
-        for (int i = 4; i <= 8; ++i) {
-            const int x = logX ? h.LogXToPixel(i) : m.XPixelOfIndex(i);
-            const int y = logY ? h.LogYToPixel(d[i - 1]) : m.YPixel(d[i - 1]);
-            EXPECT_EQ(h.Surface().pixel(x, y), Rgb(clWhite)) << "scale " << scale << " i " << i;
-        }
-    }
-}
-
 // The logarithmic mapping of a plot already painted follows later gap changes (the grid and
 // labels themselves are compared pixel for pixel in the axis layout pictures).
 TEST(PlotPaint, LogarithmicMappingFollowsGapChanges)
 {
     TDXHistographInt h;
-    LogPlot(h, sclLogLog);
+    h.resize(400, 300);
+    plottest::SetX(h, 1, 9);
+    plottest::SetY(h, 1, 1000);
+    h.setGridScale(sclLogLog);
     h.RenderNow();
     h.setGapTop(80);
     h.setGapLeft(20);
