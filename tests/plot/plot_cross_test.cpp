@@ -13,16 +13,6 @@ using namespace plottest;
 
 namespace {
 
-std::vector<float> Noise(int n, unsigned seed, float lo, float hi)
-{
-    std::mt19937 rng(seed);
-    std::uniform_real_distribution<float> u(lo, hi);
-    std::vector<float> d(n);
-    for (float& v : d)
-        v = u(rng);
-    return d;
-}
-
 // The pixel a not-XOR pen of colour `pen` leaves on `under`.
 QRgb NotXor(QRgb under, QRgb pen)
 {

@@ -80,15 +80,6 @@ double Weight(int k, int n)
     return w;
 }
 
-int Differing(const QImage& a, const QImage& b)
-{
-    int n = 0;
-    for (int y = 0; y < a.height(); ++y)
-        for (int x = 0; x < a.width(); ++x)
-            n += a.pixel(x, y) != b.pixel(x, y);
-    return n;
-}
-
 } // namespace
 
 // A band zooms to the values under its corners with the grid divisions of the first view; a
