@@ -77,6 +77,25 @@ TEST(ColorGrid, CellGeometryShrinksBoundsAndMapsPoints)
     EXPECT_EQ(g.grid->SquareFromPos(200, 15), 15);
     g.grid->resize(101, 45);
     EXPECT_EQ(g.grid->size(), QSize(100, 40));
+
+    // Cells and orderings take the ends of their ranges and ignore what lies beyond.
+    using Set = void (TColorGridHisto::*)(int);
+    using Get = int (TColorGridHisto::*)() const;
+    for (const auto& [set, get] :
+         {std::pair<Set, Get>{&TColorGridHisto::setSelection, &TColorGridHisto::Selection},
+          {&TColorGridHisto::setForegroundIndex, &TColorGridHisto::ForegroundIndex},
+          {&TColorGridHisto::setBackgroundIndex, &TColorGridHisto::BackgroundIndex}})
+        for (const int end : {15, 0}) {
+            (g.grid->*set)(end);
+            (g.grid->*set)(16);
+            (g.grid->*set)(-1);
+            EXPECT_EQ((g.grid->*get)(), end);
+        }
+    for (const int end : {TColorGridHisto::go1x16, TColorGridHisto::go16x1}) {
+        g.grid->setGridOrdering(TGridOrdering(end));
+        g.grid->setGridOrdering(TGridOrdering(TColorGridHisto::go1x16 + 1));
+        EXPECT_EQ(g.grid->GridOrdering(), end);
+    }
 }
 
 // Right and Space walk the cells in reading order, Left backwards; Down walks down each
