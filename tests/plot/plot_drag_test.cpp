@@ -195,14 +195,18 @@ TEST(PlotDrag, HitTestRectanglesStripsAndThreePixelRule)
     };
     for (QPoint at : {QPoint(70, 40), QPoint(360, 240), QPoint(215, 140)})
         hit(at.x(), at.y(), H::elBackground, Back);
-    // A plot squeezed to no width draws no grid, so none is hit; one pixel wide, it has one.
-    // The same for the vertical lines of a plot squeezed to no height (the line of 0 at 70).
+    // A plot squeezed to no width or no height draws no grid, so none is hit; one pixel wide
+    // or high, it has its lines again.
     const int row6 = 240 - 200 * 6 / 10;
     for (const auto& [grid, size, x, y, code] :
          {std::tuple{grdHor, QSize(110, 300), 70, row6, H::elBackground},
           std::tuple{grdHor, QSize(111, 300), 70, row6, H::elGrid},
           std::tuple{grdVer, QSize(400, 100), 70, 40, H::elBackground},
-          std::tuple{grdVer, QSize(400, 101), 70, 40, H::elGrid}}) {
+          std::tuple{grdVer, QSize(400, 101), 70, 40, H::elGrid},
+          std::tuple{grdHor, QSize(400, 100), 200, 40, H::elBackground},
+          std::tuple{grdHor, QSize(400, 101), 200, 40, H::elGrid},
+          std::tuple{grdVer, QSize(110, 300), 70, 100, H::elBackground},
+          std::tuple{grdVer, QSize(111, 300), 70, 100, H::elGrid}}) {
         p.h.setGridVisible(grid);
         p.h.resize(size);
         hit(x, y, code, code == H::elGrid ? Grid : Back);
