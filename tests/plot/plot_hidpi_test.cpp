@@ -15,7 +15,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <random>
 #include <vector>
 
 using namespace plottest;
