@@ -1,6 +1,7 @@
 #include "dxCanvas.h"
 #include "dxDeviceScale.h"
 #include "dxHisto.h"
+#include "dxRaster.h"
 #include "plot_interaction_support.h"
 
 #include <QFontMetrics>
@@ -100,6 +101,27 @@ TEST(PlotCanvas, AxisLinesCoverTheDevicePixelsOfTheirLogicalPixelsEitherWay)
                 wrong += (img.pixel(x, y) == qRgb(255, 255, 255)) != white;
             }
         EXPECT_EQ(wrong, 0) << ratio;
+
+        // A slanted line is w copies of the one-pixel line between the device pixels of its
+        // ends, side by side across its minor axis (the inverting pen erases them again).
+        for (const QLine l : {QLine(3, 4, 36, 15), QLine(30, 36, 22, 3)}) {
+            img.fill(Qt::black);
+            QImage want = img.copy();
+            canvas.SetNotXor(true);
+            canvas.Line(l.x1(), l.y1(), l.x2(), l.y2(), clBlack, psSolid);
+            const bool shallow = std::abs(l.dx()) >= std::abs(l.dy());
+            for (int n = 0; n < w; ++n)
+                dxplot::DrawLine({reinterpret_cast<std::uint32_t*>(want.bits()), want.width(), 0, 0,
+                                  want.width(), want.height()},
+                                 dev(l.x1()) + n * !shallow, dev(l.y1()) + n * shallow,
+                                 dev(l.x2()) + n * !shallow, dev(l.y2()) + n * shallow,
+                                 0xFFFFFFFFu);
+            EXPECT_EQ(plottest::Differing(img, want), 0) << ratio << " " << l.x1();
+            canvas.Line(l.x1(), l.y1(), l.x2(), l.y2(), clBlack, psSolid);
+            canvas.SetNotXor(false);
+            want.fill(Qt::black);
+            EXPECT_EQ(plottest::Differing(img, want), 0) << ratio << " " << l.x1();
+        }
     }
 }
 
