@@ -103,8 +103,9 @@ TEST(PlotCanvas, AxisLinesCoverTheDevicePixelsOfTheirLogicalPixelsEitherWay)
         EXPECT_EQ(wrong, 0) << ratio;
 
         // A slanted line is w copies of the one-pixel line between the device pixels of its
-        // ends, side by side across its minor axis (the inverting pen erases them again).
-        for (const QLine l : {QLine(3, 4, 36, 15), QLine(30, 36, 22, 3)}) {
+        // ends, side by side across its minor axis (rows when as wide as high); the inverting pen
+        // erases them again.
+        for (const QLine l : {QLine(3, 4, 36, 15), QLine(30, 36, 22, 3), QLine(4, 30, 24, 10)}) {
             img.fill(Qt::black);
             QImage want = img.copy();
             canvas.SetNotXor(true);
