@@ -57,6 +57,8 @@ struct ShownGrid
 // point maps to its cell with out-of-range coordinates taken as the nearest edge.
 TEST(ColorGrid, CellGeometryShrinksBoundsAndMapsPoints)
 {
+    // A new grid is 4 x 4 cells of 25 x 25.
+    EXPECT_EQ(TColorGridHisto().size(), QSize(100, 100));
     ShownGrid g(TColorGridHisto::go16x1, QSize(335, 16));
     EXPECT_EQ(g.grid->size(), QSize(320, 16));
     EXPECT_EQ(g.grid->CellWidth(), 20);
