@@ -550,14 +550,14 @@ TEST(PlotDialogs, ControlsSitWhereTheFormsPutThem)
     QWidget* xBox = find(&axis, "X-Axis");
     QWidget* yBox = find(&axis, "Y-axis");
     std::vector<std::tuple<QWidget*, std::string, QRect>> expected = {
-        {&title, "Labeling", {8, 8, 313, 169}},     {&title, "OK", {232, 184, 89, 25}},
-        {&title, "Cancel", {8, 184, 89, 25}},       {&grid, "Grid", {8, 8, 185, 145}},
-        {&grid, "CBGridVisible", {16, 24, -1, -1}}, {&grid, "Scaling", {16, 48, -1, -1}},
-        {&grid, "CBScale", {16, 64, 153, -1}},      {&grid, "Linestyle", {16, 96, -1, -1}},
-        {&grid, "CBLineStyle", {16, 112, 153, -1}}, {&grid, "Cancel", {8, 160, 89, 25}},
-        {&grid, "OK", {104, 159, 89, 25}},          {&axis, "X-Axis", {8, 8, 201, 137}},
-        {&axis, "Y-axis", {8, 152, 201, 137}},      {&axis, "Cancel", {8, 296, 89, 25}},
-        {&axis, "OK", {120, 296, 89, 25}},          {&bar, "ColorGridHisto1", {8, 32, 320, 16}},
+        {&title, "Labeling", {8, 8, 313, 169}},      {&title, "OK", {232, 184, 89, 25}},
+        {&title, "Cancel", {8, 184, 89, 25}},        {&grid, "Grid", {8, 8, 185, 145}},
+        {&grid, "CBGridVisible", {16, 24, 153, 17}}, {&grid, "Scaling", {16, 48, 153, 13}},
+        {&grid, "CBScale", {16, 64, 153, -1}},       {&grid, "Linestyle", {16, 96, 153, 13}},
+        {&grid, "CBLineStyle", {16, 112, 153, -1}},  {&grid, "Cancel", {8, 160, 89, 25}},
+        {&grid, "OK", {104, 159, 89, 25}},           {&axis, "X-Axis", {8, 8, 201, 137}},
+        {&axis, "Y-axis", {8, 152, 201, 137}},       {&axis, "Cancel", {8, 296, 89, 25}},
+        {&axis, "OK", {120, 296, 89, 25}},           {&bar, "ColorGridHisto1", {8, 32, 320, 16}},
     };
     const char* rows[] = {"Bottom", "Top", "Left", "Right", "XAxis", "YAxis"};
     const char* labels[] = {"bottom:", "top:", "left:", "right:", "X-axis:", "Y-axis:"};
@@ -581,6 +581,8 @@ TEST(PlotDialogs, ControlsSitWhereTheFormsPutThem)
         // The read-only number at 88 (85 wide) and its up-down at 173 make one spin box.
         const QRect spin = find(box, g ? "EYDecimals" : "EXDecimals")->geometry();
         EXPECT_TRUE(spin.topLeft() == QPoint(88, 104) && spin.right() > 173 && spin.right() < 193);
+        // Only the arrows change the number.
+        EXPECT_TRUE((g ? axis.Edit1 : axis.Edit2)->isReadOnly());
     }
     const char* buttons[] = {"BShowCross",     "BModeZoom",     "BModeLowerRef", "BModeMeasure",
                              "BModeCalculate", "BModeUpperRef", "BAutoScale",    "BCapture",
