@@ -7,6 +7,7 @@
 #include <QLocale>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <vector>
 
@@ -261,10 +262,17 @@ TEST_F(ModePlot, ValueBarLayoutAndSwitches)
         {bar.deltay, {56, 53}}};
     for (const auto& [label, at] : places)
         EXPECT_EQ(label->pos(), at) << label->objectName().toStdString();
-    for (QLabel* value : {bar.X1, bar.Y1, bar.X2, bar.Y2})
-        EXPECT_GE(value->width(), 65);
-    for (QLabel* value : {bar.invdeltax, bar.deltax, bar.deltay})
-        EXPECT_GE(value->width(), 41);
+    // Value boxes 65 wide in the cross boxes and 41 in the measure box, widened (with their
+    // group box) only as far as the widest four-digit text and a pixel need.
+    const QFontMetrics fm(bar.X1->font());
+    const int needed = 1 + std::max(fm.horizontalAdvance(QStringLiteral("-0.00008888")),
+                                    fm.horizontalAdvance(QStringLiteral("-8.888E-88")));
+    for (QLabel* value : {bar.X1, bar.Y1, bar.X2, bar.Y2, bar.invdeltax, bar.deltax, bar.deltay}) {
+        const int designed = value->parentWidget() == bar.GroupBox3 ? 41 : 65;
+        EXPECT_EQ(value->width(), std::max(designed, needed)) << value->objectName().toStdString();
+        EXPECT_EQ(value->parentWidget()->width() - value->width(),
+                  value->parentWidget() == bar.GroupBox3 ? 105 - 41 : 97 - 65);
+    }
     EXPECT_EQ(bar.Label19->text(), QString(QChar(0x0394)));
 
     h.setTitleTop("Spectrum");
