@@ -209,7 +209,11 @@ TEST_F(ModePlot, CalculateReadoutsIncludingTheUndefinedInverse)
     Release(h, Qt::RightButton, 150, 40);
     EXPECT_EQ(bar.invdeltax->text(), "----");
     EXPECT_EQ(bar.deltax->text(), "0");
-    EXPECT_EQ(moves, 2); // calculate moves are passed on
+    // With no button held, moving leaves both crosses where they are.
+    const float placed[] = {h.CrossSlot(0).ValueX, h.CrossSlot(1).ValueX};
+    Move(h, 300, 200);
+    EXPECT_TRUE(h.CrossSlot(0).ValueX == placed[0] && h.CrossSlot(1).ValueX == placed[1]);
+    EXPECT_EQ(moves, 3); // calculate moves are passed on
     // Leaving calculate mode clears both crosses and greys the second cross's labels.
     h.setMode(modeMeasure);
     EXPECT_FALSE(h.CrossSlot(0).Drawn || h.CrossSlot(1).Drawn);
