@@ -278,9 +278,12 @@ TEST(ColorGrid, CellsArePaintedAsDesignedInEveryShape)
             EXPECT_EQ(Diff(g.grid->Surface(), Cells(c.Size, cols, ctl3D, 4)), "");
             g.grid->clearFocus();
             EXPECT_EQ(Diff(g.grid->Surface(), Cells(c.Size, cols, ctl3D, -1)), "");
-            // Marks moved onto and off the selected cell change what a fresh paint gives.
+            // Marks moved onto and off the selected cell, with and without the focus, give what
+            // a fresh paint gives.
             g.grid->setForegroundEnabled(true);
-            for (int cell : {4, 11}) {
+            for (int cell : {4, 11, 4, 11, 2}) {
+                if (cell == 4)
+                    g.grid->setFocus();
                 g.grid->setForegroundIndex(cell);
                 const QImage moved = g.grid->Surface().copy();
                 g.grid->setCtl3D(!ctl3D);
