@@ -7,6 +7,8 @@
 #include <QTest>
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <string>
 #include <vector>
 
 namespace {
@@ -43,7 +45,8 @@ struct ShownGrid
             drags.push_back(c ? *c : -1);
         };
         window.show();
-        EXPECT_TRUE(QTest::qWaitForWindowExposed(&window));
+        window.activateWindow();
+        EXPECT_TRUE(QTest::qWaitForWindowActive(&window));
     }
     QRgb Pixel(int x, int y) const { return grid->Surface().pixel(x, y) & 0xFFFFFF; }
 };
@@ -54,6 +57,8 @@ struct ShownGrid
 // point maps to its cell with out-of-range coordinates taken as the nearest edge.
 TEST(ColorGrid, CellGeometryShrinksBoundsAndMapsPoints)
 {
+    // A new grid is 4 x 4 cells of 25 x 25.
+    EXPECT_EQ(TColorGridHisto().size(), QSize(100, 100));
     ShownGrid g(TColorGridHisto::go16x1, QSize(335, 16));
     EXPECT_EQ(g.grid->size(), QSize(320, 16));
     EXPECT_EQ(g.grid->CellWidth(), 20);
@@ -74,6 +79,25 @@ TEST(ColorGrid, CellGeometryShrinksBoundsAndMapsPoints)
     EXPECT_EQ(g.grid->SquareFromPos(200, 15), 15);
     g.grid->resize(101, 45);
     EXPECT_EQ(g.grid->size(), QSize(100, 40));
+
+    // Cells and orderings take the ends of their ranges and ignore what lies beyond.
+    using Set = void (TColorGridHisto::*)(int);
+    using Get = int (TColorGridHisto::*)() const;
+    for (const auto& [set, get] :
+         {std::pair<Set, Get>{&TColorGridHisto::setSelection, &TColorGridHisto::Selection},
+          {&TColorGridHisto::setForegroundIndex, &TColorGridHisto::ForegroundIndex},
+          {&TColorGridHisto::setBackgroundIndex, &TColorGridHisto::BackgroundIndex}})
+        for (const int end : {15, 0}) {
+            (g.grid->*set)(end);
+            (g.grid->*set)(16);
+            (g.grid->*set)(-1);
+            EXPECT_EQ((g.grid->*get)(), end);
+        }
+    for (const int end : {TColorGridHisto::go1x16, TColorGridHisto::go16x1}) {
+        g.grid->setGridOrdering(TGridOrdering(end));
+        g.grid->setGridOrdering(TGridOrdering(TColorGridHisto::go1x16 + 1));
+        EXPECT_EQ(g.grid->GridOrdering(), end);
+    }
 }
 
 // Right and Space walk the cells in reading order, Left backwards; Down walks down each
@@ -144,66 +168,129 @@ TEST(ColorGrid, PressSelectsAndStartsDragAtOnce)
     EXPECT_EQ(ColorFromMimeData(&other), 0xFFFFFF);
 }
 
-// With Ctl3D a cell is a button-face rectangle, a two-pixel sunken frame one pixel inside
-// (shadow top/left, highlight bottom/right) and the colour inside; without it a black outline
-// around the colour. Focus adds an inverting frame to the selected cell only.
-TEST(ColorGrid, CellPaintingWithAndWithoutCtl3DAndFocusFrame)
-{
-    ShownGrid g(TColorGridHisto::go16x1, QSize(320, 16));
-    // Unfocused first: the focus frame comes only with the focus.
-    g.grid->clearFocus();
-    // Marks off, as on the tool bar (they are letters drawn over the cell).
-    g.grid->setForegroundEnabled(false);
-    g.grid->setBackgroundEnabled(false);
-    const QPalette pal = QApplication::palette();
-    const QRgb face = pal.color(QPalette::Button).rgb() & 0xFFFFFF;
-    const QRgb shadow = pal.color(QPalette::Dark).rgb() & 0xFFFFFF;
-    const QRgb light = pal.color(QPalette::Light).rgb() & 0xFFFFFF;
-    for (int cell = 0; cell < 16; ++cell) {
-        const int x = cell * 20;
-        EXPECT_EQ(g.Pixel(x, 0), face) << cell;
-        EXPECT_EQ(g.Pixel(x + 1, 1), shadow) << cell;
-        EXPECT_EQ(g.Pixel(x + 2, 8), shadow) << cell;
-        EXPECT_EQ(g.Pixel(x + 18, 14), light) << cell;
-        EXPECT_EQ(g.Pixel(x + 17, 8), light) << cell;
-        EXPECT_EQ(g.Pixel(x + 3, 3), ClassicRgb(cell) & 0xFFFFFF) << cell;
-        EXPECT_EQ(g.Pixel(x + 16, 12), ClassicRgb(cell) & 0xFFFFFF) << cell;
-    }
-    g.grid->setSelection(4);
-    QFocusEvent in(QEvent::FocusIn, Qt::TabFocusReason);
-    QApplication::sendEvent(g.grid, &in);
-    const QRgb navy = ClassicRgb(4) & 0xFFFFFF;
-    EXPECT_EQ(g.Pixel(80 + 3, 3), navy ^ 0xFFFFFF);
-    EXPECT_EQ(g.Pixel(80 + 4, 3), navy);
-    EXPECT_EQ(g.Pixel(80 + 8, 8), navy);
-    EXPECT_EQ(g.Pixel(3 * 20 + 3, 3), ClassicRgb(3) & 0xFFFFFF);
-    QFocusEvent out(QEvent::FocusOut, Qt::TabFocusReason);
-    QApplication::sendEvent(g.grid, &out);
-    EXPECT_EQ(g.Pixel(80 + 3, 3), navy);
+namespace {
 
-    g.grid->setCtl3D(false);
-    for (int cell : {0, 7, 15}) {
-        const int x = cell * 20;
-        EXPECT_EQ(g.Pixel(x, 0), 0u) << cell;
-        EXPECT_EQ(g.Pixel(x + 19, 15), 0u) << cell;
-        EXPECT_EQ(g.Pixel(x + 1, 1), ClassicRgb(cell) & 0xFFFFFF) << cell;
+// The cells as they should look, without marks: with Ctl3D a button-face cell, two sunken
+// rings one pixel inside (shadow top and left, light bottom and right, the top-right corner
+// light) and the colour three pixels in; without it a black outline around the colour. The
+// focused cell has a dotted inverting frame round its colour (Ctl3D), or its outline inverted
+// and a ring two pixels in: full where the cell's channel is below half, else none.
+QImage Cells(QSize size, int cols, bool ctl3D, int focused)
+{
+    const QPalette pal = QApplication::palette();
+    const QRgb face = pal.color(QPalette::Button).rgb(), black = qRgb(0, 0, 0);
+    const QRgb shadow = pal.color(QPalette::Dark).rgb(), light = pal.color(QPalette::Light).rgb();
+    QImage img(size, QImage::Format_RGB32);
+    const int cw = size.width() / cols, ch = size.height() / (16 / cols);
+    // The outline of r with f(x, y, k), k counting from its top-left corner.
+    const auto outline = [&](QRect r, auto&& f) {
+        for (int y = r.top(); r.width() > 0 && y <= r.bottom(); ++y)
+            for (int x = r.left(); x <= r.right(); ++x)
+                if (y == r.top() || y == r.bottom() || x == r.left() || x == r.right())
+                    f(x, y, x - r.left() + y - r.top());
+    };
+    for (int i = 0; i < 16; ++i) {
+        const QRect r(i % cols * cw, i / cols * ch, cw, ch);
+        const QRgb colour = ClassicRgb(i);
+        const auto part = [](int v) { return v < 128 ? 255 : 0; };
+        const QRgb opposite = qRgb(part(qRed(colour)), part(qGreen(colour)), part(qBlue(colour)));
+        if (ctl3D) {
+            for (int y = r.top(); y <= r.bottom(); ++y)
+                for (int x = r.left(); x <= r.right(); ++x) {
+                    const int d =
+                        std::min({x - r.left(), y - r.top(), r.right() - x, r.bottom() - y});
+                    const bool lit =
+                        x == r.right() - d || (y == r.bottom() - d && x != r.left() + d);
+                    img.setPixel(x, y, d == 0 ? face : d < 3 ? (lit ? light : shadow) : colour);
+                }
+            if (i == focused)
+                outline(r.adjusted(3, 3, -3, -3), [&](int x, int y, int k) {
+                    if (k % 2 == 0)
+                        img.setPixel(x, y, img.pixel(x, y) ^ 0xFFFFFF);
+                });
+        } else {
+            outline(r, [&](int x, int y, int) { img.setPixel(x, y, i == focused ? ~0u : black); });
+            for (int y = r.top() + 1; y < r.bottom(); ++y)
+                for (int x = r.left() + 1; x < r.right(); ++x)
+                    img.setPixel(x, y, colour);
+            if (i == focused)
+                outline(r.adjusted(2, 2, -2, -2),
+                        [&](int x, int y, int) { img.setPixel(x, y, opposite); });
+        }
     }
-    // Focused without Ctl3D: the outline inverted and, two pixels in, a ring in the colour
-    // opposite to the cell's (cyan on red).
-    g.grid->setSelection(9);
-    QApplication::sendEvent(g.grid, &in);
-    EXPECT_EQ(g.Pixel(180, 0), 0xFFFFFFu);
-    EXPECT_EQ(g.Pixel(181, 1), 0xFF0000u);
-    for (const QPoint ring : {QPoint(182, 2), QPoint(182, 8), QPoint(197, 13), QPoint(190, 2)})
-        EXPECT_EQ(g.Pixel(ring.x(), ring.y()), 0x00FFFFu) << ring.x() << "," << ring.y();
-    EXPECT_EQ(g.Pixel(183, 3), 0xFF0000u);
-    EXPECT_EQ(g.Pixel(196, 12), 0xFF0000u);
-    // Cells too low for the ring have none.
-    g.grid->resize(320, 4);
-    QApplication::sendEvent(g.grid, &in);
-    EXPECT_EQ(g.Pixel(190, 0), 0xFFFFFFu);
-    EXPECT_EQ(g.Pixel(190, 1), 0xFF0000u);
-    EXPECT_EQ(g.Pixel(190, 2), 0xFF0000u);
+    return img;
+}
+
+// Empty when alike, else the first differing pixel and both values.
+std::string Diff(const QImage& got, const QImage& want)
+{
+    if (got.size() != want.size())
+        return "size";
+    for (int y = 0; y < got.height(); ++y)
+        for (int x = 0; x < got.width(); ++x)
+            if (got.pixel(x, y) != want.pixel(x, y))
+                return std::to_string(x) + "," + std::to_string(y) + ": " +
+                       QString::number(got.pixel(x, y), 16).toStdString() + " not " +
+                       QString::number(want.pixel(x, y), 16).toStdString();
+    return {};
+}
+
+} // namespace
+
+// Every ordering and cell size, tall and flat cells too, with and without Ctl3D, focused and
+// not: the grid's picture pixel for pixel, after the change and after a fresh paint alike.
+TEST(ColorGrid, CellsArePaintedAsDesignedInEveryShape)
+{
+    struct Case
+    {
+        TGridOrdering Ordering;
+        QSize Size;
+    };
+    const Case cases[] = {{TColorGridHisto::go16x1, {320, 16}}, {TColorGridHisto::go8x2, {88, 14}},
+                          {TColorGridHisto::go4x4, {100, 100}}, {TColorGridHisto::go2x8, {22, 80}},
+                          {TColorGridHisto::go1x16, {9, 112}},  {TColorGridHisto::go16x1, {96, 5}},
+                          {TColorGridHisto::go16x1, {320, 3}}};
+    for (const Case& c : cases)
+        for (const bool ctl3D : {true, false}) {
+            // Cells too small for the sunken rings are checked flat only.
+            if (ctl3D && c.Size.height() < 16)
+                continue;
+            SCOPED_TRACE(std::to_string(c.Size.width()) + "x" + std::to_string(c.Size.height()) +
+                         (ctl3D ? " 3D" : " flat"));
+            ShownGrid g(c.Ordering, c.Size);
+            g.grid->clearFocus();
+            g.grid->setForegroundEnabled(false);
+            g.grid->setBackgroundEnabled(false);
+            g.grid->setCtl3D(ctl3D);
+            const int cols = 16 >> c.Ordering;
+            ASSERT_EQ(g.grid->Surface().size(), c.Size);
+            EXPECT_EQ(Diff(g.grid->Surface(), Cells(c.Size, cols, ctl3D, -1)), "");
+            // A selection moved without the focus, then the focus coming and going.
+            g.grid->setSelection(9);
+            EXPECT_EQ(Diff(g.grid->Surface(), Cells(c.Size, cols, ctl3D, -1)), "");
+            g.grid->setFocus();
+            ASSERT_TRUE(g.grid->hasFocus());
+            EXPECT_EQ(Diff(g.grid->Surface(), Cells(c.Size, cols, ctl3D, 9)), "");
+            g.grid->setSelection(4);
+            EXPECT_EQ(Diff(g.grid->Surface(), Cells(c.Size, cols, ctl3D, 4)), "");
+            g.grid->setCtl3D(!ctl3D);
+            g.grid->setCtl3D(ctl3D);
+            EXPECT_EQ(Diff(g.grid->Surface(), Cells(c.Size, cols, ctl3D, 4)), "");
+            g.grid->clearFocus();
+            EXPECT_EQ(Diff(g.grid->Surface(), Cells(c.Size, cols, ctl3D, -1)), "");
+            // Marks moved onto and off the selected cell, with and without the focus, give what
+            // a fresh paint gives.
+            g.grid->setForegroundEnabled(true);
+            for (int cell : {4, 11, 4, 11, 2}) {
+                if (cell == 4)
+                    g.grid->setFocus();
+                g.grid->setForegroundIndex(cell);
+                const QImage moved = g.grid->Surface().copy();
+                g.grid->setCtl3D(!ctl3D);
+                g.grid->setCtl3D(ctl3D);
+                EXPECT_EQ(Diff(moved, g.grid->Surface()), "") << cell;
+            }
+        }
 }
 
 // F and B put the marks on the selected cell and announce it; a disabled mark stays where it

@@ -18,10 +18,13 @@
 #include <QSpinBox>
 #include <QTest>
 #include <QTimer>
+#include <algorithm>
+#include <functional>
 #include <gtest/gtest.h>
 #include <set>
 #include <string>
 #include <tuple>
+#include <vector>
 
 namespace {
 
@@ -207,8 +210,8 @@ TEST(PlotDialogs, FontDialogConfirmedUnchangedKeepsTheDrawnFont)
     d.reject();
 }
 
-// Opening the grid dialog shows a partial grid as the full grid (the box has one state);
-// scaling and line style apply at once; Cancel and the close box restore, OK keeps.
+// Opening the grid dialog shows a partial grid as the full grid (the box has one state), which
+// Cancel takes back; OK (the default button) keeps the changes.
 TEST(PlotDialogs, GridDialogPreviewsLiveCancelRestoresOkKeeps)
 {
     TDXHistographInt h;
@@ -219,27 +222,17 @@ TEST(PlotDialogs, GridDialogPreviewsLiveCancelRestoresOkKeeps)
     d.show();
     EXPECT_TRUE(d.CBGridVisible->isChecked());
     EXPECT_EQ(h.GridVisible(), grdBoth);
-    EXPECT_EQ(d.CBLineStyle->currentIndex(), int(psDot));
-    EXPECT_EQ(d.CBScale->currentIndex(), int(sclLinLin));
     // Items "1" to "7", 16 pixels high, one per pen style.
     ASSERT_EQ(d.CBLineStyle->count(), 7);
     for (int i = 0; i < 7; ++i)
         EXPECT_EQ(d.CBLineStyle->itemText(i), QString::number(i + 1));
     EXPECT_EQ(d.CBLineStyle->view()->sizeHintForRow(6), 16);
     d.CBScale->setCurrentIndex(3);
-    EXPECT_EQ(h.GridScale(), sclLogLog);
-    d.CBLineStyle->setCurrentIndex(3);
-    EXPECT_EQ(h.GridLineStyle(), psDashDot);
     QTest::mouseClick(d.CBGridVisible, Qt::LeftButton);
     EXPECT_EQ(h.GridVisible(), grdNone);
     QTest::mouseClick(d.CancelButton, Qt::LeftButton);
     EXPECT_TRUE(Snapshot(h) == before);
     EXPECT_EQ(h.GridVisible(), grdHor);
-
-    d.show();
-    d.CBLineStyle->setCurrentIndex(1);
-    d.close();
-    EXPECT_TRUE(Snapshot(h) == before);
 
     h.setGridVisible(grdNone);
     d.show();
@@ -367,11 +360,7 @@ TEST(PlotDialogs, AxisDialogAppliesNumbersRestoresNonNumbersAndCancels)
     EXPECT_EQ(h.ViewYGap(), 10.0f);
 
     d.EXDecimals->stepUp();
-    d.EYDecimals->setValue(0);
     EXPECT_EQ(h.ViewXDecimals(), 2);
-    EXPECT_EQ(h.ViewYDecimals(), 0);
-    d.EYDecimals->setValue(250);
-    EXPECT_EQ(h.ViewYDecimals(), 100);
 
     QTest::mouseClick(d.Cancel, Qt::LeftButton);
     EXPECT_TRUE(Snapshot(h) == before);
@@ -382,6 +371,88 @@ TEST(PlotDialogs, AxisDialogAppliesNumbersRestoresNonNumbersAndCancels)
     QTest::mouseClick(d.OKButton, Qt::LeftButton);
     EXPECT_EQ(h.ViewYMax(), 3.25f);
     EXPECT_EQ(h.ViewXNominalMin(), 100.0f);
+}
+
+// Every field of the three dialogs reaches the plot alone (nothing else changes) over its whole
+// range, and shows the plot's value when the dialog opens; Cancel then puts everything back.
+TEST(PlotDialogs, EveryFieldReachesThePlotAloneOverItsRange)
+{
+    TDXHistographInt h;
+    Customise(h);
+    const Snapshot before(h);
+    TFormTitle title;
+    TFormGrid grid;
+    TFormAxis axis;
+    // The snapshot with one change made by `change`, compared with the plot's.
+    const auto only = [&h](const Snapshot& from, const std::function<void(Snapshot&)>& change) {
+        Snapshot want = from;
+        change(want);
+        return Snapshot(h) == want;
+    };
+    title.SetHisto(&h);
+    title.show();
+    QLineEdit* titleEdits[] = {title.EBottom, title.ETop, title.ELeft, title.ERight};
+    for (int i = 0; i < 4; ++i) {
+        const Snapshot from(h);
+        Type(titleEdits[i], QStringLiteral("T%1").arg(i));
+        EXPECT_TRUE(only(from, [i](Snapshot& s) { s.titles[i] = QStringLiteral("T%1").arg(i); }))
+            << i;
+    }
+    title.reject();
+    EXPECT_TRUE(Snapshot(h) == before);
+
+    grid.SetHisto(&h);
+    for (int scale : {3, 0, 2, 1, 0}) {
+        h.setGridScale(static_cast<TDXGrdScale>(3 - scale));
+        const Snapshot opened(h);
+        grid.show();
+        EXPECT_EQ(grid.CBScale->currentIndex(), 3 - scale);
+        const Snapshot from(h);
+        grid.CBScale->setCurrentIndex(scale);
+        EXPECT_TRUE(only(from, [scale](Snapshot& s) { s.scale = TDXGrdScale(scale); })) << scale;
+        grid.reject();
+        EXPECT_TRUE(Snapshot(h) == opened);
+    }
+    for (int style : {6, 0, 5, 1, 4, 2, 3, 0}) {
+        h.setGridLineStyle(static_cast<TPenStyle>(6 - style));
+        const Snapshot opened(h);
+        grid.show();
+        EXPECT_EQ(grid.CBLineStyle->currentIndex(), 6 - style);
+        const Snapshot from(h);
+        grid.CBLineStyle->setCurrentIndex(style);
+        EXPECT_TRUE(only(from, [style](Snapshot& s) { s.lineStyle = TPenStyle(style); })) << style;
+        grid.reject();
+        EXPECT_TRUE(Snapshot(h) == opened);
+    }
+
+    // The X limits move nominal and current together.
+    h.setGridScale(before.scale);
+    h.setGridLineStyle(before.lineStyle);
+    ASSERT_TRUE(Snapshot(h) == before);
+    axis.SetHisto(&h);
+    axis.show();
+    const std::tuple<QLineEdit*, const char*, float, std::vector<int>> edits[] = {
+        {axis.EXMin, "150", 150, {0, 2}}, {axis.EXMax, "850", 850, {1, 3}},
+        {axis.EXGap, "25", 25, {4}},      {axis.EYMin, "-120", -120, {5}},
+        {axis.EYMax, "0.25", 0.25f, {6}}, {axis.EYGap, "5", 5, {7}}};
+    for (const auto& [edit, text, value, fields] : edits) {
+        const Snapshot from(h);
+        Type(edit, QString::fromLatin1(text));
+        Finish(edit);
+        EXPECT_TRUE(only(from, [&](Snapshot& s) {
+            for (int f : fields)
+                s.view[f] = value;
+        })) << text;
+    }
+    for (int g = 0; g < 2; ++g)
+        for (int v : {0, 100, 101, -1, 7}) {
+            const Snapshot from(h);
+            (g ? axis.EYDecimals : axis.EXDecimals)->setValue(v);
+            EXPECT_TRUE(only(from, [&](Snapshot& s) { s.decimals[g] = std::clamp(v, 0, 100); }))
+                << g << " " << v;
+        }
+    axis.reject();
+    EXPECT_TRUE(Snapshot(h) == before);
 }
 
 // Cancel, Escape and the close box each leave the plot as it was when the dialog opened, also
@@ -479,14 +550,14 @@ TEST(PlotDialogs, ControlsSitWhereTheFormsPutThem)
     QWidget* xBox = find(&axis, "X-Axis");
     QWidget* yBox = find(&axis, "Y-axis");
     std::vector<std::tuple<QWidget*, std::string, QRect>> expected = {
-        {&title, "Labeling", {8, 8, 313, 169}},     {&title, "OK", {232, 184, 89, 25}},
-        {&title, "Cancel", {8, 184, 89, 25}},       {&grid, "Grid", {8, 8, 185, 145}},
-        {&grid, "CBGridVisible", {16, 24, -1, -1}}, {&grid, "Scaling", {16, 48, -1, -1}},
-        {&grid, "CBScale", {16, 64, 153, -1}},      {&grid, "Linestyle", {16, 96, -1, -1}},
-        {&grid, "CBLineStyle", {16, 112, 153, -1}}, {&grid, "Cancel", {8, 160, 89, 25}},
-        {&grid, "OK", {104, 159, 89, 25}},          {&axis, "X-Axis", {8, 8, 201, 137}},
-        {&axis, "Y-axis", {8, 152, 201, 137}},      {&axis, "Cancel", {8, 296, 89, 25}},
-        {&axis, "OK", {120, 296, 89, 25}},          {&bar, "ColorGridHisto1", {8, 32, 320, 16}},
+        {&title, "Labeling", {8, 8, 313, 169}},      {&title, "OK", {232, 184, 89, 25}},
+        {&title, "Cancel", {8, 184, 89, 25}},        {&grid, "Grid", {8, 8, 185, 145}},
+        {&grid, "CBGridVisible", {16, 24, 153, 17}}, {&grid, "Scaling", {16, 48, 153, 13}},
+        {&grid, "CBScale", {16, 64, 153, -1}},       {&grid, "Linestyle", {16, 96, 153, 13}},
+        {&grid, "CBLineStyle", {16, 112, 153, -1}},  {&grid, "Cancel", {8, 160, 89, 25}},
+        {&grid, "OK", {104, 159, 89, 25}},           {&axis, "X-Axis", {8, 8, 201, 137}},
+        {&axis, "Y-axis", {8, 152, 201, 137}},       {&axis, "Cancel", {8, 296, 89, 25}},
+        {&axis, "OK", {120, 296, 89, 25}},           {&bar, "ColorGridHisto1", {8, 32, 320, 16}},
     };
     const char* rows[] = {"Bottom", "Top", "Left", "Right", "XAxis", "YAxis"};
     const char* labels[] = {"bottom:", "top:", "left:", "right:", "X-axis:", "Y-axis:"};
@@ -510,6 +581,8 @@ TEST(PlotDialogs, ControlsSitWhereTheFormsPutThem)
         // The read-only number at 88 (85 wide) and its up-down at 173 make one spin box.
         const QRect spin = find(box, g ? "EYDecimals" : "EXDecimals")->geometry();
         EXPECT_TRUE(spin.topLeft() == QPoint(88, 104) && spin.right() > 173 && spin.right() < 193);
+        // Only the arrows change the number.
+        EXPECT_TRUE((g ? axis.Edit1 : axis.Edit2)->isReadOnly());
     }
     const char* buttons[] = {"BShowCross",     "BModeZoom",     "BModeLowerRef", "BModeMeasure",
                              "BModeCalculate", "BModeUpperRef", "BAutoScale",    "BCapture",

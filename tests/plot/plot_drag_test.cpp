@@ -11,6 +11,7 @@
 #include <climits>
 #include <cmath>
 #include <memory>
+#include <tuple>
 #include <vector>
 
 namespace {
@@ -186,60 +187,64 @@ TEST(PlotDrag, HitTestRectanglesStripsAndThreePixelRule)
 {
     DragPlot p;
     using H = TDXHistographInt;
+    // The whole hit: element, its colour, and the series number (-1 for all but a series).
+    const auto hit = [&p](int x, int y, int code, TColor colour, int sub = -1) {
+        const H::TDXElementHit got = p.h.HitTestElement(x, y);
+        EXPECT_TRUE(got.Code == code && got.OldColor == colour && got.Sub == sub)
+            << x << "," << y << ": " << got.Code << " " << got.OldColor << " " << got.Sub;
+    };
     for (QPoint at : {QPoint(70, 40), QPoint(360, 240), QPoint(215, 140)})
-        EXPECT_EQ(p.h.HitTestElement(at.x(), at.y()).Code, H::elBackground) << at.x();
-    EXPECT_EQ(p.h.HitTestElement(200, 100).OldColor, Back);
-    // A plot squeezed to no width draws no grid, so none is hit; one pixel wide, it has one.
-    p.h.setGridVisible(grdHor);
-    p.h.resize(110, 300);
-    EXPECT_EQ(p.h.HitTestElement(70, 240 - 200 * 6 / 10).Code, H::elBackground);
-    p.h.resize(111, 300);
-    EXPECT_EQ(p.h.HitTestElement(70, 240 - 200 * 6 / 10).Code, H::elGrid);
-    // The same for the vertical lines of a plot squeezed to no height (the line of 0 at 70).
-    p.h.setGridVisible(grdVer);
-    p.h.resize(400, 100);
-    EXPECT_EQ(p.h.HitTestElement(70, 40).Code, H::elBackground);
-    p.h.resize(400, 101);
-    EXPECT_EQ(p.h.HitTestElement(70, 40).Code, H::elGrid);
+        hit(at.x(), at.y(), H::elBackground, Back);
+    // A plot squeezed to no width or no height draws no grid, so none is hit; one pixel wide
+    // or high, it has its lines again.
+    const int row6 = 240 - 200 * 6 / 10;
+    for (const auto& [grid, size, x, y, code] :
+         {std::tuple{grdHor, QSize(110, 300), 70, row6, H::elBackground},
+          std::tuple{grdHor, QSize(111, 300), 70, row6, H::elGrid},
+          std::tuple{grdVer, QSize(400, 100), 70, 40, H::elBackground},
+          std::tuple{grdVer, QSize(400, 101), 70, 40, H::elGrid},
+          std::tuple{grdHor, QSize(400, 100), 200, 40, H::elBackground},
+          std::tuple{grdHor, QSize(400, 101), 200, 40, H::elGrid},
+          std::tuple{grdVer, QSize(110, 300), 70, 100, H::elBackground},
+          std::tuple{grdVer, QSize(111, 300), 70, 100, H::elGrid}}) {
+        p.h.setGridVisible(grid);
+        p.h.resize(size);
+        hit(x, y, code, code == H::elGrid ? Grid : Back);
+    }
     p.h.resize(400, 300);
     p.h.setGridVisible(grdNone);
 
+    // A curve or grid line is hit up to 3 pixels away.
     p.h.SetSeriesData(p.flat1.data(), 291, 1);
     const int y1 = DragPlot::RowOf(5.0);
-    EXPECT_EQ(p.h.HitTestElement(123, y1 + 3).Code, H::elSeries);
-    EXPECT_EQ(p.h.HitTestElement(123, y1 - 3).Sub, 1);
-    EXPECT_EQ(p.h.HitTestElement(123, y1 - 3).OldColor, Curve1);
-    EXPECT_EQ(p.h.HitTestElement(123, y1 + 4).Code, H::elBackground);
-    EXPECT_EQ(p.h.HitTestElement(123, y1 - 4).Code, H::elBackground);
-
+    hit(123, y1 + 3, H::elSeries, Curve1, 1);
+    hit(123, y1 - 3, H::elSeries, Curve1, 1);
+    hit(123, y1 + 4, H::elBackground, Back);
+    hit(123, y1 - 4, H::elBackground, Back);
     // Grid lines every 2 units: rows 240 - trunc(200 * v / 10) for v = 0, 2, ..., 8.
     p.h.setGridVisible(grdHor);
-    const int gridRow = 240 - 200 * 6 / 10;
-    EXPECT_EQ(p.h.HitTestElement(200, gridRow + 3).Code, H::elGrid);
-    EXPECT_EQ(p.h.HitTestElement(200, gridRow + 3).OldColor, Grid);
-    EXPECT_EQ(p.h.HitTestElement(200, gridRow - 4).Code, H::elBackground);
+    hit(200, row6 + 3, H::elGrid, Grid);
+    hit(200, row6 - 4, H::elBackground, Back);
     // A curve at 4 lies on row 161, next to the line of 4 on row 160: the nearer one wins.
     std::fill(p.flat1.begin(), p.flat1.end(), 4.0f);
     p.h.SetSeriesData(p.flat1.data(), 291, 1);
     const int y4 = DragPlot::RowOf(4.0), line4 = 240 - 200 * 4 / 10;
     ASSERT_EQ(y4, line4 + 1);
-    EXPECT_EQ(p.h.HitTestElement(200, y4).Code, H::elSeries);
-    EXPECT_EQ(p.h.HitTestElement(200, y4 + 1).Code, H::elSeries);
-    EXPECT_EQ(p.h.HitTestElement(200, y4 + 2).Code, H::elSeries);
-    EXPECT_EQ(p.h.HitTestElement(200, line4).Code, H::elGrid);
-    EXPECT_EQ(p.h.HitTestElement(200, line4 - 3).Code, H::elGrid);
+    for (int y : {y4, y4 + 1, y4 + 2})
+        hit(200, y, H::elSeries, Curve1, 1);
+    hit(200, line4, H::elGrid, Grid);
+    hit(200, line4 - 3, H::elGrid, Grid);
 
     // Strips: 10 pixels left of the plot (rows of the plot area), 10 below it.
-    EXPECT_EQ(p.h.HitTestElement(60, 40).Code, H::elYAxis);
-    EXPECT_EQ(p.h.HitTestElement(69, 240).Code, H::elYAxis);
-    EXPECT_EQ(p.h.HitTestElement(59, 100).Code, H::elControl);
-    EXPECT_EQ(p.h.HitTestElement(65, 241).Code, H::elControl);
-    EXPECT_EQ(p.h.HitTestElement(65, 39).Code, H::elControl);
-    EXPECT_EQ(p.h.HitTestElement(70, 241).Code, H::elXAxis);
-    EXPECT_EQ(p.h.HitTestElement(360, 250).Code, H::elXAxis);
-    EXPECT_EQ(p.h.HitTestElement(200, 251).Code, H::elControl);
-    EXPECT_EQ(p.h.HitTestElement(361, 100).Code, H::elControl);
-    EXPECT_EQ(p.h.HitTestElement(361, 100).OldColor, Margin);
+    p.h.setFontColor(H::fiYAxis, clRed);
+    p.h.setFontColor(H::fiXAxis, clLime);
+    hit(60, 40, H::elYAxis, clRed);
+    hit(69, 240, H::elYAxis, clRed);
+    hit(70, 241, H::elXAxis, clLime);
+    hit(360, 250, H::elXAxis, clLime);
+    for (QPoint at :
+         {QPoint(59, 100), QPoint(65, 241), QPoint(65, 39), QPoint(200, 251), QPoint(361, 100)})
+        hit(at.x(), at.y(), H::elControl, Margin);
 }
 
 // Each title is hit only once it has been painted, at the place the layout puts it, and a

@@ -15,7 +15,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <random>
 #include <vector>
 
 using namespace plottest;
@@ -84,20 +83,6 @@ std::vector<int> VerticalGrid(const TDXHistographInt& h)
     return GridLines(h.ViewXCurrentMin(), h.ViewXCurrentMax(), h.ViewXGap(), r - l - 1, l, 1);
 }
 
-// Device pixels of `img` that differ from `other`.
-int Differing(const QImage& img, const QImage& other)
-{
-    const QImage a = img.convertToFormat(QImage::Format_RGB32);
-    const QImage b = other.convertToFormat(QImage::Format_RGB32);
-    if (a.size() != b.size())
-        return -1;
-    int n = 0;
-    for (int y = 0; y < a.height(); ++y)
-        for (int x = 0; x < a.width(); ++x)
-            n += a.pixel(x, y) != b.pixel(x, y);
-    return n;
-}
-
 // Bounding box of the pixels of `img` inside `area` that differ from `background`.
 QRect Ink(const QImage& img, const QRect& area, QRgb background)
 {
@@ -141,16 +126,6 @@ public:
         return false;
     }
 };
-
-std::vector<float> Noise(int n, unsigned seed, float lo, float hi)
-{
-    std::mt19937 rng(seed);
-    std::uniform_real_distribution<float> u(lo, hi);
-    std::vector<float> d(n);
-    for (float& v : d)
-        v = u(rng);
-    return d;
-}
 
 } // namespace
 

@@ -8,6 +8,7 @@
 #include <QApplication>
 #include <QMouseEvent>
 #include <QTest>
+#include <random>
 #include <vector>
 
 namespace plottest {
@@ -93,6 +94,31 @@ inline void MainWindowPlot(TDXHistographInt& h)
     h.setViewXNominalMax(40000);
     h.setViewXCurrentMax(40000);
     h.setSeries({50688, 0, 0});
+}
+
+// n values drawn evenly from lo .. hi, the same for the same seed.
+inline std::vector<float> Noise(int n, unsigned seed, float lo, float hi)
+{
+    std::mt19937 rng(seed);
+    std::uniform_real_distribution<float> u(lo, hi);
+    std::vector<float> d(n);
+    for (float& v : d)
+        v = u(rng);
+    return d;
+}
+
+// Pixels that differ between two images of the same size and format; -1 for other sizes.
+inline int Differing(const QImage& img, const QImage& other)
+{
+    const QImage a = img.convertToFormat(QImage::Format_RGB32);
+    const QImage b = other.convertToFormat(QImage::Format_RGB32);
+    if (a.size() != b.size())
+        return -1;
+    int n = 0;
+    for (int y = 0; y < a.height(); ++y)
+        for (int x = 0; x < a.width(); ++x)
+            n += a.pixel(x, y) != b.pixel(x, y);
+    return n;
 }
 
 } // namespace plottest

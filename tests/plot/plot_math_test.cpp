@@ -25,6 +25,9 @@ TEST(PatternFormat, KnownPatternsGeneralFormatAndAxisPatternChoice)
     EXPECT_EQ(FormatFloatPattern("#.##E-00", 0.0), "0E00");
     EXPECT_EQ(FormatFloatPattern("#E+00", 1e-5), "1E-05");
     EXPECT_EQ(FormatFloatPattern("0.000", 1234.5678), "1234.568");
+    // '#' before the point shows no lone leading zero, but every other integer digit.
+    EXPECT_EQ(FormatFloatPattern("#.##", 0.5), ".5");
+    EXPECT_EQ(FormatFloatPattern("#.##", 12.5), "12.5");
     // Small decades keep their plain form.
     EXPECT_EQ(FormatGeneral4(0.001), "0.001");
     EXPECT_EQ(FormatGeneral4(1000), "1000");

@@ -4,6 +4,8 @@
 #include <QTimer>
 #include <gtest/gtest.h>
 
+#include <climits>
+#include <tuple>
 #include <vector>
 
 // Published properties are reachable by name, as a stored layout sets them; the "Series" list
@@ -47,15 +49,32 @@ TEST(PlotModel, SettersRepaintOnlyOnChangeIgnoreInvalidValuesAndMissingSeries)
     h.setViewYMax(10);
     h.setTitleTop(QString());
     h.setViewYGap(0);
-    h.setViewXGap(-1);
-    h.setSeriesNumber(17);
-    h.setSeriesCurrent(0);
-    h.setReferenceRubberWidth(0);
+    h.setViewXGap(0);
     EXPECT_FALSE(h.RepaintPending());
     EXPECT_EQ(h.ViewYGap(), 2.0f);
-    EXPECT_EQ(h.SeriesNumber(), 1);
-    EXPECT_EQ(h.ReferenceRubberWidth(), 30);
     EXPECT_EQ(gridChanges, 0);
+    // Each ranged property takes both ends of its range and keeps its value (without a
+    // repaint) for the values just outside.
+    using Set = void (TDXHistographInt::*)(int);
+    using Get = int (TDXHistographInt::*)() const;
+    const std::tuple<Set, Get, int, int> ranged[] = {
+        {&TDXHistographInt::setSeriesNumber, &TDXHistographInt::SeriesNumber, 1, 16},
+        {&TDXHistographInt::setSeriesCurrent, &TDXHistographInt::SeriesCurrent, 1, 16},
+        {&TDXHistographInt::setReferenceRubberWidth, &TDXHistographInt::ReferenceRubberWidth, 1,
+         INT_MAX}};
+    for (const auto& [set, get, low, high] : ranged)
+        for (const int end : {low, high, low}) {
+            (h.*set)(end);
+            EXPECT_EQ((h.*get)(), end);
+            h.RenderNow();
+            (h.*set)(low - 1);
+            (h.*set)(high == INT_MAX ? INT_MIN : high + 1);
+            EXPECT_EQ((h.*get)(), end);
+            EXPECT_FALSE(h.RepaintPending());
+        }
+    h.setSeriesNumber(1);
+    h.setSeriesCurrent(1);
+    h.RenderNow();
     h.setGapLeft(50);
     EXPECT_TRUE(h.RepaintPending());
     h.setGridVisible(grdHor);

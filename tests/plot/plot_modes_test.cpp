@@ -7,6 +7,7 @@
 #include <QLocale>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <vector>
 
@@ -78,15 +79,6 @@ double Weight(int k, int n)
     if (n > 10 && (k == 2 || k == n - 1))
         w *= 0.5;
     return w;
-}
-
-int Differing(const QImage& a, const QImage& b)
-{
-    int n = 0;
-    for (int y = 0; y < a.height(); ++y)
-        for (int x = 0; x < a.width(); ++x)
-            n += a.pixel(x, y) != b.pixel(x, y);
-    return n;
 }
 
 } // namespace
@@ -217,7 +209,11 @@ TEST_F(ModePlot, CalculateReadoutsIncludingTheUndefinedInverse)
     Release(h, Qt::RightButton, 150, 40);
     EXPECT_EQ(bar.invdeltax->text(), "----");
     EXPECT_EQ(bar.deltax->text(), "0");
-    EXPECT_EQ(moves, 2); // calculate moves are passed on
+    // With no button held, moving leaves both crosses where they are.
+    const float placed[] = {h.CrossSlot(0).ValueX, h.CrossSlot(1).ValueX};
+    Move(h, 300, 200);
+    EXPECT_TRUE(h.CrossSlot(0).ValueX == placed[0] && h.CrossSlot(1).ValueX == placed[1]);
+    EXPECT_EQ(moves, 3); // calculate moves are passed on
     // Leaving calculate mode clears both crosses and greys the second cross's labels.
     h.setMode(modeMeasure);
     EXPECT_FALSE(h.CrossSlot(0).Drawn || h.CrossSlot(1).Drawn);
@@ -247,9 +243,16 @@ TEST_F(ModePlot, ValueBarLayoutAndSwitches)
     EXPECT_EQ(bar.height(), 87);
     EXPECT_GE(bar.width(), 329);
     EXPECT_EQ(bar.windowTitle(), "Display: ");
-    EXPECT_EQ(bar.GroupBox1->geometry().topLeft(), QPoint(8, 8));
-    EXPECT_EQ(bar.GroupBox3->height(), 73);
-    EXPECT_GE(bar.GroupBox3->width(), 105);
+    // Three boxes 73 high side by side from (8, 8), seven pixels apart, 97, 97 and 105 wide
+    // as designed, wider only where the face needs it.
+    const QWidget* boxes[] = {bar.GroupBox1, bar.GroupBox2, bar.GroupBox3};
+    for (int i = 0; i < 3; ++i) {
+        const QRect g = boxes[i]->geometry();
+        EXPECT_EQ(g.top(), 8);
+        EXPECT_EQ(g.height(), 73);
+        EXPECT_GE(g.width(), i < 2 ? 97 : 105);
+        EXPECT_EQ(g.left(), i ? boxes[i - 1]->geometry().right() + 8 : 8) << i;
+    }
     EXPECT_EQ(bar.width() - 1 - bar.GroupBox3->geometry().right(), 329 - 216 - 105);
     // Every label where the form puts it in its group box; value boxes may be wider.
     const std::pair<QLabel*, QPoint> places[] = {
@@ -263,10 +266,17 @@ TEST_F(ModePlot, ValueBarLayoutAndSwitches)
         {bar.deltay, {56, 53}}};
     for (const auto& [label, at] : places)
         EXPECT_EQ(label->pos(), at) << label->objectName().toStdString();
-    for (QLabel* value : {bar.X1, bar.Y1, bar.X2, bar.Y2})
-        EXPECT_GE(value->width(), 65);
-    for (QLabel* value : {bar.invdeltax, bar.deltax, bar.deltay})
-        EXPECT_GE(value->width(), 41);
+    // Value boxes 65 wide in the cross boxes and 41 in the measure box, widened (with their
+    // group box) only as far as the widest four-digit text and a pixel need.
+    const QFontMetrics fm(bar.X1->font());
+    const int needed = 1 + std::max(fm.horizontalAdvance(QStringLiteral("-0.00008888")),
+                                    fm.horizontalAdvance(QStringLiteral("-8.888E-88")));
+    for (QLabel* value : {bar.X1, bar.Y1, bar.X2, bar.Y2, bar.invdeltax, bar.deltax, bar.deltay}) {
+        const int designed = value->parentWidget() == bar.GroupBox3 ? 41 : 65;
+        EXPECT_EQ(value->width(), std::max(designed, needed)) << value->objectName().toStdString();
+        EXPECT_EQ(value->parentWidget()->width() - value->width(),
+                  value->parentWidget() == bar.GroupBox3 ? 105 - 41 : 97 - 65);
+    }
     EXPECT_EQ(bar.Label19->text(), QString(QChar(0x0394)));
 
     h.setTitleTop("Spectrum");

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cstdlib>
 #include <random>
 #include <vector>
@@ -141,4 +142,12 @@ TEST(RasterShapes, PolylineVerticesAndFillClip)
         for (int x = 0; x < W; ++x)
             ASSERT_EQ(img.px[y * W + x], (x >= 10 && x < 20 && y >= 10 && y < 12) ? Ink : Bg)
                 << x << "," << y;
+    // Rectangles beside, above or below the clip, or empty, leave everything alone.
+    for (const auto [l, t, r, b] :
+         {std::array{25, 11, 40, 13}, std::array{0, 11, 8, 13}, std::array{12, 0, 18, 5},
+          std::array{12, 20, 18, 30}, std::array{15, 11, 15, 13}, std::array{18, 13, 12, 11}}) {
+        Image untouched;
+        FillRect(untouched.Target(10, 10, 20, 15), l, t, r, b, Ink);
+        EXPECT_EQ(untouched.px, Image().px) << l << "," << t << " .. " << r << "," << b;
+    }
 }

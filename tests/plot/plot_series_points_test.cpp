@@ -151,7 +151,15 @@ TEST(PairChunks, FortyThousandPairsAreThreeJoinedPolylines)
     ASSERT_EQ(rec.lines.size(), 3u);
     for (std::size_t k = 1; k < rec.lines.size(); ++k)
         EXPECT_TRUE(rec.lines[k].front() == rec.lines[k - 1].back());
-    EXPECT_EQ(rec.Joined().size(), 40000u);
+    const auto joined = rec.Joined();
+    ASSERT_EQ(joined.size(), 40000u);
+    // Each pair at its own place: X over 800 columns for 0 .. 10, its level over 200 rows for
+    // -140 .. 0, one row below the truncated position.
+    for (int i = 0; i < 40000; i += 7) {
+        ASSERT_EQ(joined[i].x, int(std::trunc(double(xy[2 * i]) * 80))) << i;
+        ASSERT_EQ(joined[i].y, int(std::trunc((-140.0 - xy[2 * i + 1]) * 200 / 140 + 200)) + 1)
+            << i;
+    }
     // A single pair is no line at all.
     Recorder single;
     PointSink one(buf.data(), 16384, single);

@@ -13,14 +13,19 @@
 #include <QDropEvent>
 #include <QLineEdit>
 #include <QMimeData>
+#include <QPainter>
+#include <QPainterPath>
 #include <QScreen>
 #include <QTest>
 #include <QTimer>
 #include <QToolButton>
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdlib>
 #include <functional>
+#include <initializer_list>
+#include <string>
 #include <vector>
 
 namespace {
@@ -269,70 +274,175 @@ TEST(PlotToolBar, ColourGridDragsOntoThePlot)
     EXPECT_EQ(p.h.BkColor(), 0xFF0000); // blue, the classic colour of cell 12
 }
 
-// Each button shows its own glyph, drawn afresh at the size asked for: at four times the size
-// the inked area grows about sixteenfold instead of being a blown-up copy. Glyphs of a
-// symmetric design are their own mirror images: the hair cross, the grid and the capture
-// arrows both ways, the measure bars and the title's T left to right.
-TEST(PlotToolBar, GlyphsAreDistinctDrawnAtEverySizeAndSymmetricByDesign)
+namespace {
+
+// The glyph designs on their 24 x 24 square: strokes in round-capped pens, the curve most of them
+// show, arrows with heads 3 back and 2.5 across, double arrows pointing out from the middle.
+void Pen(QPainter& p, QColor c, double w)
+{
+    QPen q(c, w, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin);
+    p.setPen(q);
+    p.setBrush(Qt::NoBrush);
+}
+
+// Separate strokes: where they cross, each is blended on its own.
+void Lines(QPainter& p, std::initializer_list<QLineF> lines)
+{
+    for (const QLineF& l : lines)
+        p.drawLine(l);
+}
+
+void Wave(QPainter& p)
+{
+    QPainterPath w(QPointF(3, 14));
+    w.cubicTo(7, 4, 10, 20, 13, 12);
+    w.cubicTo(16, 6, 18, 14, 21, 10);
+    p.drawPath(w);
+}
+
+void Arrows(QPainter& p, QPointF a, QPointF b)
+{
+    const QPointF m = (a + b) / 2;
+    for (QPointF to : {a, b}) {
+        const QPointF d = (to - m) / std::hypot(to.x() - m.x(), to.y() - m.y());
+        const QPointF n(-d.y(), d.x());
+        p.drawLine(m, to);
+        p.drawLine(to, to - 3 * d + 2.5 * n);
+        p.drawLine(to, to - 3 * d - 2.5 * n);
+    }
+}
+
+void Design(QPainter& p, TToolGlyph g)
+{
+    const QColor ink(32, 32, 32), curve(0, 110, 0), ref(200, 0, 0), accent(0, 70, 180);
+    using L = QLineF;
+    switch (g) {
+    case TToolGlyph::HairCross:
+        Pen(p, ink, 1.6);
+        Lines(p, {L(12, 2, 12, 22), L(2, 12, 22, 12)});
+        Pen(p, ref, 1.6);
+        p.drawEllipse(QPointF(12, 12), 4.5, 4.5);
+        return;
+    case TToolGlyph::Zoom:
+        Pen(p, ink, 2.2);
+        p.drawEllipse(QPointF(10, 10), 6, 6);
+        p.drawLine(L(14.5, 14.5, 21, 21));
+        Pen(p, accent, 1.6);
+        Lines(p, {L(7, 10, 13, 10), L(10, 7, 10, 13)});
+        return;
+    case TToolGlyph::LowerRef:
+    case TToolGlyph::UpperRef: {
+        Pen(p, curve, 1.8);
+        Wave(p);
+        Pen(p, ref, 2.2);
+        const double e = g == TToolGlyph::UpperRef ? 5 : 20, c = e == 5 ? 1 : 24;
+        QPainterPath arc(QPointF(3, e));
+        arc.cubicTo(9, c, 15, c, 21, e);
+        p.drawPath(arc);
+        return;
+    }
+    case TToolGlyph::Curves:
+        Pen(p, curve, 1.8);
+        Wave(p);
+        Pen(p, ink, 1.4);
+        Lines(p, {L(13, 5, 13, 19), L(6, 12, 20, 12)});
+        return;
+    case TToolGlyph::Calculate:
+        Pen(p, ink, 1.6);
+        Lines(p, {L(5, 3, 5, 21), L(19, 3, 19, 21)});
+        Pen(p, accent, 1.6);
+        return Arrows(p, {6.5, 12}, {17.5, 12});
+    case TToolGlyph::AutoScale:
+        Pen(p, curve, 1.8);
+        Wave(p);
+        Pen(p, accent, 1.6);
+        return Arrows(p, {21, 2.5}, {21, 21.5});
+    case TToolGlyph::Capture:
+        Pen(p, ink, 1.6);
+        Lines(p, {L(4, 3, 20, 3), L(4, 21, 20, 21)});
+        Pen(p, accent, 1.8);
+        return Arrows(p, {12, 5}, {12, 19});
+    case TToolGlyph::ValueBar:
+        Pen(p, ink, 1.5);
+        p.setBrush(QColor(255, 255, 230));
+        p.drawRect(QRectF(3, 4, 18, 16));
+        Pen(p, ink, 1.5);
+        p.drawLine(L(3, 8, 21, 8));
+        Pen(p, accent, 1.6);
+        Lines(p, {L(6, 12, 18, 12), L(6, 16, 14, 16)});
+        return;
+    case TToolGlyph::Title:
+        p.setPen(Qt::NoPen);
+        p.setBrush(ink);
+        p.drawRect(QRectF(4, 3, 16, 3.5));
+        p.drawRect(QRectF(10.25, 3, 3.5, 18));
+        return;
+    case TToolGlyph::Grid:
+        Pen(p, ink, 1.4);
+        p.drawRect(QRectF(3, 3, 18, 18));
+        Lines(p, {L(9, 3, 9, 21), L(3, 9, 21, 9), L(15, 3, 15, 21), L(3, 15, 21, 15)});
+        return;
+    case TToolGlyph::Axis:
+        Pen(p, ink, 1.8);
+        Lines(p, {L(5, 2, 5, 19), L(5, 19, 22, 19)});
+        Pen(p, ink, 1.3);
+        for (double v : {9.0, 14.0, 19.0})
+            Lines(p, {L(v, 19, v, 22), L(2, v - 5, 5, v - 5)});
+        return;
+    }
+}
+
+} // namespace
+
+// Each button shows its own glyph, drawn afresh as vectors at the size asked for, centred and
+// scaled on the largest square of the rectangle; a disabled glyph is drawn at 35 % opacity.
+// Compared pixel for pixel with the design painted here.
+TEST(PlotToolBar, GlyphsMatchTheirDesignsAtEverySize)
 {
     ToolPlot p;
     TFormToolBar* bar = p.Bar();
-    const QToolButton* buttons[] = {bar->BShowCross,   bar->BModeZoom,      bar->BModeLowerRef,
-                                    bar->BModeMeasure, bar->BModeCalculate, bar->BModeUpperRef,
-                                    bar->BAutoScale,   bar->BCapture,       bar->BValueBar,
-                                    bar->BTitle,       bar->BGrid,          bar->BView};
-    const auto inked = [](const QImage& img) {
-        int n = 0;
-        for (int y = 0; y < img.height(); ++y)
-            for (int x = 0; x < img.width(); ++x)
-                n += qAlpha(img.pixel(x, y)) > 128;
-        return n;
-    };
-    std::vector<QImage> small;
-    for (const QToolButton* b : buttons) {
-        SCOPED_TRACE(b->objectName().toStdString());
-        const QImage s = b->icon().pixmap(QSize(24, 24)).toImage();
-        const QImage l = b->icon().pixmap(QSize(96, 96)).toImage();
-        ASSERT_EQ(l.size(), QSize(96, 96));
-        EXPECT_GT(inked(s), 10);
-        EXPECT_GT(inked(l), 10 * inked(s));
-        EXPECT_LT(inked(l), 24 * inked(s));
-        for (const QImage& other : small)
-            EXPECT_NE(other, s);
-        small.push_back(s);
-    }
-    const std::pair<TToolGlyph, bool> symmetric[] = {{TToolGlyph::HairCross, true},
-                                                     {TToolGlyph::Grid, true},
-                                                     {TToolGlyph::Capture, true},
-                                                     {TToolGlyph::Calculate, false},
-                                                     {TToolGlyph::Title, false}};
-    // In a rectangle that is not square the glyph is centred, so the symmetry holds there too.
-    for (const auto& [glyph, upDown] : symmetric)
-        for (QSize size : {QSize(24, 24), QSize(48, 48), QSize(56, 32), QSize(30, 54)}) {
-            const QImage img = ToolGlyphIcon(glyph).pixmap(size).toImage();
-            ASSERT_EQ(img.size(), size);
-            const int w = size.width(), h = size.height();
-            int asymmetric = 0;
-            for (int y = 0; y < h; ++y)
-                for (int x = 0; x < w; ++x) {
-                    const int a = qAlpha(img.pixel(x, y));
-                    asymmetric += std::abs(a - qAlpha(img.pixel(w - 1 - x, y))) > 48;
-                    if (upDown)
-                        asymmetric += std::abs(a - qAlpha(img.pixel(x, h - 1 - y))) > 48;
+    const std::pair<QToolButton*, TToolGlyph> buttons[] = {
+        {bar->BShowCross, TToolGlyph::HairCross},
+        {bar->BModeZoom, TToolGlyph::Zoom},
+        {bar->BModeLowerRef, TToolGlyph::LowerRef},
+        {bar->BModeMeasure, TToolGlyph::Curves},
+        {bar->BModeCalculate, TToolGlyph::Calculate},
+        {bar->BModeUpperRef, TToolGlyph::UpperRef},
+        {bar->BAutoScale, TToolGlyph::AutoScale},
+        {bar->BCapture, TToolGlyph::Capture},
+        {bar->BValueBar, TToolGlyph::ValueBar},
+        {bar->BTitle, TToolGlyph::Title},
+        {bar->BGrid, TToolGlyph::Grid},
+        {bar->BView, TToolGlyph::Axis}};
+    const QRect rects[] = {{0, 0, 24, 24}, {0, 0, 48, 48}, {3, 5, 56, 32}, {7, 2, 30, 54}};
+    for (const auto& [button, glyph] : buttons)
+        for (const QRect& r : rects)
+            for (const QIcon::Mode mode : {QIcon::Normal, QIcon::Disabled}) {
+                SCOPED_TRACE(button->objectName().toStdString() + " " + std::to_string(r.width()) +
+                             "x" + std::to_string(r.height()) + " mode " + std::to_string(mode));
+                QImage got(64, 64, QImage::Format_ARGB32_Premultiplied), want = got;
+                got.fill(Qt::transparent);
+                want.fill(Qt::transparent);
+                {
+                    QPainter g(&got);
+                    button->icon().paint(&g, r, Qt::AlignCenter, mode);
+                    QPainter w(&want);
+                    w.setRenderHint(QPainter::Antialiasing);
+                    const double side = std::min(r.width(), r.height());
+                    w.translate(r.x() + (r.width() - side) / 2, r.y() + (r.height() - side) / 2);
+                    w.scale(side / 24, side / 24);
+                    w.setOpacity(mode == QIcon::Disabled ? 0.35 : 1);
+                    Design(w, glyph);
                 }
-            // A few corner pixels where strokes overlap may round differently.
-            EXPECT_LE(asymmetric, 6) << int(glyph) << " at " << w << "x" << h;
-        }
-    // The magnifier's plus sits in the middle of its lens (centre 10, 10 of 24), arms alike.
-    const QImage zoom = ToolGlyphIcon(TToolGlyph::Zoom).pixmap(QSize(48, 48)).toImage();
-    QRect plus;
-    for (int y = 0; y < 48; ++y)
-        for (int x = 0; x < 48; ++x) {
-            const QRgb c = zoom.pixel(x, y);
-            if (qAlpha(c) > 128 && qBlue(c) > qRed(c) + 60)
-                plus |= QRect(x, y, 1, 1);
-        }
-    EXPECT_EQ(plus.width(), plus.height());
-    EXPECT_NEAR(plus.left() + plus.width() / 2.0, 20, 1);
-    EXPECT_NEAR(plus.top() + plus.height() / 2.0, 20, 1);
+                int differ = 0;
+                for (int y = 0; y < 64; ++y)
+                    for (int x = 0; x < 64; ++x)
+                        differ += got.pixel(x, y) != want.pixel(x, y);
+                EXPECT_EQ(differ, 0);
+            }
+    // What Qt asks for when it wants a bitmap of a given size in device pixels.
+    const QImage big = bar->BGrid->icon().pixmap(QSize(96, 96)).toImage();
+    ASSERT_EQ(big.size(), QSize(96, 96));
+    EXPECT_EQ(qAlpha(big.pixel(12, 48)), 255);
+    EXPECT_EQ(qAlpha(big.pixel(20, 48)), 0);
 }
