@@ -42,17 +42,10 @@ std::string Utc(double Local, TLocalToUtc& Converter)
     return UtcIsoText(Converter.Convert(Local));
 }
 
-QByteArray ReadAll(const QString& Path)
-{
-    QFile file(Path);
-    file.open(QIODevice::ReadOnly);
-    return file.readAll();
-}
-
 QJsonObject ReadJson(const QString& Path)
 {
     QJsonParseError error{};
-    const QJsonDocument doc = QJsonDocument::fromJson(ReadAll(Path), &error);
+    const QJsonDocument doc = QJsonDocument::fromJson(FileBytes(Path), &error);
     EXPECT_EQ(error.error, QJsonParseError::NoError) << error.errorString().toStdString();
     return doc.object();
 }
@@ -146,7 +139,7 @@ TEST_F(SigmfProgramTest, RoundTripAgainstTheRecording)
     ASSERT_EQ(run.Code, 0) << run.Err.toStdString();
     EXPECT_EQ(ReadCsv(Path("t.csv")).size(), 1u + 143u);
 
-    const QByteArray data = ReadAll(Path("out.sigmf-data"));
+    const QByteArray data = FileBytes(Path("out.sigmf-data"));
     ASSERT_EQ(data.size(), 143 * 16384);
     for (int64_t f = 3; f <= 145; ++f)
         ASSERT_EQ(data.mid((f - 3) * 16384, 16384),
@@ -182,7 +175,7 @@ TEST_F(SigmfProgramTest, RoundTripAgainstTheRecording)
     // Without a header, record 0 is the first frame and there are no offsets.
     WriteBytes(Path("bare.spk"), Bytes.substr(16392));
     ASSERT_EQ(RunExport({Path("bare.spk"), "--sigmf", Path("bare.sigmf-meta")}).Code, 0);
-    EXPECT_EQ(ReadAll(Path("bare.sigmf-data")).left(16384),
+    EXPECT_EQ(FileBytes(Path("bare.sigmf-data")).left(16384),
               QByteArray::fromStdString(Bytes.substr(16392 + 8, 16384)));
     const QJsonObject bare = ReadJson(Path("bare.sigmf-meta"));
     EXPECT_EQ(bare["captures"].toArray().size(), 150);
@@ -252,6 +245,6 @@ TEST_F(SigmfProgramTest, UnmappedRecordingGivesTheSameFiles)
     const auto header = ParseOffsetsHeader(reinterpret_cast<const uint8_t*>(Bytes.data()), 16392);
     sigmf.Write({file, Path("rec.spk").toStdString(), header, 2, 150}, {}, {});
     sigmf.Commit();
-    EXPECT_EQ(ReadAll(Path("read.sigmf-data")), ReadAll(Path("mapped.sigmf-data")));
-    EXPECT_EQ(ReadAll(Path("read.sigmf-meta")), ReadAll(Path("mapped.sigmf-meta")));
+    EXPECT_EQ(FileBytes(Path("read.sigmf-data")), FileBytes(Path("mapped.sigmf-data")));
+    EXPECT_EQ(FileBytes(Path("read.sigmf-meta")), FileBytes(Path("mapped.sigmf-meta")));
 }
