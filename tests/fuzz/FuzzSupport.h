@@ -124,6 +124,7 @@ public:
             FState = (FState ^ word) * 1099511628211ull;
         }
     }
+    explicit TChoices(uint64_t Seed) : FState(Seed) {}
     uint64_t Next()
     {
         uint64_t z = (FState += 0x9E3779B97F4A7C15ull);
