@@ -22,7 +22,62 @@ std::vector<int> RedColumns(const QImage& Image, const QRect& Fall, int Row)
     return columns;
 }
 
+// The pixels that are not white in Area of Image, cropped to their box.
+QImage Ink(const QImage& Image, QRect Area)
+{
+    Area &= Image.rect();
+    QRect box;
+    for (int y = Area.top(); y <= Area.bottom(); ++y)
+        for (int x = Area.left(); x <= Area.right(); ++x)
+            if (Image.pixel(x, y) != qRgb(255, 255, 255))
+                box |= QRect(x, y, 1, 1);
+    return Image.copy(box);
+}
+
+// The ink of Text drawn alone in the labels' font.
+QImage Drawn(const QString& Text)
+{
+    const QFont font = quillex::TExportImage::LabelFont();
+    const int h = QFontMetrics(font).height();
+    QImage alone(QFontMetrics(font).horizontalAdvance(Text) + 20, 2 * h, QImage::Format_RGB32);
+    alone.fill(Qt::white);
+    QPainter p(&alone);
+    p.setFont(font);
+    p.drawText(10, h, Text);
+    p.end();
+    return Ink(alone, alone.rect());
+}
+
 } // namespace
+
+// The title names the recording and how it was exported: the transform's points, window and
+// averaging, mirroring, the frames and their fold; the image is wide enough to show it whole
+// (here the title is its widest part).
+TEST_F(ExportImageTest, TitleSaysHowTheImageWasMade)
+{
+    const char* name = "a recording whose name is long.spk";
+    WriteBytes(Path(name), MakeRecordingBytes({.N = 256, .Frames = 10}));
+    const int h = QFontMetrics(quillex::TExportImage::LabelFont()).height();
+    for (const auto& [options, title] : std::vector<std::pair<QString, QString>>{
+             {"", "FFT 256 points, Hann, average 1   frames 0 .. 9, 1 per row (max)"},
+             {"--window rect --average 3 --fold-mode mean",
+              "FFT 256 points, rect, average 3   frames 0 .. 9, 1 per row (mean)"},
+             {"--window hamming --inverted yes --first 2 --last 7 --fold 2",
+              "FFT 256 points, Hamming, average 1, inverted   frames 2 .. 7, 2 per row (max)"},
+             {"--window blackman --fold 3",
+              "FFT 256 points, Blackman, average 1   frames 0 .. 9, 3 per row (max)"}}) {
+        SCOPED_TRACE(options.toStdString());
+        QStringList args{Path(name), "--png", Path("t.png"), "--fft-exponent", "8"};
+        if (!options.isEmpty())
+            args += options.split(' ');
+        ASSERT_EQ(RunExport(args).Code, 0);
+        const QImage image = QImage(Path("t.png")).convertToFormat(QImage::Format_RGB32);
+        const QString text = QString(name) + "   " + title;
+        EXPECT_EQ(Ink(image, QRect(0, 0, image.width(), 6 + h)), Drawn(text));
+        EXPECT_EQ(image.width(),
+                  12 + QFontMetrics(quillex::TExportImage::LabelFont()).horizontalAdvance(text));
+    }
+}
 
 // 600 frames folded by 8 give 75 rows. With a Hann window a carrier on a bin reads its
 // amplitude there (the factor 2 of the scaling against the window's gain of one half),
@@ -270,34 +325,15 @@ TEST_F(ExportImageTest, ColourScaleAndRightMargin)
     EXPECT_EQ(framed, 2 * (256 + 2) + 2 * (bottom - top + 1));
 
     // A label's ink matches the text drawn alone in the labels' font.
-    const QFont font = quillex::TExportImage::LabelFont();
-    const int h = QFontMetrics(font).height();
-    const auto ink = [](const QImage& Image, QRect Area) {
-        Area &= Image.rect();
-        QRect box;
-        for (int y = Area.top(); y <= Area.bottom(); ++y)
-            for (int x = Area.left(); x <= Area.right(); ++x)
-                if (Image.pixel(x, y) != qRgb(255, 255, 255))
-                    box |= QRect(x, y, 1, 1);
-        return Image.copy(box);
-    };
-    const auto drawn = [&](const QString& Text) {
-        QImage alone(200, 2 * h, QImage::Format_RGB32);
-        alone.fill(Qt::white);
-        QPainter p(&alone);
-        p.setFont(font);
-        p.drawText(10, 10, Text);
-        p.end();
-        return ink(alone, alone.rect());
-    };
-    EXPECT_EQ(ink(image, QRect(0, top - 4, left - 2, h + 4)), drawn("-105 dBm"));
-    EXPECT_EQ(ink(image, QRect(right + 2, top - 4, image.width() - right - 2, h + 4)),
-              drawn("-45 dBm"));
+    const int h = QFontMetrics(quillex::TExportImage::LabelFont()).height();
+    EXPECT_EQ(Ink(image, QRect(0, top - 4, left - 2, h + 4)), Drawn("-105 dBm"));
+    EXPECT_EQ(Ink(image, QRect(right + 2, top - 4, image.width() - right - 2, h + 4)),
+              Drawn("-45 dBm"));
 
     // Nothing in the last columns; the labels' row reaches close to them.
     for (int y = 0; y < image.height(); ++y)
         for (int x = image.width() - 4; x < image.width(); ++x)
             ASSERT_EQ(image.pixel(x, y), qRgb(255, 255, 255)) << x << "," << y;
-    const QImage labels = ink(image, QRect(fall.right() - 40, fall.bottom() + 8, 80, h));
+    const QImage labels = Ink(image, QRect(fall.right() - 40, fall.bottom() + 8, 80, h));
     EXPECT_GT(labels.width(), 30);
 }
