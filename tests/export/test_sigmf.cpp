@@ -101,6 +101,40 @@ TEST(SigmfText, JsonStringsReadBack)
         ASSERT_EQ(error.error, QJsonParseError::NoError) << json;
         EXPECT_EQ(doc.object()["k"].toString(), expected) << json;
     }
+    // Every lead byte of a sequence and continuation bytes at the edges of their ranges: a
+    // sequence is kept when its bits decode to a scalar value that needs all its bytes (no
+    // surrogate, at most U+10FFFF); any other byte becomes U+FFFD.
+    const auto expected = [](const std::string& Text) {
+        std::string out = "\"";
+        for (size_t i = 0; i < Text.size();) {
+            const auto b = [&](size_t K) { return unsigned(uint8_t(Text[i + K])); };
+            const size_t length = b(0) < 0x80       ? 1
+                                  : b(0) >> 5 == 6  ? 2
+                                  : b(0) >> 4 == 14 ? 3
+                                  : b(0) >> 3 == 30 ? 4
+                                                    : 0;
+            bool valid = length > 0 && i + length <= Text.size();
+            unsigned cp = length == 1 ? b(0) : b(0) & (0x7F >> length);
+            for (size_t k = 1; valid && k < length; ++k) {
+                valid = b(k) >> 6 == 2;
+                cp = cp << 6 | (b(k) & 0x3F);
+            }
+            const unsigned least[] = {0, 0, 0x80, 0x800, 0x10000};
+            valid = valid && cp >= least[length] && (cp < 0xD800 || cp > 0xDFFF) && cp <= 0x10FFFF;
+            out += valid ? Text.substr(i, length) : "\\ufffd";
+            i += valid ? length : 1;
+        }
+        return out + '"';
+    };
+    for (const unsigned lead :
+         {0x80, 0xC1, 0xC2, 0xDF, 0xE0, 0xE1, 0xED, 0xEF, 0xF0, 0xF3, 0xF4, 0xF5, 0xFF})
+        for (const unsigned second : {0x7F, 0x80, 0x8F, 0x90, 0x9F, 0xA0, 0xBF, 0xC0})
+            for (const unsigned rest : {0x7F, 0x80, 0xBF, 0xC0}) {
+                const std::string text{char(lead), char(second), char(rest), char(rest)};
+                for (size_t n = 1; n <= text.size(); ++n) // and cut short
+                    ASSERT_EQ(JsonString(text.substr(0, n)), expected(text.substr(0, n)))
+                        << std::hex << lead << " " << second << " " << rest << " " << n;
+            }
 }
 
 class SigmfProgramTest : public ExportFolderTest
