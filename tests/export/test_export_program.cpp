@@ -92,13 +92,49 @@ TEST_F(ExportProgramTest, BadInputGivesItsExitCodeAndNoOutput)
     EXPECT_EQ(Outputs(), QStringList());
 }
 
+// An export interrupted by the user or the system says so, ends with 130 and leaves no
+// output, not even a temporary one.
+TEST_F(ExportProgramTest, InterruptsLeaveNoOutput)
+{
+    // A recording of a million frames, sparse: its holes read as silence, long enough.
+    const std::string big = Path("big.spk").toStdString();
+    std::filesystem::copy_file(Path("good.spk").toStdString(), big);
+    std::filesystem::resize_file(big, 1000000 * int64_t{quillex::FrameRecordSize});
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+        SCOPED_TRACE(signal);
+        QProcess process;
+        process.start(QStringLiteral(QUILLEX_EXPORT_PATH),
+                      {Path("big.spk"), "--csv", Path("o.csv"), "--png", Path("o.png"), "--fold",
+                       "1000", "--fft-exponent", "12"});
+        ASSERT_TRUE(process.waitForStarted());
+        QElapsedTimer waited;
+        waited.start();
+        while (Outputs().size() < 2 && waited.elapsed() < 60000)
+            QThread::msleep(5);
+        ASSERT_EQ(Outputs().size(), 2) << Outputs().join(' ').toStdString();
+        ::kill(pid_t(process.processId()), signal);
+        ASSERT_TRUE(process.waitForFinished(60000));
+        EXPECT_EQ(process.exitCode(), 130);
+        EXPECT_EQ(process.readAllStandardError(),
+                  "quillex-export: interrupted; no output written\n");
+        EXPECT_EQ(Outputs(), QStringList());
+    }
+    std::filesystem::remove(big);
+}
+
 // A partial last record is left out with a warning; a file without header starts at
 // frame 0; --first and --last pick frames; --help lists every option and exit code.
 TEST_F(ExportProgramTest, PartialRecordsHeaderlessFilesAndFrameRange)
 {
     WriteBytes(Path("partial.spk"), Good + std::string(5000, '\1'));
-    TRun run = RunExport({Path("partial.spk"), "--csv", Path("p.csv")});
+    // Written under a temporary name, the table gets the usual permissions in the end.
+    TRun run = RunExport({Path("partial.spk"), "--csv", Path("p.csv")}, [] { ::umask(027); });
     EXPECT_EQ(run.Code, 0);
+    struct stat mode
+    {
+    };
+    ASSERT_EQ(stat(Path("p.csv").toStdString().c_str(), &mode), 0);
+    EXPECT_EQ(mode.st_mode & 0777, 0640u);
     EXPECT_TRUE(run.Err.contains("warning") && run.Err.contains("5000 bytes"))
         << run.Err.toStdString();
     auto table = ReadCsv(Path("p.csv"));
