@@ -141,6 +141,25 @@ TEST(ExportOptions, RangesEndWhereTheHelpSays)
             EXPECT_TRUE(said.empty() || said.find(r.Option.back()) != std::string::npos);
         }
     }
+    // Numbers are written the C way whatever the locale, a sign allowed on decimals; whole
+    // numbers are digits alone. Anything else is refused as no number.
+    for (const auto& [option, value, taken] : {std::tuple{"--centre-mhz", "+20", true},
+                                               {"--centre-mhz", "20.000", true},
+                                               {"--min-dbm", "-1e2", true},
+                                               {"--min-dbm", "nan", false},
+                                               {"--max-dbm", "inf", false},
+                                               {"--centre-mhz", "20,5", false},
+                                               {"--centre-mhz", "", false},
+                                               {"--centre-mhz", "+", false},
+                                               {"--min-dbm", " -90", false},
+                                               {"--fold", "+2", false},
+                                               {"--fold", "2.0", false},
+                                               {"--fold", "", false},
+                                               {"--average", "0x10", false}}) {
+        const std::string said = refusal({option, value});
+        EXPECT_EQ(said.empty(), taken) << option << " " << value << ": " << said;
+        EXPECT_TRUE(taken || said.find("needs a") != std::string::npos) << said;
+    }
 }
 
 namespace {
