@@ -103,6 +103,10 @@ TEST_F(ExportImageTest, HeightAfterFoldingAndCarrierColumns)
         const QRect fall = WaterfallRect(image);
         EXPECT_EQ(fall.height(), 75); // ceil(600 / 8)
         EXPECT_EQ(fall.width(), 256);
+        // Nothing drawn over it: the axes and their ticks lie outside.
+        for (int y = fall.top(); y <= fall.bottom(); ++y)
+            for (int x = fall.left(); x <= fall.right(); ++x)
+                ASSERT_TRUE(Coloured(image.pixel(x, y))) << x << "," << y;
 
         const int start = SpanStart(512, 20, 15000);
         const auto x = [&](int Bin) { return (inverted ? 511 - Bin : Bin) - start; };
@@ -281,59 +285,66 @@ TEST_F(ExportImageTest, ColourScaleAndRightMargin)
     WriteBytes(
         Path("o.spk"),
         MakeRecordingBytes({.N = 1024, .Frames = 30, .Header = "Offsets:    1000.0     25.0"}));
-    const TRun run =
-        RunExport({Path("o.spk"), "--png", Path("o.png"), "--fft-exponent", "10", "--span-mhz",
-                   "20", "--centre-mhz", "10.04", "--min-dbm", "-130", "--max-dbm", "-70"});
-    ASSERT_EQ(run.Code, 0) << run.Err.toStdString();
-    const QImage image = QImage(Path("o.png")).convertToFormat(QImage::Format_RGB32);
-    const QRect fall = WaterfallRect(image);
-    ASSERT_EQ(fall.height(), 30);
+    // A wide span, and one so narrow that the colour scale is the widest part of the image.
+    for (const bool narrow : {false, true}) {
+        SCOPED_TRACE(narrow ? "narrow" : "wide");
+        const TRun run = RunExport(QStringList{Path("o.spk"), "--png", Path("o.png"), "--min-dbm",
+                                               "-130", "--max-dbm", "-70"} +
+                                   QString(narrow ? "--fft-exponent 8 --span-mhz 5"
+                                                  : "--fft-exponent 10 --span-mhz 20 "
+                                                    "--centre-mhz 10.04")
+                                       .split(' '));
+        ASSERT_EQ(run.Code, 0) << run.Err.toStdString();
+        const QImage image = QImage(Path("o.png")).convertToFormat(QImage::Format_RGB32);
+        const QRect fall = WaterfallRect(image);
+        ASSERT_EQ(fall.height(), 30);
 
-    // The bar: the rows below the waterfall with a long run of colours, red at its right end.
-    int top = -1, bottom = -1, right = -1;
-    for (int y = fall.bottom() + 1; y < image.height(); ++y) {
-        int coloured = 0, last = -1;
-        for (int x = 0; x < image.width(); ++x)
-            if (Coloured(image.pixel(x, y)))
-                ++coloured, last = x;
-        if (coloured < 200)
-            continue;
-        top = top < 0 ? y : top;
-        bottom = y;
-        right = last;
+        // The bar: the rows below the waterfall with a long run of colours, red at its right end.
+        int top = -1, bottom = -1, right = -1;
+        for (int y = fall.bottom() + 1; y < image.height(); ++y) {
+            int coloured = 0, last = -1;
+            for (int x = 0; x < image.width(); ++x)
+                if (Coloured(image.pixel(x, y)))
+                    ++coloured, last = x;
+            if (coloured < 200)
+                continue;
+            top = top < 0 ? y : top;
+            bottom = y;
+            right = last;
+        }
+        ASSERT_GE(top, 0);
+        // Its 256 columns run through the palette in order, from its first entry to red.
+        const quillex::TSpektroPaletteTables& palette = quillex::SpektroPalette();
+        std::map<QRgb, int> entry;
+        for (int p = quillex::SpektroPaletteLast; p >= 0; --p)
+            entry[qRgb(palette.RedTable[p], palette.GreenTable[p], palette.BlueTable[p])] = p;
+        const int left = right - 255;
+        std::vector<int> entries;
+        for (int x = left; x <= right; ++x)
+            entries.push_back(entry.count(image.pixel(x, top)) ? entry[image.pixel(x, top)] : -1);
+        EXPECT_EQ(entries.front(), 0);
+        EXPECT_EQ(entries.back(), quillex::SpektroPaletteLast);
+        EXPECT_TRUE(std::is_sorted(entries.begin(), entries.end()));
+        int framed = 0; // black pixels of the frame
+        for (int x = left - 1; x <= right + 1; ++x)
+            framed += (image.pixel(x, top - 1) == qRgb(0, 0, 0)) +
+                      (image.pixel(x, bottom + 1) == qRgb(0, 0, 0));
+        for (int y = top; y <= bottom; ++y)
+            framed += (image.pixel(left - 1, y) == qRgb(0, 0, 0)) +
+                      (image.pixel(right + 1, y) == qRgb(0, 0, 0));
+        EXPECT_EQ(framed, 2 * (256 + 2) + 2 * (bottom - top + 1));
+
+        // A label's ink matches the text drawn alone in the labels' font.
+        const int h = QFontMetrics(quillex::TExportImage::LabelFont()).height();
+        EXPECT_EQ(Ink(image, QRect(0, top - 4, left - 2, h + 4)), Drawn("-105 dBm"));
+        EXPECT_EQ(Ink(image, QRect(right + 2, top - 4, image.width() - right - 2, h + 4)),
+                  Drawn("-45 dBm"));
+
+        // Nothing in the last columns; the labels' row reaches close to them.
+        for (int y = 0; y < image.height(); ++y)
+            for (int x = image.width() - 4; x < image.width(); ++x)
+                ASSERT_EQ(image.pixel(x, y), qRgb(255, 255, 255)) << x << "," << y;
+        const QImage labels = Ink(image, QRect(fall.right() - 40, fall.bottom() + 8, 80, h));
+        EXPECT_TRUE(narrow || labels.width() > 30);
     }
-    ASSERT_GE(top, 0);
-    // Its 256 columns run through the palette in order, from its first entry to red.
-    const quillex::TSpektroPaletteTables& palette = quillex::SpektroPalette();
-    std::map<QRgb, int> entry;
-    for (int p = quillex::SpektroPaletteLast; p >= 0; --p)
-        entry[qRgb(palette.RedTable[p], palette.GreenTable[p], palette.BlueTable[p])] = p;
-    const int left = right - 255;
-    std::vector<int> entries;
-    for (int x = left; x <= right; ++x)
-        entries.push_back(entry.count(image.pixel(x, top)) ? entry[image.pixel(x, top)] : -1);
-    EXPECT_EQ(entries.front(), 0);
-    EXPECT_EQ(entries.back(), quillex::SpektroPaletteLast);
-    EXPECT_TRUE(std::is_sorted(entries.begin(), entries.end()));
-    int framed = 0; // black pixels of the frame
-    for (int x = left - 1; x <= right + 1; ++x)
-        framed += (image.pixel(x, top - 1) == qRgb(0, 0, 0)) +
-                  (image.pixel(x, bottom + 1) == qRgb(0, 0, 0));
-    for (int y = top; y <= bottom; ++y)
-        framed += (image.pixel(left - 1, y) == qRgb(0, 0, 0)) +
-                  (image.pixel(right + 1, y) == qRgb(0, 0, 0));
-    EXPECT_EQ(framed, 2 * (256 + 2) + 2 * (bottom - top + 1));
-
-    // A label's ink matches the text drawn alone in the labels' font.
-    const int h = QFontMetrics(quillex::TExportImage::LabelFont()).height();
-    EXPECT_EQ(Ink(image, QRect(0, top - 4, left - 2, h + 4)), Drawn("-105 dBm"));
-    EXPECT_EQ(Ink(image, QRect(right + 2, top - 4, image.width() - right - 2, h + 4)),
-              Drawn("-45 dBm"));
-
-    // Nothing in the last columns; the labels' row reaches close to them.
-    for (int y = 0; y < image.height(); ++y)
-        for (int x = image.width() - 4; x < image.width(); ++x)
-            ASSERT_EQ(image.pixel(x, y), qRgb(255, 255, 255)) << x << "," << y;
-    const QImage labels = Ink(image, QRect(fall.right() - 40, fall.bottom() + 8, 80, h));
-    EXPECT_GT(labels.width(), 30);
 }

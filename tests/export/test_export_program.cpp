@@ -255,11 +255,14 @@ TEST_F(ExportProgramTest, StrangeStampsWithoutHeaderGetOneWarning)
                         .Stamp = [&](int64_t f) { return stamps[size_t(f - (header ? 1 : 0))]; },
                         .Header = header ? "Offsets:       0.000     0.0" : ""}));
     const QStringList out{"--csv", Path("out.csv")};
-    const TRun run = RunExport(QStringList{Path("bare.spk")} + out);
-    EXPECT_EQ(run.Code, 0);
-    EXPECT_EQ(run.Err.count('\n'), 1) << run.Err.toStdString();
-    EXPECT_TRUE(run.Err.contains("warning") && run.Err.contains("record 2 "))
-        << run.Err.toStdString();
+    // Also when that record is the first exported.
+    for (const QStringList& first : {QStringList{}, QStringList{"--first", "2"}}) {
+        const TRun run = RunExport(QStringList{Path("bare.spk")} + first + out);
+        EXPECT_EQ(run.Code, 0);
+        EXPECT_EQ(run.Err.count('\n'), 1) << run.Err.toStdString();
+        EXPECT_TRUE(run.Err.contains("warning") && run.Err.contains("record 2 "))
+            << run.Err.toStdString();
+    }
     const TRun headed = RunExport(QStringList{Path("headed.spk")} + out);
     EXPECT_EQ(headed.Code, 0);
     EXPECT_EQ(headed.Err, "");

@@ -114,7 +114,8 @@ QImage DecodeByHand(const std::vector<uint8_t>& File, int* Chunks = nullptr)
 
 // One pixel, one row, more strips than rows, strips that do not divide the rows, more strips
 // than a round holds (4 per thread), and the writer's own choice on a tall image that needs
-// several strips; widths whose rows Qt pads to whole words. One colour (rows of nearly one
+// several strips, and on rows wider than its strips (256 KiB); widths whose rows Qt pads to
+// whole words. One colour (rows of nearly one
 // filtered byte value: the smallest codes) and pure noise (which no code shortens, so it is
 // stored) over several blocks per strip: literals alone cost at least a bit a byte, stored
 // blocks a few bytes each.
@@ -136,11 +137,11 @@ TEST(PngWriterTest, DecodesToTheImageForSizesStripsAndThreads)
         QImage Image = {};
         size_t Most = SIZE_MAX; // bytes of the file
     };
-    for (const TCase& c :
-         {TCase{1, 1, 1, 1}, TCase{257, 1, 4, 2}, TCase{5, 3, 10, 2}, TCase{101, 50, 7, 2},
-          TCase{64, 40, 13, 1}, TCase{33, 29, 29, 3}, TCase{1000, 300, 0, 2},
-          TCase{1000, 300, 1, 2}, TCase{700, 60, 2, 2, flat, 700 * 60 * 3 / 7},
-          TCase{700, 60, 2, 2, noise, 700 * 60 * 3 + 500}}) {
+    for (const TCase& c : {TCase{1, 1, 1, 1}, TCase{257, 1, 4, 2}, TCase{5, 3, 10, 2},
+                           TCase{101, 50, 7, 2}, TCase{64, 40, 13, 1}, TCase{33, 29, 29, 3},
+                           TCase{1000, 300, 0, 2}, TCase{1000, 300, 1, 2}, TCase{87382, 2, 0, 2},
+                           TCase{700, 60, 2, 2, flat, 700 * 60 * 3 / 7},
+                           TCase{700, 60, 2, 2, noise, 700 * 60 * 3 + 500}}) {
         SCOPED_TRACE(std::to_string(c.Width) + " x " + std::to_string(c.Height) + ", " +
                      std::to_string(c.Strips) + " strips, " + std::to_string(c.Threads) +
                      " threads");
