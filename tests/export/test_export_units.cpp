@@ -49,6 +49,14 @@ TEST(ExportLayout, FrequencyTicks)
                   .size(),
               80u);
 
+    // 256 bins over 40 MHz: 6.4 pixels per MHz; a label of 28 pixels and its gap need 40, so
+    // 5 MHz (32 pixels) is too close and 10 MHz (64) the step.
+    ticks = FrequencyTicks(TSpan{256, 0, 256}, 0.0, width, 12);
+    ASSERT_EQ(ticks.size(), 4u);
+    for (size_t i = 0; i < 4; ++i)
+        EXPECT_EQ(std::make_pair(ticks[i].X, ticks[i].Text),
+                  std::make_pair(int(64 * i), std::to_string(10 * i) + ".0"));
+
     // 512 bins from bin 1000 (9765.625 kHz): offset 0.25 needs three decimals, so a label
     // is 42 + 12 pixels and the step 1000 kHz; the first tick is the first multiple of it
     // inside the span, on the column of bin 1024.
