@@ -10,6 +10,7 @@
 
 #include <cstring>
 #include <map>
+#include <mutex>
 
 using namespace quillex;
 
@@ -412,10 +413,19 @@ TEST(ExportPipelineMeasures, RowMagnitudesWithMarginsAndEveryFramesAverages)
                 order.push_back(frame);
             }
         };
+        std::mutex lock;
+        std::map<int64_t, int> rowsMeasured; // how often each row was
+        measured.MeasureRow = [&](int, const TOutputRow& Row, std::byte*) {
+            const std::lock_guard<std::mutex> hold(lock);
+            ++rowsMeasured[Row.Index];
+        };
         for (const bool measure : {false, true}) {
-            SCOPED_TRACE(measure ? "every frame measured" : "rows only");
+            SCOPED_TRACE(measure ? "every frame and row measured" : "rows only");
             const auto rows = CollectRows(file, span, measure ? measured : TPipelineOutput{});
             ASSERT_EQ(rows.size(), reference.size());
+            EXPECT_EQ(rowsMeasured.size(), measure ? rows.size() : 0u);
+            for (const auto& [row, times] : rowsMeasured)
+                EXPECT_EQ(times, 1) << "row " << row;
             for (size_t r = 0; r < rows.size(); ++r) {
                 ASSERT_EQ(rows[r].Row.MagnitudeFirstBin, first);
                 ASSERT_EQ(rows[r].Row.MagnitudeBins, count);

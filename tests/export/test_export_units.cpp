@@ -163,7 +163,9 @@ TEST(ExportOptions, RangesEndWhereTheHelpSays)
                                                {"--fold", "+2", false},
                                                {"--fold", "2.0", false},
                                                {"--fold", "", false},
-                                               {"--average", "0x10", false}}) {
+                                               {"--average", "0x10", false},
+                                               {"--centre-mhz", "1e999", false},
+                                               {"--min-dbm", "-1e999", false}}) {
         const std::string said = refusal({option, value});
         EXPECT_EQ(said.empty(), taken) << option << " " << value << ": " << said;
         EXPECT_TRUE(taken || said.find("needs a") != std::string::npos) << said;

@@ -6,6 +6,7 @@
 #include "SpkRecordFile.h"
 
 #include <csignal>
+#include <filesystem>
 #include <map>
 #include <regex>
 #include <sys/resource.h>
@@ -246,6 +247,15 @@ TEST_F(SigmfProgramTest, ProgressCoversTheTableAndTheCopy)
         EXPECT_EQ(shown.back(), 100) << err.str();
         EXPECT_TRUE(err.str().ends_with(" 0:00 left   \n")) << err.str();
     }
+    // Also at the end of a run long enough to take a second or so: frames of a sparse file.
+    std::filesystem::resize_file(Path("rec.spk").toStdString(), 20000 * int64_t{16392});
+    std::ostringstream err;
+    ASSERT_EQ(quillex::RunExport(ParseExportArguments({Path("rec.spk").toStdString(), "--png",
+                                                       Path("p.png").toStdString(), "--fold",
+                                                       "1000", "--fft-exponent", "12"}),
+                                 err, true),
+              0);
+    EXPECT_TRUE(err.str().ends_with(" 0:00 left   \n")) << err.str();
 }
 
 // A failure leaves neither file; names that would clash with another output or the
