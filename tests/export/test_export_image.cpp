@@ -22,7 +22,62 @@ std::vector<int> RedColumns(const QImage& Image, const QRect& Fall, int Row)
     return columns;
 }
 
+// The pixels that are not white in Area of Image, cropped to their box.
+QImage Ink(const QImage& Image, QRect Area)
+{
+    Area &= Image.rect();
+    QRect box;
+    for (int y = Area.top(); y <= Area.bottom(); ++y)
+        for (int x = Area.left(); x <= Area.right(); ++x)
+            if (Image.pixel(x, y) != qRgb(255, 255, 255))
+                box |= QRect(x, y, 1, 1);
+    return Image.copy(box);
+}
+
+// The ink of Text drawn alone in the labels' font.
+QImage Drawn(const QString& Text)
+{
+    const QFont font = quillex::TExportImage::LabelFont();
+    const int h = QFontMetrics(font).height();
+    QImage alone(QFontMetrics(font).horizontalAdvance(Text) + 20, 2 * h, QImage::Format_RGB32);
+    alone.fill(Qt::white);
+    QPainter p(&alone);
+    p.setFont(font);
+    p.drawText(10, h, Text);
+    p.end();
+    return Ink(alone, alone.rect());
+}
+
 } // namespace
+
+// The title names the recording and how it was exported: the transform's points, window and
+// averaging, mirroring, the frames and their fold; the image is wide enough to show it whole
+// (here the title is its widest part).
+TEST_F(ExportImageTest, TitleSaysHowTheImageWasMade)
+{
+    const char* name = "a recording whose name is long.spk";
+    WriteBytes(Path(name), MakeRecordingBytes({.N = 256, .Frames = 10}));
+    const int h = QFontMetrics(quillex::TExportImage::LabelFont()).height();
+    for (const auto& [options, title] : std::vector<std::pair<QString, QString>>{
+             {"", "FFT 256 points, Hann, average 1   frames 0 .. 9, 1 per row (max)"},
+             {"--window rect --average 3 --fold-mode mean",
+              "FFT 256 points, rect, average 3   frames 0 .. 9, 1 per row (mean)"},
+             {"--window hamming --inverted yes --first 2 --last 7 --fold 2",
+              "FFT 256 points, Hamming, average 1, inverted   frames 2 .. 7, 2 per row (max)"},
+             {"--window blackman --fold 3",
+              "FFT 256 points, Blackman, average 1   frames 0 .. 9, 3 per row (max)"}}) {
+        SCOPED_TRACE(options.toStdString());
+        QStringList args{Path(name), "--png", Path("t.png"), "--fft-exponent", "8"};
+        if (!options.isEmpty())
+            args += options.split(' ');
+        ASSERT_EQ(RunExport(args).Code, 0);
+        const QImage image = QImage(Path("t.png")).convertToFormat(QImage::Format_RGB32);
+        const QString text = QString(name) + "   " + title;
+        EXPECT_EQ(Ink(image, QRect(0, 0, image.width(), 6 + h)), Drawn(text));
+        EXPECT_EQ(image.width(),
+                  12 + QFontMetrics(quillex::TExportImage::LabelFont()).horizontalAdvance(text));
+    }
+}
 
 // 600 frames folded by 8 give 75 rows. With a Hann window a carrier on a bin reads its
 // amplitude there (the factor 2 of the scaling against the window's gain of one half),
@@ -48,6 +103,10 @@ TEST_F(ExportImageTest, HeightAfterFoldingAndCarrierColumns)
         const QRect fall = WaterfallRect(image);
         EXPECT_EQ(fall.height(), 75); // ceil(600 / 8)
         EXPECT_EQ(fall.width(), 256);
+        // Nothing drawn over it: the axes and their ticks lie outside.
+        for (int y = fall.top(); y <= fall.bottom(); ++y)
+            for (int x = fall.left(); x <= fall.right(); ++x)
+                ASSERT_TRUE(Coloured(image.pixel(x, y))) << x << "," << y;
 
         const int start = SpanStart(512, 20, 15000);
         const auto x = [&](int Bin) { return (inverted ? 511 - Bin : Bin) - start; };
@@ -83,107 +142,6 @@ TEST_F(ExportImageTest, HeightAfterFoldingAndCarrierColumns)
               0);
     EXPECT_EQ(WaterfallRect(QImage(Path("end.png"))).height(), 20);
     EXPECT_EQ(QImage(Path("end.png")).height() - 20, QImage(Path("rest.png")).height() - 16384);
-}
-
-// A time label sits on the row of each stamped frame: its text's ink spans that row, one
-// line high; the first label and the first one past midnight carry a second line with
-// the date. Labels that would overlap are left out.
-TEST_F(ExportImageTest, TimeLabelsWhereTheStampsAre)
-{
-    const double start = quillex::EncodeDateTime(2026, 12, 6, 23, 59, 57);
-    // Labels every 50 frames, one second apart, and one 2 frames after the first (too
-    // close to show).
-    const auto stamp = [&](int64_t f) {
-        return f % 50 == 0 || f == 2 ? start + double(f / 50) / 86400.0 : 0.0;
-    };
-    WriteBytes(Path("t.spk"), MakeRecordingBytes({.N = 256, .Frames = 300, .Stamp = stamp}));
-    const TRun run = RunExport({Path("t.spk"), "--png", Path("t.png"), "--fft-exponent", "8",
-                                "--span-mhz", "5", "--min-dbm", "-200"});
-    ASSERT_EQ(run.Code, 0) << run.Err.toStdString();
-    const QImage image(Path("t.png"));
-    const QRect fall = WaterfallRect(image);
-    ASSERT_EQ(fall.height(), 300);
-
-    // Rows of the left margin holding text ink, grouped into labels. The axis line and
-    // its ticks (the columns next to the waterfall) are not text.
-    const int h = QFontMetrics(quillex::TExportImage::LabelFont()).height();
-    std::vector<std::pair<int, int>> inked; // first and last row of each label
-    for (int y = fall.top() - h; y < fall.bottom() - h; ++y) {
-        bool ink = false;
-        for (int x = 0; x < fall.left() - 10 && !ink; ++x)
-            ink = qGray(image.pixel(x, y)) < 128;
-        if (!ink)
-            continue;
-        if (!inked.empty() && y <= inked.back().second + h / 2)
-            inked.back().second = y;
-        else
-            inked.push_back({y, y});
-    }
-    // Stamped rows 0, 50, ... 250; midnight is crossed at row 150 (00:00:00).
-    ASSERT_EQ(inked.size(), 6u);
-    for (size_t i = 0; i < inked.size(); ++i) {
-        SCOPED_TRACE(i);
-        const int row = fall.top() + 50 * int(i);
-        const bool dated = i == 0 || i == 3;
-        EXPECT_GE(row, inked[i].first);
-        EXPECT_LE(row - inked[i].first, h);
-        const int lines = dated ? 2 : 1;
-        EXPECT_LT(inked[i].second - inked[i].first, lines * h);
-        EXPECT_GT(inked[i].second - inked[i].first, (lines - 1) * h);
-    }
-}
-
-// Max-folding keeps a burst that lasts a single frame: each folded row is the bin-wise
-// maximum of its frames' unfolded rows, and the burst's level survives. Mean-folding
-// gives the dBm of the mean magnitude. With and without averaging (frames that stand
-// alone are folded by the threads that transform them, in parts of rows).
-TEST_F(ExportImageTest, FoldingKeepsASingleFrameBurst)
-{
-    WriteBytes(Path("b.spk"),
-               MakeRecordingBytes(
-                   {.N = 256, .Frames = 45, .Carriers = {{40, 2000.0}, {90, 12000.0, 21, 21}}}));
-    for (const auto& [average, fold] :
-         {std::pair{"3", 10}, std::pair{"1", 10}, std::pair{"1", 4}}) {
-        SCOPED_TRACE(std::string("average ") + average + ", fold " + std::to_string(fold));
-        const QStringList common{Path("b.spk"), "--fft-exponent", "8", "--average", average};
-        const QStringList folding{"--fold", QString::number(fold)};
-        ASSERT_EQ(RunExport(common + QStringList{"--csv", Path("1.csv")}).Code, 0);
-        ASSERT_EQ(RunExport(common + folding + QStringList{"--csv", Path("max.csv")}).Code, 0);
-        ASSERT_EQ(RunExport(common + folding +
-                            QStringList{"--csv", Path("mean.csv"), "--fold-mode", "mean"})
-                      .Code,
-                  0);
-        const auto single = ReadCsv(Path("1.csv"));
-        const auto max = ReadCsv(Path("max.csv"));
-        const auto mean = ReadCsv(Path("mean.csv"));
-        const size_t rows = (45 + fold - 1) / fold; // the last row holds the rest
-        ASSERT_EQ(single.size(), 46u);
-        ASSERT_EQ(max.size(), 1 + rows);
-        ASSERT_EQ(mean.size(), 1 + rows);
-        for (size_t r = 0; r < rows; ++r) {
-            EXPECT_EQ(max[r + 1][2], std::to_string(fold * r));
-            const auto folded = RowLevels(max[r + 1]);
-            const auto averaged = RowLevels(mean[r + 1]);
-            const size_t first = fold * r;
-            const size_t frames = std::min<size_t>(fold, 45 - first);
-            for (size_t k = 0; k < folded.size(); ++k) {
-                float highest = -1e9f;
-                double magnitude = 0;
-                for (size_t f = first; f < first + frames; ++f) {
-                    const float level = RowLevels(single[f + 1])[k];
-                    highest = std::max(highest, level);
-                    magnitude += std::pow(10.0, level / 20.0) / double(frames);
-                }
-                ASSERT_NEAR(folded[k], highest, 1e-4) << r << " " << k;
-                ASSERT_NEAR(averaged[k], 20 * std::log10(magnitude), 0.01) << r << " " << k;
-            }
-        }
-        if (fold == 10) {
-            // The burst in frame 21 stands out in row 2 (frames 20 .. 29).
-            EXPECT_GT(RowLevels(max[3])[90], RowLevels(max[2])[90] + 40);
-            EXPECT_GT(RowLevels(max[3])[90], RowLevels(mean[3])[90] + 8);
-        }
-    }
 }
 
 // The frequency axis's unit stays clear of its first label, however wide the offset makes
@@ -327,78 +285,66 @@ TEST_F(ExportImageTest, ColourScaleAndRightMargin)
     WriteBytes(
         Path("o.spk"),
         MakeRecordingBytes({.N = 1024, .Frames = 30, .Header = "Offsets:    1000.0     25.0"}));
-    const TRun run =
-        RunExport({Path("o.spk"), "--png", Path("o.png"), "--fft-exponent", "10", "--span-mhz",
-                   "20", "--centre-mhz", "10.04", "--min-dbm", "-130", "--max-dbm", "-70"});
-    ASSERT_EQ(run.Code, 0) << run.Err.toStdString();
-    const QImage image = QImage(Path("o.png")).convertToFormat(QImage::Format_RGB32);
-    const QRect fall = WaterfallRect(image);
-    ASSERT_EQ(fall.height(), 30);
+    // A wide span, and one so narrow that the colour scale is the widest part of the image.
+    for (const bool narrow : {false, true}) {
+        SCOPED_TRACE(narrow ? "narrow" : "wide");
+        const TRun run = RunExport(QStringList{Path("o.spk"), "--png", Path("o.png"), "--min-dbm",
+                                               "-130", "--max-dbm", "-70"} +
+                                   QString(narrow ? "--fft-exponent 8 --span-mhz 5"
+                                                  : "--fft-exponent 10 --span-mhz 20 "
+                                                    "--centre-mhz 10.04")
+                                       .split(' '));
+        ASSERT_EQ(run.Code, 0) << run.Err.toStdString();
+        const QImage image = QImage(Path("o.png")).convertToFormat(QImage::Format_RGB32);
+        const QRect fall = WaterfallRect(image);
+        ASSERT_EQ(fall.height(), 30);
 
-    // The bar: the rows below the waterfall with a long run of colours, red at its right end.
-    int top = -1, bottom = -1, right = -1;
-    for (int y = fall.bottom() + 1; y < image.height(); ++y) {
-        int coloured = 0, last = -1;
-        for (int x = 0; x < image.width(); ++x)
-            if (Coloured(image.pixel(x, y)))
-                ++coloured, last = x;
-        if (coloured < 200)
-            continue;
-        top = top < 0 ? y : top;
-        bottom = y;
-        right = last;
+        // The bar: the rows below the waterfall with a long run of colours, red at its right end.
+        int top = -1, bottom = -1, right = -1;
+        for (int y = fall.bottom() + 1; y < image.height(); ++y) {
+            int coloured = 0, last = -1;
+            for (int x = 0; x < image.width(); ++x)
+                if (Coloured(image.pixel(x, y)))
+                    ++coloured, last = x;
+            if (coloured < 200)
+                continue;
+            top = top < 0 ? y : top;
+            bottom = y;
+            right = last;
+        }
+        ASSERT_GE(top, 0);
+        // Its 256 columns run through the palette in order, from its first entry to red.
+        const quillex::TSpektroPaletteTables& palette = quillex::SpektroPalette();
+        std::map<QRgb, int> entry;
+        for (int p = quillex::SpektroPaletteLast; p >= 0; --p)
+            entry[qRgb(palette.RedTable[p], palette.GreenTable[p], palette.BlueTable[p])] = p;
+        const int left = right - 255;
+        std::vector<int> entries;
+        for (int x = left; x <= right; ++x)
+            entries.push_back(entry.count(image.pixel(x, top)) ? entry[image.pixel(x, top)] : -1);
+        EXPECT_EQ(entries.front(), 0);
+        EXPECT_EQ(entries.back(), quillex::SpektroPaletteLast);
+        EXPECT_TRUE(std::is_sorted(entries.begin(), entries.end()));
+        int framed = 0; // black pixels of the frame
+        for (int x = left - 1; x <= right + 1; ++x)
+            framed += (image.pixel(x, top - 1) == qRgb(0, 0, 0)) +
+                      (image.pixel(x, bottom + 1) == qRgb(0, 0, 0));
+        for (int y = top; y <= bottom; ++y)
+            framed += (image.pixel(left - 1, y) == qRgb(0, 0, 0)) +
+                      (image.pixel(right + 1, y) == qRgb(0, 0, 0));
+        EXPECT_EQ(framed, 2 * (256 + 2) + 2 * (bottom - top + 1));
+
+        // A label's ink matches the text drawn alone in the labels' font.
+        const int h = QFontMetrics(quillex::TExportImage::LabelFont()).height();
+        EXPECT_EQ(Ink(image, QRect(0, top - 4, left - 2, h + 4)), Drawn("-105 dBm"));
+        EXPECT_EQ(Ink(image, QRect(right + 2, top - 4, image.width() - right - 2, h + 4)),
+                  Drawn("-45 dBm"));
+
+        // Nothing in the last columns; the labels' row reaches close to them.
+        for (int y = 0; y < image.height(); ++y)
+            for (int x = image.width() - 4; x < image.width(); ++x)
+                ASSERT_EQ(image.pixel(x, y), qRgb(255, 255, 255)) << x << "," << y;
+        const QImage labels = Ink(image, QRect(fall.right() - 40, fall.bottom() + 8, 80, h));
+        EXPECT_TRUE(narrow || labels.width() > 30);
     }
-    ASSERT_GE(top, 0);
-    // Its 256 columns run through the palette in order, from its first entry to red.
-    const quillex::TSpektroPaletteTables& palette = quillex::SpektroPalette();
-    std::map<QRgb, int> entry;
-    for (int p = quillex::SpektroPaletteLast; p >= 0; --p)
-        entry[qRgb(palette.RedTable[p], palette.GreenTable[p], palette.BlueTable[p])] = p;
-    const int left = right - 255;
-    std::vector<int> entries;
-    for (int x = left; x <= right; ++x)
-        entries.push_back(entry.count(image.pixel(x, top)) ? entry[image.pixel(x, top)] : -1);
-    EXPECT_EQ(entries.front(), 0);
-    EXPECT_EQ(entries.back(), quillex::SpektroPaletteLast);
-    EXPECT_TRUE(std::is_sorted(entries.begin(), entries.end()));
-    int framed = 0; // black pixels of the frame
-    for (int x = left - 1; x <= right + 1; ++x)
-        framed += (image.pixel(x, top - 1) == qRgb(0, 0, 0)) +
-                  (image.pixel(x, bottom + 1) == qRgb(0, 0, 0));
-    for (int y = top; y <= bottom; ++y)
-        framed += (image.pixel(left - 1, y) == qRgb(0, 0, 0)) +
-                  (image.pixel(right + 1, y) == qRgb(0, 0, 0));
-    EXPECT_EQ(framed, 2 * (256 + 2) + 2 * (bottom - top + 1));
-
-    // A label's ink matches the text drawn alone in the labels' font.
-    const QFont font = quillex::TExportImage::LabelFont();
-    const int h = QFontMetrics(font).height();
-    const auto ink = [](const QImage& Image, QRect Area) {
-        Area &= Image.rect();
-        QRect box;
-        for (int y = Area.top(); y <= Area.bottom(); ++y)
-            for (int x = Area.left(); x <= Area.right(); ++x)
-                if (Image.pixel(x, y) != qRgb(255, 255, 255))
-                    box |= QRect(x, y, 1, 1);
-        return Image.copy(box);
-    };
-    const auto drawn = [&](const QString& Text) {
-        QImage alone(200, 2 * h, QImage::Format_RGB32);
-        alone.fill(Qt::white);
-        QPainter p(&alone);
-        p.setFont(font);
-        p.drawText(10, 10, Text);
-        p.end();
-        return ink(alone, alone.rect());
-    };
-    EXPECT_EQ(ink(image, QRect(0, top - 4, left - 2, h + 4)), drawn("-105 dBm"));
-    EXPECT_EQ(ink(image, QRect(right + 2, top - 4, image.width() - right - 2, h + 4)),
-              drawn("-45 dBm"));
-
-    // Nothing in the last columns; the labels' row reaches close to them.
-    for (int y = 0; y < image.height(); ++y)
-        for (int x = image.width() - 4; x < image.width(); ++x)
-            ASSERT_EQ(image.pixel(x, y), qRgb(255, 255, 255)) << x << "," << y;
-    const QImage labels = ink(image, QRect(fall.right() - 40, fall.bottom() + 8, 80, h));
-    EXPECT_GT(labels.width(), 30);
 }

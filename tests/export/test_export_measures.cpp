@@ -10,45 +10,15 @@
 
 #include <cstring>
 #include <map>
+#include <mutex>
 
 using namespace quillex;
 
 namespace {
 
-// The window's 2N coefficients summed, from their formulas (symmetric over 2N - 1 steps).
-double WindowSum(const std::string& Window, int N)
-{
-    double sum = 0;
-    for (int n = 0; n < 2 * N; ++n) {
-        const double x = 2 * std::numbers::pi * n / (2 * N - 1);
-        sum += Window == "rect"      ? 1.0
-               : Window == "hann"    ? 0.5 - 0.5 * std::cos(x)
-               : Window == "hamming" ? 0.54 - 0.46 * std::cos(x)
-                                     : 0.42 - 0.5 * std::cos(x) + 0.08 * std::cos(2 * x);
-    }
-    return sum;
-}
-
-// What the program shows for a cosine of Amplitude in sample units exactly on a bin: the
-// samples are doubled and the transform divides by N, so the bin holds Amplitude * sum(w) / N.
-double OnBinLevel(double Amplitude, const std::string& Window, int N)
-{
-    return 20 * std::log10(Amplitude * WindowSum(Window, N) / N / 16384 + 1e-9);
-}
-
 double Number(const std::string& Text)
 {
     return std::stod(Text);
-}
-
-// "yyyy-mm-ddThh:nn:ss.zzz" of a moment Ms milliseconds after 2026-12-06 23:59:58.000.
-std::string TimeText(int64_t Ms)
-{
-    const int64_t s = 58 + Ms / 1000;
-    char text[40];
-    std::snprintf(text, sizeof text, "2026-12-%02dT%02d:%02d:%02d.%03d", s >= 60 ? 7 : 6,
-                  s >= 60 ? 0 : 23, s >= 60 ? int(s / 60 - 1) : 59, int(s % 60), int(Ms % 1000));
-    return text;
 }
 
 struct TPeakLine
@@ -238,120 +208,6 @@ TEST_F(ExportMeasureTest, PeakCountLevelFoldsMirroringAndTheSpansEdges)
     }
 }
 
-namespace {
-
-struct TEpisodeLine
-{
-    std::string Start, End;
-    int64_t FirstFrame, LastFrame;
-    std::string Kind;
-    double MHz, Dbm, Excess;
-};
-
-std::vector<TEpisodeLine> ReadEvents(const QString& Path)
-{
-    const auto lines = ReadCsv(Path);
-    std::vector<TEpisodeLine> events;
-    EXPECT_FALSE(lines.empty());
-    if (lines.empty())
-        return events;
-    EXPECT_EQ(lines[0], SplitCsv("start,end,first_frame,last_frame,kind,MHz,dBm,excess_dB"));
-    for (size_t i = 1; i < lines.size(); ++i) {
-        const auto& c = lines[i];
-        EXPECT_EQ(c.size(), 8u);
-        events.push_back({c[0], c[1], std::stoll(c[2]), std::stoll(c[3]), c[4], Number(c[5]),
-                          Number(c[6]), Number(c[7])});
-    }
-    return events;
-}
-
-} // namespace
-
-// Bursts above a flat and a bent upper limit and a carrier that drops below a lower limit
-// around it, in a recording with offsets whose frames are 50 ms apart (stamped every 20
-// frames, across midnight): episodes join over gaps shorter than the hold-off and part over
-// longer ones, both kinds may be open at once, lines come as episodes end (the last at the
-// end of the recording), and the worst point is the strongest frame's interpolated tone,
-// with the level offset, against the curve at its frequency; below a lower limit, the
-// lowest bin.
-TEST_F(ExportMeasureTest, EventsListBurstsAboveFlatAndBentLimits)
-{
-    const int n = 1024;
-    const double offset = 1.5, levelOffset = 2.0;
-    TRecordingPlan plan{.N = n, .Frames = 120, .Header = "Offsets:       1.500     2.0"};
-    const double base = EncodeDateTime(2026, 12, 6, 23, 59, 58);
-    plan.Stamp = [&](int64_t f) { return (f - 1) % 20 == 0 ? base + (f - 1) / 20 / 86400.0 : 0.0; };
-    const double flatBin = 300.3, bentBin = 600.6;
-    plan.Carriers = {{flatBin, 600, 10, 11},
-                     {flatBin, 1000, 12, 12},
-                     {flatBin, 600, 13, 14},
-                     {flatBin, 800, 18, 20},
-                     {flatBin, 500, 40, 41},
-                     {bentBin, 300, 60, 61},
-                     {flatBin, 400, 82, 83},
-                     {flatBin, 700, 118, 120},
-                     // The watched carrier, off in frames 80 .. 84.
-                     {809, 200, 1, 79},
-                     {809, 200, 85, 120}};
-    WriteBytes(Path("bursts.spk"), MakeRecordingBytes(plan));
-    // Upper: -50 dBm up to 21.5 MHz, rising to -20 at 31.5 MHz, none beyond. Lower: -60 dBm
-    // from 33.05 to 33.15 MHz, bins 808 .. 810 (the carrier's main lobe), and none beyond.
-    WriteBytes(Path("limits.csv"), "MHz,upper_dBm,lower_dBm\n21.5,-50,\n31.5,-20,\n"
-                                   "33.05,,-60\n33.15,,-60\n33.2,,\n");
-    const auto upper = [](double MHz) {
-        return MHz <= 21.5 ? -50.0 : MHz >= 31.5 ? -20.0 : -50.0 + 30.0 * (MHz - 21.5) / 10.0;
-    };
-
-    const TRun run = RunExport({Path("bursts.spk"), "--fft-exponent", "10", "--limits",
-                                Path("limits.csv"), "--events", Path("events.csv"), "--hold-off-s",
-                                "0.32", "--csv", Path("levels.csv")});
-    ASSERT_EQ(run.Code, 0) << run.Err.toStdString();
-    const auto events = ReadEvents(Path("events.csv"));
-
-    struct TExpected
-    {
-        int64_t First, Last;
-        const char* Kind;
-        double Bin, Amplitude; // of the worst frame's tone
-    };
-    const std::vector<TExpected> expected = {
-        {10, 20, "upper", flatBin, 1000}, // the gap 15 .. 17 is shorter than the hold-off
-        {40, 41, "upper", flatBin, 500},  {60, 61, "upper", bentBin, 300},
-        {82, 83, "upper", flatBin, 400}, // ends at frame 90, 0.35 s later
-        {80, 84, "lower", 0, 0},         // ends at frame 91
-        {118, 120, "upper", flatBin, 700}};
-    ASSERT_EQ(events.size(), expected.size());
-    const auto levels = ReadCsv(Path("levels.csv"));
-    for (size_t i = 0; i < expected.size(); ++i) {
-        const TExpected& x = expected[i];
-        const TEpisodeLine& e = events[i];
-        SCOPED_TRACE("episode " + std::to_string(i));
-        EXPECT_EQ(e.Kind, x.Kind);
-        EXPECT_EQ(e.FirstFrame, x.First);
-        EXPECT_EQ(e.LastFrame, x.Last);
-        EXPECT_EQ(e.Start, TimeText((x.First - 1) * 50));
-        EXPECT_EQ(e.End, TimeText((x.Last - 1) * 50));
-        if (x.Amplitude > 0) {
-            const double mhz = offset + x.Bin * 40.0 / n;
-            const double dbm = OnBinLevel(x.Amplitude, "hann", n) + levelOffset;
-            EXPECT_NEAR(e.MHz, mhz, 0.01 * 40.0 / n);
-            EXPECT_NEAR(e.Dbm, dbm, 0.03);
-            EXPECT_NEAR(e.Excess, dbm - upper(mhz), 0.03);
-            continue;
-        }
-        // The lowest of bins 808 .. 810 over the frames off, the earliest on a tie.
-        double lowest = 1e9;
-        int lowestBin = 0;
-        for (int64_t f = x.First; f <= x.Last; ++f)
-            for (int b = 808; b <= 810; ++b)
-                if (const double level = Number(levels[size_t(f)][size_t(3 + b)]); level < lowest)
-                    lowest = level, lowestBin = b;
-        EXPECT_NEAR(e.MHz, offset + lowestBin * 40.0 / n, 1e-6);
-        EXPECT_NEAR(e.Dbm, lowest + levelOffset, 0.011);
-        EXPECT_NEAR(e.Excess, -60 - (lowest + levelOffset), 0.011);
-    }
-}
-
 // Frame by frame as the window would check them (its FFT, running average and limit check
 // on one thread, in order): the same episodes, line for line, averaged or not, mirrored,
 // across batches, on two threads, beside a folded level table, which the check leaves as
@@ -379,66 +235,41 @@ TEST_F(ExportMeasureTest, EventsAreTheWindowsFrameByFrame)
     for (const int average : {1, 3}) {
         SCOPED_TRACE("average " + std::to_string(average));
         const auto common = [&](const char* Csv) {
-            return QStringList{Path("many.spk"),
-                               "--fft-exponent",
-                               "8",
-                               "--average",
-                               QString::number(average),
-                               "--inverted",
-                               "yes",
-                               "--csv",
-                               Path(Csv),
-                               "--fold",
-                               "7",
-                               "--threads",
-                               "2"};
+            return QStringList{Path("many.spk"), "--average", QString::number(average), "--csv",
+                               Path(Csv)} +
+                   QString("--fft-exponent 8 --inverted yes --fold 7 --threads 2").split(' ');
         };
         TRun run =
             RunExport(common("with.csv") + QStringList{"--limits", Path("limits.csv"), "--events",
                                                        Path("events.csv"), "--hold-off-s", "0.2"});
         ASSERT_EQ(run.Code, 0) << run.Err.toStdString();
-        std::ifstream in(Path("events.csv").toStdString());
-        std::vector<std::string> exported;
-        for (std::string line; std::getline(in, line);)
-            exported.push_back(line + "\n");
 
         TLimitCheck check;
         check.Set(parsed, {n, 0.75, -1.0, true});
         TLimitEpisodes episodes;
         episodes.SetHoldOffSeconds(0.2);
-        TDXFFT fft;
-        fft.setExponent(exponent);
-        fft.setLeakFunction(wnHanning);
-        TDXVector* input = fft.CreateVector(2 * n);
-        TDXComplexVector* output = fft.CreateComplexVector(n);
-        std::vector<float> avg(n, 0.0f);
         std::vector<std::string> window{LimitLogHeader()};
-        const std::string bytes = MakeRecordingBytes(plan);
-        std::vector<int16_t> block(SampleBlockSamples);
-        for (int64_t f = 1; f <= frames; ++f) {
-            double stamp = 0;
-            DecodeDataRecord(reinterpret_cast<const uint8_t*>(bytes.data()) + f * FrameRecordSize,
-                             stamp, block.data());
-            ASSERT_TRUE(TransformBlock(block.data(), fft, input, output));
-            AverageMagnitudes(output->Real->Values, avg.data(), n, average);
-            // Stamps every 25 frames from frame 3, 40 ms a frame.
-            const double time = base + double(f) * 0.04 / 86400.0;
-            const TLimitStep& step =
-                episodes.Frame(check, check.Check(avg.data()), avg.data(), f, time);
-            for (int e = 0; e < step.EndedCount; ++e)
-                window.push_back(LimitLogLine(step.Ended[size_t(e)]));
-        }
+        WindowAverages(MakeRecordingBytes(plan), 1, frames, exponent, average,
+                       [&](int64_t F, const std::vector<float>& Avg) {
+                           // Stamps every 25 frames from frame 3, 40 ms a frame.
+                           const double time = base + double(F) * 0.04 / 86400.0;
+                           const TLimitStep& step =
+                               episodes.Frame(check, check.Check(Avg.data()), Avg.data(), F, time);
+                           for (int e = 0; e < step.EndedCount; ++e)
+                               window.push_back(LimitLogLine(step.Ended[size_t(e)]));
+                       });
         const TLimitStep& last = episodes.Finish();
         for (int e = 0; e < last.EndedCount; ++e)
             window.push_back(LimitLogLine(last.Ended[size_t(e)]));
         EXPECT_GT(window.size(), 6u);
-        EXPECT_EQ(exported, window);
+        std::string expected; // each line ends in its newline
+        for (const std::string& line : window)
+            expected += line;
+        EXPECT_EQ(FileBytes(Path("events.csv")).toStdString(), expected);
 
         run = RunExport(common("without.csv"));
         ASSERT_EQ(run.Code, 0) << run.Err.toStdString();
-        QFile with(Path("with.csv")), without(Path("without.csv"));
-        ASSERT_TRUE(with.open(QIODevice::ReadOnly) && without.open(QIODevice::ReadOnly));
-        EXPECT_TRUE(with.readAll() == without.readAll());
+        EXPECT_TRUE(FileBytes(Path("with.csv")) == FileBytes(Path("without.csv")));
     }
 }
 
@@ -489,14 +320,15 @@ TEST_F(ExportMeasureTest, BadLimitsOptionsAndRecordingsWithoutTimes)
     // With a hold-off of 0 an episode ends at its first frame within the limits.
     const TRun run = RunExport(QStringList{rec, "--hold-off-s", "0"} + scan);
     ASSERT_EQ(run.Code, 0) << run.Err.toStdString();
-    const auto events = ReadEvents(Path("ev.csv"));
-    ASSERT_EQ(events.size(), 2u);
-    EXPECT_EQ(events[0].Start, "");
-    EXPECT_EQ(events[0].End, "");
-    EXPECT_EQ(events[0].FirstFrame, 5);
-    EXPECT_EQ(events[0].LastFrame, 6);
-    EXPECT_EQ(events[1].FirstFrame, 9);
-    EXPECT_EQ(events[1].LastFrame, 9);
+    const auto events = ReadCsv(Path("ev.csv"));
+    ASSERT_EQ(events.size(), 3u);
+    EXPECT_EQ(events[0], SplitCsv("start,end,first_frame,last_frame,kind,MHz,dBm,excess_dB"));
+    for (const auto& [line, first, last] : {std::tuple{1, "5", "6"}, {2, "9", "9"}}) {
+        const auto& e = events[size_t(line)];
+        ASSERT_EQ(e.size(), 8u);
+        EXPECT_EQ(std::vector<std::string>(e.begin(), e.begin() + 4),
+                  (std::vector<std::string>{"", "", first, last}));
+    }
 
     // Two stamps give every frame a time: the last of two frames scanned alone has one.
     WriteBytes(Path("two.spk"),
@@ -507,16 +339,6 @@ TEST_F(ExportMeasureTest, BadLimitsOptionsAndRecordingsWithoutTimes)
     const TRun last = RunExport(QStringList{Path("two.spk"), "--first", "2"} + scan);
     EXPECT_EQ(last.Code, 0) << last.Err.toStdString();
 }
-
-namespace {
-
-struct TMeasuredRow
-{
-    TOutputRow Row;
-    std::vector<float> Levels, Magnitudes;
-};
-
-} // namespace
 
 // With a margin, rows keep the fold of their magnitudes over the span and the bins beyond
 // it (cut at the spectrum's ends): what the whole spectrum's rows hold for those bins, and
@@ -537,17 +359,6 @@ TEST(ExportPipelineMeasures, RowMagnitudesWithMarginsAndEveryFramesAverages)
     TSpkRecordFile file;
     file.Open(path);
 
-    const auto collect = [&](const TPipelineSettings& S, TPipelineOutput Out) {
-        std::vector<TMeasuredRow> rows;
-        const int length = SpanOf(S.Spectrum).Length;
-        Out.Row = [&](const TOutputRow& Row) {
-            rows.push_back(
-                {Row, std::vector<float>(Row.Levels, Row.Levels + length),
-                 std::vector<float>(Row.Magnitudes, Row.Magnitudes + Row.MagnitudeBins)});
-        };
-        RunPipeline(file, S, Out);
-        return rows;
-    };
     struct TCase
     {
         int Average;
@@ -571,7 +382,7 @@ TEST(ExportPipelineMeasures, RowMagnitudesWithMarginsAndEveryFramesAverages)
         whole.FoldMode = c.Mode;
         whole.Threads = 2;
         whole.RowMagnitudes = true;
-        const auto reference = collect(whole, {});
+        const auto reference = CollectRows(file, whole);
         ASSERT_EQ(reference[0].Row.MagnitudeFirstBin, 0);
         ASSERT_EQ(reference[0].Row.MagnitudeBins, n);
 
@@ -602,10 +413,19 @@ TEST(ExportPipelineMeasures, RowMagnitudesWithMarginsAndEveryFramesAverages)
                 order.push_back(frame);
             }
         };
+        std::mutex lock;
+        std::map<int64_t, int> rowsMeasured; // how often each row was
+        measured.MeasureRow = [&](int, const TOutputRow& Row, std::byte*) {
+            const std::lock_guard<std::mutex> hold(lock);
+            ++rowsMeasured[Row.Index];
+        };
         for (const bool measure : {false, true}) {
-            SCOPED_TRACE(measure ? "every frame measured" : "rows only");
-            const auto rows = collect(span, measure ? measured : TPipelineOutput{});
+            SCOPED_TRACE(measure ? "every frame and row measured" : "rows only");
+            const auto rows = CollectRows(file, span, measure ? measured : TPipelineOutput{});
             ASSERT_EQ(rows.size(), reference.size());
+            EXPECT_EQ(rowsMeasured.size(), measure ? rows.size() : 0u);
+            for (const auto& [row, times] : rowsMeasured)
+                EXPECT_EQ(times, 1) << "row " << row;
             for (size_t r = 0; r < rows.size(); ++r) {
                 ASSERT_EQ(rows[r].Row.MagnitudeFirstBin, first);
                 ASSERT_EQ(rows[r].Row.MagnitudeBins, count);
@@ -620,20 +440,9 @@ TEST(ExportPipelineMeasures, RowMagnitudesWithMarginsAndEveryFramesAverages)
         ASSERT_EQ(order.size(), size_t(frames));
 
         // The window's way: one frame after the other, averaged over all N bins.
-        TDXFFT fft;
-        fft.setExponent(exponent);
-        fft.setLeakFunction(wnHanning);
-        TDXVector* input = fft.CreateVector(2 * n);
-        TDXComplexVector* output = fft.CreateComplexVector(n);
-        std::vector<float> avg(n, 0.0f);
-        std::vector<int16_t> block(SampleBlockSamples);
-        for (int64_t f = 0; f < frames; ++f) {
-            double stamp = 0;
-            DecodeDataRecord(reinterpret_cast<const uint8_t*>(bytes.data()) + f * FrameRecordSize,
-                             stamp, block.data());
-            ASSERT_TRUE(TransformBlock(block.data(), fft, input, output));
-            AverageMagnitudes(output->Real->Values, avg.data(), n, c.Average);
-            ASSERT_EQ(averages[size_t(f)], avg) << "frame " << f;
-        }
+        WindowAverages(bytes, 0, frames, exponent, c.Average,
+                       [&](int64_t F, const std::vector<float>& Avg) {
+                           ASSERT_EQ(averages[size_t(F)], Avg) << "frame " << F;
+                       });
     }
 }

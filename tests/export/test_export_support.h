@@ -13,7 +13,13 @@
 #include <vector>
 
 #include "DateTimeU.h"
+#include "ExportPipeline.h"
+#include "FrameProcessor.h"
+#include "FrameSpectrum.h"
+#include "FuzzSupport.h"
 #include "SpkFile.h"
+#include "SpkRecordFile.h"
+#include "dxFFT.h"
 
 // Readable failure messages.
 inline void PrintTo(const QString& Text, std::ostream* Out)
@@ -74,6 +80,28 @@ inline void WriteBytes(const QString& Path, const std::string& Bytes)
     std::ofstream(Path.toStdString(), std::ios::binary) << Bytes;
 }
 
+inline QByteArray FileBytes(const QString& Path)
+{
+    QFile file(Path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// What the program shows for a cosine of Amplitude in sample units exactly on a bin: the
+// samples are doubled and the transform divides by N, so the bin holds Amplitude * sum(w) / N,
+// summing the window's 2N coefficients from their formulas (symmetric over 2N - 1 steps).
+inline double OnBinLevel(double Amplitude, const std::string& Window, int N)
+{
+    double sum = 0;
+    for (int n = 0; n < 2 * N; ++n) {
+        const double x = 2 * std::numbers::pi * n / (2 * N - 1);
+        sum += Window == "rect"      ? 1.0
+               : Window == "hann"    ? 0.5 - 0.5 * std::cos(x)
+               : Window == "hamming" ? 0.54 - 0.46 * std::cos(x)
+                                     : 0.42 - 0.5 * std::cos(x) + 0.08 * std::cos(2 * x);
+    }
+    return 20 * std::log10(Amplitude * sum / N / 16384 + 1e-9);
+}
+
 // Tests that write recordings and exports into a folder of their own.
 class ExportFolderTest : public ::testing::Test
 {
@@ -111,20 +139,6 @@ inline void ExpectFailure(const TRun& Run, int Code, const QString& Text)
     EXPECT_EQ(Run.Err.count('\n'), 1) << Run.Err.toStdString();
     EXPECT_TRUE(Run.Err.startsWith("quillex-export: ") && Run.Err.contains(Text))
         << Run.Err.toStdString();
-}
-
-// A CSV line split at commas.
-inline std::vector<std::string> SplitCsv(const std::string& Line)
-{
-    std::vector<std::string> cells;
-    size_t from = 0;
-    for (;;) {
-        const size_t comma = Line.find(',', from);
-        cells.push_back(Line.substr(from, comma - from));
-        if (comma == std::string::npos)
-            return cells;
-        from = comma + 1;
-    }
 }
 
 inline std::vector<std::vector<std::string>> ReadCsv(const QString& Path)
@@ -195,4 +209,50 @@ inline QRect WaterfallRect(const QImage& Image)
     while (right + 1 < Image.width() && Coloured(Image.pixel(right + 1, y)))
         ++right;
     return QRect(left, bestTop, right - left + 1, bestLength);
+}
+
+// The window's way with a recording: one frame after the other through its FFT (Hann) and
+// running average over all N bins, from record First on; Each sees every frame's averages.
+inline void WindowAverages(const std::string& Bytes, int64_t First, int64_t Frames, int Exponent,
+                           int Average,
+                           const std::function<void(int64_t, const std::vector<float>&)>& Each)
+{
+    const int n = 1 << Exponent;
+    TDXFFT fft;
+    fft.setExponent(Exponent);
+    fft.setLeakFunction(wnHanning);
+    TDXVector* input = fft.CreateVector(2 * n);
+    TDXComplexVector* output = fft.CreateComplexVector(n);
+    std::vector<float> avg(size_t(n), 0.0f);
+    std::vector<int16_t> block(quillex::SampleBlockSamples);
+    for (int64_t f = First; f < First + Frames; ++f) {
+        double stamp = 0;
+        quillex::DecodeDataRecord(reinterpret_cast<const uint8_t*>(Bytes.data()) +
+                                      f * quillex::FrameRecordSize,
+                                  stamp, block.data());
+        ASSERT_TRUE(quillex::TransformBlock(block.data(), fft, input, output));
+        quillex::AverageMagnitudes(output->Real->Values, avg.data(), n, Average);
+        Each(f, avg);
+    }
+}
+
+// The rows a pipeline run hands on, with copies of their levels and magnitudes.
+struct TCollectedRow
+{
+    quillex::TOutputRow Row;
+    std::vector<float> Levels, Magnitudes;
+};
+
+inline std::vector<TCollectedRow> CollectRows(const quillex::TSpkRecordFile& File,
+                                              const quillex::TPipelineSettings& S,
+                                              quillex::TPipelineOutput Out = {})
+{
+    std::vector<TCollectedRow> rows;
+    const int length = quillex::SpanOf(S.Spectrum).Length;
+    Out.Row = [&](const quillex::TOutputRow& Row) {
+        rows.push_back({Row, std::vector<float>(Row.Levels, Row.Levels + length),
+                        std::vector<float>(Row.Magnitudes, Row.Magnitudes + Row.MagnitudeBins)});
+    };
+    quillex::RunPipeline(File, S, Out);
+    return rows;
 }

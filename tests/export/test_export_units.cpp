@@ -49,6 +49,14 @@ TEST(ExportLayout, FrequencyTicks)
                   .size(),
               80u);
 
+    // 256 bins over 40 MHz: 6.4 pixels per MHz; a label of 28 pixels and its gap need 40, so
+    // 5 MHz (32 pixels) is too close and 10 MHz (64) the step.
+    ticks = FrequencyTicks(TSpan{256, 0, 256}, 0.0, width, 12);
+    ASSERT_EQ(ticks.size(), 4u);
+    for (size_t i = 0; i < 4; ++i)
+        EXPECT_EQ(std::make_pair(ticks[i].X, ticks[i].Text),
+                  std::make_pair(int(64 * i), std::to_string(10 * i) + ".0"));
+
     // 512 bins from bin 1000 (9765.625 kHz): offset 0.25 needs three decimals, so a label
     // is 42 + 12 pixels and the step 1000 kHz; the first tick is the first multiple of it
     // inside the span, on the column of bin 1024.
@@ -141,6 +149,27 @@ TEST(ExportOptions, RangesEndWhereTheHelpSays)
             EXPECT_TRUE(said.empty() || said.find(r.Option.back()) != std::string::npos);
         }
     }
+    // Numbers are written the C way whatever the locale, a sign allowed on decimals; whole
+    // numbers are digits alone. Anything else is refused as no number.
+    for (const auto& [option, value, taken] : {std::tuple{"--centre-mhz", "+20", true},
+                                               {"--centre-mhz", "20.000", true},
+                                               {"--min-dbm", "-1e2", true},
+                                               {"--min-dbm", "nan", false},
+                                               {"--max-dbm", "inf", false},
+                                               {"--centre-mhz", "20,5", false},
+                                               {"--centre-mhz", "", false},
+                                               {"--centre-mhz", "+", false},
+                                               {"--min-dbm", " -90", false},
+                                               {"--fold", "+2", false},
+                                               {"--fold", "2.0", false},
+                                               {"--fold", "", false},
+                                               {"--average", "0x10", false},
+                                               {"--centre-mhz", "1e999", false},
+                                               {"--min-dbm", "-1e999", false}}) {
+        const std::string said = refusal({option, value});
+        EXPECT_EQ(said.empty(), taken) << option << " " << value << ": " << said;
+        EXPECT_TRUE(taken || said.find("needs a") != std::string::npos) << said;
+    }
 }
 
 namespace {
@@ -164,30 +193,6 @@ long MappedKilobytes(const std::string& Path)
 
 } // namespace
 
-namespace {
-
-struct TCollectedRow
-{
-    TOutputRow Row;
-    std::vector<float> Levels;
-};
-
-std::vector<TCollectedRow> CollectRows(const TSpkRecordFile& File, const TPipelineSettings& S,
-                                       const std::function<void(int64_t)>& Progress = {})
-{
-    std::vector<TCollectedRow> rows;
-    const int length = SpanOf(S.Spectrum).Length;
-    TPipelineOutput out;
-    out.Row = [&](const TOutputRow& Row) {
-        rows.push_back({Row, std::vector<float>(Row.Levels, Row.Levels + length)});
-    };
-    out.Progress = Progress;
-    RunPipeline(File, S, out);
-    return rows;
-}
-
-} // namespace
-
 // Long enough for several batches, and started off a row boundary: every folded row,
 // whole rows done by one thread or parts of rows combined, averaged or not, read mapped
 // or copied, holds what its frames give one by one on a single thread. The recording is
@@ -200,11 +205,12 @@ TEST(ExportPipeline, RowsAcrossBatchesHoldWhatTheirFramesGiveOneByOne)
     const std::string path = dir.filePath(QStringLiteral("long.spk")).toStdString();
     const int64_t frames = 2600;
     const auto stamp = [](int64_t f) { return f % 97 == 5 ? 46000.0 + double(f) / 86400 : 0.0; };
-    WriteBytes(QString::fromStdString(path),
-               MakeRecordingBytes({.N = 256,
-                                   .Frames = frames,
-                                   .Carriers = {{40, 1000.0}, {90, 8000.0, 1500, 1500}},
-                                   .Stamp = stamp}));
+    const std::string bytes =
+        MakeRecordingBytes({.N = 256,
+                            .Frames = frames,
+                            .Carriers = {{40, 1000.0}, {90, 8000.0, 1500, 1500}},
+                            .Stamp = stamp});
+    WriteBytes(QString::fromStdString(path), bytes);
     TSpkRecordFile mapped, copied;
     mapped.Open(path);
     copied.Open(path, false);
@@ -229,17 +235,26 @@ TEST(ExportPipeline, RowsAcrossBatchesHoldWhatTheirFramesGiveOneByOne)
         one.First = c.First;
         one.Last = frames - 1;
         long most = 0;
-        const auto single = CollectRows(
-            mapped, one, [&](int64_t) { most = std::max(most, MappedKilobytes(path)); });
+        TPipelineOutput watched;
+        watched.Progress = [&](int64_t) { most = std::max(most, MappedKilobytes(path)); };
+        const auto single = CollectRows(mapped, one, watched);
         ASSERT_EQ(int64_t(single.size()), frames - c.First);
         EXPECT_LT(most, long(frames) * FrameRecordSize / 1024 / 4);
+        // Frame by frame, the levels of the window's averages (from zeros at the first frame):
+        // 20 log10(m / 16384 + 1e-9).
+        const int64_t count = frames - c.First;
+        WindowAverages(bytes, c.First, count, 8, c.Average, [&](int64_t F, const auto& A) {
+            for (size_t k = 0; k < A.size(); ++k)
+                ASSERT_NEAR(single[size_t(F - c.First)].Levels[k],
+                            20 * std::log10(A[k] / 16384.0 + 1e-9), 0.002)
+                    << "frame " << F << ", bin " << k;
+        });
 
         TPipelineSettings folded = one;
         folded.Fold = c.Fold;
         folded.FoldMode = c.Mode;
         folded.Threads = 2;
         const auto rows = CollectRows(c.Mapped ? mapped : copied, folded);
-        const int64_t count = frames - c.First;
         ASSERT_EQ(int64_t(rows.size()), (count + c.Fold - 1) / c.Fold);
         for (size_t r = 0; r < rows.size(); ++r) {
             const TOutputRow& row = rows[r].Row;

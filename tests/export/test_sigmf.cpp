@@ -6,7 +6,9 @@
 #include "SpkRecordFile.h"
 
 #include <csignal>
+#include <filesystem>
 #include <map>
+#include <regex>
 #include <sys/resource.h>
 
 using namespace quillex;
@@ -42,17 +44,10 @@ std::string Utc(double Local, TLocalToUtc& Converter)
     return UtcIsoText(Converter.Convert(Local));
 }
 
-QByteArray ReadAll(const QString& Path)
-{
-    QFile file(Path);
-    file.open(QIODevice::ReadOnly);
-    return file.readAll();
-}
-
 QJsonObject ReadJson(const QString& Path)
 {
     QJsonParseError error{};
-    const QJsonDocument doc = QJsonDocument::fromJson(ReadAll(Path), &error);
+    const QJsonDocument doc = QJsonDocument::fromJson(FileBytes(Path), &error);
     EXPECT_EQ(error.error, QJsonParseError::NoError) << error.errorString().toStdString();
     return doc.object();
 }
@@ -107,6 +102,40 @@ TEST(SigmfText, JsonStringsReadBack)
         ASSERT_EQ(error.error, QJsonParseError::NoError) << json;
         EXPECT_EQ(doc.object()["k"].toString(), expected) << json;
     }
+    // Every lead byte of a sequence and continuation bytes at the edges of their ranges: a
+    // sequence is kept when its bits decode to a scalar value that needs all its bytes (no
+    // surrogate, at most U+10FFFF); any other byte becomes U+FFFD.
+    const auto expected = [](const std::string& Text) {
+        std::string out = "\"";
+        for (size_t i = 0; i < Text.size();) {
+            const auto b = [&](size_t K) { return unsigned(uint8_t(Text[i + K])); };
+            const size_t length = b(0) < 0x80       ? 1
+                                  : b(0) >> 5 == 6  ? 2
+                                  : b(0) >> 4 == 14 ? 3
+                                  : b(0) >> 3 == 30 ? 4
+                                                    : 0;
+            bool valid = length > 0 && i + length <= Text.size();
+            unsigned cp = length == 1 ? b(0) : b(0) & (0x7F >> length);
+            for (size_t k = 1; valid && k < length; ++k) {
+                valid = b(k) >> 6 == 2;
+                cp = cp << 6 | (b(k) & 0x3F);
+            }
+            const unsigned least[] = {0, 0, 0x80, 0x800, 0x10000};
+            valid = valid && cp >= least[length] && (cp < 0xD800 || cp > 0xDFFF) && cp <= 0x10FFFF;
+            out += valid ? Text.substr(i, length) : "\\ufffd";
+            i += valid ? length : 1;
+        }
+        return out + '"';
+    };
+    for (const unsigned lead :
+         {0x80, 0xC1, 0xC2, 0xDF, 0xE0, 0xE1, 0xED, 0xEF, 0xF0, 0xF3, 0xF4, 0xF5, 0xFF})
+        for (const unsigned second : {0x7F, 0x80, 0x8F, 0x90, 0x9F, 0xA0, 0xBF, 0xC0})
+            for (const unsigned rest : {0x7F, 0x80, 0xBF, 0xC0}) {
+                const std::string text{char(lead), char(second), char(rest), char(rest)};
+                for (size_t n = 1; n <= text.size(); ++n) // and cut short
+                    ASSERT_EQ(JsonString(text.substr(0, n)), expected(text.substr(0, n)))
+                        << std::hex << lead << " " << second << " " << rest << " " << n;
+            }
 }
 
 class SigmfProgramTest : public ExportFolderTest
@@ -146,7 +175,7 @@ TEST_F(SigmfProgramTest, RoundTripAgainstTheRecording)
     ASSERT_EQ(run.Code, 0) << run.Err.toStdString();
     EXPECT_EQ(ReadCsv(Path("t.csv")).size(), 1u + 143u);
 
-    const QByteArray data = ReadAll(Path("out.sigmf-data"));
+    const QByteArray data = FileBytes(Path("out.sigmf-data"));
     ASSERT_EQ(data.size(), 143 * 16384);
     for (int64_t f = 3; f <= 145; ++f)
         ASSERT_EQ(data.mid((f - 3) * 16384, 16384),
@@ -182,7 +211,7 @@ TEST_F(SigmfProgramTest, RoundTripAgainstTheRecording)
     // Without a header, record 0 is the first frame and there are no offsets.
     WriteBytes(Path("bare.spk"), Bytes.substr(16392));
     ASSERT_EQ(RunExport({Path("bare.spk"), "--sigmf", Path("bare.sigmf-meta")}).Code, 0);
-    EXPECT_EQ(ReadAll(Path("bare.sigmf-data")).left(16384),
+    EXPECT_EQ(FileBytes(Path("bare.sigmf-data")).left(16384),
               QByteArray::fromStdString(Bytes.substr(16392 + 8, 16384)));
     const QJsonObject bare = ReadJson(Path("bare.sigmf-meta"));
     EXPECT_EQ(bare["captures"].toArray().size(), 150);
@@ -195,21 +224,38 @@ TEST_F(SigmfProgramTest, RoundTripAgainstTheRecording)
 // go back, and the last says the whole run is done.
 TEST_F(SigmfProgramTest, ProgressCoversTheTableAndTheCopy)
 {
-    std::ostringstream err;
-    const int code = quillex::RunExport(
-        ParseExportArguments({Path("rec.spk").toStdString(), "--sigmf", Path("p").toStdString(),
-                              "--csv", Path("p.csv").toStdString(), "--first", "20"}),
-        err, true);
-    ASSERT_EQ(code, 0) << err.str();
-    std::vector<int> shown;
-    std::istringstream lines(err.str());
-    for (std::string part; std::getline(lines, part, '\r');)
-        if (!part.empty())
+    for (const std::vector<std::string>& more :
+         {std::vector<std::string>{"--csv", Path("p.csv").toStdString(), "--first", "20"},
+          {"--first", "140"}}) { // the copy alone, of a few frames
+        std::vector<std::string> args{Path("rec.spk").toStdString(), "--sigmf",
+                                      Path("p").toStdString()};
+        args.insert(args.end(), more.begin(), more.end());
+        std::ostringstream err;
+        ASSERT_EQ(quillex::RunExport(ParseExportArguments(args), err, true), 0) << err.str();
+        std::vector<int> shown;
+        std::istringstream lines(err.str());
+        // "45%  52013 frames/s  0:12 left", each over the one before; nothing is left at the end.
+        const std::regex line(R"( {0,2}\d{1,3}%  +\d+ frames/s  \d+:[0-5]\d left   \n?)");
+        for (std::string part; std::getline(lines, part, '\r');) {
+            if (part.empty())
+                continue;
+            EXPECT_TRUE(std::regex_match(part, line)) << part;
             shown.push_back(std::stoi(part));
-    ASSERT_FALSE(shown.empty()) << err.str();
-    EXPECT_TRUE(std::is_sorted(shown.begin(), shown.end())) << err.str();
-    EXPECT_EQ(shown.back(), 100) << err.str();
-    EXPECT_EQ(err.str().back(), '\n');
+        }
+        ASSERT_FALSE(shown.empty()) << err.str();
+        EXPECT_TRUE(std::is_sorted(shown.begin(), shown.end())) << err.str();
+        EXPECT_EQ(shown.back(), 100) << err.str();
+        EXPECT_TRUE(err.str().ends_with(" 0:00 left   \n")) << err.str();
+    }
+    // Also at the end of a run long enough to take a second or so: frames of a sparse file.
+    std::filesystem::resize_file(Path("rec.spk").toStdString(), 20000 * int64_t{16392});
+    std::ostringstream err;
+    ASSERT_EQ(quillex::RunExport(ParseExportArguments({Path("rec.spk").toStdString(), "--png",
+                                                       Path("p.png").toStdString(), "--fold",
+                                                       "1000", "--fft-exponent", "12"}),
+                                 err, true),
+              0);
+    EXPECT_TRUE(err.str().ends_with(" 0:00 left   \n")) << err.str();
 }
 
 // A failure leaves neither file; names that would clash with another output or the
@@ -252,6 +298,6 @@ TEST_F(SigmfProgramTest, UnmappedRecordingGivesTheSameFiles)
     const auto header = ParseOffsetsHeader(reinterpret_cast<const uint8_t*>(Bytes.data()), 16392);
     sigmf.Write({file, Path("rec.spk").toStdString(), header, 2, 150}, {}, {});
     sigmf.Commit();
-    EXPECT_EQ(ReadAll(Path("read.sigmf-data")), ReadAll(Path("mapped.sigmf-data")));
-    EXPECT_EQ(ReadAll(Path("read.sigmf-meta")), ReadAll(Path("mapped.sigmf-meta")));
+    EXPECT_EQ(FileBytes(Path("read.sigmf-data")), FileBytes(Path("mapped.sigmf-data")));
+    EXPECT_EQ(FileBytes(Path("read.sigmf-meta")), FileBytes(Path("mapped.sigmf-meta")));
 }

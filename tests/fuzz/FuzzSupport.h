@@ -96,6 +96,19 @@ private:
     std::string FPath;
 };
 
+// A CSV line split at commas (the exporter's tables quote nothing).
+inline std::vector<std::string> SplitCsv(const std::string& Line)
+{
+    std::vector<std::string> cells;
+    for (size_t from = 0;;) {
+        const size_t comma = Line.find(',', from);
+        cells.push_back(Line.substr(from, comma - from));
+        if (comma == std::string::npos)
+            return cells;
+        from = comma + 1;
+    }
+}
+
 // Deterministic choices drawn from the input itself (splitmix64 seeded with an FNV-1a
 // hash of its 8-byte words), so that every input is a plain file and still drives its own
 // sequence of calls. Word by word, since the fuzzer traces every comparison of a loop.
@@ -111,6 +124,7 @@ public:
             FState = (FState ^ word) * 1099511628211ull;
         }
     }
+    explicit TChoices(uint64_t Seed) : FState(Seed) {}
     uint64_t Next()
     {
         uint64_t z = (FState += 0x9E3779B97F4A7C15ull);

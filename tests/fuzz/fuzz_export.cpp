@@ -35,6 +35,7 @@
 #include "ExportOptions.h"
 #include "ExportRun.h"
 #include "FuzzSupport.h"
+#include "SpkFile.h"
 
 using namespace quillex;
 
@@ -102,12 +103,10 @@ struct TCommand
     std::optional<int> CentreKHz;
     std::optional<int64_t> First, Last, Fold;
     int MinDbm = -120, MaxDbm = -80;
-    bool Quiet = false;
-    bool Progress = false;
+    bool Quiet = false, Progress = false;
     // The measurements.
     bool Peaks = false;
-    std::optional<int> PeakCount;
-    std::optional<int> PeakMinDbm;
+    std::optional<int> PeakCount, PeakMinDbm;
     bool Events = false;
     std::optional<std::string> LimitsText; // none: no such file
     bool LimitsValid = false;
@@ -121,12 +120,10 @@ const char* const LimitsName = "limits.csv";
 // Options as a user types them: "--name value" or "--name=value".
 void Add(TCommand& C, TInputBytes& In, const std::string& Name, const std::string& Value)
 {
-    if (In.Flag()) {
+    if (In.Flag())
         C.Args.push_back(Name + "=" + Value);
-    } else {
-        C.Args.push_back(Name);
-        C.Args.push_back(Value);
-    }
+    else
+        C.Args.insert(C.Args.end(), {Name, Value});
 }
 
 // What a run writes, each output checked in CheckSuccess.
@@ -188,19 +185,8 @@ void DrawFrames(TCommand& C, TInputBytes& In)
         C.Last = In.Below(6);
         Add(C, In, "--last", std::to_string(*C.Last));
     }
-    switch (In.Below(6)) {
-    case 3:
-        C.Fold = 1 + In.Below(4);
-        break;
-    case 4:
-        C.Fold = 2;
-        break;
-    case 5:
-        C.Fold = 100'000'000;
-        break;
-    default:
-        break;
-    }
+    if (const uint32_t fold = In.Below(6); fold >= 3)
+        C.Fold = fold == 3 ? 1 + In.Below(4) : fold == 4 ? 2 : 100'000'000;
     if (C.Fold)
         Add(C, In, "--fold", std::to_string(*C.Fold));
     if (const uint32_t mode = In.Below(3))
@@ -405,15 +391,10 @@ void AppendHeader(TRecording& R, TInputBytes& In)
 
 double DrawStamp(TInputBytes& In, int64_t Frame)
 {
-    static const double edges[] = {1e-300,
-                                   Year10000 - 1e-6,
-                                   Year10000,
-                                   1.0,
-                                   -1.0,
-                                   std::numeric_limits<double>::quiet_NaN(),
-                                   std::numeric_limits<double>::infinity(),
-                                   1e308,
-                                   std::numeric_limits<double>::denorm_min()};
+    using TLimits = std::numeric_limits<double>;
+    constexpr double nan = TLimits::quiet_NaN(), inf = TLimits::infinity();
+    static const double edges[] = {1e-300, Year10000 - 1e-6,     Year10000, 1.0, -1.0, nan, inf,
+                                   1e308,  TLimits::denorm_min()};
     switch (In.Below(6)) {
     case 1: // a day in 2023, seconds apart (or running back)
         return 45000.5 + double(int8_t(In.Byte())) * double(Frame) / 86400.0;
@@ -445,15 +426,11 @@ void DrawSamples(TInputBytes& In, int16_t* Block)
                 amplitude * std::sin(2 * std::numbers::pi * cycles * i / BlockSamples)));
         break;
     }
-    case 3: { // noise of some bits (splitmix64)
-        uint64_t state = In.Word();
+    case 3: { // noise of some bits
+        TChoices noise(In.Word());
         const uint16_t mask = uint16_t((1u << In.Below(17)) - 1);
-        for (int i = 0; i < BlockSamples; ++i) {
-            uint64_t z = (state += 0x9E3779B97F4A7C15ull);
-            z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
-            z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
-            Block[i] = int16_t(uint16_t(z ^ (z >> 31)) & mask);
-        }
+        for (int i = 0; i < BlockSamples; ++i)
+            Block[i] = int16_t(uint16_t(noise.Next()) & mask);
         break;
     }
     case 4: { // a few bytes of the input over and over
@@ -483,34 +460,23 @@ TRecording DrawRecording(TInputBytes& In)
     const bool cut = In.Below(4) == 0;
     static std::vector<int16_t> block(BlockSamples);
     static std::vector<uint8_t> record(RecordBytes);
-    static const std::vector<uint8_t> silence(BlockBytes, 0);
     for (int f = 0; f < frames + int(cut); ++f) {
         const int64_t index = int64_t(r.Stamps.size());
         double stamp = DrawStamp(In, index);
         DrawSamples(In, block.data());
-        for (size_t i = 0; i < StampSize; ++i)
-            record[i] = uint8_t(std::bit_cast<uint64_t>(stamp) >> (8 * i));
+        EncodeDataRecord(stamp, block.data(), record.data());
         // A recording without a header whose first stamp reads "Offsets:" would have one.
         if (index == 0 && std::memcmp(record.data(), "Offsets:", 8) == 0) {
             stamp = 0.0;
             std::memset(record.data(), 0, StampSize);
-        }
-        if constexpr (std::endian::native == std::endian::little) {
-            std::memcpy(record.data() + StampSize, block.data(), BlockBytes);
-        } else {
-            for (int i = 0; i < BlockSamples; ++i) {
-                const auto sample = uint16_t(block[size_t(i)]);
-                record[StampSize + 2 * size_t(i)] = uint8_t(sample);
-                record[StampSize + 2 * size_t(i) + 1] = uint8_t(sample >> 8);
-            }
         }
         size_t length = RecordBytes;
         if (f == frames) {
             length = 1 + In.Below(RecordBytes - 1);
         } else {
             r.Stamps.push_back(stamp);
-            r.Silent.push_back(std::memcmp(record.data() + StampSize, silence.data(), BlockBytes) ==
-                               0);
+            r.Silent.push_back(
+                std::all_of(block.begin(), block.end(), [](int16_t v) { return v == 0; }));
         }
         r.Bytes.insert(r.Bytes.end(), record.begin(), record.begin() + ptrdiff_t(length));
     }
@@ -560,19 +526,6 @@ int ExpectedExit(const TCommand& C, const TRecording& R)
     if (C.Events && C.HoldOffS > 0 && !FramesTimed(R))
         return InputFormat;
     return Success;
-}
-
-std::vector<std::string> Split(const std::string& Line)
-{
-    std::vector<std::string> fields;
-    size_t from = 0;
-    for (;;) {
-        const size_t comma = Line.find(',', from);
-        fields.push_back(Line.substr(from, comma - from));
-        if (comma == std::string::npos)
-            return fields;
-        from = comma + 1;
-    }
 }
 
 std::string ReadFile(const std::string& Path)
@@ -665,11 +618,11 @@ void CheckTable(const std::string& Path, const TCommand& C, const TRecording& R,
     const std::vector<std::string> lines = Lines(ReadFile(Path));
     FUZZ_CHECK(int64_t(lines.size()) == 1 + Rows.Count(), "a table row per fold of frames");
     const size_t columns = SpanColumns(C);
-    CheckTableHeader(Split(lines[0]), C, R, columns);
+    CheckTableHeader(SplitCsv(lines[0]), C, R, columns);
 
     bool silent = true; // every frame so far, from the first exported
     for (int64_t i = 0; i < Rows.Count(); ++i) {
-        const std::vector<std::string> fields = Split(lines[size_t(1 + i)]);
+        const std::vector<std::string> fields = SplitCsv(lines[size_t(1 + i)]);
         FUZZ_CHECK(fields.size() == 3 + columns, "fields of a row");
         const int64_t frame = Rows.First + i * Rows.Fold;
         CheckRowStart(fields, R, frame);
@@ -741,7 +694,7 @@ void CheckPeaks(const std::string& Path, const TCommand& C, const TRecording& R,
     int rank = 0;
     double previousDbm = 0;
     for (size_t i = 1; i < lines.size(); ++i) {
-        const std::vector<std::string> fields = Split(lines[i]);
+        const std::vector<std::string> fields = SplitCsv(lines[i]);
         FUZZ_CHECK(fields.size() == 6, "fields of a peak");
         int64_t frame = -1;
         std::from_chars(fields[2].data(), fields[2].data() + fields[2].size(), frame);
@@ -774,7 +727,7 @@ void CheckEvents(const std::string& Path, const TRecording& R, const TExpectedRo
                "events header");
     const bool timed = FramesTimed(R);
     for (size_t i = 1; i < lines.size(); ++i) {
-        const std::vector<std::string> fields = Split(lines[i]);
+        const std::vector<std::string> fields = SplitCsv(lines[i]);
         FUZZ_CHECK(fields.size() == 8, "fields of an episode");
         FUZZ_CHECK(fields[0].empty() != timed && fields[1].empty() != timed, "an episode's times");
         int64_t first = -1, last = -1;
@@ -903,11 +856,9 @@ void StartGui()
 
 template <typename TBytes> void WriteFile(const std::string& Path, const TBytes& Bytes)
 {
-    std::FILE* f = std::fopen(Path.c_str(), "wb");
-    FUZZ_CHECK(f != nullptr, "create the recording");
-    FUZZ_CHECK(Bytes.empty() || std::fwrite(Bytes.data(), 1, Bytes.size(), f) == Bytes.size(),
-               "write the recording");
-    FUZZ_CHECK(std::fclose(f) == 0, "close the recording");
+    std::ofstream out(Path, std::ios::binary);
+    out.write(reinterpret_cast<const char*>(Bytes.data()), std::streamsize(Bytes.size()));
+    FUZZ_CHECK(out.flush().good(), "write an input file");
 }
 
 } // namespace
