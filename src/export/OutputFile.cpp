@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include <fcntl.h>
+#include <pthread.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -110,12 +111,23 @@ TOutputFile::TOutputFile(const std::string& Target) : FTarget(Target)
         return;
     }
     std::string pattern = folder + "." + name + ".part-XXXXXX";
+    // An interrupt between making the file and noting its name would leave it behind: hold
+    // the signals the handler removes outputs for until the name is noted. Outputs are made
+    // before any worker thread starts, so this thread is the only one to receive them.
+    sigset_t held, before;
+    sigemptyset(&held);
+    for (int signal : {SIGINT, SIGTERM, SIGHUP})
+        sigaddset(&held, signal);
+    ::pthread_sigmask(SIG_BLOCK, &held, &before);
     FFd = ::mkstemp(pattern.data());
+    const int error = errno;
+    if (FFd >= 0)
+        Register(pattern);
+    ::pthread_sigmask(SIG_SETMASK, &before, nullptr);
     if (FFd < 0)
         throw TExportError(TExitCode::OutputFile,
-                           "Cannot write " + Target + ": " + std::strerror(errno));
+                           "Cannot write " + Target + ": " + std::strerror(error));
     FTemporary = pattern;
-    Register(FTemporary);
     // mkstemp makes the file private; the result gets the usual permissions.
     const mode_t mask = ::umask(0);
     ::umask(mask);
