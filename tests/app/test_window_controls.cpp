@@ -508,21 +508,6 @@ TEST_F(WindowTest, DesignedLayout)
     EXPECT_EQ(Form->EdtLevelOffset->x(), Form->EdtFrqOffset->x());
     EXPECT_GT(Form->EdtFrqOffset->x(), labels[0]->geometry().right());
 
-    // The ranges the controls accept.
-    Form->BtnPlayback->click();
-    const auto expectRange = [](auto* Control, int Min, int Max) {
-        Control->setValue(Min - 1);
-        EXPECT_EQ(Control->value(), Min) << Control->objectName();
-        Control->setValue(Max + 1);
-        EXPECT_EQ(Control->value(), Max) << Control->objectName();
-    };
-    expectRange(Form->SEFft, 8, 12);
-    expectRange(Form->SEAvg, 1, 64);
-    expectRange(Form->SESpeed, 1, 100);
-    Form->RBSlow->setChecked(true);
-    expectRange(Form->SESpeed, 1, 60);
-    expectRange(Form->SBMin, 20, 140);
-    expectRange(Form->SBRange, -100, 0);
     Form->RGBW->setItemIndex(0);
     Form->SBFrq->setValue(10000);
     Form->SBFrq->triggerAction(QAbstractSlider::SliderSingleStepAdd);
@@ -551,4 +536,48 @@ TEST_F(WindowTest, DesignedLayout)
         EXPECT_EQ(font.family(), family);
         EXPECT_EQ(font.pixelSize(), pixels) << family;
     }
+}
+
+// Every number control of the window, found by its kind so that none is left out: its range, its
+// decimals and the value it shows from the window's creation and after the start-up tick without
+// a settings file (the centre then has the whole spectrum's one position).
+TEST_F(WindowTest, EveryNumberControlsRangeAndFirstValues)
+{
+    struct Row
+    {
+        double Min, Max, Designed, Started;
+        int Decimals = 0;
+    };
+    const std::map<QString, Row> rows{
+        {"SEFft", {8, 12, 11, 11}},          {"SEAvg", {1, 64, 1, 1}},
+        {"SESpeed", {1, 100, 100, 40}},      {"SBMin", {20, 140, 120, 120}},
+        {"SBRange", {-100, 0, 0, 0}},        {"SBFrq", {0, 40000, 20000, 20000}},
+        {"PB", {1, 100, 1, 1}},              {"SEAverageFrames", {2, 1000, 10, 10}},
+        {"SEUpperOffset", {0, 100, 6, 6, 1}}, {"SELowerOffset", {0, 100, 6, 6, 1}},
+        {"SEHoldOff", {0, 3600, 1, 1, 2}},   {"SEPreSeconds", {0, 60, 5, 5, 2}},
+        {"SEPostSeconds", {0, 600, 5, 5, 2}}};
+    Form = std::make_unique<TForm1>(Prompts, Clock, QStringList{});
+    for (const bool started : {false, true}) {
+        if (started)
+            Form->InitTimerTimer();
+        QList<QWidget*> controls;
+        for (QWidget* w : Form->findChildren<QWidget*>())
+            if ((qobject_cast<QAbstractSpinBox*>(w) || qobject_cast<QProgressBar*>(w) ||
+                 qobject_cast<QAbstractSlider*>(w)) &&
+                !w->objectName().isEmpty() && !w->objectName().startsWith("qt_"))
+                controls << w;
+        ASSERT_EQ(controls.size(), std::ssize(rows));
+        for (const QWidget* w : controls) {
+            ASSERT_TRUE(rows.count(w->objectName())) << w->objectName();
+            const Row& r = rows.at(w->objectName());
+            const bool centre = started && w == Form->SBFrq;
+            EXPECT_EQ(w->property("minimum").toDouble(), centre ? 20000 : r.Min) << w->objectName();
+            EXPECT_EQ(w->property("maximum").toDouble(), centre ? 20000 : r.Max) << w->objectName();
+            EXPECT_EQ(w->property("value").toDouble(), started ? r.Started : r.Designed)
+                << w->objectName() << " " << started;
+            EXPECT_EQ(w->property("decimals").toInt(), r.Decimals) << w->objectName();
+        }
+    }
+    Form->RBSlow->setChecked(true);
+    EXPECT_EQ(Form->SESpeed->maximum(), 60);
 }

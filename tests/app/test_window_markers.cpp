@@ -490,8 +490,7 @@ TEST_F(MarkerTest, MarkersSitOnTheChosenTrace)
 }
 
 // The switches, the depth and the markers' trace are kept in a section of their own; a file
-// from before them loads as it did and asks nothing when nothing changed, while a change of
-// any of them asks.
+// from before them loads as it did and asks nothing when nothing changed.
 TEST_F(MarkerTest, TraceSettingsRoundTripAndOlderFilesLoadUnchanged)
 {
     const char* old = "[Settings]\r\nFFTWindow=2\r\nBandWidth=1\r\nFFT=12\r\nFreq=12000\r\n"
@@ -507,26 +506,17 @@ TEST_F(MarkerTest, TraceSettingsRoundTripAndOlderFilesLoadUnchanged)
     EXPECT_TRUE(Prompts.Questions.isEmpty());
     EXPECT_EQ(ReadIni(), QString::fromLatin1(old));
 
-    for (int change = 0; change < 5; ++change) {
-        Start({"DEBUG"});
-        QCheckBox* boxes[] = {M().CBMaxHold, M().CBMinHold, M().CBAverage};
-        if (change < 3)
-            boxes[change]->setChecked(true);
-        else if (change == 3)
-            M().SEAverageFrames->setValue(37);
-        else
-            M().CBMarkerTrace->setCurrentIndex(TMeasureTools::trAverage);
-        Prompts.Answers = {TPrompts::TAnswer::Yes};
-        ASSERT_TRUE(CloseWindow());
-        EXPECT_EQ(Prompts.Questions.size(), change + 1);
-    }
+    // A change of one asks, and the others are written as they are.
     Start({"DEBUG"});
-    EXPECT_EQ(current(), std::vector<int>({1, 1, 1, 37, TMeasureTools::trAverage}));
-    const TIniFile ini(IniPath().toStdString());
-    EXPECT_EQ(ini.ReadInteger("Traces", "AverageFrames", 0), 37);
-    EXPECT_EQ(ini.ReadInteger("Traces", "MarkerTrace", 0), 3);
+    M().SEAverageFrames->setValue(37);
+    Prompts.Answers = {TPrompts::TAnswer::Yes};
     ASSERT_TRUE(CloseWindow());
-    EXPECT_EQ(Prompts.Questions.size(), 5);
+    EXPECT_EQ(Prompts.Questions.size(), 1);
+    const TIniFile ini(IniPath().toStdString());
+    for (const auto& [key, value] : {std::pair{"MaxHold", 0}, std::pair{"MinHold", 0},
+                                     std::pair{"Average", 0}, std::pair{"AverageFrames", 37},
+                                     std::pair{"MarkerTrace", 0}})
+        EXPECT_EQ(ini.ReadInteger("Traces", key, -1), value) << key;
 
     WriteIni("[Traces]\nMaxHold=x\nAverageFrames=100000\nMarkerTrace=7\n");
     Start({"DEBUG"});
