@@ -88,7 +88,6 @@ protected:
         Form->SEFft->setValue(12);
         ASSERT_EQ(Form->FFT->Size(), N);
     }
-    QString Path(const char* Name) const { return Dir.filePath(QString::fromLatin1(Name)); }
     TLimitTools& L() const { return *Form->Limits; }
 
     // Header, then Frames records stamped 0.1 s apart; Burst false keeps every frame quiet.
@@ -110,12 +109,8 @@ protected:
 
     void Play(const QString& File)
     {
-        if (!Form->BtnPlayback->isChecked())
-            Form->BtnPlayback->click();
-        Prompts.Names.push_back(File);
-        Form->BtnLoadFile->click();
-        Form->RBSync->setChecked(true);
-        Form->BtnStartStop->click();
+        Load(File);
+        PlaySync();
         ASSERT_FALSE(Form->BtnStartStop->isChecked());
     }
 

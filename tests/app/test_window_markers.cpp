@@ -113,8 +113,6 @@ protected:
         ASSERT_EQ(Form->FFT->Size(), N);
     }
 
-    QString Path(const char* Name) const { return Dir.filePath(QString::fromLatin1(Name)); }
-
     // A recording of the blocks; without a header, record 0 is a blank one (never played).
     void Write(const QString& File, const std::vector<std::vector<int16_t>>& Blocks,
                std::optional<THeader> Header = std::nullopt)
@@ -138,14 +136,10 @@ protected:
     // the span given (loading re-selects the bandwidth).
     void Play(const QString& File, int CentreKHz = 14500)
     {
-        if (!Form->BtnPlayback->isChecked())
-            Form->BtnPlayback->click();
-        Prompts.Names.push_back(File);
-        Form->BtnLoadFile->click();
+        Load(File);
         Form->RGBW->setItemIndex(0);
         Form->SBFrq->setValue(CentreKHz);
-        Form->RBSync->setChecked(true);
-        Form->BtnStartStop->click();
+        PlaySync();
         ASSERT_FALSE(Form->BtnStartStop->isChecked());
     }
 
@@ -513,9 +507,9 @@ TEST_F(MarkerTest, TraceSettingsRoundTripAndOlderFilesLoadUnchanged)
     ASSERT_TRUE(CloseWindow());
     EXPECT_EQ(Prompts.Questions.size(), 1);
     const TIniFile ini(IniPath().toStdString());
-    for (const auto& [key, value] : {std::pair{"MaxHold", 0}, std::pair{"MinHold", 0},
-                                     std::pair{"Average", 0}, std::pair{"AverageFrames", 37},
-                                     std::pair{"MarkerTrace", 0}})
+    for (const auto& [key, value] :
+         {std::pair{"MaxHold", 0}, std::pair{"MinHold", 0}, std::pair{"Average", 0},
+          std::pair{"AverageFrames", 37}, std::pair{"MarkerTrace", 0}})
         EXPECT_EQ(ini.ReadInteger("Traces", key, -1), value) << key;
 
     WriteIni("[Traces]\nMaxHold=x\nAverageFrames=100000\nMarkerTrace=7\n");
