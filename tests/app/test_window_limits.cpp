@@ -2,6 +2,7 @@
 
 #include <QTest>
 #include <cmath>
+#include <map>
 #include <numbers>
 #include <random>
 
@@ -40,22 +41,9 @@ std::vector<int16_t> Block(double BurstAmplitude, double CarrierAmplitude = 20)
 // Bursts: frames 11-13 and 18 (a gap shorter than the 1 s hold-off), then 41-42.
 double BurstAt(int Frame)
 {
-    switch (Frame) {
-    case 11:
-        return 1000;
-    case 12:
-        return 3000;
-    case 13:
-        return 2000;
-    case 18:
-        return 1500;
-    case 41:
-        return 800;
-    case 42:
-        return 900;
-    default:
-        return 0;
-    }
+    static const std::map<int, double> bursts{{11, 1000}, {12, 3000}, {13, 2000},
+                                              {18, 1500}, {41, 800},  {42, 900}};
+    return bursts.count(Frame) ? bursts.at(Frame) : 0.0;
 }
 
 double StampOf(int Frame)

@@ -284,6 +284,24 @@ TEST_F(MarkerTest, MarkersFollowTheirTones)
                 OnBinDbm(weak.Amplitude), 1.5);
 }
 
+// With nothing standing out by the search's rules, "Peak" takes the highest local maximum of the
+// span, up to its first and last bins, and none beyond them however high.
+TEST_F(MarkerTest, PeakWithoutAStandoutTakesTheHighestBumpUpToTheSpansEdges)
+{
+    StartWindow();
+    Form->RGBW->setItemIndex(0);
+    Form->SBFrq->setValue(14500); // 12 to 17 MHz: the bins from 12000 / 9.765625 = 1228.8 up
+    for (const int edge : {1229, 1740}) {
+        SCOPED_TRACE(edge);
+        std::fill(Form->AvgSpectrum.begin(), Form->AvgSpectrum.begin() + N, 100.0f);
+        for (const auto& [bin, height] : {std::pair{1500, 102.0f}, std::pair{edge, 103.0f},
+                                          std::pair{1226, 110.0f}, std::pair{1743, 110.0f}})
+            Form->AvgSpectrum[size_t(bin)] = height;
+        M().ActPeak->trigger();
+        EXPECT_NEAR(M().MarkerBin(1), edge, 0.5); // within the bump's bin
+    }
+}
+
 // A marker whose tone has gone, with no peak near it, stays on its bin and reads the trace's
 // level there: here the far skirt of a tone 30 bins away, falling steadily (rectangular window).
 TEST_F(MarkerTest, AMarkerWhoseToneHasGoneReadsTheLevelOfItsBin)
@@ -483,25 +501,14 @@ TEST_F(MarkerTest, MarkersSitOnTheChosenTrace)
     EXPECT_NEAR(M().MarkerBin(1) * BinMHz, Right.MHz, 0.01 * BinMHz);
 }
 
-// The switches, the depth and the markers' trace are kept in a section of their own; a file
-// from before them loads as it did and asks nothing when nothing changed.
-TEST_F(MarkerTest, TraceSettingsRoundTripAndOlderFilesLoadUnchanged)
+// Garbage in the traces' section reads as the defaults, a depth beyond the range as its end; a
+// change of one setting asks, and the others are written as they stand.
+TEST_F(MarkerTest, TraceSettingsReadSafelyAndWrittenAsTheyStand)
 {
-    const char* old = "[Settings]\r\nFFTWindow=2\r\nBandWidth=1\r\nFFT=12\r\nFreq=12000\r\n"
-                      "[Form]\r\nWidth=900\r\nHeight=700\r\nTop=50\r\nLeft=60\r\n";
-    StartWindow(old);
-    const auto current = [&] {
-        return std::vector<int>{M().CBMaxHold->isChecked(), M().CBMinHold->isChecked(),
-                                M().CBAverage->isChecked(), M().SEAverageFrames->value(),
-                                M().MarkerTrace()};
-    };
-    EXPECT_EQ(current(), std::vector<int>({0, 0, 0, TMeasureTools::DefaultAverageFrames, 0}));
-    ASSERT_TRUE(CloseWindow());
-    EXPECT_TRUE(Prompts.Questions.isEmpty());
-    EXPECT_EQ(ReadIni(), QString::fromLatin1(old));
-
-    // A change of one asks, and the others are written as they are.
-    Start({"DEBUG"});
+    StartWindow("[Traces]\nMaxHold=x\nAverageFrames=100000\nMarkerTrace=7\n");
+    EXPECT_FALSE(M().CBMaxHold->isChecked());
+    EXPECT_EQ(M().SEAverageFrames->value(), 1000);
+    EXPECT_EQ(M().MarkerTrace(), TMeasureTools::trLive);
     M().SEAverageFrames->setValue(37);
     Prompts.Answers = {TPrompts::TAnswer::Yes};
     ASSERT_TRUE(CloseWindow());
@@ -511,10 +518,6 @@ TEST_F(MarkerTest, TraceSettingsRoundTripAndOlderFilesLoadUnchanged)
          {std::pair{"MaxHold", 0}, std::pair{"MinHold", 0}, std::pair{"Average", 0},
           std::pair{"AverageFrames", 37}, std::pair{"MarkerTrace", 0}})
         EXPECT_EQ(ini.ReadInteger("Traces", key, -1), value) << key;
-
-    WriteIni("[Traces]\nMaxHold=x\nAverageFrames=100000\nMarkerTrace=7\n");
-    Start({"DEBUG"});
-    EXPECT_EQ(current(), std::vector<int>({0, 0, 0, 1000, TMeasureTools::trLive}));
 }
 
 // The read-out line is never cut: with both markers, the delta and a long frequency offset it
