@@ -294,14 +294,15 @@ TEST_F(WindowTest, DisplayButtonsShowTheirOwnPictures)
                 return c;
         return ' ';
     };
-    // Colours each picture holds ('B' the clipboard's board), and pairs of colours, the first
-    // drawn within the bounds of the second.
-    const std::tuple<QToolButton*, const char*, QString, QString> buttons[] = {
-        {Form->BtnClearDisplay, "Clear Display", "kiRG", "Gk"},
-        {Form->BtnCopy2ClpBrd, "Display-->Clipboard", "iwGB", "GBwB"},
-        {Form->BtnGrid, "Grid Lines", "i", ""}};
+    // Colours each picture holds ('B' the clipboard's board), pairs of colours, the first drawn
+    // within the bounds of the second, and the colours of the parts that mirror onto themselves
+    // about the picture's middle (the screen, the board and sheet, the grid).
+    const std::tuple<QToolButton*, const char*, QString, QString, QString> buttons[] = {
+        {Form->BtnClearDisplay, "Clear Display", "kiRG", "Gk", "ki"},
+        {Form->BtnCopy2ClpBrd, "Display-->Clipboard", "iwGB", "GBwB", "Bwi"},
+        {Form->BtnGrid, "Grid Lines", "i", "", "i"}};
     QList<QImage> pictures;
-    for (const auto& [button, hint, colours, within] : buttons) {
+    for (const auto& [button, hint, colours, within, mirrored] : buttons) {
         SCOPED_TRACE(hint);
         EXPECT_EQ(button->toolTip(), hint);
         EXPECT_EQ(button->toolButtonStyle(), Qt::ToolButtonIconOnly);
@@ -311,9 +312,17 @@ TEST_F(WindowTest, DisplayButtonsShowTheirOwnPictures)
         const QImage grey = button->icon().pixmap(QSize(96, 96), QIcon::Disabled).toImage();
         std::map<char, int> count;
         std::map<char, QRect> bounds;
-        int opaque = 0, coloured = 0;
+        int opaque = 0, coloured = 0, symmetric = 0, unmatched = 0;
         for (int y = 0; y < 96; ++y)
             for (int x = 0; x < 96; ++x) {
+                const char c = kind(image.pixel(x, y));
+                if (c != ' ' && mirrored.contains(QLatin1Char(c))) {
+                    ++symmetric;
+                    const char across = kind(image.pixel(95 - x, y));
+                    // What lies on a mirrored part (the trace, the cross) is not mirrored.
+                    unmatched +=
+                        across != c && (across == ' ' || mirrored.contains(QLatin1Char(across)));
+                }
                 opaque += qAlpha(image.pixel(x, y)) > 128;
                 ++count[kind(image.pixel(x, y))];
                 bounds[kind(image.pixel(x, y))] |= QRect(x, y, 1, 1);
@@ -329,6 +338,7 @@ TEST_F(WindowTest, DisplayButtonsShowTheirOwnPictures)
         std::sort(expected.begin(), expected.end());
         EXPECT_EQ(seen, expected);
         EXPECT_EQ(coloured, 0);
+        EXPECT_LT(unmatched, symmetric / 50) << unmatched << " of " << symmetric;
         for (qsizetype i = 0; i + 1 < within.size(); i += 2)
             EXPECT_TRUE(bounds[within[i + 1].toLatin1()].contains(bounds[within[i].toLatin1()]))
                 << within.mid(i, 2);

@@ -510,46 +510,41 @@ TEST_F(LimitTest, RecordingOnAlarmHoldsTheFramesAround)
     }
 }
 
-// A write failure stops recording on alarm with one message and leaves whole records; the
-// alarms and their log go on.
-TEST_F(LimitTest, WriteFailureStopsRecordingOnAlarmOnly)
+// A full disk under recording on alarm or under the event log: one message, that one turned off
+// with whole records or lines only, and the alarms go on (both episodes shown: frames 11-27,
+// until the hold-off after 18 passes, and 41-45), as does the log when the recording failed.
+TEST_F(LimitTest, WriteFailureTurnsOffOnlyWhatFailed)
 {
-    StartWindow();
-    UpperFromQuietTrace();
-    LogTo(Path("events.csv"));
-    RecordTo(Path("alarms"), 0.45, 0.55);
-    Write(Path("bursts.spk"), true);
-    {
-        const TFullDisk full(5 * quillex::FrameRecordSize + 100);
-        Play(Path("bursts.spk"));
+    for (const bool recording : {true, false}) {
+        SCOPED_TRACE(recording ? "recording on alarm" : "event log");
+        Prompts = {};
+        StartWindow();
+        UpperFromQuietTrace();
+        const QString log = Path(recording ? "events1.csv" : "events2.csv");
+        LogTo(log);
+        const qint64 header = QFileInfo(log).size();
+        if (recording)
+            RecordTo(Path("alarms"), 0.45, 0.55);
+        Write(Path("bursts.spk"), true);
+        int alarmFrames = 0;
+        Form->OnFrameProcessed = [&] { alarmFrames += Form->StatusText(0).startsWith("LIMIT"); };
+        {
+            const TFullDisk full(recording ? 5 * quillex::FrameRecordSize + 100 : header + 20);
+            Play(Path("bursts.spk"));
+        }
+        Form->OnFrameProcessed = nullptr;
+        EXPECT_EQ(Prompts.Warnings.size(), 1) << Prompts.Warnings.join('\n');
+        EXPECT_FALSE(L().CBRecordOnAlarm->isChecked());
+        EXPECT_EQ(L().CBEventLog->isChecked(), recording);
+        EXPECT_EQ(alarmFrames, 17 + 5);
+        if (recording) {
+            const QStringList files = QDir(Path("alarms")).entryList({"*.spk"}, QDir::Files);
+            ASSERT_EQ(files.size(), 1);
+            EXPECT_EQ(ReadAll(Path("alarms") + "/" + files[0]).size(),
+                      5 * quillex::FrameRecordSize);
+            EXPECT_EQ(Lines(log).size(), 3);
+        } else {
+            EXPECT_EQ(QFileInfo(log).size(), header);
+        }
     }
-    EXPECT_EQ(Prompts.Warnings.size(), 1) << Prompts.Warnings.join('\n');
-    EXPECT_FALSE(L().CBRecordOnAlarm->isChecked());
-    const QStringList files = QDir(Path("alarms")).entryList({"*.spk"}, QDir::Files);
-    ASSERT_EQ(files.size(), 1);
-    EXPECT_EQ(ReadAll(Path("alarms") + "/" + files[0]).size(), 5 * quillex::FrameRecordSize);
-    EXPECT_EQ(Lines(Path("events.csv")).size(), 3);
-}
-
-// The event log's disk fills: one message, the log turned off with whole lines only, and the
-// alarms go on.
-TEST_F(LimitTest, EventLogWriteFailureTurnsTheLogOff)
-{
-    StartWindow();
-    UpperFromQuietTrace();
-    LogTo(Path("events.csv"));
-    const qint64 header = QFileInfo(Path("events.csv")).size();
-    Write(Path("bursts.spk"), true);
-    int alarmFrames = 0;
-    Form->OnFrameProcessed = [&] { alarmFrames += Form->StatusText(0).startsWith("LIMIT"); };
-    {
-        const TFullDisk full(header + 20);
-        Play(Path("bursts.spk"));
-    }
-    Form->OnFrameProcessed = nullptr;
-    EXPECT_EQ(Prompts.Warnings.size(), 1) << Prompts.Warnings.join('\n');
-    EXPECT_FALSE(L().CBEventLog->isChecked());
-    EXPECT_EQ(QFileInfo(Path("events.csv")).size(), header);
-    // Both episodes shown: frames 11-27 (until the hold-off after 18 passes) and 41-45.
-    EXPECT_EQ(alarmFrames, 17 + 5);
 }
