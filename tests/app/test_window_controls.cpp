@@ -346,6 +346,21 @@ TEST_F(WindowTest, DisplayButtonsShowTheirOwnPictures)
     }
     EXPECT_TRUE(pictures[0] != pictures[1] && pictures[1] != pictures[2] &&
                 pictures[0] != pictures[2]);
+    // The cross of Clear is as wide as high and mirrors onto itself.
+    QRect cross;
+    for (int y = 0; y < 96; ++y)
+        for (int x = 0; x < 96; ++x)
+            if (kind(pictures[0].pixel(x, y)) == 'R')
+                cross |= QRect(x, y, 1, 1);
+    EXPECT_NEAR(cross.width(), cross.height(), 2);
+    int red = 0, unmatched = 0;
+    for (int y = cross.top(); y <= cross.bottom(); ++y)
+        for (int x = cross.left(); x <= cross.right(); ++x)
+            if (kind(pictures[0].pixel(x, y)) == 'R') {
+                ++red;
+                unmatched += kind(pictures[0].pixel(cross.left() + cross.right() - x, y)) != 'R';
+            }
+    EXPECT_LT(unmatched, red / 20) << unmatched << " of " << red;
 }
 
 namespace {

@@ -344,6 +344,7 @@ TEST_F(LimitTest, LiveEpisodesCountFramesFromTheRunsStart)
             Clock.Advance(0.1);
             Form->Timer1Timer();
         }
+        EXPECT_TRUE(Form->StatusText(0).startsWith("LIMIT +")) << Form->StatusText(0);
         Form->BtnStartStop->click();
         L().ActClearLimits->trigger();
     };

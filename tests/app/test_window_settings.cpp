@@ -146,6 +146,7 @@ TEST_F(WindowTest, OffsetsCountAtStoredPrecisionOnlyWhileEnabled)
 
     QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
     Start();
+    EXPECT_EQ(Form->StatusText(1), "Center: 20,00 MHz"); // the machine's separator on show
     Form->EdtFrqOffset->setText("1.2346");
     Form->EdtLevelOffset->setText("-12,5");
     Form->ApplyOffsetFields();
