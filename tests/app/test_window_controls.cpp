@@ -400,8 +400,8 @@ void ExpectInsideAndApart(const QWidget* Group)
 }
 
 // The rows of a column of controls: the first 1 pixel below the title, each next 1 below the
-// one before, the last 1 above the frame; each row 2 pixels in from the frame's left, its
-// controls side by side 1 apart.
+// one before, the last 1 above the frame; each row from 2 pixels in from the frame's left to 2 in
+// from its right, its controls side by side 1 apart.
 void ExpectColumn(const QWidget* Group)
 {
     std::map<int, std::vector<QRect>> rows; // by their tops
@@ -419,6 +419,7 @@ void ExpectColumn(const QWidget* Group)
             left = r.right() + 2;
             top = std::max(top, r.bottom() + 2);
         }
+        EXPECT_EQ(left, inside.right()) << Group->objectName() << " row at " << y;
     }
     EXPECT_EQ(top, inside.bottom() + 1) << Group->objectName();
 }
@@ -524,12 +525,25 @@ TEST_F(WindowTest, DesignedLayout)
     for (const QWidget* g : std::initializer_list<const QWidget*>{
              Form->GBDisplay, Form->Measure->GBTraces, Form->GBSpeed, Form->GBControl})
         ExpectColumn(g);
-    // Offsets: labels and the check box on one left edge, the edits right of the labels.
+    // Offsets: labels and the check box 4 pixels in from the frame's left, the edits right of
+    // the labels up to 4 from its right, the rows 1 apart.
     const auto labels = Form->GBOffsets->findChildren<QLabel*>();
     ASSERT_EQ(labels.size(), 2);
-    EXPECT_TRUE(labels[1]->x() == labels[0]->x() && Form->CBInverted->x() == labels[0]->x());
+    const QRect offsets = Form->GBOffsets->contentsRect();
+    for (const QWidget* w :
+         std::initializer_list<const QWidget*>{labels[0], labels[1], Form->CBInverted})
+        EXPECT_EQ(w->x(), offsets.left() + 4) << w->objectName();
+    for (const QLineEdit* e : {Form->EdtFrqOffset, Form->EdtLevelOffset})
+        EXPECT_EQ(e->geometry().right(), offsets.right() - 4);
     EXPECT_EQ(Form->EdtLevelOffset->x(), Form->EdtFrqOffset->x());
-    EXPECT_GT(Form->EdtFrqOffset->x(), labels[0]->geometry().right());
+    EXPECT_EQ(Form->EdtFrqOffset->x(), labels[0]->geometry().right() + 2);
+    const auto rowOf = [](const QWidget* Label, const QWidget* Field) {
+        return Label->geometry().united(Field->geometry());
+    };
+    const QRect first = rowOf(labels[0], Form->EdtFrqOffset);
+    const QRect second = rowOf(labels[1], Form->EdtLevelOffset);
+    EXPECT_EQ(second.top(), first.bottom() + 2);
+    EXPECT_EQ(Form->CBInverted->y(), second.bottom() + 2);
 
     Form->RGBW->setItemIndex(0);
     Form->SBFrq->setValue(10000);
