@@ -507,10 +507,12 @@ TEST_F(WindowTest, DesignedLayout)
         EXPECT_TRUE(items[0]->x() == items[1]->x() && items[1]->y() > items[0]->y());
         EXPECT_TRUE(items[2]->y() == items[0]->y() && items[2]->x() > items[0]->geometry().right());
         EXPECT_TRUE(items[3]->x() == items[2]->x() && items[3]->y() == items[1]->y());
-        // Tight in the frame: 2 pixels from its left, 1 from its title and its bottom.
+        // Tight in the frame: 2 pixels from its left, 1 from its title and its bottom, none from
+        // its right.
         const QRect inside = group->contentsRect();
         EXPECT_EQ(items[0]->pos(), inside.topLeft() + QPoint(2, 1));
         EXPECT_EQ(items[1]->geometry().bottom(), inside.bottom() - 1);
+        EXPECT_EQ(items[3]->geometry().right(), inside.right());
         if (group == Form->RGBW)
             continue; // it always has a span
         // Exactly the chosen item is checked; an index beyond the items means the nearest end.

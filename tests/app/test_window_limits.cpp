@@ -476,6 +476,19 @@ TEST_F(LimitTest, SaveLoadAndTheSettingsKey)
     EXPECT_TRUE(L().Limits().Upper.Empty() && L().Limits().Lower.Empty());
 }
 
+// Recording on alarm into a folder that has gone by the run's start: one message naming it, and
+// recording on alarm off.
+TEST_F(LimitTest, AlarmFolderGoneByTheRunsStartTurnsRecordingOff)
+{
+    StartWindow();
+    RecordTo(Path("alarms"), 1, 1);
+    ASSERT_TRUE(QDir(Path("alarms")).removeRecursively());
+    Form->BtnStartStop->click();
+    EXPECT_FALSE(L().CBRecordOnAlarm->isChecked());
+    ASSERT_EQ(Prompts.Messages.size(), 1);
+    EXPECT_TRUE(Prompts.Messages[0].contains(Path("alarms"))) << Prompts.Messages[0];
+}
+
 // Each episode gets a recording of its own: the frames of the seconds before its first frame
 // beyond the limit (held in memory), its frames and those of the seconds after, each with its
 // stamp and samples.
