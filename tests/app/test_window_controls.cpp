@@ -6,6 +6,7 @@
 
 #include "SpektroNeu.h"
 #include "SpektroNeuLegend.h"
+#include "Unit1Markers.h"
 #include "dxHisto.h"
 
 // Plot, waterfall slice and scroll bar describe one span: the scroll bar's least centre
@@ -274,9 +275,9 @@ TEST_F(WindowTest, TextsAreNotCutInTheFontUsed)
     }
 }
 
-// The display buttons' pictures: drawn at the device size asked, each distinct and in the
-// colours of what it shows (a screen with a trace under a red cross, a clipboard with a sheet
-// and a trace, a grid in ink), all grey when disabled.
+// The display buttons' pictures: drawn at the device size asked, each distinct, in the colours
+// of what it shows and with each part on the one it belongs to (the trace on the screen under a
+// red cross, the trace on the sheet on the clipboard, a grid in ink), all grey when disabled.
 TEST_F(WindowTest, DisplayButtonsShowTheirOwnPictures)
 {
     Start();
@@ -293,29 +294,38 @@ TEST_F(WindowTest, DisplayButtonsShowTheirOwnPictures)
                 return c;
         return ' ';
     };
-    // Colours each picture holds ('B' the clipboard's board), and none other.
-    const std::tuple<QToolButton*, const char*, QString> buttons[] = {
-        {Form->BtnClearDisplay, "Clear Display", "kiRG"},
-        {Form->BtnCopy2ClpBrd, "Display-->Clipboard", "iwGB"},
-        {Form->BtnGrid, "Grid Lines", "i"}};
-    std::vector<QImage> pictures;
-    for (const auto& [button, hint, colours] : buttons) {
+    // Colours each picture holds ('B' the clipboard's board), pairs of colours, the first drawn
+    // within the bounds of the second, and the colours of the parts that mirror onto themselves
+    // about the picture's middle (the screen, the board and sheet, the grid).
+    const std::tuple<QToolButton*, const char*, QString, QString, QString> buttons[] = {
+        {Form->BtnClearDisplay, "Clear Display", "kiRG", "Gk", "ki"},
+        {Form->BtnCopy2ClpBrd, "Display-->Clipboard", "iwGB", "GBwB", "Bwi"},
+        {Form->BtnGrid, "Grid Lines", "i", "", "i"}};
+    QList<QImage> pictures;
+    for (const auto& [button, hint, colours, within, mirrored] : buttons) {
         SCOPED_TRACE(hint);
         EXPECT_EQ(button->toolTip(), hint);
         EXPECT_EQ(button->toolButtonStyle(), Qt::ToolButtonIconOnly);
-        for (const qreal scale : {1.0, 2.0}) {
-            const QPixmap pixmap = button->icon().pixmap(QSize(24, 24), scale);
-            EXPECT_EQ(pixmap.size(), QSize(24, 24) * scale);
-            EXPECT_EQ(pixmap.devicePixelRatio(), scale);
-        }
+        const QPixmap pixmap = button->icon().pixmap(QSize(24, 24), 2.0);
+        EXPECT_TRUE(pixmap.size() == QSize(48, 48) && pixmap.devicePixelRatio() == 2.0);
         const QImage image = button->icon().pixmap(QSize(96, 96)).toImage();
         const QImage grey = button->icon().pixmap(QSize(96, 96), QIcon::Disabled).toImage();
         std::map<char, int> count;
-        int opaque = 0, coloured = 0;
+        std::map<char, QRect> bounds;
+        int opaque = 0, coloured = 0, symmetric = 0, unmatched = 0;
         for (int y = 0; y < 96; ++y)
             for (int x = 0; x < 96; ++x) {
+                const char c = kind(image.pixel(x, y));
+                if (c != ' ' && mirrored.contains(QLatin1Char(c))) {
+                    ++symmetric;
+                    const char across = kind(image.pixel(95 - x, y));
+                    // What lies on a mirrored part (the trace, the cross) is not mirrored.
+                    unmatched +=
+                        across != c && (across == ' ' || mirrored.contains(QLatin1Char(across)));
+                }
                 opaque += qAlpha(image.pixel(x, y)) > 128;
                 ++count[kind(image.pixel(x, y))];
+                bounds[kind(image.pixel(x, y))] |= QRect(x, y, 1, 1);
                 const QColor g = QColor::fromRgba(grey.pixel(x, y));
                 coloured += g.alpha() > 128 && g.hsvSaturation() > 40;
             }
@@ -328,28 +338,14 @@ TEST_F(WindowTest, DisplayButtonsShowTheirOwnPictures)
         std::sort(expected.begin(), expected.end());
         EXPECT_EQ(seen, expected);
         EXPECT_EQ(coloured, 0);
-        pictures.push_back(image);
+        EXPECT_LT(unmatched, symmetric / 50) << unmatched << " of " << symmetric;
+        for (qsizetype i = 0; i + 1 < within.size(); i += 2)
+            EXPECT_TRUE(bounds[within[i + 1].toLatin1()].contains(bounds[within[i].toLatin1()]))
+                << within.mid(i, 2);
+        pictures << image;
     }
     EXPECT_TRUE(pictures[0] != pictures[1] && pictures[1] != pictures[2] &&
                 pictures[0] != pictures[2]);
-
-    // The grid: a square frame in thirds, across the middle of the picture either way.
-    for (const bool across : {true, false}) {
-        std::vector<double> lines; // centres of the lines crossed
-        int start = -1;
-        for (int t = 0; t <= 96; ++t) {
-            const bool ink = t < 96 && qAlpha(across ? pictures[2].pixel(t, 48)
-                                                     : pictures[2].pixel(48, t)) > 128;
-            if (ink && start < 0)
-                start = t;
-            if (!ink && start >= 0)
-                lines.push_back((start + t - 1) / 2.0), start = -1;
-        }
-        ASSERT_EQ(lines.size(), 4u) << across;
-        for (std::size_t i = 1; i < 4; ++i)
-            EXPECT_NEAR(lines[i] - lines[i - 1], (lines[3] - lines[0]) / 3.0, 1.0) << across;
-        EXPECT_NEAR(lines[0] + lines[3], 96, 2) << across;
-    }
     // The cross of Clear is as wide as high and mirrors onto itself.
     QRect cross;
     for (int y = 0; y < 96; ++y)
@@ -403,6 +399,31 @@ void ExpectInsideAndApart(const QWidget* Group)
     }
 }
 
+// The rows of a column of controls: the first 1 pixel below the title, each next 1 below the
+// one before, the last 1 above the frame; each row from 2 pixels in from the frame's left to 2 in
+// from its right, its controls side by side 1 apart.
+void ExpectColumn(const QWidget* Group)
+{
+    std::map<int, std::vector<QRect>> rows; // by their tops
+    for (const QWidget* w : Group->findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
+        if (w->isVisibleTo(Group))
+            rows[w->y()].push_back(w->geometry());
+    const QRect inside = Group->contentsRect();
+    int top = inside.top() + 1;
+    for (auto& [y, row] : rows) {
+        EXPECT_EQ(y, top) << Group->objectName();
+        std::sort(row.begin(), row.end(), [](QRect a, QRect b) { return a.x() < b.x(); });
+        int left = inside.left() + 2;
+        for (const QRect& r : row) {
+            EXPECT_EQ(r.x(), left) << Group->objectName() << " row at " << y;
+            left = r.right() + 2;
+            top = std::max(top, r.bottom() + 2);
+        }
+        EXPECT_EQ(left, inside.right()) << Group->objectName() << " row at " << y;
+    }
+    EXPECT_EQ(top, inside.bottom() + 1) << Group->objectName();
+}
+
 } // namespace
 
 // The window as designed: the parts of each panel tile it, fixed sizes and ranges hold, the
@@ -450,7 +471,7 @@ TEST_F(WindowTest, DesignedLayout)
     for (const int height : {700, 560}) {
         Form->resize(Form->width(), height);
         RunEvents(50);
-        EXPECT_EQ(range->y(), 5);
+        EXPECT_TRUE(range->pos() == QPoint(4, 5) && least->x() == 4);
         EXPECT_EQ(least->y(), Form->PnlRangeMin->height() * 50 / 100 + 2);
         const int bar = least->y() - range->y() - 2 * least->height() + 4;
         EXPECT_EQ(Form->SBRange->geometry(), QRect(14, range->y() + range->height() + 4, 17, bar));
@@ -486,10 +507,12 @@ TEST_F(WindowTest, DesignedLayout)
         EXPECT_TRUE(items[0]->x() == items[1]->x() && items[1]->y() > items[0]->y());
         EXPECT_TRUE(items[2]->y() == items[0]->y() && items[2]->x() > items[0]->geometry().right());
         EXPECT_TRUE(items[3]->x() == items[2]->x() && items[3]->y() == items[1]->y());
-        // Tight in the frame: 2 pixels from its left, 1 from its title and its bottom.
+        // Tight in the frame: 2 pixels from its left, 1 from its title and its bottom, none from
+        // its right.
         const QRect inside = group->contentsRect();
         EXPECT_EQ(items[0]->pos(), inside.topLeft() + QPoint(2, 1));
         EXPECT_EQ(items[1]->geometry().bottom(), inside.bottom() - 1);
+        EXPECT_EQ(items[3]->geometry().right(), inside.right());
         if (group == Form->RGBW)
             continue; // it always has a span
         // Exactly the chosen item is checked; an index beyond the items means the nearest end.
@@ -501,28 +524,29 @@ TEST_F(WindowTest, DesignedLayout)
                 EXPECT_EQ(items[i]->isChecked(), i == chosen) << index;
         }
     }
-    // Offsets: labels and the check box on one left edge, the edits right of the labels.
+    for (const QWidget* g : std::initializer_list<const QWidget*>{
+             Form->GBDisplay, Form->Measure->GBTraces, Form->GBSpeed, Form->GBControl})
+        ExpectColumn(g);
+    // Offsets: labels and the check box 4 pixels in from the frame's left, the edits right of
+    // the labels up to 4 from its right, the rows 1 apart.
     const auto labels = Form->GBOffsets->findChildren<QLabel*>();
     ASSERT_EQ(labels.size(), 2);
-    EXPECT_TRUE(labels[1]->x() == labels[0]->x() && Form->CBInverted->x() == labels[0]->x());
+    const QRect offsets = Form->GBOffsets->contentsRect();
+    for (const QWidget* w :
+         std::initializer_list<const QWidget*>{labels[0], labels[1], Form->CBInverted})
+        EXPECT_EQ(w->x(), offsets.left() + 4) << w->objectName();
+    for (const QLineEdit* e : {Form->EdtFrqOffset, Form->EdtLevelOffset})
+        EXPECT_EQ(e->geometry().right(), offsets.right() - 4);
     EXPECT_EQ(Form->EdtLevelOffset->x(), Form->EdtFrqOffset->x());
-    EXPECT_GT(Form->EdtFrqOffset->x(), labels[0]->geometry().right());
-
-    // The ranges the controls accept.
-    Form->BtnPlayback->click();
-    const auto expectRange = [](auto* Control, int Min, int Max) {
-        Control->setValue(Min - 1);
-        EXPECT_EQ(Control->value(), Min) << Control->objectName();
-        Control->setValue(Max + 1);
-        EXPECT_EQ(Control->value(), Max) << Control->objectName();
+    EXPECT_EQ(Form->EdtFrqOffset->x(), labels[0]->geometry().right() + 2);
+    const auto rowOf = [](const QWidget* Label, const QWidget* Field) {
+        return Label->geometry().united(Field->geometry());
     };
-    expectRange(Form->SEFft, 8, 12);
-    expectRange(Form->SEAvg, 1, 64);
-    expectRange(Form->SESpeed, 1, 100);
-    Form->RBSlow->setChecked(true);
-    expectRange(Form->SESpeed, 1, 60);
-    expectRange(Form->SBMin, 20, 140);
-    expectRange(Form->SBRange, -100, 0);
+    const QRect first = rowOf(labels[0], Form->EdtFrqOffset);
+    const QRect second = rowOf(labels[1], Form->EdtLevelOffset);
+    EXPECT_EQ(second.top(), first.bottom() + 2);
+    EXPECT_EQ(Form->CBInverted->y(), second.bottom() + 2);
+
     Form->RGBW->setItemIndex(0);
     Form->SBFrq->setValue(10000);
     Form->SBFrq->triggerAction(QAbstractSlider::SliderSingleStepAdd);
@@ -551,4 +575,53 @@ TEST_F(WindowTest, DesignedLayout)
         EXPECT_EQ(font.family(), family);
         EXPECT_EQ(font.pixelSize(), pixels) << family;
     }
+}
+
+// Every number control of the window, found by its kind so that none is left out: its range, its
+// decimals and the value it shows from the window's creation and after the start-up tick without
+// a settings file (the centre then has the whole spectrum's one position).
+TEST_F(WindowTest, EveryNumberControlsRangeAndFirstValues)
+{
+    struct Row
+    {
+        double Min, Max, Designed, Started;
+        int Decimals = 0;
+    };
+    const std::map<QString, Row> rows{{"SEFft", {8, 12, 11, 11}},
+                                      {"SEAvg", {1, 64, 1, 1}},
+                                      {"SESpeed", {1, 100, 100, 40}},
+                                      {"SBMin", {20, 140, 120, 120}},
+                                      {"SBRange", {-100, 0, 0, 0}},
+                                      {"SBFrq", {0, 40000, 20000, 20000}},
+                                      {"PB", {1, 100, 1, 1}},
+                                      {"SEAverageFrames", {2, 1000, 10, 10}},
+                                      {"SEUpperOffset", {0, 100, 6, 6, 1}},
+                                      {"SELowerOffset", {0, 100, 6, 6, 1}},
+                                      {"SEHoldOff", {0, 3600, 1, 1, 2}},
+                                      {"SEPreSeconds", {0, 60, 5, 5, 2}},
+                                      {"SEPostSeconds", {0, 600, 5, 5, 2}}};
+    Form = std::make_unique<TForm1>(Prompts, Clock, QStringList{});
+    for (const bool started : {false, true}) {
+        if (started)
+            Form->InitTimerTimer();
+        QList<QWidget*> controls;
+        for (QWidget* w : Form->findChildren<QWidget*>())
+            if ((qobject_cast<QAbstractSpinBox*>(w) || qobject_cast<QProgressBar*>(w) ||
+                 qobject_cast<QAbstractSlider*>(w)) &&
+                !w->objectName().isEmpty() && !w->objectName().startsWith("qt_"))
+                controls << w;
+        ASSERT_EQ(controls.size(), std::ssize(rows));
+        for (const QWidget* w : controls) {
+            ASSERT_TRUE(rows.count(w->objectName())) << w->objectName();
+            const Row& r = rows.at(w->objectName());
+            const bool centre = started && w == Form->SBFrq;
+            EXPECT_EQ(w->property("minimum").toDouble(), centre ? 20000 : r.Min) << w->objectName();
+            EXPECT_EQ(w->property("maximum").toDouble(), centre ? 20000 : r.Max) << w->objectName();
+            EXPECT_EQ(w->property("value").toDouble(), started ? r.Started : r.Designed)
+                << w->objectName() << " " << started;
+            EXPECT_EQ(w->property("decimals").toInt(), r.Decimals) << w->objectName();
+        }
+    }
+    Form->RBSlow->setChecked(true);
+    EXPECT_EQ(Form->SESpeed->maximum(), 60);
 }

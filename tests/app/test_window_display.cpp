@@ -247,15 +247,22 @@ TEST_F(DisplayTest, RecordingProgressAndLowDiskWarning)
     EXPECT_EQ(status(), QString());
     EXPECT_FALSE(Form->RecordStatusTimer->isActive());
 
-    const QString name = "a-recording-with-a-name-of-forty-six-chars.spk";
-    Prompts.Names.push_back(Dir.filePath(name));
-    Form->BtnRecord->click();
-    StartStop();
-    Frame();
-    const QString progress = QString::asprintf("  00:00:00  1 frame  %.1f MB", 2 * 16392 / 1e6);
-    EXPECT_EQ(status(), "Record to " + name.left(16) + QChar(0x2026) + name.right(15) + progress);
-    EXPECT_EQ(Form->StatusPanels[3]->toolTip(), "Record to " + name + progress);
-    EXPECT_EQ(Prompts.Warnings.size(), 2); // once per recording
+    // A name of up to 32 characters shows whole, a longer one gives way in its middle.
+    const QString r = QStringLiteral("r");
+    for (const auto& [name, shown] :
+         {std::pair{r.repeated(28) + ".spk", r.repeated(28) + ".spk"},
+          std::pair{r.repeated(29) + ".spk",
+                    r.repeated(16) + QChar(0x2026) + r.repeated(11) + ".spk"}}) {
+        Prompts.Names.push_back(Dir.filePath(name));
+        Form->BtnRecord->click();
+        StartStop();
+        Frame();
+        const QString progress = QString::asprintf("  00:00:00  1 frame  %.1f MB", 2 * 16392 / 1e6);
+        EXPECT_EQ(status(), "Record to " + shown + progress);
+        EXPECT_EQ(Form->StatusPanels[3]->toolTip(), "Record to " + name + progress);
+        StartStop();
+    }
+    EXPECT_EQ(Prompts.Warnings.size(), 3); // once per recording
 }
 
 // Each waterfall column shows the bin the plot shows at the same x: the nearest one to the

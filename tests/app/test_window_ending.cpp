@@ -2,6 +2,9 @@
 
 #include "IniFileU.h"
 #include "TerminationRequests.h"
+#include "TerminationSignals.h"
+
+#include <csignal>
 
 #include <tuple>
 
@@ -29,6 +32,36 @@ TEST(TerminationRequests, SignalsCloseTogetherCountOnce)
     for (const auto& [ns, expected, what] : arrivals)
         EXPECT_EQ(requests.Arrived(ns), expected) << what;
     EXPECT_EQ(requests.Count(), 3);
+}
+
+// A first SIGINT closes the window the normal way, asking about changed settings; a SIGHUP
+// within half a second of it is the same request; a SIGINT later than that ends without the
+// question, yet stops the run and switches the receiver off and closes it.
+TEST_F(WindowTest, TerminationSignalsCloseOnceThenEndWithoutQuestions)
+{
+    Start();
+    Form->CBDither->click(); // a changed setting: a normal close asks
+    Form->BtnStartStop->click();
+    const TTerminationSignals routed(*Form);
+    ASSERT_TRUE(routed.Installed());
+    QElapsedTimer first;
+    first.start();
+    const auto deliver = [](int Signal) {
+        ::raise(Signal);
+        RunEvents(50);
+    };
+    deliver(SIGINT); // the question is cancelled: the window stays, the run stopped
+    EXPECT_EQ(Prompts.Questions, QStringList{"Some Settings changed, save?"});
+    EXPECT_EQ(Flags(), "- - - sync playback");
+    deliver(SIGHUP);
+    EXPECT_EQ(Prompts.Questions.size(), 1);
+    EXPECT_FALSE(Trace().contains("Close"));
+    // Well past the window of the first request, yet less than half a second past a whole second
+    // after it: time taken modulo a second would not tell the two apart.
+    QThread::msleep(static_cast<unsigned long>(std::max<qint64>(0, 1200 - first.elapsed())));
+    deliver(SIGINT);
+    EXPECT_EQ(Prompts.Questions.size(), 1);
+    EXPECT_EQ(Trace().join(u',').section(u',', -2), "Sio 2 4,Close");
 }
 
 // Ending without questions in the middle of a sync-paced recording: the run stops, the

@@ -2,6 +2,7 @@
 
 #include <QTest>
 #include <cmath>
+#include <map>
 #include <numbers>
 #include <random>
 
@@ -40,22 +41,9 @@ std::vector<int16_t> Block(double BurstAmplitude, double CarrierAmplitude = 20)
 // Bursts: frames 11-13 and 18 (a gap shorter than the 1 s hold-off), then 41-42.
 double BurstAt(int Frame)
 {
-    switch (Frame) {
-    case 11:
-        return 1000;
-    case 12:
-        return 3000;
-    case 13:
-        return 2000;
-    case 18:
-        return 1500;
-    case 41:
-        return 800;
-    case 42:
-        return 900;
-    default:
-        return 0;
-    }
+    static const std::map<int, double> bursts{{11, 1000}, {12, 3000}, {13, 2000},
+                                              {18, 1500}, {41, 800},  {42, 900}};
+    return bursts.count(Frame) ? bursts.at(Frame) : 0.0;
 }
 
 double StampOf(int Frame)
@@ -88,7 +76,6 @@ protected:
         Form->SEFft->setValue(12);
         ASSERT_EQ(Form->FFT->Size(), N);
     }
-    QString Path(const char* Name) const { return Dir.filePath(QString::fromLatin1(Name)); }
     TLimitTools& L() const { return *Form->Limits; }
 
     // Header, then Frames records stamped 0.1 s apart; Burst false keeps every frame quiet.
@@ -110,12 +97,8 @@ protected:
 
     void Play(const QString& File)
     {
-        if (!Form->BtnPlayback->isChecked())
-            Form->BtnPlayback->click();
-        Prompts.Names.push_back(File);
-        Form->BtnLoadFile->click();
-        Form->RBSync->setChecked(true);
-        Form->BtnStartStop->click();
+        Load(File);
+        PlaySync();
         ASSERT_FALSE(Form->BtnStartStop->isChecked());
     }
 
@@ -361,6 +344,7 @@ TEST_F(LimitTest, LiveEpisodesCountFramesFromTheRunsStart)
             Clock.Advance(0.1);
             Form->Timer1Timer();
         }
+        EXPECT_TRUE(Form->StatusText(0).startsWith("LIMIT +")) << Form->StatusText(0);
         Form->BtnStartStop->click();
         L().ActClearLimits->trigger();
     };
@@ -492,6 +476,19 @@ TEST_F(LimitTest, SaveLoadAndTheSettingsKey)
     EXPECT_TRUE(L().Limits().Upper.Empty() && L().Limits().Lower.Empty());
 }
 
+// Recording on alarm into a folder that has gone by the run's start: one message naming it, and
+// recording on alarm off.
+TEST_F(LimitTest, AlarmFolderGoneByTheRunsStartTurnsRecordingOff)
+{
+    StartWindow();
+    RecordTo(Path("alarms"), 1, 1);
+    ASSERT_TRUE(QDir(Path("alarms")).removeRecursively());
+    Form->BtnStartStop->click();
+    EXPECT_FALSE(L().CBRecordOnAlarm->isChecked());
+    ASSERT_EQ(Prompts.Messages.size(), 1);
+    EXPECT_TRUE(Prompts.Messages[0].contains(Path("alarms"))) << Prompts.Messages[0];
+}
+
 // Each episode gets a recording of its own: the frames of the seconds before its first frame
 // beyond the limit (held in memory), its frames and those of the seconds after, each with its
 // stamp and samples.
@@ -527,46 +524,41 @@ TEST_F(LimitTest, RecordingOnAlarmHoldsTheFramesAround)
     }
 }
 
-// A write failure stops recording on alarm with one message and leaves whole records; the
-// alarms and their log go on.
-TEST_F(LimitTest, WriteFailureStopsRecordingOnAlarmOnly)
+// A full disk under recording on alarm or under the event log: one message, that one turned off
+// with whole records or lines only, and the alarms go on (both episodes shown: frames 11-27,
+// until the hold-off after 18 passes, and 41-45), as does the log when the recording failed.
+TEST_F(LimitTest, WriteFailureTurnsOffOnlyWhatFailed)
 {
-    StartWindow();
-    UpperFromQuietTrace();
-    LogTo(Path("events.csv"));
-    RecordTo(Path("alarms"), 0.45, 0.55);
-    Write(Path("bursts.spk"), true);
-    {
-        const TFullDisk full(5 * quillex::FrameRecordSize + 100);
-        Play(Path("bursts.spk"));
+    for (const bool recording : {true, false}) {
+        SCOPED_TRACE(recording ? "recording on alarm" : "event log");
+        Prompts = {};
+        StartWindow();
+        UpperFromQuietTrace();
+        const QString log = Path(recording ? "events1.csv" : "events2.csv");
+        LogTo(log);
+        const qint64 header = QFileInfo(log).size();
+        if (recording)
+            RecordTo(Path("alarms"), 0.45, 0.55);
+        Write(Path("bursts.spk"), true);
+        int alarmFrames = 0;
+        Form->OnFrameProcessed = [&] { alarmFrames += Form->StatusText(0).startsWith("LIMIT"); };
+        {
+            const TFullDisk full(recording ? 5 * quillex::FrameRecordSize + 100 : header + 20);
+            Play(Path("bursts.spk"));
+        }
+        Form->OnFrameProcessed = nullptr;
+        EXPECT_EQ(Prompts.Warnings.size(), 1) << Prompts.Warnings.join('\n');
+        EXPECT_FALSE(L().CBRecordOnAlarm->isChecked());
+        EXPECT_EQ(L().CBEventLog->isChecked(), recording);
+        EXPECT_EQ(alarmFrames, 17 + 5);
+        if (recording) {
+            const QStringList files = QDir(Path("alarms")).entryList({"*.spk"}, QDir::Files);
+            ASSERT_EQ(files.size(), 1);
+            EXPECT_EQ(ReadAll(Path("alarms") + "/" + files[0]).size(),
+                      5 * quillex::FrameRecordSize);
+            EXPECT_EQ(Lines(log).size(), 3);
+        } else {
+            EXPECT_EQ(QFileInfo(log).size(), header);
+        }
     }
-    EXPECT_EQ(Prompts.Warnings.size(), 1) << Prompts.Warnings.join('\n');
-    EXPECT_FALSE(L().CBRecordOnAlarm->isChecked());
-    const QStringList files = QDir(Path("alarms")).entryList({"*.spk"}, QDir::Files);
-    ASSERT_EQ(files.size(), 1);
-    EXPECT_EQ(ReadAll(Path("alarms") + "/" + files[0]).size(), 5 * quillex::FrameRecordSize);
-    EXPECT_EQ(Lines(Path("events.csv")).size(), 3);
-}
-
-// The event log's disk fills: one message, the log turned off with whole lines only, and the
-// alarms go on.
-TEST_F(LimitTest, EventLogWriteFailureTurnsTheLogOff)
-{
-    StartWindow();
-    UpperFromQuietTrace();
-    LogTo(Path("events.csv"));
-    const qint64 header = QFileInfo(Path("events.csv")).size();
-    Write(Path("bursts.spk"), true);
-    int alarmFrames = 0;
-    Form->OnFrameProcessed = [&] { alarmFrames += Form->StatusText(0).startsWith("LIMIT"); };
-    {
-        const TFullDisk full(header + 20);
-        Play(Path("bursts.spk"));
-    }
-    Form->OnFrameProcessed = nullptr;
-    EXPECT_EQ(Prompts.Warnings.size(), 1) << Prompts.Warnings.join('\n');
-    EXPECT_FALSE(L().CBEventLog->isChecked());
-    EXPECT_EQ(QFileInfo(Path("events.csv")).size(), header);
-    // Both episodes shown: frames 11-27 (until the hold-off after 18 passes) and 41-45.
-    EXPECT_EQ(alarmFrames, 17 + 5);
 }

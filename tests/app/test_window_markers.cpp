@@ -113,8 +113,6 @@ protected:
         ASSERT_EQ(Form->FFT->Size(), N);
     }
 
-    QString Path(const char* Name) const { return Dir.filePath(QString::fromLatin1(Name)); }
-
     // A recording of the blocks; without a header, record 0 is a blank one (never played).
     void Write(const QString& File, const std::vector<std::vector<int16_t>>& Blocks,
                std::optional<THeader> Header = std::nullopt)
@@ -138,14 +136,10 @@ protected:
     // the span given (loading re-selects the bandwidth).
     void Play(const QString& File, int CentreKHz = 14500)
     {
-        if (!Form->BtnPlayback->isChecked())
-            Form->BtnPlayback->click();
-        Prompts.Names.push_back(File);
-        Form->BtnLoadFile->click();
+        Load(File);
         Form->RGBW->setItemIndex(0);
         Form->SBFrq->setValue(CentreKHz);
-        Form->RBSync->setChecked(true);
-        Form->BtnStartStop->click();
+        PlaySync();
         ASSERT_FALSE(Form->BtnStartStop->isChecked());
     }
 
@@ -288,6 +282,24 @@ TEST_F(MarkerTest, MarkersFollowTheirTones)
     // It reads the carrier's level, which the noise raises by about half a dB here.
     EXPECT_NEAR(Readout().value(0).split(' ', Qt::SkipEmptyParts).value(3).toDouble(),
                 OnBinDbm(weak.Amplitude), 1.5);
+}
+
+// With nothing standing out by the search's rules, "Peak" takes the highest local maximum of the
+// span, up to its first and last bins, and none beyond them however high.
+TEST_F(MarkerTest, PeakWithoutAStandoutTakesTheHighestBumpUpToTheSpansEdges)
+{
+    StartWindow();
+    Form->RGBW->setItemIndex(0);
+    Form->SBFrq->setValue(14500); // 12 to 17 MHz: the bins from 12000 / 9.765625 = 1228.8 up
+    for (const int edge : {1229, 1740}) {
+        SCOPED_TRACE(edge);
+        std::fill(Form->AvgSpectrum.begin(), Form->AvgSpectrum.begin() + N, 100.0f);
+        for (const auto& [bin, height] : {std::pair{1500, 102.0f}, std::pair{edge, 103.0f},
+                                          std::pair{1226, 110.0f}, std::pair{1743, 110.0f}})
+            Form->AvgSpectrum[size_t(bin)] = height;
+        M().ActPeak->trigger();
+        EXPECT_NEAR(M().MarkerBin(1), edge, 0.5); // within the bump's bin
+    }
 }
 
 // A marker whose tone has gone, with no peak near it, stays on its bin and reads the trace's
@@ -489,48 +501,23 @@ TEST_F(MarkerTest, MarkersSitOnTheChosenTrace)
     EXPECT_NEAR(M().MarkerBin(1) * BinMHz, Right.MHz, 0.01 * BinMHz);
 }
 
-// The switches, the depth and the markers' trace are kept in a section of their own; a file
-// from before them loads as it did and asks nothing when nothing changed, while a change of
-// any of them asks.
-TEST_F(MarkerTest, TraceSettingsRoundTripAndOlderFilesLoadUnchanged)
+// Garbage in the traces' section reads as the defaults, a depth beyond the range as its end; a
+// change of one setting asks, and the others are written as they stand.
+TEST_F(MarkerTest, TraceSettingsReadSafelyAndWrittenAsTheyStand)
 {
-    const char* old = "[Settings]\r\nFFTWindow=2\r\nBandWidth=1\r\nFFT=12\r\nFreq=12000\r\n"
-                      "[Form]\r\nWidth=900\r\nHeight=700\r\nTop=50\r\nLeft=60\r\n";
-    StartWindow(old);
-    const auto current = [&] {
-        return std::vector<int>{M().CBMaxHold->isChecked(), M().CBMinHold->isChecked(),
-                                M().CBAverage->isChecked(), M().SEAverageFrames->value(),
-                                M().MarkerTrace()};
-    };
-    EXPECT_EQ(current(), std::vector<int>({0, 0, 0, TMeasureTools::DefaultAverageFrames, 0}));
+    StartWindow("[Traces]\nMaxHold=x\nAverageFrames=100000\nMarkerTrace=7\n");
+    EXPECT_FALSE(M().CBMaxHold->isChecked());
+    EXPECT_EQ(M().SEAverageFrames->value(), 1000);
+    EXPECT_EQ(M().MarkerTrace(), TMeasureTools::trLive);
+    M().SEAverageFrames->setValue(37);
+    Prompts.Answers = {TPrompts::TAnswer::Yes};
     ASSERT_TRUE(CloseWindow());
-    EXPECT_TRUE(Prompts.Questions.isEmpty());
-    EXPECT_EQ(ReadIni(), QString::fromLatin1(old));
-
-    for (int change = 0; change < 5; ++change) {
-        Start({"DEBUG"});
-        QCheckBox* boxes[] = {M().CBMaxHold, M().CBMinHold, M().CBAverage};
-        if (change < 3)
-            boxes[change]->setChecked(true);
-        else if (change == 3)
-            M().SEAverageFrames->setValue(37);
-        else
-            M().CBMarkerTrace->setCurrentIndex(TMeasureTools::trAverage);
-        Prompts.Answers = {TPrompts::TAnswer::Yes};
-        ASSERT_TRUE(CloseWindow());
-        EXPECT_EQ(Prompts.Questions.size(), change + 1);
-    }
-    Start({"DEBUG"});
-    EXPECT_EQ(current(), std::vector<int>({1, 1, 1, 37, TMeasureTools::trAverage}));
+    EXPECT_EQ(Prompts.Questions.size(), 1);
     const TIniFile ini(IniPath().toStdString());
-    EXPECT_EQ(ini.ReadInteger("Traces", "AverageFrames", 0), 37);
-    EXPECT_EQ(ini.ReadInteger("Traces", "MarkerTrace", 0), 3);
-    ASSERT_TRUE(CloseWindow());
-    EXPECT_EQ(Prompts.Questions.size(), 5);
-
-    WriteIni("[Traces]\nMaxHold=x\nAverageFrames=100000\nMarkerTrace=7\n");
-    Start({"DEBUG"});
-    EXPECT_EQ(current(), std::vector<int>({0, 0, 0, 1000, TMeasureTools::trLive}));
+    for (const auto& [key, value] :
+         {std::pair{"MaxHold", 0}, std::pair{"MinHold", 0}, std::pair{"Average", 0},
+          std::pair{"AverageFrames", 37}, std::pair{"MarkerTrace", 0}})
+        EXPECT_EQ(ini.ReadInteger("Traces", key, -1), value) << key;
 }
 
 // The read-out line is never cut: with both markers, the delta and a long frequency offset it

@@ -1,25 +1,55 @@
 #include "test_window_support.h"
 
+#include "IniFileU.h"
+#include "Unit1Markers.h"
 #include "dxHisto.h"
 
+#include <tuple>
+
+// Each setting the user changes through a control is written under its own key as the control
+// shows it, and comes back into the same control; a failed write keeps the window open.
 TEST_F(WindowTest, SettingsRoundTripThroughTheFile)
 {
+    WriteIni("[Offsets]\nEnabled=1\n");
     Start();
-    Form->RGFenster->setItemIndex(2);
-    Form->RGBW->setItemIndex(1);
-    Form->SBFrq->setValue(12340);
-    Form->SESpeed->setValue(25);
-    Form->RGAtt->setItemIndex(2);
-    Form->SBMin->setValue(100);
-    Form->SBRange->setValue(-30);
-    Form->SEAvg->setValue(8);
-    Form->SEFft->setValue(12);
-    Form->CBPreamp->setChecked(true);
-    Form->resize(900, 700);
-    Form->move(150, 90);
+    TMeasureTools& m = *Form->Measure;
+    const std::tuple<const char*, const char*, std::function<void()>, QString> keys[] = {
+        {"Settings", "FFTWindow", [&] { Form->RGFenster->setItemIndex(2); }, "2"},
+        {"Settings", "BandWidth", [&] { Form->RGBW->setItemIndex(1); }, "1"},
+        {"Settings", "Freq", [&] { Form->SBFrq->setValue(12340); }, "12340"},
+        {"Settings", "Speed", [&] { Form->SESpeed->setValue(25); }, "25"},
+        {"Settings", "Att", [&] { Form->RGAtt->setItemIndex(3); }, "3"},
+        {"Settings", "MinLevel", [&] { Form->SBMin->setValue(100); }, "100"},
+        {"Settings", "Range", [&] { Form->SBRange->setValue(-30); }, "-30"},
+        {"Settings", "Avg", [&] { Form->SEAvg->setValue(8); }, "8"},
+        {"Settings", "FFT", [&] { Form->SEFft->setValue(9); }, "9"},
+        {"Settings", "Dither", [&] { Form->CBDither->setChecked(true); }, "1"},
+        {"Settings", "Preamp", [&] { Form->CBPreamp->setChecked(true); }, "1"},
+        {"Form", "Width", [&] { Form->resize(900, 700); }, "900"},
+        {"Form", "Height", [] {}, "700"},
+        {"Form", "Left", [&] { Form->move(150, 90); }, "150"},
+        {"Form", "Top", [] {}, "90"},
+        {"Offsets", "FreqMHz", [&] { Form->EdtFrqOffset->setText("-1.2346"); }, "-1.235"},
+        {"Offsets", "LeveldB", [&] { Form->EdtLevelOffset->setText("2.5"); }, "2.5"},
+        {"Offsets", "Inverted", [&] { Form->CBInverted->setChecked(true); }, "1"},
+        {"Traces", "MaxHold", [&] { m.CBMaxHold->setChecked(true); }, "1"},
+        {"Traces", "MinHold", [&] { m.CBMinHold->setChecked(true); }, "1"},
+        {"Traces", "Average", [&] { m.CBAverage->setChecked(true); }, "1"},
+        {"Traces", "AverageFrames", [&] { m.SEAverageFrames->setValue(37); }, "37"},
+        {"Traces", "MarkerTrace", [&] { m.CBMarkerTrace->setCurrentIndex(2); }, "2"}};
+    for (const auto& [section, key, set, written] : keys)
+        set();
+    Form->ApplyOffsetFields();
     const auto saved = Form->CurrentSettings();
+    const auto traces = [this] {
+        const TMeasureTools& t = *Form->Measure;
+        return std::vector<int>{t.CBMaxHold->isChecked(), t.CBMinHold->isChecked(),
+                                t.CBAverage->isChecked(), t.SEAverageFrames->value(),
+                                t.MarkerTrace()};
+    };
+    const std::vector<int> held = traces();
     const QString startDir = Form->StartDir;
-    Form->StartDir = Dir.filePath("missing/folder/"); // a write error keeps the window open
+    Form->StartDir = Dir.filePath("missing/folder/");
     Prompts.Answers = {TPrompts::TAnswer::Yes, TPrompts::TAnswer::Yes};
     EXPECT_FALSE(CloseWindow());
     EXPECT_EQ(Prompts.Errors,
@@ -28,12 +58,14 @@ TEST_F(WindowTest, SettingsRoundTripThroughTheFile)
     Form->StartDir = startDir;
     ASSERT_TRUE(CloseWindow());
     EXPECT_EQ(Prompts.Questions, QStringList(2, "Some Settings changed, save?"));
-    EXPECT_FALSE(ReadIni().contains("[Offsets]", Qt::CaseInsensitive));
+    const TIniFile ini(IniPath().toStdString());
+    for (const auto& [section, key, set, written] : keys)
+        EXPECT_EQ(QString::fromStdString(ini.ReadString(section, key, "none")), written) << key;
 
     Start();
     EXPECT_EQ(Form->CurrentSettings(), saved);
-    EXPECT_TRUE(Trace().contains("SetAttenuator 2"));
-    EXPECT_EQ(Form->SBFrq->value(), 12340);
+    EXPECT_TRUE(Trace().contains("SetAttenuator 3"));
+    EXPECT_EQ(traces(), held);
     ASSERT_TRUE(CloseWindow());
     EXPECT_EQ(Prompts.Questions.size(), 2); // unchanged: no further question
 }
@@ -114,6 +146,7 @@ TEST_F(WindowTest, OffsetsCountAtStoredPrecisionOnlyWhileEnabled)
 
     QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
     Start();
+    EXPECT_EQ(Form->StatusText(1), "Center: 20,00 MHz"); // the machine's separator on show
     Form->EdtFrqOffset->setText("1.2346");
     Form->EdtLevelOffset->setText("-12,5");
     Form->ApplyOffsetFields();

@@ -205,6 +205,22 @@ protected:
         return static_cast<int>(Trace().filter(QStringLiteral("GetInputData")).size());
     }
 
+    QString Path(const char* Name) const { return Dir.filePath(QString::fromLatin1(Name)); }
+    // Switches playback on and loads the file through the dialog.
+    void Load(const QString& File)
+    {
+        if (!Form->BtnPlayback->isChecked())
+            Form->BtnPlayback->click();
+        Prompts.Names.push_back(File);
+        Form->BtnLoadFile->click();
+    }
+    // Plays the loaded file in "Harddisk sync": the loop returns at the file's end.
+    void PlaySync()
+    {
+        Form->RBSync->setChecked(true);
+        Form->BtnStartStop->click();
+    }
+
     QString IniPath() const { return Dir.filePath(QStringLiteral("Quillex.ini")); }
 
     void WriteIni(const char* Text) const { std::ofstream(IniPath().toStdString()) << Text; }
