@@ -439,7 +439,7 @@ TEST(PlotDialogs, EveryFieldReachesThePlotAloneOverItsRange)
         const Snapshot from(h);
         Type(edit, QString::fromLatin1(text));
         Finish(edit);
-        EXPECT_TRUE(only(from, [&](Snapshot& s) {
+        EXPECT_TRUE(only(from, [&fields = fields, value = value](Snapshot& s) {
             for (int f : fields)
                 s.view[f] = value;
         })) << text;
