@@ -402,28 +402,27 @@ TEST(PlotDialogs, EveryFieldReachesThePlotAloneOverItsRange)
     EXPECT_TRUE(Snapshot(h) == before);
 
     grid.SetHisto(&h);
-    for (int scale : {3, 0, 2, 1, 0}) {
-        h.setGridScale(static_cast<TDXGrdScale>(3 - scale));
-        const Snapshot opened(h);
-        grid.show();
-        EXPECT_EQ(grid.CBScale->currentIndex(), 3 - scale);
-        const Snapshot from(h);
-        grid.CBScale->setCurrentIndex(scale);
-        EXPECT_TRUE(only(from, [scale](Snapshot& s) { s.scale = TDXGrdScale(scale); })) << scale;
-        grid.reject();
-        EXPECT_TRUE(Snapshot(h) == opened);
-    }
-    for (int style : {6, 0, 5, 1, 4, 2, 3, 0}) {
-        h.setGridLineStyle(static_cast<TPenStyle>(6 - style));
-        const Snapshot opened(h);
-        grid.show();
-        EXPECT_EQ(grid.CBLineStyle->currentIndex(), 6 - style);
-        const Snapshot from(h);
-        grid.CBLineStyle->setCurrentIndex(style);
-        EXPECT_TRUE(only(from, [style](Snapshot& s) { s.lineStyle = TPenStyle(style); })) << style;
-        grid.reject();
-        EXPECT_TRUE(Snapshot(h) == opened);
-    }
+    // A combo box of the grid dialog set to each item in turn, from the mirrored item on the plot.
+    const auto choose = [&](QComboBox* Box, int Top, const std::function<void(int)>& Set,
+                            void (*Field)(Snapshot&, int), std::initializer_list<int> Items) {
+        for (int item : Items) {
+            Set(Top - item);
+            const Snapshot opened(h);
+            grid.show();
+            EXPECT_EQ(Box->currentIndex(), Top - item);
+            const Snapshot from(h);
+            Box->setCurrentIndex(item);
+            EXPECT_TRUE(only(from, [&](Snapshot& s) { Field(s, item); })) << item;
+            grid.reject();
+            EXPECT_TRUE(Snapshot(h) == opened);
+        }
+    };
+    choose(
+        grid.CBScale, 3, [&](int i) { h.setGridScale(TDXGrdScale(i)); },
+        [](Snapshot& s, int i) { s.scale = TDXGrdScale(i); }, {3, 0, 2, 1, 0});
+    choose(
+        grid.CBLineStyle, 6, [&](int i) { h.setGridLineStyle(TPenStyle(i)); },
+        [](Snapshot& s, int i) { s.lineStyle = TPenStyle(i); }, {6, 0, 5, 1, 4, 2, 3, 0});
 
     // The X limits move nominal and current together.
     h.setGridScale(before.scale);
