@@ -241,8 +241,11 @@ TEST_F(RecordingTest, PositionBarJumpsProportionallyAndStaysOnTheBar)
     Stamps.clear();
     const int64_t records = (int64_t{1} << 32) / RecordSize + 40;
     const int64_t position = quillex::RoundHalfEven(double(records) / 400 * 399);
+    // Stamped at its start, so that loading finds the frames' times without a scan.
     WriteFile(Path("big.spk"),
-              {{position, DataRecord(double(position), 3)},
+              {{1, DataRecord(1.0, 3)},
+               {2, DataRecord(2.0, 3)},
+               {position, DataRecord(double(position), 3)},
                {records - 1, DataRecord(double(records - 1), 3)}},
               records * RecordSize);
     Load(Path("big.spk"));
