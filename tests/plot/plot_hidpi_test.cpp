@@ -9,7 +9,6 @@
 #include "plot_interaction_support.h"
 
 #include <QFontMetrics>
-#include <QPaintEvent>
 #include <QPainter>
 #include <gtest/gtest.h>
 
@@ -114,78 +113,15 @@ std::pair<int, int> InkBlocks(const QImage& img, const QRect& area, QRgb backgro
     return {inked, mixed};
 }
 
-// Collects the regions of the paint events a widget gets.
-class PaintRegions : public QObject
-{
-public:
-    QRegion Region;
-    bool eventFilter(QObject*, QEvent* e) override
-    {
-        if (e->type() == QEvent::Paint)
-            Region += static_cast<QPaintEvent*>(e)->region();
-        return false;
-    }
-};
-
 } // namespace
 
 // The surface holds the device pixels, and what reaches the screen is that surface one to one,
-// for the whole control as for the thin strips a moving cross repaints.
+// for the whole control as for the thin strips interaction repaints.
 TEST(PlotHighDensity, SurfaceReachesTheScreenPixelForPixel)
 {
     ASSERT_GT(Ratio(), 1.0) << "run with QT_SCALE_FACTOR above 1";
-    TDXHistograph h;
-    GridPlot(h);
-    h.setTitleTop("Spectrum");
-    auto data = Noise(4096, 1, -120, -40);
-    h.SetSeriesData(data.data(), 4096, 1);
-    h.show();
-    QApplication::processEvents();
-    const QImage& s = h.Surface();
-    EXPECT_EQ(s.size(), QSize(int(std::lround(845 * Ratio())), int(std::lround(248 * Ratio()))));
-    EXPECT_EQ(s.devicePixelRatio(), Ratio());
-    EXPECT_EQ(Differing(h.grab().toImage(), s), 0);
-
-    // A cross move, then new data under the resting cross: Qt repaints the regions the control
-    // asks for. Repainting those regions into a picture that shows every pixel painted (the
-    // rest stays magenta), each device pixel that changed is painted, and each painted pixel is
-    // the surface's.
-    auto next = Noise(4096, 2, -125, -45);
-    for (int step = 0; step < 2; ++step) {
-        PaintRegions paints;
-        h.installEventFilter(&paints);
-        const QImage before = s.copy();
-        if (step == 0)
-            Move(h, 333, 101);
-        else
-            h.SetSeriesData(next.data(), 4096, 1);
-        QApplication::processEvents();
-        h.removeEventFilter(&paints);
-        ASSERT_FALSE(paints.Region.isEmpty());
-        QPixmap shot(s.size());
-        shot.setDevicePixelRatio(Ratio());
-        shot.fill(Qt::magenta);
-        for (const QRect& r : paints.Region)
-            h.render(&shot, r.topLeft(), QRegion(r), QWidget::DrawChildren);
-        const QImage img = shot.toImage().convertToFormat(QImage::Format_RGB32);
-        int changed = 0, missed = 0, wrong = 0, painted = 0;
-        for (int y = 0; y < img.height(); ++y)
-            for (int x = 0; x < img.width(); ++x) {
-                const bool repainted = img.pixel(x, y) != 0xFFFF00FFu;
-                changed += s.pixel(x, y) != before.pixel(x, y);
-                missed += s.pixel(x, y) != before.pixel(x, y) && !repainted;
-                wrong += repainted && img.pixel(x, y) != s.pixel(x, y);
-                painted += repainted;
-            }
-        EXPECT_GT(changed, 0) << step;
-        EXPECT_EQ(missed, 0) << step;
-        EXPECT_EQ(wrong, 0) << step;
-        // New data repaints the rows its curves reach, not the whole plot area.
-        if (step == 1) {
-            EXPECT_TRUE(h.RefreshedCurvesOnly());
-            EXPECT_LT(painted, s.width() * s.height() * 2 / 3);
-        }
-    }
+    TDXHistograph h, twin;
+    ExpectInteractionsReachTheScreen(h, twin, sclLinLin);
 }
 
 // Grid lines are whole device pixels, one logical pixel wide, at their logical positions times
