@@ -8,7 +8,6 @@
 #include "dxHisto.h"
 #include "plot_interaction_support.h"
 
-#include <QFontMetrics>
 #include <QPainter>
 #include <gtest/gtest.h>
 
@@ -33,11 +32,6 @@ int Dev(double logical)
 int Thick()
 {
     return std::max(1, int(std::floor(Ratio() + 1e-9)));
-}
-
-bool WholeRatio()
-{
-    return Ratio() == std::floor(Ratio());
 }
 
 constexpr QRgb Black = 0xFF000000u;
@@ -80,37 +74,6 @@ std::vector<int> VerticalGrid(const TDXHistographInt& h)
 {
     const int l = h.GapLeft(), r = h.width() - h.GapRight();
     return GridLines(h.ViewXCurrentMin(), h.ViewXCurrentMax(), h.ViewXGap(), r - l - 1, l, 1);
-}
-
-// Bounding box of the pixels of `img` inside `area` that differ from `background`.
-QRect Ink(const QImage& img, const QRect& area, QRgb background)
-{
-    QRect box;
-    for (int y = area.top(); y <= area.bottom(); ++y)
-        for (int x = area.left(); x <= area.right(); ++x)
-            if (img.pixel(x, y) != background)
-                box |= QRect(x, y, 1, 1);
-    return box;
-}
-
-// k x k blocks on the k-grid inside `area` that hold ink, and those of them whose pixels are
-// not all alike: a picture drawn at 1/k of the resolution and blown up has none of the latter.
-std::pair<int, int> InkBlocks(const QImage& img, const QRect& area, QRgb background, int k)
-{
-    int inked = 0, mixed = 0;
-    for (int by = area.top() / k * k; by + k - 1 <= area.bottom(); by += k)
-        for (int bx = area.left() / k * k; bx + k - 1 <= area.right(); bx += k) {
-            const QRgb first = img.pixel(bx, by);
-            bool ink = false, alike = true;
-            for (int y = by; y < by + k; ++y)
-                for (int x = bx; x < bx + k; ++x) {
-                    ink = ink || img.pixel(x, y) != background;
-                    alike = alike && img.pixel(x, y) == first;
-                }
-            inked += ink;
-            mixed += ink && !alike;
-        }
-    return {inked, mixed};
 }
 
 } // namespace
@@ -166,48 +129,6 @@ TEST(PlotHighDensity, LinesAreOneLogicalPixelWideWithoutBlur)
         EXPECT_EQ(astray, 0);
         EXPECT_GT(gridPixels, 0);
     }
-}
-
-// Titles and labels are laid out in logical pixels and drawn at device resolution: the ink
-// sits in the logical text box times the ratio, and glyph edges have the screen's detail (blocks
-// of the ratio's size are not uniform, as they would be in a blown-up picture).
-TEST(PlotHighDensity, TextIsSharpAndWhereTheLayoutPutsIt)
-{
-    TDXHistograph h;
-    GridPlot(h);
-    h.setGapTop(40);
-    h.setColor(0x00FFFFFF);
-    QFont font(QStringLiteral("Arial"));
-    font.setPixelSize(11);
-    h.setFontTitleTop(font);
-    const QString title = QStringLiteral("Quillex 0..40 MHz");
-    h.setTitleTop(title);
-    h.RenderNow();
-    const QImage& s = h.Surface();
-    const QFontMetrics fm(font);
-    const int tw = fm.horizontalAdvance(title);
-    const int x = h.width() / 2 - tw / 2;
-    // The text's box, with a logical pixel to spare around it for glyphs reaching past their
-    // advance or the rounded descent.
-    const QRect box(QPoint(Dev(x - 1), Dev(9)),
-                    QPoint(Dev(x + tw + 1) - 1, Dev(11 + fm.height()) - 1));
-    // Nothing but the title above the plot area (the Y labels stand left of it).
-    const QRect above(QPoint(Dev(h.GapLeft()), Dev(2)),
-                      QPoint(Dev(h.width() - h.GapRight()) - 1, Dev(h.GapTop() - 2) - 1));
-    const QRect ink = Ink(s, above, 0xFFFFFFFFu);
-    ASSERT_FALSE(ink.isEmpty());
-    EXPECT_TRUE(box.contains(ink));
-    // The glyphs reach from near the box's left edge to near its right, at full height.
-    const QRect tight = fm.tightBoundingRect(title);
-    EXPECT_LE(ink.left() - box.left(), Dev(3));
-    EXPECT_LE(box.right() - ink.right(), Dev(3));
-    EXPECT_GE(ink.height(), Dev(tight.height()) - 2);
-
-    if (!WholeRatio())
-        return;
-    const int k = int(Ratio());
-    const auto [inked, mixed] = InkBlocks(s, ink, 0xFFFFFFFFu, k);
-    EXPECT_GT(mixed, inked / 3) << inked;
 }
 
 // The curve is decimated per device column: a single raised sample stands in the device
@@ -287,44 +208,6 @@ TEST(PlotHighDensity, CrossIsInvertedOneLogicalPixelWideAndErasesExactly)
         EXPECT_EQ(wrong, 0) << at.x() << "," << at.y();
     }
     Leave(h);
-    EXPECT_EQ(Differing(h.Surface(), clean), 0);
-}
-
-// The zoom band's dotted outline is one logical pixel thick, its dots squares of that size on
-// their checkerboard; moving the band erases the old outline exactly.
-TEST(PlotHighDensity, ZoomBandIsDottedInLogicalPixelsAndErasesExactly)
-{
-    TDXHistograph h;
-    GridPlot(h);
-    auto data = Noise(4096, 5, -120, -40);
-    h.SetSeriesData(data.data(), 4096, 1);
-    h.setMode(modeZoom);
-    h.RenderNow();
-    const QImage clean = h.Surface().copy();
-    const int w = Thick();
-    Press(h, Qt::LeftButton, 120, 40);
-    for (const QPoint& to : {QPoint(401, 170), QPoint(200, 41), QPoint(121, 200)}) {
-        Move(h, to.x(), to.y(), Qt::LeftButton);
-        // Outer device box of the logical outline 120 .. to.x() - 1, 40 .. to.y() - 1.
-        const int x0 = Dev(120), x1 = Dev(to.x() - 1) + w;
-        const int y0 = Dev(40), y1 = Dev(to.y() - 1) + w;
-        const QImage& s = h.Surface();
-        int wrong = 0, inverted = 0;
-        for (int y = 0; y < s.height(); ++y)
-            for (int x = 0; x < s.width(); ++x) {
-                const bool inBox = x >= x0 && x < x1 && y >= y0 && y < y1;
-                const bool outline =
-                    inBox && (x < x0 + w || x >= x1 - w || y < y0 + w || y >= y1 - w);
-                const bool dot = outline && ((x / w + y / w) % 2) == 0;
-                const QRgb c = clean.pixel(x, y);
-                const QRgb want = dot ? c ^ 0x00FFFFFFu : c;
-                wrong += s.pixel(x, y) != want;
-                inverted += dot;
-            }
-        EXPECT_EQ(wrong, 0) << to.x() << "," << to.y();
-        EXPECT_GT(inverted, 0);
-    }
-    Move(h, 120, 40, Qt::LeftButton);
     EXPECT_EQ(Differing(h.Surface(), clean), 0);
 }
 

@@ -9,9 +9,9 @@
 #include <QMouseEvent>
 #include <QPaintEvent>
 #include <QTest>
-#include <gtest/gtest.h>
 #include <cmath>
 #include <functional>
+#include <gtest/gtest.h>
 #include <random>
 #include <vector>
 
@@ -166,9 +166,9 @@ private:
 // Plays the same steps on a plot on the screen and on a twin drawn anew after each: whatever
 // parts the plot repaints, and whatever it keeps from before, its surface must equal the twin's
 // full render and the screen must show that surface.
-inline void ExpectScreenShowsFullRenders(
-    TDXHistographInt& h, TDXHistographInt& twin,
-    const std::vector<std::function<void(TDXHistographInt&)>>& steps)
+inline void
+ExpectScreenShowsFullRenders(TDXHistographInt& h, TDXHistographInt& twin,
+                             const std::vector<std::function<void(TDXHistographInt&)>>& steps)
 {
     Screen screen(h);
     for (std::size_t i = 0; i < steps.size(); ++i) {
@@ -176,7 +176,18 @@ inline void ExpectScreenShowsFullRenders(
             steps[i](*p);
         const QImage& shown = screen.Sync();
         twin.RenderNow();
-        {QRect box; for (int y=0;y<h.Surface().height();++y) for(int x=0;x<h.Surface().width();++x) if (h.Surface().pixel(x,y)!=twin.Surface().pixel(x,y)) box|=QRect(x,y,1,1); if(!box.isEmpty()) {qDebug()<<box; h.Surface().save("/tmp/h.png"); twin.Surface().save("/tmp/t.png");}}
+        {
+            QRect box;
+            for (int y = 0; y < h.Surface().height(); ++y)
+                for (int x = 0; x < h.Surface().width(); ++x)
+                    if (h.Surface().pixel(x, y) != twin.Surface().pixel(x, y))
+                        box |= QRect(x, y, 1, 1);
+            if (!box.isEmpty()) {
+                qDebug() << box;
+                h.Surface().save("/tmp/h.png");
+                twin.Surface().save("/tmp/t.png");
+            }
+        }
         ASSERT_EQ(Differing(h.Surface(), twin.Surface()), 0) << "step " << i;
         ASSERT_EQ(Differing(shown, h.Surface()), 0) << "step " << i;
     }
@@ -230,47 +241,49 @@ inline void ExpectInteractionsReachTheScreen(TDXHistographInt& h, TDXHistographI
         };
     };
     using P = TDXHistographInt&;
-    ExpectScreenShowsFullRenders(
-        h, twin,
-        {[](P p) { p.SetSeriesData(reference.data(), 300, 2); }, data(0),
-         [](P p) { Move(p, 320, 120); }, data(1),
-         // Marks set now are drawn with the next data.
-         [](P p) {
-             p.SetMarker(1, 12000.0f, -70.0f, clWhite);
-             p.SetMarker(2, 30000.0f, -20.0f, clFuchsia);
-             data(2)(p);
-         }, [](P p) { Move(p, 181, 60); }, data(3),
-         [](P p) {
-             p.SetMarker(1, 25000.0f, -100.0f, clWhite);
-             data(4)(p);
-         }, [](P p) { Leave(p); },
-         [](P p) {
-             p.setMode(modeZoom);
-             Press(p, Qt::LeftButton, 100, 40);
-             Move(p, 400, 150, Qt::LeftButton);
-         },
-         [](P p) { Move(p, 200, 60, Qt::LeftButton); }, data(5),
-         [](P p) { Move(p, 101, 200, Qt::LeftButton); },
-         [](P p) { Release(p, Qt::LeftButton, 101, 200); },
-         [](P p) { Click(p, Qt::RightButton, 300, 100); },
-         [](P p) {
-             p.setMode(modeUpperRef);
-             Press(p, Qt::LeftButton, 300, 120);
-             Move(p, 300, 90, Qt::LeftButton);
-         },
-         [](P p) { Move(p, 310, 160, Qt::LeftButton); }, data(0),
-         [](P p) { Release(p, Qt::LeftButton, 310, 160); },
-         [](P p) {
-             p.setMode(modeCalculate);
-             Click(p, Qt::LeftButton, 150, 100);
-         },
-         [](P p) { Click(p, Qt::RightButton, 500, 200); }, data(1),
-         [](P p) {
-             Press(p, Qt::RightButton, 500, 200);
-             Move(p, 620, 50, Qt::RightButton);
-         },
-         [](P p) { Release(p, Qt::RightButton, 620, 50); },
-         [](P p) { p.setTitleTop("Shorter"); }, [](P p) { p.setGapBottom(35); }, data(2)});
+    ExpectScreenShowsFullRenders(h, twin,
+                                 {[](P p) { p.SetSeriesData(reference.data(), 300, 2); }, data(0),
+                                  [](P p) { Move(p, 320, 120); }, data(1),
+                                  // Marks set now are drawn with the next data.
+                                  [](P p) {
+                                      p.SetMarker(1, 12000.0f, -70.0f, clWhite);
+                                      p.SetMarker(2, 30000.0f, -20.0f, clFuchsia);
+                                      data(2)(p);
+                                  },
+                                  [](P p) { Move(p, 181, 60); }, data(3),
+                                  [](P p) {
+                                      p.SetMarker(1, 25000.0f, -100.0f, clWhite);
+                                      data(4)(p);
+                                  },
+                                  [](P p) { Leave(p); },
+                                  [](P p) {
+                                      p.setMode(modeZoom);
+                                      Press(p, Qt::LeftButton, 100, 40);
+                                      Move(p, 400, 150, Qt::LeftButton);
+                                  },
+                                  [](P p) { Move(p, 200, 60, Qt::LeftButton); }, data(5),
+                                  [](P p) { Move(p, 101, 200, Qt::LeftButton); },
+                                  [](P p) { Release(p, Qt::LeftButton, 101, 200); },
+                                  [](P p) { Click(p, Qt::RightButton, 300, 100); },
+                                  [](P p) {
+                                      p.setMode(modeUpperRef);
+                                      Press(p, Qt::LeftButton, 300, 120);
+                                      Move(p, 300, 90, Qt::LeftButton);
+                                  },
+                                  [](P p) { Move(p, 310, 160, Qt::LeftButton); }, data(0),
+                                  [](P p) { Release(p, Qt::LeftButton, 310, 160); },
+                                  [](P p) {
+                                      p.setMode(modeCalculate);
+                                      Click(p, Qt::LeftButton, 150, 100);
+                                  },
+                                  [](P p) { Click(p, Qt::RightButton, 500, 200); }, data(1),
+                                  [](P p) {
+                                      Press(p, Qt::RightButton, 500, 200);
+                                      Move(p, 620, 50, Qt::RightButton);
+                                  },
+                                  [](P p) { Release(p, Qt::RightButton, 620, 50); },
+                                  [](P p) { p.setTitleTop("Shorter"); },
+                                  [](P p) { p.setGapBottom(35); }, data(2)});
 }
 
 } // namespace plottest

@@ -223,11 +223,11 @@ TEST(PlotSource, BlocksFillAtMostSixteenSeriesSkipEmptyEntriesAndNeverShrinkTheB
 
     const int length = h.BufferLength();
     const float* buffer1 = h.ChannelBuffer(0);
-    TestBlock sparse({{1, 1}, {}, {}, {}, {2, 2, 2}});
+    TestBlock sparse({{1}, {}, {}, {}, {2, 2, 2}});
     sparse.block.Channels[1] = {nullptr, 50};
     sparse.block.Channels[2] = {sparse.channels[0].data(), 0};
     s.Deliver(sparse.block);
-    EXPECT_EQ(h.SeriesRecord(1).Count, 2);
+    EXPECT_EQ(h.SeriesRecord(1).Count, 1);
     EXPECT_EQ(h.SeriesRecord(2).Count, 3);
     EXPECT_EQ(h.SeriesRecord(2).Data[0], 2);
     EXPECT_EQ(h.SeriesRecord(3).Count, 12); // from the earlier block

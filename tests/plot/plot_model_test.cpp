@@ -166,19 +166,3 @@ TEST(PlotModel, PairDataIsCopiedKindChangesNeverReadPastItAndPointBufferIsCapped
     h.SetSeriesData(b.data(), 8000, 2);
     EXPECT_EQ(h.PointBufferCapacity(), 16384);
 }
-
-TEST(PlotModel, InternalTimerFiresOnTimerWithItselfAsSender)
-{
-    TDXHistographInt h;
-    std::vector<QObject*> senders;
-    h.OnTimer = [&](QObject* s) { senders.push_back(s); };
-    h.setTimerInterval(5);
-    h.setTimerEnabled(true);
-    QEventLoop loop;
-    QTimer::singleShot(60, &loop, &QEventLoop::quit);
-    loop.exec();
-    ASSERT_FALSE(senders.empty());
-    EXPECT_EQ(senders.back(), h.Timer());
-    h.setTimerInterval(0);
-    EXPECT_FALSE(h.Timer()->isActive());
-}

@@ -169,49 +169,6 @@ TEST(PlotPaint, CurveVerticesSitWhereEachScaleCombinationMapsThem)
     }
 }
 
-// The logarithmic mapping of a plot already painted follows later gap changes (the grid and
-// labels themselves are compared pixel for pixel in the axis layout pictures).
-TEST(PlotPaint, LogarithmicMappingFollowsGapChanges)
-{
-    TDXHistographInt h;
-    h.resize(400, 300);
-    plottest::SetX(h, 1, 9);
-    plottest::SetY(h, 1, 1000);
-    h.setGridScale(sclLogLog);
-    h.RenderNow();
-    h.setGapTop(80);
-    h.setGapLeft(20);
-    h.RenderNow();
-    EXPECT_NEAR(h.LogYToPixel(1000), 80, 1);
-    EXPECT_EQ(h.LogYToPixel(1), h.height() - h.GapBottom() - 1);
-    EXPECT_NEAR(h.LogXToPixel(1), 20, 1);
-}
-
-// Owner drawing switched on without a handler falls back to the pattern the axis chose.
-TEST(PlotPaint, LabelPatternsMatchWhatAnOwnerDrawnAxisWouldWrite)
-{
-    for (auto [scale, min, max, pattern] : {std::tuple{sclLinLog, 0.00001f, 10.0f, "#E+00"},
-                                            std::tuple{sclLinLin, -0.0004f, 0.0004f, "#.##E-00"},
-                                            std::tuple{sclLinLin, -140.0f, 0.0f, "0.00"}}) {
-        // Copied: clang 14 cannot capture structured bindings.
-        auto render = [scale = scale, min = min, max = max, pattern = pattern](bool owner) {
-            TDXHistographInt h;
-            h.resize(400, 300);
-            h.setGridScale(scale);
-            plottest::SetY(h, min, max);
-            h.setViewYGap((max - min) / 5);
-            h.setOwnerDrawYAxis(true);
-            if (owner)
-                h.OnYAxis = [&](double v, QString& out) {
-                    out = QString::fromStdString(dxplot::FormatFloatPattern(pattern, v));
-                };
-            h.RenderNow();
-            return h.Surface().copy();
-        };
-        EXPECT_TRUE(render(false) == render(true)) << pattern;
-    }
-}
-
 TEST(PlotPaint, TitlesAreDrawnWhereTheirRectanglesSay)
 {
     TDXHistographInt h;

@@ -134,40 +134,6 @@ TEST(Clamping, FarValuesKeepTheirDirection)
     EXPECT_EQ(ref.YPixel(-0.5f), 1);
 }
 
-TEST(PairChunks, FortyThousandPairsAreThreeJoinedPolylines)
-{
-    std::vector<float> xy(2 * 40000);
-    for (int i = 0; i < 40000; ++i) {
-        xy[2 * i] = i * 0.00025f;
-        xy[2 * i + 1] = -100 + (i % 50);
-    }
-    const ViewRange view = {0, 10, 0, 10, -140, 0};
-    const auto m = MakePairMapping(view, {0, 0, 800, 200}, false, false, {}, {}, 3000000);
-    std::vector<Point> buf(16384);
-    Recorder rec;
-    PointSink sink(buf.data(), 16384, rec);
-    CollectPairs(m, xy.data(), 40000, sink);
-    sink.Finish();
-    ASSERT_EQ(rec.lines.size(), 3u);
-    for (std::size_t k = 1; k < rec.lines.size(); ++k)
-        EXPECT_TRUE(rec.lines[k].front() == rec.lines[k - 1].back());
-    const auto joined = rec.Joined();
-    ASSERT_EQ(joined.size(), 40000u);
-    // Each pair at its own place: X over 800 columns for 0 .. 10, its level over 200 rows for
-    // -140 .. 0, one row below the truncated position.
-    for (int i = 0; i < 40000; i += 7) {
-        ASSERT_EQ(joined[i].x, int(std::trunc(double(xy[2 * i]) * 80))) << i;
-        ASSERT_EQ(joined[i].y, int(std::trunc((-140.0 - xy[2 * i + 1]) * 200 / 140 + 200)) + 1)
-            << i;
-    }
-    // A single pair is no line at all.
-    Recorder single;
-    PointSink one(buf.data(), 16384, single);
-    CollectPairs(m, xy.data(), 1, one);
-    one.Finish();
-    EXPECT_TRUE(single.lines.empty());
-}
-
 // On a surface of s device pixels per logical one, a sample lands on the device pixel of its
 // fractional logical position: column floor(s * x), row floor(s * (y + 1)) (a level is drawn
 // one logical row below its truncated position); on logarithmic axes floor(s * position). At
