@@ -169,35 +169,67 @@ TEST(PlotPaint, CurveVerticesSitWhereEachScaleCombinationMapsThem)
     }
 }
 
+// Each title is centred on its side, 10 pixels in from the edge: top and bottom ones level,
+// the left one running upward, the right one downward, each in its own font and colour, and
+// nothing else changes. Fonts set before the first paint keep their weight.
 TEST(PlotPaint, TitlesAreDrawnWhereTheirRectanglesSay)
 {
+    using T = TDXHistographInt;
     TDXHistographInt h;
-    h.resize(400, 300);
-    h.setTitleTop("Spectrum");
-    h.setTitleLeft("Level");
+    plottest::Layout(h, 400, 300, 60, 50, 60, 50);
+    h.setBkColor(clWhite);
+    h.RenderNow();
+    QImage want = h.Surface().copy();
     QFont bold = h.FontTitleLeft();
     bold.setBold(true);
     h.setFontTitleLeft(bold);
-    h.setFontColor(TDXHistographInt::fiTitleLeft, clRed);
+    QFont big = h.FontTitleRight();
+    big.setPixelSize(17);
+    h.setFontTitleRight(big);
+    const struct
+    {
+        T::TDXFontId Id;
+        const char* Text;
+        TColor Color;
+        QColor Ink;
+    } titles[] = {{T::fiTitleTop, "Spectrum", clRed, Qt::red},
+                  {T::fiTitleBottom, "Frequency / kHz", clBlue, Qt::blue},
+                  {T::fiTitleLeft, "Level", clGreen, QColor(0, 128, 0)},
+                  {T::fiTitleRight, "dBm right", clFuchsia, Qt::magenta}};
+    const QFont fonts[] = {h.FontTitleTop(), h.FontTitleBottom(), bold, big};
+    for (const auto& t : titles)
+        h.setFontColor(t.Id, t.Color);
+    h.setTitleTop(titles[0].Text);
+    h.setTitleBottom(titles[1].Text);
+    h.setTitleLeft(titles[2].Text);
+    h.setTitleRight(titles[3].Text);
     h.RenderNow();
-    const QFontMetrics fm(h.FontTitleTop());
-    const int tw = fm.horizontalAdvance("Spectrum");
-    EXPECT_EQ(h.TitleRect(TDXHistographInt::fiTitleTop), QRect(200 - tw / 2, 10, tw, fm.height()));
-    const QRect left = h.TitleRect(TDXHistographInt::fiTitleLeft);
-    EXPECT_EQ(left.left(), 10);
-    EXPECT_LT(left.width(), left.height()); // runs upward
-    // Reddish (anti-aliased) ink only inside the recorded rectangle of the left title.
-    auto inked = [&](const QRect& r) {
-        int n = 0;
-        for (int y = r.top(); y <= r.bottom(); ++y)
-            for (int x = r.left(); x <= r.right(); ++x) {
-                const QColor c = h.Surface().pixelColor(x, y);
-                n += c.red() > 150 && c.green() < 100 && c.blue() < 100;
-            }
-        return n;
-    };
-    EXPECT_GT(inked(left), 20);
-    EXPECT_EQ(inked(QRect(0, 0, 400, 300)), inked(left));
-    // The font set before the first paint keeps its weight.
+    QPainter p(&want);
+    for (int i = 0; i < 4; ++i) {
+        const QFontMetrics fm(fonts[i]);
+        const QString text = titles[i].Text;
+        const int len = fm.horizontalAdvance(text), thick = fm.height();
+        const QRect rects[] = {QRect(200 - len / 2, 10, len, thick),
+                               QRect(200 - len / 2, 300 - 10 - thick, len, thick),
+                               QRect(10, 150 + len / 2 - len, thick, len),
+                               QRect(400 - 10 - thick, 150 + len / 2 - len, thick, len)};
+        EXPECT_EQ(h.TitleRect(titles[i].Id), rects[i]) << text.toStdString();
+        p.save();
+        p.setFont(fonts[i]);
+        p.setPen(titles[i].Ink);
+        if (i < 2) {
+            p.translate(rects[i].topLeft());
+        } else if (i == 2) {
+            p.translate(10, 150 + len / 2);
+            p.rotate(-90);
+        } else {
+            p.translate(390, 150 - len / 2);
+            p.rotate(90);
+        }
+        p.drawText(0, fm.ascent(), text);
+        p.restore();
+    }
+    p.end();
+    EXPECT_EQ(plottest::Differing(h.Surface(), want), 0);
     EXPECT_TRUE(h.FontTitleLeft().bold());
 }
