@@ -131,43 +131,6 @@ TEST(PlotHighDensity, LinesAreOneLogicalPixelWideWithoutBlur)
     }
 }
 
-// The curve is decimated per device column: a single raised sample stands in the device
-// column its X maps to, one device pixel wide, up to the device row its level maps to.
-TEST(PlotHighDensity, TraceHasTheDetailOfTheDeviceColumns)
-{
-    TDXHistograph h;
-    MainWindowPlot(h);
-    std::vector<float> data(4096, -100.0f);
-    const int spike = 2001;
-    data[spike - 1] = -20.0f;
-    h.SetSeriesData(data.data(), 4096, 1);
-    h.RenderNow();
-    const QImage& s = h.Surface();
-    // Sample i at logical X (i * xs + xo), level v at logical Y (v * ys + yo), drawn one
-    // logical row lower: device column floor(ratio * X), device row floor(ratio * (Y + 1)).
-    const double w = h.width() - h.GapLeft() - h.GapRight();
-    const double ht = h.height() - h.GapTop() - h.GapBottom();
-    const double xs = 40000.0 * w / 40000.0 / 4095.0;
-    const double xo = h.GapLeft() - xs;
-    const double range = double(h.ViewYMax()) - h.ViewYMin();
-    const double ys = -ht / range;
-    const double yo = ht * h.ViewYMin() / range + (h.height() - h.GapBottom());
-    const int column = Dev(spike * xs + xo);
-    const int top = Dev(-20.0 * ys + yo + 1);
-    const int floor = Dev(-100.0 * ys + yo + 1);
-    EXPECT_EQ(s.pixel(column, top), Green);
-    EXPECT_NE(s.pixel(column, top - 1), Green);
-    EXPECT_NE(s.pixel(column - 1, top), Green);
-    EXPECT_NE(s.pixel(column + 1, top), Green);
-    for (int y = top; y <= floor; ++y)
-        EXPECT_EQ(s.pixel(column, y), Green) << y;
-    // Away from the spike the flat level is one device row.
-    const int away = Dev(h.GapLeft() + 100);
-    EXPECT_EQ(s.pixel(away, floor), Green);
-    EXPECT_NE(s.pixel(away, floor - 1), Green);
-    EXPECT_NE(s.pixel(away, floor + 1), Green);
-}
-
 // A hair cross is two lines one logical pixel wide at the snapped point's logical pixel; its
 // pixels are inverted once (twice where the lines meet), and drawing it again erases it to the
 // pixel.
