@@ -109,23 +109,3 @@ TEST_F(PlotMarkers, MarkStandsOnItsPointWithItsNumberAbove)
     EXPECT_TRUE(Marks().isEmpty());
     EXPECT_FALSE(Marks(0xFFFF00FFu).isEmpty());
 }
-
-// A point beyond the plot's levels is marked at the plot's edge, whole; a point outside the
-// X range is not marked.
-TEST_F(PlotMarkers, MarksStayInsideThePlot)
-{
-    for (float y : {30.0f, -500.0f}) {
-        Plot.SetMarker(1, 100.0f, y, clWhite);
-        Plot.RenderNow();
-        const QRect mark = Marks();
-        ASSERT_FALSE(mark.isEmpty()) << y;
-        EXPECT_GE(mark.top(), 20);
-        EXPECT_GE(mark.bottom(), y > 0 ? 20 : 188);
-        EXPECT_NEAR(mark.left() + mark.width() / 2.0, TipX(100), 1.0);
-    }
-    for (float x : {-15.0f, 3415.0f}) { // half a mark beyond either edge
-        Plot.SetMarker(1, x, -60.0f, clWhite);
-        Plot.RenderNow();
-        EXPECT_TRUE(Marks().isEmpty()) << x;
-    }
-}

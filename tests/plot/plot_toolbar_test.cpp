@@ -1,4 +1,3 @@
-#include "dxColorhis.h"
 #include "dxHistoInt.h"
 #include "dxToolGlyphs.h"
 #include "dx_Eca.h"
@@ -10,9 +9,6 @@
 
 #include <QApplication>
 #include <QButtonGroup>
-#include <QDropEvent>
-#include <QLineEdit>
-#include <QMimeData>
 #include <QPainter>
 #include <QPainterPath>
 #include <QScreen>
@@ -22,7 +18,6 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <cstdlib>
 #include <functional>
 #include <initializer_list>
 #include <string>
@@ -217,27 +212,6 @@ TEST(PlotToolBar, TimerTickMirrorsThePlotOnTheButtons)
     // A tick presses buttons without running their actions.
     EXPECT_FALSE(p.h.ShowValueBar());
     EXPECT_EQ(p.h.Mode(), modeMeasure);
-}
-
-// The tool bar's grid is one row of 16 cells of 20 x 16 without marks; a colour picked there
-// and dropped on the plot's background recolours it.
-TEST(PlotToolBar, ColourGridDragsOntoThePlot)
-{
-    ToolPlot p;
-    TFormToolBar* bar = p.Bar();
-    TColorGridHisto* grid = bar->ColorGridHisto1;
-    EXPECT_EQ(grid->GridOrdering(), TColorGridHisto::go16x1);
-    EXPECT_FALSE(grid->ForegroundEnabled());
-    EXPECT_FALSE(grid->BackgroundEnabled());
-    std::unique_ptr<QMimeData> dragged;
-    grid->DragStarter = [&](std::unique_ptr<QMimeData> data) { dragged = std::move(data); };
-    QTest::mousePress(grid, Qt::LeftButton, {}, QPoint(12 * 20 + 10, 8));
-    ASSERT_TRUE(dragged);
-    QDragEnterEvent enter(QPoint(100, 60), Qt::CopyAction, dragged.get(), Qt::LeftButton, {});
-    QApplication::sendEvent(&p.h, &enter);
-    QDropEvent drop(QPointF(100, 60), Qt::CopyAction, dragged.get(), Qt::LeftButton, {});
-    QApplication::sendEvent(&p.h, &drop);
-    EXPECT_EQ(p.h.BkColor(), 0xFF0000); // blue, the classic colour of cell 12
 }
 
 namespace {
