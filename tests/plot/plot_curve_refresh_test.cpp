@@ -71,29 +71,39 @@ std::vector<dxplot::Point> Curve(std::mt19937& rng, bool free)
 } // namespace
 
 // The span of a column, and those of a step of one column over more than one row, hold the
-// pixels the line drawing puts there and no more: a new frame puts back no pixel in vain.
+// pixels the line drawing puts there and no more: a new frame puts back no pixel in vain, and
+// none outside the clip it is given.
 TEST(ColumnSpans, ColumnsAndOneColumnStepsSpanExactlyTheirPixels)
 {
     std::mt19937 rng(4);
-    std::uniform_int_distribution<int> col(1, W - 2), row(0, H - 1), step(-1, 1);
+    std::uniform_int_distribution<int> col(1, W - 2), row(0, H - 1), step(-1, 1), inset(0, 3);
     Pixels white;
     std::fill(white.px.begin(), white.px.end(), 0xFFFFFFFFu);
     dxplot::ColumnBackground background;
     background.Keep(white.px.data(), W, 0, 0, W, H);
-    const QRect all(0, 0, W, H);
     for (int k = 0; k < 500; ++k) {
         const int x0 = col(rng), y0 = row(rng), x1 = x0 + step(rng), y1 = row(rng);
         if (x1 != x0 && std::abs(y1 - y0) <= 1)
             continue; // a diagonal pixel pair or a row: its bounding box is taken
+        const QRect clip =
+            QRect(0, 0, W, H).adjusted(inset(rng), inset(rng), -inset(rng), -inset(rng));
         Pixels drawn, restored;
-        dxplot::DrawLine(drawn.Target(all), x0, y0, x1, y1, 0xFFFFFFFFu);
-        drawn.px[y1 * W + x1] = 0xFFFFFFFFu; // the end pixel, which the line leaves out
+        dxplot::DrawLine(drawn.Target(clip), x0, y0, x1, y1, 0xFFFFFFFFu);
+        if (clip.contains(x1, y1))
+            drawn.px[y1 * W + x1] = 0xFFFFFFFFu; // the end pixel, which the line leaves out
         dxplot::ColumnSpans spans;
         spans.Reset(0, W);
         spans.AddLine(x0, y0, x1, y1);
-        spans.Restore(restored.Target(all), background);
+        spans.Restore(restored.Target(clip), background);
         ASSERT_EQ(restored.px, drawn.px) << x0 << "," << y0 << " to " << x1 << "," << y1;
     }
+    // A background one column wide is kept as it is.
+    Pixels ramp;
+    for (int i = 0; i < W * H; ++i)
+        ramp.px[i] = std::uint32_t(i);
+    background.Keep(ramp.px.data(), W, 5, 2, 1, 3);
+    for (int y = 0; y < 3; ++y)
+        EXPECT_EQ(background.Column(5)[y], std::uint32_t((2 + y) * W + 5));
 }
 
 TEST(CurveSweep, DrawingOverOldCurvesGivesWhatAFreshDrawingGives)
