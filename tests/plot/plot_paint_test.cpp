@@ -142,31 +142,41 @@ TEST(PlotPaint, CurvesReachTheLastRowOfThePlot)
 }
 
 // Curve vertices sit where each scale combination maps them: linear by the rule, logarithmic
-// where the plot's logarithmic mapping (checked against the decade rule elsewhere) puts them.
+// where the plot's logarithmic mapping (checked against the decade rule elsewhere) puts them;
+// (X, Y) pairs at the same places as the samples that lie at those X.
 TEST(PlotPaint, CurveVerticesSitWhereEachScaleCombinationMapsThem)
 {
-    for (TDXGrdScale scale : {sclLinLin, sclLinLog, sclLogLin, sclLogLog}) {
-        TDXHistographInt h;
-        h.resize(400, 300);
-        plottest::SetX(h, 1, 9);
-        plottest::SetY(h, 1, 1000);
-        h.setGridScale(scale);
-        h.setSeries({clWhite, 0, 0});
-        std::vector<float> d(9);
-        for (int i = 1; i <= 9; ++i)
-            d[i - 1] = std::pow(2.0f, float(i));
-        h.SetSeriesData(d.data(), 9, 1);
-        const bool logX = scale == sclLogLin || scale == sclLogLog;
-        const bool logY = scale == sclLinLog || scale == sclLogLog;
-        const int l = h.GapLeft(), t = h.GapTop(), r = 400 - h.GapRight(), b = 300 - h.GapBottom();
-        // Interior vertices above the bottom row (a linear level is one row below its place).
-        for (int i = 4; i <= 8; ++i) {
-            const int x = logX ? h.LogXToPixel(i) : int(std::trunc((i - 1) * (r - l) / 8.0 + l));
-            const int y = logY ? h.LogYToPixel(d[i - 1])
-                               : int(std::trunc((1.0 - d[i - 1]) * (b - t) / 999.0 + b)) + 1;
-            EXPECT_EQ(h.Surface().pixel(x, y), qRgb(255, 255, 255)) << scale << " " << i;
+    for (const bool pairs : {false, true})
+        for (TDXGrdScale scale : {sclLinLin, sclLinLog, sclLogLin, sclLogLog}) {
+            TDXHistographInt h;
+            h.resize(400, 300);
+            plottest::SetX(h, 1, 9);
+            plottest::SetY(h, 1, 1000);
+            h.setGridScale(scale);
+            h.setSeries({clWhite, 0, pairs ? dtDataXY : dtData});
+            std::vector<float> d(9), xy;
+            for (int i = 1; i <= 9; ++i) {
+                d[i - 1] = std::pow(2.0f, float(i));
+                xy.insert(xy.end(), {float(i), d[i - 1]});
+            }
+            if (pairs)
+                h.SetSeriesDataXY(xy.data(), 9, 1);
+            else
+                h.SetSeriesData(d.data(), 9, 1);
+            const bool logX = scale == sclLogLin || scale == sclLogLog;
+            const bool logY = scale == sclLinLog || scale == sclLogLog;
+            const int l = h.GapLeft(), t = h.GapTop(), r = 400 - h.GapRight(),
+                      b = 300 - h.GapBottom();
+            // Interior vertices above the bottom row (a linear level is one row below its place).
+            for (int i = 4; i <= 8; ++i) {
+                const int x =
+                    logX ? h.LogXToPixel(i) : int(std::trunc((i - 1) * (r - l) / 8.0 + l));
+                const int y = logY ? h.LogYToPixel(d[i - 1])
+                                   : int(std::trunc((1.0 - d[i - 1]) * (b - t) / 999.0 + b)) + 1;
+                EXPECT_EQ(h.Surface().pixel(x, y), qRgb(255, 255, 255))
+                    << scale << " " << i << (pairs ? " pairs" : "");
+            }
         }
-    }
 }
 
 // Each title is centred on its side, 10 pixels in from the edge: top and bottom ones level,
