@@ -246,10 +246,11 @@ TEST(ColorGrid, CellsArePaintedAsDesignedInEveryShape)
         TGridOrdering Ordering;
         QSize Size;
     };
-    const Case cases[] = {{TColorGridHisto::go16x1, {320, 16}}, {TColorGridHisto::go8x2, {88, 14}},
-                          {TColorGridHisto::go4x4, {100, 100}}, {TColorGridHisto::go2x8, {22, 80}},
-                          {TColorGridHisto::go1x16, {9, 112}},  {TColorGridHisto::go16x1, {96, 5}},
-                          {TColorGridHisto::go16x1, {320, 3}},  {TColorGridHisto::go16x1, {64, 10}}};
+    const Case cases[] = {
+        {TColorGridHisto::go16x1, {320, 16}}, {TColorGridHisto::go8x2, {88, 14}},
+        {TColorGridHisto::go4x4, {100, 100}}, {TColorGridHisto::go2x8, {22, 80}},
+        {TColorGridHisto::go1x16, {9, 112}},  {TColorGridHisto::go16x1, {96, 5}},
+        {TColorGridHisto::go16x1, {320, 3}},  {TColorGridHisto::go16x1, {64, 10}}};
     for (const Case& c : cases)
         for (const bool ctl3D : {true, false}) {
             // Cells too small for the sunken rings are checked flat only.

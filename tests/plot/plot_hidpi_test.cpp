@@ -21,11 +21,6 @@ double Ratio()
     return qApp->devicePixelRatio();
 }
 
-int Dev(double logical)
-{
-    return int(std::floor(logical * Ratio() + 1e-9));
-}
-
 constexpr QRgb Black = 0xFF000000u;
 
 // The main window's plot with grid steps of 10000 kHz and 20 dB, framed in silver, with a
@@ -49,40 +44,6 @@ TEST(PlotHighDensity, SurfaceReachesTheScreenPixelForPixel)
     ASSERT_GT(Ratio(), 1.0) << "run with QT_SCALE_FACTOR above 1";
     TDXHistograph h, twin;
     ExpectInteractionsReachTheScreen(h, twin, sclLinLin);
-}
-
-// A reference curve being bent is drawn inverted inside the strip of its samples: moving to the
-// same place again leaves every device pixel as it was (the old curve erased exactly, the new
-// one drawn alike), and nothing outside the strip and the value box changes.
-TEST(PlotHighDensity, BentCurveIsInvertedInsideItsStripAndErasesExactly)
-{
-    TDXHistograph h;
-    GridPlot(h);
-    h.setSeriesStyle(dtUpperRef);
-    auto ref = Noise(785, 4, -90, -70);
-    h.SetSeriesData(ref.data(), 785, 1);
-    h.setMode(modeUpperRef);
-    h.setShowValues(false);
-    h.RenderNow();
-    const QImage clean = h.Surface().copy();
-    Press(h, Qt::LeftButton, 300, 120);
-    ASSERT_TRUE(h.RefDragActive());
-    Move(h, 300, 90, Qt::LeftButton);
-    const QImage bent = h.Surface().copy();
-    Move(h, 300, 60, Qt::LeftButton);
-    Move(h, 300, 90, Qt::LeftButton);
-    EXPECT_EQ(Differing(h.Surface(), bent), 0);
-    // 30 samples around the grabbed one, one logical pixel per sample here.
-    const QRect strip(QPoint(Dev(300 - 16), Dev(h.GapTop())),
-                      QPoint(Dev(300 + 16) - 1, Dev(h.height() - h.GapBottom()) - 1));
-    int outside = 0, inside = 0;
-    for (int y = 0; y < clean.height(); ++y)
-        for (int x = 0; x < clean.width(); ++x)
-            if (bent.pixel(x, y) != clean.pixel(x, y))
-                (strip.contains(x, y) ? inside : outside)++;
-    EXPECT_EQ(outside, 0);
-    EXPECT_GT(inside, 0);
-    Release(h, Qt::LeftButton, 300, 90);
 }
 
 // A picture of the surface that someone keeps (the copy and the grab share its pixels until

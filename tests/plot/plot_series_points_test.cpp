@@ -106,6 +106,43 @@ TEST(VisibleRange, ATenthOfTheViewVisitsATenthOfTheSamplesAndOneSampleNone)
     EXPECT_GT(none.First, none.Last);
 }
 
+// On random zoomed views, linear and logarithmic in X, at random clips and device ratios: the
+// range holds every sample drawn inside the clip and the one left of it (for the line into
+// it), and little more.
+TEST(VisibleRange, HoldsTheSamplesInsideTheClipAndTheOneLeftOfIt)
+{
+    std::mt19937 rng(8);
+    const auto u = [&](double a, double b) { return std::uniform_real_distribution<>(a, b)(rng); };
+    for (int trial = 0; trial < 400; ++trial) {
+        const bool logX = trial % 2;
+        const int n = int(u(2, 5000));
+        const double nomMin = logX ? u(1, 100) : u(-1000, 1000), nomMax = nomMin + u(1, 5000);
+        const double curMin = nomMin + u(logX ? 0 : -0.1, 0.8) * (nomMax - nomMin);
+        const double curMax = curMin + u(0.01, 0.5) * (nomMax - nomMin);
+        const ViewRange view{nomMin, nomMax, curMin, curMax, -140, 0};
+        const PlotBox box{40, 10, 40 + int(u(50, 900)), 300};
+        const double scale = trial % 3 ? 1.0 : 1.5;
+        LogMapping lx;
+        ASSERT_TRUE(!logX || UpdateLogXMapping(lx, float(curMin), float(curMax), float(nomMin),
+                                               float(nomMax), box.Left, box.Right));
+        const auto m = MakeEquidistantMapping(view, box, n, logX, false, lx, {}, 3000000, scale);
+        const int clipLeft = int((trial % 4 ? u(box.Left, box.Right) : box.Left) * scale);
+        const int clipRight = std::min(clipLeft + int(u(1, 300)), int(box.Right * scale));
+        int first = n + 1, last = 0;
+        for (int i = 1; i <= n; ++i)
+            if (m.XPixelOfIndex(i) >= clipLeft && m.XPixelOfIndex(i) < clipRight)
+                first = std::min(first, i), last = std::max(last, i);
+        if (first > last)
+            continue;
+        const IndexRange r = VisibleIndexRange(m, view, n, clipLeft, clipRight);
+        EXPECT_LE(r.First, std::max(1, first - 1)) << trial;
+        // A logarithmic X axis ends a zoomed view's range a sample earlier, as its rule says.
+        EXPECT_GE(r.Last, logX ? last - 1 : last) << trial;
+        EXPECT_GE(r.First, first - 3) << trial;
+        EXPECT_LE(r.Last, last + 3) << trial;
+    }
+}
+
 TEST(Clamping, FarValuesKeepTheirDirection)
 {
     const ViewRange view = {0, 10, 0, 10, -140, 0};
