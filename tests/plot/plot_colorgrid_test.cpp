@@ -79,6 +79,10 @@ TEST(ColorGrid, CellGeometryShrinksBoundsAndMapsPoints)
     EXPECT_EQ(g.grid->SquareFromPos(200, 15), 15);
     g.grid->resize(101, 45);
     EXPECT_EQ(g.grid->size(), QSize(100, 40));
+    // Too narrow for a cell per column: no width, every point on the first column.
+    g.grid->setGridOrdering(TColorGridHisto::go16x1);
+    g.grid->resize(10, 16);
+    EXPECT_EQ(g.grid->SquareFromPos(5, 3), 0);
 
     // Cells and orderings take the ends of their ranges and ignore what lies beyond.
     using Set = void (TColorGridHisto::*)(int);

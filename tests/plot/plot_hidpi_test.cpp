@@ -21,20 +21,6 @@ double Ratio()
     return qApp->devicePixelRatio();
 }
 
-constexpr QRgb Black = 0xFF000000u;
-
-// The main window's plot with grid steps of 10000 kHz and 20 dB, framed in silver, with a
-// margin on the right so that the frame shows there too.
-void GridPlot(TDXHistographInt& h)
-{
-    MainWindowPlot(h);
-    h.setGapRight(40);
-    h.setColor(0x00C0C0C0);
-    h.setViewXGap(10000);
-    h.setViewYGap(20);
-    h.setGridVisible(grdBoth);
-}
-
 } // namespace
 
 // The surface holds the device pixels, and what reaches the screen is that surface one to one,
@@ -51,7 +37,8 @@ TEST(PlotHighDensity, SurfaceReachesTheScreenPixelForPixel)
 TEST(PlotHighDensity, AKeptPictureOfTheSurfaceStaysAsItWas)
 {
     TDXHistograph h;
-    GridPlot(h);
+    MainWindowPlot(h);
+    h.setGridVisible(grdBoth);
     h.setGapTop(40);
     h.setTitleTop("First");
     h.RenderNow();
@@ -83,7 +70,8 @@ TEST(PlotHighDensity, ASetRatioOverridesTheScreen)
         EXPECT_EQ(h.Surface().size(),
                   QSize(int(std::lround(845 * want)), int(std::lround(248 * want))));
         // With no gap on the right the plot area reaches the surface's last device column.
-        EXPECT_EQ(h.Surface().pixel(h.Surface().width() - 1, int(std::floor(15 * want))), Black);
+        EXPECT_EQ(h.Surface().pixel(h.Surface().width() - 1, int(std::floor(15 * want))),
+                  0xFF000000u);
         // The frame's dark bottom line, its last pixel at the control's last logical pixel.
         const auto at = [&](int k) { return int(std::floor(k * want + 1e-9)); };
         EXPECT_EQ(h.Surface().pixel(at(844), at(247)) & 0xFFFFFF,

@@ -30,6 +30,9 @@ TEST(PlotModel, PropertiesByNameAndStoredSeriesList)
     ASSERT_EQ(back.size(), 48);
     EXPECT_EQ(back, many.mid(0, 48));
     EXPECT_EQ(h.SeriesRecord(16).LineColor, 15);
+    h.setSeriesCurrent(16); // the current series' getters read that series
+    EXPECT_TRUE(h.SeriesColor() == 15 && h.SeriesLineStyle() == TPenStyle(15 % 5) &&
+                h.SeriesStyle() == TDXDataKind(15 % 4));
     // Ordinals outside the enumerations are not stored.
     h.setSeries({1, 42, -3});
     EXPECT_EQ(h.SeriesRecord(1).PenStyle, psSolid);
