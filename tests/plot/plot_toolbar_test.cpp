@@ -119,6 +119,7 @@ TEST(PlotToolBar, ShownOnRequestCaptionedAndDrivingThePlot)
         });
         QTest::mouseClick(button, Qt::LeftButton);
         EXPECT_EQ(modal, dialog);
+        EXPECT_FALSE(button->isChecked()); // a plain button, not a switch
     }
 }
 
