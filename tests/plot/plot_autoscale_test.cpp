@@ -232,28 +232,3 @@ TEST(PlotAutoScale, LogarithmicXLimitsAreRepairedOnlyWhileScaling)
             EXPECT_FLOAT_EQ(g.ViewXCurrentMax(), max);
         }
 }
-
-// Scaling once leaves automatic scaling off. While scaling, a minimum being set wins over the
-// view the scaling (which runs first) gives; a maximum being set does not scale by itself.
-TEST(PlotAutoScale, ScaleOnceAndLimitsSetWhileScaling)
-{
-    TDXHistographInt h;
-    h.resize(400, 300);
-    plottest::SetY(h, -140, 0);
-    h.setViewYGap(10);
-    std::vector<float> data = Ramp(0.2f, 0.5f);
-    h.SetSeriesData(data.data(), int(data.size()), 1);
-    h.ScaleOnce();
-    EXPECT_FALSE(h.AutoScale());
-    ExpectView(h, *RuleView(0.2f, 0.5f, -140, 0));
-
-    std::vector<float> low = Ramp(-130, -60);
-    h.SetSeriesData(low.data(), int(low.size()), 1);
-    h.setAutoScale(true);
-    const YView scaled = *RuleView(-130, -60, 0.1f, 0.6f);
-    ExpectView(h, scaled);
-    h.setViewYMax(-100);
-    ExpectView(h, {scaled.Min, -100, scaled.Gap});
-    h.setViewYMin(-150);
-    ExpectView(h, {-150, scaled.Max, scaled.Gap});
-}

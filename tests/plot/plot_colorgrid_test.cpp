@@ -79,6 +79,10 @@ TEST(ColorGrid, CellGeometryShrinksBoundsAndMapsPoints)
     EXPECT_EQ(g.grid->SquareFromPos(200, 15), 15);
     g.grid->resize(101, 45);
     EXPECT_EQ(g.grid->size(), QSize(100, 40));
+    // Too narrow for a cell per column: no width, every point on the first column.
+    g.grid->setGridOrdering(TColorGridHisto::go16x1);
+    g.grid->resize(10, 16);
+    EXPECT_EQ(g.grid->SquareFromPos(5, 3), 0);
 
     // Cells and orderings take the ends of their ranges and ignore what lies beyond.
     using Set = void (TColorGridHisto::*)(int);
@@ -246,10 +250,11 @@ TEST(ColorGrid, CellsArePaintedAsDesignedInEveryShape)
         TGridOrdering Ordering;
         QSize Size;
     };
-    const Case cases[] = {{TColorGridHisto::go16x1, {320, 16}}, {TColorGridHisto::go8x2, {88, 14}},
-                          {TColorGridHisto::go4x4, {100, 100}}, {TColorGridHisto::go2x8, {22, 80}},
-                          {TColorGridHisto::go1x16, {9, 112}},  {TColorGridHisto::go16x1, {96, 5}},
-                          {TColorGridHisto::go16x1, {320, 3}}};
+    const Case cases[] = {
+        {TColorGridHisto::go16x1, {320, 16}}, {TColorGridHisto::go8x2, {88, 14}},
+        {TColorGridHisto::go4x4, {100, 100}}, {TColorGridHisto::go2x8, {22, 80}},
+        {TColorGridHisto::go1x16, {9, 112}},  {TColorGridHisto::go16x1, {96, 5}},
+        {TColorGridHisto::go16x1, {320, 3}},  {TColorGridHisto::go16x1, {64, 10}}};
     for (const Case& c : cases)
         for (const bool ctl3D : {true, false}) {
             // Cells too small for the sunken rings are checked flat only.

@@ -286,37 +286,6 @@ TEST(PlotCross, BorderAndGapBoundaryRules)
     }
 }
 
-// Without any data there is no cross and no event, and a second series is found even when the
-// first has none. Equal vertical distances go to the lower series number, equally far pairs to
-// the lower index; only a strictly nearer candidate replaces the one found first.
-TEST(PlotCross, NoDataAndTiesBetweenSeries)
-{
-    TDXHistographInt h;
-    SmallPlot(h);
-    h.setSeriesNumber(2);
-    h.RenderNow();
-    const QImage clean = h.Surface().copy();
-    std::vector<CrossEvent> events;
-    Record(h, events);
-    Move(h, 150, 90);
-    EXPECT_TRUE(events.empty());
-    EXPECT_TRUE(h.Surface() == clean);
-    std::vector<float> b(221, 3.0f);
-    h.SetSeriesData(b.data(), 221, 2);
-    Move(h, 150, 90);
-    ASSERT_EQ(events.size(), 1u);
-    EXPECT_EQ(events.back().Serie, 2);
-    // The pointer row 90 reads 160 - 90 = 70.
-    for (auto [v1, v2, want] : {std::tuple{75.f, 65.f, 1}, std::tuple{65.f, 75.f, 1},
-                                std::tuple{75.f, 74.f, 2}, std::tuple{80.f, 66.f, 2}}) {
-        std::vector<float> a(221, v1);
-        std::fill(b.begin(), b.end(), v2);
-        h.SetSeriesData(a.data(), 221, 1);
-        Move(h, 150, 90);
-        EXPECT_EQ(events.back().Serie, want) << v1 << " " << v2;
-    }
-}
-
 // (X, Y) pairs compete on the distance in value units with every pair of every such series, an
 // equidistant series on its vertical distance at the snapped sample; on equal distances the
 // pair found first stays.
@@ -373,44 +342,4 @@ TEST(PlotCross, PairSeriesSnapToThePairNearestInValueUnits)
     std::fill(flat.begin(), flat.end(), 70.5f);
     Move(h, 170, 90);
     EXPECT_EQ(events.back().Serie, 3);
-}
-
-// Each repaint re-places a resting cross on the new data and reports it again; in other modes
-// the measure cross is still drawn but reports nothing.
-TEST(PlotCross, EveryRepaintReplacesTheRestingCrossAndReportsAgain)
-{
-    TDXHistographInt h, reference;
-    MainWindowPlot(h);
-    MainWindowPlot(reference);
-    auto a = Noise(4096, 1, -120, -20);
-    auto b = Noise(4096, 2, -120, -20);
-    h.SetSeriesData(a.data(), 4096, 1);
-    h.RenderNow();
-    std::vector<CrossEvent> events;
-    Record(h, events);
-    Move(h, 420, 120);
-    ASSERT_EQ(events.size(), 1u);
-    const int index = events[0].Index;
-    EXPECT_EQ(events[0].Y, a[index - 1]);
-    for (int frame = 0; frame < 3; ++frame) {
-        const auto& d = frame % 2 ? a : b;
-        h.SetSeriesData(const_cast<float*>(d.data()), 4096, 1);
-        ASSERT_EQ(events.size(), size_t(frame) + 2);
-        EXPECT_EQ(events.back().Index, index);
-        EXPECT_EQ(events.back().Y, d[index - 1]);
-        reference.SetSeriesData(const_cast<float*>(d.data()), 4096, 1);
-        reference.RenderNow();
-        ExpectCross(h.Surface(), reference.Surface(), h, LinearXPixel(h, events.back().X),
-                    LinearYPixel(h, events.back().Y), qRgb(0, 198, 0));
-    }
-    h.setMode(modeZoom);
-    h.RenderNow();
-    EXPECT_EQ(events.size(), 4u);
-    EXPECT_TRUE(h.CrossSlot(TDXHistographInt::MeasureSlot).Drawn);
-    reference.RenderNow();
-    EXPECT_FALSE(h.Surface() == reference.Surface());
-    // Leaving the control in another mode leaves that cross where it is.
-    const QImage zoomed = h.Surface().copy();
-    Leave(h);
-    EXPECT_TRUE(h.Surface() == zoomed);
 }

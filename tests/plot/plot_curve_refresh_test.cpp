@@ -71,29 +71,39 @@ std::vector<dxplot::Point> Curve(std::mt19937& rng, bool free)
 } // namespace
 
 // The span of a column, and those of a step of one column over more than one row, hold the
-// pixels the line drawing puts there and no more: a new frame puts back no pixel in vain.
+// pixels the line drawing puts there and no more: a new frame puts back no pixel in vain, and
+// none outside the clip it is given.
 TEST(ColumnSpans, ColumnsAndOneColumnStepsSpanExactlyTheirPixels)
 {
     std::mt19937 rng(4);
-    std::uniform_int_distribution<int> col(1, W - 2), row(0, H - 1), step(-1, 1);
+    std::uniform_int_distribution<int> col(1, W - 2), row(0, H - 1), step(-1, 1), inset(0, 3);
     Pixels white;
     std::fill(white.px.begin(), white.px.end(), 0xFFFFFFFFu);
     dxplot::ColumnBackground background;
     background.Keep(white.px.data(), W, 0, 0, W, H);
-    const QRect all(0, 0, W, H);
     for (int k = 0; k < 500; ++k) {
         const int x0 = col(rng), y0 = row(rng), x1 = x0 + step(rng), y1 = row(rng);
         if (x1 != x0 && std::abs(y1 - y0) <= 1)
             continue; // a diagonal pixel pair or a row: its bounding box is taken
+        const QRect clip =
+            QRect(0, 0, W, H).adjusted(inset(rng), inset(rng), -inset(rng), -inset(rng));
         Pixels drawn, restored;
-        dxplot::DrawLine(drawn.Target(all), x0, y0, x1, y1, 0xFFFFFFFFu);
-        drawn.px[y1 * W + x1] = 0xFFFFFFFFu; // the end pixel, which the line leaves out
+        dxplot::DrawLine(drawn.Target(clip), x0, y0, x1, y1, 0xFFFFFFFFu);
+        if (clip.contains(x1, y1))
+            drawn.px[y1 * W + x1] = 0xFFFFFFFFu; // the end pixel, which the line leaves out
         dxplot::ColumnSpans spans;
         spans.Reset(0, W);
         spans.AddLine(x0, y0, x1, y1);
-        spans.Restore(restored.Target(all), background);
+        spans.Restore(restored.Target(clip), background);
         ASSERT_EQ(restored.px, drawn.px) << x0 << "," << y0 << " to " << x1 << "," << y1;
     }
+    // A background one column wide is kept as it is.
+    Pixels ramp;
+    for (int i = 0; i < W * H; ++i)
+        ramp.px[i] = std::uint32_t(i);
+    background.Keep(ramp.px.data(), W, 5, 2, 1, 3);
+    for (int y = 0; y < 3; ++y)
+        EXPECT_EQ(background.Column(5)[y], std::uint32_t((2 + y) * W + 5));
 }
 
 TEST(CurveSweep, DrawingOverOldCurvesGivesWhatAFreshDrawingGives)
@@ -145,92 +155,13 @@ TEST(CurveSweep, DrawingOverOldCurvesGivesWhatAFreshDrawingGives)
     }
 }
 
-namespace {
-
-std::vector<float> Frame(std::mt19937& rng, int n, int kind)
-{
-    std::normal_distribution<float> noise(-100.0f, 6.0f);
-    std::vector<float> d(n);
-    for (int i = 0; i < n; ++i)
-        d[i] = noise(rng) + (i % 61 == 0 ? 50.0f : 0.0f);
-    // Now and then levels beyond the view, far beyond it, and a gap of no number.
-    if (kind == 1) {
-        d[n / 3] = 20.0f;
-        d[n / 2] = -1e30f;
-        d[n / 2 + 1] = 1e30f;
-    }
-    if (kind == 2)
-        d[n / 4] = std::nanf("");
-    return d;
-}
-
-// Two plots alike: one gets the frames through RefreshData, the other draws each anew.
-void ExpectRefreshesLikeFullRenders(TDXHistographInt& h, TDXHistographInt& full,
-                                    const std::function<void(TDXHistographInt&)>& setup)
-{
-    for (TDXHistographInt* p : {&h, &full})
-        setup(*p);
-    std::mt19937 rng(5);
-    std::vector<float> reference(300);
-    for (int i = 0; i < 300; ++i)
-        reference[i] = -60.0f - 30.0f * std::sin(i * 0.05f);
-    std::vector<std::vector<float>> frames;
-    int curvesOnly = 0;
-    for (int f = 0; f < 24; ++f) {
-        const int n = f % 8 == 5 ? 300 : 4096; // not decimated now and then
-        frames.push_back(Frame(rng, n, f % 4));
-        for (TDXHistographInt* p : {&h, &full}) {
-            if (f == 0)
-                p->SetSeriesData(reference.data(), 300, 2);
-            if (f == 7)
-                Move(*p, 320, 120);
-            if (f == 15)
-                Move(*p, 180, 60);
-            if (f == 19)
-                Leave(*p);
-            p->SetSeriesData(frames.back().data(), n, 1);
-        }
-        curvesOnly += h.RefreshedCurvesOnly();
-        full.RenderNow();
-        ASSERT_TRUE(h.Surface() == full.Surface()) << "frame " << f;
-    }
-    EXPECT_GE(curvesOnly, 20);
-}
-
-} // namespace
-
-// Decimated and plain curves, levels beyond the view, a reference curve, a hair cross placed,
-// moved and taken away: each refresh equals a full render, at linear and logarithmic scales.
-TEST(PlotRefresh, CurvesOnlyRefreshesEqualFullRenders)
-{
-    for (TDXGrdScale scale : {sclLinLin, sclLogLog}) {
-        SCOPED_TRACE(scale);
-        TDXHistograph h, full;
-        ExpectRefreshesLikeFullRenders(h, full, [scale](TDXHistographInt& p) {
-            MainWindowPlot(p);
-            p.setGridVisible(grdBoth);
-            p.setTitleTop("Reaches into the plot area");
-            p.setSeriesNumber(2);
-            p.setSeriesCurrent(2);
-            p.setSeriesStyle(dtUpperRef);
-            p.setSeriesColor(0x0000FFFF);
-            if (scale == sclLogLog) {
-                SetX(p, 10, 40000);
-                SetY(p, 1e-14f, 1.0f);
-            }
-            p.setGridScale(scale);
-        });
-    }
-}
-
 // What the curves-only refresh cannot bound takes the full repaint of the plot area: a styled
-// pen, a handler drawing after the paint, a zoom band being dragged.
+// pen, a handler drawing after the paint.
 TEST(PlotRefresh, FallsBackToTheFullPlotAreaWhereItMust)
 {
     TDXHistograph h;
     MainWindowPlot(h);
-    std::mt19937 rng(9);
-    auto a = Frame(rng, 4096, 0), b = Frame(rng, 4096, 0);
+    auto a = Noise(4096, 1, -130, -50), b = Noise(4096, 2, -130, -50);
     h.SetSeriesData(a.data(), 4096, 1);
     h.RenderNow();
     h.SetSeriesData(b.data(), 4096, 1);
@@ -242,26 +173,20 @@ TEST(PlotRefresh, FallsBackToTheFullPlotAreaWhereItMust)
     EXPECT_FALSE(h.RefreshedCurvesOnly());
     h.setSeriesLineStyle(psSolid);
 
-    h.OnAfterPaint = [](QObject*, QPainter&, bool) {};
+    int drawn = 0;
+    h.OnAfterPaint = [&drawn](QObject*, QPainter&, bool) { ++drawn; };
     h.RenderNow();
     h.SetSeriesData(b.data(), 4096, 1);
     EXPECT_FALSE(h.RefreshedCurvesOnly());
+    EXPECT_EQ(drawn, 2);
     h.OnAfterPaint = nullptr;
+}
 
-    h.setMode(modeZoom);
-    h.RenderNow();
-    Press(h, Qt::LeftButton, 100, 40);
-    Move(h, 300, 150, Qt::LeftButton);
-    const QImage banded = h.Surface().copy();
-    h.SetSeriesData(a.data(), 4096, 1);
-    EXPECT_FALSE(h.RefreshedCurvesOnly());
-    // The band is still there, drawn anew over the new curve.
-    Move(h, 100, 40, Qt::LeftButton);
-    TDXHistograph clean;
-    MainWindowPlot(clean);
-    clean.setMode(modeZoom);
-    clean.SetSeriesData(a.data(), 4096, 1);
-    clean.RenderNow();
-    EXPECT_TRUE(h.Surface() == clean.Surface());
-    EXPECT_FALSE(banded == clean.Surface());
+TEST(PlotRefresh, EveryInteractionReachesTheScreenAsAFullRender)
+{
+    for (TDXGrdScale scale : {sclLinLin, sclLogLog}) {
+        SCOPED_TRACE(scale);
+        TDXHistograph h, twin;
+        ExpectInteractionsReachTheScreen(h, twin, scale);
+    }
 }

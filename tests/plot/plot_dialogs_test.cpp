@@ -172,44 +172,6 @@ TEST(PlotDialogs, TitleDialogPreviewsLiveCancelRestoresOkKeeps)
     EXPECT_TRUE(Snapshot(h) == kept);
 }
 
-// The real font dialog, confirmed without a choice, keeps the face and size that are drawn,
-// also for a family given by an alias ("Arial", as the main window sets it) that the
-// dialog's list of families does not hold.
-TEST(PlotDialogs, FontDialogConfirmedUnchangedKeepsTheDrawnFont)
-{
-    TDXHistographInt h;
-    QFont arial(QStringLiteral("Arial"));
-    arial.setPixelSize(11);
-    h.setFontXAxis(arial);
-    h.setFontTitleLeft(arial);
-    const QFontInfo before(h.FontXAxis());
-    TFormTitle d;
-    d.SetHisto(&h);
-    d.show();
-    for (QPushButton* button : {d.ButtonXAxis, d.ButtonLeft}) {
-        SCOPED_TRACE(button->objectName().toStdString());
-        bool confirmed = false;
-        QTimer::singleShot(0, [&] {
-            if (QWidget* dialog = QApplication::activeModalWidget(); dialog && dialog != &d) {
-                if (auto* fonts = qobject_cast<QDialog*>(dialog)) {
-                    fonts->accept();
-                    confirmed = true;
-                }
-            }
-        });
-        QTest::mouseClick(button, Qt::LeftButton);
-        ASSERT_TRUE(confirmed);
-    }
-    for (const QFont& font : {h.FontXAxis(), h.FontTitleLeft()}) {
-        const QFontInfo after(font);
-        EXPECT_EQ(after.family().toStdString(), before.family().toStdString());
-        EXPECT_EQ(after.pixelSize(), before.pixelSize());
-        EXPECT_EQ(after.bold(), before.bold());
-        EXPECT_EQ(after.italic(), before.italic());
-    }
-    d.reject();
-}
-
 // Opening the grid dialog shows a partial grid as the full grid (the box has one state), which
 // Cancel takes back; OK (the default button) keeps the changes.
 TEST(PlotDialogs, GridDialogPreviewsLiveCancelRestoresOkKeeps)
@@ -452,53 +414,6 @@ TEST(PlotDialogs, EveryFieldReachesThePlotAloneOverItsRange)
         }
     axis.reject();
     EXPECT_TRUE(Snapshot(h) == before);
-}
-
-// Cancel, Escape and the close box each leave the plot as it was when the dialog opened, also
-// with text still in an edit: a number being typed in an axis edit (left only as the dialog
-// goes, or told later still), beside one applied; a title half typed; a grid changed.
-TEST(PlotDialogs, EveryCancelRouteRestoresWithTextStillInAnEdit)
-{
-    TDXHistographInt h;
-    Customise(h);
-    const Snapshot before(h);
-    TFormTitle title;
-    TFormGrid grid;
-    TFormAxis axis;
-    const std::tuple<TPlotDialog*, QPushButton*, QLineEdit*> dialogs[] = {
-        {&title, title.CancelButton, title.ETop},
-        {&grid, grid.CancelButton, nullptr},
-        {&axis, axis.Cancel, axis.EXGap}};
-    for (const std::string route : {"Cancel", "Escape", "close box"}) {
-        for (const auto& [dialog, cancel, edit] : dialogs) {
-            SCOPED_TRACE(route + " " + dialog->objectName().toStdString());
-            dialog->SetHisto(&h);
-            dialog->show();
-            dialog->activateWindow();
-            ASSERT_TRUE(QTest::qWaitForWindowActive(dialog));
-            if (dialog == &grid)
-                grid.CBScale->setCurrentIndex(2);
-            if (dialog == &axis) {
-                Type(axis.EYMin, QStringLiteral("-90"));
-                Finish(axis.EYMin);
-            }
-            if (edit) {
-                edit->setFocus();
-                Type(edit, QStringLiteral("5"));
-            }
-            if (route == "Cancel")
-                QTest::mouseClick(cancel, Qt::LeftButton);
-            else if (route == "Escape")
-                QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
-            else
-                dialog->close();
-            QApplication::processEvents();
-            if (edit)
-                emit edit->editingFinished();
-            EXPECT_FALSE(dialog->isVisible());
-            EXPECT_TRUE(Snapshot(h) == before);
-        }
-    }
 }
 
 // Seven significant digits: fixed notation while the integer part has at most seven digits

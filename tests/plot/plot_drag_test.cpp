@@ -122,47 +122,6 @@ TEST(PlotDrag, PreviewFollowsPointerAndLeavingRestoresEverything)
     EXPECT_EQ(p.Pixel(150, y1), Rgb(Curve1));
 }
 
-// Dropping on the previewed curve keeps its preview colour; moving from one curve to the
-// other switches the preview first, and the drop then colours only the second.
-TEST(PlotDrag, DropKeepsThePreviewedElementOnly)
-{
-    DragPlot p;
-    p.TwoCurves();
-    p.h.RenderNow();
-    const int y1 = DragPlot::RowOf(5.0), y2 = DragPlot::RowOf(2.0);
-    ASSERT_TRUE(p.Enter(p.colour.get(), QPoint(200, y1)));
-    p.Move(QPoint(200, y1));
-    p.Drop(QPoint(201, y1 + 1));
-    EXPECT_EQ(p.h.SeriesRecord(1).LineColor, Dragged);
-    EXPECT_EQ(p.h.PreviewElement(), TDXHistographInt::elNone);
-
-    p.h.setSeriesCurrent(1);
-    p.h.setSeriesColor(Curve1);
-    p.colour = ColorMimeData(clYellow);
-    ASSERT_TRUE(p.Enter(p.colour.get(), QPoint(200, y1)));
-    p.Move(QPoint(200, y1));
-    EXPECT_EQ(p.h.SeriesRecord(1).LineColor, clYellow);
-    p.Move(QPoint(200, y2 - 1));
-    EXPECT_EQ(p.h.SeriesRecord(1).LineColor, Curve1);
-    EXPECT_EQ(p.h.SeriesRecord(2).LineColor, clYellow);
-    p.Drop(QPoint(200, y2));
-    EXPECT_EQ(p.h.SeriesRecord(1).LineColor, Curve1);
-    EXPECT_EQ(p.h.SeriesRecord(2).LineColor, clYellow);
-    // A drop without a preceding move on that element colours what lies under the drop.
-    ASSERT_TRUE(p.Enter(p.colour.get(), QPoint(5, 5)));
-    p.Drop(QPoint(5, 5));
-    EXPECT_EQ(p.h.Color(), clYellow);
-    EXPECT_EQ(p.h.BkColor(), Back);
-    // Also when another curve was previewed: that one gets its colour back.
-    p.h.setSeriesCurrent(2);
-    p.h.setSeriesColor(Curve2);
-    ASSERT_TRUE(p.Enter(p.colour.get(), QPoint(200, y2)));
-    p.Move(QPoint(200, y2));
-    p.Drop(QPoint(200, y1));
-    EXPECT_EQ(p.h.SeriesRecord(1).LineColor, clYellow);
-    EXPECT_EQ(p.h.SeriesRecord(2).LineColor, Curve2);
-}
-
 // Only colour grids' drags are taken: other data is refused and changes nothing.
 TEST(PlotDrag, ForeignDragsAreRefused)
 {

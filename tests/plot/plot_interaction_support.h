@@ -7,7 +7,11 @@
 
 #include <QApplication>
 #include <QMouseEvent>
+#include <QPaintEvent>
 #include <QTest>
+#include <cmath>
+#include <functional>
+#include <gtest/gtest.h>
 #include <random>
 #include <vector>
 
@@ -119,6 +123,167 @@ inline int Differing(const QImage& img, const QImage& other)
         for (int x = 0; x < a.width(); ++x)
             n += a.pixel(x, y) != b.pixel(x, y);
     return n;
+}
+
+// What the screen shows of a plot: a full grab once shown, then only the regions of the paint
+// events Qt delivers, each drawn by the plot's own paint event.
+class Screen : public QObject
+{
+public:
+    explicit Screen(QWidget& w) : m_widget(w)
+    {
+        w.show();
+        EXPECT_TRUE(QTest::qWaitForWindowExposed(&w));
+        QApplication::processEvents();
+        Image = w.grab().toImage();
+        w.installEventFilter(this);
+    }
+    ~Screen() override { m_widget.removeEventFilter(this); }
+    const QImage& Sync()
+    {
+        QApplication::processEvents();
+        m_drawing = true;
+        for (const QRect& r : m_region)
+            m_widget.render(&Image, r.topLeft(), QRegion(r), QWidget::DrawChildren);
+        m_drawing = false;
+        m_region = QRegion();
+        return Image;
+    }
+    bool eventFilter(QObject*, QEvent* e) override
+    {
+        if (e->type() == QEvent::Paint && !m_drawing)
+            m_region += static_cast<QPaintEvent*>(e)->region();
+        return false;
+    }
+    QImage Image;
+
+private:
+    QWidget& m_widget;
+    QRegion m_region;
+    bool m_drawing = false;
+};
+
+// Plays the same steps on a plot on the screen and on a twin drawn anew after each: whatever
+// parts the plot repaints, and whatever it keeps from before, its surface must equal the twin's
+// full render and the screen must show that surface.
+inline void
+ExpectScreenShowsFullRenders(TDXHistographInt& h, TDXHistographInt& twin,
+                             const std::vector<std::function<void(TDXHistographInt&)>>& steps)
+{
+    Screen screen(h);
+    for (std::size_t i = 0; i < steps.size(); ++i) {
+        for (TDXHistographInt* p : {&h, &twin})
+            steps[i](*p);
+        const QImage& shown = screen.Sync();
+        twin.RenderNow();
+        {
+            QRect box;
+            for (int y = 0; y < h.Surface().height(); ++y)
+                for (int x = 0; x < h.Surface().width(); ++x)
+                    if (h.Surface().pixel(x, y) != twin.Surface().pixel(x, y))
+                        box |= QRect(x, y, 1, 1);
+            if (!box.isEmpty()) {
+                qDebug() << box;
+                h.Surface().save("/tmp/h.png");
+                twin.Surface().save("/tmp/t.png");
+            }
+        }
+        ASSERT_EQ(Differing(h.Surface(), twin.Surface()), 0) << "step " << i;
+        ASSERT_EQ(Differing(shown, h.Surface()), 0) << "step " << i;
+    }
+}
+
+// A plot as the program shows it (grid, titles, a reference curve under noisy frames, some
+// with levels beyond the view, far beyond it or no number, some too short to be decimated;
+// marks) taken through every interaction: crosses resting under new data, a zoom band dragged
+// and released, a reference bent, two calculate crosses, a title and a gap changed.
+inline void ExpectInteractionsReachTheScreen(TDXHistographInt& h, TDXHistographInt& twin,
+                                             TDXGrdScale scale)
+{
+    for (TDXHistographInt* p : {&h, &twin}) {
+        MainWindowPlot(*p);
+        p->setGapRight(30);
+        p->setGridVisible(grdBoth);
+        p->setTitleTop("Reaches into the plot area");
+        p->setTitleRight("dB");
+        p->setSeriesNumber(2);
+        p->setSeriesCurrent(2);
+        p->setSeriesStyle(dtUpperRef);
+        p->setSeriesColor(0x0000FFFF);
+        p->setShowValues(false); // a bend's readout box stays only until the next paint
+        if (scale == sclLogLog) {
+            SetX(*p, 10, 40000);
+            SetY(*p, 1e-14f, 1.0f);
+        }
+        p->setGridScale(scale);
+    }
+    const float floor = scale == sclLogLog ? 1e-13f : -130.0f;
+    static std::vector<std::vector<float>> frames;
+    frames.clear();
+    for (unsigned f = 0; f < 6; ++f) {
+        const int n = f == 3 ? 300 : 4096;
+        frames.push_back(Noise(n, f + 1, floor, floor * (scale == sclLogLog ? 1e10f : 0.4f)));
+        if (f == 1) {
+            frames[f][n / 2] = 20.0f;
+            frames[f][n / 3] = -1e30f;
+            frames[f][n / 3 + 1] = 1e30f;
+        }
+        if (f == 4)
+            frames[f][n / 4] = std::nanf("");
+    }
+    static std::vector<float> reference(300);
+    for (int i = 0; i < 300; ++i)
+        reference[i] = scale == sclLogLog ? std::pow(10.0f, -6.0f - 3.0f * std::sin(i * 0.05f))
+                                          : -60.0f - 30.0f * std::sin(i * 0.05f);
+    static const auto data = [](int f) {
+        return [f](TDXHistographInt& p) {
+            p.SetSeriesData(frames[f].data(), int(frames[f].size()), 1);
+        };
+    };
+    using P = TDXHistographInt&;
+    ExpectScreenShowsFullRenders(h, twin,
+                                 {[](P p) { p.SetSeriesData(reference.data(), 300, 2); }, data(0),
+                                  [](P p) { Move(p, 320, 120); }, data(1),
+                                  // Marks set now are drawn with the next data.
+                                  [](P p) {
+                                      p.SetMarker(1, 12000.0f, -70.0f, clWhite);
+                                      p.SetMarker(2, 30000.0f, -20.0f, clFuchsia);
+                                      data(2)(p);
+                                  },
+                                  [](P p) { Move(p, 181, 60); }, data(3),
+                                  [](P p) {
+                                      p.SetMarker(1, 25000.0f, -100.0f, clWhite);
+                                      data(4)(p);
+                                  },
+                                  [](P p) { Leave(p); },
+                                  [](P p) {
+                                      p.setMode(modeZoom);
+                                      Press(p, Qt::LeftButton, 100, 40);
+                                      Move(p, 400, 150, Qt::LeftButton);
+                                  },
+                                  [](P p) { Move(p, 200, 60, Qt::LeftButton); }, data(5),
+                                  [](P p) { Move(p, 101, 200, Qt::LeftButton); },
+                                  [](P p) { Release(p, Qt::LeftButton, 101, 200); },
+                                  [](P p) { Click(p, Qt::RightButton, 300, 100); },
+                                  [](P p) {
+                                      p.setMode(modeUpperRef);
+                                      Press(p, Qt::LeftButton, 300, 120);
+                                      Move(p, 300, 90, Qt::LeftButton);
+                                  },
+                                  [](P p) { Move(p, 310, 160, Qt::LeftButton); }, data(0),
+                                  [](P p) { Release(p, Qt::LeftButton, 310, 160); },
+                                  [](P p) {
+                                      p.setMode(modeCalculate);
+                                      Click(p, Qt::LeftButton, 150, 100);
+                                  },
+                                  [](P p) { Click(p, Qt::RightButton, 500, 200); }, data(1),
+                                  [](P p) {
+                                      Press(p, Qt::RightButton, 500, 200);
+                                      Move(p, 620, 50, Qt::RightButton);
+                                  },
+                                  [](P p) { Release(p, Qt::RightButton, 620, 50); },
+                                  [](P p) { p.setTitleTop("Shorter"); },
+                                  [](P p) { p.setGapBottom(35); }, data(2)});
 }
 
 } // namespace plottest

@@ -39,20 +39,6 @@ TEST(PatternFormat, KnownPatternsGeneralFormatAndAxisPatternChoice)
     EXPECT_EQ(LinearAxisPattern(0, 10, 2), "0.00");
 }
 
-TEST(LinearTicks, FirstTickGapEnlargementOffsetsAndLabelSteps)
-{
-    // First ticks and enlarged gaps show in the pixel-exact axis pictures of the plot tests.
-    const LinearAxis ax{-140, 0, 10, 218};
-    EXPECT_EQ(ax.Offset(-140), 0);
-    EXPECT_EQ(ax.Offset(0), 218);
-    EXPECT_EQ(ax.StepPixels(), 15);
-    // Labels at least 26 pixels apart: every second grid step.
-    EXPECT_DOUBLE_EQ(ax.LabelStep(26), 20);
-    EXPECT_DOUBLE_EQ(ax.LabelStep(10), 10);
-    // A degenerate step width cannot loop forever.
-    EXPECT_GT((LinearAxis{0, 1e9, 1e-9, 1}.LabelStep(30)), 0);
-}
-
 TEST(LogAxis, MappingPutsTheLimitsOnTheEdgesAndGridOnEachDecade)
 {
     LogMapping y;

@@ -223,25 +223,29 @@ TEST(PlotSource, BlocksFillAtMostSixteenSeriesSkipEmptyEntriesAndNeverShrinkTheB
 
     const int length = h.BufferLength();
     const float* buffer1 = h.ChannelBuffer(0);
-    TestBlock sparse({{1, 1}, {}, {}, {}, {2, 2, 2}});
+    TestBlock sparse({{1}, {}, {}, {}, {2, 2, 2}});
     sparse.block.Channels[1] = {nullptr, 50};
     sparse.block.Channels[2] = {sparse.channels[0].data(), 0};
     s.Deliver(sparse.block);
-    EXPECT_EQ(h.SeriesRecord(1).Count, 2);
+    EXPECT_EQ(h.SeriesRecord(1).Count, 1);
     EXPECT_EQ(h.SeriesRecord(2).Count, 3);
     EXPECT_EQ(h.SeriesRecord(2).Data[0], 2);
     EXPECT_EQ(h.SeriesRecord(3).Count, 12); // from the earlier block
     EXPECT_EQ(h.BufferLength(), length);
     EXPECT_EQ(h.ChannelBuffer(0), buffer1);
 
-    // A longer block grows the buffers; series it does not refill keep showing their data.
-    s.Deliver(TestBlock({std::vector<float>(100, -90)}).block);
+    // A longer block grows the buffers and its one channel reaches the screen; series it does
+    // not refill keep showing their data.
+    h.RenderNow();
+    const QImage before = h.Surface().copy();
+    const float level = (h.ViewYMin() + h.ViewYMax()) / 2;
+    s.Deliver(TestBlock({std::vector<float>(100, level)}).block);
+    EXPECT_TRUE(h.RepaintPending() || h.Surface() != before);
     EXPECT_EQ(h.BufferLength(), 100);
     EXPECT_EQ(h.SeriesRecord(1).Count, 100);
     EXPECT_EQ(h.SeriesRecord(2).Data[2], 2);
     const auto& last = h.SeriesRecord(16);
     EXPECT_EQ(std::count(last.Data, last.Data + last.Count, -85.0f), 25);
-    h.RenderNow();
     s.Deliver(b20.block);
 
     // A block without a filled channel changes nothing.

@@ -30,6 +30,9 @@ TEST(PlotModel, PropertiesByNameAndStoredSeriesList)
     ASSERT_EQ(back.size(), 48);
     EXPECT_EQ(back, many.mid(0, 48));
     EXPECT_EQ(h.SeriesRecord(16).LineColor, 15);
+    h.setSeriesCurrent(16); // the current series' getters read that series
+    EXPECT_TRUE(h.SeriesColor() == 15 && h.SeriesLineStyle() == TPenStyle(15 % 5) &&
+                h.SeriesStyle() == TDXDataKind(15 % 4));
     // Ordinals outside the enumerations are not stored.
     h.setSeries({1, 42, -3});
     EXPECT_EQ(h.SeriesRecord(1).PenStyle, psSolid);
@@ -165,20 +168,4 @@ TEST(PlotModel, PairDataIsCopiedKindChangesNeverReadPastItAndPointBufferIsCapped
     EXPECT_EQ(h.PointBufferCapacity(), 16384);
     h.SetSeriesData(b.data(), 8000, 2);
     EXPECT_EQ(h.PointBufferCapacity(), 16384);
-}
-
-TEST(PlotModel, InternalTimerFiresOnTimerWithItselfAsSender)
-{
-    TDXHistographInt h;
-    std::vector<QObject*> senders;
-    h.OnTimer = [&](QObject* s) { senders.push_back(s); };
-    h.setTimerInterval(5);
-    h.setTimerEnabled(true);
-    QEventLoop loop;
-    QTimer::singleShot(60, &loop, &QEventLoop::quit);
-    loop.exec();
-    ASSERT_FALSE(senders.empty());
-    EXPECT_EQ(senders.back(), h.Timer());
-    h.setTimerInterval(0);
-    EXPECT_FALSE(h.Timer()->isActive());
 }

@@ -296,43 +296,6 @@ TEST_F(ModePlot, ValueBarLayoutAndSwitches)
     EXPECT_EQ(bar.Y1->text(), "50");
 }
 
-// Long readouts (a small inverse difference, a small negative level, a difference in
-// scientific notation) are shown whole: each value label is wide enough for its text in its
-// own font, lies inside its group box, and the boxes lie side by side inside the bar.
-TEST_F(ModePlot, ValueBarShowsLongValuesWhole)
-{
-    // 321 samples over 0 .. 32000: sample i at X = 100 (i - 1), one pixel per sample.
-    SetX(h, 0, 32000);
-    std::fill(data.begin(), data.end(), -1.234e-5f);
-    h.SetSeriesData(data.data(), 321, 1);
-    h.setMode(modeCalculate);
-    h.setShowValueBar(true);
-    TFormCalculateBar& bar = *h.ValueBar();
-    Click(h, Qt::LeftButton, 50, 100);        // sample 1, X = 0
-    Click(h, Qt::RightButton, 50 + 167, 100); // sample 168, X = 16700
-    EXPECT_EQ(bar.deltax->text(), "1.67E+04");
-    EXPECT_EQ(bar.invdeltax->text(), "0.00005988"); // 1 / 16700 to four digits
-    EXPECT_EQ(bar.Y1->text(), "-0.00001234");
-
-    for (QLabel* label : {bar.X1, bar.Y1, bar.X2, bar.Y2, bar.deltax, bar.deltay, bar.invdeltax}) {
-        SCOPED_TRACE(label->objectName().toStdString());
-        const QFontMetrics fm(label->font());
-        EXPECT_LE(fm.horizontalAdvance(label->text()), label->contentsRect().width());
-        // The widest text four digits can give: sign, "0.0000" and four digits.
-        EXPECT_LE(fm.horizontalAdvance(QStringLiteral("-0.00008888")),
-                  label->contentsRect().width());
-        EXPECT_TRUE(label->parentWidget()->rect().contains(label->geometry()));
-    }
-    const QRect boxes[] = {bar.GroupBox1->geometry(), bar.GroupBox2->geometry(),
-                           bar.GroupBox3->geometry()};
-    for (int i = 0; i < 3; ++i) {
-        EXPECT_TRUE(bar.rect().contains(boxes[i])) << i;
-        if (i > 0) {
-            EXPECT_LT(boxes[i - 1].right(), boxes[i].left()) << i;
-        }
-    }
-}
-
 // Bending: the grabbed sample follows the pointer by its weight in the bell profile, which stays
 // centred on it at both ends of the curve; the curve is written back once at the release.
 TEST_F(ModePlot, BendFollowsTheRubberProfileAndIsWrittenBackOnce)
@@ -427,30 +390,6 @@ TEST_F(ModePlot, BendOnALogarithmicAxisScalesTheSamples)
     EXPECT_NEAR(h.SeriesRecord(1).Data[100], 10 * (f * Weight(16, 30) + 1), 1e-3);
     EXPECT_NEAR(h.SeriesRecord(1).Data[99], 10 * (f * Weight(15, 30) + 1), 1e-3);
     EXPECT_EQ(h.SeriesRecord(1).Data[120], 10.0f);
-}
-
-// A bend needs a reference curve of at least two samples: without one the plot falls back to
-// measuring; one sample refuses the bend and keeps the mode.
-TEST_F(ModePlot, BendWithoutAUsableReferenceCurve)
-{
-    h.setMode(modeLowerRef);
-    Click(h, Qt::LeftButton, 150, 100);
-    EXPECT_FALSE(h.RefDragActive());
-    EXPECT_EQ(h.Mode(), modeMeasure);
-    h.setSeriesStyle(dtLowerRef);
-    float one = 5;
-    h.SetSeriesData(&one, 1, 1);
-    h.setMode(modeLowerRef);
-    h.RenderNow();
-    Press(h, Qt::LeftButton, 150, 100);
-    Move(h, 150, 50, Qt::LeftButton);
-    Release(h, Qt::LeftButton, 150, 50);
-    EXPECT_FALSE(h.RefDragActive());
-    EXPECT_EQ(h.Mode(), modeLowerRef);
-    EXPECT_EQ(h.SeriesRecord(1).Data[0], 5.0f);
-    // Outside the plot rectangle the press is passed on.
-    Click(h, Qt::LeftButton, 10, 10);
-    EXPECT_EQ(downs, 1);
 }
 
 // The read-out number formats: four significant digits, and the pattern of the bend's box.

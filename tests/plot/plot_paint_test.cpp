@@ -142,105 +142,104 @@ TEST(PlotPaint, CurvesReachTheLastRowOfThePlot)
 }
 
 // Curve vertices sit where each scale combination maps them: linear by the rule, logarithmic
-// where the plot's logarithmic mapping (checked against the decade rule elsewhere) puts them.
+// where the plot's logarithmic mapping (checked against the decade rule elsewhere) puts them;
+// (X, Y) pairs at the same places as the samples that lie at those X.
 TEST(PlotPaint, CurveVerticesSitWhereEachScaleCombinationMapsThem)
 {
-    for (TDXGrdScale scale : {sclLinLin, sclLinLog, sclLogLin, sclLogLog}) {
-        TDXHistographInt h;
-        h.resize(400, 300);
-        plottest::SetX(h, 1, 9);
-        plottest::SetY(h, 1, 1000);
-        h.setGridScale(scale);
-        h.setSeries({clWhite, 0, 0});
-        std::vector<float> d(9);
-        for (int i = 1; i <= 9; ++i)
-            d[i - 1] = std::pow(2.0f, float(i));
-        h.SetSeriesData(d.data(), 9, 1);
-        const bool logX = scale == sclLogLin || scale == sclLogLog;
-        const bool logY = scale == sclLinLog || scale == sclLogLog;
-        const int l = h.GapLeft(), t = h.GapTop(), r = 400 - h.GapRight(), b = 300 - h.GapBottom();
-        // Interior vertices above the bottom row (a linear level is one row below its place).
-        for (int i = 4; i <= 8; ++i) {
-            const int x = logX ? h.LogXToPixel(i) : int(std::trunc((i - 1) * (r - l) / 8.0 + l));
-            const int y = logY ? h.LogYToPixel(d[i - 1])
-                               : int(std::trunc((1.0 - d[i - 1]) * (b - t) / 999.0 + b)) + 1;
-            EXPECT_EQ(h.Surface().pixel(x, y), qRgb(255, 255, 255)) << scale << " " << i;
-        }
-    }
-}
-
-// The logarithmic mapping of a plot already painted follows later gap changes (the grid and
-// labels themselves are compared pixel for pixel in the axis layout pictures).
-TEST(PlotPaint, LogarithmicMappingFollowsGapChanges)
-{
-    TDXHistographInt h;
-    h.resize(400, 300);
-    plottest::SetX(h, 1, 9);
-    plottest::SetY(h, 1, 1000);
-    h.setGridScale(sclLogLog);
-    h.RenderNow();
-    h.setGapTop(80);
-    h.setGapLeft(20);
-    h.RenderNow();
-    EXPECT_NEAR(h.LogYToPixel(1000), 80, 1);
-    EXPECT_EQ(h.LogYToPixel(1), h.height() - h.GapBottom() - 1);
-    EXPECT_NEAR(h.LogXToPixel(1), 20, 1);
-}
-
-// Owner drawing switched on without a handler falls back to the pattern the axis chose.
-TEST(PlotPaint, LabelPatternsMatchWhatAnOwnerDrawnAxisWouldWrite)
-{
-    for (auto [scale, min, max, pattern] : {std::tuple{sclLinLog, 0.00001f, 10.0f, "#E+00"},
-                                            std::tuple{sclLinLin, -0.0004f, 0.0004f, "#.##E-00"},
-                                            std::tuple{sclLinLin, -140.0f, 0.0f, "0.00"}}) {
-        // Copied: clang 14 cannot capture structured bindings.
-        auto render = [scale = scale, min = min, max = max, pattern = pattern](bool owner) {
+    for (const bool pairs : {false, true})
+        for (TDXGrdScale scale : {sclLinLin, sclLinLog, sclLogLin, sclLogLog}) {
             TDXHistographInt h;
             h.resize(400, 300);
+            plottest::SetX(h, 1, 9);
+            plottest::SetY(h, 1, 1000);
             h.setGridScale(scale);
-            plottest::SetY(h, min, max);
-            h.setViewYGap((max - min) / 5);
-            h.setOwnerDrawYAxis(true);
-            if (owner)
-                h.OnYAxis = [&](double v, QString& out) {
-                    out = QString::fromStdString(dxplot::FormatFloatPattern(pattern, v));
-                };
-            h.RenderNow();
-            return h.Surface().copy();
-        };
-        EXPECT_TRUE(render(false) == render(true)) << pattern;
-    }
+            h.setSeries({clWhite, 0, pairs ? dtDataXY : dtData});
+            std::vector<float> d(9), xy;
+            for (int i = 1; i <= 9; ++i) {
+                d[i - 1] = std::pow(2.0f, float(i));
+                xy.insert(xy.end(), {float(i), d[i - 1]});
+            }
+            if (pairs)
+                h.SetSeriesDataXY(xy.data(), 9, 1);
+            else
+                h.SetSeriesData(d.data(), 9, 1);
+            const bool logX = scale == sclLogLin || scale == sclLogLog;
+            const bool logY = scale == sclLinLog || scale == sclLogLog;
+            const int l = h.GapLeft(), t = h.GapTop(), r = 400 - h.GapRight(),
+                      b = 300 - h.GapBottom();
+            // Interior vertices above the bottom row (a linear level is one row below its place).
+            for (int i = 4; i <= 8; ++i) {
+                const int x =
+                    logX ? h.LogXToPixel(i) : int(std::trunc((i - 1) * (r - l) / 8.0 + l));
+                const int y = logY ? h.LogYToPixel(d[i - 1])
+                                   : int(std::trunc((1.0 - d[i - 1]) * (b - t) / 999.0 + b)) + 1;
+                EXPECT_EQ(h.Surface().pixel(x, y), qRgb(255, 255, 255))
+                    << scale << " " << i << (pairs ? " pairs" : "");
+            }
+        }
 }
 
+// Each title is centred on its side, 10 pixels in from the edge: top and bottom ones level,
+// the left one running upward, the right one downward, each in its own font and colour, and
+// nothing else changes. Fonts set before the first paint keep their weight.
 TEST(PlotPaint, TitlesAreDrawnWhereTheirRectanglesSay)
 {
+    using T = TDXHistographInt;
     TDXHistographInt h;
-    h.resize(400, 300);
-    h.setTitleTop("Spectrum");
-    h.setTitleLeft("Level");
+    plottest::Layout(h, 400, 300, 60, 50, 60, 50);
+    h.setBkColor(clWhite);
+    h.RenderNow();
+    QImage want = h.Surface().copy();
     QFont bold = h.FontTitleLeft();
     bold.setBold(true);
     h.setFontTitleLeft(bold);
-    h.setFontColor(TDXHistographInt::fiTitleLeft, clRed);
+    QFont big = h.FontTitleRight();
+    big.setPixelSize(17);
+    h.setFontTitleRight(big);
+    const struct
+    {
+        T::TDXFontId Id;
+        const char* Text;
+        TColor Color;
+        QColor Ink;
+    } titles[] = {{T::fiTitleTop, "Spectrum", clRed, Qt::red},
+                  {T::fiTitleBottom, "Frequency / kHz", clBlue, Qt::blue},
+                  {T::fiTitleLeft, "Level", clGreen, QColor(0, 128, 0)},
+                  {T::fiTitleRight, "dBm right", clFuchsia, Qt::magenta}};
+    const QFont fonts[] = {h.FontTitleTop(), h.FontTitleBottom(), bold, big};
+    for (const auto& t : titles)
+        h.setFontColor(t.Id, t.Color);
+    h.setTitleTop(titles[0].Text);
+    h.setTitleBottom(titles[1].Text);
+    h.setTitleLeft(titles[2].Text);
+    h.setTitleRight(titles[3].Text);
     h.RenderNow();
-    const QFontMetrics fm(h.FontTitleTop());
-    const int tw = fm.horizontalAdvance("Spectrum");
-    EXPECT_EQ(h.TitleRect(TDXHistographInt::fiTitleTop), QRect(200 - tw / 2, 10, tw, fm.height()));
-    const QRect left = h.TitleRect(TDXHistographInt::fiTitleLeft);
-    EXPECT_EQ(left.left(), 10);
-    EXPECT_LT(left.width(), left.height()); // runs upward
-    // Reddish (anti-aliased) ink only inside the recorded rectangle of the left title.
-    auto inked = [&](const QRect& r) {
-        int n = 0;
-        for (int y = r.top(); y <= r.bottom(); ++y)
-            for (int x = r.left(); x <= r.right(); ++x) {
-                const QColor c = h.Surface().pixelColor(x, y);
-                n += c.red() > 150 && c.green() < 100 && c.blue() < 100;
-            }
-        return n;
-    };
-    EXPECT_GT(inked(left), 20);
-    EXPECT_EQ(inked(QRect(0, 0, 400, 300)), inked(left));
-    // The font set before the first paint keeps its weight.
+    QPainter p(&want);
+    for (int i = 0; i < 4; ++i) {
+        const QFontMetrics fm(fonts[i]);
+        const QString text = titles[i].Text;
+        const int len = fm.horizontalAdvance(text), thick = fm.height();
+        const QRect rects[] = {QRect(200 - len / 2, 10, len, thick),
+                               QRect(200 - len / 2, 300 - 10 - thick, len, thick),
+                               QRect(10, 150 + len / 2 - len, thick, len),
+                               QRect(400 - 10 - thick, 150 + len / 2 - len, thick, len)};
+        EXPECT_EQ(h.TitleRect(titles[i].Id), rects[i]) << text.toStdString();
+        p.save();
+        p.setFont(fonts[i]);
+        p.setPen(titles[i].Ink);
+        if (i < 2) {
+            p.translate(rects[i].topLeft());
+        } else if (i == 2) {
+            p.translate(10, 150 + len / 2);
+            p.rotate(-90);
+        } else {
+            p.translate(390, 150 - len / 2);
+            p.rotate(90);
+        }
+        p.drawText(0, fm.ascent(), text);
+        p.restore();
+    }
+    p.end();
+    EXPECT_EQ(plottest::Differing(h.Surface(), want), 0);
     EXPECT_TRUE(h.FontTitleLeft().bold());
 }

@@ -106,6 +106,43 @@ TEST(VisibleRange, ATenthOfTheViewVisitsATenthOfTheSamplesAndOneSampleNone)
     EXPECT_GT(none.First, none.Last);
 }
 
+// On random zoomed views, linear and logarithmic in X, at random clips and device ratios: the
+// range holds every sample drawn inside the clip and the one left of it (for the line into
+// it), and little more.
+TEST(VisibleRange, HoldsTheSamplesInsideTheClipAndTheOneLeftOfIt)
+{
+    std::mt19937 rng(8);
+    const auto u = [&](double a, double b) { return std::uniform_real_distribution<>(a, b)(rng); };
+    for (int trial = 0; trial < 400; ++trial) {
+        const bool logX = trial % 2;
+        const int n = int(u(2, 5000));
+        const double nomMin = logX ? u(1, 100) : u(-1000, 1000), nomMax = nomMin + u(1, 5000);
+        const double curMin = nomMin + u(logX ? 0 : -0.1, 0.8) * (nomMax - nomMin);
+        const double curMax = curMin + u(0.01, 0.5) * (nomMax - nomMin);
+        const ViewRange view{nomMin, nomMax, curMin, curMax, -140, 0};
+        const PlotBox box{40, 10, 40 + int(u(50, 900)), 300};
+        const double scale = trial % 3 ? 1.0 : 1.5;
+        LogMapping lx;
+        ASSERT_TRUE(!logX || UpdateLogXMapping(lx, float(curMin), float(curMax), float(nomMin),
+                                               float(nomMax), box.Left, box.Right));
+        const auto m = MakeEquidistantMapping(view, box, n, logX, false, lx, {}, 3000000, scale);
+        const int clipLeft = int((trial % 4 ? u(box.Left, box.Right) : box.Left) * scale);
+        const int clipRight = std::min(clipLeft + int(u(1, 300)), int(box.Right * scale));
+        int first = n + 1, last = 0;
+        for (int i = 1; i <= n; ++i)
+            if (m.XPixelOfIndex(i) >= clipLeft && m.XPixelOfIndex(i) < clipRight)
+                first = std::min(first, i), last = std::max(last, i);
+        if (first > last)
+            continue;
+        const IndexRange r = VisibleIndexRange(m, view, n, clipLeft, clipRight);
+        EXPECT_LE(r.First, std::max(1, first - 1)) << trial;
+        // A logarithmic X axis ends a zoomed view's range a sample earlier, as its rule says.
+        EXPECT_GE(r.Last, logX ? last - 1 : last) << trial;
+        EXPECT_GE(r.First, first - 3) << trial;
+        EXPECT_LE(r.Last, last + 3) << trial;
+    }
+}
+
 TEST(Clamping, FarValuesKeepTheirDirection)
 {
     const ViewRange view = {0, 10, 0, 10, -140, 0};
@@ -132,40 +169,6 @@ TEST(Clamping, FarValuesKeepTheirDirection)
     // Inside the view a level lands one row below its truncated offset from the top.
     EXPECT_EQ(ref.YPixel(-70), 51);
     EXPECT_EQ(ref.YPixel(-0.5f), 1);
-}
-
-TEST(PairChunks, FortyThousandPairsAreThreeJoinedPolylines)
-{
-    std::vector<float> xy(2 * 40000);
-    for (int i = 0; i < 40000; ++i) {
-        xy[2 * i] = i * 0.00025f;
-        xy[2 * i + 1] = -100 + (i % 50);
-    }
-    const ViewRange view = {0, 10, 0, 10, -140, 0};
-    const auto m = MakePairMapping(view, {0, 0, 800, 200}, false, false, {}, {}, 3000000);
-    std::vector<Point> buf(16384);
-    Recorder rec;
-    PointSink sink(buf.data(), 16384, rec);
-    CollectPairs(m, xy.data(), 40000, sink);
-    sink.Finish();
-    ASSERT_EQ(rec.lines.size(), 3u);
-    for (std::size_t k = 1; k < rec.lines.size(); ++k)
-        EXPECT_TRUE(rec.lines[k].front() == rec.lines[k - 1].back());
-    const auto joined = rec.Joined();
-    ASSERT_EQ(joined.size(), 40000u);
-    // Each pair at its own place: X over 800 columns for 0 .. 10, its level over 200 rows for
-    // -140 .. 0, one row below the truncated position.
-    for (int i = 0; i < 40000; i += 7) {
-        ASSERT_EQ(joined[i].x, int(std::trunc(double(xy[2 * i]) * 80))) << i;
-        ASSERT_EQ(joined[i].y, int(std::trunc((-140.0 - xy[2 * i + 1]) * 200 / 140 + 200)) + 1)
-            << i;
-    }
-    // A single pair is no line at all.
-    Recorder single;
-    PointSink one(buf.data(), 16384, single);
-    CollectPairs(m, xy.data(), 1, one);
-    one.Finish();
-    EXPECT_TRUE(single.lines.empty());
 }
 
 // On a surface of s device pixels per logical one, a sample lands on the device pixel of its
@@ -203,56 +206,5 @@ TEST(DeviceMapping, SamplesLandOnTheDevicePixelsOfTheirLogicalPositions)
             EXPECT_EQ(log.ToPixel(v, s),
                       int(std::trunc(s * (std::log(v) * log.Factor + log.Offset))))
                 << s << " " << v;
-    }
-}
-
-// NaN is no value: plain samples break the line there; decimated columns leave NaN out, and a
-// column of NaN alone breaks the line.
-TEST(Decimation, NaNBreaksTheLine)
-{
-    const float nan = std::nanf("");
-    const PlotBox box{0, 0, 100, 100};
-    const ViewRange view = Linear(100, 100);
-    {
-        const std::vector<float> d{10, 20, nan, nan, 30, 40, 50, nan, 60};
-        const auto m =
-            MakeEquidistantMapping(view, box, int(d.size()), false, false, {}, {}, 3000000);
-        std::vector<Point> buf(16);
-        Recorder rec;
-        PointSink sink(buf.data(), 16, rec);
-        CollectPlain(m, d.data(), {1, int(d.size())}, sink);
-        sink.Finish();
-        ASSERT_EQ(rec.lines.size(), 2); // the lone 60 has no line of its own
-        EXPECT_EQ(rec.lines[0].size(), 2);
-        EXPECT_EQ(rec.lines[1].size(), 3);
-        EXPECT_EQ(rec.lines[1][0].y, m.YPixel(30));
-    }
-    {
-        // 400 samples on 100 columns: four a column. Column 10 is all NaN, column 20 starts with
-        // NaN and holds 70 and 80.
-        std::vector<float> d(400, 50);
-        for (int i = 40; i < 44; ++i)
-            d[size_t(i)] = nan;
-        d[80] = nan;
-        d[81] = 70;
-        d[82] = 80;
-        d[83] = nan;
-        const auto m =
-            MakeEquidistantMapping(view, box, int(d.size()), false, false, {}, {}, 3000000);
-        std::vector<Point> buf(1024);
-        Recorder rec;
-        PointSink sink(buf.data(), 1024, rec);
-        CollectDecimated(m, d.data(), {1, int(d.size())}, sink);
-        sink.Finish();
-        ASSERT_EQ(rec.lines.size(), 2);
-        int lo = 1 << 30, hi = -(1 << 30);
-        for (const auto& line : rec.lines)
-            for (const Point& p : line)
-                if (p.y != m.YPixel(50)) {
-                    lo = std::min(lo, p.y);
-                    hi = std::max(hi, p.y);
-                }
-        EXPECT_EQ(lo, m.YPixel(80));
-        EXPECT_EQ(hi, m.YPixel(70));
     }
 }
