@@ -404,3 +404,27 @@ TEST(PlotReadout, NumberFormats)
     EXPECT_EQ(dxplot::FormatReadout(1234.5, "."), "1.23E03");
     EXPECT_EQ(dxplot::FormatReadout(0.001234, ","), "1,23E-03");
 }
+
+// A reference curve of one sample has nothing to bend: the press keeps the mode, and without
+// any curve the tool falls back to measuring.
+TEST_F(ModePlot, BendWithoutAUsableReferenceCurve)
+{
+    h.setMode(modeLowerRef);
+    Click(h, Qt::LeftButton, 150, 100);
+    EXPECT_FALSE(h.RefDragActive());
+    EXPECT_EQ(h.Mode(), modeMeasure);
+    h.setSeriesStyle(dtLowerRef);
+    float one = 5;
+    h.SetSeriesData(&one, 1, 1);
+    h.setMode(modeLowerRef);
+    h.RenderNow();
+    Press(h, Qt::LeftButton, 150, 100);
+    Move(h, 150, 50, Qt::LeftButton);
+    Release(h, Qt::LeftButton, 150, 50);
+    EXPECT_FALSE(h.RefDragActive());
+    EXPECT_EQ(h.Mode(), modeLowerRef);
+    EXPECT_EQ(h.SeriesRecord(1).Data[0], 5.0f);
+    // Outside the plot rectangle the press is passed on.
+    Click(h, Qt::LeftButton, 10, 10);
+    EXPECT_EQ(downs, 1);
+}
