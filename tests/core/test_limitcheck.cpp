@@ -222,26 +222,38 @@ TEST(LimitCheck, LimitsFarOutsideTheLevelsStillSayTheRightSide)
     }
 }
 
-TEST(LimitCheck, BothBuildsOfTheLoopAgree)
+// Each build of the loop, over every length around its vector widths and a long run: each
+// ratio a m + b of First..Last and nothing beside them, and the extreme of exactly those.
+TEST(LimitCheck, BothBuildsOfTheLoopTakeExactlyTheirRange)
 {
-    if (!WideLoopsSupported())
-        GTEST_SKIP() << "no AVX2 here";
+    using TLoop = float (*)(const float*, const float*, const float*, float*, int, int, bool);
+    std::vector<TLoop> loops = {LimitRatiosPortable};
+    if (WideLoopsSupported())
+        loops.push_back(LimitRatiosWide);
     std::mt19937 rng(11);
     std::uniform_real_distribution<float> u(0.0f, 2.0f);
-    std::vector<float> a(4096), b(4096), m(4096), r1(4096), r2(4096);
+    std::vector<float> a(4096), b(4096), m(4096);
     for (std::vector<float>* v : {&a, &b, &m})
         for (float& x : *v)
             x = u(rng);
-    for (const auto& [first, last] : {std::pair{0, 4095}, std::pair{17, 3000}, std::pair{5, 5}})
-        for (const bool upper : {true, false}) {
-            const float e1 =
-                LimitRatiosPortable(a.data(), b.data(), m.data(), r1.data(), first, last, upper);
-            const float e2 =
-                LimitRatiosWide(a.data(), b.data(), m.data(), r2.data(), first, last, upper);
-            const auto range = std::minmax_element(r1.begin() + first, r1.begin() + last + 1);
-            EXPECT_EQ(e1, upper ? *range.second : *range.first);
-            EXPECT_NEAR(e2, e1, 1e-6f);
-            for (int k = first; k <= last; ++k)
-                ASSERT_NEAR(r2[k], a[k] * m[k] + b[k], 1e-6f) << k;
-        }
+    std::vector<std::pair<int, int>> ranges = {{0, 4095}, {17, 3000}};
+    for (int first = 0; first < 3; ++first)
+        for (int last = first; last < first + 40; ++last)
+            ranges.emplace_back(first, last);
+    for (const TLoop loop : loops)
+        for (const auto& [first, last] : ranges)
+            for (const bool upper : {true, false}) {
+                std::vector<float> r(4096, -7.0f);
+                const float extreme =
+                    loop(a.data(), b.data(), m.data(), r.data(), first, last, upper);
+                double want = upper ? -INFINITY : INFINITY;
+                for (int k = 0; k < 4096; ++k) {
+                    const bool in = k >= first && k <= last;
+                    const double ratio = double(a[k]) * m[k] + b[k];
+                    ASSERT_NEAR(r[k], in ? ratio : -7.0, 1e-6) << first << ".." << last << " " << k;
+                    if (in)
+                        want = upper ? std::max(want, ratio) : std::min(want, ratio);
+                }
+                ASSERT_NEAR(extreme, want, 1e-6) << first << ".." << last << " " << upper;
+            }
 }

@@ -7,7 +7,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <atomic>
 #include <climits>
 #include <cmath>
 #include <complex>
@@ -15,7 +14,6 @@
 #include <numbers>
 #include <random>
 #include <string>
-#include <thread>
 #include <vector>
 
 using namespace quillex;
@@ -183,39 +181,6 @@ TEST(PeakInterpolation, NoiselessTonesComeOutExactly)
                         }
                     }
         }
-}
-
-// A second tone of the same amplitude leaks into the bins through the window's side lobes,
-// which magnitudes cannot undo: the distance from which each window keeps within 0.01 bin
-// and 0.02 dB.
-TEST(PeakInterpolation, ToneBesideAnEqualTone)
-{
-    struct TCase
-    {
-        TDXLeakType Window;
-        int Exponent;
-        double Distance;
-    };
-    for (const TCase c : {TCase{wnHanning, 8, 5}, TCase{wnHanning, 12, 5}, TCase{wnBlackman, 8, 5},
-                          TCase{wnBlackman, 12, 5}, TCase{wnHamming, 8, 5}, TCase{wnHamming, 12, 7},
-                          TCase{wnRectangle, 12, 200}}) {
-        const int n = 1 << c.Exponent;
-        const double onBin = CoefficientSum(c.Window, n) / n;
-        for (int step = -5; step <= 5; ++step)
-            for (int phase = 0; phase < 6; ++phase)
-                for (int side : {-1, 1}) {
-                    const double bin = n / 2 + 0.1 * step;
-                    const double other = bin + side * (c.Distance + 0.3 * (phase % 3));
-                    const int k = int(bin);
-                    const auto m =
-                        ExactBins(c.Window, n, {{bin, 1, 0.3 + phase}, {other, 1, 1.1 * phase}},
-                                  k - 2, k + 2);
-                    const TPeak p = InterpolatePeak(m.data(), n, LargestBinNear(m, bin), c.Window);
-                    ASSERT_NEAR(p.Bin, bin, 0.01) << c.Window << " " << n << " " << other;
-                    ASSERT_NEAR(20 * std::log10(p.Magnitude / onBin), 0, 0.02)
-                        << c.Window << " " << n << " " << other;
-                }
-    }
 }
 
 TEST(PeakInterpolation, EdgesAndUnknownWindows)
@@ -775,65 +740,4 @@ TEST(PeakSearchOrder, SameAsLookingAtEveryLocalMaximum)
         cases += 1;
     }
     EXPECT_GE(cases, 300);
-}
-
-// One search object per thread, as the exporter keeps them: each finds what the plain search
-// finds, while the others search other windows and sizes at the same time.
-TEST(PeakSearchOrder, SearchesOnThreadsKeepToThemselves)
-{
-    std::mt19937 rng(5);
-    std::vector<TSpectrum> spectra;
-    std::vector<std::vector<TPeak>> want;
-    for (int exponent : {8, 11})
-        for (TDXLeakType window : Windows)
-            for (TSpectrum& s : MadeSpectra(exponent, window, rng)) {
-                want.push_back(PlainStrongest(AllPeaks(s.M, window, {}), 0, 1 << exponent, 0, 5));
-                spectra.push_back(std::move(s));
-            }
-    std::atomic<int> differences = 0;
-    const auto run = [&](size_t Start) {
-        TPeakSearch own;
-        for (int round = 0; round < 10; ++round)
-            for (size_t i = 0; i < spectra.size(); ++i) {
-                const size_t j = (i + Start) % spectra.size();
-                const int n = int(spectra[j].M.size());
-                std::vector<TPeak> peaks(5);
-                peaks.resize(size_t(own.Strongest(spectra[j].M.data(), n, spectra[j].Windows[0], 0,
-                                                  n - 1, 0, 5, peaks.data())));
-                differences += !std::equal(peaks.begin(), peaks.end(), want[j].begin(),
-                                           want[j].end(), [](const TPeak& A, const TPeak& B) {
-                                               return A.Bin == B.Bin && A.Magnitude == B.Magnitude;
-                                           });
-            }
-    };
-    std::thread first(run, 0), second(run, spectra.size() / 2);
-    run(spectra.size() / 3);
-    first.join();
-    second.join();
-    EXPECT_EQ(differences, 0);
-}
-
-// One peak under a band of rippling noise whose local maxima, none of them a peak, stand above
-// it, placed on every bin outside the band: found wherever it lies, however the search
-// divides the band.
-TEST(PeakSearchOrder, APeakOnAnyBin)
-{
-    std::mt19937 rng(41);
-    std::uniform_real_distribution<float> ripple(0.9f, 1.1f);
-    constexpr int n = 2048;
-    std::vector<float> m(n);
-    for (int k = 0; k < n; ++k)
-        m[size_t(k)] = (k >= 100 && k < 300 ? 30.0f : 1.0f) * ripple(rng);
-    TPeakSearch search;
-    int missed = 0;
-    for (int k = 1; k <= n - 2; ++k) {
-        if (k >= 80 && k < 320)
-            continue;
-        const float before = m[size_t(k)];
-        m[size_t(k)] = 10;
-        TPeak peak{-7, -7};
-        missed += search.Strongest(m.data(), n, wnOwn, 0, n - 1, 0, 1, &peak) != 1 || peak.Bin != k;
-        m[size_t(k)] = before;
-    }
-    EXPECT_EQ(missed, 0);
 }
