@@ -266,6 +266,17 @@ TEST(WindowKernel, MatchesTheSumOverTheFftsCoefficients)
                 }
             }
         }
+    // Every size the FFT works at has its kernel kept, the same one each time; others none.
+    for (TDXLeakType window : Windows) {
+        for (int e = 1; e <= TDXFFT::MaxWorkingExponent; ++e) {
+            const TWindowKernel* kernel = CachedWindowKernel(window, 1 << e);
+            ASSERT_TRUE(kernel && kernel == CachedWindowKernel(window, 1 << e)) << e;
+            EXPECT_TRUE(kernel->Bins() == 1 << e && kernel->Window() == window) << e;
+        }
+        for (int n : {-4, 0, 1, 3, 768, 1 << (TDXFFT::MaxWorkingExponent + 1)})
+            EXPECT_EQ(CachedWindowKernel(window, n), nullptr) << n;
+    }
+    EXPECT_EQ(CachedWindowKernel(wnOwn, 1024), nullptr);
 }
 
 TEST(ResolutionBandwidth, EquivalentNoiseBandwidthOfTheFftsWindow)
