@@ -109,7 +109,8 @@ TEST(SpkHeader, SignAndInversionRoundTrip)
           std::tuple{"Offsets:      -1.500    -3.0Inverted:", 1.5, true},
           std::tuple{"Offsets:      -1.500    -3.0Inverted:x", 1.5, true},
           std::tuple{"Offsets:      -1.500    -3.0inverted:0", 1.5, true},
-          std::tuple{"Offsets:       1.500    -3.0Inverted:1", 1.5, true}}) {
+          std::tuple{"Offsets:       1.500    -3.0Inverted:1", 1.5, true},
+          std::tuple{"Offsets:  -1.5        -3.0  ", 1.5, true}}) { // spaces on both sides
         const TOffsetsHeader back = Parse(text);
         EXPECT_TRUE(back.FreqOffset == freq && back.Inverted == inverted) << text;
     }
