@@ -173,34 +173,6 @@ TEST(LimitCheck, TiesGoToTheLowestBinAndUncoveredBinsAreNeverBeyond)
     }
 }
 
-// Float by float across a limit: the last magnitude the check does not find beyond it is not
-// marked beyond either, while another bin is far beyond.
-TEST(LimitCheck, TheMaskAgreesWithTheCheckAtTheLimitItself)
-{
-    for (const TLimitKind kind : {TLimitKind::Upper, TLimitKind::Lower}) {
-        const bool upper = kind == TLimitKind::Upper;
-        TLimits limits;
-        (upper ? limits.Upper : limits.Lower) = FlatCurve(-77.7);
-        TLimitCheck check;
-        check.Set(limits, {64, 0, 0, false});
-        std::vector<float> m(64, Magnitude(upper ? -100 : -50));
-        const float away = upper ? 0.0f : 1e9f, into = upper ? 1e9f : 0.0f;
-        float& v = m[20];
-        v = Magnitude(-77.7);
-        while (check.Check(m.data())[kind].Beyond)
-            v = std::nextafter(v, away);
-        while (!check.Check(m.data())[kind].Beyond)
-            v = std::nextafter(v, into);
-        v = std::nextafter(v, away); // the last not beyond
-        m[30] = Magnitude(upper ? -10 : -150);
-        ASSERT_TRUE(check.Check(m.data())[kind].Beyond);
-        std::vector<uint8_t> mask(64);
-        check.BeyondMask(mask.data());
-        EXPECT_EQ(mask[20], 0) << int(kind);
-        EXPECT_EQ(mask[30], upper ? 1 : 2) << int(kind);
-    }
-}
-
 TEST(LimitCheck, LimitsFarOutsideTheLevelsStillSayTheRightSide)
 {
     std::vector<float> silent(256, 0.0f); // -180 dBm everywhere
