@@ -495,6 +495,15 @@ TSpectrum DrawnSpectrum(int N, std::mt19937& Rng, bool Damaged = false)
                          std::numeric_limits<float>::infinity(), -3, -1e4f};
     for (int i = 0; Damaged && i < N / 50; ++i)
         at(somewhere()) = odd[i % 4];
+    // Small spikes whose surroundings are no numbers at all, peaks over an empty floor: one
+    // anywhere, one on the last bin whose surroundings lie inside the spectrum.
+    for (int i = 0; Damaged && i < 2; ++i) {
+        const int k = i ? N - 20 : 20 + int((N - 41) * unit(Rng));
+        for (int j = 3; j <= 18; ++j)
+            at(k - j) = at(k + j) = odd[0];
+        at(k - 2) = at(k - 1) = at(k + 1) = at(k + 2) = 0.5f;
+        at(k) = 2;
+    }
     return {m,
             {wnRectangle, wnHanning, wnHamming, wnBlackman, wnOwn},
             std::string(Damaged ? "damaged, " : "drawn, ") + std::to_string(N) + " bins"};
