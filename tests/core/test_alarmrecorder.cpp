@@ -124,6 +124,9 @@ TEST(FrameRing, KeepsTheLastFramesOldestFirst)
     EXPECT_EQ(ring.Count(), 0);
     ring.Push(0, TimeOf(9), BlockOf(9).data());
     EXPECT_EQ(ring.Time(0), TimeOf(9));
+    ring.SetLength(-3); // no length: nothing kept
+    ring.Push(0, TimeOf(8), BlockOf(8).data());
+    EXPECT_EQ(ring.Count(), 0);
 }
 
 TEST_F(AlarmRecorderTest, AnAlarmWithinThePostSecondsExtendsTheFileALaterOneStartsAnother)

@@ -97,8 +97,9 @@ TEST(RowJumps, GapTextsStayShort)
         std::snprintf(s, sizeof s, Format, V);
         return std::string(s);
     };
-    for (double s : {0.25, 0.9994, 0.9996, 2.5, 9.94, 9.96, 59.4, 119.49, 119.5, 300.0, 7169.9,
-                     7170.0, 9001.0, 1e6}) {
+    // Half minutes and half hours (150 s, 9000 s) round exactly as the unit's text does.
+    for (double s : {0.25, 0.9994, 0.9996, 2.5, 9.94, 9.96, 59.4, 119.49, 119.5, 150.0, 300.0,
+                     7169.9, 7170.0, 9000.0, 9001.0, 1e6}) {
         // The next unit's text, and the number at which a unit's text goes over to it.
         const std::pair<std::string, double> units[] = {{text("%.1f s", s), 1000},
                                                         {text("%.0f s", s), 10},
