@@ -214,8 +214,8 @@ TEST(PeakLevels, LevelAndMagnitudeConvertExactly)
 }
 
 // The closed form of the window's spectrum against its definition summed over the
-// coefficients the FFT actually uses, near the peak, across the kernels' own centres, far out
-// and beyond N, where the spectrum folds.
+// coefficients the FFT actually uses, near the peak, on and just beside the kernels' own centres,
+// far out and beyond N, where the spectrum folds.
 TEST(WindowKernel, MatchesTheSumOverTheFftsCoefficients)
 {
     for (TDXLeakType window : Windows)
@@ -244,8 +244,8 @@ TEST(WindowKernel, MatchesTheSumOverTheFftsCoefficients)
                 slope = dr / r0;
             };
             const double centre = 1.0 + 1.0 / (2 * n - 1); // of the first cosine's kernel
-            for (double v : {0.0, 0.25, -0.5, 1.0, centre, 2.0005, 3.7, 4.2, 5.995, -17.3, 100.25,
-                             n - 0.5, 2.0 * n - 10.2, 3.0 * n + 0.4}) {
+            for (double v : {0.0, 8e-6, 0.25, -0.5, 1.0, centre, centre - 8e-6, 2.0005, 3.7, 4.2,
+                             5.995, -17.3, 100.25, n - 0.5, 2.0 * n - 10.2, 3.0 * n + 0.4}) {
                 double r, dr, value, slope;
                 direct(v, r, dr);
                 for (const TWindowKernel* kernel : {cached, &exact}) {
