@@ -159,6 +159,10 @@ TEST(LimitCurve, BendsAtTheEdgesOverGapsAndWithoutChange)
     std::vector<float> before(256);
     ResampleCurve(flat, grid, before.data());
     EXPECT_EQ(BendCurve(flat, grid, before.data(), before.data()), flat);
+    // The smallest bend, one bin: it alone takes the new level.
+    std::vector<float> one = before;
+    one[100] += 4;
+    ExpectResampled(BendCurve(flat, grid, before.data(), one.data()), grid, one);
 
     for (const int centre : {0, 255}) {
         const std::vector<float> after = Bent(before, centre, 30, -5.0f);
