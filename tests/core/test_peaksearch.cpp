@@ -202,6 +202,15 @@ TEST(PeakInterpolation, EdgesAndUnknownWindows)
     std::vector<float> silent(16, 0.0f);
     EXPECT_EQ(InterpolatePeak(silent.data(), 16, 8, wnHanning).Magnitude, 0);
     EXPECT_EQ(InterpolatePeak(silent.data(), 16, 8, wnHanning).Bin, 8);
+    // A marker's steps reach the outermost bins that can hold a peak, from beyond them.
+    std::vector<float> ends(64, 1.0f);
+    ends[1] = ends[62] = 100;
+    ends[32] = 1000;
+    TPeak step;
+    ASSERT_TRUE(NextPeakRight(ends.data(), 64, wnOwn, -0.4, 500, 0, 63, step));
+    EXPECT_EQ(step.Bin, 1);
+    ASSERT_TRUE(NextPeakLeft(ends.data(), 64, wnOwn, 63.4, 500, 0, 63, step));
+    EXPECT_EQ(step.Bin, 62);
 }
 
 TEST(PeakLevels, LevelAndMagnitudeConvertExactly)
