@@ -16,6 +16,9 @@
 #include <string>
 #include <vector>
 
+#include <sys/mman.h>
+#include <unistd.h>
+
 using namespace quillex;
 
 namespace {
@@ -771,4 +774,39 @@ TEST(PeakSearchOrder, SameAsLookingAtEveryLocalMaximum)
         cases += 1;
     }
     EXPECT_GE(cases, 300);
+}
+
+// Nothing reads outside the spectrum: laid out between two pages that cannot be read, with
+// peaks on its outermost bins and where the floor's surroundings just fit, any read before its
+// first bin or past its last stops the test program.
+TEST(PeakSearchOrder, ReadsOnlyTheSpectrum)
+{
+    constexpr int n = 1024;
+    const size_t page = size_t(sysconf(_SC_PAGESIZE)), bytes = n * sizeof(float);
+    const size_t inner = (bytes + page - 1) / page * page;
+    auto* base = static_cast<uint8_t*>(mmap(nullptr, inner + 2 * page, PROT_READ | PROT_WRITE,
+                                            MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
+    ASSERT_NE(base, MAP_FAILED);
+    ASSERT_TRUE(mprotect(base, page, PROT_NONE) == 0 &&
+                mprotect(base + page + inner, page, PROT_NONE) == 0);
+    float* m = reinterpret_cast<float*>(base + page + inner - bytes);
+    std::mt19937 rng(3);
+    const std::vector<float> drawn = DrawnSpectrum(n, rng).M;
+    std::copy(drawn.begin(), drawn.end(), m);
+    for (int k : {1, 2, 18, 19, 20, n - 21, n - 20, n - 19, n - 18, n - 3, n - 2})
+        m[k] = 1e4f * float(1 + k % 3);
+    TPeakSearch search;
+    TPeak peaks[40], p;
+    for (TDXLeakType window : {wnRectangle, wnHanning, wnHamming, wnBlackman, wnOwn}) {
+        for (int count : {1, 5, 40})
+            EXPECT_GT(search.Strongest(m, n, window, -5, n + 5, 0, count, peaks), 0);
+        for (double at : {-1.0, 0.0, 1.0, n - 2.0, n - 1.0, double(n)}) {
+            TrackPeak(m, n, window, at, p);
+            NextPeakLeft(m, n, window, at, 1e30, -5, n + 5, p);
+            NextPeakRight(m, n, window, at, 1e30, -5, n + 5, p);
+        }
+        for (int k = -1; k <= n; ++k)
+            EXPECT_TRUE(std::isfinite(InterpolatePeak(m, n, k, window).Magnitude)) << k;
+    }
+    munmap(base, inner + 2 * page);
 }
