@@ -124,26 +124,22 @@ TEST(FrameRing, KeepsTheLastFramesOldestFirst)
     EXPECT_EQ(ring.Count(), 0);
     ring.Push(0, TimeOf(9), BlockOf(9).data());
     EXPECT_EQ(ring.Time(0), TimeOf(9));
-}
-
-TEST_F(AlarmRecorderTest, HoldsThePreTriggerSecondsTheEpisodeAndThePostSeconds)
-{
-    // Beyond the limit at frames 60 .. 64: the 2 s before are frames 40 .. 59, the 1 s after
-    // is frames 65 .. 74; frame 75 closes the file.
-    Feed(0, 74, [](int i) { return i >= 60 && i <= 64; });
-    EXPECT_TRUE(Recorder.Recording());
-    Feed(75, 75, [](int) { return false; });
-    EXPECT_FALSE(Recorder.Recording());
-    EXPECT_EQ(Recorder.FileName(), NameAt(60));
-    EXPECT_EQ(FramesIn(NameAt(60), Settings), Range(40, 74));
-    EXPECT_EQ(FileCount(), 1u);
+    ring.SetLength(-3); // no length: nothing kept
+    ring.Push(0, TimeOf(8), BlockOf(8).data());
+    EXPECT_EQ(ring.Count(), 0);
 }
 
 TEST_F(AlarmRecorderTest, AnAlarmWithinThePostSecondsExtendsTheFileALaterOneStartsAnother)
 {
     // Bursts at 30 .. 31 and 40 (within a second of 31), then at 52 after the file closed
-    // at 51: its pre-trigger seconds reach back into the first file's frames.
-    Feed(0, 80, [](int i) { return i == 30 || i == 31 || i == 40 || i == 52; });
+    // at 51: its pre-trigger seconds reach back into the first file's frames. The file holds
+    // the 2 s before the first alarm and the 1 s after the last; the frame after closes it.
+    const auto beyond = [](int i) { return i == 30 || i == 31 || i == 40 || i == 52; };
+    Feed(0, 62, beyond);
+    EXPECT_TRUE(Recorder.Recording());
+    Feed(63, 80, beyond);
+    EXPECT_FALSE(Recorder.Recording());
+    EXPECT_EQ(Recorder.FileName(), NameAt(52));
     EXPECT_EQ(FramesIn(NameAt(30), Settings), Range(10, 50));
     EXPECT_EQ(FramesIn(NameAt(52), Settings), Range(32, 62));
     EXPECT_EQ(FileCount(), 2u);

@@ -9,7 +9,6 @@
 #include <climits>
 #include <cmath>
 #include <limits>
-#include <numbers>
 #include <random>
 #include <vector>
 
@@ -143,22 +142,6 @@ TEST(FrameRounding, TiesGoToEvenAndExtremesAreClamped)
     EXPECT_EQ(RoundHalfEven(std::numeric_limits<double>::quiet_NaN()), 0);
     EXPECT_EQ(RoundHalfEven(1e300), INT_MAX);
     EXPECT_EQ(RoundHalfEven(-std::numeric_limits<double>::infinity()), INT_MIN);
-}
-
-// Each sample is the sine wave plus whole noise steps 0..163 (at most 82 + 82 below and
-// above it), fresh per frame; samples past the count stay untouched.
-TEST(FrameDebugSignal, SineWithNoiseAndUntouchedTail)
-{
-    std::vector<int16_t> block(8192, 4321), next(512);
-    std::mt19937 rng(1);
-    SynthesizeDebugBlock(block.data(), 512, rng);
-    SynthesizeDebugBlock(next.data(), 512, rng);
-    for (int i = 1; i <= 512; ++i) {
-        const double sine = std::sin(i * 2.0 * std::numbers::pi / 7.6543) * 327.68;
-        ASSERT_TRUE(block[i - 1] >= sine - 82.5 && block[i - 1] <= sine + 81.5) << i;
-    }
-    EXPECT_EQ(std::count(block.begin() + 512, block.end(), 4321), 8192 - 512);
-    EXPECT_FALSE(std::equal(next.begin(), next.end(), block.begin()));
 }
 
 static double At(int hour, int minute, int second, int msec = 0)

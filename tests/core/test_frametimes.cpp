@@ -244,7 +244,12 @@ TEST(FrameTimes, StampReaderReadsEachRecordsFirstBytes)
     EXPECT_EQ(read(2), 45002.0);
     EXPECT_EQ(read(1), 45001.0);
     errno = EINTR; // left by an interrupted call: the end of the file still ends the read
-    EXPECT_THROW(read(3), ESpkReadError);
+    try {
+        read(3);
+        ADD_FAILURE() << "read a stamp that was cut off";
+    } catch (const ESpkReadError& e) {
+        EXPECT_EQ(std::string(e.what()), "Cannot read " + path + ": the file became shorter");
+    }
     EXPECT_THROW(read(40), ESpkReadError);
     std::filesystem::remove(path);
     EXPECT_THROW(TSpkStampReader(path + ".missing"), ESpkReadError);

@@ -14,7 +14,7 @@ using IniFileTest = TempFileTest;
 
 TEST_F(IniFileTest, ReadsFollowProfileFileRules)
 {
-    Put("\xEF\xBB\xBF[settings]\r\n; FFT=1\r\n  fft window = 2 "
+    Put("\xEF\xBB\xBF[settings]\r\n; FFT=1\r\n \t\v fft window\f= 2 \f"
         "\r\nFFT=12\r\nfft=9\r\nName=\"quoted text\"\r\n"
         "Empty=\r\n[Form]\r\nWidth=900\r\n[SETTINGS]\r\nAvg=7\r\n"
         "[ABCDEFGHIJKLMNOPQRSTUVWXYZ]\r\nabcdefghijklmnopqrstuvwxyz=26\r\n");

@@ -159,6 +159,10 @@ TEST(LimitCurve, BendsAtTheEdgesOverGapsAndWithoutChange)
     std::vector<float> before(256);
     ResampleCurve(flat, grid, before.data());
     EXPECT_EQ(BendCurve(flat, grid, before.data(), before.data()), flat);
+    // The smallest bend, one bin: it alone takes the new level.
+    std::vector<float> one = before;
+    one[100] += 4;
+    ExpectResampled(BendCurve(flat, grid, before.data(), one.data()), grid, one);
 
     for (const int centre : {0, 255}) {
         const std::vector<float> after = Bent(before, centre, 30, -5.0f);
@@ -294,6 +298,15 @@ TEST_F(LimitFileTest, WrittenLimitsReadBackTheSame)
     const TLimits traceBack = ReadLimitsFile(Path);
     EXPECT_EQ(traceBack.Upper, trace.Upper);
     EXPECT_TRUE(traceBack.Lower.Empty());
+
+    // Files of sizes around powers of two, whatever chunks they are read in, are read to their
+    // last byte.
+    const std::string head = "MHz,upper_dBm,lower_dBm\n1,-40,\n", last = "7,,-88";
+    for (size_t size = 4096; size <= (size_t(1) << 17); size *= 2)
+        for (size_t extra : {0, 1}) {
+            Put(head + std::string(size + extra - head.size() - last.size(), '\n') + last);
+            EXPECT_EQ(ReadLimitsFile(Path).Lower.LevelAt(12), -88) << size + extra;
+        }
 }
 
 TEST_F(LimitFileTest, AFailedSaveLeavesTheOldFile)

@@ -51,6 +51,13 @@ TEST_F(LimitEventLogTest, AppendsWholeLinesToItsOwnFilesOnly)
     log.Append(Episode(2, TLimitKind::Lower));
     EXPECT_EQ(Content(), Header + "x\n" + LimitLogLine(Episode(2, TLimitKind::Lower)));
     log.Close();
+    // A log whose lines end in CR LF, as another system's editor saves it, is still the log.
+    const std::string crlf = Header.substr(0, Header.size() - 1) + "\r\n";
+    Put(crlf);
+    log.Open(Path);
+    log.Append(Episode(2, TLimitKind::Lower));
+    EXPECT_EQ(Content(), crlf + LimitLogLine(Episode(2, TLimitKind::Lower)));
+    log.Close();
 
     // Other files are refused and left as they are, however short.
     for (const std::string other : {"MHz,upper_dBm,lower_dBm\n1,-40,\n", "x"}) {

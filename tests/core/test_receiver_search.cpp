@@ -80,16 +80,6 @@ TEST_F(ReceiverSearch, ProgramFolderThenSystemThenPrivateFolder)
     EXPECT_EQ(Found(SystemSearch()), "prefix/bin simulated");
 }
 
-TEST_F(ReceiverSearch, ExplicitChoiceOverridesEveryFolder)
-{
-    Place(QUILLEX_SIMULATOR, Private);
-    Place(QUILLEX_SIMULATOR, Bin);
-    Place(QUILLEX_UNMARKED, System);
-    const std::string chosen = (Root / System / "libperseususb.so").string();
-    EXPECT_EQ(Found("QUILLEX_RECEIVER_LIBRARY=" + chosen), "system receiver");
-    EXPECT_EQ(Found("QUILLEX_RECEIVER_LIBRARY=" + chosen + ".missing"), "none\n");
-}
-
 TEST_F(ReceiverSearch, WorkingFolderIsNeverSearched)
 {
     Place(QUILLEX_UNMARKED, Work);

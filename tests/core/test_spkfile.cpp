@@ -109,7 +109,8 @@ TEST(SpkHeader, SignAndInversionRoundTrip)
           std::tuple{"Offsets:      -1.500    -3.0Inverted:", 1.5, true},
           std::tuple{"Offsets:      -1.500    -3.0Inverted:x", 1.5, true},
           std::tuple{"Offsets:      -1.500    -3.0inverted:0", 1.5, true},
-          std::tuple{"Offsets:       1.500    -3.0Inverted:1", 1.5, true}}) {
+          std::tuple{"Offsets:       1.500    -3.0Inverted:1", 1.5, true},
+          std::tuple{"Offsets:  -1.5        -3.0  ", 1.5, true}}) { // spaces on both sides
         const TOffsetsHeader back = Parse(text);
         EXPECT_TRUE(back.FreqOffset == freq && back.Inverted == inverted) << text;
     }
@@ -131,6 +132,12 @@ TEST(SpkHeader, OtherRecordsAndGarbageTexts)
     for (const char* text : {"Offsets:  not a number    12.5", "Offsets:       0.500    1x.5",
                              "Offsets:                    ", "Offsets:         inf    12.5"})
         EXPECT_THROW(Parse(text), ESpkFormatError) << text;
+    try { // a field filled to its width is quoted whole
+        Parse("Offsets:12345x7890ab    12.5");
+        ADD_FAILURE() << "a field with a letter parsed";
+    } catch (const ESpkFormatError& e) {
+        EXPECT_NE(std::string(e.what()).find("(\"12345x7890ab\")"), std::string::npos) << e.what();
+    }
 
     // The message quotes the field, but only what can be shown of it.
     std::memcpy(record.data() + 8,
@@ -242,6 +249,10 @@ TEST_F(SpkFileTest, TrailingPartialRecordsCountToNearestAndReadShort)
     reader.Open(Path);
     EXPECT_EQ(reader.ReadRecord(stamp, block.data()), TSpkReadResult::Short);
     EXPECT_EQ(stamp, 0.0);
+    Put(record.substr(0, StampBytes)); // the whole stamp and no sample
+    reader.Open(Path);
+    EXPECT_EQ(reader.ReadRecord(stamp, block.data()), TSpkReadResult::Short);
+    EXPECT_EQ(stamp, 46001.0);
 }
 
 TEST_F(SpkFileTest, SparseFileBeyondFourGibibytes)
