@@ -148,39 +148,24 @@ void ExpectWorst(const QStringList& Fields, double Amplitude, double CurveDbm)
 
 } // namespace
 
-// A limit made from the trace lies the offset above it at every bin's frequency.
-TEST_F(LimitTest, LimitFromTrace)
+// A limit made from the trace lies its offset above (below) it at every bin's frequency. While
+// the max (min) hold is shown, that side follows the hold, not the last frame.
+TEST_F(LimitTest, LimitFromTheTraceOrTheHolds)
 {
     StartWindow();
     L().SEUpperOffset->setValue(7.5);
     L().SELowerOffset->setValue(3);
     Form->Histo->setMode(modeLowerRef); // has no say for these
-    UpperFromQuietTrace();
-    L().ActLowerFromTrace->trigger();
-    const quillex::TLimits& limits = L().Limits();
-    for (int d : {0, 1, 1228, 1229, 2000, N - 1}) {
-        const double mhz = FreqOffset + d * BinMHz, level = Quiet[size_t(d)] + LevelOffset;
-        EXPECT_NEAR(limits.Upper.LevelAt(mhz), level + 7.5, 1e-3) << d;
-        EXPECT_NEAR(limits.Lower.LevelAt(mhz), level - 3, 1e-3) << d;
-    }
-}
-
-// While the max (min) hold is shown, a limit from the trace follows the hold, not the last
-// frame.
-TEST_F(LimitTest, LimitFromTheHolds)
-{
-    StartWindow();
     // The last frame neither the highest nor the lowest at the burst's bin.
     WriteBlocks(Path("bursts.spk"), [](int F) {
         return Block(F == 20 ? 3000 : F == 45 ? 1000 : 0);
     });
     const int burst = int(14.25043 / BinMHz);
-    const double mhz = FreqOffset + burst * BinMHz;
-    // One hold shown at a time: that side follows it, the other the last frame.
-    for (bool max : {true, false}) {
-        SCOPED_TRACE(max ? "max hold" : "min hold");
-        Form->Measure->CBMaxHold->setChecked(max);
-        Form->Measure->CBMinHold->setChecked(!max);
+    const auto mhz = [](int Bin) { return FreqOffset + Bin * BinMHz; };
+    for (const int hold : {0, 1, 2}) {
+        SCOPED_TRACE(hold == 1 ? "max hold" : hold == 2 ? "min hold" : "no hold");
+        Form->Measure->CBMaxHold->setChecked(hold == 1);
+        Form->Measure->CBMinHold->setChecked(hold == 2);
         std::vector<float> levels;
         Form->OnFrameProcessed = [&] { levels.push_back(Form->LevelSpectrum[size_t(burst)]); };
         Play(Path("bursts.spk"));
@@ -191,10 +176,15 @@ TEST_F(LimitTest, LimitFromTheHolds)
         const double high = *std::max_element(levels.begin(), levels.end()) + LevelOffset;
         const double low = *std::min_element(levels.begin(), levels.end()) + LevelOffset;
         const double last = levels.back() + LevelOffset;
-        ASSERT_GT(high, last + 6);
-        ASSERT_LT(low, last - 6);
-        EXPECT_NEAR(L().Limits().Upper.LevelAt(mhz), (max ? high : last) + 6, 2e-3);
-        EXPECT_NEAR(L().Limits().Lower.LevelAt(mhz), (max ? last : low) - 6, 2e-3);
+        ASSERT_TRUE(high > last + 6 && low < last - 6);
+        EXPECT_NEAR(L().Limits().Upper.LevelAt(mhz(burst)), (hold == 1 ? high : last) + 7.5, 2e-3);
+        EXPECT_NEAR(L().Limits().Lower.LevelAt(mhz(burst)), (hold == 2 ? low : last) - 3, 2e-3);
+        if (hold == 0)
+            for (int d : {0, 1, 1228, 1229, 2000, N - 1}) {
+                const double level = Form->LevelSpectrum[size_t(d)] + LevelOffset;
+                EXPECT_NEAR(L().Limits().Upper.LevelAt(mhz(d)), level + 7.5, 1e-3) << d;
+                EXPECT_NEAR(L().Limits().Lower.LevelAt(mhz(d)), level - 3, 1e-3) << d;
+            }
     }
 }
 

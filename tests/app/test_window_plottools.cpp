@@ -25,7 +25,9 @@ QPoint InWindow(const QWidget* Widget, QPoint At)
 } // namespace
 
 // The plot's tool bar and value bar are reached from the main window by their shortcuts and by
-// a context menu on the plot, and the About box says how; none of it touches the settings.
+// a context menu on the plot, and the About box says how; none of it touches the settings. In
+// zoom and calculate mode the right button stays theirs (it undoes a zoom, places the second
+// cross): only the other modes open the menu.
 TEST_F(WindowTest, PlotToolWindowsReachedByShortcutsAndContextMenu)
 {
     Start();
@@ -35,6 +37,13 @@ TEST_F(WindowTest, PlotToolWindowsReachedByShortcutsAndContextMenu)
     const auto settings = Form->CurrentSettings();
     TDXHistograph* plot = Form->Histo;
     EXPECT_FALSE(plot->ShowToolBar());
+    for (const auto& [mode, opens] : {std::pair{modeZoom, false}, std::pair{modeCalculate, false},
+                                      std::pair{modeMeasure, true}}) {
+        plot->setMode(mode);
+        OpenContextMenu(plot, QPoint(300, 100));
+        EXPECT_EQ(Form->HistoMenu->isVisible(), opens) << mode;
+        Form->HistoMenu->close();
+    }
 
     const auto press = [this](Qt::Key Key, Qt::KeyboardModifiers Modifiers) {
         Form->activateWindow(); // a tool window shown last has the focus
@@ -72,22 +81,6 @@ TEST_F(WindowTest, PlotToolWindowsReachedByShortcutsAndContextMenu)
     EXPECT_TRUE(about.contains(Form->ActValueBar->shortcut().toString(QKeySequence::NativeText)));
     EXPECT_TRUE(about.contains(QStringLiteral("right-click")));
     EXPECT_EQ(Form->CurrentSettings(), settings);
-}
-
-// In zoom and calculate mode the right button stays theirs (it undoes a zoom, places the second
-// cross): only the other modes open the menu.
-TEST_F(WindowTest, PlotMenuOnlyWhereTheRightButtonIsFree)
-{
-    Start();
-    Form->show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(Form.get()));
-    for (const auto& [mode, opens] : {std::pair{modeZoom, false}, std::pair{modeCalculate, false},
-                                      std::pair{modeMeasure, true}}) {
-        Form->Histo->setMode(mode);
-        OpenContextMenu(Form->Histo, QPoint(300, 100));
-        EXPECT_EQ(Form->HistoMenu->isVisible(), opens) << mode;
-        Form->HistoMenu->close();
-    }
 }
 
 // The plot's menu takes the release of the right press that opened it. However the menu
