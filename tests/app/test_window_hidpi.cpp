@@ -105,26 +105,3 @@ TEST_F(WindowTest, DisplayCopyHoldsTheDevicePixels)
     EXPECT_EQ(saved.size(), copied.size());
     EXPECT_TRUE(saved.copy(QRect(at, plot.size())) == plot.convertToFormat(QImage::Format_RGB32));
 }
-
-// At scale 2 the waterfall has a device column per half pixel; each still shows the bin the
-// plot shows at its x.
-TEST_F(WindowTest, WaterfallColumnsFollowThePlotAtScaleTwo)
-{
-    Start({"DEBUG"});
-    Form->show();
-    QApplication::processEvents();
-    Form->BtnStartStop->click();
-    Form->Timer1->stop();
-    ASSERT_EQ(Form->Spektro->Ratio(), 2.0);
-    for (const auto& [span, exponent] : {std::pair{0, 8}, {1, 10}, {3, 9}, {3, 12}}) {
-        SCOPED_TRACE(testing::Message() << "span item " << span << ", 2^" << exponent);
-        Form->RGBW->setItemIndex(span);
-        Form->SBFrq->setValue(14321);
-        Form->SEFft->setValue(exponent);
-        QApplication::processEvents();
-        Form->Timer1Timer();
-        ASSERT_EQ(Form->Spektro->ColumnIndex().size(),
-                  std::size_t(Form->Spektro->WaveBox()->width() * 2));
-        EXPECT_LE(WaterfallOffPlot(*Form, (1 << exponent) >> (3 - span)), 1.0);
-    }
-}
