@@ -6,6 +6,7 @@
 
 #include "SpektroNeu.h"
 #include "SpektroNeuLegend.h"
+#include "Unit1Limits.h"
 #include "Unit1Markers.h"
 #include "dxHisto.h"
 
@@ -505,6 +506,34 @@ TEST_F(WindowTest, DesignedLayout)
     const QRect second = rowOf(labels[1], Form->EdtLevelOffset);
     EXPECT_EQ(second.top(), first.bottom() + 2);
     EXPECT_EQ(Form->CBInverted->y(), second.bottom() + 2);
+    // Limits (the button's pop-up): in the order built, each label (or check box) 2 pixels in
+    // from the frame's left, the fields beside their labels in one column up to 2 from its right,
+    // the rows 1 apart from 1 below the title to 1 above the bottom.
+    TLimitTools& lt = *Form->Limits;
+    QWidget* limits = lt.GBLimits;
+    limits->resize(limits->sizeHint());
+    limits->layout()->activate();
+    const auto names = limits->findChildren<QLabel*>();
+    ASSERT_EQ(names.size(), 5);
+    const std::pair<QWidget*, QWidget*> rows[] = {
+        {names[0], lt.SEUpperOffset}, {names[1], lt.SELowerOffset},  {names[2], lt.SEHoldOff},
+        {lt.CBEventLog, nullptr},     {lt.CBRecordOnAlarm, nullptr}, {names[3], lt.SEPreSeconds},
+        {names[4], lt.SEPostSeconds}};
+    const QRect inside = limits->contentsRect();
+    int rowTop = inside.top() + 1;
+    for (const auto& [first, field] : rows) {
+        EXPECT_EQ(first->x(), inside.left() + 2) << first->objectName();
+        QRect row = first->geometry();
+        if (field) {
+            EXPECT_EQ(static_cast<QLabel*>(first)->buddy(), field);
+            EXPECT_EQ(field->x(), lt.SEUpperOffset->x());
+            EXPECT_EQ(field->geometry().right(), inside.right() - 2) << field->objectName();
+            row |= field->geometry();
+        }
+        EXPECT_EQ(row.top(), rowTop) << first->objectName();
+        rowTop = row.bottom() + 2;
+    }
+    EXPECT_EQ(rowTop, inside.bottom() + 1);
 
     Form->RGBW->setItemIndex(0);
     Form->SBFrq->setValue(10000);

@@ -508,7 +508,7 @@ TEST_F(MarkerTest, TraceSettingsReadSafelyAndWrittenAsTheyStand)
     StartWindow("[Traces]\nMaxHold=x\nAverageFrames=100000\nMarkerTrace=7\n");
     EXPECT_FALSE(M().CBMaxHold->isChecked());
     EXPECT_EQ(M().SEAverageFrames->value(), 1000);
-    EXPECT_EQ(M().MarkerTrace(), TMeasureTools::trLive);
+    EXPECT_EQ(M().CBMarkerTrace->currentText(), "live");
     M().SEAverageFrames->setValue(37);
     Prompts.Answers = {TPrompts::TAnswer::Yes};
     ASSERT_TRUE(CloseWindow());
