@@ -307,7 +307,8 @@ TEST_F(LimitTest, LowerEpisodeBesideAnUpperOne)
 }
 
 // Live, frames are numbered from the start of each run (those before a limit existed too)
-// and timed by the clock; stopping the run ends the open episode.
+// and timed by the clock. Clearing the limits ends the open episode once the hold-off has
+// passed, stopping the run at once.
 TEST_F(LimitTest, LiveEpisodesCountFramesFromTheRunsStart)
 {
     StartWindow();
@@ -325,6 +326,12 @@ TEST_F(LimitTest, LiveEpisodesCountFramesFromTheRunsStart)
             Form->Timer1Timer();
         }
         EXPECT_TRUE(Form->StatusText(0).startsWith("LIMIT +")) << Form->StatusText(0);
+        if (Quiet > 0) { // cleared while running: the episode ends once the hold-off has passed
+            L().ActClearLimits->trigger();
+            for (int f = 0; f < 11; ++f, Clock.Advance(0.1))
+                Form->Timer1Timer();
+            EXPECT_EQ(Form->StatusText(0), Form->FftStatusText());
+        }
         Form->BtnStartStop->click();
         L().ActClearLimits->trigger();
     };
