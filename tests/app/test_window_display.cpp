@@ -71,6 +71,9 @@ TEST_F(DisplayTest, LegendBesideTheWaterfallFollowsTheBars)
     EXPECT_TRUE(InWindow(Form->PnlRangeMin).contains(InWindow(legend)));
     EXPECT_GT(InWindow(legend).left(), InWindow(Form->SBMin).right());
     EXPECT_EQ(Form->SBMin->geometry(), QRect(14, Form->SBMin->y(), 17, Form->SBMin->height()));
+    // 3 pixels clear of the bars; the panel 2 wider than the legend.
+    EXPECT_EQ(legend->x(), Form->SBMin->geometry().right() + 1 + 3);
+    EXPECT_EQ(Form->PnlHistoControl->width(), legend->geometry().right() + 1 + 2);
     const int extra = Form->PnlHistoControl->width() - TForm1::HistoControlPanelWidth;
     EXPECT_GT(extra, 0);
     EXPECT_GE(Form->width(), 880 + extra); // the default size, wider by the legend
