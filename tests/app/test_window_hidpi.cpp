@@ -2,6 +2,7 @@
 // starts): it fits a 1920 x 1080 screen, every control stays reachable, and the display panel's
 // copy and saved picture hold the device pixels.
 
+#include "SpektroNeuLegend.h"
 #include "dxHisto.h"
 #include "test_window_support.h"
 
@@ -90,9 +91,10 @@ TEST_F(WindowTest, DisplayCopyHoldsTheDevicePixels)
     QApplication::clipboard()->clear();
     Form->BtnCopy2ClpBrd->click();
     const QImage copied = QApplication::clipboard()->image().convertToFormat(QImage::Format_RGB32);
-    // The panel (the level legend follows to its right) in device pixels.
-    EXPECT_EQ(copied.height(), Form->PnlHistoSpektro->height() * 2);
-    EXPECT_GE(copied.width(), Form->PnlHistoSpektro->width() * 2);
+    // The panel, 4 pixels and the level legend to its right, in device pixels.
+    EXPECT_EQ(copied.size(), QSize(Form->PnlHistoSpektro->width() + 4 + Form->Legend->width(),
+                                   Form->PnlHistoSpektro->height()) *
+                                 2);
     const QImage& plot = Form->Histo->Surface();
     ASSERT_EQ(plot.size(), Form->Histo->size() * 2);
     const QPoint at = Form->Histo->mapTo(Form->PnlHistoSpektro, QPoint(0, 0)) * 2;
