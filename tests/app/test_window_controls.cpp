@@ -321,6 +321,16 @@ TEST_F(WindowTest, DisplayButtonsShowTheirOwnPictures)
         EXPECT_GT(opaque, 96 * 96 / 8);
         EXPECT_EQ(coloured, 0);
     }
+    // The cross of Clear mirrors onto itself about its middle, x = 16.5 units.
+    const QImage clear = Form->BtnClearDisplay->icon().pixmap(QSize(96, 96)).toImage();
+    int red = 0, unmatched = 0;
+    for (int y = 0; y < 96; ++y)
+        for (int x = 0; x < 96; ++x)
+            if (clear.pixel(x, y) == qRgb(200, 30, 30)) {
+                ++red;
+                unmatched += clear.pixel(131 - x, y) != qRgb(200, 30, 30);
+            }
+    EXPECT_LT(unmatched, red / 20) << unmatched << " of " << red;
 }
 
 namespace {
@@ -524,7 +534,9 @@ TEST_F(WindowTest, DesignedLayout)
     for (const auto& [first, field] : rows) {
         EXPECT_EQ(first->x(), inside.left() + 2) << first->objectName();
         QRect row = first->geometry();
-        if (field) {
+        if (!field) { // a check box spans both columns
+            EXPECT_EQ(row.right(), inside.right() - 2) << first->objectName();
+        } else {
             EXPECT_EQ(static_cast<QLabel*>(first)->buddy(), field);
             EXPECT_EQ(field->x(), lt.SEUpperOffset->x());
             EXPECT_EQ(field->geometry().right(), inside.right() - 2) << field->objectName();

@@ -220,6 +220,10 @@ TEST_F(RecordingTest, CorruptAndForeignFiles)
 TEST_F(RecordingTest, PositionBarJumpsProportionallyAndStaysOnTheBar)
 {
     StartWindow();
+    Form->BtnPlayback->click();
+    const QString position = Form->LblAkt->text();
+    Form->PBMouseUp(200); // no file: nothing to jump in
+    EXPECT_TRUE(Form->PB->value() == 1 && Form->LblAkt->text() == position);
     WriteFile(Path("1000.spk"), {{500, DataRecord(46001.5, 5)}}, 1000L * RecordSize);
     Load(Path("1000.spk"));
     Form->PB->setFixedWidth(400);
