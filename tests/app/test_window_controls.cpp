@@ -290,6 +290,8 @@ TEST_F(WindowTest, DisplayButtonsShowTheirOwnPictures)
         {Form->BtnGrid,
          "Grid Lines",
          {{2.5, 5.5, ink},
+          {21.5, 12, ink},
+          {12, 21.5, ink},
           {8.83, 5.5, ink},
           {15.17, 12, ink},
           {12, 15.17, ink},
