@@ -168,6 +168,8 @@ TEST_F(WindowTest, PacingChoicesWhileRunningAndStopped)
     Form->RBFast->setChecked(true);
     EXPECT_EQ(Form->SESpeed->value(), 60); // within the frame rate's bound: kept
     EXPECT_EQ(Form->Timer1->interval(), 1000 / 60);
+    Form->SESpeed->setValue(7);
+    EXPECT_EQ(Form->Timer1->interval(), 142); // whole milliseconds of 1000 / 7
 
     // Playback has no slow scan; leaving it brings it back.
     Form->RBSlow->setChecked(true);
