@@ -24,7 +24,7 @@ TEST_F(WindowTest, SettingsRoundTripThroughTheFile)
         {"Settings", "Avg", [&] { Form->SEAvg->setValue(8); }, "8"},
         {"Settings", "FFT", [&] { Form->SEFft->setValue(9); }, "9"},
         {"Settings", "Dither", [&] { Form->CBDither->setChecked(true); }, "1"},
-        {"Settings", "Preamp", [&] { Form->CBPreamp->setChecked(true); }, "1"},
+        {"Settings", "Preamp", [&] { Form->CBPreamp->setChecked(false); }, "0"}, // not Dither's
         {"Form", "Width", [&] { Form->resize(900, 700); }, "900"},
         {"Form", "Height", [] {}, "700"},
         {"Form", "Left", [&] { Form->move(150, 90); }, "150"},
