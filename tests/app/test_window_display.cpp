@@ -71,6 +71,9 @@ TEST_F(DisplayTest, LegendBesideTheWaterfallFollowsTheBars)
     EXPECT_TRUE(InWindow(Form->PnlRangeMin).contains(InWindow(legend)));
     EXPECT_GT(InWindow(legend).left(), InWindow(Form->SBMin).right());
     EXPECT_EQ(Form->SBMin->geometry(), QRect(14, Form->SBMin->y(), 17, Form->SBMin->height()));
+    // 3 pixels clear of the bars; the panel 2 wider than the legend.
+    EXPECT_EQ(legend->x(), Form->SBMin->geometry().right() + 1 + 3);
+    EXPECT_EQ(Form->PnlHistoControl->width(), legend->geometry().right() + 1 + 2);
     const int extra = Form->PnlHistoControl->width() - TForm1::HistoControlPanelWidth;
     EXPECT_GT(extra, 0);
     EXPECT_GE(Form->width(), 880 + extra); // the default size, wider by the legend
@@ -204,6 +207,40 @@ TEST_F(DisplayTest, PlaybackJumpsAtFilesAndSeeksOnly)
     StartStop();
     Frame();
     EXPECT_EQ(Marks().back(), "live@0");
+}
+
+// A played frame writes its time in the waterfall's margin only when its record holds one: of a
+// file of unstamped records every row of the margin is blank or the bare axis, one stamped
+// record writes there.
+TEST_F(DisplayTest, PlayedFramesWriteOnlyTheirRecordsTimes)
+{
+    Form->BtnPlayback->click();
+    for (const double stamp : {0.0, 46000.5}) {
+        SCOPED_TRACE(stamp);
+        {
+            quillex::TSpkWriter writer;
+            writer.Create(Dir.filePath("rec.spk").toStdString());
+            const std::vector<int16_t> block(TForm1::BlockSamples, 3);
+            for (int i = 0; i < 30; ++i)
+                writer.AppendRecord(i == 10 ? stamp : 0.0, block.data());
+        }
+        Prompts.Names.push_back(Dir.filePath("rec.spk"));
+        Form->BtnLoadFile->click();
+        Form->BtnClearDisplay->click();
+        const QImage blank = Form->Spektro->LeftImage();
+        StartStop();
+        while (Form->BtnStartStop->isChecked())
+            Frame();
+        const QImage margin = Form->Spektro->LeftImage();
+        const auto row = [](const QImage& Image, int Y) {
+            return Image.copy(0, Y, Image.width(), 1);
+        };
+        int written = 0;
+        for (int y = 0; y < margin.height(); ++y)
+            written += row(margin, y) != row(blank, y) &&
+                       row(margin, y) != row(margin, margin.height() - 1);
+        EXPECT_EQ(written > 0, stamp != 0.0) << written;
+    }
 }
 
 // While recording: elapsed time since the first frame, frames, size with the header, renewed

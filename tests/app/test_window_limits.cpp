@@ -148,39 +148,24 @@ void ExpectWorst(const QStringList& Fields, double Amplitude, double CurveDbm)
 
 } // namespace
 
-// A limit made from the trace lies the offset above it at every bin's frequency.
-TEST_F(LimitTest, LimitFromTrace)
+// A limit made from the trace lies its offset above (below) it at every bin's frequency. While
+// the max (min) hold is shown, that side follows the hold, not the last frame.
+TEST_F(LimitTest, LimitFromTheTraceOrTheHolds)
 {
     StartWindow();
     L().SEUpperOffset->setValue(7.5);
     L().SELowerOffset->setValue(3);
     Form->Histo->setMode(modeLowerRef); // has no say for these
-    UpperFromQuietTrace();
-    L().ActLowerFromTrace->trigger();
-    const quillex::TLimits& limits = L().Limits();
-    for (int d : {0, 1, 1228, 1229, 2000, N - 1}) {
-        const double mhz = FreqOffset + d * BinMHz, level = Quiet[size_t(d)] + LevelOffset;
-        EXPECT_NEAR(limits.Upper.LevelAt(mhz), level + 7.5, 1e-3) << d;
-        EXPECT_NEAR(limits.Lower.LevelAt(mhz), level - 3, 1e-3) << d;
-    }
-}
-
-// While the max (min) hold is shown, a limit from the trace follows the hold, not the last
-// frame.
-TEST_F(LimitTest, LimitFromTheHolds)
-{
-    StartWindow();
     // The last frame neither the highest nor the lowest at the burst's bin.
     WriteBlocks(Path("bursts.spk"), [](int F) {
         return Block(F == 20 ? 3000 : F == 45 ? 1000 : 0);
     });
     const int burst = int(14.25043 / BinMHz);
-    const double mhz = FreqOffset + burst * BinMHz;
-    // One hold shown at a time: that side follows it, the other the last frame.
-    for (bool max : {true, false}) {
-        SCOPED_TRACE(max ? "max hold" : "min hold");
-        Form->Measure->CBMaxHold->setChecked(max);
-        Form->Measure->CBMinHold->setChecked(!max);
+    const auto mhz = [](int Bin) { return FreqOffset + Bin * BinMHz; };
+    for (const int hold : {0, 1, 2}) {
+        SCOPED_TRACE(hold == 1 ? "max hold" : hold == 2 ? "min hold" : "no hold");
+        Form->Measure->CBMaxHold->setChecked(hold == 1);
+        Form->Measure->CBMinHold->setChecked(hold == 2);
         std::vector<float> levels;
         Form->OnFrameProcessed = [&] { levels.push_back(Form->LevelSpectrum[size_t(burst)]); };
         Play(Path("bursts.spk"));
@@ -191,10 +176,15 @@ TEST_F(LimitTest, LimitFromTheHolds)
         const double high = *std::max_element(levels.begin(), levels.end()) + LevelOffset;
         const double low = *std::min_element(levels.begin(), levels.end()) + LevelOffset;
         const double last = levels.back() + LevelOffset;
-        ASSERT_GT(high, last + 6);
-        ASSERT_LT(low, last - 6);
-        EXPECT_NEAR(L().Limits().Upper.LevelAt(mhz), (max ? high : last) + 6, 2e-3);
-        EXPECT_NEAR(L().Limits().Lower.LevelAt(mhz), (max ? last : low) - 6, 2e-3);
+        ASSERT_TRUE(high > last + 6 && low < last - 6);
+        EXPECT_NEAR(L().Limits().Upper.LevelAt(mhz(burst)), (hold == 1 ? high : last) + 7.5, 2e-3);
+        EXPECT_NEAR(L().Limits().Lower.LevelAt(mhz(burst)), (hold == 2 ? low : last) - 3, 2e-3);
+        if (hold == 0)
+            for (int d : {0, 1, 1228, 1229, 2000, N - 1}) {
+                const double level = Form->LevelSpectrum[size_t(d)] + LevelOffset;
+                EXPECT_NEAR(L().Limits().Upper.LevelAt(mhz(d)), level + 7.5, 1e-3) << d;
+                EXPECT_NEAR(L().Limits().Lower.LevelAt(mhz(d)), level - 3, 1e-3) << d;
+            }
     }
 }
 
@@ -208,6 +198,10 @@ TEST_F(LimitTest, EpisodesOfBurstsOverAFlatLimit)
     Play(Path("quiet.spk")); // the recording's offsets in force
     Prompts.Numbers.push_back(-30.0);
     L().ActFlatLimit->trigger();
+    // Offered: a level a quarter down the plot's scale (-140 to 0.1 dBm), the offset added.
+    EXPECT_EQ(Prompts.Questions.back(), "Upper limit (dBm):");
+    EXPECT_EQ(Prompts.Offered,
+              std::vector<double>{std::round(0.1 - (0.1 + 140) / 4 + LevelOffset)});
     LogTo(Path("events.csv"));
 
     Write(Path("bursts.spk"), true);
@@ -289,33 +283,23 @@ TEST_F(LimitTest, LowerEpisodeBesideAnUpperOne)
         if (FreqOffset + d * BinMHz >= 12.49 && FreqOffset + d * BinMHz <= 12.51)
             watched.push_back(d);
     ASSERT_EQ(watched.size(), 2u);
-    const auto lowest = [&](int64_t Frame) {
-        int worst = watched[0];
-        for (int d : watched)
-            if (levels[Frame][size_t(d)] < levels[Frame][size_t(worst)])
-                worst = d;
-        return worst;
-    };
-    const auto expectBelow = [&](int64_t Frame, int64_t WorstFrame) {
-        SCOPED_TRACE(Frame);
-        const QString text = status[Frame];
-        const int d = lowest(WorstFrame);
-        const double below = levels[WorstFrame][size_t(d)] + LevelOffset - -60.0;
-        ASSERT_TRUE(text.startsWith("LIMIT -")) << text;
-        EXPECT_NEAR(text.mid(6, text.indexOf(' ', 6) - 6).toDouble(), below, 0.051) << text;
-        EXPECT_TRUE(text.endsWith(QString::asprintf("@ %.4f MHz", FreqOffset + d * BinMHz)))
-            << text;
-    };
     EXPECT_EQ(status[4], Form->FftStatusText());
-    expectBelow(5, 5);
-    // The burst's excess (about 25 dB) is less than the gap's (about 40 dB).
-    int64_t worstFrame = 5;
-    for (int64_t f = 6; f <= 8; ++f) {
-        if (levels[f][size_t(lowest(f))] < levels[worstFrame][size_t(lowest(worstFrame))])
-            worstFrame = f;
-        expectBelow(f, worstFrame);
+    // The lower episode's worst point so far, the lowest watched bin over its frames; the burst's
+    // excess (about 25 dB) is less than the gap's (about 40 dB). 1 s after frame 8 is frame 18.
+    double worst = HUGE_VAL;
+    int worstBin = 0;
+    for (int64_t f = 5; f <= 17; ++f) {
+        SCOPED_TRACE(f);
+        for (const int d : watched)
+            if (f <= 8 && levels[f][size_t(d)] < worst)
+                worst = levels[f][size_t(d)], worstBin = d;
+        const QString text = status[f];
+        ASSERT_TRUE(text.startsWith("LIMIT -")) << text;
+        EXPECT_NEAR(text.mid(6, text.indexOf(' ', 6) - 6).toDouble(), worst + LevelOffset + 60.0,
+                    0.051);
+        EXPECT_TRUE(text.endsWith(QString::asprintf("@ %.4f MHz", FreqOffset + worstBin * BinMHz)))
+            << text;
     }
-    expectBelow(17, worstFrame); // 1 s after frame 8 is frame 18
     EXPECT_EQ(status[18], Form->FftStatusText());
 
     const QStringList log = Lines(Path("events.csv"));
@@ -327,7 +311,8 @@ TEST_F(LimitTest, LowerEpisodeBesideAnUpperOne)
 }
 
 // Live, frames are numbered from the start of each run (those before a limit existed too)
-// and timed by the clock; stopping the run ends the open episode.
+// and timed by the clock. Clearing the limits ends the open episode once the hold-off has
+// passed, stopping the run at once.
 TEST_F(LimitTest, LiveEpisodesCountFramesFromTheRunsStart)
 {
     StartWindow();
@@ -345,6 +330,12 @@ TEST_F(LimitTest, LiveEpisodesCountFramesFromTheRunsStart)
             Form->Timer1Timer();
         }
         EXPECT_TRUE(Form->StatusText(0).startsWith("LIMIT +")) << Form->StatusText(0);
+        if (Quiet > 0) { // cleared while running: the episode ends once the hold-off has passed
+            L().ActClearLimits->trigger();
+            for (int f = 0; f < 11; ++f, Clock.Advance(0.1))
+                Form->Timer1Timer();
+            EXPECT_EQ(Form->StatusText(0), Form->FftStatusText());
+        }
         Form->BtnStartStop->click();
         L().ActClearLimits->trigger();
     };

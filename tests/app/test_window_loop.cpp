@@ -50,11 +50,17 @@ TEST_F(WindowTest, FrameLevelsAndMirroring)
 
     // The waterfall gets the visible slice of levels; averaging 64 moves each bin a 64th.
     Form->SEFft->setValue(12);
-    Form->RGBW->setItemIndex(1); // 10 MHz around 20000 kHz: bins 1536..2559
+    Form->RGBW->setItemIndex(1); // 10 MHz: 1024 bins of 9.765625 kHz from centre - 5000 kHz
     FillTone(*Form, 1600, 4000);
-    Form->ProcessFrame();
-    EXPECT_EQ(Form->WaterfallLine, std::vector<float>(Form->LevelSpectrum.begin() + 1536,
-                                                      Form->LevelSpectrum.begin() + 2560));
+    for (const auto& [centre, first] :
+         {std::pair{20000, 1536}, std::pair{5000, 0}, std::pair{35000, 3072}}) {
+        Form->SBFrq->setValue(centre);
+        Form->ProcessFrame();
+        EXPECT_EQ(Form->WaterfallLine,
+                  std::vector<float>(Form->LevelSpectrum.begin() + first,
+                                     Form->LevelSpectrum.begin() + first + 1024))
+            << centre;
+    }
     const std::vector<float> first(Form->AvgSpectrum.begin(), Form->AvgSpectrum.begin() + 4096);
     Form->SEAvg->setValue(64);
     Form->SampleBlock.fill(0);
@@ -162,6 +168,8 @@ TEST_F(WindowTest, PacingChoicesWhileRunningAndStopped)
     Form->RBFast->setChecked(true);
     EXPECT_EQ(Form->SESpeed->value(), 60); // within the frame rate's bound: kept
     EXPECT_EQ(Form->Timer1->interval(), 1000 / 60);
+    Form->SESpeed->setValue(7);
+    EXPECT_EQ(Form->Timer1->interval(), 142); // whole milliseconds of 1000 / 7
 
     // Playback has no slow scan; leaving it brings it back.
     Form->RBSlow->setChecked(true);

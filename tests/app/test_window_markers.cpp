@@ -351,21 +351,18 @@ TEST_F(MarkerTest, KeysPlaceMarkersUnlessATextFieldHasTheFocus)
     EXPECT_EQ(Form->EdtFrqOffset->text(), text);
     EXPECT_EQ(Form->SEAvg->value(), 1);
 
-    const auto at = [&](int Number) { return M().MarkerBin(Number) * BinMHz; };
-    QWidget* button = Form->BtnStartStop;
-    press(button, Qt::Key_P, Qt::NoModifier);
-    EXPECT_NEAR(at(1), Strongest.MHz, 0.01 * BinMHz);
-    press(button, Qt::Key_Left, Qt::ControlModifier);
-    EXPECT_NEAR(at(1), Left.MHz, 0.01 * BinMHz);
-    press(button, Qt::Key_Right, Qt::ControlModifier);
-    EXPECT_NEAR(at(1), Right.MHz, 0.01 * BinMHz);
-    press(button, Qt::Key_P, Qt::ShiftModifier);
-    EXPECT_NEAR(at(2), Strongest.MHz, 0.01 * BinMHz);
-    press(button, Qt::Key_Left, Qt::ControlModifier | Qt::ShiftModifier);
-    EXPECT_NEAR(at(2), Left.MHz, 0.01 * BinMHz);
-    press(button, Qt::Key_Right, Qt::ControlModifier | Qt::ShiftModifier);
-    EXPECT_NEAR(at(2), Right.MHz, 0.01 * BinMHz);
-    EXPECT_NEAR(at(1), Right.MHz, 0.01 * BinMHz);
+    // On a button: P, Ctrl+arrows for marker 1, with Shift for marker 2.
+    const Qt::KeyboardModifiers ctrl = Qt::ControlModifier, shift = Qt::ShiftModifier;
+    for (const auto& [key, modifiers, number, tone] :
+         {std::tuple{Qt::Key_P, Qt::KeyboardModifiers(), 1, Strongest},
+          std::tuple{Qt::Key_Left, ctrl, 1, Left}, std::tuple{Qt::Key_Right, ctrl, 1, Right},
+          std::tuple{Qt::Key_P, shift, 2, Strongest},
+          std::tuple{Qt::Key_Left, ctrl | shift, 2, Left},
+          std::tuple{Qt::Key_Right, ctrl | shift, 2, Right}}) {
+        press(Form->BtnStartStop, key, modifiers);
+        EXPECT_NEAR(M().MarkerBin(number) * BinMHz, tone.MHz, 0.01 * BinMHz) << key;
+    }
+    EXPECT_NEAR(M().MarkerBin(1) * BinMHz, Right.MHz, 0.01 * BinMHz);
 
     for (const char* key : {"P puts marker 1", "Ctrl+Left", "Ctrl+Right", "Shift+P"})
         EXPECT_TRUE(Form->AboutText().contains(QLatin1String(key))) << key;
@@ -508,7 +505,7 @@ TEST_F(MarkerTest, TraceSettingsReadSafelyAndWrittenAsTheyStand)
     StartWindow("[Traces]\nMaxHold=x\nAverageFrames=100000\nMarkerTrace=7\n");
     EXPECT_FALSE(M().CBMaxHold->isChecked());
     EXPECT_EQ(M().SEAverageFrames->value(), 1000);
-    EXPECT_EQ(M().MarkerTrace(), TMeasureTools::trLive);
+    EXPECT_EQ(M().CBMarkerTrace->currentText(), "live");
     M().SEAverageFrames->setValue(37);
     Prompts.Answers = {TPrompts::TAnswer::Yes};
     ASSERT_TRUE(CloseWindow());

@@ -25,7 +25,9 @@ QPoint InWindow(const QWidget* Widget, QPoint At)
 } // namespace
 
 // The plot's tool bar and value bar are reached from the main window by their shortcuts and by
-// a context menu on the plot, and the About box says how; none of it touches the settings.
+// a context menu on the plot, and the About box says how; none of it touches the settings. In
+// zoom and calculate mode the right button stays theirs (it undoes a zoom, places the second
+// cross): only the other modes open the menu.
 TEST_F(WindowTest, PlotToolWindowsReachedByShortcutsAndContextMenu)
 {
     Start();
@@ -35,6 +37,13 @@ TEST_F(WindowTest, PlotToolWindowsReachedByShortcutsAndContextMenu)
     const auto settings = Form->CurrentSettings();
     TDXHistograph* plot = Form->Histo;
     EXPECT_FALSE(plot->ShowToolBar());
+    for (const auto& [mode, opens] : {std::pair{modeZoom, false}, std::pair{modeCalculate, false},
+                                      std::pair{modeMeasure, true}}) {
+        plot->setMode(mode);
+        OpenContextMenu(plot, QPoint(300, 100));
+        EXPECT_EQ(Form->HistoMenu->isVisible(), opens) << mode;
+        Form->HistoMenu->close();
+    }
 
     const auto press = [this](Qt::Key Key, Qt::KeyboardModifiers Modifiers) {
         Form->activateWindow(); // a tool window shown last has the focus
@@ -74,25 +83,9 @@ TEST_F(WindowTest, PlotToolWindowsReachedByShortcutsAndContextMenu)
     EXPECT_EQ(Form->CurrentSettings(), settings);
 }
 
-// In zoom and calculate mode the right button stays theirs (it undoes a zoom, places the second
-// cross): only the other modes open the menu.
-TEST_F(WindowTest, PlotMenuOnlyWhereTheRightButtonIsFree)
-{
-    Start();
-    Form->show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(Form.get()));
-    for (const auto& [mode, opens] : {std::pair{modeZoom, false}, std::pair{modeCalculate, false},
-                                      std::pair{modeMeasure, true}}) {
-        Form->Histo->setMode(mode);
-        OpenContextMenu(Form->Histo, QPoint(300, 100));
-        EXPECT_EQ(Form->HistoMenu->isVisible(), opens) << mode;
-        Form->HistoMenu->close();
-    }
-}
-
-// The plot's menu takes the release of the right press that opened it. However the menu
-// closes, the plot holds no button afterwards: in calculate mode mere moves place no cross and
-// report nothing, and a real click places cross 1 as ever.
+// The plot's menu takes the release of the right press that opened it: once the menu has
+// closed, the plot holds no button. In calculate mode mere moves place no cross and report
+// nothing, and a real click places cross 1 as ever.
 TEST_F(WindowTest, PlotMenuEndsThePressThatOpenedIt)
 {
     Start();
@@ -101,38 +94,22 @@ TEST_F(WindowTest, PlotMenuEndsThePressThatOpenedIt)
     ASSERT_TRUE(QTest::qWaitForWindowActive(Form.get()));
     TDXHistograph* plot = Form->Histo;
     QWindow* window = Form->windowHandle();
-    QMenu* menu = Form->HistoMenu;
     Form->BtnClearDisplay->click(); // a flat curve for the crosses to snap to
     int calculations = 0;
     plot->OnCalculate = [&](QObject*, int, int, float, float, float, float) { ++calculations; };
     const QPoint at = InWindow(plot, QPoint(300, 100));
-    const std::pair<const char*, std::function<void()>> closes[] = {
-        {"Escape", [&] { QTest::keyClick(menu, Qt::Key_Escape); }},
-        {"item",
-         [&] {
-             const QPoint item = menu->actionGeometry(Form->ActValueBar).center();
-             QTest::mouseClick(menu->windowHandle(), Qt::LeftButton, {}, item);
-         }},
-        {"click elsewhere", [&] {
-             QTest::mouseClick(window, Qt::LeftButton, {}, InWindow(Form->StatusBar, {5, 5}));
-         }}};
-    for (const auto& [route, close] : closes) {
-        SCOPED_TRACE(route);
-        plot->setMode(modeMeasure);
-        QTest::mousePress(window, Qt::RightButton, {}, at);
-        QTest::mouseRelease(window, Qt::RightButton, {}, at);
-        ASSERT_TRUE(menu->isVisible());
-        close();
-        ASSERT_FALSE(menu->isVisible());
-        plot->setMode(modeCalculate);
-        for (const QPoint p : {QPoint(200, 80), QPoint(400, 120)})
-            QTest::mouseMove(window, InWindow(plot, p));
-        EXPECT_EQ(calculations, 0);
-        EXPECT_FALSE(plot->CrossSlot(0).Drawn || plot->CrossSlot(1).Drawn);
-        QTest::mouseClick(window, Qt::LeftButton, {}, InWindow(plot, QPoint(400, 120)));
-        EXPECT_TRUE(plot->CrossSlot(0).Drawn && plot->CrossSlot(0).MouseX == 400);
-        calculations = 0;
-    }
+    QTest::mousePress(window, Qt::RightButton, {}, at);
+    QTest::mouseRelease(window, Qt::RightButton, {}, at);
+    ASSERT_TRUE(Form->HistoMenu->isVisible());
+    QTest::keyClick(Form->HistoMenu, Qt::Key_Escape);
+    ASSERT_FALSE(Form->HistoMenu->isVisible());
+    plot->setMode(modeCalculate);
+    for (const QPoint p : {QPoint(200, 80), QPoint(400, 120)})
+        QTest::mouseMove(window, InWindow(plot, p));
+    EXPECT_EQ(calculations, 0);
+    EXPECT_FALSE(plot->CrossSlot(0).Drawn || plot->CrossSlot(1).Drawn);
+    QTest::mouseClick(window, Qt::LeftButton, {}, InWindow(plot, QPoint(400, 120)));
+    EXPECT_TRUE(plot->CrossSlot(0).Drawn && plot->CrossSlot(0).MouseX == 400);
 }
 
 // The grid button shows the plot's grid whatever changed it: the grid dialog (its Cancel

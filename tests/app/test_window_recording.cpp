@@ -215,10 +215,15 @@ TEST_F(RecordingTest, CorruptAndForeignFiles)
 }
 
 // A release in the middle of the bar jumps to record 500 of 1000; outside the bar it
-// stays on the bar and never reaches the header; beyond 4 GiB it stays exact.
+// stays on the bar and never reaches the header. (Positions past 4 GiB are the file
+// reader's, tested with it.)
 TEST_F(RecordingTest, PositionBarJumpsProportionallyAndStaysOnTheBar)
 {
     StartWindow();
+    Form->BtnPlayback->click();
+    const QString position = Form->LblAkt->text();
+    Form->PBMouseUp(200); // no file: nothing to jump in
+    EXPECT_TRUE(Form->PB->value() == 1 && Form->LblAkt->text() == position);
     WriteFile(Path("1000.spk"), {{500, DataRecord(46001.5, 5)}}, 1000L * RecordSize);
     Load(Path("1000.spk"));
     Form->PB->setFixedWidth(400);
@@ -233,29 +238,10 @@ TEST_F(RecordingTest, PositionBarJumpsProportionallyAndStaysOnTheBar)
     EXPECT_EQ(Form->LblAkt->text(), "Pos: 501");
     Form->PBMouseUp(-30);
     EXPECT_TRUE(Form->PB->value() == 1 && Form->SpkFile.Reader.Position() == 1);
+    Form->PBMouseUp(399);
+    EXPECT_EQ(Form->PB->value(), 998); // 997.5 rounded
     Form->PBMouseUp(900);
     EXPECT_EQ(Form->PB->value(), 1000);
-
-    // Past 2^32 bytes every position stays exact: load, seek and play to the end.
-    Form->BtnStartStop->click();
-    Stamps.clear();
-    const int64_t records = (int64_t{1} << 32) / RecordSize + 40;
-    const int64_t position = quillex::RoundHalfEven(double(records) / 400 * 399);
-    // Stamped at its start, so that loading finds the frames' times without a scan.
-    WriteFile(Path("big.spk"),
-              {{1, DataRecord(1.0, 3)},
-               {2, DataRecord(2.0, 3)},
-               {position, DataRecord(double(position), 3)},
-               {records - 1, DataRecord(double(records - 1), 3)}},
-              records * RecordSize);
-    Load(Path("big.spk"));
-    ASSERT_EQ(Form->LblMax->text(), "Max: " + QString::number(records));
-    Form->PBMouseUp(399);
-    ASSERT_EQ(Form->PB->value(), position);
-    Form->SEFft->setValue(8);
-    PlaySync();
-    ASSERT_EQ(static_cast<int64_t>(Stamps.size()), records - position);
-    EXPECT_TRUE(Stamps.front() == position && Stamps.back() == records - 1);
 }
 
 // A file system that fills up (a file size limit) ends the recording once; the

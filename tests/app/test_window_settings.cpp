@@ -24,7 +24,7 @@ TEST_F(WindowTest, SettingsRoundTripThroughTheFile)
         {"Settings", "Avg", [&] { Form->SEAvg->setValue(8); }, "8"},
         {"Settings", "FFT", [&] { Form->SEFft->setValue(9); }, "9"},
         {"Settings", "Dither", [&] { Form->CBDither->setChecked(true); }, "1"},
-        {"Settings", "Preamp", [&] { Form->CBPreamp->setChecked(true); }, "1"},
+        {"Settings", "Preamp", [&] { Form->CBPreamp->setChecked(false); }, "0"}, // not Dither's
         {"Form", "Width", [&] { Form->resize(900, 700); }, "900"},
         {"Form", "Height", [] {}, "700"},
         {"Form", "Left", [&] { Form->move(150, 90); }, "150"},
@@ -252,6 +252,16 @@ TEST_F(WindowTest, CursorTextWithAnOffsetNeverWidensTheWindow)
     }
     EXPECT_EQ(Form->StatusText(1), "Cursor: 164.999 MHz");
     EXPECT_EQ(Form->width(), width);
+    // No wider than its designed 130 pixels or its longest text, the centre or either end.
+    QLabel probe;
+    probe.setFont(panel->font());
+    probe.setFrameStyle(panel->frameStyle());
+    int least = 130;
+    for (const char* text : {"Center: 40.00 MHz", "Cursor: 125.000 MHz", "Cursor: 165.000 MHz"}) {
+        probe.setText(text);
+        least = std::max(least, probe.sizeHint().width());
+    }
+    EXPECT_EQ(panel->minimumWidth(), least);
     EXPECT_TRUE(CloseWindow());
     EXPECT_TRUE(Prompts.Questions.isEmpty());
 }

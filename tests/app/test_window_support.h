@@ -115,9 +115,11 @@ public:
     QString SaveFileName(const QString&, const QString&, const QString&) override { return Dlg(); }
     QString OpenFileName(const QString&, const QString&, const QString&) override { return Dlg(); }
     QString FolderName(const QString&) override { return Dlg(); }
-    std::optional<double> AskNumber(const QString& Label, double) override
+    std::vector<double> Offered; // the numbers AskNumber offered
+    std::optional<double> AskNumber(const QString& Label, double Offer) override
     {
         Questions << Label;
+        Offered.push_back(Offer);
         if (Numbers.empty())
             return std::nullopt;
         const double number = Numbers.front();
