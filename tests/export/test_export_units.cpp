@@ -288,37 +288,6 @@ TEST(ExportPipeline, RowsAcrossBatchesHoldWhatTheirFramesGiveOneByOne)
     EXPECT_GT(MappedKilobytes(path), long(frames) * FrameRecordSize / 1024 * 9 / 10);
 }
 
-// Mirrored over the whole spectrum, column k holds what column N-1-k holds upright, on
-// every path: frames taken to levels whole or in parts of rows, and averaged runs split
-// into ranges of 512 bins (here two of them).
-TEST(ExportPipeline, MirroredRowsAreTheUprightOnesReversed)
-{
-    QTemporaryDir dir;
-    ASSERT_TRUE(dir.isValid());
-    const std::string path = dir.filePath(QStringLiteral("m.spk")).toStdString();
-    WriteBytes(QString::fromStdString(path),
-               MakeRecordingBytes({.N = 1024, .Frames = 90, .Carriers = {{100, 3000.0}}}));
-    TSpkRecordFile file;
-    file.Open(path);
-    for (const auto& [average, fold] : {std::pair{1, 1}, std::pair{1, 40}, std::pair{3, 7}}) {
-        SCOPED_TRACE("average " + std::to_string(average) + ", fold " + std::to_string(fold));
-        TPipelineSettings s;
-        s.Spectrum.Exponent = 10;
-        s.Spectrum.Average = average;
-        s.Last = 89;
-        s.Fold = fold;
-        s.Threads = 2;
-        const auto upright = CollectRows(file, s);
-        s.Spectrum.Inverted = true;
-        const auto mirrored = CollectRows(file, s);
-        ASSERT_EQ(upright.size(), mirrored.size());
-        for (size_t r = 0; r < upright.size(); ++r) {
-            std::vector<float> reversed(upright[r].Levels.rbegin(), upright[r].Levels.rend());
-            ASSERT_EQ(mirrored[r].Levels, reversed) << "row " << r;
-        }
-    }
-}
-
 // A mapped recording cut short between the check of its pages and their read faults;
 // the export then ends with the input file's exit code (3) and a message, and leaves no
 // output behind, as on an interrupt.
