@@ -157,15 +157,6 @@ inline float ParseFloat(const std::string& Text)
     return v;
 }
 
-// Levels of a CSV row (the cells after time, stamped and frame).
-inline std::vector<float> RowLevels(const std::vector<std::string>& Cells)
-{
-    std::vector<float> levels;
-    for (size_t i = 3; i < Cells.size(); ++i)
-        levels.push_back(ParseFloat(Cells[i]));
-    return levels;
-}
-
 // The window's span rule: N / D bins from round((centre - half) / 40000 * N), kept inside.
 inline int SpanStart(int N, int SpanMHz, int CentreKHz)
 {
