@@ -67,32 +67,19 @@ public:
         for (const std::string& name : Files())
             ::unlink(PathOf(name).c_str());
     }
-
-private:
-    std::string FPath;
-};
-
-// One file in a folder of its own (in memory where the system offers one), opened by the
-// units under test exactly as they open the user's files; rewritten for each input.
-class TScratchFile
-{
-public:
-    explicit TScratchFile(const char* Name) : FPath(FFolder.PathOf(Name)) {}
-    TScratchFile(const TScratchFile&) = delete;
-    TScratchFile& operator=(const TScratchFile&) = delete;
-
-    const std::string& Path() const { return FPath; }
-
-    void Put(const uint8_t* Data, size_t Size)
+    // Writes Name afresh, for the units under test to open exactly as they open the user's
+    // files; returns its path.
+    std::string Put(const std::string& Name, const void* Data, size_t Size) const
     {
-        std::FILE* f = std::fopen(FPath.c_str(), "wb");
-        FUZZ_CHECK(f != nullptr, "create the scratch file");
-        FUZZ_CHECK(Size == 0 || std::fwrite(Data, 1, Size, f) == Size, "write the scratch file");
-        FUZZ_CHECK(std::fclose(f) == 0, "close the scratch file");
+        const std::string path = PathOf(Name);
+        std::FILE* f = std::fopen(path.c_str(), "wb");
+        FUZZ_CHECK(f != nullptr, "create a scratch file");
+        FUZZ_CHECK(Size == 0 || std::fwrite(Data, 1, Size, f) == Size, "write a scratch file");
+        FUZZ_CHECK(std::fclose(f) == 0, "close a scratch file");
+        return path;
     }
 
 private:
-    TScratchFolder FFolder; // removes the file with itself
     std::string FPath;
 };
 

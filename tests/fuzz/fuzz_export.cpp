@@ -790,13 +790,6 @@ void StartGui()
     QFontDatabase::families();
 }
 
-template <typename TBytes> void WriteFile(const std::string& Path, const TBytes& Bytes)
-{
-    std::ofstream out(Path, std::ios::binary);
-    out.write(reinterpret_cast<const char*>(Bytes.data()), std::streamsize(Bytes.size()));
-    FUZZ_CHECK(out.flush().good(), "write an input file");
-}
-
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size)
@@ -807,9 +800,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size)
     TCommand command = DrawCommand(in, folder);
     const TRecording recording = DrawRecording(in);
     DrawMeasurements(command, in, folder);
-    WriteFile(folder.PathOf(Recording), recording.Bytes);
+    folder.Put(Recording, recording.Bytes.data(), recording.Bytes.size());
     if (command.LimitsText)
-        WriteFile(folder.PathOf(LimitsName), *command.LimitsText);
+        folder.Put(LimitsName, command.LimitsText->data(), command.LimitsText->size());
 
     std::ostringstream err;
     int code = -1;
