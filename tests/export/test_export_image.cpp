@@ -100,9 +100,8 @@ TEST_F(ExportImageTest, HeightAfterFoldingAndCarrierColumns)
         EXPECT_EQ(run.Err, "");
         const QImage image(Path("c.png"));
         ASSERT_FALSE(image.isNull());
-        const QRect fall = WaterfallRect(image);
+        const QRect fall = WaterfallArea(image, 256);
         EXPECT_EQ(fall.height(), 75); // ceil(600 / 8)
-        EXPECT_EQ(fall.width(), 256);
         // Nothing drawn over it: the axes and their ticks lie outside.
         for (int y = fall.top(); y <= fall.bottom(); ++y)
             for (int x = fall.left(); x <= fall.right(); ++x)
@@ -128,19 +127,19 @@ TEST_F(ExportImageTest, HeightAfterFoldingAndCarrierColumns)
         {Path("long.spk"), "--png", Path("long.png"), "--fft-exponent", "8", "--min-dbm", "-200"});
     ASSERT_EQ(run.Code, 0) << run.Err.toStdString();
     EXPECT_TRUE(run.Err.contains("folding 2 frames")) << run.Err.toStdString();
-    EXPECT_EQ(WaterfallRect(QImage(Path("long.png"))).height(), 8193);
+    EXPECT_EQ(WaterfallArea(QImage(Path("long.png")), 256).height(), 8193);
     // From the second frame on, 16384 frames are left: one row each.
     const TRun rest = RunExport({Path("long.spk"), "--png", Path("rest.png"), "--fft-exponent", "8",
                                  "--min-dbm", "-200", "--first", "1"});
     ASSERT_EQ(rest.Code, 0) << rest.Err.toStdString();
     EXPECT_FALSE(rest.Err.contains("folding")) << rest.Err.toStdString();
-    EXPECT_EQ(WaterfallRect(QImage(Path("rest.png"))).height(), 16384);
+    EXPECT_EQ(WaterfallArea(QImage(Path("rest.png")), 256).height(), 16384);
     // The last 20 frames: 20 rows, in an image of the same margins.
     ASSERT_EQ(RunExport({Path("long.spk"), "--png", Path("end.png"), "--fft-exponent", "8",
                          "--min-dbm", "-200", "--first", "16365"})
                   .Code,
               0);
-    EXPECT_EQ(WaterfallRect(QImage(Path("end.png"))).height(), 20);
+    EXPECT_EQ(WaterfallArea(QImage(Path("end.png")), 256).height(), 20);
     EXPECT_EQ(QImage(Path("end.png")).height() - 20, QImage(Path("rest.png")).height() - 16384);
 }
 
@@ -155,7 +154,7 @@ TEST_F(ExportImageTest, FrequencyUnitClearOfTheFirstLabel)
     const TRun run = RunExport({Path("o.spk"), "--png", Path("o.png"), "--fft-exponent", "8"});
     ASSERT_EQ(run.Code, 0) << run.Err.toStdString();
     const QImage image(Path("o.png"));
-    const QRect fall = WaterfallRect(image);
+    const QRect fall = WaterfallArea(image, 256);
     ASSERT_EQ(fall.height(), 20);
 
     // The labels' row, below the axis line and its 6-pixel ticks and above the colour scale.
@@ -296,7 +295,7 @@ TEST_F(ExportImageTest, ColourScaleAndRightMargin)
                                        .split(' '));
         ASSERT_EQ(run.Code, 0) << run.Err.toStdString();
         const QImage image = QImage(Path("o.png")).convertToFormat(QImage::Format_RGB32);
-        const QRect fall = WaterfallRect(image);
+        const QRect fall = WaterfallArea(image, narrow ? 32 : 512);
         ASSERT_EQ(fall.height(), 30);
 
         // The bar: the rows below the waterfall with a long run of colours, red at its right end.

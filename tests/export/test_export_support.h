@@ -19,6 +19,7 @@
 #include "FuzzSupport.h"
 #include "SpkFile.h"
 #include "SpkRecordFile.h"
+#include "WaterfallArea.h"
 #include "dxFFT.h"
 
 // Readable failure messages.
@@ -170,36 +171,6 @@ inline int SpanStart(int N, int SpanMHz, int CentreKHz)
 inline bool Coloured(QRgb Pixel)
 {
     return !(qRed(Pixel) == qGreen(Pixel) && qGreen(Pixel) == qBlue(Pixel));
-}
-
-// The waterfall's rectangle found from its pixels: the longest vertical run of coloured
-// pixels in the image's middle column of the waterfall, and the coloured run of its
-// middle row.
-inline QRect WaterfallRect(const QImage& Image)
-{
-    int bestTop = 0, bestLength = 0, bestX = 0;
-    for (int x = 0; x < Image.width(); x += 3) {
-        int run = 0;
-        for (int y = 0; y <= Image.height(); ++y) {
-            if (y < Image.height() && Coloured(Image.pixel(x, y))) {
-                ++run;
-                continue;
-            }
-            if (run > bestLength) {
-                bestLength = run;
-                bestTop = y - run;
-                bestX = x;
-            }
-            run = 0;
-        }
-    }
-    const int y = bestTop + bestLength / 2;
-    int left = bestX, right = bestX;
-    while (left > 0 && Coloured(Image.pixel(left - 1, y)))
-        --left;
-    while (right + 1 < Image.width() && Coloured(Image.pixel(right + 1, y)))
-        ++right;
-    return QRect(left, bestTop, right - left + 1, bestLength);
 }
 
 // The window's way with a recording: one frame after the other through its FFT (Hann) and

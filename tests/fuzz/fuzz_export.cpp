@@ -36,6 +36,7 @@
 #include "ExportRun.h"
 #include "FuzzSupport.h"
 #include "SpkFile.h"
+#include "WaterfallArea.h"
 
 using namespace quillex;
 
@@ -579,38 +580,6 @@ void CheckTable(const std::string& Path, const TCommand& C, const TRecording& R,
     }
 }
 
-// The waterfall's rows in the image, one pixel row each. The frequency axis below them is
-// a black line of exactly the span's columns, starting one pixel right of the time axis, a
-// black line that spans exactly their height (the corner between the two stays blank).
-// Waterfall rows that are black up to their last column look alike (a time tick left of the
-// axis rising from the pixel before them), but all lie above the axis: the lowest such line
-// is the axis. Nothing below it (labels, the colour scale) is a black line of a power of two.
-int64_t WaterfallRows(const QImage& Image, int Columns)
-{
-    const QImage rgb = Image.convertToFormat(QImage::Format_RGB888);
-    const int width = rgb.width();
-    auto black = [&](int X, int Y) {
-        const uchar* p = rgb.constScanLine(Y) + 3 * X;
-        return p[0] == 0 && p[1] == 0 && p[2] == 0;
-    };
-    for (int y = rgb.height() - 1; y > 0; --y) {
-        for (int x = 1; x + Columns <= width; ++x) {
-            if (black(x - 1, y) || !black(x, y))
-                continue;
-            int run = 1;
-            while (x + run < width && black(x + run, y))
-                ++run;
-            int rows = 0;
-            while (y - 1 - rows >= 0 && black(x - 1, y - 1 - rows))
-                ++rows;
-            if (run == Columns && rows > 0)
-                return rows;
-            x += run;
-        }
-    }
-    return -1;
-}
-
 // Per row its strongest peaks, ranked from 1, strongest first, no more than asked for and
 // none below the level asked for, each inside the span (its interpolated frequency up to half
 // a bin beyond it); none while every frame so far is silent.
@@ -755,7 +724,7 @@ void CheckSuccess(const TScratchFolder& Folder, const TCommand& C, const TRecord
     if (C.Png) {
         const QImage image(QString::fromStdString(Folder.PathOf("out.png")), "PNG");
         FUZZ_CHECK(!image.isNull(), "a PNG that a decoder reads");
-        FUZZ_CHECK(WaterfallRows(image, int(SpanColumns(C))) == rows.Count(),
+        FUZZ_CHECK(WaterfallArea(image, int(SpanColumns(C))).height() == rows.Count(),
                    "an image row per output row");
     }
     if (C.Sigmf)
