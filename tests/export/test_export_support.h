@@ -144,11 +144,7 @@ inline void ExpectFailure(const TRun& Run, int Code, const QString& Text)
 
 inline std::vector<std::vector<std::string>> ReadCsv(const QString& Path)
 {
-    std::ifstream in(Path.toStdString());
-    std::vector<std::vector<std::string>> lines;
-    for (std::string line; std::getline(in, line);)
-        lines.push_back(SplitCsv(line));
-    return lines;
+    return ReadCsvFile(Path.toStdString());
 }
 
 inline float ParseFloat(const std::string& Text)

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -94,6 +95,16 @@ inline std::vector<std::string> SplitCsv(const std::string& Line)
             return cells;
         from = comma + 1;
     }
+}
+
+// The lines of a CSV file, each split at its commas; none when it cannot be read.
+inline std::vector<std::vector<std::string>> ReadCsvFile(const std::string& Path)
+{
+    std::ifstream in(Path, std::ios::binary);
+    std::vector<std::vector<std::string>> lines;
+    for (std::string line; std::getline(in, line);)
+        lines.push_back(SplitCsv(line));
+    return lines;
 }
 
 // Deterministic choices drawn from the input itself (splitmix64 seeded with an FNV-1a

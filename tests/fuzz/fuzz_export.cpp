@@ -477,17 +477,6 @@ int ExpectedExit(const TCommand& C, const TRecording& R)
     return Success;
 }
 
-// The lines of a file, each split at its commas.
-std::vector<std::vector<std::string>> ReadCsvFile(const std::string& Path)
-{
-    std::ifstream in(Path, std::ios::binary);
-    FUZZ_CHECK(in.good(), Path.c_str());
-    std::vector<std::vector<std::string>> lines;
-    for (std::string line; std::getline(in, line);)
-        lines.push_back(SplitCsv(line));
-    return lines;
-}
-
 struct TExpectedRows
 {
     int64_t First = 0, Last = 0, Fold = 1;

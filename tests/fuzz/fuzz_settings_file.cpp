@@ -1,6 +1,7 @@
 // The settings file fed with arbitrary bytes: every key the window reads is read with its
 // type, then one key the window saves is written and the file read again; the written key
 // must read back as written and every other key as before.
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <string>
@@ -96,9 +97,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size)
             const std::string text = FormatFixed(value, decimals, choose.Below(2) ? ',' : '.');
             ini.WriteString(key.Section, key.Name, text);
             std::string point = text;
-            for (char& c : point)
-                if (c == ',')
-                    c = '.';
+            std::replace(point.begin(), point.end(), ',', '.');
             written = std::strtod(point.c_str(), nullptr);
         }
     }
