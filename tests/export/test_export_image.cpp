@@ -188,7 +188,6 @@ TEST_F(ExportImageTest, TimeLabelsClearOfTheFrequencyUnit)
     const double evening = quillex::EncodeDateTime(2026, 12, 6, 23, 59, 59);
     const QFontMetrics metrics(quillex::TExportImage::LabelFont());
     const int h = metrics.height();
-    int tallTop = -1; // the waterfall's top in the tallest image
     for (const int frames : {60, 12, 3, 1}) {
         SCOPED_TRACE(std::to_string(frames) + " rows");
         // One stamp on the first frame; in the tallest image another on the last, dated.
@@ -201,21 +200,16 @@ TEST_F(ExportImageTest, TimeLabelsClearOfTheFrequencyUnit)
                                     "--span-mhz", "20", "--centre-mhz", "15.1"});
         ASSERT_EQ(run.Code, 0) << run.Err.toStdString();
         const QImage image(Path("s.png"));
-        // The waterfall is the first coloured row and those below it (a waterfall shorter
-        // than the colour scale would not be found by its height).
-        int top = -1, left = 0;
-        for (int y = 0; y < image.height() && top < 0; ++y)
-            for (int x = 0; x < image.width() && top < 0; ++x)
-                if (Coloured(image.pixel(x, y))) {
-                    top = y;
-                    left = x;
-                }
-        const QRect fall(left, top, 256, frames);
-        // Only an image too short for the first label's two lines moves its waterfall down.
-        tallTop = tallTop < 0 ? top : tallTop;
-        EXPECT_EQ(top > tallTop, frames < 12);
-        ASSERT_TRUE(Coloured(image.pixel(left, fall.bottom())));
-        ASSERT_FALSE(Coloured(image.pixel(left, fall.bottom() + 1)));
+        // Margins of 6, ticks of 6, gaps of 3: the waterfall starts right of the wider of a
+        // time and a date with their gap and tick, below the title's line and a line of room
+        // for the first label (more for an image too short for its two lines above the
+        // frequency axis's unit); below it the axis's labels and the colour scale.
+        const QRect fall = WaterfallArea(image, 128);
+        const int timeWidth = std::max(metrics.horizontalAdvance("00:00:00"),
+                                       metrics.horizontalAdvance("0000-00-00"));
+        EXPECT_EQ(fall, QRect(6 + timeWidth + 3 + 6 + 1,
+                              6 + h + 6 + h + std::max(0, h + 3 - 6 - 6 - frames), 128, frames));
+        EXPECT_EQ(image.height(), fall.bottom() + 1 + 6 + 3 + h + 6 + h + 6);
 
         // Ink left of the axis's ticks in rows Y0 .. Y1-1: its first and last row and column.
         struct TInk
