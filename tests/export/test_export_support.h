@@ -2,7 +2,6 @@
 
 #include <QTemporaryDir>
 #include <QtGui>
-#include <charconv>
 #include <cmath>
 #include <cstdint>
 #include <fstream>
@@ -145,13 +144,6 @@ inline void ExpectFailure(const TRun& Run, int Code, const QString& Text)
 inline std::vector<std::vector<std::string>> ReadCsv(const QString& Path)
 {
     return ReadCsvFile(Path.toStdString());
-}
-
-inline float ParseFloat(const std::string& Text)
-{
-    float v = std::nanf("");
-    std::from_chars(Text.data(), Text.data() + Text.size(), v);
-    return v;
 }
 
 // The window's span rule: N / D bins from round((centre - half) / 40000 * N), kept inside.
