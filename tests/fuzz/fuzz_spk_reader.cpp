@@ -2,6 +2,7 @@
 // does, then records are read and sought in an order drawn from the input, and every byte,
 // stamp, sample, position and end flag is compared with what the file holds.
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -79,8 +80,11 @@ void ReadAndCompare(TSpkReader& Reader, TModel& Model, TBuffers& B, bool Raw)
         std::memcpy(&expectedStamp, &bits, sizeof expectedStamp);
     FUZZ_CHECK(std::memcmp(&stamp, &expectedStamp, sizeof stamp) == 0, "stamp bits");
     const uint8_t* samples = B.Expected.data() + StampBytes;
-    for (size_t i = 0; i < size_t(SampleBlockSamples); ++i)
-        B.ExpectedBlock[i] = static_cast<int16_t>(samples[2 * i] | samples[2 * i + 1] << 8);
+    if constexpr (std::endian::native == std::endian::little)
+        std::memcpy(B.ExpectedBlock.data(), samples, SampleBlockBytes);
+    else
+        for (size_t i = 0; i < size_t(SampleBlockSamples); ++i)
+            B.ExpectedBlock[i] = static_cast<int16_t>(samples[2 * i] | samples[2 * i + 1] << 8);
     FUZZ_CHECK(B.Block == B.ExpectedBlock, "samples (missing ones zero)");
     Model.Offset += n;
 }
