@@ -37,6 +37,9 @@ std::map<int64_t, std::vector<TPeakLine>> ReadPeaks(const QString& Path)
               (std::vector<std::string>{"time", "stamped", "frame", "rank", "MHz", "dBm"}));
     for (size_t i = 1; i < lines.size(); ++i) {
         EXPECT_EQ(lines[i].size(), 6u);
+        // Megahertz with six decimals, dBm with two.
+        EXPECT_EQ(lines[i][4].size() - lines[i][4].find('.'), 7u) << lines[i][4];
+        EXPECT_EQ(lines[i][5].size() - lines[i][5].find('.'), 3u) << lines[i][5];
         peaks[std::stoll(lines[i][2])].push_back(
             {std::stoi(lines[i][3]), Number(lines[i][4]), Number(lines[i][5])});
     }

@@ -71,6 +71,15 @@ TEST(ExportLayout, FrequencyTicks)
          {std::pair{2.0, 1}, {0.5, 2}, {0.9, 2}, {1.8, 2}, {0.45, 3}})
         EXPECT_EQ(FrequencyDecimals(offset, 1000), decimals) << offset;
     EXPECT_EQ(FrequencyDecimals(0.0, 25), 3);
+    // Each step of the series 10, 20, 25, 50 kHz ... 20 MHz is taken where it is the smallest
+    // that fits: at a pixel a kHz, with a gap as wide as the step.
+    for (const int step :
+         {10, 20, 25, 50, 100, 200, 250, 500, 1000, 2000, 2500, 5000, 10000, 20000}) {
+        ticks = FrequencyTicks(
+            TSpan{40000, 0, 40000}, 0.0, [](const std::string&) { return 0; }, step);
+        ASSERT_GE(ticks.size(), 2u) << step;
+        EXPECT_EQ(ticks[1].X - ticks[0].X, step);
+    }
 }
 
 // Labels keep apart, and the date shows on the first label and the first one shown after
@@ -235,11 +244,17 @@ TEST(ExportPipeline, RowsAcrossBatchesHoldWhatTheirFramesGiveOneByOne)
         one.First = c.First;
         one.Last = frames - 1;
         long most = 0;
+        int64_t done = 0; // frames, as progress counts them
         TPipelineOutput watched;
-        watched.Progress = [&](int64_t) { most = std::max(most, MappedKilobytes(path)); };
+        watched.Progress = [&](int64_t Done) {
+            EXPECT_GT(Done, done);
+            done = Done;
+            most = std::max(most, MappedKilobytes(path));
+        };
         const auto single = CollectRows(mapped, one, watched);
         ASSERT_EQ(int64_t(single.size()), frames - c.First);
         EXPECT_LT(most, long(frames) * FrameRecordSize / 1024 / 4);
+        EXPECT_EQ(done, frames - c.First);
         // Frame by frame, the levels of the window's averages (from zeros at the first frame):
         // 20 log10(m / 16384 + 1e-9).
         const int64_t count = frames - c.First;
