@@ -100,9 +100,8 @@ TEST_F(ExportImageTest, HeightAfterFoldingAndCarrierColumns)
         EXPECT_EQ(run.Err, "");
         const QImage image(Path("c.png"));
         ASSERT_FALSE(image.isNull());
-        const QRect fall = WaterfallRect(image);
+        const QRect fall = WaterfallArea(image, 256);
         EXPECT_EQ(fall.height(), 75); // ceil(600 / 8)
-        EXPECT_EQ(fall.width(), 256);
         // Nothing drawn over it: the axes and their ticks lie outside.
         for (int y = fall.top(); y <= fall.bottom(); ++y)
             for (int x = fall.left(); x <= fall.right(); ++x)
@@ -128,19 +127,19 @@ TEST_F(ExportImageTest, HeightAfterFoldingAndCarrierColumns)
         {Path("long.spk"), "--png", Path("long.png"), "--fft-exponent", "8", "--min-dbm", "-200"});
     ASSERT_EQ(run.Code, 0) << run.Err.toStdString();
     EXPECT_TRUE(run.Err.contains("folding 2 frames")) << run.Err.toStdString();
-    EXPECT_EQ(WaterfallRect(QImage(Path("long.png"))).height(), 8193);
+    EXPECT_EQ(WaterfallArea(QImage(Path("long.png")), 256).height(), 8193);
     // From the second frame on, 16384 frames are left: one row each.
     const TRun rest = RunExport({Path("long.spk"), "--png", Path("rest.png"), "--fft-exponent", "8",
                                  "--min-dbm", "-200", "--first", "1"});
     ASSERT_EQ(rest.Code, 0) << rest.Err.toStdString();
     EXPECT_FALSE(rest.Err.contains("folding")) << rest.Err.toStdString();
-    EXPECT_EQ(WaterfallRect(QImage(Path("rest.png"))).height(), 16384);
+    EXPECT_EQ(WaterfallArea(QImage(Path("rest.png")), 256).height(), 16384);
     // The last 20 frames: 20 rows, in an image of the same margins.
     ASSERT_EQ(RunExport({Path("long.spk"), "--png", Path("end.png"), "--fft-exponent", "8",
                          "--min-dbm", "-200", "--first", "16365"})
                   .Code,
               0);
-    EXPECT_EQ(WaterfallRect(QImage(Path("end.png"))).height(), 20);
+    EXPECT_EQ(WaterfallArea(QImage(Path("end.png")), 256).height(), 20);
     EXPECT_EQ(QImage(Path("end.png")).height() - 20, QImage(Path("rest.png")).height() - 16384);
 }
 
@@ -155,7 +154,7 @@ TEST_F(ExportImageTest, FrequencyUnitClearOfTheFirstLabel)
     const TRun run = RunExport({Path("o.spk"), "--png", Path("o.png"), "--fft-exponent", "8"});
     ASSERT_EQ(run.Code, 0) << run.Err.toStdString();
     const QImage image(Path("o.png"));
-    const QRect fall = WaterfallRect(image);
+    const QRect fall = WaterfallArea(image, 256);
     ASSERT_EQ(fall.height(), 20);
 
     // The labels' row, below the axis line and its 6-pixel ticks and above the colour scale.
@@ -189,7 +188,6 @@ TEST_F(ExportImageTest, TimeLabelsClearOfTheFrequencyUnit)
     const double evening = quillex::EncodeDateTime(2026, 12, 6, 23, 59, 59);
     const QFontMetrics metrics(quillex::TExportImage::LabelFont());
     const int h = metrics.height();
-    int tallTop = -1; // the waterfall's top in the tallest image
     for (const int frames : {60, 12, 3, 1}) {
         SCOPED_TRACE(std::to_string(frames) + " rows");
         // One stamp on the first frame; in the tallest image another on the last, dated.
@@ -202,21 +200,16 @@ TEST_F(ExportImageTest, TimeLabelsClearOfTheFrequencyUnit)
                                     "--span-mhz", "20", "--centre-mhz", "15.1"});
         ASSERT_EQ(run.Code, 0) << run.Err.toStdString();
         const QImage image(Path("s.png"));
-        // The waterfall is the first coloured row and those below it (a waterfall shorter
-        // than the colour scale would not be found by its height).
-        int top = -1, left = 0;
-        for (int y = 0; y < image.height() && top < 0; ++y)
-            for (int x = 0; x < image.width() && top < 0; ++x)
-                if (Coloured(image.pixel(x, y))) {
-                    top = y;
-                    left = x;
-                }
-        const QRect fall(left, top, 256, frames);
-        // Only an image too short for the first label's two lines moves its waterfall down.
-        tallTop = tallTop < 0 ? top : tallTop;
-        EXPECT_EQ(top > tallTop, frames < 12);
-        ASSERT_TRUE(Coloured(image.pixel(left, fall.bottom())));
-        ASSERT_FALSE(Coloured(image.pixel(left, fall.bottom() + 1)));
+        // Margins of 6, ticks of 6, gaps of 3: the waterfall starts right of the wider of a
+        // time and a date with their gap and tick, below the title's line and a line of room
+        // for the first label (more for an image too short for its two lines above the
+        // frequency axis's unit); below it the axis's labels and the colour scale.
+        const QRect fall = WaterfallArea(image, 128);
+        const int timeWidth = std::max(metrics.horizontalAdvance("00:00:00"),
+                                       metrics.horizontalAdvance("0000-00-00"));
+        EXPECT_EQ(fall, QRect(6 + timeWidth + 3 + 6 + 1,
+                              6 + h + 6 + h + std::max(0, h + 3 - 6 - 6 - frames), 128, frames));
+        EXPECT_EQ(image.height(), fall.bottom() + 1 + 6 + 3 + h + 6 + h + 6);
 
         // Ink left of the axis's ticks in rows Y0 .. Y1-1: its first and last row and column.
         struct TInk
@@ -296,7 +289,7 @@ TEST_F(ExportImageTest, ColourScaleAndRightMargin)
                                        .split(' '));
         ASSERT_EQ(run.Code, 0) << run.Err.toStdString();
         const QImage image = QImage(Path("o.png")).convertToFormat(QImage::Format_RGB32);
-        const QRect fall = WaterfallRect(image);
+        const QRect fall = WaterfallArea(image, narrow ? 32 : 512);
         ASSERT_EQ(fall.height(), 30);
 
         // The bar: the rows below the waterfall with a long run of colours, red at its right end.

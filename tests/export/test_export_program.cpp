@@ -317,7 +317,7 @@ TEST_F(ExportProgramTest, PipesAndFilesBeyondFourGiB)
     // on the last frame, no other frame has a time.
     EXPECT_EQ(table[1][0], "");
     EXPECT_EQ(table[1][1], "0");
-    EXPECT_NEAR(ParseFloat(table[1][6]), -180.0f, 0.001f);
+    EXPECT_NEAR(std::stof(table[1][6]), -180.0f, 0.001f);
     EXPECT_EQ(table[2][0], "2026-12-06T12:34:56.789");
     EXPECT_EQ(table[2][1], "1");
     EXPECT_EQ(table[2][2], last.toStdString());

@@ -2,7 +2,6 @@
 
 #include <QTemporaryDir>
 #include <QtGui>
-#include <charconv>
 #include <cmath>
 #include <cstdint>
 #include <fstream>
@@ -19,6 +18,7 @@
 #include "FuzzSupport.h"
 #include "SpkFile.h"
 #include "SpkRecordFile.h"
+#include "WaterfallArea.h"
 #include "dxFFT.h"
 
 // Readable failure messages.
@@ -143,27 +143,7 @@ inline void ExpectFailure(const TRun& Run, int Code, const QString& Text)
 
 inline std::vector<std::vector<std::string>> ReadCsv(const QString& Path)
 {
-    std::ifstream in(Path.toStdString());
-    std::vector<std::vector<std::string>> lines;
-    for (std::string line; std::getline(in, line);)
-        lines.push_back(SplitCsv(line));
-    return lines;
-}
-
-inline float ParseFloat(const std::string& Text)
-{
-    float v = std::nanf("");
-    std::from_chars(Text.data(), Text.data() + Text.size(), v);
-    return v;
-}
-
-// Levels of a CSV row (the cells after time, stamped and frame).
-inline std::vector<float> RowLevels(const std::vector<std::string>& Cells)
-{
-    std::vector<float> levels;
-    for (size_t i = 3; i < Cells.size(); ++i)
-        levels.push_back(ParseFloat(Cells[i]));
-    return levels;
+    return ReadCsvFile(Path.toStdString());
 }
 
 // The window's span rule: N / D bins from round((centre - half) / 40000 * N), kept inside.
@@ -179,36 +159,6 @@ inline int SpanStart(int N, int SpanMHz, int CentreKHz)
 inline bool Coloured(QRgb Pixel)
 {
     return !(qRed(Pixel) == qGreen(Pixel) && qGreen(Pixel) == qBlue(Pixel));
-}
-
-// The waterfall's rectangle found from its pixels: the longest vertical run of coloured
-// pixels in the image's middle column of the waterfall, and the coloured run of its
-// middle row.
-inline QRect WaterfallRect(const QImage& Image)
-{
-    int bestTop = 0, bestLength = 0, bestX = 0;
-    for (int x = 0; x < Image.width(); x += 3) {
-        int run = 0;
-        for (int y = 0; y <= Image.height(); ++y) {
-            if (y < Image.height() && Coloured(Image.pixel(x, y))) {
-                ++run;
-                continue;
-            }
-            if (run > bestLength) {
-                bestLength = run;
-                bestTop = y - run;
-                bestX = x;
-            }
-            run = 0;
-        }
-    }
-    const int y = bestTop + bestLength / 2;
-    int left = bestX, right = bestX;
-    while (left > 0 && Coloured(Image.pixel(left - 1, y)))
-        --left;
-    while (right + 1 < Image.width() && Coloured(Image.pixel(right + 1, y)))
-        ++right;
-    return QRect(left, bestTop, right - left + 1, bestLength);
 }
 
 // The window's way with a recording: one frame after the other through its FFT (Hann) and

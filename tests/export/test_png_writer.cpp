@@ -11,6 +11,8 @@
 #include <zlib.h>
 
 #include <cstdio>
+#include <fstream>
+#include <iterator>
 #include <random>
 #include <string>
 #include <utility>
@@ -23,18 +25,6 @@ namespace {
 uint32_t BigEndian(const uint8_t* P)
 {
     return uint32_t(P[0]) << 24 | uint32_t(P[1]) << 16 | uint32_t(P[2]) << 8 | P[3];
-}
-
-std::vector<uint8_t> ReadAll(const std::string& Path)
-{
-    std::vector<uint8_t> bytes;
-    if (std::FILE* f = std::fopen(Path.c_str(), "rb")) {
-        uint8_t buffer[65536];
-        for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, f)) > 0;)
-            bytes.insert(bytes.end(), buffer, buffer + n);
-        std::fclose(f);
-    }
-    return bytes;
 }
 
 // Noise with runs and flat stretches, so that both literals and run matches occur.
@@ -158,7 +148,8 @@ TEST(PngWriterTest, DecodesToTheImageForSizesStripsAndThreads)
         ASSERT_TRUE(written);
 
         int chunks = 0;
-        const std::vector<uint8_t> file = ReadAll(path);
+        std::ifstream in(path, std::ios::binary);
+        const std::vector<uint8_t> file{std::istreambuf_iterator<char>(in), {}};
         EXPECT_EQ(DecodeByHand(file, &chunks), image);
         EXPECT_LT(file.size(), c.Most);
         // A chunk per strip: strips of equal rows (the last may have fewer), as many as

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -67,32 +68,19 @@ public:
         for (const std::string& name : Files())
             ::unlink(PathOf(name).c_str());
     }
-
-private:
-    std::string FPath;
-};
-
-// One file in a folder of its own (in memory where the system offers one), opened by the
-// units under test exactly as they open the user's files; rewritten for each input.
-class TScratchFile
-{
-public:
-    explicit TScratchFile(const char* Name) : FPath(FFolder.PathOf(Name)) {}
-    TScratchFile(const TScratchFile&) = delete;
-    TScratchFile& operator=(const TScratchFile&) = delete;
-
-    const std::string& Path() const { return FPath; }
-
-    void Put(const uint8_t* Data, size_t Size)
+    // Writes Name afresh, for the units under test to open exactly as they open the user's
+    // files; returns its path.
+    std::string Put(const std::string& Name, const void* Data, size_t Size) const
     {
-        std::FILE* f = std::fopen(FPath.c_str(), "wb");
-        FUZZ_CHECK(f != nullptr, "create the scratch file");
-        FUZZ_CHECK(Size == 0 || std::fwrite(Data, 1, Size, f) == Size, "write the scratch file");
-        FUZZ_CHECK(std::fclose(f) == 0, "close the scratch file");
+        const std::string path = PathOf(Name);
+        std::FILE* f = std::fopen(path.c_str(), "wb");
+        FUZZ_CHECK(f != nullptr, "create a scratch file");
+        FUZZ_CHECK(Size == 0 || std::fwrite(Data, 1, Size, f) == Size, "write a scratch file");
+        FUZZ_CHECK(std::fclose(f) == 0, "close a scratch file");
+        return path;
     }
 
 private:
-    TScratchFolder FFolder; // removes the file with itself
     std::string FPath;
 };
 
@@ -107,6 +95,16 @@ inline std::vector<std::string> SplitCsv(const std::string& Line)
             return cells;
         from = comma + 1;
     }
+}
+
+// The lines of a CSV file, each split at its commas; none when it cannot be read.
+inline std::vector<std::vector<std::string>> ReadCsvFile(const std::string& Path)
+{
+    std::ifstream in(Path, std::ios::binary);
+    std::vector<std::vector<std::string>> lines;
+    for (std::string line; std::getline(in, line);)
+        lines.push_back(SplitCsv(line));
+    return lines;
 }
 
 // Deterministic choices drawn from the input itself (splitmix64 seeded with an FNV-1a

@@ -36,6 +36,7 @@
 #include "ExportRun.h"
 #include "FuzzSupport.h"
 #include "SpkFile.h"
+#include "WaterfallArea.h"
 
 using namespace quillex;
 
@@ -47,10 +48,7 @@ constexpr size_t StampSize = 8;
 constexpr size_t BlockBytes = RecordBytes - StampSize;
 constexpr int BlockSamples = 8192;
 // Exit codes, as --help lists them.
-constexpr int Success = 0;
-constexpr int Usage = 2;
-constexpr int InputFormat = 4;
-constexpr int LimitsFile = 6;
+constexpr int Success = 0, Usage = 2, InputFormat = 4, LimitsFile = 6;
 // Levels: 20 log10(m / 16384 + 1e-9) dBm. Silence gives the floor; the loudest bin of a
 // frame, full-scale samples doubled (65536) through a window of at most 1 with the FFT's
 // 1/N over 2N samples, is 131072, so 20 log10(8).
@@ -77,6 +75,7 @@ public:
     bool Flag() { return Byte() & 1; }
     // 0 .. Bound - 1, from a byte when it takes one.
     uint32_t Below(uint32_t Bound) { return (Bound <= 256 ? Byte() : Word()) % Bound; }
+    template <typename T, size_t N> T Pick(const T (&Items)[N]) { return Items[Below(N)]; }
     double Raw()
     {
         uint64_t bits = 0;
@@ -98,16 +97,14 @@ struct TCommand
 {
     std::vector<std::string> Args;
     bool Png = false, Csv = false, Sigmf = false;
-    int Exponent = 11;
-    int SpanMHz = 40;
+    int Exponent = 11, SpanMHz = 40;
     std::optional<int> CentreKHz;
     std::optional<int64_t> First, Last, Fold;
     int MinDbm = -120, MaxDbm = -80;
     bool Quiet = false, Progress = false;
     // The measurements.
-    bool Peaks = false;
+    bool Peaks = false, Events = false;
     std::optional<int> PeakCount, PeakMinDbm;
-    bool Events = false;
     std::optional<std::string> LimitsText; // none: no such file
     bool LimitsValid = false;
     double HoldOffS = 1.0;
@@ -126,103 +123,26 @@ void Add(TCommand& C, TInputBytes& In, const std::string& Name, const std::strin
         C.Args.insert(C.Args.end(), {Name, Value});
 }
 
-// What a run writes, each output checked in CheckSuccess.
-void DrawOutputPaths(TCommand& C, TInputBytes& In, const TScratchFolder& Folder)
+// The centre anywhere, or at an end of the centres that the span leaves; whole megahertz
+// written with or without decimals.
+void DrawCentre(TCommand& C, TInputBytes& In)
 {
-    if (C.Png)
-        Add(C, In, "--png", Folder.PathOf("out.png"));
-    if (C.Csv)
-        Add(C, In, "--csv", Folder.PathOf("out.csv"));
-    if (C.Sigmf)
-        Add(C, In, "--sigmf", Folder.PathOf("out"));
+    const int half = 500 * C.SpanMHz;
+    const int ends[] = {half - 1, half, 40000 - half, 40000 - half + 1};
+    const int kHz = In.Flag() ? int(In.Below(40001)) : In.Pick(ends);
+    C.CentreKHz = kHz;
+    char text[32];
+    if (kHz % 1000 == 0 && In.Flag())
+        std::snprintf(text, sizeof text, "%d", kHz / 1000);
+    else
+        std::snprintf(text, sizeof text, "%d.%03d", kHz / 1000, kHz % 1000);
+    Add(C, In, In.Flag() ? "--centre-mhz" : "--center-mhz", text);
 }
 
-// How frames become spectra.
-void DrawTransform(TCommand& C, TInputBytes& In)
-{
-    // Mostly small transforms, so that an input takes a few milliseconds.
-    if (In.Below(8) != 0) {
-        static const int exponents[] = {8, 8, 8, 9, 9, 10, 11, 12};
-        C.Exponent = exponents[In.Below(8)];
-        Add(C, In, "--fft-exponent", std::to_string(C.Exponent));
-    }
-    if (In.Flag()) {
-        static const char* const windows[] = {"rect", "hann", "hamming", "blackman"};
-        Add(C, In, "--window", windows[In.Below(4)]);
-    }
-    if (In.Flag()) {
-        static const int averages[] = {1, 2, 3, 8, 64};
-        Add(C, In, "--average", std::to_string(averages[In.Below(5)]));
-    }
-    if (In.Flag()) {
-        static const int spans[] = {5, 10, 20, 40};
-        C.SpanMHz = spans[In.Below(4)];
-        Add(C, In, "--span-mhz", std::to_string(C.SpanMHz));
-    }
-    if (In.Below(3) == 0) {
-        // Anywhere, or at an end of the centres that the span leaves.
-        const int half = 500 * C.SpanMHz;
-        const int ends[] = {half - 1, half, 40000 - half, 40000 - half + 1};
-        const int kHz = In.Flag() ? int(In.Below(40001)) : ends[In.Below(4)];
-        C.CentreKHz = kHz;
-        char text[32];
-        if (kHz % 1000 == 0 && In.Flag())
-            std::snprintf(text, sizeof text, "%d", kHz / 1000);
-        else
-            std::snprintf(text, sizeof text, "%d.%03d", kHz / 1000, kHz % 1000);
-        Add(C, In, In.Flag() ? "--centre-mhz" : "--center-mhz", text);
-    }
-}
-
-// Which frames, and how they make rows.
-void DrawFrames(TCommand& C, TInputBytes& In)
-{
-    if (In.Below(3) == 0) {
-        C.First = In.Below(6);
-        Add(C, In, "--first", std::to_string(*C.First));
-    }
-    if (In.Below(3) == 0) {
-        C.Last = In.Below(6);
-        Add(C, In, "--last", std::to_string(*C.Last));
-    }
-    if (const uint32_t fold = In.Below(6); fold >= 3)
-        C.Fold = fold == 3 ? 1 + In.Below(4) : fold == 4 ? 2 : 100'000'000;
-    if (C.Fold)
-        Add(C, In, "--fold", std::to_string(*C.Fold));
-    if (const uint32_t mode = In.Below(3))
-        Add(C, In, "--fold-mode", mode == 1 ? "max" : "mean");
-}
-
-// How rows look: mirrored or not, and the image's level range.
-void DrawRowLook(TCommand& C, TInputBytes& In)
-{
-    if (const uint32_t inverted = In.Below(3))
-        Add(C, In, "--inverted", inverted == 1 ? "yes" : "no");
-    if (In.Below(4) == 0) {
-        C.MinDbm = -200 + int(In.Below(301));
-        Add(C, In, "--min-dbm", std::to_string(C.MinDbm));
-    }
-    if (In.Below(4) == 0) {
-        C.MaxDbm = -200 + int(In.Below(301));
-        Add(C, In, "--max-dbm", std::to_string(C.MaxDbm));
-    }
-}
-
-// How the program runs and what it says.
-void DrawRun(TCommand& C, TInputBytes& In)
-{
-    if (In.Below(3) != 0)
-        Add(C, In, "--threads", std::to_string(1 + In.Below(2)));
-    C.Quiet = In.Flag();
-    if (C.Quiet)
-        C.Args.push_back(In.Flag() ? "-q" : "--quiet");
-    C.Progress = In.Flag();
-}
-
-// The options group by group, in the order the input's bytes are taken (a seed's meaning
-// depends on it). An option the exporter gains joins the group it belongs to, its effect
-// checked beside the others' in CheckSuccess; the measurements come after the recording
-// (DrawMeasurements).
+// The options in the order the input's bytes are taken (a seed's meaning depends on it): the
+// outputs, how frames become spectra, which frames make rows and how, how rows look, how the
+// program runs. An option the exporter gains joins its group, its effect checked beside the
+// others' in CheckSuccess; the measurements come after the recording (DrawMeasurements).
 TCommand DrawCommand(TInputBytes& In, const TScratchFolder& Folder)
 {
     TCommand c;
@@ -233,33 +153,67 @@ TCommand DrawCommand(TInputBytes& In, const TScratchFolder& Folder)
     const bool inputFirst = In.Flag();
     if (inputFirst)
         c.Args.push_back(Folder.PathOf(Recording));
-    DrawOutputPaths(c, In, Folder);
-    DrawTransform(c, In);
-    DrawFrames(c, In);
-    DrawRowLook(c, In);
-    DrawRun(c, In);
+    for (const auto& [wanted, option, name] : {std::tuple{c.Png, "--png", "out.png"},
+                                               {c.Csv, "--csv", "out.csv"},
+                                               {c.Sigmf, "--sigmf", "out"}})
+        if (wanted)
+            Add(c, In, option, Folder.PathOf(name));
+
+    // Mostly small transforms, so that an input takes a few milliseconds.
+    if (In.Below(8) != 0) {
+        static const int exponents[] = {8, 8, 8, 9, 9, 10, 11, 12};
+        c.Exponent = In.Pick(exponents);
+        Add(c, In, "--fft-exponent", std::to_string(c.Exponent));
+    }
+    if (In.Flag()) {
+        static const char* const windows[] = {"rect", "hann", "hamming", "blackman"};
+        Add(c, In, "--window", In.Pick(windows));
+    }
+    if (In.Flag()) {
+        static const int averages[] = {1, 2, 3, 8, 64};
+        Add(c, In, "--average", std::to_string(In.Pick(averages)));
+    }
+    if (In.Flag()) {
+        static const int spans[] = {5, 10, 20, 40};
+        c.SpanMHz = In.Pick(spans);
+        Add(c, In, "--span-mhz", std::to_string(c.SpanMHz));
+    }
+    if (In.Below(3) == 0)
+        DrawCentre(c, In);
+
+    if (In.Below(3) == 0) {
+        c.First = In.Below(6);
+        Add(c, In, "--first", std::to_string(*c.First));
+    }
+    if (In.Below(3) == 0) {
+        c.Last = In.Below(6);
+        Add(c, In, "--last", std::to_string(*c.Last));
+    }
+    if (const uint32_t fold = In.Below(6); fold >= 3) {
+        c.Fold = fold == 3 ? 1 + In.Below(4) : fold == 4 ? 2 : 100'000'000;
+        Add(c, In, "--fold", std::to_string(*c.Fold));
+    }
+    if (const uint32_t mode = In.Below(3))
+        Add(c, In, "--fold-mode", mode == 1 ? "max" : "mean");
+
+    if (const uint32_t inverted = In.Below(3))
+        Add(c, In, "--inverted", inverted == 1 ? "yes" : "no");
+    for (const auto& [level, option] :
+         {std::pair{&c.MinDbm, "--min-dbm"}, {&c.MaxDbm, "--max-dbm"}})
+        if (In.Below(4) == 0) {
+            *level = -200 + int(In.Below(301));
+            Add(c, In, option, std::to_string(*level));
+        }
+
+    if (In.Below(3) != 0)
+        Add(c, In, "--threads", std::to_string(1 + In.Below(2)));
+    c.Quiet = In.Flag();
+    if (c.Quiet)
+        c.Args.push_back(In.Flag() ? "-q" : "--quiet");
+    c.Progress = In.Flag();
     if (!inputFirst)
         c.Args.push_back(Folder.PathOf(Recording));
     return c;
-}
-
-// The peak table: sometimes its options without it, which they need.
-void DrawPeaks(TCommand& C, TInputBytes& In, const TScratchFolder& Folder)
-{
-    C.Peaks = In.Below(3) == 0;
-    if (C.Peaks)
-        Add(C, In, "--peaks", Folder.PathOf("peaks.csv"));
-    if (In.Below(C.Peaks ? 2 : 32) == 0) {
-        static const int counts[] = {1, 2, 3, 4, 5, 8, 20, 100, 0, 101};
-        C.PeakCount = counts[In.Below(10)];
-        C.MeasureUsage |= !C.Peaks || *C.PeakCount < 1 || *C.PeakCount > 100;
-        Add(C, In, "--peak-count", std::to_string(*C.PeakCount));
-    }
-    if (In.Below(C.Peaks ? 2 : 32) == 0) {
-        C.PeakMinDbm = -200 + int(In.Below(301));
-        C.MeasureUsage |= !C.Peaks;
-        Add(C, In, "--peak-min-dbm", std::to_string(*C.PeakMinDbm));
-    }
 }
 
 // The text of a limits file: a header (with a byte order mark, CRLF or blank lines at
@@ -268,42 +222,29 @@ void DrawPeaks(TCommand& C, TInputBytes& In, const TScratchFolder& Folder)
 std::optional<std::string> DrawLimitsText(TInputBytes& In, bool& Valid)
 {
     Valid = false;
-    switch (In.Below(16)) {
-    case 0:
-        return std::nullopt;
-    case 1:
-        return std::string();
-    case 2:
-        return std::string("MHz,upper,lower\n5,-40,\n");
-    case 3:
-        return std::string("MHz,upper_dBm,lower_dBm\n5,-40,\n5,-30,\n");
-    case 4:
-        return std::string("MHz,upper_dBm,lower_dBm\n5,-40\n");
-    case 5:
-        return std::string("MHz,upper_dBm,lower_dBm\n5,nan,\n");
-    default:
-        break;
-    }
+    static const char* const none[] = {nullptr,
+                                       "",
+                                       "MHz,upper,lower\n5,-40,\n",
+                                       "MHz,upper_dBm,lower_dBm\n5,-40,\n5,-30,\n",
+                                       "MHz,upper_dBm,lower_dBm\n5,-40\n",
+                                       "MHz,upper_dBm,lower_dBm\n5,nan,\n"};
+    if (const uint32_t kind = In.Below(16); kind < std::size(none))
+        return none[kind] ? std::optional<std::string>(none[kind]) : std::nullopt;
     const std::string eol = In.Flag() ? "\r\n" : "\n";
     std::string text = In.Flag() ? "\xEF\xBB\xBF" : "";
-    text += "MHz,upper_dBm,lower_dBm";
-    text += eol;
-    // A field of its own: a level, or none at times.
-    const auto addLevel = [&In, &text]() {
-        text += ',';
-        if (In.Below(3) == 0)
-            return;
-        char number[16];
-        std::snprintf(number, sizeof number, "%.1f", -200.0 + In.Below(3001) / 10.0);
-        text += number;
-    };
+    text += "MHz,upper_dBm,lower_dBm" + eol;
+    char number[16];
     double mhz = -1.0 + In.Below(4200) / 100.0;
     for (uint32_t p = 0, points = 1 + In.Below(4); p < points; ++p) {
-        char number[16];
         std::snprintf(number, sizeof number, "%.2f", mhz);
         text += number;
-        addLevel();
-        addLevel();
+        for (int level = 0; level < 2; ++level) { // a field of its own, empty at times
+            text += ',';
+            if (In.Below(3) == 0)
+                continue;
+            std::snprintf(number, sizeof number, "%.1f", -200.0 + In.Below(3001) / 10.0);
+            text += number;
+        }
         text += eol;
         if (In.Below(4) == 0)
             text += eol;
@@ -311,17 +252,33 @@ std::optional<std::string> DrawLimitsText(TInputBytes& In, bool& Valid)
     }
     // Any byte made a letter leaves no limits file: no header, a field that is no number
     // or a line of the wrong number of fields.
-    if (In.Below(8) == 0) {
+    if (In.Below(8) == 0)
         text[In.Below(uint32_t(text.size()))] = 'x';
-        return text;
-    }
-    Valid = true;
+    else
+        Valid = true;
     return text;
 }
 
-// The limit scan: --limits and --events, or sometimes one without the other.
-void DrawLimitScan(TCommand& C, TInputBytes& In, const TScratchFolder& Folder)
+// Drawn after the recording, so that the seeds from before these options keep their
+// recording and the rest of their command. The peak table, sometimes its options without
+// it, which they need; the limit scan (--limits and --events), or one without the other.
+void DrawMeasurements(TCommand& C, TInputBytes& In, const TScratchFolder& Folder)
 {
+    C.Peaks = In.Below(3) == 0;
+    if (C.Peaks)
+        Add(C, In, "--peaks", Folder.PathOf("peaks.csv"));
+    if (In.Below(C.Peaks ? 2 : 32) == 0) {
+        static const int counts[] = {1, 2, 3, 4, 5, 8, 20, 100, 0, 101};
+        C.PeakCount = In.Pick(counts);
+        C.MeasureUsage |= !C.Peaks || *C.PeakCount < 1 || *C.PeakCount > 100;
+        Add(C, In, "--peak-count", std::to_string(*C.PeakCount));
+    }
+    if (In.Below(C.Peaks ? 2 : 32) == 0) {
+        C.PeakMinDbm = -200 + int(In.Below(301));
+        C.MeasureUsage |= !C.Peaks;
+        Add(C, In, "--peak-min-dbm", std::to_string(*C.PeakMinDbm));
+    }
+
     const uint32_t scan = In.Below(24);
     const bool limits = scan <= 8;
     C.Events = scan < 8 || scan == 9;
@@ -332,21 +289,13 @@ void DrawLimitScan(TCommand& C, TInputBytes& In, const TScratchFolder& Folder)
         Add(C, In, "--events", Folder.PathOf("events.csv"));
     if (In.Below(limits ? 2 : 32) == 0) {
         static const char* const holdOffs[] = {"0", "0", "0.05", "1", "2.5", "86400", "-1"};
-        const char* text = holdOffs[In.Below(7)];
+        const char* text = In.Pick(holdOffs);
         C.HoldOffS = std::strtod(text, nullptr);
         C.MeasureUsage |= !limits || C.HoldOffS < 0;
         Add(C, In, "--hold-off-s", text);
     }
     if (limits)
         C.LimitsText = DrawLimitsText(In, C.LimitsValid);
-}
-
-// Drawn after the recording, so that the seeds from before these options keep their
-// recording and the rest of their command.
-void DrawMeasurements(TCommand& C, TInputBytes& In, const TScratchFolder& Folder)
-{
-    DrawPeaks(C, In, Folder);
-    DrawLimitScan(C, In, Folder);
 }
 
 // ---- The recording ----
@@ -375,9 +324,7 @@ void AppendHeader(TRecording& R, TInputBytes& In)
     char text[64];
     std::snprintf(text, sizeof text, "Offsets:%12.3f%8.1f", inverted ? -freq : freq, level);
     if (In.Flag())
-        for (char& ch : text)
-            if (ch == '.')
-                ch = ',';
+        std::replace(std::begin(text), std::end(text), '.', ',');
     std::vector<uint8_t> record(RecordBytes, 0);
     std::memcpy(record.data(), text, std::strlen(text));
     // No offset text holds a letter.
@@ -392,16 +339,22 @@ void AppendHeader(TRecording& R, TInputBytes& In)
 double DrawStamp(TInputBytes& In, int64_t Frame)
 {
     using TLimits = std::numeric_limits<double>;
-    constexpr double nan = TLimits::quiet_NaN(), inf = TLimits::infinity();
-    static const double edges[] = {1e-300, Year10000 - 1e-6,     Year10000, 1.0, -1.0, nan, inf,
-                                   1e308,  TLimits::denorm_min()};
+    static const double edges[] = {1e-300,
+                                   Year10000 - 1e-6,
+                                   Year10000,
+                                   1.0,
+                                   -1.0,
+                                   TLimits::quiet_NaN(),
+                                   TLimits::infinity(),
+                                   1e308,
+                                   TLimits::denorm_min()};
     switch (In.Below(6)) {
     case 1: // a day in 2023, seconds apart (or running back)
         return 45000.5 + double(int8_t(In.Byte())) * double(Frame) / 86400.0;
     case 2:
         return In.Raw();
     case 3:
-        return edges[In.Below(9)];
+        return In.Pick(edges);
     default:
         return 0.0;
     }
@@ -413,9 +366,7 @@ void DrawSamples(TInputBytes& In, int16_t* Block)
     case 1: { // full scale: the largest, the smallest, or both in turn
         const uint32_t kind = In.Below(3);
         for (int i = 0; i < BlockSamples; ++i)
-            Block[i] = kind == 0   ? int16_t(32767)
-                       : kind == 1 ? int16_t(-32768)
-                                   : int16_t(i % 2 ? -32768 : 32767);
+            Block[i] = kind == 0 || (kind == 2 && i % 2 == 0) ? int16_t(32767) : int16_t(-32768);
         break;
     }
     case 2: { // a tone
@@ -507,11 +458,9 @@ int ExpectedExit(const TCommand& C, const TRecording& R)
 {
     if (C.MeasureUsage)
         return Usage;
-    if (C.CentreKHz) {
-        const int half = 500 * C.SpanMHz;
-        if (*C.CentreKHz < half || *C.CentreKHz > 40000 - half)
-            return Usage;
-    }
+    const int half = 500 * C.SpanMHz;
+    if (C.CentreKHz && (*C.CentreKHz < half || *C.CentreKHz > 40000 - half))
+        return Usage;
     if ((C.First && C.Last && *C.First > *C.Last) || !(C.MinDbm < C.MaxDbm))
         return Usage;
     if (R.Bytes.size() < RecordBytes || R.Header == THeader::Corrupt || R.LastFrame < R.FirstFrame)
@@ -526,22 +475,6 @@ int ExpectedExit(const TCommand& C, const TRecording& R)
     if (C.Events && C.HoldOffS > 0 && !FramesTimed(R))
         return InputFormat;
     return Success;
-}
-
-std::string ReadFile(const std::string& Path)
-{
-    std::ifstream in(Path, std::ios::binary);
-    FUZZ_CHECK(in.good(), Path.c_str());
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-std::vector<std::string> Lines(const std::string& Text)
-{
-    std::vector<std::string> lines;
-    std::istringstream in(Text);
-    for (std::string line; std::getline(in, line);)
-        lines.push_back(line);
-    return lines;
 }
 
 struct TExpectedRows
@@ -565,7 +498,7 @@ double SpanFirst(const TCommand& C)
     return std::clamp(start, 0.0, double(n - int(SpanColumns(C))));
 }
 
-// A number as the program writes it; with Decimals, exactly that many.
+// A number as the program writes it, the whole text; with Decimals, exactly that many.
 std::optional<double> ParseNumber(const std::string& Text, int Decimals = -1)
 {
     double value = 0;
@@ -577,6 +510,13 @@ std::optional<double> ParseNumber(const std::string& Text, int Decimals = -1)
         (point == std::string::npos || Text.size() - point - 1 != size_t(Decimals)))
         return std::nullopt;
     return value;
+}
+
+int64_t ParseFrame(const std::string& Text)
+{
+    int64_t frame = -1;
+    std::from_chars(Text.data(), Text.data() + Text.size(), frame);
+    return frame;
 }
 
 // A row's time, stamp flag and first frame, as the level table and the peak table show
@@ -591,87 +531,42 @@ void CheckRowStart(const std::vector<std::string>& Fields, const TRecording& R, 
     FUZZ_CHECK(Fields[0].empty() != timed, "a row's time");
 }
 
-// The header's frequencies: the span's N / (40 / span) bins from its first; each
-// offset + bin * 40 / N MHz.
-void CheckTableHeader(const std::vector<std::string>& Fields, const TCommand& C,
-                      const TRecording& R, size_t Columns)
-{
-    FUZZ_CHECK(Fields.size() == 3 + Columns && Fields[0] == "time" && Fields[1] == "stamped" &&
-                   Fields[2] == "frame",
-               "table header");
-    const int n = 1 << C.Exponent;
-    const double first = SpanFirst(C);
-    for (size_t j = 0; j < Columns; ++j) {
-        const std::string& text = Fields[3 + j];
-        double mhz = 0;
-        const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), mhz);
-        const double expected = R.FreqOffsetMHz + (first + double(j)) * 40.0 / n;
-        FUZZ_CHECK(ec == std::errc() && end == text.data() + text.size() &&
-                       std::fabs(mhz - expected) < 1e-8,
-                   "column frequency");
-    }
-}
-
+// The header's frequencies are the span's N / (40 / span) bins from its first, each
+// offset + bin * 40 / N MHz; a row per fold of frames.
 void CheckTable(const std::string& Path, const TCommand& C, const TRecording& R,
                 const TExpectedRows& Rows)
 {
-    const std::vector<std::string> lines = Lines(ReadFile(Path));
+    const auto lines = ReadCsvFile(Path);
     FUZZ_CHECK(int64_t(lines.size()) == 1 + Rows.Count(), "a table row per fold of frames");
     const size_t columns = SpanColumns(C);
-    CheckTableHeader(SplitCsv(lines[0]), C, R, columns);
+    const std::vector<std::string>& header = lines[0];
+    FUZZ_CHECK(header.size() == 3 + columns && header[0] == "time" && header[1] == "stamped" &&
+                   header[2] == "frame",
+               "table header");
+    for (size_t j = 0; j < columns; ++j) {
+        const std::optional<double> mhz = ParseNumber(header[3 + j]);
+        const double expected =
+            R.FreqOffsetMHz + (SpanFirst(C) + double(j)) * 40.0 / (1 << C.Exponent);
+        FUZZ_CHECK(mhz && std::fabs(*mhz - expected) < 1e-8, "column frequency");
+    }
 
     bool silent = true; // every frame so far, from the first exported
     for (int64_t i = 0; i < Rows.Count(); ++i) {
-        const std::vector<std::string> fields = SplitCsv(lines[size_t(1 + i)]);
+        const std::vector<std::string>& fields = lines[size_t(1 + i)];
         FUZZ_CHECK(fields.size() == 3 + columns, "fields of a row");
         const int64_t frame = Rows.First + i * Rows.Fold;
         CheckRowStart(fields, R, frame);
         for (int64_t f = frame; f < std::min(frame + Rows.Fold, Rows.Last + 1); ++f)
             silent = silent && R.Silent[size_t(f)];
         for (size_t j = 0; j < columns; ++j) {
-            const std::string& text = fields[3 + j];
-            float level = 0;
-            const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), level);
-            FUZZ_CHECK(ec == std::errc() && end == text.data() + text.size(), "a level's text");
-            FUZZ_CHECK(std::isfinite(level) && level >= FloorDbm - LevelSlack &&
-                           level <= LoudestDbm + LevelSlack,
-                       "a level between the floor and full scale");
-            FUZZ_CHECK(!silent || std::fabs(level - FloorDbm) <= LevelSlack,
+            const std::optional<double> level = ParseNumber(fields[3 + j]);
+            FUZZ_CHECK(level && *level >= FloorDbm - LevelSlack &&
+                           *level <= LoudestDbm + LevelSlack,
+                       "a finite level between the floor and full scale");
+            FUZZ_CHECK(!silent || std::fabs(*level - FloorDbm) <= LevelSlack,
                        "silence at the floor");
         }
     }
-}
-
-// The waterfall's rows in the image, one pixel row each. The frequency axis below them is
-// a black line of exactly the span's columns, starting one pixel right of the time axis, a
-// black line that spans exactly their height (the corner between the two stays blank).
-// Waterfall rows that are black up to their last column look alike (a time tick left of the
-// axis rising from the pixel before them), but all lie above the axis: the lowest such line
-// is the axis. Nothing below it (labels, the colour scale) is a black line of a power of two.
-int64_t WaterfallRows(const QImage& Image, int Columns)
-{
-    const QImage rgb = Image.convertToFormat(QImage::Format_RGB888);
-    const int width = rgb.width();
-    auto black = [&](int X, int Y) {
-        const uchar* p = rgb.constScanLine(Y) + 3 * X;
-        return p[0] == 0 && p[1] == 0 && p[2] == 0;
-    };
-    for (int y = rgb.height() - 1; y > 0; --y) {
-        for (int x = 1; x + Columns <= width; ++x) {
-            if (black(x - 1, y) || !black(x, y))
-                continue;
-            int run = 1;
-            while (x + run < width && black(x + run, y))
-                ++run;
-            int rows = 0;
-            while (y - 1 - rows >= 0 && black(x - 1, y - 1 - rows))
-                ++rows;
-            if (run == Columns && rows > 0)
-                return rows;
-            x += run;
-        }
-    }
-    return -1;
 }
 
 // Per row its strongest peaks, ranked from 1, strongest first, no more than asked for and
@@ -680,8 +575,8 @@ int64_t WaterfallRows(const QImage& Image, int Columns)
 void CheckPeaks(const std::string& Path, const TCommand& C, const TRecording& R,
                 const TExpectedRows& Rows)
 {
-    const std::vector<std::string> lines = Lines(ReadFile(Path));
-    FUZZ_CHECK(!lines.empty() && lines[0] == "time,stamped,frame,rank,MHz,dBm",
+    const auto lines = ReadCsvFile(Path);
+    FUZZ_CHECK(!lines.empty() && lines[0] == SplitCsv("time,stamped,frame,rank,MHz,dBm"),
                "peak table header");
     const double binMHz = 40.0 / (1 << C.Exponent);
     const double lowMHz = R.FreqOffsetMHz + (SpanFirst(C) - 0.5) * binMHz - 1e-6;
@@ -694,10 +589,9 @@ void CheckPeaks(const std::string& Path, const TCommand& C, const TRecording& R,
     int rank = 0;
     double previousDbm = 0;
     for (size_t i = 1; i < lines.size(); ++i) {
-        const std::vector<std::string> fields = SplitCsv(lines[i]);
+        const std::vector<std::string>& fields = lines[i];
         FUZZ_CHECK(fields.size() == 6, "fields of a peak");
-        int64_t frame = -1;
-        std::from_chars(fields[2].data(), fields[2].data() + fields[2].size(), frame);
+        const int64_t frame = ParseFrame(fields[2]);
         FUZZ_CHECK(frame >= std::max(previous, Rows.First) && frame <= Rows.Last &&
                        (frame - Rows.First) % Rows.Fold == 0,
                    "peaks of the rows in order");
@@ -721,18 +615,16 @@ void CheckPeaks(const std::string& Path, const TCommand& C, const TRecording& R,
 // point and a positive excess.
 void CheckEvents(const std::string& Path, const TRecording& R, const TExpectedRows& Rows)
 {
-    const std::vector<std::string> lines = Lines(ReadFile(Path));
+    const auto lines = ReadCsvFile(Path);
     FUZZ_CHECK(!lines.empty() &&
-                   lines[0] == "start,end,first_frame,last_frame,kind,MHz,dBm,excess_dB",
+                   lines[0] == SplitCsv("start,end,first_frame,last_frame,kind,MHz,dBm,excess_dB"),
                "events header");
     const bool timed = FramesTimed(R);
     for (size_t i = 1; i < lines.size(); ++i) {
-        const std::vector<std::string> fields = SplitCsv(lines[i]);
+        const std::vector<std::string>& fields = lines[i];
         FUZZ_CHECK(fields.size() == 8, "fields of an episode");
         FUZZ_CHECK(fields[0].empty() != timed && fields[1].empty() != timed, "an episode's times");
-        int64_t first = -1, last = -1;
-        std::from_chars(fields[2].data(), fields[2].data() + fields[2].size(), first);
-        std::from_chars(fields[3].data(), fields[3].data() + fields[3].size(), last);
+        const int64_t first = ParseFrame(fields[2]), last = ParseFrame(fields[3]);
         FUZZ_CHECK(Rows.First <= first && first <= last && last <= Rows.Last,
                    "an episode's frames among those exported");
         FUZZ_CHECK(fields[4] == "upper" || fields[4] == "lower", "an episode's kind");
@@ -743,12 +635,11 @@ void CheckEvents(const std::string& Path, const TRecording& R, const TExpectedRo
     }
 }
 
-void CheckImage(const std::string& Path, const TCommand& C, const TExpectedRows& Rows)
+std::string ReadFile(const std::string& Path)
 {
-    const QImage image(QString::fromStdString(Path), "PNG");
-    FUZZ_CHECK(!image.isNull(), "a PNG that a decoder reads");
-    const int columns = (1 << C.Exponent) / (40 / C.SpanMHz);
-    FUZZ_CHECK(WaterfallRows(image, columns) == Rows.Count(), "an image row per output row");
+    std::ifstream in(Path, std::ios::binary);
+    FUZZ_CHECK(in.good(), Path.c_str());
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
 void CheckSigmf(const TScratchFolder& Folder, const TRecording& R, const TExpectedRows& Rows)
@@ -786,7 +677,10 @@ void CheckFailure(const TScratchFolder& Folder, const TCommand& C, bool Parsed,
     FUZZ_CHECK(Folder.Files() == inputs, "a failed export leaves no file");
     if (!Parsed) // the program says a bad command line itself
         return;
-    const std::vector<std::string> lines = Lines(Err);
+    std::vector<std::string> lines;
+    std::istringstream in(Err);
+    for (std::string line; std::getline(in, line);)
+        lines.push_back(line);
     FUZZ_CHECK(!lines.empty() && lines.back().rfind("quillex-export: ", 0) == 0,
                "a failure says why");
     FUZZ_CHECK(!C.Quiet || lines.size() == 1, "a quiet failure is one line");
@@ -796,18 +690,14 @@ void CheckSuccess(const TScratchFolder& Folder, const TCommand& C, const TRecord
                   const std::string& Err)
 {
     std::vector<std::string> expected = Inputs(C);
-    if (C.Peaks)
-        expected.push_back("peaks.csv");
-    if (C.Events)
-        expected.push_back("events.csv");
-    if (C.Png)
-        expected.push_back("out.png");
-    if (C.Csv)
-        expected.push_back("out.csv");
-    if (C.Sigmf) {
-        expected.push_back("out.sigmf-data");
-        expected.push_back("out.sigmf-meta");
-    }
+    for (const auto& [wanted, name] : {std::pair{C.Peaks, "peaks.csv"},
+                                       {C.Events, "events.csv"},
+                                       {C.Png, "out.png"},
+                                       {C.Csv, "out.csv"},
+                                       {C.Sigmf, "out.sigmf-data"},
+                                       {C.Sigmf, "out.sigmf-meta"}})
+        if (wanted)
+            expected.push_back(name);
     std::sort(expected.begin(), expected.end());
     FUZZ_CHECK(Folder.Files() == expected, "exactly the outputs asked for");
     FUZZ_CHECK(!C.Quiet || Err.empty(), "nothing on stderr when quiet");
@@ -820,8 +710,12 @@ void CheckSuccess(const TScratchFolder& Folder, const TCommand& C, const TRecord
     rows.Fold = C.Fold.value_or(C.Png ? std::max<int64_t>(1, (frames + 16383) / 16384) : 1);
     if (C.Csv)
         CheckTable(Folder.PathOf("out.csv"), C, R, rows);
-    if (C.Png)
-        CheckImage(Folder.PathOf("out.png"), C, rows);
+    if (C.Png) {
+        const QImage image(QString::fromStdString(Folder.PathOf("out.png")), "PNG");
+        FUZZ_CHECK(!image.isNull(), "a PNG that a decoder reads");
+        FUZZ_CHECK(WaterfallArea(image, int(SpanColumns(C))).height() == rows.Count(),
+                   "an image row per output row");
+    }
     if (C.Sigmf)
         CheckSigmf(Folder, R, rows);
     if (C.Peaks)
@@ -854,13 +748,6 @@ void StartGui()
     QFontDatabase::families();
 }
 
-template <typename TBytes> void WriteFile(const std::string& Path, const TBytes& Bytes)
-{
-    std::ofstream out(Path, std::ios::binary);
-    out.write(reinterpret_cast<const char*>(Bytes.data()), std::streamsize(Bytes.size()));
-    FUZZ_CHECK(out.flush().good(), "write an input file");
-}
-
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size)
@@ -871,9 +758,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size)
     TCommand command = DrawCommand(in, folder);
     const TRecording recording = DrawRecording(in);
     DrawMeasurements(command, in, folder);
-    WriteFile(folder.PathOf(Recording), recording.Bytes);
+    folder.Put(Recording, recording.Bytes.data(), recording.Bytes.size());
     if (command.LimitsText)
-        WriteFile(folder.PathOf(LimitsName), *command.LimitsText);
+        folder.Put(LimitsName, command.LimitsText->data(), command.LimitsText->size());
 
     std::ostringstream err;
     int code = -1;

@@ -1,6 +1,7 @@
 // The settings file fed with arbitrary bytes: every key the window reads is read with its
 // type, then one key the window saves is written and the file read again; the written key
 // must read back as written and every other key as before.
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <string>
@@ -72,11 +73,11 @@ std::vector<double> ReadAll(const TIniFile& Ini)
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size)
 {
-    static TScratchFile file("Quillex.ini");
-    file.Put(Data, Size);
+    static TScratchFolder folder;
+    const std::string path = folder.Put("Quillex.ini", Data, Size);
     TChoices choose(Data, Size);
 
-    const std::vector<double> before = ReadAll(TIniFile(file.Path()));
+    const std::vector<double> before = ReadAll(TIniFile(path));
 
     size_t index = choose.Below(KeyCount);
     while (!Keys[index].Saved)
@@ -84,7 +85,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size)
     const TKey& key = Keys[index];
     double written = 0.0;
     {
-        TIniFile ini(file.Path());
+        TIniFile ini(path);
         if (key.Type == TType::Integer) {
             const auto value = static_cast<int32_t>(choose.Next());
             ini.WriteInteger(key.Section, key.Name, value);
@@ -96,14 +97,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size)
             const std::string text = FormatFixed(value, decimals, choose.Below(2) ? ',' : '.');
             ini.WriteString(key.Section, key.Name, text);
             std::string point = text;
-            for (char& c : point)
-                if (c == ',')
-                    c = '.';
+            std::replace(point.begin(), point.end(), ',', '.');
             written = std::strtod(point.c_str(), nullptr);
         }
     }
 
-    const std::vector<double> after = ReadAll(TIniFile(file.Path()));
+    const std::vector<double> after = ReadAll(TIniFile(path));
     for (size_t i = 0; i < KeyCount; ++i) {
         if (i == index)
             FUZZ_CHECK(after[i] == written, Keys[i].Name);

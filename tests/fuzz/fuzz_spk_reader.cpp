@@ -49,21 +49,17 @@ struct TBuffers
     std::vector<int16_t> ExpectedBlock = std::vector<int16_t>(SampleBlockSamples);
 };
 
-// The samples of a record: 16-bit little-endian from byte 8 on.
-void ExpectedSamples(const std::vector<uint8_t>& Record, std::vector<int16_t>& Samples)
-{
-    if constexpr (std::endian::native == std::endian::little) {
-        std::memcpy(Samples.data(), Record.data() + StampBytes, SampleBlockBytes);
-    } else {
-        for (int i = 0; i < SampleBlockSamples; ++i)
-            Samples[size_t(i)] = static_cast<int16_t>(
-                Record[size_t(StampBytes + 2 * i)] | (Record[size_t(StampBytes + 2 * i + 1)] << 8));
-    }
-}
-
-void ReadRecordAndCompare(TSpkReader& Reader, TModel& Model, TBuffers& B)
+// One record read as playback reads it (stamp and samples) or raw, and compared.
+void ReadAndCompare(TSpkReader& Reader, TModel& Model, TBuffers& B, bool Raw)
 {
     const size_t n = Model.Expected(B.Expected);
+    if (Raw) {
+        std::memset(B.Got.data(), 0xA5, B.Got.size());
+        FUZZ_CHECK(Reader.ReadRaw(B.Got.data()) == n, "raw byte count");
+        FUZZ_CHECK(B.Got == B.Expected, "raw bytes (missing ones zero)");
+        Model.Offset += n;
+        return;
+    }
     double stamp = -1.0;
     std::memset(B.Block.data(), 0x5A, SampleBlockBytes);
     const TSpkReadResult result = Reader.ReadRecord(stamp, B.Block.data());
@@ -74,7 +70,8 @@ void ReadRecordAndCompare(TSpkReader& Reader, TModel& Model, TBuffers& B)
     FUZZ_CHECK(result ==
                    (n == size_t(FrameRecordSize) ? TSpkReadResult::Full : TSpkReadResult::Short),
                "read result");
-    // The stamp is the first 8 bytes, little-endian; a stamp cut short counts as none.
+    // The stamp is the first 8 bytes, little-endian; a stamp cut short counts as none. The
+    // samples are 16-bit little-endian from byte 8 on, missing ones zero.
     uint64_t bits = 0;
     for (int i = 7; i >= 0; --i)
         bits = (bits << 8) | B.Expected[size_t(i)];
@@ -82,17 +79,13 @@ void ReadRecordAndCompare(TSpkReader& Reader, TModel& Model, TBuffers& B)
     if (n >= size_t(StampBytes))
         std::memcpy(&expectedStamp, &bits, sizeof expectedStamp);
     FUZZ_CHECK(std::memcmp(&stamp, &expectedStamp, sizeof stamp) == 0, "stamp bits");
-    ExpectedSamples(B.Expected, B.ExpectedBlock);
+    const uint8_t* samples = B.Expected.data() + StampBytes;
+    if constexpr (std::endian::native == std::endian::little)
+        std::memcpy(B.ExpectedBlock.data(), samples, SampleBlockBytes);
+    else
+        for (size_t i = 0; i < size_t(SampleBlockSamples); ++i)
+            B.ExpectedBlock[i] = static_cast<int16_t>(samples[2 * i] | samples[2 * i + 1] << 8);
     FUZZ_CHECK(B.Block == B.ExpectedBlock, "samples (missing ones zero)");
-    Model.Offset += n;
-}
-
-void ReadRawAndCompare(TSpkReader& Reader, TModel& Model, TBuffers& B)
-{
-    const size_t n = Model.Expected(B.Expected);
-    std::memset(B.Got.data(), 0xA5, B.Got.size());
-    FUZZ_CHECK(Reader.ReadRaw(B.Got.data()) == n, "raw byte count");
-    FUZZ_CHECK(B.Got == B.Expected, "raw bytes (missing ones zero)");
     Model.Offset += n;
 }
 
@@ -100,15 +93,15 @@ void ReadRawAndCompare(TSpkReader& Reader, TModel& Model, TBuffers& B)
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size)
 {
-    static TScratchFile file("input.spk");
-    file.Put(Data, Size);
+    static TScratchFolder folder;
+    const std::string path = folder.Put("input.spk", Data, Size);
     TChoices choose(Data, Size);
 
     // One reader for every input, opened again for each, as the window keeps one for
     // every file it plays.
     static TSpkReader reader;
     static TBuffers buffers;
-    reader.Open(file.Path());
+    reader.Open(path);
     FUZZ_CHECK(reader.ByteSize() == static_cast<int64_t>(Size), "size");
     // The record count rounds the size to the nearest record, ties to even.
     const int64_t whole = int64_t(Size / FrameRecordSize);
@@ -146,10 +139,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size)
         case 0:
         case 1:
             try {
-                if (choose.Below(2))
-                    ReadRecordAndCompare(reader, model, buffers);
-                else
-                    ReadRawAndCompare(reader, model, buffers);
+                ReadAndCompare(reader, model, buffers, choose.Below(2) == 0);
             } catch (const ESpkReadError&) {
                 // The system refuses reads whose end would pass the largest file offset;
                 // that may only happen far beyond the file's end.
