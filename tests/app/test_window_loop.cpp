@@ -171,14 +171,28 @@ TEST_F(WindowTest, PacingChoicesWhileRunningAndStopped)
     Form->SESpeed->setValue(7);
     EXPECT_EQ(Form->Timer1->interval(), 142); // whole milliseconds of 1000 / 7
 
-    // Playback has no slow scan; leaving it brings it back.
+    // Playback has no slow scan and no recording, and only it loads files; leaving it brings
+    // them back. A recording in turn keeps playback off until it ends.
+    const auto files = [&] {
+        QString text;
+        for (const QAbstractButton* b :
+             {Form->BtnRecord, Form->BtnLoadFile, Form->BtnPlayback, Form->BtnStartStop})
+            text += b->isEnabled() ? '1' : '0';
+        return text;
+    };
+    EXPECT_EQ(files(), "1011");
     Form->RBSlow->setChecked(true);
     Form->BtnPlayback->click();
     EXPECT_TRUE(Form->RBFast->isChecked());
     EXPECT_FALSE(Form->RBSlow->isVisibleTo(Form.get()) || Form->RBSlow->isEnabled());
-    EXPECT_FALSE(Form->BtnStartStop->isEnabled());
+    EXPECT_EQ(files(), "0110");
     Form->BtnPlayback->click();
     EXPECT_TRUE(Form->RBSlow->isVisibleTo(Form.get()) && Form->RBSlow->isEnabled());
-    EXPECT_TRUE(Form->BtnStartStop->isEnabled());
+    EXPECT_EQ(files(), "1011");
+    Prompts.Names.push_back(Dir.filePath(QStringLiteral("loop.spk")));
+    Form->BtnRecord->click();
+    EXPECT_EQ(files(), "1001");
+    Form->BtnRecord->click();
+    EXPECT_EQ(files(), "1011");
     EXPECT_FALSE(Form->PB->isVisibleTo(Form.get()));
 }
