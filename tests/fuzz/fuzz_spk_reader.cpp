@@ -123,8 +123,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size)
         if (const auto header = ParseOffsetsHeader(first.data(), firstBytes)) {
             // Unmarked, a negative offset means "inverted" and is read as its size; a header
             // that carries the inversion mark after the level keeps the offset's own sign.
-            const bool marked = firstBytes > 45 && std::memcmp(Data + 36, "Inverted:", 9) == 0 &&
-                                (Data[45] == '0' || Data[45] == '1');
+            const bool marked = firstBytes > 37 && std::memcmp(Data + 28, "Inverted:", 9) == 0 &&
+                                (Data[37] == '0' || Data[37] == '1');
             FUZZ_CHECK(std::isfinite(header->FreqOffset) && (marked || header->FreqOffset >= 0.0),
                        "frequency offset");
             FUZZ_CHECK(std::isfinite(header->LevelOffset), "level offset");
