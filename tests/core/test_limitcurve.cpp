@@ -327,4 +327,12 @@ TEST_F(LimitFileTest, AFailedSaveLeavesTheOldFile)
     EXPECT_THROW(WriteLimitsFile((Dir / "no-such-folder" / "x.csv").string(), big),
                  ELimitFileError);
     EXPECT_THROW(ReadLimitsFile((Dir / "missing.csv").string()), ELimitFileError);
+    // Anything beyond 64 MB is no limits file: refused with the bound, before it is all read.
+    std::filesystem::resize_file(Path, (size_t(64) << 20) + 1);
+    try {
+        ReadLimitsFile(Path);
+        ADD_FAILURE() << "a file of 64 MB and a byte was read";
+    } catch (const ELimitFileError& e) {
+        EXPECT_EQ(std::string(e.what()), Path + " is not a limits file: it is larger than 64 MB");
+    }
 }
