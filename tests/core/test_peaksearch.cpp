@@ -843,6 +843,7 @@ TEST(PeakSearchBounds, HoldForEveryToneTheyCover)
             const TPeakSearch::TBounds& b = search.Bounds();
             const std::string what = std::to_string(window) + " at " + std::to_string(n);
             ASSERT_TRUE(b.Window == window && b.N == n) << what;
+            EXPECT_NEAR(TWindowKernel(window, n).ScallopGain(), 1 / R(0.5), 1e-9) << what;
             const double nearest = std::sqrt(squares(-1, 1, 0.5, true));
             const double farthest = std::sqrt(squares(-1, 1, 1.0, true));
             const double spread = squares(-4, 4, 0.5, false);
