@@ -808,6 +808,14 @@ TEST(PeakSearchOrder, ReadsOnlyTheSpectrum)
         for (int k = -1; k <= n; ++k)
             EXPECT_TRUE(std::isfinite(InterpolatePeak(m, n, k, window).Magnitude)) << k;
     }
+    // Positions that are no number find nothing and leave the peak as it was.
+    for (const double at : {std::nan(""), HUGE_VAL, -HUGE_VAL}) {
+        TPeak untouched{-7, -7};
+        EXPECT_FALSE(TrackPeak(m, n, wnHanning, at, untouched) ||
+                     NextPeakLeft(m, n, wnHanning, at, 1e30, -5, n + 5, untouched) ||
+                     NextPeakRight(m, n, wnHanning, at, 1e30, -5, n + 5, untouched));
+        EXPECT_EQ(untouched.Bin, -7);
+    }
     munmap(base, inner + 2 * page);
 }
 
@@ -874,10 +882,12 @@ TEST(PeakSearchBounds, HoldForEveryToneTheyCover)
             EXPECT_TRUE(b.ZoneFirst >= b.BoundFirst && b.ZoneLast <= b.BoundLast) << what;
             EXPECT_TRUE(b.ZoneFirst > b.ZoneLast || std::sqrt(3.0) * b.ZoneMirror <= 0.01 * b.Far)
                 << what;
+            std::vector<double> bounds(size_t(n), HUGE_VAL);
             for (int k = 1; k <= n - 2; ++k) {
-                const double bound = k < b.ZoneFirst  ? b.LowMirror[size_t(k)]
-                                     : k > b.ZoneLast ? b.HighMirror[size_t(n - 1 - k)]
-                                                      : b.ZoneMirror;
+                const double bound = bounds[size_t(k)] = k < b.ZoneFirst ? b.LowMirror[size_t(k)]
+                                                         : k > b.ZoneLast
+                                                             ? b.HighMirror[size_t(n - 1 - k)]
+                                                             : b.ZoneMirror;
                 EXPECT_EQ(std::isfinite(bound), k >= b.BoundFirst && k <= b.BoundLast)
                     << what << " bin " << k;
                 const bool quiet = k >= b.QuietFirst && k <= b.QuietLast;
@@ -894,6 +904,12 @@ TEST(PeakSearchBounds, HoldForEveryToneTheyCover)
                 // Quiet bins: a mirror far below what the fit takes into account (1e-6).
                 EXPECT_TRUE(!quiet || near <= 0.5e-6) << what << " bin " << k;
             }
+            // A tone's mirror at -(K + u) lies as far from bin K as the mirror of one at N - K - u
+            // from bin N - K (at N + K + u): the bounds are the same towards both edges.
+            for (int k = 2; k <= n - 2; ++k)
+                EXPECT_TRUE(bounds[size_t(k)] == bounds[size_t(n - k)] ||
+                            std::fabs(bounds[size_t(k)] / bounds[size_t(n - k)] - 1) < 1e-12)
+                    << what << " bin " << k;
             // Only Hann's and Blackman's terms cancel at the mirror, enough at 256 bins.
             const bool cancelling = window == wnHanning || window == wnBlackman;
             EXPECT_TRUE(b.QuietFirst <= b.QuietLast ? cancelling : n < 256 || !cancelling) << what;
