@@ -910,6 +910,7 @@ bool IsLocalMaximum(const float* Magnitudes, int K)
 void TPeakSearch::Examine(TSelection& S, int K)
 {
     const float* m = S.Magnitudes;
+    ++FEffort.Examined;
     // No bound falls below 0; without a kernel a peak's magnitude is its bin's.
     const bool prune = S.Weakest() > 0;
     if (prune && (S.Kernel ? BelowFromBins(*S.Bounds, m, K, S.Weakest()) : m[K] < S.Weakest()))
@@ -921,10 +922,12 @@ void TPeakSearch::Examine(TSelection& S, int K)
         if (!may)
             return;
     }
+    ++FEffort.Tested;
     if (!IsPeakAt(m, S.N, K, S.Test))
         return;
     TPeak p{double(K), double(m[K])};
     if (S.Kernel) {
+        ++FEffort.Fitted;
         const TWindowKernel& kernel = *S.Kernel;
         const bool quiet = Quiet(*S.Bounds, K);
         TFirstFit f;
@@ -951,6 +954,7 @@ void TPeakSearch::Examine(TSelection& S, int K)
 int TPeakSearch::Strongest(const float* Magnitudes, int N, TDXLeakType Window, int First, int Last,
                            double MinMagnitude, int Count, TPeak* Peaks)
 {
+    FEffort = {};
     First = std::max(First, 1);
     Last = std::min(Last, N - 2);
     if (Count <= 0 || Peaks == nullptr || First > Last || std::isnan(MinMagnitude))

@@ -107,6 +107,19 @@ public:
         double Spill = 0; // the lone tone's residual per largest of bins K-1..K+1
     };
 
+    // What the last search did, so that its pruning can be checked and measured: the local
+    // maxima it looked at one by one (the others were ruled out in bulk), those of them it
+    // put to the peak rules, and those it fitted.
+    struct TEffort
+    {
+        int Examined = 0;
+        int Tested = 0;
+        int Fitted = 0;
+    };
+    TEffort Effort() const { return FEffort; }
+    // The bounds of the window and size last searched with a known window.
+    const TBounds& Bounds() const { return FBounds; }
+
 private:
     struct TSelection;
     void Examine(TSelection& S, int K);
@@ -116,6 +129,7 @@ private:
     std::vector<TCandidate> FFew;
     std::vector<float> FPower, FSums, FWork;
     TBounds FBounds;
+    TEffort FEffort;
 };
 
 // The nearest peak more than half a bin left (lower bins) or right of Position (within half a

@@ -1,6 +1,8 @@
 #include "DateTimeU.h"
 #include "FrameProcessor.h"
+#include "FrameSpectrum.h"
 #include "LabelSchedule.h"
+#include "dxFFT.h"
 
 #include <gtest/gtest.h>
 
@@ -198,4 +200,35 @@ TEST(LabelAlignment, AlignedWithinOneIntervalForAnyMoment)
                 << now << " " << seconds;
         }
     }
+}
+
+// A block goes through the FFT only into vectors of the FFT's size; anything else is refused
+// untouched, as a frame the caller has to drop.
+TEST(FrameSpectrum, OnlyVectorsOfTheFftsSizeAreFilled)
+{
+    TDXFFT fft;
+    fft.setExponent(8);
+    const int n = int(fft.Size());
+    std::vector<int16_t> block(8192, 100);
+    TDXVector* in = fft.CreateVector(2 * n);
+    TDXVector* shortIn = fft.CreateVector(2 * n - 1);
+    TDXComplexVector* out = fft.CreateComplexVector(n);
+    TDXComplexVector* shortOut = fft.CreateComplexVector(n - 1);
+    TDXVector empty(0); // no values, whatever its count says
+    empty.Count = 2 * n;
+    EXPECT_TRUE(TransformBlock(block.data(), fft, in, out));
+    EXPECT_GT(out->Real->Values[0], 0); // the block's mean
+    out->Real->Values[0] = -1;
+    for (const auto& [input, output] : {std::pair{in, (TDXComplexVector*)nullptr},
+                                        {nullptr, out},
+                                        {shortIn, out},
+                                        {&empty, out},
+                                        {in, shortOut}})
+        EXPECT_FALSE(TransformBlock(block.data(), fft, input, output));
+    EXPECT_EQ(out->Real->Values[0], -1);
+    fft.FreeVector(in);
+    fft.FreeVector(shortIn);
+    fft.FreeComplexVector(out);
+    fft.FreeComplexVector(shortOut);
+    empty.Count = 0;
 }

@@ -77,7 +77,7 @@ TRecordingStamps RandomStamps(std::mt19937& Random, int Frames, int EveryOther)
     r.First = 1;
     double t = EncodeDateTime(2026, 12, 6, 23, 59, 0);
     for (int f = 0; f < Frames; ++f) {
-        t += SecondsToDays(0.025);
+        t += SecondsToDays(0.025 * (1 + Random() % 4)); // the pace varies: which pair counts
         const unsigned pick = Random() % unsigned(EveryOther);
         // Now and then a stamp that marks nothing: negative, NaN, past the year 9999.
         const double odd[] = {-3.5, std::nan(""), 3.0e6};
@@ -121,6 +121,12 @@ TEST(FrameTimes, EveryFrameFollowsTheRuleOverTheRecordingsStamps)
     ends.Stamps.front() = one.Stamps[20];
     ends.Stamps.back() = one.Stamps[20] + SecondsToDays(2);
     recordings.push_back(ends);
+    // Stamps on neighbouring frames at both ends, at an uneven pace: the pair nearest the ends.
+    TRecordingStamps neighbours = none;
+    for (const auto& [frame, seconds] :
+         {std::pair{10, 0.0}, {11, 1.0}, {20, 3.0}, {38, 9.0}, {39, 9.5}})
+        neighbours.Stamps[frame] = one.Stamps[20] + SecondsToDays(seconds);
+    recordings.push_back(neighbours);
     // Frames numbered from 0 (no header), stamps running backwards (a clock set back).
     TRecordingStamps back = RandomStamps(random, 300, 20);
     back.First = 0;

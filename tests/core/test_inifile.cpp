@@ -14,7 +14,8 @@ using IniFileTest = TempFileTest;
 
 TEST_F(IniFileTest, ReadsFollowProfileFileRules)
 {
-    Put("\xEF\xBB\xBF[settings]\r\n; FFT=1\r\n \t\v fft window\f= 2 \f"
+    Put("\xEF\xBB\xBF"
+        "Avg=3\r\n[settings]\r\n; FFT=1\r\n \t\v fft window\f= 2 \f"
         "\r\nFFT=12\r\nfft=9\r\nName=\"quoted text\"\r\n"
         "Empty=\r\n[Form]\r\nWidth=900\r\n[SETTINGS]\r\nAvg=7\r\n"
         "[ABCDEFGHIJKLMNOPQRSTUVWXYZ]\r\nabcdefghijklmnopqrstuvwxyz=26\r\n");
@@ -26,7 +27,7 @@ TEST_F(IniFileTest, ReadsFollowProfileFileRules)
     EXPECT_EQ(ini.ReadString("Settings", "Missing", "x"), "x");
     EXPECT_EQ(ini.ReadInteger("form", "WIDTH", 0), 900);
     EXPECT_EQ(ini.ReadInteger("Form", "FFT", -1), -1);     // keys belong to their section
-    EXPECT_EQ(ini.ReadInteger("Settings", "Avg", -1), -1); // only the first section counts
+    EXPECT_EQ(ini.ReadInteger("Settings", "Avg", -1), -1); // the first section only, no key above
     EXPECT_EQ(ini.ReadInteger("abcdefghijklmnopqrstuvwxyz", "ABCDEFGHIJKLMNOPQRSTUVWXYZ", -1), 26);
 
     Put("[Settings]\nFFT=8\n"); // an object reads the file once; a new one sees the change

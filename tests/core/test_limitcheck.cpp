@@ -164,6 +164,13 @@ TEST(LimitCheck, TiesGoToTheLowestBinAndUncoveredBinsAreNeverBeyond)
         m[dip] = was;
     }
 
+    // A limit over a single bin (bin 128 at 10 MHz) counts as any other.
+    limits.Lower = TLimitCurve({{9.95, None}, {10.0, -100}, {10.05, -100}, {10.1, None}});
+    check.Set(limits, {512, 0, 0, false});
+    std::fill(m.begin(), m.end(), 0.0f);
+    EXPECT_TRUE(check.Check(m.data())[TLimitKind::Lower].Beyond);
+    EXPECT_EQ(check.Check(m.data())[TLimitKind::Lower].Bin, 128);
+
     // Limits set nowhere: nothing is ever beyond, even a silent or a full-scale spectrum.
     check.Set(TLimits{}, {512, 0, 0, false});
     EXPECT_FALSE(check.Covers(TLimitKind::Upper));

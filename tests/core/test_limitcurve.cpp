@@ -327,4 +327,26 @@ TEST_F(LimitFileTest, AFailedSaveLeavesTheOldFile)
     EXPECT_THROW(WriteLimitsFile((Dir / "no-such-folder" / "x.csv").string(), big),
                  ELimitFileError);
     EXPECT_THROW(ReadLimitsFile((Dir / "missing.csv").string()), ELimitFileError);
+    // Anything beyond 64 MB is no limits file: refused with the bound, before it is all read.
+    std::filesystem::resize_file(Path, (size_t(64) << 20) + 1);
+    try {
+        ReadLimitsFile(Path);
+        ADD_FAILURE() << "a file of 64 MB and a byte was read";
+    } catch (const ELimitFileError& e) {
+        EXPECT_EQ(std::string(e.what()), Path + " is not a limits file: it is larger than 64 MB");
+    }
+}
+
+// Curves are the same only with the same points, a gap (no level) the same only as a gap: what
+// tells the window that limits have changed.
+TEST(LimitCurve, SameOnlyWithTheSamePointsAndGaps)
+{
+    const double gap = std::nan("");
+    const TLimitCurve curve({{1, -40}, {2, gap}, {3, -50}});
+    EXPECT_TRUE(curve == TLimitCurve({{1, -40}, {2, gap}, {3, -50}}));
+    for (const auto& other :
+         {TLimitCurve({{1, -40}, {2, -60}, {3, -50}}), TLimitCurve({{1, -40}, {2, gap}, {3, gap}}),
+          TLimitCurve({{1, -40}, {2.5, gap}, {3, -50}}), TLimitCurve({{1, -40}, {2, gap}}),
+          TLimitCurve()})
+        EXPECT_FALSE(curve == other || other == curve);
 }

@@ -12,6 +12,7 @@
 #include <complex>
 #include <limits>
 #include <numbers>
+#include <numeric>
 #include <random>
 #include <string>
 #include <vector>
@@ -808,5 +809,172 @@ TEST(PeakSearchOrder, ReadsOnlyTheSpectrum)
         for (int k = -1; k <= n; ++k)
             EXPECT_TRUE(std::isfinite(InterpolatePeak(m, n, k, window).Magnitude)) << k;
     }
+    // Positions that are no number find nothing and leave the peak as it was.
+    for (const double at : {std::nan(""), HUGE_VAL, -HUGE_VAL}) {
+        TPeak untouched{-7, -7};
+        EXPECT_FALSE(TrackPeak(m, n, wnHanning, at, untouched) ||
+                     NextPeakLeft(m, n, wnHanning, at, 1e30, -5, n + 5, untouched) ||
+                     NextPeakRight(m, n, wnHanning, at, 1e30, -5, n + 5, untouched));
+        EXPECT_EQ(untouched.Bin, -7);
+    }
     munmap(base, inner + 2 * page);
+}
+
+// The bounds the search prunes on, against the window's spectrum summed in the test over its
+// textbook coefficients: each must hold for every tone it covers (safe) and, where it comes
+// from a grid over the tone's offset, stay within a few percent of the truth (useful).
+TEST(PeakSearchBounds, HoldForEveryToneTheyCover)
+{
+    for (TDXLeakType window : Windows)
+        for (int n : {64, 256}) {
+            const double gain = CoefficientSum(window, n);
+            const auto R = [&](double v) {
+                double r = 0;
+                for (int i = 0; i < 2 * n; ++i)
+                    r += Coefficient(window, i, 2 * n) * std::cos(Pi * (i - n + 0.5) * v / n);
+                return r / gain;
+            };
+            // Sum of R(j - o)^2 over j = From..To, least or greatest over o in 0..Span.
+            const auto squares = [&](int From, int To, double Span, bool Least) {
+                double extreme = Least ? 1e300 : 0;
+                for (int i = 0; i <= 400; ++i) {
+                    double sum = 0;
+                    for (int j = From; j <= To; ++j)
+                        sum += std::pow(R(j - Span * i / 400), 2);
+                    extreme = Least ? std::min(extreme, sum) : std::max(extreme, sum);
+                }
+                return extreme;
+            };
+            TPeakSearch search;
+            const std::vector<float> zeros(size_t(n), 0.0f);
+            TPeak peak;
+            search.Strongest(zeros.data(), n, window, 1, n - 2, 0, 1, &peak);
+            const TPeakSearch::TBounds& b = search.Bounds();
+            const std::string what = std::to_string(window) + " at " + std::to_string(n);
+            ASSERT_TRUE(b.Window == window && b.N == n) << what;
+            EXPECT_NEAR(TWindowKernel(window, n).ScallopGain(), 1 / R(0.5), 1e-9) << what;
+            const double nearest = std::sqrt(squares(-1, 1, 0.5, true));
+            const double farthest = std::sqrt(squares(-1, 1, 1.0, true));
+            const double spread = squares(-4, 4, 0.5, false);
+            EXPECT_TRUE(b.Near <= nearest && b.Near >= 0.98 * nearest) << what << " " << b.Near;
+            EXPECT_TRUE(b.Far <= farthest && b.Far >= 0.98 * farthest) << what << " " << b.Far;
+            // (Its grid of 256 offsets widens it by up to 0.06: nine bins, |R'| <= pi.)
+            EXPECT_TRUE(b.Spread >= spread && b.Spread <= spread + 0.06) << what;
+            // R(1 - u) / R(u) (rising to 1 with every window: kept) and |R(1 + u)| / R(u) over
+            // 0 <= u <= 1/2; the latter within FallingSlope of its table between its points.
+            ASSERT_TRUE(b.Falling.size() == 1025u && b.Rising.size() == 1025u) << what;
+            double largestFalling = 0;
+            for (size_t i = 0; i < b.Falling.size(); ++i) {
+                const double u = 0.5 * double(i) / 1024, r = R(u);
+                EXPECT_NEAR(b.Falling[i], std::fabs(R(1 + u)) / r, 1e-6) << what << " " << u;
+                EXPECT_NEAR(b.Rising.at(i), R(1 - u) / r, 1e-6) << what << " " << u;
+                const double between = u + 0.25 / 1024;
+                EXPECT_LE(std::fabs(std::fabs(R(1 + between)) / R(between) - b.Falling[i]),
+                          b.FallingSlope)
+                    << what;
+                largestFalling = std::max(largestFalling, b.Falling[i]);
+            }
+            // Three bins of a tone lie within Spill times the largest from where the table puts
+            // them: R(1 - u) / R(u) <= 1 and |R(1 + u)| / R(u) up to the table's largest.
+            EXPECT_GE(b.Spill, std::hypot(1.0, std::max(1.0, largestFalling))) << what;
+            // The mirror of a tone within half a bin of K stays below the bound over K-4..K+4,
+            // where there is one: never where those bins leave the spectrum.
+            EXPECT_TRUE(b.BoundFirst >= 5 && b.BoundLast <= n - 5) << what;
+            EXPECT_TRUE(b.ZoneFirst >= b.BoundFirst && b.ZoneLast <= b.BoundLast) << what;
+            EXPECT_TRUE(b.ZoneFirst > b.ZoneLast || std::sqrt(3.0) * b.ZoneMirror <= 0.01 * b.Far)
+                << what;
+            std::vector<double> bounds(size_t(n), HUGE_VAL);
+            for (int k = 1; k <= n - 2; ++k) {
+                const double bound = bounds[size_t(k)] = k < b.ZoneFirst ? b.LowMirror[size_t(k)]
+                                                         : k > b.ZoneLast
+                                                             ? b.HighMirror[size_t(n - 1 - k)]
+                                                             : b.ZoneMirror;
+                EXPECT_EQ(std::isfinite(bound), k >= b.BoundFirst && k <= b.BoundLast)
+                    << what << " bin " << k;
+                const bool quiet = k >= b.QuietFirst && k <= b.QuietLast;
+                if (!std::isfinite(bound) && !quiet)
+                    continue;
+                double mirror = 0, near = 0;
+                for (int j = -4; j <= 4; ++j)
+                    for (double u = -0.5; u <= 0.5; u += 0.25) {
+                        mirror = std::max(mirror, std::fabs(R(2 * k + j + u)));
+                        if (std::abs(j) <= 1)
+                            near = std::max(near, std::fabs(R(2 * k + j + u)));
+                    }
+                EXPECT_TRUE(!std::isfinite(bound) || bound >= mirror) << what << " bin " << k;
+                // Quiet bins: a mirror far below what the fit takes into account (1e-6).
+                EXPECT_TRUE(!quiet || near <= 0.5e-6) << what << " bin " << k;
+            }
+            // A tone's mirror at -(K + u) lies as far from bin K as the mirror of one at N - K - u
+            // from bin N - K (at N + K + u): the bounds are the same towards both edges.
+            for (int k = 2; k <= n - 2; ++k)
+                EXPECT_TRUE(bounds[size_t(k)] == bounds[size_t(n - k)] ||
+                            std::fabs(bounds[size_t(k)] / bounds[size_t(n - k)] - 1) < 1e-12)
+                    << what << " bin " << k;
+            // Only Hann's and Blackman's terms cancel at the mirror, enough at 256 bins.
+            const bool cancelling = window == wnHanning || window == wnBlackman;
+            EXPECT_TRUE(b.QuietFirst <= b.QuietLast ? cancelling : n < 256 || !cancelling) << what;
+        }
+}
+
+// What the bounds are for: a local maximum is looked at one by one only where the weakest peak
+// wanted is within reach of its bins (no window's peak stands more than 16 times above the
+// largest of its nine bins), or where the mirror leaves its bins without a bound, beside the 16
+// strongest held first; it is fitted only where it also is a peak. On noise, carriers and
+// sloping floors, with a minimum or a count setting the weakest peak wanted.
+TEST(PeakSearchBounds, LocalMaximaOutOfReachAreNotLookedAt)
+{
+    std::mt19937 rng(5);
+    TPeakSearch search;
+    int pruned = 0;
+    for (TDXLeakType window : Windows)
+        for (const TSpectrum& s : MadeSpectra(12, window, rng)) {
+            const int n = int(s.M.size());
+            const float* m = s.M.data();
+            TPeak peaks[5];
+            const bool carriers = s.What.find("carriers") != std::string::npos;
+            const double least = carriers ? 0.0 : 30.0 * m[n / 2]; // none on the floor alone
+            const int count = s.What == "1 carriers" ? 1 : 5;
+            const int found = search.Strongest(m, n, window, 0, n - 1, least, count, peaks);
+            const auto effort = search.Effort();
+            const auto& b = search.Bounds();
+            const double weakest = found == count ? peaks[count - 1].Magnitude : least;
+            ASSERT_GT(weakest, 0) << s.What;
+            int reachable = 16, peaksInReach = count;
+            for (int k = 1; k <= n - 2; ++k) {
+                if (!(m[k] > m[k - 1] && m[k] >= m[k + 1]))
+                    continue;
+                float largest = 0;
+                for (int j = std::max(0, k - 4); j <= std::min(n - 1, k + 4); ++j)
+                    largest = std::max(largest, m[j]);
+                if (k < b.ZoneFirst || k > b.ZoneLast || 16 * largest >= weakest) {
+                    ++reachable;
+                    peaksInReach += IsPeak(m, n, k);
+                }
+            }
+            EXPECT_LE(effort.Examined, reachable) << s.What << " window " << window;
+            EXPECT_LE(effort.Tested, effort.Examined) << s.What;
+            EXPECT_LE(effort.Fitted, std::min(effort.Tested, peaksInReach)) << s.What;
+            pruned += effort.Examined < n / 8;
+        }
+    EXPECT_GE(pruned, 20); // most searches look at few of the ~1000 local maxima
+
+    // Noise alone, with a minimum that most of its bins come near: the floor rule, settled
+    // for all local maxima at once, leaves few to look at, over the band or a part of it.
+    for (TDXLeakType window : Windows)
+        for (const TSpectrum& s : MadeSpectra(12, window, rng)) {
+            const int n = int(s.M.size());
+            if (s.What.find("noise") == std::string::npos)
+                continue;
+            const double mean = std::accumulate(s.M.begin(), s.M.end(), 0.0) / n;
+            for (const int first : {0, n / 3}) {
+                int maxima = 0;
+                for (int k = std::max(first, 1); k <= n - 2; ++k)
+                    maxima +=
+                        s.M[size_t(k)] > s.M[size_t(k - 1)] && s.M[size_t(k)] >= s.M[size_t(k + 1)];
+                TPeak peaks[5];
+                search.Strongest(s.M.data(), n, window, first, n - 1, mean, 5, peaks);
+                EXPECT_LT(search.Effort().Examined, maxima / 8) << s.What << " from " << first;
+            }
+        }
 }
