@@ -9,7 +9,19 @@
 
 namespace {
 
-using ExportImageTest = ExportFolderTest;
+class ExportImageTest : public ExportFolderTest
+{
+protected:
+    // The image an export with Args writes, as RGB32 (null when there is none); its stderr
+    // in Err.
+    QImage Export(const QStringList& Args, QString* Err = nullptr)
+    {
+        const TRun run = RunOk(Args + QStringList{"--png", Path("out.png")});
+        if (Err)
+            *Err = run.Err;
+        return QImage(Path("out.png")).convertToFormat(QImage::Format_RGB32);
+    }
+};
 
 // Columns of Row whose pixels are the palette's last entry (pure red: at or above the
 // level scale's maximum), relative to the waterfall's left edge.
@@ -67,11 +79,8 @@ TEST_F(ExportImageTest, TitleSaysHowTheImageWasMade)
              {"--window blackman --fold 3",
               "FFT 256 points, Blackman, average 1   frames 0 .. 9, 3 per row (max)"}}) {
         SCOPED_TRACE(options.toStdString());
-        QStringList args{Path(name), "--png", Path("t.png"), "--fft-exponent", "8"};
-        if (!options.isEmpty())
-            args += options.split(' ');
-        ASSERT_EQ(RunExport(args).Code, 0);
-        const QImage image = QImage(Path("t.png")).convertToFormat(QImage::Format_RGB32);
+        const QImage image = Export(QStringList{Path(name), "--fft-exponent", "8"} +
+                                    options.split(' ', Qt::SkipEmptyParts));
         const QString text = QString(name) + "   " + title;
         EXPECT_EQ(Ink(image, QRect(0, 0, image.width(), 6 + h)), Drawn(text));
         EXPECT_EQ(image.width(),
@@ -92,14 +101,12 @@ TEST_F(ExportImageTest, HeightAfterFoldingAndCarrierColumns)
 
     for (const bool inverted : {false, true}) {
         SCOPED_TRACE(inverted ? "inverted" : "upright");
-        const TRun run =
-            RunExport({Path("c.spk"), "--png", Path("c.png"), "--fft-exponent", "9", "--span-mhz",
-                       "20", "--centre-mhz", "15", "--fold", "8", "--min-dbm", "-200", "--max-dbm",
-                       "-9", "--inverted", inverted ? "yes" : "no"});
-        ASSERT_EQ(run.Code, 0) << run.Err.toStdString();
-        EXPECT_EQ(run.Err, "");
-        const QImage image(Path("c.png"));
-        ASSERT_FALSE(image.isNull());
+        QString err;
+        const QImage image = Export({Path("c.spk"), "--fft-exponent", "9", "--span-mhz", "20",
+                                     "--centre-mhz", "15", "--fold", "8", "--min-dbm", "-200",
+                                     "--max-dbm", "-9", "--inverted", inverted ? "yes" : "no"},
+                                    &err);
+        EXPECT_EQ(err, "");
         const QRect fall = WaterfallArea(image, 256);
         EXPECT_EQ(fall.height(), 75); // ceil(600 / 8)
         // Nothing drawn over it: the axes and their ticks lie outside.
@@ -122,25 +129,21 @@ TEST_F(ExportImageTest, HeightAfterFoldingAndCarrierColumns)
     // and stderr says so. The recording grown by zero frames (sparse, no disk) serves.
     std::filesystem::resize_file(Path("c.spk").toStdString(),
                                  16385 * int64_t{quillex::FrameRecordSize});
-    std::filesystem::rename(Path("c.spk").toStdString(), Path("long.spk").toStdString());
-    const TRun run = RunExport(
-        {Path("long.spk"), "--png", Path("long.png"), "--fft-exponent", "8", "--min-dbm", "-200"});
-    ASSERT_EQ(run.Code, 0) << run.Err.toStdString();
-    EXPECT_TRUE(run.Err.contains("folding 2 frames")) << run.Err.toStdString();
-    EXPECT_EQ(WaterfallArea(QImage(Path("long.png")), 256).height(), 8193);
-    // From the second frame on, 16384 frames are left: one row each.
-    const TRun rest = RunExport({Path("long.spk"), "--png", Path("rest.png"), "--fft-exponent", "8",
-                                 "--min-dbm", "-200", "--first", "1"});
-    ASSERT_EQ(rest.Code, 0) << rest.Err.toStdString();
-    EXPECT_FALSE(rest.Err.contains("folding")) << rest.Err.toStdString();
-    EXPECT_EQ(WaterfallArea(QImage(Path("rest.png")), 256).height(), 16384);
-    // The last 20 frames: 20 rows, in an image of the same margins.
-    ASSERT_EQ(RunExport({Path("long.spk"), "--png", Path("end.png"), "--fft-exponent", "8",
-                         "--min-dbm", "-200", "--first", "16365"})
-                  .Code,
-              0);
-    EXPECT_EQ(WaterfallArea(QImage(Path("end.png")), 256).height(), 20);
-    EXPECT_EQ(QImage(Path("end.png")).height() - 20, QImage(Path("rest.png")).height() - 16384);
+    // From the second frame on, 16384 frames are left: one row each; the last 20 frames give
+    // 20 rows, in an image of the same margins.
+    int margins = -1;
+    for (const auto& [first, rows] : {std::pair{QStringList{}, 8193},
+                                      {QStringList{"--first", "1"}, 16384},
+                                      {QStringList{"--first", "16365"}, 20}}) {
+        SCOPED_TRACE(rows);
+        QString err;
+        const QImage image = Export(
+            QStringList{Path("c.spk"), "--fft-exponent", "8", "--min-dbm", "-200"} + first, &err);
+        EXPECT_EQ(err.contains("folding 2 frames"), rows == 8193) << err.toStdString();
+        EXPECT_EQ(WaterfallArea(image, 256).height(), rows);
+        EXPECT_TRUE(margins < 0 || image.height() - rows == margins);
+        margins = image.height() - rows;
+    }
 }
 
 // The frequency axis's unit stays clear of its first label, however wide the offset makes
@@ -151,9 +154,7 @@ TEST_F(ExportImageTest, FrequencyUnitClearOfTheFirstLabel)
     WriteBytes(
         Path("o.spk"),
         MakeRecordingBytes({.N = 256, .Frames = 20, .Header = "Offsets:    1234.567     0.0"}));
-    const TRun run = RunExport({Path("o.spk"), "--png", Path("o.png"), "--fft-exponent", "8"});
-    ASSERT_EQ(run.Code, 0) << run.Err.toStdString();
-    const QImage image(Path("o.png"));
+    const QImage image = Export({Path("o.spk"), "--fft-exponent", "8"});
     const QRect fall = WaterfallArea(image, 256);
     ASSERT_EQ(fall.height(), 20);
 
@@ -196,10 +197,8 @@ TEST_F(ExportImageTest, TimeLabelsClearOfTheFrequencyUnit)
         };
         WriteBytes(Path("s.spk"), MakeRecordingBytes({.N = 256, .Frames = frames, .Stamp = stamp}));
         // The first frequency label stands right of the waterfall's left edge.
-        const TRun run = RunExport({Path("s.spk"), "--png", Path("s.png"), "--fft-exponent", "8",
-                                    "--span-mhz", "20", "--centre-mhz", "15.1"});
-        ASSERT_EQ(run.Code, 0) << run.Err.toStdString();
-        const QImage image(Path("s.png"));
+        const QImage image = Export(
+            {Path("s.spk"), "--fft-exponent", "8", "--span-mhz", "20", "--centre-mhz", "15.1"});
         // Margins of 6, ticks of 6, gaps of 3: the waterfall starts right of the wider of a
         // time and a date with their gap and tick, below the title's line and a line of room
         // for the first label (more for an image too short for its two lines above the
@@ -281,14 +280,12 @@ TEST_F(ExportImageTest, ColourScaleAndRightMargin)
     // A wide span, and one so narrow that the colour scale is the widest part of the image.
     for (const bool narrow : {false, true}) {
         SCOPED_TRACE(narrow ? "narrow" : "wide");
-        const TRun run = RunExport(QStringList{Path("o.spk"), "--png", Path("o.png"), "--min-dbm",
-                                               "-130", "--max-dbm", "-70"} +
-                                   QString(narrow ? "--fft-exponent 8 --span-mhz 5"
-                                                  : "--fft-exponent 10 --span-mhz 20 "
-                                                    "--centre-mhz 10.04")
-                                       .split(' '));
-        ASSERT_EQ(run.Code, 0) << run.Err.toStdString();
-        const QImage image = QImage(Path("o.png")).convertToFormat(QImage::Format_RGB32);
+        const QImage image =
+            Export(QStringList{Path("o.spk"), "--min-dbm", "-130", "--max-dbm", "-70"} +
+                   QString(narrow ? "--fft-exponent 8 --span-mhz 5"
+                                  : "--fft-exponent 10 --span-mhz 20 "
+                                    "--centre-mhz 10.04")
+                       .split(' '));
         const QRect fall = WaterfallArea(image, narrow ? 32 : 512);
         ASSERT_EQ(fall.height(), 30);
 

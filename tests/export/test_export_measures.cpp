@@ -92,10 +92,9 @@ TEST_F(ExportMeasureTest, PeakTableHoldsOffBinTonesAtTheirFrequencyAndLevel)
 
     for (const std::string window : {"rect", "hann", "hamming", "blackman"}) {
         SCOPED_TRACE(window);
-        const TRun run = RunExport({Path("tones.spk"), "--fft-exponent", "10", "--window",
-                                    QString::fromStdString(window), "--peaks", Path("peaks.csv"),
-                                    "--csv", Path("levels.csv"), "--peak-min-dbm", "-60"});
-        ASSERT_EQ(run.Code, 0) << run.Err.toStdString();
+        RunOk({Path("tones.spk"), "--fft-exponent", "10", "--window",
+               QString::fromStdString(window), "--peaks", Path("peaks.csv"), "--csv",
+               Path("levels.csv"), "--peak-min-dbm", "-60"});
         const auto peaks = ReadPeaks(Path("peaks.csv"));
         ASSERT_EQ(peaks.size(), 6u);
         for (const auto& [frame, lines] : peaks) {
@@ -108,8 +107,7 @@ TEST_F(ExportMeasureTest, PeakTableHoldsOffBinTonesAtTheirFrequencyAndLevel)
         ASSERT_EQ(table.size(), 1u + 6u * 4u);
         for (size_t i = 1; i < table.size(); ++i) {
             const auto& row = levels[size_t(std::stoll(table[i][2]))];
-            EXPECT_EQ(std::vector<std::string>(table[i].begin(), table[i].begin() + 3),
-                      std::vector<std::string>(row.begin(), row.begin() + 3));
+            EXPECT_EQ(Cells(table[i], 0, 3), Cells(row, 0, 3));
         }
         EXPECT_EQ(table[1][0], "2026-12-06T23:59:59.000"); // frame 1, at the pace of 2 and 4
         EXPECT_EQ(table[5][1], "1");                       // frame 2 carries its stamp
@@ -132,9 +130,7 @@ TEST_F(ExportMeasureTest, PeakCountLevelMirroringAndTheSpansEdges)
         plan.Carriers.push_back({burst.Bin, burst.Amplitude, f, f});
     WriteBytes(Path("mix.spk"), MakeRecordingBytes(plan));
     const auto run = [&](const QStringList& Args) {
-        const TRun r = RunExport(
-            QStringList{Path("mix.spk"), "--fft-exponent", "9", "--peaks", Path("p.csv")} + Args);
-        EXPECT_EQ(r.Code, 0) << r.Err.toStdString();
+        RunOk(QStringList{Path("mix.spk"), "--fft-exponent", "9", "--peaks", Path("p.csv")} + Args);
         return ReadPeaks(Path("p.csv"));
     };
     const auto withBurst = [&](int64_t Frame) { return Frame % 4 == 1; };
@@ -231,16 +227,14 @@ TEST_F(ExportMeasureTest, BadLimitsOptionsAndRecordingsWithoutTimes)
     }
 
     // With a hold-off of 0 an episode ends at its first frame within the limits.
-    const TRun run = RunExport(QStringList{rec, "--hold-off-s", "0"} + scan);
-    ASSERT_EQ(run.Code, 0) << run.Err.toStdString();
+    RunOk(QStringList{rec, "--hold-off-s", "0"} + scan);
     const auto events = ReadCsv(Path("ev.csv"));
     ASSERT_EQ(events.size(), 3u);
     EXPECT_EQ(events[0], SplitCsv("start,end,first_frame,last_frame,kind,MHz,dBm,excess_dB"));
     for (const auto& [line, first, last] : {std::tuple{1, "5", "6"}, {2, "9", "9"}}) {
         const auto& e = events[size_t(line)];
         ASSERT_EQ(e.size(), 8u);
-        EXPECT_EQ(std::vector<std::string>(e.begin(), e.begin() + 4),
-                  (std::vector<std::string>{"", "", first, last}));
+        EXPECT_EQ(Cells(e, 0, 4), (TCells{"", "", first, last}));
     }
 
     // Two stamps give every frame a time: the last of two frames scanned alone has one.
@@ -249,8 +243,7 @@ TEST_F(ExportMeasureTest, BadLimitsOptionsAndRecordingsWithoutTimes)
                                    .Frames = 2,
                                    .Stamp = [](int64_t f) { return 46000.0 + double(f) / 86400; },
                                    .Header = "Offsets:       0.000     0.0"}));
-    const TRun last = RunExport(QStringList{Path("two.spk"), "--first", "2"} + scan);
-    EXPECT_EQ(last.Code, 0) << last.Err.toStdString();
+    RunOk(QStringList{Path("two.spk"), "--first", "2"} + scan);
 }
 
 // With a margin, rows keep the fold of their magnitudes over the span and the bins beyond

@@ -69,10 +69,9 @@ TEST_F(ExportAgainstWindow, LimitEpisodesEqualTheWindowsEventLog)
         EXPECT_TRUE(Prompts.Messages.isEmpty()) << Prompts.Messages.join('\n');
         Form.reset();
 
-        const TRun exported = RunExport({file, "--limits", limits, "--events", exportLog,
-                                         "--hold-off-s", "0.5", "--fft-exponent", "10", "--window",
-                                         "hamming", "--average", QString::number(Average)});
-        EXPECT_EQ(exported.Code, 0) << exported.Err.toStdString();
+        RunOk({file, "--limits", limits, "--events", exportLog, "--hold-off-s", "0.5",
+               "--fft-exponent", "10", "--window", "hamming", "--average",
+               QString::number(Average)});
         const QString fromWindow = QString::fromUtf8(ReadAll(windowLog));
         EXPECT_EQ(fromWindow, QString::fromUtf8(ReadAll(exportLog)));
         return fromWindow.split('\n', Qt::SkipEmptyParts);

@@ -170,9 +170,8 @@ protected:
 TEST_F(SigmfProgramTest, RoundTripAgainstTheRecording)
 {
     const TZone zone(Berlin);
-    const TRun run = RunExport({Path("rec.spk"), "--sigmf", Path("out"), "--csv", Path("t.csv"),
-                                "--first", "3", "--last", "145"});
-    ASSERT_EQ(run.Code, 0) << run.Err.toStdString();
+    RunOk({Path("rec.spk"), "--sigmf", Path("out"), "--csv", Path("t.csv"), "--first", "3",
+           "--last", "145"});
     EXPECT_EQ(ReadCsv(Path("t.csv")).size(), 1u + 143u);
 
     const QByteArray data = FileBytes(Path("out.sigmf-data"));
@@ -210,7 +209,7 @@ TEST_F(SigmfProgramTest, RoundTripAgainstTheRecording)
 
     // Without a header, record 0 is the first frame and there are no offsets.
     WriteBytes(Path("bare.spk"), Bytes.substr(16392));
-    ASSERT_EQ(RunExport({Path("bare.spk"), "--sigmf", Path("bare.sigmf-meta")}).Code, 0);
+    RunOk({Path("bare.spk"), "--sigmf", Path("bare.sigmf-meta")});
     EXPECT_EQ(FileBytes(Path("bare.sigmf-data")).left(16384),
               QByteArray::fromStdString(Bytes.substr(16392 + 8, 16384)));
     const QJsonObject bare = ReadJson(Path("bare.sigmf-meta"));
@@ -290,7 +289,7 @@ TEST_F(SigmfProgramTest, FailuresLeaveNoFiles)
 // A recording read without a mapping gives the same files.
 TEST_F(SigmfProgramTest, UnmappedRecordingGivesTheSameFiles)
 {
-    ASSERT_EQ(RunExport({Path("rec.spk"), "--sigmf", Path("mapped"), "--first", "2"}).Code, 0);
+    RunOk({Path("rec.spk"), "--sigmf", Path("mapped"), "--first", "2"});
     TSpkRecordFile file;
     file.Open(Path("rec.spk").toStdString(), false);
     ASSERT_FALSE(file.Mapped());
