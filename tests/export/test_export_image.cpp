@@ -3,7 +3,6 @@
 #include "ExportImage.h"
 #include "SpektroNeuMapping.h"
 
-#include <climits>
 #include <filesystem>
 #include <map>
 
@@ -34,16 +33,31 @@ std::vector<int> RedColumns(const QImage& Image, const QRect& Fall, int Row)
     return columns;
 }
 
-// The pixels that are not white in Area of Image, cropped to their box.
-QImage Ink(const QImage& Image, QRect Area)
+bool NotWhite(QRgb Pixel)
+{
+    return Pixel != qRgb(255, 255, 255);
+}
+bool Dark(QRgb Pixel)
+{
+    return qGray(Pixel) < 128;
+}
+
+// The box of the pixels in Area of Image that Is picks (a null rectangle when none is).
+QRect Box(const QImage& Image, QRect Area, bool (*Is)(QRgb))
 {
     Area &= Image.rect();
     QRect box;
     for (int y = Area.top(); y <= Area.bottom(); ++y)
         for (int x = Area.left(); x <= Area.right(); ++x)
-            if (Image.pixel(x, y) != qRgb(255, 255, 255))
+            if (Is(Image.pixel(x, y)))
                 box |= QRect(x, y, 1, 1);
-    return Image.copy(box);
+    return box;
+}
+
+// The pixels that are not white in Area of Image, cropped to their box.
+QImage Ink(const QImage& Image, QRect Area)
+{
+    return Image.copy(Box(Image, Area, NotWhite));
 }
 
 // The ink of Text drawn alone in the labels' font.
@@ -158,26 +172,16 @@ TEST_F(ExportImageTest, FrequencyUnitClearOfTheFirstLabel)
     const QRect fall = WaterfallArea(image, 256);
     ASSERT_EQ(fall.height(), 20);
 
-    // The labels' row, below the axis line and its 6-pixel ticks and above the colour scale.
+    // The labels' row, below the axis line and its 6-pixel ticks and above the colour scale:
+    // the first label is shown, and the whole unit lies left of it, with the labels' gap of 3
+    // blank columns between.
     const QFontMetrics metrics(quillex::TExportImage::LabelFont());
     const int labelLeft = fall.left() - metrics.horizontalAdvance("1234.567") / 2;
-    int firstInk = -1, lastInk = -1, labelInk = 0;
-    for (int y = fall.bottom() + 8; y < fall.bottom() + 12 + metrics.height(); ++y)
-        for (int x = 0; x < fall.left(); ++x) {
-            if (qGray(image.pixel(x, y)) >= 128)
-                continue;
-            if (x >= labelLeft) {
-                ++labelInk;
-                continue;
-            }
-            firstInk = firstInk < 0 ? x : std::min(firstInk, x);
-            lastInk = std::max(lastInk, x);
-        }
-    EXPECT_GT(labelInk, 0); // the first label is shown
-    ASSERT_GE(firstInk, 0);
-    // The whole unit lies left of the label, with the labels' gap of 3 blank columns between.
-    EXPECT_GE(lastInk - firstInk + 1, metrics.horizontalAdvance("MHz") - 4);
-    EXPECT_LT(lastInk, labelLeft - 3);
+    const QRect row(0, fall.bottom() + 8, fall.left(), 4 + metrics.height());
+    EXPECT_FALSE(Box(image, row.adjusted(labelLeft, 0, 0, 0), Dark).isNull());
+    const QRect unit = Box(image, row.adjusted(0, 0, labelLeft - row.right() - 1, 0), Dark);
+    EXPECT_GE(unit.width(), metrics.horizontalAdvance("MHz") - 4);
+    EXPECT_LT(unit.right(), labelLeft - 3);
 }
 
 // The time axis's labels stay clear of the frequency axis's unit in the same margin: in an
@@ -210,39 +214,28 @@ TEST_F(ExportImageTest, TimeLabelsClearOfTheFrequencyUnit)
                               6 + h + 6 + h + std::max(0, h + 3 - 6 - 6 - frames), 128, frames));
         EXPECT_EQ(image.height(), fall.bottom() + 1 + 6 + 3 + h + 6 + h + 6);
 
-        // Ink left of the axis's ticks in rows Y0 .. Y1-1: its first and last row and column.
-        struct TInk
-        {
-            int Top = INT_MAX, Bottom = -1, Left = INT_MAX, Right = -1;
-        };
+        // The dark ink left of the axis's ticks in rows Y0 .. Y1-1.
         const auto ink = [&](int Y0, int Y1) {
-            TInk found;
-            for (int y = std::max(0, Y0); y < std::min(Y1, image.height()); ++y)
-                for (int x = 0; x < fall.left() - 7; ++x)
-                    if (qGray(image.pixel(x, y)) < 128) {
-                        found = {std::min(found.Top, y), y, std::min(found.Left, x),
-                                 std::max(found.Right, x)};
-                    }
-            return found;
+            return Box(image, QRect(0, Y0, fall.left() - 7, Y1 - Y0), Dark);
         };
         // The unit's line starts below the axis line, its 6-pixel ticks and a gap of 3; the
         // lowest label's line (digits stand on its baseline, the font's descent below them)
         // ends 3 rows above it, and on the unit's line there is only the unit.
         const int unitTop = fall.bottom() + 1 + 6 + 3;
-        EXPECT_LE(ink(fall.top() - h, unitTop).Bottom + 1 + metrics.descent(), unitTop - 3);
-        const TInk unit = ink(unitTop, unitTop + h);
-        EXPECT_GE(unit.Bottom, 0);
-        EXPECT_LE(unit.Right - unit.Left + 1, metrics.horizontalAdvance("MHz"));
+        EXPECT_LE(ink(fall.top() - h, unitTop).bottom() + 1 + metrics.descent(), unitTop - 3);
+        const QRect unit = ink(unitTop, unitTop + h);
+        EXPECT_GE(unit.bottom(), 0);
+        EXPECT_LE(unit.right() - unit.left() + 1, metrics.horizontalAdvance("MHz"));
         // The title's line of ink ends 3 blank rows or more above the first label's.
-        int titleBottom = ink(0, image.height()).Top;
-        while (ink(titleBottom + 1, titleBottom + 2).Bottom >= 0)
+        int titleBottom = ink(0, image.height()).top();
+        while (ink(titleBottom + 1, titleBottom + 2).bottom() >= 0)
             ++titleBottom;
-        const TInk labels = ink(titleBottom + 1, unitTop - 3);
-        EXPECT_GE(labels.Top - titleBottom, 4);
+        const QRect labels = ink(titleBottom + 1, unitTop - 3);
+        EXPECT_GE(labels.top() - titleBottom, 4);
         // The first label shows its time and date: two lines, the date's width.
-        const TInk first = ink(labels.Top, labels.Top + 2 * h);
-        EXPECT_GT(first.Bottom - first.Top, h);
-        EXPECT_GT(first.Right - first.Left, metrics.horizontalAdvance("2026-12-06") - 4);
+        const QRect first = ink(labels.top(), labels.top() + 2 * h);
+        EXPECT_GT(first.bottom() - first.top(), h);
+        EXPECT_GT(first.right() - first.left(), metrics.horizontalAdvance("2026-12-06") - 4);
         // The time labels and the unit are right-aligned on one column, 3 blank columns
         // left of the time axis's 6-pixel ticks: ink ends where the same text, drawn
         // alone right-aligned, ends.
@@ -254,17 +247,13 @@ TEST_F(ExportImageTest, TimeLabelsClearOfTheFrequencyUnit)
             p.setFont(quillex::TExportImage::LabelFont());
             p.drawText(QRect(0, 0, 200, h), Qt::AlignRight | Qt::AlignTop, Text);
             p.end();
-            int last = -1;
-            for (int x = 0; x < 200; ++x)
-                for (int y = 0; y < h; ++y)
-                    last = qGray(alone.pixel(x, y)) < 128 ? x : last;
-            return textEnd - (200 - last);
+            return textEnd - (200 - Box(alone, alone.rect(), Dark).right());
         };
-        EXPECT_EQ(unit.Right, inkEnd("MHz"));
-        EXPECT_EQ(ink(labels.Top, labels.Top + h - 3).Right, inkEnd("23:59:59"));
-        EXPECT_EQ(first.Right, std::max(inkEnd("23:59:59"), inkEnd("2026-12-06")));
+        EXPECT_EQ(unit.right(), inkEnd("MHz"));
+        EXPECT_EQ(ink(labels.top(), labels.top() + h - 3).right(), inkEnd("23:59:59"));
+        EXPECT_EQ(first.right(), std::max(inkEnd("23:59:59"), inkEnd("2026-12-06")));
         if (frames == 60) { // and the last one as well
-            EXPECT_GT(ink(fall.bottom() - h, unitTop - 3).Bottom - (fall.bottom() - h), h);
+            EXPECT_GT(ink(fall.bottom() - h, unitTop - 3).bottom() - (fall.bottom() - h), h);
         }
     }
 }
