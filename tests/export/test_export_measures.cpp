@@ -129,57 +129,47 @@ TEST_F(ExportMeasureTest, PeakCountLevelMirroringAndTheSpansEdges)
     for (const int64_t f : {1, 5, 9})
         plan.Carriers.push_back({burst.Bin, burst.Amplitude, f, f});
     WriteBytes(Path("mix.spk"), MakeRecordingBytes(plan));
-    const auto run = [&](const QStringList& Args) {
-        RunOk(QStringList{Path("mix.spk"), "--fft-exponent", "9", "--peaks", Path("p.csv")} + Args);
-        return ReadPeaks(Path("p.csv"));
-    };
-    const auto withBurst = [&](int64_t Frame) { return Frame % 4 == 1; };
-    const auto above = [&](double Dbm, bool Burst) {
+    // Per row, the Count strongest tones at or above Dbm (the burst in its frames).
+    const auto strongest = [&](int64_t Frame, double Dbm, size_t Count) {
         std::vector<TTone> kept;
         for (const TTone& t : steady)
             if (OnBinLevel(t.Amplitude, "hann", n) >= Dbm)
                 kept.push_back(t);
-        if (Burst && OnBinLevel(burst.Amplitude, "hann", n) >= Dbm)
+        if (Frame % 4 == 1 && OnBinLevel(burst.Amplitude, "hann", n) >= Dbm)
             kept.push_back(burst);
+        std::sort(kept.begin(), kept.end(),
+                  [](const TTone& A, const TTone& B) { return A.Amplitude > B.Amplitude; });
+        kept.resize(std::min(kept.size(), Count));
         return kept;
     };
-
-    // The two strongest, whatever else the row holds.
-    auto peaks = run({"--peak-count", "2"});
-    ASSERT_EQ(peaks.size(), 12u);
-    for (const auto& [frame, lines] : peaks)
-        ExpectPeaks(lines, {{300.2, 6000}, {60.4, 4000}}, n, "hann", 1.25, false);
-
-    // From -20 dBm (between the 1000 and the 2500 tone): by default --min-dbm's level,
-    // otherwise --peak-min-dbm's; five at most.
-    for (const QStringList& args : {QStringList{"--min-dbm", "-20", "--max-dbm", "0"},
-                                    QStringList{"--min-dbm", "-130", "--peak-min-dbm", "-20"}}) {
-        SCOPED_TRACE(args.join(' ').toStdString());
-        peaks = run(args);
+    const auto check = [&](const QStringList& Args, bool Inverted, const auto& Tones) {
+        SCOPED_TRACE(Args.join(' ').toStdString());
+        RunOk(QStringList{Path("mix.spk"), "--fft-exponent", "9", "--peaks", Path("p.csv")} + Args);
+        const auto peaks = ReadPeaks(Path("p.csv"));
         ASSERT_EQ(peaks.size(), 12u);
         for (const auto& [frame, lines] : peaks) {
             SCOPED_TRACE("frame " + std::to_string(frame));
-            ExpectPeaks(lines, above(-20, withBurst(frame)), n, "hann", 1.25, false);
+            ExpectPeaks(lines, Tones(frame), n, "hann", 1.25, Inverted);
         }
-    }
-
+    };
+    // The two strongest, whatever else the row holds. From -20 dBm (between the 1000 and the
+    // 2500 tone): by default --min-dbm's level, otherwise --peak-min-dbm's; five at most.
     // Mirrored: the frequencies of the displayed positions N-1-p.
-    peaks = run({"--inverted", "yes", "--peak-count", "6", "--peak-min-dbm", "-60"});
-    ASSERT_EQ(peaks.size(), 12u);
-    for (const auto& [frame, lines] : peaks) {
-        SCOPED_TRACE("frame " + std::to_string(frame));
-        ExpectPeaks(lines, above(-60, withBurst(frame)), n, "hann", 1.25, true);
-    }
+    for (const auto& [args, dbm, count, inverted] :
+         {std::tuple{QStringList{"--peak-count", "2"}, -120.0, size_t(2), false},
+          {QStringList{"--min-dbm", "-20", "--max-dbm", "0"}, -20.0, size_t(5), false},
+          {QStringList{"--min-dbm", "-130", "--peak-min-dbm", "-20"}, -20.0, size_t(5), false},
+          {QStringList{"--inverted", "yes", "--peak-count", "6", "--peak-min-dbm", "-60"}, -60.0,
+           size_t(6), true}})
+        check(args, inverted, [&](int64_t F) { return strongest(F, dbm, count); });
 
     // A 10 MHz span of bins 200 .. 327: the tone at 199.7 has its largest bin at 200, its
     // left neighbour outside; 329.2 and 150.7 lie outside.
     ASSERT_EQ(SpanStart(n, 10, 20625), 200);
-    peaks = run({"--span-mhz", "10", "--centre-mhz", "20.625", "--peak-min-dbm", "-60"});
-    ASSERT_EQ(peaks.size(), 12u);
-    for (const auto& [frame, lines] : peaks) {
-        SCOPED_TRACE("frame " + std::to_string(frame));
-        ExpectPeaks(lines, {{300.2, 6000}, {199.7, 3000}}, n, "hann", 1.25, false);
-    }
+    check({"--span-mhz", "10", "--centre-mhz", "20.625", "--peak-min-dbm", "-60"}, false,
+          [](int64_t) {
+              return std::vector<TTone>{{300.2, 6000}, {199.7, 3000}};
+          });
 }
 
 // Each bad combination or bad limits file gives one line naming the problem, its exit code
