@@ -43,6 +43,8 @@ TEST_F(ExportProgramTest, BadInputGivesItsExitCodeAndNoOutput)
     WriteBytes(Path("corrupt.spk"), "Offsets:    2.0 MHz      1.0" + Good.substr(28));
     WriteBytes(Path("header.spk"), Good.substr(0, 16392));
     QDir(Dir.path()).mkdir("folder.spk");
+    QDir(Dir.path()).mkdir("in"); // a recording whose name the SigMF data file would take
+    WriteBytes(Path("in/rec.sigmf-data"), Good);
     const QString good = Path("good.spk");
     const QStringList outputs{"--png", Path("out.png"), "--csv", Path("out.csv")};
 
@@ -73,6 +75,13 @@ TEST_F(ExportProgramTest, BadInputGivesItsExitCodeAndNoOutput)
         {QStringList{good, "--csv", Path("no/such/folder/out.csv")}, 5, "out.csv"},
         {QStringList{good, "--csv", good}, 2, "the recording itself"},
         {QStringList{good, "--png", Dir.path()}, 5, "Is a directory"},
+        {QStringList{good, "--sigmf", Path("a"), "--csv", Path("a.sigmf-data")}, 2,
+         "--sigmf writes"},
+        {QStringList{good, "--sigmf", Path("a"), "--png", Path("a.sigmf-meta")}, 2,
+         "--sigmf writes"},
+        {QStringList{good, "--sigmf", ""}, 2, "--sigmf needs a file name"},
+        {QStringList{good, "--sigmf", Dir.path() + "/"}, 2, "--sigmf needs a file name"},
+        {QStringList{Path("in/rec.sigmf-data"), "--sigmf", Path("in/rec")}, 2, "recording itself"},
     };
     for (const auto& [args, code, text] : cases) {
         SCOPED_TRACE(args.join(' ').toStdString());
@@ -81,15 +90,24 @@ TEST_F(ExportProgramTest, BadInputGivesItsExitCodeAndNoOutput)
     }
     EXPECT_EQ(QFileInfo(good).size(), qint64(Good.size())); // the recording is untouched
 
-    // A disk that fills up midway: the table cannot be completed, nothing is left behind.
-    const TRun full = RunExport({good, "--csv", Path("out.csv")}, [] {
-        std::signal(SIGXFSZ, SIG_IGN);
-        const rlimit limit{20000, 20000};
-        setrlimit(RLIMIT_FSIZE, &limit);
-    });
-    EXPECT_EQ(full.Code, 5) << full.Err.toStdString();
-    EXPECT_TRUE(full.Err.contains("out.csv")) << full.Err.toStdString();
-    EXPECT_EQ(Outputs(), QStringList());
+    // A disk that fills up midway: the table or the SigMF samples cannot be completed; a short
+    // SigMF metadata fails only when it is flushed, after the samples are complete. Nothing
+    // is left behind.
+    for (const auto& [option, name, file, limit] :
+         {std::tuple{"--csv", "out.csv", "out.csv", 20000},
+          {"--sigmf", "out", "out.sigmf-data", 100000}}) {
+        const TRun full = RunExport({good, option, Path(name)}, [limit] {
+            std::signal(SIGXFSZ, SIG_IGN);
+            const rlimit bytes{rlim_t(limit), rlim_t(limit)};
+            setrlimit(RLIMIT_FSIZE, &bytes);
+        });
+        EXPECT_EQ(full.Code, 5) << full.Err.toStdString();
+        EXPECT_TRUE(full.Err.contains(file)) << full.Err.toStdString();
+        EXPECT_EQ(Outputs(), QStringList());
+    }
+    ASSERT_TRUE(QFile::link("/dev/full", Path("full.sigmf-meta")));
+    ExpectFailure(RunExport({good, "--sigmf", Path("full"), "--last", "2"}), 5, "full.sigmf-meta");
+    EXPECT_EQ(Outputs(), QStringList{"full.sigmf-meta"});
 }
 
 // An export interrupted by the user or the system says so, ends with 130 and leaves no

@@ -5,11 +5,9 @@
 #include "SigmfExport.h"
 #include "SpkRecordFile.h"
 
-#include <csignal>
 #include <filesystem>
 #include <map>
 #include <regex>
-#include <sys/resource.h>
 
 using namespace quillex;
 
@@ -159,7 +157,6 @@ protected:
                : Frame == 140 ? EncodeDateTime(2026, 1, 10, 8, 30, 5)
                               : 0.0;
     }
-    QStringList Files() const { return QDir(Dir.path()).entryList(QDir::Files | QDir::Hidden); }
 
     std::string Bytes;
 };
@@ -267,33 +264,4 @@ TEST_F(SigmfProgramTest, ProgressCoversTheTableAndTheCopy)
                                  err, true),
               0);
     EXPECT_TRUE(err.str().ends_with(" 0:00 left   \n")) << err.str();
-}
-
-// A failure leaves neither file; names that would clash with another output or the
-// recording are refused before anything is written.
-TEST_F(SigmfProgramTest, FailuresLeaveNoFiles)
-{
-    const QString rec = Path("rec.spk");
-    const TRun full = RunExport({rec, "--sigmf", Path("out")}, [] {
-        std::signal(SIGXFSZ, SIG_IGN);
-        const rlimit limit{100000, 100000};
-        setrlimit(RLIMIT_FSIZE, &limit);
-    });
-    EXPECT_EQ(full.Code, 5) << full.Err.toStdString();
-    EXPECT_TRUE(full.Err.contains("out.sigmf-data")) << full.Err.toStdString();
-    ASSERT_TRUE(QFile::link("/dev/full", Path("full.sigmf-meta")));
-    // A short metadata fails only when it is flushed, after the samples are complete.
-    const TRun meta = RunExport({rec, "--sigmf", Path("full"), "--last", "20"});
-    EXPECT_EQ(meta.Code, 5) << meta.Err.toStdString();
-    EXPECT_TRUE(meta.Err.contains("full.sigmf-meta")) << meta.Err.toStdString();
-    QFile::remove(Path("full.sigmf-meta"));
-    QFile::copy(rec, Path("rec.sigmf-data"));
-    for (const QStringList& args :
-         {QStringList{rec, "--sigmf", Path("a"), "--csv", Path("a.sigmf-data")},
-          QStringList{rec, "--sigmf", Path("a"), "--png", Path("a.sigmf-meta")},
-          QStringList{rec, "--sigmf", ""}, QStringList{rec, "--sigmf", Dir.path() + "/"},
-          QStringList{Path("rec.sigmf-data"), "--sigmf", Path("rec")}})
-        EXPECT_EQ(RunExport(args).Code, 2) << args.join(' ').toStdString();
-    QFile::remove(Path("rec.sigmf-data"));
-    EXPECT_EQ(Files(), QStringList{"rec.spk"});
 }
