@@ -96,13 +96,12 @@ TEST_F(ExportProgramTest, BadInputGivesItsExitCodeAndNoOutput)
     for (const auto& [option, name, file, limit] :
          {std::tuple{"--csv", "out.csv", "out.csv", 20000},
           {"--sigmf", "out", "out.sigmf-data", 100000}}) {
-        const TRun full = RunExport({good, option, Path(name)}, [limit] {
+        const auto capped = [limit] {
             std::signal(SIGXFSZ, SIG_IGN);
             const rlimit bytes{rlim_t(limit), rlim_t(limit)};
             setrlimit(RLIMIT_FSIZE, &bytes);
-        });
-        EXPECT_EQ(full.Code, 5) << full.Err.toStdString();
-        EXPECT_TRUE(full.Err.contains(file)) << full.Err.toStdString();
+        };
+        ExpectFailure(RunExport({good, option, Path(name)}, capped), 5, file);
         EXPECT_EQ(Outputs(), QStringList());
     }
     ASSERT_TRUE(QFile::link("/dev/full", Path("full.sigmf-meta")));
@@ -353,17 +352,12 @@ TEST_F(ExportProgramTest, OutputsAreBufferedAndNamedOnlyWhenAllAreComplete)
     WriteBytes(Path("limits.csv"), "MHz,upper_dBm,lower_dBm\n0,-200,\n40,-200,\n");
     WriteBytes(Path("out.csv"), "an earlier table\n");
     ASSERT_TRUE(QFile::link("/dev/full", Path("full.csv")));
-    const TRun full = RunExport({Path("good.spk"), "--csv", Path("out.csv"), "--peaks",
-                                 Path("peaks.csv"), "--limits", Path("limits.csv"), "--events",
-                                 Path("full.csv"), "--hold-off-s", "0", "--fft-exponent", "8"});
-    EXPECT_EQ(full.Code, 5) << full.Err.toStdString();
-    EXPECT_TRUE(full.Err.contains("full.csv") && full.Err.contains("No space left"))
-        << full.Err.toStdString();
+    ExpectFailure(RunExport({Path("good.spk"), "--csv", Path("out.csv"), "--peaks",
+                             Path("peaks.csv"), "--limits", Path("limits.csv"), "--events",
+                             Path("full.csv"), "--hold-off-s", "0", "--fft-exponent", "8"}),
+                  5, "full.csv: No space left");
     EXPECT_EQ(Outputs(), (QStringList{"full.csv", "limits.csv", "out.csv"}));
-    QFile earlier(Path("out.csv"));
-    ASSERT_TRUE(earlier.open(QIODevice::ReadOnly));
-    EXPECT_EQ(earlier.readAll(), "an earlier table\n");
-    earlier.close();
+    EXPECT_EQ(FileBytes(Path("out.csv")), "an earlier table\n");
     QFile::remove(Path("full.csv"));
     QFile::remove(Path("out.csv"));
 
