@@ -43,6 +43,8 @@ TEST_F(ExportProgramTest, BadInputGivesItsExitCodeAndNoOutput)
     WriteBytes(Path("corrupt.spk"), "Offsets:    2.0 MHz      1.0" + Good.substr(28));
     WriteBytes(Path("header.spk"), Good.substr(0, 16392));
     QDir(Dir.path()).mkdir("folder.spk");
+    QDir(Dir.path()).mkdir("in"); // a recording whose name the SigMF data file would take
+    WriteBytes(Path("in/rec.sigmf-data"), Good);
     const QString good = Path("good.spk");
     const QStringList outputs{"--png", Path("out.png"), "--csv", Path("out.csv")};
 
@@ -73,6 +75,13 @@ TEST_F(ExportProgramTest, BadInputGivesItsExitCodeAndNoOutput)
         {QStringList{good, "--csv", Path("no/such/folder/out.csv")}, 5, "out.csv"},
         {QStringList{good, "--csv", good}, 2, "the recording itself"},
         {QStringList{good, "--png", Dir.path()}, 5, "Is a directory"},
+        {QStringList{good, "--sigmf", Path("a"), "--csv", Path("a.sigmf-data")}, 2,
+         "--sigmf writes"},
+        {QStringList{good, "--sigmf", Path("a"), "--png", Path("a.sigmf-meta")}, 2,
+         "--sigmf writes"},
+        {QStringList{good, "--sigmf", ""}, 2, "--sigmf needs a file name"},
+        {QStringList{good, "--sigmf", Dir.path() + "/"}, 2, "--sigmf needs a file name"},
+        {QStringList{Path("in/rec.sigmf-data"), "--sigmf", Path("in/rec")}, 2, "recording itself"},
     };
     for (const auto& [args, code, text] : cases) {
         SCOPED_TRACE(args.join(' ').toStdString());
@@ -81,15 +90,23 @@ TEST_F(ExportProgramTest, BadInputGivesItsExitCodeAndNoOutput)
     }
     EXPECT_EQ(QFileInfo(good).size(), qint64(Good.size())); // the recording is untouched
 
-    // A disk that fills up midway: the table cannot be completed, nothing is left behind.
-    const TRun full = RunExport({good, "--csv", Path("out.csv")}, [] {
-        std::signal(SIGXFSZ, SIG_IGN);
-        const rlimit limit{20000, 20000};
-        setrlimit(RLIMIT_FSIZE, &limit);
-    });
-    EXPECT_EQ(full.Code, 5) << full.Err.toStdString();
-    EXPECT_TRUE(full.Err.contains("out.csv")) << full.Err.toStdString();
-    EXPECT_EQ(Outputs(), QStringList());
+    // A disk that fills up midway: the table or the SigMF samples cannot be completed; a short
+    // SigMF metadata fails only when it is flushed, after the samples are complete. Nothing
+    // is left behind.
+    for (const auto& [option, name, file, limit] :
+         {std::tuple{"--csv", "out.csv", "out.csv", 20000},
+          {"--sigmf", "out", "out.sigmf-data", 100000}}) {
+        const auto capped = [limit] {
+            std::signal(SIGXFSZ, SIG_IGN);
+            const rlimit bytes{rlim_t(limit), rlim_t(limit)};
+            setrlimit(RLIMIT_FSIZE, &bytes);
+        };
+        ExpectFailure(RunExport({good, option, Path(name)}, capped), 5, file);
+        EXPECT_EQ(Outputs(), QStringList());
+    }
+    ASSERT_TRUE(QFile::link("/dev/full", Path("full.sigmf-meta")));
+    ExpectFailure(RunExport({good, "--sigmf", Path("full"), "--last", "2"}), 5, "full.sigmf-meta");
+    EXPECT_EQ(Outputs(), QStringList{"full.sigmf-meta"});
 }
 
 // An export interrupted by the user or the system says so, ends with 130 and leaves no
@@ -131,8 +148,7 @@ TEST_F(ExportProgramTest, PartialRecordsHeaderlessFilesAndFrameRange)
 {
     WriteBytes(Path("partial.spk"), Good + std::string(5000, '\1'));
     // Written under a temporary name, the table gets the usual permissions in the end.
-    TRun run = RunExport({Path("partial.spk"), "--csv", Path("p.csv")}, [] { ::umask(027); });
-    EXPECT_EQ(run.Code, 0);
+    TRun run = RunOk({Path("partial.spk"), "--csv", Path("p.csv")}, [] { ::umask(027); });
     struct stat mode
     {
     };
@@ -140,27 +156,23 @@ TEST_F(ExportProgramTest, PartialRecordsHeaderlessFilesAndFrameRange)
     EXPECT_EQ(mode.st_mode & 0777, 0640u);
     EXPECT_TRUE(run.Err.contains("warning") && run.Err.contains("5000 bytes"))
         << run.Err.toStdString();
+    // The header's offset is in the column frequencies: 1.25 MHz + bin * 40 / 2048 MHz
+    // (exponent 11 by default).
     auto table = ReadCsv(Path("p.csv"));
     ASSERT_EQ(table.size(), 1u + 12u);
     EXPECT_EQ(table.back()[2], "12");
-    // The header's offset is in the column frequencies: 1.25 MHz + bin * 40 / 2048 MHz
-    // (exponent 11 by default).
-    EXPECT_EQ(table[0][3], "1.25");
-    EXPECT_EQ(table[0][4], "1.26953125");
+    EXPECT_EQ(Cells(table[0], 3, 5), (TCells{"1.25", "1.26953125"}));
 
     WriteBytes(Path("bare.spk"), Good.substr(16392));
-    run = RunExport(
-        {Path("bare.spk"), "--csv", Path("b.csv"), "--first", "3", "--last", "5", "--quiet"});
-    EXPECT_EQ(run.Code, 0);
+    run =
+        RunOk({Path("bare.spk"), "--csv", Path("b.csv"), "--first", "3", "--last", "5", "--quiet"});
     EXPECT_EQ(run.Err, "");
     table = ReadCsv(Path("b.csv"));
     ASSERT_EQ(table.size(), 1u + 3u);
-    EXPECT_EQ(table[0][1], "stamped");
-    EXPECT_EQ(table[1][0], ""); // no stamp in the recording: no time
-    EXPECT_EQ(table[1][1], "0");
-    EXPECT_EQ(table[1][2], "3");
+    // No stamp in the recording: no time.
+    EXPECT_EQ(Cells(table[0], 1, 4), (TCells{"stamped", "frame", "0"}));
+    EXPECT_EQ(Cells(table[1], 0, 3), (TCells{"", "0", "3"}));
     EXPECT_EQ(table[3][2], "5");
-    EXPECT_EQ(table[0][3], "0");
 
     QProcess help;
     help.start(QStringLiteral(QUILLEX_EXPORT_PATH), {"--help"});
@@ -215,11 +227,9 @@ TEST_F(ExportProgramTest, CsvGivesEveryRowATime)
                                                       .Stamp = stampOf,
                                                       .Header = "Offsets:       0.000     0.0"}));
     const QStringList common{Path("times.spk"), "--fft-exponent", "8", "--span-mhz", "5"};
-    ASSERT_EQ(RunExport(common + QStringList{"--csv", Path("all.csv")}).Code, 0);
-    ASSERT_EQ(RunExport(common + QStringList{"--csv", Path("fold.csv"), "--first", "3", "--last",
-                                             "2099", "--fold", "7"})
-                  .Code,
-              0);
+    RunOk(common + QStringList{"--csv", Path("all.csv")});
+    RunOk(common +
+          QStringList{"--csv", Path("fold.csv"), "--first", "3", "--last", "2099", "--fold", "7"});
     // Rows of Step frames from First on: the time of each row's first frame, and stamped when
     // that frame carries its stamp.
     int marked = 0;
@@ -229,9 +239,9 @@ TEST_F(ExportProgramTest, CsvGivesEveryRowATime)
         ASSERT_EQ(table.size(), size_t(1 + rows));
         for (int r = 1; r <= rows; ++r) {
             const int64_t f = first + step * int64_t(r - 1);
-            ASSERT_EQ(table[size_t(r)][0], text(expectedMs(f))) << name << " row " << r;
-            ASSERT_EQ(table[size_t(r)][1], stampOf(f) != 0 ? "1" : "0") << name << " row " << r;
-            ASSERT_EQ(table[size_t(r)][2], std::to_string(f));
+            ASSERT_EQ(Cells(table[size_t(r)], 0, 3),
+                      (TCells{text(expectedMs(f)), stampOf(f) != 0 ? "1" : "0", std::to_string(f)}))
+                << name << " row " << r;
             marked += step == 7 && table[size_t(r)][1] == "1";
         }
     }
@@ -260,14 +270,12 @@ TEST_F(ExportProgramTest, StrangeStampsWithoutHeaderGetOneWarning)
     const QStringList out{"--csv", Path("out.csv")};
     // Also when that record is the first exported.
     for (const QStringList& first : {QStringList{}, QStringList{"--first", "2"}}) {
-        const TRun run = RunExport(QStringList{Path("bare.spk")} + first + out);
-        EXPECT_EQ(run.Code, 0);
+        const TRun run = RunOk(QStringList{Path("bare.spk")} + first + out);
         EXPECT_EQ(run.Err.count('\n'), 1) << run.Err.toStdString();
         EXPECT_TRUE(run.Err.contains("warning") && run.Err.contains("record 2 "))
             << run.Err.toStdString();
     }
-    const TRun headed = RunExport(QStringList{Path("headed.spk")} + out);
-    EXPECT_EQ(headed.Code, 0);
+    const TRun headed = RunOk(QStringList{Path("headed.spk")} + out);
     EXPECT_EQ(headed.Err, "");
     EXPECT_EQ(RunExport(QStringList{Path("bare.spk"), "--quiet"} + out).Err, "");
 }
@@ -308,19 +316,15 @@ TEST_F(ExportProgramTest, PipesAndFilesBeyondFourGiB)
     }
     ASSERT_GT(std::filesystem::file_size(big), uint64_t{1} << 32);
     const QString last = QString::number(records - 1);
-    const TRun far = RunExport({Path("big.spk"), "--csv", Path("far.csv"), "--first",
-                                QString::number(records - 2), "--last", last});
-    EXPECT_EQ(far.Code, 0) << far.Err.toStdString();
+    RunOk({Path("big.spk"), "--csv", Path("far.csv"), "--first", QString::number(records - 2),
+           "--last", last});
     const auto table = ReadCsv(Path("far.csv"));
     ASSERT_EQ(table.size(), 3u);
     // A hole of zeros: no stamp, and -180 dBm everywhere; with the recording's only stamp
     // on the last frame, no other frame has a time.
-    EXPECT_EQ(table[1][0], "");
-    EXPECT_EQ(table[1][1], "0");
+    EXPECT_EQ(Cells(table[1], 0, 2), (TCells{"", "0"}));
     EXPECT_NEAR(std::stof(table[1][6]), -180.0f, 0.001f);
-    EXPECT_EQ(table[2][0], "2026-12-06T12:34:56.789");
-    EXPECT_EQ(table[2][1], "1");
-    EXPECT_EQ(table[2][2], last.toStdString());
+    EXPECT_EQ(Cells(table[2], 0, 3), (TCells{"2026-12-06T12:34:56.789", "1", last.toStdString()}));
     std::filesystem::remove(big);
 }
 
@@ -348,17 +352,12 @@ TEST_F(ExportProgramTest, OutputsAreBufferedAndNamedOnlyWhenAllAreComplete)
     WriteBytes(Path("limits.csv"), "MHz,upper_dBm,lower_dBm\n0,-200,\n40,-200,\n");
     WriteBytes(Path("out.csv"), "an earlier table\n");
     ASSERT_TRUE(QFile::link("/dev/full", Path("full.csv")));
-    const TRun full = RunExport({Path("good.spk"), "--csv", Path("out.csv"), "--peaks",
-                                 Path("peaks.csv"), "--limits", Path("limits.csv"), "--events",
-                                 Path("full.csv"), "--hold-off-s", "0", "--fft-exponent", "8"});
-    EXPECT_EQ(full.Code, 5) << full.Err.toStdString();
-    EXPECT_TRUE(full.Err.contains("full.csv") && full.Err.contains("No space left"))
-        << full.Err.toStdString();
+    ExpectFailure(RunExport({Path("good.spk"), "--csv", Path("out.csv"), "--peaks",
+                             Path("peaks.csv"), "--limits", Path("limits.csv"), "--events",
+                             Path("full.csv"), "--hold-off-s", "0", "--fft-exponent", "8"}),
+                  5, "full.csv: No space left");
     EXPECT_EQ(Outputs(), (QStringList{"full.csv", "limits.csv", "out.csv"}));
-    QFile earlier(Path("out.csv"));
-    ASSERT_TRUE(earlier.open(QIODevice::ReadOnly));
-    EXPECT_EQ(earlier.readAll(), "an earlier table\n");
-    earlier.close();
+    EXPECT_EQ(FileBytes(Path("out.csv")), "an earlier table\n");
     QFile::remove(Path("full.csv"));
     QFile::remove(Path("out.csv"));
 

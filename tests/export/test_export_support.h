@@ -131,6 +131,14 @@ inline TRun RunExport(const QStringList& Args, const std::function<void()>& Chil
     return run;
 }
 
+// A run that must succeed.
+inline TRun RunOk(const QStringList& Args, const std::function<void()>& ChildSetup = {})
+{
+    TRun run = RunExport(Args, ChildSetup);
+    EXPECT_EQ(run.Code, 0) << run.Err.toStdString();
+    return run;
+}
+
 // A failed run as the program reports one: the exit code and one line on stderr, prefixed with
 // the program's name, that says Text.
 inline void ExpectFailure(const TRun& Run, int Code, const QString& Text)
@@ -144,6 +152,14 @@ inline void ExpectFailure(const TRun& Run, int Code, const QString& Text)
 inline std::vector<std::vector<std::string>> ReadCsv(const QString& Path)
 {
     return ReadCsvFile(Path.toStdString());
+}
+
+// Cells From .. To - 1 of a CSV line (as many as it has).
+using TCells = std::vector<std::string>;
+inline TCells Cells(const TCells& Line, size_t From, size_t To)
+{
+    return TCells(Line.begin() + ptrdiff_t(std::min(From, Line.size())),
+                  Line.begin() + ptrdiff_t(std::min(To, Line.size())));
 }
 
 // The window's span rule: N / D bins from round((centre - half) / 40000 * N), kept inside.

@@ -14,6 +14,9 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <map>
+#include <mutex>
+#include <tuple>
 
 using namespace quillex;
 
@@ -27,8 +30,8 @@ TEST(ExportLayout, FrequencyTicks)
     TSpan full{4096, 0, 4096};
     auto ticks = FrequencyTicks(full, 0.0, width, 12);
     ASSERT_EQ(ticks.size(), 80u); // 0 .. 39500 kHz; 40000 lies past the last bin
-    EXPECT_EQ(ticks[1].X, 51);    // 500 * 4096 / 40000 = 51.2, truncated
-    EXPECT_EQ(ticks[1].Text, "0.5");
+    // 500 * 4096 / 40000 = 51.2, truncated
+    EXPECT_EQ(std::make_pair(ticks[1].X, ticks[1].Text), std::make_pair(51, std::string("0.5")));
     EXPECT_EQ(ticks[79].X, 4044);
 
     // Every label of a step must fit, not only the first: labels from 10 MHz on are wide
@@ -63,8 +66,7 @@ TEST(ExportLayout, FrequencyTicks)
     TSpan narrow{4096, 1000, 512};
     ticks = FrequencyTicks(narrow, 0.25, width, 12);
     ASSERT_EQ(ticks.size(), 5u); // 10 .. 14 MHz
-    EXPECT_EQ(ticks[0].Text, "10.250");
-    EXPECT_EQ(ticks[0].X, 24);
+    EXPECT_EQ(std::make_pair(ticks[0].X, ticks[0].Text), std::make_pair(24, std::string("10.250")));
     EXPECT_EQ(ticks[1].X, 126); // 11000 * 4096 / 40000 - 1000 = 126.4
     // A label shows one decimal more than the offset needs: whole, tenths, finer.
     for (const auto& [offset, decimals] :
@@ -202,23 +204,30 @@ long MappedKilobytes(const std::string& Path)
 
 } // namespace
 
-// Long enough for several batches, and started off a row boundary: every folded row,
-// whole rows done by one thread or parts of rows combined, averaged or not, read mapped
-// or copied, holds what its frames give one by one on a single thread. The recording is
-// read where it is mapped, but the pages it is done with are given back as it goes: the
-// process never holds more than a batch or two of the file.
-TEST(ExportPipeline, RowsAcrossBatchesHoldWhatTheirFramesGiveOneByOne)
+// Every row holds what its frames give one by one on a single thread: long enough for
+// several batches and started off a row boundary, whole rows done by one thread or parts of
+// rows combined, averaged or not, max or mean, read mapped or copied, mirrored or not. With
+// a margin, rows keep the fold of their magnitudes over the span and the bins beyond it (cut
+// at the spectrum's ends, or across the averages' ranges of 512 bins), and their levels are
+// the span's of the whole spectrum's rows. Measuring every frame as well, each gets its
+// averages of all N bins, as the window's running average leaves them, the results come
+// back in frame order, every row is measured once, and the rows stay the same. The
+// recording is read where it is mapped, but the pages it is done with are given back as it
+// goes: the process never holds more than a batch or two of a long file.
+TEST(ExportPipeline, RowsHoldWhatTheirFramesGiveOneByOne)
 {
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
     const std::string path = dir.filePath(QStringLiteral("long.spk")).toStdString();
     const int64_t frames = 2600;
     const auto stamp = [](int64_t f) { return f % 97 == 5 ? 46000.0 + double(f) / 86400 : 0.0; };
-    const std::string bytes =
-        MakeRecordingBytes({.N = 256,
-                            .Frames = frames,
-                            .Carriers = {{40, 1000.0}, {90, 8000.0, 1500, 1500}},
-                            .Stamp = stamp});
+    const std::string bytes = MakeRecordingBytes({.N = 256,
+                                                  .Frames = frames,
+                                                  .Carriers = {{40, 1000.0},
+                                                               {90, 8000.0, 1500, 1500},
+                                                               {5.1, 3000, 0, 300},
+                                                               {132.65, 2000, 100, 180}},
+                                                  .Stamp = stamp});
     WriteBytes(QString::fromStdString(path), bytes);
     TSpkRecordFile mapped, copied;
     mapped.Open(path);
@@ -227,22 +236,35 @@ TEST(ExportPipeline, RowsAcrossBatchesHoldWhatTheirFramesGiveOneByOne)
 
     struct TCase
     {
-        int Average;
+        int Exponent, Average;
         int64_t Fold;
         TFoldMode Mode;
-        int64_t First;
-        bool Mapped = true;
+        int64_t First, Last;
+        bool Mapped = true, Inverted = false;
+        int CentreKHz = 0; // of a 5 MHz span with margins as well, when not 0
     };
-    for (const TCase& c : {TCase{1, 20, TFoldMode::Max, 5}, TCase{1, 20, TFoldMode::Max, 5, false},
-                           TCase{1, 45, TFoldMode::Max, 5}, TCase{1, 700, TFoldMode::Mean, 3},
-                           TCase{3, 7, TFoldMode::Max, 5}, TCase{3, 1, TFoldMode::Max, 0}}) {
-        SCOPED_TRACE("average " + std::to_string(c.Average) + ", fold " + std::to_string(c.Fold) +
-                     (c.Mapped ? "" : ", copied"));
+    // A last batch of 45 rows unfolded and 61 rows of five in the 301 frames.
+    for (const TCase& c :
+         {TCase{8, 1, 20, TFoldMode::Max, 5, 2599}, TCase{8, 1, 20, TFoldMode::Max, 5, 2599, false},
+          TCase{8, 1, 45, TFoldMode::Max, 5, 2599}, TCase{8, 1, 700, TFoldMode::Mean, 3, 2599},
+          TCase{8, 3, 7, TFoldMode::Max, 5, 2599}, TCase{8, 3, 1, TFoldMode::Max, 0, 2599},
+          TCase{10, 1, 1, TFoldMode::Max, 0, 300, true, false, 3000},
+          TCase{10, 1, 5, TFoldMode::Mean, 0, 300, true, true, 20000},
+          TCase{10, 1, 40, TFoldMode::Max, 0, 300, true, true, 3000},
+          TCase{10, 3, 7, TFoldMode::Mean, 0, 300, true, false, 20000},
+          TCase{10, 3, 7, TFoldMode::Max, 0, 300, true, true, 3000}}) {
+        SCOPED_TRACE("exponent " + std::to_string(c.Exponent) + ", average " +
+                     std::to_string(c.Average) + ", fold " + std::to_string(c.Fold) +
+                     (c.Mapped ? "" : ", copied") + (c.Inverted ? ", mirrored" : "") + ", centre " +
+                     std::to_string(c.CentreKHz));
+        const int n = 1 << c.Exponent;
+        const int64_t count = c.Last - c.First + 1;
         TPipelineSettings one;
-        one.Spectrum.Exponent = 8;
+        one.Spectrum.Exponent = c.Exponent;
         one.Spectrum.Average = c.Average;
+        one.Spectrum.Inverted = c.Inverted;
         one.First = c.First;
-        one.Last = frames - 1;
+        one.Last = c.Last;
         long most = 0;
         int64_t done = 0; // frames, as progress counts them
         TPipelineOutput watched;
@@ -252,16 +274,20 @@ TEST(ExportPipeline, RowsAcrossBatchesHoldWhatTheirFramesGiveOneByOne)
             most = std::max(most, MappedKilobytes(path));
         };
         const auto single = CollectRows(mapped, one, watched);
-        ASSERT_EQ(int64_t(single.size()), frames - c.First);
-        EXPECT_LT(most, long(frames) * FrameRecordSize / 1024 / 4);
-        EXPECT_EQ(done, frames - c.First);
+        ASSERT_EQ(int64_t(single.size()), count);
+        EXPECT_EQ(done, count);
+        if (count > 2000) { // a long file
+            EXPECT_LT(most, long(frames) * FrameRecordSize / 1024 / 4);
+        }
         // Frame by frame, the levels of the window's averages (from zeros at the first frame):
-        // 20 log10(m / 16384 + 1e-9).
-        const int64_t count = frames - c.First;
-        WindowAverages(bytes, c.First, count, 8, c.Average, [&](int64_t F, const auto& A) {
+        // 20 log10(m / 16384 + 1e-9), column k from bin N-1-k when mirrored.
+        std::vector<std::vector<float>> averages;
+        WindowAverages(bytes, c.First, count, c.Exponent, c.Average, [&](int64_t F, const auto& A) {
+            averages.push_back(A);
             for (size_t k = 0; k < A.size(); ++k)
                 ASSERT_NEAR(single[size_t(F - c.First)].Levels[k],
-                            20 * std::log10(A[k] / 16384.0 + 1e-9), 0.002)
+                            20 * std::log10(A[c.Inverted ? A.size() - 1 - k : k] / 16384.0 + 1e-9),
+                            0.002)
                     << "frame " << F << ", bin " << k;
         });
 
@@ -269,26 +295,26 @@ TEST(ExportPipeline, RowsAcrossBatchesHoldWhatTheirFramesGiveOneByOne)
         folded.Fold = c.Fold;
         folded.FoldMode = c.Mode;
         folded.Threads = 2;
+        folded.RowMagnitudes = c.CentreKHz != 0;
         const auto rows = CollectRows(c.Mapped ? mapped : copied, folded);
         ASSERT_EQ(int64_t(rows.size()), (count + c.Fold - 1) / c.Fold);
         for (size_t r = 0; r < rows.size(); ++r) {
             const TOutputRow& row = rows[r].Row;
             const int64_t first = c.First + int64_t(r) * c.Fold;
-            const int64_t n = std::min(c.Fold, frames - first);
-            ASSERT_EQ(row.Index, int64_t(r));
-            ASSERT_EQ(row.FirstFrame, first);
-            ASSERT_EQ(row.Frames, n);
+            const int64_t m = std::min(c.Fold, c.Last + 1 - first);
+            ASSERT_EQ(std::make_tuple(row.Index, row.FirstFrame, row.Frames),
+                      std::make_tuple(int64_t(r), first, m));
             double firstStamp = 0;
-            for (int64_t f = first; f < first + n && firstStamp == 0; ++f)
+            for (int64_t f = first; f < first + m && firstStamp == 0; ++f)
                 firstStamp = stamp(f);
             ASSERT_EQ(row.Stamp, firstStamp) << "row " << r;
             for (size_t k = 0; k < rows[r].Levels.size(); ++k) {
                 float highest = -1e9f;
                 double magnitude = 0;
-                for (int64_t f = first; f < first + n; ++f) {
+                for (int64_t f = first; f < first + m; ++f) {
                     const float level = single[size_t(f - c.First)].Levels[k];
                     highest = std::max(highest, level);
-                    magnitude += std::pow(10.0, level / 20.0) / double(n);
+                    magnitude += std::pow(10.0, level / 20.0) / double(m);
                 }
                 if (c.Mode == TFoldMode::Max)
                     ASSERT_NEAR(rows[r].Levels[k], highest, 1e-4) << "row " << r << ", bin " << k;
@@ -297,6 +323,63 @@ TEST(ExportPipeline, RowsAcrossBatchesHoldWhatTheirFramesGiveOneByOne)
                         << "row " << r << ", bin " << k;
             }
         }
+        if (c.CentreKHz == 0)
+            continue;
+
+        ASSERT_EQ(std::make_pair(rows[0].Row.MagnitudeFirstBin, rows[0].Row.MagnitudeBins),
+                  std::make_pair(0, n));
+        // 5 MHz, 128 bins: around 3 MHz from bin 13, the margin cut at an end of the
+        // spectrum; around 20 MHz from bin 448, across the averages' ranges of 512 bins.
+        TPipelineSettings span = folded;
+        span.Spectrum.SpanMHz = 5;
+        span.Spectrum.CentreKHz = c.CentreKHz;
+        span.MarginBins = 32;
+        const int start = SpanStart(n, 5, c.CentreKHz);
+        ASSERT_EQ(start, c.CentreKHz == 3000 ? 13 : 448);
+        const int physical = c.Inverted ? n - start - 128 : start;
+        const int first = std::max(0, physical - 32);
+        const int bins = std::min(n, physical + 128 + 32) - first;
+        std::vector<int64_t> order;
+        TPipelineOutput measured;
+        measured.MeasureFrame = [&](int, int64_t Frame, const float* M, std::byte* Result) {
+            EXPECT_TRUE(std::equal(M, M + n, averages[size_t(Frame - c.First)].begin()))
+                << "frame " << Frame;
+            std::memcpy(Result, &Frame, sizeof Frame);
+        };
+        measured.FrameResultBytes = sizeof(int64_t);
+        measured.FramesMeasured = [&](int64_t First, int Count, const std::byte* Results) {
+            for (int f = 0; f < Count; ++f) {
+                int64_t frame = -1;
+                std::memcpy(&frame, Results + f * sizeof frame, sizeof frame);
+                EXPECT_EQ(frame, First + f);
+                order.push_back(frame);
+            }
+        };
+        std::mutex lock;
+        std::map<int64_t, int> rowsMeasured; // how often each row was
+        measured.MeasureRow = [&](int, const TOutputRow& Row, std::byte*) {
+            const std::lock_guard<std::mutex> hold(lock);
+            ++rowsMeasured[Row.Index];
+        };
+        for (const bool measure : {false, true}) {
+            SCOPED_TRACE(measure ? "every frame and row measured" : "rows only");
+            const auto spanRows = CollectRows(mapped, span, measure ? measured : TPipelineOutput{});
+            ASSERT_EQ(spanRows.size(), rows.size());
+            EXPECT_EQ(rowsMeasured.size(), measure ? rows.size() : 0u);
+            for (const auto& [row, times] : rowsMeasured)
+                EXPECT_EQ(times, 1) << "row " << row;
+            for (size_t r = 0; r < rows.size(); ++r) {
+                ASSERT_EQ(spanRows[r].Row.MagnitudeFirstBin, first);
+                ASSERT_EQ(spanRows[r].Row.MagnitudeBins, bins);
+                ASSERT_TRUE(std::equal(spanRows[r].Magnitudes.begin(), spanRows[r].Magnitudes.end(),
+                                       rows[r].Magnitudes.begin() + first))
+                    << "row " << r;
+                ASSERT_TRUE(std::equal(spanRows[r].Levels.begin(), spanRows[r].Levels.end(),
+                                       rows[r].Levels.begin() + start))
+                    << "row " << r;
+            }
+        }
+        EXPECT_EQ(order.size(), size_t(count));
     }
     // It is the mapping that is measured: read whole, it is resident.
     mapped.MappedRecords(0, frames);

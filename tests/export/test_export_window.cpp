@@ -3,25 +3,7 @@
 
 #include "Unit1Limits.h"
 
-namespace {
-
-// The window with a recording loaded for playback and its transform set.
-class ExportAgainstWindow : public WindowTest
-{
-protected:
-    void Load(const QString& File, int Exponent, int Average, int WindowIndex)
-    {
-        Start({"DEBUG"});
-        Form->BtnPlayback->click();
-        Prompts.Names.push_back(File);
-        Form->BtnLoadFile->click();
-        Form->SEFft->setValue(Exponent);
-        Form->SEAvg->setValue(Average);
-        Form->RGFenster->setItemIndex(WindowIndex);
-    }
-};
-
-} // namespace
+using ExportAgainstWindow = WindowTest;
 
 // The window's limit alarms and the exporter's limit scan of the same recording list the same
 // episodes, line for line: an inverted recording with offsets and sparse stamps, an upper limit
@@ -56,7 +38,14 @@ TEST_F(ExportAgainstWindow, LimitEpisodesEqualTheWindowsEventLog)
         SCOPED_TRACE(Name);
         const QString windowLog = Dir.filePath(QStringLiteral("window_%1.csv").arg(Name));
         const QString exportLog = Dir.filePath(QStringLiteral("export_%1.csv").arg(Name));
-        Load(file, 10, Average, 2);
+        // The window playing the recording with the same transform (Hamming).
+        Start({"DEBUG"});
+        Form->BtnPlayback->click();
+        Prompts.Names.push_back(file);
+        Form->BtnLoadFile->click();
+        Form->SEFft->setValue(10);
+        Form->SEAvg->setValue(Average);
+        Form->RGFenster->setItemIndex(2);
         TLimitTools& l = *Form->Limits;
         Prompts.Names.push_back(limits);
         l.ActLoadLimits->trigger();
@@ -69,10 +58,9 @@ TEST_F(ExportAgainstWindow, LimitEpisodesEqualTheWindowsEventLog)
         EXPECT_TRUE(Prompts.Messages.isEmpty()) << Prompts.Messages.join('\n');
         Form.reset();
 
-        const TRun exported = RunExport({file, "--limits", limits, "--events", exportLog,
-                                         "--hold-off-s", "0.5", "--fft-exponent", "10", "--window",
-                                         "hamming", "--average", QString::number(Average)});
-        EXPECT_EQ(exported.Code, 0) << exported.Err.toStdString();
+        RunOk({file, "--limits", limits, "--events", exportLog, "--hold-off-s", "0.5",
+               "--fft-exponent", "10", "--window", "hamming", "--average",
+               QString::number(Average)});
         const QString fromWindow = QString::fromUtf8(ReadAll(windowLog));
         EXPECT_EQ(fromWindow, QString::fromUtf8(ReadAll(exportLog)));
         return fromWindow.split('\n', Qt::SkipEmptyParts);

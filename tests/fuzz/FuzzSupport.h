@@ -6,11 +6,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <string>
 #include <vector>
 
-#include <dirent.h>
 #include <unistd.h>
 
 // A check inside a fuzz target: a failure prints its reason and aborts, which the fuzzer
@@ -39,34 +39,25 @@ public:
         FUZZ_CHECK(::mkdtemp(pattern.data()) != nullptr, "mkdtemp");
         FPath = pattern;
     }
-    ~TScratchFolder()
-    {
-        Clear();
-        ::rmdir(FPath.c_str());
-    }
+    ~TScratchFolder() { std::filesystem::remove_all(FPath); }
     TScratchFolder(const TScratchFolder&) = delete;
     TScratchFolder& operator=(const TScratchFolder&) = delete;
 
-    const std::string& Path() const { return FPath; }
     std::string PathOf(const std::string& Name) const { return FPath + "/" + Name; }
 
     // The names of the files in it, sorted.
     std::vector<std::string> Files() const
     {
         std::vector<std::string> names;
-        DIR* dir = ::opendir(FPath.c_str());
-        FUZZ_CHECK(dir != nullptr, "open the scratch folder");
-        while (const dirent* entry = ::readdir(dir))
-            if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0)
-                names.emplace_back(entry->d_name);
-        ::closedir(dir);
+        for (const auto& entry : std::filesystem::directory_iterator(FPath))
+            names.push_back(entry.path().filename());
         std::sort(names.begin(), names.end());
         return names;
     }
     void Clear() const
     {
         for (const std::string& name : Files())
-            ::unlink(PathOf(name).c_str());
+            std::filesystem::remove(PathOf(name));
     }
     // Writes Name afresh, for the units under test to open exactly as they open the user's
     // files; returns its path.

@@ -12,43 +12,39 @@
 
 namespace {
 
-enum class TType { Integer, Float };
-
 struct TKey
 {
     const char* Section;
     const char* Name;
-    TType Type;
-    bool Saved; // "Enabled" is only ever added by hand
+    bool Float = false;
+    bool Saved = true; // "Enabled" is only ever added by hand
 };
 
 // The window's keys in the order it reads them.
-const TKey Keys[] = {
-    {"Settings", "FFTWindow", TType::Integer, true},
-    {"Settings", "BandWidth", TType::Integer, true},
-    {"Settings", "Speed", TType::Integer, true},
-    {"Settings", "Att", TType::Integer, true},
-    {"Settings", "MinLevel", TType::Integer, true},
-    {"Settings", "Range", TType::Integer, true},
-    {"Settings", "Avg", TType::Integer, true},
-    {"Settings", "FFT", TType::Integer, true},
-    {"Settings", "Freq", TType::Integer, true},
-    {"Form", "Width", TType::Integer, true},
-    {"Form", "Height", TType::Integer, true},
-    {"Form", "Top", TType::Integer, true},
-    {"Form", "Left", TType::Integer, true},
-    {"Settings", "Dither", TType::Integer, true},
-    {"Settings", "Preamp", TType::Integer, true},
-    {"Offsets", "FreqMHz", TType::Float, true},
-    {"Offsets", "LeveldB", TType::Float, true},
-    {"Offsets", "Enabled", TType::Integer, false},
-    {"Offsets", "Inverted", TType::Integer, true},
-    {"Traces", "MaxHold", TType::Integer, true},
-    {"Traces", "MinHold", TType::Integer, true},
-    {"Traces", "Average", TType::Integer, true},
-    {"Traces", "AverageFrames", TType::Integer, true},
-    {"Traces", "MarkerTrace", TType::Integer, true},
-};
+const TKey Keys[] = {{"Settings", "FFTWindow"},
+                     {"Settings", "BandWidth"},
+                     {"Settings", "Speed"},
+                     {"Settings", "Att"},
+                     {"Settings", "MinLevel"},
+                     {"Settings", "Range"},
+                     {"Settings", "Avg"},
+                     {"Settings", "FFT"},
+                     {"Settings", "Freq"},
+                     {"Form", "Width"},
+                     {"Form", "Height"},
+                     {"Form", "Top"},
+                     {"Form", "Left"},
+                     {"Settings", "Dither"},
+                     {"Settings", "Preamp"},
+                     {"Offsets", "FreqMHz", true},
+                     {"Offsets", "LeveldB", true},
+                     {"Offsets", "Enabled", false, false},
+                     {"Offsets", "Inverted"},
+                     {"Traces", "MaxHold"},
+                     {"Traces", "MinHold"},
+                     {"Traces", "Average"},
+                     {"Traces", "AverageFrames"},
+                     {"Traces", "MarkerTrace"}};
 constexpr size_t KeyCount = sizeof Keys / sizeof Keys[0];
 
 // A default no file can produce, so a missing key is told from any stored value.
@@ -58,7 +54,7 @@ std::vector<double> ReadAll(const TIniFile& Ini)
 {
     std::vector<double> values;
     for (const TKey& key : Keys) {
-        if (key.Type == TType::Integer) {
+        if (!key.Float) {
             values.push_back(Ini.ReadInteger(key.Section, key.Name, MissingInteger));
         } else {
             const double v = Ini.ReadFloat(key.Section, key.Name, -0.5);
@@ -86,7 +82,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size)
     double written = 0.0;
     {
         TIniFile ini(path);
-        if (key.Type == TType::Integer) {
+        if (!key.Float) {
             const auto value = static_cast<int32_t>(choose.Next());
             ini.WriteInteger(key.Section, key.Name, value);
             written = value;
@@ -103,11 +99,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size)
     }
 
     const std::vector<double> after = ReadAll(TIniFile(path));
-    for (size_t i = 0; i < KeyCount; ++i) {
-        if (i == index)
-            FUZZ_CHECK(after[i] == written, Keys[i].Name);
-        else
-            FUZZ_CHECK(after[i] == before[i], Keys[i].Name);
-    }
+    for (size_t i = 0; i < KeyCount; ++i)
+        FUZZ_CHECK(after[i] == (i == index ? written : before[i]), Keys[i].Name);
     return 0;
 }
