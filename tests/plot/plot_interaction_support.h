@@ -176,18 +176,6 @@ ExpectScreenShowsFullRenders(TDXHistographInt& h, TDXHistographInt& twin,
             steps[i](*p);
         const QImage& shown = screen.Sync();
         twin.RenderNow();
-        {
-            QRect box;
-            for (int y = 0; y < h.Surface().height(); ++y)
-                for (int x = 0; x < h.Surface().width(); ++x)
-                    if (h.Surface().pixel(x, y) != twin.Surface().pixel(x, y))
-                        box |= QRect(x, y, 1, 1);
-            if (!box.isEmpty()) {
-                qDebug() << box;
-                h.Surface().save("/tmp/h.png");
-                twin.Surface().save("/tmp/t.png");
-            }
-        }
         ASSERT_EQ(Differing(h.Surface(), twin.Surface()), 0) << "step " << i;
         ASSERT_EQ(Differing(shown, h.Surface()), 0) << "step " << i;
     }
