@@ -1,7 +1,6 @@
 #include "dxColorhis.h"
 
 #include <QApplication>
-#include <QFocusEvent>
 #include <QMimeData>
 #include <QPalette>
 #include <QTest>

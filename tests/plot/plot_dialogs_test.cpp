@@ -17,7 +17,6 @@
 #include <QPushButton>
 #include <QSpinBox>
 #include <QTest>
-#include <QTimer>
 #include <algorithm>
 #include <array>
 #include <functional>

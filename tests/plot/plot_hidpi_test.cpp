@@ -7,7 +7,6 @@
 #include "dxHisto.h"
 #include "plot_interaction_support.h"
 
-#include <QPainter>
 #include <gtest/gtest.h>
 
 #include <cmath>
