@@ -105,8 +105,7 @@ TEST(PlotCross, SnapsToTheNearestSampleOfTheNearestSeriesOnRandomViews)
             ymin = float(u(-200, 0));
             ymax = float(ymin + u(1, 200));
         }
-        h.setViewXNominalMin(nmin);
-        h.setViewXNominalMax(nmax);
+        SetX(h, nmin, nmax);
         h.setViewXCurrentMin(cmin);
         h.setViewXCurrentMax(cmax);
         SetY(h, ymin, ymax);
@@ -135,20 +134,12 @@ TEST(PlotCross, SnapsToTheNearestSampleOfTheNearestSeriesOnRandomViews)
             int index[2];
             bool tie = false;
             for (int s = 0; s < 2; ++s) {
+                // Samples lie evenly from nmin to nmax: the nearest is the rounded position,
+                // the first or last one beyond them.
                 const int n = int(data[s].size());
-                const double spacing = (double(nmax) - nmin) / (n - 1);
-                double best = 1e300, second = 1e300;
-                for (int i = 1; i <= n; ++i) {
-                    const double d = std::fabs(nmin + spacing * (i - 1) - x);
-                    if (d < best) {
-                        second = best;
-                        best = d;
-                        index[s] = i;
-                    } else if (d < second) {
-                        second = d;
-                    }
-                }
-                tie |= second - best < 1e-3 * spacing;
+                const double q = (x - nmin) * (n - 1) / (double(nmax) - nmin);
+                index[s] = int(std::clamp(std::round(q), 0.0, n - 1.0)) + 1;
+                tie |= std::fabs(q - std::floor(q) - 0.5) < 1e-3;
             }
             const double d0 = std::fabs(data[0][index[0] - 1] - ty);
             const double d1 = std::fabs(data[1][index[1] - 1] - ty);
