@@ -55,9 +55,10 @@ struct DragPlot
         QApplication::sendEvent(&h, &e);
         return e.isAccepted();
     }
-    void Move(QPoint at)
+    // Moves and drops carry the dragged colour unless other data is given.
+    void Move(QPoint at, const QMimeData* data = nullptr)
     {
-        QDragMoveEvent e(at, Qt::CopyAction, colour.get(), Qt::LeftButton, {});
+        QDragMoveEvent e(at, Qt::CopyAction, data ? data : colour.get(), Qt::LeftButton, {});
         QApplication::sendEvent(&h, &e);
     }
     void Leave()
@@ -65,9 +66,9 @@ struct DragPlot
         QDragLeaveEvent e;
         QApplication::sendEvent(&h, &e);
     }
-    void Drop(QPoint at)
+    void Drop(QPoint at, const QMimeData* data = nullptr)
     {
-        QDropEvent e(QPointF(at), Qt::CopyAction, colour.get(), Qt::LeftButton, {});
+        QDropEvent e(QPointF(at), Qt::CopyAction, data ? data : colour.get(), Qt::LeftButton, {});
         QApplication::sendEvent(&h, &e);
     }
     QRgb Pixel(int x, int y) const { return h.Surface().pixel(x, y) & 0xFFFFFF; }
@@ -130,10 +131,8 @@ TEST(PlotDrag, ForeignDragsAreRefused)
     QMimeData text;
     text.setText(QStringLiteral("16711935"));
     EXPECT_FALSE(p.Enter(&text, QPoint(150, 100)));
-    QDragMoveEvent move(QPoint(150, 100), Qt::CopyAction, &text, Qt::LeftButton, {});
-    QApplication::sendEvent(&p.h, &move);
-    QDropEvent drop(QPointF(150, 100), Qt::CopyAction, &text, Qt::LeftButton, {});
-    QApplication::sendEvent(&p.h, &drop);
+    p.Move(QPoint(150, 100), &text);
+    p.Drop(QPoint(150, 100), &text);
     EXPECT_EQ(p.h.BkColor(), Back);
     EXPECT_EQ(p.h.PreviewElement(), TDXHistographInt::elNone);
 }

@@ -92,8 +92,7 @@ inline void SetY(TDXHistographInt& h, float min, float max)
 inline void MainWindowPlot(TDXHistographInt& h)
 {
     Layout(h, 845, 248, 60, 10, 0, 20);
-    h.setViewYMin(-140);
-    h.setViewYMax(0.1f);
+    SetY(h, -140, 0.1f);
     h.setViewYGap(10);
     h.setViewXNominalMax(40000);
     h.setViewXCurrentMax(40000);
