@@ -1,4 +1,5 @@
 #include "dxColorhis.h"
+#include "plot_interaction_support.h"
 
 #include <QApplication>
 #include <QMimeData>
@@ -224,20 +225,6 @@ QImage Cells(QSize size, int cols, bool ctl3D, int focused)
     return img;
 }
 
-// Empty when alike, else the first differing pixel and both values.
-std::string Diff(const QImage& got, const QImage& want)
-{
-    if (got.size() != want.size())
-        return "size";
-    for (int y = 0; y < got.height(); ++y)
-        for (int x = 0; x < got.width(); ++x)
-            if (got.pixel(x, y) != want.pixel(x, y))
-                return std::to_string(x) + "," + std::to_string(y) + ": " +
-                       QString::number(got.pixel(x, y), 16).toStdString() + " not " +
-                       QString::number(want.pixel(x, y), 16).toStdString();
-    return {};
-}
-
 } // namespace
 
 // Every ordering and cell size, tall and flat cells too, with and without Ctl3D, focused and
@@ -267,21 +254,24 @@ TEST(ColorGrid, CellsArePaintedAsDesignedInEveryShape)
             g.grid->setBackgroundEnabled(false);
             g.grid->setCtl3D(ctl3D);
             const int cols = 16 >> c.Ordering;
+            const auto differing = [&](int focused) {
+                return plottest::Differing(g.grid->Surface(), Cells(c.Size, cols, ctl3D, focused));
+            };
             ASSERT_EQ(g.grid->Surface().size(), c.Size);
-            EXPECT_EQ(Diff(g.grid->Surface(), Cells(c.Size, cols, ctl3D, -1)), "");
+            EXPECT_EQ(differing(-1), 0);
             // A selection moved without the focus, then the focus coming and going.
             g.grid->setSelection(9);
-            EXPECT_EQ(Diff(g.grid->Surface(), Cells(c.Size, cols, ctl3D, -1)), "");
+            EXPECT_EQ(differing(-1), 0);
             g.grid->setFocus();
             ASSERT_TRUE(g.grid->hasFocus());
-            EXPECT_EQ(Diff(g.grid->Surface(), Cells(c.Size, cols, ctl3D, 9)), "");
+            EXPECT_EQ(differing(9), 0);
             g.grid->setSelection(4);
-            EXPECT_EQ(Diff(g.grid->Surface(), Cells(c.Size, cols, ctl3D, 4)), "");
+            EXPECT_EQ(differing(4), 0);
             g.grid->setCtl3D(!ctl3D);
             g.grid->setCtl3D(ctl3D);
-            EXPECT_EQ(Diff(g.grid->Surface(), Cells(c.Size, cols, ctl3D, 4)), "");
+            EXPECT_EQ(differing(4), 0);
             g.grid->clearFocus();
-            EXPECT_EQ(Diff(g.grid->Surface(), Cells(c.Size, cols, ctl3D, -1)), "");
+            EXPECT_EQ(differing(-1), 0);
             // Marks moved onto and off the selected cell, with and without the focus, give what
             // a fresh paint gives.
             g.grid->setForegroundEnabled(true);
@@ -292,7 +282,7 @@ TEST(ColorGrid, CellsArePaintedAsDesignedInEveryShape)
                 const QImage moved = g.grid->Surface().copy();
                 g.grid->setCtl3D(!ctl3D);
                 g.grid->setCtl3D(ctl3D);
-                EXPECT_EQ(Diff(moved, g.grid->Surface()), "") << cell;
+                EXPECT_EQ(plottest::Differing(moved, g.grid->Surface()), 0) << cell;
             }
         }
 }
