@@ -51,6 +51,57 @@ struct ShownGrid
     QRgb Pixel(int x, int y) const { return grid->Surface().pixel(x, y) & 0xFFFFFF; }
 };
 
+// The cells as they should look, without marks: with Ctl3D a button-face cell, two sunken
+// rings one pixel inside (shadow top and left, light bottom and right, the top-right corner
+// light) and the colour three pixels in; without it a black outline around the colour. The
+// focused cell has a dotted inverting frame round its colour (Ctl3D), or its outline inverted
+// and a ring two pixels in: full where the cell's channel is below half, else none.
+QImage Cells(QSize size, int cols, bool ctl3D, int focused)
+{
+    const QPalette pal = QApplication::palette();
+    const QRgb face = pal.color(QPalette::Button).rgb(), black = qRgb(0, 0, 0);
+    const QRgb shadow = pal.color(QPalette::Dark).rgb(), light = pal.color(QPalette::Light).rgb();
+    QImage img(size, QImage::Format_RGB32);
+    const int cw = size.width() / cols, ch = size.height() / (16 / cols);
+    // The outline of r with f(x, y, k), k counting from its top-left corner.
+    const auto outline = [&](QRect r, auto&& f) {
+        for (int y = r.top(); r.width() > 0 && y <= r.bottom(); ++y)
+            for (int x = r.left(); x <= r.right(); ++x)
+                if (y == r.top() || y == r.bottom() || x == r.left() || x == r.right())
+                    f(x, y, x - r.left() + y - r.top());
+    };
+    for (int i = 0; i < 16; ++i) {
+        const QRect r(i % cols * cw, i / cols * ch, cw, ch);
+        const QRgb colour = ClassicRgb(i);
+        const auto part = [](int v) { return v < 128 ? 255 : 0; };
+        const QRgb opposite = qRgb(part(qRed(colour)), part(qGreen(colour)), part(qBlue(colour)));
+        if (ctl3D) {
+            for (int y = r.top(); y <= r.bottom(); ++y)
+                for (int x = r.left(); x <= r.right(); ++x) {
+                    const int d =
+                        std::min({x - r.left(), y - r.top(), r.right() - x, r.bottom() - y});
+                    const bool lit =
+                        x == r.right() - d || (y == r.bottom() - d && x != r.left() + d);
+                    img.setPixel(x, y, d == 0 ? face : d < 3 ? (lit ? light : shadow) : colour);
+                }
+            if (i == focused)
+                outline(r.adjusted(3, 3, -3, -3), [&](int x, int y, int k) {
+                    if (k % 2 == 0)
+                        img.setPixel(x, y, img.pixel(x, y) ^ 0xFFFFFF);
+                });
+        } else {
+            outline(r, [&](int x, int y, int) { img.setPixel(x, y, i == focused ? ~0u : black); });
+            for (int y = r.top() + 1; y < r.bottom(); ++y)
+                for (int x = r.left() + 1; x < r.right(); ++x)
+                    img.setPixel(x, y, colour);
+            if (i == focused)
+                outline(r.adjusted(2, 2, -2, -2),
+                        [&](int x, int y, int) { img.setPixel(x, y, opposite); });
+        }
+    }
+    return img;
+}
+
 } // namespace
 
 // Cells are Width div columns by Height div rows, the control shrinks to whole cells, and a
@@ -171,61 +222,6 @@ TEST(ColorGrid, PressSelectsAndStartsDragAtOnce)
     other.setData(QLatin1String(ColorMimeType), "16777215");
     EXPECT_EQ(ColorFromMimeData(&other), 0xFFFFFF);
 }
-
-namespace {
-
-// The cells as they should look, without marks: with Ctl3D a button-face cell, two sunken
-// rings one pixel inside (shadow top and left, light bottom and right, the top-right corner
-// light) and the colour three pixels in; without it a black outline around the colour. The
-// focused cell has a dotted inverting frame round its colour (Ctl3D), or its outline inverted
-// and a ring two pixels in: full where the cell's channel is below half, else none.
-QImage Cells(QSize size, int cols, bool ctl3D, int focused)
-{
-    const QPalette pal = QApplication::palette();
-    const QRgb face = pal.color(QPalette::Button).rgb(), black = qRgb(0, 0, 0);
-    const QRgb shadow = pal.color(QPalette::Dark).rgb(), light = pal.color(QPalette::Light).rgb();
-    QImage img(size, QImage::Format_RGB32);
-    const int cw = size.width() / cols, ch = size.height() / (16 / cols);
-    // The outline of r with f(x, y, k), k counting from its top-left corner.
-    const auto outline = [&](QRect r, auto&& f) {
-        for (int y = r.top(); r.width() > 0 && y <= r.bottom(); ++y)
-            for (int x = r.left(); x <= r.right(); ++x)
-                if (y == r.top() || y == r.bottom() || x == r.left() || x == r.right())
-                    f(x, y, x - r.left() + y - r.top());
-    };
-    for (int i = 0; i < 16; ++i) {
-        const QRect r(i % cols * cw, i / cols * ch, cw, ch);
-        const QRgb colour = ClassicRgb(i);
-        const auto part = [](int v) { return v < 128 ? 255 : 0; };
-        const QRgb opposite = qRgb(part(qRed(colour)), part(qGreen(colour)), part(qBlue(colour)));
-        if (ctl3D) {
-            for (int y = r.top(); y <= r.bottom(); ++y)
-                for (int x = r.left(); x <= r.right(); ++x) {
-                    const int d =
-                        std::min({x - r.left(), y - r.top(), r.right() - x, r.bottom() - y});
-                    const bool lit =
-                        x == r.right() - d || (y == r.bottom() - d && x != r.left() + d);
-                    img.setPixel(x, y, d == 0 ? face : d < 3 ? (lit ? light : shadow) : colour);
-                }
-            if (i == focused)
-                outline(r.adjusted(3, 3, -3, -3), [&](int x, int y, int k) {
-                    if (k % 2 == 0)
-                        img.setPixel(x, y, img.pixel(x, y) ^ 0xFFFFFF);
-                });
-        } else {
-            outline(r, [&](int x, int y, int) { img.setPixel(x, y, i == focused ? ~0u : black); });
-            for (int y = r.top() + 1; y < r.bottom(); ++y)
-                for (int x = r.left() + 1; x < r.right(); ++x)
-                    img.setPixel(x, y, colour);
-            if (i == focused)
-                outline(r.adjusted(2, 2, -2, -2),
-                        [&](int x, int y, int) { img.setPixel(x, y, opposite); });
-        }
-    }
-    return img;
-}
-
-} // namespace
 
 // Every ordering and cell size, tall and flat cells too, with and without Ctl3D, focused and
 // not: the grid's picture pixel for pixel, after the change and after a fresh paint alike.

@@ -79,6 +79,23 @@ QRgb Rgb(TColor c)
     return ColorToQColor(c).rgb() & 0xFFFFFF;
 }
 
+// Nearest grid line found the slow way: the columns (or rows) of the painted control that
+// carry the grid colour at three unevenly spaced places (tick marks never cover all three).
+int PaintedDistance(const QImage& img, bool vertical, int at)
+{
+    int best = INT_MAX;
+    const int n = vertical ? img.width() : img.height();
+    const int across[3] = {vertical ? 101 : 101, vertical ? 150 : 200, vertical ? 203 : 303};
+    for (int i = 0; i < n; ++i) {
+        bool line = true;
+        for (int a : across)
+            line = line && ((vertical ? img.pixel(i, a) : img.pixel(a, i)) & 0xFFFFFF) == Rgb(Grid);
+        if (line)
+            best = std::min(best, std::abs(i - at));
+    }
+    return best;
+}
+
 } // namespace
 
 // Over a curve, then the background, then out of the plot: each element shows the dragged
@@ -246,27 +263,6 @@ TEST(PlotDrag, TitlesAreHitWherePaintedAndDropsColourTheirFonts)
     EXPECT_EQ(p.h.Color(), Margin);
     EXPECT_EQ(p.h.BkColor(), Back);
 }
-
-namespace {
-
-// Nearest grid line found the slow way: the columns (or rows) of the painted control that
-// carry the grid colour at three unevenly spaced places (tick marks never cover all three).
-int PaintedDistance(const QImage& img, bool vertical, int at)
-{
-    int best = INT_MAX;
-    const int n = vertical ? img.width() : img.height();
-    const int across[3] = {vertical ? 101 : 101, vertical ? 150 : 200, vertical ? 203 : 303};
-    for (int i = 0; i < n; ++i) {
-        bool line = true;
-        for (int a : across)
-            line = line && ((vertical ? img.pixel(i, a) : img.pixel(a, i)) & 0xFFFFFF) == Rgb(Grid);
-        if (line)
-            best = std::min(best, std::abs(i - at));
-    }
-    return best;
-}
-
-} // namespace
 
 // The distances to the nearest vertical and horizontal grid line equal those found by
 // scanning the painted plot, on linear axes with awkward steps and on logarithmic axes.
