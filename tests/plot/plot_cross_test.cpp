@@ -1,11 +1,11 @@
 #include "dxHisto.h"
 #include "plot_interaction_support.h"
 
-#include <QPaintEvent>
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cmath>
+#include <optional>
 #include <random>
 #include <vector>
 
@@ -201,16 +201,7 @@ TEST(PlotCross, CrossIsDrawnWithTheInvertingPenAndErasedBitForBit)
 
     // The screen gets the changed strips only: a move repaints the old and the new cross's
     // one-pixel lines across the plot area, nothing else.
-    struct Spy : QObject
-    {
-        QRegion painted;
-        bool eventFilter(QObject*, QEvent* e) override
-        {
-            if (e->type() == QEvent::Paint)
-                painted += static_cast<QPaintEvent*>(e)->region();
-            return false;
-        }
-    } spy;
+    std::optional<Screen> screen;
     const int l = h.GapLeft(), t = h.GapTop(), r = h.width() - h.GapRight(),
               b = h.height() - h.GapBottom();
     QRegion strips;
@@ -219,14 +210,11 @@ TEST(PlotCross, CrossIsDrawnWithTheInvertingPenAndErasedBitForBit)
         const int px = LinearXPixel(h, events.back().X), py = LinearYPixel(h, events.back().Y);
         strips += QRect(l, py, r - l, 1);
         strips += QRect(px, t, 1, b - t);
-        if (at.x() == 300) {
-            QApplication::processEvents();
-            h.installEventFilter(&spy);
-        }
+        if (at.x() == 300)
+            screen.emplace(h);
     }
     QApplication::processEvents();
-    h.removeEventFilter(&spy);
-    EXPECT_EQ(spy.painted, strips);
+    EXPECT_EQ(screen->Painted, strips);
 }
 
 // The rectangle's border counts as inside; a line lying on a gap boundary is not drawn; a

@@ -142,23 +142,23 @@ public:
     {
         QApplication::processEvents();
         m_drawing = true;
-        for (const QRect& r : m_region)
+        for (const QRect& r : Painted)
             m_widget.render(&Image, r.topLeft(), QRegion(r), QWidget::DrawChildren);
         m_drawing = false;
-        m_region = QRegion();
+        Painted = QRegion();
         return Image;
     }
     bool eventFilter(QObject*, QEvent* e) override
     {
         if (e->type() == QEvent::Paint && !m_drawing)
-            m_region += static_cast<QPaintEvent*>(e)->region();
+            Painted += static_cast<QPaintEvent*>(e)->region();
         return false;
     }
     QImage Image;
+    QRegion Painted; // what paint events asked for since the last sync
 
 private:
     QWidget& m_widget;
-    QRegion m_region;
     bool m_drawing = false;
 };
 
