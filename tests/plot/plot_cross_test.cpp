@@ -1,11 +1,11 @@
 #include "dxHisto.h"
 #include "plot_interaction_support.h"
 
-#include <QPaintEvent>
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cmath>
+#include <optional>
 #include <random>
 #include <vector>
 
@@ -105,8 +105,7 @@ TEST(PlotCross, SnapsToTheNearestSampleOfTheNearestSeriesOnRandomViews)
             ymin = float(u(-200, 0));
             ymax = float(ymin + u(1, 200));
         }
-        h.setViewXNominalMin(nmin);
-        h.setViewXNominalMax(nmax);
+        SetX(h, nmin, nmax);
         h.setViewXCurrentMin(cmin);
         h.setViewXCurrentMax(cmax);
         SetY(h, ymin, ymax);
@@ -135,20 +134,12 @@ TEST(PlotCross, SnapsToTheNearestSampleOfTheNearestSeriesOnRandomViews)
             int index[2];
             bool tie = false;
             for (int s = 0; s < 2; ++s) {
+                // Samples lie evenly from nmin to nmax: the nearest is the rounded position,
+                // the first or last one beyond them.
                 const int n = int(data[s].size());
-                const double spacing = (double(nmax) - nmin) / (n - 1);
-                double best = 1e300, second = 1e300;
-                for (int i = 1; i <= n; ++i) {
-                    const double d = std::fabs(nmin + spacing * (i - 1) - x);
-                    if (d < best) {
-                        second = best;
-                        best = d;
-                        index[s] = i;
-                    } else if (d < second) {
-                        second = d;
-                    }
-                }
-                tie |= second - best < 1e-3 * spacing;
+                const double q = (x - nmin) * (n - 1) / (double(nmax) - nmin);
+                index[s] = int(std::clamp(std::round(q), 0.0, n - 1.0)) + 1;
+                tie |= std::fabs(q - std::floor(q) - 0.5) < 1e-3;
             }
             const double d0 = std::fabs(data[0][index[0] - 1] - ty);
             const double d1 = std::fabs(data[1][index[1] - 1] - ty);
@@ -210,16 +201,7 @@ TEST(PlotCross, CrossIsDrawnWithTheInvertingPenAndErasedBitForBit)
 
     // The screen gets the changed strips only: a move repaints the old and the new cross's
     // one-pixel lines across the plot area, nothing else.
-    struct Spy : QObject
-    {
-        QRegion painted;
-        bool eventFilter(QObject*, QEvent* e) override
-        {
-            if (e->type() == QEvent::Paint)
-                painted += static_cast<QPaintEvent*>(e)->region();
-            return false;
-        }
-    } spy;
+    std::optional<Screen> screen;
     const int l = h.GapLeft(), t = h.GapTop(), r = h.width() - h.GapRight(),
               b = h.height() - h.GapBottom();
     QRegion strips;
@@ -228,14 +210,11 @@ TEST(PlotCross, CrossIsDrawnWithTheInvertingPenAndErasedBitForBit)
         const int px = LinearXPixel(h, events.back().X), py = LinearYPixel(h, events.back().Y);
         strips += QRect(l, py, r - l, 1);
         strips += QRect(px, t, 1, b - t);
-        if (at.x() == 300) {
-            QApplication::processEvents();
-            h.installEventFilter(&spy);
-        }
+        if (at.x() == 300)
+            screen.emplace(h);
     }
     QApplication::processEvents();
-    h.removeEventFilter(&spy);
-    EXPECT_EQ(spy.painted, strips);
+    EXPECT_EQ(screen->Painted, strips);
 }
 
 // The rectangle's border counts as inside; a line lying on a gap boundary is not drawn; a

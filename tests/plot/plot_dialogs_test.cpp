@@ -17,8 +17,8 @@
 #include <QPushButton>
 #include <QSpinBox>
 #include <QTest>
-#include <QTimer>
 #include <algorithm>
+#include <array>
 #include <functional>
 #include <gtest/gtest.h>
 #include <set>
@@ -31,14 +31,14 @@ namespace {
 // Every property the three dialogs can touch, to compare a plot before and after.
 struct Snapshot
 {
-    QString titles[4];
-    QFont fonts[6];
-    TColor colors[6];
+    std::array<QString, 4> titles;
+    std::array<QFont, 6> fonts;
+    std::array<TColor, 6> colors;
     TPenStyle lineStyle;
     TDXGrdVisible visible;
     TDXGrdScale scale;
-    float view[8];
-    int decimals[2];
+    std::array<float, 8> view;
+    std::array<int, 2> decimals;
 
     explicit Snapshot(const TDXHistographInt& h)
         : titles{h.TitleBottom(), h.TitleTop(), h.TitleLeft(), h.TitleRight()},
@@ -53,20 +53,7 @@ struct Snapshot
         for (int i = 0; i < 6; ++i)
             colors[i] = h.FontColor(static_cast<TDXHistographInt::TDXFontId>(i));
     }
-    bool operator==(const Snapshot& o) const
-    {
-        for (int i = 0; i < 4; ++i)
-            if (titles[i] != o.titles[i])
-                return false;
-        for (int i = 0; i < 6; ++i)
-            if (fonts[i] != o.fonts[i] || colors[i] != o.colors[i])
-                return false;
-        for (int i = 0; i < 8; ++i)
-            if (view[i] != o.view[i])
-                return false;
-        return lineStyle == o.lineStyle && visible == o.visible && scale == o.scale &&
-               decimals[0] == o.decimals[0] && decimals[1] == o.decimals[1];
-    }
+    bool operator==(const Snapshot&) const = default;
 };
 
 // A plot away from every default, so a restore to defaults would show.

@@ -55,9 +55,10 @@ struct DragPlot
         QApplication::sendEvent(&h, &e);
         return e.isAccepted();
     }
-    void Move(QPoint at)
+    // Moves and drops carry the dragged colour unless other data is given.
+    void Move(QPoint at, const QMimeData* data = nullptr)
     {
-        QDragMoveEvent e(at, Qt::CopyAction, colour.get(), Qt::LeftButton, {});
+        QDragMoveEvent e(at, Qt::CopyAction, data ? data : colour.get(), Qt::LeftButton, {});
         QApplication::sendEvent(&h, &e);
     }
     void Leave()
@@ -65,9 +66,9 @@ struct DragPlot
         QDragLeaveEvent e;
         QApplication::sendEvent(&h, &e);
     }
-    void Drop(QPoint at)
+    void Drop(QPoint at, const QMimeData* data = nullptr)
     {
-        QDropEvent e(QPointF(at), Qt::CopyAction, colour.get(), Qt::LeftButton, {});
+        QDropEvent e(QPointF(at), Qt::CopyAction, data ? data : colour.get(), Qt::LeftButton, {});
         QApplication::sendEvent(&h, &e);
     }
     QRgb Pixel(int x, int y) const { return h.Surface().pixel(x, y) & 0xFFFFFF; }
@@ -76,6 +77,23 @@ struct DragPlot
 QRgb Rgb(TColor c)
 {
     return ColorToQColor(c).rgb() & 0xFFFFFF;
+}
+
+// Nearest grid line found the slow way: the columns (or rows) of the painted control that
+// carry the grid colour at three unevenly spaced places (tick marks never cover all three).
+int PaintedDistance(const QImage& img, bool vertical, int at)
+{
+    int best = INT_MAX;
+    const int n = vertical ? img.width() : img.height();
+    const int across[3] = {vertical ? 101 : 101, vertical ? 150 : 200, vertical ? 203 : 303};
+    for (int i = 0; i < n; ++i) {
+        bool line = true;
+        for (int a : across)
+            line = line && ((vertical ? img.pixel(i, a) : img.pixel(a, i)) & 0xFFFFFF) == Rgb(Grid);
+        if (line)
+            best = std::min(best, std::abs(i - at));
+    }
+    return best;
 }
 
 } // namespace
@@ -130,10 +148,8 @@ TEST(PlotDrag, ForeignDragsAreRefused)
     QMimeData text;
     text.setText(QStringLiteral("16711935"));
     EXPECT_FALSE(p.Enter(&text, QPoint(150, 100)));
-    QDragMoveEvent move(QPoint(150, 100), Qt::CopyAction, &text, Qt::LeftButton, {});
-    QApplication::sendEvent(&p.h, &move);
-    QDropEvent drop(QPointF(150, 100), Qt::CopyAction, &text, Qt::LeftButton, {});
-    QApplication::sendEvent(&p.h, &drop);
+    p.Move(QPoint(150, 100), &text);
+    p.Drop(QPoint(150, 100), &text);
     EXPECT_EQ(p.h.BkColor(), Back);
     EXPECT_EQ(p.h.PreviewElement(), TDXHistographInt::elNone);
 }
@@ -247,27 +263,6 @@ TEST(PlotDrag, TitlesAreHitWherePaintedAndDropsColourTheirFonts)
     EXPECT_EQ(p.h.Color(), Margin);
     EXPECT_EQ(p.h.BkColor(), Back);
 }
-
-namespace {
-
-// Nearest grid line found the slow way: the columns (or rows) of the painted control that
-// carry the grid colour at three unevenly spaced places (tick marks never cover all three).
-int PaintedDistance(const QImage& img, bool vertical, int at)
-{
-    int best = INT_MAX;
-    const int n = vertical ? img.width() : img.height();
-    const int across[3] = {vertical ? 101 : 101, vertical ? 150 : 200, vertical ? 203 : 303};
-    for (int i = 0; i < n; ++i) {
-        bool line = true;
-        for (int a : across)
-            line = line && ((vertical ? img.pixel(i, a) : img.pixel(a, i)) & 0xFFFFFF) == Rgb(Grid);
-        if (line)
-            best = std::min(best, std::abs(i - at));
-    }
-    return best;
-}
-
-} // namespace
 
 // The distances to the nearest vertical and horizontal grid line equal those found by
 // scanning the painted plot, on linear axes with awkward steps and on logarithmic axes.

@@ -7,27 +7,17 @@
 #include "dxHisto.h"
 #include "plot_interaction_support.h"
 
-#include <QPainter>
 #include <gtest/gtest.h>
 
 #include <cmath>
 
 using namespace plottest;
 
-namespace {
-
-double Ratio()
-{
-    return qApp->devicePixelRatio();
-}
-
-} // namespace
-
 // The surface holds the device pixels, and what reaches the screen is that surface one to one,
 // for the whole control as for the thin strips interaction repaints.
 TEST(PlotHighDensity, SurfaceReachesTheScreenPixelForPixel)
 {
-    ASSERT_GT(Ratio(), 1.0) << "run with QT_SCALE_FACTOR above 1";
+    ASSERT_GT(qApp->devicePixelRatio(), 1.0) << "run with QT_SCALE_FACTOR above 1";
     TDXHistograph h, twin;
     ExpectInteractionsReachTheScreen(h, twin, sclLinLin);
 }
@@ -64,7 +54,7 @@ TEST(PlotHighDensity, ASetRatioOverridesTheScreen)
         h.SetSurfaceRatio(ratio);
         EXPECT_TRUE(h.RepaintPending() || ratio == 0.0);
         h.SetSeriesData(data.data(), 4096, 1);
-        const qreal want = ratio > 0 ? ratio : Ratio();
+        const qreal want = ratio > 0 ? ratio : qApp->devicePixelRatio();
         EXPECT_EQ(h.SurfaceRatio(), want);
         EXPECT_EQ(h.Surface().devicePixelRatio(), want);
         EXPECT_EQ(h.Surface().size(),

@@ -4,7 +4,6 @@
 #include <QFontMetrics>
 #include <gtest/gtest.h>
 
-#include <cmath>
 #include <vector>
 
 using namespace plottest;

@@ -1,7 +1,5 @@
 #include "dxHisto.h"
 
-#include <QEventLoop>
-#include <QTimer>
 #include <gtest/gtest.h>
 
 #include <climits>

@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <tuple>
 #include <vector>
 
 using namespace plottest;
@@ -183,19 +184,14 @@ TEST_F(ModePlot, CalculateReadoutsIncludingTheUndefinedInverse)
     Click(h, Qt::LeftButton, 150, 100); // sample 101 at X = 100, Y = 50
     ASSERT_FALSE(calcs.empty());
     const Calc first = calcs.front();
-    EXPECT_EQ(first.s1, 1);
-    EXPECT_EQ(first.s2, 0);
-    EXPECT_EQ(first.x1, 100.0f);
-    EXPECT_EQ(first.x2, 0.0f);
-    EXPECT_EQ(first.y2, 0.0f);
+    EXPECT_EQ(std::tuple(first.s1, first.s2, first.x1, first.x2, first.y2),
+              std::tuple(1, 0, 100.0f, 0.0f, 0.0f));
     EXPECT_EQ(ups, 1);
     EXPECT_EQ(downs, 0);
     // Cross 2 at X = 12.5 (column 62 rounds 12 -> sample 13 at X = 12, Y = 6).
     Click(h, Qt::RightButton, 62, 250);
     const Calc both = calcs.back();
-    EXPECT_EQ(both.s2, 1);
-    EXPECT_EQ(both.x2, 12.0f);
-    EXPECT_EQ(both.y2, 6.0f);
+    EXPECT_EQ(std::tuple(both.s2, both.x2, both.y2), std::tuple(1, 12.0f, 6.0f));
     EXPECT_EQ(bar.X1->text(), "100");
     EXPECT_EQ(bar.Y2->text(), "6");
     EXPECT_EQ(bar.deltax->text(), "88");

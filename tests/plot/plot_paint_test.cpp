@@ -12,7 +12,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <tuple>
 #include <vector>
 
 TEST(PlotPaint, RangeErrorsFillRedAndWriteTheirTextAtTheirPlaces)

@@ -27,11 +27,6 @@ struct Recorder final : PolylineOutput
     }
 };
 
-ViewRange Linear(double nomMax, double yMax)
-{
-    return ViewRange{0, nomMax, 0, nomMax, 0, yMax};
-}
-
 } // namespace
 
 TEST(Decimation, ColumnsKeepTheirExtremesInOrderForManyLengthsAndWidths)
@@ -101,8 +96,9 @@ TEST(VisibleRange, ATenthOfTheViewVisitsATenthOfTheSamplesAndOneSampleNone)
     const auto far = MakeEquidistantMapping(wide, box, n, false, false, {}, {}, 3000000);
     EXPECT_EQ(VisibleIndexRange(far, wide, n, 0, 800).First, 1);
     // A single sample draws nothing and does not divide by zero.
-    const auto one = MakeEquidistantMapping(Linear(10, 10), box, 1, false, false, {}, {}, 3000000);
-    const IndexRange none = VisibleIndexRange(one, Linear(10, 10), 1, 0, 800);
+    const ViewRange ten{0, 10, 0, 10, 0, 10};
+    const auto one = MakeEquidistantMapping(ten, box, 1, false, false, {}, {}, 3000000);
+    const IndexRange none = VisibleIndexRange(one, ten, 1, 0, 800);
     EXPECT_GT(none.First, none.Last);
 }
 

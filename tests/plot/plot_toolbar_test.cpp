@@ -58,6 +58,121 @@ bool WaitFor(const std::function<bool()>& done)
     return done();
 }
 
+// The glyph designs on their 24 x 24 square: strokes in round-capped pens, the curve most of them
+// show, arrows with heads 3 back and 2.5 across, double arrows pointing out from the middle.
+void Pen(QPainter& p, QColor c, double w)
+{
+    p.setPen(QPen(c, w, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+    p.setBrush(Qt::NoBrush);
+}
+
+// Separate strokes: where they cross, each is blended on its own.
+void Lines(QPainter& p, std::initializer_list<QLineF> lines)
+{
+    for (const QLineF& l : lines)
+        p.drawLine(l);
+}
+
+void Wave(QPainter& p)
+{
+    QPainterPath w(QPointF(3, 14));
+    w.cubicTo(7, 4, 10, 20, 13, 12);
+    w.cubicTo(16, 6, 18, 14, 21, 10);
+    p.drawPath(w);
+}
+
+void Arrows(QPainter& p, QPointF a, QPointF b)
+{
+    const QPointF m = (a + b) / 2;
+    for (QPointF to : {a, b}) {
+        const QPointF d = (to - m) / std::hypot(to.x() - m.x(), to.y() - m.y());
+        const QPointF n(-d.y(), d.x());
+        p.drawLine(m, to);
+        p.drawLine(to, to - 3 * d + 2.5 * n);
+        p.drawLine(to, to - 3 * d - 2.5 * n);
+    }
+}
+
+void Design(QPainter& p, TToolGlyph g)
+{
+    const QColor ink(32, 32, 32), curve(0, 110, 0), ref(200, 0, 0), accent(0, 70, 180);
+    using L = QLineF;
+    switch (g) {
+    case TToolGlyph::HairCross:
+        Pen(p, ink, 1.6);
+        Lines(p, {L(12, 2, 12, 22), L(2, 12, 22, 12)});
+        Pen(p, ref, 1.6);
+        p.drawEllipse(QPointF(12, 12), 4.5, 4.5);
+        return;
+    case TToolGlyph::Zoom:
+        Pen(p, ink, 2.2);
+        p.drawEllipse(QPointF(10, 10), 6, 6);
+        p.drawLine(L(14.5, 14.5, 21, 21));
+        Pen(p, accent, 1.6);
+        Lines(p, {L(7, 10, 13, 10), L(10, 7, 10, 13)});
+        return;
+    case TToolGlyph::LowerRef:
+    case TToolGlyph::UpperRef: {
+        Pen(p, curve, 1.8);
+        Wave(p);
+        Pen(p, ref, 2.2);
+        const double e = g == TToolGlyph::UpperRef ? 5 : 20, c = e == 5 ? 1 : 24;
+        QPainterPath arc(QPointF(3, e));
+        arc.cubicTo(9, c, 15, c, 21, e);
+        p.drawPath(arc);
+        return;
+    }
+    case TToolGlyph::Curves:
+        Pen(p, curve, 1.8);
+        Wave(p);
+        Pen(p, ink, 1.4);
+        Lines(p, {L(13, 5, 13, 19), L(6, 12, 20, 12)});
+        return;
+    case TToolGlyph::Calculate:
+        Pen(p, ink, 1.6);
+        Lines(p, {L(5, 3, 5, 21), L(19, 3, 19, 21)});
+        Pen(p, accent, 1.6);
+        return Arrows(p, {6.5, 12}, {17.5, 12});
+    case TToolGlyph::AutoScale:
+        Pen(p, curve, 1.8);
+        Wave(p);
+        Pen(p, accent, 1.6);
+        return Arrows(p, {21, 2.5}, {21, 21.5});
+    case TToolGlyph::Capture:
+        Pen(p, ink, 1.6);
+        Lines(p, {L(4, 3, 20, 3), L(4, 21, 20, 21)});
+        Pen(p, accent, 1.8);
+        return Arrows(p, {12, 5}, {12, 19});
+    case TToolGlyph::ValueBar:
+        Pen(p, ink, 1.5);
+        p.setBrush(QColor(255, 255, 230));
+        p.drawRect(QRectF(3, 4, 18, 16));
+        Pen(p, ink, 1.5);
+        p.drawLine(L(3, 8, 21, 8));
+        Pen(p, accent, 1.6);
+        Lines(p, {L(6, 12, 18, 12), L(6, 16, 14, 16)});
+        return;
+    case TToolGlyph::Title:
+        p.setPen(Qt::NoPen);
+        p.setBrush(ink);
+        p.drawRect(QRectF(4, 3, 16, 3.5));
+        p.drawRect(QRectF(10.25, 3, 3.5, 18));
+        return;
+    case TToolGlyph::Grid:
+        Pen(p, ink, 1.4);
+        p.drawRect(QRectF(3, 3, 18, 18));
+        Lines(p, {L(9, 3, 9, 21), L(3, 9, 21, 9), L(15, 3, 15, 21), L(3, 15, 21, 15)});
+        return;
+    case TToolGlyph::Axis:
+        Pen(p, ink, 1.8);
+        Lines(p, {L(5, 2, 5, 19), L(5, 19, 22, 19)});
+        Pen(p, ink, 1.3);
+        for (double v : {9.0, 14.0, 19.0})
+            Lines(p, {L(v, 19, v, 22), L(2, v - 5, 5, v - 5)});
+        return;
+    }
+}
+
 } // namespace
 
 // The tool bar exists once asked for, a stay-on-top tool window captioned with the plot's top
@@ -214,126 +329,6 @@ TEST(PlotToolBar, TimerTickMirrorsThePlotOnTheButtons)
     EXPECT_FALSE(p.h.ShowValueBar());
     EXPECT_EQ(p.h.Mode(), modeMeasure);
 }
-
-namespace {
-
-// The glyph designs on their 24 x 24 square: strokes in round-capped pens, the curve most of them
-// show, arrows with heads 3 back and 2.5 across, double arrows pointing out from the middle.
-void Pen(QPainter& p, QColor c, double w)
-{
-    QPen q(c, w, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin);
-    p.setPen(q);
-    p.setBrush(Qt::NoBrush);
-}
-
-// Separate strokes: where they cross, each is blended on its own.
-void Lines(QPainter& p, std::initializer_list<QLineF> lines)
-{
-    for (const QLineF& l : lines)
-        p.drawLine(l);
-}
-
-void Wave(QPainter& p)
-{
-    QPainterPath w(QPointF(3, 14));
-    w.cubicTo(7, 4, 10, 20, 13, 12);
-    w.cubicTo(16, 6, 18, 14, 21, 10);
-    p.drawPath(w);
-}
-
-void Arrows(QPainter& p, QPointF a, QPointF b)
-{
-    const QPointF m = (a + b) / 2;
-    for (QPointF to : {a, b}) {
-        const QPointF d = (to - m) / std::hypot(to.x() - m.x(), to.y() - m.y());
-        const QPointF n(-d.y(), d.x());
-        p.drawLine(m, to);
-        p.drawLine(to, to - 3 * d + 2.5 * n);
-        p.drawLine(to, to - 3 * d - 2.5 * n);
-    }
-}
-
-void Design(QPainter& p, TToolGlyph g)
-{
-    const QColor ink(32, 32, 32), curve(0, 110, 0), ref(200, 0, 0), accent(0, 70, 180);
-    using L = QLineF;
-    switch (g) {
-    case TToolGlyph::HairCross:
-        Pen(p, ink, 1.6);
-        Lines(p, {L(12, 2, 12, 22), L(2, 12, 22, 12)});
-        Pen(p, ref, 1.6);
-        p.drawEllipse(QPointF(12, 12), 4.5, 4.5);
-        return;
-    case TToolGlyph::Zoom:
-        Pen(p, ink, 2.2);
-        p.drawEllipse(QPointF(10, 10), 6, 6);
-        p.drawLine(L(14.5, 14.5, 21, 21));
-        Pen(p, accent, 1.6);
-        Lines(p, {L(7, 10, 13, 10), L(10, 7, 10, 13)});
-        return;
-    case TToolGlyph::LowerRef:
-    case TToolGlyph::UpperRef: {
-        Pen(p, curve, 1.8);
-        Wave(p);
-        Pen(p, ref, 2.2);
-        const double e = g == TToolGlyph::UpperRef ? 5 : 20, c = e == 5 ? 1 : 24;
-        QPainterPath arc(QPointF(3, e));
-        arc.cubicTo(9, c, 15, c, 21, e);
-        p.drawPath(arc);
-        return;
-    }
-    case TToolGlyph::Curves:
-        Pen(p, curve, 1.8);
-        Wave(p);
-        Pen(p, ink, 1.4);
-        Lines(p, {L(13, 5, 13, 19), L(6, 12, 20, 12)});
-        return;
-    case TToolGlyph::Calculate:
-        Pen(p, ink, 1.6);
-        Lines(p, {L(5, 3, 5, 21), L(19, 3, 19, 21)});
-        Pen(p, accent, 1.6);
-        return Arrows(p, {6.5, 12}, {17.5, 12});
-    case TToolGlyph::AutoScale:
-        Pen(p, curve, 1.8);
-        Wave(p);
-        Pen(p, accent, 1.6);
-        return Arrows(p, {21, 2.5}, {21, 21.5});
-    case TToolGlyph::Capture:
-        Pen(p, ink, 1.6);
-        Lines(p, {L(4, 3, 20, 3), L(4, 21, 20, 21)});
-        Pen(p, accent, 1.8);
-        return Arrows(p, {12, 5}, {12, 19});
-    case TToolGlyph::ValueBar:
-        Pen(p, ink, 1.5);
-        p.setBrush(QColor(255, 255, 230));
-        p.drawRect(QRectF(3, 4, 18, 16));
-        Pen(p, ink, 1.5);
-        p.drawLine(L(3, 8, 21, 8));
-        Pen(p, accent, 1.6);
-        Lines(p, {L(6, 12, 18, 12), L(6, 16, 14, 16)});
-        return;
-    case TToolGlyph::Title:
-        p.setPen(Qt::NoPen);
-        p.setBrush(ink);
-        p.drawRect(QRectF(4, 3, 16, 3.5));
-        p.drawRect(QRectF(10.25, 3, 3.5, 18));
-        return;
-    case TToolGlyph::Grid:
-        Pen(p, ink, 1.4);
-        p.drawRect(QRectF(3, 3, 18, 18));
-        Lines(p, {L(9, 3, 9, 21), L(3, 9, 21, 9), L(15, 3, 15, 21), L(3, 15, 21, 15)});
-        return;
-    case TToolGlyph::Axis:
-        Pen(p, ink, 1.8);
-        Lines(p, {L(5, 2, 5, 19), L(5, 19, 22, 19)});
-        Pen(p, ink, 1.3);
-        for (double v : {9.0, 14.0, 19.0})
-            Lines(p, {L(v, 19, v, 22), L(2, v - 5, 5, v - 5)});
-        return;
-    }
-}
-
-} // namespace
 
 // Each button shows its own glyph, drawn afresh as vectors at the size asked for, centred and
 // scaled on the largest square of the rectangle; a disabled glyph is drawn at 35 % opacity.
