@@ -132,29 +132,23 @@ TEST(SpkHeader, OtherRecordsAndGarbageTexts)
     for (const char* text : {"Offsets:  not a number    12.5", "Offsets:       0.500    1x.5",
                              "Offsets:                    ", "Offsets:         inf    12.5"})
         EXPECT_THROW(Parse(text), ESpkFormatError) << text;
-    try { // a field filled to its width is quoted whole
-        Parse("Offsets:12345x7890ab    12.5");
-        ADD_FAILURE() << "a field with a letter parsed";
-    } catch (const ESpkFormatError& e) {
-        EXPECT_NE(std::string(e.what()).find("(\"12345x7890ab\")"), std::string::npos) << e.what();
-    }
+    // A field filled to its width is quoted whole.
+    const std::string whole =
+        Thrown<ESpkFormatError>([] { Parse("Offsets:12345x7890ab    12.5"); });
+    EXPECT_NE(whole.find("(\"12345x7890ab\")"), std::string::npos) << whole;
 
     // The message quotes the field, but only what can be shown of it.
     std::memcpy(record.data() + 8,
                 "\x01\xff\n\x1b[2J\x7f"
                 "7\xc3\xa9",
                 12);
-    try {
-        ParseOffsetsHeader(record.data(), record.size());
-        ADD_FAILURE() << "a field of control bytes parsed";
-    } catch (const ESpkFormatError& e) {
-        const std::string message = e.what();
-        EXPECT_TRUE(std::all_of(message.begin(), message.end(), [](char c) {
-            return c >= 0x20 && c < 0x7f;
-        })) << message;
-        EXPECT_NE(message.find("(\"????[2J?7??\")"), std::string::npos) << message;
-        EXPECT_LT(message.size(), 100u);
-    }
+    const std::string message =
+        Thrown<ESpkFormatError>([&] { ParseOffsetsHeader(record.data(), record.size()); });
+    EXPECT_TRUE(std::all_of(message.begin(), message.end(), [](char c) {
+        return c >= 0x20 && c < 0x7f;
+    })) << message;
+    EXPECT_NE(message.find("(\"????[2J?7??\")"), std::string::npos) << message;
+    EXPECT_LT(message.size(), 100u);
 }
 
 TEST_F(SpkFileTest, GoldenBytesOfADataRecord)
@@ -284,14 +278,12 @@ TEST_F(SpkFileTest, WriteFailureKeepsWholeRecordsOnly)
     TSpkWriter writer;
     writer.Create(Path);
     int written = 0;
-    try {
+    const std::string message = Thrown<ESpkWriteError>([&] {
         const TFullDisk full(2 * FrameRecordSize + FrameRecordSize / 2);
         for (; written < 10; ++written)
             writer.AppendRecord(46003.0 + written, Block(written).data());
-    } catch (const ESpkWriteError& e) {
-        EXPECT_NE(std::string(e.what()).find(Path + ": " + std::strerror(EFBIG)), std::string::npos)
-            << e.what();
-    }
+    });
+    EXPECT_NE(message.find(Path + ": " + std::strerror(EFBIG)), std::string::npos) << message;
     EXPECT_EQ(written, 2);
     EXPECT_FALSE(writer.IsOpen());
     EXPECT_THROW(writer.AppendRecord(0, Block(0).data()), ESpkWriteError);
@@ -303,12 +295,8 @@ TEST_F(SpkFileTest, OpenErrorsNameTheFileAndReason)
 {
     TSpkReader reader;
     EXPECT_THROW(reader.Open(Dir.string()), ESpkReadError);
-    try {
-        reader.Open(Path);
-        ADD_FAILURE() << "opened a missing file";
-    } catch (const ESpkReadError& e) {
-        EXPECT_EQ(std::string(e.what()), "Cannot open " + Path + ": " + std::strerror(ENOENT));
-    }
+    EXPECT_EQ(Thrown<ESpkReadError>([&] { reader.Open(Path); }),
+              "Cannot open " + Path + ": " + std::strerror(ENOENT));
     double stamp = 0;
     std::vector<int16_t> block(SampleBlockSamples);
     EXPECT_THROW(reader.ReadRecord(stamp, block.data()), ESpkReadError);
