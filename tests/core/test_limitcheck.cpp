@@ -131,14 +131,11 @@ TEST(LimitCheck, TiesGoToTheLowestBinAndUncoveredBinsAreNeverBeyond)
 
     // A lower limit on two carriers, none between them: only their bins count.
     limits.Upper = TLimitCurve();
-    limits.Lower = TLimitCurve({{5, None},
-                                {5.5, -100},
-                                {6, -100},
-                                {6.5, None},
-                                {30, None},
-                                {30.5, -100},
-                                {31, -100},
-                                {31.5, None}});
+    std::vector<TLimitPoint> carriers;
+    for (const double f : {5.0, 30.0})
+        carriers.insert(carriers.end(),
+                        {{f, None}, {f + 0.5, -100}, {f + 1, -100}, {f + 1.5, None}});
+    limits.Lower = TLimitCurve(carriers);
     check.Set(limits, {512, 0, 0, false});
     EXPECT_TRUE(check.Covers(TLimitKind::Lower));
     // Bins 71 .. 76 and 391 .. 396 lie under the limit's two parts; the rest are silent.
