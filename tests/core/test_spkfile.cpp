@@ -191,27 +191,6 @@ TEST_F(SpkFileTest, SeekEdgesAndCreateReplaces)
     EXPECT_TRUE(Content().empty());
 }
 
-// A device that accepts every offset stands in for a file system reporting huge sizes:
-// positions stay exact up to the last record whose start fits a file offset.
-TEST(SpkReaderPositions, ExactAtTheLargestRecordIndexes)
-{
-    const int64_t last = std::numeric_limits<int64_t>::max() / FrameRecordSize;
-    TSpkReader reader;
-    reader.Open("/dev/zero");
-    std::vector<int16_t> block(SampleBlockSamples, 1);
-    double stamp = -1;
-    for (const int64_t record : {int64_t{0}, int64_t{1}, last - 1, last}) {
-        reader.Seek(record);
-        EXPECT_EQ(reader.Position(), record);
-        ASSERT_EQ(reader.ReadRecord(stamp, block.data()), TSpkReadResult::Full) << record;
-        EXPECT_EQ(reader.Position(), record + 1);
-    }
-    EXPECT_TRUE(stamp == 0.0 && block == std::vector<int16_t>(SampleBlockSamples, 0));
-    for (const int64_t record : {last + 1, std::numeric_limits<int64_t>::max()})
-        EXPECT_THROW(reader.Seek(record), ESpkReadError) << record;
-    EXPECT_EQ(reader.Position(), last + 1); // a refused seek leaves the position alone
-}
-
 // Sizes count to the nearest record; a trailing partial record reads short, zero-filled.
 TEST_F(SpkFileTest, TrailingPartialRecordsCountToNearestAndReadShort)
 {
@@ -237,17 +216,19 @@ TEST_F(SpkFileTest, TrailingPartialRecordsCountToNearestAndReadShort)
     EXPECT_EQ(block, expected);
     EXPECT_EQ(reader.ReadRecord(stamp, block.data()), TSpkReadResult::End);
 
-    Put(record.substr(0, 5)); // not even a whole stamp
-    reader.Open(Path);
-    EXPECT_EQ(reader.ReadRecord(stamp, block.data()), TSpkReadResult::Short);
-    EXPECT_EQ(stamp, 0.0);
-    Put(record.substr(0, StampBytes)); // the whole stamp and no sample
-    reader.Open(Path);
-    EXPECT_EQ(reader.ReadRecord(stamp, block.data()), TSpkReadResult::Short);
-    EXPECT_EQ(stamp, 46001.0);
+    // Not even a whole stamp, and the whole stamp but no sample.
+    for (const auto& [bytes, want] : {std::pair{5, 0.0}, std::pair{StampBytes, 46001.0}}) {
+        Put(record.substr(0, size_t(bytes)));
+        reader.Open(Path);
+        EXPECT_EQ(reader.ReadRecord(stamp, block.data()), TSpkReadResult::Short);
+        EXPECT_EQ(stamp, want) << bytes;
+    }
 }
 
-TEST_F(SpkFileTest, SparseFileBeyondFourGibibytes)
+// Sizes and records of a sparse file beyond 4 GiB; and, a device that accepts every offset
+// standing in for a file system reporting huge sizes, positions exact up to the last record
+// whose start fits a file offset.
+TEST_F(SpkFileTest, SparseFileBeyondFourGibibytesAndTheLargestRecordIndexes)
 {
     const int64_t records = (int64_t{1} << 32) / FrameRecordSize + 100;
     const int64_t size = records * FrameRecordSize;
@@ -256,7 +237,6 @@ TEST_F(SpkFileTest, SparseFileBeyondFourGibibytes)
     std::fstream(Path, std::ios::in | std::ios::out | std::ios::binary)
             .seekp(size - FrameRecordSize)
         << Record(46002.5, 9);
-
     TSpkReader reader;
     reader.Open(Path);
     EXPECT_EQ(reader.ByteSize(), size);
@@ -267,6 +247,19 @@ TEST_F(SpkFileTest, SparseFileBeyondFourGibibytes)
     ASSERT_EQ(reader.ReadRecord(stamp, block.data()), TSpkReadResult::Full);
     EXPECT_TRUE(stamp == 46002.5 && block == Block(9));
     EXPECT_EQ(reader.ReadRecord(stamp, block.data()), TSpkReadResult::End);
+
+    const int64_t last = std::numeric_limits<int64_t>::max() / FrameRecordSize;
+    reader.Open("/dev/zero");
+    for (const int64_t record : {int64_t{0}, int64_t{1}, last - 1, last}) {
+        reader.Seek(record);
+        EXPECT_EQ(reader.Position(), record);
+        ASSERT_EQ(reader.ReadRecord(stamp, block.data()), TSpkReadResult::Full) << record;
+        EXPECT_EQ(reader.Position(), record + 1);
+    }
+    EXPECT_TRUE(stamp == 0.0 && block == std::vector<int16_t>(SampleBlockSamples, 0));
+    for (const int64_t record : {last + 1, std::numeric_limits<int64_t>::max()})
+        EXPECT_THROW(reader.Seek(record), ESpkReadError) << record;
+    EXPECT_EQ(reader.Position(), last + 1); // a refused seek leaves the position alone
 }
 
 // On a full disk every whole record stays, none of the broken one, and the failure is
