@@ -239,6 +239,8 @@ TEST(LimitFile, NamesTheLineThatDoesNotParse)
         {head + "1,-40,\n3,-40,\n\n2,-40,\n", "Line 5 of f.csv: "},
         {head + "1,-40,\n1,-45,\n", "Line 3 of f.csv: "},
         {head + "1,-40,-50 dB\n", "Line 2 of f.csv: the lower level \"-50 dB\" is not"},
+        // Bytes that are not printable are shown as '?'.
+        {head + "1,-40,\x1b[2J\xc3\xa9\n", "Line 2 of f.csv: the lower level \"?[2J??\" is not"},
         // A long field is quoted to its first 24 characters.
         {head + "1,-40,-50 dB per MHz above the\n",
          "Line 2 of f.csv: the lower level \"-50 dB per MHz above the\" is not"},
