@@ -3,6 +3,7 @@
 #include "test_file_support.h"
 
 #include <filesystem>
+#include <numeric>
 #include <vector>
 
 using namespace quillex;
@@ -59,9 +60,8 @@ std::vector<int> FramesIn(const std::string& file, const TAlarmRecordingSettings
 
 std::vector<int> Range(int first, int last)
 {
-    std::vector<int> v;
-    for (int i = first; i <= last; ++i)
-        v.push_back(i);
+    std::vector<int> v(size_t(last - first + 1));
+    std::iota(v.begin(), v.end(), first);
     return v;
 }
 
@@ -93,8 +93,7 @@ protected:
     }
     size_t FileCount() const
     {
-        return size_t(std::distance(std::filesystem::directory_iterator(Dir),
-                                    std::filesystem::directory_iterator()));
+        return size_t(std::distance(std::filesystem::directory_iterator(Dir), {}));
     }
 
     TAlarmRecordingSettings Settings;
@@ -204,12 +203,9 @@ TEST_F(AlarmRecorderTest, AFileThatCannotBeMadeOrHoldsNoFrameIsReportedAndNotLef
 
     Settings.Folder = (Dir / "gone").string();
     Recorder.Start(Settings);
-    try {
-        Feed(12, 12, [](int) { return true; });
-        ADD_FAILURE() << "no error";
-    } catch (const EAlarmRecordError& e) {
-        EXPECT_NE(std::string(e.what()).find("gone"), std::string::npos) << e.what();
-    }
+    const std::string message =
+        Thrown<EAlarmRecordError>([&] { Feed(12, 12, [](int) { return true; }); });
+    EXPECT_NE(message.find("gone"), std::string::npos) << message;
     EXPECT_FALSE(Recorder.Active());
     EXPECT_EQ(FileCount(), 0u);
 }

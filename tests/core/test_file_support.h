@@ -11,6 +11,19 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
+// The message of the exception of type E that Body throws; a test failure and "" when it
+// throws none.
+template <class E, class F> std::string Thrown(F Body)
+{
+    try {
+        Body();
+    } catch (const E& e) {
+        return e.what();
+    }
+    ADD_FAILURE() << "no exception";
+    return "";
+}
+
 // Imitates a full disk while it lives: files cannot grow past Bytes.
 class TFullDisk
 {

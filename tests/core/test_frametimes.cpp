@@ -1,12 +1,12 @@
 #include "DateTimeU.h"
 #include "FrameTimes.h"
 #include "SpkFile.h"
+#include "test_file_support.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
 #include <gtest/gtest.h>
 #include <optional>
 #include <random>
@@ -47,26 +47,17 @@ bool Marks(double Stamp)
 // nearest two when it lies before the first or after the last.
 std::optional<double> ExpectedTime(const TRecordingStamps& R, int64_t Frame)
 {
+    if (Marks(R.At(Frame)))
+        return R.At(Frame);
     std::vector<int64_t> stamped;
     for (int64_t f = R.First; f <= R.Last(); ++f)
         if (Marks(R.At(f)))
             stamped.push_back(f);
-    if (std::find(stamped.begin(), stamped.end(), Frame) != stamped.end())
-        return R.At(Frame);
     if (stamped.size() < 2)
         return std::nullopt;
-    int64_t a = stamped[0], b = stamped[1];
-    if (Frame > stamped.back()) {
-        a = stamped[stamped.size() - 2];
-        b = stamped.back();
-    } else if (Frame > stamped[0]) {
-        for (size_t i = 1; i < stamped.size(); ++i)
-            if (stamped[i] > Frame) {
-                a = stamped[i - 1];
-                b = stamped[i];
-                break;
-            }
-    }
+    const auto after = std::upper_bound(stamped.begin(), stamped.end(), Frame) - stamped.begin();
+    const size_t i = size_t(std::clamp<ptrdiff_t>(after, 1, ptrdiff_t(stamped.size()) - 1));
+    const int64_t a = stamped[i - 1], b = stamped[i];
     const double span = double(b - a);
     return R.At(a) * double(b - Frame) / span + R.At(b) * double(Frame - a) / span;
 }
@@ -108,25 +99,21 @@ TEST(FrameTimes, EveryFrameFollowsTheRuleOverTheRecordingsStamps)
     std::vector<TRecordingStamps> recordings;
     for (const int every : {3, 40, 400})
         recordings.push_back(RandomStamps(random, 1000, every));
-    TRecordingStamps none;
-    none.Stamps.assign(50, 0.0);
-    recordings.push_back(none);
-    TRecordingStamps one = none;
-    one.Stamps[20] = EncodeDateTime(2026, 1, 2, 3, 4, 5);
-    recordings.push_back(one);
-    TRecordingStamps two = one;
-    two.Stamps[30] = one.Stamps[20] + SecondsToDays(1);
-    recordings.push_back(two);
-    TRecordingStamps ends = none; // the first and the last frame stamped
-    ends.Stamps.front() = one.Stamps[20];
-    ends.Stamps.back() = one.Stamps[20] + SecondsToDays(2);
-    recordings.push_back(ends);
-    // Stamps on neighbouring frames at both ends, at an uneven pace: the pair nearest the ends.
-    TRecordingStamps neighbours = none;
-    for (const auto& [frame, seconds] :
-         {std::pair{10, 0.0}, {11, 1.0}, {20, 3.0}, {38, 9.0}, {39, 9.5}})
-        neighbours.Stamps[frame] = one.Stamps[20] + SecondsToDays(seconds);
-    recordings.push_back(neighbours);
+    // No stamp, one, two, the first and the last frame stamped, and stamps on neighbouring
+    // frames at both ends at an uneven pace (the pair nearest the ends counts).
+    const double t0 = EncodeDateTime(2026, 1, 2, 3, 4, 5);
+    for (const std::vector<std::pair<size_t, double>>& stamps :
+         {std::vector<std::pair<size_t, double>>{},
+          {{20, 0}},
+          {{20, 0}, {30, 1}},
+          {{0, 0}, {49, 2}},
+          {{10, 0}, {11, 1}, {20, 3}, {38, 9}, {39, 9.5}}}) {
+        TRecordingStamps r;
+        r.Stamps.assign(50, 0.0);
+        for (const auto& [frame, seconds] : stamps)
+            r.Stamps[frame] = t0 + SecondsToDays(seconds);
+        recordings.push_back(r);
+    }
     // Frames numbered from 0 (no header), stamps running backwards (a clock set back).
     TRecordingStamps back = RandomStamps(random, 300, 20);
     back.First = 0;
@@ -138,35 +125,32 @@ TEST(FrameTimes, EveryFrameFollowsTheRuleOverTheRecordingsStamps)
     for (size_t i = 0; i < recordings.size(); ++i) {
         SCOPED_TRACE("recording " + std::to_string(i));
         TRecordingStamps& r = recordings[i];
-        {
+        // In order, at random, skipping a frame each time (just past the known frames), and
+        // backwards.
+        std::vector<std::vector<int64_t>> orders(4);
+        for (int64_t f = r.First; f <= r.Last(); ++f) {
+            orders[0].push_back(f);
+            if (orders[1].size() < 200)
+                orders[1].push_back(r.First + int64_t(random() % r.Stamps.size()));
+            if ((f - r.First) % 2 == 0)
+                orders[2].push_back(f);
+            if ((r.Last() - f) % 3 == 0)
+                orders[3].insert(orders[3].begin(), f);
+        }
+        for (const std::vector<int64_t>& order : orders) {
             TFrameTimes times(r.First, r.Last(), r.Reader());
-            for (int64_t f = r.First; f <= r.Last(); ++f)
+            for (const int64_t f : order)
                 ExpectTimes(times, r, f);
-            EXPECT_FALSE(times.TimeOf(r.First - 1));
-            EXPECT_FALSE(times.TimeOf(r.Last() + 1));
+            EXPECT_FALSE(times.TimeOf(r.First - 1) || times.TimeOf(r.Last() + 1));
         }
-        {
-            TFrameTimes times(r.First, r.Last(), r.Reader());
-            for (int n = 0; n < 200; ++n)
-                ExpectTimes(times, r, r.First + int64_t(random() % r.Stamps.size()));
-        }
-        // Skipping a frame each time (just past the known frames), and backwards.
-        for (const int stride : {2, -3}) {
-            TFrameTimes times(r.First, r.Last(), r.Reader());
-            for (int64_t f = stride > 0 ? r.First : r.Last(); f >= r.First && f <= r.Last();
-                 f += stride)
-                ExpectTimes(times, r, f);
-        }
-        {
-            // Handed in by batches and forgotten behind, as the export does.
-            TFrameTimes times(r.First, r.Last(), r.Reader());
-            for (int64_t f = r.First; f <= r.Last(); f += 64) {
-                const int64_t count = std::min<int64_t>(64, r.Last() - f + 1);
-                times.Note(f, &r.Stamps[size_t(f - r.First)], count);
-                for (int64_t g = f; g < f + count; ++g) {
-                    ExpectTimes(times, r, g);
-                    times.Forget(g);
-                }
+        // Handed in by batches and forgotten behind, as the export does.
+        TFrameTimes times(r.First, r.Last(), r.Reader());
+        for (int64_t f = r.First; f <= r.Last(); f += 64) {
+            const int64_t count = std::min<int64_t>(64, r.Last() - f + 1);
+            times.Note(f, &r.Stamps[size_t(f - r.First)], count);
+            for (int64_t g = f; g < f + count; ++g) {
+                ExpectTimes(times, r, g);
+                times.Forget(g);
             }
         }
     }
@@ -231,32 +215,22 @@ TEST(FrameTimes, PlausibleStampsAndTheirBytes)
 }
 
 // Stamps are read from the file's records at their offsets; past its end is an error.
-TEST(FrameTimes, StampReaderReadsEachRecordsFirstBytes)
+using FrameTimesFile = TempFileTest;
+
+TEST_F(FrameTimesFile, StampReaderReadsEachRecordsFirstBytes)
 {
-    const std::string path =
-        (std::filesystem::temp_directory_path() / "quillex_frametimes.spk").string();
-    {
-        std::ofstream out(path, std::ios::binary);
-        std::vector<char> record(FrameRecordSize, '\x5a');
-        for (int r = 0; r < 3; ++r) {
-            const double stamp = 45000.0 + r;
-            std::memcpy(record.data(), &stamp, sizeof stamp);
-            out.write(record.data(), FrameRecordSize);
-        }
-        out.write(record.data(), 4); // a partial record: its stamp is cut off
-    }
-    TSpkStampReader read(path);
+    std::string bytes;
+    for (const double stamp : {45000.0, 45001.0, 45002.0})
+        bytes += std::string(reinterpret_cast<const char*>(&stamp), sizeof stamp) +
+                 std::string(FrameRecordSize - sizeof stamp, '\x5a');
+    Put(bytes + "\x5a\x5a\x5a\x5a"); // a partial record: its stamp is cut off
+    TSpkStampReader read(Path);
     EXPECT_EQ(read(0), 45000.0);
     EXPECT_EQ(read(2), 45002.0);
     EXPECT_EQ(read(1), 45001.0);
     errno = EINTR; // left by an interrupted call: the end of the file still ends the read
-    try {
-        read(3);
-        ADD_FAILURE() << "read a stamp that was cut off";
-    } catch (const ESpkReadError& e) {
-        EXPECT_EQ(std::string(e.what()), "Cannot read " + path + ": the file became shorter");
-    }
+    EXPECT_EQ(Thrown<ESpkReadError>([&] { read(3); }),
+              "Cannot read " + Path + ": the file became shorter");
     EXPECT_THROW(read(40), ESpkReadError);
-    std::filesystem::remove(path);
-    EXPECT_THROW(TSpkStampReader(path + ".missing"), ESpkReadError);
+    EXPECT_THROW(TSpkStampReader(Path + ".missing"), ESpkReadError);
 }

@@ -185,27 +185,6 @@ TEST_F(IniFileTest, FailedWriteReportsAndLeavesTheOldFileIntact)
         << "temporary file left behind";
 }
 
-// Random bytes, half-formed sections and lines without keys must neither
-// crash nor stop a later write and read.
-TEST_F(IniFileTest, GarbageFilesStayReadableAndWritable)
-{
-    std::mt19937 rng(99);
-    const std::string pieces[] = {
-        "[",        "]",     "=",  "\n",   "\r\n",      "\r", ";", " ", std::string(1, '\0'),
-        "Settings", "Speed", "0x", "\xff", "[Settings", "=12"};
-    for (int round = 0; round < 60; ++round) {
-        std::string garbage;
-        for (int i = static_cast<int>(rng() % 60); i > 0; --i)
-            garbage += pieces[rng() % std::size(pieces)];
-        Put(garbage);
-        TIniFile ini(Path);
-        (void)ini.ReadFloat("Settings", "Speed", 0.0);
-        ini.WriteInteger("Settings", "Speed", round);
-        ASSERT_EQ(TIniFile(Path).ReadInteger("Settings", "Speed", -1), round)
-            << "after garbage " << round;
-    }
-}
-
 // The decimal separator is chosen by the caller, never by the C locale.
 TEST(FormatFixed, MatchesPrintfWithTheChosenSeparator)
 {

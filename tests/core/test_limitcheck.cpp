@@ -1,5 +1,6 @@
 #include "FrameProcessor.h"
 #include "LimitCheck.h"
+#include "test_limit_support.h"
 
 #include <gtest/gtest.h>
 
@@ -12,18 +13,6 @@
 using namespace quillex;
 
 namespace {
-
-const double None = std::numeric_limits<double>::quiet_NaN();
-
-// The program's level of a magnitude, and the magnitude of a level, written out.
-double Level(double m)
-{
-    return 20 * std::log10(m / 16384 + 1e-9);
-}
-float Magnitude(double level)
-{
-    return static_cast<float>(16384 * (std::pow(10.0, level / 20) - 1e-9));
-}
 
 struct TSetup
 {
@@ -142,14 +131,11 @@ TEST(LimitCheck, TiesGoToTheLowestBinAndUncoveredBinsAreNeverBeyond)
 
     // A lower limit on two carriers, none between them: only their bins count.
     limits.Upper = TLimitCurve();
-    limits.Lower = TLimitCurve({{5, None},
-                                {5.5, -100},
-                                {6, -100},
-                                {6.5, None},
-                                {30, None},
-                                {30.5, -100},
-                                {31, -100},
-                                {31.5, None}});
+    std::vector<TLimitPoint> carriers;
+    for (const double f : {5.0, 30.0})
+        carriers.insert(carriers.end(),
+                        {{f, None}, {f + 0.5, -100}, {f + 1, -100}, {f + 1.5, None}});
+    limits.Lower = TLimitCurve(carriers);
     check.Set(limits, {512, 0, 0, false});
     EXPECT_TRUE(check.Covers(TLimitKind::Lower));
     // Bins 71 .. 76 and 391 .. 396 lie under the limit's two parts; the rest are silent.
@@ -182,23 +168,21 @@ TEST(LimitCheck, TiesGoToTheLowestBinAndUncoveredBinsAreNeverBeyond)
 
 TEST(LimitCheck, LimitsFarOutsideTheLevelsStillSayTheRightSide)
 {
-    std::vector<float> silent(256, 0.0f); // -180 dBm everywhere
-    std::vector<float> loud(256, 5e8f);   // about +90 dBm
-    const std::pair<double, double> cases[] = {{-300, 1000}, {-1e6, 1e6}};
-    for (const auto& [low, high] : cases) {
-        TLimitCheck check;
-        TLimits limits;
-        limits.Upper = FlatCurve(low);
-        limits.Lower = FlatCurve(high);
-        check.Set(limits, {256, 0, 0, false});
-        EXPECT_TRUE(check.Check(silent.data())[TLimitKind::Upper].Beyond) << low;
-        EXPECT_TRUE(check.Check(loud.data())[TLimitKind::Lower].Beyond) << high;
-        limits.Upper = FlatCurve(high);
-        limits.Lower = FlatCurve(low);
-        check.Set(limits, {256, 0, 0, false});
-        EXPECT_FALSE(check.Check(loud.data())[TLimitKind::Upper].Beyond) << high;
-        EXPECT_FALSE(check.Check(silent.data())[TLimitKind::Lower].Beyond) << low;
-    }
+    const std::vector<float> silent(256, 0.0f), loud(256, 5e8f); // -180 dBm, about +90 dBm
+    for (const auto& [low, high] : {std::pair{-300.0, 1000.0}, std::pair{-1e6, 1e6}})
+        for (const bool crossed : {true, false}) {
+            TLimits limits;
+            limits.Upper = FlatCurve(crossed ? low : high);
+            limits.Lower = FlatCurve(crossed ? high : low);
+            TLimitCheck check;
+            check.Set(limits, {256, 0, 0, false});
+            for (const std::vector<float>* m : {&silent, &loud}) {
+                const TLimitFrame& r = check.Check(m->data());
+                EXPECT_TRUE(r[TLimitKind::Upper].Beyond == crossed &&
+                            r[TLimitKind::Lower].Beyond == crossed)
+                    << low << " " << crossed << " " << (*m)[0];
+            }
+        }
 }
 
 // Each build of the loop, over every length around its vector widths and a long run: each

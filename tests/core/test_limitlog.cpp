@@ -77,12 +77,10 @@ TEST_F(LimitEventLogTest, AFailedWriteIsReportedAndLeavesNoPartOfTheLine)
     {
         TFullDisk disk(Header.size() + line.size() + line.size() / 2);
         log.Append(Episode(3, TLimitKind::Upper));
-        try {
-            log.Append(Episode(3, TLimitKind::Upper));
-            ADD_FAILURE() << "a write beyond the disk's room reported no error";
-        } catch (const ELimitLogError& e) { // the part written was cut off again
-            EXPECT_EQ(std::string(e.what()).find("incomplete"), std::string::npos) << e.what();
-        }
+        // The part written was cut off again.
+        const std::string message =
+            Thrown<ELimitLogError>([&] { log.Append(Episode(3, TLimitKind::Upper)); });
+        EXPECT_EQ(message.find("incomplete"), std::string::npos) << message;
     }
     EXPECT_EQ(Content(), Header + line);
     // With room again the log goes on.

@@ -65,8 +65,10 @@ protected:
                                  System = "system", Work = "work";
 };
 
-TEST_F(ReceiverSearch, ProgramFolderThenSystemThenPrivateFolder)
+TEST_F(ReceiverSearch, ProgramFolderThenSystemThenPrivateFolderNeverTheWorkingFolder)
 {
+    Place(QUILLEX_UNMARKED, Work);
+    EXPECT_EQ(Found(""), "none\n");
     Place(QUILLEX_SIMULATOR, Private);
     Place(QUILLEX_UNMARKED, System);
     Place(QUILLEX_UNMARKED, Bin);
@@ -75,25 +77,14 @@ TEST_F(ReceiverSearch, ProgramFolderThenSystemThenPrivateFolder)
     // An installed receiver library wins over the simulator in the private folder.
     EXPECT_EQ(Found(SystemSearch()), "system receiver");
     EXPECT_EQ(Found(""), Private.string() + " simulated");
-    // A simulator beside the program, as in the build folder, still says what it is.
-    Place(QUILLEX_SIMULATOR, Bin);
-    EXPECT_EQ(Found(SystemSearch()), "prefix/bin simulated");
-}
-
-TEST_F(ReceiverSearch, WorkingFolderIsNeverSearched)
-{
-    Place(QUILLEX_UNMARKED, Work);
-    EXPECT_EQ(Found(""), "none\n");
-}
-
-// The private folder belongs to where the program really lies, not to a link to it.
-TEST_F(ReceiverSearch, LinkedProgramFindsItsOwnPrivateFolder)
-{
-    Place(QUILLEX_SIMULATOR, Private);
+    // The private folder belongs to where the program really lies, not to a link to it.
     fs::create_directories(Root / "links");
     fs::create_symlink(Root / Bin / "quillex", Root / "links" / "quillex");
     Place(QUILLEX_UNMARKED, "links");
     EXPECT_EQ(Found("", "links/quillex"), Private.string() + " simulated");
+    // A simulator beside the program, as in the build folder, still says what it is.
+    Place(QUILLEX_SIMULATOR, Bin);
+    EXPECT_EQ(Found(SystemSearch()), "prefix/bin simulated");
 }
 
 } // namespace

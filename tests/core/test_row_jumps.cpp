@@ -54,6 +54,7 @@ TEST(RowJumps, TimeSourcesAndFiles)
     EXPECT_FALSE(FindJump(LiveRow(0, 0), LiveRow(1e6, 0))); // no period known
     EXPECT_EQ(Label(LiveRow(5, 0.01), FileRow(1, 1, 1e6)), "file");
     EXPECT_EQ(Label(FileRow(1, 40), LiveRow(5, 0.01)), "live");
+    EXPECT_EQ(Label(FileRow(1, 40), FileRow(1, 41)), ""); // the next record
     EXPECT_EQ(Label(FileRow(1, 40), FileRow(1, 42)), "seek");
     EXPECT_EQ(Label(FileRow(1, 999), FileRow(1, 1)), "seek"); // played again from the start
     EXPECT_EQ(Label(FileRow(1, 40), FileRow(2, 41)), "file");
