@@ -174,13 +174,8 @@ TEST_F(DisplayTest, EachLiveJumpMarksItsRowOnce)
 // from the start after the end, and live again.
 TEST_F(DisplayTest, PlaybackJumpsAtFilesAndSeeksOnly)
 {
-    {
-        quillex::TSpkWriter writer;
-        writer.Create(Dir.filePath("rec.spk").toStdString());
-        const std::vector<int16_t> block(TForm1::BlockSamples, 3);
-        for (int i = 0; i < 200; ++i)
-            writer.AppendRecord(0.0, block.data());
-    }
+    // Records 1 to 199 behind a blank record 0.
+    WriteRecording(Path("rec.spk"), {199, std::vector<int16_t>(TForm1::BlockSamples, 3)});
     Form->SESpeed->setValue(50);
     StartStop();
     Steady(10);
@@ -217,13 +212,8 @@ TEST_F(DisplayTest, PlayedFramesWriteOnlyTheirRecordsTimes)
     Form->BtnPlayback->click();
     for (const double stamp : {0.0, 46000.5}) {
         SCOPED_TRACE(stamp);
-        {
-            quillex::TSpkWriter writer;
-            writer.Create(Dir.filePath("rec.spk").toStdString());
-            const std::vector<int16_t> block(TForm1::BlockSamples, 3);
-            for (int i = 0; i < 30; ++i)
-                writer.AppendRecord(i == 10 ? stamp : 0.0, block.data());
-        }
+        WriteRecording(Path("rec.spk"), {29, std::vector<int16_t>(TForm1::BlockSamples, 3)},
+                       std::nullopt, [&](int Record) { return Record == 10 ? stamp : 0.0; });
         Prompts.Names.push_back(Dir.filePath("rec.spk"));
         Form->BtnLoadFile->click();
         Form->BtnClearDisplay->click();

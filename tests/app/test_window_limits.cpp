@@ -16,26 +16,15 @@
 
 namespace {
 
-constexpr int N = 4096;
-constexpr double BinMHz = 40.0 / N;
 constexpr double FreqOffset = 0.5, LevelOffset = 10.0;
 constexpr int Frames = 45; // records 1..45 behind the header, 0.1 s apart
 const double Base = quillex::EncodeDateTime(2026, 12, 6, 10, 0, 0);
 
-// Tones at sample rate 80 MHz (x[n] = A cos(pi f n / 40 + phase)), with a fixed noise floor.
+// A burst at 14.25043 MHz and a 12 MHz carrier over a fixed noise floor.
 std::vector<int16_t> Block(double BurstAmplitude, double CarrierAmplitude = 20)
 {
-    static const double BurstMHz = 14.25043, CarrierMHz = 12.0;
     std::mt19937 rng(5); // the same floor in every frame
-    std::normal_distribution<double> noise(0.0, 3.0);
-    std::vector<int16_t> block(TForm1::BlockSamples);
-    for (int n = 0; n < TForm1::BlockSamples; ++n) {
-        const double v = CarrierAmplitude * std::cos(std::numbers::pi * CarrierMHz * n / 40.0) +
-                         BurstAmplitude * std::cos(std::numbers::pi * BurstMHz * n / 40.0 + 0.7) +
-                         noise(rng);
-        block[size_t(n)] = int16_t(std::lround(v));
-    }
-    return block;
+    return ToneBlock({{12.0, CarrierAmplitude, 0}, {14.25043, BurstAmplitude}}, 3.0, &rng);
 }
 
 // Bursts: frames 11-13 and 18 (a gap shorter than the 1 s hold-off), then 41-42.
@@ -58,15 +47,6 @@ QString IsoText(int Frame)
         .toString(QStringLiteral("yyyy-MM-ddThh:mm:ss.zzz"));
 }
 
-// A tone of amplitude A lying on a bin, Hann over 2N samples: A * sum(w) / N, in dBm.
-double OnBinDbm(double Amplitude)
-{
-    double sum = 0;
-    for (int n = 0; n < 2 * N; ++n)
-        sum += 0.5 - 0.5 * std::cos(2 * std::numbers::pi * n / (2 * N - 1));
-    return 20 * std::log10(Amplitude * sum / N / 16384 + 1e-9);
-}
-
 class LimitTest : public WindowTest
 {
 protected:
@@ -85,14 +65,10 @@ protected:
     }
     void WriteBlocks(const QString& File, const std::function<std::vector<int16_t>(int)>& Of)
     {
-        uint8_t record[quillex::FrameRecordSize];
-        quillex::FormatOffsetsHeader(FreqOffset, LevelOffset, false, '.', record);
-        std::string bytes(reinterpret_cast<const char*>(record), sizeof record);
-        for (int f = 1; f <= Frames; ++f) {
-            quillex::EncodeDataRecord(StampOf(f), Of(f).data(), record);
-            bytes.append(reinterpret_cast<const char*>(record), sizeof record);
-        }
-        std::ofstream(File.toStdString(), std::ios::binary) << bytes;
+        std::vector<std::vector<int16_t>> blocks;
+        for (int f = 1; f <= Frames; ++f)
+            blocks.push_back(Of(f));
+        WriteRecording(File, blocks, THeader{FreqOffset, LevelOffset}, StampOf);
     }
 
     void Play(const QString& File)

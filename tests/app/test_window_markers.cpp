@@ -14,56 +14,6 @@
 
 namespace {
 
-// Exponent 12: a frame transforms all 8192 samples of a block into 4096 bins of 9.765625 kHz.
-constexpr int N = 4096;
-constexpr double BinMHz = 40.0 / N;
-
-struct TTone
-{
-    double MHz;
-    double Amplitude; // in samples
-    double Phase = 0.7;
-};
-
-// The samples of tones at sample rate 80 MHz: x[n] = sum A cos(pi f n / 40 + phase), f in MHz,
-// so a tone of f MHz lies at bin f * N / 40.
-std::vector<int16_t> ToneBlock(const std::vector<TTone>& Tones, double Noise = 0,
-                               std::mt19937* Rng = nullptr)
-{
-    std::vector<int16_t> block(TForm1::BlockSamples);
-    std::normal_distribution<double> noise(0.0, 1.0);
-    for (int n = 0; n < TForm1::BlockSamples; ++n) {
-        double v = 0;
-        for (const TTone& t : Tones)
-            v += t.Amplitude * std::cos(std::numbers::pi * t.MHz * n / 40.0 + t.Phase);
-        if (Noise > 0)
-            v += Noise * noise(*Rng);
-        block[size_t(n)] = int16_t(std::clamp(std::lround(v), -32768L, 32767L));
-    }
-    return block;
-}
-
-struct THeader
-{
-    double FreqOffset = 0, LevelOffset = 0;
-    bool Inverted = false;
-};
-
-// Hann over 2N samples, w[n] = 0.5 - 0.5 cos(2 pi n / (2N - 1)): the sums of w and w^2.
-double HannSum(int Power)
-{
-    double sum = 0;
-    for (int n = 0; n < 2 * N; ++n)
-        sum += std::pow(0.5 - 0.5 * std::cos(2 * std::numbers::pi * n / (2 * N - 1)), Power);
-    return sum;
-}
-
-// What a bin shows for a tone of amplitude A lying on it, A * sum(w) / N, in dBm.
-double OnBinDbm(double Amplitude)
-{
-    return 20 * std::log10(Amplitude * HannSum(1) / N / 16384 + 1e-9);
-}
-
 // Where a tone shows on the axis: mirrored about the last bin when inverted, offset added.
 double ShownMHz(double MHz, const THeader& H)
 {
@@ -113,25 +63,6 @@ protected:
         ASSERT_EQ(Form->FFT->Size(), N);
     }
 
-    // A recording of the blocks; without a header, record 0 is a blank one (never played).
-    void Write(const QString& File, const std::vector<std::vector<int16_t>>& Blocks,
-               std::optional<THeader> Header = std::nullopt)
-    {
-        std::string bytes(size_t(quillex::FrameRecordSize), '\0');
-        if (Header) {
-            uint8_t record[quillex::FrameRecordSize];
-            quillex::FormatOffsetsHeader(Header->FreqOffset, Header->LevelOffset, Header->Inverted,
-                                         '.', record);
-            bytes.assign(reinterpret_cast<const char*>(record), sizeof record);
-        }
-        for (const auto& block : Blocks) {
-            std::string record(size_t(quillex::FrameRecordSize), '\0');
-            quillex::EncodeDataRecord(0.0, block.data(), reinterpret_cast<uint8_t*>(record.data()));
-            bytes += record;
-        }
-        std::ofstream(File.toStdString(), std::ios::binary) << bytes;
-    }
-
     // Loads a recording and plays it in "Harddisk sync", which returns at its end; then shows
     // the span given (loading re-selects the bandwidth).
     void Play(const QString& File, int CentreKHz = 14500)
@@ -145,7 +76,7 @@ protected:
 
     void PlayTones(const THeader& H, int CentreKHz = 14500)
     {
-        Write(Path("tones.spk"), {ToneBlock(Tones), ToneBlock(Tones)}, H);
+        WriteRecording(Path("tones.spk"), {ToneBlock(Tones), ToneBlock(Tones)}, H);
         Play(Path("tones.spk"), CentreKHz);
     }
 
@@ -259,7 +190,7 @@ TEST_F(MarkerTest, MarkersFollowTheirTones)
             {{Strongest.MHz + 0.45 * f * BinMHz, 2000}, {Strongest.MHz + 9.6 * BinMHz, 6000}}));
     for (int f = 0; f < 40; ++f)
         blocks.push_back(ToneBlock({weak}, 100.0, &rng));
-    Write(Path("follow.spk"), blocks);
+    WriteRecording(Path("follow.spk"), blocks);
     std::vector<double> followed;
     Form->OnFrameProcessed = [&] {
         const size_t frame = followed.size();
@@ -309,7 +240,8 @@ TEST_F(MarkerTest, AMarkerWhoseToneHasGoneReadsTheLevelOfItsBin)
     StartWindow();
     Form->RGFenster->setItemIndex(0);
     const TTone away{Strongest.MHz + 30.5 * BinMHz, 8000};
-    Write(Path("gone.spk"), {ToneBlock({Strongest}), ToneBlock({away}), ToneBlock({away})});
+    WriteRecording(Path("gone.spk"),
+                   {ToneBlock({Strongest}), ToneBlock({away}), ToneBlock({away})});
     int frame = 0;
     Form->OnFrameProcessed = [&] {
         if (frame++ == 0)
@@ -404,7 +336,7 @@ TEST_F(MarkerTest, HoldTraces)
     for (bool inverted : {false, true}) {
         SCOPED_TRACE(inverted);
         const THeader h{0.0, 0.0, inverted};
-        Write(Path("holds.spk"), blocks, h);
+        WriteRecording(Path("holds.spk"), blocks, h);
         frames.clear();
         Play(Path("holds.spk"), inverted ? 25000 : 15000); // a new mirroring clears them first
         ASSERT_EQ(M().Holds().Frames(), int64_t(frames.size()));
@@ -478,8 +410,8 @@ TEST_F(MarkerTest, MarkersSitOnTheChosenTrace)
 {
     StartWindow();
     const TTone burst{15.6021, 5000};
-    Write(Path("burst.spk"),
-          {ToneBlock(Tones), ToneBlock({Left, Strongest, burst}), ToneBlock(Tones)});
+    WriteRecording(Path("burst.spk"),
+                   {ToneBlock(Tones), ToneBlock({Left, Strongest, burst}), ToneBlock(Tones)});
     M().CBMarkerTrace->setCurrentIndex(TMeasureTools::trMax);
     EXPECT_TRUE(M().CBMaxHold->isChecked());
     M().CBMinHold->setChecked(true);
