@@ -30,9 +30,7 @@ bool IsControl(const QWidget* w)
 TEST_F(WindowTest, FitsAFullHdScreenAtScaleTwoWithEveryControlReachable)
 {
     ASSERT_EQ(qApp->devicePixelRatio(), 2.0);
-    Start();
-    Form->show();
-    QApplication::processEvents();
+    StartShown();
     EXPECT_LE(Form->minimumSizeHint().height(), ScreenFitHeight);
     EXPECT_LE(Form->minimumSize().height(), ScreenFitHeight);
     // With the simulator's notice beside the status panels.

@@ -30,10 +30,7 @@ QPoint InWindow(const QWidget* Widget, QPoint At)
 // cross): only the other modes open the menu.
 TEST_F(WindowTest, PlotToolWindowsReachedByShortcutsAndContextMenu)
 {
-    Start();
-    Form->show();
-    Form->activateWindow();
-    ASSERT_TRUE(QTest::qWaitForWindowActive(Form.get()));
+    StartShown({}, true);
     const auto settings = Form->CurrentSettings();
     TDXHistograph* plot = Form->Histo;
     EXPECT_FALSE(plot->ShowToolBar());
@@ -88,10 +85,7 @@ TEST_F(WindowTest, PlotToolWindowsReachedByShortcutsAndContextMenu)
 // nothing, and a real click places cross 1 as ever.
 TEST_F(WindowTest, PlotMenuEndsThePressThatOpenedIt)
 {
-    Start();
-    Form->show();
-    Form->activateWindow();
-    ASSERT_TRUE(QTest::qWaitForWindowActive(Form.get()));
+    StartShown({}, true);
     TDXHistograph* plot = Form->Histo;
     QWindow* window = Form->windowHandle();
     Form->BtnClearDisplay->click(); // a flat curve for the crosses to snap to
