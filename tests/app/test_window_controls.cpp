@@ -184,7 +184,7 @@ TEST_F(WindowTest, DisplayButtons)
 // it runs), never narrower than designed, and the settings panel widens for its captions.
 TEST_F(WindowTest, TextsAreNotCutInTheFontUsed)
 {
-    WriteIni("[Offsets]\nFreqMHz=980.000\nLeveldB=0.0\nEnabled=1\n");
+    WriteIni("[Offsets]\nFreqMHz=9980.000\nLeveldB=0.0\nEnabled=1\n");
     StartShown();
     const auto settle = [] {
         for (int i = 0; i < 3; ++i)
@@ -209,10 +209,10 @@ TEST_F(WindowTest, TextsAreNotCutInTheFontUsed)
         expectFits(0);
         expectFits(4);
     }
-    // The pointer's read-out with the offset is one digit longer at the top of the spectrum.
+    // The pointer's read-out with the offset (a transverter's) is a digit longer at the top.
     Form->HistoCrossMove(Form->Histo, 39999.0f, 0.0f, 1, 0);
     settle();
-    EXPECT_EQ(Form->StatusText(1), "Cursor: 1019.999 MHz");
+    EXPECT_EQ(Form->StatusText(1), "Cursor: 10019.999 MHz");
     expectFits(1);
     EXPECT_EQ(Form->width(), narrowest);
     // That panel as wide as its longest text from the start: the centre's, the pointer's at
@@ -221,7 +221,8 @@ TEST_F(WindowTest, TextsAreNotCutInTheFontUsed)
     probe.setFont(Form->StatusPanels[1]->font());
     probe.setFrameStyle(Form->StatusPanels[1]->frameStyle());
     int least = designed[1];
-    for (const char* text : {"Center: 40.00 MHz", "Cursor: 980.000 MHz", "Cursor: 1020.000 MHz"}) {
+    for (const char* text :
+         {"Center: 40.00 MHz", "Cursor: 9980.000 MHz", "Cursor: 10020.000 MHz"}) {
         probe.setText(text);
         least = std::max(least, probe.sizeHint().width());
     }

@@ -216,7 +216,8 @@ TEST_F(WindowTest, StartupCorrectionsDoNotCountAsChanges)
          {std::string("[Settings]\nBandWidth=-1\nFreq=1000\n") + off,
           std::string("[Settings]\nBandWidth=7\nFreq=1000\n") + off,
           std::string("[Settings]\nBandWidth=2\nFreq=10000\n") + off,
-          std::string("[Form]\nWidth=300\n[Offsets]\nFreqMHz=980.000\nLeveldB=0.0\nEnabled=1\n")}) {
+          std::string(
+              "[Form]\nWidth=300\n[Offsets]\nFreqMHz=9980.000\nLeveldB=0.0\nEnabled=1\n")}) {
         SCOPED_TRACE(text);
         WriteIni(text.c_str());
         Form = std::make_unique<TForm1>(Prompts, Clock, QStringList{});
