@@ -1,15 +1,5 @@
 #include "test_window_support.h"
 
-#include <map>
-#include <tuple>
-#include <vector>
-
-#include "SpektroNeu.h"
-#include "SpektroNeuLegend.h"
-#include "Unit1Limits.h"
-#include "Unit1Markers.h"
-#include "dxHisto.h"
-
 // Plot, waterfall slice and scroll bar describe one span: the scroll bar's least centre
 // is the half span, the plot spans twice that around the centre, and the waterfall's
 // bins cover the same kHz.

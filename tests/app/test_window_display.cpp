@@ -1,15 +1,5 @@
 #include "test_window_support.h"
 
-#include "SpektroNeu.h"
-#include "SpektroNeuLegend.h"
-#include "SpkFile.h"
-#include "dxHisto.h"
-
-#include <algorithm>
-#include <climits>
-#include <span>
-#include <vector>
-
 // The level legend beside the waterfall, the marks where the waterfall's picture jumps, and
 // the recording's progress, in the running window.
 
@@ -21,9 +11,7 @@ protected:
     void SetUp() override
     {
         WindowTest::SetUp();
-        Start({"DEBUG"});
-        Form->show();
-        QCoreApplication::processEvents();
+        StartShown({"DEBUG"});
     }
     // Starts or stops a run; the frames then come from the test, with the test's clock.
     void StartStop()

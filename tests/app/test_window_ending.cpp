@@ -6,8 +6,6 @@
 
 #include <csignal>
 
-#include <tuple>
-
 namespace {
 
 constexpr qint64 RecordSize = 16392;

@@ -2,11 +2,7 @@
 // starts): it fits a 1920 x 1080 screen, every control stays reachable, and the display panel's
 // copy and saved picture hold the device pixels.
 
-#include "SpektroNeuLegend.h"
-#include "dxHisto.h"
 #include "test_window_support.h"
-
-#include <QTest>
 
 namespace {
 

@@ -1,17 +1,6 @@
 #include "test_window_support.h"
 
-#include <QTest>
-#include <cmath>
-#include <map>
-#include <numbers>
-#include <random>
-
 #include "LimitCurve.h"
-#include "SpektroNeu.h"
-#include "SpkFile.h"
-#include "Unit1Limits.h"
-#include "Unit1Markers.h"
-#include "dxHisto.h"
 #include "test_file_support.h"
 
 namespace {
@@ -27,7 +16,8 @@ std::vector<int16_t> Block(double BurstAmplitude, double CarrierAmplitude = 20)
     return ToneBlock({{12.0, CarrierAmplitude, 0}, {14.25043, BurstAmplitude}}, 3.0, &rng);
 }
 
-// Bursts: frames 11-13 and 18 (a gap shorter than the 1 s hold-off), then 41-42.
+// Bursts: frames 11-13 and 18 (a gap shorter than the 1 s hold-off), then
+// 41-42.
 double BurstAt(int Frame)
 {
     static const std::map<int, double> bursts{{11, 1000}, {12, 3000}, {13, 2000},
@@ -58,7 +48,8 @@ protected:
     }
     TLimitTools& L() const { return *Form->Limits; }
 
-    // Header, then Frames records stamped 0.1 s apart; Burst false keeps every frame quiet.
+    // Header, then Frames records stamped 0.1 s apart; Burst false keeps every
+    // frame quiet.
     void Write(const QString& File, bool Burst)
     {
         WriteBlocks(File, [Burst](int F) { return Block(Burst ? BurstAt(F) : 0); });
@@ -71,19 +62,21 @@ protected:
         WriteRecording(File, blocks, THeader{FreqOffset, LevelOffset}, StampOf);
     }
 
-    void Play(const QString& File)
+    // Plays the file to its end, calling Watch after each frame.
+    void Play(const QString& File, const std::function<void()>& Watch = {})
     {
+        Form->OnFrameProcessed = Watch;
         Load(File);
         PlaySync();
+        Form->OnFrameProcessed = nullptr;
         ASSERT_FALSE(Form->BtnStartStop->isChecked());
     }
 
-    // The upper limit 6 dB over the quiet trace; the quiet trace's levels (plot scale) kept.
+    // The upper limit 6 dB over the quiet trace.
     void UpperFromQuietTrace()
     {
         Write(Path("quiet.spk"), false);
         Play(Path("quiet.spk"));
-        Quiet.assign(Form->LevelSpectrum.begin(), Form->LevelSpectrum.begin() + N);
         L().ActUpperFromTrace->trigger();
     }
 
@@ -108,12 +101,10 @@ protected:
     {
         return QString(ReadAll(File)).split('\n', Qt::SkipEmptyParts);
     }
-
-    std::vector<float> Quiet;
 };
 
-// The burst's worst point as the log writes it: interpolated frequency, its level and its
-// excess over the curve there.
+// The burst's worst point as the log writes it: interpolated frequency, its
+// level and its excess over the curve there.
 void ExpectWorst(const QStringList& Fields, double Amplitude, double CurveDbm)
 {
     const double mhz = FreqOffset + 14.25043, dbm = OnBinDbm(Amplitude) + LevelOffset;
@@ -124,8 +115,9 @@ void ExpectWorst(const QStringList& Fields, double Amplitude, double CurveDbm)
 
 } // namespace
 
-// A limit made from the trace lies its offset above (below) it at every bin's frequency. While
-// the max (min) hold is shown, that side follows the hold, not the last frame.
+// A limit made from the trace lies its offset above (below) it at every bin's
+// frequency. While the max (min) hold is shown, that side follows the hold, not
+// the last frame.
 TEST_F(LimitTest, LimitFromTheTraceOrTheHolds)
 {
     StartWindow();
@@ -143,9 +135,7 @@ TEST_F(LimitTest, LimitFromTheTraceOrTheHolds)
         Form->Measure->CBMaxHold->setChecked(hold == 1);
         Form->Measure->CBMinHold->setChecked(hold == 2);
         std::vector<float> levels;
-        Form->OnFrameProcessed = [&] { levels.push_back(Form->LevelSpectrum[size_t(burst)]); };
-        Play(Path("bursts.spk"));
-        Form->OnFrameProcessed = nullptr;
+        Play(Path("bursts.spk"), [&] { levels.push_back(Form->LevelSpectrum[size_t(burst)]); });
         ASSERT_EQ(levels.size(), size_t(Frames));
         L().ActUpperFromTrace->trigger();
         L().ActLowerFromTrace->trigger();
@@ -164,9 +154,10 @@ TEST_F(LimitTest, LimitFromTheTraceOrTheHolds)
     }
 }
 
-// Bursts above a flat limit give two episodes (a gap shorter than the hold-off joins, a longer
-// one parts), logged with their frames, times and worst points, shown in the status bar, the
-// trace's warning colour and the waterfall's margin while they last.
+// Bursts above a flat limit give two episodes (a gap shorter than the hold-off
+// joins, a longer one parts), logged with their frames, times and worst points,
+// shown in the status bar, the trace's warning colour and the waterfall's
+// margin while they last.
 TEST_F(LimitTest, EpisodesOfBurstsOverAFlatLimit)
 {
     StartWindow();
@@ -174,7 +165,8 @@ TEST_F(LimitTest, EpisodesOfBurstsOverAFlatLimit)
     Play(Path("quiet.spk")); // the recording's offsets in force
     Prompts.Numbers.push_back(-30.0);
     L().ActFlatLimit->trigger();
-    // Offered: a level a quarter down the plot's scale (-140 to 0.1 dBm), the offset added.
+    // Offered: a level a quarter down the plot's scale (-140 to 0.1 dBm), the
+    // offset added.
     EXPECT_EQ(Prompts.Questions.back(), "Upper limit (dBm):");
     EXPECT_EQ(Prompts.Offered,
               std::vector<double>{std::round(0.1 - (0.1 + 140) / 4 + LevelOffset)});
@@ -183,37 +175,30 @@ TEST_F(LimitTest, EpisodesOfBurstsOverAFlatLimit)
     Write(Path("bursts.spk"), true);
     QMap<int64_t, QString> status;
     QMap<int64_t, int> warning;
-    Form->OnFrameProcessed = [&] {
+    Play(Path("bursts.spk"), [&] {
         status[Form->PlaybackRecord] = Form->StatusText(0);
         const auto& series = Form->Histo->SeriesRecord(TLimitTools::WarningSeries);
         warning[Form->PlaybackRecord] =
             Form->Histo->SeriesNumber() >= TLimitTools::WarningSeries ? series.Count : 0;
-    };
-    Play(Path("bursts.spk"));
-    Form->OnFrameProcessed = nullptr;
+    });
 
     const QStringList log = Lines(Path("events.csv"));
     ASSERT_EQ(log.size(), 3) << log.join('\n');
     EXPECT_EQ(log[0], "start,end,first_frame,last_frame,kind,MHz,dBm,excess_dB");
     const double burstMHz = FreqOffset + 14.25043;
-    const struct
-    {
-        int First, Last;
-        double Worst;
-    } episodes[] = {{11, 18, 3000}, {41, 42, 900}};
-    for (int e = 0; e < 2; ++e) {
-        SCOPED_TRACE(e);
-        const QStringList fields = log[e + 1].split(',');
+    for (const auto& [line, first, last, worst] :
+         {std::tuple{1, 11, 18, 3000.0}, std::tuple{2, 41, 42, 900.0}}) {
+        const QStringList fields = log[line].split(',');
         ASSERT_EQ(fields.size(), 8);
         EXPECT_EQ(fields.mid(0, 5),
-                  QStringList({IsoText(episodes[e].First), IsoText(episodes[e].Last),
-                               QString::number(episodes[e].First),
-                               QString::number(episodes[e].Last), "upper"}));
-        ExpectWorst(fields, episodes[e].Worst, -30.0);
+                  QStringList({IsoText(first), IsoText(last), QString::number(first),
+                               QString::number(last), "upper"}));
+        ExpectWorst(fields, worst, -30.0);
     }
 
-    // The status panel: the worst so far while an episode is open (it ends once the hold-off
-    // has passed, at frame 28, 1 s after frame 18), the FFT's text again after.
+    // The status panel: the worst so far while an episode is open (it ends once
+    // the hold-off has passed, at frame 28, 1 s after frame 18), the FFT's text
+    // again after.
     const double worst = OnBinDbm(3000) + LevelOffset + 30.0;
     EXPECT_EQ(status[12], QString::asprintf("LIMIT %+.1f dB @ %.4f MHz", worst, burstMHz));
     EXPECT_EQ(status[27], status[12]);
@@ -229,39 +214,41 @@ TEST_F(LimitTest, EpisodesOfBurstsOverAFlatLimit)
     EXPECT_EQ(marks, 2);
 }
 
-// A lower limit over the 12 MHz carrier's two bins only: the carrier gone (frames 5-8) is a
-// lower episode, whose status shows how far below the limit the worst bin is, with a minus
-// sign. A burst above the upper limit meanwhile (frame 7) is an episode of its own; the
-// status keeps the larger excess of the two, and the log has each with its own frames.
+// A lower limit over the 12 MHz carrier's two bins only: the carrier gone
+// (frames 5-8) is a lower episode, whose status shows how far below the limit
+// the worst bin is, with a minus sign. A burst above the upper limit meanwhile
+// (frame 7) is an episode of its own; the status keeps the larger excess of the
+// two, and the log has each with its own frames.
 TEST_F(LimitTest, LowerEpisodeBesideAnUpperOne)
 {
     StartWindow();
     const auto block = [](int F) { return Block(F == 7 ? 3000 : 0, F >= 5 && F <= 8 ? 0 : 20); };
     WriteBlocks(Path("gap.spk"), block);
     std::ofstream(Path("limits.csv").toStdString())
-        << "MHz,upper_dBm,lower_dBm\n12.40,-30,\n12.49,-30,-60\n12.51,-30,-60\n12.60,-30,\n";
+        << "MHz,upper_dBm,lower_dBm\n12.40,-30,\n12.49,-30,-60\n12.51,-30,-"
+           "60\n12.60,-30,\n";
     Prompts.Names.push_back(Path("limits.csv"));
     L().ActLoadLimits->trigger();
     LogTo(Path("events.csv"));
     QMap<int64_t, QString> status;
     QMap<int64_t, std::vector<float>> levels;
-    Form->OnFrameProcessed = [&] {
+    Play(Path("gap.spk"), [&] {
         status[Form->PlaybackRecord] = Form->StatusText(0);
         levels[Form->PlaybackRecord].assign(Form->LevelSpectrum.begin(),
                                             Form->LevelSpectrum.begin() + N);
-    };
-    Play(Path("gap.spk"));
-    Form->OnFrameProcessed = nullptr;
+    });
 
-    // The bins from 12.49 to 12.51 MHz as displayed; the carrier keeps them near -48 dBm.
+    // The bins from 12.49 to 12.51 MHz as displayed; the carrier keeps them near
+    // -48 dBm.
     std::vector<int> watched;
     for (int d = 0; d < N; ++d)
         if (FreqOffset + d * BinMHz >= 12.49 && FreqOffset + d * BinMHz <= 12.51)
             watched.push_back(d);
     ASSERT_EQ(watched.size(), 2u);
     EXPECT_EQ(status[4], Form->FftStatusText());
-    // The lower episode's worst point so far, the lowest watched bin over its frames; the burst's
-    // excess (about 25 dB) is less than the gap's (about 40 dB). 1 s after frame 8 is frame 18.
+    // The lower episode's worst point so far, the lowest watched bin over its
+    // frames; the burst's excess (about 25 dB) is less than the gap's (about 40
+    // dB). 1 s after frame 8 is frame 18.
     double worst = HUGE_VAL;
     int worstBin = 0;
     for (int64_t f = 5; f <= 17; ++f) {
@@ -280,20 +267,19 @@ TEST_F(LimitTest, LowerEpisodeBesideAnUpperOne)
 
     const QStringList log = Lines(Path("events.csv"));
     ASSERT_EQ(log.size(), 3) << log.join('\n');
-    // In the order they end: the upper one a second after frame 7, the lower after frame 8.
+    // In the order they end: the upper one a second after frame 7, the lower
+    // after frame 8.
     EXPECT_EQ(log[1].split(',').mid(2, 3), QStringList({"7", "7", "upper"}));
     EXPECT_EQ(log[2].split(',').mid(2, 3), QStringList({"5", "8", "lower"}));
     ExpectWorst(log[1].split(','), 3000, -30.0);
 }
 
-// Live, frames are numbered from the start of each run (those before a limit existed too)
-// and timed by the clock. Clearing the limits ends the open episode once the hold-off has
-// passed, stopping the run at once.
+// Live, frames are numbered from the start of each run (those before a limit
+// existed too) and timed by the clock. Clearing the limits ends the open
+// episode once the hold-off has passed, stopping the run at once.
 TEST_F(LimitTest, LiveEpisodesCountFramesFromTheRunsStart)
 {
     StartWindow();
-    if (Form->BtnStartStop->isChecked())
-        Form->BtnStartStop->click();
     LogTo(Path("events.csv"));
     const auto run = [this](int Quiet, int Watched) {
         Form->BtnStartStop->click();
@@ -306,7 +292,8 @@ TEST_F(LimitTest, LiveEpisodesCountFramesFromTheRunsStart)
             Form->Timer1Timer();
         }
         EXPECT_TRUE(Form->StatusText(0).startsWith("LIMIT +")) << Form->StatusText(0);
-        if (Quiet > 0) { // cleared while running: the episode ends once the hold-off has passed
+        if (Quiet > 0) { // cleared while running: the episode ends once the
+                         // hold-off has passed
             L().ActClearLimits->trigger();
             for (int f = 0; f < 11; ++f, Clock.Advance(0.1))
                 Form->Timer1Timer();
@@ -326,9 +313,9 @@ TEST_F(LimitTest, LiveEpisodesCountFramesFromTheRunsStart)
     EXPECT_EQ(log[2].split(',').mid(2, 3), QStringList({"0", "2", "upper"}));
 }
 
-// A bend in the upper-reference mode goes into the curve's frequency definition: it stays at its
-// frequency through a new FFT size and span. Without a lower curve the lower-reference mode
-// says what to do.
+// A bend in the upper-reference mode goes into the curve's frequency
+// definition: it stays at its frequency through a new FFT size and span.
+// Without a lower curve the lower-reference mode says what to do.
 TEST_F(LimitTest, BendWrittenBackSurvivesFftSizeAndSpan)
 {
     StartWindow();
@@ -373,9 +360,10 @@ TEST_F(LimitTest, BendWrittenBackSurvivesFftSizeAndSpan)
     EXPECT_EQ(histo->Mode(), modeMeasure);
 }
 
-// Saved limits load back the same; a file that does not parse gets one message naming the line
-// and changes nothing. The last file is remembered in the settings and loaded at start-up; one
-// that has gone gives one message and no curves.
+// Saved limits load back the same; a file that does not parse gets one message
+// naming the line and changes nothing. The last file is remembered in the
+// settings and loaded at start-up; one that has gone gives one message and no
+// curves.
 TEST_F(LimitTest, SaveLoadAndTheSettingsKey)
 {
     StartWindow();
@@ -443,8 +431,8 @@ TEST_F(LimitTest, SaveLoadAndTheSettingsKey)
     EXPECT_TRUE(L().Limits().Upper.Empty() && L().Limits().Lower.Empty());
 }
 
-// Recording on alarm into a folder that has gone by the run's start: one message naming it, and
-// recording on alarm off.
+// Recording on alarm into a folder that has gone by the run's start: one
+// message naming it, and recording on alarm off.
 TEST_F(LimitTest, AlarmFolderGoneByTheRunsStartTurnsRecordingOff)
 {
     StartWindow();
@@ -456,9 +444,9 @@ TEST_F(LimitTest, AlarmFolderGoneByTheRunsStartTurnsRecordingOff)
     EXPECT_TRUE(Prompts.Messages[0].contains(Path("alarms"))) << Prompts.Messages[0];
 }
 
-// Each episode gets a recording of its own: the frames of the seconds before its first frame
-// beyond the limit (held in memory), its frames and those of the seconds after, each with its
-// stamp and samples.
+// Each episode gets a recording of its own: the frames of the seconds before
+// its first frame beyond the limit (held in memory), its frames and those of
+// the seconds after, each with its stamp and samples.
 TEST_F(LimitTest, RecordingOnAlarmHoldsTheFramesAround)
 {
     StartWindow();
@@ -471,8 +459,8 @@ TEST_F(LimitTest, RecordingOnAlarmHoldsTheFramesAround)
     const QStringList files = QDir(Path("alarms")).entryList({"*.spk"}, QDir::Files, QDir::Name);
     ASSERT_EQ(files.size(), 2) << files.join(',');
     EXPECT_EQ(files[0], "limit_2026-12-06_10-00-01.100.spk");
-    // 0.45 s before frame 11 reaches back to frame 7, 0.55 s after frame 18 to 23; the
-    // recording's end closes the second.
+    // 0.45 s before frame 11 reaches back to frame 7, 0.55 s after frame 18 to
+    // 23; the recording's end closes the second.
     const std::pair<int, int> expected[] = {{7, 23}, {37, 45}};
     for (int i = 0; i < 2; ++i) {
         SCOPED_TRACE(files[i]);
@@ -491,9 +479,10 @@ TEST_F(LimitTest, RecordingOnAlarmHoldsTheFramesAround)
     }
 }
 
-// A full disk under recording on alarm or under the event log: one message, that one turned off
-// with whole records or lines only, and the alarms go on (both episodes shown: frames 11-27,
-// until the hold-off after 18 passes, and 41-45), as does the log when the recording failed.
+// A full disk under recording on alarm or under the event log: one message,
+// that one turned off with whole records or lines only, and the alarms go on
+// (both episodes shown: frames 11-27, until the hold-off after 18 passes, and
+// 41-45), as does the log when the recording failed.
 TEST_F(LimitTest, WriteFailureTurnsOffOnlyWhatFailed)
 {
     for (const bool recording : {true, false}) {
@@ -508,12 +497,11 @@ TEST_F(LimitTest, WriteFailureTurnsOffOnlyWhatFailed)
             RecordTo(Path("alarms"), 0.45, 0.55);
         Write(Path("bursts.spk"), true);
         int alarmFrames = 0;
-        Form->OnFrameProcessed = [&] { alarmFrames += Form->StatusText(0).startsWith("LIMIT"); };
         {
             const TFullDisk full(recording ? 5 * quillex::FrameRecordSize + 100 : header + 20);
-            Play(Path("bursts.spk"));
+            Play(Path("bursts.spk"),
+                 [&] { alarmFrames += Form->StatusText(0).startsWith("LIMIT"); });
         }
-        Form->OnFrameProcessed = nullptr;
         EXPECT_EQ(Prompts.Warnings.size(), 1) << Prompts.Warnings.join('\n');
         EXPECT_FALSE(L().CBRecordOnAlarm->isChecked());
         EXPECT_EQ(L().CBEventLog->isChecked(), recording);

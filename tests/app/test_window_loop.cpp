@@ -1,8 +1,5 @@
 #include "test_window_support.h"
 
-#include <cmath>
-#include <vector>
-
 // A tone in the given bin of the current FFT size.
 static void FillTone(TForm1& Form, int Bin, int Amplitude)
 {

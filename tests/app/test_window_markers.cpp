@@ -1,16 +1,7 @@
 #include "test_window_support.h"
 
-#include <QTest>
-#include <cmath>
-#include <numbers>
-#include <optional>
-#include <random>
-
 #include "IniFileU.h"
 #include "MarkerReadout.h"
-#include "SpkFile.h"
-#include "Unit1Markers.h"
-#include "dxHisto.h"
 
 namespace {
 

@@ -1,8 +1,5 @@
 #include "test_window_support.h"
 
-#include <QTest>
-
-#include "dxHisto.h"
 #include "dx_Eca.h"
 #include "dx_Efg.h"
 #include "dx_Etb.h"

@@ -1,10 +1,6 @@
 #include "test_window_support.h"
 
 #include "IniFileU.h"
-#include "Unit1Markers.h"
-#include "dxHisto.h"
-
-#include <tuple>
 
 // Each setting the user changes through a control is written under its own key as the control
 // shows it, and comes back into the same control; a failed write keeps the window open.

@@ -7,18 +7,24 @@
 #include <deque>
 #include <functional>
 #include <gtest/gtest.h>
+#include <map>
 #include <memory>
 #include <numbers>
 #include <optional>
 #include <random>
 #include <span>
+#include <tuple>
+#include <vector>
 
 #include "Clock.h"
 #include "DateTimeU.h"
 #include "Prompts.h"
 #include "SpektroNeu.h"
+#include "SpektroNeuLegend.h"
 #include "SpkFile.h"
 #include "Unit1.h"
+#include "Unit1Limits.h"
+#include "Unit1Markers.h"
 #include "dxHisto.h"
 #include "test_receiver_support.h"
 
