@@ -557,24 +557,17 @@ TEST_F(WindowTest, DesignedLayout)
 // a settings file (the centre then has the whole spectrum's one position).
 TEST_F(WindowTest, EveryNumberControlsRangeAndFirstValues)
 {
-    struct Row
-    {
-        double Min, Max, Designed, Started;
-        int Decimals = 0;
-    };
-    const std::map<QString, Row> rows{{"SEFft", {8, 12, 11, 11}},
-                                      {"SEAvg", {1, 64, 1, 1}},
-                                      {"SESpeed", {1, 100, 100, 40}},
-                                      {"SBMin", {20, 140, 120, 120}},
-                                      {"SBRange", {-100, 0, 0, 0}},
-                                      {"SBFrq", {0, 40000, 20000, 20000}},
-                                      {"PB", {1, 100, 1, 1}},
-                                      {"SEAverageFrames", {2, 1000, 10, 10}},
-                                      {"SEUpperOffset", {0, 100, 6, 6, 1}},
-                                      {"SELowerOffset", {0, 100, 6, 6, 1}},
-                                      {"SEHoldOff", {0, 3600, 1, 1, 2}},
-                                      {"SEPreSeconds", {0, 60, 5, 5, 2}},
-                                      {"SEPostSeconds", {0, 600, 5, 5, 2}}};
+    // Name, least, largest, value when built, value after start-up, decimals.
+    std::map<QString, std::vector<double>> rows;
+    for (const QString& row :
+         QStringLiteral(
+             "SEFft 8 12 11 11 0|SEAvg 1 64 1 1 0|SESpeed 1 100 100 40 0|SBMin 20 140 120 120 0|"
+             "SBRange -100 0 0 0 0|SBFrq 0 40000 20000 20000 0|PB 1 100 1 1 0|"
+             "SEAverageFrames 2 1000 10 10 0|SEUpperOffset 0 100 6 6 1|SELowerOffset 0 100 6 6 1|"
+             "SEHoldOff 0 3600 1 1 2|SEPreSeconds 0 60 5 5 2|SEPostSeconds 0 600 5 5 2")
+             .split('|'))
+        for (const QString& number : row.split(' ').mid(1))
+            rows[row.section(' ', 0, 0)].push_back(number.toDouble());
     Form = std::make_unique<TForm1>(Prompts, Clock, QStringList{});
     for (const bool started : {false, true}) {
         if (started)
@@ -588,13 +581,13 @@ TEST_F(WindowTest, EveryNumberControlsRangeAndFirstValues)
         ASSERT_EQ(controls.size(), std::ssize(rows));
         for (const QWidget* w : controls) {
             ASSERT_TRUE(rows.count(w->objectName())) << w->objectName();
-            const Row& r = rows.at(w->objectName());
+            const std::vector<double>& r = rows.at(w->objectName());
             const bool centre = started && w == Form->SBFrq;
-            EXPECT_EQ(w->property("minimum").toDouble(), centre ? 20000 : r.Min) << w->objectName();
-            EXPECT_EQ(w->property("maximum").toDouble(), centre ? 20000 : r.Max) << w->objectName();
-            EXPECT_EQ(w->property("value").toDouble(), started ? r.Started : r.Designed)
+            EXPECT_EQ(w->property("minimum").toDouble(), centre ? 20000 : r[0]) << w->objectName();
+            EXPECT_EQ(w->property("maximum").toDouble(), centre ? 20000 : r[1]) << w->objectName();
+            EXPECT_EQ(w->property("value").toDouble(), r[started ? 3 : 2])
                 << w->objectName() << " " << started;
-            EXPECT_EQ(w->property("decimals").toInt(), r.Decimals) << w->objectName();
+            EXPECT_EQ(w->property("decimals").toInt(), r[4]) << w->objectName();
         }
     }
     Form->RBSlow->setChecked(true);

@@ -1,5 +1,7 @@
 #include "test_window_support.h"
 
+#include "ScreenshotU.h"
+
 // The level legend beside the waterfall, the marks where the waterfall's picture jumps, and
 // the recording's progress, in the running window.
 
@@ -302,4 +304,13 @@ TEST_F(DisplayTest, WaterfallColumnsShowTheBinsThePlotShowsAbove)
     QCoreApplication::processEvents();
     check(1, 10);
     check(3, 8);
+}
+
+// Windows are found by the first 31 characters of their names, as the capture always read them.
+TEST(WindowCapture, FindsAWindowByTheFirst31CharactersOfItsName)
+{
+    QWidget window;
+    window.setObjectName(QString(30, u'x') + "QZ"); // Q is the 31st character, Z the 32nd
+    EXPECT_EQ(FindWindowByText("xQ"), &window);
+    EXPECT_EQ(FindWindowByText("QZ"), nullptr);
 }
