@@ -16,8 +16,7 @@ std::vector<int16_t> Block(double BurstAmplitude, double CarrierAmplitude = 20)
     return ToneBlock({{12.0, CarrierAmplitude, 0}, {14.25043, BurstAmplitude}}, 3.0, &rng);
 }
 
-// Bursts: frames 11-13 and 18 (a gap shorter than the 1 s hold-off), then
-// 41-42.
+// Bursts: frames 11-13 and 18 (a gap shorter than the 1 s hold-off), then 41-42.
 double BurstAt(int Frame)
 {
     static const std::map<int, double> bursts{{11, 1000}, {12, 3000}, {13, 2000},
@@ -48,8 +47,7 @@ protected:
     }
     TLimitTools& L() const { return *Form->Limits; }
 
-    // Header, then Frames records stamped 0.1 s apart; Burst false keeps every
-    // frame quiet.
+    // Header, then Frames records stamped 0.1 s apart; Burst false keeps every frame quiet.
     void Write(const QString& File, bool Burst)
     {
         WriteBlocks(File, [Burst](int F) { return Block(Burst ? BurstAt(F) : 0); });
@@ -103,8 +101,8 @@ protected:
     }
 };
 
-// The burst's worst point as the log writes it: interpolated frequency, its
-// level and its excess over the curve there.
+// The burst's worst point as the log writes it: interpolated frequency, its level and its excess
+// over the curve there.
 void ExpectWorst(const QStringList& Fields, double Amplitude, double CurveDbm)
 {
     const double mhz = FreqOffset + 14.25043, dbm = OnBinDbm(Amplitude) + LevelOffset;
@@ -115,9 +113,8 @@ void ExpectWorst(const QStringList& Fields, double Amplitude, double CurveDbm)
 
 } // namespace
 
-// A limit made from the trace lies its offset above (below) it at every bin's
-// frequency. While the max (min) hold is shown, that side follows the hold, not
-// the last frame.
+// A limit made from the trace lies its offset above (below) it at every bin's frequency. While the
+// max (min) hold is shown, that side follows the hold, not the last frame.
 TEST_F(LimitTest, LimitFromTheTraceOrTheHolds)
 {
     StartWindow();
@@ -154,10 +151,9 @@ TEST_F(LimitTest, LimitFromTheTraceOrTheHolds)
     }
 }
 
-// Bursts above a flat limit give two episodes (a gap shorter than the hold-off
-// joins, a longer one parts), logged with their frames, times and worst points,
-// shown in the status bar, the trace's warning colour and the waterfall's
-// margin while they last.
+// Bursts above a flat limit give two episodes (a gap shorter than the hold-off joins, a longer one
+// parts), logged with their frames, times and worst points, shown in the status bar, the trace's
+// warning colour and the waterfall's margin while they last.
 TEST_F(LimitTest, EpisodesOfBurstsOverAFlatLimit)
 {
     StartWindow();
@@ -165,8 +161,7 @@ TEST_F(LimitTest, EpisodesOfBurstsOverAFlatLimit)
     Play(Path("quiet.spk")); // the recording's offsets in force
     Prompts.Numbers.push_back(-30.0);
     L().ActFlatLimit->trigger();
-    // Offered: a level a quarter down the plot's scale (-140 to 0.1 dBm), the
-    // offset added.
+    // Offered: a level a quarter down the plot's scale (-140 to 0.1 dBm), the offset added.
     EXPECT_EQ(Prompts.Questions.back(), "Upper limit (dBm):");
     EXPECT_EQ(Prompts.Offered,
               std::vector<double>{std::round(0.1 - (0.1 + 140) / 4 + LevelOffset)});
@@ -196,9 +191,8 @@ TEST_F(LimitTest, EpisodesOfBurstsOverAFlatLimit)
         ExpectWorst(fields, worst, -30.0);
     }
 
-    // The status panel: the worst so far while an episode is open (it ends once
-    // the hold-off has passed, at frame 28, 1 s after frame 18), the FFT's text
-    // again after.
+    // The status panel: the worst so far while an episode is open (it ends once the hold-off has
+    // passed, at frame 28, 1 s after frame 18), the FFT's text again after.
     const double worst = OnBinDbm(3000) + LevelOffset + 30.0;
     EXPECT_EQ(status[12], QString::asprintf("LIMIT %+.1f dB @ %.4f MHz", worst, burstMHz));
     EXPECT_EQ(status[27], status[12]);
@@ -214,11 +208,10 @@ TEST_F(LimitTest, EpisodesOfBurstsOverAFlatLimit)
     EXPECT_EQ(marks, 2);
 }
 
-// A lower limit over the 12 MHz carrier's two bins only: the carrier gone
-// (frames 5-8) is a lower episode, whose status shows how far below the limit
-// the worst bin is, with a minus sign. A burst above the upper limit meanwhile
-// (frame 7) is an episode of its own; the status keeps the larger excess of the
-// two, and the log has each with its own frames.
+// A lower limit over the 12 MHz carrier's two bins only: the carrier gone (frames 5-8) is a lower
+// episode, whose status shows how far below the limit the worst bin is, with a minus sign. A burst
+// above the upper limit meanwhile (frame 7) is an episode of its own; the status keeps the larger
+// excess of the two, and the log has each with its own frames.
 TEST_F(LimitTest, LowerEpisodeBesideAnUpperOne)
 {
     StartWindow();
@@ -238,17 +231,15 @@ TEST_F(LimitTest, LowerEpisodeBesideAnUpperOne)
                                             Form->LevelSpectrum.begin() + N);
     });
 
-    // The bins from 12.49 to 12.51 MHz as displayed; the carrier keeps them near
-    // -48 dBm.
+    // The bins from 12.49 to 12.51 MHz as displayed; the carrier keeps them near -48 dBm.
     std::vector<int> watched;
     for (int d = 0; d < N; ++d)
         if (FreqOffset + d * BinMHz >= 12.49 && FreqOffset + d * BinMHz <= 12.51)
             watched.push_back(d);
     ASSERT_EQ(watched.size(), 2u);
     EXPECT_EQ(status[4], Form->FftStatusText());
-    // The lower episode's worst point so far, the lowest watched bin over its
-    // frames; the burst's excess (about 25 dB) is less than the gap's (about 40
-    // dB). 1 s after frame 8 is frame 18.
+    // The lower episode's worst point so far, the lowest watched bin over its frames; the burst's
+    // excess (about 25 dB) is less than the gap's (about 40 dB). 1 s after frame 8 is frame 18.
     double worst = HUGE_VAL;
     int worstBin = 0;
     for (int64_t f = 5; f <= 17; ++f) {
@@ -267,16 +258,15 @@ TEST_F(LimitTest, LowerEpisodeBesideAnUpperOne)
 
     const QStringList log = Lines(Path("events.csv"));
     ASSERT_EQ(log.size(), 3) << log.join('\n');
-    // In the order they end: the upper one a second after frame 7, the lower
-    // after frame 8.
+    // In the order they end: the upper one a second after frame 7, the lower after frame 8.
     EXPECT_EQ(log[1].split(',').mid(2, 3), QStringList({"7", "7", "upper"}));
     EXPECT_EQ(log[2].split(',').mid(2, 3), QStringList({"5", "8", "lower"}));
     ExpectWorst(log[1].split(','), 3000, -30.0);
 }
 
-// Live, frames are numbered from the start of each run (those before a limit
-// existed too) and timed by the clock. Clearing the limits ends the open
-// episode once the hold-off has passed, stopping the run at once.
+// Live, frames are numbered from the start of each run (those before a limit existed too) and timed
+// by the clock. Clearing the limits ends the open episode once the hold-off has passed, stopping
+// the run at once.
 TEST_F(LimitTest, LiveEpisodesCountFramesFromTheRunsStart)
 {
     StartWindow();
@@ -313,9 +303,9 @@ TEST_F(LimitTest, LiveEpisodesCountFramesFromTheRunsStart)
     EXPECT_EQ(log[2].split(',').mid(2, 3), QStringList({"0", "2", "upper"}));
 }
 
-// A bend in the upper-reference mode goes into the curve's frequency
-// definition: it stays at its frequency through a new FFT size and span.
-// Without a lower curve the lower-reference mode says what to do.
+// A bend in the upper-reference mode goes into the curve's frequency definition: it stays at its
+// frequency through a new FFT size and span. Without a lower curve the lower-reference mode says
+// what to do.
 TEST_F(LimitTest, BendWrittenBackSurvivesFftSizeAndSpan)
 {
     StartWindow();
@@ -360,10 +350,9 @@ TEST_F(LimitTest, BendWrittenBackSurvivesFftSizeAndSpan)
     EXPECT_EQ(histo->Mode(), modeMeasure);
 }
 
-// Saved limits load back the same; a file that does not parse gets one message
-// naming the line and changes nothing. The last file is remembered in the
-// settings and loaded at start-up; one that has gone gives one message and no
-// curves.
+// Saved limits load back the same; a file that does not parse gets one message naming the line and
+// changes nothing. The last file is remembered in the settings and loaded at start-up; one that has
+// gone gives one message and no curves.
 TEST_F(LimitTest, SaveLoadAndTheSettingsKey)
 {
     StartWindow();
@@ -431,8 +420,8 @@ TEST_F(LimitTest, SaveLoadAndTheSettingsKey)
     EXPECT_TRUE(L().Limits().Upper.Empty() && L().Limits().Lower.Empty());
 }
 
-// Recording on alarm into a folder that has gone by the run's start: one
-// message naming it, and recording on alarm off.
+// Recording on alarm into a folder that has gone by the run's start: one message naming it, and
+// recording on alarm off.
 TEST_F(LimitTest, AlarmFolderGoneByTheRunsStartTurnsRecordingOff)
 {
     StartWindow();
@@ -444,9 +433,9 @@ TEST_F(LimitTest, AlarmFolderGoneByTheRunsStartTurnsRecordingOff)
     EXPECT_TRUE(Prompts.Messages[0].contains(Path("alarms"))) << Prompts.Messages[0];
 }
 
-// Each episode gets a recording of its own: the frames of the seconds before
-// its first frame beyond the limit (held in memory), its frames and those of
-// the seconds after, each with its stamp and samples.
+// Each episode gets a recording of its own: the frames of the seconds before its first frame beyond
+// the limit (held in memory), its frames and those of the seconds after, each with its stamp and
+// samples.
 TEST_F(LimitTest, RecordingOnAlarmHoldsTheFramesAround)
 {
     StartWindow();
@@ -459,8 +448,8 @@ TEST_F(LimitTest, RecordingOnAlarmHoldsTheFramesAround)
     const QStringList files = QDir(Path("alarms")).entryList({"*.spk"}, QDir::Files, QDir::Name);
     ASSERT_EQ(files.size(), 2) << files.join(',');
     EXPECT_EQ(files[0], "limit_2026-12-06_10-00-01.100.spk");
-    // 0.45 s before frame 11 reaches back to frame 7, 0.55 s after frame 18 to
-    // 23; the recording's end closes the second.
+    // 0.45 s before frame 11 reaches back to frame 7, 0.55 s after frame 18 to 23; the recording's
+    // end closes the second.
     const std::pair<int, int> expected[] = {{7, 23}, {37, 45}};
     for (int i = 0; i < 2; ++i) {
         SCOPED_TRACE(files[i]);
@@ -479,10 +468,9 @@ TEST_F(LimitTest, RecordingOnAlarmHoldsTheFramesAround)
     }
 }
 
-// A full disk under recording on alarm or under the event log: one message,
-// that one turned off with whole records or lines only, and the alarms go on
-// (both episodes shown: frames 11-27, until the hold-off after 18 passes, and
-// 41-45), as does the log when the recording failed.
+// A full disk under recording on alarm or under the event log: one message, that one turned off
+// with whole records or lines only, and the alarms go on (both episodes shown: frames 11-27, until
+// the hold-off after 18 passes, and 41-45), as does the log when the recording failed.
 TEST_F(LimitTest, WriteFailureTurnsOffOnlyWhatFailed)
 {
     for (const bool recording : {true, false}) {
