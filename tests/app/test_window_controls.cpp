@@ -311,11 +311,6 @@ TEST_F(WindowTest, DisplayButtonsShowTheirOwnPictures)
 
 namespace {
 
-QRect In(const QWidget* W, const QWidget* Owner)
-{
-    return QRect(W->mapTo(Owner, QPoint(0, 0)), W->size());
-}
-
 // Parts one below the other from Top to the owner's bottom, each as wide as the owner, with
 // neither gap nor overlap.
 void ExpectStacked(const QWidget* Owner, std::initializer_list<const QWidget*> Parts, int Top = 0)
@@ -484,11 +479,8 @@ TEST_F(WindowTest, DesignedLayout)
         EXPECT_EQ(e->geometry().right(), offsets.right() - 4);
     EXPECT_EQ(Form->EdtLevelOffset->x(), Form->EdtFrqOffset->x());
     EXPECT_EQ(Form->EdtFrqOffset->x(), labels[0]->geometry().right() + 2);
-    const auto rowOf = [](const QWidget* Label, const QWidget* Field) {
-        return Label->geometry().united(Field->geometry());
-    };
-    const QRect first = rowOf(labels[0], Form->EdtFrqOffset);
-    const QRect second = rowOf(labels[1], Form->EdtLevelOffset);
+    const QRect first = labels[0]->geometry().united(Form->EdtFrqOffset->geometry());
+    const QRect second = labels[1]->geometry().united(Form->EdtLevelOffset->geometry());
     EXPECT_EQ(second.top(), first.bottom() + 2);
     EXPECT_EQ(Form->CBInverted->y(), second.bottom() + 2);
     // Limits (the button's pop-up): in the order built, each label (or check box) 2 pixels in

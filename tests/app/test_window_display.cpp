@@ -42,10 +42,6 @@ protected:
             Frame();
         EXPECT_EQ(Marks().size(), before) << Marks().join(", ").toStdString();
     }
-    QRect InWindow(const QWidget* W) const
-    {
-        return QRect(W->mapTo(Form.get(), QPoint(0, 0)), W->size());
-    }
 };
 
 } // namespace
@@ -55,11 +51,11 @@ protected:
 TEST_F(DisplayTest, LegendBesideTheWaterfallFollowsTheBars)
 {
     TSpektroLegend* legend = Form->Legend;
-    const QRect bar = InWindow(legend).adjusted(0, legend->CaptionHeight(), 0, 0);
-    EXPECT_EQ(bar.top(), InWindow(Form->Spektro->WaveBox()).top());
-    EXPECT_EQ(bar.bottom(), InWindow(Form->Spektro->WaveBox()).bottom());
-    EXPECT_TRUE(InWindow(Form->PnlRangeMin).contains(InWindow(legend)));
-    EXPECT_GT(InWindow(legend).left(), InWindow(Form->SBMin).right());
+    const QRect bar = In(legend).adjusted(0, legend->CaptionHeight(), 0, 0);
+    EXPECT_EQ(bar.top(), In(Form->Spektro->WaveBox()).top());
+    EXPECT_EQ(bar.bottom(), In(Form->Spektro->WaveBox()).bottom());
+    EXPECT_TRUE(In(Form->PnlRangeMin).contains(In(legend)));
+    EXPECT_GT(In(legend).left(), In(Form->SBMin).right());
     EXPECT_EQ(Form->SBMin->geometry(), QRect(14, Form->SBMin->y(), 17, Form->SBMin->height()));
     // 3 pixels clear of the bars; the panel 2 wider than the legend.
     EXPECT_EQ(legend->x(), Form->SBMin->geometry().right() + 1 + 3);
@@ -67,8 +63,8 @@ TEST_F(DisplayTest, LegendBesideTheWaterfallFollowsTheBars)
     const int extra = Form->PnlHistoControl->width() - TForm1::HistoControlPanelWidth;
     EXPECT_GT(extra, 0);
     EXPECT_GE(Form->width(), 880 + extra); // the default size, wider by the legend
-    EXPECT_EQ(InWindow(Form->Histo).left(), InWindow(Form->Spektro).left());
-    EXPECT_EQ(InWindow(Form->Histo).right(), InWindow(Form->Spektro).right());
+    EXPECT_EQ(In(Form->Histo).left(), In(Form->Spektro).left());
+    EXPECT_EQ(In(Form->Histo).right(), In(Form->Spektro).right());
 
     Form->LevelOffset = 10;
     Form->SBMin->setValue(100);
@@ -84,7 +80,7 @@ TEST_F(DisplayTest, LegendBesideTheWaterfallFollowsTheBars)
     EXPECT_EQ(TSpektroLegend::LabelText(legend->Ticks().front().Shown), "-45");
     SetPanelHeight(Form->PB, 18); // a lower waterfall
     QCoreApplication::processEvents();
-    EXPECT_EQ(InWindow(legend).bottom(), InWindow(Form->Spektro->WaveBox()).bottom());
+    EXPECT_EQ(In(legend).bottom(), In(Form->Spektro->WaveBox()).bottom());
 }
 
 // The copy and the saved picture: the display panel and the legend beside it, at its place.
@@ -99,7 +95,7 @@ TEST_F(DisplayTest, PictureHoldsTheLegend)
     const QImage legend = Form->Legend->grab().toImage().convertToFormat(QImage::Format_RGB32);
     ASSERT_EQ(copied.size(), QSize(panel.width() + 4 + legend.width(), panel.height()));
     EXPECT_TRUE(copied.copy(panel.rect()) == panel);
-    const int top = InWindow(Form->Legend).top() - InWindow(Form->PnlHistoSpektro).top();
+    const int top = In(Form->Legend).top() - In(Form->PnlHistoSpektro).top();
     EXPECT_TRUE(copied.copy(panel.width() + 4, top, legend.width(), legend.height()) == legend);
     Prompts.Names.push_back(Dir.filePath("display.png"));
     Form->SaveDisplayClick();

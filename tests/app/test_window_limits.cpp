@@ -39,12 +39,6 @@ QString IsoText(int Frame)
 class LimitTest : public WindowTest
 {
 protected:
-    void StartWindow()
-    {
-        Start({"DEBUG"});
-        Form->SEFft->setValue(12);
-        ASSERT_EQ(Form->FFT->Size(), N);
-    }
     TLimitTools& L() const { return *Form->Limits; }
 
     // Header, then Frames records stamped 0.1 s apart; Burst false keeps every frame quiet.
@@ -117,7 +111,7 @@ void ExpectWorst(const QStringList& Fields, double Amplitude, double CurveDbm)
 // max (min) hold is shown, that side follows the hold, not the last frame.
 TEST_F(LimitTest, LimitFromTheTraceOrTheHolds)
 {
-    StartWindow();
+    StartDebug4096();
     L().SEUpperOffset->setValue(7.5);
     L().SELowerOffset->setValue(3);
     Form->Histo->setMode(modeLowerRef); // has no say for these
@@ -156,7 +150,7 @@ TEST_F(LimitTest, LimitFromTheTraceOrTheHolds)
 // warning colour and the waterfall's margin while they last.
 TEST_F(LimitTest, EpisodesOfBurstsOverAFlatLimit)
 {
-    StartWindow();
+    StartDebug4096();
     Write(Path("quiet.spk"), false);
     Play(Path("quiet.spk")); // the recording's offsets in force
     Prompts.Numbers.push_back(-30.0);
@@ -214,7 +208,7 @@ TEST_F(LimitTest, EpisodesOfBurstsOverAFlatLimit)
 // excess of the two, and the log has each with its own frames.
 TEST_F(LimitTest, LowerEpisodeBesideAnUpperOne)
 {
-    StartWindow();
+    StartDebug4096();
     const auto block = [](int F) { return Block(F == 7 ? 3000 : 0, F >= 5 && F <= 8 ? 0 : 20); };
     WriteBlocks(Path("gap.spk"), block);
     std::ofstream(Path("limits.csv").toStdString())
@@ -269,7 +263,7 @@ TEST_F(LimitTest, LowerEpisodeBesideAnUpperOne)
 // the run at once.
 TEST_F(LimitTest, LiveEpisodesCountFramesFromTheRunsStart)
 {
-    StartWindow();
+    StartDebug4096();
     LogTo(Path("events.csv"));
     const auto run = [this](int Quiet, int Watched) {
         Form->BtnStartStop->click();
@@ -308,7 +302,7 @@ TEST_F(LimitTest, LiveEpisodesCountFramesFromTheRunsStart)
 // what to do.
 TEST_F(LimitTest, BendWrittenBackSurvivesFftSizeAndSpan)
 {
-    StartWindow();
+    StartDebug4096();
     Prompts.Numbers.push_back(-40.0);
     L().ActFlatLimit->trigger();
     ASSERT_FALSE(L().Limits().Upper.Empty());
@@ -355,7 +349,7 @@ TEST_F(LimitTest, BendWrittenBackSurvivesFftSizeAndSpan)
 // gone gives one message and no curves.
 TEST_F(LimitTest, SaveLoadAndTheSettingsKey)
 {
-    StartWindow();
+    StartDebug4096();
     // Without a settings file: the defaults.
     const auto values = [this] {
         return std::vector<double>{L().SEUpperOffset->value(), L().SELowerOffset->value(),
@@ -398,7 +392,7 @@ TEST_F(LimitTest, SaveLoadAndTheSettingsKey)
     EXPECT_TRUE(ReadIni().contains("File=" + Path("limits.csv"))) << ReadIni();
     Form.reset();
     Prompts.Messages.clear();
-    StartWindow();
+    StartDebug4096();
     EXPECT_TRUE(Prompts.Messages.isEmpty()) << Prompts.Messages.join('\n');
     EXPECT_TRUE(L().Limits().Upper == made.Upper && L().Limits().Lower == made.Lower);
     EXPECT_EQ(Form->Histo->SeriesRecord(TLimitTools::UpperSeries).Count, N);
@@ -414,7 +408,7 @@ TEST_F(LimitTest, SaveLoadAndTheSettingsKey)
 
     Form.reset();
     QFile::remove(Path("limits.csv"));
-    StartWindow();
+    StartDebug4096();
     ASSERT_EQ(Prompts.Messages.size(), 1);
     EXPECT_TRUE(Prompts.Messages[0].contains(Path("limits.csv")));
     EXPECT_TRUE(L().Limits().Upper.Empty() && L().Limits().Lower.Empty());
@@ -424,7 +418,7 @@ TEST_F(LimitTest, SaveLoadAndTheSettingsKey)
 // recording on alarm off.
 TEST_F(LimitTest, AlarmFolderGoneByTheRunsStartTurnsRecordingOff)
 {
-    StartWindow();
+    StartDebug4096();
     RecordTo(Path("alarms"), 1, 1);
     ASSERT_TRUE(QDir(Path("alarms")).removeRecursively());
     Form->BtnStartStop->click();
@@ -438,7 +432,7 @@ TEST_F(LimitTest, AlarmFolderGoneByTheRunsStartTurnsRecordingOff)
 // samples.
 TEST_F(LimitTest, RecordingOnAlarmHoldsTheFramesAround)
 {
-    StartWindow();
+    StartDebug4096();
     UpperFromQuietTrace();
     RecordTo(Path("alarms"), 0.45, 0.55);
     Write(Path("bursts.spk"), true);
@@ -476,7 +470,7 @@ TEST_F(LimitTest, WriteFailureTurnsOffOnlyWhatFailed)
     for (const bool recording : {true, false}) {
         SCOPED_TRACE(recording ? "recording on alarm" : "event log");
         Prompts = {};
-        StartWindow();
+        StartDebug4096();
         UpperFromQuietTrace();
         const QString log = Path(recording ? "events1.csv" : "events2.csv");
         LogTo(log);

@@ -45,19 +45,11 @@ const std::vector<TTone> Tones{Left, Strongest, Right, Far, Outside};
 class MarkerTest : public WindowTest
 {
 protected:
-    void StartWindow(const char* Ini = nullptr)
-    {
-        if (Ini)
-            WriteIni(Ini);
-        Start({"DEBUG"});
-        Form->SEFft->setValue(12);
-        ASSERT_EQ(Form->FFT->Size(), N);
-    }
-
     // Loads a recording and plays it in "Harddisk sync", which returns at its end; then shows
     // the span given (loading re-selects the bandwidth).
-    void Play(const QString& File, int CentreKHz = 14500)
+    void Play(const QString& File, int CentreKHz = 14500, const std::function<void()>& Watch = {})
     {
+        Form->OnFrameProcessed = Watch;
         Load(File);
         Form->RGBW->setItemIndex(0);
         Form->SBFrq->setValue(CentreKHz);
@@ -89,7 +81,7 @@ protected:
 // where there is none; marker 2 the same, with the difference. The plot marks them there.
 TEST_F(MarkerTest, PeakNextPeaksAndTheDelta)
 {
-    StartWindow();
+    StartDebug4096();
     for (bool inverted : {false, true}) {
         SCOPED_TRACE(inverted);
         const THeader h{1.25, 10.0, inverted};
@@ -172,7 +164,7 @@ TEST_F(MarkerTest, PeakNextPeaksAndTheDelta)
 // still takes "Peak", and its marker stays on it rather than wandering off into the noise.
 TEST_F(MarkerTest, MarkersFollowTheirTones)
 {
-    StartWindow();
+    StartDebug4096();
     std::mt19937 rng(11);
     const TTone weak{14.61234, 7.0};
     std::vector<std::vector<int16_t>> blocks;
@@ -183,7 +175,7 @@ TEST_F(MarkerTest, MarkersFollowTheirTones)
         blocks.push_back(ToneBlock({weak}, 100.0, &rng));
     WriteRecording(Path("follow.spk"), blocks);
     std::vector<double> followed;
-    Form->OnFrameProcessed = [&] {
+    Play(Path("follow.spk"), 14500, [&] {
         const size_t frame = followed.size();
         if (frame == 0) {
             M().ActPeak->trigger(); // the stronger tone: then down to the drifting one
@@ -194,8 +186,7 @@ TEST_F(MarkerTest, MarkersFollowTheirTones)
             M().ActPeak->trigger();
         }
         followed.push_back(M().MarkerBin(1) * BinMHz);
-    };
-    Play(Path("follow.spk"));
+    });
     ASSERT_EQ(followed.size(), blocks.size());
     for (size_t f = 0; f < 8; ++f)
         EXPECT_NEAR(followed[f], Strongest.MHz + 0.45 * f * BinMHz, 0.01 * BinMHz) << f;
@@ -210,7 +201,7 @@ TEST_F(MarkerTest, MarkersFollowTheirTones)
 // span, up to its first and last bins, and none beyond them however high.
 TEST_F(MarkerTest, PeakWithoutAStandoutTakesTheHighestBumpUpToTheSpansEdges)
 {
-    StartWindow();
+    StartDebug4096();
     Form->RGBW->setItemIndex(0);
     Form->SBFrq->setValue(14500); // 12 to 17 MHz: the bins from 12000 / 9.765625 = 1228.8 up
     for (const int edge : {1229, 1740}) {
@@ -228,17 +219,16 @@ TEST_F(MarkerTest, PeakWithoutAStandoutTakesTheHighestBumpUpToTheSpansEdges)
 // level there: here the far skirt of a tone 30 bins away, falling steadily (rectangular window).
 TEST_F(MarkerTest, AMarkerWhoseToneHasGoneReadsTheLevelOfItsBin)
 {
-    StartWindow();
+    StartDebug4096();
     Form->RGFenster->setItemIndex(0);
     const TTone away{Strongest.MHz + 30.5 * BinMHz, 8000};
     WriteRecording(Path("gone.spk"),
                    {ToneBlock({Strongest}), ToneBlock({away}), ToneBlock({away})});
     int frame = 0;
-    Form->OnFrameProcessed = [&] {
+    Play(Path("gone.spk"), 14500, [&] {
         if (frame++ == 0)
             M().ActPeak->trigger();
-    };
-    Play(Path("gone.spk"));
+    });
     ASSERT_EQ(frame, 3);
     const int k = int(std::lround(M().MarkerBin(1)));
     EXPECT_EQ(k, int(std::lround(Strongest.MHz / BinMHz)));
@@ -251,7 +241,7 @@ TEST_F(MarkerTest, AMarkerWhoseToneHasGoneReadsTheLevelOfItsBin)
 // the field takes P and Ctrl+arrows as it always did. The About box names them.
 TEST_F(MarkerTest, KeysPlaceMarkersUnlessATextFieldHasTheFocus)
 {
-    StartWindow("[Offsets]\nEnabled=1\n");
+    StartDebug4096("[Offsets]\nEnabled=1\n");
     PlayTones({});
     Form->show();
     Form->activateWindow();
@@ -297,7 +287,7 @@ TEST_F(MarkerTest, KeysPlaceMarkersUnlessATextFieldHasTheFocus)
 // window, averaging, offsets or mirroring clears them, as do "Clear" and switching them off.
 TEST_F(MarkerTest, HoldTraces)
 {
-    StartWindow();
+    StartDebug4096();
     std::mt19937 rng(7);
     std::vector<std::vector<int16_t>> blocks;
     for (int f = 0; f < 9; ++f)
@@ -319,7 +309,7 @@ TEST_F(MarkerTest, HoldTraces)
         Form->Histo->setViewXCurrentMin(centre - HalfKHz);
         Form->Histo->setViewXCurrentMax(centre + HalfKHz);
     };
-    Form->OnFrameProcessed = [&] {
+    const auto watch = [&] {
         frames.emplace_back(Form->AvgSpectrum.begin(), Form->AvgSpectrum.begin() + N);
         if (frames.size() == 5)
             view(400);
@@ -329,7 +319,7 @@ TEST_F(MarkerTest, HoldTraces)
         const THeader h{0.0, 0.0, inverted};
         WriteRecording(Path("holds.spk"), blocks, h);
         frames.clear();
-        Play(Path("holds.spk"), inverted ? 25000 : 15000); // a new mirroring clears them first
+        Play(Path("holds.spk"), inverted ? 25000 : 15000, watch); // a new mirroring clears them
         ASSERT_EQ(M().Holds().Frames(), int64_t(frames.size()));
         view(2500);
         const auto check = [&] {
@@ -399,7 +389,7 @@ TEST_F(MarkerTest, HoldTraces)
 // puts the markers back on the live trace.
 TEST_F(MarkerTest, MarkersSitOnTheChosenTrace)
 {
-    StartWindow();
+    StartDebug4096();
     const TTone burst{15.6021, 5000};
     WriteRecording(Path("burst.spk"),
                    {ToneBlock(Tones), ToneBlock({Left, Strongest, burst}), ToneBlock(Tones)});
@@ -425,7 +415,7 @@ TEST_F(MarkerTest, MarkersSitOnTheChosenTrace)
 // change of one setting asks, and the others are written as they stand.
 TEST_F(MarkerTest, TraceSettingsReadSafelyAndWrittenAsTheyStand)
 {
-    StartWindow("[Traces]\nMaxHold=x\nAverageFrames=100000\nMarkerTrace=7\n");
+    StartDebug4096("[Traces]\nMaxHold=x\nAverageFrames=100000\nMarkerTrace=7\n");
     EXPECT_FALSE(M().CBMaxHold->isChecked());
     EXPECT_EQ(M().SEAverageFrames->value(), 1000);
     EXPECT_EQ(M().CBMarkerTrace->currentText(), "live");
@@ -446,7 +436,7 @@ TEST_F(MarkerTest, TraceSettingsReadSafelyAndWrittenAsTheyStand)
 // and the group fits the designed settings panel.
 TEST_F(MarkerTest, ReadoutFitsAtTheLeastWindowWidth)
 {
-    StartWindow();
+    StartDebug4096();
     Form->show();
     QCoreApplication::processEvents();
     const int leastBefore = Form->minimumSizeHint().width();

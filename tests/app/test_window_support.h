@@ -85,6 +85,12 @@ inline double WaterfallOffPlot(TForm1& Form, int Length)
     return worst;
 }
 
+// A widget's rectangle in its owner's coordinates, its window's by default.
+inline QRect In(const QWidget* W, const QWidget* Owner = nullptr)
+{
+    return QRect(W->mapTo(Owner ? Owner : W->window(), QPoint(0, 0)), W->size());
+}
+
 // Exponent 12: a frame transforms all 8192 samples of a block into 4096 bins of 9.765625 kHz.
 constexpr int N = 4096;
 constexpr double BinMHz = 40.0 / N;
@@ -261,6 +267,16 @@ protected:
             ASSERT_TRUE(QTest::qWaitForWindowActive(Form.get()));
         }
         QCoreApplication::processEvents();
+    }
+
+    // Debug mode (synthetic frames) at exponent 12, after writing the settings file when given.
+    void StartDebug4096(const char* Ini = nullptr)
+    {
+        if (Ini)
+            WriteIni(Ini);
+        Start({"DEBUG"});
+        Form->SEFft->setValue(12);
+        ASSERT_EQ(Form->FFT->Size(), N);
     }
 
     // The close the user triggers; true when the window accepted it.
