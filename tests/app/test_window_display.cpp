@@ -166,9 +166,7 @@ TEST_F(DisplayTest, PlaybackJumpsAtFilesAndSeeksOnly)
     StartStop();
     Steady(10);
     StartStop();
-    Form->BtnPlayback->click();
-    Prompts.Names.push_back(Dir.filePath("rec.spk"));
-    Form->BtnLoadFile->click();
+    Load(Path("rec.spk"));
     StartStop();
     Frame();
     Form->PBMouseUp(Form->PB->width() / 2);
@@ -195,13 +193,11 @@ TEST_F(DisplayTest, PlaybackJumpsAtFilesAndSeeksOnly)
 // record writes there.
 TEST_F(DisplayTest, PlayedFramesWriteOnlyTheirRecordsTimes)
 {
-    Form->BtnPlayback->click();
     for (const double stamp : {0.0, 46000.5}) {
         SCOPED_TRACE(stamp);
         WriteRecording(Path("rec.spk"), {29, std::vector<int16_t>(TForm1::BlockSamples, 3)},
                        std::nullopt, [&](int Record) { return Record == 10 ? stamp : 0.0; });
-        Prompts.Names.push_back(Dir.filePath("rec.spk"));
-        Form->BtnLoadFile->click();
+        Load(Path("rec.spk"));
         Form->BtnClearDisplay->click();
         const QImage blank = Form->Spektro->LeftImage();
         StartStop();
