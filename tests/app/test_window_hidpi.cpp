@@ -4,6 +4,8 @@
 
 #include "test_window_support.h"
 
+#include <QTest>
+
 namespace {
 
 // The tallest window a 1080-line screen at scale 2 holds with a title bar and a panel, and

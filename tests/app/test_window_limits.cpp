@@ -1,5 +1,7 @@
 #include "test_window_support.h"
 
+#include <QTest>
+
 #include "LimitCurve.h"
 #include "test_file_support.h"
 

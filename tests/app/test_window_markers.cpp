@@ -1,5 +1,7 @@
 #include "test_window_support.h"
 
+#include <QTest>
+
 #include "IniFileU.h"
 #include "MarkerReadout.h"
 

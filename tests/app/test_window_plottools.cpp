@@ -1,5 +1,7 @@
 #include "test_window_support.h"
 
+#include <QTest>
+
 #include "dx_Eca.h"
 #include "dx_Efg.h"
 #include "dx_Etb.h"

@@ -208,7 +208,7 @@ TEST_F(WindowTest, CloseBeforeTheSettingsAreLoadedNeitherAsksNorWrites)
 TEST_F(WindowTest, StartupCorrectionsDoNotCountAsChanges)
 {
     const char* const off = "[Form]\nLeft=-5000\nTop=-5000\n";
-    for (const std::string text :
+    for (const std::string& text :
          {std::string("[Settings]\nBandWidth=-1\nFreq=1000\n") + off,
           std::string("[Settings]\nBandWidth=7\nFreq=1000\n") + off,
           std::string("[Settings]\nBandWidth=2\nFreq=10000\n") + off,

@@ -1,5 +1,7 @@
 #include "test_window_support.h"
 
+#include <QTest>
+
 // The real question, answered by a hand on the box once it is up (first of all tests: a window
 // that ends the program leaves every later dialog's event loop returning at once), returns the
 // button pressed; Escape cancels. The file dialogs' filters come from "name|pattern" pairs.

@@ -1,6 +1,5 @@
 #pragma once
 
-#include <QTest>
 #include <QtWidgets>
 #include <algorithm>
 #include <cmath>
@@ -264,7 +263,10 @@ protected:
         Form->show();
         if (Active) {
             Form->activateWindow();
-            ASSERT_TRUE(QTest::qWaitForWindowActive(Form.get()));
+            QDeadlineTimer deadline(5000);
+            while (!Form->isActiveWindow() && !deadline.hasExpired())
+                QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+            ASSERT_TRUE(Form->isActiveWindow());
         }
         QCoreApplication::processEvents();
     }
