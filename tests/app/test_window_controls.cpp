@@ -1,15 +1,5 @@
 #include "test_window_support.h"
 
-#include <map>
-#include <tuple>
-#include <vector>
-
-#include "SpektroNeu.h"
-#include "SpektroNeuLegend.h"
-#include "Unit1Limits.h"
-#include "Unit1Markers.h"
-#include "dxHisto.h"
-
 // Plot, waterfall slice and scroll bar describe one span: the scroll bar's least centre
 // is the half span, the plot spans twice that around the centre, and the waterfall's
 // bins cover the same kHz.
@@ -35,22 +25,17 @@ TEST_F(WindowTest, BandwidthTableSetsGapScrollRangeAndLineLength)
     EXPECT_EQ(Form->Histo->MeasureSource(), nullptr);
     EXPECT_FALSE(Form->Histo->AutoConfig());
     Form->SEFft->setValue(12);
-    struct Row
-    {
-        int Index;
-        float Gap;
-        int Min; // the half span; the views' agreement gives the maximum and the span
-        std::size_t Length;
-    };
-    for (const Row& r : {Row{0, 250, 2500, 512}, Row{1, 500, 5000, 1024}, Row{2, 1000, 10000, 2048},
-                         Row{3, 2000, 20000, 4096}}) {
-        Form->RGBW->setItemIndex(r.Index);
+    // Index, axis gap, half span (the views' agreement gives the maximum and the span), bins.
+    for (const auto& [index, gap, half, length] :
+         {std::tuple{0, 250.0f, 2500, 512}, std::tuple{1, 500.0f, 5000, 1024},
+          std::tuple{2, 1000.0f, 10000, 2048}, std::tuple{3, 2000.0f, 20000, 4096}}) {
+        Form->RGBW->setItemIndex(index);
         Form->SBFrq->setValue(Form->SBFrq->value() + 4000);
         ExpectViewsAgree(*Form);
-        EXPECT_EQ(Form->Histo->ViewXGap(), r.Gap) << r.Index;
-        EXPECT_EQ(Form->SBFrq->minimum(), r.Min) << r.Index;
-        EXPECT_EQ(Form->WaterfallLine.size(), r.Length) << r.Index;
-        EXPECT_TRUE(Form->ViewStartBin >= 0 && Form->ViewStartBin <= 4096 - int(r.Length));
+        EXPECT_EQ(Form->Histo->ViewXGap(), gap) << index;
+        EXPECT_EQ(Form->SBFrq->minimum(), half) << index;
+        EXPECT_EQ(int(Form->WaterfallLine.size()), length) << index;
+        EXPECT_TRUE(Form->ViewStartBin >= 0 && Form->ViewStartBin <= 4096 - length);
     }
 
     // The centre follows the bandwidth's limits.
@@ -168,8 +153,7 @@ TEST_F(WindowTest, KeyFilterPassesBothSeparatorsAndEnterAppliesOffsets)
 // dialog writes nothing; a failed write gives one message.
 TEST_F(WindowTest, DisplayButtons)
 {
-    Start();
-    Form->show();
+    StartShown();
     Form->Timer1Timer();
     Form->BtnClearDisplay->click();
     const QImage wave = Form->Spektro->WaveImage();
@@ -190,8 +174,8 @@ TEST_F(WindowTest, DisplayButtons)
 // it runs), never narrower than designed, and the settings panel widens for its captions.
 TEST_F(WindowTest, TextsAreNotCutInTheFontUsed)
 {
-    Start();
-    Form->show();
+    WriteIni("[Offsets]\nFreqMHz=9980.000\nLeveldB=0.0\nEnabled=1\n");
+    StartShown();
     const auto settle = [] {
         for (int i = 0; i < 3; ++i)
             QCoreApplication::processEvents();
@@ -215,10 +199,24 @@ TEST_F(WindowTest, TextsAreNotCutInTheFontUsed)
         expectFits(0);
         expectFits(4);
     }
+    // The pointer's read-out with the offset (a transverter's) is a digit longer at the top.
     Form->HistoCrossMove(Form->Histo, 39999.0f, 0.0f, 1, 0);
     settle();
+    EXPECT_EQ(Form->StatusText(1), "Cursor: 10019.999 MHz");
     expectFits(1);
     EXPECT_EQ(Form->width(), narrowest);
+    // That panel as wide as its longest text from the start: the centre's, the pointer's at
+    // either end with the offset in force.
+    QLabel probe;
+    probe.setFont(Form->StatusPanels[1]->font());
+    probe.setFrameStyle(Form->StatusPanels[1]->frameStyle());
+    int least = designed[1];
+    for (const char* text :
+         {"Center: 40.00 MHz", "Cursor: 9980.000 MHz", "Cursor: 10020.000 MHz"}) {
+        probe.setText(text);
+        least = std::max(least, probe.sizeHint().width());
+    }
+    EXPECT_EQ(Form->StatusPanels[1]->minimumWidth(), least);
     // Side by side from the bar's left, 2 apart, each the row's full height.
     int left = 0;
     for (const QLabel* panel : Form->StatusPanels) {
@@ -237,8 +235,6 @@ TEST_F(WindowTest, TextsAreNotCutInTheFontUsed)
     expectFits(0);
 
     // Captions of the settings panel, with the offsets shown and the slow-scan title.
-    SetPanelHeight(Form->GBOffsets, 91);
-    settle();
     EXPECT_GE(Form->PnlSettings->width(), 137);
     for (QWidget* w : Form->PnlSettings->findChildren<QWidget*>()) {
         const bool caption = qobject_cast<QLabel*>(w) || qobject_cast<QAbstractButton*>(w) ||
@@ -256,49 +252,28 @@ TEST_F(WindowTest, DisplayButtonsShowTheirOwnPictures)
 {
     Start();
     const QRgb ink = qRgb(32, 32, 32), trace = qRgb(0, 150, 0), none = 0;
-    struct Probe
-    {
-        double X, Y; // design units
-        QRgb Colour;
-    };
-    const std::tuple<QToolButton*, const char*, std::vector<Probe>> buttons[] = {
+    const QRgb black = qRgb(0, 0, 0), white = qRgb(255, 255, 255), red = qRgb(200, 30, 30),
+               wood = qRgb(176, 128, 64);
+    // A point in design units and the colour it shows.
+    const auto p = [](double X, double Y, QRgb Colour) { return std::tuple{X, Y, Colour}; };
+    using TProbes = std::vector<std::tuple<double, double, QRgb>>;
+    const std::tuple<QToolButton*, const char*, TProbes> buttons[] = {
         // A black screen framed in ink, a trace from (4, 14.5) to (6.67, 13.5) on it, a red
         // cross from (12, 12) to (21, 21).
-        {Form->BtnClearDisplay,
-         "Clear Display",
-         {{4.5, 5, qRgb(0, 0, 0)},
-          {2.5, 10, ink},
-          {5.33, 14, trace},
-          {16.5, 16.5, qRgb(200, 30, 30)},
-          {20, 20, qRgb(200, 30, 30)},
-          {1, 1, none},
-          {23, 10, none}}},
+        {Form->BtnClearDisplay, "Clear Display",
+         TProbes{p(4.5, 5, black), p(2.5, 10, ink), p(5.33, 14, trace), p(16.5, 16.5, red),
+                 p(20, 20, red), p(1, 1, none), p(23, 10, none)}},
         // A board (4 to 20 wide) with an ink clip, a white sheet framed in ink from 6.5 to 17.5
         // across and 6.5 to 20 down, a trace from (7.5, 17) to (9, 16) on the sheet.
-        {Form->BtnCopy2ClpBrd,
-         "Display-->Clipboard",
-         {{5.25, 12, qRgb(176, 128, 64)},
-          {12, 21.25, qRgb(176, 128, 64)},
-          {12, 9, qRgb(255, 255, 255)},
-          {15, 14, qRgb(255, 255, 255)},
-          {12, 20, ink},
-          {12, 3.5, ink},
-          {8.25, 16.5, trace},
-          {1, 12, none},
-          {22, 12, none}}},
+        {Form->BtnCopy2ClpBrd, "Display-->Clipboard",
+         TProbes{p(5.25, 12, wood), p(12, 21.25, wood), p(12, 9, white), p(15, 14, white),
+                 p(12, 20, ink), p(12, 3.5, ink), p(8.25, 16.5, trace), p(1, 12, none),
+                 p(22, 12, none)}},
         // A frame from 2.5 to 21.5 with lines at 8.83 and 15.17 each way, open between them.
-        {Form->BtnGrid,
-         "Grid Lines",
-         {{2.5, 5.5, ink},
-          {21.5, 12, ink},
-          {12, 21.5, ink},
-          {8.83, 5.5, ink},
-          {15.17, 12, ink},
-          {12, 15.17, ink},
-          {5.5, 5.5, none},
-          {12, 12, none},
-          {18.5, 18.5, none},
-          {23, 23, none}}}};
+        {Form->BtnGrid, "Grid Lines",
+         TProbes{p(2.5, 5.5, ink), p(21.5, 12, ink), p(12, 21.5, ink), p(8.83, 5.5, ink),
+                 p(15.17, 12, ink), p(12, 15.17, ink), p(5.5, 5.5, none), p(12, 12, none),
+                 p(18.5, 18.5, none), p(23, 23, none)}}};
     for (const auto& [button, hint, probes] : buttons) {
         SCOPED_TRACE(hint);
         EXPECT_EQ(button->toolTip(), hint);
@@ -306,11 +281,10 @@ TEST_F(WindowTest, DisplayButtonsShowTheirOwnPictures)
         const QPixmap pixmap = button->icon().pixmap(QSize(24, 24), 2.0);
         EXPECT_TRUE(pixmap.size() == QSize(48, 48) && pixmap.devicePixelRatio() == 2.0);
         const QImage image = button->icon().pixmap(QSize(96, 96)).toImage();
-        for (const Probe& p : probes) {
-            const QRgb pixel = image.pixel(int(p.X * 4), int(p.Y * 4));
+        for (const auto& [x, y, colour] : probes) {
+            const QRgb pixel = image.pixel(int(x * 4), int(y * 4));
             // Where nothing is drawn only the alpha counts.
-            EXPECT_EQ(p.Colour == none ? QRgb(qAlpha(pixel)) : pixel, p.Colour)
-                << p.X << "," << p.Y;
+            EXPECT_EQ(colour == none ? QRgb(qAlpha(pixel)) : pixel, colour) << x << "," << y;
         }
         const QImage grey = button->icon().pixmap(QSize(96, 96), QIcon::Disabled).toImage();
         int coloured = 0, opaque = 0;
@@ -325,22 +299,17 @@ TEST_F(WindowTest, DisplayButtonsShowTheirOwnPictures)
     }
     // The cross of Clear mirrors onto itself about its middle, x = 16.5 units.
     const QImage clear = Form->BtnClearDisplay->icon().pixmap(QSize(96, 96)).toImage();
-    int red = 0, unmatched = 0;
+    int reds = 0, unmatched = 0;
     for (int y = 0; y < 96; ++y)
         for (int x = 0; x < 96; ++x)
-            if (clear.pixel(x, y) == qRgb(200, 30, 30)) {
-                ++red;
-                unmatched += clear.pixel(131 - x, y) != qRgb(200, 30, 30);
+            if (clear.pixel(x, y) == red) {
+                ++reds;
+                unmatched += clear.pixel(131 - x, y) != red;
             }
-    EXPECT_LT(unmatched, red / 20) << unmatched << " of " << red;
+    EXPECT_LT(unmatched, reds / 20) << unmatched << " of " << reds;
 }
 
 namespace {
-
-QRect In(const QWidget* W, const QWidget* Owner)
-{
-    return QRect(W->mapTo(Owner, QPoint(0, 0)), W->size());
-}
 
 // Parts one below the other from Top to the owner's bottom, each as wide as the owner, with
 // neither gap nor overlap.
@@ -404,8 +373,7 @@ void ExpectColumn(const QWidget* Group)
 TEST_F(WindowTest, DesignedLayout)
 {
     WriteIni("[Offsets]\nEnabled=1\n");
-    Start();
-    Form->show();
+    StartShown();
     RunEvents(100); // the layouts settle
     const QWidget* central = Form->centralWidget();
     int x = 0;
@@ -511,11 +479,8 @@ TEST_F(WindowTest, DesignedLayout)
         EXPECT_EQ(e->geometry().right(), offsets.right() - 4);
     EXPECT_EQ(Form->EdtLevelOffset->x(), Form->EdtFrqOffset->x());
     EXPECT_EQ(Form->EdtFrqOffset->x(), labels[0]->geometry().right() + 2);
-    const auto rowOf = [](const QWidget* Label, const QWidget* Field) {
-        return Label->geometry().united(Field->geometry());
-    };
-    const QRect first = rowOf(labels[0], Form->EdtFrqOffset);
-    const QRect second = rowOf(labels[1], Form->EdtLevelOffset);
+    const QRect first = labels[0]->geometry().united(Form->EdtFrqOffset->geometry());
+    const QRect second = labels[1]->geometry().united(Form->EdtLevelOffset->geometry());
     EXPECT_EQ(second.top(), first.bottom() + 2);
     EXPECT_EQ(Form->CBInverted->y(), second.bottom() + 2);
     // Limits (the button's pop-up): in the order built, each label (or check box) 2 pixels in
@@ -584,24 +549,17 @@ TEST_F(WindowTest, DesignedLayout)
 // a settings file (the centre then has the whole spectrum's one position).
 TEST_F(WindowTest, EveryNumberControlsRangeAndFirstValues)
 {
-    struct Row
-    {
-        double Min, Max, Designed, Started;
-        int Decimals = 0;
-    };
-    const std::map<QString, Row> rows{{"SEFft", {8, 12, 11, 11}},
-                                      {"SEAvg", {1, 64, 1, 1}},
-                                      {"SESpeed", {1, 100, 100, 40}},
-                                      {"SBMin", {20, 140, 120, 120}},
-                                      {"SBRange", {-100, 0, 0, 0}},
-                                      {"SBFrq", {0, 40000, 20000, 20000}},
-                                      {"PB", {1, 100, 1, 1}},
-                                      {"SEAverageFrames", {2, 1000, 10, 10}},
-                                      {"SEUpperOffset", {0, 100, 6, 6, 1}},
-                                      {"SELowerOffset", {0, 100, 6, 6, 1}},
-                                      {"SEHoldOff", {0, 3600, 1, 1, 2}},
-                                      {"SEPreSeconds", {0, 60, 5, 5, 2}},
-                                      {"SEPostSeconds", {0, 600, 5, 5, 2}}};
+    // Name, least, largest, value when built, value after start-up, decimals.
+    std::map<QString, std::vector<double>> rows;
+    for (const QString& row :
+         QStringLiteral(
+             "SEFft 8 12 11 11 0|SEAvg 1 64 1 1 0|SESpeed 1 100 100 40 0|SBMin 20 140 120 120 0|"
+             "SBRange -100 0 0 0 0|SBFrq 0 40000 20000 20000 0|PB 1 100 1 1 0|"
+             "SEAverageFrames 2 1000 10 10 0|SEUpperOffset 0 100 6 6 1|SELowerOffset 0 100 6 6 1|"
+             "SEHoldOff 0 3600 1 1 2|SEPreSeconds 0 60 5 5 2|SEPostSeconds 0 600 5 5 2")
+             .split('|'))
+        for (const QString& number : row.split(' ').mid(1))
+            rows[row.section(' ', 0, 0)].push_back(number.toDouble());
     Form = std::make_unique<TForm1>(Prompts, Clock, QStringList{});
     for (const bool started : {false, true}) {
         if (started)
@@ -615,13 +573,13 @@ TEST_F(WindowTest, EveryNumberControlsRangeAndFirstValues)
         ASSERT_EQ(controls.size(), std::ssize(rows));
         for (const QWidget* w : controls) {
             ASSERT_TRUE(rows.count(w->objectName())) << w->objectName();
-            const Row& r = rows.at(w->objectName());
+            const std::vector<double>& r = rows.at(w->objectName());
             const bool centre = started && w == Form->SBFrq;
-            EXPECT_EQ(w->property("minimum").toDouble(), centre ? 20000 : r.Min) << w->objectName();
-            EXPECT_EQ(w->property("maximum").toDouble(), centre ? 20000 : r.Max) << w->objectName();
-            EXPECT_EQ(w->property("value").toDouble(), started ? r.Started : r.Designed)
+            EXPECT_EQ(w->property("minimum").toDouble(), centre ? 20000 : r[0]) << w->objectName();
+            EXPECT_EQ(w->property("maximum").toDouble(), centre ? 20000 : r[1]) << w->objectName();
+            EXPECT_EQ(w->property("value").toDouble(), r[started ? 3 : 2])
                 << w->objectName() << " " << started;
-            EXPECT_EQ(w->property("decimals").toInt(), r.Decimals) << w->objectName();
+            EXPECT_EQ(w->property("decimals").toInt(), r[4]) << w->objectName();
         }
     }
     Form->RBSlow->setChecked(true);

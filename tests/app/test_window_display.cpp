@@ -1,14 +1,6 @@
 #include "test_window_support.h"
 
-#include "SpektroNeu.h"
-#include "SpektroNeuLegend.h"
-#include "SpkFile.h"
-#include "dxHisto.h"
-
-#include <algorithm>
-#include <climits>
-#include <span>
-#include <vector>
+#include "ScreenshotU.h"
 
 // The level legend beside the waterfall, the marks where the waterfall's picture jumps, and
 // the recording's progress, in the running window.
@@ -21,9 +13,7 @@ protected:
     void SetUp() override
     {
         WindowTest::SetUp();
-        Start({"DEBUG"});
-        Form->show();
-        QCoreApplication::processEvents();
+        StartShown({"DEBUG"});
     }
     // Starts or stops a run; the frames then come from the test, with the test's clock.
     void StartStop()
@@ -52,10 +42,6 @@ protected:
             Frame();
         EXPECT_EQ(Marks().size(), before) << Marks().join(", ").toStdString();
     }
-    QRect InWindow(const QWidget* W) const
-    {
-        return QRect(W->mapTo(Form.get(), QPoint(0, 0)), W->size());
-    }
 };
 
 } // namespace
@@ -65,11 +51,11 @@ protected:
 TEST_F(DisplayTest, LegendBesideTheWaterfallFollowsTheBars)
 {
     TSpektroLegend* legend = Form->Legend;
-    const QRect bar = InWindow(legend).adjusted(0, legend->CaptionHeight(), 0, 0);
-    EXPECT_EQ(bar.top(), InWindow(Form->Spektro->WaveBox()).top());
-    EXPECT_EQ(bar.bottom(), InWindow(Form->Spektro->WaveBox()).bottom());
-    EXPECT_TRUE(InWindow(Form->PnlRangeMin).contains(InWindow(legend)));
-    EXPECT_GT(InWindow(legend).left(), InWindow(Form->SBMin).right());
+    const QRect bar = In(legend).adjusted(0, legend->CaptionHeight(), 0, 0);
+    EXPECT_EQ(bar.top(), In(Form->Spektro->WaveBox()).top());
+    EXPECT_EQ(bar.bottom(), In(Form->Spektro->WaveBox()).bottom());
+    EXPECT_TRUE(In(Form->PnlRangeMin).contains(In(legend)));
+    EXPECT_GT(In(legend).left(), In(Form->SBMin).right());
     EXPECT_EQ(Form->SBMin->geometry(), QRect(14, Form->SBMin->y(), 17, Form->SBMin->height()));
     // 3 pixels clear of the bars; the panel 2 wider than the legend.
     EXPECT_EQ(legend->x(), Form->SBMin->geometry().right() + 1 + 3);
@@ -77,8 +63,8 @@ TEST_F(DisplayTest, LegendBesideTheWaterfallFollowsTheBars)
     const int extra = Form->PnlHistoControl->width() - TForm1::HistoControlPanelWidth;
     EXPECT_GT(extra, 0);
     EXPECT_GE(Form->width(), 880 + extra); // the default size, wider by the legend
-    EXPECT_EQ(InWindow(Form->Histo).left(), InWindow(Form->Spektro).left());
-    EXPECT_EQ(InWindow(Form->Histo).right(), InWindow(Form->Spektro).right());
+    EXPECT_EQ(In(Form->Histo).left(), In(Form->Spektro).left());
+    EXPECT_EQ(In(Form->Histo).right(), In(Form->Spektro).right());
 
     Form->LevelOffset = 10;
     Form->SBMin->setValue(100);
@@ -94,7 +80,7 @@ TEST_F(DisplayTest, LegendBesideTheWaterfallFollowsTheBars)
     EXPECT_EQ(TSpektroLegend::LabelText(legend->Ticks().front().Shown), "-45");
     SetPanelHeight(Form->PB, 18); // a lower waterfall
     QCoreApplication::processEvents();
-    EXPECT_EQ(InWindow(legend).bottom(), InWindow(Form->Spektro->WaveBox()).bottom());
+    EXPECT_EQ(In(legend).bottom(), In(Form->Spektro->WaveBox()).bottom());
 }
 
 // The copy and the saved picture: the display panel and the legend beside it, at its place.
@@ -109,7 +95,7 @@ TEST_F(DisplayTest, PictureHoldsTheLegend)
     const QImage legend = Form->Legend->grab().toImage().convertToFormat(QImage::Format_RGB32);
     ASSERT_EQ(copied.size(), QSize(panel.width() + 4 + legend.width(), panel.height()));
     EXPECT_TRUE(copied.copy(panel.rect()) == panel);
-    const int top = InWindow(Form->Legend).top() - InWindow(Form->PnlHistoSpektro).top();
+    const int top = In(Form->Legend).top() - In(Form->PnlHistoSpektro).top();
     EXPECT_TRUE(copied.copy(panel.width() + 4, top, legend.width(), legend.height()) == legend);
     Prompts.Names.push_back(Dir.filePath("display.png"));
     Form->SaveDisplayClick();
@@ -174,20 +160,13 @@ TEST_F(DisplayTest, EachLiveJumpMarksItsRowOnce)
 // from the start after the end, and live again.
 TEST_F(DisplayTest, PlaybackJumpsAtFilesAndSeeksOnly)
 {
-    {
-        quillex::TSpkWriter writer;
-        writer.Create(Dir.filePath("rec.spk").toStdString());
-        const std::vector<int16_t> block(TForm1::BlockSamples, 3);
-        for (int i = 0; i < 200; ++i)
-            writer.AppendRecord(0.0, block.data());
-    }
+    // Records 1 to 199 behind a blank record 0.
+    WriteRecording(Path("rec.spk"), {199, std::vector<int16_t>(TForm1::BlockSamples, 3)});
     Form->SESpeed->setValue(50);
     StartStop();
     Steady(10);
     StartStop();
-    Form->BtnPlayback->click();
-    Prompts.Names.push_back(Dir.filePath("rec.spk"));
-    Form->BtnLoadFile->click();
+    Load(Path("rec.spk"));
     StartStop();
     Frame();
     Form->PBMouseUp(Form->PB->width() / 2);
@@ -214,18 +193,11 @@ TEST_F(DisplayTest, PlaybackJumpsAtFilesAndSeeksOnly)
 // record writes there.
 TEST_F(DisplayTest, PlayedFramesWriteOnlyTheirRecordsTimes)
 {
-    Form->BtnPlayback->click();
     for (const double stamp : {0.0, 46000.5}) {
         SCOPED_TRACE(stamp);
-        {
-            quillex::TSpkWriter writer;
-            writer.Create(Dir.filePath("rec.spk").toStdString());
-            const std::vector<int16_t> block(TForm1::BlockSamples, 3);
-            for (int i = 0; i < 30; ++i)
-                writer.AppendRecord(i == 10 ? stamp : 0.0, block.data());
-        }
-        Prompts.Names.push_back(Dir.filePath("rec.spk"));
-        Form->BtnLoadFile->click();
+        WriteRecording(Path("rec.spk"), {29, std::vector<int16_t>(TForm1::BlockSamples, 3)},
+                       std::nullopt, [&](int Record) { return Record == 10 ? stamp : 0.0; });
+        Load(Path("rec.spk"));
         Form->BtnClearDisplay->click();
         const QImage blank = Form->Spektro->LeftImage();
         StartStop();
@@ -324,4 +296,13 @@ TEST_F(DisplayTest, WaterfallColumnsShowTheBinsThePlotShowsAbove)
     QCoreApplication::processEvents();
     check(1, 10);
     check(3, 8);
+}
+
+// Windows are found by the first 31 characters of their names, as the capture always read them.
+TEST(WindowCapture, FindsAWindowByTheFirst31CharactersOfItsName)
+{
+    QWidget window;
+    window.setObjectName(QString(30, u'x') + "QZ"); // Q is the 31st character, Z the 32nd
+    EXPECT_EQ(FindWindowByText("xQ"), &window);
+    EXPECT_EQ(FindWindowByText("QZ"), nullptr);
 }

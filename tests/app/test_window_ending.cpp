@@ -6,28 +6,19 @@
 
 #include <csignal>
 
-#include <tuple>
-
-namespace {
-
-constexpr qint64 RecordSize = 16392;
-constexpr int64_t Ms = 1'000'000;
-
-} // namespace
-
 // Signals within the window of a request's first signal are that request; the first one
 // later starts the next, from which the window is measured again.
 TEST(TerminationRequests, SignalsCloseTogetherCountOnce)
 {
-    const int64_t window = TTerminationRequests::SameRequestNs;
+    const int64_t window = TTerminationRequests::SameRequestNs, first = 1'000'000'000; // 1 s
     TTerminationRequests requests;
     const std::tuple<int64_t, int, const char*> arrivals[] = {
-        {1000 * Ms, 1, "the first signal"},
-        {1000 * Ms + 1, 0, "its twin to the process group"},
-        {1000 * Ms + window - 1, 0, "still within the window"},
-        {1000 * Ms + window, 2, "the window has passed"},
-        {1000 * Ms + window + window / 2, 0, "within the second request's window"},
-        {1000 * Ms + 3 * window, 3, "a third request"},
+        {first, 1, "the first signal"},
+        {first + 1, 0, "its twin to the process group"},
+        {first + window - 1, 0, "still within the window"},
+        {first + window, 2, "the window has passed"},
+        {first + window + window / 2, 0, "within the second request's window"},
+        {first + 3 * window, 3, "a third request"},
     };
     for (const auto& [ns, expected, what] : arrivals)
         EXPECT_EQ(requests.Arrived(ns), expected) << what;
@@ -84,7 +75,8 @@ TEST_F(WindowTest, EndingWithoutQuestionsStillStopsRecordsAndClosesTheReceiver)
     EXPECT_EQ(frames, 5);
     EXPECT_EQ(Flags(), "- - - sync playback");
     EXPECT_FALSE(Form->SpkFile.Writer.IsOpen());
-    EXPECT_EQ(QFileInfo(file).size(), (1 + frames) * RecordSize); // the header and each frame
+    EXPECT_EQ(QFileInfo(file).size(),
+              (1 + frames) * qint64(quillex::FrameRecordSize)); // the header and each frame
     EXPECT_TRUE(ReadAll(file).startsWith("Offsets:"));
     const QStringList calls = Trace();
     ASSERT_GE(calls.size(), 2);

@@ -2,8 +2,6 @@
 // starts): it fits a 1920 x 1080 screen, every control stays reachable, and the display panel's
 // copy and saved picture hold the device pixels.
 
-#include "SpektroNeuLegend.h"
-#include "dxHisto.h"
 #include "test_window_support.h"
 
 #include <QTest>
@@ -30,9 +28,7 @@ bool IsControl(const QWidget* w)
 TEST_F(WindowTest, FitsAFullHdScreenAtScaleTwoWithEveryControlReachable)
 {
     ASSERT_EQ(qApp->devicePixelRatio(), 2.0);
-    Start();
-    Form->show();
-    QApplication::processEvents();
+    StartShown();
     EXPECT_LE(Form->minimumSizeHint().height(), ScreenFitHeight);
     EXPECT_LE(Form->minimumSize().height(), ScreenFitHeight);
     // With the simulator's notice beside the status panels.

@@ -1,41 +1,21 @@
 #include "test_window_support.h"
 
 #include <QTest>
-#include <cmath>
-#include <map>
-#include <numbers>
-#include <random>
 
 #include "LimitCurve.h"
-#include "SpektroNeu.h"
-#include "SpkFile.h"
-#include "Unit1Limits.h"
-#include "Unit1Markers.h"
-#include "dxHisto.h"
 #include "test_file_support.h"
 
 namespace {
 
-constexpr int N = 4096;
-constexpr double BinMHz = 40.0 / N;
 constexpr double FreqOffset = 0.5, LevelOffset = 10.0;
 constexpr int Frames = 45; // records 1..45 behind the header, 0.1 s apart
 const double Base = quillex::EncodeDateTime(2026, 12, 6, 10, 0, 0);
 
-// Tones at sample rate 80 MHz (x[n] = A cos(pi f n / 40 + phase)), with a fixed noise floor.
+// A burst at 14.25043 MHz and a 12 MHz carrier over a fixed noise floor.
 std::vector<int16_t> Block(double BurstAmplitude, double CarrierAmplitude = 20)
 {
-    static const double BurstMHz = 14.25043, CarrierMHz = 12.0;
     std::mt19937 rng(5); // the same floor in every frame
-    std::normal_distribution<double> noise(0.0, 3.0);
-    std::vector<int16_t> block(TForm1::BlockSamples);
-    for (int n = 0; n < TForm1::BlockSamples; ++n) {
-        const double v = CarrierAmplitude * std::cos(std::numbers::pi * CarrierMHz * n / 40.0) +
-                         BurstAmplitude * std::cos(std::numbers::pi * BurstMHz * n / 40.0 + 0.7) +
-                         noise(rng);
-        block[size_t(n)] = int16_t(std::lround(v));
-    }
-    return block;
+    return ToneBlock({{12.0, CarrierAmplitude, 0}, {14.25043, BurstAmplitude}}, 3.0, &rng);
 }
 
 // Bursts: frames 11-13 and 18 (a gap shorter than the 1 s hold-off), then 41-42.
@@ -58,24 +38,9 @@ QString IsoText(int Frame)
         .toString(QStringLiteral("yyyy-MM-ddThh:mm:ss.zzz"));
 }
 
-// A tone of amplitude A lying on a bin, Hann over 2N samples: A * sum(w) / N, in dBm.
-double OnBinDbm(double Amplitude)
-{
-    double sum = 0;
-    for (int n = 0; n < 2 * N; ++n)
-        sum += 0.5 - 0.5 * std::cos(2 * std::numbers::pi * n / (2 * N - 1));
-    return 20 * std::log10(Amplitude * sum / N / 16384 + 1e-9);
-}
-
 class LimitTest : public WindowTest
 {
 protected:
-    void StartWindow()
-    {
-        Start({"DEBUG"});
-        Form->SEFft->setValue(12);
-        ASSERT_EQ(Form->FFT->Size(), N);
-    }
     TLimitTools& L() const { return *Form->Limits; }
 
     // Header, then Frames records stamped 0.1 s apart; Burst false keeps every frame quiet.
@@ -85,29 +50,27 @@ protected:
     }
     void WriteBlocks(const QString& File, const std::function<std::vector<int16_t>(int)>& Of)
     {
-        uint8_t record[quillex::FrameRecordSize];
-        quillex::FormatOffsetsHeader(FreqOffset, LevelOffset, false, '.', record);
-        std::string bytes(reinterpret_cast<const char*>(record), sizeof record);
-        for (int f = 1; f <= Frames; ++f) {
-            quillex::EncodeDataRecord(StampOf(f), Of(f).data(), record);
-            bytes.append(reinterpret_cast<const char*>(record), sizeof record);
-        }
-        std::ofstream(File.toStdString(), std::ios::binary) << bytes;
+        std::vector<std::vector<int16_t>> blocks;
+        for (int f = 1; f <= Frames; ++f)
+            blocks.push_back(Of(f));
+        WriteRecording(File, blocks, THeader{FreqOffset, LevelOffset}, StampOf);
     }
 
-    void Play(const QString& File)
+    // Plays the file to its end, calling Watch after each frame.
+    void Play(const QString& File, const std::function<void()>& Watch = {})
     {
+        Form->OnFrameProcessed = Watch;
         Load(File);
         PlaySync();
+        Form->OnFrameProcessed = nullptr;
         ASSERT_FALSE(Form->BtnStartStop->isChecked());
     }
 
-    // The upper limit 6 dB over the quiet trace; the quiet trace's levels (plot scale) kept.
+    // The upper limit 6 dB over the quiet trace.
     void UpperFromQuietTrace()
     {
         Write(Path("quiet.spk"), false);
         Play(Path("quiet.spk"));
-        Quiet.assign(Form->LevelSpectrum.begin(), Form->LevelSpectrum.begin() + N);
         L().ActUpperFromTrace->trigger();
     }
 
@@ -132,12 +95,10 @@ protected:
     {
         return QString(ReadAll(File)).split('\n', Qt::SkipEmptyParts);
     }
-
-    std::vector<float> Quiet;
 };
 
-// The burst's worst point as the log writes it: interpolated frequency, its level and its
-// excess over the curve there.
+// The burst's worst point as the log writes it: interpolated frequency, its level and its excess
+// over the curve there.
 void ExpectWorst(const QStringList& Fields, double Amplitude, double CurveDbm)
 {
     const double mhz = FreqOffset + 14.25043, dbm = OnBinDbm(Amplitude) + LevelOffset;
@@ -148,11 +109,11 @@ void ExpectWorst(const QStringList& Fields, double Amplitude, double CurveDbm)
 
 } // namespace
 
-// A limit made from the trace lies its offset above (below) it at every bin's frequency. While
-// the max (min) hold is shown, that side follows the hold, not the last frame.
+// A limit made from the trace lies its offset above (below) it at every bin's frequency. While the
+// max (min) hold is shown, that side follows the hold, not the last frame.
 TEST_F(LimitTest, LimitFromTheTraceOrTheHolds)
 {
-    StartWindow();
+    StartDebug4096();
     L().SEUpperOffset->setValue(7.5);
     L().SELowerOffset->setValue(3);
     Form->Histo->setMode(modeLowerRef); // has no say for these
@@ -167,9 +128,7 @@ TEST_F(LimitTest, LimitFromTheTraceOrTheHolds)
         Form->Measure->CBMaxHold->setChecked(hold == 1);
         Form->Measure->CBMinHold->setChecked(hold == 2);
         std::vector<float> levels;
-        Form->OnFrameProcessed = [&] { levels.push_back(Form->LevelSpectrum[size_t(burst)]); };
-        Play(Path("bursts.spk"));
-        Form->OnFrameProcessed = nullptr;
+        Play(Path("bursts.spk"), [&] { levels.push_back(Form->LevelSpectrum[size_t(burst)]); });
         ASSERT_EQ(levels.size(), size_t(Frames));
         L().ActUpperFromTrace->trigger();
         L().ActLowerFromTrace->trigger();
@@ -188,12 +147,12 @@ TEST_F(LimitTest, LimitFromTheTraceOrTheHolds)
     }
 }
 
-// Bursts above a flat limit give two episodes (a gap shorter than the hold-off joins, a longer
-// one parts), logged with their frames, times and worst points, shown in the status bar, the
-// trace's warning colour and the waterfall's margin while they last.
+// Bursts above a flat limit give two episodes (a gap shorter than the hold-off joins, a longer one
+// parts), logged with their frames, times and worst points, shown in the status bar, the trace's
+// warning colour and the waterfall's margin while they last.
 TEST_F(LimitTest, EpisodesOfBurstsOverAFlatLimit)
 {
-    StartWindow();
+    StartDebug4096();
     Write(Path("quiet.spk"), false);
     Play(Path("quiet.spk")); // the recording's offsets in force
     Prompts.Numbers.push_back(-30.0);
@@ -207,37 +166,29 @@ TEST_F(LimitTest, EpisodesOfBurstsOverAFlatLimit)
     Write(Path("bursts.spk"), true);
     QMap<int64_t, QString> status;
     QMap<int64_t, int> warning;
-    Form->OnFrameProcessed = [&] {
+    Play(Path("bursts.spk"), [&] {
         status[Form->PlaybackRecord] = Form->StatusText(0);
         const auto& series = Form->Histo->SeriesRecord(TLimitTools::WarningSeries);
         warning[Form->PlaybackRecord] =
             Form->Histo->SeriesNumber() >= TLimitTools::WarningSeries ? series.Count : 0;
-    };
-    Play(Path("bursts.spk"));
-    Form->OnFrameProcessed = nullptr;
+    });
 
     const QStringList log = Lines(Path("events.csv"));
     ASSERT_EQ(log.size(), 3) << log.join('\n');
     EXPECT_EQ(log[0], "start,end,first_frame,last_frame,kind,MHz,dBm,excess_dB");
     const double burstMHz = FreqOffset + 14.25043;
-    const struct
-    {
-        int First, Last;
-        double Worst;
-    } episodes[] = {{11, 18, 3000}, {41, 42, 900}};
-    for (int e = 0; e < 2; ++e) {
-        SCOPED_TRACE(e);
-        const QStringList fields = log[e + 1].split(',');
+    for (const auto& [line, first, last, worst] :
+         {std::tuple{1, 11, 18, 3000.0}, std::tuple{2, 41, 42, 900.0}}) {
+        const QStringList fields = log[line].split(',');
         ASSERT_EQ(fields.size(), 8);
         EXPECT_EQ(fields.mid(0, 5),
-                  QStringList({IsoText(episodes[e].First), IsoText(episodes[e].Last),
-                               QString::number(episodes[e].First),
-                               QString::number(episodes[e].Last), "upper"}));
-        ExpectWorst(fields, episodes[e].Worst, -30.0);
+                  QStringList({IsoText(first), IsoText(last), QString::number(first),
+                               QString::number(last), "upper"}));
+        ExpectWorst(fields, worst, -30.0);
     }
 
-    // The status panel: the worst so far while an episode is open (it ends once the hold-off
-    // has passed, at frame 28, 1 s after frame 18), the FFT's text again after.
+    // The status panel: the worst so far while an episode is open (it ends once the hold-off has
+    // passed, at frame 28, 1 s after frame 18), the FFT's text again after.
     const double worst = OnBinDbm(3000) + LevelOffset + 30.0;
     EXPECT_EQ(status[12], QString::asprintf("LIMIT %+.1f dB @ %.4f MHz", worst, burstMHz));
     EXPECT_EQ(status[27], status[12]);
@@ -253,29 +204,28 @@ TEST_F(LimitTest, EpisodesOfBurstsOverAFlatLimit)
     EXPECT_EQ(marks, 2);
 }
 
-// A lower limit over the 12 MHz carrier's two bins only: the carrier gone (frames 5-8) is a
-// lower episode, whose status shows how far below the limit the worst bin is, with a minus
-// sign. A burst above the upper limit meanwhile (frame 7) is an episode of its own; the
-// status keeps the larger excess of the two, and the log has each with its own frames.
+// A lower limit over the 12 MHz carrier's two bins only: the carrier gone (frames 5-8) is a lower
+// episode, whose status shows how far below the limit the worst bin is, with a minus sign. A burst
+// above the upper limit meanwhile (frame 7) is an episode of its own; the status keeps the larger
+// excess of the two, and the log has each with its own frames.
 TEST_F(LimitTest, LowerEpisodeBesideAnUpperOne)
 {
-    StartWindow();
+    StartDebug4096();
     const auto block = [](int F) { return Block(F == 7 ? 3000 : 0, F >= 5 && F <= 8 ? 0 : 20); };
     WriteBlocks(Path("gap.spk"), block);
     std::ofstream(Path("limits.csv").toStdString())
-        << "MHz,upper_dBm,lower_dBm\n12.40,-30,\n12.49,-30,-60\n12.51,-30,-60\n12.60,-30,\n";
+        << "MHz,upper_dBm,lower_dBm\n12.40,-30,\n12.49,-30,-60\n12.51,-30,-"
+           "60\n12.60,-30,\n";
     Prompts.Names.push_back(Path("limits.csv"));
     L().ActLoadLimits->trigger();
     LogTo(Path("events.csv"));
     QMap<int64_t, QString> status;
     QMap<int64_t, std::vector<float>> levels;
-    Form->OnFrameProcessed = [&] {
+    Play(Path("gap.spk"), [&] {
         status[Form->PlaybackRecord] = Form->StatusText(0);
         levels[Form->PlaybackRecord].assign(Form->LevelSpectrum.begin(),
                                             Form->LevelSpectrum.begin() + N);
-    };
-    Play(Path("gap.spk"));
-    Form->OnFrameProcessed = nullptr;
+    });
 
     // The bins from 12.49 to 12.51 MHz as displayed; the carrier keeps them near -48 dBm.
     std::vector<int> watched;
@@ -310,14 +260,12 @@ TEST_F(LimitTest, LowerEpisodeBesideAnUpperOne)
     ExpectWorst(log[1].split(','), 3000, -30.0);
 }
 
-// Live, frames are numbered from the start of each run (those before a limit existed too)
-// and timed by the clock. Clearing the limits ends the open episode once the hold-off has
-// passed, stopping the run at once.
+// Live, frames are numbered from the start of each run (those before a limit existed too) and timed
+// by the clock. Clearing the limits ends the open episode once the hold-off has passed, stopping
+// the run at once.
 TEST_F(LimitTest, LiveEpisodesCountFramesFromTheRunsStart)
 {
-    StartWindow();
-    if (Form->BtnStartStop->isChecked())
-        Form->BtnStartStop->click();
+    StartDebug4096();
     LogTo(Path("events.csv"));
     const auto run = [this](int Quiet, int Watched) {
         Form->BtnStartStop->click();
@@ -330,7 +278,8 @@ TEST_F(LimitTest, LiveEpisodesCountFramesFromTheRunsStart)
             Form->Timer1Timer();
         }
         EXPECT_TRUE(Form->StatusText(0).startsWith("LIMIT +")) << Form->StatusText(0);
-        if (Quiet > 0) { // cleared while running: the episode ends once the hold-off has passed
+        if (Quiet > 0) { // cleared while running: the episode ends once the
+                         // hold-off has passed
             L().ActClearLimits->trigger();
             for (int f = 0; f < 11; ++f, Clock.Advance(0.1))
                 Form->Timer1Timer();
@@ -351,11 +300,11 @@ TEST_F(LimitTest, LiveEpisodesCountFramesFromTheRunsStart)
 }
 
 // A bend in the upper-reference mode goes into the curve's frequency definition: it stays at its
-// frequency through a new FFT size and span. Without a lower curve the lower-reference mode
-// says what to do.
+// frequency through a new FFT size and span. Without a lower curve the lower-reference mode says
+// what to do.
 TEST_F(LimitTest, BendWrittenBackSurvivesFftSizeAndSpan)
 {
-    StartWindow();
+    StartDebug4096();
     Prompts.Numbers.push_back(-40.0);
     L().ActFlatLimit->trigger();
     ASSERT_FALSE(L().Limits().Upper.Empty());
@@ -397,12 +346,12 @@ TEST_F(LimitTest, BendWrittenBackSurvivesFftSizeAndSpan)
     EXPECT_EQ(histo->Mode(), modeMeasure);
 }
 
-// Saved limits load back the same; a file that does not parse gets one message naming the line
-// and changes nothing. The last file is remembered in the settings and loaded at start-up; one
-// that has gone gives one message and no curves.
+// Saved limits load back the same; a file that does not parse gets one message naming the line and
+// changes nothing. The last file is remembered in the settings and loaded at start-up; one that has
+// gone gives one message and no curves.
 TEST_F(LimitTest, SaveLoadAndTheSettingsKey)
 {
-    StartWindow();
+    StartDebug4096();
     // Without a settings file: the defaults.
     const auto values = [this] {
         return std::vector<double>{L().SEUpperOffset->value(), L().SELowerOffset->value(),
@@ -445,7 +394,7 @@ TEST_F(LimitTest, SaveLoadAndTheSettingsKey)
     EXPECT_TRUE(ReadIni().contains("File=" + Path("limits.csv"))) << ReadIni();
     Form.reset();
     Prompts.Messages.clear();
-    StartWindow();
+    StartDebug4096();
     EXPECT_TRUE(Prompts.Messages.isEmpty()) << Prompts.Messages.join('\n');
     EXPECT_TRUE(L().Limits().Upper == made.Upper && L().Limits().Lower == made.Lower);
     EXPECT_EQ(Form->Histo->SeriesRecord(TLimitTools::UpperSeries).Count, N);
@@ -461,7 +410,7 @@ TEST_F(LimitTest, SaveLoadAndTheSettingsKey)
 
     Form.reset();
     QFile::remove(Path("limits.csv"));
-    StartWindow();
+    StartDebug4096();
     ASSERT_EQ(Prompts.Messages.size(), 1);
     EXPECT_TRUE(Prompts.Messages[0].contains(Path("limits.csv")));
     EXPECT_TRUE(L().Limits().Upper.Empty() && L().Limits().Lower.Empty());
@@ -471,7 +420,7 @@ TEST_F(LimitTest, SaveLoadAndTheSettingsKey)
 // recording on alarm off.
 TEST_F(LimitTest, AlarmFolderGoneByTheRunsStartTurnsRecordingOff)
 {
-    StartWindow();
+    StartDebug4096();
     RecordTo(Path("alarms"), 1, 1);
     ASSERT_TRUE(QDir(Path("alarms")).removeRecursively());
     Form->BtnStartStop->click();
@@ -480,12 +429,12 @@ TEST_F(LimitTest, AlarmFolderGoneByTheRunsStartTurnsRecordingOff)
     EXPECT_TRUE(Prompts.Messages[0].contains(Path("alarms"))) << Prompts.Messages[0];
 }
 
-// Each episode gets a recording of its own: the frames of the seconds before its first frame
-// beyond the limit (held in memory), its frames and those of the seconds after, each with its
-// stamp and samples.
+// Each episode gets a recording of its own: the frames of the seconds before its first frame beyond
+// the limit (held in memory), its frames and those of the seconds after, each with its stamp and
+// samples.
 TEST_F(LimitTest, RecordingOnAlarmHoldsTheFramesAround)
 {
-    StartWindow();
+    StartDebug4096();
     UpperFromQuietTrace();
     RecordTo(Path("alarms"), 0.45, 0.55);
     Write(Path("bursts.spk"), true);
@@ -495,8 +444,8 @@ TEST_F(LimitTest, RecordingOnAlarmHoldsTheFramesAround)
     const QStringList files = QDir(Path("alarms")).entryList({"*.spk"}, QDir::Files, QDir::Name);
     ASSERT_EQ(files.size(), 2) << files.join(',');
     EXPECT_EQ(files[0], "limit_2026-12-06_10-00-01.100.spk");
-    // 0.45 s before frame 11 reaches back to frame 7, 0.55 s after frame 18 to 23; the
-    // recording's end closes the second.
+    // 0.45 s before frame 11 reaches back to frame 7, 0.55 s after frame 18 to 23; the recording's
+    // end closes the second.
     const std::pair<int, int> expected[] = {{7, 23}, {37, 45}};
     for (int i = 0; i < 2; ++i) {
         SCOPED_TRACE(files[i]);
@@ -516,14 +465,14 @@ TEST_F(LimitTest, RecordingOnAlarmHoldsTheFramesAround)
 }
 
 // A full disk under recording on alarm or under the event log: one message, that one turned off
-// with whole records or lines only, and the alarms go on (both episodes shown: frames 11-27,
-// until the hold-off after 18 passes, and 41-45), as does the log when the recording failed.
+// with whole records or lines only, and the alarms go on (both episodes shown: frames 11-27, until
+// the hold-off after 18 passes, and 41-45), as does the log when the recording failed.
 TEST_F(LimitTest, WriteFailureTurnsOffOnlyWhatFailed)
 {
     for (const bool recording : {true, false}) {
         SCOPED_TRACE(recording ? "recording on alarm" : "event log");
         Prompts = {};
-        StartWindow();
+        StartDebug4096();
         UpperFromQuietTrace();
         const QString log = Path(recording ? "events1.csv" : "events2.csv");
         LogTo(log);
@@ -532,12 +481,11 @@ TEST_F(LimitTest, WriteFailureTurnsOffOnlyWhatFailed)
             RecordTo(Path("alarms"), 0.45, 0.55);
         Write(Path("bursts.spk"), true);
         int alarmFrames = 0;
-        Form->OnFrameProcessed = [&] { alarmFrames += Form->StatusText(0).startsWith("LIMIT"); };
         {
             const TFullDisk full(recording ? 5 * quillex::FrameRecordSize + 100 : header + 20);
-            Play(Path("bursts.spk"));
+            Play(Path("bursts.spk"),
+                 [&] { alarmFrames += Form->StatusText(0).startsWith("LIMIT"); });
         }
-        Form->OnFrameProcessed = nullptr;
         EXPECT_EQ(Prompts.Warnings.size(), 1) << Prompts.Warnings.join('\n');
         EXPECT_FALSE(L().CBRecordOnAlarm->isChecked());
         EXPECT_EQ(L().CBEventLog->isChecked(), recording);

@@ -1,8 +1,5 @@
 #include "test_window_support.h"
 
-#include <cmath>
-#include <vector>
-
 // A tone in the given bin of the current FFT size.
 static void FillTone(TForm1& Form, int Bin, int Amplitude)
 {
@@ -149,9 +146,9 @@ TEST_F(WindowTest, PacingChoicesWhileRunningAndStopped)
         return text;
     };
     Form->RBFast->setChecked(true);
-    Form->SESpeed->setValue(80);
+    Form->SESpeed->setValue(100);
     EXPECT_EQ(Form->GBSpeed->title(), "Framerate");
-    EXPECT_EQ(Form->Timer1->interval(), 1000 / 80);
+    EXPECT_EQ(Form->Timer1->interval(), 10); // a frame every 10 ms
     Form->BtnStartStop->click();
     EXPECT_EQ(enabled(), "010");
     Form->BtnStartStop->click();

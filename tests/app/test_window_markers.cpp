@@ -1,68 +1,11 @@
 #include "test_window_support.h"
 
 #include <QTest>
-#include <cmath>
-#include <numbers>
-#include <optional>
-#include <random>
 
 #include "IniFileU.h"
 #include "MarkerReadout.h"
-#include "SpkFile.h"
-#include "Unit1Markers.h"
-#include "dxHisto.h"
 
 namespace {
-
-// Exponent 12: a frame transforms all 8192 samples of a block into 4096 bins of 9.765625 kHz.
-constexpr int N = 4096;
-constexpr double BinMHz = 40.0 / N;
-
-struct TTone
-{
-    double MHz;
-    double Amplitude; // in samples
-    double Phase = 0.7;
-};
-
-// The samples of tones at sample rate 80 MHz: x[n] = sum A cos(pi f n / 40 + phase), f in MHz,
-// so a tone of f MHz lies at bin f * N / 40.
-std::vector<int16_t> ToneBlock(const std::vector<TTone>& Tones, double Noise = 0,
-                               std::mt19937* Rng = nullptr)
-{
-    std::vector<int16_t> block(TForm1::BlockSamples);
-    std::normal_distribution<double> noise(0.0, 1.0);
-    for (int n = 0; n < TForm1::BlockSamples; ++n) {
-        double v = 0;
-        for (const TTone& t : Tones)
-            v += t.Amplitude * std::cos(std::numbers::pi * t.MHz * n / 40.0 + t.Phase);
-        if (Noise > 0)
-            v += Noise * noise(*Rng);
-        block[size_t(n)] = int16_t(std::clamp(std::lround(v), -32768L, 32767L));
-    }
-    return block;
-}
-
-struct THeader
-{
-    double FreqOffset = 0, LevelOffset = 0;
-    bool Inverted = false;
-};
-
-// Hann over 2N samples, w[n] = 0.5 - 0.5 cos(2 pi n / (2N - 1)): the sums of w and w^2.
-double HannSum(int Power)
-{
-    double sum = 0;
-    for (int n = 0; n < 2 * N; ++n)
-        sum += std::pow(0.5 - 0.5 * std::cos(2 * std::numbers::pi * n / (2 * N - 1)), Power);
-    return sum;
-}
-
-// What a bin shows for a tone of amplitude A lying on it, A * sum(w) / N, in dBm.
-double OnBinDbm(double Amplitude)
-{
-    return 20 * std::log10(Amplitude * HannSum(1) / N / 16384 + 1e-9);
-}
 
 // Where a tone shows on the axis: mirrored about the last bin when inverted, offset added.
 double ShownMHz(double MHz, const THeader& H)
@@ -104,38 +47,11 @@ const std::vector<TTone> Tones{Left, Strongest, Right, Far, Outside};
 class MarkerTest : public WindowTest
 {
 protected:
-    void StartWindow(const char* Ini = nullptr)
-    {
-        if (Ini)
-            WriteIni(Ini);
-        Start({"DEBUG"});
-        Form->SEFft->setValue(12);
-        ASSERT_EQ(Form->FFT->Size(), N);
-    }
-
-    // A recording of the blocks; without a header, record 0 is a blank one (never played).
-    void Write(const QString& File, const std::vector<std::vector<int16_t>>& Blocks,
-               std::optional<THeader> Header = std::nullopt)
-    {
-        std::string bytes(size_t(quillex::FrameRecordSize), '\0');
-        if (Header) {
-            uint8_t record[quillex::FrameRecordSize];
-            quillex::FormatOffsetsHeader(Header->FreqOffset, Header->LevelOffset, Header->Inverted,
-                                         '.', record);
-            bytes.assign(reinterpret_cast<const char*>(record), sizeof record);
-        }
-        for (const auto& block : Blocks) {
-            std::string record(size_t(quillex::FrameRecordSize), '\0');
-            quillex::EncodeDataRecord(0.0, block.data(), reinterpret_cast<uint8_t*>(record.data()));
-            bytes += record;
-        }
-        std::ofstream(File.toStdString(), std::ios::binary) << bytes;
-    }
-
     // Loads a recording and plays it in "Harddisk sync", which returns at its end; then shows
     // the span given (loading re-selects the bandwidth).
-    void Play(const QString& File, int CentreKHz = 14500)
+    void Play(const QString& File, int CentreKHz = 14500, const std::function<void()>& Watch = {})
     {
+        Form->OnFrameProcessed = Watch;
         Load(File);
         Form->RGBW->setItemIndex(0);
         Form->SBFrq->setValue(CentreKHz);
@@ -145,7 +61,7 @@ protected:
 
     void PlayTones(const THeader& H, int CentreKHz = 14500)
     {
-        Write(Path("tones.spk"), {ToneBlock(Tones), ToneBlock(Tones)}, H);
+        WriteRecording(Path("tones.spk"), {ToneBlock(Tones), ToneBlock(Tones)}, H);
         Play(Path("tones.spk"), CentreKHz);
     }
 
@@ -167,7 +83,7 @@ protected:
 // where there is none; marker 2 the same, with the difference. The plot marks them there.
 TEST_F(MarkerTest, PeakNextPeaksAndTheDelta)
 {
-    StartWindow();
+    StartDebug4096();
     for (bool inverted : {false, true}) {
         SCOPED_TRACE(inverted);
         const THeader h{1.25, 10.0, inverted};
@@ -250,7 +166,7 @@ TEST_F(MarkerTest, PeakNextPeaksAndTheDelta)
 // still takes "Peak", and its marker stays on it rather than wandering off into the noise.
 TEST_F(MarkerTest, MarkersFollowTheirTones)
 {
-    StartWindow();
+    StartDebug4096();
     std::mt19937 rng(11);
     const TTone weak{14.61234, 7.0};
     std::vector<std::vector<int16_t>> blocks;
@@ -259,9 +175,9 @@ TEST_F(MarkerTest, MarkersFollowTheirTones)
             {{Strongest.MHz + 0.45 * f * BinMHz, 2000}, {Strongest.MHz + 9.6 * BinMHz, 6000}}));
     for (int f = 0; f < 40; ++f)
         blocks.push_back(ToneBlock({weak}, 100.0, &rng));
-    Write(Path("follow.spk"), blocks);
+    WriteRecording(Path("follow.spk"), blocks);
     std::vector<double> followed;
-    Form->OnFrameProcessed = [&] {
+    Play(Path("follow.spk"), 14500, [&] {
         const size_t frame = followed.size();
         if (frame == 0) {
             M().ActPeak->trigger(); // the stronger tone: then down to the drifting one
@@ -272,8 +188,7 @@ TEST_F(MarkerTest, MarkersFollowTheirTones)
             M().ActPeak->trigger();
         }
         followed.push_back(M().MarkerBin(1) * BinMHz);
-    };
-    Play(Path("follow.spk"));
+    });
     ASSERT_EQ(followed.size(), blocks.size());
     for (size_t f = 0; f < 8; ++f)
         EXPECT_NEAR(followed[f], Strongest.MHz + 0.45 * f * BinMHz, 0.01 * BinMHz) << f;
@@ -288,7 +203,7 @@ TEST_F(MarkerTest, MarkersFollowTheirTones)
 // span, up to its first and last bins, and none beyond them however high.
 TEST_F(MarkerTest, PeakWithoutAStandoutTakesTheHighestBumpUpToTheSpansEdges)
 {
-    StartWindow();
+    StartDebug4096();
     Form->RGBW->setItemIndex(0);
     Form->SBFrq->setValue(14500); // 12 to 17 MHz: the bins from 12000 / 9.765625 = 1228.8 up
     for (const int edge : {1229, 1740}) {
@@ -306,16 +221,16 @@ TEST_F(MarkerTest, PeakWithoutAStandoutTakesTheHighestBumpUpToTheSpansEdges)
 // level there: here the far skirt of a tone 30 bins away, falling steadily (rectangular window).
 TEST_F(MarkerTest, AMarkerWhoseToneHasGoneReadsTheLevelOfItsBin)
 {
-    StartWindow();
+    StartDebug4096();
     Form->RGFenster->setItemIndex(0);
     const TTone away{Strongest.MHz + 30.5 * BinMHz, 8000};
-    Write(Path("gone.spk"), {ToneBlock({Strongest}), ToneBlock({away}), ToneBlock({away})});
+    WriteRecording(Path("gone.spk"),
+                   {ToneBlock({Strongest}), ToneBlock({away}), ToneBlock({away})});
     int frame = 0;
-    Form->OnFrameProcessed = [&] {
+    Play(Path("gone.spk"), 14500, [&] {
         if (frame++ == 0)
             M().ActPeak->trigger();
-    };
-    Play(Path("gone.spk"));
+    });
     ASSERT_EQ(frame, 3);
     const int k = int(std::lround(M().MarkerBin(1)));
     EXPECT_EQ(k, int(std::lround(Strongest.MHz / BinMHz)));
@@ -328,7 +243,7 @@ TEST_F(MarkerTest, AMarkerWhoseToneHasGoneReadsTheLevelOfItsBin)
 // the field takes P and Ctrl+arrows as it always did. The About box names them.
 TEST_F(MarkerTest, KeysPlaceMarkersUnlessATextFieldHasTheFocus)
 {
-    StartWindow("[Offsets]\nEnabled=1\n");
+    StartDebug4096("[Offsets]\nEnabled=1\n");
     PlayTones({});
     Form->show();
     Form->activateWindow();
@@ -374,7 +289,7 @@ TEST_F(MarkerTest, KeysPlaceMarkersUnlessATextFieldHasTheFocus)
 // window, averaging, offsets or mirroring clears them, as do "Clear" and switching them off.
 TEST_F(MarkerTest, HoldTraces)
 {
-    StartWindow();
+    StartDebug4096();
     std::mt19937 rng(7);
     std::vector<std::vector<int16_t>> blocks;
     for (int f = 0; f < 9; ++f)
@@ -396,7 +311,7 @@ TEST_F(MarkerTest, HoldTraces)
         Form->Histo->setViewXCurrentMin(centre - HalfKHz);
         Form->Histo->setViewXCurrentMax(centre + HalfKHz);
     };
-    Form->OnFrameProcessed = [&] {
+    const auto watch = [&] {
         frames.emplace_back(Form->AvgSpectrum.begin(), Form->AvgSpectrum.begin() + N);
         if (frames.size() == 5)
             view(400);
@@ -404,9 +319,9 @@ TEST_F(MarkerTest, HoldTraces)
     for (bool inverted : {false, true}) {
         SCOPED_TRACE(inverted);
         const THeader h{0.0, 0.0, inverted};
-        Write(Path("holds.spk"), blocks, h);
+        WriteRecording(Path("holds.spk"), blocks, h);
         frames.clear();
-        Play(Path("holds.spk"), inverted ? 25000 : 15000); // a new mirroring clears them first
+        Play(Path("holds.spk"), inverted ? 25000 : 15000, watch); // a new mirroring clears them
         ASSERT_EQ(M().Holds().Frames(), int64_t(frames.size()));
         view(2500);
         const auto check = [&] {
@@ -476,10 +391,10 @@ TEST_F(MarkerTest, HoldTraces)
 // puts the markers back on the live trace.
 TEST_F(MarkerTest, MarkersSitOnTheChosenTrace)
 {
-    StartWindow();
+    StartDebug4096();
     const TTone burst{15.6021, 5000};
-    Write(Path("burst.spk"),
-          {ToneBlock(Tones), ToneBlock({Left, Strongest, burst}), ToneBlock(Tones)});
+    WriteRecording(Path("burst.spk"),
+                   {ToneBlock(Tones), ToneBlock({Left, Strongest, burst}), ToneBlock(Tones)});
     M().CBMarkerTrace->setCurrentIndex(TMeasureTools::trMax);
     EXPECT_TRUE(M().CBMaxHold->isChecked());
     M().CBMinHold->setChecked(true);
@@ -502,7 +417,7 @@ TEST_F(MarkerTest, MarkersSitOnTheChosenTrace)
 // change of one setting asks, and the others are written as they stand.
 TEST_F(MarkerTest, TraceSettingsReadSafelyAndWrittenAsTheyStand)
 {
-    StartWindow("[Traces]\nMaxHold=x\nAverageFrames=100000\nMarkerTrace=7\n");
+    StartDebug4096("[Traces]\nMaxHold=x\nAverageFrames=100000\nMarkerTrace=7\n");
     EXPECT_FALSE(M().CBMaxHold->isChecked());
     EXPECT_EQ(M().SEAverageFrames->value(), 1000);
     EXPECT_EQ(M().CBMarkerTrace->currentText(), "live");
@@ -523,7 +438,7 @@ TEST_F(MarkerTest, TraceSettingsReadSafelyAndWrittenAsTheyStand)
 // and the group fits the designed settings panel.
 TEST_F(MarkerTest, ReadoutFitsAtTheLeastWindowWidth)
 {
-    StartWindow();
+    StartDebug4096();
     Form->show();
     QCoreApplication::processEvents();
     const int leastBefore = Form->minimumSizeHint().width();

@@ -2,7 +2,6 @@
 
 #include <QTest>
 
-#include "dxHisto.h"
 #include "dx_Eca.h"
 #include "dx_Efg.h"
 #include "dx_Etb.h"
@@ -15,13 +14,6 @@ void OpenContextMenu(QWidget* Plot, QPoint At)
     QCoreApplication::sendEvent(Plot, &event);
 }
 
-// A point of a widget in its window's coordinates: input sent there takes the window system's
-// path (a right press opens the context menu, an open menu takes the input).
-QPoint InWindow(const QWidget* Widget, QPoint At)
-{
-    return Widget->mapTo(Widget->window(), At);
-}
-
 } // namespace
 
 // The plot's tool bar and value bar are reached from the main window by their shortcuts and by
@@ -30,10 +22,7 @@ QPoint InWindow(const QWidget* Widget, QPoint At)
 // cross): only the other modes open the menu.
 TEST_F(WindowTest, PlotToolWindowsReachedByShortcutsAndContextMenu)
 {
-    Start();
-    Form->show();
-    Form->activateWindow();
-    ASSERT_TRUE(QTest::qWaitForWindowActive(Form.get()));
+    StartShown({}, true);
     const auto settings = Form->CurrentSettings();
     TDXHistograph* plot = Form->Histo;
     EXPECT_FALSE(plot->ShowToolBar());
@@ -88,16 +77,15 @@ TEST_F(WindowTest, PlotToolWindowsReachedByShortcutsAndContextMenu)
 // nothing, and a real click places cross 1 as ever.
 TEST_F(WindowTest, PlotMenuEndsThePressThatOpenedIt)
 {
-    Start();
-    Form->show();
-    Form->activateWindow();
-    ASSERT_TRUE(QTest::qWaitForWindowActive(Form.get()));
+    StartShown({}, true);
     TDXHistograph* plot = Form->Histo;
     QWindow* window = Form->windowHandle();
     Form->BtnClearDisplay->click(); // a flat curve for the crosses to snap to
     int calculations = 0;
     plot->OnCalculate = [&](QObject*, int, int, float, float, float, float) { ++calculations; };
-    const QPoint at = InWindow(plot, QPoint(300, 100));
+    // Input sent to the window takes the window system's path: a right press opens the context
+    // menu, an open menu takes the input.
+    const QPoint at = In(plot).topLeft() + QPoint(300, 100);
     QTest::mousePress(window, Qt::RightButton, {}, at);
     QTest::mouseRelease(window, Qt::RightButton, {}, at);
     ASSERT_TRUE(Form->HistoMenu->isVisible());
@@ -105,10 +93,10 @@ TEST_F(WindowTest, PlotMenuEndsThePressThatOpenedIt)
     ASSERT_FALSE(Form->HistoMenu->isVisible());
     plot->setMode(modeCalculate);
     for (const QPoint p : {QPoint(200, 80), QPoint(400, 120)})
-        QTest::mouseMove(window, InWindow(plot, p));
+        QTest::mouseMove(window, In(plot).topLeft() + p);
     EXPECT_EQ(calculations, 0);
     EXPECT_FALSE(plot->CrossSlot(0).Drawn || plot->CrossSlot(1).Drawn);
-    QTest::mouseClick(window, Qt::LeftButton, {}, InWindow(plot, QPoint(400, 120)));
+    QTest::mouseClick(window, Qt::LeftButton, {}, In(plot).topLeft() + QPoint(400, 120));
     EXPECT_TRUE(plot->CrossSlot(0).Drawn && plot->CrossSlot(0).MouseX == 400);
 }
 
@@ -134,8 +122,7 @@ TEST_F(WindowTest, GridButtonFollowsThePlotsGrid)
 // replaces it, so plot, waterfall and scroll bar agree again and undo has nothing to bring back.
 TEST_F(WindowTest, NewSpanReplacesTheZoom)
 {
-    Start();
-    Form->show();
+    StartShown();
     TDXHistograph* plot = Form->Histo;
     plot->setMode(modeZoom);
     const auto zoom = [&] {

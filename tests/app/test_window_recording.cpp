@@ -1,13 +1,6 @@
 #include "test_window_support.h"
 
-#include "FrameProcessor.h"
-#include "SpkFile.h"
-#include "dxHisto.h"
 #include "test_file_support.h"
-
-#include <cmath>
-#include <cstring>
-#include <vector>
 
 namespace {
 
@@ -132,7 +125,7 @@ TEST_F(RecordingTest, RecordThenPlayBackGoldenBytesAndSameLevelsInAnyLocale)
     Load(Path("golden.spk"));
     EXPECT_TRUE(Form->FreqOffset == 0.5f && Form->LevelOffset == -3.5f);
     EXPECT_TRUE(Form->CBInverted->isChecked() && Form->OffsetsEnabled);
-    EXPECT_FALSE(Form->GBOffsets->isHidden());
+    EXPECT_TRUE(!Form->GBOffsets->isHidden() && Form->GBOffsets->height() == 91);
     EXPECT_EQ(Form->EdtFrqOffset->text(), "0.500");
     PlaySync();
     EXPECT_EQ(Stamps, recordedStamps);
@@ -271,22 +264,6 @@ TEST_F(RecordingTest, WriteFailureStopsTheRecordingOnceAndKeepsWholeRecords)
     ASSERT_EQ(Prompts.Errors.size(), 2);
     EXPECT_TRUE(Prompts.Errors[1].contains("gone.spk was removed"));
     EXPECT_EQ(Flags(), "run timer - - -");
-}
-
-TEST_F(RecordingTest, ClosingWhileRecordingLeavesWholeRecords)
-{
-    StartWindow();
-    Prompts.Answers.push_back(TPrompts::TAnswer::No);
-    Record(Path("closed.spk"));
-    Form->RBSync->setChecked(true);
-    Form->OnFrameProcessed = [this] {
-        if (Stamps.emplace_back(), Stamps.size() == 20)
-            QTimer::singleShot(0, Form.get(), [this] { Form->close(); });
-    };
-    Form->BtnStartStop->click();
-    EXPECT_EQ(Stamps.size(), 20u); // the close ended the loop at once
-    EXPECT_FALSE(Form->SpkFile.Writer.IsOpen());
-    EXPECT_EQ(QFileInfo(Path("closed.spk")).size(), 21 * RecordSize);
 }
 
 // A close compares the offsets with what the settings file holds, also when start-up hid

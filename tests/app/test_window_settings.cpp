@@ -1,10 +1,6 @@
 #include "test_window_support.h"
 
 #include "IniFileU.h"
-#include "Unit1Markers.h"
-#include "dxHisto.h"
-
-#include <tuple>
 
 // Each setting the user changes through a control is written under its own key as the control
 // shows it, and comes back into the same control; a failed write keeps the window open.
@@ -205,16 +201,20 @@ TEST_F(WindowTest, CloseBeforeTheSettingsAreLoadedNeitherAsksNorWrites)
 }
 
 // Values start-up has to correct (an unusable bandwidth, a centre outside its range or
-// moved by the re-selection of the bandwidth, a window position off every screen) are
-// settled before the snapshot, so a close without the user's changes asks nothing. An
-// unusable bandwidth reads as the whole spectrum.
+// moved by the re-selection of the bandwidth, a window position off every screen, a frequency
+// panel too narrow for the pointer's read-out with the offset) are settled before the snapshot,
+// so a close without the user's changes asks nothing. An unusable bandwidth reads as the whole
+// spectrum.
 TEST_F(WindowTest, StartupCorrectionsDoNotCountAsChanges)
 {
-    for (const char* settings :
-         {"BandWidth=-1\nFreq=1000\n", "BandWidth=7\nFreq=1000\n", "BandWidth=2\nFreq=10000\n"}) {
-        SCOPED_TRACE(settings);
-        const std::string text =
-            std::string("[Settings]\n") + settings + "[Form]\nLeft=-5000\nTop=-5000\n";
+    const char* const off = "[Form]\nLeft=-5000\nTop=-5000\n";
+    for (const std::string& text :
+         {std::string("[Settings]\nBandWidth=-1\nFreq=1000\n") + off,
+          std::string("[Settings]\nBandWidth=7\nFreq=1000\n") + off,
+          std::string("[Settings]\nBandWidth=2\nFreq=10000\n") + off,
+          std::string(
+              "[Form]\nWidth=300\n[Offsets]\nFreqMHz=9980.000\nLeveldB=0.0\nEnabled=1\n")}) {
+        SCOPED_TRACE(text);
         WriteIni(text.c_str());
         Form = std::make_unique<TForm1>(Prompts, Clock, QStringList{});
         Form->show(); // as the program does: the window is up before the start-up tick
@@ -226,42 +226,10 @@ TEST_F(WindowTest, StartupCorrectionsDoNotCountAsChanges)
         const QRect frame = Form->frameGeometry();
         EXPECT_TRUE(QGuiApplication::primaryScreen()->availableGeometry().intersects(frame))
             << frame.x() << "," << frame.y();
+        Form->HistoCrossMove(nullptr, 39999.0f, 0, 0, 0);
+        RunEvents(20);
         EXPECT_TRUE(CloseWindow());
         EXPECT_TRUE(Prompts.Questions.isEmpty());
         EXPECT_EQ(ReadIni().toStdString(), text);
     }
-}
-
-// The pointer's read-out with a large offset in force ("Cursor: 164.999 MHz" is longer than any
-// text without one) fits its panel as it is: a window at its least width stays as wide, and a
-// close without the user's changes asks nothing.
-TEST_F(WindowTest, CursorTextWithAnOffsetNeverWidensTheWindow)
-{
-    WriteIni("[Form]\nWidth=300\n[Offsets]\nFreqMHz=125.000\nLeveldB=0.0\nEnabled=1\n");
-    Form = std::make_unique<TForm1>(Prompts, Clock, QStringList{});
-    Form->show();
-    Form->InitTimerTimer();
-    RunEvents(20);
-    const int width = Form->width();
-    QLabel* panel = Form->findChild<QLabel*>(QStringLiteral("StatusPanel1"));
-    ASSERT_NE(panel, nullptr);
-    for (const float x : {0.0f, 39999.0f}) {
-        Form->HistoCrossMove(nullptr, x, 0, 0, 0);
-        RunEvents(20);
-        EXPECT_GE(panel->width(), QFontMetrics(panel->font()).horizontalAdvance(panel->text()));
-    }
-    EXPECT_EQ(Form->StatusText(1), "Cursor: 164.999 MHz");
-    EXPECT_EQ(Form->width(), width);
-    // No wider than its designed 130 pixels or its longest text, the centre or either end.
-    QLabel probe;
-    probe.setFont(panel->font());
-    probe.setFrameStyle(panel->frameStyle());
-    int least = 130;
-    for (const char* text : {"Center: 40.00 MHz", "Cursor: 125.000 MHz", "Cursor: 165.000 MHz"}) {
-        probe.setText(text);
-        least = std::max(least, probe.sizeHint().width());
-    }
-    EXPECT_EQ(panel->minimumWidth(), least);
-    EXPECT_TRUE(CloseWindow());
-    EXPECT_TRUE(Prompts.Questions.isEmpty());
 }

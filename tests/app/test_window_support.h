@@ -6,14 +6,24 @@
 #include <deque>
 #include <functional>
 #include <gtest/gtest.h>
+#include <map>
 #include <memory>
+#include <numbers>
+#include <optional>
+#include <random>
 #include <span>
+#include <tuple>
+#include <vector>
 
 #include "Clock.h"
 #include "DateTimeU.h"
 #include "Prompts.h"
 #include "SpektroNeu.h"
+#include "SpektroNeuLegend.h"
+#include "SpkFile.h"
 #include "Unit1.h"
+#include "Unit1Limits.h"
+#include "Unit1Markers.h"
 #include "dxHisto.h"
 #include "test_receiver_support.h"
 
@@ -74,6 +84,82 @@ inline double WaterfallOffPlot(TForm1& Form, int Length)
     return worst;
 }
 
+// A widget's rectangle in its owner's coordinates, its window's by default.
+inline QRect In(const QWidget* W, const QWidget* Owner = nullptr)
+{
+    return QRect(W->mapTo(Owner ? Owner : W->window(), QPoint(0, 0)), W->size());
+}
+
+// Exponent 12: a frame transforms all 8192 samples of a block into 4096 bins of 9.765625 kHz.
+constexpr int N = 4096;
+constexpr double BinMHz = 40.0 / N;
+
+struct TTone
+{
+    double MHz;
+    double Amplitude; // in samples
+    double Phase = 0.7;
+};
+
+// The samples of tones at sample rate 80 MHz: x[n] = sum A cos(pi f n / 40 + phase), f in MHz,
+// so a tone of f MHz lies at bin f * N / 40; with normal noise of the given deviation.
+inline std::vector<int16_t> ToneBlock(const std::vector<TTone>& Tones, double Noise = 0,
+                                      std::mt19937* Rng = nullptr)
+{
+    std::vector<int16_t> block(TForm1::BlockSamples);
+    std::normal_distribution<double> noise(0.0, 1.0);
+    for (int n = 0; n < TForm1::BlockSamples; ++n) {
+        double v = 0;
+        for (const TTone& t : Tones)
+            v += t.Amplitude * std::cos(std::numbers::pi * t.MHz * n / 40.0 + t.Phase);
+        if (Noise > 0)
+            v += Noise * noise(*Rng);
+        block[size_t(n)] = int16_t(std::clamp(std::lround(v), -32768L, 32767L));
+    }
+    return block;
+}
+
+// Hann over 2N samples, w[n] = 0.5 - 0.5 cos(2 pi n / (2N - 1)): the sums of w and w^2.
+inline double HannSum(int Power)
+{
+    double sum = 0;
+    for (int n = 0; n < 2 * N; ++n)
+        sum += std::pow(0.5 - 0.5 * std::cos(2 * std::numbers::pi * n / (2 * N - 1)), Power);
+    return sum;
+}
+
+// What a bin shows for a tone of amplitude A lying on it, A * sum(w) / N, in dBm.
+inline double OnBinDbm(double Amplitude)
+{
+    return 20 * std::log10(Amplitude * HannSum(1) / N / 16384 + 1e-9);
+}
+
+struct THeader
+{
+    double FreqOffset = 0, LevelOffset = 0;
+    bool Inverted = false;
+};
+
+// A recording of the blocks, the i-th (from 1) stamped Stamp(i) or 0; without a header, record 0
+// is a blank one (never played).
+inline void WriteRecording(const QString& File, const std::vector<std::vector<int16_t>>& Blocks,
+                           std::optional<THeader> Header = std::nullopt,
+                           const std::function<double(int)>& Stamp = {})
+{
+    std::string bytes(std::size_t(quillex::FrameRecordSize) * (Blocks.size() + 1), '\0');
+    auto* data = reinterpret_cast<uint8_t*>(bytes.data());
+    if (Header) {
+        uint8_t record[quillex::FrameRecordSize];
+        quillex::FormatOffsetsHeader(Header->FreqOffset, Header->LevelOffset, Header->Inverted, '.',
+                                     record);
+        std::copy_n(record, sizeof record, data);
+    }
+    for (std::size_t i = 0; i < Blocks.size(); ++i)
+        quillex::EncodeDataRecord(Stamp ? Stamp(int(i) + 1) : 0.0, Blocks[i].data(),
+                                  data + (i + 1) * quillex::FrameRecordSize);
+    std::ofstream(File.toStdString(), std::ios::binary) << bytes;
+}
+
 // A clock the test sets; starts at a fixed local moment.
 class TFakeClock : public TClock
 {
@@ -83,8 +169,8 @@ public:
     void Advance(double Seconds) { Value += Seconds / 86400.0; }
 };
 
-// Prompts that record every text and answer from scripts: Cancel, and an empty file
-// name (a cancelled dialog), when a script runs dry.
+// Prompts that record every text and answer from scripts: Cancel, an empty file name (a
+// cancelled dialog) and no number when a script runs dry.
 class TScriptedPrompts : public TPrompts
 {
 public:
@@ -92,9 +178,8 @@ public:
     std::deque<TAnswer> Answers;
     std::deque<QString> Names;
     std::deque<double> Numbers;
-    std::function<void()> OnQuestion, OnDialog;
-
-    std::function<void()> OnMessage;
+    std::vector<double> Offered; // the numbers AskNumber offered
+    std::function<void()> OnQuestion, OnDialog, OnMessage;
 
     void ShowMessage(const QString& Text) override
     {
@@ -115,16 +200,11 @@ public:
     QString SaveFileName(const QString&, const QString&, const QString&) override { return Dlg(); }
     QString OpenFileName(const QString&, const QString&, const QString&) override { return Dlg(); }
     QString FolderName(const QString&) override { return Dlg(); }
-    std::vector<double> Offered; // the numbers AskNumber offered
     std::optional<double> AskNumber(const QString& Label, double Offer) override
     {
         Questions << Label;
         Offered.push_back(Offer);
-        if (Numbers.empty())
-            return std::nullopt;
-        const double number = Numbers.front();
-        Numbers.pop_front();
-        return number;
+        return Numbers.empty() ? std::nullopt : std::optional(Next(Numbers, 0.0));
     }
 
 private:
@@ -174,6 +254,31 @@ protected:
         Form = std::make_unique<TForm1>(Prompts, Clock, Args);
         Form->OnTerminate = [this](int Code) { TerminatedWith = Code; };
         Form->InitTimerTimer();
+    }
+
+    // Start, with the window on the screen and its layouts settled (and active when asked).
+    void StartShown(const QStringList& Args = {}, bool Active = false)
+    {
+        Start(Args);
+        Form->show();
+        if (Active) {
+            Form->activateWindow();
+            QDeadlineTimer deadline(5000);
+            while (!Form->isActiveWindow() && !deadline.hasExpired())
+                QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+            ASSERT_TRUE(Form->isActiveWindow());
+        }
+        QCoreApplication::processEvents();
+    }
+
+    // Debug mode (synthetic frames) at exponent 12, after writing the settings file when given.
+    void StartDebug4096(const char* Ini = nullptr)
+    {
+        if (Ini)
+            WriteIni(Ini);
+        Start({"DEBUG"});
+        Form->SEFft->setValue(12);
+        ASSERT_EQ(Form->FFT->Size(), N);
     }
 
     // The close the user triggers; true when the window accepted it.

@@ -20,7 +20,7 @@ public:
         EXPECT_TRUE(Dir.isValid());
         Env = QProcessEnvironment::systemEnvironment();
         Env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-        Env.insert(QStringLiteral("QUILLEX_SIM_TRACE"), Path(QStringLiteral("trace.txt")));
+        Env.insert(QStringLiteral("QUILLEX_SIM_TRACE"), Path("trace.txt"));
         Program.setWorkingDirectory(Dir.path());
         Program.setChildProcessModifier([] { ::setpgid(0, 0); });
     }
@@ -32,7 +32,7 @@ public:
         }
     }
 
-    QString Path(const QString& Name) const { return Dir.filePath(Name); }
+    QString Path(const char* Name) const { return Dir.filePath(QLatin1String(Name)); }
 
     void Start(const QString& Executable)
     {
@@ -41,9 +41,22 @@ public:
         ASSERT_TRUE(Program.waitForStarted(10000));
     }
 
+    // The recording driver with a changed setting, recording (in sync pacing when asked) until
+    // the file holds Records records.
+    void StartRecording(bool Sync, qint64 Records)
+    {
+        Env.insert(QStringLiteral("QUILLEX_DRIVER_RECORDING"), Path("run.spk"));
+        Env.insert(QStringLiteral("QUILLEX_DRIVER_SYNC"), Sync ? "1" : "0");
+        Env.insert(QStringLiteral("QUILLEX_DRIVER_CHANGE"), QStringLiteral("1"));
+        Start(QStringLiteral(QUILLEX_RECORDING_DRIVER));
+        ASSERT_TRUE(WaitFor([&] { return RecordingSize() >= Records * RecordBytes; }))
+            << Program.readAllStandardError().data();
+    }
+    qint64 RecordingSize() const { return QFileInfo(Path("run.spk")).size(); }
+
     QStringList Calls() const
     {
-        QFile trace(Path(QStringLiteral("trace.txt")));
+        QFile trace(Path("trace.txt"));
         if (!trace.open(QIODevice::ReadOnly))
             return {};
         return QString::fromLocal8Bit(trace.readAll()).split(u'\n', Qt::SkipEmptyParts);
@@ -64,30 +77,41 @@ public:
     void SignalProgramAndGroup(int Signal) const
     {
         const pid_t pid = static_cast<pid_t>(Program.processId());
+        const auto pending = [&] {
+            QFile status(QStringLiteral("/proc/%1/status").arg(pid));
+            if (!status.open(QIODevice::ReadOnly))
+                return false;
+            for (const QByteArray& line : status.readAll().split('\n'))
+                if ((line.startsWith("SigPnd:") || line.startsWith("ShdPnd:")) &&
+                    (line.mid(7).trimmed().toULongLong(nullptr, 16) >> (Signal - 1) & 1))
+                    return true;
+            return false;
+        };
         ::kill(pid, Signal);
         QDeadlineTimer deadline(2000);
-        while (IsPending(pid, Signal) && !deadline.hasExpired())
+        while (pending() && !deadline.hasExpired())
             QThread::usleep(200);
         ::kill(-pid, Signal);
     }
 
-    static bool IsPending(pid_t Pid, int Signal)
+    // The program ended by itself with status 0, the receiver's last calls after the last block
+    // read cleared the acquisition bit and then closed it, and the recording holds whole records.
+    void ExpectCleanEnd()
     {
-        QFile status(QStringLiteral("/proc/%1/status").arg(Pid));
-        if (!status.open(QIODevice::ReadOnly))
-            return false;
-        const quint64 bit = quint64(1) << (Signal - 1);
-        for (const QByteArray& line : status.readAll().split('\n'))
-            if (line.startsWith("SigPnd:") || line.startsWith("ShdPnd:"))
-                if (line.mid(7).trimmed().toULongLong(nullptr, 16) & bit)
-                    return true;
-        return false;
-    }
-
-    bool Ended()
-    {
-        return Program.waitForFinished(30000) && Program.exitStatus() == QProcess::NormalExit &&
-               Program.exitCode() == 0;
+        ASSERT_TRUE(Program.waitForFinished(30000)) << "it waits for an answer";
+        EXPECT_TRUE(Program.exitStatus() == QProcess::NormalExit && Program.exitCode() == 0)
+            << Program.readAllStandardError().data();
+        const QStringList calls = Calls();
+        qsizetype read = -1;
+        for (qsizetype i = 0; i < calls.size(); ++i)
+            if (calls[i].startsWith(QLatin1String("GetInputData")))
+                read = i;
+        const QStringList end = calls.mid(read + 1);
+        const QStringList sio = end.value(end.size() - 2).split(u' ');
+        EXPECT_TRUE(end.size() >= 2 && end.last() == QLatin1String("Close") && sio.size() == 3 &&
+                    sio[0] == QLatin1String("Sio") && (sio[1].toUInt() & AcquisitionBit) == 0)
+            << calls.mid(calls.size() - 4).join(u',').toStdString();
+        EXPECT_EQ(RecordingSize() % RecordBytes, 0);
     }
 
     QTemporaryDir Dir;
@@ -95,49 +119,22 @@ public:
     QProcess Program;
 };
 
-// The calls after the last block was read: the end as the receiver saw it.
-QStringList CallsAfterLastRead(const QStringList& Calls)
-{
-    qsizetype last = -1;
-    for (qsizetype i = 0; i < Calls.size(); ++i)
-        if (Calls[i].startsWith(QLatin1String("GetInputData")))
-            last = i;
-    return Calls.mid(last + 1);
-}
-
-// True when the calls end by clearing the acquisition bit and then closing the receiver.
-bool EndsWithAcquisitionOffThenClose(const QStringList& Calls)
-{
-    const QStringList end = CallsAfterLastRead(Calls);
-    if (end.size() < 2 || end.last() != QLatin1String("Close"))
-        return false;
-    const QStringList sio = end[end.size() - 2].split(u' ');
-    return sio.size() == 3 && sio[0] == QLatin1String("Sio") &&
-           (sio[1].toUInt() & AcquisitionBit) == 0;
-}
-
-qint64 FileSize(const QString& Path)
-{
-    return QFileInfo(Path).size();
-}
-
 // Starts the program, waits for the receiver to be up, then asks it to end as a session
 // logout would and reads what reached the receiver.
 TEST(Program, StartsInOrderAndShutsTheReceiverDownCleanly)
 {
     TProgramRun run;
     run.Start(QStringLiteral(QUILLEX_PROGRAM));
-    const QString acquisitionOn = QStringLiteral("Sio 1 4");
-    ASSERT_TRUE(run.WaitFor([&] { return run.Calls().contains(acquisitionOn); }))
+    ASSERT_TRUE(run.WaitFor([&] { return run.Calls().contains(QStringLiteral("Sio 1 4")); }))
         << run.Program.readAllStandardError().data();
     run.Program.terminate();
-    EXPECT_TRUE(run.Ended());
+    run.ExpectCleanEnd();
     EXPECT_EQ(run.Calls().join(u','),
               QStringLiteral("GetDLLVersion,Open,FirmwareDownload perseusds16v11.hex,"
                              "FpgaConfig perseusds16v10,SetAttenuator 0,"
                              "SetPreselector 10,Sio 1 4,Sio 0 4,Close"));
     // Nothing was changed, so nothing was saved.
-    EXPECT_FALSE(QFile::exists(run.Path(QStringLiteral("Quillex.ini"))));
+    EXPECT_FALSE(QFile::exists(run.Path("Quillex.ini")));
 }
 
 // A signal to the program and its group during a sync-paced recording is one request.
@@ -148,29 +145,15 @@ TEST(Program, SignalsToProgramAndGroupTogetherEndOnceAndCleanly)
 {
     TProgramRun run;
     const QByteArray settings = "[Settings]\r\nAvg=3\r\n";
-    QFile ini(run.Path(QStringLiteral("Quillex.ini")));
+    QFile ini(run.Path("Quillex.ini"));
     ASSERT_TRUE(ini.open(QIODevice::WriteOnly) && ini.write(settings) == settings.size());
     ini.close();
-    const QString recording = run.Path(QStringLiteral("run.spk"));
-    run.Env.insert(QStringLiteral("QUILLEX_DRIVER_RECORDING"), recording);
-    run.Env.insert(QStringLiteral("QUILLEX_DRIVER_SYNC"), QStringLiteral("1"));
-    run.Env.insert(QStringLiteral("QUILLEX_DRIVER_CHANGE"), QStringLiteral("1"));
-    run.Start(QStringLiteral(QUILLEX_RECORDING_DRIVER));
-    ASSERT_TRUE(run.WaitFor([&] { return FileSize(recording) >= 4 * RecordBytes; }))
-        << run.Program.readAllStandardError().data();
-
+    run.StartRecording(true, 4);
     run.SignalProgramAndGroup(SIGTERM);
-    ASSERT_TRUE(run.Program.waitForFinished(10000)) << "it waits for an answer";
-    EXPECT_TRUE(run.Program.exitStatus() == QProcess::NormalExit && run.Program.exitCode() == 0);
-    const QStringList calls = run.Calls();
-    EXPECT_TRUE(EndsWithAcquisitionOffThenClose(calls))
-        << calls.mid(calls.size() - 4).join(u',').toStdString();
-    const qint64 size = FileSize(recording);
-    EXPECT_EQ(size % RecordBytes, 0) << size;
-    QFile file(recording);
-    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    run.ExpectCleanEnd();
+    QFile file(run.Path("run.spk"));
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly) && ini.open(QIODevice::ReadOnly));
     EXPECT_EQ(file.read(8), QByteArray("Offsets:"));
-    ASSERT_TRUE(ini.open(QIODevice::ReadOnly));
     EXPECT_EQ(ini.readAll(), settings);
 }
 
@@ -180,13 +163,7 @@ TEST(Program, SignalsToProgramAndGroupTogetherEndOnceAndCleanly)
 TEST(Program, ALaterRequestSkipsTheQuestionButNotTheReceiverSteps)
 {
     TProgramRun run;
-    const QString recording = run.Path(QStringLiteral("run.spk"));
-    run.Env.insert(QStringLiteral("QUILLEX_DRIVER_RECORDING"), recording);
-    run.Env.insert(QStringLiteral("QUILLEX_DRIVER_CHANGE"), QStringLiteral("1"));
-    run.Start(QStringLiteral(QUILLEX_RECORDING_DRIVER));
-    ASSERT_TRUE(run.WaitFor([&] { return FileSize(recording) >= 3 * RecordBytes; }))
-        << run.Program.readAllStandardError().data();
-
+    run.StartRecording(false, 3);
     run.SignalProgramAndGroup(SIGINT);
     // The run stops before the question; then the question waits.
     qsizetype reads = -1;
@@ -200,12 +177,8 @@ TEST(Program, ALaterRequestSkipsTheQuestionButNotTheReceiverSteps)
     EXPECT_FALSE(run.Calls().contains(QStringLiteral("Close")));
 
     run.SignalProgramAndGroup(SIGTERM);
-    EXPECT_TRUE(run.Ended()) << run.Program.readAllStandardError().data();
-    const QStringList calls = run.Calls();
-    EXPECT_TRUE(EndsWithAcquisitionOffThenClose(calls))
-        << calls.mid(calls.size() - 4).join(u',').toStdString();
-    EXPECT_EQ(FileSize(recording) % RecordBytes, 0);
-    EXPECT_FALSE(QFile::exists(run.Path(QStringLiteral("Quillex.ini"))));
+    run.ExpectCleanEnd();
+    EXPECT_FALSE(QFile::exists(run.Path("Quillex.ini")));
 }
 
 } // namespace
