@@ -199,6 +199,11 @@ TEST(LimitCurve, BendsAtTheEdgesOverGapsAndWithoutChange)
     ResampleCurve(gapped, grid, before.data());
     const std::vector<float> after = Bent(before, 96, 80, 6.0f);
     ExpectResampled(BendCurve(gapped, grid, before.data(), after.data()), grid, after);
+    // A limit drawn into the gap takes; one erased from bins leaves them without.
+    std::vector<float> drawn = before;
+    std::fill(drawn.begin() + 100, drawn.begin() + 111, -50.0f);
+    std::fill(drawn.begin() + 40, drawn.begin() + 46, std::nanf(""));
+    ExpectResampled(BendCurve(gapped, grid, before.data(), drawn.data()), grid, drawn);
 }
 
 // ---- The limits file ----
