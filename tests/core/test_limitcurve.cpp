@@ -258,7 +258,8 @@ TEST(LimitFile, NamesTheLineThatDoesNotParse)
                              "1,++4,", "1,0x10,"})
         all.emplace_back(head + line + "\n", "Line 2 of f.csv: ");
     for (const auto& [text, start] : all) {
-        const std::string message = Thrown<ELimitFileError>([&] { ParseLimits(text, "f.csv"); });
+        const std::string& file = text; // a lambda may not capture a structured binding
+        const std::string message = Thrown<ELimitFileError>([&] { ParseLimits(file, "f.csv"); });
         EXPECT_EQ(message.rfind(start, 0), 0u) << "message \"" << message << "\" for: " << text;
     }
 }

@@ -11,7 +11,6 @@ using namespace plottest;
 namespace {
 
 constexpr QRgb White = 0xFFFFFFFFu;
-constexpr QRgb Green = 0xFF00C000u;
 
 // Where two images differ: their bounding box (empty when they are equal).
 QRect Difference(const QImage& A, const QImage& B)
