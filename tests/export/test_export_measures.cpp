@@ -154,7 +154,8 @@ TEST_F(ExportMeasureTest, PeakCountLevelMirroringAndTheSpansEdges)
           {QStringList{"--min-dbm", "-130", "--peak-min-dbm", "-20"}, -20.0, size_t(5), false},
           {QStringList{"--inverted", "yes", "--peak-count", "6", "--peak-min-dbm", "-60"}, -60.0,
            size_t(6), true}})
-        check(args, inverted, [&](int64_t F) { return strongest(F, dbm, count); });
+        check(args, inverted,
+              [&, dbm = dbm, count = count](int64_t F) { return strongest(F, dbm, count); });
 
     // A 10 MHz span of bins 200 .. 327: the tone at 199.7 has its largest bin at 200, its
     // left neighbour outside; 329.2 and 150.7 lie outside.

@@ -96,7 +96,7 @@ TEST_F(ExportProgramTest, BadInputGivesItsExitCodeAndNoOutput)
     for (const auto& [option, name, file, limit] :
          {std::tuple{"--csv", "out.csv", "out.csv", 20000},
           {"--sigmf", "out", "out.sigmf-data", 100000}}) {
-        const auto capped = [limit] {
+        const auto capped = [limit = limit] { // a lambda may not capture a structured binding
             std::signal(SIGXFSZ, SIG_IGN);
             const rlimit bytes{rlim_t(limit), rlim_t(limit)};
             setrlimit(RLIMIT_FSIZE, &bytes);
