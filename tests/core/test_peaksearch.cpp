@@ -924,6 +924,9 @@ TEST(PeakSearchBounds, HoldForEveryToneTheyCover)
 // sloping floors, with a minimum or a count setting the weakest peak wanted.
 TEST(PeakSearchBounds, LocalMaximaOutOfReachAreNotLookedAt)
 {
+    const auto localMaximum = [](const float* M, int K) {
+        return M[K] > M[K - 1] && M[K] >= M[K + 1];
+    };
     std::mt19937 rng(5);
     TPeakSearch search;
     int pruned = 0;
@@ -942,7 +945,7 @@ TEST(PeakSearchBounds, LocalMaximaOutOfReachAreNotLookedAt)
             ASSERT_GT(weakest, 0) << s.What;
             int reachable = 16, peaksInReach = count;
             for (int k = 1; k <= n - 2; ++k) {
-                if (!(m[k] > m[k - 1] && m[k] >= m[k + 1]))
+                if (!localMaximum(m, k))
                     continue;
                 float largest = 0;
                 for (int j = std::max(0, k - 4); j <= std::min(n - 1, k + 4); ++j)
@@ -970,8 +973,7 @@ TEST(PeakSearchBounds, LocalMaximaOutOfReachAreNotLookedAt)
             for (const int first : {0, n / 3}) {
                 int maxima = 0;
                 for (int k = std::max(first, 1); k <= n - 2; ++k)
-                    maxima +=
-                        s.M[size_t(k)] > s.M[size_t(k - 1)] && s.M[size_t(k)] >= s.M[size_t(k + 1)];
+                    maxima += localMaximum(s.M.data(), k);
                 TPeak peaks[5];
                 search.Strongest(s.M.data(), n, window, first, n - 1, mean, 5, peaks);
                 EXPECT_LT(search.Effort().Examined, maxima / 8) << s.What << " from " << first;
