@@ -282,68 +282,68 @@ Picture Expected(const View& v, const LabelText& owner = {})
     };
     const int th = fm.height();
 
+    // Logarithmic axes: a label on each decade, plain from 0.001 to 1000 unless the axis reaches
+    // beyond, and grid lines on 1..9 times each decade.
+    const auto logAxis = [&](const Axis& a, const LogMap& m, auto&& label, bool grid, auto&& line) {
+        const int dmin = static_cast<int>(std::ceil(std::log10(a.Min)));
+        const int dmax = static_cast<int>(std::floor(std::log10(a.Max)));
+        for (int e = dmin; e <= dmax; ++e) {
+            const double val = std::pow(10.0, e);
+            label(owner ? owner(val) : DecadeText(e, dmin < -3 || dmax > 3), m(val));
+        }
+        if (grid)
+            LogGrid(a.Min, a.Max, [&](double g) { line(m(g)); });
+    };
+    // Linear axes: labels on every few ticks, as many as keep them minPx apart.
+    const auto linearAxis = [&](const Axis& a, int length, float& gapOut, int minPx, auto&& at,
+                                auto&& label, bool grid, auto&& line) {
+        const LinearTicks k = Ticks(a, length, gapOut);
+        double labelStep = k.Gap;
+        for (int px = k.StepPx; px < minPx; px += k.StepPx)
+            labelStep += k.Gap;
+        for (double val = k.First; val <= a.Max; val += labelStep)
+            label(owner ? owner(val) : LinearText(val, a), at(val));
+        for (double val = k.First; grid && val < a.Max; val += k.Gap)
+            line(at(val));
+    };
+
     // Y: labels right-aligned ten pixels left of the plot, centred on two-pixel ticks.
     auto yLabel = [&](const QString& s, int y) {
         text(l - fm.horizontalAdvance(s) - 10, y - th / 2, s);
         hline(l - 2, l, y, grid);
     };
+    auto yGrid = [&](int y) { hline(l, r, y, grid); };
     const bool hor = v.Grid == grdHor || v.Grid == grdBoth;
-    const bool ver = v.Grid == grdVer || v.Grid == grdBoth;
     if (IsLogY(v.Scale)) {
-        const LogMap m = MapLog(v.Y.Min, v.Y.Max, b, t + 1, 1);
-        const int dmin = static_cast<int>(std::ceil(std::log10(v.Y.Min)));
-        const int dmax = static_cast<int>(std::floor(std::log10(v.Y.Max)));
-        for (int e = dmin; e <= dmax; ++e) {
-            const double val = std::pow(10.0, e);
-            yLabel(owner ? owner(val) : DecadeText(e, dmin < -3 || dmax > 3), m(val));
-        }
-        if (hor)
-            LogGrid(v.Y.Min, v.Y.Max, [&](double g) { hline(l, r, m(g), grid); });
+        logAxis(v.Y, MapLog(v.Y.Min, v.Y.Max, b, t + 1, 1), yLabel, hor, yGrid);
     } else {
         const int h = b - t;
         const double range = double(v.Y.Max) - v.Y.Min;
-        const LinearTicks k = Ticks(v.Y, h, out.YGap);
-        double labelStep = k.Gap;
-        for (int px = k.StepPx; px < 2 * th; px += k.StepPx)
-            labelStep += k.Gap;
         const int offset = Trunc(h * double(v.Y.Min) / range);
-        auto y = [&](double val) { return b - Trunc(h * val / range) + offset; };
-        for (double val = k.First; val <= v.Y.Max; val += labelStep)
-            yLabel(owner ? owner(val) : LinearText(val, v.Y), y(val));
-        for (double val = k.First; hor && val < v.Y.Max; val += k.Gap)
-            hline(l, r, y(val), grid);
+        linearAxis(
+            v.Y, h, out.YGap, 2 * th,
+            [&](double val) { return b - Trunc(h * val / range) + offset; }, yLabel, hor, yGrid);
     }
 
-    // X: labels five pixels below the plot, centred on two-pixel ticks under the frame.
+    // X: labels five pixels below the plot, centred on two-pixel ticks under the frame; the
+    // labels keep the width of the widest text with a minus and ten pixels apart.
     auto xLabel = [&](const QString& s, int x) {
         text(x - fm.horizontalAdvance(s) / 2, b + 5, s);
         vline(x, b + 1, b + 3, grid);
     };
+    auto xGrid = [&](int x) { vline(x, t, b, grid); };
+    const bool ver = v.Grid == grdVer || v.Grid == grdBoth;
     if (IsLogX(v.Scale)) {
-        const LogMap m = MapLog(v.X.Min, v.X.Max, l, r);
-        const int dmin = static_cast<int>(std::ceil(std::log10(v.X.Min)));
-        const int dmax = static_cast<int>(std::floor(std::log10(v.X.Max)));
-        for (int e = dmin; e <= dmax; ++e) {
-            const double val = std::pow(10.0, e);
-            xLabel(owner ? owner(val) : DecadeText(e, dmin < -3 || dmax > 3), m(val));
-        }
-        if (ver)
-            LogGrid(v.X.Min, v.X.Max, [&](double g) { vline(m(g), t, b, grid); });
+        logAxis(v.X, MapLog(v.X.Min, v.X.Max, l, r), xLabel, ver, xGrid);
     } else {
         const int w = r - l - 1;
         const double range = double(v.X.Max) - v.X.Min;
-        const LinearTicks k = Ticks(v.X, w, out.XGap);
+        const int offset = Trunc(w * double(v.X.Min) / range);
         const float widest = std::fabs(v.X.Max) > std::fabs(v.X.Min) ? v.X.Max : v.X.Min;
         const int tw = fm.horizontalAdvance(LinearText(widest, v.X) + "-");
-        double labelStep = k.Gap;
-        for (int px = k.StepPx; tw + 10 > px; px += k.StepPx)
-            labelStep += k.Gap;
-        const int offset = Trunc(w * double(v.X.Min) / range);
-        auto x = [&](double val) { return Trunc(w * val / range) + l - offset; };
-        for (double val = k.First; val <= v.X.Max; val += labelStep)
-            xLabel(owner ? owner(val) : LinearText(val, v.X), x(val));
-        for (double val = k.First; ver && val < v.X.Max; val += k.Gap)
-            vline(x(val), t, b, grid);
+        linearAxis(
+            v.X, w, out.XGap, tw + 10,
+            [&](double val) { return Trunc(w * val / range) + l - offset; }, xLabel, ver, xGrid);
     }
     return out;
 }
