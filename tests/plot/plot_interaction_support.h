@@ -228,49 +228,46 @@ inline void ExpectInteractionsReachTheScreen(TDXHistographInt& h, TDXHistographI
         };
     };
     using P = TDXHistographInt&;
-    ExpectScreenShowsFullRenders(h, twin,
-                                 {[](P p) { p.SetSeriesData(reference.data(), 300, 2); }, data(0),
-                                  [](P p) { Move(p, 320, 120); }, data(1),
-                                  // Marks set now are drawn with the next data.
-                                  [](P p) {
-                                      p.SetMarker(1, 12000.0f, -70.0f, clWhite);
-                                      p.SetMarker(2, 30000.0f, -20.0f, clFuchsia);
-                                      data(2)(p);
-                                  },
-                                  [](P p) { Move(p, 181, 60); }, data(3),
-                                  [](P p) {
-                                      p.SetMarker(1, 25000.0f, -100.0f, clWhite);
-                                      data(4)(p);
-                                  },
-                                  [](P p) { Leave(p); },
-                                  [](P p) {
-                                      p.setMode(modeZoom);
-                                      Press(p, Qt::LeftButton, 100, 40);
-                                      Move(p, 400, 150, Qt::LeftButton);
-                                  },
-                                  [](P p) { Move(p, 200, 60, Qt::LeftButton); }, data(5),
-                                  [](P p) { Move(p, 101, 200, Qt::LeftButton); },
-                                  [](P p) { Release(p, Qt::LeftButton, 101, 200); },
-                                  [](P p) { Click(p, Qt::RightButton, 300, 100); },
-                                  [](P p) {
-                                      p.setMode(modeUpperRef);
-                                      Press(p, Qt::LeftButton, 300, 120);
-                                      Move(p, 300, 90, Qt::LeftButton);
-                                  },
-                                  [](P p) { Move(p, 310, 160, Qt::LeftButton); }, data(0),
-                                  [](P p) { Release(p, Qt::LeftButton, 310, 160); },
-                                  [](P p) {
-                                      p.setMode(modeCalculate);
-                                      Click(p, Qt::LeftButton, 150, 100);
-                                  },
-                                  [](P p) { Click(p, Qt::RightButton, 500, 200); }, data(1),
-                                  [](P p) {
-                                      Press(p, Qt::RightButton, 500, 200);
-                                      Move(p, 620, 50, Qt::RightButton);
-                                  },
-                                  [](P p) { Release(p, Qt::RightButton, 620, 50); },
-                                  [](P p) { p.setTitleTop("Shorter"); },
-                                  [](P p) { p.setGapBottom(35); }, data(2)});
+    using B = Qt::MouseButton;
+    const auto move = [](int x, int y, Qt::MouseButtons held = Qt::NoButton) {
+        return [=](P p) { Move(p, x, y, held); };
+    };
+    const auto press = [](int x, int y, B b, int tx, int ty) {
+        return [=](P p) {
+            Press(p, b, x, y);
+            Move(p, tx, ty, b);
+        };
+    };
+    const auto release = [](int x, int y, B b) { return [=](P p) { Release(p, b, x, y); }; };
+    const auto click = [](int x, int y, B b) { return [=](P p) { Click(p, b, x, y); }; };
+    const auto mode = [](TDXMode m, auto&& then) {
+        return [=](P p) {
+            p.setMode(m);
+            then(p);
+        };
+    };
+    ExpectScreenShowsFullRenders(
+        h, twin,
+        {[](P p) { p.SetSeriesData(reference.data(), 300, 2); }, data(0), move(320, 120), data(1),
+         // Marks set now are drawn with the next data.
+         [](P p) {
+             p.SetMarker(1, 12000.0f, -70.0f, clWhite);
+             p.SetMarker(2, 30000.0f, -20.0f, clFuchsia);
+             data(2)(p);
+         },
+         move(181, 60), data(3),
+         [](P p) {
+             p.SetMarker(1, 25000.0f, -100.0f, clWhite);
+             data(4)(p);
+         },
+         [](P p) { Leave(p); }, mode(modeZoom, press(100, 40, Qt::LeftButton, 400, 150)),
+         move(200, 60, Qt::LeftButton), data(5), move(101, 200, Qt::LeftButton),
+         release(101, 200, Qt::LeftButton), click(300, 100, Qt::RightButton),
+         mode(modeUpperRef, press(300, 120, Qt::LeftButton, 300, 90)),
+         move(310, 160, Qt::LeftButton), data(0), release(310, 160, Qt::LeftButton),
+         mode(modeCalculate, click(150, 100, Qt::LeftButton)), click(500, 200, Qt::RightButton),
+         data(1), press(500, 200, Qt::RightButton, 620, 50), release(620, 50, Qt::RightButton),
+         [](P p) { p.setTitleTop("Shorter"); }, [](P p) { p.setGapBottom(35); }, data(2)});
 }
 
 } // namespace plottest
