@@ -53,8 +53,8 @@ struct Snapshot
     bool operator==(const Snapshot&) const = default;
 };
 
-// A plot away from every default, so a restore to defaults would show.
-void Customise(TDXHistographInt& h)
+// A plot away from every default, so a restore to defaults would show; returns its snapshot.
+Snapshot Customise(TDXHistographInt& h)
 {
     h.setTitleTop(QStringLiteral("Spectrum"));
     h.setTitleLeft(QStringLiteral("dBm"));
@@ -75,6 +75,7 @@ void Customise(TDXHistographInt& h)
     f.setPixelSize(13);
     h.setFontTitleLeft(f);
     h.setFontColor(TDXHistographInt::fiTitleTop, clNavy);
+    return Snapshot(h);
 }
 
 void Finish(QLineEdit* edit)
@@ -91,16 +92,20 @@ void Type(QLineEdit* edit, const QString& text)
     QTest::keyClicks(edit, text);
 }
 
+// Every test starts from the customised plot.
+struct PlotDialogs : ::testing::Test
+{
+    TDXHistographInt h;
+    const Snapshot before = Customise(h);
+};
+
 } // namespace
 
 // Typing in the title edits changes the plot at every keystroke; fonts come from the font
 // chooser (scalable faces only for the rotated side titles) and a cancelled choice changes
 // nothing; Cancel writes back exactly what the plot had, OK keeps the edits.
-TEST(PlotDialogs, TitleDialogPreviewsLiveCancelRestoresOkKeeps)
+TEST_F(PlotDialogs, TitleDialogPreviewsLiveCancelRestoresOkKeeps)
 {
-    TDXHistographInt h;
-    Customise(h);
-    const Snapshot before(h);
     TFormTitle d;
     d.SetHisto(&h);
     std::vector<bool> scalableAsked;
@@ -124,7 +129,6 @@ TEST(PlotDialogs, TitleDialogPreviewsLiveCancelRestoresOkKeeps)
                                d.ButtonXAxis, d.ButtonYAxis})
             QTest::mouseClick(b, Qt::LeftButton);
         EXPECT_EQ(scalableAsked, (std::vector<bool>{false, false, true, true, false, false}));
-        EXPECT_TRUE(h.FontTitleLeft().bold());
         EXPECT_EQ(h.FontTitleLeft().pixelSize(), 20);
         EXPECT_TRUE(h.FontYAxis().bold());
         chooserAccepts = false;
@@ -154,11 +158,8 @@ TEST(PlotDialogs, TitleDialogPreviewsLiveCancelRestoresOkKeeps)
 
 // Opening the grid dialog shows a partial grid as the full grid (the box has one state), which
 // Cancel takes back; OK (the default button) keeps the changes.
-TEST(PlotDialogs, GridDialogPreviewsLiveCancelRestoresOkKeeps)
+TEST_F(PlotDialogs, GridDialogPreviewsLiveCancelRestoresOkKeeps)
 {
-    TDXHistographInt h;
-    Customise(h);
-    const Snapshot before(h);
     TFormGrid d;
     d.SetHisto(&h);
     d.show();
@@ -199,7 +200,7 @@ TEST(PlotDialogs, GridDialogPreviewsLiveCancelRestoresOkKeeps)
 // style: solid and inside-frame unbroken, clear with no line at all, the others in the dashes
 // of the classic one-pixel pens (dash 18 on, 6 off; dot 3, 3; dash-dot 9, 6, 3, 6;
 // dash-dot-dot 9, 3, 3, 3, 3, 3).
-TEST(PlotDialogs, LineStyleListDrawsEachPenStyle)
+TEST_F(PlotDialogs, LineStyleListDrawsEachPenStyle)
 {
     const QRect item(0, 0, 150, 16);
     const int y = item.height() / 2;
@@ -255,11 +256,8 @@ TEST(PlotDialogs, LineStyleListDrawsEachPenStyle)
 // applied when the edit is left (X minimum and maximum move nominal and current together);
 // a non-number shows the current value again and changes nothing; the decimals follow the
 // up-downs; Cancel writes back exactly the saved values, OK keeps them.
-TEST(PlotDialogs, AxisDialogAppliesNumbersRestoresNonNumbersAndCancels)
+TEST_F(PlotDialogs, AxisDialogAppliesNumbersRestoresNonNumbersAndCancels)
 {
-    TDXHistographInt h;
-    Customise(h);
-    const Snapshot before(h);
     TFormAxis d;
     d.SetHisto(&h);
     // The edits show the locale's separator.
@@ -315,16 +313,13 @@ TEST(PlotDialogs, AxisDialogAppliesNumbersRestoresNonNumbersAndCancels)
 
 // Every field of the three dialogs reaches the plot alone (nothing else changes) over its whole
 // range, and shows the plot's value when the dialog opens; Cancel then puts everything back.
-TEST(PlotDialogs, EveryFieldReachesThePlotAloneOverItsRange)
+TEST_F(PlotDialogs, EveryFieldReachesThePlotAloneOverItsRange)
 {
-    TDXHistographInt h;
-    Customise(h);
-    const Snapshot before(h);
     TFormTitle title;
     TFormGrid grid;
     TFormAxis axis;
     // The snapshot with one change made by `change`, compared with the plot's.
-    const auto only = [&h](const Snapshot& from, const std::function<void(Snapshot&)>& change) {
+    const auto only = [this](const Snapshot& from, const std::function<void(Snapshot&)>& change) {
         Snapshot want = from;
         change(want);
         return Snapshot(h) == want;
@@ -397,7 +392,7 @@ TEST(PlotDialogs, EveryFieldReachesThePlotAloneOverItsRange)
 // Seven significant digits: fixed notation while the integer part has at most seven digits
 // and the magnitude is at least 0.00001, scientific otherwise, trailing zeros dropped;
 // reading accepts either separator and nothing else.
-TEST(PlotDialogs, SevenDigitTextsAndTypedNumbers)
+TEST_F(PlotDialogs, SevenDigitTextsAndTypedNumbers)
 {
     using dxplot::FormatGeneral;
     EXPECT_EQ(FormatGeneral(0, 7, ','), "0");
@@ -424,7 +419,7 @@ TEST(PlotDialogs, SevenDigitTextsAndTypedNumbers)
 
 // Where the forms put their controls, in the client area of the group box or window holding
 // them; a width or height of -1 is not fixed by the form.
-TEST(PlotDialogs, ControlsSitWhereTheFormsPutThem)
+TEST_F(PlotDialogs, ControlsSitWhereTheFormsPutThem)
 {
     TFormTitle title;
     TFormGrid grid;
