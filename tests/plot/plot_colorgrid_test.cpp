@@ -188,7 +188,6 @@ TEST(ColorGrid, KeyboardWalkForEveryOrdering)
         EXPECT_EQ(g.grid->Selection(), 15);
         QTest::keyClick(g.grid, Qt::Key_Home);
         EXPECT_EQ(g.grid->Selection(), 0);
-        EXPECT_EQ(g.grid->SelectColor(), ClassicValue(0));
     }
 }
 
@@ -206,10 +205,6 @@ TEST(ColorGrid, PressSelectsAndStartsDragAtOnce)
     QTest::mousePress(g.grid, Qt::RightButton, {}, QPoint(1 * 20 + 19, 15));
     ASSERT_EQ(g.drags.size(), 2u);
     EXPECT_EQ(g.drags[1], ClassicValue(1));
-    for (int cell = 0; cell < 16; ++cell) {
-        g.grid->setSelection(cell);
-        EXPECT_EQ(g.grid->SelectColor(), ClassicValue(cell)) << cell;
-    }
 
     // The payload is refused unless it is a plain colour value under the grid's own type.
     QMimeData other;

@@ -296,8 +296,7 @@ TEST(PlotToolBar, TimerTickMirrorsThePlotOnTheButtons)
 
     p.h.setMode(modeLowerRef);
     EXPECT_TRUE(WaitFor([&] { return bar->BModeLowerRef->isChecked(); }));
-    QTest::mousePress(&p.h, Qt::LeftButton, {}, QPoint(200, 150));
-    QTest::mouseRelease(&p.h, Qt::LeftButton, {}, QPoint(200, 150));
+    plottest::Click(p.h, Qt::LeftButton, 200, 150);
     EXPECT_EQ(p.h.Mode(), modeMeasure);
     EXPECT_TRUE(WaitFor([&] { return bar->BModeMeasure->isChecked(); }));
 
