@@ -10,12 +10,12 @@
 #include <QFocusEvent>
 #include <QLineEdit>
 #include <QLocale>
+#include <QMetaProperty>
 #include <QPainter>
 #include <QPushButton>
 #include <QSpinBox>
 #include <QTest>
 #include <algorithm>
-#include <array>
 #include <functional>
 #include <gtest/gtest.h>
 #include <set>
@@ -25,32 +25,28 @@
 
 namespace {
 
-// Every property the three dialogs can touch, to compare a plot before and after.
-struct Snapshot
+// Every property the plot adds to a widget's, and its font colours, to compare a plot before
+// and after: nothing a dialog does may change anything but the fields it shows.
+struct Snapshot : QVariantMap
 {
-    std::array<QString, 4> titles;
-    std::array<QFont, 6> fonts;
-    std::array<TColor, 6> colors;
-    TPenStyle lineStyle;
-    TDXGrdVisible visible;
-    TDXGrdScale scale;
-    std::array<float, 8> view;
-    std::array<int, 2> decimals;
-
     explicit Snapshot(const TDXHistographInt& h)
-        : titles{h.TitleBottom(), h.TitleTop(), h.TitleLeft(), h.TitleRight()},
-          fonts{h.FontTitleTop(),    h.FontXAxis(),     h.FontYAxis(),
-                h.FontTitleBottom(), h.FontTitleLeft(), h.FontTitleRight()},
-          lineStyle(h.GridLineStyle()), visible(h.GridVisible()),
-          scale(h.GridScale()), view{h.ViewXNominalMin(), h.ViewXNominalMax(), h.ViewXCurrentMin(),
-                                     h.ViewXCurrentMax(), h.ViewXGap(),        h.ViewYMin(),
-                                     h.ViewYMax(),        h.ViewYGap()},
-          decimals{h.ViewXDecimals(), h.ViewYDecimals()}
     {
+        const QMetaObject* m = h.metaObject();
+        for (int i = QWidget::staticMetaObject.propertyCount(); i < m->propertyCount(); ++i)
+            insert(m->property(i).name(), m->property(i).read(&h));
         for (int i = 0; i < 6; ++i)
-            colors[i] = h.FontColor(static_cast<TDXHistographInt::TDXFontId>(i));
+            insert(QString::number(i), h.FontColor(static_cast<TDXHistographInt::TDXFontId>(i)));
     }
-    bool operator==(const Snapshot&) const = default;
+    // This snapshot with the named properties set to v, converted to their types.
+    Snapshot With(std::vector<const char*> names, QVariant v) const
+    {
+        Snapshot s = *this;
+        for (const char* name : names) {
+            EXPECT_TRUE(v.convert(s[name].metaType())) << name;
+            s[name] = v;
+        }
+        return s;
+    }
 };
 
 // A plot away from every default, so a restore to defaults would show; returns its snapshot.
@@ -133,7 +129,7 @@ TEST_F(PlotDialogs, TitleDialogPreviewsLiveCancelRestoresOkKeeps)
         EXPECT_TRUE(h.FontYAxis().bold());
         chooserAccepts = false;
         QTest::mouseClick(d.ButtonXAxis, Qt::LeftButton);
-        EXPECT_EQ(h.FontXAxis().pixelSize(), before.fonts[1].pixelSize() + 7);
+        EXPECT_EQ(h.FontXAxis().pixelSize(), before["FontXAxis"].value<QFont>().pixelSize() + 7);
         chooserAccepts = true;
         // Colours of fonts are part of what is saved (they travel with the font objects).
         h.setFontColor(TDXHistographInt::fiTitleTop, clRed);
@@ -318,71 +314,66 @@ TEST_F(PlotDialogs, EveryFieldReachesThePlotAloneOverItsRange)
     TFormTitle title;
     TFormGrid grid;
     TFormAxis axis;
-    // The snapshot with one change made by `change`, compared with the plot's.
-    const auto only = [this](const Snapshot& from, const std::function<void(Snapshot&)>& change) {
-        Snapshot want = from;
-        change(want);
-        return Snapshot(h) == want;
-    };
+    // The plot equals the snapshot with the named properties set to v.
+    const auto only = [this](const Snapshot& from, std::vector<const char*> names,
+                             const QVariant& v) { return Snapshot(h) == from.With(names, v); };
     title.SetHisto(&h);
     title.show();
-    QLineEdit* titleEdits[] = {title.EBottom, title.ETop, title.ELeft, title.ERight};
-    for (int i = 0; i < 4; ++i) {
+    for (const auto& [edit, name] : {std::pair{title.EBottom, "TitleBottom"},
+                                     {title.ETop, "TitleTop"},
+                                     {title.ELeft, "TitleLeft"},
+                                     {title.ERight, "TitleRight"}}) {
         const Snapshot from(h);
-        Type(titleEdits[i], QStringLiteral("T%1").arg(i));
-        EXPECT_TRUE(only(from, [i](Snapshot& s) { s.titles[i] = QStringLiteral("T%1").arg(i); }))
-            << i;
+        Type(edit, QStringLiteral("T"));
+        EXPECT_TRUE(only(from, {name}, QStringLiteral("T"))) << name;
     }
     title.reject();
     EXPECT_TRUE(Snapshot(h) == before);
 
     grid.SetHisto(&h);
     // A combo box of the grid dialog set to each item in turn, from the mirrored item on the plot.
-    const auto choose = [&](QComboBox* Box, int Top, const std::function<void(int)>& Set,
-                            void (*Field)(Snapshot&, int), std::initializer_list<int> Items) {
+    const auto choose = [&](QComboBox* Box, int Top, const char* Name,
+                            std::initializer_list<int> Items) {
         for (int item : Items) {
-            Set(Top - item);
+            h.setProperty(Name, Top - item);
             const Snapshot opened(h);
             grid.show();
             EXPECT_EQ(Box->currentIndex(), Top - item);
             const Snapshot from(h);
             Box->setCurrentIndex(item);
-            EXPECT_TRUE(only(from, [&](Snapshot& s) { Field(s, item); })) << item;
+            EXPECT_TRUE(only(from, {Name}, item)) << item;
             grid.reject();
             EXPECT_TRUE(Snapshot(h) == opened);
         }
     };
-    choose(
-        grid.CBScale, 3, [&](int i) { h.setGridScale(TDXGrdScale(i)); },
-        [](Snapshot& s, int i) { s.scale = TDXGrdScale(i); }, {3, 0, 2, 1, 0});
-    choose(
-        grid.CBLineStyle, 6, [&](int i) { h.setGridLineStyle(TPenStyle(i)); },
-        [](Snapshot& s, int i) { s.lineStyle = TPenStyle(i); }, {6, 0, 5, 1, 4, 2, 3, 0});
+    choose(grid.CBScale, 3, "GridScale", {3, 0, 2, 1, 0});
+    choose(grid.CBLineStyle, 6, "GridLineStyle", {6, 0, 5, 1, 4, 2, 3, 0});
 
     // The X limits move nominal and current together.
-    h.setGridScale(before.scale);
-    h.setGridLineStyle(before.lineStyle);
+    h.setGridScale(sclLinLin);
+    h.setGridLineStyle(psDot);
     ASSERT_TRUE(Snapshot(h) == before);
     axis.SetHisto(&h);
     axis.show();
-    const std::tuple<QLineEdit*, const char*, float, std::vector<int>> edits[] = {
-        {axis.EXMin, "150", 150, {0, 2}}, {axis.EXMax, "850", 850, {1, 3}},
-        {axis.EXGap, "25", 25, {4}},      {axis.EYMin, "-120", -120, {5}},
-        {axis.EYMax, "0.25", 0.25f, {6}}, {axis.EYGap, "5", 5, {7}}};
-    for (const auto& [edit, text, value, fields] : edits) {
+    using Names = std::vector<const char*>;
+    const std::tuple<QLineEdit*, const char*, float, Names> edits[] = {
+        {axis.EXMin, "150", 150, {"ViewXNominalMin", "ViewXCurrentMin"}},
+        {axis.EXMax, "850", 850, {"ViewXNominalMax", "ViewXCurrentMax"}},
+        {axis.EXGap, "25", 25, {"ViewXGap"}},
+        {axis.EYMin, "-120", -120, {"ViewYMin"}},
+        {axis.EYMax, "0.25", 0.25f, {"ViewYMax"}},
+        {axis.EYGap, "5", 5, {"ViewYGap"}}};
+    for (const auto& [edit, text, value, names] : edits) {
         const Snapshot from(h);
         Type(edit, QString::fromLatin1(text));
         Finish(edit);
-        EXPECT_TRUE(only(from, [&fields = fields, value = value](Snapshot& s) {
-            for (int f : fields)
-                s.view[f] = value;
-        })) << text;
+        EXPECT_TRUE(only(from, names, value)) << text;
     }
     for (int g = 0; g < 2; ++g)
         for (int v : {0, 100, 101, -1, 7}) {
             const Snapshot from(h);
             (g ? axis.EYDecimals : axis.EXDecimals)->setValue(v);
-            EXPECT_TRUE(only(from, [&](Snapshot& s) { s.decimals[g] = std::clamp(v, 0, 100); }))
+            EXPECT_TRUE(only(from, {g ? "ViewYDecimals" : "ViewXDecimals"}, std::clamp(v, 0, 100)))
                 << g << " " << v;
         }
     axis.reject();
