@@ -1,7 +1,6 @@
 // Automatic Y scaling and the repairs of non-positive limits on logarithmic axes, driven
 // through the control; expected views are worked out here from the scaling rule.
 
-#include "dxHistoInt.h"
 #include "plot_interaction_support.h"
 
 #include <gtest/gtest.h>

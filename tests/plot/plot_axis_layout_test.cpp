@@ -2,7 +2,6 @@
 // this test draws itself from the layout rules: plot area from the gaps, 3-D edges from the
 // scaled face colour, linear and logarithmic tick positions, label texts, spacing and placement.
 
-#include "dxHistoInt.h"
 #include "plot_interaction_support.h"
 
 #include <QApplication>
@@ -10,6 +9,7 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPalette>
+#include <QRegularExpression>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -115,16 +115,11 @@ QColor Scaled(const QColor& c, double f)
     return QColor(part(c.red()), part(c.green()), part(c.blue()));
 }
 
-bool HasSignificantDigit(const QString& s)
-{
-    return std::any_of(s.begin(), s.end(), [](QChar c) { return c >= '1' && c <= '9'; });
-}
-
-// "0" or "0.00..": fixed decimals; a minus only when a digit shows.
+// "0" or "0.00..": fixed decimals; a minus only when a digit other than 0 shows.
 QString FixedText(double v, int decimals)
 {
     const QString s = QString::number(std::fabs(v), 'f', decimals);
-    return v < 0 && HasSignificantDigit(s) ? "-" + s : s;
+    return v < 0 && s.contains(QRegularExpression("[1-9]")) ? "-" + s : s;
 }
 
 QString ExponentDigits(int e)

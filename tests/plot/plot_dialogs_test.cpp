@@ -16,7 +16,6 @@
 #include <QSpinBox>
 #include <QTest>
 #include <algorithm>
-#include <functional>
 #include <gtest/gtest.h>
 #include <set>
 #include <string>

@@ -1,5 +1,4 @@
 #include "dxColorhis.h"
-#include "dxHistoInt.h"
 #include "plot_interaction_support.h"
 
 #include <QApplication>
@@ -11,7 +10,6 @@
 #include <climits>
 #include <cmath>
 #include <memory>
-#include <tuple>
 #include <vector>
 
 namespace {
@@ -173,19 +171,15 @@ TEST(PlotDrag, HitTestRectanglesStripsAndThreePixelRule)
     // A plot squeezed to no width or no height draws no grid, so none is hit; one pixel wide
     // or high, it has its lines again.
     const int row6 = 240 - 200 * 6 / 10;
-    for (const auto& [grid, size, x, y, code] :
-         {std::tuple{grdHor, QSize(110, 300), 70, row6, H::elBackground},
-          std::tuple{grdHor, QSize(111, 300), 70, row6, H::elGrid},
-          std::tuple{grdVer, QSize(400, 100), 70, 40, H::elBackground},
-          std::tuple{grdVer, QSize(400, 101), 70, 40, H::elGrid},
-          std::tuple{grdHor, QSize(400, 100), 200, 40, H::elBackground},
-          std::tuple{grdHor, QSize(400, 101), 200, 40, H::elGrid},
-          std::tuple{grdVer, QSize(110, 300), 70, 100, H::elBackground},
-          std::tuple{grdVer, QSize(111, 300), 70, 100, H::elGrid}}) {
-        p.h.setGridVisible(grid);
-        p.h.resize(size);
-        hit(x, y, code, code == H::elGrid ? Grid : Back);
-    }
+    for (const TDXGrdVisible grid : {grdHor, grdVer})
+        for (const bool narrow : {true, false})
+            for (const int extra : {0, 1}) {
+                p.h.setGridVisible(grid);
+                p.h.resize(narrow ? QSize(110 + extra, 300) : QSize(400, 100 + extra));
+                const QPoint at = grid == grdHor ? (narrow ? QPoint(70, row6) : QPoint(200, 40))
+                                                 : (narrow ? QPoint(70, 100) : QPoint(70, 40));
+                hit(at.x(), at.y(), extra ? H::elGrid : H::elBackground, extra ? Grid : Back);
+            }
     p.h.resize(400, 300);
     p.h.setGridVisible(grdNone);
 
