@@ -49,23 +49,6 @@ void SmallPlot(TDXHistographInt& h)
     SetX(h, 0, 220);
 }
 
-int LinearYPixel(const TDXHistographInt& h, float y)
-{
-    const int plotH = h.height() - h.GapTop() - h.GapBottom();
-    return int(std::trunc((double(h.ViewYMin()) - y) * plotH /
-                              (double(h.ViewYMax()) - h.ViewYMin()) +
-                          (h.height() - h.GapBottom()))) +
-           1;
-}
-
-int LinearXPixel(const TDXHistographInt& h, float x)
-{
-    const int plotW = h.width() - h.GapLeft() - h.GapRight();
-    return int(std::trunc((double(x) - h.ViewXCurrentMin()) * plotW /
-                              (double(h.ViewXCurrentMax()) - h.ViewXCurrentMin()) +
-                          h.GapLeft()));
-}
-
 } // namespace
 
 // Property: over random views, sizes and data, on linear and logarithmic axes, the cross reports
@@ -182,11 +165,14 @@ TEST(PlotCross, CrossIsDrawnWithTheInvertingPenAndErasedBitForBit)
     std::vector<CrossEvent> events;
     Record(h, events);
     const QRgb green = qRgb(0, 198, 0);
+    // The cross's pixels by the linear rule: plot (60, 10) .. (805, 228), -140 .. 0.1 over 0 ..
+    // 40000, a level one row below its truncated place.
+    const auto px = [](float x) { return int(std::trunc(x * 745 / 40000.0 + 60)); };
+    const auto py = [](float y) { return int(std::trunc((-140.0 - y) * 218 / 140.1 + 228)) + 1; };
     for (auto [x, y] : {std::pair{400, 100}, std::pair{401, 100}, std::pair{700, 200}}) {
         Move(h, x, y);
         ASSERT_FALSE(events.empty());
-        ExpectCross(h.Surface(), clean, h, LinearXPixel(h, events.back().X),
-                    LinearYPixel(h, events.back().Y), green);
+        ExpectCross(h.Surface(), clean, h, px(events.back().X), py(events.back().Y), green);
     }
     EXPECT_EQ(events.size(), 3u);
     // Leaving the plot rectangle (one pixel left of it) erases; so does leaving the widget.
@@ -207,9 +193,9 @@ TEST(PlotCross, CrossIsDrawnWithTheInvertingPenAndErasedBitForBit)
     QRegion strips;
     for (const QPoint at : {QPoint(300, 60), QPoint(310, 120)}) {
         Move(h, at.x(), at.y());
-        const int px = LinearXPixel(h, events.back().X), py = LinearYPixel(h, events.back().Y);
-        strips += QRect(l, py, r - l, 1);
-        strips += QRect(px, t, 1, b - t);
+        const int x = px(events.back().X), y = py(events.back().Y);
+        strips += QRect(l, y, r - l, 1);
+        strips += QRect(x, t, 1, b - t);
         if (at.x() == 300)
             screen.emplace(h);
     }
