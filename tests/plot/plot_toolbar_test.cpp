@@ -242,13 +242,17 @@ TEST(PlotToolBar, ValueBarOpensClearOfTheToolBar)
         EXPECT_TRUE(area.contains(v));
         return v.top() > t.bottom();
     };
+    // The value bar opened again with the tool bar moved to (x, y) and itself over it.
+    const auto reopen = [&](int x, int y) {
+        p.h.setShowValueBar(false);
+        tools->move(x, y);
+        values->move(tools->pos());
+        p.h.setShowValueBar(true);
+    };
     p.h.setShowValueBar(true);
     ASSERT_TRUE(QTest::qWaitForWindowExposed(values));
     EXPECT_TRUE(below());
-    p.h.setShowValueBar(false);
-    tools->move(tools->x(), area.bottom() - tools->frameGeometry().height() - 20);
-    values->move(tools->pos());
-    p.h.setShowValueBar(true);
+    reopen(tools->x(), area.bottom() - tools->frameGeometry().height() - 20);
     EXPECT_FALSE(below());
 
     p.h.setShowValueBar(false);
@@ -263,18 +267,12 @@ TEST(PlotToolBar, ValueBarOpensClearOfTheToolBar)
 
     // Where the value bar just fits below the tool bar it goes there; a pixel lower, above.
     for (const int lower : {0, 1}) {
-        p.h.setShowValueBar(false);
-        tools->move(tools->x(), area.bottom() + 1 - tools->frameGeometry().height() -
-                                    values->frameGeometry().height() + lower);
-        values->move(tools->pos());
-        p.h.setShowValueBar(true);
+        reopen(tools->x(), area.bottom() + 1 - tools->frameGeometry().height() -
+                               values->frameGeometry().height() + lower);
         EXPECT_EQ(below(), lower == 0);
     }
     // A tool bar reaching past the screen's right edge: the value bar ends at that edge.
-    p.h.setShowValueBar(false);
-    tools->move(area.right() + 11 - values->frameGeometry().width(), area.top() + 40);
-    values->move(tools->pos());
-    p.h.setShowValueBar(true);
+    reopen(area.right() + 11 - values->frameGeometry().width(), area.top() + 40);
     EXPECT_EQ(values->frameGeometry().right(), area.right());
 }
 
