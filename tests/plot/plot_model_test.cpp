@@ -16,7 +16,6 @@ TEST(PlotModel, PropertiesByNameAndStoredSeriesList)
     EXPECT_TRUE(h.setProperty("GridVisible", QVariant::fromValue(grdBoth)));
     EXPECT_EQ(h.GridVisible(), grdBoth);
     EXPECT_TRUE(h.setProperty("Series", QVariant::fromValue(QList<int>{50688, 0, 0})));
-    EXPECT_EQ(h.SeriesRecord(1).LineColor, 50688);
     EXPECT_EQ(h.Series(), (QList<int>{50688, 0, 0}));
 
     QList<int> many;
