@@ -159,26 +159,6 @@ QString DecadeText(int e, bool scientific)
     return e >= 0 ? "1" + QString(e, '0') : "0." + QString(-e - 1, '0') + "1";
 }
 
-// Natural-log mapping with 32-bit coefficients, truncated and clamped to +-30000.
-struct LogMap
-{
-    float Factor = 0, Offset = 0;
-    int operator()(double v) const
-    {
-        const double p = std::log(std::max(v, 1e-30)) * Factor + Offset;
-        return Trunc(std::clamp(p, -30000.0, 30000.0));
-    }
-};
-
-// The log map that puts min on pixel from and max on pixel to, less shift.
-LogMap MapLog(float min, float max, int from, int to, int shift = 0)
-{
-    LogMap m;
-    m.Factor = static_cast<float>((to - from) / (std::log(double(max)) - std::log(double(min))));
-    m.Offset = static_cast<float>(from - double(m.Factor) * std::log(double(min)) - shift);
-    return m;
-}
-
 // Linear ticks: the step widened until ten steps per pixel fit the axis length, the first
 // tick the first multiple of the step at or above the minimum, the step's width in pixels.
 struct LinearTicks
@@ -279,7 +259,8 @@ Picture Expected(const View& v, const LabelText& owner = {})
 
     // Logarithmic axes: a label on each decade, plain from 0.001 to 1000 unless the axis reaches
     // beyond, and grid lines on 1..9 times each decade.
-    const auto logAxis = [&](const Axis& a, const LogMap& m, auto&& label, bool grid, auto&& line) {
+    const auto logAxis = [&](const Axis& a, const plottest::LogMap& m, auto&& label, bool grid,
+                             auto&& line) {
         const int dmin = static_cast<int>(std::ceil(std::log10(a.Min)));
         const int dmax = static_cast<int>(std::floor(std::log10(a.Max)));
         for (int e = dmin; e <= dmax; ++e) {
@@ -310,7 +291,7 @@ Picture Expected(const View& v, const LabelText& owner = {})
     auto yGrid = [&](int y) { hline(l, r, y, grid); };
     const bool hor = v.Grid == grdHor || v.Grid == grdBoth;
     if (IsLogY(v.Scale)) {
-        logAxis(v.Y, MapLog(v.Y.Min, v.Y.Max, b, t + 1, 1), yLabel, hor, yGrid);
+        logAxis(v.Y, plottest::MapLog(v.Y.Min, v.Y.Max, b, t + 1, 1), yLabel, hor, yGrid);
     } else {
         const int h = b - t;
         const double range = double(v.Y.Max) - v.Y.Min;
@@ -329,7 +310,7 @@ Picture Expected(const View& v, const LabelText& owner = {})
     auto xGrid = [&](int x) { vline(x, t, b, grid); };
     const bool ver = v.Grid == grdVer || v.Grid == grdBoth;
     if (IsLogX(v.Scale)) {
-        logAxis(v.X, MapLog(v.X.Min, v.X.Max, l, r), xLabel, ver, xGrid);
+        logAxis(v.X, plottest::MapLog(v.X.Min, v.X.Max, l, r), xLabel, ver, xGrid);
     } else {
         const int w = r - l - 1;
         const double range = double(v.X.Max) - v.X.Min;
@@ -429,7 +410,7 @@ TEST(PlotAxisLayout, RestingCrossIsTheOnlyAdditionAndEveryPaintReplacesIt)
         // The middle sample's column by the X rule; the pointer rests on it.
         const double mid = (double(v.X.Min) + v.X.Max) / 2;
         const int px = IsLogX(v.Scale)
-                           ? MapLog(v.X.Min, v.X.Max, l, r)(mid)
+                           ? plottest::MapLog(v.X.Min, v.X.Max, l, r)(mid)
                            : Trunc((mid - v.X.Min) * (r - l) / (double(v.X.Max) - v.X.Min) + l);
         int events = 0;
         h.OnCrossMove = [&](QObject*, float, float, int, int Index) {

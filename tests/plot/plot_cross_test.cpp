@@ -104,16 +104,13 @@ TEST(PlotCross, SnapsToTheNearestSampleOfTheNearestSeriesOnRandomViews)
 
         // The pointer's values by the axis rules.
         const int l = gl, r = w - gr, t = gt, b = ht - gb;
-        const float fx = float((r - l) / (std::log(double(cmax)) - std::log(double(cmin))));
-        const float ox = float(l - double(fx) * std::log(double(cmin)));
-        const float fy = float(-(b - t - 1) / (std::log(double(ymax)) - std::log(double(ymin))));
-        const float oy = float(b - double(fy) * std::log(double(ymin)) - 1);
+        const LogMap mx = MapLog(cmin, cmax, l, r), my = MapLog(ymin, ymax, b, t + 1, 1);
         for (int k = 0; k < 30; ++k) {
             const int px = ui(l, r), py = ui(t, b);
-            const double x = logX ? std::exp((px - double(ox)) / fx)
-                                  : cmin + (double(cmax) - cmin) * (px - l) / (r - l);
-            const double ty = logY ? std::exp((py - double(oy)) / fy)
-                                   : ymin + (double(ymax) - ymin) * (ht - py - gb) / (b - t);
+            const double x =
+                logX ? mx.Value(px) : cmin + (double(cmax) - cmin) * (px - l) / (r - l);
+            const double ty =
+                logY ? my.Value(py) : ymin + (double(ymax) - ymin) * (ht - py - gb) / (b - t);
             int index[2];
             bool tie = false;
             for (int s = 0; s < 2; ++s) {

@@ -9,6 +9,7 @@
 #include <QMouseEvent>
 #include <QPaintEvent>
 #include <QTest>
+#include <algorithm>
 #include <cmath>
 #include <functional>
 #include <gtest/gtest.h>
@@ -97,6 +98,28 @@ inline void MainWindowPlot(TDXHistographInt& h)
     h.setViewXNominalMax(40000);
     h.setViewXCurrentMax(40000);
     h.setSeries({50688, 0, 0});
+}
+
+// Natural-log mapping with 32-bit coefficients, truncated and clamped to +-30000, as the axes
+// map values to pixels; Value maps a pixel back.
+struct LogMap
+{
+    float Factor = 0, Offset = 0;
+    int operator()(double v) const
+    {
+        const double p = std::log(std::max(v, 1e-30)) * Factor + Offset;
+        return static_cast<int>(std::trunc(std::clamp(p, -30000.0, 30000.0)));
+    }
+    double Value(int px) const { return std::exp((px - double(Offset)) / Factor); }
+};
+
+// The log map that puts min on pixel from and max on pixel to, less shift.
+inline LogMap MapLog(float min, float max, int from, int to, int shift = 0)
+{
+    LogMap m;
+    m.Factor = static_cast<float>((to - from) / (std::log(double(max)) - std::log(double(min))));
+    m.Offset = static_cast<float>(from - double(m.Factor) * std::log(double(min)) - shift);
+    return m;
 }
 
 // n values drawn evenly from lo .. hi, the same for the same seed.

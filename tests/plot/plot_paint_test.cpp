@@ -140,9 +140,8 @@ TEST(PlotPaint, CurvesReachTheLastRowOfThePlot)
     }
 }
 
-// Curve vertices sit where each scale combination maps them: linear by the rule, logarithmic
-// where the plot's logarithmic mapping (checked against the decade rule elsewhere) puts them;
-// (X, Y) pairs at the same places as the samples that lie at those X.
+// Curve vertices sit where each scale combination maps them, linear or logarithmic, by the axis
+// rules; (X, Y) pairs at the same places as the samples that lie at those X.
 TEST(PlotPaint, CurveVerticesSitWhereEachScaleCombinationMapsThem)
 {
     for (const bool pairs : {false, true})
@@ -168,9 +167,9 @@ TEST(PlotPaint, CurveVerticesSitWhereEachScaleCombinationMapsThem)
                       b = 300 - h.GapBottom();
             // Interior vertices above the bottom row (a linear level is one row below its place).
             for (int i = 4; i <= 8; ++i) {
-                const int x =
-                    logX ? h.LogXToPixel(i) : int(std::trunc((i - 1) * (r - l) / 8.0 + l));
-                const int y = logY ? h.LogYToPixel(d[i - 1])
+                const int x = logX ? plottest::MapLog(1, 9, l, r)(i)
+                                   : int(std::trunc((i - 1) * (r - l) / 8.0 + l));
+                const int y = logY ? plottest::MapLog(1, 1000, b, t + 1, 1)(d[i - 1])
                                    : int(std::trunc((1.0 - d[i - 1]) * (b - t) / 999.0 + b)) + 1;
                 EXPECT_EQ(h.Surface().pixel(x, y), qRgb(255, 255, 255))
                     << scale << " " << i << (pairs ? " pairs" : "");
