@@ -210,10 +210,10 @@ TEST(ColorGrid, PressSelectsAndStartsDragAtOnce)
     QMimeData other;
     other.setText(QStringLiteral("255"));
     EXPECT_FALSE(ColorFromMimeData(&other));
-    other.setData(QLatin1String(ColorMimeType), "0x1000000");
-    EXPECT_FALSE(ColorFromMimeData(&other));
-    other.setData(QLatin1String(ColorMimeType), "-2147483633");
-    EXPECT_FALSE(ColorFromMimeData(&other));
+    for (const char* bad : {"0x1000000", "-2147483633"}) {
+        other.setData(QLatin1String(ColorMimeType), bad);
+        EXPECT_FALSE(ColorFromMimeData(&other)) << bad;
+    }
     other.setData(QLatin1String(ColorMimeType), "16777215");
     EXPECT_EQ(ColorFromMimeData(&other), 0xFFFFFF);
 }

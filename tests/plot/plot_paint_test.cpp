@@ -225,15 +225,10 @@ TEST(PlotPaint, TitlesAreDrawnWhereTheirRectanglesSay)
         p.save();
         p.setFont(fonts[i]);
         p.setPen(titles[i].Ink);
-        if (i < 2) {
-            p.translate(rects[i].topLeft());
-        } else if (i == 2) {
-            p.translate(10, 150 + len / 2);
-            p.rotate(-90);
-        } else {
-            p.translate(390, 150 - len / 2);
-            p.rotate(90);
-        }
+        // The left title runs upward from its bottom end, the right one downward from its top.
+        p.translate(i < 2 ? rects[i].topLeft()
+                          : QPoint(i == 2 ? 10 : 390, i == 2 ? 150 + len / 2 : 150 - len / 2));
+        p.rotate(i < 2 ? 0 : i == 2 ? -90 : 90);
         p.drawText(0, fm.ascent(), text);
         p.restore();
     }
