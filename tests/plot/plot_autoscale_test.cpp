@@ -17,14 +17,6 @@ struct YView
     float Min, Max, Gap;
 };
 
-double PowerOfTen(int e)
-{
-    double p = 1;
-    for (int i = 0; i < std::abs(e); ++i)
-        p *= 10;
-    return e < 0 ? 1 / p : p;
-}
-
 // The data range must not be zero and must leave the view or fill less than 40 percent of it;
 // the new span is 2, 5 or 10 times a power of ten, centred on the data, in four steps.
 std::optional<YView> RuleView(float gmin, float gmax, float vmin, float vmax)
@@ -36,12 +28,12 @@ std::optional<YView> RuleView(float gmin, float gmax, float vmin, float vmax)
     int e = static_cast<int>(std::trunc(std::log10(double(r))));
     if (r < 1)
         e -= 1;
-    const double q = e >= 0 ? r / PowerOfTen(e) : r * PowerOfTen(-e);
+    const double q = e >= 0 ? r / std::pow(10.0, e) : r * std::pow(10.0, -e);
     double m = std::nearbyint(q);
     if (q > m)
         m += 1;
     m = m <= 2 ? 2 : (m <= 5 ? 5 : 10);
-    const double span = m * PowerOfTen(e);
+    const double span = m * std::pow(10.0, e);
     YView v{};
     v.Min = static_cast<float>((double(gmin) + gmax) / 2 - span / 2);
     v.Max = static_cast<float>(v.Min + span);
