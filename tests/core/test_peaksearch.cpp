@@ -105,17 +105,6 @@ private:
     std::vector<float> FAverage;
 };
 
-// The largest bin next to a tone's position.
-int LargestBinNear(const std::vector<float>& M, double Bin)
-{
-    const int k = int(std::lround(Bin));
-    int best = k;
-    for (int j = k - 1; j <= k + 1; ++j)
-        if (M[size_t(j)] > M[size_t(best)])
-            best = j;
-    return best;
-}
-
 // Magnitudes of tones computed directly in double: the discrete Fourier transform of the
 // windowed 2N samples at bins From..To (the others 0), scaled as the program's bins are: a
 // tone on a bin reads a sum(w) / N, bin 0 (the samples' mean) half that scale.
@@ -166,8 +155,9 @@ TEST(PeakInterpolation, NoiselessTonesComeOutExactly)
                         const int k = int(std::lround(bin));
                         const std::vector<float> m =
                             ExactBins(window, n, {{bin, 1, phi}}, k - 6, k + 6);
-                        const TPeak p =
-                            InterpolatePeak(m.data(), n, LargestBinNear(m, bin), window);
+                        const int top =
+                            int(std::max_element(m.begin() + k - 1, m.begin() + k + 2) - m.begin());
+                        const TPeak p = InterpolatePeak(m.data(), n, top, window);
                         const std::string where =
                             "window " + std::to_string(window) + ", n " + std::to_string(n) +
                             ", bin " + std::to_string(bin) + ", phase " + std::to_string(phi);
@@ -177,8 +167,7 @@ TEST(PeakInterpolation, NoiselessTonesComeOutExactly)
                             std::vector<float> s(m);
                             for (float& v : s)
                                 v = float(v * scale);
-                            const TPeak q =
-                                InterpolatePeak(s.data(), n, LargestBinNear(m, bin), window);
+                            const TPeak q = InterpolatePeak(s.data(), n, top, window);
                             ASSERT_NEAR(q.Bin, p.Bin, 1e-12 * n) << where;
                             ASSERT_NEAR(q.Magnitude / scale, p.Magnitude, 1e-12 * p.Magnitude)
                                 << where;
