@@ -625,19 +625,14 @@ bool MatchesPlainSteps(const TSpectrum& S, TDXLeakType Window, const std::vector
                        const TPeakRules& Rules, std::mt19937& Rng)
 {
     const int n = int(S.M.size());
-    std::vector<TPeak> peaks; // as the steps interpolate them
-    for (const TPlainPeak& p : All)
-        peaks.push_back(InterpolatePeak(S.M.data(), n, p.Bin, Window));
     std::uniform_int_distribution<int> bin(-2, n + 1);
     for (int i = 0; i < 12; ++i) {
         const double position = bin(Rng) + 0.25 * (i % 3), radius = i % 4 == 3 ? 0.75 : 3.0;
-        const double magnitude = peaks.empty() ? 1.0 : peaks[Rng() % peaks.size()].Magnitude;
+        const double magnitude = All.empty() ? 1.0 : All[Rng() % All.size()].Peak.Magnitude;
         const int first = i % 2 ? bin(Rng) : -5, last = i % 2 ? bin(Rng) : n + 5;
         const long centre = std::lround(position);
         const TPeak* want[3] = {};
-        for (size_t j = 0; j < All.size(); ++j) {
-            const TPeak& p = peaks[j];
-            const int k = All[j].Bin;
+        for (const auto& [k, p] : All) {
             const bool step = k >= first && k <= last && p.Magnitude < magnitude;
             if (step && k < centre && p.Bin < position - 0.5)
                 want[0] = &p;
