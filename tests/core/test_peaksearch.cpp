@@ -226,9 +226,7 @@ TEST(WindowKernel, MatchesTheSumOverTheFftsCoefficients)
             frames.Run({{10, 1, 0}}); // builds the window for 2N inputs
             const int n = frames.N;
             const TDXVector& w = frames.FFT.Window();
-            if (window != wnRectangle) {
-                ASSERT_EQ(w.Count, 2 * n);
-            }
+            ASSERT_TRUE(window == wnRectangle || w.Count == 2 * n) << w.Count;
             const TWindowKernel* cached = CachedWindowKernel(window, n);
             const TWindowKernel exact(window, n);
             ASSERT_NE(cached, nullptr);
@@ -283,10 +281,6 @@ TEST(WindowKernel, MatchesTheSumOverTheFftsCoefficients)
 
 TEST(ResolutionBandwidth, EquivalentNoiseBandwidthOfTheFftsWindow)
 {
-    TDXFFT fft;
-    fft.setExponent(11);
-    fft.setLeakFunction(wnHanning);
-    EXPECT_NEAR(ResolutionBandwidthKHz(fft), 29.3, 0.05);
     for (TDXLeakType window : Windows)
         for (int e : {8, 12}) {
             TToneFrames frames(e, window);
@@ -301,6 +295,8 @@ TEST(ResolutionBandwidth, EquivalentNoiseBandwidthOfTheFftsWindow)
     // Only the coefficients given count: a rectangle of eight is one bin wide.
     const float rectangle[9] = {1, 1, 1, 1, 1, 1, 1, 1, std::nanf("")};
     EXPECT_EQ(EquivalentNoiseBandwidthBins(rectangle, 8), 1.0);
+    TDXFFT fft;
+    fft.setExponent(11);
     fft.setOwnerLeakFunction([](TDXVector&) {});
     fft.setLeakFunction(wnOwn);
     EXPECT_TRUE(std::isnan(ResolutionBandwidthKHz(fft)));
