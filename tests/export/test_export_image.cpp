@@ -3,7 +3,6 @@
 #include "ExportImage.h"
 #include "SpektroNeuMapping.h"
 
-#include <filesystem>
 #include <map>
 
 namespace {

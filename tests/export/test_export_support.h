@@ -1,15 +1,10 @@
 #pragma once
 
-#include <QTemporaryDir>
 #include <QtGui>
 #include <cmath>
-#include <cstdint>
-#include <fstream>
 #include <functional>
 #include <gtest/gtest.h>
 #include <numbers>
-#include <string>
-#include <vector>
 
 #include "DateTimeU.h"
 #include "ExportPipeline.h"

@@ -3,9 +3,7 @@
 #include "ExportRun.h"
 #include "LocalTimeToUtc.h"
 #include "SigmfExport.h"
-#include "SpkRecordFile.h"
 
-#include <filesystem>
 #include <map>
 #include <regex>
 
