@@ -110,7 +110,7 @@ protected:
 struct TRun
 {
     int Code = -1;
-    QString Err;
+    QString Err, Out;
 };
 
 inline TRun RunExport(const QStringList& Args, const std::function<void()>& ChildSetup = {})
@@ -123,6 +123,7 @@ inline TRun RunExport(const QStringList& Args, const std::function<void()>& Chil
     TRun run;
     run.Code = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
     run.Err = QString::fromLocal8Bit(process.readAllStandardError());
+    run.Out = QString::fromLocal8Bit(process.readAllStandardOutput());
     return run;
 }
 
