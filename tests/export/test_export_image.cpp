@@ -32,14 +32,8 @@ std::vector<int> RedColumns(const QImage& Image, const QRect& Fall, int Row)
     return columns;
 }
 
-bool NotWhite(QRgb Pixel)
-{
-    return Pixel != qRgb(255, 255, 255);
-}
-bool Dark(QRgb Pixel)
-{
-    return qGray(Pixel) < 128;
-}
+const auto NotWhite = [](QRgb Pixel) { return Pixel != qRgb(255, 255, 255); };
+const auto Dark = [](QRgb Pixel) { return qGray(Pixel) < 128; };
 
 // The box of the pixels in Area of Image that Is picks (a null rectangle when none is).
 QRect Box(const QImage& Image, QRect Area, bool (*Is)(QRgb))
