@@ -1,15 +1,10 @@
 #pragma once
 
-#include <QTemporaryDir>
 #include <QtGui>
 #include <cmath>
-#include <cstdint>
-#include <fstream>
 #include <functional>
 #include <gtest/gtest.h>
 #include <numbers>
-#include <string>
-#include <vector>
 
 #include "DateTimeU.h"
 #include "ExportPipeline.h"
@@ -115,7 +110,7 @@ protected:
 struct TRun
 {
     int Code = -1;
-    QString Err;
+    QString Err, Out;
 };
 
 inline TRun RunExport(const QStringList& Args, const std::function<void()>& ChildSetup = {})
@@ -128,6 +123,7 @@ inline TRun RunExport(const QStringList& Args, const std::function<void()>& Chil
     TRun run;
     run.Code = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
     run.Err = QString::fromLocal8Bit(process.readAllStandardError());
+    run.Out = QString::fromLocal8Bit(process.readAllStandardOutput());
     return run;
 }
 

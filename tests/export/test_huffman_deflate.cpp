@@ -39,9 +39,8 @@ TBytes Inflate(const TBytes& Deflated, size_t Expected)
     z_stream z{};
     EXPECT_EQ(inflateInit2(&z, -15), Z_OK);
     TBytes out(Expected + 1); // one more: must stay unused
-    TBytes in = Deflated;
-    z.next_in = in.data();
-    z.avail_in = uInt(in.size());
+    z.next_in = const_cast<uint8_t*>(Deflated.data());
+    z.avail_in = uInt(Deflated.size());
     z.next_out = out.data();
     z.avail_out = uInt(out.size());
     EXPECT_EQ(inflate(&z, Z_FINISH), Z_STREAM_END) << (z.msg ? z.msg : "");

@@ -3,9 +3,7 @@
 #include "ExportRun.h"
 #include "LocalTimeToUtc.h"
 #include "SigmfExport.h"
-#include "SpkRecordFile.h"
 
-#include <filesystem>
 #include <map>
 #include <regex>
 
@@ -17,24 +15,20 @@ namespace {
 constexpr const char* Berlin = "CET-1CEST,M3.5.0,M10.5.0/3";
 
 // TZ for the life of the object.
-class TZone
+struct TZone
 {
-public:
     explicit TZone(const char* Zone)
     {
-        if (const char* old = std::getenv("TZ"))
-            FOld = old;
-        ::setenv("TZ", Zone, 1);
+        qputenv("TZ", Zone);
         ::tzset();
     }
     ~TZone()
     {
-        FOld ? ::setenv("TZ", FOld->c_str(), 1) : ::unsetenv("TZ");
+        Had ? qputenv("TZ", Old) : qunsetenv("TZ");
         ::tzset();
     }
-
-private:
-    std::optional<std::string> FOld;
+    const bool Had = qEnvironmentVariableIsSet("TZ");
+    const QByteArray Old = qgetenv("TZ");
 };
 
 std::string Utc(double Local, TLocalToUtc& Converter)
