@@ -275,8 +275,11 @@ TEST_F(ModePlot, ValueBarLayoutAndSwitches)
     EXPECT_FALSE(h.ShowValueBar());
     h.setShowValueBar(true);
     EXPECT_TRUE(bar.isVisible());
+    EXPECT_FALSE(h.ToolWindowsOnTop());
     h.setToolWindowsOnTop(true); // new window flags must not hide the bar
     EXPECT_TRUE(bar.isVisible());
+    EXPECT_TRUE(h.ToolWindowsOnTop());
+    EXPECT_TRUE(bar.windowFlags().testFlag(Qt::WindowStaysOnTopHint));
     // Measure mode writes cross 1's labels.
     Move(h, 150, 100);
     EXPECT_EQ(bar.X1->text(), "100");

@@ -13,7 +13,8 @@ using namespace dxplot;
 
 namespace {
 
-// Records every polyline handed out, and the joined curve with chunk seams removed.
+// Records every polyline handed out, and the joined curve with chunk seams removed: a chunk
+// starts where the one before it ended, or the curve would break between them.
 struct Recorder final : PolylineOutput
 {
     std::vector<std::vector<Point>> lines;
@@ -21,8 +22,11 @@ struct Recorder final : PolylineOutput
     std::vector<Point> Joined() const
     {
         std::vector<Point> all;
-        for (const auto& l : lines)
+        for (const auto& l : lines) {
+            if (!all.empty())
+                EXPECT_EQ(l.front(), all.back());
             all.insert(all.end(), l.begin() + (all.empty() ? 0 : 1), l.end());
+        }
         return all;
     }
 };
