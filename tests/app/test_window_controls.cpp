@@ -149,26 +149,6 @@ TEST_F(WindowTest, KeyFilterPassesBothSeparatorsAndEnterAppliesOffsets)
     EXPECT_TRUE(Form->FreqOffset == 2.0f && Form->LevelOffset == -3.5f);
 }
 
-// Clear empties the waterfall. The copy button's context menu offers saving: a cancelled
-// dialog writes nothing; a failed write gives one message.
-TEST_F(WindowTest, DisplayButtons)
-{
-    StartShown();
-    Form->Timer1Timer();
-    Form->BtnClearDisplay->click();
-    const QImage wave = Form->Spektro->WaveImage();
-    EXPECT_EQ(wave.pixelColor(wave.width() / 2, wave.height() - 1), QColor(Qt::black));
-    const QList<QAction*> menu = Form->BtnCopy2ClpBrd->actions();
-    ASSERT_EQ(menu.size(), 1);
-    EXPECT_EQ(Form->BtnCopy2ClpBrd->contextMenuPolicy(), Qt::ActionsContextMenu);
-    menu[0]->trigger(); // cancelled
-    Prompts.Names.push_back(Dir.filePath("no/such/folder/display.png"));
-    menu[0]->trigger();
-    EXPECT_TRUE(QDir(Dir.path()).entryList({"*.png"}).isEmpty());
-    ASSERT_EQ(Prompts.Errors.size(), 1);
-    EXPECT_TRUE(Prompts.Errors[0].contains("no/such/folder/display.png")) << Prompts.Errors[0];
-}
-
 // Every caption fits in the font actually used, even in the narrowest window: a status
 // panel is as wide as its longest text from the start (so the window does not grow while
 // it runs), never narrower than designed, and the settings panel widens for its captions.

@@ -83,7 +83,9 @@ TEST_F(DisplayTest, LegendBesideTheWaterfallFollowsTheBars)
     EXPECT_EQ(In(legend).bottom(), In(Form->Spektro->WaveBox()).bottom());
 }
 
-// The copy and the saved picture: the display panel and the legend beside it, at its place.
+// The copy and the saved picture: the display panel and the legend beside it, at its place. The
+// copy button's context menu saves it: a cancelled dialog writes nothing, a failed write gives one
+// message. Clear empties the waterfall.
 TEST_F(DisplayTest, PictureHoldsTheLegend)
 {
     Frame();
@@ -97,10 +99,21 @@ TEST_F(DisplayTest, PictureHoldsTheLegend)
     EXPECT_TRUE(copied.copy(panel.rect()) == panel);
     const int top = In(Form->Legend).top() - In(Form->PnlHistoSpektro).top();
     EXPECT_TRUE(copied.copy(panel.width() + 4, top, legend.width(), legend.height()) == legend);
-    Prompts.Names.push_back(Dir.filePath("display.png"));
-    Form->SaveDisplayClick();
+    const QList<QAction*> menu = Form->BtnCopy2ClpBrd->actions();
+    ASSERT_EQ(menu.size(), 1);
+    EXPECT_EQ(Form->BtnCopy2ClpBrd->contextMenuPolicy(), Qt::ActionsContextMenu);
+    menu[0]->trigger(); // cancelled
+    Prompts.Names = {Dir.filePath("no/such/folder/display.png"), Dir.filePath("display.png")};
+    menu[0]->trigger();
+    EXPECT_TRUE(QDir(Dir.path()).entryList({"*.png"}).isEmpty());
+    ASSERT_EQ(Prompts.Errors.size(), 1);
+    EXPECT_TRUE(Prompts.Errors[0].contains("no/such/folder/display.png")) << Prompts.Errors[0];
+    menu[0]->trigger();
     EXPECT_TRUE(QImage(Dir.filePath("display.png")).convertToFormat(QImage::Format_RGB32) ==
                 copied);
+    Form->BtnClearDisplay->click();
+    const QImage wave = Form->Spektro->WaveImage();
+    EXPECT_EQ(wave.pixelColor(wave.width() / 2, wave.height() - 1), QColor(Qt::black));
 }
 
 // Every kind of jump in a live run gives one mark at the first row after it, none after.

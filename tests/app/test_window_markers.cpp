@@ -240,12 +240,18 @@ TEST_F(MarkerTest, AMarkerWhoseToneHasGoneReadsTheLevelOfItsBin)
 }
 
 // The keys act while the window is active, and not while a text field has the focus: there
-// the field takes P and Ctrl+arrows as it always did. The About box names them.
-TEST_F(MarkerTest, KeysPlaceMarkersUnlessATextFieldHasTheFocus)
+// the field takes P and Ctrl+arrows as it always did. The About box names them. The read-out line
+// is never cut: with both markers, the delta and a long frequency offset it asks for the room its
+// texts need and gets it at the window's least width. Neither it nor the "Traces" group widens the
+// window: it stays within 960 pixels (a 1920 pixel screen at scale 2) and the group fits the
+// designed settings panel.
+TEST_F(MarkerTest, KeysPlaceMarkersUnlessATextFieldHasTheFocusAndTheReadoutFits)
 {
     StartDebug4096("[Offsets]\nEnabled=1\n");
-    PlayTones({});
     Form->show();
+    QCoreApplication::processEvents();
+    const int leastBefore = Form->minimumSizeHint().width();
+    PlayTones({});
     Form->activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(Form.get()));
     const auto press = [](QWidget* Target, int Key, Qt::KeyboardModifiers Modifiers) {
@@ -282,6 +288,23 @@ TEST_F(MarkerTest, KeysPlaceMarkersUnlessATextFieldHasTheFocus)
     for (const char* key : {"P puts marker 1", "Ctrl+Left", "Ctrl+Right", "Shift+P"})
         EXPECT_TRUE(Form->AboutText().contains(QLatin1String(key))) << key;
     EXPECT_TRUE(Form->HistoMenu->actions().contains(M().ActPeak));
+
+    Form->FreqOffset = -12345.678f;
+    Form->LevelOffset = -120.0f;
+    Form->ReselectBandwidth();
+    M().ActPeak->trigger();
+    M().ActPeak2->trigger();
+    M().ActNextPeakLeft2->trigger();
+    ASSERT_EQ(Readout().size(), 4);
+    EXPECT_TRUE(Readout().value(0).startsWith("M1 -12331.4"));
+    // The new room reaches the window through posted layout requests.
+    Form->resize(Form->minimumSizeHint());
+    QCoreApplication::processEvents();
+    EXPECT_EQ(Form->minimumSizeHint().width(), leastBefore);
+    EXPECT_LE(Form->minimumSizeHint().width(), 960);
+    const QFontMetrics fm(M().Readout->font());
+    EXPECT_GE(M().Readout->width(), fm.horizontalAdvance(M().Readout->Text()));
+    EXPECT_LE(M().GBTraces->minimumSizeHint().width(), TForm1::SettingsPanelWidth - 4);
 }
 
 // The hold traces are the per-bin maximum, minimum and mean of the last K frames' magnitudes,
@@ -430,35 +453,6 @@ TEST_F(MarkerTest, TraceSettingsReadSafelyAndWrittenAsTheyStand)
          {std::pair{"MaxHold", 0}, std::pair{"MinHold", 0}, std::pair{"Average", 0},
           std::pair{"AverageFrames", 37}, std::pair{"MarkerTrace", 0}})
         EXPECT_EQ(ini.ReadInteger("Traces", key, -1), value) << key;
-}
-
-// The read-out line is never cut: with both markers, the delta and a long frequency offset it
-// asks for the room its texts need and gets it at the window's least width. Neither it nor the
-// "Traces" group widens the window: it stays within 960 pixels (a 1920 pixel screen at scale 2)
-// and the group fits the designed settings panel.
-TEST_F(MarkerTest, ReadoutFitsAtTheLeastWindowWidth)
-{
-    StartDebug4096();
-    Form->show();
-    QCoreApplication::processEvents();
-    const int leastBefore = Form->minimumSizeHint().width();
-    PlayTones({});
-    Form->FreqOffset = -12345.678f;
-    Form->LevelOffset = -120.0f;
-    Form->ReselectBandwidth();
-    M().ActPeak->trigger();
-    M().ActPeak2->trigger();
-    M().ActNextPeakLeft2->trigger();
-    ASSERT_EQ(Readout().size(), 4);
-    EXPECT_TRUE(Readout().value(0).startsWith("M1 -12331.4"));
-    // The new room reaches the window through posted layout requests.
-    Form->resize(Form->minimumSizeHint());
-    QCoreApplication::processEvents();
-    EXPECT_EQ(Form->minimumSizeHint().width(), leastBefore);
-    EXPECT_LE(Form->minimumSizeHint().width(), 960);
-    const QFontMetrics fm(M().Readout->font());
-    EXPECT_GE(M().Readout->width(), fm.horizontalAdvance(M().Readout->Text()));
-    EXPECT_LE(M().GBTraces->minimumSizeHint().width(), TForm1::SettingsPanelWidth - 4);
 }
 
 // The read-out draws its texts side by side, 4 pixels in from its edges and four spaces apart,

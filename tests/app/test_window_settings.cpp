@@ -126,17 +126,19 @@ TEST_F(WindowTest, NoFileAndAnEmptyFileStartWithTheSameControls)
 
 // Offsets count at their stored precision (1.2341 and 1.2344 are both 1.234, 1.2346 is
 // not), and only while enabled; written with the machine's comma, read back elsewhere.
+// "Inverted" is in force with them (without "Enabled" start-up clears it).
 TEST_F(WindowTest, OffsetsCountAtStoredPrecisionOnlyWhileEnabled)
 {
-    WriteIni("[Offsets]\nFreqMHz=1,2341\nLeveldB=0.0\nEnabled=1\n");
+    WriteIni("[Offsets]\nFreqMHz=1,2341\nLeveldB=0.0\nEnabled=1\nInverted=1\n");
     Start();
     ASSERT_EQ(Form->FreqOffset, 1.2341f);
+    EXPECT_TRUE(!Form->GBOffsets->isHidden() && Form->CBInverted->isChecked());
     Form->FreqOffset = 1.2344f;
     EXPECT_TRUE(CloseWindow());
     Start();
     Form->FreqOffset = 1.2346f;
     Form->OffsetsEnabled = false;
-    Form->CBInverted->setChecked(true);
+    Form->CBInverted->setChecked(false);
     EXPECT_TRUE(CloseWindow());
     EXPECT_TRUE(Prompts.Questions.isEmpty());
 
@@ -154,24 +156,6 @@ TEST_F(WindowTest, OffsetsCountAtStoredPrecisionOnlyWhileEnabled)
     Start();
     EXPECT_TRUE(Form->FreqOffset == 1.235f && Form->LevelOffset == -12.5f);
     EXPECT_EQ(Form->EdtFrqOffset->text(), "1.235");
-}
-
-// "Inverted" is in force only together with the offsets: stored without "Enabled" it is
-// cleared, so no mirrored spectrum shows without the box that undoes it.
-TEST_F(WindowTest, InvertedIsClearedWhileTheOffsetsAreHidden)
-{
-    WriteIni("[Offsets]\nFreqMHz=1.5\nInverted=1\n");
-    Start();
-    EXPECT_TRUE(Form->GBOffsets->isHidden());
-    EXPECT_FALSE(Form->CBInverted->isChecked());
-    EXPECT_EQ(Form->FreqOffset, 0.0f);
-    EXPECT_TRUE(CloseWindow());
-    EXPECT_TRUE(Prompts.Questions.isEmpty());
-
-    WriteIni("[Offsets]\nFreqMHz=1.5\nInverted=1\nEnabled=1\n");
-    Start();
-    EXPECT_FALSE(Form->GBOffsets->isHidden());
-    EXPECT_TRUE(Form->CBInverted->isChecked());
 }
 
 // Before the settings are loaded there is nothing to save: a close then (before the
@@ -202,9 +186,10 @@ TEST_F(WindowTest, CloseBeforeTheSettingsAreLoadedNeitherAsksNorWrites)
 
 // Values start-up has to correct (an unusable bandwidth, a centre outside its range or
 // moved by the re-selection of the bandwidth, a window position off every screen, a frequency
-// panel too narrow for the pointer's read-out with the offset) are settled before the snapshot,
-// so a close without the user's changes asks nothing. An unusable bandwidth reads as the whole
-// spectrum.
+// panel too narrow for the pointer's read-out with the offset, offsets and "Inverted" stored
+// without "Enabled", so no mirrored spectrum shows without the box that undoes it) are settled
+// before the snapshot, so a close without the user's changes asks nothing. An unusable bandwidth
+// reads as the whole spectrum.
 TEST_F(WindowTest, StartupCorrectionsDoNotCountAsChanges)
 {
     const char* const off = "[Form]\nLeft=-5000\nTop=-5000\n";
@@ -212,8 +197,8 @@ TEST_F(WindowTest, StartupCorrectionsDoNotCountAsChanges)
          {std::string("[Settings]\nBandWidth=-1\nFreq=1000\n") + off,
           std::string("[Settings]\nBandWidth=7\nFreq=1000\n") + off,
           std::string("[Settings]\nBandWidth=2\nFreq=10000\n") + off,
-          std::string(
-              "[Form]\nWidth=300\n[Offsets]\nFreqMHz=9980.000\nLeveldB=0.0\nEnabled=1\n")}) {
+          std::string("[Form]\nWidth=300\n[Offsets]\nFreqMHz=9980.000\nLeveldB=0.0\nEnabled=1\n"),
+          std::string("[Offsets]\nFreqMHz=1.5\nInverted=1\n")}) {
         SCOPED_TRACE(text);
         WriteIni(text.c_str());
         Form = std::make_unique<TForm1>(Prompts, Clock, QStringList{});
@@ -223,6 +208,9 @@ TEST_F(WindowTest, StartupCorrectionsDoNotCountAsChanges)
         EXPECT_EQ(Form->RGBW->ItemIndex(), text.find("=2") != std::string::npos ? 2 : 3);
         EXPECT_EQ(Form->SBFrq->value(), 20000);
         EXPECT_EQ(Form->Histo->ViewXCurrentMin() + Form->Histo->ViewXCurrentMax(), 40000.0f);
+        const bool enabled = text.find("Enabled=1") != std::string::npos;
+        EXPECT_TRUE(Form->GBOffsets->isHidden() != enabled && !Form->CBInverted->isChecked());
+        EXPECT_EQ(Form->FreqOffset, enabled ? 9980.0f : 0.0f);
         const QRect frame = Form->frameGeometry();
         EXPECT_TRUE(QGuiApplication::primaryScreen()->availableGeometry().intersects(frame))
             << frame.x() << "," << frame.y();
