@@ -65,7 +65,7 @@ TEST_F(WindowTest, BandwidthTableSetsGapScrollRangeAndLineLength)
 }
 
 // Receiver controls reach the receiver; the level bars set the waterfall range and
-// hints; axis labels and the cursor carry the offsets.
+// hints; axis labels and the cursor carry the offsets, which the offset fields set.
 TEST_F(WindowTest, ControlsAndOffsetsTakeEffect)
 {
     Start();
@@ -90,14 +90,10 @@ TEST_F(WindowTest, ControlsAndOffsetsTakeEffect)
     Form->FreqOffset = -1.0f;
     Form->HistoCrossMove(Form->Histo, 14200.0f, -80.0f, 1, 100);
     EXPECT_EQ(Form->StatusText(1), "Cursor: 13.200 MHz");
-}
 
-// Labels of a view narrower than the bandwidth's (a zoom of the plot, or a window wide enough
-// for a label per grid line) fall between tenths of a MHz: each shows its own frequency with
-// the digits it needs, to the kHz. The offset still sets the fewest decimals.
-TEST_F(WindowTest, ZoomedAxisLabelsShowTheDigitsTheyNeed)
-{
-    Start();
+    // Labels of a view narrower than the bandwidth's (a zoom of the plot, or a window wide enough
+    // for a label per grid line) fall between tenths of a MHz: each shows its own frequency with
+    // the digits it needs, to the kHz. The offset still sets the fewest decimals.
     QString text;
     for (const auto& [offset, kHz, label] :
          {std::tuple{0.0f, 17250.0, "17.25"}, std::tuple{0.0f, 9875.0, "9.875"},
@@ -121,13 +117,9 @@ TEST_F(WindowTest, ZoomedAxisLabelsShowTheDigitsTheyNeed)
     // The label at the scale's top (0 dB, as drawn) names the unit.
     Form->HistoYAxis(0.05, text);
     EXPECT_EQ(text, "[dBm]  1");
-}
 
-// Typed keys pass digits, sign and both separators; Enter applies both offsets, and a
-// bad level text is reported once while the new frequency offset stays in force.
-TEST_F(WindowTest, KeyFilterPassesBothSeparatorsAndEnterAppliesOffsets)
-{
-    Start();
+    // Typed keys pass digits, sign and both separators; Enter applies both offsets, and a
+    // bad level text is reported once while the new frequency offset stays in force.
     Form->EdtFrqOffset->clear();
     for (QChar c : "-0x,5a.2")
         PressKey(Form->EdtFrqOffset, c.toUpper().unicode(), QString(c));

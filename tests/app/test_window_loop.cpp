@@ -66,7 +66,8 @@ TEST_F(WindowTest, FrameLevelsAndMirroring)
         ASSERT_NEAR(Form->AvgSpectrum[k], first[k] * 63.0f / 64.0f, 1e-3f * first[k] + 1e-6f) << k;
 }
 
-TEST_F(WindowTest, SlowScanReadsEveryTickButProcessesOnlyWhenDue)
+// Slow scan reads every tick but processes a frame only when one is due.
+TEST_F(WindowTest, PacingChoicesWhileRunningAndStopped)
 {
     Start();
     Form->RBSlow->setChecked(true);
@@ -88,57 +89,9 @@ TEST_F(WindowTest, SlowScanReadsEveryTickButProcessesOnlyWhenDue)
     Form->BtnStartStop->click();
     EXPECT_EQ(Form->StatusText(4), "");
     EXPECT_FALSE(Form->Timer1->isActive());
-}
 
-TEST_F(WindowTest, FastScanLabelsFallOnMinuteAlignedMoments)
-{
-    const auto at = [](int Second, int Ms) {
-        return quillex::EncodeDateTime(2026, 12, 6, 10, 0, Second, Ms);
-    };
-    Clock.Value = at(3, 500);
-    Start();
-    Form->SESpeed->setValue(7); // labels every 5 s
-    EXPECT_NEAR(Form->NextLabelDue, at(5, 0), 1e-9);
-    Clock.Value = at(4, 900);
-    Form->Timer1Timer();
-    EXPECT_EQ(Form->FrameStamp, 0.0);
-    Clock.Value = at(5, 100);
-    Form->Timer1Timer();
-    EXPECT_EQ(Form->FrameStamp, Clock.Value);
-    EXPECT_NEAR(Form->NextLabelDue, at(10, 100), 1e-9);
-}
-
-// Frames never see a half-changed size, and none is processed inside the change.
-TEST_F(WindowTest, FftSizeChangeWhileRunningNeverMixesSizes)
-{
-    Start();
-    Form->SESpeed->setValue(100); // 10 ms ticks, several of them inside each change
-    int frames = 0, duringChange = 0, mismatched = 0;
-    bool changing = false;
-    Form->OnFrameProcessed = [&] {
-        ++frames;
-        duringChange += changing;
-        const int n = static_cast<int>(Form->FFT->Size());
-        mismatched += Form->FftInput->Count != 2 * n || Form->FftOutput->Real->Count != n ||
-                      static_cast<int>(Form->WaterfallLine.size()) != n;
-    };
-    Form->BtnStartStop->click();
-    for (int exponent : {12, 8, 10, 11, 11}) {
-        RunEvents(40);
-        changing = true;
-        Form->SEFft->setValue(exponent);
-        changing = false;
-    }
-    Form->BtnStartStop->click();
-    EXPECT_GT(frames, 4);
-    EXPECT_EQ(duringChange + mismatched, 0);
-}
-
-// The pacing choice sets the speed's meaning and bound; while running, only the chosen
-// pacing stays selectable, and stopping frees all three again.
-TEST_F(WindowTest, PacingChoicesWhileRunningAndStopped)
-{
-    Start();
+    // The pacing choice sets the speed's meaning and bound; while running, only the chosen
+    // pacing stays selectable, and stopping frees all three again.
     const auto enabled = [&] {
         QString text;
         for (const QRadioButton* b : {Form->RBSync, Form->RBFast, Form->RBSlow})
@@ -186,10 +139,53 @@ TEST_F(WindowTest, PacingChoicesWhileRunningAndStopped)
     Form->BtnPlayback->click();
     EXPECT_TRUE(Form->RBSlow->isVisibleTo(Form.get()) && Form->RBSlow->isEnabled());
     EXPECT_EQ(files(), "1011");
-    Prompts.Names.push_back(Dir.filePath(QStringLiteral("loop.spk")));
-    Form->BtnRecord->click();
+    Record(Dir.filePath(QStringLiteral("loop.spk")));
     EXPECT_EQ(files(), "1001");
     Form->BtnRecord->click();
     EXPECT_EQ(files(), "1011");
     EXPECT_FALSE(Form->PB->isVisibleTo(Form.get()));
+}
+
+TEST_F(WindowTest, FastScanLabelsFallOnMinuteAlignedMoments)
+{
+    const auto at = [](int Second, int Ms) {
+        return quillex::EncodeDateTime(2026, 12, 6, 10, 0, Second, Ms);
+    };
+    Clock.Value = at(3, 500);
+    Start();
+    Form->SESpeed->setValue(7); // labels every 5 s
+    EXPECT_NEAR(Form->NextLabelDue, at(5, 0), 1e-9);
+    Clock.Value = at(4, 900);
+    Form->Timer1Timer();
+    EXPECT_EQ(Form->FrameStamp, 0.0);
+    Clock.Value = at(5, 100);
+    Form->Timer1Timer();
+    EXPECT_EQ(Form->FrameStamp, Clock.Value);
+    EXPECT_NEAR(Form->NextLabelDue, at(10, 100), 1e-9);
+}
+
+// Frames never see a half-changed size, and none is processed inside the change.
+TEST_F(WindowTest, FftSizeChangeWhileRunningNeverMixesSizes)
+{
+    Start();
+    Form->SESpeed->setValue(100); // 10 ms ticks, several of them inside each change
+    int frames = 0, duringChange = 0, mismatched = 0;
+    bool changing = false;
+    Form->OnFrameProcessed = [&] {
+        ++frames;
+        duringChange += changing;
+        const int n = static_cast<int>(Form->FFT->Size());
+        mismatched += Form->FftInput->Count != 2 * n || Form->FftOutput->Real->Count != n ||
+                      static_cast<int>(Form->WaterfallLine.size()) != n;
+    };
+    Form->BtnStartStop->click();
+    for (int exponent : {12, 8, 10, 11, 11}) {
+        RunEvents(40);
+        changing = true;
+        Form->SEFft->setValue(exponent);
+        changing = false;
+    }
+    Form->BtnStartStop->click();
+    EXPECT_GT(frames, 4);
+    EXPECT_EQ(duringChange + mismatched, 0);
 }

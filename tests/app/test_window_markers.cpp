@@ -67,12 +67,6 @@ protected:
 
     TMeasureTools& M() const { return *Form->Measure; }
     QStringList Readout() const { return M().Readout->Texts(); }
-    // Displayed MHz of a marker, from its physical bin.
-    double MarkerMHz(int Number, const THeader& H) const
-    {
-        const double bin = M().MarkerBin(Number);
-        return H.FreqOffset + (H.Inverted ? N - 1 - bin : bin) * BinMHz;
-    }
 };
 
 } // namespace
@@ -115,7 +109,8 @@ TEST_F(MarkerTest, PeakNextPeaksAndTheDelta)
             const TTone expected = next(at, left);
             moves += expected.MHz != at.MHz;
             at = expected;
-            ASSERT_NEAR(MarkerMHz(1, h), ShownMHz(at.MHz, h), 0.01 * BinMHz) << "move " << moves;
+            ASSERT_NEAR(ShownMHz(M().MarkerBin(1) * BinMHz, h), ShownMHz(at.MHz, h), 0.01 * BinMHz)
+                << "move " << moves;
             ASSERT_NEAR(Form->Histo->Marker(1).X, (ShownMHz(at.MHz, h) - h.FreqOffset) * 1000,
                         0.01 * BinMHz * 1000); // the axis adds the offset
         }

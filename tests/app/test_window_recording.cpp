@@ -49,12 +49,6 @@ protected:
         };
     }
 
-    void Record(const QString& File)
-    {
-        Prompts.Names.push_back(File);
-        Form->BtnRecord->click();
-    }
-
     std::vector<double> Stamps;
     std::vector<std::vector<float>> Levels;
     // Playback could be switched while a run went on.
