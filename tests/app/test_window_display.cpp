@@ -47,7 +47,8 @@ protected:
 } // namespace
 
 // Beside the bars, its colour bar beside the waterfall's rows, in a panel wider by it; plot and
-// waterfall keep their shared edges. It follows the bars and the offset at once.
+// waterfall keep their shared edges. It follows the bars and the offset at once, and the pictures
+// of the display hold it.
 TEST_F(DisplayTest, LegendBesideTheWaterfallFollowsTheBars)
 {
     TSpektroLegend* legend = Form->Legend;
@@ -79,24 +80,21 @@ TEST_F(DisplayTest, LegendBesideTheWaterfallFollowsTheBars)
     SetPanelHeight(Form->PB, 18); // a lower waterfall
     QCoreApplication::processEvents();
     EXPECT_EQ(In(legend).bottom(), In(Form->Spektro->WaveBox()).bottom());
-}
 
-// The copy and the saved picture: the display panel and the legend beside it, at its place. The
-// copy button's context menu saves it: a cancelled dialog writes nothing, a failed write gives one
-// message. Clear empties the waterfall.
-TEST_F(DisplayTest, PictureHoldsTheLegend)
-{
+    // The copy and the saved picture: the display panel and the legend beside it, at its place. The
+    // copy button's context menu saves it: a cancelled dialog writes nothing, a failed write gives
+    // one message. Clear empties the waterfall.
     Frame();
     QApplication::clipboard()->clear();
     Form->BtnCopy2ClpBrd->click();
     const QImage copied = QApplication::clipboard()->image().convertToFormat(QImage::Format_RGB32);
     const QImage panel =
         Form->PnlHistoSpektro->grab().toImage().convertToFormat(QImage::Format_RGB32);
-    const QImage legend = Form->Legend->grab().toImage().convertToFormat(QImage::Format_RGB32);
-    ASSERT_EQ(copied.size(), QSize(panel.width() + 4 + legend.width(), panel.height()));
+    const QImage scale = legend->grab().toImage().convertToFormat(QImage::Format_RGB32);
+    ASSERT_EQ(copied.size(), QSize(panel.width() + 4 + scale.width(), panel.height()));
     EXPECT_TRUE(copied.copy(panel.rect()) == panel);
-    const int top = In(Form->Legend).top() - In(Form->PnlHistoSpektro).top();
-    EXPECT_TRUE(copied.copy(panel.width() + 4, top, legend.width(), legend.height()) == legend);
+    const int top = In(legend).top() - In(Form->PnlHistoSpektro).top();
+    EXPECT_TRUE(copied.copy(panel.width() + 4, top, scale.width(), scale.height()) == scale);
     const QList<QAction*> menu = Form->BtnCopy2ClpBrd->actions();
     ASSERT_EQ(menu.size(), 1);
     EXPECT_EQ(Form->BtnCopy2ClpBrd->contextMenuPolicy(), Qt::ActionsContextMenu);

@@ -210,13 +210,10 @@ TEST_F(MarkerTest, PeakWithoutAStandoutTakesTheHighestBumpUpToTheSpansEdges)
         M().ActPeak->trigger();
         EXPECT_NEAR(M().MarkerBin(1), edge, 0.5); // within the bump's bin
     }
-}
 
-// A marker whose tone has gone, with no peak near it, stays on its bin and reads the trace's
-// level there: here the far skirt of a tone 30 bins away, falling steadily (rectangular window).
-TEST_F(MarkerTest, AMarkerWhoseToneHasGoneReadsTheLevelOfItsBin)
-{
-    StartDebug4096();
+    // A marker whose tone has gone, with no peak near it, stays on its bin and reads the trace's
+    // level there: here the far skirt of a tone 30 bins away, falling steadily (rectangular
+    // window).
     Form->RGFenster->setItemIndex(0);
     const TTone away{Strongest.MHz + 30.5 * BinMHz, 8000};
     WriteRecording(Path("gone.spk"),

@@ -168,39 +168,6 @@ TEST_F(RecordingTest, ThreeRecordFilePlaysRecordsOneAndTwoThenRewinds)
     EXPECT_TRUE(Form->PB->isHidden());
 }
 
-// A corrupt header loads nothing and changes nothing; a file without header clears and
-// hides the offsets, and of its 2.6 records (counted as 3) the short third is no frame.
-TEST_F(RecordingTest, CorruptAndForeignFiles)
-{
-    StartWindow();
-    WriteFile(Path("good.spk"), {{0, HeaderRecord("Offsets:      -2.000     1.0")}},
-              2 * RecordSize);
-    Load(Path("good.spk"));
-    ASSERT_TRUE(Form->CBInverted->isChecked());
-    WriteFile(Path("bad.spk"), {{0, HeaderRecord("Offsets:\x1b[2J\a2.0 \xe2\x82\xac\n    1.0")}},
-              2 * RecordSize);
-    Load(Path("bad.spk"));
-    ASSERT_EQ(Prompts.Errors.size(), 1);
-    EXPECT_TRUE(Prompts.Errors[0].contains("bad.spk"));
-    // Only printable characters of the file reach the message.
-    EXPECT_TRUE(Prompts.Errors[0].contains("\"?[2J?2.0 ???\"")) << Prompts.Errors[0];
-    EXPECT_FALSE(Prompts.Errors[0].contains(QRegularExpression("[^\\x20-\\x7e]")));
-    EXPECT_TRUE(Form->PlaybackMode && !Form->SpkFile.Reader.IsOpen());
-    EXPECT_FALSE(Form->BtnStartStop->isEnabled());
-    EXPECT_EQ(Form->LblMax->text(), QString());
-    EXPECT_TRUE(Form->FreqOffset == 2.0f && Form->OffsetsEnabled);
-
-    WriteFile(Path("foreign.dat"), {{0, DataRecord(1.0, 1)}, {1, DataRecord(2.0, 2)}},
-              RecordSize * 26 / 10);
-    Load(Path("foreign.dat"));
-    EXPECT_EQ(Form->LblMax->text(), "Max: 3");
-    EXPECT_FALSE(Form->OffsetsEnabled || Form->GBOffsets->isVisible());
-    EXPECT_TRUE(Form->FreqOffset == 0.0f && Form->LevelOffset == 0.0f);
-    EXPECT_FALSE(Form->CBInverted->isChecked());
-    PlaySync();
-    EXPECT_EQ(Stamps, std::vector<double>{2.0});
-}
-
 // A release in the middle of the bar jumps to record 500 of 1000; outside the bar it
 // stays on the bar and never reaches the header. (Positions past 4 GiB are the file
 // reader's, tested with it.)
@@ -229,6 +196,36 @@ TEST_F(RecordingTest, PositionBarJumpsProportionallyAndStaysOnTheBar)
     EXPECT_EQ(Form->PB->value(), 998); // 997.5 rounded
     Form->PBMouseUp(900);
     EXPECT_EQ(Form->PB->value(), 1000);
+
+    // A corrupt header loads nothing and changes nothing; a file without header clears and
+    // hides the offsets, and of its 2.6 records (counted as 3) the short third is no frame.
+    WriteFile(Path("good.spk"), {{0, HeaderRecord("Offsets:      -2.000     1.0")}},
+              2 * RecordSize);
+    Load(Path("good.spk"));
+    ASSERT_TRUE(Form->CBInverted->isChecked());
+    WriteFile(Path("bad.spk"), {{0, HeaderRecord("Offsets:\x1b[2J\a2.0 \xe2\x82\xac\n    1.0")}},
+              2 * RecordSize);
+    Load(Path("bad.spk"));
+    ASSERT_EQ(Prompts.Errors.size(), 1);
+    EXPECT_TRUE(Prompts.Errors[0].contains("bad.spk"));
+    // Only printable characters of the file reach the message.
+    EXPECT_TRUE(Prompts.Errors[0].contains("\"?[2J?2.0 ???\"")) << Prompts.Errors[0];
+    EXPECT_FALSE(Prompts.Errors[0].contains(QRegularExpression("[^\\x20-\\x7e]")));
+    EXPECT_TRUE(Form->PlaybackMode && !Form->SpkFile.Reader.IsOpen());
+    EXPECT_FALSE(Form->BtnStartStop->isEnabled());
+    EXPECT_EQ(Form->LblMax->text(), QString());
+    EXPECT_TRUE(Form->FreqOffset == 2.0f && Form->OffsetsEnabled);
+
+    WriteFile(Path("foreign.dat"), {{0, DataRecord(1.0, 1)}, {1, DataRecord(2.0, 2)}},
+              RecordSize * 26 / 10);
+    Load(Path("foreign.dat"));
+    EXPECT_EQ(Form->LblMax->text(), "Max: 3");
+    EXPECT_FALSE(Form->OffsetsEnabled || Form->GBOffsets->isVisible());
+    EXPECT_TRUE(Form->FreqOffset == 0.0f && Form->LevelOffset == 0.0f);
+    EXPECT_FALSE(Form->CBInverted->isChecked());
+    Stamps.clear();
+    PlaySync();
+    EXPECT_EQ(Stamps, std::vector<double>{2.0});
 }
 
 // A file system that fills up (a file size limit) ends the recording once; the

@@ -66,36 +66,9 @@ TEST_F(WindowTest, SettingsRoundTripThroughTheFile)
     EXPECT_EQ(Prompts.Questions.size(), 2); // unchanged: no further question
 }
 
-// "Range" 120 is limited by the bar; a missing "Freq" is half the largest centre.
-TEST_F(WindowTest, GarbageAndMissingKeysFallBackToTheirDefaults)
-{
-    WriteIni(("[Settings]\nFFTWindow=abc\nBandWidth=0\nSpeed=\nAtt=0x2\n"
-              "MinLevel=1e3\nRange=120\nFFT=zz\nDither=1\n"
-              "[Form]\nWidth=wide\n[Offsets]\nFreqMHz=foo\nLeveldB=2,5\n"
-              "Enabled=1\nInverted=x\n"));
-    Start();
-    EXPECT_TRUE(Prompts.Errors.isEmpty());
-    EXPECT_EQ(Form->RGFenster->ItemIndex(), 1);
-    EXPECT_EQ(Form->SESpeed->value(), 40);
-    EXPECT_EQ(Form->RGAtt->ItemIndex(), 2);
-    EXPECT_EQ(Form->SBMin->value(), 120);
-    EXPECT_EQ(Form->SBRange->value(), 0);
-    EXPECT_EQ(Form->SEFft->value(), 11);
-    EXPECT_EQ(Form->SBFrq->value(), 18750);
-    EXPECT_FALSE(Form->CBInverted->isChecked());
-    EXPECT_EQ(Form->FreqOffset, 0.0f);
-    EXPECT_EQ(Form->LevelOffset, 2.5f);
-    EXPECT_TRUE(Form->GBOffsets->isVisibleTo(Form.get()));
-    EXPECT_EQ(Form->EdtLevelOffset->text(), "2.5");
-    EXPECT_EQ(Form->Receiver.ControlWord(), 3u); // dither and acquisition
-
-    WriteIni("[Settings]\nBandWidth=3\n");
-    Start();
-    EXPECT_EQ(Form->SBFrq->value(), 20000); // the only position at full bandwidth
-}
-
 // Without a settings file and with one that holds none of the keys, the controls start alike;
 // the window takes its designed size without a file and the saved size's default with one.
+// Garbage and missing keys fall back to their defaults.
 TEST_F(WindowTest, NoFileAndAnEmptyFileStartWithTheSameControls)
 {
     // Window, bandwidth, speed, attenuator, least level, range (its bar ends at 0), average,
@@ -121,7 +94,28 @@ TEST_F(WindowTest, NoFileAndAnEmptyFileStartWithTheSameControls)
         Start();
         EXPECT_EQ(expectDefaults({880, 630}, {200, 100}), legend) << ini;
     }
+
+    // Garbage reads as the defaults, silently. "Range" 120 is limited by the bar; a missing
+    // "Freq" is half the largest centre.
+    WriteIni(("[Settings]\nFFTWindow=abc\nBandWidth=0\nSpeed=\nAtt=0x2\n"
+              "MinLevel=1e3\nRange=120\nFFT=zz\nDither=1\n"
+              "[Form]\nWidth=wide\n[Offsets]\nFreqMHz=foo\nLeveldB=2,5\n"
+              "Enabled=1\nInverted=x\n"));
+    Start();
     EXPECT_TRUE(Prompts.Errors.isEmpty());
+    EXPECT_EQ(Form->RGFenster->ItemIndex(), 1);
+    EXPECT_EQ(Form->SESpeed->value(), 40);
+    EXPECT_EQ(Form->RGAtt->ItemIndex(), 2);
+    EXPECT_EQ(Form->SBMin->value(), 120);
+    EXPECT_EQ(Form->SBRange->value(), 0);
+    EXPECT_EQ(Form->SEFft->value(), 11);
+    EXPECT_EQ(Form->SBFrq->value(), 18750);
+    EXPECT_FALSE(Form->CBInverted->isChecked());
+    EXPECT_EQ(Form->FreqOffset, 0.0f);
+    EXPECT_EQ(Form->LevelOffset, 2.5f);
+    EXPECT_TRUE(Form->GBOffsets->isVisibleTo(Form.get()));
+    EXPECT_EQ(Form->EdtLevelOffset->text(), "2.5");
+    EXPECT_EQ(Form->Receiver.ControlWord(), 3u); // dither and acquisition
 }
 
 // Offsets count at their stored precision (1.2341 and 1.2344 are both 1.234, 1.2346 is
