@@ -92,12 +92,14 @@ TEST_F(WindowTest, PacingChoicesWhileRunningAndStopped)
 
     // The pacing choice sets the speed's meaning and bound; while running, only the chosen
     // pacing stays selectable, and stopping frees all three again.
-    const auto enabled = [&] {
+    // Which of the buttons are enabled, as 1 and 0.
+    const auto enabledOf = [](std::initializer_list<const QAbstractButton*> Buttons) {
         QString text;
-        for (const QRadioButton* b : {Form->RBSync, Form->RBFast, Form->RBSlow})
+        for (const QAbstractButton* b : Buttons)
             text += b->isEnabled() ? '1' : '0';
         return text;
     };
+    const auto enabled = [&] { return enabledOf({Form->RBSync, Form->RBFast, Form->RBSlow}); };
     Form->RBFast->setChecked(true);
     Form->SESpeed->setValue(100);
     EXPECT_EQ(Form->GBSpeed->title(), "Framerate");
@@ -124,11 +126,8 @@ TEST_F(WindowTest, PacingChoicesWhileRunningAndStopped)
     // Playback has no slow scan and no recording, and only it loads files; leaving it brings
     // them back. A recording in turn keeps playback off until it ends.
     const auto files = [&] {
-        QString text;
-        for (const QAbstractButton* b :
-             {Form->BtnRecord, Form->BtnLoadFile, Form->BtnPlayback, Form->BtnStartStop})
-            text += b->isEnabled() ? '1' : '0';
-        return text;
+        return enabledOf(
+            {Form->BtnRecord, Form->BtnLoadFile, Form->BtnPlayback, Form->BtnStartStop});
     };
     EXPECT_EQ(files(), "1011");
     Form->RBSlow->setChecked(true);

@@ -459,16 +459,11 @@ TEST(MarkerReadout, TextsSideBySideAndTheWidthTheyNeed)
     const QStringList texts{"M1", "M2-M1", "RBW"};
     readout.SetTexts(texts);
     EXPECT_EQ(readout.Text(), "M1    M2-M1    RBW");
-    const auto expectedLefts = [&] {
-        const QFontMetrics fm(readout.font());
-        std::vector<int> lefts{4};
-        for (const QString& t : texts)
-            lefts.push_back(lefts.back() + fm.horizontalAdvance(t) +
-                            4 * fm.horizontalAdvance(QLatin1Char(' ')));
-        return lefts; // the last entry: where a further text would start
-    };
-    const auto lefts = expectedLefts();
     const QFontMetrics fm(font);
+    std::vector<int> lefts{4}; // where each text starts, the last where a further one would
+    for (const QString& t : texts)
+        lefts.push_back(lefts.back() + fm.horizontalAdvance(t) +
+                        4 * fm.horizontalAdvance(QLatin1Char(' ')));
     const int width = lefts[2] + fm.horizontalAdvance(texts[2]) + 4;
     EXPECT_EQ(readout.sizeHint(), QSize(width, fm.height() + 2));
 
