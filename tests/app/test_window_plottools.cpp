@@ -22,7 +22,9 @@ void OpenContextMenu(QWidget* Plot, QPoint At)
 // cross): only the other modes open the menu.
 TEST_F(WindowTest, PlotToolWindowsReachedByShortcutsAndContextMenu)
 {
-    StartShown({}, true);
+    StartShown();
+    Form->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(Form.get()));
     const auto settings = Form->CurrentSettings();
     TDXHistograph* plot = Form->Histo;
     EXPECT_FALSE(plot->ShowToolBar());

@@ -256,18 +256,11 @@ protected:
         Form->InitTimerTimer();
     }
 
-    // Start, with the window on the screen and its layouts settled (and active when asked).
-    void StartShown(const QStringList& Args = {}, bool Active = false)
+    // Start, with the window on the screen and its layouts settled.
+    void StartShown(const QStringList& Args = {})
     {
         Start(Args);
         Form->show();
-        if (Active) {
-            Form->activateWindow();
-            QDeadlineTimer deadline(5000);
-            while (!Form->isActiveWindow() && !deadline.hasExpired())
-                QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
-            ASSERT_TRUE(Form->isActiveWindow());
-        }
         QCoreApplication::processEvents();
     }
 
