@@ -46,7 +46,6 @@ public:
     {
         Env.insert(QStringLiteral("QUILLEX_DRIVER_RECORDING"), Path("run.spk"));
         Env.insert(QStringLiteral("QUILLEX_DRIVER_SYNC"), Sync ? "1" : "0");
-        Env.insert(QStringLiteral("QUILLEX_DRIVER_CHANGE"), QStringLiteral("1"));
         Start(QStringLiteral(QUILLEX_RECORDING_DRIVER));
         ASSERT_TRUE(WaitFor([&] { return RecordingSize() >= Records * RecordBytes; }))
             << Program.readAllStandardError().data();
