@@ -134,9 +134,6 @@ TEST_F(MarkerTest, PeakNextPeaksAndTheDelta)
                              QString::asprintf("M2-M1 %+.1f kHz  %+.2f dB", kHz, db), RbwText()}));
             EXPECT_TRUE(Form->Histo->Marker(2).Shown);
         }
-        if (!inverted) {
-            EXPECT_EQ(Readout().value(2), "M2-M1 -349.8 kHz  -6.02 dB");
-        }
     }
     // The whole spectrum in view: the tone at 20.3 MHz is the highest. A new FFT size keeps the
     // marker's frequency, read with the digits of the new bins.
