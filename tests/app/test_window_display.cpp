@@ -47,7 +47,8 @@ protected:
 } // namespace
 
 // Beside the bars, its colour bar beside the waterfall's rows, in a panel wider by it; plot and
-// waterfall keep their shared edges. It follows the bars and the offset at once.
+// waterfall keep their shared edges. It follows the bars and the offset at once, and the pictures
+// of the display hold it.
 TEST_F(DisplayTest, LegendBesideTheWaterfallFollowsTheBars)
 {
     TSpektroLegend* legend = Form->Legend;
@@ -55,8 +56,6 @@ TEST_F(DisplayTest, LegendBesideTheWaterfallFollowsTheBars)
     EXPECT_EQ(bar.top(), In(Form->Spektro->WaveBox()).top());
     EXPECT_EQ(bar.bottom(), In(Form->Spektro->WaveBox()).bottom());
     EXPECT_TRUE(In(Form->PnlRangeMin).contains(In(legend)));
-    EXPECT_GT(In(legend).left(), In(Form->SBMin).right());
-    EXPECT_EQ(Form->SBMin->geometry(), QRect(14, Form->SBMin->y(), 17, Form->SBMin->height()));
     // 3 pixels clear of the bars; the panel 2 wider than the legend.
     EXPECT_EQ(legend->x(), Form->SBMin->geometry().right() + 1 + 3);
     EXPECT_EQ(Form->PnlHistoControl->width(), legend->geometry().right() + 1 + 2);
@@ -81,26 +80,36 @@ TEST_F(DisplayTest, LegendBesideTheWaterfallFollowsTheBars)
     SetPanelHeight(Form->PB, 18); // a lower waterfall
     QCoreApplication::processEvents();
     EXPECT_EQ(In(legend).bottom(), In(Form->Spektro->WaveBox()).bottom());
-}
 
-// The copy and the saved picture: the display panel and the legend beside it, at its place.
-TEST_F(DisplayTest, PictureHoldsTheLegend)
-{
+    // The copy and the saved picture: the display panel and the legend beside it, at its place. The
+    // copy button's context menu saves it: a cancelled dialog writes nothing, a failed write gives
+    // one message. Clear empties the waterfall.
     Frame();
     QApplication::clipboard()->clear();
     Form->BtnCopy2ClpBrd->click();
     const QImage copied = QApplication::clipboard()->image().convertToFormat(QImage::Format_RGB32);
     const QImage panel =
         Form->PnlHistoSpektro->grab().toImage().convertToFormat(QImage::Format_RGB32);
-    const QImage legend = Form->Legend->grab().toImage().convertToFormat(QImage::Format_RGB32);
-    ASSERT_EQ(copied.size(), QSize(panel.width() + 4 + legend.width(), panel.height()));
+    const QImage scale = legend->grab().toImage().convertToFormat(QImage::Format_RGB32);
+    ASSERT_EQ(copied.size(), QSize(panel.width() + 4 + scale.width(), panel.height()));
     EXPECT_TRUE(copied.copy(panel.rect()) == panel);
-    const int top = In(Form->Legend).top() - In(Form->PnlHistoSpektro).top();
-    EXPECT_TRUE(copied.copy(panel.width() + 4, top, legend.width(), legend.height()) == legend);
-    Prompts.Names.push_back(Dir.filePath("display.png"));
-    Form->SaveDisplayClick();
+    const int top = In(legend).top() - In(Form->PnlHistoSpektro).top();
+    EXPECT_TRUE(copied.copy(panel.width() + 4, top, scale.width(), scale.height()) == scale);
+    const QList<QAction*> menu = Form->BtnCopy2ClpBrd->actions();
+    ASSERT_EQ(menu.size(), 1);
+    EXPECT_EQ(Form->BtnCopy2ClpBrd->contextMenuPolicy(), Qt::ActionsContextMenu);
+    menu[0]->trigger(); // cancelled
+    Prompts.Names = {Dir.filePath("no/such/folder/display.png"), Dir.filePath("display.png")};
+    menu[0]->trigger();
+    EXPECT_TRUE(QDir(Dir.path()).entryList({"*.png"}).isEmpty());
+    ASSERT_EQ(Prompts.Errors.size(), 1);
+    EXPECT_TRUE(Prompts.Errors[0].contains("no/such/folder/display.png")) << Prompts.Errors[0];
+    menu[0]->trigger();
     EXPECT_TRUE(QImage(Dir.filePath("display.png")).convertToFormat(QImage::Format_RGB32) ==
                 copied);
+    Form->BtnClearDisplay->click();
+    const QImage wave = Form->Spektro->WaveImage();
+    EXPECT_EQ(wave.pixelColor(wave.width() / 2, wave.height() - 1), QColor(Qt::black));
 }
 
 // Every kind of jump in a live run gives one mark at the first row after it, none after.
@@ -226,8 +235,7 @@ TEST_F(DisplayTest, RecordingProgressAndLowDiskWarning)
         Form->RecordStatusTick();
         return Form->StatusText(3);
     };
-    Prompts.Names.push_back(Dir.filePath("rec.spk"));
-    Form->BtnRecord->click();
+    Record(Dir.filePath("rec.spk"));
     EXPECT_TRUE(Form->RecordStatusTimer->isActive());
     EXPECT_EQ(Form->RecordStatusTimer->interval(), 1000);
     EXPECT_EQ(status(), "Record to rec.spk  00:00:00  0 frames  0.0 MB");
@@ -262,8 +270,7 @@ TEST_F(DisplayTest, RecordingProgressAndLowDiskWarning)
          {std::pair{r.repeated(28) + ".spk", r.repeated(28) + ".spk"},
           std::pair{r.repeated(29) + ".spk",
                     r.repeated(16) + QChar(0x2026) + r.repeated(11) + ".spk"}}) {
-        Prompts.Names.push_back(Dir.filePath(name));
-        Form->BtnRecord->click();
+        Record(Dir.filePath(name));
         StartStop();
         Frame();
         const QString progress = QString::asprintf("  00:00:00  1 frame  %.1f MB", 2 * 16392 / 1e6);

@@ -56,21 +56,11 @@ protected:
         WriteRecording(File, blocks, THeader{FreqOffset, LevelOffset}, StampOf);
     }
 
-    // Plays the file to its end, calling Watch after each frame.
-    void Play(const QString& File, const std::function<void()>& Watch = {})
-    {
-        Form->OnFrameProcessed = Watch;
-        Load(File);
-        PlaySync();
-        Form->OnFrameProcessed = nullptr;
-        ASSERT_FALSE(Form->BtnStartStop->isChecked());
-    }
-
     // The upper limit 6 dB over the quiet trace.
     void UpperFromQuietTrace()
     {
         Write(Path("quiet.spk"), false);
-        Play(Path("quiet.spk"));
+        PlayToEnd(Path("quiet.spk"));
         L().ActUpperFromTrace->trigger();
     }
 
@@ -89,11 +79,6 @@ protected:
         Prompts.Names.push_back(Folder);
         L().CBRecordOnAlarm->click();
         ASSERT_TRUE(L().CBRecordOnAlarm->isChecked());
-    }
-
-    static QStringList Lines(const QString& File)
-    {
-        return QString(ReadAll(File)).split('\n', Qt::SkipEmptyParts);
     }
 };
 
@@ -128,7 +113,8 @@ TEST_F(LimitTest, LimitFromTheTraceOrTheHolds)
         Form->Measure->CBMaxHold->setChecked(hold == 1);
         Form->Measure->CBMinHold->setChecked(hold == 2);
         std::vector<float> levels;
-        Play(Path("bursts.spk"), [&] { levels.push_back(Form->LevelSpectrum[size_t(burst)]); });
+        PlayToEnd(Path("bursts.spk"),
+                  [&] { levels.push_back(Form->LevelSpectrum[size_t(burst)]); });
         ASSERT_EQ(levels.size(), size_t(Frames));
         L().ActUpperFromTrace->trigger();
         L().ActLowerFromTrace->trigger();
@@ -154,7 +140,7 @@ TEST_F(LimitTest, EpisodesOfBurstsOverAFlatLimit)
 {
     StartDebug4096();
     Write(Path("quiet.spk"), false);
-    Play(Path("quiet.spk")); // the recording's offsets in force
+    PlayToEnd(Path("quiet.spk")); // the recording's offsets in force
     Prompts.Numbers.push_back(-30.0);
     L().ActFlatLimit->trigger();
     // Offered: a level a quarter down the plot's scale (-140 to 0.1 dBm), the offset added.
@@ -166,7 +152,7 @@ TEST_F(LimitTest, EpisodesOfBurstsOverAFlatLimit)
     Write(Path("bursts.spk"), true);
     QMap<int64_t, QString> status;
     QMap<int64_t, int> warning;
-    Play(Path("bursts.spk"), [&] {
+    PlayToEnd(Path("bursts.spk"), [&] {
         status[Form->PlaybackRecord] = Form->StatusText(0);
         const auto& series = Form->Histo->SeriesRecord(TLimitTools::WarningSeries);
         warning[Form->PlaybackRecord] =
@@ -221,18 +207,16 @@ TEST_F(LimitTest, LowerEpisodeBesideAnUpperOne)
     LogTo(Path("events.csv"));
     QMap<int64_t, QString> status;
     QMap<int64_t, std::vector<float>> levels;
-    Play(Path("gap.spk"), [&] {
+    PlayToEnd(Path("gap.spk"), [&] {
         status[Form->PlaybackRecord] = Form->StatusText(0);
         levels[Form->PlaybackRecord].assign(Form->LevelSpectrum.begin(),
                                             Form->LevelSpectrum.begin() + N);
     });
 
-    // The bins from 12.49 to 12.51 MHz as displayed; the carrier keeps them near -48 dBm.
-    std::vector<int> watched;
-    for (int d = 0; d < N; ++d)
-        if (FreqOffset + d * BinMHz >= 12.49 && FreqOffset + d * BinMHz <= 12.51)
-            watched.push_back(d);
-    ASSERT_EQ(watched.size(), 2u);
+    // The bins from 12.49 to 12.51 MHz as displayed (two of 9.8 kHz); the carrier keeps them near
+    // -48 dBm.
+    const int low = int(std::ceil((12.49 - FreqOffset) / BinMHz));
+    const int watched[] = {low, low + 1};
     EXPECT_EQ(status[4], Form->FftStatusText());
     // The lower episode's worst point so far, the lowest watched bin over its frames; the burst's
     // excess (about 25 dB) is less than the gap's (about 40 dB). 1 s after frame 8 is frame 18.
@@ -288,7 +272,7 @@ TEST_F(LimitTest, LiveEpisodesCountFramesFromTheRunsStart)
         Form->BtnStartStop->click();
         L().ActClearLimits->trigger();
     };
-    ASSERT_EQ(Clock.Value, Base); // 10:00:00, each tick 0.1 s later
+    // From 10:00:00 (the clock's start), each tick 0.1 s later.
     run(2, 4);
     run(0, 3);
     const QStringList log = Lines(Path("events.csv"));
@@ -416,29 +400,16 @@ TEST_F(LimitTest, SaveLoadAndTheSettingsKey)
     EXPECT_TRUE(L().Limits().Upper.Empty() && L().Limits().Lower.Empty());
 }
 
-// Recording on alarm into a folder that has gone by the run's start: one message naming it, and
-// recording on alarm off.
-TEST_F(LimitTest, AlarmFolderGoneByTheRunsStartTurnsRecordingOff)
-{
-    StartDebug4096();
-    RecordTo(Path("alarms"), 1, 1);
-    ASSERT_TRUE(QDir(Path("alarms")).removeRecursively());
-    Form->BtnStartStop->click();
-    EXPECT_FALSE(L().CBRecordOnAlarm->isChecked());
-    ASSERT_EQ(Prompts.Messages.size(), 1);
-    EXPECT_TRUE(Prompts.Messages[0].contains(Path("alarms"))) << Prompts.Messages[0];
-}
-
 // Each episode gets a recording of its own: the frames of the seconds before its first frame beyond
 // the limit (held in memory), its frames and those of the seconds after, each with its stamp and
-// samples.
+// samples. A folder that has gone by a run's start turns recording on alarm off.
 TEST_F(LimitTest, RecordingOnAlarmHoldsTheFramesAround)
 {
     StartDebug4096();
     UpperFromQuietTrace();
     RecordTo(Path("alarms"), 0.45, 0.55);
     Write(Path("bursts.spk"), true);
-    Play(Path("bursts.spk"));
+    PlayToEnd(Path("bursts.spk"));
     EXPECT_TRUE(Prompts.Warnings.isEmpty()) << Prompts.Warnings.join('\n');
 
     const QStringList files = QDir(Path("alarms")).entryList({"*.spk"}, QDir::Files, QDir::Name);
@@ -462,6 +433,12 @@ TEST_F(LimitTest, RecordingOnAlarmHoldsTheFramesAround)
             EXPECT_TRUE(samples == Block(BurstAt(f))) << f;
         }
     }
+    // The folder gone by the next run's start: one message naming it, and recording on alarm off.
+    ASSERT_TRUE(QDir(Path("alarms")).removeRecursively());
+    Form->BtnStartStop->click();
+    EXPECT_FALSE(L().CBRecordOnAlarm->isChecked());
+    ASSERT_EQ(Prompts.Messages.size(), 1);
+    EXPECT_TRUE(Prompts.Messages[0].contains(Path("alarms"))) << Prompts.Messages[0];
 }
 
 // A full disk under recording on alarm or under the event log: one message, that one turned off
@@ -483,8 +460,8 @@ TEST_F(LimitTest, WriteFailureTurnsOffOnlyWhatFailed)
         int alarmFrames = 0;
         {
             const TFullDisk full(recording ? 5 * quillex::FrameRecordSize + 100 : header + 20);
-            Play(Path("bursts.spk"),
-                 [&] { alarmFrames += Form->StatusText(0).startsWith("LIMIT"); });
+            PlayToEnd(Path("bursts.spk"),
+                      [&] { alarmFrames += Form->StatusText(0).startsWith("LIMIT"); });
         }
         EXPECT_EQ(Prompts.Warnings.size(), 1) << Prompts.Warnings.join('\n');
         EXPECT_FALSE(L().CBRecordOnAlarm->isChecked());

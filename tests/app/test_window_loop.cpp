@@ -66,7 +66,8 @@ TEST_F(WindowTest, FrameLevelsAndMirroring)
         ASSERT_NEAR(Form->AvgSpectrum[k], first[k] * 63.0f / 64.0f, 1e-3f * first[k] + 1e-6f) << k;
 }
 
-TEST_F(WindowTest, SlowScanReadsEveryTickButProcessesOnlyWhenDue)
+// Slow scan reads every tick but processes a frame only when one is due.
+TEST_F(WindowTest, PacingChoicesWhileRunningAndStopped)
 {
     Start();
     Form->RBSlow->setChecked(true);
@@ -88,6 +89,60 @@ TEST_F(WindowTest, SlowScanReadsEveryTickButProcessesOnlyWhenDue)
     Form->BtnStartStop->click();
     EXPECT_EQ(Form->StatusText(4), "");
     EXPECT_FALSE(Form->Timer1->isActive());
+
+    // The pacing choice sets the speed's meaning and bound; while running, only the chosen
+    // pacing stays selectable, and stopping frees all three again.
+    // Which of the buttons are enabled, as 1 and 0.
+    const auto enabledOf = [](std::initializer_list<const QAbstractButton*> Buttons) {
+        QString text;
+        for (const QAbstractButton* b : Buttons)
+            text += b->isEnabled() ? '1' : '0';
+        return text;
+    };
+    const auto enabled = [&] { return enabledOf({Form->RBSync, Form->RBFast, Form->RBSlow}); };
+    Form->RBFast->setChecked(true);
+    Form->SESpeed->setValue(100);
+    EXPECT_EQ(Form->GBSpeed->title(), "Framerate");
+    EXPECT_EQ(Form->Timer1->interval(), 10); // a frame every 10 ms
+    Form->BtnStartStop->click();
+    EXPECT_EQ(enabled(), "010");
+    Form->BtnStartStop->click();
+    EXPECT_EQ(enabled(), "111");
+
+    Form->RBSlow->setChecked(true);
+    EXPECT_EQ(Form->GBSpeed->title(), "Scaninterval [s]");
+    EXPECT_EQ(Form->SESpeed->value(), 60);
+    EXPECT_EQ(Form->Timer1->interval(), 1000);
+    Form->BtnStartStop->click();
+    EXPECT_EQ(enabled(), "001");
+    Form->BtnStartStop->click();
+    EXPECT_EQ(enabled(), "111");
+    Form->RBFast->setChecked(true);
+    EXPECT_EQ(Form->SESpeed->value(), 60); // within the frame rate's bound: kept
+    EXPECT_EQ(Form->Timer1->interval(), 1000 / 60);
+    Form->SESpeed->setValue(7);
+    EXPECT_EQ(Form->Timer1->interval(), 142); // whole milliseconds of 1000 / 7
+
+    // Playback has no slow scan and no recording, and only it loads files; leaving it brings
+    // them back. A recording in turn keeps playback off until it ends.
+    const auto files = [&] {
+        return enabledOf(
+            {Form->BtnRecord, Form->BtnLoadFile, Form->BtnPlayback, Form->BtnStartStop});
+    };
+    EXPECT_EQ(files(), "1011");
+    Form->RBSlow->setChecked(true);
+    Form->BtnPlayback->click();
+    EXPECT_TRUE(Form->RBFast->isChecked());
+    EXPECT_FALSE(Form->RBSlow->isVisibleTo(Form.get()) || Form->RBSlow->isEnabled());
+    EXPECT_EQ(files(), "0110");
+    Form->BtnPlayback->click();
+    EXPECT_TRUE(Form->RBSlow->isVisibleTo(Form.get()) && Form->RBSlow->isEnabled());
+    EXPECT_EQ(files(), "1011");
+    Record(Dir.filePath(QStringLiteral("loop.spk")));
+    EXPECT_EQ(files(), "1001");
+    Form->BtnRecord->click();
+    EXPECT_EQ(files(), "1011");
+    EXPECT_FALSE(Form->PB->isVisibleTo(Form.get()));
 }
 
 TEST_F(WindowTest, FastScanLabelsFallOnMinuteAlignedMoments)
@@ -132,64 +187,4 @@ TEST_F(WindowTest, FftSizeChangeWhileRunningNeverMixesSizes)
     Form->BtnStartStop->click();
     EXPECT_GT(frames, 4);
     EXPECT_EQ(duringChange + mismatched, 0);
-}
-
-// The pacing choice sets the speed's meaning and bound; while running, only the chosen
-// pacing stays selectable, and stopping frees all three again.
-TEST_F(WindowTest, PacingChoicesWhileRunningAndStopped)
-{
-    Start();
-    const auto enabled = [&] {
-        QString text;
-        for (const QRadioButton* b : {Form->RBSync, Form->RBFast, Form->RBSlow})
-            text += b->isEnabled() ? '1' : '0';
-        return text;
-    };
-    Form->RBFast->setChecked(true);
-    Form->SESpeed->setValue(100);
-    EXPECT_EQ(Form->GBSpeed->title(), "Framerate");
-    EXPECT_EQ(Form->Timer1->interval(), 10); // a frame every 10 ms
-    Form->BtnStartStop->click();
-    EXPECT_EQ(enabled(), "010");
-    Form->BtnStartStop->click();
-    EXPECT_EQ(enabled(), "111");
-
-    Form->RBSlow->setChecked(true);
-    EXPECT_EQ(Form->GBSpeed->title(), "Scaninterval [s]");
-    EXPECT_EQ(Form->SESpeed->value(), 60);
-    EXPECT_EQ(Form->Timer1->interval(), 1000);
-    Form->BtnStartStop->click();
-    EXPECT_EQ(enabled(), "001");
-    Form->BtnStartStop->click();
-    EXPECT_EQ(enabled(), "111");
-    Form->RBFast->setChecked(true);
-    EXPECT_EQ(Form->SESpeed->value(), 60); // within the frame rate's bound: kept
-    EXPECT_EQ(Form->Timer1->interval(), 1000 / 60);
-    Form->SESpeed->setValue(7);
-    EXPECT_EQ(Form->Timer1->interval(), 142); // whole milliseconds of 1000 / 7
-
-    // Playback has no slow scan and no recording, and only it loads files; leaving it brings
-    // them back. A recording in turn keeps playback off until it ends.
-    const auto files = [&] {
-        QString text;
-        for (const QAbstractButton* b :
-             {Form->BtnRecord, Form->BtnLoadFile, Form->BtnPlayback, Form->BtnStartStop})
-            text += b->isEnabled() ? '1' : '0';
-        return text;
-    };
-    EXPECT_EQ(files(), "1011");
-    Form->RBSlow->setChecked(true);
-    Form->BtnPlayback->click();
-    EXPECT_TRUE(Form->RBFast->isChecked());
-    EXPECT_FALSE(Form->RBSlow->isVisibleTo(Form.get()) || Form->RBSlow->isEnabled());
-    EXPECT_EQ(files(), "0110");
-    Form->BtnPlayback->click();
-    EXPECT_TRUE(Form->RBSlow->isVisibleTo(Form.get()) && Form->RBSlow->isEnabled());
-    EXPECT_EQ(files(), "1011");
-    Prompts.Names.push_back(Dir.filePath(QStringLiteral("loop.spk")));
-    Form->BtnRecord->click();
-    EXPECT_EQ(files(), "1001");
-    Form->BtnRecord->click();
-    EXPECT_EQ(files(), "1011");
-    EXPECT_FALSE(Form->PB->isVisibleTo(Form.get()));
 }

@@ -22,7 +22,9 @@ void OpenContextMenu(QWidget* Plot, QPoint At)
 // cross): only the other modes open the menu.
 TEST_F(WindowTest, PlotToolWindowsReachedByShortcutsAndContextMenu)
 {
-    StartShown({}, true);
+    StartShown();
+    Form->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(Form.get()));
     const auto settings = Form->CurrentSettings();
     TDXHistograph* plot = Form->Histo;
     EXPECT_FALSE(plot->ShowToolBar());
@@ -70,15 +72,10 @@ TEST_F(WindowTest, PlotToolWindowsReachedByShortcutsAndContextMenu)
     EXPECT_TRUE(about.contains(Form->ActValueBar->shortcut().toString(QKeySequence::NativeText)));
     EXPECT_TRUE(about.contains(QStringLiteral("right-click")));
     EXPECT_EQ(Form->CurrentSettings(), settings);
-}
 
-// The plot's menu takes the release of the right press that opened it: once the menu has
-// closed, the plot holds no button. In calculate mode mere moves place no cross and report
-// nothing, and a real click places cross 1 as ever.
-TEST_F(WindowTest, PlotMenuEndsThePressThatOpenedIt)
-{
-    StartShown({}, true);
-    TDXHistograph* plot = Form->Histo;
+    // The plot's menu takes the release of the right press that opened it: once the menu has
+    // closed, the plot holds no button. In calculate mode mere moves place no cross and report
+    // nothing, and a real click places cross 1 as ever.
     QWindow* window = Form->windowHandle();
     Form->BtnClearDisplay->click(); // a flat curve for the crosses to snap to
     int calculations = 0;
@@ -98,24 +95,6 @@ TEST_F(WindowTest, PlotMenuEndsThePressThatOpenedIt)
     EXPECT_FALSE(plot->CrossSlot(0).Drawn || plot->CrossSlot(1).Drawn);
     QTest::mouseClick(window, Qt::LeftButton, {}, In(plot).topLeft() + QPoint(400, 120));
     EXPECT_TRUE(plot->CrossSlot(0).Drawn && plot->CrossSlot(0).MouseX == 400);
-}
-
-// The grid button shows the plot's grid whatever changed it: the grid dialog (its Cancel
-// too), or a partial grid set in code, which the button shows without widening it.
-TEST_F(WindowTest, GridButtonFollowsThePlotsGrid)
-{
-    Start();
-    TDXHistograph* plot = Form->Histo;
-    plot->setShowToolBar(true);
-    TFormGrid* dialog = plot->ToolBar()->FormGrid;
-    dialog->show();
-    dialog->CBGridVisible->click();
-    EXPECT_TRUE(Form->BtnGrid->isChecked());
-    dialog->CancelButton->click();
-    EXPECT_FALSE(Form->BtnGrid->isChecked());
-    plot->setGridVisible(grdHor);
-    EXPECT_TRUE(Form->BtnGrid->isChecked());
-    EXPECT_EQ(plot->GridVisible(), grdHor);
 }
 
 // A zoom is a part of the span on show. Moving the centre or choosing another bandwidth
@@ -150,4 +129,17 @@ TEST_F(WindowTest, NewSpanReplacesTheZoom)
     Form->RGBW->setItemIndex(2); // 20 MHz around the same centre
     EXPECT_EQ(Form->SBFrq->value(), 20000);
     agrees(10000);
+
+    // The grid button shows the plot's grid whatever changed it: the grid dialog (its Cancel
+    // too), or a partial grid set in code, which the button shows without widening it.
+    plot->setShowToolBar(true);
+    TFormGrid* dialog = plot->ToolBar()->FormGrid;
+    dialog->show();
+    dialog->CBGridVisible->click();
+    EXPECT_TRUE(Form->BtnGrid->isChecked());
+    dialog->CancelButton->click();
+    EXPECT_FALSE(Form->BtnGrid->isChecked());
+    plot->setGridVisible(grdHor);
+    EXPECT_TRUE(Form->BtnGrid->isChecked());
+    EXPECT_EQ(plot->GridVisible(), grdHor);
 }

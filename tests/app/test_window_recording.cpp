@@ -17,12 +17,8 @@ std::string DataRecord(double Stamp, int Seed)
     return record;
 }
 
-std::string HeaderRecord(const std::string& Text)
-{
-    return Text + std::string(RecordSize - Text.size(), '\0');
-}
-
-// Records at the given record positions of a file of the given size (sparse elsewhere).
+// Records (or a header's text) at the given record positions of a file of the given size, zeros
+// elsewhere.
 void WriteFile(const QString& File, const std::vector<std::pair<int64_t, std::string>>& Records,
                int64_t Size)
 {
@@ -47,12 +43,6 @@ protected:
             Levels.emplace_back(Form->LevelSpectrum.begin(),
                                 Form->LevelSpectrum.begin() + Form->FFT->Size());
         };
-    }
-
-    void Record(const QString& File)
-    {
-        Prompts.Names.push_back(File);
-        Form->BtnRecord->click();
     }
 
     std::vector<double> Stamps;
@@ -105,7 +95,8 @@ TEST_F(RecordingTest, RecordThenPlayBackGoldenBytesAndSameLevelsInAnyLocale)
     Record(Path("golden.spk"));
     EXPECT_EQ(Form->StatusText(3), "Record to golden.spk");
     Form->BtnStartStop->click();
-    std::string expected = HeaderRecord("Offsets:      -0,500    -3,5") + DataRecord(0, 0);
+    std::string expected = "Offsets:      -0,500    -3,5"; // the header's text, then zeros
+    expected.resize(2 * RecordSize);
     for (int i = 0; i < 6; ++i, Clock.Advance(2.0)) {
         Form->Timer1Timer();
         if (i == 0)
@@ -139,8 +130,7 @@ TEST_F(RecordingTest, ThreeRecordFilePlaysRecordsOneAndTwoThenRewinds)
 {
     StartWindow();
     WriteFile(Path("three.spk"),
-              {{0, HeaderRecord("Offsets:       0.000     0.0")}, {1, DataRecord(46000.25, 1)}},
-              3 * RecordSize);
+              {{0, "Offsets:       0.000     0.0"}, {1, DataRecord(46000.25, 1)}}, 3 * RecordSize);
     Load(Path("three.spk"));
     EXPECT_EQ(Form->LblMax->text(), "Max: 3");
     Form->BtnStartStop->click();
@@ -174,39 +164,6 @@ TEST_F(RecordingTest, ThreeRecordFilePlaysRecordsOneAndTwoThenRewinds)
     EXPECT_TRUE(Form->PB->isHidden());
 }
 
-// A corrupt header loads nothing and changes nothing; a file without header clears and
-// hides the offsets, and of its 2.6 records (counted as 3) the short third is no frame.
-TEST_F(RecordingTest, CorruptAndForeignFiles)
-{
-    StartWindow();
-    WriteFile(Path("good.spk"), {{0, HeaderRecord("Offsets:      -2.000     1.0")}},
-              2 * RecordSize);
-    Load(Path("good.spk"));
-    ASSERT_TRUE(Form->CBInverted->isChecked());
-    WriteFile(Path("bad.spk"), {{0, HeaderRecord("Offsets:\x1b[2J\a2.0 \xe2\x82\xac\n    1.0")}},
-              2 * RecordSize);
-    Load(Path("bad.spk"));
-    ASSERT_EQ(Prompts.Errors.size(), 1);
-    EXPECT_TRUE(Prompts.Errors[0].contains("bad.spk"));
-    // Only printable characters of the file reach the message.
-    EXPECT_TRUE(Prompts.Errors[0].contains("\"?[2J?2.0 ???\"")) << Prompts.Errors[0];
-    EXPECT_FALSE(Prompts.Errors[0].contains(QRegularExpression("[^\\x20-\\x7e]")));
-    EXPECT_TRUE(Form->PlaybackMode && !Form->SpkFile.Reader.IsOpen());
-    EXPECT_FALSE(Form->BtnStartStop->isEnabled());
-    EXPECT_EQ(Form->LblMax->text(), QString());
-    EXPECT_TRUE(Form->FreqOffset == 2.0f && Form->OffsetsEnabled);
-
-    WriteFile(Path("foreign.dat"), {{0, DataRecord(1.0, 1)}, {1, DataRecord(2.0, 2)}},
-              RecordSize * 26 / 10);
-    Load(Path("foreign.dat"));
-    EXPECT_EQ(Form->LblMax->text(), "Max: 3");
-    EXPECT_FALSE(Form->OffsetsEnabled || Form->GBOffsets->isVisible());
-    EXPECT_TRUE(Form->FreqOffset == 0.0f && Form->LevelOffset == 0.0f);
-    EXPECT_FALSE(Form->CBInverted->isChecked());
-    PlaySync();
-    EXPECT_EQ(Stamps, std::vector<double>{2.0});
-}
-
 // A release in the middle of the bar jumps to record 500 of 1000; outside the bar it
 // stays on the bar and never reaches the header. (Positions past 4 GiB are the file
 // reader's, tested with it.)
@@ -235,6 +192,34 @@ TEST_F(RecordingTest, PositionBarJumpsProportionallyAndStaysOnTheBar)
     EXPECT_EQ(Form->PB->value(), 998); // 997.5 rounded
     Form->PBMouseUp(900);
     EXPECT_EQ(Form->PB->value(), 1000);
+
+    // A corrupt header loads nothing and changes nothing; a file without header clears and
+    // hides the offsets, and of its 2.6 records (counted as 3) the short third is no frame.
+    WriteFile(Path("good.spk"), {{0, "Offsets:      -2.000     1.0"}}, 2 * RecordSize);
+    Load(Path("good.spk"));
+    ASSERT_TRUE(Form->CBInverted->isChecked());
+    WriteFile(Path("bad.spk"), {{0, "Offsets:\x1b[2J\a2.0 \xe2\x82\xac\n    1.0"}}, 2 * RecordSize);
+    Load(Path("bad.spk"));
+    ASSERT_EQ(Prompts.Errors.size(), 1);
+    EXPECT_TRUE(Prompts.Errors[0].contains("bad.spk"));
+    // Only printable characters of the file reach the message.
+    EXPECT_TRUE(Prompts.Errors[0].contains("\"?[2J?2.0 ???\"")) << Prompts.Errors[0];
+    EXPECT_FALSE(Prompts.Errors[0].contains(QRegularExpression("[^\\x20-\\x7e]")));
+    EXPECT_TRUE(Form->PlaybackMode && !Form->SpkFile.Reader.IsOpen());
+    EXPECT_FALSE(Form->BtnStartStop->isEnabled());
+    EXPECT_EQ(Form->LblMax->text(), QString());
+    EXPECT_TRUE(Form->FreqOffset == 2.0f && Form->OffsetsEnabled);
+
+    WriteFile(Path("foreign.dat"), {{0, DataRecord(1.0, 1)}, {1, DataRecord(2.0, 2)}},
+              RecordSize * 26 / 10);
+    Load(Path("foreign.dat"));
+    EXPECT_EQ(Form->LblMax->text(), "Max: 3");
+    EXPECT_FALSE(Form->OffsetsEnabled || Form->GBOffsets->isVisible());
+    EXPECT_TRUE(Form->FreqOffset == 0.0f && Form->LevelOffset == 0.0f);
+    EXPECT_FALSE(Form->CBInverted->isChecked());
+    Stamps.clear();
+    PlaySync();
+    EXPECT_EQ(Stamps, std::vector<double>{2.0});
 }
 
 // A file system that fills up (a file size limit) ends the recording once; the
@@ -274,8 +259,7 @@ TEST_F(RecordingTest, OffsetsFromARecordingCompareWithTheSettingsFile)
                                        std::pair{"Offsets:       0.000     0.0", true}}) {
         SCOPED_TRACE(header);
         WriteIni("[Offsets]\nFreqMHz=1.500\nLeveldB=0.0\nInverted=0\n");
-        WriteFile(Path("r.spk"), {{0, HeaderRecord(header)}, {1, DataRecord(0, 1)}},
-                  2 * RecordSize);
+        WriteFile(Path("r.spk"), {{0, header}, {1, DataRecord(0, 1)}}, 2 * RecordSize);
         StartWindow();
         Load(Path("r.spk"));
         Prompts.Questions.clear();

@@ -66,36 +66,9 @@ TEST_F(WindowTest, SettingsRoundTripThroughTheFile)
     EXPECT_EQ(Prompts.Questions.size(), 2); // unchanged: no further question
 }
 
-// "Range" 120 is limited by the bar; a missing "Freq" is half the largest centre.
-TEST_F(WindowTest, GarbageAndMissingKeysFallBackToTheirDefaults)
-{
-    WriteIni(("[Settings]\nFFTWindow=abc\nBandWidth=0\nSpeed=\nAtt=0x2\n"
-              "MinLevel=1e3\nRange=120\nFFT=zz\nDither=1\n"
-              "[Form]\nWidth=wide\n[Offsets]\nFreqMHz=foo\nLeveldB=2,5\n"
-              "Enabled=1\nInverted=x\n"));
-    Start();
-    EXPECT_TRUE(Prompts.Errors.isEmpty());
-    EXPECT_EQ(Form->RGFenster->ItemIndex(), 1);
-    EXPECT_EQ(Form->SESpeed->value(), 40);
-    EXPECT_EQ(Form->RGAtt->ItemIndex(), 2);
-    EXPECT_EQ(Form->SBMin->value(), 120);
-    EXPECT_EQ(Form->SBRange->value(), 0);
-    EXPECT_EQ(Form->SEFft->value(), 11);
-    EXPECT_EQ(Form->SBFrq->value(), 18750);
-    EXPECT_FALSE(Form->CBInverted->isChecked());
-    EXPECT_EQ(Form->FreqOffset, 0.0f);
-    EXPECT_EQ(Form->LevelOffset, 2.5f);
-    EXPECT_TRUE(Form->GBOffsets->isVisibleTo(Form.get()));
-    EXPECT_EQ(Form->EdtLevelOffset->text(), "2.5");
-    EXPECT_EQ(Form->Receiver.ControlWord(), 3u); // dither and acquisition
-
-    WriteIni("[Settings]\nBandWidth=3\n");
-    Start();
-    EXPECT_EQ(Form->SBFrq->value(), 20000); // the only position at full bandwidth
-}
-
 // Without a settings file and with one that holds none of the keys, the controls start alike;
 // the window takes its designed size without a file and the saved size's default with one.
+// Garbage and missing keys fall back to their defaults.
 TEST_F(WindowTest, NoFileAndAnEmptyFileStartWithTheSameControls)
 {
     // Window, bandwidth, speed, attenuator, least level, range (its bar ends at 0), average,
@@ -121,22 +94,45 @@ TEST_F(WindowTest, NoFileAndAnEmptyFileStartWithTheSameControls)
         Start();
         EXPECT_EQ(expectDefaults({880, 630}, {200, 100}), legend) << ini;
     }
+
+    // Garbage reads as the defaults, silently. "Range" 120 is limited by the bar; a missing
+    // "Freq" is half the largest centre.
+    WriteIni(("[Settings]\nFFTWindow=abc\nBandWidth=0\nSpeed=\nAtt=0x2\n"
+              "MinLevel=1e3\nRange=120\nFFT=zz\nDither=1\n"
+              "[Form]\nWidth=wide\n[Offsets]\nFreqMHz=foo\nLeveldB=2,5\n"
+              "Enabled=1\nInverted=x\n"));
+    Start();
     EXPECT_TRUE(Prompts.Errors.isEmpty());
+    EXPECT_EQ(Form->RGFenster->ItemIndex(), 1);
+    EXPECT_EQ(Form->SESpeed->value(), 40);
+    EXPECT_EQ(Form->RGAtt->ItemIndex(), 2);
+    EXPECT_EQ(Form->SBMin->value(), 120);
+    EXPECT_EQ(Form->SBRange->value(), 0);
+    EXPECT_EQ(Form->SEFft->value(), 11);
+    EXPECT_EQ(Form->SBFrq->value(), 18750);
+    EXPECT_FALSE(Form->CBInverted->isChecked());
+    EXPECT_EQ(Form->FreqOffset, 0.0f);
+    EXPECT_EQ(Form->LevelOffset, 2.5f);
+    EXPECT_TRUE(Form->GBOffsets->isVisibleTo(Form.get()));
+    EXPECT_EQ(Form->EdtLevelOffset->text(), "2.5");
+    EXPECT_EQ(Form->Receiver.ControlWord(), 3u); // dither and acquisition
 }
 
 // Offsets count at their stored precision (1.2341 and 1.2344 are both 1.234, 1.2346 is
 // not), and only while enabled; written with the machine's comma, read back elsewhere.
+// "Inverted" is in force with them (without "Enabled" start-up clears it).
 TEST_F(WindowTest, OffsetsCountAtStoredPrecisionOnlyWhileEnabled)
 {
-    WriteIni("[Offsets]\nFreqMHz=1,2341\nLeveldB=0.0\nEnabled=1\n");
+    WriteIni("[Offsets]\nFreqMHz=1,2341\nLeveldB=0.0\nEnabled=1\nInverted=1\n");
     Start();
     ASSERT_EQ(Form->FreqOffset, 1.2341f);
+    EXPECT_TRUE(!Form->GBOffsets->isHidden() && Form->CBInverted->isChecked());
     Form->FreqOffset = 1.2344f;
     EXPECT_TRUE(CloseWindow());
     Start();
     Form->FreqOffset = 1.2346f;
     Form->OffsetsEnabled = false;
-    Form->CBInverted->setChecked(true);
+    Form->CBInverted->setChecked(false);
     EXPECT_TRUE(CloseWindow());
     EXPECT_TRUE(Prompts.Questions.isEmpty());
 
@@ -154,24 +150,6 @@ TEST_F(WindowTest, OffsetsCountAtStoredPrecisionOnlyWhileEnabled)
     Start();
     EXPECT_TRUE(Form->FreqOffset == 1.235f && Form->LevelOffset == -12.5f);
     EXPECT_EQ(Form->EdtFrqOffset->text(), "1.235");
-}
-
-// "Inverted" is in force only together with the offsets: stored without "Enabled" it is
-// cleared, so no mirrored spectrum shows without the box that undoes it.
-TEST_F(WindowTest, InvertedIsClearedWhileTheOffsetsAreHidden)
-{
-    WriteIni("[Offsets]\nFreqMHz=1.5\nInverted=1\n");
-    Start();
-    EXPECT_TRUE(Form->GBOffsets->isHidden());
-    EXPECT_FALSE(Form->CBInverted->isChecked());
-    EXPECT_EQ(Form->FreqOffset, 0.0f);
-    EXPECT_TRUE(CloseWindow());
-    EXPECT_TRUE(Prompts.Questions.isEmpty());
-
-    WriteIni("[Offsets]\nFreqMHz=1.5\nInverted=1\nEnabled=1\n");
-    Start();
-    EXPECT_FALSE(Form->GBOffsets->isHidden());
-    EXPECT_TRUE(Form->CBInverted->isChecked());
 }
 
 // Before the settings are loaded there is nothing to save: a close then (before the
@@ -202,9 +180,10 @@ TEST_F(WindowTest, CloseBeforeTheSettingsAreLoadedNeitherAsksNorWrites)
 
 // Values start-up has to correct (an unusable bandwidth, a centre outside its range or
 // moved by the re-selection of the bandwidth, a window position off every screen, a frequency
-// panel too narrow for the pointer's read-out with the offset) are settled before the snapshot,
-// so a close without the user's changes asks nothing. An unusable bandwidth reads as the whole
-// spectrum.
+// panel too narrow for the pointer's read-out with the offset, offsets and "Inverted" stored
+// without "Enabled", so no mirrored spectrum shows without the box that undoes it) are settled
+// before the snapshot, so a close without the user's changes asks nothing. An unusable bandwidth
+// reads as the whole spectrum.
 TEST_F(WindowTest, StartupCorrectionsDoNotCountAsChanges)
 {
     const char* const off = "[Form]\nLeft=-5000\nTop=-5000\n";
@@ -212,8 +191,8 @@ TEST_F(WindowTest, StartupCorrectionsDoNotCountAsChanges)
          {std::string("[Settings]\nBandWidth=-1\nFreq=1000\n") + off,
           std::string("[Settings]\nBandWidth=7\nFreq=1000\n") + off,
           std::string("[Settings]\nBandWidth=2\nFreq=10000\n") + off,
-          std::string(
-              "[Form]\nWidth=300\n[Offsets]\nFreqMHz=9980.000\nLeveldB=0.0\nEnabled=1\n")}) {
+          std::string("[Form]\nWidth=300\n[Offsets]\nFreqMHz=9980.000\nLeveldB=0.0\nEnabled=1\n"),
+          std::string("[Offsets]\nFreqMHz=1.5\nInverted=1\n")}) {
         SCOPED_TRACE(text);
         WriteIni(text.c_str());
         Form = std::make_unique<TForm1>(Prompts, Clock, QStringList{});
@@ -223,6 +202,9 @@ TEST_F(WindowTest, StartupCorrectionsDoNotCountAsChanges)
         EXPECT_EQ(Form->RGBW->ItemIndex(), text.find("=2") != std::string::npos ? 2 : 3);
         EXPECT_EQ(Form->SBFrq->value(), 20000);
         EXPECT_EQ(Form->Histo->ViewXCurrentMin() + Form->Histo->ViewXCurrentMax(), 40000.0f);
+        const bool enabled = text.find("Enabled=1") != std::string::npos;
+        EXPECT_TRUE(Form->GBOffsets->isHidden() != enabled && !Form->CBInverted->isChecked());
+        EXPECT_EQ(Form->FreqOffset, enabled ? 9980.0f : 0.0f);
         const QRect frame = Form->frameGeometry();
         EXPECT_TRUE(QGuiApplication::primaryScreen()->availableGeometry().intersects(frame))
             << frame.x() << "," << frame.y();

@@ -256,18 +256,11 @@ protected:
         Form->InitTimerTimer();
     }
 
-    // Start, with the window on the screen and its layouts settled (and active when asked).
-    void StartShown(const QStringList& Args = {}, bool Active = false)
+    // Start, with the window on the screen and its layouts settled.
+    void StartShown(const QStringList& Args = {})
     {
         Start(Args);
         Form->show();
-        if (Active) {
-            Form->activateWindow();
-            QDeadlineTimer deadline(5000);
-            while (!Form->isActiveWindow() && !deadline.hasExpired())
-                QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
-            ASSERT_TRUE(Form->isActiveWindow());
-        }
         QCoreApplication::processEvents();
     }
 
@@ -302,10 +295,11 @@ protected:
         QFile file(Path);
         return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
     }
-    QStringList Trace() const
+    static QStringList Lines(const QString& File)
     {
-        return QString(ReadAll(TracePath)).split('\n', Qt::SkipEmptyParts);
+        return QString(ReadAll(File)).split('\n', Qt::SkipEmptyParts);
     }
+    QStringList Trace() const { return Lines(TracePath); }
     QString Calls() const { return Trace().join(u','); }
     int Reads() const
     {
@@ -326,6 +320,21 @@ protected:
     {
         Form->RBSync->setChecked(true);
         Form->BtnStartStop->click();
+    }
+    // Loads the file and plays it to its end, calling Watch after each frame.
+    void PlayToEnd(const QString& File, const std::function<void()>& Watch = {})
+    {
+        Form->OnFrameProcessed = Watch;
+        Load(File);
+        PlaySync();
+        Form->OnFrameProcessed = nullptr;
+        ASSERT_FALSE(Form->BtnStartStop->isChecked());
+    }
+    // Record, with the file given in its dialog.
+    void Record(const QString& File)
+    {
+        Prompts.Names.push_back(File);
+        Form->BtnRecord->click();
     }
 
     QString IniPath() const { return Dir.filePath(QStringLiteral("Quillex.ini")); }

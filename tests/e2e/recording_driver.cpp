@@ -1,7 +1,7 @@
 // The program as it ships (RunProgram) with a hand on its controls: once start-up is done
-// it optionally ticks Dither (a changed setting, so closing asks), presses Record with the
-// file named by QUILLEX_DRIVER_RECORDING (when set), selects the sync pacing when
-// QUILLEX_DRIVER_SYNC=1, and presses Start. Every other prompt is the real dialog.
+// it ticks Dither (a changed setting, so closing asks), presses Record with the file named by
+// QUILLEX_DRIVER_RECORDING, selects the sync pacing when QUILLEX_DRIVER_SYNC=1, and presses
+// Start. Every other prompt is the real dialog.
 #include <QApplication>
 #include <QCheckBox>
 #include <QRadioButton>
@@ -25,10 +25,8 @@ public:
 
 void PressControls(TForm1& Window)
 {
-    if (qEnvironmentVariableIntValue("QUILLEX_DRIVER_CHANGE") == 1)
-        Window.CBDither->click();
-    if (qEnvironmentVariableIsSet("QUILLEX_DRIVER_RECORDING"))
-        Window.BtnRecord->click();
+    Window.CBDither->click();
+    Window.BtnRecord->click();
     if (qEnvironmentVariableIntValue("QUILLEX_DRIVER_SYNC") == 1)
         Window.RBSync->click();
     Window.BtnStartStop->click(); // in sync pacing this returns when the run ends
