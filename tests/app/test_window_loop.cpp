@@ -100,7 +100,11 @@ TEST_F(WindowTest, PacingChoicesWhileRunningAndStopped)
         return text;
     };
     const auto enabled = [&] { return enabledOf({Form->RBSync, Form->RBFast, Form->RBSlow}); };
+    // The speed box serves the two timed pacings only.
+    Form->RBSync->setChecked(true);
+    EXPECT_FALSE(Form->SESpeed->isEnabled());
     Form->RBFast->setChecked(true);
+    EXPECT_TRUE(Form->SESpeed->isEnabled());
     Form->SESpeed->setValue(100);
     EXPECT_EQ(Form->GBSpeed->title(), "Framerate");
     EXPECT_EQ(Form->Timer1->interval(), 10); // a frame every 10 ms
@@ -109,7 +113,9 @@ TEST_F(WindowTest, PacingChoicesWhileRunningAndStopped)
     Form->BtnStartStop->click();
     EXPECT_EQ(enabled(), "111");
 
+    Form->RBSync->setChecked(true);
     Form->RBSlow->setChecked(true);
+    EXPECT_TRUE(Form->SESpeed->isEnabled());
     EXPECT_EQ(Form->GBSpeed->title(), "Scaninterval [s]");
     EXPECT_EQ(Form->SESpeed->value(), 60);
     EXPECT_EQ(Form->Timer1->interval(), 1000);

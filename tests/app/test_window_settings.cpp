@@ -32,7 +32,7 @@ TEST_F(WindowTest, SettingsRoundTripThroughTheFile)
         {"Traces", "MinHold", [&] { m.CBMinHold->setChecked(true); }, "1"},
         {"Traces", "Average", [&] { m.CBAverage->setChecked(true); }, "1"},
         {"Traces", "AverageFrames", [&] { m.SEAverageFrames->setValue(37); }, "37"},
-        {"Traces", "MarkerTrace", [&] { m.CBMarkerTrace->setCurrentIndex(2); }, "2"}};
+        {"Traces", "MarkerTrace", [&] { m.CBMarkerTrace->setCurrentIndex(3); }, "3"}};
     for (const auto& [section, key, set, written] : keys)
         set();
     Form->ApplyOffsetFields();
