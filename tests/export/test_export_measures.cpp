@@ -103,7 +103,7 @@ TEST_F(ExportMeasureTest, PeakCountLevelMirroringAndTheSpansEdges)
 {
     const int n = 512;
     const std::vector<TTone> steady = {
-        {60.4, 4000}, {199.7, 3000}, {300.2, 6000}, {329.2, 3500}, {420.55, 1000}};
+        {60.4, 4000}, {199.7, 3000}, {300.2, 6000}, {328.2, 3500}, {420.55, 1000}};
     const TTone burst{150.7, 2500}; // in frames 1, 5 and 9
     TRecordingPlan plan{.N = n, .Frames = 12, .Header = "Offsets:       1.250     0.0"};
     for (const TTone& t : steady)
@@ -147,7 +147,7 @@ TEST_F(ExportMeasureTest, PeakCountLevelMirroringAndTheSpansEdges)
               [&, dbm = dbm, count = count](int64_t F) { return strongest(F, dbm, count); });
 
     // A 10 MHz span of bins 200 .. 327: the tone at 199.7 has its largest bin at 200, its
-    // left neighbour outside; 329.2 and 150.7 lie outside.
+    // left neighbour outside; 328.2 has its largest bin one past the last, 150.7 lies outside.
     ASSERT_EQ(SpanStart(n, 10, 20625), 200);
     check({"--span-mhz", "10", "--centre-mhz", "20.625", "--peak-min-dbm", "-60"}, false,
           [](int64_t) {
