@@ -152,12 +152,22 @@ TEST_F(LimitTest, EpisodesOfBurstsOverAFlatLimit)
     Write(Path("bursts.spk"), true);
     QMap<int64_t, QString> status;
     QMap<int64_t, int> warning;
+    int misplaced = 0; // warning trace bins that are not the live level beside a bin beyond
     PlayToEnd(Path("bursts.spk"), [&] {
         status[Form->PlaybackRecord] = Form->StatusText(0);
         const auto& series = Form->Histo->SeriesRecord(TLimitTools::WarningSeries);
         warning[Form->PlaybackRecord] =
             Form->Histo->SeriesNumber() >= TLimitTools::WarningSeries ? series.Count : 0;
+        const auto& live = Form->Histo->SeriesRecord(1);
+        const auto beyond = [&](int D) {
+            return D >= 0 && D < live.Count && live.Data[D] + LevelOffset > -30.0f;
+        };
+        for (int d = 0; d < warning[Form->PlaybackRecord]; ++d) {
+            const bool near = beyond(d - 1) || beyond(d) || beyond(d + 1);
+            misplaced += near ? series.Data[d] != live.Data[d] : !std::isnan(series.Data[d]);
+        }
     });
+    EXPECT_EQ(misplaced, 0);
 
     const QStringList log = Lines(Path("events.csv"));
     ASSERT_EQ(log.size(), 3) << log.join('\n');
