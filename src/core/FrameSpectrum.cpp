@@ -13,7 +13,7 @@ bool TransformBlock(const int16_t* Block, TDXFFT& FFT, TDXVector* Input, TDXComp
         return false;
     // The samples are scaled and windowed inside the transform: the same floats as scaling
     // into Input and transforming that, two passes over memory fewer.
-    return FFT.RealFFTOfSamples(Block, Output, false);
+    return FFT.RealFFTOfSamples(Block, Output, false, wnHanning);
 }
 
 } // namespace quillex

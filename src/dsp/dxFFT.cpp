@@ -82,6 +82,41 @@ bool HoldsElements(const TDXComplexVector* V, int64_t N)
 // A window vector holds 2 * Size coefficients at most; longer ones are never used.
 constexpr int64_t MaxWindowLength = int64_t(2) << TDXFFT::MaxWorkingExponent;
 
+bool IsRaisedCosine(TDXLeakType Kind)
+{
+    return Kind == wnHanning || Kind == wnHamming || Kind == wnBlackman;
+}
+
+// The angle step of a symmetric window of Length coefficients, as the window vector uses it.
+float WindowStep(int64_t Length)
+{
+    return Length > 1 ? float(2.0 * std::numbers::pi / double(Length - 1)) : 0.0f;
+}
+
+// Coefficient n of a raised-cosine window, as the window vector holds it.
+float WindowCoefficient(TDXLeakType Kind, int64_t n, float Step)
+{
+    const double x = float(double(n) * double(Step));
+    if (Kind == wnHanning)
+        return float(0.5 - 0.5 * std::cos(x));
+    if (Kind == wnHamming)
+        return float(0.54 - 0.46 * std::cos(x));
+    return float(0.42 - 0.5 * std::cos(x) + 0.08 * std::cos(2.0 * x));
+}
+
+// The sum of a window's Length coefficients as the window vector holds them; the rectangle's
+// are all 1.
+double CoefficientSum(TDXLeakType Kind, int64_t Length)
+{
+    if (!IsRaisedCosine(Kind))
+        return double(Length);
+    const float step = WindowStep(Length);
+    double sum = 0;
+    for (int64_t n = 0; n < Length; ++n)
+        sum += WindowCoefficient(Kind, n, step);
+    return sum;
+}
+
 // One block of radix-2 butterflies: (r0, i0) and (r1, i1) are its lower and upper halves.
 QX_LOOP_BODY void Butterflies(float* __restrict r0, float* __restrict i0, float* __restrict r1,
                               float* __restrict i1, const float* __restrict c,
@@ -674,20 +709,11 @@ void TDXFFT::SelectWindow(TDXLeakType Kind, int64_t L)
         return;
     const bool usable = FExponent <= MaxWorkingExponent && L <= MaxWindowLength;
     FWindow = std::make_unique<TDXVector>(usable ? int32_t(L) : -1);
-    if (Kind == wnHanning || Kind == wnHamming || Kind == wnBlackman) {
+    if (IsRaisedCosine(Kind)) {
         const int32_t len = FWindow->Count;
-        const float step = len > 1 ? float(2.0 * std::numbers::pi / double(len - 1)) : 0.0f;
-        for (int32_t n = 0; n < len; ++n) {
-            const double x = float(double(n) * double(step));
-            double w;
-            if (Kind == wnHanning)
-                w = 0.5 - 0.5 * std::cos(x);
-            else if (Kind == wnHamming)
-                w = 0.54 - 0.46 * std::cos(x);
-            else
-                w = 0.42 - 0.5 * std::cos(x) + 0.08 * std::cos(2.0 * x);
-            FWindow->Values[n] = float(w);
-        }
+        const float step = WindowStep(len);
+        for (int32_t n = 0; n < len; ++n)
+            FWindow->Values[n] = WindowCoefficient(Kind, n, step);
         WindowProc = [this](TDXVector& Data) { ApplyWindow(Data); };
         FLeakFunction = Kind;
     } else if (Kind == wnOwn && FOwnerLeakFunction) {
@@ -802,20 +828,27 @@ bool TDXFFT::WindowedRealFFT(TDXVector* Input, TDXComplexVector* Output, bool Ph
     return true;
 }
 
-bool TDXFFT::RealFFTOfSamples(const int16_t* Samples, TDXComplexVector* Output, bool Phase)
+bool TDXFFT::RealFFTOfSamples(const int16_t* Samples, TDXComplexVector* Output, bool Phase,
+                              std::optional<TDXLeakType> GainReference)
 {
     if (Samples == nullptr || !Ready() || !HoldsElements(Output, FSize))
         return false;
     const int64_t count = 2 * FSize;
     SelectWindow(FLeakFunction, count);
     // The built-in windows are applied while packing, as ApplyWindow would have done; a
-    // window vector that could not be had is skipped there as well.
-    const bool builtIn =
-        FLeakFunction == wnHanning || FLeakFunction == wnHamming || FLeakFunction == wnBlackman;
+    // window vector that could not be had is skipped there as well, and so is the gain.
+    const bool builtIn = IsRaisedCosine(FLeakFunction);
+    const bool windowed = builtIn && FWindow->Values != nullptr && FWindow->Count >= count;
+    // An owner's procedure has no coefficients to take a gain from.
+    const bool known = windowed || !WindowProc;
+    const TDXLeakType reference = known && GainReference ? *GainReference : FLeakFunction;
     if (FSize > 2 && (builtIn || !WindowProc)) {
-        const float* w = builtIn && FWindow->Values != nullptr && FWindow->Count >= count
-                             ? FWindow->Values
-                             : nullptr;
+        const float* w = windowed ? FWindow->Values : nullptr;
+        if (reference != FLeakFunction) {
+            w = GainedWindow(reference, count);
+            if (w == nullptr)
+                return false;
+        }
         FLoops->SampleSpectrum(Tables(), Samples, w, Output->Real->Values, Output->Imag->Values,
                                !Phase);
         if (Phase)
@@ -830,9 +863,32 @@ bool TDXFFT::RealFFTOfSamples(const int16_t* Samples, TDXComplexVector* Output, 
             return false;
     }
     float* x = FSampleScratch->Values;
+    const double gain = reference != FLeakFunction ? CoefficientSum(reference, count) /
+                                                         CoefficientSum(FLeakFunction, count)
+                                                   : 1.0;
     for (int64_t i = 0; i < count; ++i)
-        x[i] = float(2 * int(Samples[i]));
+        x[i] = float(2 * int(Samples[i]) * gain);
     return WindowedRealFFT(FSampleScratch.get(), Output, Phase);
+}
+
+const float* TDXFFT::GainedWindow(TDXLeakType Reference, int64_t Count)
+{
+    if (FGainedWindow && FGainedWindow->Count == Count && FGainedKind == FLeakFunction &&
+        FGainedReference == Reference)
+        return FGainedWindow->Values;
+    FGainedWindow = std::make_unique<TDXVector>(int32_t(Count));
+    if (!HoldsElements(FGainedWindow.get(), Count)) {
+        FGainedWindow.reset();
+        return nullptr;
+    }
+    // The same length for both, so the ratio of the sums is that of the means.
+    const double gain = CoefficientSum(Reference, Count) / CoefficientSum(FLeakFunction, Count);
+    for (int64_t i = 0; i < Count; ++i)
+        FGainedWindow->Values[i] =
+            float(gain * (IsRaisedCosine(FLeakFunction) ? double(FWindow->Values[i]) : 1.0));
+    FGainedKind = FLeakFunction;
+    FGainedReference = Reference;
+    return FGainedWindow->Values;
 }
 
 TDXFFTTables TDXFFT::Tables() const

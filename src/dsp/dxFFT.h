@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -73,7 +74,15 @@ public:
     // the ordinary path through a scratch vector of this component, allocated when the size
     // changes. Returns false, doing nothing, unless Samples is non-null, both parts of Output
     // hold Size elements and the tables are built (or when an owner's procedure stopped it).
-    bool RealFFTOfSamples(const int16_t* Samples, TDXComplexVector* Output, bool Phase);
+    //
+    // With a GainReference, the samples are scaled further by the ratio of that window's
+    // coherent gain (the mean of its 2 * Size coefficients) to the gain of the window in
+    // force, so that a tone on a bin reads the same with every built-in window. The factor is
+    // exactly 1 (the same floats as without) when the two are the same window; an owner's
+    // procedure, whose coefficients are unknown, is not scaled. The scaled coefficients are
+    // kept until the window, its length or the reference changes.
+    bool RealFFTOfSamples(const int16_t* Samples, TDXComplexVector* Output, bool Phase,
+                          std::optional<TDXLeakType> GainReference = std::nullopt);
     // In place. Forward: X[k] = (1/N) sum z[n] e^(+2 pi i n k / N); inverse: unscaled with the
     // negative exponent. Does nothing unless both parts hold Size elements.
     void ComplexFFT(TDXComplexVector* V, bool Inverse);
@@ -102,6 +111,7 @@ private:
     void ApplyWindow(TDXVector& Data) const;
     bool Ready() const;
     bool WindowedRealFFT(TDXVector* Input, TDXComplexVector* Output, bool Phase);
+    const float* GainedWindow(TDXLeakType Reference, int64_t Count);
     TDXFFTTables Tables() const;
     void Transform(float* Re, float* Im) const;
     void LaterStages(float* Re, float* Im) const;
@@ -123,6 +133,11 @@ private:
     const TDXFFTLoops* FLoops;
     // Input of RealFFTOfSamples where it cannot fuse; created on first need.
     std::unique_ptr<TDXVector> FSampleScratch;
+    // The window's coefficients scaled to a reference window's coherent gain (or that gain
+    // alone for the rectangle), for the window and reference named.
+    std::unique_ptr<TDXVector> FGainedWindow;
+    TDXLeakType FGainedKind = wnOwn;
+    TDXLeakType FGainedReference = wnOwn;
 
     // Faster forms of the tables, rebuilt with them: the bit-reversal permutation and, per
     // butterfly stage of half-width h, the twiddles e^(i pi k / h) for k = 0..h-1 stored

@@ -71,6 +71,23 @@ protected:
 
 } // namespace
 
+// A carrier on a bin shows one level whatever the FFT window: its bin of the trace and the
+// marker "Peak" puts on it read the level Hann gives.
+TEST_F(MarkerTest, OnBinCarrierReadsOneLevelWithEveryWindow)
+{
+    StartDebug4096();
+    const TTone carrier{1450 * BinMHz, 3000};
+    WriteRecording(Path("carrier.spk"), {ToneBlock({carrier}), ToneBlock({carrier})});
+    for (int window = 0; window < 4; ++window) {
+        SCOPED_TRACE(window);
+        Form->RGFenster->setItemIndex(window);
+        Play(Path("carrier.spk"));
+        EXPECT_NEAR(Form->LevelSpectrum[1450], OnBinDbm(carrier.Amplitude), 0.01);
+        M().ActPeak->trigger();
+        EXPECT_NEAR(Form->Histo->Marker(1).Y, OnBinDbm(carrier.Amplitude), 0.01);
+    }
+}
+
 // "Peak" takes the strongest tone inside the span (not the stronger one outside it) with its
 // interpolated frequency and on-bin level, both offsets added; "Next peak left/right" go to the
 // nearest lower peak on that side of the display (mirrored: the spectrum's other side) and stay

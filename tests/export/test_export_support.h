@@ -81,19 +81,15 @@ inline QByteArray FileBytes(const QString& Path)
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
-// What the program shows for a cosine of Amplitude in sample units exactly on a bin: the
-// samples are doubled and the transform divides by N, so the bin holds Amplitude * sum(w) / N,
-// summing the window's 2N coefficients from their formulas (symmetric over 2N - 1 steps).
-inline double OnBinLevel(double Amplitude, const std::string& Window, int N)
+// What the program shows for a cosine of Amplitude in sample units exactly on a bin, with
+// every window as with Hann: the samples are doubled and the transform divides by N, so the
+// bin holds Amplitude * sum(w) / N, summing Hann's 2N coefficients (symmetric over 2N - 1
+// steps).
+inline double OnBinLevel(double Amplitude, int N)
 {
     double sum = 0;
-    for (int n = 0; n < 2 * N; ++n) {
-        const double x = 2 * std::numbers::pi * n / (2 * N - 1);
-        sum += Window == "rect"      ? 1.0
-               : Window == "hann"    ? 0.5 - 0.5 * std::cos(x)
-               : Window == "hamming" ? 0.54 - 0.46 * std::cos(x)
-                                     : 0.42 - 0.5 * std::cos(x) + 0.08 * std::cos(2 * x);
-    }
+    for (int n = 0; n < 2 * N; ++n)
+        sum += 0.5 - 0.5 * std::cos(2 * std::numbers::pi * n / (2 * N - 1));
     return 20 * std::log10(Amplitude * sum / N / 16384 + 1e-9);
 }
 

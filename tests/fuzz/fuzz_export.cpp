@@ -48,10 +48,11 @@ constexpr size_t RecordBytes = FrameRecordSize, StampSize = StampBytes,
 // Exit codes, as --help lists them.
 constexpr int Success = 0, Usage = 2, InputFormat = 4, LimitsFile = 6;
 // Levels: 20 log10(m / 16384 + 1e-9) dBm. Silence gives the floor; the loudest bin of a
-// frame, full-scale samples doubled (65536) through a window of at most 1 with the FFT's
-// 1/N over 2N samples, is 131072, so 20 log10(8).
+// frame, full-scale samples doubled (65536) through any window brought to Hann's gain (its
+// coefficients' mean just under 1/2) with the FFT's 1/N over 2N samples, is 65536, so
+// 20 log10(4).
 constexpr double FloorDbm = -180.0;
-const double LoudestDbm = 20.0 * std::log10(8.0);
+const double LoudestDbm = 20.0 * std::log10(4.0);
 constexpr double LevelSlack = 0.01; // the fast logarithm's error and float rounding
 // A frame stamp is a day count from 1899-12-30 that is positive and before the year 10000.
 constexpr double Year10000 = 2958466.0;
