@@ -1,36 +1,17 @@
 #pragma once
 
+#include "PeakBounds.h"
+#include "ToneFit.h"
 #include "dxFFT.h"
 
 #include <vector>
 
-// Peaks of a frame's spectrum, shared by the window's markers and the exporter's peak table.
-// Everything works on the linear averaged magnitudes of all N bins in physical order (what
-// AverageMagnitudes leaves, before dB and mirroring); positions are fractional physical bins.
-// With the spectrum mirrored, the display's left is the physical right.
+// Peaks of a frame's spectrum, shared by the window's markers and the exporter's peak table:
+// which local maxima count as peaks, the strongest of a range, the next one beside a marker and
+// the one a tracked marker follows; each interpolated by the tone fit (ToneFit.h), on the same
+// magnitudes and bin positions. With the spectrum mirrored, the display's left is the physical
+// right.
 namespace quillex {
-
-struct TPeak
-{
-    double Bin = 0;       // interpolated physical bin position (fractional)
-    double Magnitude = 0; // the tone's magnitude on the averaged-magnitude scale, scalloping
-                          // removed: what the bin would show if the tone lay exactly on it
-};
-
-// The tone around the local maximum at physical bin K (1 <= K <= N-2) of Magnitudes.
-// The window's own spectrum is fitted to bins K-1..K+1, its mirror image at the negative
-// frequency included (a real tone always has one, and near the band edges or with the
-// rectangular and Hamming windows it shifts the bins by more than the accuracy wanted); where
-// the mirror leaves open on which side of bin K the tone lies, bins K-4..K+4 decide. A neighbouring
-// tone still leaks in through the window's side lobes; that cannot be taken out from magnitudes.
-// wnOwn has no known spectrum: the bin itself is returned, as are K outside 1..N-2 (magnitude
-// 0 when K is outside the spectrum).
-TPeak InterpolatePeak(const float* Magnitudes, int N, int K, TDXLeakType Window);
-
-// The program's level of a magnitude, exactly: 20*log10(M/16384 + 1e-9).
-double LevelFromMagnitude(double M);
-// Its inverse, for thresholds given in dBm: 0 for levels at or below the -180 dBm floor.
-double MagnitudeFromLevel(double Dbm);
 
 // What counts as a peak: a local maximum (above its left neighbour, not below its right one,
 // so a tone halfway between two equal bins gives one peak)
@@ -77,36 +58,6 @@ public:
         float Raw;
     };
 
-    // What bounds the interpolated magnitude of a peak from its bins, for one window and size
-    // (the search's own working data, public only for its helpers).
-    struct TBounds
-    {
-        TDXLeakType Window = wnOwn;
-        int N = 0;
-        double Near = 0;   // least norm of the kernel over three bins, tone within 1/2 bin
-        double Far = 0;    // the same, tone within a bin (where the mirror's fit may take it)
-        double Spread = 0; // greatest sum of squares of the kernel over nine bins
-        // A bound on the kernel at a tone's mirror: one for the zone (bins far enough from the
-        // band edges), per bin below and above it (by distance from the band edge), infinite
-        // where there is none and every peak is interpolated.
-        int ZoneFirst = 1;
-        int ZoneLast = 0;
-        double ZoneMirror = 0;
-        std::vector<double> LowMirror, HighMirror;
-        int BoundFirst = 1; // the bins where it is finite
-        int BoundLast = 0;
-        double Reach = 0;     // bound per largest magnitude of bins K-4..K+4, in the zone
-        double EdgeReach = 0; // the same for the other bins with a bound
-        int QuietFirst = 1;   // bins whose mirror is too weak to be fitted (Hann, Blackman)
-        int QuietLast = 0;
-        double QuietReach = 0; // bound per largest magnitude of bins K-1..K+1, quiet bins
-        // R(1 - u) / R(u) and |R(1 + u)| / R(u) over a grid of offsets u from 0 to 1/2, and
-        // how far the latter may stray from its grid points within a step.
-        std::vector<double> Rising, Falling;
-        double FallingSlope = 0;
-        double Spill = 0; // the lone tone's residual per largest of bins K-1..K+1
-    };
-
     // What the last search did, so that its pruning can be checked and measured: the local
     // maxima it looked at one by one (the others were ruled out in bulk), those of them it
     // put to the peak rules, and those it fitted.
@@ -118,7 +69,7 @@ public:
     };
     TEffort Effort() const { return FEffort; }
     // The bounds of the window and size last searched with a known window.
-    const TBounds& Bounds() const { return FBounds; }
+    const TPeakBounds& Bounds() const { return FBounds; }
 
 private:
     struct TSelection;
@@ -128,7 +79,7 @@ private:
 
     std::vector<TCandidate> FFew;
     std::vector<float> FPower, FSums, FWork;
-    TBounds FBounds;
+    TPeakBounds FBounds;
     TEffort FEffort;
 };
 

@@ -398,40 +398,6 @@ TPipelineOutput OutputTo(TStampCheck& Check, TOutputs& Outs, TProgress& Progress
     return out;
 }
 
-// The peak table's and the limit scan's settings; the rows keep the magnitudes the peak
-// search needs. Throws TExportError (LimitsFile) for a limits file that cannot be read.
-void MeasureSettings(const TExportOptions& O, const TInput& In, TPipelineSettings& S,
-                     std::optional<TPeakTable::TSettings>& Peaks,
-                     std::optional<TLimitEvents::TSettings>& Events)
-{
-    const double freqOffset = In.Header ? In.Header->FreqOffset : 0.0;
-    if (!O.Peaks.empty()) {
-        S.MarginBins = TPeakTable::MarginBins();
-        S.RowMagnitudes = true;
-        Peaks = TPeakTable::TSettings{SpanOf(S.Spectrum), S.Spectrum.Inverted,
-                                      freqOffset,         S.Spectrum.Window,
-                                      O.PeakCount,        O.PeakMinDbm.value_or(O.MinDbm),
-                                      S.Threads};
-    }
-    if (!O.Events.empty()) {
-        TLimitEvents::TSettings e;
-        try {
-            e.Limits = ReadLimitsFile(O.Limits);
-        } catch (const ELimitFileError& error) {
-            throw TExportError(TExitCode::LimitsFile, error.what());
-        }
-        e.Grid = {SpanOf(S.Spectrum).N, freqOffset, In.Header ? In.Header->LevelOffset : 0.0,
-                  S.Spectrum.Inverted};
-        e.Window = S.Spectrum.Window;
-        e.HoldOffSeconds = O.HoldOffSeconds;
-        e.Threads = S.Threads;
-        e.Input = O.Input;
-        e.RecordingFirst = In.FirstFrame;
-        e.RecordingLast = In.LastFrame;
-        Events = std::move(e);
-    }
-}
-
 // Starts the GUI and lays out the image, telling the rows waiting for it through Ready;
 // returns its failure, which they get too.
 std::exception_ptr LayOutImage(const std::function<void()>& StartGui,
@@ -453,61 +419,173 @@ std::exception_ptr LayOutImage(const std::function<void()>& StartGui,
     }
 }
 
-void Export(const TExportOptions& O, std::ostream& Err, bool ShowProgress,
-            const std::function<void()>& StartGui)
+// One export: the recording opened and the settings worked out, then a stage for each kind of
+// output that sets it up (its file created under a temporary name), then the passes over the
+// frames: one that makes the spectra for every output that shows them, while the image is laid
+// out, and one of the raw frames for SigMF. Only when every output is complete does any of
+// them get its name.
+class TExportRun
 {
-    TInput in;
-    OpenInput(O, in, Err);
-    TPipelineSettings settings = PipelineSettings(O, in, Err);
-    CheckOutputs(O, settings);
-    std::optional<TPeakTable::TSettings> peakSettings;
-    std::optional<TLimitEvents::TSettings> eventSettings;
-    MeasureSettings(O, in, settings, peakSettings, eventSettings);
-    std::unique_ptr<TOutputFile> pngFile;
-    std::optional<TImageSettings> imageSettings;
-    if (!O.Png.empty()) {
-        pngFile = std::make_unique<TOutputFile>(O.Png);
-        imageSettings = ImageSettings(O, in, settings);
-    }
-    TOutputs outs;
-    if (!O.Csv.empty() || peakSettings || eventSettings)
-        outs.Timeline.emplace(O, in);
-    if (!O.Csv.empty())
-        outs.Table.emplace(O, in, SpanOf(settings.Spectrum), outs.Timeline->Times);
-    if (peakSettings)
-        outs.Peaks.emplace(O.Peaks, *peakSettings, outs.Timeline->Times);
-    if (eventSettings)
-        outs.Events.emplace(O.Events, *eventSettings, outs.Timeline->Times);
-    // The SigMF files take the raw frames: a pass of their own, with no transform.
-    std::optional<TSigmfExport> sigmf;
-    if (!O.Sigmf.empty())
-        sigmf.emplace(O.Sigmf);
-    const bool spectra = pngFile || outs.Table || outs.Peaks || outs.Events;
-    const int64_t frames = settings.Last - settings.First + 1;
-    TProgress progress(Err, ShowProgress && !O.Quiet, frames * (int(spectra) + int(bool(sigmf))));
-    TStampCheck check(O, in, progress);
+public:
+    TExportRun(const TExportOptions& Options, std::ostream& Err);
+    void Run(bool ShowProgress, const std::function<void()>& StartGui);
 
-    // The frames are transformed on another thread from the start, while this one starts
-    // the GUI and lays out the image (fonts take a tenth of a short export).
-    std::promise<void> laidOut;
-    std::unique_ptr<TExportImage> image;
-    if (pngFile)
-        outs.Image.emplace(laidOut.get_future().share(), image, SpanOf(settings.Spectrum).Length);
+private:
+    // Setting up: the limits read, then a stage for each kind of output, the frame times
+    // before the outputs that show them.
+    void ReadLimits();
+    void StartImage();
+    void StartTimeline();
+    void StartTable();
+    void StartPeaks();
+    void StartEvents();
+    void StartSigmf();
+    // The passes over the frames.
+    void MakeSpectra(TStampCheck& Check, TProgress& Progress,
+                     const std::function<void()>& StartGui);
+    void SaveImage();
+    void WriteSigmf(TStampCheck& Check, TProgress& Progress, int64_t Done);
+    void Commit();
+
+    const TExportOptions& FOptions;
+    std::ostream& FErr;
+    TInput FIn;
+    TPipelineSettings FSettings;
+    std::optional<TLimits> FLimits;
+    TOutputs FOuts;
+    std::unique_ptr<TOutputFile> FPngFile;
+    std::optional<TImageSettings> FImageSettings;
+    std::promise<void> FLaidOut;
+    std::unique_ptr<TExportImage> FImage;
+    std::optional<TSigmfExport> FSigmf;
+};
+
+TExportRun::TExportRun(const TExportOptions& Options, std::ostream& Err)
+    : FOptions(Options), FErr(Err)
+{
+    OpenInput(Options, FIn, Err);
+    FSettings = PipelineSettings(Options, FIn, Err);
+    CheckOutputs(Options, FSettings);
+}
+
+void TExportRun::Run(bool ShowProgress, const std::function<void()>& StartGui)
+{
+    // Before any file is made: a limits file that cannot be read leaves no output behind.
+    ReadLimits();
+    StartImage();
+    StartTimeline();
+    StartTable();
+    StartPeaks();
+    StartEvents();
+    StartSigmf();
+    const bool spectra = FPngFile || FOuts.Table || FOuts.Peaks || FOuts.Events;
+    const int64_t frames = FSettings.Last - FSettings.First + 1;
+    TProgress progress(FErr, ShowProgress && !FOptions.Quiet,
+                       frames * (int(spectra) + int(bool(FSigmf))));
+    TStampCheck check(FOptions, FIn, progress);
+    if (spectra)
+        MakeSpectra(check, progress, StartGui);
+    SaveImage();
+    WriteSigmf(check, progress, spectra ? frames : 0);
+    Commit();
+}
+
+// Throws TExportError (LimitsFile) for a limits file that cannot be read.
+void TExportRun::ReadLimits()
+{
+    if (FOptions.Events.empty())
+        return;
+    try {
+        FLimits = ReadLimitsFile(FOptions.Limits);
+    } catch (const ELimitFileError& error) {
+        throw TExportError(TExitCode::LimitsFile, error.what());
+    }
+}
+
+// The image's rows wait for its layout, which is done on this thread while the frames are
+// transformed.
+void TExportRun::StartImage()
+{
+    if (FOptions.Png.empty())
+        return;
+    FPngFile = std::make_unique<TOutputFile>(FOptions.Png);
+    FImageSettings = ImageSettings(FOptions, FIn, FSettings);
+    FOuts.Image.emplace(FLaidOut.get_future().share(), FImage, SpanOf(FSettings.Spectrum).Length);
+}
+
+void TExportRun::StartTimeline()
+{
+    if (!FOptions.Csv.empty() || !FOptions.Peaks.empty() || !FOptions.Events.empty())
+        FOuts.Timeline.emplace(FOptions, FIn);
+}
+
+void TExportRun::StartTable()
+{
+    if (!FOptions.Csv.empty())
+        FOuts.Table.emplace(FOptions, FIn, SpanOf(FSettings.Spectrum), FOuts.Timeline->Times);
+}
+
+// The rows keep the magnitudes the peak search needs, and the bins beyond the span its rules
+// look at.
+void TExportRun::StartPeaks()
+{
+    if (FOptions.Peaks.empty())
+        return;
+    FSettings.MarginBins = TPeakTable::MarginBins();
+    FSettings.RowMagnitudes = true;
+    const TPeakTable::TSettings peaks{SpanOf(FSettings.Spectrum),
+                                      FSettings.Spectrum.Inverted,
+                                      FIn.Header ? FIn.Header->FreqOffset : 0.0,
+                                      FSettings.Spectrum.Window,
+                                      FOptions.PeakCount,
+                                      FOptions.PeakMinDbm.value_or(FOptions.MinDbm),
+                                      FSettings.Threads};
+    FOuts.Peaks.emplace(FOptions.Peaks, peaks, FOuts.Timeline->Times);
+}
+
+void TExportRun::StartEvents()
+{
+    if (FOptions.Events.empty())
+        return;
+    TLimitEvents::TSettings e;
+    e.Limits = std::move(*FLimits);
+    e.Grid = {SpanOf(FSettings.Spectrum).N, FIn.Header ? FIn.Header->FreqOffset : 0.0,
+              FIn.Header ? FIn.Header->LevelOffset : 0.0, FSettings.Spectrum.Inverted};
+    e.Window = FSettings.Spectrum.Window;
+    e.HoldOffSeconds = FOptions.HoldOffSeconds;
+    e.Threads = FSettings.Threads;
+    e.Input = FOptions.Input;
+    e.RecordingFirst = FIn.FirstFrame;
+    e.RecordingLast = FIn.LastFrame;
+    FOuts.Events.emplace(FOptions.Events, e, FOuts.Timeline->Times);
+}
+
+// The SigMF files take the raw frames: a pass of their own, with no transform.
+void TExportRun::StartSigmf()
+{
+    if (!FOptions.Sigmf.empty())
+        FSigmf.emplace(FOptions.Sigmf);
+}
+
+// The frames are transformed on another thread from the start, while this one starts the GUI
+// and lays out the image (fonts take a tenth of a short export).
+void TExportRun::MakeSpectra(TStampCheck& Check, TProgress& Progress,
+                             const std::function<void()>& StartGui)
+{
     std::exception_ptr transformError;
     std::thread transform([&] {
         try {
-            if (spectra)
-                RunPipeline(in.File, settings, OutputTo(check, outs, progress));
-            if (outs.Events)
-                outs.Events->Finish();
-            if (outs.Image)
-                outs.Image->Flush();
+            RunPipeline(FIn.File, FSettings, OutputTo(Check, FOuts, Progress));
+            if (FOuts.Events)
+                FOuts.Events->Finish();
+            if (FOuts.Image)
+                FOuts.Image->Flush();
         } catch (...) {
             transformError = std::current_exception();
         }
     });
     const std::exception_ptr layoutError =
-        LayOutImage(StartGui, imageSettings ? &*imageSettings : nullptr, image, laidOut);
+        LayOutImage(StartGui, FImageSettings ? &*FImageSettings : nullptr, FImage, FLaidOut);
     transform.join();
     if (layoutError)
         std::rethrow_exception(layoutError);
@@ -518,29 +596,41 @@ void Export(const TExportOptions& O, std::ostream& Err, bool ShowProgress,
             throw TExportError(TExitCode::InputFile, e.what());
         }
     }
-    if (image) {
-        image->Finish();
-        image->Save(pngFile->TemporaryName(), settings.Threads);
-    }
-    if (sigmf)
-        sigmf->Write(
-            {in.File, O.Input, in.Header, settings.First, settings.Last},
-            [&](int64_t First, int Count, const double* Stamps) {
-                check.Frames(First, Count, Stamps);
-            },
-            [&](int64_t Done) { progress.Update((spectra ? frames : 0) + Done); });
-    // Only when every output is complete does any of them get its name.
+}
+
+void TExportRun::SaveImage()
+{
+    if (!FImage)
+        return;
+    FImage->Finish();
+    FImage->Save(FPngFile->TemporaryName(), FSettings.Threads);
+}
+
+// After the spectra when those are asked for too, on the same frames; Done is the progress so
+// far.
+void TExportRun::WriteSigmf(TStampCheck& Check, TProgress& Progress, int64_t Done)
+{
+    if (!FSigmf)
+        return;
+    FSigmf->Write(
+        {FIn.File, FOptions.Input, FIn.Header, FSettings.First, FSettings.Last},
+        [&](int64_t First, int Count, const double* Stamps) { Check.Frames(First, Count, Stamps); },
+        [&](int64_t Frames) { Progress.Update(Done + Frames); });
+}
+
+void TExportRun::Commit()
+{
     std::vector<TOutputFile*> files;
-    if (outs.Table)
-        files.push_back(&outs.Table->Output());
-    if (outs.Peaks)
-        files.push_back(&outs.Peaks->Output());
-    if (outs.Events)
-        files.push_back(&outs.Events->Output());
-    if (pngFile)
-        files.push_back(pngFile.get());
-    if (sigmf)
-        files.insert(files.end(), {&sigmf->Data(), &sigmf->Meta()});
+    if (FOuts.Table)
+        files.push_back(&FOuts.Table->Output());
+    if (FOuts.Peaks)
+        files.push_back(&FOuts.Peaks->Output());
+    if (FOuts.Events)
+        files.push_back(&FOuts.Events->Output());
+    if (FPngFile)
+        files.push_back(FPngFile.get());
+    if (FSigmf)
+        files.insert(files.end(), {&FSigmf->Data(), &FSigmf->Meta()});
     CommitAll(files);
 }
 
@@ -550,7 +640,7 @@ int RunExport(const TExportOptions& Options, std::ostream& Err, bool Progress,
               const std::function<void()>& StartGui)
 {
     try {
-        Export(Options, Err, Progress, StartGui);
+        TExportRun(Options, Err).Run(Progress, StartGui);
         return 0;
     } catch (const TExportError& e) {
         Err << Program << e.what() << '\n';

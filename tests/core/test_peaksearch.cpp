@@ -822,7 +822,7 @@ TEST(PeakSearchBounds, HoldForEveryToneTheyCover)
             const std::vector<float> zeros(size_t(n), 0.0f);
             TPeak peak;
             search.Strongest(zeros.data(), n, window, 1, n - 2, 0, 1, &peak);
-            const TPeakSearch::TBounds& b = search.Bounds();
+            const TPeakBounds& b = search.Bounds();
             const std::string what = std::to_string(window) + " at " + std::to_string(n);
             ASSERT_TRUE(b.Window == window && b.N == n) << what;
             EXPECT_NEAR(TWindowKernel(window, n).ScallopGain(), 1 / R(0.5), 1e-9) << what;
