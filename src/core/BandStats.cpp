@@ -146,8 +146,11 @@ void TBandStats::Clear()
         s.Lowest = INT_MAX;
         s.Highest = -1;
     }
-    std::fill(FPower.begin(), FPower.end(), 0.0);
-    std::fill(FBlock.begin(), FBlock.end(), 0.0f);
+    if (FHull.Last >= FHull.First) {
+        std::fill(&FPower[size_t(FHull.First)], &FPower[size_t(FHull.Last)] + 1, 0.0);
+        if (FBlockFrames > 0) // else Flush left it cleared
+            std::fill(&FBlock[size_t(FHull.First)], &FBlock[size_t(FHull.Last)] + 1, 0.0f);
+    }
     FBlockFrames = 0;
     FFrames = 0;
 }
