@@ -119,7 +119,6 @@ void TBandStats::Configure(const TBandSpectrum& Spectrum, std::span<const TBand>
     FBlockFrames = 0;
     FMagnitudes.assign(size_t(n), 0.0f);
     FHull = {};
-    FWidest = 0;
     for (size_t b = 0; b < Bands.size(); ++b) {
         TBandState& s = FBands[b];
         s = {};
@@ -127,7 +126,6 @@ void TBandStats::Configure(const TBandSpectrum& Spectrum, std::span<const TBand>
         s.Counts = b * size_t(Classes);
         if (s.Bins.Last < s.Bins.First)
             continue;
-        FWidest = std::max(FWidest, int64_t(s.Bins.Last - s.Bins.First + 1));
         const TBinRange wide{std::max(0, s.Bins.First - PeakMargin),
                              std::min(n - 1, s.Bins.Last + PeakMargin)};
         FHull = FHull.Last < FHull.First
@@ -142,7 +140,7 @@ void TBandStats::Clear()
     for (TBandState& s : FBands) {
         if (s.Highest >= s.Lowest)
             std::fill(FCounts.begin() + ptrdiff_t(s.Counts + size_t(s.Lowest)),
-                      FCounts.begin() + ptrdiff_t(s.Counts + size_t(s.Highest) + 1), 0u);
+                      FCounts.begin() + ptrdiff_t(s.Counts + size_t(s.Highest) + 1), uint64_t(0));
         s.Lowest = INT_MAX;
         s.Highest = -1;
     }
@@ -157,8 +155,7 @@ void TBandStats::Clear()
 
 bool TBandStats::Add(std::span<const float> Magnitudes)
 {
-    if (FSpectrum.N <= 0 || Magnitudes.size() != size_t(FSpectrum.N) ||
-        (FFrames + 1) * FWidest > int64_t(UINT32_MAX))
+    if (FSpectrum.N <= 0 || Magnitudes.size() != size_t(FSpectrum.N))
         return false;
     if (FHull.Last >= FHull.First)
         (WideLoopsSupported() ? PowersWide : PowersPortable)(
@@ -174,7 +171,7 @@ bool TBandStats::Add(std::span<const float> Magnitudes)
         }
         s.Lowest = std::min(s.Lowest, int(lowest));
         s.Highest = std::max(s.Highest, int(highest));
-        uint32_t* counts = FCounts.data() + s.Counts;
+        uint64_t* counts = FCounts.data() + s.Counts;
         for (int k = s.Bins.First; k <= s.Bins.Last; ++k)
             ++counts[classes[k]];
     }
@@ -198,7 +195,7 @@ void TBandStats::Flush()
 TBandStats::TNoise TBandStats::Noise(const TBandState& Band, int64_t Cells)
 {
     const int lo = Band.Lowest, hi = Band.Highest;
-    const uint32_t* counts = FCounts.data() + Band.Counts;
+    const uint64_t* counts = FCounts.data() + Band.Counts;
     const auto edge = [](int c) { return double(std::bit_cast<float>(uint32_t(c) << ClassShift)); };
     // Cumulative cells and powers from class lo on, formed only as far as they are read (a
     // frame's carriers may reach far above the classes that matter).

@@ -108,8 +108,8 @@ public:
     void Configure(const TBandSpectrum& Spectrum, std::span<const TBand> Bands);
     // Starts an empty group.
     void Clear();
-    // Adds one frame of Spectrum.N magnitudes; false, nothing added, for any other length or
-    // when a band's cells would pass 2^32 - 1 (a million frames of 4096 bins).
+    // Adds one frame of Spectrum.N magnitudes; false, nothing added, for any other length.
+    // Counts are 64-bit, so a group of a day at any frame rate fits.
     bool Add(std::span<const float> Magnitudes);
     int64_t Frames() const { return FFrames; }
 
@@ -141,7 +141,7 @@ private:
     TBandSpectrum FSpectrum;
     std::vector<TBandState> FBands;
     std::vector<TBandResult> FResults;
-    std::vector<uint32_t> FCounts;
+    std::vector<uint64_t> FCounts;
     std::vector<double> FPower; // per bin, summed over the group's frames
     std::vector<float> FBlock;  // the same over the frames not yet in FPower
     int FBlockFrames = 0;
@@ -149,7 +149,6 @@ private:
     std::vector<float> FMagnitudes; // the group's root mean square, for the peak search
     std::vector<double> FCumCounts, FCumSums;
     TBinRange FHull;     // the bins summed: every band's with room for the peak rules around it
-    int64_t FWidest = 0; // bins of the widest band
     int64_t FFrames = 0;
     TPeakSearch FSearch;
 };
