@@ -168,9 +168,6 @@ public:
     {
         quillex::TSpkWriter Writer;
         quillex::TSpkReader Reader;
-        // Identity of the file being recorded, to notice it being removed.
-        uint64_t RecordDevice = 0;
-        uint64_t RecordInode = 0;
     } SpkFile;
     double LabelInterval = 0.0;
     double ScanInterval = 0.0;
@@ -360,7 +357,6 @@ private:
     void RewindPlayback();
     void SetFilePosition(int64_t Position);
     void StopRecordingAfterError(const std::exception& E);
-    void NoteRecordingIdentity();
 
     TPrompts& FPrompts;
     TClock& FClock;

@@ -255,25 +255,6 @@ TEST_F(SpkFileTest, SparseFileBeyondFourGibibytesAndTheLargestRecordIndexes)
     EXPECT_EQ(reader.Position(), last + 1); // a refused seek leaves the position alone
 }
 
-// On a full disk every whole record stays, none of the broken one, and the failure is
-// reported with the file and the system's reason.
-TEST_F(SpkFileTest, WriteFailureKeepsWholeRecordsOnly)
-{
-    TSpkWriter writer;
-    writer.Create(Path);
-    int written = 0;
-    const std::string message = Thrown<ESpkWriteError>([&] {
-        const TFullDisk full(2 * FrameRecordSize + FrameRecordSize / 2);
-        for (; written < 10; ++written)
-            writer.AppendRecord(46003.0 + written, Block(written).data());
-    });
-    EXPECT_NE(message.find(Path + ": " + std::strerror(EFBIG)), std::string::npos) << message;
-    EXPECT_EQ(written, 2);
-    EXPECT_FALSE(writer.IsOpen());
-    EXPECT_THROW(writer.AppendRecord(0, Block(0).data()), ESpkWriteError);
-    EXPECT_TRUE(Content() == Record(46003.0, 0) + Record(46004.0, 1));
-}
-
 // The creation failure is checked where the window records.
 TEST_F(SpkFileTest, OpenErrorsNameTheFileAndReason)
 {
