@@ -71,6 +71,7 @@ double TLimitTools::FrameTime()
 
 void TLimitTools::FrameProcessed()
 {
+    FTraceBins = int(FForm.FFT->Size());
     // Live frames are numbered from the run's start, whether or not a limit watched them.
     const int64_t index = FForm.PlaybackMode ? FForm.PlaybackRecord : FLiveFrame++;
     const bool open = FEpisodes.IsOpen(TLimitKind::Upper) || FEpisodes.IsOpen(TLimitKind::Lower);

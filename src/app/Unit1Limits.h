@@ -83,7 +83,11 @@ public:
     // --- settings: the section "Limits" (Ini null: no file) ---
     void LoadSettings(const TIniFile* Ini);
     void SaveSettings(TIniFile& Ini) const;
+    // Curves made or bent and not saved count as a change.
     bool SettingsChanged() const;
+    // Before the settings are saved: curves not saved yet go to the limits file (one asked
+    // for when there is none), so that they come back at the next start.
+    void SaveChangedCurves();
 
     // --- controls ---
     QToolButton* BtnLimits = nullptr;
@@ -116,6 +120,7 @@ private:
     quillex::TLimitGrid CurrentGrid() const;
     // New curves (or a new grid): the check resampled, the plot's reference curves anew.
     void SetLimits(const quillex::TLimits& Limits);
+    void WriteCurves(const QString& FileName);
     void ShowCurves();
     QGroupBox* BuildLimitsGroup();
     void ReferenceBent(int Series);
@@ -144,6 +149,9 @@ private:
     quillex::TAlarmRecorder FRecorder;
     QString FLimitsFile, FEventLogFile, FAlarmFolder;
     TSettings FSnapshot;
+    bool FCurvesUnsaved = false;
+    // The bins of the last frame's trace: a limit from the trace needs one at the FFT's size.
+    int FTraceBins = 0;
     // The trace's levels where it is beyond a curve (NaN elsewhere), and the check's mask.
     std::vector<float> FWarning;
     std::vector<uint8_t> FMask;

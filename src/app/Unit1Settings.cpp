@@ -160,6 +160,7 @@ bool TForm1::SaveSettings()
         ini.WriteInteger(Offsets, "Inverted", current[17]);
     }
     Measure->SaveSettings(ini);
+    Limits->SaveChangedCurves();
     Limits->SaveSettings(ini);
     return true;
 }

@@ -410,6 +410,45 @@ TEST_F(LimitTest, SaveLoadAndTheSettingsKey)
     EXPECT_TRUE(L().Limits().Upper.Empty() && L().Limits().Lower.Empty());
 }
 
+// Limits refused with a status text, the curves as they were: one from the trace before a frame
+// showed one, a typed level beyond -300..+100 dBm. Curves made and not saved count as a change
+// at close, and saving writes them to a limits file (asked for) that the next start loads;
+// "Clear limits" forgets the file, so they do not come back.
+TEST_F(LimitTest, RefusedLimitsUnsavedCurvesAndClearing)
+{
+    StartDebug4096();
+    Prompts.Numbers = {100.5, -300.5};
+    for (const auto& [action, status] :
+         {std::pair{L().ActUpperFromTrace, "no trace yet: start a run or play a recording first"},
+          {L().ActFlatLimit, "a limit lies between -300 and +100 dBm"},
+          {L().ActFlatLimit, "a limit lies between -300 and +100 dBm"}}) {
+        action->trigger();
+        EXPECT_TRUE(L().Limits().Upper.Empty());
+        EXPECT_EQ(Form->StatusBar->currentMessage(), status);
+    }
+    const auto restart = [this](const char* Limits) {
+        Prompts.Answers.push_back(TPrompts::TAnswer::Yes);
+        if (Limits)
+            Prompts.Names.push_back(Path(Limits));
+        const qsizetype asked = Prompts.Questions.size();
+        ASSERT_TRUE(CloseWindow());
+        EXPECT_EQ(Prompts.Questions.size(), asked + 1);
+        Form.reset();
+        StartDebug4096();
+    };
+    restart(nullptr); // the settings as they are, so only the curves change from here on
+    Prompts.Numbers = {-40.0};
+    L().ActFlatLimit->trigger();
+    const quillex::TLimits made = L().Limits();
+    restart("made.csv");
+    EXPECT_TRUE(L().Limits().Upper == made.Upper && L().Limits().Lower.Empty());
+    EXPECT_EQ(L().LimitsFile(), Path("made.csv"));
+    L().ActClearLimits->trigger();
+    restart(nullptr);
+    EXPECT_TRUE(L().Limits().Upper.Empty() && Prompts.Messages.isEmpty())
+        << Prompts.Messages.join(u'\n');
+}
+
 // Each episode gets a recording of its own: the frames of the seconds before its first frame beyond
 // the limit (held in memory), its frames and those of the seconds after, each with its stamp and
 // samples. A folder that has gone by a run's start turns recording on alarm off.
