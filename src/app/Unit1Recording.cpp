@@ -264,6 +264,9 @@ void TForm1::PBMouseUp(int X)
     SetFilePosition(quillex::RoundHalfEven(double(PB->maximum()) / width * X));
     LblAkt->setText(QStringLiteral("Pos: %1").arg(PB->value()));
     SpkFile.Reader.Seek(PB->value());
+    // The next frame does not follow the last one played: open episodes end there, as at
+    // the end of a run, rather than joining frames that were never played.
+    Limits->RunEnded();
 }
 
 void TForm1::SetFilePosition(int64_t Position)

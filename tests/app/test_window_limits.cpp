@@ -254,6 +254,27 @@ TEST_F(LimitTest, LowerEpisodeBesideAnUpperOne)
     ExpectWorst(log[1].split(','), 3000, -30.0);
 }
 
+// A seek ends the open episodes at the last frame played, as the end of a run does: the episode
+// open at frame 12 does not join the burst at 41 after a jump there, and after a jump back from
+// 42 to 10 no episode ends before it starts.
+TEST_F(LimitTest, ASeekEndsTheOpenEpisodes)
+{
+    StartDebug4096();
+    UpperFromQuietTrace();
+    LogTo(Path("events.csv"));
+    Write(Path("bursts.spk"), true);
+    Form->PB->setFixedWidth(460); // 46 records, 10 pixels each
+    std::map<int64_t, int> jumps{{12, 410}, {42, 100}};
+    PlayToEnd(Path("bursts.spk"), [&] {
+        if (jumps.count(Form->PlaybackRecord))
+            Form->PBMouseUp(jumps.extract(Form->PlaybackRecord).mapped());
+    });
+    QStringList frames;
+    for (const QString& line : Lines(Path("events.csv")).mid(1))
+        frames << line.section(',', 2, 3);
+    EXPECT_EQ(frames, QStringList({"11,12", "41,42", "11,18", "41,42"}));
+}
+
 // Live, frames are numbered from the start of each run (those before a limit existed too) and timed
 // by the clock. Clearing the limits ends the open episode once the hold-off has passed, stopping
 // the run at once.
