@@ -193,6 +193,8 @@ public:
     int64_t PlaybackFileId = 0;
     int64_t PlaybackRecord = 0;
     double FrameTime = 0.0;
+    // The same moment on the clock's Elapsed, in days, for durations.
+    double FrameElapsed = 0.0;
     // Recording progress: renewed once a second while recording.
     QTimer* RecordStatusTimer;
     double RecordStart = 0.0;

@@ -79,11 +79,14 @@ void TLimitTools::FrameProcessed()
         return;
     ViewChanged();
     const double time = FrameTime();
+    // Live durations run on the clock that is never set back; a recording has only its times.
+    const double elapsed = FForm.PlaybackMode ? time : FForm.FrameElapsed;
     const float* magnitudes = FForm.AvgSpectrum.data();
     const quillex::TLimitFrame& frame = FCheck.Check(magnitudes);
     FEpisodes.SetWindow(FForm.FFT->LeakFunction());
-    const quillex::TLimitStep& step = FEpisodes.Frame(FCheck, frame, magnitudes, index, time);
-    Record(time, frame.AnyBeyond());
+    const quillex::TLimitStep& step =
+        FEpisodes.Frame(FCheck, frame, magnitudes, index, time, elapsed);
+    Record(time, elapsed, frame.AnyBeyond());
     Log(step);
     MarkStarts(step);
     ShowBeyond(frame.AnyBeyond());
@@ -113,13 +116,13 @@ void TLimitTools::RunEnded()
     ShowAlarm();
 }
 
-void TLimitTools::KeepRingLength(double Time)
+void TLimitTools::KeepRingLength(double Elapsed)
 {
-    if (FLastTime > 0 && Time > FLastTime) {
-        const double dt = (Time - FLastTime) * SecondsPerDay;
+    if (FLastTime > 0 && Elapsed > FLastTime) {
+        const double dt = (Elapsed - FLastTime) * SecondsPerDay;
         FFramePeriod = FFramePeriod > 0 ? FFramePeriod + (dt - FFramePeriod) / 8 : dt;
     }
-    FLastTime = Time;
+    FLastTime = Elapsed;
     if (FFramePeriod <= 0 || FRecorder.Recording())
         return;
     // Whole steps of 16 frames, grown at once and shrunk only to half: a frame rate that
@@ -136,13 +139,13 @@ void TLimitTools::KeepRingLength(double Time)
     }
 }
 
-void TLimitTools::Record(double Time, bool Beyond)
+void TLimitTools::Record(double Time, double Elapsed, bool Beyond)
 {
     if (!FRecorder.Active())
         return;
-    KeepRingLength(Time);
+    KeepRingLength(Elapsed);
     try {
-        FRecorder.Frame(FForm.FrameStamp, Time, FForm.SampleBlock.data(), Beyond);
+        FRecorder.Frame(FForm.FrameStamp, Time, FForm.SampleBlock.data(), Beyond, Elapsed);
     } catch (const quillex::EAlarmRecordError& e) {
         // Once: the recorder is off now; alarms and the log go on.
         CBRecordOnAlarm->setChecked(false);

@@ -135,8 +135,8 @@ private:
 
     // Unit1Alarms.cpp
     double FrameTime();
-    void KeepRingLength(double Time);
-    void Record(double Time, bool Beyond);
+    void KeepRingLength(double Elapsed);
+    void Record(double Time, double Elapsed, bool Beyond);
     void Log(const quillex::TLimitStep& Step);
     void MarkStarts(const quillex::TLimitStep& Step);
     void ShowBeyond(bool Any);
@@ -161,7 +161,7 @@ private:
     std::unique_ptr<quillex::TFrameTimes> FTimes;
     int FTimed = -1; // unknown until the first frame played
     int64_t FLiveFrame = 0;
-    // Seconds between frames (averaged) and the last frame's time, for the ring's length.
+    // Seconds between frames (averaged) and the last frame's elapsed time, for the ring's length.
     double FFramePeriod = 0, FLastTime = 0;
     // What the status panel shows: the episode's worst point as last formatted.
     bool FAlarmShown = false;

@@ -44,7 +44,7 @@ void TForm1::StartRecordStatus()
 
 QString TForm1::RecordStatusText() const
 {
-    const double seconds = RecordFrames > 0 ? (FClock.Now() - RecordStart) * 86400.0 : 0.0;
+    const double seconds = RecordFrames > 0 ? FClock.Elapsed() - RecordStart : 0.0;
     const double bytes = double(SpkFile.Writer.RecordCount()) * double(FrameRecordSize);
     return QStringLiteral("  %1  %2 %3  %4 MB")
         .arg(Elapsed(seconds))

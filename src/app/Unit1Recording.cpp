@@ -115,7 +115,7 @@ void TForm1::WriteFrameRecord()
     try {
         SpkFile.Writer.AppendRecord(FrameStamp, SampleBlock.data());
         if (RecordFrames++ == 0)
-            RecordStart = FClock.Now();
+            RecordStart = FClock.Elapsed();
     } catch (const quillex::ESpkError& e) {
         StopRecordingAfterError(e);
     }

@@ -314,6 +314,38 @@ TEST_F(LimitTest, LiveEpisodesCountFramesFromTheRunsStart)
     EXPECT_EQ(log[2].split(',').mid(2, 3), QStringList({"0", "2", "upper"}));
 }
 
+// Durations run on the clock that is never set back: with the wall clock set back an hour
+// mid-episode, the episode ends once the hold-off has passed and its recording holds the
+// frame 0.15 s before it, its 3 frames and those of the 0.5 s after, with the header 10
+// records; the log has the wall clock's times.
+TEST_F(LimitTest, AClockSetBackMidEpisodeEndsItOnTime)
+{
+    StartDebug4096();
+    LogTo(Path("events.csv"));
+    RecordTo(Path("alarms"), 0.15, 0.5);
+    Form->BtnStartStop->click();
+    const auto ticks = [this](int Count) {
+        for (int f = 0; f < Count; ++f, Form->Timer1Timer())
+            Clock.Advance(0.1);
+    };
+    Prompts.Numbers = {100.0, -300.0}; // no bin above the first, every bin above the second
+    for (int limit = 0; limit < 2; ++limit) {
+        L().ActFlatLimit->trigger();
+        ticks(3);
+    }
+    Clock.Value -= 1.0 / 24;
+    L().ActClearLimits->trigger();
+    ticks(10);
+    EXPECT_EQ(Form->StatusText(0), Form->FftStatusText());
+    EXPECT_FALSE(L().Recorder().Recording());
+    Form->BtnStartStop->click();
+    EXPECT_EQ(Lines(Path("events.csv")).value(1).section(',', 0, 4),
+              "2026-12-06T10:00:00.400,2026-12-06T10:00:00.600,3,5,upper");
+    const QStringList files = QDir(Path("alarms")).entryList({"*.spk"}, QDir::Files);
+    ASSERT_EQ(files.size(), 1);
+    EXPECT_EQ(QFileInfo(Path("alarms") + "/" + files[0]).size(), 10 * quillex::FrameRecordSize);
+}
+
 // A bend in the upper-reference mode goes into the curve's frequency definition: it stays at its
 // frequency through a new FFT size and span. Without a lower curve the lower-reference mode says
 // what to do.
