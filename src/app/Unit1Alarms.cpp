@@ -44,18 +44,29 @@ void TLimitTools::PlaybackLoaded(const QString& FileName, int64_t First, int64_t
     quillex::TSpkStampReader* stamps = FStamps.get();
     FTimes = std::make_unique<quillex::TFrameTimes>(
         First, Last, [stamps](int64_t Frame) { return (*stamps)(Frame); });
-    // Every frame has a time exactly when two have: the first and one more.
-    try {
-        FTimed = FTimes->TimeOf(First) && FTimes->TimeOf(Last > First ? First + 1 : First) ? 1 : 0;
-    } catch (const std::exception&) {
-        FTimed = 0;
-    }
+    // Whether the frames have times is worked out when a frame first needs one: a recording
+    // without stamps is read to its end for that, which the load itself must not cost.
+    FTimedFrames = {First, Last};
+}
+
+int64_t TLimitTools::StampsRead() const
+{
+    return FTimes ? FTimes->StampsRead() : 0;
 }
 
 double TLimitTools::FrameTime()
 {
     if (!FForm.PlaybackMode)
         return FForm.FrameTime;
+    // Every frame has a time exactly when two have: the first and one more.
+    if (FTimes && FTimed < 0) {
+        const auto [first, last] = FTimedFrames;
+        try {
+            FTimed = FTimes->TimeOf(first) && FTimes->TimeOf(last > first ? first + 1 : first);
+        } catch (const std::exception&) {
+            FTimed = 0;
+        }
+    }
     // Frames of a recording without times count as one moment, as in the exporter.
     if (!FTimes || FTimed != 1)
         return 0.0;

@@ -78,6 +78,8 @@ public:
     const quillex::TAlarmRecorder& Recorder() const { return FRecorder; }
     const QString& EventLogFile() const { return FEventLogFile; }
     const QString& AlarmFolder() const { return FAlarmFolder; }
+    // Stamps of the recording loaded for playback read so far, for the frames' times.
+    int64_t StampsRead() const;
     QString KeysHint() const;
 
     // --- settings: the section "Limits" (Ini null: no file) ---
@@ -159,7 +161,8 @@ private:
     // The frames of the recording played back, for their times as the exporter has them.
     std::unique_ptr<quillex::TSpkStampReader> FStamps;
     std::unique_ptr<quillex::TFrameTimes> FTimes;
-    int FTimed = -1; // unknown until the first frame played
+    int FTimed = -1; // unknown until a frame played needs its time
+    std::pair<int64_t, int64_t> FTimedFrames;
     int64_t FLiveFrame = 0;
     // Seconds between frames (averaged) and the last frame's elapsed time, for the ring's length.
     double FFramePeriod = 0, FLastTime = 0;

@@ -314,6 +314,22 @@ TEST_F(LimitTest, LiveEpisodesCountFramesFromTheRunsStart)
     EXPECT_EQ(log[2].split(',').mid(2, 3), QStringList({"0", "2", "upper"}));
 }
 
+// Loading a recording reads its header record only, however large, also with limits set: a
+// recording without stamps is not read to its end for its frames' times at the load.
+TEST_F(LimitTest, LoadingAStamplessRecordingReadsNoStamps)
+{
+    StartDebug4096();
+    Prompts.Numbers.push_back(-300.0);
+    L().ActFlatLimit->trigger();
+    QFile file(Path("large.spk"));
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    ASSERT_TRUE(file.resize(qint64(100000) * quillex::FrameRecordSize)); // 1.6 GB, sparse
+    file.close();
+    Load(Path("large.spk"));
+    EXPECT_EQ(Form->FileFrameCount, 100000);
+    EXPECT_EQ(L().StampsRead(), 0);
+}
+
 // Durations run on the clock that is never set back: with the wall clock set back an hour
 // mid-episode, the episode ends once the hold-off has passed and its recording holds the
 // frame 0.15 s before it, its 3 frames and those of the 0.5 s after, with the header 10
