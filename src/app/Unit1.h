@@ -193,6 +193,8 @@ public:
     int64_t PlaybackFileId = 0;
     int64_t PlaybackRecord = 0;
     double FrameTime = 0.0;
+    // The file panel's own text while a recording on alarm stands over it.
+    QString FileStatusText, AlarmRecordingText;
     // The same moment on the clock's Elapsed, in days, for durations.
     double FrameElapsed = 0.0;
     // Recording progress: renewed once a second while recording.
@@ -278,6 +280,9 @@ public:
     QString PlotToolsHint() const;
     void HistoContextMenu(const QPoint& Pos);
     void SetStatusText(int Panel, const QString& Text);
+    // A recording on alarm being written: its text (empty when none) stands in the file panel
+    // over the panel's own, which comes back when it ends; the hint has the whole file name.
+    void ShowAlarmRecording(const QString& Text, const QString& Hint);
     // The first panel's text: the FFT's size and resolution.
     QString FftStatusText() const;
     QString StatusText(int Panel) const;

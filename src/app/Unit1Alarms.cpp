@@ -86,7 +86,8 @@ void TLimitTools::FrameProcessed()
     // Live frames are numbered from the run's start, whether or not a limit watched them.
     const int64_t index = FForm.PlaybackMode ? FForm.PlaybackRecord : FLiveFrame++;
     const bool open = FEpisodes.IsOpen(TLimitKind::Upper) || FEpisodes.IsOpen(TLimitKind::Lower);
-    if (Limits().Upper.Empty() && Limits().Lower.Empty() && !open && !FWarningShown)
+    if (Limits().Upper.Empty() && Limits().Lower.Empty() && !open && !FWarningShown &&
+        !FRecorder.Recording())
         return;
     ViewChanged();
     const double time = FrameTime();
@@ -120,8 +121,10 @@ void TLimitTools::RunEnded()
         FRecorder.Finish();
     } catch (const quillex::EAlarmRecordError& e) {
         CBRecordOnAlarm->setChecked(false);
+        ShowRecording();
         FForm.Prompts().ShowWarning(QString::fromStdString(e.what()));
     }
+    ShowRecording();
     FLastTime = 0;
     ShowBeyond(false);
     ShowAlarm();
@@ -160,8 +163,24 @@ void TLimitTools::Record(double Time, double Elapsed, bool Beyond)
     } catch (const quillex::EAlarmRecordError& e) {
         // Once: the recorder is off now; alarms and the log go on.
         CBRecordOnAlarm->setChecked(false);
+        ShowRecording();
         FForm.Prompts().ShowWarning(QString::fromStdString(e.what()));
     }
+    ShowRecording();
+}
+
+void TLimitTools::ShowRecording()
+{
+    if (!FRecorder.Recording()) {
+        FForm.ShowAlarmRecording({}, {});
+        return;
+    }
+    const QString size =
+        LocalFormat("%0.1f MB", double(FRecorder.RecordCount()) * quillex::FrameRecordSize / 1e6);
+    const QString file = QString::fromStdString(FRecorder.FileName());
+    FForm.ShowAlarmRecording(QStringLiteral("Alarm record  ") + size + QStringLiteral("  ") +
+                                 QFileInfo(file).fileName(),
+                             QStringLiteral("Alarm record ") + file + QStringLiteral("  ") + size);
 }
 
 void TLimitTools::Log(const quillex::TLimitStep& Step)
@@ -290,6 +309,7 @@ void TLimitTools::RecordOnAlarmToggled(bool On)
         } catch (const quillex::EAlarmRecordError& e) {
             FForm.Prompts().ShowWarning(QString::fromStdString(e.what()));
         }
+        ShowRecording();
         return;
     }
     const QString folder =

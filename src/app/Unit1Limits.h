@@ -139,6 +139,7 @@ private:
     double FrameTime();
     void KeepRingLength(double Elapsed);
     void Record(double Time, double Elapsed, bool Beyond);
+    void ShowRecording();
     void Log(const quillex::TLimitStep& Step);
     void MarkStarts(const quillex::TLimitStep& Step);
     void ShowBeyond(bool Any);

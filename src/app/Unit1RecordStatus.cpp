@@ -68,7 +68,8 @@ void TForm1::RecordStatusTick()
                                     name.right(ShownNameLength - ShownNameLength / 2 - 1);
     const QString progress = RecordStatusText();
     SetStatusText(FileStatusPanel, QStringLiteral("Record to ") + shown + progress);
-    StatusPanels[FileStatusPanel]->setToolTip(QStringLiteral("Record to ") + name + progress);
+    if (AlarmRecordingText.isEmpty())
+        StatusPanels[FileStatusPanel]->setToolTip(QStringLiteral("Record to ") + name + progress);
 
     const QString path = QString::fromStdString(SpkFile.Writer.FileName());
     const int64_t free = FreeDiskBytes ? FreeDiskBytes(path) : -1;

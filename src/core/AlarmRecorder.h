@@ -61,6 +61,8 @@ public:
     void Finish();
 
     bool Recording() const { return FWriter.IsOpen(); }
+    // Records in the file being written (or the last one), its header included.
+    int64_t RecordCount() const { return FWriter.RecordCount(); }
     // The file being written, or the last one written.
     const std::string& FileName() const { return FWriter.FileName(); }
 

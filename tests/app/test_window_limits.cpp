@@ -331,14 +331,15 @@ TEST_F(LimitTest, LoadingAStamplessRecordingReadsNoStamps)
 }
 
 // Durations run on the clock that is never set back: with the wall clock set back an hour
-// mid-episode, the episode ends once the hold-off has passed and its recording holds the
-// frame 0.15 s before it, its 3 frames and those of the 0.5 s after, with the header 10
+// mid-episode, the episode ends once the hold-off (0.2 s) has passed and its recording holds
+// the frame 0.15 s before it, its 3 frames and those of the 0.5 s after, with the header 10
 // records; the log has the wall clock's times.
 TEST_F(LimitTest, AClockSetBackMidEpisodeEndsItOnTime)
 {
     StartDebug4096();
     LogTo(Path("events.csv"));
     RecordTo(Path("alarms"), 0.15, 0.5);
+    L().SEHoldOff->setValue(0.2);
     Form->BtnStartStop->click();
     const auto ticks = [this](int Count) {
         for (int f = 0; f < Count; ++f, Form->Timer1Timer())
@@ -527,8 +528,16 @@ TEST_F(LimitTest, RecordingOnAlarmHoldsTheFramesAround)
     UpperFromQuietTrace();
     RecordTo(Path("alarms"), 0.45, 0.55);
     Write(Path("bursts.spk"), true);
-    PlayToEnd(Path("bursts.spk"));
+    QMap<int64_t, QString> shown; // the file panel, which names the recording while it grows
+    PlayToEnd(Path("bursts.spk"), [&] { shown[Form->PlaybackRecord] = Form->StatusText(3); });
     EXPECT_TRUE(Prompts.Warnings.isEmpty()) << Prompts.Warnings.join('\n');
+    for (const auto& [frame, records] : {std::pair{10, 0}, {11, 6}, {23, 18}, {24, 0}}) {
+        const QString size = QString::asprintf("%.1f MB", records * 16392 / 1e6);
+        EXPECT_EQ(shown[frame],
+                  records ? "Alarm record  " + size + "  limit_2026-12-06_10-00-01.100.spk"
+                          : "File: bursts.spk")
+            << frame;
+    }
 
     const QStringList files = QDir(Path("alarms")).entryList({"*.spk"}, QDir::Files, QDir::Name);
     ASSERT_EQ(files.size(), 2) << files.join(',');
