@@ -352,7 +352,9 @@ TEST_F(LimitTest, AClockSetBackMidEpisodeEndsItOnTime)
     }
     Clock.Value -= 1.0 / 24;
     L().ActClearLimits->trigger();
-    ticks(10);
+    ticks(1); // within the hold-off
+    EXPECT_TRUE(Form->StatusText(0).startsWith("LIMIT")) << Form->StatusText(0);
+    ticks(9);
     EXPECT_EQ(Form->StatusText(0), Form->FftStatusText());
     EXPECT_FALSE(L().Recorder().Recording());
     Form->BtnStartStop->click();
