@@ -1,6 +1,7 @@
 #include "test_window_support.h"
 
 #include <QTest>
+#include <set>
 
 #include "LimitCurve.h"
 #include "test_file_support.h"
@@ -99,6 +100,16 @@ void ExpectWorst(const QStringList& Fields, double Amplitude, double CurveDbm)
 TEST_F(LimitTest, LimitFromTheTraceOrTheHolds)
 {
     StartDebug4096();
+    // Refused with a status text: a limit from the trace before a frame, a level beyond
+    // -300..+100 dBm.
+    Prompts.Numbers = {100.5};
+    for (const auto& [action, status] :
+         {std::pair{L().ActUpperFromTrace, "no trace yet: start a run or play a recording first"},
+          {L().ActFlatLimit, "a limit lies between -300 and +100 dBm"}}) {
+        action->trigger();
+        EXPECT_TRUE(L().Limits().Upper.Empty());
+        EXPECT_EQ(Form->StatusBar->currentMessage(), status);
+    }
     L().SEUpperOffset->setValue(7.5);
     L().SELowerOffset->setValue(3);
     Form->Histo->setMode(modeLowerRef); // has no say for these
@@ -276,12 +287,14 @@ TEST_F(LimitTest, ASeekEndsTheOpenEpisodes)
 }
 
 // Live, frames are numbered from the start of each run (those before a limit existed too) and timed
-// by the clock. Clearing the limits ends the open episode once the hold-off has passed, stopping
-// the run at once.
+// by the clock. Clearing the limits ends the open episode once the hold-off has passed, and its
+// recording the "After" seconds past its last frame beyond, on the clock that is never set back
+// while the wall clock goes back an hour; stopping the run ends them at once.
 TEST_F(LimitTest, LiveEpisodesCountFramesFromTheRunsStart)
 {
     StartDebug4096();
     LogTo(Path("events.csv"));
+    RecordTo(Path("alarms"), 0, 1.5);
     const auto run = [this](int Quiet, int Watched) {
         Form->BtnStartStop->click();
         for (int f = 0; f < Quiet + Watched; ++f) {
@@ -296,9 +309,11 @@ TEST_F(LimitTest, LiveEpisodesCountFramesFromTheRunsStart)
         if (Quiet > 0) { // cleared while running: the episode ends once the
                          // hold-off has passed
             L().ActClearLimits->trigger();
-            for (int f = 0; f < 11; ++f, Clock.Advance(0.1))
+            Clock.Value -= 1.0 / 24;
+            for (int f = 0; f < 17; ++f, Clock.Advance(0.1)) {
                 Form->Timer1Timer();
-            EXPECT_EQ(Form->StatusText(0), Form->FftStatusText());
+                EXPECT_EQ(Form->StatusText(0).startsWith("LIMIT"), f < 10) << f;
+            }
         }
         Form->BtnStartStop->click();
         L().ActClearLimits->trigger();
@@ -312,6 +327,11 @@ TEST_F(LimitTest, LiveEpisodesCountFramesFromTheRunsStart)
         log[1].split(',').mid(0, 5),
         QStringList({"2026-12-06T10:00:00.300", "2026-12-06T10:00:00.600", "2", "5", "upper"}));
     EXPECT_EQ(log[2].split(',').mid(2, 3), QStringList({"0", "2", "upper"}));
+    // The header, the frames beyond and those 0 to 1.5 s after them: 1 + 4 + 16 and 1 + 3.
+    std::multiset<qint64> sizes;
+    for (const QFileInfo& file : QDir(Path("alarms")).entryInfoList({"*.spk"}))
+        sizes.insert(file.size() / quillex::FrameRecordSize);
+    EXPECT_EQ(sizes, (std::multiset<qint64>{4, 21}));
 }
 
 // Loading a recording reads its header record only, however large, also with limits set: a
@@ -328,41 +348,6 @@ TEST_F(LimitTest, LoadingAStamplessRecordingReadsNoStamps)
     Load(Path("large.spk"));
     EXPECT_EQ(Form->FileFrameCount, 100000);
     EXPECT_EQ(L().StampsRead(), 0);
-}
-
-// Durations run on the clock that is never set back: with the wall clock set back an hour
-// mid-episode, the episode ends once the hold-off (0.2 s) has passed and its recording holds
-// the frame 0.15 s before it, its 3 frames and those of the 0.5 s after, with the header 10
-// records; the log has the wall clock's times.
-TEST_F(LimitTest, AClockSetBackMidEpisodeEndsItOnTime)
-{
-    StartDebug4096();
-    LogTo(Path("events.csv"));
-    RecordTo(Path("alarms"), 0.15, 0.5);
-    L().SEHoldOff->setValue(0.2);
-    Form->BtnStartStop->click();
-    const auto ticks = [this](int Count) {
-        for (int f = 0; f < Count; ++f, Form->Timer1Timer())
-            Clock.Advance(0.1);
-    };
-    Prompts.Numbers = {100.0, -300.0}; // no bin above the first, every bin above the second
-    for (int limit = 0; limit < 2; ++limit) {
-        L().ActFlatLimit->trigger();
-        ticks(3);
-    }
-    Clock.Value -= 1.0 / 24;
-    L().ActClearLimits->trigger();
-    ticks(1); // within the hold-off
-    EXPECT_TRUE(Form->StatusText(0).startsWith("LIMIT")) << Form->StatusText(0);
-    ticks(9);
-    EXPECT_EQ(Form->StatusText(0), Form->FftStatusText());
-    EXPECT_FALSE(L().Recorder().Recording());
-    Form->BtnStartStop->click();
-    EXPECT_EQ(Lines(Path("events.csv")).value(1).section(',', 0, 4),
-              "2026-12-06T10:00:00.400,2026-12-06T10:00:00.600,3,5,upper");
-    const QStringList files = QDir(Path("alarms")).entryList({"*.spk"}, QDir::Files);
-    ASSERT_EQ(files.size(), 1);
-    EXPECT_EQ(QFileInfo(Path("alarms") + "/" + files[0]).size(), 10 * quillex::FrameRecordSize);
 }
 
 // A bend in the upper-reference mode goes into the curve's frequency definition: it stays at its
@@ -480,44 +465,23 @@ TEST_F(LimitTest, SaveLoadAndTheSettingsKey)
     ASSERT_EQ(Prompts.Messages.size(), 1);
     EXPECT_TRUE(Prompts.Messages[0].contains(Path("limits.csv")));
     EXPECT_TRUE(L().Limits().Upper.Empty() && L().Limits().Lower.Empty());
-}
 
-// Limits refused with a status text, the curves as they were: one from the trace before a frame
-// showed one, a typed level beyond -300..+100 dBm. Curves made and not saved count as a change
-// at close, and saving writes them to a limits file (asked for) that the next start loads;
-// "Clear limits" forgets the file, so they do not come back.
-TEST_F(LimitTest, RefusedLimitsUnsavedCurvesAndClearing)
-{
-    StartDebug4096();
-    Prompts.Numbers = {100.5};
-    for (const auto& [action, status] :
-         {std::pair{L().ActUpperFromTrace, "no trace yet: start a run or play a recording first"},
-          {L().ActFlatLimit, "a limit lies between -300 and +100 dBm"}}) {
-        action->trigger();
-        EXPECT_TRUE(L().Limits().Upper.Empty());
-        EXPECT_EQ(Form->StatusBar->currentMessage(), status);
-    }
-    const auto restart = [this](const char* Limits) {
-        Prompts.Answers.push_back(TPrompts::TAnswer::Yes);
-        if (Limits)
-            Prompts.Names.push_back(Path(Limits));
-        const qsizetype asked = Prompts.Questions.size();
-        ASSERT_TRUE(CloseWindow());
-        EXPECT_EQ(Prompts.Questions.size(), asked + 1);
-        Form.reset();
-        StartDebug4096();
-    };
-    restart(nullptr); // the settings as they are, so only the curves change from here on
+    // A curve made and not saved counts as a change at close, and saving writes it to the
+    // limits file; "Clear limits" forgets the file, so nothing comes back.
+    Prompts = {};
     Prompts.Numbers = {-40.0};
     L().ActFlatLimit->trigger();
-    const quillex::TLimits made = L().Limits();
-    restart("made.csv");
-    EXPECT_TRUE(L().Limits().Upper == made.Upper && L().Limits().Lower.Empty());
-    EXPECT_EQ(L().LimitsFile(), Path("made.csv"));
-    L().ActClearLimits->trigger();
-    restart(nullptr);
-    EXPECT_TRUE(L().Limits().Upper.Empty() && Prompts.Messages.isEmpty())
-        << Prompts.Messages.join(u'\n');
+    const quillex::TLimits flat = L().Limits();
+    for (int round = 0; round < 2; ++round) {
+        Prompts.Answers.push_back(TPrompts::TAnswer::Yes);
+        ASSERT_TRUE(CloseWindow());
+        Form.reset();
+        StartDebug4096();
+        EXPECT_TRUE(L().Limits().Upper == (round == 0 ? flat.Upper : quillex::TLimitCurve()));
+        L().ActClearLimits->trigger();
+    }
+    EXPECT_EQ(Prompts.Questions.count("Some Settings changed, save?"), 2);
+    EXPECT_TRUE(Prompts.Messages.isEmpty()) << Prompts.Messages.join('\n');
 }
 
 // Each episode gets a recording of its own: the frames of the seconds before its first frame beyond
