@@ -56,18 +56,6 @@ std::string BuildName(TDXLoopBuild build)
     return names[int(build)];
 }
 
-// The sum of a window's 2N coefficients by their textbook formulas, a0 - a1 cos x + a2 cos 2x.
-double CoefficientSum(TDXLeakType Kind, int N)
-{
-    const double a[4][3] = {{1, 0, 0}, {0.5, 0.5, 0}, {0.54, 0.46, 0}, {0.42, 0.5, 0.08}};
-    double sum = 0;
-    for (int i = 0; i < 2 * N; ++i) {
-        const double x = 2 * std::numbers::pi * i / (2 * N - 1);
-        sum += a[Kind][0] - a[Kind][1] * std::cos(x) + a[Kind][2] * std::cos(2 * x);
-    }
-    return sum;
-}
-
 // Rounding in a float FFT grows with log N; a wrong twiddle or index gives 1e-1 and more.
 constexpr double FloatTolerance = 5e-6;
 
@@ -267,11 +255,15 @@ TEST(SampleTransform, SameFloatsAsTheScaledVector)
                         ASSERT_EQ(fused->Real->Values[k], plain->Real->Values[k]) << "bin " << k;
                         ASSERT_EQ(fused->Imag->Values[k], plain->Imag->Values[k]) << "bin " << k;
                     }
-                    // Brought to Hann's coherent gain: Hann's own floats stay, the others'
-                    // magnitudes grow by the ratio of the textbook coefficients' sums.
+                    // Brought to Hann's coherent gain: the L = 2N coefficients a0 - a1 cos x +
+                    // a2 cos 2x, x = 2 pi i / (L - 1), sum to a0 L - a1 + a2, and the magnitudes
+                    // grow by Hann's sum over the window's; Hann's own floats stay.
                     TDXComplexVector* gained = fft.CreateComplexVector(n);
                     ASSERT_TRUE(fft.RealFFTOfSamples(samples.data(), gained, phase, wnHanning));
-                    const double ratio = CoefficientSum(wnHanning, n) / CoefficientSum(kind, n);
+                    const double a[4][3] = {
+                        {1, 0, 0}, {0.5, 0.5, 0}, {0.54, 0.46, 0}, {0.42, 0.5, 0.08}};
+                    const auto sum = [&a, n](int W) { return a[W][0] * 2 * n - a[W][1] + a[W][2]; };
+                    const double ratio = sum(wnHanning) / sum(kind);
                     const float* m = plain->Real->Values;
                     const double top = *std::max_element(m + 1, m + n);
                     for (int k = 1; k < n; ++k)
