@@ -1,10 +1,8 @@
 #include "TerminationSignals.h"
 
 #include <QSocketNotifier>
-#include <algorithm>
 #include <cerrno>
 #include <csignal>
-#include <ctime>
 #include <fcntl.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -17,22 +15,12 @@ constexpr int Signals[] = {SIGTERM, SIGINT, SIGHUP};
 // [0] is written by the handler, [1] read by the window's thread.
 int SignalPipe[2] = {-1, -1};
 
-struct TSignalNote
-{
-    int64_t ArrivalNs;
-    int32_t Signal;
-    int32_t Unused;
-};
-
-// Sends the arrival time, so that signals are grouped by when they came, not by when
-// the window's thread got round to reading them.
+// A byte per signal; what matters is that one came.
 void OnTerminationSignal(int Signal)
 {
     const int savedErrno = errno;
-    timespec now{};
-    ::clock_gettime(CLOCK_MONOTONIC, &now);
-    const TSignalNote note{int64_t(now.tv_sec) * 1'000'000'000 + now.tv_nsec, Signal, 0};
-    [[maybe_unused]] const auto written = ::write(SignalPipe[0], &note, sizeof note);
+    const char note = char(Signal);
+    [[maybe_unused]] const auto written = ::write(SignalPipe[0], &note, 1);
     errno = savedErrno;
 }
 
@@ -52,7 +40,7 @@ TTerminationSignals::TTerminationSignals(TForm1& Window) : FWindow(Window)
     action.sa_handler = OnTerminationSignal;
     sigemptyset(&action.sa_mask);
     for (const int s : Signals)
-        sigaddset(&action.sa_mask, s); // one handler at a time writes whole time stamps
+        sigaddset(&action.sa_mask, s);
     action.sa_flags = SA_RESTART;
     for (const int s : Signals)
         ::sigaction(s, &action, nullptr);
@@ -76,17 +64,10 @@ TTerminationSignals::~TTerminationSignals()
 
 void TTerminationSignals::ReadRequests()
 {
-    int newest = 0;
-    bool terminate = false;
-    TSignalNote note{};
-    while (::read(SignalPipe[1], &note, sizeof note) == sizeof note) {
-        newest = std::max(newest, FRequests.Arrived(note.ArrivalNs));
-        terminate = terminate || note.Signal == SIGTERM;
-    }
-    // SIGTERM comes from the system (a service manager, a logout, a time limit), which
-    // waits for no answer and kills the program after its timeout.
-    if (terminate || newest > 1)
+    char notes[64];
+    bool any = false;
+    while (::read(SignalPipe[1], notes, sizeof notes) > 0)
+        any = true;
+    if (any)
         FWindow.EndWithoutQuestions();
-    else if (newest == 1)
-        FWindow.close();
 }

@@ -2,18 +2,15 @@
 
 #include <QObject>
 
-#include "TerminationRequests.h"
-
 class QSocketNotifier;
 class TForm1;
 
-// Turns SIGTERM, SIGINT and SIGHUP into requests to end, handled on the window's thread.
-// SIGTERM, and any request after the first, ends at once without questions
-// (TForm1::EndWithoutQuestions: the settings file stays as it is), which still switches
-// the receiver off and closes a recording; a first SIGINT or SIGHUP closes the window the
-// normal way (the save question included). The handlers stay installed, so no signal can
-// end the program past these steps. One object per process, created after the window and
-// destroyed before it.
+// Turns SIGTERM, SIGINT and SIGHUP into a request to end, handled on the window's thread:
+// each ends at once without questions (TForm1::EndWithoutQuestions: the settings file stays
+// as it is), which still switches the receiver off and closes the recordings. Whoever sends
+// them (a service manager, a terminal's Ctrl+C or hang-up) waits on no dialog. The handlers
+// stay installed, so no signal can end the program past these steps. One object per
+// process, created after the window and destroyed before it.
 class TTerminationSignals : public QObject
 {
 public:
@@ -28,5 +25,4 @@ private:
 
     TForm1& FWindow;
     QSocketNotifier* FNotifier = nullptr;
-    TTerminationRequests FRequests;
 };

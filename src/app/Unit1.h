@@ -168,9 +168,6 @@ public:
     {
         quillex::TSpkWriter Writer;
         quillex::TSpkReader Reader;
-        // Identity of the file being recorded, to notice it being removed.
-        uint64_t RecordDevice = 0;
-        uint64_t RecordInode = 0;
     } SpkFile;
     double LabelInterval = 0.0;
     double ScanInterval = 0.0;
@@ -196,6 +193,10 @@ public:
     int64_t PlaybackFileId = 0;
     int64_t PlaybackRecord = 0;
     double FrameTime = 0.0;
+    // The file panel's own text while a recording on alarm stands over it.
+    QString FileStatusText, AlarmRecordingText;
+    // The same moment on the clock's Elapsed, in days, for durations.
+    double FrameElapsed = 0.0;
     // Recording progress: renewed once a second while recording.
     QTimer* RecordStatusTimer;
     double RecordStart = 0.0;
@@ -279,6 +280,9 @@ public:
     QString PlotToolsHint() const;
     void HistoContextMenu(const QPoint& Pos);
     void SetStatusText(int Panel, const QString& Text);
+    // A recording on alarm being written: its text (empty when none) stands in the file panel
+    // over the panel's own, which comes back when it ends; the hint has the whole file name.
+    void ShowAlarmRecording(const QString& Text, const QString& Hint);
     // The first panel's text: the FFT's size and resolution.
     QString FftStatusText() const;
     QString StatusText(int Panel) const;
@@ -360,7 +364,6 @@ private:
     void RewindPlayback();
     void SetFilePosition(int64_t Position);
     void StopRecordingAfterError(const std::exception& E);
-    void NoteRecordingIdentity();
 
     TPrompts& FPrompts;
     TClock& FClock;

@@ -44,18 +44,29 @@ void TLimitTools::PlaybackLoaded(const QString& FileName, int64_t First, int64_t
     quillex::TSpkStampReader* stamps = FStamps.get();
     FTimes = std::make_unique<quillex::TFrameTimes>(
         First, Last, [stamps](int64_t Frame) { return (*stamps)(Frame); });
-    // Every frame has a time exactly when two have: the first and one more.
-    try {
-        FTimed = FTimes->TimeOf(First) && FTimes->TimeOf(Last > First ? First + 1 : First) ? 1 : 0;
-    } catch (const std::exception&) {
-        FTimed = 0;
-    }
+    // Whether the frames have times is worked out when a frame first needs one: a recording
+    // without stamps is read to its end for that, which the load itself must not cost.
+    FTimedFrames = {First, Last};
+}
+
+int64_t TLimitTools::StampsRead() const
+{
+    return FTimes ? FTimes->StampsRead() : 0;
 }
 
 double TLimitTools::FrameTime()
 {
     if (!FForm.PlaybackMode)
         return FForm.FrameTime;
+    // Every frame has a time exactly when two have: the first and one more.
+    if (FTimes && FTimed < 0) {
+        const auto [first, last] = FTimedFrames;
+        try {
+            FTimed = FTimes->TimeOf(first) && FTimes->TimeOf(last > first ? first + 1 : first);
+        } catch (const std::exception&) {
+            FTimed = 0;
+        }
+    }
     // Frames of a recording without times count as one moment, as in the exporter.
     if (!FTimes || FTimed != 1)
         return 0.0;
@@ -71,18 +82,23 @@ double TLimitTools::FrameTime()
 
 void TLimitTools::FrameProcessed()
 {
+    FTraceBins = int(FForm.FFT->Size());
     // Live frames are numbered from the run's start, whether or not a limit watched them.
     const int64_t index = FForm.PlaybackMode ? FForm.PlaybackRecord : FLiveFrame++;
     const bool open = FEpisodes.IsOpen(TLimitKind::Upper) || FEpisodes.IsOpen(TLimitKind::Lower);
-    if (Limits().Upper.Empty() && Limits().Lower.Empty() && !open && !FWarningShown)
+    if (Limits().Upper.Empty() && Limits().Lower.Empty() && !open && !FWarningShown &&
+        !FRecorder.Recording())
         return;
     ViewChanged();
     const double time = FrameTime();
+    // Live durations run on the clock that is never set back; a recording has only its times.
+    const double elapsed = FForm.PlaybackMode ? time : FForm.FrameElapsed;
     const float* magnitudes = FForm.AvgSpectrum.data();
     const quillex::TLimitFrame& frame = FCheck.Check(magnitudes);
     FEpisodes.SetWindow(FForm.FFT->LeakFunction());
-    const quillex::TLimitStep& step = FEpisodes.Frame(FCheck, frame, magnitudes, index, time);
-    Record(time, frame.AnyBeyond());
+    const quillex::TLimitStep& step =
+        FEpisodes.Frame(FCheck, frame, magnitudes, index, time, elapsed);
+    Record(time, elapsed, frame.AnyBeyond());
     Log(step);
     MarkStarts(step);
     ShowBeyond(frame.AnyBeyond());
@@ -105,20 +121,22 @@ void TLimitTools::RunEnded()
         FRecorder.Finish();
     } catch (const quillex::EAlarmRecordError& e) {
         CBRecordOnAlarm->setChecked(false);
+        ShowRecording();
         FForm.Prompts().ShowWarning(QString::fromStdString(e.what()));
     }
+    ShowRecording();
     FLastTime = 0;
     ShowBeyond(false);
     ShowAlarm();
 }
 
-void TLimitTools::KeepRingLength(double Time)
+void TLimitTools::KeepRingLength(double Elapsed)
 {
-    if (FLastTime > 0 && Time > FLastTime) {
-        const double dt = (Time - FLastTime) * SecondsPerDay;
+    if (FLastTime > 0 && Elapsed > FLastTime) {
+        const double dt = (Elapsed - FLastTime) * SecondsPerDay;
         FFramePeriod = FFramePeriod > 0 ? FFramePeriod + (dt - FFramePeriod) / 8 : dt;
     }
-    FLastTime = Time;
+    FLastTime = Elapsed;
     if (FFramePeriod <= 0 || FRecorder.Recording())
         return;
     // Whole steps of 16 frames, grown at once and shrunk only to half: a frame rate that
@@ -135,18 +153,34 @@ void TLimitTools::KeepRingLength(double Time)
     }
 }
 
-void TLimitTools::Record(double Time, bool Beyond)
+void TLimitTools::Record(double Time, double Elapsed, bool Beyond)
 {
     if (!FRecorder.Active())
         return;
-    KeepRingLength(Time);
+    KeepRingLength(Elapsed);
     try {
-        FRecorder.Frame(FForm.FrameStamp, Time, FForm.SampleBlock.data(), Beyond);
+        FRecorder.Frame(FForm.FrameStamp, Time, FForm.SampleBlock.data(), Beyond, Elapsed);
     } catch (const quillex::EAlarmRecordError& e) {
         // Once: the recorder is off now; alarms and the log go on.
         CBRecordOnAlarm->setChecked(false);
+        ShowRecording();
         FForm.Prompts().ShowWarning(QString::fromStdString(e.what()));
     }
+    ShowRecording();
+}
+
+void TLimitTools::ShowRecording()
+{
+    if (!FRecorder.Recording()) {
+        FForm.ShowAlarmRecording({}, {});
+        return;
+    }
+    const QString size =
+        LocalFormat("%0.1f MB", double(FRecorder.RecordCount()) * quillex::FrameRecordSize / 1e6);
+    const QString file = QString::fromStdString(FRecorder.FileName());
+    FForm.ShowAlarmRecording(QStringLiteral("Alarm record  ") + size + QStringLiteral("  ") +
+                                 QFileInfo(file).fileName(),
+                             QStringLiteral("Alarm record ") + file + QStringLiteral("  ") + size);
 }
 
 void TLimitTools::Log(const quillex::TLimitStep& Step)
@@ -275,6 +309,7 @@ void TLimitTools::RecordOnAlarmToggled(bool On)
         } catch (const quillex::EAlarmRecordError& e) {
             FForm.Prompts().ShowWarning(QString::fromStdString(e.what()));
         }
+        ShowRecording();
         return;
     }
     const QString folder =

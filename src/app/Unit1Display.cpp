@@ -28,6 +28,11 @@ QString LocalFormat(const char* Format, double Value)
 
 void TForm1::SetStatusText(int Panel, const QString& Text)
 {
+    if (Panel == FileStatusPanel) {
+        FileStatusText = Text;
+        if (!AlarmRecordingText.isEmpty())
+            return;
+    }
     QLabel* label = StatusPanels.at(static_cast<std::size_t>(Panel));
     if (label->text() == Text)
         return;
@@ -43,6 +48,16 @@ void TForm1::SetStatusText(int Panel, const QString& Text)
     const int needed = label->sizeHint().width();
     if (label->minimumWidth() < needed)
         label->setMinimumWidth(needed);
+}
+
+void TForm1::ShowAlarmRecording(const QString& Text, const QString& Hint)
+{
+    if (Text == AlarmRecordingText)
+        return;
+    AlarmRecordingText = Text;
+    QLabel* label = StatusPanels[FileStatusPanel];
+    label->setText(Text.isEmpty() ? FileStatusText : Text);
+    label->setToolTip(Text.isEmpty() ? FileStatusText : Hint);
 }
 
 QString TForm1::StatusText(int Panel) const

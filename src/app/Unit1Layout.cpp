@@ -249,7 +249,13 @@ QWidget* TForm1::BuildSettingsPanel()
     // The controls fill the panel's height where it has room for them and scroll where not.
     ScrollSettings->setWidgetResizable(true);
     ScrollSettings->verticalScrollBar()->installEventFilter(this);
-    outer->addWidget(ScrollSettings);
+    outer->setSpacing(0);
+    outer->addWidget(ScrollSettings, 1);
+    // The run controls stay in sight however short the window: pinned under the part that
+    // scrolls, never inside it.
+    auto* pinned = new QWidget(PnlSettings);
+    Column(pinned)->addWidget(BuildControlGroup(pinned));
+    outer->addWidget(pinned);
     Splitter1 = Named(new QSplitter(Qt::Vertical), "Splitter1");
     Splitter1->setHandleWidth(5);
     Splitter1->setChildrenCollapsible(false);
@@ -316,7 +322,7 @@ QGroupBox* TForm1::BuildDisplayGroup(QWidget* Parent)
     return GBDisplay;
 }
 
-// The splitter's lower part: the file position, the offsets and how the run goes.
+// The splitter's lower part: the file position, the offsets and the frame rate.
 QWidget* TForm1::BuildRunGroups()
 {
     auto* bottom = new QWidget;
@@ -331,7 +337,6 @@ QWidget* TForm1::BuildRunGroups()
     bottomColumn->addWidget(GBFilePos);
     bottomColumn->addWidget(BuildOffsetsGroup(bottom));
     bottomColumn->addWidget(BuildSpeedGroup(bottom));
-    bottomColumn->addWidget(BuildControlGroup(bottom));
     return bottom;
 }
 
@@ -389,7 +394,8 @@ void TForm1::FitSettingsPanel()
     // is too short for the controls, gets room of its own beside them.
     const QScrollBar* bar = ScrollSettings->verticalScrollBar();
     const int scroll = bar->isVisibleTo(ScrollSettings) ? bar->sizeHint().width() : 0;
-    const int needed = std::max(SettingsPanelWidth, Splitter1->minimumSizeHint().width() + scroll);
+    const int needed = std::max({SettingsPanelWidth, Splitter1->minimumSizeHint().width() + scroll,
+                                 GBControl->parentWidget()->minimumSizeHint().width()});
     if (PnlSettings->width() != needed || PnlSettings->minimumWidth() != needed)
         PnlSettings->setFixedWidth(needed);
 }

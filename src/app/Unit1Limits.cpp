@@ -232,6 +232,12 @@ void TLimitTools::FromTraceClick(TLimitKind Kind)
 {
     const quillex::TLimitGrid grid = CurrentGrid();
     const int n = grid.N;
+    // Before the first frame at this FFT size there is no trace to follow, only zeros.
+    if (FTraceBins != n) {
+        FForm.StatusBar->showMessage(
+            QStringLiteral("no trace yet: start a run or play a recording first"), 10000);
+        return;
+    }
     // The hold of that side while it is shown, otherwise the live trace.
     const bool upper = Kind == TLimitKind::Upper;
     const quillex::THoldTraces& holds = FForm.Measure->Holds();
@@ -245,6 +251,7 @@ void TLimitTools::FromTraceClick(TLimitKind Kind)
     limits.Curve(Kind) = quillex::CurveFromTrace(
         grid, levels.data(), 0, n, upper ? SEUpperOffset->value() : -SELowerOffset->value());
     SetLimits(limits);
+    FCurvesUnsaved = true;
 }
 
 void TLimitTools::FlatLimitClick()
@@ -261,14 +268,23 @@ void TLimitTools::FlatLimitClick()
         std::round(start + FForm.LevelOffset));
     if (!level || !std::isfinite(*level))
         return;
+    if (*level < quillex::LowestLimitDbm || *level > quillex::HighestLimitDbm) {
+        FForm.StatusBar->showMessage(QStringLiteral("a limit lies between -300 and +100 dBm"),
+                                     10000);
+        return;
+    }
     quillex::TLimits limits = Limits();
     limits.Curve(kind) = quillex::FlatCurve(*level);
     SetLimits(limits);
+    FCurvesUnsaved = true;
 }
 
 void TLimitTools::ClearLimitsClick()
 {
     SetLimits({});
+    // Forgotten too, so they do not come back at the next start.
+    FLimitsFile.clear();
+    FCurvesUnsaved = false;
 }
 
 void TLimitTools::SaveLimitsClick()
@@ -277,13 +293,31 @@ void TLimitTools::SaveLimitsClick()
         FForm.Prompts().SaveFileName(FForm.StartDir, QStringLiteral("csv"), LimitsFilter);
     if (name.isEmpty())
         return;
+    WriteCurves(name);
+}
+
+void TLimitTools::WriteCurves(const QString& FileName)
+{
     try {
-        quillex::WriteLimitsFile(name.toStdString(), Limits());
+        quillex::WriteLimitsFile(FileName.toStdString(), Limits());
     } catch (const quillex::ELimitFileError& e) {
         FForm.Prompts().ShowMessage(QString::fromStdString(e.what()));
         return;
     }
-    FLimitsFile = name;
+    FLimitsFile = FileName;
+    FCurvesUnsaved = false;
+}
+
+void TLimitTools::SaveChangedCurves()
+{
+    if (!FCurvesUnsaved)
+        return;
+    const QString name =
+        !FLimitsFile.isEmpty()
+            ? FLimitsFile
+            : FForm.Prompts().SaveFileName(FForm.StartDir, QStringLiteral("csv"), LimitsFilter);
+    if (!name.isEmpty())
+        WriteCurves(name);
 }
 
 void TLimitTools::LoadLimitsClick()
@@ -303,6 +337,7 @@ bool TLimitTools::LoadLimitsFile(const QString& FileName)
         return false;
     }
     FLimitsFile = FileName;
+    FCurvesUnsaved = false;
     return true;
 }
 
@@ -319,6 +354,7 @@ void TLimitTools::ReferenceBent(int Series)
     limits.Curve(kind) =
         quillex::BendCurve(Limits().Curve(kind), grid, FCheck.Displayed(kind), bent.Data);
     SetLimits(limits);
+    FCurvesUnsaved = true;
 }
 
 void TLimitTools::NoReference(TDXHistographInt::TDXMode Mode)
@@ -406,5 +442,5 @@ void TLimitTools::SaveSettings(TIniFile& Ini) const
 
 bool TLimitTools::SettingsChanged() const
 {
-    return !(CurrentSettings() == FSnapshot);
+    return FCurvesUnsaved || !(CurrentSettings() == FSnapshot);
 }

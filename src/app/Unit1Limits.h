@@ -78,12 +78,18 @@ public:
     const quillex::TAlarmRecorder& Recorder() const { return FRecorder; }
     const QString& EventLogFile() const { return FEventLogFile; }
     const QString& AlarmFolder() const { return FAlarmFolder; }
+    // Stamps of the recording loaded for playback read so far, for the frames' times.
+    int64_t StampsRead() const;
     QString KeysHint() const;
 
     // --- settings: the section "Limits" (Ini null: no file) ---
     void LoadSettings(const TIniFile* Ini);
     void SaveSettings(TIniFile& Ini) const;
+    // Curves made or bent and not saved count as a change.
     bool SettingsChanged() const;
+    // Before the settings are saved: curves not saved yet go to the limits file (one asked
+    // for when there is none), so that they come back at the next start.
+    void SaveChangedCurves();
 
     // --- controls ---
     QToolButton* BtnLimits = nullptr;
@@ -116,6 +122,7 @@ private:
     quillex::TLimitGrid CurrentGrid() const;
     // New curves (or a new grid): the check resampled, the plot's reference curves anew.
     void SetLimits(const quillex::TLimits& Limits);
+    void WriteCurves(const QString& FileName);
     void ShowCurves();
     QGroupBox* BuildLimitsGroup();
     void ReferenceBent(int Series);
@@ -130,8 +137,9 @@ private:
 
     // Unit1Alarms.cpp
     double FrameTime();
-    void KeepRingLength(double Time);
-    void Record(double Time, bool Beyond);
+    void KeepRingLength(double Elapsed);
+    void Record(double Time, double Elapsed, bool Beyond);
+    void ShowRecording();
     void Log(const quillex::TLimitStep& Step);
     void MarkStarts(const quillex::TLimitStep& Step);
     void ShowBeyond(bool Any);
@@ -144,6 +152,9 @@ private:
     quillex::TAlarmRecorder FRecorder;
     QString FLimitsFile, FEventLogFile, FAlarmFolder;
     TSettings FSnapshot;
+    bool FCurvesUnsaved = false;
+    // The bins of the last frame's trace: a limit from the trace needs one at the FFT's size.
+    int FTraceBins = 0;
     // The trace's levels where it is beyond a curve (NaN elsewhere), and the check's mask.
     std::vector<float> FWarning;
     std::vector<uint8_t> FMask;
@@ -151,9 +162,10 @@ private:
     // The frames of the recording played back, for their times as the exporter has them.
     std::unique_ptr<quillex::TSpkStampReader> FStamps;
     std::unique_ptr<quillex::TFrameTimes> FTimes;
-    int FTimed = -1; // unknown until the first frame played
+    int FTimed = -1; // unknown until a frame played needs its time
+    std::pair<int64_t, int64_t> FTimedFrames;
     int64_t FLiveFrame = 0;
-    // Seconds between frames (averaged) and the last frame's time, for the ring's length.
+    // Seconds between frames (averaged) and the last frame's elapsed time, for the ring's length.
     double FFramePeriod = 0, FLastTime = 0;
     // What the status panel shows: the episode's worst point as last formatted.
     bool FAlarmShown = false;

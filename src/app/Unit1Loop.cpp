@@ -84,6 +84,7 @@ void TForm1::StampFrame()
     }
     const double now = FClock.Now();
     FrameTime = now;
+    FrameElapsed = FClock.Elapsed() / 86400.0;
     if (quillex::IsDue(now, NextLabelDue)) {
         FrameStamp = now;
         Spektro->AddTimeMark(TimeLabelFormat, FrameStamp);

@@ -44,7 +44,7 @@ void TForm1::StartRecordStatus()
 
 QString TForm1::RecordStatusText() const
 {
-    const double seconds = RecordFrames > 0 ? (FClock.Now() - RecordStart) * 86400.0 : 0.0;
+    const double seconds = RecordFrames > 0 ? FClock.Elapsed() - RecordStart : 0.0;
     const double bytes = double(SpkFile.Writer.RecordCount()) * double(FrameRecordSize);
     return QStringLiteral("  %1  %2 %3  %4 MB")
         .arg(Elapsed(seconds))
@@ -68,7 +68,8 @@ void TForm1::RecordStatusTick()
                                     name.right(ShownNameLength - ShownNameLength / 2 - 1);
     const QString progress = RecordStatusText();
     SetStatusText(FileStatusPanel, QStringLiteral("Record to ") + shown + progress);
-    StatusPanels[FileStatusPanel]->setToolTip(QStringLiteral("Record to ") + name + progress);
+    if (AlarmRecordingText.isEmpty())
+        StatusPanels[FileStatusPanel]->setToolTip(QStringLiteral("Record to ") + name + progress);
 
     const QString path = QString::fromStdString(SpkFile.Writer.FileName());
     const int64_t free = FreeDiskBytes ? FreeDiskBytes(path) : -1;

@@ -12,8 +12,6 @@
 #include <QTimer>
 #include <QToolButton>
 #include <algorithm>
-#include <cerrno>
-#include <cstring>
 #include <limits>
 #include <optional>
 #include <stdexcept>
@@ -21,8 +19,6 @@
 
 #include "FrameProcessor.h"
 #include "Unit1Limits.h"
-
-#include <sys/stat.h>
 
 namespace {
 
@@ -78,7 +74,6 @@ void TForm1::BtnRecordClick()
         } else {
             try {
                 SpkFile.Writer.Create(NativePath(name));
-                NoteRecordingIdentity();
             } catch (const quillex::ESpkError&) {
                 // A button left down without a file would fail on every frame.
                 BtnRecord->setChecked(false);
@@ -120,33 +115,10 @@ void TForm1::WriteFrameRecord()
     try {
         SpkFile.Writer.AppendRecord(FrameStamp, SampleBlock.data());
         if (RecordFrames++ == 0)
-            RecordStart = FClock.Now();
-        // Writing on into a removed file reports no error, yet nothing of it stays.
-        struct stat info
-        {
-        };
-        const std::string& name = SpkFile.Writer.FileName();
-        if (::stat(name.c_str(), &info) != 0 || info.st_dev != SpkFile.RecordDevice ||
-            info.st_ino != SpkFile.RecordInode)
-            throw quillex::ESpkWriteError(name + " was removed or replaced while recording");
+            RecordStart = FClock.Elapsed();
     } catch (const quillex::ESpkError& e) {
         StopRecordingAfterError(e);
     }
-}
-
-void TForm1::NoteRecordingIdentity()
-{
-    struct stat info
-    {
-    };
-    const std::string& name = SpkFile.Writer.FileName();
-    if (::stat(name.c_str(), &info) != 0) {
-        const int error = errno;
-        SpkFile.Writer.Close();
-        throw quillex::ESpkWriteError("Cannot create " + name + ": " + std::strerror(error));
-    }
-    SpkFile.RecordDevice = info.st_dev;
-    SpkFile.RecordInode = info.st_ino;
 }
 
 void TForm1::StopRecordingAfterError(const std::exception& E)
@@ -292,6 +264,9 @@ void TForm1::PBMouseUp(int X)
     SetFilePosition(quillex::RoundHalfEven(double(PB->maximum()) / width * X));
     LblAkt->setText(QStringLiteral("Pos: %1").arg(PB->value()));
     SpkFile.Reader.Seek(PB->value());
+    // The next frame does not follow the last one played: open episodes end there, as at
+    // the end of a run, rather than joining frames that were never played.
+    Limits->RunEnded();
 }
 
 void TForm1::SetFilePosition(int64_t Position)

@@ -59,7 +59,8 @@ void TForm1::LoadSettings()
         SEFft->setValue(ini.ReadInteger(Settings, "FFT", 11));
         SBFrq->setValue(ini.ReadInteger(Settings, "Freq", SBFrq->maximum() / 2));
         const int width = ini.ReadInteger(Form, "Width", 880 + LegendExtraWidth());
-        const int height = ini.ReadInteger(Form, "Height", 630);
+        // Without a saved height the designed one, which shows every control.
+        const int height = ini.ReadInteger(Form, "Height", this->height());
         resize(width, height);
         const int top = ini.ReadInteger(Form, "Top", 100);
         const int left = ini.ReadInteger(Form, "Left", 200);
@@ -160,6 +161,7 @@ bool TForm1::SaveSettings()
         ini.WriteInteger(Offsets, "Inverted", current[17]);
     }
     Measure->SaveSettings(ini);
+    Limits->SaveChangedCurves();
     Limits->SaveSettings(ini);
     return true;
 }

@@ -51,21 +51,23 @@ void TAlarmRecorder::Stop()
         CloseFile();
 }
 
-void TAlarmRecorder::Frame(double Stamp, double Time, const int16_t* Block, bool Beyond)
+void TAlarmRecorder::Frame(double Stamp, double Time, const int16_t* Block, bool Beyond,
+                           std::optional<double> Elapsed)
 {
     if (!FActive)
         return;
+    const double elapsed = Elapsed.value_or(Time);
     if (Beyond) {
         if (!FWriter.IsOpen())
-            Open(Time);
-        FLastBeyond = Time;
+            Open(Time, elapsed);
+        FLastBeyond = elapsed;
     } else if (FWriter.IsOpen() &&
-               (Time - FLastBeyond) * SecondsPerDay > FSettings.PostSeconds + SlackSeconds) {
+               (elapsed - FLastBeyond) * SecondsPerDay > FSettings.PostSeconds + SlackSeconds) {
         CloseFile();
     }
     if (FWriter.IsOpen())
         Append(Stamp, Block);
-    FRing.Push(Stamp, Time, Block);
+    FRing.Push(Stamp, elapsed, Block);
 }
 
 void TAlarmRecorder::Finish()
@@ -75,7 +77,7 @@ void TAlarmRecorder::Finish()
         CloseFile();
 }
 
-void TAlarmRecorder::Open(double Time)
+void TAlarmRecorder::Open(double Time, double Elapsed)
 {
     try {
         FWriter.Create(AlarmRecordingName(FSettings.Folder, Time));
@@ -84,7 +86,7 @@ void TAlarmRecorder::Open(double Time)
     } catch (const ESpkError& e) {
         Fail(e);
     }
-    const double earliest = Time - (FSettings.PreSeconds + SlackSeconds) / SecondsPerDay;
+    const double earliest = Elapsed - (FSettings.PreSeconds + SlackSeconds) / SecondsPerDay;
     int first = FRing.Count();
     while (first > 0 && FRing.Time(first - 1) >= earliest)
         --first;

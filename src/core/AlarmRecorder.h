@@ -4,6 +4,7 @@
 #include "SpkFile.h"
 
 #include <cstdint>
+#include <optional>
 #include <stdexcept>
 #include <string>
 
@@ -50,18 +51,23 @@ public:
     // Every processed frame while active: Beyond tells whether it is beyond any limit. Opens,
     // writes and closes files. When a file cannot be created or written, the file keeps the
     // whole records written before (a file without a frame is removed), recording on alarm
-    // turns off and EAlarmRecordError is thrown, once.
-    void Frame(double Stamp, double Time, const int16_t* Block, bool Beyond);
+    // turns off and EAlarmRecordError is thrown, once. Time names a new file; the seconds
+    // before and after run on Elapsed, in days as Time but on a clock that is never set back
+    // (by default Time itself, as for a recording's frame times).
+    void Frame(double Stamp, double Time, const int16_t* Block, bool Beyond,
+               std::optional<double> Elapsed = std::nullopt);
     // The end of a run: closes a file still open and empties the ring, since the next frame
     // does not follow on from the last. Throws as Frame does.
     void Finish();
 
     bool Recording() const { return FWriter.IsOpen(); }
+    // Records in the file being written (or the last one), its header included.
+    int64_t RecordCount() const { return FWriter.RecordCount(); }
     // The file being written, or the last one written.
     const std::string& FileName() const { return FWriter.FileName(); }
 
 private:
-    void Open(double Time);
+    void Open(double Time, double Elapsed);
     void Append(double Stamp, const int16_t* Block);
     void CloseFile();
     [[noreturn]] void Fail(const std::exception& Error);

@@ -20,8 +20,9 @@ public:
     void Clear() { FCount = 0; }
 
     // Stamp is what the frame's record carries in a recording (0 for frames without a time
-    // mark); Time is the frame's time, which decides what lies within the seconds before an
-    // alarm. The oldest frame makes room when the ring is full.
+    // mark); Time is the frame's time on a clock that is never set back, which decides what
+    // lies within the seconds before an alarm. The oldest frame makes room when the ring is
+    // full.
     void Push(double Stamp, double Time, const int16_t* Block);
 
     // Frame I of the Count() held, 0 the oldest.

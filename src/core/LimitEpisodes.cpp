@@ -66,23 +66,26 @@ bool TLimitEpisodes::SetHoldOffSeconds(double Seconds)
 }
 
 const TLimitStep& TLimitEpisodes::Frame(const TLimitCheck& Check, const TLimitFrame& Result,
-                                        const float* Magnitudes, int64_t Index, double Time)
+                                        const float* Magnitudes, int64_t Index, double Time,
+                                        std::optional<double> Elapsed)
 {
-    return Frame(SummarizeLimitFrame(Check, Result, Magnitudes, FWindow), Index, Time);
+    return Frame(SummarizeLimitFrame(Check, Result, Magnitudes, FWindow), Index, Time, Elapsed);
 }
 
 const TLimitStep& TLimitEpisodes::Frame(const TLimitFrameSummary& Summary, int64_t Index,
-                                        double Time)
+                                        double Time, std::optional<double> Elapsed)
 {
     FStep = {};
+    const double elapsed = Elapsed.value_or(Time);
     for (int kind = 0; kind < 2; ++kind) {
         TLimitEpisode& episode = FCurrent[kind];
         if (!Summary.Beyond[kind]) {
             if (FOpen[kind] &&
-                (Time - episode.End) * SecondsPerDay >= FHoldOff - HoldOffSlackSeconds)
+                (elapsed - FLastBeyond[kind]) * SecondsPerDay >= FHoldOff - HoldOffSlackSeconds)
                 End(kind);
             continue;
         }
+        FLastBeyond[kind] = elapsed;
         const TLimitWorst& worst = Summary.Worst[kind];
         if (!FOpen[kind]) {
             FOpen[kind] = true;

@@ -5,6 +5,7 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 
 // Limit episodes: from frame to frame, when a limit was crossed, for how long, and where worst.
 //
@@ -90,11 +91,15 @@ public:
     double HoldOffSeconds() const { return FHoldOff; }
     void SetWindow(TDXLeakType Window) { FWindow = Window; }
 
-    // One frame: Result is Check's result for Magnitudes. Allocates nothing.
+    // One frame: Result is Check's result for Magnitudes. Allocates nothing. Time goes into
+    // the episodes; the hold-off runs on Elapsed, in days as Time but on a clock that is never
+    // set back (by default Time itself, as for a recording's frame times).
     const TLimitStep& Frame(const TLimitCheck& Check, const TLimitFrame& Result,
-                            const float* Magnitudes, int64_t Index, double Time);
+                            const float* Magnitudes, int64_t Index, double Time,
+                            std::optional<double> Elapsed = std::nullopt);
     // The same for a frame summarised with SummarizeLimitFrame.
-    const TLimitStep& Frame(const TLimitFrameSummary& Summary, int64_t Index, double Time);
+    const TLimitStep& Frame(const TLimitFrameSummary& Summary, int64_t Index, double Time,
+                            std::optional<double> Elapsed = std::nullopt);
     // Ends the open episodes.
     const TLimitStep& Finish();
 
@@ -109,6 +114,8 @@ private:
     TDXLeakType FWindow = wnHanning;
     bool FOpen[2] = {false, false};
     TLimitEpisode FCurrent[2];
+    double FLastBeyond[2] = {0, 0}; // Elapsed of each open episode's last frame beyond
+
     TLimitStep FStep;
 };
 

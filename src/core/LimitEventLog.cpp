@@ -2,12 +2,8 @@
 
 #include "StampText.h"
 
-#include <cerrno>
 #include <cmath>
-#include <cstring>
 
-#include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 namespace quillex {
@@ -20,11 +16,6 @@ void AppendTime(std::string& Out, double Time)
 {
     if (Time != 0 && std::isfinite(Time))
         Out += IsoStampText(Time);
-}
-
-std::string Reason(int Error)
-{
-    return std::strerror(Error);
 }
 
 } // namespace
@@ -51,44 +42,28 @@ std::string LimitLogLine(const TLimitEpisode& Episode)
     return line;
 }
 
-TLimitEventLog::~TLimitEventLog()
-{
-    if (FFd >= 0)
-        ::close(FFd);
-}
-
 void TLimitEventLog::Open(const std::string& FileName)
 {
     Close();
-    const int fd = ::open(FileName.c_str(), O_RDWR | O_CREAT | O_APPEND | O_CLOEXEC, 0666);
-    if (fd < 0)
-        throw ELimitLogError("Cannot open " + FileName + ": " + Reason(errno));
-    struct stat info
-    {
-    };
-    if (::fstat(fd, &info) != 0) {
-        const int error = errno;
-        ::close(fd);
-        throw ELimitLogError("Cannot open " + FileName + ": " + Reason(error));
-    }
-    FFd = fd;
-    FFileName = FileName;
-    if (info.st_size == 0) {
+    if (!FFile.Open(FileName, TWholeRecordWriter::TMode::Append))
+        throw ELimitLogError(FFile.Error());
+    if (FFile.Size() == 0) {
         Write(LimitLogHeader());
         return;
     }
+    const int fd = FFile.Descriptor();
     const std::string header(HeaderText);
     std::string first(header.size() + 2, '\0');
     const ssize_t n = ::pread(fd, first.data(), first.size(), 0);
     first.resize(n > 0 ? size_t(n) : 0);
     if (first.compare(0, header.size() + 1, header + '\n') != 0 &&
         first.compare(0, header.size() + 2, header + "\r\n") != 0) {
-        Close();
+        FFile.Close();
         throw ELimitLogError(FileName + " is not a limit event log: its first line is not \"" +
                              header + "\"");
     }
     char last = '\n';
-    if (::pread(fd, &last, 1, info.st_size - 1) == 1 && last != '\n')
+    if (::pread(fd, &last, 1, FFile.Size() - 1) == 1 && last != '\n')
         Write("\n");
 }
 
@@ -99,38 +74,16 @@ void TLimitEventLog::Append(const TLimitEpisode& Episode)
 
 void TLimitEventLog::Write(const std::string& Text)
 {
-    if (FFd < 0)
+    if (!FFile.IsOpen())
         throw ELimitLogError("No limit event log is open");
-    struct stat info
-    {
-    };
-    const off_t before = ::fstat(FFd, &info) == 0 ? info.st_size : -1;
-    size_t done = 0;
-    while (done < Text.size()) {
-        const ssize_t n = ::write(FFd, Text.data() + done, Text.size() - done);
-        if (n > 0) {
-            done += size_t(n);
-            continue;
-        }
-        if (n < 0 && errno == EINTR)
-            continue;
-        const int error = n < 0 ? errno : ENOSPC;
-        if (done > 0 && (before < 0 || ::ftruncate(FFd, before) != 0))
-            throw ELimitLogError("Cannot write to " + FFileName + ": " + Reason(error) +
-                                 " (its last line may be incomplete)");
-        throw ELimitLogError("Cannot write to " + FFileName + ": " + Reason(error));
-    }
+    if (!FFile.Write(Text.data(), Text.size()))
+        throw ELimitLogError(FFile.Error());
 }
 
 void TLimitEventLog::Close()
 {
-    if (FFd < 0)
-        return;
-    const int result = ::close(FFd);
-    const int error = errno;
-    FFd = -1;
-    if (result != 0 && error != EINTR)
-        throw ELimitLogError("Cannot write to " + FFileName + ": " + Reason(error));
+    if (!FFile.Close())
+        throw ELimitLogError(FFile.Error());
 }
 
 } // namespace quillex

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "LimitEpisodes.h"
+#include "WholeRecordWriter.h"
 
 #include <stdexcept>
 #include <string>
@@ -22,33 +23,29 @@ public:
 std::string LimitLogHeader();
 std::string LimitLogLine(const TLimitEpisode& Episode);
 
-// Appends episodes to a log file, each with one write as it ends, so a crash loses at most
-// the episodes still open.
+// Appends episodes to a log file through a TWholeRecordWriter, each with one write as it
+// ends, so a crash loses at most the episodes still open.
 class TLimitEventLog
 {
 public:
-    TLimitEventLog() = default;
-    ~TLimitEventLog();
-    TLimitEventLog(const TLimitEventLog&) = delete;
-    TLimitEventLog& operator=(const TLimitEventLog&) = delete;
-
     // Opens the file for appending; a new or empty file gets the header first. A file that
     // holds something else (its first line is not the header) is refused rather than
-    // appended to. Throws ELimitLogError; closes a log still open first.
+    // appended to. Throws ELimitLogError, the log closed (also when the header cannot be
+    // written); closes a log still open first.
     void Open(const std::string& FileName);
-    // Throws ELimitLogError when the line cannot be written whole; a part written is cut
-    // off again, so the file keeps only whole lines.
+    // Throws ELimitLogError, the log closed, when the line cannot be written whole (a part
+    // written is cut off again, so the file keeps only whole lines) or the file was removed,
+    // renamed or replaced.
     void Append(const TLimitEpisode& Episode);
     void Close();
 
-    bool IsOpen() const { return FFd >= 0; }
-    const std::string& FileName() const { return FFileName; }
+    bool IsOpen() const { return FFile.IsOpen(); }
+    const std::string& FileName() const { return FFile.FileName(); }
 
 private:
     void Write(const std::string& Text);
 
-    int FFd = -1;
-    std::string FFileName;
+    TWholeRecordWriter FFile;
 };
 
 } // namespace quillex

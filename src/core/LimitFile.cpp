@@ -105,11 +105,16 @@ TLimits ParseLimits(std::string_view Text, const std::string& Name)
             Fail(Name, lineNumber, "the frequencies must rise");
         double levels[2] = {std::numeric_limits<double>::quiet_NaN(),
                             std::numeric_limits<double>::quiet_NaN()};
-        for (int k = 0; k < 2; ++k)
-            if (!fields[k + 1].empty() && !ParseNumber(fields[k + 1], levels[k]))
-                Fail(Name, lineNumber,
-                     std::string(k == 0 ? "the upper" : "the lower") + " level \"" +
-                         Excerpt(fields[k + 1]) + "\" is not a number");
+        for (int k = 0; k < 2; ++k) {
+            if (fields[k + 1].empty())
+                continue;
+            const std::string what = std::string(k == 0 ? "the upper" : "the lower") + " level \"" +
+                                     Excerpt(fields[k + 1]) + "\"";
+            if (!ParseNumber(fields[k + 1], levels[k]))
+                Fail(Name, lineNumber, what + " is not a number");
+            if (!(levels[k] >= LowestLimitDbm && levels[k] <= HighestLimitDbm))
+                Fail(Name, lineNumber, what + " lies outside -300..+100 dBm");
+        }
         upper.push_back({mhz, levels[0]});
         lower.push_back({mhz, levels[1]});
     }

@@ -8,9 +8,14 @@
 
 // The limits file: CSV with the header "MHz,upper_dBm,lower_dBm" and one line per point,
 // frequencies rising, levels as displayed; an empty level field means no limit at that point
-// (see LimitCurve.h for what the points mean between and beyond them). Numbers use "." as
+// (see LimitCurve.h for what the points mean between and beyond them); a level lies within
+// LowestLimitDbm..HighestLimitDbm. Numbers use "." as
 // decimal point whatever the locale. Lines may end in CRLF; blank lines are skipped.
 namespace quillex {
+
+// The levels a limit may have, in dBm as displayed: far beyond what a frame can show at
+// either end, yet no number so absurd that it stands for no limit at all.
+constexpr double LowestLimitDbm = -300.0, HighestLimitDbm = 100.0;
 
 // One message naming the file and the line; reading never changes the caller's curves.
 class ELimitFileError : public std::runtime_error

@@ -198,20 +198,14 @@ std::optional<TOffsetsHeader> ParseOffsetsHeader(const uint8_t* Record, size_t S
 
 TSpkWriter::TSpkWriter() : FRecord(std::make_unique<uint8_t[]>(FrameRecordSize)) {}
 
-TSpkWriter::~TSpkWriter()
-{
-    if (FFd >= 0)
-        ::close(FFd);
-}
+TSpkWriter::~TSpkWriter() = default;
 
 void TSpkWriter::Create(const std::string& FileName)
 {
     Close();
-    FFileName = FileName;
     FRecordCount = 0;
-    FFd = ::open(FileName.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    if (FFd < 0)
-        throw ESpkWriteError("Cannot create " + FileName + ": " + SystemReason(errno));
+    if (!FFile.Open(FileName, TWholeRecordWriter::TMode::Replace))
+        throw ESpkWriteError(FFile.Error());
 }
 
 void TSpkWriter::AppendHeader(double FreqOffset, double LevelOffset, bool Inverted,
@@ -229,50 +223,28 @@ void TSpkWriter::AppendRecord(double Stamp, const int16_t* Block)
 
 void TSpkWriter::AppendRaw(const uint8_t* Record)
 {
-    if (FFd < 0)
+    if (!FFile.IsOpen())
         throw ESpkWriteError("No recording file is open" +
-                             (FFileName.empty() ? std::string() : " (" + FFileName + ")"));
-    size_t done = 0;
-    while (done < static_cast<size_t>(FrameRecordSize)) {
-        const ssize_t n = ::write(FFd, Record + done, FrameRecordSize - done);
-        if (n > 0) {
-            done += static_cast<size_t>(n);
-            continue;
-        }
-        if (n < 0 && errno == EINTR)
-            continue;
-        const int error = n < 0 ? errno : ENOSPC;
-        // Keep every whole record and none of the broken one.
-        const bool cut = ::ftruncate(FFd, FRecordCount * FrameRecordSize) == 0;
-        ::close(FFd);
-        FFd = -1;
-        std::string message = "Cannot write to " + FFileName + ": " + SystemReason(error);
-        if (!cut)
-            message += " (the last record may be incomplete)";
-        throw ESpkWriteError(message);
-    }
+                             (FileName().empty() ? std::string() : " (" + FileName() + ")"));
+    if (!FFile.Write(Record, FrameRecordSize))
+        throw ESpkWriteError(FFile.Error());
     ++FRecordCount;
 }
 
 void TSpkWriter::Close()
 {
-    if (FFd < 0)
-        return;
-    const int result = ::close(FFd);
-    const int error = errno;
-    FFd = -1;
-    if (result != 0 && error != EINTR)
-        throw ESpkWriteError("Cannot write to " + FFileName + ": " + SystemReason(error));
+    if (!FFile.Close())
+        throw ESpkWriteError(FFile.Error());
 }
 
 bool TSpkWriter::IsOpen() const
 {
-    return FFd >= 0;
+    return FFile.IsOpen();
 }
 
 const std::string& TSpkWriter::FileName() const
 {
-    return FFileName;
+    return FFile.FileName();
 }
 
 int64_t TSpkWriter::RecordCount() const

@@ -8,6 +8,8 @@
 #include <stdexcept>
 #include <string>
 
+#include "WholeRecordWriter.h"
+
 // The ".spk" spectral data file: a plain sequence of records of 16392 bytes,
 // little-endian, no trailer. A data record is an 8-byte IEEE double frame
 // stamp (days since 1899-12-30, 0.0 for frames without a time label)
@@ -73,10 +75,10 @@ struct TOffsetsHeader
 // separator.
 std::optional<TOffsetsHeader> ParseOffsetsHeader(const uint8_t* Record, size_t Size);
 
-// Appends records to a new file. Each record goes to the file with one
-// unbuffered write, so everything appended before a crash is on disk. When a
-// write fails, the file is cut back to its last whole record and closed, and
-// ESpkWriteError (with the system's reason) is thrown; later appends throw
+// Appends records to a new file through a TWholeRecordWriter: each record with one
+// unbuffered write, so everything appended before a crash is on disk. When a write fails
+// (or the file was removed, renamed or replaced), the file keeps its whole records and is
+// closed, and ESpkWriteError (with the reason) is thrown; later appends throw
 // ESpkWriteError until the writer is created again.
 class TSpkWriter
 {
@@ -100,8 +102,7 @@ public:
 private:
     void AppendRaw(const uint8_t* Record);
 
-    int FFd = -1;
-    std::string FFileName;
+    TWholeRecordWriter FFile;
     int64_t FRecordCount = 0;
     std::unique_ptr<uint8_t[]> FRecord;
 };

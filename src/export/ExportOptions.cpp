@@ -8,8 +8,12 @@
 #include <charconv>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <map>
 #include <set>
+#include <vector>
+
+#include <sys/stat.h>
 
 namespace quillex {
 
@@ -230,7 +234,7 @@ void TakeCentre(TParse& P)
     P.O.Spectrum.CentreKHz = static_cast<int>(kHz);
 }
 
-// Options that only mean something beside another one, and outputs that are one file.
+// Options that only mean something beside another one.
 void CheckMeasurements(const TParse& P)
 {
     const auto needs = [&P](const char* Option, const char* Needed) {
@@ -242,32 +246,63 @@ void CheckMeasurements(const TParse& P)
     needs("--limits", "--events");
     needs("--events", "--limits");
     needs("--hold-off-s", "--limits");
-    const TExportOptions& o = P.O;
-    const std::pair<const char*, const std::string*> outputs[] = {
-        {"--png", &o.Png}, {"--csv", &o.Csv}, {"--peaks", &o.Peaks}, {"--events", &o.Events}};
-    for (size_t i = 0; i < std::size(outputs); ++i) {
-        if (outputs[i].second->empty())
-            continue;
-        if (*outputs[i].second == o.Limits)
-            Fail(std::string(outputs[i].first) + " names the limits file");
-        for (size_t j = i + 1; j < std::size(outputs); ++j)
-            if (*outputs[i].second == *outputs[j].second)
-                Fail(std::string(outputs[i].first) + " and " + outputs[j].first +
-                     " name the same file");
-    }
 }
 
-// Two outputs of one name would leave only the one renamed last.
-void CheckSigmfNames(const TExportOptions& O)
+// The file a name stands for, for telling whether two names are one file: an existing one by
+// its device and inode (a link, another spelling), one still to be made by its folder's
+// canonical path and its own name.
+std::string FileKey(const std::string& Path)
 {
-    if (O.Sigmf.empty())
-        return;
-    const TSigmfNames sigmf = SigmfNames(O.Sigmf);
-    for (const auto& [name, out] :
-         {std::pair{"--png", &O.Png}, std::pair{"--csv", &O.Csv}, std::pair{"--peaks", &O.Peaks},
-          std::pair{"--events", &O.Events}})
-        if (*out == sigmf.Data || *out == sigmf.Meta)
-            Fail(std::string(name) + " names a file that --sigmf writes (" + *out + ")");
+    struct stat info
+    {
+    };
+    if (::stat(Path.c_str(), &info) == 0)
+        return "file " + std::to_string(info.st_dev) + ":" + std::to_string(info.st_ino);
+    const size_t slash = Path.find_last_of('/');
+    const std::string folder =
+        slash == std::string::npos ? "." : Path.substr(0, std::max<size_t>(slash, 1));
+    char* real = ::realpath(folder.c_str(), nullptr);
+    if (real == nullptr)
+        return "name " + Path;
+    const std::string key = "name " + std::string(real) + "/" + Path.substr(slash + 1);
+    std::free(real);
+    return key;
+}
+
+// Two outputs that are one file would leave only the one renamed last, and an output over
+// the limits file would replace it; names are compared as the files they stand for.
+void CheckOutputFiles(const TExportOptions& O)
+{
+    struct TOutput
+    {
+        const char* Option;
+        std::string Name, Key;
+    };
+    std::vector<TOutput> outputs;
+    for (const auto& [option, name] : {std::pair{"--png", &O.Png},
+                                       {"--csv", &O.Csv},
+                                       {"--peaks", &O.Peaks},
+                                       {"--events", &O.Events}})
+        if (!name->empty())
+            outputs.push_back({option, *name, FileKey(*name)});
+    const size_t sigmf = outputs.size();
+    if (!O.Sigmf.empty())
+        for (const std::string& name : {SigmfNames(O.Sigmf).Data, SigmfNames(O.Sigmf).Meta})
+            outputs.push_back({"--sigmf", name, FileKey(name)});
+    const std::string limits = O.Limits.empty() ? std::string() : FileKey(O.Limits);
+    for (size_t i = 0; i < outputs.size(); ++i) {
+        if (outputs[i].Key == limits)
+            Fail(std::string(outputs[i].Option) + " names the limits file");
+        for (size_t j = i + 1; j < outputs.size(); ++j) {
+            if (outputs[i].Key != outputs[j].Key || (i >= sigmf && j >= sigmf))
+                continue;
+            if (j >= sigmf)
+                Fail(std::string(outputs[i].Option) + " names a file that --sigmf writes (" +
+                     outputs[i].Name + ")");
+            Fail(std::string(outputs[i].Option) + " and " + outputs[j].Option +
+                 " name the same file");
+        }
+    }
 }
 
 // What the options must make together.
@@ -280,7 +315,7 @@ void CheckTogether(TParse& P)
     if (o.Png.empty() && o.Csv.empty() && o.Sigmf.empty() && o.Peaks.empty() && o.Events.empty())
         Fail("nothing to do: give --png FILE, --csv FILE, --sigmf BASE, --peaks FILE and/or "
              "--limits FILE --events FILE");
-    CheckSigmfNames(o);
+    CheckOutputFiles(o);
     TakeCentre(P);
     if (o.First && o.Last && *o.First > *o.Last)
         Fail("--first " + std::to_string(*o.First) + " lies after --last " +

@@ -390,9 +390,11 @@ TEST_F(WindowTest, DesignedLayout)
         EXPECT_EQ(Form->SBMin->geometry(), QRect(14, least->y() + least->height() + 4, 17, bar));
     }
 
-    // The settings: the scroll area fills the panel, the two parts of the splitter are 5 apart,
-    // the top groups from the top down, the bottom groups at the bottom.
-    EXPECT_EQ(In(Form->ScrollSettings, Form->PnlSettings), Form->PnlSettings->rect());
+    // The settings: the scroll area fills the panel above the run controls, the two parts of
+    // the splitter are 5 apart, the top groups from the top down, the bottom groups at the
+    // bottom.
+    EXPECT_EQ(In(Form->ScrollSettings, Form->PnlSettings),
+              QRect(0, 0, Form->PnlSettings->width(), Form->GBControl->parentWidget()->y()));
     const QWidget* top = Form->Splitter1->widget(0);
     const QWidget* bottom = Form->Splitter1->widget(1);
     EXPECT_EQ(bottom->y() - top->geometry().bottom() - 1, 5);
@@ -408,8 +410,8 @@ TEST_F(WindowTest, DesignedLayout)
     expectOrdered(top, {Form->RGFenster, Form->RGAtt, Form->RGBW, Form->GBDisplay,
                         Form->findChild<QGroupBox*>("GBTraces")});
     EXPECT_LT(Form->RGFenster->y(), 5);
-    expectOrdered(bottom, {Form->GBOffsets, Form->GBSpeed, Form->GBControl});
-    EXPECT_GT(Form->GBOffsets->y(), bottom->height() - Form->GBControl->geometry().bottom());
+    expectOrdered(bottom, {Form->GBOffsets, Form->GBSpeed});
+    EXPECT_GT(Form->GBOffsets->y(), bottom->height() - Form->GBSpeed->geometry().bottom());
     EXPECT_EQ(Form->GBOffsets->height(), 91);
     EXPECT_EQ(Form->BtnStartStop->height(), 30);
     // Two columns, filled top to bottom.

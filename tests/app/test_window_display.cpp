@@ -254,6 +254,7 @@ TEST_F(DisplayTest, RecordingProgressAndLowDiskWarning)
     status();
     EXPECT_TRUE(Prompts.Warnings.isEmpty());
     Clock.Advance(3600);
+    Clock.Value -= 2.0 / 24; // a wall clock set back changes no elapsed time
     free = 456000000;
     EXPECT_EQ(status(), "Record to rec.spk  01:01:23  3320 frames  " + size + " MB");
     status();

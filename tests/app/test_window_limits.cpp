@@ -1,6 +1,7 @@
 #include "test_window_support.h"
 
 #include <QTest>
+#include <set>
 
 #include "LimitCurve.h"
 #include "test_file_support.h"
@@ -99,6 +100,16 @@ void ExpectWorst(const QStringList& Fields, double Amplitude, double CurveDbm)
 TEST_F(LimitTest, LimitFromTheTraceOrTheHolds)
 {
     StartDebug4096();
+    // Refused with a status text: a limit from the trace before a frame, a level beyond
+    // -300..+100 dBm.
+    Prompts.Numbers = {100.5};
+    for (const auto& [action, status] :
+         {std::pair{L().ActUpperFromTrace, "no trace yet: start a run or play a recording first"},
+          {L().ActFlatLimit, "a limit lies between -300 and +100 dBm"}}) {
+        action->trigger();
+        EXPECT_TRUE(L().Limits().Upper.Empty());
+        EXPECT_EQ(Form->StatusBar->currentMessage(), status);
+    }
     L().SEUpperOffset->setValue(7.5);
     L().SELowerOffset->setValue(3);
     Form->Histo->setMode(modeLowerRef); // has no say for these
@@ -254,13 +265,41 @@ TEST_F(LimitTest, LowerEpisodeBesideAnUpperOne)
     ExpectWorst(log[1].split(','), 3000, -30.0);
 }
 
+// A seek ends the open episodes at the last frame played, as the end of a run does: the episode
+// open at frame 12 does not join the burst at 41 after a jump there, and after a jump back from
+// 42 to 10 no episode ends before it starts. Loading a large recording without stamps reads none
+// for its frames' times.
+TEST_F(LimitTest, ASeekEndsTheOpenEpisodes)
+{
+    StartDebug4096();
+    UpperFromQuietTrace();
+    LogTo(Path("events.csv"));
+    Write(Path("bursts.spk"), true);
+    Form->PB->setFixedWidth(460); // 46 records, 10 pixels each
+    std::map<int64_t, int> jumps{{12, 410}, {42, 100}};
+    PlayToEnd(Path("bursts.spk"), [&] {
+        if (jumps.count(Form->PlaybackRecord))
+            Form->PBMouseUp(jumps.extract(Form->PlaybackRecord).mapped());
+    });
+    QStringList frames;
+    for (const QString& line : Lines(Path("events.csv")).mid(1))
+        frames << line.section(',', 2, 3);
+    EXPECT_EQ(frames, QStringList({"11,12", "41,42", "11,18", "41,42"}));
+    std::ofstream(Path("large.spk").toStdString()).close();
+    std::filesystem::resize_file(Path("large.spk").toStdString(), 100000 * 16392); // sparse
+    Load(Path("large.spk"));
+    EXPECT_EQ(L().StampsRead(), 0);
+}
+
 // Live, frames are numbered from the start of each run (those before a limit existed too) and timed
-// by the clock. Clearing the limits ends the open episode once the hold-off has passed, stopping
-// the run at once.
+// by the clock. Clearing the limits ends the open episode once the hold-off has passed, and its
+// recording the "After" seconds past its last frame beyond, on the clock that is never set back
+// while the wall clock goes back an hour; stopping the run ends them at once.
 TEST_F(LimitTest, LiveEpisodesCountFramesFromTheRunsStart)
 {
     StartDebug4096();
     LogTo(Path("events.csv"));
+    RecordTo(Path("alarms"), 0, 1.5);
     const auto run = [this](int Quiet, int Watched) {
         Form->BtnStartStop->click();
         for (int f = 0; f < Quiet + Watched; ++f) {
@@ -275,9 +314,11 @@ TEST_F(LimitTest, LiveEpisodesCountFramesFromTheRunsStart)
         if (Quiet > 0) { // cleared while running: the episode ends once the
                          // hold-off has passed
             L().ActClearLimits->trigger();
-            for (int f = 0; f < 11; ++f, Clock.Advance(0.1))
+            Clock.Value -= 1.0 / 24;
+            for (int f = 0; f < 17; ++f, Clock.Advance(0.1)) {
                 Form->Timer1Timer();
-            EXPECT_EQ(Form->StatusText(0), Form->FftStatusText());
+                EXPECT_EQ(Form->StatusText(0).startsWith("LIMIT"), f < 10) << f;
+            }
         }
         Form->BtnStartStop->click();
         L().ActClearLimits->trigger();
@@ -291,6 +332,11 @@ TEST_F(LimitTest, LiveEpisodesCountFramesFromTheRunsStart)
         log[1].split(',').mid(0, 5),
         QStringList({"2026-12-06T10:00:00.300", "2026-12-06T10:00:00.600", "2", "5", "upper"}));
     EXPECT_EQ(log[2].split(',').mid(2, 3), QStringList({"0", "2", "upper"}));
+    // The header, the frames beyond and those 0 to 1.5 s after them: 1 + 4 + 16 and 1 + 3.
+    std::multiset<qint64> sizes;
+    for (const QFileInfo& file : QDir(Path("alarms")).entryInfoList({"*.spk"}))
+        sizes.insert(file.size() / quillex::FrameRecordSize);
+    EXPECT_EQ(sizes, (std::multiset<qint64>{4, 21}));
 }
 
 // A bend in the upper-reference mode goes into the curve's frequency definition: it stays at its
@@ -408,6 +454,23 @@ TEST_F(LimitTest, SaveLoadAndTheSettingsKey)
     ASSERT_EQ(Prompts.Messages.size(), 1);
     EXPECT_TRUE(Prompts.Messages[0].contains(Path("limits.csv")));
     EXPECT_TRUE(L().Limits().Upper.Empty() && L().Limits().Lower.Empty());
+
+    // A curve made and not saved counts as a change at close, and saving writes it to the
+    // limits file; "Clear limits" forgets the file, so nothing comes back.
+    Prompts = {};
+    Prompts.Numbers = {-40.0};
+    L().ActFlatLimit->trigger();
+    const quillex::TLimits flat = L().Limits();
+    for (int round = 0; round < 2; ++round) {
+        Prompts.Answers.push_back(TPrompts::TAnswer::Yes);
+        ASSERT_TRUE(CloseWindow());
+        Form.reset();
+        StartDebug4096();
+        EXPECT_TRUE(L().Limits().Upper == (round == 0 ? flat.Upper : quillex::TLimitCurve()));
+        L().ActClearLimits->trigger();
+    }
+    EXPECT_EQ(Prompts.Questions.count("Some Settings changed, save?"), 2);
+    EXPECT_TRUE(Prompts.Messages.isEmpty()) << Prompts.Messages.join('\n');
 }
 
 // Each episode gets a recording of its own: the frames of the seconds before its first frame beyond
@@ -419,8 +482,16 @@ TEST_F(LimitTest, RecordingOnAlarmHoldsTheFramesAround)
     UpperFromQuietTrace();
     RecordTo(Path("alarms"), 0.45, 0.55);
     Write(Path("bursts.spk"), true);
-    PlayToEnd(Path("bursts.spk"));
+    QMap<int64_t, QString> shown; // the file panel, which names the recording while it grows
+    PlayToEnd(Path("bursts.spk"), [&] { shown[Form->PlaybackRecord] = Form->StatusText(3); });
     EXPECT_TRUE(Prompts.Warnings.isEmpty()) << Prompts.Warnings.join('\n');
+    for (const auto& [frame, records] : {std::pair{10, 0}, {11, 6}, {23, 18}, {24, 0}}) {
+        const QString size = QString::asprintf("%.1f MB", records * 16392 / 1e6);
+        EXPECT_EQ(shown[frame],
+                  records ? "Alarm record  " + size + "  limit_2026-12-06_10-00-01.100.spk"
+                          : "File: bursts.spk")
+            << frame;
+    }
 
     const QStringList files = QDir(Path("alarms")).entryList({"*.spk"}, QDir::Files, QDir::Name);
     ASSERT_EQ(files.size(), 2) << files.join(',');

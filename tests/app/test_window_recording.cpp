@@ -239,16 +239,6 @@ TEST_F(RecordingTest, WriteFailureStopsTheRecordingOnceAndKeepsWholeRecords)
     EXPECT_EQ(Flags(), "run timer - - -");
     EXPECT_EQ(Form->StatusText(3), QString());
     EXPECT_EQ(QFileInfo(Path("full.spk")).size(), 3 * RecordSize);
-
-    // Writing on into a removed file fails nowhere, yet keeps nothing: it ends too.
-    Record(Path("gone.spk"));
-    Form->Timer1Timer();
-    ASSERT_TRUE(QFile::remove(Path("gone.spk")));
-    Form->Timer1Timer();
-    Form->Timer1Timer();
-    ASSERT_EQ(Prompts.Errors.size(), 2);
-    EXPECT_TRUE(Prompts.Errors[1].contains("gone.spk was removed"));
-    EXPECT_EQ(Flags(), "run timer - - -");
 }
 
 // A close compares the offsets with what the settings file holds, also when start-up hid

@@ -69,6 +69,21 @@ TEST_F(WindowTest, SettingsRoundTripThroughTheFile)
 // Without a settings file and with one that holds none of the keys, the controls start alike;
 // the window takes its designed size without a file and the saved size's default with one.
 // Garbage and missing keys fall back to their defaults.
+// Start/Stop, Record, Playback and Load File stay in full view under the settings that scroll,
+// at the height a settings file without [Form] opens with and however short the window.
+TEST_F(WindowTest, RunControlsStayInSight)
+{
+    WriteIni("[Settings]\nAvg=3\n");
+    StartShown();
+    for (const int height : {Form->height(), Form->minimumSizeHint().height()}) {
+        Form->resize(Form->width(), height);
+        RunEvents(20); // the scroll bar's room widens the panel after the resize
+        for (QToolButton* b :
+             {Form->BtnStartStop, Form->BtnRecord, Form->BtnPlayback, Form->BtnLoadFile})
+            EXPECT_EQ(b->visibleRegion().boundingRect(), b->rect()) << b->objectName() << height;
+    }
+}
+
 TEST_F(WindowTest, NoFileAndAnEmptyFileStartWithTheSameControls)
 {
     // Window, bandwidth, speed, attenuator, least level, range (its bar ends at 0), average,
@@ -92,7 +107,7 @@ TEST_F(WindowTest, NoFileAndAnEmptyFileStartWithTheSameControls)
          {"[Settings]\nUnknown=1\n", "[Settings]\nBandWidth=-1\n", "[Settings]\nBandWidth=4\n"}) {
         WriteIni(ini);
         Start();
-        EXPECT_EQ(expectDefaults({880, 630}, {200, 100}), legend) << ini;
+        EXPECT_EQ(expectDefaults({880, 752}, {200, 100}), legend) << ini;
     }
 
     // Garbage reads as the defaults, silently. "Range" 120 is limited by the bar; a missing

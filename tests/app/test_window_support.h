@@ -160,13 +160,16 @@ inline void WriteRecording(const QString& File, const std::vector<std::vector<in
     std::ofstream(File.toStdString(), std::ios::binary) << bytes;
 }
 
-// A clock the test sets; starts at a fixed local moment.
+// A clock the test sets; starts at a fixed local moment. Advance moves both its times;
+// setting Value moves the wall clock alone.
 class TFakeClock : public TClock
 {
 public:
     double Value = quillex::EncodeDateTime(2026, 12, 6, 10, 0, 0);
+    double Seconds = 1000;
     double Now() const override { return Value; }
-    void Advance(double Seconds) { Value += Seconds / 86400.0; }
+    double Elapsed() const override { return Seconds; }
+    void Advance(double Step) { Value += Step / 86400.0, Seconds += Step; }
 };
 
 // Prompts that record every text and answer from scripts: Cancel, an empty file name (a

@@ -244,6 +244,10 @@ TEST(LimitFile, NamesTheLineThatDoesNotParse)
         {head + "1,-40,\n3,-40,\n\n2,-40,\n", "Line 5 of f.csv: "},
         {head + "1,-40,\n1,-45,\n", "Line 3 of f.csv: "},
         {head + "1,-40,-50 dB\n", "Line 2 of f.csv: the lower level \"-50 dB\" is not"},
+        {head + "1,-1e300,\n", "Line 2 of f.csv: the upper level \"-1e300\" lies outside "
+                               "-300..+100 dBm"},
+        {head + "1,-40,\n2,,100.001\n", "Line 3 of f.csv: the lower level \"100.001\" lies"},
+        {head + "1,-300.001,\n", "Line 2 of f.csv: the upper level \"-300.001\" lies"},
         // Bytes that are not printable are shown as '?'.
         {head + "1,-40,\x1b[2J\xc3\xa9\n", "Line 2 of f.csv: the lower level \"?[2J??\" is not"},
         // A long field is quoted to its first 24 characters.
@@ -257,6 +261,7 @@ TEST(LimitFile, NamesTheLineThatDoesNotParse)
     for (const char* line : {"1,-40", "1,-40,,", "1,nan,", "1,,inf", "1,1e999,", "1,--4,", "1,+-4,",
                              "1,++4,", "1,0x10,"})
         all.emplace_back(head + line + "\n", "Line 2 of f.csv: ");
+    EXPECT_NO_THROW(ParseLimits(head + "1,-300,100\n", "f.csv"));
     for (const auto& [text, start] : all) {
         const std::string& file = text; // a lambda may not capture a structured binding
         const std::string message = Thrown<ELimitFileError>([&] { ParseLimits(file, "f.csv"); });

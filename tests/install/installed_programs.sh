@@ -83,6 +83,8 @@ for page in quillex quillex-export; do
     same "version in $page.1" "1" \
         "$(zcat "$man1/$page.1.gz" | grep -c "^\.TH .*\"Quillex $version\"")"
 done
+check "quillex.1 names the simulator's folder" \
+    bash -c "zcat '$man1/quillex.1.gz' | grep -qF '/usr/$private/libperseususb.so'"
 
 # --- versions, without a display
 no_display=(env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM)
