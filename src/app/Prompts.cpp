@@ -70,11 +70,12 @@ QString TQtPrompts::FolderName(const QString& InitialDir)
     return QFileDialog::getExistingDirectory(FParent, QString(), InitialDir);
 }
 
-std::optional<double> TQtPrompts::AskNumber(const QString& Label, double Value)
+std::optional<double> TQtPrompts::AskNumber(const QString& Label, double Value, int Decimals)
 {
     bool ok = false;
+    // Wide enough for any level and any frequency with an offset.
     const double number = QInputDialog::getDouble(FParent, QApplication::applicationName(), Label,
-                                                  Value, -1000.0, 1000.0, 1, &ok);
+                                                  Value, -1e6, 1e6, Decimals, &ok);
     return ok ? std::optional<double>(number) : std::nullopt;
 }
 

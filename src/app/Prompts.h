@@ -27,8 +27,8 @@ public:
                                  const QString& Filter) = 0;
     // A folder to pick; empty means cancelled.
     virtual QString FolderName(const QString& InitialDir) = 0;
-    // A number to type, starting from Value; none when cancelled.
-    virtual std::optional<double> AskNumber(const QString& Label, double Value) = 0;
+    // A number to type with Decimals decimals, starting from Value; none when cancelled.
+    virtual std::optional<double> AskNumber(const QString& Label, double Value, int Decimals) = 0;
     // An information box with one OK button.
     virtual void ShowInformation(const QString& Title, const QString& Text) = 0;
     // A warning that must not hold up the acquisition (a recording fills the disk): the
@@ -51,7 +51,7 @@ public:
     QString OpenFileName(const QString& InitialDir, const QString& DefaultExt,
                          const QString& Filter) override;
     QString FolderName(const QString& InitialDir) override;
-    std::optional<double> AskNumber(const QString& Label, double Value) override;
+    std::optional<double> AskNumber(const QString& Label, double Value, int Decimals) override;
     void ShowInformation(const QString& Title, const QString& Text) override;
     void ShowWarning(const QString& Text) override;
 

@@ -258,7 +258,7 @@ void TLimitTools::FlatLimitClick()
     const std::optional<double> level = FForm.Prompts().AskNumber(
         (kind == TLimitKind::Upper ? QStringLiteral("Upper") : QStringLiteral("Lower")) +
             QStringLiteral(" limit (dBm):"),
-        std::round(start + FForm.LevelOffset));
+        std::round(start + FForm.LevelOffset), 1);
     if (!level || !std::isfinite(*level))
         return;
     quillex::TLimits limits = Limits();

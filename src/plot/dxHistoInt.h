@@ -406,7 +406,7 @@ public:
         float X = 0, Y = 0;
         TColor Color = clWhite;
     };
-    static constexpr int MaxMarkers = 2;
+    static constexpr int MaxMarkers = 6;
     // Number 1..MaxMarkers; other numbers are ignored.
     void SetMarker(int Number, float X, float Y, TColor Color);
     void HideMarker(int Number);
