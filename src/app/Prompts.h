@@ -3,6 +3,7 @@
 #include <QString>
 #include <optional>
 
+class QLocale;
 class QWidget;
 
 // Every modal interaction of the main window goes through this interface, so that
@@ -62,3 +63,7 @@ private:
 // The file-dialog filter in Qt's notation ("Spectral Data (*.spk);;...") from the
 // "Name|pattern|Name|pattern" notation the window uses.
 QString QtFileFilter(const QString& PipeFilter);
+
+// Loads Qt's own translations for Locale (buttons, dialogs), replacing those loaded before;
+// false, with Qt's English texts, where there are none (the C locale, English).
+bool InstallQtTranslations(const QLocale& Locale);
