@@ -353,7 +353,8 @@ public:
     void setPrintCross(bool Value) { m_printCross = Value; }
     int PrintCrossWidth() const { return m_printCrossWidth; }
     void setPrintCrossWidth(int Value) { m_printCrossWidth = Value; }
-    // Stay-on-top style of the value bar (the tool bar is always on top).
+    // Stay-on-top style of the value bar, recorded; both tool windows stay above the plot's
+    // window only.
     bool ToolWindowsOnTop() const;
     void setToolWindowsOnTop(bool Value);
     bool OwnerDrawXAxis() const { return m_ownerDrawXAxis; }
