@@ -104,7 +104,9 @@ void TSpektroLegend::Redraw()
     const int line = quillex::DeviceLineWidth(ratio);
     QPainter painter(&FPicture);
     painter.setFont(FFont);
-    painter.setPen(palette().color(QPalette::WindowText));
+    // The normal text colour: the picture outlives the window's state when it was drawn (an
+    // inactive or disabled window's text may be grey).
+    painter.setPen(palette().color(QPalette::Active, QPalette::WindowText));
     painter.drawText(QPointF(0, metrics.ascent()), QStringLiteral("dBm"));
     const double top = barTop / ratio;
     const double bottom = FPicture.height() / ratio;
