@@ -133,7 +133,8 @@ TEST_F(DisplayTest, LegendBesideTheWaterfallFollowsTheBars)
     EXPECT_EQ(wave.pixelColor(wave.width() / 2, wave.height() - 1), QColor(Qt::black));
 }
 
-// Every kind of jump in a live run gives one mark at the first row after it, none after.
+// Every kind of jump in a live run gives one mark at the first row after it, none after; rows
+// at most half a second apart make no gap.
 TEST_F(DisplayTest, EachLiveJumpMarksItsRowOnce)
 {
     Form->SESpeed->setValue(50);
@@ -146,6 +147,7 @@ TEST_F(DisplayTest, EachLiveJumpMarksItsRowOnce)
         {"centre", [&] { Form->SBFrq->setValue(15000); }},
         {"FFT", [&] { Form->SEFft->setValue(10); }},
         {"window", [&] { Form->RGFenster->setItemIndex(0); }},
+        {"averaging", [&] { Form->SEAvg->setValue(4); }},
         {"offset",
          [&] {
              Form->EdtFrqOffset->setText("0,5");
@@ -179,6 +181,9 @@ TEST_F(DisplayTest, EachLiveJumpMarksItsRowOnce)
         ASSERT_NE(wave.pixel(x, wave.height() - 20), 0xffff00ffu) << x;
     }
     EXPECT_GT(dashes, wave.width() / 3);
+    for (const double hiccup : {0.075, 0.15, 0.5}) // the desktop's, not a gap
+        Frame(hiccup);
+    EXPECT_EQ(Marks().size(), int(std::size(changes)));
     // After Clear the next row has nothing above it to jump from.
     Form->BtnClearDisplay->click();
     Form->SEFft->setValue(9);
