@@ -250,6 +250,30 @@ TEST_F(DisplayTest, PlayedFramesWriteOnlyTheirRecordsTimes)
     }
 }
 
+// A file of random bytes (no header, stamps no recorder writes) plays, with the exporter's
+// one-line warning once, and its rows are marked by record index, not by the stamps.
+TEST_F(DisplayTest, RandomBytesWarnedAndMarkedByIndex)
+{
+    std::mt19937 rng(17);
+    std::string bytes(60 * 16392, '\0');
+    for (char& b : bytes)
+        b = char(rng());
+    std::ofstream(Path("noise.spk").toStdString(), std::ios::binary) << bytes;
+    double stamp;
+    std::memcpy(&stamp, bytes.data(), sizeof stamp);
+    Load(Path("noise.spk"));
+    EXPECT_EQ(Prompts.Warnings,
+              QStringList{QString::asprintf("noise.spk is probably no recording: it has no header, "
+                                            "and the stamp of record 0 (%.17g) is neither 0 nor "
+                                            "a date from 1990 to 2100",
+                                            stamp)});
+    StartStop();
+    while (Form->BtnStartStop->isChecked())
+        Frame();
+    EXPECT_EQ(Form->Spektro->TimeTexts(), QStringList{"#50"}); // records 1 to 59 played
+    EXPECT_EQ(Prompts.Warnings.size(), 1);
+}
+
 // While recording: elapsed time since the first frame, frames, size with the header, renewed
 // once a second; one warning when the disk has less than 1 GB left; a long name shortened to fit.
 TEST_F(DisplayTest, RecordingProgressAndLowDiskWarning)
