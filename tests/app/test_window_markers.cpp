@@ -239,8 +239,8 @@ TEST_F(MarkerTest, MarkersWhereTheUserPointsOrTypesTheTableAndTheSettings)
     Prompts.Answers = {TPrompts::TAnswer::Yes};
     ASSERT_TRUE(CloseWindow());
     StartDebug4096();
-    for (const auto& [number, mhz] : {std::pair{1, Strongest.MHz},
-                                      std::pair{2, Right.MHz}, std::pair{3, Strongest.MHz}})
+    for (const auto& [number, mhz] :
+         {std::pair{1, Strongest.MHz}, std::pair{2, Right.MHz}, std::pair{3, Strongest.MHz}})
         EXPECT_NEAR(M().MarkerBin(number) * BinMHz, mhz, 0.01 * BinMHz) << number;
     EXPECT_FALSE(M().MarkerPlaced(4));
     M().ActMarkerTable->trigger();
@@ -368,6 +368,16 @@ TEST_F(MarkerTest, KeysPlaceMarkersUnlessATextFieldHasTheFocusAndTheReadoutFits)
         EXPECT_NEAR(M().MarkerBin(number) * BinMHz, tone.MHz, 0.01 * BinMHz) << key;
     }
     EXPECT_NEAR(M().MarkerBin(1) * BinMHz, Left.MHz, 0.01 * BinMHz);
+    // Screen readers read the line as its accessible name: at once after a quiet while, then
+    // at most four times a second, the last text always arriving.
+    RunEvents(600); // the last name arrives, and a quiet while after it
+    for (const int key : {Qt::Key_P, Qt::Key_N}) {
+        press(Form->BtnStartStop, key, none);
+        EXPECT_EQ(M().Readout->accessibleName() == M().Readout->Text(), key == Qt::Key_P);
+    }
+    RunEvents(300);
+    EXPECT_EQ(M().Readout->accessibleName(), M().Readout->Text());
+    EXPECT_TRUE(M().Readout->Text().startsWith(MarkerText(1, Left, {})));
 
     for (const char* key : {"P puts marker 1", "Ctrl+Left", "Ctrl+Right", "Shift+P", "Ctrl+click"})
         EXPECT_TRUE(Form->AboutText().contains(QLatin1String(key))) << key;
