@@ -535,9 +535,9 @@ void TMeasureTools::NextLowerPeakClick(int Number)
     CheckConfiguration();
     int first, last;
     VisibleBins(first, last);
-    const double own[] = {m.Bin};
+    // Its own tone is not lower than itself: nothing to keep apart from.
     quillex::TPeak peak;
-    if (FChooser.Highest(TraceMagnitudes(), Bins(), FForm.FFT->LeakFunction(), first, last, own,
+    if (FChooser.Highest(TraceMagnitudes(), Bins(), FForm.FFT->LeakFunction(), first, last, {},
                          m.Magnitude, peak))
         Place(Number, peak);
 }

@@ -176,6 +176,7 @@ TEST_F(MarkerTest, MarkersWhereTheUserPointsOrTypesTheTableAndTheSettings)
         return QPoint(plot->XToPixel(float(MHz * 1000)), plot->PlotRect().center().y());
     };
     const double binsPerPixel = 5000.0 / plot->PlotRect().width() / (BinMHz * 1000);
+    ASSERT_GT(40000.0 / plot->PlotRect().width() / (BinMHz * 1000), 5.0);
     const double empty = 16.5; // no tone within 60 bins
     const auto menuHere = [&](QAction* Here, double MHz) {
         QContextMenuEvent event(QContextMenuEvent::Mouse, pixel(MHz),
@@ -200,7 +201,15 @@ TEST_F(MarkerTest, MarkersWhereTheUserPointsOrTypesTheTableAndTheSettings)
         {"Ctrl+Shift+click", [&] { click(ctrl | Qt::ShiftModifier, Right.MHz); }, 2, Right.MHz},
         {"typed", [&] { typed(Strongest.MHz + 1.6 * BinMHz); }, 1, Strongest.MHz},
         {"typed, none", [&] { typed(Strongest.MHz + 3 * BinMHz); }, 1, Strongest.MHz + 3 * BinMHz},
-        {"typed, outside", [&] { typed(40.01); }, 1, Strongest.MHz + 3 * BinMHz}};
+        {"typed, outside", [&] { typed(40.01); }, 1, Strongest.MHz + 3 * BinMHz},
+        {"here, whole spectrum", // 3 pixels hold 17 bins: the nearest of two tones
+         [&] {
+             Form->RGBW->setItemIndex(3);
+             menuHere(M().ActMarkerHere, Right.MHz + 4 * BinMHz);
+             Form->RGBW->setItemIndex(0);
+             Form->SBFrq->setValue(14500);
+         },
+         1, Right.MHz}};
     for (const auto& [what, act, number, mhz] : cases) {
         act();
         const bool onTone =
