@@ -379,12 +379,17 @@ TEST_F(MarkerTest, KeysPlaceMarkersUnlessATextFieldHasTheFocusAndTheReadoutFits)
     EXPECT_NEAR(M().MarkerBin(1) * BinMHz, Left.MHz, 0.01 * BinMHz);
     // Screen readers read the line as its accessible name: at once after a quiet while, then
     // at most four times a second, the last text always arriving.
-    RunEvents(600); // the last name arrives, and a quiet while after it
+    QTest::qWait(600); // the last name arrives, and a quiet while after it
+    QElapsedTimer since;
+    since.start();
     for (const int key : {Qt::Key_P, Qt::Key_N}) {
         press(Form->BtnStartStop, key, none);
-        EXPECT_EQ(M().Readout->accessibleName() == M().Readout->Text(), key == Qt::Key_P);
+        // A busy machine may take longer than the interval between the two.
+        if (key == Qt::Key_P || since.elapsed() < 200) {
+            EXPECT_EQ(M().Readout->accessibleName() == M().Readout->Text(), key == Qt::Key_P);
+        }
     }
-    RunEvents(300);
+    QTest::qWait(300);
     EXPECT_EQ(M().Readout->accessibleName(), M().Readout->Text());
     EXPECT_TRUE(M().Readout->Text().startsWith(MarkerText(1, Left, {})));
 
