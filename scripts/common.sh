@@ -6,10 +6,13 @@ PACKAGES=(build-essential cmake pkg-config qt6-base-dev qt6-qpa-plugins libgl-de
           libgtest-dev libgmock-dev libbenchmark-dev libfftw3-dev fonts-liberation2 zlib1g-dev
           # The Debian package (dpkg-shlibdeps and file for cpack's dependencies) and the
           # install check (checkers of the desktop entry, the icon and the manual pages).
-          dpkg-dev file desktop-file-utils libxml2-utils groff-base)
+          dpkg-dev file desktop-file-utils libxml2-utils groff-base
+          # Qt's own translations: buttons and dialogs in the user's language.
+          qt6-translations-l10n)
 # The reliability checks of .ci/run: clang with its sanitizer and fuzzer run-time
-# libraries, and the symbolizer that turns their reports into file names and lines.
-CHECK_PACKAGES=(clang libclang-rt-14-dev llvm-14)
+# libraries, the symbolizer that turns their reports into file names and lines, and
+# Debian's package checker.
+CHECK_PACKAGES=(clang libclang-rt-14-dev llvm-14 lintian)
 
 root_dir=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build_dir="$root_dir/build"

@@ -23,7 +23,7 @@ public:
     QString SaveFileName(const QString&, const QString&, const QString&) override { return {}; }
     QString OpenFileName(const QString&, const QString&, const QString&) override { return File; }
     QString FolderName(const QString&) override { return {}; }
-    std::optional<double> AskNumber(const QString&, double) override { return std::nullopt; }
+    std::optional<double> AskNumber(const QString&, double, int) override { return std::nullopt; }
     void ShowInformation(const QString&, const QString&) override {}
 };
 

@@ -19,6 +19,7 @@ void TMarkerReadout::SetTexts(const QStringList& Texts)
     if (Texts == FTexts)
         return;
     FTexts = Texts;
+    FName.Set(Text());
     const int needed = Needed();
     if (needed > FWidth) {
         FWidth = needed;

@@ -3,6 +3,8 @@
 #include <QStringList>
 #include <QWidget>
 
+#include "AccessibleName.h"
+
 // The markers' read-out: one line of texts side by side. The texts change with every frame,
 // so a new text only repaints the line; the layout is asked again only when the line needs
 // more room than before (it widens, never narrows, so it does not jitter with the digits).
@@ -31,4 +33,5 @@ private:
 
     QStringList FTexts;
     int FWidth = 0; // the most the texts have needed
+    TAccessibleName FName{this};
 };

@@ -3,8 +3,11 @@
 #include <QApplication>
 #include <QFileDialog>
 #include <QInputDialog>
+#include <QLibraryInfo>
+#include <QLocale>
 #include <QMessageBox>
-#include <QPushButton>
+#include <QTranslator>
+#include <memory>
 
 void TQtPrompts::ShowMessage(const QString& Text)
 {
@@ -18,19 +21,37 @@ void TQtPrompts::ShowError(const QString& Text)
 
 TPrompts::TAnswer TQtPrompts::AskYesNoCancel(const QString& Text)
 {
-    QMessageBox box(QMessageBox::Question, QString::fromUtf8("Bestätigung"), Text,
-                    QMessageBox::NoButton, FParent);
-    QPushButton* yes = box.addButton(QStringLiteral("&Ja"), QMessageBox::YesRole);
-    QPushButton* no = box.addButton(QStringLiteral("&Nein"), QMessageBox::NoRole);
-    QPushButton* cancel = box.addButton(QStringLiteral("Abbrechen"), QMessageBox::RejectRole);
-    box.setDefaultButton(yes);
-    box.setEscapeButton(cancel);
-    box.exec();
-    if (box.clickedButton() == yes)
+    // Qt's standard buttons speak the user's language (InstallQtTranslations).
+    QMessageBox box(QMessageBox::Question, QApplication::applicationName(), Text,
+                    QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel, FParent);
+    box.setDefaultButton(QMessageBox::Yes);
+    box.setEscapeButton(QMessageBox::Cancel);
+    switch (box.exec()) {
+    case QMessageBox::Yes:
         return TAnswer::Yes;
-    if (box.clickedButton() == no)
+    case QMessageBox::No:
         return TAnswer::No;
-    return TAnswer::Cancel;
+    default:
+        return TAnswer::Cancel;
+    }
+}
+
+bool InstallQtTranslations(const QLocale& Locale)
+{
+    // One translator at a time: a new locale replaces the last one's texts.
+    static QTranslator* installed = nullptr;
+    if (installed) {
+        QCoreApplication::removeTranslator(installed);
+        delete installed;
+        installed = nullptr;
+    }
+    auto translator = std::make_unique<QTranslator>();
+    if (!translator->load(Locale, QStringLiteral("qtbase"), QStringLiteral("_"),
+                          QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        return false;
+    installed = translator.release();
+    QCoreApplication::installTranslator(installed);
+    return true;
 }
 
 QString QtFileFilter(const QString& PipeFilter)
@@ -70,11 +91,12 @@ QString TQtPrompts::FolderName(const QString& InitialDir)
     return QFileDialog::getExistingDirectory(FParent, QString(), InitialDir);
 }
 
-std::optional<double> TQtPrompts::AskNumber(const QString& Label, double Value)
+std::optional<double> TQtPrompts::AskNumber(const QString& Label, double Value, int Decimals)
 {
     bool ok = false;
+    // Wide enough for any level and any frequency with an offset.
     const double number = QInputDialog::getDouble(FParent, QApplication::applicationName(), Label,
-                                                  Value, -1000.0, 1000.0, 1, &ok);
+                                                  Value, -1e6, 1e6, Decimals, &ok);
     return ok ? std::optional<double>(number) : std::nullopt;
 }
 

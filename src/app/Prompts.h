@@ -3,6 +3,7 @@
 #include <QString>
 #include <optional>
 
+class QLocale;
 class QWidget;
 
 // Every modal interaction of the main window goes through this interface, so that
@@ -27,8 +28,8 @@ public:
                                  const QString& Filter) = 0;
     // A folder to pick; empty means cancelled.
     virtual QString FolderName(const QString& InitialDir) = 0;
-    // A number to type, starting from Value; none when cancelled.
-    virtual std::optional<double> AskNumber(const QString& Label, double Value) = 0;
+    // A number to type with Decimals decimals, starting from Value; none when cancelled.
+    virtual std::optional<double> AskNumber(const QString& Label, double Value, int Decimals) = 0;
     // An information box with one OK button.
     virtual void ShowInformation(const QString& Title, const QString& Text) = 0;
     // A warning that must not hold up the acquisition (a recording fills the disk): the
@@ -51,7 +52,7 @@ public:
     QString OpenFileName(const QString& InitialDir, const QString& DefaultExt,
                          const QString& Filter) override;
     QString FolderName(const QString& InitialDir) override;
-    std::optional<double> AskNumber(const QString& Label, double Value) override;
+    std::optional<double> AskNumber(const QString& Label, double Value, int Decimals) override;
     void ShowInformation(const QString& Title, const QString& Text) override;
     void ShowWarning(const QString& Text) override;
 
@@ -62,3 +63,7 @@ private:
 // The file-dialog filter in Qt's notation ("Spectral Data (*.spk);;...") from the
 // "Name|pattern|Name|pattern" notation the window uses.
 QString QtFileFilter(const QString& PipeFilter);
+
+// Loads Qt's own translations for Locale (buttons, dialogs), replacing those loaded before;
+// false, with Qt's English texts, where there are none (the C locale, English).
+bool InstallQtTranslations(const QLocale& Locale);

@@ -138,11 +138,11 @@ void TForm1::BuildStatusBar()
         }
         panel->clear();
         panel->setMinimumWidth(width);
-        panelRow->addWidget(panel);
+        // Room to spare goes to the file's panel, whose name may be long.
+        panelRow->addWidget(panel, i == FileStatusPanel ? 1 : 0);
         StatusPanels[i] = panel;
     }
     SizeFrequencyPanel();
-    panelRow->addStretch(1);
     StatusBar->addWidget(panels, 1);
     // The simulator's signal must never pass for the antenna's: a notice that stands out
     // from the panels, shown once the bound library turns out to be the simulator.

@@ -192,6 +192,10 @@ public:
     quillex::TJumpTracker RowJumps;
     int64_t PlaybackFileId = 0;
     int64_t PlaybackRecord = 0;
+    // The file played has an offsets header; without one, a record's stamp that the program
+    // never writes says it is probably no recording (warned once, rows then marked by index).
+    bool PlaybackHeaded = false;
+    bool PlaybackStampsImplausible = false;
     double FrameTime = 0.0;
     // The file panel's own text while a recording on alarm stands over it.
     QString FileStatusText, AlarmRecordingText;
@@ -260,6 +264,7 @@ public:
     void WriteFrameRecord();
     // False when no whole frame was read (end of file): the tick then shows nothing.
     bool ReadPlaybackFrame();
+    void CheckPlaybackStamp(int64_t Record, double Stamp);
     void CloseSpkFile();
 
     // --- display controls and status bar ---

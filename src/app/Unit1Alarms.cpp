@@ -214,18 +214,31 @@ void TLimitTools::ShowBeyond(bool Any)
         FWarningShown = false;
         return;
     }
-    // The trace where it is beyond a curve and one bin on either side, so that a single bin
-    // beyond shows as the spike it is.
+    // The trace where it is beyond a curve; beside it, the curve itself, so that the stroke
+    // (a single bin beyond too) rises from the curve and never marks the trace short of it.
     const int n = FCheck.Grid().N;
     uint8_t* mask = FMask.data();
     FCheck.BeyondMask(mask);
     const float* levels = FForm.LevelSpectrum.data();
+    const float* upper = FCheck.Displayed(TLimitKind::Upper);
+    const float* lower = FCheck.Displayed(TLimitKind::Lower);
     float* warning = FWarning.data();
     const float none = std::numeric_limits<float>::quiet_NaN();
     for (int d = 0; d < n; ++d) {
-        const bool near =
-            mask[d] != 0 || (d > 0 && mask[d - 1] != 0) || (d + 1 < n && mask[d + 1] != 0);
-        warning[d] = near ? levels[d] : none;
+        if (mask[d] != 0) {
+            warning[d] = levels[d];
+            continue;
+        }
+        const int left = d > 0 ? mask[d - 1] : 0, right = d + 1 < n ? mask[d + 1] : 0;
+        if ((left | right) == 0) {
+            warning[d] = none;
+            continue;
+        }
+        // Bit 1: above the upper limit. Where the curve ends here, its neighbour's level.
+        const int kind = (left | right) & 1 ? 1 : 2;
+        const float* curve = kind == 1 ? upper : lower;
+        const int beside = left & kind ? d - 1 : d + 1;
+        warning[d] = std::isnan(curve[d]) ? curve[beside] : curve[d];
     }
     if (histo->SeriesNumber() < WarningSeries)
         histo->setSeriesNumber(WarningSeries);

@@ -25,6 +25,7 @@
 #include "SpektroNeuLegend.h"
 #include "Unit1Limits.h"
 #include "Unit1Markers.h"
+#include "WheelGuard.h"
 #include "dxColors.h"
 #include "dxHisto.h"
 
@@ -447,6 +448,7 @@ void TForm1::ConnectHandlers()
                        static_cast<QWidget*>(SESpeed), static_cast<QWidget*>(EdtFrqOffset),
                        static_cast<QWidget*>(EdtLevelOffset)})
         w->installEventFilter(this);
+    KeepWheelForScrolling(PnlSettings, ScrollSettings);
 }
 
 bool TForm1::eventFilter(QObject* Watched, QEvent* Event)

@@ -51,26 +51,33 @@ TLimitTools::~TLimitTools()
     }
 }
 
-void TLimitTools::BuildMenu()
+void TLimitTools::StyleSeries()
 {
     TDXHistograph* histo = FForm.Histo;
     const int shown = histo->SeriesNumber();
+    const int current = histo->SeriesCurrent();
     histo->setSeriesNumber(WarningSeries);
     const struct
     {
         int Series;
         TDXDataKind Kind;
         TColor Color;
-    } series[] = {{UpperSeries, dtUpperRef, UpperColor},
-                  {LowerSeries, dtLowerRef, LowerColor},
+    } series[] = {{UpperSeries, dtUpperRef, LimitColor},
+                  {LowerSeries, dtLowerRef, LimitColor},
                   {WarningSeries, dtData, WarningColor}};
     for (const auto& s : series) {
         histo->setSeriesCurrent(s.Series);
         histo->setSeriesStyle(s.Kind);
         histo->setSeriesColor(s.Color);
     }
-    histo->setSeriesCurrent(1);
+    histo->setSeriesCurrent(current);
     histo->setSeriesNumber(shown);
+}
+
+void TLimitTools::BuildMenu()
+{
+    TDXHistograph* histo = FForm.Histo;
+    StyleSeries();
     histo->OnReferenceBent = [this](QObject*, int Series) {
         FForm.Guard([this, Series] { ReferenceBent(Series); });
     };
@@ -203,6 +210,7 @@ void TLimitTools::SetLimits(const quillex::TLimits& Limits)
 
 void TLimitTools::ShowCurves()
 {
+    StyleSeries();
     TDXHistograph* histo = FForm.Histo;
     const int n = FCheck.Grid().N;
     if (HighestSeries() > histo->SeriesNumber())
@@ -265,7 +273,7 @@ void TLimitTools::FlatLimitClick()
     const std::optional<double> level = FForm.Prompts().AskNumber(
         (kind == TLimitKind::Upper ? QStringLiteral("Upper") : QStringLiteral("Lower")) +
             QStringLiteral(" limit (dBm):"),
-        std::round(start + FForm.LevelOffset));
+        std::round(start + FForm.LevelOffset), 1);
     if (!level || !std::isfinite(*level))
         return;
     if (*level < quillex::LowestLimitDbm || *level > quillex::HighestLimitDbm) {

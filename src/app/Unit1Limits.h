@@ -33,7 +33,8 @@ public:
     static constexpr const char* SettingsSection = "Limits";
     // Plot series: the two reference curves, then the trace's parts beyond them.
     static constexpr int UpperSeries = 5, LowerSeries = 6, WarningSeries = 7;
-    static constexpr TColor UpperColor = clLime, LowerColor = clLime, WarningColor = clRed;
+    // One colour of their own, far from the live trace's green and the holds' colours.
+    static constexpr TColor LimitColor = 0xFF8040, WarningColor = clRed;
     static constexpr double DefaultOffsetDb = 6.0;
     static constexpr double DefaultPreSeconds = 5.0, DefaultPostSeconds = 5.0;
     // 64 MB of frames at most before an alarm.
@@ -124,6 +125,8 @@ private:
     void SetLimits(const quillex::TLimits& Limits);
     void WriteCurves(const QString& FileName);
     void ShowCurves();
+    // The limit series' kinds and colours, whatever changed them since.
+    void StyleSeries();
     QGroupBox* BuildLimitsGroup();
     void ReferenceBent(int Series);
     void NoReference(TDXHistographInt::TDXMode Mode);

@@ -23,6 +23,8 @@
 namespace {
 constexpr int TickerLimit = 10;
 const QString TimeLabelFormat = QStringLiteral("hh:nn:ss");
+// Records between index labels, about two seconds of a fast scan.
+constexpr int64_t IndexLabelRecords = 50;
 } // namespace
 
 void TForm1::Timer1Timer()
@@ -78,8 +80,13 @@ void TForm1::TakeFrame()
 void TForm1::StampFrame()
 {
     if (PlaybackMode) {
-        if (FrameStamp > 0.0)
+        // Stamps decades apart tell no time: the records' indexes mark the rows instead.
+        if (PlaybackStampsImplausible) {
+            if (PlaybackRecord % IndexLabelRecords == 0)
+                Spektro->AddTimeText(QStringLiteral("#%1").arg(PlaybackRecord));
+        } else if (FrameStamp > 0.0) {
             Spektro->AddTimeMark(TimeLabelFormat, FrameStamp);
+        }
         return;
     }
     const double now = FClock.Now();

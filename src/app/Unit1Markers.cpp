@@ -8,16 +8,20 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QMenu>
+#include <QPoint>
 #include <QSpinBox>
 #include <QToolButton>
 #include <QVBoxLayout>
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <optional>
+#include <string>
 
 #include "IniFileU.h"
 #include "MarkerPosition.h"
 #include "MarkerReadout.h"
+#include "MarkerTable.h"
 #include "Unit1.h"
 #include "Unit1Limits.h"
 #include "WindowSpectrum.h"
@@ -47,7 +51,7 @@ double Rounded(double Value, int Decimals)
 QString Fixed(const char* Sign, int Decimals, double Value, const char* Unit)
 {
     char format[32];
-    std::snprintf(format, sizeof format, "%%%s0.%df %s", Sign, Decimals, Unit);
+    std::snprintf(format, sizeof format, "%%%s0.%df%s%s", Sign, Decimals, *Unit ? " " : "", Unit);
     return LocalFormat(format, Rounded(Value, Decimals));
 }
 
@@ -57,6 +61,7 @@ TMeasureTools::TMeasureTools(TForm1& Form) : FForm(Form)
 {
     for (std::vector<float>& levels : FHoldLevels)
         levels.assign(TForm1::SpectrumCapacity, 0.0f);
+    FPlacedHz.fill(-1);
 }
 
 TMeasureTools::~TMeasureTools() = default;
@@ -96,41 +101,166 @@ void TMeasureTools::BuildMenu()
         FForm.addAction(a);
         return a;
     };
-    ActPeak = action(QStringLiteral("Peak"), "ActPeak", QKeySequence(Qt::Key_P));
-    ActNextPeakLeft = action(QStringLiteral("Next peak left"), "ActNextPeakLeft",
-                             QKeySequence(Qt::CTRL | Qt::Key_Left));
-    ActNextPeakRight = action(QStringLiteral("Next peak right"), "ActNextPeakRight",
-                              QKeySequence(Qt::CTRL | Qt::Key_Right));
-    ActPeak2 = action(QStringLiteral("Peak"), "ActPeak2", QKeySequence(Qt::SHIFT | Qt::Key_P));
+    const auto keys = [](int Modifiers, Qt::Key Key) { return QKeySequence(Modifiers | Key); };
+    const int ctrl = Qt::CTRL, shift = Qt::SHIFT;
+    ActPeak = action(QStringLiteral("Peak"), "ActPeak", keys(0, Qt::Key_P));
+    ActNextPeakLeft =
+        action(QStringLiteral("Next peak left"), "ActNextPeakLeft", keys(ctrl, Qt::Key_Left));
+    ActNextPeakRight =
+        action(QStringLiteral("Next peak right"), "ActNextPeakRight", keys(ctrl, Qt::Key_Right));
+    ActNextLower = action(QStringLiteral("Next peak"), "ActNextLower", keys(0, Qt::Key_N));
+    ActPeak2 = action(QStringLiteral("Peak"), "ActPeak2", keys(shift, Qt::Key_P));
     ActNextPeakLeft2 = action(QStringLiteral("Next peak left"), "ActNextPeakLeft2",
-                              QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Left));
+                              keys(ctrl | shift, Qt::Key_Left));
     ActNextPeakRight2 = action(QStringLiteral("Next peak right"), "ActNextPeakRight2",
-                               QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Right));
+                               keys(ctrl | shift, Qt::Key_Right));
+    ActNextLower2 = action(QStringLiteral("Next peak"), "ActNextLower2", keys(shift, Qt::Key_N));
+    ActMarkerHere = action(QStringLiteral("Marker here"), "ActMarkerHere", QKeySequence());
+    ActMarker2Here = action(QStringLiteral("Marker 2 here"), "ActMarker2Here", QKeySequence());
+    ActMarkerToFrequency =
+        action(QStringLiteral("Marker to frequency..."), "ActMarkerToFrequency", QKeySequence());
+    ActMarkerTable = action(QStringLiteral("Markers..."), "ActMarkerTable", QKeySequence());
     ActMarkersOff = action(QStringLiteral("Markers off"), "ActMarkersOff", QKeySequence());
 
     QMenu* menu = FForm.HistoMenu;
     menu->addSeparator();
-    menu->addAction(ActPeak);
-    menu->addAction(ActNextPeakLeft);
-    menu->addAction(ActNextPeakRight);
+    for (QAction* a : {ActMarkerHere, ActMarker2Here, ActMarkerToFrequency, ActPeak,
+                       ActNextPeakLeft, ActNextPeakRight, ActNextLower})
+        menu->addAction(a);
     QMenu* second = menu->addMenu(QStringLiteral("Marker 2"));
     second->setObjectName(QStringLiteral("HistoMenuMarker2"));
-    second->addAction(ActPeak2);
-    second->addAction(ActNextPeakLeft2);
-    second->addAction(ActNextPeakRight2);
+    for (QAction* a : {ActPeak2, ActNextPeakLeft2, ActNextPeakRight2, ActNextLower2})
+        second->addAction(a);
+    menu->addAction(ActMarkerTable);
     menu->addAction(ActMarkersOff);
 
     const auto on = [this](QAction* Action, auto Handler) {
         QObject::connect(Action, &QAction::triggered, &FForm,
                          [this, Handler] { FForm.Guard([&] { Handler(); }); });
     };
-    on(ActPeak, [this] { PeakClick(1); });
-    on(ActNextPeakLeft, [this] { NextPeakClick(1, true); });
-    on(ActNextPeakRight, [this] { NextPeakClick(1, false); });
+    on(ActPeak, [this] { PeakClick(ActiveMarker()); });
+    on(ActNextPeakLeft, [this] { NextPeakClick(ActiveMarker(), true); });
+    on(ActNextPeakRight, [this] { NextPeakClick(ActiveMarker(), false); });
+    on(ActNextLower, [this] { NextLowerPeakClick(ActiveMarker()); });
     on(ActPeak2, [this] { PeakClick(2); });
     on(ActNextPeakLeft2, [this] { NextPeakClick(2, true); });
     on(ActNextPeakRight2, [this] { NextPeakClick(2, false); });
+    on(ActNextLower2, [this] { NextLowerPeakClick(2); });
+    on(ActMarkerHere, [this] { MarkerHereClick(ActiveMarker()); });
+    on(ActMarker2Here, [this] { MarkerHereClick(2); });
+    on(ActMarkerToFrequency, [this] { MarkerToFrequencyClick(ActiveMarker()); });
+    on(ActMarkerTable, [this] { ShowTableClick(); });
     on(ActMarkersOff, [this] { MarkersOffClick(); });
+    // Ctrl+click (with Shift: marker 2); the plot uses neither, and window managers take Alt.
+    FForm.Histo->OnMouseDown = [this](QObject*, Qt::MouseButton Button,
+                                      Qt::KeyboardModifiers Modifiers, int X, int Y) {
+        FForm.Guard([&] { PlotMouseDown(Button, Modifiers, X, Y); });
+    };
+}
+
+void TMeasureTools::BuildTable()
+{
+    FTable = new TMarkerTable(MarkerCount, &FForm);
+    FTable->SetReference(FReference);
+    const auto on = [this](QToolButton* Button, auto Handler) {
+        QObject::connect(Button, &QToolButton::clicked, &FForm,
+                         [this, Handler] { FForm.Guard([&] { Handler(FTable->Selected()); }); });
+    };
+    on(FTable->BtnPeak, [this](int Number) { PeakClick(Number); });
+    on(FTable->BtnNextLeft, [this](int Number) { NextPeakClick(Number, true); });
+    on(FTable->BtnNextRight, [this](int Number) { NextPeakClick(Number, false); });
+    on(FTable->BtnNextLower, [this](int Number) { NextLowerPeakClick(Number); });
+    on(FTable->BtnFrequency, [this](int Number) { MarkerToFrequencyClick(Number); });
+    on(FTable->BtnOff, [this](int Number) { MarkerOffClick(Number); });
+    QObject::connect(FTable->CBReference, &QComboBox::currentIndexChanged, &FForm, [this] {
+        FReference = FTable->Reference();
+        ShowTable();
+    });
+}
+
+void TMeasureTools::ShowTableClick()
+{
+    if (FTable == nullptr)
+        BuildTable();
+    ShowTable();
+    FTable->show();
+    FTable->raise();
+}
+
+int TMeasureTools::ActiveMarker() const
+{
+    return FTable && FTable->isVisible() ? FTable->Selected() : 1;
+}
+
+void TMeasureTools::PlotMouseDown(Qt::MouseButton Button, Qt::KeyboardModifiers Modifiers, int X,
+                                  int Y)
+{
+    if (Button != Qt::LeftButton || !(Modifiers & Qt::ControlModifier) ||
+        !FForm.Histo->PlotRect().contains(X, Y))
+        return;
+    const int number = Modifiers & Qt::ShiftModifier ? 2 : ActiveMarker();
+    PlaceNear(number, FForm.Histo->PixelToX(X),
+              std::max(quillex::PointedRadiusBins, 3.0 * BinsPerPixel()));
+}
+
+double TMeasureTools::BinsPerPixel() const
+{
+    const TDXHistograph* histo = FForm.Histo;
+    const int pixels = std::max(histo->PlotRect().width(), 1);
+    return (histo->ViewXCurrentMax() - histo->ViewXCurrentMin()) / pixels / (SpectrumKHz / Bins());
+}
+
+void TMeasureTools::SetMenuPlace(const QPoint& Place)
+{
+    const bool inPlot = FForm.Histo->PlotRect().contains(Place);
+    FMenuKHz = FForm.Histo->PixelToX(Place.x());
+    ActMarkerHere->setEnabled(inPlot);
+    ActMarker2Here->setEnabled(inPlot);
+}
+
+void TMeasureTools::MarkerHereClick(int Number)
+{
+    PlaceNear(Number, FMenuKHz, std::max(quillex::PointedRadiusBins, 3.0 * BinsPerPixel()));
+}
+
+void TMeasureTools::MarkerToFrequencyClick(int Number)
+{
+    if (!ValidNumber(Number))
+        return;
+    CheckConfiguration();
+    const int n = Bins();
+    const TMarker& m = MarkerOf(Number);
+    const double offer =
+        m.Placed ? Reading(Number).MHz
+                 : (FForm.Histo->ViewXCurrentMin() + FForm.Histo->ViewXCurrentMax()) / 2000.0 +
+                       FForm.FreqOffset;
+    const int decimals = quillex::MarkerFrequencyDecimals(n);
+    const std::optional<double> mhz = FForm.Prompts().AskNumber(
+        QStringLiteral("Marker %1 at (MHz):").arg(Number), Rounded(offer, decimals), decimals);
+    if (!mhz)
+        return;
+    const double axisKHz = (*mhz - FForm.FreqOffset) * 1000.0;
+    const double binKHz = SpectrumKHz / n;
+    if (!std::isfinite(axisKHz) || axisKHz < -binKHz / 2 || axisKHz > SpectrumKHz - binKHz / 2) {
+        FForm.Prompts().ShowError(
+            LocalFormat("%0.6g MHz", *mhz) + QStringLiteral(" lies outside the spectrum (") +
+            LocalFormat("%0.3f", double(FForm.FreqOffset)) + QStringLiteral(" to ") +
+            LocalFormat("%0.3f MHz).", FForm.FreqOffset + (SpectrumKHz - binKHz) / 1000.0));
+        return;
+    }
+    PlaceNear(Number, axisKHz, quillex::TypedRadiusBins);
+}
+
+void TMeasureTools::PlaceNear(int Number, double AxisKHz, double RadiusBins)
+{
+    if (!ValidNumber(Number))
+        return;
+    CheckConfiguration();
+    const int n = Bins();
+    const double physical =
+        quillex::DisplayedBin(AxisKHz * n / SpectrumKHz, n, FForm.CBInverted->isChecked());
+    Place(Number, quillex::PeakNearPlace(TraceMagnitudes(), n, FForm.FFT->LeakFunction(), physical,
+                                         RadiusBins));
 }
 
 QGroupBox* TMeasureTools::BuildTracesGroup(QWidget* Parent)
@@ -339,45 +469,39 @@ void TMeasureTools::Follow(TMarker& Marker, const float* Magnitudes)
 
 void TMeasureTools::Place(int Number, const quillex::TPeak& Peak)
 {
-    TMarker& m = FMarkers[size_t(Number - 1)];
+    TMarker& m = MarkerOf(Number);
     m.Placed = true;
     m.Bin = Peak.Bin;
     m.Magnitude = Peak.Magnitude;
+    FPlacedHz[size_t(Number - 1)] = int(std::lround(Peak.Bin * SpectrumKHz * 1000.0 / Bins()));
     ShowMarkers();
     Repaint();
 }
 
 void TMeasureTools::PeakClick(int Number)
 {
-    if (Number < 1 || Number > MarkerCount)
+    if (!ValidNumber(Number))
         return;
     CheckConfiguration();
-    const int n = Bins();
-    const TDXLeakType window = FForm.FFT->LeakFunction();
-    const float* magnitudes = TraceMagnitudes();
     int first, last;
     VisibleBins(first, last);
+    // A fresh marker other than 1 never lands on another's tone: its difference is never 0.
+    std::array<double, MarkerCount> apart{};
+    size_t others = 0;
+    for (int i = 1; i <= MarkerCount && Number != 1; ++i)
+        if (i != Number && MarkerOf(i).Placed)
+            apart[others++] = MarkerOf(i).Bin;
     quillex::TPeak peak;
-    if (FSearch.Strongest(magnitudes, n, window, first, last, 0.0, 1, &peak) == 1) {
+    if (FChooser.Highest(TraceMagnitudes(), Bins(), FForm.FFT->LeakFunction(), first, last,
+                         std::span<const double>(apart.data(), others), HUGE_VAL, peak))
         Place(Number, peak);
-        return;
-    }
-    // Nothing stands out by the search's rules (a weak carrier on its own): the highest local
-    // maximum of the span is what the user points at.
-    int best = -1;
-    for (int k = std::max(first, 1); k <= std::min(last, n - 2); ++k)
-        if (magnitudes[k] > magnitudes[k - 1] && magnitudes[k] >= magnitudes[k + 1] &&
-            (best < 0 || magnitudes[k] > magnitudes[best]))
-            best = k;
-    if (best >= 0)
-        Place(Number, quillex::InterpolatePeak(magnitudes, n, best, window));
 }
 
 void TMeasureTools::NextPeakClick(int Number, bool Left)
 {
-    if (Number < 1 || Number > MarkerCount)
+    if (!ValidNumber(Number))
         return;
-    const TMarker& m = FMarkers[size_t(Number - 1)];
+    const TMarker& m = MarkerOf(Number);
     if (!m.Placed) {
         PeakClick(Number);
         return;
@@ -393,16 +517,46 @@ void TMeasureTools::NextPeakClick(int Number, bool Left)
     quillex::TPeak peak;
     const bool found =
         lowerBins
-            ? quillex::NextPeakLeft(magnitudes, n, window, m.Bin, m.Magnitude, first, last, peak)
-            : quillex::NextPeakRight(magnitudes, n, window, m.Bin, m.Magnitude, first, last, peak);
+            ? quillex::NextPeakLeft(magnitudes, n, window, m.Bin, HUGE_VAL, first, last, peak)
+            : quillex::NextPeakRight(magnitudes, n, window, m.Bin, HUGE_VAL, first, last, peak);
     if (found)
         Place(Number, peak);
 }
 
+void TMeasureTools::NextLowerPeakClick(int Number)
+{
+    if (!ValidNumber(Number))
+        return;
+    const TMarker& m = MarkerOf(Number);
+    if (!m.Placed) {
+        PeakClick(Number);
+        return;
+    }
+    CheckConfiguration();
+    int first, last;
+    VisibleBins(first, last);
+    // Its own tone is not lower than itself: nothing to keep apart from.
+    quillex::TPeak peak;
+    if (FChooser.Highest(TraceMagnitudes(), Bins(), FForm.FFT->LeakFunction(), first, last, {},
+                         m.Magnitude, peak))
+        Place(Number, peak);
+}
+
+void TMeasureTools::MarkerOffClick(int Number)
+{
+    if (!ValidNumber(Number))
+        return;
+    MarkerOf(Number).Placed = false;
+    FPlacedHz[size_t(Number - 1)] = -1;
+    ShowMarkers();
+    Repaint();
+}
+
 void TMeasureTools::MarkersOffClick()
 {
-    for (TMarker& m : FMarkers)
-        m.Placed = false;
+    for (int i = 1; i <= MarkerCount; ++i)
+        MarkerOf(i).Placed = false;
+    FPlacedHz.fill(-1);
     ShowMarkers();
     Repaint();
 }
@@ -472,48 +626,91 @@ void TMeasureTools::ShowMarkers()
         return;
     const int n = Bins();
     const bool inverted = FForm.CBInverted->isChecked();
-    bool any = false;
     for (int i = 0; i < MarkerCount; ++i) {
         const TMarker& m = FMarkers[size_t(i)];
         if (!m.Placed) {
             FForm.Histo->HideMarker(i + 1);
             continue;
         }
-        any = true;
         const double shown = quillex::DisplayedBin(m.Bin, n, inverted);
         FForm.Histo->SetMarker(i + 1, float(shown * SpectrumKHz / n),
                                float(quillex::LevelFromMagnitude(m.Magnitude)),
                                MarkerColors[size_t(i)]);
     }
+    // The read-out holds markers 1 and 2; the others are in the table.
+    const bool any = FMarkers[0].Placed || FMarkers[1].Placed;
     if (any)
         Readout->SetTexts(ReadoutTexts());
     Readout->setVisible(any);
+    ShowTable();
+}
+
+quillex::TMarkerReading TMeasureTools::Reading(int Number) const
+{
+    if (!ValidNumber(Number) || !FMarkers[size_t(Number - 1)].Placed)
+        return {};
+    const TMarker& m = FMarkers[size_t(Number - 1)];
+    const int n = Bins();
+    return {true,
+            quillex::DisplayedMHz(quillex::DisplayedBin(m.Bin, n, FForm.CBInverted->isChecked()), n,
+                                  FForm.FreqOffset),
+            quillex::LevelFromMagnitude(m.Magnitude) + FForm.LevelOffset};
+}
+
+QString TMeasureTools::MarkerText(int Number, const quillex::TMarkerReading& Reading) const
+{
+    static const char* const traceNames[] = {"", "max", "min", "average"};
+    QString text = QStringLiteral("M%1 ").arg(Number);
+    if (MarkerTrace() != trLive)
+        text += QStringLiteral("[%1] ").arg(QLatin1String(traceNames[MarkerTrace()]));
+    const double axisKHz = (Reading.MHz - FForm.FreqOffset) * 1000.0;
+    const int side = quillex::SideOfView(axisKHz, FForm.Histo->ViewXCurrentMin(),
+                                         FForm.Histo->ViewXCurrentMax());
+    if (side != 0)
+        text += side < 0 ? QStringLiteral("< ") : QStringLiteral("> ");
+    return text + Fixed("", quillex::MarkerFrequencyDecimals(Bins()), Reading.MHz, "MHz") +
+           QStringLiteral("  ") + Fixed("", 2, Reading.Dbm, "dBm");
 }
 
 QStringList TMeasureTools::ReadoutTexts() const
 {
-    const int n = Bins();
-    const bool inverted = FForm.CBInverted->isChecked();
-    const int decimals = quillex::MarkerFrequencyDecimals(n);
-    std::array<double, MarkerCount> mhz{}, dbm{};
+    const int decimals = quillex::MarkerFrequencyDecimals(Bins());
+    const quillex::TMarkerReading first = Reading(1), second = Reading(2);
     QStringList texts;
-    for (int i = 0; i < MarkerCount; ++i) {
-        const TMarker& m = FMarkers[size_t(i)];
-        if (!m.Placed)
-            continue;
-        mhz[size_t(i)] =
-            quillex::DisplayedMHz(quillex::DisplayedBin(m.Bin, n, inverted), n, FForm.FreqOffset);
-        dbm[size_t(i)] = quillex::LevelFromMagnitude(m.Magnitude) + FForm.LevelOffset;
-        texts << QStringLiteral("M%1 ").arg(i + 1) + Fixed("", decimals, mhz[size_t(i)], "MHz") +
-                     QStringLiteral("  ") + Fixed("", 2, dbm[size_t(i)], "dBm");
-    }
-    if (FMarkers[0].Placed && FMarkers[1].Placed)
+    for (const auto& [number, reading] : {std::pair{1, first}, std::pair{2, second}})
+        if (reading.Placed)
+            texts << MarkerText(number, reading);
+    if (const quillex::TMarkerDelta delta = quillex::DeltaTo(second, first); delta.Valid)
         texts << QStringLiteral("M2-M1 ") +
-                     Fixed("+", std::max(decimals - 3, 0), (mhz[1] - mhz[0]) * 1000.0, "kHz") +
-                     QStringLiteral("  ") + Fixed("+", 2, dbm[1] - dbm[0], "dB");
+                     Fixed("+", std::max(decimals - 3, 0), delta.KHz, "kHz") +
+                     QStringLiteral("  ") + Fixed("+", 2, delta.Db, "dB");
     if (!FRbwText.isEmpty())
         texts << FRbwText;
     return texts;
+}
+
+void TMeasureTools::ShowTable()
+{
+    if (FTable == nullptr || !FTable->isVisible())
+        return;
+    const int decimals = quillex::MarkerFrequencyDecimals(Bins());
+    std::array<quillex::TMarkerReading, MarkerCount> readings;
+    for (int i = 1; i <= MarkerCount; ++i)
+        readings[size_t(i - 1)] = Reading(i);
+    const quillex::TMarkerReading& reference = readings[size_t(FReference - 1)];
+    for (int i = 1; i <= MarkerCount; ++i) {
+        const quillex::TMarkerReading& r = readings[size_t(i - 1)];
+        if (!r.Placed) {
+            FTable->SetRow(i, {});
+            continue;
+        }
+        QStringList texts{Fixed("", decimals, r.MHz, ""), Fixed("", 2, r.Dbm, "")};
+        if (i == FReference)
+            texts << QStringLiteral("ref") << QStringLiteral("ref");
+        else if (const quillex::TMarkerDelta d = quillex::DeltaTo(r, reference); d.Valid)
+            texts << Fixed("+", std::max(decimals - 3, 0), d.KHz, "") << Fixed("+", 2, d.Db, "");
+        FTable->SetRow(i, texts);
+    }
 }
 
 QString TMeasureTools::KeysHint() const
@@ -521,12 +718,17 @@ QString TMeasureTools::KeysHint() const
     const auto keys = [](const QAction* Action) {
         return Action->shortcut().toString(QKeySequence::NativeText);
     };
-    return QStringLiteral("Markers: %1 puts marker 1 on the highest peak of the visible span, %2 "
-                          "and %3 move it to the nearest lower peak on that side; with Shift "
-                          "(%4, %5, %6) the same for marker 2, whose difference to marker 1 "
-                          "is shown too. The plot's context menu has them as well, and \"%7\".")
-        .arg(keys(ActPeak), keys(ActNextPeakLeft), keys(ActNextPeakRight), keys(ActPeak2),
-             keys(ActNextPeakLeft2), keys(ActNextPeakRight2), ActMarkersOff->text());
+    return QStringLiteral(
+               "Markers: %1 puts marker 1 on the highest peak of the visible span, %2 and %3 "
+               "move it to the next peak on that side, %4 to the next lower peak; with Shift "
+               "(%5, %6, %7, %8) the same for marker 2, whose difference to marker 1 is shown "
+               "too. Ctrl+click puts marker 1 on the peak nearest the place (Ctrl+Shift+click "
+               "marker 2). The plot's context menu has them as well, with \"%9\", \"%10\" "
+               "and the table of six markers, \"%11\".")
+        .arg(keys(ActPeak), keys(ActNextPeakLeft), keys(ActNextPeakRight), keys(ActNextLower),
+             keys(ActPeak2), keys(ActNextPeakLeft2), keys(ActNextPeakRight2), keys(ActNextLower2),
+             ActMarkerHere->text())
+        .arg(ActMarkerToFrequency->text(), ActMarkerTable->text());
 }
 
 void TMeasureTools::Repaint()
@@ -553,6 +755,35 @@ void TMeasureTools::LoadSettings(const TIniFile* Ini)
     const int trace = read("MarkerTrace", trLive);
     CBMarkerTrace->setCurrentIndex(trace >= trLive && trace <= trAverage ? trace : trLive);
     FSnapshot = CurrentSettings();
+
+    // The markers where the user left them, on the spectrum's own frequencies (Hz): they read
+    // what the trace shows there from the next frame on, and keep their frequency through a
+    // change of the FFT size from here.
+    CheckConfiguration();
+    const int n = Bins();
+    for (int i = 1; i <= MarkerCount; ++i) {
+        const std::string key = "Marker" + std::to_string(i);
+        const int hz = Ini ? Ini->ReadInteger(MarkersSection, key, -1) : -1;
+        TMarker& m = MarkerOf(i);
+        m.Placed = hz >= 0 && hz < int(SpectrumKHz * 1000.0) && n > 0;
+        m.Bin = m.Placed ? std::min(hz / 1000.0 * n / SpectrumKHz, double(n - 1)) : 0.0;
+        m.Magnitude = 0;
+        FPlacedHz[size_t(i - 1)] = m.Placed ? hz : -1;
+    }
+    const int reference = Ini ? Ini->ReadInteger(MarkersSection, "Reference", 1) : 1;
+    FReference = reference >= 1 && reference <= MarkerCount ? reference : 1;
+    if (FTable)
+        FTable->SetReference(FReference);
+    FMarkerSnapshot = MarkerSettings();
+    ShowMarkers();
+}
+
+std::array<int, TMeasureTools::MarkerCount + 1> TMeasureTools::MarkerSettings() const
+{
+    std::array<int, MarkerCount + 1> settings{};
+    std::copy(FPlacedHz.begin(), FPlacedHz.end(), settings.begin());
+    settings[MarkerCount] = FReference;
+    return settings;
 }
 
 void TMeasureTools::SaveSettings(TIniFile& Ini) const
@@ -561,9 +792,12 @@ void TMeasureTools::SaveSettings(TIniFile& Ini) const
     const char* const keys[] = {"MaxHold", "MinHold", "Average", "AverageFrames", "MarkerTrace"};
     for (std::size_t i = 0; i < current.size(); ++i)
         Ini.WriteInteger(SettingsSection, keys[i], current[i]);
+    for (int i = 1; i <= MarkerCount; ++i)
+        Ini.WriteInteger(MarkersSection, "Marker" + std::to_string(i), FPlacedHz[size_t(i - 1)]);
+    Ini.WriteInteger(MarkersSection, "Reference", FReference);
 }
 
 bool TMeasureTools::SettingsChanged() const
 {
-    return CurrentSettings() != FSnapshot;
+    return CurrentSettings() != FSnapshot || MarkerSettings() != FMarkerSnapshot;
 }

@@ -3,10 +3,12 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QImage>
+#include <QLocale>
 #include <QPainter>
 #include <QPalette>
 #include <QRadioButton>
 #include <QScrollBar>
+#include <QSpinBox>
 #include <QTimer>
 
 #include "ScreenshotU.h"
@@ -88,6 +90,7 @@ quillex::TRowState TForm1::WaterfallRowState() const
     row.CentreKHz = SBFrq->value();
     row.FftSize = n;
     row.Window = static_cast<int>(FFT->LeakFunction());
+    row.Averaging = SEAvg->value();
     row.FreqOffset = FreqOffset;
     row.LevelOffset = LevelOffset;
     row.Inverted = CBInverted->isChecked();
@@ -97,6 +100,10 @@ quillex::TRowState TForm1::WaterfallRowState() const
 // Runs for every row the waterfall gets; a steady run finds nothing and draws nothing.
 void TForm1::MarkWaterfallJump()
 {
-    if (const quillex::TJump jump = RowJumps.Next(WaterfallRowState()))
-        Spektro->AddMark(QString::fromStdString(quillex::JumpLabel(jump)), JumpMarkColour);
+    if (const quillex::TJump jump = RowJumps.Next(WaterfallRowState())) {
+        // "gap 2.5 s" with the locale's separator, as every number of the window.
+        QString label = QString::fromStdString(quillex::JumpLabel(jump));
+        label.replace(QLatin1Char('.'), QLocale().decimalPoint());
+        Spektro->AddMark(label, JumpMarkColour);
+    }
 }

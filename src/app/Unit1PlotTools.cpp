@@ -6,6 +6,7 @@
 #include <QAction>
 #include <QMenu>
 
+#include "Unit1Markers.h"
 #include "dxHisto.h"
 
 void TForm1::BuildPlotToolsMenu()
@@ -51,6 +52,7 @@ void TForm1::HistoContextMenu(const QPoint& Pos)
     const TDXMode mode = Histo->Mode();
     if (mode == modeZoom || mode == modeCalculate)
         return;
+    Measure->SetMenuPlace(Pos);
     HistoMenu->popup(Histo->mapToGlobal(Pos));
 }
 

@@ -1,10 +1,12 @@
 #include "Unit1.h"
 
 #include <QFileInfo>
+#include <QFontMetrics>
 #include <QLabel>
 #include <QStorageInfo>
 #include <QTimer>
 #include <QToolButton>
+#include <algorithm>
 #include <cmath>
 
 // While recording, the status bar says for how long, how many frames and how large the file
@@ -12,8 +14,8 @@
 
 namespace {
 
-// Characters of the file name shown beside the progress.
-constexpr qsizetype ShownNameLength = 32;
+// Characters of a name worth the words "Record to ".
+constexpr int ShownNameChars = 12;
 // Below this the disk holding the recording is about to be full (decimal units, as the sizes).
 constexpr int64_t LowDiskBytes = 1000000000;
 
@@ -59,15 +61,23 @@ void TForm1::RecordStatusTick()
         RecordStatusTimer->stop();
         return;
     }
-    // A long name gives way in its middle, so that the numbers stay in sight; the hint has it
-    // whole.
+    // The numbers always show. A name too long for the panel gives way in its middle, and
+    // where the words would leave it hardly any room a record sign stands for them; the hint
+    // has it all.
     const QString name = QFileInfo(QString::fromStdString(SpkFile.Writer.FileName())).fileName();
-    const QString shown = name.size() <= ShownNameLength
-                              ? name
-                              : name.left(ShownNameLength / 2) + QChar(0x2026) +
-                                    name.right(ShownNameLength - ShownNameLength / 2 - 1);
     const QString progress = RecordStatusText();
-    SetStatusText(FileStatusPanel, QStringLiteral("Record to ") + shown + progress);
+    const QLabel* panel = StatusPanels[FileStatusPanel];
+    const QFontMetrics metrics(panel->font());
+    const int width = std::max(panel->contentsRect().width(), panel->minimumWidth());
+    QString prefix = QStringLiteral("Record to ");
+    int room = width - metrics.horizontalAdvance(prefix + progress);
+    if (room < metrics.horizontalAdvance(name) &&
+        room < ShownNameChars * metrics.averageCharWidth()) {
+        prefix = QString(QChar(0x25CF)) + QLatin1Char(' ');
+        room = width - metrics.horizontalAdvance(prefix + progress);
+    }
+    const QString shown = metrics.elidedText(name, Qt::ElideMiddle, std::max(room, 0));
+    SetStatusText(FileStatusPanel, prefix + shown + progress);
     if (AlarmRecordingText.isEmpty())
         StatusPanels[FileStatusPanel]->setToolTip(QStringLiteral("Record to ") + name + progress);
 

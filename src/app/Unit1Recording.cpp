@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "FrameProcessor.h"
+#include "FrameTimes.h"
 #include "Unit1Limits.h"
 
 namespace {
@@ -215,6 +216,8 @@ void TForm1::LoadPlaybackFile(const QString& FileName)
     }
     PlaybackFileName = FileName;
     ++PlaybackFileId;
+    PlaybackHeaded = header.has_value();
+    PlaybackStampsImplausible = false;
     SetStatusText(3, QStringLiteral("File: ") + WithoutFolder(FileName));
     FileFrameCount = static_cast<int32_t>(count);
     LblMax->setText(QStringLiteral("Max: %1").arg(FileFrameCount));
@@ -241,6 +244,17 @@ void TForm1::LoadPlaybackFile(const QString& FileName)
     Limits->PlaybackLoaded(FileName, header ? 1 : 0, count - 1);
     ReselectBandwidth();
     SBMinChange();
+    CheckPlaybackStamp(0, quillex::RecordStamp(first.data()));
+}
+
+void TForm1::CheckPlaybackStamp(int64_t Record, double Stamp)
+{
+    if (PlaybackHeaded || PlaybackStampsImplausible || quillex::IsPlausibleStamp(Stamp))
+        return;
+    PlaybackStampsImplausible = true;
+    // It still plays: the user may know better. The same words as the exporter's.
+    FPrompts.ShowWarning(QString::fromStdString(quillex::ImplausibleStampWarning(
+        WithoutFolder(PlaybackFileName).toStdString(), Record, Stamp)));
 }
 
 void TForm1::UnloadPlaybackFile()
@@ -308,6 +322,7 @@ bool TForm1::ReadPlaybackFrame()
     const bool whole = result == quillex::TSpkReadResult::Full;
     if (whole) {
         PlaybackRecord = reader.Position() - 1;
+        CheckPlaybackStamp(PlaybackRecord, FrameStamp);
         SetFilePosition(reader.Position());
         LblAkt->setText(QStringLiteral("Pos: %1").arg(PB->value()));
     }

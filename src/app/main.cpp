@@ -1,4 +1,5 @@
 #include <QApplication>
+#include <QLocale>
 #include <cstdio>
 #include <cstring>
 
@@ -14,6 +15,7 @@ int main(int argc, char** argv)
     }
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Quillex"));
+    InstallQtTranslations(QLocale::system());
     TQtPrompts prompts;
     return RunProgram(prompts);
 }

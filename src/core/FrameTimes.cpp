@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <bit>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 
 #include <fcntl.h>
@@ -30,6 +31,14 @@ bool IsPlausibleStamp(double Stamp)
     static const double from = EncodeDateTime(1990, 1, 1, 0, 0, 0);
     static const double to = EncodeDateTime(2101, 1, 1, 0, 0, 0);
     return Stamp == 0.0 || (Stamp >= from && Stamp < to);
+}
+
+std::string ImplausibleStampWarning(const std::string& File, int64_t Record, double Stamp)
+{
+    char text[64];
+    std::snprintf(text, sizeof text, "%.17g", Stamp);
+    return File + " is probably no recording: it has no header, and the stamp of record " +
+           std::to_string(Record) + " (" + text + ") is neither 0 nor a date from 1990 to 2100";
 }
 
 double RecordStamp(const uint8_t* Record)

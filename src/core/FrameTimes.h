@@ -20,6 +20,10 @@ bool IsFrameStamp(double Stamp);
 // suggests that the file is no recording.
 bool IsPlausibleStamp(double Stamp);
 
+// What the window and the exporter say, once, of a file without a header whose record
+// Record carries such a stamp: "<File> is probably no recording: ...".
+std::string ImplausibleStampWarning(const std::string& File, int64_t Record, double Stamp);
+
 // The stamp in a record's first 8 bytes (little-endian).
 double RecordStamp(const uint8_t* Record);
 

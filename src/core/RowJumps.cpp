@@ -9,8 +9,11 @@ namespace quillex {
 
 namespace {
 
-// Three frames of the pacing may pass without a row before the picture counts as broken.
+// Three frames of the pacing may pass without a row before the picture counts as broken, and
+// half a second at least: a desktop's scheduling holds up a fast pacing by 75-150 ms now and
+// then, which no one would call a gap.
 constexpr double GapFrames = 3.0;
+constexpr double MinGapSeconds = 0.5;
 
 std::string Format(const char* Pattern, double Value)
 {
@@ -32,9 +35,9 @@ TJump FindJump(const TRowState& Before, const TRowState& After)
         else if (After.Record != Before.Record + 1)
             jump.Reasons |= JumpSeek;
     } else {
-        const double period = std::min(Before.FramePeriod, After.FramePeriod);
+        const double period = std::max(std::min(Before.FramePeriod, After.FramePeriod), 0.0);
         const double apart = After.Time - Before.Time;
-        if (period > 0 && std::fabs(apart) > GapFrames * period) {
+        if (std::fabs(apart) > std::max(GapFrames * period, MinGapSeconds)) {
             jump.Reasons |= apart > 0 ? JumpGap : JumpClock;
             jump.GapSeconds = apart;
         }
@@ -47,6 +50,8 @@ TJump FindJump(const TRowState& Before, const TRowState& After)
         jump.Reasons |= JumpFft;
     if (After.Window != Before.Window)
         jump.Reasons |= JumpWindow;
+    if (After.Averaging != Before.Averaging)
+        jump.Reasons |= JumpAveraging;
     if (After.FreqOffset != Before.FreqOffset || After.LevelOffset != Before.LevelOffset)
         jump.Reasons |= JumpOffset;
     if (After.Inverted != Before.Inverted)
@@ -81,9 +86,10 @@ std::string JumpLabel(const TJump& Jump)
     if (Jump.Reasons & JumpClock)
         add("clock");
     static const std::pair<unsigned, const char*> words[] = {
-        {JumpLive, "live"},     {JumpFile, "file"},     {JumpSeek, "seek"},
-        {JumpSpan, "span"},     {JumpCentre, "centre"}, {JumpFft, "FFT"},
-        {JumpWindow, "window"}, {JumpOffset, "offset"}, {JumpMirror, "mirror"}};
+        {JumpLive, "live"},     {JumpFile, "file"},           {JumpSeek, "seek"},
+        {JumpSpan, "span"},     {JumpCentre, "centre"},       {JumpFft, "FFT"},
+        {JumpWindow, "window"}, {JumpAveraging, "averaging"}, {JumpOffset, "offset"},
+        {JumpMirror, "mirror"}};
     for (const auto& [reason, word] : words)
         if (Jump.Reasons & reason)
             add(word);

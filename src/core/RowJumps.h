@@ -26,6 +26,7 @@ struct TRowState
     double CentreKHz = 0;
     int FftSize = 0;
     int Window = 0;
+    int Averaging = 1;
     double FreqOffset = 0;
     double LevelOffset = 0;
     bool Inverted = false;
@@ -33,7 +34,7 @@ struct TRowState
 
 // Reasons, in the order a label names them.
 enum TJumpReason : unsigned {
-    JumpGap = 1u << 0,   // live rows further apart than three frame periods
+    JumpGap = 1u << 0,   // live rows further apart than max(three frame periods, 0.5 s)
     JumpClock = 1u << 1, // live rows whose times run backwards (the clock was set back)
     JumpLive = 1u << 2,  // back to live rows after rows from a file
     JumpFile = 1u << 3,  // rows from a file after live rows or from another file
@@ -42,8 +43,9 @@ enum TJumpReason : unsigned {
     JumpCentre = 1u << 6,
     JumpFft = 1u << 7,
     JumpWindow = 1u << 8,
-    JumpOffset = 1u << 9, // frequency or level offset
-    JumpMirror = 1u << 10 // the spectrum's inversion switched
+    JumpOffset = 1u << 9,    // frequency or level offset
+    JumpMirror = 1u << 10,   // the spectrum's inversion switched
+    JumpAveraging = 1u << 11 // frames averaged
 };
 
 struct TJump
@@ -55,7 +57,8 @@ struct TJump
 
 // The jump from row Before to the next row After. Gaps count between live rows only: a file
 // plays on where it stopped. The smaller of the two frame periods counts, so that a change of
-// pacing does not hide a pause.
+// pacing does not hide a pause; below half a second apart nothing counts (scheduling hiccups
+// of a fast pacing, or a period not yet measured).
 TJump FindJump(const TRowState& Before, const TRowState& After);
 
 // A short label for the margin: the reasons' words joined by ", ", e.g. "gap 10 s",

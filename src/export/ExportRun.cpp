@@ -326,13 +326,8 @@ public:
     {
         for (int f = 0; FOn && f < Count; ++f)
             if (!IsPlausibleStamp(Stamps[f])) {
-                char text[64];
-                std::snprintf(text, sizeof text, "%.17g", Stamps[f]);
-                FProgress.Say(std::string(Program) + "warning: " + FInput +
-                              " is probably no recording: it has no header, and the stamp of "
-                              "record " +
-                              std::to_string(First + f) + " (" + text +
-                              ") is neither 0 nor a date from 1990 to 2100");
+                FProgress.Say(std::string(Program) +
+                              "warning: " + ImplausibleStampWarning(FInput, First + f, Stamps[f]));
                 FOn = false;
             }
     }

@@ -353,7 +353,8 @@ public:
     void setPrintCross(bool Value) { m_printCross = Value; }
     int PrintCrossWidth() const { return m_printCrossWidth; }
     void setPrintCrossWidth(int Value) { m_printCrossWidth = Value; }
-    // Stay-on-top style of the value bar (the tool bar is always on top).
+    // Stay-on-top style of the value bar, recorded; both tool windows stay above the plot's
+    // window only.
     bool ToolWindowsOnTop() const;
     void setToolWindowsOnTop(bool Value);
     bool OwnerDrawXAxis() const { return m_ownerDrawXAxis; }
@@ -406,7 +407,7 @@ public:
         float X = 0, Y = 0;
         TColor Color = clWhite;
     };
-    static constexpr int MaxMarkers = 2;
+    static constexpr int MaxMarkers = 6;
     // Number 1..MaxMarkers; other numbers are ignored.
     void SetMarker(int Number, float X, float Y, TColor Color);
     void HideMarker(int Number);

@@ -5,6 +5,7 @@
 #include <QGroupBox>
 #include <QGuiApplication>
 #include <QLabel>
+#include <QLocale>
 #include <QScreen>
 #include <algorithm>
 #include <initializer_list>
@@ -85,7 +86,8 @@ TFormCalculateBar::TFormCalculateBar(QWidget* parent)
     panel->setObjectName(QStringLiteral("Panel1"));
     panel->setGeometry(rect());
 
-    const QString zero = QStringLiteral("0,0000");
+    // Zero as the crosses will report values, with the locale's separator.
+    const QString zero = QStringLiteral("0") + QLocale().decimalPoint() + QStringLiteral("0000");
     GroupBox1 = Group(panel, "GroupBox1", QStringLiteral("Hair cross 1"), QRect(8, 8, 97, 73));
     Label3 = Place(GroupBox1, "Label3", QStringLiteral("Curve:"), 8, 16, 0, true);
     Series1 = Place(GroupBox1, "Series1", QStringLiteral("1"), 48, 16);
@@ -145,16 +147,12 @@ void TFormCalculateBar::SetCalculateLabelsEnabled(bool Enabled)
 
 bool TFormCalculateBar::StaysOnTop() const
 {
-    return windowFlags().testFlag(Qt::WindowStaysOnTopHint);
+    return FStaysOnTop;
 }
 
 void TFormCalculateBar::SetStaysOnTop(bool OnTop)
 {
-    if (StaysOnTop() == OnTop)
-        return;
-    // Changing the flags hides a shown window; it comes back where it was.
-    const bool shown = isVisible();
-    setWindowFlag(Qt::WindowStaysOnTopHint, OnTop);
-    if (shown)
-        show();
+    // The style is recorded only: a tool window of its main window already stays above that
+    // window, and above every program it would cover modal dialogs and other programs' windows.
+    FStaysOnTop = OnTop;
 }

@@ -16,7 +16,8 @@ public:
 
     // Enables (or greys) the labels of the second cross and of the differences.
     void SetCalculateLabelsEnabled(bool Enabled);
-    // Whether the window keeps above other windows.
+    // The stay-on-top style asked for. Either way the bar, a tool window of the plot's window,
+    // stays above that window only.
     bool StaysOnTop() const;
     void SetStaysOnTop(bool OnTop);
 
@@ -27,6 +28,9 @@ public:
     QLabel *Label13, *Label15, *Label16, *Label17, *Label18, *Label19, *Label22;
     QLabel *Series1, *X1, *Y1, *Series2, *X2, *Y2;
     QLabel *invdeltax, *deltax, *deltay;
+
+private:
+    bool FStaysOnTop = false;
 
 private:
     // Grows the value labels, their boxes and the bar until every value text fits.

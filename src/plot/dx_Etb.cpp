@@ -17,8 +17,10 @@
 #include <QToolButton>
 
 TFormToolBar::TFormToolBar(QWidget* parent)
-    : QWidget(parent, Qt::Tool | Qt::WindowStaysOnTopHint | Qt::CustomizeWindowHint |
-                          Qt::WindowTitleHint | Qt::WindowCloseButtonHint)
+    // A tool window of the plot's window: above that window, never above dialogs or other
+    // programs.
+    : QWidget(parent,
+              Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint)
 {
     setObjectName(QStringLiteral("FormToolBar"));
     setWindowTitle(QStringLiteral("Tools"));

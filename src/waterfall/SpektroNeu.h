@@ -76,6 +76,10 @@ public:
     // Writes Time (days since 1899-12-30, local) formatted by Format at the bottom of the left
     // margin; it shows with the next AddLine and then scrolls up with the rows.
     void AddTimeMark(const QString& Format, double Time);
+    // The same with a text of its own (a frame's index where its time is unknown).
+    void AddTimeText(const QString& Text);
+    // The time marks' texts on rows still kept, oldest first.
+    QStringList TimeTexts() const;
     // Marks the next row that AddLine adds: a dashed line in Colour across the waterfall and
     // Label on Colour in the left margin, just above the line (above a time mark written for
     // the same row). Parts of Label separated by ", " go on lines of their own when the label

@@ -104,8 +104,11 @@ void TSpektroLegend::Redraw()
     const int line = quillex::DeviceLineWidth(ratio);
     QPainter painter(&FPicture);
     painter.setFont(FFont);
-    painter.setPen(palette().color(QPalette::WindowText));
+    // The normal text colour: the picture outlives the window's state when it was drawn (an
+    // inactive or disabled window's text may be grey).
+    painter.setPen(palette().color(QPalette::Active, QPalette::WindowText));
     painter.drawText(QPointF(0, metrics.ascent()), QStringLiteral("dBm"));
+    QStringList labels;
     const double top = barTop / ratio;
     const double bottom = FPicture.height() / ratio;
     for (quillex::TLegendTick& tick : FTicks) {
@@ -116,12 +119,15 @@ void TSpektroLegend::Redraw()
                          painter.pen().color());
         // The text centred on its tick, but kept beside the bar.
         const QString text = LabelText(tick.Shown);
+        labels << text;
         GrowFor(text);
         const double centre = (tick.Row + 0.5) / ratio;
         const double textTop =
             std::clamp(centre - metrics.height() / 2.0, top, bottom - metrics.height());
         painter.drawText(QPointF(BarWidth + TextGap, textTop + metrics.ascent()), text);
     }
+    // Top to bottom, as the labels read.
+    FName.Set(QStringLiteral("dBm ") + labels.join(QStringLiteral(", ")));
     update();
 }
 

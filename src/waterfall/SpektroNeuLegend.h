@@ -1,5 +1,6 @@
 #pragma once
 
+#include "AccessibleName.h"
 #include "SpektroNeuMapping.h"
 #include "SpektroNeuScale.h"
 
@@ -57,4 +58,5 @@ private:
     quillex::TLevelToColor Colors;
     std::vector<quillex::TLegendTick> FTicks;
     QImage FPicture;
+    TAccessibleName FName{this};
 };

@@ -41,11 +41,25 @@ QColor TextOn(const QColor& Colour)
 
 void TSpektroNeu::AddTimeMark(const QString& Format, double Time)
 {
+    AddTimeText(QString::fromStdString(quillex::FormatDateTime(Format.toStdString(), Time)));
+}
+
+QStringList TSpektroNeu::TimeTexts() const
+{
+    QStringList texts;
+    for (const TMarginItem& item : FMarginItems)
+        if (!item.IsMark)
+            texts << item.Text;
+    return texts;
+}
+
+void TSpektroNeu::AddTimeText(const QString& Text)
+{
     if (Left.Empty())
         return;
     TMarginItem item;
     item.Row = FRows - 1;
-    item.Text = QString::fromStdString(quillex::FormatDateTime(Format.toStdString(), Time));
+    item.Text = Text;
     FMarginItems.push_back(std::move(item));
     DrawTimeMark(FMarginItems.size() - 1);
     FMarginDrawn = true;

@@ -1,5 +1,8 @@
 #include "test_window_support.h"
 
+#include <QSpontaneKeyEvent>
+#include <QTest>
+
 // Plot, waterfall slice and scroll bar describe one span: the scroll bar's least centre
 // is the half span, the plot spans twice that around the centre, and the waterfall's
 // bins cover the same kHz.
@@ -558,4 +561,41 @@ TEST_F(WindowTest, EveryNumberControlsRangeAndFirstValues)
     }
     Form->RBSlow->setChecked(true);
     EXPECT_EQ(Form->SESpeed->maximum(), 60);
+}
+
+// The wheel over the settings panel scrolls it: a spin box or combo box under the pointer keeps
+// its value unless it has the focus, which a click gives it.
+TEST_F(WindowTest, WheelScrollsThePanelAndChangesOnlyAFocusedBox)
+{
+    StartShown();
+    Form->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(Form.get()));
+    Form->resize(Form->width(), Form->minimumSizeHint().height()); // the panel must scroll
+    QCoreApplication::processEvents();
+    QScrollBar* bar = Form->ScrollSettings->verticalScrollBar();
+    ASSERT_GT(bar->maximum(), 0);
+    // One notch down, as from the window system, which may hand the box the focus first.
+    const auto wheel = [](QWidget* Box) {
+        const QPointF at = Box->rect().center();
+        QWheelEvent event(at, Box->mapToGlobal(at), {}, QPoint(0, -120), Qt::NoButton,
+                          Qt::NoModifier, Qt::NoScrollPhase, false);
+        QSpontaneKeyEvent::setSpontaneous(&event);
+        QApplication::sendEvent(Box, &event);
+    };
+    for (QWidget* box : {static_cast<QWidget*>(Form->SESpeed),
+                         static_cast<QWidget*>(Form->Measure->CBMarkerTrace)}) {
+        const auto value = [box] {
+            auto* spin = qobject_cast<QSpinBox*>(box);
+            return spin ? spin->value() : static_cast<QComboBox*>(box)->currentIndex();
+        };
+        Form->BtnStartStop->setFocus();
+        bar->setValue(bar->maximum() / 2);
+        const int before = value(), scrolled = bar->value();
+        wheel(box);
+        EXPECT_EQ(value(), before) << box->objectName();
+        EXPECT_NE(bar->value(), scrolled) << box->objectName();
+        box->setFocus();
+        wheel(box);
+        EXPECT_NE(value(), before) << box->objectName();
+    }
 }

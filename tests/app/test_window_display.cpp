@@ -1,5 +1,7 @@
 #include "test_window_support.h"
 
+#include <QTest>
+
 #include "ScreenshotU.h"
 
 // The level legend beside the waterfall, the marks where the waterfall's picture jumps, and
@@ -52,6 +54,25 @@ protected:
 TEST_F(DisplayTest, LegendBesideTheWaterfallFollowsTheBars)
 {
     TSpektroLegend* legend = Form->Legend;
+    // The labels in the normal text colour whether the window is active or not (a desktop's
+    // inactive text may be grey): their darkest pixel is it, in the picture the copy takes.
+    QPalette palette = legend->palette();
+    palette.setColor(QPalette::Inactive, QPalette::WindowText, Qt::red);
+    legend->setPalette(palette);
+    QWidget other; // takes the activation
+    other.show();
+    other.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&other));
+    ASSERT_FALSE(legend->isActiveWindow());
+    Form->SBMin->setValue(110);
+    const QImage start = legend->Picture();
+    QColor darkest = Qt::white;
+    for (int y = 0; y < start.height(); ++y)
+        for (int x = int((TSpektroLegend::BarWidth + 1) * start.devicePixelRatio());
+             x < start.width(); ++x)
+            if (qGray(start.pixel(x, y)) < qGray(darkest.rgb()))
+                darkest = start.pixelColor(x, y);
+    EXPECT_EQ(darkest, palette.color(QPalette::Active, QPalette::WindowText));
     const QRect bar = In(legend).adjusted(0, legend->CaptionHeight(), 0, 0);
     EXPECT_EQ(bar.top(), In(Form->Spektro->WaveBox()).top());
     EXPECT_EQ(bar.bottom(), In(Form->Spektro->WaveBox()).bottom());
@@ -112,7 +133,8 @@ TEST_F(DisplayTest, LegendBesideTheWaterfallFollowsTheBars)
     EXPECT_EQ(wave.pixelColor(wave.width() / 2, wave.height() - 1), QColor(Qt::black));
 }
 
-// Every kind of jump in a live run gives one mark at the first row after it, none after.
+// Every kind of jump in a live run gives one mark at the first row after it, none after; rows
+// at most half a second apart make no gap.
 TEST_F(DisplayTest, EachLiveJumpMarksItsRowOnce)
 {
     Form->SESpeed->setValue(50);
@@ -125,6 +147,7 @@ TEST_F(DisplayTest, EachLiveJumpMarksItsRowOnce)
         {"centre", [&] { Form->SBFrq->setValue(15000); }},
         {"FFT", [&] { Form->SEFft->setValue(10); }},
         {"window", [&] { Form->RGFenster->setItemIndex(0); }},
+        {"averaging", [&] { Form->SEAvg->setValue(4); }},
         {"offset",
          [&] {
              Form->EdtFrqOffset->setText("0,5");
@@ -158,6 +181,9 @@ TEST_F(DisplayTest, EachLiveJumpMarksItsRowOnce)
         ASSERT_NE(wave.pixel(x, wave.height() - 20), 0xffff00ffu) << x;
     }
     EXPECT_GT(dashes, wave.width() / 3);
+    for (const double hiccup : {0.075, 0.15, 0.5}) // the desktop's, not a gap
+        Frame(hiccup);
+    EXPECT_EQ(Marks().size(), int(std::size(changes)));
     // After Clear the next row has nothing above it to jump from.
     Form->BtnClearDisplay->click();
     Form->SEFft->setValue(9);
@@ -224,16 +250,42 @@ TEST_F(DisplayTest, PlayedFramesWriteOnlyTheirRecordsTimes)
     }
 }
 
+// A file of random bytes (no header, stamps no recorder writes) plays, with the exporter's
+// one-line warning once, and its rows are marked by record index, not by the stamps.
+TEST_F(DisplayTest, RandomBytesWarnedAndMarkedByIndex)
+{
+    std::mt19937 rng(17);
+    std::string bytes(60 * 16392, '\0');
+    for (char& b : bytes)
+        b = char(rng());
+    std::ofstream(Path("noise.spk").toStdString(), std::ios::binary) << bytes;
+    double stamp;
+    std::memcpy(&stamp, bytes.data(), sizeof stamp);
+    Load(Path("noise.spk"));
+    EXPECT_EQ(Prompts.Warnings,
+              QStringList{QString::asprintf("noise.spk is probably no recording: it has no header, "
+                                            "and the stamp of record 0 (%.17g) is neither 0 nor "
+                                            "a date from 1990 to 2100",
+                                            stamp)});
+    StartStop();
+    while (Form->BtnStartStop->isChecked())
+        Frame();
+    EXPECT_EQ(Form->Spektro->TimeTexts(), QStringList{"#50"}); // records 1 to 59 played
+    EXPECT_EQ(Prompts.Warnings.size(), 1);
+}
+
 // While recording: elapsed time since the first frame, frames, size with the header, renewed
-// once a second; one warning when the disk has less than 1 GB left; a long name shortened.
+// once a second; one warning when the disk has less than 1 GB left; a long name shortened to fit.
 TEST_F(DisplayTest, RecordingProgressAndLowDiskWarning)
 {
     int64_t free = 5000000000;
     QString asked;
     Form->FreeDiskBytes = [&](const QString& Path) { return asked = Path, free; };
+    const QLabel* panel = Form->StatusPanels[3];
+    // The whole text is the panel's hint.
     const auto status = [&] {
         Form->RecordStatusTick();
-        return Form->StatusText(3);
+        return panel->toolTip();
     };
     Record(Dir.filePath("rec.spk"));
     EXPECT_TRUE(Form->RecordStatusTimer->isActive());
@@ -265,18 +317,19 @@ TEST_F(DisplayTest, RecordingProgressAndLowDiskWarning)
     EXPECT_EQ(status(), QString());
     EXPECT_FALSE(Form->RecordStatusTimer->isActive());
 
-    // A name of up to 32 characters shows whole, a longer one gives way in its middle.
-    const QString r = QStringLiteral("r");
-    for (const auto& [name, shown] :
-         {std::pair{r.repeated(28) + ".spk", r.repeated(28) + ".spk"},
-          std::pair{r.repeated(29) + ".spk",
-                    r.repeated(16) + QChar(0x2026) + r.repeated(11) + ".spk"}}) {
+    // At the window's default width the numbers always show; a name too long for the panel
+    // gives way in its middle.
+    const QString progress = QString::asprintf("  00:00:00  1 frame  %.1f MB", 2 * 16392 / 1e6);
+    for (const QString& name : {QStringLiteral("r.spk"), QString(60, u'r') + "5.spk"}) {
         Record(Dir.filePath(name));
         StartStop();
         Frame();
-        const QString progress = QString::asprintf("  00:00:00  1 frame  %.1f MB", 2 * 16392 / 1e6);
-        EXPECT_EQ(status(), "Record to " + shown + progress);
-        EXPECT_EQ(Form->StatusPanels[3]->toolTip(), "Record to " + name + progress);
+        EXPECT_EQ(status(), "Record to " + name + progress);
+        const QString shown = Form->StatusText(3);
+        EXPECT_LE(QFontMetrics(panel->font()).horizontalAdvance(shown),
+                  panel->contentsRect().width());
+        EXPECT_TRUE(shown.endsWith(progress)) << shown;
+        EXPECT_EQ(shown.contains(QChar(0x2026)), name.size() > 5) << shown;
         StartStop();
     }
     EXPECT_EQ(Prompts.Warnings.size(), 3); // once per recording

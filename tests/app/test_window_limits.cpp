@@ -163,7 +163,7 @@ TEST_F(LimitTest, EpisodesOfBurstsOverAFlatLimit)
     Write(Path("bursts.spk"), true);
     QMap<int64_t, QString> status;
     QMap<int64_t, int> warning;
-    int misplaced = 0; // warning trace bins that are not the live level beside a bin beyond
+    int misplaced = 0; // warning bins other than the level beyond the limit, the limit beside
     PlayToEnd(Path("bursts.spk"), [&] {
         status[Form->PlaybackRecord] = Form->StatusText(0);
         const auto& series = Form->Histo->SeriesRecord(TLimitTools::WarningSeries);
@@ -174,8 +174,10 @@ TEST_F(LimitTest, EpisodesOfBurstsOverAFlatLimit)
             return D >= 0 && D < live.Count && live.Data[D] + LevelOffset > -30.0f;
         };
         for (int d = 0; d < warning[Form->PlaybackRecord]; ++d) {
-            const bool near = beyond(d - 1) || beyond(d) || beyond(d + 1);
-            misplaced += near ? series.Data[d] != live.Data[d] : !std::isnan(series.Data[d]);
+            const float want = beyond(d)                        ? live.Data[d]
+                               : beyond(d - 1) || beyond(d + 1) ? -30.0f - float(LevelOffset)
+                                                                : NAN;
+            misplaced += std::isnan(want) ? !std::isnan(series.Data[d]) : series.Data[d] != want;
         }
     });
     EXPECT_EQ(misplaced, 0);

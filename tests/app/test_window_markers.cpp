@@ -4,6 +4,7 @@
 
 #include "IniFileU.h"
 #include "MarkerReadout.h"
+#include "MarkerTable.h"
 
 namespace {
 
@@ -89,8 +90,9 @@ TEST_F(MarkerTest, OnBinCarrierReadsOneLevelWithEveryWindow)
 
 // "Peak" takes the strongest tone inside the span (not the stronger one outside it) with its
 // interpolated frequency and on-bin level, both offsets added; "Next peak left/right" go to the
-// nearest lower peak on that side of the display (mirrored: the spectrum's other side) and stay
-// where there is none; marker 2 the same, with the difference. The plot marks them there.
+// nearest peak on that side of the display whatever its level (mirrored: the spectrum's other
+// side) and stay where there is none; "Next peak" goes down the peaks by level; marker 2 starts
+// on the highest peak apart from marker 1's, with the difference. The plot marks them there.
 TEST_F(MarkerTest, PeakNextPeaksAndTheDelta)
 {
     StartDebug4096();
@@ -113,7 +115,7 @@ TEST_F(MarkerTest, PeakNextPeaksAndTheDelta)
                 return ShownMHz(T.MHz, h) - ShownMHz(From.MHz, h);
             };
             for (const TTone& t : {Left, Strongest, Right, Far})
-                if (t.Amplitude < From.Amplitude && (ToLeft ? distance(t) < 0 : distance(t) > 0) &&
+                if ((ToLeft ? distance(t) < 0 : distance(t) > 0) &&
                     (best.MHz == From.MHz || std::fabs(distance(t)) < std::fabs(distance(best))))
                     best = t;
             return best;
@@ -130,16 +132,21 @@ TEST_F(MarkerTest, PeakNextPeaksAndTheDelta)
             ASSERT_NEAR(Form->Histo->Marker(1).X, (ShownMHz(at.MHz, h) - h.FreqOffset) * 1000,
                         0.01 * BinMHz * 1000); // the axis adds the offset
         }
-        EXPECT_GE(moves, 2);
+        EXPECT_GE(moves, 4);
+        M().ActPeak->trigger();
+        for (const TTone& to : {Left, Right, Far, Far}) { // down by level, then no lower
+            M().ActNextLower->trigger();
+            ASSERT_NEAR(M().MarkerBin(1) * BinMHz, to.MHz, 0.01 * BinMHz) << to.MHz;
+        }
 
         M().ActPeak->trigger();
-        M().ActPeak2->trigger();
-        EXPECT_EQ(Readout().value(2), "M2-M1 +0.0 kHz  +0.00 dB");
-        for (const TTone& to : {Right, Left}) {
-            M().ActPeak2->trigger();
-            (ShownMHz(to.MHz, h) < ShownMHz(Strongest.MHz, h) ? M().ActNextPeakLeft2
-                                                              : M().ActNextPeakRight2)
-                ->trigger();
+        // Shift+P: the strongest but marker 1's; then two peaks on towards marker 1.
+        const bool toRight = ShownMHz(Strongest.MHz, h) > ShownMHz(Left.MHz, h);
+        for (const auto& [to, steps] : {std::pair{Left, 0}, std::pair{Right, 2}}) {
+            if (steps == 0)
+                M().ActPeak2->trigger();
+            for (int i = 0; i < steps; ++i)
+                (toRight ? M().ActNextPeakRight2 : M().ActNextPeakLeft2)->trigger();
             const double kHz = (ShownMHz(to.MHz, h) - ShownMHz(Strongest.MHz, h)) * 1000;
             const double db = OnBinDbm(to.Amplitude) - OnBinDbm(Strongest.Amplitude);
             ExpectClearOfRounding(kHz, 1);
@@ -167,6 +174,102 @@ TEST_F(MarkerTest, PeakNextPeaksAndTheDelta)
         << Readout().value(2);
     M().ActMarkersOff->trigger();
     EXPECT_FALSE(Form->Histo->Marker(1).Shown || Form->Histo->Marker(2).Shown);
+}
+
+// A marker goes to the peak nearest the place the user points at (the context menu's "Marker
+// here", Ctrl+click, Ctrl+Shift+click for marker 2) or the frequency typed, as displayed; where
+// no peak is near, onto that place's bin; a frequency outside the spectrum is refused. The
+// read-out marks a marker left of the view; the table's deltas are to its chosen reference, and
+// the places are kept in the settings file.
+TEST_F(MarkerTest, MarkersWhereTheUserPointsOrTypesTheTableAndTheSettings)
+{
+    StartDebug4096();
+    Form->show();
+    const THeader h{1.25, 0.0, false};
+    PlayTones(h);
+    TDXHistograph* plot = Form->Histo;
+    const auto pixel = [&](double MHz) {
+        return QPoint(plot->XToPixel(float(MHz * 1000)), plot->PlotRect().center().y());
+    };
+    const double binsPerPixel = 5000.0 / plot->PlotRect().width() / (BinMHz * 1000);
+    ASSERT_GT(40000.0 / plot->PlotRect().width() / (BinMHz * 1000), 5.0);
+    const double empty = 16.5; // no tone within 60 bins
+    const auto menuHere = [&](QAction* Here, double MHz) {
+        QContextMenuEvent event(QContextMenuEvent::Mouse, pixel(MHz),
+                                plot->mapToGlobal(pixel(MHz)));
+        QCoreApplication::sendEvent(plot, &event);
+        Here->trigger();
+        Form->HistoMenu->close();
+    };
+    const auto click = [&](Qt::KeyboardModifiers Modifiers, double MHz) {
+        QTest::mouseClick(plot, Qt::LeftButton, Modifiers, pixel(MHz));
+    };
+    const auto typed = [&](double MHz) {
+        Prompts.Numbers = {ShownMHz(MHz, h)};
+        M().ActMarkerToFrequency->trigger();
+    };
+    const Qt::KeyboardModifiers ctrl = Qt::ControlModifier;
+    const std::vector<std::tuple<const char*, std::function<void()>, int, double>> cases{
+        {"here", [&] { menuHere(M().ActMarkerHere, Right.MHz + 3 * BinMHz); }, 1, Right.MHz},
+        {"here 2", [&] { menuHere(M().ActMarker2Here, Far.MHz - 2 * BinMHz); }, 2, Far.MHz},
+        {"here, none", [&] { menuHere(M().ActMarkerHere, empty); }, 1, empty},
+        {"Ctrl+click", [&] { click(ctrl, Left.MHz + 2 * BinMHz); }, 1, Left.MHz},
+        {"Ctrl+Shift+click", [&] { click(ctrl | Qt::ShiftModifier, Right.MHz); }, 2, Right.MHz},
+        {"typed", [&] { typed(Strongest.MHz + 1.6 * BinMHz); }, 1, Strongest.MHz},
+        {"typed, none", [&] { typed(Strongest.MHz + 3 * BinMHz); }, 1, Strongest.MHz + 3 * BinMHz},
+        {"typed, outside", [&] { typed(40.01); }, 1, Strongest.MHz + 3 * BinMHz},
+        {"here, whole spectrum", // 3 pixels hold 17 bins: the nearest of two tones
+         [&] {
+             Form->RGBW->setItemIndex(3);
+             menuHere(M().ActMarkerHere, Right.MHz + 4 * BinMHz);
+             Form->RGBW->setItemIndex(0);
+             Form->SBFrq->setValue(14500);
+         },
+         1, Right.MHz}};
+    for (const auto& [what, act, number, mhz] : cases) {
+        act();
+        const bool onTone =
+            mhz == Left.MHz || mhz == Right.MHz || mhz == Far.MHz || mhz == Strongest.MHz;
+        const double within = onTone ? 0.01 : mhz == empty ? binsPerPixel / 2 + 0.5 : 0.5;
+        EXPECT_NEAR(M().MarkerBin(number), mhz / BinMHz, within) << what;
+    }
+    EXPECT_EQ(Prompts.Errors.size(), 1);
+
+    // Marker 3 from the table: the keys and "Marker here" move its chosen row.
+    M().ActPeak->trigger();
+    M().ActMarkerTable->trigger();
+    TMarkerTable* table = M().Table();
+    ASSERT_TRUE(table && table->isVisible());
+    table->Select(3);
+    M().ActPeak->trigger();
+    EXPECT_NEAR(M().MarkerBin(3) * BinMHz, Left.MHz, 0.01 * BinMHz); // the strongest not taken
+    menuHere(M().ActMarkerHere, Strongest.MHz);
+    table->SetReference(3);
+    const auto delta = [&](const TTone& T) {
+        return QStringList{
+            QString::asprintf("%+.1f", (T.MHz - Strongest.MHz) * 1000),
+            QString::asprintf("%+.2f", OnBinDbm(T.Amplitude) - OnBinDbm(Strongest.Amplitude))};
+    };
+    for (const auto& [number, want] : {std::pair{1, delta(Strongest)}, std::pair{2, delta(Right)},
+                                       std::pair{3, QStringList{"ref", "ref"}}}) {
+        EXPECT_EQ((QStringList{table->Text(number, TMarkerTable::colDeltaKHz),
+                               table->Text(number, TMarkerTable::colDeltaDb)}),
+                  want)
+            << number;
+    }
+    EXPECT_EQ(table->Text(4, TMarkerTable::colMHz), "");
+    Form->SBFrq->setValue(17000); // 14.5 to 19.5 MHz: marker 1 lies left of the view
+    EXPECT_TRUE(Readout().value(0).startsWith("M1 < ")) << Readout().value(0);
+
+    Prompts.Answers = {TPrompts::TAnswer::Yes};
+    ASSERT_TRUE(CloseWindow());
+    StartDebug4096();
+    for (const auto& [number, mhz] :
+         {std::pair{1, Strongest.MHz}, std::pair{2, Right.MHz}, std::pair{3, Strongest.MHz}})
+        EXPECT_NEAR(M().MarkerBin(number) * BinMHz, mhz, 0.01 * BinMHz) << number;
+    EXPECT_FALSE(M().MarkerPlaced(4));
+    M().ActMarkerTable->trigger();
+    EXPECT_EQ(M().Table()->Reference(), 3);
 }
 
 // A marker follows a drifting tone, which a stronger tone 6 bins away does not take from it;
@@ -277,20 +380,36 @@ TEST_F(MarkerTest, KeysPlaceMarkersUnlessATextFieldHasTheFocusAndTheReadoutFits)
     EXPECT_EQ(Form->EdtFrqOffset->text(), text);
     EXPECT_EQ(Form->SEAvg->value(), 1);
 
-    // On a button: P, Ctrl+arrows for marker 1, with Shift for marker 2.
-    const Qt::KeyboardModifiers ctrl = Qt::ControlModifier, shift = Qt::ShiftModifier;
+    // On a button: P, Ctrl+arrows and N for marker 1, with Shift for marker 2.
+    const Qt::KeyboardModifiers none, ctrl = Qt::ControlModifier, shift = Qt::ShiftModifier;
     for (const auto& [key, modifiers, number, tone] :
-         {std::tuple{Qt::Key_P, Qt::KeyboardModifiers(), 1, Strongest},
-          std::tuple{Qt::Key_Left, ctrl, 1, Left}, std::tuple{Qt::Key_Right, ctrl, 1, Right},
+         {std::tuple{Qt::Key_P, none, 1, Strongest}, std::tuple{Qt::Key_Right, ctrl, 1, Right},
+          std::tuple{Qt::Key_Left, ctrl, 1, Strongest}, std::tuple{Qt::Key_N, none, 1, Left},
           std::tuple{Qt::Key_P, shift, 2, Strongest},
           std::tuple{Qt::Key_Left, ctrl | shift, 2, Left},
-          std::tuple{Qt::Key_Right, ctrl | shift, 2, Right}}) {
+          std::tuple{Qt::Key_Right, ctrl | shift, 2, Strongest},
+          std::tuple{Qt::Key_N, shift, 2, Left}}) {
         press(Form->BtnStartStop, key, modifiers);
         EXPECT_NEAR(M().MarkerBin(number) * BinMHz, tone.MHz, 0.01 * BinMHz) << key;
     }
-    EXPECT_NEAR(M().MarkerBin(1) * BinMHz, Right.MHz, 0.01 * BinMHz);
+    EXPECT_NEAR(M().MarkerBin(1) * BinMHz, Left.MHz, 0.01 * BinMHz);
+    // Screen readers read the line as its accessible name: at once after a quiet while, then
+    // at most four times a second, the last text always arriving.
+    QTest::qWait(600); // the last name arrives, and a quiet while after it
+    QElapsedTimer since;
+    since.start();
+    for (const int key : {Qt::Key_P, Qt::Key_N}) {
+        press(Form->BtnStartStop, key, none);
+        // A busy machine may take longer than the interval between the two.
+        if (key == Qt::Key_P || since.elapsed() < 200) {
+            EXPECT_EQ(M().Readout->accessibleName() == M().Readout->Text(), key == Qt::Key_P);
+        }
+    }
+    QTest::qWait(300);
+    EXPECT_EQ(M().Readout->accessibleName(), M().Readout->Text());
+    EXPECT_TRUE(M().Readout->Text().startsWith(MarkerText(1, Left, {})));
 
-    for (const char* key : {"P puts marker 1", "Ctrl+Left", "Ctrl+Right", "Shift+P"})
+    for (const char* key : {"P puts marker 1", "Ctrl+Left", "Ctrl+Right", "Shift+P", "Ctrl+click"})
         EXPECT_TRUE(Form->AboutText().contains(QLatin1String(key))) << key;
     EXPECT_TRUE(Form->HistoMenu->actions().contains(M().ActPeak));
 
@@ -428,7 +547,7 @@ TEST_F(MarkerTest, MarkersSitOnTheChosenTrace)
     M().CBMinHold->setChecked(true);
     Play(Path("burst.spk"));
     M().ActPeak->trigger();
-    EXPECT_EQ(Readout().value(0), MarkerText(1, burst, {}));
+    EXPECT_EQ(Readout().value(0), MarkerText(1, burst, {}).replace("M1 ", "M1 [max] "));
     M().CBMaxHold->setChecked(false);
     EXPECT_EQ(M().MarkerTrace(), TMeasureTools::trLive);
     M().ActPeak->trigger();

@@ -2,6 +2,7 @@
 
 #include <QTest>
 
+#include "MarkerTable.h"
 #include "dx_Eca.h"
 #include "dx_Efg.h"
 #include "dx_Etb.h"
@@ -27,6 +28,7 @@ TEST_F(WindowTest, PlotToolWindowsReachedByShortcutsAndContextMenu)
     ASSERT_TRUE(QTest::qWaitForWindowActive(Form.get()));
     const auto settings = Form->CurrentSettings();
     TDXHistograph* plot = Form->Histo;
+    QWindow* window = Form->windowHandle();
     EXPECT_FALSE(plot->ShowToolBar());
     for (const auto& [mode, opens] : {std::pair{modeZoom, false}, std::pair{modeCalculate, false},
                                       std::pair{modeMeasure, true}}) {
@@ -47,6 +49,17 @@ TEST_F(WindowTest, PlotToolWindowsReachedByShortcutsAndContextMenu)
     EXPECT_TRUE(plot->ToolBar()->isVisible());
     press(Qt::Key_V, Qt::ControlModifier | Qt::ShiftModifier);
     EXPECT_TRUE(plot->ShowValueBar());
+    EXPECT_EQ(plot->ValueBar()->X1->text(), "0.0000"); // the C locale's separator
+    // Tool windows of the main window (the marker table too): above it, never above all.
+    Form->Measure->ActMarkerTable->trigger();
+    for (QWidget* tool :
+         {static_cast<QWidget*>(plot->ToolBar()), static_cast<QWidget*>(plot->ValueBar()),
+          static_cast<QWidget*>(Form->Measure->Table())}) {
+        EXPECT_EQ(tool->windowType(), Qt::Tool);
+        EXPECT_FALSE(tool->windowFlags().testFlag(Qt::WindowStaysOnTopHint));
+        EXPECT_EQ(tool->windowHandle()->transientParent(), window);
+    }
+    Form->Measure->Table()->close();
     press(Qt::Key_T, Qt::ControlModifier);
     EXPECT_FALSE(plot->ShowToolBar());
     EXPECT_FALSE(plot->ToolBar()->isVisible());
@@ -76,7 +89,6 @@ TEST_F(WindowTest, PlotToolWindowsReachedByShortcutsAndContextMenu)
     // The plot's menu takes the release of the right press that opened it: once the menu has
     // closed, the plot holds no button. In calculate mode mere moves place no cross and report
     // nothing, and a real click places cross 1 as ever.
-    QWindow* window = Form->windowHandle();
     Form->BtnClearDisplay->click(); // a flat curve for the crosses to snap to
     int calculations = 0;
     plot->OnCalculate = [&](QObject*, int, int, float, float, float, float) { ++calculations; };

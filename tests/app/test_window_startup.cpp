@@ -4,7 +4,8 @@
 
 // The real question, answered by a hand on the box once it is up (first of all tests: a window
 // that ends the program leaves every later dialog's event loop returning at once), returns the
-// button pressed; Escape cancels. The file dialogs' filters come from "name|pattern" pairs.
+// button pressed, whose texts are Qt's in the locale's language; Escape cancels. The file dialogs'
+// filters come from "name|pattern" pairs.
 TEST(QtPrompts, QuestionReturnsTheButtonPressedAndFiltersAreQtStyle)
 {
     EXPECT_EQ(QtFileFilter("Spectral Data|*.spk|All files|*.*|odd"),
@@ -25,18 +26,34 @@ TEST(QtPrompts, QuestionReturnsTheButtonPressedAndFiltersAreQtStyle)
         return Call();
     };
     TQtPrompts prompts;
-    const auto press = [&](const char* Button) {
+    QStringList shown; // the buttons of the last box
+    const auto press = [&](const QString& Button) {
         return answering(
-            [Button](QWidget* Box) {
+            [&](QWidget* Box) {
+                shown.clear();
                 for (QPushButton* b : Box->findChildren<QPushButton*>())
-                    if (b->text() == QLatin1String(Button))
+                    shown << b->text();
+                for (QPushButton* b : Box->findChildren<QPushButton*>())
+                    if (b->text() == Button)
                         b->click();
             },
             [&] { return prompts.AskYesNoCancel("Save?"); });
     };
-    EXPECT_EQ(press("&Ja"), TPrompts::TAnswer::Yes);
-    EXPECT_EQ(press("&Nein"), TPrompts::TAnswer::No);
-    EXPECT_EQ(press("Abbrechen"), TPrompts::TAnswer::Cancel);
+    // Qt's own buttons in the user's language: English under C, German under de_DE.
+    for (const auto& [locale, texts] :
+         {std::pair{"C", QStringList{"&Yes", "&No", "Cancel"}},
+          std::pair{"de_DE", QStringList{"&Ja", "&Nein", "Abbrechen"}}}) {
+        EXPECT_EQ(InstallQtTranslations(QLocale(locale)), locale != std::string("C"));
+        QStringList all = texts;
+        all.sort();
+        for (const TPrompts::TAnswer answer :
+             {TPrompts::TAnswer::Yes, TPrompts::TAnswer::No, TPrompts::TAnswer::Cancel}) {
+            EXPECT_EQ(press(texts[int(answer)]), answer) << locale;
+            shown.sort();
+            EXPECT_EQ(shown, all) << locale;
+        }
+    }
+    InstallQtTranslations(QLocale::c());
     EXPECT_EQ(answering([](QWidget* Box) { QTest::keyClick(Box, Qt::Key_Escape); },
                         [&] { return prompts.AskYesNoCancel("Save?"); }),
               TPrompts::TAnswer::Cancel);

@@ -203,7 +203,7 @@ public:
     QString SaveFileName(const QString&, const QString&, const QString&) override { return Dlg(); }
     QString OpenFileName(const QString&, const QString&, const QString&) override { return Dlg(); }
     QString FolderName(const QString&) override { return Dlg(); }
-    std::optional<double> AskNumber(const QString& Label, double Offer) override
+    std::optional<double> AskNumber(const QString& Label, double Offer, int) override
     {
         Questions << Label;
         Offered.push_back(Offer);

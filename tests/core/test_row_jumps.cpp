@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <string>
+#include <tuple>
 
 using namespace quillex;
 
@@ -37,21 +38,25 @@ std::string Label(const TRowState& Before, const TRowState& After)
 
 } // namespace
 
+// Live rows further apart than max(3 periods of the faster pacing, 0.5 s) make a gap.
 TEST(RowJumps, TimeSourcesAndFiles)
 {
-    const double period = 0.125; // binary fractions: the boundary is exact
-    EXPECT_EQ(Label(LiveRow(10, period), LiveRow(10.375, period)), "");
-    const TJump gap = FindJump(LiveRow(10, period), LiveRow(10.375001, period));
+    const double period = 0.25; // binary fractions: the boundaries are exact
+    EXPECT_EQ(Label(LiveRow(10, period), LiveRow(10.75, period)), "");
+    const TJump gap = FindJump(LiveRow(10, period), LiveRow(10.750001, period));
     EXPECT_EQ(gap.Reasons, unsigned(JumpGap));
-    EXPECT_NEAR(gap.GapSeconds, 0.375, 1e-5);
-    EXPECT_EQ(Label(LiveRow(10, 0.01), LiveRow(20, 0.01)), "gap 10 s");
+    EXPECT_NEAR(gap.GapSeconds, 0.75, 1e-5);
+    for (const auto& [from, to, pace, label] :
+         {std::tuple{10.0, 20.0, 0.01, "gap 10 s"},
+          std::tuple{0.0, 0.15, 0.02, ""}, // a hiccup of a fast pacing
+          std::tuple{0.0, 0.5, 0.02, ""}, std::tuple{0.0, 0.5000001, 0.02, "gap 500 ms"},
+          std::tuple{0.0, 7.0, 0.0, "gap 7.0 s"}, // no period known yet
+          std::tuple{0.0, 0.4, 0.0, ""}, std::tuple{0.0, 150.0, 60.0, ""},
+          std::tuple{3600.0, 0.0, 0.01, "clock"}, std::tuple{3600.0, 3599.6, 0.01, ""}})
+        EXPECT_EQ(Label(LiveRow(from, pace), LiveRow(to, pace)), label) << from << " " << to;
     // A change of pacing does not hide a pause: the faster pacing counts.
     EXPECT_EQ(Label(LiveRow(0, 0.01), LiveRow(100, 60)), "gap 100 s");
     EXPECT_EQ(Label(LiveRow(0, 60), LiveRow(100, 0.01)), "gap 100 s");
-    EXPECT_EQ(Label(LiveRow(0, 60), LiveRow(150, 60)), "");
-    EXPECT_EQ(Label(LiveRow(3600, 0.01), LiveRow(0, 0.01)), "clock");
-    EXPECT_EQ(Label(LiveRow(3600, 0.01), LiveRow(3599.98, 0.01)), "");
-    EXPECT_FALSE(FindJump(LiveRow(0, 0), LiveRow(1e6, 0))); // no period known
     EXPECT_EQ(Label(LiveRow(5, 0.01), FileRow(1, 1, 1e6)), "file");
     EXPECT_EQ(Label(FileRow(1, 40), LiveRow(5, 0.01)), "live");
     EXPECT_EQ(Label(FileRow(1, 40), FileRow(1, 41)), ""); // the next record
@@ -70,6 +75,7 @@ TEST(RowJumps, EachChangeOfTheMappingNamesItself)
         {[](TRowState& r) { r.CentreKHz = 7100; }, "centre"},
         {[](TRowState& r) { r.FftSize = 4096; }, "FFT"},
         {[](TRowState& r) { r.Window = 3; }, "window"},
+        {[](TRowState& r) { r.Averaging = 8; }, "averaging"},
         {[](TRowState& r) { r.FreqOffset = 0.5; }, "offset"},
         {[](TRowState& r) { r.LevelOffset = -3; }, "offset"},
         {[](TRowState& r) { r.Inverted = true; }, "mirror"},

@@ -54,8 +54,9 @@ simulator=$prefix/$private/libperseususb.so
 desktop=$prefix/share/applications/quillex.desktop
 icon=$prefix/share/icons/hicolor/scalable/apps/quillex.svg
 man1=$prefix/share/man/man1
+doc=$prefix/share/doc/quillex
 for file in "$bin/quillex" "$bin/quillex-export" "$simulator" "$desktop" "$icon" \
-    "$man1/quillex.1.gz" "$man1/quillex-export.1.gz"; do
+    "$man1/quillex.1.gz" "$man1/quillex-export.1.gz" "$doc/copyright" "$doc/changelog.Debian.gz"; do
     check "$file is installed" test -f "$file"
 done
 check "quillex and quillex-export are programs" test -x "$bin/quillex" -a -x "$bin/quillex-export"
@@ -66,7 +67,7 @@ check "the simulator is not in the system's library cache" \
     bash -c "! /sbin/ldconfig -p | grep -q libperseususb"
 if [ $# -lt 2 ]; then
     same "files of a fresh install" \
-        "bin/quillex bin/quillex-export $private/libperseususb.so share/applications/quillex.desktop share/icons/hicolor/scalable/apps/quillex.svg share/man/man1/quillex-export.1.gz share/man/man1/quillex.1.gz" \
+        "bin/quillex bin/quillex-export $private/libperseususb.so share/applications/quillex.desktop share/doc/quillex/changelog.Debian.gz share/doc/quillex/copyright share/icons/hicolor/scalable/apps/quillex.svg share/man/man1/quillex-export.1.gz share/man/man1/quillex.1.gz" \
         "$(cd "$prefix" && find . -type f -o -type l | sed 's|^\./||' | LC_ALL=C sort | tr '\n' ' ' | sed 's/ $//')"
 fi
 for file in "$bin/quillex" "$bin/quillex-export" "$simulator"; do

@@ -279,7 +279,7 @@ TEST_F(ModePlot, ValueBarLayoutAndSwitches)
     h.setToolWindowsOnTop(true); // new window flags must not hide the bar
     EXPECT_TRUE(bar.isVisible());
     EXPECT_TRUE(h.ToolWindowsOnTop());
-    EXPECT_TRUE(bar.windowFlags().testFlag(Qt::WindowStaysOnTopHint));
+    EXPECT_FALSE(bar.windowFlags().testFlag(Qt::WindowStaysOnTopHint));
     // Measure mode writes cross 1's labels.
     Move(h, 150, 100);
     EXPECT_EQ(bar.X1->text(), "100");
