@@ -30,6 +30,10 @@ bool ParseInt(const std::string& Text, int& Value)
 std::string ParseHostPort(const std::string& Name, const std::string& Value, std::string& Host,
                           int& Port)
 {
+    if (Value.empty()) { // off, as if not given
+        Host.clear();
+        return {};
+    }
     const auto colon = Value.rfind(':');
     if (colon == std::string::npos || colon == 0)
         return "--" + Name + ": HOST:PORT expected, not \"" + Value + "\"";

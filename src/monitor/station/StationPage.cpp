@@ -57,7 +57,7 @@ const token = new URL(location.href).searchParams.get("token");
 if (token) history.replaceState(null, "", location.pathname);
 const auth = token ? {Authorization: "Bearer " + token} : {};
 const $ = id => document.getElementById(id);
-const L = 48, B = 20; // the trace's left and bottom margins, CSS pixels
+const L = 48, B = 20, T = 8; // the trace's left, bottom and top margins, CSS pixels
 const st = {row: null, low: 0, high: 40, n: 0, marker: null, drag: null, rows: 0};
 window.quillex = st;
 
@@ -93,7 +93,7 @@ function mhzOf(x, w) { return st.low + (x - L) / (w - L) * (st.high - st.low); }
 function drawTrace() {
   const c = $("trace"), r = fit(c), g = c.getContext("2d"), w = c.width / r, h = c.height / r;
   g.setTransform(r, 0, 0, r, 0, 0); g.fillStyle = "#101216"; g.fillRect(0, 0, w, h);
-  const [lo, hi] = range(), y = v => (hi - v) / (hi - lo) * (h - B);
+  const [lo, hi] = range(), y = v => T + (hi - v) / (hi - lo) * (h - B - T);
   g.font = "11px sans-serif"; g.strokeStyle = "#333"; g.fillStyle = "#aaa"; g.lineWidth = 1;
   const ds = step(hi - lo, 6);
   for (let v = Math.ceil(lo / ds) * ds; v <= hi; v += ds) {
@@ -113,7 +113,7 @@ function drawTrace() {
     g.fillStyle = "rgba(120,160,255,0.25)"; g.fillRect(Math.min(st.drag.x0, st.drag.x1), 0, Math.abs(st.drag.x1 - st.drag.x0), h - B);
   }
   if (st.marker) {
-    const x = xOf(st.marker.freq_mhz, w), yy = y(st.marker.power_dbm);
+    const x = xOf(st.marker.freq_mhz, w), yy = Math.max(T + 12, Math.min(h - B, y(st.marker.power_dbm)));
     g.fillStyle = "#ff40ff"; g.beginPath(); g.moveTo(x, yy - 2); g.lineTo(x - 6, yy - 12); g.lineTo(x + 6, yy - 12); g.fill();
     g.fillText("M1", x + 8, yy - 6);
   }
@@ -127,7 +127,9 @@ function drawLegend() {
     g.fillStyle = `rgb(${palette[i * 3]},${palette[i * 3 + 1]},${palette[i * 3 + 2]})`; g.fillRect(0, yy, 14, 1);
   }
   g.fillStyle = "#aaa"; g.font = "11px sans-serif"; const ds = step(hi - lo, 6);
-  for (let v = Math.ceil(lo / ds) * ds; v <= hi; v += ds) g.fillText(v.toFixed(0), 18, (hi - v) / (hi - lo) * h + 4);
+  for (let v = Math.ceil(lo / ds) * ds; v <= hi; v += ds) {
+    const yy = (hi - v) / (hi - lo) * h; if (yy > 16) g.fillText(v.toFixed(0), 18, Math.min(h - 2, yy + 4));
+  }
   g.fillText("dBm", 18, 10);
 }
 

@@ -7,7 +7,6 @@
 
 #include <algorithm>
 #include <charconv>
-#include <chrono>
 #include <cmath>
 #include <ctime>
 
@@ -322,8 +321,11 @@ bool ParseIsoTime(const std::string& Text, double& Days)
     utc.tm_min = mi;
     utc.tm_sec = s;
     const std::time_t t = timegm(&utc) - std::time_t(zoneMinutes) * 60;
-    Days = DateTimeFromTimePoint(std::chrono::system_clock::from_time_t(t)) +
-           SecondsToDays(ms / 1000.0);
+    std::tm local{};
+    if (!localtime_r(&t, &local))
+        return false;
+    Days = EncodeDateTime(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour,
+                          local.tm_min, local.tm_sec, ms);
     return true;
 }
 
