@@ -6,7 +6,13 @@ PACKAGES=(build-essential cmake pkg-config qt6-base-dev qt6-qpa-plugins libgl-de
           libgtest-dev libgmock-dev libbenchmark-dev libfftw3-dev fonts-liberation2 zlib1g-dev
           # The Debian package (dpkg-shlibdeps and file for cpack's dependencies) and the
           # install check (checkers of the desktop entry, the icon and the manual pages).
-          dpkg-dev file desktop-file-utils libxml2-utils groff-base)
+          dpkg-dev file desktop-file-utils libxml2-utils groff-base
+          # The monitor's station view: HTTP and WebSocket (Boost.Beast, header-only), JSON,
+          # MQTT.
+          libboost-dev nlohmann-json3-dev libmosquitto-dev)
+# What only the tests need: the station view's tests start a broker and its client, check
+# the metrics with promtool and load the page in headless Chromium.
+TEST_PACKAGES=(mosquitto mosquitto-clients prometheus chromium python3)
 # The reliability checks of .ci/run: clang with its sanitizer and fuzzer run-time
 # libraries, and the symbolizer that turns their reports into file names and lines.
 CHECK_PACKAGES=(clang libclang-rt-14-dev llvm-14)
