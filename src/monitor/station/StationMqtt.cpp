@@ -1,6 +1,7 @@
 #include "StationMqtt.h"
 
 #include <mosquitto.h>
+#include <pthread.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -61,7 +62,10 @@ bool TStationMqtt::Start()
                                      mosquitto_strerror(rc) + "); trying again with back-off");
     }
     mosquitto_loop_start(FClient);
-    FSender = std::thread([this] { Send(); });
+    FSender = std::thread([this] {
+        pthread_setname_np(pthread_self(), "qx-mqtt");
+        Send();
+    });
     return true;
 }
 

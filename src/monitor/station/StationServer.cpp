@@ -11,6 +11,8 @@
 #include <boost/beast/websocket.hpp>
 #include <nlohmann/json.hpp>
 
+#include <pthread.h>
+
 #include <chrono>
 #include <cmath>
 #include <map>
@@ -462,7 +464,10 @@ bool TStationServer::Start()
         if (!Error)
             core.Tick();
     });
-    core.Thread = std::thread([&core] { core.Io.run(); });
+    core.Thread = std::thread([&core] {
+        pthread_setname_np(pthread_self(), "qx-station"); // for top -H and the benchmark
+        core.Io.run();
+    });
     return true;
 }
 
