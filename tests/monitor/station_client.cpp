@@ -33,6 +33,25 @@ tcp::endpoint Loopback(int Port)
     return {boost::asio::ip::make_address("127.0.0.1"), uint16_t(Port)};
 }
 
+// Starts an operation that calls Done when it ends, and runs it until Deadline; past that the
+// socket is closed. False when it timed out.
+template <typename Start>
+bool RunUntil(boost::asio::io_context& Io, tcp::socket& Socket,
+              std::chrono::steady_clock::time_point Deadline, Start&& Operation)
+{
+    bool done = false;
+    Operation([&done] { done = true; });
+    Io.restart();
+    Io.run_until(Deadline);
+    if (done)
+        return true;
+    beast::error_code ignored;
+    Socket.close(ignored);
+    Io.restart();
+    Io.run();
+    return false;
+}
+
 } // namespace
 
 TReply Request(int Port, const std::string& Target, const std::vector<std::string>& Headers,
@@ -64,16 +83,19 @@ std::string RawExchange(int Port, const std::string& Raw)
     tcp::socket socket(io);
     beast::error_code error;
     socket.connect(Loopback(Port), error);
-    SetTimeout(socket, 3);
     boost::asio::write(socket, boost::asio::buffer(Raw), error);
     std::string got;
     char chunk[4096];
-    while (true) {
-        const size_t n = socket.read_some(boost::asio::buffer(chunk), error);
-        if (error)
-            break;
-        got.append(chunk, n);
-    }
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(3);
+    while (!error && RunUntil(io, socket, deadline, [&](auto Done) {
+        socket.async_read_some(boost::asio::buffer(chunk),
+                               [&, Done](beast::error_code E, size_t N) {
+                                   error = E;
+                                   got.append(chunk, E ? 0 : N);
+                                   Done();
+                               });
+    }))
+        ;
     return got;
 }
 
@@ -105,10 +127,18 @@ void TViewerClient::Send(const std::string& Text)
 
 bool TViewerClient::Next(TRow& Row, double TimeoutS)
 {
-    SetTimeout(Ws.next_layer(), TimeoutS);
     beast::flat_buffer buffer;
     beast::error_code error;
-    Ws.read(buffer, error);
+    const auto deadline = std::chrono::steady_clock::now() +
+                          std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                              std::chrono::duration<double>(TimeoutS));
+    if (!RunUntil(FIo, Ws.next_layer(), deadline, [&](auto Done) {
+            Ws.async_read(buffer, [&, Done](beast::error_code E, size_t) {
+                error = E;
+                Done();
+            });
+        }))
+        return false;
     if (error || buffer.size() < 48)
         return false;
     const auto* p = static_cast<const uint8_t*>(buffer.data().data());

@@ -172,6 +172,7 @@ TRoute RouteRequest(const TRequest& Request, const TRouteContext& Context, TResp
         } else {
             return TRoute::Upgrade;
         }
+        Response.keep_alive(false); // a refused upgrade ends the connection
         return TRoute::Respond;
     }
     if (path == "/metrics") {
