@@ -1,98 +1,333 @@
 #pragma once
 
-// What the station's tests and benchmark use to reach it: plain HTTP requests, a WebSocket
-// viewer, a child process, and headless Chromium through its DevTools protocol.
+// What the station's tests and benchmark use to reach it: requests with deadlines, a viewer of
+// /ws, child processes, and headless Chromium through its DevTools protocol.
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/beast/core.hpp>
 #include <boost/beast/http.hpp>
 #include <boost/beast/websocket.hpp>
 #include <nlohmann/json.hpp>
 
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <optional>
+#include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
+
+extern char** environ;
 
 namespace quillex::station::test {
 
 namespace beast = boost::beast;
 namespace http = beast::http;
-using tcp = boost::asio::ip::tcp;
+namespace net = boost::asio;
+using tcp = net::ip::tcp;
 using nlohmann::json;
+using Clock = std::chrono::steady_clock;
+
+inline tcp::endpoint Loopback(int Port)
+{
+    return {net::ip::make_address("127.0.0.1"), uint16_t(Port)};
+}
+
+inline Clock::time_point After(double Seconds)
+{
+    return Clock::now() +
+           std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(Seconds));
+}
+
+inline std::string ReadFile(const std::string& Path)
+{
+    std::ifstream file(Path);
+    return {std::istreambuf_iterator<char>(file), {}};
+}
+
+inline std::vector<std::string> Split(const std::string& Text, char By)
+{
+    std::vector<std::string> parts;
+    std::istringstream in(Text);
+    for (std::string part; std::getline(in, part, By);)
+        parts.push_back(part);
+    return parts;
+}
+
+// Runs an operation (started by Start, which is handed the completion to call) until Deadline;
+// past that the socket is closed. False when it timed out.
+template <typename Operation>
+bool RunUntil(net::io_context& Io, tcp::socket& Socket, Clock::time_point Deadline,
+              Operation&& Start)
+{
+    bool done = false;
+    Start([&done] { done = true; });
+    Io.restart();
+    Io.run_until(Deadline);
+    if (!done) {
+        beast::error_code ignored;
+        Socket.close(ignored);
+        Io.restart();
+        Io.run();
+    }
+    return done;
+}
+
+// Sends Raw and returns what came back until the server closed, or 3 s passed.
+inline std::string RawExchange(int Port, const std::string& Raw)
+{
+    net::io_context io;
+    tcp::socket socket(io);
+    beast::error_code error;
+    socket.connect(Loopback(Port), error);
+    net::write(socket, net::buffer(Raw), error);
+    std::string got;
+    char chunk[4096];
+    const auto deadline = After(3);
+    while (!error && RunUntil(io, socket, deadline, [&](auto Done) {
+        socket.async_read_some(net::buffer(chunk), [&, Done](beast::error_code E, size_t N) {
+            error = E;
+            got.append(chunk, E ? 0 : N);
+            Done();
+        });
+    }))
+        ;
+    return got;
+}
 
 struct TReply
 {
-    int Status = 0; // 0 when the connection failed or was closed without an answer
+    int Status = 0; // 0 when the connection was closed without an answer
     std::string Body;
-    http::fields Headers;
 };
 
-TReply Request(int Port, const std::string& Target, const std::vector<std::string>& Headers = {},
-               http::verb Method = http::verb::get);
-// Sends Raw as it is and returns what came back before the server closed (or 3 s passed).
-std::string RawExchange(int Port, const std::string& Raw);
+inline TReply Request(int Port, const std::string& Target, const std::string& Headers = "",
+                      const std::string& Method = "GET")
+{
+    const std::string raw =
+        RawExchange(Port, Method + " " + Target + " HTTP/1.1\r\nHost: 127.0.0.1\r\n" + Headers +
+                              "Connection: close\r\n\r\n");
+    http::response_parser<http::string_body> parser;
+    beast::error_code error;
+    parser.eager(true);
+    parser.put(net::buffer(raw), error);
+    if (error || !parser.is_header_done())
+        return {};
+    return {int(parser.get().result_int()), parser.get().body()};
+}
 
 // A decoded row of /ws.
 struct TRow
 {
-    uint32_t Columns = 0;
+    uint32_t Columns = 0, Frames = 0, N = 0;
     double Time = 0, LowMHz = 0, HighMHz = 0;
-    uint32_t Frames = 0, N = 0;
     uint64_t Total = 0;
     std::vector<float> Levels;
 };
 
 class TViewerClient
 {
-    boost::asio::io_context FIo; // made before the stream that uses it
+    net::io_context FIo; // made before the stream that uses it
 
 public:
-    // Protocols: the subprotocols offered ("quillex", "quillex-token.T").
-    explicit TViewerClient(int Port, const std::vector<std::string>& Protocols = {"quillex"},
-                           const std::string& Target = "/ws", int ReceiveBuffer = 0);
-    void Send(const std::string& Text);
-    // The next row; false after TimeoutS seconds or when the server closed.
-    bool Next(TRow& Row, double TimeoutS = 3);
-    beast::websocket::stream<tcp::socket> Ws;
+    beast::websocket::stream<tcp::socket> Ws{FIo};
+
+    // Protocols: the subprotocols offered ("quillex", "quillex-token.T"). Throws when refused.
+    explicit TViewerClient(int Port, const std::string& Protocols = "quillex",
+                           const std::string& Target = "/ws", int ReceiveBuffer = 0)
+    {
+        Ws.next_layer().open(tcp::v4());
+        if (ReceiveBuffer > 0)
+            Ws.next_layer().set_option(net::socket_base::receive_buffer_size(ReceiveBuffer));
+        Ws.next_layer().connect(Loopback(Port));
+        Ws.set_option(beast::websocket::stream_base::decorator(
+            [Protocols](beast::websocket::request_type& R) {
+                if (!Protocols.empty())
+                    R.set(http::field::sec_websocket_protocol, Protocols);
+            }));
+        Ws.read_message_max(64 << 20);
+        Ws.handshake("127.0.0.1:" + std::to_string(Port), Target);
+    }
+    void Send(const std::string& Text)
+    {
+        Ws.text(true);
+        Ws.write(net::buffer(Text));
+    }
+    // The next message within TimeoutS seconds.
+    std::optional<std::string> Message(double TimeoutS = 3)
+    {
+        beast::flat_buffer buffer;
+        beast::error_code error;
+        if (!RunUntil(FIo, Ws.next_layer(), After(TimeoutS),
+                      [&](auto Done) {
+                          Ws.async_read(buffer, [&, Done](beast::error_code E, size_t) {
+                              error = E;
+                              Done();
+                          });
+                      }) ||
+            error)
+            return std::nullopt;
+        return beast::buffers_to_string(buffer.data());
+    }
+    // The next row; false after TimeoutS seconds, when the server closed or the row is malformed.
+    bool Next(TRow& Row, double TimeoutS = 3)
+    {
+        const auto m = Message(TimeoutS);
+        if (!m || m->size() < 48 || m->substr(0, 4) != "QXR1")
+            return false;
+        const auto get = [&](size_t At, auto& Value) {
+            std::memcpy(&Value, m->data() + At, sizeof Value);
+        };
+        get(4, Row.Columns), get(8, Row.Time), get(16, Row.LowMHz), get(24, Row.HighMHz);
+        get(32, Row.Frames), get(36, Row.N), get(40, Row.Total);
+        Row.Levels.resize(Row.Columns);
+        if (m->size() != 48 + 4 * size_t(Row.Columns))
+            return false;
+        std::memcpy(Row.Levels.data(), m->data() + 48, 4 * size_t(Row.Columns));
+        return true;
+    }
 };
 
-// A child process with its standard output (first line kept) and error in files.
-class TProcess
+// A child process with its standard output and error in files.
+struct TProcess
 {
-public:
-    TProcess(const std::vector<std::string>& Args, const std::string& LogBase);
-    ~TProcess();
-    // Waits up to TimeoutS for a whole line of its output starting with Prefix; the rest of it.
-    std::optional<std::string> Await(const std::string& Prefix, double TimeoutS = 10);
-    // Every whole line of standard output starting with Prefix, without it.
-    std::vector<std::string> Lines(const std::string& Prefix) const;
-    void Kill(int Signal);
-    int Wait(); // exit code, or 128 + signal
-    std::string Stderr() const;
     int Pid = -1;
+    std::string Out, Err;
 
-private:
-    std::string FOut, FErr;
+    TProcess(const std::vector<std::string>& Args, const std::string& LogBase)
+        : Out(LogBase + ".out"), Err(LogBase + ".err")
+    {
+        posix_spawn_file_actions_t files;
+        posix_spawn_file_actions_init(&files);
+        posix_spawn_file_actions_addopen(&files, 1, Out.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                         0644);
+        posix_spawn_file_actions_addopen(&files, 2, Err.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                         0644);
+        std::vector<char*> argv;
+        for (const std::string& a : Args)
+            argv.push_back(const_cast<char*>(a.c_str()));
+        argv.push_back(nullptr);
+        if (posix_spawnp(&Pid, argv[0], &files, nullptr, argv.data(), environ) != 0)
+            Pid = -1;
+        posix_spawn_file_actions_destroy(&files);
+    }
+    ~TProcess()
+    {
+        Kill(SIGKILL);
+        Wait();
+    }
+    void Kill(int Signal)
+    {
+        if (Pid > 0)
+            kill(Pid, Signal);
+    }
+    int Wait() // exit code, or 128 + signal
+    {
+        int status = 0;
+        if (Pid <= 0 || waitpid(Pid, &status, 0) != Pid)
+            return -1;
+        Pid = -1;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    }
+    std::string Stderr() const { return ReadFile(Err); }
+    // Every whole line of standard output (and error) starting with Prefix, without it.
+    std::vector<std::string> Lines(const std::string& Prefix, bool Both = false) const
+    {
+        std::vector<std::string> lines;
+        std::istringstream text(ReadFile(Out) + (Both ? ReadFile(Err) : ""));
+        for (std::string line; std::getline(text, line);)
+            if (line.rfind(Prefix, 0) == 0 && !text.eof())
+                lines.push_back(line.substr(Prefix.size()));
+        return lines;
+    }
+    std::optional<std::string> Await(const std::string& Prefix, double TimeoutS = 10) const
+    {
+        for (const auto end = After(TimeoutS); Clock::now() < end;
+             std::this_thread::sleep_for(std::chrono::milliseconds(20)))
+            if (const auto lines = Lines(Prefix, true); !lines.empty())
+                return lines.front();
+        return std::nullopt;
+    }
 };
 
-int FreePort();
-std::string ScratchDir(const std::string& Name);
-std::string ReadFile(const std::string& Path);
+inline std::string ScratchDir(const std::string& Name)
+{
+    const auto dir = std::filesystem::temp_directory_path() /
+                     ("quillex-station-" + std::to_string(getpid())) / Name;
+    std::filesystem::create_directories(dir);
+    return dir.string();
+}
 
 // Headless Chromium with a page open at Url, driven through DevTools.
 class TBrowser
 {
 public:
-    TBrowser(const std::string& Url, int Width, int Height);
-    ~TBrowser();
-    json Call(const std::string& Method, const json& Params = json::object());
-    json Evaluate(const std::string& Expression); // the value
-    std::string ScreenshotPng();
-    void Click(double X, double Y);
+    TBrowser(const std::string& Url, int Width, int Height)
+    {
+        static int made = 0;
+        const std::string dir = ScratchDir("chromium-" + std::to_string(made++));
+        FChrome = std::make_unique<TProcess>(
+            std::vector<std::string>{
+                "chromium", "--headless", "--no-sandbox", "--disable-gpu", "--disable-quic",
+                "--no-first-run", "--disable-background-networking", "--disable-component-update",
+                "--disable-sync", "--user-data-dir=" + dir, "--remote-debugging-port=0",
+                "--window-size=" + std::to_string(Width) + "," + std::to_string(Height),
+                "about:blank"},
+            dir + "/chromium");
+        const auto ws = FChrome->Await("DevTools listening on ws://127.0.0.1:", 30);
+        if (!ws)
+            throw std::runtime_error("chromium did not start: " + FChrome->Stderr());
+        // A new page at Url, and its own DevTools socket.
+        const std::string page =
+            json::parse(Request(std::stoi(*ws), "/json/new?" + Url, "", "PUT").Body)
+                .at("webSocketDebuggerUrl");
+        FPage = std::make_unique<TViewerClient>(std::stoi(*ws), "",
+                                                page.substr(page.find("/devtools/")));
+    }
+    ~TBrowser() // a clean end, so that the browser reaps its own helpers
+    {
+        FPage.reset();
+        FChrome->Kill(SIGTERM);
+        FChrome->Wait();
+    }
+    json Call(const std::string& Method, const json& Params = json::object())
+    {
+        const int id = ++FLastId;
+        FPage->Send(json{{"id", id}, {"method", Method}, {"params", Params}}.dump());
+        while (const auto text = FPage->Message(30)) {
+            const json message = json::parse(*text);
+            if (message.value("id", 0) == id && message.contains("error"))
+                throw std::runtime_error(message.dump());
+            if (message.value("id", 0) == id)
+                return message["result"];
+        }
+        throw std::runtime_error("no answer from chromium to " + Method);
+    }
+    json Evaluate(const std::string& Expression)
+    {
+        return Call("Runtime.evaluate", {{"expression", Expression}, {"returnByValue", true}})
+            .at("result")
+            .value("value", json());
+    }
+    std::string ScreenshotPngBase64() { return Call("Page.captureScreenshot").at("data"); }
+    void Click(double X, double Y)
+    {
+        for (const char* type : {"mousePressed", "mouseReleased"})
+            Call("Input.dispatchMouseEvent",
+                 {{"type", type}, {"x", X}, {"y", Y}, {"button", "left"}, {"clickCount", 1}});
+    }
 
 private:
     std::unique_ptr<TProcess> FChrome;
     std::unique_ptr<TViewerClient> FPage;
-    int FNextId = 1;
+    int FLastId = 0;
 };
 
 } // namespace quillex::station::test
