@@ -1,6 +1,11 @@
-// A stand-in for the monitor: drives the station view with a known tone at a steady frame rate,
-// publishes status, statistics and limit episodes, and writes what it published as the monitor
-// writes its stats and event log, so that tests can hold the endpoints against it.
+// A stand-in for the monitor: drives the station view with a known signal at the simulated
+// receiver's default frame rate (150 frames/s, 4096 bins, Hann): a tone of -30 dBm at
+// 10.00371 MHz and, every 300th frame, a burst of the same level at 25 MHz; shown 0.5 MHz and
+// 10 dB up and mirrored. Once a second it publishes status and a statistics row, and a limit
+// episode of one second every three (upper and lower by turns), and writes what it published
+// as the monitor writes its stats and event log. Takes the station's options, --out DIR, --idle-s S
+// and
+// --mqtt-retry S; prints "port P" once it serves.
 #include "DateTimeU.h"
 #include "FrameSpectrum.h"
 #include "LimitEventLog.h"
@@ -13,7 +18,6 @@
 #include <csignal>
 #include <cstdio>
 #include <fstream>
-#include <map>
 #include <thread>
 
 using namespace quillex;
@@ -21,41 +25,35 @@ using namespace quillex::station;
 
 namespace {
 volatile std::sig_atomic_t Stop = 0;
-}
+constexpr double ToneMHz = 10.00371, ToneDbm = -30, BurstMHz = 25, Rate = 150;
+} // namespace
 
 int main(int argc, char** argv)
 {
-    std::map<std::string, double> host = {
-        {"tone-mhz", 10.0}, {"tone-dbm", -30},    {"burst-mhz", 25},  {"burst-every", 300},
-        {"rate", 150},      {"exponent", 12},     {"freq-offset", 0}, {"level-offset", 0},
-        {"inverted", 0},    {"duration-s", 3600}, {"idle-s", 30},     {"mqtt-retry", 60}};
     std::string out = ".";
     TStationOptions options;
     for (int i = 1; i + 1 < argc; i += 2) {
         const std::string name = std::string(argv[i]).substr(2), value = argv[i + 1];
         if (name == "out")
             out = value;
-        else if (host.count(name))
-            host[name] = std::stod(value);
+        else if (name == "idle-s" || name == "mqtt-retry")
+            (name == "idle-s" ? options.Limits.IdleSeconds : options.Limits.MqttRetryMaxSeconds) =
+                std::stod(value);
         else if (const std::string error = ParseStationOption(name, value, options); !error.empty())
             return std::fprintf(stderr, "%s\n", error.c_str()), 2;
     }
-    options.Limits.IdleSeconds = host["idle-s"];
-    options.Limits.MqttRetryMaxSeconds = host["mqtt-retry"];
     if (const std::string error = CheckStationOptions(options); !error.empty())
         return std::fprintf(stderr, "%s\n", error.c_str()), 2;
     TStation station;
-    TDisplayMapping mapping{host["freq-offset"], host["level-offset"], host["inverted"] != 0};
-    station.SetMapping(mapping);
+    station.SetMapping({0.5, 10, true});
     if (!station.Start(options))
         return 1;
     std::printf("port %d\n", station.Port());
     std::fflush(stdout);
     std::signal(SIGTERM, [](int) { Stop = 1; });
-    std::signal(SIGINT, [](int) { Stop = 1; });
 
     TDXFFT fft;
-    fft.setExponent(int(host["exponent"]));
+    fft.setExponent(12);
     fft.setLeakFunction(wnHanning);
     const int n = int(fft.Size());
     TDXVector* input = fft.CreateVector(2 * n);
@@ -64,75 +62,63 @@ int main(int argc, char** argv)
     std::ofstream stats(out + "/stats.csv"), events(out + "/events.csv");
     // The samples are doubled before the transform and Hann halves a tone on its bin, so a
     // sinusoid of amplitude a reads 20 log10(a / 16384) dBm.
-    const double tone = 16384 * std::pow(10, host["tone-dbm"] / 20);
+    const double tone = 16384 * std::pow(10, ToneDbm / 20);
     uint32_t noise = 1;
-    const auto start = std::chrono::steady_clock::now();
-    auto due = start;
+    auto due = std::chrono::steady_clock::now();
     TLimitEpisode episode;
     for (int64_t frame = 0; !Stop; ++frame) {
-        const bool burst = frame % int64_t(host["burst-every"]) == int64_t(host["burst-every"]) / 2;
         for (int i = 0; i < 2 * n; ++i) {
             noise = noise * 1664525u + 1013904223u;
-            double s = tone * std::sin(2 * M_PI * host["tone-mhz"] / 80 * i) + (noise >> 30) - 1.5;
-            if (burst)
-                s += tone * std::sin(2 * M_PI * host["burst-mhz"] / 80 * i);
-            block[size_t(i)] = int16_t(std::lround(s));
+            const double burst = frame % 300 == 150 ? std::sin(2 * M_PI * BurstMHz / 80 * i) : 0;
+            block[size_t(i)] = int16_t(std::lround(
+                tone * (std::sin(2 * M_PI * ToneMHz / 80 * i) + burst) + (noise >> 30) - 1.5));
         }
         TransformBlock(block.data(), fft, input, output);
         for (int k = 0; k < n; ++k)
             output->Real->Values[k] = std::fabs(output->Real->Values[k]);
         const double now = NowDateTime();
         station.PublishFrame(output->Real->Values, n, now);
-        const double elapsed = std::chrono::duration<double>(due - start).count();
-        if (frame % int64_t(host["rate"]) == 0) {
-            const int second = int(frame / int64_t(host["rate"]));
-            station.PublishStatus({"tone host",
-                                   true,
-                                   true,
-                                   {{"fft_exponent", "12"}, {"window", "hann"}},
-                                   3,
-                                   elapsed,
-                                   {}});
-            TBandRow row{now,
-                         true,
-                         frame,
-                         "tone",
-                         host["tone-mhz"] - 0.5,
-                         host["tone-mhz"] + 0.5,
-                         host["tone-dbm"] + second * 0.01,
-                         -150.25,
-                         12.5,
-                         0.03,
-                         host["tone-mhz"],
-                         host["tone-dbm"]};
+        if (frame % int64_t(Rate) == 0) {
+            const int second = int(frame / int64_t(Rate));
+            station.PublishStatus(
+                {"tone host", true, true, {{"window", "hann"}}, 3, second * 1.0, {}});
+            const TBandRow row{now,
+                               true,
+                               frame,
+                               "tone",
+                               ToneMHz - 0.5,
+                               ToneMHz + 0.5,
+                               ToneDbm + second * 0.01,
+                               -150.25,
+                               12.5,
+                               0.03,
+                               ToneMHz,
+                               ToneDbm};
             station.PublishBands({row});
             std::string line = IsoStampText(now) + ",1," + std::to_string(frame) + ",tone";
             for (double v : {row.LowMHz, row.HighMHz, row.PowerDbm, row.NoiseDbmPerHz,
                              row.OccupancyPct, row.ObwKHz, row.PeakMHz, row.PeakDbm})
                 AppendFixed(line += ",", v, 6);
             stats << line << std::endl;
-            // An upper limit episode of one second every three.
+            const bool lower = second / 3 % 2;
+            const char* kind = lower ? "lower" : "upper";
             if (second % 3 == 1) {
-                episode = {TLimitKind::Upper,
+                episode = {lower ? TLimitKind::Lower : TLimitKind::Upper,
                            now,
                            now,
                            frame,
                            frame,
-                           {host["tone-mhz"], host["tone-dbm"], 6.5}};
-                station.PublishEvent(
-                    {false, now, 0, frame, 0, "upper", host["tone-mhz"], host["tone-dbm"], 6.5});
+                           {ToneMHz, ToneDbm, 6.5}};
+                station.PublishEvent({false, now, 0, frame, 0, kind, ToneMHz, ToneDbm, 6.5});
             } else if (second % 3 == 2) {
                 episode.End = now;
                 episode.LastFrame = frame;
-                station.PublishEvent({true, episode.Start, now, episode.FirstFrame, frame, "upper",
-                                      host["tone-mhz"], host["tone-dbm"], 6.5});
+                station.PublishEvent({true, episode.Start, now, episode.FirstFrame, frame, kind,
+                                      ToneMHz, ToneDbm, 6.5});
                 events << LimitLogLine(episode) << std::flush;
             }
         }
-        if (elapsed > host["duration-s"])
-            break;
-        due += std::chrono::duration_cast<std::chrono::steady_clock::duration>(
-            std::chrono::duration<double>(1 / host["rate"]));
+        due += std::chrono::microseconds(int64_t(1e6 / Rate));
         std::this_thread::sleep_until(due);
     }
     station.Stop();

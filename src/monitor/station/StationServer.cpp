@@ -64,6 +64,7 @@ struct TStationServer::TCore
     net::io_context Io{1};
     tcp::acceptor Acceptor{Io};
     net::steady_timer Ticker{Io};
+    net::steady_timer Pause{Io};
     std::thread Thread;
     std::atomic<int> BoundPort{0};
 
@@ -374,18 +375,25 @@ void TStationServer::TCore::Accept()
     Acceptor.async_accept([this](beast::error_code Error, tcp::socket Socket) {
         if (Error == net::error::operation_aborted)
             return;
-        if (!Error) {
-            if (Connections >= Options.Limits.MaxConnections) {
-                Complain(PeerOf(Socket), "connection refused: " + std::to_string(Connections) +
-                                             " connections open");
-                beast::error_code ignored;
-                Socket.close(ignored);
-            } else {
-                auto session = std::make_shared<THttpSession>(std::move(Socket), *this);
-                std::erase_if(All, [](const std::weak_ptr<TConnection>& c) { return c.expired(); });
-                All.push_back(session);
-                session->Read();
-            }
+        if (Error) { // out of descriptors, say: try again in a while rather than spin
+            Complain("server", "cannot accept: " + Error.message());
+            Pause.expires_after(std::chrono::milliseconds(100));
+            Pause.async_wait([this](beast::error_code Aborted) {
+                if (!Aborted)
+                    Accept();
+            });
+            return;
+        }
+        if (Connections >= Options.Limits.MaxConnections) {
+            Complain(PeerOf(Socket),
+                     "connection refused: " + std::to_string(Connections) + " connections open");
+            beast::error_code ignored;
+            Socket.close(ignored);
+        } else {
+            auto session = std::make_shared<THttpSession>(std::move(Socket), *this);
+            std::erase_if(All, [](const std::weak_ptr<TConnection>& c) { return c.expired(); });
+            All.push_back(session);
+            session->Read();
         }
         Accept();
     });
@@ -481,6 +489,7 @@ void TStationServer::Stop()
         beast::error_code ignored;
         core.Acceptor.close(ignored);
         core.Ticker.cancel();
+        core.Pause.cancel();
         for (const auto& weak : core.All)
             if (auto connection = weak.lock())
                 connection->Shutdown();
