@@ -267,7 +267,7 @@ TEST(Station, LimitsHoldAndNobodyWaitsForASlowViewer)
         chatty.Send("{\"columns\": 100, \"pad\": \"" + std::string(2000, ' ') + "\"}");
         TRow row;
         int rows = 0;
-        while (chatty.Next(row, 1) && rows < 100)
+        while (chatty.Next(row) && rows < 100)
             ++rows;
         EXPECT_LT(rows, 100);
     }
