@@ -52,6 +52,7 @@ struct THost
     explicit THost(const std::string& Name, const std::string& Args = "--listen 127.0.0.1:0")
         : Dir(ScratchDir(Name))
     {
+        setenv("TZ", "UTC", 1); // local times are UTC times, for since= with a zone
         Process = std::make_unique<TProcess>(
             Split(std::string(QUILLEX_STATION_HOST) + " --out " + Dir + " " + Args, ' '),
             Dir + "/host");
@@ -118,9 +119,11 @@ TEST(Station, ApiAnswersWithWhatTheMonitorPublished)
     EXPECT_EQ(all.back()["kind"], last[4]);
     EXPECT_NEAR(all.back()["excess_db"].get<double>(), std::stod(last[7]), 0.005);
     EXPECT_EQ(host.Get("/api/events?since=" + last[0])["events"].size(), 1u);
+    EXPECT_EQ(host.Get("/api/events?since=" + last[0] + "Z")["events"].size(), 1u); // TZ=UTC
     // A time within the second after the last end, to the millisecond.
-    EXPECT_EQ(host.Get("/api/events?since=" + last[1].substr(0, 19) + ".9995")["events"].size(),
-              0u);
+    EXPECT_EQ(
+        host.Get("/api/events?since=" + last[1].substr(0, 19) + ".9995%2B00:00")["events"].size(),
+        0u);
     EXPECT_EQ(host.Get("/api/events?since=2999-01-01T00%3A00%3A00Z")["events"].size(), 0u);
 
     // The tone where the display shows it, interpolated, as the window's read-out.
@@ -135,6 +138,7 @@ TEST(Station, ApiAnswersWithWhatTheMonitorPublished)
     for (const auto& [target, code] :
          std::vector<std::pair<std::string, int>>{{"/nothing", 404},
                                                   {"/api/events?since=yesterday", 400},
+                                                  {"/api/events?since=2026-13-01", 400},
                                                   {"/api/peaks?n=0", 400},
                                                   {"/api/peaks?n=101", 400},
                                                   {"/ws", 426}})
