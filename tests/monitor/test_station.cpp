@@ -254,7 +254,7 @@ TEST(Station, TokensGuardEveryRequest)
 
 TEST(Station, LimitsHoldAndNobodyWaitsForASlowViewer)
 {
-    THost host("limits", "--listen 127.0.0.1:0 --idle-s 1 --web-clients 3");
+    THost host("limits", "--listen 127.0.0.1:0 --idle-s 1 --web-clients 3 --web-fps 20");
     ASSERT_GT(host.Port, 0) << host.Process->Stderr();
     // Oversized headers, a body, junk (three times: a peer gets one log line a minute).
     for (const auto& [request, answer] : std::vector<std::pair<std::string, std::string>>{
@@ -312,7 +312,7 @@ TEST(Station, LimitsHoldAndNobodyWaitsForASlowViewer)
     int rows = 0;
     for (const auto end = After(3); Clock::now() < end && reader.Next(row);)
         ++rows;
-    EXPECT_NEAR(rows, 30, 3);
+    EXPECT_NEAR(rows, 60, 6); // --web-fps 20
     EXPECT_NEAR(host.Metric("quillex_frames_total") - frames, 450, 30);
     EXPECT_EQ(host.Metric("quillex_station_refused_frames_total"), 0);
 }

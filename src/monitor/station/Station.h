@@ -26,7 +26,8 @@
 namespace quillex::station {
 
 enum class TLogLevel { Info, Warning, Error };
-// One line per event, without a newline; the monitor's logger prefixes the level word.
+// One line per event, without a newline; the monitor's logger prefixes the level word. Called
+// from the station's own threads (server, MQTT), so it must be safe to call from any thread.
 using TLogFunction = std::function<void(TLogLevel, const std::string&)>;
 // The default logger: "quillex-monitor: <info|warning|error>: <text>" on stderr.
 void LogToStderr(TLogLevel Level, const std::string& Text);

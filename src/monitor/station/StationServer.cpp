@@ -177,8 +177,10 @@ public:
         FPeriod = Seconds(1.0 / FCore.Options.WebFps);
         FDue = Clock::now();
         FWs.async_accept(Request, [self = shared_from_this()](beast::error_code Error) {
-            if (!Error)
-                self->Read();
+            if (Error)
+                return;
+            self->FOpen = true;
+            self->Read();
         });
     }
 
@@ -198,7 +200,7 @@ public:
 
     void SendIfDue(Clock::time_point Now)
     {
-        if (Now < FDue || FFrames == 0)
+        if (!FOpen || Now < FDue || FFrames == 0)
             return;
         FDue += FPeriod;
         if (FDue < Now)
@@ -277,6 +279,7 @@ private:
     int FFrames = 0;
     double FTime = 0;
     std::vector<uint8_t> FOut;
+    bool FOpen = false; // rows only after the handshake
     bool FWriting = false;
     Clock::duration FPeriod{};
     Clock::time_point FDue{};
