@@ -246,7 +246,8 @@ public:
             std::vector<std::string>{
                 "chromium", "--headless", "--no-sandbox", "--disable-gpu", "--disable-quic",
                 "--no-first-run", "--disable-background-networking", "--disable-component-update",
-                "--disable-sync", "--user-data-dir=" + dir, "--remote-debugging-port=0",
+                "--disable-dev-shm-usage", "--disable-sync", "--user-data-dir=" + dir,
+                "--remote-debugging-port=0",
                 "--window-size=" + std::to_string(Width) + "," + std::to_string(Height),
                 "about:blank"},
             dir + "/chromium");
