@@ -8,7 +8,13 @@ PACKAGES=(build-essential cmake pkg-config qt6-base-dev qt6-qpa-plugins libgl-de
           # install check (checkers of the desktop entry, the icon and the manual pages).
           dpkg-dev file desktop-file-utils libxml2-utils groff-base
           # Qt's own translations: buttons and dialogs in the user's language.
-          qt6-translations-l10n)
+          qt6-translations-l10n
+          # The monitor's station view: HTTP and WebSocket (Boost.Beast, header-only), JSON,
+          # MQTT.
+          libboost-dev nlohmann-json3-dev libmosquitto-dev)
+# What only the tests need: the station view's tests start a broker and its client, check
+# the metrics with promtool and load the page in headless Chromium.
+TEST_PACKAGES=(mosquitto mosquitto-clients prometheus chromium python3)
 # The reliability checks of .ci/run: clang with its sanitizer and fuzzer run-time
 # libraries, the symbolizer that turns their reports into file names and lines, and
 # Debian's package checker.

@@ -1,0 +1,138 @@
+// The station view under load, end to end: the test host feeds a tone at the simulated
+// receiver's default rate (150 frames/s, 4096 bins), 16 viewers take rows at 10 a second for
+// the run, /metrics and /api/status are timed meanwhile, and then headless Chromium opens the
+// page five times for its first row. Prints medians; run by hand (see the README).
+#include "station_client.h"
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+#include <thread>
+#include <unistd.h>
+
+using namespace quillex::station::test;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+// CPU seconds of the process's thread named Name (all threads when empty).
+double CpuSeconds(int Pid, const std::string& Name)
+{
+    const std::string base = "/proc/" + std::to_string(Pid);
+    if (Name.empty()) {
+        std::istringstream stat(ReadFile(base + "/stat"));
+        std::string field;
+        long ticks = 0;
+        for (int i = 1; i <= 15 && stat >> field; ++i)
+            if (i >= 14)
+                ticks += std::stol(field);
+        return double(ticks) / double(sysconf(_SC_CLK_TCK));
+    }
+    for (int tid = Pid; tid < Pid + 64; ++tid) {
+        const std::string task = base + "/task/" + std::to_string(tid);
+        if (ReadFile(task + "/comm") != Name + "\n")
+            continue;
+        const std::string stat = ReadFile(task + "/stat");
+        std::istringstream rest(stat.substr(stat.rfind(')') + 2));
+        std::string field;
+        long ticks = 0;
+        for (int i = 3; i <= 15 && rest >> field; ++i)
+            if (i >= 14)
+                ticks += std::stol(field);
+        return double(ticks) / double(sysconf(_SC_CLK_TCK));
+    }
+    return -1;
+}
+
+double Metric(int Port, const std::string& Name)
+{
+    std::istringstream text(Request(Port, "/metrics").Body);
+    for (std::string line; std::getline(text, line);)
+        if (line.rfind(Name + " ", 0) == 0)
+            return std::stod(line.substr(Name.size() + 1));
+    return -1;
+}
+
+double Median(std::vector<double> V)
+{
+    std::sort(V.begin(), V.end());
+    return V.empty() ? 0 : V[V.size() / 2];
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    const double seconds = argc > 1 ? std::atof(argv[1]) : 20;
+    const std::string dir = ScratchDir("load");
+    TProcess host({QUILLEX_STATION_HOST, "--listen", "127.0.0.1:0", "--out", dir}, dir + "/host");
+    const int port = std::atoi(host.Await("port ").value_or("0").c_str());
+    if (port == 0)
+        return std::fprintf(stderr, "the host did not start: %s\n", host.Stderr().c_str()), 1;
+
+    constexpr int Viewers = 16;
+    std::vector<std::unique_ptr<TViewerClient>> viewers;
+    for (int i = 0; i < Viewers; ++i)
+        viewers.push_back(std::make_unique<TViewerClient>(port));
+    // Viewers read from the start; their rows count from two seconds on, past the first rows.
+    const auto start = Clock::now() + std::chrono::seconds(2);
+    const auto end =
+        start + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
+    std::vector<int> rows(Viewers, 0);
+    std::vector<std::thread> readers;
+    for (int i = 0; i < Viewers; ++i)
+        readers.emplace_back([&, i] {
+            TRow row;
+            while (Clock::now() < end && viewers[size_t(i)]->Next(row))
+                rows[size_t(i)] += Clock::now() >= start;
+        });
+    std::this_thread::sleep_until(start);
+    const double frames0 = Metric(port, "quillex_frames_total");
+    const double server0 = CpuSeconds(host.Pid, "qx-station"), all0 = CpuSeconds(host.Pid, "");
+    std::vector<double> metricsMs, statusMs;
+    while (Clock::now() + std::chrono::milliseconds(100) < end) {
+        for (auto [target, times] :
+             {std::pair{"/metrics", &metricsMs}, {"/api/status", &statusMs}}) {
+            const auto t0 = Clock::now();
+            Request(port, target);
+            times->push_back(std::chrono::duration<double, std::milli>(Clock::now() - t0).count());
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    for (auto& r : readers)
+        r.join();
+    const double wall = std::chrono::duration<double>(Clock::now() - start).count();
+    const double server = CpuSeconds(host.Pid, "qx-station") - server0;
+    const double all = CpuSeconds(host.Pid, "") - all0;
+    const double frames = Metric(port, "quillex_frames_total") - frames0;
+    const auto [least, most] = std::minmax_element(rows.begin(), rows.end());
+    std::printf("run %.1f s: feed %.1f frames/s, refused %.0f\n", wall, frames / wall,
+                Metric(port, "quillex_station_refused_frames_total"));
+    std::printf("rows/s per viewer: least %.2f, most %.2f (asked 10)\n", *least / wall,
+                *most / wall);
+    std::printf("server thread CPU %.2f %% of a core; the whole host (tone synthesis and FFT "
+                "included) %.2f %%\n",
+                100 * server / wall, 100 * all / wall);
+    std::printf("median latency: /metrics %.2f ms, /api/status %.2f ms (%zu requests each)\n",
+                Median(metricsMs), Median(statusMs), metricsMs.size());
+    viewers.clear();
+
+    std::vector<double> paints;
+    for (int i = 0; i < 5; ++i) {
+        TBrowser browser("http://127.0.0.1:" + std::to_string(port) + "/", 1280, 800);
+        for (int t = 0; t < 100; ++t) {
+            const json first = browser.Evaluate("window.quillex ? quillex.firstRowAt : null");
+            if (first.is_number()) {
+                paints.push_back(first.get<double>());
+                break;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+    }
+    std::printf("page: first row painted %.0f ms after navigation (median of %zu)\n",
+                Median(paints), paints.size());
+    return 0;
+}
