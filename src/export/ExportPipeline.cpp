@@ -39,6 +39,11 @@ constexpr int RowsPerTask = 4;
 // Longest rows a task takes whole: the transforming threads then finish them, and the
 // calling thread only hands them on.
 constexpr int MaxRowFrames = 32;
+// Rows measured on their frames before the averaging are taken whole up to this length (a
+// batch holds at least eight), so that each frame is measured while it is in the cache; where
+// that leaves their levels as they are: a maximum is the same in any order, a mean's rounding
+// is not.
+constexpr int MaxMeasuredRowFrames = 128;
 constexpr size_t RecordSamples = FrameRecordSize / 2;
 
 // How a run's work is cut, fixed for the run.
@@ -107,7 +112,8 @@ TShape ShapeOf(const TPipelineSettings& Settings, const TPipelineOutput& Output)
     s.Mode = Settings.FoldMode;
     s.Fold = std::max<int64_t>(1, Settings.Fold);
     s.Independent = Settings.Spectrum.Average <= 1;
-    s.WholeRows = s.Independent && s.Fold <= MaxRowFrames;
+    const bool longer = unaveraged && Settings.FoldMode == TFoldMode::Max;
+    s.WholeRows = s.Independent && s.Fold <= (longer ? MaxMeasuredRowFrames : MaxRowFrames);
     s.UnaveragedInOrder = unaveraged && !s.WholeRows;
     s.TaskFrames =
         s.WholeRows ? std::max(1, FramesPerTask / int(s.Fold)) * int(s.Fold) : FramesPerTask;
