@@ -411,8 +411,9 @@ std::string ExportHelpText()
                       [--stats FILE --band NAME=LOW:HIGH ...] [options]
 
 Turns a recording of raw frames into a waterfall image, tables of levels, peaks and
-band statistics and/or a list of limit episodes, with the same processing as the analyzer window,
-and/or copies its frames into a SigMF recording for other signal-processing tools.
+band statistics and/or a list of limit episodes, with the same processing as the
+analyzer window, and/or copies its frames into a SigMF recording for other
+signal-processing tools.
 
 Outputs (at least one, or one under Measurements):
   --png FILE            waterfall image: one pixel row per output row, newest at the
@@ -495,8 +496,9 @@ also when only a later frame of the row carries a stamp). A recording with fewer
 stamps leaves the time empty (with one, all rows but the stamped frame's); its limit
 episodes have no times either, and need --hold-off-s 0.
 
-Each option but --band may be given once. A file without a header whose stamps are not all
-0 or dates from 1990 to 2100 is probably no recording: a warning names the first such record.
+Each option but --band may be given once. A file without a header whose stamps are not
+all 0 or dates from 1990 to 2100 is probably no recording: a warning names the first
+such record.
 Progress (percentage, frames per second, time left) goes to stderr when it is a terminal.
 Outputs are written under a temporary name and renamed when complete, so a failed run
 leaves no partial file.
