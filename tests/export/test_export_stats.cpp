@@ -32,8 +32,10 @@ QString Band(const char* Name, int First, int Last, bool Inverted)
 // A tone of known amplitude on bin 400 in frames 30 .. 50, a flat comb of 20 on-bin tones
 // (bins 600 .. 619) and noise of known variance everywhere, in rows of 40 frames from frame 3:
 // the tone's band reads the share of its power the row holds (13 and 8 frames of 40), its peak
-// and, with the rectangle, whose on-bin tones stay in their bin, that share of one bin of 21
-// occupied. The comb's 99 % lie in 19.8 bins; the quiet band reads the noise's density and power.
+// and that share of one bin of 21 occupied: with the rectangle, whose on-bin tones stay in their
+// bin, from 10 dB over the noise; with the wider main lobes of the others from 66 dB, which only
+// the tone's own bin reaches (71 dB). The comb's 99 % lie in 19.8 bins under the rectangle; the
+// quiet band reads the noise's density and power.
 // Before any averaging, at every window and inverted or not, with rows measured by the threads
 // that transform them or followed in order (averaged, mean fold); the level offset stays out;
 // time, stamped and frame as in the level table, which stays as it is without the statistics.
@@ -48,20 +50,21 @@ TEST_F(ExportStatsTest, BandsReadTheSignalsPowerNoiseOccupancyAndWidthPerRow)
     const std::map<int64_t, int> toneFrames = {{3, 13}, {43, 8}};
     const double toneDbm = OnBinLevel(3000, N), toneMHz = 400 * BinMHz;
 
-    for (const auto& [window, average, mode, inverted] : {std::tuple{"rect", "1", "max", false},
-                                                          {"rect", "8", "max", true},
-                                                          {"hann", "1", "mean", true},
-                                                          {"hamming", "1", "max", false},
-                                                          {"blackman", "8", "mean", false}}) {
+    for (const auto& [window, average, mode, inverted, db] :
+         {std::tuple{"rect", "1", "max", false, "10"},
+          {"rect", "8", "max", true, "10"},
+          {"hann", "1", "mean", true, "66"},
+          {"hamming", "1", "max", false, "66"},
+          {"blackman", "8", "mean", false, "66"}}) {
         const QStringList common =
             QStringList{Path("rec.spk"), "--fft-exponent", "10",          "--window", window,
                         "--average",     average,          "--fold-mode", mode} +
             QStringList{"--inverted", inverted ? "yes" : "no", "--first", "3", "--fold", "40"};
         SCOPED_TRACE(common.join(' ').toStdString());
         RunOk(common + QStringList{"--csv", Path("plain.csv")});
-        RunOk(common + QStringList{"--stats", Path("s.csv"), "--csv", Path("l.csv"), "--band",
-                                   Band("tone", 390, 410, inverted), "--band",
-                                   Band("comb", 590, 629, inverted), "--band",
+        RunOk(common + QStringList{"--stats", Path("s.csv"), "--csv", Path("l.csv"),
+                                   "--occupancy-db", db, "--band", Band("tone", 390, 410, inverted),
+                                   "--band", Band("comb", 590, 629, inverted), "--band",
                                    Band("quiet", 20, 299, inverted), "--band", "all=1.25:41.25",
                                    "--band", QString::asprintf("bin=10:%.9f", 10 + BinMHz)});
         EXPECT_EQ(FileBytes(Path("l.csv")), FileBytes(Path("plain.csv")));
@@ -77,6 +80,9 @@ TEST_F(ExportStatsTest, BandsReadTheSignalsPowerNoiseOccupancyAndWidthPerRow)
             EXPECT_EQ(Cells(l, 0, 3), Cells(levels[1 + (i - 1) / 5], 0, 3));
             const auto value = [&l](size_t Column) { return std::stod(l[Column]); };
             const double share = toneFrames.at(std::stoll(l[2])) / 40.0;
+            for (size_t c = 4; c < 12; ++c) // MHz with 6 decimals, dB 2, percent and kHz 3
+                EXPECT_TRUE(l[c].empty() ||
+                            l[c].size() - l[c].find('.') == size_t("77334473"[c - 4] - '0'));
             if (l[3] == "tone") {
                 const double tone = std::pow(10, toneDbm / 10), noise = NoiseDbm(21);
                 EXPECT_NEAR(value(6), 10 * std::log10(share * tone + std::pow(10, noise / 10)),
@@ -84,9 +90,7 @@ TEST_F(ExportStatsTest, BandsReadTheSignalsPowerNoiseOccupancyAndWidthPerRow)
                 EXPECT_NEAR(value(10), OffsetMHz + (inverted ? 40 - BinMHz - toneMHz : toneMHz),
                             0.01 * BinMHz);
                 EXPECT_NEAR(value(11), toneDbm + 10 * std::log10(share), 0.05);
-                if (std::string(window) == "rect") {
-                    EXPECT_NEAR(value(8), 100.0 * share / 21, 0.0006);
-                }
+                EXPECT_NEAR(value(8), 100.0 * share / 21, 0.0006);
             } else if (l[3] == "comb" && std::string(window) == "rect") {
                 EXPECT_NEAR(value(9), 0.99 * 20 * BinMHz * 1000, 0.001 * 20 * BinMHz * 1000);
             } else if (l[3] == "quiet") {
