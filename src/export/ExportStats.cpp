@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <numeric>
 #include <type_traits>
 
 namespace quillex {
@@ -17,6 +18,11 @@ namespace {
 constexpr double SpectrumMHz = 40.0;
 // Slack for edges typed in decimals that land on a bin's width or the spectrum's end.
 constexpr double EdgeSlackMHz = 1e-9;
+// Bands further apart than this go to different TBandStats: each adds up the bins from its
+// lowest band to its highest, which would cost more than a set of its own. Each set holds a few
+// hundred kB, so the gap grows until there are no more than MaxGroups.
+constexpr int GroupGapBins = 128;
+constexpr size_t MaxGroups = 16;
 
 std::string MHzText(double Value)
 {
@@ -60,15 +66,33 @@ TStatsTable::TStatsTable(const std::string& Target, const TSettings& Settings, T
     : FBands(Settings.Bands), FTimes(Times), FFile(Target), FN(size_t(Settings.Spectrum.N)),
       FResults(Settings.Bands.size())
 {
-    std::vector<TBand> bands;
+    std::vector<TBinRange> bins;
     for (const TStatsBand& b : FBands)
-        bands.push_back({b.LowMHz, b.HighMHz});
-    for (int a = 0; a <= std::max(1, Settings.Threads); ++a) {
-        auto stats = std::make_unique<TBandStats>();
-        stats->Configure(Settings.Spectrum, bands);
-        stats->OccupancyThresholdDb = Settings.OccupancyDb;
-        FStats.push_back(std::move(stats));
+        bins.push_back(BandBins({b.LowMHz, b.HighMHz}, Settings.Spectrum));
+    std::vector<size_t> order(FBands.size());
+    std::iota(order.begin(), order.end(), size_t(0));
+    std::sort(order.begin(), order.end(),
+              [&bins](size_t A, size_t B) { return bins[A].First < bins[B].First; });
+    for (int gap = GroupGapBins; FGroups.empty() || FGroups.size() > MaxGroups; gap *= 2) {
+        FGroups.clear();
+        int last = 0;
+        for (const size_t b : order) {
+            if (FGroups.empty() || bins[b].First - last > gap)
+                FGroups.emplace_back();
+            FGroups.back().push_back(b);
+            last = FGroups.back().size() == 1 ? bins[b].Last : std::max(last, bins[b].Last);
+        }
     }
+    FStats.resize(size_t(std::max(1, Settings.Threads)) + 1);
+    for (auto& accumulator : FStats)
+        for (const std::vector<size_t>& group : FGroups) {
+            std::vector<TBand> bands;
+            for (const size_t b : group)
+                bands.push_back({FBands[b].LowMHz, FBands[b].HighMHz});
+            auto& stats = *accumulator.emplace_back(std::make_unique<TBandStats>());
+            stats.Configure(Settings.Spectrum, bands);
+            stats.OccupancyThresholdDb = Settings.OccupancyDb;
+        }
     FLine = "time,stamped,frame,band,low_MHz,high_MHz,power_dBm,noise_dBm_Hz,occupancy_pct,"
             "obw_kHz,peak_MHz,peak_dBm\n";
     Write();
@@ -81,15 +105,20 @@ size_t TStatsTable::ResultBytes() const
 
 void TStatsTable::AddFrame(int Accumulator, const float* Magnitudes)
 {
-    FStats[size_t(Accumulator)]->Add({Magnitudes, FN});
+    for (const auto& stats : FStats[size_t(Accumulator)])
+        stats->Add({Magnitudes, FN});
 }
 
 void TStatsTable::EndRow(int Accumulator, std::byte* Result)
 {
-    TBandStats& stats = *FStats[size_t(Accumulator)];
-    const std::span<const TBandResult> results = stats.Compute();
-    std::memcpy(Result, results.data(), results.size_bytes());
-    stats.Clear();
+    for (size_t g = 0; g < FGroups.size(); ++g) {
+        TBandStats& stats = *FStats[size_t(Accumulator)][g];
+        const std::span<const TBandResult> results = stats.Compute();
+        for (size_t i = 0; i < results.size(); ++i)
+            std::memcpy(Result + FGroups[g][i] * sizeof(TBandResult), &results[i],
+                        sizeof(TBandResult));
+        stats.Clear();
+    }
 }
 
 void TStatsTable::Add(const TOutputRow& Row)

@@ -18,9 +18,9 @@ namespace quillex {
 // the order given: the row's time, stamped and frame as in the level table, the band's name
 // and edges as given, its channel power, noise density, occupancy, occupied bandwidth and
 // strongest peak (TBandStats) over the row's frames before the averaging, on the pipeline's
-// accumulators (one TBandStats each); the lines are written in row order. MHz with six
-// decimals, levels (without the level offset) with two, occupancy with three, kHz with three;
-// a quantity the row does not have is empty.
+// accumulators; the lines are written in row order. MHz with six decimals, levels (without the
+// level offset) with two, occupancy with three, kHz with three; a quantity the row does not
+// have is empty.
 class TStatsTable
 {
 public:
@@ -51,7 +51,10 @@ private:
     std::vector<TStatsBand> FBands;
     TFrameTimes& FTimes;
     TOutputFile FFile;
-    std::vector<std::unique_ptr<TBandStats>> FStats;
+    // Bands far apart from each other are measured by TBandStats of their own, which spare
+    // the bins between them: the groups' bands, and per accumulator a TBandStats per group.
+    std::vector<std::vector<size_t>> FGroups;
+    std::vector<std::vector<std::unique_ptr<TBandStats>>> FStats;
     size_t FN;
     std::vector<TBandResult> FResults;
     std::string FLine;
