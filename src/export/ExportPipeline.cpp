@@ -69,6 +69,7 @@ struct TShape
     // whether the calling thread follows them, and the bytes of a row's result.
     int Unaveraged = 0;
     bool UnaveragedInOrder = false;
+    bool UnaveragedKept = false; // the averaged runs' magnitudes serve, not averaged in place
     size_t FramesResult = 0;
     bool Inverted = false;
     TFoldMode Mode = TFoldMode::Max;
@@ -97,8 +98,12 @@ TShape ShapeOf(const TPipelineSettings& Settings, const TPipelineOutput& Output)
     s.FoldLength = std::min(span.N, spanFirst + span.Length + margin) - foldFirst;
     s.SpanOffset = spanFirst - foldFirst;
     const bool frames = bool(Output.MeasureFrame);
-    s.AvgFirst = frames ? 0 : foldFirst;
-    s.AvgLength = frames ? span.N : s.FoldLength;
+    const bool unaveraged = Output.Row && Output.AddFrame && Output.EndRow;
+    // Averaged runs keep their frames' magnitudes until they average them: all N bins where
+    // the frames are measured, or followed as they are.
+    const bool allBins = frames || (unaveraged && Settings.Spectrum.Average > 1);
+    s.AvgFirst = allBins ? 0 : foldFirst;
+    s.AvgLength = allBins ? span.N : s.FoldLength;
     s.FoldOffset = foldFirst - s.AvgFirst;
     s.Rows = bool(Output.Row);
     s.RowMagnitudes = s.Rows && Settings.RowMagnitudes;
@@ -106,7 +111,6 @@ TShape ShapeOf(const TPipelineSettings& Settings, const TPipelineOutput& Output)
     s.MeasuresRows = s.Rows && Output.MeasureRow;
     s.FrameResult = frames ? Output.FrameResultBytes : 0;
     s.RowResult = s.MeasuresRows ? Output.RowResultBytes : 0;
-    const bool unaveraged = s.Rows && Output.AddFrame && Output.EndRow;
     s.Unaveraged = unaveraged ? span.N : 0;
     s.FramesResult = unaveraged ? Output.FramesResultBytes : 0;
     s.Mode = Settings.FoldMode;
@@ -115,6 +119,7 @@ TShape ShapeOf(const TPipelineSettings& Settings, const TPipelineOutput& Output)
     const bool longer = unaveraged && Settings.FoldMode == TFoldMode::Max;
     s.WholeRows = s.Independent && s.Fold <= (longer ? MaxMeasuredRowFrames : MaxRowFrames);
     s.UnaveragedInOrder = unaveraged && !s.WholeRows;
+    s.UnaveragedKept = s.UnaveragedInOrder && !s.Independent && !frames;
     s.TaskFrames =
         s.WholeRows ? std::max(1, FramesPerTask / int(s.Fold)) * int(s.Fold) : FramesPerTask;
     const int64_t longest = std::min<int64_t>(IndependentBatchFrames, BatchRows * s.Fold);
@@ -274,7 +279,9 @@ TPipeline::TPipeline(const TSpkRecordFile& File, const TPipelineSettings& Settin
         b.Chunks.reserve(FShape.ChunkCapacity);
         b.Stamps.resize(frames);
         b.Magnitudes.resize(FShape.Independent ? 0 : frames * averaged);
-        b.Unaveraged.resize(FShape.UnaveragedInOrder ? frames * size_t(FShape.Unaveraged) : 0);
+        b.Unaveraged.resize(FShape.UnaveragedInOrder && !FShape.UnaveragedKept
+                                ? frames * size_t(FShape.Unaveraged)
+                                : 0);
         b.Partials.resize(FShape.Independent && !FShape.WholeRows ? FShape.ChunkCapacity * folded
                                                                   : 0);
         b.RowInfo.resize(frames);
@@ -431,8 +438,9 @@ void TPipeline::TakeUnaveraged(TBatch& B, const TChunk& C, int Frame, int Thread
 {
     const float* magnitudes = S.Output->Real->Values;
     if (!C.WholeRows) {
-        std::copy_n(magnitudes, FShape.Unaveraged,
-                    B.Unaveraged.begin() + ptrdiff_t(C.First + Frame) * FShape.Unaveraged);
+        if (!FShape.UnaveragedKept)
+            std::copy_n(magnitudes, FShape.Unaveraged,
+                        B.Unaveraged.begin() + ptrdiff_t(C.First + Frame) * FShape.Unaveraged);
         return;
     }
     FOutput.AddFrame(Thread, magnitudes);
@@ -584,8 +592,9 @@ void TPipeline::FollowUnaveraged(TBatch& B)
     if (!FShape.UnaveragedInOrder)
         return;
     const int accumulator = FWorkers.Threads();
+    const float* frames = FShape.UnaveragedKept ? B.Magnitudes.data() : B.Unaveraged.data();
     for (int f = 0; f < B.Count; ++f) {
-        FOutput.AddFrame(accumulator, B.Unaveraged.data() + size_t(f) * FShape.Unaveraged);
+        FOutput.AddFrame(accumulator, frames + size_t(f) * FShape.Unaveraged);
         if (const int slot = B.RowOfFrame[size_t(f)]; slot >= 0)
             FOutput.EndRow(accumulator,
                            B.FramesResults.data() + size_t(slot) * FShape.FramesResult);
