@@ -34,11 +34,11 @@ QString Band(const char* Name, int First, int Last, bool Inverted)
 // the tone's band reads the share of its power the row holds (13 and 8 frames of 40), its peak
 // and that share of one bin of 21 occupied: with the rectangle, whose on-bin tones stay in their
 // bin, from 10 dB over the noise; with the wider main lobes of the others from 66 dB, which only
-// the tone's own bin reaches (71 dB). The comb's 99 % lie in 19.8 bins under the rectangle; the
-// quiet band reads the noise's density and power.
-// Before any averaging, at every window and inverted or not, with rows measured by the threads
-// that transform them or followed in order (averaged, mean fold); the level offset stays out;
-// time, stamped and frame as in the level table, which stays as it is without the statistics.
+// the tone's own bin reaches (69 to 71 dB). The comb's 99 % lie in 19.8 bins under the rectangle;
+// the quiet band reads the noise's density and power. Before any averaging, at every window and
+// inverted or not, with rows measured by the threads that transform them or followed in order
+// (averaged, mean fold); the level offset stays out; time, stamped and frame as in the level table,
+// which stays as it is without the statistics.
 TEST_F(ExportStatsTest, BandsReadTheSignalsPowerNoiseOccupancyAndWidthPerRow)
 {
     TRecordingPlan plan{.N = N, .Frames = 82, .Header = "Offsets:       1.250    -3.0"};
