@@ -158,7 +158,11 @@ void ReadBandsFile(TParse& P, TText Option, TText Path)
         const size_t a = line.find(','), b = line.find(',', a == std::string::npos ? a : a + 1);
         if (a == std::string::npos || b == std::string::npos ||
             line.find(',', b + 1) != std::string::npos)
-            Fail(where + " needs name,low_MHz,high_MHz, not \"" + line + "\"");
+            Fail(where + " needs name,low_MHz,high_MHz" +
+                 (line.size() <= 80 && std::all_of(line.begin(), line.end(),
+                                                   [](char C) { return C >= ' ' && C < 127; })
+                      ? ", not \"" + line + "\""
+                      : std::string(", not a line of text")));
         AddBand(P, where, Trimmed(line.substr(0, a)), Trimmed(line.substr(a + 1, b - a - 1)),
                 Trimmed(line.substr(b + 1)));
     }
