@@ -8,6 +8,12 @@ file is kept in DIR), reads it once so that it sits in the page cache, then runs
 and REPETITIONS times each, timing each run by the clock and the child's resource usage:
   - quillex-export FILE --png OUT --fft-exponent 12 --fold 20   (1000 rows)
   - the same with --peaks PEAKS                                 (the rows' 5 strongest peaks)
+  - the same with --stats STATS --bands BANDS                   (band statistics of the rows:
+        the ten broadcast and citizens' bands of the simulated receiver, 5.1 MHz of the 40;
+        and ten bands of 4 MHz that cover the whole spectrum)
+  - the same with --average 4, without and with --stats STATS --bands BANDS (broadcast):
+        the calling thread then follows the frames, where without averaging the threads
+        that transform them measure them
   - quillex-export FILE --png OUT --fft-exponent 12             (default folding: 2)
   - quillex-export FILE --limits LIMITS --events EVENTS --fft-exponent 12
                                        (every frame checked; the limit lies below the
@@ -15,7 +21,7 @@ and REPETITIONS times each, timing each run by the clock and the child's resourc
   - bench/numpy_yardstick.py FILE 12                            (Debian's python3-numpy)
 and prints the medians of wall time, frames per second, CPU time and peak memory
 (maximum resident set size), the yardstick's time over the export's, and what --peaks
-adds to the CPU time. --only REGEX runs only the runs whose names it matches.
+and --stats add to the CPU time (each run against the longest run name that begins it). --only REGEX runs only the runs whose names it matches.
 """
 import argparse
 import os
@@ -63,11 +69,28 @@ def main():
     limits = os.path.join(args.dir, "limits.csv")
     with open(limits, "w") as f:
         f.write("MHz,upper_dBm,lower_dBm\n0,-50,\n40,-50,\n")
+    broadcast = os.path.join(args.dir, "broadcast-bands.csv")
+    with open(broadcast, "w") as f:
+        f.write("name,low_MHz,high_MHz\nMW,0.531,1.602\n49m,5.9,6.2\n41m,7.2,7.45\n"
+                "31m,9.4,9.9\n25m,11.6,12.1\n22m,13.57,13.87\n19m,15.1,15.8\n"
+                "16m,17.48,17.9\n13m,21.45,21.85\nCB,26.96,27.41\n")
+    whole = os.path.join(args.dir, "whole-bands.csv")
+    with open(whole, "w") as f:
+        f.write("".join(f"b{i},{4 * i},{4 * i + 4}\n" for i in range(10)))
+    stats = os.path.join(args.dir, "stats.csv")
     fold20 = [export, recording, "--png", out, "--fft-exponent", "12", "--fold", "20", "--quiet"]
     runs = {
         "quillex-export --png, --fft-exponent 12 --fold 20": fold20,
         "quillex-export --png, --fft-exponent 12 --fold 20 --peaks":
             fold20 + ["--peaks", os.path.join(args.dir, "peaks.csv")],
+        "quillex-export --png, --fft-exponent 12 --fold 20 --stats, 10 broadcast bands":
+            fold20 + ["--stats", stats, "--bands", broadcast],
+        "quillex-export --png, --fft-exponent 12 --fold 20 --stats, 10 bands over 40 MHz":
+            fold20 + ["--stats", stats, "--bands", whole],
+        "quillex-export --png, --fft-exponent 12 --fold 20 --average 4":
+            fold20 + ["--average", "4"],
+        "quillex-export --png, --fft-exponent 12 --fold 20 --average 4 --stats, 10 broadcast bands":
+            fold20 + ["--average", "4", "--stats", stats, "--bands", broadcast],
         "quillex-export --png, --fft-exponent 12 (default fold 2)":
             [export, recording, "--png", out, "--fft-exponent", "12", "--quiet"],
         "quillex-export --limits --events, --fft-exponent 12":
@@ -100,9 +123,12 @@ def main():
     yardstick = "numpy yardstick (scale, Hann, rfft, magnitude, dBm)"
     if yardstick in medians and names[0] != yardstick:
         print(f"numpy / export ({names[0]}), wall: {medians[yardstick] / medians[names[0]]:.1f}x")
-    fold20, peaks = names[0], names[0] + " --peaks"
-    if peaks in cpus:
-        print(f"--peaks adds {100 * (cpus[peaks] / cpus[fold20] - 1):+.1f} % CPU time")
+    for name in names:
+        bases = [base for base in names if name.startswith(base + " --")]
+        if bases:
+            base = max(bases, key=len)
+            print(f"{name[len(base) + 1:]} adds {100 * (cpus[name] / cpus[base] - 1):+.1f} % "
+                  f"CPU time to {base}")
 
 
 if __name__ == "__main__":

@@ -9,6 +9,8 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <fstream>
 #include <map>
 #include <set>
 #include <vector>
@@ -105,6 +107,75 @@ struct TParse
 using TText = const std::string&;
 using THandler = void (*)(TParse& P, TText Name, TText Value);
 
+// A band's name goes into every line of the table as a field of its own.
+void AddBand(TParse& P, TText Where, TText Name, TText Low, TText High)
+{
+    if (Name.empty())
+        Fail(Where + ": a band needs a name");
+    if (std::any_of(Name.begin(), Name.end(),
+                    [](char C) { return C == ',' || C == '"' || (C >= 0 && C < ' '); }))
+        Fail(Where + ": a band's name cannot hold a comma, a quote or a control character");
+    for (const TStatsBand& b : P.O.Bands)
+        if (b.Name == Name)
+            Fail(Where + ": the band name \"" + Name + "\" is given twice");
+    const TStatsBand band{Name, ParseNumber(Where, Low, -1e9, 1e9),
+                          ParseNumber(Where, High, -1e9, 1e9)};
+    if (band.LowMHz > band.HighMHz)
+        Fail(Where + ": band \"" + Name + "\" has its low edge above its high one");
+    P.O.Bands.push_back(band);
+}
+
+// NAME=LOW:HIGH
+void TakeBand(TParse& P, TText Option, TText Value)
+{
+    const size_t eq = Value.find('=');
+    const size_t colon = Value.find(':', eq == std::string::npos ? 0 : eq);
+    if (eq == std::string::npos || colon == std::string::npos)
+        Fail(Option + " needs NAME=LOW:HIGH (MHz as displayed), not \"" + Value + "\"");
+    AddBand(P, Option, Value.substr(0, eq), Value.substr(eq + 1, colon - eq - 1),
+            Value.substr(colon + 1));
+}
+
+std::string Trimmed(const std::string& Text)
+{
+    const size_t begin = Text.find_first_not_of(" \t\r");
+    const size_t end = Text.find_last_not_of(" \t\r");
+    return begin == std::string::npos ? std::string() : Text.substr(begin, end - begin + 1);
+}
+
+// Lines "name,low_MHz,high_MHz"; an optional header of those words, empty lines and lines
+// from "#" on are passed over.
+void ReadBandsFile(TParse& P, TText Option, TText Path)
+{
+    P.O.BandsFile = Path;
+    std::ifstream in(Path);
+    if (!in)
+        Fail(Option + ": cannot read " + Path + ": " + std::strerror(errno));
+    std::string line;
+    const size_t before = P.O.Bands.size();
+    for (int number = 1; std::getline(in, line); ++number) {
+        line = Trimmed(line);
+        if (line.empty() || line[0] == '#' ||
+            (before == P.O.Bands.size() && line == "name,low_MHz,high_MHz"))
+            continue;
+        const std::string where = Path + " line " + std::to_string(number);
+        const size_t a = line.find(','), b = line.find(',', a == std::string::npos ? a : a + 1);
+        if (a == std::string::npos || b == std::string::npos ||
+            line.find(',', b + 1) != std::string::npos)
+            Fail(where + " needs name,low_MHz,high_MHz" +
+                 (line.size() <= 80 && std::all_of(line.begin(), line.end(),
+                                                   [](char C) { return C >= ' ' && C < 127; })
+                      ? ", not \"" + line + "\""
+                      : std::string(", not a line of text")));
+        AddBand(P, where, Trimmed(line.substr(0, a)), Trimmed(line.substr(a + 1, b - a - 1)),
+                Trimmed(line.substr(b + 1)));
+    }
+    if (in.bad())
+        Fail(Option + ": cannot read " + Path + ": " + std::strerror(errno));
+    if (P.O.Bands.size() == before)
+        Fail(Option + ": " + Path + " holds no band");
+}
+
 // The options that take a value, by name.
 const std::map<std::string, THandler>& ValuedOptions()
 {
@@ -172,6 +243,11 @@ const std::map<std::string, THandler>& ValuedOptions()
         {"--events", [](TParse& P, TText, TText V) { P.O.Events = V; }},
         {"--hold-off-s",
          [](TParse& P, TText N, TText V) { P.O.HoldOffSeconds = ParseNumber(N, V, 0.0, 86400.0); }},
+        {"--stats", [](TParse& P, TText, TText V) { P.O.Stats = V; }},
+        {"--band", TakeBand},
+        {"--bands", ReadBandsFile},
+        {"--occupancy-db",
+         [](TParse& P, TText N, TText V) { P.O.OccupancyDb = ParseNumber(N, V, 0.0, 100.0); }},
         {"--threads",
          [](TParse& P, TText N, TText V) { P.O.Threads = int(ParseInteger(N, V, 1, 64)); }},
     };
@@ -208,7 +284,10 @@ void TakeValued(TParse& P, const std::vector<std::string>& Args, size_t& I)
     const auto handler = ValuedOptions().find(name);
     if (handler == ValuedOptions().end())
         Fail("unknown option " + name + " (see --help)");
-    Once(P, name);
+    if (name == "--band") // one per band
+        P.Given.insert(name);
+    else
+        Once(P, name);
     if (eq == std::string::npos) {
         if (I + 1 >= Args.size())
             Fail(name + " needs a value");
@@ -246,6 +325,11 @@ void CheckMeasurements(const TParse& P)
     needs("--limits", "--events");
     needs("--events", "--limits");
     needs("--hold-off-s", "--limits");
+    needs("--band", "--stats");
+    needs("--bands", "--stats");
+    needs("--occupancy-db", "--stats");
+    if (!P.O.Stats.empty() && P.O.Bands.empty())
+        Fail("--stats needs --band NAME=LOW:HIGH or --bands FILE");
 }
 
 // The file a name stands for, for telling whether two names are one file: an existing one by
@@ -282,7 +366,8 @@ void CheckOutputFiles(const TExportOptions& O)
     for (const auto& [option, name] : {std::pair{"--png", &O.Png},
                                        {"--csv", &O.Csv},
                                        {"--peaks", &O.Peaks},
-                                       {"--events", &O.Events}})
+                                       {"--events", &O.Events},
+                                       {"--stats", &O.Stats}})
         if (!name->empty())
             outputs.push_back({option, *name, FileKey(*name)});
     const size_t sigmf = outputs.size();
@@ -290,9 +375,12 @@ void CheckOutputFiles(const TExportOptions& O)
         for (const std::string& name : {SigmfNames(O.Sigmf).Data, SigmfNames(O.Sigmf).Meta})
             outputs.push_back({"--sigmf", name, FileKey(name)});
     const std::string limits = O.Limits.empty() ? std::string() : FileKey(O.Limits);
+    const std::string bands = O.BandsFile.empty() ? std::string() : FileKey(O.BandsFile);
     for (size_t i = 0; i < outputs.size(); ++i) {
         if (outputs[i].Key == limits)
             Fail(std::string(outputs[i].Option) + " names the limits file");
+        if (outputs[i].Key == bands)
+            Fail(std::string(outputs[i].Option) + " names the bands file");
         for (size_t j = i + 1; j < outputs.size(); ++j) {
             if (outputs[i].Key != outputs[j].Key || (i >= sigmf && j >= sigmf))
                 continue;
@@ -312,9 +400,10 @@ void CheckTogether(TParse& P)
     if (o.Input.empty())
         Fail("no recording given (see --help)");
     CheckMeasurements(P);
-    if (o.Png.empty() && o.Csv.empty() && o.Sigmf.empty() && o.Peaks.empty() && o.Events.empty())
-        Fail("nothing to do: give --png FILE, --csv FILE, --sigmf BASE, --peaks FILE and/or "
-             "--limits FILE --events FILE");
+    if (o.Png.empty() && o.Csv.empty() && o.Sigmf.empty() && o.Peaks.empty() && o.Events.empty() &&
+        o.Stats.empty())
+        Fail("nothing to do: give --png FILE, --csv FILE, --sigmf BASE, --peaks FILE, "
+             "--stats FILE and/or --limits FILE --events FILE");
     CheckOutputFiles(o);
     TakeCentre(P);
     if (o.First && o.Last && *o.First > *o.Last)
@@ -356,11 +445,13 @@ TExportOptions ParseExportArguments(const std::vector<std::string>& Args)
 std::string ExportHelpText()
 {
     return R"(Usage: quillex-export RECORDING.spk [--png FILE] [--csv FILE] [--sigmf BASE]
-                      [--peaks FILE] [--limits LIMITS --events FILE] [options]
+                      [--peaks FILE] [--limits LIMITS --events FILE]
+                      [--stats FILE --band NAME=LOW:HIGH ...] [options]
 
-Turns a recording of raw frames into a waterfall image, tables of levels and peaks
-and/or a list of limit episodes, with the same processing as the analyzer window,
-and/or copies its frames into a SigMF recording for other signal-processing tools.
+Turns a recording of raw frames into a waterfall image, tables of levels, peaks and
+band statistics and/or a list of limit episodes, with the same processing as the
+analyzer window, and/or copies its frames into a SigMF recording for other
+signal-processing tools.
 
 Outputs (at least one, or one under Measurements):
   --png FILE            waterfall image: one pixel row per output row, newest at the
@@ -412,6 +503,21 @@ Measurements (outputs too, with the window's markers and limit alarms):
                         excess_dB (needs --limits, and --limits needs it)
   --hold-off-s S        an episode ends when S seconds pass without a frame beyond
                         its limit (default 1; frame times as in the level table)
+  --stats FILE          band statistics: per row a line for each band:
+                        time,stamped,frame (as in the level table),band,low_MHz,
+                        high_MHz,power_dBm,noise_dBm_Hz,occupancy_pct,obw_kHz,
+                        peak_MHz,peak_dBm: the channel power, the noise density,
+                        the share of (bin, frame) cells above the noise by
+                        --occupancy-db, the width holding 99 % of the power and the
+                        strongest peak (empty when none). Taken over the row's frames
+                        before averaging, in power, whatever --average, --fold-mode
+                        and the span; levels without the level offset
+  --band NAME=LOW:HIGH  a band for --stats, its edges in MHz as displayed (with the
+                        recording's offset, mirrored with the spectrum), at least a
+                        bin wide and inside the spectrum; once for each band
+  --bands FILE          bands for --stats from FILE, a line name,low_MHz,high_MHz each
+  --occupancy-db D      cells D dB above the noise count as occupied (0..100,
+                        default 10)
 
 Other:
   --threads N           transform threads (default: one per core)
@@ -428,8 +534,9 @@ also when only a later frame of the row carries a stamp). A recording with fewer
 stamps leaves the time empty (with one, all rows but the stamped frame's); its limit
 episodes have no times either, and need --hold-off-s 0.
 
-Each option may be given once. A file without a header whose stamps are not all 0 or
-dates from 1990 to 2100 is probably no recording: a warning names the first such record.
+Each option but --band may be given once. A file without a header whose stamps are not
+all 0 or dates from 1990 to 2100 is probably no recording: a warning names the first
+such record.
 Progress (percentage, frames per second, time left) goes to stderr when it is a terminal.
 Outputs are written under a temporary name and renamed when complete, so a failed run
 leaves no partial file.
@@ -438,7 +545,8 @@ Exit codes:
   0  success
   1  unexpected failure (e.g. out of memory)
   2  bad command line: unknown option, an option given twice,
-     missing or out-of-range value
+     missing or out-of-range value, a band outside the spectrum or
+     narrower than a bin, a bands file that cannot be read
   3  the recording cannot be opened or read
   4  not a usable recording: shorter than one record, corrupt header, no frames
   5  an output file cannot be written

@@ -11,6 +11,15 @@ namespace quillex {
 
 enum class TFoldMode { Max, Mean };
 
+// A band of the statistics table: its name and edges in MHz as displayed (with the
+// recording's frequency offset), Low below High.
+struct TStatsBand
+{
+    std::string Name;
+    double LowMHz = 0;
+    double HighMHz = 0;
+};
+
 // The spectrum settings, with the window's names, ranges and defaults.
 struct TSpectrumSettings
 {
@@ -52,6 +61,11 @@ struct TExportOptions
     std::string Limits;
     std::string Events;
     double HoldOffSeconds = 1.0;
+    // Band statistics of the rows: the bands from --band and --bands in the order given.
+    std::string Stats;
+    std::vector<TStatsBand> Bands;
+    std::string BandsFile;
+    double OccupancyDb = 10.0;
     int Threads = 0; // 0: one per core
     bool Quiet = false;
     bool Help = false;

@@ -39,6 +39,11 @@ constexpr int RowsPerTask = 4;
 // Longest rows a task takes whole: the transforming threads then finish them, and the
 // calling thread only hands them on.
 constexpr int MaxRowFrames = 32;
+// Rows measured on their frames before the averaging are taken whole up to this length (a
+// batch holds at least eight), so that each frame is measured while it is in the cache; where
+// that leaves their levels as they are: a maximum is the same in any order, a mean's rounding
+// is not.
+constexpr int MaxMeasuredRowFrames = 128;
 constexpr size_t RecordSamples = FrameRecordSize / 2;
 
 // How a run's work is cut, fixed for the run.
@@ -60,6 +65,12 @@ struct TShape
     bool MeasuresRows = false;
     size_t FrameResult = 0; // bytes of a frame's measurement
     size_t RowResult = 0;   // bytes of a row's measurement
+    // Rows measured on their frames before the averaging: bins of such a frame (0: none),
+    // whether the calling thread follows them, and the bytes of a row's result.
+    int Unaveraged = 0;
+    bool UnaveragedInOrder = false;
+    bool UnaveragedKept = false; // the averaged runs' magnitudes serve, not averaged in place
+    size_t FramesResult = 0;
     bool Inverted = false;
     TFoldMode Mode = TFoldMode::Max;
     int64_t Fold = 1;
@@ -87,8 +98,12 @@ TShape ShapeOf(const TPipelineSettings& Settings, const TPipelineOutput& Output)
     s.FoldLength = std::min(span.N, spanFirst + span.Length + margin) - foldFirst;
     s.SpanOffset = spanFirst - foldFirst;
     const bool frames = bool(Output.MeasureFrame);
-    s.AvgFirst = frames ? 0 : foldFirst;
-    s.AvgLength = frames ? span.N : s.FoldLength;
+    const bool unaveraged = Output.Row && Output.AddFrame && Output.EndRow;
+    // Averaged runs keep their frames' magnitudes until they average them: all N bins where
+    // the frames are measured, or followed as they are.
+    const bool allBins = frames || (unaveraged && Settings.Spectrum.Average > 1);
+    s.AvgFirst = allBins ? 0 : foldFirst;
+    s.AvgLength = allBins ? span.N : s.FoldLength;
     s.FoldOffset = foldFirst - s.AvgFirst;
     s.Rows = bool(Output.Row);
     s.RowMagnitudes = s.Rows && Settings.RowMagnitudes;
@@ -96,10 +111,15 @@ TShape ShapeOf(const TPipelineSettings& Settings, const TPipelineOutput& Output)
     s.MeasuresRows = s.Rows && Output.MeasureRow;
     s.FrameResult = frames ? Output.FrameResultBytes : 0;
     s.RowResult = s.MeasuresRows ? Output.RowResultBytes : 0;
+    s.Unaveraged = unaveraged ? span.N : 0;
+    s.FramesResult = unaveraged ? Output.FramesResultBytes : 0;
     s.Mode = Settings.FoldMode;
     s.Fold = std::max<int64_t>(1, Settings.Fold);
     s.Independent = Settings.Spectrum.Average <= 1;
-    s.WholeRows = s.Independent && s.Fold <= MaxRowFrames;
+    const bool longer = unaveraged && Settings.FoldMode == TFoldMode::Max;
+    s.WholeRows = s.Independent && s.Fold <= (longer ? MaxMeasuredRowFrames : MaxRowFrames);
+    s.UnaveragedInOrder = unaveraged && !s.WholeRows;
+    s.UnaveragedKept = s.UnaveragedInOrder && !s.Independent && !frames;
     s.TaskFrames =
         s.WholeRows ? std::max(1, FramesPerTask / int(s.Fold)) * int(s.Fold) : FramesPerTask;
     const int64_t longest = std::min<int64_t>(IndependentBatchFrames, BatchRows * s.Fold);
@@ -141,9 +161,10 @@ struct TChunk
     int FirstSlot = 0; // the first row's place among the rows the batch completes
 };
 
-// One batch of frames on its way: per frame its stamp and measurement; per task its part
-// of a row (frames that stand alone, rows longer than a task) or per frame its magnitudes
-// (averaged runs); the rows it completes, with their levels, magnitudes and measurements.
+// One batch of frames on its way: per frame its stamp and measurement (and its magnitudes
+// before the averaging, where the calling thread follows them); per task its part of a row
+// (frames that stand alone, rows longer than a task) or per frame its magnitudes (averaged
+// runs); the rows it completes, with their levels, magnitudes and measurements.
 struct TBatch
 {
     int64_t First = 0;
@@ -151,6 +172,7 @@ struct TBatch
     std::vector<TChunk> Chunks;
     std::vector<double> Stamps;
     std::vector<float> Magnitudes;
+    std::vector<float> Unaveraged;
     std::vector<float> Partials;
     int Completed = 0;
     std::vector<TOutputRow> RowInfo; // the rows it completes
@@ -159,6 +181,7 @@ struct TBatch
     std::vector<float> RowMagnitudes;
     std::vector<std::byte> FrameResults;
     std::vector<std::byte> RowResults;
+    std::vector<std::byte> FramesResults;
 };
 
 // Starts (First), widens or adds to a fold of the rows' magnitudes.
@@ -195,6 +218,7 @@ private:
     const int16_t* RecordsOf(int64_t First, int Count, TThreadState& S) const;
     const float* TransformRecord(const int16_t* Record, double& Stamp, TThreadState& S) const;
     void FoldWholeRows(TBatch& B, const TChunk& C, int Frame, TThreadState& S);
+    void TakeUnaveraged(TBatch& B, const TChunk& C, int Frame, int Thread, const TThreadState& S);
     // Combining rows.
     void CloseRows(TBatch& B);
     void CombineRows(TBatch& B);
@@ -204,6 +228,7 @@ private:
     // Measuring, on the team's threads.
     void MeasureFrames(TBatch& B, int Task, int Thread);
     void MeasureRows(TBatch& B);
+    void FollowUnaveraged(TBatch& B);
     TOutputRow RowOf(const TBatch& B, int Slot) const;
     // Handing on.
     void HandOn(const TBatch& B) const;
@@ -254,6 +279,9 @@ TPipeline::TPipeline(const TSpkRecordFile& File, const TPipelineSettings& Settin
         b.Chunks.reserve(FShape.ChunkCapacity);
         b.Stamps.resize(frames);
         b.Magnitudes.resize(FShape.Independent ? 0 : frames * averaged);
+        b.Unaveraged.resize(FShape.UnaveragedInOrder && !FShape.UnaveragedKept
+                                ? frames * size_t(FShape.Unaveraged)
+                                : 0);
         b.Partials.resize(FShape.Independent && !FShape.WholeRows ? FShape.ChunkCapacity * folded
                                                                   : 0);
         b.RowInfo.resize(frames);
@@ -262,6 +290,7 @@ TPipeline::TPipeline(const TSpkRecordFile& File, const TPipelineSettings& Settin
         b.RowMagnitudes.resize(FShape.RowMagnitudes ? FShape.RowCapacity * folded : 0);
         b.FrameResults.resize(frames * FShape.FrameResult);
         b.RowResults.resize(FShape.RowCapacity * FShape.RowResult);
+        b.FramesResults.resize(FShape.RowCapacity * FShape.FramesResult);
     }
     FPending.FirstFrame = Settings.First;
 }
@@ -283,6 +312,7 @@ void TPipeline::Run()
             Plan(*next, end);
             StartTransform(*next);
         }
+        FollowUnaveraged(*current);
         HandOn(*current);
         if (!more)
             return;
@@ -342,6 +372,8 @@ void TPipeline::Transform(TBatch& B, int Task, int Thread)
         const int frame = c.First + f;
         const float* m =
             TransformRecord(records + size_t(f) * RecordSamples, B.Stamps[size_t(frame)], s);
+        if (FShape.Unaveraged > 0)
+            TakeUnaveraged(B, c, f, Thread, s);
         if (!FShape.Independent) {
             std::copy_n(m, averaged, B.Magnitudes.begin() + ptrdiff_t(frame) * averaged);
             continue;
@@ -396,6 +428,26 @@ void TPipeline::FoldWholeRows(TBatch& B, const TChunk& C, int Frame, TThreadStat
              inRow == 0);
     if (inRow == fold - 1 || Frame == C.Frames - 1)
         FinishRow(B, C.FirstSlot + Frame / fold, S.Fold.data(), inRow + 1, 0, FShape.FoldLength);
+}
+
+// Frame (of the task's frames) before the averaging: measured here while it is in the cache
+// where the task takes whole rows, each ended with its last frame; kept for the calling
+// thread otherwise.
+void TPipeline::TakeUnaveraged(TBatch& B, const TChunk& C, int Frame, int Thread,
+                               const TThreadState& S)
+{
+    const float* magnitudes = S.Output->Real->Values;
+    if (!C.WholeRows) {
+        if (!FShape.UnaveragedKept)
+            std::copy_n(magnitudes, FShape.Unaveraged,
+                        B.Unaveraged.begin() + ptrdiff_t(C.First + Frame) * FShape.Unaveraged);
+        return;
+    }
+    FOutput.AddFrame(Thread, magnitudes);
+    const int fold = int(FShape.Fold);
+    if (Frame % fold == fold - 1 || Frame == C.Frames - 1)
+        FOutput.EndRow(Thread, B.FramesResults.data() +
+                                   size_t(C.FirstSlot + Frame / fold) * FShape.FramesResult);
 }
 
 // Row bookkeeping, in frame order: which frame completes which row, and the rows' frames
@@ -533,6 +585,22 @@ void TPipeline::MeasureRows(TBatch& B)
     });
 }
 
+// The frames the transforming tasks kept, followed in order with the calling thread's
+// accumulator while the team transforms the next batch.
+void TPipeline::FollowUnaveraged(TBatch& B)
+{
+    if (!FShape.UnaveragedInOrder)
+        return;
+    const int accumulator = FWorkers.Threads();
+    const float* frames = FShape.UnaveragedKept ? B.Magnitudes.data() : B.Unaveraged.data();
+    for (int f = 0; f < B.Count; ++f) {
+        FOutput.AddFrame(accumulator, frames + size_t(f) * FShape.Unaveraged);
+        if (const int slot = B.RowOfFrame[size_t(f)]; slot >= 0)
+            FOutput.EndRow(accumulator,
+                           B.FramesResults.data() + size_t(slot) * FShape.FramesResult);
+    }
+}
+
 TOutputRow TPipeline::RowOf(const TBatch& B, int Slot) const
 {
     TOutputRow row = B.RowInfo[size_t(Slot)];
@@ -544,6 +612,8 @@ TOutputRow TPipeline::RowOf(const TBatch& B, int Slot) const
     }
     if (FShape.MeasuresRows)
         row.Result = B.RowResults.data() + size_t(Slot) * FShape.RowResult;
+    if (FShape.Unaveraged > 0)
+        row.FramesResult = B.FramesResults.data() + size_t(Slot) * FShape.FramesResult;
     return row;
 }
 

@@ -27,6 +27,8 @@ struct TOutputRow
     int MagnitudeBins = 0;
     // What TPipelineOutput::MeasureRow made of the row, RowResultBytes.
     const std::byte* Result = nullptr;
+    // What TPipelineOutput::EndRow made of the row's frames, FramesResultBytes.
+    const std::byte* FramesResult = nullptr;
 };
 
 struct TPipelineSettings
@@ -70,6 +72,15 @@ struct TPipelineOutput
     // on as TOutputRow::Result.
     std::function<void(int Thread, const TOutputRow& Row, std::byte* Result)> MeasureRow;
     size_t RowResultBytes = 0;
+    // Rows measured on their frames before the averaging (the transform's magnitudes of all N
+    // bins in physical order): a row's frames go to AddFrame one by one, in order, then its
+    // end to EndRow, with one accumulator (0 .. Threads), which EndRow leaves ready for the
+    // next row. A task that takes whole rows feeds them with its thread's accumulator, right
+    // after the transform; otherwise the calling thread follows the frames with accumulator
+    // Threads. The result goes on as TOutputRow::FramesResult.
+    std::function<void(int Accumulator, const float* Magnitudes)> AddFrame;
+    std::function<void(int Accumulator, std::byte* Result)> EndRow;
+    size_t FramesResultBytes = 0;
 };
 
 // Runs every frame First .. Last of the file through the window's arithmetic (scaling,

@@ -5,6 +5,7 @@
 #include "ExportImage.h"
 #include "ExportMeasures.h"
 #include "ExportPipeline.h"
+#include "ExportStats.h"
 #include "FrameTimes.h"
 #include "LimitFile.h"
 #include "OutputFile.h"
@@ -192,7 +193,7 @@ void CheckOutputs(const TExportOptions& O, const TPipelineSettings& S)
         throw TExportError(TExitCode::Usage, "the image would have " + std::to_string(rows) +
                                                  " rows (at most " + std::to_string(MaxImageRows) +
                                                  "); give a larger --fold");
-    for (const std::string* out : {&O.Png, &O.Csv, &O.Peaks, &O.Events}) {
+    for (const std::string* out : {&O.Png, &O.Csv, &O.Peaks, &O.Events, &O.Stats}) {
         if (!out->empty() && SameFile(*out, O.Input))
             throw TExportError(TExitCode::Usage, *out + " is the recording itself");
         if (!out->empty() && !O.Limits.empty() && SameFile(*out, O.Limits))
@@ -202,6 +203,17 @@ void CheckOutputs(const TExportOptions& O, const TPipelineSettings& S)
         for (const std::string& out : {SigmfNames(O.Sigmf).Data, SigmfNames(O.Sigmf).Meta})
             if (SameFile(out, O.Input))
                 throw TExportError(TExitCode::Usage, out + " is the recording itself");
+}
+
+// The spectrum the band statistics see: all N bins, with the header's frequency offset and
+// the inversion in force.
+TBandSpectrum BandSpectrum(const TInput& In, const TPipelineSettings& S)
+{
+    TDXFFT fft;
+    fft.setExponent(S.Spectrum.Exponent);
+    fft.setLeakFunction(S.Spectrum.Window);
+    return {1 << S.Spectrum.Exponent, S.Spectrum.Window, NoiseBandwidthBins(fft),
+            In.Header ? In.Header->FreqOffset : 0.0, S.Spectrum.Inverted};
 }
 
 TImageSettings ImageSettings(const TExportOptions& O, const TInput& In, const TPipelineSettings& S)
@@ -346,6 +358,7 @@ struct TOutputs
     std::optional<TImageRows> Image;
     std::optional<TPeakTable> Peaks;
     std::optional<TLimitEvents> Events;
+    std::optional<TStatsTable> Stats;
 };
 
 // Where the pipeline's frames and rows go. What is known of the frame times goes once no
@@ -358,13 +371,15 @@ TPipelineOutput OutputTo(TStampCheck& Check, TOutputs& Outs, TProgress& Progress
             Outs.Timeline->Times.Note(First, Stamps, Count);
         Check.Frames(First, Count, Stamps);
     };
-    const bool timedRows = Outs.Table || Outs.Peaks;
+    const bool timedRows = Outs.Table || Outs.Peaks || Outs.Stats;
     if (timedRows || Outs.Image)
         out.Row = [&Outs, timedRows](const TOutputRow& Row) {
             if (Outs.Table)
                 Outs.Table->Add(Row);
             if (Outs.Peaks)
                 Outs.Peaks->Add(Row);
+            if (Outs.Stats)
+                Outs.Stats->Add(Row);
             if (Outs.Image)
                 Outs.Image->Add(Row);
             if (timedRows)
@@ -375,6 +390,15 @@ TPipelineOutput OutputTo(TStampCheck& Check, TOutputs& Outs, TProgress& Progress
             Outs.Peaks->Measure(Thread, Row, Result);
         };
         out.RowResultBytes = Outs.Peaks->ResultBytes();
+    }
+    if (Outs.Stats) {
+        out.AddFrame = [&Outs](int Accumulator, const float* Magnitudes) {
+            Outs.Stats->AddFrame(Accumulator, Magnitudes);
+        };
+        out.EndRow = [&Outs](int Accumulator, std::byte* Result) {
+            Outs.Stats->EndRow(Accumulator, Result);
+        };
+        out.FramesResultBytes = Outs.Stats->ResultBytes();
     }
     if (Outs.Events) {
         out.MeasureFrame = [&Outs](int Thread, int64_t, const float* Magnitudes,
@@ -434,6 +458,7 @@ private:
     void StartTable();
     void StartPeaks();
     void StartEvents();
+    void StartStats();
     void StartSigmf();
     // The passes over the frames.
     void MakeSpectra(TStampCheck& Check, TProgress& Progress,
@@ -461,6 +486,8 @@ TExportRun::TExportRun(const TExportOptions& Options, std::ostream& Err)
     OpenInput(Options, FIn, Err);
     FSettings = PipelineSettings(Options, FIn, Err);
     CheckOutputs(Options, FSettings);
+    if (!Options.Stats.empty())
+        TStatsTable::Check(Options.Bands, BandSpectrum(FIn, FSettings));
 }
 
 void TExportRun::Run(bool ShowProgress, const std::function<void()>& StartGui)
@@ -472,8 +499,9 @@ void TExportRun::Run(bool ShowProgress, const std::function<void()>& StartGui)
     StartTable();
     StartPeaks();
     StartEvents();
+    StartStats();
     StartSigmf();
-    const bool spectra = FPngFile || FOuts.Table || FOuts.Peaks || FOuts.Events;
+    const bool spectra = FPngFile || FOuts.Table || FOuts.Peaks || FOuts.Events || FOuts.Stats;
     const int64_t frames = FSettings.Last - FSettings.First + 1;
     TProgress progress(FErr, ShowProgress && !FOptions.Quiet,
                        frames * (int(spectra) + int(bool(FSigmf))));
@@ -510,7 +538,8 @@ void TExportRun::StartImage()
 
 void TExportRun::StartTimeline()
 {
-    if (!FOptions.Csv.empty() || !FOptions.Peaks.empty() || !FOptions.Events.empty())
+    if (!FOptions.Csv.empty() || !FOptions.Peaks.empty() || !FOptions.Events.empty() ||
+        !FOptions.Stats.empty())
         FOuts.Timeline.emplace(FOptions, FIn);
 }
 
@@ -553,6 +582,17 @@ void TExportRun::StartEvents()
     e.RecordingFirst = FIn.FirstFrame;
     e.RecordingLast = FIn.LastFrame;
     FOuts.Events.emplace(FOptions.Events, e, FOuts.Timeline->Times);
+}
+
+// The band statistics see every frame before the averaging, whatever the span shows.
+void TExportRun::StartStats()
+{
+    if (FOptions.Stats.empty())
+        return;
+    FOuts.Stats.emplace(FOptions.Stats,
+                        TStatsTable::TSettings{FOptions.Bands, BandSpectrum(FIn, FSettings),
+                                               FOptions.OccupancyDb, FSettings.Threads},
+                        FOuts.Timeline->Times);
 }
 
 // The SigMF files take the raw frames: a pass of their own, with no transform.
@@ -622,6 +662,8 @@ void TExportRun::Commit()
         files.push_back(&FOuts.Peaks->Output());
     if (FOuts.Events)
         files.push_back(&FOuts.Events->Output());
+    if (FOuts.Stats)
+        files.push_back(&FOuts.Stats->Output());
     if (FPngFile)
         files.push_back(FPngFile.get());
     if (FSigmf)
