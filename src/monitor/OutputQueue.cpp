@@ -29,9 +29,12 @@ bool TOutputQueue::PushFrame(double Stamp, double Steady, double Wall, bool Beyo
     m.Steady = Steady;
     m.Wall = Wall;
     m.Beyond = Beyond;
-    ++FCount;
+    // The writer is woken for every few frames only: each wake-up costs more than the frame's
+    // copy, and the frames wait for it in order.
+    const bool wake = ++FCount % FrameBatch == 0;
     lock.unlock();
-    FArrived.notify_one();
+    if (wake)
+        FArrived.notify_one();
     return true;
 }
 

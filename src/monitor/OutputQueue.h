@@ -59,6 +59,8 @@ public:
     static constexpr int SampleCount = 8192;
     // Room kept for messages other than frames.
     static constexpr int Reserve = 32;
+    // Frames that wake the writer; other messages wake it at once.
+    static constexpr int FrameBatch = 16;
 
     explicit TOutputQueue(int Capacity = 512);
 
@@ -66,8 +68,8 @@ public:
     bool PushFrame(double Stamp, double Steady, double Wall, bool Beyond, const int16_t* Block);
     bool Push(TOutMessage&& Message);
 
-    // The consumer's next message, waiting at most Seconds; null when none came. It stays
-    // valid (with its samples) until Pop.
+    // The consumer's next message, waiting at most Seconds (fewer than FrameBatch frames may
+    // wait that long); null when none came. It stays valid (with its samples) until Pop.
     TOutMessage* Front(double Seconds, const int16_t** Block);
     void Pop();
 

@@ -114,16 +114,22 @@ TReceiverSession::TRead TReceiverSession::Read(int16_t* Block)
 {
     std::unique_lock lock(FMutex);
     FWoken = false;
-    if (!FRequested || FDone) {
+    if (!FRequested) {
         FRequested = true;
         FDone = false;
         FChanged.notify_all();
     }
     if (!WaitForReader(ReadTimeoutSeconds, lock))
         return FWoken ? TRead::Woken : TRead::TimedOut;
-    FRequested = false;
     std::copy(FBlock.begin(), FBlock.end(), Block);
-    return FResult < 0 ? TRead::Failed : TRead::Block;
+    const TRead result = FResult < 0 ? TRead::Failed : TRead::Block;
+    // The next block is asked for at once: the reader goes on into the library without
+    // sleeping in between, and a frame costs one wake-up of this thread rather than two.
+    FDone = false;
+    FRequested = result == TRead::Block;
+    if (FRequested)
+        FChanged.notify_all();
+    return result;
 }
 
 void TReceiverSession::Wake()
