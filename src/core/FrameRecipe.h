@@ -136,6 +136,8 @@ public:
     const float* Magnitudes() const; // the last frame's, before the average, physical order
     const float* Averages() const { return FAverages.data(); }
     const float* Levels() const { return FLevels.data(); } // displayed order
+    // The same for the plot, which keeps a pointer to the levels and only reads them.
+    float* Levels() { return FLevels.data(); }
     // The last frame went through the limit check (limits in force, or an episode open).
     bool LimitChecked() const { return FLimitChecked; }
     const TLimitFrame& LimitFrame() const { return FLimitFrame; }

@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <filesystem>
 #include <unistd.h>
 
 #ifndef QUILLEX_VERSION
@@ -31,7 +32,13 @@ std::string WorkingFolder()
 
 std::string Absolute(const std::string& Path, const std::string& Base)
 {
-    return Path.empty() || Path.front() == '/' ? Path : Base + "/" + Path;
+    if (Path.empty())
+        return Path;
+    const std::filesystem::path path(Path);
+    std::string absolute = (path.is_absolute() ? path : Base / path).lexically_normal().string();
+    if (absolute.size() > 1 && absolute.back() == '/')
+        absolute.pop_back();
+    return absolute;
 }
 
 // The settings of the files and the command line, with their paths made absolute against the

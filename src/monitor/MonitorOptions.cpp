@@ -395,8 +395,11 @@ std::string HelpText()
     text += "  --check-config          print the settings in force and exit\n"
             "  --help                  this text\n"
             "  --version               the version\n\n"
-            "Exit codes: 0 stopped (SIGTERM, SIGINT, --duration-s), 1 failure, 2 bad option or\n"
-            "config value. SIGHUP reads the config and limits files again.\n";
+            "SIGHUP reads the config and limits files again; SIGTERM and SIGINT end it.\n\n"
+            "Exit codes:\n"
+            "  0  stopped (SIGTERM, SIGINT, --duration-s)\n"
+            "  1  the output folder cannot be used\n"
+            "  2  a bad option, config value or limits file (before the receiver is opened)\n";
     return text;
 }
 

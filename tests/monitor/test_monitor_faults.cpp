@@ -199,10 +199,11 @@ TEST_F(MonitorTest, AClockStepNeitherStretchesAnEpisodeNorLosesAnInterval)
         EXPECT_NEAR(step, 0.5, 0.02) << rows[r][0];
     }
     EXPECT_EQ(steps, 1);
-    // Every burst is an episode of its own length in frames, the one across the step too.
+    // Every burst is an episode of its own length in frames, the one across the step too (the
+    // first may have begun before the receiver delivered, the last is cut by SIGTERM).
     const auto events = ReadLines(Out / "events.csv");
-    ASSERT_GE(events.size(), 4u);
-    for (size_t i = 2; i < events.size(); ++i) {
+    ASSERT_GE(events.size(), 5u);
+    for (size_t i = 2; i + 1 < events.size(); ++i) {
         const auto f = Fields(events[i]);
         EXPECT_NEAR(double(std::stoll(f[3]) - std::stoll(f[2]) + 1), 75, 15) << events[i];
     }
