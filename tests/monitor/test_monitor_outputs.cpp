@@ -86,8 +86,10 @@ TEST_F(MonitorTest, BandStatisticsOfAToneOverNoiseAndTheDayImage)
                                 std::stod(t.substr(17)),
                             std::stoll(tone[2]));
     }
-    // Whole intervals a second apart, each of a second's frames.
+    // Whole intervals a second apart, on the second (a second divides the day), each of a
+    // second's frames.
     for (size_t i = 1; i < starts.size(); ++i) {
+        EXPECT_NEAR(starts[i].first, std::round(starts[i].first), 0.002);
         EXPECT_NEAR(starts[i].first - starts[i - 1].first, 1.0, 0.02);
         EXPECT_NEAR(double(starts[i].second - starts[i - 1].second), 150, 15);
     }
