@@ -222,9 +222,10 @@ void TFrameRecording::Fail(TRecordingOutput Output, const std::string& Message)
 
 void TFrameRecording::OpenEventLog(const std::string& File)
 {
-    FLog.Open(File);
+    // Kept even when it cannot be opened now: RetryEventLog tries it again.
     FLogFile = File;
     FPending.clear();
+    FLog.Open(File);
 }
 
 void TFrameRecording::CloseEventLog()

@@ -211,8 +211,9 @@ public:
     std::function<void(TRecordingOutput Output, const std::string& Message)> OnFailure;
 
     // --- the event log ---
-    void OpenEventLog(const std::string& File); // throws ELimitLogError
-    void CloseEventLog();                       // and forgets episodes not written
+    // Throws ELimitLogError; the file is kept for RetryEventLog all the same.
+    void OpenEventLog(const std::string& File);
+    void CloseEventLog(); // and forgets episodes not written
     bool EventLogOpen() const { return FLog.IsOpen(); }
     // Opens the log of the last OpenEventLog again and writes the episodes it kept; throws
     // ELimitLogError, keeping them, when it still cannot.

@@ -166,8 +166,10 @@ void TOutputWriter::Handle(TOutMessage& M, const int16_t* Block)
 void TOutputWriter::Apply(const TMonitorSettings& S)
 {
     const bool alarms = S.RecordOnAlarm && !FPaused;
+    // New seconds or offsets count from the next alarm on: a recording under way keeps those
+    // it began with (starting again would close it).
     if (alarms && !FFailing[AlarmsOut])
-        StartAlarms(); // new seconds or offsets from the next alarm on
+        FRestartAlarms = true;
     else if (!alarms && FRecording.Alarms().Active()) {
         try {
             FRecording.StopAlarms();
@@ -206,6 +208,10 @@ void TOutputWriter::Frame(const TOutMessage& M, const int16_t* Block)
 {
     if (FPaused)
         return;
+    if (FRestartAlarms && !FRecording.Alarms().Recording()) {
+        FRestartAlarms = false;
+        StartAlarms();
+    }
     if (FSettings->RecordAll && (!FFailing[ContinuousOut] || FRetryContinuous))
         ContinuousFor(M.Wall);
     if (FSettings->DiskBudgetMB > 0)
@@ -308,17 +314,20 @@ void TOutputWriter::Interval(const TIntervalOutput* I)
         }
     }
     if (FFailing[AlarmsOut] && FSettings->RecordOnAlarm && !FPaused) {
-        StartAlarms();
+        FRestartAlarms = true;
         Succeeded(AlarmsOut, "recording on alarm");
     }
     // The next frame opens a new part of the continuous recording, or fails again.
     FRetryContinuous = FFailing[ContinuousOut];
     if (I == nullptr)
         return;
-    if (std::string error = FStats.Add(*I); !error.empty())
-        Failed(StatsOut, error);
-    else
-        Succeeded(StatsOut, "the statistics");
+    // Without bands there are no statistics, only the image.
+    if (!I->Lines.empty()) {
+        if (std::string error = FStats.Add(*I); !error.empty())
+            Failed(StatsOut, error);
+        else
+            Succeeded(StatsOut, "the statistics");
+    }
     if (!I->Levels.empty())
         AddToImage(*I);
 }

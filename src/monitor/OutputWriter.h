@@ -86,6 +86,7 @@ private:
     std::array<bool, OutputCount> FFailing{};
     bool FPaused = false; // recordings paused for want of free space
     bool FRetryContinuous = false;
+    bool FRestartAlarms = false;        // (re)start recording on alarm once no recording is open
     std::string FContinuousHour;        // "YYYY-MM-DD_HH" of the continuous file open
     int FContinuousPart = 0;            // its part of the hour, from 1
     std::vector<TRecordingFile> FFiles; // as last scanned
