@@ -145,7 +145,8 @@ TEST_F(MonitorTest, DiskBudgetDeletesTheOldestOwnRecordingsOnly)
 }
 
 // A disk below its minimum pauses the recordings (one line) while the statistics go on, and
-// they resume when space returns.
+// they resume when space returns. A statistics file that cannot be written meanwhile is one
+// line too, and its lines come with the next interval that can write, none lost.
 TEST_F(MonitorTest, RecordingsPauseOnAFullDiskAndResume)
 {
     const fs::path free = Dir / "free";
@@ -156,16 +157,30 @@ TEST_F(MonitorTest, RecordingsPauseOnAFullDiskAndResume)
            "--band", "b=7:7.3"},
           env);
     ASSERT_TRUE(AwaitLog("recordings paused: 10 MB free", 3));
-    Sleep(2);
+    Sleep(1.5);
+    const fs::path stats = *fs::directory_iterator(Out / "stats");
+    fs::rename(stats, Dir / "before.csv");
+    fs::create_directory(stats); // a folder of the file's name: it cannot be opened
+    ASSERT_TRUE(AwaitLog("cannot open " + stats.string(), 3));
+    Sleep(1.2);
+    fs::remove(stats);
     EXPECT_TRUE(fs::is_empty(Out / "recordings"));
-    EXPECT_GE(StatsRows().size(), 1u);
     WriteFile(free, "500");
     ASSERT_TRUE(AwaitLog("recordings go on", 7));
     Sleep(1);
     Signal(SIGTERM);
     ASSERT_EQ(Wait(5), 0);
     EXPECT_EQ(LogCount("recordings paused"), 1);
+    EXPECT_EQ(LogCount("cannot open"), 1);
+    EXPECT_EQ(LogCount("the statistics works again"), 1);
     EXPECT_FALSE(fs::is_empty(Out / "recordings"));
+    std::vector<std::string> lines = ReadLines(Dir / "before.csv");
+    for (const std::string& line : ReadLines(stats))
+        if (line.rfind("time,", 0) != 0)
+            lines.push_back(line);
+    ASSERT_GE(lines.size(), 8u);
+    for (size_t i = 3; i < lines.size(); ++i)
+        EXPECT_NEAR(SecondsOfDay(lines[i]) - SecondsOfDay(lines[i - 1]), 1.0, 0.01) << lines[i];
 }
 
 // The wall clock steps an hour ahead: one line; the intervals and the episode in progress go on

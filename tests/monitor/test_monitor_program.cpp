@@ -3,6 +3,7 @@
 
 #include "monitor_test_support.h"
 
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 
@@ -40,6 +41,23 @@ TEST_F(MonitorTest, RunsOnTheSimulatedReceiverAndEndsARecordingWholeOnSigterm)
     ASSERT_GE(stamps.size(), 2u);
     for (size_t i = 1; i < stamps.size(); ++i)
         EXPECT_NEAR((stamps[i] - stamps[i - 1]) * 86400, 1.0, 0.05);
+}
+
+// The window's debug signal: a sine of 327.68 every 7.6543 samples at 80 MHz, whose level is
+// 20 log10(327.68 / 16384) dBm; no receiver library is looked for.
+TEST_F(MonitorTest, DebugRunsOnTheSyntheticSignalWithoutAReceiver)
+{
+    ASSERT_EQ(Run({"--out", Out.string(), "--debug", "--duration-s", "2.2", "--stats-interval-s",
+                   "1", "--band", "b=9:11"},
+                  {{"QUILLEX_RECEIVER_LIBRARY", "/nonexistent/libperseususb.so"}}, 10, QX_MONITOR),
+              0);
+    EXPECT_EQ(LogCount("receiver"), 0);
+    const auto rows = StatsRows();
+    ASSERT_GE(rows.size(), 2u);
+    for (const auto& row : rows) {
+        EXPECT_NEAR(std::stod(row[10]), 80 / 7.6543, 40.0 / 2048 / 10);
+        EXPECT_NEAR(std::stod(row[11]), 20 * std::log10(327.68 / 16384), 0.1);
+    }
 }
 
 TEST(MonitorProgram, LinksNoQt)
