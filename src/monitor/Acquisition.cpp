@@ -187,15 +187,18 @@ void TAcquisition::WaitUntil(double Monotonic)
 
 bool TAcquisition::TakeBlock(const TTimeKeeper::TNow& Now)
 {
-    // The frame rate paces the frames; a late frame starts the schedule afresh.
+    // The frame rate paces the frames on the monotonic clock; a frame more than a period late
+    // (a stall) starts the schedule afresh rather than hurrying the next ones.
     const int rate = FSettings->FrameRate;
-    const double period = 1.0 / (rate > 0 ? rate : FSettings->Debug ? DebugBlockRate : 0);
-    if (std::isfinite(period)) {
+    const double perSecond = rate > 0 ? rate : FSettings->Debug ? DebugBlockRate : 0;
+    if (perSecond > 0) {
         if (Now.Monotonic < FNextFrame) {
             WaitUntil(FNextFrame);
             return false;
         }
-        FNextFrame = std::max(FNextFrame + period, Now.Monotonic - period);
+        const double period = 1.0 / perSecond;
+        FNextFrame =
+            Now.Monotonic - FNextFrame > period ? Now.Monotonic + period : FNextFrame + period;
     }
     if (FSettings->Debug) {
         SynthesizeDebugBlock(FBlock.data(), 2 * FRecipe.N(), FRandom);

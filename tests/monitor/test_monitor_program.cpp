@@ -44,16 +44,18 @@ TEST_F(MonitorTest, RunsOnTheSimulatedReceiverAndEndsARecordingWholeOnSigterm)
 }
 
 // The window's debug signal: a sine of 327.68 every 7.6543 samples at 80 MHz, whose level is
-// 20 log10(327.68 / 16384) dBm; no receiver library is looked for.
+// 20 log10(327.68 / 16384) dBm; no receiver library is looked for. The default frame rate, 40
+// frames a second, paces it.
 TEST_F(MonitorTest, DebugRunsOnTheSyntheticSignalWithoutAReceiver)
 {
-    ASSERT_EQ(Run({"--out", Out.string(), "--debug", "--duration-s", "2.2", "--stats-interval-s",
+    ASSERT_EQ(Run({"--out", Out.string(), "--debug", "--duration-s", "3.2", "--stats-interval-s",
                    "1", "--band", "b=9:11"},
                   {{"QUILLEX_RECEIVER_LIBRARY", "/nonexistent/libperseususb.so"}}, 10, QX_MONITOR),
               0);
     EXPECT_EQ(LogCount("receiver"), 0);
     const auto rows = StatsRows();
-    ASSERT_GE(rows.size(), 2u);
+    ASSERT_GE(rows.size(), 3u);
+    EXPECT_NEAR(double(std::stoll(rows[2][2]) - std::stoll(rows[1][2])), 40, 2);
     for (const auto& row : rows) {
         EXPECT_NEAR(std::stod(row[10]), 80 / 7.6543, 40.0 / 2048 / 10);
         EXPECT_NEAR(std::stod(row[11]), 20 * std::log10(327.68 / 16384), 0.1);
