@@ -34,6 +34,19 @@ TEST(FrameRecipe, ToneMarkerAndEpisodesWithWallTimes)
     EXPECT_NEAR(recipe.Averages()[728], 2000, 2);
     EXPECT_NEAR(recipe.Levels()[N - 1 - 728], 20 * std::log10(2000.0 / 16384), 0.01);
 
+    // A max hold keeps the louder frame, the markers may sit on it; another averaging starts
+    // it anew.
+    recipe.SetHolds({true, false, false, 10});
+    recipe.Process(tone.data(), 0, {});
+    const auto quieter = Tone(728, 1000);
+    recipe.Process(quieter.data(), 0, {});
+    recipe.SetMarkerTrace(quillex::TMarkerTrace::Max);
+    EXPECT_NEAR(recipe.TraceMagnitudes()[728], 2000, 2);
+    recipe.Configure({12, wnHanning, 2, true, 0, 0});
+    EXPECT_EQ(recipe.Holds().Frames(), 0);
+    recipe.Configure({12, wnHanning, 1, true, 0, 0});
+    recipe.SetHolds({});
+
     recipe.PlaceMarker(1, {728, 2000});
     const auto moved = Tone(729.5, 1000);
     recipe.Process(moved.data(), 1, {});
