@@ -3,9 +3,48 @@
 #include "monitor_test_support.h"
 
 #include <cmath>
+#include <ctime>
 #include <png.h>
 
 namespace {
+
+struct TImage
+{
+    int Width = 0, Height = 0;
+    std::vector<uint8_t> Pixels;
+    uint32_t At(int X, int Y) const
+    {
+        const uint8_t* p = &Pixels[(size_t(Y) * size_t(Width) + size_t(X)) * 3];
+        return uint32_t(p[0]) << 16 | uint32_t(p[1]) << 8 | p[2];
+    }
+};
+
+TImage ReadImage(const fs::path& File)
+{
+    png_image png{};
+    png.version = PNG_IMAGE_VERSION;
+    TImage image;
+    if (png_image_begin_read_from_file(&png, File.c_str()) == 0)
+        return image;
+    png.format = PNG_FORMAT_RGB;
+    image.Pixels.resize(PNG_IMAGE_SIZE(png));
+    if (png_image_finish_read(&png, nullptr, image.Pixels.data(), 0, nullptr) != 0) {
+        image.Width = int(png.width);
+        image.Height = int(png.height);
+    }
+    return image;
+}
+
+// Rows with data: neither background, axis nor grey in the middle of the spectrum.
+std::vector<int> DataRows(const TImage& Image)
+{
+    std::vector<int> rows;
+    for (int y = 0; y < Image.Height; ++y)
+        if (const uint32_t c = Image.At(Image.Width / 2, y);
+            c != 0xC0C0C0 && c != 0xFFFFFF && c != 0)
+            rows.push_back(y);
+    return rows;
+}
 
 constexpr int N = 4096;
 constexpr double BinMHz = 40.0 / N;
@@ -96,23 +135,11 @@ TEST_F(MonitorTest, BandStatisticsOfAToneOverNoiseAndTheDayImage)
 
     // The day's image: the interval's row coloured, the tone's bins in the top colour (red),
     // the hour before without data (grey).
-    png_image png{};
-    png.version = PNG_IMAGE_VERSION;
-    const fs::path file = *fs::directory_iterator(Out / "waterfall");
-    ASSERT_NE(png_image_begin_read_from_file(&png, file.c_str()), 0);
-    png.format = PNG_FORMAT_RGB;
-    std::vector<uint8_t> pixels(PNG_IMAGE_SIZE(png));
-    ASSERT_NE(png_image_finish_read(&png, nullptr, pixels.data(), 0, nullptr), 0);
-    const auto at = [&](int x, int y) {
-        const uint8_t* p = &pixels[(size_t(y) * png.width + size_t(x)) * 3];
-        return uint32_t(p[0]) << 16 | uint32_t(p[1]) << 8 | p[2];
-    };
-    // Rows of data: neither background, axis nor grey in the middle of the spectrum.
-    std::vector<int> data;
-    const int middle = int(png.width) / 2;
-    for (int y = 0; y < int(png.height); ++y)
-        if (at(middle, y) != 0xC0C0C0 && at(middle, y) != 0xFFFFFF && at(middle, y) != 0)
-            data.push_back(y);
+    const TImage image = ReadImage(*fs::directory_iterator(Out / "waterfall"));
+    ASSERT_GT(image.Width, 0);
+    const auto at = [&](int x, int y) { return image.At(x, y); };
+    const std::vector<int> data = DataRows(image);
+    const int middle = image.Width / 2;
     ASSERT_FALSE(data.empty());
     EXPECT_LE(data.size(), 2u); // a row per minute: the run may cross into the next
     const int y = data.front();
@@ -132,6 +159,29 @@ TEST_F(MonitorTest, BandStatisticsOfAToneOverNoiseAndTheDayImage)
     EXPECT_GE(red.front(), 726);
     EXPECT_LE(red.back(), 730);
     EXPECT_TRUE(std::find(red.begin(), red.end(), 728) != red.end());
+}
+
+// A run later the same day keeps the rows of the one before (two minutes earlier here, by
+// the clock seam) in the day's image.
+TEST_F(MonitorTest, TheDayImageKeepsTheRowsOfAnEarlierRunThatDay)
+{
+    const fs::path clock = Dir / "clock";
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&now, &local);
+    // Two minutes off, towards the middle of the day.
+    WriteFile(clock, local.tm_hour < 12 ? "120" : "-120");
+    Env env = StandIn(Tone(), std::to_string(Sigma));
+    env.emplace_back("QX_TEST_CLOCK_FILE", clock.string());
+    const std::vector<std::string> args = {"--out", Out.string(),   "--stats-interval-s",
+                                           "1",     "--duration-s", "1.5"};
+    ASSERT_EQ(Run(args, env), 0);
+    WriteFile(clock, "0");
+    ASSERT_EQ(Run(args, env), 0);
+    const std::vector<int> rows = DataRows(ReadImage(*fs::directory_iterator(Out / "waterfall")));
+    ASSERT_GE(rows.size(), 2u);
+    EXPECT_GE(rows.back() - rows.front(), 1);
+    EXPECT_LE(rows.back() - rows.front(), 3);
 }
 
 // Bursts above a flat upper limit: an episode each, logged when it ends and recorded with the
