@@ -47,6 +47,24 @@ std::vector<int> DataRows(const TImage& Image)
 }
 
 constexpr int N = 4096;
+
+// The columns of row Y in the palette's top colour (red), counted from the waterfall's left
+// edge, which is where the frequency axis's line begins below the rows.
+std::vector<int> RedColumns(const TImage& Image, int Y)
+{
+    const int middle = Image.Width / 2;
+    int axis = Y;
+    while (Image.At(middle, axis) != 0)
+        ++axis;
+    int left = 0;
+    while (Image.At(left, axis) != 0)
+        ++left;
+    std::vector<int> red;
+    for (int x = left; x < left + N && x < Image.Width; ++x)
+        if (Image.At(x, Y) == 0xFF0000)
+            red.push_back(x - left);
+    return red;
+}
 constexpr double BinMHz = 40.0 / N;
 constexpr double ToneMHz = 728 * BinMHz; // exactly on a bin
 constexpr double ToneAmplitude = 2000;
@@ -144,17 +162,7 @@ TEST_F(MonitorTest, BandStatisticsOfAToneOverNoiseAndTheDayImage)
     EXPECT_LE(data.size(), 2u); // a row per minute: the run may cross into the next
     const int y = data.front();
     EXPECT_EQ(at(middle, y - 60), 0xC0C0C0u);
-    // The waterfall begins where the frequency axis's line does, below the rows.
-    int axis = y;
-    while (at(middle, axis) != 0)
-        ++axis;
-    int left = 0;
-    while (at(left, axis) != 0)
-        ++left;
-    std::vector<int> red;
-    for (int x = left; x < left + N; ++x)
-        if (at(x, y) == 0xFF0000)
-            red.push_back(x - left);
+    const std::vector<int> red = RedColumns(image, y);
     ASSERT_FALSE(red.empty());
     EXPECT_GE(red.front(), 726);
     EXPECT_LE(red.back(), 730);
@@ -173,15 +181,21 @@ TEST_F(MonitorTest, TheDayImageKeepsTheRowsOfAnEarlierRunThatDay)
     WriteFile(clock, local.tm_hour < 12 ? "120" : "-120");
     Env env = StandIn(Tone(), std::to_string(Sigma));
     env.emplace_back("QX_TEST_CLOCK_FILE", clock.string());
-    const std::vector<std::string> args = {"--out", Out.string(),   "--stats-interval-s",
-                                           "1",     "--duration-s", "1.5"};
+    const std::vector<std::string> args = {"--out",        Out.string(), "--stats-interval-s", "1",
+                                           "--duration-s", "1.5",        "--fft-exponent",     "12",
+                                           "--max-dbm",    "-40"};
     ASSERT_EQ(Run(args, env), 0);
     WriteFile(clock, "0");
     ASSERT_EQ(Run(args, env), 0);
-    const std::vector<int> rows = DataRows(ReadImage(*fs::directory_iterator(Out / "waterfall")));
+    const TImage image = ReadImage(*fs::directory_iterator(Out / "waterfall"));
+    const std::vector<int> rows = DataRows(image);
     ASSERT_GE(rows.size(), 2u);
     EXPECT_GE(rows.back() - rows.front(), 1);
     EXPECT_LE(rows.back() - rows.front(), 3);
+    for (const int y : {rows.front(), rows.back()}) {
+        const std::vector<int> red = RedColumns(image, y);
+        EXPECT_TRUE(std::find(red.begin(), red.end(), 728) != red.end()) << y;
+    }
 }
 
 // Bursts above a flat upper limit: an episode each, logged when it ends and recorded with the
