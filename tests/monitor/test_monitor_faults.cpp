@@ -258,7 +258,7 @@ TEST_F(MonitorTest, HangUpReadsTheLimitsAgainAndKeepsThemWhenTheFileIsBroken)
 // Bad options and config values: exit code 2 and one line naming them, before any receiver.
 TEST_F(MonitorTest, BadOptionsAndConfigValuesAreRefusedBeforeTheReceiver)
 {
-    WriteFile(Dir / "bad.ini", "[Settings]\nFFT=13\n");
+    WriteFile(Dir / "bad.ini", "[Settings]\nFFT=7\n");
     WriteFile(Dir / "typo.ini", "[Monitor]\nstats-intervall-s=5\n");
     WriteFile(Dir / "limits.csv", "MHz,upper_dBm,lower_dBm\n5,-10,\n4,-10,\n");
     const std::string bad = (Dir / "bad.ini").string(), typo = (Dir / "typo.ini").string();
