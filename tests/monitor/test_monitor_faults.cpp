@@ -141,6 +141,11 @@ TEST_F(MonitorTest, DiskBudgetDeletesTheOldestOwnRecordingsOnly)
         return u == std::string::npos ? 1 : std::stoi(own.back().substr(u + 1));
     }();
     EXPECT_GT(highest, 40); // 7.4 MB in parts of 125 kB: the last is kept, the first are gone
+    // Parts of an eighth of the budget: the whole records that fit 125 kB, the header's too.
+    for (const std::string& name : own)
+        if (name != own.back()) {
+            EXPECT_EQ(fs::file_size(Out / "recordings" / name), 125000 / 16392 * 16392u) << name;
+        }
     EXPECT_EQ(LogCount("disk budget: deleted"), 1); // once, not per file
 }
 
@@ -150,13 +155,13 @@ TEST_F(MonitorTest, DiskBudgetDeletesTheOldestOwnRecordingsOnly)
 TEST_F(MonitorTest, RecordingsPauseOnAFullDiskAndResume)
 {
     const fs::path free = Dir / "free";
-    WriteFile(free, "10");
+    WriteFile(free, "0");
     Env env = StandIn(Tone, "20");
     env.emplace_back("QX_TEST_FREE_FILE", free.string());
     Start({"--out", Out.string(), "--record-all", "--min-free-mb", "100", "--stats-interval-s", "1",
            "--band", "b=7:7.3"},
           env);
-    ASSERT_TRUE(AwaitLog("recordings paused: 10 MB free", 3));
+    ASSERT_TRUE(AwaitLog("recordings paused: 0 MB free", 3));
     Sleep(1.5);
     const fs::path stats = *fs::directory_iterator(Out / "stats");
     fs::rename(stats, Dir / "before.csv");

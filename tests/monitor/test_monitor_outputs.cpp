@@ -114,6 +114,12 @@ TEST_F(MonitorTest, BandStatisticsOfAToneOverNoiseAndTheDayImage)
               0);
     const auto rows = StatsRows();
     ASSERT_GE(rows.size(), 8u);
+    // A file per local day, named after it, as the lines' times are.
+    const std::time_t now = std::time(nullptr);
+    char today[16];
+    std::strftime(today, sizeof today, "%Y-%m-%d", std::localtime(&now));
+    EXPECT_TRUE(fs::exists(Out / "stats" / (std::string(today) + ".csv")));
+    EXPECT_EQ(rows.back()[0].substr(0, 10), today);
     const double density = NoiseDensity(Sigma);
     const double binHz = BinMHz * 1e6;
     std::vector<std::pair<double, int64_t>> starts; // (seconds of the day, first frame)
