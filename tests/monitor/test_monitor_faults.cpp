@@ -147,6 +147,18 @@ TEST_F(MonitorTest, DiskBudgetDeletesTheOldestOwnRecordingsOnly)
             EXPECT_EQ(fs::file_size(Out / "recordings" / name), 125000 / 16392 * 16392u) << name;
         }
     EXPECT_EQ(LogCount("disk budget: deleted"), 1); // once, not per file
+
+    // A run again within the hour numbers its parts on from the last: the oldest it deletes
+    // are the first run's.
+    ASSERT_EQ(Run({"--out", Out.string(), "--frame-rate", "0", "--record-all", "--disk-budget-mb",
+                   "1", "--duration-s", "1.5"},
+                  StandIn(Tone, "20")),
+              0);
+    for (const auto& e : fs::directory_iterator(Out / "recordings")) {
+        const std::string name = e.path().filename();
+        if (name.size() > 14 && name[13] == '_' && name.find(".spk") != std::string::npos)
+            EXPECT_GT(std::stoi(name.substr(14)), highest) << name;
+    }
 }
 
 // A disk below its minimum pauses the recordings (one line) while the statistics go on, and
