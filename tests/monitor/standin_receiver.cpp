@@ -112,11 +112,14 @@ QX_ENTRY int32_t GetInputData(void* Buffer, int32_t Bytes)
 {
     double rate[4] = {150};
     Numbers("QX_STANDIN_RATE", rate);
+    // A block belongs to its place in the schedule, also when the caller is late and the
+    // blocks come back to back to catch up: its bursts are where the schedule puts them.
     const double now = Seconds();
-    if (NextDue < now - 0.1)
+    if (NextDue < now - 2.0)
         NextDue = now;
+    const double due = NextDue;
     NextDue += 1.0 / rate[0];
-    std::this_thread::sleep_for(std::chrono::duration<double>(NextDue - now));
+    std::this_thread::sleep_for(std::chrono::duration<double>(due - now));
     if (Exists("QX_STANDIN_HANG")) {
         Trace("Hang");
         while (Exists("QX_STANDIN_HANG"))
@@ -130,7 +133,7 @@ QX_ENTRY int32_t GetInputData(void* Buffer, int32_t Bytes)
     Numbers("QX_STANDIN_TONE", tone);
     Numbers("QX_STANDIN_NOISE", noise);
     Numbers("QX_STANDIN_BURST", burst);
-    const bool bursting = burst[3] > 0 && std::fmod(now, burst[2]) < burst[3];
+    const bool bursting = burst[3] > 0 && std::fmod(due, burst[2]) < burst[3];
     std::normal_distribution<double> gauss(0.0, noise[0] > 0 ? noise[0] : 1.0);
     auto* samples = static_cast<int16_t*>(Buffer);
     // The samples are taken at 80 MHz; each block starts its tones at a random phase.

@@ -40,7 +40,7 @@ TEST_F(MonitorTest, RunsOnTheSimulatedReceiverAndEndsARecordingWholeOnSigterm)
     EXPECT_NEAR(frames / 150, 2.5, 0.6);
     ASSERT_GE(stamps.size(), 2u);
     for (size_t i = 1; i < stamps.size(); ++i)
-        EXPECT_NEAR((stamps[i] - stamps[i - 1]) * 86400, 1.0, 0.05);
+        EXPECT_NEAR((stamps[i] - stamps[i - 1]) * 86400, 1.0, 0.1);
 }
 
 // The window's debug signal: a sine of 327.68 every 7.6543 samples at 80 MHz, whose level is
@@ -55,7 +55,7 @@ TEST_F(MonitorTest, DebugRunsOnTheSyntheticSignalWithoutAReceiver)
     EXPECT_EQ(LogCount("receiver"), 0);
     const auto rows = StatsRows();
     ASSERT_GE(rows.size(), 3u);
-    EXPECT_NEAR(double(std::stoll(rows[2][2]) - std::stoll(rows[1][2])), 40, 2);
+    EXPECT_NEAR(double(std::stoll(rows[2][2]) - std::stoll(rows[1][2])), 40, 4);
     for (const auto& row : rows) {
         EXPECT_NEAR(std::stod(row[10]), 80 / 7.6543, 40.0 / 2048 / 10);
         EXPECT_NEAR(std::stod(row[11]), 20 * std::log10(327.68 / 16384), 0.1);
