@@ -118,4 +118,34 @@ void BM_FastScan100(benchmark::State& State)
 }
 BENCHMARK(BM_FastScan100)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(5);
 
+// Sync pacing at the simulated receiver's default pace (150 blocks a second), as the monitor
+// runs by default: each iteration runs the loop for one second; cpu_percent is the share of
+// one core, to set beside monitor_bench's BM_MonitorProgram.
+void BM_SyncDefaultPace(benchmark::State& State)
+{
+    unsetenv("QUILLEX_SIM_BLOCK_RATE");
+    TForm1& form = Window();
+    form.RBSync->setChecked(true);
+    int64_t frames = 0;
+    QElapsedTimer elapsed;
+    form.OnFrameProcessed = [&] {
+        ++frames;
+        if (elapsed.elapsed() >= 1000)
+            form.BtnStartStop->setChecked(false);
+    };
+    double cpu = 0.0;
+    double wall = 0.0;
+    for (auto _ : State) {
+        const double cpu0 = ProcessCpuSeconds();
+        elapsed.start();
+        form.BtnStartStop->click();
+        wall += elapsed.nsecsElapsed() * 1e-9;
+        cpu += ProcessCpuSeconds() - cpu0;
+    }
+    form.OnFrameProcessed = nullptr;
+    State.counters["cpu_percent"] = 100.0 * cpu / wall;
+    State.counters["frames_per_s"] = static_cast<double>(frames) / wall;
+}
+BENCHMARK(BM_SyncDefaultPace)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(5);
+
 } // namespace

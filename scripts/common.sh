@@ -4,6 +4,8 @@ set -euo pipefail
 
 PACKAGES=(build-essential cmake pkg-config qt6-base-dev qt6-qpa-plugins libgl-dev
           libgtest-dev libgmock-dev libbenchmark-dev libfftw3-dev fonts-liberation2 zlib1g-dev
+          # The monitor: its images' text and reading back the day's image; bc for its soak.
+          libfreetype-dev libpng-dev bc
           # The Debian package (dpkg-shlibdeps and file for cpack's dependencies) and the
           # install check (checkers of the desktop entry, the icon and the manual pages).
           dpkg-dev file desktop-file-utils libxml2-utils groff-base

@@ -280,6 +280,29 @@ std::string TIniFile::ReadString(std::string_view Section, std::string_view Key,
     return StripQuotes(where.Value);
 }
 
+std::vector<std::string> TIniFile::Keys(std::string_view Section) const
+{
+    std::vector<std::string> keys;
+    bool inSection = false, found = false;
+    for (const TLine& line : Content().Lines) {
+        if (const auto name = SectionName(line.Text)) {
+            if (found)
+                break;
+            inSection = found = SameName(*name, Section);
+            continue;
+        }
+        std::string_view key, value;
+        if (inSection && SplitKeyValue(line.Text, key, value))
+            keys.emplace_back(key);
+    }
+    return keys;
+}
+
+bool TIniFile::Unreadable() const
+{
+    return !Content().Readable;
+}
+
 int TIniFile::ReadInteger(std::string_view Section, std::string_view Key, int Default) const
 {
     const TLocation where = Locate(Content().Lines, Section, Key);

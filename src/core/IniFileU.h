@@ -44,6 +44,11 @@ public:
     // Accepts "." or "," as the decimal separator whatever the locale;
     // empty/unreadable -> Default.
     double ReadFloat(std::string_view Section, std::string_view Key, double Default) const;
+    // The keys of the first section of that name, in file order, as written (a key given
+    // twice appears twice; Read* take the first).
+    std::vector<std::string> Keys(std::string_view Section) const;
+    // The file exists but could not be read.
+    bool Unreadable() const;
 
     // Throw EIniFileWriteError when the file cannot be updated, and
     // std::invalid_argument for names or values that would break the file's

@@ -294,8 +294,9 @@ void TReceiverAccess::ReceiverSetPreselector(int Index)
         SetPreselector(Index);
 }
 
-void TReceiverAccess::ReceiverReadBlock(int16_t* Buffer)
+int32_t TReceiverAccess::ReceiverReadBlock(int16_t* Buffer)
 {
     if (GetInputData && Buffer)
-        GetInputData(Buffer, BlockBytes);
+        return GetInputData(Buffer, BlockBytes);
+    return -1;
 }

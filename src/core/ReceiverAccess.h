@@ -35,8 +35,10 @@ public:
     void ReceiverSetPreamp(bool On);
     void ReceiverSetAttenuator(int Step);
     void ReceiverSetPreselector(int Index);
-    // Blocks until the library has delivered one block of SampleCount samples.
-    void ReceiverReadBlock(int16_t* Buffer);
+    // Blocks until the library has delivered one block of SampleCount samples. Returns what
+    // GetInputData returned (negative when the library could not deliver; -1 when nothing is
+    // bound), which the window ignores and the monitor takes for a receiver fault.
+    int32_t ReceiverReadBlock(int16_t* Buffer);
 
     uint32_t ControlWord() const { return ControlBits; }
     bool IsBound() const { return Handle != nullptr; }

@@ -55,11 +55,15 @@ desktop=$prefix/share/applications/quillex.desktop
 icon=$prefix/share/icons/hicolor/scalable/apps/quillex.svg
 man1=$prefix/share/man/man1
 doc=$prefix/share/doc/quillex
-for file in "$bin/quillex" "$bin/quillex-export" "$simulator" "$desktop" "$icon" \
-    "$man1/quillex.1.gz" "$man1/quillex-export.1.gz" "$doc/copyright" "$doc/changelog.Debian.gz"; do
+service=$prefix/lib/systemd/system/quillex-monitor.service
+example=$doc/examples/monitor.ini
+for file in "$bin/quillex" "$bin/quillex-export" "$bin/quillex-monitor" "$simulator" "$desktop" \
+    "$icon" "$man1/quillex.1.gz" "$man1/quillex-export.1.gz" "$man1/quillex-monitor.1.gz" \
+    "$service" "$example" "$doc/copyright" "$doc/changelog.Debian.gz"; do
     check "$file is installed" test -f "$file"
 done
-check "quillex and quillex-export are programs" test -x "$bin/quillex" -a -x "$bin/quillex-export"
+check "the three are programs" test -x "$bin/quillex" -a -x "$bin/quillex-export" \
+    -a -x "$bin/quillex-monitor"
 # Beside the program or on the system's library path the simulator would hide a real
 # receiver library.
 check "no simulator beside the program" test ! -e "$bin/libperseususb.so"
@@ -67,10 +71,10 @@ check "the simulator is not in the system's library cache" \
     bash -c "! /sbin/ldconfig -p | grep -q libperseususb"
 if [ $# -lt 2 ]; then
     same "files of a fresh install" \
-        "bin/quillex bin/quillex-export $private/libperseususb.so share/applications/quillex.desktop share/doc/quillex/changelog.Debian.gz share/doc/quillex/copyright share/icons/hicolor/scalable/apps/quillex.svg share/man/man1/quillex-export.1.gz share/man/man1/quillex.1.gz" \
+        "bin/quillex bin/quillex-export bin/quillex-monitor lib/systemd/system/quillex-monitor.service $private/libperseususb.so share/applications/quillex.desktop share/doc/quillex/changelog.Debian.gz share/doc/quillex/copyright share/doc/quillex/examples/monitor.ini share/icons/hicolor/scalable/apps/quillex.svg share/man/man1/quillex-export.1.gz share/man/man1/quillex-monitor.1.gz share/man/man1/quillex.1.gz" \
         "$(cd "$prefix" && find . -type f -o -type l | sed 's|^\./||' | LC_ALL=C sort | tr '\n' ' ' | sed 's/ $//')"
 fi
-for file in "$bin/quillex" "$bin/quillex-export" "$simulator"; do
+for file in "$bin/quillex" "$bin/quillex-export" "$bin/quillex-monitor" "$simulator"; do
     same "run paths of $file" "" "$(readelf -d "$file" | grep -E 'RPATH|RUNPATH' || true)"
 done
 
@@ -79,7 +83,7 @@ same "desktop entry problems" "" "$(desktop-file-validate "$desktop" 2>&1)"
 check "desktop entry is in HamRadio" grep -qE '^Categories=(.*;)?HamRadio;' "$desktop"
 check "icon is well-formed SVG" xmllint --noout "$icon"
 check "icon is scalable" grep -q 'viewBox=' "$icon"
-for page in quillex quillex-export; do
+for page in quillex quillex-export quillex-monitor; do
     same "roff warnings of $page.1" "" "$(zcat "$man1/$page.1.gz" | groff -man -Tutf8 -ww -z 2>&1)"
     same "version in $page.1" "1" \
         "$(zcat "$man1/$page.1.gz" | grep -c "^\.TH .*\"Quillex $version\"")"
@@ -90,27 +94,50 @@ check "quillex.1 names the simulator's folder" \
 # --- versions, without a display
 no_display=(env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM)
 same "quillex --version" "quillex $version" "$("${no_display[@]}" "$bin/quillex" --version)"
-same "quillex-export --version" "quillex-export $version" \
-    "$("${no_display[@]}" "$bin/quillex-export" --version)"
+for tool in quillex-export quillex-monitor; do
+    same "$tool --version" "$tool $version" "$("${no_display[@]}" "$bin/$tool" --version)"
+done
 
 # --- every option and exit code of --help is in the manual page
-help=$("$bin/quillex-export" --help)
-page=$(zcat "$man1/quillex-export.1.gz" | sed 's/\\-/-/g')
-options=$(grep -oE -- '--[a-z][a-z-]*' <<<"$help" | sort -u)
-check "--help lists options" test -n "$options"
-# Each option heads an entry of its own (a .B or .BI line), as a whole word: --fold-mode
-# alone does not describe --fold.
-entries=$(grep -E '^\.BI? ' <<<"$page")
-for option in $options; do
-    check "quillex-export.1 describes $option" \
-        grep -qE -- "(^|[^a-z-])$option([^a-z-]|\$)" <<<"$entries"
+for tool in quillex-export quillex-monitor; do
+    help=$("$bin/$tool" --help)
+    page=$(zcat "$man1/$tool.1.gz" | sed 's/\\-/-/g')
+    options=$(grep -oE -- '--[a-z][a-z-]*' <<<"$help" | sort -u)
+    check "$tool --help lists options" test -n "$options"
+    # Each option heads an entry of its own (a .B or .BI line), as a whole word: --fold-mode
+    # alone does not describe --fold.
+    entries=$(grep -E '^\.BI? ' <<<"$page")
+    for option in $options; do
+        check "$tool.1 describes $option" \
+            grep -qE -- "(^|[^a-z-])$option([^a-z-]|\$)" <<<"$entries"
+    done
+    codes=$(sed -n '/^Exit codes:/,$p' <<<"$help" | grep -oE '^ +[0-9]+ ' | tr -d ' ')
+    check "$tool --help lists exit codes" test -n "$codes"
+    for code in $codes; do
+        check "$tool.1 describes exit code $code" \
+            grep -qx "\.B $code" <<<"$(sed -n '/^\.SH EXIT STATUS/,/^\.SH [^E]/p' <<<"$page")"
+    done
 done
-codes=$(sed -n '/^Exit codes:/,$p' <<<"$help" | grep -oE '^ +[0-9]+ ' | tr -d ' ')
-check "--help lists exit codes" test -n "$codes"
-for code in $codes; do
-    check "quillex-export.1 describes exit code $code" \
-        grep -qx "\.B $code" <<<"$(sed -n '/^\.SH EXIT STATUS/,/^\.SH [^E]/p' <<<"$page")"
-done
+
+# --- the monitor: a few seconds on the simulator without a display, its example config, and
+# the service's unit where systemd can check it against the installed program
+monitor_out=$scratch/monitor
+status=0
+(cd "$scratch" && "${no_display[@]}" "$bin/quillex-monitor" --out "$monitor_out" --duration-s 2.5 \
+    --stats-interval-s 1 --band a=7:7.3 2>"$scratch/monitor.err") || status=$?
+same "exit status of the installed monitor" 0 "$status"
+same "simulator notice of the installed monitor" \
+    "quillex-monitor: info: simulated receiver: $(realpath "$simulator")" \
+    "$(grep -o 'quillex-monitor: info: simulated receiver: .*' "$scratch/monitor.err" || true)"
+check "the monitor's statistics have lines" \
+    test "$(cat "$monitor_out"/stats/*.csv 2>/dev/null | wc -l)" -ge 2
+check "the monitor's day image is a PNG" \
+    test "$(head -c 4 "$monitor_out"/waterfall/*.png | od -An -tx1 | tr -d ' \n')" = 89504e47
+same "the example config as it is" "" \
+    "$("$bin/quillex-monitor" --config "$example" --check-config 2>&1 >/dev/null)"
+if [ "$prefix" = /usr ] && command -v systemd-analyze >/dev/null; then
+    same "problems of the service's unit" "" "$(systemd-analyze verify --man=no "$service" 2>&1)"
+fi
 
 # --- one export with the installed program, the same bytes as the build's
 "$build/bin/make_recording" "$scratch/small.spk" 40 20 2>/dev/null

@@ -1,0 +1,22 @@
+#pragma once
+
+#include "MonitorClock.h"
+#include "OutputWriter.h"
+
+// The monitor as a program: options and config, the receiver's acquisition and the writer on
+// threads of their own, and the signals (SIGTERM and SIGINT end it cleanly with exit code 0,
+// SIGHUP reads the config and limits files again). The clock and the free space are seams.
+namespace quillex::monitor {
+
+struct TMonitorSeams
+{
+    const TMonitorClock* Clock = nullptr;
+    TOutputWriter::TFreeBytes FreeBytes;
+    double RetrySeconds = 10; // between attempts to open a receiver that failed
+};
+
+// Exit codes: 0 a clean end, 1 a failure (the output folder cannot be used), 2 a bad option,
+// config value or limits file (before the receiver is opened).
+int RunMonitor(int Argc, const char* const* Argv, const TMonitorSeams& Seams);
+
+} // namespace quillex::monitor

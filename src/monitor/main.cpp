@@ -1,0 +1,11 @@
+// quillex-monitor: the headless monitor. Everything is in RunMonitor; here the real clock and
+// the real free space are chosen.
+
+#include "Monitor.h"
+
+int main(int Argc, char** Argv)
+{
+    const quillex::monitor::TSystemMonitorClock clock;
+    return quillex::monitor::RunMonitor(Argc, Argv,
+                                        {&clock, quillex::monitor::TOutputWriter::SystemFreeBytes});
+}

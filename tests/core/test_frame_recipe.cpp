@@ -1,0 +1,82 @@
+// The frame recipe on frames made here: a tone's averages and levels, a marker that follows
+// it, and episodes whose hold-off runs on the steady time while their times are the wall's.
+
+#include "FrameRecipe.h"
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cmath>
+
+namespace {
+
+constexpr int N = 4096;
+constexpr double Day = 1.0 / 86400;
+
+// A tone of amplitude A (samples) at fractional bin Bin.
+std::array<int16_t, 8192> Tone(double Bin, double A)
+{
+    std::array<int16_t, 8192> block{};
+    for (int i = 0; i < 2 * N; ++i)
+        block[size_t(i)] = int16_t(std::lrint(A * std::cos(M_PI * Bin * i / N)));
+    return block;
+}
+
+} // namespace
+
+TEST(FrameRecipe, ToneMarkerAndEpisodesWithWallTimes)
+{
+    quillex::TFrameRecipe recipe;
+    recipe.Configure({12, wnHanning, 1, true, 0, 0});
+    const auto tone = Tone(728, 2000);
+    ASSERT_TRUE(recipe.Process(tone.data(), 0, {}));
+    // Hann on a bin reads the amplitude; the levels are mirrored.
+    EXPECT_NEAR(recipe.Averages()[728], 2000, 2);
+    EXPECT_NEAR(recipe.Levels()[N - 1 - 728], 20 * std::log10(2000.0 / 16384), 0.01);
+
+    // A max hold keeps the louder frame, the markers may sit on it; another averaging starts
+    // it anew.
+    recipe.SetHolds({true, false, false, 10});
+    recipe.Process(tone.data(), 0, {});
+    const auto quieter = Tone(728, 1000);
+    recipe.Process(quieter.data(), 0, {});
+    recipe.SetMarkerTrace(quillex::TMarkerTrace::Max);
+    EXPECT_NEAR(recipe.TraceMagnitudes()[728], 2000, 2);
+    recipe.Configure({12, wnHanning, 2, true, 0, 0});
+    EXPECT_EQ(recipe.Holds().Frames(), 0);
+    recipe.Configure({12, wnHanning, 1, true, 0, 0});
+    recipe.SetHolds({});
+
+    recipe.PlaceMarker(1, {728, 2000});
+    const auto moved = Tone(729.5, 1000);
+    recipe.Process(moved.data(), 1, {});
+    EXPECT_NEAR(recipe.Marker(1).Bin, 729.5, 0.01);
+    EXPECT_NEAR(20 * std::log10(recipe.Marker(1).Magnitude / 1000), 0, 0.01);
+
+    // Frames 3..7 beyond a limit at -30 dBm, a tenth of a second apart; the wall clock steps
+    // an hour ahead right after frame 7. A hold-off of 0.3 s ends the episode at frame 10.
+    quillex::TLimits limits;
+    limits.Upper = quillex::FlatCurve(-30);
+    recipe.SetLimits(limits);
+    recipe.SetHoldOffSeconds(0.3);
+    const auto quiet = Tone(728, 10);
+    const double base = 46000;
+    int endedAt = -1;
+    quillex::TLimitEpisode episode;
+    for (int f = 0; f < 14 && endedAt < 0; ++f) {
+        const double steady = base + 0.1 * f * Day;
+        const double wall = steady + (f >= 8 ? 3600 * Day : 0);
+        const bool beyond = f >= 3 && f <= 7;
+        recipe.Process((beyond ? tone : quiet).data(), f, {wall, steady});
+        EXPECT_EQ(recipe.Beyond(), beyond);
+        if (recipe.LimitStep().EndedCount > 0) {
+            endedAt = f;
+            episode = recipe.LimitStep().Ended[0];
+        }
+    }
+    EXPECT_EQ(endedAt, 10);
+    EXPECT_EQ(episode.FirstFrame, 3);
+    EXPECT_EQ(episode.LastFrame, 7);
+    EXPECT_DOUBLE_EQ(episode.Start, base + 0.3 * Day);
+    EXPECT_DOUBLE_EQ(episode.End, base + 0.7 * Day);
+}
