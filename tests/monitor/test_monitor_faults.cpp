@@ -161,8 +161,9 @@ TEST_F(MonitorTest, DiskBudgetDeletesTheOldestOwnRecordingsOnly)
               0);
     for (const auto& e : fs::directory_iterator(Out / "recordings")) {
         const std::string name = e.path().filename();
-        if (name.size() > 14 && name[13] == '_' && name.find(".spk") != std::string::npos)
+        if (name.size() > 14 && name[13] == '_' && name.find(".spk") != std::string::npos) {
             EXPECT_GT(std::stoi(name.substr(14)), highest) << name;
+        }
     }
 }
 
