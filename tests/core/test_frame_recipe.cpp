@@ -1,12 +1,16 @@
-// The frame recipe on frames made here: a tone's averages and levels, a marker that follows
-// it, and episodes whose hold-off runs on the steady time while their times are the wall's.
+// The frame recipe on frames made here: a tone's averages and levels, markers that follow
+// tones, episodes whose hold-off runs on the steady time while their times are the wall's, and
+// a recording on alarm named by the wall clock.
 
+#include "DateTimeU.h"
 #include "FrameRecipe.h"
 
 #include <gtest/gtest.h>
 
 #include <array>
 #include <cmath>
+#include <filesystem>
+#include <unistd.h>
 
 namespace {
 
@@ -40,10 +44,13 @@ TEST(FrameRecipe, ToneMarkerAndEpisodesWithWallTimes)
     recipe.Process(tone.data(), 0, {});
     const auto quieter = Tone(728, 1000);
     recipe.Process(quieter.data(), 0, {});
-    recipe.SetMarkerTrace(quillex::TMarkerTrace::Max);
-    EXPECT_NEAR(recipe.TraceMagnitudes()[728], 2000, 2);
+    recipe.PlaceMarker(1, {728, 0});
+    recipe.SetMarkerTrace(quillex::TMarkerTrace::Max); // the marker moves onto it at once
+    EXPECT_NEAR(recipe.Marker(1).Magnitude, 2000, 2);
     recipe.Configure({12, wnHanning, 2, true, 0, 0});
     EXPECT_EQ(recipe.Holds().Frames(), 0);
+    recipe.Process(tone.data(), 0, {}); // (1000 + 2000) / 2
+    EXPECT_NEAR(recipe.Averages()[728], 1500, 2);
     recipe.Configure({12, wnHanning, 1, true, 0, 0});
     recipe.SetHolds({});
 
@@ -79,4 +86,51 @@ TEST(FrameRecipe, ToneMarkerAndEpisodesWithWallTimes)
     EXPECT_EQ(episode.LastFrame, 7);
     EXPECT_DOUBLE_EQ(episode.Start, base + 0.3 * Day);
     EXPECT_DOUBLE_EQ(episode.End, base + 0.7 * Day);
+
+    // A seek ends the open episode at the last frame played; the next frame starts another.
+    recipe.Process(tone.data(), 40, {base + 4 * Day, base + 4 * Day});
+    const quillex::TLimitStep& finished = recipe.FinishEpisodes();
+    ASSERT_EQ(finished.EndedCount, 1);
+    EXPECT_EQ(finished.Ended[0].LastFrame, 40);
+    recipe.Process(tone.data(), 41, {base + 4.1 * Day, base + 4.1 * Day});
+    EXPECT_TRUE(recipe.LimitStep().Started[0]);
+
+    // Six markers, each put half a bin off its own tone, find it.
+    std::array<int16_t, 8192> six{};
+    for (int t = 0; t < 6; ++t) {
+        const auto one = Tone(300 + 500 * t, 1000);
+        for (size_t i = 0; i < six.size(); ++i)
+            six[i] = int16_t(six[i] + one[i]);
+    }
+    recipe.SetLimits({});
+    recipe.Configure({12, wnHanning, 1, false, 0, 0});
+    for (int m = 1; m <= 7; ++m)
+        recipe.PlaceMarker(m, {300 + 500 * (m - 1) + 0.5, 0});
+    recipe.Process(six.data(), 0, {});
+    for (int m = 1; m <= 6; ++m)
+        EXPECT_NEAR(recipe.Marker(m).Bin, 300 + 500 * (m - 1), 0.01) << m;
+    EXPECT_FALSE(recipe.Marker(7).Placed);
+}
+
+// An alarm in the first frames of a run has the frames before it, and its recording is named by
+// the wall clock (here an hour behind the steady time) while the seconds after it run on the
+// steady time.
+TEST(FrameRecipe, RecordingOnAlarmNamedByTheWallClock)
+{
+    const std::filesystem::path dir =
+        std::filesystem::temp_directory_path() / ("recipe_alarm_" + std::to_string(::getpid()));
+    std::filesystem::create_directories(dir);
+    quillex::TFrameRecording recording;
+    recording.StartAlarms({dir.string(), 0.25, 0.15});
+    const std::array<int16_t, 8192> block{};
+    const double base = quillex::EncodeDateTime(2026, 12, 6, 10, 0, 0);
+    for (int f = 0; f < 8; ++f) {
+        const double steady = base + 0.1 * f * Day;
+        recording.Frame({double(f), {steady - 3600 * Day, steady}, block.data(), f == 3});
+    }
+    // Frames 1 and 2 before the alarm, 3, and 4 within 0.15 s after it; the header first.
+    const std::filesystem::path file = dir / "limit_2026-12-06_09-00-00.300.spk";
+    ASSERT_TRUE(std::filesystem::exists(file));
+    EXPECT_EQ(std::filesystem::file_size(file), 5u * quillex::FrameRecordSize);
+    std::filesystem::remove_all(dir);
 }
