@@ -6,7 +6,6 @@
 
 #include <QApplication>
 #include <QFontMetrics>
-#include <QMouseEvent>
 #include <QPainter>
 #include <QPalette>
 #include <QRegularExpression>
@@ -389,45 +388,6 @@ TEST(PlotAxisLayout, OwnerDrawnLabelsKeepThePatternSpacing)
         h.OnYAxis = h.OnXAxis;
         h.RenderNow();
         EXPECT_EQ(Differing(h.Surface(), Expected(v, owner).Image), 0);
-    }
-}
-
-// The cross hook at the end of every paint: a resting cross on a curve that lies above the view
-// adds only its vertical line, inverted, at the snapped sample's column; a full repaint puts it
-// back in the same place.
-TEST(PlotAxisLayout, RestingCrossIsTheOnlyAdditionAndEveryPaintReplacesIt)
-{
-    for (const View& v : Views) {
-        SCOPED_TRACE(v.Name);
-        TDXHistographInt h;
-        Apply(h, v);
-        h.setSeries({clRed, 0, 0});
-        const float above = v.Y.Max + 1e6f * (v.Y.Max - v.Y.Min);
-        float curve[3] = {above, above, above};
-        h.SetSeriesData(curve, 3, 1);
-        h.RenderNow();
-        const int l = v.GapLeft, t = v.GapTop, r = v.Width - v.GapRight, b = v.Height - v.GapBottom;
-        // The middle sample's column by the X rule; the pointer rests on it.
-        const double mid = (double(v.X.Min) + v.X.Max) / 2;
-        const int px = IsLogX(v.Scale)
-                           ? plottest::MapLog(v.X.Min, v.X.Max, l, r)(mid)
-                           : Trunc((mid - v.X.Min) * (r - l) / (double(v.X.Max) - v.X.Min) + l);
-        int events = 0;
-        h.OnCrossMove = [&](QObject*, float, float, int, int Index) {
-            ++events;
-            EXPECT_EQ(Index, 2);
-        };
-        QImage want = Expected(v).Image;
-        for (int y = t; y < b; ++y)
-            want.setPixel(px, y,
-                          0xFF000000u | (~(want.pixel(px, y) ^ qRgb(255, 0, 0)) & 0xFFFFFFu));
-        QMouseEvent move(QEvent::MouseMove, QPointF(px, (t + b) / 2), QPointF(), Qt::NoButton,
-                         Qt::NoButton, Qt::NoModifier);
-        QApplication::sendEvent(&h, &move);
-        EXPECT_EQ(Differing(h.Surface(), want), 0);
-        h.RenderNow();
-        EXPECT_EQ(Differing(h.Surface(), want), 0);
-        EXPECT_EQ(events, 2);
     }
 }
 
