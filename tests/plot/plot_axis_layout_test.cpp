@@ -14,7 +14,6 @@
 #include <algorithm>
 #include <cmath>
 #include <functional>
-#include <string>
 #include <vector>
 
 namespace {
@@ -388,50 +387,5 @@ TEST(PlotAxisLayout, OwnerDrawnLabelsKeepThePatternSpacing)
         h.OnYAxis = h.OnXAxis;
         h.RenderNow();
         EXPECT_EQ(Differing(h.Surface(), Expected(v, owner).Image), 0);
-    }
-}
-
-// Equidistant curves longer than twice the plot width are reduced to a minimum and maximum per
-// pixel column. A spike in the middle of a column shows which way was taken: a reduced column
-// ends on its maximum and drops from there into the next column; the full curve returns to
-// the baseline inside the column.
-TEST(PlotCurveDecimation, StartsJustAboveTwiceThePlotWidth)
-{
-    for (const auto& [gl, gr] : {std::pair{70, 40}, std::pair{50, 90}}) {
-        const int plotWidth = 400 - gl - gr;
-        for (const int n : {2 * plotWidth, 2 * plotWidth + 1}) {
-            SCOPED_TRACE("plot width " + std::to_string(plotWidth) + ", " + std::to_string(n) +
-                         " values");
-            TDXHistographInt h;
-            plottest::Layout(h, 400, 300, gl, h.GapTop(), gr, h.GapBottom());
-            h.setSeries({clWhite, 0, 0});
-            // Four times the nominal range in view: about eight samples per column.
-            plottest::SetX(h, 0, 1);
-            h.setViewXCurrentMax(4);
-            plottest::SetY(h, -120, 0);
-            h.RenderNow();
-
-            const int t = h.GapTop(), b = 300 - h.GapBottom();
-            const double xScale = 1.0 * plotWidth / 4 / (n - 1), xOff = gl - xScale;
-            auto x = [&](int i) { return Trunc(i * xScale + xOff); };
-            auto y = [&](double v) { return Trunc(v * (-(b - t) / 120.0) + t) + 1; };
-            int s = n / 2;
-            while (!(x(s - 1) == x(s) && x(s + 1) == x(s)))
-                ++s;
-            std::vector<float> d(n, -100.0f);
-            d[s - 1] = -20.0f;
-            h.SetSeriesData(d.data(), n, 1);
-
-            const QImage& img = h.Surface();
-            const QRgb white = qRgb(255, 255, 255);
-            const int c = x(s), top = y(-20), base = y(-100);
-            int spike = 0, drop = 0;
-            for (int row = top; row <= base; ++row)
-                spike += img.pixel(c, row) == white;
-            for (int row = top + 1; row <= base - 2; ++row)
-                drop += img.pixel(c + 1, row) == white;
-            EXPECT_EQ(spike, base - top + 1);
-            EXPECT_TRUE(n > 2 * plotWidth ? drop >= (base - top) / 3 : drop == 0) << drop;
-        }
     }
 }
