@@ -77,7 +77,7 @@ struct OnScreen : ::testing::Test
 } // namespace
 
 // At ratio 2: rows two device rows high, every device column its own value; the time axis and a
-// mark's dashes one logical pixel (two device pixels) wide.
+// mark's dashes one logical pixel (two device pixels) wide; the mark's label in its place.
 TEST_F(OnScreen, RowsColumnsAxisAndMarksTakeDevicePixels)
 {
     Show(2);
@@ -107,6 +107,12 @@ TEST_F(OnScreen, RowsColumnsAxisAndMarksTakeDevicePixels)
     // The axis beside the three rows, two device pixels wide.
     EXPECT_TRUE(AreaIs(left, QRect(axis, h - 6, 2, 6), Black));
     EXPECT_TRUE(AreaIs(left, QRect(axis + 2, h - 2, 2 * Gap, 2), Menu));
+    // The label's box, its text inside, stacked on the time text written before the row.
+    const QFontMetrics metrics(S.TimeMarkFont());
+    const int boxH = 2 * (metrics.height() + 2), boxTop = h - 2 - 24 - boxH;
+    EXPECT_TRUE(left.pixel(1, boxTop) == Magenta && left.pixel(1, boxTop + boxH - 1) == Magenta);
+    EXPECT_FALSE(AreaIs(left, QRect(4, boxTop + 4, 2 * metrics.horizontalAdvance("seek"), boxH - 8),
+                        Magenta));
 }
 
 // The window shows the images 1:1 on its device pixels, rows moved on screen (NoFlicker) or

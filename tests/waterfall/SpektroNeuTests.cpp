@@ -373,6 +373,7 @@ TEST_F(Waterfall, MarksLineTheirRowsAndLabelTheMargin)
     EXPECT_EQ(bottom(4), Yellow);
     const int label = QFontMetrics(S.TimeMarkFont()).height() + 2;
     EXPECT_EQ(S.LeftImage().pixel(1, h - 2), Magenta);
+    EXPECT_FALSE(AreaIs(S.LeftImage(), QRect(2, h - label, 20, label - 2), Magenta)); // its text
     EXPECT_EQ(S.LeftImage().pixel(1, h - 2 - label), Yellow);
     S.AddMark("centre", QColor(Magenta)); // would cover them
     lines(1);
