@@ -297,6 +297,12 @@ TEST_F(ModePlot, BendFollowsTheRubberProfileAndIsWrittenBackOnce)
             EXPECT_EQ(moved.back().Index, 161);
             EXPECT_EQ(moved.back().X, 160.0f);
             EXPECT_NEAR(moved.back().Y, 60 + 30 * Weight(16, 30), 1e-4);
+        } else if (grab == 1) {
+            // The value box, outlined in the grid colour, fills the bottom left corner up to a
+            // line's height and 20 above the bottom edge.
+            const QRgb grid = ColorToQColor(h.GridColor()).rgb();
+            const int top = 300 - QFontMetrics(h.font()).height() - 20;
+            EXPECT_TRUE(h.Surface().pixel(1, top) == grid && h.Surface().pixel(1, 298) == grid);
         }
         // The bend is drawn into the plot strip only; the series stays until the release.
         EXPECT_FALSE(h.Surface() == clean);
