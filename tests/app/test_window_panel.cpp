@@ -247,9 +247,18 @@ TEST_F(PanelTest, ChannelNoiseAndSnrFromTheSignal)
         EXPECT_NEAR(Value(QString::asprintf("CH %.1f kHz", kHz), 3),
                     db(part * power(30) + bins * noise / enbw), 0.15)
             << kHz;
-        const auto& shade = Form->Histo->Shade();
-        EXPECT_TRUE(shade.Shown && std::fabs(shade.X2 - shade.X1 - kHz) < 1e-3 &&
-                    std::fabs(shade.X1 + shade.X2 - 2000 * w1.MHz) < 1);
+        // Shaded: the columns from the band's low edge to its high one, at the plot's top.
+        const TDXHistograph* h = Form->Histo;
+        const QRect plot = h->PlotRect();
+        const auto column = [&](double MHz) {
+            return int(plot.left() + (MHz * 1000 - 12000) / 5000 * plot.width());
+        };
+        const double mhz = Form->Measure->Reading(1).MHz;
+        const int left = column(mhz - kHz / 2000), right = column(mhz + kHz / 2000);
+        for (int x = left - 2; x <= right + 2; ++x)
+            EXPECT_EQ(h->Surface().pixel(x, plot.top() + 1) != qRgb(0, 0, 0),
+                      x >= left && x <= right)
+                << x;
     }
 }
 
