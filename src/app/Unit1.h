@@ -376,7 +376,6 @@ private:
     void ShowException(const std::exception& E);
     void RunSyncLoop(bool Playback);
     int FftSize() const;
-    double HalfSpanKHz() const { return SpanKHz / 2.0; }
     // ShowSpan sets the bandwidth group: its click is not the user's.
     bool ShowingSpan = false;
     void UpdateWaterfallGeometry();
