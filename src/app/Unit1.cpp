@@ -74,6 +74,10 @@ TForm1::TForm1(TPrompts& Prompts, TClock& Clock, QStringList Args, QWidget* Pare
 
 TForm1::~TForm1()
 {
+    // ~QWidget closes the window after our members are gone; a field losing focus then would
+    // still call its handler (editingFinished), so the children's links to us end here.
+    for (QObject* child : findChildren<QObject*>())
+        QObject::disconnect(child, nullptr, this, nullptr);
     InitTimer->stop();
     Timer1->stop();
     if (FftInput != nullptr)

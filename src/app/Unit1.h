@@ -155,6 +155,7 @@ public:
     // the antenna input while "Input levels" is on. Everything shown and recorded adds it.
     float LevelOffset = 0.0f;
     float EnteredLevelOffset = 0.0f;
+    float LiveEnteredLevelOffset = 0.0f; // EnteredLevelOffset before playback
     bool OffsetsEnabled = false;
     std::array<int16_t, BlockSamples> SampleBlock{};
     std::vector<float> AvgSpectrum;

@@ -148,6 +148,7 @@ void TForm1::CloseSpkFile()
 void TForm1::BtnPlaybackClick()
 {
     if (BtnPlayback->isChecked()) {
+        LiveEnteredLevelOffset = EnteredLevelOffset;
         BtnRecord->setEnabled(false);
         BtnLoadFile->setEnabled(true);
         RBFast->setChecked(true);
@@ -166,6 +167,10 @@ void TForm1::BtnPlaybackClick()
         BtnRecord->setEnabled(true);
         BtnLoadFile->setEnabled(false);
         UnloadPlaybackFile();
+        // A recording's offset already holds the input levels it was made with; live, the
+        // user's own offset comes back, or the switch would correct the levels twice.
+        EnteredLevelOffset = LiveEnteredLevelOffset;
+        ShowOffsets();
         RBSync->setText(QStringLiteral("Perseus sync"));
         RBSlow->setVisible(true);
         RBSlow->setEnabled(true);

@@ -171,6 +171,10 @@ TEST_F(PanelTest, InputLevelsKeepACarriersLevelThroughTheAttenuator)
     PlaySync();
     EXPECT_EQ(Form->LevelOffset, 20.0f);
     EXPECT_NEAR(Form->Measure->Reading(1).Dbm, first, 0.5);
+    // Live again, the attenuator's 20 dB are corrected once, not on top of the file's offset.
+    Form->BtnPlayback->click();
+    EXPECT_EQ(Form->LevelOffset, 20.0f);
+    EXPECT_EQ(Form->EdtLevelOffset->text(), QStringLiteral("0.0"));
 }
 
 // Auto level on the simulator's steady carrier at 5 MHz (-68 dBm) in a 1 MHz span: Ref is the
