@@ -38,8 +38,10 @@ class QMenu;
 class QTimer;
 class QToolButton;
 class TDXHistograph;
+class TChannelTools;
 class TLimitTools;
 class TMeasureTools;
+class TPanelTools;
 class TSpektroNeu;
 class TSpektroLegend;
 
@@ -138,6 +140,10 @@ public:
     // to disk of it: the event log, recordings on alarm and the recording of the Record button.
     quillex::TFrameRecipe Recipe;
     quillex::TFrameRecording Recording;
+    // Reference level and scale, typed span, input levels (Unit1Panel.cpp).
+    std::unique_ptr<TPanelTools> Panel;
+    // Channel power, noise and SNR (Unit1Channel.cpp).
+    std::unique_ptr<TChannelTools> Channel;
     QTimer* InitTimer;
     QTimer* Timer1;
     TStoppUhr StoppUhr1;
@@ -147,11 +153,18 @@ public:
     QString StartDir;
     bool DebugMode = false;
     float FreqOffset = 0.0f;
+    // The level offset in force: the one entered (or a recording's), plus the correction to
+    // the antenna input while "Input levels" is on. Everything shown and recorded adds it.
     float LevelOffset = 0.0f;
+    float EnteredLevelOffset = 0.0f;
+    float LiveEnteredLevelOffset = 0.0f; // EnteredLevelOffset before playback
     bool OffsetsEnabled = false;
     std::array<int16_t, BlockSamples> SampleBlock{};
     std::vector<float> WaterfallLine;
     int32_t ViewStartBin = 0;
+    // The span the plot shows outside a zoom and the waterfall always, kHz on the plot's axis.
+    double CentreKHz = 20000.0;
+    double SpanKHz = 40000.0;
     // The span the waterfall shows (the plot's view outside a zoom), kHz.
     float WaterfallMinKHz = 0.0f;
     float WaterfallMaxKHz = 40000.0f;
@@ -258,6 +271,13 @@ public:
     void RBSyncClick();
     void ReselectBandwidth();
     void ApplyOffsetFields();
+    // The span around a centre (kHz on the plot's axis), both kept within the spectrum: the
+    // plot, the scroll bar, the bandwidth buttons, the typed fields and the waterfall follow.
+    void ShowSpan(double CentreKHz, double SpanKHz);
+    // The span of a "Bandwidth" button, from its text.
+    double ButtonSpanKHz(int Index) const;
+    // A new correction to the antenna input (switch, attenuator, preamplifier, playback).
+    void ApplyLevelOffset();
 
     // --- recording and playback ---
     void BtnRecordClick();
@@ -360,7 +380,8 @@ private:
     void ShowException(const std::exception& E);
     void RunSyncLoop(bool Playback);
     int FftSize() const;
-    int HalfSpanKHz() const;
+    // ShowSpan sets the bandwidth group: its click is not the user's.
+    bool ShowingSpan = false;
     void UpdateWaterfallGeometry();
     void UpdateWaterfallAxis();
     void ShowOffsets();

@@ -15,6 +15,7 @@
 #include "FrameProcessor.h"
 #include "LabelSchedule.h"
 #include "SpektroNeu.h"
+#include "Unit1Channel.h"
 #include "Unit1Limits.h"
 #include "Unit1Markers.h"
 #include "dxHisto.h"
@@ -110,6 +111,7 @@ void TForm1::ProcessFrame()
         return;
     ++LiveFrame;
     const int n = FftSize();
+    Channel->FrameProcessed(std::span<const float>(Recipe.Magnitudes(), size_t(n)));
     Measure->FrameProcessed();
     Limits->FrameProcessed();
     Histo->SetSeriesData(Recipe.Levels(), n, 1);

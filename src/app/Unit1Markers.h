@@ -3,6 +3,7 @@
 #include <QString>
 #include <QStringList>
 #include <array>
+#include <functional>
 #include <vector>
 
 #include "FrameRecipe.h"
@@ -54,6 +55,9 @@ public:
     // "Traces" group of the settings panel, the marker items of the plot's context menu.
     QWidget* BuildReadout(QWidget* Parent);
     QGroupBox* BuildTracesGroup(QWidget* Parent);
+    // Called when the markers have been shown anew (a frame, a move, a new view), so that
+    // other read-outs follow them.
+    std::function<void()> OnMarkersShown;
 
     // Every processed frame, after the recipe and before the plot is given the frame: the
     // holds and the markers shown.
