@@ -112,25 +112,26 @@ TEST(FrameRecipe, ToneMarkerAndEpisodesWithWallTimes)
     EXPECT_FALSE(recipe.Marker(7).Placed);
 }
 
-// An alarm in the first frames of a run has the frames before it, and its recording is named by
-// the wall clock (here an hour behind the steady time) while the seconds after it run on the
-// steady time.
+// An alarm's recording has the seconds before it although the wall clock jumped an hour ahead
+// on the way (the ring's length follows the pace on the steady time), and it is named by the
+// wall clock while the seconds after it run on the steady time.
 TEST(FrameRecipe, RecordingOnAlarmNamedByTheWallClock)
 {
     const std::filesystem::path dir =
         std::filesystem::temp_directory_path() / ("recipe_alarm_" + std::to_string(::getpid()));
     std::filesystem::create_directories(dir);
     quillex::TFrameRecording recording;
-    recording.StartAlarms({dir.string(), 0.25, 0.15});
+    recording.StartAlarms({dir.string(), 4.45, 0.15});
     const std::array<int16_t, 8192> block{};
     const double base = quillex::EncodeDateTime(2026, 12, 6, 10, 0, 0);
-    for (int f = 0; f < 8; ++f) {
+    for (int f = 0; f < 62; ++f) {
         const double steady = base + 0.1 * f * Day;
-        recording.Frame({double(f), {steady - 3600 * Day, steady}, block.data(), f == 3});
+        recording.Frame(
+            {double(f), {steady + (f >= 30 ? 3600 * Day : 0), steady}, block.data(), f == 60});
     }
-    // Frames 1 and 2 before the alarm, 3, and 4 within 0.15 s after it; the header first.
-    const std::filesystem::path file = dir / "limit_2026-12-06_09-00-00.300.spk";
+    // The header, frames 16 to 59 before the alarm, 60, and 61 within 0.15 s after it.
+    const std::filesystem::path file = dir / "limit_2026-12-06_11-00-06.000.spk";
     ASSERT_TRUE(std::filesystem::exists(file));
-    EXPECT_EQ(std::filesystem::file_size(file), 5u * quillex::FrameRecordSize);
+    EXPECT_EQ(std::filesystem::file_size(file), 47u * quillex::FrameRecordSize);
     std::filesystem::remove_all(dir);
 }
