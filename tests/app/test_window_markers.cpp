@@ -235,23 +235,23 @@ TEST_F(MarkerTest, MarkersWhereTheUserPointsOrTypesTheTableAndTheSettings)
     }
     EXPECT_EQ(Prompts.Errors.size(), 1);
 
-    // Marker 3 from the table: the keys and "Marker here" move its chosen row.
+    // Marker 6, the last, from the table: the keys and "Marker here" move its chosen row.
     M().ActPeak->trigger();
     M().ActMarkerTable->trigger();
     TMarkerTable* table = M().Table();
     ASSERT_TRUE(table && table->isVisible());
-    table->Select(3);
+    table->Select(6);
     M().ActPeak->trigger();
-    EXPECT_NEAR(M().MarkerBin(3) * BinMHz, Left.MHz, 0.01 * BinMHz); // the strongest not taken
+    EXPECT_NEAR(M().MarkerBin(6) * BinMHz, Left.MHz, 0.01 * BinMHz); // the strongest not taken
     menuHere(M().ActMarkerHere, Strongest.MHz);
-    table->SetReference(3);
+    table->SetReference(6);
     const auto delta = [&](const TTone& T) {
         return QStringList{
             QString::asprintf("%+.1f", (T.MHz - Strongest.MHz) * 1000),
             QString::asprintf("%+.2f", OnBinDbm(T.Amplitude) - OnBinDbm(Strongest.Amplitude))};
     };
     for (const auto& [number, want] : {std::pair{1, delta(Strongest)}, std::pair{2, delta(Right)},
-                                       std::pair{3, QStringList{"ref", "ref"}}}) {
+                                       std::pair{6, QStringList{"ref", "ref"}}}) {
         EXPECT_EQ((QStringList{table->Text(number, TMarkerTable::colDeltaKHz),
                                table->Text(number, TMarkerTable::colDeltaDb)}),
                   want)
@@ -265,11 +265,11 @@ TEST_F(MarkerTest, MarkersWhereTheUserPointsOrTypesTheTableAndTheSettings)
     ASSERT_TRUE(CloseWindow());
     StartDebug4096();
     for (const auto& [number, mhz] :
-         {std::pair{1, Strongest.MHz}, std::pair{2, Right.MHz}, std::pair{3, Strongest.MHz}})
+         {std::pair{1, Strongest.MHz}, std::pair{2, Right.MHz}, std::pair{6, Strongest.MHz}})
         EXPECT_NEAR(M().MarkerBin(number) * BinMHz, mhz, 0.01 * BinMHz) << number;
     EXPECT_FALSE(M().MarkerPlaced(4));
     M().ActMarkerTable->trigger();
-    EXPECT_EQ(M().Table()->Reference(), 3);
+    EXPECT_EQ(M().Table()->Reference(), 6);
 }
 
 // A marker follows a drifting tone, which a stronger tone 6 bins away does not take from it;
