@@ -94,6 +94,7 @@ void BM_MeasureFrame(benchmark::State& State)
 {
     TForm1& form = Window();
     SetTools(form, int(State.range(0)));
+    form.ProcessFrame(); // the holds have a frame to show
     const long long before = quillex::bench::AllocationCount();
     for (auto _ : State)
         form.Measure->FrameProcessed();
@@ -101,5 +102,20 @@ void BM_MeasureFrame(benchmark::State& State)
         double(quillex::bench::AllocationCount() - before), benchmark::Counter::kAvgIterations);
 }
 BENCHMARK(BM_MeasureFrame)->ArgName("tools")->DenseRange(0, 3)->Unit(benchmark::kMicrosecond);
+
+// The window's frame recipe alone (transform, averages, levels, holds, markers, limit check),
+// which must not allocate whatever the tools.
+void BM_RecipeFrame(benchmark::State& State)
+{
+    TForm1& form = Window();
+    SetTools(form, int(State.range(0)));
+    int64_t index = 0;
+    const long long before = quillex::bench::AllocationCount();
+    for (auto _ : State)
+        form.Recipe.Process(form.SampleBlock.data(), index++, {});
+    State.counters["allocs"] = benchmark::Counter(
+        double(quillex::bench::AllocationCount() - before), benchmark::Counter::kAvgIterations);
+}
+BENCHMARK(BM_RecipeFrame)->ArgName("tools")->DenseRange(0, 3)->Unit(benchmark::kMicrosecond);
 
 } // namespace
