@@ -155,7 +155,7 @@ TEST_F(PanelTest, InputLevelsKeepACarriersLevelThroughTheAttenuator)
         Form->RGAtt->setItemIndex(step);
         // 30 dB down the carrier stands less far above the receiver's own noise, which then
         // moves its bin by more than half a dB; a step not corrected would be 10 dB off.
-        EXPECT_NEAR(level(), first, 1.5) << step;
+        EXPECT_NEAR(level(), first, step == 3 ? 1.5 : 0.5) << step;
         const QString text = QStringLiteral("Input levels +%1 dB").arg(10 * step);
         EXPECT_TRUE(P().LblInputLevels->text() == text &&
                     Form->Channel->Readout->Texts().contains(text));
