@@ -1,6 +1,6 @@
-// The frame recipe on frames made here: a tone's averages and levels, markers that follow
-// tones, episodes whose hold-off runs on the steady time while their times are the wall's, and
-// a recording on alarm named by the wall clock.
+// The frame recipe on frames made here: a tone's averages and levels, a marker that follows
+// it, episodes whose hold-off runs on the steady time while their times are the wall's, and a
+// recording on alarm named by the wall clock. The window's tests cover seeks and six markers.
 
 #include "DateTimeU.h"
 #include "FrameRecipe.h"
@@ -86,30 +86,6 @@ TEST(FrameRecipe, ToneMarkerAndEpisodesWithWallTimes)
     EXPECT_EQ(episode.LastFrame, 7);
     EXPECT_DOUBLE_EQ(episode.Start, base + 0.3 * Day);
     EXPECT_DOUBLE_EQ(episode.End, base + 0.7 * Day);
-
-    // A seek ends the open episode at the last frame played; the next frame starts another.
-    recipe.Process(tone.data(), 40, {base + 4 * Day, base + 4 * Day});
-    const quillex::TLimitStep& finished = recipe.FinishEpisodes();
-    ASSERT_EQ(finished.EndedCount, 1);
-    EXPECT_EQ(finished.Ended[0].LastFrame, 40);
-    recipe.Process(tone.data(), 41, {base + 4.1 * Day, base + 4.1 * Day});
-    EXPECT_TRUE(recipe.LimitStep().Started[0]);
-
-    // Six markers, each put half a bin off its own tone, find it.
-    std::array<int16_t, 8192> six{};
-    for (int t = 0; t < 6; ++t) {
-        const auto one = Tone(300 + 500 * t, 1000);
-        for (size_t i = 0; i < six.size(); ++i)
-            six[i] = int16_t(six[i] + one[i]);
-    }
-    recipe.SetLimits({});
-    recipe.Configure({12, wnHanning, 1, false, 0, 0});
-    for (int m = 1; m <= 7; ++m)
-        recipe.PlaceMarker(m, {300 + 500 * (m - 1) + 0.5, 0});
-    recipe.Process(six.data(), 0, {});
-    for (int m = 1; m <= 6; ++m)
-        EXPECT_NEAR(recipe.Marker(m).Bin, 300 + 500 * (m - 1), 0.01) << m;
-    EXPECT_FALSE(recipe.Marker(7).Placed);
 }
 
 // An alarm's recording has the seconds before it although the wall clock jumped an hour ahead
