@@ -40,8 +40,10 @@ TFrameSettings FrameSettingsOf(const TMonitorSettings& S)
 
 } // namespace
 
-TAcquisition::TAcquisition(TOutputQueue& Queue, const TMonitorClock& Clock, double RetrySeconds)
-    : FQueue(Queue), FClock(Clock), FRetrySeconds(RetrySeconds), FRandom(std::random_device()())
+TAcquisition::TAcquisition(TOutputQueue& Queue, const TMonitorClock& Clock, double RetrySeconds,
+                           station::TStation* View)
+    : FQueue(Queue), FClock(Clock), FRetrySeconds(RetrySeconds), FRandom(std::random_device()()),
+      FView(View)
 {
     // The writer needs no levels of every frame: the interval's fold is converted once.
     FRecipe.SetLevelsWanted(false);
@@ -106,6 +108,7 @@ void TAcquisition::Configure(const TMonitorSettings& S, const TLimits& Limits)
     FIntervalFrames = 0;
     if (FReceiver)
         FReceiver->Apply({S.AttenuatorDb, S.Dither, S.Preamp});
+    ViewConfigure(S);
 }
 
 void TAcquisition::Apply()
@@ -142,12 +145,17 @@ void TAcquisition::Run()
     FIntervalStart = start.Monotonic;
     FIntervalWall = start.Wall;
     FIntervalEnd = start.Monotonic + (aligned ? interval - std::fmod(ofDay, interval) : interval);
+    FNextStatus = start.Monotonic + StatusSeconds;
+    if (FSettings->Debug)
+        Delivering(true);
 
     while (!FStop) {
         Apply();
         const TTimeKeeper::TNow now = FTime->Now();
         if (FSettings->DurationS > 0 && now.Monotonic - FStartMonotonic >= FSettings->DurationS)
             break;
+        if (FView && now.Monotonic >= FNextStatus)
+            ViewStatus(now.Monotonic);
         if (now.Monotonic >= FIntervalEnd) {
             EndInterval(now);
             continue;
@@ -172,6 +180,8 @@ double TAcquisition::NextDeadline() const
     double deadline = FIntervalEnd;
     if (FSettings->DurationS > 0)
         deadline = std::min(deadline, FStartMonotonic + FSettings->DurationS);
+    if (FView)
+        deadline = std::min(deadline, FNextStatus);
     return deadline;
 }
 
@@ -196,9 +206,11 @@ bool TAcquisition::TakeBlock(const TTimeKeeper::TNow& Now)
             WaitUntil(FNextFrame);
             return false;
         }
-        const double period = 1.0 / perSecond;
-        FNextFrame =
-            Now.Monotonic - FNextFrame > period ? Now.Monotonic + period : FNextFrame + period;
+        const double period = 1.0 / perSecond, late = Now.Monotonic - FNextFrame;
+        // Frames the schedule skips while the receiver delivers are lost to the monitor.
+        if (late > period && FDelivering)
+            FSkipped += int64_t(late / period);
+        FNextFrame = late > period ? Now.Monotonic + period : FNextFrame + period;
     }
     if (FSettings->Debug) {
         SynthesizeDebugBlock(FBlock.data(), 2 * FRecipe.N(), FRandom);
@@ -229,6 +241,7 @@ bool TAcquisition::ReadReceiver(const TTimeKeeper::TNow& Now)
             LogInfo("receiver open: " + FReceiver->LibraryPath());
             if (FReceiver->IsSimulated())
                 LogInfo("simulated receiver: " + FReceiver->LibraryPath());
+            Delivering(true);
         }
         return true;
     }
@@ -249,6 +262,7 @@ void TAcquisition::Fault(const std::string& Reason, double Monotonic)
 {
     if (!std::exchange(FFaultLogged, true))
         LogError(Reason + "; receiver closed, " + Every(FRetrySeconds));
+    Delivering(false);
     FReceiver->Close();
     FNextRetry = Monotonic + FRetrySeconds;
     // The frames after the gap do not follow on from those before it.
@@ -268,6 +282,7 @@ void TAcquisition::Process(const TTimeKeeper::TNow& Now)
     const float* averages = FRecipe.Averages();
     for (size_t k = 0; k < FFold.size(); ++k)
         FFold[k] = std::max(FFold[k], averages[k]);
+    ViewFrame(Now);
     const TLimitStep& step = FRecipe.LimitStep();
     if (step.EndedCount > 0) {
         TOutMessage m;
@@ -321,6 +336,7 @@ void TAcquisition::EndInterval(const TTimeKeeper::TNow& Now)
         out->Levels.resize(FFold.size());
         LevelsFromAverages(FFold.data(), out->Levels.data(), int(FFold.size()),
                            FSettings->Inverted);
+        ViewBands(*out);
         m.Interval = std::move(out);
     } else {
         FRecipe.TakeBands(); // a gap: nothing gathered is carried into the next interval
@@ -336,6 +352,7 @@ void TAcquisition::EndRun()
     TOutMessage m;
     m.Kind = TOutMessage::TKind::RunEnded;
     m.Step = FRecipe.FinishEpisodes();
+    ViewEpisodes(m.Step);
     FQueue.Push(std::move(m));
 }
 
