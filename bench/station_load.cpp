@@ -71,6 +71,13 @@ int main(int argc, char** argv)
     if (port == 0)
         return std::fprintf(stderr, "the monitor did not start: %s\n", host.Stderr().c_str()), 1;
 
+    // First without viewers, for what they cost the monitor.
+    std::this_thread::sleep_for(std::chrono::seconds(2));
+    const double quiet0 = CpuSeconds(host.Pid, ""), acquire0 = CpuSeconds(host.Pid, "qx-acquire");
+    std::this_thread::sleep_for(std::chrono::duration<double>(seconds / 2));
+    const double quiet = (CpuSeconds(host.Pid, "") - quiet0) / (seconds / 2);
+    const double quietAcquire = (CpuSeconds(host.Pid, "qx-acquire") - acquire0) / (seconds / 2);
+
     constexpr int Viewers = 16;
     std::vector<std::unique_ptr<TViewerClient>> viewers;
     for (int i = 0; i < Viewers; ++i)
@@ -90,6 +97,7 @@ int main(int argc, char** argv)
     std::this_thread::sleep_until(start);
     const double frames0 = Metric(port, "quillex_frames_total");
     const double server0 = CpuSeconds(host.Pid, "qx-station"), all0 = CpuSeconds(host.Pid, "");
+    const double loaded0 = CpuSeconds(host.Pid, "qx-acquire");
     std::vector<double> metricsMs, statusMs;
     while (Clock::now() + std::chrono::milliseconds(100) < end) {
         for (auto [target, times] :
@@ -105,6 +113,7 @@ int main(int argc, char** argv)
     const double wall = std::chrono::duration<double>(Clock::now() - start).count();
     const double server = CpuSeconds(host.Pid, "qx-station") - server0;
     const double all = CpuSeconds(host.Pid, "") - all0;
+    const double acquire = CpuSeconds(host.Pid, "qx-acquire") - loaded0;
     const double frames = Metric(port, "quillex_frames_total") - frames0;
     const auto [least, most] = std::minmax_element(rows.begin(), rows.end());
     const json status = json::parse(Request(port, "/api/status").Body);
@@ -116,9 +125,10 @@ int main(int argc, char** argv)
                 status["refused_frames_total"].dump().c_str());
     std::printf("rows/s per viewer: least %.2f, most %.2f (asked 10)\n", *least / wall,
                 *most / wall);
-    std::printf("server thread CPU %.2f %% of a core; the whole monitor (receiver, FFT, "
-                "statistics, writer) %.2f %%\n",
-                100 * server / wall, 100 * all / wall);
+    std::printf("CPU, %% of a core: the view's server thread %.2f; the acquisition thread %.2f "
+                "(%.2f without viewers); the whole monitor %.2f (%.2f without viewers)\n",
+                100 * server / wall, 100 * acquire / wall, 100 * quietAcquire, 100 * all / wall,
+                100 * quiet);
     std::printf("median latency: /metrics %.2f ms, /api/status %.2f ms (%zu requests each)\n",
                 Median(metricsMs), Median(statusMs), metricsMs.size());
     viewers.clear();

@@ -5,6 +5,8 @@
 #include "LabelSchedule.h"
 #include "MonitorLog.h"
 
+#include <pthread.h>
+
 #include <algorithm>
 #include <chrono>
 #include <cmath>
@@ -67,7 +69,10 @@ void TAcquisition::Start(std::shared_ptr<const TMonitorSettings> Settings, const
     if (!FSettings->Debug)
         FReceiver = std::make_unique<TReceiverSession>();
     Configure(*FSettings, Limits);
-    FThread = std::thread([this] { Run(); });
+    FThread = std::thread([this] {
+        pthread_setname_np(pthread_self(), "qx-acquire"); // for top -H and the benchmarks
+        Run();
+    });
 }
 
 void TAcquisition::Reconfigure(std::shared_ptr<const TMonitorSettings> Settings,
