@@ -78,12 +78,15 @@ struct TMonitor
             setenv(name.c_str(), value.c_str(), 1);
         for (const auto& [name, value] : Extra)
             setenv(name.c_str(), value.c_str(), 1);
-        Args = Split(std::string(QX_MONITOR_SEAMS) + " --out " + Dir +
-                         "/out --fft-exponent 12 --frame-rate 0 --stats-interval-s 1 --band "
-                         "tone=30:31 --hold-off-s 0 --freq-offset-mhz 0.5 --level-offset-db 10 "
-                         "--inverted yes --limits " +
-                         Dir + "/limits.csv " + Options,
-                     ' ');
+        Args =
+            Split(std::string(QX_MONITOR_SEAMS) + " --out " + Dir +
+                      "/out --fft-exponent 12 --stats-interval-s 1 --band "
+                      "tone=30:31 --hold-off-s 0 --freq-offset-mhz 0.5 --level-offset-db 10 "
+                      "--inverted yes --limits " +
+                      Dir + "/limits.csv " +
+                      (Options.find("--frame-rate") == std::string::npos ? "--frame-rate 0 " : "") +
+                      Options,
+                  ' ');
         Process = std::make_unique<TProcess>(Args, Dir + "/monitor");
         for (const auto& [name, value] : Extra)
             unsetenv(name.c_str());
@@ -316,8 +319,8 @@ TEST(Station, TokensGuardEveryRequest)
 {
     const std::string token = "s3cret-token_42", bearer = "Authorization: Bearer " + token + "\r\n";
     std::ofstream(ScratchDir("token") + "/token") << token << "\r\n";
-    TMonitor monitor("token",
-                     "--listen 127.0.0.1:0 --token-file " + ScratchDir("token") + "/token");
+    TMonitor monitor("token", "--frame-rate 40 --listen 127.0.0.1:0 --token-file " +
+                                  ScratchDir("token") + "/token");
     ASSERT_GT(monitor.Port, 0) << monitor.Process->Stderr();
     for (const auto& [target, headers, code] :
          std::vector<std::tuple<std::string, std::string, int>>{
@@ -342,6 +345,14 @@ TEST(Station, TokensGuardEveryRequest)
                                          "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\n" +
                                              bearer + "\r\n"),
                "HTTP/1.1 403"));
+
+    // A monitor held up for a second has lost that second's frames at its frame rate.
+    monitor.Process->Kill(SIGSTOP);
+    std::this_thread::sleep_for(1s);
+    monitor.Process->Kill(SIGCONT);
+    std::this_thread::sleep_for(1500ms);
+    const json status = json::parse(Request(monitor.Port, "/api/status", bearer).Body);
+    EXPECT_NEAR(status["dropped_frames_total"].get<double>(), 40, 4);
 }
 
 TEST(Station, LimitsHoldAndNobodyWaitsForASlowViewer)
