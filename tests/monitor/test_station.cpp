@@ -279,13 +279,14 @@ TEST(Station, RowsFollowTheToneAndKeepEveryBurst)
     EXPECT_NEAR(loudest - row.Levels.begin(),
                 int((Shown(ToneMHz) - row.LowMHz) / (row.HighMHz - row.LowMHz) * 1024), 1);
     // 333 columns of 12.3 bins: the tone's column reads its loudest bin, which lies inside it
-    // and on none of its edges. The tone is 0.38 bin off that bin, where Hann's kernel
-    // |sin(pi d) / (pi d (1 - d^2))| takes 0.81 dB.
+    // and on none of its edges (the bursts' rows are louder elsewhere). The tone is 0.38 bin
+    // off that bin, where Hann's kernel |sin(pi d) / (pi d (1 - d^2))| takes 0.81 dB.
     whole.Send(R"({"columns": 333})");
     while (whole.Next(row) && row.Columns != 333)
         ;
-    const double d = ToneMHz * N / 40 - std::round(ToneMHz * N / 40);
-    EXPECT_NEAR(*std::max_element(row.Levels.begin(), row.Levels.end()),
+    const double k = std::round(ToneMHz * N / 40), d = ToneMHz * N / 40 - k;
+    const double shownBin = OffsetMHz + 40.0 * (N - 1 - k) / N;
+    EXPECT_NEAR(row.Levels[size_t((shownBin - row.LowMHz) / (row.HighMHz - row.LowMHz) * 333)],
                 ToneDbm + LevelOffsetDb +
                     20 * std::log10(std::sin(M_PI * d) / (M_PI * d * (1 - d * d))),
                 0.05);
