@@ -9,6 +9,7 @@
 #include <QImage>
 
 #include <cmath>
+#include <set>
 
 using namespace quillex::station::test;
 using namespace std::chrono_literals;
@@ -51,7 +52,8 @@ bool Starts(const std::string& Text, const std::string& Prefix)
     return Text.rfind(Prefix, 0) == 0;
 }
 
-// quillex-monitor (with its seams) on the stand-in; Extra: environment of this run only.
+// quillex-monitor (with its seams) on the stand-in, its local time UTC (for since= with a
+// zone); Env: more of its environment, "NAME=VALUE ...".
 struct TMonitor
 {
     std::string Dir;
@@ -59,37 +61,24 @@ struct TMonitor
     std::unique_ptr<TProcess> Process;
     int Port = 0;
 
-    TMonitor(const std::string& Name, const std::string& Options,
-             const std::vector<std::pair<std::string, std::string>>& Extra = {})
+    TMonitor(const std::string& Name, const std::string& Options, const std::string& Env = "")
         : Dir(ScratchDir(Name))
     {
         const double burst = Shown(BurstMHz);
         std::ofstream(Dir + "/limits.csv") << "MHz,upper_dBm,lower_dBm\n15.48,,\n"
                                            << burst - 0.003 << ",-50,-60\n"
                                            << burst + 0.003 << ",-50,-60\n15.5,,\n";
-        setenv("TZ", "UTC", 1); // local times are UTC times, for since= with a zone
-        for (const auto& [name, value] : std::vector<std::pair<std::string, std::string>>{
-                 {"QUILLEX_RECEIVER_LIBRARY", QX_STANDIN},
-                 {"QX_STANDIN_TONE", Tone(ToneMHz)},
-                 {"QX_STANDIN_NOISE", "2"},
-                 {"QX_STANDIN_BURST", Tone(BurstMHz) + ":0.5:0.0066"},
-                 {"QX_STANDIN_FAIL", Dir + "/fail"},
-                 {"QX_TEST_RETRY_S", "0.5"}})
-            setenv(name.c_str(), value.c_str(), 1);
-        for (const auto& [name, value] : Extra)
-            setenv(name.c_str(), value.c_str(), 1);
-        Args =
-            Split(std::string(QX_MONITOR_SEAMS) + " --out " + Dir +
-                      "/out --fft-exponent 12 --stats-interval-s 1 --band "
-                      "tone=30:31 --hold-off-s 0 --freq-offset-mhz 0.5 --level-offset-db 10 "
-                      "--inverted yes --limits " +
-                      Dir + "/limits.csv " +
-                      (Options.find("--frame-rate") == std::string::npos ? "--frame-rate 0 " : "") +
-                      Options,
-                  ' ');
+        const bool paced = Options.find("--frame-rate") != std::string::npos;
+        Args = Split("env TZ=UTC QUILLEX_RECEIVER_LIBRARY=" QX_STANDIN " QX_STANDIN_TONE=" +
+                         Tone(ToneMHz) + " QX_STANDIN_NOISE=2 QX_STANDIN_BURST=" + Tone(BurstMHz) +
+                         ":0.5:0.0066 QX_STANDIN_FAIL=" + Dir + "/fail QX_TEST_RETRY_S=0.5 " + Env +
+                         (Env.empty() ? "" : " ") + QX_MONITOR_SEAMS " --out " + Dir +
+                         "/out --fft-exponent 12 --stats-interval-s 1 --band tone=30:31 "
+                         "--hold-off-s 0 --freq-offset-mhz 0.5 --level-offset-db 10 --inverted "
+                         "yes --limits " +
+                         Dir + "/limits.csv " + (paced ? "" : "--frame-rate 0 ") + Options,
+                     ' ');
         Process = std::make_unique<TProcess>(Args, Dir + "/monitor");
-        for (const auto& [name, value] : Extra)
-            unsetenv(name.c_str());
         if (Options.find("--listen") != std::string::npos)
             Port =
                 std::atoi(Process->Await("quillex-monitor: info: station view on http://127.0.0.1:")
@@ -359,7 +348,7 @@ TEST(Station, TokensGuardEveryRequest)
 TEST(Station, LimitsHoldAndNobodyWaitsForASlowViewer)
 {
     TMonitor monitor("limits", "--listen 127.0.0.1:0 --web-clients 3 --web-fps 20",
-                     {{"QX_TEST_IDLE_S", "1"}});
+                     "QX_TEST_IDLE_S=1");
     ASSERT_GT(monitor.Port, 0) << monitor.Process->Stderr();
     // Oversized headers, a body, junk (three times: a peer gets one log line a minute).
     for (const auto& [request, answer] : std::vector<std::pair<std::string, std::string>>{
@@ -444,7 +433,7 @@ TEST(Station, MqttSaysOnlineEventsStatsAndOfflineAfterAKill)
     const std::string mqtt = "--mqtt 127.0.0.1:" + std::to_string(port);
     auto server = start("broker", broker);
     auto first = start("sub1", sub);
-    TMonitor monitor("mqtt-monitor", "--station alpha " + mqtt, {{"QX_TEST_MQTT_RETRY_S", "1"}});
+    TMonitor monitor("mqtt-monitor", "--station alpha " + mqtt, "QX_TEST_MQTT_RETRY_S=1");
     EXPECT_TRUE(first->Await("quillex/alpha/status online", 5)) << monitor.Process->Stderr();
     // A statistics message is the line the monitor wrote for its interval.
     const json row =
@@ -456,19 +445,16 @@ TEST(Station, MqttSaysOnlineEventsStatsAndOfflineAfterAKill)
     // Each episode's start and then its end, the end as the event log has it.
     const auto log = monitor.Lines("events.csv");
     const auto events = first->Lines("quillex/alpha/event ");
+    std::set<std::string> started; // kind and first frame
     int ends = 0;
-    for (auto end = events.begin(); end != events.end(); ++end) {
-        const json e = json::parse(*end);
-        if (e.value("event", "") != "end")
+    for (const std::string& line : events) {
+        const json e = json::parse(line);
+        const std::string episode = e["kind"].dump() + e["first_frame"].dump();
+        if (e["event"] == "start") {
+            started.insert(episode);
             continue;
-        EXPECT_NE(std::find_if(events.begin(), end,
-                               [&](const std::string& Line) {
-                                   const json s = json::parse(Line);
-                                   return s["first_frame"] == e["first_frame"] &&
-                                          s["kind"] == e["kind"] && s["event"] == "start";
-                               }),
-                  end)
-            << *end;
+        }
+        EXPECT_EQ(started.count(episode), 1u) << line;
         ends += std::find(log.begin(), log.end(), Written(e, EventFields)) != log.end();
     }
     EXPECT_GE(ends, 4);
