@@ -75,7 +75,7 @@ private:
     void ViewEpisodes(const TLimitStep& Step);
     void ViewBands(const TIntervalOutput& Interval);
     void ViewStatus(double Monotonic);
-    // The receiver starts or stops delivering: the view is told at once.
+    // The receiver delivers or not: a change is told to the view at once.
     void Delivering(bool On);
 
     TOutputQueue& FQueue;

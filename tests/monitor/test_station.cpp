@@ -244,6 +244,11 @@ TEST(Station, ApiAnswersWithWhatTheMonitorWrote)
         EXPECT_EQ(monitor.Metric("quillex_limit_active{kind=\"" + kind + "\"}"), 0) << kind;
     }
 
+    // A status a second, also in a gap.
+    std::this_thread::sleep_for(1100ms);
+    EXPECT_GE(monitor.Get("/api/status")["uptime_s"].get<double>(),
+              status["uptime_s"].get<double>() + 0.5);
+
     // Back: the view follows the receiver's frames again.
     fs::remove(monitor.Dir + "/fail");
     for (int i = 0; i < 100 && monitor.Metric("quillex_receiver_up") != 1; ++i)
