@@ -1,5 +1,6 @@
 #include "AllocCounter.h"
 #include "BandStats.h"
+#include "ChannelMeter.h"
 #include "FrameProcessor.h"
 #include "FrameSpectrum.h"
 
@@ -105,6 +106,37 @@ void Arguments(benchmark::internal::Benchmark* b)
 }
 
 BENCHMARK(BM_BandStats)->Apply(Arguments)->Unit(benchmark::kMicrosecond);
+
+// The window's channel meter, as a frame drives it: the frame into the power average and the
+// noise group of a 20 MHz span, then the channel read (a 100 kHz band that moves by a bin every
+// other frame, as a marker following its carrier does). Time per iteration is per frame.
+void BM_ChannelMeter(benchmark::State& state)
+{
+    const auto frames = Frames(wnHanning, 16);
+    TChannelMeter meter;
+    meter.Configure({Bins, wnHanning, 1.5, 0.0, false}, int(state.range(0)));
+    meter.SetSpan({10.0, 30.0});
+    meter.SetChannel(TBand{20.0, 20.1}); // a first channel sizes its statistics' storage
+    meter.Channel();
+    size_t f = 0;
+    double sum = 0;
+    const long long before = AllocationCount();
+    for (auto _ : state) {
+        const double shift = f % 2 ? 40.0 / Bins : 0.0;
+        meter.SetChannel(TBand{20.0 + shift, 20.1 + shift});
+        meter.Add(frames[f++ % frames.size()]);
+        sum += meter.Channel().PowerDbm + meter.NoiseDbmHz();
+    }
+    benchmark::DoNotOptimize(sum);
+    state.counters["allocs"] = double(AllocationCount() - before);
+}
+
+BENCHMARK(BM_ChannelMeter)
+    ->ArgName("averaging")
+    ->Arg(1)
+    ->Arg(8)
+    ->Arg(64)
+    ->Unit(benchmark::kMicrosecond);
 
 } // namespace
 

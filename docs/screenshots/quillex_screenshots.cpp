@@ -1,6 +1,7 @@
 // Makes the README's pictures of the window from the program itself: the window as the
 // program's main builds it, against the simulated receiver, driven the way a user drives it
-// (Start, P for the strongest carrier, Ctrl+T and Ctrl+Shift+V for the plot's bars). Runs on
+// (Start, P and Shift+P for the two strongest carriers, A for the levels, Ctrl+T and
+// Ctrl+Shift+V for the plot's bars). Runs on
 // any Qt platform; scripts/screenshots.sh runs it offscreen.
 #include <QApplication>
 #include <QDir>
@@ -98,7 +99,12 @@ int main(int argc, char** argv)
     const int programStatus = RunProgram(prompts, [&](TForm1& Window) {
         RunSteps({
             {600, [&] { Window.BtnStartStop->click(); }},
-            {12000, [&] { QTest::keyClick(&Window, Qt::Key_P); }},
+            {12000,
+             [&] {
+                 QTest::keyClick(&Window, Qt::Key_P);
+                 QTest::keyClick(&Window, Qt::Key_P, Qt::ShiftModifier);
+                 QTest::keyClick(&Window, Qt::Key_A);
+             }},
             {1500,
              [&] {
                  shot(Window.grab().toImage(), "main-window.png");

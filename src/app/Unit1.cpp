@@ -27,8 +27,10 @@
 #include <utility>
 
 #include "SpektroNeu.h"
+#include "Unit1Channel.h"
 #include "Unit1Limits.h"
 #include "Unit1Markers.h"
+#include "Unit1Panel.h"
 #include "dxHisto.h"
 
 void SetPanelHeight(QWidget* Panel, int Height)
@@ -63,6 +65,8 @@ TForm1::TForm1(TPrompts& Prompts, TClock& Clock, QStringList Args, QWidget* Pare
     BuildLayout();
     ConnectHandlers();
     Measure->Connect();
+    Panel->Connect();
+    Channel->Connect();
     connect(CBInverted, &QCheckBox::toggled, this,
             [this] { Guard([this] { Limits->ViewChanged(); }); });
     FormCreate();
@@ -70,6 +74,10 @@ TForm1::TForm1(TPrompts& Prompts, TClock& Clock, QStringList Args, QWidget* Pare
 
 TForm1::~TForm1()
 {
+    // ~QWidget closes the window after our members are gone; a field losing focus then would
+    // still call its handler (editingFinished), so the children's links to us end here.
+    for (QObject* child : findChildren<QObject*>())
+        QObject::disconnect(child, nullptr, this, nullptr);
     InitTimer->stop();
     Timer1->stop();
     if (FftInput != nullptr)
@@ -84,9 +92,11 @@ void TForm1::BuildLayout()
     QFont formFont(QStringLiteral("MS Sans Serif"));
     formFont.setPixelSize(11);
     setFont(formFont);
-    setGeometry(284, 135, 845, 752);
+    setGeometry(284, 135, 845, 790);
     Measure = std::make_unique<TMeasureTools>(*this);
     Limits = std::make_unique<TLimitTools>(*this);
+    Panel = std::make_unique<TPanelTools>(*this);
+    Channel = std::make_unique<TChannelTools>(*this);
 
     auto* central = new QWidget(this);
     auto* row = new QHBoxLayout(central);
@@ -153,6 +163,7 @@ void TForm1::BuildStatusBar()
     // In the window's own smaller font, so that the notice fits beside the designed panels.
     LblSimulatedReceiver->setFont(this->font());
     LblSimulatedReceiver->hide();
+    StatusBar->addPermanentWidget(Panel->BuildStatusNotice(StatusBar));
     StatusBar->addPermanentWidget(LblSimulatedReceiver);
     setStatusBar(StatusBar);
 }
@@ -263,10 +274,7 @@ void TForm1::InitTimerTimer()
     LoadSettings();
     KeepWindowOnScreen();
 
-    const float centre = (Histo->ViewXCurrentMin() + Histo->ViewXCurrentMax()) / 2.0f;
-    const float half = static_cast<float>(HalfSpanKHz());
-    Histo->setViewXCurrentMin(centre - half);
-    Histo->setViewXCurrentMax(centre + half);
+    ShowSpan(CentreKHz, SpanKHz);
 
     GBFilePos->setVisible(false);
     BtnLoadFile->setEnabled(false);
@@ -286,9 +294,13 @@ void TForm1::InitTimerTimer()
         // No mirrored spectrum without the box that undoes it.
         FreqOffset = 0.0f;
         LevelOffset = 0.0f;
+        EnteredLevelOffset = 0.0f;
         CBInverted->setChecked(false);
         SetPanelHeight(GBOffsets, 0);
     }
+    // The levels at the input, and the plot's level axis, with the offsets as they start.
+    ApplyLevelOffset();
+    Panel->ApplyScale();
     // The waterfall's scale follows the level bars from the start, not from their first move.
     SBMinChange();
     ReselectBandwidth();
@@ -301,6 +313,7 @@ void TForm1::InitTimerTimer()
     // count as the user's changes; but the offsets compare with what the file holds.
     SettingsSnapshot = CurrentSettings();
     std::copy(StoredOffsets.begin(), StoredOffsets.end(), SettingsSnapshot.end() - 3);
+    Panel->TakeSnapshot();
     SettingsLoaded = true;
     centralWidget()->setEnabled(true);
 }

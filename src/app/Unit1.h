@@ -39,8 +39,10 @@ class QMenu;
 class QTimer;
 class QToolButton;
 class TDXHistograph;
+class TChannelTools;
 class TLimitTools;
 class TMeasureTools;
+class TPanelTools;
 class TSpektroNeu;
 class TSpektroLegend;
 
@@ -135,6 +137,10 @@ public:
     std::unique_ptr<TMeasureTools> Measure;
     // Limit curves and alarms (Unit1Limits.cpp, Unit1Alarms.cpp).
     std::unique_ptr<TLimitTools> Limits;
+    // Reference level and scale, typed span, input levels (Unit1Panel.cpp).
+    std::unique_ptr<TPanelTools> Panel;
+    // Channel power, noise and SNR (Unit1Channel.cpp).
+    std::unique_ptr<TChannelTools> Channel;
     std::unique_ptr<TDXFFT> FFT;
     QTimer* InitTimer;
     QTimer* Timer1;
@@ -145,7 +151,11 @@ public:
     QString StartDir;
     bool DebugMode = false;
     float FreqOffset = 0.0f;
+    // The level offset in force: the one entered (or a recording's), plus the correction to
+    // the antenna input while "Input levels" is on. Everything shown and recorded adds it.
     float LevelOffset = 0.0f;
+    float EnteredLevelOffset = 0.0f;
+    float LiveEnteredLevelOffset = 0.0f; // EnteredLevelOffset before playback
     bool OffsetsEnabled = false;
     std::array<int16_t, BlockSamples> SampleBlock{};
     std::vector<float> AvgSpectrum;
@@ -154,6 +164,9 @@ public:
     TDXVector* FftInput = nullptr;
     TDXComplexVector* FftOutput = nullptr;
     int32_t ViewStartBin = 0;
+    // The span the plot shows outside a zoom and the waterfall always, kHz on the plot's axis.
+    double CentreKHz = 20000.0;
+    double SpanKHz = 40000.0;
     // The span the waterfall shows (the plot's view outside a zoom), kHz.
     float WaterfallMinKHz = 0.0f;
     float WaterfallMaxKHz = 40000.0f;
@@ -254,6 +267,13 @@ public:
     void RBSyncClick();
     void ReselectBandwidth();
     void ApplyOffsetFields();
+    // The span around a centre (kHz on the plot's axis), both kept within the spectrum: the
+    // plot, the scroll bar, the bandwidth buttons, the typed fields and the waterfall follow.
+    void ShowSpan(double CentreKHz, double SpanKHz);
+    // The span of a "Bandwidth" button, from its text.
+    double ButtonSpanKHz(int Index) const;
+    // A new correction to the antenna input (switch, attenuator, preamplifier, playback).
+    void ApplyLevelOffset();
 
     // --- recording and playback ---
     void BtnRecordClick();
@@ -357,7 +377,8 @@ private:
     void ShowException(const std::exception& E);
     void RunSyncLoop(bool Playback);
     int FftSize() const;
-    int HalfSpanKHz() const;
+    // ShowSpan sets the bandwidth group: its click is not the user's.
+    bool ShowingSpan = false;
     void UpdateWaterfallGeometry();
     void UpdateWaterfallAxis();
     void ShowOffsets();

@@ -5,6 +5,7 @@
 #include <QLineEdit>
 #include <QRadioButton>
 #include <QScrollBar>
+#include <QSignalBlocker>
 #include <QSpinBox>
 #include <QTimer>
 #include <algorithm>
@@ -13,18 +14,17 @@
 
 #include "DateTimeU.h"
 #include "FrameProcessor.h"
+#include "FrequencySpan.h"
 #include "LabelSchedule.h"
 #include "SpektroNeu.h"
 #include "Unit1Limits.h"
 #include "Unit1Markers.h"
+#include "Unit1Panel.h"
 #include "dxHisto.h"
 
 namespace {
 
 constexpr int SpectrumKHz = 40000;
-
-// Grid step of the plot for each bandwidth item.
-constexpr float ViewXGaps[] = {250.0f, 500.0f, 1000.0f, 2000.0f};
 
 // Clears a flag when the scope ends, also on an error, so that ticks never stay inert.
 class TFlagGuard
@@ -61,34 +61,57 @@ bool OffsetKeyPasses(QChar Key)
            code == u'-';
 }
 
-int TForm1::HalfSpanKHz() const
+double TForm1::ButtonSpanKHz(int Index) const
 {
-    const int index = RGBW->ItemIndex();
-    // With no item selected the whole spectrum is the span.
-    if (index < 0)
-        return SpectrumKHz / 2;
     bool ok = false;
-    const int mhz = RGBW->ItemText(index).left(2).trimmed().toInt(&ok);
+    const int mhz = RGBW->ItemText(Index).left(2).trimmed().toInt(&ok);
     if (!ok)
         throw std::runtime_error(QStringLiteral("'%1' ist kein gültiger Integerwert")
-                                     .arg(RGBW->ItemText(index).left(2))
+                                     .arg(RGBW->ItemText(Index).left(2))
                                      .toStdString());
-    return 500 * mhz;
+    return 1000.0 * mhz;
+}
+
+void TForm1::ShowSpan(double Centre, double Span)
+{
+    const int n = FftSize();
+    SpanKHz = quillex::ClampSpanKHz(Span, n);
+    CentreKHz = quillex::ClampCentreKHz(Centre, SpanKHz);
+    const double half = SpanKHz / 2.0;
+    Histo->setViewXCurrentMin(static_cast<float>(CentreKHz - half));
+    Histo->setViewXCurrentMax(static_cast<float>(CentreKHz + half));
+    Histo->setViewXGap(static_cast<float>(quillex::SpanGridStepKHz(SpanKHz)));
+    {
+        // The scroll bar's whole kHz hold the centre; it moves in them.
+        const QSignalBlocker blocker(SBFrq);
+        SBFrq->setMinimum(static_cast<int>(std::ceil(half)));
+        SBFrq->setMaximum(static_cast<int>(std::floor(SpectrumKHz - half)));
+        SBFrq->setValue(quillex::RoundHalfEven(CentreKHz));
+    }
+    // The button of the span, or none for a typed one.
+    int button = -1;
+    for (int i = 0; i < RGBW->ItemCount(); ++i)
+        if (ButtonSpanKHz(i) == SpanKHz)
+            button = i;
+    {
+        TFlagGuard showing(ShowingSpan);
+        RGBW->setItemIndex(button);
+    }
+    UpdateWaterfallGeometry();
+    SetStatusText(1, LocalFormat("Center: %0.2f MHz", SBFrq->value() / 1000.0));
+    Panel->SpanShown();
 }
 
 void TForm1::UpdateWaterfallGeometry()
 {
     const int n = FftSize();
-    const int index = RGBW->ItemIndex();
-    const int divisor = (index >= 0 && index <= 3) ? (1 << (3 - index)) : 1;
-    const auto length = static_cast<std::size_t>(n / divisor);
+    const quillex::TSpanBins bins = quillex::SpanBins(CentreKHz, SpanKHz, n);
+    const auto length = static_cast<std::size_t>(bins.Length);
     if (WaterfallLine.size() != length)
         WaterfallLine.assign(length, 0.0f);
-    const int start =
-        quillex::RoundHalfEven(static_cast<double>(Histo->ViewXCurrentMin()) / SpectrumKHz * n);
-    ViewStartBin = std::clamp(start, 0, n - static_cast<int>(length));
-    WaterfallMinKHz = Histo->ViewXCurrentMin();
-    WaterfallMaxKHz = Histo->ViewXCurrentMax();
+    ViewStartBin = bins.Start;
+    WaterfallMinKHz = static_cast<float>(CentreKHz - SpanKHz / 2.0);
+    WaterfallMaxKHz = static_cast<float>(CentreKHz + SpanKHz / 2.0);
     UpdateWaterfallAxis();
     Measure->ViewChanged();
     Limits->ViewChanged();
@@ -113,6 +136,8 @@ void TForm1::UpdateWaterfallAxis()
 
 void TForm1::RGBWClick()
 {
+    if (ShowingSpan)
+        return;
     const int index = RGBW->ItemIndex();
     // Plot, waterfall and scroll bar read an unusable index alike, as the whole spectrum;
     // the group shows that item too.
@@ -122,26 +147,14 @@ void TForm1::RGBWClick()
     }
     // A zoomed plot shows a part of the old span; the new span replaces the zoom.
     Histo->LeaveZoom();
-    const float centre = (Histo->ViewXCurrentMin() + Histo->ViewXCurrentMax()) / 2.0f;
-    const int half = HalfSpanKHz();
-    Histo->setViewXCurrentMin(centre - static_cast<float>(half));
-    Histo->setViewXCurrentMax(centre + static_cast<float>(half));
-    Histo->setViewXGap(ViewXGaps[index]);
-    SBFrq->setMinimum(half);
-    SBFrq->setMaximum(SpectrumKHz - half);
-    UpdateWaterfallGeometry();
-    SetStatusText(1, LocalFormat("Center: %0.2f MHz", SBFrq->value() / 1000.0));
+    const double centre = (double(Histo->ViewXCurrentMin()) + Histo->ViewXCurrentMax()) / 2.0;
+    ShowSpan(centre, ButtonSpanKHz(index));
 }
 
 void TForm1::SBFrqChange()
 {
     Histo->LeaveZoom();
-    const int half = HalfSpanKHz();
-    const int position = SBFrq->value();
-    Histo->setViewXCurrentMin(static_cast<float>(position - half));
-    Histo->setViewXCurrentMax(static_cast<float>(position + half));
-    UpdateWaterfallGeometry();
-    SetStatusText(1, LocalFormat("Center: %0.2f MHz", position / 1000.0));
+    ShowSpan(SBFrq->value(), SpanKHz);
 }
 
 void TForm1::RGAttClick()
@@ -193,7 +206,13 @@ void TForm1::SEFftChange()
     // bin k lies at k * 40000 / n kHz, so the last one is a bin below 40000. With 40000 as
     // maximum the cursor read a carrier on bin 512 of 2048 at 10.005 instead of 10.000 MHz.
     Histo->setViewXNominalMax(static_cast<float>(SpectrumKHz - double(SpectrumKHz) / n));
-    UpdateWaterfallGeometry();
+    // A span narrower than the new size allows widens; the zoom of the old span ends.
+    if (quillex::ClampSpanKHz(SpanKHz, n) != SpanKHz) {
+        Histo->LeaveZoom();
+        ShowSpan(CentreKHz, SpanKHz);
+    } else {
+        UpdateWaterfallGeometry();
+    }
 }
 
 bool TForm1::SEFftKeyPress(QWidget* Sender, QChar Key)
@@ -210,15 +229,36 @@ bool TForm1::SEFftKeyPress(QWidget* Sender, QChar Key)
 void TForm1::ApplyOffsetFields()
 {
     FreqOffset = static_cast<float>(ParseOffset(EdtFrqOffset->text()));
-    LevelOffset = static_cast<float>(ParseOffset(EdtLevelOffset->text()));
+    EnteredLevelOffset = static_cast<float>(ParseOffset(EdtLevelOffset->text()));
+    LevelOffset = static_cast<float>(double(EnteredLevelOffset) + Panel->InputLevelDb());
     SizeFrequencyPanel();
     ReselectBandwidth();
     UpdateLegend();
+    Panel->ApplyScale();
+}
+
+void TForm1::ApplyLevelOffset()
+{
+    Panel->ShowInputLevels();
+    const auto offset = static_cast<float>(double(EnteredLevelOffset) + Panel->InputLevelDb());
+    if (offset == LevelOffset)
+        return;
+    // Levels shown change, not the span: no re-selection that could move the centre.
+    LevelOffset = offset;
+    UpdateWaterfallGeometry();
+    SBMinChange();
+    Panel->ApplyScale();
 }
 
 void TForm1::ReselectBandwidth()
 {
     const int index = RGBW->ItemIndex();
+    // A typed span has no button: it is shown anew as it is.
+    if (index < 0) {
+        Histo->LeaveZoom();
+        ShowSpan(CentreKHz, SpanKHz);
+        return;
+    }
     if (index >= 3) {
         RGBW->setItemIndex(index - 1);
         RGBW->setItemIndex(index);

@@ -15,6 +15,7 @@
 #include "SpektroNeu.h"
 #include "Unit1Limits.h"
 #include "Unit1Markers.h"
+#include "Unit1Panel.h"
 #include "dxHisto.h"
 
 QString LocalFormat(const char* Format, double Value)
@@ -83,7 +84,8 @@ void TForm1::SBRangeChange()
 void TForm1::HistoYAxis(double Value, QString& Output)
 {
     const double level = Value + LevelOffset;
-    if (std::fabs(Value) <= 0.1) {
+    // The label at the top of the scale names the unit.
+    if (std::fabs(Value - double(Histo->ViewYMax())) <= 0.1) {
         Output = LocalFormat("[dBm] %2.0f", level);
         return;
     }
@@ -189,5 +191,6 @@ QString TForm1::AboutText() const
                           "This program comes without any warranty. Use it at your own risk; "
                           "the authors are not liable for any damage it may cause.\n\n"
                           "Thanks to everyone who tested it and reported faults.")
-        .arg(QLatin1String(Title), PlotToolsHint(), Measure->KeysHint(), Limits->KeysHint());
+        .arg(QLatin1String(Title), PlotToolsHint(),
+             Measure->KeysHint() + QStringLiteral("\n\n") + Panel->KeysHint(), Limits->KeysHint());
 }

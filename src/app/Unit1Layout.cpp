@@ -2,6 +2,7 @@
 
 #include <QAction>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QEvent>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -23,8 +24,10 @@
 #include "DisplayIcons.h"
 #include "SpektroNeu.h"
 #include "SpektroNeuLegend.h"
+#include "Unit1Channel.h"
 #include "Unit1Limits.h"
 #include "Unit1Markers.h"
+#include "Unit1Panel.h"
 #include "WheelGuard.h"
 #include "dxColors.h"
 #include "dxHisto.h"
@@ -80,6 +83,7 @@ QWidget* TForm1::BuildDisplayPanel()
     BuildPlotToolsMenu();
     column->addWidget(Histo);
     column->addWidget(Measure->BuildReadout(PnlHistoSpektro));
+    column->addWidget(Channel->BuildReadout(PnlHistoSpektro));
     Limits->BuildMenu();
 
     Spektro = Named(new TSpektroNeu(PnlHistoSpektro), "Spektro");
@@ -124,6 +128,18 @@ QWidget* TForm1::BuildDisplayPanel()
     SBFrq->setSingleStep(10);
     SBFrq->setToolTip(QStringLiteral("Center Frequency"));
     bar->addWidget(SBFrq, 1);
+    // The typed centre and span, and the channel's width, beside the centre's scroll bar.
+    Panel->BuildSpanFields(PnlScrollBarAbout);
+    const auto field = [this, bar](const QString& Caption, QWidget* Field) {
+        auto* label = new QLabel(Caption, PnlScrollBarAbout);
+        label->setBuddy(Field);
+        label->setContentsMargins(6, 0, 2, 0);
+        bar->addWidget(label);
+        bar->addWidget(Field);
+    };
+    field(QStringLiteral("Center"), Panel->EdtCenter);
+    field(QStringLiteral("Span"), Panel->EdtSpan);
+    field(QStringLiteral("Channel"), Channel->BuildChannelField(PnlScrollBarAbout));
     column->addWidget(PnlScrollBarAbout);
     return PnlHistoSpektro;
 }
@@ -309,17 +325,33 @@ QWidget* TForm1::BuildAnalysisGroups()
 QGroupBox* TForm1::BuildDisplayGroup(QWidget* Parent)
 {
     GBDisplay = Named(new QGroupBox(Parent), "GBDisplay");
-    auto* display = Column(GBDisplay);
-    display->addWidget(new QLabel(QStringLiteral("FFT Exponent"), GBDisplay));
+    // A caption beside its field, so that the plot's level axis finds room in the panel.
+    auto* display = new QGridLayout(GBDisplay);
+    display->setContentsMargins(2, 1, 2, 1);
+    display->setSpacing(1);
+    display->setHorizontalSpacing(2);
+    int row = 0;
+    const auto captioned = [&](const QString& Caption, QWidget* Field) {
+        auto* label = new QLabel(Caption, GBDisplay);
+        label->setBuddy(Field);
+        display->addWidget(label, row, 0);
+        display->addWidget(Field, row++, 1);
+    };
+    const auto whole = [&](QWidget* Widget) { display->addWidget(Widget, row++, 0, 1, 2); };
     SEFft = SpinEdit(GBDisplay, "SEFft", 8, 12, 11);
-    display->addWidget(SEFft);
-    display->addWidget(new QLabel(QStringLiteral("Averaging"), GBDisplay));
+    captioned(QStringLiteral("FFT Exponent"), SEFft);
     SEAvg = SpinEdit(GBDisplay, "SEAvg", 1, 64, 1);
-    display->addWidget(SEAvg);
+    captioned(QStringLiteral("Averaging"), SEAvg);
+    Panel->BuildLevelControls(GBDisplay);
+    captioned(QStringLiteral("Ref (dBm)"), Panel->SERef);
+    captioned(QStringLiteral("dB/div"), Panel->CBDbPerDiv);
+    whole(Panel->BtnAutoLevel);
     CBDither = Named(new QCheckBox(QStringLiteral("Dither"), GBDisplay), "CBDither");
     CBPreamp = Named(new QCheckBox(QStringLiteral("Preamp"), GBDisplay), "CBPreamp");
-    display->addWidget(CBDither);
-    display->addWidget(CBPreamp);
+    whole(CBDither);
+    whole(CBPreamp);
+    whole(Panel->CBInputLevels);
+    display->setColumnStretch(1, 1);
     return GBDisplay;
 }
 

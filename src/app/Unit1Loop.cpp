@@ -16,6 +16,7 @@
 #include "FrameSpectrum.h"
 #include "LabelSchedule.h"
 #include "SpektroNeu.h"
+#include "Unit1Channel.h"
 #include "Unit1Limits.h"
 #include "Unit1Markers.h"
 #include "dxHisto.h"
@@ -111,6 +112,7 @@ void TForm1::ProcessFrame()
     quillex::AverageMagnitudes(FftOutput->Real->Values, AvgSpectrum.data(), n, SEAvg->value());
     quillex::LevelsFromAverages(AvgSpectrum.data(), LevelSpectrum.data(), n,
                                 CBInverted->isChecked());
+    Channel->FrameProcessed(std::span<const float>(FftOutput->Real->Values, size_t(n)));
     Measure->FrameProcessed();
     Limits->FrameProcessed();
     Histo->SetSeriesData(LevelSpectrum.data(), n, 1);

@@ -643,6 +643,8 @@ void TMeasureTools::ShowMarkers()
         Readout->SetTexts(ReadoutTexts());
     Readout->setVisible(any);
     ShowTable();
+    if (OnMarkersShown)
+        OnMarkersShown();
 }
 
 quillex::TMarkerReading TMeasureTools::Reading(int Number) const

@@ -3,6 +3,7 @@
 #include <QString>
 #include <QStringList>
 #include <array>
+#include <functional>
 #include <vector>
 
 #include "HoldTraces.h"
@@ -53,6 +54,9 @@ public:
     // "Traces" group of the settings panel, the marker items of the plot's context menu.
     QWidget* BuildReadout(QWidget* Parent);
     QGroupBox* BuildTracesGroup(QWidget* Parent);
+    // Called when the markers have been shown anew (a frame, a move, a new view), so that
+    // other read-outs follow them.
+    std::function<void()> OnMarkersShown;
     // Shortcuts and the signals of the window's own controls; after the window's handlers are
     // connected, so that a change is seen once they have applied it.
     void Connect();

@@ -20,6 +20,7 @@
 #include "FrameProcessor.h"
 #include "FrameTimes.h"
 #include "Unit1Limits.h"
+#include "Unit1Panel.h"
 
 namespace {
 
@@ -147,6 +148,7 @@ void TForm1::CloseSpkFile()
 void TForm1::BtnPlaybackClick()
 {
     if (BtnPlayback->isChecked()) {
+        LiveEnteredLevelOffset = EnteredLevelOffset;
         BtnRecord->setEnabled(false);
         BtnLoadFile->setEnabled(true);
         RBFast->setChecked(true);
@@ -165,12 +167,18 @@ void TForm1::BtnPlaybackClick()
         BtnRecord->setEnabled(true);
         BtnLoadFile->setEnabled(false);
         UnloadPlaybackFile();
+        // A recording's offset already holds the input levels it was made with; live, the
+        // user's own offset comes back, or the switch would correct the levels twice.
+        EnteredLevelOffset = LiveEnteredLevelOffset;
+        ShowOffsets();
         RBSync->setText(QStringLiteral("Perseus sync"));
         RBSlow->setVisible(true);
         RBSlow->setEnabled(true);
         SetPanelHeight(PB, 0);
         PlaybackMode = false;
     }
+    // The switch to input levels acts on the receiver's samples only.
+    ApplyLevelOffset();
 }
 
 void TForm1::BtnLoadFileClick()
@@ -228,14 +236,16 @@ void TForm1::LoadPlaybackFile(const QString& FileName)
     if (header) {
         CBInverted->setChecked(header->Inverted);
         FreqOffset = static_cast<float>(header->FreqOffset);
-        LevelOffset = static_cast<float>(header->LevelOffset);
+        EnteredLevelOffset = static_cast<float>(header->LevelOffset);
+        LevelOffset = static_cast<float>(double(EnteredLevelOffset) + Panel->InputLevelDb());
         OffsetsEnabled = true;
         SetPanelHeight(GBOffsets, OffsetsPanelHeight);
     } else {
         OffsetsEnabled = false;
         SetPanelHeight(GBOffsets, 0);
         FreqOffset = 0.0f;
-        LevelOffset = 0.0f;
+        LevelOffset = static_cast<float>(Panel->InputLevelDb());
+        EnteredLevelOffset = 0.0f;
         CBInverted->setChecked(false);
     }
     // The hidden edits follow too, so nothing stale comes back with them.
@@ -244,6 +254,7 @@ void TForm1::LoadPlaybackFile(const QString& FileName)
     Limits->PlaybackLoaded(FileName, header ? 1 : 0, count - 1);
     ReselectBandwidth();
     SBMinChange();
+    Panel->ApplyScale();
     CheckPlaybackStamp(0, quillex::RecordStamp(first.data()));
 }
 

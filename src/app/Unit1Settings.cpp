@@ -9,8 +9,10 @@
 
 #include "FrameProcessor.h"
 #include "IniFileU.h"
+#include "Unit1Channel.h"
 #include "Unit1Limits.h"
 #include "Unit1Markers.h"
+#include "Unit1Panel.h"
 
 namespace {
 
@@ -68,7 +70,8 @@ void TForm1::LoadSettings()
         CBDither->setChecked(ini.ReadInteger(Settings, "Dither", 0) != 0);
         CBPreamp->setChecked(ini.ReadInteger(Settings, "Preamp", 0) != 0);
         FreqOffset = static_cast<float>(FiniteOr0(ini.ReadFloat(Offsets, "FreqMHz", 0.0)));
-        LevelOffset = static_cast<float>(FiniteOr0(ini.ReadFloat(Offsets, "LeveldB", 0.0)));
+        EnteredLevelOffset = static_cast<float>(FiniteOr0(ini.ReadFloat(Offsets, "LeveldB", 0.0)));
+        LevelOffset = EnteredLevelOffset;
         OffsetsEnabled = ini.ReadInteger(Offsets, "Enabled", 0) != 0;
         CBInverted->setChecked(ini.ReadInteger(Offsets, "Inverted", 0) != 0);
     } else {
@@ -85,14 +88,17 @@ void TForm1::LoadSettings()
         CBPreamp->setChecked(false);
         FreqOffset = 0.0f;
         LevelOffset = 0.0f;
+        EnteredLevelOffset = 0.0f;
         OffsetsEnabled = false;
         CBInverted->setChecked(false);
     }
     StoredOffsets = {quillex::RoundHalfEven(double(FreqOffset) * 1000.0),
-                     quillex::RoundHalfEven(double(LevelOffset) * 10.0),
+                     quillex::RoundHalfEven(double(EnteredLevelOffset) * 10.0),
                      CBInverted->isChecked() ? 1 : 0};
     Measure->LoadSettings(ini.FileExists() ? &ini : nullptr);
     Limits->LoadSettings(ini.FileExists() ? &ini : nullptr);
+    Panel->LoadSettings(ini.FileExists() ? &ini : nullptr);
+    Channel->LoadSettings(ini.FileExists() ? &ini : nullptr);
 }
 
 std::array<int32_t, 18> TForm1::CurrentSettings() const
@@ -113,7 +119,7 @@ std::array<int32_t, 18> TForm1::CurrentSettings() const
             CBDither->isChecked() ? 1 : 0,
             CBPreamp->isChecked() ? 1 : 0,
             quillex::RoundHalfEven(double(FreqOffset) * 1000.0),
-            quillex::RoundHalfEven(double(LevelOffset) * 10.0),
+            quillex::RoundHalfEven(double(EnteredLevelOffset) * 10.0),
             CBInverted->isChecked() ? 1 : 0};
 }
 
@@ -125,7 +131,8 @@ bool TForm1::SaveSettings()
     bool changed = false;
     for (std::size_t i = 0; i < compared; ++i)
         changed = changed || current[i] != SettingsSnapshot[i];
-    changed = changed || Measure->SettingsChanged() || Limits->SettingsChanged();
+    changed = changed || Measure->SettingsChanged() || Limits->SettingsChanged() ||
+              Panel->SettingsChanged() || Channel->SettingsChanged();
     // Nothing is offered that cannot be saved; the user was told at start-up.
     if (!changed || SettingsFileTooLarge)
         return true;
@@ -157,17 +164,19 @@ bool TForm1::SaveSettings()
     if (OffsetsEnabled) {
         const char separator = LocaleSeparator();
         ini.WriteString(Offsets, "FreqMHz", FormatFixed(FreqOffset, 3, separator));
-        ini.WriteString(Offsets, "LeveldB", FormatFixed(LevelOffset, 1, separator));
+        ini.WriteString(Offsets, "LeveldB", FormatFixed(EnteredLevelOffset, 1, separator));
         ini.WriteInteger(Offsets, "Inverted", current[17]);
     }
     Measure->SaveSettings(ini);
     Limits->SaveChangedCurves();
     Limits->SaveSettings(ini);
+    Panel->SaveSettings(ini);
+    Channel->SaveSettings(ini);
     return true;
 }
 
 void TForm1::ShowOffsets()
 {
     EdtFrqOffset->setText(LocalFormat("%0.3f", FreqOffset));
-    EdtLevelOffset->setText(LocalFormat("%0.1f", LevelOffset));
+    EdtLevelOffset->setText(LocalFormat("%0.1f", EnteredLevelOffset));
 }

@@ -44,6 +44,11 @@ constexpr int BlockFrames = 256;
 // float (NaN and infinity included) in one of them.
 constexpr int ClassShift = 19;
 constexpr int16_t Classes = 1 << (32 - 1 - ClassShift);
+// Cells below the floor in squared magnitude (a bin of nothing at all, as a block of zeros
+// gives) are no noise: the noise estimate leaves out the histogram classes below this one.
+const int FloorClass =
+    int(std::bit_cast<uint32_t>(float(PowerFloor * MagnitudeReference * MagnitudeReference)) >>
+        ClassShift);
 
 // Adds each bin's power to Block and files its class into Class: no logarithm, only the
 // power's bits.
@@ -194,8 +199,13 @@ void TBandStats::Flush()
 // OccupancyThresholdDb above it.
 TBandStats::TNoise TBandStats::Noise(const TBandState& Band, int64_t Cells)
 {
-    const int lo = Band.Lowest, hi = Band.Highest;
     const uint64_t* counts = FCounts.data() + Band.Counts;
+    // Empty bins at the floor would drag the estimate down to nothing: they do not count.
+    const int lo = std::max(Band.Lowest, FloorClass), hi = Band.Highest;
+    for (int c = Band.Lowest; c < lo && c <= hi; ++c)
+        Cells -= int64_t(counts[c]);
+    if (hi < lo || Cells <= 0)
+        return {TBandResult::None, 0.0};
     const auto edge = [](int c) { return double(std::bit_cast<float>(uint32_t(c) << ClassShift)); };
     // Cumulative cells and powers from class lo on, formed only as far as they are read (a
     // frame's carriers may reach far above the classes that matter).

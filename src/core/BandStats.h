@@ -36,7 +36,9 @@
 // scatters less than a truncated median would. Measured on noise through the transform, 500
 // bins: groups of one frame scatter by 0.33 dB (rectangle) to 0.43 dB (Blackman, whose
 // neighbouring bins are the most correlated) with medians within 0.01 dB, groups of ten by
-// 0.10 to 0.14 dB. Density in dBm/Hz is mu / (ENBW bin width).
+// 0.10 to 0.14 dB. Density in dBm/Hz is mu / (ENBW bin width). Cells at the level scale's
+// floor (below -180 dBm: bins of nothing at all, as from a block of zeros) are no noise and
+// are left out; a band of nothing else has no noise density (None).
 //
 // The cells are not stored: each band keeps a histogram of its cell powers with 16 classes per
 // octave (the float's exponent and four mantissa bits), in which a cell is placed by its bit
@@ -148,7 +150,7 @@ private:
     std::vector<int16_t> FClass;    // the last frame's histogram class per bin
     std::vector<float> FMagnitudes; // the group's root mean square, for the peak search
     std::vector<double> FCumCounts, FCumSums;
-    TBinRange FHull;     // the bins summed: every band's with room for the peak rules around it
+    TBinRange FHull; // the bins summed: every band's with room for the peak rules around it
     int64_t FFrames = 0;
     TPeakSearch FSearch;
 };

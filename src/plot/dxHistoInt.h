@@ -97,6 +97,7 @@ public:
     Q_PROPERTY(float ViewYMin READ ViewYMin WRITE setViewYMin)
     Q_PROPERTY(float ViewYMax READ ViewYMax WRITE setViewYMax)
     Q_PROPERTY(float ViewYGap READ ViewYGap WRITE setViewYGap)
+    Q_PROPERTY(float ViewYGridOrigin READ ViewYGridOrigin WRITE setViewYGridOrigin)
     Q_PROPERTY(int ViewYDecimals READ ViewYDecimals WRITE setViewYDecimals)
     Q_PROPERTY(float ViewXNominalMin READ ViewXNominalMin WRITE setViewXNominalMin)
     Q_PROPERTY(float ViewXNominalMax READ ViewXNominalMax WRITE setViewXNominalMax)
@@ -307,6 +308,10 @@ public:
     void setViewYMax(float Value);
     float ViewYGap() const { return m_viewYGap; }
     void setViewYGap(float Value);
+    // A level the horizontal grid passes through (its lines lie at it plus multiples of the
+    // gap): 0 by default; an instrument's reference level puts the divisions below it.
+    float ViewYGridOrigin() const { return m_viewYGridOrigin; }
+    void setViewYGridOrigin(float Value);
     int ViewYDecimals() const { return m_viewYDecimals; }
     void setViewYDecimals(int Value);
     float ViewXNominalMin() const { return m_viewXNominalMin; }
@@ -412,6 +417,19 @@ public:
     void SetMarker(int Number, float X, float Y, TColor Color);
     void HideMarker(int Number);
     const TDXMarker& Marker(int Number) const;
+    // A band of the X axis shaded over the whole plot height (a channel being measured), drawn
+    // under the marks in a translucent colour; like the marks it costs no paint of its own and
+    // setting it does not repaint.
+    struct TDXShade
+    {
+        bool Shown = false;
+        float X1 = 0, X2 = 0;
+        TColor Color = clWhite;
+    };
+    static constexpr int ShadeAlpha = 56;
+    void SetShade(float X1, float X2, TColor Color);
+    void HideShade();
+    const TDXShade& Shade() const { return m_shade; }
 
     // --- tool bar (dx_Etb) ---
     // The tool bar window: created hidden by the first change of ShowToolBar, owned by the plot.
@@ -493,6 +511,7 @@ private:
     void UpdateValueBar(int k);
     void PaintOverlays(TDXCanvas& canvas, bool crosses);
     void DrawMarkers(TDXCanvas& canvas);
+    void DrawShade(TDXCanvas& canvas);
     void MarkDirty(const QRect& r);
     void FlushDirty();
     void MeasureTracking(int x, int y);
@@ -532,6 +551,7 @@ private:
     float m_viewYMin = 0.0f;
     float m_viewYMax = 10.0f;
     float m_viewYGap = 2.0f;
+    float m_viewYGridOrigin = 0.0f;
     int m_viewYDecimals = 2;
     float m_viewXNominalMin = 0.0f;
     float m_viewXNominalMax = 10.0f;
@@ -610,6 +630,7 @@ private:
     QSize m_readoutSize; // value box of a bend, measured at its first move
     TFormCalculateBar* m_valueBar = nullptr;
     std::array<TDXMarker, MaxMarkers> m_markers{};
+    TDXShade m_shade;
 };
 
 using TDXDataKind = TDXHistographInt::TDXDataKind;

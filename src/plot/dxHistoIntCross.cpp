@@ -245,6 +245,7 @@ void TDXHistographInt::PaintOverlays(TDXCanvas& canvas, bool crosses)
     // the crosses, which are erased by drawing them again.
     m_slotShown.fill(false);
     if (crosses) {
+        DrawShade(canvas);
         DrawMarkers(canvas);
         for (int k = 0; k < CrossSlots; ++k)
             if (m_slots[k].Drawn)

@@ -65,7 +65,7 @@ std::optional<int> TDXHistographInt::HorizontalGridDistance(int Y) const
         const int t = m_gapTop, b = height() - m_gapBottom;
         if (b - t <= 0 || width() - m_gapRight - m_gapLeft <= 0)
             return std::nullopt;
-        dxplot::LinearAxis ax{m_viewYMin, m_viewYMax, m_viewYGap, b - t};
+        dxplot::LinearAxis ax{m_viewYMin, m_viewYMax, m_viewYGap, b - t, m_viewYGridOrigin};
         ax.Gap = static_cast<float>(ax.EnlargedGap());
         double v = ax.FirstTick();
         for (int n = 0; n < 1000 && v < m_viewYMax; ++n, v += ax.Gap)

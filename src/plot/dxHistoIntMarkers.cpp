@@ -50,6 +50,27 @@ MarkerTip PlaceMarkerTip(const CrossGeometry& g, float x, float y, int above)
     return tip;
 }
 
+ShadeColumns PlaceShade(const CrossGeometry& g, float x1, float x2)
+{
+    ShadeColumns shade;
+    const int left = g.GapLeft, right = g.Width - g.GapRight;
+    if (right <= left || !std::isfinite(x1) || !std::isfinite(x2))
+        return shade;
+    const auto column = [&g](float x) {
+        if (g.LogX)
+            return x > 0.0f ? double(g.LogXMap.ToPixel(x)) : -HUGE_VAL;
+        return (double(x) - g.CurrentMin) * g.PlotW() / (double(g.CurrentMax) - g.CurrentMin) +
+               g.GapLeft;
+    };
+    const double a = std::min(column(x1), column(x2)), b = std::max(column(x1), column(x2));
+    if (!(b >= left && a < right))
+        return shade;
+    shade.Left = int(std::floor(std::max(a, double(left))));
+    shade.Right = std::max(int(std::floor(std::min(b, double(right - 1)))) + 1, shade.Left + 1);
+    shade.Shown = true;
+    return shade;
+}
+
 } // namespace dxplot
 
 void TDXHistographInt::SetMarker(int Number, float X, float Y, TColor Color)
@@ -63,6 +84,43 @@ void TDXHistographInt::HideMarker(int Number)
 {
     if (Number >= 1 && Number <= MaxMarkers)
         m_markers[Number - 1].Shown = false;
+}
+
+void TDXHistographInt::SetShade(float X1, float X2, TColor Color)
+{
+    m_shade = {true, X1, X2, Color};
+}
+
+void TDXHistographInt::HideShade()
+{
+    m_shade.Shown = false;
+}
+
+void TDXHistographInt::DrawShade(TDXCanvas& canvas)
+{
+    if (!m_shade.Shown)
+        return;
+    const dxplot::ShadeColumns shade = dxplot::PlaceShade(Geometry(), m_shade.X1, m_shade.X2);
+    const QRect plot = PlotRect();
+    if (!shade.Shown || plot.isEmpty())
+        return;
+    const QRect box = QRect(QPoint(shade.Left, plot.top()), QPoint(shade.Right - 1, plot.bottom()))
+                          .intersected(canvas.Clip());
+    if (box.isEmpty())
+        return;
+    QColor color = ColorToQColor(m_shade.Color);
+    color.setAlpha(ShadeAlpha);
+    QPainter& p = canvas.Painter();
+    p.save();
+    p.setCompositionMode(QPainter::CompositionMode_SourceOver);
+    p.fillRect(box, color);
+    p.restore();
+    // As the markers' marks: new data puts these pixels back with the curves' (RefreshCurves).
+    if (m_backgroundValid) {
+        const QRect device = canvas.DeviceRect(box).intersected(m_backgroundRect);
+        for (int x = device.left(); x <= device.right(); ++x)
+            m_curveSpans.AddColumn(x, device.top(), device.bottom());
+    }
 }
 
 const TDXHistographInt::TDXMarker& TDXHistographInt::Marker(int Number) const

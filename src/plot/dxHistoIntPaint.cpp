@@ -368,7 +368,7 @@ void TDXHistographInt::DrawYAxis(TDXCanvas& canvas, const dxplot::PlotBox& plot,
             });
         return;
     }
-    dxplot::LinearAxis ax{m_viewYMin, m_viewYMax, m_viewYGap, b - t};
+    dxplot::LinearAxis ax{m_viewYMin, m_viewYMax, m_viewYGap, b - t, m_viewYGridOrigin};
     const double gap = ax.EnlargedGap();
     if (gap != ax.Gap) {
         m_viewYGap = static_cast<float>(gap);

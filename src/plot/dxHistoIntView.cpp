@@ -73,6 +73,14 @@ void TDXHistographInt::setViewYGap(float Value)
     }
 }
 
+void TDXHistographInt::setViewYGridOrigin(float Value)
+{
+    if (std::isfinite(Value) && Value != m_viewYGridOrigin) {
+        m_viewYGridOrigin = Value;
+        Invalidate();
+    }
+}
+
 void TDXHistographInt::setViewXDecimals(int Value)
 {
     if (Value == m_viewXDecimals)

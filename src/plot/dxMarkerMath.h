@@ -18,4 +18,14 @@ struct MarkerTip
 // tip stays inside the plot.
 MarkerTip PlaceMarkerTip(const CrossGeometry& g, float x, float y, int above);
 
+// The client columns [Left, Right) a shaded band from x1 to x2 (axis values, either order)
+// covers: the columns holding its edges and all between, cut to the plot. A band narrower than
+// a column still shades the one holding it; a band outside the plot is not shown.
+struct ShadeColumns
+{
+    bool Shown = false;
+    int Left = 0, Right = 0;
+};
+ShadeColumns PlaceShade(const CrossGeometry& g, float x1, float x2);
+
 } // namespace dxplot

@@ -141,10 +141,13 @@ double LinearAxis::EnlargedGap() const
 
 double LinearAxis::FirstTick() const
 {
-    double first = std::trunc(Min / Gap) * Gap;
-    if (first < Min)
-        first += Gap;
-    return first;
+    if (Origin == 0) {
+        double first = std::trunc(Min / Gap) * Gap;
+        if (first < Min)
+            first += Gap;
+        return first;
+    }
+    return Origin + std::ceil((Min - Origin) / Gap - 1e-6) * Gap;
 }
 
 int LinearAxis::StepPixels() const

@@ -28,11 +28,14 @@ struct LinearAxis
     double Max = 1;
     double Gap = 1;
     int Length = 1;
+    // A value the grid passes through: ticks lie at Origin + k * Gap.
+    double Origin = 0;
 
     double Range() const { return Max - Min; }
     // Grid steps must be at least 10 pixels apart: returns the gap to use.
     double EnlargedGap() const;
-    // First multiple of Gap not below Min (truncation toward zero, then one step up).
+    // First tick not below Min (truncation toward zero, then one step up). Away from the origin
+    // a tick within a millionth of a step below Min counts as on it: Min and Origin are floats.
     double FirstTick() const;
     int StepPixels() const;
     // Label step: a multiple of Gap whose pixel distance is at least minDistance.

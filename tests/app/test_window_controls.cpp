@@ -368,8 +368,9 @@ TEST_F(WindowTest, DesignedLayout)
     ExpectStacked(Form->PnlHistoSpektro,
                   {Form->Histo, Form->Spektro, Form->PB, Form->PnlScrollBarAbout});
     EXPECT_EQ(Form->PnlCenter->geometry(), QRect(0, 0, 60, 22));
-    EXPECT_TRUE(Form->SBFrq->x() == 60 &&
-                Form->SBFrq->geometry().right() == Form->PnlScrollBarAbout->width() - 1);
+    EXPECT_TRUE(
+        Form->SBFrq->x() == 60 && Form->SBFrq->geometry().right() < Form->Panel->EdtCenter->x() &&
+        Form->Channel->SEChannel->geometry().right() == Form->PnlScrollBarAbout->width() - 1);
 
     const QWidget* control = Form->PnlHistoControl;
     int y = 0;
@@ -441,8 +442,8 @@ TEST_F(WindowTest, DesignedLayout)
                 EXPECT_EQ(items[i]->isChecked(), i == chosen) << index;
         }
     }
-    for (const QWidget* g : std::initializer_list<const QWidget*>{
-             Form->GBDisplay, Form->Measure->GBTraces, Form->GBSpeed, Form->GBControl})
+    for (const QWidget* g : std::initializer_list<const QWidget*>{Form->Measure->GBTraces,
+                                                                  Form->GBSpeed, Form->GBControl})
         ExpectColumn(g);
     // Offsets: labels and the check box 4 pixels in from the frame's left, the edits right of
     // the labels up to 4 from its right, the rows 1 apart.
@@ -503,8 +504,9 @@ TEST_F(WindowTest, DesignedLayout)
     EXPECT_TRUE(histo->GapLeft() == 60 && histo->GapRight() == 0 && histo->GapTop() == 10 &&
                 histo->GapBottom() == 20);
     EXPECT_TRUE(Form->Spektro->GapLeft() == 60 && Form->Spektro->GapRight() == 0);
-    EXPECT_TRUE(histo->ViewYMin() == -140.0f && histo->ViewYMax() == 0.1f &&
-                histo->ViewYGap() == 10.0f && histo->ViewYDecimals() == 0 &&
+    // Without the panel's section: -140..0 dBm, ten divisions of 14 dB.
+    EXPECT_TRUE(histo->ViewYMin() == -140.0f && histo->ViewYMax() == 0.0f &&
+                histo->ViewYGap() == 14.0f && histo->ViewYDecimals() == 0 &&
                 histo->ViewXDecimals() == 0);
     EXPECT_TRUE(histo->SeriesNumber() == 1 && histo->SeriesColor() == 50688u &&
                 histo->BkColor() == 0u && histo->ReduceFlicker() && histo->OwnerDrawXAxis() &&
@@ -533,7 +535,8 @@ TEST_F(WindowTest, EveryNumberControlsRangeAndFirstValues)
              "SEFft 8 12 11 11 0|SEAvg 1 64 1 1 0|SESpeed 1 100 100 40 0|SBMin 20 140 120 120 0|"
              "SBRange -100 0 0 0 0|SBFrq 0 40000 20000 20000 0|PB 1 100 1 1 0|"
              "SEAverageFrames 2 1000 10 10 0|SEUpperOffset 0 100 6 6 1|SELowerOffset 0 100 6 6 1|"
-             "SEHoldOff 0 3600 1 1 2|SEPreSeconds 0 60 5 5 2|SEPostSeconds 0 600 5 5 2")
+             "SEHoldOff 0 3600 1 1 2|SEPreSeconds 0 60 5 5 2|SEPostSeconds 0 600 5 5 2|"
+             "SERef -300 300 0 0 0|SEChannel 0.1 40000 10 10 1")
              .split('|'))
         for (const QString& number : row.split(' ').mid(1))
             rows[row.section(' ', 0, 0)].push_back(number.toDouble());

@@ -70,7 +70,7 @@ TEST_F(WindowTest, FitsAFullHdScreenAtScaleTwoWithEveryControlReachable)
     EXPECT_GE(controls, 20);
 
     // Tall enough again: no scroll bar, the designed width.
-    Form->resize(Form->width(), 752);
+    Form->resize(Form->width(), 790);
     QApplication::processEvents();
     EXPECT_FALSE(Form->ScrollSettings->verticalScrollBar()->isVisible());
     EXPECT_EQ(Form->PnlSettings->width(), tallWidth);

@@ -154,10 +154,9 @@ TEST_F(LimitTest, EpisodesOfBurstsOverAFlatLimit)
     PlayToEnd(Path("quiet.spk")); // the recording's offsets in force
     Prompts.Numbers.push_back(-30.0);
     L().ActFlatLimit->trigger();
-    // Offered: a level a quarter down the plot's scale (-140 to 0.1 dBm), the offset added.
+    // Offered: a level a quarter down the plot's scale (-140 to 0 dBm as displayed).
     EXPECT_EQ(Prompts.Questions.back(), "Upper limit (dBm):");
-    EXPECT_EQ(Prompts.Offered,
-              std::vector<double>{std::round(0.1 - (0.1 + 140) / 4 + LevelOffset)});
+    EXPECT_EQ(Prompts.Offered, std::vector<double>{-35});
     LogTo(Path("events.csv"));
 
     Write(Path("bursts.spk"), true);

@@ -11,8 +11,8 @@ TEST_F(WindowTest, SettingsRoundTripThroughTheFile)
     TMeasureTools& m = *Form->Measure;
     const std::tuple<const char*, const char*, std::function<void()>, QString> keys[] = {
         {"Settings", "FFTWindow", [&] { Form->RGFenster->setItemIndex(2); }, "2"},
-        {"Settings", "BandWidth", [&] { Form->RGBW->setItemIndex(1); }, "1"},
-        {"Settings", "Freq", [&] { Form->SBFrq->setValue(12340); }, "12340"},
+        {"Settings", "BandWidth", [&] { Form->ShowSpan(12340.5, 10000); }, "1"},
+        {"Settings", "Freq", [] {}, "12340"},
         {"Settings", "Speed", [&] { Form->SESpeed->setValue(25); }, "25"},
         {"Settings", "Att", [&] { Form->RGAtt->setItemIndex(3); }, "3"},
         {"Settings", "MinLevel", [&] { Form->SBMin->setValue(100); }, "100"},
@@ -32,7 +32,13 @@ TEST_F(WindowTest, SettingsRoundTripThroughTheFile)
         {"Traces", "MinHold", [&] { m.CBMinHold->setChecked(true); }, "1"},
         {"Traces", "Average", [&] { m.CBAverage->setChecked(true); }, "1"},
         {"Traces", "AverageFrames", [&] { m.SEAverageFrames->setValue(37); }, "37"},
-        {"Traces", "MarkerTrace", [&] { m.CBMarkerTrace->setCurrentIndex(3); }, "3"}};
+        {"Traces", "MarkerTrace", [&] { m.CBMarkerTrace->setCurrentIndex(3); }, "3"},
+        {"Panel", "Ref", [&] { Form->Panel->SERef->setValue(-33); }, "-33"},
+        {"Panel", "DbPerDiv", [&] { Form->Panel->CBDbPerDiv->setCurrentText("5"); }, "5"},
+        {"Panel", "InputLevels", [&] { Form->Panel->CBInputLevels->setChecked(true); }, "1"},
+        {"Panel", "CenterKHz", [] {}, "12340.500"},
+        {"Panel", "SpanKHz", [] {}, "10000.000"},
+        {"Panel", "ChannelKHz", [&] { Form->Channel->SEChannel->setValue(25); }, "25.0"}};
     for (const auto& [section, key, set, written] : keys)
         set();
     Form->ApplyOffsetFields();
@@ -44,6 +50,15 @@ TEST_F(WindowTest, SettingsRoundTripThroughTheFile)
                                 t.MarkerTrace()};
     };
     const std::vector<int> held = traces();
+    const auto panel = [this] {
+        return std::tuple{Form->Panel->Scale().RefDbm,
+                          Form->Panel->Scale().DbPerDiv,
+                          Form->Channel->SEChannel->value(),
+                          Form->CentreKHz,
+                          Form->SpanKHz,
+                          Form->LevelOffset}; // the attenuator's 30 dB at the input added
+    };
+    EXPECT_EQ(panel(), std::tuple(-33, 5, 25.0, 12340.5, 10000.0, 32.5f));
     const QString startDir = Form->StartDir;
     Form->StartDir = Dir.filePath("missing/folder/");
     Prompts.Answers = {TPrompts::TAnswer::Yes, TPrompts::TAnswer::Yes};
@@ -62,6 +77,7 @@ TEST_F(WindowTest, SettingsRoundTripThroughTheFile)
     EXPECT_EQ(Form->CurrentSettings(), saved);
     EXPECT_TRUE(Trace().contains("SetAttenuator 3"));
     EXPECT_EQ(traces(), held);
+    EXPECT_EQ(panel(), std::tuple(-33, 5, 25.0, 12340.5, 10000.0, 32.5f));
     ASSERT_TRUE(CloseWindow());
     EXPECT_EQ(Prompts.Questions.size(), 2); // unchanged: no further question
 }
@@ -96,10 +112,13 @@ TEST_F(WindowTest, NoFileAndAnEmptyFileStartWithTheSameControls)
         EXPECT_EQ(std::vector<int32_t>(s.begin() + 13, s.end()), switches);
         EXPECT_EQ(Form->pos(), At);
         EXPECT_EQ(Form->height(), Size.height());
+        // Without the panel's section the levels of old: -140..0 dBm.
+        EXPECT_TRUE(Form->Panel->Scale() == quillex::TLevelScale{} &&
+                    Form->Histo->ViewYMin() == -140.0f && Form->Histo->ViewYMax() == 0.0f);
         return Form->width() - Size.width(); // the legend's room
     };
     Start();
-    const int legend = expectDefaults({845, 752}, {284, 135});
+    const int legend = expectDefaults({845, 790}, {284, 135});
     EXPECT_GT(legend, 0);
 
     // A bandwidth beyond the table reads as the whole spectrum too.
@@ -107,7 +126,7 @@ TEST_F(WindowTest, NoFileAndAnEmptyFileStartWithTheSameControls)
          {"[Settings]\nUnknown=1\n", "[Settings]\nBandWidth=-1\n", "[Settings]\nBandWidth=4\n"}) {
         WriteIni(ini);
         Start();
-        EXPECT_EQ(expectDefaults({880, 752}, {200, 100}), legend) << ini;
+        EXPECT_EQ(expectDefaults({880, 790}, {200, 100}), legend) << ini;
     }
 
     // Garbage reads as the defaults, silently. "Range" 120 is limited by the bar; a missing

@@ -22,8 +22,10 @@
 #include "SpektroNeuLegend.h"
 #include "SpkFile.h"
 #include "Unit1.h"
+#include "Unit1Channel.h"
 #include "Unit1Limits.h"
 #include "Unit1Markers.h"
+#include "Unit1Panel.h"
 #include "dxHisto.h"
 #include "test_receiver_support.h"
 

@@ -1,4 +1,5 @@
 #include "BandStats.h"
+#include "ChannelMeter.h"
 #include "FrameSpectrum.h"
 
 #include <gtest/gtest.h>
@@ -171,4 +172,45 @@ TEST(BandStats, CarriersBurstsAndTheirOccupiedBandwidth)
     EXPECT_NEAR(r.NoiseDbmHz, density, 0.3);
     const double p = 375 * 801 + 125, obw = 375 - (p / 200 / 801) - (p / 200 - 125) / 801;
     EXPECT_NEAR(r.ObwKHz, obw * 40000 / n, 0.1 * 40000 / n);
+}
+
+// The window's channel is averaged in power as the display averages its magnitudes: the mean of
+// the first frames' bin powers, then each frame weighing 1/depth (never the powers of averaged
+// magnitudes, which read noise 1 dB low). A hold is taken as it is. The noise density of the span
+// comes from the unaveraged frames in groups of 5,000 cells at least; empty bins at the -180 dBm
+// floor (a third of them here) are no noise, and a span of nothing else has none.
+TEST(ChannelMeter, PowerAveragedInPowerAndNoiseFromTheFrames)
+{
+    const int n = 1024, depth = 4;
+    const double enbw = 1.5, mu = 1e4, binHz = 40e6 / n;
+    const auto dbm = [](double Squared) { return Db(Squared / 16384 / 16384); };
+    TChannelMeter meter;
+    meter.Configure({n, wnHanning, enbw}, depth);
+    meter.SetSpan({0, 40});
+    EXPECT_EQ(meter.NoiseGroupFrames(), 5);
+    std::vector<float> m(size_t(n), 0.0f);
+    std::mt19937 rng(3);
+    std::normal_distribution<double> noise(0, std::sqrt(mu / 2));
+    for (int f = 0; f < 40; ++f) {
+        for (int k = n / 3; k < n; ++k)
+            m[size_t(k)] = float(std::abs(std::complex(noise(rng), noise(rng))));
+        meter.Add(m);
+        EXPECT_NEAR(meter.NoiseDbmHz(), dbm(mu / enbw / binHz), f < 4 ? 1.0 : 0.5) << f;
+        EXPECT_NEAR(meter.NoiseBinDbm(), meter.NoiseDbmHz() + Db(enbw * binHz), 1e-9);
+    }
+    meter.SetSpan({0, 300 * 40.0 / n});
+    meter.Add(m);
+    EXPECT_TRUE(std::isnan(meter.NoiseDbmHz()));
+
+    meter.Configure({n, wnHanning, enbw}, depth);
+    meter.SetChannel(TBand{100 * 40.0 / n, 109 * 40.0 / n}); // bins 100..109, edges included
+    EXPECT_TRUE(std::isnan(meter.Channel().PowerDbm));
+    double power = 0;
+    for (const float a : {1000.0f, 3000.0f, 0.0f, 2000.0f, 5000.0f, 500.0f}) {
+        std::fill(m.begin() + 100, m.begin() + 110, a);
+        meter.Add(m);
+        power += (double(a) * a - power) / double(std::min<int64_t>(meter.Frames(), depth));
+        EXPECT_NEAR(meter.Channel().PowerDbm, dbm(10 * power / enbw), 1e-3) << a;
+    }
+    EXPECT_NEAR(meter.ChannelOn(m).PowerDbm, dbm(10 * 500.0 * 500 / enbw), 1e-3);
 }

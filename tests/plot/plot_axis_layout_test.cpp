@@ -6,7 +6,6 @@
 
 #include <QApplication>
 #include <QFontMetrics>
-#include <QMouseEvent>
 #include <QPainter>
 #include <QPalette>
 #include <QRegularExpression>
@@ -15,7 +14,6 @@
 #include <algorithm>
 #include <cmath>
 #include <functional>
-#include <string>
 #include <vector>
 
 namespace {
@@ -389,89 +387,5 @@ TEST(PlotAxisLayout, OwnerDrawnLabelsKeepThePatternSpacing)
         h.OnYAxis = h.OnXAxis;
         h.RenderNow();
         EXPECT_EQ(Differing(h.Surface(), Expected(v, owner).Image), 0);
-    }
-}
-
-// The cross hook at the end of every paint: a resting cross on a curve that lies above the view
-// adds only its vertical line, inverted, at the snapped sample's column; a full repaint puts it
-// back in the same place.
-TEST(PlotAxisLayout, RestingCrossIsTheOnlyAdditionAndEveryPaintReplacesIt)
-{
-    for (const View& v : Views) {
-        SCOPED_TRACE(v.Name);
-        TDXHistographInt h;
-        Apply(h, v);
-        h.setSeries({clRed, 0, 0});
-        const float above = v.Y.Max + 1e6f * (v.Y.Max - v.Y.Min);
-        float curve[3] = {above, above, above};
-        h.SetSeriesData(curve, 3, 1);
-        h.RenderNow();
-        const int l = v.GapLeft, t = v.GapTop, r = v.Width - v.GapRight, b = v.Height - v.GapBottom;
-        // The middle sample's column by the X rule; the pointer rests on it.
-        const double mid = (double(v.X.Min) + v.X.Max) / 2;
-        const int px = IsLogX(v.Scale)
-                           ? plottest::MapLog(v.X.Min, v.X.Max, l, r)(mid)
-                           : Trunc((mid - v.X.Min) * (r - l) / (double(v.X.Max) - v.X.Min) + l);
-        int events = 0;
-        h.OnCrossMove = [&](QObject*, float, float, int, int Index) {
-            ++events;
-            EXPECT_EQ(Index, 2);
-        };
-        QImage want = Expected(v).Image;
-        for (int y = t; y < b; ++y)
-            want.setPixel(px, y,
-                          0xFF000000u | (~(want.pixel(px, y) ^ qRgb(255, 0, 0)) & 0xFFFFFFu));
-        QMouseEvent move(QEvent::MouseMove, QPointF(px, (t + b) / 2), QPointF(), Qt::NoButton,
-                         Qt::NoButton, Qt::NoModifier);
-        QApplication::sendEvent(&h, &move);
-        EXPECT_EQ(Differing(h.Surface(), want), 0);
-        h.RenderNow();
-        EXPECT_EQ(Differing(h.Surface(), want), 0);
-        EXPECT_EQ(events, 2);
-    }
-}
-
-// Equidistant curves longer than twice the plot width are reduced to a minimum and maximum per
-// pixel column. A spike in the middle of a column shows which way was taken: a reduced column
-// ends on its maximum and drops from there into the next column; the full curve returns to
-// the baseline inside the column.
-TEST(PlotCurveDecimation, StartsJustAboveTwiceThePlotWidth)
-{
-    for (const auto& [gl, gr] : {std::pair{70, 40}, std::pair{50, 90}}) {
-        const int plotWidth = 400 - gl - gr;
-        for (const int n : {2 * plotWidth, 2 * plotWidth + 1}) {
-            SCOPED_TRACE("plot width " + std::to_string(plotWidth) + ", " + std::to_string(n) +
-                         " values");
-            TDXHistographInt h;
-            plottest::Layout(h, 400, 300, gl, h.GapTop(), gr, h.GapBottom());
-            h.setSeries({clWhite, 0, 0});
-            // Four times the nominal range in view: about eight samples per column.
-            plottest::SetX(h, 0, 1);
-            h.setViewXCurrentMax(4);
-            plottest::SetY(h, -120, 0);
-            h.RenderNow();
-
-            const int t = h.GapTop(), b = 300 - h.GapBottom();
-            const double xScale = 1.0 * plotWidth / 4 / (n - 1), xOff = gl - xScale;
-            auto x = [&](int i) { return Trunc(i * xScale + xOff); };
-            auto y = [&](double v) { return Trunc(v * (-(b - t) / 120.0) + t) + 1; };
-            int s = n / 2;
-            while (!(x(s - 1) == x(s) && x(s + 1) == x(s)))
-                ++s;
-            std::vector<float> d(n, -100.0f);
-            d[s - 1] = -20.0f;
-            h.SetSeriesData(d.data(), n, 1);
-
-            const QImage& img = h.Surface();
-            const QRgb white = qRgb(255, 255, 255);
-            const int c = x(s), top = y(-20), base = y(-100);
-            int spike = 0, drop = 0;
-            for (int row = top; row <= base; ++row)
-                spike += img.pixel(c, row) == white;
-            for (int row = top + 1; row <= base - 2; ++row)
-                drop += img.pixel(c + 1, row) == white;
-            EXPECT_EQ(spike, base - top + 1);
-            EXPECT_TRUE(n > 2 * plotWidth ? drop >= (base - top) / 3 : drop == 0) << drop;
-        }
     }
 }

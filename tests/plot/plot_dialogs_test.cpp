@@ -2,23 +2,18 @@
 #include "dx_Efa.h"
 #include "dx_Efg.h"
 #include "dx_Eft.h"
-#include "dx_Etb.h"
 
-#include <QAbstractItemView>
 #include <QApplication>
 #include <QCheckBox>
 #include <QFocusEvent>
 #include <QLineEdit>
 #include <QLocale>
 #include <QMetaProperty>
-#include <QPainter>
 #include <QPushButton>
 #include <QSpinBox>
 #include <QTest>
 #include <algorithm>
 #include <gtest/gtest.h>
-#include <set>
-#include <string>
 #include <tuple>
 #include <vector>
 
@@ -97,16 +92,14 @@ struct PlotDialogs : ::testing::Test
 } // namespace
 
 // Typing in the title edits changes the plot at every keystroke; fonts come from the font
-// chooser (scalable faces only for the rotated side titles) and a cancelled choice changes
-// nothing; Cancel writes back exactly what the plot had, OK keeps the edits.
+// chooser and a cancelled choice changes nothing; Cancel writes back exactly what the plot had, OK
+// keeps the edits.
 TEST_F(PlotDialogs, TitleDialogPreviewsLiveCancelRestoresOkKeeps)
 {
     TFormTitle d;
     d.SetHisto(&h);
-    std::vector<bool> scalableAsked;
     bool chooserAccepts = true;
-    d.FontChooser = [&](QFont& font, bool scalableOnly) {
-        scalableAsked.push_back(scalableOnly);
+    d.FontChooser = [&](QFont& font, bool) {
         font.setPixelSize(font.pixelSize() + 7);
         font.setBold(true);
         return chooserAccepts;
@@ -119,11 +112,9 @@ TEST_F(PlotDialogs, TitleDialogPreviewsLiveCancelRestoresOkKeeps)
         d.ETop->end(false);
         QTest::keyClicks(d.ETop, QStringLiteral(" A"));
         EXPECT_EQ(h.TitleTop(), QStringLiteral("Spectrum A"));
-        scalableAsked.clear();
         for (QPushButton* b : {d.ButtonBottom, d.ButtonTop, d.ButtonLeft, d.ButtonRight,
                                d.ButtonXAxis, d.ButtonYAxis})
             QTest::mouseClick(b, Qt::LeftButton);
-        EXPECT_EQ(scalableAsked, (std::vector<bool>{false, false, true, true, false, false}));
         EXPECT_EQ(h.FontTitleLeft().pixelSize(), 20);
         EXPECT_TRUE(h.FontYAxis().bold());
         chooserAccepts = false;
@@ -160,11 +151,10 @@ TEST_F(PlotDialogs, GridDialogPreviewsLiveCancelRestoresOkKeeps)
     d.show();
     EXPECT_TRUE(d.CBGridVisible->isChecked());
     EXPECT_EQ(h.GridVisible(), grdBoth);
-    // Items "1" to "7", 16 pixels high, one per pen style.
+    // Items "1" to "7", one per pen style.
     ASSERT_EQ(d.CBLineStyle->count(), 7);
     for (int i = 0; i < 7; ++i)
         EXPECT_EQ(d.CBLineStyle->itemText(i), QString::number(i + 1));
-    EXPECT_EQ(d.CBLineStyle->view()->sizeHintForRow(6), 16);
     d.CBScale->setCurrentIndex(3);
     QTest::mouseClick(d.CBGridVisible, Qt::LeftButton);
     EXPECT_EQ(h.GridVisible(), grdNone);
@@ -189,62 +179,6 @@ TEST_F(PlotDialogs, GridDialogPreviewsLiveCancelRestoresOkKeeps)
     EXPECT_EQ(h.GridVisible(), grdBoth);
     d.reject();
     EXPECT_EQ(h.GridVisible(), grdVer);
-}
-
-// Each list item is white with a black outline and a line across its middle in its pen
-// style: solid and inside-frame unbroken, clear with no line at all, the others in the dashes
-// of the classic one-pixel pens (dash 18 on, 6 off; dot 3, 3; dash-dot 9, 6, 3, 6;
-// dash-dot-dot 9, 3, 3, 3, 3, 3).
-TEST_F(PlotDialogs, LineStyleListDrawsEachPenStyle)
-{
-    const QRect item(0, 0, 150, 16);
-    const int y = item.height() / 2;
-    // Lengths of the inked and blank runs along the line, the cut ones at its ends left out.
-    using Runs = std::set<std::pair<bool, int>>;
-    const Runs want[7] = {{{true, 148}},
-                          {{true, 18}, {false, 6}},
-                          {{true, 3}, {false, 3}},
-                          {{true, 9}, {false, 6}, {true, 3}},
-                          {{true, 9}, {false, 3}, {true, 3}},
-                          {{false, 148}},
-                          {{true, 148}}};
-    for (int style = 0; style < 7; ++style) {
-        QImage img(item.size(), QImage::Format_RGB32);
-        img.fill(Qt::red);
-        {
-            QPainter p(&img);
-            TLineStyleBox::DrawItem(p, item, style);
-        }
-        EXPECT_EQ(img.pixel(0, 0) & 0xFFFFFF, 0u);
-        EXPECT_EQ(img.pixel(149, 15) & 0xFFFFFF, 0u);
-        EXPECT_EQ(img.pixel(75, 4) & 0xFFFFFF, 0xFFFFFFu);
-        std::vector<std::pair<bool, int>> runs;
-        for (int x = 1; x < 149; ++x) {
-            const bool black = (img.pixel(x, y) & 0xFFFFFF) == 0;
-            if (runs.empty() || runs.back().first != black)
-                runs.push_back({black, 0});
-            ++runs.back().second;
-        }
-        const Runs got = runs.size() == 1 ? Runs(runs.begin(), runs.end())
-                                          : Runs(runs.begin() + 1, runs.end() - 1);
-        EXPECT_EQ(got, want[style]) << style;
-    }
-
-    // The closed list shows the chosen item, the first one too: the solid line and the item's
-    // outline, where the clear style shows the outline alone.
-    TLineStyleBox box;
-    box.resize(153, 22);
-    const auto black = [&box](int style) {
-        box.setCurrentIndex(style);
-        const QImage shot = box.grab().toImage();
-        int n = 0;
-        for (int y = 0; y < shot.height(); ++y)
-            for (int x = 0; x < shot.width(); ++x)
-                n += (shot.pixel(x, y) & 0xFFFFFF) == 0;
-        return n;
-    };
-    EXPECT_GT(black(psClear), 200);
-    EXPECT_GT(black(psSolid), black(psClear) + 100);
 }
 
 // The axis edits show the values in 7 significant digits; a number typed with ',' or '.' is
@@ -405,80 +339,4 @@ TEST_F(PlotDialogs, SevenDigitTextsAndTypedNumbers)
     for (const char* bad :
          {"", " ", "1,5,", "1.2.3", "abc", "0x10", "inf", "nan", "1e400", "+-1", "--1", "1 2"})
         EXPECT_FALSE(ParseDecimal(bad)) << bad;
-}
-
-// Where the forms put their controls, in the client area of the group box or window holding
-// them; a width or height of -1 is not fixed by the form.
-TEST_F(PlotDialogs, ControlsSitWhereTheFormsPutThem)
-{
-    TFormTitle title;
-    TFormGrid grid;
-    TFormAxis axis;
-    TFormToolBar bar;
-    // The child of `parent` with this object name, caption or text.
-    const auto find = [](QWidget* parent, const std::string& key) {
-        for (QWidget* w : parent->findChildren<QWidget*>())
-            for (const char* p : {"objectName", "title", "text"})
-                if (w->property(p).toString().toStdString() == key)
-                    return w;
-        ADD_FAILURE() << key;
-        return parent;
-    };
-    QWidget* xBox = find(&axis, "X-Axis");
-    QWidget* yBox = find(&axis, "Y-axis");
-    std::vector<std::tuple<QWidget*, std::string, QRect>> expected = {
-        {&title, "Labeling", {8, 8, 313, 169}},      {&title, "OK", {232, 184, 89, 25}},
-        {&title, "Cancel", {8, 184, 89, 25}},        {&grid, "Grid", {8, 8, 185, 145}},
-        {&grid, "CBGridVisible", {16, 24, 153, 17}}, {&grid, "Scaling", {16, 48, 153, 13}},
-        {&grid, "CBScale", {16, 64, 153, -1}},       {&grid, "Linestyle", {16, 96, 153, 13}},
-        {&grid, "CBLineStyle", {16, 112, 153, -1}},  {&grid, "Cancel", {8, 160, 89, 25}},
-        {&grid, "OK", {104, 159, 89, 25}},           {&axis, "X-Axis", {8, 8, 201, 137}},
-        {&axis, "Y-axis", {8, 152, 201, 137}},       {&axis, "Cancel", {8, 296, 89, 25}},
-        {&axis, "OK", {120, 296, 89, 25}},           {&bar, "ColorGridHisto1", {8, 32, 320, 16}},
-    };
-    const char* rows[] = {"Bottom", "Top", "Left", "Right", "XAxis", "YAxis"};
-    const char* labels[] = {"bottom:", "top:", "left:", "right:", "X-axis:", "Y-axis:"};
-    for (int i = 0; i < 6; ++i) {
-        const int top = 20 + 24 * i;
-        expected.push_back({&title, std::string("Button") + rows[i], {248, top, 57, 21}});
-        if (i < 4)
-            expected.push_back({&title, std::string("E") + rows[i], {56, top, 185, -1}});
-        // A row's label sits at left 8 within the row's edit height.
-        const QRect label = find(&title, labels[i])->geometry();
-        EXPECT_TRUE(label.left() == 8 && label.top() >= top && label.bottom() <= top + 20) << i;
-    }
-    const char* axisLabels[] = {"Min", "Max", "Distance", "Decimals"};
-    const char* axisEdits[] = {"EXMin", "EXMax", "EXGap", "EYMin", "EYMax", "EYGap"};
-    for (int g = 0; g < 2; ++g) {
-        QWidget* box = g ? yBox : xBox;
-        for (int i = 0; i < 4; ++i)
-            expected.push_back({box, axisLabels[i], {16, i < 3 ? 32 + 24 * i : 105, -1, -1}});
-        for (int i = 0; i < 3; ++i)
-            expected.push_back({box, axisEdits[3 * g + i], {88, 30 + 24 * i, 97, -1}});
-        // The read-only number at 88 (85 wide) and its up-down at 173 make one spin box.
-        const QRect spin = find(box, g ? "EYDecimals" : "EXDecimals")->geometry();
-        EXPECT_TRUE(spin.topLeft() == QPoint(88, 104) && spin.right() > 173 && spin.right() < 193);
-        // Only the arrows change the number.
-        EXPECT_TRUE((g ? axis.Edit1 : axis.Edit2)->isReadOnly());
-    }
-    const char* buttons[] = {"BShowCross",     "BModeZoom",     "BModeLowerRef", "BModeMeasure",
-                             "BModeCalculate", "BModeUpperRef", "BAutoScale",    "BCapture",
-                             "BValueBar",      "BTitle",        "BGrid",         "BView"};
-    const int lefts[] = {8, 40, 64, 88, 112, 136, 168, 192, 224, 256, 280, 304};
-    for (int i = 0; i < 12; ++i)
-        expected.push_back({&bar, buttons[i], {lefts[i], 3, 25, 25}});
-    for (const auto& [parent, key, want] : expected) {
-        SCOPED_TRACE(key);
-        const QRect got = find(parent, key)->geometry();
-        EXPECT_EQ(got.topLeft(), want.topLeft());
-        EXPECT_EQ(want.width() < 0 ? -1 : got.width(), want.width());
-        EXPECT_EQ(want.height() < 0 ? -1 : got.height(), want.height());
-        // Nothing pokes out of its group or window.
-        EXPECT_TRUE(find(parent, key)->parentWidget()->rect().contains(got));
-    }
-    for (const auto& [window, size] : {std::pair<QWidget*, QSize>{&title, {329, 215}},
-                                       {&grid, {201, 193}},
-                                       {&axis, {217, 327}},
-                                       {&bar, {337, 54}}})
-        EXPECT_EQ(window->size(), size);
 }

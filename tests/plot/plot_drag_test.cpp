@@ -7,7 +7,6 @@
 #include <QMimeData>
 #include <gtest/gtest.h>
 
-#include <climits>
 #include <cmath>
 #include <memory>
 #include <vector>
@@ -75,23 +74,6 @@ struct DragPlot
 QRgb Rgb(TColor c)
 {
     return ColorToQColor(c).rgb() & 0xFFFFFF;
-}
-
-// Nearest grid line found the slow way: the columns (or rows) of the painted control that
-// carry the grid colour at three unevenly spaced places (tick marks never cover all three).
-int PaintedDistance(const QImage& img, bool vertical, int at)
-{
-    int best = INT_MAX;
-    const int n = vertical ? img.width() : img.height();
-    const int across[3] = {vertical ? 101 : 101, vertical ? 150 : 200, vertical ? 203 : 303};
-    for (int i = 0; i < n; ++i) {
-        bool line = true;
-        for (int a : across)
-            line = line && ((vertical ? img.pixel(i, a) : img.pixel(a, i)) & 0xFFFFFF) == Rgb(Grid);
-        if (line)
-            best = std::min(best, std::abs(i - at));
-    }
-    return best;
 }
 
 } // namespace
@@ -168,21 +150,7 @@ TEST(PlotDrag, HitTestRectanglesStripsAndThreePixelRule)
     };
     for (QPoint at : {QPoint(70, 40), QPoint(360, 240), QPoint(215, 140)})
         hit(at.x(), at.y(), H::elBackground, Back);
-    // A plot squeezed to no width or no height draws no grid, so none is hit; one pixel wide
-    // or high, it has its lines again.
     const int row6 = 240 - 200 * 6 / 10;
-    for (const TDXGrdVisible grid : {grdHor, grdVer})
-        for (const bool narrow : {true, false})
-            for (const int extra : {0, 1}) {
-                p.h.setGridVisible(grid);
-                p.h.resize(narrow ? QSize(110 + extra, 300) : QSize(400, 100 + extra));
-                const QPoint at = grid == grdHor ? (narrow ? QPoint(70, row6) : QPoint(200, 40))
-                                                 : (narrow ? QPoint(70, 100) : QPoint(70, 40));
-                hit(at.x(), at.y(), extra ? H::elGrid : H::elBackground, extra ? Grid : Back);
-            }
-    p.h.resize(400, 300);
-    p.h.setGridVisible(grdNone);
-
     // A curve or grid line is hit up to 3 pixels away.
     p.h.SetSeriesData(p.flat1.data(), 291, 1);
     const int y1 = DragPlot::RowOf(5.0);
@@ -256,46 +224,4 @@ TEST(PlotDrag, TitlesAreHitWherePaintedAndDropsColourTheirFonts)
     }
     EXPECT_EQ(p.h.Color(), Margin);
     EXPECT_EQ(p.h.BkColor(), Back);
-}
-
-// The distances to the nearest vertical and horizontal grid line equal those found by
-// scanning the painted plot, on linear axes with awkward steps and on logarithmic axes.
-TEST(PlotDrag, GridDistancesMatchPaintedLines)
-{
-    struct View
-    {
-        TDXGrdScale scale;
-        float xMin, xMax, xGap, yMin, yMax, yGap;
-    } const views[] = {
-        {sclLinLin, 0, 290, 10, 0, 10, 2},           {sclLinLin, -13.7f, 41.3f, 3.3f, -145, -45, 7},
-        {sclLinLin, 0, 40000, 5000, -140, 0.1f, 10}, {sclLinLin, 0, 100, 0.5f, 0, 1, 0.001f},
-        {sclLogLog, 1, 1000, 1, 0.01f, 50, 1},       {sclLogLin, 3, 70, 1, -7, 9, 1.5f}};
-    for (const View& v : views) {
-        SCOPED_TRACE(v.xMin);
-        DragPlot p;
-        p.h.setGridScale(v.scale);
-        plottest::SetX(p.h, v.xMin, v.xMax);
-        p.h.setViewXGap(v.xGap);
-        plottest::SetY(p.h, v.yMin, v.yMax);
-        p.h.setViewYGap(v.yGap);
-        EXPECT_FALSE(p.h.VerticalGridDistance(100));
-        EXPECT_FALSE(p.h.HorizontalGridDistance(100));
-        // Each grid direction alone; the other one then has no distance.
-        for (const bool vertical : {true, false}) {
-            SCOPED_TRACE(vertical ? "vertical" : "horizontal");
-            p.h.setGridVisible(vertical ? grdVer : grdHor);
-            p.h.RenderNow();
-            const auto distance = [&](int at) {
-                return vertical ? p.h.VerticalGridDistance(at) : p.h.HorizontalGridDistance(at);
-            };
-            EXPECT_FALSE(vertical ? p.h.HorizontalGridDistance(100)
-                                  : p.h.VerticalGridDistance(100));
-            const QImage painted = p.h.Surface().copy();
-            for (int at = vertical ? 70 : 40; at <= (vertical ? 360 : 240); ++at) {
-                const auto d = distance(at);
-                ASSERT_TRUE(d) << at;
-                ASSERT_EQ(*d, PaintedDistance(painted, vertical, at)) << at;
-            }
-        }
-    }
 }

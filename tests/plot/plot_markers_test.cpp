@@ -83,16 +83,9 @@ TEST_F(PlotMarkers, MarkStandsOnItsPointWithItsNumberAbove)
     EXPECT_NEAR(mark.bottom() + 1, ty, 2.0);
     const QRect low = Pixels(Plot.Surface(), White, QRect(40, mark.bottom() - 1, 340, 2));
     EXPECT_NEAR((low.left() + low.right() + 1) / 2.0, tx, 1.0);
-    // Eight pixels wide at its top, seven high, and the digit above it, narrower.
-    EXPECT_NEAR(mark.width(), 8, 1);
-    EXPECT_NEAR(mark.height(), 7, 2);
-    const QFontMetrics fm(Plot.FontXAxis());
-    const QRect all = Difference(clean, Plot.Surface());
-    EXPECT_EQ(all.bottom(), mark.bottom());
-    EXPECT_NEAR(all.top(), ty - 7 - 1 - fm.ascent(), 3);
+    // Its number above it, over its point.
     const QRect digit = Difference(clean, Plot.Surface()).intersected(QRect(0, 0, 400, mark.top()));
-    EXPECT_GT(digit.height(), fm.ascent() / 2);
-    EXPECT_LT(digit.width(), 8);
+    EXPECT_GT(digit.height(), QFontMetrics(Plot.FontXAxis()).ascent() / 2);
     EXPECT_NEAR(digit.center().x(), tx, 2.0);
 
     Plot.SetMarker(2, 2500.0f, -20.0f, clFuchsia);

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <array>
 #include <cstdint>
 #include <vector>
 
@@ -63,46 +62,6 @@ struct TestBlock
 } // namespace
 
 using Links = std::vector<TDXMeasureLink*>;
-using Marks = std::vector<std::uintptr_t>;
-constexpr std::uintptr_t kActive = ~std::uintptr_t(0);
-
-TEST(MeasureLink, AttachOrderMarksRemovalAndNotifyOnlyWhileAttached)
-{
-    TestSource s, t;
-    TDXMeasureLink a(nullptr), b(nullptr), c(nullptr);
-    int notified = 0;
-    a.OnConfigChange = [&](TDXMeasureLink* l) {
-        EXPECT_EQ(l->Source(), &s);
-        ++notified;
-    };
-    a.SetSource(&s);
-    b.SetSource(&s);
-    c.SetSource(&s);
-    EXPECT_EQ(notified, 1);
-    EXPECT_EQ(s.Links(), (Links{&a, &b, &c}));
-    EXPECT_EQ(s.ActiveMarks(), (Marks{0, 0, 0}));
-    s.SetLinkActive(&b, true);
-    EXPECT_EQ(s.RemoveLink(&a), 0);
-    EXPECT_EQ(a.Source(), nullptr);
-    EXPECT_EQ(notified, 1);                          // detaching does not reach the consumer
-    EXPECT_EQ(s.ActiveMarks(), (Marks{kActive, 0})); // marks follow their links
-    EXPECT_TRUE(s.IsLinkActive(&b));                 // now the first link
-    EXPECT_FALSE(s.IsLinkActive(&c));
-    a.Notify();
-    EXPECT_EQ(notified, 1);
-    // A link that is not attached: negative position, no failure, nothing changes.
-    EXPECT_LT(s.RemoveLink(&a), 0);
-    s.SetLinkActive(&a, true);
-    EXPECT_FALSE(s.IsLinkActive(&a));
-    // A link moved to another source, or added there directly, leaves the first list; removing
-    // it through a source it is not attached to leaves it where it is.
-    c.SetSource(&t);
-    t.AddLink(&b);
-    EXPECT_TRUE(s.Links().empty());
-    EXPECT_EQ(t.Links(), (Links{&c, &b}));
-    EXPECT_LT(s.RemoveLink(&c), 0);
-    EXPECT_EQ(c.Source(), &t);
-}
 
 TEST(MeasureLink, LoopsThroughFiltersLeaveTheConsumerWithoutASourceAndRaiseNothing)
 {
@@ -163,56 +122,6 @@ TEST(MeasureLink, DestructionInEitherOrderLeavesNoPointerBehind)
         delete f;
         EXPECT_TRUE(s.Links().empty());
         EXPECT_EQ(h.MeasureSource(), nullptr);
-    }
-}
-
-namespace {
-
-// What a configuration may set: nominal X, current X, X step, Y range, Y step, series count.
-using View = std::array<float, 9>;
-View ViewOf(const TDXHistograph& h)
-{
-    return {h.ViewXNominalMin(), h.ViewXNominalMax(), h.ViewXCurrentMin(),
-            h.ViewXCurrentMax(), h.ViewXGap(),        h.ViewYMin(),
-            h.ViewYMax(),        h.ViewYGap(),        float(h.SeriesNumber())};
-}
-
-} // namespace
-
-TEST(PlotSource, ConfigurationKeepsGridDivisionsAndAutoConfigOffMovesOnlyTheNominalRange)
-{
-    TDXHistograph h;
-    h.setViewXNominalMax(10);
-    h.setViewXGap(4); // 2.5 divisions: ties to even give 2
-    h.setViewYMax(7);
-    h.setViewYGap(2); // 3.5 divisions give 4
-    TestSource s;
-    s.Config = {1000, 3000, 20, -120, -20};
-    h.setMeasureSource(&s);
-    EXPECT_EQ(ViewOf(h), (View{1000, 4000, 1000, 4000, 3000.0f / 2, -120, -20, 100.0f / 4, 16}));
-    EXPECT_TRUE(h.EnableUpdate());
-
-    h.setAutoConfig(false);
-    h.setEnableUpdate(false);
-    TestSource s2;
-    s2.Config = {0, 500, 3, -50, 50};
-    h.setMeasureSource(&s2);
-    EXPECT_EQ(ViewOf(h), (View{0, 500, 1000, 4000, 1500, -120, -20, 25, 16}));
-    EXPECT_FALSE(h.EnableUpdate());
-
-    // 500 / 1500 rounds to 0 divisions, taken as 1; equal Y limits leave the Y view alone.
-    h.setAutoConfig(true);
-    s2.Config = {100, 200, 2, 5, 5};
-    s2.Reconfigure();
-    EXPECT_EQ(ViewOf(h), (View{100, 300, 100, 300, 200, -120, -20, 25, 2}));
-
-    // No channels or no span: ignored, even before the capabilities are looked at.
-    s2.SetCaps(0);
-    for (TDXMSConfiguration c : {TDXMSConfiguration{7, 0, 3, 0, 1}, {7, 70, 0, 0, 1}}) {
-        s2.Config = c;
-        EXPECT_NO_THROW(s2.Reconfigure());
-        EXPECT_EQ(h.ViewXNominalMin(), 100);
-        EXPECT_EQ(h.MeasureSource(), &s2);
     }
 }
 

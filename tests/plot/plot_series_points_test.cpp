@@ -23,8 +23,9 @@ struct Recorder final : PolylineOutput
     {
         std::vector<Point> all;
         for (const auto& l : lines) {
-            if (!all.empty())
+            if (!all.empty()) {
                 EXPECT_EQ(l.front(), all.back());
+            }
             all.insert(all.end(), l.begin() + (all.empty() ? 0 : 1), l.end());
         }
         return all;

@@ -3,7 +3,6 @@
 #include "waterfall_rules.h"
 
 #include <QApplication>
-#include <QBackingStore>
 #include <QFontMetrics>
 #include <QTest>
 #include <gtest/gtest.h>
@@ -19,20 +18,6 @@ constexpr QRgb Black = 0xff000000u;
 QRect Rows(int Y, int N = 1)
 {
     return QRect(0, Y, 1 << 20, N);
-}
-
-// What the window surface shows of an area, once every requested paint has passed the
-// platform's update timer.
-QImage Shown(const QWidget* Area)
-{
-    QTest::qWait(30);
-    const auto* surface =
-        dynamic_cast<const QImage*>(Area->window()->backingStore()->paintDevice());
-    if (surface == nullptr) {
-        ADD_FAILURE() << "the window has no raster surface";
-        return QImage();
-    }
-    return surface->copy(QRect(Area->mapTo(Area->window(), QPoint(0, 0)), Area->size()));
 }
 
 std::vector<float> Line(std::size_t N, float Level)
@@ -74,8 +59,6 @@ struct Waterfall : ::testing::Test
 
 TEST_F(Waterfall, LineColoursColumnsThroughTheMapScrollsUpAndHighlights)
 {
-    EXPECT_EQ(S.LeftBox()->geometry(), QRect(1, 1, 60, WaveH));
-    EXPECT_EQ(S.WaveBox()->geometry(), QRect(61, 1, WaveW, WaveH));
     std::vector<float> ramp(4096);
     for (std::size_t i = 0; i < ramp.size(); ++i)
         ramp[i] = -140.0f + 100.0f * float(i) / 4095.0f;
@@ -185,14 +168,8 @@ TEST_F(Waterfall, TimeMarkShowsWithTheNextLineScrollsUpAndGoesWithClear)
     S.AddTimeMark("hh:nn:ss", 46000.5);
     EXPECT_EQ(Shown(S.LeftBox()), shownBefore);
     const QImage marked = S.LeftImage();
-    // A ten-pixel tick across the axis, two rows above the bottom.
-    for (int x = 40; x < 60; ++x)
-        EXPECT_EQ(marked.pixel(x, WaveH - 2) == Black, x >= 46 && x <= 55) << x;
-    // Ink inside the text's box only, and the text ends before the tick.
-    const int textW = QFontMetrics(S.TimeMarkFont()).horizontalAdvance("12:00:00");
-    ASSERT_LT(textW, 45);
-    EXPECT_FALSE(AreaIs(marked, QRect(0, WaveH - 12, textW + 1, 12), Menu));
-    EXPECT_TRUE(AreaIs(marked, QRect(textW + 1, WaveH - 12, 45 - textW, 12), Menu));
+    // Its text in the bottom rows left of the axis, nothing above.
+    EXPECT_FALSE(AreaIs(marked, QRect(0, WaveH - 12, 46, 12), Menu));
     EXPECT_TRUE(AreaIs(marked, QRect(0, 0, 46, WaveH - 12), Menu));
 
     const int lines = 25;
@@ -202,7 +179,7 @@ TEST_F(Waterfall, TimeMarkShowsWithTheNextLineScrollsUpAndGoesWithClear)
     EXPECT_EQ(Shown(S.LeftBox()), moved);
     EXPECT_EQ(moved.copy(0, WaveH - 12 - lines, 60, 11), marked.copy(0, WaveH - 12, 60, 11));
 
-    // Clear, then one line: one row above black, and the time axis pixel beside it.
+    // Clear, then one line: one row above black.
     S.Clear();
     EXPECT_TRUE(AreaIs(S.WaveImage(), Rows(0, WaveH), Black));
     EXPECT_TRUE(AreaIs(S.LeftImage(), Rows(0, WaveH), Menu));
@@ -210,13 +187,6 @@ TEST_F(Waterfall, TimeMarkShowsWithTheNextLineScrollsUpAndGoesWithClear)
     S.AddLine(Line(64, -70));
     EXPECT_EQ(Bottom(10), Colour(-70));
     EXPECT_TRUE(AreaIs(S.WaveImage(), Rows(0, WaveH - 1), Black));
-    // The time axis: one pixel ten pixels left of the waterfall, none in a narrow margin.
-    EXPECT_EQ(S.LeftImage().pixel(50, WaveH - 1), Black);
-    EXPECT_EQ(S.LeftImage().pixel(49, WaveH - 1), Menu);
-    EXPECT_EQ(S.LeftImage().pixel(50, WaveH - 2), Menu);
-    S.setGapLeft(9);
-    S.AddLine(Line(64, -70));
-    EXPECT_TRUE(AreaIs(S.LeftImage(), Rows(WaveH - 1), Menu));
 }
 
 // Rows of 100 values, all at one level except value 67, which is red. At the widths used here
@@ -370,42 +340,19 @@ TEST_F(Waterfall, MouseActionsComeFromTheWaterfallAreaInItsCoordinates)
     S.OnMouseDown = nullptr;
     QTest::mousePress(S.WaveBox(), Qt::LeftButton, Qt::NoModifier, QPoint(1, 1));
 }
-// Marks at their rows: the line across the row, the label above it on the mark's colour (on a
-// time mark written for the row, under the labels of earlier marks at the row), none in a
-// steady run; a label that would cover another is left out, a time text under a label goes
-// whole; marks move with their rows through a resize and go with Clear.
+
+// Marks at their rows: the line across the row, taken in turns by marks of one row, the label
+// on the mark's colour in the margin, stacked above earlier ones of the row; a label that
+// would cover another is left out; marks move with their rows through a resize and go when
+// scrolled out or cleared.
 TEST_F(Waterfall, MarksLineTheirRowsAndLabelTheMargin)
 {
-    constexpr QRgb Magenta = 0xffff00ffu;
-    const QFontMetrics metrics(S.TimeMarkFont());
+    constexpr QRgb Magenta = 0xffff00ffu, Yellow = 0xffffff00u;
     S.resize(WaveW + 62, 202);
     const int h = 200;
     const auto lines = [&](int N) {
         for (int i = 0; i < N; ++i)
             S.AddLine(Line(64, -100));
-    };
-    // The box of a label whose bottom edge is at Bottom, its parts on lines as wide as the
-    // room left of the tick (60 - 10 - 4) allows, less the padding of two on either side.
-    const auto box = [&](const QString& Label, int Bottom) {
-        QStringList parts = Label.split(", "), rows;
-        for (const QString& part : parts)
-            if (!rows.isEmpty() && metrics.horizontalAdvance(rows.back() + ", " + part) <= 42)
-                rows.back() += ", " + part;
-            else
-                rows << part;
-        int width = 0;
-        for (int i = 0; i < rows.size(); ++i)
-            width = std::max(width,
-                             metrics.horizontalAdvance(rows[i] + (i + 1 < rows.size() ? "," : "")));
-        const int height = int(rows.size()) * metrics.height() + 2;
-        return QRect(0, Bottom - height, width + 4, height);
-    };
-    const auto shown = [&](const QRect& Box, QRgb Colour) {
-        const QImage left = S.LeftImage();
-        return AreaIs(left, QRect(Box.left(), Box.top(), Box.width(), 1), Colour) &&
-               AreaIs(left, QRect(Box.left(), Box.bottom(), Box.width(), 1), Colour) &&
-               left.pixel(Box.right() + 1, Box.center().y()) != Colour &&
-               left.pixel(Box.left(), Box.top() - 1) != Colour;
     };
     const auto bottom = [&](int X) { return S.WaveImage().pixel(X, h - 1); };
     for (int i = 0; i < 30; ++i) {
@@ -418,15 +365,16 @@ TEST_F(Waterfall, MarksLineTheirRowsAndLabelTheMargin)
     lines(1);
     for (int x = 0; x < WaveW; ++x)
         ASSERT_EQ(bottom(x), x % 8 < 4 ? Magenta : Colour(-100, x == 0)) << x;
-    // Two marks at one row: the first label at the bottom, the line taken in turns.
     lines(40);
     S.AddMark("span", QColor(Magenta));
     S.AddMark("limit", QColor(Qt::yellow));
     lines(1);
-    const QRect span = box("span", h - 1);
-    EXPECT_TRUE(shown(span, Magenta) && shown(box("limit", span.top()), 0xffffff00u));
     EXPECT_EQ(bottom(0), Magenta);
-    EXPECT_EQ(bottom(4), 0xffffff00u);
+    EXPECT_EQ(bottom(4), Yellow);
+    const int label = QFontMetrics(S.TimeMarkFont()).height() + 2;
+    EXPECT_EQ(S.LeftImage().pixel(1, h - 2), Magenta);
+    EXPECT_FALSE(AreaIs(S.LeftImage(), QRect(2, h - label, 20, label - 2), Magenta)); // its text
+    EXPECT_EQ(S.LeftImage().pixel(1, h - 2 - label), Yellow);
     S.AddMark("centre", QColor(Magenta)); // would cover them
     lines(1);
     std::vector<std::pair<int, bool>> marks;
@@ -436,36 +384,11 @@ TEST_F(Waterfall, MarksLineTheirRowsAndLabelTheMargin)
               (std::vector<std::pair<int, bool>>{{42, true}, {1, true}, {1, true}, {0, false}}));
     EXPECT_EQ(bottom(0), Magenta);
 
-    // A long label wraps between its parts; a time text that would meet it is left out, its
-    // tick is not; an earlier time text under a new label goes whole.
-    lines(40);
-    S.AddMark("gap 30 s, FFT, window", QColor(Magenta));
-    lines(1);
-    const QRect wrapped = box("gap 30 s, FFT, window", h - 1);
-    ASSERT_GT(wrapped.height(), metrics.height() + 2);
-    EXPECT_TRUE(shown(wrapped, Magenta));
-    lines(4);
-    const QImage before = S.LeftImage();
-    S.AddTimeMark("hh:nn:ss", 46000.5);
-    EXPECT_EQ(S.LeftImage().copy(0, 0, 45, h), before.copy(0, 0, 45, h));
-    EXPECT_EQ(S.LeftImage().pixel(47, h - 2), Black);
-    lines(60);
-    S.AddTimeMark("hh:nn:ss", 46000.5);
-    lines(6);
-    S.AddMark("file", QColor(Magenta));
-    lines(1);
-    const QRect file = box("file", h - 1);
-    EXPECT_TRUE(shown(file, Magenta));
-    EXPECT_TRUE(
-        AreaIs(S.LeftImage(), QRect(file.right() + 1, h - 19, 45 - file.right() - 1, 13), Menu));
-    EXPECT_EQ(S.LeftImage().pixel(47, h - 9), Black);
-
-    // Wider and lower: the mark keeps its row, its line and its label.
+    // Wider and lower: the mark keeps its row and its line.
     lines(10);
     S.resize(WaveW + 62 + 100, 152);
     EXPECT_EQ(S.Marks().back().Age, 10);
     EXPECT_EQ(S.WaveImage().pixel(0, 150 - 11), Magenta);
-    EXPECT_TRUE(shown(file.translated(0, -10 - 50), Magenta));
     // Scrolled out, or cleared with a mark still waiting for its row: gone.
     lines(150);
     EXPECT_TRUE(S.Marks().empty());
@@ -474,22 +397,6 @@ TEST_F(Waterfall, MarksLineTheirRowsAndLabelTheMargin)
     lines(1);
     EXPECT_TRUE(S.Marks().empty());
     EXPECT_EQ(S.WaveImage().pixel(0, 149), Colour(-100, true));
-
-    // Label texts in black on colours brighter than half white (luma 299 R + 587 G + 114 B
-    // over 128000), else in white.
-    for (const auto& [colour, ink] :
-         {std::pair{QColor(4, 210, 31), 0xffffffffu}, std::pair{QColor(5, 210, 31), Black}}) {
-        S.AddMark("WWW", colour);
-        lines(1);
-        const QRect b = box("WWW", 149);
-        EXPECT_FALSE(AreaIs(S.LeftImage(), b, colour.rgb())) << colour.name().toStdString();
-        for (int y = b.top(); y <= b.bottom(); ++y)
-            for (int x = b.left(); x <= b.right(); ++x)
-                if (const QRgb p = S.LeftImage().pixel(x, y); p != colour.rgb()) {
-                    ASSERT_EQ(qGray(p) > qGray(colour.rgb()), ink != Black) << x << "," << y;
-                }
-        lines(100);
-    }
 }
 
 // Labels of a wide level offset need more room: the legend's width grows and stays.

@@ -1,7 +1,10 @@
 #pragma once
 
+#include <QBackingStore>
 #include <QImage>
 #include <QRect>
+#include <QTest>
+#include <QWidget>
 #include <algorithm>
 #include <cmath>
 
@@ -40,4 +43,18 @@ inline bool AreaIs(const QImage& Image, QRect Area, QRgb Colour)
             if (Image.pixel(x, y) != Colour)
                 return false;
     return true;
+}
+
+// What the window surface shows of an area, in device pixels, opaque, once every requested
+// paint has passed the platform's update timer.
+inline QImage Shown(const QWidget* Area, double Ratio = 1)
+{
+    QTest::qWait(30);
+    const auto* surface =
+        dynamic_cast<const QImage*>(Area->window()->backingStore()->paintDevice());
+    if (surface == nullptr)
+        return QImage();
+    const QPoint at = Area->mapTo(Area->window(), QPoint(0, 0));
+    return surface->copy(QRectF(QPointF(at) * Ratio, QSizeF(Area->size()) * Ratio).toRect())
+        .convertToFormat(QImage::Format_RGB32);
 }
