@@ -221,7 +221,14 @@ bool TAcquisition::TakeBlock(const TTimeKeeper::TNow& Now)
         SynthesizeDebugBlock(FBlock.data(), 2 * FRecipe.N(), FRandom);
         return true;
     }
-    return ReadReceiver(Now);
+    const bool delivering = FDelivering;
+    if (!ReadReceiver(Now))
+        return false;
+    // The schedule starts again at the receiver's first block: the time it took to open and
+    // start is a gap, not frames lost.
+    if (!delivering && perSecond > 0)
+        FNextFrame = FClock.MonotonicSeconds() + 1.0 / perSecond;
+    return true;
 }
 
 bool TAcquisition::ReadReceiver(const TTimeKeeper::TNow& Now)

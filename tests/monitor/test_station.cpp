@@ -314,8 +314,11 @@ TEST(Station, TokensGuardEveryRequest)
 {
     const std::string token = "s3cret-token_42", bearer = "Authorization: Bearer " + token + "\r\n";
     std::ofstream(ScratchDir("token") + "/token") << token << "\r\n";
-    TMonitor monitor("token", "--frame-rate 40 --listen 127.0.0.1:0 --token-file " +
-                                  ScratchDir("token") + "/token");
+    // A receiver slow to open: the wait for its first block loses no frames.
+    TMonitor monitor("token",
+                     "--frame-rate 40 --listen 127.0.0.1:0 --token-file " + ScratchDir("token") +
+                         "/token",
+                     "QX_STANDIN_OPEN_S=0.5");
     ASSERT_GT(monitor.Port, 0) << monitor.Process->Stderr();
     for (const auto& [target, headers, code] :
          std::vector<std::tuple<std::string, std::string, int>>{
