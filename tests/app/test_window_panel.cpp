@@ -153,7 +153,9 @@ TEST_F(PanelTest, InputLevelsKeepACarriersLevelThroughTheAttenuator)
     EXPECT_NEAR(first, -68, 0.5);
     for (const int step : {1, 3, 0, 2}) {
         Form->RGAtt->setItemIndex(step);
-        EXPECT_NEAR(level(), first, 0.5) << step;
+        // 30 dB down the carrier stands less far above the receiver's own noise, which then
+        // moves its bin by more than half a dB; a step not corrected would be 10 dB off.
+        EXPECT_NEAR(level(), first, step == 3 ? 1.5 : 0.5) << step;
         const QString text = QStringLiteral("Input levels +%1 dB").arg(10 * step);
         EXPECT_TRUE(P().LblInputLevels->text() == text &&
                     Form->Channel->Readout->Texts().contains(text));

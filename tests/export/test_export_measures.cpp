@@ -159,6 +159,12 @@ TEST_F(ExportMeasureTest, PeakCountLevelMirroringAndTheSpansEdges)
           [](int64_t) {
               return std::vector<TTone>{{300.2, 6000}, {199.7, 3000}};
           });
+    // Mirrored, the same displayed span holds the bins 511-327 .. 511-200 = 184 .. 311.
+    check({"--inverted", "yes", "--span-mhz", "10", "--centre-mhz", "20.625", "--peak-min-dbm",
+           "-60"},
+          true, [](int64_t) {
+              return std::vector<TTone>{{300.2, 6000}, {199.7, 3000}};
+          });
 }
 
 // Each bad combination or bad limits file gives one line naming the problem, its exit code
