@@ -3,6 +3,8 @@
 #include "DateTimeU.h"
 #include "MonitorLog.h"
 
+#include <pthread.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
@@ -104,7 +106,10 @@ std::string TOutputWriter::Prepare()
 void TOutputWriter::Start(std::shared_ptr<const TMonitorSettings> Settings)
 {
     FSettings = std::move(Settings);
-    FThread = std::thread([this] { Run(); });
+    FThread = std::thread([this] {
+        pthread_setname_np(pthread_self(), "qx-writer");
+        Run();
+    });
 }
 
 void TOutputWriter::Join()
