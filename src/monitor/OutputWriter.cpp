@@ -426,16 +426,7 @@ void TOutputWriter::PauseRecordings()
 void TOutputWriter::Finish()
 {
     WriteImage();
-    try {
-        FRecording.StopAlarms();
-    } catch (const EAlarmRecordError& e) {
-        Failed(AlarmsOut, e.what());
-    }
-    try {
-        FRecording.StopContinuous();
-    } catch (const ESpkError& e) {
-        Failed(ContinuousOut, e.what());
-    }
+    PauseRecordings();
     if (FRecording.PendingEpisodes() > 0) {
         try {
             FRecording.RetryEventLog();
