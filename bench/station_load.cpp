@@ -1,7 +1,8 @@
-// The station view under load, end to end: the test host feeds a tone at the simulated
-// receiver's default rate (150 frames/s, 4096 bins), 16 viewers take rows at 10 a second for
-// the run, /metrics and /api/status are timed meanwhile, and then headless Chromium opens the
-// page five times for its first row. Prints medians; run by hand (see the README).
+// The station view under load, end to end: quillex-monitor on the simulated receiver at its
+// default pace (150 blocks/s, every block taken, N = 4096), 16 viewers take rows at 10 a second
+// for the run, /metrics and /api/status are timed meanwhile, and then headless Chromium opens
+// the page five times for its first row. Prints medians and the monitor's own counters; run
+// by hand (see the README).
 #include "station_client.h"
 
 #include <algorithm>
@@ -18,33 +19,22 @@ using Clock = std::chrono::steady_clock;
 
 namespace {
 
-// CPU seconds of the process's thread named Name (all threads when empty).
+// CPU seconds (user and system) of the process's threads named Name (all threads when empty).
 double CpuSeconds(int Pid, const std::string& Name)
 {
-    const std::string base = "/proc/" + std::to_string(Pid);
-    if (Name.empty()) {
-        std::istringstream stat(ReadFile(base + "/stat"));
-        std::string field;
-        long ticks = 0;
-        for (int i = 1; i <= 15 && stat >> field; ++i)
-            if (i >= 14)
-                ticks += std::stol(field);
-        return double(ticks) / double(sysconf(_SC_CLK_TCK));
-    }
-    for (int tid = Pid; tid < Pid + 64; ++tid) {
-        const std::string task = base + "/task/" + std::to_string(tid);
-        if (ReadFile(task + "/comm") != Name + "\n")
+    long ticks = 0;
+    for (const auto& task :
+         std::filesystem::directory_iterator("/proc/" + std::to_string(Pid) + "/task")) {
+        if (!Name.empty() && ReadFile(task.path() / "comm") != Name + "\n")
             continue;
-        const std::string stat = ReadFile(task + "/stat");
-        std::istringstream rest(stat.substr(stat.rfind(')') + 2));
+        const std::string stat = ReadFile(task.path() / "stat");
+        std::istringstream rest(stat.substr(stat.rfind(')') + 2)); // fields from the 3rd on
         std::string field;
-        long ticks = 0;
         for (int i = 3; i <= 15 && rest >> field; ++i)
             if (i >= 14)
                 ticks += std::stol(field);
-        return double(ticks) / double(sysconf(_SC_CLK_TCK));
     }
-    return -1;
+    return double(ticks) / double(sysconf(_SC_CLK_TCK));
 }
 
 double Metric(int Port, const std::string& Name)
@@ -68,10 +58,25 @@ int main(int argc, char** argv)
 {
     const double seconds = argc > 1 ? std::atof(argv[1]) : 20;
     const std::string dir = ScratchDir("load");
-    TProcess host({QUILLEX_STATION_HOST, "--listen", "127.0.0.1:0", "--out", dir}, dir + "/host");
-    const int port = std::atoi(host.Await("port ").value_or("0").c_str());
+    // The simulator beside the program, at its own pace.
+    unsetenv("QUILLEX_RECEIVER_LIBRARY");
+    unsetenv("QUILLEX_SIM_BLOCK_RATE");
+    TProcess host({QX_MONITOR, "--out", dir + "/out", "--listen", "127.0.0.1:0", "--fft-exponent",
+                   "12", "--frame-rate", "0", "--stats-interval-s", "1", "--band", "b=9.5:10.5"},
+                  dir + "/monitor");
+    const int port =
+        std::atoi(host.Await("quillex-monitor: info: station view on http://127.0.0.1:")
+                      .value_or("0")
+                      .c_str());
     if (port == 0)
-        return std::fprintf(stderr, "the host did not start: %s\n", host.Stderr().c_str()), 1;
+        return std::fprintf(stderr, "the monitor did not start: %s\n", host.Stderr().c_str()), 1;
+
+    // First without viewers, for what they cost the monitor.
+    std::this_thread::sleep_for(std::chrono::seconds(2));
+    const double quiet0 = CpuSeconds(host.Pid, ""), acquire0 = CpuSeconds(host.Pid, "qx-acquire");
+    std::this_thread::sleep_for(std::chrono::duration<double>(seconds / 2));
+    const double quiet = (CpuSeconds(host.Pid, "") - quiet0) / (seconds / 2);
+    const double quietAcquire = (CpuSeconds(host.Pid, "qx-acquire") - acquire0) / (seconds / 2);
 
     constexpr int Viewers = 16;
     std::vector<std::unique_ptr<TViewerClient>> viewers;
@@ -92,6 +97,7 @@ int main(int argc, char** argv)
     std::this_thread::sleep_until(start);
     const double frames0 = Metric(port, "quillex_frames_total");
     const double server0 = CpuSeconds(host.Pid, "qx-station"), all0 = CpuSeconds(host.Pid, "");
+    const double loaded0 = CpuSeconds(host.Pid, "qx-acquire");
     std::vector<double> metricsMs, statusMs;
     while (Clock::now() + std::chrono::milliseconds(100) < end) {
         for (auto [target, times] :
@@ -107,15 +113,22 @@ int main(int argc, char** argv)
     const double wall = std::chrono::duration<double>(Clock::now() - start).count();
     const double server = CpuSeconds(host.Pid, "qx-station") - server0;
     const double all = CpuSeconds(host.Pid, "") - all0;
+    const double acquire = CpuSeconds(host.Pid, "qx-acquire") - loaded0;
     const double frames = Metric(port, "quillex_frames_total") - frames0;
     const auto [least, most] = std::minmax_element(rows.begin(), rows.end());
-    std::printf("run %.1f s: feed %.1f frames/s, refused %.0f\n", wall, frames / wall,
-                Metric(port, "quillex_station_refused_frames_total"));
+    const json status = json::parse(Request(port, "/api/status").Body);
+    std::printf("run %.1f s on %s%s: %.1f frames/s, dropped by the monitor %s, refused by the "
+                "view %s\n",
+                wall, status["receiver"].get<std::string>().c_str(),
+                status["simulated"] == true ? " (simulated)" : "", frames / wall,
+                status["dropped_frames_total"].dump().c_str(),
+                status["refused_frames_total"].dump().c_str());
     std::printf("rows/s per viewer: least %.2f, most %.2f (asked 10)\n", *least / wall,
                 *most / wall);
-    std::printf("server thread CPU %.2f %% of a core; the whole host (tone synthesis and FFT "
-                "included) %.2f %%\n",
-                100 * server / wall, 100 * all / wall);
+    std::printf("CPU, %% of a core: the view's server thread %.2f; the acquisition thread %.2f "
+                "(%.2f without viewers); the whole monitor %.2f (%.2f without viewers)\n",
+                100 * server / wall, 100 * acquire / wall, 100 * quietAcquire, 100 * all / wall,
+                100 * quiet);
     std::printf("median latency: /metrics %.2f ms, /api/status %.2f ms (%zu requests each)\n",
                 Median(metricsMs), Median(statusMs), metricsMs.size());
     viewers.clear();

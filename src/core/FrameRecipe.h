@@ -125,6 +125,8 @@ public:
     // False, keeping the old one, unless 0 <= Seconds.
     bool SetHoldOffSeconds(double Seconds) { return FEpisodes.SetHoldOffSeconds(Seconds); }
     const TLimitEpisodes& Episodes() const { return FEpisodes; }
+    // The wall-clock time of the open episode's first frame.
+    double EpisodeStart(TLimitKind Kind) const { return FEpisodes.Current(Kind).Start; }
     // Limits in force, or an episode open: the next frame goes through the check (and needs
     // its time).
     bool WatchesLimits() const;

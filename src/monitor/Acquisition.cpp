@@ -5,6 +5,8 @@
 #include "LabelSchedule.h"
 #include "MonitorLog.h"
 
+#include <pthread.h>
+
 #include <algorithm>
 #include <chrono>
 #include <cmath>
@@ -40,8 +42,10 @@ TFrameSettings FrameSettingsOf(const TMonitorSettings& S)
 
 } // namespace
 
-TAcquisition::TAcquisition(TOutputQueue& Queue, const TMonitorClock& Clock, double RetrySeconds)
-    : FQueue(Queue), FClock(Clock), FRetrySeconds(RetrySeconds), FRandom(std::random_device()())
+TAcquisition::TAcquisition(TOutputQueue& Queue, const TMonitorClock& Clock, double RetrySeconds,
+                           station::TStation* View)
+    : FQueue(Queue), FClock(Clock), FRetrySeconds(RetrySeconds), FRandom(std::random_device()()),
+      FView(View)
 {
     // The writer needs no levels of every frame: the interval's fold is converted once.
     FRecipe.SetLevelsWanted(false);
@@ -65,7 +69,10 @@ void TAcquisition::Start(std::shared_ptr<const TMonitorSettings> Settings, const
     if (!FSettings->Debug)
         FReceiver = std::make_unique<TReceiverSession>();
     Configure(*FSettings, Limits);
-    FThread = std::thread([this] { Run(); });
+    FThread = std::thread([this] {
+        pthread_setname_np(pthread_self(), "qx-acquire"); // for top -H and the benchmarks
+        Run();
+    });
 }
 
 void TAcquisition::Reconfigure(std::shared_ptr<const TMonitorSettings> Settings,
@@ -106,6 +113,7 @@ void TAcquisition::Configure(const TMonitorSettings& S, const TLimits& Limits)
     FIntervalFrames = 0;
     if (FReceiver)
         FReceiver->Apply({S.AttenuatorDb, S.Dither, S.Preamp});
+    ViewConfigure(S);
 }
 
 void TAcquisition::Apply()
@@ -142,12 +150,17 @@ void TAcquisition::Run()
     FIntervalStart = start.Monotonic;
     FIntervalWall = start.Wall;
     FIntervalEnd = start.Monotonic + (aligned ? interval - std::fmod(ofDay, interval) : interval);
+    FNextStatus = start.Monotonic + StatusSeconds;
+    if (FSettings->Debug)
+        Delivering(true);
 
     while (!FStop) {
         Apply();
         const TTimeKeeper::TNow now = FTime->Now();
         if (FSettings->DurationS > 0 && now.Monotonic - FStartMonotonic >= FSettings->DurationS)
             break;
+        if (FView && now.Monotonic >= FNextStatus)
+            ViewStatus(now.Monotonic);
         if (now.Monotonic >= FIntervalEnd) {
             EndInterval(now);
             continue;
@@ -172,6 +185,8 @@ double TAcquisition::NextDeadline() const
     double deadline = FIntervalEnd;
     if (FSettings->DurationS > 0)
         deadline = std::min(deadline, FStartMonotonic + FSettings->DurationS);
+    if (FView)
+        deadline = std::min(deadline, FNextStatus);
     return deadline;
 }
 
@@ -196,15 +211,24 @@ bool TAcquisition::TakeBlock(const TTimeKeeper::TNow& Now)
             WaitUntil(FNextFrame);
             return false;
         }
-        const double period = 1.0 / perSecond;
-        FNextFrame =
-            Now.Monotonic - FNextFrame > period ? Now.Monotonic + period : FNextFrame + period;
+        const double period = 1.0 / perSecond, late = Now.Monotonic - FNextFrame;
+        // Frames the schedule skips while the receiver delivers are lost to the monitor.
+        if (late > period && FDelivering)
+            FSkipped += int64_t(late / period);
+        FNextFrame = late > period ? Now.Monotonic + period : FNextFrame + period;
     }
     if (FSettings->Debug) {
         SynthesizeDebugBlock(FBlock.data(), 2 * FRecipe.N(), FRandom);
         return true;
     }
-    return ReadReceiver(Now);
+    const bool delivering = FDelivering;
+    if (!ReadReceiver(Now))
+        return false;
+    // The schedule starts again at the receiver's first block: the time it took to open and
+    // start is a gap, not frames lost.
+    if (!delivering && perSecond > 0)
+        FNextFrame = FClock.MonotonicSeconds() + 1.0 / perSecond;
+    return true;
 }
 
 bool TAcquisition::ReadReceiver(const TTimeKeeper::TNow& Now)
@@ -229,6 +253,7 @@ bool TAcquisition::ReadReceiver(const TTimeKeeper::TNow& Now)
             LogInfo("receiver open: " + FReceiver->LibraryPath());
             if (FReceiver->IsSimulated())
                 LogInfo("simulated receiver: " + FReceiver->LibraryPath());
+            Delivering(true);
         }
         return true;
     }
@@ -249,6 +274,7 @@ void TAcquisition::Fault(const std::string& Reason, double Monotonic)
 {
     if (!std::exchange(FFaultLogged, true))
         LogError(Reason + "; receiver closed, " + Every(FRetrySeconds));
+    Delivering(false);
     FReceiver->Close();
     FNextRetry = Monotonic + FRetrySeconds;
     // The frames after the gap do not follow on from those before it.
@@ -268,6 +294,7 @@ void TAcquisition::Process(const TTimeKeeper::TNow& Now)
     const float* averages = FRecipe.Averages();
     for (size_t k = 0; k < FFold.size(); ++k)
         FFold[k] = std::max(FFold[k], averages[k]);
+    ViewFrame(Now);
     const TLimitStep& step = FRecipe.LimitStep();
     if (step.EndedCount > 0) {
         TOutMessage m;
@@ -321,6 +348,7 @@ void TAcquisition::EndInterval(const TTimeKeeper::TNow& Now)
         out->Levels.resize(FFold.size());
         LevelsFromAverages(FFold.data(), out->Levels.data(), int(FFold.size()),
                            FSettings->Inverted);
+        ViewBands(*out);
         m.Interval = std::move(out);
     } else {
         FRecipe.TakeBands(); // a gap: nothing gathered is carried into the next interval
@@ -336,6 +364,7 @@ void TAcquisition::EndRun()
     TOutMessage m;
     m.Kind = TOutMessage::TKind::RunEnded;
     m.Step = FRecipe.FinishEpisodes();
+    ViewEpisodes(m.Step);
     FQueue.Push(std::move(m));
 }
 

@@ -6,6 +6,7 @@
 #include "MonitorOptions.h"
 #include "OutputQueue.h"
 #include "ReceiverSession.h"
+#include "Station.h"
 
 #include <array>
 #include <atomic>
@@ -22,7 +23,9 @@
 // intervals on the monotonic clock and hands everything that goes to disk to the writer's
 // queue, never waiting for it. A receiver that fails or stops delivering is closed with one
 // logged line and opened again every few seconds; the intervals go on meanwhile, and one
-// without frames writes nothing.
+// without frames writes nothing. With a station view, every frame, the display mapping, a
+// status about once a second, the statistics of each interval and each episode's start and
+// end go to it as well (AcquisitionView.cpp); it never waits for the view either.
 namespace quillex::monitor {
 
 class TAcquisition
@@ -31,8 +34,13 @@ public:
     // The debug signal's pace when every block is wanted: the simulated receiver's.
     static constexpr double DebugBlockRate = 150;
 
-    // RetrySeconds between attempts to open the receiver.
-    TAcquisition(TOutputQueue& Queue, const TMonitorClock& Clock, double RetrySeconds);
+    // A status for the station view this often.
+    static constexpr double StatusSeconds = 1.0;
+
+    // RetrySeconds between attempts to open the receiver. View: the station view to feed, or
+    // none; it must be started before Start and stopped after Join.
+    TAcquisition(TOutputQueue& Queue, const TMonitorClock& Clock, double RetrySeconds,
+                 station::TStation* View = nullptr);
     ~TAcquisition();
     TAcquisition(const TAcquisition&) = delete;
     TAcquisition& operator=(const TAcquisition&) = delete;
@@ -61,6 +69,14 @@ private:
     void Fault(const std::string& Reason, double Monotonic);
     void WaitUntil(double Monotonic);
     double NextDeadline() const;
+    // The station view's share (AcquisitionView.cpp); each does nothing without a view.
+    void ViewConfigure(const TMonitorSettings& Settings);
+    void ViewFrame(const TTimeKeeper::TNow& Now);
+    void ViewEpisodes(const TLimitStep& Step);
+    void ViewBands(const TIntervalOutput& Interval);
+    void ViewStatus(double Monotonic);
+    // The receiver delivers or not: a change is told to the view at once.
+    void Delivering(bool On);
 
     TOutputQueue& FQueue;
     const TMonitorClock& FClock;
@@ -91,6 +107,12 @@ private:
     int64_t FIntervalFrames = 0, FIntervalFirst = 0;
     std::vector<float> FFold;
     int64_t FRefusedSeen = 0;
+
+    station::TStation* const FView;
+    std::vector<std::pair<std::string, std::string>> FViewSettings; // as the status shows them
+    bool FDelivering = false;
+    int64_t FSkipped = 0;   // frames the frame rate's schedule skipped after a stall
+    double FNextStatus = 0; // monotonic seconds
 };
 
 } // namespace quillex::monitor

@@ -10,7 +10,6 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
-#include <filesystem>
 #include <unistd.h>
 
 #ifndef QUILLEX_VERSION
@@ -30,29 +29,13 @@ std::string WorkingFolder()
     return ::getcwd(path, sizeof path) != nullptr ? std::string(path) : std::string(".");
 }
 
-std::string Absolute(const std::string& Path, const std::string& Base)
-{
-    if (Path.empty())
-        return Path;
-    const std::filesystem::path path(Path);
-    std::string absolute = (path.is_absolute() ? path : Base / path).lexically_normal().string();
-    if (absolute.size() > 1 && absolute.back() == '/')
-        absolute.pop_back();
-    return absolute;
-}
-
-// The settings of the files and the command line, with their paths made absolute against the
-// folder the program started in (the firmware folder may become the working folder). An
-// empty text, or the one line saying what is wrong.
-std::string Resolve(const TCommandLine& Line, const std::string& Start, TMonitorSettings& Settings,
-                    TLimits& Limits)
+// The settings of the files and the command line and the limits they name. An empty text, or
+// the one line saying what is wrong.
+std::string Resolve(const TCommandLine& Line, TMonitorSettings& Settings, TLimits& Limits)
 {
     TMonitorSettings s;
     if (std::string error = ResolveSettings(Line, s); !error.empty())
         return error;
-    s.Out = Absolute(s.Out, Start);
-    s.LimitsFile = Absolute(s.LimitsFile, Start);
-    s.FirmwareDir = Absolute(s.FirmwareDir, Start);
     TLimits limits;
     if (!s.LimitsFile.empty()) {
         try {
@@ -64,6 +47,14 @@ std::string Resolve(const TCommandLine& Line, const std::string& Start, TMonitor
     Settings = s;
     Limits = limits;
     return {};
+}
+
+void StationLog(station::TLogLevel Level, const std::string& Text)
+{
+    Log(Level == station::TLogLevel::Info      ? TLogLevel::Info
+        : Level == station::TLogLevel::Warning ? TLogLevel::Warning
+                                               : TLogLevel::Error,
+        Text);
 }
 
 std::string Summary(const TMonitorSettings& S)
@@ -79,9 +70,8 @@ std::string Summary(const TMonitorSettings& S)
 
 // SIGHUP: the config and the limits files again. A file that does not parse keeps what was in
 // force, with one line; the output folder, the firmware folder and debug mode stay as started.
-void Reload(const TCommandLine& Line, const std::string& Start,
-            std::shared_ptr<const TMonitorSettings>& Settings, TLimits& Limits,
-            TAcquisition& Acquisition)
+void Reload(const TCommandLine& Line, std::shared_ptr<const TMonitorSettings>& Settings,
+            TLimits& Limits, TAcquisition& Acquisition)
 {
     TMonitorSettings s;
     std::string error = ResolveSettings(Line, s);
@@ -89,16 +79,17 @@ void Reload(const TCommandLine& Line, const std::string& Start,
         LogError("SIGHUP: " + error + "; the settings in force stay");
         s = *Settings;
     } else {
-        s.Out = Absolute(s.Out, Start);
-        s.LimitsFile = Absolute(s.LimitsFile, Start);
-        s.FirmwareDir = Absolute(s.FirmwareDir, Start);
         if (s.Out != Settings->Out || s.FirmwareDir != Settings->FirmwareDir ||
             s.Debug != Settings->Debug)
             LogWarning("SIGHUP: the output folder, the firmware folder and debug mode stay as "
                        "started");
+        if (s.Station != Settings->Station)
+            LogWarning("SIGHUP: the station view's options stay as started");
         s.Out = Settings->Out;
         s.FirmwareDir = Settings->FirmwareDir;
         s.Debug = Settings->Debug;
+        s.Station = Settings->Station;
+        s.TokenFile = Settings->TokenFile;
     }
     TLimits limits = Limits;
     if (!s.LimitsFile.empty()) {
@@ -133,11 +124,10 @@ int RunMonitor(int Argc, const char* const* Argv, const TMonitorSeams& Seams)
         std::printf("quillex-monitor %s\n", QUILLEX_VERSION);
         return 0;
     }
-    const std::string start = WorkingFolder();
-    line.Config = Absolute(line.Config, start);
+    line.Folder = WorkingFolder();
     TMonitorSettings settings;
     TLimits limits;
-    if (std::string error = Resolve(line, start, settings, limits); !error.empty()) {
+    if (std::string error = Resolve(line, settings, limits); !error.empty()) {
         LogError(error);
         return Usage;
     }
@@ -164,17 +154,26 @@ int RunMonitor(int Argc, const char* const* Argv, const TMonitorSeams& Seams)
         LogError(error);
         return Failure;
     }
+    // The station view before the acquisition, which feeds it, and stopped after it.
+    std::unique_ptr<station::TStation> view;
+    if (!settings.Station.ListenHost.empty() || !settings.Station.MqttHost.empty()) {
+        view = std::make_unique<station::TStation>(StationLog);
+        station::TStationOptions options = settings.Station;
+        options.Limits = Seams.StationLimits;
+        if (!view->Start(options))
+            return Usage;
+    }
     auto current = std::make_shared<const TMonitorSettings>(settings);
     LogInfo("started: " + Summary(settings) + ", writing to " + settings.Out);
     writer.Start(current);
-    TAcquisition acquisition(queue, *Seams.Clock, Seams.RetrySeconds);
+    TAcquisition acquisition(queue, *Seams.Clock, Seams.RetrySeconds, view.get());
     acquisition.Start(current, limits);
 
     while (!acquisition.Ended()) {
         const timespec wait{0, 100'000'000};
         const int signal = sigtimedwait(&signals, nullptr, &wait);
         if (signal == SIGHUP) {
-            Reload(line, start, current, limits, acquisition);
+            Reload(line, current, limits, acquisition);
         } else if (signal == SIGTERM || signal == SIGINT) {
             LogInfo(std::string("stopping on ") + (signal == SIGTERM ? "SIGTERM" : "SIGINT"));
             break;
@@ -182,6 +181,8 @@ int RunMonitor(int Argc, const char* const* Argv, const TMonitorSeams& Seams)
     }
     acquisition.Stop();
     acquisition.Join();
+    if (view)
+        view->Stop();
     writer.Join();
     const int64_t refused = queue.RefusedFrames();
     LogInfo("stopped after " + std::to_string(acquisition.Frames()) + " frames" +

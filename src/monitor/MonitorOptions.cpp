@@ -6,6 +6,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstdio>
+#include <filesystem>
 #include <functional>
 #include <set>
 #include <stdexcept>
@@ -110,13 +111,29 @@ TMonitorBand BandOf(const std::string& Text)
     return band;
 }
 
+// The station view's options are parsed by the station itself; its text names the option,
+// which the caller names again.
+void StationValue(TMonitorSettings& S, const std::string& Name, const std::string& Value)
+{
+    std::string error = station::ParseStationOption(Name, Value, S.Station);
+    if (const std::string named = "--" + Name + ": "; error.rfind(named, 0) == 0)
+        error.erase(0, named.size());
+    if (!error.empty())
+        throw EBadValue(error);
+}
+
 struct TOption
 {
     const char* Name;
     const char* Value; // nullptr: a switch
-    const char* Help;
+    const char* Help;  // nullptr: the station view's help has it
     std::function<void(TMonitorSettings&, const std::string&)> Apply;
 };
+
+std::function<void(TMonitorSettings&, const std::string&)> Station(const char* Name)
+{
+    return [Name](TMonitorSettings& S, const std::string& V) { StationValue(S, Name, V); };
+}
 
 // Every option, in the order --help lists them. A switch's Apply gets "1" from the command
 // line and the key's value from the config file.
@@ -185,6 +202,23 @@ const std::vector<TOption>& Options()
          [](S& s, V v) { s.FirmwareDir = v; }},
         {"debug", nullptr, "the synthetic debug signal instead of the receiver",
          [](S& s, V v) { s.Debug = YesNo(v); }},
+        {"listen", "HOST:PORT", nullptr, Station("listen")},
+        {"web-fps", "F", nullptr, Station("web-fps")},
+        {"web-clients", "N", nullptr, Station("web-clients")},
+        // The later of the two wins (the command line's over the config file's).
+        {"token", "T", nullptr,
+         [](S& s, V v) {
+             StationValue(s, "token", v);
+             s.TokenFile.clear();
+         }},
+        {"token-file", "F", nullptr,
+         [](S& s, V v) {
+             s.TokenFile = v.empty() ? throw EBadValue("needs a file") : v;
+             s.Station.Token.clear();
+         }},
+        {"mqtt", "HOST:PORT", nullptr, Station("mqtt")},
+        {"mqtt-topic", "PREFIX", nullptr, Station("mqtt-topic")},
+        {"station", "NAME", nullptr, Station("station")},
     };
     return options;
 }
@@ -274,9 +308,28 @@ void ApplyConfig(const std::string& File, TMonitorSettings& S)
     }
 }
 
-// What only the whole can tell: bands against the spectrum and each other, the colour scale.
-void CheckWhole(const TMonitorSettings& S)
+std::string Absolute(const std::string& Path, const std::string& Base)
 {
+    if (Path.empty() || Base.empty())
+        return Path;
+    const std::filesystem::path path(Path);
+    std::string absolute = (path.is_absolute() ? path : Base / path).lexically_normal().string();
+    if (absolute.size() > 1 && absolute.back() == '/')
+        absolute.pop_back();
+    return absolute;
+}
+
+// What only the whole can tell: bands against the spectrum and each other, the colour scale,
+// the station view's address against its token.
+void CheckWhole(TMonitorSettings& S)
+{
+    if (!S.TokenFile.empty())
+        if (const std::string error =
+                station::ParseStationOption("token-file", S.TokenFile, S.Station);
+            !error.empty())
+            throw EBadValue(error);
+    if (const std::string error = station::CheckStationOptions(S.Station); !error.empty())
+        throw EBadValue(error);
     const double bin = SpectrumMHz / double(1 << S.Exponent);
     std::set<std::string> names;
     for (const TMonitorBand& b : S.Bands) {
@@ -333,6 +386,8 @@ std::string ParseCommandLine(int Argc, const char* const* Argv, TCommandLine& Li
             return "unknown option --" + name + " (see --help)";
         if (name != "band" && !seen.insert(name).second)
             return "--" + name + " is given twice";
+        if (seen.count("token") && seen.count("token-file"))
+            return "--token and --token-file: give one of them";
         const bool takesValue = name == "config" || option->Value != nullptr;
         if (!takesValue) {
             if (inlineValue)
@@ -356,7 +411,7 @@ std::string ResolveSettings(const TCommandLine& Line, TMonitorSettings& Settings
     TMonitorSettings s;
     try {
         if (!Line.Config.empty())
-            ApplyConfig(Line.Config, s);
+            ApplyConfig(Absolute(Line.Config, Line.Folder), s);
         bool bandsGiven = false;
         for (const auto& [name, value] : Line.Options) {
             // Bands on the command line replace the config file's.
@@ -368,6 +423,8 @@ std::string ResolveSettings(const TCommandLine& Line, TMonitorSettings& Settings
                 throw EBadValue("--" + name + ": " + e.what());
             }
         }
+        for (std::string* path : {&s.Out, &s.LimitsFile, &s.FirmwareDir, &s.TokenFile})
+            *path = Absolute(*path, Line.Folder);
         CheckWhole(s);
     } catch (const EBadValue& e) {
         return e.what();
@@ -387,11 +444,14 @@ std::string HelpText()
         "LOW:HIGH;\n"
         "                          options given here win\n";
     for (const TOption& o : Options()) {
+        if (o.Help == nullptr)
+            continue;
         std::string left =
             std::string("  --") + o.Name + (o.Value ? std::string(" ") + o.Value : "");
         left.resize(std::max<size_t>(left.size() + 1, 26), ' ');
         text += left + o.Help + "\n";
     }
+    text += station::StationOptionsHelp();
     text += "  --check-config          print the settings in force and exit\n"
             "  --help                  this text\n"
             "  --version               the version\n\n"
@@ -399,51 +459,87 @@ std::string HelpText()
             "Exit codes:\n"
             "  0  stopped (SIGTERM, SIGINT, --duration-s)\n"
             "  1  the output folder cannot be used\n"
-            "  2  a bad option, config value or limits file (before the receiver is opened)\n";
+            "  2  a bad option, config value or limits file, or a --listen address that\n"
+            "     cannot be bound (before the receiver is opened)\n";
     return text;
+}
+
+namespace {
+
+// The shortest text that reads back as the same number.
+std::string Shortest(double Value)
+{
+    char text[40];
+    const auto [end, ec] = std::to_chars(text, text + sizeof text, Value);
+    return ec == std::errc() ? std::string(text, end) : std::string("0");
+}
+
+} // namespace
+
+std::vector<std::pair<std::string, std::string>> SettingsList(const TMonitorSettings& S)
+{
+    const auto number = Shortest;
+    const auto yes = [](bool v) { return std::string(v ? "yes" : "no"); };
+    // HOST:PORT, an IPv6 address in brackets; empty when off.
+    const auto address = [](const std::string& Host, int Port) {
+        if (Host.empty())
+            return std::string();
+        return (Host.find(':') != std::string::npos ? "[" + Host + "]" : Host) + ":" +
+               std::to_string(Port);
+    };
+    const station::TStationOptions& v = S.Station;
+    std::vector<std::pair<std::string, std::string>> list = {
+        {"out", S.Out},
+        {"stats-interval-s", number(S.StatsIntervalS)},
+        {"occupancy-db", number(S.OccupancyDb)},
+        {"limits", S.LimitsFile},
+        {"hold-off-s", number(S.HoldOffS)},
+        {"record-on-alarm", yes(S.RecordOnAlarm)},
+        {"pre-s", number(S.PreS)},
+        {"post-s", number(S.PostS)},
+        {"record-all", yes(S.RecordAll)},
+        {"disk-budget-mb", number(S.DiskBudgetMB)},
+        {"min-free-mb", number(S.MinFreeMB)},
+        {"duration-s", number(S.DurationS)},
+        {"fft-exponent", std::to_string(S.Exponent)},
+        {"window", WindowName(S.Window)},
+        {"averaging", std::to_string(S.Averaging)},
+        {"frame-rate", std::to_string(S.FrameRate)},
+        {"attenuator-db", std::to_string(S.AttenuatorDb)},
+        {"dither", yes(S.Dither)},
+        {"preamp", yes(S.Preamp)},
+        {"freq-offset-mhz", number(S.FreqOffsetMHz)},
+        {"level-offset-db", number(S.LevelOffsetDb)},
+        {"inverted", yes(S.Inverted)},
+        {"min-dbm", number(S.MinDbm)},
+        {"max-dbm", number(S.MaxDbm)},
+        {"firmware-dir", S.FirmwareDir},
+        {"debug", yes(S.Debug)},
+        {"listen", address(v.ListenHost, v.ListenPort)},
+        {"web-fps", number(v.WebFps)},
+        {"web-clients", std::to_string(v.WebClients)},
+        {"mqtt", address(v.MqttHost, v.MqttPort)},
+        {"mqtt-topic", v.MqttTopic},
+        {"station", v.StationName},
+    };
+    if (!S.TokenFile.empty())
+        list.emplace_back("token-file", S.TokenFile);
+    else if (!v.Token.empty())
+        list.emplace_back("token", v.Token);
+    return list;
 }
 
 std::string SettingsText(const TMonitorSettings& S)
 {
-    const auto number = [](double v) {
-        char text[40];
-        const auto [end, ec] = std::to_chars(text, text + sizeof text, v);
-        return ec == std::errc() ? std::string(text, end) : std::string("0");
-    };
-    const auto yes = [](bool v) { return std::string(v ? "yes" : "no"); };
     std::string t = "[Monitor]\n";
-    const auto line = [&t](const char* Key, const std::string& Value) {
-        t += std::string(Key) + " = " + Value + "\n";
+    const auto line = [&t](const std::string& Key, const std::string& Value) {
+        t += Key + " = " + Value + "\n";
     };
-    line("out", S.Out);
-    line("stats-interval-s", number(S.StatsIntervalS));
-    line("occupancy-db", number(S.OccupancyDb));
-    line("limits", S.LimitsFile);
-    line("hold-off-s", number(S.HoldOffS));
-    line("record-on-alarm", yes(S.RecordOnAlarm));
-    line("pre-s", number(S.PreS));
-    line("post-s", number(S.PostS));
-    line("record-all", yes(S.RecordAll));
-    line("disk-budget-mb", number(S.DiskBudgetMB));
-    line("min-free-mb", number(S.MinFreeMB));
-    line("duration-s", number(S.DurationS));
-    line("fft-exponent", std::to_string(S.Exponent));
-    line("window", WindowName(S.Window));
-    line("averaging", std::to_string(S.Averaging));
-    line("frame-rate", std::to_string(S.FrameRate));
-    line("attenuator-db", std::to_string(S.AttenuatorDb));
-    line("dither", yes(S.Dither));
-    line("preamp", yes(S.Preamp));
-    line("freq-offset-mhz", number(S.FreqOffsetMHz));
-    line("level-offset-db", number(S.LevelOffsetDb));
-    line("inverted", yes(S.Inverted));
-    line("min-dbm", number(S.MinDbm));
-    line("max-dbm", number(S.MaxDbm));
-    line("firmware-dir", S.FirmwareDir);
-    line("debug", yes(S.Debug));
+    for (const auto& [key, value] : SettingsList(S))
+        line(key, value);
     t += "\n[Bands]\n";
     for (const TMonitorBand& b : S.Bands)
-        line(b.Name.c_str(), number(b.LowMHz) + ":" + number(b.HighMHz));
+        line(b.Name, Shortest(b.LowMHz) + ":" + Shortest(b.HighMHz));
     return t;
 }
 

@@ -3,6 +3,8 @@
 #include "DateTimeU.h"
 #include "MonitorLog.h"
 
+#include <pthread.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
@@ -104,7 +106,10 @@ std::string TOutputWriter::Prepare()
 void TOutputWriter::Start(std::shared_ptr<const TMonitorSettings> Settings)
 {
     FSettings = std::move(Settings);
-    FThread = std::thread([this] { Run(); });
+    FThread = std::thread([this] {
+        pthread_setname_np(pthread_self(), "qx-writer");
+        Run();
+    });
 }
 
 void TOutputWriter::Join()
@@ -421,16 +426,7 @@ void TOutputWriter::PauseRecordings()
 void TOutputWriter::Finish()
 {
     WriteImage();
-    try {
-        FRecording.StopAlarms();
-    } catch (const EAlarmRecordError& e) {
-        Failed(AlarmsOut, e.what());
-    }
-    try {
-        FRecording.StopContinuous();
-    } catch (const ESpkError& e) {
-        Failed(ContinuousOut, e.what());
-    }
+    PauseRecordings();
     if (FRecording.PendingEpisodes() > 0) {
         try {
             FRecording.RetryEventLog();

@@ -2,6 +2,8 @@
 
 #include "MonitorLog.h"
 
+#include <pthread.h>
+
 #include <algorithm>
 #include <chrono>
 
@@ -18,7 +20,10 @@ constexpr double CloseReadSeconds = 0.5;
 TReceiverSession::TReceiverSession() : FAccess(std::make_unique<TReceiverAccess>())
 {
     // Started once every member it uses is made.
-    FReader = std::thread([this] { ReaderLoop(); });
+    FReader = std::thread([this] {
+        pthread_setname_np(pthread_self(), "qx-receiver");
+        ReaderLoop();
+    });
 }
 
 TReceiverSession::~TReceiverSession()

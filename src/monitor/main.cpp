@@ -6,6 +6,8 @@
 int main(int Argc, char** Argv)
 {
     const quillex::monitor::TSystemMonitorClock clock;
-    return quillex::monitor::RunMonitor(Argc, Argv,
-                                        {&clock, quillex::monitor::TOutputWriter::SystemFreeBytes});
+    quillex::monitor::TMonitorSeams seams;
+    seams.Clock = &clock;
+    seams.FreeBytes = quillex::monitor::TOutputWriter::SystemFreeBytes;
+    return quillex::monitor::RunMonitor(Argc, Argv, seams);
 }

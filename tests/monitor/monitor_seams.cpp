@@ -1,6 +1,8 @@
 // quillex-monitor with its seams in the tests' hands: the wall clock runs QX_TEST_CLOCK_FILE's
 // seconds ahead of the system's (the file may change while it runs), the disk has
-// QX_TEST_FREE_FILE's megabytes free, and a receiver is tried again every QX_TEST_RETRY_S.
+// QX_TEST_FREE_FILE's megabytes free, a receiver is tried again every QX_TEST_RETRY_S, the
+// station view closes idle connections after QX_TEST_IDLE_S and backs off from a broker for at
+// most QX_TEST_MQTT_RETRY_S.
 
 #include "Monitor.h"
 
@@ -52,7 +54,11 @@ int main(int Argc, char** Argv)
         const double mb = FileNumber("QX_TEST_FREE_FILE", -1);
         return mb < 0 ? quillex::monitor::TOutputWriter::SystemFreeBytes(Path) : int64_t(mb * 1e6);
     };
-    seams.RetrySeconds =
-        std::getenv("QX_TEST_RETRY_S") ? std::atof(std::getenv("QX_TEST_RETRY_S")) : 10;
+    const auto seconds = [](const char* Variable, double Default) {
+        return std::getenv(Variable) ? std::atof(std::getenv(Variable)) : Default;
+    };
+    seams.RetrySeconds = seconds("QX_TEST_RETRY_S", 10);
+    seams.StationLimits.IdleSeconds = seconds("QX_TEST_IDLE_S", 30);
+    seams.StationLimits.MqttRetryMaxSeconds = seconds("QX_TEST_MQTT_RETRY_S", 60);
     return quillex::monitor::RunMonitor(Argc, Argv, seams);
 }

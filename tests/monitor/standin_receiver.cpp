@@ -8,6 +8,7 @@
 //   QX_STANDIN_ABSENT=<file>            while it exists, Open finds no receiver
 //   QX_STANDIN_FAIL=<file>              while it exists, GetInputData returns -1
 //   QX_STANDIN_HANG=<file>              while it exists, GetInputData does not return
+//   QX_STANDIN_OPEN_S=<s>               Open takes that long, as a receiver loading its firmware
 //   QX_STANDIN_TRACE=<file>             a line per Open, Close and failed or hung read
 
 #include <algorithm>
@@ -71,6 +72,9 @@ QX_ENTRY uint32_t GetDLLVersion()
 
 QX_ENTRY int32_t Open()
 {
+    double slow[4] = {0};
+    if (Numbers("QX_STANDIN_OPEN_S", slow) > 0)
+        std::this_thread::sleep_for(std::chrono::duration<double>(slow[0]));
     Trace(Exists("QX_STANDIN_ABSENT") ? "Open absent" : "Open");
     return Exists("QX_STANDIN_ABSENT") ? 0 : 1;
 }

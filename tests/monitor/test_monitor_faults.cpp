@@ -298,6 +298,11 @@ TEST_F(MonitorTest, BadOptionsAndConfigValuesAreRefusedBeforeTheReceiver)
         {{"--config", bad}, "[Settings] FFT"},
         {{"--config", typo}, "stats-intervall-s"},
         {{"--limits", (Dir / "limits.csv").string()}, "limits.csv"},
+        {{"--web-fps", "60"}, "--web-fps"},
+        {{"--token", "short"}, "--token"},
+        {{"--listen", "0.0.0.0:8073"}, "needs --token or --token-file"},
+        // Not this machine's address: the view cannot listen there.
+        {{"--listen", "192.0.2.1:8073", "--token", "0123456789"}, "--listen 192.0.2.1:8073: "},
     };
     const fs::path trace = Dir / "trace";
     Env env = StandIn(Tone, "20");
@@ -319,15 +324,18 @@ TEST_F(MonitorTest, BadOptionsAndConfigValuesAreRefusedBeforeTheReceiver)
     ASSERT_EQ(Run({"--config", typo, "--check-config"}, {}, 5), 2);
     WriteFile(Dir / "window.ini", "[Settings]\nFFT=12\nFFTWindow=3\nAvg=4\nSpeed=25\nAtt=2\n"
                                   "[Offsets]\nEnabled=1\nFreqMHz=100,5\nInverted=1\n"
-                                  "[Bands]\nlow = 100.5:101\n");
+                                  "[Monitor]\nlisten=[::1]:8073\nmqtt-topic=a/b\ntoken-file=" +
+                                      (Dir / "token").string() + "\n[Bands]\nlow = 100.5:101\n");
+    WriteFile(Dir / "token", "0123456789\r\n");
     ASSERT_EQ(Run({"--config", (Dir / "window.ini").string(), "--check-config",
                    "--stats-interval-s", "7"},
                   {}, 5),
               0);
     const auto printed = ReadLines(Dir / "stdout.txt");
-    for (const char* line : {"fft-exponent = 12", "window = blackman", "averaging = 4",
-                             "frame-rate = 25", "attenuator-db = 20", "freq-offset-mhz = 100.5",
-                             "inverted = yes", "stats-interval-s = 7", "low = 100.5:101"})
+    for (const char* line :
+         {"fft-exponent = 12", "window = blackman", "averaging = 4", "frame-rate = 25",
+          "attenuator-db = 20", "freq-offset-mhz = 100.5", "inverted = yes", "stats-interval-s = 7",
+          "low = 100.5:101", "listen = [::1]:8073", "mqtt-topic = a/b", "web-fps = 10"})
         EXPECT_NE(std::find(printed.begin(), printed.end(), line), printed.end()) << line;
     fs::copy_file(Dir / "stdout.txt", Dir / "printed.ini");
     ASSERT_EQ(Run({"--config", (Dir / "printed.ini").string(), "--check-config"}, {}, 5), 0);

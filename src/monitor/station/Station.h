@@ -53,7 +53,9 @@ struct TStationOptions
         int ClientMessageBytes = 1024;
         int MqttQueue = 1000;
         double MqttRetryMaxSeconds = 60;
+        bool operator==(const TLimits&) const = default;
     } Limits;
+    bool operator==(const TStationOptions&) const = default;
 };
 
 // One option of the station by its name without dashes ("listen", "web-fps", "web-clients",
@@ -97,7 +99,7 @@ struct TStationStatus
     bool Simulated = false;
     bool Running = false; // false: in a gap (no frames from the receiver)
     std::vector<std::pair<std::string, std::string>> Settings;
-    int64_t DroppedFrames = 0;
+    int64_t DroppedFrames = 0; // lost to the monitor (behind its frame rate, not recorded)
     double UptimeSeconds = 0;
     std::vector<TOpenEpisode> OpenEpisodes;
 };

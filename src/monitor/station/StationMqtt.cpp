@@ -118,7 +118,9 @@ void TStationMqtt::Send()
         FWake.wait(lock, [this] {
             return FStopping || (FConnected && !FQueue.empty() && FInFlight < MaxInFlight);
         });
-        if (FStopping)
+        // A clean stop hands what is queued to the library first (the last episodes' ends
+        // among it), which sends it ahead of "offline".
+        if (FStopping && (!FConnected || FQueue.empty()))
             return;
         auto [topic, payload] = std::move(FQueue.front());
         FQueue.pop_front();
@@ -128,8 +130,10 @@ void TStationMqtt::Send()
         lock.lock();
         if (rc == MOSQ_ERR_SUCCESS)
             ++FInFlight;
-        else if (rc == MOSQ_ERR_NO_CONN)
+        else if (rc == MOSQ_ERR_NO_CONN && !FStopping)
             FQueue.emplace_front(std::move(topic), std::move(payload));
+        else if (rc == MOSQ_ERR_NO_CONN)
+            return;
         else
             ++FDropped;
     }

@@ -228,7 +228,7 @@ std::string TStationState::MetricsText(const TCounters& Counters) const
     Family(out, "quillex_frames_total", "counter", "Frames processed by the monitor.");
     Sample(out, "quillex_frames_total", {}, double(Counters.Frames));
     Family(out, "quillex_dropped_frames_total", "counter",
-           "Frames of the receiver the monitor could not process.");
+           "Frames the monitor lost: skipped behind its frame rate, or not recorded.");
     Sample(out, "quillex_dropped_frames_total", {}, double(FStatus.DroppedFrames));
     Family(out, "quillex_receiver_up", "gauge", "1 while the receiver delivers frames, else 0.");
     Sample(out, "quillex_receiver_up", {}, FHaveStatus && FStatus.Running ? 1 : 0);
