@@ -1,9 +1,10 @@
-// The window's markers and hold traces per frame at N = 4096: what they add to a processed frame
-// (FFT, levels, plot repaint, waterfall line), and their own work alone with its allocations.
+// The window's markers, hold traces and limits per frame at N = 4096: what they add to a processed
+// frame (FFT, levels, plot repaint, waterfall line), and their own work alone with its allocations.
 
 #include "AllocCounter.h"
 #include "BenchWindow.h"
 #include "Clock.h"
+#include "Unit1Limits.h"
 #include "Unit1Markers.h"
 
 #include <QAction>
@@ -54,10 +55,12 @@ TForm1& Window()
     return *form;
 }
 
-// Tools 0: none; 1: max hold, min hold and the mean of 100 frames; 2: those and two markers.
+// Tools 0: none; 1: max hold, min hold and the mean of 100 frames; 2: those and two markers;
+// 3: those and an upper and a lower limit from the trace, checked every frame.
 void SetTools(TForm1& Form, int Tools)
 {
     TMeasureTools& m = *Form.Measure;
+    Form.Limits->ClearLimitsClick();
     m.ActMarkersOff->trigger();
     m.SEAverageFrames->setValue(100);
     for (QCheckBox* box : {m.CBMaxHold, m.CBMinHold, m.CBAverage})
@@ -67,16 +70,23 @@ void SetTools(TForm1& Form, int Tools)
         m.ActPeak2->trigger();
         m.ActNextPeakRight2->trigger();
     }
+    if (Tools >= 3) {
+        Form.Limits->FromTraceClick(quillex::TLimitKind::Upper);
+        Form.Limits->FromTraceClick(quillex::TLimitKind::Lower);
+    }
 }
 
 void BM_ProcessFrame(benchmark::State& State)
 {
     TForm1& form = Window();
     SetTools(form, int(State.range(0)));
+    const long long before = quillex::bench::AllocationCount();
     for (auto _ : State)
         form.ProcessFrame();
+    State.counters["allocs"] = benchmark::Counter(
+        double(quillex::bench::AllocationCount() - before), benchmark::Counter::kAvgIterations);
 }
-BENCHMARK(BM_ProcessFrame)->ArgName("tools")->DenseRange(0, 2)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_ProcessFrame)->ArgName("tools")->DenseRange(0, 3)->Unit(benchmark::kMicrosecond);
 
 // The tools' own per-frame work: the holds take the frame, the markers follow their peaks,
 // the shown part of the holds becomes levels and the read-out its texts.
@@ -84,12 +94,28 @@ void BM_MeasureFrame(benchmark::State& State)
 {
     TForm1& form = Window();
     SetTools(form, int(State.range(0)));
+    form.ProcessFrame(); // the holds have a frame to show
     const long long before = quillex::bench::AllocationCount();
     for (auto _ : State)
         form.Measure->FrameProcessed();
     State.counters["allocs"] = benchmark::Counter(
         double(quillex::bench::AllocationCount() - before), benchmark::Counter::kAvgIterations);
 }
-BENCHMARK(BM_MeasureFrame)->ArgName("tools")->DenseRange(0, 2)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_MeasureFrame)->ArgName("tools")->DenseRange(0, 3)->Unit(benchmark::kMicrosecond);
+
+// The window's frame recipe alone (transform, averages, levels, holds, markers, limit check),
+// which must not allocate whatever the tools.
+void BM_RecipeFrame(benchmark::State& State)
+{
+    TForm1& form = Window();
+    SetTools(form, int(State.range(0)));
+    int64_t index = 0;
+    const long long before = quillex::bench::AllocationCount();
+    for (auto _ : State)
+        form.Recipe.Process(form.SampleBlock.data(), index++, {});
+    State.counters["allocs"] = benchmark::Counter(
+        double(quillex::bench::AllocationCount() - before), benchmark::Counter::kAvgIterations);
+}
+BENCHMARK(BM_RecipeFrame)->ArgName("tools")->DenseRange(0, 3)->Unit(benchmark::kMicrosecond);
 
 } // namespace

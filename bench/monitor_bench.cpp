@@ -109,7 +109,7 @@ void BM_MonitorFrame(benchmark::State& State)
         queue.PushFrame(0, steady, steady, recipe.Beyond(), block.data());
         const int16_t* samples = nullptr;
         const monitor::TOutMessage* m = queue.Front(0, &samples);
-        recording.Frame({m->Stamp, m->Steady, samples, false});
+        recording.Frame({m->Stamp, {m->Wall, m->Steady}, samples, false});
         queue.Pop();
         // A statistics interval of a second ends every 150 frames.
         if (intervals && ++frame % 150 == 0) {

@@ -68,7 +68,7 @@ void BM_HarddiskSyncPlayback(benchmark::State& state)
     form.Measure->CBMaxHold->setChecked(state.range(0) != 0);
     int64_t frames = 0;
     form.OnFrameProcessed = [&frames] { ++frames; };
-    if (!form.BtnStartStop->isEnabled() || form.FFT->Size() != 4096) {
+    if (!form.BtnStartStop->isEnabled() || form.Recipe.N() != 4096) {
         state.SkipWithError("the recording did not load");
         QDir::setCurrent(oldDir);
         return;

@@ -41,18 +41,18 @@ void SetPanelHeight(QWidget* Panel, int Height)
 }
 
 TForm1::TForm1(TPrompts& Prompts, TClock& Clock, QStringList Args, QWidget* Parent)
-    : QMainWindow(Parent), FFT(std::make_unique<TDXFFT>()), InitTimer(new QTimer(this)),
-      Timer1(new QTimer(this)), FPrompts(Prompts), FClock(Clock), FArgs(std::move(Args))
+    : QMainWindow(Parent), InitTimer(new QTimer(this)), Timer1(new QTimer(this)), FPrompts(Prompts),
+      FClock(Clock), FArgs(std::move(Args))
 {
     OnTerminate = [](int Code) { QCoreApplication::exit(Code); };
-    AvgSpectrum.assign(SpectrumCapacity, 0.0f);
-    LevelSpectrum.assign(SpectrumCapacity, 0.0f);
     ClearedSpectrum.assign(SpectrumCapacity, 1e-5f);
     // Reserved once so that a bandwidth or size change never reallocates mid-run.
     WaterfallLine.reserve(SpectrumCapacity);
 
-    FFT->setExponent(12);
-    FFT->setLeakFunction(wnHanning);
+    Recipe.Configure({12, wnHanning, 1, false, 0, 0});
+    Recording.OnFailure = [this](quillex::TRecordingOutput Output, const std::string& Message) {
+        RecordingFailed(Output, Message);
+    };
     InitTimer->setObjectName(QStringLiteral("InitTimer"));
     InitTimer->setInterval(100);
     InitTimer->setSingleShot(true);
@@ -64,11 +64,8 @@ TForm1::TForm1(TPrompts& Prompts, TClock& Clock, QStringList Args, QWidget* Pare
 
     BuildLayout();
     ConnectHandlers();
-    Measure->Connect();
     Panel->Connect();
     Channel->Connect();
-    connect(CBInverted, &QCheckBox::toggled, this,
-            [this] { Guard([this] { Limits->ViewChanged(); }); });
     FormCreate();
 }
 
@@ -80,10 +77,6 @@ TForm1::~TForm1()
         QObject::disconnect(child, nullptr, this, nullptr);
     InitTimer->stop();
     Timer1->stop();
-    if (FftInput != nullptr)
-        FFT->FreeVector(FftInput);
-    if (FftOutput != nullptr)
-        FFT->FreeComplexVector(FftOutput);
 }
 
 void TForm1::BuildLayout()
@@ -431,5 +424,5 @@ void TForm1::ShowException(const std::exception& E)
 
 int TForm1::FftSize() const
 {
-    return FFT->Size();
+    return Recipe.N();
 }

@@ -12,14 +12,13 @@
 #include <vector>
 
 #include "Clock.h"
-#include "DXVector.h"
+#include "FrameRecipe.h"
 #include "Prompts.h"
 #include "ReceiverAccess.h"
 #include "RowJumps.h"
 #include "SpkFile.h"
 #include "Stoppuhr.h"
 #include "Unit1RadioGroup.h"
-#include "dxFFT.h"
 
 class QAction;
 class QImage;
@@ -46,14 +45,14 @@ class TPanelTools;
 class TSpektroNeu;
 class TSpektroLegend;
 
-// The analyzer's only window: it owns the plot, the waterfall, the FFT, the receiver
-// access and every control, and runs the acquisition loop.
+// The analyzer's only window: it owns the plot, the waterfall, the frame recipe and the
+// recordings, the receiver access and every control, and runs the acquisition loop.
 class TForm1 : public QMainWindow
 {
     Q_OBJECT
 public:
     static constexpr int BlockSamples = 8192;
-    static constexpr int SpectrumCapacity = 8192;
+    static constexpr int SpectrumCapacity = quillex::TFrameRecipe::Capacity;
     static constexpr const char* Title = "Quillex V2.3";
     static constexpr const char* SettingsFileName = "Quillex.ini";
     static constexpr int SettingsPanelWidth = 137;
@@ -137,11 +136,14 @@ public:
     std::unique_ptr<TMeasureTools> Measure;
     // Limit curves and alarms (Unit1Limits.cpp, Unit1Alarms.cpp).
     std::unique_ptr<TLimitTools> Limits;
+    // A frame's way from samples to levels, holds, markers and the limit check; and what goes
+    // to disk of it: the event log, recordings on alarm and the recording of the Record button.
+    quillex::TFrameRecipe Recipe;
+    quillex::TFrameRecording Recording;
     // Reference level and scale, typed span, input levels (Unit1Panel.cpp).
     std::unique_ptr<TPanelTools> Panel;
     // Channel power, noise and SNR (Unit1Channel.cpp).
     std::unique_ptr<TChannelTools> Channel;
-    std::unique_ptr<TDXFFT> FFT;
     QTimer* InitTimer;
     QTimer* Timer1;
     TStoppUhr StoppUhr1;
@@ -158,11 +160,7 @@ public:
     float LiveEnteredLevelOffset = 0.0f; // EnteredLevelOffset before playback
     bool OffsetsEnabled = false;
     std::array<int16_t, BlockSamples> SampleBlock{};
-    std::vector<float> AvgSpectrum;
-    std::vector<float> LevelSpectrum;
     std::vector<float> WaterfallLine;
-    TDXVector* FftInput = nullptr;
-    TDXComplexVector* FftOutput = nullptr;
     int32_t ViewStartBin = 0;
     // The span the plot shows outside a zoom and the waterfall always, kHz on the plot's axis.
     double CentreKHz = 20000.0;
@@ -176,10 +174,9 @@ public:
     int32_t FileFrameCount = 0;
     bool PlaybackMode = false;
     QString PlaybackFileName;
-    // The open spectral data file: written while recording, read while playing back.
+    // The spectral data file read while playing back (Recording writes the recordings).
     struct TSpkFile
     {
-        quillex::TSpkWriter Writer;
         quillex::TSpkReader Reader;
     } SpkFile;
     double LabelInterval = 0.0;
@@ -214,6 +211,8 @@ public:
     QString FileStatusText, AlarmRecordingText;
     // The same moment on the clock's Elapsed, in days, for durations.
     double FrameElapsed = 0.0;
+    // Frames processed since the run started: a live frame's index in the episodes.
+    int64_t LiveFrame = 0;
     // Recording progress: renewed once a second while recording.
     QTimer* RecordStatusTimer;
     double RecordStart = 0.0;
@@ -248,6 +247,11 @@ public:
     void TakeFrame();
     void StampFrame();
     void ProcessFrame();
+    // The frame settings as the controls hold them go to the recipe (nothing happens when they
+    // are as they were): every frame, and at once from the controls that change them.
+    void ConfigureRecipe();
+    // A control that a frame depends on changed: the recipe, the tools and the plot follow.
+    void FrameSettingsChanged();
     void RunLive();
     void RunPlayback();
 
@@ -281,7 +285,6 @@ public:
     void BtnLoadFileClick();
     void PBMouseUp(int X);
     void WriteRecordingHeader();
-    void WriteFrameRecord();
     // False when no whole frame was read (end of file): the tick then shows nothing.
     bool ReadPlaybackFrame();
     void CheckPlaybackStamp(int64_t Record, double Stamp);
@@ -389,7 +392,11 @@ private:
     void StopPlayback();
     void RewindPlayback();
     void SetFilePosition(int64_t Position);
-    void StopRecordingAfterError(const std::exception& E);
+    void StopRecordingAfterError(const QString& Message);
+    void RecordingFailed(quillex::TRecordingOutput Output, const std::string& Message);
+    // What the recipe wants of a frame's time: the clock live; played back, the recording's
+    // times, looked up only when limits or recording on alarm need them.
+    quillex::TFrameTime TimeOfFrame();
 
     TPrompts& FPrompts;
     TClock& FClock;

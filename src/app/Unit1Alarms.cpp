@@ -21,7 +21,6 @@ using quillex::TLimitKind;
 
 namespace {
 
-constexpr double SecondsPerDay = 86400.0;
 // Limit marks share the trace's warning colour.
 const QColor LimitMarkColour(0xff, 0x00, 0x00);
 const QString AlarmStyle = QStringLiteral("QLabel { background: #ff4040; color: white; }");
@@ -54,10 +53,8 @@ int64_t TLimitTools::StampsRead() const
     return FTimes ? FTimes->StampsRead() : 0;
 }
 
-double TLimitTools::FrameTime()
+double TLimitTools::PlaybackTime()
 {
-    if (!FForm.PlaybackMode)
-        return FForm.FrameTime;
     // Every frame has a time exactly when two have: the first and one more.
     if (FTimes && FTimed < 0) {
         const auto [first, last] = FTimedFrames;
@@ -82,33 +79,24 @@ double TLimitTools::FrameTime()
 
 void TLimitTools::FrameProcessed()
 {
-    FTraceBins = int(FForm.FFT->Size());
-    // Live frames are numbered from the run's start, whether or not a limit watched them.
-    const int64_t index = FForm.PlaybackMode ? FForm.PlaybackRecord : FLiveFrame++;
-    const bool open = FEpisodes.IsOpen(TLimitKind::Upper) || FEpisodes.IsOpen(TLimitKind::Lower);
-    if (Limits().Upper.Empty() && Limits().Lower.Empty() && !open && !FWarningShown &&
-        !FRecorder.Recording())
+    FTraceBins = FRecipe.N();
+    if (!FRecipe.LimitChecked() && !FWarningShown)
         return;
     ViewChanged();
-    const double time = FrameTime();
-    // Live durations run on the clock that is never set back; a recording has only its times.
-    const double elapsed = FForm.PlaybackMode ? time : FForm.FrameElapsed;
-    const float* magnitudes = FForm.AvgSpectrum.data();
-    const quillex::TLimitFrame& frame = FCheck.Check(magnitudes);
-    FEpisodes.SetWindow(FForm.FFT->LeakFunction());
-    const quillex::TLimitStep& step =
-        FEpisodes.Frame(FCheck, frame, magnitudes, index, time, elapsed);
-    Record(time, elapsed, frame.AnyBeyond());
-    Log(step);
-    MarkStarts(step);
-    ShowBeyond(frame.AnyBeyond());
+    MarkStarts(FRecipe.LimitStep());
+    ShowBeyond(FRecipe.Beyond());
     ShowAlarm();
+}
+
+void TLimitTools::FrameRecorded()
+{
+    if (FRecording.Alarms().Active())
+        ShowRecording();
 }
 
 void TLimitTools::RunStarted()
 {
-    FLastTime = 0;
-    FLiveFrame = 0;
+    FForm.LiveFrame = 0;
     // The recordings' headers carry the offsets in force when the run starts.
     if (CBRecordOnAlarm->isChecked() && !StartRecorder())
         CBRecordOnAlarm->setChecked(false);
@@ -116,84 +104,38 @@ void TLimitTools::RunStarted()
 
 void TLimitTools::RunEnded()
 {
-    Log(FEpisodes.Finish());
-    try {
-        FRecorder.Finish();
-    } catch (const quillex::EAlarmRecordError& e) {
-        CBRecordOnAlarm->setChecked(false);
-        ShowRecording();
-        FForm.Prompts().ShowWarning(QString::fromStdString(e.what()));
-    }
+    FRecording.RunEnded(FRecipe.FinishEpisodes());
     ShowRecording();
-    FLastTime = 0;
     ShowBeyond(false);
     ShowAlarm();
 }
 
-void TLimitTools::KeepRingLength(double Elapsed)
+void TLimitTools::RecordingFailed(quillex::TRecordingOutput Output, const QString& Message)
 {
-    if (FLastTime > 0 && Elapsed > FLastTime) {
-        const double dt = (Elapsed - FLastTime) * SecondsPerDay;
-        FFramePeriod = FFramePeriod > 0 ? FFramePeriod + (dt - FFramePeriod) / 8 : dt;
-    }
-    FLastTime = Elapsed;
-    if (FFramePeriod <= 0 || FRecorder.Recording())
-        return;
-    // Whole steps of 16 frames, grown at once and shrunk only to half: a frame rate that
-    // wavers does not reallocate the ring (which drops what it holds).
-    const double frames = std::ceil(SEPreSeconds->value() / FFramePeriod) + 2;
-    const int wanted = std::min(MaxRingFrames, (int(std::min(frames, 1e6)) + 15) / 16 * 16);
-    quillex::TFrameRing& ring = FRecorder.Ring();
-    if (wanted > ring.Length() || 2 * wanted < ring.Length()) {
-        try {
-            ring.SetLength(wanted);
-        } catch (const std::bad_alloc&) {
-            // The ring keeps its length: fewer seconds before an alarm, nothing else lost.
-        }
-    }
-}
-
-void TLimitTools::Record(double Time, double Elapsed, bool Beyond)
-{
-    if (!FRecorder.Active())
-        return;
-    KeepRingLength(Elapsed);
-    try {
-        FRecorder.Frame(FForm.FrameStamp, Time, FForm.SampleBlock.data(), Beyond, Elapsed);
-    } catch (const quillex::EAlarmRecordError& e) {
-        // Once: the recorder is off now; alarms and the log go on.
+    // Settled before the message, whose dialog lets ticks run.
+    if (Output == quillex::TRecordingOutput::EventLog) {
+        FRecording.CloseEventLog();
+        CBEventLog->setChecked(false);
+    } else {
         CBRecordOnAlarm->setChecked(false);
         ShowRecording();
-        FForm.Prompts().ShowWarning(QString::fromStdString(e.what()));
     }
-    ShowRecording();
+    FForm.Prompts().ShowWarning(Message);
 }
 
 void TLimitTools::ShowRecording()
 {
-    if (!FRecorder.Recording()) {
+    const quillex::TAlarmRecorder& recorder = FRecording.Alarms();
+    if (!recorder.Recording()) {
         FForm.ShowAlarmRecording({}, {});
         return;
     }
     const QString size =
-        LocalFormat("%0.1f MB", double(FRecorder.RecordCount()) * quillex::FrameRecordSize / 1e6);
-    const QString file = QString::fromStdString(FRecorder.FileName());
+        LocalFormat("%0.1f MB", double(recorder.RecordCount()) * quillex::FrameRecordSize / 1e6);
+    const QString file = QString::fromStdString(recorder.FileName());
     FForm.ShowAlarmRecording(QStringLiteral("Alarm record  ") + size + QStringLiteral("  ") +
                                  QFileInfo(file).fileName(),
                              QStringLiteral("Alarm record ") + file + QStringLiteral("  ") + size);
-}
-
-void TLimitTools::Log(const quillex::TLimitStep& Step)
-{
-    for (int e = 0; e < Step.EndedCount && FLog.IsOpen(); ++e) {
-        try {
-            FLog.Append(Step.Ended[size_t(e)]);
-        } catch (const quillex::ELimitLogError& error) {
-            FLog.Close();
-            CBEventLog->setChecked(false);
-            FForm.Prompts().ShowWarning(QString::fromStdString(error.what()));
-        }
-    }
 }
 
 void TLimitTools::MarkStarts(const quillex::TLimitStep& Step)
@@ -216,12 +158,13 @@ void TLimitTools::ShowBeyond(bool Any)
     }
     // The trace where it is beyond a curve; beside it, the curve itself, so that the stroke
     // (a single bin beyond too) rises from the curve and never marks the trace short of it.
-    const int n = FCheck.Grid().N;
+    const quillex::TLimitCheck& check = FRecipe.LimitCheck();
+    const int n = check.Grid().N;
     uint8_t* mask = FMask.data();
-    FCheck.BeyondMask(mask);
-    const float* levels = FForm.LevelSpectrum.data();
-    const float* upper = FCheck.Displayed(TLimitKind::Upper);
-    const float* lower = FCheck.Displayed(TLimitKind::Lower);
+    check.BeyondMask(mask);
+    const float* levels = FRecipe.Levels();
+    const float* upper = check.Displayed(TLimitKind::Upper);
+    const float* lower = check.Displayed(TLimitKind::Lower);
     float* warning = FWarning.data();
     const float none = std::numeric_limits<float>::quiet_NaN();
     for (int d = 0; d < n; ++d) {
@@ -250,7 +193,7 @@ QString TLimitTools::AlarmText() const
 {
     if (!FAlarmShown)
         return {};
-    const int decimals = quillex::MarkerFrequencyDecimals(FCheck.Grid().N);
+    const int decimals = quillex::MarkerFrequencyDecimals(FRecipe.N());
     const double excess =
         FAlarmKind == TLimitKind::Upper ? FAlarmWorst.ExcessDb : -FAlarmWorst.ExcessDb;
     const std::string mhz = "%0." + std::to_string(decimals) + "f MHz";
@@ -260,8 +203,9 @@ QString TLimitTools::AlarmText() const
 void TLimitTools::ShowAlarm()
 {
     QLabel* panel = FForm.StatusPanels[0];
-    const bool upper = FEpisodes.IsOpen(TLimitKind::Upper);
-    const bool lower = FEpisodes.IsOpen(TLimitKind::Lower);
+    const quillex::TLimitEpisodes& episodes = FRecipe.Episodes();
+    const bool upper = episodes.IsOpen(TLimitKind::Upper);
+    const bool lower = episodes.IsOpen(TLimitKind::Lower);
     if (!upper && !lower) {
         if (FAlarmShown) {
             FAlarmShown = false;
@@ -273,10 +217,10 @@ void TLimitTools::ShowAlarm()
     // The larger excess of the open episodes; each is the worst of its frames so far.
     TLimitKind kind = upper ? TLimitKind::Upper : TLimitKind::Lower;
     if (upper && lower &&
-        FEpisodes.Current(TLimitKind::Lower).Worst.ExcessDb >
-            FEpisodes.Current(TLimitKind::Upper).Worst.ExcessDb)
+        episodes.Current(TLimitKind::Lower).Worst.ExcessDb >
+            episodes.Current(TLimitKind::Upper).Worst.ExcessDb)
         kind = TLimitKind::Lower;
-    const quillex::TLimitWorst& worst = FEpisodes.Current(kind).Worst;
+    const quillex::TLimitWorst& worst = episodes.Current(kind).Worst;
     // Formatted only when it changes: most frames of an episode do not make it worse.
     if (FAlarmShown && kind == FAlarmKind && worst.MHz == FAlarmWorst.MHz &&
         worst.ExcessDb == FAlarmWorst.ExcessDb)
@@ -292,7 +236,7 @@ void TLimitTools::ShowAlarm()
 void TLimitTools::EventLogToggled(bool On)
 {
     if (!On) {
-        FLog.Close();
+        FRecording.CloseEventLog();
         return;
     }
     const QString name = FForm.Prompts().SaveFileName(
@@ -306,9 +250,11 @@ void TLimitTools::EventLogToggled(bool On)
 bool TLimitTools::OpenEventLog()
 {
     try {
-        FLog.Open(FEventLogFile.toStdString());
+        FRecording.OpenEventLog(FEventLogFile.toStdString());
         return true;
     } catch (const quillex::ELimitLogError& e) {
+        // Not kept for later: the box is off.
+        FRecording.CloseEventLog();
         FForm.Prompts().ShowMessage(QString::fromStdString(e.what()));
         return false;
     }
@@ -318,7 +264,7 @@ void TLimitTools::RecordOnAlarmToggled(bool On)
 {
     if (!On) {
         try {
-            FRecorder.Stop();
+            FRecording.StopAlarms();
         } catch (const quillex::EAlarmRecordError& e) {
             FForm.Prompts().ShowWarning(QString::fromStdString(e.what()));
         }
@@ -339,7 +285,7 @@ bool TLimitTools::StartRecorder()
             QStringLiteral("Record on alarm: the folder %1 does not exist.").arg(FAlarmFolder));
         return false;
     }
-    FRecorder.Start(RecorderSettings());
+    FRecording.StartAlarms(RecorderSettings());
     return true;
 }
 

@@ -69,16 +69,17 @@ void TChannelTools::Connect()
 
 void TChannelTools::CheckConfiguration()
 {
-    const TConfiguration now{int(FForm.FFT->Size()), FForm.FFT->LeakFunction(),
-                             FForm.SEAvg->value(), FForm.CBInverted->isChecked(), FForm.FreqOffset};
+    const quillex::TFrameRecipe& recipe = FForm.Recipe;
+    const quillex::TFrameSettings& s = recipe.Settings();
+    const TConfiguration now{recipe.N(), s.Window, s.Averaging, s.Inverted, float(s.FreqOffsetMHz)};
     if (FConfigurationKnown && now == FConfiguration)
         return;
     FConfiguration = now;
     FConfigurationKnown = true;
     // The window's noise bandwidth is measured on its coefficients: once per configuration.
-    FMeter.Configure(
-        {now.N, now.Window, quillex::NoiseBandwidthBins(*FForm.FFT), now.FreqOffset, now.Inverted},
-        now.Averaging);
+    FMeter.Configure({now.N, now.Window, quillex::NoiseBandwidthBins(recipe.FFT()), now.FreqOffset,
+                      now.Inverted},
+                     now.Averaging);
 }
 
 quillex::TBand TChannelTools::VisibleBand() const
@@ -97,15 +98,12 @@ void TChannelTools::FrameProcessed(std::span<const float> Magnitudes)
 
 quillex::TBandResult TChannelTools::OnTrace()
 {
-    const TMeasureTools& m = *FForm.Measure;
-    const quillex::THoldTraces& holds = m.Holds();
-    static constexpr quillex::THoldTrace traces[] = {
-        quillex::THoldTrace::Max, quillex::THoldTrace::Min, quillex::THoldTrace::Average};
-    const int trace = int(m.MarkerTrace());
-    if (trace == TMeasureTools::trLive || holds.Bins() != FConfiguration.N || holds.Frames() == 0)
+    // The trace the markers read, as the recipe chooses it: the live one is averaged in power.
+    const quillex::TFrameRecipe& recipe = FForm.Recipe;
+    const float* trace = recipe.TraceMagnitudes();
+    if (trace == recipe.Averages() || recipe.N() != FConfiguration.N)
         return FMeter.Channel();
-    return FMeter.ChannelOn(
-        std::span<const float>(holds.Trace(traces[trace - 1]), size_t(FConfiguration.N)));
+    return FMeter.ChannelOn(std::span<const float>(trace, size_t(FConfiguration.N)));
 }
 
 void TChannelTools::Show()

@@ -102,8 +102,27 @@ void TForm1::ShowSpan(double Centre, double Span)
     Panel->SpanShown();
 }
 
+void TForm1::ConfigureRecipe()
+{
+    static constexpr TDXLeakType windows[] = {wnRectangle, wnHanning, wnHamming, wnBlackman};
+    const int index = RGFenster->ItemIndex();
+    // An item beyond the four keeps the window in use.
+    Recipe.Configure({SEFft->value(),
+                      index >= 0 && index <= 3 ? windows[index] : Recipe.Settings().Window,
+                      SEAvg->value(), CBInverted->isChecked(), FreqOffset, LevelOffset});
+}
+
+void TForm1::FrameSettingsChanged()
+{
+    // Holds gathered under other settings are cleared and the limits resampled at once, not
+    // only with the next frame.
+    UpdateWaterfallGeometry();
+    Histo->RefreshData();
+}
+
 void TForm1::UpdateWaterfallGeometry()
 {
+    ConfigureRecipe();
     const int n = FftSize();
     const quillex::TSpanBins bins = quillex::SpanBins(CentreKHz, SpanKHz, n);
     const auto length = static_cast<std::size_t>(bins.Length);
@@ -176,10 +195,7 @@ void TForm1::CBPreampClick()
 
 void TForm1::RGFensterClick()
 {
-    static constexpr TDXLeakType windows[] = {wnRectangle, wnHanning, wnHamming, wnBlackman};
-    const int index = RGFenster->ItemIndex();
-    if (index >= 0 && index <= 3)
-        FFT->setLeakFunction(windows[index]);
+    FrameSettingsChanged();
 }
 
 QString TForm1::FftStatusText() const
@@ -193,15 +209,9 @@ void TForm1::SEFftChange()
 {
     TFlagGuard reconfiguring(Reconfiguring);
     WaitMs(50);
-    FFT->setExponent(SEFft->value());
+    ConfigureRecipe();
     const int n = FftSize();
     SetStatusText(0, FftStatusText());
-    if (FftInput != nullptr)
-        FFT->FreeVector(FftInput);
-    FftInput = FFT->CreateVector(2 * n);
-    if (FftOutput != nullptr)
-        FFT->FreeComplexVector(FftOutput);
-    FftOutput = FFT->CreateComplexVector(n);
     // The plot spreads its n samples evenly from the nominal minimum to the nominal maximum;
     // bin k lies at k * 40000 / n kHz, so the last one is a bin below 40000. With 40000 as
     // maximum the cursor read a carrier on bin 512 of 2048 at 10.005 instead of 10.000 MHz.

@@ -463,6 +463,8 @@ void TForm1::ConnectHandlers()
     connect(CBDither, &QCheckBox::toggled, this, on(&TForm1::CBDitherClick));
     connect(CBPreamp, &QCheckBox::toggled, this, on(&TForm1::CBPreampClick));
     connect(SEFft, &QSpinBox::valueChanged, this, on(&TForm1::SEFftChange));
+    connect(SEAvg, &QSpinBox::valueChanged, this, on(&TForm1::FrameSettingsChanged));
+    connect(CBInverted, &QCheckBox::toggled, this, on(&TForm1::FrameSettingsChanged));
     connect(SESpeed, &QSpinBox::valueChanged, this, on(&TForm1::SESpeedChange));
 
     // A radio button's handler runs when it becomes selected.

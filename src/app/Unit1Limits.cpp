@@ -20,7 +20,6 @@
 #include "IniFileU.h"
 #include "LimitFile.h"
 #include "Unit1.h"
-#include "Unit1Markers.h"
 #include "dxHisto.h"
 
 using quillex::TLimitKind;
@@ -36,20 +35,14 @@ QString KindName(TLimitKind Kind)
 
 } // namespace
 
-TLimitTools::TLimitTools(TForm1& Form) : FForm(Form)
+TLimitTools::TLimitTools(TForm1& Form)
+    : FForm(Form), FRecipe(Form.Recipe), FRecording(Form.Recording)
 {
     FWarning.assign(TForm1::SpectrumCapacity, 0.0f);
     FMask.assign(TForm1::SpectrumCapacity, 0);
 }
 
-TLimitTools::~TLimitTools()
-{
-    try {
-        FRecorder.Stop();
-    } catch (const std::exception&) {
-        // Closing at the end: what was written stays, there is no one left to tell.
-    }
-}
+TLimitTools::~TLimitTools() = default;
 
 void TLimitTools::StyleSeries()
 {
@@ -176,7 +169,7 @@ QGroupBox* TLimitTools::BuildLimitsGroup()
     row(6, "After", SEPostSeconds);
 
     QObject::connect(SEHoldOff, &QDoubleSpinBox::valueChanged, &FForm,
-                     [this](double Seconds) { FEpisodes.SetHoldOffSeconds(Seconds); });
+                     [this](double Seconds) { FRecipe.SetHoldOffSeconds(Seconds); });
     QObject::connect(CBEventLog, &QCheckBox::clicked, &FForm,
                      [this](bool On) { FForm.Guard([this, On] { EventLogToggled(On); }); });
     QObject::connect(CBRecordOnAlarm, &QCheckBox::clicked, &FForm,
@@ -184,16 +177,15 @@ QGroupBox* TLimitTools::BuildLimitsGroup()
     for (QDoubleSpinBox* box : {SEPreSeconds, SEPostSeconds})
         QObject::connect(box, &QDoubleSpinBox::valueChanged, &FForm, [this] {
             // A recording under way keeps the seconds it began with.
-            if (FRecorder.Active() && !FRecorder.Recording())
-                FForm.Guard([this] { FRecorder.Start(RecorderSettings()); });
+            if (FRecording.Alarms().Active() && !FRecording.Alarms().Recording())
+                FForm.Guard([this] { FRecording.StartAlarms(RecorderSettings()); });
         });
     return GBLimits;
 }
 
-quillex::TLimitGrid TLimitTools::CurrentGrid() const
+const quillex::TLimits& TLimitTools::Limits() const
 {
-    return {int(FForm.FFT->Size()), FForm.FreqOffset, FForm.LevelOffset,
-            FForm.CBInverted->isChecked()};
+    return FRecipe.LimitCheck().Limits();
 }
 
 int TLimitTools::HighestSeries() const
@@ -203,7 +195,7 @@ int TLimitTools::HighestSeries() const
 
 void TLimitTools::SetLimits(const quillex::TLimits& Limits)
 {
-    FCheck.Set(Limits, CurrentGrid());
+    FRecipe.SetLimits(Limits);
     ShowCurves();
     Repaint();
 }
@@ -212,7 +204,9 @@ void TLimitTools::ShowCurves()
 {
     StyleSeries();
     TDXHistograph* histo = FForm.Histo;
-    const int n = FCheck.Grid().N;
+    const quillex::TLimitCheck& check = FRecipe.LimitCheck();
+    const int n = check.Grid().N;
+    FShownGrid = check.Grid();
     if (HighestSeries() > histo->SeriesNumber())
         histo->setSeriesNumber(HighestSeries());
     if (histo->SeriesNumber() < LowerSeries)
@@ -220,15 +214,17 @@ void TLimitTools::ShowCurves()
     for (TLimitKind kind : {TLimitKind::Upper, TLimitKind::Lower}) {
         const bool shown = !Limits().Curve(kind).Empty();
         // Reference data is copied by the plot: the check's own values stay as they were made.
-        histo->AssignSeriesData(const_cast<float*>(FCheck.Displayed(kind)), shown ? n : 0,
+        histo->AssignSeriesData(const_cast<float*>(check.Displayed(kind)), shown ? n : 0,
                                 kind == TLimitKind::Upper ? UpperSeries : LowerSeries);
     }
 }
 
 void TLimitTools::ViewChanged()
 {
-    if (!(CurrentGrid() == FCheck.Grid()))
-        SetLimits(Limits());
+    if (FRecipe.LimitCheck().Grid() == FShownGrid)
+        return;
+    ShowCurves();
+    Repaint();
 }
 
 void TLimitTools::Repaint()
@@ -238,7 +234,7 @@ void TLimitTools::Repaint()
 
 void TLimitTools::FromTraceClick(TLimitKind Kind)
 {
-    const quillex::TLimitGrid grid = CurrentGrid();
+    const quillex::TLimitGrid& grid = FRecipe.LimitCheck().Grid();
     const int n = grid.N;
     // Before the first frame at this FFT size there is no trace to follow, only zeros.
     if (FTraceBins != n) {
@@ -248,10 +244,10 @@ void TLimitTools::FromTraceClick(TLimitKind Kind)
     }
     // The hold of that side while it is shown, otherwise the live trace.
     const bool upper = Kind == TLimitKind::Upper;
-    const quillex::THoldTraces& holds = FForm.Measure->Holds();
-    const bool hold = (upper ? FForm.Measure->CBMaxHold : FForm.Measure->CBMinHold)->isChecked() &&
+    const quillex::THoldTraces& holds = FRecipe.Holds();
+    const bool hold = (upper ? FRecipe.HoldSwitches().Max : FRecipe.HoldSwitches().Min) &&
                       holds.Bins() == n && holds.Frames() > 0;
-    std::vector<float> levels(FForm.LevelSpectrum.begin(), FForm.LevelSpectrum.begin() + n);
+    std::vector<float> levels(FRecipe.Levels(), FRecipe.Levels() + n);
     if (hold)
         holds.Levels(upper ? quillex::THoldTrace::Max : quillex::THoldTrace::Min, levels.data(), 0,
                      n, grid.Inverted);
@@ -355,12 +351,12 @@ void TLimitTools::ReferenceBent(int Series)
     if (Series != UpperSeries && Series != LowerSeries)
         return;
     const TDXHistographInt::TDXSeries& bent = FForm.Histo->SeriesRecord(Series);
-    const quillex::TLimitGrid grid = FCheck.Grid();
-    if (bent.Data == nullptr || bent.Count != grid.N)
+    const quillex::TLimitCheck& check = FRecipe.LimitCheck();
+    if (bent.Data == nullptr || bent.Count != check.Grid().N)
         return;
     quillex::TLimits limits = Limits();
     limits.Curve(kind) =
-        quillex::BendCurve(Limits().Curve(kind), grid, FCheck.Displayed(kind), bent.Data);
+        quillex::BendCurve(Limits().Curve(kind), check.Grid(), check.Displayed(kind), bent.Data);
     SetLimits(limits);
     FCurvesUnsaved = true;
 }

@@ -6,11 +6,8 @@
 #include <memory>
 #include <vector>
 
-#include "AlarmRecorder.h"
+#include "FrameRecipe.h"
 #include "FrameTimes.h"
-#include "LimitCheck.h"
-#include "LimitEpisodes.h"
-#include "LimitEventLog.h"
 #include "dxColors.h"
 #include "dxHistoInt.h"
 
@@ -24,9 +21,10 @@ class TForm1;
 class TIniFile;
 
 // The window's limit lines and alarms: an upper and a lower limit curve over frequency as
-// displayed, shown and bent as the plot's reference curves; every processed frame checked
-// against them, its episodes in the status bar, the trace, the waterfall's margin, an event
-// log and, when asked, recordings of their own. The arithmetic and the files are the core's.
+// displayed, shown and bent as the plot's reference curves; the episodes of the frames the
+// recipe checks against them in the status bar, the trace and the waterfall's margin; the
+// switches of the event log and of recordings on alarm. The check, the episodes and the files
+// are the window's recipe and recording.
 class TLimitTools
 {
 public:
@@ -37,8 +35,6 @@ public:
     static constexpr TColor LimitColor = 0xFF8040, WarningColor = clRed;
     static constexpr double DefaultOffsetDb = 6.0;
     static constexpr double DefaultPreSeconds = 5.0, DefaultPostSeconds = 5.0;
-    // 64 MB of frames at most before an alarm.
-    static constexpr int MaxRingFrames = 4096;
 
     explicit TLimitTools(TForm1& Form);
     ~TLimitTools();
@@ -59,24 +55,28 @@ public:
     void LoadLimitsClick();
     // Reads a limits file; false, with one message and the curves as they were, when it cannot.
     bool LoadLimitsFile(const QString& FileName);
-    const quillex::TLimits& Limits() const { return FCheck.Limits(); }
+    const quillex::TLimits& Limits() const;
     const QString& LimitsFile() const { return FLimitsFile; }
     // The highest plot series the limits use, 1 without curves.
     int HighestSeries() const;
-    // The FFT size, the offsets or the mirroring may have changed: the curves are resampled.
+    // The FFT size, the offsets or the mirroring may have changed: the resampled curves shown.
     void ViewChanged();
 
     // --- alarms, every processed frame (Unit1Alarms.cpp) ---
-    // With the new averages in place and before the plot and waterfall get the frame.
+    // After the recipe and before the plot and waterfall get the frame.
     void FrameProcessed();
+    // After the recording took the frame: the recording on alarm in the status bar.
+    void FrameRecorded();
     void RunStarted();
-    // The end of a run or of a recording: open episodes end and are logged.
+    // The end of a run, of a recording or a seek in it: open episodes end and are logged.
     void RunEnded();
     void PlaybackLoaded(const QString& FileName, int64_t First, int64_t Last);
-    const quillex::TLimitEpisodes& Episodes() const { return FEpisodes; }
+    // The time of the frame played back (PlaybackRecord), as the exporter has it.
+    double PlaybackTime();
+    // A log or recording on alarm that failed is off now: its box too, with one warning.
+    void RecordingFailed(quillex::TRecordingOutput Output, const QString& Message);
     // The status text of the open episode's worst point, empty while none is open.
     QString AlarmText() const;
-    const quillex::TAlarmRecorder& Recorder() const { return FRecorder; }
     const QString& EventLogFile() const { return FEventLogFile; }
     const QString& AlarmFolder() const { return FAlarmFolder; }
     // Stamps of the recording loaded for playback read so far, for the frames' times.
@@ -120,8 +120,7 @@ private:
         bool operator==(const TSettings&) const = default;
     };
 
-    quillex::TLimitGrid CurrentGrid() const;
-    // New curves (or a new grid): the check resampled, the plot's reference curves anew.
+    // New curves: the check resampled, the plot's reference curves anew.
     void SetLimits(const quillex::TLimits& Limits);
     void WriteCurves(const QString& FileName);
     void ShowCurves();
@@ -139,20 +138,14 @@ private:
     TSettings CurrentSettings() const;
 
     // Unit1Alarms.cpp
-    double FrameTime();
-    void KeepRingLength(double Elapsed);
-    void Record(double Time, double Elapsed, bool Beyond);
     void ShowRecording();
-    void Log(const quillex::TLimitStep& Step);
     void MarkStarts(const quillex::TLimitStep& Step);
     void ShowBeyond(bool Any);
     void ShowAlarm();
 
     TForm1& FForm;
-    quillex::TLimitCheck FCheck;
-    quillex::TLimitEpisodes FEpisodes;
-    quillex::TLimitEventLog FLog;
-    quillex::TAlarmRecorder FRecorder;
+    quillex::TFrameRecipe& FRecipe;
+    quillex::TFrameRecording& FRecording;
     QString FLimitsFile, FEventLogFile, FAlarmFolder;
     TSettings FSnapshot;
     bool FCurvesUnsaved = false;
@@ -167,9 +160,8 @@ private:
     std::unique_ptr<quillex::TFrameTimes> FTimes;
     int FTimed = -1; // unknown until a frame played needs its time
     std::pair<int64_t, int64_t> FTimedFrames;
-    int64_t FLiveFrame = 0;
-    // Seconds between frames (averaged) and the last frame's elapsed time, for the ring's length.
-    double FFramePeriod = 0, FLastTime = 0;
+    // The grid the plot's reference curves were last given on.
+    quillex::TLimitGrid FShownGrid;
     // What the status panel shows: the episode's worst point as last formatted.
     bool FAlarmShown = false;
     quillex::TLimitWorst FAlarmWorst;

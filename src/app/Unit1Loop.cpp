@@ -13,7 +13,6 @@
 
 #include "DateTimeU.h"
 #include "FrameProcessor.h"
-#include "FrameSpectrum.h"
 #include "LabelSchedule.h"
 #include "SpektroNeu.h"
 #include "Unit1Channel.h"
@@ -104,31 +103,43 @@ void TForm1::StampFrame()
 
 void TForm1::ProcessFrame()
 {
-    const int n = FftSize();
-    // The vectors always follow the FFT size; a frame that would see them disagree is
-    // dropped rather than read past their ends. The export tool transforms the same way.
-    if (!quillex::TransformBlock(SampleBlock.data(), *FFT, FftInput, FftOutput))
+    ConfigureRecipe();
+    const int64_t index = PlaybackMode ? PlaybackRecord : LiveFrame;
+    const quillex::TFrameTime time = TimeOfFrame();
+    // A frame the FFT cannot take is dropped (the recipe's vectors always follow its size).
+    if (!Recipe.Process(SampleBlock.data(), index, time))
         return;
-    quillex::AverageMagnitudes(FftOutput->Real->Values, AvgSpectrum.data(), n, SEAvg->value());
-    quillex::LevelsFromAverages(AvgSpectrum.data(), LevelSpectrum.data(), n,
-                                CBInverted->isChecked());
-    Channel->FrameProcessed(std::span<const float>(FftOutput->Real->Values, size_t(n)));
+    ++LiveFrame;
+    const int n = FftSize();
+    Channel->FrameProcessed(std::span<const float>(Recipe.Magnitudes(), size_t(n)));
     Measure->FrameProcessed();
     Limits->FrameProcessed();
-    Histo->SetSeriesData(LevelSpectrum.data(), n, 1);
+    Histo->SetSeriesData(Recipe.Levels(), n, 1);
 
     const int length = static_cast<int>(WaterfallLine.size());
     const int start = std::clamp(ViewStartBin, 0, std::max(0, n - length));
-    std::copy_n(LevelSpectrum.begin() + start, std::min(length, n), WaterfallLine.begin());
+    std::copy_n(Recipe.Levels() + start, std::min(length, n), WaterfallLine.begin());
     if (!WaterfallLine.empty()) {
         MarkWaterfallJump();
         Spektro->AddLine(std::span<const float>(WaterfallLine));
     }
 
-    if (BtnRecord->isChecked())
-        WriteFrameRecord();
+    Recording.LogEpisodes(Recipe.LimitStep());
+    Recording.Frame({FrameStamp, time, SampleBlock.data(), Recipe.Beyond()});
+    Limits->FrameRecorded();
+    if (Recording.Continuous().IsOpen() && RecordFrames++ == 0)
+        RecordStart = FClock.Elapsed();
     if (OnFrameProcessed)
         OnFrameProcessed();
+}
+
+quillex::TFrameTime TForm1::TimeOfFrame()
+{
+    if (!PlaybackMode)
+        return {FrameTime, FrameElapsed};
+    const double time =
+        Recipe.WatchesLimits() || Recording.Alarms().Active() ? Limits->PlaybackTime() : 0.0;
+    return {time, time};
 }
 
 void TForm1::RunLive()

@@ -57,7 +57,7 @@ QString Fixed(const char* Sign, int Decimals, double Value, const char* Unit)
 
 } // namespace
 
-TMeasureTools::TMeasureTools(TForm1& Form) : FForm(Form)
+TMeasureTools::TMeasureTools(TForm1& Form) : FForm(Form), FRecipe(Form.Recipe)
 {
     for (std::vector<float>& levels : FHoldLevels)
         levels.assign(TForm1::SpectrumCapacity, 0.0f);
@@ -68,7 +68,7 @@ TMeasureTools::~TMeasureTools() = default;
 
 int TMeasureTools::Bins() const
 {
-    return static_cast<int>(FForm.FFT->Size());
+    return FRecipe.N();
 }
 
 QWidget* TMeasureTools::BuildReadout(QWidget* Parent)
@@ -227,9 +227,8 @@ void TMeasureTools::MarkerToFrequencyClick(int Number)
 {
     if (!ValidNumber(Number))
         return;
-    CheckConfiguration();
     const int n = Bins();
-    const TMarker& m = MarkerOf(Number);
+    const quillex::TFrameMarker& m = MarkerOf(Number);
     const double offer =
         m.Placed ? Reading(Number).MHz
                  : (FForm.Histo->ViewXCurrentMin() + FForm.Histo->ViewXCurrentMax()) / 2000.0 +
@@ -255,12 +254,11 @@ void TMeasureTools::PlaceNear(int Number, double AxisKHz, double RadiusBins)
 {
     if (!ValidNumber(Number))
         return;
-    CheckConfiguration();
     const int n = Bins();
     const double physical =
         quillex::DisplayedBin(AxisKHz * n / SpectrumKHz, n, FForm.CBInverted->isChecked());
-    Place(Number, quillex::PeakNearPlace(TraceMagnitudes(), n, FForm.FFT->LeakFunction(), physical,
-                                         RadiusBins));
+    Place(Number, quillex::PeakNearPlace(FRecipe.TraceMagnitudes(), n, FRecipe.Settings().Window,
+                                         physical, RadiusBins));
 }
 
 QGroupBox* TMeasureTools::BuildTracesGroup(QWidget* Parent)
@@ -302,14 +300,8 @@ QGroupBox* TMeasureTools::BuildTracesGroup(QWidget* Parent)
     for (QCheckBox* box : {CBMaxHold, CBMinHold, CBAverage})
         QObject::connect(box, &QCheckBox::toggled, &FForm,
                          [this] { FForm.Guard([this] { TracesSwitched(); }); });
-    QObject::connect(SEAverageFrames, &QSpinBox::valueChanged, &FForm, [this](int Frames) {
-        FForm.Guard([this, Frames] {
-            if (FHolds.Bins() > 0)
-                FHolds.SetDepth(Frames);
-            ShowHoldTraces();
-            Repaint();
-        });
-    });
+    QObject::connect(SEAverageFrames, &QSpinBox::valueChanged, &FForm,
+                     [this] { FForm.Guard([this] { TracesSwitched(); }); });
     QObject::connect(CBMarkerTrace, &QComboBox::currentIndexChanged, &FForm,
                      [this] { FForm.Guard([this] { MarkerTraceChosen(); }); });
     QObject::connect(BtnClearTraces, &QToolButton::clicked, &FForm,
@@ -317,63 +309,21 @@ QGroupBox* TMeasureTools::BuildTracesGroup(QWidget* Parent)
     return GBTraces;
 }
 
-void TMeasureTools::Connect()
+void TMeasureTools::Configured()
 {
-    // Holds gathered under another window, averaging or mirroring are cleared at once, not
-    // only with the next frame (offsets and the FFT size come through ViewChanged).
-    const auto check = [this] {
-        FForm.Guard([this] {
-            CheckConfiguration();
-            Repaint();
-        });
-    };
-    QObject::connect(FForm.RGFenster, &TRadioGroup::Click, &FForm, check);
-    QObject::connect(FForm.SEAvg, &QSpinBox::valueChanged, &FForm, check);
-    QObject::connect(FForm.CBInverted, &QCheckBox::toggled, &FForm, check);
-}
-
-TMeasureTools::TConfiguration TMeasureTools::CurrentConfiguration() const
-{
-    return {Bins(),
-            FForm.FFT->LeakFunction(),
-            FForm.SEAvg->value(),
-            FForm.CBInverted->isChecked(),
-            FForm.FreqOffset,
-            FForm.LevelOffset};
-}
-
-bool TMeasureTools::HoldsRunning() const
-{
-    return CBMaxHold->isChecked() || CBMinHold->isChecked() || CBAverage->isChecked();
-}
-
-void TMeasureTools::CheckConfiguration()
-{
-    const TConfiguration now = CurrentConfiguration();
-    if (FConfigurationKnown && now == FConfiguration)
+    if (FRbwN == Bins() && FRbwWindow == FRecipe.Settings().Window)
         return;
-    // A marker keeps its frequency through a change of the FFT size.
-    if (FConfigurationKnown && now.N != FConfiguration.N && FConfiguration.N > 0)
-        for (TMarker& m : FMarkers)
-            m.Bin = std::clamp(m.Bin * now.N / FConfiguration.N, 0.0, double(now.N - 1));
-    FConfiguration = now;
-    FConfigurationKnown = true;
-    const double rbw = quillex::ResolutionBandwidthKHz(*FForm.FFT);
+    FRbwN = Bins();
+    FRbwWindow = FRecipe.Settings().Window;
+    const double rbw = quillex::ResolutionBandwidthKHz(FRecipe.FFT());
     FRbwText = std::isfinite(rbw) ? QStringLiteral("RBW ") + Fixed("", 1, rbw, "kHz") : QString();
-    if (HoldsRunning())
-        FHolds.Configure(now.N, SEAverageFrames->value());
-    else
-        FHolds.Configure(0, SEAverageFrames->value());
-    ShowHoldTraces();
-    ShowMarkers();
 }
 
 void TMeasureTools::TracesSwitched()
 {
-    if (!HoldsRunning())
-        FHolds.Configure(0, SEAverageFrames->value()); // nothing gathered in between is shown
-    else if (FHolds.Bins() != Bins())
-        FHolds.Configure(Bins(), SEAverageFrames->value());
+    // Nothing gathered while they were all off is shown; another depth keeps what they hold.
+    FRecipe.SetHolds({CBMaxHold->isChecked(), CBMinHold->isChecked(), CBAverage->isChecked(),
+                      SEAverageFrames->value()});
     // The markers' trace must be one that is shown.
     const QCheckBox* boxes[] = {nullptr, CBMaxHold, CBMinHold, CBAverage};
     const int trace = CBMarkerTrace->currentIndex();
@@ -389,10 +339,7 @@ void TMeasureTools::MarkerTraceChosen()
     const int trace = CBMarkerTrace->currentIndex();
     if (trace > trLive && trace <= trAverage)
         boxes[trace]->setChecked(true);
-    const float* magnitudes = TraceMagnitudes();
-    for (TMarker& m : FMarkers)
-        if (m.Placed)
-            Follow(m, magnitudes);
+    FRecipe.SetMarkerTrace(quillex::TMarkerTrace(MarkerTrace()));
     ShowMarkers();
     Repaint();
 }
@@ -401,22 +348,6 @@ TMeasureTools::TTrace TMeasureTools::MarkerTrace() const
 {
     const int index = CBMarkerTrace->currentIndex();
     return index >= trLive && index <= trAverage ? TTrace(index) : trLive;
-}
-
-const float* TMeasureTools::TraceMagnitudes() const
-{
-    if (FHolds.Bins() != Bins())
-        return FForm.AvgSpectrum.data();
-    switch (MarkerTrace()) {
-    case trMax:
-        return FHolds.Max();
-    case trMin:
-        return FHolds.Min();
-    case trAverage:
-        return FHolds.Average();
-    default:
-        return FForm.AvgSpectrum.data();
-    }
 }
 
 void TMeasureTools::VisibleBins(int& First, int& Last) const
@@ -430,49 +361,21 @@ void TMeasureTools::VisibleBins(int& First, int& Last) const
 
 void TMeasureTools::FrameProcessed()
 {
-    CheckConfiguration();
-    if (HoldsRunning() && FHolds.Bins() == Bins())
-        FHolds.Add(FForm.AvgSpectrum.data());
-    const float* magnitudes = TraceMagnitudes();
-    for (TMarker& m : FMarkers)
-        if (m.Placed)
-            Follow(m, magnitudes);
+    Configured();
     ShowHoldTraces();
     ShowMarkers();
 }
 
 void TMeasureTools::ViewChanged()
 {
-    CheckConfiguration();
+    Configured();
     ShowHoldTraces();
     ShowMarkers();
 }
 
-void TMeasureTools::Follow(TMarker& Marker, const float* Magnitudes)
-{
-    const int n = Bins();
-    const TDXLeakType window = FForm.FFT->LeakFunction();
-    quillex::TPeak peak;
-    if (quillex::TrackPeak(Magnitudes, n, window, Marker.Bin, peak)) {
-        Marker.Bin = peak.Bin;
-        Marker.Magnitude = peak.Magnitude;
-        return;
-    }
-    // No peak by the search's rules near it (a weak carrier, or one that has gone): the marker
-    // stays and reads what is there, the tone's level where its bin is still a local maximum.
-    const int k = std::clamp(int(std::lround(Marker.Bin)), 0, n - 1);
-    const bool localMaximum = k >= 1 && k <= n - 2 && Magnitudes[k] > Magnitudes[k - 1] &&
-                              Magnitudes[k] >= Magnitudes[k + 1];
-    Marker.Magnitude = localMaximum ? quillex::InterpolatePeak(Magnitudes, n, k, window).Magnitude
-                                    : double(Magnitudes[k]);
-}
-
 void TMeasureTools::Place(int Number, const quillex::TPeak& Peak)
 {
-    TMarker& m = MarkerOf(Number);
-    m.Placed = true;
-    m.Bin = Peak.Bin;
-    m.Magnitude = Peak.Magnitude;
+    FRecipe.PlaceMarker(Number, Peak);
     FPlacedHz[size_t(Number - 1)] = int(std::lround(Peak.Bin * SpectrumKHz * 1000.0 / Bins()));
     ShowMarkers();
     Repaint();
@@ -482,7 +385,6 @@ void TMeasureTools::PeakClick(int Number)
 {
     if (!ValidNumber(Number))
         return;
-    CheckConfiguration();
     int first, last;
     VisibleBins(first, last);
     // A fresh marker other than 1 never lands on another's tone: its difference is never 0.
@@ -492,7 +394,7 @@ void TMeasureTools::PeakClick(int Number)
         if (i != Number && MarkerOf(i).Placed)
             apart[others++] = MarkerOf(i).Bin;
     quillex::TPeak peak;
-    if (FChooser.Highest(TraceMagnitudes(), Bins(), FForm.FFT->LeakFunction(), first, last,
+    if (FChooser.Highest(FRecipe.TraceMagnitudes(), Bins(), FRecipe.Settings().Window, first, last,
                          std::span<const double>(apart.data(), others), HUGE_VAL, peak))
         Place(Number, peak);
 }
@@ -501,15 +403,14 @@ void TMeasureTools::NextPeakClick(int Number, bool Left)
 {
     if (!ValidNumber(Number))
         return;
-    const TMarker& m = MarkerOf(Number);
+    const quillex::TFrameMarker& m = MarkerOf(Number);
     if (!m.Placed) {
         PeakClick(Number);
         return;
     }
-    CheckConfiguration();
     const int n = Bins();
-    const TDXLeakType window = FForm.FFT->LeakFunction();
-    const float* magnitudes = TraceMagnitudes();
+    const TDXLeakType window = FRecipe.Settings().Window;
+    const float* magnitudes = FRecipe.TraceMagnitudes();
     int first, last;
     VisibleBins(first, last);
     // With the spectrum mirrored the display's left holds the higher physical bins.
@@ -527,18 +428,17 @@ void TMeasureTools::NextLowerPeakClick(int Number)
 {
     if (!ValidNumber(Number))
         return;
-    const TMarker& m = MarkerOf(Number);
+    const quillex::TFrameMarker& m = MarkerOf(Number);
     if (!m.Placed) {
         PeakClick(Number);
         return;
     }
-    CheckConfiguration();
     int first, last;
     VisibleBins(first, last);
     // Its own tone is not lower than itself: nothing to keep apart from.
     quillex::TPeak peak;
-    if (FChooser.Highest(TraceMagnitudes(), Bins(), FForm.FFT->LeakFunction(), first, last, {},
-                         m.Magnitude, peak))
+    if (FChooser.Highest(FRecipe.TraceMagnitudes(), Bins(), FRecipe.Settings().Window, first, last,
+                         {}, m.Magnitude, peak))
         Place(Number, peak);
 }
 
@@ -546,7 +446,7 @@ void TMeasureTools::MarkerOffClick(int Number)
 {
     if (!ValidNumber(Number))
         return;
-    MarkerOf(Number).Placed = false;
+    FRecipe.RemoveMarker(Number);
     FPlacedHz[size_t(Number - 1)] = -1;
     ShowMarkers();
     Repaint();
@@ -554,8 +454,7 @@ void TMeasureTools::MarkerOffClick(int Number)
 
 void TMeasureTools::MarkersOffClick()
 {
-    for (int i = 1; i <= MarkerCount; ++i)
-        MarkerOf(i).Placed = false;
+    FRecipe.RemoveMarkers();
     FPlacedHz.fill(-1);
     ShowMarkers();
     Repaint();
@@ -563,27 +462,27 @@ void TMeasureTools::MarkersOffClick()
 
 void TMeasureTools::ClearTracesClick()
 {
-    if (FHolds.Bins() > 0)
-        FHolds.Clear();
+    FRecipe.ClearHolds();
     ShowHoldTraces();
     Repaint();
 }
 
 bool TMeasureTools::MarkerPlaced(int Number) const
 {
-    return Number >= 1 && Number <= MarkerCount && FMarkers[size_t(Number - 1)].Placed;
+    return MarkerOf(Number).Placed;
 }
 
 double TMeasureTools::MarkerBin(int Number) const
 {
-    return MarkerPlaced(Number) ? FMarkers[size_t(Number - 1)].Bin : 0.0;
+    return MarkerPlaced(Number) ? MarkerOf(Number).Bin : 0.0;
 }
 
 void TMeasureTools::ShowHoldTraces()
 {
     TDXHistograph* histo = FForm.Histo;
     const int n = Bins();
-    const bool ready = FHolds.Bins() == n && FHolds.Frames() > 0;
+    const quillex::THoldTraces& holds = FRecipe.Holds();
+    const bool ready = holds.Bins() == n && holds.Frames() > 0;
     const QCheckBox* boxes[] = {CBMaxHold, CBMinHold, CBAverage};
     int highest = 1;
     for (int s = MaxSeries; s <= AverageSeries; ++s)
@@ -614,8 +513,8 @@ void TMeasureTools::ShowHoldTraces()
         float* levels = FHoldLevels[size_t(i)].data();
         const bool shown = ready && boxes[i]->isChecked();
         if (shown)
-            FHolds.Levels(traces[i], levels + first, first, last - first,
-                          FForm.CBInverted->isChecked());
+            holds.Levels(traces[i], levels + first, first, last - first,
+                         FForm.CBInverted->isChecked());
         histo->AssignSeriesData(levels, shown ? n : 0, s);
     }
 }
@@ -627,7 +526,7 @@ void TMeasureTools::ShowMarkers()
     const int n = Bins();
     const bool inverted = FForm.CBInverted->isChecked();
     for (int i = 0; i < MarkerCount; ++i) {
-        const TMarker& m = FMarkers[size_t(i)];
+        const quillex::TFrameMarker& m = MarkerOf(i + 1);
         if (!m.Placed) {
             FForm.Histo->HideMarker(i + 1);
             continue;
@@ -638,7 +537,7 @@ void TMeasureTools::ShowMarkers()
                                MarkerColors[size_t(i)]);
     }
     // The read-out holds markers 1 and 2; the others are in the table.
-    const bool any = FMarkers[0].Placed || FMarkers[1].Placed;
+    const bool any = MarkerPlaced(1) || MarkerPlaced(2);
     if (any)
         Readout->SetTexts(ReadoutTexts());
     Readout->setVisible(any);
@@ -649,9 +548,9 @@ void TMeasureTools::ShowMarkers()
 
 quillex::TMarkerReading TMeasureTools::Reading(int Number) const
 {
-    if (!ValidNumber(Number) || !FMarkers[size_t(Number - 1)].Placed)
+    if (!MarkerPlaced(Number))
         return {};
-    const TMarker& m = FMarkers[size_t(Number - 1)];
+    const quillex::TFrameMarker& m = MarkerOf(Number);
     const int n = Bins();
     return {true,
             quillex::DisplayedMHz(quillex::DisplayedBin(m.Bin, n, FForm.CBInverted->isChecked()), n,
@@ -761,16 +660,15 @@ void TMeasureTools::LoadSettings(const TIniFile* Ini)
     // The markers where the user left them, on the spectrum's own frequencies (Hz): they read
     // what the trace shows there from the next frame on, and keep their frequency through a
     // change of the FFT size from here.
-    CheckConfiguration();
     const int n = Bins();
+    FRecipe.RemoveMarkers();
     for (int i = 1; i <= MarkerCount; ++i) {
         const std::string key = "Marker" + std::to_string(i);
         const int hz = Ini ? Ini->ReadInteger(MarkersSection, key, -1) : -1;
-        TMarker& m = MarkerOf(i);
-        m.Placed = hz >= 0 && hz < int(SpectrumKHz * 1000.0) && n > 0;
-        m.Bin = m.Placed ? std::min(hz / 1000.0 * n / SpectrumKHz, double(n - 1)) : 0.0;
-        m.Magnitude = 0;
-        FPlacedHz[size_t(i - 1)] = m.Placed ? hz : -1;
+        const bool placed = hz >= 0 && hz < int(SpectrumKHz * 1000.0) && n > 0;
+        if (placed)
+            FRecipe.PlaceMarker(i, {std::min(hz / 1000.0 * n / SpectrumKHz, double(n - 1)), 0});
+        FPlacedHz[size_t(i - 1)] = placed ? hz : -1;
     }
     const int reference = Ini ? Ini->ReadInteger(MarkersSection, "Reference", 1) : 1;
     FReference = reference >= 1 && reference <= MarkerCount ? reference : 1;

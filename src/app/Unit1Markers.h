@@ -6,7 +6,7 @@
 #include <functional>
 #include <vector>
 
-#include "HoldTraces.h"
+#include "FrameRecipe.h"
 #include "MarkerPlacement.h"
 #include "PeakSearch.h"
 #include "dxColors.h"
@@ -25,17 +25,18 @@ class TIniFile;
 class TMarkerReadout;
 class TMarkerTable;
 
-// The window's measuring tools: six markers that sit on peaks of a chosen trace and follow
-// them from frame to frame, their read-out line (markers 1 and 2) and table (all), and the max
-// hold, min hold and average traces
-// shown as extra plot series. Everything is computed on the averaged magnitudes of the whole
-// spectrum in physical bins; only what is shown is mirrored, offset and cut to the span.
+// The window's measuring tools: six markers that sit on peaks of a chosen trace, their
+// read-out line (markers 1 and 2) and table (all), and the max hold, min hold and average
+// traces shown as extra plot series. The recipe holds the traces and makes the markers follow
+// their peaks, on the averaged magnitudes of the whole spectrum in physical bins; these tools
+// choose the peaks, and only what is shown is mirrored, offset and cut to the span.
 class TMeasureTools
 {
 public:
-    // The traces a marker can sit on, in the order of the marker's choice box.
+    // The traces a marker can sit on, in the order of the marker's choice box (and of the
+    // recipe's TMarkerTrace).
     enum TTrace { trLive, trMax, trMin, trAverage };
-    static constexpr int MarkerCount = 6;
+    static constexpr int MarkerCount = quillex::TFrameRecipe::MarkerCount;
     static constexpr int DefaultAverageFrames = 10;
     static constexpr const char* SettingsSection = "Traces";
     static constexpr const char* MarkersSection = "Markers";
@@ -57,14 +58,11 @@ public:
     // Called when the markers have been shown anew (a frame, a move, a new view), so that
     // other read-outs follow them.
     std::function<void()> OnMarkersShown;
-    // Shortcuts and the signals of the window's own controls; after the window's handlers are
-    // connected, so that a change is seen once they have applied it.
-    void Connect();
 
-    // Every processed frame, with the new averages in place and before the plot is given the
-    // frame: the holds take the frame, the markers follow their peaks.
+    // Every processed frame, after the recipe and before the plot is given the frame: the
+    // holds and the markers shown.
     void FrameProcessed();
-    // The span, the FFT size or the offsets may have changed.
+    // The span or the frame settings may have changed.
     void ViewChanged();
 
     // Marker Number (1..6) to the highest peak of the chosen trace inside the visible span;
@@ -101,7 +99,6 @@ public:
     TTrace MarkerTrace() const;
     // How the markers are reached, for the About box.
     QString KeysHint() const;
-    const quillex::THoldTraces& Holds() const { return FHolds; }
 
     // The sections "Traces" and "Markers" of the settings file (Ini null: no file). Takes its
     // own snapshot, against which SettingsChanged compares.
@@ -133,23 +130,6 @@ public:
     QAction* ActMarkersOff = nullptr;
 
 private:
-    struct TMarker
-    {
-        bool Placed = false;
-        double Bin = 0;       // physical, fractional
-        double Magnitude = 0; // on the averaged-magnitude scale
-    };
-    // What the holds were gathered under; any change clears them.
-    struct TConfiguration
-    {
-        int N = 0;
-        TDXLeakType Window = wnHanning;
-        int Averaging = 1;
-        bool Inverted = false;
-        float FreqOffset = 0, LevelOffset = 0;
-        bool operator==(const TConfiguration&) const = default;
-    };
-
     // The FFT's bin count now.
     int Bins() const;
     void BuildMenu();
@@ -157,18 +137,15 @@ private:
     void PlotMouseDown(Qt::MouseButton Button, Qt::KeyboardModifiers Modifiers, int X, int Y);
     // Bins of the spectrum per pixel of the plot now.
     double BinsPerPixel() const;
-    TConfiguration CurrentConfiguration() const;
-    void CheckConfiguration();
-    bool HoldsRunning() const;
+    // The resolution bandwidth's text follows the FFT's size and window.
+    void Configured();
     void TracesSwitched();
     void MarkerTraceChosen();
-    const float* TraceMagnitudes() const;
     // Physical bins shown by the plot now.
     void VisibleBins(int& First, int& Last) const;
     void Place(int Number, const quillex::TPeak& Peak);
     bool ValidNumber(int Number) const { return Number >= 1 && Number <= MarkerCount; }
-    TMarker& MarkerOf(int Number) { return FMarkers[size_t(Number - 1)]; }
-    void Follow(TMarker& Marker, const float* Magnitudes);
+    const quillex::TFrameMarker& MarkerOf(int Number) const { return FRecipe.Marker(Number); }
     void ShowHoldTraces();
     void ShowMarkers();
     void ShowTable();
@@ -180,8 +157,7 @@ private:
     std::array<int, MarkerCount + 1> MarkerSettings() const;
 
     TForm1& FForm;
-    std::array<TMarker, MarkerCount> FMarkers;
-    quillex::THoldTraces FHolds;
+    quillex::TFrameRecipe& FRecipe;
     quillex::TPeakChooser FChooser;
     TMarkerTable* FTable = nullptr;
     // The axis frequency (kHz) where the context menu was opened.
@@ -192,10 +168,10 @@ private:
     int FReference = 1;
     std::array<int, MarkerCount + 1> FMarkerSnapshot{};
     std::array<std::vector<float>, 3> FHoldLevels;
-    TConfiguration FConfiguration;
-    bool FConfigurationKnown = false;
     // The resolution bandwidth's text, made when the FFT's size or window changes (measuring
     // the window's coefficients every frame would cost more than the markers themselves).
     QString FRbwText;
+    int FRbwN = 0;
+    TDXLeakType FRbwWindow = wnOwn;
     std::array<int, 5> FSnapshot{};
 };

@@ -89,7 +89,7 @@ quillex::TRowState TForm1::WaterfallRowState() const
     row.SpanKHz = n > 0 ? double(WaterfallLine.size()) * 40000.0 / n : 0.0;
     row.CentreKHz = SBFrq->value();
     row.FftSize = n;
-    row.Window = static_cast<int>(FFT->LeakFunction());
+    row.Window = static_cast<int>(Recipe.Settings().Window);
     row.Averaging = SEAvg->value();
     row.FreqOffset = FreqOffset;
     row.LevelOffset = LevelOffset;

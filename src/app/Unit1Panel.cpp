@@ -247,17 +247,17 @@ void TPanelTools::StepScale(bool Up)
 void TPanelTools::AutoLevelClick()
 {
     const TDXHistograph* histo = FForm.Histo;
-    const int n = FForm.FFT->Size();
+    const int n = FForm.Recipe.N();
     const quillex::TBinRange bins = quillex::PhysicalBinsInView(
         histo->ViewXCurrentMin(), histo->ViewXCurrentMax(), n, FForm.CBInverted->isChecked());
     if (bins.Last < bins.First)
         return;
     // The strongest peak of the trace shown, interpolated; without one the loudest bin that
     // holds anything.
-    const float* m = FForm.AvgSpectrum.data();
+    const float* m = FForm.Recipe.Averages();
     double peak = NAN;
     quillex::TPeak strongest;
-    if (FSearch.Strongest(m, n, FForm.FFT->LeakFunction(), bins.First, bins.Last, 0.0, 1,
+    if (FSearch.Strongest(m, n, FForm.Recipe.Settings().Window, bins.First, bins.Last, 0.0, 1,
                           &strongest) == 1) {
         peak = quillex::LevelFromMagnitude(strongest.Magnitude);
     } else {

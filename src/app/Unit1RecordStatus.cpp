@@ -47,7 +47,7 @@ void TForm1::StartRecordStatus()
 QString TForm1::RecordStatusText() const
 {
     const double seconds = RecordFrames > 0 ? FClock.Elapsed() - RecordStart : 0.0;
-    const double bytes = double(SpkFile.Writer.RecordCount()) * double(FrameRecordSize);
+    const double bytes = double(Recording.Continuous().RecordCount()) * double(FrameRecordSize);
     return QStringLiteral("  %1  %2 %3  %4 MB")
         .arg(Elapsed(seconds))
         .arg(RecordFrames)
@@ -57,14 +57,15 @@ QString TForm1::RecordStatusText() const
 
 void TForm1::RecordStatusTick()
 {
-    if (!BtnRecord->isChecked() || !SpkFile.Writer.IsOpen()) {
+    if (!BtnRecord->isChecked() || !Recording.Continuous().IsOpen()) {
         RecordStatusTimer->stop();
         return;
     }
     // The numbers always show. A name too long for the panel gives way in its middle, and
     // where the words would leave it hardly any room a record sign stands for them; the hint
     // has it all.
-    const QString name = QFileInfo(QString::fromStdString(SpkFile.Writer.FileName())).fileName();
+    const QString name =
+        QFileInfo(QString::fromStdString(Recording.Continuous().FileName())).fileName();
     const QString progress = RecordStatusText();
     const QLabel* panel = StatusPanels[FileStatusPanel];
     const QFontMetrics metrics(panel->font());
@@ -81,7 +82,7 @@ void TForm1::RecordStatusTick()
     if (AlarmRecordingText.isEmpty())
         StatusPanels[FileStatusPanel]->setToolTip(QStringLiteral("Record to ") + name + progress);
 
-    const QString path = QString::fromStdString(SpkFile.Writer.FileName());
+    const QString path = QString::fromStdString(Recording.Continuous().FileName());
     const int64_t free = FreeDiskBytes ? FreeDiskBytes(path) : -1;
     if (free >= 0 && free < LowDiskBytes && !DiskSpaceWarned) {
         DiskSpaceWarned = true;

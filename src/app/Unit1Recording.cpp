@@ -75,7 +75,7 @@ void TForm1::BtnRecordClick()
             BtnRecord->setChecked(false);
         } else {
             try {
-                SpkFile.Writer.Create(NativePath(name));
+                Recording.StartContinuous(NativePath(name));
             } catch (const quillex::ESpkError&) {
                 // A button left down without a file would fail on every frame.
                 BtnRecord->setChecked(false);
@@ -91,7 +91,7 @@ void TForm1::BtnRecordClick()
     }
     BtnPlayback->setEnabled(!BtnRecord->isChecked() && !BtnStartStop->isChecked());
     if (!BtnRecord->isChecked())
-        SpkFile.Writer.Close();
+        Recording.StopContinuous();
 }
 
 char SystemDecimalSeparator()
@@ -105,25 +105,23 @@ char SystemDecimalSeparator()
 void TForm1::WriteRecordingHeader()
 {
     try {
-        SpkFile.Writer.AppendHeader(FreqOffset, LevelOffset, CBInverted->isChecked(),
-                                    SystemDecimalSeparator());
+        Recording.AppendContinuousHeader(
+            {FreqOffset, LevelOffset, CBInverted->isChecked(), SystemDecimalSeparator()});
     } catch (const quillex::ESpkError& e) {
-        StopRecordingAfterError(e);
+        StopRecordingAfterError(QStringLiteral("Recording stopped: ") +
+                                QString::fromLocal8Bit(e.what()));
     }
 }
 
-void TForm1::WriteFrameRecord()
+void TForm1::RecordingFailed(quillex::TRecordingOutput Output, const std::string& Message)
 {
-    try {
-        SpkFile.Writer.AppendRecord(FrameStamp, SampleBlock.data());
-        if (RecordFrames++ == 0)
-            RecordStart = FClock.Elapsed();
-    } catch (const quillex::ESpkError& e) {
-        StopRecordingAfterError(e);
-    }
+    if (Output == quillex::TRecordingOutput::Continuous)
+        StopRecordingAfterError(QString::fromLocal8Bit(Message.c_str()));
+    else
+        Limits->RecordingFailed(Output, QString::fromStdString(Message));
 }
 
-void TForm1::StopRecordingAfterError(const std::exception& E)
+void TForm1::StopRecordingAfterError(const QString& Message)
 {
     // The acquisition goes on; only the recording ends, with whole records kept. The
     // state is settled before the message, whose dialog lets ticks run.
@@ -131,18 +129,18 @@ void TForm1::StopRecordingAfterError(const std::exception& E)
     SetStatusText(3, QString());
     SetStatusText(4, QString());
     try {
-        SpkFile.Writer.Close();
+        Recording.StopContinuous();
     } catch (const quillex::ESpkError&) {
         // The first failure is the one worth reporting.
     }
     BtnPlayback->setEnabled(!BtnStartStop->isChecked());
-    FPrompts.ShowError(QStringLiteral("Recording stopped: ") + QString::fromLocal8Bit(E.what()));
+    FPrompts.ShowError(Message);
 }
 
 void TForm1::CloseSpkFile()
 {
     SpkFile.Reader.Close();
-    SpkFile.Writer.Close();
+    Recording.StopContinuous();
 }
 
 void TForm1::BtnPlaybackClick()

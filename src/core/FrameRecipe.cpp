@@ -86,11 +86,31 @@ const float* TFrameRecipe::TraceMagnitudes() const
     }
 }
 
+void TFrameRecipe::SetMarkerTrace(TMarkerTrace Trace)
+{
+    FMarkerTrace = Trace;
+    FollowMarkers();
+}
+
+void TFrameRecipe::FollowMarkers()
+{
+    const float* trace = TraceMagnitudes();
+    for (TFrameMarker& m : FMarkers)
+        if (m.Placed)
+            Follow(m, trace);
+}
+
 void TFrameRecipe::PlaceMarker(int Number, const TPeak& Peak)
 {
     if (Number < 1 || Number > MarkerCount)
         return;
     FMarkers[size_t(Number - 1)] = {true, Peak.Bin, Peak.Magnitude};
+}
+
+void TFrameRecipe::RemoveMarker(int Number)
+{
+    if (Number >= 1 && Number <= MarkerCount)
+        FMarkers[size_t(Number - 1)].Placed = false;
 }
 
 void TFrameRecipe::RemoveMarkers()
@@ -171,45 +191,26 @@ bool TFrameRecipe::Process(const int16_t* Block, int64_t Index, const TFrameTime
         LevelsFromAverages(FAverages.data(), FLevels.data(), FN, FSettings.Inverted);
     if (FHolds.Bins() == FN)
         FHolds.Add(FAverages.data());
-    const float* trace = TraceMagnitudes();
-    for (TFrameMarker& m : FMarkers)
-        if (m.Placed)
-            Follow(m, trace);
+    FollowMarkers();
     CheckLimits(Index, Time);
     return true;
 }
 
+bool TFrameRecipe::WatchesLimits() const
+{
+    return FCheck.Covers(TLimitKind::Upper) || FCheck.Covers(TLimitKind::Lower) ||
+           FEpisodes.IsOpen(TLimitKind::Upper) || FEpisodes.IsOpen(TLimitKind::Lower);
+}
+
 void TFrameRecipe::CheckLimits(int64_t Index, const TFrameTime& Time)
 {
-    const bool open = FEpisodes.IsOpen(TLimitKind::Upper) || FEpisodes.IsOpen(TLimitKind::Lower);
     FStep = {};
-    FLimitChecked = FCheck.Covers(TLimitKind::Upper) || FCheck.Covers(TLimitKind::Lower) || open;
+    FLimitChecked = WatchesLimits();
     if (!FLimitChecked)
         return;
+    // The episodes' times are the wall clock's; their hold-off runs on the steady time.
     FLimitFrame = FCheck.Check(FAverages.data());
-    WithWallTimes(FEpisodes.Frame(FCheck, FLimitFrame, FAverages.data(), Index, Time.Steady));
-    for (int kind = 0; kind < 2; ++kind) {
-        if (FStep.Started[kind])
-            FStartWall[kind] = Time.Wall;
-        if (FLimitFrame.Kinds[kind].Beyond)
-            FLastWall[kind] = Time.Wall;
-    }
-}
-
-const TLimitStep& TFrameRecipe::WithWallTimes(const TLimitStep& Step)
-{
-    FStep = Step;
-    for (int e = 0; e < FStep.EndedCount; ++e) {
-        TLimitEpisode& episode = FStep.Ended[size_t(e)];
-        episode.Start = FStartWall[int(episode.Kind)];
-        episode.End = FLastWall[int(episode.Kind)];
-    }
-    return FStep;
-}
-
-const TLimitStep& TFrameRecipe::FinishEpisodes()
-{
-    return WithWallTimes(FEpisodes.Finish());
+    FStep = FEpisodes.Frame(FCheck, FLimitFrame, FAverages.data(), Index, Time.Wall, Time.Steady);
 }
 
 // --- TFrameRecording ---
@@ -231,6 +232,7 @@ void TFrameRecording::OpenEventLog(const std::string& File)
 void TFrameRecording::CloseEventLog()
 {
     FLog.Close();
+    FLogFile.clear();
     FPending.clear();
 }
 
@@ -292,12 +294,22 @@ void TFrameRecording::StartContinuous(const std::string& File, const TRecordingH
 {
     FContinuous.Create(File);
     try {
-        FContinuous.AppendHeader(Header.FreqOffset, Header.LevelOffset, Header.Inverted,
-                                 Header.DecimalSeparator);
+        AppendContinuousHeader(Header);
     } catch (const ESpkError&) {
         FContinuous.Close();
         throw;
     }
+}
+
+void TFrameRecording::StartContinuous(const std::string& File)
+{
+    FContinuous.Create(File);
+}
+
+void TFrameRecording::AppendContinuousHeader(const TRecordingHeader& Header)
+{
+    FContinuous.AppendHeader(Header.FreqOffset, Header.LevelOffset, Header.Inverted,
+                             Header.DecimalSeparator);
 }
 
 void TFrameRecording::StopContinuous()
@@ -321,12 +333,15 @@ void TFrameRecording::KeepRingLength(double Time)
         FPaceStart = Time;
         FPaceFrames = 1;
     }
-    if (FFramePeriod <= 0 || FRecorder.Recording())
+    if (FRecorder.Recording())
         return;
-    // Whole steps of 16 frames, grown at once and shrunk only to half: a frame rate that
-    // wavers does not reallocate the ring (which drops what it holds).
-    const double frames = std::ceil(FAlarmSettings.PreSeconds / FFramePeriod) + 2;
-    const int wanted = std::min(MaxRingFrames, (int(std::min(frames, 1e6)) + 15) / 16 * 16);
+    // Whole steps, grown at once and shrunk only to half: a frame rate that wavers does not
+    // reallocate the ring (which drops what it holds). Until the pace is known, one step: an
+    // alarm in a run's first second has the frames before it too.
+    const double frames =
+        FFramePeriod > 0 ? std::ceil(FAlarmSettings.PreSeconds / FFramePeriod) + 2 : 0;
+    const int steps = (int(std::min(frames, 1e6)) + RingStep - 1) / RingStep;
+    const int wanted = std::min(MaxRingFrames, std::max(1, steps) * RingStep);
     TFrameRing& ring = FRecorder.Ring();
     if (wanted > ring.Length() || 2 * wanted < ring.Length()) {
         try {
@@ -340,9 +355,10 @@ void TFrameRecording::KeepRingLength(double Time)
 void TFrameRecording::Frame(const TRecordedFrame& Frame)
 {
     if (FRecorder.Active()) {
-        KeepRingLength(Frame.Time);
+        KeepRingLength(Frame.Time.Steady);
         try {
-            FRecorder.Frame(Frame.Stamp, Frame.Time, Frame.Block, Frame.Beyond);
+            FRecorder.Frame(Frame.Stamp, Frame.Time.Wall, Frame.Block, Frame.Beyond,
+                            Frame.Time.Steady);
         } catch (const EAlarmRecordError& e) {
             Fail(TRecordingOutput::Alarms, e.what());
         }

@@ -48,9 +48,10 @@ struct TFrameSettings
     bool operator==(const TFrameSettings&) const = default;
 };
 
-// A frame's time, days since 1899-12-30: Wall as the clock reads (written into logs), Steady
-// a time that never steps (what the hold-off and the seconds around an alarm are measured on).
-// The window, whose frames have one time, gives the same for both.
+// A frame's time, days since 1899-12-30: Wall as the clock reads (written into logs and alarm
+// file names), Steady a time that never steps (what the hold-off and the seconds around an
+// alarm are measured on). A recording played back, whose frames have one time, gives the same
+// for both.
 struct TFrameTime
 {
     double Wall = 0;
@@ -78,7 +79,7 @@ class TFrameRecipe
 {
 public:
     static constexpr int Capacity = 8192; // bins the spectra hold, whatever N
-    static constexpr int MarkerCount = 2;
+    static constexpr int MarkerCount = 6; // the window's; the monitor places none
 
     TFrameRecipe();
     ~TFrameRecipe();
@@ -100,12 +101,14 @@ public:
     void ClearHolds();
     const THoldTraces& Holds() const { return FHolds; }
 
-    void SetMarkerTrace(TMarkerTrace Trace) { FMarkerTrace = Trace; }
+    // The markers move onto the new trace at once.
+    void SetMarkerTrace(TMarkerTrace Trace);
     TMarkerTrace MarkerTrace() const { return FMarkerTrace; }
     // What the markers sit on: the chosen hold while it has frames, else the averages.
     const float* TraceMagnitudes() const;
     // Marker Number (1 .. MarkerCount) on a peak the caller chose; it follows it from here on.
     void PlaceMarker(int Number, const TPeak& Peak);
+    void RemoveMarker(int Number);
     void RemoveMarkers();
     const TFrameMarker& Marker(int Number) const;
 
@@ -123,9 +126,12 @@ public:
     bool SetHoldOffSeconds(double Seconds) { return FEpisodes.SetHoldOffSeconds(Seconds); }
     const TLimitEpisodes& Episodes() const { return FEpisodes; }
     // The wall-clock time of the open episode's first frame.
-    double EpisodeStart(TLimitKind Kind) const { return FStartWall[int(Kind)]; }
-    // The end of a run: the open episodes end (wall-clock times).
-    const TLimitStep& FinishEpisodes();
+    double EpisodeStart(TLimitKind Kind) const { return FEpisodes.Current(Kind).Start; }
+    // Limits in force, or an episode open: the next frame goes through the check (and needs
+    // its time).
+    bool WatchesLimits() const;
+    // The end of a run: the open episodes end.
+    const TLimitStep& FinishEpisodes() { return FEpisodes.Finish(); }
 
     // --- one frame ---
     // Block's first 2N samples through the transform; the magnitudes into the band statistics;
@@ -148,10 +154,9 @@ public:
 private:
     void ConfigureHolds();
     void ConfigureBands();
+    void FollowMarkers();
     void Follow(TFrameMarker& Marker, const float* Magnitudes) const;
     void CheckLimits(int64_t Index, const TFrameTime& Time);
-    // The episodes' steps carry steady times; the wall clock's replace them.
-    const TLimitStep& WithWallTimes(const TLimitStep& Step);
 
     TFrameSettings FSettings;
     int FN = 0;
@@ -174,14 +179,13 @@ private:
     bool FLimitChecked = false;
     TLimitFrame FLimitFrame;
     TLimitStep FStep;
-    double FStartWall[2] = {0, 0}, FLastWall[2] = {0, 0};
 };
 
 // A frame as the recordings take it.
 struct TRecordedFrame
 {
     double Stamp = 0; // what its record carries (0 for frames without a time mark)
-    double Time = 0;  // its steady time (TFrameTime::Steady)
+    TFrameTime Time;
     const int16_t* Block = nullptr;
     bool Beyond = false; // beyond a limit
 };
@@ -200,8 +204,8 @@ struct TRecordingHeader
 class TFrameRecording
 {
 public:
-    // 64 MB of frames at most before an alarm.
-    static constexpr int MaxRingFrames = 4096;
+    // 64 MB of frames at most before an alarm; the ring's length in steps of RingStep frames.
+    static constexpr int MaxRingFrames = 4096, RingStep = 16;
     // Episodes kept for a log that failed, until it takes them again.
     static constexpr size_t MaxPendingEpisodes = 1000;
 
@@ -213,7 +217,7 @@ public:
     // --- the event log ---
     // Throws ELimitLogError; the file is kept for RetryEventLog all the same.
     void OpenEventLog(const std::string& File);
-    void CloseEventLog(); // and forgets episodes not written
+    void CloseEventLog(); // and forgets the file and the episodes not written
     bool EventLogOpen() const { return FLog.IsOpen(); }
     // Opens the log of the last OpenEventLog again and writes the episodes it kept; throws
     // ELimitLogError, keeping them, when it still cannot.
@@ -230,12 +234,17 @@ public:
     int RingFrames() { return FRecorder.Ring().Count(); }
 
     // --- the continuous recording ---
-    void StartContinuous(const std::string& File, const TRecordingHeader& Header); // ESpkError
-    void StopContinuous();                                                         // ESpkError
+    // The file with its offsets header (closed again when the header cannot be written), or
+    // without one, which AppendContinuousHeader may write before the first frame. ESpkError.
+    void StartContinuous(const std::string& File, const TRecordingHeader& Header);
+    void StartContinuous(const std::string& File);
+    void AppendContinuousHeader(const TRecordingHeader& Header); // ESpkError, the file kept
+    void StopContinuous();                                       // ESpkError
     const TSpkWriter& Continuous() const { return FContinuous; }
 
     // Every processed frame: into the ring before an alarm (its length follows PreSeconds at
-    // the frames' pace), the alarm's recording, the continuous recording.
+    // the frames' pace, RingStep frames until the pace is known), the alarm's recording (named
+    // by the wall clock, its seconds on the steady time), the continuous recording.
     void Frame(const TRecordedFrame& Frame);
     // The end of a run: the episodes it ended logged, the alarm's recording closed, the ring
     // emptied (the next frame does not follow on from the last).

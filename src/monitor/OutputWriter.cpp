@@ -221,7 +221,7 @@ void TOutputWriter::Frame(const TOutMessage& M, const int16_t* Block)
         ContinuousFor(M.Wall);
     if (FSettings->DiskBudgetMB > 0)
         KeepBudget();
-    FRecording.Frame({M.Stamp, M.Steady, Block, M.Beyond});
+    FRecording.Frame({M.Stamp, {M.Wall, M.Steady}, Block, M.Beyond});
 }
 
 // The continuous recording's file for a frame at Wall: a file per hour, in parts when the

@@ -10,7 +10,7 @@ static void ExpectViewsAgree(const TForm1& Form)
 {
     const double half = Form.SBFrq->minimum();
     const double centre = Form.SBFrq->value();
-    const double n = Form.FFT->Size();
+    const double n = Form.Recipe.N();
     EXPECT_EQ(Form.SBFrq->maximum(), 40000 - half);
     EXPECT_EQ(Form.Histo->ViewXCurrentMin(), centre - half);
     EXPECT_EQ(Form.Histo->ViewXCurrentMax(), centre + half);
@@ -78,7 +78,7 @@ TEST_F(WindowTest, ControlsAndOffsetsTakeEffect)
     for (const auto& [item, window] : {std::pair{0, wnRectangle}, std::pair{1, wnHanning},
                                        std::pair{2, wnHamming}, std::pair{3, wnBlackman}}) {
         Form->RGFenster->setItemIndex(item);
-        EXPECT_EQ(Form->FFT->LeakFunction(), window) << item;
+        EXPECT_EQ(Form->Recipe.Settings().Window, window) << item;
     }
     // The scale follows the bars from the start: ZMin = -Min, ZMax = ZMin - Range + 40.
     const float zMin = -float(Form->SBMin->value());

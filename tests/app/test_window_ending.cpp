@@ -48,7 +48,7 @@ TEST_F(WindowTest, EndingWithoutQuestionsStillStopsRecordsAndClosesTheReceiver)
     Form->BtnStartStop->click(); // returns when the loop ends
     EXPECT_EQ(frames, 5);
     EXPECT_EQ(Flags(), "- - - sync playback");
-    EXPECT_FALSE(Form->SpkFile.Writer.IsOpen());
+    EXPECT_FALSE(Form->Recording.Continuous().IsOpen());
     EXPECT_EQ(QFileInfo(file).size(),
               (1 + frames) * qint64(quillex::FrameRecordSize)); // the header and each frame
     EXPECT_TRUE(ReadAll(file).startsWith("Offsets:"));

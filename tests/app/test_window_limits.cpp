@@ -125,7 +125,7 @@ TEST_F(LimitTest, LimitFromTheTraceOrTheHolds)
         Form->Measure->CBMinHold->setChecked(hold == 2);
         std::vector<float> levels;
         PlayToEnd(Path("bursts.spk"),
-                  [&] { levels.push_back(Form->LevelSpectrum[size_t(burst)]); });
+                  [&] { levels.push_back(Form->Recipe.Levels()[size_t(burst)]); });
         ASSERT_EQ(levels.size(), size_t(Frames));
         L().ActUpperFromTrace->trigger();
         L().ActLowerFromTrace->trigger();
@@ -137,7 +137,7 @@ TEST_F(LimitTest, LimitFromTheTraceOrTheHolds)
         EXPECT_NEAR(L().Limits().Lower.LevelAt(mhz(burst)), (hold == 2 ? low : last) - 3, 2e-3);
         if (hold == 0)
             for (int d : {0, 1, 1228, 1229, 2000, N - 1}) {
-                const double level = Form->LevelSpectrum[size_t(d)] + LevelOffset;
+                const double level = Form->Recipe.Levels()[size_t(d)] + LevelOffset;
                 EXPECT_NEAR(L().Limits().Upper.LevelAt(mhz(d)), level + 7.5, 1e-3) << d;
                 EXPECT_NEAR(L().Limits().Lower.LevelAt(mhz(d)), level - 3, 1e-3) << d;
             }
@@ -231,8 +231,7 @@ TEST_F(LimitTest, LowerEpisodeBesideAnUpperOne)
     QMap<int64_t, std::vector<float>> levels;
     PlayToEnd(Path("gap.spk"), [&] {
         status[Form->PlaybackRecord] = Form->StatusText(0);
-        levels[Form->PlaybackRecord].assign(Form->LevelSpectrum.begin(),
-                                            Form->LevelSpectrum.begin() + N);
+        levels[Form->PlaybackRecord].assign(Form->Recipe.Levels(), Form->Recipe.Levels() + N);
     });
 
     // The bins from 12.49 to 12.51 MHz as displayed (two of 9.8 kHz); the carrier keeps them near
@@ -443,7 +442,7 @@ TEST_F(LimitTest, SaveLoadAndTheSettingsKey)
     EXPECT_TRUE(L().CBEventLog->isChecked());
     EXPECT_EQ(L().EventLogFile(), Path("events.csv"));
     EXPECT_TRUE(L().CBRecordOnAlarm->isChecked());
-    EXPECT_TRUE(L().Recorder().Active());
+    EXPECT_TRUE(Form->Recording.Alarms().Active());
     EXPECT_EQ(L().AlarmFolder(), Path("alarms"));
     // The log opened again for appending keeps its one header.
     EXPECT_EQ(Lines(Path("events.csv")),

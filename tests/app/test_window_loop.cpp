@@ -3,7 +3,7 @@
 // A tone in the given bin of the current FFT size.
 static void FillTone(TForm1& Form, int Bin, int Amplitude)
 {
-    const int samples = 2 * static_cast<int>(Form.FFT->Size());
+    const int samples = 2 * static_cast<int>(Form.Recipe.N());
     for (int i = 0; i < TForm1::BlockSamples; ++i)
         Form.SampleBlock[i] = static_cast<int16_t>(
             i < samples ? std::lround(Amplitude * std::sin(M_PI * Bin * i / (samples / 2.0))) : 0);
@@ -11,7 +11,7 @@ static void FillTone(TForm1& Form, int Bin, int Amplitude)
 
 static std::vector<float> Levels(const TForm1& Form)
 {
-    return {Form.LevelSpectrum.begin(), Form.LevelSpectrum.begin() + Form.FFT->Size()};
+    return {Form.Recipe.Levels(), Form.Recipe.Levels() + Form.Recipe.N()};
 }
 
 // An all-zero block reads -180 dBm; levels follow the exact formula from the window's
@@ -25,17 +25,18 @@ TEST_F(WindowTest, FrameLevelsAndMirroring)
         ASSERT_NEAR(level, -180.0, 0.001);
     for (int exponent : {12, 8}) {
         Form->SEFft->setValue(exponent);
-        const int n = static_cast<int>(Form->FFT->Size());
+        const int n = static_cast<int>(Form->Recipe.N());
         FillTone(*Form, n / 5, 3000);
         Form->ProcessFrame();
         const std::vector<float> straight = Levels(*Form);
         for (int k = 0; k < n; ++k)
-            ASSERT_NEAR(straight[k], 20 * std::log10(Form->AvgSpectrum[k] / 16384.0 + 1e-9), 1e-3);
+            ASSERT_NEAR(straight[k], 20 * std::log10(Form->Recipe.Averages()[k] / 16384.0 + 1e-9),
+                        1e-3);
         EXPECT_GT(straight[n / 5], straight[n / 5 + 20] + 40.0f);
         Form->CBInverted->setChecked(true);
         Form->ProcessFrame();
         for (int k = 0; k < n; ++k)
-            ASSERT_NEAR(Form->LevelSpectrum[k], straight[n - 1 - k], 0.001) << k;
+            ASSERT_NEAR(Form->Recipe.Levels()[k], straight[n - 1 - k], 0.001) << k;
         Form->CBInverted->setChecked(false);
     }
     Form->ProcessFrame();
@@ -53,17 +54,17 @@ TEST_F(WindowTest, FrameLevelsAndMirroring)
          {std::pair{20000, 1536}, std::pair{5000, 0}, std::pair{35000, 3072}}) {
         Form->SBFrq->setValue(centre);
         Form->ProcessFrame();
-        EXPECT_EQ(Form->WaterfallLine,
-                  std::vector<float>(Form->LevelSpectrum.begin() + first,
-                                     Form->LevelSpectrum.begin() + first + 1024))
+        EXPECT_EQ(Form->WaterfallLine, std::vector<float>(Form->Recipe.Levels() + first,
+                                                          Form->Recipe.Levels() + first + 1024))
             << centre;
     }
-    const std::vector<float> first(Form->AvgSpectrum.begin(), Form->AvgSpectrum.begin() + 4096);
+    const std::vector<float> first(Form->Recipe.Averages(), Form->Recipe.Averages() + 4096);
     Form->SEAvg->setValue(64);
     Form->SampleBlock.fill(0);
     Form->ProcessFrame();
     for (int k = 1; k < 4096; ++k)
-        ASSERT_NEAR(Form->AvgSpectrum[k], first[k] * 63.0f / 64.0f, 1e-3f * first[k] + 1e-6f) << k;
+        ASSERT_NEAR(Form->Recipe.Averages()[k], first[k] * 63.0f / 64.0f, 1e-3f * first[k] + 1e-6f)
+            << k;
 }
 
 // Slow scan reads every tick but processes a frame only when one is due.
@@ -179,8 +180,8 @@ TEST_F(WindowTest, FftSizeChangeWhileRunningNeverMixesSizes)
     Form->OnFrameProcessed = [&] {
         ++frames;
         duringChange += changing;
-        const int n = static_cast<int>(Form->FFT->Size());
-        mismatched += Form->FftInput->Count != 2 * n || Form->FftOutput->Real->Count != n ||
+        const int n = 1 << Form->SEFft->value();
+        mismatched += Form->Recipe.N() != n || Form->Recipe.FFT().Size() != n ||
                       static_cast<int>(Form->WaterfallLine.size()) != n;
     };
     Form->BtnStartStop->click();

@@ -83,7 +83,7 @@ TEST_F(MarkerTest, OnBinCarrierReadsOneLevelWithEveryWindow)
         Form->RGFenster->setItemIndex(window);
         Play(Path("carrier.spk"));
         M().ActPeak->trigger();
-        for (const float level : {Form->LevelSpectrum[1450], Form->Histo->Marker(1).Y})
+        for (const float level : {Form->Recipe.Levels()[1450], Form->Histo->Marker(1).Y})
             EXPECT_NEAR(level, OnBinDbm(carrier.Amplitude), 0.01) << window;
     }
 }
@@ -235,23 +235,23 @@ TEST_F(MarkerTest, MarkersWhereTheUserPointsOrTypesTheTableAndTheSettings)
     }
     EXPECT_EQ(Prompts.Errors.size(), 1);
 
-    // Marker 3 from the table: the keys and "Marker here" move its chosen row.
+    // Marker 6, the last, from the table: the keys and "Marker here" move its chosen row.
     M().ActPeak->trigger();
     M().ActMarkerTable->trigger();
     TMarkerTable* table = M().Table();
     ASSERT_TRUE(table && table->isVisible());
-    table->Select(3);
+    table->Select(6);
     M().ActPeak->trigger();
-    EXPECT_NEAR(M().MarkerBin(3) * BinMHz, Left.MHz, 0.01 * BinMHz); // the strongest not taken
+    EXPECT_NEAR(M().MarkerBin(6) * BinMHz, Left.MHz, 0.01 * BinMHz); // the strongest not taken
     menuHere(M().ActMarkerHere, Strongest.MHz);
-    table->SetReference(3);
+    table->SetReference(6);
     const auto delta = [&](const TTone& T) {
         return QStringList{
             QString::asprintf("%+.1f", (T.MHz - Strongest.MHz) * 1000),
             QString::asprintf("%+.2f", OnBinDbm(T.Amplitude) - OnBinDbm(Strongest.Amplitude))};
     };
     for (const auto& [number, want] : {std::pair{1, delta(Strongest)}, std::pair{2, delta(Right)},
-                                       std::pair{3, QStringList{"ref", "ref"}}}) {
+                                       std::pair{6, QStringList{"ref", "ref"}}}) {
         EXPECT_EQ((QStringList{table->Text(number, TMarkerTable::colDeltaKHz),
                                table->Text(number, TMarkerTable::colDeltaDb)}),
                   want)
@@ -265,11 +265,11 @@ TEST_F(MarkerTest, MarkersWhereTheUserPointsOrTypesTheTableAndTheSettings)
     ASSERT_TRUE(CloseWindow());
     StartDebug4096();
     for (const auto& [number, mhz] :
-         {std::pair{1, Strongest.MHz}, std::pair{2, Right.MHz}, std::pair{3, Strongest.MHz}})
+         {std::pair{1, Strongest.MHz}, std::pair{2, Right.MHz}, std::pair{6, Strongest.MHz}})
         EXPECT_NEAR(M().MarkerBin(number) * BinMHz, mhz, 0.01 * BinMHz) << number;
     EXPECT_FALSE(M().MarkerPlaced(4));
     M().ActMarkerTable->trigger();
-    EXPECT_EQ(M().Table()->Reference(), 3);
+    EXPECT_EQ(M().Table()->Reference(), 6);
 }
 
 // A marker follows a drifting tone, which a stronger tone 6 bins away does not take from it;
@@ -319,10 +319,12 @@ TEST_F(MarkerTest, PeakWithoutAStandoutTakesTheHighestBumpUpToTheSpansEdges)
     Form->SBFrq->setValue(14500); // 12 to 17 MHz: the bins from 12000 / 9.765625 = 1228.8 up
     for (const int edge : {1229, 1740}) {
         SCOPED_TRACE(edge);
-        std::fill(Form->AvgSpectrum.begin(), Form->AvgSpectrum.begin() + N, 100.0f);
+        // The trace the peak search reads, written here.
+        float* averages = const_cast<float*>(Form->Recipe.Averages());
+        std::fill(averages, averages + N, 100.0f);
         for (const auto& [bin, height] : {std::pair{1500, 102.0f}, std::pair{edge, 103.0f},
                                           std::pair{1226, 110.0f}, std::pair{1743, 110.0f}})
-            Form->AvgSpectrum[size_t(bin)] = height;
+            averages[bin] = height;
         M().ActPeak->trigger();
         EXPECT_NEAR(M().MarkerBin(1), edge, 0.5); // within the bump's bin
     }
@@ -343,8 +345,8 @@ TEST_F(MarkerTest, PeakWithoutAStandoutTakesTheHighestBumpUpToTheSpansEdges)
     const int k = int(std::lround(M().MarkerBin(1)));
     EXPECT_EQ(k, int(std::lround(Strongest.MHz / BinMHz)));
     const double level = Readout().value(0).split(' ', Qt::SkipEmptyParts).value(3).toDouble();
-    EXPECT_NEAR(level, Form->LevelSpectrum[size_t(k)], 0.006);
-    EXPECT_LT(Form->LevelSpectrum[size_t(k)], Form->LevelSpectrum[size_t(k + 1)]);
+    EXPECT_NEAR(level, Form->Recipe.Levels()[size_t(k)], 0.006);
+    EXPECT_LT(Form->Recipe.Levels()[size_t(k)], Form->Recipe.Levels()[size_t(k + 1)]);
 }
 
 // The keys act while the window is active, and not while a text field has the focus: there
@@ -459,7 +461,7 @@ TEST_F(MarkerTest, HoldTraces)
         Form->Histo->setViewXCurrentMax(centre + HalfKHz);
     };
     const auto watch = [&] {
-        frames.emplace_back(Form->AvgSpectrum.begin(), Form->AvgSpectrum.begin() + N);
+        frames.emplace_back(Form->Recipe.Averages(), Form->Recipe.Averages() + N);
         if (frames.size() == 5)
             view(400);
     };
@@ -469,7 +471,7 @@ TEST_F(MarkerTest, HoldTraces)
         WriteRecording(Path("holds.spk"), blocks, h);
         frames.clear();
         Play(Path("holds.spk"), inverted ? 25000 : 15000, watch); // a new mirroring clears them
-        ASSERT_EQ(M().Holds().Frames(), int64_t(frames.size()));
+        ASSERT_EQ(Form->Recipe.Holds().Frames(), int64_t(frames.size()));
         view(2500);
         const auto check = [&] {
             for (int series = 2; series <= 4; ++series) {
@@ -522,15 +524,15 @@ TEST_F(MarkerTest, HoldTraces)
         SCOPED_TRACE(what);
         Form->Timer1Timer();
         Form->Timer1Timer();
-        ASSERT_GE(M().Holds().Frames(), 2);
+        ASSERT_GE(Form->Recipe.Holds().Frames(), 2);
         clear();
-        EXPECT_EQ(M().Holds().Frames(), 0);
+        EXPECT_EQ(Form->Recipe.Holds().Frames(), 0);
         EXPECT_EQ(Form->Histo->SeriesRecord(TMeasureTools::MaxSeries).Count, 0);
         Form->Timer1Timer();
-        EXPECT_EQ(Form->Histo->SeriesRecord(TMeasureTools::MaxSeries).Count, Form->FFT->Size());
+        EXPECT_EQ(Form->Histo->SeriesRecord(TMeasureTools::MaxSeries).Count, Form->Recipe.N());
     }
     M().SEAverageFrames->setValue(3); // a new depth keeps them
-    EXPECT_EQ(M().Holds().Frames(), 1);
+    EXPECT_EQ(Form->Recipe.Holds().Frames(), 1);
 }
 
 // The markers can sit on a hold trace: the maximum holds a burst the live trace has lost, the

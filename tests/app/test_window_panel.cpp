@@ -193,7 +193,7 @@ TEST_F(PanelTest, AutoLevelOnTheSimulatorsCarrier)
     std::vector<double> powers;
     for (int k = Form->ViewStartBin; k < Form->ViewStartBin + std::ssize(Form->WaterfallLine); ++k)
         if (std::abs(k - 512) > 5) // clear of the carrier's bins
-            powers.push_back(std::pow(10.0, Form->LevelSpectrum[size_t(k)] / 10));
+            powers.push_back(std::pow(10.0, Form->Recipe.Levels()[k] / 10));
     std::nth_element(powers.begin(), powers.begin() + std::ssize(powers) / 2, powers.end());
     const double noise = 10 * std::log10(powers[powers.size() / 2] / std::log(2.0));
     int ref = 0, div = 0;

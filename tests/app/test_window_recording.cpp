@@ -40,8 +40,7 @@ protected:
             PlaybackSwitchable = PlaybackSwitchable || (Form->BtnStartStop->isChecked() &&
                                                         Form->BtnPlayback->isEnabled());
             Stamps.push_back(Form->FrameStamp);
-            Levels.emplace_back(Form->LevelSpectrum.begin(),
-                                Form->LevelSpectrum.begin() + Form->FFT->Size());
+            Levels.emplace_back(Form->Recipe.Levels(), Form->Recipe.Levels() + Form->Recipe.N());
         };
     }
 

@@ -58,7 +58,7 @@ inline void RunEvents(int Ms)
 // column under each bin's place must show a bin the plot draws within a pixel of it.
 inline double WaterfallOffPlot(TForm1& Form, int Length)
 {
-    const double binKHz = 40000.0 / Form.FFT->Size();
+    const double binKHz = 40000.0 / Form.Recipe.N();
     const int first = Form.ViewStartBin;
     // The centre of the pixel where the plot draws the line's bin j, in the window.
     const auto place = [&](int j) {
@@ -276,7 +276,7 @@ protected:
             WriteIni(Ini);
         Start({"DEBUG"});
         Form->SEFft->setValue(12);
-        ASSERT_EQ(Form->FFT->Size(), N);
+        ASSERT_EQ(Form->Recipe.N(), N);
     }
 
     // The close the user triggers; true when the window accepted it.

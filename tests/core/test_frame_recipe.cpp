@@ -1,12 +1,16 @@
 // The frame recipe on frames made here: a tone's averages and levels, a marker that follows
-// it, and episodes whose hold-off runs on the steady time while their times are the wall's.
+// it, episodes whose hold-off runs on the steady time while their times are the wall's, and a
+// recording on alarm named by the wall clock. The window's tests cover seeks and six markers.
 
+#include "DateTimeU.h"
 #include "FrameRecipe.h"
 
 #include <gtest/gtest.h>
 
 #include <array>
 #include <cmath>
+#include <filesystem>
+#include <unistd.h>
 
 namespace {
 
@@ -40,10 +44,13 @@ TEST(FrameRecipe, ToneMarkerAndEpisodesWithWallTimes)
     recipe.Process(tone.data(), 0, {});
     const auto quieter = Tone(728, 1000);
     recipe.Process(quieter.data(), 0, {});
-    recipe.SetMarkerTrace(quillex::TMarkerTrace::Max);
-    EXPECT_NEAR(recipe.TraceMagnitudes()[728], 2000, 2);
+    recipe.PlaceMarker(1, {728, 0});
+    recipe.SetMarkerTrace(quillex::TMarkerTrace::Max); // the marker moves onto it at once
+    EXPECT_NEAR(recipe.Marker(1).Magnitude, 2000, 2);
     recipe.Configure({12, wnHanning, 2, true, 0, 0});
     EXPECT_EQ(recipe.Holds().Frames(), 0);
+    recipe.Process(tone.data(), 0, {}); // (1000 + 2000) / 2
+    EXPECT_NEAR(recipe.Averages()[728], 1500, 2);
     recipe.Configure({12, wnHanning, 1, true, 0, 0});
     recipe.SetHolds({});
 
@@ -79,4 +86,28 @@ TEST(FrameRecipe, ToneMarkerAndEpisodesWithWallTimes)
     EXPECT_EQ(episode.LastFrame, 7);
     EXPECT_DOUBLE_EQ(episode.Start, base + 0.3 * Day);
     EXPECT_DOUBLE_EQ(episode.End, base + 0.7 * Day);
+}
+
+// An alarm's recording has the seconds before it although the wall clock jumped an hour ahead
+// on the way (the ring's length follows the pace on the steady time), and it is named by the
+// wall clock while the seconds after it run on the steady time.
+TEST(FrameRecipe, RecordingOnAlarmNamedByTheWallClock)
+{
+    const std::filesystem::path dir =
+        std::filesystem::temp_directory_path() / ("recipe_alarm_" + std::to_string(::getpid()));
+    std::filesystem::create_directories(dir);
+    quillex::TFrameRecording recording;
+    recording.StartAlarms({dir.string(), 4.45, 0.15});
+    const std::array<int16_t, 8192> block{};
+    const double base = quillex::EncodeDateTime(2026, 12, 6, 10, 0, 0);
+    for (int f = 0; f < 62; ++f) {
+        const double steady = base + 0.1 * f * Day;
+        recording.Frame(
+            {double(f), {steady + (f >= 30 ? 3600 * Day : 0), steady}, block.data(), f == 60});
+    }
+    // The header, frames 16 to 59 before the alarm, 60, and 61 within 0.15 s after it.
+    const std::filesystem::path file = dir / "limit_2026-12-06_11-00-06.000.spk";
+    ASSERT_TRUE(std::filesystem::exists(file));
+    EXPECT_EQ(std::filesystem::file_size(file), 47u * quillex::FrameRecordSize);
+    std::filesystem::remove_all(dir);
 }
