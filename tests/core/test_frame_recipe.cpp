@@ -86,6 +86,12 @@ TEST(FrameRecipe, ToneMarkerAndEpisodesWithWallTimes)
     EXPECT_EQ(episode.LastFrame, 7);
     EXPECT_DOUBLE_EQ(episode.Start, base + 0.3 * Day);
     EXPECT_DOUBLE_EQ(episode.End, base + 0.7 * Day);
+
+    // Half the FFT size: a marker keeps its frequency, one on the last bin stays on the last.
+    recipe.PlaceMarker(2, {N - 1, 1});
+    recipe.Configure({11, wnHanning, 1, true, 0, 0});
+    EXPECT_NEAR(recipe.Marker(1).Bin, 728 / 2, 0.01); // it followed the tone back to 728
+    EXPECT_EQ(recipe.Marker(2).Bin, N / 2 - 1);
 }
 
 // An alarm's recording has the seconds before it although the wall clock jumped an hour ahead
