@@ -1,5 +1,6 @@
 #include "Unit1.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -38,6 +39,18 @@ void SetPanelHeight(QWidget* Panel, int Height)
     Panel->setVisible(Height > 0);
     if (Height > 0)
         Panel->setFixedHeight(Height);
+}
+
+QAction* AddWindowAction(QWidget& Window, const QString& Text, const char* Name, QKeySequence Keys)
+{
+    auto* a = new QAction(Text, &Window);
+    a->setObjectName(QLatin1String(Name));
+    a->setShortcut(Keys);
+    // Only while the window is active, and never when a text field wants the key: Qt asks
+    // the focused field first, and the fields take typed letters and Ctrl+arrows.
+    a->setShortcutContext(Qt::WindowShortcut);
+    Window.addAction(a);
+    return a;
 }
 
 TForm1::TForm1(TPrompts& Prompts, TClock& Clock, QStringList Args, QWidget* Parent)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QKeySequence>
 #include <QMainWindow>
 #include <QStringList>
 #include <array>
@@ -406,6 +407,8 @@ private:
 
 // Control heights of 0 hide a panel, as the window's layout always did.
 void SetPanelHeight(QWidget* Panel, int Height);
+// A key of the window's own, named for the tests.
+QAction* AddWindowAction(QWidget& Window, const QString& Text, const char* Name, QKeySequence Keys);
 // A printf-style number with the locale's decimal separator.
 QString LocalFormat(const char* Format, double Value);
 // An offset typed or stored with "," or "." as separator; throws std::runtime_error

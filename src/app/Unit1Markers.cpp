@@ -92,14 +92,7 @@ QWidget* TMeasureTools::BuildReadout(QWidget* Parent)
 void TMeasureTools::BuildMenu()
 {
     const auto action = [this](const QString& Text, const char* Name, QKeySequence Keys) {
-        auto* a = new QAction(Text, &FForm);
-        a->setObjectName(QLatin1String(Name));
-        a->setShortcut(Keys);
-        // Only while the window is active, and never when a text field wants the key: Qt asks
-        // the focused field first, and the fields take typed letters and Ctrl+arrows.
-        a->setShortcutContext(Qt::WindowShortcut);
-        FForm.addAction(a);
-        return a;
+        return AddWindowAction(FForm, Text, Name, Keys);
     };
     const auto keys = [](int Modifiers, Qt::Key Key) { return QKeySequence(Modifiers | Key); };
     const int ctrl = Qt::CTRL, shift = Qt::SHIFT;

@@ -126,12 +126,7 @@ QLabel* TPanelTools::BuildStatusNotice(QWidget* Parent)
 void TPanelTools::BuildActions()
 {
     const auto action = [this](const QString& Text, const char* Name, QKeySequence Keys) {
-        auto* a = new QAction(Text, &FForm);
-        a->setObjectName(QLatin1String(Name));
-        a->setShortcut(Keys);
-        a->setShortcutContext(Qt::WindowShortcut);
-        FForm.addAction(a);
-        return a;
+        return AddWindowAction(FForm, Text, Name, Keys);
     };
     ActRefUp = action(QStringLiteral("Reference level up"), "ActRefUp", QKeySequence(Qt::Key_Up));
     ActRefDown =
