@@ -20,6 +20,8 @@ TEST_F(MonitorTest, RunsOnTheSimulatedReceiverAndEndsARecordingWholeOnSigterm)
     EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - stop).count(), 2.0);
     EXPECT_GE(StatsRows().size(), 2u);
     EXPECT_FALSE(fs::is_empty(Out / "waterfall"));
+    for (const std::string& line : Log()) // every output written: nothing to complain of
+        EXPECT_EQ(line.find("error"), std::string::npos) << line;
 
     // The recording: whole records after the offsets header, a stamp on about a frame a second.
     const fs::path file = *fs::directory_iterator(Out / "recordings");
