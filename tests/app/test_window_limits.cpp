@@ -444,6 +444,11 @@ TEST_F(LimitTest, SaveLoadAndTheSettingsKey)
     EXPECT_TRUE(L().CBRecordOnAlarm->isChecked());
     EXPECT_TRUE(Form->Recording.Alarms().Active());
     EXPECT_EQ(L().AlarmFolder(), Path("alarms"));
+    // Switched off, it stops without asking for a folder.
+    Prompts.Names = {Path("alarms")};
+    L().CBRecordOnAlarm->click();
+    EXPECT_FALSE(L().CBRecordOnAlarm->isChecked() || Form->Recording.Alarms().Active());
+    EXPECT_EQ(Prompts.Names.size(), 1u);
     // The log opened again for appending keeps its one header.
     EXPECT_EQ(Lines(Path("events.csv")),
               QStringList{"start,end,first_frame,last_frame,kind,MHz,dBm,excess_dB"});
