@@ -2,10 +2,10 @@
 
 #include "ExportError.h"
 #include "StampText.h"
+#include "StatsLine.h"
 
 #include <algorithm>
 #include <cerrno>
-#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <numeric>
@@ -34,13 +34,6 @@ std::string MHzText(double Value)
 static_assert(std::is_trivially_copyable_v<TBandResult>);
 
 // Value with Decimals, or nothing for a quantity the row does not have.
-void AppendValue(std::string& Line, double Value, int Decimals)
-{
-    Line += ',';
-    if (std::isfinite(Value))
-        AppendFixed(Line, Value, Decimals);
-}
-
 } // namespace
 
 void TStatsTable::Check(const std::vector<TStatsBand>& Bands, const TBandSpectrum& Spectrum)
@@ -93,8 +86,7 @@ TStatsTable::TStatsTable(const std::string& Target, const TSettings& Settings, T
             stats.Configure(Settings.Spectrum, bands);
             stats.OccupancyThresholdDb = Settings.OccupancyDb;
         }
-    FLine = "time,stamped,frame,band,low_MHz,high_MHz,power_dBm,noise_dBm_Hz,occupancy_pct,"
-            "obw_kHz,peak_MHz,peak_dBm\n";
+    FLine = StatsCsvHeader;
     Write();
 }
 
@@ -133,15 +125,9 @@ void TStatsTable::Add(const TOutputRow& Row)
     for (size_t b = 0; b < FBands.size(); ++b) {
         const TBandResult& r = FResults[b];
         FLine += start;
-        FLine += ',' + FBands[b].Name;
-        AppendValue(FLine, FBands[b].LowMHz, 6);
-        AppendValue(FLine, FBands[b].HighMHz, 6);
-        AppendValue(FLine, r.PowerDbm, 2);
-        AppendValue(FLine, r.NoiseDbmHz, 2);
-        AppendValue(FLine, r.OccupancyPct, 3);
-        AppendValue(FLine, r.ObwKHz, 3);
-        AppendValue(FLine, r.PeakMHz, 6);
-        AppendValue(FLine, r.PeakDbm, 2);
+        AppendStatsFields(FLine, FBands[b].Name,
+                          {FBands[b].LowMHz, FBands[b].HighMHz, r.PowerDbm, r.NoiseDbmHz,
+                           r.OccupancyPct, r.ObwKHz, r.PeakMHz, r.PeakDbm});
         FLine += '\n';
     }
     Write();

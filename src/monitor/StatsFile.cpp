@@ -2,10 +2,9 @@
 
 #include "DateTimeU.h"
 #include "StampText.h"
+#include "StatsLine.h"
 
 #include <cerrno>
-#include <charconv>
-#include <cmath>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -13,43 +12,21 @@
 
 namespace quillex::monitor {
 
-namespace {
-
-void Fixed(std::string& Line, double Value, int Decimals)
-{
-    Line += ',';
-    if (!std::isfinite(Value))
-        return;
-    char text[48];
-    const auto [end, ec] =
-        std::to_chars(text, text + sizeof text, Value, std::chars_format::fixed, Decimals);
-    if (ec == std::errc())
-        Line.append(text, end);
-}
-
-} // namespace
-
 std::string StatsHeader()
 {
-    return "time,stamped,frame,band,low_MHz,high_MHz,power_dBm,noise_dBm_Hz,occupancy_pct,"
-           "obw_kHz,peak_MHz,peak_dBm\n";
+    return StatsCsvHeader;
 }
 
 std::string StatsLines(const TIntervalOutput& Interval)
 {
     std::string text;
     const std::string head =
-        IsoStampText(Interval.Start) + ",1," + std::to_string(Interval.FirstFrame) + ",";
+        IsoStampText(Interval.Start) + ",1," + std::to_string(Interval.FirstFrame);
     for (const TBandLine& b : Interval.Lines) {
-        text += head + b.Band;
-        Fixed(text, b.LowMHz, 6);
-        Fixed(text, b.HighMHz, 6);
-        Fixed(text, b.PowerDbm, 2);
-        Fixed(text, b.NoiseDbmHz, 2);
-        Fixed(text, b.OccupancyPct, 3);
-        Fixed(text, b.ObwKHz, 3);
-        Fixed(text, b.PeakMHz, 6);
-        Fixed(text, b.PeakDbm, 2);
+        text += head;
+        AppendStatsFields(text, b.Band,
+                          {b.LowMHz, b.HighMHz, b.PowerDbm, b.NoiseDbmHz, b.OccupancyPct, b.ObwKHz,
+                           b.PeakMHz, b.PeakDbm});
         text += '\n';
     }
     return text;
