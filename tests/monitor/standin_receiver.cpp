@@ -9,7 +9,7 @@
 //   QX_STANDIN_FAIL=<file>              while it exists, GetInputData returns -1
 //   QX_STANDIN_HANG=<file>              while it exists, GetInputData does not return
 //   QX_STANDIN_OPEN_S=<s>               Open takes that long, as a receiver loading its firmware
-//   QX_STANDIN_TRACE=<file>             a line per Open, Close and failed or hung read
+//   QX_STANDIN_TRACE=<file>             a line per Open, Close, attenuator and failed or hung read
 
 #include <algorithm>
 #include <chrono>
@@ -102,8 +102,11 @@ QX_ENTRY int32_t Sio(void* Word, int32_t)
     return 0;
 }
 
-QX_ENTRY int32_t SetAttenuator(int32_t)
+QX_ENTRY int32_t SetAttenuator(int32_t Step)
 {
+    char line[32];
+    std::snprintf(line, sizeof line, "SetAttenuator %d", int(Step));
+    Trace(line);
     return 0;
 }
 

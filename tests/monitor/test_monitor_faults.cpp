@@ -45,7 +45,7 @@ TEST_F(MonitorTest, ReceiverFaultsAreLoggedOnceAndTheReceiverIsFoundAgain)
                            {"QX_STANDIN_TRACE", trace.string()},
                            {"QX_TEST_RETRY_S", "1"}});
     Start({"--out", Out.string(), "--frame-rate", "0", "--stats-interval-s", "0.5", "--band",
-           "b=7:7.3"},
+           "b=7:7.3", "--attenuator-db", "30"},
           env);
     ASSERT_TRUE(
         AwaitLog("error: receiver: Perseus not found; receiver closed, trying again every 1 s", 3));
@@ -72,11 +72,14 @@ TEST_F(MonitorTest, ReceiverFaultsAreLoggedOnceAndTheReceiverIsFoundAgain)
     EXPECT_EQ(LogCount("its read failed"), 1);
     EXPECT_EQ(LogCount("within 2 s"), 1);
     EXPECT_EQ(LogCount("receiver open"), 3);
-    int absentOpens = 0, closes = 0;
+    int absentOpens = 0, closes = 0, attenuator = 0;
     for (const std::string& line : ReadLines(trace)) {
         absentOpens += line.find("Open absent") != std::string::npos;
         closes += line.find("Close") != std::string::npos;
+        if (line.find("SetAttenuator") != std::string::npos) // 30 dB is the library's step 3
+            attenuator += line.ends_with("SetAttenuator 3") ? 1 : -100;
     }
+    EXPECT_GE(attenuator, 3); // at each opening
     EXPECT_GE(absentOpens, 2);
     EXPECT_LE(absentOpens, 5);
     // Closed after the failing reads and at the end (a library stuck in a read is left alone).
