@@ -228,8 +228,13 @@ struct TProcess
 
 inline std::string ScratchDir(const std::string& Name)
 {
-    const auto dir = std::filesystem::temp_directory_path() /
-                     ("quillex-station-" + std::to_string(getpid())) / Name;
+    const auto root =
+        std::filesystem::temp_directory_path() / ("quillex-station-" + std::to_string(getpid()));
+    // An earlier process of the same number may have left its files (a receiver told to fail,
+    // an event log): each process starts from an empty folder.
+    static const auto cleared = std::filesystem::remove_all(root);
+    (void)cleared;
+    const auto dir = root / Name;
     std::filesystem::create_directories(dir);
     return dir.string();
 }
