@@ -392,15 +392,24 @@ void TMeasureTools::PeakClick(int Number)
         Place(Number, peak);
 }
 
-void TMeasureTools::NextPeakClick(int Number, bool Left)
+// The marker to step from; one not yet placed goes to the highest peak instead (nullptr).
+const quillex::TFrameMarker* TMeasureTools::PlacedOrOnPeak(int Number)
 {
     if (!ValidNumber(Number))
-        return;
-    const quillex::TFrameMarker& m = MarkerOf(Number);
-    if (!m.Placed) {
+        return nullptr;
+    if (!MarkerOf(Number).Placed) {
         PeakClick(Number);
-        return;
+        return nullptr;
     }
+    return &MarkerOf(Number);
+}
+
+void TMeasureTools::NextPeakClick(int Number, bool Left)
+{
+    const quillex::TFrameMarker* placed = PlacedOrOnPeak(Number);
+    if (placed == nullptr)
+        return;
+    const quillex::TFrameMarker& m = *placed;
     const int n = Bins();
     const TDXLeakType window = FRecipe.Settings().Window;
     const float* magnitudes = FRecipe.TraceMagnitudes();
@@ -419,13 +428,10 @@ void TMeasureTools::NextPeakClick(int Number, bool Left)
 
 void TMeasureTools::NextLowerPeakClick(int Number)
 {
-    if (!ValidNumber(Number))
+    const quillex::TFrameMarker* placed = PlacedOrOnPeak(Number);
+    if (placed == nullptr)
         return;
-    const quillex::TFrameMarker& m = MarkerOf(Number);
-    if (!m.Placed) {
-        PeakClick(Number);
-        return;
-    }
+    const quillex::TFrameMarker& m = *placed;
     int first, last;
     VisibleBins(first, last);
     // Its own tone is not lower than itself: nothing to keep apart from.

@@ -146,6 +146,7 @@ private:
     void Place(int Number, const quillex::TPeak& Peak);
     bool ValidNumber(int Number) const { return Number >= 1 && Number <= MarkerCount; }
     const quillex::TFrameMarker& MarkerOf(int Number) const { return FRecipe.Marker(Number); }
+    const quillex::TFrameMarker* PlacedOrOnPeak(int Number);
     void ShowHoldTraces();
     void ShowMarkers();
     void ShowTable();
